@@ -1,0 +1,108 @@
+// Process-wide state of the operator program.
+//
+// Plain globals, created by static initialisation, written only by the code
+// named beside each one. Per-camera data uses fixed arrays: 8 cameras,
+// 8 detection steps, 100 ROIs per step and camera.
+#pragma once
+
+#include <QString>
+#include <QMutex>
+#include <QPixmap>
+
+class SplashFrame;
+class RiVuRevezi;
+class ControlPort;
+class WizardPara;
+class WarnBox;
+class ChooseBox;
+class PasswordBox;
+class Posix_QextSerialPort;
+
+constexpr int kMaxCamera = 8;
+constexpr int kMaxDetect = 8;
+constexpr int kMaxRoi = 100;
+constexpr int kLanRows = 2048;
+constexpr int kLanCols = 4;
+
+extern const char* const kAppVersion;  // "18.0.1.56"
+
+extern QString gaLanStr[kLanRows][kLanCols];
+extern int gLan;
+extern QString linux_kernel_proc_version;
+extern int gfLED;
+extern SplashFrame* g_splashframe;
+extern QString gAppDirPath;
+extern RiVuRevezi* gpWin;
+extern QString gDeviceID;
+extern QMutex* pMutexIO;
+extern QMutex* pMutexSaveFail;
+extern Posix_QextSerialPort* gpCom;
+extern int gIOID;
+extern int gDataIn;
+extern int gDataOut;
+extern quint32 gFTemp[16];
+extern ControlPort* gpControlIO;
+extern WizardPara* gpWPara;
+extern WizardPara* gpWParaBak;
+extern int numCamera;
+extern int gisCOM;
+extern int gisColor;
+extern int gisGrayHue;
+extern int gTempNum;
+extern int gPicNumNG;
+extern int gPicNumOK;
+extern int gShowW;
+extern int gShowH;
+extern int gDNum;
+extern int gSource;
+extern int gAllNum[kMaxCamera];
+extern int gFailNum[kMaxCamera];
+extern int gAllCycleNum[kMaxCamera];
+extern int gFailCycleNum[kMaxCamera];
+extern int gSyncNGNum;
+extern int gSyncNGCycleNum;
+extern unsigned char* gpFailImage[kMaxCamera * kMaxDetect * 2];
+extern bool gisSaveFail[kMaxCamera * kMaxDetect * 2];
+extern int gFailIndex[kMaxCamera * kMaxDetect];
+extern bool gisSafeDoorOpen;
+extern bool gFromTrain;
+extern WarnBox* gpWarnBox;
+extern ChooseBox* gpChooseBox;
+extern PasswordBox* gpPasswordBox;
+extern QString gTempTime;
+extern QString gaName[18];
+
+extern QPixmap* gpPixmapLogo;
+extern QPixmap* gpPixmapBG;
+extern QPixmap* gpPixmapTitle;
+extern QPixmap* gpPixmapLine;
+extern QPixmap* gpPixmapEdit;
+extern QPixmap* gpPixmapSlideru;
+extern QPixmap* gpPixmapSliderd;
+extern QPixmap* gpPixmapSlidert;
+extern QPixmap* gpPixmapButton[2];
+extern QPixmap* gpPixmapOUT[2];
+extern QPixmap* gpPixmapMove[7];
+
+// Constant I/O name tables: columns Simplified Chinese, English,
+// Traditional Chinese, Japanese.
+extern const char* const gInName[16][4];
+extern const char* const gOutName[14][4];
+extern const char* const gCustomInputName[8][4];
+extern const char* const gCustomOutputName[8][4];
+extern const int TriginNo[8];
+extern const int OutputNo[8];
+extern const QString package[3];
+
+extern QString ts_create;
+extern QString ts_firstpress;
+extern QString ts_calibrate;
+extern int ts_calibrate_times;
+
+// Waits 1 s before the process ends on its own account (reboot, power-off, exit).
+void StopWTD();
+// StopWTD(), then ends the process with the given status.
+[[noreturn]] void Exit(int status);
+// Merges "version" and "camcount" into ./cnt_net/config.json, keeping every
+// other key; the file is replaced atomically so a power cut never empties it.
+void writeVersionToJson();

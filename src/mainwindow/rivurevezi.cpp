@@ -1,0 +1,81 @@
+#include "rivurevezi.h"
+
+#include "platform.h"
+
+#include <QDateTime>
+#include <QSettings>
+#include <QSqlError>
+#include <QSqlQuery>
+
+RiVuRevezi::RiVuRevezi(QWidget* parent)
+    : QWidget(parent)
+{
+    grayTable.reserve(256);
+    for (int i = 0; i < 256; ++i)
+        grayTable.append(qRgb(i, i, i));
+    logoutTimer = new QTimer(this);
+    connect(logoutTimer, &QTimer::timeout, this, &RiVuRevezi::TimerLogout);
+    screenOffTimer = new QTimer(this);
+    sizeHintTimer = new QTimer(this);
+    sizeHintTimer->setSingleShot(true);
+}
+
+RiVuRevezi::~RiVuRevezi()
+{
+    delete paramQuery;
+    paramQuery = nullptr;
+}
+
+void RiVuRevezi::InsertRecord(QString remarks, QString recordtype)
+{
+    if (!recordDb.isValid())
+        return;
+    if (!recordDb.isOpen() && !recordDb.open()) {
+        qWarning("InsertRecord: RECORD.db cannot be opened: %s", qPrintable(recordDb.lastError().text()));
+        return;
+    }
+    static const char* const kLevel[] = {"", "operator", "factory"};
+    const QString level = QString::fromLatin1(kLevel[(rightsLevel >= 0 && rightsLevel <= 2) ? rightsLevel : 0]);
+    QSqlQuery q(recordDb);
+    q.prepare(QStringLiteral("INSERT INTO RECORD (recordtime, recordpassword, remarks, recordtype) VALUES (?, ?, ?, ?)"));
+    q.addBindValue(QTime::currentTime().toString(QStringLiteral("hh.mm.ss")));
+    q.addBindValue(level);
+    q.addBindValue(remarks);
+    q.addBindValue(recordtype);
+    if (!q.exec())
+        qWarning("InsertRecord failed: %s", qPrintable(q.lastError().text()));
+}
+
+void RiVuRevezi::CountWrite()
+{
+    QSettings ini(QStringLiteral("./count.ini"), QSettings::IniFormat);
+    QStringList all, fail, allCycle, failCycle;
+    for (int i = 0; i < kMaxCamera; ++i) {
+        all << QString::number(gAllNum[i]);
+        fail << QString::number(gFailNum[i]);
+        allCycle << QString::number(gAllCycleNum[i]);
+        failCycle << QString::number(gFailCycleNum[i]);
+    }
+    ini.setValue(QStringLiteral("list_allnum"), all);
+    ini.setValue(QStringLiteral("list_failnum"), fail);
+    ini.setValue(QStringLiteral("gSyncNGNum"), gSyncNGNum);
+    ini.setValue(QStringLiteral("list_allcyclenum"), allCycle);
+    ini.setValue(QStringLiteral("list_failcyclenum"), failCycle);
+    ini.setValue(QStringLiteral("gSyncNGcycleNum"), gSyncNGCycleNum);
+    ini.sync();
+}
+
+void RiVuRevezi::FLushAll()
+{
+    if (paramDb.isValid())
+        paramDb.close();
+    if (recordDb.isValid())
+        recordDb.close();
+    platform::sleeper().sleepMs(500);
+}
+
+void RiVuRevezi::TimerLogout()
+{
+    logoutTimer->stop();
+    rightsLevel = 0;
+}

@@ -1,0 +1,100 @@
+// The main window: owner of the detection cycle and of the state that the
+// camera views, the ROI page, the widget kit and the network services read
+// and write through `gpWin`.
+#pragma once
+
+#include "globals.h"
+
+#include <QDir>
+#include <QPointer>
+#include <QRgb>
+#include <QSqlDatabase>
+#include <QTimer>
+#include <QVector>
+#include <QWidget>
+
+class QSqlQuery;
+class Edit;
+class NumberInput;
+class NumCharInput;
+class CammerWidget;
+class IOStatusWidget;
+class IndexButton;
+class HelpWidget;
+class DrawROIWidget;
+class WizardParaWidget;
+
+class RiVuRevezi : public QWidget {
+    Q_OBJECT
+public:
+    explicit RiVuRevezi(QWidget* parent = nullptr);
+    ~RiVuRevezi() override;
+
+    // ---- Cycle state ----------------------------------------------------
+    int runState = 3;          // 1 running, 2 template training, 3 stopped
+    int detectState = 0;       // 0 none, 1 OK, 2 NG latched, 3 region setting
+    int countState = 3;        // 1 detecting, 2 detected, 3 waiting
+    int safeDoorDetect = 0;    // set while a safety-door triggered detection is evaluated
+    int runStep = 0;           // step of the running cycle, advanced modulo gDNum
+    int detectStep = 0;        // step the engine works on (set by RunAlgorithm)
+    int cycleInterval = 0;     // between the two latest cycle starts, in 0.1 s
+    int alarmCode[kMaxCamera * kMaxDetect] = {};  // camera * 8 + step; 3 NG waiting, 4 not detected, ...
+    int reDetectMask[kMaxDetect] = {};            // per step, bit per camera
+    bool manualDecision = false;
+    bool ngPresent = false;
+    int productCount = 0;
+    int productAlarm = 0;
+
+    // ---- View and editing state -------------------------------------------
+    int currentCamera = 0;     // equals numCamera while all cameras are shown tiled
+    int currentDetect = 0;     // step whose ROIs are shown and edited
+    int drawMode = 0;          // 0 none, 1 rectangle, 2 polygon, 4 circle
+    bool copyArea = false;     // the next press places a copy
+    bool handDraw = false;     // polygons are drawn free-hand
+    double zoom = 1.0;
+    double panX = 0.0;
+    double panY = 0.0;
+    int lastPressX = 0;
+    int lastPressY = 0;
+    int pickX = 0;             // picture read-out
+    int pickY = 0;
+    int pickValue = 0;         // RGBA word for colour cameras
+    bool resample[kMaxDetect] = {};
+    QTimer countdownTimer[kMaxDetect];
+    float countdownRemain[kMaxDetect] = {};
+    QTimer* sizeHintTimer = nullptr;   // parameter sliders start it for 3000 ms
+    QVector<QRgb> grayTable;           // entry i = opaque grey i
+
+    // ---- Rights and screen ----------------------------------------------
+    int rightsLevel = 0;       // 0 none, 1 operator, 2 factory
+    int screenOff = 0;         // non-zero while the screen is dark
+    QTimer* screenOffTimer = nullptr;
+    QTimer* logoutTimer = nullptr;
+    QPointer<Edit> currentEdit; // field receiving the on-screen pads' keys
+
+    // ---- Children ---------------------------------------------------------
+    CammerWidget* cammerWidget[kMaxCamera] = {};
+    IOStatusWidget* ioStatusWidget = nullptr;
+    IndexButton* indexButton = nullptr;
+    HelpWidget* helpWidget = nullptr;
+    DrawROIWidget* drawROIWidget = nullptr;
+    WizardParaWidget* wizardParaWidget = nullptr;
+    QDir ngDir[kMaxCamera * kMaxDetect];   // ./alarmimage/camera<c>/detect<d>/NG
+    QDir okDir[kMaxCamera * kMaxDetect];   // ./alarmimage/camera<c>/detect<d>/OK
+
+    // ---- Databases ----------------------------------------------------------
+    QSqlDatabase paramDb;              // PARAM.db, connection "dbIn"
+    QSqlQuery* paramQuery = nullptr;   // every parameter statement runs through it
+    QSqlDatabase recordDb;             // RECORD.db, the operation record of the day
+
+    // Appends one row to table RECORD: time "hh.mm.ss", the signed-in rights
+    // level's text, the remark and the type.
+    void InsertRecord(QString remarks, QString recordtype = QString());
+    // Writes the six counters to count.ini.
+    void CountWrite();
+    // Closes the SQLite connections and waits 500 ms (before power-off/reboot).
+    void FLushAll();
+
+public slots:
+    void TimerLogout();
+};

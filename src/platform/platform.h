@@ -1,0 +1,87 @@
+// Our stand-ins for what the target computer provides.
+//
+// Every external program of the system is started through `runner()`, with an
+// argument list (never a shell string built from data). Commands that change
+// the machine (reboot, power-off, clock, mounts, routes, network cards, killing
+// processes) are really executed only on the target computer; everywhere else
+// they are logged as "not on the target: <command>" and recorded, so that tests
+// and demo runs can never reboot the computer or change its clock.
+//
+// The target is recognised by the LED device "/dev/led", which only the
+// monitor's industrial computer has; VMM_TARGET=0 in the environment forces
+// "not the target" even there, VMM_TARGET=1 forces the target.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace platform {
+
+struct CommandResult {
+    bool started = false;   // the program could be started
+    bool timedOut = false;  // killed after the time-out
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+    bool ok() const { return started && !timedOut && exitCode == 0; }
+};
+
+class Sleeper {
+public:
+    virtual ~Sleeper() = default;
+    virtual void sleepMs(int ms);
+};
+
+class CommandRunner {
+public:
+    virtual ~CommandRunner() = default;
+
+    // Runs a program that only reads the machine (blkid, findmnt, ps, ...).
+    virtual CommandResult run(const QString& program, const QStringList& args, int timeoutMs = 30000);
+
+    // Runs a machine-changing program on the target; elsewhere records it.
+    virtual CommandResult runOnTarget(const QString& program, const QStringList& args, int timeoutMs = 30000);
+
+    // Starts a program in the background without waiting (machine-changing
+    // ones only on the target, like runOnTarget).
+    virtual bool startDetached(const QString& program, const QStringList& args, bool machineChanging);
+
+    virtual bool isTarget() const;
+
+    // Commands that were not executed because this is not the target, in the
+    // form "program arg1 arg2".
+    QStringList recorded() const;
+    void clearRecorded();
+
+protected:
+    void record(const QString& program, const QStringList& args);
+
+private:
+    QStringList recorded_;
+};
+
+Sleeper& sleeper();
+void setSleeper(Sleeper* s);  // null restores the real one
+
+CommandRunner& runner();
+void setRunner(CommandRunner* r);  // null restores the real one
+
+// Ends the machine's run. On the target: "sync", then "reboot" or "init 0".
+// Elsewhere the command is recorded and the process ends with
+// kExitReboot / kExitPowerOff, so that run.sh can start it again as a reboot would.
+constexpr int kExitReboot = 64;
+constexpr int kExitPowerOff = 65;
+void reboot();
+void powerOff();
+// Tests replace the process end with their own handler.
+void setExitHandler(std::function<void(int)> handler);
+void exitProcess(int code);
+
+// The LED and screen device "/dev/led": descriptor or -1 when missing.
+int openLedDevice(const char* path = "/dev/led");
+int ledIoctl(int fd, unsigned long request, unsigned long arg);
+
+}  // namespace platform

@@ -1,0 +1,80 @@
+#include "globals.h"
+#include "testworkdir.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+#include <unistd.h>
+
+class TestVersionJson : public QObject {
+    Q_OBJECT
+private:
+    static QJsonObject readConfig()
+    {
+        QFile f(QStringLiteral("cnt_net/config.json"));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QJsonDocument::fromJson(f.readAll()).object();
+    }
+    static void writeRaw(const QByteArray& data)
+    {
+        QFile f(QStringLiteral("cnt_net/config.json"));
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(data);
+    }
+
+private slots:
+    void missingOrGarbageGivesOnlyTheTwoKeys_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("exists");
+        QTest::newRow("missing") << QByteArray() << false;
+        QTest::newRow("garbage") << QByteArray("{not json") << true;
+        QTest::newRow("array") << QByteArray("[1,2]") << true;
+        QTest::newRow("empty") << QByteArray() << true;
+    }
+    void missingOrGarbageGivesOnlyTheTwoKeys()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, exists);
+        TestWorkDir wd;
+        if (exists)
+            writeRaw(content);
+        numCamera = 3;
+        writeVersionToJson();
+        const QJsonObject o = readConfig();
+        QCOMPARE(o.keys(), (QStringList{"camcount", "version"}));
+        QCOMPARE(o.value("version").toString(), QString("18.0.1.56"));
+        QCOMPARE(o.value("camcount").toInt(), 3);
+    }
+
+    void foreignKeysAreKept()
+    {
+        TestWorkDir wd;
+        writeRaw(R"({"version":"1.0","camcount":8,"http_port":10100,"nested":{"a":1}})");
+        numCamera = 2;
+        writeVersionToJson();
+        const QJsonObject o = readConfig();
+        QCOMPARE(o.value("version").toString(), QString("18.0.1.56"));
+        QCOMPARE(o.value("camcount").toInt(), 2);
+        QCOMPARE(o.value("http_port").toInt(), 10100);
+        QCOMPARE(o.value("nested").toObject().value("a").toInt(), 1);
+    }
+
+    void unwritableKeepsOldFile()
+    {
+        if (geteuid() == 0)
+            QSKIP("root ignores permissions; the atomic replace is covered by QSaveFile");
+        TestWorkDir wd;
+        writeRaw(R"({"keep":true})");
+        QFile::setPermissions(QStringLiteral("cnt_net"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        writeVersionToJson();
+        QFile::setPermissions(QStringLiteral("cnt_net"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QCOMPARE(readConfig(), QJsonObject({{"keep", true}}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVersionJson)
+#include "tst_versionjson.moc"
