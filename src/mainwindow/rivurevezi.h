@@ -97,4 +97,6 @@ public:
 
 public slots:
     void TimerLogout();
+    // One pass of the detection cycle (also run, queued, on every input change).
+    void Run();
 };
