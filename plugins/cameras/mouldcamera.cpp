@@ -127,13 +127,21 @@ void MouldCamera::setting(QJsonObject obj)
         wdr_ = obj.value(QStringLiteral("WDR")).toBool();
     if (obj.value(QStringLiteral("sysUsage")).isBool())
         changeTrigger(obj.value(QStringLiteral("sysUsage")).toBool());
+    bool mirrorChanged = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (obj.value(QStringLiteral("HMirror")).isBool())
-            state_.hMirror = obj.value(QStringLiteral("HMirror")).toBool();
-        if (obj.value(QStringLiteral("VMirror")).isBool())
-            state_.vMirror = obj.value(QStringLiteral("VMirror")).toBool();
+        const QJsonValue h = obj.value(QStringLiteral("HMirror")), v = obj.value(QStringLiteral("VMirror"));
+        if (h.isBool() && h.toBool() != state_.hMirror) {
+            state_.hMirror = h.toBool();
+            mirrorChanged = true;
+        }
+        if (v.isBool() && v.toBool() != state_.vMirror) {
+            state_.vMirror = v.toBool();
+            mirrorChanged = true;
+        }
     }
+    if (mirrorChanged)
+        stateChanged();
     applyBrightness();
 }
 
