@@ -109,11 +109,11 @@ void SceneRenderer::drawPart(cv::Mat& img, unsigned defects) const
 {
     const int w = config_.width, h = config_.height, m = std::min(w, h);
     const Box p = partBox(w, h);
-    fillRoundedRect(img, p, m / 30, tone(215, 140, 60));
+    fillRoundedRect(img, p, m / 30, tone(225, 160, 90));
     // Two ribs and a boss in the middle.
     const int rib = std::max(1, p.h / 22);
     for (double fy : {0.25, 0.75})
-        cv::rectangle(img, cv::Rect(p.x + p.w / 5, p.y + int(fy * p.h) - rib / 2, p.w * 3 / 5, rib), tone(190, 118, 48),
+        cv::rectangle(img, cv::Rect(p.x + p.w / 5, p.y + int(fy * p.h) - rib / 2, p.w * 3 / 5, rib), tone(200, 135, 70),
                       cv::FILLED);
     cv::circle(img, p.at(0.5, 0.5), std::max(2, m / 14), tone(235, 170, 90), cv::FILLED, cv::LINE_AA);
     cv::circle(img, p.at(0.5, 0.5), std::max(1, m / 30), tone(200, 128, 55), cv::FILLED, cv::LINE_AA);
@@ -145,7 +145,7 @@ void SceneRenderer::drawDefects(cv::Mat& img, unsigned defects, bool partPresent
         cv::Point2f v[4];
         frag.points(v);
         std::vector<cv::Point> poly(v, v + 4);
-        cv::fillConvexPoly(img, poly, tone(215, 140, 60), cv::LINE_AA);
+        cv::fillConvexPoly(img, poly, tone(225, 160, 90), cv::LINE_AA);
     }
     if (!partPresent && (defects & (DefectShortShot | DefectFlash)) && config_.folderSource) {
         // Recorded pictures: a short shot darkens the far end of the middle.

@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QLocalSocket>
 #include <QPluginLoader>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -438,6 +439,23 @@ private slots:
         QVERIFY(send("SCENE-00001 fault openfail maybe").startsWith("error"));
         QVERIFY(send("SCENE-00001 paint").startsWith("error"));
         QVERIFY(send("SCENE-00001").startsWith("error"));
+        QCOMPARE(grab(ca.get(), bytes).bytes, grab(cb.get(), bytes).bytes);
+
+        // The same through the command-line tool a script uses.
+        auto camctl = [&](const QStringList& args, QByteArray* out) {
+            QProcess p;
+            p.start(QStringLiteral(VMM_CAMCTL), QStringList{controlName()} + args);
+            [&] { QTRY_VERIFY_WITH_TIMEOUT(p.state() == QProcess::NotRunning, 20000); }();
+            *out = p.readAllStandardOutput().trimmed();
+            return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        };
+        QByteArray reply;
+        QCOMPARE(camctl({"SCENE-00002", "defect", "flash"}, &reply), 0);
+        QCOMPARE(reply, QByteArray("ok 1"));
+        QVERIFY(grab(ca.get(), bytes).bytes != grab(cb.get(), bytes).bytes);
+        QCOMPARE(camctl({"SCENE-00002", "defect", "bogus"}, &reply), 1);
+        QVERIFY(reply.startsWith("error"));
+        QCOMPARE(camctl({"*", "defect", "none"}, &reply), 0);
         QCOMPARE(grab(ca.get(), bytes).bytes, grab(cb.get(), bytes).bytes);
 
         // Faults injected at run time.
