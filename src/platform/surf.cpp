@@ -29,7 +29,7 @@ double maskedSimilarity(const cv::Mat& sample, const cv::Mat& image, const cv::M
     if (sa[0] < kFlatStd) {
         // A flat sample: similar while the picture keeps its brightness and
         // shows no structure beyond noise.
-        const double off = std::abs(ma[0] - mb[0]) + std::max(0.0, sb[0] - 2.0 * kFlatStd);
+        const double off = std::abs(ma[0] - mb[0]) + 2.0 * std::max(0.0, sb[0] - 2.0 * kFlatStd);
         return std::max(0.0, 100.0 * (1.0 - off / kFlatSpan));
     }
     if (sb[0] < kFlatStd)
