@@ -137,21 +137,24 @@ void GrayMatch::Match(const cv::Mat& image, cv::Mat& defects) const
             defects.release();
             return;
         }
-        defects.create(image.size(), CV_8UC1);
-        defects.setTo(0);
-        if (!trained_)
-            return;
-        if (image.type() != CV_8UC1 || image.cols != width_ || image.rows != height_) {
+        // Worked out aside: the caller's defect picture may share its data
+        // with the picture.
+        cv::Mat result = cv::Mat::zeros(image.size(), CV_8UC1);
+        if (!trained_) {
+            // nothing taught: nothing deviates
+        } else if (image.type() != CV_8UC1 || image.cols != width_ || image.rows != height_) {
             qWarning("GrayMatch: picture %dx%d (type %d) does not fit the model %dx%d", image.cols, image.rows,
                      image.type(), width_, height_);
-            return;
+        } else {
+            cv::Mat img16, below, above;
+            image.convertTo(img16, CV_16S);
+            cv::compare(img16, lower_, below, cv::CMP_LT);
+            cv::compare(img16, upper_, above, cv::CMP_GT);
+            cv::bitwise_or(below, above, below);
+            cv::bitwise_and(below, mask_, result);
         }
-        cv::Mat img16, below, above;
-        image.convertTo(img16, CV_16S);
-        cv::compare(img16, lower_, below, cv::CMP_LT);
-        cv::compare(img16, upper_, above, cv::CMP_GT);
-        cv::bitwise_or(below, above, below);
-        cv::bitwise_and(below, mask_, defects);
+        defects.create(image.size(), CV_8UC1);
+        result.copyTo(defects);
     } catch (const cv::Exception& e) {
         qWarning("GrayMatch: match failed: %s", e.what());
     } catch (const std::exception& e) {

@@ -191,15 +191,15 @@ float SURF::Match(const cv::Mat& image, cv::Mat& output) const
             output.release();
             return 0.0f;
         }
-        output.create(image.size(), CV_8UC1);
-        output.setTo(0);
-        if (!trained_)
-            return 0.0f;
-        if (image.type() != CV_8UC1 || image.cols != width_ || image.rows != height_) {
-            qWarning("SURF: picture %dx%d (type %d) does not fit the model %dx%d", image.cols, image.rows,
-                     image.type(), width_, height_);
+        if (!trained_ || image.type() != CV_8UC1 || image.cols != width_ || image.rows != height_) {
+            if (trained_)
+                qWarning("SURF: picture %dx%d (type %d) does not fit the model %dx%d", image.cols, image.rows,
+                         image.type(), width_, height_);
+            output.create(image.size(), CV_8UC1);
+            output.setTo(0);
             return 0.0f;
         }
+        // A copy: the caller's output picture may share its data with the picture.
         const cv::Mat work = toWorkScale(image, scaleDown_, cv::INTER_AREA);
 
         std::vector<cv::KeyPoint> imgKps;
@@ -259,19 +259,24 @@ float SURF::Match(const cv::Mat& image, cv::Mat& output) const
             if (goodScore_ > 0 && score >= goodScore_)
                 break;
         }
-        if (!bestDiff.empty()) {
-            if (bestDiff.size() != image.size())
-                cv::resize(bestDiff, output, image.size(), 0, 0, cv::INTER_NEAREST);
-            else
-                bestDiff.copyTo(output);
-        }
+        output.create(image.size(), CV_8UC1);
+        if (bestDiff.empty())
+            output.setTo(0);
+        else if (bestDiff.size() != image.size())
+            cv::resize(bestDiff, output, image.size(), 0, 0, cv::INTER_NEAREST);
+        else
+            bestDiff.copyTo(output);
         return static_cast<float>(std::max(0.0, bestScore));
     } catch (const cv::Exception& e) {
         qWarning("SURF: match failed: %s", e.what());
     } catch (const std::exception& e) {
         qWarning("SURF: match failed: %s", e.what());
     }
-    if (!output.empty())
+    try {
+        output.create(image.size(), CV_8UC1);
         output.setTo(0);
+    } catch (const std::exception&) {
+        output.release();
+    }
     return 0.0f;
 }

@@ -4,6 +4,8 @@
 #include <QtTest>
 
 #include <cmath>
+#include <thread>
+#include <vector>
 
 Q_DECLARE_METATYPE(cv::Mat)
 
@@ -138,6 +140,39 @@ private slots:
         QVERIFY2(after < 6.0, qPrintable(QString("difference after straightening %1").arg(after)));
     }
 
+    void severalMatchersRunSideBySide()
+    {
+        // One model per camera, searched at the same time from several threads.
+        struct Job {
+            cv::Mat live;
+            FindShape fs;
+            int dx = 0, dy = 0;
+            double angle = 0.0;
+            bool found = false;
+        };
+        std::vector<Job> jobs(4);
+        for (size_t i = 0; i < jobs.size(); ++i) {
+            const cv::Mat templ = synth::textured(kFrame, 50 + i);
+            QVERIFY(train(jobs[i].fs, templ, kRect, 20));
+            const double k = static_cast<double>(i);
+            jobs[i].live = synth::moved(templ, synth::rigidMotion({120, 100}, 4.0 * k - 6.0, {3.0 * k - 4.0, 5.0 - 2.0 * k}));
+        }
+        std::vector<std::thread> threads;
+        for (Job& j : jobs)
+            threads.emplace_back([&j] { j.found = locate(j.fs, j.live, searchOf(kRect, kMargin), j.dx, j.dy, j.angle); });
+        for (std::thread& t : threads)
+            t.join();
+        for (Job& j : jobs) {
+            int dx = 0, dy = 0;
+            double angle = 0.0;
+            QVERIFY(j.found);
+            QVERIFY(locate(j.fs, j.live, searchOf(kRect, kMargin), dx, dy, angle));
+            QCOMPARE(j.dx, dx);
+            QCOMPARE(j.dy, dy);
+            QCOMPARE(j.angle, angle);
+        }
+    }
+
     void partWithInvertedContrast()
     {
         const cv::Mat templ = synth::textured(kFrame, 12);
@@ -248,16 +283,6 @@ private slots:
         QVERIFY(!none.Find(synth::textured(cv::Size(90, 80), 5), 0, &x, &y, nullptr, &a));
         fs.Clear();
         QVERIFY(!fs.IsValid());
-    }
-
-    void levelsFollowTheModelSize()
-    {
-        FindShape fs;
-        const cv::Mat big = synth::textured(cv::Size(200, 100), 6);
-        QVERIFY(fs.CreateShape(big, 0.0, 0, 0, 100, 50, false, 255, cv::Mat(), 5, 8));
-        QCOMPARE(fs.levelCount(), 4);  // smaller side 100, 50, 25, 12: a fifth level would be 6
-        QVERIFY(fs.CreateShape(big, 0.0, 0, 0, 100, 50, false, 255, cv::Mat(), 5, 0));
-        QCOMPARE(fs.levelCount(), 1);
     }
 };
 

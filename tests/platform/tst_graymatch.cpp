@@ -113,6 +113,10 @@ private slots:
         cv::Mat outside = d.clone();
         cv::circle(outside, where, radius + 2, cv::Scalar(0), cv::FILLED);
         QCOMPARE(cv::countNonZero(outside), 0);
+        // The defect picture may be the picture itself.
+        cv::Mat same = picture.clone();
+        g.Match(same, same);
+        QCOMPARE(cv::countNonZero(same != d), 0);
     }
 
     void changesOutsideTheMaskAreIgnored()
