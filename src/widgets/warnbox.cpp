@@ -126,7 +126,7 @@ LostCameraWarnBox::LostCameraWarnBox(QWidget* parent)
 
 void LostCameraWarnBox::accept()
 {
-    qWarning("camera lost: the operator powers the machine off");
+    qInfo("camera lost: the operator powers the machine off");
     if (gpWin)
         gpWin->InsertRecord(QStringLiteral("因丢失相机手动关闭电源"), QString());
     StopWTD();
