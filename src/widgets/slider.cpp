@@ -12,6 +12,21 @@
 
 #include <cmath>
 
+namespace {
+// Track length, fill offset and fill scale for a slider `w` pixels wide.
+struct Track {
+    explicit Track(int w)
+        : length(qMax(0, w - 395))
+        , offset(static_cast<int>(0.03 * length))
+        , scale(static_cast<int>(0.93 * length))
+    {
+    }
+    int length;
+    int offset;
+    int scale;
+};
+}  // namespace
+
 Slider::Slider(int min, int max, int pageStep, int value, QWidget* parent, const QString& name)
     : QAbstractSlider(parent)
 {
@@ -81,9 +96,10 @@ void Slider::updateGeometryValues()
 {
     const int w = width();
     const int h = height();
-    trackLength = qMax(0, w - 395);
-    fillOffset = static_cast<int>(0.03 * trackLength);
-    fillScale = static_cast<int>(0.93 * trackLength);
+    const Track track(w);
+    trackLength = track.length;
+    fillOffset = track.offset;
+    fillScale = track.scale;
     const int y = (h - 28) / 2 - 6;
     minusButton->move(240, y);
     plusButton->move(w - plusButton->width(), y);
@@ -95,22 +111,25 @@ void Slider::resizeEvent(QResizeEvent* e)
     QAbstractSlider::resizeEvent(e);
 }
 
+
 int Slider::fillWidth() const
 {
+    const Track track(width());
     const qint64 span = qint64(maximum()) - minimum();
-    if (span <= 0 || fillScale <= 0)
+    if (span <= 0 || track.scale <= 0)
         return 0;
     const float ratio = static_cast<float>(qint64(value()) - minimum()) / static_cast<float>(span);
-    return static_cast<int>(ratio * static_cast<float>(fillScale));
+    return static_cast<int>(ratio * static_cast<float>(track.scale));
 }
 
 QRect Slider::computeThumbRect() const
 {
-    return QRect(315 + fillOffset + fillWidth(), 3, 10, height() - 6);
+    return QRect(315 + Track(width()).offset + fillWidth(), 3, 10, height() - 6);
 }
 
 void Slider::paintEvent(QPaintEvent*)
 {
+    updateGeometryValues();
     QPainter p(this);
     const int h = height();
 
@@ -139,6 +158,7 @@ void Slider::mousePressEvent(QMouseEvent* e)
 {
     const int x = qRound(e->localPos().x());
     const int y = qRound(e->localPos().y());
+    updateGeometryValues();
     thumbRect = computeThumbRect();
     if (x >= thumbRect.x() - 20 && x <= thumbRect.x() + thumbRect.width() + 19) {
         dragX = x;
@@ -152,6 +172,7 @@ void Slider::mousePressEvent(QMouseEvent* e)
 
 void Slider::mouseMoveEvent(QMouseEvent* e)
 {
+    updateGeometryValues();
     if (dragX < 1 || fillScale <= 0)
         return;
     const int x = qRound(e->localPos().x());
