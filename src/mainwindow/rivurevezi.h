@@ -66,6 +66,12 @@ public:
     QTimer* sizeHintTimer = nullptr;   // parameter sliders start it for 3000 ms
     QVector<QRgb> grayTable;           // entry i = opaque grey i
 
+    // ---- Parameters ---------------------------------------------------------
+    // Mould side of the two-colour and turntable modes; the system parameter
+    // load sets it to 1 when only the left mould is checked (word 177 = 0)
+    // and to 0 when only the right one is (word 177 = 1).
+    int mouldSide = 0;
+
     // ---- Rights and screen ----------------------------------------------
     int rightsLevel = 0;       // 0 none, 1 operator, 2 factory
     int screenOff = 0;         // non-zero while the screen is dark
