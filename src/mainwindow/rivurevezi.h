@@ -103,6 +103,27 @@ public:
     // Closes the SQLite connections and waits 500 ms (before power-off/reboot).
     void FLushAll();
 
+    // ---- Widget kit: pads, shared boxes and rights gates (rivurevezi_rights.cpp)
+    // Creates the two on-screen pads and the shared boxes (gpWarnBox,
+    // gpChooseBox, gpPasswordBox, gpProductAlarmWarnBox, gpLostCameraWarnBox)
+    // and installs the filter that puts the pads away on a press on this window.
+    void InitWidgetKit();
+    // Operator gate: 1 while the password is not in use (word 98 is 0), else
+    // the level held, else the level the password box grants (0 = refused).
+    int CheckPassword();
+    // Factory gate: 1 when level 2 is held or granted by the password box, else 0.
+    int CheckRoot();
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    // ---- Camera views (rivurevezi_camera.cpp) -------------------------------
+    // Called by a camera view when its camera is lost: output 0 on and the
+    // outputs flushed unless stopped, the loss warning shown without waiting,
+    // the window repainted.
+    void LostCamera();
+    // True while the settings screen (wizardParaWidget) is shown; the camera
+    // views' setters then read the working copy gpWParaBak.
+    bool SettingsVisible() const;
+
 public slots:
     void TimerLogout();
     // One pass of the detection cycle (also run, queued, on every input change).
