@@ -1,9 +1,13 @@
 // Process entry: brings the operator program up in its fixed order.
+#include "controlport.h"
 #include "globals.h"
 #include "lanstr.h"
 #include "mapplication.h"
+#include "publictools_widget.h"
 #include "rivurevezi.h"
 #include "startup.h"
+
+#include <QProcess>
 
 #include <memory>
 
@@ -16,12 +20,32 @@ int main(int argc, char* argv[])
             app = std::make_unique<MApplication>(argc, argv);
         installFontSubstitutions();
     };
+    hooks.createSplash = [] {
+        g_splashframe = new SplashFrame;
+        g_splashframe->show();
+    };
     hooks.fillTexts = [] { initLanStr(); };
-    hooks.progress = [](int value, const QString& text) { qInfo("start-up %d%% %s", value, qPrintable(text)); };
+    hooks.progress = [](int value, const QString& text) {
+        qInfo("start-up %d%% %s", value, qPrintable(text));
+        if (g_splashframe)
+            g_splashframe->flushstep(value, text);
+    };
 
     startupUntilMainWindow(hooks);
     gpWin = new RiVuRevezi(nullptr);
+    if (!gpWin->StartUp())
+        return 0;  // a database was restored; the reboot has been requested
     startupAfterMainWindow(hooks);
+    if (gpControlIO)
+        gpControlIO->InitIOThread();
     gpWin->showFullScreen();
+    hooks.progress(100, lanStr(652));
+    if (g_splashframe) {
+        g_splashframe->close();
+        g_splashframe->deleteLater();
+        g_splashframe = nullptr;
+    }
+    // A desktop notification; whatever it answers is of no concern.
+    QProcess::startDetached(QStringLiteral("notify-send"), {QStringLiteral("监视器已开启")});
     return QApplication::exec();
 }

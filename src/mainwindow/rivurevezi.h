@@ -13,6 +13,8 @@
 #include <QVector>
 #include <QWidget>
 
+#include <functional>
+
 class QSqlQuery;
 class Edit;
 class NumberInput;
@@ -124,8 +126,53 @@ public:
     // views' setters then read the working copy gpWParaBak.
     bool SettingsVisible() const;
 
+    // ---- Start-up and the detection cycle ------------------------------------
+    // The whole construction sequence of the running program: databases,
+    // parameters, cameras and views, I/O board, pages, timers, picture writer,
+    // then detection starts and the cycle timer is armed. Kept apart from the
+    // constructor so that the state object can be built alone in tests.
+    // Returns false when the program is ending (a database was restored and
+    // a reboot requested).
+    bool StartUp();
+    int RunAlgorithm(int camera, int step);
+    void CheckNG(bool manual);
+    void ResetRun();
+    void StartDetect();
+    void StopDetect();
+    int CameraCheck();
+    void CameraSetSpeed();
+    void ChangeCammer();
+    void LoadCount();
+    // Interlock output of step k (bit number) for the current mode.
+    int StepInterlock(int k) const;
+    bool StepActive(int k) const;
+    int lastStepOfCycle() const;
+    QTimer* runTimer = nullptr;         // single-shot, re-armed by every pass of Run
+    QTimer* showTimer = nullptr;        // one-second timer: LED blink, time text
+    class SaveFialImageThread* saveThread = nullptr;
+    bool countdownActive[kMaxDetect] = {};
+    bool cycleOpen = false;             // a cycle started and its last step is not decided
+    bool cycleFailed[kMaxCamera] = {};  // camera failed some step of this cycle
+    qint64 lastCycleStartMs = 0;
+    int lastInputs = 0;
+    int passCount = 0;
+    int lastOutWord = -1;
+    bool cameraMissing = false;
+    QWidget* viewArea = nullptr;
+    // Hand-overs to the network services, installed by whoever starts them:
+    // a cycle opened, a step decided, a template captured.
+    std::function<void()> onCycleStart;
+    std::function<void(int, bool)> onCycleStepDone;
+    std::function<void(int, int)> onTemplateCaptured;
+
 public slots:
     void TimerLogout();
+    void TimerUp(int step);
+    void TimerShow();
+    void TimerLCD();
+    void SlotStartStop();
+    // New mould: every active step captures a new template at its next run.
+    void SlotReTrain();
     // One pass of the detection cycle (also run, queued, on every input change).
     void Run();
 };

@@ -1,0 +1,43 @@
+#include "indexbutton.h"
+
+#include "lanstr.h"
+
+#include <QHBoxLayout>
+
+IndexButton::IndexButton(QWidget* parent)
+    : QWidget(parent)
+{
+    auto* l = new QHBoxLayout(this);
+    l->setContentsMargins(4, 4, 4, 4);
+    startStop_ = new QPushButton(this);
+    startStop_->setMinimumSize(140, 72);
+    startStop_->setStyleSheet(QStringLiteral("font-family: wqy-microhei; font-size: 20px;"));
+    l->addWidget(startStop_);
+    connect(startStop_, &QPushButton::clicked, this, &IndexButton::startStopClicked);
+    retrain_ = new QPushButton(QStringLiteral("⟳ Retrain"), this);
+    retrain_->setMinimumSize(140, 72);
+    retrain_->setStyleSheet(startStop_->styleSheet());
+    l->addWidget(retrain_);
+    connect(retrain_, &QPushButton::clicked, this, &IndexButton::retrainClicked);
+    setRunning(false);
+}
+
+void IndexButton::setRunning(bool running)
+{
+    // Stop while running, start while stopped.
+    startStop_->setText(running ? QStringLiteral("■ Stop") : QStringLiteral("▶ Start"));
+}
+
+void IndexButton::checkShowHide()
+{
+    shown_ = true;
+    startStop_->show();
+    retrain_->show();
+}
+
+void IndexButton::hideButtons()
+{
+    shown_ = false;
+    startStop_->hide();
+    retrain_->hide();
+}

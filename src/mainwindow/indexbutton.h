@@ -1,0 +1,26 @@
+// The run screen's button bar.
+#pragma once
+
+#include <QPushButton>
+#include <QWidget>
+
+class IndexButton : public QWidget {
+    Q_OBJECT
+public:
+    explicit IndexButton(QWidget* parent = nullptr);
+    // Makes a hidden bar visible again (its show flag set, its buttons shown).
+    void checkShowHide();
+    void hideButtons();
+    bool shown() const { return shown_; }
+    QPushButton* startStopButton() const { return startStop_; }
+    void setRunning(bool running);
+
+signals:
+    void startStopClicked();
+    void retrainClicked();
+
+private:
+    QPushButton* startStop_ = nullptr;
+    QPushButton* retrain_ = nullptr;
+    bool shown_ = true;
+};

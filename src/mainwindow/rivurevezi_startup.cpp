@@ -1,0 +1,298 @@
+// The main window's start-up sequence: databases, parameters, cameras and
+// their views, the I/O board, the screen, the timers and the picture writer.
+#include "rivurevezi.h"
+
+#include "cameramanager.h"
+#include "cammerrecongnize.h"
+#include "cammerwidget.h"
+#include "controlport.h"
+#include "indexbutton.h"
+#include "iofunc.h"
+#include "iostatus.h"
+#include "kitlinks.h"
+#include "lanstr.h"
+#include "miscfunc.h"
+#include "platform.h"
+#include "publictools_widget.h"
+#include "recordstore.h"
+#include "savefialimagethread.h"
+#include "warnbox.h"
+#include "wizardpara.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QScreen>
+#include <QSettings>
+#include <QSqlQuery>
+#include <QVBoxLayout>
+
+namespace {
+void splash(int value, const QString& text = QString())
+{
+    if (g_splashframe)
+        g_splashframe->flushstep(value, text);
+}
+
+// A missing database is replaced by its template and the machine restarted,
+// as the operator would otherwise face an empty program.
+void restoreAndReboot(const QString& templ, const QString& target)
+{
+    qWarning("%s is missing: restoring it from %s and rebooting", qPrintable(target), qPrintable(templ));
+    if (gpWarnBox) {
+        gpWarnBox->setText(lanStr(160));
+        gpWarnBox->exec();
+    }
+    if (!QFile::copy(templ, target))
+        qWarning("%s could not be copied to %s", qPrintable(templ), qPrintable(target));
+    if (gpWin)
+        gpWin->FLushAll();
+    StopWTD();
+    platform::reboot();
+}
+}  // namespace
+
+void RiVuRevezi::LoadCount()
+{
+    QSettings ini(QStringLiteral("./count.ini"), QSettings::IniFormat);
+    const QStringList all = ini.value(QStringLiteral("list_allnum")).toStringList();
+    const QStringList fail = ini.value(QStringLiteral("list_failnum")).toStringList();
+    const QStringList allCycle = ini.value(QStringLiteral("list_allcyclenum")).toStringList();
+    const QStringList failCycle = ini.value(QStringLiteral("list_failcyclenum")).toStringList();
+    auto at = [](const QStringList& l, int i) {
+        bool ok = false;
+        const int v = i < l.size() ? l[i].toInt(&ok) : 0;
+        return ok && v >= 0 ? v : 0;
+    };
+    for (int i = 0; i < kMaxCamera; ++i) {
+        gAllNum[i] = at(all, i);
+        gFailNum[i] = at(fail, i);
+        gAllCycleNum[i] = at(allCycle, i);
+        gFailCycleNum[i] = at(failCycle, i);
+    }
+    gSyncNGNum = qMax(0, ini.value(QStringLiteral("gSyncNGNum")).toInt());
+    gSyncNGCycleNum = qMax(0, ini.value(QStringLiteral("gSyncNGcycleNum")).toInt());
+}
+
+bool RiVuRevezi::StartUp()
+{
+    gpWin = this;
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        gShowW = screen->geometry().width();
+        gShowH = screen->geometry().height();
+    }
+    if (gShowW <= 0 || gShowH <= 0) {
+        gShowW = 1280;
+        gShowH = 800;
+    }
+    splash(71);
+
+    // ---- Databases ----
+    if (!QFile::exists(QStringLiteral("./PARAM.db"))) {
+        restoreAndReboot(QStringLiteral("./paraGroup/default/PARAM.db"), QStringLiteral("./PARAM.db"));
+        return false;
+    }
+    if (!QFile::exists(QStringLiteral("./RECORD.db"))) {
+        restoreAndReboot(QStringLiteral("./RECORDNULL.db"), QStringLiteral("./RECORD.db"));
+        return false;
+    }
+    paramDb = QSqlDatabase::contains(QStringLiteral("dbIn")) ? QSqlDatabase::database(QStringLiteral("dbIn"), false)
+                                                            : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
+    paramDb.setDatabaseName(QStringLiteral("./PARAM.db"));
+    if (!paramDb.open())
+        qWarning("PARAM.db cannot be opened");
+    delete paramQuery;
+    paramQuery = new QSqlQuery(paramDb);
+
+    recordStore = new RecordStore;
+    recordStore->open();
+    recordDb = recordStore->db();
+    addColumnIfNotExists(recordDb, QStringLiteral("RECORD"), QStringLiteral("recordtype"), QStringLiteral("TEXT"));
+    recordStore->rolloverIfNeeded(QDate::currentDate());
+
+    // ---- Parameters ----
+    gpWPara = new WizardPara;
+    gpWPara->LoadDatafromFile();
+    gpWParaBak = new WizardPara;
+    gTempNum = gpWPara->words[102];
+    gPicNumNG = gpWPara->words[103];
+    gPicNumOK = gpWPara->words[104];
+    gisCOM = gpWPara->words[167];
+    gisColor = gpWPara->words[168];
+    gisGrayHue = gpWPara->words[169];
+
+    kitlinks::Links links;
+    links.paraWord = [](int n) { return (gpWPara && n >= 0 && n < kParaWords) ? gpWPara->words[n] : 0; };
+    links.operatorPassword = [] { return gpWPara ? QByteArray(gpWPara->password) : QByteArray(); };
+    links.lcdOnOff = [](int on) { LCDOnOff(on); };
+    links.ioSetOut = [](int n, int on) {
+        if (gpControlIO)
+            gpControlIO->IOSetOut(n, on);
+    };
+    links.ioFlashOut = [] {
+        if (gpControlIO)
+            gpControlIO->IOFlashOut();
+    };
+    kitlinks::install(links);
+    setParamWarnPresenter([](const QString& text) {
+        if (gpWarnBox) {
+            gpWarnBox->setText(text);
+            gpWarnBox->exec();
+        }
+    });
+    LoadCount();
+    splash(75);
+
+    // ---- Cameras and their views, in the camera manager's order ----
+    CameraManager* cm = CameraManager::getInstance();
+    cm->loadPlugins();
+    cm->loadCameraSN();
+    cm->findCameras();
+    cm->sortCamera();
+    auto buildViews = [this](const QVector<_cameraInfo>& list) {
+        QVector<_cameraInfo> opened;
+        int n = 0;
+        for (const _cameraInfo& info : list) {
+            if (n >= kMaxCamera)
+                break;
+            auto* view = new CammerWidget(this, n, info);
+            if (!view->opened) {
+                delete view;  // the next camera takes this position
+                continue;
+            }
+            cammerWidget[n++] = view;
+            opened.append(info);
+        }
+        return opened;
+    };
+    QVector<_cameraInfo> openedList = buildViews(cm->cameras);
+    if (openedList.isEmpty()) {
+        cm->findSumulateCameras();
+        buildViews(cm->cameras);
+    } else {
+        cm->cameras = openedList;
+    }
+    numCamera = 0;
+    while (numCamera < kMaxCamera && cammerWidget[numCamera])
+        ++numCamera;
+    cm->checkCameraCount();
+    currentCamera = numCamera == 1 ? 0 : numCamera;
+    splash(80, lanStr(649));
+
+    // ---- Folders and fault-picture buffers ----
+    for (int c = 0; c < numCamera; ++c) {
+        CammerWidget* v = cammerWidget[c];
+        for (int d = 0; d < kMaxDetect; ++d) {
+            QDir().mkpath(QStringLiteral("./cammer%1%2").arg(c + 1).arg(d + 1));
+            const int i = c * kMaxDetect + d;
+            ngDir[i] = QDir(SaveFialImageThread::folderFor(c, d, false));
+            okDir[i] = QDir(SaveFialImageThread::folderFor(c, d, true));
+            for (int which = 0; which < 2; ++which) {
+                const int slot = which + 2 * i;
+                QMutexLocker lock(pMutexSaveFail);
+                delete[] gpFailImage[slot];
+                gpFailImage[slot] = new unsigned char[static_cast<size_t>(v->pixelCount) * 4]();
+                gisSaveFail[slot] = false;
+            }
+        }
+    }
+
+    // ---- I/O board ----
+    gpControlIO = new ControlPort(this);
+    for (int n = 0; n < 10; ++n)
+        gpControlIO->IOSetOut(n, 0);
+    gpControlIO->IOFlashOut();
+    splash(85, lanStr(650));
+
+    // ---- Screen ----
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    viewArea = new QWidget(this);
+    viewArea->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    root->addWidget(viewArea, 1);
+    auto* bottom = new QHBoxLayout;
+    ioStatusWidget = new IOStatusWidget(this);
+    indexButton = new IndexButton(this);
+    bottom->addWidget(ioStatusWidget, 1);
+    bottom->addWidget(indexButton);
+    root->addLayout(bottom);
+    connect(indexButton, &IndexButton::startStopClicked, this, &RiVuRevezi::SlotStartStop);
+    connect(indexButton, &IndexButton::retrainClicked, this, &RiVuRevezi::SlotReTrain);
+    for (int c = 0; c < numCamera; ++c)
+        cammerWidget[c]->setParent(viewArea);
+    ChangeCammer();
+
+    // ---- Timers ----
+    runTimer = new QTimer(this);
+    runTimer->setSingleShot(true);
+    connect(runTimer, &QTimer::timeout, this, &RiVuRevezi::Run);
+    for (int k = 0; k < kMaxDetect; ++k) {
+        countdownTimer[k].setInterval(100);
+        connect(&countdownTimer[k], &QTimer::timeout, this, [this, k] { TimerUp(k); });
+    }
+    showTimer = new QTimer(this);
+    connect(showTimer, &QTimer::timeout, this, &RiVuRevezi::TimerShow);
+    showTimer->start(1000);
+    screenOffTimer->setSingleShot(true);
+    connect(screenOffTimer, &QTimer::timeout, this, &RiVuRevezi::TimerLCD);
+    if (gpWPara->words[105] > 0)
+        screenOffTimer->start(gpWPara->words[105] * 1000);
+    if (gpWPara->words[108] > 0)
+        logoutTimer->setInterval(gpWPara->words[108] * 1000);
+    LCDOnOff(1);
+
+    // ---- Fault-picture writer ----
+    saveThread = new SaveFialImageThread(this);
+    for (int c = 0; c < numCamera; ++c)
+        saveThread->setCameraSize(c, cammerWidget[c]->imageWidth, cammerWidget[c]->imageHeight);
+    saveThread->start();
+
+    // ---- Detection ----
+    StartDetect();
+    touchRunStamp();
+    runTimer->start(5);
+    splash(90, lanStr(650));
+    return true;
+}
+
+void RiVuRevezi::ChangeCammer()
+{
+    if (!viewArea)
+        return;
+    const QRect area = viewArea->rect().isEmpty() ? QRect(0, 0, gShowW, gShowH * 4 / 5) : viewArea->rect();
+    if (currentCamera >= 0 && currentCamera < numCamera) {
+        for (int c = 0; c < numCamera; ++c) {
+            cammerWidget[c]->setGeometry(area);
+            cammerWidget[c]->setVisible(c == currentCamera);
+        }
+        return;
+    }
+    // All cameras tiled: the fewest columns that keep the tiles near square.
+    const int n = qMax(1, numCamera);
+    const int cols = n <= 1 ? 1 : n <= 4 ? 2 : n <= 6 ? 3 : 4;
+    const int rows = (n + cols - 1) / cols;
+    const int w = area.width() / cols;
+    const int h = area.height() / rows;
+    for (int c = 0; c < numCamera; ++c) {
+        cammerWidget[c]->setGeometry(area.x() + (c % cols) * w, area.y() + (c / cols) * h, w, h);
+        cammerWidget[c]->setVisible(true);
+    }
+    zoom = 1.0;
+    panX = panY = 0.0;
+}
+
+void RiVuRevezi::CameraSetSpeed()
+{
+    for (int c = 0; c < numCamera; ++c)
+        if (cammerWidget[c])
+            cammerWidget[c]->SetSpeed();
+}
+
+int RiVuRevezi::CameraCheck()
+{
+    for (int c = 0; c < numCamera; ++c)
+        if (cammerWidget[c] && !cammerWidget[c]->alive)
+            return 0;
+    return 1;
+}
