@@ -19,7 +19,7 @@
 #include <functional>
 
 // The side of a service's link.
-enum XANT_TYPE {
+enum XANT_TYPE : int {
     XANT_SERVER = 0,  // a listening reactor
     XANT_CLIENT = 1,  // a connecting reactor
 };
