@@ -4,14 +4,20 @@
 #include "support_net.h"
 #include "tcpreactor.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTcpServer>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using nettest::openFdCount;
 using nettest::readUntil;
@@ -97,6 +103,9 @@ private slots:
     void fileReplyStreams();
     void restartCycles();
     void connectCloseCycles();
+    void acceptResumesAfterError();
+    void restartWhileLoopLooksDead();
+    void cutFileTransferClosesConnection();
 };
 
 void TstReactor::exchangeBothWays()
@@ -557,6 +566,117 @@ void TstReactor::connectCloseCycles()
     QVERIFY(waitFor([&] { return server.sessionCount() == 0; }, 30000));
     QVERIFY(waitFor([&] { return openFdCount() <= fds; }, 30000));
     QVERIFY(server.isRunning());
+}
+
+void TstReactor::acceptResumesAfterError()
+{
+    // Hold the loop thread, let connections queue up in the kernel, take
+    // away every free descriptor and let go: accepting fails with "too many
+    // open files", and must go on by itself once descriptors are free again.
+    XANC::TcpServReactor server;
+    QSemaphore gate(0);
+    std::atomic<bool> held{false};
+    connect(&server, &XANC::TcpReactor::sigRequest, &server, [&](CTask_FormData r) {
+        if (r.url == "/hold") {
+            held = true;
+            gate.acquire();
+            return;
+        }
+        CTask_FormData reply;
+        reply.taskId = r.taskId;
+        reply.sessionIndex = r.sessionIndex;
+        reply.json.insert("echo", r.url);
+        server.post_async(reply);
+    }, Qt::DirectConnection);
+    QVERIFY(server.reAction(QHostAddress::LocalHost, 0));
+    auto holder = rawClient(server.serverPort());
+    holder->write(request("/hold", "h"));
+    QVERIFY(waitFor([&] { return held.load(); }));
+    std::vector<std::unique_ptr<QTcpSocket>> queued;
+    for (int i = 0; i < 3; ++i)
+        queued.push_back(rawClient(server.serverPort()));
+
+    struct rlimit old;
+    QCOMPARE(getrlimit(RLIMIT_NOFILE, &old), 0);
+    int highest = 0;
+    for (const QString& n : QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System))
+        highest = std::max(highest, n.toInt());
+    struct rlimit tight = old;
+    tight.rlim_cur = rlim_t(highest + 1);
+    QCOMPARE(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    QList<int> fillers;  // take the free numbers below the limit too
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;)
+        fillers << fd;
+    const int before = server.sessionCount();
+    gate.release();
+    QTest::qWait(400);
+    const int during = server.sessionCount();
+    QCOMPARE(setrlimit(RLIMIT_NOFILE, &old), 0);
+    for (int fd : fillers)
+        ::close(fd);
+    QCOMPARE(during, before);  // nothing could be accepted meanwhile
+
+    for (auto& c : queued) {
+        c->write(request("/later", "l"));
+        QVERIFY(readUntil(*c, nettest::haveWholeMessage).contains("/later"));
+    }
+}
+
+void TstReactor::restartWhileLoopLooksDead()
+{
+    // A handler that holds the loop thread longer than the liveness window:
+    // the server looks dead, yet a restart must stop the old loop first and
+    // must not hang.
+    XANC::TcpServReactor server;
+    std::atomic<bool> inHandler{false};
+    connect(&server, &XANC::TcpReactor::sigRequest, &server, [&](CTask_FormData) {
+        inHandler = true;
+        QThread::msleep(2600);
+    }, Qt::DirectConnection);
+    QVERIFY(server.reAction(QHostAddress::LocalHost, 0));
+    auto peer = rawClient(server.serverPort());
+    peer->write(request("/hold", "h"));
+    QVERIFY(waitFor([&] { return inHandler.load(); }));
+    QVERIFY(waitFor([&] { return !server.isRunning(); }, 5000));
+    QVERIFY(server.isLoopActive());
+    QVERIFY(!server.initialize());  // a second loop is never started beside it
+    QVERIFY(server.reAction(QHostAddress::LocalHost, 0));
+    QVERIFY(server.isRunning());
+}
+
+void TstReactor::cutFileTransferClosesConnection()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("shrinks.bin");
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(40 * 1024 * 1024, 'z'));
+    }
+    XANC::TcpServReactor server;
+    std::atomic<bool> sent{false};
+    connect(&server, &XANC::TcpReactor::sigRequest, &server, [&](CTask_FormData r) {
+        CTask_FormData reply;
+        reply.taskId = r.taskId;
+        reply.sessionIndex = r.sessionIndex;
+        reply.files.insert(path, QByteArray());
+        server.post_async(reply);
+        sent = true;
+    }, Qt::QueuedConnection);
+    QVERIFY(server.reAction(QHostAddress::LocalHost, 0));
+    auto peer = rawClient(server.serverPort());
+    peer->setReadBufferSize(64 * 1024);
+    peer->write(request("/file", "f"));
+    QVERIFY(waitFor([&] { return sent.load(); }));
+    QTest::qWait(200);
+    // The file shrinks while it is being sent: the reply cannot be whole, so
+    // the connection must end rather than leave the peer waiting.
+    QVERIFY(QFile::resize(path, 1024 * 1024));
+    peer->setReadBufferSize(0);
+    const QByteArray got = readUntil(*peer, [](const QByteArray&) { return false; }, 30000);
+    QCOMPARE(peer->state(), QAbstractSocket::UnconnectedState);
+    QVERIFY(got.contains("Content-Length: 41943040"));
+    QVERIFY(got.size() < 40 * 1024 * 1024);
 }
 
 QTEST_GUILESS_MAIN(TstReactor)
