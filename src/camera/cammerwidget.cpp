@@ -83,6 +83,7 @@ CammerWidget::CammerWidget(RiVuRevezi* parent, int cameraNo, _cameraInfo info)
     isSimulated = camera->kind() == 0;
 
     AllocateFrameBuffers();
+    BuildRoiPanel();
     blink = 0;
     AllocateStepBuffers();
 #if __has_include("cammerwidget_faultpic.cpp")
@@ -111,6 +112,8 @@ CammerWidget::CammerWidget(RiVuRevezi* parent, int cameraNo, _cameraInfo info)
     fpsTimer = new QTimer(this);
     connect(fpsTimer, &QTimer::timeout, this, &CammerWidget::TimerFPS);
     fpsTimer->start(1000);
+
+    InitEditing();
 }
 
 CammerWidget::~CammerWidget()
@@ -445,6 +448,7 @@ bool CammerWidget::UpdateImage()
     const bool ngHeld = gpWPara && gpWPara->words[155] != 0 && gpWin && gpWin->detectState == 2;
     if (live && freeRunning && !ngHeld) {
         std::memcpy(displayFrame, captureFrame, size_t(frameBytes));
+        DisplayChanged();
         update();
     }
     return ok;
@@ -470,7 +474,8 @@ void CammerWidget::TimerShowAlarm()
         blink = 0;
         if (alarmTimer)
             alarmTimer->stop();
-    } else {
+    } else if (blink != 2) {
+        // 2 shows the ignored points until the page hides them again.
         blink = blink == 0 ? 1 : 0;
     }
     update();

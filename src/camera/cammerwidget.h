@@ -22,18 +22,57 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QRect>
 #include <QString>
+#include <QTransform>
 #include <QVector>
 #include <QWidget>
 
 #include <opencv2/core.hpp>
 
+#include <functional>
+
 // The saved record travels to the camera wrapped in a QVariant (updateROI).
 
 class QTimer;
+class QLabel;
+class QPainter;
 class RiVuRevezi;
 class WizardPara;
 class CammerRecong;
+class Slider;
+class ColorButton;
+class ComboBox;
+
+// Side in full-view pixels of the size hint that the main window draws while
+// its hint timer runs; set by the ROI parameter sliders.
+extern int gDrawHint;
+
+// What a camera view needs of the ROI tool page. The page installs these
+// once (CammerWidget::setPageLink); a member left empty does nothing.
+struct RoiPageLink {
+    // The polygon button shows "end current polygon" (a polygon was begun).
+    std::function<void()> startDrawPloygn;
+    // A double press ended a shape: the page's drawing buttons decide what
+    // happens next (SlotDrawPloygn stores the polygon through SavePolygon).
+    std::function<void()> drawPloygn;
+    std::function<void()> drawHand;
+    std::function<void()> drawRect;
+    std::function<void()> drawCircle;
+    // A press on a tiled view during an NG chose this camera: the page's
+    // camera combo follows.
+    std::function<void(int camera)> selectCamera;
+    // The stored OK/NG picture the page shows for sources 3 and 4.
+    struct StoredPicture {
+        int camera = 0;          // 0-based
+        int step = 0;
+        int count = 0;           // pictures in the folder
+        int index = 0;           // 0-based picture shown
+        QString name;            // file name without ".jpg"
+        const QImage* picture = nullptr;
+    };
+    std::function<StoredPicture()> storedPicture;
+};
 
 class CammerWidget : public QWidget {
     Q_OBJECT
@@ -200,6 +239,105 @@ public:
     int moveMode = 0;
     bool halfShown = false;
 
+    // ---- ROI overlay (cammerwidget_paint.cpp) ---------------------------------
+    // Paints the whole view (picture, marks, ROIs, labels, verdict, header,
+    // counters, the shape being drawn) on a device of the widget's size.
+    void PaintView(QPainter& painter);
+    // Whoever writes displayFrame calls this: the shown picture is expanded
+    // into 32-bit RGB once per change, not at every repaint. A change of the
+    // source, step, template or NG picture index is noticed without it.
+    void DisplayChanged();
+    // Widget position <-> full-view coordinates, the same for drawing and for
+    // the pointer: pan and zoom of the main window (current camera only),
+    // then the window scale winSW, winSH.
+    QTransform viewTransform() const;
+    QPoint mapToFullView(QPoint widgetPos) const;
+    // The record and step the overlay shows: the edited copy and the
+    // main window's current step in template mode, else the saved record and
+    // the running step.
+    const CammerSingleton* shownRecord() const;
+    int shownStep() const;
+    // Label texts of ROI i of `step` in `rec` (template mode: parameters).
+    QString limitLabel(const CammerSingleton& rec, int step, int i) const;
+    QString paramLabel(const CammerSingleton& rec, int step, int i) const;
+    QString roiLabel(const CammerSingleton& rec, int step, int i, bool templateMode) const;
+    // Name of a detection step in the current detection mode.
+    static QString stepName(int step);
+
+    // ---- ROI editing by touch (cammerwidget_edit.cpp) ----------------------------
+    // The operator boxes and the clock of the double-press check. The
+    // defaults use gpWarnBox / gpChooseBox and the system clock; tests
+    // install scripted ones.
+    static std::function<void(const QString&)> warnBox;
+    static std::function<bool(const QString&)> chooseBox;
+    static std::function<qint64()> clock;
+    static void setPageLink(const RoiPageLink& link);
+    static RoiPageLink& pageLink();
+    // Forgets the previous press of the double-press check (all views).
+    static void resetDoubleClick();
+
+    // Editing state as after construction.
+    void InitEditing();
+    // The main window's current step (0..7); 0 without a main window.
+    static int editStep();
+    void setCurRoi(int i);
+    void DeselectROI();
+    bool GetSelectedRect();
+    bool PtInRegion(QPoint p);
+    bool PtInRect(QPoint p);
+    bool PtInRectMove(QPoint p);
+    void SavePolygon();
+    void DeleteROI(int roi);
+    void MUpdateXYV(int x, int y);
+    QPoint getPointsCenter() const;
+    void BackMask();
+    void RestorMask();
+    void CopyPara();
+    // Picture rectangle, mask and label anchor of ROI i of `step` in the
+    // edited copy renewed from its full-view shape.
+    void RenewRoi(int step, int i);
+    // Picture rectangle of ROI i of `step` in `rec` (by its kind).
+    static QRect roiImageRect(const CammerSingleton& rec, int step, int i);
+    // Kind 1, 2 or 4 of ROI i of the edited copy's current step (0 outside).
+    int editKind(int i) const;
+
+    // ---- ROI parameter panel (cammerwidget_panel.cpp) ------------------------------
+    // Builds the panel's widgets, all hidden (construction).
+    void BuildRoiPanel();
+    // Rebuilds the panel for the current ROI (or hides it).
+    void ShowHideROIPara();
+    // Starting parameters of a method; false for an unknown method.
+    static bool GetFuncInitParam(int method, int& p1, int& p2, int& p3);
+    // Whether `method` is switched on in the live system parameters.
+    static bool methodEnabled(int method);
+
+    Slider* p1Slider = nullptr;
+    Slider* p2Slider = nullptr;
+    Slider* p3Slider = nullptr;
+    QLabel* funcLabel = nullptr;
+    ColorButton* funcButton = nullptr;
+    ColorButton* halfButton = nullptr;
+    ComboBox* outCombo = nullptr;
+    ColorButton* roiSwitchButton = nullptr;
+    ColorButton* objectButton = nullptr;
+    ColorButton* stepButtons[4] = {};
+    ColorButton* syncButton = nullptr;
+    ColorButton* fineTuneButton = nullptr;
+    ColorButton* moveButtons[4] = {};
+    ColorButton* moveModeButton = nullptr;
+    bool fineTune = false;                   // the fine-tune toggle is checked
+    // A preview is due (slider slots); coalesced so that held buttons never
+    // queue work behind a slow preview.
+    void RequestPreview();
+    void RunPreview();
+    QTimer* previewTimer = nullptr;
+    qint64 previewCostMs = 0;                // duration of the last preview
+    qint64 previewEndMs = 0;
+
+signals:
+    // First thing in every press, with the widget position.
+    void clicked(QPoint pos);
+
 public slots:
     void TimerFPS();
     void TimerShowAlarm();
@@ -207,10 +345,71 @@ public slots:
     // until it is back (driven by a timer; returns at once).
     void SlotLoss();
 
+    // Editing (cammerwidget_edit.cpp).
+    void SlotCheckDoubleClicked(QPoint pos);
+    void SlotCopyArea(QPoint p);
+    void SlotNextROI();
+    void SlotChangeObject();
+    void SlotMoveAll();
+    void SlotMove(int dx, int dy);
+    void SlotMoveT() { SlotMove(0, -1); }
+    void SlotMoveB() { SlotMove(0, 1); }
+    void SlotMoveL() { SlotMove(-1, 0); }
+    void SlotMoveR() { SlotMove(1, 0); }
+    // Parameter panel (cammerwidget_panel.cpp).
+    void SlotChangeFunc();
+    void SlotChangeParaShow();
+    void SlotSensitivity(int v);
+    void SlotArea(int v);
+    void SlotMinWH(int v);
+    void SlotSyncParam();
+    void SlotAdd10() { StepButton(0); }
+    void SlotAdd1() { StepButton(1); }
+    void SlotSub1() { StepButton(2); }
+    void SlotSub10() { StepButton(3); }
+    void SlotOutN(int index);
+    void SlotFineTune(bool checked);
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
+
 private slots:
     void TryReconnect();
 
 private:
+    // Overlay helpers (cammerwidget_paint.cpp).
+    void PrepareDisplay(bool withMarks);
+    void ExpandRect(const QRect& r);
+    void MarkPixels(const QRect& roiRect, const uchar* source, QRgb colour);
+    void PaintStoredPicture(QPainter& p);
+    void PaintRecentNg(QPainter& p);
+    void PaintLiveOrTemplate(QPainter& p);
+    void PaintRois(QPainter& p, const CammerSingleton& rec, int step, bool templateMode, QString* currentLabel);
+    void PaintShapeInProgress(QPainter& p);
+    QTransform paintBase;                    // the caller's painter transform
+    QImage displayRgb;                       // 32-bit RGB copy of displayFrame, with marks
+    QVector<QRect> markedRects;              // parts of displayRgb that carry marks
+    bool displayDirty = true;
+    qint64 displayKey = -1;                  // source / step / picture index last expanded
+    // Editing helpers (cammerwidget_edit.cpp).
+    void PressTemplate(QPoint P);
+    void MoveTemplate(QPoint P, QMouseEvent* e);
+    void ReleaseTemplate();
+    void HoverFeedback(QPoint P, QMouseEvent* e);
+    // Parameters of a new ROI at index `i` of the current step.
+    void NewRoiParameters(int step, int i);
+    bool StepFull(int step);
+    QPoint dragCorner;                       // second corner of the shape being drawn
+    // Panel helpers (cammerwidget_panel.cpp).
+    void StepButton(int button);
+    void PlacePanel(int method);
+    void ResetSlider(Slider* s, int min, int max, int value, const QString& label);
+
     void AllocateFrameBuffers();
     void AllocateStepBuffers();
     void FreeBuffers();

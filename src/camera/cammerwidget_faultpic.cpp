@@ -163,6 +163,7 @@ void CammerWidget::SaveReTrainImage(int step)
     std::memcpy(alignedFrame, captureFrame, bytes);
     std::memcpy(displayFrame, alignedFrame, bytes);
     std::memcpy(templates[step][0], alignedFrame, bytes);
+    DisplayChanged();
     const QString path = templatePath(cameraIndex, step, 0);
     const bool ok = gisColor ? writeColourBmp(path, templates[step][0], imageWidth, imageHeight)
                              : writeGreyBmp(path, templates[step][0], imageWidth, imageHeight);

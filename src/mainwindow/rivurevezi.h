@@ -66,6 +66,15 @@ public:
     QTimer countdownTimer[kMaxDetect];
     float countdownRemain[kMaxDetect] = {};
     QTimer* sizeHintTimer = nullptr;   // parameter sliders start it for 3000 ms
+
+    // ---- Camera-view touch support (rivurevezi_zoom.cpp) ------------------
+    // Hides the button bar when it runs out; every press on a camera view
+    // restarts it at 120000 ms (null: no hiding).
+    QTimer* buttonBarTimer = nullptr;
+    // While zoomed in (zoom above 1.0), pans the current camera's view by the
+    // pointer movement since the last call (or press, lastPressX/Y), keeping
+    // the picture over the whole view, and repaints.
+    void updateMScale(int x, int y);
     QVector<QRgb> grayTable;           // entry i = opaque grey i
 
     // ---- Parameters ---------------------------------------------------------

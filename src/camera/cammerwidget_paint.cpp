@@ -1,0 +1,706 @@
+// The camera view's painting: the picture of the current source, defect and
+// ignored-point marks, the ROIs with their labels, the verdict, the header,
+// the counters, the countdown and the shape being drawn.
+//
+// The shown picture is kept expanded to 32-bit RGB in `displayRgb` and is
+// expanded again only when displayFrame changes. Marks are written into that
+// copy over the marked ROI rectangles only; before the next marks those
+// rectangles are restored from displayFrame, so a repaint costs one pass over
+// the marked rectangles, not over the frame.
+#include "cammerwidget.h"
+
+#include "cammersingleton.h"
+#include "globals.h"
+#include "lanstr.h"
+#include "miscfunc.h"
+#include "rivurevezi.h"
+#include "wizardpara.h"
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QPaintEvent>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+int word(int n)
+{
+    return (gpWPara && n >= 0 && n < kParaWords) ? gpWPara->words[n] : 0;
+}
+
+QFont viewFont(int pixels)
+{
+    QFont f(QStringLiteral("wqy-microhei"));
+    f.setWeight(50);
+    f.setPixelSize(pixels);
+    return f;
+}
+
+unsigned low16(int v)
+{
+    return static_cast<unsigned>(v) & 0xffffu;
+}
+
+unsigned high16(int v)
+{
+    return static_cast<unsigned>(v) >> 16;
+}
+
+// Integer square root, truncated (0 for negative values).
+int isqrt(int v)
+{
+    if (v <= 0)
+        return 0;
+    int r = static_cast<int>(std::sqrt(static_cast<double>(v)));
+    while (static_cast<long long>(r) * r > v)
+        --r;
+    while (static_cast<long long>(r + 1) * (r + 1) <= v)
+        ++r;
+    return r;
+}
+
+// Text centred on a point: (centre x - width / 2, centre y + height / 2).
+void drawCentred(QPainter& p, QPoint centre, const QString& text)
+{
+    const QFontMetrics fm(p.font());
+    p.drawText(QPoint(centre.x() - fm.horizontalAdvance(text) / 2, centre.y() + fm.height() / 2), text);
+}
+
+const QColor kEmbossed(QStringLiteral("#E9967A"));
+
+// Fills the placeholders %1.. that the text has with `args` in order; args
+// left over (a translation with fewer placeholders) follow after a blank.
+QString fillArgs(QString text, const QStringList& args)
+{
+    QStringList rest;
+    for (int k = 0; k < args.size(); ++k) {
+        const QString mark = QStringLiteral("%") + QString::number(k + 1);
+        if (text.contains(mark))
+            text.replace(mark, args[k]);
+        else if (!args[k].isEmpty())
+            rest << args[k];
+    }
+    if (!rest.isEmpty())
+        text += QLatin1Char(' ') + rest.join(QLatin1Char(' '));
+    return text;
+}
+
+}  // namespace
+
+// ---- Record, step and names -------------------------------------------------
+
+const CammerSingleton* CammerWidget::shownRecord() const
+{
+    return gSource == 0 ? editRecord : savedRecord;
+}
+
+int CammerWidget::shownStep() const
+{
+    int s = 0;
+    if (gpWin)
+        s = gSource == 0 ? gpWin->currentDetect : gpWin->runStep;
+    return (s >= 0 && s < kMaxDetect) ? s : 0;
+}
+
+QString CammerWidget::stepName(int step)
+{
+    const int mode = word(WizardPara::kMode);
+    int row = 263 + step;
+    if (mode == 1 || mode == 2)
+        row = 372 + step;
+    else if (mode == 3)
+        row = 477 + step;
+    return lanStr(row);
+}
+
+QRect CammerWidget::roiImageRect(const CammerSingleton& rec, int step, int i)
+{
+    if (step < 0 || step >= kMaxDetect || i < 0 || i >= kMaxRoi)
+        return QRect();
+    switch (rec.kind[step * kMaxRoi + i]) {
+    case 1:
+        return rec.rect[step][i].imgRect;
+    case 2:
+        return rec.polygon[step][i].imgRect;
+    case 4:
+        return rec.circle[step][i].imgRect;
+    default:
+        return QRect();
+    }
+}
+
+QString CammerWidget::limitLabel(const CammerSingleton& rec, int step, int i) const
+{
+    const int j = step * kMaxRoi + i;
+    const int p1 = rec.p1[j];
+    const int p2 = rec.p2[j];
+    switch (rec.method[j]) {
+    case 0:
+        return QString::number(word(143) == 0 ? word(117) : p2);
+    case 6:
+        return QString::number(p1);
+    case 1:
+        return QStringLiteral("%1--%2").arg(p1).arg(p2);
+    case 9:
+        return QStringLiteral("%1, %2").arg(word(118)).arg(word(119));
+    case 7:
+    case 8:
+        return QStringLiteral("%1--%2").arg(low16(p2)).arg(high16(p2));
+    default:
+        return QString::number(p2);
+    }
+}
+
+QString CammerWidget::paramLabel(const CammerSingleton& rec, int step, int i) const
+{
+    const int j = step * kMaxRoi + i;
+    const int p1 = rec.p1[j];
+    const int p2 = rec.p2[j];
+    const int p3 = rec.p3[j];
+    const unsigned u3 = static_cast<unsigned>(p3);
+    switch (rec.method[j]) {
+    case 0:
+        if (word(143) == 0)
+            return QStringLiteral("%1, %2, %3").arg(p1).arg(word(117)).arg(word(116));
+        return QStringLiteral("%1,%2,%3").arg(p1).arg(p2).arg(p3);
+    case 1:
+        return QStringLiteral("%1--%2,%3--%4").arg(p1).arg(p2).arg(u3 & 255u).arg((u3 >> 8) & 255u);
+    case 4:
+    case 5:
+        return QStringLiteral("%1, %2").arg(static_cast<unsigned>(p1) & 255u).arg(p2);
+    case 6:
+        return QString::number(p1);
+    case 7:
+    case 8:
+        return QStringLiteral("%1,%2--%3,%4")
+            .arg(static_cast<unsigned>(p1) & 255u)
+            .arg(low16(p2))
+            .arg(high16(p2))
+            .arg(p3);
+    case 9:
+        return QStringLiteral("%1, %2").arg(word(118)).arg(word(119));
+    default:
+        return QString::number(p2);
+    }
+}
+
+QString CammerWidget::roiLabel(const CammerSingleton& rec, int step, int i, bool templateMode) const
+{
+    const QString value = QString::number(roiValue[step][i]);
+    const int n = i + 1;
+    if (std::clamp(rec.roiCount[step], 0, kMaxRoi) < 11) {
+        const QString middle = templateMode ? paramLabel(rec, step, i) : limitLabel(rec, step, i);
+        return QStringLiteral("%1: %2 / %3 ").arg(n).arg(middle, value);
+    }
+    return QStringLiteral("%1: %2").arg(n).arg(value);
+}
+
+// ---- Coordinates ---------------------------------------------------------------
+
+QTransform CammerWidget::viewTransform() const
+{
+    QTransform t;
+    const bool zoomed = gpWin && gpWin->currentCamera == cameraIndex && (gSource == 0 || gSource == 1 ||
+                                                                        gSource == -1 || gSource > 4);
+    if (zoomed && gpWin->zoom > 0.0 && std::isfinite(gpWin->zoom)) {
+        t.translate(gpWin->panX, gpWin->panY);
+        t.scale(gpWin->zoom, gpWin->zoom);
+    }
+    const float sx = (winSW > 0.0f && std::isfinite(winSW)) ? winSW : 1.0f;
+    const float sy = (winSH > 0.0f && std::isfinite(winSH)) ? winSH : 1.0f;
+    t.scale(sx, sy);
+    return t;
+}
+
+QPoint CammerWidget::mapToFullView(QPoint widgetPos) const
+{
+    bool invertible = false;
+    const QTransform inv = viewTransform().inverted(&invertible);
+    if (!invertible)
+        return widgetPos;
+    const QPointF f = inv.map(QPointF(widgetPos));
+    // Truncated toward zero, as the picture read-out is.
+    auto trunc = [](double v) {
+        if (!std::isfinite(v))
+            return 0;
+        return static_cast<int>(std::clamp(v, -1.0e9, 1.0e9));
+    };
+    return QPoint(trunc(f.x()), trunc(f.y()));
+}
+
+// ---- The display picture -------------------------------------------------------
+
+void CammerWidget::DisplayChanged()
+{
+    displayDirty = true;
+}
+
+void CammerWidget::ExpandRect(const QRect& r)
+{
+    if (r.isEmpty() || !displayFrame)
+        return;
+    const int w = imageWidth;
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        auto* out = reinterpret_cast<QRgb*>(displayRgb.scanLine(y)) + r.left();
+        if (gisColor) {
+            std::memcpy(out, displayFrame + (static_cast<size_t>(y) * w + r.left()) * 4,
+                        static_cast<size_t>(r.width()) * 4);
+        } else {
+            const uchar* in = displayFrame + static_cast<size_t>(y) * w + r.left();
+            for (int x = 0; x < r.width(); ++x)
+                out[x] = 0xff000000u | (in[x] * 0x010101u);
+        }
+    }
+}
+
+void CammerWidget::MarkPixels(const QRect& roiRect, const uchar* source, QRgb colour)
+{
+    if (!source)
+        return;
+    // Only the part of the ROI that lies on the picture is ever touched.
+    const QRect r = roiRect.normalized().intersected(QRect(0, 0, imageWidth, imageHeight));
+    if (r.isEmpty())
+        return;
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        const uchar* in = source + static_cast<size_t>(y) * imageWidth;
+        auto* out = reinterpret_cast<QRgb*>(displayRgb.scanLine(y));
+        for (int x = r.left(); x <= r.right(); ++x)
+            if (in[x])
+                out[x] = colour;
+    }
+    markedRects.append(r);
+}
+
+void CammerWidget::PrepareDisplay(bool withMarks)
+{
+    if (!displayFrame || imageWidth < 1 || imageHeight < 1)
+        return;
+    const qint64 key = (qint64(gSource + 8) << 40) ^ (qint64(shownStep()) << 32) ^ (qint64(tempIndex & 0xffff) << 16) ^
+                       qint64(ngIndex & 0xffff);
+    if (displayRgb.width() != imageWidth || displayRgb.height() != imageHeight) {
+        displayRgb = QImage(imageWidth, imageHeight, QImage::Format_RGB32);
+        displayDirty = true;
+    }
+    if (displayDirty || key != displayKey) {
+        if (gisColor)
+            std::memcpy(displayRgb.bits(), displayFrame, static_cast<size_t>(pixelCount) * 4);
+        else
+            Gray2RGBA(displayFrame, reinterpret_cast<unsigned int*>(displayRgb.bits()), imageWidth, imageHeight);
+        displayDirty = false;
+        displayKey = key;
+        markedRects.clear();
+    } else {
+        for (const QRect& r : qAsConst(markedRects))
+            ExpandRect(r);
+        markedRects.clear();
+    }
+    if (!withMarks)
+        return;
+
+    const CammerSingleton* rec = shownRecord();
+    if (!rec)
+        return;
+    const int step = shownStep();
+    const int count = std::clamp(rec->roiCount[step], 0, kMaxRoi);
+    const int detectState = gpWin ? gpWin->detectState : 0;
+    if (detectState == 2 && gSource == 1 && blink == 1 && resultImage) {
+        for (int i = 0; i < count; ++i)
+            if (!roiPassed[step][i])
+                MarkPixels(roiImageRect(*rec, step, i), resultImage, qRgb(255, 0, 0));
+    }
+    // Ignored points: always while editing on the template, and in the live
+    // view while the page shows them (blink 2).
+    if ((gSource == 0 || (gSource == 1 && blink == 2)) && step < stepCount() && ignoreMask[step]) {
+        for (int i = 0; i < count; ++i)
+            MarkPixels(roiImageRect(*rec, step, i), ignoreMask[step], qRgb(0, 255, 255));
+    }
+    if (previewShown && curRoi >= 0 && curRoi < count && resultImage)
+        MarkPixels(roiImageRect(*rec, step, curRoi), resultImage, qRgb(0, 255, 255));
+}
+
+// ---- Painting ------------------------------------------------------------------
+
+void CammerWidget::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    PaintView(painter);
+}
+
+void CammerWidget::PaintView(QPainter& p)
+{
+    // Everything below is placed relative to where the caller's painter
+    // already stands (a tile of a bigger picture, for instance).
+    paintBase = p.worldTransform();
+    if (gSource == 3 || gSource == 4) {
+        PaintStoredPicture(p);
+        return;
+    }
+    if (gSource == 2) {
+        PaintRecentNg(p);
+        return;
+    }
+    if (cameraIndex < numCamera)
+        PaintLiveOrTemplate(p);
+}
+
+void CammerWidget::PaintStoredPicture(QPainter& p)
+{
+    RoiPageLink::StoredPicture info;
+    if (pageLink().storedPicture)
+        info = pageLink().storedPicture();
+    const QString title = lanStr(gSource == 3 ? 216 : 217);
+    if (info.count > 0 && info.picture && !info.picture->isNull()) {
+        p.save();
+        if (gpWin && gpWin->currentCamera == cameraIndex) {
+            p.translate(gpWin->panX, gpWin->panY);
+            p.scale(gpWin->zoom, gpWin->zoom);
+        }
+        p.drawImage(rect(), *info.picture);
+        p.restore();
+    }
+    p.save();
+    p.setWorldTransform(QTransform::fromScale(winSW, winSH) * paintBase);
+    p.setFont(viewFont(35));
+    p.setPen(Qt::green);
+    const QString okNg = gSource == 3 ? QStringLiteral("OK") : QStringLiteral("NG");
+    if (gLan == kLanJapanese) {
+        p.drawText(QPoint(5, 40), fillArgs(lanStr(218), {QString::number(info.camera + 1), stepName(info.step), title,
+                                                         QString::number(info.count),
+                                                         QString::number(info.index + 1), QString()}));
+        p.drawText(QPoint(655, 85), info.name);
+    } else {
+        p.drawText(QPoint(5, 40), lanStr(218).arg(info.camera + 1).arg(stepName(info.step)));
+        p.drawText(QPoint(705, 40), tr("%1图片数 %2 / %3").arg(okNg).arg(info.index + 1).arg(info.count));
+        p.drawText(QPoint(1205, 40), info.name);
+    }
+    p.restore();
+}
+
+namespace {
+// The state word of the header: text and colour.
+QString stateText(int step, bool countState, QColor* colour)
+{
+    if (gpWin && step >= 0 && step < kMaxDetect && gpWin->resample[step]) {
+        *colour = Qt::cyan;
+        return lanStr(310);
+    }
+    if (gpWin && gpWin->runState == 3) {
+        *colour = Qt::red;
+        return lanStr(311);
+    }
+    *colour = Qt::green;
+    if (!countState)
+        return lanStr(312);
+    switch (gpWin ? gpWin->countState : 0) {
+    case 1:
+        return lanStr(312);
+    case 2:
+        return lanStr(528);
+    case 3:
+        return lanStr(529);
+    default:
+        return QString();
+    }
+}
+}  // namespace
+
+void CammerWidget::PaintRecentNg(QPainter& p)
+{
+    PrepareDisplay(false);
+    if (!displayRgb.isNull()) {
+        p.save();
+        if (gpWin && gpWin->currentCamera == cameraIndex) {
+            p.translate(gpWin->panX, gpWin->panY);
+            p.scale(gpWin->zoom, gpWin->zoom);
+        }
+        p.drawImage(rect(), displayRgb);
+        p.restore();
+    }
+    const int step = (gpWin && gpWin->currentDetect >= 0 && gpWin->currentDetect < kMaxDetect) ? gpWin->currentDetect : 0;
+    p.save();
+    p.setWorldTransform(QTransform::fromScale(winSW, winSH) * paintBase);
+    p.setFont(viewFont(35));
+    QColor colour;
+    const QString state = stateText(step, false, &colour);
+    p.setPen(colour);
+    p.drawText(QPoint(5, 40), lanStr(313).arg(cameraIndex + 1).arg(stepName(step), state));
+    p.setPen(Qt::green);
+    const int shown = std::min(ngCount[step], int(kRecentPictures));
+    p.drawText(QPoint(700, 40), lanStr(314).arg(stepName(step)).arg(ngIndex + 1).arg(shown));
+    if (ngIndex >= 0 && ngIndex < kRecentPictures)
+        p.drawText(QPoint(5, 80), ngCaptions[step][ngIndex]);
+    p.restore();
+}
+
+void CammerWidget::PaintLiveOrTemplate(QPainter& p)
+{
+    const bool templateMode = gSource == 0;
+    const CammerSingleton* rec = shownRecord();
+    const int step = shownStep();
+    PrepareDisplay(true);
+
+    const QTransform full = viewTransform();
+    QTransform zoomOnly;
+    if (gpWin && gpWin->currentCamera == cameraIndex && gpWin->zoom > 0.0) {
+        zoomOnly.translate(gpWin->panX, gpWin->panY);
+        zoomOnly.scale(gpWin->zoom, gpWin->zoom);
+    }
+
+    // Picture, zoomed with the ROIs.
+    p.save();
+    p.setWorldTransform(zoomOnly * paintBase);
+    if (!displayRgb.isNull())
+        p.drawImage(rect(), displayRgb);
+
+    // Which ROIs, and whether the verdict shows.
+    const int detectState = gpWin ? gpWin->detectState : 0;
+    bool drawRois = false;
+    bool verdict = false;
+    switch (detectState) {
+    case 0:
+        if (word(150) == 0) {
+            drawRois = templateMode;
+        } else {
+            drawRois = true;
+            verdict = gSource == 1;
+        }
+        break;
+    case 1:
+        drawRois = verdict = true;
+        break;
+    case 2:
+        drawRois = gSource == 1 || templateMode;
+        verdict = gSource == 1;
+        break;
+    default:
+        drawRois = templateMode;
+        break;
+    }
+
+    if (verdict) {
+        p.save();
+        p.setWorldTransform(full * paintBase);
+        p.setFont(viewFont(100));
+        p.setPen(stepOk ? Qt::green : Qt::red);
+        p.drawText(QPoint(5, 200), stepOk ? QStringLiteral("OK") : QStringLiteral("NG"));
+        p.restore();
+    }
+
+    if (templateMode) {
+        // Legend of the two size marks, in widget pixels along the bottom.
+        const int H = height() - 1;
+        p.setFont(viewFont(30));
+        p.setPen(Qt::blue);
+        p.drawText(QRect(10, H - 89, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("%1 :").arg(lanStr(22)));
+        p.fillRect(QRect(160, H - 89, 30, 30), Qt::blue);
+        if (word(143) == 0)
+            p.drawText(QRect(205, H - 89, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QString::number(word(116)));
+        p.setPen(kEmbossed);
+        p.drawText(QRect(10, H - 44, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("%1 :").arg(lanStr(24)));
+        p.fillRect(QRect(160, H - 44, 30, 30), kEmbossed);
+        if (word(143) == 0)
+            p.drawText(QRect(205, H - 44, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QString::number(word(117)));
+    }
+
+    QString currentLabel;
+    if (drawRois && rec) {
+        p.save();
+        p.setWorldTransform(full * paintBase);
+        PaintRois(p, *rec, step, templateMode, &currentLabel);
+        p.restore();
+    }
+    p.restore();   // the zoom ends
+
+    p.save();
+    p.setWorldTransform(QTransform::fromScale(winSW, winSH) * paintBase);
+    p.setFont(viewFont(35));
+    QColor colour;
+    const QString state = stateText(step, true, &colour);
+    p.setPen(colour);
+    p.drawText(QPoint(5, 40), lanStr(313).arg(cameraIndex + 1).arg(stepName(step), state));
+
+    if (gpWin) {
+        for (int k = 0; k < kMaxDetect; ++k) {
+            if (!gpWin->countdownTimer[k].isActive())
+                continue;
+            const float left = gpWin->countdownRemain[k];
+            if (left > 0.02f) {
+                p.setFont(viewFont(45));
+                p.drawText(QPoint(5, 90), QString::number(double(left), 'g', 3));
+            }
+            break;
+        }
+    }
+
+    p.setFont(viewFont(35));
+    p.setPen(Qt::green);
+    if (templateMode) {
+        p.drawText(QPoint(850, 40), lanStr(315).arg(tempIndex + 1).arg(tempCount[step]).arg(currentLabel));
+        if (gpWin && gpWin->currentCamera == cameraIndex && detectState != 1 && gisColor) {
+            const QRgb v = static_cast<QRgb>(gpWin->pickValue);
+            p.drawText(QPoint(800, 80),
+                       tr("颜色：") + QStringLiteral("%1, %2, %3").arg(qRed(v)).arg(qGreen(v)).arg(qBlue(v)));
+        }
+        p.drawText(QPoint(5, 80), gTempTime);
+    } else {
+        const int c = (cameraIndex >= 0 && cameraIndex < kMaxCamera) ? cameraIndex : 0;
+        p.drawText(QPoint(750, 40), lanStr(316).arg(gFailCycleNum[c]).arg(gAllCycleNum[c]).arg(fps));
+    }
+    p.restore();
+
+    if (editAction == 1 && templateMode) {
+        p.save();
+        p.setWorldTransform(full * paintBase);
+        PaintShapeInProgress(p);
+        p.restore();
+    }
+}
+
+void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, bool templateMode,
+                             QString* currentLabel)
+{
+    const int count = std::clamp(rec.roiCount[step], 0, kMaxRoi);
+    const bool hasCurrent = curRoi >= 0 && curRoi < count;
+    const int detectState = gpWin ? gpWin->detectState : 0;
+    const float fx = fullScaleX > 0.0f ? fullScaleX : 1.0f;
+    const float fy = fullScaleY > 0.0f ? fullScaleY : 1.0f;
+    const int drawMode = gpWin ? gpWin->drawMode : 0;
+    const bool hand = gpWin && gpWin->handDraw;
+    p.setFont(viewFont(30));
+
+    for (int i = 0; i < count; ++i) {
+        const int j = step * kMaxRoi + i;
+        const int method = rec.method[j];
+        const int kind = rec.kind[j];
+        if (method == 3 && !templateMode)
+            continue;
+        if (templateMode && hasCurrent && i != curRoi && moveMode != 2)
+            continue;
+
+        if (templateMode && (!hasCurrent || i == curRoi)) {
+            const QRect img = roiImageRect(rec, step, i);
+            const int x1 = static_cast<int>(img.left() * fx);
+            const int y1 = static_cast<int>(img.top() * fy);
+            const int x2 = static_cast<int>((img.right() + 1) * fx);
+            const int y2 = static_cast<int>((img.bottom() + 1) * fy);
+            const int cy = (y1 + y2) / 2;
+            const int left = (x1 + x2) / 2 - (x2 - x1) / 4;
+            const int right = (x1 + x2) / 2 + (x2 - x1) / 4;
+            int filterSide = 0;
+            int areaSide = 0;
+            if (word(143) == 0) {
+                filterSide = word(116);
+                areaSide = isqrt(word(117));
+            } else if (method == 0) {
+                filterSide = rec.p3[j];
+                areaSide = isqrt(rec.p2[j]);
+            } else if (method == 7 || method == 8) {
+                const long long side = 2LL * rec.p3[j] + 1;
+                filterSide = static_cast<int>(std::clamp<long long>(side, 0, 100000));
+            }
+            p.save();
+            p.setBrush(Qt::NoBrush);
+            if (filterSide > 0) {
+                p.setPen(QPen(Qt::blue, 1));
+                p.drawRect(QRect(left - filterSide / 2, cy - filterSide / 2, filterSide, filterSide));
+            }
+            if (areaSide > 0) {
+                p.setPen(QPen(kEmbossed, 1));
+                p.drawRect(QRect(right - areaSide / 2, cy - areaSide / 2, areaSide, areaSide));
+            }
+            p.restore();
+            if (word(162) != 0 && hasCurrent && (drawMode == 1 || drawMode == 4 || (drawMode == 2 && hand))) {
+                p.save();
+                p.setPen(Qt::green);
+                drawCentred(p, QPoint((x1 + x2) / 2, cy), tr("双击结束"));
+                p.restore();
+            }
+        }
+
+        QColor colour;
+        if (detectState == 0)
+            colour = QColor(0, 0, 128);
+        else if (!stepOk && !roiPassed[step][i])
+            colour = Qt::red;
+        else
+            colour = Qt::green;
+        if (method == 2)
+            colour = Qt::yellow;
+        p.setPen(QPen(colour, 1));
+        p.setBrush(Qt::NoBrush);
+
+        QPoint corner;
+        switch (kind) {
+        case 1:
+            rec.rect[step][i].Draw(p);
+            corner = rec.rect[step][i].rect.topLeft();
+            break;
+        case 2: {
+            const RePolygon& poly = rec.polygon[step][i];
+            poly.Draw(p);
+            if (!poly.pts.isEmpty())
+                corner = poly.pts.first();
+            if (templateMode && i == curRoi && objectIndex >= 0 && objectIndex < poly.count()) {
+                p.save();
+                p.setPen(QPen(Qt::cyan, 2));
+                const QPoint q = poly.pts[objectIndex];
+                p.drawEllipse(QRect(QPoint(q.x() - 5, q.y() - 5), QPoint(q.x() + 4, q.y() + 4)));
+                p.restore();
+            }
+            break;
+        }
+        case 4:
+            rec.circle[step][i].Draw(p);
+            corner = rec.circle[step][i].rect.topLeft();
+            break;
+        default:
+            break;
+        }
+
+        const QString label = roiLabel(rec, step, i, templateMode);
+        if (templateMode && hasCurrent) {
+            if (i == curRoi && currentLabel)
+                *currentLabel = label;
+            continue;
+        }
+        p.setPen(colour);
+        const QRect box = templateMode ? QRect(QPoint(corner.x(), corner.y() - 29), QPoint(corner.x() + 399, corner.y() - 5))
+                                       : QRect(QPoint(corner.x(), corner.y() - 26), QPoint(corner.x() + 399, corner.y() - 2));
+        p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, label);
+    }
+}
+
+void CammerWidget::PaintShapeInProgress(QPainter& p)
+{
+    const int drawMode = gpWin ? gpWin->drawMode : 0;
+    p.setPen(Qt::green);
+    p.setBrush(Qt::NoBrush);
+    if (drawMode == 1) {
+        tempRect.Draw(p);
+        return;
+    }
+    if (drawMode == 4) {
+        tempCircle.Draw(p);
+        return;
+    }
+    if (drawMode != 2 || polyPointCount <= 0)
+        return;
+    const int n = std::min(polyPointCount, int(kMaxPolyPoints));
+    const bool continuous = word(162) != 0;
+    p.setPen(QPen(continuous ? Qt::magenta : Qt::green, 2));
+    p.drawPolygon(polyPoints, n, Qt::OddEvenFill);
+    if (continuous && !(gpWin && gpWin->handDraw) && n >= 3) {
+        p.save();
+        p.setPen(Qt::green);
+        p.setFont(viewFont(30));
+        drawCentred(p, getPointsCenter(), tr("双击结束"));
+        p.restore();
+    }
+    p.setPen(QPen(Qt::cyan, 2));
+    const QPoint q = polyPoints[0];
+    p.drawEllipse(QRect(QPoint(q.x() - 5, q.y() - 5), QPoint(q.x() + 4, q.y() + 4)));
+}

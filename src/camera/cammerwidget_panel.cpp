@@ -1,0 +1,784 @@
+// The ROI parameter panel of a camera view: three sliders for p1-p3, the
+// method button, the ROI and object switches, the step buttons, the sync
+// button, the output selector and the fine-tuning row.
+//
+// Packed parameters: method 1 keeps a grey band in p3 (byte 0 minimum, byte
+// 1 maximum); methods 7 and 8 a count range in p2 (low 16 bits minimum, high
+// 16 bits maximum); method 9 three colour ranges in p1, p2, p3 (halves).
+//
+// Rebuilding the panel only shows values: the sliders' signals are blocked
+// while they are reset, so looking at an ROI never changes its parameters,
+// even where a stored value lies outside a slider's range.
+#include "cammerwidget.h"
+
+#include "cammerrecongnize.h"
+#include "cammersingleton.h"
+#include "colorbutton.h"
+#include "globals.h"
+#include "lanstr.h"
+#include "miscfunc.h"
+#include "rivurevezi.h"
+#include "slider.h"
+#include "wizardpara.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QTimer>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+int gDrawHint = 0;
+
+namespace {
+
+int word(int n)
+{
+    return (gpWPara && n >= 0 && n < kParaWords) ? gpWPara->words[n] : 0;
+}
+
+int isqrt(int v)
+{
+    if (v <= 0)
+        return 0;
+    int r = static_cast<int>(std::sqrt(static_cast<double>(v)));
+    while (static_cast<long long>(r) * r > v)
+        --r;
+    while (static_cast<long long>(r + 1) * (r + 1) <= v)
+        ++r;
+    return r;
+}
+
+int lowHalf(int v)
+{
+    return static_cast<int>(static_cast<unsigned>(v) & 0xffffu);
+}
+
+int highHalf(int v)
+{
+    return static_cast<int>(static_cast<unsigned>(v) >> 16);
+}
+
+int withLowHalf(int p, int v)
+{
+    return static_cast<int>((static_cast<unsigned>(p) & 0xffff0000u) | (static_cast<unsigned>(v) & 0xffffu));
+}
+
+int withHighHalf(int p, int v)
+{
+    return static_cast<int>((static_cast<unsigned>(p) & 0xffffu) | ((static_cast<unsigned>(v) & 0xffffu) << 16));
+}
+
+int byteOf(int p, int k)
+{
+    return static_cast<int>((static_cast<unsigned>(p) >> (8 * k)) & 255u);
+}
+
+int withByte(int p, int k, int v)
+{
+    const unsigned mask = 255u << (8 * k);
+    return static_cast<int>((static_cast<unsigned>(p) & ~mask) | ((static_cast<unsigned>(v) & 255u) << (8 * k)));
+}
+
+// Plain addition without leaving the int range.
+int addPlain(int p, int d)
+{
+    return static_cast<int>(std::clamp<long long>(static_cast<long long>(p) + d, INT_MIN, INT_MAX));
+}
+
+// A member changed by d, within 0..top; an unchanged member is left as it is.
+int addMember(int member, int d, int top)
+{
+    if (d == 0)
+        return member;
+    return static_cast<int>(std::clamp<long long>(static_cast<long long>(member) + d, 0, top));
+}
+
+int addHalves(int p, int cur, int snap)
+{
+    int out = withLowHalf(p, addMember(lowHalf(p), lowHalf(cur) - lowHalf(snap), 0xffff));
+    return withHighHalf(out, addMember(highHalf(p), highHalf(cur) - highHalf(snap), 0xffff));
+}
+
+int addBytes01(int p, int cur, int snap)
+{
+    int out = withByte(p, 0, addMember(byteOf(p, 0), byteOf(cur, 0) - byteOf(snap, 0), 255));
+    return withByte(out, 1, addMember(byteOf(p, 1), byteOf(cur, 1) - byteOf(snap, 1), 255));
+}
+
+qint64 monotonicMs()
+{
+    static QElapsedTimer t;
+    if (!t.isValid())
+        t.start();
+    return t.elapsed();
+}
+
+}  // namespace
+
+// ---- Methods --------------------------------------------------------------------
+
+bool CammerWidget::methodEnabled(int method)
+{
+    static const int switchWord[11] = {139, 140, 141, 142, 180, 181, 185, 182, 183, 184, 154};
+    return method >= 0 && method <= 10 && word(switchWord[method]) != 0;
+}
+
+bool CammerWidget::GetFuncInitParam(int method, int& p1, int& p2, int& p3)
+{
+    switch (method) {
+    case 0:
+        p1 = 45;
+        p2 = word(117);
+        p3 = word(116);
+        return true;
+    case 1:
+        p1 = 80;
+        p2 = 500;
+        p3 = 12800;
+        return true;
+    case 2:
+        p1 = 0;
+        p2 = 0;
+        p3 = 30;
+        return true;
+    case 3:
+        p1 = 10;
+        p2 = 0;
+        p3 = 1;
+        return true;
+    case 4:
+        p1 = 50;
+        p2 = 100;
+        return true;
+    case 5:
+        p1 = 200;
+        p2 = 100;
+        return true;
+    case 6:
+        p1 = 80;
+        return true;
+    case 7:
+    case 8:
+        p1 = 128;
+        p2 = 6553601;
+        p3 = 1;
+        return true;
+    case 9:
+        p1 = 6553601;
+        p2 = 6553601;
+        p3 = 6553601;
+        return true;
+    case 10:
+        p1 = 1;
+        p2 = 1;
+        p3 = 1;
+        return true;
+    default:
+        p1 = 45;
+        p2 = word(117);
+        p3 = word(116);
+        return false;
+    }
+}
+
+// ---- Construction -------------------------------------------------------------------
+
+void CammerWidget::BuildRoiPanel()
+{
+    p3Slider = new Slider(0, 10, 1, 25, this);
+    connect(p3Slider, &QAbstractSlider::valueChanged, this, &CammerWidget::SlotMinWH);
+    p1Slider = new Slider(0, 100, 1, 25, this);
+    connect(p1Slider, &QAbstractSlider::valueChanged, this, &CammerWidget::SlotSensitivity);
+    p2Slider = new Slider(0, 1000, 1, 50, this);
+    connect(p2Slider, &QAbstractSlider::valueChanged, this, &CammerWidget::SlotArea);
+
+    funcLabel = new QLabel(lanStr(2), this);
+    funcLabel->setStyleSheet(QStringLiteral("color: rgb(0, 255, 0); font-family: wqy-microhei; font-size: 25px;"));
+    funcButton = new ColorButton(QString(), this);
+    connect(funcButton, &QPushButton::clicked, this, &CammerWidget::SlotChangeFunc);
+    halfButton = new ColorButton(lanStr(3), this);
+    connect(halfButton, &QPushButton::clicked, this, &CammerWidget::SlotChangeParaShow);
+    outCombo = new ComboBox(this);
+    outCombo->addItems({QStringLiteral("N1"), QStringLiteral("N2"), QStringLiteral("N3"), QStringLiteral("N4")});
+    outCombo->setItemHeight(50);
+    connect(outCombo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &CammerWidget::SlotOutN);
+    roiSwitchButton = new ColorButton(lanStr(4), this);
+    connect(roiSwitchButton, &QPushButton::clicked, this, &CammerWidget::SlotNextROI);
+    objectButton = new ColorButton(QString(), this);
+    connect(objectButton, &QPushButton::clicked, this, &CammerWidget::SlotChangeObject);
+
+    void (CammerWidget::*stepSlots[4])() = {&CammerWidget::SlotAdd10, &CammerWidget::SlotAdd1,
+                                            &CammerWidget::SlotSub1, &CammerWidget::SlotSub10};
+    for (int k = 0; k < 4; ++k) {
+        stepButtons[k] = new ColorButton(QString(), this);
+        stepButtons[k]->SetRepeat();
+        connect(stepButtons[k], &QPushButton::clicked, this, stepSlots[k]);
+    }
+    syncButton = new ColorButton(tr("同步参数"), this);
+    connect(syncButton, &QPushButton::clicked, this, &CammerWidget::SlotSyncParam);
+    fineTuneButton = new ColorButton(tr("微调"), this);
+    fineTuneButton->setCheckable(true);
+    connect(fineTuneButton, &QPushButton::toggled, this, &CammerWidget::SlotFineTune);
+
+    void (CammerWidget::*moveSlots[4])() = {&CammerWidget::SlotMoveT, &CammerWidget::SlotMoveB,
+                                            &CammerWidget::SlotMoveL, &CammerWidget::SlotMoveR};
+    for (int k = 0; k < 4; ++k) {
+        moveButtons[k] = new ColorButton(lanStr(5 + k), this);
+        moveButtons[k]->SetRepeat();
+        connect(moveButtons[k], &QPushButton::clicked, this, moveSlots[k]);
+    }
+    moveModeButton = new ColorButton(lanStr(12), this);
+    connect(moveModeButton, &QPushButton::clicked, this, &CammerWidget::SlotMoveAll);
+
+    for (QWidget* w : std::initializer_list<QWidget*>{p1Slider, p2Slider, p3Slider, funcLabel, funcButton, halfButton,
+                                                      outCombo, roiSwitchButton, objectButton, syncButton,
+                                                      fineTuneButton, moveModeButton})
+        w->hide();
+    for (int k = 0; k < 4; ++k) {
+        stepButtons[k]->hide();
+        moveButtons[k]->hide();
+    }
+
+    previewTimer = new QTimer(this);
+    previewTimer->setSingleShot(true);
+    connect(previewTimer, &QTimer::timeout, this, &CammerWidget::RunPreview);
+}
+
+// ---- Rebuilding -----------------------------------------------------------------------
+
+void CammerWidget::ResetSlider(Slider* s, int min, int max, int value, const QString& label)
+{
+    const QSignalBlocker block(s);
+    s->Reset(min, max, 1, value, label);
+}
+
+void CammerWidget::ShowHideROIPara()
+{
+    previewShown = false;
+    if (!p1Slider) {
+        update();
+        return;
+    }
+    const int g = editStep();
+    const bool current = editRecord && curRoi >= 0 && curRoi < std::clamp(editRecord->roiCount[g], 0, kMaxRoi);
+    if (!current) {
+        for (QWidget* w : std::initializer_list<QWidget*>{p1Slider, p2Slider, p3Slider, funcLabel, funcButton,
+                                                          halfButton, outCombo, roiSwitchButton, objectButton,
+                                                          syncButton, fineTuneButton, moveModeButton})
+            w->hide();
+        for (int k = 0; k < 4; ++k) {
+            stepButtons[k]->hide();
+            moveButtons[k]->hide();
+        }
+        {
+            const QSignalBlocker block(fineTuneButton);
+            fineTuneButton->setChecked(false);
+        }
+        fineTune = false;
+        moveMode = 0;
+        objectIndex = 0;
+        moveModeButton->setText(lanStr(12));
+        update();
+        return;
+    }
+
+    const CammerSingleton& rec = *editRecord;
+    const int j = g * kMaxRoi + curRoi;
+    const int method = rec.method[j];
+    const int m = (method >= 0 && method <= 10) ? method : 0;
+    const bool perRoi = word(143) != 0;
+
+    if (moveMode != 0) {
+        for (QWidget* w : std::initializer_list<QWidget*>{p1Slider, p2Slider, p3Slider, funcLabel, funcButton,
+                                                          halfButton, roiSwitchButton, objectButton, syncButton,
+                                                          outCombo})
+            w->hide();
+        for (ColorButton* b : stepButtons)
+            b->hide();
+    } else {
+        p1Slider->setVisible(m != 2 && m != 3);
+        p2Slider->setVisible(m == 1 || m == 4 || m == 5 || m == 7 || m == 8 || m == 9 || m == 10 || (m == 0 && perRoi));
+        p3Slider->setVisible(m == 1 || m == 7 || m == 8 || m == 9 || m == 10 || (m == 0 && perRoi));
+        bool otherMethods = word(154) != 0;
+        for (int w : {140, 141, 142, 180, 181, 182, 183, 184, 185})
+            otherMethods = otherMethods || word(w) != 0;
+        funcLabel->setVisible(otherMethods);
+        funcButton->setVisible(otherMethods);
+        objectButton->show();
+        for (ColorButton* b : stepButtons)
+            b->show();
+        roiSwitchButton->show();
+        syncButton->show();
+        if (g == 0 && word(123) != 0) {
+            const QSignalBlocker block(outCombo);
+            outCombo->setCurrentIndex(std::clamp(rec.outputNo[curRoi], 0, 3));
+            outCombo->show();
+        } else {
+            outCombo->hide();
+        }
+    }
+    moveModeButton->setText(lanStr(moveMode == 1 ? 32 : moveMode == 2 ? 34 : 12));
+
+    PlacePanel(m);
+
+    halfShown = false;
+    const int p1 = rec.p1[j];
+    const int p2 = rec.p2[j];
+    const int p3 = rec.p3[j];
+    switch (m) {
+    case 1:
+        ResetSlider(p1Slider, 0, 999999, p1, lanStr(13));
+        ResetSlider(p2Slider, 0, 999999, p2, lanStr(14));
+        ResetSlider(p3Slider, 0, 255, byteOf(p3, 0), lanStr(10));
+        funcButton->setText(lanStr(15));
+        break;
+    case 2:
+        ResetSlider(p1Slider, 0, 255, p1, lanStr(16));
+        ResetSlider(p2Slider, 0, 255, p2, lanStr(16));
+        ResetSlider(p3Slider, 0, 255, p3, lanStr(16));
+        funcButton->setText(lanStr(17));
+        break;
+    case 3:
+        ResetSlider(p1Slider, 0, 100, p1, lanStr(16));
+        ResetSlider(p2Slider, 0, 10, p2, lanStr(16));
+        ResetSlider(p3Slider, 0, 10, p3, lanStr(16));
+        funcButton->setText(lanStr(21));
+        break;
+    case 4:
+        ResetSlider(p1Slider, 0, 255, p1, lanStr(11));
+        ResetSlider(p2Slider, 0, 50000, p2, lanStr(24));
+        ResetSlider(p3Slider, 0, 255, p3, lanStr(16));
+        funcButton->setText(lanStr(392));
+        break;
+    case 5:
+        ResetSlider(p1Slider, 0, 255, p1, lanStr(10));
+        ResetSlider(p2Slider, 0, 50000, p2, lanStr(24));
+        ResetSlider(p3Slider, 0, 255, p3, lanStr(16));
+        funcButton->setText(lanStr(393));
+        break;
+    case 6:
+        ResetSlider(p1Slider, 0, 100, p1, lanStr(362));
+        ResetSlider(p2Slider, 0, 50000, p2, lanStr(24));
+        ResetSlider(p3Slider, 0, 255, p3, lanStr(16));
+        funcButton->setText(lanStr(398));
+        break;
+    case 7:
+    case 8:
+        ResetSlider(p1Slider, 0, 255, p1, lanStr(m == 7 ? 10 : 11));
+        ResetSlider(p2Slider, 0, 100, lowHalf(p2), lanStr(627));
+        ResetSlider(p3Slider, 1, 100, p3, lanStr(22));
+        funcButton->setText(lanStr(m == 7 ? 521 : 626));
+        break;
+    case 9:
+        ResetSlider(p1Slider, 0, 255, lowHalf(p1), tr("红色最小"));
+        ResetSlider(p2Slider, 0, 255, lowHalf(p2), tr("绿色最小"));
+        ResetSlider(p3Slider, 0, 255, lowHalf(p3), tr("蓝色最小"));
+        funcButton->setText(tr("颜色斑点"));
+        break;
+    case 10:
+        ResetSlider(p1Slider, 1, 2, p1, lanStr(16));
+        ResetSlider(p2Slider, 1, 2, p2, lanStr(16));
+        ResetSlider(p3Slider, 1, 2, p3, lanStr(16));
+        funcButton->setText(lanStr(583));
+        break;
+    default:
+        ResetSlider(p1Slider, 0, 100, p1, lanStr(23));
+        ResetSlider(p2Slider, 0, 1000, p2, lanStr(24));
+        ResetSlider(p3Slider, 1, 10, p3, lanStr(22));
+        funcButton->setText(lanStr(25));
+        break;
+    }
+
+    fineTuneButton->show();
+    {
+        const QSignalBlocker block(fineTuneButton);
+        fineTuneButton->setChecked(fineTune);
+    }
+    fineTuneButton->setText(fineTune ? tr("隐藏") : tr("微调"));
+    for (ColorButton* b : moveButtons)
+        b->setVisible(fineTune);
+    moveModeButton->setVisible(fineTune);
+    // The pair switch belongs to the sliders: it goes with them in the
+    // move modes.
+    halfButton->setVisible(moveMode == 0 && (m == 1 || m == 7 || m == 8 || m == 9));
+
+    const int kind = rec.kind[j];
+    const bool radius = kind == 4 && (objectIndex == 0 || objectIndex == 1);
+    static const char* const radiusTexts[4] = {"+10", "+1", "-1", "-10"};
+    static const char* const pointTexts[4] = {"Y -1", "X -1", "Y +1", "X +1"};
+    for (int k = 0; k < 4; ++k)
+        stepButtons[k]->setText(tr(radius ? radiusTexts[k] : pointTexts[k]));
+
+    if (kind == 1)
+        objectButton->setText(lanStr(objectIndex == 1 ? 29 : 30));
+    else if (kind == 4)
+        objectButton->setText(lanStr(objectIndex == 0 ? 28 : objectIndex == 1 ? 26 : 27));
+    else if (kind == 2)
+        objectButton->setText(lanStr(31).arg(objectIndex + 1));
+    update();
+}
+
+void CammerWidget::PlacePanel(int m)
+{
+    const int g = editStep();
+    const CammerSingleton& rec = *editRecord;
+    const int j = g * kMaxRoi + curRoi;
+    const int rows = 2 + (p2Slider->isVisibleTo(this) ? 1 : 0) + (p3Slider->isVisibleTo(this) ? 1 : 0);
+    const int h = rows * 51;
+    const QRect img = roiImageRect(rec, g, curRoi);
+    const int T = static_cast<int>(img.top() * fullScaleY);
+    const int B = static_cast<int>((img.bottom() + 1) * fullScaleY);
+    int y = 0;
+    if (h + 20 < T - 40) {
+        y = T - h - 20;
+    } else if (B + h + 20 < gShowH - 70) {
+        y = B + 20;
+    } else if (rec.kind[j] == 1) {
+        y = T + 20;
+    } else if (rec.kind[j] == 4) {
+        const Circle& c = rec.circle[g][curRoi];
+        y = (h + 20 < c.r) ? c.y - h - 20 : gShowH - 70 - h;
+    } else {
+        // The first gap between point heights, from the top, that takes the
+        // panel; the panel ends 20 pixels above its lower end.
+        QVector<int> ys;
+        const RePolygon& poly = rec.polygon[g][curRoi];
+        ys.reserve(poly.pts.size());
+        for (const QPoint& q : poly.pts)
+            ys.append(q.y());
+        std::sort(ys.begin(), ys.end());
+        y = gShowH - 70 - h;
+        int upper = 0;
+        for (int v : qAsConst(ys)) {
+            if (v - upper > h + 20) {
+                y = v - h - 20;
+                break;
+            }
+            upper = v;
+        }
+    }
+
+    // Full-view positions go through the window scale; the rows keep their
+    // touch height.
+    const float sx = winSW > 0.0f ? winSW : 1.0f;
+    const float sy = winSH > 0.0f ? winSH : 1.0f;
+    auto X = [sx](int v) { return static_cast<int>(std::lround(v * sx)); };
+    auto span = [&X](int x1, int x2, int top, int height) { return QRect(X(x1), top, X(x2 + 1) - X(x1), height); };
+    int top = static_cast<int>(std::lround(y * sy));
+    const int sliderRight = gShowW / 2 + 424;
+    bool any = false;
+    for (Slider* s : {p1Slider, p2Slider, p3Slider}) {
+        if (!s->isVisibleTo(this))
+            continue;
+        if (any)
+            top += 50;
+        s->setGeometry(span(400, sliderRight, top, 45));
+        any = true;
+    }
+    if (any)
+        top += 50;
+    const bool japanese = gLan == kLanJapanese;
+    funcLabel->setGeometry(span(400, 479, top, 45));
+    funcButton->setGeometry(span(483, 602, top, 45));
+    if (!japanese) {
+        halfButton->setGeometry(span(606, 725, top, 45));
+        outCombo->setGeometry(span(729, 793, top, 45));
+        roiSwitchButton->setGeometry(span(797, 916, top, 45));
+        objectButton->setGeometry(span(920, 1009, top, 45));
+        const int xs[4] = {1013, 1106, 1199, 1292};
+        for (int k = 0; k < 4; ++k)
+            stepButtons[k]->setGeometry(span(xs[k], xs[k] + 89, top, 45));
+    } else {
+        halfButton->setGeometry(span(606, 785, top, 45));
+        outCombo->setGeometry(span(789, 853, top, 45));
+        roiSwitchButton->setGeometry(span(857, 1036, top, 45));
+        objectButton->setGeometry(span(1040, 1129, top, 45));
+        const int xs[4] = {1133, 1226, 1319, 1412};
+        for (int k = 0; k < 4; ++k)
+            stepButtons[k]->setGeometry(span(xs[k], xs[k] + 89, top, 45));
+    }
+    const int rowTop = static_cast<int>(std::lround((gShowH - 80) * sy));
+    const int rowHeight = std::max(20, static_cast<int>(std::lround((gShowH - 6) * sy)) - rowTop + 1);
+    syncButton->setGeometry(span(350, 529, rowTop, rowHeight));
+    fineTuneButton->setGeometry(span(540, 649, rowTop, rowHeight));
+    const int mx[4] = {660, 830, 1000, 1170};
+    for (int k = 0; k < 4; ++k)
+        moveButtons[k]->setGeometry(span(mx[k], mx[k] + 159, rowTop, rowHeight));
+    moveModeButton->setGeometry(span(1340, 1519, rowTop, rowHeight));
+    Q_UNUSED(m);
+}
+
+// ---- Method and pairs ----------------------------------------------------------------
+
+void CammerWidget::SlotChangeFunc()
+{
+    if (!editRecord)
+        return;
+    const int g = editStep();
+    if (curRoi < 0 || curRoi >= std::clamp(editRecord->roiCount[g], 0, kMaxRoi))
+        return;
+    CammerSingleton& rec = *editRecord;
+    const int j = g * kMaxRoi + curRoi;
+    const int cur = (rec.method[j] >= 0 && rec.method[j] <= 10) ? rec.method[j] : 0;
+    int next = -1;
+    for (int k = 1; k <= 11; ++k) {
+        const int m = (cur + k) % 11;
+        if (methodEnabled(m)) {
+            next = m;
+            break;
+        }
+    }
+    if (next < 0)
+        return;   // no method is switched on: the method stays
+    int a = 0, b = 0, c = 0;
+    GetFuncInitParam(next, a, b, c);
+    rec.method[j] = next;
+    rec.p1[j] = a;
+    rec.p2[j] = b;
+    rec.p3[j] = c;
+    ShowHideROIPara();
+    halfShown = false;
+}
+
+void CammerWidget::SlotChangeParaShow()
+{
+    if (!editRecord)
+        return;
+    const int g = editStep();
+    if (curRoi < 0 || curRoi >= std::clamp(editRecord->roiCount[g], 0, kMaxRoi))
+        return;
+    const CammerSingleton& rec = *editRecord;
+    const int j = g * kMaxRoi + curRoi;
+    halfShown = !halfShown;
+    switch (rec.method[j]) {
+    case 1:
+        ResetSlider(p3Slider, 0, 255, byteOf(rec.p3[j], halfShown ? 1 : 0), lanStr(halfShown ? 11 : 10));
+        break;
+    case 7:
+    case 8:
+        ResetSlider(p2Slider, 0, 100, halfShown ? highHalf(rec.p2[j]) : lowHalf(rec.p2[j]),
+                    lanStr(halfShown ? 628 : 627));
+        break;
+    case 9:
+        ResetSlider(p1Slider, 0, 255, halfShown ? highHalf(rec.p1[j]) : lowHalf(rec.p1[j]),
+                    halfShown ? tr("红色最大") : tr("红色最小"));
+        ResetSlider(p2Slider, 0, 255, halfShown ? highHalf(rec.p2[j]) : lowHalf(rec.p2[j]),
+                    halfShown ? tr("绿色最大") : tr("绿色最小"));
+        ResetSlider(p3Slider, 0, 255, halfShown ? highHalf(rec.p3[j]) : lowHalf(rec.p3[j]),
+                    halfShown ? tr("蓝色最大") : tr("蓝色最小"));
+        break;
+    default:
+        break;
+    }
+    update();
+}
+
+// ---- Sliders --------------------------------------------------------------------------
+
+void CammerWidget::RequestPreview()
+{
+    if (!engine || !previewTimer)
+        return;
+    if (previewTimer->isActive())
+        return;   // one is due already; it reads the newest values
+    const qint64 idle = monotonicMs() - previewEndMs;
+    if (idle >= previewCostMs) {
+        RunPreview();
+        return;
+    }
+    // The last preview was slow: the next one waits as long as it took, so
+    // that held buttons and drags never pile work up behind it.
+    previewTimer->start(static_cast<int>(std::clamp<qint64>(previewCostMs - idle, 1, 2000)));
+}
+
+void CammerWidget::RunPreview()
+{
+    if (!engine || !editRecord)
+        return;
+    const int g = editStep();
+    if (curRoi < 0 || curRoi >= std::clamp(editRecord->roiCount[g], 0, kMaxRoi))
+        return;
+    const qint64 start = monotonicMs();
+    engine->RunTest(g, curRoi);
+    previewEndMs = monotonicMs();
+    previewCostMs = previewEndMs - start;
+}
+
+namespace {
+void startHint(int side)
+{
+    gDrawHint = side;
+    if (gpWin && gpWin->sizeHintTimer)
+        gpWin->sizeHintTimer->start(3000);
+}
+}  // namespace
+
+void CammerWidget::SlotSensitivity(int v)
+{
+    if (!editRecord)
+        return;
+    const int g = editStep();
+    if (curRoi < 0 || curRoi >= std::clamp(editRecord->roiCount[g], 0, kMaxRoi))
+        return;
+    CammerSingleton& rec = *editRecord;
+    const int j = g * kMaxRoi + curRoi;
+    if (rec.method[j] == 9) {
+        rec.p1[j] = halfShown ? withHighHalf(rec.p1[j], v) : withLowHalf(rec.p1[j], v);
+    } else {
+        rec.p1[j] = v;
+        if (rec.method[j] == 1)
+            startHint(isqrt(v));
+    }
+    RequestPreview();
+}
+
+void CammerWidget::SlotArea(int v)
+{
+    if (!editRecord)
+        return;
+    const int g = editStep();
+    if (curRoi < 0 || curRoi >= std::clamp(editRecord->roiCount[g], 0, kMaxRoi))
+        return;
+    CammerSingleton& rec = *editRecord;
+    const int j = g * kMaxRoi + curRoi;
+    gDrawHint = 0;
+    const int m = rec.method[j];
+    if (m == 7 || m == 8 || m == 9) {
+        rec.p2[j] = halfShown ? withHighHalf(rec.p2[j], v) : withLowHalf(rec.p2[j], v);
+    } else {
+        rec.p2[j] = v;
+        startHint(isqrt(v));
+    }
+    RequestPreview();
+}
+
+void CammerWidget::SlotMinWH(int v)
+{
+    if (!editRecord)
+        return;
+    const int g = editStep();
+    if (curRoi < 0 || curRoi >= std::clamp(editRecord->roiCount[g], 0, kMaxRoi))
+        return;
+    CammerSingleton& rec = *editRecord;
+    const int j = g * kMaxRoi + curRoi;
+    const int m = rec.method[j];
+    if (m == 1) {
+        rec.p3[j] = withByte(rec.p3[j], halfShown ? 1 : 0, v & 255);
+    } else if (m == 9) {
+        rec.p3[j] = halfShown ? withHighHalf(rec.p3[j], v) : withLowHalf(rec.p3[j], v);
+    } else {
+        rec.p3[j] = v;
+        startHint(v);
+    }
+    RequestPreview();
+}
+
+void CammerWidget::SlotSyncParam()
+{
+    if (!editRecord)
+        return;
+    CammerSingleton& rec = *editRecord;
+    const int g = editStep();
+    const int count = std::clamp(rec.roiCount[g], 0, kMaxRoi);
+    if (curRoi < 0 || curRoi >= count)
+        return;
+    const int j = g * kMaxRoi + curRoi;
+    const int m = rec.method[j];
+    for (int i = 0; i < count; ++i) {
+        const int k = g * kMaxRoi + i;
+        if (i == rec.selRoi || rec.method[k] != m)
+            continue;
+        // Packed members each carry their own difference and stay within
+        // their own range: a change of one never spills into its neighbour.
+        if (m == 9)
+            rec.p1[k] = addHalves(rec.p1[k], rec.p1[j], rec.selP1);
+        else
+            rec.p1[k] = addPlain(rec.p1[k], rec.p1[j] - rec.selP1);
+        if (m == 7 || m == 8 || m == 9)
+            rec.p2[k] = addHalves(rec.p2[k], rec.p2[j], rec.selP2);
+        else
+            rec.p2[k] = addPlain(rec.p2[k], rec.p2[j] - rec.selP2);
+        if (m == 1)
+            rec.p3[k] = addBytes01(rec.p3[k], rec.p3[j], rec.selP3);
+        else if (m == 9)
+            rec.p3[k] = addHalves(rec.p3[k], rec.p3[j], rec.selP3);
+        else
+            rec.p3[k] = addPlain(rec.p3[k], rec.p3[j] - rec.selP3);
+    }
+    rec.setSelectRoi(curRoi);
+}
+
+void CammerWidget::SlotOutN(int index)
+{
+    if (!editRecord || editStep() != 0)
+        return;
+    if (curRoi < 0 || curRoi >= std::clamp(editRecord->roiCount[0], 0, kMaxRoi))
+        return;
+    editRecord->outputNo[curRoi] = std::clamp(index, 0, 3);
+}
+
+void CammerWidget::SlotFineTune(bool checked)
+{
+    fineTune = checked;
+    ShowHideROIPara();
+}
+
+// ---- Step buttons -------------------------------------------------------------------
+
+void CammerWidget::StepButton(int button)
+{
+    if (!editRecord || button < 0 || button > 3)
+        return;
+    CammerSingleton& rec = *editRecord;
+    const int g = editStep();
+    if (curRoi < 0 || curRoi >= std::clamp(rec.roiCount[g], 0, kMaxRoi))
+        return;
+    static const QPoint delta[4] = {QPoint(0, -1), QPoint(-1, 0), QPoint(0, 1), QPoint(1, 0)};
+    static const int radiusStep[4] = {10, 1, -1, -10};
+    const QPoint d = delta[button];
+    switch (rec.kind[g * kMaxRoi + curRoi]) {
+    case 1: {
+        QRect& r = rec.rect[g][curRoi].rect;
+        if (objectIndex == 1)
+            r.setBottomRight(r.bottomRight() + d);
+        else
+            r.setTopLeft(r.topLeft() + d);
+        CheckInRange(&r, gShowW, gShowH, false);
+        break;
+    }
+    case 2: {
+        RePolygon& poly = rec.polygon[g][curRoi];
+        if (objectIndex < 0 || objectIndex >= poly.count())
+            return;
+        QPoint q = poly.pts[objectIndex] + d;
+        int x = q.x();
+        int y = q.y();
+        CheckInRange(&x, 1, gShowW, gShowH);
+        CheckInRange(&y, 0, gShowW, gShowH);
+        poly.pts[objectIndex] = QPoint(x, y);
+        break;
+    }
+    case 4: {
+        Circle& c = rec.circle[g][curRoi];
+        if (objectIndex == 2) {
+            c.x += d.x();
+            c.y += d.y();
+        } else if (objectIndex == 1) {
+            c.r = addPlain(c.r, radiusStep[button]);
+        } else {
+            c.ri = addPlain(c.ri, radiusStep[button]);
+        }
+        c.UpdateRect();
+        CheckInRange(&c.rect, gShowW, gShowH, false);
+        c.UpdateAll();
+        break;
+    }
+    default:
+        return;
+    }
+    RenewRoi(g, curRoi);
+    update();
+}
