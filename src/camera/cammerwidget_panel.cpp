@@ -195,25 +195,26 @@ void CammerWidget::BuildRoiPanel()
     p2Slider = new Slider(0, 1000, 1, 50, this);
     connect(p2Slider, &QAbstractSlider::valueChanged, this, &CammerWidget::SlotArea);
 
+    // The button row is narrow: its buttons take the kit's small font.
     funcLabel = new QLabel(lanStr(2), this);
     funcLabel->setStyleSheet(QStringLiteral("color: rgb(0, 255, 0); font-family: wqy-microhei; font-size: 25px;"));
-    funcButton = new ColorButton(QString(), this);
+    funcButton = new ColorButton(QString(), this, 3);
     connect(funcButton, &QPushButton::clicked, this, &CammerWidget::SlotChangeFunc);
-    halfButton = new ColorButton(lanStr(3), this);
+    halfButton = new ColorButton(lanStr(3), this, 3);
     connect(halfButton, &QPushButton::clicked, this, &CammerWidget::SlotChangeParaShow);
     outCombo = new ComboBox(this);
     outCombo->addItems({QStringLiteral("N1"), QStringLiteral("N2"), QStringLiteral("N3"), QStringLiteral("N4")});
     outCombo->setItemHeight(50);
     connect(outCombo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &CammerWidget::SlotOutN);
-    roiSwitchButton = new ColorButton(lanStr(4), this);
+    roiSwitchButton = new ColorButton(lanStr(4), this, 3);
     connect(roiSwitchButton, &QPushButton::clicked, this, &CammerWidget::SlotNextROI);
-    objectButton = new ColorButton(QString(), this);
+    objectButton = new ColorButton(QString(), this, 3);
     connect(objectButton, &QPushButton::clicked, this, &CammerWidget::SlotChangeObject);
 
     void (CammerWidget::*stepSlots[4])() = {&CammerWidget::SlotAdd10, &CammerWidget::SlotAdd1,
                                             &CammerWidget::SlotSub1, &CammerWidget::SlotSub10};
     for (int k = 0; k < 4; ++k) {
-        stepButtons[k] = new ColorButton(QString(), this);
+        stepButtons[k] = new ColorButton(QString(), this, 3);
         stepButtons[k]->SetRepeat();
         connect(stepButtons[k], &QPushButton::clicked, this, stepSlots[k]);
     }
@@ -321,6 +322,13 @@ void CammerWidget::ShowHideROIPara()
         }
     }
     moveModeButton->setText(lanStr(moveMode == 1 ? 32 : moveMode == 2 ? 34 : 12));
+    // Fixed captions, in the language now in force.
+    funcLabel->setText(lanStr(2));
+    halfButton->setText(lanStr(3));
+    roiSwitchButton->setText(lanStr(4));
+    syncButton->setText(tr("同步参数"));
+    for (int k = 0; k < 4; ++k)
+        moveButtons[k]->setText(lanStr(5 + k));
 
     PlacePanel(m);
 
