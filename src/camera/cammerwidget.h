@@ -407,7 +407,7 @@ private:
     QPoint dragCorner;                       // second corner of the shape being drawn
     // Panel helpers (cammerwidget_panel.cpp).
     void StepButton(int button);
-    void PlacePanel(int method);
+    void PlacePanel();
     void ResetSlider(Slider* s, int min, int max, int value, const QString& label);
 
     void AllocateFrameBuffers();

@@ -204,8 +204,8 @@ QString CammerWidget::roiLabel(const CammerSingleton& rec, int step, int i, bool
 QTransform CammerWidget::viewTransform() const
 {
     QTransform t;
-    const bool zoomed = gpWin && gpWin->currentCamera == cameraIndex && (gSource == 0 || gSource == 1 ||
-                                                                        gSource == -1 || gSource > 4);
+    // Every picture of the current camera's view is zoomed; other views not.
+    const bool zoomed = gpWin && gpWin->currentCamera == cameraIndex;
     if (zoomed && gpWin->zoom > 0.0 && std::isfinite(gpWin->zoom)) {
         t.translate(gpWin->panX, gpWin->panY);
         t.scale(gpWin->zoom, gpWin->zoom);

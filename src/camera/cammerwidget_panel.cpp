@@ -330,7 +330,7 @@ void CammerWidget::ShowHideROIPara()
     for (int k = 0; k < 4; ++k)
         moveButtons[k]->setText(lanStr(5 + k));
 
-    PlacePanel(m);
+    PlacePanel();
 
     halfShown = false;
     const int p1 = rec.p1[j];
@@ -429,7 +429,7 @@ void CammerWidget::ShowHideROIPara()
     update();
 }
 
-void CammerWidget::PlacePanel(int m)
+void CammerWidget::PlacePanel()
 {
     const int g = editStep();
     const CammerSingleton& rec = *editRecord;
@@ -516,7 +516,6 @@ void CammerWidget::PlacePanel(int m)
     for (int k = 0; k < 4; ++k)
         moveButtons[k]->setGeometry(span(mx[k], mx[k] + 159, rowTop, rowHeight));
     moveModeButton->setGeometry(span(1340, 1519, rowTop, rowHeight));
-    Q_UNUSED(m);
 }
 
 // ---- Method and pairs ----------------------------------------------------------------

@@ -96,6 +96,29 @@ private slots:
         QCOMPARE(rgb(img.pixel(at(120, 120))), kGrey);
     }
 
+    void colourCamera()
+    {
+        roitest::Options o;
+        o.colour = true;
+        ViewEnv env(o);
+        twoRois(env);
+        env.view->resultImage[120 * 320 + 120] = 255;
+        env.view->roiPassed[0][0] = false;
+        env.view->stepOk = false;
+        env.win->detectState = 2;
+        gSource = 1;
+        env.view->blink = 1;
+        QImage img = env.paint();
+        QCOMPARE(rgb(img.pixel(at(120, 120))), kRed);
+        QCOMPARE(rgb(img.pixel(at(121, 120))), kGrey);
+        // The picture read-out gives the colour word.
+        env.view->MUpdateXYV(at(121, 120).x(), at(121, 120).y());
+        QCOMPARE(QString::number(uint(env.win->pickValue), 16), QStringLiteral("ff646464"));
+        env.view->blink = 0;
+        img = env.paint();
+        QCOMPARE(rgb(img.pixel(at(120, 120))), kGrey);
+    }
+
     void ignoredPointsAndPreviewOnTheTemplate()
     {
         ViewEnv env;
