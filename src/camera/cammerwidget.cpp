@@ -16,13 +16,14 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 
 namespace {
 
-// Largest side a camera may report; anything above is a broken plug-in.
+// Largest side and picture a camera may report; anything above is a broken
+// plug-in (every view keeps a few dozen frame-sized buffers).
 constexpr int kMaxFrameSide = 16384;
+constexpr qint64 kMaxFramePixels = 32 * 1024 * 1024;
 
 uchar* newZeroed(int bytes)
 {
@@ -156,7 +157,7 @@ void CammerWidget::CameraOpen()
     int h = 0;
     camera->getSize(&w, &h);
     const qint64 pixels = qint64(w) * qint64(h);
-    if (w < 1 || h < 1 || w > kMaxFrameSide || h > kMaxFrameSide || pixels * 4 > INT_MAX) {
+    if (w < 1 || h < 1 || w > kMaxFrameSide || h > kMaxFrameSide || pixels > kMaxFramePixels) {
         // A picture size nothing can be sized from: the camera is unusable.
         qWarning("CammerWidget: camera %d reports a picture size of %d x %d; refused", cameraIndex + 1, w, h);
         camera->close();
