@@ -1,21 +1,22 @@
 // Process entry: brings the operator program up in its fixed order.
 #include "globals.h"
+#include "lanstr.h"
+#include "mapplication.h"
 #include "rivurevezi.h"
 #include "startup.h"
-
-#include <QApplication>
 
 #include <memory>
 
 int main(int argc, char* argv[])
 {
-    std::unique_ptr<QApplication> app;
+    std::unique_ptr<MApplication> app;
     StartupHooks hooks;
     hooks.createApplication = [&] {
         if (!QCoreApplication::instance())
-            app = std::make_unique<QApplication>(argc, argv);
+            app = std::make_unique<MApplication>(argc, argv);
         installFontSubstitutions();
     };
+    hooks.fillTexts = [] { initLanStr(); };
     hooks.progress = [](int value, const QString& text) { qInfo("start-up %d%% %s", value, qPrintable(text)); };
 
     startupUntilMainWindow(hooks);

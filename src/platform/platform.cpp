@@ -182,20 +182,27 @@ void exitProcess(int code)
     std::exit(code);
 }
 
-void reboot()
+namespace {
+bool endRun(const QString& program, const QStringList& args, int exitCode)
 {
     runner().runOnTarget(QStringLiteral("sync"), {});
-    runner().runOnTarget(QStringLiteral("reboot"), {});
+    const CommandResult r = runner().runOnTarget(program, args);
+    if (!r.ok())
+        qWarning("%s failed (exit %d): %s", qPrintable(commandText(program, args)), r.exitCode, r.err.constData());
     if (!runner().isTarget())
-        exitProcess(kExitReboot);
+        exitProcess(exitCode);
+    return r.ok();
+}
+}  // namespace
+
+bool reboot()
+{
+    return endRun(QStringLiteral("reboot"), {}, kExitReboot);
 }
 
-void powerOff()
+bool powerOff()
 {
-    runner().runOnTarget(QStringLiteral("sync"), {});
-    runner().runOnTarget(QStringLiteral("init"), {QStringLiteral("0")});
-    if (!runner().isTarget())
-        exitProcess(kExitPowerOff);
+    return endRun(QStringLiteral("init"), {QStringLiteral("0")}, kExitPowerOff);
 }
 
 bool requestPortIo()

@@ -82,10 +82,11 @@ void setRunner(CommandRunner* r);  // null restores the real one
 // Ends the machine's run. On the target: "sync", then "reboot" or "init 0".
 // Elsewhere the command is recorded and the process ends with
 // kExitReboot / kExitPowerOff, so that run.sh can start it again as a reboot would.
+// False, with a warning logged, when the command could not be run or failed.
 constexpr int kExitReboot = 64;
 constexpr int kExitPowerOff = 65;
-void reboot();
-void powerOff();
+bool reboot();
+bool powerOff();
 // Tests replace the process end with their own handler.
 void setExitHandler(std::function<void(int)> handler);
 void exitProcess(int code);
