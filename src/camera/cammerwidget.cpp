@@ -5,8 +5,8 @@
 #include "rivurevezi.h"
 #include "wizardpara.h"
 
-#if __has_include("cammerrecong.h")
-#include "cammerrecong.h"
+#if __has_include("cammerrecongnize.h")
+#include "cammerrecongnize.h"
 #define VMM_HAVE_ENGINE 1
 #endif
 

@@ -10,6 +10,8 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <charconv>
+#include <string>
 
 using roigeom::clampToView;
 
@@ -104,6 +106,9 @@ bool CammerSingleton::LoadRows(QSqlDatabase db, QSqlQuery& q, const RoiViewLink&
     tx.note(paramdb::ensureTable(q, table));
     const float sx = view.sx;
     const float sy = view.sy;
+    // Shown after the transaction: a modal box runs an event loop, and
+    // nothing else may write into this transaction meanwhile.
+    int damagedSteps = 0;
 
     for (int g = 0; g < kSteps; ++g) {
         QString value;
@@ -122,7 +127,7 @@ bool CammerSingleton::LoadRows(QSqlDatabase db, QSqlQuery& q, const RoiViewLink&
         }
         if (static_cast<unsigned>(roiCount[g]) > static_cast<unsigned>(kRois)) {
             qWarning("%s: step %d holds %d ROIs; the step is emptied", qPrintable(table), g, roiCount[g]);
-            showParamWarn(gaLanStr[0][(gLan >= 0 && gLan < kLanCols) ? gLan : 0]);
+            ++damagedSteps;
             roiCount[g] = 0;
             continue;
         }
@@ -205,7 +210,10 @@ bool CammerSingleton::LoadRows(QSqlDatabase db, QSqlQuery& q, const RoiViewLink&
                 view.liveMasks[j] = mask;
         }
     }
-    return tx.commit();
+    const bool ok = tx.commit();
+    for (int k = 0; k < damagedSteps; ++k)
+        showParamWarn(gaLanStr[0][(gLan >= 0 && gLan < kLanCols) ? gLan : 0]);
+    return ok;
 }
 
 QString CammerSingleton::detectText(int g) const
@@ -223,22 +231,41 @@ QString CammerSingleton::roiText(int g, int i) const
     int k = kind[j];
     if (k == 2 && polygon[g][i].getHand())
         k = 258;
-    QString s = QStringLiteral("%1 %2 %3 %4 %5 %6 ")
-                    .arg(p3[j]).arg(p1[j]).arg(p2[j]).arg(method[j]).arg(k).arg(outputNo[i]);
+    // Built by hand: a free-hand polygon has thousands of numbers, and a
+    // whole camera is written at every save.
+    std::string s;
+    const RePolygon& poly = polygon[g][i];
+    s.reserve(64 + static_cast<size_t>(poly.count()) * 10);
+    auto put = [&s](long long v, char after) {
+        char buf[24];
+        const auto res = std::to_chars(buf, buf + sizeof(buf), v);
+        s.append(buf, res.ptr);
+        if (after)
+            s.push_back(after);
+    };
+    for (int v : {p3[j], p1[j], p2[j], method[j], k, outputNo[i]})
+        put(v, ' ');
     if (kind[j] == 1) {
         const QRect& r = rect[g][i].rect;
-        s += QStringLiteral("%1 %2 %3 %4 %5").arg(0).arg(r.left()).arg(r.top()).arg(r.right()).arg(r.bottom());
+        put(0, ' ');
+        put(r.left(), ' ');
+        put(r.top(), ' ');
+        put(r.right(), ' ');
+        put(r.bottom(), 0);
     } else if (kind[j] == 4) {
         const Circle& c = circle[g][i];
-        const qint64 packed = static_cast<qint64>(c.ri) * 65536 + c.r;
-        s += QStringLiteral("%1 %2 %3 %4").arg(0).arg(c.x).arg(c.y).arg(packed);
+        put(0, ' ');
+        put(c.x, ' ');
+        put(c.y, ' ');
+        put(static_cast<long long>(c.ri) * 65536 + c.r, 0);
     } else {
-        const RePolygon& poly = polygon[g][i];
-        s += QStringLiteral("%1 ").arg(poly.count());
-        for (const QPoint& p : poly.pts)
-            s += QStringLiteral("%1 %2 ").arg(p.x()).arg(p.y());
+        put(poly.count(), ' ');
+        for (const QPoint& p : poly.pts) {
+            put(p.x(), ' ');
+            put(p.y(), ' ');
+        }
     }
-    return s;
+    return QString::fromLatin1(s.data(), static_cast<int>(s.size()));
 }
 
 bool CammerSingleton::SaveRows(QSqlDatabase db, QSqlQuery& q) const

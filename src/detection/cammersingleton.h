@@ -11,6 +11,7 @@
 #include "polygon.h"
 #include "rect.h"
 
+#include <QMetaType>
 #include <QSqlDatabase>
 #include <QString>
 
@@ -90,3 +91,7 @@ public:
     int selP2 = 0;
     int selP3 = 0;
 };
+
+// Camera views hand their saved record to the camera plug-in wrapped in a
+// QVariant.
+Q_DECLARE_METATYPE(CammerSingleton*)

@@ -99,7 +99,9 @@ cv::Mat Circle::UpdateMask() const
     if (R <= 0)
         return cv::Mat();
     const int side = 2 * R;
-    cv::Mat mask(side, side, CV_8UC1, cv::Scalar(0));
+    cv::Mat mask = makeMask(side, side, 0);
+    if (mask.empty())
+        return mask;
     const int64_t outer = static_cast<int64_t>(R) * R;
     const int64_t inner = static_cast<int64_t>(imgRi) * imgRi;
     for (int k = 0; k < side; ++k) {

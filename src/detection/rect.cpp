@@ -86,11 +86,7 @@ void ClustomRect::setImageRect()
 
 cv::Mat ClustomRect::UpdateMask() const
 {
-    const int w = imgRect.width();
-    const int h = imgRect.height();
-    if (w <= 0 || h <= 0)
-        return cv::Mat();
-    return cv::Mat(h, w, CV_8UC1, cv::Scalar(255));
+    return makeMask(imgRect.height(), imgRect.width(), 255);
 }
 
 void ClustomRect::Draw(QPainter& painter) const

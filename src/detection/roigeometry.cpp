@@ -1,9 +1,12 @@
 #include "roigeometry.h"
 
 #include <algorithm>
+#include <QtGlobal>
+
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <vector>
 
 namespace roigeom {
@@ -91,6 +94,22 @@ int clampToView(int v, int size)
     return v;
 }
 
+cv::Mat makeMask(int rows, int cols, unsigned char value)
+{
+    if (rows <= 0 || cols <= 0)
+        return cv::Mat();
+    if (static_cast<long long>(rows) * cols > kMaxMaskPixels) {
+        qWarning("ROI mask of %d x %d pixels refused", cols, rows);
+        return cv::Mat();
+    }
+    try {
+        return cv::Mat(rows, cols, CV_8UC1, cv::Scalar(value));
+    } catch (const std::exception& e) {
+        qWarning("ROI mask of %d x %d pixels cannot be made: %s", cols, rows, e.what());
+        return cv::Mat();
+    }
+}
+
 int polygonTest(const QVector<QPoint>& pts, QPoint p)
 {
     const int n = pts.size();
@@ -123,11 +142,9 @@ int polygonTest(const QVector<QPoint>& pts, QPoint p)
 
 cv::Mat rasterPolygon(const QVector<QPoint>& pts, int left, int top, int cols, int rows)
 {
-    if (cols <= 0 || rows <= 0)
-        return cv::Mat();
-    cv::Mat mask(rows, cols, CV_8UC1, cv::Scalar(0));
+    cv::Mat mask = makeMask(rows, cols, 0);
     const int n = pts.size();
-    if (n == 0)
+    if (mask.empty() || n == 0)
         return mask;
 
     // Per row: a pixel is inside when an odd number of the edges that span

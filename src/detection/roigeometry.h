@@ -31,6 +31,12 @@ bool nearLine(int coord, int a, int other, int lo, int hi, int t);
 // becomes 3, at or above size - 2 becomes size - 3.
 int clampToView(int v, int size);
 
+// An 8-bit rows x cols mask filled with `value`; empty (with a warning) for
+// a size that is not positive, beyond kMaxMaskPixels, or that cannot be
+// allocated. Masks are never allowed to throw into the caller.
+constexpr long long kMaxMaskPixels = 1LL << 28;
+cv::Mat makeMask(int rows, int cols, unsigned char value);
+
 // Answer of cv::pointPolygonTest(contour, p, false) for an integer contour:
 // 1 strictly inside, 0 on the outline, -1 outside.
 int polygonTest(const QVector<QPoint>& pts, QPoint p);

@@ -133,7 +133,12 @@ void LostCameraWarnBox::accept()
     if (gpWin)
         gpWin->FLushAll();
     platform::sleeper().sleepMs(1000);
-    platform::powerOff();
+    if (!platform::powerOff()) {
+        // The machine is still on: the box stays up so that the operator
+        // sees it and can try again.
+        qWarning("camera lost: power-off failed; the box stays open");
+        return;
+    }
     QDialog::accept();
 }
 

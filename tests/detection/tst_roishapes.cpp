@@ -184,6 +184,28 @@ private slots:
         }
     }
 
+    // A scale that would make a mask of many gigabytes gives an empty mask
+    // and a warning, never an exception or an allocation of that size.
+    void hugeMasksAreRefused()
+    {
+        ClustomRect rc = makeRect(10, 10, 700, 500, false);
+        rc.setShowA(0.001f, 0.001f);
+        rc.setImageRect();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ROI mask of .* refused"));
+        QVERIFY(rc.UpdateMask().empty());
+        Circle c = makeCircle(300, 300, 200, 0, false);
+        c.setShowA(0.001f, 0.001f);
+        c.setImageRect();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ROI mask of .* refused"));
+        QVERIFY(c.UpdateMask().empty());
+        const QPoint pts[3] = {QPoint(10, 10), QPoint(700, 10), QPoint(300, 500)};
+        RePolygon p(3, pts);
+        p.setShowA(0.001f, 0.001f);
+        p.setImageRect();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ROI mask of .* refused"));
+        QVERIFY(p.UpdateMask().empty());
+    }
+
     void circleHandles_data()
     {
         QTest::addColumn<int>("r");

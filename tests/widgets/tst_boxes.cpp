@@ -118,6 +118,16 @@ void TestBoxes::lostCameraPowersOff()
     env.win->recordDb.close();
     env.win->recordDb = QSqlDatabase();
     QSqlDatabase::removeDatabase(QStringLiteral("recordTest"));
+
+    // A power-off that fails is not taken for done: the box stays up.
+    env.runner.failProgram = QStringLiteral("init");
+    env.exitCodes.clear();
+    gpLostCameraWarnBox->setResult(0);
+    gpLostCameraWarnBox->show();
+    gpLostCameraWarnBox->accept();
+    QVERIFY(gpLostCameraWarnBox->isVisible());
+    QCOMPARE(gpLostCameraWarnBox->result(), 0);
+    gpLostCameraWarnBox->hide();
 }
 
 void TestBoxes::chooseBoxGeometry_data()

@@ -275,10 +275,7 @@ void TestCompound::colorButtonFont_data()
     QTest::addColumn<int>("px");
     QTest::newRow("3 Chinese") << 3 << 0 << 27;
     QTest::newRow("3 English") << 3 << 1 << 22;
-    QTest::newRow("3 Japanese") << 3 << 3 << 22;
-    QTest::newRow("4 Chinese") << 4 << 0 << 33;
     QTest::newRow("4 Traditional") << 4 << 2 << 30;
-    QTest::newRow("other") << 1 << 0 << 25;
 }
 
 void TestCompound::colorButtonFont()

@@ -284,10 +284,7 @@ void TestDialogs::lineEditStyles_data()
 {
     QTest::addColumn<int>("color");
     QTest::addColumn<QString>("focus");
-    QTest::newRow("0") << 0 << "#34495E";
-    QTest::newRow("1") << 1 << "#1ABC9C";
-    QTest::newRow("2") << 2 << "#3498DB";
-    QTest::newRow("3") << 3 << "#E74C3C";
+    QTest::newRow("2, the fields' colour") << 2 << "#3498DB";
     QTest::newRow("4 leaves the sheet") << 4 << "";
     QTest::newRow("-1 leaves the sheet") << -1 << "";
 }
