@@ -1,14 +1,11 @@
 #include "cammerwidget.h"
 
 #include "cameramanager.h"
+#include "cammerrecongnize.h"
 #include "lanstr.h"
 #include "rivurevezi.h"
 #include "wizardpara.h"
 
-#if __has_include("cammerrecongnize.h")
-#include "cammerrecongnize.h"
-#define VMM_HAVE_ENGINE 1
-#endif
 
 #include <QDebug>
 #include <QJsonObject>
@@ -86,22 +83,14 @@ CammerWidget::CammerWidget(RiVuRevezi* parent, int cameraNo, _cameraInfo info)
     AllocateFrameBuffers();
     blink = 0;
     AllocateStepBuffers();
-#if __has_include("cammerwidget_faultpic.cpp")
     LoadTemplate();
     LoadIgnorePoint();
-#endif
 
     CammerSingleton::setViewResolver(&resolveView);
     savedRecord = new CammerSingleton(cameraIndex);
     savedRecord->LoadDatafromFile(roiViewLink());
     editRecord = new CammerSingleton(cameraIndex);
-#ifdef VMM_HAVE_ENGINE
     engine = new CammerRecong(savedRecord, this);
-#else
-    // The detection engine is not part of this build yet; the view runs
-    // without one (nothing is judged).
-    engine = nullptr;
-#endif
 
     HotCameraUpdateROI();
     CameraStart();
@@ -118,9 +107,7 @@ CammerWidget::~CammerWidget()
 {
     if (reconnectTimer)
         reconnectTimer->stop();
-#ifdef VMM_HAVE_ENGINE
     delete engine;
-#endif
     engine = nullptr;
     delete savedRecord;
     savedRecord = nullptr;
