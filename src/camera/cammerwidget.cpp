@@ -3,6 +3,7 @@
 #include "cameramanager.h"
 #include "cammerrecongnize.h"
 #include "lanstr.h"
+#include "miscfunc.h"
 #include "rivurevezi.h"
 #include "wizardpara.h"
 
@@ -442,6 +443,25 @@ void CammerWidget::ManualUpdateImage()
 {
     if (opened && isSimulated)
         camera->softTrigger();
+}
+
+void CammerWidget::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    if (!displayFrame || !rgbCanvas) {
+        painter.fillRect(rect(), Qt::black);
+        return;
+    }
+    // The 32-bit canvas is the drawing surface; grey frames are spread over
+    // red, green and blue, colour words are made opaque.
+    if (gisColor) {
+        const auto* in = reinterpret_cast<const quint32*>(displayFrame);
+        auto* out = reinterpret_cast<quint32*>(rgbCanvas);
+        for (int i = 0; i < pixelCount; ++i)
+            out[i] = in[i] | 0xff000000u;
+    } else
+        Gray2RGBA(displayFrame, reinterpret_cast<unsigned int*>(rgbCanvas), imageWidth, imageHeight);
+    painter.drawImage(rect(), viewImage);
 }
 
 // ---- Timers and loss -----------------------------------------------------------

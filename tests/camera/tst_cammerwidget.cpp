@@ -115,7 +115,7 @@ private slots:
         QVERIFY(v.captureFrame && v.workFrame && v.alignedFrame && v.displayFrame && v.resultImage);
         QCOMPARE(v.viewImage.size(), QSize(width, height));
         QCOMPARE(v.viewImage.format(), QImage::Format_RGB32);
-        QVERIFY(v.savedRecord && v.editRecord);
+        QVERIFY(v.savedRecord && v.editRecord && v.engine);
         QCOMPARE(v.savedRecord->camera, 0);
         QVERIFY(v.fpsTimer && v.fpsTimer->isActive());
         QCOMPARE(v.fpsTimer->interval(), 1000);
@@ -126,6 +126,7 @@ private slots:
         for (int g = 0; g < kMaxDetect; ++g) {
             QCOMPARE(v.templates[g].size(), g < steps ? gTempNum : 0);
             QCOMPARE(bool(v.ignoreMask[g]), g < steps);
+            QCOMPARE(v.tempCount[g], g < steps ? 1 : 0);   // slot 0 always holds a template
             QVERIFY(!v.ngPictures[g][0]);
             for (int r = 0; r < kMaxRoi; ++r)
                 QVERIFY(v.roiPassed[g][r]);
@@ -148,6 +149,26 @@ private slots:
         }
         QCOMPARE(QByteArray(reinterpret_cast<char*>(v.displayFrame), v.frameBytes),
                  QByteArray(reinterpret_cast<char*>(v.captureFrame), v.frameBytes));
+    }
+
+    void paintsTheShownFrame_data()
+    {
+        QTest::addColumn<bool>("colour");
+        QTest::newRow("grey") << false;
+        QTest::newRow("colour") << true;
+    }
+    void paintsTheShownFrame()
+    {
+        QFETCH(bool, colour);
+        gisColor = colour ? 1 : 0;
+        auto v = recordingView();
+        v->resize(128, 96);
+        QCOMPARE(v->grab().toImage().pixel(5, 5), qRgb(0, 0, 0));
+        rec()->fill = 0x5A;
+        QVERIFY(v->UpdateImage());
+        const QImage shown = v->grab().toImage();
+        QCOMPARE(shown.pixel(5, 5), qRgb(0x5A, 0x5A, 0x5A));
+        QCOMPARE(shown.pixel(127, 95), qRgb(0x5A, 0x5A, 0x5A));
     }
 
     void refusedCameras_data()
