@@ -3,8 +3,9 @@
 // process's peak memory after building the 8 views (standard detection mode,
 // 10 template slots per step).
 //
-//   vmm_bench_camview grey|colour
-//   grey: 1280 x 1024, 8-bit; colour: 2448 x 2048, 32-bit.
+//   vmm_bench_camview grey|colour [screenshot.png]
+//   grey: 1280 x 1024, 8-bit; colour: 2448 x 2048, 32-bit. With a file name
+//   the 8 views are tiled 4 x 2 on screen and the window is saved there.
 #include "cameramanager.h"
 #include "cammerwidget.h"
 #include "globals.h"
@@ -47,7 +48,8 @@ long statusKb(const char* key)
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("VMM_TARGET", "0");
     QApplication app(argc, argv);
     const bool colour = argc > 1 && QByteArray(argv[1]) == "colour";
@@ -146,6 +148,23 @@ int main(int argc, char** argv)
     std::printf("start-up: 8 views built in %.2f s; peak resident memory %ld MiB before, %ld MiB after\n", buildS,
                 rssBefore / 1024, rssAfter / 1024);
 
+    if (argc > 2) {
+        win->resize(gShowW, gShowH);
+        for (size_t i = 0; i < views.size(); ++i) {
+            views[i]->setGeometry(int(i % 4) * gShowW / 4, int(i / 4) * gShowH / 2, gShowW / 4, gShowH / 2);
+            views[i]->show();
+        }
+        win->show();
+        for (int i = 0; i < 20; ++i) {
+            QThread::msleep(50);
+            for (auto& v : views)
+                v->UpdateImage();
+            app.processEvents();
+        }
+        const QString shot = QString::fromLocal8Bit(argv[2]);
+        const bool saved = win->grab().save(shot);
+        std::printf("screenshot %s: %s\n", argv[2], saved ? "saved" : "NOT saved");
+    }
     views.clear();
     delete gpWPara;
     delete gpWParaBak;
