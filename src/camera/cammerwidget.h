@@ -28,9 +28,6 @@
 
 #include <opencv2/core.hpp>
 
-// The saved record travels to the camera wrapped in a QVariant (updateROI).
-Q_DECLARE_METATYPE(CammerSingleton*)
-
 class QTimer;
 class RiVuRevezi;
 class WizardPara;
