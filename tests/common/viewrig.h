@@ -237,7 +237,7 @@ public:
     cv::Mat work() const { return grey(view->workFrame).clone(); }
     cv::Mat aligned() const { return grey(view->alignedFrame).clone(); }
     cv::Mat result() const { return grey(view->resultImage).clone(); }
-    cv::Mat ignore(int step) const { return grey(view->ignoreMask[step]); }
+    cv::Mat ignore(int step) { return grey(view->ignoreMask[step]); }
 
     // ---- Engine ------------------------------------------------------------------
     void train(int step)
