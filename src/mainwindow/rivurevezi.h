@@ -115,6 +115,15 @@ public:
     int CheckRoot();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+    // ---- Camera views (rivurevezi_camera.cpp) -------------------------------
+    // Called by a camera view when its camera is lost: output 0 on and the
+    // outputs flushed unless stopped, the loss warning shown without waiting,
+    // the window repainted.
+    void LostCamera();
+    // True while the settings screen (wizardParaWidget) is shown; the camera
+    // views' setters then read the working copy gpWParaBak.
+    bool SettingsVisible() const;
+
 public slots:
     void TimerLogout();
     // One pass of the detection cycle (also run, queued, on every input change).

@@ -1,0 +1,520 @@
+#include "cammerwidget.h"
+
+#include "cameramanager.h"
+#include "cammerrecongnize.h"
+#include "lanstr.h"
+#include "miscfunc.h"
+#include "rivurevezi.h"
+#include "wizardpara.h"
+
+
+#include <QDebug>
+#include <QJsonObject>
+#include <QPainter>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Largest side and picture a camera may report; anything above is a broken
+// plug-in (every view keeps a few dozen frame-sized buffers).
+constexpr int kMaxFrameSide = 16384;
+constexpr qint64 kMaxFramePixels = 32 * 1024 * 1024;
+
+uchar* newZeroed(int bytes)
+{
+    if (bytes <= 0)
+        return nullptr;
+    uchar* p = new uchar[size_t(bytes)];
+    std::memset(p, 0, size_t(bytes));
+    return p;
+}
+
+void freeBuffer(uchar*& p)
+{
+    delete[] p;
+    p = nullptr;
+}
+
+bool validCamera(int camera)
+{
+    return camera >= 0 && camera < kMaxCamera;
+}
+
+// The owning view of a record load, as the record's loader sees it.
+RoiViewLink resolveView(void* view)
+{
+    return static_cast<CammerWidget*>(view)->roiViewLink();
+}
+
+}  // namespace
+
+CammerWidget::CammerWidget(RiVuRevezi* parent, int cameraNo, _cameraInfo info)
+    : QWidget(parent)
+    , cameraIndex(cameraNo)
+    , pluginName(info.pluginName)
+{
+    std::memcpy(deviceText, info.device, sizeof(deviceText));
+    for (auto& step : roiPassed)
+        std::fill(std::begin(step), std::end(step), true);
+    setMouseTracking(true);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    hide();
+
+    reconnectTimer = new QTimer(this);
+    reconnectTimer->setSingleShot(true);
+    connect(reconnectTimer, &QTimer::timeout, this, &CammerWidget::TryReconnect);
+
+    if (!validCamera(cameraIndex)) {
+        qWarning("CammerWidget: camera index %d outside 0..%d; view not built", cameraIndex, kMaxCamera - 1);
+        return;
+    }
+
+    camera = CameraManager::getInstance()->createCamera(info);
+    if (camera)
+        CameraOpen();
+    if (!opened)
+        return;   // the main window discards the view
+
+    connect(camera, &CameraInterface::sigCameraLost, this, &CammerWidget::SlotLoss);
+    isSimulated = camera->kind() == 0;
+
+    AllocateFrameBuffers();
+    blink = 0;
+    AllocateStepBuffers();
+    LoadTemplate();
+    LoadIgnorePoint();
+
+    CammerSingleton::setViewResolver(&resolveView);
+    savedRecord = new CammerSingleton(cameraIndex);
+    savedRecord->LoadDatafromFile(roiViewLink());
+    editRecord = new CammerSingleton(cameraIndex);
+    engine = new CammerRecong(savedRecord, this);
+
+    HotCameraUpdateROI();
+    CameraStart();
+    initSetting();
+
+    alarmTimer = new QTimer(this);
+    connect(alarmTimer, &QTimer::timeout, this, &CammerWidget::TimerShowAlarm);
+    fpsTimer = new QTimer(this);
+    connect(fpsTimer, &QTimer::timeout, this, &CammerWidget::TimerFPS);
+    fpsTimer->start(1000);
+}
+
+CammerWidget::~CammerWidget()
+{
+    if (reconnectTimer)
+        reconnectTimer->stop();
+    delete engine;
+    engine = nullptr;
+    delete savedRecord;
+    savedRecord = nullptr;
+    delete editRecord;
+    editRecord = nullptr;
+    FreeBuffers();
+    delete camera;
+    camera = nullptr;
+}
+
+RoiViewLink CammerWidget::roiViewLink()
+{
+    RoiViewLink link;
+    link.sx = fullScaleX;
+    link.sy = fullScaleY;
+    link.liveMasks = &liveMasks[0][0];
+    return link;
+}
+
+// ---- Opening and buffers ----------------------------------------------------
+
+void CammerWidget::CameraOpen()
+{
+    if (!camera)
+        return;
+    camera->setColor(gisColor != 0);
+    opened = camera->open();
+    if (!opened) {
+        qInfo().noquote() << "camera open fail" << "camera NO " << cameraIndex << "camera SN"
+                          << QString::fromUtf8(deviceText, int(qstrnlen(deviceText, sizeof(deviceText))));
+        return;
+    }
+    int w = 0;
+    int h = 0;
+    camera->getSize(&w, &h);
+    const qint64 pixels = qint64(w) * qint64(h);
+    if (w < 1 || h < 1 || w > kMaxFrameSide || h > kMaxFrameSide || pixels > kMaxFramePixels) {
+        // A picture size nothing can be sized from: the camera is unusable.
+        qWarning("CammerWidget: camera %d reports a picture size of %d x %d; refused", cameraIndex + 1, w, h);
+        camera->close();
+        opened = false;
+        return;
+    }
+    imageWidth = w;
+    imageHeight = h;
+    pixelCount = int(pixels);
+    frameBytes = gisColor ? pixelCount * 4 : pixelCount;
+    fullScaleX = float(gShowW) / float(imageWidth);
+    fullScaleY = float(gShowH) / float(imageHeight);
+    showSW = fullScaleX;
+    showSH = fullScaleY;
+    initSetting();
+}
+
+void CammerWidget::AllocateFrameBuffers()
+{
+    captureFrame = newZeroed(frameBytes);
+    workFrame = newZeroed(frameBytes);
+    alignedFrame = newZeroed(frameBytes);
+    displayFrame = newZeroed(frameBytes);
+    rgbCanvas = newZeroed(pixelCount * 4);
+    viewImage = QImage(rgbCanvas, imageWidth, imageHeight, imageWidth * 4, QImage::Format_RGB32);
+    if (gisColor)
+        greyScratch = newZeroed(pixelCount);
+    resultImage = newZeroed(pixelCount);
+}
+
+void CammerWidget::AllocateStepBuffers()
+{
+    int n = (gpWPara && gpWPara->words[WizardPara::kMode] == 3) ? kMaxDetect : gDNum;
+    steps = std::max(0, std::min(n, int(kMaxDetect)));
+    const int slotCount = std::max(0, gTempNum);
+    for (int g = 0; g < steps; ++g) {
+        untrained[g] = false;
+        templates[g].fill(nullptr, slotCount);
+        for (int s = 0; s < slotCount; ++s)
+            templates[g][s] = newZeroed(frameBytes);
+        tempUsed[g].fill(0, slotCount);
+        tempCount[g] = 0;
+        ignoreMask[g] = newZeroed(pixelCount);
+    }
+}
+
+void CammerWidget::FreeBuffers()
+{
+    viewImage = QImage();
+    freeBuffer(captureFrame);
+    freeBuffer(workFrame);
+    freeBuffer(alignedFrame);
+    freeBuffer(displayFrame);
+    freeBuffer(rgbCanvas);
+    freeBuffer(greyScratch);
+    freeBuffer(resultImage);
+    for (int g = 0; g < kMaxDetect; ++g) {
+        for (uchar*& t : templates[g])
+            freeBuffer(t);
+        templates[g].clear();
+        tempUsed[g].clear();
+        freeBuffer(ignoreMask[g]);
+        for (uchar*& p : ngPictures[g])
+            freeBuffer(p);
+    }
+}
+
+uchar* CammerWidget::ngPicture(int step, int slot)
+{
+    if (step < 0 || step >= kMaxDetect || slot < 0 || slot >= kRecentPictures || frameBytes <= 0)
+        return nullptr;
+    uchar*& p = ngPictures[step][slot];
+    if (!p)
+        p = newZeroed(frameBytes);
+    return p;
+}
+
+// ---- Settings -----------------------------------------------------------------
+
+WizardPara* CammerWidget::SettingSource()
+{
+    if (gpWin && gpWin->SettingsVisible() && gpWParaBak)
+        return gpWParaBak;
+    return gpWPara;
+}
+
+void CammerWidget::initSetting()
+{
+    if (!camera)
+        return;
+    if (!gpWPara) {
+        qWarning("CammerWidget::initSetting: no system parameters loaded");
+        return;
+    }
+    const int* w = gpWPara->words;
+    const int c = cameraIndex;
+    QJsonObject o;
+    o.insert(QStringLiteral("exposetime"), w[c + 0]);
+    o.insert(QStringLiteral("gain"), w[c + 8]);
+    o.insert(QStringLiteral("contrast"), w[c + 24]);
+    o.insert(QStringLiteral("sharp"), w[c + 16]);
+    o.insert(QStringLiteral("gammma"), w[c + 32]);
+    o.insert(QStringLiteral("WDR"), w[179] != 0);
+    o.insert(QStringLiteral("VMirror"), w[325 + c] != 0);
+    o.insert(QStringLiteral("HMirror"), w[317 + c] != 0);
+    o.insert(QStringLiteral("sysUsage"), w[284] != 0);
+    o.insert(QStringLiteral("speed"), w[106]);
+    camera->setting(o);
+}
+
+namespace {
+// The word of the source record, or nothing when no record is loaded.
+bool sourceWord(int word, int* value)
+{
+    const WizardPara* src = CammerWidget::SettingSource();
+    if (!src) {
+        qWarning("CammerWidget: no system parameters loaded; setting not sent");
+        return false;
+    }
+    *value = src->words[word];
+    return true;
+}
+}  // namespace
+
+void CammerWidget::SetExposeTime()
+{
+    int v = 0;
+    if (!opened || !sourceWord(cameraIndex + 0, &v))
+        return;
+    camera->setExposeTime(v);
+    SetWB();
+}
+
+void CammerWidget::SetAdjustPlus()
+{
+    int v = 0;
+    if (!opened || !sourceWord(cameraIndex + 8, &v))
+        return;
+    camera->setAdjustPlus(v);
+    SetWB();
+}
+
+void CammerWidget::SetSharp()
+{
+    int v = 0;
+    if (opened && sourceWord(cameraIndex + 16, &v))
+        camera->setSharp(v);
+}
+
+void CammerWidget::SetContrast()
+{
+    int v = 0;
+    if (opened && sourceWord(cameraIndex + 24, &v))
+        camera->setContrast(v);
+}
+
+void CammerWidget::SetGamma()
+{
+    int v = 0;
+    if (opened && sourceWord(cameraIndex + 32, &v))
+        camera->setGamma(v);
+}
+
+void CammerWidget::SetWDR()
+{
+    int v = 0;
+    if (!opened || !sourceWord(179, &v))
+        return;
+    camera->stop();
+    camera->setWDR(v != 0);
+    camera->start();
+}
+
+void CammerWidget::SetHMirror()
+{
+    int v = 0;
+    if (!opened || !sourceWord(317 + cameraIndex, &v))
+        return;
+    camera->stop();
+    camera->setHMirror(v != 0);
+    camera->start();
+}
+
+void CammerWidget::SetVMirror()
+{
+    int v = 0;
+    if (!opened || !sourceWord(325 + cameraIndex, &v))
+        return;
+    camera->stop();
+    camera->setVMirror(v != 0);
+    camera->start();
+}
+
+void CammerWidget::SetWB()
+{
+    if (opened && gisColor)
+        camera->setWB();
+}
+
+void CammerWidget::SetSpeed()
+{
+    if (!opened)
+        return;
+    if (!gpWPara) {
+        qWarning("CammerWidget::SetSpeed: no system parameters loaded");
+        return;
+    }
+    camera->stop();
+    camera->setSpeed(gpWPara->words[106]);
+    camera->start();
+}
+
+void CammerWidget::CameraChangeTrig(bool on)
+{
+    if (opened)
+        camera->changeTrigger(on);
+}
+
+int CammerWidget::CameraStart()
+{
+    if (!opened)
+        return 0;
+    camera->start();
+    return 1;
+}
+
+void CammerWidget::CameraStop()
+{
+    if (opened)
+        camera->stop();
+}
+
+void CammerWidget::CameraClose()
+{
+    if (!opened)
+        return;
+    camera->close();
+    opened = false;
+}
+
+void CammerWidget::RestoreDefaultSettings()
+{
+    if (!opened)
+        return;
+    if (!gpWParaBak) {
+        qWarning("CammerWidget::RestoreDefaultSettings: no working copy of the system parameters");
+        return;
+    }
+    int* w = gpWParaBak->words;
+    const int c = cameraIndex;
+    QJsonObject o;
+    o.insert(QStringLiteral("exposeTime"), w[c + 0]);
+    o.insert(QStringLiteral("adjustPlus"), w[c + 8]);
+    o.insert(QStringLiteral("sharp"), w[c + 16]);
+    o.insert(QStringLiteral("contrast"), w[c + 24]);
+    o.insert(QStringLiteral("gamma"), w[c + 32]);
+    o.insert(QStringLiteral("isHMirror"), w[317 + c]);
+    o.insert(QStringLiteral("isVMirror"), w[325 + c]);
+    o.insert(QStringLiteral("speed"), w[106]);
+    o.insert(QStringLiteral("sysUsage"), w[284]);
+    o.insert(QStringLiteral("isWDR"), w[179]);
+    camera->restoreDefault(&o, c);
+    w[c + 0] = o.value(QStringLiteral("exposeTime")).toInt();
+    w[c + 8] = o.value(QStringLiteral("adjustPlus")).toInt();
+    w[c + 16] = o.value(QStringLiteral("sharp")).toInt();
+    w[c + 24] = o.value(QStringLiteral("contrast")).toInt();
+    w[c + 32] = o.value(QStringLiteral("gamma")).toInt();
+    w[106] = o.value(QStringLiteral("speed")).toInt();
+}
+
+void CammerWidget::HotCameraUpdateROI()
+{
+    if (camera)
+        camera->updateROI(QVariant::fromValue(savedRecord), 0);
+}
+
+// ---- Frames -------------------------------------------------------------------
+
+bool CammerWidget::UpdateImage()
+{
+    if (!camera || !captureFrame)
+        return false;
+    const bool ok = camera->getImage(captureFrame);
+    const bool live = gSource == -1 || gSource == 1;
+    const bool freeRunning = gpWPara && gpWPara->words[284] == 0;
+    const bool ngHeld = gpWPara && gpWPara->words[155] != 0 && gpWin && gpWin->detectState == 2;
+    if (live && freeRunning && !ngHeld) {
+        std::memcpy(displayFrame, captureFrame, size_t(frameBytes));
+        update();
+    }
+    return ok;
+}
+
+void CammerWidget::ManualUpdateImage()
+{
+    if (opened && isSimulated)
+        camera->softTrigger();
+}
+
+void CammerWidget::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    if (!displayFrame || !rgbCanvas) {
+        painter.fillRect(rect(), Qt::black);
+        return;
+    }
+    // The 32-bit canvas is the drawing surface; grey frames are spread over
+    // red, green and blue, colour words are made opaque.
+    if (gisColor) {
+        const auto* in = reinterpret_cast<const quint32*>(displayFrame);
+        auto* out = reinterpret_cast<quint32*>(rgbCanvas);
+        for (int i = 0; i < pixelCount; ++i)
+            out[i] = in[i] | 0xff000000u;
+    } else
+        Gray2RGBA(displayFrame, reinterpret_cast<unsigned int*>(rgbCanvas), imageWidth, imageHeight);
+    painter.drawImage(rect(), viewImage);
+}
+
+// ---- Timers and loss -----------------------------------------------------------
+
+void CammerWidget::TimerFPS()
+{
+    if (opened)
+        camera->getFps(&fps);
+}
+
+void CammerWidget::TimerShowAlarm()
+{
+    if (stepOk) {
+        blink = 0;
+        if (alarmTimer)
+            alarmTimer->stop();
+    } else {
+        blink = blink == 0 ? 1 : 0;
+    }
+    update();
+}
+
+bool CammerWidget::reconnecting() const
+{
+    return reconnectTimer && reconnectTimer->isActive();
+}
+
+void CammerWidget::SlotLoss()
+{
+    if (!camera)
+        return;
+    alive = false;
+    if (gpWin)
+        gpWin->LostCamera();
+    camera->lost();
+    update();
+    ++lossCount;
+    if (gpWin)
+        gpWin->InsertRecord(lanStr(655).arg(cameraIndex + 1).arg(lossCount), QString());
+    // Reconnect attempts run from the event loop, one every 1000 ms, so the
+    // detection cycle keeps running and is never entered twice.
+    if (!reconnectTimer->isActive())
+        reconnectTimer->start(1000);
+}
+
+void CammerWidget::TryReconnect()
+{
+    if (!camera)
+        return;
+    alive = camera->reconnect();
+    if (!alive) {
+        reconnectTimer->start(1000);
+        return;
+    }
+    initSetting();
+}

@@ -1,0 +1,394 @@
+// Templates, ignore masks and fault pictures of a camera view.
+//
+// Templates live in ./cammer<c><d>/template<n>.bmp and the ignore mask in
+// ./cammer<c><d>/ignorepoint.bmp (c = camera index + 1, d = step + 1). BMP
+// rows are padded to 4 bytes, so every picture is copied row by row between
+// the file and the view's gap-less buffers.
+#include "cammerwidget.h"
+
+#include "cammersingleton.h"
+#include "globals.h"
+#include "miscfunc.h"
+#include "rivurevezi.h"
+#include "wizardpara.h"
+
+#include <QFont>
+#include <QImage>
+#include <QMutexLocker>
+#include <QPainter>
+#include <QPolygon>
+
+#include <cstring>
+
+namespace {
+
+QString stepFolder(int camera, int step)
+{
+    return QStringLiteral("./cammer%1%2").arg(camera + 1).arg(step + 1);
+}
+
+QString templatePath(int camera, int step, int slot)
+{
+    return stepFolder(camera, step) + QStringLiteral("/template%1.bmp").arg(slot);
+}
+
+QString ignorePath(int camera, int step)
+{
+    return stepFolder(camera, step) + QStringLiteral("/ignorepoint.bmp");
+}
+
+QVector<QRgb> greyTable()
+{
+    if (gpWin && gpWin->grayTable.size() == 256)
+        return gpWin->grayTable;
+    QVector<QRgb> t;
+    t.reserve(256);
+    for (int i = 0; i < 256; ++i)
+        t.append(qRgb(i, i, i));
+    return t;
+}
+
+// Grey value of every pixel of an 8-bit indexed picture through its colour
+// table (an index past the table reads as itself).
+void indexedRowToGrey(const QImage& img, int y, uchar* out)
+{
+    const QVector<QRgb> table = img.colorTable();
+    const uchar* row = img.constScanLine(y);
+    for (int x = 0; x < img.width(); ++x) {
+        const int idx = row[x];
+        out[x] = idx < table.size() ? static_cast<uchar>(qGray(table[idx])) : static_cast<uchar>(idx);
+    }
+}
+
+// Writes a gap-less 8-bit picture as an 8-bit indexed BMP with the grey table.
+bool writeGreyBmp(const QString& path, const uchar* pixels, int width, int height)
+{
+    QImage img(width, height, QImage::Format_Indexed8);
+    if (img.isNull())
+        return false;
+    img.setColorTable(greyTable());
+    for (int y = 0; y < height; ++y)
+        std::memcpy(img.scanLine(y), pixels + static_cast<size_t>(y) * width, static_cast<size_t>(width));
+    return img.save(path, "BMP");
+}
+
+// Writes a gap-less 32-bit RGB picture as a 32-bit BMP.
+bool writeColourBmp(const QString& path, const uchar* pixels, int width, int height)
+{
+    QImage img(width, height, QImage::Format_RGB32);
+    if (img.isNull())
+        return false;
+    const size_t rowBytes = static_cast<size_t>(width) * 4;
+    for (int y = 0; y < height; ++y)
+        std::memcpy(img.scanLine(y), pixels + static_cast<size_t>(y) * rowBytes, rowBytes);
+    return img.save(path, "BMP");
+}
+
+// Reads a template file into a frame buffer. Counts only a picture of the
+// view's size whose depth fits the camera (8 bits grey, 32 bits colour).
+bool readTemplate(const QString& path, uchar* out, int width, int height, bool colour)
+{
+    QImage img;
+    if (!img.load(path))
+        return false;
+    if (img.width() != width || img.height() != height || img.depth() != (colour ? 32 : 8))
+        return false;
+    if (colour) {
+        const QImage rgb = img.convertToFormat(QImage::Format_RGB32);
+        const size_t rowBytes = static_cast<size_t>(width) * 4;
+        for (int y = 0; y < height; ++y)
+            std::memcpy(out + static_cast<size_t>(y) * rowBytes, rgb.constScanLine(y), rowBytes);
+        return true;
+    }
+    if (img.format() == QImage::Format_Indexed8) {
+        for (int y = 0; y < height; ++y)
+            indexedRowToGrey(img, y, out + static_cast<size_t>(y) * width);
+        return true;
+    }
+    const QImage grey = img.convertToFormat(QImage::Format_Grayscale8);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(out + static_cast<size_t>(y) * width, grey.constScanLine(y), static_cast<size_t>(width));
+    return true;
+}
+
+}  // namespace
+
+void CammerWidget::LoadTemplate()
+{
+    if (imageWidth < 1 || imageHeight < 1 || frameBytes < 1)
+        return;
+    const bool colour = gisColor != 0;
+    const int w = imageWidth;
+    const int h = imageHeight;
+    for (int step = 0; step < stepCount() && step < kMaxDetect; ++step) {
+        QVector<uchar*>& buffers = templates[step];
+        QVector<int>& used = tempUsed[step];
+        if (used.size() < buffers.size())
+            used.resize(buffers.size());
+        tempCount[step] = 0;
+        for (int n = 0; n < buffers.size(); ++n) {
+            used[n] = 0;
+            if (!buffers[n])
+                continue;
+            if (readTemplate(templatePath(cameraIndex, step, n), buffers[n], w, h, colour)) {
+                used[n] = 1;
+                ++tempCount[step];
+            } else {
+                std::memset(buffers[n], 0, static_cast<size_t>(frameBytes));
+            }
+        }
+        if (buffers.isEmpty() || !buffers[0] || used[0] == 1)
+            continue;
+        // No usable first template: a white middle half on black stands in.
+        used[0] = 1;
+        ++tempCount[step];
+        const int bpp = colour ? 4 : 1;
+        uchar* px = buffers[0];
+        for (int y = 0; y < h; ++y) {
+            const bool rowIn = y >= h / 4 && y <= 3 * (h / 4);
+            for (int x = 0; x < w; ++x) {
+                const uchar v = (rowIn && x >= w / 4 && x <= 3 * (w / 4)) ? 255 : 0;
+                std::memset(px + (static_cast<size_t>(y) * w + x) * bpp, v, static_cast<size_t>(bpp));
+            }
+        }
+    }
+}
+
+void CammerWidget::SaveReTrainImage(int step)
+{
+    if (step < 0 || step >= stepCount() || !captureFrame || !alignedFrame || !displayFrame ||
+        templates[step].isEmpty() || !templates[step][0])
+        return;
+    const size_t bytes = static_cast<size_t>(frameBytes);
+    std::memcpy(alignedFrame, captureFrame, bytes);
+    std::memcpy(displayFrame, alignedFrame, bytes);
+    std::memcpy(templates[step][0], alignedFrame, bytes);
+    const QString path = templatePath(cameraIndex, step, 0);
+    const bool ok = gisColor ? writeColourBmp(path, templates[step][0], imageWidth, imageHeight)
+                             : writeGreyBmp(path, templates[step][0], imageWidth, imageHeight);
+    if (!ok)
+        qWarning("SaveReTrainImage: %s could not be written", qPrintable(path));
+}
+
+void CammerWidget::LoadIgnorePoint()
+{
+    if (imageWidth < 1 || imageHeight < 1)
+        return;
+    const int w = imageWidth;
+    const int h = imageHeight;
+    for (int step = 0; step < stepCount() && step < kMaxDetect; ++step) {
+        uchar* mask = ignoreMask[step];
+        if (!mask)
+            continue;
+        std::memset(mask, 0, static_cast<size_t>(pixelCount));
+        QImage img;
+        if (!img.load(ignorePath(cameraIndex, step)))
+            continue;
+        if (img.width() != w || img.height() != h) {
+            qWarning("LoadIgnorePoint: %s is %dx%d, the camera %dx%d; no point is ignored",
+                     qPrintable(ignorePath(cameraIndex, step)), img.width(), img.height(), w, h);
+            continue;
+        }
+        QImage grey;
+        if (img.format() != QImage::Format_Indexed8)
+            grey = img.convertToFormat(QImage::Format_Grayscale8);
+        for (int y = 0; y < h; ++y) {
+            uchar* row = mask + static_cast<size_t>(y) * w;
+            if (grey.isNull())
+                indexedRowToGrey(img, y, row);
+            else
+                std::memcpy(row, grey.constScanLine(y), static_cast<size_t>(w));
+            // Any marked pixel is ignored: the mask holds only 0 and 255.
+            for (int x = 0; x < w; ++x)
+                row[x] = row[x] ? 255 : 0;
+        }
+    }
+}
+
+void CammerWidget::SaveIgnorePoint(int step)
+{
+    if (step < 0 || step >= stepCount() || !ignoreMask[step] || imageWidth < 1 || imageHeight < 1)
+        return;
+    const QString path = ignorePath(cameraIndex, step);
+    if (!writeGreyBmp(path, ignoreMask[step], imageWidth, imageHeight))
+        qWarning("SaveIgnorePoint: %s could not be written", qPrintable(path));
+}
+
+namespace {
+
+QString limitText(const CammerSingleton& rec, int j)
+{
+    const WizardPara* wp = gpWPara;
+    auto word = [wp](int n) { return wp ? wp->words[n] : 0; };
+    const int p1 = rec.p1[j];
+    const int p2 = rec.p2[j];
+    switch (rec.method[j]) {
+    case 0:
+        if (word(143) == 0)
+            return QString::number(word(117));
+        return QString::number(p2);
+    case 6:
+        return QString::number(p1);
+    case 1:
+        return QStringLiteral("%1--%2").arg(p1).arg(p2);
+    case 7:
+    case 8:
+        return QStringLiteral("%1--%2")
+            .arg(static_cast<unsigned>(p2) & 0xffffu)
+            .arg(static_cast<unsigned>(p2) >> 16);
+    case 9:
+        return QStringLiteral("%1, %2").arg(word(118)).arg(word(119));
+    default:
+        return QString::number(p2);
+    }
+}
+
+}  // namespace
+
+void CammerWidget::SaveFailImage(int step, int which)
+{
+    if (step < 0 || step >= kMaxDetect || cameraIndex < 0 || cameraIndex >= kMaxCamera || !alignedFrame ||
+        !rgbCanvas || !savedRecord || imageWidth < 1 || imageHeight < 1)
+        return;
+    const int w = imageWidth;
+    const int h = imageHeight;
+    if (gisColor)
+        std::memcpy(rgbCanvas, alignedFrame, static_cast<size_t>(pixelCount) * 4);
+    else
+        Gray2RGBA(alignedFrame, reinterpret_cast<unsigned int*>(rgbCanvas), w, h);
+    QImage canvas(rgbCanvas, w, h, w * 4, QImage::Format_RGB32);
+    const int failIndex = cameraIndex * kMaxDetect + step;
+    {
+        QPainter painter(&canvas);
+        QFont font(QStringLiteral("wqy-microhei"));
+        font.setPixelSize(26);
+        painter.setFont(font);
+        painter.setPen(which != 0 ? Qt::green : Qt::red);
+        painter.drawText(QPointF(5.0, 80.0), which != 0 ? QStringLiteral("OK") : QStringLiteral("NG"));
+        const bool safeDoor = gpWin && gpWin->safeDoorDetect != 0;
+        painter.drawText(QPointF(5.0, 110.0), safeDoor ? gaLanStr[265][(gLan >= 0 && gLan < kLanCols) ? gLan : 0] : QString());
+
+        font.setPixelSize(16);
+        painter.setFont(font);
+        const CammerSingleton& rec = *savedRecord;
+        const int count = std::clamp(rec.roiCount[step], 0, kMaxRoi);
+        QPoint anchor(5, 80);
+        for (int n = 1; n <= count; ++n) {
+            const int i = n - 1;
+            const int j = step * kMaxRoi + i;
+            const bool pass = roiPassed[step][i];
+            if (pass) {
+                painter.setPen(Qt::green);
+            } else {
+                if (pMutexSaveFail) {
+                    QMutexLocker lock(pMutexSaveFail);
+                    if (gFailIndex[failIndex] == 0)
+                        gFailIndex[failIndex] = n;
+                }
+                painter.setPen(Qt::red);
+                const int boxes = std::clamp(defectRects[step][i][0][0], 0, kMaxDefectRects);
+                for (int k = 1; k <= boxes; ++k) {
+                    const int* b = defectRects[step][i][k];
+                    painter.drawRect(QRect(QPoint(b[0], b[1]), QPoint(b[2] - 1, b[3] - 1)));
+                }
+            }
+            switch (rec.kind[j]) {
+            case 1:
+                painter.drawRect(rec.rect[step][i].imgRect);
+                anchor = rec.rect[step][i].imgRect.topLeft();
+                break;
+            case 2: {
+                const RePolygon& poly = rec.polygon[step][i];
+                if (!poly.imgPts.isEmpty()) {
+                    painter.drawPolygon(poly.imgPts.constData(), poly.imgPts.size());
+                    anchor = poly.imgPts.first();
+                }
+                break;
+            }
+            case 4: {
+                const float sx = fullScaleX > 0.0f ? fullScaleX : 1.0f;
+                const float sy = fullScaleY > 0.0f ? fullScaleY : 1.0f;
+                painter.save();
+                painter.scale(1.0 / sx, 1.0 / sy);
+                rec.circle[step][i].Draw(painter);
+                painter.restore();
+                anchor = rec.circle[step][i].imgRect.topLeft();
+                break;
+            }
+            default:
+                break;
+            }
+            painter.setPen(pass ? Qt::green : Qt::red);
+            const QString value = QString::number(roiValue[step][i]);
+            const QString text = count > 10 ? QStringLiteral("%1: %2").arg(n).arg(value)
+                                            : QStringLiteral("%1: %2 / %3 ").arg(n).arg(value).arg(limitText(rec, j));
+            painter.drawText(QRect(anchor.x(), anchor.y() - 26, 400, 25), Qt::AlignLeft | Qt::AlignVCenter, text);
+        }
+    }
+    const int slot = (which != 0 ? 1 : 0) + 2 * failIndex;
+    if (!pMutexSaveFail)
+        return;
+    QMutexLocker lock(pMutexSaveFail);
+    if (gpFailImage[slot])
+        std::memcpy(gpFailImage[slot], rgbCanvas, static_cast<size_t>(pixelCount) * 4);
+}
+
+void CammerWidget::UpdateFailImage(int step, int which)
+{
+    if (step < 0 || step >= kMaxDetect || cameraIndex < 0 || cameraIndex >= kMaxCamera || imageWidth < 1 ||
+        imageHeight < 1 || !pMutexSaveFail || !gpWin)
+        return;
+    const int failIndex = cameraIndex * kMaxDetect + step;
+    const int slot = (which != 0 ? 1 : 0) + 2 * failIndex;
+    const size_t bytes = static_cast<size_t>(pixelCount) * 4;
+    QImage picture(imageWidth, imageHeight, QImage::Format_RGB32);
+    {
+        QMutexLocker lock(pMutexSaveFail);
+        if (!gpFailImage[slot])
+            return;
+        std::memcpy(picture.bits(), gpFailImage[slot], bytes);
+    }
+    const int lan = (gLan >= 0 && gLan < kLanCols) ? gLan : 0;
+    int& code = gpWin->alarmCode[failIndex];
+    QString first;
+    QString second;
+    switch (code) {
+    case 4:
+        first = gaLanStr[120][lan];
+        second = gaLanStr[47][lan];
+        code = 9;
+        break;
+    case 5:
+        first = gaLanStr[120][lan];
+        second = gaLanStr[48][lan];
+        code = 9;
+        break;
+    case 6:
+        first = gaLanStr[120][lan];
+        second = gaLanStr[338][lan];
+        code = 9;
+        break;
+    case 7:
+        first = gaLanStr[120][lan];
+        second = gaLanStr[61][lan];
+        code = 8;
+        break;
+    case 8:
+        first = gaLanStr[143][lan];
+        code = 10;
+        break;
+    default:
+        break;
+    }
+    {
+        QPainter painter(&picture);
+        QFont font(QStringLiteral("wqy-microhei"));
+        font.setPixelSize(26);
+        painter.setFont(font);
+        painter.setPen(Qt::red);
+        painter.drawText(QPointF(55.0, 80.0), QStringLiteral("%1%2").arg(first, second));
+    }
+    QMutexLocker lock(pMutexSaveFail);
+    if (gpFailImage[slot])
+        std::memcpy(gpFailImage[slot], picture.constBits(), bytes);
+}

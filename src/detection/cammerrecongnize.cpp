@@ -1,0 +1,807 @@
+#include "cammerrecongnize.h"
+
+#include "cammersingleton.h"
+#include "cammerwidget.h"
+#include "globals.h"
+#include "miscfunc.h"
+#include "rivurevezi.h"
+#include "wizardpara.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr int kWordStepEnabled = 86;
+constexpr int kWordPositioning = 96;    // -1 off, else the angle range
+constexpr int kWordAmplify = 107;
+constexpr int kWordGreyFilter = 116;
+constexpr int kWordGreyArea = 117;
+constexpr int kWordColourMin = 118;
+constexpr int kWordColourMax = 119;
+constexpr int kWordShapeAccuracy = 120;
+constexpr int kWordShapeLevels = 121;
+constexpr int kWordRoiLimits = 143;
+constexpr int kWordSearchMargin = 148;
+constexpr int kWordAreaIsMinimum = 149;
+constexpr int kWordNormalise = 153;
+constexpr int kWordHomography = 154;
+constexpr int kWordBandFilter = 171;
+constexpr int kWordAngleRange = 186;
+
+constexpr int kHomographyKeyPoints = 300;
+constexpr float kHomographyMatchConf = 0.4f;
+
+bool inRange(int v, int lo, int hi)
+{
+    return v >= lo && v <= hi;
+}
+
+// Low and high 16-bit halves of a packed parameter, as unsigned values.
+int low16(int v)
+{
+    return static_cast<int>(static_cast<unsigned>(v) & 0xffffu);
+}
+int high16(int v)
+{
+    return static_cast<int>(static_cast<unsigned>(v) >> 16);
+}
+
+// Converts one 32-bit colour picture into grey or hue, as the colour mode
+// chooses, into `grey` (8-bit, same size; allocated when needed).
+void colourToGrey(const uchar* rgba, int width, int height, cv::Mat& grey)
+{
+    grey.create(height, width, CV_8UC1);
+    const auto* words = reinterpret_cast<const unsigned int*>(rgba);
+    if (gisGrayHue)
+        RGBA2Gray(grey.data, words, width, height);
+    else
+        RGBA2Hue(grey.data, words, width, height);
+}
+
+}  // namespace
+
+CammerRecong::RoiSink& CammerRecong::sink()
+{
+    static RoiSink s;
+    return s;
+}
+
+void CammerRecong::setRoiSink(RoiSink s)
+{
+    sink() = std::move(s);
+}
+
+CammerRecong::CammerRecong(CammerSingleton* record, CammerWidget* owner)
+    : rec(record)
+    , view(owner)
+{
+    for (int g = 0; g < kSteps; ++g) {
+        if (word(kWordStepEnabled + g) == 0)
+            continue;
+        CreateHomoShape(g);
+        CreateShape(g);
+        VarTrain(g);
+    }
+}
+
+int CammerRecong::word(int n) const
+{
+    if (!gpWPara || n < 0 || n >= kParaWords)
+        return 0;
+    return gpWPara->words[n];
+}
+
+cv::Size CammerRecong::frameSize() const
+{
+    return view ? cv::Size(view->imageWidth, view->imageHeight) : cv::Size();
+}
+
+bool CammerRecong::framesReady() const
+{
+    return rec && view && view->imageWidth > 0 && view->imageHeight > 0 && view->captureFrame && view->workFrame &&
+           view->alignedFrame && view->resultImage && (!gisColor || view->greyScratch);
+}
+
+cv::Rect CammerRecong::boundingRect(const CammerSingleton& record, int step, int i)
+{
+    if (step < 0 || step >= kSteps || i < 0 || i >= kRois)
+        return cv::Rect();
+    QRect r;
+    switch (record.kind[step * kRois + i]) {
+    case 1:
+        r = record.rect[step][i].imgRect;
+        break;
+    case 4:
+        r = record.circle[step][i].imgRect;
+        break;
+    default:
+        r = record.polygon[step][i].imgRect;
+        break;
+    }
+    // Inclusive corners; widths computed in 64 bits so that damaged corners
+    // cannot overflow.
+    const long long w = static_cast<long long>(r.right()) - r.left() + 1;
+    const long long h = static_cast<long long>(r.bottom()) - r.top() + 1;
+    if (w < 1 || h < 1 || w > INT_MAX || h > INT_MAX)
+        return cv::Rect(r.left(), r.top(), 0, 0);
+    return cv::Rect(r.left(), r.top(), static_cast<int>(w), static_cast<int>(h));
+}
+
+cv::Rect CammerRecong::defaultRect(cv::Size frame)
+{
+    return cv::Rect(frame.width / 4, frame.height / 4, 3 * frame.width / 4, 3 * frame.height / 4);
+}
+
+int CammerRecong::roiGeometry(const CammerSingleton& record, const cv::Mat* masks, int step, int i,
+                              cv::Size frame, cv::Rect* rectOut, cv::Mat* maskOut)
+{
+    if (step < 0 || step >= kSteps || i < 0 || i >= kRois)
+        return kFaultRect;
+    const cv::Mat empty;
+    const cv::Mat& mask = masks ? masks[step * kRois + i] : empty;
+    if (mask.empty())
+        return kFaultMask;
+    const cv::Rect r = boundingRect(record, step, i);
+    if (r.width < 1 || r.height < 1)
+        return kFaultRect;
+    if (r.x < 0 || r.y < 0 || r.x > frame.width - r.width || r.y > frame.height - r.height)
+        return kFaultRect;
+    if (mask.type() != CV_8UC1 || mask.cols != r.width || mask.rows != r.height)
+        return kFaultMask;
+    if (rectOut)
+        *rectOut = r;
+    if (maskOut)
+        *maskOut = mask;
+    return 0;
+}
+
+void CammerRecong::ThresholdFUNC(cv::Mat src, cv::Mat& dst, int lo, int hi)
+{
+    if (src.empty() || src.type() != CV_8UC1) {
+        dst = cv::Mat::zeros(src.size(), CV_8UC1);
+        return;
+    }
+    cv::Mat out(src.size(), CV_8UC1);
+    if (lo > hi || lo > 255 || hi < 0)
+        out.setTo(0);
+    else
+        cv::inRange(src, cv::Scalar(std::max(lo, 0)), cv::Scalar(std::min(hi, 255)), out);
+    dst = out;
+}
+
+void CammerRecong::openDefects(const cv::Mat& src, cv::Mat& dst, int f)
+{
+    if (src.empty()) {
+        dst = cv::Mat();
+        return;
+    }
+    if (f < 1)
+        f = 1;
+    // A kernel that covers the whole picture from every pixel gives the same
+    // result as any larger one; bounding it keeps damaged sizes cheap.
+    const long long cover = 2LL * (src.cols + src.rows) + 3;
+    if (f > cover)
+        f = static_cast<int>(cover);
+    if (f == 1) {
+        src.copyTo(dst);
+        return;
+    }
+    const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(f, f));
+    cv::morphologyEx(src, dst, cv::MORPH_OPEN, kernel, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
+                     cv::morphologyDefaultBorderValue());
+}
+
+// ---- Set-up and training ------------------------------------------------------
+
+void CammerRecong::CreateHomoShape(int step)
+{
+    if (step < 0 || step >= kSteps || word(kWordHomography) == 0 || gisColor)
+        return;
+    if (!rec || !view || view->imageWidth < 1 || view->imageHeight < 1 || view->templates[step].isEmpty() ||
+        !view->templates[step][0]) {
+        qWarning("CreateHomoShape: camera view without a template for step %d", step);
+        return;
+    }
+    const cv::Size frame = frameSize();
+    const cv::Mat templ(frame, CV_8UC1, view->templates[step][0]);
+    cv::Mat mask = cv::Mat::zeros(frame, CV_8UC1);
+    bool any = false;
+    const int count = std::clamp(rec->roiCount[step], 0, kRois);
+    for (int i = 0; i < count; ++i) {
+        if (rec->method[step * kRois + i] != kHomography)
+            continue;
+        cv::Rect r;
+        cv::Mat shape;
+        if (roiGeometry(*rec, &view->liveMasks[0][0], step, i, frame, &r, &shape) != 0)
+            continue;
+        cv::Mat at = mask(r);
+        cv::bitwise_or(at, shape, at);
+        any = true;
+    }
+    if (!any)
+        mask(defaultRect(frame)).setTo(255);
+    homo[step].setTemplate(templ, mask, kHomographyKeyPoints);
+}
+
+void CammerRecong::CreateShape(int step)
+{
+    if (step < 0 || step >= kSteps || word(kWordPositioning) == -1 || gisColor)
+        return;
+    searchRect[step] = cv::Rect();
+    if (!rec || !view || view->imageWidth < 1 || view->imageHeight < 1 || view->templates[step].isEmpty() ||
+        !view->templates[step][0]) {
+        qWarning("CreateShape: camera view without a template for step %d", step);
+        findShape[step].Clear();
+        return;
+    }
+    const cv::Size frame = frameSize();
+    cv::Rect r;
+    cv::Mat mask;
+    bool found = false;
+    const int count = std::clamp(rec->roiCount[step], 0, kRois);
+    // Mask and rectangle both come from the first usable positioning ROI.
+    for (int i = 0; i < count && !found; ++i) {
+        if (rec->method[step * kRois + i] != kPositioning)
+            continue;
+        found = roiGeometry(*rec, &view->liveMasks[0][0], step, i, frame, &r, &mask) == 0;
+    }
+    if (!found) {
+        r = defaultRect(frame);
+        mask = cv::Mat(r.size(), CV_8UC1, cv::Scalar(255));
+    }
+    refX[step] = r.x + r.width / 2;
+    refY[step] = r.y + r.height / 2;
+    const cv::Mat templ(frame, CV_8UC1, view->templates[step][0]);
+    const int angleRange = inRange(word(kWordAngleRange), 1, 180) ? word(kWordAngleRange) : word(kWordPositioning);
+    if (!findShape[step].CreateShape(templ(r), 0.0, 0, angleRange, refX[step], refY[step], false, 255, mask.clone(),
+                                     word(kWordShapeAccuracy), word(kWordShapeLevels)))
+        qWarning("CreateShape: no positioning model for step %d (template without usable contrast)", step);
+
+    const long long e = word(kWordSearchMargin);
+    const long long x0 = std::max(0LL, r.x - e);
+    const long long y0 = std::max(0LL, r.y - e);
+    const long long x1 = std::min<long long>(frame.width, static_cast<long long>(r.x) + r.width + e);
+    const long long y1 = std::min<long long>(frame.height, static_cast<long long>(r.y) + r.height + e);
+    if (x1 > x0 && y1 > y0)
+        searchRect[step] = cv::Rect(static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0),
+                                    static_cast<int>(y1 - y0));
+}
+
+std::vector<cv::Mat> CammerRecong::usedTemplates(int step)
+{
+    std::vector<cv::Mat> out;
+    const cv::Size frame = frameSize();
+    const int slotCount = std::min(view->templates[step].size(), view->tempUsed[step].size());
+    const int wanted = view->tempCount[step];
+    for (int n = 0; n < slotCount && static_cast<int>(out.size()) < wanted; ++n) {
+        if (view->tempUsed[step][n] == 0 || !view->templates[step][n])
+            continue;
+        cv::Mat grey;
+        if (gisColor)
+            colourToGrey(view->templates[step][n], frame.width, frame.height, grey);
+        else
+            grey = cv::Mat(frame, CV_8UC1, view->templates[step][n]);
+        out.push_back(grey);
+    }
+    return out;
+}
+
+void CammerRecong::VarTrain(int step)
+{
+    if (step < 0 || step >= kSteps)
+        return;
+    for (int i = 0; i < kRois; ++i) {
+        if (grayMatch[step][i].IsValid())
+            grayMatch[step][i].Clear();
+        if (surf[step][i].IsValid())
+            surf[step][i].Clear();
+    }
+    if (!rec || !view || view->imageWidth < 1 || view->imageHeight < 1 || !view->ignoreMask[step]) {
+        qWarning("VarTrain: camera view without buffers for step %d", step);
+        stepMask[step] = cv::Mat();
+        templNorm[step] = 0.0;
+        return;
+    }
+    const cv::Size frame = frameSize();
+    const cv::Mat* masks = &view->liveMasks[0][0];
+    const int count = std::clamp(rec->roiCount[step], 0, kRois);
+
+    // Ignored points and exclusion shapes are 255 first; the inverse is the
+    // judged-pixel mask.
+    cv::Mat judged = cv::Mat(frame, CV_8UC1, view->ignoreMask[step]).clone();
+    for (int i = 0; i < count; ++i) {
+        if (rec->method[step * kRois + i] != kExclusion)
+            continue;
+        cv::Rect r;
+        cv::Mat shape;
+        if (roiGeometry(*rec, masks, step, i, frame, &r, &shape) != 0)
+            continue;
+        cv::Mat at = judged(r);
+        cv::bitwise_or(at, shape, at);
+    }
+    cv::bitwise_not(judged, judged);
+    stepMask[step] = judged;
+
+    // Every template picture is converted and measured once per call.
+    const std::vector<cv::Mat> samples = usedTemplates(step);
+    templNorm[step] = samples.empty() ? 0.0 : cv::norm(samples.back(), cv::NORM_L2);
+
+    for (int i = 0; i < count; ++i) {
+        const int j = step * kRois + i;
+        const int func = rec->method[j];
+        if (func != kGreyTemplate && func != kFeature)
+            continue;
+        cv::Rect r;
+        cv::Mat shape;
+        if (roiGeometry(*rec, masks, step, i, frame, &r, &shape) != 0)
+            continue;
+        cv::Mat effective;
+        cv::bitwise_and(shape, judged(r), effective);
+        if (func == kFeature) {
+            SURF& s = surf[step][i];
+            if (!s.Create(r.width, r.height, effective))
+                continue;
+            for (const cv::Mat& sample : samples)
+                s.AddTemp(sample(r), 1, 50, rec->p1[j]);
+            s.Train(0, 0, 0, 0);
+        } else {
+            GrayMatch& m = grayMatch[step][i];
+            if (!m.Create(r.width, r.height, effective, 0))
+                continue;
+            for (const cv::Mat& sample : samples)
+                m.AddTemp(sample(r));
+            m.Train(rec->p1[j], word(kWordAmplify), 100, 150);
+        }
+    }
+}
+
+// ---- Alignment ----------------------------------------------------------------
+
+int CammerRecong::HomoTransShape(int step)
+{
+    if (!framesReady()) {
+        qWarning("HomoTransShape: camera view without frame buffers");
+        return 1;
+    }
+    const size_t bytes = static_cast<size_t>(view->frameBytes);
+    if (word(kWordHomography) == 0 || step < 0 || step >= kSteps) {
+        std::memcpy(view->workFrame, view->captureFrame, bytes);
+        return 1;
+    }
+    if (gisColor) {
+        if (!colourWarned_) {
+            qWarning("HomoTransShape: homography alignment is not supported for colour cameras; frames are judged "
+                     "unaligned");
+            colourWarned_ = true;
+        }
+        std::memcpy(view->workFrame, view->captureFrame, bytes);
+        return 1;
+    }
+    const cv::Size frame = frameSize();
+    const cv::Mat captured(frame, CV_8UC1, view->captureFrame);
+    cv::Mat work(frame, CV_8UC1, view->workFrame);
+    cv::Mat out = work;
+    if (!homo[step].transImageHomo(captured, out, kHomographyMatchConf)) {
+        std::memcpy(view->workFrame, view->captureFrame, bytes);
+        return 1;
+    }
+    if (out.data != work.data) {
+        if (out.size() == frame && out.type() == CV_8UC1)
+            out.copyTo(work);
+        else
+            std::memcpy(view->workFrame, view->captureFrame, bytes);
+    }
+    return 1;
+}
+
+void CammerRecong::ShapeMatch()
+{
+    if (!framesReady()) {
+        qWarning("ShapeMatch: camera view without frame buffers");
+        return;
+    }
+    const size_t bytes = static_cast<size_t>(view->frameBytes);
+    const int g = gpWin ? gpWin->detectStep : 0;
+    if (g < 0 || g >= kSteps || word(kWordPositioning) == -1 || !findShape[g].IsValid() || gisColor ||
+        searchRect[g].area() <= 0) {
+        std::memcpy(view->alignedFrame, view->workFrame, bytes);
+        return;
+    }
+    const cv::Size frame = frameSize();
+    const cv::Mat work(frame, CV_8UC1, view->workFrame);
+    if ((searchRect[g] & cv::Rect(0, 0, frame.width, frame.height)) != searchRect[g]) {
+        std::memcpy(view->alignedFrame, view->workFrame, bytes);
+        return;
+    }
+    cv::Mat cut = work(searchRect[g]).clone();
+    QElapsedTimer timer;
+    timer.start();
+    int x = 0;
+    int y = 0;
+    double score = 0.0;
+    double angle = 0.0;
+    if (!findShape[g].Find(cut, 0, &x, &y, &score, &angle)) {
+        qInfo() << "NG运行时间" << timer.elapsed();
+        std::memcpy(view->alignedFrame, view->workFrame, bytes);
+        return;
+    }
+    const int dx = x - searchRect[g].x;
+    const int dy = y - searchRect[g].y;
+    cv::Mat moved;
+    if (inRange(word(kWordAngleRange), 1, 180))
+        TransformImage(work, moved, cv::Point(dx, dy), cv::Point(refX[g], refY[g]), angle);
+    else
+        MoveImage(work, moved, dx, dy);
+    cv::Mat aligned(frame, CV_8UC1, view->alignedFrame);
+    if (moved.size() == frame && moved.type() == CV_8UC1)
+        moved.copyTo(aligned);
+    else
+        std::memcpy(view->alignedFrame, view->workFrame, bytes);
+    qInfo() << "OK运行时间" << timer.elapsed() << "x: " << dx << "y: " << dy << "a: " << angle;
+}
+
+// ---- Judging ------------------------------------------------------------------
+
+int CammerRecong::filterSize(int func, int p3) const
+{
+    long long f;
+    switch (func) {
+    case kGreyTemplate:
+        f = word(kWordRoiLimits) != 0 ? p3 : word(kWordGreyFilter);
+        break;
+    case kFeature:
+        f = 1;
+        break;
+    case kBrightBlobs:
+    case kDarkBlobs:
+        f = 2LL * p3 + 1;
+        break;
+    default:
+        f = word(kWordBandFilter);
+        break;
+    }
+    if (f < 1)
+        f = 1;
+    return static_cast<int>(std::min<long long>(f, INT_MAX));
+}
+
+void CammerRecong::fillDefects(int step, int i, int func, int p1, int p2, int p3, const cv::Mat& picture,
+                               const cv::Mat& colour, const cv::Mat& judged, cv::Mat& defects, float* score)
+{
+    defects = cv::Mat::zeros(picture.size(), CV_8UC1);
+    auto band = [&](int lo, int hi) {
+        cv::Mat t;
+        ThresholdFUNC(picture, t, lo, hi);
+        cv::bitwise_and(t, judged, defects);
+    };
+    switch (func) {
+    case kGreyTemplate: {
+        const GrayMatch& m = grayMatch[step][i];
+        if (m.IsValid()) {
+            cv::Mat out = cv::Mat::zeros(picture.size(), CV_8UC1);
+            m.Match(picture, out);
+            if (out.size() == picture.size() && out.type() == CV_8UC1)
+                defects = out;
+        }
+        break;
+    }
+    case kFeature: {
+        const SURF& s = surf[step][i];
+        if (s.IsValid()) {
+            cv::Mat copy = picture.clone();
+            cv::Mat out = cv::Mat::zeros(picture.size(), CV_8UC1);
+            const float v = s.Match(copy, out);
+            if (score)
+                *score = v;
+            if (out.size() == picture.size() && out.type() == CV_8UC1)
+                defects = out;
+        }
+        break;
+    }
+    case kGreyBand: {
+        const int a = p3 & 0xff;
+        const int b = (p3 >> 8) & 0xff;
+        band(std::min(a, b), std::max(a, b));
+        break;
+    }
+    case kDarkPixels:
+    case kDarkBlobs:
+        band(0, p1 & 0xff);
+        break;
+    case kBrightPixels:
+    case kBrightBlobs:
+        band(p1 & 0xff, 255);
+        break;
+    case kColourBox: {
+        if (!gisColor || colour.empty())
+            break;
+        std::vector<cv::Mat> channels;
+        cv::split(colour, channels);
+        defects.setTo(255);
+        const int params[3] = {p1, p2, p3};
+        const int channelOf[3] = {2, 1, 0};
+        for (int k = 0; k < 3; ++k) {
+            int lo = low16(params[k]);
+            int hi = high16(params[k]);
+            if (lo > hi)
+                std::swap(lo, hi);
+            cv::Mat t;
+            ThresholdFUNC(channels[channelOf[k]], t, lo, hi);
+            cv::bitwise_and(t, judged, t);
+            cv::bitwise_and(defects, t, defects);
+        }
+        break;
+    }
+    default:
+        band(0, 255);
+        break;
+    }
+}
+
+namespace {
+
+// Area and boxes of the blobs of one filtered defect picture.
+struct Blobs {
+    int area = 0;
+    int count = 0;
+};
+
+Blobs measureBlobs(const cv::Mat& filtered, cv::Point origin, int (*boxes)[4], int maxBoxes)
+{
+    Blobs b;
+    std::vector<std::vector<cv::Point>> contours;
+    cv::findContours(filtered, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
+    b.count = static_cast<int>(contours.size());
+    int stored = 0;
+    for (const auto& c : contours) {
+        b.area = static_cast<int>(b.area + cv::contourArea(c));
+        if (boxes && stored < maxBoxes) {
+            const cv::Rect r = cv::boundingRect(c);
+            int* box = boxes[1 + stored];
+            box[0] = r.x + origin.x;
+            box[1] = r.y + origin.y;
+            box[2] = box[0] + r.width;
+            box[3] = box[1] + r.height;
+            ++stored;
+        }
+    }
+    if (boxes)
+        boxes[0][0] = stored;
+    return b;
+}
+
+}  // namespace
+
+void CammerRecong::Run(int step)
+{
+    if (!view)
+        return;
+    if (step < 0 || step >= kSteps || !framesReady()) {
+        qWarning("Run: step %d cannot be judged (no such step or no frame buffers)", step);
+        view->stepOk = false;
+        return;
+    }
+    const int camera = view->cameraIndex;
+    const cv::Size frame = frameSize();
+    const int count = std::clamp(rec->roiCount[step], 0, kRois);
+    view->stepOk = true;
+    for (int i = 0; i < count; ++i)
+        view->roiPassed[step][i] = true;
+
+    cv::Mat grey;
+    cv::Mat colour;
+    if (gisColor) {
+        grey = cv::Mat(frame, CV_8UC1, view->greyScratch);
+        const auto* words = reinterpret_cast<const unsigned int*>(view->alignedFrame);
+        if (gisGrayHue)
+            RGBA2Gray(view->greyScratch, words, frame.width, frame.height);
+        else
+            RGBA2Hue(view->greyScratch, words, frame.width, frame.height);
+        colour = cv::Mat(frame, CV_8UC4, view->alignedFrame);
+    } else {
+        grey = cv::Mat(frame, CV_8UC1, view->alignedFrame);
+    }
+    cv::Mat judgedPicture = grey;
+    if (word(kWordNormalise) != 0 && templNorm[step] > 0.0)
+        cv::normalize(grey, judgedPicture, templNorm[step], 0.0, cv::NORM_L2, -1);
+
+    cv::Mat result(frame, CV_8UC1, view->resultImage);
+    result.setTo(0);
+    const cv::Mat* masks = &view->liveMasks[0][0];
+    const cv::Mat& sm = stepMask[step];
+
+    for (int i = 0; i < count; ++i) {
+        const int j = step * kRois + i;
+        const int func = rec->method[j];
+        const int p1 = rec->p1[j];
+        const int p2 = rec->p2[j];
+        const int p3 = rec->p3[j];
+        int (*boxes)[4] = view->defectRects[step][i];
+        if (func == kExclusion || func == kPositioning || func == kHomography) {
+            view->roiValue[step][i] = 0;
+            boxes[0][0] = 0;
+            continue;
+        }
+        RoiRecord record;
+        record.camera = camera;
+        record.detect = step;
+        record.roi = i;
+        record.func = func;
+
+        cv::Rect r;
+        cv::Mat shape;
+        int fault = 0;
+        if (masks[j].empty())
+            fault = kFaultMask;
+        else if (sm.rows == 0 || sm.cols == 0 || sm.size() != frame)
+            fault = kFaultStepMask;
+        else
+            fault = roiGeometry(*rec, masks, step, i, frame, &r, &shape);
+        if (fault != 0) {
+            view->stepOk = false;
+            view->roiPassed[step][i] = false;
+            view->roiValue[step][i] = 0;
+            boxes[0][0] = 0;
+            const QString text = QStringLiteral("REG RUN ERROR = %1, %2, %3").arg(camera).arg(step).arg(fault);
+            qWarning("%s", qPrintable(text));
+            if (gpWin)
+                gpWin->InsertRecord(text, QString());
+            if (sink())
+                sink()(record);
+            continue;
+        }
+
+        const cv::Mat picture = judgedPicture(r);
+        cv::Mat judged;
+        cv::bitwise_and(sm(r), shape, judged);
+        cv::Mat defects;
+        float score = 0.0f;
+        fillDefects(step, i, func, p1, p2, p3, picture, colour.empty() ? cv::Mat() : colour(r), judged, defects,
+                    &score);
+
+        const int f = filterSize(func, p3);
+        if (func == kBrightBlobs || func == kDarkBlobs) {
+            const long long fl = std::max(1LL, 2LL * p3 + 1);
+            const int m = std::min(r.width, r.height);
+            if (fl >= 2LL * (m / 2) - 2)
+                defects.setTo(0);
+        }
+        cv::Mat filtered;
+        openDefects(defects, filtered, f);
+        cv::Mat at = result(r);
+        cv::bitwise_or(at, filtered, at);
+
+        const Blobs blobs = measureBlobs(filtered, r.tl(), boxes, kMaxDefectRects);
+        int value = blobs.area;
+        record.value = blobs.area;
+        bool pass = true;
+        switch (func) {
+        case kGreyBand:
+            pass = value >= p1 && value <= p2;
+            record.limit1 = p1;
+            record.limit2 = p2;
+            break;
+        case kDarkPixels:
+        case kBrightPixels:
+            pass = value <= p2;
+            record.limit1 = 0;
+            record.limit2 = p2;
+            break;
+        case kFeature:
+            value = static_cast<int>(score);
+            pass = value >= p1;
+            record.limit1 = p1;
+            break;
+        case kBrightBlobs:
+        case kDarkBlobs:
+            value = blobs.count;
+            pass = value >= low16(p2) && value <= high16(p2);
+            record.limit1 = low16(p2);
+            record.limit2 = high16(p2);
+            break;
+        case kColourBox:
+            pass = value >= word(kWordColourMin) && value <= word(kWordColourMax);
+            break;
+        default: {  // 0 and above 10
+            const int limit = word(kWordRoiLimits) != 0 ? p2 : word(kWordGreyArea);
+            pass = word(kWordAreaIsMinimum) == 0 ? value <= limit : value >= limit;
+            record.limit1 = p1;
+            record.limit2 = p2;
+            record.limit3 = p3;
+            break;
+        }
+        }
+        view->roiValue[step][i] = value;
+        if (!pass) {
+            view->stepOk = false;
+            view->roiPassed[step][i] = false;
+        }
+        record.result = pass ? 1 : 0;
+        if (sink())
+            sink()(record);
+    }
+}
+
+void CammerRecong::RunTest(int step, int roi)
+{
+    if (!view)
+        return;
+    if (step < 0 || step >= kSteps || roi < 0 || roi >= kRois || !framesReady() || !view->editRecord) {
+        qWarning("RunTest: step %d, ROI %d cannot be previewed", step, roi);
+        return;
+    }
+    const cv::Size frame = frameSize();
+    const int slot = view->tempIndex;
+    if (slot < 0 || slot >= view->templates[step].size() || !view->templates[step][slot]) {
+        qWarning("RunTest: no template picture in slot %d of step %d", slot, step);
+        return;
+    }
+    cv::Mat grey;
+    cv::Mat colour;
+    if (gisColor) {
+        grey = cv::Mat(frame, CV_8UC1, view->greyScratch);
+        colour = cv::Mat(frame, CV_8UC4, view->templates[step][slot]);
+    } else {
+        grey = cv::Mat(frame, CV_8UC1, view->templates[step][slot]);
+    }
+    cv::Mat result(frame, CV_8UC1, view->resultImage);
+    result.setTo(0);
+    view->roiValue[step][roi] = 0;
+    view->defectRects[step][roi][0][0] = 0;
+
+    const CammerSingleton& edit = *view->editRecord;
+    if (roi >= std::clamp(edit.roiCount[step], 0, kRois)) {
+        view->update();
+        return;
+    }
+    const int j = step * kRois + roi;
+    const int func = edit.method[j];
+    if (func == kGreyTemplate || func == kExclusion || func == kPositioning || func == kFeature ||
+        func == kHomography) {
+        view->update();
+        return;
+    }
+    const cv::Mat& sm = stepMask[step];
+    cv::Rect r;
+    cv::Mat shape;
+    int fault = 0;
+    if (view->editMasks[step][roi].empty())
+        fault = kFaultMask;
+    else if (sm.rows == 0 || sm.cols == 0 || sm.size() != frame)
+        fault = kFaultStepMask;
+    else
+        fault = roiGeometry(edit, &view->editMasks[0][0], step, roi, frame, &r, &shape);
+    if (fault != 0) {
+        qWarning("RunTest: ROI %d of step %d cannot be previewed (code %d)", roi, step, fault);
+        view->update();
+        return;
+    }
+    const int p1 = edit.p1[j];
+    const int p2 = edit.p2[j];
+    const int p3 = edit.p3[j];
+    cv::Mat judged;
+    cv::bitwise_and(sm(r), shape, judged);
+    cv::Mat defects;
+    fillDefects(step, roi, func, p1, p2, p3, grey(r), colour.empty() ? cv::Mat() : colour(r), judged, defects,
+                nullptr);
+    if (func == kBrightBlobs || func == kDarkBlobs) {
+        const long long fl = std::max(1LL, 2LL * p3 + 1);
+        const int m = std::min(r.width, r.height);
+        if (fl >= 2LL * (m / 2) - 2)
+            defects.setTo(0);
+    }
+    cv::Mat filtered;
+    openDefects(defects, filtered, filterSize(func, p3));
+    cv::Mat at = result(r);
+    cv::bitwise_or(at, filtered, at);
+    const Blobs blobs = measureBlobs(filtered, r.tl(), nullptr, 0);
+    view->roiValue[step][roi] = (func == kBrightBlobs || func == kDarkBlobs) ? blobs.count : blobs.area;
+    view->previewShown = true;
+    view->update();
+}

@@ -1,0 +1,149 @@
+// The detection engine of one camera.
+//
+// It holds what is prepared ahead of detection for the 8 detection steps and
+// their up to 100 ROIs each: the homography template of every step, the
+// positioning model and search rectangle of every step, the mask of pixels
+// that are judged at all, and the trained comparison matchers of each ROI.
+// Per detection it aligns the captured frame with the step's template
+// (homography, then positioning) and judges every ROI of the step, writing
+// the verdicts back into its camera view.
+//
+// The engine reads the view's saved per-camera record, its frame buffers,
+// template slots, ignore masks and ROI masks. Everything runs on the GUI
+// thread; nothing throws.
+#pragma once
+
+#include "findshape.h"
+#include "graymatch.h"
+#include "imghomotrans.h"
+#include "surf.h"
+
+#include <QtGlobal>
+
+#include <opencv2/core.hpp>
+
+#include <functional>
+
+class CammerSingleton;
+class CammerWidget;
+
+// The result of one judged ROI as the network services receive it: nine
+// signed 32-bit words in this order.
+struct RoiRecord {
+    qint32 camera = 0;   // the view's camera index
+    qint32 detect = 0;   // detection step
+    qint32 roi = -1;     // ROI index within the step
+    qint32 func = -1;    // the ROI's function number
+    qint32 value = -1;   // summed area of the defect blobs
+    qint32 limit1 = -1;  // first limit of the verdict
+    qint32 limit2 = -1;  // second limit of the verdict
+    qint32 limit3 = -1;  // p3 where the verdict has a third parameter
+    qint32 result = 0;   // 1 the ROI passed, 0 it failed
+};
+
+class CammerRecong {
+public:
+    static constexpr int kSteps = 8;
+    static constexpr int kRois = 100;
+    static constexpr int kMaxDefectRects = 99;
+
+    // ROI function numbers with a role of their own.
+    enum Function : int {
+        kGreyTemplate = 0,
+        kGreyBand = 1,
+        kExclusion = 2,
+        kPositioning = 3,
+        kDarkPixels = 4,
+        kBrightPixels = 5,
+        kFeature = 6,
+        kBrightBlobs = 7,
+        kDarkBlobs = 8,
+        kColourBox = 9,
+        kHomography = 10,
+    };
+
+    // Faults of one ROI that keep it from being judged.
+    enum Fault : int {
+        kFaultMask = -1,      // no shape mask, or one that does not fit the rectangle
+        kFaultStepMask = -2,  // the step's judged-pixel mask was never built
+        kFaultRect = -3,      // empty rectangle, or one reaching outside the frame
+    };
+
+    // Stores both pointers and trains every enabled step (word 86 + step):
+    // CreateHomoShape, CreateShape, VarTrain.
+    CammerRecong(CammerSingleton* rec, CammerWidget* view);
+    CammerRecong(const CammerRecong&) = delete;
+    CammerRecong& operator=(const CammerRecong&) = delete;
+
+    // ---- Set-up and training ------------------------------------------------
+    // The step's homography template from its first template slot and the
+    // feature mask of its function-10 ROIs.
+    void CreateHomoShape(int step);
+    // The step's positioning model, reference point and search rectangle.
+    void CreateShape(int step);
+    // The step's judged-pixel mask and every GrayMatch / SURF of the step.
+    void VarTrain(int step);
+    // dst = 255 where lo <= pixel <= hi, else 0 (8-bit grey source).
+    void ThresholdFUNC(cv::Mat src, cv::Mat& dst, int lo, int hi);
+
+    // ---- Alignment and judging ----------------------------------------------
+    // captureFrame -> workFrame through the step's homography (word 154).
+    // Returns 1.
+    int HomoTransShape(int step);
+    // workFrame -> alignedFrame through the positioning model of the main
+    // window's current detection step.
+    void ShapeMatch();
+    // Judges every ROI of the step on alignedFrame.
+    void Run(int step);
+    // Preview of one ROI of the edited record on the shown template.
+    void RunTest(int step, int roi);
+
+    // Where every judged ROI's record goes (the network services' ROI cache).
+    // Installed once by the program; without one the records are dropped.
+    using RoiSink = std::function<void(const RoiRecord&)>;
+    static void setRoiSink(RoiSink sink);
+
+    // The rectangle and mask of ROI i of the step in `record` with the given
+    // masks (index step * 100 + i), checked against a frame of frameSize.
+    // Returns 0 when usable, else kFaultMask or kFaultRect.
+    static int roiGeometry(const CammerSingleton& record, const cv::Mat* masks, int step, int i,
+                           cv::Size frameSize, cv::Rect* rect, cv::Mat* mask);
+    // Bounding rectangle of the ROI's shape in picture pixels.
+    static cv::Rect boundingRect(const CammerSingleton& record, int step, int i);
+    // The step's default rectangle: the frame's middle, reaching the right
+    // and bottom edges.
+    static cv::Rect defaultRect(cv::Size frame);
+    // Opening of a binary defect picture with an f x f elliptic kernel (f
+    // taken as 1 at least).
+    static void openDefects(const cv::Mat& src, cv::Mat& dst, int f);
+
+    CammerSingleton* rec = nullptr;
+    CammerWidget* view = nullptr;
+    cv::Mat stepMask[kSteps];
+    GrayMatch grayMatch[kSteps][kRois];
+    SURF surf[kSteps][kRois];
+    ImgHomoTrans homo[kSteps];
+    double templNorm[kSteps] = {};
+    FindShape findShape[kSteps];
+    int refX[kSteps] = {};
+    int refY[kSteps] = {};
+    cv::Rect searchRect[kSteps];
+
+private:
+    struct Judged {
+        int value = 0;      // roiValue
+        int area = 0;       // summed blob area
+        bool pass = true;
+    };
+    int word(int n) const;
+    cv::Size frameSize() const;
+    bool framesReady() const;
+    // The template pictures of the step that training uses, as 8-bit grey.
+    std::vector<cv::Mat> usedTemplates(int step);
+    // Band or matcher output of one ROI before the opening.
+    void fillDefects(int step, int i, int func, int p1, int p2, int p3, const cv::Mat& picture,
+                     const cv::Mat& colour, const cv::Mat& judged, cv::Mat& defects, float* score);
+    int filterSize(int func, int p3) const;
+    static RoiSink& sink();
+    bool colourWarned_ = false;
+};

@@ -1,0 +1,53 @@
+// The main window's services for the camera views: the camera-lost alarm and
+// the settings-screen test of the camera setters.
+#include "rivurevezi.h"
+
+#include "controlport.h"
+#include "lanstr.h"
+#include "warnbox.h"
+#include "wizardpara.h"
+
+#include <QApplication>
+
+void RiVuRevezi::LostCamera()
+{
+    if (runState != 3) {
+        if (gpControlIO) {
+            gpControlIO->IOSetOut(0, 1);
+            gpControlIO->IOFlashOut();
+        } else {
+            qWarning("LostCamera: no I/O port; output 0 not set");
+        }
+    }
+    // Shown without waiting: the cycle and the camera's reconnect go on.
+    const bool lostBox = gpWPara && gpWPara->words[160] != 0;
+    if (lostBox && gpLostCameraWarnBox) {
+        gpLostCameraWarnBox->show();
+        gpLostCameraWarnBox->raise();
+    } else if (gpWarnBox) {
+        gpWarnBox->setText(lanStr(39));
+        gpWarnBox->show();
+        gpWarnBox->raise();
+    } else {
+        qWarning("LostCamera: no warning box: %s", qPrintable(lanStr(39)));
+    }
+    // Painted now rather than by running the event loop here, which would let
+    // the detection cycle run again inside the slot that reported the loss.
+    repaint();
+}
+
+bool RiVuRevezi::SettingsVisible() const
+{
+    if (!wizardParaWidget)
+        return false;
+    // The settings screen's class belongs to a library above this one; the
+    // widget is found among the application's widgets by its address and
+    // only a widget that really is a WizardParaWidget counts.
+    const void* wanted = static_cast<const void*>(wizardParaWidget);
+    const QWidgetList all = QApplication::allWidgets();
+    for (QWidget* w : all) {
+        if (static_cast<const void*>(w) == wanted && w->inherits("WizardParaWidget"))
+            return w->isVisible();
+    }
+    return false;
+}
