@@ -205,6 +205,10 @@ public slots:
     // until it is back (driven by a timer; returns at once).
     void SlotLoss();
 
+protected:
+    // The shown frame (`displayFrame`) scaled to the widget.
+    void paintEvent(QPaintEvent* event) override;
+
 private slots:
     void TryReconnect();
 
