@@ -15,7 +15,9 @@ const char* const kAppVersion = "18.0.1.56";
 QString gaLanStr[kLanRows][kLanCols];
 int gLan = 0;
 QString linux_kernel_proc_version;
-int gfLED = 0;
+// -1 until the device is opened: 0 is a valid descriptor (stdin) and must
+// never receive the LED requests.
+int gfLED = -1;
 SplashFrame* g_splashframe = nullptr;
 QString gAppDirPath;
 RiVuRevezi* gpWin = nullptr;

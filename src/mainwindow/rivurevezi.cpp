@@ -1,6 +1,7 @@
 #include "rivurevezi.h"
 
 #include "platform.h"
+#include "recordstore.h"
 
 #include <QDateTime>
 #include <QSettings>
@@ -24,21 +25,28 @@ RiVuRevezi::~RiVuRevezi()
 {
     delete paramQuery;
     paramQuery = nullptr;
+    delete recordStore;
+    recordStore = nullptr;
 }
 
 void RiVuRevezi::InsertRecord(QString remarks, QString recordtype)
 {
+    static const char* const kLevel[] = {"", "operator", "factory"};
+    const QString level = QString::fromLatin1(kLevel[(rightsLevel >= 0 && rightsLevel <= 2) ? rightsLevel : 0]);
+    const QString time = QTime::currentTime().toString(QStringLiteral("hh.mm.ss"));
+    if (recordStore) {
+        recordStore->insert(time, level, remarks, recordtype);
+        return;
+    }
     if (!recordDb.isValid())
         return;
     if (!recordDb.isOpen() && !recordDb.open()) {
         qWarning("InsertRecord: RECORD.db cannot be opened: %s", qPrintable(recordDb.lastError().text()));
         return;
     }
-    static const char* const kLevel[] = {"", "operator", "factory"};
-    const QString level = QString::fromLatin1(kLevel[(rightsLevel >= 0 && rightsLevel <= 2) ? rightsLevel : 0]);
     QSqlQuery q(recordDb);
     q.prepare(QStringLiteral("INSERT INTO RECORD (recordtime, recordpassword, remarks, recordtype) VALUES (?, ?, ?, ?)"));
-    q.addBindValue(QTime::currentTime().toString(QStringLiteral("hh.mm.ss")));
+    q.addBindValue(time);
     q.addBindValue(level);
     q.addBindValue(remarks);
     q.addBindValue(recordtype);

@@ -23,6 +23,7 @@ class IndexButton;
 class HelpWidget;
 class DrawROIWidget;
 class WizardParaWidget;
+class RecordStore;
 
 class RiVuRevezi : public QWidget {
     Q_OBJECT
@@ -86,6 +87,7 @@ public:
     QSqlDatabase paramDb;              // PARAM.db, connection "dbIn"
     QSqlQuery* paramQuery = nullptr;   // every parameter statement runs through it
     QSqlDatabase recordDb;             // RECORD.db, the operation record of the day
+    RecordStore* recordStore = nullptr; // owns recordDb and its day rollover
 
     // Appends one row to table RECORD: time "hh.mm.ss", the signed-in rights
     // level's text, the remark and the type.
@@ -97,4 +99,6 @@ public:
 
 public slots:
     void TimerLogout();
+    // One pass of the detection cycle (also run, queued, on every input change).
+    void Run();
 };

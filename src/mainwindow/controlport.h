@@ -1,0 +1,61 @@
+// The I/O board port: the wanted output word, its publication to the board
+// thread, and the polling thread that exchanges frames with the board.
+#pragma once
+
+#include "iofunc.h"
+
+#include <QObject>
+#include <QThread>
+
+#include <atomic>
+
+// Monotonic milliseconds of the latest pass of the detection cycle. The I/O
+// thread stops sending to the board while it is 11 s or more old, so a stalled
+// GUI thread can never keep the interlocks in a stale state on the machine.
+extern std::atomic<qint64> gRunStampMs;
+qint64 monotonicMs();
+void touchRunStamp();
+
+// Rising input edges seen by the I/O thread since the cycle last looked; a
+// short pulse is kept here even when the GUI thread is busy.
+extern std::atomic<int> gInputRiseLatch;
+
+class IOThread : public QThread {
+    Q_OBJECT
+public:
+    explicit IOThread(QObject* parent = nullptr);
+    void stop() { stop_ = true; }
+    static constexpr qint64 kWatchdogMs = 11000;
+
+signals:
+    void sigIOChange();
+
+protected:
+    void run() override;
+
+private:
+    std::atomic<bool> stop_{false};
+    BoardReceiver receiver_;
+    int pass_ = 0;
+};
+
+class ControlPort : public QObject {
+    Q_OBJECT
+public:
+    explicit ControlPort(QObject* parent = nullptr);
+    ~ControlPort() override;
+
+    void InitIOThread();
+    void IOFlashOut();
+    void IOSetOut(int n, int on);
+    int wantedOut() const { return outWord_; }
+    IOThread* ioThread() const { return thread_; }
+
+signals:
+    void sigIOChange();
+
+private:
+    int outWord_ = 0;
+    int lastFlushed_ = -1;
+    IOThread* thread_ = nullptr;
+};

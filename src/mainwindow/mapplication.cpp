@@ -1,0 +1,67 @@
+#include "mapplication.h"
+
+#include "globals.h"
+#include "iofunc.h"
+#include "platform.h"
+#include "rivurevezi.h"
+#include "sysword.h"
+
+#include <QDateTime>
+#include <QMouseEvent>
+
+MApplication* MApplication::_instance = nullptr;
+
+MApplication::MApplication(int& argc, char** argv)
+    : QApplication(argc, argv)
+{
+    _instance = this;
+    ts_create = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    tscTimer_.setSingleShot(true);
+    connect(&tscTimer_, &QTimer::timeout, this, &MApplication::TimerTsc);
+}
+
+MApplication::~MApplication()
+{
+    if (_instance == this)
+        _instance = nullptr;
+}
+
+void MApplication::manualStopTscTimeup()
+{
+    tscTimer_.stop();
+}
+
+void MApplication::TimerTsc()
+{
+    // The screen was held for the whole long press: calibrate the touch
+    // panel; the calibration program's result takes effect after a reboot.
+    ts_calibrate = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    ++ts_calibrate_times;
+    qInfo("touch calibration requested (%d)", ts_calibrate_times);
+    if (gpWin)
+        gpWin->FLushAll();
+    StopWTD();
+    platform::runner().runOnTarget(QStringLiteral("./tsc"), {}, 120000);
+    platform::reboot();
+}
+
+bool MApplication::notify(QObject* receiver, QEvent* event)
+{
+    const QEvent::Type t = event->type();
+    const bool press = t == QEvent::MouseButtonPress || t == QEvent::TouchBegin;
+    if (press && receiver && receiver->isWidgetType()) {
+        if (gpWin && gpWin->screenOff == 1) {
+            LCDOnOff(1);
+            if (gpWin->screenOffTimer && sysWord(105) > 0)
+                gpWin->screenOffTimer->start(sysWord(105) * 1000);
+            return true;  // the waking touch presses nothing
+        }
+        if (ts_firstpress.isEmpty())
+            ts_firstpress = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        if (!tscTimer_.isActive())
+            tscTimer_.start(kTscPressMs);
+    } else if (t == QEvent::MouseButtonRelease || t == QEvent::TouchEnd || t == QEvent::TouchCancel) {
+        tscTimer_.stop();
+    }
+    return QApplication::notify(receiver, event);
+}

@@ -1,0 +1,7 @@
+#include "rivurevezi.h"
+#include "controlport.h"
+
+void RiVuRevezi::Run()
+{
+    touchRunStamp();
+}

@@ -1,0 +1,8 @@
+#include "sysword.h"
+#include "globals.h"
+
+int sysWord(int n)
+{
+    (void)n;
+    return 0;
+}
