@@ -1,17 +1,27 @@
 // Process entry: brings the operator program up in its fixed order.
 #include "globals.h"
+#include "lanstr.h"
+#include "mapplication.h"
 #include "rivurevezi.h"
+#include "startup.h"
 
-#include <QApplication>
+#include <memory>
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    gAppDirPath = QCoreApplication::applicationDirPath();
-    pMutexIO = new QMutex;
-    pMutexSaveFail = new QMutex;
+    std::unique_ptr<MApplication> app;
+    StartupHooks hooks;
+    hooks.createApplication = [&] {
+        if (!QCoreApplication::instance())
+            app = std::make_unique<MApplication>(argc, argv);
+        installFontSubstitutions();
+    };
+    hooks.fillTexts = [] { initLanStr(); };
+    hooks.progress = [](int value, const QString& text) { qInfo("start-up %d%% %s", value, qPrintable(text)); };
+
+    startupUntilMainWindow(hooks);
     gpWin = new RiVuRevezi(nullptr);
-    writeVersionToJson();
+    startupAfterMainWindow(hooks);
     gpWin->showFullScreen();
-    return app.exec();
+    return QApplication::exec();
 }

@@ -1,11 +1,11 @@
 #include "globals.h"
 
+#include "atomicfile.h"
 #include "platform.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QDir>
 
 #include <cstdlib>
@@ -156,14 +156,7 @@ void writeVersionToJson()
     obj.insert(QStringLiteral("version"), QString::fromLatin1(kAppVersion));
     obj.insert(QStringLiteral("camcount"), numCamera);
 
-    // Written through a temporary file and renamed: a power cut while saving
-    // leaves the old file, never an empty one.
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly)) {
-        qWarning("writeVersionToJson: cannot write %s", qPrintable(path));
-        return;
-    }
-    out.write(QJsonDocument(obj).toJson(QJsonDocument::Indented));
-    if (!out.commit())
-        qWarning("writeVersionToJson: cannot replace %s", qPrintable(path));
+    // Through a temporary file and a rename: a power cut or a full disk
+    // while saving leaves the old file, never an empty or cut one.
+    writeFileAtomically(path, QJsonDocument(obj).toJson(QJsonDocument::Indented));
 }

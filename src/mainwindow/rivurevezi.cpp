@@ -19,6 +19,7 @@ RiVuRevezi::RiVuRevezi(QWidget* parent)
     screenOffTimer = new QTimer(this);
     sizeHintTimer = new QTimer(this);
     sizeHintTimer->setSingleShot(true);
+    InitWidgetKit();
 }
 
 RiVuRevezi::~RiVuRevezi()

@@ -66,6 +66,12 @@ public:
     QTimer* sizeHintTimer = nullptr;   // parameter sliders start it for 3000 ms
     QVector<QRgb> grayTable;           // entry i = opaque grey i
 
+    // ---- Parameters ---------------------------------------------------------
+    // Mould side of the two-colour and turntable modes; the system parameter
+    // load sets it to 1 when only the left mould is checked (word 177 = 0)
+    // and to 0 when only the right one is (word 177 = 1).
+    int mouldSide = 0;
+
     // ---- Rights and screen ----------------------------------------------
     int rightsLevel = 0;       // 0 none, 1 operator, 2 factory
     int screenOff = 0;         // non-zero while the screen is dark
@@ -96,6 +102,18 @@ public:
     void CountWrite();
     // Closes the SQLite connections and waits 500 ms (before power-off/reboot).
     void FLushAll();
+
+    // ---- Widget kit: pads, shared boxes and rights gates (rivurevezi_rights.cpp)
+    // Creates the two on-screen pads and the shared boxes (gpWarnBox,
+    // gpChooseBox, gpPasswordBox, gpProductAlarmWarnBox, gpLostCameraWarnBox)
+    // and installs the filter that puts the pads away on a press on this window.
+    void InitWidgetKit();
+    // Operator gate: 1 while the password is not in use (word 98 is 0), else
+    // the level held, else the level the password box grants (0 = refused).
+    int CheckPassword();
+    // Factory gate: 1 when level 2 is held or granted by the password box, else 0.
+    int CheckRoot();
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 public slots:
     void TimerLogout();

@@ -1,8 +1,11 @@
 #include "sysword.h"
+
 #include "globals.h"
+#include "wizardpara.h"
 
 int sysWord(int n)
 {
-    (void)n;
-    return 0;
+    if (!gpWPara || n < 0 || n >= kParaWords)
+        return 0;
+    return gpWPara->words[n];
 }

@@ -5,9 +5,18 @@
 #include <QProcess>
 #include <QThread>
 
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <net/route.h>
+#include <netinet/in.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <sys/io.h>
+#endif
 
 #include <cstdlib>
 #include <mutex>
@@ -88,6 +97,55 @@ bool CommandRunner::isTarget() const
     return QFile::exists(QStringLiteral("/dev/led"));
 }
 
+namespace {
+void setInet(struct sockaddr* sa, quint32 addr)
+{
+    struct sockaddr_in in {};
+    in.sin_family = AF_INET;
+    in.sin_addr.s_addr = addr;
+    std::memcpy(sa, &in, sizeof in);
+}
+}  // namespace
+
+CommandRunner::RouteChange CommandRunner::replaceDefaultRoute(quint32 gateway)
+{
+    char gw[INET_ADDRSTRLEN] = {};
+    struct in_addr a {};
+    a.s_addr = gateway;
+    inet_ntop(AF_INET, &a, gw, sizeof gw);
+    if (!isTarget()) {
+        record(QStringLiteral("route"), {QStringLiteral("del"), QStringLiteral("default")});
+        if (gateway != 0)
+            record(QStringLiteral("route"), {QStringLiteral("add"), QStringLiteral("default"), QStringLiteral("gw"),
+                                             QString::fromLatin1(gw)});
+        return RouteChange::Done;
+    }
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0)
+        return RouteChange::NoSocket;
+    struct rtentry rt {};
+    setInet(&rt.rt_dst, 0);
+    setInet(&rt.rt_genmask, 0);
+    rt.rt_flags = RTF_UP;
+    const bool deleted = ::ioctl(fd, SIOCDELRT, &rt) == 0;
+    const int delErr = errno;
+    bool ok = deleted;
+    if ((deleted || delErr == ESRCH) && gateway != 0) {
+        struct rtentry add {};
+        setInet(&add.rt_dst, 0);
+        setInet(&add.rt_genmask, 0);
+        setInet(&add.rt_gateway, gateway);
+        add.rt_flags = RTF_UP | RTF_GATEWAY;
+        ok = ::ioctl(fd, SIOCADDRT, &add) == 0;
+        if (!ok)
+            qWarning("route add default gw %s failed: %s", gw, std::strerror(errno));
+    } else if (!deleted) {
+        qWarning("route del default failed: %s", std::strerror(delErr));
+    }
+    ::close(fd);
+    return ok ? RouteChange::Done : RouteChange::Failed;
+}
+
 QStringList CommandRunner::recorded() const
 {
     std::lock_guard<std::mutex> lock(gRecordMutex);
@@ -124,20 +182,36 @@ void exitProcess(int code)
     std::exit(code);
 }
 
-void reboot()
+namespace {
+bool endRun(const QString& program, const QStringList& args, int exitCode)
 {
     runner().runOnTarget(QStringLiteral("sync"), {});
-    runner().runOnTarget(QStringLiteral("reboot"), {});
+    const CommandResult r = runner().runOnTarget(program, args);
+    if (!r.ok())
+        qWarning("%s failed (exit %d): %s", qPrintable(commandText(program, args)), r.exitCode, r.err.constData());
     if (!runner().isTarget())
-        exitProcess(kExitReboot);
+        exitProcess(exitCode);
+    return r.ok();
+}
+}  // namespace
+
+bool reboot()
+{
+    return endRun(QStringLiteral("reboot"), {}, kExitReboot);
 }
 
-void powerOff()
+bool powerOff()
 {
-    runner().runOnTarget(QStringLiteral("sync"), {});
-    runner().runOnTarget(QStringLiteral("init"), {QStringLiteral("0")});
-    if (!runner().isTarget())
-        exitProcess(kExitPowerOff);
+    return endRun(QStringLiteral("init"), {QStringLiteral("0")}, kExitPowerOff);
+}
+
+bool requestPortIo()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    return ::iopl(3) == 0;
+#else
+    return false;
+#endif
 }
 
 int openLedDevice(const char* path)

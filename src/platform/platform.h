@@ -13,6 +13,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QtGlobal>
 #include <QString>
 #include <QStringList>
 
@@ -51,6 +52,15 @@ public:
 
     virtual bool isTarget() const;
 
+    // Replaces the machine's default IPv4 route: deletes the current one (a
+    // missing one is no failure) and, when `gateway` (network byte order) is
+    // not 0, adds one through it with the up and gateway flags. Done when the
+    // last request succeeded. Machine-changing: off the target both requests
+    // are recorded as "route del default" and "route add default gw a.b.c.d"
+    // and reported done.
+    enum class RouteChange { Done, NoSocket, Failed };
+    virtual RouteChange replaceDefaultRoute(quint32 gateway);
+
     // Commands that were not executed because this is not the target, in the
     // form "program arg1 arg2".
     QStringList recorded() const;
@@ -72,13 +82,18 @@ void setRunner(CommandRunner* r);  // null restores the real one
 // Ends the machine's run. On the target: "sync", then "reboot" or "init 0".
 // Elsewhere the command is recorded and the process ends with
 // kExitReboot / kExitPowerOff, so that run.sh can start it again as a reboot would.
+// False, with a warning logged, when the command could not be run or failed.
 constexpr int kExitReboot = 64;
 constexpr int kExitPowerOff = 65;
-void reboot();
-void powerOff();
+bool reboot();
+bool powerOff();
 // Tests replace the process end with their own handler.
 void setExitHandler(std::function<void(int)> handler);
 void exitProcess(int code);
+
+// Asks for port I/O rights (iopl(3)) where the processor has them; the
+// result only says whether they were granted.
+bool requestPortIo();
 
 // The LED and screen device "/dev/led": descriptor or -1 when missing.
 int openLedDevice(const char* path = "/dev/led");

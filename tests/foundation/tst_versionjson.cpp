@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 class TestVersionJson : public QObject {
@@ -73,6 +75,29 @@ private slots:
         writeVersionToJson();
         QFile::setPermissions(QStringLiteral("cnt_net"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QCOMPARE(readConfig(), QJsonObject({{"keep", true}}));
+    }
+
+    void failedWriteKeepsOldFile()
+    {
+        // A write that fails half-way (disk full; here a file-size limit,
+        // which binds root too) must leave the old file as it was.
+        TestWorkDir wd;
+        const QByteArray old = R"({"keep":true})";
+        writeRaw(old);
+        numCamera = 5;
+        struct rlimit saved {};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        struct rlimit tiny = saved;
+        tiny.rlim_cur = 8;
+        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &tiny) == 0);
+        writeVersionToJson();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        QFile f(QStringLiteral("cnt_net/config.json"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), old);
+        QCOMPARE(QDir(QStringLiteral("cnt_net")).entryList(QDir::Files), QStringList{"config.json"});
     }
 };
 

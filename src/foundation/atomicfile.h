@@ -1,0 +1,11 @@
+// Replacing a file so that a power cut or a full disk never leaves it empty
+// or cut short: the content goes to a temporary file in the same folder,
+// which is renamed over the old file only when every byte reached the disk.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// True when `path` now holds exactly `content`; on any failure the old file
+// is left untouched and a warning is logged.
+bool writeFileAtomically(const QString& path, const QByteArray& content);

@@ -1,0 +1,474 @@
+#include "findshape.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <QDebug>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <exception>
+
+namespace {
+
+constexpr double kDefaultMinScore = 0.5;
+// Candidates on the coarse levels are kept from this share of the minimum
+// score on: blurring lowers the correlation of small details.
+constexpr double kCoarseFactor = 0.7;
+constexpr int kMaxCandidates = 6;
+// A placement counts only when this share of the model's points lies inside
+// the picture (a rotated model may reach over the cut's edge a little).
+constexpr double kMinInside = 0.9;
+constexpr int kMinModelPixels = 32;
+constexpr int kMinLevelSide = 12;
+constexpr int kMinTemplateSide = 8;
+constexpr int kTopLevelPoints = 400;
+// Grey-level spread below which a picture counts as flat.
+constexpr double kFlatStd = 2.0;
+
+struct RotPoint {
+    int ix, iy;
+    float w00, w01, w10, w11;
+    float t;
+};
+
+struct RotModel {
+    std::vector<RotPoint> pts;
+    int minX = INT_MAX, maxX = INT_MIN, minY = INT_MAX, maxY = INT_MIN;
+    double sT = 0.0, sT2 = 0.0;
+    double angle = 0.0;
+};
+
+// The model turned by angleDeg the way getRotationMatrix2D turns a picture:
+// a point at offset d from the centre lands at (c dx + s dy, -s dx + c dy).
+RotModel rotateModel(const std::vector<FindShape::Point>& pts, double angleDeg)
+{
+    const double a = angleDeg * CV_PI / 180.0;
+    const double c = std::cos(a), s = std::sin(a);
+    RotModel m;
+    m.angle = angleDeg;
+    m.pts.reserve(pts.size());
+    for (const auto& p : pts) {
+        const double rx = c * p.dx + s * p.dy;
+        const double ry = -s * p.dx + c * p.dy;
+        const double fx0 = std::floor(rx), fy0 = std::floor(ry);
+        const float fx = static_cast<float>(rx - fx0), fy = static_cast<float>(ry - fy0);
+        RotPoint r;
+        r.ix = static_cast<int>(fx0);
+        r.iy = static_cast<int>(fy0);
+        r.w00 = (1.f - fx) * (1.f - fy);
+        r.w01 = fx * (1.f - fy);
+        r.w10 = (1.f - fx) * fy;
+        r.w11 = fx * fy;
+        r.t = p.t;
+        m.minX = std::min(m.minX, r.ix);
+        m.maxX = std::max(m.maxX, r.ix);
+        m.minY = std::min(m.minY, r.iy);
+        m.maxY = std::max(m.maxY, r.iy);
+        m.sT += p.t;
+        m.sT2 += static_cast<double>(p.t) * p.t;
+        m.pts.push_back(r);
+    }
+    return m;
+}
+
+// Normalised cross-correlation of the model placed with its centre at (x, y).
+// Returns -2 when too few points fall inside the picture.
+double scoreAt(const cv::Mat& img, const RotModel& m, int x, int y, bool ignorePolarity)
+{
+    const int w = img.cols, h = img.rows;
+    const size_t step = img.step[0];
+    const uchar* base = img.data;
+    double sS = 0.0, sS2 = 0.0, sTS = 0.0, sT = 0.0, sT2 = 0.0;
+    size_t n = 0;
+    const bool allInside =
+        x + m.minX >= 0 && y + m.minY >= 0 && x + m.maxX + 1 < w && y + m.maxY + 1 < h;
+    if (allInside) {
+        for (const RotPoint& p : m.pts) {
+            const uchar* r0 = base + static_cast<size_t>(y + p.iy) * step + static_cast<size_t>(x + p.ix);
+            const double v = p.w00 * r0[0] + p.w01 * r0[1] + p.w10 * r0[step] + p.w11 * r0[step + 1];
+            sS += v;
+            sS2 += v * v;
+            sTS += v * p.t;
+        }
+        n = m.pts.size();
+        sT = m.sT;
+        sT2 = m.sT2;
+    } else {
+        for (const RotPoint& p : m.pts) {
+            const int px = x + p.ix, py = y + p.iy;
+            if (px < 0 || py < 0 || px + 1 >= w || py + 1 >= h)
+                continue;
+            const uchar* r0 = base + static_cast<size_t>(py) * step + static_cast<size_t>(px);
+            const double v = p.w00 * r0[0] + p.w01 * r0[1] + p.w10 * r0[step] + p.w11 * r0[step + 1];
+            sS += v;
+            sS2 += v * v;
+            sTS += v * p.t;
+            sT += p.t;
+            sT2 += static_cast<double>(p.t) * p.t;
+            ++n;
+        }
+        if (n == 0 || static_cast<double>(n) < kMinInside * static_cast<double>(m.pts.size()))
+            return -2.0;
+    }
+    const double nd = static_cast<double>(n);
+    const double flat = nd * nd * kFlatStd * kFlatStd;
+    const double varT = nd * sT2 - sT * sT;
+    const double varS = nd * sS2 - sS * sS;
+    if (varT < flat || varS < flat)
+        return 0.0;
+    const double ncc = (nd * sTS - sT * sS) / std::sqrt(varT * varS);
+    return ignorePolarity ? std::abs(ncc) : ncc;
+}
+
+struct Candidate {
+    int x = 0, y = 0;
+    double angle = 0.0;
+    double score = -2.0;
+};
+
+// Evenly spaced angles covering [lo, hi] with at most `step` between them.
+std::vector<double> angleList(double lo, double hi, double step)
+{
+    if (hi - lo <= 1e-9 || step <= 0.0)
+        return {0.5 * (lo + hi)};
+    const int count = std::max(1, static_cast<int>(std::ceil((hi - lo) / step - 1e-9)));
+    std::vector<double> out;
+    out.reserve(static_cast<size_t>(count) + 1);
+    for (int i = 0; i <= count; ++i)
+        out.push_back(lo + (hi - lo) * i / count);
+    return out;
+}
+
+// Sample points of one pyramid level: all model pixels when there are few,
+// else the strongest edges plus an even spread over the whole model.
+std::vector<FindShape::Point> pickPoints(const cv::Mat& img, const cv::Mat& mask, cv::Point2d centre, int cap)
+{
+    cv::Mat gx, gy;
+    cv::Sobel(img, gx, CV_32F, 1, 0, 3);
+    cv::Sobel(img, gy, CV_32F, 0, 1, 3);
+    struct Cand {
+        int x, y;
+        float g;
+    };
+    std::vector<Cand> all;
+    for (int y = 0; y < img.rows; ++y) {
+        const uchar* m = mask.ptr<uchar>(y);
+        const float* ax = gx.ptr<float>(y);
+        const float* ay = gy.ptr<float>(y);
+        for (int x = 0; x < img.cols; ++x)
+            if (m[x])
+                all.push_back({x, y, std::abs(ax[x]) + std::abs(ay[x])});
+    }
+    std::vector<char> chosen(all.size(), 0);
+    if (static_cast<int>(all.size()) <= cap) {
+        std::fill(chosen.begin(), chosen.end(), 1);
+    } else {
+        const int nGrad = cap * 2 / 3;
+        std::vector<int> idx(all.size());
+        for (size_t i = 0; i < idx.size(); ++i)
+            idx[i] = static_cast<int>(i);
+        std::nth_element(idx.begin(), idx.begin() + nGrad, idx.end(),
+                         [&all](int a, int b) { return all[static_cast<size_t>(a)].g > all[static_cast<size_t>(b)].g; });
+        for (int i = 0; i < nGrad; ++i)
+            chosen[static_cast<size_t>(idx[static_cast<size_t>(i)])] = 1;
+        const int nEven = cap - nGrad;
+        const size_t stride = std::max<size_t>(1, all.size() / static_cast<size_t>(nEven));
+        for (size_t i = 0; i < all.size(); i += stride)
+            chosen[i] = 1;
+    }
+    std::vector<FindShape::Point> pts;
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (!chosen[i])
+            continue;
+        pts.push_back({static_cast<float>(all[i].x - centre.x), static_cast<float>(all[i].y - centre.y),
+                       static_cast<float>(img.at<uchar>(all[i].y, all[i].x))});
+    }
+    return pts;
+}
+
+bool flatPoints(const std::vector<FindShape::Point>& pts)
+{
+    if (pts.empty())
+        return true;
+    double s = 0.0, s2 = 0.0;
+    for (const auto& p : pts) {
+        s += p.t;
+        s2 += static_cast<double>(p.t) * p.t;
+    }
+    const double n = static_cast<double>(pts.size());
+    const double var = s2 / n - (s / n) * (s / n);
+    return var < kFlatStd * kFlatStd;
+}
+
+double radiusOf(const std::vector<FindShape::Point>& pts)
+{
+    double r2 = 1.0;
+    for (const auto& p : pts)
+        r2 = std::max(r2, static_cast<double>(p.dx) * p.dx + static_cast<double>(p.dy) * p.dy);
+    return std::sqrt(r2);
+}
+
+// Vertex of the parabola through (-1, a), (0, b), (1, c), limited to +-0.5.
+double parabolaOffset(double a, double b, double c)
+{
+    const double d = a - 2.0 * b + c;
+    if (!(d < -1e-12))
+        return 0.0;
+    return std::clamp(0.5 * (a - c) / d, -0.5, 0.5);
+}
+
+}  // namespace
+
+FindShape::FindShape() = default;
+FindShape::~FindShape() = default;
+
+bool FindShape::IsValid() const
+{
+    return !levels_.empty();
+}
+
+void FindShape::Clear()
+{
+    levels_.clear();
+    width_ = height_ = 0;
+    refX_ = refY_ = 0;
+    angleCentre_ = angleRange_ = 0.0;
+    ignorePolarity_ = false;
+}
+
+bool FindShape::CreateShape(const cv::Mat& templ, double angleStep, int angleCentre, int angleRange, int refX,
+                            int refY, bool ignorePolarity, int maskLevel, cv::Mat mask, int accuracy, int levels)
+{
+    Clear();
+    if (templ.empty() || templ.type() != CV_8UC1) {
+        qWarning("FindShape: template must be a non-empty 8-bit grey picture");
+        return false;
+    }
+    if (templ.cols < kMinTemplateSide || templ.rows < kMinTemplateSide) {
+        qWarning("FindShape: template %dx%d is too small", templ.cols, templ.rows);
+        return false;
+    }
+    if (!mask.empty() && (mask.type() != CV_8UC1 || mask.size() != templ.size())) {
+        qWarning("FindShape: mask %dx%d does not fit the template %dx%d", mask.cols, mask.rows, templ.cols,
+                 templ.rows);
+        return false;
+    }
+    try {
+        const int level = std::clamp(maskLevel, 1, 255);
+        cv::Mat model;
+        if (mask.empty())
+            model = cv::Mat(templ.size(), CV_8UC1, cv::Scalar(255));
+        else
+            cv::compare(mask, level, model, cv::CMP_GE);
+        if (cv::countNonZero(model) < kMinModelPixels) {
+            qWarning("FindShape: mask leaves fewer than %d model pixels", kMinModelPixels);
+            return false;
+        }
+
+        int nLevels = std::clamp(levels, 1, 8);
+        const int side = std::min(templ.cols, templ.rows);
+        while (nLevels > 1 && (side >> (nLevels - 1)) < kMinLevelSide)
+            --nLevels;
+
+        const int cap = 400 + 400 * std::clamp(accuracy, 0, 10);
+        const cv::Point2d centre0(templ.cols / 2, templ.rows / 2);
+        std::vector<Level> built;
+        cv::Mat img = templ, msk = model;
+        for (int k = 0; k < nLevels; ++k) {
+            if (k > 0) {
+                cv::Mat di, dm;
+                cv::pyrDown(img, di);
+                cv::pyrDown(msk, dm);
+                cv::threshold(dm, dm, 127, 255, cv::THRESH_BINARY);
+                img = di;
+                msk = dm;
+            }
+            const double f = 1.0 / static_cast<double>(1 << k);
+            const bool top = k == nLevels - 1;
+            Level lv;
+            lv.points = pickPoints(img, msk, centre0 * f, top ? std::min(cap, kTopLevelPoints) : cap);
+            if (static_cast<int>(lv.points.size()) < kMinModelPixels || flatPoints(lv.points))
+                break;  // this level and all coarser ones are unusable
+            lv.angleStep = std::atan(1.0 / radiusOf(lv.points)) * 180.0 / CV_PI;
+            if (k == 0 && angleStep > 0.0)
+                lv.angleStep = std::clamp(angleStep, 0.01, 10.0);
+            built.push_back(std::move(lv));
+        }
+        if (built.empty()) {
+            qWarning("FindShape: template has no contrast inside the mask");
+            return false;
+        }
+        levels_ = std::move(built);
+        width_ = templ.cols;
+        height_ = templ.rows;
+        refX_ = refX;
+        refY_ = refY;
+        angleCentre_ = std::clamp(angleCentre, -360, 360);
+        angleRange_ = std::clamp(angleRange, 0, 180);
+        ignorePolarity_ = ignorePolarity;
+        return true;
+    } catch (const cv::Exception& e) {
+        qWarning("FindShape: model not built: %s", e.what());
+    } catch (const std::exception& e) {
+        qWarning("FindShape: model not built: %s", e.what());
+    }
+    Clear();
+    return false;
+}
+
+bool FindShape::Find(const cv::Mat& image, int minScore, int* x, int* y, double* score, double* angle) const
+{
+    if (score)
+        *score = 0.0;
+    if (!IsValid())
+        return false;
+    if (image.empty() || image.type() != CV_8UC1) {
+        qWarning("FindShape: search picture must be a non-empty 8-bit grey picture");
+        return false;
+    }
+    if (image.cols < width_ || image.rows < height_) {
+        qWarning("FindShape: search picture %dx%d is smaller than the model %dx%d", image.cols, image.rows, width_,
+                 height_);
+        return false;
+    }
+    const double accept = (minScore >= 1 && minScore <= 100) ? minScore / 100.0 : kDefaultMinScore;
+    try {
+        const int nLevels = static_cast<int>(levels_.size());
+        std::vector<cv::Mat> pyr(static_cast<size_t>(nLevels));
+        pyr[0] = image;
+        for (int k = 1; k < nLevels; ++k)
+            cv::pyrDown(pyr[static_cast<size_t>(k - 1)], pyr[static_cast<size_t>(k)]);
+
+        const double lo = angleCentre_ - angleRange_, hi = angleCentre_ + angleRange_;
+
+        // Coarsest level: every position and every angle.
+        const int top = nLevels - 1;
+        const Level& tl = levels_[static_cast<size_t>(top)];
+        const cv::Mat& ti = pyr[static_cast<size_t>(top)];
+        cv::Mat best(ti.size(), CV_64F, cv::Scalar(-2.0));
+        cv::Mat bestAngle(ti.size(), CV_64F, cv::Scalar(angleCentre_));
+        for (double a : angleList(lo, hi, tl.angleStep)) {
+            const RotModel m = rotateModel(tl.points, a);
+            const int slackX = static_cast<int>(0.1 * (m.maxX - m.minX));
+            const int slackY = static_cast<int>(0.1 * (m.maxY - m.minY));
+            const int x0 = std::max(0, -m.minX - slackX), x1 = std::min(ti.cols - 1, ti.cols - 2 - m.maxX + slackX);
+            const int y0 = std::max(0, -m.minY - slackY), y1 = std::min(ti.rows - 1, ti.rows - 2 - m.maxY + slackY);
+            for (int py = y0; py <= y1; ++py) {
+                double* b = best.ptr<double>(py);
+                double* ba = bestAngle.ptr<double>(py);
+                for (int px = x0; px <= x1; ++px) {
+                    const double s = scoreAt(ti, m, px, py, ignorePolarity_);
+                    if (s > b[px]) {
+                        b[px] = s;
+                        ba[px] = a;
+                    }
+                }
+            }
+        }
+        std::vector<Candidate> cands;
+        const double coarseMin = (top == 0 ? 1.0 : kCoarseFactor) * accept;
+        double bestSeen = 0.0;
+        for (int py = 0; py < best.rows; ++py) {
+            for (int px = 0; px < best.cols; ++px) {
+                const double s = best.at<double>(py, px);
+                bestSeen = std::max(bestSeen, s);
+                if (s < coarseMin)
+                    continue;
+                bool peak = true;
+                for (int dy = -1; dy <= 1 && peak; ++dy)
+                    for (int dx = -1; dx <= 1 && peak; ++dx) {
+                        const int qx = px + dx, qy = py + dy;
+                        if ((dx || dy) && qx >= 0 && qy >= 0 && qx < best.cols && qy < best.rows &&
+                            best.at<double>(qy, qx) > s)
+                            peak = false;
+                    }
+                if (peak)
+                    cands.push_back({px, py, bestAngle.at<double>(py, px), s});
+            }
+        }
+        std::sort(cands.begin(), cands.end(), [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
+        std::vector<Candidate> kept;
+        for (const Candidate& c : cands) {
+            bool near = false;
+            for (const Candidate& k : kept)
+                near = near || (std::abs(k.x - c.x) <= 2 && std::abs(k.y - c.y) <= 2);
+            if (!near)
+                kept.push_back(c);
+            if (static_cast<int>(kept.size()) >= kMaxCandidates)
+                break;
+        }
+        if (kept.empty()) {
+            if (score)
+                *score = std::max(0.0, bestSeen) * 100.0;
+            return false;
+        }
+
+        // Down the pyramid: a small window of positions and angles around
+        // every candidate, at the finer level's angle step.
+        for (int k = top - 1; k >= 0; --k) {
+            const Level& lv = levels_[static_cast<size_t>(k)];
+            const double prevStep = levels_[static_cast<size_t>(k + 1)].angleStep;
+            const cv::Mat& li = pyr[static_cast<size_t>(k)];
+            for (Candidate& c : kept) {
+                Candidate nb;
+                const double alo = std::max(lo, c.angle - prevStep), ahi = std::min(hi, c.angle + prevStep);
+                for (double a : angleList(alo, ahi, lv.angleStep)) {
+                    const RotModel m = rotateModel(lv.points, a);
+                    for (int py = 2 * c.y - 2; py <= 2 * c.y + 2; ++py)
+                        for (int px = 2 * c.x - 2; px <= 2 * c.x + 2; ++px) {
+                            const double s = scoreAt(li, m, px, py, ignorePolarity_);
+                            if (s > nb.score)
+                                nb = {px, py, a, s};
+                        }
+                }
+                c = nb;
+            }
+        }
+        const Candidate* win = &kept[0];
+        for (const Candidate& c : kept)
+            if (c.score > win->score)
+                win = &c;
+        if (score)
+            *score = std::max(0.0, win->score) * 100.0;
+        if (win->score < accept)
+            return false;
+
+        // Sub-step refinement by parabolas through the neighbouring scores.
+        const Level& l0 = levels_[0];
+        double finalAngle = win->angle;
+        if (angleRange_ > 0.0) {
+            const double sm = scoreAt(image, rotateModel(l0.points, win->angle - l0.angleStep), win->x, win->y,
+                                      ignorePolarity_);
+            const double sp = scoreAt(image, rotateModel(l0.points, win->angle + l0.angleStep), win->x, win->y,
+                                      ignorePolarity_);
+            if (sm > -1.0 && sp > -1.0)
+                finalAngle += parabolaOffset(sm, win->score, sp) * l0.angleStep;
+            finalAngle = std::clamp(finalAngle, lo, hi);
+        }
+        const RotModel m0 = rotateModel(l0.points, win->angle);
+        auto at = [&](int px, int py) { return scoreAt(image, m0, px, py, ignorePolarity_); };
+        double cx = win->x, cy = win->y;
+        const double sl = at(win->x - 1, win->y), sr = at(win->x + 1, win->y);
+        const double su = at(win->x, win->y - 1), sd = at(win->x, win->y + 1);
+        if (sl > -1.0 && sr > -1.0)
+            cx += parabolaOffset(sl, win->score, sr);
+        if (su > -1.0 && sd > -1.0)
+            cy += parabolaOffset(su, win->score, sd);
+
+        if (x)
+            *x = refX_ - static_cast<int>(std::lround(cx));
+        if (y)
+            *y = refY_ - static_cast<int>(std::lround(cy));
+        if (angle) {
+            const double a = -finalAngle;
+            *angle = std::abs(a) < 1e-9 ? 0.0 : a;
+        }
+        return true;
+    } catch (const cv::Exception& e) {
+        qWarning("FindShape: search failed: %s", e.what());
+    } catch (const std::exception& e) {
+        qWarning("FindShape: search failed: %s", e.what());
+    }
+    return false;
+}

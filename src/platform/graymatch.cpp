@@ -1,0 +1,163 @@
+#include "graymatch.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <QDebug>
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+namespace {
+// Sensor noise never counts as a defect, however high the sensitivity.
+constexpr int kMinTolerance = 2;
+constexpr int kMaxShiftTolerance = 5;
+}  // namespace
+
+GrayMatch::GrayMatch() = default;
+GrayMatch::~GrayMatch() = default;
+
+bool GrayMatch::IsValid() const
+{
+    return trained_;
+}
+
+void GrayMatch::Clear()
+{
+    width_ = height_ = shift_ = samples_ = tolerance_ = 0;
+    trained_ = false;
+    mask_.release();
+    minImg_.release();
+    maxImg_.release();
+    lower_.release();
+    upper_.release();
+}
+
+bool GrayMatch::Create(int width, int height, const cv::Mat& mask, int shiftTolerance)
+{
+    Clear();
+    if (width < 1 || height < 1) {
+        qWarning("GrayMatch: invalid size %dx%d", width, height);
+        return false;
+    }
+    if (!mask.empty() && (mask.type() != CV_8UC1 || mask.cols != width || mask.rows != height)) {
+        qWarning("GrayMatch: mask %dx%d does not fit %dx%d", mask.cols, mask.rows, width, height);
+        return false;
+    }
+    try {
+        if (mask.empty())
+            mask_ = cv::Mat(height, width, CV_8UC1, cv::Scalar(255));
+        else
+            cv::compare(mask, 0, mask_, cv::CMP_NE);
+        width_ = width;
+        height_ = height;
+        shift_ = std::clamp(shiftTolerance, 0, kMaxShiftTolerance);
+        return true;
+    } catch (const cv::Exception& e) {
+        qWarning("GrayMatch: create failed: %s", e.what());
+    } catch (const std::exception& e) {
+        qWarning("GrayMatch: create failed: %s", e.what());
+    }
+    Clear();
+    return false;
+}
+
+bool GrayMatch::AddTemp(const cv::Mat& sample)
+{
+    if (width_ < 1) {
+        qWarning("GrayMatch: sample added before Create");
+        return false;
+    }
+    if (sample.type() != CV_8UC1 || sample.cols != width_ || sample.rows != height_) {
+        qWarning("GrayMatch: sample %dx%d (type %d) does not fit %dx%d", sample.cols, sample.rows, sample.type(),
+                 width_, height_);
+        return false;
+    }
+    try {
+        if (samples_ == 0) {
+            minImg_ = sample.clone();
+            maxImg_ = sample.clone();
+        } else {
+            cv::min(minImg_, sample, minImg_);
+            cv::max(maxImg_, sample, maxImg_);
+        }
+        ++samples_;
+        return true;
+    } catch (const cv::Exception& e) {
+        qWarning("GrayMatch: sample not added: %s", e.what());
+    } catch (const std::exception& e) {
+        qWarning("GrayMatch: sample not added: %s", e.what());
+    }
+    return false;
+}
+
+bool GrayMatch::Train(int sensitivity, int amplify, int tolerancePercent, int maxTolerance)
+{
+    trained_ = false;
+    if (samples_ < 1) {
+        qWarning("GrayMatch: no samples to train with");
+        return false;
+    }
+    try {
+        const double s = std::clamp(sensitivity, 0, 100);
+        const int amp = std::clamp(amplify, 0, 4);
+        const double scale = std::clamp(tolerancePercent, 1, 1000) / 100.0;
+        const double maxTol = std::clamp(maxTolerance, 1, 255);
+        const double rest = (100.0 - s) / 100.0;
+        tolerance_ = std::max(kMinTolerance, static_cast<int>(std::lround(maxTol * rest * rest * scale)));
+
+        const int k = 2 * (1 + shift_) + 1;
+        const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(k, k));
+        cv::Mat lo, hi;
+        cv::erode(minImg_, lo, kernel, cv::Point(-1, -1), 1, cv::BORDER_REPLICATE);
+        cv::dilate(maxImg_, hi, kernel, cv::Point(-1, -1), 1, cv::BORDER_REPLICATE);
+        lo.convertTo(lo, CV_16S);
+        hi.convertTo(hi, CV_16S);
+        cv::Mat extra;
+        cv::subtract(hi, lo, extra);  // taught variation, >= 0
+        extra = extra * (amp / 4.0);
+        cv::subtract(lo, extra, lower_);
+        cv::subtract(lower_, cv::Scalar(tolerance_), lower_);
+        cv::add(hi, extra, upper_);
+        cv::add(upper_, cv::Scalar(tolerance_), upper_);
+        trained_ = true;
+        return true;
+    } catch (const cv::Exception& e) {
+        qWarning("GrayMatch: training failed: %s", e.what());
+    } catch (const std::exception& e) {
+        qWarning("GrayMatch: training failed: %s", e.what());
+    }
+    return false;
+}
+
+void GrayMatch::Match(const cv::Mat& image, cv::Mat& defects) const
+{
+    try {
+        if (image.empty()) {
+            defects.release();
+            return;
+        }
+        // Worked out aside: the caller's defect picture may share its data
+        // with the picture.
+        cv::Mat result = cv::Mat::zeros(image.size(), CV_8UC1);
+        if (!trained_) {
+            // nothing taught: nothing deviates
+        } else if (image.type() != CV_8UC1 || image.cols != width_ || image.rows != height_) {
+            qWarning("GrayMatch: picture %dx%d (type %d) does not fit the model %dx%d", image.cols, image.rows,
+                     image.type(), width_, height_);
+        } else {
+            cv::Mat img16, below, above;
+            image.convertTo(img16, CV_16S);
+            cv::compare(img16, lower_, below, cv::CMP_LT);
+            cv::compare(img16, upper_, above, cv::CMP_GT);
+            cv::bitwise_or(below, above, below);
+            cv::bitwise_and(below, mask_, result);
+        }
+        defects.create(image.size(), CV_8UC1);
+        result.copyTo(defects);
+    } catch (const cv::Exception& e) {
+        qWarning("GrayMatch: match failed: %s", e.what());
+    } catch (const std::exception& e) {
+        qWarning("GrayMatch: match failed: %s", e.what());
+    }
+}

@@ -1,0 +1,269 @@
+#include "publictools_widget.h"
+
+#include "globals.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+QString kitText(int row)
+{
+    if (row < 0 || row >= kLanRows)
+        return QString();
+    const int lan = (gLan >= 0 && gLan < kLanCols) ? gLan : 0;
+    return gaLanStr[row][lan];
+}
+
+QPixmap kitPixmap(const QString& fileName)
+{
+    const QString path = QStringLiteral("./images/") + fileName;
+    QPixmap pm;
+    if (QFile::exists(path))
+        pm.load(path);
+    return pm;
+}
+
+// ---------------------------------------------------------------------------
+
+C_Type_COM::C_Type_COM(QWidget* parent)
+    : QWidget(parent)
+{
+}
+
+void C_Type_COM::initForm() {}
+
+void C_Type_COM::setTxtQss(QLineEdit* edit, const QString& borderColor, const QString& focusColor)
+{
+    if (!edit)
+        return;
+    const QString sheet =
+        QStringLiteral("QLineEdit{border-style:none;padding:1px;border-radius:5px;border:2px solid %1;}").arg(borderColor)
+        + QStringLiteral("QLineEdit:focus{border:2px solid %1;}").arg(focusColor);
+    edit->setStyleSheet(sheet);
+}
+
+void C_Type_COM::setTxtQss(QLineEdit* edit, int color)
+{
+    static const char* const kFocus[] = {"#34495E", "#1ABC9C", "#3498DB", "#E74C3C"};
+    if (color < 0 || color > 3)
+        return;
+    setTxtQss(edit, QStringLiteral("#DCE4EC"), QString::fromLatin1(kFocus[color]));
+}
+
+QString C_Type_COM::getSlider()
+{
+    return QStringLiteral(
+        "QWidget{background-color:rgb(110,110,110);border:0px;}"
+        "QScrollBar:vertical{background:#FFFFFF;padding-top:0px;padding-bottom:0px;padding-left:0px;"
+        "padding-right:0px;border-radius:7px;}"
+        "QScrollBar::handle:vertical{background:#B7B7B7;border-radius:7px;min-height:80px;}"
+        "QScrollBar::handle:vertical:hover{background:#949494;}"
+        "QScrollBar::add-line:vertical{height:0px;subcontrol-position:bottom;subcontrol-origin:margin;}"
+        "QScrollBar::sub-line:vertical{height:0px;subcontrol-position:top;subcontrol-origin:margin;}"
+        "QScrollBar::sub-line:vertical:pressed{background-color:#FFC107;}");
+}
+
+// ---------------------------------------------------------------------------
+
+QFont_Pix::QFont_Pix(const QString& family, int pixelSize)
+    : QFont(family)
+{
+    if (pixelSize > 0)
+        setPixelSize(pixelSize);
+}
+
+// ---------------------------------------------------------------------------
+
+TextShowWidget::TextShowWidget(QWidget* parent)
+    : QWidget(parent)
+{
+    setFixedSize(560, 300);
+    setWindowFlags(Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
+    setStyleSheet(QStringLiteral("outline:0px; border:2px solid #00BCD4"));
+
+    textBrowser = new QTextBrowser(this);
+    textBrowser->setFixedSize(560, 300);
+    textBrowser->setStyleSheet(QStringLiteral("font-size:15px;"));
+
+    closeButton = new QPushButton(this);
+    closeButton->setIcon(QIcon(kitPixmap(QStringLiteral("error.png"))));
+    closeButton->setStyleSheet(QStringLiteral("outline:0px;border:none;background-color:rgba(110,110,110,0)"));
+    closeButton->setGeometry(500, 0, 60, 60);
+    closeButton->setFixedSize(60, 60);
+    closeButton->setIconSize(QSize(40, 40));
+    closeButton->raise();
+    connect(closeButton, &QPushButton::clicked, this, [this] {
+        emit sigHideWidget();
+        hide();
+    });
+}
+
+// ---------------------------------------------------------------------------
+
+FloatSlider::FloatSlider(QWidget* parent)
+    : QWidget(parent)
+{
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    valueLabel = new QLabel(QStringLiteral("0.00"), this);
+    valueLabel->setAlignment(Qt::AlignCenter);
+    valueLabel->setStyleSheet(QStringLiteral("QLabel{outline:0px;border:none;font-size:25px;color:#00FF00;}"));
+
+    showHideButton = new QPushButton(this);
+    showHideButton->setFixedSize(25, 35);
+    setButtonIcon(QStringLiteral("hide.png"));
+
+    slider = new QSlider(Qt::Horizontal, this);
+    slider->setRange(0, 100);
+    slider->setContentsMargins(20, 0, 20, 0);
+    slider->setStyleSheet(QStringLiteral(
+        "QSlider::groove:horizontal{border:0px;}"
+        "QSlider::sub-page:horizontal{border-image:url(./images/slideru.png);background:rgb(90,49,255);"
+        "border-radius:2px;margin-top:8px;margin-bottom:8px;}"
+        "QSlider::add-page:horizontal{border-image:url(./images/sliderd.png);background:rgb(255,255,255);"
+        "border:0px;border-radius:2px;margin-top:9px;margin-bottom:9px;}"
+        "QSlider::handle:horizontal{border-image:url(./images/slidert.png);background:rgb(193,204,208);"
+        "width:25px;border:1px solid rgb(193,204,208);border-radius:2px;margin-top:1px;margin-bottom:1px;}"));
+
+    layout->addWidget(valueLabel, 0, Qt::AlignCenter);
+    layout->addWidget(showHideButton, 0, Qt::AlignCenter);
+    layout->addWidget(slider, 0, Qt::AlignCenter);
+    layout->addStretch();
+
+    idleTimer = new QTimer(this);
+    idleTimer->setSingleShot(true);
+
+    connect(slider, &QSlider::valueChanged, this, &FloatSlider::updateLabel);
+    connect(idleTimer, &QTimer::timeout, this, &FloatSlider::setToMinValue);
+    connect(showHideButton, &QPushButton::clicked, this, &FloatSlider::toggleSlider);
+}
+
+void FloatSlider::setButtonIcon(const QString& file)
+{
+    const QPixmap pm = kitPixmap(file);
+    const QSize size = showHideButton->size();
+    if (pm.isNull())
+        showHideButton->setIcon(QIcon());
+    else
+        showHideButton->setIcon(QIcon(pm.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
+    showHideButton->setIconSize(size);
+}
+
+void FloatSlider::toggleSlider()
+{
+    slider->setVisible(!slider->isVisible());
+    setButtonIcon(slider->isVisible() ? QStringLiteral("hide.png") : QStringLiteral("show.png"));
+}
+
+void FloatSlider::setValue(float v)
+{
+    slider->setValue(static_cast<int>(v * scale_));
+    valueLabel->setText(QString::number(static_cast<double>(v), 'f', 2));
+    value_ = v;
+}
+
+void FloatSlider::setToMinValue()
+{
+    setValue(static_cast<float>(slider->minimum()) / scale_);
+}
+
+void FloatSlider::updateLabel(int position)
+{
+    value_ = static_cast<float>(position) / scale_;
+    valueLabel->setText(QString::number(static_cast<double>(value_), 'f', 2));
+    startTimer();
+    emit updateValue(value_);
+}
+
+void FloatSlider::startTimer()
+{
+    idleTimer->start(30000);
+}
+
+void FloatSlider::showEvent(QShowEvent* event)
+{
+    const int w = width() - valueLabel->width() - showHideButton->width() - 10;
+    slider->setFixedWidth(qMax(0, w));
+    slider->setFixedHeight(height());
+    QWidget::showEvent(event);
+}
+
+// ---------------------------------------------------------------------------
+
+SplashFrame::SplashFrame()
+    : QSplashScreen(QPixmap())
+{
+    setObjectName(QStringLiteral("splashframe"));
+    setGeometry(0, 0, 1920, 1080);
+
+    auto* dialog = new QDialog(nullptr);
+    progressDialog_ = dialog;
+    dialog->setObjectName(QStringLiteral("progressdialog"));
+    dialog->setFixedSize(1920, 1080);
+    dialog->setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowTitleHint | Qt::CustomizeWindowHint);
+
+    label_ = new QLabel(QStringLiteral("程序加载中.."), dialog);
+    label_->setObjectName(QStringLiteral("loadlabel"));
+    label_->setAlignment(Qt::AlignCenter);
+    label_->setMinimumWidth(600);
+
+    progressBar_ = new QProgressBar(dialog);
+    progressBar_->setObjectName(QStringLiteral("progressbar"));
+    progressBar_->setFixedSize(500, 50);
+    progressBar_->setValue(0);
+
+    auto* dl = new QVBoxLayout(dialog);
+    dl->setContentsMargins(0, 0, 0, 0);
+    dl->setSpacing(10);
+    dl->addStretch(1);
+    dl->addWidget(progressBar_, 0, Qt::AlignCenter);
+    dl->addWidget(label_, 1, Qt::AlignHCenter | Qt::AlignTop);
+    dl->addStretch();
+
+    auto* sl = new QVBoxLayout(this);
+    sl->setContentsMargins(2, 2, 2, 2);
+    sl->addWidget(dialog, 0, Qt::AlignCenter);
+
+    setStyleSheet(QStringLiteral(
+        "QProgressBar#progressbar{font-size:30px;text-align: center;background-color: gray;border-radius: 15px; "
+        "color: white;}QProgressBar::chunk:enabled#progressbar{border-radius: 4px; background: #3498DB;margin: 6px;}")
+        + QStringLiteral("QDialog#progressdialog{border-image: url(./images/background.png);border-width: 1px;}")
+        + QStringLiteral("QLabel{color: #FFFFFF;font-size: 26px;}"));
+
+    setWindowFlags(Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
+    show();
+    QCoreApplication::processEvents();
+}
+
+SplashFrame::~SplashFrame()
+{
+    if (g_splashframe == this)
+        g_splashframe = nullptr;
+}
+
+void SplashFrame::flushstep(int step, QString text)
+{
+    if (!text.isEmpty()) {
+        if (auto* label = findChild<QLabel*>(QStringLiteral("loadlabel"), Qt::FindChildrenRecursively))
+            label->setText(text);
+    }
+    highest_ = qMax(highest_, qBound(0, step, 100));
+    if (progressDialog_) {
+        progressBar_->setValue(highest_);
+        progressBar_->repaint();
+    }
+    show();
+    QCoreApplication::processEvents();
+    if (step > 99 && progressDialog_) {
+        progressDialog_->close();
+        delete progressDialog_.data();
+        progressBar_ = nullptr;
+        label_ = nullptr;
+    }
+}

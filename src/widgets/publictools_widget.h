@@ -1,0 +1,109 @@
+// Small reusable pieces of the touch widget kit: style sheets for text
+// fields and scroll areas, a font given in pixels, a text panel with a close
+// button, the zoom slider with its idle fall-back, and the start-up splash.
+#pragma once
+
+#include <QDialog>
+#include <QFont>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QSplashScreen>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QWidget>
+
+class QLineEdit;
+
+// The operator text of `row` in the current language; empty for a row or a
+// language outside the table.
+QString kitText(int row);
+
+// Loads a picture from ./images/; a missing file gives a null pixmap.
+QPixmap kitPixmap(const QString& fileName);
+
+class C_Type_COM : public QWidget {
+    Q_OBJECT
+public:
+    enum C_Color { C_Color_Dark = 0, C_Color_Green = 1, C_Color_Blue = 2, C_Color_Red = 3 };
+
+    explicit C_Type_COM(QWidget* parent = nullptr);
+    void initForm();
+
+    static void setTxtQss(QLineEdit* edit, const QString& borderColor, const QString& focusColor);
+    // Colours outside 0..3 leave the line edit's sheet untouched.
+    static void setTxtQss(QLineEdit* edit, int color);
+    static QString getSlider();
+};
+
+class QFont_Pix : public QFont {
+public:
+    QFont_Pix(const QString& family, int pixelSize);
+};
+
+class TextShowWidget : public QWidget {
+    Q_OBJECT
+public:
+    explicit TextShowWidget(QWidget* parent = nullptr);
+
+    QTextBrowser* textBrowser = nullptr;   // the owner appends lines to it
+    QPushButton* closeButton = nullptr;
+
+signals:
+    void sigHideWidget();
+};
+
+// The main window's zoom slider: a 0..100 slider with a two-decimal read-out
+// that falls back to its minimum after 30 s without a change.
+class FloatSlider : public QWidget {
+    Q_OBJECT
+public:
+    explicit FloatSlider(QWidget* parent = nullptr);
+
+    void setValue(float v);
+    void setToMinValue();
+    void startTimer();
+    float value() const { return value_; }
+
+    QSlider* slider = nullptr;
+    QLabel* valueLabel = nullptr;
+    QPushButton* showHideButton = nullptr;
+    QTimer* idleTimer = nullptr;
+
+public slots:
+    void updateLabel(int position);
+
+signals:
+    void updateValue(float value);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void toggleSlider();
+    void setButtonIcon(const QString& file);
+
+    float value_ = 1.0f;
+    float scale_ = 1.0f;
+};
+
+class SplashFrame : public QSplashScreen {
+    Q_OBJECT
+public:
+    SplashFrame();
+    ~SplashFrame() override;
+
+    // Shows progress `step` (0..100, never backwards) and, when `text` is not
+    // empty, the text under the bar. A step above 99 removes the progress dialog.
+    void flushstep(int step, QString text = QString());
+
+    int shownStep() const { return highest_; }
+
+private:
+    QPointer<QDialog> progressDialog_;
+    QProgressBar* progressBar_ = nullptr;
+    QLabel* label_ = nullptr;
+    int highest_ = 0;
+};

@@ -1,0 +1,90 @@
+// The message box (OK only) and the choice box (YES / NO), with the boxes
+// that carry a fixed action or an input widget. Callers set the text, run
+// the box modally and read Accepted (OK or YES) or Rejected.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class ColorButton;
+class QPainter;
+class ComboBox;
+class EditDateTime;
+class ProductAlarmWarnBox;
+class LostCameraWarnBox;
+
+extern ProductAlarmWarnBox* gpProductAlarmWarnBox;
+extern LostCameraWarnBox* gpLostCameraWarnBox;
+
+class WarnBox : public QDialog {
+    Q_OBJECT
+public:
+    explicit WarnBox(QWidget* parent = nullptr);
+
+    ColorButton* okButton = nullptr;
+    QString text;   // the painted message; line breaks come from the text
+
+    void setText(const QString& message);
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void hideEvent(QHideEvent* e) override;
+};
+
+// The production count alarm: confirming switches the alarm outputs off and
+// clears the counter and the latch.
+class ProductAlarmWarnBox : public WarnBox {
+    Q_OBJECT
+public:
+    explicit ProductAlarmWarnBox(QWidget* parent = nullptr);
+public slots:
+    void accept() override;
+};
+
+// A camera was lost: confirming records the reason and powers the machine off.
+class LostCameraWarnBox : public WarnBox {
+    Q_OBJECT
+public:
+    explicit LostCameraWarnBox(QWidget* parent = nullptr);
+public slots:
+    void accept() override;
+};
+
+class ChooseBox : public QDialog {
+    Q_OBJECT
+public:
+    ChooseBox(QWidget* parent = nullptr, int width = 750, int height = 370);
+
+    ColorButton* yesButton = nullptr;
+    ColorButton* noButton = nullptr;
+    QString text;
+    int boxWidth = 0;
+    int boxHeight = 0;
+
+    void setText(const QString& question);
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+    void paintFrame(QPainter& p, bool border);
+};
+
+class ModifyTimeWidget : public ChooseBox {
+    Q_OBJECT
+public:
+    explicit ModifyTimeWidget(QWidget* parent = nullptr);
+    EditDateTime* dateTimeEdit = nullptr;
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+};
+
+class ChooseCaliNumWidget : public ChooseBox {
+    Q_OBJECT
+public:
+    explicit ChooseCaliNumWidget(QWidget* parent = nullptr);
+    ComboBox* comboBox = nullptr;
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+};
