@@ -1,6 +1,7 @@
 #include "network.h"
 
 #include "globals.h"
+#include "httpapiserver.h"
 #include "platform.h"
 
 #include <QDateTime>
@@ -54,16 +55,20 @@ XAN_NETMN* XAN_NETMN::getInstance()
     return __instance;
 }
 
-XAN_NETMN::XAN_NETMN(const QString& configPath, quint16 apiPort)
-    : QObject(nullptr)
+XAN_NETMN::XAN_NETMN(const QString& configPath, quint16 apiPort, const QHostAddress& apiAddress)
+    : HttpManager(XANT_CLIENT)
     , clockMs([] { return QDateTime::currentMSecsSinceEpoch(); })
     , configPath_(configPath)
     , apiPort_(apiPort)
+    , apiAddress_(apiAddress)
 {
+    apiServer = new HttpApiServer(this);
 }
 
 XAN_NETMN::~XAN_NETMN()
 {
+    delete apiServer;
+    apiServer = nullptr;
     if (__instance == this)
         __instance = nullptr;
 }
@@ -112,6 +117,7 @@ void XAN_NETMN::initStart()
         QDir().mkpath(workspace);
 
     clearCycle();
+    apiServer->init();
 }
 
 void XAN_NETMN::setWorkTask(bool net, bool video, bool api)
@@ -223,7 +229,19 @@ void XAN_NETMN::add_PeriodRecord_Picture(int camera, int detect, bool result, QS
     });
     if (!held)
         return;
-    Q_UNUSED(uuid);
+    if (workApiFunc.load()) {
+        CTask_FormData task;
+        task.url = QStringLiteral("/v18/http/post_detected_picture");
+        task.taskId = uuid;
+        task.deviceId = gDeviceID;
+        task.contentType = QStringLiteral("image/jpeg");
+        task.query.insert(QStringLiteral("camera_index"), QString::number(camera));
+        task.query.insert(QStringLiteral("detect_index"), QString::number(detect));
+        task.query.insert(QStringLiteral("camera_result"), result ? QStringLiteral("true") : QStringLiteral("false"));
+        task.query.insert(QStringLiteral("picture_name"), QFileInfo(path).fileName());
+        task.files.insert(path, QByteArray());
+        apiServer->publish_message(QStringLiteral("detected_picture"), task);
+    }
 }
 
 void XAN_NETMN::finish_PeriodRecord()
@@ -254,6 +272,8 @@ void XAN_NETMN::finish_PeriodRecord()
     summary.insert(QStringLiteral("finishtime"), QDateTime::fromMSecsSinceEpoch(clockMs()).toString(kStampFormat));
     summary.insert(QStringLiteral("uuid"), held.uuid);
     lastDetect.modifyValue([&summary](sAPI_LastDetect_Info& r) { r.json = summary; });
+    if (workApiFunc.load())
+        apiServer->finish_PeriodRecord();
 
     // Alarm-time bookkeeping: the first closed cycle's result is kept.
     bool first = false;

@@ -5,9 +5,10 @@
 // detection engine, which the API answers and pushes.
 #pragma once
 
-#include "cvariant.h"
+#include "httpmanager.h"
 #include "param_roi.h"
 
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMap>
@@ -21,7 +22,7 @@
 
 class HttpApiServer;
 
-class XAN_NETMN : public QObject {
+class XAN_NETMN : public HttpManager {
     Q_OBJECT
 public:
     // One production cycle: opened at the cycle start, given every saved
@@ -38,8 +39,10 @@ public:
 
     static XAN_NETMN* getInstance();
 
-    // Starts nothing and reads nothing; the API server is created here.
-    explicit XAN_NETMN(const QString& configPath = defaultConfigPath(), quint16 apiPort = kDefaultApiPort);
+    // Starts nothing and reads nothing; the API server is created here. The
+    // API listens on `apiAddress`:`apiPort` once initStart has run.
+    explicit XAN_NETMN(const QString& configPath = defaultConfigPath(), quint16 apiPort = kDefaultApiPort,
+                       const QHostAddress& apiAddress = QHostAddress::Any);
     ~XAN_NETMN() override;
 
     // Reads the config file and (re)starts the services; a missing file
@@ -76,6 +79,7 @@ public:
 
     QString configPath() const { return configPath_; }
     quint16 apiPort() const { return apiPort_; }
+    QHostAddress apiAddress() const { return apiAddress_; }
     // Milliseconds since the epoch; tests replace the clock.
     std::function<qint64()> clockMs;
 
@@ -96,4 +100,5 @@ private:
     static XAN_NETMN* __instance;
     QString configPath_;
     quint16 apiPort_;
+    QHostAddress apiAddress_;
 };
