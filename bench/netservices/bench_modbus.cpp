@@ -9,6 +9,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTcpServer>
 #include <QTimer>
 
 #include <modbus.h>
@@ -160,7 +161,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "our server did not start\n");
         return 1;
     }
-    const int refPort = ours.serverPort() + 1;
+    int refPort = 0;
+    {
+        QTcpServer probe;  // a free loopback port for libmodbus's server
+        probe.listen(QHostAddress::LocalHost, 0);
+        refPort = probe.serverPort();
+    }
     ReferenceServer reference(refPort);
     if (!reference.ok()) {
         std::fprintf(stderr, "libmodbus server did not start on %d\n", refPort);

@@ -173,8 +173,10 @@ void ModbusServer::onReadyRead(QTcpSocket* socket)
         const QByteArray reply = analysis(adu, access);
         if (stopping_.load())
             return;
-        if (!reply.isEmpty())
+        if (!reply.isEmpty()) {
             socket->write(reply);
+            socket->flush();  // now, not on the next pass of the loop
+        }
     }
 }
 
