@@ -2,6 +2,8 @@
 #include "globals.h"
 #include "lanstr.h"
 #include "mapplication.h"
+#include "modbusserver.h"
+#include "network.h"
 #include "rivurevezi.h"
 #include "startup.h"
 
@@ -21,7 +23,10 @@ int main(int argc, char* argv[])
 
     startupUntilMainWindow(hooks);
     gpWin = new RiVuRevezi(nullptr);
+    // Listens on port 502 for the program's life, whatever the service switches say.
+    new ModbusServer;
     startupAfterMainWindow(hooks);
+    XAN_NETMN::getInstance()->initStart();
     gpWin->showFullScreen();
     return QApplication::exec();
 }
