@@ -32,8 +32,6 @@
 
 #include <functional>
 
-// The saved record travels to the camera wrapped in a QVariant (updateROI).
-
 class QTimer;
 class QLabel;
 class QPainter;

@@ -247,8 +247,9 @@ void CammerWidget::ExpandRect(const QRect& r)
     for (int y = r.top(); y <= r.bottom(); ++y) {
         auto* out = reinterpret_cast<QRgb*>(displayRgb.scanLine(y)) + r.left();
         if (gisColor) {
-            std::memcpy(out, displayFrame + (static_cast<size_t>(y) * w + r.left()) * 4,
-                        static_cast<size_t>(r.width()) * 4);
+            const auto* in = reinterpret_cast<const quint32*>(displayFrame) + static_cast<size_t>(y) * w + r.left();
+            for (int x = 0; x < r.width(); ++x)
+                out[x] = in[x] | 0xff000000u;
         } else {
             const uchar* in = displayFrame + static_cast<size_t>(y) * w + r.left();
             for (int x = 0; x < r.width(); ++x)
@@ -286,9 +287,14 @@ void CammerWidget::PrepareDisplay(bool withMarks)
         displayDirty = true;
     }
     if (displayDirty || key != displayKey) {
-        if (gisColor)
-            std::memcpy(displayRgb.bits(), displayFrame, static_cast<size_t>(pixelCount) * 4);
-        else
+        if (gisColor) {
+            // Opaque whatever the buffer holds (a zeroed one before the
+            // first frame has no alpha).
+            const auto* in = reinterpret_cast<const quint32*>(displayFrame);
+            auto* out = reinterpret_cast<quint32*>(displayRgb.bits());
+            for (int i = 0; i < pixelCount; ++i)
+                out[i] = in[i] | 0xff000000u;
+        } else
             Gray2RGBA(displayFrame, reinterpret_cast<unsigned int*>(displayRgb.bits()), imageWidth, imageHeight);
         displayDirty = false;
         displayKey = key;
@@ -343,8 +349,14 @@ void CammerWidget::PaintView(QPainter& p)
         PaintRecentNg(p);
         return;
     }
-    if (cameraIndex < numCamera)
+    if (cameraIndex < numCamera) {
         PaintLiveOrTemplate(p);
+        return;
+    }
+    // A view the main window does not count (yet) shows its picture only.
+    PrepareDisplay(false);
+    if (!displayRgb.isNull())
+        p.drawImage(rect(), displayRgb);
 }
 
 void CammerWidget::PaintStoredPicture(QPainter& p)
