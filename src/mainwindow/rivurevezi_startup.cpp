@@ -19,6 +19,7 @@
 #include "warnbox.h"
 #include "wizardpara.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -146,7 +147,7 @@ bool RiVuRevezi::StartUp()
 
     // ---- Cameras and their views, in the camera manager's order ----
     CameraManager* cm = CameraManager::getInstance();
-    cm->loadPlugins();
+    cm->loadPlugins(gAppDirPath.isEmpty() ? QCoreApplication::applicationDirPath() : gAppDirPath);
     cm->loadCameraSN();
     cm->findCameras();
     cm->sortCamera();
