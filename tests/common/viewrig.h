@@ -72,6 +72,7 @@ struct Options {
     int tempNum = 3;
     int camera = 0;
     unsigned disabledSteps = 0;  // bit g: word 86 + g is 0 when the view is built
+    int steps = 8;               // detection steps the view makes buffers for
 };
 
 class ViewRig {
@@ -91,7 +92,7 @@ public:
         int* w = para_->words;
         for (int g = 0; g < 8; ++g)
             w[86 + g] = (o.disabledSteps >> g) & 1u ? 0 : 1;
-        w[WizardPara::kMode] = 3;  // eight steps
+        w[WizardPara::kMode] = o.steps >= 8 ? 3 : 0;  // mode 3: eight steps
         w[96] = -1;                // positioning off unless a test turns it on
         w[107] = 0;
         w[116] = 1;
@@ -110,7 +111,7 @@ public:
         gisColor = o.colour ? 1 : 0;
         gisGrayHue = 1;
         gTempNum = o.tempNum;
-        gDNum = 8;
+        gDNum = std::min(o.steps, 8);
         gShowW = o.width;
         gShowH = o.height;
         if (!pMutexSaveFail)

@@ -9,6 +9,8 @@
 
 using rig::ViewRig;
 
+Q_DECLARE_METATYPE(cv::Size)
+
 namespace {
 
 const cv::Rect kRoi(20, 20, 100, 80);
@@ -545,6 +547,44 @@ private slots:
         // An index past the edited ROIs only clears.
         r.engine().RunTest(0, 5);
         QCOMPARE(cv::countNonZero(r.result()), 0);
+    }
+
+    void openingMatchesOpenCv_data()
+    {
+        QTest::addColumn<int>("f");
+        QTest::addColumn<cv::Size>("size");
+        QTest::addColumn<int>("density");  // percent of seeds
+        for (int f : {3, 5, 15, 17, 21, 51, 101, 201, 16, 40}) {
+            QTest::addRow("f %d, 120 x 90", f) << f << cv::Size(120, 90) << 3;
+            QTest::addRow("f %d, 37 x 213, dense", f) << f << cv::Size(37, 213) << 40;
+        }
+        QTest::newRow("f 401, 250 x 30") << 401 << cv::Size(250, 30) << 60;
+        QTest::newRow("f beyond the picture") << 100001 << cv::Size(40, 30) << 90;
+    }
+    void openingMatchesOpenCv()
+    {
+        QFETCH(int, f);
+        QFETCH(cv::Size, size);
+        QFETCH(int, density);
+        // Blobs of every size: seeds grown by a random disc.
+        cv::RNG rng(uint64(f) * 7919u + uint64(size.width));
+        cv::Mat src = cv::Mat::zeros(size, CV_8UC1);
+        const int seeds = size.area() * density / 100 / 50 + 1;
+        for (int i = 0; i < seeds; ++i)
+            cv::circle(src, cv::Point(rng.uniform(0, size.width), rng.uniform(0, size.height)),
+                       rng.uniform(0, std::max(2, f)), cv::Scalar(255), cv::FILLED);
+        for (int i = 0; i < size.area() / 20; ++i)
+            src.at<uchar>(rng.uniform(0, size.height), rng.uniform(0, size.width)) = 255;
+        cv::Mat mine;
+        CammerRecong::openDefects(src, mine, f);
+        const int k = std::min(f, 2 * (size.width + size.height) + 3);
+        cv::Mat reference;
+        cv::morphologyEx(src, reference, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(k, k)));
+        QCOMPARE(mine.size(), src.size());
+        QCOMPARE(cv::countNonZero(mine != reference), 0);
+        // The opening of a picture without defects stays empty.
+        CammerRecong::openDefects(cv::Mat::zeros(size, CV_8UC1), mine, f);
+        QCOMPARE(cv::countNonZero(mine), 0);
     }
 
     void thresholdBand_data()
