@@ -53,6 +53,9 @@ class TestCycle : public QObject {
 
     void pulseMouldOpen()
     {
+        // The mould stays closed long enough for the board to report it.
+        sim.setInputs(0x002);
+        QTest::qWait(150);
         sim.setInputs(0x002 | 0x001);
         QTest::qWait(150);
         sim.setInputs(0x002);
@@ -83,7 +86,7 @@ private slots:
         copyOrFail(build + "/plugins/libcamera_replay.so", "Plugins/Cameras/libcamera_replay.so");
         gAppDirPath = wd.path();
 
-        // One grey-template ROI over the middle of step 0 and step 1 of camera 1.
+        // One grey-template ROI over nearly the whole picture of step 0 and step 1 of camera 1.
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         {
             QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "prep");
@@ -95,8 +98,8 @@ private slots:
             for (int g = 0; g < 2; ++g) {
                 rec.roiCount[g] = 1;
                 rec.SetDefaultRoi(g, 0, 1.0f, 1.0f);
-                rec.rect[g][0].rect.setCoords(screen.width() / 4, screen.height() / 4, screen.width() * 3 / 4,
-                                              screen.height() * 3 / 4);
+                rec.rect[g][0].rect.setCoords(screen.width() / 20, screen.height() / 20, screen.width() * 19 / 20,
+                                              screen.height() * 19 / 20);
             }
             QVERIFY(rec.SaveRows(db, q));
             db.close();
@@ -129,7 +132,7 @@ private slots:
 
         // A stuck part: the product step fails, the ejector stays forbidden,
         // the alarm rises, and the cycle waits for the operator.
-        QVERIFY(cameraCommand("* defect leftpart"));
+        QVERIFY(cameraCommand("* defect shortshot"));
         const int failBefore = gFailNum[0];
         pulseMouldOpen();
         QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 10000);
@@ -172,6 +175,13 @@ private slots:
         platform::setExitHandler([&](int code) { exitCode = code; });
         platform::runner().clearRecorded();
         RiVuRevezi win;
+        // The operator acknowledges the message box.
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [] {
+            if (QWidget* box = QApplication::activeModalWidget())
+                box->close();
+        });
+        answer.start(50);
         QVERIFY(!win.StartUp());
         QCOMPARE(exitCode, platform::kExitReboot);
         QVERIFY(QFile::exists("PARAM.db"));
