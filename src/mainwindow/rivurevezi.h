@@ -164,6 +164,7 @@ public:
     std::function<void()> onCycleStart;
     std::function<void(int, bool)> onCycleStepDone;
     std::function<void(int, int)> onTemplateCaptured;
+    std::function<void()> onDetectStopped;
 
 public slots:
     void TimerLogout();
