@@ -210,6 +210,7 @@ bool RiVuRevezi::StartUp()
     splash(85, lanStr(650));
 
     // ---- Screen ----
+    setGeometry(0, 0, gShowW, gShowH);
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
     viewArea = new QWidget(this);
@@ -299,6 +300,13 @@ void RiVuRevezi::ChangeCammer()
     }
     zoom = 1.0;
     panX = panY = 0.0;
+}
+
+void RiVuRevezi::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // The view area gets its size from the layout after this event.
+    QTimer::singleShot(0, this, &RiVuRevezi::ChangeCammer);
 }
 
 void RiVuRevezi::CameraSetSpeed()
