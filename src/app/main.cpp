@@ -3,7 +3,6 @@
 #include "globals.h"
 #include "lanstr.h"
 #include "mapplication.h"
-#include "modbusserver.h"
 #include "network.h"
 #include "publictools_widget.h"
 #include "rivurevezi.h"
@@ -37,10 +36,9 @@ int main(int argc, char* argv[])
     gpWin = new RiVuRevezi(nullptr);
     if (!gpWin->StartUp())
         return 0;  // a database was restored; the reboot has been requested
-    // Listens on port 502 for the program's life, whatever the service switches say.
-    new ModbusServer;
     startupAfterMainWindow(hooks);
     XAN_NETMN::getInstance()->initStart();
+    // The USB picture copier and the disk watcher are not part of this program yet.
     if (gpControlIO)
         gpControlIO->InitIOThread();
     gpWin->showFullScreen();
