@@ -3,7 +3,7 @@
 //          input edge to Run, end of countdown to the interlock frame on the
 //          wire, CPU share of the I/O thread;
 //   run8   8 cameras: one pass of Run.
-// Usage: vmm_bench_cycle cycle|run8 [width height]
+// Usage: vmm_bench_cycle cycle|run8 [width height [colour]]
 #include "boardsim.h"
 #include "cammersingleton.h"
 #include "controlport.h"
@@ -145,16 +145,17 @@ bool writeRegions(int cameras, int rois)
     return ok;
 }
 
-QString replayJson(int cameras, int width, int height)
+QString replayJson(int cameras, int width, int height, bool colour)
 {
     QString list;
     for (int c = 0; c < cameras; ++c)
-        list += QStringLiteral(R"(%1{"serial":"BENCH-%2","width":%3,"height":%4,"seed":%5})")
+        list += QStringLiteral(R"(%1{"serial":"BENCH-%2","width":%3,"height":%4,"seed":%5,"color":%6})")
                     .arg(c ? "," : "")
                     .arg(c + 1, 5, 10, QChar('0'))
                     .arg(width)
                     .arg(height)
-                    .arg(c + 3);
+                    .arg(c + 3)
+                    .arg(colour ? "true" : "false");
     return QStringLiteral(R"({"control":"vmm-bench-cycle-%1","cameras":[%2]})").arg(getpid()).arg(list);
 }
 
@@ -188,14 +189,14 @@ struct Rig {
     QTemporaryDir dir;
     RiVuRevezi* win = nullptr;
 
-    bool start(int cameras, int width, int height, int rois)
+    bool start(int cameras, int width, int height, int rois, bool colour = false)
     {
         if (!dir.isValid() || !sim.open())
             return false;
         sim.setInputs(0x002);  // safety door closed
         sim.start();
         qputenv("VMM_COM_PORT", sim.slaveName().toLocal8Bit());
-        qputenv("VMM_CAMERA_REPLAY", replayJson(cameras, width, height).toUtf8());
+        qputenv("VMM_CAMERA_REPLAY", replayJson(cameras, width, height, colour).toUtf8());
         qputenv("VMM_CAMERA_SIMULATED", R"({"control":"vmm-bench-cycle-sim","cameras":[]})");
         pMutexIO = new QMutex;
         pMutexSaveFail = new QMutex;
@@ -389,6 +390,7 @@ int main(int argc, char** argv)
     const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("cycle");
     const int width = argc > 3 ? atoi(argv[2]) : 1280;
     const int height = argc > 3 ? atoi(argv[3]) : 1024;
+    const bool colour = argc > 4 && QByteArray(argv[4]) == "colour";
 
     if (mode == "cycle") {
         Rig rig;
@@ -402,12 +404,12 @@ int main(int argc, char** argv)
     }
     if (mode == "run8") {
         Rig rig;
-        if (!rig.start(8, width, height, 20))
+        if (!rig.start(8, width, height, 20, colour))
             return 1;
-        std::printf("8 grey cameras %dx%d, 20 ROIs each\n", width, height);
+        std::printf("8 %s cameras %dx%d, 20 ROIs each\n", colour ? "colour" : "grey", width, height);
         benchRunPass(rig, 200);
         return 0;
     }
-    std::fprintf(stderr, "usage: %s cycle|run8 [width height]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s cycle|run8 [width height [colour]]\n", argv[0]);
     return 2;
 }
