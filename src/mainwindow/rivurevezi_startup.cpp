@@ -232,10 +232,7 @@ bool RiVuRevezi::StartUp()
     new ModbusServer;
 
     // ---- Hand-overs to the network services ----
-    CammerRecong::setRoiSink([](const RoiRecord& r) {
-        param_roi p{r.camera, r.detect, r.roi, r.func, r.value, r.limit1, r.limit2, r.limit3, r.result};
-        XAN_NETMN::getInstance()->putRoiResult(p);
-    });
+    CammerRecong::setRoiSink([](const param_roi& r) { XAN_NETMN::getInstance()->putRoiResult(r); });
     onCycleStart = [] { XAN_NETMN::getInstance()->start_PeriodRecord(); };
     onCycleStepDone = [](int, bool) { XAN_NETMN::getInstance()->finish_PeriodRecord(); };
     onDetectStopped = [] { XAN_NETMN::getInstance()->clearCycle(); };
