@@ -1,0 +1,70 @@
+// Base of every HTTP service: one TCP reactor (server or client), a route map
+// from url to handler, 404 for unknown urls, status replies and asynchronous
+// sends. A derived service fills routeMap_ and calls startReactor.
+#pragma once
+
+#include "session.h"
+#include "tcpreactor.h"
+
+#include <QFuture>
+#include <QHostAddress>
+#include <QList>
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QSemaphore>
+#include <QSharedPointer>
+#include <QThreadPool>
+
+#include <functional>
+
+// The side of a service's link.
+enum XANT_TYPE : int {
+    XANT_SERVER = 0,  // a listening reactor
+    XANT_CLIENT = 1,  // a connecting reactor
+};
+
+class HttpManager : public QObject {
+    Q_OBJECT
+public:
+    using Handler = std::function<void(CTask_FormData)>;
+
+    explicit HttpManager(XANT_TYPE type);
+    ~HttpManager() override;
+
+    // mode 1: requests and replies handled on this object's thread (queued);
+    // mode 2: requests handled on the reactor's loop thread; mode 3: requests
+    // handled by two worker threads of this object.
+    virtual bool startReactor(const QHostAddress& address, quint16 port, int mode);
+    virtual void callback_immediately(const CTask_FormData& request, int code, QString msg);
+
+    void Reload_Future_Workfunc(bool stopOnly);
+    void sendAsync(const CTask_FormData& task);
+
+    QSharedPointer<XANC::TcpReactor> reactor() const;
+    XANT_TYPE type() const { return type_; }
+
+public slots:
+    virtual void SlotRecvResponse(CTask_FormData obj, bool stashed);
+    virtual void SlotRecvRequest(CTask_FormData obj);
+
+signals:
+    void readyToClose();
+    void new_message_arrive();
+
+protected:
+    Handler findRoute(const QString& url) const;
+
+    QSharedPointer<XANC::TcpReactor> reactor_;
+    XANT_TYPE type_;
+    QMap<QString, Handler> routeMap_;
+    QList<CTask_FormData> requestQueue_;
+    QMutex queueMutex_;
+    QList<QFuture<void>> futures_;
+    QSharedPointer<QThreadPool> workerPool_;
+
+private:
+    void workerLoop(QSemaphore* ready);
+    void drainOne();
+    mutable QMutex reactorMutex_;
+};
