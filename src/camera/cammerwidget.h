@@ -35,6 +35,10 @@ class RiVuRevezi;
 class WizardPara;
 class CammerRecong;
 
+// Side of the size hint square the main window draws while its hint timer
+// runs (set by the ROI parameter sliders, cleared when the ROI page opens).
+extern int gDrawHint;
+
 class CammerWidget : public QWidget {
     Q_OBJECT
 public:
@@ -154,6 +158,7 @@ public:
     bool stepSettled[kMaxDetect] = {};       // the step's result needs no judging this cycle
     bool roiPassed[kMaxDetect][kMaxRoi];     // 1 pass
     int roiValue[kMaxDetect][kMaxRoi] = {};  // each ROI's last measured value
+    int roiArea[kMaxDetect][kMaxRoi] = {};   // summed defect blob area of each ROI's last judgement
     // Per ROI: record 0's first int is the count n (at most 99); records
     // 1..n hold (x1, y1, x2, y2) in frame pixels.
     int defectRects[kMaxDetect][kMaxRoi][kMaxDefectRects + 1][4] = {};
@@ -199,6 +204,25 @@ public:
     int objectIndex = 0;
     int moveMode = 0;
     bool halfShown = false;
+
+    // ---- ROI editing by touch and the parameter panel ----------------------------
+    // (defined with the touch editing and the panel; the ROI page calls them)
+    // Makes `roi` of the current step current (-1 none).
+    void setCurRoi(int roi);
+    // No ROI current, no edit under way.
+    void DeselectROI();
+    // Removes ROI `roi` of the current step (later ones move down) and the
+    // ignored points inside it.
+    void DeleteROI(int roi);
+    // Stores the polygon being drawn.
+    void SavePolygon();
+    // editMasks := liveMasks, and liveMasks := editMasks (shared steps kept).
+    void BackMask();
+    void RestorMask();
+    // Copies the ROIs of the shared detections of the saved record.
+    void CopyPara();
+    // Rebuilds the ROI parameter panel for the current ROI.
+    void ShowHideROIPara();
 
 public slots:
     void TimerFPS();
