@@ -113,11 +113,11 @@ void RiVuRevezi::RoiPageAfterDecision(bool ok, bool manual)
         return;
     if (!ok) {
         // A manual decision that is still NG keeps the page as it stands.
-        if (!manual || !drawROIWidget->isVisible())
+        if (!manual || !drawROIWidget->isVisibleTo(this))
             OpenRoiPage();
         return;
     }
-    if (manual && drawROIWidget->isVisible())
+    if (manual && drawROIWidget->isVisibleTo(this))
         drawROIWidget->Restart();
 }
 
