@@ -18,11 +18,10 @@
 
 #include "globals.h"
 
-#include <QDateTime>
-#include <QFileInfoList>
 #include <QImage>
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <functional>
@@ -182,10 +181,10 @@ private:
     // shapes need rebuilding.
     bool LogChanges(int camera, const CammerSingleton& before, const CammerSingleton& after);
     // Stored-picture folder listing, newest first, kept until the folder changes.
-    const QFileInfoList& listStored(const QString& folder);
+    const QStringList& listStored(const QString& folder);
 
     RiVuRevezi* win_ = nullptr;
     QString listedFolder_;
-    QDateTime listedStamp_;
-    QFileInfoList listed_;
+    qint64 listedStamp_ = -1;   // the folder's modification time in ns
+    QStringList listed_;   // names, newest first
 };

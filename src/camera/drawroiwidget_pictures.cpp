@@ -20,6 +20,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
+
+#include <sys/stat.h>
 
 using namespace roipage;
 
@@ -219,19 +222,48 @@ void DrawROIWidget::GetTempTIme(int camera, int detection, int slot)
 
 // ---- Stored pictures ------------------------------------------------------------------
 
-const QFileInfoList& DrawROIWidget::listStored(const QString& folder)
+const QStringList& DrawROIWidget::listStored(const QString& folder)
 {
-    const QFileInfo dirInfo(folder);
-    const QDateTime stamp = dirInfo.exists() ? dirInfo.lastModified() : QDateTime();
-    if (folder != listedFolder_ || stamp != listedStamp_ || !stamp.isValid()) {
-        QDir dir(folder);
-        dir.setNameFilters({QStringLiteral("*.jpg")});
-        dir.setFilter(QDir::Files | QDir::Dirs | QDir::Drives);
-        dir.setSorting(QDir::Time);
-        listed_ = dir.exists() ? dir.entryInfoList() : QFileInfoList();
-        listedFolder_ = folder;
-        listedStamp_ = stamp;
+    // The folder's own modification time changes with every picture added,
+    // removed or renamed in it.
+    struct stat folderStat {};
+    const bool exists = ::stat(QFile::encodeName(folder).constData(), &folderStat) == 0;
+    const qint64 stamp = exists ? qint64(folderStat.st_mtim.tv_sec) * 1000000000LL + folderStat.st_mtim.tv_nsec : -1;
+    if (exists && folder == listedFolder_ && stamp == listedStamp_)
+        return listed_;
+    // Sorted on the raw modification times: a folder of 20,000 pictures
+    // would otherwise spend seconds converting times while sorting.
+    QDir dir(folder);
+    const QStringList names =
+        dir.exists() ? dir.entryList({QStringLiteral("*.jpg")}, QDir::Files | QDir::Dirs | QDir::Drives, QDir::NoSort)
+                     : QStringList();
+    struct Entry {
+        qint64 sec;
+        long nsec;
+        QString name;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(size_t(names.size()));
+    const QByteArray base = QFile::encodeName(dir.path()) + '/';
+    for (const QString& name : names) {
+        struct stat st {};
+        if (::stat((base + QFile::encodeName(name)).constData(), &st) != 0)
+            continue;   // removed meanwhile
+        entries.push_back({qint64(st.st_mtim.tv_sec), long(st.st_mtim.tv_nsec), name});
     }
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        if (a.sec != b.sec)
+            return a.sec > b.sec;
+        if (a.nsec != b.nsec)
+            return a.nsec > b.nsec;
+        return a.name < b.name;
+    });
+    listed_.clear();
+    listed_.reserve(int(entries.size()));
+    for (Entry& e : entries)
+        listed_.append(std::move(e.name));
+    listedFolder_ = folder;
+    listedStamp_ = stamp;
     return listed_;
 }
 
@@ -248,7 +280,7 @@ void DrawROIWidget::LoadPic()
     storedCamera = c;
     storedDetect = d;
     const QDir& dir = storedIsOk ? win_->okDir[c * kMaxDetect + d] : win_->ngDir[c * kMaxDetect + d];
-    const QFileInfoList& list = listStored(dir.path());
+    const QStringList& list = listStored(dir.path());
     storedCount = list.size();
     if (storedCount == 0) {
         storedIndex = 0;
@@ -260,12 +292,12 @@ void DrawROIWidget::LoadPic()
         storedIndex = storedCount - 1;
     if (storedIndex < 0)
         storedIndex = 0;
-    const QFileInfo& entry = list.at(storedIndex);
-    storedName = entry.fileName();
+    const QString path = dir.filePath(list.at(storedIndex));
+    storedName = list.at(storedIndex);
     if (storedName.endsWith(QStringLiteral(".jpg")))
         storedName.chop(4);
-    if (!storedPicture.load(entry.absoluteFilePath())) {
-        qWarning("ROI page: stored picture %s cannot be read", qPrintable(entry.absoluteFilePath()));
+    if (!storedPicture.load(path)) {
+        qWarning("ROI page: stored picture %s cannot be read", qPrintable(path));
         storedPicture = QImage();
     }
 }

@@ -94,23 +94,23 @@ cv::Mat readGrey(const QString& path)
 
 void SceneCamera::getSize(int* w, int* h)
 {
-    *w = kWidth;
-    *h = kHeight;
+    *w = scene(index_).cols;
+    *h = scene(index_).rows;
 }
 
 bool SceneCamera::getImage(uchar* buffer)
 {
     const cv::Mat& m = scene(index_);
-    std::memcpy(buffer, m.data, size_t(kWidth) * kHeight);
+    std::memcpy(buffer, m.data, m.total());
     return true;
 }
 
 // ---- Boxes -----------------------------------------------------------------------
 
-BoxScript::BoxScript(QVector<bool> answers)
+BoxScript::BoxScript(QVector<bool> answers, int pollMs)
     : answers_(std::move(answers))
 {
-    timer_.setInterval(5);
+    timer_.setInterval(pollMs);
     connect(&timer_, &QTimer::timeout, this, &BoxScript::poll);
     timer_.start();
 }
@@ -198,7 +198,7 @@ RoiEnv::RoiEnv(const Options& o)
 
     plugin();
     for (int c = 0; c < o.cameras && c < kMaxCamera; ++c) {
-        clearScene(c);
+        scene(c) = cv::Mat(o.height, o.width, CV_8UC1, cv::Scalar(kGround));
         for (int d = 0; d < kMaxDetect; ++d) {
             QDir().mkpath(QStringLiteral("./cammer%1%2").arg(c + 1).arg(d + 1));
             win->ngDir[c * kMaxDetect + d] = QDir(SaveFialImageThread::folderFor(c, d, false));
@@ -221,7 +221,7 @@ RoiEnv::RoiEnv(const Options& o)
             for (int which = 0; which < 2; ++which) {
                 const int slot = which + 2 * (c * kMaxDetect + d);
                 delete[] gpFailImage[slot];
-                gpFailImage[slot] = new unsigned char[size_t(kWidth) * kHeight * 4]();
+                gpFailImage[slot] = new unsigned char[size_t(o.width) * o.height * 4]();
                 gisSaveFail[slot] = false;
             }
         }

@@ -26,7 +26,8 @@ constexpr int kWidth = 320;
 constexpr int kHeight = 256;
 constexpr int kGround = 100;   // grey of the empty scene
 
-// The picture camera i delivers (grey, kWidth x kHeight); tests paint it.
+// The picture camera i delivers (grey, kWidth x kHeight unless the set-up
+// asked for another size); tests paint it.
 cv::Mat& scene(int camera);
 // A white square of side `side` with its top-left corner at (x, y).
 void paintDefect(int camera, int x, int y, int side = 20);
@@ -63,7 +64,7 @@ public:
 class BoxScript : public QObject {
     Q_OBJECT
 public:
-    explicit BoxScript(QVector<bool> answers = {});
+    explicit BoxScript(QVector<bool> answers = {}, int pollMs = 5);
     ~BoxScript() override;
     void answer(QVector<bool> answers) { answers_ = std::move(answers); }
     QStringList texts;     // box texts in order ("<password>" for the password box)
@@ -80,6 +81,8 @@ struct Options {
     int mode = 0;          // word 175
     int steps = 2;         // gDNum
     int tempNum = 5;       // gTempNum
+    int width = kWidth;    // picture size of every camera
+    int height = kHeight;
     bool showWindow = false;
 };
 
