@@ -318,7 +318,7 @@ void CameraManager::resetCameraSN()
 void CameraManager::checkCameraCount()
 {
     if (simulated) {
-        if (chooseBox && chooseBox(lanText(134))) {
+        if (chooseScreenBox && chooseScreenBox(lanText(134))) {
             resetCameraSN();
             saveCameraSN();
         }

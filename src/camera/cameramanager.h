@@ -61,6 +61,9 @@ public:
     // asks through. Tests and the main window may replace them.
     static std::function<void(const QString&)> warnBox;
     static std::function<bool(const QString&)> chooseBox;
+    // The choice box over the whole picture area (gShowW x gShowH), asked
+    // when only simulated cameras could be opened.
+    static std::function<bool(const QString&)> chooseScreenBox;
 
     static constexpr int kSerialPositions = 8;
     static constexpr int kSerialMin = 8;

@@ -1,14 +1,12 @@
 #include "cammerwidget.h"
 
 #include "cameramanager.h"
+#include "cammerrecongnize.h"
 #include "lanstr.h"
+#include "miscfunc.h"
 #include "rivurevezi.h"
 #include "wizardpara.h"
 
-#if __has_include("cammerrecongnize.h")
-#include "cammerrecongnize.h"
-#define VMM_HAVE_ENGINE 1
-#endif
 
 #include <QDebug>
 #include <QJsonObject>
@@ -16,13 +14,14 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 
 namespace {
 
-// Largest side a camera may report; anything above is a broken plug-in.
+// Largest side and picture a camera may report; anything above is a broken
+// plug-in (every view keeps a few dozen frame-sized buffers).
 constexpr int kMaxFrameSide = 16384;
+constexpr qint64 kMaxFramePixels = 32 * 1024 * 1024;
 
 uchar* newZeroed(int bytes)
 {
@@ -85,22 +84,14 @@ CammerWidget::CammerWidget(RiVuRevezi* parent, int cameraNo, _cameraInfo info)
     AllocateFrameBuffers();
     blink = 0;
     AllocateStepBuffers();
-#if __has_include("cammerwidget_faultpic.cpp")
     LoadTemplate();
     LoadIgnorePoint();
-#endif
 
     CammerSingleton::setViewResolver(&resolveView);
     savedRecord = new CammerSingleton(cameraIndex);
     savedRecord->LoadDatafromFile(roiViewLink());
     editRecord = new CammerSingleton(cameraIndex);
-#ifdef VMM_HAVE_ENGINE
     engine = new CammerRecong(savedRecord, this);
-#else
-    // The detection engine is not part of this build yet; the view runs
-    // without one (nothing is judged).
-    engine = nullptr;
-#endif
 
     HotCameraUpdateROI();
     CameraStart();
@@ -117,9 +108,7 @@ CammerWidget::~CammerWidget()
 {
     if (reconnectTimer)
         reconnectTimer->stop();
-#ifdef VMM_HAVE_ENGINE
     delete engine;
-#endif
     engine = nullptr;
     delete savedRecord;
     savedRecord = nullptr;
@@ -156,7 +145,7 @@ void CammerWidget::CameraOpen()
     int h = 0;
     camera->getSize(&w, &h);
     const qint64 pixels = qint64(w) * qint64(h);
-    if (w < 1 || h < 1 || w > kMaxFrameSide || h > kMaxFrameSide || pixels * 4 > INT_MAX) {
+    if (w < 1 || h < 1 || w > kMaxFrameSide || h > kMaxFrameSide || pixels > kMaxFramePixels) {
         // A picture size nothing can be sized from: the camera is unusable.
         qWarning("CammerWidget: camera %d reports a picture size of %d x %d; refused", cameraIndex + 1, w, h);
         camera->close();
@@ -454,6 +443,25 @@ void CammerWidget::ManualUpdateImage()
 {
     if (opened && isSimulated)
         camera->softTrigger();
+}
+
+void CammerWidget::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    if (!displayFrame || !rgbCanvas) {
+        painter.fillRect(rect(), Qt::black);
+        return;
+    }
+    // The 32-bit canvas is the drawing surface; grey frames are spread over
+    // red, green and blue, colour words are made opaque.
+    if (gisColor) {
+        const auto* in = reinterpret_cast<const quint32*>(displayFrame);
+        auto* out = reinterpret_cast<quint32*>(rgbCanvas);
+        for (int i = 0; i < pixelCount; ++i)
+            out[i] = in[i] | 0xff000000u;
+    } else
+        Gray2RGBA(displayFrame, reinterpret_cast<unsigned int*>(rgbCanvas), imageWidth, imageHeight);
+    painter.drawImage(rect(), viewImage);
 }
 
 // ---- Timers and loss -----------------------------------------------------------

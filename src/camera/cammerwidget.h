@@ -28,8 +28,6 @@
 
 #include <opencv2/core.hpp>
 
-// The saved record travels to the camera wrapped in a QVariant (updateROI).
-
 class QTimer;
 class RiVuRevezi;
 class WizardPara;
@@ -230,6 +228,10 @@ public slots:
     // The camera lost its device: warn, log, and reconnect every 1000 ms
     // until it is back (driven by a timer; returns at once).
     void SlotLoss();
+
+protected:
+    // The shown frame (`displayFrame`) scaled to the widget.
+    void paintEvent(QPaintEvent* event) override;
 
 private slots:
     void TryReconnect();

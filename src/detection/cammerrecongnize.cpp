@@ -13,7 +13,10 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <limits>
+#include <vector>
 
 namespace {
 
@@ -175,12 +178,123 @@ void CammerRecong::ThresholdFUNC(cv::Mat src, cv::Mat& dst, int lo, int hi)
     dst = out;
 }
 
+namespace {
+
+// Opening of binary pictures with the elliptic kernel of odd size 2r + 1 in
+// time independent of r.
+//
+// Row k (k = -r..r) of OpenCV's elliptic kernel covers the columns u with
+// |u| <= round(sqrt(r^2 - k^2)). For integers this is exactly
+//     u^2 - |u| + k^2 < r^2,   or u = 0 and |k| = r.
+// So a pixel lies within the kernel's reach of a target pixel exactly when
+// the separable distance min over targets of phi(dx) + dy^2 (phi(u) =
+// u^2 - |u|) is below r^2, or a target lies r rows straight above or below.
+// That distance is a row pass (nearest target in the row) followed by the
+// lower envelope of parabolas down every column.
+constexpr double kFar = std::numeric_limits<double>::infinity();
+
+void separableDistance(const cv::Mat& bin, bool targetIsSet, cv::Mat& dist)
+{
+    const int w = bin.cols;
+    const int h = bin.rows;
+    dist.create(h, w, CV_64F);
+    std::vector<int> nearest(static_cast<size_t>(w));
+    for (int y = 0; y < h; ++y) {
+        const uchar* row = bin.ptr<uchar>(y);
+        double* out = dist.ptr<double>(y);
+        int last = -1;
+        for (int x = 0; x < w; ++x) {
+            if ((row[x] != 0) == targetIsSet)
+                last = x;
+            nearest[static_cast<size_t>(x)] = last < 0 ? INT_MAX : x - last;
+        }
+        last = -1;
+        for (int x = w - 1; x >= 0; --x) {
+            if ((row[x] != 0) == targetIsSet)
+                last = x;
+            int d = nearest[static_cast<size_t>(x)];
+            if (last >= 0)
+                d = std::min(d, last - x);
+            out[x] = d == INT_MAX ? kFar : static_cast<double>(d) * d - d;
+        }
+    }
+    std::vector<double> g(static_cast<size_t>(h));
+    std::vector<int> v(static_cast<size_t>(h));
+    std::vector<double> z(static_cast<size_t>(h) + 1);
+    for (int x = 0; x < w; ++x) {
+        for (int y = 0; y < h; ++y)
+            g[static_cast<size_t>(y)] = dist.at<double>(y, x);
+        int k = -1;
+        for (int p = 0; p < h; ++p) {
+            const double gp = g[static_cast<size_t>(p)];
+            if (gp == kFar)
+                continue;
+            double s = -kFar;
+            while (k >= 0) {
+                const int q = v[static_cast<size_t>(k)];
+                s = ((gp + static_cast<double>(p) * p) - (g[static_cast<size_t>(q)] + static_cast<double>(q) * q)) /
+                    (2.0 * (p - q));
+                if (s > z[static_cast<size_t>(k)])
+                    break;
+                --k;
+            }
+            ++k;
+            v[static_cast<size_t>(k)] = p;
+            z[static_cast<size_t>(k)] = k == 0 ? -kFar : s;
+            z[static_cast<size_t>(k) + 1] = kFar;
+        }
+        int idx = 0;
+        for (int y = 0; y < h; ++y) {
+            double d = kFar;
+            if (k >= 0) {
+                while (z[static_cast<size_t>(idx) + 1] < y)
+                    ++idx;
+                const int q = v[static_cast<size_t>(idx)];
+                d = g[static_cast<size_t>(q)] + static_cast<double>(y - q) * (y - q);
+            }
+            dist.at<double>(y, x) = d;
+        }
+    }
+}
+
+// Pixels within reach of a target (set pixels, or cleared ones) of the
+// kernel of radius r.
+cv::Mat withinReach(const cv::Mat& bin, bool targetIsSet, int r)
+{
+    cv::Mat dist;
+    separableDistance(bin, targetIsSet, dist);
+    const double limit = static_cast<double>(r) * r;
+    cv::Mat reach(bin.size(), CV_8UC1);
+    for (int y = 0; y < bin.rows; ++y) {
+        const double* d = dist.ptr<double>(y);
+        uchar* out = reach.ptr<uchar>(y);
+        const uchar* above = y - r >= 0 ? bin.ptr<uchar>(y - r) : nullptr;
+        const uchar* below = y + r < bin.rows ? bin.ptr<uchar>(y + r) : nullptr;
+        for (int x = 0; x < bin.cols; ++x) {
+            bool hit = d[x] < limit;
+            if (!hit && above && (above[x] != 0) == targetIsSet)
+                hit = true;
+            if (!hit && below && (below[x] != 0) == targetIsSet)
+                hit = true;
+            out[x] = hit ? 255 : 0;
+        }
+    }
+    return reach;
+}
+
+// Sizes up to this go to OpenCV, whose cost grows with the kernel area.
+constexpr int kSmallKernel = 15;
+
+}  // namespace
+
 void CammerRecong::openDefects(const cv::Mat& src, cv::Mat& dst, int f)
 {
     if (src.empty()) {
         dst = cv::Mat();
         return;
     }
+    cv::Mat bin;
+    cv::compare(src, 0, bin, cv::CMP_NE);
     if (f < 1)
         f = 1;
     // A kernel that covers the whole picture from every pixel gives the same
@@ -188,26 +302,36 @@ void CammerRecong::openDefects(const cv::Mat& src, cv::Mat& dst, int f)
     const long long cover = 2LL * (src.cols + src.rows) + 3;
     if (f > cover)
         f = static_cast<int>(cover);
-    if (f == 1) {
-        src.copyTo(dst);
+    if (f == 1 || cv::countNonZero(bin) == 0) {
+        dst = bin;
         return;
     }
-    const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(f, f));
-    cv::morphologyEx(src, dst, cv::MORPH_OPEN, kernel, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
-                     cv::morphologyDefaultBorderValue());
+    if (f <= kSmallKernel || f % 2 == 0) {
+        const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(f, f));
+        cv::morphologyEx(bin, dst, cv::MORPH_OPEN, kernel, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
+                         cv::morphologyDefaultBorderValue());
+        return;
+    }
+    const int r = f / 2;
+    // Erosion: a pixel stays set unless a cleared pixel is within reach.
+    cv::Mat eroded;
+    cv::bitwise_not(withinReach(bin, false, r), eroded);
+    if (cv::countNonZero(eroded) == 0) {
+        dst = eroded;
+        return;
+    }
+    // Dilation: set wherever a set pixel of the erosion is within reach.
+    dst = withinReach(eroded, true, r);
 }
 
 // ---- Set-up and training ------------------------------------------------------
 
-void CammerRecong::CreateHomoShape(int step)
+void CammerRecong::trainHomography(int step)
 {
     if (step < 0 || step >= kSteps || word(kWordHomography) == 0 || gisColor)
         return;
-    if (!rec || !view || view->imageWidth < 1 || view->imageHeight < 1 || view->templates[step].isEmpty() ||
-        !view->templates[step][0]) {
-        qWarning("CreateHomoShape: camera view without a template for step %d", step);
+    if (!stepReady(step))
         return;
-    }
     const cv::Size frame = frameSize();
     const cv::Mat templ(frame, CV_8UC1, view->templates[step][0]);
     cv::Mat mask = cv::Mat::zeros(frame, CV_8UC1);
@@ -229,14 +353,12 @@ void CammerRecong::CreateHomoShape(int step)
     homo[step].setTemplate(templ, mask, kHomographyKeyPoints);
 }
 
-void CammerRecong::CreateShape(int step)
+void CammerRecong::trainPositioning(int step)
 {
     if (step < 0 || step >= kSteps || word(kWordPositioning) == -1 || gisColor)
         return;
     searchRect[step] = cv::Rect();
-    if (!rec || !view || view->imageWidth < 1 || view->imageHeight < 1 || view->templates[step].isEmpty() ||
-        !view->templates[step][0]) {
-        qWarning("CreateShape: camera view without a template for step %d", step);
+    if (!stepReady(step)) {
         findShape[step].Clear();
         return;
     }
@@ -292,7 +414,7 @@ std::vector<cv::Mat> CammerRecong::usedTemplates(int step)
     return out;
 }
 
-void CammerRecong::VarTrain(int step)
+void CammerRecong::trainMatchers(int step)
 {
     if (step < 0 || step >= kSteps)
         return;
@@ -302,12 +424,10 @@ void CammerRecong::VarTrain(int step)
         if (surf[step][i].IsValid())
             surf[step][i].Clear();
     }
-    if (!rec || !view || view->imageWidth < 1 || view->imageHeight < 1 || !view->ignoreMask[step]) {
-        qWarning("VarTrain: camera view without buffers for step %d", step);
-        stepMask[step] = cv::Mat();
-        templNorm[step] = 0.0;
+    stepMask[step] = cv::Mat();
+    templNorm[step] = 0.0;
+    if (!stepReady(step) || !view->ignoreMask[step])
         return;
-    }
     const cv::Size frame = frameSize();
     const cv::Mat* masks = &view->liveMasks[0][0];
     const int count = std::clamp(rec->roiCount[step], 0, kRois);
@@ -363,7 +483,7 @@ void CammerRecong::VarTrain(int step)
 
 // ---- Alignment ----------------------------------------------------------------
 
-int CammerRecong::HomoTransShape(int step)
+int CammerRecong::homography(int step)
 {
     if (!framesReady()) {
         qWarning("HomoTransShape: camera view without frame buffers");
@@ -400,7 +520,7 @@ int CammerRecong::HomoTransShape(int step)
     return 1;
 }
 
-void CammerRecong::ShapeMatch()
+void CammerRecong::positioning()
 {
     if (!framesReady()) {
         qWarning("ShapeMatch: camera view without frame buffers");
@@ -578,7 +698,7 @@ Blobs measureBlobs(const cv::Mat& filtered, cv::Point origin, int (*boxes)[4], i
 
 }  // namespace
 
-void CammerRecong::Run(int step)
+void CammerRecong::judgeStep(int step)
 {
     if (!view)
         return;
@@ -731,7 +851,7 @@ void CammerRecong::Run(int step)
     }
 }
 
-void CammerRecong::RunTest(int step, int roi)
+void CammerRecong::preview(int step, int roi)
 {
     if (!view)
         return;
@@ -807,4 +927,84 @@ void CammerRecong::RunTest(int step, int roi)
     view->roiValue[step][roi] = (func == kBrightBlobs || func == kDarkBlobs) ? blobs.count : blobs.area;
     view->previewShown = true;
     view->update();
+}
+
+// ---- Entry points -------------------------------------------------------------
+// OpenCV reports misuse by exceptions; none may leave the engine. A failed
+// training leaves the step untrained, a failed alignment passes the frame on
+// unaligned, a failed judgement makes the step NG.
+
+namespace {
+
+template <typename F>
+bool guarded(const char* what, F&& f)
+{
+    try {
+        f();
+        return true;
+    } catch (const cv::Exception& e) {
+        qWarning("%s: %s", what, e.what());
+    } catch (const std::exception& e) {
+        qWarning("%s: %s", what, e.what());
+    }
+    return false;
+}
+
+}  // namespace
+
+bool CammerRecong::stepReady(int step) const
+{
+    // Steps past the view's step count have no template slots and are
+    // never detected: they stay untrained without a message.
+    return rec && view && step >= 0 && step < kSteps && step < view->stepCount() && view->imageWidth > 0 &&
+           view->imageHeight > 0 && !view->templates[step].isEmpty() && view->templates[step][0];
+}
+
+void CammerRecong::CreateHomoShape(int step)
+{
+    if (!guarded("CreateHomoShape", [&] { trainHomography(step); }) && step >= 0 && step < kSteps)
+        homo[step] = ImgHomoTrans();
+}
+
+void CammerRecong::CreateShape(int step)
+{
+    if (!guarded("CreateShape", [&] { trainPositioning(step); }) && step >= 0 && step < kSteps) {
+        findShape[step].Clear();
+        searchRect[step] = cv::Rect();
+    }
+}
+
+void CammerRecong::VarTrain(int step)
+{
+    if (!guarded("VarTrain", [&] { trainMatchers(step); }) && step >= 0 && step < kSteps) {
+        stepMask[step] = cv::Mat();
+        for (int i = 0; i < kRois; ++i) {
+            grayMatch[step][i].Clear();
+            surf[step][i].Clear();
+        }
+    }
+}
+
+int CammerRecong::HomoTransShape(int step)
+{
+    if (!guarded("HomoTransShape", [&] { homography(step); }) && framesReady())
+        std::memcpy(view->workFrame, view->captureFrame, static_cast<size_t>(view->frameBytes));
+    return 1;
+}
+
+void CammerRecong::ShapeMatch()
+{
+    if (!guarded("ShapeMatch", [&] { positioning(); }) && framesReady())
+        std::memcpy(view->alignedFrame, view->workFrame, static_cast<size_t>(view->frameBytes));
+}
+
+void CammerRecong::Run(int step)
+{
+    if (!guarded("Run", [&] { judgeStep(step); }) && view)
+        view->stepOk = false;
+}
+
+void CammerRecong::RunTest(int step, int roi)
+{
+    guarded("RunTest", [&] { preview(step, roi); });
 }

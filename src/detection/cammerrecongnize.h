@@ -130,11 +130,14 @@ public:
     cv::Rect searchRect[kSteps];
 
 private:
-    struct Judged {
-        int value = 0;      // roiValue
-        int area = 0;       // summed blob area
-        bool pass = true;
-    };
+    void trainHomography(int step);
+    void trainPositioning(int step);
+    void trainMatchers(int step);
+    int homography(int step);
+    void positioning();
+    void judgeStep(int step);
+    void preview(int step, int roi);
+    bool stepReady(int step) const;
     int word(int n) const;
     cv::Size frameSize() const;
     bool framesReady() const;

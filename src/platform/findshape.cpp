@@ -348,24 +348,34 @@ bool FindShape::Find(const cv::Mat& image, int minScore, int* x, int* y, double*
         const cv::Mat& ti = pyr[static_cast<size_t>(top)];
         cv::Mat best(ti.size(), CV_64F, cv::Scalar(-2.0));
         cv::Mat bestAngle(ti.size(), CV_64F, cv::Scalar(angleCentre_));
-        for (double a : angleList(lo, hi, tl.angleStep)) {
-            const RotModel m = rotateModel(tl.points, a);
-            const int slackX = static_cast<int>(0.1 * (m.maxX - m.minX));
-            const int slackY = static_cast<int>(0.1 * (m.maxY - m.minY));
-            const int x0 = std::max(0, -m.minX - slackX), x1 = std::min(ti.cols - 1, ti.cols - 2 - m.maxX + slackX);
-            const int y0 = std::max(0, -m.minY - slackY), y1 = std::min(ti.rows - 1, ti.rows - 2 - m.maxY + slackY);
-            for (int py = y0; py <= y1; ++py) {
-                double* b = best.ptr<double>(py);
-                double* ba = bestAngle.ptr<double>(py);
-                for (int px = x0; px <= x1; ++px) {
-                    const double s = scoreAt(ti, m, px, py, ignorePolarity_);
-                    if (s > b[px]) {
-                        b[px] = s;
-                        ba[px] = a;
+        const std::vector<double> angles = angleList(lo, hi, tl.angleStep);
+        std::vector<RotModel> models;
+        models.reserve(angles.size());
+        for (double a : angles)
+            models.push_back(rotateModel(tl.points, a));
+        // Rows are searched in parallel; every row keeps the angle order, so
+        // the result does not depend on the split.
+        cv::parallel_for_(cv::Range(0, ti.rows), [&](const cv::Range& rows) {
+            for (size_t k = 0; k < models.size(); ++k) {
+                const RotModel& m = models[k];
+                const int slackX = static_cast<int>(0.1 * (m.maxX - m.minX));
+                const int slackY = static_cast<int>(0.1 * (m.maxY - m.minY));
+                const int x0 = std::max(0, -m.minX - slackX), x1 = std::min(ti.cols - 1, ti.cols - 2 - m.maxX + slackX);
+                const int y0 = std::max({0, -m.minY - slackY, rows.start});
+                const int y1 = std::min({ti.rows - 1, ti.rows - 2 - m.maxY + slackY, rows.end - 1});
+                for (int py = y0; py <= y1; ++py) {
+                    double* b = best.ptr<double>(py);
+                    double* ba = bestAngle.ptr<double>(py);
+                    for (int px = x0; px <= x1; ++px) {
+                        const double s = scoreAt(ti, m, px, py, ignorePolarity_);
+                        if (s > b[px]) {
+                            b[px] = s;
+                            ba[px] = angles[k];
+                        }
                     }
                 }
             }
-        }
+        });
         std::vector<Candidate> cands;
         const double coarseMin = (top == 0 ? 1.0 : kCoarseFactor) * accept;
         double bestSeen = 0.0;

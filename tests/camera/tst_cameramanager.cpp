@@ -58,6 +58,7 @@ private slots:
             asked_ << t;
             return answer_;
         };
+        CameraManager::chooseScreenBox = CameraManager::chooseBox;
         platform::setExitHandler([this](int code) { exits_ << code; });
     }
 
