@@ -24,7 +24,7 @@
 
 #include <unistd.h>
 
-using namespace roitest;
+using namespace pagetest;
 
 namespace {
 

@@ -20,6 +20,12 @@
 
 using namespace roipage;
 
+// The camera views' touch editing calls back into the page through a link
+// it installs; builds without the touch editing have no such link.
+#if __has_include("cammerwidget_edit.cpp")
+#define VMM_HAVE_VIEW_EDITING 1
+#endif
+
 int gHelpC = 0;
 
 bool DrawROIWidget::sameParamNotePending = true;
@@ -157,7 +163,39 @@ DrawROIWidget::DrawROIWidget(RiVuRevezi* win)
     connect(deleteIgnoreButton, &QPushButton::clicked, this, &DrawROIWidget::SlotDeleteIgnorePoint);
     connect(reCheckButton, &QPushButton::clicked, this, &DrawROIWidget::SlotReCheck);
 
+    InstallViewLink();
     hide();
+}
+
+DrawROIWidget::~DrawROIWidget()
+{
+#ifdef VMM_HAVE_VIEW_EDITING
+    CammerWidget::setPageLink(RoiPageLink());
+#endif
+}
+
+void DrawROIWidget::InstallViewLink()
+{
+#ifdef VMM_HAVE_VIEW_EDITING
+    RoiPageLink link;
+    link.startDrawPloygn = [this] { startDrawPloygn(); };
+    link.drawPloygn = [this] { SlotDrawPloygn(); };
+    link.drawHand = [this] { SlotDrawHand(); };
+    link.drawRect = [this] { SlotDrawRect(); };
+    link.drawCircle = [this] { SlotDrawCircle(); };
+    link.selectCamera = [this](int camera) { setComboQuietly(cameraCombo, camera); };
+    link.storedPicture = [this] {
+        RoiPageLink::StoredPicture shown;
+        shown.camera = storedCamera;
+        shown.step = storedDetect;
+        shown.count = storedCount;
+        shown.index = storedIndex;
+        shown.name = storedName;
+        shown.picture = &storedPicture;
+        return shown;
+    };
+    CammerWidget::setPageLink(link);
+#endif
 }
 
 // ---- Small helpers ------------------------------------------------------------

@@ -44,6 +44,7 @@ public:
     static constexpr int kMaxIgnoreArea = 2000;
 
     explicit DrawROIWidget(RiVuRevezi* win);
+    ~DrawROIWidget() override;
 
     // ---- Called by the main window ------------------------------------------
     // Opens the page afresh: edited records from the saved ones, the step to
@@ -163,6 +164,9 @@ protected:
     void hideEvent(QHideEvent* e) override;
 
 private:
+    // What the camera views call on the page (drawing buttons, camera combo,
+    // the stored picture they paint).
+    void InstallViewLink();
     // The view of the current camera when it is a single camera, else null.
     CammerWidget* currentView() const;
     bool singleCamera() const;

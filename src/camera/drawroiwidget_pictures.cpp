@@ -82,6 +82,17 @@ int templateSlotOf(const QString& fileName)
     return ok ? n : -1;
 }
 
+// The view paints from displayFrame; after a change it is told so, where
+// the view's painting keeps a converted copy.
+void shown(CammerWidget* v)
+{
+#if __has_include("cammerwidget_paint.cpp")
+    v->DisplayChanged();
+#else
+    Q_UNUSED(v);
+#endif
+}
+
 }  // namespace
 
 void DrawROIWidget::setTempListSink(TempListSink sink)
@@ -142,6 +153,7 @@ void DrawROIWidget::SlotChangeSource(int s)
             v->ngIndex = 0;
             if (const uchar* pic = v->ngPicture(step, 0))
                 std::memcpy(v->displayFrame, pic, size_t(v->frameBytes));
+            shown(v);
             v->update();
         }
         break;
@@ -181,8 +193,10 @@ void DrawROIWidget::SlotChangeSource(int s)
                 if (!w)
                     continue;
                 w->blink = 0;
-                if (showCapture && w->displayFrame && w->captureFrame)
+                if (showCapture && w->displayFrame && w->captureFrame) {
                     std::memcpy(w->displayFrame, w->captureFrame, size_t(w->frameBytes));
+                    shown(w);
+                }
             }
         }
         alarmPointButton->setText(lanStr(64));
@@ -203,6 +217,7 @@ void DrawROIWidget::ShowTemplate(CammerWidget* v)
         return;
     }
     std::memcpy(v->displayFrame, v->templates[step][slot], size_t(v->frameBytes));
+    shown(v);
     GetTempTIme(v->cameraIndex, step, slot);
     if (gisColor && v->greyScratch) {
         const auto* words = reinterpret_cast<const unsigned int*>(v->templates[step][slot]);
@@ -362,6 +377,7 @@ void DrawROIWidget::StepPicture(int dir)
             v->ngIndex = v->ngIndex >= n - 1 ? 0 : v->ngIndex + 1;
         if (const uchar* pic = v->ngPicture(step, v->ngIndex))
             std::memcpy(v->displayFrame, pic, size_t(v->frameBytes));
+        shown(v);
         v->update();
         return;
     }

@@ -33,7 +33,7 @@
 
 #include <cstring>
 
-namespace roitest {
+namespace pagetest {
 
 namespace {
 const QString kRecordConnection = QStringLiteral("roitest-record");
@@ -358,4 +358,4 @@ void RoiEnv::runStep(int k)
     win->TimerUp(k);
 }
 
-}  // namespace roitest
+}  // namespace pagetest

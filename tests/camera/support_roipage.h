@@ -20,7 +20,7 @@ class CammerWidget;
 class DrawROIWidget;
 class WizardPara;
 
-namespace roitest {
+namespace pagetest {
 
 constexpr int kWidth = 320;
 constexpr int kHeight = 256;
@@ -124,4 +124,4 @@ private:
     int master_ = -1;
 };
 
-}  // namespace roitest
+}  // namespace pagetest

@@ -14,7 +14,7 @@
 #include <QFile>
 #include <QtTest>
 
-using namespace roitest;
+using namespace pagetest;
 
 namespace {
 

@@ -17,7 +17,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-using namespace roitest;
+using namespace pagetest;
 
 namespace {
 

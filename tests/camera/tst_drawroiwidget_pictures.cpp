@@ -18,7 +18,7 @@
 #include <chrono>
 #include <filesystem>
 
-using namespace roitest;
+using namespace pagetest;
 
 namespace {
 

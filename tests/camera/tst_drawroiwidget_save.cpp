@@ -13,7 +13,7 @@
 #include <QSqlQuery>
 #include <QtTest>
 
-using namespace roitest;
+using namespace pagetest;
 
 namespace {
 
