@@ -3,6 +3,7 @@
 #include "globals.h"
 #include "lanstr.h"
 #include "mapplication.h"
+#include "network.h"
 #include "publictools_widget.h"
 #include "rivurevezi.h"
 #include "startup.h"
@@ -36,6 +37,8 @@ int main(int argc, char* argv[])
     if (!gpWin->StartUp())
         return 0;  // a database was restored; the reboot has been requested
     startupAfterMainWindow(hooks);
+    XAN_NETMN::getInstance()->initStart();
+    // The USB picture copier and the disk watcher are not part of this program yet.
     if (gpControlIO)
         gpControlIO->InitIOThread();
     gpWin->showFullScreen();

@@ -164,6 +164,7 @@ public:
     std::function<void()> onCycleStart;
     std::function<void(int, bool)> onCycleStepDone;
     std::function<void(int, int)> onTemplateCaptured;
+    std::function<void()> onDetectStopped;
 
     // ---- ROI tool page: NG resolution and template training (rivurevezi_roipage.cpp)
     // Builds the page (hidden) and wires the button bar's "Area Settings".

@@ -125,6 +125,9 @@ void RiVuRevezi::StopDetect()
     }
     LEDOnOff(4, 0);
     LEDOnOff(5, 1);
+    // The held cycle record and the ROI cache are emptied with detection.
+    if (onDetectStopped)
+        onDetectStopped();
     if (indexButton)
         indexButton->setRunning(false);
 }

@@ -12,6 +12,9 @@
 #include "kitlinks.h"
 #include "lanstr.h"
 #include "miscfunc.h"
+#include "modbusserver.h"
+#include "network.h"
+#include "param_roi.h"
 #include "platform.h"
 #include "publictools_widget.h"
 #include "recordstore.h"
@@ -19,6 +22,7 @@
 #include "warnbox.h"
 #include "wizardpara.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -146,7 +150,7 @@ bool RiVuRevezi::StartUp()
 
     // ---- Cameras and their views, in the camera manager's order ----
     CameraManager* cm = CameraManager::getInstance();
-    cm->loadPlugins();
+    cm->loadPlugins(gAppDirPath.isEmpty() ? QCoreApplication::applicationDirPath() : gAppDirPath);
     cm->loadCameraSN();
     cm->findCameras();
     cm->sortCamera();
@@ -224,6 +228,18 @@ bool RiVuRevezi::StartUp()
         cammerWidget[c]->setParent(viewArea);
     ChangeCammer();
 
+    // Listens on port 502 for the program's life, whatever the service switches say.
+    new ModbusServer;
+
+    // ---- Hand-overs to the network services ----
+    CammerRecong::setRoiSink([](const RoiRecord& r) {
+        param_roi p{r.camera, r.detect, r.roi, r.func, r.value, r.limit1, r.limit2, r.limit3, r.result};
+        XAN_NETMN::getInstance()->putRoiResult(p);
+    });
+    onCycleStart = [] { XAN_NETMN::getInstance()->start_PeriodRecord(); };
+    onCycleStepDone = [](int, bool) { XAN_NETMN::getInstance()->finish_PeriodRecord(); };
+    onDetectStopped = [] { XAN_NETMN::getInstance()->clearCycle(); };
+
     // ---- Timers ----
     runTimer = new QTimer(this);
     runTimer->setSingleShot(true);
@@ -245,6 +261,9 @@ bool RiVuRevezi::StartUp()
 
     // ---- Fault-picture writer ----
     saveThread = new SaveFialImageThread(this);
+    saveThread->onSaved = [](int camera, int step, bool ok, const QString& path) {
+        XAN_NETMN::getInstance()->add_PeriodRecord_Picture(camera, step, ok, path);
+    };
     for (int c = 0; c < numCamera; ++c)
         saveThread->setCameraSize(c, cammerWidget[c]->imageWidth, cammerWidget[c]->imageHeight);
     saveThread->start();

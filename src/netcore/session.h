@@ -80,6 +80,26 @@ public:
         QMutexLocker lock(&mutex_);
         return list_;
     }
+    // Tests for a value and copies it within one hold of the mutex.
+    bool tryGetValue(T* out) const
+    {
+        QMutexLocker lock(&mutex_);
+        if (list_.isEmpty())
+            return false;
+        *out = list_.first();
+        return true;
+    }
+    // Edits the held value in place within one hold of the mutex; false (and
+    // `edit` not called) when nothing is held.
+    template <typename F>
+    bool modifyValue(F&& edit)
+    {
+        QMutexLocker lock(&mutex_);
+        if (list_.isEmpty())
+            return false;
+        edit(list_.first());
+        return true;
+    }
     // For callers that hold mutex() themselves.
     QMutex* mutex() const { return &mutex_; }
     const QList<T>& unlockedValues() const { return list_; }

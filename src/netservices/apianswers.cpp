@@ -1,0 +1,100 @@
+#include "apianswers.h"
+
+#include "rivurevezi.h"
+#include "statewords.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+
+#include <algorithm>
+
+namespace apianswers {
+
+QJsonObject productInfos(const QString& deviceName)
+{
+    const int cameras = std::clamp(numCamera, 0, kMaxCamera);
+    int detectAll = 0;
+    for (int i = 0; i < kMaxCamera; ++i)
+        detectAll = std::max(detectAll, gAllCycleNum[i]);
+    QJsonArray all, ng;
+    for (int i = 0; i < cameras; ++i) {
+        all.append(gAllNum[i]);
+        ng.append(gFailNum[i]);
+    }
+    QJsonObject o;
+    o.insert(QStringLiteral("camera_count"), numCamera);
+    o.insert(QStringLiteral("device_sn"), gDeviceID);
+    o.insert(QStringLiteral("device_id"), deviceName);
+    o.insert(QStringLiteral("run_status"), runStatusWord());
+    o.insert(QStringLiteral("detect_status"), detectStatusWord());
+    o.insert(QStringLiteral("detect_all"), detectAll);
+    o.insert(QStringLiteral("detect_ng"), gSyncNGCycleNum);
+    o.insert(QStringLiteral("detect_all_detail"), all);
+    o.insert(QStringLiteral("detect_ng_detail"), ng);
+    return o;
+}
+
+QString detectedPicture(const QJsonObject& request, QString* errorText, const QString& pictureRoot)
+{
+    const int camera = request.value(QStringLiteral("camera_index")).toInt(-1);
+    const int detect = request.value(QStringLiteral("detect_index")).toInt(-1);
+    const bool ok = request.value(QStringLiteral("detect_result")).toBool(false);
+    const QString name = request.value(QStringLiteral("picture_name")).toString();
+    if (camera < 0 || detect < 0 || camera >= numCamera || detect >= gDNum) {
+        *errorText = QStringLiteral("参数错误");
+        return QString();
+    }
+    *errorText = QStringLiteral("未查询到图片");
+    // Only a bare file name: no folder part, no "." or "..", no NUL.
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") || name.contains(QLatin1Char('/'))
+        || name.contains(QLatin1Char('\\')) || name.contains(QChar(0)))
+        return QString();
+    const QString folder = QStringLiteral("%1/camera%2/detect%3/%4")
+                               .arg(pictureRoot)
+                               .arg(camera + 1)
+                               .arg(detect + 1)
+                               .arg(ok ? QStringLiteral("OK") : QStringLiteral("NG"));
+    const QString canonicalFolder = QFileInfo(folder).canonicalFilePath();
+    const QFileInfo file(folder + QLatin1Char('/') + name);
+    const QString canonicalFile = file.canonicalFilePath();
+    // A link that leads out of the folder is not a picture of the folder.
+    if (canonicalFolder.isEmpty() || canonicalFile.isEmpty() || !QFileInfo(canonicalFile).isFile()
+        || QFileInfo(canonicalFile).path() != canonicalFolder)
+        return QString();
+    errorText->clear();
+    return canonicalFile;
+}
+
+bool clockValue(const QJsonObject& request, QDateTime* when)
+{
+    const QString format = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+    if (!request.contains(QStringLiteral("datetime")))
+        return false;
+    const QString text = request.value(QStringLiteral("datetime")).toString();
+    const QDateTime parsed = QDateTime::fromString(text, format);
+    if (!parsed.isValid() || parsed.toString(format) != text)
+        return false;
+    if (parsed.date().year() < 2000 || parsed.date().year() > 2099)
+        return false;
+    *when = parsed;
+    return true;
+}
+
+void clearAllCounters()
+{
+    for (int i = 0; i < kMaxCamera; ++i) {
+        gFailNum[i] = 0;
+        gAllNum[i] = 0;
+        gAllCycleNum[i] = 0;
+        gFailCycleNum[i] = 0;
+    }
+    gSyncNGNum = 0;
+    gSyncNGCycleNum = 0;
+    if (gpWin) {
+        gpWin->CountWrite();
+        gpWin->InsertRecord(QStringLiteral("API: 清除计数"), QStringLiteral("API"));
+    }
+}
+
+}  // namespace apianswers

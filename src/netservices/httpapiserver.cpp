@@ -1,0 +1,236 @@
+#include "httpapiserver.h"
+
+#include "apianswers.h"
+#include "network.h"
+#include "platform.h"
+#include "recordquery.h"
+#include "recordstore.h"
+#include "rivurevezi.h"
+#include "tcp_push2app.h"
+
+#include <QJsonArray>
+#include <QThreadPool>
+
+namespace {
+const QString kApiOff = QStringLiteral("未启用API服务");
+}
+
+HttpApiServer::HttpApiServer(XAN_NETMN* owner)
+    : HttpManager(XANT_SERVER)
+    , owner_(owner)
+    , pushes_(std::make_unique<PushDispatcher>())
+    , clockPool_(std::make_unique<QThreadPool>())
+{
+    clockPool_->setMaxThreadCount(1);
+    publishTimer_.setSingleShot(true);
+    publishTimer_.setInterval(kPublishDelayMs);
+    connect(&publishTimer_, &QTimer::timeout, this, &HttpApiServer::slot_delay_publish_detectinfo);
+
+    routeMap_.insert(QStringLiteral("/v18/http/get_product_infos"),
+                     [this](CTask_FormData t) { httpapi__get_product_infos(t); });
+    routeMap_.insert(QStringLiteral("/v18/http/get_last_detectinfo"),
+                     [this](CTask_FormData t) { httpapi__get_last_detailinfo(t); });
+    routeMap_.insert(QStringLiteral("/v18/http/get_detected_picture"),
+                     [this](CTask_FormData t) { httpapi__get_detected_picture(t); });
+    routeMap_.insert(QStringLiteral("/v18/http/get_records"), [this](CTask_FormData t) { httpapi__get_records(t); });
+    routeMap_.insert(QStringLiteral("/v18/http/set_clear_curcount"),
+                     [this](CTask_FormData t) { httpapi__set_clear_curcount(t); });
+    routeMap_.insert(QStringLiteral("/v18/http/set_localclock"),
+                     [this](CTask_FormData t) { httpapi__set_localclock(t); });
+    routeMap_.insert(QStringLiteral("/v18/http/subscriber_baseinfo"),
+                     [this](CTask_FormData t) { httpapi__subscriber_baseinfo(t); });
+}
+
+HttpApiServer::~HttpApiServer()
+{
+    // The clock job posts its answer to this object: let it end first (an
+    // answer still queued is dropped with the object).
+    clockPool_->waitForDone();
+    {
+        QSharedPointer<XANC::TcpReactor> r;
+        r.swap(reactor_);
+    }
+    pushes_.reset();
+}
+
+void HttpApiServer::init()
+{
+    if (!startReactor(owner_->apiAddress(), owner_->apiPort(), 1))
+        qWarning("HttpApiServer: cannot listen on port %u", unsigned(owner_->apiPort()));
+    subscribers_.load(owner_->workspace + QStringLiteral("subscriber.ini"));
+    publishTimer_.setInterval(kPublishDelayMs);
+    publishTimer_.setSingleShot(true);
+}
+
+quint16 HttpApiServer::serverPort() const
+{
+    const auto server = qSharedPointerDynamicCast<XANC::TcpServReactor>(reactor());
+    return server ? server->serverPort() : 0;
+}
+
+void HttpApiServer::finish_PeriodRecord()
+{
+    if (owner_->workApiFunc.load() && !publishTimer_.isActive())
+        publishTimer_.start();
+}
+
+bool HttpApiServer::apiOn(const CTask_FormData& task)
+{
+    if (owner_->workApiFunc.load())
+        return true;
+    callback_immediately(task, 403, kApiOff);
+    return false;
+}
+
+void HttpApiServer::sendJson(const CTask_FormData& request, const QJsonObject& answer)
+{
+    CTask_FormData reply;
+    reply.taskId = request.taskId;
+    reply.sessionIndex = request.sessionIndex;
+    reply.deviceId = gDeviceID;
+    reply.json = answer;
+    sendAsync(reply);
+}
+
+// ---- Routes --------------------------------------------------------------------------
+
+void HttpApiServer::httpapi__get_product_infos(const CTask_FormData& task)
+{
+    if (!apiOn(task))
+        return;
+    sendJson(task, apianswers::productInfos(owner_->deviceName));
+}
+
+void HttpApiServer::httpapi__get_last_detailinfo(const CTask_FormData& task)
+{
+    if (!apiOn(task))
+        return;
+    XAN_NETMN::sAPI_LastDetect_Info record;
+    if (!owner_->lastDetect.tryGetValue(&record)) {
+        callback_immediately(task, 403, QStringLiteral("获取列表为空，需要先检测后获取信息。"));
+        return;
+    }
+    sendJson(task, XAN_NETMN::lastDetectJson(record));
+}
+
+void HttpApiServer::httpapi__get_detected_picture(const CTask_FormData& task)
+{
+    if (!apiOn(task))
+        return;
+    QString error;
+    const QString path = apianswers::detectedPicture(task.json, &error);
+    if (path.isEmpty()) {
+        sendJson(task, QJsonObject{{QStringLiteral("errorstring"), error}});
+        return;
+    }
+    CTask_FormData reply;
+    reply.taskId = task.taskId;
+    reply.sessionIndex = task.sessionIndex;
+    reply.deviceId = gDeviceID;
+    reply.files.insert(path, QByteArray());
+    reply.contentType = QStringLiteral("image/jpeg");
+    sendAsync(reply);
+}
+
+void HttpApiServer::httpapi__get_records(const CTask_FormData& task)
+{
+    if (!apiOn(task))
+        return;
+    QSqlDatabase today;
+    const QDate date = QDate::currentDate();
+    if (gpWin && gpWin->recordStore) {
+        // Rows of an earlier day still in RECORD.db go to their day file
+        // first, so that each row is dated by the day it was written.
+        gpWin->recordStore->rolloverIfNeeded(date);
+        today = gpWin->recordStore->db();
+    } else if (gpWin) {
+        today = gpWin->recordDb;
+    }
+    sendJson(task, recordquery::query(task.json, today, date));
+}
+
+void HttpApiServer::httpapi__set_clear_curcount(const CTask_FormData& task)
+{
+    if (!apiOn(task))
+        return;
+    apianswers::clearAllCounters();
+    callback_immediately(task, 200, QString());
+}
+
+void HttpApiServer::httpapi__set_localclock(const CTask_FormData& task)
+{
+    if (!apiOn(task))
+        return;
+    QDateTime when;
+    if (!apianswers::clockValue(task.json, &when)) {
+        sendJson(task, QJsonObject{{QStringLiteral("result"), QStringLiteral("时间格式错误")}});
+        return;
+    }
+    CVariant<QDateTime> accepted;
+    accepted.setValue(when);
+    const QString text = accepted.getValue().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    // date and hwclock may take seconds: they run on the clock pool and the
+    // answer comes back to this thread.
+    clockPool_->start([this, task, text] {
+        const bool ok = platform::runner().runOnTarget(QStringLiteral("date"), {QStringLiteral("-s"), text}, 3000).ok();
+        if (ok)
+            platform::runner().runOnTarget(QStringLiteral("hwclock"), {QStringLiteral("--systohc")}, 3000);
+        QMetaObject::invokeMethod(this, [this, task, text, ok] {
+            if (!ok) {
+                qWarning("set_localclock: date -s %s failed", qPrintable(text));
+                callback_immediately(task, 1, QStringLiteral("set clock failed"));
+                return;
+            }
+            if (gpWin)
+                gpWin->InsertRecord(QStringLiteral("API: 修改系统时间,") + text, QStringLiteral("API"));
+            sendJson(task, QJsonObject{{QStringLiteral("result"), QStringLiteral("success")}});
+        }, Qt::QueuedConnection);
+    });
+}
+
+void HttpApiServer::httpapi__subscriber_baseinfo(const CTask_FormData& task)
+{
+    if (!apiOn(task))
+        return;
+    QStringList keys;
+    if (task.json.contains(QStringLiteral("subscriber")))
+        keys = subscribers_.registerFrom(task.json.value(QStringLiteral("subscriber")), owner_->clockMs());
+    else
+        keys = subscribers_.keys();
+    sendJson(task, QJsonObject{{QStringLiteral("subscribe_result"), QJsonArray::fromStringList(keys)}});
+}
+
+// ---- Subscribers and pushes ----------------------------------------------------------
+
+QList<Skt_Session> HttpApiServer::getSubscriber_FromTopic(QString topic)
+{
+    if (!owner_->workApiFunc.load())
+        return {};
+    return subscribers_.lookup(topic, owner_->clockMs());
+}
+
+void HttpApiServer::publish_message(QString topic, const CTask_FormData& task)
+{
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, topic, task] { publish_message(topic, task); }, Qt::QueuedConnection);
+        return;
+    }
+    const QList<Skt_Session> targets = getSubscriber_FromTopic(topic);
+    if (!targets.isEmpty())
+        pushes_->push(targets, task);
+}
+
+void HttpApiServer::slot_delay_publish_detectinfo()
+{
+    if (!owner_->workApiFunc.load())
+        return;
+    XAN_NETMN::sAPI_LastDetect_Info record;
+    if (!owner_->lastDetect.tryGetValue(&record))
+        return;
+    CTask_FormData task;
+    task.url = QStringLiteral("/v18/http/post_detected_info");
+    task.deviceId = gDeviceID;
+    task.taskId = record.uuid;
+    task.json = XAN_NETMN::lastDetectJson(record);
+    publish_message(QStringLiteral("detected_info"), task);
+}

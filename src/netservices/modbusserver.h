@@ -1,0 +1,99 @@
+// Modbus TCP server: a PLC reads the run and detect state and two counters
+// from holding registers 0-3 and clears the counters by writing 1 to
+// register 4.
+//
+// The listening socket and every connection live on the one thread of the
+// server's own pool, which runs an event loop. Every access to the program's
+// data is handed to the thread that owns this object (the GUI thread) and the
+// pool thread waits for it, with a limit, so that the values are read and the
+// counters cleared where they are written.
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class QTcpServer;
+class QTcpSocket;
+class QThreadPool;
+
+class ModbusServer : public QObject {
+    Q_OBJECT
+public:
+    static constexpr quint16 kDefaultPort = 502;
+    static constexpr int kMaxAdu = 260;          // MBAP header + PDU, Modbus limit
+    static constexpr int kMaxReadQuantity = 125; // registers per read
+    static constexpr int kMaxConnections = 16;
+    static constexpr int kDefaultHandOverMs = 2000;
+
+    // Exception codes of the replies.
+    static constexpr quint8 kIllegalFunction = 0x01;
+    static constexpr quint8 kIllegalAddress = 0x02;
+    static constexpr quint8 kIllegalValue = 0x03;
+    static constexpr quint8 kDeviceBusy = 0x06;
+
+    // Registers 0-3 as the GUI thread reads them.
+    using Registers = std::array<quint16, 4>;
+
+    // How one request reaches the program's data. Both return false when the
+    // access did not happen (time-out or stop); `clear` runs the counter clear.
+    struct DataAccess {
+        std::function<bool(Registers*)> read;
+        std::function<bool()> clear;
+    };
+
+    // Listens on `address`:`port` from the end of the constructor.
+    explicit ModbusServer(const QHostAddress& address = QHostAddress::Any, quint16 port = kDefaultPort);
+    ~ModbusServer() override;
+
+    bool reAction(const QHostAddress& address, quint16 port);
+    bool initialize();
+    void deinitialize();
+    bool isRunning() const { return running_.load(); }
+    // The port actually bound (useful when constructed with port 0).
+    quint16 serverPort() const { return boundPort_.load(); }
+    void setHandOverTimeout(int ms) { handOverMs_.store(ms); }
+
+    // Length of the ADU at the start of `data`: 0 while more bytes are
+    // needed, -1 when the header's length field can never be valid (the
+    // stream cannot be resynchronised), otherwise the byte count.
+    static int aduLength(const char* data, int size);
+
+    // The reply to one whole ADU; an empty result means "no answer".
+    static QByteArray analysis(const QByteArray& adu, const DataAccess& access);
+
+    // GUI-thread side of the hand-over.
+    static Registers getData();
+    static void clearCounters();
+
+signals:
+    void readyToClose();
+
+private:
+    bool onStart();
+    void onFinish();
+    void onNewConnection();
+    void onReadyRead(QTcpSocket* socket);
+    void onDisconnected(QTcpSocket* socket);
+    bool handOver(bool clear, Registers* regs);
+    DataAccess dataAccess();
+
+    QHostAddress address_;
+    quint16 port_ = 0;
+    std::shared_ptr<QThreadPool> pool_;
+    // Pool thread only:
+    std::shared_ptr<QTcpServer> server_;
+    QHash<QTcpSocket*, QByteArray> buffers_;
+
+    std::atomic<bool> running_{false};
+    std::atomic<bool> stopping_{false};
+    std::atomic<quint16> boundPort_{0};
+    std::atomic<int> handOverMs_{kDefaultHandOverMs};
+};

@@ -1,0 +1,195 @@
+// The moulding cycle end to end: the board simulator on a pseudo-terminal,
+// the replay camera plug-in, the main window's start-up, the engine, the
+// outputs on the wire, the pictures, the counters and the operation record.
+#include "boardsim.h"
+#include "cammersingleton.h"
+#include "cammerwidget.h"
+#include "controlport.h"
+#include "platform.h"
+#include "rivurevezi.h"
+#include "savefialimagethread.h"
+#include "testworkdir.h"
+#include "wizardpara.h"
+
+#include <QGuiApplication>
+#include <QLocalSocket>
+#include <QScreen>
+#include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+namespace {
+const QString kControl = QStringLiteral("vmm-cycle-test-%1").arg(QCoreApplication::applicationPid());
+
+bool cameraCommand(const QString& line)
+{
+    QLocalSocket s;
+    s.connectToServer(kControl);
+    if (!s.waitForConnected(3000))
+        return false;
+    s.write(line.toUtf8() + '\n');
+    s.waitForBytesWritten(3000);
+    s.waitForReadyRead(3000);
+    s.disconnectFromServer();
+    return true;
+}
+
+int outBit(int word, int bit) { return (word >> bit) & 1; }
+
+void copyOrFail(const QString& from, const QString& to)
+{
+    QFile::remove(to);
+    QVERIFY2(QFile::copy(from, to), qPrintable(from + " -> " + to));
+}
+}  // namespace
+
+class TestCycle : public QObject {
+    Q_OBJECT
+    BoardSimulator sim;
+
+    // Logical interlock/alarm level as it appears on the wire.
+    static int wire(int logical, int out) { return (gpWPara && out <= 8 && gpWPara->words[76 + out]) ? !logical : logical; }
+
+    void pulseMouldOpen()
+    {
+        // The mould stays closed long enough for the board to report it.
+        sim.setInputs(0x002);
+        QTest::qWait(150);
+        sim.setInputs(0x002 | 0x001);
+        QTest::qWait(150);
+        sim.setInputs(0x002);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(sim.open());
+        sim.setInputs(0x002);  // safety door closed
+        sim.start();
+        qputenv("VMM_COM_PORT", sim.slaveName().toLocal8Bit());
+        qputenv("VMM_CAMERA_REPLAY", QStringLiteral(R"({"control":"%1","cameras":[{"serial":"CYCLE-00001","width":320,"height":256,"seed":3}]})")
+                                         .arg(kControl).toUtf8());
+        qputenv("VMM_CAMERA_SIMULATED", R"({"control":"vmm-cycle-test-sim","cameras":[]})");
+        pMutexIO = new QMutex;
+        pMutexSaveFail = new QMutex;
+    }
+
+    void wholeCycles()
+    {
+        TestWorkDir wd;
+        const QString build = QStringLiteral(VMM_BUILD_DIR);
+        copyOrFail(build + "/resources/paraGroup/default/PARAM.db", "PARAM.db");
+        copyOrFail(build + "/resources/paraGroup/default/SN.db", "SN.db");
+        copyOrFail(build + "/resources/workdir/RECORDNULL.db", "RECORD.db");
+        QDir().mkpath("Plugins/Cameras");
+        copyOrFail(build + "/plugins/libcamera_replay.so", "Plugins/Cameras/libcamera_replay.so");
+        gAppDirPath = wd.path();
+
+        // One grey-template ROI over nearly the whole picture of step 0 and step 1 of camera 1.
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "prep");
+            db.setDatabaseName("PARAM.db");
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            CammerSingleton rec(0);
+            rec.LoadRows(db, q, RoiViewLink{});
+            for (int g = 0; g < 2; ++g) {
+                rec.roiCount[g] = 1;
+                rec.SetDefaultRoi(g, 0, 1.0f, 1.0f);
+                rec.rect[g][0].rect.setCoords(screen.width() / 20, screen.height() / 20, screen.width() * 19 / 20,
+                                              screen.height() * 19 / 20);
+            }
+            QVERIFY(rec.SaveRows(db, q));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("prep");
+
+        auto* win = new RiVuRevezi(nullptr);
+        QVERIFY(win->StartUp());
+        QCOMPARE(numCamera, 1);
+        QCOMPARE(gDNum, 2);
+        gpControlIO->InitIOThread();
+        const int base = gAllCycleNum[0];
+
+        // A new mould: the first cycle captures the templates.
+        pulseMouldOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(gAllCycleNum[0], base + 1, 10000);
+        QVERIFY(QFile::exists("cammer11/template0.bmp"));
+        QVERIFY(QFile::exists("cammer12/template0.bmp"));
+
+        // A good part: both interlocks released, no alarm, OK pictures.
+        pulseMouldOpen();
+        QTRY_VERIFY_WITH_TIMEOUT(gAllCycleNum[0] == base + 2 || win->detectState == 2, 10000);
+        QVERIFY2(win->detectState != 2, qPrintable(QString("good part judged NG: fail %1").arg(gFailNum[0])));
+        QCOMPARE(win->detectState, 1);
+        QCOMPARE(gFailCycleNum[0], 0);
+        QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 0), wire(0, 0), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 1), wire(0, 1), 5000);
+        QCOMPARE(outBit(sim.outputs(), 2), wire(0, 2));
+        QTRY_VERIFY_WITH_TIMEOUT(!QDir(SaveFialImageThread::folderFor(0, 0, true)).entryList({"*.jpg"}).isEmpty(), 5000);
+
+        // A stuck part: the product step fails, the ejector stays forbidden,
+        // the alarm rises, and the cycle waits for the operator.
+        QVERIFY(cameraCommand("* defect shortshot"));
+        const int failBefore = gFailNum[0];
+        pulseMouldOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 10000);
+        QCOMPARE(gFailNum[0], failBefore + 1);
+        QCOMPARE(win->detectStep, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 1), wire(1, 1), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 2), wire(1, 2), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!QDir(SaveFialImageThread::folderFor(0, 0, false)).entryList({"*.jpg"}).isEmpty(), 5000);
+        // Further mould openings are ignored while the NG is latched.
+        const int allBefore = gAllNum[0];
+        pulseMouldOpen();
+        QTest::qWait(500);
+        QCOMPARE(gAllNum[0], allBefore);
+
+        // The counters survive a restart.
+        const int all = gAllNum[0], fail = gFailNum[0], cycles = gAllCycleNum[0], ng = gSyncNGNum;
+        gAllNum[0] = gFailNum[0] = gAllCycleNum[0] = gSyncNGNum = 0;
+        win->LoadCount();
+        QCOMPARE(gAllNum[0], all);
+        QCOMPARE(gFailNum[0], fail);
+        QCOMPARE(gAllCycleNum[0], cycles);
+        QCOMPARE(gSyncNGNum, ng);
+
+        // Stopping detection clears the alarm.
+        win->StopDetect();
+        QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 2), wire(0, 2), 5000);
+        QVERIFY(cameraCommand("* defect none"));
+
+        delete win;
+        gpWin = nullptr;
+        gpControlIO = nullptr;
+    }
+
+    void missingDatabaseIsRestoredAndRebootRecorded()
+    {
+        TestWorkDir wd;
+        const QString build = QStringLiteral(VMM_BUILD_DIR);
+        copyOrFail(build + "/resources/paraGroup/default/PARAM.db", "paraGroup/default/PARAM.db");
+        int exitCode = -1;
+        platform::setExitHandler([&](int code) { exitCode = code; });
+        platform::runner().clearRecorded();
+        RiVuRevezi win;
+        // The operator acknowledges the message box.
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [] {
+            if (QWidget* box = QApplication::activeModalWidget())
+                box->close();
+        });
+        answer.start(50);
+        QVERIFY(!win.StartUp());
+        QCOMPARE(exitCode, platform::kExitReboot);
+        QVERIFY(QFile::exists("PARAM.db"));
+        QVERIFY(platform::runner().recorded().contains("reboot"));
+        platform::setExitHandler(nullptr);
+        gpWin = nullptr;
+    }
+};
+
+QTEST_MAIN(TestCycle)
+#include "tst_cycle.moc"

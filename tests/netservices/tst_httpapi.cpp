@@ -1,0 +1,355 @@
+#include "httpapiserver.h"
+#include "network.h"
+#include "platform.h"
+#include "recordstore.h"
+#include "rivurevezi.h"
+#include "support_httpclient.h"
+#include "support_netservices.h"
+#include "testworkdir.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSettings>
+#include <QSqlQuery>
+#include <QtTest>
+
+namespace {
+
+const QStringList kRoutes{"/v18/http/get_product_infos",    "/v18/http/get_last_detectinfo",
+                          "/v18/http/get_detected_picture", "/v18/http/get_records",
+                          "/v18/http/set_clear_curcount",   "/v18/http/set_localclock",
+                          "/v18/http/subscriber_baseinfo"};
+
+void writeConfig(bool api)
+{
+    QFile f("cnt_net/config.json");
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(QJsonDocument(QJsonObject{{"devicename", "press-7"}, {"device_workapifunc", api}}).toJson());
+}
+
+// A runner whose "date" fails, for the clock route.
+class FailingDateRunner : public platform::CommandRunner {
+public:
+    platform::CommandResult runOnTarget(const QString& program, const QStringList& args, int timeoutMs) override
+    {
+        if (program == QLatin1String("date")) {
+            record(program, args);
+            platform::CommandResult r;
+            r.started = true;
+            r.exitCode = 1;
+            return r;
+        }
+        return CommandRunner::runOnTarget(program, args, timeoutMs);
+    }
+};
+
+QStringList recordRows()
+{
+    QStringList out;
+    QSqlQuery q(gpWin->recordStore->db());
+    q.exec("SELECT remarks, recordtype FROM RECORD");
+    while (q.next())
+        out << q.value(0).toString() + '|' + q.value(1).toString();
+    return out;
+}
+
+}  // namespace
+
+class TestHttpApi : public QObject {
+    Q_OBJECT
+private:
+    TestWorkDir* wd_ = nullptr;
+    RiVuRevezi* win_ = nullptr;
+    XAN_NETMN* m_ = nullptr;
+    GuiLatenessWatch* watch_ = nullptr;
+    quint16 port_ = 0;
+
+    void setApi(bool on)
+    {
+        writeConfig(on);
+        m_->initStart();
+        port_ = m_->apiServer->serverPort();
+        QVERIFY(port_ != 0);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        wd_ = new TestWorkDir;
+        win_ = new RiVuRevezi;
+        win_->recordStore = new RecordStore(QStringLiteral("httpapi"));
+        QVERIFY(win_->recordStore->open(QStringLiteral("./RECORD.db")));
+        gpWin = win_;
+        numCamera = 2;
+        gDNum = 2;
+        gDeviceID = "SN-42";
+        m_ = new XAN_NETMN(XAN_NETMN::defaultConfigPath(), 0, QHostAddress::LocalHost);
+        setApi(true);
+        watch_ = new GuiLatenessWatch;
+    }
+    void cleanupTestCase()
+    {
+        QVERIFY(watch_->report("TestHttpApi"));
+        delete watch_;
+        delete m_;
+        gpWin = nullptr;
+        delete win_;
+        delete wd_;
+    }
+    void init()
+    {
+        platform::runner().clearRecorded();
+        for (int i = 0; i < kMaxCamera; ++i) {
+            gAllNum[i] = 10 + i;
+            gFailNum[i] = i;
+            gAllCycleNum[i] = 20 + i;
+            gFailCycleNum[i] = 1;
+        }
+        gSyncNGNum = 5;
+        gSyncNGCycleNum = 6;
+        win_->runState = 1;
+        win_->detectState = 2;
+        win_->runStep = 0;
+    }
+
+    void switchOffAnswers403Everywhere_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("body");
+        for (const QString& r : kRoutes)
+            QTest::newRow(qPrintable(r)) << r << QByteArray(R"({"datetime":"2024-01-05 08:00:00","subscriber":[]})");
+    }
+    void switchOffAnswers403Everywhere()
+    {
+        QFETCH(QString, path);
+        QFETCH(QByteArray, body);
+        setApi(false);
+        const HttpAnswer a = curlPost(port_, path, body);
+        setApi(true);
+        QVERIFY(a.ok);
+        QCOMPARE(a.status, 403);
+        QCOMPARE(a.json.value("code").toInt(), 403);
+        QCOMPARE(a.json.value("msg").toString(), QString("未启用API服务"));
+        QCOMPARE(gAllNum[3], 13);
+        QCOMPARE(platform::runner().recorded(), QStringList());
+        QVERIFY(m_->apiServer->subscribers().keys().isEmpty());
+    }
+
+    void unknownRouteIs404()
+    {
+        const HttpAnswer a = curlPost(port_, "/v18/http/nothing_here");
+        QCOMPARE(a.status, 404);
+        QCOMPARE(a.json.value("msg").toString(), QString("no found url"));
+    }
+
+    void productInfosOverCurlAndPython()
+    {
+        for (const HttpAnswer& a : {curlPost(port_, "/v18/http/get_product_infos"),
+                                    pythonPost(port_, "/v18/http/get_product_infos")}) {
+            QVERIFY(a.ok);
+            QCOMPARE(a.status, 200);
+            QCOMPARE(a.json.value("code").toInt(), 200);
+            const QJsonObject r = a.json.value("result").toObject();
+            QCOMPARE(r.value("camera_count").toInt(), 2);
+            QCOMPARE(r.value("device_id").toString(), QString("press-7"));
+            QCOMPARE(r.value("device_sn").toString(), QString("SN-42"));
+            QCOMPARE(r.value("run_status").toInt(), 1);
+            QCOMPARE(r.value("detect_status").toInt(), 1);
+            QCOMPARE(r.value("detect_all").toInt(), 27);
+            QCOMPARE(r.value("detect_ng").toInt(), 6);
+            QCOMPARE(r.value("detect_all_detail").toArray(), (QJsonArray{10, 11}));
+            QCOMPARE(r.value("detect_ng_detail").toArray(), (QJsonArray{0, 1}));
+        }
+    }
+
+    void lastDetectInfo()
+    {
+        m_->clearCycle();
+        HttpAnswer a = curlPost(port_, "/v18/http/get_last_detectinfo");
+        QCOMPARE(a.status, 403);
+        QCOMPARE(a.json.value("msg").toString(), QString("获取列表为空，需要先检测后获取信息。"));
+
+        m_->start_PeriodRecord();
+        param_roi roi;
+        roi.camera = 1;
+        roi.result = 1;
+        m_->putRoiResult(roi);
+        m_->add_PeriodRecord_Picture(1, 0, true, wd_->file("alarmimage/camera2/detect1/OK/p.jpg"));
+        m_->finish_PeriodRecord();
+        a = curlPost(port_, "/v18/http/get_last_detectinfo");
+        QCOMPARE(a.status, 200);
+        const QJsonObject r = a.json.value("result").toObject();
+        QCOMPARE(r.value("device_id").toString(), QString("press-7"));
+        QCOMPARE(r.value("detect_result").toBool(), true);
+        QVERIFY(r.value("uuid").toString().startsWith("V18#press-7@"));
+        QCOMPARE(r.value("pictures").toArray(),
+                 (QJsonArray{QJsonObject{{"camera_index", 1}, {"detect_index", 0}, {"detect_result", true}, {"picture_name", "p.jpg"}}}));
+        QCOMPARE(r.value("detail").toArray().size(), 1);
+    }
+
+    void detectedPicture_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("found");
+        QTest::newRow("real") << "shot.jpg" << true;
+        QTest::newRow("../x") << "../x" << false;
+        QTest::newRow("/etc/passwd") << "/etc/passwd" << false;
+        QTest::newRow("a/b") << "a/b" << false;
+        QTest::newRow("..") << ".." << false;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("climb to config") << "../../../../cnt_net/config.json" << false;
+    }
+    void detectedPicture()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, found);
+        QDir().mkpath("alarmimage/camera1/detect2/NG");
+        QByteArray bytes(200000, 'j');
+        for (int i = 0; i < bytes.size(); ++i)
+            bytes[i] = char(i * 7);
+        QFile f("alarmimage/camera1/detect2/NG/shot.jpg");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        f.close();
+        const QByteArray body = QJsonDocument(QJsonObject{{"camera_index", 0}, {"detect_index", 1}, {"detect_result", false},
+                                                          {"picture_name", name}})
+                                    .toJson(QJsonDocument::Compact);
+        const HttpAnswer a = curlPost(port_, "/v18/http/get_detected_picture", body);
+        QCOMPARE(a.status, 200);
+        if (found) {
+            QCOMPARE(a.body.size(), bytes.size());
+            QVERIFY(a.body == bytes);
+        } else {
+            QCOMPARE(a.json.value("result").toObject().value("errorstring").toString(), QString("未查询到图片"));
+        }
+    }
+
+    void pictureIndexesChecked()
+    {
+        const HttpAnswer a = curlPost(port_, "/v18/http/get_detected_picture",
+                                      R"({"camera_index":2,"detect_index":0,"picture_name":"a.jpg"})");
+        QCOMPARE(a.json.value("result").toObject().value("errorstring").toString(), QString("参数错误"));
+    }
+
+    void clearCounters()
+    {
+        const int rowsBefore = recordRows().size();
+        const HttpAnswer a = curlPost(port_, "/v18/http/set_clear_curcount");
+        QCOMPARE(a.status, 200);
+        QCOMPARE(a.json, (QJsonObject{{"code", 200}, {"msg", "OK"}}));
+        for (int i = 0; i < kMaxCamera; ++i)
+            QCOMPARE(gAllNum[i] + gFailNum[i] + gAllCycleNum[i] + gFailCycleNum[i], 0);
+        QCOMPARE(gSyncNGNum + gSyncNGCycleNum, 0);
+        QCOMPARE(QSettings("./count.ini", QSettings::IniFormat).value("gSyncNGNum").toInt(), 0);
+        QCOMPARE(recordRows().size(), rowsBefore + 1);
+        QCOMPARE(recordRows().last(), QString("API: 清除计数|API"));
+    }
+
+    void setClock_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("dateFails");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<QStringList>("ran");
+        QTest::addColumn<QString>("row");
+        QTest::newRow("good") << QByteArray(R"({"datetime":"2024-01-05 08:00:00"})") << false << 200 << "success"
+                              << QStringList{"date -s 2024-01-05 08:00:00", "hwclock --systohc"}
+                              << "API: 修改系统时间,2024-01-05 08:00:00|API";
+        QTest::newRow("30th of February") << QByteArray(R"({"datetime":"2024-02-30 08:00:00"})") << false << 200
+                                          << "时间格式错误" << QStringList{} << "";
+        QTest::newRow("no datetime") << QByteArray("{}") << false << 200 << "时间格式错误" << QStringList{} << "";
+        QTest::newRow("date fails") << QByteArray(R"({"datetime":"2024-01-05 08:00:00"})") << true << 1 << ""
+                                    << QStringList{"date -s 2024-01-05 08:00:00"} << "";
+    }
+    void setClock()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(bool, dateFails);
+        QFETCH(int, code);
+        QFETCH(QString, result);
+        QFETCH(QStringList, ran);
+        QFETCH(QString, row);
+        FailingDateRunner failing;
+        if (dateFails)
+            platform::setRunner(&failing);
+        const QStringList rowsBefore = recordRows();
+        const HttpAnswer a = curlPost(port_, "/v18/http/set_localclock", body);
+        const QStringList recorded = platform::runner().recorded();
+        platform::setRunner(nullptr);
+        QCOMPARE(a.json.value("code").toInt(), code);
+        if (code == 1)
+            QCOMPARE(a.json.value("msg").toString(), QString("set clock failed"));
+        else
+            QCOMPARE(a.json.value("result").toObject().value("result").toString(), result);
+        QCOMPARE(recorded, ran);
+        QStringList expectedRows = rowsBefore;
+        if (!row.isEmpty())
+            expectedRows << row;
+        QCOMPARE(recordRows(), expectedRows);
+    }
+
+    void records()
+    {
+        const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+        const QByteArray body = QJsonDocument(QJsonObject{{"datetime_start", today + " 00:00:00"},
+                                                          {"datetime_end", today + " 23:59:59"},
+                                                          {"recordtype", "API"},
+                                                          {"operator", "x' OR '1'='1"}})
+                                    .toJson(QJsonDocument::Compact);
+        HttpAnswer a = curlPost(port_, "/v18/http/get_records", body);
+        QCOMPARE(a.status, 200);
+        QCOMPARE(a.json.value("result").toObject().value("record").toArray(), QJsonArray());
+        gpWin->InsertRecord("probe", "API");
+        const QByteArray plain = QJsonDocument(QJsonObject{{"datetime_start", today + " 00:00:00"},
+                                                           {"datetime_end", today + " 23:59:59"},
+                                                           {"recordtype", "API"}})
+                                     .toJson(QJsonDocument::Compact);
+        a = curlPost(port_, "/v18/http/get_records", plain);
+        const QJsonArray rows = a.json.value("result").toObject().value("record").toArray();
+        QVERIFY(!rows.isEmpty());
+        QCOMPARE(rows.last().toArray().at(2).toString(), QString("probe"));
+        QVERIFY(rows.last().toArray().at(0).toString().startsWith(today + " "));
+        a = curlPost(port_, "/v18/http/get_records", R"({"datetime_start":"2024-05-01 10:00","datetime_end":"x"})");
+        QCOMPARE(a.json.value("result").toObject(), (QJsonObject{{"errorstring", "错误的时间格式"}}));
+    }
+
+    void subscriberRegistration()
+    {
+        // A port on loopback where nobody listens: a push there fails at once.
+        const QString key = QStringLiteral("127.0.0.1;%1;detected_info").arg(freeLocalPort());
+        const QStringList parts = key.split(';');
+        const QByteArray body = QJsonDocument(QJsonObject{{"subscriber", QJsonArray{QJsonObject{
+                                                  {"subscriber_ip", parts[0]},
+                                                  {"subscriber_port", parts[1].toInt()},
+                                                  {"subscriber_topic", parts[2]}}}}})
+                                    .toJson(QJsonDocument::Compact);
+        HttpAnswer a = curlPost(port_, "/v18/http/subscriber_baseinfo", body);
+        QCOMPARE(a.status, 200);
+        QCOMPARE(a.json.value("result").toObject().value("subscribe_result").toArray(), QJsonArray{key});
+        a = curlPost(port_, "/v18/http/subscriber_baseinfo", R"({"nothing":1})");
+        QCOMPARE(a.status, 200);
+        QCOMPARE(a.json.value("result").toObject().value("subscribe_result").toArray(), QJsonArray{key});
+        QVERIFY(QFile::exists("cnt_net/workspace/subscriber.ini"));
+        // Survives a restart of the services.
+        m_->initStart();
+        QCOMPARE(m_->apiServer->subscribers().keys(), QStringList{key});
+        QFile::remove("cnt_net/workspace/subscriber.ini");
+        m_->initStart();
+        port_ = m_->apiServer->serverPort();
+    }
+
+    void restartKeepsServing()
+    {
+        for (int i = 0; i < 3; ++i) {
+            m_->initStart();
+            port_ = m_->apiServer->serverPort();
+            QCOMPARE(curlPost(port_, "/v18/http/get_product_infos").status, 200);
+        }
+    }
+};
+
+QTEST_MAIN(TestHttpApi)
+#include "tst_httpapi.moc"

@@ -1,0 +1,497 @@
+#include "modbusserver.h"
+#include "platform.h"
+#include "rivurevezi.h"
+#include "support_netservices.h"
+#include "testworkdir.h"
+
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTcpSocket>
+#include <QThread>
+#include <QtTest>
+
+#include <thread>
+
+#ifdef HAVE_LIBMODBUS
+#include <modbus.h>
+#include <cerrno>
+#endif
+
+namespace {
+
+QByteArray hex(const char* text)
+{
+    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+}
+
+void setCounters()
+{
+    for (int i = 0; i < kMaxCamera; ++i) {
+        gAllNum[i] = 10 * i;
+        gFailNum[i] = i;
+        gAllCycleNum[i] = 5;
+        gFailCycleNum[i] = 1;
+    }
+    gAllNum[3] = 120;
+    gSyncNGNum = 7;
+    gSyncNGCycleNum = 3;
+}
+
+// A blocking client on its own thread: sends `chunks` one write each and
+// collects `expect` bytes (or until the peer closes / 5 s pass).
+struct RawClient {
+    quint16 port = 0;
+    QList<QByteArray> chunks;
+    int expect = 0;
+    QByteArray received;
+    bool closedByPeer = false;
+
+    void run()
+    {
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, port);
+        if (!s.waitForConnected(5000))
+            return;
+        for (const QByteArray& c : chunks) {
+            s.write(c);
+            s.waitForBytesWritten(2000);
+            QThread::msleep(30);  // separate TCP segments
+        }
+        QDeadlineTimer deadline(5000);
+        while (received.size() < expect && !deadline.hasExpired()) {
+            if (s.state() != QAbstractSocket::ConnectedState) {
+                closedByPeer = true;
+                break;
+            }
+            if (s.waitForReadyRead(100))
+                received += s.readAll();
+        }
+        if (expect == 0) {
+            // Looks for a close of the connection by the server.
+            s.waitForReadyRead(1500);
+            received += s.readAll();
+            closedByPeer = s.state() != QAbstractSocket::ConnectedState;
+        }
+    }
+};
+
+}  // namespace
+
+class TestModbusServer : public QObject {
+    Q_OBJECT
+private:
+    TestWorkDir* wd_ = nullptr;
+    RiVuRevezi* win_ = nullptr;
+    ModbusServer* server_ = nullptr;
+
+private slots:
+    void initTestCase()
+    {
+        wd_ = new TestWorkDir;
+        win_ = new RiVuRevezi;
+        gpWin = win_;
+        server_ = new ModbusServer(QHostAddress::LocalHost, 0);
+        QVERIFY(server_->isRunning());
+        QVERIFY(server_->serverPort() != 0);
+    }
+    void cleanupTestCase()
+    {
+        delete server_;
+        gpWin = nullptr;
+        delete win_;
+        delete wd_;
+    }
+    void init()
+    {
+        setCounters();
+        win_->runState = 1;
+        win_->detectState = 0;
+        win_->runStep = 0;
+    }
+
+    // ---- frames, without sockets -------------------------------------------
+
+    void replies_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("clears");
+
+        QTest::newRow("read 0-3") << hex("00 01 00 00 00 06 01 03 00 00 00 04")
+                                  << hex("00 01 00 00 00 0b 01 03 08 00 01 00 00 00 78 00 07") << false;
+        QTest::newRow("read 2+5 pads with zeros") << hex("00 09 00 00 00 06 11 03 00 02 00 05")
+                                                  << hex("00 09 00 00 00 0d 11 03 0a 00 78 00 07 00 00 00 00 00 00") << false;
+        QTest::newRow("read quantity 0") << hex("00 01 00 00 00 06 01 03 00 00 00 00")
+                                         << hex("00 01 00 00 00 03 01 03 00") << false;
+        QTest::newRow("read far address") << hex("ab cd 00 00 00 06 01 03 ff ff 00 01")
+                                          << hex("ab cd 00 00 00 05 01 03 02 00 00") << false;
+        QTest::newRow("read quantity 126") << hex("00 01 00 00 00 06 01 03 00 00 00 7e")
+                                           << hex("00 01 00 00 00 03 01 83 03") << false;
+        QTest::newRow("read quantity 65535") << hex("00 01 00 00 00 06 01 03 00 00 ff ff")
+                                             << hex("00 01 00 00 00 03 01 83 03") << false;
+        QTest::newRow("read of 10 bytes") << hex("00 01 00 00 00 04 01 03 00 00")
+                                          << hex("00 01 00 00 00 03 01 83 03") << false;
+        QTest::newRow("read of 11 bytes") << hex("00 01 00 00 00 05 01 03 00 00 00")
+                                          << hex("00 01 00 00 00 03 01 83 03") << false;
+        QTest::newRow("9 bytes: no answer") << hex("00 01 00 00 00 03 01 03 00") << QByteArray() << false;
+
+        QTest::newRow("write 1 to reg 4 clears") << hex("00 02 00 00 00 09 01 10 00 04 00 01 02 00 01")
+                                                 << hex("00 02 00 00 00 06 01 10 00 04 00 01") << true;
+        QTest::newRow("write 3..4 clears") << hex("00 02 00 00 00 0b 01 10 00 03 00 02 04 00 09 00 01")
+                                           << hex("00 02 00 00 00 06 01 10 00 03 00 02") << true;
+        QTest::newRow("write 2 to reg 4 echoed") << hex("00 02 00 00 00 09 01 10 00 04 00 01 02 00 02")
+                                                 << hex("00 02 00 00 00 09 01 10 00 04 00 01 02 00 02") << false;
+        QTest::newRow("write regs 0-3 echoed") << hex("00 02 00 00 00 0f 01 10 00 00 00 04 08 00 01 00 01 00 01 00 01")
+                                               << hex("00 02 00 00 00 0f 01 10 00 00 00 04 08 00 01 00 01 00 01 00 01") << false;
+        QTest::newRow("write at 5") << hex("00 02 00 00 00 09 01 10 00 05 00 01 02 00 01")
+                                    << hex("00 02 00 00 00 03 01 90 02") << false;
+        QTest::newRow("short write") << hex("00 02 00 00 00 09 01 10 00 03 00 03 06 00 01")
+                                     << hex("00 02 00 00 00 03 01 90 03") << false;
+        QTest::newRow("write quantity 126") << hex("00 02 00 00 00 09 01 10 00 04 00 7e 02 00 01")
+                                            << hex("00 02 00 00 00 03 01 90 03") << false;
+        QTest::newRow("write of 11 bytes") << hex("00 02 00 00 00 05 01 10 00 04 00")
+                                           << hex("00 02 00 00 00 03 01 90 03") << false;
+
+        QTest::newRow("FC6 is refused") << hex("00 03 00 00 00 06 01 06 00 04 00 01")
+                                        << hex("00 03 00 00 00 03 01 86 01") << false;
+        QTest::newRow("FC4 is refused") << hex("00 03 00 00 00 06 01 04 00 00 00 01")
+                                        << hex("00 03 00 00 00 03 01 84 01") << false;
+        QTest::newRow("FC0x81 is refused") << hex("00 03 00 00 00 06 01 81 00 00 00 01")
+                                           << hex("00 03 00 00 00 03 01 81 01") << false;
+    }
+    void replies()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, clears);
+        int clearsSeen = 0;
+        ModbusServer::DataAccess access;
+        access.read = [](ModbusServer::Registers* r) {
+            *r = ModbusServer::getData();
+            return true;
+        };
+        access.clear = [&clearsSeen] {
+            ++clearsSeen;
+            return true;
+        };
+        QCOMPARE(ModbusServer::analysis(request, access).toHex(' '), reply.toHex(' '));
+        QCOMPARE(clearsSeen, clears ? 1 : 0);
+    }
+
+    void busyDataGivesException06()
+    {
+        ModbusServer::DataAccess access;
+        access.read = [](ModbusServer::Registers*) { return false; };
+        access.clear = [] { return false; };
+        QCOMPARE(ModbusServer::analysis(hex("00 01 00 00 00 06 01 03 00 00 00 04"), access),
+                 hex("00 01 00 00 00 03 01 83 06"));
+        QCOMPARE(ModbusServer::analysis(hex("00 02 00 00 00 09 01 10 00 04 00 01 02 00 01"), access),
+                 hex("00 02 00 00 00 03 01 90 06"));
+    }
+
+    void registerWords_data()
+    {
+        QTest::addColumn<int>("runState");
+        QTest::addColumn<int>("detectState");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("reg0");
+        QTest::addColumn<int>("reg1");
+        QTest::newRow("running, ok") << 1 << 1 << 0 << 1 << 0;
+        QTest::newRow("training counts as running") << 2 << 0 << 0 << 1 << 0;
+        QTest::newRow("stopped") << 3 << 0 << 0 << 0 << 0;
+        QTest::newRow("NG at step 0") << 1 << 2 << 0 << 1 << 1;
+        QTest::newRow("NG at step 3") << 1 << 2 << 3 << 1 << 2;
+        QTest::newRow("region setting") << 1 << 3 << 1 << 1 << 0;
+    }
+    void registerWords()
+    {
+        QFETCH(int, runState);
+        QFETCH(int, detectState);
+        QFETCH(int, step);
+        win_->runState = runState;
+        win_->detectState = detectState;
+        win_->runStep = step;
+        QFETCH(int, reg0);
+        QFETCH(int, reg1);
+        const ModbusServer::Registers r = ModbusServer::getData();
+        QCOMPARE(int(r[0]), reg0);
+        QCOMPARE(int(r[1]), reg1);
+    }
+
+    void countersAreClampedAndTruncated()
+    {
+        for (int i = 0; i < kMaxCamera; ++i)
+            gAllNum[i] = -5;
+        gSyncNGNum = 0x12345;
+        ModbusServer::Registers r = ModbusServer::getData();
+        QCOMPARE(int(r[2]), 0);
+        QCOMPARE(int(r[3]), 0x2345);
+        gAllNum[6] = 70000;
+        r = ModbusServer::getData();
+        QCOMPARE(int(r[2]), 70000 & 0xffff);
+    }
+
+    void aduLength_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("length");
+        QTest::newRow("empty") << QByteArray() << 0;
+        QTest::newRow("5 bytes") << hex("00 01 00 00 00") << 0;
+        QTest::newRow("length 0") << hex("00 01 00 00 00 00") << -1;
+        QTest::newRow("header only") << hex("00 01 00 00 00 06") << 0;
+        QTest::newRow("complete") << hex("00 01 00 00 00 06 01 03 00 00 00 04") << 12;
+        QTest::newRow("complete + more") << hex("00 01 00 00 00 06 01 03 00 00 00 04 00 02") << 12;
+        QTest::newRow("longest") << hex("00 01 00 00 00 fe") << 0;
+        QTest::newRow("too long") << hex("00 01 00 00 00 ff") << -1;
+        QTest::newRow("huge") << hex("00 01 00 00 ff 06") << -1;
+    }
+    void aduLength()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, length);
+        QCOMPARE(ModbusServer::aduLength(bytes.constData(), bytes.size()), length);
+        if (bytes.size() >= 6 && length == 0) {
+            const int full = ((quint8(bytes[4]) << 8) | quint8(bytes[5])) + 6;
+            QByteArray padded = bytes + QByteArray(full - bytes.size(), '\0');
+            QCOMPARE(ModbusServer::aduLength(padded.constData(), padded.size()), full);
+        }
+    }
+
+    // ---- over the socket -------------------------------------------------------
+
+    void streamCutting_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("chunks");
+        QTest::addColumn<QByteArray>("reply");
+        const QByteArray read = hex("00 01 00 00 00 06 01 03 00 00 00 04");
+        const QByteArray answer = hex("00 01 00 00 00 0b 01 03 08 00 01 00 00 00 78 00 07");
+        QTest::newRow("one write") << QList<QByteArray>{read} << answer;
+        QTest::newRow("two ADUs in one write") << QList<QByteArray>{read + read} << answer + answer;
+        QTest::newRow("split in two writes") << QList<QByteArray>{read.left(5), read.mid(5)} << answer;
+        QTest::newRow("split after header") << QList<QByteArray>{read.left(8), read.mid(8) + read.left(3), read.mid(3)}
+                                            << answer + answer;
+        QTest::newRow("short ADU then read") << QList<QByteArray>{hex("00 07 00 00 00 03 01 03 00") + read} << answer;
+        QTest::newRow("FC6 then read") << QList<QByteArray>{hex("00 03 00 00 00 06 01 06 00 04 00 01") + read}
+                                       << hex("00 03 00 00 00 03 01 86 01") + answer;
+    }
+    void streamCutting()
+    {
+        QFETCH(QList<QByteArray>, chunks);
+        QFETCH(QByteArray, reply);
+        GuiLatenessWatch watch;
+        RawClient c;
+        c.port = server_->serverPort();
+        c.chunks = chunks;
+        c.expect = reply.size();
+        QVERIFY(runBeside([&c] { c.run(); }));
+        QCOMPARE(c.received.toHex(' '), reply.toHex(' '));
+        QVERIFY(watch.report("streamCutting"));
+    }
+
+    void invalidLengthClosesConnection_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("length 0") << hex("00 01 00 00 00 00 01 03 00 00 00 04");
+        QTest::newRow("length 300") << hex("00 01 00 00 01 2c 01 03 00 00 00 04");
+    }
+    void invalidLengthClosesConnection()
+    {
+        QFETCH(QByteArray, bytes);
+        RawClient c;
+        c.port = server_->serverPort();
+        c.chunks = {bytes};
+        QVERIFY(runBeside([&c] { c.run(); }));
+        QVERIFY(c.received.isEmpty());
+        QVERIFY(c.closedByPeer);
+        QVERIFY(server_->isRunning());
+    }
+
+    void lyingLengthWaitsForTheRest()
+    {
+        // The header claims 8 bytes of PDU; the server waits for them and
+        // answers only the whole ADU, whose last two bytes are the next write.
+        RawClient c;
+        c.port = server_->serverPort();
+        c.chunks = {hex("00 05 00 00 00 08 01 03 00 00 00 02"), hex("ff ff")};
+        c.expect = 9 + 4;
+        QVERIFY(runBeside([&c] { c.run(); }));
+        QCOMPARE(c.received.toHex(' '), hex("00 05 00 00 00 07 01 03 04 00 01 00 00").toHex(' '));
+    }
+
+    void connectionLimit()
+    {
+        const quint16 port = server_->serverPort();
+        QList<QByteArray> replies;
+        bool lastClosed = false;
+        QVERIFY(runBeside([&] {
+            QList<QTcpSocket*> sockets;
+            for (int i = 0; i < ModbusServer::kMaxConnections + 1; ++i) {
+                auto* s = new QTcpSocket;
+                s->connectToHost(QHostAddress::LocalHost, port);
+                s->waitForConnected(3000);
+                sockets << s;
+                QThread::msleep(20);
+            }
+            QTcpSocket* last = sockets.last();
+            last->waitForReadyRead(1000);
+            lastClosed = last->state() != QAbstractSocket::ConnectedState;
+            // The first sixteen are served.
+            for (int i = 0; i < ModbusServer::kMaxConnections; ++i) {
+                sockets[i]->write(hex("00 01 00 00 00 06 01 03 00 00 00 01"));
+                sockets[i]->waitForBytesWritten(1000);
+                QByteArray r;
+                QDeadlineTimer d(3000);
+                while (r.size() < 11 && !d.hasExpired())
+                    if (sockets[i]->waitForReadyRead(100))
+                        r += sockets[i]->readAll();
+                replies << r;
+            }
+            qDeleteAll(sockets);
+        }));
+        QVERIFY(lastClosed);
+        QCOMPARE(replies.size(), ModbusServer::kMaxConnections);
+        for (const QByteArray& r : replies)
+            QCOMPARE(r, hex("00 01 00 00 00 05 01 03 02 00 01"));
+        // Closed connections free their places: sixteen new ones are served.
+        QList<QByteArray> again;
+        QVERIFY(runBeside([&] {
+            QList<QTcpSocket*> sockets;
+            for (int i = 0; i < ModbusServer::kMaxConnections; ++i) {
+                auto* s = new QTcpSocket;
+                s->connectToHost(QHostAddress::LocalHost, port);
+                s->waitForConnected(3000);
+                sockets << s;
+            }
+            for (QTcpSocket* s : sockets) {
+                s->write(hex("00 01 00 00 00 06 01 03 00 00 00 01"));
+                QByteArray r;
+                QDeadlineTimer d(3000);
+                while (r.size() < 11 && !d.hasExpired() && s->state() == QAbstractSocket::ConnectedState)
+                    if (s->waitForReadyRead(100))
+                        r += s->readAll();
+                again << r;
+            }
+            qDeleteAll(sockets);
+        }));
+        QCOMPARE(again.size(), ModbusServer::kMaxConnections);
+        for (const QByteArray& r : again)
+            QCOMPARE(r, hex("00 01 00 00 00 05 01 03 02 00 01"));
+    }
+
+    void busyGuiThreadGetsBusyAndNoLateClear()
+    {
+        server_->setHandOverTimeout(200);
+        RawClient c;
+        c.port = server_->serverPort();
+        c.chunks = {hex("00 02 00 00 00 09 01 10 00 04 00 01 02 00 01")};
+        c.expect = 9;
+        std::thread t([&c] { c.run(); });
+        // The GUI thread is blocked (no events) until the client has its answer.
+        t.join();
+        QCOMPARE(c.received, hex("00 02 00 00 00 03 01 90 06"));
+        // The queued clear now reaches the GUI thread and must not run.
+        QCoreApplication::processEvents();
+        QTest::qWait(50);
+        QCOMPARE(gAllNum[3], 120);
+        server_->setHandOverTimeout(ModbusServer::kDefaultHandOverMs);
+    }
+
+    void stopWhileWaitingForTheGuiThread()
+    {
+        ModbusServer s(QHostAddress::LocalHost, 0);
+        QVERIFY(s.isRunning());
+        s.setHandOverTimeout(60000);
+        QTcpSocket sock;
+        sock.connectToHost(QHostAddress::LocalHost, s.serverPort());
+        QVERIFY(sock.waitForConnected(3000));
+        sock.write(hex("00 01 00 00 00 06 01 03 00 00 00 04"));
+        QVERIFY(sock.waitForBytesWritten(3000));
+        QThread::msleep(100);  // the pool thread now waits for this thread
+        s.deinitialize();      // must not dead-lock
+        QVERIFY(!s.isRunning());
+        QVERIFY(s.reAction(QHostAddress::LocalHost, 0));
+        QVERIFY(s.isRunning());
+    }
+
+    void portInUseLeavesServerStopped()
+    {
+        ModbusServer second(QHostAddress::LocalHost, server_->serverPort());
+        QVERIFY(!second.isRunning());
+        QCOMPARE(int(second.serverPort()), 0);
+    }
+
+#ifdef HAVE_LIBMODBUS
+    void libmodbusClient()
+    {
+        GuiLatenessWatch watch;
+        win_->detectState = 2;
+        win_->runStep = 1;
+        uint16_t regs[6] = {};
+        int readCount = -1, writeResult = -1, fc6Result = 0, fc6Errno = 0, readAfter = -1;
+        uint16_t after[4] = {};
+        const int port = server_->serverPort();
+        QVERIFY(runBeside([&] {
+            modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
+            if (!ctx || modbus_connect(ctx) != 0)
+                return;
+            modbus_set_response_timeout(ctx, 3, 0);
+            readCount = modbus_read_registers(ctx, 0, 6, regs);
+            const uint16_t one = 1;
+            writeResult = modbus_write_registers(ctx, 4, 1, &one);
+            fc6Result = modbus_write_register(ctx, 4, 1);
+            fc6Errno = errno;
+            readAfter = modbus_read_registers(ctx, 0, 4, after);
+            modbus_close(ctx);
+            modbus_free(ctx);
+        }));
+        QCOMPARE(readCount, 6);
+        QCOMPARE(regs[0], uint16_t(1));
+        QCOMPARE(regs[1], uint16_t(2));
+        QCOMPARE(regs[2], uint16_t(120));
+        QCOMPARE(regs[3], uint16_t(7));
+        QCOMPARE(regs[4], uint16_t(0));
+        QCOMPARE(regs[5], uint16_t(0));
+        QCOMPARE(writeResult, 1);
+        QCOMPARE(fc6Result, -1);
+        QCOMPARE(fc6Errno, int(EMBXILFUN));
+        QCOMPARE(readAfter, 4);
+        QCOMPARE(after[2], uint16_t(0));
+        QCOMPARE(after[3], uint16_t(7));  // the Modbus clear keeps gSyncNGNum
+        for (int i = 0; i < kMaxCamera; ++i) {
+            QCOMPARE(gAllNum[i], 0);
+            QCOMPARE(gFailNum[i], 0);
+            QCOMPARE(gAllCycleNum[i], 5);
+        }
+        QCOMPARE(gSyncNGCycleNum, 3);
+        QSettings ini(QStringLiteral("./count.ini"), QSettings::IniFormat);
+        QCOMPARE(ini.value("list_allnum").toStringList(), (QStringList{"0", "0", "0", "0", "0", "0", "0", "0"}));
+        QCOMPARE(ini.value("gSyncNGNum").toInt(), 7);
+        QVERIFY(watch.report("libmodbusClient"));
+    }
+#endif
+
+    void mbpollClient()
+    {
+        if (QStandardPaths::findExecutable("mbpoll").isEmpty())
+            QSKIP("mbpoll is not installed");
+        GuiLatenessWatch watch;
+        platform::CommandResult r;
+        const QString port = QString::number(server_->serverPort());
+        QVERIFY(runBeside([&] {
+            r = platform::runner().run(QStringLiteral("mbpoll"),
+                                       {"-m", "tcp", "-p", port, "-a", "1", "-0", "-r", "0", "-c", "4", "-1", "-t", "4",
+                                        "127.0.0.1"},
+                                       10000);
+        }));
+        QVERIFY2(r.ok(), r.err.constData());
+        const QString out = QString::fromLocal8Bit(r.out);
+        QVERIFY2(out.contains("[0]: \t1") || out.contains("[0]: 1") || out.contains(QRegularExpression("\\[0\\]:\\s+1")), qPrintable(out));
+        QVERIFY2(out.contains(QRegularExpression("\\[2\\]:\\s+120")), qPrintable(out));
+        QVERIFY2(out.contains(QRegularExpression("\\[3\\]:\\s+7")), qPrintable(out));
+        QVERIFY(watch.report("mbpollClient"));
+    }
+};
+
+QTEST_MAIN(TestModbusServer)
+#include "tst_modbusserver.moc"
