@@ -41,6 +41,14 @@ const char* const kEndCircle = "结束画圆形";
 const char* const kEndHand = "结束手势区域";
 const char* const kEndCopy = "结束区域复制";
 
+// An operator text with its %1 filled; a row missing from the table (no
+// placeholder) still shows the value.
+QString filledRow(int row, const QString& value)
+{
+    const QString text = lanStr(row);
+    return text.contains(QLatin1String("%1")) ? text.arg(value) : text + value;
+}
+
 }  // namespace
 
 DrawROIWidget::DrawROIWidget(RiVuRevezi* win)
@@ -78,17 +86,17 @@ DrawROIWidget::DrawROIWidget(RiVuRevezi* win)
         sourceCombo->addItem(lanStr(row));
     cameraCombo = combo();
     for (int c = 0; c < numCamera; ++c)
-        cameraCombo->addItem(lanStr(43).arg(c + 1));
+        cameraCombo->addItem(filledRow(43, QString::number(c + 1)));
     if (numCamera >= 2)
         cameraCombo->addItem(lanStr(44));
     detectCombo = combo();
     const int m = mode();
     if (m == 0) {
-        detectCombo->addItem(lanStr(46).arg(lanStr(263)));
-        detectCombo->addItem(lanStr(46).arg(lanStr(264)));
+        detectCombo->addItem(filledRow(46, lanStr(263)));
+        detectCombo->addItem(filledRow(46, lanStr(264)));
     } else if (m == 1 || m == 2) {
         for (int row = 372; row <= 375; ++row)
-            detectCombo->addItem(lanStr(46).arg(lanStr(row)));
+            detectCombo->addItem(filledRow(46, lanStr(row)));
     }
 
     returnButton = button(42);
@@ -568,7 +576,7 @@ void DrawROIWidget::ChangeDetectNum(int n)
     const bool old = detectCombo->blockSignals(true);
     detectCombo->clear();
     for (int k = 0; k < n && k < kMaxDetect; ++k)
-        detectCombo->addItem(lanStr(46).arg(lanStr(477 + k)));
+        detectCombo->addItem(filledRow(46, lanStr(477 + k)));
     if (win_)
         detectCombo->setCurrentIndex(win_->currentDetect < detectCombo->count() ? win_->currentDetect : -1);
     detectCombo->blockSignals(old);

@@ -258,10 +258,13 @@ int RiVuRevezi::RunAlgorithm(int camera, int step)
             v->engine->CreateShape(step);
             v->engine->VarTrain(step);
         }
+        // Only a retrain ordered by the operator goes on to region setting;
+        // a step that merely had no template yet just takes one.
+        if (v->untrained[step])
+            templatesCaptured = true;
         v->untrained[step] = false;
         v->stepOk = true;
         v->stepSettled[step] = true;
-        templatesCaptured = true;
         runState = oldRun;
         LEDOnOff(4, 1);
         if (onTemplateCaptured)
