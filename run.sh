@@ -1,27 +1,59 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the demo: the program in a working folder laid out
-# with its default files, simulated cameras and the simulated I/O board.
+# with its default files, the simulated cameras and the simulated I/O board,
+# which opens the mould every few seconds.
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT="$PWD"
 ./scripts/install-deps
 JOBS="${JOBS:-$(nproc)}"
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DVMM_BUILD_TESTS=OFF >/dev/null
-cmake --build build/release -j"$JOBS"
+BUILD="$ROOT/build/release"
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DVMM_BUILD_TESTS=OFF >/dev/null
+cmake --build "$BUILD" -j"$JOBS"
 WORK="${VMM_WORKDIR:-$ROOT/work}"
-"$ROOT/scripts/layout-workdir" "$ROOT/build/release" "$WORK"
+"$ROOT/scripts/layout-workdir" "$BUILD" "$WORK"
+
+PIDS=()
+cleanup() { for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done; }
+trap cleanup EXIT
+
+# The simulated I/O board on a pseudo-terminal (kept outside the working folder).
+PTY="$ROOT/build/board-pty"
+"$BUILD/tools/iosim/iosim" --link "$PTY" --cycle "${VMM_CYCLE_MS:-6000}" >/dev/null &
+PIDS+=($!)
+for _ in $(seq 50); do [ -e "$PTY" ] && break; sleep 0.1; done
+export VMM_COM_PORT="$PTY"
+
+# Now and then a short shot on the replay cameras, so that NG cycles show too.
+(
+  sleep 45
+  while true; do
+    "$BUILD/tools/camctl/camctl" vmm-camera-replay '*' defect shortshot >/dev/null 2>&1 || true
+    sleep 10
+    "$BUILD/tools/camctl/camctl" vmm-camera-replay '*' defect none >/dev/null 2>&1 || true
+    sleep 60
+  done
+) &
+PIDS+=($!)
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  DISP=":${VMM_DISPLAY:-57}"
+  Xvfb "$DISP" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  PIDS+=($!)
+  export DISPLAY="$DISP"
+  sleep 1
+  echo "run.sh: no display; the program runs on Xvfb $DISP."
+  echo "        look at it with: xwd -root -display $DISP | convert xwd:- screen.png"
+fi
+echo "run.sh: HTTP API on port 10100 (when switched on in cnt_net/config.json), Modbus TCP on 502."
+
 cd "$WORK"
 export QT_QPA_PLATFORM_PLUGIN_PATH=/opt/Qt5.15.7/plugins/platforms
-if [ -z "${DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-  RUNNER=(xvfb-run -a -s "-screen 0 1280x800x24")
-else
-  RUNNER=()
-fi
 # The program ends itself for a reboot (exit code 64): start it again, as the
-# computer would after rebooting.
+# computer would after rebooting. A power-off (65) or anything else ends the demo.
 while true; do
   set +e
-  "${RUNNER[@]}" ./vmm "$@"
+  ./vmm "$@"
   rc=$?
   set -e
   if [ "$rc" -ne 64 ]; then exit "$rc"; fi

@@ -749,7 +749,9 @@ void CammerRecong::judgeStep(int step)
             boxes[0][0] = 0;
             continue;
         }
-        RoiRecord record;
+        // Words the verdict leaves unset read -1.
+        param_roi record;
+        record.algorithm = record.param1 = record.param2 = record.param3 = -1;
         record.camera = camera;
         record.detect = step;
         record.roi = i;
@@ -801,31 +803,31 @@ void CammerRecong::judgeStep(int step)
 
         const Blobs blobs = measureBlobs(filtered, r.tl(), boxes, kMaxDefectRects);
         int value = blobs.area;
-        record.value = blobs.area;
+        record.algorithm = blobs.area;
         bool pass = true;
         switch (func) {
         case kGreyBand:
             pass = value >= p1 && value <= p2;
-            record.limit1 = p1;
-            record.limit2 = p2;
+            record.param1 = p1;
+            record.param2 = p2;
             break;
         case kDarkPixels:
         case kBrightPixels:
             pass = value <= p2;
-            record.limit1 = 0;
-            record.limit2 = p2;
+            record.param1 = 0;
+            record.param2 = p2;
             break;
         case kFeature:
             value = static_cast<int>(score);
             pass = value >= p1;
-            record.limit1 = p1;
+            record.param1 = p1;
             break;
         case kBrightBlobs:
         case kDarkBlobs:
             value = blobs.count;
             pass = value >= low16(p2) && value <= high16(p2);
-            record.limit1 = low16(p2);
-            record.limit2 = high16(p2);
+            record.param1 = low16(p2);
+            record.param2 = high16(p2);
             break;
         case kColourBox:
             pass = value >= word(kWordColourMin) && value <= word(kWordColourMax);
@@ -833,9 +835,9 @@ void CammerRecong::judgeStep(int step)
         default: {  // 0 and above 10
             const int limit = word(kWordRoiLimits) != 0 ? p2 : word(kWordGreyArea);
             pass = word(kWordAreaIsMinimum) == 0 ? value <= limit : value >= limit;
-            record.limit1 = p1;
-            record.limit2 = p2;
-            record.limit3 = p3;
+            record.param1 = p1;
+            record.param2 = p2;
+            record.param3 = p3;
             break;
         }
         }

@@ -16,6 +16,7 @@
 #include "findshape.h"
 #include "graymatch.h"
 #include "imghomotrans.h"
+#include "param_roi.h"
 #include "surf.h"
 
 #include <QtGlobal>
@@ -26,20 +27,6 @@
 
 class CammerSingleton;
 class CammerWidget;
-
-// The result of one judged ROI as the network services receive it: nine
-// signed 32-bit words in this order.
-struct RoiRecord {
-    qint32 camera = 0;   // the view's camera index
-    qint32 detect = 0;   // detection step
-    qint32 roi = -1;     // ROI index within the step
-    qint32 func = -1;    // the ROI's function number
-    qint32 value = -1;   // summed area of the defect blobs
-    qint32 limit1 = -1;  // first limit of the verdict
-    qint32 limit2 = -1;  // second limit of the verdict
-    qint32 limit3 = -1;  // p3 where the verdict has a third parameter
-    qint32 result = 0;   // 1 the ROI passed, 0 it failed
-};
 
 class CammerRecong {
 public:
@@ -100,7 +87,7 @@ public:
 
     // Where every judged ROI's record goes (the network services' ROI cache).
     // Installed once by the program; without one the records are dropped.
-    using RoiSink = std::function<void(const RoiRecord&)>;
+    using RoiSink = std::function<void(const param_roi&)>;
     static void setRoiSink(RoiSink sink);
 
     // The rectangle and mask of ROI i of the step in `record` with the given

@@ -55,8 +55,9 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
 
     int all = 0, fail = 0;
     for (int c = 0; c < kMaxCamera; ++c) {
-        all += gAllCycleNum[c];
-        fail += gFailCycleNum[c];
+        // Every camera sees every cycle: show the busiest one.
+        all = qMax(all, gAllCycleNum[c]);
+        fail = qMax(fail, gFailCycleNum[c]);
     }
     p.setPen(Qt::white);
     QString state;

@@ -116,6 +116,7 @@ public:
     // Factory gate: 1 when level 2 is held or granted by the password box, else 0.
     int CheckRoot();
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
     // ---- Camera views (rivurevezi_camera.cpp) -------------------------------
     // Called by a camera view when its camera is lost: output 0 on and the

@@ -210,6 +210,7 @@ bool RiVuRevezi::StartUp()
     splash(85, lanStr(650));
 
     // ---- Screen ----
+    setGeometry(0, 0, gShowW, gShowH);
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
     viewArea = new QWidget(this);
@@ -232,10 +233,7 @@ bool RiVuRevezi::StartUp()
     new ModbusServer;
 
     // ---- Hand-overs to the network services ----
-    CammerRecong::setRoiSink([](const RoiRecord& r) {
-        param_roi p{r.camera, r.detect, r.roi, r.func, r.value, r.limit1, r.limit2, r.limit3, r.result};
-        XAN_NETMN::getInstance()->putRoiResult(p);
-    });
+    CammerRecong::setRoiSink([](const param_roi& r) { XAN_NETMN::getInstance()->putRoiResult(r); });
     onCycleStart = [] { XAN_NETMN::getInstance()->start_PeriodRecord(); };
     onCycleStepDone = [](int, bool) { XAN_NETMN::getInstance()->finish_PeriodRecord(); };
     onDetectStopped = [] { XAN_NETMN::getInstance()->clearCycle(); };
@@ -300,6 +298,13 @@ void RiVuRevezi::ChangeCammer()
     }
     zoom = 1.0;
     panX = panY = 0.0;
+}
+
+void RiVuRevezi::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // The view area gets its size from the layout after this event.
+    QTimer::singleShot(0, this, &RiVuRevezi::ChangeCammer);
 }
 
 void RiVuRevezi::CameraSetSpeed()

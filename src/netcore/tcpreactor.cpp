@@ -1,6 +1,7 @@
 #include "tcpreactor.h"
 
 #include "nettools_p.h"
+#include "poolloop_p.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -50,11 +51,8 @@ bool TcpReactor::initialize()
         return false;
     loopActive_ = true;
     stopRequested_ = false;
-    QSemaphore started(0);
-    bool result = false;
-    socketThreadPool_->start([this, &started, &result] { runLoop(&started, &result); });
-    started.acquire();
-    return result;
+    return nettools::startLoopOnPool(*socketThreadPool_,
+                                     [this](QSemaphore* started, bool* result) { runLoop(started, result); });
 }
 
 void TcpReactor::runLoop(QSemaphore* started, bool* result)

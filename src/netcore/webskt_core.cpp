@@ -1,6 +1,7 @@
 #include "webskt_core.h"
 
 #include "nettools_p.h"
+#include "poolloop_p.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -49,11 +50,8 @@ bool WebSkt_Core::initialize()
         return false;
     loopActive_ = true;
     stopRequested_ = false;
-    QSemaphore started(0);
-    bool result = false;
-    socketThreadPool_->start([this, &started, &result] { runLoop(&started, &result); });
-    started.acquire();
-    return result;
+    return nettools::startLoopOnPool(*socketThreadPool_,
+                                     [this](QSemaphore* started, bool* result) { runLoop(started, result); });
 }
 
 void WebSkt_Core::runLoop(QSemaphore* started, bool* result)

@@ -1,4 +1,5 @@
 #include "findshape.h"
+#include "matcherinput.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -249,18 +250,10 @@ bool FindShape::CreateShape(const cv::Mat& templ, double angleStep, int angleCen
         qWarning("FindShape: template %dx%d is too small", templ.cols, templ.rows);
         return false;
     }
-    if (!mask.empty() && (mask.type() != CV_8UC1 || mask.size() != templ.size())) {
-        qWarning("FindShape: mask %dx%d does not fit the template %dx%d", mask.cols, mask.rows, templ.cols,
-                 templ.rows);
+    if (!matcherinput::maskFits("FindShape", mask, templ.size(), "the template "))
         return false;
-    }
     try {
-        const int level = std::clamp(maskLevel, 1, 255);
-        cv::Mat model;
-        if (mask.empty())
-            model = cv::Mat(templ.size(), CV_8UC1, cv::Scalar(255));
-        else
-            cv::compare(mask, level, model, cv::CMP_GE);
+        const cv::Mat model = matcherinput::modelMask(mask, templ.size(), std::clamp(maskLevel, 1, 255));
         if (cv::countNonZero(model) < kMinModelPixels) {
             qWarning("FindShape: mask leaves fewer than %d model pixels", kMinModelPixels);
             return false;
@@ -308,10 +301,8 @@ bool FindShape::CreateShape(const cv::Mat& templ, double angleStep, int angleCen
         angleRange_ = std::clamp(angleRange, 0, 180);
         ignorePolarity_ = ignorePolarity;
         return true;
-    } catch (const cv::Exception& e) {
-        qWarning("FindShape: model not built: %s", e.what());
     } catch (const std::exception& e) {
-        qWarning("FindShape: model not built: %s", e.what());
+        matcherinput::warnFailed("FindShape", "model not built", e);
     }
     Clear();
     return false;
@@ -475,10 +466,8 @@ bool FindShape::Find(const cv::Mat& image, int minScore, int* x, int* y, double*
             *angle = std::abs(a) < 1e-9 ? 0.0 : a;
         }
         return true;
-    } catch (const cv::Exception& e) {
-        qWarning("FindShape: search failed: %s", e.what());
     } catch (const std::exception& e) {
-        qWarning("FindShape: search failed: %s", e.what());
+        matcherinput::warnFailed("FindShape", "search failed", e);
     }
     return false;
 }

@@ -1,4 +1,5 @@
 #include "graymatch.h"
+#include "matcherinput.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -36,27 +37,17 @@ void GrayMatch::Clear()
 bool GrayMatch::Create(int width, int height, const cv::Mat& mask, int shiftTolerance)
 {
     Clear();
-    if (width < 1 || height < 1) {
-        qWarning("GrayMatch: invalid size %dx%d", width, height);
+    if (!matcherinput::sizeOk("GrayMatch", width, height) ||
+        !matcherinput::maskFits("GrayMatch", mask, cv::Size(width, height)))
         return false;
-    }
-    if (!mask.empty() && (mask.type() != CV_8UC1 || mask.cols != width || mask.rows != height)) {
-        qWarning("GrayMatch: mask %dx%d does not fit %dx%d", mask.cols, mask.rows, width, height);
-        return false;
-    }
     try {
-        if (mask.empty())
-            mask_ = cv::Mat(height, width, CV_8UC1, cv::Scalar(255));
-        else
-            cv::compare(mask, 0, mask_, cv::CMP_NE);
+        mask_ = matcherinput::modelMask(mask, cv::Size(width, height));
         width_ = width;
         height_ = height;
         shift_ = std::clamp(shiftTolerance, 0, kMaxShiftTolerance);
         return true;
-    } catch (const cv::Exception& e) {
-        qWarning("GrayMatch: create failed: %s", e.what());
     } catch (const std::exception& e) {
-        qWarning("GrayMatch: create failed: %s", e.what());
+        matcherinput::warnFailed("GrayMatch", "create failed", e);
     }
     Clear();
     return false;
@@ -68,11 +59,8 @@ bool GrayMatch::AddTemp(const cv::Mat& sample)
         qWarning("GrayMatch: sample added before Create");
         return false;
     }
-    if (sample.type() != CV_8UC1 || sample.cols != width_ || sample.rows != height_) {
-        qWarning("GrayMatch: sample %dx%d (type %d) does not fit %dx%d", sample.cols, sample.rows, sample.type(),
-                 width_, height_);
+    if (!matcherinput::pictureFits("GrayMatch", "sample", sample, width_, height_))
         return false;
-    }
     try {
         if (samples_ == 0) {
             minImg_ = sample.clone();
@@ -83,10 +71,8 @@ bool GrayMatch::AddTemp(const cv::Mat& sample)
         }
         ++samples_;
         return true;
-    } catch (const cv::Exception& e) {
-        qWarning("GrayMatch: sample not added: %s", e.what());
     } catch (const std::exception& e) {
-        qWarning("GrayMatch: sample not added: %s", e.what());
+        matcherinput::warnFailed("GrayMatch", "sample not added", e);
     }
     return false;
 }
@@ -122,10 +108,8 @@ bool GrayMatch::Train(int sensitivity, int amplify, int tolerancePercent, int ma
         cv::add(upper_, cv::Scalar(tolerance_), upper_);
         trained_ = true;
         return true;
-    } catch (const cv::Exception& e) {
-        qWarning("GrayMatch: training failed: %s", e.what());
     } catch (const std::exception& e) {
-        qWarning("GrayMatch: training failed: %s", e.what());
+        matcherinput::warnFailed("GrayMatch", "training failed", e);
     }
     return false;
 }
@@ -142,10 +126,7 @@ void GrayMatch::Match(const cv::Mat& image, cv::Mat& defects) const
         cv::Mat result = cv::Mat::zeros(image.size(), CV_8UC1);
         if (!trained_) {
             // nothing taught: nothing deviates
-        } else if (image.type() != CV_8UC1 || image.cols != width_ || image.rows != height_) {
-            qWarning("GrayMatch: picture %dx%d (type %d) does not fit the model %dx%d", image.cols, image.rows,
-                     image.type(), width_, height_);
-        } else {
+        } else if (matcherinput::pictureFits("GrayMatch", "picture", image, width_, height_, "the model ")) {
             cv::Mat img16, below, above;
             image.convertTo(img16, CV_16S);
             cv::compare(img16, lower_, below, cv::CMP_LT);
@@ -155,9 +136,7 @@ void GrayMatch::Match(const cv::Mat& image, cv::Mat& defects) const
         }
         defects.create(image.size(), CV_8UC1);
         result.copyTo(defects);
-    } catch (const cv::Exception& e) {
-        qWarning("GrayMatch: match failed: %s", e.what());
     } catch (const std::exception& e) {
-        qWarning("GrayMatch: match failed: %s", e.what());
+        matcherinput::warnFailed("GrayMatch", "match failed", e);
     }
 }

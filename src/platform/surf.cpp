@@ -1,4 +1,5 @@
 #include "surf.h"
+#include "matcherinput.h"
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/features2d.hpp>
@@ -96,26 +97,16 @@ int SURF::featureSampleCount() const
 bool SURF::Create(int width, int height, const cv::Mat& mask)
 {
     Clear();
-    if (width < 1 || height < 1) {
-        qWarning("SURF: invalid size %dx%d", width, height);
+    if (!matcherinput::sizeOk("SURF", width, height) ||
+        !matcherinput::maskFits("SURF", mask, cv::Size(width, height)))
         return false;
-    }
-    if (!mask.empty() && (mask.type() != CV_8UC1 || mask.cols != width || mask.rows != height)) {
-        qWarning("SURF: mask %dx%d does not fit %dx%d", mask.cols, mask.rows, width, height);
-        return false;
-    }
     try {
-        if (mask.empty())
-            mask_ = cv::Mat(height, width, CV_8UC1, cv::Scalar(255));
-        else
-            cv::compare(mask, 0, mask_, cv::CMP_NE);
+        mask_ = matcherinput::modelMask(mask, cv::Size(width, height));
         width_ = width;
         height_ = height;
         return true;
-    } catch (const cv::Exception& e) {
-        qWarning("SURF: create failed: %s", e.what());
     } catch (const std::exception& e) {
-        qWarning("SURF: create failed: %s", e.what());
+        matcherinput::warnFailed("SURF", "create failed", e);
     }
     Clear();
     return false;
@@ -127,11 +118,8 @@ bool SURF::AddTemp(const cv::Mat& sample, int scaleDown, int minKeyPoints, int g
         qWarning("SURF: sample added before Create");
         return false;
     }
-    if (sample.type() != CV_8UC1 || sample.cols != width_ || sample.rows != height_) {
-        qWarning("SURF: sample %dx%d (type %d) does not fit %dx%d", sample.cols, sample.rows, sample.type(), width_,
-                 height_);
+    if (!matcherinput::pictureFits("SURF", "sample", sample, width_, height_))
         return false;
-    }
     try {
         pending_.push_back(sample.clone());
         scaleDown_ = std::clamp(scaleDown, 1, 4);
@@ -140,7 +128,7 @@ bool SURF::AddTemp(const cv::Mat& sample, int scaleDown, int minKeyPoints, int g
         trained_ = false;
         return true;
     } catch (const std::exception& e) {
-        qWarning("SURF: sample not added: %s", e.what());
+        matcherinput::warnFailed("SURF", "sample not added", e);
     }
     return false;
 }
@@ -175,10 +163,8 @@ bool SURF::Train(int ratioPercent, int reprojPixels, int minInliers, int diffThr
         }
         trained_ = true;
         return true;
-    } catch (const cv::Exception& e) {
-        qWarning("SURF: training failed: %s", e.what());
     } catch (const std::exception& e) {
-        qWarning("SURF: training failed: %s", e.what());
+        matcherinput::warnFailed("SURF", "training failed", e);
     }
     samples_.clear();
     return false;
@@ -191,10 +177,8 @@ float SURF::Match(const cv::Mat& image, cv::Mat& output) const
             output.release();
             return 0.0f;
         }
-        if (!trained_ || image.type() != CV_8UC1 || image.cols != width_ || image.rows != height_) {
-            if (trained_)
-                qWarning("SURF: picture %dx%d (type %d) does not fit the model %dx%d", image.cols, image.rows,
-                         image.type(), width_, height_);
+        // Untaught: no warning, an empty verdict.
+        if (!trained_ || !matcherinput::pictureFits("SURF", "picture", image, width_, height_, "the model ")) {
             output.create(image.size(), CV_8UC1);
             output.setTo(0);
             return 0.0f;
@@ -267,10 +251,8 @@ float SURF::Match(const cv::Mat& image, cv::Mat& output) const
         else
             bestDiff.copyTo(output);
         return static_cast<float>(std::max(0.0, bestScore));
-    } catch (const cv::Exception& e) {
-        qWarning("SURF: match failed: %s", e.what());
     } catch (const std::exception& e) {
-        qWarning("SURF: match failed: %s", e.what());
+        matcherinput::warnFailed("SURF", "match failed", e);
     }
     try {
         output.create(image.size(), CV_8UC1);

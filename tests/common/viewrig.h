@@ -126,7 +126,7 @@ public:
         q.exec(QStringLiteral("create table RECORD(recordtime text, recordpassword text, remarks text, recordtype text)"));
         gpWin = win.get();
 
-        CammerRecong::setRoiSink([this](const RoiRecord& r) { records.push_back(r); });
+        CammerRecong::setRoiSink([this](const param_roi& r) { records.push_back(r); });
 
         plugin()->width = o.width;
         plugin()->height = o.height;
@@ -286,7 +286,7 @@ public:
     Options opt;
     std::unique_ptr<RiVuRevezi> win;
     std::unique_ptr<CammerWidget> view;
-    std::vector<RoiRecord> records;
+    std::vector<param_roi> records;
 
 private:
     QTemporaryDir dir_;

@@ -97,15 +97,15 @@ private slots:
         QCOMPARE(cv::countNonZero(r.result()), 81);
         QCOMPARE(cv::countNonZero(r.result()(sq)), 81);
         QCOMPARE(int(r.records.size()), 1);
-        const RoiRecord& rec = r.records[0];
+        const param_roi& rec = r.records[0];
         QCOMPARE(rec.camera, 0);
         QCOMPARE(rec.detect, 0);
         QCOMPARE(rec.roi, roi);
         QCOMPARE(rec.func, func);
-        QCOMPARE(rec.value, squareArea(9));
-        QCOMPARE(rec.limit1, limit1);
-        QCOMPARE(rec.limit2, limit2);
-        QCOMPARE(rec.limit3, -1);
+        QCOMPARE(rec.algorithm, squareArea(9));
+        QCOMPARE(rec.param1, limit1);
+        QCOMPARE(rec.param2, limit2);
+        QCOMPARE(rec.param3, -1);
         QCOMPARE(rec.result, 0);
     }
 
@@ -143,9 +143,9 @@ private slots:
         QCOMPARE(r.boxCount(0, roi), blobs);
         // The 3 x 3 elliptic opening cuts the four corner pixels of every
         // square: half a pixel of area each.
-        QCOMPARE(r.records.at(0).value, blobs * (squareArea(8) - 2));
-        QCOMPARE(r.records.at(0).limit1, 2);
-        QCOMPARE(r.records.at(0).limit2, 5);
+        QCOMPARE(r.records.at(0).algorithm, blobs * (squareArea(8) - 2));
+        QCOMPARE(r.records.at(0).param1, 2);
+        QCOMPARE(r.records.at(0).param2, 5);
         QCOMPARE(r.records.at(0).result, pass ? 1 : 0);
     }
 
@@ -229,10 +229,10 @@ private slots:
         r.judge(0, pic);
         QCOMPARE(bool(r.view->roiPassed[0][roi]), pass);
         QCOMPARE(bool(r.view->stepOk), pass);
-        const RoiRecord& rec = r.records.at(0);
-        QCOMPARE(rec.limit1, 80);
-        QCOMPARE(rec.limit2, 0);
-        QCOMPARE(rec.limit3, 0);
+        const param_roi& rec = r.records.at(0);
+        QCOMPARE(rec.param1, 80);
+        QCOMPARE(rec.param2, 0);
+        QCOMPARE(rec.param3, 0);
         if (pass) {
             QVERIFY(r.view->roiValue[0][roi] <= 100);
             return;
@@ -240,7 +240,7 @@ private slots:
         // The blob is the injected square, give or take the band's one-pixel
         // widening at its edges.
         QVERIFY(r.view->roiValue[0][roi] > 100);
-        QCOMPARE(rec.value, r.view->roiValue[0][roi]);
+        QCOMPARE(rec.algorithm, r.view->roiValue[0][roi]);
         QVERIFY(r.boxCount(0, roi) >= 1);
         const cv::Rect found = r.box(0, roi, 0);
         QVERIFY2((found & sq).area() >= squareArea(defectSide), "the defect box covers the injected square");
@@ -279,9 +279,9 @@ private slots:
         r.judge(0, ground());
         QCOMPARE(r.view->roiValue[0][roi], squareArea(side));
         QCOMPARE(bool(r.view->roiPassed[0][roi]), pass);
-        QCOMPARE(r.records.at(0).limit1, 7);
-        QCOMPARE(r.records.at(0).limit2, p2);
-        QCOMPARE(r.records.at(0).limit3, 1);
+        QCOMPARE(r.records.at(0).param1, 7);
+        QCOMPARE(r.records.at(0).param2, p2);
+        QCOMPARE(r.records.at(0).param3, 1);
     }
 
     void featureSimilarity_data()
@@ -311,13 +311,13 @@ private slots:
         QVERIFY(score >= 0 && score <= 100);
         QCOMPARE(bool(r.view->roiPassed[0][roi]), !damaged);
         QCOMPARE(score >= 70, !damaged);
-        const RoiRecord& rec = r.records.at(0);
-        QCOMPARE(rec.limit1, 70);
-        QCOMPARE(rec.limit2, -1);
+        const param_roi& rec = r.records.at(0);
+        QCOMPARE(rec.param1, 70);
+        QCOMPARE(rec.param2, -1);
         // The record carries the area of what does not fit, not the score.
-        QCOMPARE(rec.value > 0, cv::countNonZero(r.result()) > 0);
+        QCOMPARE(rec.algorithm > 0, cv::countNonZero(r.result()) > 0);
         if (damaged)
-            QVERIFY(rec.value > 0);
+            QVERIFY(rec.algorithm > 0);
     }
 
     void untrainedMatchers()
@@ -408,8 +408,8 @@ private slots:
         r.judge(0, rig::ViewRig::toBgra(pic));
         QCOMPARE(r.view->roiValue[0][roi], value);
         QCOMPARE(bool(r.view->roiPassed[0][roi]), value <= 10);
-        QCOMPARE(r.records.at(0).limit1, -1);
-        QCOMPARE(r.records.at(0).limit2, -1);
+        QCOMPARE(r.records.at(0).param1, -1);
+        QCOMPARE(r.records.at(0).param2, -1);
     }
 
     void colourBoxOnGreyCameraMeasuresNothing_data()
@@ -473,19 +473,19 @@ private slots:
         QCOMPARE(r.records[0].result, 0);
         QCOMPARE(r.records[1].roi, broken);
         QCOMPARE(r.records[1].result, 0);
-        QCOMPARE(r.records[1].value, -1);
-        QCOMPARE(r.records[1].limit1, -1);
-        QCOMPARE(r.records[1].limit2, -1);
+        QCOMPARE(r.records[1].algorithm, -1);
+        QCOMPARE(r.records[1].param1, -1);
+        QCOMPARE(r.records[1].param2, -1);
         // Later ROIs carry their own verdict and limits, not the previous ROI's.
         QCOMPARE(r.records[2].roi, blobs);
         QCOMPARE(r.records[2].result, 1);
-        QCOMPARE(r.records[2].limit1, 0);
-        QCOMPARE(r.records[2].limit2, 3);
-        QCOMPARE(r.records[2].limit3, -1);
+        QCOMPARE(r.records[2].param1, 0);
+        QCOMPARE(r.records[2].param2, 3);
+        QCOMPARE(r.records[2].param3, -1);
         QCOMPARE(r.records[3].roi, passing);
         QCOMPARE(r.records[3].result, 1);
-        QCOMPARE(r.records[3].limit1, 0);
-        QCOMPARE(r.records[3].limit3, -1);
+        QCOMPARE(r.records[3].param1, 0);
+        QCOMPARE(r.records[3].param3, -1);
         QVERIFY(!r.view->stepOk);
     }
 

@@ -111,4 +111,20 @@ int runTool(const QString& program, const QStringList& args, QByteArray* out, in
     return result.exitCode;
 }
 
+std::unique_ptr<QTcpSocket> rawClient(quint16 port)
+{
+    auto s = std::make_unique<QTcpSocket>();
+    s->connectToHost(QHostAddress::LocalHost, port);
+    s->waitForConnected(5000);
+    return s;
+}
+
+CTask_FormData replyTo(const CTask_FormData& request)
+{
+    CTask_FormData reply;
+    reply.taskId = request.taskId;
+    reply.sessionIndex = request.sessionIndex;
+    return reply;
+}
+
 }  // namespace nettest

@@ -10,6 +10,7 @@
 #include <QTcpSocket>
 
 #include <functional>
+#include <memory>
 
 namespace nettest {
 
@@ -39,5 +40,11 @@ bool haveWholeMessage(const QByteArray& bytes);
 int runTool(const QString& program, const QStringList& args, QByteArray* out = nullptr, int timeoutMs = 60000,
             QByteArray* err = nullptr);
 bool haveTool(const QString& program);
+
+// A socket connected (or having tried for 5 s) to 127.0.0.1:port.
+std::unique_ptr<QTcpSocket> rawClient(quint16 port);
+
+// An empty reply that goes back on the connection of `request`.
+CTask_FormData replyTo(const CTask_FormData& request);
 
 }  // namespace nettest

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <memory>
 
+using nettest::rawClient;
 using nettest::readUntil;
 using nettest::waitFor;
 
@@ -21,22 +22,12 @@ public:
     // A JSON answer through the reactor, as the services do.
     void answer(const CTask_FormData& request, const QJsonObject& result)
     {
-        CTask_FormData reply;
-        reply.taskId = request.taskId;
-        reply.sessionIndex = request.sessionIndex;
+        CTask_FormData reply = nettest::replyTo(request);
         reply.json = result;
         reactor()->post_async(reply);
     }
     quint16 port() const { return static_cast<XANC::TcpServReactor*>(reactor().data())->serverPort(); }
 };
-
-std::unique_ptr<QTcpSocket> rawClient(quint16 port)
-{
-    auto s = std::make_unique<QTcpSocket>();
-    s->connectToHost(QHostAddress::LocalHost, port);
-    s->waitForConnected(5000);
-    return s;
-}
 
 }  // namespace
 

@@ -37,18 +37,14 @@ public:
                                   {"form", r.form.value("note").toString()}});
         });
         routeMap_.insert("/v18/http/picture", [this](CTask_FormData r) {
-            CTask_FormData reply;
-            reply.taskId = r.taskId;
-            reply.sessionIndex = r.sessionIndex;
+            CTask_FormData reply = nettest::replyTo(r);
             reply.files.insert("/no/such/picture.jpg", QByteArray());
             reactor()->post_async(reply);
         });
     }
     void answer(const CTask_FormData& r, const QJsonObject& result)
     {
-        CTask_FormData reply;
-        reply.taskId = r.taskId;
-        reply.sessionIndex = r.sessionIndex;
+        CTask_FormData reply = nettest::replyTo(r);
         reply.json = result;
         reactor()->post_async(reply);
     }

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 using nettest::openFdCount;
+using nettest::rawClient;
 using nettest::readUntil;
 using nettest::waitFor;
 
@@ -39,9 +40,7 @@ struct EchoServer {
             seen << r;
             if (!answer)
                 return;
-            CTask_FormData reply;
-            reply.taskId = r.taskId;
-            reply.sessionIndex = r.sessionIndex;
+            CTask_FormData reply = nettest::replyTo(r);
             reply.json.insert("echo", r.url);
             reactor.post_async(reply);
         }, Qt::QueuedConnection);
@@ -55,14 +54,6 @@ quint16 freePort()
     QTcpServer s;
     s.listen(QHostAddress::LocalHost, 0);
     return s.serverPort();
-}
-
-std::unique_ptr<QTcpSocket> rawClient(quint16 port)
-{
-    auto s = std::make_unique<QTcpSocket>();
-    s->connectToHost(QHostAddress::LocalHost, port);
-    s->waitForConnected(5000);
-    return s;
 }
 
 QByteArray request(const QByteArray& url, const QByteArray& id)
@@ -231,9 +222,7 @@ void TstReactor::postSyncIgnoresLateReply()
     QObject::connect(&server, &XANC::TcpReactor::sigRequest, &server, [&server](CTask_FormData r) {
         const int delay = r.url == "/slow" ? 400 : 900;
         QTimer::singleShot(delay, &server, [&server, r] {
-            CTask_FormData reply;
-            reply.taskId = r.taskId;
-            reply.sessionIndex = r.sessionIndex;
+            CTask_FormData reply = nettest::replyTo(r);
             reply.json.insert("for", r.url);
             server.post_async(reply);
         });
@@ -500,9 +489,7 @@ void TstReactor::fileReplyStreams()
     }
     XANC::TcpServReactor server;
     connect(&server, &XANC::TcpReactor::sigRequest, &server, [&](CTask_FormData r) {
-        CTask_FormData reply;
-        reply.taskId = r.taskId;
-        reply.sessionIndex = r.sessionIndex;
+        CTask_FormData reply = nettest::replyTo(r);
         reply.files.insert(path, QByteArray());
         server.post_async(reply);
         CTask_FormData after;  // queued behind the file on the same connection
@@ -582,9 +569,7 @@ void TstReactor::acceptResumesAfterError()
             gate.acquire();
             return;
         }
-        CTask_FormData reply;
-        reply.taskId = r.taskId;
-        reply.sessionIndex = r.sessionIndex;
+        CTask_FormData reply = nettest::replyTo(r);
         reply.json.insert("echo", r.url);
         server.post_async(reply);
     }, Qt::DirectConnection);
@@ -656,9 +641,7 @@ void TstReactor::cutFileTransferClosesConnection()
     XANC::TcpServReactor server;
     std::atomic<bool> sent{false};
     connect(&server, &XANC::TcpReactor::sigRequest, &server, [&](CTask_FormData r) {
-        CTask_FormData reply;
-        reply.taskId = r.taskId;
-        reply.sessionIndex = r.sessionIndex;
+        CTask_FormData reply = nettest::replyTo(r);
         reply.files.insert(path, QByteArray());
         server.post_async(reply);
         sent = true;

@@ -1,6 +1,7 @@
 #include "apianswers.h"
 #include "recordstore.h"
 #include "rivurevezi.h"
+#include "support_statewords.h"
 #include "testworkdir.h"
 
 #include <QDir>
@@ -62,26 +63,10 @@ private slots:
         delete wd_;
     }
 
-    void productInfos_data()
-    {
-        QTest::addColumn<int>("runState");
-        QTest::addColumn<int>("detectState");
-        QTest::addColumn<int>("step");
-        QTest::addColumn<int>("run");
-        QTest::addColumn<int>("detect");
-        QTest::newRow("stopped") << 3 << 0 << 0 << 0 << 0;
-        QTest::newRow("running OK") << 1 << 1 << 0 << 1 << 0;
-        QTest::newRow("NG step 0") << 1 << 2 << 0 << 1 << 1;
-        QTest::newRow("NG step 1") << 2 << 2 << 1 << 1 << 2;
-    }
+    void productInfos_data() { addStateWordRows(); }
     void productInfos()
     {
-        QFETCH(int, runState);
-        QFETCH(int, detectState);
-        QFETCH(int, step);
-        win_->runState = runState;
-        win_->detectState = detectState;
-        win_->runStep = step;
+        applyStateRow(win_);
         for (int i = 0; i < kMaxCamera; ++i) {
             gAllNum[i] = 100 + i;
             gFailNum[i] = i;

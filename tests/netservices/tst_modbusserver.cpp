@@ -2,6 +2,7 @@
 #include "platform.h"
 #include "rivurevezi.h"
 #include "support_netservices.h"
+#include "support_statewords.h"
 #include "testworkdir.h"
 
 #include <QRegularExpression>
@@ -190,33 +191,15 @@ private slots:
                  hex("00 02 00 00 00 03 01 90 06"));
     }
 
-    void registerWords_data()
-    {
-        QTest::addColumn<int>("runState");
-        QTest::addColumn<int>("detectState");
-        QTest::addColumn<int>("step");
-        QTest::addColumn<int>("reg0");
-        QTest::addColumn<int>("reg1");
-        QTest::newRow("running, ok") << 1 << 1 << 0 << 1 << 0;
-        QTest::newRow("training counts as running") << 2 << 0 << 0 << 1 << 0;
-        QTest::newRow("stopped") << 3 << 0 << 0 << 0 << 0;
-        QTest::newRow("NG at step 0") << 1 << 2 << 0 << 1 << 1;
-        QTest::newRow("NG at step 3") << 1 << 2 << 3 << 1 << 2;
-        QTest::newRow("region setting") << 1 << 3 << 1 << 1 << 0;
-    }
+    void registerWords_data() { addStateWordRows(); }
     void registerWords()
     {
-        QFETCH(int, runState);
-        QFETCH(int, detectState);
-        QFETCH(int, step);
-        win_->runState = runState;
-        win_->detectState = detectState;
-        win_->runStep = step;
-        QFETCH(int, reg0);
-        QFETCH(int, reg1);
+        applyStateRow(win_);
+        QFETCH(int, run);
+        QFETCH(int, detect);
         const ModbusServer::Registers r = ModbusServer::getData();
-        QCOMPARE(int(r[0]), reg0);
-        QCOMPARE(int(r[1]), reg1);
+        QCOMPARE(int(r[0]), run);
+        QCOMPARE(int(r[1]), detect);
     }
 
     void countersAreClampedAndTruncated()

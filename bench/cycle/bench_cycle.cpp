@@ -1,0 +1,415 @@
+// Timing of the moulding cycle on the board simulator and the replay camera:
+//   cycle  4 grey cameras, 20 grey-template ROIs each (homography off):
+//          input edge to Run, end of countdown to the interlock frame on the
+//          wire, CPU share of the I/O thread;
+//   run8   8 cameras: one pass of Run.
+// Usage: vmm_bench_cycle cycle|run8 [width height [colour]]
+#include "boardsim.h"
+#include "cammersingleton.h"
+#include "controlport.h"
+#include "globals.h"
+#include "rivurevezi.h"
+#include "wizardpara.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <random>
+#include <thread>
+#include <time.h>
+#include <unistd.h>
+#include <memory>
+#include <vector>
+
+namespace {
+
+qint64 nowNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+double quantile(std::vector<double> v, double q)
+{
+    if (v.empty())
+        return 0.0;
+    std::sort(v.begin(), v.end());
+    const size_t i = std::min(v.size() - 1, size_t(q * double(v.size() - 1) + 0.5));
+    return v[i];
+}
+
+void report(const char* what, const std::vector<double>& ms, double targetMs, int misses = 0)
+{
+    const double med = quantile(ms, 0.5);
+    std::printf("%-44s n=%3zu  median %8.3f ms  p95 %8.3f ms  max %8.3f ms  target median < %g ms  %s",
+                what, ms.size(), med, quantile(ms, 0.95), quantile(ms, 1.0), targetMs,
+                med < targetMs ? "OK" : "OVER");
+    if (misses)
+        std::printf("  (%d timed out)", misses);
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+// Runs the event loop for `ms` milliseconds.
+void spin(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        QThread::usleep(200);
+    }
+}
+
+// Spins until pred() holds; false after timeoutMs.
+template <typename P>
+bool spinUntil(P pred, int timeoutMs, bool events = true)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        if (events)
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+    return true;
+}
+
+bool copyFile(const QString& from, const QString& to)
+{
+    QFile::remove(to);
+    if (!QFile::copy(from, to)) {
+        std::fprintf(stderr, "cannot copy %s -> %s\n", qPrintable(from), qPrintable(to));
+        return false;
+    }
+    return true;
+}
+
+// Working folder with the default databases and the replay plug-in.
+bool layoutWorkdir(const QString& dir)
+{
+    const QString build = QStringLiteral(VMM_BUILD_DIR);
+    if (!QDir::setCurrent(dir))
+        return false;
+    QDir().mkpath("Plugins/Cameras");
+    gAppDirPath = dir;
+    return copyFile(build + "/resources/paraGroup/default/PARAM.db", "PARAM.db") &&
+           copyFile(build + "/resources/paraGroup/default/SN.db", "SN.db") &&
+           copyFile(build + "/resources/workdir/RECORDNULL.db", "RECORD.db") &&
+           copyFile(build + "/plugins/libcamera_replay.so", "Plugins/Cameras/libcamera_replay.so");
+}
+
+// `rois` grey-template regions tiled over the view, step 0 and 1 of every camera.
+bool writeRegions(int cameras, int rois)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    bool ok = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "bench-prep");
+        db.setDatabaseName("PARAM.db");
+        if (!db.open())
+            return false;
+        QSqlQuery q(db);
+        const int cols = 5;
+        const int rows = (rois + cols - 1) / cols;
+        for (int c = 0; c < cameras && ok; ++c) {
+            auto rec = std::make_unique<CammerSingleton>(c);
+            rec->LoadRows(db, q, RoiViewLink{});
+            for (int g = 0; g < 2; ++g) {
+                rec->roiCount[g] = rois;
+                for (int i = 0; i < rois; ++i) {
+                    rec->SetDefaultRoi(g, i, 1.0f, 1.0f);
+                    const int w = screen.width() / cols, h = screen.height() / rows;
+                    const int x = (i % cols) * w, y = (i / cols) * h;
+                    rec->rect[g][i].rect.setCoords(x + w / 8, y + h / 8, x + w * 7 / 8, y + h * 7 / 8);
+                }
+            }
+            ok = rec->SaveRows(db, q);
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("bench-prep");
+    return ok;
+}
+
+QString replayJson(int cameras, int width, int height, bool colour)
+{
+    QString list;
+    for (int c = 0; c < cameras; ++c)
+        list += QStringLiteral(R"(%1{"serial":"BENCH-%2","width":%3,"height":%4,"seed":%5,"color":%6})")
+                    .arg(c ? "," : "")
+                    .arg(c + 1, 5, 10, QChar('0'))
+                    .arg(width)
+                    .arg(height)
+                    .arg(c + 3)
+                    .arg(colour ? "true" : "false");
+    return QStringLiteral(R"({"control":"vmm-bench-cycle-%1","cameras":[%2]})").arg(getpid()).arg(list);
+}
+
+// Kernel thread id of the thread named `name` in this process, or -1.
+int taskNamed(const QByteArray& name)
+{
+    for (const QString& t : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile f("/proc/self/task/" + t + "/comm");
+        if (f.open(QIODevice::ReadOnly) && f.readAll().trimmed() == name)
+            return t.toInt();
+    }
+    return -1;
+}
+
+// utime + stime of a thread in clock ticks.
+qint64 taskCpuTicks(int tid)
+{
+    QFile f(QStringLiteral("/proc/self/task/%1/stat").arg(tid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray s = f.readAll();
+    // Fields after the command name in parentheses: state is field 3, utime 14, stime 15.
+    const QList<QByteArray> rest = s.mid(s.lastIndexOf(')') + 2).split(' ');
+    if (rest.size() < 13)
+        return -1;
+    return rest[11].toLongLong() + rest[12].toLongLong();
+}
+
+struct Rig {
+    BoardSimulator sim;
+    QTemporaryDir dir;
+    RiVuRevezi* win = nullptr;
+
+    bool start(int cameras, int width, int height, int rois, bool colour = false)
+    {
+        if (!dir.isValid() || !sim.open())
+            return false;
+        sim.setInputs(0x002);  // safety door closed
+        sim.start();
+        qputenv("VMM_COM_PORT", sim.slaveName().toLocal8Bit());
+        qputenv("VMM_CAMERA_REPLAY", replayJson(cameras, width, height, colour).toUtf8());
+        qputenv("VMM_CAMERA_SIMULATED", R"({"control":"vmm-bench-cycle-sim","cameras":[]})");
+        pMutexIO = new QMutex;
+        pMutexSaveFail = new QMutex;
+        if (!layoutWorkdir(dir.path()) || !writeRegions(cameras, rois))
+            return false;
+        win = new RiVuRevezi(nullptr);
+        if (!win->StartUp() || numCamera != cameras) {
+            std::fprintf(stderr, "start-up failed: %d cameras of %d\n", numCamera, cameras);
+            return false;
+        }
+        if (gpWPara)
+            gpWPara->words[154] = 0;  // homography off
+        gpControlIO->InitIOThread();
+        spin(1500);  // cameras deliver, the board link settles
+        return true;
+    }
+    ~Rig()
+    {
+        delete win;
+        gpWin = nullptr;
+        gpControlIO = nullptr;
+        sim.stop();
+        QDir::setCurrent(QDir::tempPath());
+    }
+};
+
+void benchIoThreadCpu(Rig& rig, int seconds)
+{
+    const int tid = taskNamed("IOThread");
+    if (tid < 0) {
+        std::printf("I/O thread CPU share: thread \"IOThread\" not found\n");
+        return;
+    }
+    const long hz = sysconf(_SC_CLK_TCK);
+    const qint64 c0 = taskCpuTicks(tid);
+    const qint64 p0 = nowNs();
+    timespec pc0{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &pc0);
+    spin(seconds * 1000);
+    const qint64 c1 = taskCpuTicks(tid);
+    const double wall = double(nowNs() - p0) / 1e9;
+    timespec pc1{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &pc1);
+    const double share = 100.0 * double(c1 - c0) / double(hz) / wall;
+    const double proc = 100.0 * ((pc1.tv_sec - pc0.tv_sec) + (pc1.tv_nsec - pc0.tv_nsec) / 1e9) / wall;
+    std::printf("%-44s %.1f s  %6.2f %% of a core (tick %ld Hz)  target < 2 %%  %s   [whole process %.1f %%, %d frames on the wire]\n",
+                "I/O thread CPU share, detection idle", wall, share, hz, share < 2.0 ? "OK" : "OVER", proc,
+                int(rig.sim.history().size()));
+    (void)rig;
+}
+
+void benchEdgeToRun(Rig& rig, int n)
+{
+    RiVuRevezi* win = rig.win;
+    win->StopDetect();  // edges must not start cycles here
+    spin(300);
+    qint64 edgeAt = 0, seenAt = 0;
+    // Queued to the GUI thread behind Run (connected first), so this runs
+    // right after the pass of Run that the input change caused.
+    QObject::connect(gpControlIO->ioThread(), &IOThread::sigIOChange, win, [&] {
+        if (edgeAt && !seenAt && (win->lastInputs & 1))
+            seenAt = nowNs();
+    });
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> jitter(20, 60);
+    std::vector<double> ms;
+    int misses = 0;
+    for (int i = 0; i < n; ++i) {
+        seenAt = 0;
+        edgeAt = nowNs();
+        rig.sim.setInputs(0x003);
+        // Also catch a pass of Run started by its own timer.
+        if (spinUntil([&] { return seenAt || (win->lastInputs & 1); }, 1000)) {
+            if (!seenAt)
+                seenAt = nowNs();
+            ms.push_back(double(seenAt - edgeAt) / 1e6);
+        } else {
+            ++misses;
+        }
+        edgeAt = 0;
+        rig.sim.setInputs(0x002);
+        spin(jitter(rng));
+        spinUntil([&] { return !(win->lastInputs & 1); }, 1000);
+        spin(jitter(rng));
+    }
+    report("input edge to Run", ms, 15.0, misses);
+    win->StartDetect();
+}
+
+void benchCountdownToWire(Rig& rig, int n)
+{
+    RiVuRevezi* win = rig.win;
+    const int step = 0;
+    const int interlock = win->StepInterlock(step);
+    if (win->runState == 3)
+        win->StartDetect();
+    // The first decision of a new mould captures the templates.
+    win->countdownRemain[step] = 0.05f;
+    win->TimerUp(step);
+    spin(500);
+
+    std::vector<double> total, decide, engine;
+    int misses = 0, ng = 0, wrong = 0;
+    for (int i = 0; i < n; ++i) {
+        // A cycle is open: the interlock is on and on the wire.
+        win->detectState = 1;
+        win->ngPresent = false;
+        gpControlIO->IOSetOut(interlock, 1);
+        gpControlIO->IOSetOut(2, 0);
+        gpControlIO->IOFlashOut();
+        const int before = gpControlIO->wantedOut();
+        spinUntil([&] { return rig.sim.outputs() == before; }, 2000);
+        spin(120);  // fresh pictures
+
+        // The word reaches the wire while TimerUp is still busy with the
+        // pictures, so a second thread watches the simulator.
+        std::atomic<qint64> wireAt{0};
+        std::atomic<bool> watching{true};
+        std::thread watcher([&] {
+            while (watching.load()) {
+                if (rig.sim.outputs() != before) {
+                    wireAt = nowNs();
+                    return;
+                }
+                ::usleep(50);
+            }
+        });
+        const qint64 t0 = nowNs();
+        win->countdownActive[step] = true;
+        win->countdownRemain[step] = 0.05f;
+        win->TimerUp(step);  // last tick: engine on every camera, then CheckNG
+        const qint64 t1 = nowNs();
+        const int want = gpControlIO->wantedOut();
+        if (win->detectState == 2)
+            ++ng;
+        const bool arrived = want != before && spinUntil([&] { return wireAt.load() != 0; }, 2000, false);
+        watching = false;
+        watcher.join();
+        if (want == before) {
+            ++wrong;  // nothing to send (e.g. NG with the alarm already on)
+            continue;
+        }
+        if (!arrived) {
+            ++misses;
+            continue;
+        }
+        total.push_back(double(wireAt.load() - t0) / 1e6);
+        decide.push_back(double(t1 - t0) / 1e6);
+        // The frame itself: the latest command 1 carries the new word.
+        spinUntil([&] { return rig.sim.outputs() == want; }, 2000, false);
+        const auto h = rig.sim.history();
+        auto it = std::find_if(h.rbegin(), h.rend(), [](const std::pair<int, int>& f) { return f.first == 1; });
+        if (it == h.rend() || it->second != want)
+            ++wrong;
+
+        // The engine alone on the same pictures, for the share of the decision.
+        const qint64 e0 = nowNs();
+        for (int c = 0; c < numCamera; ++c)
+            win->RunAlgorithm(c, step);
+        engine.push_back(double(nowNs() - e0) / 1e6);
+        spin(30);
+    }
+    report("TimerUp to interlock frame on the wire", total, 100.0, misses);
+    report("  engine alone, 4 cameras x 20 ROIs", engine, 100.0);
+    report("  whole TimerUp (engine, CheckNG, pictures)", decide, 100.0);
+    if (ng || wrong)
+        std::printf("  (%d decisions NG, %d without the expected command-1 frame)\n", ng, wrong);
+}
+
+void benchRunPass(Rig& rig, int n)
+{
+    RiVuRevezi* win = rig.win;
+    if (win->runState == 3)
+        win->StartDetect();
+    std::vector<double> ms;
+    for (int i = 0; i < n; ++i) {
+        spin(40);  // new frames from every camera
+        const qint64 t0 = nowNs();
+        win->Run();
+        ms.push_back(double(nowNs() - t0) / 1e6);
+    }
+    report(qPrintable(QStringLiteral("Run pass, %1 cameras").arg(numCamera)), ms, 10.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("cycle");
+    const int width = argc > 3 ? atoi(argv[2]) : 1280;
+    const int height = argc > 3 ? atoi(argv[3]) : 1024;
+    const bool colour = argc > 4 && QByteArray(argv[4]) == "colour";
+
+    if (mode == "cycle") {
+        Rig rig;
+        if (!rig.start(4, width, height, 20))
+            return 1;
+        std::printf("4 grey cameras %dx%d, 20 grey-template ROIs each, homography off\n", width, height);
+        benchIoThreadCpu(rig, 10);
+        benchEdgeToRun(rig, 150);
+        benchCountdownToWire(rig, 60);
+        return 0;
+    }
+    if (mode == "run8") {
+        Rig rig;
+        if (!rig.start(8, width, height, 20, colour))
+            return 1;
+        std::printf("8 %s cameras %dx%d, 20 ROIs each\n", colour ? "colour" : "grey", width, height);
+        benchRunPass(rig, 200);
+        return 0;
+    }
+    std::fprintf(stderr, "usage: %s cycle|run8 [width height [colour]]\n", argv[0]);
+    return 2;
+}
