@@ -191,6 +191,7 @@ public:
     bool stepSettled[kMaxDetect] = {};       // the step's result needs no judging this cycle
     bool roiPassed[kMaxDetect][kMaxRoi];     // 1 pass
     int roiValue[kMaxDetect][kMaxRoi] = {};  // each ROI's last measured value
+    int roiArea[kMaxDetect][kMaxRoi] = {};   // summed defect blob area of each ROI's last judgement
     // Per ROI: record 0's first int is the count n (at most 99); records
     // 1..n hold (x1, y1, x2, y2) in frame pixels.
     int defectRects[kMaxDetect][kMaxRoi][kMaxDefectRects + 1][4] = {};

@@ -745,6 +745,7 @@ void CammerRecong::judgeStep(int step)
         int (*boxes)[4] = view->defectRects[step][i];
         if (func == kExclusion || func == kPositioning || func == kHomography) {
             view->roiValue[step][i] = 0;
+            view->roiArea[step][i] = 0;
             boxes[0][0] = 0;
             continue;
         }
@@ -769,6 +770,7 @@ void CammerRecong::judgeStep(int step)
             view->stepOk = false;
             view->roiPassed[step][i] = false;
             view->roiValue[step][i] = 0;
+            view->roiArea[step][i] = 0;
             boxes[0][0] = 0;
             const QString text = QStringLiteral("REG RUN ERROR = %1, %2, %3").arg(camera).arg(step).arg(fault);
             qWarning("%s", qPrintable(text));
@@ -840,6 +842,7 @@ void CammerRecong::judgeStep(int step)
         }
         }
         view->roiValue[step][i] = value;
+        view->roiArea[step][i] = blobs.area;
         if (!pass) {
             view->stepOk = false;
             view->roiPassed[step][i] = false;

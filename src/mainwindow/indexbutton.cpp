@@ -19,6 +19,11 @@ IndexButton::IndexButton(QWidget* parent)
     retrain_->setStyleSheet(startStop_->styleSheet());
     l->addWidget(retrain_);
     connect(retrain_, &QPushButton::clicked, this, &IndexButton::retrainClicked);
+    roi_ = new QPushButton(lanStr(45), this);
+    roi_->setMinimumSize(140, 72);
+    roi_->setStyleSheet(startStop_->styleSheet());
+    l->addWidget(roi_);
+    connect(roi_, &QPushButton::clicked, this, &IndexButton::roiClicked);
     setRunning(false);
 }
 
@@ -33,6 +38,7 @@ void IndexButton::checkShowHide()
     shown_ = true;
     startStop_->show();
     retrain_->show();
+    roi_->show();
 }
 
 void IndexButton::hideButtons()
@@ -40,4 +46,5 @@ void IndexButton::hideButtons()
     shown_ = false;
     startStop_->hide();
     retrain_->hide();
+    roi_->hide();
 }

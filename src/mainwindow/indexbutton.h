@@ -13,14 +13,18 @@ public:
     void hideButtons();
     bool shown() const { return shown_; }
     QPushButton* startStopButton() const { return startStop_; }
+    QPushButton* roiButton() const { return roi_; }
     void setRunning(bool running);
 
 signals:
     void startStopClicked();
     void retrainClicked();
+    // "Area Settings": the ROI tool page.
+    void roiClicked();
 
 private:
     QPushButton* startStop_ = nullptr;
     QPushButton* retrain_ = nullptr;
+    QPushButton* roi_ = nullptr;
     bool shown_ = true;
 };

@@ -176,7 +176,36 @@ public:
     std::function<void(int, int)> onTemplateCaptured;
     std::function<void()> onDetectStopped;
 
+    // ---- ROI tool page: NG resolution and template training (rivurevezi_roipage.cpp)
+    // Builds the page (hidden) and wires the button bar's "Area Settings".
+    void InitRoiPage();
+    // Opens the page over the camera area (button bar and help put away).
+    void OpenRoiPage();
+    // After a step's run: when templates were captured and no active step of
+    // any camera still lacks one, opens the page in region setting with
+    // gFromTrain set (the step's decision waits for the page's return).
+    void CheckArea();
+    // The page returned from a training run: outputs 0 and 1 released, run
+    // state running, the step decided, the engine retrained at the next tick.
+    void BackTrain();
+    // Every decision ends here: an NG opens the page, a manual decision that
+    // cleared the NG closes it.
+    void RoiPageAfterDecision(bool ok, bool manual);
+    // Retrains every enabled step of every camera once templates were renewed.
+    void TrainRenewedTemplates();
+    void showhideHelp(bool show);
+    void showhideVersion(bool show);
+    void MScaleSetToMin();
+    bool templatesCaptured = false;     // a step took a new template since the last CheckArea
+    bool templatesRenewed = false;      // retrain flag: BackTrain sets it, TimerShow retrains
+    QWidget* helpButton = nullptr;      // run screen's help button
+    QWidget* versionLabel[2] = {};      // the two version labels
+    class QAbstractSlider* zoomSlider = nullptr;
+
 public slots:
+    // "Area Settings" on the button bar: region setting (operator gate), or
+    // the NG page again while an NG is latched.
+    void SlotDrawROI();
     void TimerLogout();
     void TimerUp(int step);
     void TimerShow();

@@ -34,6 +34,7 @@
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
 #include "controlport.h"
+#include "drawroiwidget.h"
 #include "indexbutton.h"
 #include "iofunc.h"
 #include "sysword.h"
@@ -42,6 +43,7 @@
 #include <QFile>
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -187,8 +189,11 @@ void RiVuRevezi::Run()
                 for (int j = 0; j < gDNum && j < kMaxDetect; ++j)
                     if (StepActive(j) && gpControlIO)
                         gpControlIO->IOSetOut(StepInterlock(j), 1);
-                for (int c = 0; c < kMaxCamera; ++c)
+                for (int c = 0; c < kMaxCamera; ++c) {
                     cycleFailed[c] = false;
+                    if (c < numCamera && cammerWidget[c])
+                        std::fill(std::begin(cammerWidget[c]->stepSettled), std::end(cammerWidget[c]->stepSettled), false);
+                }
                 cycleOpen = true;
                 countState = 1;
                 if (gpControlIO)
@@ -224,6 +229,7 @@ void RiVuRevezi::TimerUp(int step)
     detectStep = step;
     for (int c = 0; c < numCamera; ++c)
         RunAlgorithm(c, step);
+    CheckArea();
     CheckNG(false);
 }
 
@@ -252,8 +258,13 @@ int RiVuRevezi::RunAlgorithm(int camera, int step)
             v->engine->CreateShape(step);
             v->engine->VarTrain(step);
         }
+        // Only a retrain ordered by the operator goes on to region setting;
+        // a step that merely had no template yet just takes one.
+        if (v->untrained[step])
+            templatesCaptured = true;
         v->untrained[step] = false;
         v->stepOk = true;
+        v->stepSettled[step] = true;
         runState = oldRun;
         LEDOnOff(4, 1);
         if (onTemplateCaptured)
@@ -277,8 +288,6 @@ void RiVuRevezi::CheckNG(bool manual)
     for (int c = 0; c < numCamera; ++c)
         if (cammerWidget[c] && !cammerWidget[c]->stepOk)
             ok = false;
-    if (manual && manualDecision)
-        ok = true;
 
     // Outputs first: the machine must know before anything is drawn.
     if (gpControlIO) {
@@ -329,19 +338,36 @@ void RiVuRevezi::CheckNG(bool manual)
         if (!v)
             continue;
         const int which = v->stepOk ? 1 : 0;
-        v->SaveFailImage(s, which);
-        if (pMutexSaveFail) {
+        int& code = alarmCode[c * kMaxDetect + s];
+        int saved = -1;
+        if (!manual) {
+            v->SaveFailImage(s, which);
+            saved = which;
+        } else if (code == 4 || code == 5) {
+            // Let pass without judging: the held NG picture, labelled with
+            // how the alarm was cleared.
+            v->UpdateFailImage(s, 0);
+            saved = 0;
+        } else if ((code >= 6 && code <= 8) || !v->stepOk) {
+            // Judged again: the new picture, labelled when it cleared the alarm.
+            v->SaveFailImage(s, which);
+            if (v->stepOk)
+                v->UpdateFailImage(s, which);
+            saved = which;
+        }
+        if (saved >= 0 && pMutexSaveFail) {
             QMutexLocker lock(pMutexSaveFail);
-            gisSaveFail[which + 2 * (c * kMaxDetect + s)] = true;
+            gisSaveFail[saved + 2 * (c * kMaxDetect + s)] = true;
         }
         if (!v->stepOk) {
-            alarmCode[c * kMaxDetect + s] = 3;
+            code = 3;
             if (v->alarmTimer)
                 v->alarmTimer->start(1000);
         }
     }
     if (onCycleStepDone)
         onCycleStepDone(s, ok);
+    manualDecision = false;
 
     if (!ok) {
         LCDOnOff(1);
@@ -355,6 +381,7 @@ void RiVuRevezi::CheckNG(bool manual)
             countState = 3;
         }
     }
+    RoiPageAfterDecision(ok, manual);
     update();
 }
 
@@ -380,6 +407,8 @@ void RiVuRevezi::SlotReTrain()
         cm->resetCameraSN();
         cm->saveCameraSN();
     }
+    if (drawROIWidget)
+        drawROIWidget->SlotTempDeleteAll();
     LEDOnOff(4, 1);
     InsertRecord(QStringLiteral("retrain"));
 }
@@ -389,7 +418,9 @@ void RiVuRevezi::TimerShow()
     static int phase = 0;
     phase ^= 1;
     LEDOnOff(5, runState == 3 ? 1 : phase);
-    gTempTime = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
+    if (gSource != 0)   // the template source shows the template file's time
+        gTempTime = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
+    TrainRenewedTemplates();
 }
 
 void RiVuRevezi::TimerLCD()

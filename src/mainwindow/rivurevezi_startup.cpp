@@ -224,6 +224,7 @@ bool RiVuRevezi::StartUp()
     root->addLayout(bottom);
     connect(indexButton, &IndexButton::startStopClicked, this, &RiVuRevezi::SlotStartStop);
     connect(indexButton, &IndexButton::retrainClicked, this, &RiVuRevezi::SlotReTrain);
+    InitRoiPage();
     for (int c = 0; c < numCamera; ++c)
         cammerWidget[c]->setParent(viewArea);
     ChangeCammer();

@@ -1,0 +1,846 @@
+// The ROI tool page: layout, which controls show, drawing and deleting
+// regions, choosing camera and detection, the NG actions (re-detect, do not
+// detect), opening and leaving the page.
+#include "drawroiwidget.h"
+
+#include "cammerrecongnize.h"
+#include "cammerwidget.h"
+#include "colorbutton.h"
+#include "controlport.h"
+#include "drawroiwidget_p.h"
+#include "indexbutton.h"
+#include "iostatus.h"
+#include "numberinput.h"
+#include "rivurevezi.h"
+
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include <cstring>
+
+using namespace roipage;
+
+// The camera views' touch editing calls back into the page through a link
+// it installs; builds without the touch editing have no such link.
+#if __has_include("cammerwidget_edit.cpp")
+#define VMM_HAVE_VIEW_EDITING 1
+#endif
+
+int gHelpC = 0;
+
+bool DrawROIWidget::sameParamNotePending = true;
+
+namespace {
+
+constexpr int kComboFontPixels = 33;
+constexpr int kComboFontPixelsJapanese = 21;
+
+// Captions the tap-drawing buttons show while their mode is on.
+const char* const kEndRect = "结束画四边形";
+const char* const kEndCircle = "结束画圆形";
+const char* const kEndHand = "结束手势区域";
+const char* const kEndCopy = "结束区域复制";
+
+// An operator text with its %1 filled; a row missing from the table (no
+// placeholder) still shows the value.
+QString filledRow(int row, const QString& value)
+{
+    const QString text = lanStr(row);
+    return text.contains(QLatin1String("%1")) ? text.arg(value) : text + value;
+}
+
+}  // namespace
+
+DrawROIWidget::DrawROIWidget(RiVuRevezi* win)
+    : QWidget(win)
+    , win_(win)
+{
+    setFixedSize(kWidth, qMax(1, gShowH));
+    setAttribute(Qt::WA_StyledBackground);
+    setStyleSheet(QStringLiteral("DrawROIWidget{background: transparent;}"));
+
+    auto button = [this](int row) {
+        auto* b = new ColorButton(lanStr(row), this);
+        b->setFixedSize(kWidth, kButtonHeight);
+        return b;
+    };
+    auto combo = [this] {
+        auto* c = new ComboBox(this);
+        c->setFixedSize(kWidth, kButtonHeight);
+        QFont f(QStringLiteral("wqy-microhei"));
+        f.setPixelSize(gLan == kLanJapanese ? kComboFontPixelsJapanese : kComboFontPixels);
+        c->setFont(f);
+        c->setItemHeight(kButtonHeight);
+        return c;
+    };
+
+    showHideButton = new ColorButton(QString(), this);
+    showHideButton->setFixedSize(kWidth, kButtonHeight);
+    showHideButton->setCheckable(true);
+    showHideButton->setChecked(false);
+    showHideButton->setStyleSheet(QStringLiteral("QPushButton{border:none;border-image:url(./images/ShowHide.png);}"
+                                                 "QPushButton:checked{border-image:url(./images/ShowHideChecked.png);}"));
+
+    sourceCombo = combo();
+    for (int row : {223, 224, 60, 207, 208})
+        sourceCombo->addItem(lanStr(row));
+    cameraCombo = combo();
+    for (int c = 0; c < numCamera; ++c)
+        cameraCombo->addItem(filledRow(43, QString::number(c + 1)));
+    if (numCamera >= 2)
+        cameraCombo->addItem(lanStr(44));
+    detectCombo = combo();
+    const int m = mode();
+    if (m == 0) {
+        detectCombo->addItem(filledRow(46, lanStr(263)));
+        detectCombo->addItem(filledRow(46, lanStr(264)));
+    } else if (m == 1 || m == 2) {
+        for (int row = 372; row <= 375; ++row)
+            detectCombo->addItem(filledRow(46, lanStr(row)));
+    }
+
+    returnButton = button(42);
+    noCheckButton = button(47);
+    addTempButton = button(48);
+    autoChangeButton = button(212);
+    helpButton = button(111);
+    rectButton = button(49);
+    circleButton = button(51);
+    polygonButton = button(53);
+    handButton = button(104);
+    copyButton = button(9);
+    deleteRoiButton = button(55);
+    deleteAllButton = button(57);
+    lastButton = button(59);
+    nextButton = button(62);
+    lastButton->setFixedSize(118, kButtonHeight);
+    nextButton->setFixedSize(118, kButtonHeight);
+    tempDeleteButton = button(63);
+    alarmPointButton = button(64);
+    ignorePointButton = button(54);
+    deleteIgnoreButton = button(56);
+    reCheckButton = button(61);
+    reCheckButton->setStyleSheet(
+        QStringLiteral("QPushButton{outline:0px;border:none;font-size:25px;color:white;background-color:#c81e1e;"
+                       "border-radius: 8px;}QPushButton:pressed{background-color:#ff5050;}"));
+
+    auto* column = new QVBoxLayout(this);
+    column->setSpacing(1);
+    column->setContentsMargins(0, 0, 0, 30);
+    for (QWidget* w : std::initializer_list<QWidget*>{showHideButton, sourceCombo, cameraCombo, detectCombo,
+                                                       returnButton, noCheckButton, addTempButton, autoChangeButton,
+                                                       helpButton, rectButton, circleButton, polygonButton, handButton,
+                                                       copyButton, deleteRoiButton, deleteAllButton})
+        column->addWidget(w);
+    auto* pair = new QHBoxLayout;
+    pair->setSpacing(4);
+    pair->setContentsMargins(0, 0, 0, 0);
+    pair->addWidget(lastButton);
+    pair->addWidget(nextButton);
+    column->addLayout(pair);
+    for (QWidget* w : std::initializer_list<QWidget*>{tempDeleteButton, alarmPointButton, ignorePointButton,
+                                                       deleteIgnoreButton})
+        column->addWidget(w);
+    column->addStretch(1);
+    column->addWidget(reCheckButton);
+
+    if (m == 3)
+        ChangeDetectNum(word(WizardPara::kStepCountMode3));
+
+    connect(showHideButton, &QPushButton::clicked, this, &DrawROIWidget::SlotShowHide);
+    connect(sourceCombo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &DrawROIWidget::SlotChangeSource);
+    connect(cameraCombo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &DrawROIWidget::SlotChangeCamera);
+    connect(detectCombo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &DrawROIWidget::SlotChangeDetect);
+    connect(returnButton, &QPushButton::clicked, this, &DrawROIWidget::SlotReturn);
+    connect(noCheckButton, &QPushButton::clicked, this, &DrawROIWidget::SlotNoCheckCur);
+    connect(addTempButton, &QPushButton::clicked, this, &DrawROIWidget::SlotAddTemp);
+    connect(autoChangeButton, &QPushButton::clicked, this, &DrawROIWidget::SlotAutoChange);
+    connect(helpButton, &QPushButton::clicked, this, &DrawROIWidget::SlotHelp);
+    connect(rectButton, &QPushButton::clicked, this, &DrawROIWidget::SlotDrawRect);
+    connect(circleButton, &QPushButton::clicked, this, &DrawROIWidget::SlotDrawCircle);
+    connect(polygonButton, &QPushButton::clicked, this, &DrawROIWidget::SlotDrawPloygn);
+    connect(handButton, &QPushButton::clicked, this, &DrawROIWidget::SlotDrawHand);
+    connect(copyButton, &QPushButton::clicked, this, &DrawROIWidget::SlotCopyArea);
+    connect(deleteRoiButton, &QPushButton::clicked, this, &DrawROIWidget::SlotDeleteROI);
+    connect(deleteAllButton, &QPushButton::clicked, this, &DrawROIWidget::SlotDeleteAllROI);
+    connect(lastButton, &QPushButton::clicked, this, &DrawROIWidget::SlotTempLast);
+    connect(nextButton, &QPushButton::clicked, this, &DrawROIWidget::SlotTempNext);
+    connect(tempDeleteButton, &QPushButton::clicked, this, &DrawROIWidget::SlotTempDeleteCur);
+    connect(alarmPointButton, &QPushButton::clicked, this, &DrawROIWidget::SlotShowHideAlarmPoint);
+    connect(ignorePointButton, &QPushButton::clicked, this, &DrawROIWidget::SlotIgnoreAlarmPoint);
+    connect(deleteIgnoreButton, &QPushButton::clicked, this, &DrawROIWidget::SlotDeleteIgnorePoint);
+    connect(reCheckButton, &QPushButton::clicked, this, &DrawROIWidget::SlotReCheck);
+
+    InstallViewLink();
+    hide();
+}
+
+DrawROIWidget::~DrawROIWidget()
+{
+#ifdef VMM_HAVE_VIEW_EDITING
+    CammerWidget::setPageLink(RoiPageLink());
+#endif
+}
+
+void DrawROIWidget::InstallViewLink()
+{
+#ifdef VMM_HAVE_VIEW_EDITING
+    RoiPageLink link;
+    link.startDrawPloygn = [this] { startDrawPloygn(); };
+    link.drawPloygn = [this] { SlotDrawPloygn(); };
+    link.drawHand = [this] { SlotDrawHand(); };
+    link.drawRect = [this] { SlotDrawRect(); };
+    link.drawCircle = [this] { SlotDrawCircle(); };
+    link.selectCamera = [this](int camera) { setComboQuietly(cameraCombo, camera); };
+    link.storedPicture = [this] {
+        RoiPageLink::StoredPicture shown;
+        shown.camera = storedCamera;
+        shown.step = storedDetect;
+        shown.count = storedCount;
+        shown.index = storedIndex;
+        shown.name = storedName;
+        shown.picture = &storedPicture;
+        return shown;
+    };
+    CammerWidget::setPageLink(link);
+#endif
+}
+
+// ---- Small helpers ------------------------------------------------------------
+
+bool DrawROIWidget::singleCamera() const
+{
+    return win_ && win_->currentCamera >= 0 && win_->currentCamera < numCamera && win_->currentCamera < kMaxCamera;
+}
+
+CammerWidget* DrawROIWidget::currentView() const
+{
+    return singleCamera() ? win_->cammerWidget[win_->currentCamera] : nullptr;
+}
+
+bool DrawROIWidget::drawingAllowed() const
+{
+    return gSource == 0 && currentView() != nullptr;
+}
+
+void DrawROIWidget::setComboQuietly(ComboBox* combo, int index)
+{
+    const bool old = combo->blockSignals(true);
+    combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
+    combo->blockSignals(old);
+}
+
+void DrawROIWidget::NormalDrawCaptions()
+{
+    rectButton->setText(lanStr(49));
+    circleButton->setText(lanStr(51));
+    polygonButton->setText(lanStr(53));
+    handButton->setText(lanStr(104));
+}
+
+void DrawROIWidget::showEvent(QShowEvent* e)
+{
+    if (win_)
+        win_->showhideVersion(false);
+    QWidget::showEvent(e);
+}
+
+void DrawROIWidget::hideEvent(QHideEvent* e)
+{
+    if (win_)
+        win_->showhideVersion(true);
+    QWidget::hideEvent(e);
+}
+
+// ---- Which controls show ---------------------------------------------------------
+
+void DrawROIWidget::SlotChangePage()
+{
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             sourceCombo, cameraCombo, detectCombo, returnButton, noCheckButton, addTempButton, autoChangeButton,
+             helpButton, rectButton, circleButton, polygonButton, handButton, copyButton, deleteRoiButton,
+             deleteAllButton, lastButton, nextButton, tempDeleteButton, alarmPointButton, ignorePointButton,
+             deleteIgnoreButton, reCheckButton})
+        w->hide();
+    const bool several = numCamera > 1;
+    const int state = win_ ? win_->detectState : 0;
+    switch (gSource) {
+    case 1:
+        sourceCombo->show();
+        cameraCombo->setVisible(several);
+        if (state == 2) {
+            addTempButton->show();
+            noCheckButton->show();
+            autoChangeButton->show();
+            reCheckButton->show();
+        } else {
+            returnButton->show();
+        }
+        break;
+    case 2:
+    case 3:
+    case 4:
+        sourceCombo->show();
+        cameraCombo->setVisible(several);
+        detectCombo->show();
+        returnButton->show();
+        lastButton->show();
+        nextButton->show();
+        addTempButton->setVisible(gSource == 2);
+        break;
+    case 0:
+        cameraCombo->setVisible(several);
+        detectCombo->show();
+        returnButton->show();
+        sourceCombo->show();
+        if (word(162) != 0 && win_)
+            win_->drawMode = 0;
+        for (QWidget* w : std::initializer_list<QWidget*>{rectButton, circleButton, polygonButton, handButton,
+                                                           copyButton, deleteRoiButton, deleteAllButton, lastButton,
+                                                           nextButton, tempDeleteButton})
+            w->show();
+        autoChangeButton->setVisible(state == 2);
+        break;
+    default:
+        break;
+    }
+    move(movedAside ? 0 : gShowW - kWidth, 0);
+    update();
+}
+
+void DrawROIWidget::SlotShowHide()
+{
+    movedAside = !movedAside;
+    SlotChangePage();
+}
+
+// ---- Drawing buttons ---------------------------------------------------------------
+
+void DrawROIWidget::setCheckable()
+{
+    const bool tap = word(162) != 0;
+    const bool copyToggle = word(164) != 0;
+    for (ColorButton* b : {rectButton, circleButton, polygonButton, handButton}) {
+        b->setCheckable(tap);
+        b->setChecked(false);
+    }
+    copyButton->setCheckable(copyToggle);
+    copyButton->setChecked(false);
+    if (!tap && !copyToggle)
+        return;
+    const std::initializer_list<ColorButton*> all{rectButton,  circleButton,    polygonButton,  handButton,
+                                                  copyButton,  deleteRoiButton, deleteAllButton};
+    for (ColorButton* b : all)
+        b->setEnabled(false);
+    const int m = win_ ? win_->drawMode : 0;
+    ColorButton* active = nullptr;
+    if (m != 0 && tap) {
+        if (m == 1)
+            active = rectButton;
+        else if (m == 4)
+            active = circleButton;
+        else if (m == 2)
+            active = (win_ && win_->handDraw) ? handButton : polygonButton;
+    } else if (win_ && win_->copyArea && copyToggle) {
+        active = copyButton;
+    }
+    if (active) {
+        active->setChecked(true);
+        active->setEnabled(true);
+        return;
+    }
+    for (ColorButton* b : all)
+        b->setEnabled(true);
+}
+
+void DrawROIWidget::startDrawPloygn()
+{
+    polygonButton->setText(lanStr(670));
+}
+
+void DrawROIWidget::SlotDrawRect()
+{
+    CammerWidget* v = currentView();
+    if (!drawingAllowed())
+        return;
+    if (word(162) != 0 && win_->drawMode == 1) {
+        win_->drawMode = 0;
+        rectButton->setText(lanStr(49));
+    } else {
+        win_->copyArea = false;
+        v->DeselectROI();
+        v->ShowHideROIPara();
+        win_->drawMode = 1;
+        NormalDrawCaptions();
+        if (word(162) != 0)
+            rectButton->setText(QString::fromUtf8(kEndRect));
+    }
+    setCheckable();
+}
+
+void DrawROIWidget::SlotDrawCircle()
+{
+    CammerWidget* v = currentView();
+    if (!drawingAllowed())
+        return;
+    if (word(162) != 0 && win_->drawMode == 4) {
+        win_->drawMode = 0;
+        circleButton->setText(lanStr(51));
+    } else {
+        win_->copyArea = false;
+        v->DeselectROI();
+        v->ShowHideROIPara();
+        win_->drawMode = 4;
+        NormalDrawCaptions();
+        if (word(162) != 0)
+            circleButton->setText(QString::fromUtf8(kEndCircle));
+    }
+    setCheckable();
+}
+
+void DrawROIWidget::SlotDrawHand()
+{
+    CammerWidget* v = currentView();
+    if (!drawingAllowed())
+        return;
+    if (word(162) != 0) {
+        if (win_->drawMode == 2 && win_->handDraw) {
+            win_->drawMode = 0;
+            handButton->setText(lanStr(104));
+        } else {
+            win_->copyArea = false;
+            win_->handDraw = true;
+            v->DeselectROI();
+            win_->drawMode = 2;
+            v->polyPointCount = 0;
+            NormalDrawCaptions();
+            handButton->setText(QString::fromUtf8(kEndHand));
+        }
+    } else {
+        win_->copyArea = false;
+        win_->handDraw = true;
+        v->DeselectROI();
+        win_->drawMode = 2;
+        polygonButton->setText(lanStr(53));
+    }
+    setCheckable();
+}
+
+void DrawROIWidget::SlotDrawPloygn()
+{
+    CammerWidget* v = currentView();
+    if (!drawingAllowed())
+        return;
+    if (word(162) != 0) {
+        if (win_->drawMode == 2 && !win_->handDraw) {
+            const bool underWay = v->polygonActive;
+            v->SavePolygon();
+            if (underWay) {
+                v->polygonActive = false;
+                v->editAction = 0;
+                win_->drawMode = 2;
+                polygonButton->setText(lanStr(33));
+            } else {
+                win_->drawMode = 0;
+                polygonButton->setText(lanStr(53));
+            }
+        } else {
+            win_->copyArea = false;
+            win_->handDraw = false;
+            v->DeselectROI();
+            win_->drawMode = 2;
+            v->polyPointCount = 0;
+            NormalDrawCaptions();
+            polygonButton->setText(lanStr(33));
+        }
+    } else {
+        win_->copyArea = false;
+        win_->handDraw = false;
+        if (win_->drawMode != 2) {
+            v->DeselectROI();
+            win_->drawMode = 2;
+            polygonButton->setText(lanStr(33));
+        } else {
+            v->SavePolygon();
+            if (win_->drawMode == 0)
+                polygonButton->setText(lanStr(53));
+        }
+    }
+    setCheckable();
+}
+
+void DrawROIWidget::SlotCopyArea()
+{
+    if (!drawingAllowed())
+        return;
+    if (word(164) == 0) {
+        win_->copyArea = true;
+        win_->drawMode = 0;
+        NormalDrawCaptions();
+    } else if (win_->copyArea) {
+        win_->copyArea = false;
+        copyButton->setText(lanStr(9));
+    } else {
+        win_->copyArea = true;
+        win_->drawMode = 0;
+        NormalDrawCaptions();
+        copyButton->setText(QString::fromUtf8(kEndCopy));
+    }
+    setCheckable();
+}
+
+// ---- Deleting regions ----------------------------------------------------------------
+
+void DrawROIWidget::SlotDeleteROI()
+{
+    if (!drawingAllowed())
+        return;
+    win_->copyArea = false;
+    CammerWidget* v = currentView();
+    if (v->curRoi < 0) {
+        warn(lanStr(65));
+    } else if (ask(lanStr(66)) && drawingAllowed()) {
+        v = currentView();
+        v->DeleteROI(v->curRoi);
+        v->setCurRoi(-1);
+        v->ShowHideROIPara();
+    }
+    win_->update();
+}
+
+void DrawROIWidget::SlotDeleteAllROI()
+{
+    if (!drawingAllowed())
+        return;
+    win_->copyArea = false;
+    if (!ask(lanStr(67)) || !drawingAllowed())
+        return;
+    CammerWidget* v = currentView();
+    const int step = win_->currentDetect;
+    if (step < 0 || step >= kMaxDetect || !v->editRecord)
+        return;
+    v->editRecord->roiCount[step] = 0;
+    v->setCurRoi(-1);
+    v->ShowHideROIPara();
+    if (step < v->stepCount() && v->ignoreMask[step]) {
+        std::memset(v->ignoreMask[step], 0, size_t(v->pixelCount));
+        v->SaveIgnorePoint(step);
+    }
+    v->update();
+}
+
+// ---- Camera and detection choice ----------------------------------------------------
+
+void DrawROIWidget::SlotChangeCamera(int c)
+{
+    if (c < 0 || numCamera < 1 || !win_)
+        return;
+    if (c >= numCamera)
+        c = gSource == 1 ? numCamera : numCamera - 1;
+    win_->currentCamera = c;
+    win_->ChangeCammer();
+    SlotChangeSource(gSource);
+}
+
+void DrawROIWidget::SlotChangeDetect(int d)
+{
+    if (d < 0 || !win_ || !singleCamera())
+        return;
+    if (gSource != 0 && (gSource < 2 || gSource > 4))
+        return;
+    win_->copyArea = false;
+    const int m = mode();
+    const int t = (m == 1 || m == 2) ? (d & 1) : d;
+    if (t == 0 && m != 3 && word(100) == 0) {
+        warn(lanStr(118));
+        detectCombo->setCurrentIndex(1);
+        return;
+    }
+    if (m == 0 && word(94) != 0 && word(86) != 0 && gSource == 0 && d != 0 && sameParamNotePending) {
+        sameParamNotePending = false;
+        warn(lanStr(119));
+    }
+    if (word(94) != 0 && sameParamNotePending && gSource == 0 && (m == 1 || m == 2) && d > 1) {
+        sameParamNotePending = false;
+        warn(lanStr(371));
+    }
+    if (CammerWidget* v = currentView())
+        v->DeselectROI();
+    win_->drawMode = 0;
+    win_->currentDetect = qMin(d, kMaxDetect - 1);
+    SlotChangeSource(gSource);
+}
+
+void DrawROIWidget::ChangeDetectNum(int n)
+{
+    const bool old = detectCombo->blockSignals(true);
+    detectCombo->clear();
+    for (int k = 0; k < n && k < kMaxDetect; ++k)
+        detectCombo->addItem(filledRow(46, lanStr(477 + k)));
+    if (win_)
+        detectCombo->setCurrentIndex(win_->currentDetect < detectCombo->count() ? win_->currentDetect : -1);
+    detectCombo->blockSignals(old);
+}
+
+void DrawROIWidget::setSource(int s)
+{
+    sourceCombo->setCurrentIndex(s);
+}
+
+// ---- Live / template switch and help --------------------------------------------------
+
+void DrawROIWidget::SlotAutoChange()
+{
+    if (!win_ || win_->detectState != 2 || (gSource != 0 && gSource != 1) || !singleCamera())
+        return;
+    if (gSource == 1) {
+        sourceCombo->setCurrentIndex(0);
+        return;
+    }
+    sourceCombo->setCurrentIndex(1);
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        CammerWidget* v = win_->cammerWidget[c];
+        if (!v || v->stepOk)
+            continue;
+        v->blink = 0;
+        if (v->alarmTimer)
+            v->alarmTimer->start(1000);
+    }
+}
+
+void DrawROIWidget::SlotHelp()
+{
+    gHelpC = 6;
+    emit helpRequested();
+}
+
+// ---- NG actions ------------------------------------------------------------------------
+
+void DrawROIWidget::SlotReCheck()
+{
+    if (!win_)
+        return;
+    const int running = qBound(0, win_->runStep, kMaxDetect - 1);
+    const int camera = win_->currentCamera;
+    SlotSaveData();
+    win_->ResetRun();
+
+    const int m = mode();
+    int s = running;
+    int last = 1;
+    if (m == 1 || m == 2) {
+        s = running & 1;
+    } else if (m == 3) {
+        last = gDNum - 1;
+    }
+
+    win_->reDetectMask[s] = 0;
+    if (gpControlIO) {
+        if (s == last && word(130) == 0 && word(124) == 0)
+            gpControlIO->IOSetOut(0, 1);
+        else if (s == 0 && word(122) == 0 && word(123) == 0 && word(129) == 0)
+            gpControlIO->IOSetOut(1, 1);
+        gpControlIO->IOFlashOut();
+    }
+
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        CammerWidget* v = win_->cammerWidget[c];
+        if (!v || v->stepSettled[running] || word(86 + running) == 0)
+            continue;
+        win_->reDetectMask[s] |= 1 << c;
+        int& code = win_->alarmCode[c * kMaxDetect + running];
+        if (code == 3)
+            code = 7;
+        win_->RunAlgorithm(c, running);
+    }
+
+    win_->manualDecision = true;
+    win_->CheckNG(true);
+
+    if (camera >= 0 && camera < numCamera) {
+        if (win_->detectState == 2 && gSource == 1) {
+            // Follow the alarm: the first failed camera at or after the one shown.
+            for (int k = 0; k < numCamera; ++k) {
+                const int c = (camera + k) % numCamera;
+                CammerWidget* v = win_->cammerWidget[c];
+                if (v && !v->stepOk) {
+                    win_->currentCamera = c;
+                    win_->ChangeCammer();
+                    setComboQuietly(cameraCombo, c);
+                    break;
+                }
+            }
+            return;
+        }
+        if (win_->detectState == 2)
+            return;
+    } else if (camera == numCamera && win_->detectState == 2) {
+        return;
+    }
+    gSource = -1;
+}
+
+void DrawROIWidget::SlotNoCheckCur()
+{
+    if (!win_)
+        return;
+    if (word(135) != 0 && win_->CheckPassword() == 0)
+        return;
+    if (!gisSafeDoorOpen && word(138) != 0) {
+        warn(lanStr(195));
+        return;
+    }
+    const int c = win_->currentCamera;
+    if (c >= 0 && c < numCamera && c < kMaxCamera) {
+        CammerWidget* v = win_->cammerWidget[c];
+        if (!v)
+            return;
+        if (v->stepOk && win_->ngPresent) {
+            warn(lanStr(107));
+            return;
+        }
+        if (!ask(lanStr(105).arg(c + 1)))
+            return;
+        const int running = qBound(0, win_->runStep, kMaxDetect - 1);
+        v->stepSettled[running] = true;
+        int& code = win_->alarmCode[c * kMaxDetect + running];
+        if (code == 3)
+            code = 4;
+        win_->InsertRecord(lanStr(106).arg(c + 1), QString());
+        SlotReCheck();
+        return;
+    }
+    if (ask(lanStr(102)))
+        notCheckcur();
+}
+
+void DrawROIWidget::notCheckcur()
+{
+    if (!win_)
+        return;
+    SlotSaveData();
+    gSource = -1;
+    win_->ResetRun();
+    const int running = qBound(0, win_->runStep, kMaxDetect - 1);
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        int& code = win_->alarmCode[c * kMaxDetect + running];
+        if (code == 3)
+            code = 4;
+    }
+    win_->manualDecision = true;
+    win_->CheckNG(true);
+    win_->InsertRecord(lanStr(103), QString());
+}
+
+// ---- Opening and leaving ------------------------------------------------------------------
+
+void DrawROIWidget::Reset()
+{
+    if (!win_)
+        return;
+    movedAside = false;
+    resetPending = true;
+    gDrawHint = 0;
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        CammerWidget* v = win_->cammerWidget[c];
+        if (!v || !v->editRecord || !v->savedRecord)
+            continue;
+        *v->editRecord = *v->savedRecord;
+        v->BackMask();
+    }
+
+    const int s = qBound(0, win_->runStep, kMaxDetect - 1);
+    int step = s;
+    if (win_->detectState != 2) {
+        const int m = mode();
+        const int e = word(86);
+        const int same = word(94);
+        const int k = word(177);
+        if (m == 0) {
+            step = e == 0 ? 1 : (same != 0 ? 0 : s);
+        } else if (m == 3) {
+            step = (s == 0 && e == 0) ? 1 : s;
+        } else if (m == 1 || m == 2) {
+            int t = s;
+            bool folded = false;
+            if (t >= 2 && !(same == 0 && k != 0)) {
+                t -= 2;
+                folded = true;
+            }
+            if (k == 1 && (folded || t < 2))
+                step = e != 0 ? 2 : 3;
+            else
+                step = (t % 2 == 0 && e == 0) ? t + 1 : t;
+            if (step < 0 || step >= gDNum)
+                step = 0;
+        }
+    }
+    win_->currentDetect = qBound(0, step, kMaxDetect - 1);
+    setComboQuietly(detectCombo, win_->currentDetect);
+
+    const int wanted = win_->detectState == 2 ? 1 : 0;
+    if (sourceCombo->currentIndex() == wanted)
+        SlotChangeSource(wanted);
+    else
+        sourceCombo->setCurrentIndex(wanted);
+    showHideButton->setChecked(false);
+    show();
+    raise();
+}
+
+void DrawROIWidget::SlotReturn()
+{
+    if (!win_)
+        return;
+    if (gpNumPad)
+        gpNumPad->HideUpdate();
+    if (gpNumCharPad)
+        gpNumCharPad->HideUpdate();
+    win_->drawMode = 0;
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        CammerWidget* v = win_->cammerWidget[c];
+        if (!v)
+            continue;
+        v->tempIndex = 0;
+        v->DeselectROI();
+        v->ShowHideROIPara();
+        v->HotCameraUpdateROI();
+    }
+    if (win_->ioStatusWidget)
+        win_->ioStatusWidget->show();
+    win_->MScaleSetToMin();
+    SlotSaveData();
+    if (win_->detectState == 2) {
+        sourceCombo->setCurrentIndex(1);
+        return;
+    }
+    movedAside = false;
+    win_->copyArea = false;
+    gSource = -1;
+    win_->showhideHelp(true);
+    Restart();
+    if (gFromTrain) {
+        gFromTrain = false;
+        win_->BackTrain();
+    }
+}
+
+void DrawROIWidget::Restart()
+{
+    if (!win_)
+        return;
+    win_->detectState = 0;
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+        if (CammerWidget* v = win_->cammerWidget[c])
+            v->DeselectROI();
+    if (win_->indexButton)
+        win_->indexButton->checkShowHide();
+    win_->showhideHelp(true);
+    hide();
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        if (CammerWidget* v = win_->cammerWidget[c]) {
+            v->ShowHideROIPara();
+            v->update();
+        }
+    }
+}

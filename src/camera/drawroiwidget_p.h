@@ -1,0 +1,73 @@
+// Helpers shared by the ROI tool page's source files.
+#pragma once
+
+#include "globals.h"
+#include "lanstr.h"
+#include "warnbox.h"
+#include "wizardpara.h"
+
+#include <QDialog>
+#include <QString>
+
+namespace roipage {
+
+// Word n of the live system parameters; 0 while they are not loaded.
+inline int word(int n)
+{
+    return (gpWPara && n >= 0 && n < kParaWords) ? gpWPara->words[n] : 0;
+}
+
+inline int mode()
+{
+    return word(WizardPara::kMode);
+}
+
+// Shows `text` in the shared warning box and waits for OK.
+inline void warn(const QString& text)
+{
+    if (!gpWarnBox) {
+        qWarning("ROI page: no warning box for \"%s\"", qPrintable(text));
+        return;
+    }
+    gpWarnBox->setText(text);
+    gpWarnBox->exec();
+}
+
+// Asks `text` in the shared choice box; true only for yes.
+inline bool ask(const QString& text)
+{
+    if (!gpChooseBox) {
+        qWarning("ROI page: no choice box for \"%s\"; taken as no", qPrintable(text));
+        return false;
+    }
+    gpChooseBox->setText(text);
+    return gpChooseBox->exec() == QDialog::Accepted;
+}
+
+// The operator-text row naming detection g in the current detection mode.
+inline int detectNameRow(int g)
+{
+    const int m = mode();
+    if (m == 1 || m == 2)
+        return 372 + g;
+    if (m == 3)
+        return 477 + g;
+    return 263 + g;
+}
+
+inline QString detectName(int g)
+{
+    return lanStr(detectNameRow(g));
+}
+
+inline QString stepFolder(int camera, int detect)
+{
+    return QStringLiteral("./cammer%1%2").arg(camera + 1).arg(detect + 1);
+}
+
+inline QString templatePath(int camera, int detect, int slot)
+{
+    return stepFolder(camera, detect) + QStringLiteral("/template%1.bmp").arg(slot);
+}
+
+}  // namespace roipage

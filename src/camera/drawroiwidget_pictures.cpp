@@ -1,0 +1,686 @@
+// The picture side of the ROI tool page: the picture source of the camera
+// views, browsing templates and stored OK/NG pictures, adding and deleting
+// templates, and the ignored alarm points.
+#include "drawroiwidget.h"
+
+#include "cammerrecongnize.h"
+#include "cammerwidget.h"
+#include "colorbutton.h"
+#include "controlport.h"
+#include "drawroiwidget_p.h"
+#include "iostatus.h"
+#include "miscfunc.h"
+#include "rivurevezi.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include <sys/stat.h>
+
+using namespace roipage;
+
+namespace {
+
+DrawROIWidget::TempListSink& tempListSink()
+{
+    static DrawROIWidget::TempListSink sink;
+    return sink;
+}
+
+QVector<QRgb> greyTable()
+{
+    if (gpWin && gpWin->grayTable.size() == 256)
+        return gpWin->grayTable;
+    QVector<QRgb> t;
+    t.reserve(256);
+    for (int i = 0; i < 256; ++i)
+        t.append(qRgb(i, i, i));
+    return t;
+}
+
+// Writes a frame buffer as the template file: 8-bit indexed with the grey
+// table, or 32-bit RGB for colour cameras.
+bool writeTemplate(const QString& path, const uchar* pixels, int width, int height)
+{
+    if (!pixels || width < 1 || height < 1)
+        return false;
+    QImage img;
+    if (gisColor) {
+        img = QImage(width, height, QImage::Format_RGB32);
+        const size_t row = size_t(width) * 4;
+        for (int y = 0; y < height; ++y)
+            std::memcpy(img.scanLine(y), pixels + size_t(y) * row, row);
+    } else {
+        img = QImage(width, height, QImage::Format_Indexed8);
+        img.setColorTable(greyTable());
+        for (int y = 0; y < height; ++y)
+            std::memcpy(img.scanLine(y), pixels + size_t(y) * size_t(width), size_t(width));
+    }
+    const bool ok = img.save(path, "BMP");
+    if (!ok)
+        qWarning("ROI page: template %s could not be written", qPrintable(path));
+    return ok;
+}
+
+// The slot number of a template file name "template<digits>.bmp", -1 for any
+// other name.
+int templateSlotOf(const QString& fileName)
+{
+    static const QRegularExpression re(QStringLiteral("^template(\\d{1,6})\\.bmp$"));
+    const QRegularExpressionMatch m = re.match(fileName);
+    if (!m.hasMatch())
+        return -1;
+    bool ok = false;
+    const int n = m.captured(1).toInt(&ok);
+    return ok ? n : -1;
+}
+
+// The view paints from displayFrame; after a change it is told so, where
+// the view's painting keeps a converted copy.
+void shown(CammerWidget* v)
+{
+#if __has_include("cammerwidget_paint.cpp")
+    v->DisplayChanged();
+#else
+    Q_UNUSED(v);
+#endif
+}
+
+}  // namespace
+
+void DrawROIWidget::setTempListSink(TempListSink sink)
+{
+    tempListSink() = std::move(sink);
+}
+
+// ---- Switching the source ---------------------------------------------------------
+
+void DrawROIWidget::SlotChangeSource(int s)
+{
+    if (!win_)
+        return;
+    // Editing during an NG needs the password; a refusal leaves everything,
+    // the combo included, as it was.
+    if (s == 0 && win_->detectState == 2 && gSource != 0 && win_->CheckPassword() == 0) {
+        setComboQuietly(sourceCombo, gSource);
+        return;
+    }
+    movedAside = false;
+    gSource = s;
+    win_->copyArea = false;
+
+    if (win_->detectState == 2 && s != 1 && gpControlIO) {
+        gpControlIO->IOSetOut(2, 0);
+        gpControlIO->IOFlashOut();
+    }
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        CammerWidget* v = win_->cammerWidget[c];
+        if (!v)
+            continue;
+        v->tempIndex = 0;
+        v->DeselectROI();
+        v->ShowHideROIPara();
+    }
+
+    int camera = win_->currentCamera;
+    const bool keep = s == 1 ? (camera >= 0 && camera <= numCamera) : (camera >= 0 && camera < numCamera);
+    if (!keep) {
+        win_->currentCamera = 0;
+        win_->ChangeCammer();
+    }
+    setComboQuietly(cameraCombo, win_->currentCamera);
+
+    if (win_->ioStatusWidget)
+        win_->ioStatusWidget->setVisible(s != 0);
+    showHideButton->setChecked(false);
+    lastButton->setText(lanStr(59));
+    nextButton->setText(lanStr(62));
+    win_->showhideHelp(false);
+    win_->MScaleSetToMin();
+
+    CammerWidget* v = currentView();
+    const int step = win_->currentDetect;
+    switch (s) {
+    case 2:
+        if (v) {
+            v->ngIndex = 0;
+            if (const uchar* pic = v->ngPicture(step, 0))
+                std::memcpy(v->displayFrame, pic, size_t(v->frameBytes));
+            shown(v);
+            v->update();
+        }
+        break;
+    case 3:
+    case 4:
+        storedIndex = 0;
+        storedIsOk = s == 3 ? 1 : 0;
+        LoadPic();
+        if (v)
+            v->update();
+        break;
+    case 0:
+        NormalDrawCaptions();
+        lastButton->setText(lanStr(559));
+        nextButton->setText(lanStr(560));
+        win_->drawMode = 0;
+        setCheckable();
+        if (resetPending) {
+            resetPending = false;
+            for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+                CammerWidget* w = win_->cammerWidget[c];
+                if (!w || !w->editRecord || !w->savedRecord)
+                    continue;
+                *w->editRecord = *w->savedRecord;
+                w->BackMask();
+            }
+        }
+        if (v)
+            ShowTemplate(v);
+        break;
+    case 1:
+        if (win_->detectState == 2) {
+            const bool showCapture = word(155) != 0 && word(128) == 0 &&
+                                     ((word(123) == 0 && win_->runStep == 0) || (word(124) == 0 && win_->runStep == 1));
+            for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+                CammerWidget* w = win_->cammerWidget[c];
+                if (!w)
+                    continue;
+                w->blink = 0;
+                if (showCapture && w->displayFrame && w->captureFrame) {
+                    std::memcpy(w->displayFrame, w->captureFrame, size_t(w->frameBytes));
+                    shown(w);
+                }
+            }
+        }
+        alarmPointButton->setText(lanStr(64));
+        break;
+    default:
+        break;
+    }
+    SlotChangePage();
+}
+
+void DrawROIWidget::ShowTemplate(CammerWidget* v)
+{
+    const int step = win_->currentDetect;
+    const int slot = v->tempIndex;
+    if (step < 0 || step >= v->stepCount() || slot < 0 || slot >= v->templates[step].size() ||
+        !v->templates[step][slot] || !v->displayFrame) {
+        v->update();
+        return;
+    }
+    std::memcpy(v->displayFrame, v->templates[step][slot], size_t(v->frameBytes));
+    shown(v);
+    GetTempTIme(v->cameraIndex, step, slot);
+    if (gisColor && v->greyScratch) {
+        const auto* words = reinterpret_cast<const unsigned int*>(v->templates[step][slot]);
+        if (gisGrayHue)
+            RGBA2Gray(v->greyScratch, words, v->imageWidth, v->imageHeight);
+        else
+            RGBA2Hue(v->greyScratch, words, v->imageWidth, v->imageHeight);
+    }
+    v->update();
+}
+
+void DrawROIWidget::GetTempTIme(int camera, int detection, int slot)
+{
+    const QFileInfo info(templatePath(camera, detection, slot));
+    gTempTime = info.exists() ? info.lastModified().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss")) : QString();
+}
+
+// ---- Stored pictures ------------------------------------------------------------------
+
+const QStringList& DrawROIWidget::listStored(const QString& folder)
+{
+    // The folder's own modification time changes with every picture added,
+    // removed or renamed in it.
+    struct stat folderStat {};
+    const bool exists = ::stat(QFile::encodeName(folder).constData(), &folderStat) == 0;
+    const qint64 stamp = exists ? qint64(folderStat.st_mtim.tv_sec) * 1000000000LL + folderStat.st_mtim.tv_nsec : -1;
+    if (exists && folder == listedFolder_ && stamp == listedStamp_)
+        return listed_;
+    // Sorted on the raw modification times: a folder of 20,000 pictures
+    // would otherwise spend seconds converting times while sorting.
+    QDir dir(folder);
+    const QStringList names =
+        dir.exists() ? dir.entryList({QStringLiteral("*.jpg")}, QDir::Files | QDir::Dirs | QDir::Drives, QDir::NoSort)
+                     : QStringList();
+    struct Entry {
+        qint64 sec;
+        long nsec;
+        QString name;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(size_t(names.size()));
+    const QByteArray base = QFile::encodeName(dir.path()) + '/';
+    for (const QString& name : names) {
+        struct stat st {};
+        if (::stat((base + QFile::encodeName(name)).constData(), &st) != 0)
+            continue;   // removed meanwhile
+        entries.push_back({qint64(st.st_mtim.tv_sec), long(st.st_mtim.tv_nsec), name});
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        if (a.sec != b.sec)
+            return a.sec > b.sec;
+        if (a.nsec != b.nsec)
+            return a.nsec > b.nsec;
+        return a.name < b.name;
+    });
+    listed_.clear();
+    listed_.reserve(int(entries.size()));
+    for (Entry& e : entries)
+        listed_.append(std::move(e.name));
+    listedFolder_ = folder;
+    listedStamp_ = stamp;
+    return listed_;
+}
+
+void DrawROIWidget::LoadPic()
+{
+    if (!win_)
+        return;
+    int c = cameraCombo->currentIndex();
+    int d = detectCombo->currentIndex();
+    if (c < 0 || c >= numCamera)
+        c = 0;
+    if (d < 0 || d >= gDNum || d >= kMaxDetect)
+        d = 0;
+    storedCamera = c;
+    storedDetect = d;
+    const QDir& dir = storedIsOk ? win_->okDir[c * kMaxDetect + d] : win_->ngDir[c * kMaxDetect + d];
+    const QStringList& list = listStored(dir.path());
+    storedCount = list.size();
+    if (storedCount == 0) {
+        storedIndex = 0;
+        storedName.clear();
+        storedPicture = QImage();
+        return;
+    }
+    if (storedIndex >= storedCount)
+        storedIndex = storedCount - 1;
+    if (storedIndex < 0)
+        storedIndex = 0;
+    const QString path = dir.filePath(list.at(storedIndex));
+    storedName = list.at(storedIndex);
+    if (storedName.endsWith(QStringLiteral(".jpg")))
+        storedName.chop(4);
+    if (!storedPicture.load(path)) {
+        qWarning("ROI page: stored picture %s cannot be read", qPrintable(path));
+        storedPicture = QImage();
+    }
+}
+
+// ---- Previous and next -----------------------------------------------------------------
+
+void DrawROIWidget::SlotTempLast()
+{
+    if (gSource == 0)
+        StepTemplate(-1);
+    else
+        StepPicture(-1);
+}
+
+void DrawROIWidget::SlotTempNext()
+{
+    if (gSource == 0)
+        StepTemplate(1);
+    else
+        StepPicture(1);
+}
+
+void DrawROIWidget::StepTemplate(int dir)
+{
+    CammerWidget* v = currentView();
+    const int step = win_ ? win_->currentDetect : -1;
+    if (!v || v->tempIndex < 0 || v->tempIndex >= gTempNum || step < 0 || step >= gDNum || step >= v->stepCount())
+        return;
+    const QVector<int>& used = v->tempUsed[step];
+    const int n = qMin(gTempNum, used.size());
+    if (n < 1)
+        return;
+    // At most one round: with no slot in use the index stays where it is.
+    int slot = v->tempIndex;
+    for (int k = 0; k < n; ++k) {
+        slot = (slot + dir + n) % n;
+        if (used[slot] == 1) {
+            v->tempIndex = slot;
+            break;
+        }
+    }
+    ShowTemplate(v);
+}
+
+void DrawROIWidget::StepPicture(int dir)
+{
+    CammerWidget* v = currentView();
+    const int step = win_ ? win_->currentDetect : -1;
+    if (!v || v->tempIndex < 0 || v->tempIndex >= gTempNum || step < 0 || step >= gDNum)
+        return;
+    if (gSource == 1) {
+        v->update();
+        return;
+    }
+    if (gSource == 2) {
+        const int n = qMin(v->ngCount[step], int(CammerWidget::kRecentPictures));
+        if (n <= 0)
+            v->ngIndex = 0;
+        else if (dir < 0)
+            v->ngIndex = v->ngIndex <= 0 ? n - 1 : qMin(v->ngIndex - 1, n - 1);
+        else
+            v->ngIndex = v->ngIndex >= n - 1 ? 0 : v->ngIndex + 1;
+        if (const uchar* pic = v->ngPicture(step, v->ngIndex))
+            std::memcpy(v->displayFrame, pic, size_t(v->frameBytes));
+        shown(v);
+        v->update();
+        return;
+    }
+    if (storedCount == 0)
+        return;
+    if (dir < 0)
+        storedIndex = storedIndex <= 0 ? storedCount - 1 : storedIndex - 1;
+    else
+        storedIndex = storedIndex >= storedCount - 1 ? 0 : storedIndex + 1;
+    LoadPic();
+    v->update();
+}
+
+// ---- Adding templates ---------------------------------------------------------------------
+
+int DrawROIWidget::ChooseTempSlot(int c, int d)
+{
+    if (!win_ || c < 0 || c >= numCamera || c >= kMaxCamera || !win_->cammerWidget[c])
+        return -1;
+    CammerWidget* v = win_->cammerWidget[c];
+    if (d < 0 || d >= v->stepCount() || gTempNum < 1)
+        return -1;
+    QVector<int>& used = v->tempUsed[d];
+    const int n = qMin(gTempNum, used.size());
+    if (n < 1)
+        return -1;
+    if (v->tempCount[d] < gTempNum) {
+        for (int k = 0; k < n; ++k) {
+            if (used[k] == 0) {
+                used[k] = 1;
+                ++v->tempCount[d];
+                return k;
+            }
+        }
+    }
+    // Every slot holds a template: the oldest file other than template0.bmp
+    // gives way. Only names of the program's own form count.
+    QDir dir(stepFolder(c, d));
+    const QFileInfoList files =
+        dir.entryInfoList({QStringLiteral("template*.bmp")}, QDir::Files | QDir::Dirs | QDir::Drives, QDir::Time | QDir::Reversed);
+    int slot = -1;
+    for (const QFileInfo& f : files) {
+        const int k = templateSlotOf(f.fileName());
+        if (k < 1 || !f.isFile())
+            continue;
+        if (k >= n) {
+            // A leftover of a larger slot count: removed, the last slot reused.
+            if (!QFile::remove(f.absoluteFilePath()))
+                qWarning("ROI page: leftover template %s could not be removed", qPrintable(f.absoluteFilePath()));
+            slot = n - 1;
+        } else {
+            slot = k;
+        }
+        break;
+    }
+    if (slot < 0)
+        slot = n - 1;
+    if (slot == 0) {
+        qWarning("ROI page: camera %d detection %d has a single template slot; nothing replaced", c + 1, d + 1);
+        return -1;
+    }
+    if (used[slot] == 0) {
+        used[slot] = 1;
+        ++v->tempCount[d];
+    }
+    return slot;
+}
+
+void DrawROIWidget::AddTemp(int c, int d)
+{
+    if (!win_ || c < 0 || c >= numCamera || c >= kMaxCamera || !win_->cammerWidget[c])
+        return;
+    CammerWidget* v = win_->cammerWidget[c];
+    if (gSource != 2 && v->stepOk)
+        return;
+    if (d < 0 || d >= v->stepCount())
+        return;
+    const uchar* source = nullptr;
+    if (gSource == 1) {
+        source = v->captureFrame;
+    } else {
+        const int n = qMin(v->ngCount[d], int(CammerWidget::kRecentPictures));
+        if (v->ngIndex < 0 || v->ngIndex >= n) {
+            qWarning("ROI page: camera %d detection %d has no recent NG picture %d; no template added", c + 1, d + 1,
+                     v->ngIndex + 1);
+            return;
+        }
+        source = v->ngPicture(d, v->ngIndex);
+    }
+    if (!source)
+        return;
+    const int slot = ChooseTempSlot(c, d);
+    if (slot < 0 || slot >= v->templates[d].size() || !v->templates[d][slot])
+        return;
+    std::memcpy(v->templates[d][slot], source, size_t(v->frameBytes));
+    writeTemplate(templatePath(c, d, slot), v->templates[d][slot], v->imageWidth, v->imageHeight);
+
+    if (gSource != 1) {
+        retrainPending[c] = true;
+        return;
+    }
+    if (v->engine)
+        v->engine->VarTrain(qBound(0, win_->runStep, kMaxDetect - 1));
+    v->stepSettled[d] = true;
+    int& code = win_->alarmCode[c * kMaxDetect + d];
+    if (code == 3)
+        code = 5;
+    win_->InsertRecord(lanStr(109).arg(c + 1), QString());
+}
+
+void DrawROIWidget::SlotAddTemp()
+{
+    if (!win_)
+        return;
+    const int state = win_->detectState;
+    const int camera = win_->currentCamera;
+    if (state == 2 && gSource == 1) {
+        const bool passed = camera >= 0 && camera < numCamera && win_->cammerWidget[camera] &&
+                            win_->cammerWidget[camera]->stepOk;
+        if (word(156) == 0 && (camera == numCamera || passed)) {
+            warn(lanStr(107));
+            return;
+        }
+        if (!gisSafeDoorOpen && word(138) != 0) {
+            warn(lanStr(195));
+            return;
+        }
+    }
+    if (gTempNum < 2) {
+        warn(lanStr(258));
+        return;
+    }
+    if (word(136) != 0 && win_->CheckPassword() == 0)
+        return;
+    const int d = (state == 2 && gSource == 1) ? win_->runStep : win_->currentDetect;
+    if (!ask(lanStr(108)) || win_->currentCamera < 0 || win_->currentCamera > numCamera)
+        return;
+    if (state == 2 && gSource != 1 && gSource != 2)
+        return;
+    if (state == 3 && gSource != 2)
+        return;
+    if (state != 2 && state != 3)
+        return;
+    if (win_->currentCamera == numCamera) {
+        for (int c = 0; c < numCamera; ++c)
+            AddTemp(c, d);
+    } else {
+        AddTemp(win_->currentCamera, d);
+    }
+    if (gSource != 2)
+        SlotReCheck();
+}
+
+// ---- Deleting templates ---------------------------------------------------------------------
+
+void DrawROIWidget::SlotTempDeleteCur()
+{
+    CammerWidget* v = currentView();
+    if (!v)
+        return;
+    const int index = v->tempIndex;
+    if (index == 0) {
+        warn(lanStr(68));
+        return;
+    }
+    if (!ask(lanStr(69)))
+        return;
+    v = currentView();
+    const int step = win_->currentDetect;
+    if (!v || step < 0 || step >= v->stepCount() || index < 1 || index >= v->tempUsed[step].size())
+        return;
+    if (v->tempUsed[step][index] == 1) {
+        v->tempUsed[step][index] = 0;
+        v->tempCount[step] = qMax(1, v->tempCount[step] - 1);
+    }
+    retrainPending[v->cameraIndex] = true;
+    QFile::remove(templatePath(v->cameraIndex, step, index));
+    SlotTempNext();
+    win_->InsertRecord(lanStr(70).arg(v->cameraIndex + 1).arg(index + 1), QString());
+}
+
+void DrawROIWidget::SlotTempDeleteAll()
+{
+    if (!win_)
+        return;
+    QJsonArray cameras;
+    QJsonArray detects;
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        CammerWidget* v = win_->cammerWidget[c];
+        if (!v)
+            continue;
+        if (!(word(157) == 0 || win_->currentCamera == numCamera || c == win_->currentCamera))
+            continue;
+        for (int d = 0; d < gDNum && d < kMaxDetect; ++d) {
+            if (d < v->stepCount()) {
+                v->tempCount[d] = 1;
+                for (int k = 1; k < v->tempUsed[d].size(); ++k)
+                    v->tempUsed[d][k] = 0;
+            }
+            v->tempIndex = 0;
+            retrainPending[c] = true;
+            QDir dir(stepFolder(c, d));
+            const QStringList names = dir.entryList({QStringLiteral("template*")}, QDir::Files);
+            for (const QString& name : names) {
+                if (name.contains(QStringLiteral("template0.bmp")))
+                    continue;
+                if (!dir.remove(name))
+                    qWarning("ROI page: template %s/%s could not be removed", qPrintable(dir.path()), qPrintable(name));
+            }
+            cameras.append(c);
+            detects.append(d);
+        }
+    }
+    const QJsonObject obj{{QStringLiteral("camera"), cameras}, {QStringLiteral("detect"), detects}};
+    if (tempListSink())
+        tempListSink()(obj);
+    else
+        qInfo("ROI page: no link to the companion program; template list change not sent");
+    win_->InsertRecord(lanStr(71), QString());
+}
+
+// ---- Ignored alarm points ----------------------------------------------------------------------
+
+void DrawROIWidget::SlotShowHideAlarmPoint()
+{
+    CammerWidget* v = currentView();
+    if (!v || v->stepOk) {
+        warn(lanStr(107));
+        return;
+    }
+    if (v->blink == 2) {
+        v->blink = 0;
+        alarmPointButton->setText(lanStr(64));
+    } else {
+        v->blink = 2;
+        alarmPointButton->setText(lanStr(112));
+    }
+    v->update();
+}
+
+void DrawROIWidget::SlotIgnoreAlarmPoint()
+{
+    CammerWidget* v = currentView();
+    if (!v || v->stepOk) {
+        warn(lanStr(107));
+        return;
+    }
+    if (win_->CheckPassword() == 0)
+        return;
+    if (!ask(lanStr(113)))
+        return;
+    const int c = v->cameraIndex;
+    win_->InsertRecord(lanStr(114).arg(c + 1), QString());
+    const int step = win_->runStep;
+    if (step < 0 || step >= v->stepCount() || !v->ignoreMask[step] || !v->resultImage || !v->savedRecord)
+        return;
+    uchar* mask = v->ignoreMask[step];
+    const int w = v->imageWidth;
+    const int h = v->imageHeight;
+    const int count = qBound(0, v->savedRecord->roiCount[step], kMaxRoi);
+    for (int i = 0; i < count; ++i) {
+        if (v->roiPassed[step][i])
+            continue;
+        if (v->roiArea[step][i] > kMaxIgnoreArea) {
+            warn(lanStr(115).arg(kMaxIgnoreArea));
+            continue;
+        }
+        const int boxes = qBound(0, v->defectRects[step][i][0][0], int(CammerWidget::kMaxDefectRects));
+        for (int b = 1; b <= boxes; ++b) {
+            const int* box = v->defectRects[step][i][b];
+            // Boxes reach to their right and bottom edges exclusively.
+            const int x0 = qMax(0, box[0]);
+            const int y0 = qMax(0, box[1]);
+            const int x1 = qMin(w, box[2]);
+            const int y1 = qMin(h, box[3]);
+            for (int y = y0; y < y1; ++y)
+                for (int x = x0; x < x1; ++x)
+                    if (v->resultImage[size_t(y) * w + x] != 0)
+                        mask[size_t(y) * w + x] = 255;
+        }
+    }
+    v->update();
+    v->SaveIgnorePoint(step);
+    if (v->engine)
+        v->engine->VarTrain(step);
+}
+
+void DrawROIWidget::SlotDeleteIgnorePoint()
+{
+    CammerWidget* v = currentView();
+    if (!v || v->stepOk) {
+        warn(lanStr(107));
+        return;
+    }
+    if (!ask(lanStr(116)))
+        return;
+    win_->InsertRecord(lanStr(117).arg(v->cameraIndex + 1), QString());
+    const int step = win_->runStep;
+    if (step < 0 || step >= v->stepCount() || !v->ignoreMask[step])
+        return;
+    std::memset(v->ignoreMask[step], 0, size_t(v->pixelCount));
+    v->update();
+    v->SaveIgnorePoint(step);
+    if (v->engine)
+        v->engine->VarTrain(step);
+}

@@ -1,0 +1,248 @@
+// Saving the ROI edits: compare each camera's edited record with its saved
+// one, write one operation-record row per added, deleted or changed region,
+// make the edited record live, store it and retrain the engine.
+#include "drawroiwidget.h"
+
+#include "cammerrecongnize.h"
+#include "cammersingleton.h"
+#include "cammerwidget.h"
+#include "drawroiwidget_p.h"
+#include "rivurevezi.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+
+using namespace roipage;
+
+namespace {
+
+bool shapesMethod(int method)
+{
+    return method == CammerRecong::kPositioning || method == CammerRecong::kHomography;
+}
+
+QString shapeName(int kind)
+{
+    if (kind == 1)
+        return lanStr(74);
+    if (kind == 4)
+        return lanStr(75);
+    return lanStr(76);
+}
+
+QString methodName(int method)
+{
+    switch (method) {
+    case 0:
+        return lanStr(25);
+    case 1:
+        return lanStr(15);
+    case 2:
+        return lanStr(17);
+    case 3:
+        return lanStr(21);
+    case 7:
+        return lanStr(521);
+    case 8:
+        return lanStr(626);
+    case 9:
+        return QCoreApplication::translate("DrawROIWidget", "颜色斑点");
+    case 10:
+        return lanStr(583);
+    default:
+        return QString();
+    }
+}
+
+// The grey band of the spot function lives in the two low bytes of p3; the
+// engine takes the smaller as the lower bound, and so does the record.
+int greyLow(int p3)
+{
+    return std::min(p3 & 0xff, (p3 >> 8) & 0xff);
+}
+
+int greyHigh(int p3)
+{
+    return std::max(p3 & 0xff, (p3 >> 8) & 0xff);
+}
+
+// What an added region does, in words.
+QString addedFunction(int method, int p1, int p2, int p3)
+{
+    switch (method) {
+    case 0:
+        return lanStr(78).arg(p1).arg(p3).arg(p2);
+    case 1:
+        return lanStr(77).arg(greyLow(p3)).arg(greyHigh(p3)).arg(p1).arg(p2);
+    case 2:
+        return lanStr(17);
+    case 3:
+        return lanStr(79).arg(p1).arg(p2).arg(p3);
+    case 10:
+        return lanStr(583);
+    default:
+        return QString();
+    }
+}
+
+QString changeText(int row, int before, int after)
+{
+    return before == after ? QString() : lanStr(row).arg(before).arg(after);
+}
+
+// The parameter changes of a region whose method is now `method`; `listed`
+// tells whether one of the parameters that are worth a row changed.
+QString changedDetails(int method, const CammerSingleton& a, const CammerSingleton& b, int j, bool* listed)
+{
+    *listed = false;
+    switch (method) {
+    case 0: {
+        const QString t1 = changeText(94, a.p1[j], b.p1[j]);
+        const QString t2 = changeText(95, a.p2[j], b.p2[j]);
+        const QString t3 = changeText(96, a.p3[j], b.p3[j]);
+        *listed = !(t1.isEmpty() && t2.isEmpty() && t3.isEmpty());
+        return lanStr(97).arg(t1, t2, t3);
+    }
+    case 1: {
+        const QString t1 = changeText(85, greyLow(a.p3[j]), greyLow(b.p3[j]));
+        const QString t2 = changeText(86, greyHigh(a.p3[j]), greyHigh(b.p3[j]));
+        const QString t3 = changeText(87, a.p1[j], b.p1[j]);
+        const QString t4 = changeText(88, a.p2[j], b.p2[j]);
+        *listed = !(t1.isEmpty() && t2.isEmpty() && t3.isEmpty() && t4.isEmpty());
+        return lanStr(89).arg(t1, t2, t3, t4);
+    }
+    case 2:
+        return lanStr(17);
+    case 3: {
+        const QString t1 = changeText(90, a.p1[j], b.p1[j]);
+        const QString t2 = changeText(91, a.p2[j], b.p2[j]);
+        const QString t3 = changeText(92, a.p3[j], b.p3[j]);
+        *listed = !(t1.isEmpty() && t2.isEmpty() && t3.isEmpty());
+        return lanStr(93).arg(t1, t2, t3);
+    }
+    case 10:
+        return lanStr(583);
+    default:
+        return QString();
+    }
+}
+
+// Whether the shape of the region's (new) kind differs between the records.
+bool geometryChanged(const CammerSingleton& a, const CammerSingleton& b, int g, int i)
+{
+    const int kind = b.kind[g * CammerSingleton::kRois + i];
+    if (kind == 1)
+        return a.rect[g][i] != b.rect[g][i];
+    if (kind == 4)
+        return a.circle[g][i] != b.circle[g][i];
+    return a.polygon[g][i] != b.polygon[g][i];
+}
+
+bool stepEnabled(int g)
+{
+    return word(86 + g) != 0;
+}
+
+}  // namespace
+
+bool DrawROIWidget::LogChanges(int camera, const CammerSingleton& before, const CammerSingleton& after)
+{
+    bool rebuild = false;
+    for (int g = 0; g < gDNum && g < CammerSingleton::kSteps; ++g) {
+        const QString prefix = lanStr(73).arg(QString::number(camera + 1), detectName(g));
+        const int oldCount = std::clamp(before.roiCount[g], 0, CammerSingleton::kRois);
+        const int newCount = std::clamp(after.roiCount[g], 0, CammerSingleton::kRois);
+        for (int i = 0; i < std::max(oldCount, newCount); ++i) {
+            const int j = g * CammerSingleton::kRois + i;
+            const QString number = QString::number(i + 1);
+            if (i >= oldCount) {
+                rebuild = rebuild || shapesMethod(after.method[j]);
+                win_->InsertRecord(prefix + lanStr(80).arg(shapeName(after.kind[j]), number,
+                                                           addedFunction(after.method[j], after.p1[j], after.p2[j],
+                                                                         after.p3[j])),
+                                   QString());
+                continue;
+            }
+            if (i >= newCount) {
+                rebuild = rebuild || shapesMethod(before.method[j]);
+                win_->InsertRecord(
+                    prefix + lanStr(81).arg(shapeName(before.kind[j]), number, methodName(before.method[j])), QString());
+                continue;
+            }
+            const bool same = after.sameRoi(before, j);
+            // A positioning region steers the whole step: its shapes follow
+            // every change of the camera's record. A changed region that is,
+            // or was, a positioning or homography region does too.
+            if (after.method[j] == CammerRecong::kPositioning ||
+                (!same && (shapesMethod(before.method[j]) || shapesMethod(after.method[j]))))
+                rebuild = true;
+            if (same)
+                continue;
+            const bool moved = geometryChanged(before, after, g, i);
+            const int m = after.method[j];
+            const QString function = m == before.method[j]
+                                         ? lanStr(84)
+                                         : lanStr(82) + methodName(before.method[j]) + lanStr(83);
+            bool listed = false;
+            const QString details = changedDetails(m, before, after, j, &listed);
+            const bool paramsWorthRow = (m == 0 || m == 1 || m == 3) && listed;
+            if (!moved && !paramsWorthRow)
+                continue;
+            win_->InsertRecord(prefix + lanStr(99).arg(shapeName(after.kind[j]), number, function, details,
+                                                       moved ? lanStr(98) : QString()),
+                               QString());
+        }
+    }
+    return rebuild;
+}
+
+void DrawROIWidget::SlotSaveData()
+{
+    if (!win_)
+        return;
+    bool differs = false;
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        const CammerWidget* v = win_->cammerWidget[c];
+        if (v && v->savedRecord && v->editRecord && *v->savedRecord != *v->editRecord)
+            differs = true;
+    }
+    if (differs && ask(lanStr(72))) {
+        const int m = mode();
+        const bool shared = word(94) != 0 && ((m == 0 && word(86) != 0) || m == 1 || m == 2);
+        for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+            CammerWidget* v = win_->cammerWidget[c];
+            if (!v || !v->savedRecord || !v->editRecord || *v->savedRecord == *v->editRecord)
+                continue;
+            const bool rebuild = LogChanges(c, *v->savedRecord, *v->editRecord);
+            *v->savedRecord = *v->editRecord;
+            v->RestorMask();
+            if (shared) {
+                v->CopyPara();
+                *v->editRecord = *v->savedRecord;
+                v->BackMask();
+            }
+            v->savedRecord->SaveDatatoFile();
+            retrainPending[c] = true;
+            if (rebuild && v->engine) {
+                for (int g = 0; g < gDNum && g < CammerSingleton::kSteps; ++g) {
+                    if (!stepEnabled(g))
+                        continue;
+                    v->engine->CreateHomoShape(g);
+                    v->engine->CreateShape(g);
+                }
+            }
+        }
+    }
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        if (!retrainPending[c])
+            continue;
+        retrainPending[c] = false;
+        CammerWidget* v = win_->cammerWidget[c];
+        if (!v || !v->engine)
+            continue;
+        for (int g = 0; g < gDNum && g < CammerSingleton::kSteps; ++g)
+            if (stepEnabled(g))
+                v->engine->VarTrain(g);
+    }
+}

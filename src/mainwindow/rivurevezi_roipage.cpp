@@ -1,0 +1,145 @@
+// The main window's side of the ROI tool page: opening it on an NG and after
+// a training run, closing it when a manual decision cleared the NG, and the
+// return from a training run.
+#include "rivurevezi.h"
+
+#include "cammerrecongnize.h"
+#include "cammerwidget.h"
+#include "controlport.h"
+#include "drawroiwidget.h"
+#include "indexbutton.h"
+#include "sysword.h"
+
+#include <QAbstractSlider>
+#include <QFile>
+
+namespace {
+
+// A step of a camera that still has to capture its first template.
+bool needsTemplate(const CammerWidget* v, int camera, int step)
+{
+    return step >= v->stepCount() || v->untrained[step] ||
+           !QFile::exists(QStringLiteral("./cammer%1%2/template0.bmp").arg(camera + 1).arg(step + 1));
+}
+
+}  // namespace
+
+void RiVuRevezi::InitRoiPage()
+{
+    if (!drawROIWidget)
+        drawROIWidget = new DrawROIWidget(this);
+    if (indexButton)
+        connect(indexButton, &IndexButton::roiClicked, this, &RiVuRevezi::SlotDrawROI, Qt::UniqueConnection);
+}
+
+void RiVuRevezi::OpenRoiPage()
+{
+    if (!drawROIWidget)
+        return;
+    if (indexButton)
+        indexButton->hideButtons();
+    showhideHelp(false);
+    drawROIWidget->Reset();
+}
+
+void RiVuRevezi::SlotDrawROI()
+{
+    if (!drawROIWidget || detectState == 3)
+        return;
+    if (detectState == 2) {
+        OpenRoiPage();
+        return;
+    }
+    if (CheckPassword() == 0)
+        return;
+    detectState = 3;
+    OpenRoiPage();
+}
+
+void RiVuRevezi::CheckArea()
+{
+    if (!templatesCaptured)
+        return;
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        const CammerWidget* v = cammerWidget[c];
+        if (!v)
+            continue;
+        for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+            if (StepActive(k) && needsTemplate(v, c, k))
+                return;   // the training run goes on at the next step
+    }
+    templatesCaptured = false;
+    if (!drawROIWidget)
+        return;
+    gFromTrain = true;
+    detectState = 3;
+    OpenRoiPage();
+}
+
+void RiVuRevezi::BackTrain()
+{
+    if (gpControlIO) {
+        gpControlIO->IOSetOut(0, 0);
+        gpControlIO->IOSetOut(1, 0);
+        gpControlIO->IOFlashOut();
+    }
+    runState = 1;
+    CheckNG(true);
+    templatesRenewed = true;
+}
+
+void RiVuRevezi::TrainRenewedTemplates()
+{
+    if (!templatesRenewed)
+        return;
+    templatesRenewed = false;
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        CammerWidget* v = cammerWidget[c];
+        if (!v || !v->engine)
+            continue;
+        for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
+            if (sysWord(86 + k) == 0)
+                continue;
+            v->engine->CreateShape(k);
+            v->engine->CreateHomoShape(k);
+            v->engine->VarTrain(k);
+        }
+    }
+}
+
+void RiVuRevezi::RoiPageAfterDecision(bool ok, bool manual)
+{
+    if (!drawROIWidget || gFromTrain)
+        return;
+    if (!ok) {
+        // A manual decision that is still NG keeps the page as it stands.
+        if (!manual || !drawROIWidget->isVisibleTo(this))
+            OpenRoiPage();
+        return;
+    }
+    if (manual && drawROIWidget->isVisibleTo(this))
+        drawROIWidget->Restart();
+}
+
+void RiVuRevezi::showhideHelp(bool show)
+{
+    if (helpButton)
+        helpButton->setVisible(show);
+}
+
+void RiVuRevezi::showhideVersion(bool show)
+{
+    for (QWidget* label : versionLabel)
+        if (label)
+            label->setVisible(show);
+}
+
+void RiVuRevezi::MScaleSetToMin()
+{
+    zoom = 1.0;
+    panX = 0.0;
+    panY = 0.0;
+    if (zoomSlider)
+        zoomSlider->setValue(zoomSlider->minimum());
+    update();
+}

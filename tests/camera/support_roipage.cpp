@@ -1,0 +1,361 @@
+#include "support_roipage.h"
+
+#include "cameramanager.h"
+#include "cammerrecongnize.h"
+#include "cammerwidget.h"
+#include "controlport.h"
+#include "drawroiwidget.h"
+#include "globals.h"
+#include "indexbutton.h"
+#include "iofunc.h"
+#include "iostatus.h"
+#include "kitlinks.h"
+#include "lanstr.h"
+#include "passwordbox.h"
+#include "posix_qextserialport.h"
+#include "recordstore.h"
+#include "rivurevezi.h"
+#include "savefialimagethread.h"
+#include "warnbox.h"
+#include "wizardpara.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QMutex>
+#include <QSqlQuery>
+
+#include <opencv2/imgproc.hpp>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace pagetest {
+
+namespace {
+const QString kRecordConnection = QStringLiteral("roitest-record");
+
+ScenePlugin* plugin()
+{
+    static ScenePlugin* p = [] {
+        auto* made = new ScenePlugin;
+        CameraManager::getInstance()->interfaces.append(made);
+        return made;
+    }();
+    return p;
+}
+}  // namespace
+
+cv::Mat& scene(int camera)
+{
+    static cv::Mat scenes[kMaxCamera];
+    cv::Mat& m = scenes[qBound(0, camera, kMaxCamera - 1)];
+    if (m.empty())
+        m = cv::Mat(kHeight, kWidth, CV_8UC1, cv::Scalar(kGround));
+    return m;
+}
+
+void paintDefect(int camera, int x, int y, int side)
+{
+    cv::rectangle(scene(camera), cv::Rect(x, y, side, side), cv::Scalar(255), cv::FILLED);
+}
+
+void clearScene(int camera)
+{
+    scene(camera).setTo(kGround);
+}
+
+bool writeGreyBmp(const QString& path, const cv::Mat& grey)
+{
+    QImage img(grey.cols, grey.rows, QImage::Format_Indexed8);
+    QVector<QRgb> table;
+    for (int i = 0; i < 256; ++i)
+        table.append(qRgb(i, i, i));
+    img.setColorTable(table);
+    for (int y = 0; y < grey.rows; ++y)
+        std::memcpy(img.scanLine(y), grey.ptr(y), size_t(grey.cols));
+    return img.save(path, "BMP");
+}
+
+cv::Mat readGrey(const QString& path)
+{
+    QImage img(path);
+    if (img.isNull())
+        return cv::Mat();
+    img = img.convertToFormat(QImage::Format_Grayscale8);
+    cv::Mat m(img.height(), img.width(), CV_8UC1);
+    for (int y = 0; y < img.height(); ++y)
+        std::memcpy(m.ptr(y), img.constScanLine(y), size_t(img.width()));
+    return m;
+}
+
+void SceneCamera::getSize(int* w, int* h)
+{
+    *w = scene(index_).cols;
+    *h = scene(index_).rows;
+}
+
+bool SceneCamera::getImage(uchar* buffer)
+{
+    const cv::Mat& m = scene(index_);
+    std::memcpy(buffer, m.data, m.total());
+    return true;
+}
+
+// ---- Boxes -----------------------------------------------------------------------
+
+BoxScript::BoxScript(QVector<bool> answers, int pollMs)
+    : answers_(std::move(answers))
+{
+    timer_.setInterval(pollMs);
+    connect(&timer_, &QTimer::timeout, this, &BoxScript::poll);
+    timer_.start();
+}
+
+BoxScript::~BoxScript() = default;
+
+void BoxScript::poll()
+{
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (!dialog || !dialog->isVisible())
+        return;
+    QString text = QStringLiteral("<box>");
+    if (auto* w = qobject_cast<WarnBox*>(dialog))
+        text = w->text;
+    else if (auto* c = qobject_cast<ChooseBox*>(dialog))
+        text = c->text;
+    else if (qobject_cast<PasswordBox*>(dialog))
+        text = QStringLiteral("<password>");
+    texts << text;
+    if (answers_.isEmpty()) {
+        ++unexpected;
+        dialog->done(QDialog::Rejected);
+        return;
+    }
+    const bool yes = answers_.takeFirst();
+    dialog->done(yes ? QDialog::Accepted : QDialog::Rejected);
+}
+
+// ---- Environment ---------------------------------------------------------------------
+
+RoiEnv::RoiEnv(const Options& o)
+{
+    static bool texts = [] { return initLanStr() > 0; }();
+    Q_UNUSED(texts);
+    gLan = kLanEnglish;
+    gShowW = 1280;
+    gShowH = 800;
+    gDNum = o.steps;
+    gTempNum = o.tempNum;
+    gisColor = 0;
+    gisGrayHue = 0;
+    gSource = -1;
+    gFromTrain = false;
+    gisSafeDoorOpen = false;
+    gDataIn = 0;
+    gInputRiseLatch = 0;
+    DrawROIWidget::sameParamNotePending = true;
+    DrawROIWidget::setTempListSink(nullptr);
+    if (!pMutexIO)
+        pMutexIO = new QMutex;
+    if (!pMutexSaveFail)
+        pMutexSaveFail = new QMutex;
+
+    gpWPara = new WizardPara;
+    gpWParaBak = new WizardPara;
+    word(WizardPara::kMode) = o.mode;
+    for (int k = 0; k < o.steps && k < kMaxDetect; ++k) {
+        word(86 + k) = 1;      // step enabled
+        word(49 + k) = k % 10; // trigger input k
+        word(40 + k) = 0;      // no countdown
+    }
+    word(100) = 1;             // product detection enabled
+    word(96) = -1;             // no positioning: pictures judged as taken
+    word(217) = o.steps;
+
+    // The I/O port talks to a pseudo terminal nobody reads.
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0)
+        qputenv("VMM_COM_PORT", ptsname(master_));
+
+    kitlinks::Links links;
+    links.paraWord = [](int n) { return (gpWPara && n >= 0 && n < kParaWords) ? gpWPara->words[n] : 0; };
+    links.operatorPassword = [] { return gpWPara ? QByteArray(gpWPara->password) : QByteArray(); };
+    kitlinks::install(links);
+
+    win = new RiVuRevezi(nullptr);
+    gpWin = win;
+    win->paramDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
+    win->paramDb.setDatabaseName(QStringLiteral("./PARAM.db"));
+    win->paramDb.open();
+    win->paramQuery = new QSqlQuery(win->paramDb);
+    win->recordStore = new RecordStore(kRecordConnection);
+    win->recordStore->open(QStringLiteral("./RECORD.db"));
+    win->recordDb = win->recordStore->db();
+
+    plugin();
+    for (int c = 0; c < o.cameras && c < kMaxCamera; ++c) {
+        scene(c) = cv::Mat(o.height, o.width, CV_8UC1, cv::Scalar(kGround));
+        for (int d = 0; d < kMaxDetect; ++d) {
+            QDir().mkpath(QStringLiteral("./cammer%1%2").arg(c + 1).arg(d + 1));
+            win->ngDir[c * kMaxDetect + d] = QDir(SaveFialImageThread::folderFor(c, d, false));
+            win->okDir[c * kMaxDetect + d] = QDir(SaveFialImageThread::folderFor(c, d, true));
+        }
+    }
+    // Every step starts trained on the empty scene.
+    for (int c = 0; c < o.cameras && c < kMaxCamera; ++c)
+        for (int d = 0; d < o.steps && d < kMaxDetect; ++d)
+            writeGreyBmp(QStringLiteral("./cammer%1%2/template0.bmp").arg(c + 1).arg(d + 1), scene(c));
+    numCamera = 0;
+    for (int c = 0; c < o.cameras && c < kMaxCamera; ++c) {
+        _cameraInfo info;
+        info.index = c;
+        info.pluginName = plugin()->name();
+        setCameraSerial(info, QStringLiteral("ROISCENE-%1").arg(c));
+        win->cammerWidget[c] = new CammerWidget(win, c, info);
+        ++numCamera;
+        for (int d = 0; d < kMaxDetect; ++d) {
+            for (int which = 0; which < 2; ++which) {
+                const int slot = which + 2 * (c * kMaxDetect + d);
+                delete[] gpFailImage[slot];
+                gpFailImage[slot] = new unsigned char[size_t(o.width) * o.height * 4]();
+                gisSaveFail[slot] = false;
+            }
+        }
+    }
+    win->currentCamera = numCamera == 1 ? 0 : numCamera;
+    win->viewArea = new QWidget(win);
+    win->viewArea->setGeometry(0, 0, gShowW, gShowH - 100);
+    for (int c = 0; c < numCamera; ++c)
+        win->cammerWidget[c]->setParent(win->viewArea);
+    gpControlIO = new ControlPort(win);
+    win->ioStatusWidget = new IOStatusWidget(win);
+    win->indexButton = new IndexButton(win);
+    win->InitRoiPage();
+    page = win->drawROIWidget;
+    win->ChangeCammer();
+    win->resize(gShowW, gShowH);
+    if (o.showWindow)
+        win->show();
+    win->StartDetect();
+}
+
+RoiEnv::~RoiEnv()
+{
+    QApplication::processEvents();
+    delete win->paramQuery;
+    win->paramQuery = nullptr;
+    win->paramDb.close();
+    win->paramDb = QSqlDatabase();
+    win->recordDb = QSqlDatabase();
+    delete win->recordStore;
+    win->recordStore = nullptr;
+    delete win;
+    win = nullptr;
+    gpWin = nullptr;
+    gpControlIO = nullptr;
+    numCamera = 0;
+    QSqlDatabase::removeDatabase(QStringLiteral("dbIn"));
+    QSqlDatabase::removeDatabase(kRecordConnection);
+    for (unsigned char*& p : gpFailImage) {
+        delete[] p;
+        p = nullptr;
+    }
+    kitlinks::reset();
+    delete gpWPara;
+    gpWPara = nullptr;
+    delete gpWParaBak;
+    gpWParaBak = nullptr;
+    delete gpCom;
+    gpCom = nullptr;
+    if (master_ >= 0)
+        ::close(master_);
+    qunsetenv("VMM_COM_PORT");
+    gSource = -1;
+    gFromTrain = false;
+    DrawROIWidget::setTempListSink(nullptr);
+}
+
+CammerWidget* RoiEnv::view(int c) const
+{
+    return win->cammerWidget[c];
+}
+
+int& RoiEnv::word(int n)
+{
+    return gpWPara->words[n];
+}
+
+QStringList RoiEnv::records() const
+{
+    QStringList out;
+    QSqlQuery q(win->recordStore->db());
+    q.exec(QStringLiteral("select remarks from RECORD order by rowid"));
+    while (q.next())
+        out << q.value(0).toString();
+    return out;
+}
+
+int RoiEnv::outputs() const
+{
+    QMutexLocker lock(pMutexIO);
+    return gDataOut;
+}
+
+namespace {
+int putRect(CammerSingleton& r, cv::Mat* masks, CammerWidget* v, int g, int x, int y, int w, int h, int method,
+            int p1, int p2, int p3)
+{
+    const int i = r.roiCount[g];
+    const int j = g * kMaxRoi + i;
+    ClustomRect& rect = r.rect[g][i];
+    rect = ClustomRect();
+    rect.setShowA(v->fullScaleX, v->fullScaleY);
+    rect.rect = QRect(QPoint(int(x * v->fullScaleX), int(y * v->fullScaleY)),
+                      QPoint(int((x + w) * v->fullScaleX) - 1, int((y + h) * v->fullScaleY) - 1));
+    rect.setImageRect();
+    r.kind[j] = 1;
+    r.method[j] = method;
+    r.p1[j] = p1;
+    r.p2[j] = p2;
+    r.p3[j] = p3;
+    masks[j] = rect.UpdateMask();
+    r.roiCount[g] = i + 1;
+    return i;
+}
+}  // namespace
+
+int RoiEnv::addRect(int c, int g, int x, int y, int w, int h, int method, int p1, int p2, int p3)
+{
+    CammerWidget* v = view(c);
+    return putRect(*v->editRecord, &v->editMasks[0][0], v, g, x, y, w, h, method, p1, p2, p3);
+}
+
+int RoiEnv::addSavedRect(int c, int g, int x, int y, int w, int h, int method, int p1, int p2, int p3)
+{
+    CammerWidget* v = view(c);
+    const int i = putRect(*v->savedRecord, &v->liveMasks[0][0], v, g, x, y, w, h, method, p1, p2, p3);
+    v->savedRecord->SaveDatatoFile();
+    v->engine->CreateHomoShape(g);
+    v->engine->CreateShape(g);
+    v->engine->VarTrain(g);
+    return i;
+}
+
+void RoiEnv::grab()
+{
+    for (int c = 0; c < numCamera; ++c)
+        view(c)->UpdateImage();
+}
+
+void RoiEnv::runStep(int k)
+{
+    gInputRiseLatch.fetch_or(1 << (word(49 + k) == 255 ? 0 : word(49 + k)));
+    win->Run();
+    win->TimerUp(k);
+}
+
+}  // namespace pagetest

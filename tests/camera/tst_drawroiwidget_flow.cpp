@@ -1,0 +1,395 @@
+// The ROI page with the main window's moulding cycle: an NG opens it, each of
+// the operator's decisions releases (or keeps) the cycle, and a retrain runs
+// from the template capture through the regions drawn and saved to the next
+// judged cycle.
+#include "cammerwidget.h"
+#include "colorbutton.h"
+#include "controlport.h"
+#include "drawroiwidget.h"
+#include "globals.h"
+#include "indexbutton.h"
+#include "lanstr.h"
+#include "rivurevezi.h"
+#include "support_roipage.h"
+
+#include <QJsonArray>
+#include <QtTest>
+
+#include <opencv2/imgproc.hpp>
+
+using namespace pagetest;
+
+namespace {
+
+constexpr int kClamp = 1 << 0;
+constexpr int kEjector = 1 << 1;
+constexpr int kAlarm = 1 << 2;
+
+// Both steps judge one bright-pixel region; step 0 is the product.
+void standardRegions(RoiEnv& env, int camera)
+{
+    env.addSavedRect(camera, 0, 40, 40, 80, 80);
+    env.addSavedRect(camera, 1, 40, 40, 80, 80);
+}
+
+}  // namespace
+
+class TestDrawRoiFlow : public QObject {
+    Q_OBJECT
+
+    // An NG at the product step of camera 0 (and camera 1 when given).
+    void failProduct(RoiEnv& env, bool both = false)
+    {
+        paintDefect(0, 60, 60);
+        if (both)
+            paintDefect(1, 60, 60);
+        env.runStep(0);
+    }
+
+private slots:
+    void ngOpensThePage()
+    {
+        RoiEnv env;
+        standardRegions(env, 0);
+        const int judged = gAllNum[0];
+        failProduct(env);
+        QCOMPARE(env.win->detectState, 2);
+        QVERIFY(env.win->ngPresent);
+        QCOMPARE(env.win->alarmCode[0], 3);
+        QCOMPARE(env.outputs() & (kEjector | kAlarm), kEjector | kAlarm);
+        QVERIFY(env.outputs() & kClamp);   // the mould step of the cycle is still to come
+        QVERIFY(env.page->isVisibleTo(env.win));
+        QCOMPARE(gSource, 1);
+        QVERIFY(env.page->reCheckButton->isVisibleTo(env.page));
+        QVERIFY(!env.win->indexButton->shown());
+        QCOMPARE(gAllNum[0], judged + 1);
+        // The cycle waits: further triggers are not taken while the NG is latched.
+        env.runStep(1);
+        QCOMPARE(env.win->runStep, 0);
+        QCOMPARE(env.win->detectState, 2);
+    }
+
+    // Re-detect after the part was taken out: the NG clears, the step's
+    // interlock and the alarm drop, the page closes and the cycle goes on.
+    void reDetectClears()
+    {
+        RoiEnv env;
+        standardRegions(env, 0);
+        const int failedBefore = gFailNum[0];
+        failProduct(env);
+        const int judgedBefore = gAllNum[0];
+        clearScene(0);
+        env.grab();
+        env.page->SlotReCheck();
+        QCOMPARE(env.win->reDetectMask[0], 1);
+        QCOMPARE(env.win->alarmCode[0], 8);   // re-detected, picture relabelled
+        QVERIFY(env.view(0)->stepOk);
+        QCOMPARE(env.outputs() & (kEjector | kAlarm), 0);
+        QVERIFY(!env.page->isVisibleTo(env.win));
+        QCOMPARE(env.win->detectState, 0);
+        QCOMPARE(gSource, -1);
+        QVERIFY(env.win->indexButton->shown());
+        QVERIFY(!env.win->manualDecision);
+        QCOMPARE(gAllNum[0], judgedBefore);   // a manual decision is not counted again
+        QCOMPARE(gFailNum[0], failedBefore + 1);
+        QVERIFY(gisSaveFail[1]);               // the re-judged OK picture, labelled
+        QCOMPARE(env.win->runStep, 1);
+        env.runStep(1);
+        QCOMPARE(env.win->detectState, 1);
+        QCOMPARE(env.outputs() & kClamp, 0);
+    }
+
+    // Re-detect with the part still in place keeps the NG and the page.
+    void reDetectStillBad()
+    {
+        RoiEnv env;
+        standardRegions(env, 0);
+        failProduct(env);
+        env.page->SlotReCheck();
+        QCOMPARE(env.win->detectState, 2);
+        QCOMPARE(env.win->alarmCode[0], 3);
+        QCOMPARE(env.outputs() & (kEjector | kAlarm), kEjector | kAlarm);
+        QVERIFY(env.page->isVisibleTo(env.win));
+        QCOMPARE(gSource, 1);
+        QCOMPARE(env.win->runStep, 0);
+    }
+
+    // Outputs set before a re-detection, by the step and the interlock words.
+    void reDetectOutputs_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("steps");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QVector<int>>("setWords");
+        QTest::addColumn<int>("first");   // the word published first, -1 none
+        QTest::newRow("last step") << 0 << 2 << 1 << QVector<int>{} << kClamp;
+        QTest::newRow("last step, word 130") << 0 << 2 << 1 << QVector<int>{130} << -1;
+        QTest::newRow("last step, word 124") << 0 << 2 << 1 << QVector<int>{124} << -1;
+        QTest::newRow("product step") << 0 << 2 << 0 << QVector<int>{} << kEjector;
+        QTest::newRow("product step, word 122") << 0 << 2 << 0 << QVector<int>{122} << -1;
+        QTest::newRow("product step, word 123") << 0 << 2 << 0 << QVector<int>{123} << -1;
+        QTest::newRow("product step, word 129") << 0 << 2 << 0 << QVector<int>{129} << -1;
+        QTest::newRow("multiple, last of three") << 3 << 3 << 2 << QVector<int>{} << kClamp;
+        QTest::newRow("multiple, middle") << 3 << 3 << 1 << QVector<int>{} << -1;
+        QTest::newRow("two-colour, right mould folds to the last") << 1 << 4 << 3 << QVector<int>{} << kClamp;
+    }
+    void reDetectOutputs()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, steps);
+        QFETCH(int, step);
+        QFETCH(QVector<int>, setWords);
+        QFETCH(int, first);
+        Options o;
+        o.mode = mode;
+        o.steps = steps;
+        RoiEnv env(o);
+        for (int w : setWords)
+            env.word(w) = 1;
+        for (int n = 0; n < 10; ++n)
+            gpControlIO->IOSetOut(n, 0);
+        gpControlIO->IOFlashOut();
+        env.win->detectState = 2;
+        env.win->runStep = step;
+        env.win->detectStep = step;
+        env.view(0)->stepOk = false;
+        env.win->alarmCode[step] = 3;
+        env.page->Reset();
+        QCOMPARE(gSource, 1);
+        QVector<int> seen;
+        connect(gpControlIO, &ControlPort::sigIOChange, this, [&seen] { seen << gpControlIO->wantedOut(); });
+        env.grab();
+        env.page->SlotReCheck();
+        disconnect(gpControlIO, &ControlPort::sigIOChange, this, nullptr);
+        QCOMPARE(seen.isEmpty() ? -1 : seen.first(), first);
+        QCOMPARE(env.win->alarmCode[step], 8);
+        QCOMPARE(env.win->detectState, 0);
+    }
+
+    // Do not detect camera 1, then add camera 2's picture as a template:
+    // neither camera is judged again and the cycle is released.
+    void doNotDetectThenAddTemplate()
+    {
+        Options o;
+        o.cameras = 2;
+        RoiEnv env(o);
+        standardRegions(env, 0);
+        standardRegions(env, 1);
+        env.win->currentCamera = 0;
+        env.win->ChangeCammer();
+        failProduct(env, true);
+        QCOMPARE(env.win->detectState, 2);
+        QCOMPARE(env.win->alarmCode[0], 3);
+        QCOMPARE(env.win->alarmCode[kMaxDetect], 3);
+
+        BoxScript boxes({true});
+        env.page->SlotNoCheckCur();
+        QCOMPARE(boxes.texts, QStringList{lanStr(105).arg(1)});
+        QVERIFY(env.view(0)->stepSettled[0]);
+        QVERIFY(env.view(0)->stepOk);          // not judged again
+        QVERIFY(!env.view(1)->stepOk);         // judged again, still NG
+        QCOMPARE(env.win->reDetectMask[0], 2);
+        QCOMPARE(env.win->detectState, 2);
+        QCOMPARE(env.win->currentCamera, 1);   // the page follows the alarm
+        QCOMPARE(env.page->cameraCombo->currentIndex(), 1);
+        QCOMPARE(env.win->alarmCode[0], 9);    // "Don't Detect" written on its picture
+        QVERIFY(gisSaveFail[0]);
+
+        boxes.texts.clear();
+        boxes.answer({true});
+        env.page->SlotAddTemp();
+        QCOMPARE(boxes.texts, QStringList{lanStr(108)});
+        QCOMPARE(env.view(1)->tempCount[0], 2);
+        QVERIFY(QFile::exists("./cammer21/template1.bmp"));
+        QCOMPARE(env.win->alarmCode[kMaxDetect], 9);
+        QCOMPARE(env.win->detectState, 0);
+        QCOMPARE(env.outputs() & (kEjector | kAlarm), 0);
+        QVERIFY(!env.page->isVisibleTo(env.win));
+        QCOMPARE(env.records(), QStringList({"Camera 1 do not detect the mold", "Camerar 2 added a template"}));
+
+        // The cycle goes on with the mould step.
+        clearScene(0);
+        clearScene(1);
+        env.runStep(1);
+        QCOMPARE(env.win->detectState, 1);
+        QCOMPARE(env.outputs() & (kClamp | kEjector | kAlarm), 0);
+    }
+
+    void doNotDetectAllCameras()
+    {
+        Options o;
+        o.cameras = 2;
+        RoiEnv env(o);
+        standardRegions(env, 0);
+        standardRegions(env, 1);
+        failProduct(env, true);
+        QCOMPARE(env.win->currentCamera, 2);
+        BoxScript boxes({true});
+        env.page->SlotNoCheckCur();
+        QCOMPARE(boxes.texts, QStringList{lanStr(102)});
+        QCOMPARE(env.win->detectState, 0);
+        QCOMPARE(env.win->alarmCode[0], 9);
+        QCOMPARE(env.win->alarmCode[kMaxDetect], 9);
+        QCOMPARE(env.outputs() & (kEjector | kAlarm), 0);
+        QCOMPARE(gSource, -1);
+        QCOMPARE(env.records(), QStringList{"All cameras do not detect this mold"});
+        QCOMPARE(env.win->runStep, 1);
+    }
+
+    void doNotDetectRefused_data()
+    {
+        QTest::addColumn<int>("word135");
+        QTest::addColumn<int>("word138");
+        QTest::addColumn<bool>("doorOpen");
+        QTest::addColumn<bool>("cameraPassed");
+        QTest::addColumn<QStringList>("texts");
+        QTest::newRow("safety door closed") << 0 << 1 << false << false << QStringList{lanStr(195)};
+        QTest::newRow("password refused") << 1 << 0 << true << false << QStringList{"<password>"};
+        QTest::newRow("shown camera passed") << 0 << 0 << false << true << QStringList{lanStr(107)};
+        QTest::newRow("question answered no") << 0 << 1 << true << false << QStringList{lanStr(105).arg(1)};
+    }
+    void doNotDetectRefused()
+    {
+        QFETCH(int, word135);
+        QFETCH(int, word138);
+        QFETCH(bool, doorOpen);
+        QFETCH(bool, cameraPassed);
+        QFETCH(QStringList, texts);
+        Options o;
+        o.cameras = 2;
+        RoiEnv env(o);
+        standardRegions(env, 0);
+        standardRegions(env, 1);
+        env.word(135) = word135;
+        env.word(138) = word138;
+        env.word(98) = 1;
+        failProduct(env, !cameraPassed);
+        if (!cameraPassed) {
+            env.win->currentCamera = 0;
+        } else {
+            env.win->currentCamera = 1;   // camera 2 passed, camera 1 failed
+            QVERIFY(env.view(1)->stepOk);
+        }
+        gisSafeDoorOpen = doorOpen;
+        BoxScript boxes({false, false});
+        env.page->SlotNoCheckCur();
+        QCOMPARE(boxes.texts, texts);
+        QCOMPARE(env.win->detectState, 2);
+        QCOMPARE(env.win->alarmCode[0], 3);
+        QVERIFY(!env.view(0)->stepSettled[0]);
+        QCOMPARE(env.recordCount(), 0);
+        QCOMPARE(env.outputs() & kAlarm, kAlarm);
+    }
+
+    // Live and template during an NG: the alarm output goes off with the
+    // template, the failed cameras blink again back on the live picture.
+    void liveTemplateSwitch()
+    {
+        RoiEnv env;
+        standardRegions(env, 0);
+        failProduct(env);
+        env.page->SlotAutoChange();
+        QCOMPARE(gSource, 0);
+        QCOMPARE(env.outputs() & kAlarm, 0);
+        QCOMPARE(env.outputs() & kEjector, kEjector);   // the interlock stays
+        QVERIFY(env.page->autoChangeButton->isVisibleTo(env.page));
+        env.view(0)->alarmTimer->stop();
+        env.view(0)->blink = 1;
+        env.page->SlotAutoChange();
+        QCOMPARE(gSource, 1);
+        QCOMPARE(env.view(0)->blink, 0);
+        QVERIFY(env.view(0)->alarmTimer->isActive());
+        QCOMPARE(env.win->detectState, 2);
+    }
+
+    // A new mould: retrain, the templates are captured in the next cycle,
+    // the page opens in region setting, regions are drawn and saved, and the
+    // following cycle is judged with them.
+    void retrainToJudgedCycle()
+    {
+        RoiEnv env;
+        standardRegions(env, 0);
+        QVector<QJsonObject> sent;
+        DrawROIWidget::setTempListSink([&sent](const QJsonObject& o) { sent << o; });
+        QVERIFY(writeGreyBmp("./cammer11/template1.bmp", scene(0)));
+        env.view(0)->tempUsed[0][1] = 1;
+        env.view(0)->tempCount[0] = 2;
+
+        QTest::ignoreMessage(QtWarningMsg, "SN.db: not open, camera order not saved");
+        env.win->SlotReTrain();
+        QVERIFY(env.view(0)->untrained[0] && env.view(0)->untrained[1]);
+        QVERIFY(!QFile::exists("./cammer11/template1.bmp"));
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(sent[0].value("detect").toArray(), QJsonArray({0, 1}));
+
+        // The new mould's product.
+        cv::rectangle(scene(0), cv::Rect(150, 100, 80, 60), cv::Scalar(160), cv::FILLED);
+        env.runStep(0);
+        QCOMPARE(env.win->detectState, 1);
+        QVERIFY(!gFromTrain);
+        QVERIFY(!env.page->isVisibleTo(env.win));
+        QCOMPARE(readGrey("./cammer11/template0.bmp").at<uchar>(120, 180), uchar(160));
+        env.runStep(1);
+        QVERIFY(gFromTrain);
+        QCOMPARE(env.win->detectState, 3);
+        QVERIFY(env.page->isVisibleTo(env.win));
+        QCOMPARE(gSource, 0);
+        QCOMPARE(env.win->currentDetect, 1);
+        QCOMPARE(env.outputs() & kClamp, kClamp);   // the mould stays open while regions are set
+        QCOMPARE(env.view(0)->displayFrame[120 * kWidth + 180], uchar(160));
+
+        // Regions for the new product: a bright-pixel check over the product.
+        env.addRect(0, 1, 140, 90, 100, 80, 5, 200, 50);
+        BoxScript boxes({true});
+        env.page->SlotReturn();
+        QCOMPARE(boxes.texts, QStringList{lanStr(72)});
+        QVERIFY(!gFromTrain);
+        QVERIFY(!env.page->isVisibleTo(env.win));
+        QCOMPARE(env.win->runState, 1);
+        QCOMPARE(env.win->detectState, 1);
+        QCOMPARE(env.outputs() & (kClamp | kEjector | kAlarm), 0);
+        QCOMPARE(env.win->runStep, 0);
+        QVERIFY(env.win->templatesRenewed);
+        env.win->TimerShow();
+        QVERIFY(!env.win->templatesRenewed);
+        QCOMPARE(env.view(0)->savedRecord->roiCount[1], 2);
+        const QStringList rows = env.records();
+        QVERIFY(rows.contains("Delete all templates"));
+        QCOMPARE(rows.last(), QStringLiteral("Detection Mold of camera 1 Added rectangular  area 2, function is "));
+
+        // Next cycle: a flash on the product fails the mould step.
+        env.runStep(0);
+        QCOMPARE(env.win->detectState, 1);
+        paintDefect(0, 160, 110, 15);
+        env.runStep(1);
+        QCOMPARE(env.win->detectState, 2);
+        QVERIFY(!env.view(0)->roiPassed[1][1]);
+        QVERIFY(env.view(0)->roiPassed[1][0]);
+        QVERIFY(env.page->isVisibleTo(env.win));
+        QCOMPARE(env.outputs() & (kClamp | kAlarm), kClamp | kAlarm);
+    }
+
+    void areaSettingsButton()
+    {
+        RoiEnv env;
+        env.word(98) = 1;
+        const int judged = gAllNum[0];
+        BoxScript boxes({false});
+        env.win->indexButton->roiButton()->click();
+        QCOMPARE(boxes.texts, QStringList{"<password>"});
+        QCOMPARE(env.win->detectState, 0);
+        QVERIFY(!env.page->isVisibleTo(env.win));
+        env.win->rightsLevel = 1;
+        env.win->indexButton->roiButton()->click();
+        QCOMPARE(env.win->detectState, 3);
+        QVERIFY(env.page->isVisibleTo(env.win));
+        QCOMPARE(gSource, 0);
+        // Triggers wait while regions are set.
+        env.runStep(0);
+        QCOMPARE(env.win->detectState, 3);
+        QCOMPARE(gAllNum[0], judged);
+    }
+};
+
+QTEST_MAIN(TestDrawRoiFlow)
+#include "tst_drawroiwidget_flow.moc"
