@@ -4,6 +4,7 @@
 // ./cammer<c><d>/ignorepoint.bmp (c = camera index + 1, d = step + 1). BMP
 // rows are padded to 4 bytes, so every picture is copied row by row between
 // the file and the view's gap-less buffers.
+#include "viewutil.h"
 #include "cammerwidget.h"
 
 #include "cammersingleton.h"
@@ -21,6 +22,8 @@
 #include <cstring>
 
 namespace {
+using viewutil::isqrt;
+using viewutil::greyTable;
 
 QString stepFolder(int camera, int step)
 {
@@ -37,16 +40,6 @@ QString ignorePath(int camera, int step)
     return stepFolder(camera, step) + QStringLiteral("/ignorepoint.bmp");
 }
 
-QVector<QRgb> greyTable()
-{
-    if (gpWin && gpWin->grayTable.size() == 256)
-        return gpWin->grayTable;
-    QVector<QRgb> t;
-    t.reserve(256);
-    for (int i = 0; i < 256; ++i)
-        t.append(qRgb(i, i, i));
-    return t;
-}
 
 // Grey value of every pixel of an 8-bit indexed picture through its colour
 // table (an index past the table reads as itself).

@@ -7,6 +7,7 @@
 // copy over the marked ROI rectangles only; before the next marks those
 // rectangles are restored from displayFrame, so a repaint costs one pass over
 // the marked rectangles, not over the frame.
+#include "viewutil.h"
 #include "cammerwidget.h"
 
 #include "cammersingleton.h"
@@ -26,6 +27,8 @@
 #include <cstring>
 
 namespace {
+using viewutil::isqrt;
+using viewutil::greyTable;
 
 int word(int n)
 {
@@ -50,18 +53,6 @@ unsigned high16(int v)
     return static_cast<unsigned>(v) >> 16;
 }
 
-// Integer square root, truncated (0 for negative values).
-int isqrt(int v)
-{
-    if (v <= 0)
-        return 0;
-    int r = static_cast<int>(std::sqrt(static_cast<double>(v)));
-    while (static_cast<long long>(r) * r > v)
-        --r;
-    while (static_cast<long long>(r + 1) * (r + 1) <= v)
-        ++r;
-    return r;
-}
 
 // Text centred on a point: (centre x - width / 2, centre y + height / 2).
 void drawCentred(QPainter& p, QPoint centre, const QString& text)

@@ -9,6 +9,7 @@
 // Rebuilding the panel only shows values: the sliders' signals are blocked
 // while they are reset, so looking at an ROI never changes its parameters,
 // even where a stored value lies outside a slider's range.
+#include "viewutil.h"
 #include "cammerwidget.h"
 
 #include "cammerrecongnize.h"
@@ -33,23 +34,14 @@
 int gDrawHint = 0;
 
 namespace {
+using viewutil::isqrt;
+using viewutil::greyTable;
 
 int word(int n)
 {
     return (gpWPara && n >= 0 && n < kParaWords) ? gpWPara->words[n] : 0;
 }
 
-int isqrt(int v)
-{
-    if (v <= 0)
-        return 0;
-    int r = static_cast<int>(std::sqrt(static_cast<double>(v)));
-    while (static_cast<long long>(r) * r > v)
-        --r;
-    while (static_cast<long long>(r + 1) * (r + 1) <= v)
-        ++r;
-    return r;
-}
 
 int lowHalf(int v)
 {

@@ -1,6 +1,7 @@
 // The picture side of the ROI tool page: the picture source of the camera
 // views, browsing templates and stored OK/NG pictures, adding and deleting
 // templates, and the ignored alarm points.
+#include "viewutil.h"
 #include "drawroiwidget.h"
 
 #include "cammerrecongnize.h"
@@ -27,6 +28,8 @@
 using namespace roipage;
 
 namespace {
+using viewutil::isqrt;
+using viewutil::greyTable;
 
 DrawROIWidget::TempListSink& tempListSink()
 {
@@ -34,16 +37,6 @@ DrawROIWidget::TempListSink& tempListSink()
     return sink;
 }
 
-QVector<QRgb> greyTable()
-{
-    if (gpWin && gpWin->grayTable.size() == 256)
-        return gpWin->grayTable;
-    QVector<QRgb> t;
-    t.reserve(256);
-    for (int i = 0; i < 256; ++i)
-        t.append(qRgb(i, i, i));
-    return t;
-}
 
 // Writes a frame buffer as the template file: 8-bit indexed with the grey
 // table, or 32-bit RGB for colour cameras.

@@ -1,0 +1,16 @@
+// Small helpers shared by the camera view's files and the ROI page.
+#pragma once
+
+#include <QRgb>
+#include <QVector>
+
+namespace viewutil {
+
+// Integer square root, truncated (0 for negative values).
+int isqrt(int v);
+
+// The 256-entry grey colour table of 8-bit pictures: the main window's when it
+// has one, else opaque grey i at entry i.
+QVector<QRgb> greyTable();
+
+}  // namespace viewutil
