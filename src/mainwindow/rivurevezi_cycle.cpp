@@ -332,6 +332,22 @@ void RiVuRevezi::CheckNG(bool manual)
     }
     CountWrite();
 
+    // The ring of recent NG pictures per step, which the ROI page browses.
+    if (!manual) {
+        const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
+        for (int c = 0; c < numCamera; ++c) {
+            CammerWidget* v = cammerWidget[c];
+            if (!v || v->stepOk || !v->alignedFrame)
+                continue;
+            const int slot = v->ngCount[s] % CammerWidget::kRecentPictures;
+            if (uchar* pic = v->ngPicture(s, slot)) {
+                std::memcpy(pic, v->alignedFrame, static_cast<size_t>(v->frameBytes));
+                v->ngCaptions[s][slot] = now;
+                v->ngCount[s]++;
+            }
+        }
+    }
+
     // Fault pictures: OK picture in slot 1, NG picture in slot 0.
     for (int c = 0; c < numCamera; ++c) {
         CammerWidget* v = cammerWidget[c];

@@ -141,6 +141,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 1), wire(1, 1), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 2), wire(1, 2), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(!QDir(SaveFialImageThread::folderFor(0, 0, false)).entryList({"*.jpg"}).isEmpty(), 5000);
+        // The failed picture joins the step's ring of recent NG pictures.
+        QCOMPARE(win->cammerWidget[0]->ngCount[0], 1);
+        QVERIFY(!win->cammerWidget[0]->ngCaptions[0][0].isEmpty());
         // Further mould openings are ignored while the NG is latched.
         const int allBefore = gAllNum[0];
         pulseMouldOpen();
