@@ -16,7 +16,10 @@
 #include <atomic>
 #include <memory>
 #include <fcntl.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 using nettest::openFdCount;
@@ -49,12 +52,33 @@ struct EchoServer {
     quint16 port() const { return reactor.serverPort(); }
 };
 
-quint16 freePort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
-}
+// A loopback port that refuses connections for as long as the object lives:
+// bound but not listening, so no other test running at the same time can
+// take it over (a port that was merely free a moment ago can).
+class ClosedPort {
+public:
+    ClosedPort()
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+            port_ = ntohs(a.sin_port);
+    }
+    ~ClosedPort()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    quint16 port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    quint16 port_ = 0;
+};
 
 QByteArray request(const QByteArray& url, const QByteArray& id)
 {
@@ -331,11 +355,13 @@ void TstReactor::taskTableCap()
 
 void TstReactor::clientToClosedPort()
 {
+    ClosedPort closed;
+    QVERIFY(closed.port() != 0);
     XANC::TcpCliReactor client;
-    QVERIFY(!client.reAction(QHostAddress::LocalHost, freePort()));  // its loop thread now exists
+    QVERIFY(!client.reAction(QHostAddress::LocalHost, closed.port()));  // its loop thread now exists
     const int fds = openFdCount();
     for (int i = 0; i < 20; ++i)
-        QVERIFY(!client.reAction(QHostAddress::LocalHost, freePort()));
+        QVERIFY(!client.reAction(QHostAddress::LocalHost, closed.port()));
     QVERIFY(!client.isRunning());
     QVERIFY(!client.hasSession());
     QVERIFY(client.getAliveSession().isEmpty());
