@@ -97,10 +97,10 @@ void writeRows(ParamDbFixture& db, const std::function<QString(const LayoutRow&)
     QVERIFY(q.exec());
 }
 
-QMap<int, int> parseSpec(const QString& spec)
+QMap<int, int> parseWordList(const QString& words)
 {
     QMap<int, int> m;
-    for (const QString& kv : spec.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+    for (const QString& kv : words.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         const QStringList p = kv.split(QLatin1Char('='));
         m.insert(p[0].toInt(), p[1].toInt());
     }
@@ -364,14 +364,14 @@ private slots:
             rec->words[w] = 99;
         for (int w = 242; w <= 249; ++w)
             rec->words[w] = 55;
-        const QMap<int, int> in = parseSpec(stored);
+        const QMap<int, int> in = parseWordList(stored);
         for (auto it = in.begin(); it != in.end(); ++it)
             rec->words[it.key()] = it.value();
         rec->CheckRange();
         rec->DeriveSteps();
         gpWin = nullptr;
         QCOMPARE(gDNum, dnum);
-        const QMap<int, int> out = parseSpec(expected);
+        const QMap<int, int> out = parseWordList(expected);
         for (auto it = out.begin(); it != out.end(); ++it)
             QVERIFY2(rec->words[it.key()] == it.value(),
                      qPrintable(QStringLiteral("word %1 is %2, expected %3").arg(it.key()).arg(rec->words[it.key()]).arg(it.value())));
