@@ -4,13 +4,13 @@
 // ./cammer<c><d>/ignorepoint.bmp (c = camera index + 1, d = step + 1). BMP
 // rows are padded to 4 bytes, so every picture is copied row by row between
 // the file and the view's gap-less buffers.
-#include "viewutil.h"
 #include "cammerwidget.h"
 
 #include "cammersingleton.h"
 #include "globals.h"
 #include "miscfunc.h"
 #include "rivurevezi.h"
+#include "viewutil.h"
 #include "wizardpara.h"
 
 #include <QFont>

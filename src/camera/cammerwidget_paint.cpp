@@ -7,7 +7,6 @@
 // copy over the marked ROI rectangles only; before the next marks those
 // rectangles are restored from displayFrame, so a repaint costs one pass over
 // the marked rectangles, not over the frame.
-#include "viewutil.h"
 #include "cammerwidget.h"
 
 #include "cammersingleton.h"
@@ -15,6 +14,7 @@
 #include "lanstr.h"
 #include "miscfunc.h"
 #include "rivurevezi.h"
+#include "viewutil.h"
 #include "wizardpara.h"
 
 #include <QFont>

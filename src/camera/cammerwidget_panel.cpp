@@ -9,7 +9,6 @@
 // Rebuilding the panel only shows values: the sliders' signals are blocked
 // while they are reset, so looking at an ROI never changes its parameters,
 // even where a stored value lies outside a slider's range.
-#include "viewutil.h"
 #include "cammerwidget.h"
 
 #include "cammerrecongnize.h"
@@ -18,11 +17,12 @@
 #include "globals.h"
 #include "lanstr.h"
 #include "miscfunc.h"
+#include "publictools.h"
 #include "rivurevezi.h"
 #include "slider.h"
+#include "viewutil.h"
 #include "wizardpara.h"
 
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QSignalBlocker>
 #include <QTimer>
@@ -98,14 +98,6 @@ int addBytes01(int p, int cur, int snap)
 {
     int out = withByte(p, 0, addMember(byteOf(p, 0), byteOf(cur, 0) - byteOf(snap, 0), 255));
     return withByte(out, 1, addMember(byteOf(p, 1), byteOf(cur, 1) - byteOf(snap, 1), 255));
-}
-
-qint64 monotonicMs()
-{
-    static QElapsedTimer t;
-    if (!t.isValid())
-        t.start();
-    return t.elapsed();
 }
 
 }  // namespace
@@ -583,7 +575,7 @@ void CammerWidget::RequestPreview()
         return;
     if (previewTimer->isActive())
         return;   // one is due already; it reads the newest values
-    const qint64 idle = monotonicMs() - previewEndMs;
+    const qint64 idle = monotonic_ms() - previewEndMs;
     if (idle >= previewCostMs) {
         RunPreview();
         return;
@@ -600,9 +592,9 @@ void CammerWidget::RunPreview()
     const int g = editStep();
     if (curRoi < 0 || curRoi >= std::clamp(editRecord->roiCount[g], 0, kMaxRoi))
         return;
-    const qint64 start = monotonicMs();
+    const qint64 start = monotonic_ms();
     engine->RunTest(g, curRoi);
-    previewEndMs = monotonicMs();
+    previewEndMs = monotonic_ms();
     previewCostMs = previewEndMs - start;
 }
 

@@ -1,7 +1,6 @@
 // The picture side of the ROI tool page: the picture source of the camera
 // views, browsing templates and stored OK/NG pictures, adding and deleting
 // templates, and the ignored alarm points.
-#include "viewutil.h"
 #include "drawroiwidget.h"
 
 #include "cammerrecongnize.h"
@@ -12,6 +11,7 @@
 #include "iostatus.h"
 #include "miscfunc.h"
 #include "rivurevezi.h"
+#include "viewutil.h"
 
 #include <QDir>
 #include <QFile>

@@ -10,6 +10,7 @@
 #include <QUuid>
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <fcntl.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -49,6 +50,12 @@ qint64 gettimeofday_ms()
     struct timeval tv {};
     ::gettimeofday(&tv, nullptr);
     return static_cast<qint64>(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
+}
+
+qint64 monotonic_ms()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 int curtime_qint64_2_int()

@@ -19,6 +19,9 @@ int curtime_qint64_2_int();
 // (positive when `later` is after `earlier`, within half a wrap period).
 int curtime_tick_diff(int later, int earlier);
 constexpr int kTickWrap = 1000000000;
+// Milliseconds of a monotonic clock, for ageing, time-outs and watchdogs,
+// which must not jump when the operator sets the clock.
+qint64 monotonic_ms();
 
 // "SC_#<8 hex digits of a fresh UUID>_#yyyyMMdd_hhmmsszzz" (32 characters).
 QString new_uuid();

@@ -2,25 +2,17 @@
 
 #include "globals.h"
 #include "rivurevezi.h"
+#include "publictools.h"
 #include "sysword.h"
 
-#include <QElapsedTimer>
 #include <QMutexLocker>
-
-#include <chrono>
 
 std::atomic<qint64> gRunStampMs{0};
 std::atomic<int> gInputRiseLatch{0};
 
-qint64 monotonicMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 void touchRunStamp()
 {
-    gRunStampMs.store(monotonicMs());
+    gRunStampMs.store(monotonic_ms());
 }
 
 IOThread::IOThread(QObject* parent)
@@ -31,7 +23,7 @@ IOThread::IOThread(QObject* parent)
 void IOThread::run()
 {
     while (!stop_) {
-        if (monotonicMs() - gRunStampMs.load() >= kWatchdogMs) {
+        if (monotonic_ms() - gRunStampMs.load() >= kWatchdogMs) {
             qWarning("controlport_thread - main_thread > 10s will timeout exit");
             QThread::msleep(1000);
             continue;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "iofunc.h"
+#include "publictools.h"
 
 #include <QObject>
 #include <QThread>
@@ -13,7 +14,6 @@
 // thread stops sending to the board while it is 11 s or more old, so a stalled
 // GUI thread can never keep the interlocks in a stale state on the machine.
 extern std::atomic<qint64> gRunStampMs;
-qint64 monotonicMs();
 void touchRunStamp();
 
 // Rising input edges seen by the I/O thread since the cycle last looked; a

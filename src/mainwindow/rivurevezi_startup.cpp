@@ -19,6 +19,7 @@
 #include "publictools_widget.h"
 #include "recordstore.h"
 #include "savefialimagethread.h"
+#include "sysword.h"
 #include "warnbox.h"
 #include "wizardpara.h"
 
@@ -127,7 +128,7 @@ bool RiVuRevezi::StartUp()
     gisGrayHue = gpWPara->words[169];
 
     kitlinks::Links links;
-    links.paraWord = [](int n) { return (gpWPara && n >= 0 && n < kParaWords) ? gpWPara->words[n] : 0; };
+    links.paraWord = sysWord;
     links.operatorPassword = [] { return gpWPara ? QByteArray(gpWPara->password) : QByteArray(); };
     links.lcdOnOff = [](int on) { LCDOnOff(on); };
     links.ioSetOut = [](int n, int on) {

@@ -1,6 +1,6 @@
 #include "session.h"
 
-#include "nettools_p.h"
+#include "publictools.h"
 #include "tcpreactor.h"
 
 #include <QDateTime>
@@ -49,7 +49,7 @@ int jsonInt(const QJsonValue& v)
 TcpTsk_Info::TcpTsk_Info() = default;
 
 TcpTsk_Info::TcpTsk_Info(const QString& id)
-    : create_timing(nettools::gettimeofday_ms()), uuid(id), create_mono(nettools::monotonic_ms())
+    : create_timing(::gettimeofday_ms()), uuid(id), create_mono(::monotonic_ms())
 {
 }
 
@@ -311,7 +311,7 @@ QByteArray dispositionLine(const QString& name)
 
 }  // namespace
 
-SCI_ExecObj_Send::SCI_ExecObj_Send() : createTime_(nettools::gettimeofday_ms()) {}
+SCI_ExecObj_Send::SCI_ExecObj_Send() : createTime_(::gettimeofday_ms()) {}
 
 SCI_ExecObj_Send::SCI_ExecObj_Send(const CTask_FormData& task) : task_(task)
 {
@@ -321,7 +321,7 @@ SCI_ExecObj_Send::SCI_ExecObj_Send(const CTask_FormData& task) : task_(task)
                        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmss_zzz")) +
                        QLatin1Char('#') + QString::number(n);
     }
-    createTime_ = nettools::gettimeofday_ms();
+    createTime_ = ::gettimeofday_ms();
 }
 
 bool SCI_ExecObj_Send::socketReady() const
@@ -377,14 +377,14 @@ void SCI_ExecObj_Send::SerializeWrite(QTcpSocket* socket)
         SendStats& s = sendStats();
         QMutexLocker lock(&s.mutex);
         if (s.roundtimes == 0)
-            s.roundtimes = nettools::gettimeofday_ms();
+            s.roundtimes = ::gettimeofday_ms();
         s.storage_all += duration;
         s.min_time = s.min_time == 0 ? duration : std::min(s.min_time, duration);
         s.max_time = s.max_time == 0 ? duration : std::max(s.max_time, duration);
         s.sendtimes += 1;
         if (s.sendtimes % 100 == 0) {
             const qint64 previous = s.roundtimes;
-            const qint64 now = nettools::gettimeofday_ms();
+            const qint64 now = ::gettimeofday_ms();
             s.roundtimes = now;
             const double perSend = double(now - previous) / 100.0;
             const double fps = perSend > 0 ? 1000.0 / perSend : 0.0;

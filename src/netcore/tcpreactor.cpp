@@ -1,6 +1,6 @@
 #include "tcpreactor.h"
 
-#include "nettools_p.h"
+#include "publictools.h"
 #include "poolloop_p.h"
 
 #include <QCoreApplication>
@@ -70,13 +70,13 @@ void TcpReactor::runLoop(QSemaphore* started, bool* result)
         started->release();
         return;
     }
-    aliveTick_ = nettools::curtime_qint64_2_int();
+    aliveTick_ = ::curtime_qint64_2_int();
     *result = true;
     started->release();  // `started` and `result` belong to the caller from here on
 
     QTimer tick;
     tick.setInterval(1000);
-    connect(&tick, &QTimer::timeout, &tick, [this] { aliveTick_ = nettools::curtime_qint64_2_int(); });
+    connect(&tick, &QTimer::timeout, &tick, [this] { aliveTick_ = ::curtime_qint64_2_int(); });
     tick.start();
     if (!stopRequested_)
         loop.exec();
@@ -196,7 +196,7 @@ void TcpReactor::addSendQueue(const CTask_FormData& task)
 
 void TcpReactor::updateSoftCnted()
 {
-    softCntedMs_ = nettools::gettimeofday_ms();
+    softCntedMs_ = ::gettimeofday_ms();
 }
 
 // ---------------------------------------------------------------------------
@@ -375,7 +375,7 @@ void TcpReactor::dropOldestTasks()
 
 void TcpReactor::purgeTasks()
 {
-    const qint64 now = nettools::monotonic_ms();
+    const qint64 now = ::monotonic_ms();
     QMutexLocker lock(&taskMutex_);
     for (auto it = tasks_.begin(); it != tasks_.end();) {
         if (now - it->create_mono > kTaskMaxAgeMs)
@@ -411,7 +411,7 @@ CVariant<TcpTsk_Info> TcpReactor::remove_TaskFromList(QString id)
         return out;
     TcpTsk_Info info = it.value();
     tasks_.erase(it);
-    info.finishact_timing = nettools::gettimeofday_ms();
+    info.finishact_timing = ::gettimeofday_ms();
     out.setValue(info);
     return out;
 }
@@ -424,16 +424,16 @@ void TcpReactor::update_TcpTsk_ByUuid(QString uuid, QString key, QList<QVariant>
         return;
     TcpTsk_Info& info = it.value();
     if (key == QLatin1String("tskup_firstrecv_timing")) {
-        info.firstrecv_timing = nettools::gettimeofday_ms();
+        info.firstrecv_timing = ::gettimeofday_ms();
         info.recv_times = 1;
     } else if (key == QLatin1String("tskup_recv_times")) {
         info.recv_times += 1;
     } else if (key == QLatin1String("tskup_finishrecv_timing")) {
-        info.finishrecv_timing = nettools::gettimeofday_ms();
+        info.finishrecv_timing = ::gettimeofday_ms();
     } else if (key == QLatin1String("tskup_chg_recvpacklength")) {
         info.tskup_chg_recvpacklength(values);
     } else if (key == QLatin1String("tskup_finishact_timing")) {
-        info.finishact_timing = nettools::gettimeofday_ms();
+        info.finishact_timing = ::gettimeofday_ms();
     }
 }
 
@@ -537,7 +537,7 @@ TcpServReactor::~TcpServReactor()
 bool TcpServReactor::isRunning() const
 {
     QMutexLocker lock(&sessionMutex_);
-    return tcpServer_ && nettools::curtime_qint64_2_int() - aliveTick_ < 200;
+    return tcpServer_ && ::curtime_qint64_2_int() - aliveTick_ < 200;
 }
 
 quint16 TcpServReactor::serverPort() const

@@ -1,6 +1,6 @@
 #include "webskt_core.h"
 
-#include "nettools_p.h"
+#include "publictools.h"
 #include "poolloop_p.h"
 
 #include <QCoreApplication>
@@ -183,12 +183,12 @@ void WebSkt_Server::acceptPending()
         socket->setMaxAllowedIncomingFrameSize(kMaxMessageBytes);
         {
             QWriteLocker lock(&clientsLock_);
-            clients_.insert(socket, nettools::gettimeofday_ms());
+            clients_.insert(socket, ::gettimeofday_ms());
         }
         connect(socket, &QWebSocket::textMessageReceived, socket, [this, socket](const QString& text) {
             {
                 QWriteLocker lock(&clientsLock_);
-                clients_.insert(socket, nettools::gettimeofday_ms());
+                clients_.insert(socket, ::gettimeofday_ms());
             }
             CTask_FormData_WebSkt_Json rec = analyseBuffer_Setup1_Json(text);
             if (!rec.valid)
@@ -262,7 +262,7 @@ WebSkt_Client::~WebSkt_Client()
 
 int WebSkt_Client::isCnted()
 {
-    return haveSocket_ && nettools::curtime_qint64_2_int() - pongTick_ <= 199 ? 1 : 0;
+    return haveSocket_ && ::curtime_qint64_2_int() - pongTick_ <= 199 ? 1 : 0;
 }
 
 bool WebSkt_Client::onStart()
@@ -288,7 +288,7 @@ bool WebSkt_Client::onStart()
     });
     connect(socket, &QWebSocket::connected, socket, [this, socket] {
         qInfo() << "WebSkt_Client connected:" << socket->peerAddress().toString();
-        pongTick_ = nettools::curtime_qint64_2_int();
+        pongTick_ = ::curtime_qint64_2_int();
         timerHeartbeat_->start(kHeartbeatMs);
         if (connectLoop_)
             connectLoop_->quit();
@@ -298,7 +298,7 @@ bool WebSkt_Client::onStart()
         if (socket->sendTextMessage(serialize_Setup2_Json(rec)) < 1)
             qWarning() << "WebSkt_Client send fail!";
     });
-    connect(socket, &QWebSocket::pong, socket, [this] { pongTick_ = nettools::curtime_qint64_2_int(); });
+    connect(socket, &QWebSocket::pong, socket, [this] { pongTick_ = ::curtime_qint64_2_int(); });
 
     const QString url = QStringLiteral("ws://%1:%2").arg(hostAddress_.toString().remove(QStringLiteral("::ffff:"))).arg(hostPort_);
     QTimer timer_connect_timeout;

@@ -109,7 +109,7 @@ private slots:
     {
         thread->start();
         QTRY_VERIFY_WITH_TIMEOUT(sim->framesOf(2) > 3, 5000);
-        gRunStampMs = monotonicMs() - IOThread::kWatchdogMs - 1000;
+        gRunStampMs = monotonic_ms() - IOThread::kWatchdogMs - 1000;
         QTest::qWait(1200);  // the thread finishes its current pass and stalls
         const int stalled = sim->framesOf(2);
         QTest::qWait(600);
