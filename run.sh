@@ -28,9 +28,9 @@ export VMM_COM_PORT="$PTY"
 (
   sleep 45
   while true; do
-    "$BUILD/tools/camctl/camctl" vmm-camera-replay '*' defect shortshot >/dev/null 2>&1 || true
+    "$BUILD/tools/camctl/camctl" "$WORK/vmm-camera-replay" '*' defect shortshot >/dev/null 2>&1 || true
     sleep 10
-    "$BUILD/tools/camctl/camctl" vmm-camera-replay '*' defect none >/dev/null 2>&1 || true
+    "$BUILD/tools/camctl/camctl" "$WORK/vmm-camera-replay" '*' defect none >/dev/null 2>&1 || true
     sleep 60
   done
 ) &

@@ -44,7 +44,7 @@ bool defectFromName(const QString& name, unsigned* bit)
 {
     static const struct { const char* name; unsigned bit; } kDefects[] = {
         {"spot", DefectSpot}, {"shortshot", DefectShortShot}, {"flash", DefectFlash},
-        {"leftpart", DefectLeftPart}, {"colorblob", DefectColorBlob},
+        {"leftpart", DefectLeftPart}, {"colorblob", DefectColorBlob}, {"missinginsert", DefectMissingInsert},
     };
     for (const auto& d : kDefects) {
         if (name == QLatin1String(d.name)) {
@@ -53,6 +53,16 @@ bool defectFromName(const QString& name, unsigned* bit)
         }
     }
     return false;
+}
+
+double clampDefectSize(double v)
+{
+    return qBound(0.25, v, 4.0);
+}
+
+double clampDefectContrast(double v)
+{
+    return qBound(0.1, v, 1.0);
 }
 
 bool sceneFromName(const QString& name, Scene* scene)
@@ -73,6 +83,9 @@ PluginConfig parseConfig(const QJsonObject& root, const QString& baseDir, const 
     PluginConfig cfg;
     cfg.control = root.contains(QStringLiteral("control")) ? root.value(QStringLiteral("control")).toString()
                                                            : defaultControl;
+    // A relative path names a socket below the working folder.
+    if (cfg.control.contains(QLatin1Char('/')))
+        cfg.control = QDir::current().absoluteFilePath(cfg.control);
     QSet<QString> seen;
     const QJsonArray cams = root.value(QStringLiteral("cameras")).toArray();
     for (int i = 0; i < cams.size(); ++i) {
@@ -118,6 +131,24 @@ PluginConfig parseConfig(const QJsonObject& root, const QString& baseDir, const 
                 c.defects |= bit;
             else
                 qWarning("camera %s: unknown defect %s ignored", qPrintable(c.serial), qPrintable(d.toString()));
+        }
+        c.defectSize = clampDefectSize(o.value(QStringLiteral("defectSize")).toDouble(1.0));
+        c.defectContrast = clampDefectContrast(o.value(QStringLiteral("defectContrast")).toDouble(1.0));
+        const QJsonValue drift = o.value(QStringLiteral("drift"));
+        if (drift.isObject() || drift.toBool(false)) {
+            const QJsonObject d = drift.toObject();
+            DriftSettings& s = c.drift;
+            s.on = true;
+            s.start = quint64(qMax(0.0, d.value(QStringLiteral("start")).toDouble(0)));
+            s.period = quint64(qBound(10.0, d.value(QStringLiteral("period")).toDouble(double(s.period)), 1e9));
+            s.lighting = qBound(0.0, d.value(QStringLiteral("lighting")).toDouble(s.lighting), 0.5);
+            s.flicker = qBound(0.0, d.value(QStringLiteral("flicker")).toDouble(s.flicker), 0.2);
+            s.noise = qBound(0.0, d.value(QStringLiteral("noise")).toDouble(s.noise), 20.0);
+            s.shift = qBound(0.0, d.value(QStringLiteral("shift")).toDouble(s.shift), 200.0);
+            s.rotation = qBound(0.4, d.value(QStringLiteral("rotation")).toDouble(s.rotation), 10.0);
+            s.blur = qBound(0.0, d.value(QStringLiteral("blur")).toDouble(s.blur), 5.0);
+            s.partOffset = qBound(0, d.value(QStringLiteral("partOffset")).toInt(s.partOffset), 20);
+            s.settleFrames = qBound(0, d.value(QStringLiteral("settleFrames")).toInt(s.settleFrames), 100);
         }
         const QJsonObject f = o.value(QStringLiteral("faults")).toObject();
         c.faults.openFail = f.value(QStringLiteral("openFail")).toBool(false);

@@ -6,19 +6,29 @@
 // plug-in; otherwise built-in defaults (two synthesised grey cameras).
 //
 // {
-//   "control": "vmm-camera-replay",      local socket for run-time injection ("" = none)
+//   "control": "vmm-camera-replay",      local socket for run-time injection ("" = none):
+//                                         a plain name lies where Qt keeps local
+//                                         sockets, a path below the working folder;
+//                                         without the key: <working folder>/vmm-camera-replay
 //   "cameras": [
 //     { "serial": "REPLAY-0001",          8..256 characters, unique
 //       "width": 1280, "height": 1024,    1..16384 each
 //       "color": false,                   colour sensor (else grey)
 //       "source": "synthetic",            or "folder" with "folder": "<path>"
 //       "seed": 1, "scene": "product",    or "empty"
-//       "defects": ["spot"],              spot, shortshot, flash, leftpart, colorblob
+//       "defects": ["spot"],              spot, shortshot, flash, leftpart, colorblob,
+//                                         missinginsert
+//       "defectSize": 1.0,                scale of the defects (0.25..4)
+//       "defectContrast": 1.0,            share of the defects' contrast (0.1..1)
+//       "drift": { "start": 0, "period": 3000 },  a moving cell (driftscene.h);
+//                                         every field optional, false/absent: off
 //       "faults": { "openFail": false, "size0": false, "missEvery": 0,
 //                   "lossAfter": 0, "reconnectFails": 0 } }
 //   ]
 // }
 #pragma once
+
+#include "driftscene.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -33,6 +43,7 @@ enum Defect : unsigned {
     DefectFlash = 1u << 2,
     DefectLeftPart = 1u << 3,
     DefectColorBlob = 1u << 4,
+    DefectMissingInsert = 1u << 5,
 };
 
 enum class Scene { Product, Empty };
@@ -55,6 +66,9 @@ struct CameraConfig {
     quint32 seed = 1;
     Scene scene = Scene::Product;
     unsigned defects = 0;
+    double defectSize = 1.0;
+    double defectContrast = 1.0;
+    DriftSettings drift;
     Faults faults;
 };
 
@@ -74,5 +88,8 @@ PluginConfig loadConfig(int kind, const QString& pluginPath, const QString& defa
 // Defect names <-> bits; false for an unknown name.
 bool defectFromName(const QString& name, unsigned* bit);
 bool sceneFromName(const QString& name, Scene* scene);
+// The defect scale and contrast share brought into their ranges.
+double clampDefectSize(double v);
+double clampDefectContrast(double v);
 
 }  // namespace mouldcam

@@ -19,6 +19,8 @@ MouldCamera::MouldCamera(const CameraConfig& config, int kind, const QString& pl
 {
     state_.scene = config.scene;
     state_.defects = config.defects;
+    state_.defectSize = config.defectSize;
+    state_.defectContrast = config.defectContrast;
 }
 
 MouldCamera::~MouldCamera()
@@ -317,6 +319,16 @@ void MouldCamera::setDefects(unsigned defects)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         state_.defects = defects;
+    }
+    stateChanged();
+}
+
+void MouldCamera::setDefectLook(double size, double contrast)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_.defectSize = clampDefectSize(size);
+        state_.defectContrast = clampDefectContrast(contrast);
     }
     stateChanged();
 }

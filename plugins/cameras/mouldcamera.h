@@ -57,6 +57,11 @@ public:
     void setScene(Scene scene);
     void setDefects(unsigned defects);
     unsigned defects() const { return state_.defects; }
+    // Size scale and contrast share of the injected defects (brought into
+    // their ranges).
+    void setDefectLook(double size, double contrast);
+    double defectSize() const { return state_.defectSize; }
+    double defectContrast() const { return state_.defectContrast; }
     Faults& faults() { return faults_; }
     // The device is lost after `frames` further frames (0: never).
     void armLoss(int frames) { faults_.lossAfter = frames; framesSinceLossArmed_ = 0; }

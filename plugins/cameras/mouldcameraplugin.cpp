@@ -2,12 +2,14 @@
 
 #include "mouldcamera.h"
 
+#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace mouldcam {
@@ -24,6 +26,24 @@ QString ownPath()
 }
 
 constexpr int kMaxLine = 4096;
+
+// The control socket of a program belongs to its working folder, so that two
+// programs on one machine never share one.
+QString defaultControl()
+{
+    return QDir::current().absoluteFilePath(QStringLiteral(VMM_CAMERA_CONTROL));
+}
+
+// True when a program answers on the socket `name`: it is in use and must
+// not be removed.
+bool socketIsLive(const QString& name)
+{
+    QLocalSocket probe;
+    probe.connectToServer(name);
+    const bool live = probe.waitForConnected(500);
+    probe.abort();
+    return live;
+}
 
 }  // namespace
 
@@ -43,7 +63,7 @@ int MouldCameraPlugin::kind()
 
 QVector<_cameraInfo> MouldCameraPlugin::enumCameras()
 {
-    config_ = loadConfig(VMM_CAMERA_KIND, ownPath(), QStringLiteral(VMM_CAMERA_CONTROL));
+    config_ = loadConfig(VMM_CAMERA_KIND, ownPath(), defaultControl());
     listen(config_.control);
     QVector<_cameraInfo> list;
     for (int i = 0; i < config_.cameras.size(); ++i) {
@@ -90,8 +110,13 @@ void MouldCameraPlugin::listen(const QString& name)
     server_ = nullptr;
     if (name.isEmpty())
         return;
+    if (socketIsLive(name)) {
+        qWarning("%s: control socket %s is in use by another program; this one takes no control commands",
+                 VMM_CAMERA_NAME, qPrintable(name));
+        return;
+    }
     server_ = new QLocalServer(this);
-    QLocalServer::removeServer(name);  // a socket file left by an earlier run
+    QLocalServer::removeServer(name);  // nobody answers: a socket file left by an earlier run
     if (!server_->listen(name)) {
         qWarning("%s: control socket %s: %s", VMM_CAMERA_NAME, qPrintable(name), qPrintable(server_->errorString()));
         delete server_;
@@ -123,7 +148,8 @@ void MouldCameraPlugin::onReadyRead(QLocalSocket* socket)
 
 // Commands, one a line: "list", or "<serial|*> <verb> [arguments]" with
 //   scene product|empty
-//   defect none|<name>[,<name>...]       spot shortshot flash leftpart colorblob
+//   defect none|<name>[,<name>...]       spot shortshot flash leftpart colorblob missinginsert
+//   look <size> <contrast>               defect size scale (0.25..4), contrast share (0.1..1)
 //   fault openfail on|off   fault size0 on|off   fault miss <k>
 //   fault loss <n>          fault reconnectfail <k>
 //   trigger
@@ -214,6 +240,13 @@ QByteArray MouldCameraPlugin::command(const QByteArray& line)
         }
         if (!ok)
             return "error: bad value " + arg2.toUtf8();
+    } else if (verb == QLatin1String("look")) {
+        bool goodSize = false, goodContrast = false;
+        const double size = arg.toDouble(&goodSize), contrast = arg2.toDouble(&goodContrast);
+        if (!goodSize || !goodContrast || !std::isfinite(size) || !std::isfinite(contrast))
+            return "error: expected look <size> <contrast>";
+        for (MouldCamera* c : targets)
+            c->setDefectLook(size, contrast);
     } else if (verb == QLatin1String("trigger")) {
         for (MouldCamera* c : targets)
             c->hardwareTrigger();

@@ -44,7 +44,7 @@ Box partBox(int w, int h)
 }  // namespace
 
 SceneRenderer::SceneRenderer(const CameraConfig& config)
-    : config_(config), channels_(config.color ? 3 : 1)
+    : config_(config), channels_(config.color ? 3 : 1), drift_(config.drift, config.seed, config.width)
 {
     if (config_.folderSource) {
         const QStringList filters{QStringLiteral("*.bmp"), QStringLiteral("*.png"), QStringLiteral("*.jpg"),
@@ -105,10 +105,12 @@ void SceneRenderer::buildMould()
     cavity_.setTo(tone(45, 45, 45), rimMask);
 }
 
-void SceneRenderer::drawPart(cv::Mat& img, unsigned defects) const
+void SceneRenderer::drawPart(cv::Mat& img, unsigned defects, double size, cv::Point offset) const
 {
     const int w = config_.width, h = config_.height, m = std::min(w, h);
-    const Box p = partBox(w, h);
+    Box p = partBox(w, h);
+    p.x += offset.x;
+    p.y += offset.y;
     fillRoundedRect(img, p, m / 30, tone(225, 160, 90));
     // Two ribs and a boss in the middle.
     const int rib = std::max(1, p.h / 22);
@@ -117,31 +119,46 @@ void SceneRenderer::drawPart(cv::Mat& img, unsigned defects) const
                       cv::FILLED);
     cv::circle(img, p.at(0.5, 0.5), std::max(2, m / 14), tone(235, 170, 90), cv::FILLED, cv::LINE_AA);
     cv::circle(img, p.at(0.5, 0.5), std::max(1, m / 30), tone(200, 128, 55), cv::FILLED, cv::LINE_AA);
+    // A metal insert moulded in near a corner; without it its seat shows.
+    const int ins = std::max(2, m / 36);
+    if (defects & DefectMissingInsert) {
+        cv::circle(img, p.at(0.82, 0.28), ins, tone(70, 50, 30), cv::FILLED, cv::LINE_AA);
+    } else {
+        cv::circle(img, p.at(0.82, 0.28), ins, tone(250, 250, 250), cv::FILLED, cv::LINE_AA);
+        cv::circle(img, p.at(0.82, 0.28), std::max(1, ins / 3), tone(150, 150, 150), cv::FILLED, cv::LINE_AA);
+    }
     if (defects & DefectShortShot) {
         // The melt did not reach the far end: the cavity shows through.
-        const cv::Rect missing(p.x + p.w * 4 / 5, p.y, p.w - p.w * 4 / 5, p.h);
+        const int gone = std::clamp(int(p.w / 5 * size), 1, p.w / 2);
+        const cv::Rect missing = cv::Rect(p.x + p.w - gone, p.y, gone, p.h) & cv::Rect(0, 0, w, h);
         cavity_(missing).copyTo(img(missing));
     }
     if (defects & DefectFlash) {
-        const int t = std::max(2, h / 80);
-        std::vector<cv::Point> sliver{p.at(0.3, 0), p.at(0.38, 0) - cv::Point(0, t), p.at(0.5, 0) - cv::Point(0, t / 2),
-                                      p.at(0.58, 0) - cv::Point(0, t), p.at(0.62, 0)};
+        const int t = std::max(2, int(h / 80 * size));
+        const double half = std::clamp(0.16 * size, 0.03, 0.45);
+        std::vector<cv::Point> sliver{p.at(0.46 - half, 0), p.at(0.46 - half / 2, 0) - cv::Point(0, t),
+                                      p.at(0.46, 0) - cv::Point(0, t / 2), p.at(0.46 + half / 2, 0) - cv::Point(0, t),
+                                      p.at(0.46 + half, 0)};
         cv::fillPoly(img, std::vector<std::vector<cv::Point>>{sliver}, tone(240, 190, 120), cv::LINE_AA);
     }
 }
 
-void SceneRenderer::drawDefects(cv::Mat& img, unsigned defects, bool partPresent) const
+void SceneRenderer::drawDefects(cv::Mat& img, unsigned defects, bool partPresent, double size, cv::Point offset) const
 {
     const int w = config_.width, h = config_.height, m = std::min(w, h);
-    const Box p = partBox(w, h);
+    Box p = partBox(w, h);
+    if (partPresent) {
+        p.x += offset.x;
+        p.y += offset.y;
+    }
     if (defects & DefectSpot)
-        cv::circle(img, p.at(0.3, 0.35), std::max(2, m / 80), tone(35, 35, 35), cv::FILLED, cv::LINE_AA);
+        cv::circle(img, p.at(0.3, 0.35), std::max(2, int(m / 80 * size)), tone(35, 35, 35), cv::FILLED, cv::LINE_AA);
     if (defects & DefectColorBlob)
-        cv::ellipse(img, p.at(0.68, 0.62), cv::Size(std::max(2, w / 32), std::max(2, h / 48)), 15, 0, 360,
-                    tone(40, 40, 200), cv::FILLED, cv::LINE_AA);
+        cv::ellipse(img, p.at(0.68, 0.62), cv::Size(std::max(2, int(w / 32 * size)), std::max(2, int(h / 48 * size))),
+                    15, 0, 360, tone(40, 40, 200), cv::FILLED, cv::LINE_AA);
     if (defects & DefectLeftPart) {
         const cv::RotatedRect frag(cv::Point2f(float(p.x + 0.22 * p.w), float(p.y + 0.72 * p.h)),
-                                   cv::Size2f(float(w) * 0.12f, float(h) * 0.06f), 20.0f);
+                                   cv::Size2f(float(w * 0.12 * size), float(h * 0.06 * size)), 20.0f);
         cv::Point2f v[4];
         frag.points(v);
         std::vector<cv::Point> poly(v, v + 4);
@@ -150,7 +167,8 @@ void SceneRenderer::drawDefects(cv::Mat& img, unsigned defects, bool partPresent
     if (!partPresent && (defects & (DefectShortShot | DefectFlash)) && config_.folderSource) {
         // Recorded pictures: a short shot darkens the far end of the middle.
         if (defects & DefectShortShot) {
-            cv::Mat far = img(cv::Rect(p.x + p.w * 4 / 5, p.y, p.w - p.w * 4 / 5, p.h));
+            const int gone = std::clamp(int(p.w / 5 * size), 1, p.w / 2);
+            cv::Mat far = img(cv::Rect(p.x + p.w - gone, p.y, gone, p.h));
             far.convertTo(far, -1, 0.35, 0.0);
         }
         if (defects & DefectFlash)
@@ -159,12 +177,28 @@ void SceneRenderer::drawDefects(cv::Mat& img, unsigned defects, bool partPresent
     }
 }
 
-const cv::Mat& SceneRenderer::baseFor(quint64 index, const RenderState& state)
+void SceneRenderer::drawScene(cv::Mat& img, Scene scene, unsigned defects, double size, cv::Point partOffset) const
+{
+    if (config_.folderSource) {
+        drawDefects(img, defects, false, size, partOffset);
+    } else if (scene == Scene::Product) {
+        drawPart(img, defects, size, partOffset);
+        drawDefects(img, defects, true, size, partOffset);
+    } else {
+        drawDefects(img, defects & (DefectSpot | DefectColorBlob | DefectLeftPart), false, size, partOffset);
+    }
+}
+
+const cv::Mat& SceneRenderer::baseFor(quint64 index, const RenderState& state, cv::Point partOffset)
 {
     const qint64 picture = pictures_.isEmpty() ? -1 : qint64(index % quint64(pictures_.size()));
     const Scene scene = config_.folderSource ? Scene::Product : state.scene;
-    if (baseValid_ && baseScene_ == scene && baseDefects_ == state.defects && basePicture_ == picture)
+    if (config_.folderSource || scene != Scene::Product)
+        partOffset = cv::Point();
+    if (baseValid_ && baseScene_ == scene && baseDefects_ == state.defects && basePicture_ == picture &&
+        baseSize_ == state.defectSize && baseContrast_ == state.defectContrast && baseOffset_ == partOffset)
         return base_;
+    cv::Mat ground;
     if (config_.folderSource) {
         if (picture >= 0) {
             cv::Mat pic = cv::imread(pictures_[int(picture)].toStdString(),
@@ -180,20 +214,24 @@ const cv::Mat& SceneRenderer::baseFor(quint64 index, const RenderState& state)
         }
         if (lastPicture_.empty())
             lastPicture_ = cv::Mat(config_.height, config_.width, channels_ == 1 ? CV_8UC1 : CV_8UC3, cv::Scalar::all(0));
-        base_ = lastPicture_.clone();
-        drawDefects(base_, state.defects, false);
+        ground = lastPicture_;
     } else {
-        base_ = cavity_.clone();
-        if (scene == Scene::Product) {
-            drawPart(base_, state.defects);
-            drawDefects(base_, state.defects, true);
-        } else {
-            drawDefects(base_, state.defects & (DefectSpot | DefectColorBlob | DefectLeftPart), false);
-        }
+        ground = cavity_;
+    }
+    base_ = ground.clone();
+    drawScene(base_, scene, state.defects, state.defectSize, partOffset);
+    if (state.defects && state.defectContrast < 1.0) {
+        // A fainter defect: the good scene with only a share of the change.
+        cv::Mat good = ground.clone();
+        drawScene(good, scene, 0, state.defectSize, partOffset);
+        cv::addWeighted(good, 1.0 - state.defectContrast, base_, state.defectContrast, 0.0, base_);
     }
     baseValid_ = true;
     baseScene_ = scene;
     baseDefects_ = state.defects;
+    baseSize_ = state.defectSize;
+    baseContrast_ = state.defectContrast;
+    baseOffset_ = partOffset;
     basePicture_ = picture;
     return base_;
 }
@@ -201,19 +239,20 @@ const cv::Mat& SceneRenderer::baseFor(quint64 index, const RenderState& state)
 void SceneRenderer::render(quint64 index, const RenderState& state, bool colourOut, uchar* out)
 {
     const int w = config_.width, h = config_.height;
-    const cv::Mat& base = baseFor(index, state);
+    const FramePose pose = drift_.pose(index, rendered_);
+    ++rendered_;
+    const cv::Mat& base = baseFor(index, state, cv::Point(pose.partDx, pose.partDy));
     double gain = state.brightness;
     if (!config_.folderSource) {
-        // Small camera vibration and flicker, the same for the same frame number.
-        cv::RNG rng(quint64(config_.seed) * 0x9E3779B97F4A7C15ull ^ (index * 0xBF58476D1CE4E5B9ull + 7));
-        const double scale = w / 1280.0;
-        const double dx = rng.uniform(-1.5, 1.5) * scale, dy = rng.uniform(-1.5, 1.5) * scale;
-        const double angle = rng.uniform(-0.4, 0.4);
-        gain *= rng.uniform(0.97, 1.03);
-        cv::Mat m = cv::getRotationMatrix2D(cv::Point2f(w / 2.0f, h / 2.0f), angle, 1.0);
-        m.at<double>(0, 2) += dx;
-        m.at<double>(1, 2) += dy;
+        // Vibration, flicker and (with drift) the slow movements of the cell,
+        // the same for the same frame number.
+        gain *= pose.gain;
+        cv::Mat m = cv::getRotationMatrix2D(cv::Point2f(w / 2.0f, h / 2.0f), pose.angle, 1.0);
+        m.at<double>(0, 2) += pose.dx;
+        m.at<double>(1, 2) += pose.dy;
         cv::warpAffine(base, work_, m, base.size(), cv::INTER_LINEAR, cv::BORDER_REFLECT);
+        if (pose.blur > 0.05)
+            cv::GaussianBlur(work_, work_, cv::Size(0, 0), pose.blur);
     } else {
         base.copyTo(work_);
     }
@@ -223,6 +262,15 @@ void SceneRenderer::render(quint64 index, const RenderState& state, bool colourO
         cv::multiply(work_, cv::Scalar(kSensorCast[0] * state.wb[0] * gain, kSensorCast[1] * state.wb[1] * gain,
                                        kSensorCast[2] * state.wb[2] * gain),
                      work_);
+    if (pose.noise > 0.0 && !config_.folderSource) {
+        cv::Mat noise(work_.size(), CV_MAKETYPE(CV_16S, work_.channels()));
+        cv::RNG rng(quint64(config_.seed) * 0x94D049BB133111EBull ^ (index + 1));
+        rng.fill(noise, cv::RNG::NORMAL, 0.0, pose.noise);
+        cv::Mat sum;
+        work_.convertTo(sum, noise.type());
+        sum += noise;
+        sum.convertTo(work_, work_.type());
+    }
     if (state.hMirror || state.vMirror)
         cv::flip(work_, work_, state.hMirror && state.vMirror ? -1 : (state.hMirror ? 1 : 0));
 

@@ -1,10 +1,13 @@
 // Renders the frames of one camera: a moulded part on a textured mould (or
-// the empty cavity) with a small seeded pose and brightness jitter, or the
-// pictures of a folder in name order; injected defects are drawn on top.
-// Used only by the camera's frame thread.
+// the empty cavity) with a small seeded pose and brightness jitter (or the
+// whole seeded drift of a moving cell, driftscene.h), or the pictures of a
+// folder in name order; injected defects are drawn on top at their size and
+// contrast. Used only by the camera's frame thread (and by the accuracy
+// benchmark and its test slice, which render frames directly).
 #pragma once
 
 #include "cameraconfig.h"
+#include "driftscene.h"
 
 #include <opencv2/core.hpp>
 
@@ -16,6 +19,8 @@ namespace mouldcam {
 struct RenderState {
     Scene scene = Scene::Product;
     unsigned defects = 0;
+    double defectSize = 1.0;      // scale of the defects
+    double defectContrast = 1.0;  // share of their full contrast
     bool hMirror = false;
     bool vMirror = false;
     double brightness = 1.0;      // exposure and gain
@@ -36,12 +41,16 @@ public:
     // Renders frame `index` into `out`: width x height bytes (grey) or
     // width x height x 4 bytes in the RGB32 layout (colourOut).
     void render(quint64 index, const RenderState& state, bool colourOut, uchar* out);
+    // The pose and lighting frame `index` is rendered with; frames count
+    // from the renderer's construction (the camera's open) for settling.
+    FramePose poseOf(quint64 index) const { return drift_.pose(index, rendered_); }
 
 private:
     void buildMould();
-    const cv::Mat& baseFor(quint64 index, const RenderState& state);
-    void drawPart(cv::Mat& img, unsigned defects) const;
-    void drawDefects(cv::Mat& img, unsigned defects, bool partPresent) const;
+    const cv::Mat& baseFor(quint64 index, const RenderState& state, cv::Point partOffset);
+    void drawScene(cv::Mat& img, Scene scene, unsigned defects, double size, cv::Point partOffset) const;
+    void drawPart(cv::Mat& img, unsigned defects, double size, cv::Point offset) const;
+    void drawDefects(cv::Mat& img, unsigned defects, bool partPresent, double size, cv::Point offset) const;
     cv::Scalar tone(double b, double g, double r) const;
 
     CameraConfig config_;
@@ -52,7 +61,12 @@ private:
     bool baseValid_ = false;
     Scene baseScene_ = Scene::Product;
     unsigned baseDefects_ = 0;
+    double baseSize_ = 1.0;
+    double baseContrast_ = 1.0;
+    cv::Point baseOffset_;
     qint64 basePicture_ = -1;
+    DriftScene drift_;
+    quint64 rendered_ = 0;
     QStringList pictures_;
     cv::Mat lastPicture_;
     cv::Mat work_;

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -358,6 +359,7 @@ void CammerRecong::trainPositioning(int step)
     if (step < 0 || step >= kSteps || word(kWordPositioning) == -1 || gisColor)
         return;
     searchRect[step] = cv::Rect();
+    positionRect_[step] = cv::Rect();
     if (!stepReady(step)) {
         findShape[step].Clear();
         return;
@@ -379,6 +381,7 @@ void CammerRecong::trainPositioning(int step)
     }
     refX[step] = r.x + r.width / 2;
     refY[step] = r.y + r.height / 2;
+    positionRect_[step] = r;
     const cv::Mat templ(frame, CV_8UC1, view->templates[step][0]);
     const int angleRange = inRange(word(kWordAngleRange), 1, 180) ? word(kWordAngleRange) : word(kWordPositioning);
     if (!findShape[step].CreateShape(templ(r), 0.0, 0, angleRange, refX[step], refY[step], false, 255, mask.clone(),
@@ -483,8 +486,28 @@ void CammerRecong::trainMatchers(int step)
 
 // ---- Alignment ----------------------------------------------------------------
 
+namespace {
+
+// Where a transformed all-255 mask stays fully set: the pixels a transform
+// filled from inside the source alone. `moved` is the transformed mask.
+cv::Mat fullySet(const cv::Mat& moved)
+{
+    cv::Mat valid;
+    cv::compare(moved, 255, valid, cv::CMP_EQ);
+    return valid;
+}
+
+cv::Mat allSet(cv::Size frame)
+{
+    return cv::Mat(frame, CV_8UC1, cv::Scalar(255));
+}
+
+}  // namespace
+
 int CammerRecong::homography(int step)
 {
+    workValid_.release();
+    alignedValid_.release();
     if (!framesReady()) {
         qWarning("HomoTransShape: camera view without frame buffers");
         return 1;
@@ -512,16 +535,25 @@ int CammerRecong::homography(int step)
         return 1;
     }
     if (out.data != work.data) {
-        if (out.size() == frame && out.type() == CV_8UC1)
+        if (out.size() == frame && out.type() == CV_8UC1) {
             out.copyTo(work);
-        else
+        } else {
             std::memcpy(view->workFrame, view->captureFrame, bytes);
+            return 1;
+        }
+    }
+    const cv::Mat& h = homo[step].lastTransform;
+    if (h.rows == 3 && h.cols == 3) {
+        cv::Mat moved;
+        cv::warpPerspective(allSet(frame), moved, h, frame, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
+        workValid_ = fullySet(moved);
     }
     return 1;
 }
 
 void CammerRecong::positioning()
 {
+    alignedValid_ = workValid_;
     if (!framesReady()) {
         qWarning("ShapeMatch: camera view without frame buffers");
         return;
@@ -553,17 +585,54 @@ void CammerRecong::positioning()
     }
     const int dx = x - searchRect[g].x;
     const int dy = y - searchRect[g].y;
+    const bool turn = inRange(word(kWordAngleRange), 1, 180);
+    auto align = [&](const cv::Mat& src, cv::Mat& dst) {
+        if (turn)
+            TransformImage(src, dst, cv::Point(dx, dy), cv::Point(refX[g], refY[g]), angle);
+        else
+            MoveImage(src, dst, dx, dy);
+    };
     cv::Mat moved;
-    if (inRange(word(kWordAngleRange), 1, 180))
-        TransformImage(work, moved, cv::Point(dx, dy), cv::Point(refX[g], refY[g]), angle);
-    else
-        MoveImage(work, moved, dx, dy);
+    align(work, moved);
     cv::Mat aligned(frame, CV_8UC1, view->alignedFrame);
-    if (moved.size() == frame && moved.type() == CV_8UC1)
-        moved.copyTo(aligned);
-    else
+    if (moved.size() == frame && moved.type() == CV_8UC1 && (dx != 0 || dy != 0 || angle != 0.0) &&
+        !fitsBetter(g, moved, work)) {
+        // A peak elsewhere that fits the template worse than the frame as it
+        // stands: the part has not gone there. Judge the frame unaligned.
+        qInfo() << "NG运行时间" << timer.elapsed() << "x: " << dx << "y: " << dy << "a: " << angle
+                << "(refused: fits the template worse than no movement)";
         std::memcpy(view->alignedFrame, view->workFrame, bytes);
+        return;
+    }
+    if (moved.size() == frame && moved.type() == CV_8UC1) {
+        moved.copyTo(aligned);
+        // The same movement of the work picture's own pixels.
+        cv::Mat movedValid;
+        align(workValid_.size() == frame ? workValid_ : allSet(frame), movedValid);
+        alignedValid_ = fullySet(movedValid);
+    } else {
+        std::memcpy(view->alignedFrame, view->workFrame, bytes);
+    }
     qInfo() << "OK运行时间" << timer.elapsed() << "x: " << dx << "y: " << dy << "a: " << angle;
+}
+
+bool CammerRecong::fitsBetter(int step, const cv::Mat& moved, const cv::Mat& unmoved) const
+{
+    const cv::Size frame = frameSize();
+    const cv::Rect r = positionRect_[step] & cv::Rect(0, 0, frame.width, frame.height);
+    if (r.width < 16 || r.height < 16 || !stepReady(step))
+        return true;
+    const cv::Mat templ(frame, CV_8UC1, view->templates[step][0]);
+    const cv::Size small(std::max(4, r.width / 4), std::max(4, r.height / 4));
+    auto likeness = [&](const cv::Mat& picture) {
+        cv::Mat a, b, score;
+        cv::resize(templ(r), a, small, 0, 0, cv::INTER_AREA);
+        cv::resize(picture(r), b, small, 0, 0, cv::INTER_AREA);
+        cv::matchTemplate(b, a, score, cv::TM_CCOEFF_NORMED);
+        const float v = score.at<float>(0, 0);
+        return std::isfinite(v) ? v : -1.0f;
+    };
+    return likeness(moved) >= likeness(unmoved);
 }
 
 // ---- Judging ------------------------------------------------------------------
@@ -735,6 +804,12 @@ void CammerRecong::judgeStep(int step)
     result.setTo(0);
     const cv::Mat* masks = &view->liveMasks[0][0];
     const cv::Mat& sm = stepMask[step];
+    // Pixels the alignment brought in from outside the captured frame show
+    // nothing of the part: they are never judged.
+    cv::Mat valid;
+    if (alignedValid_.size() == frame && alignedValid_.type() == CV_8UC1)
+        valid = alignedValid_;
+    alignedValid_.release();
 
     for (int i = 0; i < count; ++i) {
         const int j = step * kRois + i;
@@ -784,10 +859,14 @@ void CammerRecong::judgeStep(int step)
         const cv::Mat picture = judgedPicture(r);
         cv::Mat judged;
         cv::bitwise_and(sm(r), shape, judged);
+        if (!valid.empty())
+            cv::bitwise_and(judged, valid(r), judged);
         cv::Mat defects;
         float score = 0.0f;
         fillDefects(step, i, func, p1, p2, p3, picture, colour.empty() ? cv::Mat() : colour(r), judged, defects,
                     &score);
+        if (!valid.empty() && defects.size() == r.size())
+            cv::bitwise_and(defects, valid(r), defects);
 
         const int f = filterSize(func, p3);
         if (func == kBrightBlobs || func == kDarkBlobs) {

@@ -136,4 +136,16 @@ private:
     int filterSize(int func, int p3) const;
     static RoiSink& sink();
     bool colourWarned_ = false;
+    // 255 where the picture after the homography (work) and after the
+    // positioning (aligned) shows pixels of the captured frame, 0 where the
+    // alignment brought them in from outside it. Empty: every pixel is the
+    // frame's own. The aligned mask applies to the next judgement only.
+    cv::Mat workValid_;
+    cv::Mat alignedValid_;
+    // Per step the rectangle the positioning model was cut from.
+    cv::Rect positionRect_[kSteps];
+    // Whether the template at the step's positioning rectangle looks more
+    // like `moved` than like `unmoved` (coarse, so a pixel or two of
+    // vibration does not count).
+    bool fitsBetter(int step, const cv::Mat& moved, const cv::Mat& unmoved) const;
 };

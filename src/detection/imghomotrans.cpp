@@ -110,6 +110,7 @@ void ImgHomoTrans::findFeature(const cv::Mat& picture, cv::detail::ImageFeatures
 
 bool ImgHomoTrans::transImageHomo(cv::Mat frame, cv::Mat& out, float matchConf)
 {
+    lastTransform.release();
     if (frame.empty())
         return false;
     if (!usablePicture(frame)) {
@@ -162,6 +163,7 @@ bool ImgHomoTrans::transImageHomo(cv::Mat frame, cv::Mat& out, float matchConf)
         } else {
             cv::warpPerspective(frame, out, h, frame.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
         }
+        lastTransform = h;
         return true;
     } catch (const cv::Exception& e) {
         qWarning("ImgHomoTrans: alignment failed: %s", e.what());

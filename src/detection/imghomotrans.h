@@ -41,4 +41,7 @@ public:
     std::vector<cv::detail::ImageFeatures> features;
     // Working scale, at most 1.
     float scale;
+    // The transform the last successful transImageHomo applied (3 x 3,
+    // frame to template); empty after a failed one.
+    cv::Mat lastTransform;
 };

@@ -16,7 +16,13 @@ constexpr double kDefaultMinScore = 0.5;
 // Candidates on the coarse levels are kept from this share of the minimum
 // score on: blurring lowers the correlation of small details.
 constexpr double kCoarseFactor = 0.7;
-constexpr int kMaxCandidates = 6;
+// Every distinct peak of the coarsest level that could still be the part is
+// followed down to full resolution, so that the true place is never lost to
+// a stronger-looking coarse peak elsewhere.
+constexpr int kMaxCandidates = 16;
+// Two places whose full-resolution scores lie this close together (share of
+// the better score) cannot be told apart: the search refuses to choose.
+constexpr double kAmbiguity = 0.03;
 // A placement counts only when this share of the model's points lies inside
 // the picture (a rotated model may reach over the cut's edge a little).
 constexpr double kMinInside = 0.9;
@@ -426,14 +432,26 @@ bool FindShape::Find(const cv::Mat& image, int minScore, int* x, int* y, double*
                 c = nb;
             }
         }
+        std::sort(kept.begin(), kept.end(), [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
         const Candidate* win = &kept[0];
-        for (const Candidate& c : kept)
-            if (c.score > win->score)
-                win = &c;
         if (score)
             *score = std::max(0.0, win->score) * 100.0;
         if (win->score < accept)
             return false;
+        // A second, distinct place that scores as well: the picture repeats
+        // itself (or the part is not there) and either answer may be wrong.
+        const double apart = std::max(4.0, 0.05 * std::min(width_, height_));
+        for (size_t k = 1; k < kept.size(); ++k) {
+            const Candidate& c = kept[k];
+            if (std::hypot(c.x - win->x, c.y - win->y) <= apart)
+                continue;  // the same peak reached from another coarse start
+            if (c.score >= win->score - kAmbiguity * std::abs(win->score)) {
+                qInfo("FindShape: two places score alike (%.3f at %d,%d and %.3f at %d,%d); no position taken",
+                      win->score, win->x, win->y, c.score, c.x, c.y);
+                return false;
+            }
+            break;  // sorted: no later one scores higher
+        }
 
         // Sub-step refinement by parabolas through the neighbouring scores.
         const Level& l0 = levels_[0];

@@ -13,6 +13,15 @@ namespace {
 // Sensor noise never counts as a defect, however high the sensitivity.
 constexpr int kMinTolerance = 2;
 constexpr int kMaxShiftTolerance = 5;
+// How far the band follows the lighting, and the smallest change followed.
+constexpr double kMaxGain = 1.4;
+constexpr double kMinGainStep = 0.01;
+// Pixels darker than this in the samples say little about the lighting.
+constexpr int kMinLitGrey = 24;
+// Every k-th row and column is enough to measure the lighting.
+constexpr int kGainStride = 3;
+constexpr int kGainBins = 512;
+constexpr double kGainBinWidth = 2.0 / kGainBins;
 }  // namespace
 
 GrayMatch::GrayMatch() = default;
@@ -32,6 +41,7 @@ void GrayMatch::Clear()
     maxImg_.release();
     lower_.release();
     upper_.release();
+    middle_.release();
 }
 
 bool GrayMatch::Create(int width, int height, const cv::Mat& mask, int shiftTolerance)
@@ -106,12 +116,43 @@ bool GrayMatch::Train(int sensitivity, int amplify, int tolerancePercent, int ma
         cv::subtract(lower_, cv::Scalar(tolerance_), lower_);
         cv::add(hi, extra, upper_);
         cv::add(upper_, cv::Scalar(tolerance_), upper_);
+        cv::addWeighted(minImg_, 0.5, maxImg_, 0.5, 0.0, middle_);
         trained_ = true;
         return true;
     } catch (const std::exception& e) {
         matcherinput::warnFailed("GrayMatch", "training failed", e);
     }
     return false;
+}
+
+double GrayMatch::lightingGain(const cv::Mat& image) const
+{
+    if (!trained_ || image.type() != CV_8UC1 || image.cols != width_ || image.rows != height_ ||
+        middle_.size() != image.size())
+        return 1.0;
+    // Median of picture / sample middle over the judged, lit pixels.
+    int hist[kGainBins] = {};
+    int n = 0;
+    for (int y = 0; y < image.rows; y += kGainStride) {
+        const uchar* im = image.ptr<uchar>(y);
+        const uchar* mid = middle_.ptr<uchar>(y);
+        const uchar* m = mask_.ptr<uchar>(y);
+        for (int x = 0; x < image.cols; x += kGainStride) {
+            if (!m[x] || mid[x] < kMinLitGrey)
+                continue;
+            const double ratio = static_cast<double>(im[x]) / mid[x];
+            ++hist[std::min(kGainBins - 1, static_cast<int>(ratio / kGainBinWidth))];
+            ++n;
+        }
+    }
+    if (n == 0)
+        return 1.0;
+    int seen = 0;
+    int bin = 0;
+    while (bin < kGainBins - 1 && seen + hist[bin] <= n / 2)
+        seen += hist[bin++];
+    const double gain = std::clamp((bin + 0.5) * kGainBinWidth, 1.0 / kMaxGain, kMaxGain);
+    return std::abs(gain - 1.0) < kMinGainStep ? 1.0 : gain;
 }
 
 void GrayMatch::Match(const cv::Mat& image, cv::Mat& defects) const
@@ -129,8 +170,17 @@ void GrayMatch::Match(const cv::Mat& image, cv::Mat& defects) const
         } else if (matcherinput::pictureFits("GrayMatch", "picture", image, width_, height_, "the model ")) {
             cv::Mat img16, below, above;
             image.convertTo(img16, CV_16S);
-            cv::compare(img16, lower_, below, cv::CMP_LT);
-            cv::compare(img16, upper_, above, cv::CMP_GT);
+            const double gain = lightingGain(image);
+            cv::Mat lower = lower_, upper = upper_;
+            if (gain != 1.0) {
+                lower_.convertTo(lower, CV_16S, gain);
+                upper_.convertTo(upper, CV_16S, gain);
+                // A sensor saturates: white stays acceptable wherever the
+                // brighter light would push the band past it.
+                cv::min(lower, cv::Scalar(255), lower);
+            }
+            cv::compare(img16, lower, below, cv::CMP_LT);
+            cv::compare(img16, upper, above, cv::CMP_GT);
             cv::bitwise_or(below, above, below);
             cv::bitwise_and(below, mask_, result);
         }

@@ -5,7 +5,11 @@
 // that edges may sit a pixel off) and by the taught variation times the
 // amplification, and adds an absolute tolerance that falls as the
 // sensitivity rises. Matching marks every pixel inside the training mask
-// whose grey value leaves its band.
+// whose grey value leaves its band. The band follows the lighting: matching
+// first measures the picture's overall brightness against the samples (the
+// median ratio over the mask, so local defects do not move it) and scales
+// the band by it, within +-40 %; darker or brighter pictures than that are
+// judged against the band as taught.
 //
 // No operation throws and nothing is shared between objects.
 #pragma once
@@ -52,6 +56,9 @@ public:
     int sampleCount() const { return samples_; }
     // Absolute tolerance in grey levels used by the last Train.
     int tolerance() const { return tolerance_; }
+    // The brightness of `image` relative to the samples that Match follows
+    // (1 without a model or for a picture that does not fit).
+    double lightingGain(const cv::Mat& image) const;
 
 private:
     int width_ = 0;
@@ -63,4 +70,5 @@ private:
     cv::Mat mask_;            // 8-bit, 255 where judged
     cv::Mat minImg_, maxImg_;  // 8-bit running extremes of the samples
     cv::Mat lower_, upper_;    // 16-bit signed acceptance band
+    cv::Mat middle_;           // 8-bit middle of the samples' range
 };

@@ -8,6 +8,9 @@
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QPluginLoader>
 #include <QProcess>
@@ -15,6 +18,12 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 
 namespace {
 
@@ -438,6 +447,8 @@ private slots:
         QVERIFY(send("SCENE-00001 fault loss -4").startsWith("error"));
         QVERIFY(send("SCENE-00001 fault openfail maybe").startsWith("error"));
         QVERIFY(send("SCENE-00001 paint").startsWith("error"));
+        QVERIFY(send("SCENE-00001 look big 0.5").startsWith("error"));
+        QVERIFY(send("SCENE-00001 look 1").startsWith("error"));
         QVERIFY(send("SCENE-00001").startsWith("error"));
         QCOMPARE(grab(ca.get(), bytes).bytes, grab(cb.get(), bytes).bytes);
 
@@ -465,6 +476,77 @@ private slots:
         QTRY_COMPARE(spy.count(), 1);
         QCOMPARE(send("SCENE-00002 fault miss 1"), QByteArray("ok 1"));
         QVERIFY(!grab(cb.get(), bytes).ok);
+    }
+
+    void controlSocketBelongsToItsFolder_data()
+    {
+        addPluginColumns();
+        pluginRows();
+    }
+
+    void controlSocketBelongsToItsFolder()
+    {
+        selectPlugin();
+        QFETCH(QString, env);
+        auto ask = [](const QString& name, const QByteArray& line) {
+            QLocalSocket sock;
+            sock.connectToServer(name);
+            if (!sock.waitForConnected(2000))
+                return QByteArray("no answer");
+            sock.write(line + '\n');
+            sock.flush();
+            QElapsedTimer t;
+            t.start();
+            while (!sock.canReadLine() && t.elapsed() < 5000)
+                QTest::qWait(5);
+            return sock.readLine().trimmed();
+        };
+        auto enumerate = [&](const QJsonValue& control) {
+            QJsonObject root;
+            if (!control.isUndefined())
+                root[QStringLiteral("control")] = control;
+            root[QStringLiteral("cameras")] = QJsonArray{cfg("CONTROL-0001")};
+            qputenv(env.toLatin1(), QJsonDocument(root).toJson(QJsonDocument::Compact));
+            const QVector<_cameraInfo> list = root_->enumCameras();
+            return list.size() == 1 ? std::unique_ptr<CameraInterface>(root_->createCamera(list[0])) : nullptr;
+        };
+
+        // Without a name of its own the socket lies in the working folder.
+        std::unique_ptr<CameraInterface> cam = enumerate(QJsonValue(QJsonValue::Undefined));
+        QVERIFY(cam);
+        const QString own = wd_->file(env == QLatin1String("VMM_CAMERA_SIMULATED") ? "vmm-camera-simulated"
+                                                                                      : "vmm-camera-replay");
+        QCOMPARE(ask(own, "list"), QByteArray("ok CONTROL-0001"));
+
+        // A socket another program answers on is left alone.
+        QLocalServer other;
+        const QString taken = wd_->file("taken");
+        QVERIFY(other.listen(taken));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("in use by another program")));
+        cam = enumerate(QStringLiteral("./taken"));
+        QVERIFY(cam);
+        QTest::qWait(50);
+        while (other.hasPendingConnections())
+            delete other.nextPendingConnection();  // the plug-in's look
+        QLocalSocket client;
+        client.connectToServer(taken);
+        QVERIFY(client.waitForConnected(2000));
+        QTRY_VERIFY(other.hasPendingConnections());
+        QVERIFY(QFileInfo::exists(taken));
+
+        // A socket file nobody answers on is what an earlier run left: taken over.
+        const QString stale = wd_->file("stale");
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QVERIFY(fd >= 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, QFile::encodeName(stale).constData(), sizeof(addr.sun_path) - 1);
+        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+        ::close(fd);
+        QVERIFY(QFileInfo::exists(stale));
+        cam = enumerate(stale);
+        QVERIFY(cam);
+        QCOMPARE(ask(stale, "list"), QByteArray("ok CONTROL-0001"));
     }
 
     void pictureFolder_data()

@@ -133,6 +133,46 @@ private slots:
         QVERIFY(synth::meanDiff(r.aligned(), templ, inner) < 6.0);
     }
 
+    // What the alignment moves in from beyond the frame's edges shows nothing
+    // of the part and is never judged; a defect inside the frame still is.
+    void pixelsFromOutsideAreNotJudged_data()
+    {
+        QTest::addColumn<double>("shiftX");
+        QTest::addColumn<double>("shiftY");
+        QTest::addColumn<double>("angle");
+        QTest::addColumn<bool>("defect");
+        QTest::newRow("shifted") << 12.0 << -9.0 << 0.0 << false;
+        QTest::newRow("shifted and turned") << -8.0 << 6.0 << 4.0 << false;
+        QTest::newRow("shifted, with a defect") << 12.0 << -9.0 << 0.0 << true;
+    }
+    void pixelsFromOutsideAreNotJudged()
+    {
+        QFETCH(double, shiftX);
+        QFETCH(double, shiftY);
+        QFETCH(double, angle);
+        QFETCH(bool, defect);
+        TestWorkDir wd;
+        ViewRig r;
+        r.words()[96] = 0;
+        r.words()[186] = angle != 0.0 ? 10 : 0;
+        r.words()[116] = 3;
+        r.words()[117] = 40;
+        const cv::Mat templ = synth::textured(r.size(), 31);
+        r.setTemplate(0, 0, templ);
+        r.addRect(0, cv::Rect(40, 30, 80, 60), 3);
+        const int grey = r.addRect(0, cv::Rect(0, 0, r.size().width, r.size().height), 0, 50, 0, 0);
+        r.train(0);
+        cv::Mat live = synth::moved(templ, synth::rigidMotion({80, 60}, angle, {shiftX, shiftY}));
+        if (defect)
+            live(cv::Rect(70, 50, 12, 12)).setTo(cv::Scalar(0));
+        r.setCapture(live);
+        LogCapture log;
+        r.detect(0);
+        QCOMPARE(bool(r.view->roiPassed[0][grey]), !defect);
+        // The band the alignment opened stays black in the judged picture.
+        QVERIFY(cv::countNonZero(r.aligned() == 0) > 500);
+    }
+
     void positioningFailureJudgesTheUnalignedFrame()
     {
         TestWorkDir wd;

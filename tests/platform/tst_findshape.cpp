@@ -223,6 +223,49 @@ private slots:
         QCOMPARE(dy, 0);
     }
 
+    // A search over a picture that shows the part twice: a clearly fainter
+    // copy never wins over the part, two copies alike are refused.
+    void secondPlaceNeverWins_data()
+    {
+        QTest::addColumn<double>("copy");  // contrast of the second copy (0: none)
+        QTest::addColumn<bool>("found");
+        QTest::newRow("one part") << 0.0 << true;
+        QTest::newRow("a faint copy elsewhere") << 0.6 << true;
+        QTest::newRow("an equal copy elsewhere") << 1.0 << false;
+    }
+    void secondPlaceNeverWins()
+    {
+        QFETCH(double, copy);
+        QFETCH(bool, found);
+        const cv::Size frame(420, 200);
+        const cv::Rect place(60, 60, 100, 80);
+        const cv::Mat part = synth::textured(place.size(), 14);
+        auto scene = [&](cv::Point at, double second) {
+            cv::Mat img(frame, CV_8UC1, cv::Scalar(110));
+            part.copyTo(img(cv::Rect(at, place.size())));
+            if (second > 0.0) {
+                // Fainter and noisier: it looks less like the part.
+                cv::Mat faint, noise(place.size(), CV_16S);
+                part.convertTo(faint, CV_16S, second, 110 * (1.0 - second));
+                cv::RNG(3).fill(noise, cv::RNG::NORMAL, 0.0, 40.0 * (1.0 - second));
+                faint += noise;
+                faint.convertTo(img(cv::Rect(cv::Point(270, 70), place.size())), CV_8U);
+            }
+            return img;
+        };
+        FindShape fs;
+        QVERIFY(train(fs, scene(place.tl(), 0.0), place, 0));
+        int dx = 0, dy = 0;
+        double angle = 0.0;
+        const bool ok = locate(fs, scene(place.tl() + cv::Point(4, -3), copy), cv::Rect(cv::Point(), frame), dx, dy,
+                               angle);
+        QCOMPARE(ok, found);
+        if (found) {
+            QCOMPARE(dx, -4);
+            QCOMPARE(dy, 3);
+        }
+    }
+
     void unusableModelsAreRefused_data()
     {
         QTest::addColumn<cv::Mat>("templ");

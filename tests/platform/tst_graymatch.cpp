@@ -119,6 +119,37 @@ private slots:
         QCOMPARE(cv::countNonZero(same != d), 0);
     }
 
+    // The band follows the light on the whole ROI, not a change in one place
+    // and not a lamp that has failed.
+    void bandFollowsTheLighting_data()
+    {
+        QTest::addColumn<double>("gain");
+        QTest::addColumn<bool>("spot");
+        QTest::addColumn<int>("flaggedMin");
+        QTest::addColumn<int>("flaggedMax");
+        const int disc = discArea(6);
+        QTest::newRow("15 % darker") << 0.85 << false << 0 << 0;
+        QTest::newRow("15 % brighter") << 1.15 << false << 0 << 0;
+        QTest::newRow("30 % brighter") << 1.3 << false << 0 << 0;
+        QTest::newRow("brighter with a dark spot") << 1.15 << true << disc / 3 << disc;
+        QTest::newRow("darker with a dark spot") << 0.85 << true << disc / 3 << disc;
+        QTest::newRow("half the light") << 0.5 << false << kRoi.area() / 4 << kRoi.area();
+    }
+    void bandFollowsTheLighting()
+    {
+        QFETCH(double, gain);
+        QFETCH(bool, spot);
+        QFETCH(int, flaggedMin);
+        QFETCH(int, flaggedMax);
+        const GrayMatch g = trained({sample()}, 80, 0, 0, cv::Mat());
+        cv::Mat picture;
+        sample().convertTo(picture, -1, gain);
+        if (spot)
+            cv::circle(picture, cv::Point(40, 30), 6, cv::Scalar(5), cv::FILLED);
+        const int found = cv::countNonZero(defectsOf(g, picture));
+        QVERIFY2(found >= flaggedMin && found <= flaggedMax, qPrintable(QString::number(found)));
+    }
+
     void changesOutsideTheMaskAreIgnored()
     {
         cv::Mat picture = sample();

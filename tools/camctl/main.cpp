@@ -1,11 +1,15 @@
 // camctl <socket> <command...>
-// Sends one command line to a camera plug-in's control socket (for example
-// "vmm-camera-replay") and prints the reply. Exit status 0 when the reply is
-// "ok ...". Examples:
-//   camctl vmm-camera-replay '*' scene empty
-//   camctl vmm-camera-replay REPLAY-0001 defect spot,flash
-//   camctl vmm-camera-replay REPLAY-0001 fault loss 20
+// Sends one command line to a camera plug-in's control socket and prints the
+// reply. Exit status 0 when the reply is "ok ...". A plug-in listens on
+// "vmm-camera-replay" (or "vmm-camera-simulated") in the working folder of
+// its program unless its configuration names another socket. Examples, from
+// the working folder:
+//   camctl ./vmm-camera-replay '*' scene empty
+//   camctl ./vmm-camera-replay REPLAY-0001 defect spot,flash
+//   camctl ./vmm-camera-replay REPLAY-0001 look 0.5 0.4
+//   camctl ./vmm-camera-replay REPLAY-0001 fault loss 20
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QStringList>
 
@@ -19,8 +23,11 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "usage: camctl <socket> <command...>\n");
         return 2;
     }
+    // A path (it has a '/') is taken from the current folder; a plain name is
+    // looked up where Qt keeps local sockets.
+    const QString name = args[0].contains(QLatin1Char('/')) ? QFileInfo(args[0]).absoluteFilePath() : args[0];
     QLocalSocket socket;
-    socket.connectToServer(args[0]);
+    socket.connectToServer(name);
     if (!socket.waitForConnected(3000)) {
         std::fprintf(stderr, "camctl: %s: %s\n", qPrintable(args[0]), qPrintable(socket.errorString()));
         return 1;
