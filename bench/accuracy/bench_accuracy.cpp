@@ -8,6 +8,7 @@
 // and the same after a restart of the program. Optionally beside a CPU hog.
 //   vmm_bench_accuracy [good cycles per layout] [demo|dense|both] [hog threads]
 #include "boardsim.h"
+#include "cameramanager.h"
 #include "cammersingleton.h"
 #include "cammerwidget.h"
 #include "controlport.h"
@@ -204,6 +205,9 @@ public:
                 return false;
         }
         gAppDirPath = dir;
+        // A program started anew loads its plug-ins anew (here: once more
+        // into the same process).
+        CameraManager::getInstance()->interfaces.clear();
         qputenv("VMM_COM_PORT", sim.slaveName().toLocal8Bit());
         qputenv("VMM_CAMERA_REPLAY", replayJson(driftStart).toUtf8());
         qputenv("VMM_CAMERA_SIMULATED", R"({"control":"","cameras":[]})");

@@ -48,8 +48,9 @@ FramePose DriftScene::pose(quint64 index, quint64 sinceOpen) const
     p.angle += (s_.rotation - 0.4) * swing(t / 2.7, phase_[4], phase_[0]);
     p.blur = rng.uniform(0.0, s_.blur);
     p.noise = s_.noise;
-    p.partDx = rng.uniform(-s_.partOffset, s_.partOffset + 1);
-    p.partDy = rng.uniform(-s_.partOffset, s_.partOffset + 1);
+    const int off = int(std::lround(s_.partOffset * pixelScale_));
+    p.partDx = rng.uniform(-off, off + 1);
+    p.partDy = rng.uniform(-off, off + 1);
     // A camera just opened: the exposure starts low and settles.
     if (sinceOpen < quint64(std::max(0, s_.settleFrames)))
         p.gain *= 1.0 - 0.08 * double(quint64(s_.settleFrames) - sinceOpen) / double(s_.settleFrames);

@@ -281,4 +281,31 @@ void SceneRenderer::render(quint64 index, const RenderState& state, bool colourO
         cv::cvtColor(work_, dst, colourOut ? cv::COLOR_BGR2BGRA : cv::COLOR_BGR2GRAY);
 }
 
+cv::Mat SceneRenderer::defectMask(quint64 index, const RenderState& state, int threshold, int f)
+{
+    const quint64 rendered = rendered_;
+    RenderState good = state;
+    good.defects = 0;
+    cv::Mat a(config_.height, config_.width, CV_8UC1), b(a.size(), CV_8UC1);
+    // The noise is the same for the same frame and cancels out.
+    render(index, state, false, a.data);
+    rendered_ = rendered;
+    render(index, good, false, b.data);
+    rendered_ = rendered;
+    // Outside the band the good frame spans within one pixel, widened by
+    // the threshold: edges may sit a pixel off.
+    const cv::Mat k3 = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3));
+    cv::Mat lo, hi, below, above, mask;
+    cv::erode(b, lo, k3);
+    cv::dilate(b, hi, k3);
+    cv::subtract(lo, cv::Scalar(threshold), lo);
+    cv::add(hi, cv::Scalar(threshold), hi);
+    cv::compare(a, lo, below, cv::CMP_LT);
+    cv::compare(a, hi, above, cv::CMP_GT);
+    cv::bitwise_or(below, above, mask);
+    if (f > 1)
+        cv::morphologyEx(mask, mask, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(f, f)));
+    return mask;
+}
+
 }  // namespace mouldcam

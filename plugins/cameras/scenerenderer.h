@@ -44,6 +44,11 @@ public:
     // The pose and lighting frame `index` is rendered with; frames count
     // from the renderer's construction (the camera's open) for settling.
     FramePose poseOf(quint64 index) const { return drift_.pose(index, rendered_); }
+    // The pixels of frame `index` (grey) that the defects of `state` take
+    // more than `threshold` grey levels beyond what the good frame shows
+    // within one pixel, after an opening with an f x f elliptic kernel (255
+    // there): what a judge with that tolerance and filter can see at best.
+    cv::Mat defectMask(quint64 index, const RenderState& state, int threshold, int f);
 
 private:
     void buildMould();

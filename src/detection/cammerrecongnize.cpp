@@ -40,6 +40,16 @@ constexpr int kWordAngleRange = 186;
 
 constexpr int kHomographyKeyPoints = 300;
 constexpr float kHomographyMatchConf = 0.4f;
+// How much worse than the unmoved frame a found position may fit the
+// template (correlation at a quarter of the size) before it is refused.
+constexpr float kLikenessMargin = 0.02f;
+// Within this distance of the trained place (share of the larger frame side,
+// at least kNearMin pixels) a found position counts as near; a far one gives
+// way to a near one that scores at least kNearScore of its score, and is
+// refused without one.
+constexpr double kNearShare = 0.04;
+constexpr int kNearMin = 8;
+constexpr double kNearScore = 0.9;
 
 bool inRange(int v, int lo, int hi)
 {
@@ -583,8 +593,39 @@ void CammerRecong::positioning()
         std::memcpy(view->alignedFrame, view->workFrame, bytes);
         return;
     }
-    const int dx = x - searchRect[g].x;
-    const int dy = y - searchRect[g].y;
+    int dx = x - searchRect[g].x;
+    int dy = y - searchRect[g].y;
+    // A place far from the trained one is not believed: a mould does not
+    // wander, while a part that lacks a piece (a short shot) lines up with
+    // its template elsewhere and a repeating pattern does everywhere. The
+    // part is looked for near the trained place instead; found there with
+    // nearly the same score, it is taken, else the far place is refused and
+    // the frame judged as it stands.
+    const int near = std::max(kNearMin, static_cast<int>(kNearShare * std::max(frame.width, frame.height)));
+    if (std::max(std::abs(dx), std::abs(dy)) > near) {
+        const cv::Rect home = cv::Rect(positionRect_[g].x - near, positionRect_[g].y - near,
+                                       positionRect_[g].width + 2 * near, positionRect_[g].height + 2 * near) &
+                              searchRect[g];
+        int hx = 0;
+        int hy = 0;
+        double homeScore = 0.0;
+        double homeAngle = 0.0;
+        const bool nearFound = positionRect_[g].area() > 0 && home.area() > 0 &&
+                               findShape[g].Find(work(home).clone(), 0, &hx, &hy, &homeScore, &homeAngle) &&
+                               homeScore >= kNearScore * score &&
+                               std::max(std::abs(hx - home.x), std::abs(hy - home.y)) <= near;
+        if (!nearFound) {
+            qInfo() << "NG运行时间" << timer.elapsed() << "x: " << dx << "y: " << dy << "a: " << angle
+                    << "(refused: too far from the trained place)";
+            std::memcpy(view->alignedFrame, view->workFrame, bytes);
+            return;
+        }
+        qInfo("ShapeMatch: %d,%d scores %.1f, %d,%d near the trained place %.1f: the near one is taken", dx, dy, score,
+              hx - home.x, hy - home.y, homeScore);
+        dx = hx - home.x;
+        dy = hy - home.y;
+        angle = homeAngle;
+    }
     const bool turn = inRange(word(kWordAngleRange), 1, 180);
     auto align = [&](const cv::Mat& src, cv::Mat& dst) {
         if (turn)
@@ -632,7 +673,9 @@ bool CammerRecong::fitsBetter(int step, const cv::Mat& moved, const cv::Mat& unm
         const float v = score.at<float>(0, 0);
         return std::isfinite(v) ? v : -1.0f;
     };
-    return likeness(moved) >= likeness(unmoved);
+    // A pixel or two of movement hardly shows at this scale: only a clear
+    // loss refuses the position.
+    return likeness(moved) >= likeness(unmoved) - kLikenessMargin;
 }
 
 // ---- Judging ------------------------------------------------------------------

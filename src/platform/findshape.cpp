@@ -79,8 +79,9 @@ RotModel rotateModel(const std::vector<FindShape::Point>& pts, double angleDeg)
     return m;
 }
 
-// Normalised cross-correlation of the model placed with its centre at (x, y).
-// Returns -2 when too few points fall inside the picture.
+// Normalised cross-correlation of the model placed with its centre at (x, y),
+// times the share of its points inside the picture. Returns -2 when too few
+// points fall inside the picture.
 double scoreAt(const cv::Mat& img, const RotModel& m, int x, int y, bool ignorePolarity)
 {
     const int w = img.cols, h = img.rows;
@@ -125,7 +126,12 @@ double scoreAt(const cv::Mat& img, const RotModel& m, int x, int y, bool ignoreP
     if (varT < flat || varS < flat)
         return 0.0;
     const double ncc = (nd * sTS - sT * sS) / std::sqrt(varT * varS);
-    return ignorePolarity ? std::abs(ncc) : ncc;
+    // Points beyond the picture bring no evidence: a placement that hangs
+    // over the edge scores only for the share of the model it shows, so it
+    // never wins over the part lying wholly inside on the strength of the
+    // points it leaves out.
+    const double shown = nd / static_cast<double>(m.pts.size());
+    return (ignorePolarity ? std::abs(ncc) : ncc) * shown;
 }
 
 struct Candidate {

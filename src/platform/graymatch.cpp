@@ -171,8 +171,11 @@ void GrayMatch::Match(const cv::Mat& image, cv::Mat& defects) const
             cv::Mat img16, below, above;
             image.convertTo(img16, CV_16S);
             const double gain = lightingGain(image);
+            // Scaled copies: the model itself never changes while matching.
             cv::Mat lower = lower_, upper = upper_;
             if (gain != 1.0) {
+                lower = cv::Mat();
+                upper = cv::Mat();
                 lower_.convertTo(lower, CV_16S, gain);
                 upper_.convertTo(upper, CV_16S, gain);
                 // A sensor saturates: white stays acceptable wherever the

@@ -141,9 +141,9 @@ private slots:
         QTest::addColumn<double>("shiftY");
         QTest::addColumn<double>("angle");
         QTest::addColumn<bool>("defect");
-        QTest::newRow("shifted") << 12.0 << -9.0 << 0.0 << false;
-        QTest::newRow("shifted and turned") << -8.0 << 6.0 << 4.0 << false;
-        QTest::newRow("shifted, with a defect") << 12.0 << -9.0 << 0.0 << true;
+        QTest::newRow("shifted") << 7.0 << -6.0 << 0.0 << false;
+        QTest::newRow("shifted and turned") << -6.0 << 5.0 << 4.0 << false;
+        QTest::newRow("shifted, with a defect") << 7.0 << -6.0 << 0.0 << true;
     }
     void pixelsFromOutsideAreNotJudged()
     {
