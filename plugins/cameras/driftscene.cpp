@@ -48,7 +48,7 @@ FramePose DriftScene::pose(quint64 index, quint64 sinceOpen) const
     p.angle += (s_.rotation - 0.4) * swing(t / 2.7, phase_[4], phase_[0]);
     p.blur = rng.uniform(0.0, s_.blur);
     p.noise = s_.noise;
-    const int off = int(std::lround(s_.partOffset * pixelScale_));
+    const int off = s_.partOffset > 0 ? std::max(1, int(std::lround(s_.partOffset * pixelScale_))) : 0;
     p.partDx = rng.uniform(-off, off + 1);
     p.partDy = rng.uniform(-off, off + 1);
     // A camera just opened: the exposure starts low and settles.

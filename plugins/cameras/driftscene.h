@@ -22,7 +22,7 @@ struct DriftSettings {
     double shift = 20.0;     // slow mould shift, pixels at 1280 columns
     double rotation = 2.0;   // slow mould rotation, degrees
     double blur = 0.8;       // largest blur (Gaussian sigma, pixels)
-    int partOffset = 2;      // the part sits up to this many pixels (at 1280 columns) off its place
+    int partOffset = 1;      // the part sits up to this many pixels (at 1280 columns, at least 1) off its place
     int settleFrames = 3;    // frames after opening whose exposure still settles
 };
 

@@ -635,9 +635,12 @@ void CammerRecong::positioning()
     };
     cv::Mat moved;
     align(work, moved);
+    cv::Mat movedValid;
+    align(workValid_.size() == frame ? workValid_ : allSet(frame), movedValid);
+    movedValid = fullySet(movedValid);
     cv::Mat aligned(frame, CV_8UC1, view->alignedFrame);
     if (moved.size() == frame && moved.type() == CV_8UC1 && (dx != 0 || dy != 0 || angle != 0.0) &&
-        !fitsBetter(g, moved, work)) {
+        !fitsBetter(g, moved, movedValid, work)) {
         // A peak elsewhere that fits the template worse than the frame as it
         // stands: the part has not gone there. Judge the frame unaligned.
         qInfo() << "NG运行时间" << timer.elapsed() << "x: " << dx << "y: " << dy << "a: " << angle
@@ -647,17 +650,14 @@ void CammerRecong::positioning()
     }
     if (moved.size() == frame && moved.type() == CV_8UC1) {
         moved.copyTo(aligned);
-        // The same movement of the work picture's own pixels.
-        cv::Mat movedValid;
-        align(workValid_.size() == frame ? workValid_ : allSet(frame), movedValid);
-        alignedValid_ = fullySet(movedValid);
+        alignedValid_ = movedValid;
     } else {
         std::memcpy(view->alignedFrame, view->workFrame, bytes);
     }
     qInfo() << "OK运行时间" << timer.elapsed() << "x: " << dx << "y: " << dy << "a: " << angle;
 }
 
-bool CammerRecong::fitsBetter(int step, const cv::Mat& moved, const cv::Mat& unmoved) const
+bool CammerRecong::fitsBetter(int step, const cv::Mat& moved, const cv::Mat& movedValid, const cv::Mat& unmoved) const
 {
     const cv::Size frame = frameSize();
     const cv::Rect r = positionRect_[step] & cv::Rect(0, 0, frame.width, frame.height);
@@ -665,17 +665,27 @@ bool CammerRecong::fitsBetter(int step, const cv::Mat& moved, const cv::Mat& unm
         return true;
     const cv::Mat templ(frame, CV_8UC1, view->templates[step][0]);
     const cv::Size small(std::max(4, r.width / 4), std::max(4, r.height / 4));
+    // Pixels the movement brought in from outside count as the template's
+    // own in both pictures: they say nothing either way.
+    cv::Mat shownMoved = moved(r).clone();
+    cv::Mat shownUnmoved = unmoved(r).clone();
+    if (movedValid.size() == frame) {
+        cv::Mat outside;
+        cv::bitwise_not(movedValid(r), outside);
+        templ(r).copyTo(shownMoved, outside);
+        templ(r).copyTo(shownUnmoved, outside);
+    }
     auto likeness = [&](const cv::Mat& picture) {
         cv::Mat a, b, score;
         cv::resize(templ(r), a, small, 0, 0, cv::INTER_AREA);
-        cv::resize(picture(r), b, small, 0, 0, cv::INTER_AREA);
+        cv::resize(picture, b, small, 0, 0, cv::INTER_AREA);
         cv::matchTemplate(b, a, score, cv::TM_CCOEFF_NORMED);
         const float v = score.at<float>(0, 0);
         return std::isfinite(v) ? v : -1.0f;
     };
     // A pixel or two of movement hardly shows at this scale: only a clear
     // loss refuses the position.
-    return likeness(moved) >= likeness(unmoved) - kLikenessMargin;
+    return likeness(shownMoved) >= likeness(shownUnmoved) - kLikenessMargin;
 }
 
 // ---- Judging ------------------------------------------------------------------

@@ -145,7 +145,8 @@ private:
     // Per step the rectangle the positioning model was cut from.
     cv::Rect positionRect_[kSteps];
     // Whether the template at the step's positioning rectangle looks more
-    // like `moved` than like `unmoved` (coarse, so a pixel or two of
-    // vibration does not count).
-    bool fitsBetter(int step, const cv::Mat& moved, const cv::Mat& unmoved) const;
+    // like `moved` (with `movedValid`, 255 where it shows the frame's own
+    // pixels) than like `unmoved` (coarse, so a pixel or two of vibration
+    // does not count).
+    bool fitsBetter(int step, const cv::Mat& moved, const cv::Mat& movedValid, const cv::Mat& unmoved) const;
 };
