@@ -12,6 +12,7 @@
 #include "cammersingleton.h"
 #include "cammerwidget.h"
 #include "controlport.h"
+#include "defectvisibility.h"
 #include "driftscene.h"
 #include "globals.h"
 #include "rivurevezi.h"
@@ -184,10 +185,16 @@ bool camctl(const QByteArray& line)
     return reply.startsWith("ok");
 }
 
+struct Caught {
+    int caught = 0;
+    int injected = 0;
+    int area = 0;  // visible area in the largest region
+};
+
 struct Figures {
     int goodDecisions[kCameras] = {};
     int falseNg[kCameras] = {};
-    std::map<std::string, std::pair<int, int>> caught;  // case -> (caught, injected)
+    std::map<std::string, Caught> caught;  // per defect case
     std::vector<double> alignErr;
     std::vector<double> decisionMs;
 };
@@ -247,6 +254,27 @@ public:
 
     // One decision of `step` for both cameras; returns per camera whether it
     // was OK. The first decision of a step captures its template.
+    // The area of a defect camera 1's regions of `step` can see at best.
+    int visibleArea(const mouldcam::DefectCase& d, int step, quint64 driftStart)
+    {
+        mouldcam::CameraConfig c;
+        c.serial = QStringLiteral("DRIFT-00001");
+        c.width = kFrame.width;
+        c.height = kFrame.height;
+        c.seed = 21;
+        c.drift.on = true;
+        c.drift.start = driftStart;
+        c.drift.partOffset = gPartOffset;
+        mouldcam::SceneRenderer renderer(c);
+        mouldcam::RenderState st;
+        st.scene = d.onProduct ? mouldcam::Scene::Product : mouldcam::Scene::Empty;
+        st.defects = d.defect;
+        st.defectSize = d.size;
+        st.defectContrast = d.contrast;
+        CammerWidget* v = win_->cammerWidget[0];
+        return v->engine ? visibleDefectArea(renderer, 10, st, *v->engine, *v->savedRecord, step) : 0;
+    }
+
     std::vector<bool> decide(int step, bool product, Figures* fig)
     {
         camctl(product ? "* scene product" : "* scene empty");
@@ -298,12 +326,16 @@ void runCycles(Cell& cell, int goodCycles, Figures& fig, const std::vector<mould
             camctl("* defect none");
             char key[96];
             std::snprintf(key, sizeof key, "%-13s size %.2f contrast %.2f", d.name, d.size, d.contrast);
-            auto& e = fig.caught[key];
-            e.second += 1;
-            e.first += ok[0] ? 0 : 1;
+            Caught& e = fig.caught[key];
+            e.injected += 1;
+            e.caught += ok[0] ? 0 : 1;
+            if (e.injected == 1)
+                e.area = cell.visibleArea(d, step, 0);
         }
     }
 }
+
+double gAnchorMs = 0.0;
 
 void report(const char* title, const Figures& f)
 {
@@ -314,18 +346,25 @@ void report(const char* title, const Figures& f)
                     c + 1, f.falseNg[c], f.goodDecisions[c] / 2, f.goodDecisions[c], per1000,
                     f.falseNg[c] == 0 ? "OK" : "OVER");
     }
-    int missed = 0;
+    int missed = 0, missedSmall = 0;
     for (const auto& e : f.caught) {
-        std::printf("  %s  caught %d of %d\n", e.first.c_str(), e.second.first, e.second.second);
-        missed += e.second.second - e.second.first;
+        // Larger than the region's smallest defect area (100) as the region
+        // can see it at best: must be found.
+        const bool large = e.second.area > 100;
+        std::printf("  %s  visible area %6d %s  caught %d of %d\n", e.first.c_str(), e.second.area,
+                    large ? "(larger than the minimum)" : "(below the minimum)   ", e.second.caught,
+                    e.second.injected);
+        (large ? missed : missedSmall) += e.second.injected - e.second.caught;
     }
     if (!f.caught.empty())
-        std::printf("defects missed: %d   target 0  %s\n", missed, missed == 0 ? "OK" : "OVER");
+        std::printf("defects larger than the minimum area missed: %d   target 0  %s   (below it, missed: %d)\n",
+                    missed, missed == 0 ? "OK" : "OVER", missedSmall);
     std::printf("residual alignment error: median %.2f px  p99 %.2f px  max %.2f px   target p99 < 2 px  %s\n",
                 quantile(f.alignErr, 0.5), quantile(f.alignErr, 0.99), quantile(f.alignErr, 1.0),
                 quantile(f.alignErr, 0.99) < 2.0 ? "OK" : "OVER");
-    std::printf("time per decision (one camera): median %.1f ms  p95 %.1f ms  max %.1f ms\n",
-                quantile(f.decisionMs, 0.5), quantile(f.decisionMs, 0.95), quantile(f.decisionMs, 1.0));
+    std::printf("time per decision (one camera): median %.1f ms  p95 %.1f ms  max %.1f ms  (%.1f x the anchor)\n",
+                quantile(f.decisionMs, 0.5), quantile(f.decisionMs, 0.95), quantile(f.decisionMs, 1.0),
+                gAnchorMs > 0.0 ? quantile(f.decisionMs, 0.5) / gAnchorMs : 0.0);
     std::fflush(stdout);
 }
 
@@ -415,6 +454,7 @@ int main(int argc, char** argv)
                     x = x * 1.0000001 + 1e-9;
         });
     const double anchor = anchorMs();
+    gAnchorMs = anchor;
     std::printf("%d good cycles per layout, 2 grey cameras %dx%d with the drifting scene set (part off its place by "
                 "up to %d px), %d CPU hog threads\n",
                 goodCycles, kFrame.width, kFrame.height, gPartOffset, hogs);

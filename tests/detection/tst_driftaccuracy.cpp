@@ -4,6 +4,7 @@
 // frames after the camera opened) judged by the engine as the cycle runs it,
 // with the demo's region layout and a denser one. Good cycles must all pass;
 // every injected defect must be found.
+#include "defectvisibility.h"
 #include "scenerenderer.h"
 #include "testworkdir.h"
 #include "viewrig.h"
@@ -33,14 +34,18 @@ mouldcam::CameraConfig cameraConfig(quint32 seed)
     return c;
 }
 
-cv::Mat render(mouldcam::SceneRenderer& renderer, quint64 frame, bool product, unsigned defects = 0,
-               double size = 1.0, double contrast = 1.0)
+mouldcam::RenderState sceneState(bool product, unsigned defects = 0, double size = 1.0, double contrast = 1.0)
 {
     mouldcam::RenderState st;
     st.scene = product ? mouldcam::Scene::Product : mouldcam::Scene::Empty;
     st.defects = defects;
     st.defectSize = size;
     st.defectContrast = contrast;
+    return st;
+}
+
+cv::Mat render(mouldcam::SceneRenderer& renderer, quint64 frame, const mouldcam::RenderState& st)
+{
     cv::Mat img(kFrame, CV_8UC1);
     renderer.render(frame, st, false, img.data);
     return img;
@@ -63,36 +68,6 @@ void addRegions(ViewRig& r, int step, bool dense)
         for (int x = 0; x < cols; ++x)
             r.addRect(step, cv::Rect(kFrame.width / 10 + x * w, kFrame.height / 10 + y * h, w - 2, h - 2), 0,
                       sensitivity, 100, 3);
-}
-
-// The largest part of a defect inside one grey template region, as the
-// region's tolerance and filter let it show at best and as it measures blob
-// areas: only a defect larger than the region's smallest defect area there
-// must be found (with a fifth to spare for noise and blur).
-int visibleArea(ViewRig& r, mouldcam::SceneRenderer& renderer, quint64 frame, int step,
-                const mouldcam::DefectCase& c)
-{
-    mouldcam::RenderState st;
-    st.scene = c.onProduct ? mouldcam::Scene::Product : mouldcam::Scene::Empty;
-    st.defects = c.defect;
-    st.defectSize = c.size;
-    st.defectContrast = c.contrast;
-    int area = 0;
-    for (int i = 0; i < r.rec().roiCount[step]; ++i) {
-        const GrayMatch& m = r.engine().grayMatch[step][i];
-        if (!m.IsValid())
-            continue;
-        // Measured as the region measures its blobs: by their outlines.
-        const cv::Mat seen = renderer.defectMask(frame, st, m.tolerance(), 3);
-        std::vector<std::vector<cv::Point>> blobs;
-        cv::findContours(seen(CammerRecong::boundingRect(r.rec(), step, i)).clone(), blobs, cv::RETR_EXTERNAL,
-                         cv::CHAIN_APPROX_NONE);
-        double sum = 0.0;
-        for (const auto& b : blobs)
-            sum += cv::contourArea(b);
-        area = std::max(area, static_cast<int>(sum));
-    }
-    return area;
 }
 
 }  // namespace
@@ -127,8 +102,8 @@ private slots:
 
         // The templates come from the first frames after the camera opened.
         mouldcam::SceneRenderer renderer(cameraConfig(seed));
-        r.setTemplate(kProduct, 0, render(renderer, 0, true));
-        r.setTemplate(kCavity, 0, render(renderer, 1, false));
+        r.setTemplate(kProduct, 0, render(renderer, 0, sceneState(true)));
+        r.setTemplate(kCavity, 0, render(renderer, 1, sceneState(false)));
         for (int step : {kProduct, kCavity}) {
             addRegions(r, step, dense);
             r.train(step);
@@ -147,13 +122,15 @@ private slots:
             for (int step : {kProduct, kCavity}) {
                 const bool product = step == kProduct;
                 const bool here = defective && c.onProduct == product;
-                r.setCapture(render(renderer, frame + quint64(step), product, here ? c.defect : 0, c.size,
-                                    c.contrast));
+                const mouldcam::RenderState st = sceneState(product, here ? c.defect : 0, c.size, c.contrast);
+                r.setCapture(render(renderer, frame + quint64(step), st));
                 r.detect(step);
                 const QString what = QStringLiteral("cycle %1 step %2").arg(cycle).arg(step);
                 caught += here && !r.view->stepOk ? 1 : 0;
                 if (here && r.view->stepOk) {
-                    const int area = visibleArea(r, renderer, frame + quint64(step), step, c);
+                    // Only a defect larger than the region's smallest
+                    // defect area (a fifth to spare) must be found.
+                    const int area = visibleDefectArea(renderer, frame + quint64(step), st, r.engine(), r.rec(), step);
                     if (area > kMinArea * 6 / 5)
                         missed << what + QStringLiteral(": %1 x%2 at %3, area %4").arg(c.name).arg(c.size)
                                              .arg(c.contrast).arg(area);
