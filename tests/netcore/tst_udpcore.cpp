@@ -109,6 +109,26 @@ public:
     int handled = 0;
 };
 
+// A client whose tables a test fills.
+class PlanningClient : public UDP_ACam_Client {
+public:
+    ~PlanningClient() override { stopListen(); }
+    void setTable(const QList<NetBase>& rows)
+    {
+        netTable_.clear();
+        for (const NetBase& r : rows)
+            netTable_.insert(r.mac, r);
+    }
+    void addCamera(const QString& key, const char* ip, const char* mask, const char* requester)
+    {
+        gvcp_discover_ack_payload p {};
+        p.ip = ::inet_addr(ip);
+        p.netmask = ::inet_addr(mask);
+        p.requester_ip = ::inet_addr(requester);
+        cameraMap_.insert(key, p);
+    }
+};
+
 }  // namespace
 
 class TstUdpCore : public QObject {
@@ -165,6 +185,54 @@ private slots:
         QCOMPARE(exact.name, exactName);
         if (exactName.isEmpty())
             QVERIFY(exact.ip.isEmpty() && exact.mask.isEmpty() && exact.gateway.isEmpty() && exact.mac.isEmpty());
+    }
+
+    void forceIpPlans_data()
+    {
+        QTest::addColumn<QStringList>("cameras");  // key ip mask requester
+        QTest::addColumn<QStringList>("plans");    // key address mask gateway from
+        QTest::newRow("foreign camera moves next to the interface")
+            << QStringList {"K1 10.0.0.5 255.0.0.0 192.168.1.10"}
+            << QStringList {"K1 192.168.1.11 255.255.255.0 192.168.1.11 192.168.1.10"};
+        QTest::newRow("taken addresses are skipped")
+            << QStringList {"K1 192.168.1.11 255.255.255.0 192.168.1.10", "K2 10.0.0.5 255.0.0.0 192.168.1.10"}
+            << QStringList {"K2 192.168.1.12 255.255.255.0 192.168.1.12 192.168.1.10"};
+        QTest::newRow("camera at home stays") << QStringList {"K1 192.168.1.50 255.255.255.0 192.168.1.10"}
+                                              << QStringList();
+        QTest::newRow("two cameras on one address: the second moves")
+            << QStringList {"A 192.168.1.50 255.255.255.0 192.168.1.10", "B 192.168.1.50 255.255.255.0 192.168.1.10"}
+            << QStringList {"B 192.168.1.51 255.255.255.0 192.168.1.51 192.168.1.10"};
+        QTest::newRow("camera on the interface's own address")
+            << QStringList {"A 192.168.1.10 255.255.255.0 192.168.1.10"}
+            << QStringList {"A 192.168.1.11 255.255.255.0 192.168.1.11 192.168.1.10"};
+        QTest::newRow("253 wraps to 1")
+            << QStringList {"A 10.0.0.5 255.0.0.0 172.16.9.253"}
+            << QStringList {"A 172.16.9.1 255.255.255.0 172.16.9.1 172.16.9.253"};
+        QTest::newRow("answered through a router: left alone")
+            << QStringList {"A 10.0.0.5 255.0.0.0 192.168.77.1"} << QStringList();
+        QTest::newRow("camera without a mask moves")
+            << QStringList {"A 10.0.0.5 0.0.0.0 192.168.1.10"}
+            << QStringList {"A 192.168.1.11 255.255.255.0 192.168.1.11 192.168.1.10"};
+    }
+    void forceIpPlans()
+    {
+        NETNS_GUARD();
+        QFETCH(QStringList, cameras);
+        QFETCH(QStringList, plans);
+        const QtMessageHandler previous = qInstallMessageHandler(quiet);
+        PlanningClient client;
+        qInstallMessageHandler(previous);
+        client.setTable({{"eth0", "192.168.1.10", "255.255.255.0", "", "00:00:00:00:00:01"},
+                         {"eth1", "172.16.9.253", "255.255.255.0", "", "00:00:00:00:00:02"}});
+        for (const QString& c : cameras) {
+            const QStringList f = c.split(' ');
+            client.addCamera(f[0], f[1].toLatin1().constData(), f[2].toLatin1().constData(),
+                             f[3].toLatin1().constData());
+        }
+        QStringList got;
+        for (const UDP_ACam_Client::ForceIpPlan& p : client.planForceIp())
+            got << QStringList {p.key, p.address, p.mask, p.gateway, p.local}.join(' ');
+        QCOMPARE(got, plans);
     }
 
     void sendCoreResults_data()
