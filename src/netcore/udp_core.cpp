@@ -239,30 +239,44 @@ void UDP_Core::listenLoop()
             socklen_t ownLen = sizeof own;
             ::getsockname(p.fd, reinterpret_cast<sockaddr*>(&own), &ownLen);
             // Drain what is ready, bounded so that one busy socket cannot
-            // starve the others or the stop request.
-            for (int i = 0; i < 64 && listening_; ++i) {
+            // starve the others or the stop request, and hand the datagrams
+            // to the object's thread in one queued call.
+            QVector<Received> batch;
+            for (int i = 0; i < kBatch && listening_; ++i) {
                 sockaddr_in from {};
                 socklen_t fromLen = sizeof from;
                 const ssize_t n = ::recvfrom(p.fd, buffer.data(), buffer.size(), 0,
                                              reinterpret_cast<sockaddr*>(&from), &fromLen);
                 if (n < 0)
                     break;  // EAGAIN: drained
-                const QByteArray data(buffer.data(), static_cast<int>(n));
-                QMetaObject::invokeMethod(this, "AnalysisRecvMessage", Qt::QueuedConnection,
-                                          Q_ARG(sockaddr_in, from), Q_ARG(QByteArray, data));
-                const QByteArray text = leadingText(data);
-                const QString line = QStringLiteral("[UDP_RCV] %1/%2 <- %3/%4 (%5): ")
-                                         .arg(addressText(own))
-                                         .arg(ntohs(own.sin_port))
-                                         .arg(addressText(from))
-                                         .arg(ntohs(from.sin_port))
-                                         .arg(text.size()) +
-                                     QString::fromUtf8(text);
-                PrintRecvMsg(QStringLiteral("success"), line);
+                batch.append(Received {from, QByteArray(buffer.data(), static_cast<int>(n))});
+            }
+            if (batch.isEmpty())
+                continue;
+            QMetaObject::invokeMethod(
+                this, [this, batch] { deliver(batch); }, Qt::QueuedConnection);
+            const QString own_ = addressText(own);
+            const quint16 ownPort = ntohs(own.sin_port);
+            for (const Received& r : qAsConst(batch)) {
+                const QByteArray text = leadingText(r.data);
+                PrintRecvMsg(QStringLiteral("success"),
+                             QStringLiteral("[UDP_RCV] %1/%2 <- %3/%4 (%5): ")
+                                     .arg(own_)
+                                     .arg(ownPort)
+                                     .arg(addressText(r.from))
+                                     .arg(ntohs(r.from.sin_port))
+                                     .arg(text.size()) +
+                                 QString::fromUtf8(text));
             }
         }
     }
     qDebug() << "finish listening" << QThread::currentThreadId();
+}
+
+void UDP_Core::deliver(const QVector<Received>& batch)
+{
+    for (const Received& r : batch)
+        AnalysisRecvMessage(r.from, r.data);
 }
 
 int UDP_Core::send_core(Udpsend_Cond cond, std::string message, std::string& reply)

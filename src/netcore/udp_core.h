@@ -12,6 +12,7 @@
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 #include <netinet/in.h>
 
@@ -124,7 +125,14 @@ protected:
     QString errorText_;
 
 private:
+    struct Received {
+        sockaddr_in from;
+        QByteArray data;
+    };
+    static constexpr int kBatch = 64;
     void listenLoop();
+    // Runs the handler for each datagram, on the object's thread.
+    void deliver(const QVector<Received>& batch);
     void wake();
 
     std::atomic<bool> listening_ {false};
