@@ -216,6 +216,12 @@ QString UDP_ACam_Client::AnalysisRecvMessage(sockaddr_in saclient, const QByteAr
         gvcp_discover_ack_payload p;
         gvcp::copyPayload(recvbuf.constData(), recvbuf.size(), &p, sizeof p);
         const QString key = gvcp::fixedText(p.device_key, gvcp::kKeyBytes);
+        if (key.isEmpty()) {
+            // Without a key the camera could be neither told apart nor moved.
+            qInfo() << "AppCli-Recv(GVCP_DISCOVERY_ACK): no device key, dropped";
+            qInfo() << kClientDashes;
+            return QStringLiteral("success");
+        }
         cameraMap_.insert(key, p);
         qInfo() << "AppCli-Recv(GVCP_DISCOVERY_ACK):" << gvcp::fixedText(p.model_name, sizeof p.model_name) << key
                 << gvcp::addressText(p.ip) << gvcp::addressText(p.netmask) << "->"

@@ -98,6 +98,7 @@ private slots:
     void initTestCase()
     {
         NETNS_GUARD();
+        qputenv("VMM_TARGET", "0");
         QVERIFY(netns::prepare());
         QVERIFY2(a_.start(), qPrintable(a_.lines.join('|')));
         QVERIFY2(b_.start(), qPrintable(b_.lines.join('|')));

@@ -77,25 +77,6 @@ QByteArray pcapOf(const QList<QPair<QString, QByteArray>>& datagrams)
 class TstGvcpPacket : public QObject {
     Q_OBJECT
 private slots:
-    void headersAndFixedBytes_data()
-    {
-        QTest::addColumn<QByteArray>("datagram");
-        QTest::addColumn<QByteArray>("expectedHex");
-        QTest::newRow("discover") << bytes(gvcp::cmdDiscover()) << QByteArray("4211000200000001");
-        QTest::newRow("set time at 1e12 ms")
-            << bytes(gvcp::cmdDevice(gvcp::kKindSetTime, kT)) << QByteArray("421100820010000101000000000000000010a5d4e8000000");
-        QTest::newRow("restart") << bytes(UDP_ACam_Client::gvcp_cmd_rebootdaemon())
-                                 << QByteArray("421100820010000102000000000000000000000000000000");
-        QTest::newRow("restart ack")
-            << bytes(gvcp::ackDevice(gvcp::kKindRestart, kT)) << QByteArray("000000830010000102000000000000000010a5d4e8000000");
-    }
-    void headersAndFixedBytes()
-    {
-        QFETCH(QByteArray, datagram);
-        QFETCH(QByteArray, expectedHex);
-        QCOMPARE(datagram.toHex(), expectedHex);
-    }
-
     void allEightMatchTheIndependentEncoder()
     {
         const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
