@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <random>
@@ -38,53 +37,7 @@ public:
     QList<QByteArray> received;
 };
 
-// A plain socket bound to address:port (0 picks one).
-int boundSocket(const char* address, int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(quint16(port));
-    a.sin_addr.s_addr = ::inet_addr(address);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-void sendTo(int fd, const QByteArray& data, const char* address, int port)
-{
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(quint16(port));
-    a.sin_addr.s_addr = ::inet_addr(address);
-    ::sendto(fd, data.constData(), size_t(data.size()), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
-}
-
-// Datagrams waiting on fd, read without blocking.
-QList<QByteArray> drain(int fd, int waitMs = 0)
-{
-    QList<QByteArray> out;
-    pollfd p {fd, POLLIN, 0};
-    while (::poll(&p, 1, out.isEmpty() ? waitMs : 0) > 0) {
-        char buf[4096];
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n < 0)
-            break;
-        out << QByteArray(buf, int(n));
-    }
-    return out;
-}
-
-QByteArray raw(const std::string& s)
-{
-    return QByteArray(s.data(), int(s.size()));
-}
-
-sockaddr_in from(const char* address, int port)
+sockaddr_in v4(const char* address, int port)
 {
     sockaddr_in a {};
     a.sin_family = AF_INET;
@@ -93,24 +46,54 @@ sockaddr_in from(const char* address, int port)
     return a;
 }
 
+// A plain socket bound to address:port (0 picks one).
+int boundSocket(const char* address, int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+    const sockaddr_in a = v4(address, port);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) < 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void sendTo(int fd, const QByteArray& data, const char* address, int port)
+{
+    const sockaddr_in a = v4(address, port);
+    ::sendto(fd, data.constData(), size_t(data.size()), 0, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+}
+
+// Datagrams waiting on fd: the first awaited up to waitMs, the rest taken as they are.
+QList<QByteArray> drain(int fd, int waitMs = 0)
+{
+    QList<QByteArray> out;
+    pollfd p {fd, POLLIN, 0};
+    char buf[4096];
+    for (ssize_t n; ::poll(&p, 1, out.isEmpty() ? waitMs : 0) > 0 && (n = ::recv(fd, buf, sizeof buf, 0)) >= 0;)
+        out << QByteArray(buf, int(n));
+    return out;
+}
+
+QByteArray raw(const std::string& s)
+{
+    return QByteArray(s.data(), int(s.size()));
+}
+
 void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
 
-class CountingClient : public UDP_ACam_Client {
+// A client that counts what it handles and whose tables a test may fill.
+class TestClient : public UDP_ACam_Client {
 public:
-    ~CountingClient() override { stopListen(); }
+    ~TestClient() override { stopListen(); }
     QString AnalysisRecvMessage(sockaddr_in s, const QByteArray& d) override
     {
         ++handled;
         return UDP_ACam_Client::AnalysisRecvMessage(s, d);
     }
     void PrintRecvMsg(QString, QString) override {}
-    int handled = 0;
-};
-
-// A client whose tables a test fills.
-class PlanningClient : public UDP_ACam_Client {
-public:
-    ~PlanningClient() override { stopListen(); }
     void setTable(const QList<NetBase>& rows)
     {
         netTable_.clear();
@@ -125,6 +108,7 @@ public:
         p.requester_ip = ::inet_addr(requester);
         cameraMap_.insert(key, p);
     }
+    int handled = 0;
 };
 
 }  // namespace
@@ -218,7 +202,7 @@ private slots:
         QFETCH(QStringList, cameras);
         QFETCH(QStringList, plans);
         const QtMessageHandler previous = qInstallMessageHandler(quiet);
-        PlanningClient client;
+        TestClient client;
         qInstallMessageHandler(previous);
         client.setTable({{"eth0", "192.168.1.10", "255.255.255.0", "", "00:00:00:00:00:01"},
                          {"eth1", "172.16.9.253", "255.255.255.0", "", "00:00:00:00:00:02"}});
@@ -395,7 +379,7 @@ private slots:
             acksBeforeSignal = drain(requester).size();
         });
         platform::runner().clearRecorded();
-        QCOMPARE(server.AnalysisRecvMessage(from("10.5.0.200", 5555), datagram), result);
+        QCOMPARE(server.AnalysisRecvMessage(v4("10.5.0.200", 5555), datagram), result);
         QCOMPARE(platform::runner().recorded(), recorded);
         const QList<QByteArray> got = drain(requester, acks ? 2000 : 100);
         QCOMPARE(got.isEmpty(), acks == 0);
@@ -423,7 +407,7 @@ private slots:
     {
         NETNS_GUARD();
         const QtMessageHandler previous = qInstallMessageHandler(quiet);
-        CountingClient client;
+        TestClient client;
         QCOMPARE(client.isListening(), true);
         const int s = boundSocket("127.0.0.1", 0);
         std::mt19937 rng(20);
