@@ -66,13 +66,18 @@ struct Camera {
     {
         proc = std::make_unique<QProcess>();
         proc->start(QStringLiteral("unshare"), {"-n", BENCH_UDPCAM, ownNs(), theirs, theirCidr});
+        QByteArray out;
         if (!proc->waitForStarted(10000))
             return false;
+        // The veth end may only be moved once the helper's namespace exists.
+        for (int i = 0; i < 200 && !out.contains("started"); ++i) {
+            proc->waitForReadyRead(50);
+            out += proc->readAllStandardOutput();
+        }
         if (!ip({"link", "add", mine, "type", "veth", "peer", "name", theirs, "netns",
                  QString::number(proc->processId())}) ||
             !ip({"addr", "add", myCidr, "dev", mine}) || !ip({"link", "set", mine, "up"}))
             return false;
-        QByteArray out;
         for (int i = 0; i < 200 && !out.contains("ready "); ++i) {
             proc->waitForReadyRead(50);
             out += proc->readAllStandardOutput();

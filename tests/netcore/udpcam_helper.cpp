@@ -2,7 +2,7 @@
 // of its own:
 //   udpcam_helper <parent net namespace> <interface> <address/prefix>
 // It refuses to run in the parent's namespace, waits for the interface the
-// test moves into its namespace, gives it the address, starts the discovery
+// test moves into its namespace (after the line "started"), gives it the address, starts the discovery
 // server and prints "ready <key> <mac>". Every machine-changing command of
 // the server is printed as "run: <command>" and recorded by the platform
 // runner (never executed: this is not the target); address and route
@@ -88,6 +88,9 @@ int main(int argc, char** argv)
         say(QStringLiteral("not-isolated"));
         return 3;
     }
+    // Only now is the namespace surely ours: the test moves the interface in
+    // after this line.
+    say(QStringLiteral("started"));
     const QString itf = args[2];
     const QByteArray itfName = itf.toLocal8Bit();
     for (int i = 0; i < 1000 && if_nametoindex(itfName.constData()) == 0; ++i)
