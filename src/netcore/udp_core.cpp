@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -255,18 +256,15 @@ void UDP_Core::listenLoop()
                 continue;
             QMetaObject::invokeMethod(
                 this, [this, batch] { deliver(batch); }, Qt::QueuedConnection);
-            const QString own_ = addressText(own);
-            const quint16 ownPort = ntohs(own.sin_port);
+            const std::string ownText = nint2string(own.sin_addr.s_addr);
+            const unsigned ownPort = ntohs(own.sin_port);
             for (const Received& r : qAsConst(batch)) {
                 const QByteArray text = leadingText(r.data);
-                PrintRecvMsg(QStringLiteral("success"),
-                             QStringLiteral("[UDP_RCV] %1/%2 <- %3/%4 (%5): ")
-                                     .arg(own_)
-                                     .arg(ownPort)
-                                     .arg(addressText(r.from))
-                                     .arg(ntohs(r.from.sin_port))
-                                     .arg(text.size()) +
-                                 QString::fromUtf8(text));
+                char head[96];
+                std::snprintf(head, sizeof head, "[UDP_RCV] %s/%u <- %s/%u (%d): ", ownText.c_str(), ownPort,
+                              nint2string(r.from.sin_addr.s_addr).c_str(), unsigned(ntohs(r.from.sin_port)),
+                              text.size());
+                PrintRecvMsg(QStringLiteral("success"), QString::fromLatin1(head) + QString::fromUtf8(text));
             }
         }
     }
