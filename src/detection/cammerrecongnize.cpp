@@ -596,7 +596,7 @@ void CammerRecong::positioning()
     int dx = x - searchRect[g].x;
     int dy = y - searchRect[g].y;
     // A place far from the trained one is not believed: a mould does not
-    // wander, while a part that lacks a piece (a short shot) lines up with
+    // wander, while a part missing its far end (a short shot) lines up with
     // its template elsewhere and a repeating pattern does everywhere. The
     // part is looked for near the trained place instead; found there with
     // nearly the same score, it is taken, else the far place is refused and

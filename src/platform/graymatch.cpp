@@ -6,6 +6,7 @@
 #include <QDebug>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <exception>
 
@@ -42,6 +43,8 @@ void GrayMatch::Clear()
     lower_.release();
     upper_.release();
     middle_.release();
+    clippedHigh_.release();
+    clippedLow_.release();
 }
 
 bool GrayMatch::Create(int width, int height, const cv::Mat& mask, int shiftTolerance)
@@ -107,6 +110,10 @@ bool GrayMatch::Train(int sensitivity, int amplify, int tolerancePercent, int ma
         cv::Mat lo, hi;
         cv::erode(minImg_, lo, kernel, cv::Point(-1, -1), 1, cv::BORDER_REPLICATE);
         cv::dilate(maxImg_, hi, kernel, cv::Point(-1, -1), 1, cv::BORDER_REPLICATE);
+        // Where the samples were saturated their true value is unknown:
+        // under other light the band must not end at the clipped value.
+        cv::compare(hi, 255, clippedHigh_, cv::CMP_GE);
+        cv::compare(lo, 0, clippedLow_, cv::CMP_LE);
         lo.convertTo(lo, CV_16S);
         hi.convertTo(hi, CV_16S);
         cv::Mat extra;
@@ -179,8 +186,11 @@ void GrayMatch::Match(const cv::Mat& image, cv::Mat& defects) const
                 lower_.convertTo(lower, CV_16S, gain);
                 upper_.convertTo(upper, CV_16S, gain);
                 // A sensor saturates: white stays acceptable wherever the
-                // brighter light would push the band past it.
+                // brighter light would push the band past it, and where the
+                // samples were saturated the band stays open on that side.
                 cv::min(lower, cv::Scalar(255), lower);
+                upper.setTo(cv::Scalar(SHRT_MAX), clippedHigh_);
+                lower.setTo(cv::Scalar(SHRT_MIN), clippedLow_);
             }
             cv::compare(img16, lower, below, cv::CMP_LT);
             cv::compare(img16, upper, above, cv::CMP_GT);

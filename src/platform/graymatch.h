@@ -71,4 +71,5 @@ private:
     cv::Mat minImg_, maxImg_;  // 8-bit running extremes of the samples
     cv::Mat lower_, upper_;    // 16-bit signed acceptance band
     cv::Mat middle_;           // 8-bit middle of the samples' range
+    cv::Mat clippedHigh_, clippedLow_;  // 255 where the samples were saturated white / black
 };

@@ -120,30 +120,40 @@ private slots:
     }
 
     // The band follows the light on the whole ROI, not a change in one place
-    // and not a lamp that has failed.
+    // and not a lamp that has failed; where the templates were saturated it
+    // stays open.
     void bandFollowsTheLighting_data()
     {
         QTest::addColumn<double>("gain");
         QTest::addColumn<bool>("spot");
+        QTest::addColumn<bool>("saturated");  // the disc is brighter than the sensor shows
         QTest::addColumn<int>("flaggedMin");
         QTest::addColumn<int>("flaggedMax");
         const int disc = discArea(6);
-        QTest::newRow("15 % darker") << 0.85 << false << 0 << 0;
-        QTest::newRow("15 % brighter") << 1.15 << false << 0 << 0;
-        QTest::newRow("30 % brighter") << 1.3 << false << 0 << 0;
-        QTest::newRow("brighter with a dark spot") << 1.15 << true << disc / 3 << disc;
-        QTest::newRow("darker with a dark spot") << 0.85 << true << disc / 3 << disc;
-        QTest::newRow("half the light") << 0.5 << false << kRoi.area() / 4 << kRoi.area();
+        QTest::newRow("15 % darker") << 0.85 << false << false << 0 << 0;
+        QTest::newRow("15 % brighter") << 1.15 << false << false << 0 << 0;
+        QTest::newRow("30 % brighter") << 1.3 << false << false << 0 << 0;
+        QTest::newRow("brighter with a dark spot") << 1.15 << true << false << disc / 3 << disc;
+        QTest::newRow("darker with a dark spot") << 0.85 << true << false << disc / 3 << disc;
+        QTest::newRow("half the light") << 0.5 << false << false << kRoi.area() / 4 << kRoi.area();
+        QTest::newRow("saturated disc, darker") << 0.75 << false << true << 0 << 0;
     }
     void bandFollowsTheLighting()
     {
         QFETCH(double, gain);
         QFETCH(bool, spot);
+        QFETCH(bool, saturated);
         QFETCH(int, flaggedMin);
         QFETCH(int, flaggedMax);
-        const GrayMatch g = trained({sample()}, 80, 0, 0, cv::Mat());
-        cv::Mat picture;
-        sample().convertTo(picture, -1, gain);
+        // Scene values in 16 bits; the sensor clips them at 255.
+        cv::Mat scene;
+        sample().convertTo(scene, CV_16S);
+        if (saturated)
+            cv::circle(scene, kBlob, kBlobRadius, cv::Scalar(300), cv::FILLED);
+        cv::Mat templ, picture;
+        scene.convertTo(templ, CV_8U);
+        scene.convertTo(picture, CV_8U, gain);
+        const GrayMatch g = trained({templ}, 80, 0, 0, cv::Mat());
         if (spot)
             cv::circle(picture, cv::Point(40, 30), 6, cv::Scalar(5), cv::FILLED);
         const int found = cv::countNonZero(defectsOf(g, picture));
