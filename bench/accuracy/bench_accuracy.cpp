@@ -89,7 +89,7 @@ std::vector<Region> layout(bool dense, bool product)
             out.push_back({0.2 + x * 0.15, 0.22 + y * 0.187, 0.148, 0.185, 0, 60, 100, 3});
     if (product) {
         out.push_back({0.27, 0.3, 0.16, 0.14, 4, 70, 60, 0});  // dark pixels on the part (spots)
-        out.push_back({0.69, 0.29, 0.08, 0.1, 7, 215, (1 << 16) | 1, 1});  // the insert: one bright blob
+        out.push_back({0.63, 0.35, 0.07, 0.1, 7, 215, (1 << 16) | 1, 1});  // the insert: one bright blob
     }
     return out;
 }

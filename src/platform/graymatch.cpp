@@ -185,10 +185,11 @@ void GrayMatch::Match(const cv::Mat& image, cv::Mat& defects) const
                 upper = cv::Mat();
                 lower_.convertTo(lower, CV_16S, gain);
                 upper_.convertTo(upper, CV_16S, gain);
-                // A sensor saturates: white stays acceptable wherever the
-                // brighter light would push the band past it, and where the
-                // samples were saturated the band stays open on that side.
-                cv::min(lower, cv::Scalar(255), lower);
+                // A sensor saturates: near-white (within the tolerance, as
+                // noise leaves it) stays acceptable wherever the brighter
+                // light would push the band past white, and where the samples
+                // were saturated the band stays open on that side.
+                cv::min(lower, cv::Scalar(255 - tolerance_), lower);
                 upper.setTo(cv::Scalar(SHRT_MAX), clippedHigh_);
                 lower.setTo(cv::Scalar(SHRT_MIN), clippedLow_);
             }
