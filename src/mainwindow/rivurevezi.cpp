@@ -35,8 +35,16 @@ void RiVuRevezi::InsertRecord(QString remarks, QString recordtype)
     static const char* const kLevel[] = {"", "operator", "factory"};
     const QString level = QString::fromLatin1(kLevel[(rightsLevel >= 0 && rightsLevel <= 2) ? rightsLevel : 0]);
     const QString time = QTime::currentTime().toString(QStringLiteral("hh.mm.ss"));
+    const auto handOver = [&] {
+        if (onRecordInserted)
+            onRecordInserted(QJsonObject{{QStringLiteral("recordtime"), time},
+                                         {QStringLiteral("recordpassword"), level},
+                                         {QStringLiteral("remarks"), remarks},
+                                         {QStringLiteral("recordtype"), recordtype}});
+    };
     if (recordStore) {
-        recordStore->insert(time, level, remarks, recordtype);
+        if (recordStore->insert(time, level, remarks, recordtype))
+            handOver();
         return;
     }
     if (!recordDb.isValid())
@@ -51,8 +59,11 @@ void RiVuRevezi::InsertRecord(QString remarks, QString recordtype)
     q.addBindValue(level);
     q.addBindValue(remarks);
     q.addBindValue(recordtype);
-    if (!q.exec())
+    if (!q.exec()) {
         qWarning("InsertRecord failed: %s", qPrintable(q.lastError().text()));
+        return;
+    }
+    handOver();
 }
 
 void RiVuRevezi::CountWrite()
