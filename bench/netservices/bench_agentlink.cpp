@@ -107,6 +107,9 @@ int main(int argc, char* argv[])
     window.setStyleSheet(QStringLiteral("background: #334455; color: white; font-size: 64px"));
     window.show();
     app.processEvents();
+    const QSize grabbed = window.grab().size();
+    if (grabbed != QSize(1920, 1080))
+        std::printf("the window grabs as %dx%d\n", grabbed.width(), grabbed.height());
     const double grab = measure(seconds, [&] { (void)window.grab().toImage(); });
     cv::Mat src(1080, 1920, CV_8UC4, cv::Scalar(85, 68, 51, 255));
     cv::Mat dst;

@@ -195,18 +195,7 @@ private slots:
         gpWin = &win;
         win.cycleInterval = 125;  // 12.5 s between the two latest cycle starts
         rig.mgr->start_PeriodRecord();
-        auto roi = [](int c, int d, int r, int result) {
-            param_roi p;
-            p.camera = c;
-            p.detect = d;
-            p.roi = r;
-            p.func = 3;
-            p.algorithm = 40;
-            p.param1 = 7;
-            p.param2 = 9;
-            p.result = result;
-            return p;
-        };
+        auto roi = [](int c, int d, int r, int result) { return param_roi{c, d, r, 3, 40, 7, 9, 0, result}; };
         rig.mgr->putRoiResult(roi(0, 1, 2, 1));
         rig.mgr->putRoiResult(roi(0, 1, 10, 0));
         rig.mgr->putRoiResult(roi(1, 0, 0, 1));
