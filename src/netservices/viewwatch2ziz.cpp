@@ -77,12 +77,9 @@ ViewWatch2ZIZ::~ViewWatch2ZIZ()
 {
     timerHB.stop();
     timerRunning.stop();
-    startVideo(false);
-    for (VideoShareInfo& s : videoShares)
-        if (s.shmAddr) {
-            shmdt(s.shmAddr);
-            s.shmAddr = nullptr;
-        }
+    // The running program never ends its link; whoever does (a test, a
+    // benchmark) leaves no segment or semaphore behind.
+    destoryVideoShare();
     stopAgent();
 }
 
