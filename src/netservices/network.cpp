@@ -221,7 +221,7 @@ void XAN_NETMN::start_PeriodRecord()
     record.uuid = QStringLiteral("V18#") + deviceName + QStringLiteral("@") + QString::number(now, 16);
     record.starttime = QDateTime::fromMSecsSinceEpoch(now).toString(kStampFormat);
     lastDetect.setValue(record);
-    agentLink->lastCycleMs = now;
+    agentLink->noteCycleStart(now);
 }
 
 void XAN_NETMN::add_PeriodRecord_Picture(int camera, int detect, bool result, QString path)

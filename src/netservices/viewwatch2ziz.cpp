@@ -28,7 +28,6 @@ const QString kPrefix = QStringLiteral("/inline/bymain/");
 // What the link reads of the main window, in one place.
 int hostRunState() { return gpWin ? gpWin->runState : 3; }
 int hostDetectState() { return gpWin ? gpWin->detectState : 0; }
-int hostCycleInterval() { return gpWin ? gpWin->cycleInterval : 0; }
 
 QImage grabMainWindow()
 {
@@ -465,7 +464,7 @@ void ViewWatch2ZIZ::sndDetectOnceInfo()
     }
     QJsonObject body;
     body.insert(QStringLiteral("result"), allPassed);
-    body.insert(QStringLiteral("dtime"), (hostCycleInterval() - alarmTenths) / 10.0);
+    body.insert(QStringLiteral("dtime"), (cycleTenths_.load() - alarmTenths) / 10.0);
     body.insert(QStringLiteral("detect_detail"), detail);
     XAN_NETMN::sAPI_LastDetect_Info held;
     const QString taskId = owner->lastDetect.tryGetValue(&held) ? held.uuid : QString();
@@ -494,6 +493,14 @@ void ViewWatch2ZIZ::update_running_time()
     send(QStringLiteral("working_time_record"), body);
     workingMinutes = 0;
     stoppedMinutes = 0;
+}
+
+void ViewWatch2ZIZ::noteCycleStart(qint64 ms)
+{
+    if (cycleStarted_)
+        cycleTenths_ = int(qBound<qint64>(0, (ms - lastCycleMs.load()) / 100, INT_MAX));
+    cycleStarted_ = true;
+    lastCycleMs = ms;
 }
 
 QString ViewWatch2ZIZ::alarmUuid() const

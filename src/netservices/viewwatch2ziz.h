@@ -97,6 +97,11 @@ public:
     int workingMinutes = 0;
     int stoppedMinutes = 0;
     std::atomic<qint64> lastCycleMs{0};
+    // A cycle started at `ms` (the cycle record's opening): the running time
+    // and the cycle time of the detection message count from here.
+    void noteCycleStart(qint64 ms);
+    // Between the two latest cycle starts, in tenths of a second (0 until two).
+    int cycleIntervalTenths() const { return cycleTenths_.load(); }
     // 0 no alarm, 1 alarm started, 2 alarm being cleared (set by the main window).
     std::atomic<int> alarmState{0};
     bool cntServer = false;
@@ -132,6 +137,8 @@ private:
     qint64 monoMs() const;
 
     std::atomic<int> allow_{-1};
+    std::atomic<int> cycleTenths_{0};
+    bool cycleStarted_ = false;
     mutable QMutex alarmMutex_;       // alarm id, clear method and start time together
     QString alarmUuid_;
     QString clearMethod_;

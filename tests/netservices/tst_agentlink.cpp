@@ -191,9 +191,10 @@ private slots:
     {
         AgentRig rig;
         QVERIFY(rig.tickUntil(1));
-        RiVuRevezi win;
-        gpWin = &win;
-        win.cycleInterval = 125;  // 12.5 s between the two latest cycle starts
+        qint64 now = 1700000000000;
+        rig.mgr->clockMs = [&now] { return now; };
+        rig.mgr->start_PeriodRecord();
+        now += 12599;  // 12.5 s between the two latest cycle starts
         rig.mgr->start_PeriodRecord();
         auto roi = [](int c, int d, int r, int result) { return param_roi{c, d, r, 3, 40, 7, 9, 0, result}; };
         rig.mgr->putRoiResult(roi(0, 1, 2, 1));
@@ -201,7 +202,6 @@ private slots:
         rig.mgr->putRoiResult(roi(1, 0, 0, 1));
         rig.mgr->alarmTimeMs.setValue(2599);  // 25 tenths
         rig.link->sndDetectOnceInfo();
-        gpWin = nullptr;
         QTRY_COMPARE(rig.count("detectonceinfo"), 1);
         const QJsonObject m = rig.messages("detectonceinfo").first();
         QCOMPARE(m.value("taskId").toString(), rig.mgr->lastDetect.getValue().uuid);
