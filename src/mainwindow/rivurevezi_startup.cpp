@@ -20,8 +20,8 @@
 #include "publictools_widget.h"
 #include "recordstore.h"
 #include "savefialimagethread.h"
-#include "viewwatch2ziz.h"
 #include "sysword.h"
+#include "viewwatch2ziz.h"
 #include "warnbox.h"
 #include "wizardpara.h"
 
