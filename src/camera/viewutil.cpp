@@ -1,6 +1,6 @@
 #include "viewutil.h"
 
-#include "rivurevezi.h"
+#include "winstate.h"
 
 #include <cmath>
 
@@ -20,8 +20,8 @@ int isqrt(int v)
 
 QVector<QRgb> greyTable()
 {
-    if (gpWin && gpWin->grayTable.size() == 256)
-        return gpWin->grayTable;
+    if (gpState && gpState->grayTable.size() == 256)
+        return gpState->grayTable;
     QVector<QRgb> t;
     t.reserve(256);
     for (int i = 0; i < 256; ++i)

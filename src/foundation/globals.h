@@ -9,13 +9,6 @@
 #include <QMutex>
 #include <QPixmap>
 
-class SplashFrame;
-class RiVuRevezi;
-class ControlPort;
-class WizardPara;
-class WarnBox;
-class ChooseBox;
-class PasswordBox;
 class Posix_QextSerialPort;
 
 constexpr int kMaxCamera = 8;
@@ -30,9 +23,7 @@ extern QString gaLanStr[kLanRows][kLanCols];
 extern int gLan;
 extern QString linux_kernel_proc_version;
 extern int gfLED;
-extern SplashFrame* g_splashframe;
 extern QString gAppDirPath;
-extern RiVuRevezi* gpWin;
 extern QString gDeviceID;
 extern QMutex* pMutexIO;
 extern QMutex* pMutexSaveFail;
@@ -41,9 +32,6 @@ extern int gIOID;
 extern int gDataIn;
 extern int gDataOut;
 extern quint32 gFTemp[16];
-extern ControlPort* gpControlIO;
-extern WizardPara* gpWPara;
-extern WizardPara* gpWParaBak;
 extern int numCamera;
 extern int gisCOM;
 extern int gisColor;
@@ -66,9 +54,6 @@ extern bool gisSaveFail[kMaxCamera * kMaxDetect * 2];
 extern int gFailIndex[kMaxCamera * kMaxDetect];
 extern bool gisSafeDoorOpen;
 extern bool gFromTrain;
-extern WarnBox* gpWarnBox;
-extern ChooseBox* gpChooseBox;
-extern PasswordBox* gpPasswordBox;
 extern QString gTempTime;
 extern QString gaName[18];
 
