@@ -9,6 +9,7 @@
 #include "drawroiwidget_p.h"
 #include "numberinput.h"
 #include "kitlinks.h"
+#include "widgetkit.h"
 #include "winstate.h"
 
 #include <QHBoxLayout>
@@ -680,7 +681,7 @@ void DrawROIWidget::SlotNoCheckCur()
 {
     if (!win_)
         return;
-    if (word(135) != 0 && kitlinks::checkPassword() == 0)
+    if (word(135) != 0 && CheckPassword() == 0)
         return;
     if (!gisSafeDoorOpen && word(138) != 0) {
         warn(lanStr(195));

@@ -9,6 +9,7 @@
 #include "drawroiwidget_p.h"
 #include "miscfunc.h"
 #include "kitlinks.h"
+#include "widgetkit.h"
 #include "winstate.h"
 #include "viewutil.h"
 
@@ -100,7 +101,7 @@ void DrawROIWidget::SlotChangeSource(int s)
         return;
     // Editing during an NG needs the password; a refusal leaves everything,
     // the combo included, as it was.
-    if (s == 0 && win_->detectState == 2 && gSource != 0 && kitlinks::checkPassword() == 0) {
+    if (s == 0 && win_->detectState == 2 && gSource != 0 && CheckPassword() == 0) {
         setComboQuietly(sourceCombo, gSource);
         return;
     }
@@ -501,7 +502,7 @@ void DrawROIWidget::SlotAddTemp()
         warn(lanStr(258));
         return;
     }
-    if (word(136) != 0 && kitlinks::checkPassword() == 0)
+    if (word(136) != 0 && CheckPassword() == 0)
         return;
     const int d = (state == 2 && gSource == 1) ? win_->runStep : win_->currentDetect;
     if (!ask(lanStr(108)) || win_->currentCamera < 0 || win_->currentCamera > numCamera)
@@ -616,7 +617,7 @@ void DrawROIWidget::SlotIgnoreAlarmPoint()
         warn(lanStr(107));
         return;
     }
-    if (kitlinks::checkPassword() == 0)
+    if (CheckPassword() == 0)
         return;
     if (!ask(lanStr(113)))
         return;

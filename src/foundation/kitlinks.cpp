@@ -67,7 +67,6 @@ void resetRun() { call(links().resetRun); }
 void lostCamera() { call(links().lostCamera); }
 void changeCammer() { call(links().changeCammer); }
 bool settingsVisible() { return links().settingsVisible && links().settingsVisible(); }
-int checkPassword() { return links().checkPassword ? links().checkPassword() : 0; }
 void showhideHelp(bool show) { call(links().showhideHelp, show); }
 void showhideVersion(bool show) { call(links().showhideVersion, show); }
 void mScaleSetToMin() { call(links().mScaleSetToMin); }

@@ -33,7 +33,6 @@ struct Links {
     std::function<void()> lostCamera;             // LostCamera()
     std::function<void()> changeCammer;           // ChangeCammer()
     std::function<bool()> settingsVisible;        // SettingsVisible()
-    std::function<int()> checkPassword;           // CheckPassword(): 0 refused
     std::function<void(bool)> showhideHelp;
     std::function<void(bool)> showhideVersion;
     std::function<void()> mScaleSetToMin;         // MScaleSetToMin()
@@ -65,7 +64,6 @@ void resetRun();
 void lostCamera();
 void changeCammer();
 bool settingsVisible();                   // false without a main window
-int checkPassword();                      // 0 (refused) without a main window
 void showhideHelp(bool show);
 void showhideVersion(bool show);
 void mScaleSetToMin();

@@ -23,17 +23,20 @@
 //                                           -> gpState->... (same names)
 //   gpWin->InsertRecord, CountWrite, FLushAll -> gpState->... (same names)
 //   gpWin->CheckNG, RunAlgorithm, BackTrain, ResetRun, LostCamera,
-//     ChangeCammer, SettingsVisible, CheckPassword, showhideHelp,
+//     ChangeCammer, SettingsVisible, showhideHelp,
 //     showhideVersion, MScaleSetToMin, updateMScale, update()
 //                                           -> kitlinks::checkNG, runAlgorithm,
 //     backTrain, resetRun, lostCamera, changeCammer, settingsVisible,
-//     checkPassword, showhideHelp, showhideVersion, mScaleSetToMin,
+//     showhideHelp, showhideVersion, mScaleSetToMin,
 //     updateMScale, repaint
 //   gpWin->indexButton->checkShowHide() / a press on a camera view
 //                                           -> kitlinks::buttonBarCheck / buttonBarPress
 //   gpWin->ioStatusWidget->setVisible(v)    -> kitlinks::ioStatusVisible(v)
 //   gpControlIO->IOSetOut / IOFlashOut      -> kitlinks::ioSetOut / ioFlashOut
 //   gpWPara->words[n] from the widget kit   -> kitlinks::paraWord(n)
+//   gpWin->CheckPassword, CheckRoot, InitWidgetKit
+//                                           -> CheckPassword(), CheckRoot(),
+//                                              InitWidgetKit(window) (widgetkit.h)
 #pragma once
 
 #include "globals.h"

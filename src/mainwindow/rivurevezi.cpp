@@ -63,7 +63,6 @@ void RiVuRevezi::InstallLinks()
     l.lostCamera = [this] { LostCamera(); };
     l.changeCammer = [this] { ChangeCammer(); };
     l.settingsVisible = [this] { return SettingsVisible(); };
-    l.checkPassword = [this] { return CheckPassword(); };
     l.showhideHelp = [this](bool show) { showhideHelp(show); };
     l.showhideVersion = [this](bool show) { showhideVersion(show); };
     l.mScaleSetToMin = [this] { MScaleSetToMin(); };

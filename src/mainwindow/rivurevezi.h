@@ -67,7 +67,6 @@ public:
     int CheckPassword();
     // Factory gate: 1 when level 2 is held or granted by the password box, else 0.
     int CheckRoot();
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
     // ---- Camera views (rivurevezi_camera.cpp) -------------------------------
