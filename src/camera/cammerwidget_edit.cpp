@@ -15,6 +15,7 @@
 #include "miscfunc.h"
 #include "numberinput.h"
 #include "kitlinks.h"
+#include "viewutil.h"
 #include "winstate.h"
 #include "warnbox.h"
 #include "wizardpara.h"
@@ -647,7 +648,7 @@ void CammerWidget::mouseMoveEvent(QMouseEvent* e)
     if (gSource == 0 && cameraIndex < numCamera) {
         MoveTemplate(pos, e);
     } else if ((e->buttons() & Qt::LeftButton) && gpState) {
-        kitlinks::updateMScale(pos.x(), pos.y());
+        viewutil::updateMScale(pos.x(), pos.y());
         setCursor(Qt::ArrowCursor);
         update();
     }
@@ -790,7 +791,7 @@ void CammerWidget::HoverFeedback(QPoint P, QMouseEvent* e)
         return;
     }
     if ((e->buttons() & Qt::LeftButton) && gpState) {
-        kitlinks::updateMScale(e->pos().x(), e->pos().y());
+        viewutil::updateMScale(e->pos().x(), e->pos().y());
         setCursor(Qt::ArrowCursor);
         update();
     }

@@ -70,7 +70,6 @@ bool settingsVisible() { return links().settingsVisible && links().settingsVisib
 void showhideHelp(bool show) { call(links().showhideHelp, show); }
 void showhideVersion(bool show) { call(links().showhideVersion, show); }
 void mScaleSetToMin() { call(links().mScaleSetToMin); }
-void updateMScale(int x, int y) { call(links().updateMScale, x, y); }
 void repaint() { call(links().repaint); }
 void buttonBarCheck() { call(links().buttonBarCheck); }
 bool buttonBarPress() { return links().buttonBarPress && links().buttonBarPress(); }

@@ -36,7 +36,6 @@ struct Links {
     std::function<void(bool)> showhideHelp;
     std::function<void(bool)> showhideVersion;
     std::function<void()> mScaleSetToMin;         // MScaleSetToMin()
-    std::function<void(int, int)> updateMScale;   // updateMScale(x, y)
     std::function<void()> repaint;                // the main window's update()
     std::function<void()> buttonBarCheck;         // the button bar's checkShowHide()
     // A press on a camera view: a shown button bar is checked, a hidden one
@@ -67,7 +66,6 @@ bool settingsVisible();                   // false without a main window
 void showhideHelp(bool show);
 void showhideVersion(bool show);
 void mScaleSetToMin();
-void updateMScale(int x, int y);
 void repaint();
 void buttonBarCheck();
 bool buttonBarPress();                    // false without a main window

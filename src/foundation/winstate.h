@@ -24,11 +24,11 @@
 //   gpWin->InsertRecord, CountWrite, FLushAll -> gpState->... (same names)
 //   gpWin->CheckNG, RunAlgorithm, BackTrain, ResetRun, LostCamera,
 //     ChangeCammer, SettingsVisible, showhideHelp,
-//     showhideVersion, MScaleSetToMin, updateMScale, update()
+//     showhideVersion, MScaleSetToMin, update()
 //                                           -> kitlinks::checkNG, runAlgorithm,
 //     backTrain, resetRun, lostCamera, changeCammer, settingsVisible,
-//     showhideHelp, showhideVersion, mScaleSetToMin,
-//     updateMScale, repaint
+//     showhideHelp, showhideVersion, mScaleSetToMin, repaint
+//   gpWin->updateMScale(x, y)               -> viewutil::updateMScale(x, y) (camera)
 //   gpWin->indexButton->checkShowHide() / a press on a camera view
 //                                           -> kitlinks::buttonBarCheck / buttonBarPress
 //   gpWin->ioStatusWidget->setVisible(v)    -> kitlinks::ioStatusVisible(v)

@@ -66,7 +66,6 @@ void RiVuRevezi::InstallLinks()
     l.showhideHelp = [this](bool show) { showhideHelp(show); };
     l.showhideVersion = [this](bool show) { showhideVersion(show); };
     l.mScaleSetToMin = [this] { MScaleSetToMin(); };
-    l.updateMScale = [this](int x, int y) { updateMScale(x, y); };
     l.repaint = [this] { update(); };
     l.buttonBarCheck = [this] {
         if (indexButton)

@@ -5,6 +5,7 @@
 #include "globals.h"
 #include "statewindow.h"
 #include "warnbox.h"
+#include "widgetkit.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -68,6 +69,7 @@ private slots:
         QFETCH(bool, yes);
         std::unique_ptr<StateWindow> win(new StateWindow);
         gpState = win.get();
+        InitWidgetKit(win.get());
         QVERIFY(gpChooseBox);
         QSize size;
         QString text;
@@ -89,6 +91,7 @@ private slots:
     {
         std::unique_ptr<StateWindow> win(new StateWindow);
         gpState = win.get();
+        InitWidgetKit(win.get());
         QString text;
         pressWhenShown([](QDialog* d) { return static_cast<QAbstractButton*>(qobject_cast<WarnBox*>(d)->okButton); },
                        nullptr, &text);
