@@ -19,12 +19,6 @@
 
 using namespace roipage;
 
-// The camera views' touch editing calls back into the page through a link
-// it installs; builds without the touch editing have no such link.
-#if __has_include("cammerwidget_edit.cpp")
-#define VMM_HAVE_VIEW_EDITING 1
-#endif
-
 int gHelpC = 0;
 
 bool DrawROIWidget::sameParamNotePending = true;
@@ -176,14 +170,11 @@ DrawROIWidget::DrawROIWidget(QWidget* parent, WinState* state)
 
 DrawROIWidget::~DrawROIWidget()
 {
-#ifdef VMM_HAVE_VIEW_EDITING
     CammerWidget::setPageLink(RoiPageLink());
-#endif
 }
 
 void DrawROIWidget::InstallViewLink()
 {
-#ifdef VMM_HAVE_VIEW_EDITING
     RoiPageLink link;
     link.startDrawPloygn = [this] { startDrawPloygn(); };
     link.drawPloygn = [this] { SlotDrawPloygn(); };
@@ -202,7 +193,6 @@ void DrawROIWidget::InstallViewLink()
         return shown;
     };
     CammerWidget::setPageLink(link);
-#endif
 }
 
 // ---- Small helpers ------------------------------------------------------------

@@ -79,11 +79,7 @@ int templateSlotOf(const QString& fileName)
 // the view's painting keeps a converted copy.
 void shown(CammerWidget* v)
 {
-#if __has_include("cammerwidget_paint.cpp")
     v->DisplayChanged();
-#else
-    Q_UNUSED(v);
-#endif
 }
 
 }  // namespace
