@@ -23,7 +23,7 @@ QString gDeviceID;
 QMutex* pMutexIO = nullptr;
 QMutex* pMutexSaveFail = nullptr;
 Posix_QextSerialPort* gpCom = nullptr;
-int gIOID = 0;
+std::atomic<int> gIOID{0};
 int gDataIn = 0;
 int gDataOut = 0;
 quint32 gFTemp[16] = {};

@@ -1,13 +1,16 @@
 // Process-wide state of the operator program.
 //
-// Plain globals, created by static initialisation, written only by the code
-// named beside each one. Per-camera data uses fixed arrays: 8 cameras,
-// 8 detection steps, 100 ROIs per step and camera.
+// Plain globals, created by static initialisation. Per-camera data uses
+// fixed arrays: 8 cameras, 8 detection steps, 100 ROIs per step and camera.
+// The state shared with the main window is in winstate.h; the globals that
+// name a class of a higher library are declared with that class.
 #pragma once
 
 #include <QString>
 #include <QMutex>
 #include <QPixmap>
+
+#include <atomic>
 
 class Posix_QextSerialPort;
 
@@ -28,7 +31,7 @@ extern QString gDeviceID;
 extern QMutex* pMutexIO;
 extern QMutex* pMutexSaveFail;
 extern Posix_QextSerialPort* gpCom;
-extern int gIOID;
+extern std::atomic<int> gIOID;   // read by the I/O thread, set by the GUI thread
 extern int gDataIn;
 extern int gDataOut;
 extern quint32 gFTemp[16];
