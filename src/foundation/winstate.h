@@ -5,7 +5,8 @@
 // installs it as gpState when it is built; the calls that have to go up to
 // the main window (decisions, camera switch, button bar, I/O outputs,
 // repaint) go through the links of kitlinks.h, which it installs at the same
-// time. Tests build a WinState alone and install only the links they need.
+// time. Tests of the lower libraries use a plain widget carrying a WinState
+// (tests/common/statewindow.h) and install only the links they need.
 //
 // Where older code or notes read the main window directly:
 //   gpWin->runState, detectState, countState, safeDoorDetect, runStep,
@@ -37,10 +38,16 @@
 //   gpWin->CheckPassword, CheckRoot, InitWidgetKit
 //                                           -> CheckPassword(), CheckRoot(),
 //                                              InitWidgetKit(window) (widgetkit.h)
+// The engine's reach into its camera view (view->captureFrame, templates,
+// roiPassed, ...) is CamBuffers (detection, cambuffers.h), the view's base;
+// view->update() there is CamBuffers::requestRepaint(). The globals typed by
+// a higher library are declared with their class: gpWin (rivurevezi.h),
+// gpControlIO (controlport.h), gpWPara/gpWParaBak (wizardpara.h),
+// gpWarnBox/gpChooseBox (warnbox.h), gpPasswordBox (passwordbox.h),
+// g_splashframe (publictools_widget.h). RecordStore is the foundation's.
 #pragma once
 
 #include "globals.h"
-#include "kitlinks.h"
 
 #include <QDir>
 #include <QPointer>
