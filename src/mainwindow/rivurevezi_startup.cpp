@@ -85,6 +85,7 @@ void RiVuRevezi::LoadCount()
 bool RiVuRevezi::StartUp()
 {
     gpWin = this;
+    gpState = this;
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         gShowW = screen->geometry().width();
         gShowH = screen->geometry().height();
@@ -129,18 +130,10 @@ bool RiVuRevezi::StartUp()
     gisColor = gpWPara->words[168];
     gisGrayHue = gpWPara->words[169];
 
-    kitlinks::Links links;
+    kitlinks::Links links = kitlinks::current();
     links.paraWord = sysWord;
     links.operatorPassword = [] { return gpWPara ? QByteArray(gpWPara->password) : QByteArray(); };
     links.lcdOnOff = [](int on) { LCDOnOff(on); };
-    links.ioSetOut = [](int n, int on) {
-        if (gpControlIO)
-            gpControlIO->IOSetOut(n, on);
-    };
-    links.ioFlashOut = [] {
-        if (gpControlIO)
-            gpControlIO->IOFlashOut();
-    };
     kitlinks::install(links);
     setParamWarnPresenter([](const QString& text) {
         if (gpWarnBox) {
@@ -253,7 +246,9 @@ bool RiVuRevezi::StartUp()
             link->addClearMethod(k.first, k.second);
         link->sndAlarmFinishTiming();
     };
-    onRecordInserted = [](const QJsonObject& row) { XAN_NETMN::getInstance()->agentLink->sndRecordOperate(row); };
+    kitlinks::Links withRecord = kitlinks::current();
+    withRecord.recordInserted = [](const QJsonObject& row) { XAN_NETMN::getInstance()->agentLink->sndRecordOperate(row); };
+    kitlinks::install(withRecord);
 
     // ---- Timers ----
     runTimer = new QTimer(this);

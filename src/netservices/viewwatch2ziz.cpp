@@ -5,8 +5,8 @@
 #include "network.h"
 #include "platform.h"
 #include "publictools.h"
-#include "rivurevezi.h"
 #include "videothread.h"
+#include "winstate.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -15,6 +15,7 @@
 #include <QJsonArray>
 #include <QProcess>
 #include <QThread>
+#include <QWidget>
 
 #include <cerrno>
 
@@ -26,12 +27,12 @@ namespace {
 const QString kPrefix = QStringLiteral("/inline/bymain/");
 
 // What the link reads of the main window, in one place.
-int hostRunState() { return gpWin ? gpWin->runState : 3; }
-int hostDetectState() { return gpWin ? gpWin->detectState : 0; }
+int hostRunState() { return gpState ? gpState->runState : 3; }
+int hostDetectState() { return gpState ? gpState->detectState : 0; }
 
 QImage grabMainWindow()
 {
-    return gpWin ? gpWin->grab().toImage() : QImage();
+    return gpState && gpState->mainWidget ? gpState->mainWidget->grab().toImage() : QImage();
 }
 
 QString deviceStateText()

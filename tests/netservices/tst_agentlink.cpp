@@ -1,5 +1,5 @@
 #include "agentrig.h"
-#include "rivurevezi.h"
+#include "winstate.h"
 
 #include <QDateTime>
 
@@ -135,9 +135,9 @@ private slots:
     {
         AgentRig rig;
         QVERIFY(rig.tickUntil(1));
-        RiVuRevezi win;
-        gpWin = &win;
-        win.runState = 1;
+        WinState state;
+        gpState = &state;
+        state.runState = 1;
         qint64 now = QDateTime(QDate(2026, 3, 2), QTime(10, 0, 30)).toMSecsSinceEpoch();
         rig.link->clockMs = [&now] { return now; };
         rig.link->lastCycleMs = now;  // working for three more minutes, then idle
@@ -149,7 +149,7 @@ private slots:
                 sentAt << tick;
             now += 60000;
         }
-        gpWin = nullptr;
+        gpState = nullptr;
         QCOMPARE(sentAt, (QList<int>{1, 13, 25, 37, 49, 61}));
         QTRY_COMPARE(rig.count("working_time_record"), 6);
         const QList<QJsonObject> sent = rig.messages("working_time_record");
