@@ -62,6 +62,8 @@ void drawCentred(QPainter& p, QPoint centre, const QString& text)
 }
 
 const QColor kEmbossed(QStringLiteral("#E9967A"));
+// Bottom of the two header lines (35 px text at baselines 40 and 80).
+constexpr int kHeaderBottom = 90;
 
 // Fills the placeholders %1.. that the text has with `args` in order; args
 // left over (a translation with fewer placeholders) follow after a blank.
@@ -488,8 +490,13 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
         p.save();
         p.setWorldTransform(full * paintBase);
         p.setFont(viewFont(100));
+        // On a dark plate, so that the verdict stays readable over red marks.
+        const QString word = stepOk ? QStringLiteral("OK") : QStringLiteral("NG");
+        const QFontMetrics fm(p.font());
+        const QRect plate(0, 200 - fm.ascent() - 4, fm.horizontalAdvance(word) + 14, fm.ascent() + fm.descent() + 8);
+        p.fillRect(plate, QColor(0, 0, 0, 170));
         p.setPen(stepOk ? Qt::green : Qt::red);
-        p.drawText(QPoint(5, 200), stepOk ? QStringLiteral("OK") : QStringLiteral("NG"));
+        p.drawText(QPoint(5, 200), word);
         p.restore();
     }
 
@@ -574,6 +581,9 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
     const int drawMode = gpWin ? gpWin->drawMode : 0;
     const bool hand = gpWin && gpWin->handDraw;
     p.setFont(viewFont(30));
+    // The two header lines end at y 90 of the header's scale.
+    const int headerBottom = static_cast<int>(
+        std::ceil((QTransform::fromScale(winSW, winSH) * paintBase).map(QPointF(0, kHeaderBottom)).y()));
 
     for (int i = 0; i < count; ++i) {
         const int j = step * kMaxRoi + i;
@@ -671,8 +681,13 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
             continue;
         }
         p.setPen(colour);
-        const QRect box = templateMode ? QRect(QPoint(corner.x(), corner.y() - 29), QPoint(corner.x() + 399, corner.y() - 5))
-                                       : QRect(QPoint(corner.x(), corner.y() - 26), QPoint(corner.x() + 399, corner.y() - 2));
+        QRect box = templateMode ? QRect(QPoint(corner.x(), corner.y() - 29), QPoint(corner.x() + 399, corner.y() - 5))
+                                 : QRect(QPoint(corner.x(), corner.y() - 26), QPoint(corner.x() + 399, corner.y() - 2));
+        // A region near the top of the picture would put its label on the
+        // header lines (camera, state, counters, template time): the label
+        // goes just inside the region's top edge instead.
+        if (p.worldTransform().mapRect(box).top() < headerBottom)
+            box.translate(0, corner.y() + 4 - box.top());
         p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, label);
     }
 }

@@ -6,6 +6,7 @@
 #include "numberinput.h"
 #include "passwordbox.h"
 #include "warnbox.h"
+#include "drawroiwidget.h"
 
 #include <QEvent>
 
@@ -71,6 +72,19 @@ int RiVuRevezi::CheckRoot()
 
 bool RiVuRevezi::eventFilter(QObject* watched, QEvent* event)
 {
+    if (drawROIWidget && watched == drawROIWidget) {
+        switch (event->type()) {
+        case QEvent::Show:
+        case QEvent::Move:
+            ChangeCammer();
+            break;
+        case QEvent::Hide:
+            RestoreViewAfterRoiPage();
+            break;
+        default:
+            break;
+        }
+    }
     if (event->type() == QEvent::MouseButtonPress) {
         if (gpNumPad && gpNumPad != watched && gpNumPad->isVisible())
             gpNumPad->hide();

@@ -2,8 +2,40 @@
 
 #include "globals.h"
 
+#include "publictools_widget.h"
+
 #include <QEvent>
 #include <QListView>
+#include <QRegularExpression>
+#include <QStyledItemDelegate>
+
+namespace {
+const QRegularExpression& fontSizeRule()
+{
+    static const QRegularExpression re(QStringLiteral("font-size:\\s*(\\d+)px"));
+    return re;
+}
+
+// Rows of the drop-down list at the combo box's item height.
+class RowHeightDelegate : public QStyledItemDelegate {
+public:
+    RowHeightDelegate(int height, QObject* parent)
+        : QStyledItemDelegate(parent)
+        , height_(height)
+    {
+    }
+    void setHeight(int h) { height_ = h; }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QSize s = QStyledItemDelegate::sizeHint(option, index);
+        s.setHeight(qMax(s.height(), height_));
+        return s;
+    }
+
+private:
+    int height_;
+};
+}  // namespace
 
 int ColorButton::fontPixelsFor(int style, int lan)
 {
@@ -29,6 +61,57 @@ ColorButton::ColorButton(const QString& text, QWidget* parent, int style_)
         "stop:0 #ed9d11, stop:1 #ff9900);}QPushButton:disabled {  background-color: gray;   color: white; }")
                       .arg(fontPixelsFor(style, gLan)));
     setAttribute(Qt::WA_StyledBackground);
+}
+
+void ColorButton::fitCaption()
+{
+    if (fitting_ || !isVisible())
+        return;
+    const QString sheet = styleSheet();
+    if (sheet != fittedSheet_)
+        ownSheet_ = sheet;   // the owner has set a sheet of its own since
+    const QRegularExpressionMatch m = fontSizeRule().match(ownSheet_);
+    if (!m.hasMatch())
+        return;
+    const int asked = m.captured(1).toInt();
+    // Room for the rounded corners on both sides.
+    const QSize box(width() - 10, height() - 2);
+    const int px = fittingPixelSize(font(), text(), box, asked);
+    QString target = ownSheet_;
+    if (px != asked)
+        target.replace(fontSizeRule(), QStringLiteral("font-size:%1px").arg(px));
+    fittedSheet_ = target;
+    if (target == sheet)
+        return;
+    fitting_ = true;
+    setStyleSheet(target);
+    fitting_ = false;
+}
+
+void ColorButton::showEvent(QShowEvent* e)
+{
+    QPushButton::showEvent(e);
+    fitCaption();
+}
+
+void ColorButton::resizeEvent(QResizeEvent* e)
+{
+    QPushButton::resizeEvent(e);
+    fitCaption();
+}
+
+void ColorButton::changeEvent(QEvent* e)
+{
+    QPushButton::changeEvent(e);
+    if (e->type() == QEvent::StyleChange)
+        fitCaption();
+}
+
+void ColorButton::paintEvent(QPaintEvent* e)
+{
+    // The caption may have changed since the last fit (setText is not virtual).
+    fitCaption();
+    QPushButton::paintEvent(e);
 }
 
 void ColorButton::SetRepeat()
@@ -68,6 +151,11 @@ ComboBox::ComboBox(QWidget* parent)
 
 void ComboBox::setItemHeight(int h)
 {
+    itemHeight_ = h;
+    if (auto* d = dynamic_cast<RowHeightDelegate*>(view()->itemDelegate()))
+        d->setHeight(h);
+    else
+        view()->setItemDelegate(new RowHeightDelegate(h, view()));
     setStyleSheet(QStringLiteral("QComboBox QAbstractItemView::item{height:%1px;}").arg(h)
                   + QStringLiteral("QComboBox::tab-bar{border-width:0px;}"));
 }

@@ -80,6 +80,7 @@ void WarnBox::paintEvent(QPaintEvent*)
 void WarnBox::showEvent(QShowEvent* e)
 {
     setGeometry(gShowW / 2 - 375, gShowH / 2 - 185, 750, 370);
+    okButton->setText(kitText(okRow));
     // A message must be readable: it wakes a dark screen.
     if (gpWin && gpWin->screenOff) {
         kitlinks::lcdOnOff(1);
@@ -120,6 +121,7 @@ void ProductAlarmWarnBox::accept()
 LostCameraWarnBox::LostCameraWarnBox(QWidget* parent)
     : WarnBox(parent)
 {
+    okRow = 209;
     okButton->setText(kitText(209));
     setText(kitText(657));
 }
@@ -164,6 +166,14 @@ ChooseBox::ChooseBox(QWidget* parent, int width, int height)
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::CustomizeWindowHint | Qt::WindowFullscreenButtonHint);
 }
 
+void ChooseBox::showEvent(QShowEvent* e)
+{
+    setGeometry(gShowW / 2 - boxWidth / 2, gShowH / 2 - boxHeight / 2, boxWidth, boxHeight);
+    yesButton->setText(kitText(yesRow));
+    noButton->setText(kitText(noRow));
+    QDialog::showEvent(e);
+}
+
 void ChooseBox::setText(const QString& question)
 {
     text = question;
@@ -193,6 +203,8 @@ ModifyTimeWidget::ModifyTimeWidget(QWidget* parent)
 {
     dateTimeEdit = new EditDateTime(QString(), this);
     dateTimeEdit->setGeometry(0, 50, 280, 60);
+    yesRow = 121;
+    noRow = 124;
     yesButton->setText(kitText(121));
     noButton->setText(kitText(124));
 }

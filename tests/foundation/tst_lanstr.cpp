@@ -232,7 +232,7 @@ private slots:
         QTest::newRow("lan -1") << 2 << -1;
         QTest::newRow("lan 4") << 2 << 4;
         QTest::newRow("gap row") << 153 << 1;
-        QTest::newRow("spare row") << 679 << 0;
+        QTest::newRow("spare row") << 686 << 0;
         QTest::newRow("last row") << 2047 << 3;
     }
     void outOfRangeIsEmpty()
