@@ -13,6 +13,7 @@
 #include "globals.h"
 #include "lanstr.h"
 #include "miscfunc.h"
+#include "publictools_widget.h"
 #include "rivurevezi.h"
 #include "viewutil.h"
 #include "wizardpara.h"
@@ -503,17 +504,29 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
     if (templateMode) {
         // Legend of the two size marks, in widget pixels along the bottom.
         const int H = height() - 1;
-        p.setFont(viewFont(30));
+        const QString filterText = QStringLiteral("%1 :").arg(lanStr(22));
+        const QString areaText = QStringLiteral("%1 :").arg(lanStr(24));
+        // A caption longer than its 150 px column pushes the marks right by
+        // up to 60 px (the sync button follows), and beyond that is drawn
+        // smaller, instead of running under the marks.
+        QFont legend = viewFont(30);
+        const QString longer = QFontMetrics(legend).horizontalAdvance(filterText) >
+                                       QFontMetrics(legend).horizontalAdvance(areaText)
+                                   ? filterText
+                                   : areaText;
+        legend.setPixelSize(fittingPixelSize(legend, longer, QSize(200, 30), 30));
+        p.setFont(legend);
+        const int shift = qMax(0, QFontMetrics(legend).horizontalAdvance(longer) + 10 - 150);
         p.setPen(Qt::blue);
-        p.drawText(QRect(10, H - 89, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("%1 :").arg(lanStr(22)));
-        p.fillRect(QRect(160, H - 89, 30, 30), Qt::blue);
+        p.drawText(QRect(10, H - 89, 150 + shift, 30), Qt::AlignLeft | Qt::AlignVCenter, filterText);
+        p.fillRect(QRect(160 + shift, H - 89, 30, 30), Qt::blue);
         if (word(143) == 0)
-            p.drawText(QRect(205, H - 89, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QString::number(word(116)));
+            p.drawText(QRect(205 + shift, H - 89, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QString::number(word(116)));
         p.setPen(kEmbossed);
-        p.drawText(QRect(10, H - 44, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("%1 :").arg(lanStr(24)));
-        p.fillRect(QRect(160, H - 44, 30, 30), kEmbossed);
+        p.drawText(QRect(10, H - 44, 150 + shift, 30), Qt::AlignLeft | Qt::AlignVCenter, areaText);
+        p.fillRect(QRect(160 + shift, H - 44, 30, 30), kEmbossed);
         if (word(143) == 0)
-            p.drawText(QRect(205, H - 44, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QString::number(word(117)));
+            p.drawText(QRect(205 + shift, H - 44, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QString::number(word(117)));
     }
 
     QString currentLabel;

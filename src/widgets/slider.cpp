@@ -144,6 +144,9 @@ void Slider::paintEvent(QPaintEvent*)
     p.setFont(captionFont());
     p.setPen(Qt::green);
     p.drawText(captionRect(), Qt::AlignLeft | Qt::AlignVCenter, objectName());
+    QFont valueFont(QStringLiteral("wqy-microhei"));
+    valueFont.setPixelSize(30);
+    p.setFont(valueFont);
 
     if (gpPixmapEdit && !gpPixmapEdit->isNull())
         p.drawPixmap(QRect(135, 3, 100, h - 6), *gpPixmapEdit);

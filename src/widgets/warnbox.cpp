@@ -73,7 +73,8 @@ void WarnBox::paintEvent(QPaintEvent*)
     setMessageFont(p);
     const int w = width();
     const int h = height();
-    p.drawText(QRect(0, 5, w, 2 * h / 3), Qt::AlignCenter, text);
+    // A long message without line breaks of its own wraps inside the box.
+    p.drawText(QRect(20, 5, w - 40, 2 * h / 3), Qt::AlignCenter | Qt::TextWordWrap, text);
     paintBorder(p, rect());
 }
 
@@ -192,7 +193,8 @@ void ChooseBox::paintEvent(QPaintEvent*)
     QPainter p(this);
     paintBackground(p, rect());
     setMessageFont(p);
-    p.drawText(QRect(0, 0, width(), height() / 2 - 50), Qt::AlignHCenter | Qt::AlignBottom, text);
+    p.drawText(QRect(20, 0, width() - 40, height() / 2 - 50), Qt::AlignHCenter | Qt::AlignBottom | Qt::TextWordWrap,
+               text);
     paintBorder(p, rect());
 }
 
