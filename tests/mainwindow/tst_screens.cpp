@@ -19,20 +19,15 @@
 #include "passwordbox.h"
 #include "publictools_widget.h"
 #include "rivurevezi.h"
+#include "screencheck.h"
 #include "slider.h"
 #include "startup.h"
 #include "testworkdir.h"
 #include "warnbox.h"
 #include "wizardpara.h"
 
-#include <QAbstractItemView>
-#include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QStyleOptionButton>
-#include <QWindow>
 #include <QtTest>
 
 namespace {
@@ -61,118 +56,6 @@ void settle()
     }
 }
 
-QString nameOf(const QWidget* w)
-{
-    const QString text = [w] {
-        if (auto* b = qobject_cast<const QAbstractButton*>(w))
-            return b->text();
-        if (auto* l = qobject_cast<const QLabel*>(w))
-            return l->text();
-        if (auto* c = qobject_cast<const QComboBox*>(w))
-            return c->currentText();
-        return w->objectName();
-    }();
-    return QStringLiteral("%1 \"%2\" in %3").arg(QString::fromLatin1(w->metaObject()->className()), text,
-                                                 QString::fromLatin1(w->parentWidget() ? w->parentWidget()->metaObject()->className() : "-"));
-}
-
-bool fits(const QFont& font, const QString& text, const QSize& room)
-{
-    const QSize need = QFontMetrics(font).size(0, text);
-    return need.width() <= room.width() && need.height() <= room.height();
-}
-
-// The room a widget's text has, or an empty size when it shows no text of
-// its own that could be cut.
-QSize textRoom(const QWidget* w, QString* text, QFont* font)
-{
-    *font = w->font();
-    if (auto* s = qobject_cast<const Slider*>(w)) {
-        *text = s->objectName();
-        *font = s->captionFont();
-        return s->captionRect().size();
-    }
-    if (auto* c = qobject_cast<const QCheckBox*>(w)) {
-        *text = c->text();
-        QStyleOptionButton opt;
-        opt.initFrom(c);
-        opt.text = c->text();
-        return c->style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, c).size();
-    }
-    if (auto* b = qobject_cast<const QAbstractButton*>(w)) {
-        *text = b->text();
-        return QSize(b->width() - 10, b->height() - 2);
-    }
-    if (auto* l = qobject_cast<const QLabel*>(w)) {
-        if (l->wordWrap() || l->text().isEmpty())
-            return QSize();
-        *text = l->text();
-        return l->contentsRect().size();
-    }
-    if (auto* c = qobject_cast<const QComboBox*>(w)) {
-        *text = c->currentText();
-        return QSize(c->width() - 30, c->height());   // the drop-down arrow
-    }
-    return QSize();
-}
-
-bool checked(const QWidget* w)
-{
-    return qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QLabel*>(w) ||
-           qobject_cast<const QComboBox*>(w) || qobject_cast<const Slider*>(w) || qobject_cast<const QLineEdit*>(w);
-}
-
-// Everything a person would see wrong on `top` as it stands. Positions are
-// taken from the window's client area, which starts at `windowAt` on the
-// screen (the main window fills the screen on the monitor).
-QStringList faultsOf(QWidget* top, QPoint windowAt)
-{
-    QStringList faults;
-    QList<QWidget*> widgets = top->findChildren<QWidget*>();
-    widgets.prepend(top);
-    for (QWidget* w : widgets) {
-        if (!w->isVisible() || !checked(w))
-            continue;
-        // Only what lies on the widget's parent, not what the parent clips away.
-        const QRect onScreen(windowAt + w->mapTo(w->window(), QPoint(0, 0)), w->size());
-        if (!kScreen.contains(onScreen))
-            faults << QStringLiteral("off the screen at (%1,%2 %3x%4): %5")
-                          .arg(onScreen.x()).arg(onScreen.y()).arg(onScreen.width()).arg(onScreen.height()).arg(nameOf(w));
-        QString text;
-        QFont font;
-        const QSize room = textRoom(w, &text, &font);
-        if (!text.isEmpty() && room.isValid() && !fits(font, text, room))
-            faults << QStringLiteral("text cut (%1 px font, needs %2 x %3 of %4 x %5): %6")
-                          .arg(font.pixelSize())
-                          .arg(QFontMetrics(font).size(0, text).width())
-                          .arg(QFontMetrics(font).size(0, text).height())
-                          .arg(room.width())
-                          .arg(room.height())
-                          .arg(nameOf(w));
-        if (auto* c = qobject_cast<const ComboBox*>(w)) {
-            if (c->itemHeight() > 0 && c->count() > 0 && c->view()->sizeHintForRow(0) < c->itemHeight())
-                faults << QStringLiteral("drop-down rows %1 px of %2: %3")
-                              .arg(c->view()->sizeHintForRow(0)).arg(c->itemHeight()).arg(nameOf(w));
-        }
-    }
-    // Siblings that cover each other.
-    for (QWidget* parent : widgets) {
-        if (!parent->isVisible())
-            continue;
-        QList<QWidget*> kids;
-        for (QObject* o : parent->children()) {
-            auto* k = qobject_cast<QWidget*>(o);
-            if (k && !k->isWindow() && k->isVisible() && checked(k))
-                kids << k;
-        }
-        for (int i = 0; i < kids.size(); ++i)
-            for (int j = i + 1; j < kids.size(); ++j)
-                if (kids[i]->geometry().intersects(kids[j]->geometry()))
-                    faults << QStringLiteral("overlap: %1 and %2").arg(nameOf(kids[i]), nameOf(kids[j]));
-    }
-    return faults;
-}
-
 }  // namespace
 
 class TestScreens : public QObject {
@@ -194,7 +77,8 @@ class TestScreens : public QObject {
     void expectClean(QWidget* top, const QString& scene)
     {
         settle();
-        const QStringList faults = faultsOf(top, top->isWindow() && top != win ? top->geometry().topLeft() : QPoint());
+        const QStringList faults =
+            ScreenCheck::faults(top, top->isWindow() && top != win ? top->geometry().topLeft() : QPoint(), kScreen);
         shot(top, scene);
         for (const QString& f : faults)
             qWarning("%s: %s", qPrintable(scene), qPrintable(f));
@@ -221,7 +105,7 @@ class TestScreens : public QObject {
                 return;
             }
             settle();
-            const QStringList faults = faultsOf(choose, choose->geometry().topLeft());
+            const QStringList faults = ScreenCheck::faults(choose, choose->geometry().topLeft(), kScreen);
             for (const QString& f : faults)
                 seen << scene + ": " + f;
             if (choose->yesButton->text() != lanStr(122) || choose->noButton->text() != lanStr(123))

@@ -14,6 +14,7 @@
 #include "lanstr.h"
 #include "publictools_widget.h"
 #include "rivurevezi.h"
+#include "screencheck.h"
 #include "wizardpara.h"
 
 #include <QApplication>
@@ -141,6 +142,9 @@ struct Gallery {
         const QString file = QStringLiteral("%1/%2_%3.png").arg(out).arg(kNames[qBound(0, gLan, 3)], name);
         if (!win->grab().save(file))
             std::fprintf(stderr, "roigallery: %s not written\n", qPrintable(file));
+        // What the picture shows wrong, for the person who looks at it.
+        for (const QString& fault : ScreenCheck::faults(win, QPoint(), QRect(0, 0, gShowW, gShowH)))
+            std::fprintf(stderr, "roigallery: %s: %s\n", qPrintable(QFileInfo(file).fileName()), qPrintable(fault));
     }
 
     CammerSingleton& rec() { return *view->editRecord; }
