@@ -26,6 +26,7 @@
 #include "warnbox.h"
 #include "wizardpara.h"
 
+#include <QLocalSocket>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QtTest>
@@ -87,6 +88,27 @@ class TestScreens : public QObject {
 
     CammerWidget* view(int c) { return win->cammerWidget[c]; }
 
+    void pulseMouldOpen()
+    {
+        sim.setInputs(0x002);
+        QTest::qWait(150);
+        sim.setInputs(0x003);
+        QTest::qWait(150);
+        sim.setInputs(0x002);
+    }
+
+    bool cameraCommand(const QString& line)
+    {
+        QLocalSocket s;
+        s.connectToServer(QStringLiteral("vmm-screens-%1").arg(QCoreApplication::applicationPid()));
+        if (!s.waitForConnected(3000))
+            return false;
+        s.write(line.toUtf8() + '\n');
+        s.waitForBytesWritten(3000);
+        s.waitForReadyRead(3000);
+        return true;
+    }
+
     // Answers the box that a step opens modally, after checking it as the
     // operator meets it: on the screen, captioned in the language, nothing cut.
     void answerNextBox(const QString& scene)
@@ -108,7 +130,7 @@ class TestScreens : public QObject {
             const QStringList faults = ScreenCheck::faults(choose, choose->geometry().topLeft(), kScreen);
             for (const QString& f : faults)
                 seen << scene + ": " + f;
-            if (choose->yesButton->text() != lanStr(122) || choose->noButton->text() != lanStr(123))
+            if (!choose->isVisible() || choose->yesButton->text() != lanStr(122) || choose->noButton->text() != lanStr(123))
                 seen << scene + QStringLiteral(": choice box captions not in the language");
             const QString file = QStringLiteral("%1/%2_%3.png").arg(outDir, QString::fromLatin1(kLanNames[lan]), scene);
             choose->grab().save(file);
@@ -233,7 +255,8 @@ private slots:
         const int step = win->currentDetect;
         const int i = rec.roiCount[step]++;
         rec.SetDefaultRoi(step, i, v->fullScaleX, v->fullScaleY);
-        rec.rect[step][i].rect = QRect(700, 400, 420, 300);
+        // On the part, where a short shot shows (picture 640 x 512, part in the middle).
+        rec.rect[step][i].rect = QRect(QPoint(510, 316), QPoint(1410, 759));
         const int slot = step * CammerSingleton::kRois + i;
         rec.kind[slot] = 1;
         for (int m = 0; m <= 10; ++m) {
@@ -250,6 +273,13 @@ private slots:
             v->ShowHideROIPara();
             expectClean(win, QStringLiteral("panel_method%1").arg(m, 2, 10, QLatin1Char('0')));
         }
+        int p1 = 0, p2 = 0, p3 = 0;
+        CammerWidget::GetFuncInitParam(0, p1, p2, p3);
+        rec.method[slot] = 0;
+        rec.p1[slot] = p1;
+        rec.p2[slot] = p2;
+        rec.p3[slot] = p3;
+        v->RenewRoi(step, i);
         // A tap on a slider's value calls up the digit pad, in the language.
         Slider* s = v->p1Slider;
         QVERIFY(s->isVisible());
@@ -273,6 +303,29 @@ private slots:
         QVERIFY(view(0)->isVisible() && view(1)->isVisible());
         QVERIFY(view(0)->savedRecord->roiCount[win->currentDetect] >= 1);
         expectClean(win, "main_after_page");
+    }
+
+    // A short shot after the training cycle: the page opens over the NG, and
+    // "do not detect" asks through the choice box and releases the cycle.
+    void ngClearedThroughTheBox()
+    {
+        const int base = gAllCycleNum[0];
+        gpControlIO->InitIOThread();
+        pulseMouldOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(gAllCycleNum[0], base + 1, 15000);
+        QVERIFY(cameraCommand("* defect shortshot"));
+        pulseMouldOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 15000);
+        QTRY_VERIFY(win->drawROIWidget->isVisible());
+        expectClean(win, "ng_page");
+        answerNextBox("box_do_not_detect");
+        QTest::mouseClick(win->drawROIWidget->noCheckButton, Qt::LeftButton);
+        QTRY_VERIFY(!win->drawROIWidget->isVisible());
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+        QVERIFY(!win->ngPresent);
+        QCOMPARE(win->currentCamera, numCamera);
+        expectClean(win, "main_after_ng");
+        QVERIFY(cameraCommand("* defect none"));
     }
 
     void sharedBoxesAsTheyOpen_data()
