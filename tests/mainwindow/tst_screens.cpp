@@ -190,11 +190,13 @@ private slots:
         }
         QSqlDatabase::removeDatabase("prep");
 
-        // The boxes and pads are made before the language is read, as in the program.
+        // The boxes and pads are made before the screen size and the language
+        // are known, as in the program.
         gLan = 0;
+        gShowW = gShowH = 0;
+        win = new RiVuRevezi(nullptr);
         gShowW = kScreen.width();
         gShowH = kScreen.height();
-        win = new RiVuRevezi(nullptr);
         QVERIFY(win->StartUp());
         QCOMPARE(gLan, lan);
         QCOMPARE(numCamera, 2);
