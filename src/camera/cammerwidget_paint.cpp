@@ -514,7 +514,7 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
                                        QFontMetrics(legend).horizontalAdvance(areaText)
                                    ? filterText
                                    : areaText;
-        legend.setPixelSize(fittingPixelSize(legend, longer, QSize(200, 30), 30));
+        legend.setPixelSize(fittingPixelSize(legend, longer, QSize(200, 100), 30));   // the width limits
         p.setFont(legend);
         const int shift = qMax(0, QFontMetrics(legend).horizontalAdvance(longer) + 10 - 150);
         p.setPen(Qt::blue);

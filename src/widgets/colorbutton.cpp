@@ -7,6 +7,8 @@
 #include <QEvent>
 #include <QListView>
 #include <QRegularExpression>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <QStyledItemDelegate>
 
 namespace {
@@ -14,6 +16,24 @@ const QRegularExpression& fontSizeRule()
 {
     static const QRegularExpression re(QStringLiteral("font-size:\\s*(\\d+)px"));
     return re;
+}
+
+// The text broken into two lines at the blank nearest its middle, or, for
+// text without blanks (Chinese, Japanese), in its middle; empty for text too
+// short to break.
+QString splitInTwo(const QString& text)
+{
+    const QString t = text.trimmed();
+    if (t.size() < 4)
+        return QString();
+    const int mid = t.size() / 2;
+    int best = -1;
+    for (int i = 0; i < t.size(); ++i)
+        if (t.at(i).isSpace() && (best < 0 || qAbs(i - mid) < qAbs(best - mid)))
+            best = i;
+    if (best >= 0)
+        return t.left(best).trimmed() + QLatin1Char('\n') + t.mid(best + 1).trimmed();
+    return t.left(mid) + QLatin1Char('\n') + t.mid(mid);
 }
 
 // Rows of the drop-down list at the combo box's item height.
@@ -76,7 +96,16 @@ void ColorButton::fitCaption()
     const int asked = m.captured(1).toInt();
     // Room for the rounded corners on both sides.
     const QSize box(width() - 10, height() - 2);
-    const int px = fittingPixelSize(font(), text(), box, asked);
+    int px = fittingPixelSize(font(), text(), box, asked);
+    shown_ = QString();
+    if (px < asked && !text().contains(QLatin1Char('\n'))) {
+        const QString twoLines = splitInTwo(text());
+        const int px2 = twoLines.isEmpty() ? 0 : fittingPixelSize(font(), twoLines, box, asked);
+        if (px2 > px) {
+            px = px2;
+            shown_ = twoLines;
+        }
+    }
     QString target = ownSheet_;
     if (px != asked)
         target.replace(fontSizeRule(), QStringLiteral("font-size:%1px").arg(px));
@@ -111,7 +140,15 @@ void ColorButton::paintEvent(QPaintEvent* e)
 {
     // The caption may have changed since the last fit (setText is not virtual).
     fitCaption();
-    QPushButton::paintEvent(e);
+    if (shown_.isNull()) {
+        QPushButton::paintEvent(e);
+        return;
+    }
+    QStylePainter p(this);
+    QStyleOptionButton opt;
+    initStyleOption(&opt);
+    opt.text = shown_;
+    p.drawControl(QStyle::CE_PushButton, opt);
 }
 
 void ColorButton::SetRepeat()

@@ -22,8 +22,11 @@ public:
     // A caption too wide or too tall for the button is drawn smaller: the
     // "font-size" of the style sheet its owner set shrinks until the text
     // fits (never cut); a caption that fits keeps the size the style asks.
+    // A long caption is drawn on two lines when that keeps it larger.
     // Runs whenever a shown button is resized, restyled or repainted.
     void fitCaption();
+    // The caption as drawn: the text, or the text on two lines.
+    QString shownCaption() const { return shown_.isNull() ? text() : shown_; }
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -35,6 +38,7 @@ private:
     QString ownSheet_;      // the style sheet as its owner set it
     QString fittedSheet_;   // the sheet fitCaption last applied
     bool fitting_ = false;
+    QString shown_;         // the two-line caption; null when drawn as set
 };
 
 class CheckBox : public QCheckBox {

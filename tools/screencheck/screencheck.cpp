@@ -47,6 +47,10 @@ QSize textRoom(const QWidget* w, QString* text, QFont* font)
         opt.text = c->text();
         return c->style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, c).size();
     }
+    if (auto* b = qobject_cast<const ColorButton*>(w)) {
+        *text = b->shownCaption();
+        return QSize(b->width() - 10, b->height() - 2);   // the rounded corners
+    }
     if (auto* b = qobject_cast<const QAbstractButton*>(w)) {
         *text = b->text();
         return QSize(b->width() - 10, b->height() - 2);   // the rounded corners
