@@ -229,8 +229,7 @@ private slots:
 
     void roiPageInEverySource()
     {
-        const int before = win->currentCamera;
-        win->indexButton->roiButton()->click();
+        QTest::mouseClick(win->indexButton->roiButton(), Qt::LeftButton);
         QTRY_VERIFY(win->drawROIWidget->isVisible());
         DrawROIWidget* page = win->drawROIWidget;
         QVERIFY(!page->geometry().intersects(win->ioStatusWidget->geometry()));
@@ -243,7 +242,6 @@ private slots:
         }
         page->sourceCombo->setCurrentIndex(0);
         settle();
-        QCOMPARE(before, numCamera);
     }
 
     void parameterPanelForEveryMethod()
