@@ -77,8 +77,9 @@ QString IOStatusWidget::stateLine() const
     const int r = gpWin->runState;
     const int d = gpWin->detectState;
     const QString run = r == 1 ? lanStr(681) : r == 2 ? lanStr(682) : r == 3 ? lanStr(683) : QString();
-    static const char* const kDet[] = {"-", "OK", "NG", "ROI"};
-    const QString det = QString::fromLatin1(d >= 0 && d <= 3 ? kDet[d] : "?");
+    // OK and NG read the same in every language; region setting is named.
+    static const char* const kDet[] = {"-", "OK", "NG"};
+    const QString det = d == 3 ? lanStr(45) : QString::fromLatin1(d >= 0 && d <= 2 ? kDet[d] : "?");
     return QStringLiteral("%1  %2  %3").arg(run, det, lanStr(684).arg(gpWin->runStep + 1));
 }
 
