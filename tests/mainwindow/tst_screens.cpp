@@ -36,13 +36,6 @@ namespace {
 const QRect kScreen(0, 0, 1920, 1080);
 const char* const kLanNames[] = {"zh", "en", "tw", "ja"};
 
-int language()
-{
-    bool ok = false;
-    const int lan = qEnvironmentVariableIntValue("VMM_SCREEN_LANGUAGE", &ok);
-    return ok && lan >= 0 && lan <= 3 ? lan : 0;
-}
-
 void copyOrFail(const QString& from, const QString& to)
 {
     QFile::remove(to);
@@ -68,21 +61,23 @@ class TestScreens : public QObject {
     int lan = 0;
     QStringList seen;   // every fault of every scene, reported per scene
 
-    void shot(QWidget* w, const QString& scene)
+    // What is wrong on `top` as it stands; its picture goes to the screens folder.
+    QStringList look(QWidget* top, const QString& scene)
     {
         settle();
-        const QString file = QStringLiteral("%1/%2_%3.png").arg(outDir, QString::fromLatin1(kLanNames[lan]), scene);
-        QVERIFY2(w->grab().save(file), qPrintable(file));
+        top->grab().save(QStringLiteral("%1/%2_%3.png").arg(outDir, QString::fromLatin1(kLanNames[lan]), scene));
+        const QPoint at = top->isWindow() && top != win ? top->geometry().topLeft() : QPoint();
+        QStringList faults = ScreenCheck::faults(top, at, kScreen);
+        for (QString& f : faults)
+            f.prepend(scene + QStringLiteral(": "));
+        return faults;
     }
 
     void expectClean(QWidget* top, const QString& scene)
     {
-        settle();
-        const QStringList faults =
-            ScreenCheck::faults(top, top->isWindow() && top != win ? top->geometry().topLeft() : QPoint(), kScreen);
-        shot(top, scene);
+        const QStringList faults = look(top, scene);
         for (const QString& f : faults)
-            qWarning("%s: %s", qPrintable(scene), qPrintable(f));
+            qWarning("%s", qPrintable(f));
         QVERIFY2(faults.isEmpty(), qPrintable(QStringLiteral("%1: %2 faults").arg(scene).arg(faults.size())));
     }
 
@@ -109,31 +104,21 @@ class TestScreens : public QObject {
         return true;
     }
 
-    // Answers the box that a step opens modally, after checking it as the
-    // operator meets it: on the screen, captioned in the language, nothing cut.
+    // Answers YES to the choice box that a step opens modally, after looking
+    // at it as the operator meets it.
     void answerNextBox(const QString& scene)
     {
         QTimer::singleShot(50, this, [this, scene] {
-            QWidget* box = QApplication::activeModalWidget();
-            for (int k = 0; k < 100 && !box; ++k) {
-                QTest::qWait(20);
-                box = QApplication::activeModalWidget();
-            }
-            auto* choose = qobject_cast<ChooseBox*>(box);
+            auto* choose = qobject_cast<ChooseBox*>(QApplication::activeModalWidget());
             if (!choose) {
                 seen << scene + QStringLiteral(": no choice box opened");
-                if (box)
-                    QMetaObject::invokeMethod(box, "reject", Qt::QueuedConnection);
+                if (QApplication::activeModalWidget())
+                    QMetaObject::invokeMethod(QApplication::activeModalWidget(), "reject", Qt::QueuedConnection);
                 return;
             }
-            settle();
-            const QStringList faults = ScreenCheck::faults(choose, choose->geometry().topLeft(), kScreen);
-            for (const QString& f : faults)
-                seen << scene + ": " + f;
-            if (!choose->isVisible() || choose->yesButton->text() != lanStr(122) || choose->noButton->text() != lanStr(123))
-                seen << scene + QStringLiteral(": choice box captions not in the language");
-            const QString file = QStringLiteral("%1/%2_%3.png").arg(outDir, QString::fromLatin1(kLanNames[lan]), scene);
-            choose->grab().save(file);
+            seen << look(choose, scene);
+            if (choose->yesButton->text() != lanStr(122) || choose->noButton->text() != lanStr(123))
+                seen << scene + QStringLiteral(": captions not in the language");
             QTest::mouseClick(choose->yesButton, Qt::LeftButton);
         });
     }
@@ -141,7 +126,7 @@ class TestScreens : public QObject {
 private slots:
     void initTestCase()
     {
-        lan = language();
+        lan = qBound(0, qEnvironmentVariableIntValue("VMM_SCREEN_LANGUAGE"), 3);
         outDir = QStringLiteral(VMM_BUILD_DIR) + QStringLiteral("/screens");
         QDir().mkpath(outDir);
         QVERIFY(sim.open());
@@ -173,19 +158,16 @@ private slots:
         installFontSubstitutions();
         loadSkinPictures();
         {
-            // The language is the 13th value of "system2", as the settings would store it.
+            // The language and no operator password, stored as the settings would.
             QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "prep");
             db.setDatabaseName("PARAM.db");
             QVERIFY(db.open());
             QSqlQuery q(db);
-            QVERIFY(q.exec("select value from sysparam where name='system2'") && q.next());
-            QStringList words = q.value(0).toString().split(' ', Qt::SkipEmptyParts);
-            QVERIFY(words.size() > 12);
-            words[12] = QString::number(lan);
-            q.prepare("update sysparam set value=? where name='system2'");
-            q.addBindValue(words.join(' '));
-            QVERIFY(q.exec());
-            QVERIFY(q.exec("update sysparam set value='0' where name='isPswUsed'"));
+            WizardPara para;
+            QVERIFY(para.LoadRows(db, q));
+            gLan = lan;
+            para.words[98] = 0;
+            QVERIFY(para.SaveRows(db, q));
             db.close();
         }
         QSqlDatabase::removeDatabase("prep");
@@ -259,27 +241,20 @@ private slots:
         rec.rect[step][i].rect = QRect(QPoint(510, 316), QPoint(1410, 759));
         const int slot = step * CammerSingleton::kRois + i;
         rec.kind[slot] = 1;
-        for (int m = 0; m <= 10; ++m) {
-            int p1 = 0, p2 = 0, p3 = 0;
-            CammerWidget::GetFuncInitParam(m, p1, p2, p3);
+        auto setMethod = [&](int m) {
+            CammerWidget::GetFuncInitParam(m, rec.p1[slot], rec.p2[slot], rec.p3[slot]);
             rec.method[slot] = m;
-            rec.p1[slot] = p1;
-            rec.p2[slot] = p2;
-            rec.p3[slot] = p3;
             v->RenewRoi(step, i);
+        };
+        for (int m = 0; m <= 10; ++m) {
+            setMethod(m);
             v->DeselectROI();
             rec.rect[step][i].SetSelected(true);
             v->setCurRoi(i);
             v->ShowHideROIPara();
             expectClean(win, QStringLiteral("panel_method%1").arg(m, 2, 10, QLatin1Char('0')));
         }
-        int p1 = 0, p2 = 0, p3 = 0;
-        CammerWidget::GetFuncInitParam(0, p1, p2, p3);
-        rec.method[slot] = 0;
-        rec.p1[slot] = p1;
-        rec.p2[slot] = p2;
-        rec.p3[slot] = p3;
-        v->RenewRoi(step, i);
+        setMethod(0);
         // A tap on a slider's value calls up the digit pad, in the language.
         Slider* s = v->p1Slider;
         QVERIFY(s->isVisible());
@@ -328,54 +303,33 @@ private slots:
         QVERIFY(cameraCommand("* defect none"));
     }
 
-    void sharedBoxesAsTheyOpen_data()
-    {
-        QTest::addColumn<QString>("which");
-        for (const char* b : {"warn", "choose", "password", "production", "lostcamera", "letters"})
-            QTest::newRow(b) << QString::fromLatin1(b);
-    }
-
+    // Every shared box and the letter pad as it opens: on the screen (the
+    // boxes centred), captioned in the language, nothing cut or covered.
     void sharedBoxesAsTheyOpen()
     {
-        QFETCH(QString, which);
-        QWidget* box = nullptr;
-        QList<QPair<QAbstractButton*, int>> captions;
-        if (which == "warn") {
-            gpWarnBox->setText(lanStr(160));
-            box = gpWarnBox;
-            captions << qMakePair<QAbstractButton*, int>(gpWarnBox->okButton, 121);
-        } else if (which == "choose") {
-            gpChooseBox->setText(lanStr(102));
-            box = gpChooseBox;
-            captions << qMakePair<QAbstractButton*, int>(gpChooseBox->yesButton, 122)
-                     << qMakePair<QAbstractButton*, int>(gpChooseBox->noButton, 123);
-        } else if (which == "password") {
-            box = gpPasswordBox;
-            captions << qMakePair<QAbstractButton*, int>(gpPasswordBox->okButton, 121)
-                     << qMakePair<QAbstractButton*, int>(gpPasswordBox->cancelButton, 124);
-        } else if (which == "production") {
-            box = gpProductAlarmWarnBox;
-            captions << qMakePair<QAbstractButton*, int>(gpProductAlarmWarnBox->okButton, 121);
-        } else if (which == "lostcamera") {
-            box = gpLostCameraWarnBox;
-            captions << qMakePair<QAbstractButton*, int>(gpLostCameraWarnBox->okButton, 209);
-        } else {
-            box = gpNumCharPad;
-            box->move(kScreen.width() / 2 - box->width() / 2, kScreen.height() - box->height() - 20);
-            captions << qMakePair<QAbstractButton*, int>(gpNumCharPad->keys[39], 157)
-                     << qMakePair<QAbstractButton*, int>(gpNumCharPad->keys[40], 121);
+        using Captions = QVector<QPair<QAbstractButton*, int>>;
+        gpWarnBox->setText(lanStr(160));
+        gpChooseBox->setText(lanStr(102));
+        gpNumCharPad->move(kScreen.width() / 2 - gpNumCharPad->width() / 2, kScreen.height() - 320);
+        const QVector<std::tuple<QString, QWidget*, Captions>> boxes{
+            {"warn", gpWarnBox, {{gpWarnBox->okButton, 121}}},
+            {"choose", gpChooseBox, {{gpChooseBox->yesButton, 122}, {gpChooseBox->noButton, 123}}},
+            {"password", gpPasswordBox, {{gpPasswordBox->okButton, 121}, {gpPasswordBox->cancelButton, 124}}},
+            {"production", gpProductAlarmWarnBox, {{gpProductAlarmWarnBox->okButton, 121}}},
+            {"lostcamera", gpLostCameraWarnBox, {{gpLostCameraWarnBox->okButton, 209}}},
+            {"letters", gpNumCharPad, {{gpNumCharPad->keys[39], 157}, {gpNumCharPad->keys[40], 121}}},
+        };
+        for (const auto& [name, box, captions] : boxes) {
+            box->show();
+            settle();
+            for (const auto& c : captions)
+                QCOMPARE(c.first->text(), lanStr(c.second));
+            QVERIFY2(kScreen.contains(box->geometry()), qPrintable(name));
+            if (qobject_cast<QDialog*>(box))
+                QCOMPARE(box->geometry().center(), kScreen.center());
+            expectClean(box, "box_" + name);
+            box->hide();
         }
-        QVERIFY(box);
-        box->show();
-        settle();
-        for (const auto& c : captions)
-            QCOMPARE(c.first->text(), lanStr(c.second));
-        const QRect r = box->geometry();
-        QVERIFY2(kScreen.contains(r), qPrintable(QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height())));
-        if (qobject_cast<QDialog*>(box))
-            QCOMPARE(r.center(), kScreen.center());
-        expectClean(box, "box_" + which);
-        box->hide();
     }
 
     void cleanupTestCase()
