@@ -28,7 +28,7 @@ bool needsTemplate(const CammerWidget* v, int camera, int step)
 void RiVuRevezi::InitRoiPage()
 {
     if (!drawROIWidget) {
-        drawROIWidget = new DrawROIWidget(this);
+        drawROIWidget = new DrawROIWidget(this, this);
         drawROIWidget->installEventFilter(this);
     }
     if (indexButton)

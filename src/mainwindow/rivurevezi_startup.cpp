@@ -83,6 +83,7 @@ void RiVuRevezi::LoadCount()
 bool RiVuRevezi::StartUp()
 {
     gpWin = this;
+    gpState = this;
     // The screen's size, unless whoever started the window has fixed it
     // already (the screen checks render the monitor's 1920 x 1080 anywhere).
     QScreen* screen = (gShowW > 0 && gShowH > 0) ? nullptr : QGuiApplication::primaryScreen();
@@ -130,18 +131,10 @@ bool RiVuRevezi::StartUp()
     gisColor = gpWPara->words[168];
     gisGrayHue = gpWPara->words[169];
 
-    kitlinks::Links links;
+    kitlinks::Links links = kitlinks::current();
     links.paraWord = sysWord;
     links.operatorPassword = [] { return gpWPara ? QByteArray(gpWPara->password) : QByteArray(); };
     links.lcdOnOff = [](int on) { LCDOnOff(on); };
-    links.ioSetOut = [](int n, int on) {
-        if (gpControlIO)
-            gpControlIO->IOSetOut(n, on);
-    };
-    links.ioFlashOut = [] {
-        if (gpControlIO)
-            gpControlIO->IOFlashOut();
-    };
     kitlinks::install(links);
     setParamWarnPresenter([](const QString& text) {
         if (gpWarnBox) {
