@@ -13,7 +13,8 @@
 #include "globals.h"
 #include "lanstr.h"
 #include "miscfunc.h"
-#include "rivurevezi.h"
+#include "publictools_widget.h"
+#include "winstate.h"
 #include "viewutil.h"
 #include "wizardpara.h"
 
@@ -62,6 +63,8 @@ void drawCentred(QPainter& p, QPoint centre, const QString& text)
 }
 
 const QColor kEmbossed(QStringLiteral("#E9967A"));
+// Bottom of the two header lines (35 px text at baselines 40 and 80).
+constexpr int kHeaderBottom = 90;
 
 // Fills the placeholders %1.. that the text has with `args` in order; args
 // left over (a translation with fewer placeholders) follow after a blank.
@@ -92,8 +95,8 @@ const CammerSingleton* CammerWidget::shownRecord() const
 int CammerWidget::shownStep() const
 {
     int s = 0;
-    if (gpWin)
-        s = gSource == 0 ? gpWin->currentDetect : gpWin->runStep;
+    if (gpState)
+        s = gSource == 0 ? gpState->currentDetect : gpState->runStep;
     return (s >= 0 && s < kMaxDetect) ? s : 0;
 }
 
@@ -196,10 +199,10 @@ QTransform CammerWidget::viewTransform() const
 {
     QTransform t;
     // Every picture of the current camera's view is zoomed; other views not.
-    const bool zoomed = gpWin && gpWin->currentCamera == cameraIndex;
-    if (zoomed && gpWin->zoom > 0.0 && std::isfinite(gpWin->zoom)) {
-        t.translate(gpWin->panX, gpWin->panY);
-        t.scale(gpWin->zoom, gpWin->zoom);
+    const bool zoomed = gpState && gpState->currentCamera == cameraIndex;
+    if (zoomed && gpState->zoom > 0.0 && std::isfinite(gpState->zoom)) {
+        t.translate(gpState->panX, gpState->panY);
+        t.scale(gpState->zoom, gpState->zoom);
     }
     const float sx = (winSW > 0.0f && std::isfinite(winSW)) ? winSW : 1.0f;
     const float sy = (winSH > 0.0f && std::isfinite(winSH)) ? winSH : 1.0f;
@@ -303,7 +306,7 @@ void CammerWidget::PrepareDisplay(bool withMarks)
         return;
     const int step = shownStep();
     const int count = std::clamp(rec->roiCount[step], 0, kMaxRoi);
-    const int detectState = gpWin ? gpWin->detectState : 0;
+    const int detectState = gpState ? gpState->detectState : 0;
     if (detectState == 2 && gSource == 1 && blink == 1 && resultImage) {
         for (int i = 0; i < count; ++i)
             if (!roiPassed[step][i])
@@ -358,9 +361,9 @@ void CammerWidget::PaintStoredPicture(QPainter& p)
     const QString title = lanStr(gSource == 3 ? 216 : 217);
     if (info.count > 0 && info.picture && !info.picture->isNull()) {
         p.save();
-        if (gpWin && gpWin->currentCamera == cameraIndex) {
-            p.translate(gpWin->panX, gpWin->panY);
-            p.scale(gpWin->zoom, gpWin->zoom);
+        if (gpState && gpState->currentCamera == cameraIndex) {
+            p.translate(gpState->panX, gpState->panY);
+            p.scale(gpState->zoom, gpState->zoom);
         }
         p.drawImage(rect(), *info.picture);
         p.restore();
@@ -387,18 +390,18 @@ namespace {
 // The state word of the header: text and colour.
 QString stateText(int step, bool countState, QColor* colour)
 {
-    if (gpWin && step >= 0 && step < kMaxDetect && gpWin->resample[step]) {
+    if (gpState && step >= 0 && step < kMaxDetect && gpState->resample[step]) {
         *colour = Qt::cyan;
         return lanStr(310);
     }
-    if (gpWin && gpWin->runState == 3) {
+    if (gpState && gpState->runState == 3) {
         *colour = Qt::red;
         return lanStr(311);
     }
     *colour = Qt::green;
     if (!countState)
         return lanStr(312);
-    switch (gpWin ? gpWin->countState : 0) {
+    switch (gpState ? gpState->countState : 0) {
     case 1:
         return lanStr(312);
     case 2:
@@ -416,14 +419,14 @@ void CammerWidget::PaintRecentNg(QPainter& p)
     PrepareDisplay(false);
     if (!displayRgb.isNull()) {
         p.save();
-        if (gpWin && gpWin->currentCamera == cameraIndex) {
-            p.translate(gpWin->panX, gpWin->panY);
-            p.scale(gpWin->zoom, gpWin->zoom);
+        if (gpState && gpState->currentCamera == cameraIndex) {
+            p.translate(gpState->panX, gpState->panY);
+            p.scale(gpState->zoom, gpState->zoom);
         }
         p.drawImage(rect(), displayRgb);
         p.restore();
     }
-    const int step = (gpWin && gpWin->currentDetect >= 0 && gpWin->currentDetect < kMaxDetect) ? gpWin->currentDetect : 0;
+    const int step = (gpState && gpState->currentDetect >= 0 && gpState->currentDetect < kMaxDetect) ? gpState->currentDetect : 0;
     p.save();
     p.setWorldTransform(QTransform::fromScale(winSW, winSH) * paintBase);
     p.setFont(viewFont(35));
@@ -448,9 +451,9 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
 
     const QTransform full = viewTransform();
     QTransform zoomOnly;
-    if (gpWin && gpWin->currentCamera == cameraIndex && gpWin->zoom > 0.0) {
-        zoomOnly.translate(gpWin->panX, gpWin->panY);
-        zoomOnly.scale(gpWin->zoom, gpWin->zoom);
+    if (gpState && gpState->currentCamera == cameraIndex && gpState->zoom > 0.0) {
+        zoomOnly.translate(gpState->panX, gpState->panY);
+        zoomOnly.scale(gpState->zoom, gpState->zoom);
     }
 
     // Picture, zoomed with the ROIs.
@@ -460,7 +463,7 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
         p.drawImage(rect(), displayRgb);
 
     // Which ROIs, and whether the verdict shows.
-    const int detectState = gpWin ? gpWin->detectState : 0;
+    const int detectState = gpState ? gpState->detectState : 0;
     bool drawRois = false;
     bool verdict = false;
     switch (detectState) {
@@ -488,25 +491,42 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
         p.save();
         p.setWorldTransform(full * paintBase);
         p.setFont(viewFont(100));
+        // On a dark plate, so that the verdict stays readable over red marks.
+        const QString word = stepOk ? QStringLiteral("OK") : QStringLiteral("NG");
+        const QFontMetrics fm(p.font());
+        const QRect plate(0, 200 - fm.ascent() - 4, fm.horizontalAdvance(word) + 14, fm.ascent() + fm.descent() + 8);
+        p.fillRect(plate, QColor(0, 0, 0, 170));
         p.setPen(stepOk ? Qt::green : Qt::red);
-        p.drawText(QPoint(5, 200), stepOk ? QStringLiteral("OK") : QStringLiteral("NG"));
+        p.drawText(QPoint(5, 200), word);
         p.restore();
     }
 
     if (templateMode) {
         // Legend of the two size marks, in widget pixels along the bottom.
         const int H = height() - 1;
-        p.setFont(viewFont(30));
+        const QString filterText = QStringLiteral("%1 :").arg(lanStr(22));
+        const QString areaText = QStringLiteral("%1 :").arg(lanStr(24));
+        // A caption longer than its 150 px column pushes the marks right by
+        // up to 60 px (the sync button follows), and beyond that is drawn
+        // smaller, instead of running under the marks.
+        QFont legend = viewFont(30);
+        const QString longer = QFontMetrics(legend).horizontalAdvance(filterText) >
+                                       QFontMetrics(legend).horizontalAdvance(areaText)
+                                   ? filterText
+                                   : areaText;
+        legend.setPixelSize(fittingPixelSize(legend, longer, QSize(200, 100), 30));   // the width limits
+        p.setFont(legend);
+        const int shift = qMax(0, QFontMetrics(legend).horizontalAdvance(longer) + 10 - 150);
         p.setPen(Qt::blue);
-        p.drawText(QRect(10, H - 89, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("%1 :").arg(lanStr(22)));
-        p.fillRect(QRect(160, H - 89, 30, 30), Qt::blue);
+        p.drawText(QRect(10, H - 89, 150 + shift, 30), Qt::AlignLeft | Qt::AlignVCenter, filterText);
+        p.fillRect(QRect(160 + shift, H - 89, 30, 30), Qt::blue);
         if (word(143) == 0)
-            p.drawText(QRect(205, H - 89, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QString::number(word(116)));
+            p.drawText(QRect(205 + shift, H - 89, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QString::number(word(116)));
         p.setPen(kEmbossed);
-        p.drawText(QRect(10, H - 44, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("%1 :").arg(lanStr(24)));
-        p.fillRect(QRect(160, H - 44, 30, 30), kEmbossed);
+        p.drawText(QRect(10, H - 44, 150 + shift, 30), Qt::AlignLeft | Qt::AlignVCenter, areaText);
+        p.fillRect(QRect(160 + shift, H - 44, 30, 30), kEmbossed);
         if (word(143) == 0)
-            p.drawText(QRect(205, H - 44, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QString::number(word(117)));
+            p.drawText(QRect(205 + shift, H - 44, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QString::number(word(117)));
     }
 
     QString currentLabel;
@@ -526,11 +546,11 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
     p.setPen(colour);
     p.drawText(QPoint(5, 40), lanStr(313).arg(cameraIndex + 1).arg(stepName(step), state));
 
-    if (gpWin) {
+    if (gpState) {
         for (int k = 0; k < kMaxDetect; ++k) {
-            if (!gpWin->countdownTimer[k].isActive())
+            if (!gpState->countdownTimer[k].isActive())
                 continue;
-            const float left = gpWin->countdownRemain[k];
+            const float left = gpState->countdownRemain[k];
             if (left > 0.02f) {
                 p.setFont(viewFont(45));
                 p.drawText(QPoint(5, 90), QString::number(double(left), 'g', 3));
@@ -543,8 +563,8 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
     p.setPen(Qt::green);
     if (templateMode) {
         p.drawText(QPoint(850, 40), lanStr(315).arg(tempIndex + 1).arg(tempCount[step]).arg(currentLabel));
-        if (gpWin && gpWin->currentCamera == cameraIndex && detectState != 1 && gisColor) {
-            const QRgb v = static_cast<QRgb>(gpWin->pickValue);
+        if (gpState && gpState->currentCamera == cameraIndex && detectState != 1 && gisColor) {
+            const QRgb v = static_cast<QRgb>(gpState->pickValue);
             p.drawText(QPoint(800, 80),
                        tr("颜色：") + QStringLiteral("%1, %2, %3").arg(qRed(v)).arg(qGreen(v)).arg(qBlue(v)));
         }
@@ -568,12 +588,15 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
 {
     const int count = std::clamp(rec.roiCount[step], 0, kMaxRoi);
     const bool hasCurrent = curRoi >= 0 && curRoi < count;
-    const int detectState = gpWin ? gpWin->detectState : 0;
+    const int detectState = gpState ? gpState->detectState : 0;
     const float fx = fullScaleX > 0.0f ? fullScaleX : 1.0f;
     const float fy = fullScaleY > 0.0f ? fullScaleY : 1.0f;
-    const int drawMode = gpWin ? gpWin->drawMode : 0;
-    const bool hand = gpWin && gpWin->handDraw;
+    const int drawMode = gpState ? gpState->drawMode : 0;
+    const bool hand = gpState && gpState->handDraw;
     p.setFont(viewFont(30));
+    // The two header lines end at y 90 of the header's scale.
+    const int headerBottom = static_cast<int>(
+        std::ceil((QTransform::fromScale(winSW, winSH) * paintBase).map(QPointF(0, kHeaderBottom)).y()));
 
     for (int i = 0; i < count; ++i) {
         const int j = step * kMaxRoi + i;
@@ -671,15 +694,20 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
             continue;
         }
         p.setPen(colour);
-        const QRect box = templateMode ? QRect(QPoint(corner.x(), corner.y() - 29), QPoint(corner.x() + 399, corner.y() - 5))
-                                       : QRect(QPoint(corner.x(), corner.y() - 26), QPoint(corner.x() + 399, corner.y() - 2));
+        QRect box = templateMode ? QRect(QPoint(corner.x(), corner.y() - 29), QPoint(corner.x() + 399, corner.y() - 5))
+                                 : QRect(QPoint(corner.x(), corner.y() - 26), QPoint(corner.x() + 399, corner.y() - 2));
+        // A region near the top of the picture would put its label on the
+        // header lines (camera, state, counters, template time): the label
+        // goes just inside the region's top edge instead.
+        if (p.worldTransform().mapRect(box).top() < headerBottom)
+            box.translate(0, corner.y() + 4 - box.top());
         p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, label);
     }
 }
 
 void CammerWidget::PaintShapeInProgress(QPainter& p)
 {
-    const int drawMode = gpWin ? gpWin->drawMode : 0;
+    const int drawMode = gpState ? gpState->drawMode : 0;
     p.setPen(Qt::green);
     p.setBrush(Qt::NoBrush);
     if (drawMode == 1) {
@@ -696,7 +724,7 @@ void CammerWidget::PaintShapeInProgress(QPainter& p)
     const bool continuous = word(162) != 0;
     p.setPen(QPen(continuous ? Qt::magenta : Qt::green, 2));
     p.drawPolygon(polyPoints, n, Qt::OddEvenFill);
-    if (continuous && !(gpWin && gpWin->handDraw) && n >= 3) {
+    if (continuous && !(gpState && gpState->handDraw) && n >= 3) {
         p.save();
         p.setPen(Qt::green);
         p.setFont(viewFont(30));

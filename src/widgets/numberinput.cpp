@@ -4,7 +4,8 @@
 #include "edit.h"
 #include "passwordbox.h"
 #include "publictools_widget.h"
-#include "rivurevezi.h"
+#include "kitlinks.h"
+#include "winstate.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -20,7 +21,7 @@ namespace {
 
 Edit* currentEdit()
 {
-    return gpWin ? gpWin->currentEdit.data() : nullptr;
+    return gpState ? gpState->currentEdit.data() : nullptr;
 }
 
 // No replacement pads while the application is going away.
@@ -176,8 +177,8 @@ void NumberInput::HideUpdate()
 {
     if (isVisible()) {
         hide();
-        if (gpWin)
-            gpWin->update();
+        if (gpState)
+            kitlinks::repaint();
     }
     if (gpPasswordBox && gpPasswordBox->isVisible()) {
         emit chkpassword();
@@ -188,7 +189,7 @@ void NumberInput::HideUpdate()
         // A field made the target without taking the focus (the slider's
         // value box) gets no focus-out; let it go here.
         if (currentEdit() == e) {
-            gpWin->currentEdit = nullptr;
+            gpState->currentEdit = nullptr;
             hidePads();
         }
     }
@@ -205,6 +206,9 @@ void NumberInput::showEvent(QShowEvent* e)
         for (int i = 0; i < 10; ++i)
             keys[i]->setText(QStringLiteral("%1").arg((i + 1) % 10));
     }
+    // The pad may be older than the language setting.
+    eraseKey->setText(kitText(157));
+    hideKey->setText(kitText(121));
     QWidget::showEvent(e);
 }
 
@@ -343,6 +347,8 @@ void NumCharInput::showEvent(QShowEvent* e)
     // Every appearance starts on the lower-case page.
     keys[37]->setText(kitText(442));
     keys[38]->setText(kitText(158));
+    keys[39]->setText(kitText(157));
+    keys[40]->setText(kitText(121));
     page_ = PunctuationPage;
     SlotChgChar_Punc();
     QWidget::showEvent(e);

@@ -5,11 +5,13 @@
 #include "kitlinks.h"
 #include "platform.h"
 #include "publictools_widget.h"
-#include "rivurevezi.h"
+#include "winstate.h"
 
 #include <QPainter>
 #include <QVBoxLayout>
 
+WarnBox* gpWarnBox = nullptr;
+ChooseBox* gpChooseBox = nullptr;
 ProductAlarmWarnBox* gpProductAlarmWarnBox = nullptr;
 LostCameraWarnBox* gpLostCameraWarnBox = nullptr;
 
@@ -73,19 +75,21 @@ void WarnBox::paintEvent(QPaintEvent*)
     setMessageFont(p);
     const int w = width();
     const int h = height();
-    p.drawText(QRect(0, 5, w, 2 * h / 3), Qt::AlignCenter, text);
+    // A long message without line breaks of its own wraps inside the box.
+    p.drawText(QRect(20, 5, w - 40, 2 * h / 3), Qt::AlignCenter | Qt::TextWordWrap, text);
     paintBorder(p, rect());
 }
 
 void WarnBox::showEvent(QShowEvent* e)
 {
     setGeometry(gShowW / 2 - 375, gShowH / 2 - 185, 750, 370);
+    okButton->setText(kitText(okRow));
     // A message must be readable: it wakes a dark screen.
-    if (gpWin && gpWin->screenOff) {
+    if (gpState && gpState->screenOff) {
         kitlinks::lcdOnOff(1);
         const qint64 delay = kitlinks::paraWord(105);
-        if (delay > 0 && gpWin->screenOffTimer)
-            gpWin->screenOffTimer->start(static_cast<int>(qMin<qint64>(delay * 1000, INT_MAX)));
+        if (delay > 0 && gpState->screenOffTimer)
+            gpState->screenOffTimer->start(static_cast<int>(qMin<qint64>(delay * 1000, INT_MAX)));
     }
     QDialog::showEvent(e);
 }
@@ -108,9 +112,9 @@ void ProductAlarmWarnBox::accept()
     kitlinks::ioSetOut(0, 0);
     kitlinks::ioSetOut(2, 0);
     kitlinks::ioFlashOut();
-    if (gpWin) {
-        gpWin->productCount = 0;
-        gpWin->productAlarm = 0;
+    if (gpState) {
+        gpState->productCount = 0;
+        gpState->productAlarm = 0;
     }
     QDialog::accept();
 }
@@ -120,6 +124,7 @@ void ProductAlarmWarnBox::accept()
 LostCameraWarnBox::LostCameraWarnBox(QWidget* parent)
     : WarnBox(parent)
 {
+    okRow = 209;
     okButton->setText(kitText(209));
     setText(kitText(657));
 }
@@ -127,11 +132,11 @@ LostCameraWarnBox::LostCameraWarnBox(QWidget* parent)
 void LostCameraWarnBox::accept()
 {
     qInfo("camera lost: the operator powers the machine off");
-    if (gpWin)
-        gpWin->InsertRecord(QStringLiteral("因丢失相机手动关闭电源"), QString());
+    if (gpState)
+        gpState->InsertRecord(QStringLiteral("因丢失相机手动关闭电源"), QString());
     StopWTD();
-    if (gpWin)
-        gpWin->FLushAll();
+    if (gpState)
+        gpState->FLushAll();
     platform::sleeper().sleepMs(1000);
     if (!platform::powerOff()) {
         // The machine is still on: the box stays up so that the operator
@@ -164,6 +169,14 @@ ChooseBox::ChooseBox(QWidget* parent, int width, int height)
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::CustomizeWindowHint | Qt::WindowFullscreenButtonHint);
 }
 
+void ChooseBox::showEvent(QShowEvent* e)
+{
+    setGeometry(gShowW / 2 - boxWidth / 2, gShowH / 2 - boxHeight / 2, boxWidth, boxHeight);
+    yesButton->setText(kitText(yesRow));
+    noButton->setText(kitText(noRow));
+    QDialog::showEvent(e);
+}
+
 void ChooseBox::setText(const QString& question)
 {
     text = question;
@@ -182,7 +195,8 @@ void ChooseBox::paintEvent(QPaintEvent*)
     QPainter p(this);
     paintBackground(p, rect());
     setMessageFont(p);
-    p.drawText(QRect(0, 0, width(), height() / 2 - 50), Qt::AlignHCenter | Qt::AlignBottom, text);
+    p.drawText(QRect(20, 0, width() - 40, height() / 2 - 50), Qt::AlignHCenter | Qt::AlignBottom | Qt::TextWordWrap,
+               text);
     paintBorder(p, rect());
 }
 
@@ -193,6 +207,8 @@ ModifyTimeWidget::ModifyTimeWidget(QWidget* parent)
 {
     dateTimeEdit = new EditDateTime(QString(), this);
     dateTimeEdit->setGeometry(0, 50, 280, 60);
+    yesRow = 121;
+    noRow = 124;
     yesButton->setText(kitText(121));
     noButton->setText(kitText(124));
 }
