@@ -15,7 +15,7 @@ namespace {
 constexpr int kMinTolerance = 2;
 constexpr int kMaxShiftTolerance = 5;
 // How far the band follows the lighting, and the smallest change followed.
-constexpr double kMaxGain = 1.4;
+constexpr double kMaxGain = 1.6;
 constexpr double kMinGainStep = 0.01;
 // Pixels darker than this in the samples say little about the lighting.
 constexpr int kMinLitGrey = 24;
