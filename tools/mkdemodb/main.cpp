@@ -1,7 +1,7 @@
 // Writes the demo parameter file: the default PARAM.db with one grey
 // template comparison region over most of the picture for steps 1 and 2 of
-// cameras 1 and 2, and short trigger delays, so that a demo run judges real
-// cycles from the first mould opening on.
+// cameras 1 and 2, short trigger delays and the USB picture copy on, so that
+// a demo run judges real cycles from the first mould opening on.
 //   mkdemodb <default PARAM.db> <output PARAM.db>
 #include "cammersingleton.h"
 
@@ -10,6 +10,8 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringList>
+#include <QVariant>
 
 #include <cstdio>
 
@@ -36,6 +38,15 @@ int main(int argc, char* argv[])
         QSqlQuery q(db);
         // Product after 0.3 s, cavity after 1.5 s (the ejector has pushed the part out).
         ok = ok && q.exec(QStringLiteral("update sysparam set value='3 15 0 0 0 0 0 0' where name='trigInDelay'"));
+        // Fault pictures are copied to the USB disk (word 215, the 19th value
+        // of row system10); run.sh gives a folder standing in for the disk.
+        if (ok && q.exec(QStringLiteral("select value from sysparam where name='system10'")) && q.next()) {
+            QStringList v = q.value(0).toString().split(QLatin1Char(' '));
+            if (v.size() > 18) {
+                v[18] = QStringLiteral("1");
+                ok = q.exec(QStringLiteral("update sysparam set value='%1' where name='system10'").arg(v.join(QLatin1Char(' '))));
+            }
+        }
         // View coordinates of a 1280 x 800 screen; other screens clamp them.
         for (int camera = 0; ok && camera < 2; ++camera) {
             CammerSingleton rec(camera);
