@@ -212,10 +212,13 @@ bool Copy2MoveDisk::targetDisk(UPanInfo* disk)
     for (const UPanInfo& d : disks_) {
         if (!d.readOnly) {
             *disk = d;
+            readOnlyWarned_.clear();
             return true;
         }
     }
-    if (!disks_.isEmpty() && readOnlyWarned_ != disks_.first().device) {
+    if (disks_.isEmpty())
+        readOnlyWarned_.clear();
+    else if (readOnlyWarned_ != disks_.first().device) {
         readOnlyWarned_ = disks_.first().device;
         qWarning("USB disk %s is read-only: pictures wait for a writable disk", qPrintable(readOnlyWarned_));
     }

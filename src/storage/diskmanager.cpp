@@ -190,16 +190,21 @@ QVector<UPanInfo> DiskManager::findDisks(const Sources& s)
 
 void DiskManager::mountNewDevices(const QVector<MountEntry>& mounted)
 {
+    Sources s;
+    {
+        QMutexLocker lock(&mutex_);
+        s = sources_;
+    }
     QSet<QString> mountedNames;
     QSet<QString> mountPoints;
     for (const MountEntry& e : mounted) {
         mountedNames.insert(deviceName(e.source));
         mountPoints.insert(e.mountPoint);
     }
-    const QStringList names = QDir(sources_.sysBlock).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
+    const QStringList names = QDir(s.sysBlock).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
     QSet<QString> present;
     for (const QString& name : names) {
-        const BlockProps p = blockProps(sources_, name);
+        const BlockProps p = blockProps(s, name);
         if (!p.exists)
             continue;
         present.insert(name);
@@ -208,7 +213,7 @@ void DiskManager::mountNewDevices(const QVector<MountEntry>& mounted)
             continue;
         // Asked once per appearance: off the target the runner only records it.
         mountTried_.insert(name);
-        const QString dir = sources_.mountBase + QLatin1Char('/') + name;
+        const QString dir = s.mountBase + QLatin1Char('/') + name;
         const QString dev = QStringLiteral("/dev/") + name;
         qInfo("USB disk %s (%s): mounting at %s", qPrintable(dev), qPrintable(p.fsType), qPrintable(dir));
         auto& run = platform::runner();
@@ -237,6 +242,7 @@ void DiskManager::mountNewDevices(const QVector<MountEntry>& mounted)
 
 bool DiskManager::scanOnce()
 {
+    QMutexLocker scan(&scanMutex_);
     Sources s;
     {
         QMutexLocker lock(&mutex_);
@@ -244,23 +250,21 @@ bool DiskManager::scanOnce()
     }
     {
         QFile f(s.mounts);
-        const QVector<MountEntry> mounted = f.open(QIODevice::ReadOnly) ? parseMounts(f.readAll()) : QVector<MountEntry>{};
-        QMutexLocker lock(&mutex_);
-        mountNewDevices(mounted);
+        mountNewDevices(f.open(QIODevice::ReadOnly) ? parseMounts(f.readAll()) : QVector<MountEntry>{});
     }
     const QVector<UPanInfo> now = findDisks(s);
+    const bool first = !scanned_;
+    scanned_ = true;
     QVector<UPanInfo> before;
     {
         QMutexLocker lock(&mutex_);
-        if (scanned_ && now == disks_)
+        if (!first && now == disks_)
             return false;
-        const bool first = !scanned_;
-        scanned_ = true;
         before = disks_;
         disks_ = now;
-        if (first && now.isEmpty())
-            return false;  // nothing at start: nothing to tell
     }
+    if (first && now.isEmpty())
+        return false;  // nothing at start: nothing to tell
     for (const UPanInfo& d : now)
         if (!before.contains(d))
             qInfo("USB disk %s at %s (%s%s)", qPrintable(d.device), qPrintable(d.mountPoint), qPrintable(d.fsType),

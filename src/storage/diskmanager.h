@@ -73,8 +73,11 @@ private:
 
     Sources sources_;
     int periodMs_ = 50;
-    mutable QMutex mutex_;
+    mutable QMutex mutex_;  // sources_ and disks_
     QVector<UPanInfo> disks_;
+    // One scan at a time; it guards the rest (a mount may take a while, and
+    // readers of disks() must not wait for it).
+    QMutex scanMutex_;
     bool scanned_ = false;
     // Devices a mount was asked for in this appearance, and what we mounted.
     QSet<QString> mountTried_;
