@@ -55,6 +55,10 @@ public:
     // the queue is empty, no writable disk is known, or a copy fails.
     // Returns the number copied.
     int copyPending();
+    // Writes the copies of the last passes out to the disk, which the
+    // operator may pull soon after. The worker does it when the pictures
+    // pause and at least every 5 s while they keep coming.
+    void flushDisk();
 
     // Removes the oldest day folders of `root` so that `keep` remain; the
     // folder `current` is never removed. Folders whose name is no date stay.
@@ -94,6 +98,7 @@ private:
     QMutex passMutex_;  // one copy pass at a time
     QString preparedDay_;  // day folder made (and pruned around) in this pass chain
     QString failingWith_;  // the error of the last failed copy, logged once
+    QString unflushed_;    // a folder on the disk written since the last flush
 
     std::atomic<bool> lastFailed_{false};
     std::atomic<bool> started_{false};
