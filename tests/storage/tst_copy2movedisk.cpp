@@ -56,6 +56,20 @@ void queueAll(Copy2MoveDisk& c, const QStringList& pics)
         c.addFile(p, QFileInfo(p).fileName());
 }
 
+// A started copier (no worker thread) and a folder for its disk.
+struct Rig {
+    QTemporaryDir tmp;
+    QString disk = tmp.filePath("stick");
+    Copy2MoveDisk c;
+    Rig()
+    {
+        QDir().mkpath(disk);
+        c.setDeviceId("dev1");
+        c.start(false);
+    }
+    void plug() { c.SlotDiskInfoChange(folderDisk(disk)); }
+};
+
 class Relay : public QObject {
     Q_OBJECT
 signals:
@@ -72,29 +86,25 @@ private slots:
 
     void copiesInOrderIntoTheDayFolder()
     {
-        QTemporaryDir tmp;
-        const QStringList pics = makePictures(tmp.filePath("local"), 3, 1000);
-        const QString disk = tmp.filePath("stick");
-        QDir().mkpath(disk);
-        Copy2MoveDisk c;
-        c.setDeviceId("dev1");
-        queueAll(c, pics);
-        QVERIFY(c.pending().isEmpty());  // not started: nothing is taken
-        c.start(false);
-        queueAll(c, pics);
-        QCOMPARE(c.copyPending(), 0);  // no disk yet: all wait
-        QCOMPARE(c.pending(), pics);
-        c.SlotDiskInfoChange(folderDisk(disk));
-        QCOMPARE(c.copyPending(), 3);
-        QVERIFY(c.pending().isEmpty());
-        QCOMPARE(onDisk(disk), (QStringList{"pic0.jpg", "pic1.jpg", "pic2.jpg"}));
-        QFile back(dayDir(disk) + "/pic1.jpg");
+        Rig r;
+        const QStringList pics = makePictures(r.tmp.filePath("local"), 3, 1000);
+        Copy2MoveDisk off;  // not started (USB saving off): takes nothing
+        queueAll(off, pics);
+        QVERIFY(off.pending().isEmpty());
+        queueAll(r.c, pics);
+        QCOMPARE(r.c.copyPending(), 0);  // no disk yet: all wait
+        QCOMPARE(r.c.pending(), pics);
+        r.plug();
+        QCOMPARE(r.c.copyPending(), 3);
+        QVERIFY(r.c.pending().isEmpty());
+        QCOMPARE(onDisk(r.disk), (QStringList{"pic0.jpg", "pic1.jpg", "pic2.jpg"}));
+        QFile back(dayDir(r.disk) + "/pic1.jpg");
         QVERIFY(back.open(QIODevice::ReadOnly));
         QCOMPARE(back.readAll(), QByteArray(1000, 'b'));
         // A picture removed locally before its turn is left out, the rest go on.
-        queueAll(c, {tmp.filePath("local/gone.jpg"), pics[0]});
-        QCOMPARE(c.copyPending(), 1);
-        QVERIFY(c.pending().isEmpty());
+        queueAll(r.c, {r.tmp.filePath("local/gone.jpg"), pics[0]});
+        QCOMPARE(r.c.copyPending(), 1);
+        QVERIFY(r.c.pending().isEmpty());
     }
 
     void pruneKeepsTheNewestDays_data()
@@ -127,43 +137,36 @@ private slots:
 
     void diskPulledMidCopy()
     {
-        QTemporaryDir tmp;
-        const QStringList pics = makePictures(tmp.filePath("local"), 3, 600 * 1024);
-        const QString disk = tmp.filePath("stick");
-        QDir().mkpath(disk);
-        Copy2MoveDisk c;
-        c.setDeviceId("dev1");
-        c.start(false);
-        c.SlotDiskInfoChange(folderDisk(disk));
-        queueAll(c, pics);
+        Rig r;
+        const QStringList pics = makePictures(r.tmp.filePath("local"), 3, 600 * 1024);
+        r.plug();
+        queueAll(r.c, pics);
         int blocks = 0;
-        c.afterBlock = [&] {
+        r.c.afterBlock = [&] {
             if (++blocks == 1)
-                QDir(disk).removeRecursively();
+                QDir(r.disk).removeRecursively();
         };
-        QCOMPARE(c.copyPending(), 0);
-        QCOMPARE(c.pending(), pics);
-        QVERIFY(!QFileInfo::exists(disk));  // the vanished disk is not made again
-        QCOMPARE(c.copyPending(), 0);        // still gone, the watcher has not told yet
+        QCOMPARE(r.c.copyPending(), 0);
+        QCOMPARE(r.c.pending(), pics);
+        QVERIFY(!QFileInfo::exists(r.disk));  // the vanished disk is not made again
+        QCOMPARE(r.c.copyPending(), 0);        // still gone, the watcher has not told yet
         for (const QString& p : pics)
             QCOMPARE(QFileInfo(p).size(), 600 * 1024);
         // Plugged in again: everything lands, no half copy is left.
-        QDir().mkpath(disk);
-        c.SlotDiskInfoChange(folderDisk(disk));
-        QCOMPARE(c.copyPending(), 3);
-        QCOMPARE(onDisk(disk), (QStringList{"pic0.jpg", "pic1.jpg", "pic2.jpg"}));
+        QDir().mkpath(r.disk);
+        r.plug();
+        QCOMPARE(r.c.copyPending(), 3);
+        QCOMPARE(onDisk(r.disk), (QStringList{"pic0.jpg", "pic1.jpg", "pic2.jpg"}));
     }
 
     void queueIsBounded()
     {
-        QTemporaryDir tmp;
-        const QStringList pics = makePictures(tmp.path(), 5, 10);
-        Copy2MoveDisk c;
-        c.start(false);
-        c.setQueueLimit(3);
-        queueAll(c, pics);
-        QCOMPARE(c.pending(), pics.mid(2));
-        QCOMPARE(c.dropped(), 2);
+        Rig r;
+        const QStringList pics = makePictures(r.tmp.path(), 5, 10);
+        r.c.setQueueLimit(3);
+        queueAll(r.c, pics);
+        QCOMPARE(r.c.pending(), pics.mid(2));
+        QCOMPARE(r.c.dropped(), 2);
     }
 
     // A full disk (a small tmpfs) and a read-only one, in a mount namespace of
@@ -189,24 +192,19 @@ private slots:
     {
         if (!qEnvironmentVariableIsSet("VMM_IN_MOUNT_NS"))
             QSKIP("runs inside the namespace the test above makes");
-        QTemporaryDir tmp;
-        const QString disk = tmp.filePath("stick");
-        QDir().mkpath(disk);
+        Rig r;
+        const QString& disk = r.disk;
+        Copy2MoveDisk& c = r.c;
         auto mount = [](const QStringList& args) { return QProcess::execute("mount", args) == 0; };
         QVERIFY(mount({"-t", "tmpfs", "-o", "size=192k", "tmpfs", disk}));
-        const QStringList pics = makePictures(tmp.filePath("local"), 5, 60000);
-        Copy2MoveDisk c;
-        c.setDeviceId("dev1");
-        c.start(false);
-        c.SlotDiskInfoChange(folderDisk(disk));
+        const QStringList pics = makePictures(r.tmp.filePath("local"), 5, 60000);
+        r.plug();
         queueAll(c, pics);
         // Three fit; the fourth finds the disk full and waits with the fifth.
         QCOMPARE(c.copyPending(), 3);
         QCOMPARE(c.pending(), pics.mid(3));
         QCOMPARE(onDisk(disk), (QStringList{"pic0.jpg", "pic1.jpg", "pic2.jpg"}));
-        QCOMPARE(c.copyPending(), 0);
-        for (const QString& f : onDisk(disk))
-            QFile::remove(dayDir(disk) + "/" + f);
+        QVERIFY(QDir(dayDir(disk)).removeRecursively());
         QCOMPARE(c.copyPending(), 2);
         QVERIFY(QDir(dayDir(disk)).removeRecursively());
 
@@ -224,7 +222,7 @@ private slots:
         QCOMPARE(c.copyPending(), 0);
         QCOMPARE(c.pending(), pics.mid(0, 2));
         QVERIFY(mount({"-o", "remount,rw", disk}));
-        c.SlotDiskInfoChange(folderDisk(disk));
+        r.plug();
         QCOMPARE(c.copyPending(), 2);
         for (const QString& p : pics)
             QCOMPARE(QFileInfo(p).size(), 60000);
