@@ -12,7 +12,12 @@
 #include <QThread>
 #include <QtTest>
 
+#include <cerrno>
 #include <thread>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #ifdef HAVE_LIBMODBUS
 #include <modbus.h>
@@ -77,6 +82,48 @@ struct RawClient {
     }
 };
 
+// Connects to 127.0.0.1:port, sends `bytes` and, when `reset`, closes with
+// a reset (linger 0) at once; otherwise keeps the descriptor open and
+// returns it.
+int rawConnection(quint16 port, const QByteArray& bytes, bool reset)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    if (!bytes.isEmpty() && ::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) != bytes.size()) {
+        ::close(fd);
+        return -1;
+    }
+    if (!reset)
+        return fd;
+    linger l{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    ::close(fd);
+    return 0;
+}
+
+// True when the server has closed `fd` (end of stream or reset) within 10 s.
+bool closedByServer(int fd)
+{
+    timeval tv{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char b[64];
+    for (;;) {
+        const ssize_t n = ::recv(fd, b, sizeof b, 0);
+        if (n == 0 || (n < 0 && errno == ECONNRESET))
+            return true;
+        if (n < 0)
+            return false;
+    }
+}
+
 }  // namespace
 
 class TestModbusServer : public QObject {
@@ -135,7 +182,12 @@ private slots:
                                           << hex("00 01 00 00 00 03 01 83 03") << false;
         QTest::newRow("read of 11 bytes") << hex("00 01 00 00 00 05 01 03 00 00 00")
                                           << hex("00 01 00 00 00 03 01 83 03") << false;
-        QTest::newRow("9 bytes: no answer") << hex("00 01 00 00 00 03 01 03 00") << QByteArray() << false;
+        QTest::newRow("read of 9 bytes") << hex("00 01 00 00 00 03 01 03 00")
+                                         << hex("00 01 00 00 00 03 01 83 03") << false;
+        QTest::newRow("FC17 of 8 bytes") << hex("00 04 00 00 00 02 01 11") << hex("00 04 00 00 00 03 01 91 01") << false;
+        QTest::newRow("unknown FC, one data byte") << hex("00 04 00 00 00 03 01 41 00")
+                                                   << hex("00 04 00 00 00 03 01 c1 01") << false;
+        QTest::newRow("no function code: no answer") << hex("00 04 00 00 00 01 01") << QByteArray() << false;
 
         QTest::newRow("write 1 to reg 4 clears") << hex("00 02 00 00 00 09 01 10 00 04 00 01 02 00 01")
                                                  << hex("00 02 00 00 00 06 01 10 00 04 00 01") << true;
@@ -254,7 +306,8 @@ private slots:
         QTest::newRow("split in two writes") << QList<QByteArray>{read.left(5), read.mid(5)} << answer;
         QTest::newRow("split after header") << QList<QByteArray>{read.left(8), read.mid(8) + read.left(3), read.mid(3)}
                                             << answer + answer;
-        QTest::newRow("short ADU then read") << QList<QByteArray>{hex("00 07 00 00 00 03 01 03 00") + read} << answer;
+        QTest::newRow("short ADU then read") << QList<QByteArray>{hex("00 07 00 00 00 03 01 03 00") + read}
+                                             << hex("00 07 00 00 00 03 01 83 03") + answer;
         QTest::newRow("FC6 then read") << QList<QByteArray>{hex("00 03 00 00 00 06 01 06 00 04 00 01") + read}
                                        << hex("00 03 00 00 00 03 01 86 01") + answer;
     }
@@ -306,7 +359,7 @@ private slots:
     {
         const quint16 port = server_->serverPort();
         QList<QByteArray> replies;
-        bool lastClosed = false;
+        bool firstClosed = false;
         QVERIFY(runBeside([&] {
             QList<QTcpSocket*> sockets;
             for (int i = 0; i < ModbusServer::kMaxConnections + 1; ++i) {
@@ -316,11 +369,12 @@ private slots:
                 sockets << s;
                 QThread::msleep(20);
             }
-            QTcpSocket* last = sockets.last();
-            last->waitForReadyRead(1000);
-            lastClosed = last->state() != QAbstractSocket::ConnectedState;
-            // The first sixteen are served.
-            for (int i = 0; i < ModbusServer::kMaxConnections; ++i) {
+            // The seventeenth takes the place of the one quiet the longest.
+            QTcpSocket* first = sockets.first();
+            first->waitForReadyRead(1000);
+            firstClosed = first->state() != QAbstractSocket::ConnectedState;
+            // The other sixteen are served.
+            for (int i = 1; i <= ModbusServer::kMaxConnections; ++i) {
                 sockets[i]->write(hex("00 01 00 00 00 06 01 03 00 00 00 01"));
                 sockets[i]->waitForBytesWritten(1000);
                 QByteArray r;
@@ -332,7 +386,7 @@ private slots:
             }
             qDeleteAll(sockets);
         }));
-        QVERIFY(lastClosed);
+        QVERIFY(firstClosed);
         QCOMPARE(replies.size(), ModbusServer::kMaxConnections);
         for (const QByteArray& r : replies)
             QCOMPARE(r, hex("00 01 00 00 00 05 01 03 02 00 01"));
@@ -360,6 +414,52 @@ private slots:
         QCOMPARE(again.size(), ModbusServer::kMaxConnections);
         for (const QByteArray& r : again)
             QCOMPARE(r, hex("00 01 00 00 00 05 01 03 02 00 01"));
+    }
+
+    void resetsMidRequestLeaveNoDeafPort()
+    {
+        // Each peer sends a read and resets at once, while its request is
+        // with the GUI thread: the answer then meets a dead connection.
+        const quint16 port = server_->serverPort();
+        int sent = 0;
+        QVERIFY(runBeside([&] {
+            for (int i = 0; i < 100; ++i)
+                sent += rawConnection(port, hex("00 01 00 00 00 06 01 03 00 00 00 04"), true) == 0;
+        }));
+        QCOMPARE(sent, 100);
+        QTRY_COMPARE_WITH_TIMEOUT(server_->connectionCount(), 0, 10000);
+        RawClient c;
+        c.port = port;
+        c.chunks = {hex("00 01 00 00 00 06 01 03 00 00 00 04")};
+        c.expect = 17;
+        QVERIFY(runBeside([&c] { c.run(); }));
+        QCOMPARE(c.received.toHex(' '), hex("00 01 00 00 00 0b 01 03 08 00 01 00 00 00 78 00 07").toHex(' '));
+    }
+
+    void quietConnectionsAreClosed_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("silent") << QByteArray();
+        QTest::newRow("half an ADU") << hex("00 01 00 00 00 06 01 03");
+        QTest::newRow("served, then silent") << hex("00 01 00 00 00 06 01 03 00 00 00 01");
+    }
+    void quietConnectionsAreClosed()
+    {
+        QFETCH(QByteArray, bytes);
+        ModbusServer s(QHostAddress::LocalHost, 0);
+        s.setIdleLimits(800, 200);
+        QVERIFY(s.reAction(QHostAddress::LocalHost, 0));
+        int fd = -1;
+        bool closed = false;
+        QVERIFY(runBeside([&] {
+            fd = rawConnection(s.serverPort(), bytes, false);
+            closed = fd >= 0 && closedByServer(fd);
+        }));
+        if (fd >= 0)
+            ::close(fd);
+        QVERIFY(fd >= 0);
+        QVERIFY(closed);
+        QTRY_COMPARE(s.connectionCount(), 0);
     }
 
     void busyGuiThreadGetsBusyAndNoLateClear()
@@ -451,6 +551,76 @@ private slots:
         QCOMPARE(ini.value("list_allnum").toStringList(), (QStringList{"0", "0", "0", "0", "0", "0", "0", "0"}));
         QCOMPARE(ini.value("gSyncNGNum").toInt(), 7);
         QVERIFY(watch.report("libmodbusClient"));
+    }
+#endif
+
+    void plcIsNotLockedOut()
+    {
+        // Eight silent and eight half-sent connections take every place; a
+        // PLC that comes now is served at once: the quietest one gives way.
+        const quint16 port = server_->serverPort();
+        QList<int> held;
+        for (int i = 0; i < ModbusServer::kMaxConnections; ++i)
+            held << rawConnection(port, i % 2 ? hex("00 01 00 00 00 06 01") : QByteArray(), false);
+        QVERIFY(!held.contains(-1));
+        QTRY_COMPARE(server_->connectionCount(), ModbusServer::kMaxConnections);
+        int readCount = -1;
+        uint16_t regs[4] = {};
+        QVERIFY(runBeside([&] {
+#ifdef HAVE_LIBMODBUS
+            modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
+            if (!ctx || modbus_connect(ctx) != 0)
+                return;
+            modbus_set_response_timeout(ctx, 3, 0);
+            readCount = modbus_read_registers(ctx, 0, 4, regs);
+            modbus_close(ctx);
+            modbus_free(ctx);
+#else
+            RawClient c;
+            c.port = port;
+            c.chunks = {hex("00 01 00 00 00 06 01 03 00 00 00 04")};
+            c.expect = 17;
+            c.run();
+            if (c.received.size() == 17) {
+                readCount = 4;
+                for (int i = 0; i < 4; ++i)
+                    regs[i] = uint16_t((quint8(c.received[9 + 2 * i]) << 8) | quint8(c.received[10 + 2 * i]));
+            }
+#endif
+        }));
+        QVERIFY(server_->connectionCount() <= ModbusServer::kMaxConnections);
+        for (int fd : held)
+            ::close(fd);
+        QCOMPARE(readCount, 4);
+        QCOMPARE(regs[2], uint16_t(120));
+        QTRY_COMPARE(server_->connectionCount(), 0);
+    }
+
+#ifdef HAVE_LIBMODBUS
+    void libmodbusGetsExceptionsForShortRequests()
+    {
+        int reportResult = 0, reportErrno = 0, rawReply = -1;
+        uint8_t reply[MODBUS_TCP_MAX_ADU_LENGTH] = {};
+        const int port = server_->serverPort();
+        QVERIFY(runBeside([&] {
+            modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
+            if (!ctx || modbus_connect(ctx) != 0)
+                return;
+            modbus_set_response_timeout(ctx, 3, 0);
+            uint8_t id[64];
+            reportResult = modbus_report_slave_id(ctx, sizeof id, id);  // function 17, no data
+            reportErrno = errno;
+            const uint8_t unknown[] = {0x01, 0x41, 0x00};  // unit, function 0x41, one data byte
+            if (modbus_send_raw_request(ctx, unknown, sizeof unknown) > 0)
+                rawReply = modbus_receive_confirmation(ctx, reply);
+            modbus_close(ctx);
+            modbus_free(ctx);
+        }));
+        QCOMPARE(reportResult, -1);
+        QCOMPARE(reportErrno, int(EMBXILFUN));
+        QCOMPARE(rawReply, 9);
+        QCOMPARE(int(reply[7]), 0xc1);
+        QCOMPARE(int(reply[8]), 0x01);
     }
 #endif
 
