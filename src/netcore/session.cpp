@@ -1010,7 +1010,9 @@ void Session::onStateChanged(QAbstractSocket::SocketState state)
 
 bool Session::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::SockAct && watched == readNotifier_ && unanswered_ > 0 && peerHasFinished()) {
+    if (event->type() == QEvent::SockAct && watched == readNotifier_ && socket_ &&
+        (unanswered_ > 0 || socket_->bytesToWrite() > 0 || !SocketOutQueue::of(socket_.data())->idle()) &&
+        peerHasFinished()) {
         readNotifier_->setEnabled(false);
         readPaused_ = true;
         if (!answerWait_) {
@@ -1038,7 +1040,10 @@ bool Session::peerHasFinished() const
 
 void Session::resumeReadingWhenAnswered()
 {
-    if (!readPaused_ || unanswered_ > 0 || !socket_ || !SocketOutQueue::of(socket_.data())->idle())
+    // The answers must have left the socket's own buffer: reading the end
+    // of the stream closes the connection and drops what is still there.
+    if (!readPaused_ || unanswered_ > 0 || !socket_ || socket_->bytesToWrite() > 0 ||
+        !SocketOutQueue::of(socket_.data())->idle())
         return;
     readPaused_ = false;
     if (answerWait_)

@@ -372,9 +372,10 @@ protected:
 private:
     void onReadyRead();
     // A peer may send its request and shut its sending side at once. The
-    // socket would read that end of stream and close the whole connection
-    // before the answer is out, so reading waits while requests of this
-    // connection are unanswered and the peer has nothing more to say.
+    // socket would read that end of stream and close the whole connection,
+    // dropping what it has not yet sent, so reading waits while requests of
+    // this connection are unanswered or answers unsent, and the peer has
+    // nothing more to say.
     bool peerHasFinished() const;
     void resumeReadingWhenAnswered();
     void onStateChanged(QAbstractSocket::SocketState state);

@@ -140,6 +140,13 @@ void ModbusServer::onNewConnection()
         QTcpSocket* socket = server_->nextPendingConnection();
         if (!socket)
             break;
+        if (socket->state() != QAbstractSocket::ConnectedState || socket->peerPort() == 0) {
+            // The peer went away (reset) before it was accepted: it takes no
+            // place and makes no one give way.
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         // Places are counted by the sockets that are still connected, not by
         // close events, which a peer that resets at the wrong moment can
         // leave unseen.

@@ -5,49 +5,29 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
+
 #include <cstdint>
 
 namespace {
 void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
 
-// Writes a head from fields taken out of the input and checks what a peer
-// relies on: lines end only in CR LF, no control byte is left, the head
-// reads back whole with the Content-Length written and one line per
-// header written.
+// Writes a head from fields cut out of the input: lines end in CR LF only,
+// with no control byte left, and the head reads back with the length written.
 void headWriter(const QByteArray& in)
 {
-    const QList<QByteArray> f = in.split('\x01');
-    auto field = [&f](int i) { return i < f.size() ? QString::fromUtf8(f.at(i)) : QString(); };
+    QStringList f = QString::fromUtf8(in).split(QLatin1Char('\x01'));
+    while (f.size() < 5)
+        f << QString();
     CTask_FormData t;
-    t.url = field(0);
-    t.method = field(1).isEmpty() ? QStringLiteral("POST") : field(1);
-    t.taskId = field(2);
-    t.deviceId = field(3);
-    t.code = f.size() > 5 ? f.at(5).size() * 37 : 0;
-    if (f.size() > 6)
-        t.query.insert(field(6), field(7));
-    const QString contentType = f.size() > 4 ? field(4) : QString();
-    const qint64 length = in.size();
-    const QByteArray head = SCI_ExecObj_Send::composeHead(t, field(8), contentType, length);
-    if (!head.endsWith("\r\n\r\n"))
-        __builtin_trap();
-    int lines = 0;
-    for (int i = 0; i < head.size(); ++i) {
-        const auto c = static_cast<unsigned char>(head.at(i));
-        if (c == '\r') {
-            if (i + 1 >= head.size() || head.at(i + 1) != '\n')
-                __builtin_trap();
-            ++i;
-            ++lines;
-        } else if ((c < 0x20 && c != '\t') || c == 0x7f) {
-            __builtin_trap();
-        }
-    }
-    const int written = 4 + (contentType.isNull() ? 0 : 1) + (t.deviceId.isEmpty() ? 0 : 1);
-    if (lines != written + 1)
-        __builtin_trap();
-    SCI_ExecObj_Recv back(head.left(head.size() - 4), 1);
-    if (back.contentLength() != length || !back.headValid())
+    t.url = f[0];
+    t.taskId = t.deviceId = f[1];
+    t.query.insert(f[2], f[2]);
+    const QByteArray head = SCI_ExecObj_Send::composeHead(t, f[3], f[4], in.size());
+    const QByteArray bare = QByteArray(head).replace("\r\n", "");
+    if (std::any_of(bare.begin(), bare.end(), [](char c) { return uchar(c) < 0x20 || c == 0x7f; }) ||
+        !SCI_ExecObj_Recv(head.left(head.size() - 4), 1).headValid() ||
+        SCI_ExecObj_Recv(head.left(head.size() - 4), 1).contentLength() != in.size())
         __builtin_trap();
 }
 }
