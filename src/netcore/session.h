@@ -375,7 +375,8 @@ private:
     // socket would read that end of stream and close the whole connection,
     // dropping what it has not yet sent, so reading waits while requests of
     // this connection are unanswered or answers unsent, and the peer has
-    // nothing more to say.
+    // nothing more to say. (It is held back at the socket's read notifier;
+    // a socket without one simply closes as before.)
     bool peerHasFinished() const;
     void resumeReadingWhenAnswered();
     void onStateChanged(QAbstractSocket::SocketState state);
