@@ -1,7 +1,7 @@
 #include "modbusserver.h"
 
 #include "publictools.h"
-#include "rivurevezi.h"
+#include "winstate.h"
 #include "statewords.h"
 
 #include <QCoreApplication>
@@ -281,8 +281,8 @@ void ModbusServer::clearCounters()
         gFailNum[i] = 0;
         gAllNum[i] = 0;
     }
-    if (gpWin)
-        gpWin->CountWrite();
+    if (gpState)
+        gpState->CountWrite();
 }
 
 ModbusServer::DataAccess ModbusServer::dataAccess()
