@@ -1,9 +1,10 @@
 // Writes the demo parameter file: the default PARAM.db with one grey
 // template comparison region on the moulded part for steps 1 and 2 of
-// cameras 1 and 2, and short trigger delays, so that a demo run judges real
-// cycles from the first mould opening on. The region is sensitive enough to
-// see a part left in the mould or a colour blob, and positioning follows the
-// small turns of a mould (3 degrees) as well as its shifts.
+// cameras 1 and 2, short trigger delays and the USB picture copy on, so that
+// a demo run judges real cycles from the first mould opening on. The region is
+// sensitive enough to see a part left in the mould or a colour blob, and
+// positioning follows the small turns of a mould (3 degrees) as well as its
+// shifts.
 //   mkdemodb <default PARAM.db> <output PARAM.db> [<screen width> <screen height>]
 // The region is placed in picture coordinates of the simulated camera
 // (1280 x 1024, the part in its middle) and stored, as every region is, in
@@ -17,6 +18,8 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringList>
+#include <QVariant>
 
 #include <cstdio>
 
@@ -77,6 +80,9 @@ int main(int argc, char* argv[])
         WizardPara para;
         ok = ok && para.LoadRows(db, q);
         para.words[186] = 3;  // positioning angle range
+        // Fault pictures are copied to the USB disk; run.sh gives a folder
+        // standing in for the disk.
+        para.words[215] = 1;
         ok = ok && para.SaveRows(db, q);
         for (int camera = 0; ok && camera < 2; ++camera) {
             CammerSingleton rec(camera);
