@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QJsonDocument>
 #include <QJsonValue>
 
 #include <atomic>
@@ -106,15 +107,20 @@ QList<QPair<QString, QJsonObject>> TcpManager_Client::replyParts(const CTask_For
         if (it.value().userType() == QMetaType::QJsonObject)
             parts.append(qMakePair(it.key(), it.value().value<QJsonObject>()));
     }
-    if (parts.isEmpty() && !reply.json.isEmpty()) {
+    QJsonObject envelope = reply.json;
+    if (envelope.isEmpty() && !reply.body.isEmpty()) {
+        // A status-only reply carries its envelope without a content type.
+        envelope = QJsonDocument::fromJson(reply.body).object();
+    }
+    if (parts.isEmpty() && !envelope.isEmpty()) {
         // A JSON reply: {"code": .., "msg": .., "result": {..}}.
-        const QJsonValue code = reply.json.value(QStringLiteral("code"));
+        const QJsonValue code = envelope.value(QStringLiteral("code"));
         if (!code.isUndefined() && code.toInt(-1) != 0 && code.toInt(-1) != 200) {
             if (refused)
                 *refused = true;
             return {};
         }
-        parts.append(qMakePair(QString(), reply.json));
+        parts.append(qMakePair(QString(), envelope));
     }
     return parts;
 }
@@ -129,7 +135,7 @@ bool TcpManager_Client::exchange(CTask_FormData& request, CTask_FormData& reply,
     bool refused = false;
     replyParts(reply, &refused);
     if (refused)
-        qDebug() << request.url << "refused:" << reply.json.value(QStringLiteral("msg")).toString();
+        qDebug() << request.url << "refused by the camera";
     return !refused;
 }
 
