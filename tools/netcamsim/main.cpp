@@ -6,21 +6,39 @@
 // with its control port 10401 and picture port 10402, and prints
 // "ready <address>" for each. --discovery also answers camera discovery,
 // which sends broadcasts: use it only inside a network namespace of your own.
+// SIGUSR1 switches a short shot on in every camera's picture, SIGUSR2 off.
 #include "simnetcamera.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QTimer>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
+namespace {
+std::atomic<bool>* gDefects[8] = {};
+std::atomic<bool> gQuit{false};
+
+void setDefects(bool on)
+{
+    for (std::atomic<bool>* d : gDefects)
+        if (d)
+            d->store(on);
+}
+}  // namespace
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    std::signal(SIGTERM, [](int) { QCoreApplication::quit(); });
-    std::signal(SIGINT, [](int) { QCoreApplication::quit(); });
+    // Handlers only set flags; the event loop looks at them.
+    std::signal(SIGTERM, [](int) { gQuit = true; });
+    std::signal(SIGINT, [](int) { gQuit = true; });
+    std::signal(SIGUSR1, [](int) { setDefects(true); });
+    std::signal(SIGUSR2, [](int) { setDefects(false); });
     QCommandLineParser p;
     p.addHelpOption();
     const QCommandLineOption count("count", "cameras (1..8)", "n", "1");
@@ -63,9 +81,18 @@ int main(int argc, char** argv)
             return 1;
         std::printf("ready %s\n", qPrintable(o.address.toString()));
         std::fflush(stdout);
+        gDefects[i] = &cam->knobs().defect;
         cameras.push_back(std::move(cam));
     }
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [] {
+        if (gQuit.load())
+            QCoreApplication::quit();
+    });
+    poll.start(100);
     const int rc = app.exec();
+    for (auto& d : gDefects)
+        d = nullptr;
     cameras.clear();
     return rc;
 }

@@ -202,15 +202,24 @@ CTask_FormData SimNetCamera::pictureReply(quint64 n)
         c = channels_;
     }
     cv::Mat frame(h, w, c == 3 ? CV_8UC3 : CV_8UC1);
-    // A slow diagonal gradient that moves with the frame number, the number
-    // itself drawn in the middle, and its bytes at the start.
+    // A still scene (a part in its mould), so that a judged region sees the
+    // same picture every cycle; the frame number is drawn into a band along
+    // the top edge and its bytes open the first row.
     for (int y = 0; y < h; ++y) {
         uchar* row = frame.ptr<uchar>(y);
         for (int x = 0; x < w * c; ++x)
-            row[x] = uchar((x / c + y + n) & 0x7f);
+            row[x] = uchar(40 + ((x / c) * 60 / std::max(1, w)) + (y * 40 / std::max(1, h)));
     }
-    cv::putText(frame, std::to_string(n), cv::Point(w / 4, h / 2), cv::FONT_HERSHEY_SIMPLEX, std::max(1.0, h / 200.0),
-                cv::Scalar::all(250), 2);
+    const cv::Scalar bright = cv::Scalar::all(200), dark = cv::Scalar::all(15);
+    cv::rectangle(frame, cv::Rect(w / 4, h / 4, w / 2, h / 2), bright, cv::FILLED);
+    cv::circle(frame, cv::Point(w / 2, h / 2), std::max(2, std::min(w, h) / 8), cv::Scalar::all(90), cv::FILLED);
+    if (knobs_.defect.load())  // a short shot: part of the moulding is missing
+        cv::rectangle(frame, cv::Rect(w / 2, h / 4, w / 4, h / 4), dark, cv::FILLED);
+    const int band = std::max(1, h / 24);
+    cv::rectangle(frame, cv::Rect(0, 0, w, band), cv::Scalar::all(0), cv::FILLED);
+    const double scale = std::max(0.2, (band - 2) / 22.0);
+    cv::putText(frame, std::to_string(n), cv::Point(std::min(8, w / 8), band - 1), cv::FONT_HERSHEY_SIMPLEX, scale,
+                cv::Scalar::all(255), 1);
     const quint32 number = quint32(n);
     std::memcpy(frame.data, &number, std::min<size_t>(sizeof(number), frame.total() * frame.elemSize()));
 

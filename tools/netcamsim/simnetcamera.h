@@ -2,9 +2,10 @@
 // the control service (getparams, setparams, commands) on port 10401, the
 // picture service (getpic) on port 10402, and optionally the discovery
 // server. Every picture carries its frame number, in its head and drawn into
-// its pixels (the first four bytes hold it, little-endian).
+// a band along its top edge (the first four bytes hold it, little-endian).
 //
-// Knobs for the tests and the demo: a reply delay, a dropped connection every
+// The picture is a still moulded part (a short shot when the defect knob is
+// set). Knobs for the tests and the demo: a reply delay, a dropped connection every
 // n-th picture, an empty reply every n-th picture, a bad descriptor every
 // n-th picture, garbage instead of a picture every n-th picture, and a stall
 // (requests stay unanswered) for a while.
@@ -44,6 +45,7 @@ struct Knobs {
     std::atomic<int> badDescriptorEvery{0};
     std::atomic<int> garbageEvery{0};
     std::atomic<qint64> stallUntilMs{0}; // monotonic ms; requests before it are not answered
+    std::atomic<bool> defect{false};     // the part shows a short shot
 };
 
 class SimServer;
