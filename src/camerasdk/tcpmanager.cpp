@@ -4,6 +4,7 @@
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <QSemaphore>
 
 #include <atomic>
 
@@ -65,6 +66,22 @@ void TcpManager::reRecvMethod(Qt::ConnectionType replies, Qt::ConnectionType req
 // TcpManager_Client
 
 TcpManager_Client::TcpManager_Client() : TcpManager(XANT_CLIENT) {}
+
+TcpManager_Client::~TcpManager_Client()
+{
+    waitPool_.reset();  // joins its thread before the reactor goes
+}
+
+void TcpManager_Client::setBlockingWait(bool on)
+{
+    if (on && !waitPool_) {
+        waitPool_ = std::make_unique<QThreadPool>();
+        waitPool_->setMaxThreadCount(1);
+        waitPool_->setExpiryTimeout(-1);
+    } else if (!on) {
+        waitPool_.reset();
+    }
+}
 
 bool TcpManager_Client::startReactor(const QHostAddress& address, unsigned short port)
 {
@@ -130,7 +147,19 @@ bool TcpManager_Client::exchange(CTask_FormData& request, CTask_FormData& reply,
     if (!reactor_)
         return false;
     request.taskId = nextTaskId();
-    if (!reactor_->post_sync(request, reply, ms))
+    bool sent = false;
+    if (waitPool_) {
+        const QSharedPointer<XANC::TcpReactor> reactor = reactor_;
+        QSemaphore done;
+        waitPool_->start([&] {
+            sent = reactor->post_sync(request, reply, ms);
+            done.release();
+        });
+        done.acquire();
+    } else {
+        sent = reactor_->post_sync(request, reply, ms);
+    }
+    if (!sent)
         return false;
     bool refused = false;
     replyParts(reply, &refused);

@@ -21,7 +21,10 @@
 #include <QPair>
 #include <QSharedPointer>
 #include <QString>
+#include <QThreadPool>
 #include <QVariant>
+
+#include <memory>
 
 #include <opencv2/core.hpp>
 
@@ -60,6 +63,13 @@ public:
     static const QString kPostPic;
 
     TcpManager_Client();
+    ~TcpManager_Client() override;
+
+    // Waits for replies without running the caller's event loop: the
+    // exchange runs on a thread of the client's own and the caller blocks.
+    // For callers on a thread with other work (the host's GUI thread), which
+    // must not be re-entered while a camera answers.
+    void setBlockingWait(bool on);
 
     bool startReactor(const QHostAddress& address, unsigned short port) override;
 
@@ -96,6 +106,7 @@ private:
     QMap<QString, QVariant> sendMap(const QString& path, const QMap<QString, QVariant>& map, const char* failText);
 
     QString picTaskId_;
+    std::unique_ptr<QThreadPool> waitPool_;
 };
 
 // A picture as a QImage that owns a copy of its pixels: 8-bit grey, BGR

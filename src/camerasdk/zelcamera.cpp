@@ -29,6 +29,9 @@ ZelCamera::ZelCamera(const tZelCameraDevInfo* info)
     std::memset(&info_, 0, sizeof(info_));
     if (info)
         std::memcpy(&info_, info, sizeof(info_));
+    // The host's thread waits for the camera without running its own events.
+    control_.setBlockingWait(true);
+    picture_.setBlockingWait(true);
     qInfo().noquote() << "ZelCamera startReactor: " << ipText();
     const QHostAddress address(ipText());
     controlUp_ = !address.isNull() && control_.startReactor(address, kControlPort);
