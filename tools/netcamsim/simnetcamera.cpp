@@ -134,6 +134,13 @@ quint32 SimNetCamera::frameNumberOf(const unsigned char* pixels)
     return n;
 }
 
+qint64 SimNetCamera::madeAtOf(const unsigned char* pixels)
+{
+    qint64 ms = 0;
+    std::memcpy(&ms, pixels + sizeof(quint32), sizeof(ms));
+    return ms;
+}
+
 void SimNetCamera::reply(SimServer* server, const CTask_FormData& request, CTask_FormData answer)
 {
     if (monotonic_ms() < knobs_.stallUntilMs.load())
@@ -221,7 +228,11 @@ CTask_FormData SimNetCamera::pictureReply(quint64 n)
     cv::putText(frame, std::to_string(n), cv::Point(std::min(8, w / 8), band - 1), cv::FONT_HERSHEY_SIMPLEX, scale,
                 cv::Scalar::all(255), 1);
     const quint32 number = quint32(n);
-    std::memcpy(frame.data, &number, std::min<size_t>(sizeof(number), frame.total() * frame.elemSize()));
+    const qint64 made = gettimeofday_ms();
+    if (frame.total() * frame.elemSize() >= sizeof(number) + sizeof(made)) {
+        std::memcpy(frame.data, &number, sizeof(number));
+        std::memcpy(frame.data + sizeof(number), &made, sizeof(made));
+    }
 
     CTask_FormData answer;
     const QJsonObject head{{QStringLiteral("frame"), double(n)},     {QStringLiteral("width"), w},

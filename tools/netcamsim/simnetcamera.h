@@ -2,7 +2,8 @@
 // the control service (getparams, setparams, commands) on port 10401, the
 // picture service (getpic) on port 10402, and optionally the discovery
 // server. Every picture carries its frame number, in its head and drawn into
-// a band along its top edge (the first four bytes hold it, little-endian).
+// a band along its top edge (the first four bytes hold it, little-endian;
+// the next eight the picture's making time in ms since the epoch).
 //
 // The picture is a still moulded part (a short shot when the defect knob is
 // set). Knobs for the tests and the demo: a reply delay, a dropped connection every
@@ -75,6 +76,8 @@ public:
 
     // The frame number a picture of this camera carries.
     static quint32 frameNumberOf(const unsigned char* pixels);
+    // When the picture was made (ms since the epoch).
+    static qint64 madeAtOf(const unsigned char* pixels);
 
 signals:
     void rebootRequested();
