@@ -208,20 +208,24 @@ CTask_FormData SimNetCamera::pictureReply(quint64 n)
         h = height_;
         c = channels_;
     }
-    cv::Mat frame(h, w, c == 3 ? CV_8UC3 : CV_8UC1);
-    // A still scene (a part in its mould), so that a judged region sees the
-    // same picture every cycle; the frame number is drawn into a band along
-    // the top edge and its bytes open the first row.
-    for (int y = 0; y < h; ++y) {
-        uchar* row = frame.ptr<uchar>(y);
-        for (int x = 0; x < w * c; ++x)
-            row[x] = uchar(40 + ((x / c) * 60 / std::max(1, w)) + (y * 40 / std::max(1, h)));
+    const bool defect = knobs_.defect.load();
+    if (scene_.empty() || scene_.cols != w || scene_.rows != h || scene_.channels() != c || sceneDefect_ != defect) {
+        // A still scene (a part in its mould), drawn once per size, so that
+        // a judged region sees the same picture every cycle.
+        scene_.create(h, w, c == 3 ? CV_8UC3 : CV_8UC1);
+        for (int y = 0; y < h; ++y) {
+            uchar* row = scene_.ptr<uchar>(y);
+            for (int x = 0; x < w * c; ++x)
+                row[x] = uchar(40 + ((x / c) * 60 / std::max(1, w)) + (y * 40 / std::max(1, h)));
+        }
+        cv::rectangle(scene_, cv::Rect(w / 4, h / 4, w / 2, h / 2), cv::Scalar::all(200), cv::FILLED);
+        cv::circle(scene_, cv::Point(w / 2, h / 2), std::max(2, std::min(w, h) / 8), cv::Scalar::all(90), cv::FILLED);
+        if (defect)  // a short shot: part of the moulding is missing
+            cv::rectangle(scene_, cv::Rect(w / 2, h / 4, w / 4, h / 4), cv::Scalar::all(15), cv::FILLED);
+        sceneDefect_ = defect;
     }
-    const cv::Scalar bright = cv::Scalar::all(200), dark = cv::Scalar::all(15);
-    cv::rectangle(frame, cv::Rect(w / 4, h / 4, w / 2, h / 2), bright, cv::FILLED);
-    cv::circle(frame, cv::Point(w / 2, h / 2), std::max(2, std::min(w, h) / 8), cv::Scalar::all(90), cv::FILLED);
-    if (knobs_.defect.load())  // a short shot: part of the moulding is missing
-        cv::rectangle(frame, cv::Rect(w / 2, h / 4, w / 4, h / 4), dark, cv::FILLED);
+    cv::Mat frame = scene_.clone();
+    // The frame number is drawn into a band along the top edge.
     const int band = std::max(1, h / 24);
     cv::rectangle(frame, cv::Rect(0, 0, w, band), cv::Scalar::all(0), cv::FILLED);
     const double scale = std::max(0.2, (band - 2) / 22.0);

@@ -22,6 +22,8 @@
 #include <QSharedPointer>
 #include <QStringList>
 
+#include <opencv2/core.hpp>
+
 #include <atomic>
 #include <memory>
 
@@ -99,6 +101,8 @@ private:
     std::atomic<quint64> frameNo_{0};
     std::atomic<quint64> pictureRequests_{0};
     std::atomic<int> requests_{0};
+    cv::Mat scene_;  // the still picture, remade when size or defect change (loop thread)
+    bool sceneDefect_ = false;
     QSharedPointer<SimServer> control_;
     QSharedPointer<SimServer> picture_;
     std::unique_ptr<UDP_ACam_Server> discovery_;
