@@ -26,7 +26,6 @@ tZelCameraDevInfo record(const QString& ip, const QString& key = QStringLiteral(
 struct Sink {
     QMutex mutex;
     QList<quint32> frames;
-    QList<int> channels;
     int handle = -1;
     int stopFromInside = 1;
     int uninitFromInside = 1;
@@ -37,23 +36,18 @@ struct Sink {
         auto* s = static_cast<Sink*>(user);
         QMutexLocker lock(&s->mutex);
         s->frames << netcamsim::SimNetCamera::frameNumberOf(frame.data);
-        s->channels << frame.channels();
         if (s->tryStop) {
             s->tryStop = false;
             s->stopFromInside = ZelCameraStop(s->handle);
             s->uninitFromInside = ZelCameraUnInit(s->handle);
         }
     }
-    int count()
-    {
-        QMutexLocker lock(&mutex);
-        return frames.size();
-    }
     QList<quint32> copy()
     {
         QMutexLocker lock(&mutex);
         return frames;
     }
+    int count() { return copy().size(); }
 };
 
 bool waitFor(const std::function<bool()>& done, int ms = 15000)

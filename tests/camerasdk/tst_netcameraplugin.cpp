@@ -103,10 +103,9 @@ private slots:
         QVERIFY(cam);
         QCOMPARE(cam->name(), root_->name());
         QCOMPARE(cam->kind(), 2);
-        // No camera answers on 127.0.0.3.
         std::unique_ptr<CameraInterface> silent(root_->createCamera(list[1]));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("open failed"));
-        QVERIFY(!silent->open());
+        QVERIFY(!silent->open());  // no camera answers on 127.0.0.3
         _cameraInfo unknown = list[0];
         setCameraSerial(unknown, QStringLiteral("NOT-LISTED-1"));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no camera with serial"));
@@ -146,25 +145,20 @@ private slots:
         if (colourOut) {
             for (int i = 0; i < bytes; i += 4)
                 QCOMPARE(uchar(f.bytes[i + 3]), uchar(0xFF));
+        } else if (!sensorColour) {
+            // Each frame handed out is a newer one than the frame before.
+            quint32 last = netcamsim::SimNetCamera::frameNumberOf(reinterpret_cast<const uchar*>(f.bytes.constData()));
+            for (int i = 0; i < 5; ++i) {
+                const Frame g = grab(cam.get(), bytes);
+                QVERIFY(g.ok);
+                const quint32 n = netcamsim::SimNetCamera::frameNumberOf(reinterpret_cast<const uchar*>(g.bytes.constData()));
+                QVERIFY(n > last);
+                last = n;
+            }
         }
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("colour mode is fixed"));
         cam->setColor(!colourOut);
         QVERIFY(grab(cam.get(), bytes).ok);
-    }
-
-    void framesArriveInOrder()
-    {
-        NETNS_GUARD();
-        auto cam = make();
-        QVERIFY(cam);
-        quint32 last = 0;
-        for (int i = 0; i < 8; ++i) {
-            Frame f = grab(cam.get(), 64 * 48);
-            QVERIFY(f.ok);
-            const quint32 n = netcamsim::SimNetCamera::frameNumberOf(reinterpret_cast<const uchar*>(f.bytes.constData()));
-            QVERIFY2(n > last, qPrintable(QStringLiteral("%1 after %2").arg(n).arg(last)));
-            last = n;
-        }
     }
 
     void acquisitionState()
@@ -260,11 +254,6 @@ private slots:
         QCOMPARE(restore.value("exposeTime").toInt(), 30);
         QCOMPARE(restore.value("isHMirror").toInt(), 1);
         QCOMPARE(cam->currentSetting(0).value("Gain").toInt(), 32);
-        cam->restoreDefault(nullptr, 0);
-        int fps = -1;
-        cam->getFps(&fps);
-        QVERIFY(fps >= 0);
-        cam->getFps(nullptr);
     }
 };
 
