@@ -110,7 +110,7 @@ void runCase(int cameras, int w, int h, bool colour, int seconds)
         return;
     }
 
-    std::vector<PerCamera> per(size_t(cameras));
+    std::vector<PerCamera> per(static_cast<size_t>(cameras));
     std::vector<int> handles;
     for (int i = 0; i < cameras; ++i) {
         tZelCameraDevInfo info;
