@@ -4,9 +4,9 @@
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonValue>
-#include <QSemaphore>
 
 #include <atomic>
+#include <future>
 
 const QString TcpManager_Client::kGetParams = QStringLiteral("/smon2/camera/getparams");
 const QString TcpManager_Client::kSetParams = QStringLiteral("/smon2/camera/setparams");
@@ -150,12 +150,10 @@ bool TcpManager_Client::exchange(CTask_FormData& request, CTask_FormData& reply,
     bool sent = false;
     if (waitPool_) {
         const QSharedPointer<XANC::TcpReactor> reactor = reactor_;
-        QSemaphore done;
-        waitPool_->start([&] {
-            sent = reactor->post_sync(request, reply, ms);
-            done.release();
-        });
-        done.acquire();
+        std::promise<bool> done;
+        std::future<bool> result = done.get_future();
+        waitPool_->start([&] { done.set_value(reactor->post_sync(request, reply, ms)); });
+        sent = result.get();
     } else {
         sent = reactor_->post_sync(request, reply, ms);
     }
