@@ -8,6 +8,7 @@
 #include "winstate.h"
 
 #include <QDir>
+#include <QPair>
 #include <QPointer>
 #include <QRgb>
 #include <QSqlDatabase>
@@ -67,6 +68,8 @@ public:
     int CheckPassword();
     // Factory gate: 1 when level 2 is held or granted by the password box, else 0.
     int CheckRoot();
+    // Watches the ROI page's show, move and hide.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
     // ---- Camera views (rivurevezi_camera.cpp) -------------------------------
@@ -112,17 +115,30 @@ public:
     bool cameraMissing = false;
     QWidget* viewArea = nullptr;
     // Hand-overs to the network services, installed by whoever starts them:
-    // a cycle opened, a step decided, a template captured.
+    // a cycle opened, a step decided, a template captured, an alarm raised at
+    // a step, an alarm cleared (camera and clearing kind 4-8 of each camera
+    // the operator's decision concerned).
     std::function<void()> onCycleStart;
     std::function<void(int, bool)> onCycleStepDone;
     std::function<void(int, int)> onTemplateCaptured;
     std::function<void()> onDetectStopped;
+    std::function<void(int)> onAlarmStart;
+    std::function<void(const QVector<QPair<int, int>>&)> onAlarmCleared;
 
     // ---- ROI tool page: NG resolution and template training (rivurevezi_roipage.cpp)
     // Builds the page (hidden) and wires the button bar's "Area Settings".
     void InitRoiPage();
     // Opens the page over the camera area (button bar and help put away).
     void OpenRoiPage();
+    // The page's column keeps the screen below it free: the I/O panel always,
+    // the camera tiles when several cameras show. Follows the page's moves.
+    void FitRoiPageColumn();
+    // Closing the page brings back the camera view the operator had, with
+    // its regions and the verdict of the last decision.
+    void RestoreViewAfterRoiPage();
+    int cameraBeforeRoiPage = -1;       // -1: the page is not open
+    int detectStateBeforeRoiPage = 0;
+    class QBoxLayout* bottomBar = nullptr;
     // After a step's run: when templates were captured and no active step of
     // any camera still lacks one, opens the page in region setting with
     // gFromTrain set (the step's decision waits for the page's return).

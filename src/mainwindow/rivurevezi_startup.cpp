@@ -6,6 +6,7 @@
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
 #include "controlport.h"
+#include "drawroiwidget.h"
 #include "indexbutton.h"
 #include "iofunc.h"
 #include "iostatus.h"
@@ -20,6 +21,7 @@
 #include "recordstore.h"
 #include "savefialimagethread.h"
 #include "sysword.h"
+#include "viewwatch2ziz.h"
 #include "warnbox.h"
 #include "wizardpara.h"
 
@@ -84,7 +86,10 @@ bool RiVuRevezi::StartUp()
 {
     gpWin = this;
     gpState = this;
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    // The screen's size, unless whoever started the window has fixed it
+    // already (the screen checks render the monitor's 1920 x 1080 anywhere).
+    QScreen* screen = (gShowW > 0 && gShowH > 0) ? nullptr : QGuiApplication::primaryScreen();
+    if (screen) {
         gShowW = screen->geometry().width();
         gShowH = screen->geometry().height();
     }
@@ -211,6 +216,7 @@ bool RiVuRevezi::StartUp()
     viewArea->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     root->addWidget(viewArea, 1);
     auto* bottom = new QHBoxLayout;
+    bottomBar = bottom;
     ioStatusWidget = new IOStatusWidget(this);
     indexButton = new IndexButton(this);
     bottom->addWidget(ioStatusWidget, 1);
@@ -231,6 +237,22 @@ bool RiVuRevezi::StartUp()
     onCycleStart = [] { XAN_NETMN::getInstance()->start_PeriodRecord(); };
     onCycleStepDone = [](int, bool) { XAN_NETMN::getInstance()->finish_PeriodRecord(); };
     onDetectStopped = [] { XAN_NETMN::getInstance()->clearCycle(); };
+    onTemplateCaptured = [](int camera, int step) {
+        XAN_NETMN::getInstance()->agentLink->syncTempList(
+            QJsonObject{{QStringLiteral("camera"), camera}, {QStringLiteral("detect"), step}});
+    };
+    DrawROIWidget::setTempListSink([](const QJsonObject& o) { XAN_NETMN::getInstance()->agentLink->syncTempList(o); });
+    onAlarmStart = [](int step) { XAN_NETMN::getInstance()->agentLink->sndAlarmStartTiming(step); };
+    onAlarmCleared = [](const QVector<QPair<int, int>>& kinds) {
+        ViewWatch2ZIZ* link = XAN_NETMN::getInstance()->agentLink;
+        link->alarmState = 2;
+        for (const auto& k : kinds)
+            link->addClearMethod(k.first, k.second);
+        link->sndAlarmFinishTiming();
+    };
+    kitlinks::Links withRecord = kitlinks::current();
+    withRecord.recordInserted = [](const QJsonObject& row) { XAN_NETMN::getInstance()->agentLink->sndRecordOperate(row); };
+    kitlinks::install(withRecord);
 
     // ---- Timers ----
     runTimer = new QTimer(this);
@@ -272,6 +294,7 @@ void RiVuRevezi::ChangeCammer()
 {
     if (!viewArea)
         return;
+    FitRoiPageColumn();
     const QRect area = viewArea->rect().isEmpty() ? QRect(0, 0, gShowW, gShowH * 4 / 5) : viewArea->rect();
     if (currentCamera >= 0 && currentCamera < numCamera) {
         for (int c = 0; c < numCamera; ++c) {
