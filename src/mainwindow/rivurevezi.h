@@ -144,10 +144,19 @@ public:
     QWidget* versionLabel[2] = {};      // the two version labels
     class QAbstractSlider* zoomSlider = nullptr;
 
+    // ---- Settings, help, version labels and zoom (rivurevezi_settings.cpp)
+    // Builds the settings screen and the help pager (hidden), the settings
+    // and help buttons into `bar`, the version labels and the zoom slider.
+    void InitSettings(class QHBoxLayout* bar);
+    QWidget* settingsButton = nullptr;
+
 public slots:
     // "Area Settings" on the button bar: region setting (operator gate), or
     // the NG page again while an NG is latched.
     void SlotDrawROI();
+    // The settings screen, behind the operator gate; not while detecting.
+    void SlotSettings();
+    void SlotHelp();
     void TimerLogout();
     void TimerUp(int step);
     void TimerShow();
