@@ -26,7 +26,6 @@ Posix_QextSerialPort* gpCom = nullptr;
 std::atomic<int> gIOID{0};
 int gDataIn = 0;
 int gDataOut = 0;
-quint32 gFTemp[16] = {};
 int numCamera = 0;
 int gisCOM = 0;
 int gisColor = 0;

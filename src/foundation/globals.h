@@ -34,7 +34,6 @@ extern Posix_QextSerialPort* gpCom;
 extern std::atomic<int> gIOID;   // read by the I/O thread, set by the GUI thread
 extern int gDataIn;
 extern int gDataOut;
-extern quint32 gFTemp[16];
 extern int numCamera;
 extern int gisCOM;
 extern int gisColor;

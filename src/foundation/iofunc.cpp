@@ -143,7 +143,7 @@ bool BoardReceiver::parse(int outputWord, int currentInput, const std::function<
             // Each group holds eight values; surplus replies are dropped.
             const int lo = cmd == 3 ? 0 : 8;
             if (slot_ >= lo && slot_ < lo + 8)
-                gFTemp[slot_++] = v;
+                values_[slot_++] = v;
         }
         pos += 8;
     }
