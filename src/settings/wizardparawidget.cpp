@@ -24,7 +24,6 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QListWidget>
-#include <QScrollArea>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -95,27 +94,33 @@ WizardParaWidget::WizardParaWidget(QWidget* parent) : QWidget(parent)
 
 WizardParaWidget::~WizardParaWidget() = default;
 
+// A page holds every word of its group at once, three to a row: the control,
+// then its label, wrapped, so that every label shows whole in every language
+// without scrolling.
 QWidget* WizardParaWidget::buildWordPage(int page)
 {
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    auto* inner = new QWidget(scroll);
+    auto* inner = new QWidget(this);
     auto* grid = new QGridLayout(inner);
-    grid->setHorizontalSpacing(20);
+    grid->setHorizontalSpacing(12);
+    grid->setVerticalSpacing(6);
+    for (int c = 0; c < 3; ++c) {
+        grid->setColumnStretch(2 * c + 1, 1);
+        grid->setColumnMinimumWidth(2 * c, 180);
+    }
     int n = 0;
     if (page == SettingWord::CameraPage) {
         cameraBox_ = new ComboBox(inner);
         for (int c = 0; c < qBound(1, numCamera, kMaxCamera); ++c)
-            cameraBox_->addItem(lanStr(43).arg(c + 1));
+            cameraBox_->addItem(lanStr(43).arg(c + 1).trimmed());
         connect(cameraBox_, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
                 [this](int c) { setCurrentCamera(c); });
-        grid->addWidget(cameraBox_, 0, 0);
+        grid->addWidget(cameraBox_, 0, 0, 1, 2);
         auto* autoExp = new ColorButton(lanStr(500), inner, 3);
         connect(autoExp, &QPushButton::clicked, this, &WizardParaWidget::SlotAutoExposure);
-        grid->addWidget(autoExp, 0, 1);
+        grid->addWidget(autoExp, 0, 2, 1, 2);
         auto* restore = new ColorButton(lanStr(526), inner, 3);
         connect(restore, &QPushButton::clicked, this, &WizardParaWidget::SlotRestoreDefault);
-        grid->addWidget(restore, 0, 2);
+        grid->addWidget(restore, 0, 4, 1, 2);
         n = 3;
     }
     for (const SettingWord& w : settingwords::all()) {
@@ -125,52 +130,51 @@ QWidget* WizardParaWidget::buildWordPage(int page)
         f.spec = &w;
         const int row = n / 3;
         const int col = (n % 3) * 2;
+        auto* label = new QLabel(wordLabel(w), inner);
+        label->setWordWrap(true);
+        grid->addWidget(label, row, col + 1);
         if (w.kind == SettingWord::Check) {
-            f.check = new QCheckBox(wordLabel(w), inner);
+            f.check = new QCheckBox(inner);
             connect(f.check, &QCheckBox::toggled, this, [this, &w](bool on) {
                 if (filling_)
                     return;
                 const int word = settingwords::cameraBase(w.word) >= 0 ? w.word + camera_ : w.word;
                 setWord(word, on ? w.onValue : w.offValue);
             });
-            grid->addWidget(f.check, row, col, 1, 2);
+            grid->addWidget(f.check, row, col, Qt::AlignRight);
+        } else if (w.kind == SettingWord::Choice) {
+            f.combo = new ComboBox(inner);
+            for (int r : w.choiceRows)
+                f.combo->addItem(lanStr(r).trimmed());
+            connect(f.combo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this, &w](int i) {
+                if (!filling_)
+                    setWord(w.word, i);
+            });
+            grid->addWidget(f.combo, row, col);
         } else {
-            grid->addWidget(new QLabel(wordLabel(w), inner), row, col);
-            if (w.kind == SettingWord::Choice) {
-                f.combo = new ComboBox(inner);
-                for (int r : w.choiceRows)
-                    f.combo->addItem(lanStr(r).trimmed());
-                connect(f.combo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this, &w](int i) {
-                    if (!filling_)
-                        setWord(w.word, i);
-                });
-                grid->addWidget(f.combo, row, col + 1);
-            } else {
-                f.edit = new Edit(Edit::Numeric, inner);
-                f.edit->setFixedWidth(160);
-                Edit* e = f.edit;
-                connect(e, &QLineEdit::editingFinished, this, [this, &w, e] {
-                    if (filling_)
-                        return;
-                    const int word = settingwords::cameraBase(w.word) >= 0 ? w.word + camera_ : w.word;
-                    int v = 0;
-                    if (!Edit::parseInt(e->text(), &v)) {
-                        warnBox(lanStr(686).arg(w.min).arg(w.max));
-                        refreshFields();
-                        return;
-                    }
-                    if (gpWParaBak && v != gpWParaBak->words[word] && !setWord(word, v))
-                        refreshFields();
-                });
-                grid->addWidget(f.edit, row, col + 1);
-            }
+            f.edit = new Edit(Edit::Numeric, inner);
+            f.edit->setFixedWidth(170);
+            Edit* e = f.edit;
+            connect(e, &QLineEdit::editingFinished, this, [this, &w, e] {
+                if (filling_)
+                    return;
+                const int word = settingwords::cameraBase(w.word) >= 0 ? w.word + camera_ : w.word;
+                int v = 0;
+                if (!Edit::parseInt(e->text(), &v)) {
+                    warnBox(lanStr(686).arg(w.min).arg(w.max));
+                    refreshFields();
+                    return;
+                }
+                if (gpWParaBak && v != gpWParaBak->words[word] && !setWord(word, v))
+                    refreshFields();
+            });
+            grid->addWidget(f.edit, row, col);
         }
         fields_.insert(w.word, f);
         ++n;
     }
     grid->setRowStretch(n / 3 + 1, 1);
-    scroll->setWidget(inner);
-    return scroll;
+    return inner;
 }
 
 QWidget* WizardParaWidget::buildGroupPage()
@@ -198,28 +202,31 @@ QWidget* WizardParaWidget::buildGroupPage()
 QWidget* WizardParaWidget::buildSystemButtons()
 {
     auto* bar = new QWidget(this);
-    auto* lay = new QHBoxLayout(bar);
+    auto* lay = new QGridLayout(bar);
     languageBox = new ComboBox(bar);
     for (const char* name : kLanguageNames)
         languageBox->addItem(QString::fromUtf8(name));
     languageBox->setCurrentIndex(qBound(0, gLan, 3));
+    languageBox->setMinimumHeight(56);
     connect(languageBox, QOverload<int>::of(&QComboBox::activated), this, &WizardParaWidget::SlotChangeLan);
-    lay->addWidget(languageBox);
+    lay->addWidget(languageBox, 0, 0);
     const struct {
         int row;
         void (WizardParaWidget::*slot)();
     } buttons[] = {
         {288, &WizardParaWidget::SlotModifyTime},   {328, &WizardParaWidget::SlotToNetwork},
-        {172, &WizardParaWidget::SlotResetCount},   {499, &WizardParaWidget::SlotIO},
-        {498, &WizardParaWidget::SlotIOName},       {396, &WizardParaWidget::SlotChangeCamera},
-        {209, &WizardParaWidget::SlotShutDown},     {210, &WizardParaWidget::SlotExit},
+        {172, &WizardParaWidget::SlotResetCount},   {396, &WizardParaWidget::SlotChangeCamera},
+        {209, &WizardParaWidget::SlotShutDown},     {499, &WizardParaWidget::SlotIO},
+        {498, &WizardParaWidget::SlotIOName},       {210, &WizardParaWidget::SlotExit},
         {124, &WizardParaWidget::cancel},           {121, &WizardParaWidget::accept},
     };
+    int k = 1;
     for (const auto& b : buttons) {
         auto* button = new ColorButton(lanStr(b.row).trimmed(), bar, 3);
-        button->setMinimumHeight(60);
+        button->setMinimumHeight(56);
         connect(button, &QPushButton::clicked, this, b.slot);
-        lay->addWidget(button);
+        lay->addWidget(button, k / 6, k % 6);
+        ++k;
     }
     return bar;
 }
@@ -358,6 +365,9 @@ void WizardParaWidget::accept()
         hide();
         return;
     }
+    bool restartWordsChanged = false;
+    for (int word : {167, 168, 169, 170})
+        restartWordsChanged = restartWordsChanged || gpWPara->words[word] != gpWParaBak->words[word];
     const int oldTrigger = gpWPara->words[284];
     const int oldSteps = gpWPara->words[WizardPara::kStepCountMode3];
     *gpWPara = *gpWParaBak;
@@ -376,6 +386,9 @@ void WizardParaWidget::accept()
         roiPage->ChangeDetectNum(steps);
     if (gpState)
         gpState->InsertRecord(lanStr(235));
+    // The mode, the serial port and the picture kind are taken at start-up.
+    if (gpWPara->words[WizardPara::kModeChosen] != gpWPara->words[WizardPara::kMode] || restartWordsChanged)
+        warnBox(lanStr(309));
 }
 
 void WizardParaWidget::cancel()
