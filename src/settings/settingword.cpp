@@ -45,7 +45,7 @@ QVector<SettingWord> build()
       << check(325, 618, P::CameraPage) << check(179, 388, P::CameraPage);
 
     // Detection mode, steps, countdowns, picture keeping.
-    t << choice(176, 472, P::SystemPage, {384, 385, 386, 472}) << choice(177, 383, P::SystemPage, {376, 377, 383})
+    t << choice(176, 689, P::SystemPage, {384, 385, 386, 472}) << choice(177, 690, P::SystemPage, {376, 377, 383})
       << check(85, 174, P::SystemPage) << check(100, 175, P::SystemPage)
       << number(40, 161, P::SystemPage, 0, 10000) << number(41, 162, P::SystemPage, 0, 10000);
     const int laterDelays[] = {485, 486, 487, 488, 489, 490};
@@ -60,7 +60,7 @@ QVector<SettingWord> build()
       << number(107, 188, P::SystemPage, 0, 4) << number(108, 189, P::SystemPage, 0, 10000)
       << number(159, 630, P::SystemPage, 0, 10000) << number(161, 662, P::SystemPage, 0, 10000)
       << check(98, 170, P::SystemPage)
-      << choice(167, 259, P::SystemPage, {460, 461, 462, 463, 464, 465, 466, 467});
+      << choice(167, 269, P::SystemPage, {460, 461, 462, 463, 464, 465, 466, 467});
 
     // Interlocks and operator switches.
     for (int w : {94, 95, 97, 99, 122, 123, 124, 126, 127, 128, 129, 130, 131, 132, 135, 136, 137, 138, 144, 146,

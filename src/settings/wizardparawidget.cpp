@@ -284,7 +284,7 @@ void WizardParaWidget::refreshFields()
         if (f.check)
             f.check->setChecked(v == f.spec->onValue);
         else if (f.combo)
-            f.combo->setCurrentIndex(v >= 0 && v < f.combo->count() ? v : 0);
+            f.combo->setCurrentIndex(v < 0 ? 0 : qMin(v, f.combo->count() - 1));   // 177: 3 also means all moulds
         else if (f.edit)
             f.edit->setText(QString::number(v));
     }
