@@ -37,6 +37,7 @@
 #include "drawroiwidget.h"
 #include "indexbutton.h"
 #include "iofunc.h"
+#include "lanstr.h"
 #include "sysword.h"
 
 #include <QDateTime>
@@ -136,13 +137,13 @@ void RiVuRevezi::SlotStartStop()
 {
     if (runState == 3) {
         StartDetect();
-        InsertRecord(QStringLiteral("start detection"));
+        InsertRecord(lanStr(136));
         return;
     }
     if (sysWord(137) != 0 && CheckPassword() == 0)
         return;
     StopDetect();
-    InsertRecord(QStringLiteral("stop detection"));
+    InsertRecord(lanStr(127));
 }
 
 void RiVuRevezi::Run()
