@@ -156,16 +156,20 @@ public:
     class QAbstractSlider* zoomSlider = nullptr;
 
     // ---- Settings, help, version labels and zoom (rivurevezi_settings.cpp)
-    // Builds the settings screen and the help pager (hidden), the settings
-    // and help buttons into `bar`, the version labels and the zoom slider.
-    void InitSettings(class QHBoxLayout* bar);
+    // Builds the settings screen and the help pager (hidden) and, in the top
+    // right corner, the version labels, the settings and help buttons and
+    // the zoom slider.
+    void InitSettings();
     QWidget* settingsButton = nullptr;
+    // Holds the version labels, the settings and help buttons and the zoom
+    // slider; put away with the help button while a page covers the screen.
+    QWidget* settingsCorner = nullptr;
 
 public slots:
     // "Area Settings" on the button bar: region setting (operator gate), or
     // the NG page again while an NG is latched.
     void SlotDrawROI();
-    // The settings screen, behind the operator gate; not while detecting.
+    // The settings screen, behind the operator gate.
     void SlotSettings();
     void SlotHelp();
     void TimerLogout();

@@ -223,7 +223,7 @@ bool RiVuRevezi::StartUp()
     connect(indexButton, &IndexButton::startStopClicked, this, &RiVuRevezi::SlotStartStop);
     connect(indexButton, &IndexButton::retrainClicked, this, &RiVuRevezi::SlotReTrain);
     InitRoiPage();
-    InitSettings(bottom);
+    InitSettings();
     for (int c = 0; c < numCamera; ++c)
         cammerWidget[c]->setParent(viewArea);
     ChangeCammer();

@@ -3,6 +3,7 @@
 #include "colorbutton.h"
 #include "globals.h"
 #include "lanstr.h"
+#include "screenfit.h"
 #include "wizardpara.h"
 
 #include <QGridLayout>
@@ -19,6 +20,7 @@ void fill(ComboBox* box, const char* const (*names)[4], int count, int current)
     for (int i = 0; i < count; ++i)
         box->addItem(QString::fromUtf8(names[i][lan]).trimmed());
     box->setCurrentIndex(current >= 0 && current < count ? current : 0);
+    screenfit::combo(box);
 }
 
 }  // namespace
@@ -41,6 +43,8 @@ CustomIONameWidget::CustomIONameWidget(QWidget* parent) : QDialog(parent)
     }
     auto* ok = new ColorButton(lanStr(121), this, 3);
     auto* no = new ColorButton(lanStr(124), this, 3);
+    screenfit::button(ok);
+    screenfit::button(no);
     connect(ok, &QPushButton::clicked, this, &CustomIONameWidget::accept);
     connect(no, &QPushButton::clicked, this, &CustomIONameWidget::reject);
     grid->addWidget(no, kSlots, 2);

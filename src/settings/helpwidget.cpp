@@ -5,6 +5,7 @@
 #include "globals.h"
 #include "helppages.h"
 #include "lanstr.h"
+#include "screenfit.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,7 +14,8 @@
 
 HelpWidget::HelpWidget(QWidget* parent) : QWidget(parent)
 {
-    setAutoFillBackground(true);
+    // Painted from the style sheet: the screen covers the run screen whole.
+    setAttribute(Qt::WA_StyledBackground, true);
     setStyleSheet(QStringLiteral("HelpWidget{background:#20303c;}"));
     auto* lay = new QVBoxLayout(this);
     picture = new QLabel(this);
@@ -24,7 +26,7 @@ HelpWidget::HelpWidget(QWidget* parent) : QWidget(parent)
     next = new ColorButton(lanStr(340), this, 3);
     close = new ColorButton(lanStr(124), this, 3);
     for (ColorButton* b : {previous, next, close}) {
-        b->setMinimumHeight(60);
+        screenfit::button(b);
         bar->addWidget(b);
     }
     lay->addLayout(bar);

@@ -2,6 +2,7 @@
 
 #include "colorbutton.h"
 #include "lanstr.h"
+#include "screenfit.h"
 #include "wizardpara.h"
 #include "wizardparawidget.h"
 
@@ -18,6 +19,7 @@ IOWidget::IOWidget(QWidget* parent) : QDialog(parent)
     stepCount = new ComboBox(this);
     for (int n = 2; n <= 8; ++n)
         stepCount->addItem(lanStr(501 + n - 2));
+    screenfit::combo(stepCount);
     grid->addWidget(stepCount, 1, 0);
     notSequential = new QCheckBox(lanStr(675), this);
     grid->addWidget(notSequential, 1, 1, 1, 3);
@@ -33,12 +35,16 @@ IOWidget::IOWidget(QWidget* parent) : QDialog(parent)
         rowCut[r] = new ComboBox(this);
         for (int row : {523, 168, 169})
             rowCut[r]->addItem(lanStr(row).trimmed());
+        for (ComboBox* box : {rowStep[r], rowInput[r], rowCut[r]})
+            screenfit::combo(box);
         grid->addWidget(rowStep[r], r + 2, 1);
         grid->addWidget(rowInput[r], r + 2, 2);
         grid->addWidget(rowCut[r], r + 2, 3);
     }
     auto* ok = new ColorButton(lanStr(121), this, 3);
     auto* no = new ColorButton(lanStr(124), this, 3);
+    screenfit::button(ok);
+    screenfit::button(no);
     connect(ok, &QPushButton::clicked, this, &IOWidget::accept);
     connect(no, &QPushButton::clicked, this, &IOWidget::reject);
     grid->addWidget(no, kRows + 2, 2);

@@ -3,6 +3,7 @@
 #include "cameramanager.h"
 #include "colorbutton.h"
 #include "lanstr.h"
+#include "screenfit.h"
 #include "winstate.h"
 #include "wizardparawidget.h"
 
@@ -20,11 +21,14 @@ WidgetChangeCamera::WidgetChangeCamera(int cameras, QWidget* parent) : QDialog(p
         for (int c = 0; c < cameras; ++c)
             box->addItem(lanStr(43).arg(c + 1).trimmed());
         box->setCurrentIndex(i);
+        screenfit::combo(box);
         grid->addWidget(box, i, 1);
         position.append(box);
     }
     auto* ok = new ColorButton(lanStr(121), this, 3);
     auto* no = new ColorButton(lanStr(124), this, 3);
+    screenfit::button(ok);
+    screenfit::button(no);
     connect(ok, &QPushButton::clicked, this, &WidgetChangeCamera::accept);
     connect(no, &QPushButton::clicked, this, &WidgetChangeCamera::reject);
     grid->addWidget(no, cameras, 0);

@@ -12,6 +12,7 @@
 #include "lanstr.h"
 #include "paragroup.h"
 #include "platform.h"
+#include "screenfit.h"
 #include "settingword.h"
 #include "warnbox.h"
 #include "widgetchangecamera.h"
@@ -70,23 +71,25 @@ std::function<void()> WizardParaWidget::networkHook;
 WizardParaWidget::WizardParaWidget(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("WizardParaWidget"));
-    setAutoFillBackground(true);
+    // Painted from the style sheet: the screen covers the run screen whole.
+    setAttribute(Qt::WA_StyledBackground, true);
     setStyleSheet(QStringLiteral("WizardParaWidget{background:#20303c;} QLabel,QCheckBox{color:white;font-size:20px;}"));
     auto* top = new QVBoxLayout(this);
 
-    auto* tabs = new QHBoxLayout;
+    auto* tabBar = new QHBoxLayout;
     pages = new QStackedWidget(this);
     const int tabRows[] = {260, 215, 228, 205, 266, 261};
     for (int p = 0; p < 6; ++p) {
         auto* b = new ColorButton(lanStr(tabRows[p]).trimmed(), this, 3);
-        b->setMinimumHeight(60);
+        screenfit::button(b);
         connect(b, &QPushButton::clicked, this, [this, p] { pages->setCurrentIndex(p); });
-        tabs->addWidget(b);
+        tabBar->addWidget(b);
+        tabs.append(b);
     }
     for (int p = 0; p < SettingWord::PageCount; ++p)
         pages->addWidget(buildWordPage(p));
     pages->addWidget(buildGroupPage());
-    top->addLayout(tabs);
+    top->addLayout(tabBar);
     top->addWidget(pages, 1);
     top->addWidget(buildSystemButtons());
     hide();
@@ -114,12 +117,15 @@ QWidget* WizardParaWidget::buildWordPage(int page)
             cameraBox_->addItem(lanStr(43).arg(c + 1).trimmed());
         connect(cameraBox_, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
                 [this](int c) { setCurrentCamera(c); });
+        screenfit::combo(cameraBox_);
         grid->addWidget(cameraBox_, 0, 0, 1, 2);
         auto* autoExp = new ColorButton(lanStr(500), inner, 3);
         connect(autoExp, &QPushButton::clicked, this, &WizardParaWidget::SlotAutoExposure);
+        screenfit::button(autoExp);
         grid->addWidget(autoExp, 0, 2, 1, 2);
         auto* restore = new ColorButton(lanStr(526), inner, 3);
         connect(restore, &QPushButton::clicked, this, &WizardParaWidget::SlotRestoreDefault);
+        screenfit::button(restore);
         grid->addWidget(restore, 0, 4, 1, 2);
         n = 3;
     }
@@ -146,6 +152,7 @@ QWidget* WizardParaWidget::buildWordPage(int page)
             f.combo = new ComboBox(inner);
             for (int r : w.choiceRows)
                 f.combo->addItem(lanStr(r).trimmed());
+            screenfit::combo(f.combo);
             connect(f.combo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this, &w](int i) {
                 if (!filling_)
                     setWord(w.word, i);
@@ -193,6 +200,7 @@ QWidget* WizardParaWidget::buildGroupPage()
                                            &WizardParaWidget::SlotParaGroupDelete};
     for (int k = 0; k < 3; ++k) {
         auto* b = new ColorButton(lanStr(rows[k]), page, 3);
+        screenfit::button(b);
         connect(b, &QPushButton::clicked, this, actions[k]);
         lay->addWidget(b, k + 1, 1);
     }
@@ -207,7 +215,7 @@ QWidget* WizardParaWidget::buildSystemButtons()
     for (const char* name : kLanguageNames)
         languageBox->addItem(QString::fromUtf8(name));
     languageBox->setCurrentIndex(qBound(0, gLan, 3));
-    languageBox->setMinimumHeight(56);
+    screenfit::combo(languageBox);
     connect(languageBox, QOverload<int>::of(&QComboBox::activated), this, &WizardParaWidget::SlotChangeLan);
     lay->addWidget(languageBox, 0, 0);
     const struct {
@@ -223,7 +231,7 @@ QWidget* WizardParaWidget::buildSystemButtons()
     int k = 1;
     for (const auto& b : buttons) {
         auto* button = new ColorButton(lanStr(b.row).trimmed(), bar, 3);
-        button->setMinimumHeight(56);
+        screenfit::button(button);
         connect(button, &QPushButton::clicked, this, b.slot);
         lay->addWidget(button, k / 6, k % 6);
         ++k;

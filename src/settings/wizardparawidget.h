@@ -9,6 +9,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QVector>
 #include <QWidget>
 
 #include <functional>
@@ -57,6 +58,7 @@ public:
     static std::function<void()> networkHook;
 
     QStackedWidget* pages = nullptr;
+    QVector<ColorButton*> tabs;   // one per page, in page order
     QListWidget* groupList = nullptr;
     Edit* groupName = nullptr;
     ComboBox* languageBox = nullptr;
