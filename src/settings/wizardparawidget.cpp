@@ -12,6 +12,7 @@
 #include "lanstr.h"
 #include "paragroup.h"
 #include "platform.h"
+#include "resstatisticsparam.h"
 #include "screenfit.h"
 #include "settingword.h"
 #include "warnbox.h"
@@ -534,6 +535,8 @@ void WizardParaWidget::SlotParaGroupBackup()
         return;
     if (ParaGroup::backup(name) != ParaGroup::Ok)
         warnBox(lanStr(688));
+    else if (gpWPara)
+        ResStatisticsParam::getInstance()->setCurGroupName(gpWPara->getCurGroupName());
     refreshGroups();
 }
 
@@ -566,8 +569,11 @@ void WizardParaWidget::SlotParaGroupDelete()
     }
     if (!chooseBox(lanStr(287)))
         return;
+    const bool wasCurrent = gpWPara && index == gpWPara->words[WizardPara::kGroupIndex];
     if (ParaGroup::remove(index) != ParaGroup::Ok)
         warnBox(lanStr(688));
+    else if (wasCurrent && gpWPara)
+        ResStatisticsParam::getInstance()->setCurGroupName(gpWPara->getCurGroupName());
     refreshGroups();
 }
 

@@ -13,6 +13,7 @@
 #include "lanstr.h"
 #include "paragroup.h"
 #include "platform.h"
+#include "resstatisticsparam.h"
 #include "testworkdir.h"
 #include "viewrig.h"
 #include "widgetchangecamera.h"
@@ -303,10 +304,12 @@ private slots:
         }
         QCOMPARE(ParaGroup::list(), (QStringList{"default", "mould A", "mould B"}));
         QCOMPARE(gpWPara->getCurGroupName(), QStringLiteral("mould B"));
+        QCOMPARE(ResStatisticsParam::getInstance()->curGroupName(), QStringLiteral("mould B"));
         w->groupList->setCurrentRow(2);
         w->SlotParaGroupDelete();
         QCOMPARE(ParaGroup::list(), (QStringList{"default", "mould A"}));
         QCOMPARE(gpWPara->getCurGroupName(), QStringLiteral("default"));
+        QCOMPARE(ResStatisticsParam::getInstance()->curGroupName(), QStringLiteral("default"));
 
         QVERIFY(QFile::remove(QStringLiteral("cammer11/template0.bmp")));
         w->groupList->setCurrentRow(1);
