@@ -186,13 +186,18 @@ ParaGroup::Result ParaGroup::restore(int index)
         qWarning("parameter group \"%s\" holds no PARAM.db; nothing is restored", qPrintable(groups[index]));
         return FileError;
     }
-    setCurrentIndex(index);
 
-    const int cameras = clampCount(numCamera);
-    const int steps = clampCount(gDNum);
-    for (int c = 1; c <= cameras; ++c)
-        for (int d = 1; d <= steps; ++d)
-            QDir(templateFolder(c, d)).removeRecursively();
+    // The group is copied whole beside the working files first and only then
+    // renamed into place: a copy that fails leaves the machine as it was,
+    // templates included.
+    const QString staging = QStringLiteral("./.paraGroup-restore.partial");
+    QDir(staging).removeRecursively();
+    if (!copyTree(source, staging)) {
+        qWarning("parameter group \"%s\" could not be copied; nothing is restored", qPrintable(groups[index]));
+        QDir(staging).removeRecursively();
+        return FileError;
+    }
+    setCurrentIndex(index);
 
     // SQLite must not write into the file while it is being replaced.
     if (gpState) {
@@ -202,18 +207,49 @@ ParaGroup::Result ParaGroup::restore(int index)
             gpState->paramDb.close();
     }
 
+    // The local template folders step aside; the group's take their place.
+    QStringList aside;
+    const int cameras = clampCount(numCamera);
+    const int steps = clampCount(gDNum);
+    for (int c = 1; c <= cameras; ++c)
+        for (int d = 1; d <= steps; ++d) {
+            const QString local = templateFolder(c, d);
+            const QString old = local + QStringLiteral(".old~");
+            QDir(old).removeRecursively();
+            if (QFileInfo(local).isDir() && QDir().rename(local, old))
+                aside << local;
+        }
     bool ok = true;
-    const QFileInfoList entries = QDir(source).entryInfoList(
+    QStringList placed;
+    const QFileInfoList entries = QDir(staging).entryInfoList(
         QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
     for (const QFileInfo& e : entries) {
-        if (e.isSymLink())
-            continue;
         const QString target = QStringLiteral("./") + e.fileName();
-        if (e.isDir())
-            ok = copyTree(e.filePath(), target) && ok;
-        else
-            ok = copyFileReplacing(e.filePath(), target) && ok;
+        if (e.isDir()) {
+            if (QFileInfo::exists(target) && !aside.contains(e.fileName()))
+                ok = copyTree(e.filePath(), target) && ok;
+            else if (QDir().rename(e.filePath(), target))
+                placed << e.fileName();
+            else
+                ok = false;
+        } else if (std::rename(QFile::encodeName(e.filePath()).constData(), QFile::encodeName(target).constData()) != 0) {
+            qWarning("parameter group: cannot replace %s", qPrintable(target));
+            ok = false;
+        }
     }
+    // Done: the set-aside folders go. Failed: the group's folders that were
+    // placed go and ours come back.
+    if (!ok)
+        for (const QString& name : qAsConst(placed))
+            QDir(QStringLiteral("./") + name).removeRecursively();
+    for (const QString& local : qAsConst(aside)) {
+        const QString old = local + QStringLiteral(".old~");
+        if (ok || QFileInfo::exists(local))
+            QDir(old).removeRecursively();
+        else
+            QDir().rename(old, local);
+    }
+    QDir(staging).removeRecursively();
     // A journal left by the replaced file must not be played into the new one.
     for (const char* suffix : {"-journal", "-wal", "-shm"})
         QFile::remove(QStringLiteral("./") + kParamDb + QLatin1String(suffix));

@@ -160,10 +160,23 @@ public:
     QWidget* versionLabel[2] = {};      // the two version labels
     class QAbstractSlider* zoomSlider = nullptr;
 
+    // ---- Settings, help, version labels and zoom (rivurevezi_settings.cpp)
+    // Builds the settings screen and the help pager (hidden) and, in the top
+    // right corner, the version labels, the settings and help buttons and
+    // the zoom slider.
+    void InitSettings();
+    QWidget* settingsButton = nullptr;
+    // Holds the version labels, the settings and help buttons and the zoom
+    // slider; put away with the help button while a page covers the screen.
+    QWidget* settingsCorner = nullptr;
+
 public slots:
     // "Area Settings" on the button bar: region setting (operator gate), or
     // the NG page again while an NG is latched.
     void SlotDrawROI();
+    // The settings screen, behind the operator gate.
+    void SlotSettings();
+    void SlotHelp();
     void TimerLogout();
     void TimerUp(int step);
     void TimerShow();

@@ -6,8 +6,8 @@
 #include "lanstr.h"
 #include "warnbox.h"
 #include "wizardpara.h"
+#include "wizardparawidget.h"
 
-#include <QApplication>
 
 void RiVuRevezi::LostCamera()
 {
@@ -38,16 +38,5 @@ void RiVuRevezi::LostCamera()
 
 bool RiVuRevezi::SettingsVisible() const
 {
-    if (!wizardParaWidget)
-        return false;
-    // The settings screen's class belongs to a library above this one; the
-    // widget is found among the application's widgets by its address and
-    // only a widget that really is a WizardParaWidget counts.
-    const void* wanted = static_cast<const void*>(wizardParaWidget);
-    const QWidgetList all = QApplication::allWidgets();
-    for (QWidget* w : all) {
-        if (static_cast<const void*>(w) == wanted && w->inherits("WizardParaWidget"))
-            return w->isVisible();
-    }
-    return false;
+    return wizardParaWidget && wizardParaWidget->isVisible();
 }

@@ -172,7 +172,9 @@ void RiVuRevezi::RoiPageAfterDecision(bool ok, bool manual)
 
 void RiVuRevezi::showhideHelp(bool show)
 {
-    if (helpButton)
+    if (settingsCorner)
+        settingsCorner->setVisible(show);
+    else if (helpButton)
         helpButton->setVisible(show);
 }
 

@@ -228,6 +228,7 @@ bool RiVuRevezi::StartUp()
     connect(indexButton, &IndexButton::startStopClicked, this, &RiVuRevezi::SlotStartStop);
     connect(indexButton, &IndexButton::retrainClicked, this, &RiVuRevezi::SlotReTrain);
     InitRoiPage();
+    InitSettings();
     for (int c = 0; c < numCamera; ++c)
         cammerWidget[c]->setParent(viewArea);
     ChangeCammer();

@@ -11,9 +11,12 @@
 #include "cammerwidget.h"
 #include "colorbutton.h"
 #include "controlport.h"
+#include "customionamewidget.h"
 #include "drawroiwidget.h"
+#include "helpwidget.h"
 #include "indexbutton.h"
 #include "iostatus.h"
+#include "iowidget.h"
 #include "lanstr.h"
 #include "numberinput.h"
 #include "passwordbox.h"
@@ -24,11 +27,14 @@
 #include "startup.h"
 #include "testworkdir.h"
 #include "warnbox.h"
+#include "widgetchangecamera.h"
 #include "wizardpara.h"
+#include "wizardparawidget.h"
 
 #include <QLocalSocket>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStackedWidget>
 #include <QtTest>
 
 namespace {
@@ -330,6 +336,42 @@ private slots:
             expectClean(box, "box_" + name);
             box->hide();
         }
+    }
+
+    // The settings screen page by page, its dialogs and the help pager, as
+    // the operator opens them from the run screen.
+    void settingsScreens()
+    {
+        QTest::mouseClick(win->settingsButton, Qt::LeftButton);
+        QTRY_VERIFY(win->SettingsVisible());
+        WizardParaWidget* s = win->wizardParaWidget;
+        for (int p = 0; p < s->tabs.size(); ++p) {
+            QTest::mouseClick(s->tabs[p], Qt::LeftButton);
+            QCOMPARE(s->pages->currentIndex(), p);
+            expectClean(win, QStringLiteral("settings_page%1").arg(p));
+        }
+        IOWidget io(s);
+        CustomIONameWidget names(s);
+        WidgetChangeCamera order(numCamera, s);
+        const QVector<QPair<QString, QDialog*>> dialogs{{"settings_io", &io}, {"settings_ionames", &names},
+                                                        {"settings_cameraorder", &order}};
+        for (const auto& d : dialogs) {
+            d.second->show();
+            expectClean(d.second, d.first);
+            d.second->hide();
+        }
+        s->cancel();
+        QVERIFY(!win->SettingsVisible());
+
+        QDir().mkpath("images/help");
+        for (const QFileInfo& f : QDir(QStringLiteral(VMM_BUILD_DIR "/resources/images/help")).entryInfoList(QDir::Files))
+            QFile::copy(f.absoluteFilePath(), "images/help/" + f.fileName());
+        QTest::mouseClick(win->helpButton, Qt::LeftButton);
+        QTRY_VERIFY(win->helpWidget->isVisible());
+        QVERIFY(win->helpWidget->pictureShown());
+        expectClean(win, "help");
+        QTest::mouseClick(win->helpWidget->close, Qt::LeftButton);
+        QVERIFY(!win->helpWidget->isVisible());
     }
 
     void cleanupTestCase()

@@ -1,0 +1,31 @@
+// The I/O assignment of the multiple-detection mode: how many steps, which
+// I/O-page row serves each step, each row's trigger input and cut mode, and
+// whether the steps run in sequence. Accept writes the working copy.
+#pragma once
+
+#include <QDialog>
+
+class ComboBox;
+class QCheckBox;
+
+class IOWidget : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int kRows = 8;
+
+    explicit IOWidget(QWidget* parent = nullptr);
+
+    ComboBox* stepCount = nullptr;         // item i: i + 2 steps
+    ComboBox* rowStep[kRows] = {};         // item 0: none, item s + 1: step s
+    ComboBox* rowInput[kRows] = {};        // trigger input slot 0-7
+    ComboBox* rowCut[kRows] = {};          // cut mode 0-2
+    QCheckBox* notSequential = nullptr;
+
+public slots:
+    // Refused (nothing written) when the last step has no row or a step is
+    // served by two rows.
+    void accept() override;
+
+private:
+    void load();
+};
