@@ -5,6 +5,7 @@
 #include "globals.h"
 #include "httpapiserver.h"
 #include "platform.h"
+#include "viewwatch2ziz.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -65,6 +66,7 @@ XAN_NETMN::XAN_NETMN(const QString& configPath, quint16 apiPort, const QHostAddr
     , apiAddress_(apiAddress)
 {
     apiServer = new HttpApiServer(this);
+    agentLink = new ViewWatch2ZIZ(this);
     ApiSnapshot::setManager(this);
     ApiSnapshot::publishOnIdle();
 }
@@ -72,6 +74,8 @@ XAN_NETMN::XAN_NETMN(const QString& configPath, quint16 apiPort, const QHostAddr
 XAN_NETMN::~XAN_NETMN()
 {
     ApiSnapshot::dropManager(this);
+    delete agentLink;
+    agentLink = nullptr;
     delete apiServer;
     apiServer = nullptr;
     if (__instance == this)
@@ -122,6 +126,7 @@ void XAN_NETMN::initStart()
         QDir().mkpath(workspace);
 
     clearCycle();
+    agentLink->init();
     apiServer->init();
 }
 
@@ -130,6 +135,11 @@ void XAN_NETMN::setWorkTask(bool net, bool video, bool api)
     workNetFunc.store(net);
     workVideo.store(video);
     workApiFunc.store(api);
+}
+
+int XAN_NETMN::isAllowSnd_2_VW()
+{
+    return agentLink->isAllowSnd_2_VW();
 }
 
 QVariant XAN_NETMN::getConfigValue(const QString& key)
@@ -219,6 +229,7 @@ void XAN_NETMN::start_PeriodRecord()
     record.starttime = QDateTime::fromMSecsSinceEpoch(now).toString(kStampFormat);
     lastDetect.setValue(record);
     ++recordVersion;
+    agentLink->noteCycleStart(now);
 }
 
 void XAN_NETMN::add_PeriodRecord_Picture(int camera, int detect, bool result, QString path)
@@ -254,6 +265,8 @@ void XAN_NETMN::add_PeriodRecord_Picture(int camera, int detect, bool result, QS
         task.files.insert(path, QByteArray());
         apiServer->publish_message(QStringLiteral("detected_picture"), task);
     }
+    if (workNetFunc.load())
+        agentLink->sndAlarmPicture(camera, detect, result, path);
 }
 
 void XAN_NETMN::finish_PeriodRecord()
@@ -287,6 +300,8 @@ void XAN_NETMN::finish_PeriodRecord()
     ++recordVersion;
     if (workApiFunc.load())
         apiServer->finish_PeriodRecord();
+    if (workNetFunc.load())
+        agentLink->sndDetectOnceInfo();
 
     // Alarm-time bookkeeping: the first closed cycle's result is kept.
     bool first = false;
