@@ -5,6 +5,7 @@
 // nginx serving the same bytes; the worst lateness of a 10 ms timer on this
 // thread; memory over a longer run; a 5 MP multipart picture and a 10 MB file
 // reply. Usage: bench_netcore [seconds per wrk run, 10] [soak seconds, 60]
+#include "httpload.h"
 #include "httpmanager.h"
 #include "platform.h"
 
@@ -60,83 +61,6 @@ public:
     QString filePath;
 };
 
-struct WrkResult {
-    bool ok = false;
-    double rps = 0;
-    double p50 = 0;
-    double p99 = 0;
-};
-
-double toMs(const QString& value, const QString& unit)
-{
-    const double v = value.toDouble();
-    if (unit == "us")
-        return v / 1000.0;
-    if (unit == "s")
-        return v * 1000.0;
-    return v;
-}
-
-// Runs a program on a helper thread while this thread's event loop goes on.
-platform::CommandResult runAside(const QString& program, const QStringList& args, int timeoutMs)
-{
-    platform::CommandResult result;
-    std::atomic<bool> done{false};
-    QThread* t = QThread::create([&] {
-        result = platform::runner().run(program, args, timeoutMs);
-        done = true;
-    });
-    t->start();
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    t->wait();
-    delete t;
-    return result;
-}
-
-WrkResult wrk(const QString& url, int connections, int seconds)
-{
-    const int threads = std::min(connections, 4);
-    const platform::CommandResult r =
-        runAside("wrk", {"-t", QString::number(threads), "-c", QString::number(connections), "-d",
-                         QString("%1s").arg(seconds), "--latency", url},
-                 (seconds + 30) * 1000);
-    WrkResult w;
-    const QString out = QString::fromUtf8(r.out);
-    const auto rps = QRegularExpression("Requests/sec:\\s+([\\d.]+)").match(out);
-    const auto p50 = QRegularExpression("\\s50%\\s+([\\d.]+)(us|ms|s)").match(out);
-    const auto p99 = QRegularExpression("\\s99%\\s+([\\d.]+)(us|ms|s)").match(out);
-    if (!r.ok() || !rps.hasMatch() || !p50.hasMatch() || !p99.hasMatch()) {
-        std::fprintf(stderr, "wrk failed: %s %s\n", r.out.constData(), r.err.constData());
-        return w;
-    }
-    if (out.contains("Non-2xx") || out.contains("Socket errors"))
-        std::fprintf(stderr, "wrk reports errors:\n%s\n", qPrintable(out));
-    w.ok = true;
-    w.rps = rps.captured(1).toDouble();
-    w.p50 = toMs(p50.captured(1), p50.captured(2));
-    w.p99 = toMs(p99.captured(1), p99.captured(2));
-    return w;
-}
-
-qint64 statusKb(const QString& file, const char* key)
-{
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(int(strlen(key))).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
-
-quint16 freePort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
-}
-
 // The bytes our small route answers with, as nginx shall serve them.
 QByteArray smallBody(quint16 port)
 {
@@ -185,40 +109,9 @@ int main(int argc, char** argv)
     const QByteArray body = smallBody(port);
 
     // nginx with the same reply bytes.
-    const quint16 nginxPort = freePort();
-    QDir(dir.path()).mkpath("tmp");
-    const QString conf = QString(R"(daemon off;
-master_process off;
-pid %1/nginx.pid;
-error_log %1/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  client_body_temp_path %1/tmp/body; proxy_temp_path %1/tmp/proxy; fastcgi_temp_path %1/tmp/fcgi;
-  uwsgi_temp_path %1/tmp/uwsgi; scgi_temp_path %1/tmp/scgi;
-  server {
-    listen 127.0.0.1:%2;
-    location /v18/http/small { default_type application/json; return 200 '%3'; }
-  }
-}
-)").arg(dir.path()).arg(nginxPort).arg(QString::fromUtf8(body));
-    {
-        QFile f(dir.filePath("nginx.conf"));
-        f.open(QIODevice::WriteOnly);
-        f.write(conf.toUtf8());
-    }
-    const QString nginx = QStandardPaths::findExecutable("nginx", {"/usr/sbin", "/usr/bin"});
-    qint64 nginxPid = 0;
-    if (!nginx.isEmpty() && platform::runner().startDetached(nginx, {"-p", dir.path(), "-c", dir.filePath("nginx.conf")}, false)) {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 5000 && nginxPid == 0) {
-            QTest::qWait(50);
-            QFile p(dir.filePath("nginx.pid"));
-            if (p.open(QIODevice::ReadOnly))
-                nginxPid = p.readAll().trimmed().toLongLong();
-        }
-    }
+    NginxAnchor anchor("/v18/http/small", body);
+    const quint16 nginxPort = anchor.port();
+    const qint64 nginxPid = anchor.pid();
 
     // Lateness of a 10 ms timer on this thread.
     QElapsedTimer clock;
@@ -351,7 +244,5 @@ http {
     std::printf("  picture >= 200 MB/s: %.0f %s\n", picMBs, picMBs >= 200 ? "met" : "MISSED");
     std::printf("  file >= 200 MB/s: %.0f %s\n", fileMBs, fileMBs >= 200 ? "met" : "MISSED");
 
-    if (nginxPid > 0)
-        ::kill(pid_t(nginxPid), SIGQUIT);
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "apianswers.h"
 
+#include "apisnapshot.h"
+
 #include "winstate.h"
 #include "statewords.h"
 
@@ -13,23 +15,30 @@ namespace apianswers {
 
 QJsonObject productInfos(const QString& deviceName)
 {
-    const int cameras = std::clamp(numCamera, 0, kMaxCamera);
+    ApiSnapshot state = ApiSnapshot::capture(nullptr);
+    state.deviceName = deviceName;
+    return productInfos(state);
+}
+
+QJsonObject productInfos(const ApiSnapshot& state)
+{
+    const int cameras = std::clamp(state.cameraCount, 0, kMaxCamera);
     int detectAll = 0;
     for (int i = 0; i < kMaxCamera; ++i)
-        detectAll = std::max(detectAll, gAllCycleNum[i]);
+        detectAll = std::max(detectAll, state.allCycle[i]);
     QJsonArray all, ng;
     for (int i = 0; i < cameras; ++i) {
-        all.append(gAllNum[i]);
-        ng.append(gFailNum[i]);
+        all.append(state.all[i]);
+        ng.append(state.fail[i]);
     }
     QJsonObject o;
-    o.insert(QStringLiteral("camera_count"), numCamera);
-    o.insert(QStringLiteral("device_sn"), gDeviceID);
-    o.insert(QStringLiteral("device_id"), deviceName);
-    o.insert(QStringLiteral("run_status"), runStatusWord());
-    o.insert(QStringLiteral("detect_status"), detectStatusWord());
+    o.insert(QStringLiteral("camera_count"), state.cameraCount);
+    o.insert(QStringLiteral("device_sn"), state.deviceSn);
+    o.insert(QStringLiteral("device_id"), state.deviceName);
+    o.insert(QStringLiteral("run_status"), state.runWord);
+    o.insert(QStringLiteral("detect_status"), state.detectWord);
     o.insert(QStringLiteral("detect_all"), detectAll);
-    o.insert(QStringLiteral("detect_ng"), gSyncNGCycleNum);
+    o.insert(QStringLiteral("detect_ng"), state.syncNgCycle);
     o.insert(QStringLiteral("detect_all_detail"), all);
     o.insert(QStringLiteral("detect_ng_detail"), ng);
     return o;
@@ -37,11 +46,17 @@ QJsonObject productInfos(const QString& deviceName)
 
 QString detectedPicture(const QJsonObject& request, QString* errorText, const QString& pictureRoot)
 {
+    return detectedPicture(request, errorText, pictureRoot, numCamera, gDNum);
+}
+
+QString detectedPicture(const QJsonObject& request, QString* errorText, const QString& pictureRoot, int cameras,
+                        int steps)
+{
     const int camera = request.value(QStringLiteral("camera_index")).toInt(-1);
     const int detect = request.value(QStringLiteral("detect_index")).toInt(-1);
     const bool ok = request.value(QStringLiteral("detect_result")).toBool(false);
     const QString name = request.value(QStringLiteral("picture_name")).toString();
-    if (camera < 0 || detect < 0 || camera >= numCamera || detect >= gDNum) {
+    if (camera < 0 || detect < 0 || camera >= cameras || detect >= steps) {
         *errorText = QStringLiteral("参数错误");
         return QString();
     }

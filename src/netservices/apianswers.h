@@ -1,16 +1,20 @@
 // What the HTTP API's routes compute, apart from the transport: the product
 // information, the picture look-up confined to the picture folders, the
-// clock text check and the counter clear. GUI thread.
+// clock text check and the counter clear. What reads the globals runs on
+// the GUI thread; the forms that take a published state run anywhere.
 #pragma once
 
 #include <QDateTime>
 #include <QJsonObject>
 #include <QString>
 
+struct ApiSnapshot;
+
 namespace apianswers {
 
 // The answer of "get_product_infos".
 QJsonObject productInfos(const QString& deviceName);
+QJsonObject productInfos(const ApiSnapshot& state);
 
 // The picture that a "get_detected_picture" request names, as an absolute
 // path below ./alarmimage/camera<c>/detect<d>/OK|NG; empty with `errorText`
@@ -18,6 +22,9 @@ QJsonObject productInfos(const QString& deviceName);
 // that holds the camera folders.
 QString detectedPicture(const QJsonObject& request, QString* errorText,
                         const QString& pictureRoot = QStringLiteral("./alarmimage"));
+// The same with the camera and step counts given.
+QString detectedPicture(const QJsonObject& request, QString* errorText, const QString& pictureRoot, int cameras,
+                        int steps);
 
 // The "datetime" of a "set_localclock" request when it is exactly
 // "yyyy-MM-dd hh:mm:ss", a real date, and plausible for a clock (2000-2099).

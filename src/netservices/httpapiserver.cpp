@@ -1,6 +1,7 @@
 #include "httpapiserver.h"
 
 #include "apianswers.h"
+#include "apisnapshot.h"
 #include "network.h"
 #include "platform.h"
 #include "recordquery.h"
@@ -26,19 +27,25 @@ HttpApiServer::HttpApiServer(XAN_NETMN* owner)
     publishTimer_.setInterval(kPublishDelayMs);
     connect(&publishTimer_, &QTimer::timeout, this, &HttpApiServer::slot_delay_publish_detectinfo);
 
+    // Requests arrive on the reactor's thread. The reading routes answer
+    // there from the published state; the others run on this object's thread.
+    const auto onOwnThread = [this](void (HttpApiServer::*route)(const CTask_FormData&)) {
+        return [this, route](CTask_FormData t) {
+            QMetaObject::invokeMethod(this, [this, route, t] { (this->*route)(t); }, Qt::QueuedConnection);
+        };
+    };
     routeMap_.insert(QStringLiteral("/v18/http/get_product_infos"),
                      [this](CTask_FormData t) { httpapi__get_product_infos(t); });
     routeMap_.insert(QStringLiteral("/v18/http/get_last_detectinfo"),
                      [this](CTask_FormData t) { httpapi__get_last_detailinfo(t); });
     routeMap_.insert(QStringLiteral("/v18/http/get_detected_picture"),
                      [this](CTask_FormData t) { httpapi__get_detected_picture(t); });
-    routeMap_.insert(QStringLiteral("/v18/http/get_records"), [this](CTask_FormData t) { httpapi__get_records(t); });
+    routeMap_.insert(QStringLiteral("/v18/http/get_records"), onOwnThread(&HttpApiServer::httpapi__get_records));
     routeMap_.insert(QStringLiteral("/v18/http/set_clear_curcount"),
-                     [this](CTask_FormData t) { httpapi__set_clear_curcount(t); });
-    routeMap_.insert(QStringLiteral("/v18/http/set_localclock"),
-                     [this](CTask_FormData t) { httpapi__set_localclock(t); });
+                     onOwnThread(&HttpApiServer::httpapi__set_clear_curcount));
+    routeMap_.insert(QStringLiteral("/v18/http/set_localclock"), onOwnThread(&HttpApiServer::httpapi__set_localclock));
     routeMap_.insert(QStringLiteral("/v18/http/subscriber_baseinfo"),
-                     [this](CTask_FormData t) { httpapi__subscriber_baseinfo(t); });
+                     onOwnThread(&HttpApiServer::httpapi__subscriber_baseinfo));
 }
 
 HttpApiServer::~HttpApiServer()
@@ -55,7 +62,7 @@ HttpApiServer::~HttpApiServer()
 
 void HttpApiServer::init()
 {
-    if (!startReactor(owner_->apiAddress(), owner_->apiPort(), 1))
+    if (!startReactor(owner_->apiAddress(), owner_->apiPort(), 2))
         qWarning("HttpApiServer: cannot listen on port %u", unsigned(owner_->apiPort()));
     subscribers_.load(owner_->workspace + QStringLiteral("subscriber.ini"));
     publishTimer_.setInterval(kPublishDelayMs);
@@ -82,6 +89,21 @@ bool HttpApiServer::apiOn(const CTask_FormData& task)
     return false;
 }
 
+std::shared_ptr<const ApiSnapshot> HttpApiServer::publishedState(void (HttpApiServer::*route)(const CTask_FormData&),
+                                                               const CTask_FormData& task)
+{
+    if (auto state = ApiSnapshot::current())
+        return state;
+    // Nothing published yet (no event loop has run): this object's thread
+    // publishes and answers.
+    QMetaObject::invokeMethod(this, [this, route, task] {
+        ApiSnapshot::publish();
+        if (ApiSnapshot::current())
+            (this->*route)(task);
+    }, Qt::QueuedConnection);
+    return nullptr;
+}
+
 void HttpApiServer::sendJson(const CTask_FormData& request, const QJsonObject& answer)
 {
     CTask_FormData reply;
@@ -98,27 +120,34 @@ void HttpApiServer::httpapi__get_product_infos(const CTask_FormData& task)
 {
     if (!apiOn(task))
         return;
-    sendJson(task, apianswers::productInfos(owner_->deviceName));
+    if (const auto state = publishedState(&HttpApiServer::httpapi__get_product_infos, task))
+        sendJson(task, apianswers::productInfos(*state));
 }
 
 void HttpApiServer::httpapi__get_last_detailinfo(const CTask_FormData& task)
 {
     if (!apiOn(task))
         return;
-    XAN_NETMN::sAPI_LastDetect_Info record;
-    if (!owner_->lastDetect.tryGetValue(&record)) {
+    const auto state = publishedState(&HttpApiServer::httpapi__get_last_detailinfo, task);
+    if (!state)
+        return;
+    if (!state->hasRecord) {
         callback_immediately(task, 403, QStringLiteral("获取列表为空，需要先检测后获取信息。"));
         return;
     }
-    sendJson(task, XAN_NETMN::lastDetectJson(record));
+    sendJson(task, XAN_NETMN::lastDetectJson(state->record));
 }
 
 void HttpApiServer::httpapi__get_detected_picture(const CTask_FormData& task)
 {
     if (!apiOn(task))
         return;
+    const auto state = publishedState(&HttpApiServer::httpapi__get_detected_picture, task);
+    if (!state)
+        return;
     QString error;
-    const QString path = apianswers::detectedPicture(task.json, &error);
+    const QString path = apianswers::detectedPicture(task.json, &error, QStringLiteral("./alarmimage"),
+                                                     state->cameraCount, state->stepCount);
     if (path.isEmpty()) {
         sendJson(task, QJsonObject{{QStringLiteral("errorstring"), error}});
         return;
@@ -126,7 +155,7 @@ void HttpApiServer::httpapi__get_detected_picture(const CTask_FormData& task)
     CTask_FormData reply;
     reply.taskId = task.taskId;
     reply.sessionIndex = task.sessionIndex;
-    reply.deviceId = gDeviceID;
+    reply.deviceId = state->deviceSn;
     reply.files.insert(path, QByteArray());
     reply.contentType = QStringLiteral("image/jpeg");
     sendAsync(reply);
@@ -154,6 +183,8 @@ void HttpApiServer::httpapi__set_clear_curcount(const CTask_FormData& task)
     if (!apiOn(task))
         return;
     apianswers::clearAllCounters();
+    // The next read sees the zeroes, whichever thread answers it.
+    ApiSnapshot::publish();
     callback_immediately(task, 200, QString());
 }
 

@@ -3,9 +3,11 @@
 // clears the counters, sets the clock and registers for pushes. Every route
 // answers 403 while the API switch of the network-services manager is off.
 //
-// All handlers run on the thread that owns this object (the GUI thread); what
-// may take long (the clock programs, connecting to subscribers) runs
-// elsewhere and comes back queued.
+// The routes that only read (product information, last cycle, pictures)
+// answer on the reactor's thread from the state the GUI thread publishes, so
+// that a busy GUI thread does not hold them up. The others run on the thread
+// that owns this object (the GUI thread); what may take long there (the clock
+// programs, connecting to subscribers) runs elsewhere and comes back queued.
 #pragma once
 
 #include "httpmanager.h"
@@ -19,6 +21,7 @@
 #include <memory>
 
 class XAN_NETMN;
+struct ApiSnapshot;
 class PushDispatcher;
 class QThreadPool;
 
@@ -61,6 +64,10 @@ public slots:
 private:
     // Answers 403 and returns false while the API switch is off.
     bool apiOn(const CTask_FormData& task);
+    // The published state; null when none is yet, and then `route` runs again
+    // for `task` on this object's thread once it is.
+    std::shared_ptr<const ApiSnapshot> publishedState(void (HttpApiServer::*route)(const CTask_FormData&),
+                                                     const CTask_FormData& task);
     void sendJson(const CTask_FormData& request, const QJsonObject& answer);
 
     XAN_NETMN* owner_;

@@ -1,5 +1,6 @@
 #include "modbusserver.h"
 
+#include "apisnapshot.h"
 #include "publictools.h"
 #include "winstate.h"
 #include "statewords.h"
@@ -268,11 +269,16 @@ void ModbusServer::onReadyRead(QTcpSocket* socket)
 
 ModbusServer::Registers ModbusServer::getData()
 {
+    return registersOf(ApiSnapshot::capture(nullptr));
+}
+
+ModbusServer::Registers ModbusServer::registersOf(const ApiSnapshot& state)
+{
     int maxAll = 0;
     for (int i = 0; i < kMaxCamera; ++i)
-        maxAll = std::max(maxAll, gAllNum[i]);
-    return Registers{static_cast<quint16>(runStatusWord()), static_cast<quint16>(detectStatusWord()),
-                     static_cast<quint16>(maxAll & 0xffff), static_cast<quint16>(gSyncNGNum & 0xffff)};
+        maxAll = std::max(maxAll, state.all[i]);
+    return Registers{static_cast<quint16>(state.runWord), static_cast<quint16>(state.detectWord),
+                     static_cast<quint16>(maxAll & 0xffff), static_cast<quint16>(state.syncNg & 0xffff)};
 }
 
 void ModbusServer::clearCounters()
@@ -288,7 +294,15 @@ void ModbusServer::clearCounters()
 ModbusServer::DataAccess ModbusServer::dataAccess()
 {
     DataAccess a;
-    a.read = [this](Registers* regs) { return handOver(false, regs); };
+    a.read = [this](Registers* regs) {
+        // The published state answers without waiting for the GUI thread;
+        // before the first publication the GUI thread is asked.
+        if (const auto state = ApiSnapshot::current()) {
+            *regs = registersOf(*state);
+            return true;
+        }
+        return handOver(false, regs);
+    };
     a.clear = [this] { return handOver(true, nullptr); };
     return a;
 }
@@ -304,9 +318,11 @@ bool ModbusServer::handOver(bool clear, Registers* regs)
             state->state = HandOverState::Running;
         }
         Registers r{};
-        if (clear)
+        if (clear) {
             clearCounters();
-        else
+            // A read right after the clear answers from the published state.
+            ApiSnapshot::publish();
+        } else
             r = getData();
         QMutexLocker lock(&state->mutex);
         state->regs = r;

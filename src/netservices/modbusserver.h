@@ -3,10 +3,11 @@
 // register 4.
 //
 // The listening socket and every connection live on the one thread of the
-// server's own pool, which runs an event loop. Every access to the program's
-// data is handed to the thread that owns this object (the GUI thread) and the
-// pool thread waits for it, with a limit, so that the values are read and the
-// counters cleared where they are written.
+// server's own pool, which runs an event loop. Reads answer from the state
+// that the GUI thread publishes (see ApiSnapshot). The counter clear, and a
+// read before anything is published, is handed to the thread that owns this
+// object (the GUI thread) and the pool thread waits for it, with a limit, so
+// that the counters are cleared where they are written.
 //
 // At most kMaxConnections are served at once. A connection that sends no
 // whole request for kIdleCloseMs, or leaves a begun request unfinished for
@@ -25,6 +26,7 @@
 #include <functional>
 #include <memory>
 
+struct ApiSnapshot;
 class QTcpServer;
 class QTcpSocket;
 class QThreadPool;
@@ -86,6 +88,8 @@ public:
 
     // GUI-thread side of the hand-over.
     static Registers getData();
+    // Registers 0-3 of a published state.
+    static Registers registersOf(const ApiSnapshot& state);
     static void clearCounters();
 
 signals:

@@ -1,5 +1,7 @@
 #include "network.h"
 
+#include "apisnapshot.h"
+
 #include "globals.h"
 #include "httpapiserver.h"
 #include "platform.h"
@@ -65,10 +67,13 @@ XAN_NETMN::XAN_NETMN(const QString& configPath, quint16 apiPort, const QHostAddr
 {
     apiServer = new HttpApiServer(this);
     agentLink = new ViewWatch2ZIZ(this);
+    ApiSnapshot::setManager(this);
+    ApiSnapshot::publishOnIdle();
 }
 
 XAN_NETMN::~XAN_NETMN()
 {
+    ApiSnapshot::dropManager(this);
     delete agentLink;
     agentLink = nullptr;
     delete apiServer;
@@ -205,6 +210,7 @@ void XAN_NETMN::clearCycle()
     QMutexLocker lock(&roiMutex);
     roiCache.clear();
     lastDetect.clear();
+    ++recordVersion;
 }
 
 void XAN_NETMN::start_PeriodRecord()
@@ -214,6 +220,7 @@ void XAN_NETMN::start_PeriodRecord()
         roiCache.clear();
     }
     lastDetect.clear();
+    ++recordVersion;
     if (!workNetFunc.load() && !workApiFunc.load())
         return;
     const qint64 now = clockMs();
@@ -221,6 +228,7 @@ void XAN_NETMN::start_PeriodRecord()
     record.uuid = QStringLiteral("V18#") + deviceName + QStringLiteral("@") + QString::number(now, 16);
     record.starttime = QDateTime::fromMSecsSinceEpoch(now).toString(kStampFormat);
     lastDetect.setValue(record);
+    ++recordVersion;
     agentLink->noteCycleStart(now);
 }
 
@@ -240,6 +248,10 @@ void XAN_NETMN::add_PeriodRecord_Picture(int camera, int detect, bool result, QS
     });
     if (!held)
         return;
+    ++recordVersion;
+    // The picture thread: the GUI thread publishes the new picture with the
+    // state it holds.
+    QMetaObject::invokeMethod(this, [] { ApiSnapshot::publish(); }, Qt::QueuedConnection);
     if (workApiFunc.load()) {
         CTask_FormData task;
         task.url = QStringLiteral("/v18/http/post_detected_picture");
@@ -285,6 +297,7 @@ void XAN_NETMN::finish_PeriodRecord()
     summary.insert(QStringLiteral("finishtime"), QDateTime::fromMSecsSinceEpoch(clockMs()).toString(kStampFormat));
     summary.insert(QStringLiteral("uuid"), held.uuid);
     lastDetect.modifyValue([&summary](sAPI_LastDetect_Info& r) { r.json = summary; });
+    ++recordVersion;
     if (workApiFunc.load())
         apiServer->finish_PeriodRecord();
     if (workNetFunc.load())

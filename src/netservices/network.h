@@ -92,6 +92,7 @@ public:
     ViewWatch2ZIZ* agentLink = nullptr;
     QMutex roiMutex;                                  // before the record mutex, never after
     CVariant<sAPI_LastDetect_Info> lastDetect;        // its mutex is the record mutex
+    std::atomic<quint64> recordVersion{0};            // counts changes of lastDetect, after each
     QMap<QString, param_roi> roiCache;                // under roiMutex
     CVariant<int> alarmTimeMs;
     CVariant<bool> firstResult;

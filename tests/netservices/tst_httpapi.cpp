@@ -1,3 +1,4 @@
+#include "apisnapshot.h"
 #include "httpapiserver.h"
 #include "network.h"
 #include "platform.h"
@@ -112,6 +113,8 @@ private slots:
         win_->runState = 1;
         win_->detectState = 2;
         win_->runStep = 0;
+        // What the GUI thread's event loop does between handlers.
+        ApiSnapshot::publish();
     }
 
     void switchOffAnswers403Everywhere_data()
@@ -167,6 +170,7 @@ private slots:
     void lastDetectInfo()
     {
         m_->clearCycle();
+        ApiSnapshot::publish();
         HttpAnswer a = curlPost(port_, "/v18/http/get_last_detectinfo");
         QCOMPARE(a.status, 403);
         QCOMPARE(a.json.value("msg").toString(), QString("获取列表为空，需要先检测后获取信息。"));
@@ -178,6 +182,7 @@ private slots:
         m_->putRoiResult(roi);
         m_->add_PeriodRecord_Picture(1, 0, true, wd_->file("alarmimage/camera2/detect1/OK/p.jpg"));
         m_->finish_PeriodRecord();
+        ApiSnapshot::publish();
         a = curlPost(port_, "/v18/http/get_last_detectinfo");
         QCOMPARE(a.status, 200);
         const QJsonObject r = a.json.value("result").toObject();

@@ -1,4 +1,6 @@
 #include "modbusserver.h"
+
+#include "apisnapshot.h"
 #include "platform.h"
 #include "statewindow.h"
 #include "support_netservices.h"
@@ -129,6 +131,8 @@ private slots:
         win_->runState = 1;
         win_->detectState = 0;
         win_->runStep = 0;
+        // What the GUI thread's event loop does between handlers.
+        ApiSnapshot::publish();
     }
 
     // ---- frames, without sockets -------------------------------------------
@@ -458,6 +462,7 @@ private slots:
         GuiLatenessWatch watch;
         win_->detectState = 2;
         win_->runStep = 1;
+        ApiSnapshot::publish();
         uint16_t regs[6] = {};
         int readCount = -1, writeResult = -1, fc6Result = 0, fc6Errno = 0, readAfter = -1;
         uint16_t after[4] = {};
