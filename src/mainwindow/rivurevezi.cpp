@@ -1,5 +1,6 @@
 #include "rivurevezi.h"
 
+#include "lanstr.h"
 #include "platform.h"
 #include "recordstore.h"
 
@@ -32,8 +33,10 @@ RiVuRevezi::~RiVuRevezi()
 
 void RiVuRevezi::InsertRecord(QString remarks, QString recordtype)
 {
-    static const char* const kLevel[] = {"", "operator", "factory"};
-    const QString level = QString::fromLatin1(kLevel[(rightsLevel >= 0 && rightsLevel <= 2) ? rightsLevel : 0]);
+    // The rights-level text of the display language, as the record query
+    // matches it: "Unlogged", "Primary" (operator), "Advanced" (factory).
+    static const int kLevelRow[] = {156, 155, 154};
+    const QString level = lanStr(kLevelRow[(rightsLevel >= 0 && rightsLevel <= 2) ? rightsLevel : 0]);
     const QString time = QTime::currentTime().toString(QStringLiteral("hh.mm.ss"));
     if (recordStore) {
         recordStore->insert(time, level, remarks, recordtype);

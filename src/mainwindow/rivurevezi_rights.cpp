@@ -40,6 +40,8 @@ void RiVuRevezi::InitWidgetKit()
     clearWhenDestroyed(gpPasswordBox);
     clearWhenDestroyed(gpProductAlarmWarnBox);
     clearWhenDestroyed(gpLostCameraWarnBox);
+    // Every accepted password starts the rights' time afresh.
+    connect(gpPasswordBox, &QDialog::accepted, this, &RiVuRevezi::StartLogoutTimer, Qt::UniqueConnection);
     installEventFilter(this);
 }
 

@@ -71,9 +71,18 @@ private slots:
         for (int i = 0; i < 6; ++i) {
             QFile f(QStringLiteral("%1/20260101_00000%2_000_1.jpg").arg(dir).arg(i));
             QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("picture");
         }
+        // An empty picture and a temporary file of a write that never ended
+        // are no pictures: they go and push no picture out.
+        QFile empty(dir + "/20260101_000009_000_1.jpg");
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        QFile temp(dir + "/20260101_000008_000_1.jpg.AbC123");
+        QVERIFY(temp.open(QIODevice::WriteOnly));
+        temp.close();
         SaveFialImageThread::pruneFolder(dir, 2);
-        const QStringList left = QDir(dir).entryList({"*.jpg"}, QDir::Files, QDir::Name);
+        const QStringList left = QDir(dir).entryList(QDir::Files, QDir::Name);
         QCOMPARE(left, (QStringList{"20260101_000004_000_1.jpg", "20260101_000005_000_1.jpg"}));
     }
 
