@@ -2,9 +2,12 @@
 // the replay camera plug-in, the main window's start-up, the engine, the
 // outputs on the wire, the pictures, the counters and the operation record.
 #include "boardsim.h"
+#include "cameramanager.h"
 #include "cammersingleton.h"
 #include "cammerwidget.h"
 #include "controlport.h"
+#include "drawroiwidget.h"
+#include "recordquery.h"
 #include "platform.h"
 #include "rivurevezi.h"
 #include "savefialimagethread.h"
@@ -113,15 +116,15 @@ private slots:
         gpControlIO->InitIOThread();
         const int base = gAllCycleNum[0];
 
-        // A new mould: the first cycle captures the templates.
+        // A new mould: the first cycle captures the templates; it is no OK cycle.
         pulseMouldOpen();
-        QTRY_COMPARE_WITH_TIMEOUT(gAllCycleNum[0], base + 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer12/template0.bmp") && !win->cycleOpen, 10000);
         QVERIFY(QFile::exists("cammer11/template0.bmp"));
-        QVERIFY(QFile::exists("cammer12/template0.bmp"));
+        QCOMPARE(gAllCycleNum[0], base);
 
         // A good part: both interlocks released, no alarm, OK pictures.
         pulseMouldOpen();
-        QTRY_VERIFY_WITH_TIMEOUT(gAllCycleNum[0] == base + 2 || win->detectState == 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(gAllCycleNum[0] == base + 1 || win->detectState == 2, 10000);
         QVERIFY2(win->detectState != 2, qPrintable(QString("good part judged NG: fail %1").arg(gFailNum[0])));
         QCOMPARE(win->detectState, 1);
         QCOMPARE(gFailCycleNum[0], 0);
@@ -149,6 +152,84 @@ private slots:
         pulseMouldOpen();
         QTest::qWait(500);
         QCOMPARE(gAllNum[0], allBefore);
+
+        // A restart (as after a crash) with the NG latched: the new program
+        // holds the ejector and the alarm on the wire and opens the ROI page.
+        QVERIFY(QFile::exists(RiVuRevezi::latchFile()));
+        delete win;
+        gpWin = nullptr;
+        gpControlIO = nullptr;
+        // A new process would load the plug-ins afresh; this one has them.
+        CameraManager::getInstance()->interfaces.clear();
+        win = new RiVuRevezi(nullptr);
+        QVERIFY(win->StartUp());
+        QCOMPARE(win->detectState, 2);
+        QVERIFY(win->drawROIWidget->isVisibleTo(win));
+        gpControlIO->InitIOThread();
+        QTest::qWait(1000);
+        QCOMPARE(outBit(sim.outputs(), 1), wire(1, 1));
+        QCOMPARE(outBit(sim.outputs(), 2), wire(1, 2));
+
+        // The operator re-detects a good part: the product step passes, the
+        // cavity step owed since the same mould opening is judged at once,
+        // and only then does the cycle close and the clamp open.
+        QVERIFY(cameraCommand("* defect none"));
+        const int judgedBefore = gAllNum[0];
+        const int cyclesBefore = gAllCycleNum[0];
+        win->drawROIWidget->SlotReCheck();
+        QTRY_VERIFY_WITH_TIMEOUT(!win->cycleOpen, 10000);
+        QCOMPARE(win->detectState, 1);
+        QCOMPARE(gAllNum[0], judgedBefore + 1);          // the cavity; the manual decision is not counted
+        QCOMPARE(gAllCycleNum[0], cyclesBefore + 1);
+        QCOMPARE(gFailCycleNum[0], 1);
+        QVERIFY(!QFile::exists(RiVuRevezi::latchFile()));
+        for (int out = 0; out <= 2; ++out)
+            QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), out), wire(0, out), 5000);
+
+        // A camera lost during the countdown and not back at its end: the
+        // step is not judged on the last picture but held as NG.
+        const int lostNg = gFailNum[0];
+        gpWPara->words[40] = 15;   // 1.5 s for the product step, 2.5 s for the cavity
+        gpWPara->words[41] = 25;
+        QVERIFY(cameraCommand("* fault reconnectfail 4"));
+        pulseMouldOpen();
+        QVERIFY(cameraCommand("* fault loss 1"));
+        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 10000);
+        QCOMPARE(win->alarmCode[0], RiVuRevezi::kCodeCameraLost);
+        QCOMPARE(gFailNum[0], lostNg + 1);
+        for (int out = 0; out <= 2; ++out)
+            QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), out), wire(1, out), 5000);
+        // Missing across mould openings: nothing is judged, everything held.
+        const int judgedWhileMissing = gAllNum[0];
+        pulseMouldOpen();
+        pulseMouldOpen();
+        QCOMPARE(gAllNum[0], judgedWhileMissing);
+        for (int out = 0; out <= 2; ++out)
+            QCOMPARE(outBit(sim.outputs(), out), wire(1, out));
+        // Back again: a re-detection passes and closes the cycle, which ends the hold.
+        QTRY_VERIFY_WITH_TIMEOUT(win->CameraCheck() == 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(win->cammerWidget[0]->frameCount > win->frameMark[0][0], 5000);
+        win->drawROIWidget->SlotReCheck();
+        QTRY_VERIFY_WITH_TIMEOUT(!win->cycleOpen, 10000);
+        QVERIFY(!win->cameraHold);
+        for (int out = 0; out <= 2; ++out)
+            QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), out), wire(0, out), 5000);
+
+        // No frames at all: the step is unjudged, never OK.
+        QVERIFY(cameraCommand("* fault miss 1"));
+        pulseMouldOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 10000);
+        QCOMPARE(win->alarmCode[0], RiVuRevezi::kCodeCameraLost);
+        QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 1), wire(1, 1), 5000);
+        QVERIFY(cameraCommand("* fault miss 0"));
+
+        // The program's own rows are found by the record query's "nobody signed in".
+        const QJsonObject rows = recordquery::query(
+            {{"datetime_start", QDate::currentDate().toString("yyyy-MM-dd 00:00:00")},
+             {"datetime_end", QDate::currentDate().toString("yyyy-MM-dd 23:59:59")},
+             {"operator", ""}},
+            win->recordDb, QDate::currentDate());
+        QVERIFY(!rows.value("record").toArray().isEmpty());
 
         // The counters survive a restart.
         const int all = gAllNum[0], fail = gFailNum[0], cycles = gAllCycleNum[0], ng = gSyncNGNum;
