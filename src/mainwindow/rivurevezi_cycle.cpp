@@ -412,6 +412,7 @@ void RiVuRevezi::CheckNG(bool manual)
         owed = owed || (stepOwed[k] && !stepDecided[k] && StepActive(k));
     const bool lastStep = s == lastStepOfCycle();
     const bool closes = ok && cycleOpen && lastStep && !owed;
+    cameraMissing = CameraCheck() == 0;
     const bool holdEnds = closes && cameraHold && !cameraMissing;
     if (holdEnds) {
         qInfo("cameras back and a cycle judged: the hold of the missing camera ends");

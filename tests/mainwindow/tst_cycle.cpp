@@ -7,6 +7,7 @@
 #include "cammerwidget.h"
 #include "controlport.h"
 #include "drawroiwidget.h"
+#include "lanstr.h"
 #include "recordquery.h"
 #include "platform.h"
 #include "rivurevezi.h"
@@ -76,6 +77,7 @@ private slots:
         qputenv("VMM_CAMERA_SIMULATED", R"({"control":"vmm-cycle-test-sim","cameras":[]})");
         pMutexIO = new QMutex;
         pMutexSaveFail = new QMutex;
+        initLanStr();
     }
 
     void wholeCycles()
@@ -208,7 +210,8 @@ private slots:
             QCOMPARE(outBit(sim.outputs(), out), wire(1, out));
         // Back again: a re-detection passes and closes the cycle, which ends the hold.
         QTRY_VERIFY_WITH_TIMEOUT(win->CameraCheck() == 1, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(win->cammerWidget[0]->frameCount > win->frameMark[0][0], 5000);
+        const quint64 framesBeforeReturn = win->cammerWidget[0]->frameCount;
+        QTRY_VERIFY_WITH_TIMEOUT(win->cammerWidget[0]->frameCount > framesBeforeReturn, 5000);
         win->drawROIWidget->SlotReCheck();
         QTRY_VERIFY_WITH_TIMEOUT(!win->cycleOpen, 10000);
         QVERIFY(!win->cameraHold);
@@ -223,11 +226,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 1), wire(1, 1), 5000);
         QVERIFY(cameraCommand("* fault miss 0"));
 
-        // The program's own rows are found by the record query's "nobody signed in".
+        // The program's own rows carry the rights-level text that the record
+        // query matches: nobody signed in, in the display language.
         const QJsonObject rows = recordquery::query(
             {{"datetime_start", QDate::currentDate().toString("yyyy-MM-dd 00:00:00")},
              {"datetime_end", QDate::currentDate().toString("yyyy-MM-dd 23:59:59")},
-             {"operator", ""}},
+             {"operator", lanStr(156)}},
             win->recordDb, QDate::currentDate());
         QVERIFY(!rows.value("record").toArray().isEmpty());
 
