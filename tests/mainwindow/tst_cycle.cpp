@@ -41,6 +41,9 @@ bool cameraCommand(const QString& line)
 
 int outBit(int word, int bit) { return (word >> bit) & 1; }
 
+// The machine drives the safety-door input while the door is closed.
+constexpr int kDoorClosed = 1 << kSafetyDoorInput;
+
 void copyOrFail(const QString& from, const QString& to)
 {
     QFile::remove(to);
@@ -58,18 +61,18 @@ class TestCycle : public QObject {
     void pulseMouldOpen()
     {
         // The mould stays closed long enough for the board to report it.
-        sim.setInputs(0x002);
+        sim.setInputs(kDoorClosed);
         QTest::qWait(150);
-        sim.setInputs(0x002 | 0x001);
+        sim.setInputs(kDoorClosed | 0x001);
         QTest::qWait(150);
-        sim.setInputs(0x002);
+        sim.setInputs(kDoorClosed);
     }
 
 private slots:
     void initTestCase()
     {
         QVERIFY(sim.open());
-        sim.setInputs(0x002);  // safety door closed
+        sim.setInputs(kDoorClosed);
         sim.start();
         qputenv("VMM_COM_PORT", sim.slaveName().toLocal8Bit());
         qputenv("VMM_CAMERA_REPLAY", QStringLiteral(R"({"control":"%1","cameras":[{"serial":"CYCLE-00001","width":320,"height":256,"seed":3}]})")
@@ -117,6 +120,14 @@ private slots:
         QCOMPARE(gDNum, 2);
         gpControlIO->InitIOThread();
         const int base = gAllCycleNum[0];
+
+        // The door is read from its own input, and from no other.
+        QTRY_VERIFY_WITH_TIMEOUT(!gisSafeDoorOpen, 5000);
+        sim.setInputs(0);
+        QTRY_VERIFY_WITH_TIMEOUT(gisSafeDoorOpen, 5000);
+        sim.setInputs(kDoorClosed | 0x004);
+        QTRY_VERIFY_WITH_TIMEOUT(!gisSafeDoorOpen, 5000);
+        sim.setInputs(kDoorClosed);
 
         // A new mould: the first cycle captures the templates; it is no OK cycle.
         pulseMouldOpen();
