@@ -115,6 +115,12 @@ private slots:
         QSqlDatabase::removeDatabase("prep");
 
         auto* win = new RiVuRevezi(nullptr);
+        // A failed check returns early: the window must not outlive this test.
+        const auto closeWindow = qScopeGuard([&win] {
+            delete win;
+            gpWin = nullptr;
+            gpControlIO = nullptr;
+        });
         QVERIFY(win->StartUp());
         QCOMPARE(numCamera, 1);
         QCOMPARE(gDNum, 2);
@@ -259,10 +265,6 @@ private slots:
         win->StopDetect();
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 2), wire(0, 2), 5000);
         QVERIFY(cameraCommand("* defect none"));
-
-        delete win;
-        gpWin = nullptr;
-        gpControlIO = nullptr;
     }
 
     void missingDatabaseIsRestoredAndRebootRecorded()
