@@ -128,8 +128,9 @@ public:
     void resizeEvent(QResizeEvent* event) override;
 
     // ---- Camera views (rivurevezi_camera.cpp) -------------------------------
-    // Called by a camera view when its camera is lost: output 0 on and the
-    // outputs flushed unless stopped, the loss warning shown without waiting,
+    // Called by a camera view when its camera is lost: unless stopped, the
+    // hold of a missing camera (clamp, alarm, the open cycle's undecided
+    // interlocks) set and flushed; the loss warning shown without waiting,
     // the window repainted.
     void LostCamera();
     // True while the settings screen (wizardParaWidget) is shown; the camera
