@@ -4,6 +4,9 @@
 set -euo pipefail
 src="$(cd "$(dirname "$0")" && pwd)"
 out="${1:-$src/../../../build/fuzz}"
+target="${2:-fuzz_cutter}"   # fuzz_cutter or fuzz_gvcp
+corpus="corpus"
+[ "$target" = fuzz_gvcp ] && corpus="corpus_gvcp"
 runs="${FUZZ_RUNS:-300000}"
 secs="${FUZZ_SECONDS:-60}"
 if ! command -v clang++ >/dev/null; then
@@ -14,9 +17,10 @@ if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long){ret
   echo "libFuzzer is not installed: skipped"; exit 77
 fi
 cmake -S "$src" -B "$out" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build "$out" -j3 >/dev/null
-mkdir -p "$out/corpus"
-cp "$src"/corpus/* "$out/corpus/"
+cmake --build "$out" -j3 --target "$target" >/dev/null
+mkdir -p "$out/$corpus"
+cp "$src/$corpus"/* "$out/$corpus/"
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1
-"$out/fuzz_cutter" -runs="$runs" -max_total_time="$secs" -rss_limit_mb=2048 -max_len=65536 "$out/corpus"
+# libFuzzer reports a crash with 77 by default, the skip code of CTest.
+"$out/$target" -error_exitcode=1 -timeout_exitcode=1 -runs="$runs" -max_total_time="$secs" -rss_limit_mb=2048 -max_len=65536 "$out/$corpus"
