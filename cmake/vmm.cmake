@@ -6,9 +6,6 @@ function(vmm_add_library name)
   add_library(${name} STATIC ${_src})
   target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
-  # The subsystem libraries reach each other both ways through the main
-  # window's state; let the linker walk the static cycle often enough.
-  set_property(TARGET ${name} PROPERTY LINK_INTERFACE_MULTIPLICITY 4)
 endfunction()
 
 # vmm_glob_tests(LIBS libs...)

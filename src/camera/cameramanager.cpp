@@ -2,7 +2,7 @@
 
 #include "globals.h"
 #include "platform.h"
-#include "rivurevezi.h"
+#include "winstate.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -222,9 +222,9 @@ bool CameraManager::saveCameraSN()
         qWarning("SN.db: camera order not saved");
         return false;
     }
-    if (gpWin) {
+    if (gpState) {
         for (int i = 0; i < n; ++i)
-            gpWin->InsertRecord(QStringLiteral("Save SN %1: %2").arg(i + 1).arg(serials[i]), QString());
+            gpState->InsertRecord(QStringLiteral("Save SN %1: %2").arg(i + 1).arg(serials[i]), QString());
     }
     return true;
 }
@@ -329,8 +329,8 @@ void CameraManager::checkCameraCount()
     if (chooseBox && chooseBox(lanText(360))) {
         resetCameraSN();
         saveCameraSN();
-        if (gpWin)
-            gpWin->FLushAll();
+        if (gpState)
+            gpState->FLushAll();
         platform::reboot();
     }
 }

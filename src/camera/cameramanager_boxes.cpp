@@ -5,7 +5,7 @@
 #include "cameramanager.h"
 
 #include "globals.h"
-#include "rivurevezi.h"
+#include "winstate.h"
 #include "warnbox.h"
 
 #include <QDebug>
@@ -41,6 +41,6 @@ std::function<bool(const QString&)> CameraManager::chooseScreenBox = [](const QS
         return false;
     }
     // A box over the whole picture area, made for this one question.
-    ChooseBox box(gpWin, gShowW, gShowH);
+    ChooseBox box(gpState ? gpState->mainWidget : nullptr, gShowW, gShowH);
     return askModal(&box, text);
 };

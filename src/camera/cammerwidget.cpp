@@ -4,7 +4,8 @@
 #include "cammerrecongnize.h"
 #include "lanstr.h"
 #include "miscfunc.h"
-#include "rivurevezi.h"
+#include "kitlinks.h"
+#include "winstate.h"
 #include "wizardpara.h"
 
 
@@ -51,11 +52,12 @@ RoiViewLink resolveView(void* view)
 
 }  // namespace
 
-CammerWidget::CammerWidget(RiVuRevezi* parent, int cameraNo, _cameraInfo info)
+CammerWidget::CammerWidget(QWidget* parent, int cameraNo, _cameraInfo info)
     : QWidget(parent)
-    , cameraIndex(cameraNo)
     , pluginName(info.pluginName)
 {
+    cameraIndex = cameraNo;
+    onRepaint = [this] { update(); };
     std::memcpy(deviceText, info.device, sizeof(deviceText));
     for (auto& step : roiPassed)
         std::fill(std::begin(step), std::end(step), true);
@@ -230,7 +232,7 @@ uchar* CammerWidget::ngPicture(int step, int slot)
 
 WizardPara* CammerWidget::SettingSource()
 {
-    if (gpWin && gpWin->SettingsVisible() && gpWParaBak)
+    if (gpState && kitlinks::settingsVisible() && gpWParaBak)
         return gpWParaBak;
     return gpWPara;
 }
@@ -437,7 +439,7 @@ bool CammerWidget::UpdateImage()
     ++frameCount;
     const bool live = gSource == -1 || gSource == 1;
     const bool freeRunning = gpWPara && gpWPara->words[284] == 0;
-    const bool ngHeld = gpWPara && gpWPara->words[155] != 0 && gpWin && gpWin->detectState == 2;
+    const bool ngHeld = gpWPara && gpWPara->words[155] != 0 && gpState && gpState->detectState == 2;
     if (live && freeRunning && !ngHeld) {
         std::memcpy(displayFrame, captureFrame, size_t(frameBytes));
         DisplayChanged();
@@ -483,13 +485,13 @@ void CammerWidget::SlotLoss()
     if (!camera)
         return;
     alive = false;
-    if (gpWin)
-        gpWin->LostCamera();
+    if (gpState)
+        kitlinks::lostCamera();
     camera->lost();
     update();
     ++lossCount;
-    if (gpWin)
-        gpWin->InsertRecord(lanStr(655).arg(cameraIndex + 1).arg(lossCount), QString());
+    if (gpState)
+        gpState->InsertRecord(lanStr(655).arg(cameraIndex + 1).arg(lossCount), QString());
     // Reconnect attempts run from the event loop, one every 1000 ms, so the
     // detection cycle keeps running and is never entered twice.
     if (!reconnectTimer->isActive())

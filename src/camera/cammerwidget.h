@@ -17,6 +17,7 @@
 #pragma once
 
 #include "camerainterface.h"
+#include "cambuffers.h"
 #include "cammersingleton.h"
 #include "globals.h"
 
@@ -35,7 +36,6 @@
 class QTimer;
 class QLabel;
 class QPainter;
-class RiVuRevezi;
 class WizardPara;
 class CammerRecong;
 class Slider;
@@ -72,18 +72,17 @@ struct RoiPageLink {
     std::function<StoredPicture()> storedPicture;
 };
 
-class CammerWidget : public QWidget {
+class CammerWidget : public QWidget, public CamBuffers {
     Q_OBJECT
 public:
     static constexpr int kRecentPictures = 10;   // recent NG pictures per step
     static constexpr int kDeviceTextBytes = 100;
-    static constexpr int kMaxDefectRects = 99;   // per ROI; record 0 holds the count
     static constexpr int kMaxPolyPoints = 8096;
 
     // Builds the view of camera `camera` (0-based) for the listed camera.
     // When the camera cannot be created or opened, construction stops early
     // with `opened` false; the main window then destroys the view.
-    CammerWidget(RiVuRevezi* parent, int camera, _cameraInfo info);
+    CammerWidget(QWidget* parent, int camera, _cameraInfo info);
     ~CammerWidget() override;
 
     // ---- Camera control ----------------------------------------------------
@@ -138,9 +137,6 @@ public:
     // the camera opened.
     uchar* ngPicture(int step, int slot);
 
-    // Number of steps the per-step buffers were made for (8 in detection
-    // mode 3, else gDNum, at most 8; 0 when nothing per step was made).
-    int stepCount() const { return steps; }
     // Whether a reconnect is under way (the camera was lost and is not back).
     bool reconnecting() const;
     // What a record load borrows from this view: the full-view scale and
@@ -148,7 +144,6 @@ public:
     RoiViewLink roiViewLink();
 
     // ---- Identity and camera -------------------------------------------------
-    int cameraIndex = 0;                     // 0-based; files and texts use index + 1
     QString pluginName;
     char deviceText[kDeviceTextBytes] = {};  // first bytes of the device block: serial first
     PluginCamera* camera = nullptr;          // owned; null when no plug-in matched
@@ -162,10 +157,7 @@ public:
     quint64 frameCount = 0;
 
     // ---- Picture geometry ----------------------------------------------------
-    int imageWidth = 0;
-    int imageHeight = 0;
     int pixelCount = 0;
-    int frameBytes = 0;                      // pixelCount x 4 with gisColor, else pixelCount
     float fullScaleX = 1.0f;                 // gShowW / imageWidth (full-view scale)
     float fullScaleY = 1.0f;                 // gShowH / imageHeight
     float showSW = 1.0f;                     // widget width / imageWidth
@@ -174,38 +166,19 @@ public:
     float winSH = 1.0f;
 
     // ---- Frame buffers -------------------------------------------------------
-    uchar* captureFrame = nullptr;           // frameBytes, target of getImage()
-    uchar* workFrame = nullptr;              // frameBytes, after homography
-    uchar* alignedFrame = nullptr;           // frameBytes, after positioning: the judged picture
     uchar* displayFrame = nullptr;           // frameBytes, the picture the view paints
     uchar* rgbCanvas = nullptr;              // pixelCount x 4: fault pictures and overlay
     QImage viewImage;                        // 32-bit RGB image over rgbCanvas
-    uchar* greyScratch = nullptr;            // pixelCount, colour cameras only
-    uchar* resultImage = nullptr;            // pixelCount, the engine's defect image
 
     // ---- Records and engine --------------------------------------------------
     CammerSingleton* savedRecord = nullptr;  // as saved in PARAM.db; the engine judges with it
-    CammerSingleton* editRecord = nullptr;   // the copy the ROI page edits
     CammerRecong* engine = nullptr;
 
     // ---- Results (written by the engine and the main window) ------------------
-    bool stepOk = true;                      // the camera's result of the current step
     bool untrained[kMaxDetect] = {};         // capture a new template at the next run
     bool stepSettled[kMaxDetect] = {};       // the step's result needs no judging this cycle
-    bool roiPassed[kMaxDetect][kMaxRoi];     // 1 pass
-    int roiValue[kMaxDetect][kMaxRoi] = {};  // each ROI's last measured value
-    int roiArea[kMaxDetect][kMaxRoi] = {};   // summed defect blob area of each ROI's last judgement
-    // Per ROI: record 0's first int is the count n (at most 99); records
-    // 1..n hold (x1, y1, x2, y2) in frame pixels.
-    int defectRects[kMaxDetect][kMaxRoi][kMaxDefectRects + 1][4] = {};
-    bool previewShown = false;               // the engine's preview run is to be painted
 
     // ---- Templates and ignore masks (per step) ---------------------------------
-    QVector<uchar*> templates[kMaxDetect];   // gTempNum slots of frameBytes
-    QVector<int> tempUsed[kMaxDetect];       // gTempNum flags, 1 = the slot holds a template
-    int tempCount[kMaxDetect] = {};          // slots in use
-    int tempIndex = 0;                       // template shown on the ROI page
-    uchar* ignoreMask[kMaxDetect] = {};      // pixelCount; 255 = pixel not judged
 
     // ---- Recent NG pictures (ring per step) -------------------------------------
     uchar* ngPictures[kMaxDetect][kRecentPictures] = {};   // see ngPicture()
@@ -219,8 +192,6 @@ public:
     QTimer* fpsTimer = nullptr;              // polls the frame rate every 1000 ms
 
     // ---- ROI masks and editing state ---------------------------------------------
-    cv::Mat editMasks[kMaxDetect][kMaxRoi];  // masks of the edited ROIs
-    cv::Mat liveMasks[kMaxDetect][kMaxRoi];  // masks the engine uses
     int curRoi = -1;
     int lastRoi = -1;
     int editAction = 0;                      // 0 none, 1 drawing, 2 moving, 3 resizing, 5 pressed
@@ -416,6 +387,5 @@ private:
     void AllocateStepBuffers();
     void FreeBuffers();
 
-    int steps = 0;
     QTimer* reconnectTimer = nullptr;
 };

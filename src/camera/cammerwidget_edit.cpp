@@ -11,11 +11,12 @@
 
 #include "cammersingleton.h"
 #include "globals.h"
-#include "indexbutton.h"
 #include "lanstr.h"
 #include "miscfunc.h"
 #include "numberinput.h"
-#include "rivurevezi.h"
+#include "kitlinks.h"
+#include "viewutil.h"
+#include "winstate.h"
 #include "warnbox.h"
 #include "wizardpara.h"
 
@@ -37,12 +38,12 @@ int word(int n)
 
 int drawMode()
 {
-    return gpWin ? gpWin->drawMode : 0;
+    return gpState ? gpState->drawMode : 0;
 }
 
 bool handFlag()
 {
-    return gpWin && gpWin->handDraw;
+    return gpState && gpState->handDraw;
 }
 
 // A point kept 3 pixels inside the full view.
@@ -143,7 +144,7 @@ void CammerWidget::InitEditing()
 
 int CammerWidget::editStep()
 {
-    const int s = gpWin ? gpWin->currentDetect : 0;
+    const int s = gpState ? gpState->currentDetect : 0;
     return (s >= 0 && s < kMaxDetect) ? s : 0;
 }
 
@@ -365,8 +366,8 @@ void CammerWidget::DeselectROI()
     editAction = 0;
     polygonActive = false;
     if (word(162) == 0) {
-        if (gpWin)
-            gpWin->drawMode = 0;
+        if (gpState)
+            gpState->drawMode = 0;
         polyPointCount = 0;
     }
     if (editRecord && curRoi >= 0 && curRoi < kMaxRoi)
@@ -394,7 +395,7 @@ void CammerWidget::resizeEvent(QResizeEvent* e)
 
 void CammerWidget::MUpdateXYV(int x, int y)
 {
-    if (!gpWin || imageWidth < 1 || imageHeight < 1 || gShowW < 1 || gShowH < 1)
+    if (!gpState || imageWidth < 1 || imageHeight < 1 || gShowW < 1 || gShowH < 1)
         return;
     bool invertible = false;
     const QTransform inv = viewTransform().inverted(&invertible);
@@ -407,14 +408,14 @@ void CammerWidget::MUpdateXYV(int x, int y)
         return;
     const int X = static_cast<int>(std::clamp(px, -1.0e9, 1.0e9));
     const int Y = static_cast<int>(std::clamp(py, -1.0e9, 1.0e9));
-    gpWin->pickX = X;
-    gpWin->pickY = Y;
+    gpState->pickX = X;
+    gpState->pickY = Y;
     if (X >= 0 && Y >= 0 && X < imageWidth && Y < imageHeight && displayFrame) {
         const size_t at = static_cast<size_t>(Y) * imageWidth + X;
         if (gisColor)
-            gpWin->pickValue = static_cast<int>(reinterpret_cast<const quint32*>(displayFrame)[at]);
+            gpState->pickValue = static_cast<int>(reinterpret_cast<const quint32*>(displayFrame)[at]);
         else
-            gpWin->pickValue = displayFrame[at];
+            gpState->pickValue = displayFrame[at];
     }
 }
 
@@ -490,33 +491,26 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
 {
     const QPoint pos = e->pos();
     emit clicked(pos);
-    if (gpWin && gpWin->currentCamera == cameraIndex) {
-        gpWin->lastPressX = pos.x();
-        gpWin->lastPressY = pos.y();
+    if (gpState && gpState->currentCamera == cameraIndex) {
+        gpState->lastPressX = pos.x();
+        gpState->lastPressY = pos.y();
         MUpdateXYV(pos.x(), pos.y());
     }
-    if (gpWin) {
-        if (gpWin->buttonBarTimer)
-            gpWin->buttonBarTimer->start(120000);
-        if (gpWin->detectState < 2 && gpWin->indexButton) {
-            if (gpWin->indexButton->isVisible()) {
-                gpWin->indexButton->checkShowHide();
-            } else if (!gpWin->SettingsVisible()) {
-                gpWin->indexButton->setVisible(true);
-                if (gpNumPad)
-                    gpNumPad->HideUpdate();
-            }
-        }
+    if (gpState) {
+        if (gpState->buttonBarTimer)
+            gpState->buttonBarTimer->start(120000);
+        if (gpState->detectState < 2 && kitlinks::buttonBarPress() && gpNumPad)
+            gpNumPad->HideUpdate();
     }
     if (cameraIndex >= numCamera) {
         QWidget::mousePressEvent(e);
         return;
     }
-    if (gpWin && gpWin->currentCamera == numCamera) {
+    if (gpState && gpState->currentCamera == numCamera) {
         // All cameras tiled: the press chooses this camera.
-        gpWin->currentCamera = cameraIndex;
-        gpWin->ChangeCammer();
-        if (gpWin->detectState == 2 && gSource == 1 && pageLink().selectCamera)
+        gpState->currentCamera = cameraIndex;
+        kitlinks::changeCammer();
+        if (gpState->detectState == 2 && gSource == 1 && pageLink().selectCamera)
             pageLink().selectCamera(cameraIndex);
         QWidget::mousePressEvent(e);
         return;
@@ -529,9 +523,9 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
     editAction = 0;
     pressSeen = true;
     const QPoint P = mapToFullView(pos);
-    if (gpWin && gpWin->copyArea) {
+    if (gpState && gpState->copyArea) {
         if (word(164) == 0)
-            gpWin->copyArea = false;
+            gpState->copyArea = false;
         SlotCopyArea(P);
         return;   // the copy is placed; nothing else sees this press
     }
@@ -653,8 +647,8 @@ void CammerWidget::mouseMoveEvent(QMouseEvent* e)
     const QPoint pos = e->pos();
     if (gSource == 0 && cameraIndex < numCamera) {
         MoveTemplate(pos, e);
-    } else if ((e->buttons() & Qt::LeftButton) && gpWin) {
-        gpWin->updateMScale(pos.x(), pos.y());
+    } else if ((e->buttons() & Qt::LeftButton) && gpState) {
+        viewutil::updateMScale(pos.x(), pos.y());
         setCursor(Qt::ArrowCursor);
         update();
     }
@@ -663,7 +657,7 @@ void CammerWidget::mouseMoveEvent(QMouseEvent* e)
 
 void CammerWidget::MoveTemplate(QPoint pos, QMouseEvent* e)
 {
-    if (gpWin && gpWin->currentCamera == cameraIndex)
+    if (gpState && gpState->currentCamera == cameraIndex)
         MUpdateXYV(pos.x(), pos.y());
     const QPoint P = mapToFullView(pos);
     if (!editRecord)
@@ -796,8 +790,8 @@ void CammerWidget::HoverFeedback(QPoint P, QMouseEvent* e)
         setCursor(Qt::SizeAllCursor);
         return;
     }
-    if ((e->buttons() & Qt::LeftButton) && gpWin) {
-        gpWin->updateMScale(e->pos().x(), e->pos().y());
+    if ((e->buttons() & Qt::LeftButton) && gpState) {
+        viewutil::updateMScale(e->pos().x(), e->pos().y());
         setCursor(Qt::ArrowCursor);
         update();
     }
@@ -887,8 +881,8 @@ void CammerWidget::ReleaseTemplate()
                 setCurRoi(i);
             }
         }
-        if (word(162) == 0 && gpWin)
-            gpWin->drawMode = 0;
+        if (word(162) == 0 && gpState)
+            gpState->drawMode = 0;
         editAction = 0;
         shapeDrag = false;
     } else if ((shapeDrag || polygonActive) && (editAction == 2 || editAction == 3)) {
@@ -901,8 +895,8 @@ void CammerWidget::ReleaseTemplate()
         if (polyPointCount < 6) {
             polygonActive = false;
             editAction = 0;
-            if (word(162) == 0 && gpWin)
-                gpWin->drawMode = 0;
+            if (word(162) == 0 && gpState)
+                gpState->drawMode = 0;
             polyPointCount = 0;
             ShowHideROIPara();
             update();
@@ -949,8 +943,8 @@ void CammerWidget::SavePolygon()
     labelAnchor = poly.pts.first() - QPoint(0, 26);
     polygonActive = false;
     editAction = 0;
-    if (!(word(162) != 0 && hand) && gpWin)
-        gpWin->drawMode = 0;
+    if (!(word(162) != 0 && hand) && gpState)
+        gpState->drawMode = 0;
     polyPointCount = 0;
     ShowHideROIPara();
     update();

@@ -9,7 +9,7 @@
 #include "cammersingleton.h"
 #include "globals.h"
 #include "miscfunc.h"
-#include "rivurevezi.h"
+#include "winstate.h"
 #include "viewutil.h"
 #include "wizardpara.h"
 
@@ -259,7 +259,7 @@ void CammerWidget::SaveFailImage(int step, int which)
         painter.setFont(font);
         painter.setPen(which != 0 ? Qt::green : Qt::red);
         painter.drawText(QPointF(5.0, 80.0), which != 0 ? QStringLiteral("OK") : QStringLiteral("NG"));
-        const bool safeDoor = gpWin && gpWin->safeDoorDetect != 0;
+        const bool safeDoor = gpState && gpState->safeDoorDetect != 0;
         painter.drawText(QPointF(5.0, 110.0), safeDoor ? gaLanStr[265][(gLan >= 0 && gLan < kLanCols) ? gLan : 0] : QString());
 
         font.setPixelSize(16);
@@ -330,7 +330,7 @@ void CammerWidget::SaveFailImage(int step, int which)
 void CammerWidget::UpdateFailImage(int step, int which)
 {
     if (step < 0 || step >= kMaxDetect || cameraIndex < 0 || cameraIndex >= kMaxCamera || imageWidth < 1 ||
-        imageHeight < 1 || !pMutexSaveFail || !gpWin)
+        imageHeight < 1 || !pMutexSaveFail || !gpState)
         return;
     const int failIndex = cameraIndex * kMaxDetect + step;
     const int slot = (which != 0 ? 1 : 0) + 2 * failIndex;
@@ -343,7 +343,7 @@ void CammerWidget::UpdateFailImage(int step, int which)
         std::memcpy(picture.bits(), gpFailImage[slot], bytes);
     }
     const int lan = (gLan >= 0 && gLan < kLanCols) ? gLan : 0;
-    int& code = gpWin->alarmCode[failIndex];
+    int& code = gpState->alarmCode[failIndex];
     QString first;
     QString second;
     switch (code) {

@@ -13,7 +13,7 @@
 #include "globals.h"
 #include "lanstr.h"
 #include "miscfunc.h"
-#include "rivurevezi.h"
+#include "winstate.h"
 #include "viewutil.h"
 #include "wizardpara.h"
 
@@ -92,8 +92,8 @@ const CammerSingleton* CammerWidget::shownRecord() const
 int CammerWidget::shownStep() const
 {
     int s = 0;
-    if (gpWin)
-        s = gSource == 0 ? gpWin->currentDetect : gpWin->runStep;
+    if (gpState)
+        s = gSource == 0 ? gpState->currentDetect : gpState->runStep;
     return (s >= 0 && s < kMaxDetect) ? s : 0;
 }
 
@@ -196,10 +196,10 @@ QTransform CammerWidget::viewTransform() const
 {
     QTransform t;
     // Every picture of the current camera's view is zoomed; other views not.
-    const bool zoomed = gpWin && gpWin->currentCamera == cameraIndex;
-    if (zoomed && gpWin->zoom > 0.0 && std::isfinite(gpWin->zoom)) {
-        t.translate(gpWin->panX, gpWin->panY);
-        t.scale(gpWin->zoom, gpWin->zoom);
+    const bool zoomed = gpState && gpState->currentCamera == cameraIndex;
+    if (zoomed && gpState->zoom > 0.0 && std::isfinite(gpState->zoom)) {
+        t.translate(gpState->panX, gpState->panY);
+        t.scale(gpState->zoom, gpState->zoom);
     }
     const float sx = (winSW > 0.0f && std::isfinite(winSW)) ? winSW : 1.0f;
     const float sy = (winSH > 0.0f && std::isfinite(winSH)) ? winSH : 1.0f;
@@ -303,7 +303,7 @@ void CammerWidget::PrepareDisplay(bool withMarks)
         return;
     const int step = shownStep();
     const int count = std::clamp(rec->roiCount[step], 0, kMaxRoi);
-    const int detectState = gpWin ? gpWin->detectState : 0;
+    const int detectState = gpState ? gpState->detectState : 0;
     if (detectState == 2 && gSource == 1 && blink == 1 && resultImage) {
         for (int i = 0; i < count; ++i)
             if (!roiPassed[step][i])
@@ -358,9 +358,9 @@ void CammerWidget::PaintStoredPicture(QPainter& p)
     const QString title = lanStr(gSource == 3 ? 216 : 217);
     if (info.count > 0 && info.picture && !info.picture->isNull()) {
         p.save();
-        if (gpWin && gpWin->currentCamera == cameraIndex) {
-            p.translate(gpWin->panX, gpWin->panY);
-            p.scale(gpWin->zoom, gpWin->zoom);
+        if (gpState && gpState->currentCamera == cameraIndex) {
+            p.translate(gpState->panX, gpState->panY);
+            p.scale(gpState->zoom, gpState->zoom);
         }
         p.drawImage(rect(), *info.picture);
         p.restore();
@@ -387,18 +387,18 @@ namespace {
 // The state word of the header: text and colour.
 QString stateText(int step, bool countState, QColor* colour)
 {
-    if (gpWin && step >= 0 && step < kMaxDetect && gpWin->resample[step]) {
+    if (gpState && step >= 0 && step < kMaxDetect && gpState->resample[step]) {
         *colour = Qt::cyan;
         return lanStr(310);
     }
-    if (gpWin && gpWin->runState == 3) {
+    if (gpState && gpState->runState == 3) {
         *colour = Qt::red;
         return lanStr(311);
     }
     *colour = Qt::green;
     if (!countState)
         return lanStr(312);
-    switch (gpWin ? gpWin->countState : 0) {
+    switch (gpState ? gpState->countState : 0) {
     case 1:
         return lanStr(312);
     case 2:
@@ -416,14 +416,14 @@ void CammerWidget::PaintRecentNg(QPainter& p)
     PrepareDisplay(false);
     if (!displayRgb.isNull()) {
         p.save();
-        if (gpWin && gpWin->currentCamera == cameraIndex) {
-            p.translate(gpWin->panX, gpWin->panY);
-            p.scale(gpWin->zoom, gpWin->zoom);
+        if (gpState && gpState->currentCamera == cameraIndex) {
+            p.translate(gpState->panX, gpState->panY);
+            p.scale(gpState->zoom, gpState->zoom);
         }
         p.drawImage(rect(), displayRgb);
         p.restore();
     }
-    const int step = (gpWin && gpWin->currentDetect >= 0 && gpWin->currentDetect < kMaxDetect) ? gpWin->currentDetect : 0;
+    const int step = (gpState && gpState->currentDetect >= 0 && gpState->currentDetect < kMaxDetect) ? gpState->currentDetect : 0;
     p.save();
     p.setWorldTransform(QTransform::fromScale(winSW, winSH) * paintBase);
     p.setFont(viewFont(35));
@@ -448,9 +448,9 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
 
     const QTransform full = viewTransform();
     QTransform zoomOnly;
-    if (gpWin && gpWin->currentCamera == cameraIndex && gpWin->zoom > 0.0) {
-        zoomOnly.translate(gpWin->panX, gpWin->panY);
-        zoomOnly.scale(gpWin->zoom, gpWin->zoom);
+    if (gpState && gpState->currentCamera == cameraIndex && gpState->zoom > 0.0) {
+        zoomOnly.translate(gpState->panX, gpState->panY);
+        zoomOnly.scale(gpState->zoom, gpState->zoom);
     }
 
     // Picture, zoomed with the ROIs.
@@ -460,7 +460,7 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
         p.drawImage(rect(), displayRgb);
 
     // Which ROIs, and whether the verdict shows.
-    const int detectState = gpWin ? gpWin->detectState : 0;
+    const int detectState = gpState ? gpState->detectState : 0;
     bool drawRois = false;
     bool verdict = false;
     switch (detectState) {
@@ -526,11 +526,11 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
     p.setPen(colour);
     p.drawText(QPoint(5, 40), lanStr(313).arg(cameraIndex + 1).arg(stepName(step), state));
 
-    if (gpWin) {
+    if (gpState) {
         for (int k = 0; k < kMaxDetect; ++k) {
-            if (!gpWin->countdownTimer[k].isActive())
+            if (!gpState->countdownTimer[k].isActive())
                 continue;
-            const float left = gpWin->countdownRemain[k];
+            const float left = gpState->countdownRemain[k];
             if (left > 0.02f) {
                 p.setFont(viewFont(45));
                 p.drawText(QPoint(5, 90), QString::number(double(left), 'g', 3));
@@ -543,8 +543,8 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
     p.setPen(Qt::green);
     if (templateMode) {
         p.drawText(QPoint(850, 40), lanStr(315).arg(tempIndex + 1).arg(tempCount[step]).arg(currentLabel));
-        if (gpWin && gpWin->currentCamera == cameraIndex && detectState != 1 && gisColor) {
-            const QRgb v = static_cast<QRgb>(gpWin->pickValue);
+        if (gpState && gpState->currentCamera == cameraIndex && detectState != 1 && gisColor) {
+            const QRgb v = static_cast<QRgb>(gpState->pickValue);
             p.drawText(QPoint(800, 80),
                        tr("颜色：") + QStringLiteral("%1, %2, %3").arg(qRed(v)).arg(qGreen(v)).arg(qBlue(v)));
         }
@@ -568,11 +568,11 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
 {
     const int count = std::clamp(rec.roiCount[step], 0, kMaxRoi);
     const bool hasCurrent = curRoi >= 0 && curRoi < count;
-    const int detectState = gpWin ? gpWin->detectState : 0;
+    const int detectState = gpState ? gpState->detectState : 0;
     const float fx = fullScaleX > 0.0f ? fullScaleX : 1.0f;
     const float fy = fullScaleY > 0.0f ? fullScaleY : 1.0f;
-    const int drawMode = gpWin ? gpWin->drawMode : 0;
-    const bool hand = gpWin && gpWin->handDraw;
+    const int drawMode = gpState ? gpState->drawMode : 0;
+    const bool hand = gpState && gpState->handDraw;
     p.setFont(viewFont(30));
 
     for (int i = 0; i < count; ++i) {
@@ -679,7 +679,7 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
 
 void CammerWidget::PaintShapeInProgress(QPainter& p)
 {
-    const int drawMode = gpWin ? gpWin->drawMode : 0;
+    const int drawMode = gpState ? gpState->drawMode : 0;
     p.setPen(Qt::green);
     p.setBrush(Qt::NoBrush);
     if (drawMode == 1) {
@@ -696,7 +696,7 @@ void CammerWidget::PaintShapeInProgress(QPainter& p)
     const bool continuous = word(162) != 0;
     p.setPen(QPen(continuous ? Qt::magenta : Qt::green, 2));
     p.drawPolygon(polyPoints, n, Qt::OddEvenFill);
-    if (continuous && !(gpWin && gpWin->handDraw) && n >= 3) {
+    if (continuous && !(gpState && gpState->handDraw) && n >= 3) {
         p.save();
         p.setPen(Qt::green);
         p.setFont(viewFont(30));

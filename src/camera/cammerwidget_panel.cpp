@@ -18,7 +18,7 @@
 #include "lanstr.h"
 #include "miscfunc.h"
 #include "publictools.h"
-#include "rivurevezi.h"
+#include "winstate.h"
 #include "slider.h"
 #include "viewutil.h"
 #include "wizardpara.h"
@@ -602,8 +602,8 @@ namespace {
 void startHint(int side)
 {
     gDrawHint = side;
-    if (gpWin && gpWin->sizeHintTimer)
-        gpWin->sizeHintTimer->start(3000);
+    if (gpState && gpState->sizeHintTimer)
+        gpState->sizeHintTimer->start(3000);
 }
 }  // namespace
 

@@ -6,12 +6,11 @@
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
 #include "colorbutton.h"
-#include "controlport.h"
 #include "drawroiwidget_p.h"
-#include "indexbutton.h"
-#include "iostatus.h"
 #include "numberinput.h"
-#include "rivurevezi.h"
+#include "kitlinks.h"
+#include "widgetkit.h"
+#include "winstate.h"
 
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -19,12 +18,6 @@
 #include <cstring>
 
 using namespace roipage;
-
-// The camera views' touch editing calls back into the page through a link
-// it installs; builds without the touch editing have no such link.
-#if __has_include("cammerwidget_edit.cpp")
-#define VMM_HAVE_VIEW_EDITING 1
-#endif
 
 int gHelpC = 0;
 
@@ -51,9 +44,9 @@ QString filledRow(int row, const QString& value)
 
 }  // namespace
 
-DrawROIWidget::DrawROIWidget(RiVuRevezi* win)
-    : QWidget(win)
-    , win_(win)
+DrawROIWidget::DrawROIWidget(QWidget* parent, WinState* state)
+    : QWidget(parent)
+    , win_(state)
 {
     setFixedSize(kWidth, qMax(1, gShowH));
     setAttribute(Qt::WA_StyledBackground);
@@ -177,14 +170,11 @@ DrawROIWidget::DrawROIWidget(RiVuRevezi* win)
 
 DrawROIWidget::~DrawROIWidget()
 {
-#ifdef VMM_HAVE_VIEW_EDITING
     CammerWidget::setPageLink(RoiPageLink());
-#endif
 }
 
 void DrawROIWidget::InstallViewLink()
 {
-#ifdef VMM_HAVE_VIEW_EDITING
     RoiPageLink link;
     link.startDrawPloygn = [this] { startDrawPloygn(); };
     link.drawPloygn = [this] { SlotDrawPloygn(); };
@@ -203,7 +193,6 @@ void DrawROIWidget::InstallViewLink()
         return shown;
     };
     CammerWidget::setPageLink(link);
-#endif
 }
 
 // ---- Small helpers ------------------------------------------------------------
@@ -241,14 +230,14 @@ void DrawROIWidget::NormalDrawCaptions()
 void DrawROIWidget::showEvent(QShowEvent* e)
 {
     if (win_)
-        win_->showhideVersion(false);
+        kitlinks::showhideVersion(false);
     QWidget::showEvent(e);
 }
 
 void DrawROIWidget::hideEvent(QHideEvent* e)
 {
     if (win_)
-        win_->showhideVersion(true);
+        kitlinks::showhideVersion(true);
     QWidget::hideEvent(e);
 }
 
@@ -505,7 +494,7 @@ void DrawROIWidget::SlotDeleteROI()
         v->setCurRoi(-1);
         v->ShowHideROIPara();
     }
-    win_->update();
+    kitlinks::repaint();
 }
 
 void DrawROIWidget::SlotDeleteAllROI()
@@ -538,7 +527,7 @@ void DrawROIWidget::SlotChangeCamera(int c)
     if (c >= numCamera)
         c = gSource == 1 ? numCamera : numCamera - 1;
     win_->currentCamera = c;
-    win_->ChangeCammer();
+    kitlinks::changeCammer();
     SlotChangeSource(gSource);
 }
 
@@ -623,7 +612,7 @@ void DrawROIWidget::SlotReCheck()
     const int running = qBound(0, win_->runStep, kMaxDetect - 1);
     const int camera = win_->currentCamera;
     SlotSaveData();
-    win_->ResetRun();
+    kitlinks::resetRun();
 
     const int m = mode();
     int s = running;
@@ -635,13 +624,11 @@ void DrawROIWidget::SlotReCheck()
     }
 
     win_->reDetectMask[s] = 0;
-    if (gpControlIO) {
-        if (s == last && word(130) == 0 && word(124) == 0)
-            gpControlIO->IOSetOut(0, 1);
-        else if (s == 0 && word(122) == 0 && word(123) == 0 && word(129) == 0)
-            gpControlIO->IOSetOut(1, 1);
-        gpControlIO->IOFlashOut();
-    }
+    if (s == last && word(130) == 0 && word(124) == 0)
+        kitlinks::ioSetOut(0, 1);
+    else if (s == 0 && word(122) == 0 && word(123) == 0 && word(129) == 0)
+        kitlinks::ioSetOut(1, 1);
+    kitlinks::ioFlashOut();
 
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         CammerWidget* v = win_->cammerWidget[c];
@@ -651,11 +638,11 @@ void DrawROIWidget::SlotReCheck()
         int& code = win_->alarmCode[c * kMaxDetect + running];
         if (code == 3)
             code = 7;
-        win_->RunAlgorithm(c, running);
+        kitlinks::runAlgorithm(c, running);
     }
 
     win_->manualDecision = true;
-    win_->CheckNG(true);
+    kitlinks::checkNG(true);
 
     if (camera >= 0 && camera < numCamera) {
         if (win_->detectState == 2 && gSource == 1) {
@@ -665,7 +652,7 @@ void DrawROIWidget::SlotReCheck()
                 CammerWidget* v = win_->cammerWidget[c];
                 if (v && !v->stepOk) {
                     win_->currentCamera = c;
-                    win_->ChangeCammer();
+                    kitlinks::changeCammer();
                     setComboQuietly(cameraCombo, c);
                     break;
                 }
@@ -684,7 +671,7 @@ void DrawROIWidget::SlotNoCheckCur()
 {
     if (!win_)
         return;
-    if (word(135) != 0 && win_->CheckPassword() == 0)
+    if (word(135) != 0 && CheckPassword() == 0)
         return;
     if (!gisSafeDoorOpen && word(138) != 0) {
         warn(lanStr(195));
@@ -720,7 +707,7 @@ void DrawROIWidget::notCheckcur()
         return;
     SlotSaveData();
     gSource = -1;
-    win_->ResetRun();
+    kitlinks::resetRun();
     const int running = qBound(0, win_->runStep, kMaxDetect - 1);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         int& code = win_->alarmCode[c * kMaxDetect + running];
@@ -728,7 +715,7 @@ void DrawROIWidget::notCheckcur()
             code = 4;
     }
     win_->manualDecision = true;
-    win_->CheckNG(true);
+    kitlinks::checkNG(true);
     win_->InsertRecord(lanStr(103), QString());
 }
 
@@ -806,9 +793,8 @@ void DrawROIWidget::SlotReturn()
         v->ShowHideROIPara();
         v->HotCameraUpdateROI();
     }
-    if (win_->ioStatusWidget)
-        win_->ioStatusWidget->show();
-    win_->MScaleSetToMin();
+    kitlinks::ioStatusVisible(true);
+    kitlinks::mScaleSetToMin();
     SlotSaveData();
     if (win_->detectState == 2) {
         sourceCombo->setCurrentIndex(1);
@@ -817,11 +803,11 @@ void DrawROIWidget::SlotReturn()
     movedAside = false;
     win_->copyArea = false;
     gSource = -1;
-    win_->showhideHelp(true);
+    kitlinks::showhideHelp(true);
     Restart();
     if (gFromTrain) {
         gFromTrain = false;
-        win_->BackTrain();
+        kitlinks::backTrain();
     }
 }
 
@@ -833,9 +819,8 @@ void DrawROIWidget::Restart()
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         if (CammerWidget* v = win_->cammerWidget[c])
             v->DeselectROI();
-    if (win_->indexButton)
-        win_->indexButton->checkShowHide();
-    win_->showhideHelp(true);
+    kitlinks::buttonBarCheck();
+    kitlinks::showhideHelp(true);
     hide();
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         if (CammerWidget* v = win_->cammerWidget[c]) {

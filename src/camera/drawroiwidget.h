@@ -30,7 +30,7 @@ class ColorButton;
 class ComboBox;
 class CammerWidget;
 class CammerSingleton;
-class RiVuRevezi;
+struct WinState;
 
 // Help picture the help pager shows when it is made visible.
 extern int gHelpC;
@@ -43,7 +43,8 @@ public:
     // Largest summed defect area of a region whose alarm points may be ignored.
     static constexpr int kMaxIgnoreArea = 2000;
 
-    explicit DrawROIWidget(RiVuRevezi* win);
+    // The page works on the main window's state (`state`, usually gpState).
+    DrawROIWidget(QWidget* parent, WinState* state);
     ~DrawROIWidget() override;
 
     // ---- Called by the main window ------------------------------------------
@@ -187,7 +188,7 @@ private:
     // Stored-picture folder listing, newest first, kept until the folder changes.
     const QStringList& listStored(const QString& folder);
 
-    RiVuRevezi* win_ = nullptr;
+    WinState* win_ = nullptr;
     QString listedFolder_;
     qint64 listedStamp_ = -1;   // the folder's modification time in ns
     QStringList listed_;   // names, newest first

@@ -6,11 +6,11 @@
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
 #include "colorbutton.h"
-#include "controlport.h"
 #include "drawroiwidget_p.h"
-#include "iostatus.h"
 #include "miscfunc.h"
-#include "rivurevezi.h"
+#include "kitlinks.h"
+#include "widgetkit.h"
+#include "winstate.h"
 #include "viewutil.h"
 
 #include <QDir>
@@ -79,11 +79,7 @@ int templateSlotOf(const QString& fileName)
 // the view's painting keeps a converted copy.
 void shown(CammerWidget* v)
 {
-#if __has_include("cammerwidget_paint.cpp")
     v->DisplayChanged();
-#else
-    Q_UNUSED(v);
-#endif
 }
 
 }  // namespace
@@ -101,7 +97,7 @@ void DrawROIWidget::SlotChangeSource(int s)
         return;
     // Editing during an NG needs the password; a refusal leaves everything,
     // the combo included, as it was.
-    if (s == 0 && win_->detectState == 2 && gSource != 0 && win_->CheckPassword() == 0) {
+    if (s == 0 && win_->detectState == 2 && gSource != 0 && CheckPassword() == 0) {
         setComboQuietly(sourceCombo, gSource);
         return;
     }
@@ -109,9 +105,9 @@ void DrawROIWidget::SlotChangeSource(int s)
     gSource = s;
     win_->copyArea = false;
 
-    if (win_->detectState == 2 && s != 1 && gpControlIO) {
-        gpControlIO->IOSetOut(2, 0);
-        gpControlIO->IOFlashOut();
+    if (win_->detectState == 2 && s != 1) {
+        kitlinks::ioSetOut(2, 0);
+        kitlinks::ioFlashOut();
     }
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         CammerWidget* v = win_->cammerWidget[c];
@@ -126,17 +122,16 @@ void DrawROIWidget::SlotChangeSource(int s)
     const bool keep = s == 1 ? (camera >= 0 && camera <= numCamera) : (camera >= 0 && camera < numCamera);
     if (!keep) {
         win_->currentCamera = 0;
-        win_->ChangeCammer();
+        kitlinks::changeCammer();
     }
     setComboQuietly(cameraCombo, win_->currentCamera);
 
-    if (win_->ioStatusWidget)
-        win_->ioStatusWidget->setVisible(s != 0);
+    kitlinks::ioStatusVisible(s != 0);
     showHideButton->setChecked(false);
     lastButton->setText(lanStr(59));
     nextButton->setText(lanStr(62));
-    win_->showhideHelp(false);
-    win_->MScaleSetToMin();
+    kitlinks::showhideHelp(false);
+    kitlinks::mScaleSetToMin();
 
     CammerWidget* v = currentView();
     const int step = win_->currentDetect;
@@ -503,7 +498,7 @@ void DrawROIWidget::SlotAddTemp()
         warn(lanStr(258));
         return;
     }
-    if (word(136) != 0 && win_->CheckPassword() == 0)
+    if (word(136) != 0 && CheckPassword() == 0)
         return;
     const int d = (state == 2 && gSource == 1) ? win_->runStep : win_->currentDetect;
     if (!ask(lanStr(108)) || win_->currentCamera < 0 || win_->currentCamera > numCamera)
@@ -618,7 +613,7 @@ void DrawROIWidget::SlotIgnoreAlarmPoint()
         warn(lanStr(107));
         return;
     }
-    if (win_->CheckPassword() == 0)
+    if (CheckPassword() == 0)
         return;
     if (!ask(lanStr(113)))
         return;

@@ -7,7 +7,7 @@
 #include "cammersingleton.h"
 #include "cammerwidget.h"
 #include "drawroiwidget_p.h"
-#include "rivurevezi.h"
+#include "winstate.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,12 @@
 #include "viewutil.h"
 
-#include "rivurevezi.h"
+#include "cammerwidget.h"
+#include "kitlinks.h"
+#include "winstate.h"
 
+#include <QWidget>
+
+#include <algorithm>
 #include <cmath>
 
 namespace viewutil {
@@ -20,13 +25,38 @@ int isqrt(int v)
 
 QVector<QRgb> greyTable()
 {
-    if (gpWin && gpWin->grayTable.size() == 256)
-        return gpWin->grayTable;
+    if (gpState && gpState->grayTable.size() == 256)
+        return gpState->grayTable;
     QVector<QRgb> t;
     t.reserve(256);
     for (int i = 0; i < 256; ++i)
         t.append(qRgb(i, i, i));
     return t;
+}
+
+void updateMScale(int x, int y)
+{
+    WinState* st = gpState;
+    if (!st)
+        return;
+    if (st->zoom > 1.0) {
+        st->panX += x - st->lastPressX;
+        st->panY += y - st->lastPressY;
+        // The picture keeps covering the view: the pan lies between the
+        // view size times (1 - zoom) and 0.
+        const int c = st->currentCamera;
+        CammerWidget* view = (c >= 0 && c < numCamera && c < kMaxCamera) ? st->cammerWidget[c] : nullptr;
+        const QWidget* window = st->mainWidget;
+        const double w = view ? view->width() : window ? window->width() : 0;
+        const double h = view ? view->height() : window ? window->height() : 0;
+        st->panX = std::clamp(st->panX, w * (1.0 - st->zoom), 0.0);
+        st->panY = std::clamp(st->panY, h * (1.0 - st->zoom), 0.0);
+        kitlinks::repaint();
+        if (view)
+            view->update();
+    }
+    st->lastPressX = x;
+    st->lastPressY = y;
 }
 
 }  // namespace viewutil

@@ -13,4 +13,10 @@ int isqrt(int v);
 // has one, else opaque grey i at entry i.
 QVector<QRgb> greyTable();
 
+// While zoomed in (zoom above 1.0), pans the current camera's view by the
+// pointer movement since the last call (or press, lastPressX/Y), keeping the
+// picture over the whole view, and repaints; remembers (x, y) as the last
+// press. Works on gpState (nothing without it).
+void updateMScale(int x, int y);
+
 }  // namespace viewutil

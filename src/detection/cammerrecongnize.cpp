@@ -1,10 +1,10 @@
 #include "cammerrecongnize.h"
 
 #include "cammersingleton.h"
-#include "cammerwidget.h"
+#include "cambuffers.h"
 #include "globals.h"
 #include "miscfunc.h"
-#include "rivurevezi.h"
+#include "winstate.h"
 #include "wizardpara.h"
 
 #include <QDebug>
@@ -80,7 +80,7 @@ void CammerRecong::setRoiSink(RoiSink s)
     sink() = std::move(s);
 }
 
-CammerRecong::CammerRecong(CammerSingleton* record, CammerWidget* owner)
+CammerRecong::CammerRecong(CammerSingleton* record, CamBuffers* owner)
     : rec(record)
     , view(owner)
 {
@@ -527,7 +527,7 @@ void CammerRecong::positioning()
         return;
     }
     const size_t bytes = static_cast<size_t>(view->frameBytes);
-    const int g = gpWin ? gpWin->detectStep : 0;
+    const int g = gpState ? gpState->detectStep : 0;
     if (g < 0 || g >= kSteps || word(kWordPositioning) == -1 || !findShape[g].IsValid() || gisColor ||
         searchRect[g].area() <= 0) {
         std::memcpy(view->alignedFrame, view->workFrame, bytes);
@@ -774,8 +774,8 @@ void CammerRecong::judgeStep(int step)
             boxes[0][0] = 0;
             const QString text = QStringLiteral("REG RUN ERROR = %1, %2, %3").arg(camera).arg(step).arg(fault);
             qWarning("%s", qPrintable(text));
-            if (gpWin)
-                gpWin->InsertRecord(text, QString());
+            if (gpState)
+                gpState->InsertRecord(text, QString());
             if (sink())
                 sink()(record);
             continue;
@@ -882,14 +882,14 @@ void CammerRecong::preview(int step, int roi)
 
     const CammerSingleton& edit = *view->editRecord;
     if (roi >= std::clamp(edit.roiCount[step], 0, kRois)) {
-        view->update();
+        view->requestRepaint();
         return;
     }
     const int j = step * kRois + roi;
     const int func = edit.method[j];
     if (func == kGreyTemplate || func == kExclusion || func == kPositioning || func == kFeature ||
         func == kHomography) {
-        view->update();
+        view->requestRepaint();
         return;
     }
     const cv::Mat& sm = stepMask[step];
@@ -904,7 +904,7 @@ void CammerRecong::preview(int step, int roi)
         fault = roiGeometry(edit, &view->editMasks[0][0], step, roi, frame, &r, &shape);
     if (fault != 0) {
         qWarning("RunTest: ROI %d of step %d cannot be previewed (code %d)", roi, step, fault);
-        view->update();
+        view->requestRepaint();
         return;
     }
     const int p1 = edit.p1[j];
@@ -928,7 +928,7 @@ void CammerRecong::preview(int step, int roi)
     const Blobs blobs = measureBlobs(filtered, r.tl(), nullptr, 0);
     view->roiValue[step][roi] = (func == kBrightBlobs || func == kDarkBlobs) ? blobs.count : blobs.area;
     view->previewShown = true;
-    view->update();
+    view->requestRepaint();
 }
 
 // ---- Entry points -------------------------------------------------------------

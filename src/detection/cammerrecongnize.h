@@ -26,7 +26,7 @@
 #include <functional>
 
 class CammerSingleton;
-class CammerWidget;
+struct CamBuffers;
 
 class CammerRecong {
 public:
@@ -58,7 +58,7 @@ public:
 
     // Stores both pointers and trains every enabled step (word 86 + step):
     // CreateHomoShape, CreateShape, VarTrain.
-    CammerRecong(CammerSingleton* rec, CammerWidget* view);
+    CammerRecong(CammerSingleton* rec, CamBuffers* view);
     CammerRecong(const CammerRecong&) = delete;
     CammerRecong& operator=(const CammerRecong&) = delete;
 
@@ -105,7 +105,7 @@ public:
     static void openDefects(const cv::Mat& src, cv::Mat& dst, int f);
 
     CammerSingleton* rec = nullptr;
-    CammerWidget* view = nullptr;
+    CamBuffers* view = nullptr;
     cv::Mat stepMask[kSteps];
     GrayMatch grayMatch[kSteps][kRois];
     SURF surf[kSteps][kRois];

@@ -2,7 +2,7 @@
 
 #include "globals.h"
 #include "paramdb.h"
-#include "rivurevezi.h"
+#include "winstate.h"
 #include "roigeometry.h"
 #include "wizardpara.h"
 
@@ -286,7 +286,7 @@ bool CammerSingleton::SaveRows(QSqlDatabase db, QSqlQuery& q) const
 
 void CammerSingleton::setSelectRoi(int i)
 {
-    const int s = gpWin ? gpWin->currentDetect : 0;
+    const int s = gpState ? gpState->currentDetect : 0;
     if (s < 0 || s >= kSteps || i < 0 || i >= roiCount[s] || i >= kRois)
         return;
     const int j = s * kRois + i;

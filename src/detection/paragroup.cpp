@@ -2,7 +2,7 @@
 
 #include "globals.h"
 #include "platform.h"
-#include "rivurevezi.h"
+#include "winstate.h"
 #include "wizardpara.h"
 
 #include <QDir>
@@ -195,11 +195,11 @@ ParaGroup::Result ParaGroup::restore(int index)
             QDir(templateFolder(c, d)).removeRecursively();
 
     // SQLite must not write into the file while it is being replaced.
-    if (gpWin) {
-        if (gpWin->paramQuery)
-            gpWin->paramQuery->finish();
-        if (gpWin->paramDb.isValid())
-            gpWin->paramDb.close();
+    if (gpState) {
+        if (gpState->paramQuery)
+            gpState->paramQuery->finish();
+        if (gpState->paramDb.isValid())
+            gpState->paramDb.close();
     }
 
     bool ok = true;

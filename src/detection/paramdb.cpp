@@ -1,6 +1,6 @@
 #include "paramdb.h"
 
-#include "rivurevezi.h"
+#include "winstate.h"
 
 #include <QRegularExpression>
 #include <QSqlError>
@@ -32,16 +32,16 @@ bool run(QSqlQuery& q, const char* what, const QString& table, const QString& na
 
 QSqlQuery* mainQuery(const char* who)
 {
-    if (!gpWin || !gpWin->paramQuery || !gpWin->paramDb.isOpen()) {
+    if (!gpState || !gpState->paramQuery || !gpState->paramDb.isOpen()) {
         qWarning("%s: PARAM.db is not open", who);
         return nullptr;
     }
-    return gpWin->paramQuery;
+    return gpState->paramQuery;
 }
 
 QSqlDatabase mainDatabase()
 {
-    return gpWin ? gpWin->paramDb : QSqlDatabase();
+    return gpState ? gpState->paramDb : QSqlDatabase();
 }
 
 bool ensureTable(QSqlQuery& q, const QString& table)

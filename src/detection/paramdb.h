@@ -1,5 +1,5 @@
 // Statements on the parameter database PARAM.db. They run through the main
-// window's query on connection "dbIn" (RiVuRevezi::paramQuery), with bound
+// window's query on connection "dbIn" (gpState->paramQuery), with bound
 // values; every failure is logged.
 #pragma once
 

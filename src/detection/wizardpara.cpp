@@ -3,7 +3,7 @@
 #include "globals.h"
 #include "paragroup.h"
 #include "paramdb.h"
-#include "rivurevezi.h"
+#include "winstate.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -12,6 +12,9 @@
 
 #include <cstring>
 #include <vector>
+
+WizardPara* gpWPara = nullptr;
+WizardPara* gpWParaBak = nullptr;
 
 namespace {
 
@@ -438,16 +441,16 @@ void WizardPara::DeriveSteps()
             w[88] = 0;
             w[89] = 0;
             w[86] = p;
-            if (gpWin)
-                gpWin->mouldSide = 1;
+            if (gpState)
+                gpState->mouldSide = 1;
             x = 0;
         } else if (w[177] == 1) {
             w[89] = 1;
             w[86] = 0;
             w[87] = 0;
             w[88] = p;
-            if (gpWin)
-                gpWin->mouldSide = 0;
+            if (gpState)
+                gpState->mouldSide = 0;
             x = 3;
         } else {
             w[87] = 1;

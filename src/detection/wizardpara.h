@@ -20,6 +20,10 @@ class QSqlDatabase;
 constexpr int kParaWords = 340;   // words 0..339
 constexpr int kPasswordBytes = 100;
 
+class WizardPara;
+extern WizardPara* gpWPara;     // the live record
+extern WizardPara* gpWParaBak;  // the working copy of the settings screens
+
 class WizardPara {
 public:
     // Word numbers with a name of their own in the code.

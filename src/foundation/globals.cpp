@@ -18,20 +18,14 @@ QString linux_kernel_proc_version;
 // -1 until the device is opened: 0 is a valid descriptor (stdin) and must
 // never receive the LED requests.
 int gfLED = -1;
-SplashFrame* g_splashframe = nullptr;
 QString gAppDirPath;
-RiVuRevezi* gpWin = nullptr;
 QString gDeviceID;
 QMutex* pMutexIO = nullptr;
 QMutex* pMutexSaveFail = nullptr;
 Posix_QextSerialPort* gpCom = nullptr;
-int gIOID = 0;
+std::atomic<int> gIOID{0};
 int gDataIn = 0;
 int gDataOut = 0;
-quint32 gFTemp[16] = {};
-ControlPort* gpControlIO = nullptr;
-WizardPara* gpWPara = nullptr;
-WizardPara* gpWParaBak = nullptr;
 int numCamera = 0;
 int gisCOM = 0;
 int gisColor = 0;
@@ -54,9 +48,6 @@ bool gisSaveFail[kMaxCamera * kMaxDetect * 2] = {};
 int gFailIndex[kMaxCamera * kMaxDetect] = {};
 bool gisSafeDoorOpen = false;
 bool gFromTrain = false;
-WarnBox* gpWarnBox = nullptr;
-ChooseBox* gpChooseBox = nullptr;
-PasswordBox* gpPasswordBox = nullptr;
 QString gTempTime;
 QString gaName[18];
 

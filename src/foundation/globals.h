@@ -1,21 +1,17 @@
 // Process-wide state of the operator program.
 //
-// Plain globals, created by static initialisation, written only by the code
-// named beside each one. Per-camera data uses fixed arrays: 8 cameras,
-// 8 detection steps, 100 ROIs per step and camera.
+// Plain globals, created by static initialisation. Per-camera data uses
+// fixed arrays: 8 cameras, 8 detection steps, 100 ROIs per step and camera.
+// The state shared with the main window is in winstate.h; the globals that
+// name a class of a higher library are declared with that class.
 #pragma once
 
 #include <QString>
 #include <QMutex>
 #include <QPixmap>
 
-class SplashFrame;
-class RiVuRevezi;
-class ControlPort;
-class WizardPara;
-class WarnBox;
-class ChooseBox;
-class PasswordBox;
+#include <atomic>
+
 class Posix_QextSerialPort;
 
 constexpr int kMaxCamera = 8;
@@ -30,20 +26,14 @@ extern QString gaLanStr[kLanRows][kLanCols];
 extern int gLan;
 extern QString linux_kernel_proc_version;
 extern int gfLED;
-extern SplashFrame* g_splashframe;
 extern QString gAppDirPath;
-extern RiVuRevezi* gpWin;
 extern QString gDeviceID;
 extern QMutex* pMutexIO;
 extern QMutex* pMutexSaveFail;
 extern Posix_QextSerialPort* gpCom;
-extern int gIOID;
+extern std::atomic<int> gIOID;   // read by the I/O thread, set by the GUI thread
 extern int gDataIn;
 extern int gDataOut;
-extern quint32 gFTemp[16];
-extern ControlPort* gpControlIO;
-extern WizardPara* gpWPara;
-extern WizardPara* gpWParaBak;
 extern int numCamera;
 extern int gisCOM;
 extern int gisColor;
@@ -70,9 +60,6 @@ extern bool gisSafeDoorOpen;
 // while the door is closed, so a clear bit means the door is open.
 constexpr int kSafetyDoorInput = 1;
 extern bool gFromTrain;
-extern WarnBox* gpWarnBox;
-extern ChooseBox* gpChooseBox;
-extern PasswordBox* gpPasswordBox;
 extern QString gTempTime;
 extern QString gaName[18];
 

@@ -3,7 +3,7 @@
 #include "globals.h"
 #include "platform.h"
 #include "posix_qextserialport.h"
-#include "rivurevezi.h"
+#include "winstate.h"
 
 #include <QRegularExpression>
 
@@ -70,8 +70,8 @@ void LCDOnOff(int on)
     } else if (gfLED >= 0) {
         platform::ledIoctl(gfLED, on ? kLcdOn : kLcdOff, 0);
     }
-    if (gpWin)
-        gpWin->screenOff = on ? 0 : 1;
+    if (gpState)
+        gpState->screenOff = on ? 0 : 1;
 }
 
 void LEDOnOff(int bit, int on)
@@ -143,7 +143,7 @@ bool BoardReceiver::parse(int outputWord, int currentInput, const std::function<
             // Each group holds eight values; surplus replies are dropped.
             const int lo = cmd == 3 ? 0 : 8;
             if (slot_ >= lo && slot_ < lo + 8)
-                gFTemp[slot_++] = v;
+                values_[slot_++] = v;
         }
         pos += 8;
     }

@@ -45,11 +45,15 @@ public:
 
     int buffered() const { return len_; }
     int nextSlot() const { return slot_; }
+    // Value slot i (0..15) as the latest reply 3 (slots 0..7) or 4 (8..15)
+    // filled it; 0 before any reply.
+    quint32 value(int i) const { return (i >= 0 && i < 16) ? values_[i] : 0; }
 
 private:
     unsigned char buf_[kBufferSize] = {};
     int len_ = 0;
     int slot_ = 0;
+    quint32 values_[16] = {};
 };
 
 // The request of pass `pass` (1-based within a cycle of 210): 3 at 200,

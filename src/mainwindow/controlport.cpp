@@ -7,6 +7,8 @@
 
 #include <QMutexLocker>
 
+ControlPort* gpControlIO = nullptr;
+
 std::atomic<qint64> gRunStampMs{0};
 std::atomic<int> gInputRiseLatch{0};
 

@@ -20,6 +20,10 @@ void touchRunStamp();
 // short pulse is kept here even when the GUI thread is busy.
 extern std::atomic<int> gInputRiseLatch;
 
+class ControlPort;
+// The I/O board port while it is open (null before and in most tests).
+extern ControlPort* gpControlIO;
+
 class IOThread : public QThread {
     Q_OBJECT
 public:

@@ -1,13 +1,14 @@
 #include "rivurevezi.h"
 
-#include "lanstr.h"
-#include "platform.h"
+#include "controlport.h"
+#include "indexbutton.h"
+#include "iostatus.h"
+#include "kitlinks.h"
 #include "recordstore.h"
 
-#include <QDateTime>
-#include <QSettings>
-#include <QSqlError>
 #include <QSqlQuery>
+
+RiVuRevezi* gpWin = nullptr;
 
 RiVuRevezi::RiVuRevezi(QWidget* parent)
     : QWidget(parent)
@@ -21,73 +22,69 @@ RiVuRevezi::RiVuRevezi(QWidget* parent)
     sizeHintTimer = new QTimer(this);
     sizeHintTimer->setSingleShot(true);
     InitWidgetKit();
+    mainWidget = this;
+    gpState = this;
+    InstallLinks();
 }
 
 RiVuRevezi::~RiVuRevezi()
 {
+    if (gpState == this) {
+        gpState = nullptr;
+        kitlinks::reset();
+    }
     delete paramQuery;
     paramQuery = nullptr;
     delete recordStore;
     recordStore = nullptr;
 }
 
-void RiVuRevezi::InsertRecord(QString remarks, QString recordtype)
-{
-    // The rights-level text of the display language, as the record query
-    // matches it: "Unlogged", "Primary" (operator), "Advanced" (factory).
-    static const int kLevelRow[] = {156, 155, 154};
-    const QString level = lanStr(kLevelRow[(rightsLevel >= 0 && rightsLevel <= 2) ? rightsLevel : 0]);
-    const QString time = QTime::currentTime().toString(QStringLiteral("hh.mm.ss"));
-    if (recordStore) {
-        recordStore->insert(time, level, remarks, recordtype);
-        return;
-    }
-    if (!recordDb.isValid())
-        return;
-    if (!recordDb.isOpen() && !recordDb.open()) {
-        qWarning("InsertRecord: RECORD.db cannot be opened: %s", qPrintable(recordDb.lastError().text()));
-        return;
-    }
-    QSqlQuery q(recordDb);
-    q.prepare(QStringLiteral("INSERT INTO RECORD (recordtime, recordpassword, remarks, recordtype) VALUES (?, ?, ?, ?)"));
-    q.addBindValue(time);
-    q.addBindValue(level);
-    q.addBindValue(remarks);
-    q.addBindValue(recordtype);
-    if (!q.exec())
-        qWarning("InsertRecord failed: %s", qPrintable(q.lastError().text()));
-}
-
-void RiVuRevezi::CountWrite()
-{
-    QSettings ini(QStringLiteral("./count.ini"), QSettings::IniFormat);
-    QStringList all, fail, allCycle, failCycle;
-    for (int i = 0; i < kMaxCamera; ++i) {
-        all << QString::number(gAllNum[i]);
-        fail << QString::number(gFailNum[i]);
-        allCycle << QString::number(gAllCycleNum[i]);
-        failCycle << QString::number(gFailCycleNum[i]);
-    }
-    ini.setValue(QStringLiteral("list_allnum"), all);
-    ini.setValue(QStringLiteral("list_failnum"), fail);
-    ini.setValue(QStringLiteral("gSyncNGNum"), gSyncNGNum);
-    ini.setValue(QStringLiteral("list_allcyclenum"), allCycle);
-    ini.setValue(QStringLiteral("list_failcyclenum"), failCycle);
-    ini.setValue(QStringLiteral("gSyncNGcycleNum"), gSyncNGCycleNum);
-    ini.sync();
-}
-
-void RiVuRevezi::FLushAll()
-{
-    if (paramDb.isValid())
-        paramDb.close();
-    if (recordDb.isValid())
-        recordDb.close();
-    platform::sleeper().sleepMs(500);
-}
-
 void RiVuRevezi::TimerLogout()
 {
     logoutTimer->stop();
     rightsLevel = 0;
+}
+
+void RiVuRevezi::InstallLinks()
+{
+    kitlinks::Links l = kitlinks::current();
+    l.ioSetOut = [](int n, int on) {
+        if (gpControlIO)
+            gpControlIO->IOSetOut(n, on);
+    };
+    l.ioFlashOut = [] {
+        if (gpControlIO)
+            gpControlIO->IOFlashOut();
+    };
+    l.checkNG = [this](bool manual) { CheckNG(manual); };
+    l.runAlgorithm = [this](int camera, int step) { return RunAlgorithm(camera, step); };
+    l.backTrain = [this] { BackTrain(); };
+    l.resetRun = [this] { ResetRun(); };
+    l.lostCamera = [this] { LostCamera(); };
+    l.changeCammer = [this] { ChangeCammer(); };
+    l.settingsVisible = [this] { return SettingsVisible(); };
+    l.showhideHelp = [this](bool show) { showhideHelp(show); };
+    l.showhideVersion = [this](bool show) { showhideVersion(show); };
+    l.mScaleSetToMin = [this] { MScaleSetToMin(); };
+    l.repaint = [this] { update(); };
+    l.buttonBarCheck = [this] {
+        if (indexButton)
+            indexButton->checkShowHide();
+    };
+    l.buttonBarPress = [this] {
+        if (!indexButton)
+            return false;
+        if (indexButton->isVisible()) {
+            indexButton->checkShowHide();
+        } else if (!SettingsVisible()) {
+            indexButton->setVisible(true);
+            return true;
+        }
+        return false;
+    };
+    l.ioStatusVisible = [this](bool visible) {
+        if (ioStatusWidget)
+            ioStatusWidget->setVisible(visible);
+    };
+    kitlinks::install(l);
 }

@@ -1,9 +1,11 @@
 // The main window: owner of the detection cycle and of the state that the
 // camera views, the ROI page, the widget kit and the network services read
-// and write through `gpWin`.
+// and write (its WinState base, installed as gpState); it installs the
+// upward operations of kitlinks.h when it is built.
 #pragma once
 
 #include "globals.h"
+#include "winstate.h"
 
 #include <QDir>
 #include <QPointer>
@@ -27,92 +29,33 @@ class DrawROIWidget;
 class WizardParaWidget;
 class RecordStore;
 
-class RiVuRevezi : public QWidget {
+class RiVuRevezi : public QWidget, public WinState {
     Q_OBJECT
 public:
     explicit RiVuRevezi(QWidget* parent = nullptr);
     ~RiVuRevezi() override;
+    // The main window's operations as kitlinks (members the parameter load
+    // installs, the word reader, password and screen switch, are kept).
+    void InstallLinks();
 
     // ---- Cycle state ----------------------------------------------------
-    int runState = 3;          // 1 running, 2 template training, 3 stopped
-    int detectState = 0;       // 0 none, 1 OK, 2 NG latched, 3 region setting
-    int countState = 3;        // 1 detecting, 2 detected, 3 waiting
-    int safeDoorDetect = 0;    // set while a safety-door triggered detection is evaluated
-    int runStep = 0;           // step of the running cycle, advanced modulo gDNum
-    int detectStep = 0;        // step the engine works on (set by RunAlgorithm)
     int cycleInterval = 0;     // between the two latest cycle starts, in 0.1 s
-    int alarmCode[kMaxCamera * kMaxDetect] = {};  // camera * 8 + step; 3 NG waiting, 4 not detected, ...
-    int reDetectMask[kMaxDetect] = {};            // per step, bit per camera
-    bool manualDecision = false;
-    bool ngPresent = false;
-    int productCount = 0;
-    int productAlarm = 0;
-
-    // ---- View and editing state -------------------------------------------
-    int currentCamera = 0;     // equals numCamera while all cameras are shown tiled
-    int currentDetect = 0;     // step whose ROIs are shown and edited
-    int drawMode = 0;          // 0 none, 1 rectangle, 2 polygon, 4 circle
-    bool copyArea = false;     // the next press places a copy
-    bool handDraw = false;     // polygons are drawn free-hand
-    double zoom = 1.0;
-    double panX = 0.0;
-    double panY = 0.0;
-    int lastPressX = 0;
-    int lastPressY = 0;
-    int pickX = 0;             // picture read-out
-    int pickY = 0;
-    int pickValue = 0;         // RGBA word for colour cameras
-    bool resample[kMaxDetect] = {};
-    QTimer countdownTimer[kMaxDetect];
-    float countdownRemain[kMaxDetect] = {};
-    QTimer* sizeHintTimer = nullptr;   // parameter sliders start it for 3000 ms
 
     // ---- Camera-view touch support (rivurevezi_zoom.cpp) ------------------
-    // Hides the button bar when it runs out; every press on a camera view
-    // restarts it at 120000 ms (null: no hiding).
-    QTimer* buttonBarTimer = nullptr;
     // While zoomed in (zoom above 1.0), pans the current camera's view by the
     // pointer movement since the last call (or press, lastPressX/Y), keeping
     // the picture over the whole view, and repaints.
     void updateMScale(int x, int y);
-    QVector<QRgb> grayTable;           // entry i = opaque grey i
-
-    // ---- Parameters ---------------------------------------------------------
-    // Mould side of the two-colour and turntable modes; the system parameter
-    // load sets it to 1 when only the left mould is checked (word 177 = 0)
-    // and to 0 when only the right one is (word 177 = 1).
-    int mouldSide = 0;
 
     // ---- Rights and screen ----------------------------------------------
-    int rightsLevel = 0;       // 0 none, 1 operator, 2 factory
-    int screenOff = 0;         // non-zero while the screen is dark
-    QTimer* screenOffTimer = nullptr;
     QTimer* logoutTimer = nullptr;
-    QPointer<Edit> currentEdit; // field receiving the on-screen pads' keys
 
     // ---- Children ---------------------------------------------------------
-    CammerWidget* cammerWidget[kMaxCamera] = {};
     IOStatusWidget* ioStatusWidget = nullptr;
     IndexButton* indexButton = nullptr;
     HelpWidget* helpWidget = nullptr;
     DrawROIWidget* drawROIWidget = nullptr;
     WizardParaWidget* wizardParaWidget = nullptr;
-    QDir ngDir[kMaxCamera * kMaxDetect];   // ./alarmimage/camera<c>/detect<d>/NG
-    QDir okDir[kMaxCamera * kMaxDetect];   // ./alarmimage/camera<c>/detect<d>/OK
-
-    // ---- Databases ----------------------------------------------------------
-    QSqlDatabase paramDb;              // PARAM.db, connection "dbIn"
-    QSqlQuery* paramQuery = nullptr;   // every parameter statement runs through it
-    QSqlDatabase recordDb;             // RECORD.db, the operation record of the day
-    RecordStore* recordStore = nullptr; // owns recordDb and its day rollover
-
-    // Appends one row to table RECORD: time "hh.mm.ss", the signed-in rights
-    // level's text, the remark and the type.
-    void InsertRecord(QString remarks, QString recordtype = QString());
-    // Writes the six counters to count.ini.
-    void CountWrite();
-    // Closes the SQLite connections and waits 500 ms (before power-off/reboot).
-    void FLushAll();
 
     // ---- Widget kit: pads, shared boxes and rights gates (rivurevezi_rights.cpp)
     // Creates the two on-screen pads and the shared boxes (gpWarnBox,
@@ -124,7 +67,6 @@ public:
     int CheckPassword();
     // Factory gate: 1 when level 2 is held or granted by the password box, else 0.
     int CheckRoot();
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
     // ---- Camera views (rivurevezi_camera.cpp) -------------------------------
@@ -248,3 +190,6 @@ public slots:
     // One pass of the detection cycle (also run, queued, on every input change).
     void Run();
 };
+
+// The main window of the running program (null before it is built).
+extern RiVuRevezi* gpWin;

@@ -27,7 +27,7 @@ bool needsTemplate(const CammerWidget* v, int camera, int step)
 void RiVuRevezi::InitRoiPage()
 {
     if (!drawROIWidget)
-        drawROIWidget = new DrawROIWidget(this);
+        drawROIWidget = new DrawROIWidget(this, this);
     if (indexButton)
         connect(indexButton, &IndexButton::roiClicked, this, &RiVuRevezi::SlotDrawROI, Qt::UniqueConnection);
 }

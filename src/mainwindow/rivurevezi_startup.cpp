@@ -83,6 +83,7 @@ void RiVuRevezi::LoadCount()
 bool RiVuRevezi::StartUp()
 {
     gpWin = this;
+    gpState = this;
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         gShowW = screen->geometry().width();
         gShowH = screen->geometry().height();
@@ -127,18 +128,10 @@ bool RiVuRevezi::StartUp()
     gisColor = gpWPara->words[168];
     gisGrayHue = gpWPara->words[169];
 
-    kitlinks::Links links;
+    kitlinks::Links links = kitlinks::current();
     links.paraWord = sysWord;
     links.operatorPassword = [] { return gpWPara ? QByteArray(gpWPara->password) : QByteArray(); };
     links.lcdOnOff = [](int on) { LCDOnOff(on); };
-    links.ioSetOut = [](int n, int on) {
-        if (gpControlIO)
-            gpControlIO->IOSetOut(n, on);
-    };
-    links.ioFlashOut = [] {
-        if (gpControlIO)
-            gpControlIO->IOFlashOut();
-    };
     kitlinks::install(links);
     setParamWarnPresenter([](const QString& text) {
         if (gpWarnBox) {

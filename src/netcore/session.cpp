@@ -881,7 +881,7 @@ bool SCI_ExecObj_Recv::analysisIntegrality_multipart(const QString& boundary, co
 // ---------------------------------------------------------------------------
 // Session
 
-Session::Session(void* reactor, QTcpSocket* socket, int index) : QThread(nullptr), index_(index), reactor_(reactor)
+Session::Session(void* reactor, QTcpSocket* socket, int index) : QObject(nullptr), index_(index), reactor_(reactor)
 {
     if (!socket)
         return;
@@ -923,16 +923,10 @@ Session::~Session()
 {
     if (auto* r = reactor())
         r->forgetSession(index_, this);
-    while (QThread::isRunning()) {
-        running_ = false;
-        wait(100);
-    }
     if (socket_) {
         socket_->disconnect();  // nothing may call back into this half-destroyed session
         socket_.reset();
     }
-    QMutexLocker lock(&queueMutex_);
-    queue_.clear();
 }
 
 XANC::TcpReactor* Session::reactor() const
@@ -1132,36 +1126,6 @@ void Session::emitAnalysed(SCI_ExecObj_Recv& message)
             r->remove_TaskFromList(record.taskId);
         emit sigRequest(record);
     }
-}
-
-void Session::analyseBuffer_Setup2()
-{
-    if (!QThread::isRunning()) {
-        running_ = true;
-        start(QThread::InheritPriority);
-    }
-}
-
-void Session::run()
-{
-    while (running_) {
-        QThread::msleep(1);
-        std::shared_ptr<SCI_ExecObj_Recv> message;
-        {
-            QMutexLocker lock(&queueMutex_);
-            if (queue_.isEmpty())
-                break;
-            message = queue_.takeFirst();
-        }
-        if (message->analysisIntegrality()) {
-            const CTask_FormData record = message->getFormData();
-            if (record.url.isEmpty())
-                emit sigResponse(record);
-            else
-                emit sigRequest(record);
-        }
-    }
-    running_ = false;
 }
 
 void Session::armGuard()

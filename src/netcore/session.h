@@ -317,7 +317,7 @@ private:
 };
 
 // One TCP connection of a reactor.
-class Session : public QThread {
+class Session : public QObject {
     Q_OBJECT
 public:
     struct Limits {
@@ -343,7 +343,6 @@ public:
 
     void analyseBuffer_Setup1();
     void analyseBuffer_Setup2_5();
-    void analyseBuffer_Setup2();
 
 public slots:
     bool SlotSendAction(SCI_ExecObj_Send send);
@@ -351,9 +350,6 @@ public slots:
 signals:
     void sigRequest(CTask_FormData obj);
     void sigResponse(CTask_FormData obj);
-
-protected:
-    void run() override;
 
 private:
     void onReadyRead();
@@ -365,16 +361,13 @@ private:
     void emitAnalysed(SCI_ExecObj_Recv& message);
 
     int index_;
-    std::atomic<bool> running_{false};
     QSharedPointer<QTcpSocket> socket_;
     QHostAddress peerAddress_;
     quint16 peerPort_ = 0;
-    QMutex queueMutex_;
     QByteArray recvBuffer_;
     qint64 bufferPos_ = 0;  // bytes of recvBuffer_ already consumed
     qint64 scanFrom_ = 0;   // where the search for the end of a head goes on
     std::shared_ptr<SCI_ExecObj_Recv> current_;
-    QList<std::shared_ptr<SCI_ExecObj_Recv>> queue_;
     bool receiving_ = false;
     void* reactor_;
 

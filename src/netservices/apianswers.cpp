@@ -1,6 +1,6 @@
 #include "apianswers.h"
 
-#include "rivurevezi.h"
+#include "winstate.h"
 #include "statewords.h"
 
 #include <QDir>
@@ -91,9 +91,9 @@ void clearAllCounters()
     }
     gSyncNGNum = 0;
     gSyncNGCycleNum = 0;
-    if (gpWin) {
-        gpWin->CountWrite();
-        gpWin->InsertRecord(QStringLiteral("API: 清除计数"), QStringLiteral("API"));
+    if (gpState) {
+        gpState->CountWrite();
+        gpState->InsertRecord(QStringLiteral("API: 清除计数"), QStringLiteral("API"));
     }
 }
 

@@ -5,7 +5,7 @@
 #include "platform.h"
 #include "recordquery.h"
 #include "recordstore.h"
-#include "rivurevezi.h"
+#include "winstate.h"
 #include "tcp_push2app.h"
 
 #include <QJsonArray>
@@ -138,13 +138,13 @@ void HttpApiServer::httpapi__get_records(const CTask_FormData& task)
         return;
     QSqlDatabase today;
     const QDate date = QDate::currentDate();
-    if (gpWin && gpWin->recordStore) {
+    if (gpState && gpState->recordStore) {
         // Rows of an earlier day still in RECORD.db go to their day file
         // first, so that each row is dated by the day it was written.
-        gpWin->recordStore->rolloverIfNeeded(date);
-        today = gpWin->recordStore->db();
-    } else if (gpWin) {
-        today = gpWin->recordDb;
+        gpState->recordStore->rolloverIfNeeded(date);
+        today = gpState->recordStore->db();
+    } else if (gpState) {
+        today = gpState->recordDb;
     }
     sendJson(task, recordquery::query(task.json, today, date));
 }
@@ -181,8 +181,8 @@ void HttpApiServer::httpapi__set_localclock(const CTask_FormData& task)
                 callback_immediately(task, 1, QStringLiteral("set clock failed"));
                 return;
             }
-            if (gpWin)
-                gpWin->InsertRecord(QStringLiteral("API: 修改系统时间,") + text, QStringLiteral("API"));
+            if (gpState)
+                gpState->InsertRecord(QStringLiteral("API: 修改系统时间,") + text, QStringLiteral("API"));
             sendJson(task, QJsonObject{{QStringLiteral("result"), QStringLiteral("success")}});
         }, Qt::QueuedConnection);
     });

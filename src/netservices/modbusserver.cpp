@@ -1,6 +1,6 @@
 #include "modbusserver.h"
 
-#include "rivurevezi.h"
+#include "winstate.h"
 #include "statewords.h"
 
 #include <QCoreApplication>
@@ -195,8 +195,8 @@ void ModbusServer::clearCounters()
         gFailNum[i] = 0;
         gAllNum[i] = 0;
     }
-    if (gpWin)
-        gpWin->CountWrite();
+    if (gpState)
+        gpState->CountWrite();
 }
 
 ModbusServer::DataAccess ModbusServer::dataAccess()

@@ -1,17 +1,17 @@
 #include "statewords.h"
 
-#include "rivurevezi.h"
+#include "winstate.h"
 
 int runStatusWord()
 {
-    if (!gpWin)
+    if (!gpState)
         return 0;
-    return gpWin->runState != 3 ? 1 : 0;
+    return gpState->runState != 3 ? 1 : 0;
 }
 
 int detectStatusWord()
 {
-    if (!gpWin || gpWin->detectState != 2)
+    if (!gpState || gpState->detectState != 2)
         return 0;
-    return gpWin->runStep == 0 ? 1 : 2;
+    return gpState->runStep == 0 ? 1 : 2;
 }

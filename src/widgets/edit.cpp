@@ -3,7 +3,7 @@
 #include "colorbutton.h"
 #include "numberinput.h"
 #include "publictools_widget.h"
-#include "rivurevezi.h"
+#include "winstate.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -22,13 +22,13 @@ namespace {
 
 void setCurrentEdit(Edit* e)
 {
-    if (gpWin)
-        gpWin->currentEdit = e;
+    if (gpState)
+        gpState->currentEdit = e;
 }
 
 Edit* currentEdit()
 {
-    return gpWin ? gpWin->currentEdit.data() : nullptr;
+    return gpState ? gpState->currentEdit.data() : nullptr;
 }
 
 int saturate(qint64 v)
@@ -57,8 +57,8 @@ Edit::~Edit()
 {
     // A field that dies while it receives the pads' keys takes the pads away
     // with it; the guarded pointer would only clear once the QObject is gone.
-    if (gpWin && gpWin->currentEdit.data() == this) {
-        gpWin->currentEdit = nullptr;
+    if (gpState && gpState->currentEdit.data() == this) {
+        gpState->currentEdit = nullptr;
         hidePads();
     }
 }

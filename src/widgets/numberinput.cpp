@@ -4,7 +4,8 @@
 #include "edit.h"
 #include "passwordbox.h"
 #include "publictools_widget.h"
-#include "rivurevezi.h"
+#include "kitlinks.h"
+#include "winstate.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -20,7 +21,7 @@ namespace {
 
 Edit* currentEdit()
 {
-    return gpWin ? gpWin->currentEdit.data() : nullptr;
+    return gpState ? gpState->currentEdit.data() : nullptr;
 }
 
 // No replacement pads while the application is going away.
@@ -176,8 +177,8 @@ void NumberInput::HideUpdate()
 {
     if (isVisible()) {
         hide();
-        if (gpWin)
-            gpWin->update();
+        if (gpState)
+            kitlinks::repaint();
     }
     if (gpPasswordBox && gpPasswordBox->isVisible()) {
         emit chkpassword();
@@ -188,7 +189,7 @@ void NumberInput::HideUpdate()
         // A field made the target without taking the focus (the slider's
         // value box) gets no focus-out; let it go here.
         if (currentEdit() == e) {
-            gpWin->currentEdit = nullptr;
+            gpState->currentEdit = nullptr;
             hidePads();
         }
     }

@@ -5,10 +5,12 @@
 #include "kitlinks.h"
 #include "numberinput.h"
 #include "publictools_widget.h"
-#include "rivurevezi.h"
+#include "winstate.h"
 
 #include <QMouseEvent>
 #include <QPainter>
+
+PasswordBox* gpPasswordBox = nullptr;
 
 const char* const PasswordBox::kFactoryPassword = "3721";
 
@@ -79,8 +81,8 @@ void PasswordBox::accept()
         level = 1;
 
     if (level > 0) {
-        if (gpWin)
-            gpWin->rightsLevel = level;
+        if (gpState)
+            gpState->rightsLevel = level;
         failState = 0;
         pwdEdit->setPlaceholderText(kitText(125));
         QDialog::accept();
@@ -88,8 +90,8 @@ void PasswordBox::accept()
     }
     pwdEdit->setText(QString());
     failState = 2;
-    if (gpWin)
-        gpWin->rightsLevel = 0;
+    if (gpState)
+        gpState->rightsLevel = 0;
     pwdEdit->setPlaceholderText(kitText(357));
 }
 
@@ -118,9 +120,9 @@ void PasswordBox::showEvent(QShowEvent* e)
 
 void PasswordBox::hideEvent(QHideEvent* e)
 {
-    if (gpWin && gpWin->currentEdit) {
-        gpWin->currentEdit->clearFocus();
-        gpWin->currentEdit = nullptr;
+    if (gpState && gpState->currentEdit) {
+        gpState->currentEdit->clearFocus();
+        gpState->currentEdit = nullptr;
     }
     if (gpNumPad)
         gpNumPad->HideUpdate();

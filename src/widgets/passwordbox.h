@@ -11,6 +11,10 @@
 class ColorButton;
 class Edit;
 
+class PasswordBox;
+// The shared password box; the main window creates it (null until then).
+extern PasswordBox* gpPasswordBox;
+
 class PasswordBox : public QDialog {
     Q_OBJECT
 public:

@@ -11,6 +11,8 @@
 
 #include <cmath>
 
+SplashFrame* g_splashframe = nullptr;
+
 QString kitText(int row)
 {
     if (row < 0 || row >= kLanRows)

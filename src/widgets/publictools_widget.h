@@ -89,6 +89,10 @@ private:
     float scale_ = 1.0f;
 };
 
+class SplashFrame;
+// The start-up splash screen while it is shown (null otherwise).
+extern SplashFrame* g_splashframe;
+
 class SplashFrame : public QSplashScreen {
     Q_OBJECT
 public:

@@ -5,11 +5,13 @@
 #include "kitlinks.h"
 #include "platform.h"
 #include "publictools_widget.h"
-#include "rivurevezi.h"
+#include "winstate.h"
 
 #include <QPainter>
 #include <QVBoxLayout>
 
+WarnBox* gpWarnBox = nullptr;
+ChooseBox* gpChooseBox = nullptr;
 ProductAlarmWarnBox* gpProductAlarmWarnBox = nullptr;
 LostCameraWarnBox* gpLostCameraWarnBox = nullptr;
 
@@ -81,11 +83,11 @@ void WarnBox::showEvent(QShowEvent* e)
 {
     setGeometry(gShowW / 2 - 375, gShowH / 2 - 185, 750, 370);
     // A message must be readable: it wakes a dark screen.
-    if (gpWin && gpWin->screenOff) {
+    if (gpState && gpState->screenOff) {
         kitlinks::lcdOnOff(1);
         const qint64 delay = kitlinks::paraWord(105);
-        if (delay > 0 && gpWin->screenOffTimer)
-            gpWin->screenOffTimer->start(static_cast<int>(qMin<qint64>(delay * 1000, INT_MAX)));
+        if (delay > 0 && gpState->screenOffTimer)
+            gpState->screenOffTimer->start(static_cast<int>(qMin<qint64>(delay * 1000, INT_MAX)));
     }
     QDialog::showEvent(e);
 }
@@ -108,9 +110,9 @@ void ProductAlarmWarnBox::accept()
     kitlinks::ioSetOut(0, 0);
     kitlinks::ioSetOut(2, 0);
     kitlinks::ioFlashOut();
-    if (gpWin) {
-        gpWin->productCount = 0;
-        gpWin->productAlarm = 0;
+    if (gpState) {
+        gpState->productCount = 0;
+        gpState->productAlarm = 0;
     }
     QDialog::accept();
 }
@@ -127,11 +129,11 @@ LostCameraWarnBox::LostCameraWarnBox(QWidget* parent)
 void LostCameraWarnBox::accept()
 {
     qInfo("camera lost: the operator powers the machine off");
-    if (gpWin)
-        gpWin->InsertRecord(QStringLiteral("因丢失相机手动关闭电源"), QString());
+    if (gpState)
+        gpState->InsertRecord(QStringLiteral("因丢失相机手动关闭电源"), QString());
     StopWTD();
-    if (gpWin)
-        gpWin->FLushAll();
+    if (gpState)
+        gpState->FLushAll();
     platform::sleeper().sleepMs(1000);
     if (!platform::powerOff()) {
         // The machine is still on: the box stays up so that the operator

@@ -12,6 +12,12 @@ class ComboBox;
 class EditDateTime;
 class ProductAlarmWarnBox;
 class LostCameraWarnBox;
+class WarnBox;
+class ChooseBox;
+
+// The shared boxes; the main window creates them (null until then).
+extern WarnBox* gpWarnBox;
+extern ChooseBox* gpChooseBox;
 
 extern ProductAlarmWarnBox* gpProductAlarmWarnBox;
 extern LostCameraWarnBox* gpLostCameraWarnBox;

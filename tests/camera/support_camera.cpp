@@ -1,7 +1,7 @@
 #include "support_camera.h"
 
 #include "globals.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -95,19 +95,19 @@ QByteArray fileBytes(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-RecordWatch::RecordWatch(const QString& dir) : win_(new RiVuRevezi(nullptr))
+RecordWatch::RecordWatch(const QString& dir) : win_(new StateWindow)
 {
     win_->recordDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("testrecord"));
     win_->recordDb.setDatabaseName(dir + QStringLiteral("/RECORD.db"));
     win_->recordDb.open();
     QSqlQuery q(win_->recordDb);
     q.exec(QStringLiteral("create table RECORD(recordtime text, recordpassword text, remarks text, recordtype text)"));
-    gpWin = win_.get();
+    gpState = win_.get();
 }
 
 RecordWatch::~RecordWatch()
 {
-    gpWin = nullptr;
+    gpState = nullptr;
     win_->recordDb.close();
     win_->recordDb = QSqlDatabase();
     win_.reset();

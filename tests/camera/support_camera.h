@@ -12,7 +12,7 @@
 
 #include <memory>
 
-class RiVuRevezi;
+class StateWindow;
 
 // A camera object that does nothing but exist.
 class FakeCamera : public CameraInterface {
@@ -53,7 +53,7 @@ bool writeSnDb(const QString& path, const QList<QPair<QString, QString>>& rows, 
 QMap<QString, QString> readSnDb(const QString& path);
 QByteArray fileBytes(const QString& path);
 
-// A main window with an operation record in a temporary file, installed as gpWin.
+// A main window with an operation record in a temporary file, installed as gpState.
 class RecordWatch {
 public:
     explicit RecordWatch(const QString& dir);
@@ -61,5 +61,5 @@ public:
     QStringList remarks() const;
 
 private:
-    std::unique_ptr<RiVuRevezi> win_;
+    std::unique_ptr<StateWindow> win_;
 };

@@ -3,7 +3,7 @@
 #include "cameramanager.h"
 #include "globals.h"
 #include "paramdb.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 #include "wizardpara.h"
 
 #include <QCoreApplication>
@@ -105,8 +105,8 @@ ViewFixture::ViewFixture()
     QString error;
     if (!paramdb::writeDefaultDatabase(QStringLiteral("PARAM.db"), 1, &error))
         qFatal("default PARAM.db: %s", qPrintable(error));
-    win = new RiVuRevezi(nullptr);
-    gpWin = win;
+    win = new StateWindow;
+    gpState = win;
     win->paramDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
     win->paramDb.setDatabaseName(QStringLiteral("PARAM.db"));
     if (!win->paramDb.open())
@@ -140,7 +140,7 @@ ViewFixture::~ViewFixture()
     win->paramDb = QSqlDatabase();
     win->recordDb.close();
     win->recordDb = QSqlDatabase();
-    gpWin = nullptr;
+    gpState = nullptr;
     delete win;
     QSqlDatabase::removeDatabase(QStringLiteral("dbIn"));
     QSqlDatabase::removeDatabase(QStringLiteral("viewrecord"));

@@ -10,7 +10,7 @@
 #include <QPointer>
 #include <QStringList>
 
-class RiVuRevezi;
+class StateWindow;
 
 // A camera that records the calls it gets, one text per call.
 class RecordingCamera : public CameraInterface {
@@ -84,7 +84,7 @@ public:
 };
 
 // The working folder, PARAM.db on connection "dbIn", RECORD.db, the main
-// window as gpWin, and gpWPara / gpWParaBak loaded from PARAM.db.
+// window as gpState, and gpWPara / gpWParaBak loaded from PARAM.db.
 class ViewFixture {
 public:
     ViewFixture();
@@ -95,7 +95,7 @@ public:
     QStringList remarks() const;
 
     TestWorkDir dir;
-    RiVuRevezi* win = nullptr;
+    StateWindow* win = nullptr;
 };
 
 // Plug-ins registered with the camera manager once per process: our

@@ -6,7 +6,7 @@
 #include "cammerwidget.h"
 #include "globals.h"
 #include "lanstr.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 #include "wizardpara.h"
 
 #include <QDir>
@@ -98,8 +98,8 @@ ViewEnv::ViewEnv(const Options& o)
     };
     CammerWidget::setPageLink(link);
 
-    win = new RiVuRevezi(nullptr);
-    gpWin = win;
+    win = new StateWindow;
+    gpState = win;
     win->resize(o.showW, o.showH);
     plugin = new PicturePlugin(o.camW, o.camH);
     CameraManager::getInstance()->interfaces.append(plugin);
@@ -126,7 +126,7 @@ ViewEnv::ViewEnv(const Options& o)
 ViewEnv::~ViewEnv()
 {
     delete win;
-    gpWin = nullptr;
+    gpState = nullptr;
     QVector<CameraInterface*>& ifs = CameraManager::getInstance()->interfaces;
     ifs.removeAll(plugin);
     delete plugin;

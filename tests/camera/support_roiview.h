@@ -15,7 +15,7 @@
 #include <memory>
 
 class CammerWidget;
-class RiVuRevezi;
+class StateWindow;
 class CammerSingleton;
 
 namespace roitest {
@@ -73,7 +73,7 @@ public:
     ~ViewEnv();
 
     TestWorkDir wd;
-    RiVuRevezi* win = nullptr;
+    StateWindow* win = nullptr;
     CammerWidget* view = nullptr;
     PicturePlugin* plugin = nullptr;
     qint64 now = 1000000;          // the views' clock

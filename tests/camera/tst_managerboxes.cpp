@@ -3,8 +3,9 @@
 #include "cameramanager.h"
 #include "colorbutton.h"
 #include "globals.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 #include "warnbox.h"
+#include "widgetkit.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -66,8 +67,9 @@ private slots:
     {
         QFETCH(bool, screen);
         QFETCH(bool, yes);
-        std::unique_ptr<RiVuRevezi> win(new RiVuRevezi(nullptr));
-        gpWin = win.get();
+        std::unique_ptr<StateWindow> win(new StateWindow);
+        gpState = win.get();
+        InitWidgetKit(win.get());
         QVERIFY(gpChooseBox);
         QSize size;
         QString text;
@@ -82,20 +84,21 @@ private slots:
         QCOMPARE(answer, yes);
         QCOMPARE(text, question);
         QCOMPARE(size, screen ? QSize(gShowW, gShowH) : QSize(750, 370));
-        gpWin = nullptr;
+        gpState = nullptr;
     }
 
     void warningWaitsForOk()
     {
-        std::unique_ptr<RiVuRevezi> win(new RiVuRevezi(nullptr));
-        gpWin = win.get();
+        std::unique_ptr<StateWindow> win(new StateWindow);
+        gpState = win.get();
+        InitWidgetKit(win.get());
         QString text;
         pressWhenShown([](QDialog* d) { return static_cast<QAbstractButton*>(qobject_cast<WarnBox*>(d)->okButton); },
                        nullptr, &text);
         CameraManager::warnBox(QStringLiteral("SN.db is damaged"));
         QCOMPARE(text, QStringLiteral("SN.db is damaged"));
         QVERIFY(!gpWarnBox->isVisible());
-        gpWin = nullptr;
+        gpState = nullptr;
     }
 };
 

@@ -4,7 +4,7 @@
 #include "cammerwidget.h"
 #include "globals.h"
 #include "lanstr.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 #include "support_roiview.h"
 
 #include <QtTest>

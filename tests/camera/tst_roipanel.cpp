@@ -6,7 +6,7 @@
 #include "colorbutton.h"
 #include "globals.h"
 #include "lanstr.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 #include "slider.h"
 #include "support_roiview.h"
 

@@ -9,7 +9,7 @@
 #include "cammersingleton.h"
 #include "cammerwidget.h"
 #include "globals.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 #include "wizardpara.h"
 
 #include <QSqlDatabase>
@@ -118,13 +118,13 @@ public:
             pMutexSaveFail = new QMutex;
 
         connection_ = QStringLiteral("rigrecord");
-        win.reset(new RiVuRevezi(nullptr));
+        win.reset(new StateWindow);
         win->recordDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
         win->recordDb.setDatabaseName(dir_.filePath(QStringLiteral("RECORD.db")));
         win->recordDb.open();
         QSqlQuery q(win->recordDb);
         q.exec(QStringLiteral("create table RECORD(recordtime text, recordpassword text, remarks text, recordtype text)"));
-        gpWin = win.get();
+        gpState = win.get();
 
         CammerRecong::setRoiSink([this](const param_roi& r) { records.push_back(r); });
 
@@ -133,15 +133,15 @@ public:
         _cameraInfo info;
         info.pluginName = plugin()->name();
         view.reset(new CammerWidget(win.get(), o.camera, info));
-        gpWin->cammerWidget[o.camera] = view.get();
+        gpState->cammerWidget[o.camera] = view.get();
     }
 
     ~ViewRig()
     {
         CammerRecong::setRoiSink(nullptr);
-        gpWin->cammerWidget[opt.camera] = nullptr;
+        gpState->cammerWidget[opt.camera] = nullptr;
         view.reset();
-        gpWin = nullptr;
+        gpState = nullptr;
         win->recordDb.close();
         win->recordDb = QSqlDatabase();
         win.reset();
@@ -252,7 +252,7 @@ public:
     void detect(int step)
     {
         records.clear();
-        gpWin->detectStep = step;
+        gpState->detectStep = step;
         engine().HomoTransShape(step);
         engine().ShapeMatch();
         engine().Run(step);
@@ -284,7 +284,7 @@ public:
     }
 
     Options opt;
-    std::unique_ptr<RiVuRevezi> win;
+    std::unique_ptr<StateWindow> win;
     std::unique_ptr<CammerWidget> view;
     std::vector<param_roi> records;
 

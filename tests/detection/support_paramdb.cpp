@@ -1,7 +1,7 @@
 #include "support_paramdb.h"
 
 #include "globals.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -13,8 +13,8 @@ const QString kOwn = QStringLiteral("test-own");
 
 ParamDbFixture::ParamDbFixture()
 {
-    win = new RiVuRevezi(nullptr);
-    gpWin = win;
+    win = new StateWindow;
+    gpState = win;
     win->paramDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
     win->paramDb.setDatabaseName(QStringLiteral("PARAM.db"));
     if (!win->paramDb.open())
@@ -35,7 +35,7 @@ ParamDbFixture::~ParamDbFixture()
     own_.close();
     own_ = QSqlDatabase();
     delete win;
-    gpWin = nullptr;
+    gpState = nullptr;
     QSqlDatabase::removeDatabase(QStringLiteral("dbIn"));
     QSqlDatabase::removeDatabase(kOwn);
 }

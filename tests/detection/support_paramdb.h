@@ -10,7 +10,7 @@
 
 #include <memory>
 
-class RiVuRevezi;
+class StateWindow;
 
 class ParamDbFixture {
 public:
@@ -30,7 +30,7 @@ public:
     void reopen();
 
     TestWorkDir dir;
-    RiVuRevezi* win = nullptr;
+    StateWindow* win = nullptr;
 
 private:
     QSqlDatabase own_;

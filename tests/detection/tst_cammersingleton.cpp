@@ -3,7 +3,7 @@
 #include "cammersingleton.h"
 #include "globals.h"
 #include "paramdb.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 #include "support_paramdb.h"
 #include "wizardpara.h"
 
@@ -298,8 +298,8 @@ private slots:
     void selection()
     {
         auto rec = std::make_unique<CammerSingleton>(0);
-        RiVuRevezi win;
-        gpWin = &win;
+        StateWindow win;
+        gpState = &win;
         rec->roiCount[2] = 2;
         rec->method[201] = 3;
         rec->p1[201] = 11;
@@ -314,7 +314,7 @@ private slots:
         rec->setSelectRoi(0);
         win.currentDetect = 9;
         rec->setSelectRoi(0);
-        gpWin = nullptr;
+        gpState = nullptr;
         QCOMPARE(rec->selRoi, 1);
         QCOMPARE(rec->selP3, 13);
     }

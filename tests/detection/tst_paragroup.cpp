@@ -3,7 +3,7 @@
 #include "globals.h"
 #include "paragroup.h"
 #include "platform.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 #include "support_paramdb.h"
 #include "wizardpara.h"
 

@@ -3,7 +3,7 @@
 // group index file.
 #include "globals.h"
 #include "paramdb.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 #include "support_paramdb.h"
 #include "wizardpara.h"
 
@@ -354,8 +354,8 @@ private slots:
         QFETCH(int, dnum);
         QFETCH(QString, expected);
         QFETCH(int, side);
-        RiVuRevezi win;
-        gpWin = &win;
+        StateWindow win;
+        gpState = &win;
         win.mouldSide = 7;
         auto rec = std::make_unique<WizardPara>();
         for (int w = 49; w <= 56; ++w)
@@ -369,7 +369,7 @@ private slots:
             rec->words[it.key()] = it.value();
         rec->CheckRange();
         rec->DeriveSteps();
-        gpWin = nullptr;
+        gpState = nullptr;
         QCOMPARE(gDNum, dnum);
         const QMap<int, int> out = parseWordList(expected);
         for (auto it = out.begin(); it != out.end(); ++it)

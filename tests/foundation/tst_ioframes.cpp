@@ -126,21 +126,20 @@ private slots:
     void valueRepliesFillBoundedSlots()
     {
         BoardReceiver rx;
-        std::fill(std::begin(gFTemp), std::end(gFTemp), 0u);
         rx.requestSent(3);
         QByteArray many;
         for (int i = 0; i < 12; ++i)
             many += boardFrame(3, 100 + i);
         rx.append(many.constData(), many.size());
         rx.parse(0, 0, {});
-        QCOMPARE(gFTemp[0], 100u);
-        QCOMPARE(gFTemp[7], 107u);
-        QCOMPARE(gFTemp[8], 0u);  // surplus replies 3 never spill into the reply-4 group
+        QCOMPARE(rx.value(0), 100u);
+        QCOMPARE(rx.value(7), 107u);
+        QCOMPARE(rx.value(8), 0u);  // surplus replies 3 never spill into the reply-4 group
         rx.requestSent(4);
         const QByteArray four = boardFrame(4, 0xA1B2C3D4);
         rx.append(four.constData(), four.size());
         rx.parse(0, 0, {});
-        QCOMPARE(gFTemp[8], 0xA1B2C3D4u);
+        QCOMPARE(rx.value(8), 0xA1B2C3D4u);
     }
 
     void requestSchedule()

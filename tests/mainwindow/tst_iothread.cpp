@@ -2,6 +2,7 @@
 #include "boardsim.h"
 #include "controlport.h"
 #include "globals.h"
+#include "posix_qextserialport.h"
 
 #include <QMutexLocker>
 #include <QSignalSpy>
@@ -68,7 +69,8 @@ private slots:
         thread->start();
         sim->setInputs(0x205);
         QTRY_COMPARE_WITH_TIMEOUT(dataIn(), 0x205, 5000);
-        QVERIFY(spy.count() >= 1);
+        // The change is signalled after the word is stored: wait for it too.
+        QTRY_VERIFY_WITH_TIMEOUT(spy.count() >= 1, 5000);
         QCOMPARE(gInputRiseLatch.load() & 0x205, 0x205);
         sim->setInputs(0x001);
         QTRY_COMPARE_WITH_TIMEOUT(dataIn(), 0x001, 5000);

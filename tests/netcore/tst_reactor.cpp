@@ -478,7 +478,7 @@ void TstReactor::peerClosesClient()
 void TstReactor::sessionsLiveOnTheLoopThread()
 {
     XANC::TcpServReactor server;
-    QThread* loopThread = nullptr;
+    std::atomic<QThread*> loopThread{nullptr};   // written on the loop thread
     QList<QThread*> destroyedOn;
     connect(&server, &XANC::TcpReactor::sigRequest, &server, [&](CTask_FormData) { loopThread = QThread::currentThread(); },
             Qt::DirectConnection);
@@ -486,11 +486,11 @@ void TstReactor::sessionsLiveOnTheLoopThread()
     for (int i = 0; i < 5; ++i) {
         auto peer = rawClient(server.serverPort());
         peer->write(request("/t", "t"));
-        QVERIFY(waitFor([&] { return loopThread != nullptr && server.sessionCount() == 1; }));
+        QVERIFY(waitFor([&] { return loopThread.load() != nullptr && server.sessionCount() == 1; }));
         peer->close();
         QVERIFY(waitFor([&] { return server.sessionCount() == 0; }));
     }
-    QVERIFY(loopThread && loopThread != QThread::currentThread());
+    QVERIFY(loopThread.load() && loopThread.load() != QThread::currentThread());
     // Sessions still open when the server stops are closed on its thread too.
     auto a = rawClient(server.serverPort());
     auto b = rawClient(server.serverPort());

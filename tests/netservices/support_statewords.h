@@ -3,7 +3,7 @@
 // both.
 #pragma once
 
-#include "rivurevezi.h"
+#include "statewindow.h"
 
 #include <QtTest>
 
@@ -26,7 +26,7 @@ inline void addStateWordRows()
 }
 
 // Puts the current row's state into the main window.
-inline void applyStateRow(RiVuRevezi* win)
+inline void applyStateRow(StateWindow* win)
 {
     QFETCH(int, runState);
     QFETCH(int, detectState);

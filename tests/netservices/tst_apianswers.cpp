@@ -1,6 +1,6 @@
 #include "apianswers.h"
 #include "recordstore.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 #include "support_statewords.h"
 #include "testworkdir.h"
 
@@ -38,16 +38,16 @@ class TestApiAnswers : public QObject {
     Q_OBJECT
 private:
     TestWorkDir* wd_ = nullptr;
-    RiVuRevezi* win_ = nullptr;
+    StateWindow* win_ = nullptr;
 
 private slots:
     void initTestCase()
     {
         wd_ = new TestWorkDir;
-        win_ = new RiVuRevezi;
+        win_ = new StateWindow;
         win_->recordStore = new RecordStore(QStringLiteral("apianswers"));
         QVERIFY(win_->recordStore->open(QStringLiteral("./RECORD.db")));
-        gpWin = win_;
+        gpState = win_;
         numCamera = 2;
         gDNum = 2;
         touch("alarmimage/camera1/detect1/OK/a.jpg");
@@ -58,7 +58,7 @@ private slots:
     }
     void cleanupTestCase()
     {
-        gpWin = nullptr;
+        gpState = nullptr;
         delete win_;
         delete wd_;
     }

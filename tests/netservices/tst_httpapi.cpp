@@ -2,7 +2,7 @@
 #include "network.h"
 #include "platform.h"
 #include "recordstore.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 #include "support_httpclient.h"
 #include "support_netservices.h"
 #include "testworkdir.h"
@@ -48,7 +48,7 @@ public:
 QStringList recordRows()
 {
     QStringList out;
-    QSqlQuery q(gpWin->recordStore->db());
+    QSqlQuery q(gpState->recordStore->db());
     q.exec("SELECT remarks, recordtype FROM RECORD");
     while (q.next())
         out << q.value(0).toString() + '|' + q.value(1).toString();
@@ -61,7 +61,7 @@ class TestHttpApi : public QObject {
     Q_OBJECT
 private:
     TestWorkDir* wd_ = nullptr;
-    RiVuRevezi* win_ = nullptr;
+    StateWindow* win_ = nullptr;
     XAN_NETMN* m_ = nullptr;
     GuiLatenessWatch* watch_ = nullptr;
     quint16 port_ = 0;
@@ -78,10 +78,10 @@ private slots:
     void initTestCase()
     {
         wd_ = new TestWorkDir;
-        win_ = new RiVuRevezi;
+        win_ = new StateWindow;
         win_->recordStore = new RecordStore(QStringLiteral("httpapi"));
         QVERIFY(win_->recordStore->open(QStringLiteral("./RECORD.db")));
-        gpWin = win_;
+        gpState = win_;
         numCamera = 2;
         gDNum = 2;
         gDeviceID = "SN-42";
@@ -94,7 +94,7 @@ private slots:
         QVERIFY(watch_->report("TestHttpApi"));
         delete watch_;
         delete m_;
-        gpWin = nullptr;
+        gpState = nullptr;
         delete win_;
         delete wd_;
     }
@@ -302,7 +302,7 @@ private slots:
         HttpAnswer a = curlPost(port_, "/v18/http/get_records", body);
         QCOMPARE(a.status, 200);
         QCOMPARE(a.json.value("result").toObject().value("record").toArray(), QJsonArray());
-        gpWin->InsertRecord("probe", "API");
+        gpState->InsertRecord("probe", "API");
         const QByteArray plain = QJsonDocument(QJsonObject{{"datetime_start", today + " 00:00:00"},
                                                            {"datetime_end", today + " 23:59:59"},
                                                            {"recordtype", "API"}})

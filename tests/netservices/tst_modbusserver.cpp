@@ -1,6 +1,6 @@
 #include "modbusserver.h"
 #include "platform.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 #include "support_netservices.h"
 #include "support_statewords.h"
 #include "testworkdir.h"
@@ -83,15 +83,15 @@ class TestModbusServer : public QObject {
     Q_OBJECT
 private:
     TestWorkDir* wd_ = nullptr;
-    RiVuRevezi* win_ = nullptr;
+    StateWindow* win_ = nullptr;
     ModbusServer* server_ = nullptr;
 
 private slots:
     void initTestCase()
     {
         wd_ = new TestWorkDir;
-        win_ = new RiVuRevezi;
-        gpWin = win_;
+        win_ = new StateWindow;
+        gpState = win_;
         server_ = new ModbusServer(QHostAddress::LocalHost, 0);
         QVERIFY(server_->isRunning());
         QVERIFY(server_->serverPort() != 0);
@@ -99,7 +99,7 @@ private slots:
     void cleanupTestCase()
     {
         delete server_;
-        gpWin = nullptr;
+        gpState = nullptr;
         delete win_;
         delete wd_;
     }

@@ -1,6 +1,6 @@
 #include "httpapiserver.h"
 #include "network.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 #include "support_httpclient.h"
 #include "support_netservices.h"
 #include "tcp_push2app.h"
@@ -29,7 +29,7 @@ class TestPushes : public QObject {
     Q_OBJECT
 private:
     TestWorkDir* wd_ = nullptr;
-    RiVuRevezi* win_ = nullptr;
+    StateWindow* win_ = nullptr;
     XAN_NETMN* m_ = nullptr;
     quint16 port_ = 0;
     qint64 now_ = 0;
@@ -54,8 +54,8 @@ private slots:
     void initTestCase()
     {
         wd_ = new TestWorkDir;
-        win_ = new RiVuRevezi;
-        gpWin = win_;
+        win_ = new StateWindow;
+        gpState = win_;
         numCamera = 2;
         gDNum = 2;
         gDeviceID = "SN-42";
@@ -67,7 +67,7 @@ private slots:
     {
         delete m_;
         QCOMPARE(Tcp_Push2APP::liveObjects(), 0);
-        gpWin = nullptr;
+        gpState = nullptr;
         delete win_;
         delete wd_;
     }

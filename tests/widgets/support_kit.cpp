@@ -5,7 +5,8 @@
 #include "kitlinks.h"
 #include "numberinput.h"
 #include "passwordbox.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
+#include "widgetkit.h"
 
 #include <QApplication>
 #include <QTest>
@@ -57,15 +58,16 @@ KitEnv::KitEnv()
     links.ioSetOut = [this](int n, int on) { outputs.append({n, on}); };
     links.ioFlashOut = [this] { outputs.append({-1, -1}); };
     kitlinks::install(links);
-    win = new RiVuRevezi(nullptr);
-    gpWin = win;
+    win = new StateWindow;
+    InitWidgetKit(win);
+    gpState = win;
     win->setGeometry(0, 0, gShowW, gShowH);
 }
 
 KitEnv::~KitEnv()
 {
     delete win;
-    gpWin = nullptr;
+    gpState = nullptr;
     kitlinks::reset();
     PasswordBox::setClock(nullptr);
     platform::setExitHandler(nullptr);

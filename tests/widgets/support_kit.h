@@ -15,7 +15,7 @@
 #include <memory>
 
 class QWidget;
-class RiVuRevezi;
+class StateWindow;
 
 namespace kittest {
 
@@ -49,7 +49,7 @@ public:
     KitEnv();
     ~KitEnv();
     TestWorkDir dir;
-    RiVuRevezi* win = nullptr;
+    StateWindow* win = nullptr;
     FakeSleeper sleeper;
     FakeRunner runner;
     QVector<int> exitCodes;

@@ -4,7 +4,7 @@
 
 #include "colorbutton.h"
 #include "editip.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 #include "warnbox.h"
 
 #include <QComboBox>

@@ -7,7 +7,7 @@
 #include "editip.h"
 #include "globals.h"
 #include "numberinput.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 #include "slider.h"
 
 #include <QDateEdit>

@@ -4,7 +4,7 @@
 
 #include "edit.h"
 #include "numberinput.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 
 #include <QDialog>
 #include <QSignalSpy>

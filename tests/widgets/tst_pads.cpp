@@ -5,7 +5,7 @@
 #include "colorbutton.h"
 #include "edit.h"
 #include "numberinput.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 
 #include <QDialog>
 #include <QMouseEvent>

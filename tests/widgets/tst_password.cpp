@@ -2,12 +2,13 @@
 // level, with the password switched off and on and across an hour boundary;
 // the gates run the box modally and are answered through the window.
 #include "support_kit.h"
+#include "widgetkit.h"
 
 #include "colorbutton.h"
 #include "edit.h"
 #include "numberinput.h"
 #include "passwordbox.h"
-#include "rivurevezi.h"
+#include "statewindow.h"
 
 #include <QTest>
 
@@ -185,7 +186,7 @@ void TestPassword::operatorGateTypedThroughThePad()
         typed = typed && typeDigits(QStringLiteral("5150"));
         tap(gpNumPad->hideKey);                    // checks: level 1
     });
-    QCOMPARE(env.win->CheckPassword(), 1);
+    QCOMPARE(CheckPassword(), 1);
     QVERIFY(!answer.failed());
     QVERIFY(typed);
     QCOMPARE(env.win->rightsLevel, 1);
@@ -198,18 +199,18 @@ void TestPassword::operatorGateWithoutPasswordOrWithALevel()
 {
     KitEnv env;
     env.word98 = 0;
-    QCOMPARE(env.win->CheckPassword(), 1);
+    QCOMPARE(CheckPassword(), 1);
     QVERIFY(!gpPasswordBox->isVisible());
     QCOMPARE(env.win->rightsLevel, 0);
 
     env.word98 = 1;
     env.win->rightsLevel = 2;
-    QCOMPARE(env.win->CheckPassword(), 2);
+    QCOMPARE(CheckPassword(), 2);
     QVERIFY(!gpPasswordBox->isVisible());
 
     env.win->rightsLevel = 0;
     ModalScript cancel([](QWidget*) { tap(gpPasswordBox->cancelButton); });
-    QCOMPARE(env.win->CheckPassword(), 0);
+    QCOMPARE(CheckPassword(), 0);
     QVERIFY(!cancel.failed());
 }
 
@@ -252,7 +253,7 @@ void TestPassword::factoryGate()
             tap(gpPasswordBox->okButton);
         });
     }
-    QCOMPARE(env.win->CheckRoot(), result);
+    QCOMPARE(CheckRoot(), result);
     QCOMPARE(env.win->rightsLevel, level);
     if (script)
         QVERIFY(!script->failed());
@@ -273,7 +274,7 @@ void TestPassword::padRecreatedStillChecksThePassword()
         if (typeDigits(QStringLiteral("42")))
             tap(gpNumPad->hideKey);
     });
-    QCOMPARE(env.win->CheckPassword(), 1);
+    QCOMPARE(CheckPassword(), 1);
     QVERIFY(!answer.failed());
 }
 

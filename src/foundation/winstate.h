@@ -1,0 +1,143 @@
+// The state that the subsystems below the main window read and write, and
+// the record, counter and flush operations that need nothing but this state.
+//
+// The main window owns the one instance (it derives from WinState) and
+// installs it as gpState when it is built; the calls that have to go up to
+// the main window (decisions, camera switch, button bar, I/O outputs,
+// repaint) go through the links of kitlinks.h, which it installs at the same
+// time. Tests of the lower libraries use a plain widget carrying a WinState
+// (tests/common/statewindow.h) and install only the links they need.
+//
+// Where older code or notes read the main window directly:
+//   gpWin->runState, detectState, countState, safeDoorDetect, runStep,
+//     detectStep, alarmCode[], reDetectMask[], manualDecision, ngPresent,
+//     productCount, productAlarm            -> gpState->... (same names)
+//   gpWin->currentCamera, currentDetect, drawMode, copyArea, handDraw, zoom,
+//     panX, panY, lastPressX/Y, pickX/Y/Value, resample[], countdownTimer[],
+//     countdownRemain[], sizeHintTimer, buttonBarTimer, grayTable
+//                                           -> gpState->... (same names)
+//   gpWin->rightsLevel, screenOff, screenOffTimer, currentEdit, mouldSide
+//                                           -> gpState->... (same names)
+//   gpWin->cammerWidget[], ngDir[], okDir[] -> gpState->... (same names)
+//   gpWin as a parent widget                -> gpState->mainWidget
+//   gpWin->paramDb, paramQuery, recordDb, recordStore
+//                                           -> gpState->... (same names)
+//   gpWin->InsertRecord, CountWrite, FLushAll -> gpState->... (same names)
+//   gpWin->CheckNG, RunAlgorithm, BackTrain, ResetRun, LostCamera,
+//     ChangeCammer, SettingsVisible, showhideHelp,
+//     showhideVersion, MScaleSetToMin, update()
+//                                           -> kitlinks::checkNG, runAlgorithm,
+//     backTrain, resetRun, lostCamera, changeCammer, settingsVisible,
+//     showhideHelp, showhideVersion, mScaleSetToMin, repaint
+//   gpWin->updateMScale(x, y)               -> viewutil::updateMScale(x, y) (camera)
+//   gpWin->indexButton->checkShowHide() / a press on a camera view
+//                                           -> kitlinks::buttonBarCheck / buttonBarPress
+//   gpWin->ioStatusWidget->setVisible(v)    -> kitlinks::ioStatusVisible(v)
+//   gpControlIO->IOSetOut / IOFlashOut      -> kitlinks::ioSetOut / ioFlashOut
+//   gpWPara->words[n] from the widget kit   -> kitlinks::paraWord(n)
+//   gpWin->CheckPassword, CheckRoot, InitWidgetKit
+//                                           -> CheckPassword(), CheckRoot(),
+//                                              InitWidgetKit(window) (widgetkit.h)
+// The engine's reach into its camera view (view->captureFrame, templates,
+// roiPassed, ...) is CamBuffers (detection, cambuffers.h), the view's base;
+// view->update() there is CamBuffers::requestRepaint(). The globals typed by
+// a higher library are declared with their class: gpWin (rivurevezi.h),
+// gpControlIO (controlport.h), gpWPara/gpWParaBak (wizardpara.h),
+// gpWarnBox/gpChooseBox (warnbox.h), gpPasswordBox (passwordbox.h),
+// g_splashframe (publictools_widget.h). RecordStore is the foundation's.
+#pragma once
+
+#include "globals.h"
+
+#include <QDir>
+#include <QPointer>
+#include <QRgb>
+#include <QSqlDatabase>
+#include <QString>
+#include <QTimer>
+#include <QVector>
+
+class QSqlQuery;
+class QWidget;
+class Edit;
+class CammerWidget;
+class RecordStore;
+
+struct WinState {
+    WinState() = default;
+    WinState(const WinState&) = delete;
+    WinState& operator=(const WinState&) = delete;
+    ~WinState() = default;
+
+    // ---- Cycle state ----------------------------------------------------
+    int runState = 3;          // 1 running, 2 template training, 3 stopped
+    int detectState = 0;       // 0 none, 1 OK, 2 NG latched, 3 region setting
+    int countState = 3;        // 1 detecting, 2 detected, 3 waiting
+    int safeDoorDetect = 0;    // set while a safety-door triggered detection is evaluated
+    int runStep = 0;           // step of the running cycle, advanced modulo gDNum
+    int detectStep = 0;        // step the engine works on (set by RunAlgorithm)
+    int alarmCode[kMaxCamera * kMaxDetect] = {};  // camera * 8 + step; 3 NG waiting, 4 not detected, ...
+    int reDetectMask[kMaxDetect] = {};            // per step, bit per camera
+    bool manualDecision = false;
+    bool ngPresent = false;
+    int productCount = 0;
+    int productAlarm = 0;
+
+    // ---- View and editing state -------------------------------------------
+    int currentCamera = 0;     // equals numCamera while all cameras are shown tiled
+    int currentDetect = 0;     // step whose ROIs are shown and edited
+    int drawMode = 0;          // 0 none, 1 rectangle, 2 polygon, 4 circle
+    bool copyArea = false;     // the next press places a copy
+    bool handDraw = false;     // polygons are drawn free-hand
+    double zoom = 1.0;
+    double panX = 0.0;
+    double panY = 0.0;
+    int lastPressX = 0;
+    int lastPressY = 0;
+    int pickX = 0;             // picture read-out
+    int pickY = 0;
+    int pickValue = 0;         // RGBA word for colour cameras
+    bool resample[kMaxDetect] = {};
+    QTimer countdownTimer[kMaxDetect];
+    float countdownRemain[kMaxDetect] = {};
+    QTimer* sizeHintTimer = nullptr;   // parameter sliders start it for 3000 ms
+    // Hides the button bar when it runs out; every press on a camera view
+    // restarts it at 120000 ms (null: no hiding).
+    QTimer* buttonBarTimer = nullptr;
+    QVector<QRgb> grayTable;           // entry i = opaque grey i
+
+    // ---- Parameters ---------------------------------------------------------
+    // Mould side of the two-colour and turntable modes; the system parameter
+    // load sets it to 1 when only the left mould is checked (word 177 = 0)
+    // and to 0 when only the right one is (word 177 = 1).
+    int mouldSide = 0;
+
+    // ---- Rights and screen ----------------------------------------------
+    int rightsLevel = 0;       // 0 none, 1 operator, 2 factory
+    int screenOff = 0;         // non-zero while the screen is dark
+    QTimer* screenOffTimer = nullptr;
+    QPointer<Edit> currentEdit; // field receiving the on-screen pads' keys
+
+    // ---- Camera views and their picture folders ------------------------------
+    QWidget* mainWidget = nullptr;         // the main window: parent of boxes opened below it
+    CammerWidget* cammerWidget[kMaxCamera] = {};
+    QDir ngDir[kMaxCamera * kMaxDetect];   // ./alarmimage/camera<c>/detect<d>/NG
+    QDir okDir[kMaxCamera * kMaxDetect];   // ./alarmimage/camera<c>/detect<d>/OK
+
+    // ---- Databases ----------------------------------------------------------
+    QSqlDatabase paramDb;              // PARAM.db, connection "dbIn"
+    QSqlQuery* paramQuery = nullptr;   // every parameter statement runs through it
+    QSqlDatabase recordDb;             // RECORD.db, the operation record of the day
+    RecordStore* recordStore = nullptr; // owns recordDb and its day rollover
+
+    // Appends one row to table RECORD: time "hh.mm.ss", the signed-in rights
+    // level's text, the remark and the type.
+    void InsertRecord(QString remarks, QString recordtype = QString());
+    // Writes the six counters to count.ini.
+    void CountWrite();
+    // Closes the SQLite connections and waits 500 ms (before power-off/reboot).
+    void FLushAll();
+};
+
+// The main window's state while it exists (tests: a WinState of their own).
+extern WinState* gpState;
