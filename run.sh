@@ -38,7 +38,7 @@ PIDS+=($!)
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
   DISP=":${VMM_DISPLAY:-57}"
-  Xvfb "$DISP" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb "$DISP" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
   PIDS+=($!)
   export DISPLAY="$DISP"
   sleep 1

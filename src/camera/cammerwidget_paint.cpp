@@ -13,6 +13,7 @@
 #include "globals.h"
 #include "lanstr.h"
 #include "miscfunc.h"
+#include "publictools_widget.h"
 #include "winstate.h"
 #include "viewutil.h"
 #include "wizardpara.h"
@@ -62,6 +63,8 @@ void drawCentred(QPainter& p, QPoint centre, const QString& text)
 }
 
 const QColor kEmbossed(QStringLiteral("#E9967A"));
+// Bottom of the two header lines (35 px text at baselines 40 and 80).
+constexpr int kHeaderBottom = 90;
 
 // Fills the placeholders %1.. that the text has with `args` in order; args
 // left over (a translation with fewer placeholders) follow after a blank.
@@ -488,25 +491,42 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
         p.save();
         p.setWorldTransform(full * paintBase);
         p.setFont(viewFont(100));
+        // On a dark plate, so that the verdict stays readable over red marks.
+        const QString word = stepOk ? QStringLiteral("OK") : QStringLiteral("NG");
+        const QFontMetrics fm(p.font());
+        const QRect plate(0, 200 - fm.ascent() - 4, fm.horizontalAdvance(word) + 14, fm.ascent() + fm.descent() + 8);
+        p.fillRect(plate, QColor(0, 0, 0, 170));
         p.setPen(stepOk ? Qt::green : Qt::red);
-        p.drawText(QPoint(5, 200), stepOk ? QStringLiteral("OK") : QStringLiteral("NG"));
+        p.drawText(QPoint(5, 200), word);
         p.restore();
     }
 
     if (templateMode) {
         // Legend of the two size marks, in widget pixels along the bottom.
         const int H = height() - 1;
-        p.setFont(viewFont(30));
+        const QString filterText = QStringLiteral("%1 :").arg(lanStr(22));
+        const QString areaText = QStringLiteral("%1 :").arg(lanStr(24));
+        // A caption longer than its 150 px column pushes the marks right by
+        // up to 60 px (the sync button follows), and beyond that is drawn
+        // smaller, instead of running under the marks.
+        QFont legend = viewFont(30);
+        const QString longer = QFontMetrics(legend).horizontalAdvance(filterText) >
+                                       QFontMetrics(legend).horizontalAdvance(areaText)
+                                   ? filterText
+                                   : areaText;
+        legend.setPixelSize(fittingPixelSize(legend, longer, QSize(200, 100), 30));   // the width limits
+        p.setFont(legend);
+        const int shift = qMax(0, QFontMetrics(legend).horizontalAdvance(longer) + 10 - 150);
         p.setPen(Qt::blue);
-        p.drawText(QRect(10, H - 89, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("%1 :").arg(lanStr(22)));
-        p.fillRect(QRect(160, H - 89, 30, 30), Qt::blue);
+        p.drawText(QRect(10, H - 89, 150 + shift, 30), Qt::AlignLeft | Qt::AlignVCenter, filterText);
+        p.fillRect(QRect(160 + shift, H - 89, 30, 30), Qt::blue);
         if (word(143) == 0)
-            p.drawText(QRect(205, H - 89, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QString::number(word(116)));
+            p.drawText(QRect(205 + shift, H - 89, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QString::number(word(116)));
         p.setPen(kEmbossed);
-        p.drawText(QRect(10, H - 44, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("%1 :").arg(lanStr(24)));
-        p.fillRect(QRect(160, H - 44, 30, 30), kEmbossed);
+        p.drawText(QRect(10, H - 44, 150 + shift, 30), Qt::AlignLeft | Qt::AlignVCenter, areaText);
+        p.fillRect(QRect(160 + shift, H - 44, 30, 30), kEmbossed);
         if (word(143) == 0)
-            p.drawText(QRect(205, H - 44, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QString::number(word(117)));
+            p.drawText(QRect(205 + shift, H - 44, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QString::number(word(117)));
     }
 
     QString currentLabel;
@@ -574,6 +594,9 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
     const int drawMode = gpState ? gpState->drawMode : 0;
     const bool hand = gpState && gpState->handDraw;
     p.setFont(viewFont(30));
+    // The two header lines end at y 90 of the header's scale.
+    const int headerBottom = static_cast<int>(
+        std::ceil((QTransform::fromScale(winSW, winSH) * paintBase).map(QPointF(0, kHeaderBottom)).y()));
 
     for (int i = 0; i < count; ++i) {
         const int j = step * kMaxRoi + i;
@@ -671,8 +694,13 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
             continue;
         }
         p.setPen(colour);
-        const QRect box = templateMode ? QRect(QPoint(corner.x(), corner.y() - 29), QPoint(corner.x() + 399, corner.y() - 5))
-                                       : QRect(QPoint(corner.x(), corner.y() - 26), QPoint(corner.x() + 399, corner.y() - 2));
+        QRect box = templateMode ? QRect(QPoint(corner.x(), corner.y() - 29), QPoint(corner.x() + 399, corner.y() - 5))
+                                 : QRect(QPoint(corner.x(), corner.y() - 26), QPoint(corner.x() + 399, corner.y() - 2));
+        // A region near the top of the picture would put its label on the
+        // header lines (camera, state, counters, template time): the label
+        // goes just inside the region's top edge instead.
+        if (p.worldTransform().mapRect(box).top() < headerBottom)
+            box.translate(0, corner.y() + 4 - box.top());
         p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, label);
     }
 }

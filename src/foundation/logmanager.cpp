@@ -6,12 +6,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 #include <QStringList>
 
 #include <glog/logging.h>
 
 #include <atomic>
 #include <climits>
+#include <csignal>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -39,6 +42,46 @@ char gErrorFile[PATH_MAX];     // created when the run has no ERROR file yet
 char gErrorFileName[NAME_MAX];  // its name, the target of the ERROR link
 long gUtcOffset = 0;            // seconds east of UTC when logging started
 std::atomic<bool> gWriterBusy{false};
+
+// SIGTERM is the ordinary way to stop the program (a service stop, a
+// shutdown): it is not a crash. The handler only wakes the event loop
+// through this pipe; the loop logs the stop and quits.
+int gTermPipe[2] = {-1, -1};
+
+void onTerm(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    (void)!::write(gTermPipe[1], &byte, 1);
+    errno = saved;
+}
+
+// Installs the SIGTERM path when an application object exists to quit;
+// without one the failure handler keeps the signal.
+void installCleanStop()
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || gTermPipe[0] >= 0)
+        return;
+    if (::pipe2(gTermPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        gTermPipe[0] = gTermPipe[1] = -1;
+        return;
+    }
+    auto* notifier = new QSocketNotifier(gTermPipe[0], QSocketNotifier::Read, app);
+    QObject::connect(notifier, &QSocketNotifier::activated, app, [] {
+        char buf[16];
+        while (::read(gTermPipe[0], buf, sizeof buf) > 0) {
+        }
+        qInfo("SIGTERM received: clean stop");
+        google::FlushLogFiles(google::GLOG_INFO);
+        QCoreApplication::quit();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = &onTerm;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &sa, nullptr);
+}
 
 bool isNumberedArchive(const QString& name)
 {
@@ -179,6 +222,7 @@ LogManager::LogManager(QObject* parent)
 
         google::InstallFailureSignalHandler();
         google::InstallFailureWriter(&failureWriter);
+        installCleanStop();
     });
     qInstallMessageHandler(&LogManager::outputMessage);
 }

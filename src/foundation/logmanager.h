@@ -1,7 +1,9 @@
 // Logging set-up of the process. Created once, early in start-up: prepares
 // the log folders, archives the files of earlier runs, configures glog,
 // installs glog's failure-signal handler with our failure writer, and routes
-// every Qt message into glog:
+// every Qt message into glog. SIGTERM is a clean stop, not a crash: with an
+// application object it is logged at INFO ("SIGTERM received: clean stop")
+// and the event loop quits. Qt messages go:
 //   debug -> dropped; info -> INFO; warning -> INFO with "---warning--- ";
 //   critical -> ERROR; fatal -> FATAL (the process ends).
 // glog can be initialised only once per process; a second LogManager only

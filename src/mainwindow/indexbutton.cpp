@@ -10,17 +10,17 @@ IndexButton::IndexButton(QWidget* parent)
     auto* l = new QHBoxLayout(this);
     l->setContentsMargins(4, 4, 4, 4);
     startStop_ = new QPushButton(this);
-    startStop_->setMinimumSize(140, 72);
-    startStop_->setStyleSheet(QStringLiteral("font-family: wqy-microhei; font-size: 20px;"));
+    startStop_->setMinimumSize(230, 80);
+    startStop_->setStyleSheet(QStringLiteral("font-family: wqy-microhei; font-size: 26px;"));
     l->addWidget(startStop_);
     connect(startStop_, &QPushButton::clicked, this, &IndexButton::startStopClicked);
-    retrain_ = new QPushButton(QStringLiteral("⟳ Retrain"), this);
-    retrain_->setMinimumSize(140, 72);
+    retrain_ = new QPushButton(QStringLiteral("⟳ ") + lanStr(129), this);
+    retrain_->setMinimumSize(230, 80);
     retrain_->setStyleSheet(startStop_->styleSheet());
     l->addWidget(retrain_);
     connect(retrain_, &QPushButton::clicked, this, &IndexButton::retrainClicked);
     roi_ = new QPushButton(lanStr(45), this);
-    roi_->setMinimumSize(140, 72);
+    roi_->setMinimumSize(230, 80);
     roi_->setStyleSheet(startStop_->styleSheet());
     l->addWidget(roi_);
     connect(roi_, &QPushButton::clicked, this, &IndexButton::roiClicked);
@@ -30,7 +30,7 @@ IndexButton::IndexButton(QWidget* parent)
 void IndexButton::setRunning(bool running)
 {
     // Stop while running, start while stopped.
-    startStop_->setText(running ? QStringLiteral("■ Stop") : QStringLiteral("▶ Start"));
+    startStop_->setText(running ? QStringLiteral("■ ") + lanStr(127) : QStringLiteral("▶ ") + lanStr(136));
 }
 
 void IndexButton::checkShowHide()

@@ -1,15 +1,33 @@
 #include "iostatus.h"
 
 #include "globals.h"
+#include "lanstr.h"
+#include "publictools_widget.h"
 #include "rivurevezi.h"
 
 #include <QMutexLocker>
 #include <QPainter>
 
+namespace {
+// Sized to be read from a step back on the monitor's 1920 x 1080 screen.
+constexpr int kRowHeight = 44;
+constexpr int kLamp = 26;
+constexpr int kTitleWidth = 90;
+constexpr int kTextPixels = 22;
+constexpr int kStatePixels = 26;
+
+QFont panelFont(int pixels)
+{
+    QFont f(QStringLiteral("wqy-microhei"));
+    f.setPixelSize(pixels);
+    return f;
+}
+}  // namespace
+
 IOStatusWidget::IOStatusWidget(QWidget* parent)
     : QWidget(parent)
 {
-    setMinimumHeight(96);
+    setMinimumHeight(3 * kRowHeight + 12);
     connect(&timer_, &QTimer::timeout, this, &IOStatusWidget::refresh);
     timer_.start(200);
 }
@@ -28,48 +46,80 @@ void IOStatusWidget::refresh()
     update();
 }
 
+QRect IOStatusWidget::lampCell(int row, int i) const
+{
+    const int cell = qMax(1, (width() - kTitleWidth - 6) / 10);
+    return QRect(kTitleWidth + i * cell, 4 + row * kRowHeight, cell, kRowHeight);
+}
+
+QString IOStatusWidget::lampName(bool input, int i)
+{
+    if (input && i < 8 && !gaName[i].isEmpty())
+        return gaName[i];
+    return QString::number(i + 1);
+}
+
+QFont IOStatusWidget::lampFont(const QString& name) const
+{
+    // The name shares its cell with the lamp; a long one is drawn smaller
+    // rather than running into the next lamp.
+    const QRect cell = lampCell(0, 0);
+    const QSize room(cell.width() - kLamp - 10, cell.height());
+    QFont f = panelFont(kTextPixels);
+    f.setPixelSize(fittingPixelSize(f, name, room, kTextPixels));
+    return f;
+}
+
+QString IOStatusWidget::stateLine() const
+{
+    if (!gpWin)
+        return QString();
+    const int r = gpWin->runState;
+    const int d = gpWin->detectState;
+    const QString run = r == 1 ? lanStr(681) : r == 2 ? lanStr(682) : r == 3 ? lanStr(683) : QString();
+    // OK and NG read the same in every language; region setting is named.
+    static const char* const kDet[] = {"-", "OK", "NG"};
+    const QString det = d == 3 ? lanStr(45) : QString::fromLatin1(d >= 0 && d <= 2 ? kDet[d] : "?");
+    return QStringLiteral("%1  %2  %3").arg(run, det, lanStr(684).arg(gpWin->runStep + 1));
+}
+
+QString IOStatusWidget::countLine() const
+{
+    // The same cycle counters the camera headers show, so that the numbers
+    // on one screen agree: every camera sees every cycle.
+    int all = 0;
+    for (int c = 0; c < kMaxCamera; ++c)
+        all = qMax(all, gAllCycleNum[c]);
+    return lanStr(685).arg(all).arg(gSyncNGCycleNum);
+}
+
 void IOStatusWidget::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.fillRect(rect(), QColor(32, 36, 44));
-    p.setFont(QFont(QStringLiteral("wqy-microhei"), 9));
-    const int lamp = 14;
-    auto row = [&](int y, int word, const QString& title, bool inputs) {
+    auto row = [&](int r, int word, const QString& title, bool inputs) {
+        p.setFont(panelFont(kTextPixels));
         p.setPen(Qt::white);
-        p.drawText(6, y + lamp, title);
+        p.drawText(QRect(6, 4 + r * kRowHeight, kTitleWidth - 8, kRowHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                   title);
         for (int i = 0; i < 10; ++i) {
-            const int x = 60 + i * 58;
+            const QRect cell = lampCell(r, i);
             const bool on = word >= 0 && ((word >> i) & 1);
             p.setBrush(on ? (inputs ? QColor(80, 220, 90) : QColor(255, 170, 40)) : QColor(70, 70, 70));
             p.setPen(Qt::black);
-            p.drawEllipse(x, y + 2, lamp, lamp);
+            p.drawEllipse(cell.x(), cell.center().y() - kLamp / 2, kLamp, kLamp);
+            const QString name = lampName(inputs, i);
+            p.setFont(lampFont(name));
             p.setPen(QColor(210, 210, 210));
-            QString name = QString::number(i + 1);
-            if (inputs && i < 8 && !gaName[i].isEmpty())
-                name = gaName[i];
-            p.drawText(x + lamp + 3, y + lamp, name.left(6));
+            p.drawText(cell.adjusted(kLamp + 5, 0, -5, 0), Qt::AlignLeft | Qt::AlignVCenter, name);
         }
     };
-    row(4, in_, QStringLiteral("IN"), true);
-    row(26, out_, QStringLiteral("OUT"), false);
+    row(0, in_, lanStr(679), true);
+    row(1, out_, lanStr(680), false);
 
-    int all = 0, fail = 0;
-    for (int c = 0; c < kMaxCamera; ++c) {
-        // Every camera sees every cycle: show the busiest one.
-        all = qMax(all, gAllCycleNum[c]);
-        fail = qMax(fail, gFailCycleNum[c]);
-    }
     p.setPen(Qt::white);
-    QString state;
-    if (gpWin) {
-        static const char* const kRun[] = {"", "RUN", "TRAIN", "STOP"};
-        static const char* const kDet[] = {"-", "OK", "NG", "ROI"};
-        const int r = gpWin->runState;
-        const int d = gpWin->detectState;
-        state = QStringLiteral("%1  %2  step %3").arg(QString::fromLatin1(r >= 0 && r <= 3 ? kRun[r] : "?"),
-                                                   QString::fromLatin1(d >= 0 && d <= 3 ? kDet[d] : "?"))
-                    .arg(gpWin->runStep + 1);
-    }
-    p.drawText(6, 66, state);
-    p.drawText(6, 86, QStringLiteral("cycles %1   NG cycles %2   NG %3").arg(all).arg(fail).arg(gSyncNGNum));
+    p.setFont(panelFont(kStatePixels));
+    const QRect line(6, 4 + 2 * kRowHeight, width() - 12, kRowHeight);
+    p.drawText(line, Qt::AlignLeft | Qt::AlignVCenter, stateLine());
+    p.drawText(line, Qt::AlignRight | Qt::AlignVCenter, countLine());
 }

@@ -2,6 +2,8 @@
 // name, the run and detect state, and the production counters.
 #pragma once
 
+#include <QFont>
+#include <QRect>
 #include <QTimer>
 #include <QWidget>
 
@@ -9,9 +11,17 @@ class IOStatusWidget : public QWidget {
     Q_OBJECT
 public:
     explicit IOStatusWidget(QWidget* parent = nullptr);
-    QSize sizeHint() const override { return {900, 96}; }
+    QSize sizeHint() const override { return {1200, minimumHeight()}; }
     int shownInputs() const { return in_; }
     int shownOutputs() const { return out_; }
+
+    // Row 0 inputs, 1 outputs; lamp i's cell and the font its name is drawn with.
+    QRect lampCell(int row, int i) const;
+    QFont lampFont(const QString& name) const;
+    static QString lampName(bool input, int i);
+    // "<run> <OK/NG> step n" and the cycle counters.
+    QString stateLine() const;
+    QString countLine() const;
 
 protected:
     void paintEvent(QPaintEvent* e) override;

@@ -67,6 +67,8 @@ public:
     int CheckPassword();
     // Factory gate: 1 when level 2 is held or granted by the password box, else 0.
     int CheckRoot();
+    // Watches the ROI page's show, move and hide.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
     // ---- Camera views (rivurevezi_camera.cpp) -------------------------------
@@ -115,7 +117,7 @@ public:
     // Result code of a camera whose step could not be judged (lost camera,
     // no picture of this step); the alarm text is gaLanStr row kTextUnjudged.
     static constexpr int kCodeCameraLost = 11;
-    static constexpr int kTextUnjudged = 679;
+    static constexpr int kTextUnjudged = 686;
     bool stepOwed[kMaxDetect] = {};       // triggered in the open cycle, not yet decided OK
     bool stepDecided[kMaxDetect] = {};    // decided OK (or passed) in the open cycle
     bool stepTrained[kMaxCamera] = {};    // the camera took a template at the step being decided
@@ -155,6 +157,15 @@ public:
     void InitRoiPage();
     // Opens the page over the camera area (button bar and help put away).
     void OpenRoiPage();
+    // The page's column keeps the screen below it free: the I/O panel always,
+    // the camera tiles when several cameras show. Follows the page's moves.
+    void FitRoiPageColumn();
+    // Closing the page brings back the camera view the operator had, with
+    // its regions and the verdict of the last decision.
+    void RestoreViewAfterRoiPage();
+    int cameraBeforeRoiPage = -1;       // -1: the page is not open
+    int detectStateBeforeRoiPage = 0;
+    class QBoxLayout* bottomBar = nullptr;
     // After a step's run: when templates were captured and no active step of
     // any camera still lacks one, opens the page in region setting with
     // gFromTrain set (the step's decision waits for the page's return).

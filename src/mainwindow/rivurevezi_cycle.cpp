@@ -176,13 +176,13 @@ void RiVuRevezi::SlotStartStop()
 {
     if (runState == 3) {
         StartDetect();
-        InsertRecord(QStringLiteral("start detection"));
+        InsertRecord(lanStr(136));
         return;
     }
     if (sysWord(137) != 0 && CheckPassword() == 0)
         return;
     StopDetect();
-    InsertRecord(QStringLiteral("stop detection"));
+    InsertRecord(lanStr(127));
 }
 
 void RiVuRevezi::Run()

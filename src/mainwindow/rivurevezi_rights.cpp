@@ -2,8 +2,11 @@
 // this window; the rights gates are the kit's.
 #include "rivurevezi.h"
 
+#include "drawroiwidget.h"
 #include "passwordbox.h"
 #include "widgetkit.h"
+
+#include <QEvent>
 
 void RiVuRevezi::InitWidgetKit()
 {
@@ -21,4 +24,24 @@ int RiVuRevezi::CheckPassword()
 int RiVuRevezi::CheckRoot()
 {
     return ::CheckRoot();
+}
+
+// The ROI page's column follows the page (shown or moved), and closing the
+// page brings back the view the operator had.
+bool RiVuRevezi::eventFilter(QObject* watched, QEvent* event)
+{
+    if (drawROIWidget && watched == drawROIWidget) {
+        switch (event->type()) {
+        case QEvent::Show:
+        case QEvent::Move:
+            ChangeCammer();
+            break;
+        case QEvent::Hide:
+            RestoreViewAfterRoiPage();
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }

@@ -11,6 +11,7 @@
 #include "sysword.h"
 
 #include <QAbstractSlider>
+#include <QBoxLayout>
 #include <QFile>
 
 namespace {
@@ -26,8 +27,10 @@ bool needsTemplate(const CammerWidget* v, int camera, int step)
 
 void RiVuRevezi::InitRoiPage()
 {
-    if (!drawROIWidget)
+    if (!drawROIWidget) {
         drawROIWidget = new DrawROIWidget(this, this);
+        drawROIWidget->installEventFilter(this);
+    }
     if (indexButton)
         connect(indexButton, &IndexButton::roiClicked, this, &RiVuRevezi::SlotDrawROI, Qt::UniqueConnection);
 }
@@ -39,7 +42,53 @@ void RiVuRevezi::OpenRoiPage()
     if (indexButton)
         indexButton->hideButtons();
     showhideHelp(false);
+    if (!drawROIWidget->isVisible()) {
+        cameraBeforeRoiPage = currentCamera;
+        detectStateBeforeRoiPage = detectState;
+    }
     drawROIWidget->Reset();
+}
+
+void RiVuRevezi::FitRoiPageColumn()
+{
+    auto* root = qobject_cast<QBoxLayout*>(layout());
+    if (!drawROIWidget || !root || !bottomBar)
+        return;
+    int left = 0;
+    int right = 0;
+    if (drawROIWidget->isVisible()) {
+        if (drawROIWidget->x() < width() / 2)
+            left = drawROIWidget->width();
+        else
+            right = drawROIWidget->width();
+    }
+    const bool tiled = numCamera > 1 && currentCamera == numCamera;
+    const QMargins screen = tiled ? QMargins(left, 0, right, 0) : QMargins();
+    const QMargins bar = tiled ? QMargins() : QMargins(left, 0, right, 0);
+    if (root->contentsMargins() == screen && bottomBar->contentsMargins() == bar)
+        return;
+    root->setContentsMargins(screen);
+    bottomBar->setContentsMargins(bar);
+    root->activate();
+}
+
+void RiVuRevezi::RestoreViewAfterRoiPage()
+{
+    if (cameraBeforeRoiPage < 0)
+        return;
+    const int camera = cameraBeforeRoiPage;
+    cameraBeforeRoiPage = -1;
+    if (camera <= numCamera)
+        currentCamera = camera;
+    gSource = -1;
+    // The verdict shown before the page opened comes back, updated by any
+    // decision taken on the page; a screen that showed none stays so.
+    if (detectState == 0 && (detectStateBeforeRoiPage == 1 || detectStateBeforeRoiPage == 2))
+        detectState = ngPresent ? 2 : 1;
+    ChangeCammer();
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+        if (cammerWidget[c])
+            cammerWidget[c]->update();
 }
 
 void RiVuRevezi::SlotDrawROI()

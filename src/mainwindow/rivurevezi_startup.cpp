@@ -84,7 +84,10 @@ bool RiVuRevezi::StartUp()
 {
     gpWin = this;
     gpState = this;
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    // The screen's size, unless whoever started the window has fixed it
+    // already (the screen checks render the monitor's 1920 x 1080 anywhere).
+    QScreen* screen = (gShowW > 0 && gShowH > 0) ? nullptr : QGuiApplication::primaryScreen();
+    if (screen) {
         gShowW = screen->geometry().width();
         gShowH = screen->geometry().height();
     }
@@ -211,6 +214,7 @@ bool RiVuRevezi::StartUp()
     viewArea->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     root->addWidget(viewArea, 1);
     auto* bottom = new QHBoxLayout;
+    bottomBar = bottom;
     ioStatusWidget = new IOStatusWidget(this);
     indexButton = new IndexButton(this);
     bottom->addWidget(ioStatusWidget, 1);
@@ -275,6 +279,7 @@ void RiVuRevezi::ChangeCammer()
 {
     if (!viewArea)
         return;
+    FitRoiPageColumn();
     const QRect area = viewArea->rect().isEmpty() ? QRect(0, 0, gShowW, gShowH * 4 / 5) : viewArea->rect();
     if (currentCamera >= 0 && currentCamera < numCamera) {
         for (int c = 0; c < numCamera; ++c) {

@@ -18,6 +18,27 @@ public:
     int style = 0;
 
     static int fontPixelsFor(int style, int lan);
+
+    // A caption too wide or too tall for the button is drawn smaller: the
+    // "font-size" of the style sheet its owner set shrinks until the text
+    // fits (never cut); a caption that fits keeps the size the style asks.
+    // A long caption is drawn on two lines when that keeps it larger.
+    // Runs whenever a shown button is resized, restyled or repainted.
+    void fitCaption();
+    // The caption as drawn: the text, or the text on two lines.
+    QString shownCaption() const { return shown_.isNull() ? text() : shown_; }
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void changeEvent(QEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+
+private:
+    QString ownSheet_;      // the style sheet as its owner set it
+    QString fittedSheet_;   // the sheet fitCaption last applied
+    bool fitting_ = false;
+    QString shown_;         // the two-line caption; null when drawn as set
 };
 
 class CheckBox : public QCheckBox {
@@ -32,11 +53,17 @@ class ComboBox : public QComboBox {
     Q_OBJECT
 public:
     explicit ComboBox(QWidget* parent = nullptr);
+    // Height of the rows of the drop-down list (the default item delegate
+    // ignores a style sheet's item height, so a delegate of ours sets it).
     void setItemHeight(int h);
+    int itemHeight() const { return itemHeight_; }
 
 signals:
     void clicked();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    int itemHeight_ = 0;
 };

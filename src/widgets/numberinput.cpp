@@ -206,6 +206,9 @@ void NumberInput::showEvent(QShowEvent* e)
         for (int i = 0; i < 10; ++i)
             keys[i]->setText(QStringLiteral("%1").arg((i + 1) % 10));
     }
+    // The pad may be older than the language setting.
+    eraseKey->setText(kitText(157));
+    hideKey->setText(kitText(121));
     QWidget::showEvent(e);
 }
 
@@ -344,6 +347,8 @@ void NumCharInput::showEvent(QShowEvent* e)
     // Every appearance starts on the lower-case page.
     keys[37]->setText(kitText(442));
     keys[38]->setText(kitText(158));
+    keys[39]->setText(kitText(157));
+    keys[40]->setText(kitText(121));
     page_ = PunctuationPage;
     SlotChgChar_Punc();
     QWidget::showEvent(e);

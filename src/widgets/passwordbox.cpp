@@ -112,6 +112,11 @@ void PasswordBox::SlotTextChanged(const QString& text)
 void PasswordBox::showEvent(QShowEvent* e)
 {
     setGeometry(gShowW / 2 - 375, gShowH / 2 - 185, 750, 370);
+    // Built before the language is known: captions and the field's width
+    // follow the current one.
+    okButton->setText(kitText(121));
+    cancelButton->setText(kitText(124));
+    pwdEdit->setGeometry(245, 70, gLan == 3 ? 420 : 350, 50);
     failState = 0;
     pwdEdit->setText(QString());
     pwdEdit->setPlaceholderText(kitText(125));

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QShowEvent>
@@ -28,6 +29,19 @@ QPixmap kitPixmap(const QString& fileName)
     if (QFile::exists(path))
         pm.load(path);
     return pm;
+}
+
+int fittingPixelSize(QFont font, const QString& text, const QSize& box, int pixels, int minPixels)
+{
+    if (text.isEmpty())
+        return pixels;
+    for (int px = pixels; px > minPixels; --px) {
+        font.setPixelSize(px);
+        const QSize need = QFontMetrics(font).size(0, text);
+        if (need.width() <= box.width() && need.height() <= box.height())
+            return px;
+    }
+    return minPixels;
 }
 
 // ---------------------------------------------------------------------------

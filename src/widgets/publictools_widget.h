@@ -24,6 +24,11 @@ QString kitText(int row);
 // Loads a picture from ./images/; a missing file gives a null pixmap.
 QPixmap kitPixmap(const QString& fileName);
 
+// The largest pixel size from `pixels` down to `minPixels` at which every
+// line of `text`, in `font`, fits `box`; `minPixels` when none does. Fixed
+// button and caption sizes shrink their text this way instead of cutting it.
+int fittingPixelSize(QFont font, const QString& text, const QSize& box, int pixels, int minPixels = 8);
+
 class C_Type_COM : public QWidget {
     Q_OBJECT
 public:

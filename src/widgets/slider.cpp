@@ -3,6 +3,7 @@
 #include "colorbutton.h"
 #include "edit.h"
 #include "globals.h"
+#include "publictools_widget.h"
 
 #include <QApplication>
 #include <QFocusEvent>
@@ -127,17 +128,25 @@ QRect Slider::computeThumbRect() const
     return QRect(315 + Track(width()).offset + fillWidth(), 3, 10, height() - 6);
 }
 
+QFont Slider::captionFont() const
+{
+    QFont caption(QStringLiteral("wqy-microhei"));
+    caption.setPixelSize(fittingPixelSize(caption, objectName(), captionRect().size(), 30));
+    return caption;
+}
+
 void Slider::paintEvent(QPaintEvent*)
 {
     updateGeometryValues();
     QPainter p(this);
     const int h = height();
 
-    QFont caption(QStringLiteral("wqy-microhei"));
-    caption.setPixelSize(30);
-    p.setFont(caption);
+    p.setFont(captionFont());
     p.setPen(Qt::green);
-    p.drawText(QRect(0, 0, 120, h), Qt::AlignLeft | Qt::AlignVCenter, objectName());
+    p.drawText(captionRect(), Qt::AlignLeft | Qt::AlignVCenter, objectName());
+    QFont valueFont(QStringLiteral("wqy-microhei"));
+    valueFont.setPixelSize(30);
+    p.setFont(valueFont);
 
     if (gpPixmapEdit && !gpPixmapEdit->isNull())
         p.drawPixmap(QRect(135, 3, 100, h - 6), *gpPixmapEdit);

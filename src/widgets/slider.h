@@ -30,6 +30,10 @@ public:
     QRect computeThumbRect() const;
     // Width of the fill for the current value; 0 for an empty range.
     int fillWidth() const;
+    // Where the caption (the object name) is drawn, and the font it is drawn
+    // with: 30 px, smaller when a long caption would not fit.
+    QRect captionRect() const { return QRect(0, 0, 130, height()); }
+    QFont captionFont() const;
 
 public slots:
     void Add();

@@ -75,13 +75,15 @@ void WarnBox::paintEvent(QPaintEvent*)
     setMessageFont(p);
     const int w = width();
     const int h = height();
-    p.drawText(QRect(0, 5, w, 2 * h / 3), Qt::AlignCenter, text);
+    // A long message without line breaks of its own wraps inside the box.
+    p.drawText(QRect(20, 5, w - 40, 2 * h / 3), Qt::AlignCenter | Qt::TextWordWrap, text);
     paintBorder(p, rect());
 }
 
 void WarnBox::showEvent(QShowEvent* e)
 {
     setGeometry(gShowW / 2 - 375, gShowH / 2 - 185, 750, 370);
+    okButton->setText(kitText(okRow));
     // A message must be readable: it wakes a dark screen.
     if (gpState && gpState->screenOff) {
         kitlinks::lcdOnOff(1);
@@ -122,6 +124,7 @@ void ProductAlarmWarnBox::accept()
 LostCameraWarnBox::LostCameraWarnBox(QWidget* parent)
     : WarnBox(parent)
 {
+    okRow = 209;
     okButton->setText(kitText(209));
     setText(kitText(657));
 }
@@ -166,6 +169,14 @@ ChooseBox::ChooseBox(QWidget* parent, int width, int height)
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::CustomizeWindowHint | Qt::WindowFullscreenButtonHint);
 }
 
+void ChooseBox::showEvent(QShowEvent* e)
+{
+    setGeometry(gShowW / 2 - boxWidth / 2, gShowH / 2 - boxHeight / 2, boxWidth, boxHeight);
+    yesButton->setText(kitText(yesRow));
+    noButton->setText(kitText(noRow));
+    QDialog::showEvent(e);
+}
+
 void ChooseBox::setText(const QString& question)
 {
     text = question;
@@ -184,7 +195,8 @@ void ChooseBox::paintEvent(QPaintEvent*)
     QPainter p(this);
     paintBackground(p, rect());
     setMessageFont(p);
-    p.drawText(QRect(0, 0, width(), height() / 2 - 50), Qt::AlignHCenter | Qt::AlignBottom, text);
+    p.drawText(QRect(20, 0, width() - 40, height() / 2 - 50), Qt::AlignHCenter | Qt::AlignBottom | Qt::TextWordWrap,
+               text);
     paintBorder(p, rect());
 }
 
@@ -195,6 +207,8 @@ ModifyTimeWidget::ModifyTimeWidget(QWidget* parent)
 {
     dateTimeEdit = new EditDateTime(QString(), this);
     dateTimeEdit->setGeometry(0, 50, 280, 60);
+    yesRow = 121;
+    noRow = 124;
     yesButton->setText(kitText(121));
     noButton->setText(kitText(124));
 }

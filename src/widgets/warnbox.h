@@ -36,6 +36,10 @@ protected:
     void paintEvent(QPaintEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void hideEvent(QHideEvent* e) override;
+
+    // The text row of the OK button: boxes are built before the language is
+    // known, so the caption is taken again each time the box opens.
+    int okRow = 121;
 };
 
 // The production count alarm: confirming switches the alarm outputs off and
@@ -72,7 +76,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* e) override;
+    // Centred on the screen and captioned in the current language each time
+    // it opens: the box may be built before the screen size and the
+    // language are known.
+    void showEvent(QShowEvent* e) override;
     void paintFrame(QPainter& p, bool border);
+
+    int yesRow = 122;
+    int noRow = 123;
 };
 
 class ModifyTimeWidget : public ChooseBox {

@@ -1,5 +1,5 @@
 // Child process of the foundation tests.
-//   foundation_helper log|fatal|crash|twice <folder>
+//   foundation_helper log|fatal|crash|term|twice <folder>
 //       sets up logging in <folder> and writes the lines the test inspects
 //   foundation_helper ifaddr <parent net namespace> <case>
 //       runs GetIfAddr inside a fresh network namespace (refuses to run in
@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
@@ -44,8 +45,15 @@ int logCase(const QString& mode, const QString& folder)
         return 0;
     }
     if (mode == QLatin1String("crash")) {
-        std::raise(SIGTERM);
+        std::raise(SIGABRT);
         return 0;
+    }
+    if (mode == QLatin1String("term")) {
+        // A stop request while the event loop runs.
+        QTimer::singleShot(0, [] { std::raise(SIGTERM); });
+        const int rc = QCoreApplication::exec();
+        qInfo("after-loop");
+        return rc;
     }
     return 11;
 }

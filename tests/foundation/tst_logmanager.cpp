@@ -266,10 +266,10 @@ private slots:
         const Child c = runChild("crash", wd.path());
         QVERIFY(c.status == QProcess::CrashExit || c.exitCode != 0);
         const QString all = QString::fromUtf8(readFile(severityFile("INFO")));
-        const QRegularExpression report(R"(^E\d{8} [\d:.]+ +\d+ logmanager\.cpp:\d+\] \*\*\* SIGTERM)",
+        const QRegularExpression report(R"(^E\d{8} [\d:.]+ +\d+ logmanager\.cpp:\d+\] \*\*\* SIGABRT)",
                                         QRegularExpression::MultilineOption);
         QVERIFY2(report.match(all).hasMatch(), qPrintable(all));
-        QVERIFY(QString::fromUtf8(readFile(severityFile("ERROR"))).contains("*** SIGTERM"));
+        QVERIFY(QString::fromUtf8(readFile(severityFile("ERROR"))).contains("*** SIGABRT"));
 
         // The next start archives the run as one with errors, keeping the report.
         LogManager::clearup_cachelogfile();
@@ -277,6 +277,23 @@ private slots:
         QCOMPARE(names.size(), 1);
         QVERIFY2(names.first().startsWith("1_ERROR_"), qPrintable(names.first()));
         QVERIFY(report.match(QString::fromUtf8(readFile(kLog + names.first()))).hasMatch());
+    }
+
+    void termIsACleanStop()
+    {
+        TestWorkDir wd;
+        const Child c = runChild("term", wd.path());
+        QVERIFY2(c.status == QProcess::NormalExit && c.exitCode == 0, qPrintable(c.err));
+        const QString all = QString::fromUtf8(readFile(severityFile("INFO")));
+        QVERIFY2(QRegularExpression(R"(^I.* logmanager\.cpp:\d+\] SIGTERM received: clean stop$)",
+                                    QRegularExpression::MultilineOption)
+                     .match(all)
+                     .hasMatch(),
+                 qPrintable(all));
+        QVERIFY(all.contains("after-loop"));
+        QVERIFY2(!all.contains("***"), qPrintable(all));
+        // No crash report, so the next start does not archive the run as one with errors.
+        QVERIFY(severityFile("ERROR").isEmpty());
     }
 
     void secondManagerDoesNotReinitialise()

@@ -1,7 +1,11 @@
 // The ROI gallery: one 1920 x 1080 camera view over a synthetic mould
 // picture, in the template view with ROIs of every kind being edited, with
 // the parameter panel of every method, and in the live view after an NG and
-// an OK; writes <out>/<language>_<scene>.png for Chinese and English.
+// an OK; writes <out>/<language>_<scene>.png (zh, en, tw, ja).
+//   roigallery [<out> [<language 0-3> | <PARAM.db>]]
+// With a PARAM.db the language is the one it holds (the language word of
+// "system2"); without a language every one is rendered, each in a run of
+// its own, as widgets take their texts and fonts when they are built.
 #include "cameramanager.h"
 #include "cammersingleton.h"
 #include "cammerwidget.h"
@@ -10,10 +14,15 @@
 #include "lanstr.h"
 #include "publictools_widget.h"
 #include "rivurevezi.h"
+#include "screencheck.h"
 #include "wizardpara.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QPainter>
 #include <QElapsedTimer>
 #include <QThread>
@@ -85,6 +94,32 @@ public:
     CameraInterface* createCamera(_cameraInfo) override { return new GalleryCamera; }
 };
 
+// The language word of the PARAM.db at `path`.
+bool languageFromParamDb(const QString& path)
+{
+    if (!QFileInfo::exists(path)) {
+        std::fprintf(stderr, "roigallery: %s does not exist\n", qPrintable(path));
+        return false;
+    }
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("gallery"));
+        db.setDatabaseName(path);
+        if (db.open()) {
+            QSqlQuery q(db);
+            WizardPara para;
+            ok = para.LoadRows(db, q);
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("gallery"));
+    if (!ok || gLan < 0 || gLan > 3) {
+        std::fprintf(stderr, "roigallery: no language in %s\n", qPrintable(path));
+        return false;
+    }
+    return true;
+}
+
 void loadSkin()
 {
     auto load = [](const char* file) { return new QPixmap(kitPixmap(QString::fromLatin1(file))); };
@@ -103,9 +138,13 @@ struct Gallery {
     {
         view->update();
         settle(100);
-        const QString file = QStringLiteral("%1/%2_%3.png").arg(out).arg(gLan == 0 ? "zh" : "en", name);
+        static const char* const kNames[] = {"zh", "en", "tw", "ja"};
+        const QString file = QStringLiteral("%1/%2_%3.png").arg(out).arg(kNames[qBound(0, gLan, 3)], name);
         if (!win->grab().save(file))
             std::fprintf(stderr, "roigallery: %s not written\n", qPrintable(file));
+        // What the picture shows wrong, for the person who looks at it.
+        for (const QString& fault : ScreenCheck::faults(win, QPoint(), QRect(0, 0, gShowW, gShowH)))
+            std::fprintf(stderr, "roigallery: %s: %s\n", qPrintable(QFileInfo(file).fileName()), qPrintable(fault));
     }
 
     CammerSingleton& rec() { return *view->editRecord; }
@@ -296,11 +335,31 @@ int main(int argc, char** argv)
     initLanStr();
     loadSkin();
     // Widgets take their fonts from the language at construction, as in the
-    // program (a language change reboots): one language per run when given.
-    QVector<int> lans{0, 1};
-    if (argc > 2)
-        lans = {QString::fromLocal8Bit(argv[2]).toInt()};
-    gLan = lans.first();
+    // program (a language change reboots): one language per run.
+    if (argc <= 2) {
+        int failed = 0;
+        for (int lan = 0; lan < 4; ++lan) {
+            const int rc = QProcess::execute(QCoreApplication::applicationFilePath(), {out, QString::number(lan)});
+            if (rc != 0) {
+                std::fprintf(stderr, "roigallery: language %d failed (%d)\n", lan, rc);
+                ++failed;
+            }
+        }
+        return failed ? 1 : 0;
+    }
+    const QString which = QString::fromLocal8Bit(argv[2]);
+    bool isNumber = false;
+    const int asked = which.toInt(&isNumber);
+    if (isNumber) {
+        if (asked < 0 || asked > 3) {
+            std::fprintf(stderr, "roigallery: language %d is not 0-3\n", asked);
+            return 2;
+        }
+        gLan = asked;
+    } else if (!languageFromParamDb(which)) {
+        return 2;
+    }
+    const QVector<int> lans{gLan};
     gShowW = 1920;
     gShowH = 1080;
     gDNum = 2;

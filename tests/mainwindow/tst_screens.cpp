@@ -1,0 +1,346 @@
+// The operator's screens as the monitor shows them: 1920 x 1080, in the
+// language of PARAM.db (VMM_SCREEN_LANGUAGE, 0-3; CTest runs all four).
+// The main window comes up through its real start-up with two replay
+// cameras; the ROI page is opened in every source, the parameter panel for
+// every method, and every shared box and pad as it opens. For each visible
+// button, label, combo box and slider: it lies on the screen, its text fits
+// at the font it is drawn with, and it overlaps no sibling. The screens are
+// written as PNG files to <build>/screens/ for a person to look at.
+#include "boardsim.h"
+#include "cammersingleton.h"
+#include "cammerwidget.h"
+#include "colorbutton.h"
+#include "controlport.h"
+#include "drawroiwidget.h"
+#include "indexbutton.h"
+#include "iostatus.h"
+#include "lanstr.h"
+#include "numberinput.h"
+#include "passwordbox.h"
+#include "publictools_widget.h"
+#include "rivurevezi.h"
+#include "screencheck.h"
+#include "slider.h"
+#include "startup.h"
+#include "testworkdir.h"
+#include "warnbox.h"
+#include "wizardpara.h"
+
+#include <QLocalSocket>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+namespace {
+
+const QRect kScreen(0, 0, 1920, 1080);
+const char* const kLanNames[] = {"zh", "en", "tw", "ja"};
+
+void copyOrFail(const QString& from, const QString& to)
+{
+    QFile::remove(to);
+    QVERIFY2(QFile::copy(from, to), qPrintable(from + " -> " + to));
+}
+
+void settle()
+{
+    for (int k = 0; k < 5; ++k) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QTest::qWait(10);
+    }
+}
+
+}  // namespace
+
+class TestScreens : public QObject {
+    Q_OBJECT
+    BoardSimulator sim;
+    RiVuRevezi* win = nullptr;
+    TestWorkDir* wd = nullptr;
+    QString outDir;
+    int lan = 0;
+    QStringList seen;   // every fault of every scene, reported per scene
+
+    // What is wrong on `top` as it stands; its picture goes to the screens folder.
+    QStringList look(QWidget* top, const QString& scene)
+    {
+        settle();
+        top->grab().save(QStringLiteral("%1/%2_%3.png").arg(outDir, QString::fromLatin1(kLanNames[lan]), scene));
+        const QPoint at = top->isWindow() && top != win ? top->geometry().topLeft() : QPoint();
+        QStringList faults = ScreenCheck::faults(top, at, kScreen);
+        for (QString& f : faults)
+            f.prepend(scene + QStringLiteral(": "));
+        return faults;
+    }
+
+    void expectClean(QWidget* top, const QString& scene)
+    {
+        const QStringList faults = look(top, scene);
+        for (const QString& f : faults)
+            qWarning("%s", qPrintable(f));
+        QVERIFY2(faults.isEmpty(), qPrintable(QStringLiteral("%1: %2 faults").arg(scene).arg(faults.size())));
+    }
+
+    CammerWidget* view(int c) { return win->cammerWidget[c]; }
+
+    void pulseMouldOpen()
+    {
+        sim.setInputs(0x002);
+        QTest::qWait(150);
+        sim.setInputs(0x003);
+        QTest::qWait(150);
+        sim.setInputs(0x002);
+    }
+
+    bool cameraCommand(const QString& line)
+    {
+        QLocalSocket s;
+        s.connectToServer(QStringLiteral("vmm-screens-%1").arg(QCoreApplication::applicationPid()));
+        if (!s.waitForConnected(3000))
+            return false;
+        s.write(line.toUtf8() + '\n');
+        s.waitForBytesWritten(3000);
+        s.waitForReadyRead(3000);
+        return true;
+    }
+
+    // Answers YES to the choice box that a step opens modally, after looking
+    // at it as the operator meets it.
+    void answerNextBox(const QString& scene)
+    {
+        QTimer::singleShot(50, this, [this, scene] {
+            auto* choose = qobject_cast<ChooseBox*>(QApplication::activeModalWidget());
+            if (!choose) {
+                seen << scene + QStringLiteral(": no choice box opened");
+                if (QApplication::activeModalWidget())
+                    QMetaObject::invokeMethod(QApplication::activeModalWidget(), "reject", Qt::QueuedConnection);
+                return;
+            }
+            seen << look(choose, scene);
+            if (choose->yesButton->text() != lanStr(122) || choose->noButton->text() != lanStr(123))
+                seen << scene + QStringLiteral(": captions not in the language");
+            QTest::mouseClick(choose->yesButton, Qt::LeftButton);
+        });
+    }
+
+private slots:
+    void initTestCase()
+    {
+        lan = qBound(0, qEnvironmentVariableIntValue("VMM_SCREEN_LANGUAGE"), 3);
+        outDir = QStringLiteral(VMM_BUILD_DIR) + QStringLiteral("/screens");
+        QDir().mkpath(outDir);
+        QVERIFY(sim.open());
+        sim.setInputs(0x002);
+        sim.start();
+        qputenv("VMM_COM_PORT", sim.slaveName().toLocal8Bit());
+        qputenv("VMM_CAMERA_REPLAY",
+                QStringLiteral(R"({"control":"vmm-screens-%1","cameras":[)"
+                               R"({"serial":"SCREEN-00001","width":640,"height":512,"seed":3},)"
+                               R"({"serial":"SCREEN-00002","width":640,"height":512,"seed":4}]})")
+                    .arg(QCoreApplication::applicationPid())
+                    .toUtf8());
+        qputenv("VMM_CAMERA_SIMULATED", R"({"control":"vmm-screens-sim","cameras":[]})");
+        pMutexIO = new QMutex;
+        pMutexSaveFail = new QMutex;
+        initLanStr();
+
+        wd = new TestWorkDir;
+        const QString build = QStringLiteral(VMM_BUILD_DIR);
+        copyOrFail(build + "/resources/paraGroup/default/PARAM.db", "PARAM.db");
+        copyOrFail(build + "/resources/paraGroup/default/SN.db", "SN.db");
+        copyOrFail(build + "/resources/workdir/RECORDNULL.db", "RECORD.db");
+        QDir().mkpath("Plugins/Cameras");
+        copyOrFail(build + "/plugins/libcamera_replay.so", "Plugins/Cameras/libcamera_replay.so");
+        QDir().mkpath("images");
+        for (const QFileInfo& f : QDir(build + "/resources/images").entryInfoList(QDir::Files))
+            QFile::copy(f.absoluteFilePath(), "images/" + f.fileName());
+        gAppDirPath = wd->path();
+        installFontSubstitutions();
+        loadSkinPictures();
+        {
+            // The language and no operator password, stored as the settings would.
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "prep");
+            db.setDatabaseName("PARAM.db");
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            WizardPara para;
+            QVERIFY(para.LoadRows(db, q));
+            gLan = lan;
+            para.words[98] = 0;
+            QVERIFY(para.SaveRows(db, q));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("prep");
+
+        // The boxes and pads are made before the screen size and the language
+        // are known, as in the program.
+        gLan = 0;
+        gShowW = gShowH = 0;
+        win = new RiVuRevezi(nullptr);
+        gShowW = kScreen.width();
+        gShowH = kScreen.height();
+        QVERIFY(win->StartUp());
+        QCOMPARE(gLan, lan);
+        QCOMPARE(numCamera, 2);
+        win->setGeometry(kScreen);
+        win->show();
+        QVERIFY(QTest::qWaitForWindowExposed(win));
+        settle();
+    }
+
+    void mainScreen()
+    {
+        QCOMPARE(win->currentCamera, numCamera);   // both cameras tiled
+        expectClean(win, "main");
+        IOStatusWidget* io = win->ioStatusWidget;
+        QVERIFY(io->height() >= 120);
+        // Lamp names stay in their own cells; state and counters share a line.
+        for (int row = 0; row < 2; ++row)
+            for (int i = 0; i < 10; ++i) {
+                const QString name = IOStatusWidget::lampName(row == 0, i);
+                const QRect cell = io->lampCell(row, i);
+                QVERIFY2(QFontMetrics(io->lampFont(name)).horizontalAdvance(name) <= cell.width() - 36,
+                         qPrintable(name));
+            }
+        QFont f(QStringLiteral("wqy-microhei"));
+        f.setPixelSize(26);
+        const QFontMetrics fm(f);
+        QVERIFY(fm.horizontalAdvance(io->stateLine()) + fm.horizontalAdvance(io->countLine()) + 40 < io->width());
+        QVERIFY(io->countLine().contains(QString::number(gSyncNGCycleNum)));
+    }
+
+    void roiPageInEverySource()
+    {
+        QTest::mouseClick(win->indexButton->roiButton(), Qt::LeftButton);
+        QTRY_VERIFY(win->drawROIWidget->isVisible());
+        DrawROIWidget* page = win->drawROIWidget;
+        QVERIFY(!page->geometry().intersects(win->ioStatusWidget->geometry()));
+        for (int c = 0; c < numCamera; ++c)
+            QVERIFY2(!page->geometry().intersects(view(c)->geometry()) || win->currentCamera != numCamera,
+                     "the page's column covers a camera tile");
+        for (int s = 0; s < page->sourceCombo->count(); ++s) {
+            page->sourceCombo->setCurrentIndex(s);
+            expectClean(win, QStringLiteral("roi_source%1").arg(s));
+        }
+        page->sourceCombo->setCurrentIndex(0);
+        settle();
+    }
+
+    void parameterPanelForEveryMethod()
+    {
+        DrawROIWidget* page = win->drawROIWidget;
+        page->cameraCombo->setCurrentIndex(0);
+        settle();
+        QCOMPARE(win->currentCamera, 0);
+        CammerWidget* v = view(0);
+        CammerSingleton& rec = *v->editRecord;
+        const int step = win->currentDetect;
+        const int i = rec.roiCount[step]++;
+        rec.SetDefaultRoi(step, i, v->fullScaleX, v->fullScaleY);
+        // On the part, where a short shot shows (picture 640 x 512, part in the middle).
+        rec.rect[step][i].rect = QRect(QPoint(510, 316), QPoint(1410, 759));
+        const int slot = step * CammerSingleton::kRois + i;
+        rec.kind[slot] = 1;
+        auto setMethod = [&](int m) {
+            CammerWidget::GetFuncInitParam(m, rec.p1[slot], rec.p2[slot], rec.p3[slot]);
+            rec.method[slot] = m;
+            v->RenewRoi(step, i);
+        };
+        for (int m = 0; m <= 10; ++m) {
+            setMethod(m);
+            v->DeselectROI();
+            rec.rect[step][i].SetSelected(true);
+            v->setCurRoi(i);
+            v->ShowHideROIPara();
+            expectClean(win, QStringLiteral("panel_method%1").arg(m, 2, 10, QLatin1Char('0')));
+        }
+        setMethod(0);
+        // A tap on a slider's value calls up the digit pad, in the language.
+        Slider* s = v->p1Slider;
+        QVERIFY(s->isVisible());
+        QTest::mouseClick(s, Qt::LeftButton, {}, QPoint(170, s->height() / 2));
+        QTRY_VERIFY(gpNumPad && gpNumPad->isVisible());
+        QCOMPARE(gpNumPad->hideKey->text(), lanStr(121));
+        QCOMPARE(gpNumPad->eraseKey->text(), lanStr(157));
+        expectClean(gpNumPad, "pad_digits");
+        gpNumPad->HideUpdate();
+    }
+
+    void leavingThePageSavesAndRestoresTheView()
+    {
+        DrawROIWidget* page = win->drawROIWidget;
+        // The region drawn above is new: leaving asks whether to save it.
+        answerNextBox("box_save");
+        QTest::mouseClick(page->returnButton, Qt::LeftButton);
+        QTRY_VERIFY(!page->isVisible());
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+        QCOMPARE(win->currentCamera, numCamera);
+        QVERIFY(view(0)->isVisible() && view(1)->isVisible());
+        QVERIFY(view(0)->savedRecord->roiCount[win->currentDetect] >= 1);
+        expectClean(win, "main_after_page");
+    }
+
+    // A short shot after the training cycle: the page opens over the NG, and
+    // "do not detect" asks through the choice box and releases the cycle.
+    void ngClearedThroughTheBox()
+    {
+        const int base = gAllCycleNum[0];
+        gpControlIO->InitIOThread();
+        pulseMouldOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(gAllCycleNum[0], base + 1, 15000);
+        QVERIFY(cameraCommand("* defect shortshot"));
+        pulseMouldOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 15000);
+        QTRY_VERIFY(win->drawROIWidget->isVisible());
+        expectClean(win, "ng_page");
+        answerNextBox("box_do_not_detect");
+        QTest::mouseClick(win->drawROIWidget->noCheckButton, Qt::LeftButton);
+        QTRY_VERIFY(!win->drawROIWidget->isVisible());
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+        QVERIFY(!win->ngPresent);
+        QCOMPARE(win->currentCamera, numCamera);
+        expectClean(win, "main_after_ng");
+        QVERIFY(cameraCommand("* defect none"));
+    }
+
+    // Every shared box and the letter pad as it opens: on the screen (the
+    // boxes centred), captioned in the language, nothing cut or covered.
+    void sharedBoxesAsTheyOpen()
+    {
+        using Captions = QVector<QPair<QAbstractButton*, int>>;
+        gpWarnBox->setText(lanStr(160));
+        gpChooseBox->setText(lanStr(102));
+        gpNumCharPad->move(kScreen.width() / 2 - gpNumCharPad->width() / 2, kScreen.height() - 320);
+        const QVector<std::tuple<QString, QWidget*, Captions>> boxes{
+            {"warn", gpWarnBox, {{gpWarnBox->okButton, 121}}},
+            {"choose", gpChooseBox, {{gpChooseBox->yesButton, 122}, {gpChooseBox->noButton, 123}}},
+            {"password", gpPasswordBox, {{gpPasswordBox->okButton, 121}, {gpPasswordBox->cancelButton, 124}}},
+            {"production", gpProductAlarmWarnBox, {{gpProductAlarmWarnBox->okButton, 121}}},
+            {"lostcamera", gpLostCameraWarnBox, {{gpLostCameraWarnBox->okButton, 209}}},
+            {"letters", gpNumCharPad, {{gpNumCharPad->keys[39], 157}, {gpNumCharPad->keys[40], 121}}},
+        };
+        for (const auto& [name, box, captions] : boxes) {
+            box->show();
+            settle();
+            for (const auto& c : captions)
+                QCOMPARE(c.first->text(), lanStr(c.second));
+            QVERIFY2(kScreen.contains(box->geometry()), qPrintable(name));
+            if (qobject_cast<QDialog*>(box))
+                QCOMPARE(box->geometry().center(), kScreen.center());
+            expectClean(box, "box_" + name);
+            box->hide();
+        }
+    }
+
+    void cleanupTestCase()
+    {
+        delete win;
+        win = nullptr;
+        gpWin = nullptr;
+        gpControlIO = nullptr;
+        delete wd;
+    }
+};
+
+QTEST_MAIN(TestScreens)
+#include "tst_screens.moc"
