@@ -46,6 +46,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
   echo "        look at it with: xwd -root -display $DISP | convert xwd:- screen.png"
 fi
 echo "run.sh: HTTP API on port 10100 (when switched on in cnt_net/config.json), Modbus TCP on 502."
+echo "run.sh: the simulated local agent logs what the program sends it to $WORK/cnt_net/rurir_monitor/agent-messages.log"
 
 cd "$WORK"
 export QT_QPA_PLATFORM_PLUGIN_PATH=/opt/Qt5.15.7/plugins/platforms

@@ -74,5 +74,10 @@ void repaint() { call(links().repaint); }
 void buttonBarCheck() { call(links().buttonBarCheck); }
 bool buttonBarPress() { return links().buttonBarPress && links().buttonBarPress(); }
 void ioStatusVisible(bool visible) { call(links().ioStatusVisible, visible); }
+void recordInserted(const QJsonObject& row)
+{
+    if (links().recordInserted)
+        links().recordInserted(row);
+}
 
 }  // namespace kitlinks

@@ -14,6 +14,8 @@
 
 #include <QByteArray>
 
+class QJsonObject;
+
 #include <functional>
 
 namespace kitlinks {
@@ -42,6 +44,9 @@ struct Links {
     // comes back unless the settings screen is shown (true: it came back).
     std::function<bool()> buttonBarPress;
     std::function<void(bool)> ioStatusVisible;    // the I/O status panel shown or hidden
+    // A row was written to the operation record (recordtime, recordpassword,
+    // remarks, recordtype): handed on to the local agent.
+    std::function<void(const QJsonObject&)> recordInserted;
 };
 
 // Replaces all links; members left empty fall back to the defaults above.
@@ -70,5 +75,6 @@ void repaint();
 void buttonBarCheck();
 bool buttonBarPress();                    // false without a main window
 void ioStatusVisible(bool visible);
+void recordInserted(const QJsonObject& row);
 
 }  // namespace kitlinks

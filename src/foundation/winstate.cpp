@@ -1,10 +1,12 @@
 #include "winstate.h"
 
+#include "kitlinks.h"
 #include "lanstr.h"
 #include "platform.h"
 #include "recordstore.h"
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -18,8 +20,15 @@ void WinState::InsertRecord(QString remarks, QString recordtype)
     static const int kLevelRow[] = {156, 155, 154};
     const QString level = lanStr(kLevelRow[(rightsLevel >= 0 && rightsLevel <= 2) ? rightsLevel : 0]);
     const QString time = QTime::currentTime().toString(QStringLiteral("hh.mm.ss"));
+    const auto handOver = [&] {
+        kitlinks::recordInserted(QJsonObject{{QStringLiteral("recordtime"), time},
+                                             {QStringLiteral("recordpassword"), level},
+                                             {QStringLiteral("remarks"), remarks},
+                                             {QStringLiteral("recordtype"), recordtype}});
+    };
     if (recordStore) {
-        recordStore->insert(time, level, remarks, recordtype);
+        if (recordStore->insert(time, level, remarks, recordtype))
+            handOver();
         return;
     }
     if (!recordDb.isValid())
@@ -34,8 +43,11 @@ void WinState::InsertRecord(QString remarks, QString recordtype)
     q.addBindValue(level);
     q.addBindValue(remarks);
     q.addBindValue(recordtype);
-    if (!q.exec())
+    if (!q.exec()) {
         qWarning("InsertRecord failed: %s", qPrintable(q.lastError().text()));
+        return;
+    }
+    handOver();
 }
 
 void WinState::CountWrite()

@@ -8,6 +8,7 @@
 #include "winstate.h"
 
 #include <QDir>
+#include <QPair>
 #include <QPointer>
 #include <QRgb>
 #include <QSqlDatabase>
@@ -146,11 +147,15 @@ public:
     void StartLogoutTimer();
     QWidget* viewArea = nullptr;
     // Hand-overs to the network services, installed by whoever starts them:
-    // a cycle opened, a step decided, a template captured.
+    // a cycle opened, a step decided, a template captured, an alarm raised at
+    // a step, an alarm cleared (camera and clearing kind 4-8 of each camera
+    // the operator's decision concerned).
     std::function<void()> onCycleStart;
     std::function<void(int, bool)> onCycleStepDone;
     std::function<void(int, int)> onTemplateCaptured;
     std::function<void()> onDetectStopped;
+    std::function<void(int)> onAlarmStart;
+    std::function<void(const QVector<QPair<int, int>>&)> onAlarmCleared;
 
     // ---- ROI tool page: NG resolution and template training (rivurevezi_roipage.cpp)
     // Builds the page (hidden) and wires the button bar's "Area Settings".

@@ -399,6 +399,7 @@ void RiVuRevezi::CheckNG(bool manual)
     if (gFromTrain)
         return;
     const int s = qBound(0, detectStep, kMaxDetect - 1);
+    const bool wasNg = ngPresent;
     bool ok = true;
     for (int c = 0; c < numCamera; ++c)
         if (cammerWidget[c] && !cammerWidget[c]->stepOk)
@@ -491,6 +492,20 @@ void RiVuRevezi::CheckNG(bool manual)
         }
     }
 
+    // How the operator cleared the alarm, per camera, read before the
+    // pictures relabel the codes: a re-inspection that now passes counts as
+    // re-inspection OK.
+    QVector<QPair<int, int>> clearKinds;
+    if (manual && ok && wasNg) {
+        for (int c = 0; c < numCamera; ++c) {
+            const int code = alarmCode[c * kMaxDetect + s];
+            if (code >= 4 && code <= 8 && cammerWidget[c])
+                clearKinds.append({c, (code == 7 && cammerWidget[c]->stepOk) ? 8 : code});
+        }
+    }
+    if (!ok && !wasNg && onAlarmStart)
+        onAlarmStart(s);
+
     // Fault pictures: OK picture in slot 1, NG picture in slot 0.
     for (int c = 0; c < numCamera; ++c) {
         CammerWidget* v = cammerWidget[c];
@@ -529,6 +544,8 @@ void RiVuRevezi::CheckNG(bool manual)
     }
     if (onCycleStepDone)
         onCycleStepDone(s, ok);
+    if (ok && wasNg && onAlarmCleared)
+        onAlarmCleared(clearKinds);
     manualDecision = false;
 
     if (!ok) {

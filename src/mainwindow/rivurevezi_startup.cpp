@@ -6,6 +6,7 @@
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
 #include "controlport.h"
+#include "drawroiwidget.h"
 #include "indexbutton.h"
 #include "iofunc.h"
 #include "iostatus.h"
@@ -20,6 +21,7 @@
 #include "recordstore.h"
 #include "savefialimagethread.h"
 #include "sysword.h"
+#include "viewwatch2ziz.h"
 #include "warnbox.h"
 #include "wizardpara.h"
 
@@ -235,6 +237,22 @@ bool RiVuRevezi::StartUp()
     onCycleStart = [] { XAN_NETMN::getInstance()->start_PeriodRecord(); };
     onCycleStepDone = [](int, bool) { XAN_NETMN::getInstance()->finish_PeriodRecord(); };
     onDetectStopped = [] { XAN_NETMN::getInstance()->clearCycle(); };
+    onTemplateCaptured = [](int camera, int step) {
+        XAN_NETMN::getInstance()->agentLink->syncTempList(
+            QJsonObject{{QStringLiteral("camera"), camera}, {QStringLiteral("detect"), step}});
+    };
+    DrawROIWidget::setTempListSink([](const QJsonObject& o) { XAN_NETMN::getInstance()->agentLink->syncTempList(o); });
+    onAlarmStart = [](int step) { XAN_NETMN::getInstance()->agentLink->sndAlarmStartTiming(step); };
+    onAlarmCleared = [](const QVector<QPair<int, int>>& kinds) {
+        ViewWatch2ZIZ* link = XAN_NETMN::getInstance()->agentLink;
+        link->alarmState = 2;
+        for (const auto& k : kinds)
+            link->addClearMethod(k.first, k.second);
+        link->sndAlarmFinishTiming();
+    };
+    kitlinks::Links withRecord = kitlinks::current();
+    withRecord.recordInserted = [](const QJsonObject& row) { XAN_NETMN::getInstance()->agentLink->sndRecordOperate(row); };
+    kitlinks::install(withRecord);
 
     // ---- Timers ----
     runTimer = new QTimer(this);

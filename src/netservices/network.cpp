@@ -3,6 +3,7 @@
 #include "globals.h"
 #include "httpapiserver.h"
 #include "platform.h"
+#include "viewwatch2ziz.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -63,10 +64,13 @@ XAN_NETMN::XAN_NETMN(const QString& configPath, quint16 apiPort, const QHostAddr
     , apiAddress_(apiAddress)
 {
     apiServer = new HttpApiServer(this);
+    agentLink = new ViewWatch2ZIZ(this);
 }
 
 XAN_NETMN::~XAN_NETMN()
 {
+    delete agentLink;
+    agentLink = nullptr;
     delete apiServer;
     apiServer = nullptr;
     if (__instance == this)
@@ -117,6 +121,7 @@ void XAN_NETMN::initStart()
         QDir().mkpath(workspace);
 
     clearCycle();
+    agentLink->init();
     apiServer->init();
 }
 
@@ -125,6 +130,11 @@ void XAN_NETMN::setWorkTask(bool net, bool video, bool api)
     workNetFunc.store(net);
     workVideo.store(video);
     workApiFunc.store(api);
+}
+
+int XAN_NETMN::isAllowSnd_2_VW()
+{
+    return agentLink->isAllowSnd_2_VW();
 }
 
 QVariant XAN_NETMN::getConfigValue(const QString& key)
@@ -211,6 +221,7 @@ void XAN_NETMN::start_PeriodRecord()
     record.uuid = QStringLiteral("V18#") + deviceName + QStringLiteral("@") + QString::number(now, 16);
     record.starttime = QDateTime::fromMSecsSinceEpoch(now).toString(kStampFormat);
     lastDetect.setValue(record);
+    agentLink->noteCycleStart(now);
 }
 
 void XAN_NETMN::add_PeriodRecord_Picture(int camera, int detect, bool result, QString path)
@@ -242,6 +253,8 @@ void XAN_NETMN::add_PeriodRecord_Picture(int camera, int detect, bool result, QS
         task.files.insert(path, QByteArray());
         apiServer->publish_message(QStringLiteral("detected_picture"), task);
     }
+    if (workNetFunc.load())
+        agentLink->sndAlarmPicture(camera, detect, result, path);
 }
 
 void XAN_NETMN::finish_PeriodRecord()
@@ -274,6 +287,8 @@ void XAN_NETMN::finish_PeriodRecord()
     lastDetect.modifyValue([&summary](sAPI_LastDetect_Info& r) { r.json = summary; });
     if (workApiFunc.load())
         apiServer->finish_PeriodRecord();
+    if (workNetFunc.load())
+        agentLink->sndDetectOnceInfo();
 
     // Alarm-time bookkeeping: the first closed cycle's result is kept.
     bool first = false;

@@ -1,6 +1,7 @@
 // The network-services manager: the one object through which the program
 // reaches its network services. It reads the service switches and the device
-// name from ./cnt_net/config.json, (re)starts the HTTP API, and keeps the
+// name from ./cnt_net/config.json, (re)starts the link to the local agent and
+// the HTTP API, and keeps the
 // record of the current production cycle with the ROI results of the
 // detection engine, which the API answers and pushes.
 #pragma once
@@ -21,6 +22,7 @@
 #include <functional>
 
 class HttpApiServer;
+class ViewWatch2ZIZ;
 
 class XAN_NETMN : public HttpManager {
     Q_OBJECT
@@ -39,7 +41,7 @@ public:
 
     static XAN_NETMN* getInstance();
 
-    // Starts nothing and reads nothing; the API server is created here. The
+    // Starts nothing and reads nothing; the API server and the agent link are created here. The
     // API listens on `apiAddress`:`apiPort` once initStart has run.
     explicit XAN_NETMN(const QString& configPath = defaultConfigPath(), quint16 apiPort = kDefaultApiPort,
                        const QHostAddress& apiAddress = QHostAddress::Any);
@@ -51,6 +53,8 @@ public:
     void setWorkTask(bool net, bool video, bool api);
     // One key of the config file, read anew; invalid when absent.
     QVariant getConfigValue(const QString& key);
+    // The agent link's permission code (1: messages may go to the agent).
+    int isAllowSnd_2_VW();
     // Asks the time server for the time and, with a plausible answer, sets the
     // system clock (date, then hwclock) off the calling thread. Returns at once.
     void getNTP_Timing_sync();
@@ -85,6 +89,7 @@ public:
 
     // ---- State -----------------------------------------------------------------
     HttpApiServer* apiServer = nullptr;
+    ViewWatch2ZIZ* agentLink = nullptr;
     QMutex roiMutex;                                  // before the record mutex, never after
     CVariant<sAPI_LastDetect_Info> lastDetect;        // its mutex is the record mutex
     QMap<QString, param_roi> roiCache;                // under roiMutex

@@ -1,6 +1,7 @@
 // The moulding cycle end to end: the board simulator on a pseudo-terminal,
 // the replay camera plug-in, the main window's start-up, the engine, the
-// outputs on the wire, the pictures, the counters and the operation record.
+// outputs on the wire, the pictures, the counters and the operation record,
+// and what the simulated local agent (started by the agent link) receives.
 #include "boardsim.h"
 #include "cameramanager.h"
 #include "cammersingleton.h"
@@ -8,19 +9,24 @@
 #include "controlport.h"
 #include "drawroiwidget.h"
 #include "lanstr.h"
+#include "network.h"
 #include "recordquery.h"
 #include "platform.h"
 #include "rivurevezi.h"
 #include "savefialimagethread.h"
 #include "testworkdir.h"
+#include "viewwatch2ziz.h"
 #include "wizardpara.h"
 
 #include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocalSocket>
 #include <QScreen>
 #include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTcpServer>
 #include <QtTest>
 
 namespace {
@@ -43,6 +49,25 @@ int outBit(int word, int bit) { return (word >> bit) & 1; }
 
 // The machine drives the safety-door input while the door is closed.
 constexpr int kDoorClosed = 1 << kSafetyDoorInput;
+
+// The index of the first message to /inline/bymain/<name> in the agent's log
+// at or after `from`, -1 when none; `body` receives it.
+int agentMessage(const QString& log, const QString& name, int from = 0, QJsonObject* body = nullptr)
+{
+    QFile f(log);
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    for (int i = from; i < lines.size(); ++i) {
+        const QJsonObject o = QJsonDocument::fromJson(lines[i]).object();
+        if (o.value("url").toString() != "/inline/bymain/" + name)
+            continue;
+        if (body)
+            *body = o;
+        return i;
+    }
+    return -1;
+}
 
 void copyOrFail(const QString& from, const QString& to)
 {
@@ -114,6 +139,22 @@ private slots:
         }
         QSqlDatabase::removeDatabase("prep");
 
+        // The agent link on, with the simulated agent on a free port.
+        QFile cfg("cnt_net/config.json");
+        QVERIFY(cfg.open(QIODevice::WriteOnly));
+        cfg.write(R"({"device_worknetfunc": true, "devicename": "press-3"})");
+        cfg.close();
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const quint16 agentPort = probe.serverPort();
+        probe.close();
+        const QString log = wd.file("agent.log");
+        qputenv("VMM_AGENTSIM_PORT", QByteArray::number(agentPort));
+        qputenv("VMM_AGENTSIM_LOG", log.toLocal8Bit());
+        XAN_NETMN* nm = XAN_NETMN::getInstance();
+        nm->agentLink->agentProgram = QStringLiteral(AGENTSIM_PATH);
+        nm->agentLink->agentPort = agentPort;
+
         auto* win = new RiVuRevezi(nullptr);
         // A failed check returns early: the window must not outlive this test.
         const auto closeWindow = qScopeGuard([&win] {
@@ -125,6 +166,8 @@ private slots:
         QCOMPARE(numCamera, 1);
         QCOMPARE(gDNum, 2);
         gpControlIO->InitIOThread();
+        nm->initStart();
+        QTRY_COMPARE_WITH_TIMEOUT(nm->isAllowSnd_2_VW(), 1, 15000);
         const int base = gAllCycleNum[0];
 
         // The door is read from its own input, and from no other.
@@ -140,6 +183,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer12/template0.bmp") && !win->cycleOpen, 10000);
         QVERIFY(QFile::exists("cammer11/template0.bmp"));
         QCOMPARE(gAllCycleNum[0], base);
+        QTRY_VERIFY(agentMessage(log, "synctemplist") >= 0);
 
         // A good part: both interlocks released, no alarm, OK pictures.
         pulseMouldOpen();
@@ -264,6 +308,38 @@ private slots:
         // Stopping detection clears the alarm.
         win->StopDetect();
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 2), wire(0, 2), 5000);
+
+        // Once more, cleared by the operator letting the mould pass: the agent
+        // hears the alarm start, the NG picture, the cycle's results and the
+        // clear, the clear last and all of one alarm.
+        int firstAlarm = -1;   // the latest alarm so far
+        for (int i; (i = agentMessage(log, "alarm_starttiming", firstAlarm + 1)) >= 0;)
+            firstAlarm = i;
+        QVERIFY(firstAlarm >= 0);
+        QVERIFY(cameraCommand("* defect shortshot"));
+        win->StartDetect();
+        pulseMouldOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 10000);
+        QJsonObject start, picture, info, clear;
+        int at = -1;
+        QTRY_VERIFY_WITH_TIMEOUT((at = agentMessage(log, "alarm_starttiming", firstAlarm + 1, &start)) > firstAlarm &&
+                                     agentMessage(log, "alarmpicture", at, &picture) > at,
+                                 10000);
+        win->drawROIWidget->notCheckcur();
+        int cleared = -1;
+        QTRY_VERIFY((cleared = agentMessage(log, "alarm_finishtiming", at, &clear)) > at);
+        QVERIFY(cleared > agentMessage(log, "alarmpicture", at));
+        QVERIFY(agentMessage(log, "detectonceinfo", at, &info) > at && agentMessage(log, "detectonceinfo", at) < cleared);
+        const QString alarm = start.value("body").toObject().value("uuid").toString();
+        QVERIFY(!alarm.isEmpty());
+        QCOMPARE(picture.value("body").toObject().value("uuid").toString(), alarm);
+        QCOMPARE(picture.value("body").toObject().value("result").toInt(), 0);
+        QVERIFY(picture.value("taskId").toString().startsWith("V18#press-3@"));
+        QCOMPARE(info.value("taskId").toString(), picture.value("taskId").toString());
+        QCOMPARE(info.value("body").toObject().value("result").toBool(), false);
+        QCOMPARE(clear.value("body").toObject().value("uuid").toString(), alarm);
+        QCOMPARE(clear.value("body").toObject().value("clear_method").toString(), QStringLiteral(" 相机1:不检测此模解除"));
+        QTRY_VERIFY(agentMessage(log, "recordoperate", cleared) > cleared);  // the operator's decision, recorded
         QVERIFY(cameraCommand("* defect none"));
     }
 

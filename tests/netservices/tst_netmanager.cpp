@@ -2,6 +2,7 @@
 #include "platform.h"
 #include "support_netservices.h"
 #include "testworkdir.h"
+#include "viewwatch2ziz.h"
 
 #include <QDir>
 #include <QFile>
@@ -90,6 +91,9 @@ private slots:
         QDir("cnt_net/workspace").removeRecursively();
         writeRaw("cnt_net/config.json", content);
         XAN_NETMN m;
+        // The agent link's video share keyed from this folder, its agent on a port of its own.
+        m.agentLink->ipcKeyPath = wd.path();
+        m.agentLink->agentPort = freeLocalPort();
         m.setWorkTask(true, true, true);
         m.deviceName = "old";
         m.initStart();
