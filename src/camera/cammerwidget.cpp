@@ -433,7 +433,10 @@ bool CammerWidget::UpdateImage()
 {
     if (!camera || !captureFrame)
         return false;
-    const bool ok = camera->getImage(captureFrame);
+    const bool ok = alive && camera->getImage(captureFrame);
+    if (!ok)
+        return false;
+    ++frameCount;
     const bool live = gSource == -1 || gSource == 1;
     const bool freeRunning = gpWPara && gpWPara->words[284] == 0;
     const bool ngHeld = gpWPara && gpWPara->words[155] != 0 && gpState && gpState->detectState == 2;
@@ -442,7 +445,7 @@ bool CammerWidget::UpdateImage()
         DisplayChanged();
         update();
     }
-    return ok;
+    return true;
 }
 
 void CammerWidget::ManualUpdateImage()
@@ -500,6 +503,18 @@ void CammerWidget::TryReconnect()
     if (!camera)
         return;
     alive = camera->reconnect();
+    if (alive) {
+        // The buffers were made for the size the camera had when it opened;
+        // a camera that comes back with another size gives no usable frame.
+        int w = 0;
+        int h = 0;
+        camera->getSize(&w, &h);
+        if (w != imageWidth || h != imageHeight) {
+            qWarning("camera %d came back with a picture size of %d x %d instead of %d x %d; still lost", cameraIndex + 1,
+                     w, h, imageWidth, imageHeight);
+            alive = false;
+        }
+    }
     if (!alive) {
         reconnectTimer->start(1000);
         return;

@@ -152,6 +152,9 @@ public:
     bool alive = true;
     int lossCount = 0;
     int fps = 0;
+    // Frames of the camera's size received so far; a step is judged only on
+    // a frame counted after its countdown began.
+    quint64 frameCount = 0;
 
     // ---- Picture geometry ----------------------------------------------------
     int pixelCount = 0;

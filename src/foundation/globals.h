@@ -55,6 +55,10 @@ extern unsigned char* gpFailImage[kMaxCamera * kMaxDetect * 2];
 extern bool gisSaveFail[kMaxCamera * kMaxDetect * 2];
 extern int gFailIndex[kMaxCamera * kMaxDetect];
 extern bool gisSafeDoorOpen;
+// Bit of the board's input word that carries the safety door (board input 2,
+// counted from 1; never a trigger slot, see TriginNo). The machine drives it
+// while the door is closed, so a clear bit means the door is open.
+constexpr int kSafetyDoorInput = 1;
 extern bool gFromTrain;
 extern QString gTempTime;
 extern QString gaName[18];

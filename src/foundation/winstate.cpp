@@ -1,6 +1,7 @@
 #include "winstate.h"
 
 #include "kitlinks.h"
+#include "lanstr.h"
 #include "platform.h"
 #include "recordstore.h"
 
@@ -14,8 +15,10 @@ WinState* gpState = nullptr;
 
 void WinState::InsertRecord(QString remarks, QString recordtype)
 {
-    static const char* const kLevel[] = {"", "operator", "factory"};
-    const QString level = QString::fromLatin1(kLevel[(rightsLevel >= 0 && rightsLevel <= 2) ? rightsLevel : 0]);
+    // The rights-level text of the display language, as the record query
+    // matches it: "Unlogged", "Primary" (operator), "Advanced" (factory).
+    static const int kLevelRow[] = {156, 155, 154};
+    const QString level = lanStr(kLevelRow[(rightsLevel >= 0 && rightsLevel <= 2) ? rightsLevel : 0]);
     const QString time = QTime::currentTime().toString(QStringLiteral("hh.mm.ss"));
     const auto handOver = [&] {
         kitlinks::recordInserted(QJsonObject{{QStringLiteral("recordtime"), time},

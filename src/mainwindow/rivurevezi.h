@@ -73,8 +73,9 @@ public:
     void resizeEvent(QResizeEvent* event) override;
 
     // ---- Camera views (rivurevezi_camera.cpp) -------------------------------
-    // Called by a camera view when its camera is lost: output 0 on and the
-    // outputs flushed unless stopped, the loss warning shown without waiting,
+    // Called by a camera view when its camera is lost: unless stopped, the
+    // hold of a missing camera (clamp, alarm, the open cycle's undecided
+    // interlocks) set and flushed; the loss warning shown without waiting,
     // the window repainted.
     void LostCamera();
     // True while the settings screen (wizardParaWidget) is shown; the camera
@@ -113,6 +114,37 @@ public:
     int passCount = 0;
     int lastOutWord = -1;
     bool cameraMissing = false;
+    // ---- What the cycle owes the machine (rivurevezi_cycle.cpp) ----------------
+    // Result code of a camera whose step could not be judged (lost camera,
+    // no picture of this step); the alarm text is gaLanStr row kTextUnjudged.
+    static constexpr int kCodeCameraLost = 11;
+    static constexpr int kTextUnjudged = 691;
+    bool stepOwed[kMaxDetect] = {};       // triggered in the open cycle, not yet decided OK
+    bool stepDecided[kMaxDetect] = {};    // decided OK (or passed) in the open cycle
+    bool stepTrained[kMaxCamera] = {};    // the camera took a template at the step being decided
+    bool cycleTrained = false;            // some step of the open cycle took a template
+    bool unjudged[kMaxCamera] = {};       // the camera gave no picture for the step being decided
+    bool cameraHold = false;              // a camera went missing in detection: clamp and alarm held
+    quint64 frameMark[kMaxCamera][kMaxDetect] = {};  // frame count when the step's countdown began
+    // Judges step k now on every camera's latest picture and decides it.
+    void JudgeStep(int k);
+    // After an NG was resolved: the steps whose countdowns were dropped, in order.
+    void JudgeOwedSteps();
+    // A camera is missing during detection: clamp, alarm and every undecided
+    // interlock of the open cycle set and flushed.
+    void HoldForMissingCamera();
+    // Whether camera c has a picture of step k taken after its countdown began
+    // (one more frame is pulled when not).
+    bool FreshFrame(int camera, int k);
+    // The latched NG on disk ("nglatch.ini"), so that a restart keeps holding.
+    static QString latchFile();
+    void SaveLatchedNg();
+    void ClearLatchedNg();
+    // At start-up: an NG latched by the previous run is taken up again (outputs
+    // held, NG state, ROI page). True when there was one.
+    bool RestoreLatchedNg();
+    // Starts the logout timer with word 108 seconds (0: rights do not expire).
+    void StartLogoutTimer();
     QWidget* viewArea = nullptr;
     // Hand-overs to the network services, installed by whoever starts them:
     // a cycle opened, a step decided, a template captured, an alarm raised at

@@ -12,12 +12,10 @@
 void RiVuRevezi::LostCamera()
 {
     if (runState != 3) {
-        if (gpControlIO) {
-            gpControlIO->IOSetOut(0, 1);
-            gpControlIO->IOFlashOut();
-        } else {
-            qWarning("LostCamera: no I/O port; output 0 not set");
-        }
+        cameraMissing = true;
+        HoldForMissingCamera();
+        if (!gpControlIO)
+            qWarning("LostCamera: no I/O port; clamp and alarm not set");
     }
     // Shown without waiting: the cycle and the camera's reconnect go on.
     const bool lostBox = gpWPara && gpWPara->words[160] != 0;

@@ -5,29 +5,61 @@
 //           is a board input 0-9. A rising edge of that input starts the
 //           step's countdown. Edges are latched by the I/O thread, so a pulse
 //           shorter than a pass of the cycle is never lost. Triggers are
-//           ignored while stopped, while an NG is latched, in region setting,
-//           while a camera is missing, and while that step's countdown runs;
-//           in mode 3 with word 268 (sequential) only the current step listens.
+//           ignored while stopped, in region setting, while a camera is
+//           missing, and while that step's countdown runs; in mode 3 with
+//           word 268 (sequential) only the current step listens. While an NG
+//           is latched an edge starts no countdown but leaves its step owed.
+// Door      The safety door is input bit kSafetyDoorInput (board input 2),
+//           driven while the door is closed.
 // Cycle     The first triggered step of a cycle opens it: the interval since
 //           the previous cycle start, ResetRun, the interlocks of all active
-//           steps set, count state 1.
-// Countdown Word 40+k tenths of a second, then RunAlgorithm for every camera
-//           and CheckNG. A step without a template captures one first and
-//           counts as OK (training).
+//           steps set, count state 1. A triggered step is owed a decision
+//           until it is decided OK or passed by the operator. The cycle
+//           closes only when its last active step was decided and no step is
+//           owed any more.
+// Countdown Word 40+k tenths of a second, then every camera's detection and
+//           CheckNG. A step without a template captures one first and counts
+//           as OK (training). A countdown that ends while an NG is latched,
+//           or that the operator's re-detection stopped, leaves its step owed.
+// Picture   A step is judged only on a frame of each camera taken after its
+//           countdown began, of the camera's size. A camera that is missing
+//           or gives no such frame leaves the step unjudged: NG for that
+//           camera, code kCodeCameraLost, text row kTextUnjudged in the
+//           operation record, no picture saved from a stale frame.
+// Missing   While a camera is missing during detection, the clamp, the alarm
+//           and every undecided interlock of the open cycle are held; the
+//           clamp and the alarm stay held after the camera is back until a
+//           cycle has closed, or until the operator stops detection (word 95
+//           then decides the clamp).
 // Interlock Modes 0-2: product steps (even) hold the ejector output (bit 1),
 //           cavity steps (odd) the clamp output (bit 0). Mode 3: OutputNo[k],
 //           the last configured step OutputNo[7]. Logical 1 = interlock active
 //           (mould closing or ejector forbidden); ControlPort applies the
-//           wiring sense. The alarm is output bit 2.
+//           wiring sense. The alarm is output bit 2. An OK decision frees its
+//           output only when no other undecided step of the open cycle holds
+//           the same output.
 // CheckNG   Outputs first (before any picture is rendered), then state and
 //           LEDs, counters and count.ini, pictures, screen. On OK the current
 //           step advances modulo gDNum; on NG the interlock stays on, the alarm
 //           rises and the NG is latched until the operator resolves it.
-// Counters  Per automatic step decision and camera gAllNum[c]++, on NG
-//           gFailNum[c]++; any NG gSyncNGNum++. At the cycle's last active step
-//           gAllCycleNum[c]++, gFailCycleNum[c]++ for a camera that failed any
-//           step of the cycle, gSyncNGCycleNum++ when any did. count.ini is
-//           written after every decision.
+// Resolved  When the operator's decision clears the NG, the owed steps of the
+//           open cycle are judged at once, in order (this is also word 158's
+//           recheck of the mould cavity after a product NG).
+// Latch     A latched NG is kept in nglatch.ini (written atomically) until it
+//           is resolved or detection stops. A program that starts with one
+//           comes up with the alarm and every undecided interlock held, the NG
+//           latched and the ROI page open on it; an unreadable file is taken
+//           as an NG of the first active step on every camera.
+// Counters  Only automatic decisions count: per judged step and camera
+//           gAllNum[c]++, on NG gFailNum[c]++; any NG gSyncNGNum++. A camera
+//           that took a template is not counted for that step. When a cycle
+//           closes that took no template, gAllCycleNum[c]++ for every camera,
+//           gFailCycleNum[c]++ for a camera that failed any step of it,
+//           gSyncNGCycleNum++ when any did. count.ini is written after every
+//           decision.
+// Rights    The logout timer starts at every accepted password (word 108
+//           seconds; 0 keeps the rights) and takes the rights back when it
+//           runs out.
 #include "rivurevezi.h"
 
 #include "cameramanager.h"
@@ -36,6 +68,7 @@
 #include "controlport.h"
 #include "drawroiwidget.h"
 #include "indexbutton.h"
+#include "atomicfile.h"
 #include "iofunc.h"
 #include "lanstr.h"
 #include "sysword.h"
@@ -43,6 +76,8 @@
 #include <QDateTime>
 #include <QFile>
 #include <QMutexLocker>
+#include <QSettings>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstring>
@@ -96,6 +131,7 @@ void RiVuRevezi::ResetRun()
         countdownActive[k] = false;
         countdownRemain[k] = 0.0f;
     }
+    std::fill(std::begin(unjudged), std::end(unjudged), false);
 }
 
 void RiVuRevezi::StartDetect()
@@ -115,6 +151,9 @@ void RiVuRevezi::StopDetect()
     countState = 3;
     detectState = 0;
     ngPresent = false;
+    cameraHold = false;
+    std::fill(std::begin(stepOwed), std::end(stepOwed), false);
+    ClearLatchedNg();
     if (gpControlIO) {
         // Word 95: keep the mould from closing while detection is stopped.
         const bool holdClamp = sysWord(95) != 0;
@@ -157,7 +196,7 @@ void RiVuRevezi::Run()
     }
     const int rising = gInputRiseLatch.exchange(0) | (in & ~lastInputs);
     lastInputs = in;
-    gisSafeDoorOpen = (in >> 2) & 1;
+    gisSafeDoorOpen = ((in >> kSafetyDoorInput) & 1) == 0;
 
     for (int c = 0; c < numCamera; ++c) {
         if (!cammerWidget[c])
@@ -171,6 +210,16 @@ void RiVuRevezi::Run()
     cameraMissing = CameraCheck() == 0;
     if (cameraMissing) {
         next = 1000;
+        if (runState != 3)
+            HoldForMissingCamera();
+    } else if ((runState == 1 || runState == 2) && detectState == 2 && cycleOpen) {
+        // The machine moved on while the NG waits: the step is owed and is
+        // judged as soon as the NG is resolved.
+        for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
+            const int t = sysWord(49 + k) == 255 ? 0 : sysWord(49 + k);
+            if (StepActive(k) && !stepDecided[k] && !countdownActive[k] && ((rising >> t) & 1))
+                stepOwed[k] = true;
+        }
     } else if ((runState == 1 || runState == 2) && detectState != 2 && detectState != 3) {
         const bool sequential = sysWord(175) == 3 && sysWord(268) != 0;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
@@ -195,6 +244,9 @@ void RiVuRevezi::Run()
                     if (c < numCamera && cammerWidget[c])
                         std::fill(std::begin(cammerWidget[c]->stepSettled), std::end(cammerWidget[c]->stepSettled), false);
                 }
+                std::fill(std::begin(stepOwed), std::end(stepOwed), false);
+                std::fill(std::begin(stepDecided), std::end(stepDecided), false);
+                cycleTrained = false;
                 cycleOpen = true;
                 countState = 1;
                 if (gpControlIO)
@@ -202,6 +254,9 @@ void RiVuRevezi::Run()
                 if (onCycleStart)
                     onCycleStart();
             }
+            for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+                frameMark[c][k] = cammerWidget[c] ? cammerWidget[c]->frameCount : 0;
+            stepOwed[k] = true;
             countdownActive[k] = true;
             countdownRemain[k] = sysWord(40 + k) / 10.0f;
             countdownTimer[k].start(100);
@@ -226,12 +281,58 @@ void RiVuRevezi::TimerUp(int step)
     countdownActive[step] = false;
     countdownRemain[step] = 0.0f;
     if (runState == 3 || detectState == 2 || detectState == 3)
-        return;  // stopped, or an NG is waiting for the operator
-    detectStep = step;
+        return;  // stopped, or an NG is waiting for the operator: the step stays owed
+    JudgeStep(step);
+}
+
+void RiVuRevezi::JudgeStep(int k)
+{
+    if (k < 0 || k >= kMaxDetect)
+        return;
+    detectStep = k;
     for (int c = 0; c < numCamera; ++c)
-        RunAlgorithm(c, step);
+        RunAlgorithm(c, k);
     CheckArea();
     CheckNG(false);
+}
+
+void RiVuRevezi::JudgeOwedSteps()
+{
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
+        if (runState == 3 || detectState == 2 || detectState == 3 || gFromTrain || !cycleOpen)
+            return;
+        if (!stepOwed[k] || stepDecided[k] || countdownActive[k] || !StepActive(k))
+            continue;
+        qInfo("step %d judged now: its countdown was dropped while an NG waited", k + 1);
+        JudgeStep(k);
+    }
+}
+
+bool RiVuRevezi::FreshFrame(int camera, int k)
+{
+    CammerWidget* v = cammerWidget[camera];
+    if (!v || !v->alive || v->reconnecting())
+        return false;
+    if (v->frameCount > frameMark[camera][k])
+        return true;
+    return v->UpdateImage() && v->frameCount > frameMark[camera][k];
+}
+
+void RiVuRevezi::HoldForMissingCamera()
+{
+    if (!cameraHold) {
+        qWarning("a camera is missing during detection: clamp, alarm and the open cycle's interlocks held");
+        cameraHold = true;
+    }
+    if (!gpControlIO)
+        return;
+    gpControlIO->IOSetOut(kClampOut, 1);
+    gpControlIO->IOSetOut(kAlarmOut, 1);
+    if (cycleOpen)
+        for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+            if (StepActive(k) && !stepDecided[k])
+                gpControlIO->IOSetOut(StepInterlock(k), 1);
+    gpControlIO->IOFlashOut();
 }
 
 int RiVuRevezi::RunAlgorithm(int camera, int step)
@@ -240,6 +341,17 @@ int RiVuRevezi::RunAlgorithm(int camera, int step)
         return 0;
     CammerWidget* v = cammerWidget[camera];
     detectStep = step;
+    unjudged[camera] = false;
+    stepTrained[camera] = false;
+    if (!FreshFrame(camera, step)) {
+        // Neither a stale picture nor a missing one may pass a step.
+        unjudged[camera] = true;
+        v->stepOk = false;
+        const QString text = lanStr(kTextUnjudged).arg(camera + 1).arg(step + 1);
+        qWarning("%s", qPrintable(text));
+        InsertRecord(text);
+        return 0;
+    }
     // A step whose first template was never captured (a new mould) takes
     // this picture as its template instead of being judged against nothing.
     const bool noTemplate = step >= v->stepCount() ||
@@ -265,6 +377,8 @@ int RiVuRevezi::RunAlgorithm(int camera, int step)
             templatesCaptured = true;
         v->untrained[step] = false;
         v->stepOk = true;
+        stepTrained[camera] = true;
+        cycleTrained = true;
         v->stepSettled[step] = true;
         runState = oldRun;
         LEDOnOff(4, 1);
@@ -290,11 +404,36 @@ void RiVuRevezi::CheckNG(bool manual)
     for (int c = 0; c < numCamera; ++c)
         if (cammerWidget[c] && !cammerWidget[c]->stepOk)
             ok = false;
+    if (ok) {
+        stepDecided[s] = true;
+        stepOwed[s] = false;
+    }
+    bool owed = false;
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+        owed = owed || (stepOwed[k] && !stepDecided[k] && StepActive(k));
+    const bool lastStep = s == lastStepOfCycle();
+    const bool closes = ok && cycleOpen && lastStep && !owed;
+    cameraMissing = CameraCheck() == 0;
+    const bool holdEnds = closes && cameraHold && !cameraMissing;
+    if (holdEnds) {
+        qInfo("cameras back and a cycle judged: the hold of the missing camera ends");
+        cameraHold = false;
+    }
+
+    // An output that another undecided step of the open cycle holds stays
+    // held (the two cavities of the two-colour and turntable modes).
+    bool sharedHeld = false;
+    for (int k = 0; k < gDNum && k < kMaxDetect && cycleOpen; ++k)
+        sharedHeld = sharedHeld || (k != s && StepActive(k) && !stepDecided[k] && StepInterlock(k) == StepInterlock(s));
 
     // Outputs first: the machine must know before anything is drawn.
     if (gpControlIO) {
-        gpControlIO->IOSetOut(StepInterlock(s), ok ? 0 : 1);
-        gpControlIO->IOSetOut(kAlarmOut, ok ? 0 : 1);
+        gpControlIO->IOSetOut(StepInterlock(s), ok && !sharedHeld ? 0 : 1);
+        gpControlIO->IOSetOut(kAlarmOut, ok && !cameraHold ? 0 : 1);
+        if (cameraHold)
+            gpControlIO->IOSetOut(kClampOut, 1);
+        else if (holdEnds)
+            gpControlIO->IOSetOut(kClampOut, 0);   // every step of the cycle passed
         gpControlIO->IOFlashOut();
     }
 
@@ -303,11 +442,15 @@ void RiVuRevezi::CheckNG(bool manual)
     countState = 2;
     LEDOnOff(6, ok ? 1 : 0);
     LEDOnOff(7, ok ? 0 : 1);
+    if (ok)
+        ClearLatchedNg();
+    else
+        SaveLatchedNg();
 
     if (!manual) {
         bool anyNg = false;
         for (int c = 0; c < numCamera; ++c) {
-            if (!cammerWidget[c])
+            if (!cammerWidget[c] || stepTrained[c])
                 continue;
             gAllNum[c]++;
             if (!cammerWidget[c]->stepOk) {
@@ -319,8 +462,7 @@ void RiVuRevezi::CheckNG(bool manual)
         if (anyNg)
             gSyncNGNum++;
     }
-    const bool lastStep = s == lastStepOfCycle();
-    if (lastStep && (ok || manual)) {
+    if (closes && !cycleTrained) {
         bool anyCycleNg = false;
         for (int c = 0; c < numCamera; ++c) {
             gAllCycleNum[c]++;
@@ -339,7 +481,7 @@ void RiVuRevezi::CheckNG(bool manual)
         const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
         for (int c = 0; c < numCamera; ++c) {
             CammerWidget* v = cammerWidget[c];
-            if (!v || v->stepOk || !v->alignedFrame)
+            if (!v || v->stepOk || unjudged[c] || !v->alignedFrame)
                 continue;
             const int slot = v->ngCount[s] % CammerWidget::kRecentPictures;
             if (uchar* pic = v->ngPicture(s, slot)) {
@@ -369,10 +511,13 @@ void RiVuRevezi::CheckNG(bool manual)
         CammerWidget* v = cammerWidget[c];
         if (!v)
             continue;
+        const bool lost = unjudged[c] && !v->stepOk;
         const int which = v->stepOk ? 1 : 0;
         int& code = alarmCode[c * kMaxDetect + s];
         int saved = -1;
-        if (!manual) {
+        if (lost) {
+            // No picture of this step exists: nothing is rendered from a stale frame.
+        } else if (!manual) {
             v->SaveFailImage(s, which);
             saved = which;
         } else if (code == 4 || code == 5) {
@@ -392,7 +537,7 @@ void RiVuRevezi::CheckNG(bool manual)
             gisSaveFail[saved + 2 * (c * kMaxDetect + s)] = true;
         }
         if (!v->stepOk) {
-            code = 3;
+            code = lost ? kCodeCameraLost : 3;
             if (v->alarmTimer)
                 v->alarmTimer->start(1000);
         }
@@ -410,13 +555,132 @@ void RiVuRevezi::CheckNG(bool manual)
     } else {
         if (gDNum > 0)
             runStep = (s + 1) % gDNum;
-        if (lastStep) {
+        if (closes) {
             cycleOpen = false;
             countState = 3;
         }
     }
     RoiPageAfterDecision(ok, manual);
+    if (ok && manual && owed)
+        // Not from inside the operator's decision: the page closes first.
+        QTimer::singleShot(0, this, &RiVuRevezi::JudgeOwedSteps);
     update();
+}
+
+QString RiVuRevezi::latchFile()
+{
+    return QStringLiteral("./nglatch.ini");
+}
+
+void RiVuRevezi::SaveLatchedNg()
+{
+    int failed = 0;
+    int lost = 0;
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        if (cammerWidget[c] && !cammerWidget[c]->stepOk)
+            failed |= 1 << c;
+        if (unjudged[c])
+            lost |= 1 << c;
+    }
+    int owed = 0;
+    int decided = 0;
+    for (int k = 0; k < kMaxDetect; ++k) {
+        owed |= stepOwed[k] ? 1 << k : 0;
+        decided |= stepDecided[k] ? 1 << k : 0;
+    }
+    const QByteArray text = QStringLiteral("[latch]\nstep=%1\nfailed=%2\nlost=%3\nowed=%4\ndecided=%5\ntime=%6\n")
+                                .arg(qBound(0, detectStep, kMaxDetect - 1))
+                                .arg(failed)
+                                .arg(lost)
+                                .arg(owed)
+                                .arg(decided)
+                                .arg(QDateTime::currentDateTime().toString(Qt::ISODate))
+                                .toUtf8();
+    if (!writeFileAtomically(latchFile(), text))
+        qWarning("the latched NG could not be kept on disk; it is held for this run only");
+}
+
+void RiVuRevezi::ClearLatchedNg()
+{
+    if (QFile::exists(latchFile()) && !QFile::remove(latchFile()))
+        qWarning("%s could not be removed", qPrintable(latchFile()));
+}
+
+bool RiVuRevezi::RestoreLatchedNg()
+{
+    if (!QFile::exists(latchFile()))
+        return false;
+    QSettings ini(latchFile(), QSettings::IniFormat);
+    bool good = ini.status() == QSettings::NoError;
+    auto number = [&](const char* key, int lo, int hi) {
+        bool isNumber = false;
+        const int v = ini.value(QStringLiteral("latch/") + QLatin1String(key)).toInt(&isNumber);
+        if (!isNumber || v < lo || v > hi)
+            good = false;
+        return v;
+    };
+    int step = number("step", 0, kMaxDetect - 1);
+    int failed = number("failed", 0, 255);
+    const int lost = number("lost", 0, 255);
+    const int owed = number("owed", 0, 255);
+    const int decided = number("decided", 0, 255);
+    const int all = (1 << qBound(0, numCamera, kMaxCamera)) - 1;
+    if (good && !StepActive(step))
+        good = false;
+    if (!good || (failed & all) == 0) {
+        // Safety first: whatever the file says, the machine was stopped on an NG.
+        qWarning("%s is unreadable; taken as an NG of the first step on every camera", qPrintable(latchFile()));
+        step = qMax(0, [this] {
+            for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+                if (StepActive(k))
+                    return k;
+            return 0;
+        }());
+        failed = all;
+    }
+    qWarning("an NG of step %d latched before the restart is held again", step + 1);
+    cycleOpen = true;
+    countState = 2;
+    detectStep = step;
+    runStep = step;
+    detectState = 2;
+    ngPresent = true;
+    for (int k = 0; k < kMaxDetect; ++k) {
+        stepOwed[k] = good ? (owed >> k) & 1 : k != step;
+        stepDecided[k] = good && ((decided >> k) & 1) && k != step;
+    }
+    stepOwed[step] = true;
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        CammerWidget* v = cammerWidget[c];
+        if (!v)
+            continue;
+        v->stepOk = !((failed >> c) & 1);
+        unjudged[c] = good && ((lost >> c) & 1);
+        if (!v->stepOk) {
+            alarmCode[c * kMaxDetect + step] = unjudged[c] ? kCodeCameraLost : 3;
+            cycleFailed[c] = true;
+        }
+    }
+    if (gpControlIO) {
+        for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+            if (StepActive(k) && !stepDecided[k])
+                gpControlIO->IOSetOut(StepInterlock(k), 1);
+        gpControlIO->IOSetOut(StepInterlock(step), 1);
+        gpControlIO->IOSetOut(kAlarmOut, 1);
+        gpControlIO->IOFlashOut();
+    }
+    LEDOnOff(6, 0);
+    LEDOnOff(7, 1);
+    return true;
+}
+
+void RiVuRevezi::StartLogoutTimer()
+{
+    if (!logoutTimer || rightsLevel == 0)
+        return;
+    const int seconds = sysWord(108);
+    if (seconds > 0)
+        logoutTimer->start(seconds * 1000);
 }
 
 void RiVuRevezi::SlotReTrain()

@@ -3,6 +3,7 @@
 #include "rivurevezi.h"
 
 #include "drawroiwidget.h"
+#include "passwordbox.h"
 #include "widgetkit.h"
 
 #include <QEvent>
@@ -10,6 +11,9 @@
 void RiVuRevezi::InitWidgetKit()
 {
     ::InitWidgetKit(this);
+    // Every accepted password starts the rights' time afresh.
+    if (gpPasswordBox)
+        connect(gpPasswordBox, &QDialog::accepted, this, &RiVuRevezi::StartLogoutTimer, Qt::UniqueConnection);
 }
 
 int RiVuRevezi::CheckPassword()

@@ -273,8 +273,7 @@ bool RiVuRevezi::StartUp()
     connect(screenOffTimer, &QTimer::timeout, this, &RiVuRevezi::TimerLCD);
     if (gpWPara->words[105] > 0)
         screenOffTimer->start(gpWPara->words[105] * 1000);
-    if (gpWPara->words[108] > 0)
-        logoutTimer->setInterval(gpWPara->words[108] * 1000);
+    logoutTimer->setSingleShot(true);
     LCDOnOff(1);
 
     // ---- Fault-picture writer ----
@@ -288,6 +287,10 @@ bool RiVuRevezi::StartUp()
 
     // ---- Detection ----
     StartDetect();
+    // An NG that the previous run left latched is held again before the
+    // board thread sends a single output word.
+    if (RestoreLatchedNg())
+        OpenRoiPage();
     touchRunStamp();
     runTimer->start(5);
     splash(90, lanStr(650));

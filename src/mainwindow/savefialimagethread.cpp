@@ -1,12 +1,23 @@
 #include "savefialimagethread.h"
 
+#include "atomicfile.h"
 #include "copy2movedisk.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QImage>
 #include <QMutexLocker>
+#include <QStorageInfo>
+
+#include <algorithm>
+
+namespace {
+std::atomic<int> gLowPercent{5};
+std::atomic<qint64> gLowBytes{qint64(1) << 30};
+}  // namespace
 
 SaveFialImageThread::SaveFialImageThread(QObject* parent)
     : QThread(parent)
@@ -34,14 +45,66 @@ QString SaveFialImageThread::folderFor(int camera, int step, bool ok)
 
 void SaveFialImageThread::pruneFolder(const QString& dir, int keep)
 {
+    QDir d(dir);
+    // Temporary files of a write that never finished (power cut, kill).
+    for (const QFileInfo& f : d.entryInfoList({QStringLiteral("*.jpg.*")}, QDir::Files | QDir::Hidden))
+        QFile::remove(f.absoluteFilePath());
     if (keep <= 0)
         return;
-    QDir d(dir);
     const QFileInfoList files =
         d.entryInfoList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name | QDir::Reversed);
     // Names start with the time stamp, so the name order is the age order.
-    for (int i = keep; i < files.size(); ++i)
-        QFile::remove(files[i].absoluteFilePath());
+    // An empty file is no picture: it is removed and keeps no place.
+    int kept = 0;
+    for (const QFileInfo& f : files) {
+        if (f.size() > 0 && kept < keep) {
+            ++kept;
+            continue;
+        }
+        QFile::remove(f.absoluteFilePath());
+    }
+}
+
+void SaveFialImageThread::setLowDiskLimits(int percent, qint64 bytes)
+{
+    gLowPercent = qBound(0, percent, 100);
+    gLowBytes = qMax<qint64>(0, bytes);
+}
+
+bool SaveFialImageThread::diskLow(const QString& path)
+{
+    QStorageInfo disk(path);
+    if (!disk.isValid() || disk.bytesTotal() <= 0)
+        return false;
+    const qint64 free = disk.bytesAvailable();
+    return free < gLowBytes.load() || free * 100 < disk.bytesTotal() * gLowPercent.load();
+}
+
+int SaveFialImageThread::pruneForSpace(const QString& root)
+{
+    if (!QFileInfo(root).isDir() || !diskLow(root))
+        return 0;
+    struct Picture {
+        QString name;   // time stamp first: the name order is the age order
+        QString path;
+    };
+    QVector<Picture> pictures;
+    QDirIterator it(root, {QStringLiteral("*.jpg")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        pictures.append({it.fileName(), it.filePath()});
+    }
+    std::sort(pictures.begin(), pictures.end(), [](const Picture& a, const Picture& b) { return a.name < b.name; });
+    int removed = 0;
+    for (const Picture& p : qAsConst(pictures)) {
+        if (!diskLow(root))
+            break;
+        if (QFile::remove(p.path)) {
+            ++removed;
+            qWarning("disk low: oldest picture %s removed", qPrintable(p.path));
+        }
+    }
+    return removed;
 }
 
 int SaveFialImageThread::saveWaiting()
@@ -78,7 +141,15 @@ int SaveFialImageThread::saveWaiting()
                 const QString name = QStringLiteral("%1/%2_%3.jpg")
                                          .arg(dir, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmss_zzz")))
                                          .arg(failIndex);
-                if (!img.save(name, "JPG")) {
+                pruneForSpace();
+                QByteArray jpeg;
+                {
+                    QBuffer buffer(&jpeg);
+                    buffer.open(QIODevice::WriteOnly);
+                    if (!img.save(&buffer, "JPG"))
+                        jpeg.clear();
+                }
+                if (jpeg.isEmpty() || !writeFileAtomically(name, jpeg)) {
                     qWarning("fault picture %s could not be written", qPrintable(name));
                     continue;
                 }

@@ -1,5 +1,12 @@
 // The fault-picture writer: empties the fault-picture slots filled by the
 // result check and saves them as JPEG files below ./alarmimage.
+//
+// A picture is encoded in memory and written under a temporary name that is
+// renamed to the final one only when every byte reached the disk, so a full
+// disk or a power cut never leaves an empty or cut picture. A failed write
+// leaves no file, is logged, and is neither counted, pruned for nor handed on.
+// Before each picture the working folder's disk is checked: while it runs low
+// the oldest pictures of all folders go first, whatever the keep counts.
 #pragma once
 
 #include "globals.h"
@@ -28,9 +35,19 @@ public:
     // One sweep over all slots; returns the number of pictures written.
     int saveWaiting();
 
-    // Keeps the newest `keep` JPEG files of a folder (keep <= 0 keeps all).
+    // Keeps the newest `keep` complete JPEG files of a folder (keep <= 0
+    // keeps all); empty files and left-over temporary files are removed and
+    // never count as kept pictures.
     static void pruneFolder(const QString& dir, int keep);
     static QString folderFor(int camera, int step, bool ok);
+
+    // The disk counts as low when less than `percent` % of it or less than
+    // `bytes` is free (defaults 5 % and 1 GB).
+    static void setLowDiskLimits(int percent, qint64 bytes);
+    static bool diskLow(const QString& path);
+    // While the disk of `root` is low, removes the oldest pictures below it
+    // (all cameras, steps, OK and NG), logging each; returns how many went.
+    static int pruneForSpace(const QString& root = QStringLiteral("./alarmimage"));
 
 protected:
     void run() override;

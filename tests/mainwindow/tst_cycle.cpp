@@ -3,11 +3,14 @@
 // outputs on the wire, the pictures, the counters and the operation record,
 // and what the simulated local agent (started by the agent link) receives.
 #include "boardsim.h"
+#include "cameramanager.h"
 #include "cammersingleton.h"
 #include "cammerwidget.h"
 #include "controlport.h"
 #include "drawroiwidget.h"
+#include "lanstr.h"
 #include "network.h"
+#include "recordquery.h"
 #include "platform.h"
 #include "rivurevezi.h"
 #include "savefialimagethread.h"
@@ -43,6 +46,9 @@ bool cameraCommand(const QString& line)
 }
 
 int outBit(int word, int bit) { return (word >> bit) & 1; }
+
+// The machine drives the safety-door input while the door is closed.
+constexpr int kDoorClosed = 1 << kSafetyDoorInput;
 
 // The index of the first message to /inline/bymain/<name> in the agent's log
 // at or after `from`, -1 when none; `body` receives it.
@@ -80,18 +86,18 @@ class TestCycle : public QObject {
     void pulseMouldOpen()
     {
         // The mould stays closed long enough for the board to report it.
-        sim.setInputs(0x002);
+        sim.setInputs(kDoorClosed);
         QTest::qWait(150);
-        sim.setInputs(0x002 | 0x001);
+        sim.setInputs(kDoorClosed | 0x001);
         QTest::qWait(150);
-        sim.setInputs(0x002);
+        sim.setInputs(kDoorClosed);
     }
 
 private slots:
     void initTestCase()
     {
         QVERIFY(sim.open());
-        sim.setInputs(0x002);  // safety door closed
+        sim.setInputs(kDoorClosed);
         sim.start();
         qputenv("VMM_COM_PORT", sim.slaveName().toLocal8Bit());
         qputenv("VMM_CAMERA_REPLAY", QStringLiteral(R"({"control":"%1","cameras":[{"serial":"CYCLE-00001","width":320,"height":256,"seed":3}]})")
@@ -99,6 +105,7 @@ private slots:
         qputenv("VMM_CAMERA_SIMULATED", R"({"control":"vmm-cycle-test-sim","cameras":[]})");
         pMutexIO = new QMutex;
         pMutexSaveFail = new QMutex;
+        initLanStr();
     }
 
     void wholeCycles()
@@ -149,6 +156,12 @@ private slots:
         nm->agentLink->agentPort = agentPort;
 
         auto* win = new RiVuRevezi(nullptr);
+        // A failed check returns early: the window must not outlive this test.
+        const auto closeWindow = qScopeGuard([&win] {
+            delete win;
+            gpWin = nullptr;
+            gpControlIO = nullptr;
+        });
         QVERIFY(win->StartUp());
         QCOMPARE(numCamera, 1);
         QCOMPARE(gDNum, 2);
@@ -157,16 +170,24 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(nm->isAllowSnd_2_VW(), 1, 15000);
         const int base = gAllCycleNum[0];
 
-        // A new mould: the first cycle captures the templates.
+        // The door is read from its own input, and from no other.
+        QTRY_VERIFY_WITH_TIMEOUT(!gisSafeDoorOpen, 5000);
+        sim.setInputs(0);
+        QTRY_VERIFY_WITH_TIMEOUT(gisSafeDoorOpen, 5000);
+        sim.setInputs(kDoorClosed | 0x004);
+        QTRY_VERIFY_WITH_TIMEOUT(!gisSafeDoorOpen, 5000);
+        sim.setInputs(kDoorClosed);
+
+        // A new mould: the first cycle captures the templates; it is no OK cycle.
         pulseMouldOpen();
-        QTRY_COMPARE_WITH_TIMEOUT(gAllCycleNum[0], base + 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer12/template0.bmp") && !win->cycleOpen, 10000);
         QVERIFY(QFile::exists("cammer11/template0.bmp"));
-        QVERIFY(QFile::exists("cammer12/template0.bmp"));
+        QCOMPARE(gAllCycleNum[0], base);
         QTRY_VERIFY(agentMessage(log, "synctemplist") >= 0);
 
         // A good part: both interlocks released, no alarm, OK pictures.
         pulseMouldOpen();
-        QTRY_VERIFY_WITH_TIMEOUT(gAllCycleNum[0] == base + 2 || win->detectState == 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(gAllCycleNum[0] == base + 1 || win->detectState == 2, 10000);
         QVERIFY2(win->detectState != 2, qPrintable(QString("good part judged NG: fail %1").arg(gFailNum[0])));
         QCOMPARE(win->detectState, 1);
         QCOMPARE(gFailCycleNum[0], 0);
@@ -195,6 +216,86 @@ private slots:
         QTest::qWait(500);
         QCOMPARE(gAllNum[0], allBefore);
 
+        // A restart (as after a crash) with the NG latched: the new program
+        // holds the ejector and the alarm on the wire and opens the ROI page.
+        QVERIFY(QFile::exists(RiVuRevezi::latchFile()));
+        delete win;
+        gpWin = nullptr;
+        gpControlIO = nullptr;
+        // A new process would load the plug-ins afresh; this one has them.
+        CameraManager::getInstance()->interfaces.clear();
+        win = new RiVuRevezi(nullptr);
+        QVERIFY(win->StartUp());
+        QCOMPARE(win->detectState, 2);
+        QVERIFY(win->drawROIWidget->isVisibleTo(win));
+        gpControlIO->InitIOThread();
+        QTest::qWait(1000);
+        QCOMPARE(outBit(sim.outputs(), 1), wire(1, 1));
+        QCOMPARE(outBit(sim.outputs(), 2), wire(1, 2));
+
+        // The operator re-detects a good part: the product step passes, the
+        // cavity step owed since the same mould opening is judged at once,
+        // and only then does the cycle close and the clamp open.
+        QVERIFY(cameraCommand("* defect none"));
+        const int judgedBefore = gAllNum[0];
+        const int cyclesBefore = gAllCycleNum[0];
+        win->drawROIWidget->SlotReCheck();
+        QTRY_VERIFY_WITH_TIMEOUT(!win->cycleOpen, 10000);
+        QCOMPARE(win->detectState, 1);
+        QCOMPARE(gAllNum[0], judgedBefore + 1);          // the cavity; the manual decision is not counted
+        QCOMPARE(gAllCycleNum[0], cyclesBefore + 1);
+        QCOMPARE(gFailCycleNum[0], 1);
+        QVERIFY(!QFile::exists(RiVuRevezi::latchFile()));
+        for (int out = 0; out <= 2; ++out)
+            QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), out), wire(0, out), 5000);
+
+        // A camera lost during the countdown and not back at its end: the
+        // step is not judged on the last picture but held as NG.
+        const int lostNg = gFailNum[0];
+        gpWPara->words[40] = 15;   // 1.5 s for the product step, 2.5 s for the cavity
+        gpWPara->words[41] = 25;
+        QVERIFY(cameraCommand("* fault reconnectfail 4"));
+        pulseMouldOpen();
+        QVERIFY(cameraCommand("* fault loss 1"));
+        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 10000);
+        QCOMPARE(win->alarmCode[0], RiVuRevezi::kCodeCameraLost);
+        QCOMPARE(gFailNum[0], lostNg + 1);
+        for (int out = 0; out <= 2; ++out)
+            QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), out), wire(1, out), 5000);
+        // Missing across mould openings: nothing is judged, everything held.
+        const int judgedWhileMissing = gAllNum[0];
+        pulseMouldOpen();
+        pulseMouldOpen();
+        QCOMPARE(gAllNum[0], judgedWhileMissing);
+        for (int out = 0; out <= 2; ++out)
+            QCOMPARE(outBit(sim.outputs(), out), wire(1, out));
+        // Back again: a re-detection passes and closes the cycle, which ends the hold.
+        QTRY_VERIFY_WITH_TIMEOUT(win->CameraCheck() == 1, 10000);
+        const quint64 framesBeforeReturn = win->cammerWidget[0]->frameCount;
+        QTRY_VERIFY_WITH_TIMEOUT(win->cammerWidget[0]->frameCount > framesBeforeReturn, 5000);
+        win->drawROIWidget->SlotReCheck();
+        QTRY_VERIFY_WITH_TIMEOUT(!win->cycleOpen, 10000);
+        QVERIFY(!win->cameraHold);
+        for (int out = 0; out <= 2; ++out)
+            QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), out), wire(0, out), 5000);
+
+        // No frames at all: the step is unjudged, never OK.
+        QVERIFY(cameraCommand("* fault miss 1"));
+        pulseMouldOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 10000);
+        QCOMPARE(win->alarmCode[0], RiVuRevezi::kCodeCameraLost);
+        QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 1), wire(1, 1), 5000);
+        QVERIFY(cameraCommand("* fault miss 0"));
+
+        // The program's own rows carry the rights-level text that the record
+        // query matches: nobody signed in, in the display language.
+        const QJsonObject rows = recordquery::query(
+            {{"datetime_start", QDate::currentDate().toString("yyyy-MM-dd 00:00:00")},
+             {"datetime_end", QDate::currentDate().toString("yyyy-MM-dd 23:59:59")},
+             {"operator", lanStr(156)}},
+            win->recordDb, QDate::currentDate());
+        QVERIFY(!rows.value("record").toArray().isEmpty());
+
         // The counters survive a restart.
         const int all = gAllNum[0], fail = gFailNum[0], cycles = gAllCycleNum[0], ng = gSyncNGNum;
         gAllNum[0] = gFailNum[0] = gAllCycleNum[0] = gSyncNGNum = 0;
@@ -211,8 +312,11 @@ private slots:
         // Once more, cleared by the operator letting the mould pass: the agent
         // hears the alarm start, the NG picture, the cycle's results and the
         // clear, the clear last and all of one alarm.
-        const int firstAlarm = agentMessage(log, "alarm_starttiming");
+        int firstAlarm = -1;   // the latest alarm so far
+        for (int i; (i = agentMessage(log, "alarm_starttiming", firstAlarm + 1)) >= 0;)
+            firstAlarm = i;
         QVERIFY(firstAlarm >= 0);
+        QVERIFY(cameraCommand("* defect shortshot"));
         win->StartDetect();
         pulseMouldOpen();
         QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 10000);
@@ -237,10 +341,6 @@ private slots:
         QCOMPARE(clear.value("body").toObject().value("clear_method").toString(), QStringLiteral(" 相机1:不检测此模解除"));
         QTRY_VERIFY(agentMessage(log, "recordoperate", cleared) > cleared);  // the operator's decision, recorded
         QVERIFY(cameraCommand("* defect none"));
-
-        delete win;
-        gpWin = nullptr;
-        gpControlIO = nullptr;
     }
 
     void missingDatabaseIsRestoredAndRebootRecorded()

@@ -5,9 +5,14 @@
 
 #include <QDate>
 #include <QDir>
+#include <QDirIterator>
 #include <QImage>
 #include <QMutexLocker>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QtTest>
+
+#include <unistd.h>
 
 class TestSaveFailImage : public QObject {
     Q_OBJECT
@@ -28,7 +33,7 @@ private slots:
         pMutexSaveFail = new QMutex;
         buffers.resize(kMaxCamera * kMaxDetect * 2);
         for (int i = 0; i < buffers.size(); ++i) {
-            buffers[i].resize(64 * 48 * 4);
+            buffers[i].resize(160 * 160 * 4);   // room for the largest picture below
             gpFailImage[i] = buffers[i].data();
         }
     }
@@ -74,9 +79,18 @@ private slots:
         for (int i = 0; i < 6; ++i) {
             QFile f(QStringLiteral("%1/20260101_00000%2_000_1.jpg").arg(dir).arg(i));
             QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("picture");
         }
+        // An empty picture and a temporary file of a write that never ended
+        // are no pictures: they go and push no picture out.
+        QFile empty(dir + "/20260101_000009_000_1.jpg");
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        QFile temp(dir + "/20260101_000008_000_1.jpg.AbC123");
+        QVERIFY(temp.open(QIODevice::WriteOnly));
+        temp.close();
         SaveFialImageThread::pruneFolder(dir, 2);
-        const QStringList left = QDir(dir).entryList({"*.jpg"}, QDir::Files, QDir::Name);
+        const QStringList left = QDir(dir).entryList(QDir::Files, QDir::Name);
         QCOMPARE(left, (QStringList{"20260101_000004_000_1.jpg", "20260101_000005_000_1.jpg"}));
     }
 
@@ -93,6 +107,82 @@ private slots:
         fill(0, qRgb(1, 2, 3), 64, 48);
         QCOMPARE(t.saveWaiting(), 0);
         QCOMPARE(handed, 0);
+    }
+
+    // A disk that fills up: a 1 MB tmpfs in a mount namespace that this test
+    // makes by running itself again under `unshare -m`; the machine's own
+    // mounts are never touched.
+    void fullDiskLeavesOnlyWholePictures()
+    {
+        if (!qEnvironmentVariableIsSet("VMM_IN_OWN_MOUNT_NS")) {
+            QProcess child;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("VMM_IN_OWN_MOUNT_NS", "1");
+            child.setProcessEnvironment(env);
+            child.setProcessChannelMode(QProcess::MergedChannels);
+            QStringList args{"--propagation", "private", QCoreApplication::applicationFilePath(),
+                             "fullDiskLeavesOnlyWholePictures"};
+            args.prepend(geteuid() == 0 ? "-m" : "-rm");
+            child.start("unshare", args);
+            if (!child.waitForStarted())
+                QSKIP("unshare is not available");
+            QVERIFY(child.waitForFinished(120000));
+            const QByteArray out = child.readAll();
+            if (out.contains("SKIP   : TestSaveFailImage::fullDisk"))
+                QSKIP("no tmpfs can be mounted in a mount namespace here");
+            if (child.exitCode() != 0 && out.contains("unshare:"))
+                QSKIP("mount namespaces are not permitted here");
+            QVERIFY2(child.exitCode() == 0, out.constData());
+            return;
+        }
+        const struct {
+            const char* name;
+            qint64 lowBytes;     // 0: the low-disk pruning never runs
+        } cases[] = {{"pruned for space", 400 * 1024}, {"writes fail", 0}};
+        const int kPictures = 80;   // about 16 kB each: more than the disk holds
+        for (const auto& c : cases) {
+            QTemporaryDir mountPoint;
+            if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "vmmtest", mountPoint.path()}) != 0)
+                QSKIP("tmpfs cannot be mounted");
+            const QString old = QDir::currentPath();
+            QDir::setCurrent(mountPoint.path());
+            SaveFialImageThread::setLowDiskLimits(c.lowBytes > 0 ? 5 : 0, c.lowBytes);
+            gPicNumNG = gPicNumOK = 0;   // the keep counts prune nothing
+            SaveFialImageThread t;
+            t.setCameraSize(0, 160, 160);
+            QStringList handed;
+            t.onSaved = [&](int, int, bool, const QString& p) { handed << p; };
+            int written = 0;
+            for (int i = 0; i < kPictures; ++i) {
+                {
+                    // Noise does not compress: every picture takes its room.
+                    QMutexLocker l(pMutexSaveFail);
+                    auto* px = reinterpret_cast<quint32*>(gpFailImage[0]);
+                    for (int k = 0; k < 160 * 160; ++k)
+                        px[k] = QRandomGenerator::global()->generate() | 0xff000000u;
+                    gisSaveFail[0] = true;
+                }
+                written += t.saveWaiting();
+                QThread::msleep(2);   // names carry the millisecond
+            }
+            QCOMPARE(written, handed.size());
+            QStringList present;
+            for (QDirIterator it("alarmimage", QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+                present << QFileInfo(it.next()).absoluteFilePath();
+            for (const QString& f : qAsConst(present))
+                QVERIFY2(f.endsWith(".jpg") && !QImage(f).isNull(), qPrintable(QString("%1: %2").arg(c.name, f)));
+            if (c.lowBytes > 0) {
+                QCOMPARE(written, kPictures);                  // room was made every time
+                QVERIFY(!present.contains(handed.first()));  // by the oldest picture
+                QVERIFY(present.contains(handed.last()));
+            } else {
+                QVERIFY2(written < kPictures, c.name);         // the disk did fill
+                QCOMPARE(present.size(), written);      // and no failed picture was left
+            }
+            QDir::setCurrent(old);
+            QCOMPARE(QProcess::execute("umount", {mountPoint.path()}), 0);
+        }
+        SaveFialImageThread::setLowDiskLimits(5, qint64(1) << 30);
     }
 
     // Every saved picture goes to the USB copier; while no disk is there the

@@ -47,7 +47,8 @@ int main(int argc, char* argv[])
         if (!QFile::link(sim.slaveName(), link))
             std::fprintf(stderr, "iosim: cannot link %s\n", qPrintable(link));
     }
-    // The mould opens for half of every cycle; the safety door (input 2) stays closed.
+    // The mould opens for half of every cycle; the safety door (input 2, driven
+    // while the door is closed) stays closed.
     sim.setInputs(1 << 1);
     sim.setPulses({{openBit, cycle, cycle / 4, cycle / 2}});
     if (faults)

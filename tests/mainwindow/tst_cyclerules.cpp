@@ -1,0 +1,169 @@
+// The step decisions of the moulding cycle in the four detection modes, with
+// views without a camera whose verdicts are set by hand; and the logout timer.
+#include "cammerwidget.h"
+#include "controlport.h"
+#include "kitlinks.h"
+#include "passwordbox.h"
+#include "rivurevezi.h"
+#include "testworkdir.h"
+#include "wizardpara.h"
+
+#include <QLineEdit>
+#include <QtTest>
+
+class TestCycleRules : public QObject {
+    Q_OBJECT
+    RiVuRevezi* win = nullptr;
+
+    void configure(int mode, int steps)
+    {
+        int* w = gpWPara->words;
+        for (int n = 76; n <= 84; ++n)
+            w[n] = 0;            // outputs wired straight
+        w[147] = 0;
+        w[175] = mode;
+        w[217] = steps;
+        gDNum = steps;
+        for (int k = 0; k < kMaxDetect; ++k) {
+            w[86 + k] = k < steps ? 1 : 0;
+            w[49 + k] = 255;
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("VMM_COM_PORT", "/nonexistent/tty");
+        pMutexIO = new QMutex;
+        pMutexSaveFail = new QMutex;
+        gpWPara = new WizardPara;
+        win = new RiVuRevezi;
+        gpWin = win;
+        gpControlIO = new ControlPort(win);
+        numCamera = 2;
+        for (int c = 0; c < numCamera; ++c)
+            win->cammerWidget[c] = new CammerWidget(win, c, _cameraInfo{});
+        win->runState = 1;
+    }
+
+    void decisions_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("steps");
+        QTest::addColumn<int>("decidedBefore");  // steps already passed in this cycle
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("failed");         // cameras NG, bit per camera
+        QTest::addColumn<bool>("manual");
+        QTest::addColumn<bool>("trained");       // camera 0 took a template at this step
+        QTest::addColumn<int>("outputs");        // logical output word afterwards
+        QTest::addColumn<int>("allDelta");       // gAllNum[0]
+        QTest::addColumn<int>("failDelta");      // gFailNum[1]
+        QTest::addColumn<int>("cycleDelta");     // gAllCycleNum[0]
+        QTest::addColumn<bool>("latched");       // NG latched and kept on disk
+        //                          mode steps before step failed manual trained  outputs   all fail cyc latched
+        QTest::newRow("standard product OK") << 0 << 2 << 0 << 0 << 0 << false << false << 0b001 << 1 << 0 << 0 << false;
+        QTest::newRow("standard cavity OK closes") << 0 << 2 << 1 << 1 << 0 << false << false << 0b000 << 1 << 0 << 1 << false;
+        QTest::newRow("standard product NG") << 0 << 2 << 0 << 0 << 2 << false << false << 0b111 << 1 << 1 << 0 << true;
+        QTest::newRow("standard cavity NG") << 0 << 2 << 1 << 1 << 2 << false << false << 0b101 << 1 << 1 << 0 << true;
+        QTest::newRow("manual re-detect still NG counts nothing") << 0 << 2 << 1 << 1 << 1 << true << false << 0b101 << 0 << 0 << 0 << true;
+        QTest::newRow("manual pass at the last step closes") << 0 << 2 << 1 << 1 << 0 << true << false << 0b000 << 0 << 0 << 1 << false;
+        QTest::newRow("manual pass of the product leaves the cavity owed") << 0 << 2 << 0 << 0 << 0 << true << false << 0b001 << 0 << 0 << 0 << false;
+        QTest::newRow("template cycle is no OK cycle") << 0 << 2 << 1 << 1 << 0 << false << true << 0b000 << 0 << 0 << 0 << false;
+        QTest::newRow("two-colour right product") << 1 << 4 << 0b0011 << 2 << 0 << false << false << 0b001 << 1 << 0 << 0 << false;
+        QTest::newRow("two-colour right cavity NG") << 1 << 4 << 0b0111 << 3 << 1 << false << false << 0b101 << 1 << 0 << 0 << true;
+        QTest::newRow("turntable left cavity OK, right cavity still holds the clamp") << 2 << 4 << 0b0001 << 1 << 0 << false << false << 0b011 << 1 << 0 << 0 << false;
+        QTest::newRow("multiple first step") << 3 << 3 << 0 << 0 << 0 << false << false << 0b1001 << 1 << 0 << 0 << false;
+        QTest::newRow("multiple middle step NG") << 3 << 3 << 0b001 << 1 << 2 << false << false << 0b1101 << 1 << 1 << 0 << true;
+        QTest::newRow("multiple last step closes") << 3 << 3 << 0b011 << 2 << 0 << false << false << 0b0000 << 1 << 0 << 1 << false;
+    }
+    void decisions()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, steps);
+        QFETCH(int, decidedBefore);
+        QFETCH(int, step);
+        QFETCH(int, failed);
+        QFETCH(bool, manual);
+        QFETCH(bool, trained);
+        QFETCH(int, outputs);
+        QFETCH(int, allDelta);
+        QFETCH(int, failDelta);
+        QFETCH(int, cycleDelta);
+        QFETCH(bool, latched);
+        TestWorkDir wd;
+        configure(mode, steps);
+
+        // A cycle opened on one mould-open edge: every step triggered and
+        // held; the steps decided before were freed.
+        for (int n = 0; n < 10; ++n)
+            gpControlIO->IOSetOut(n, 0);
+        win->cycleOpen = true;
+        win->cycleTrained = false;
+        win->cameraHold = false;
+        for (int k = 0; k < kMaxDetect; ++k) {
+            win->stepOwed[k] = k < steps && !((decidedBefore >> k) & 1);
+            win->stepDecided[k] = (decidedBefore >> k) & 1;
+            if (k < steps && !win->stepDecided[k])
+                gpControlIO->IOSetOut(win->StepInterlock(k), 1);
+        }
+        for (int c = 0; c < numCamera; ++c) {
+            win->cammerWidget[c]->stepOk = !((failed >> c) & 1);
+            win->stepTrained[c] = trained && c == 0;
+            win->unjudged[c] = false;
+        }
+        win->cycleTrained = trained;
+        win->detectStep = step;
+        const int all0 = gAllNum[0], fail1 = gFailNum[1], cycles0 = gAllCycleNum[0];
+
+        win->CheckNG(manual);
+
+        QCOMPARE(gpControlIO->wantedOut() & 0x3ff, outputs);
+        QCOMPARE(win->detectState, latched ? 2 : 1);
+        QCOMPARE(QFile::exists(RiVuRevezi::latchFile()), latched);
+        QCOMPARE(gAllNum[0] - all0, allDelta);
+        QCOMPARE(gFailNum[1] - fail1, failDelta);
+        QCOMPARE(gAllCycleNum[0] - cycles0, cycleDelta);
+        QCOMPARE(win->cycleOpen, latched || step != steps - 1);
+        QCoreApplication::processEvents();   // an owed step is judged now, within this folder
+    }
+
+    // A latch file that cannot be read still means the machine stopped on an
+    // NG: the first step's interlock and the alarm are held.
+    void garbledLatchFileHolds()
+    {
+        TestWorkDir wd;
+        configure(0, 2);
+        QFile f(RiVuRevezi::latchFile());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[latch]\nstep=9\nfailed=x\n");
+        f.close();
+        for (int n = 0; n < 10; ++n)
+            gpControlIO->IOSetOut(n, 0);
+        QVERIFY(win->RestoreLatchedNg());
+        QCOMPARE(win->detectState, 2);
+        QVERIFY(!win->cammerWidget[0]->stepOk);
+        QCOMPARE(gpControlIO->wantedOut() & 0b111, 0b111);
+        win->StopDetect();
+        QVERIFY(!QFile::exists(RiVuRevezi::latchFile()));
+        win->runState = 1;
+    }
+
+    void rightsExpire()
+    {
+        kitlinks::Links links;
+        links.paraWord = [](int n) { return n == 98 ? 1 : 0; };
+        links.operatorPassword = [] { return QByteArray("4321"); };
+        kitlinks::install(links);
+        gpWPara->words[108] = 1;
+        win->rightsLevel = 0;
+        gpPasswordBox->findChild<QLineEdit*>()->setText(QStringLiteral("4321"));
+        gpPasswordBox->accept();
+        QCOMPARE(win->rightsLevel, 1);
+        QVERIFY(win->logoutTimer->isActive());
+        QTRY_COMPARE_WITH_TIMEOUT(win->rightsLevel, 0, 5000);
+        kitlinks::reset();
+    }
+};
+
+QTEST_MAIN(TestCycleRules)
+#include "tst_cyclerules.moc"
