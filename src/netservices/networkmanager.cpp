@@ -21,11 +21,6 @@ namespace {
 
 const char kNoCardText[] = "无法找到网卡信息 请联系开发人员!!";
 
-// Kernel interface flags (linux/if.h).
-constexpr unsigned kIffUp = 0x1;
-constexpr unsigned kIffBroadcast = 0x2;
-constexpr unsigned kIffRunning = 0x40;
-
 QByteArray readAll(const QString& path, bool* ok = nullptr)
 {
     QFile f(path);
@@ -57,10 +52,24 @@ void runWaiting(std::function<void()> job)
 
 }  // namespace
 
+NetPaths NetworkManager::defaultPaths()
+{
+    NetPaths p;
+    if (platform::runner().isTarget())
+        return p;
+    // Off the target the machine's own network files are never touched: the
+    // request files live in the program folder, "applied" by the stand-in.
+    p.netplanDir = QStringLiteral("./cnt_net/netplan");
+    p.pyreport = QStringLiteral("./cnt_net/netplan/pyreport.txt");
+    if (QFile::exists(QStringLiteral("./cnt_net/netcardsim.py")))
+        p.simulator = QStringLiteral("./cnt_net/netcardsim.py");
+    return p;
+}
+
 NetworkManager* NetworkManager::getInstance()
 {
     if (!instance)
-        instance = new NetworkManager();
+        instance = new NetworkManager(defaultPaths());
     return instance;
 }
 
@@ -285,18 +294,16 @@ void NetworkManager::NDSpeed_Touch(bool on, int periodMs)
 
 void NetworkManager::sampleTick()
 {
-    // Link state straight from the kernel's interface flags: an interface
-    // that is up and can broadcast gets an entry; without a running link it
-    // is inactive.
-    const QDir sys(paths_.sysClassNet);
-    for (const QString& name : sys.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System)) {
-        bool ok = false;
-        const unsigned flags =
-            QString::fromLatin1(readAll(sys.filePath(name + QStringLiteral("/flags"))).trimmed()).toUInt(&ok, 16);
-        if (!ok || (flags & (kIffUp | kIffBroadcast)) != (kIffUp | kIffBroadcast))
+    // Link state straight from the kernel's interface flags (no program
+    // started): an interface that is up and can broadcast gets an entry;
+    // without a running link it is inactive.
+    const LinkFlags links = linkFlags ? linkFlags() : LinkFlags();
+    for (auto it = links.cbegin(); it != links.cend(); ++it) {
+        const auto flags = it.value();
+        if (!(flags & QNetworkInterface::IsUp) || !(flags & QNetworkInterface::CanBroadcast))
             continue;
-        stu_speedinfo& e = speeds_[name];
-        if (!(flags & kIffRunning))
+        stu_speedinfo& e = speeds_[it.key()];
+        if (!(flags & QNetworkInterface::IsRunning))
             e.active = false;
     }
 
@@ -314,7 +321,8 @@ void NetworkManager::sampleTick()
         if (e == speeds_.end())
             continue;
         const quint64 now = it.value();
-        const bool baseline = e->curBytes == 0 && e->prevBytes == 0;
+        const bool baseline = !counted_.contains(it.key());
+        counted_.insert(it.key());
         // The first sample of a card only sets the baseline (its counter
         // holds the bytes since boot, not a rate); a counter that went
         // backwards (reset or wrap) gives no rate.
@@ -324,6 +332,15 @@ void NetworkManager::sampleTick()
         if (!baseline)
             e->rate = rateText(rate);
     }
+}
+
+NetworkManager::LinkFlags NetworkManager::kernelLinks()
+{
+    LinkFlags out;
+    for (const QNetworkInterface& nif : QNetworkInterface::allInterfaces())
+        if (nif.name() != QLatin1String("lo"))
+            out.insert(nif.name(), nif.flags());
+    return out;
 }
 
 QStringList NetworkManager::getHotPoints(const QString& card)

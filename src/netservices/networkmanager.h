@@ -18,9 +18,13 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMap>
+#include <QNetworkInterface>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 class QTimer;
 
@@ -69,10 +73,12 @@ class NetworkManager : public QObject {
     Q_OBJECT
 public:
     static NetworkManager* getInstance();
+    // The target's own files there; elsewhere folders of the program.
+    static NetPaths defaultPaths();
     static NetworkManager* instance;
 
     // Loads the card list once (initnetcard without force).
-    explicit NetworkManager(const NetPaths& paths = NetPaths(), QObject* parent = nullptr);
+    explicit NetworkManager(const NetPaths& paths = defaultPaths(), QObject* parent = nullptr);
     ~NetworkManager() override;
 
     const NetPaths& paths() const { return paths_; }
@@ -100,6 +106,10 @@ public:
     QMap<QString, stu_speedinfo> speedMap() const { return speeds_; }
     // One sampling tick; the timer calls it.
     void sampleTick();
+    // The kernel's interfaces and their flags (tests replace it).
+    using LinkFlags = QMap<QString, QNetworkInterface::InterfaceFlags>;
+    std::function<LinkFlags()> linkFlags = &NetworkManager::kernelLinks;
+    static LinkFlags kernelLinks();
 
     // Prepares the card and scans for SSIDs (empty card: no scan).
     QStringList getHotPoints(const QString& card);
@@ -131,6 +141,7 @@ private:
     QString error_;
     QTimer* timer_ = nullptr;
     QMap<QString, stu_speedinfo> speeds_;
+    QSet<QString> counted_;  // cards whose receive counter was read once
     int ticks_ = 0;
     int periodMs_ = 500;
     QString scanCard_;

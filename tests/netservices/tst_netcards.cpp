@@ -266,11 +266,14 @@ private slots:
     void sampling()
     {
         put(dir_.filePath("netplan/netplan_prejson.txt"), "{}");
-        put(dir_.filePath("sys/eth0/flags"), "0x1043\n");  // up, broadcast, running
-        put(dir_.filePath("sys/eth1/flags"), "0x1003\n");  // up, broadcast, no link
-        put(dir_.filePath("sys/eth2/flags"), "0x1002\n");  // down: not sampled
-        put(dir_.filePath("sys/lo/flags"), "0x9\n");
         NetworkManager m(paths());
+        using F = QNetworkInterface;
+        m.linkFlags = [] {
+            return NetworkManager::LinkFlags{{"eth0", F::IsUp | F::CanBroadcast | F::IsRunning},
+                                             {"eth1", F::IsUp | F::CanBroadcast},  // no link
+                                             {"eth2", F::CanBroadcast},            // down: not sampled
+                                             {"tun0", F::IsUp | F::IsRunning}};    // no broadcast: not sampled
+        };
         auto tick = [&](quint64 eth0, quint64 eth1) {
             put(dir_.filePath("proc_net_dev"), procNetDev({{"eth0", eth0}, {"eth1", eth1}, {"eth2", 5}}));
             for (int i = 0; i < 5; ++i)
