@@ -1,5 +1,6 @@
 #include "networkmanager.h"
 #include "platform.h"
+#include "support_netcards.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,39 +9,6 @@
 #include <QtTest>
 
 namespace {
-
-// Off the target: counts the card-script runs and answers the Wi-Fi scan
-// with a canned iwlist output.
-class CountingRunner : public platform::CommandRunner {
-public:
-    platform::CommandResult runOnTarget(const QString& program, const QStringList& args, int) override
-    {
-        record(program, args);
-        platform::CommandResult r;
-        r.started = true;
-        r.exitCode = 0;
-        if (program == QLatin1String("iwlist"))
-            r.out = scanOutput;
-        return r;
-    }
-    bool isTarget() const override { return false; }
-    int count(const QString& prefix) const
-    {
-        int n = 0;
-        for (const QString& c : recorded())
-            n += c.startsWith(prefix);
-        return n;
-    }
-    QByteArray scanOutput;
-};
-
-void put(const QString& path, const QByteArray& data)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(data);
-}
 
 QByteArray procNetDev(const QList<QPair<QByteArray, quint64>>& rows)
 {
@@ -60,7 +28,7 @@ class TestNetCards : public QObject {
     Q_OBJECT
 private:
     QTemporaryDir dir_;
-    CountingRunner runner_;
+    CardRunner runner_;
 
     NetPaths paths() const
     {

@@ -7,6 +7,7 @@
 #include "platform.h"
 #include "publictools_widget.h"
 #include "screencheck.h"
+#include "support_netcards.h"
 #include "support_netservices.h"
 #include "testworkdir.h"
 
@@ -20,30 +21,6 @@
 #include <QtTest>
 
 namespace {
-
-// Off the target: records every machine command and answers the Wi-Fi scan.
-class ScanRunner : public platform::CommandRunner {
-public:
-    platform::CommandResult runOnTarget(const QString& program, const QStringList& args, int) override
-    {
-        record(program, args);
-        platform::CommandResult r;
-        r.started = true;
-        r.exitCode = 0;
-        if (program == QLatin1String("iwlist"))
-            r.out = "          ESSID:\"plant\"\n          ESSID:\"\"\n";
-        return r;
-    }
-    bool isTarget() const override { return false; }
-};
-
-void put(const QString& path, const QByteArray& data)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(data);
-}
 
 QJsonObject readJson(const QString& path)
 {
@@ -65,7 +42,7 @@ void whenEditorOpen(Network_CardItem* item, std::function<void(Network_CardItem_
 class TestNetDialog : public QObject {
     Q_OBJECT
     TestWorkDir wd_;
-    ScanRunner runner_;
+    CardRunner runner_;
     XAN_NETMN* services_ = nullptr;
     int restarts_ = 0;
 
@@ -83,6 +60,7 @@ private slots:
         initLanStr();
         gShowW = 1920;
         gShowH = 1080;
+        runner_.scanOutput = "          ESSID:\"plant\"\n          ESSID:\"\"\n";
         platform::setRunner(&runner_);
         NetPaths p;
         p.netplanDir = wd_.file("netplan");
