@@ -15,6 +15,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -22,6 +23,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -56,6 +59,38 @@ qint64 monotonic_ms()
 {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int raiseDescriptorLimit()
+{
+    struct rlimit l;
+    if (getrlimit(RLIMIT_NOFILE, &l) != 0)
+        return -1;
+    if (l.rlim_cur != l.rlim_max) {
+        struct rlimit raised = l;
+        raised.rlim_cur = l.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &raised) != 0)
+            qWarning("cannot raise the open-file limit from %llu to %llu: %s", static_cast<unsigned long long>(l.rlim_cur),
+                     static_cast<unsigned long long>(l.rlim_max), strerror(errno));
+    }
+    return descriptorLimit();
+}
+
+int descriptorLimit()
+{
+    struct rlimit l;
+    if (getrlimit(RLIMIT_NOFILE, &l) != 0)
+        return -1;
+    if (l.rlim_cur == RLIM_INFINITY || l.rlim_cur > rlim_t(INT_MAX))
+        return INT_MAX;
+    return static_cast<int>(l.rlim_cur);
+}
+
+int descriptorReserve(int limit)
+{
+    // A quarter of the limit, and never fewer than 128: enough for the
+    // threads, databases, plug-ins and pictures of a running program.
+    return std::max(128, limit / 4);
 }
 
 int curtime_qint64_2_int()

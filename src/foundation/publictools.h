@@ -23,6 +23,18 @@ constexpr int kTickWrap = 1000000000;
 // which must not jump when the operator sets the clock.
 qint64 monotonic_ms();
 
+// Open-file descriptors. The soft limit is raised to the hard limit at
+// start; network servers keep their connections below the limit minus a
+// reserve, so that the program itself (a thread's event loop, a database, a
+// picture file) never meets "too many open files".
+// Raises the soft limit to the hard limit; returns the soft limit in force
+// afterwards (-1 when it cannot be read).
+int raiseDescriptorLimit();
+// The soft limit in force now (INT_MAX when unlimited, -1 when unreadable).
+int descriptorLimit();
+// Descriptors kept for the program's own use under a limit of `limit`.
+int descriptorReserve(int limit);
+
 // "SC_#<8 hex digits of a fresh UUID>_#yyyyMMdd_hhmmsszzz" (32 characters).
 QString new_uuid();
 // A local UDP port above 10000 that is not one of 10410..10419.

@@ -91,6 +91,8 @@ void startupUntilMainWindow(const StartupHooks& hooks)
 
     if (!LogManager::__instance)
         LogManager::__instance = new LogManager(nullptr);
+    // Connections from the network must never take the last descriptors.
+    qInfo("open-file limit %d", raiseDescriptorLimit());
 
     if (!isOpen_Env()) {
         // The target computer: bring the network cards up and give them and

@@ -25,7 +25,7 @@ struct StartupHooks {
 
 // Everything before the main window: kernel version, shared types, port I/O
 // rights and the LED device, application object, splash, UTF-8 locale codec,
-// logging, on the target computer the network-card script and the 15 s of
+// logging, the open-file limit raised to its hard limit, on the target computer the network-card script and the 15 s of
 // waits for the network and the cameras, the version line, the two shared
 // mutexes, the texts and skin pictures, and the program's folder.
 void startupUntilMainWindow(const StartupHooks& hooks);

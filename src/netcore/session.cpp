@@ -6,11 +6,15 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QRegularExpression>
+#include <QSocketNotifier>
+
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cmath>
@@ -304,9 +308,16 @@ SendStats& sendStats()
     return s;
 }
 
+// A form field or picture name as it may stand in a part head: no control
+// byte, no quote that would end the name early.
+QString partName(const QString& name)
+{
+    return SCI_ExecObj_Send::headerSafe(name).remove(QLatin1Char('"'));
+}
+
 QByteArray dispositionLine(const QString& name)
 {
-    return QStringLiteral("Content-Disposition: form-data; name=\"%1\"").arg(name).toUtf8();
+    return QStringLiteral("Content-Disposition: form-data; name=\"%1\"").arg(partName(name)).toUtf8();
 }
 
 }  // namespace
@@ -334,30 +345,50 @@ void SCI_ExecObj_Send::write(const QByteArray& bytes)
     SocketOutQueue::of(socket_)->appendBytes(bytes);
 }
 
-QByteArray SCI_ExecObj_Send::buildHead(CTask_FormData& t, const QString& contentTypeLine, qint64 length) const
+QString SCI_ExecObj_Send::headerSafe(const QString& text)
+{
+    auto bad = [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; };
+    if (std::none_of(text.cbegin(), text.cend(), bad))
+        return text;
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text)
+        if (!bad(c))
+            out += c;
+    return out;
+}
+
+QByteArray SCI_ExecObj_Send::composeHead(CTask_FormData& t, const QString& host, const QString& contentType, qint64 length)
 {
     QString head;
     head.reserve(256);
-    head += t.getResponseFirstLine();
+    head += headerSafe(t.getResponseFirstLine());
     head += QLatin1String("\r\nHOST: ");
-    head += QStringLiteral("%1:%2").arg(stripV4Mapped(socket_->peerAddress().toString())).arg(socket_->peerPort());
+    head += headerSafe(host);
     head += QLatin1String("\r\nUser-Agent: ");
-    head += t.taskId;
+    head += headerSafe(t.taskId);
     head += QLatin1String("\r\n");
-    if (!contentTypeLine.isNull()) {
+    if (!contentType.isNull()) {
         head += QLatin1String("Content-Type: ");
-        head += contentTypeLine;
+        head += headerSafe(contentType);
         head += QLatin1String("\r\n");
     }
     if (!t.deviceId.isEmpty()) {
         head += QLatin1String("Device-ID: ");
-        head += t.deviceId;
+        head += headerSafe(t.deviceId);
         head += QLatin1String("\r\n");
     }
     head += QLatin1String("Content-Length: ");
     head += QString::number(length);
     head += QLatin1String("\r\n\r\n");
     return head.toUtf8();
+}
+
+QByteArray SCI_ExecObj_Send::buildHead(CTask_FormData& t, const QString& contentTypeLine, qint64 length) const
+{
+    const QString host =
+        QStringLiteral("%1:%2").arg(stripV4Mapped(socket_->peerAddress().toString())).arg(socket_->peerPort());
+    return composeHead(t, host, contentTypeLine, length);
 }
 
 void SCI_ExecObj_Send::SerializeWrite(QTcpSocket* socket)
@@ -541,7 +572,7 @@ void SCI_ExecObj_Send::Integrality_Mat(const CTask_FormData& task)
         QJsonObject info;
         info.insert(QStringLiteral("channels"), m.channels());
         info.insert(QStringLiteral("data_type"), QStringLiteral("data_type"));
-        info.insert(QStringLiteral("datakey"), it.key());
+        info.insert(QStringLiteral("datakey"), partName(it.key()));
         info.insert(QStringLiteral("size_height"), m.rows);
         info.insert(QStringLiteral("size_width"), m.cols);
         QByteArray p = kBoundary + crlf + dispositionLine(it.key() + QStringLiteral("-info")) + crlf +
@@ -587,6 +618,20 @@ QString SCI_ExecObj_Recv_Base::showHead() const
 SCI_ExecObj_Recv::SCI_ExecObj_Recv(const QByteArray& head, int sessionIndex)
 {
     sessionIndex_ = sessionIndex;
+    // Lines end with CR LF and nowhere else; a bare CR or LF, or any other
+    // control byte, could make a value read as a header of its own here or
+    // in a peer that splits differently, so such a head is refused whole.
+    for (int i = 0; i < head.size(); ++i) {
+        const auto c = static_cast<unsigned char>(head.at(i));
+        if (c == '\r' && i + 1 < head.size() && head.at(i + 1) == '\n') {
+            ++i;
+            continue;
+        }
+        if ((c < 0x20 && c != '\t') || c == 0x7f) {
+            headError_ = QStringLiteral("control byte 0x%1 in the message head").arg(int(c), 2, 16, QLatin1Char('0'));
+            break;
+        }
+    }
     QByteArray h = head;
     const int zero = h.indexOf('\0');
     if (zero >= 0)
@@ -891,6 +936,16 @@ Session::Session(void* reactor, QTcpSocket* socket, int index) : QObject(nullptr
     connect(socket, &QIODevice::readyRead, socket, [this] { onReadyRead(); });
     connect(socket, &QAbstractSocket::stateChanged, socket,
             [this](QAbstractSocket::SocketState s) { onStateChanged(s); });
+    connect(socket, &QIODevice::bytesWritten, socket, [this] { resumeReadingWhenAnswered(); });
+    // The socket's read notifier, to hold back the end of the peer's stream
+    // (see peerHasFinished).
+    for (QSocketNotifier* n : socket->findChildren<QSocketNotifier*>()) {
+        if (n->type() == QSocketNotifier::Read && n->thread() == thread()) {
+            readNotifier_ = n;
+            n->installEventFilter(this);
+            break;
+        }
+    }
     qRegisterMetaType<SCI_ExecObj_Send>("SCI_ExecObj_Send");
     working_ = socket->state() == QAbstractSocket::ConnectedState;
     if (auto* r = reactor_ ? static_cast<XANC::TcpReactor*>(reactor_) : nullptr)
@@ -945,6 +1000,50 @@ void Session::onStateChanged(QAbstractSocket::SocketState state)
     working_ = state == QAbstractSocket::ConnectedState;
     if (state == QAbstractSocket::UnconnectedState && guard_)
         guard_->stop();
+}
+
+bool Session::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::SockAct && watched == readNotifier_ && socket_ &&
+        (unanswered_ > 0 || socket_->bytesToWrite() > 0 || !SocketOutQueue::of(socket_.data())->idle()) &&
+        peerHasFinished()) {
+        readNotifier_->setEnabled(false);
+        readPaused_ = true;
+        if (!answerWait_) {
+            answerWait_ = new QTimer(socket_.data());
+            answerWait_->setSingleShot(true);
+            connect(answerWait_, &QTimer::timeout, socket_.data(), [this] {
+                qInfo() << "Session" << index_ << "peer has closed and" << unanswered_ << "request(s) went unanswered";
+                unanswered_ = 0;
+                resumeReadingWhenAnswered();
+            });
+        }
+        answerWait_->start(kAnswerWaitMs);
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+bool Session::peerHasFinished() const
+{
+    if (!socket_)
+        return false;
+    char c;
+    return ::recv(int(socket_->socketDescriptor()), &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+}
+
+void Session::resumeReadingWhenAnswered()
+{
+    // The answers must have left the socket's own buffer: reading the end
+    // of the stream closes the connection and drops what is still there.
+    if (!readPaused_ || unanswered_ > 0 || !socket_ || socket_->bytesToWrite() > 0 ||
+        !SocketOutQueue::of(socket_.data())->idle())
+        return;
+    readPaused_ = false;
+    if (answerWait_)
+        answerWait_->stop();
+    if (readNotifier_)
+        readNotifier_->setEnabled(true);  // the socket now reads the end and closes
 }
 
 void Session::onReadyRead()
@@ -1124,6 +1223,8 @@ void Session::emitAnalysed(SCI_ExecObj_Recv& message)
     } else {
         if (r)
             r->remove_TaskFromList(record.taskId);
+        if (!r || r->hasRequestReceiver())
+            ++unanswered_;
         emit sigRequest(record);
     }
 }
@@ -1166,5 +1267,9 @@ bool Session::SlotSendAction(SCI_ExecObj_Send send)
     }
     if (socket_ && !closing_)
         send.SerializeWrite(socket_.data());
+    if (send.task().url.isEmpty() && unanswered_ > 0) {
+        --unanswered_;
+        resumeReadingWhenAnswered();
+    }
     return true;
 }

@@ -30,6 +30,7 @@
 #include <memory>
 
 class QFile;
+class QSocketNotifier;
 
 namespace XANC {
 class TcpReactor;
@@ -243,6 +244,14 @@ public:
     static constexpr int kFileTimeoutMs = 30000;
     static constexpr int kPacedTimeoutMs = 10000;
 
+    // The message head in the library's fixed header order. `host` is the
+    // HOST value, a null `contentType` writes no Content-Type line. Every
+    // value is written without control bytes, so no value can end its line
+    // early and add a header of its own.
+    static QByteArray composeHead(CTask_FormData& task, const QString& host, const QString& contentType, qint64 length);
+    // `text` without control bytes (below 0x20, and 0x7f).
+    static QString headerSafe(const QString& text);
+
 private:
     bool socketReady() const;
     QByteArray buildHead(CTask_FormData& task, const QString& contentTypeLine, qint64 length) const;
@@ -320,6 +329,10 @@ private:
 class Session : public QObject {
     Q_OBJECT
 public:
+    // How long the end of a peer's stream is held back for the answers to
+    // its requests (a handler that never answers must not hold it for ever).
+    static constexpr int kAnswerWaitMs = 10000;
+
     struct Limits {
         int maxHeadBytes = 64 * 1024;
         qint64 maxBodyBytes = 128LL * 1024 * 1024;
@@ -351,8 +364,19 @@ signals:
     void sigRequest(CTask_FormData obj);
     void sigResponse(CTask_FormData obj);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void onReadyRead();
+    // A peer may send its request and shut its sending side at once. The
+    // socket would read that end of stream and close the whole connection,
+    // dropping what it has not yet sent, so reading waits while requests of
+    // this connection are unanswered or answers unsent, and the peer has
+    // nothing more to say. (It is held back at the socket's read notifier;
+    // a socket without one simply closes as before.)
+    bool peerHasFinished() const;
+    void resumeReadingWhenAnswered();
     void onStateChanged(QAbstractSocket::SocketState state);
     void closeConnection(const QString& why);
     void armGuard();
@@ -375,5 +399,9 @@ private:
     bool closing_ = false;
     Limits limits_;
     QTimer* guard_ = nullptr;
+    QPointer<QSocketNotifier> readNotifier_;
+    int unanswered_ = 0;       // requests emitted and not yet answered
+    bool readPaused_ = false;  // the end of the peer's stream waits for the answers
+    QTimer* answerWait_ = nullptr;
     enum class Phase { Idle, Head, Body } phase_ = Phase::Idle;
 };

@@ -11,6 +11,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <climits>
 
 namespace XANC {
 
@@ -540,6 +541,15 @@ bool TcpServReactor::isRunning() const
     return tcpServer_ && ::curtime_qint64_2_int() - aliveTick_ < 200;
 }
 
+int TcpServReactor::sessionCap() const
+{
+    int cap = maxSessions_;
+    const int limit = ::descriptorLimit();
+    if (limit > 0 && limit < INT_MAX)
+        cap = std::min(cap, std::max(0, limit - ::descriptorReserve(limit)));
+    return cap;
+}
+
 quint16 TcpServReactor::serverPort() const
 {
     return listenPort_;
@@ -600,8 +610,19 @@ void TcpServReactor::acceptPending()
             break;
         socket->setParent(nullptr);  // the session owns it, not the listener
         updateSoftCnted();
-        if (sessionCount() >= maxSessions_) {
-            qWarning() << "TcpServReactor: too many connections, refusing" << socket->peerAddress().toString();
+        const int cap = sessionCap();
+        if (sessionCount() >= cap) {
+            // A flood is reported once a second, not once a connection.
+            ++refusedSinceReport_;
+            const qint64 now = ::monotonic_ms();
+            if (lastRefusalReportMs_ == 0 || now - lastRefusalReportMs_ >= 1000) {
+                qWarning().noquote() << QStringLiteral("TcpServReactor: %1 connections open, refused %2 more (last from %3)")
+                                            .arg(cap)
+                                            .arg(refusedSinceReport_)
+                                            .arg(socket->peerAddress().toString());
+                refusedSinceReport_ = 0;
+                lastRefusalReportMs_ = now;
+            }
             socket->abort();
             delete socket;
             continue;

@@ -11,6 +11,7 @@
 #include <QHostAddress>
 #include <QSemaphore>
 #include <QMap>
+#include <QMetaMethod>
 #include <QMutex>
 #include <QObject>
 #include <QPointer>
@@ -78,6 +79,8 @@ public:
     Session::Limits sessionLimits() const;
     int taskCount() const;
     int sessionCount() const;
+    // True when someone receives this reactor's requests (and may answer).
+    bool hasRequestReceiver() const { return isSignalConnected(QMetaMethod::fromSignal(&TcpReactor::sigRequest)); }
     // Called by a Session that is being destroyed.
     void forgetSession(int index, Session* session);
 
@@ -145,8 +148,11 @@ public:
 class TcpServReactor : public TcpReactor {
     Q_OBJECT
 public:
+    // At most this many connections, and never more than the open-file
+    // limit leaves after the program's reserve (descriptorReserve).
     static constexpr int kMaxSessions = 1024;
-    static constexpr int kIdleTimeoutMs = 120000;
+    // A connection with no message in progress is closed after this long.
+    static constexpr int kIdleTimeoutMs = 60000;
 
     TcpServReactor();
     ~TcpServReactor() override;
@@ -156,6 +162,9 @@ public:
     void onFinish() override;
 
     void setMaxSessions(int n) { maxSessions_ = n; }
+    // The number of sessions allowed now: the smaller of the set maximum
+    // and what the open-file limit leaves.
+    int sessionCap() const;
     // The port actually listened on (useful when started on port 0).
     quint16 serverPort() const;
 
@@ -165,6 +174,8 @@ protected:
 private:
     void acceptPending();
     std::atomic<int> maxSessions_{kMaxSessions};
+    int refusedSinceReport_ = 0;  // loop thread
+    qint64 lastRefusalReportMs_ = 0;
     std::atomic<quint16> listenPort_{0};
 };
 

@@ -1,5 +1,6 @@
 #include "modbusserver.h"
 
+#include "publictools.h"
 #include "winstate.h"
 #include "statewords.h"
 
@@ -11,6 +12,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThreadPool>
+#include <QTimer>
 #include <QWaitCondition>
 
 #include <algorithm>
@@ -91,6 +93,12 @@ void ModbusServer::deinitialize()
     stopping_.store(false);
 }
 
+void ModbusServer::setIdleLimits(int idleMs, int partialMs)
+{
+    idleCloseMs_.store(std::max(1, idleMs));
+    partialAduMs_.store(std::max(1, partialMs));
+}
+
 bool ModbusServer::onStart()
 {
     server_ = std::make_shared<QTcpServer>();
@@ -100,6 +108,12 @@ bool ModbusServer::onStart()
         server_.reset();
         return false;
     }
+    // Looks at the connections often enough that a time-out is kept to
+    // within a quarter of the shorter limit.
+    sweepTimer_ = std::make_shared<QTimer>();
+    sweepTimer_->setInterval(std::clamp(std::min(idleCloseMs_.load(), partialAduMs_.load()) / 4, 20, 1000));
+    connect(sweepTimer_.get(), &QTimer::timeout, sweepTimer_.get(), [this] { sweep(); }, Qt::DirectConnection);
+    sweepTimer_->start();
     boundPort_.store(server_->serverPort());
     running_.store(true);
     return true;
@@ -109,12 +123,14 @@ void ModbusServer::onFinish()
 {
     running_.store(false);
     boundPort_.store(0);
-    for (auto it = buffers_.begin(); it != buffers_.end(); ++it) {
+    sweepTimer_.reset();
+    for (auto it = connections_.begin(); it != connections_.end(); ++it) {
         it.key()->disconnect(this);
         it.key()->abort();
         delete it.key();
     }
-    buffers_.clear();
+    connections_.clear();
+    connectionCount_.store(0);
     server_.reset();
 }
 
@@ -124,56 +140,126 @@ void ModbusServer::onNewConnection()
         QTcpSocket* socket = server_->nextPendingConnection();
         if (!socket)
             break;
-        if (buffers_.size() >= kMaxConnections) {
-            qWarning("ModbusServer: refusing %s:%u, %d connections open",
-                     qPrintable(socket->peerAddress().toString()), unsigned(socket->peerPort()), kMaxConnections);
+        if (socket->state() != QAbstractSocket::ConnectedState || socket->peerPort() == 0) {
+            // The peer went away (reset) before it was accepted: it takes no
+            // place and makes no one give way.
             socket->abort();
             socket->deleteLater();
             continue;
         }
+        // Places are counted by the sockets that are still connected, not by
+        // close events, which a peer that resets at the wrong moment can
+        // leave unseen.
+        dropGoneConnections();
+        if (connections_.size() >= kMaxConnections) {
+            // The connection that has been quiet the longest gives way, so a
+            // PLC is never locked out by peers that hold a place and say nothing.
+            auto oldest = connections_.begin();
+            for (auto it = connections_.begin(); it != connections_.end(); ++it)
+                if (it->lastRequestMs < oldest->lastRequestMs)
+                    oldest = it;
+            QTcpSocket* victim = oldest.key();
+            qWarning("ModbusServer: %d connections open; closing %s:%u, quiet for %lld ms, for %s:%u", kMaxConnections,
+                     qPrintable(victim->peerAddress().toString()), unsigned(victim->peerPort()),
+                     static_cast<long long>(::monotonic_ms() - oldest->lastRequestMs),
+                     qPrintable(socket->peerAddress().toString()), unsigned(socket->peerPort()));
+            closeConnection(victim);
+        }
         qDebug("connect ip: %s, port:%u", qPrintable(socket->peerAddress().toString()), unsigned(socket->peerPort()));
         socket->setParent(nullptr);
-        buffers_.insert(socket, QByteArray());
+        Connection c;
+        c.lastRequestMs = ::monotonic_ms();
+        connections_.insert(socket, c);
+        connectionCount_.store(connections_.size());
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); }, Qt::DirectConnection);
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { onDisconnected(socket); }, Qt::DirectConnection);
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { closeConnection(socket); }, Qt::DirectConnection);
+        // A reset can take the socket straight to the unconnected state
+        // without a disconnected signal.
+        connect(socket, &QAbstractSocket::stateChanged, this, [this, socket](QAbstractSocket::SocketState state) {
+            if (state == QAbstractSocket::UnconnectedState)
+                closeConnection(socket);
+        }, Qt::DirectConnection);
     }
 }
 
-void ModbusServer::onDisconnected(QTcpSocket* socket)
+// Forgets a connection and lets its socket go; safe to call more than once
+// and from inside the socket's own signals.
+void ModbusServer::closeConnection(QTcpSocket* socket)
 {
-    if (buffers_.remove(socket) > 0) {
-        socket->disconnect(this);
-        socket->deleteLater();
+    if (connections_.remove(socket) == 0)
+        return;
+    connectionCount_.store(connections_.size());
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+}
+
+void ModbusServer::dropGoneConnections()
+{
+    QList<QTcpSocket*> gone;
+    for (auto it = connections_.cbegin(); it != connections_.cend(); ++it)
+        if (it.key()->state() != QAbstractSocket::ConnectedState)
+            gone << it.key();
+    for (QTcpSocket* s : gone)
+        closeConnection(s);
+}
+
+void ModbusServer::sweep()
+{
+    dropGoneConnections();
+    const qint64 now = ::monotonic_ms();
+    QList<QTcpSocket*> expired;
+    for (auto it = connections_.cbegin(); it != connections_.cend(); ++it) {
+        if (it->partialSinceMs > 0 && now - it->partialSinceMs > partialAduMs_.load()) {
+            qWarning("ModbusServer: %s:%u left a request unfinished for %d ms, closing the connection",
+                     qPrintable(it.key()->peerAddress().toString()), unsigned(it.key()->peerPort()),
+                     partialAduMs_.load());
+            expired << it.key();
+        } else if (now - it->lastRequestMs > idleCloseMs_.load()) {
+            qInfo("ModbusServer: %s:%u sent no request for %d ms, closing the connection",
+                  qPrintable(it.key()->peerAddress().toString()), unsigned(it.key()->peerPort()), idleCloseMs_.load());
+            expired << it.key();
+        }
     }
+    for (QTcpSocket* s : expired)
+        closeConnection(s);
 }
 
 void ModbusServer::onReadyRead(QTcpSocket* socket)
 {
-    auto it = buffers_.find(socket);
-    if (it == buffers_.end())
+    auto it = connections_.find(socket);
+    if (it == connections_.end())
         return;
-    it->append(socket->readAll());
+    it->buffer.append(socket->readAll());
     const DataAccess access = dataAccess();
     for (;;) {
-        QByteArray& buffer = buffers_[socket];
-        const int n = aduLength(buffer.constData(), buffer.size());
-        if (n == 0)
+        // Looked up afresh each pass: answering may close the connection
+        // (a write to a peer that has reset), which removes the entry.
+        it = connections_.find(socket);
+        if (it == connections_.end())
             return;
+        const int n = aduLength(it->buffer.constData(), it->buffer.size());
+        if (n == 0) {
+            if (it->buffer.isEmpty())
+                it->partialSinceMs = 0;
+            else if (it->partialSinceMs == 0)
+                it->partialSinceMs = ::monotonic_ms();
+            return;
+        }
         if (n < 0) {
             qWarning("ModbusServer: invalid frame length from %s, closing the connection",
                      qPrintable(socket->peerAddress().toString()));
-            buffers_.remove(socket);
-            socket->disconnect(this);
-            socket->abort();
-            socket->deleteLater();
+            closeConnection(socket);
             return;
         }
-        const QByteArray adu = buffer.left(n);
-        buffer.remove(0, n);
+        const QByteArray adu = it->buffer.left(n);
+        it->buffer.remove(0, n);
+        it->lastRequestMs = ::monotonic_ms();
+        it->partialSinceMs = 0;
         const QByteArray reply = analysis(adu, access);
         if (stopping_.load())
             return;
-        if (!reply.isEmpty()) {
+        if (!reply.isEmpty() && connections_.contains(socket)) {
             socket->write(reply);
             socket->flush();  // now, not on the next pass of the loop
         }

@@ -7,6 +7,11 @@
 // data is handed to the thread that owns this object (the GUI thread) and the
 // pool thread waits for it, with a limit, so that the values are read and the
 // counters cleared where they are written.
+//
+// At most kMaxConnections are served at once. A connection that sends no
+// whole request for kIdleCloseMs, or leaves a begun request unfinished for
+// kPartialAduMs, is closed; when every place is taken, the connection quiet
+// the longest gives way to a new one, so that a PLC always gets in.
 #pragma once
 
 #include <QByteArray>
@@ -23,6 +28,7 @@
 class QTcpServer;
 class QTcpSocket;
 class QThreadPool;
+class QTimer;
 
 class ModbusServer : public QObject {
     Q_OBJECT
@@ -32,6 +38,11 @@ public:
     static constexpr int kMaxReadQuantity = 125; // registers per read
     static constexpr int kMaxConnections = 16;
     static constexpr int kDefaultHandOverMs = 2000;
+    // A connection that sends no whole request for this long is closed.
+    static constexpr int kIdleCloseMs = 60000;
+    // A begun ADU must be whole within this time, or its connection is
+    // closed: the stream cannot be resynchronised after a lost piece.
+    static constexpr int kPartialAduMs = 5000;
 
     // Exception codes of the replies.
     static constexpr quint8 kIllegalFunction = 0x01;
@@ -60,6 +71,10 @@ public:
     // The port actually bound (useful when constructed with port 0).
     quint16 serverPort() const { return boundPort_.load(); }
     void setHandOverTimeout(int ms) { handOverMs_.store(ms); }
+    // Both take effect at the next start of the server.
+    void setIdleLimits(int idleMs, int partialMs);
+    // Connections being served now.
+    int connectionCount() const { return connectionCount_.load(); }
 
     // Length of the ADU at the start of `data`: 0 while more bytes are
     // needed, -1 when the header's length field can never be valid (the
@@ -81,19 +96,30 @@ private:
     void onFinish();
     void onNewConnection();
     void onReadyRead(QTcpSocket* socket);
-    void onDisconnected(QTcpSocket* socket);
+    void closeConnection(QTcpSocket* socket);
+    void dropGoneConnections();
+    void sweep();
     bool handOver(bool clear, Registers* regs);
     DataAccess dataAccess();
 
     QHostAddress address_;
     quint16 port_ = 0;
     std::shared_ptr<QThreadPool> pool_;
+    struct Connection {
+        QByteArray buffer;
+        qint64 lastRequestMs = 0;   // accepted, or last whole ADU
+        qint64 partialSinceMs = 0;  // first byte of the ADU still incomplete; 0: none
+    };
     // Pool thread only:
     std::shared_ptr<QTcpServer> server_;
-    QHash<QTcpSocket*, QByteArray> buffers_;
+    std::shared_ptr<QTimer> sweepTimer_;
+    QHash<QTcpSocket*, Connection> connections_;
 
     std::atomic<bool> running_{false};
     std::atomic<bool> stopping_{false};
     std::atomic<quint16> boundPort_{0};
     std::atomic<int> handOverMs_{kDefaultHandOverMs};
+    std::atomic<int> idleCloseMs_{kIdleCloseMs};
+    std::atomic<int> partialAduMs_{kPartialAduMs};
+    std::atomic<int> connectionCount_{0};
 };

@@ -5,7 +5,8 @@
 
 namespace {
 
-constexpr int kMinAnswered = 10; // shorter ADUs are dropped without answer
+// Header and function code: the least that an exception reply can answer.
+constexpr int kMinAnswered = 8;
 
 quint16 word(const QByteArray& b, int at)
 {

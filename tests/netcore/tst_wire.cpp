@@ -64,6 +64,7 @@ private slots:
     void hostilePictures_data();
     void hostilePictures();
     void standardMultipart();
+    void writtenValuesCannotAddHeaders();
     void garbageNeverCrashes();
 };
 
@@ -510,6 +511,9 @@ void TstWire::hostileHeadsClose_data()
     QTest::newRow("chunked") << QByteArray("POST /a HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
     QTest::newRow("endless head") << QByteArray("POST /a HTTP/1.1\r\nX: ") + QByteArray(70000, 'a');
     QTest::newRow("huge head") << QByteArray("POST /a HTTP/1.1\r\nX: ") + QByteArray(70000, 'a') + "\r\n\r\n";
+    QTest::newRow("bare CR and LF in a value")
+        << QByteArray("POST /a HTTP/1.1\r\nUser-Agent: acc\rX-Injected: 1\nX-Injected2: 2\r\n\r\n");
+    QTest::newRow("NUL in a value") << QByteArray("POST /a HTTP/1.1\r\nUser-Agent: a") + '\0' + "b\r\n\r\n";
 }
 
 void TstWire::hostileHeadsClose()
@@ -519,6 +523,23 @@ void TstWire::hostileHeadsClose()
     const QList<CTask_FormData> got = cutStream(stream + "POST /after HTTP/1.1\r\n\r\n", {}, &closed);
     QVERIFY(closed);
     QVERIFY(got.isEmpty());
+}
+
+void TstWire::writtenValuesCannotAddHeaders()
+{
+    // Every value the writer puts in a head or a part head tries to add a
+    // header line; none may.
+    const QString evil = QStringLiteral("a\rX-Injected:1\nX-Injected:2\r\nX-Injected:3\x01\"");
+    CTask_FormData r;
+    r.url = "/up";
+    r.taskId = r.deviceId = evil;
+    r.query.insert("k", evil);
+    r.images.insert(evil, cv::Mat(1, 1, CV_8UC1, cv::Scalar(65)));
+    const QByteArray got = wireBytes(r);
+    QVERIFY2(!got.contains("\nX-Injected") && !got.contains("\rX-Injected") && !got.contains('\x01'), got.constData());
+    const QList<CTask_FormData> back = nettest::cutStream(got);
+    QCOMPARE(back.size(), 1);
+    QCOMPARE(back.first().images.size(), 1);
 }
 
 void TstWire::hostilePictures_data()

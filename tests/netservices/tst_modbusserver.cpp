@@ -12,7 +12,11 @@
 #include <QThread>
 #include <QtTest>
 
+#include <cerrno>
+#include <memory>
 #include <thread>
+
+#include <sys/socket.h>
 
 #ifdef HAVE_LIBMODBUS
 #include <modbus.h>
@@ -77,6 +81,22 @@ struct RawClient {
     }
 };
 
+// A connection that has sent `bytes`; with `reset` it is closed at once
+// with a reset (linger 0).
+std::unique_ptr<QTcpSocket> connection(quint16 port, const QByteArray& bytes, bool reset = false)
+{
+    auto s = std::make_unique<QTcpSocket>();
+    s->connectToHost(QHostAddress::LocalHost, port);
+    if (reset)
+        QThread::msleep(5);  // taken by the server before the request comes
+    if (s->waitForConnected(3000) && !bytes.isEmpty() && s->write(bytes) > 0)
+        s->waitForBytesWritten(1000);
+    const linger l{1, 0};
+    if (reset && ::setsockopt(int(s->socketDescriptor()), SOL_SOCKET, SO_LINGER, &l, sizeof l) == 0)
+        s->abort();
+    return s;
+}
+
 }  // namespace
 
 class TestModbusServer : public QObject {
@@ -135,7 +155,12 @@ private slots:
                                           << hex("00 01 00 00 00 03 01 83 03") << false;
         QTest::newRow("read of 11 bytes") << hex("00 01 00 00 00 05 01 03 00 00 00")
                                           << hex("00 01 00 00 00 03 01 83 03") << false;
-        QTest::newRow("9 bytes: no answer") << hex("00 01 00 00 00 03 01 03 00") << QByteArray() << false;
+        QTest::newRow("read of 9 bytes") << hex("00 01 00 00 00 03 01 03 00")
+                                         << hex("00 01 00 00 00 03 01 83 03") << false;
+        QTest::newRow("FC17 of 8 bytes") << hex("00 04 00 00 00 02 01 11") << hex("00 04 00 00 00 03 01 91 01") << false;
+        QTest::newRow("unknown FC, one data byte") << hex("00 04 00 00 00 03 01 41 00")
+                                                   << hex("00 04 00 00 00 03 01 c1 01") << false;
+        QTest::newRow("no function code: no answer") << hex("00 04 00 00 00 01 01") << QByteArray() << false;
 
         QTest::newRow("write 1 to reg 4 clears") << hex("00 02 00 00 00 09 01 10 00 04 00 01 02 00 01")
                                                  << hex("00 02 00 00 00 06 01 10 00 04 00 01") << true;
@@ -254,7 +279,8 @@ private slots:
         QTest::newRow("split in two writes") << QList<QByteArray>{read.left(5), read.mid(5)} << answer;
         QTest::newRow("split after header") << QList<QByteArray>{read.left(8), read.mid(8) + read.left(3), read.mid(3)}
                                             << answer + answer;
-        QTest::newRow("short ADU then read") << QList<QByteArray>{hex("00 07 00 00 00 03 01 03 00") + read} << answer;
+        QTest::newRow("short ADU then read") << QList<QByteArray>{hex("00 07 00 00 00 03 01 03 00") + read}
+                                             << hex("00 07 00 00 00 03 01 83 03") + answer;
         QTest::newRow("FC6 then read") << QList<QByteArray>{hex("00 03 00 00 00 06 01 06 00 04 00 01") + read}
                                        << hex("00 03 00 00 00 03 01 86 01") + answer;
     }
@@ -306,7 +332,7 @@ private slots:
     {
         const quint16 port = server_->serverPort();
         QList<QByteArray> replies;
-        bool lastClosed = false;
+        bool firstClosed = false;
         QVERIFY(runBeside([&] {
             QList<QTcpSocket*> sockets;
             for (int i = 0; i < ModbusServer::kMaxConnections + 1; ++i) {
@@ -316,11 +342,12 @@ private slots:
                 sockets << s;
                 QThread::msleep(20);
             }
-            QTcpSocket* last = sockets.last();
-            last->waitForReadyRead(1000);
-            lastClosed = last->state() != QAbstractSocket::ConnectedState;
-            // The first sixteen are served.
-            for (int i = 0; i < ModbusServer::kMaxConnections; ++i) {
+            // The seventeenth takes the place of the one quiet the longest.
+            QTcpSocket* first = sockets.first();
+            first->waitForReadyRead(1000);
+            firstClosed = first->state() != QAbstractSocket::ConnectedState;
+            // The other sixteen are served.
+            for (int i = 1; i <= ModbusServer::kMaxConnections; ++i) {
                 sockets[i]->write(hex("00 01 00 00 00 06 01 03 00 00 00 01"));
                 sockets[i]->waitForBytesWritten(1000);
                 QByteArray r;
@@ -332,7 +359,7 @@ private slots:
             }
             qDeleteAll(sockets);
         }));
-        QVERIFY(lastClosed);
+        QVERIFY(firstClosed);
         QCOMPARE(replies.size(), ModbusServer::kMaxConnections);
         for (const QByteArray& r : replies)
             QCOMPARE(r, hex("00 01 00 00 00 05 01 03 02 00 01"));
@@ -360,6 +387,27 @@ private slots:
         QCOMPARE(again.size(), ModbusServer::kMaxConnections);
         for (const QByteArray& r : again)
             QCOMPARE(r, hex("00 01 00 00 00 05 01 03 02 00 01"));
+    }
+
+    void quietConnectionsAreClosed_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("idleMs");
+        QTest::addColumn<int>("partialMs");
+        QTest::newRow("silent") << QByteArray() << 200 << 60000;
+        QTest::newRow("half an ADU") << hex("00 01 00 00 00 06 01 03") << 60000 << 100;
+    }
+    void quietConnectionsAreClosed()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, idleMs);
+        QFETCH(int, partialMs);
+        ModbusServer s(QHostAddress::LocalHost, 0);
+        s.setIdleLimits(idleMs, partialMs);
+        QVERIFY(s.reAction(QHostAddress::LocalHost, 0));
+        auto c = connection(s.serverPort(), bytes);
+        QTRY_COMPARE(c->state(), QAbstractSocket::UnconnectedState);
+        QTRY_COMPARE(s.connectionCount(), 0);
     }
 
     void busyGuiThreadGetsBusyAndNoLateClear()
@@ -451,6 +499,42 @@ private slots:
         QCOMPARE(ini.value("list_allnum").toStringList(), (QStringList{"0", "0", "0", "0", "0", "0", "0", "0"}));
         QCOMPARE(ini.value("gSyncNGNum").toInt(), 7);
         QVERIFY(watch.report("libmodbusClient"));
+    }
+#endif
+
+#ifdef HAVE_LIBMODBUS
+    void plcGetsInPastResetsAndIdlePeers()
+    {
+        // A hundred peers reset while their read is with the GUI thread, then
+        // eight silent and eight half-sent ones take every place: a PLC is
+        // served at once all the same, and a short request gets exception 01.
+        const quint16 port = server_->serverPort();
+        QVERIFY(runBeside([&] {
+            for (int i = 0; i < 100; ++i)
+                connection(port, hex("00 01 00 00 00 06 01 03 00 00 00 04"), true);
+        }));
+        QTRY_COMPARE(server_->connectionCount(), 0);
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        for (int i = 0; i < ModbusServer::kMaxConnections; ++i)
+            held.push_back(connection(port, i % 2 ? hex("00 01 00 00 00 06 01") : QByteArray()));
+        QTRY_COMPARE(server_->connectionCount(), ModbusServer::kMaxConnections);
+        int readCount = -1, reportErrno = 0;
+        uint16_t regs[4] = {};
+        QVERIFY(runBeside([&] {
+            modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
+            if (!ctx || modbus_connect(ctx) != 0)
+                return;
+            modbus_set_response_timeout(ctx, 3, 0);
+            readCount = modbus_read_registers(ctx, 0, 4, regs);
+            uint8_t id[64];
+            if (modbus_report_slave_id(ctx, sizeof id, id) < 0)  // function 17, no data
+                reportErrno = errno;
+            modbus_close(ctx);
+            modbus_free(ctx);
+        }));
+        QCOMPARE(readCount, 4);
+        QCOMPARE(regs[2], uint16_t(120));
+        QCOMPARE(reportErrno, int(EMBXILFUN));
     }
 #endif
 
