@@ -29,7 +29,7 @@ const char kLinkUp[] =
     "QWidget{border-style:solid;background-color:rgb(110,110,110);border: 0px;border-left: 10px solid green;}";
 const char kPriorityMark[] = "优先启用";
 // Shown when a static address or mask is refused.
-constexpr int kRowBadStaticAddress = 691;
+constexpr int kRowBadStaticAddress = 686;
 
 QLabel* whiteLabel(const QString& text, const char* name, QWidget* parent)
 {

@@ -216,7 +216,7 @@ private slots:
             e->findChild<QComboBox*>("QComboBox_pComTool")->setCurrentIndex(0);  // static, address untouched
             e->okButton()->pressed();
             auto* box = e->findChild<QMessageBox*>("badStaticAddress");
-            refused = box && e->isVisible() && box->text() == lanStr(691);
+            refused = box && e->isVisible() && box->text() == lanStr(686);
             if (box)
                 box->close();
             e->findChild<EditIP*>("IPAddressEdite_IP")->setAddress("192.168.7.20");
