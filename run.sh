@@ -12,6 +12,10 @@ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DVMM_BUILD_TESTS=OFF >/dev/nu
 cmake --build "$BUILD" -j"$JOBS"
 WORK="${VMM_WORKDIR:-$ROOT/work}"
 "$ROOT/scripts/layout-workdir" "$BUILD" "$WORK"
+# A folder standing in for a USB disk: the program treats it as plugged in
+# while it exists and copies the fault pictures into it.
+export VMM_USB_DISK="${VMM_USB_DISK:-$WORK/usbdisk}"
+mkdir -p "$VMM_USB_DISK"
 
 PIDS=()
 cleanup() { for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done; }
@@ -45,6 +49,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
   echo "run.sh: no display; the program runs on Xvfb $DISP."
   echo "        look at it with: xwd -root -display $DISP | convert xwd:- screen.png"
 fi
+echo "run.sh: fault pictures are copied to $VMM_USB_DISK/monitor_<device id>/<date>/ (remove the folder to pull the disk)."
 echo "run.sh: HTTP API on port 10100 (when switched on in cnt_net/config.json), Modbus TCP on 502."
 echo "run.sh: the simulated local agent logs what the program sends it to $WORK/cnt_net/rurir_monitor/agent-messages.log"
 

@@ -7,6 +7,9 @@
 #include "publictools_widget.h"
 #include "rivurevezi.h"
 #include "startup.h"
+#include "storagestartup.h"
+#include "storagetypes.h"
+#include "sysword.h"
 
 #include <QProcess>
 
@@ -16,6 +19,7 @@ int main(int argc, char* argv[])
 {
     std::unique_ptr<MApplication> app;
     StartupHooks hooks;
+    hooks.registerTypes = registerStorageTypes;
     hooks.createApplication = [&] {
         if (!QCoreApplication::instance())
             app = std::make_unique<MApplication>(argc, argv);
@@ -38,7 +42,9 @@ int main(int argc, char* argv[])
         return 0;  // a database was restored; the reboot has been requested
     startupAfterMainWindow(hooks);
     XAN_NETMN::getInstance()->initStart();
-    // The USB picture copier and the disk watcher are not part of this program yet.
+    // The USB picture copier (day folders kept: word 213; on when word 215 is
+    // set) and the disk watcher.
+    startUsbStorage(sysWord(213), sysWord(215));
     if (gpControlIO)
         gpControlIO->InitIOThread();
     gpWin->showFullScreen();

@@ -19,6 +19,7 @@
 #include "platform.h"
 #include "publictools_widget.h"
 #include "recordstore.h"
+#include "resstatisticsparam.h"
 #include "savefialimagethread.h"
 #include "sysword.h"
 #include "viewwatch2ziz.h"
@@ -126,6 +127,8 @@ bool RiVuRevezi::StartUp()
     gpWPara = new WizardPara;
     gpWPara->LoadDatafromFile();
     gpWParaBak = new WizardPara;
+    // The statistics count under the group the parameters came from.
+    ResStatisticsParam::getInstance()->setCurGroupName(gpWPara->getCurGroupName());
     gTempNum = gpWPara->words[102];
     gPicNumNG = gpWPara->words[103];
     gPicNumOK = gpWPara->words[104];

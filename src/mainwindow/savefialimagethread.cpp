@@ -1,5 +1,7 @@
 #include "savefialimagethread.h"
 
+#include "copy2movedisk.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -82,8 +84,13 @@ int SaveFialImageThread::saveWaiting()
                 }
                 ++written;
                 pruneFolder(dir, ok ? gPicNumOK : gPicNumNG);
+                const QFileInfo saved(name);
+                // On the USB disk all cameras and steps share one day folder.
+                Copy2MoveDisk::getInstance()->addFile(
+                    saved.absoluteFilePath(),
+                    QStringLiteral("camera%1_detect%2_%3_%4").arg(c + 1).arg(s + 1).arg(ok ? "OK" : "NG", saved.fileName()));
                 if (onSaved)
-                    onSaved(c, s, ok, QFileInfo(name).absoluteFilePath());
+                    onSaved(c, s, ok, saved.absoluteFilePath());
             }
             if (any) {
                 QMutexLocker lock(pMutexSaveFail);

@@ -1,6 +1,9 @@
+#include "copy2movedisk.h"
+#include "diskmanager.h"
 #include "savefialimagethread.h"
 #include "testworkdir.h"
 
+#include <QDate>
 #include <QDir>
 #include <QImage>
 #include <QMutexLocker>
@@ -90,6 +93,38 @@ private slots:
         fill(0, qRgb(1, 2, 3), 64, 48);
         QCOMPARE(t.saveWaiting(), 0);
         QCOMPARE(handed, 0);
+    }
+
+    // Every saved picture goes to the USB copier; while no disk is there the
+    // writer goes on and the names wait.
+    void savedPicturesReachTheUsbDisk()
+    {
+        TestWorkDir wd;
+        QVERIFY(QDir().mkpath("stick"));
+        Copy2MoveDisk* copier = Copy2MoveDisk::getInstance();
+        copier->setDeviceId("dev9");
+        copier->start(false);
+        SaveFialImageThread t;
+        t.setCameraSize(0, 64, 48);
+        for (int round = 1; round <= 2; ++round) {
+            fill(0, qRgb(200, 0, 0), 64, 48);
+            fill(1, qRgb(0, 200, 0), 64, 48);
+            {
+                QMutexLocker l(pMutexSaveFail);
+                gFailIndex[0] = round;
+            }
+            QCOMPARE(t.saveWaiting(), 2);
+            QCOMPARE(copier->copyPending(), 0);
+        }
+        QCOMPARE(copier->pending().size(), 4);
+        DiskManager::Sources s;
+        s.mounts = "/nonexistent";
+        s.folders = QStringList{"stick"};
+        copier->SlotDiskInfoChange(DiskManager::findDisks(s));
+        QCOMPARE(copier->copyPending(), 4);
+        const QDir day("stick/monitor_dev9/" + QDate::currentDate().toString("yyyy-MM-dd"));
+        QCOMPARE(day.entryList({"camera1_detect1_NG_*.jpg", "camera1_detect1_OK_*.jpg"}, QDir::Files).size(), 4);
+        QCOMPARE(QImage(day.filePath(day.entryList({"*_NG_*_2.jpg"}).value(0))).size(), QSize(64, 48));
     }
 };
 

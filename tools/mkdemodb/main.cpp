@@ -1,7 +1,7 @@
 // Writes the demo parameter file: the default PARAM.db with one grey
 // template comparison region on the moulded part for steps 1 and 2 of
-// cameras 1 and 2, and short trigger delays, so that a demo run judges real
-// cycles from the first mould opening on.
+// cameras 1 and 2, short trigger delays and the USB picture copy on, so that
+// a demo run judges real cycles from the first mould opening on.
 //   mkdemodb <default PARAM.db> <output PARAM.db> [<screen width> <screen height>]
 // The region is placed in picture coordinates of the simulated camera
 // (1280 x 1024, the part in its middle) and stored, as every region is, in
@@ -14,6 +14,8 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringList>
+#include <QVariant>
 
 #include <cstdio>
 
@@ -71,6 +73,15 @@ int main(int argc, char* argv[])
         QSqlQuery q(db);
         // Product after 0.3 s, cavity after 1.5 s (the ejector has pushed the part out).
         ok = ok && q.exec(QStringLiteral("update sysparam set value='3 15 0 0 0 0 0 0' where name='trigInDelay'"));
+        // Fault pictures are copied to the USB disk (word 215, the 19th value
+        // of row system10); run.sh gives a folder standing in for the disk.
+        if (ok && q.exec(QStringLiteral("select value from sysparam where name='system10'")) && q.next()) {
+            QStringList v = q.value(0).toString().split(QLatin1Char(' '));
+            if (v.size() > 18) {
+                v[18] = QStringLiteral("1");
+                ok = q.exec(QStringLiteral("update sysparam set value='%1' where name='system10'").arg(v.join(QLatin1Char(' '))));
+            }
+        }
         for (int camera = 0; ok && camera < 2; ++camera) {
             CammerSingleton rec(camera);
             ok = rec.LoadRows(db, q, RoiViewLink{});

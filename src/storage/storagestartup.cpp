@@ -1,0 +1,21 @@
+#include "storagestartup.h"
+
+#include "copy2movedisk.h"
+#include "diskmanager.h"
+
+void startUsbStorage(int keepDays, int copyOn)
+{
+    Copy2MoveDisk* copier = Copy2MoveDisk::getInstance();
+    copier->keepDays = keepDays;
+    if (copyOn != 0)
+        copier->start();
+
+    if (!DiskManager::_instance) {
+        DiskManager::_instance = new DiskManager(nullptr);
+        // Straight into the copier from the watcher's thread: the copier
+        // guards its list and must not wait for a busy GUI thread.
+        QObject::connect(DiskManager::_instance, &DiskManager::diskInfoChange, copier,
+                         &Copy2MoveDisk::SlotDiskInfoChange, Qt::DirectConnection);
+    }
+    DiskManager::_instance->start();
+}
