@@ -84,7 +84,7 @@ private slots:
     // text (or the Chinese one where there is no English text).
     void columnsAgree()
     {
-        for (int r = 0; r <= 685; ++r) {
+        for (int r = 0; r <= 686; ++r) {
             const QString ref = gaLanStr[r][kLanEnglish].isEmpty() ? gaLanStr[r][kLanSimplifiedChinese]
                                                                    : gaLanStr[r][kLanEnglish];
             if (ref.isEmpty())
