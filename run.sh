@@ -28,13 +28,38 @@ PIDS+=($!)
 for _ in $(seq 50); do [ -e "$PTY" ] && break; sleep 0.1; done
 export VMM_COM_PORT="$PTY"
 
-# Now and then a short shot on the replay cameras, so that NG cycles show too.
+# VMM_NET_CAMERAS=N (1..8) runs the demo on N simulated network cameras on
+# 127.0.0.2 upwards, reached through the network-camera plug-in and the camera
+# SDK, in place of the replay cameras.
+NET_CAMERAS="${VMM_NET_CAMERAS:-0}"
+if [ "$NET_CAMERAS" -gt 0 ]; then
+  [ "$NET_CAMERAS" -le 8 ] || { echo "run.sh: VMM_NET_CAMERAS is 1..8" >&2; exit 2; }
+  NETSIM_OUT="$ROOT/build/netcamsim.out"
+  "$BUILD/tools/netcamsim/netcamsim" --count "$NET_CAMERAS" --width 1280 --height 1024 >"$NETSIM_OUT" &
+  NETSIM=$!
+  PIDS+=($NETSIM)
+  for _ in $(seq 50); do [ "$(grep -c '^ready' "$NETSIM_OUT" 2>/dev/null)" -ge "$NET_CAMERAS" ] && break; sleep 0.1; done
+  CAMS=""
+  for i in $(seq "$NET_CAMERAS"); do
+    CAMS="$CAMS${CAMS:+,}{\"ip\":\"127.0.0.$((i + 1))\",\"serial\":\"NETCAM-000$i\"}"
+  done
+  export VMM_CAMERA_NETWORK="{\"discover\":false,\"cameras\":[$CAMS]}"
+  export VMM_CAMERA_REPLAY='{"cameras":[]}'
+  echo "run.sh: $NET_CAMERAS simulated network camera(s) on 127.0.0.2 upwards (ports 10401/10402)."
+  shortshot() { kill -USR1 "$NETSIM" 2>/dev/null || true; }
+  noshortshot() { kill -USR2 "$NETSIM" 2>/dev/null || true; }
+else
+  shortshot() { "$BUILD/tools/camctl/camctl" vmm-camera-replay '*' defect shortshot >/dev/null 2>&1 || true; }
+  noshortshot() { "$BUILD/tools/camctl/camctl" vmm-camera-replay '*' defect none >/dev/null 2>&1 || true; }
+fi
+
+# Now and then a short shot on the cameras, so that NG cycles show too.
 (
   sleep 45
   while true; do
-    "$BUILD/tools/camctl/camctl" vmm-camera-replay '*' defect shortshot >/dev/null 2>&1 || true
+    shortshot
     sleep 10
-    "$BUILD/tools/camctl/camctl" vmm-camera-replay '*' defect none >/dev/null 2>&1 || true
+    noshortshot
     sleep 60
   done
 ) &

@@ -34,6 +34,45 @@ bool headerIs(const QString& name, const char* wanted)
     return name.compare(QLatin1String(wanted), Qt::CaseInsensitive) == 0;
 }
 
+// Pictures read from a message point into the message's body instead of
+// copying it: the picture holds a reference to the body, released with the
+// picture's last copy. One copy less for every frame a camera sends.
+class BodySliceAllocator : public cv::MatAllocator {
+public:
+    cv::UMatData* allocate(int, const int*, int, void*, size_t*, cv::AccessFlag, cv::UMatUsageFlags) const override
+    {
+        return nullptr;  // only wraps bodies; never makes new pixel memory
+    }
+    bool allocate(cv::UMatData*, cv::AccessFlag, cv::UMatUsageFlags) const override { return false; }
+    void deallocate(cv::UMatData* u) const override
+    {
+        if (!u || u->refcount != 0)
+            return;
+        delete static_cast<QByteArray*>(u->userdata);
+        delete u;
+    }
+};
+
+// A picture over `bytes` of `body` from `offset`; a copy when the body does
+// not own its bytes (raw data must not be outlived).
+cv::Mat bodySlice(const QByteArray& body, int offset, int rows, int cols, int type)
+{
+    const cv::Mat wrapped(rows, cols, type, const_cast<char*>(body.constData() + offset));
+    const auto* d = const_cast<QByteArray&>(body).data_ptr();
+    if (d->offset != sizeof(QByteArrayData))
+        return wrapped.clone();
+    static BodySliceAllocator allocator;
+    cv::Mat m = wrapped;
+    auto* u = new cv::UMatData(&allocator);
+    u->data = u->origdata = m.data;
+    u->size = m.total() * m.elemSize();
+    u->userdata = new QByteArray(body);  // shares the bytes, keeps them alive
+    m.u = u;
+    m.allocator = &allocator;
+    m.addref();
+    return m;
+}
+
 // A JSON number as an int when it is a whole number in range; else 0.
 int jsonInt(const QJsonValue& v)
 {
@@ -911,7 +950,7 @@ bool SCI_ExecObj_Recv::analysisIntegrality_multipart(const QString& boundary, co
                 const int fromTo[] = {0, 0, 1, 1, 2, 2};
                 cv::mixChannels(&wrapped, 1, &image, 1, fromTo, 3);
             } else {
-                image = wrapped.clone();
+                image = bodySlice(body, bin->offset, height, width, CV_8UC(channels));
             }
             task.images.insert(name, image);
         } catch (const cv::Exception& e) {

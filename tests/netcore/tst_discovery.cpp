@@ -2,6 +2,7 @@
 // network namespace of its own, joined to this test's namespace by a veth
 // pair: camera A inside the monitor's subnet, camera B in a foreign one.
 #include "support_netns.h"
+#include "support_nscamera.h"
 #include "udp_acam_gvcp.h"
 
 #include <QElapsedTimer>
@@ -12,70 +13,6 @@
 #include <memory>
 
 namespace {
-
-struct Camera {
-    QString monitorItf, cameraItf, monitorCidr, cameraCidr;
-    std::unique_ptr<QProcess> proc;
-    QStringList lines;
-    QString key, mac;
-
-    void readLines()
-    {
-        while (proc && proc->canReadLine())
-            lines << QString::fromLocal8Bit(proc->readLine()).trimmed();
-    }
-    // Waits (bounded) for a line matching `re`; events keep running meanwhile.
-    bool waitLine(const QRegularExpression& re, int ms = 20000)
-    {
-        QElapsedTimer t;
-        t.start();
-        for (;;) {
-            readLines();
-            for (const QString& l : qAsConst(lines))
-                if (re.match(l).hasMatch())
-                    return true;
-            if (t.elapsed() > ms || !proc || proc->state() == QProcess::NotRunning)
-                return false;
-            proc->waitForReadyRead(50);
-            QCoreApplication::processEvents();
-        }
-    }
-    QStringList runs()
-    {
-        readLines();
-        return lines.filter(QRegularExpression(QStringLiteral("^run: ")));
-    }
-    bool start()
-    {
-        proc = std::make_unique<QProcess>();
-        proc->setProcessChannelMode(QProcess::SeparateChannels);
-        proc->start(QStringLiteral("unshare"), {QStringLiteral("-n"), QStringLiteral(UDPCAM_HELPER),
-                                                netns::currentNamespace(), cameraItf, cameraCidr});
-        // The veth end may only be moved once the helper's namespace exists.
-        if (!proc->waitForStarted(10000) || !waitLine(QRegularExpression(QStringLiteral("^started$")), 30000))
-            return false;
-        const QString pid = QString::number(proc->processId());
-        if (!netns::ip({QStringLiteral("link"), QStringLiteral("add"), monitorItf, QStringLiteral("type"),
-                        QStringLiteral("veth"), QStringLiteral("peer"), QStringLiteral("name"), cameraItf,
-                        QStringLiteral("netns"), pid}) ||
-            !netns::ip({QStringLiteral("addr"), QStringLiteral("add"), monitorCidr, QStringLiteral("dev"), monitorItf}) ||
-            !netns::ip({QStringLiteral("link"), QStringLiteral("set"), monitorItf, QStringLiteral("up")}))
-            return false;
-        if (!waitLine(QRegularExpression(QStringLiteral("^ready ")), 30000))
-            return false;
-        const QStringList ready = lines.filter(QRegularExpression(QStringLiteral("^ready "))).first().split(' ');
-        key = ready.value(1);
-        mac = ready.value(2);
-        return key.size() == 32;
-    }
-    ~Camera()
-    {
-        if (proc) {
-            proc->kill();
-            proc->waitForFinished(5000);
-        }
-    }
-};
 
 QString addr(quint32 networkOrder)
 {
@@ -91,8 +28,8 @@ QString macText(const unsigned char* m)
 
 class TstDiscovery : public QObject {
     Q_OBJECT
-    Camera a_ {"vm0", "vc0", "192.168.7.10/24", "192.168.7.21/24"};
-    Camera b_ {"vm1", "vc1", "192.168.8.10/24", "10.0.0.5/8"};
+    NsCamera a_ {UDPCAM_HELPER, "vm0", "vc0", "192.168.7.10/24", "192.168.7.21/24"};
+    NsCamera b_ {UDPCAM_HELPER, "vm1", "vc1", "192.168.8.10/24", "10.0.0.5/8"};
     std::unique_ptr<UDP_ACam_Client> client_;
 
     // An enumeration listens 500 ms; a loaded machine may need another pass.
@@ -119,7 +56,7 @@ private slots:
 
     void setTimeReachesEveryCameraRunner()
     {
-        for (Camera* cam : {&a_, &b_}) {
+        for (NsCamera* cam : {&a_, &b_}) {
             QVERIFY2(cam->waitLine(QRegularExpression(QStringLiteral("^signal updatetime$"))),
                      qPrintable(cam->lines.join('|')));
             const QStringList runs = cam->runs();
@@ -136,7 +73,7 @@ private slots:
         const QMap<QString, gvcp_discover_ack_payload> found = findBoth();
         QCOMPARE(found.size(), 2);
         struct Want {
-            Camera* cam;
+            NsCamera* cam;
             const char* ip;
             const char* mask;
             const char* requester;

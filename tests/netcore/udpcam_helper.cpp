@@ -1,7 +1,8 @@
 // A camera's side of the discovery for the tests, run in a network namespace
 // of its own:
 //   udpcam_helper <parent net namespace> <interface> <address/prefix>
-// It refuses to run in the parent's namespace, waits for the interface the
+// Built with WITH_NETCAM it also runs a simulated camera's control and
+// picture services. It refuses to run in the parent's namespace, waits for the interface the
 // test moves into its namespace (after the line "started"), gives it the address, starts the discovery
 // server and prints "ready <key> <mac>". Every machine-changing command of
 // the server is printed as "run: <command>" and recorded by the platform
@@ -10,6 +11,9 @@
 // namespace, as the camera's system would apply them.
 #include "platform.h"
 #include "udp_acam_gvcp.h"
+#ifdef WITH_NETCAM
+#include "simnetcamera.h"
+#endif
 
 #include <QCoreApplication>
 #include <QFile>
@@ -114,6 +118,19 @@ int main(int argc, char** argv)
         say(QStringLiteral("no-table"));
         return 5;
     }
+#ifdef WITH_NETCAM
+    // Built with the simulated camera: its control and picture services too,
+    // on every address the camera has now or is given later.
+    netcamsim::Options options;
+    options.address = QHostAddress::AnyIPv4;
+    options.width = 64;
+    options.height = 48;
+    netcamsim::SimNetCamera camera(options);
+    if (!camera.start()) {
+        say(QStringLiteral("no-camera"));
+        return 6;
+    }
+#endif
     say(QStringLiteral("ready %1 %2").arg(server.deviceKey(), server.netTable().first().mac));
     return app.exec();
 }

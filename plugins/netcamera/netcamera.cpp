@@ -1,0 +1,360 @@
+#include "netcamera.h"
+
+#include "publictools.h"
+
+#include <QDebug>
+
+#include <opencv2/imgproc.hpp>
+
+#include <cstring>
+
+namespace netcam {
+
+NetCamera::NetCamera(const tZelCameraDevInfo& record, const QString& serial, const QString& pluginName)
+    : record_(record), serial_(serial), pluginName_(pluginName)
+{
+    watchdog_.setInterval(500);
+    connect(&watchdog_, &QTimer::timeout, this, &NetCamera::watch);
+}
+
+NetCamera::~NetCamera()
+{
+    release();
+}
+
+void NetCamera::onFrame(cv::Mat frame, void* user)
+{
+    auto* self = static_cast<NetCamera*>(user);
+    {
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        self->latest_ = frame;  // the SDK hands over its own picture; no copy here
+        ++self->seq_;
+        self->lastFrameMs_ = monotonic_ms();
+    }
+    self->arrived_.notify_all();
+}
+
+bool NetCamera::connectCamera()
+{
+    int handle = -1;
+    if (ZelCameraInit(&record_, 0, 0, handle) != ZEL_OK)
+        return false;
+    cv::Mat first;
+    QJsonObject head;
+    if (ZelCameraGetImageBuffer(handle, first, head, kOpenPictureMs) != ZEL_OK || first.empty()) {
+        ZelCameraUnInit(handle);
+        return false;
+    }
+    if (opened_ && (first.cols != width_ || first.rows != height_)) {
+        qWarning("network camera %s: frame size changed to %dx%d", qPrintable(serial_), first.cols, first.rows);
+        ZelCameraUnInit(handle);
+        return false;
+    }
+    width_ = first.cols;
+    height_ = first.rows;
+    handle_ = handle;
+    ZelCameraRegisterImageCallBack(handle_, &NetCamera::onFrame, this);
+    return true;
+}
+
+void NetCamera::release()
+{
+    watchdog_.stop();
+    if (handle_ >= 0) {
+        ZelCameraStop(handle_);
+        ZelCameraUnInit(handle_);
+        handle_ = -1;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    latest_.release();
+    taken_ = seq_;
+}
+
+bool NetCamera::open()
+{
+    if (opened_)
+        return true;
+    if (!connectCamera()) {
+        qWarning("network camera %s: open failed", qPrintable(serial_));
+        return false;
+    }
+    opened_ = true;
+    lostState_ = false;
+    return true;
+}
+
+void NetCamera::close()
+{
+    release();
+    opened_ = false;
+    started_ = false;
+}
+
+void NetCamera::start()
+{
+    if (!opened_ || handle_ < 0)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        taken_ = seq_;  // frames from before the start are not handed out
+        lastFrameMs_ = monotonic_ms();
+    }
+    ZelCameraPlay(handle_);
+    started_ = true;
+    fpsClock_.start();
+    fpsFrames_ = 0;
+    watchdog_.start();
+}
+
+void NetCamera::stop()
+{
+    if (handle_ >= 0)
+        ZelCameraStop(handle_);
+    started_ = false;
+    watchdog_.stop();
+}
+
+void NetCamera::watch()
+{
+    qint64 last;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        last = lastFrameMs_;
+    }
+    if (started_ && !lostState_ && monotonic_ms() - last > kLossMs) {
+        qWarning("network camera %s: no frame for %d ms, lost", qPrintable(serial_), kLossMs);
+        lostState_ = true;
+        watchdog_.stop();
+        emit sigCameraLost();
+    }
+}
+
+void NetCamera::lost()
+{
+    lostState_ = true;
+}
+
+bool NetCamera::reconnect()
+{
+    const bool wasStarted = started_;
+    release();
+    if (!connectCamera()) {
+        qWarning("network camera %s: reconnect failed", qPrintable(serial_));
+        return false;
+    }
+    lostState_ = false;
+    started_ = false;
+    if (wasStarted)
+        start();
+    // The camera's settings as the program last set them.
+    setting(QJsonObject{{"exposetime", exposure_}, {"gain", gain_}, {"contrast", contrast_}, {"sharp", sharp_},
+                        {"gammma", gamma_}});
+    return true;
+}
+
+QJsonObject NetCamera::currentSetting(int)
+{
+    QJsonObject o;
+    if (handle_ < 0)
+        return o;
+    QMap<QString, QVariant> values;
+    ZelCameraGetParams(handle_, {QStringLiteral("exposure"), QStringLiteral("gain")}, values, false);
+    if (values.contains(QStringLiteral("exposure")))
+        o.insert(QStringLiteral("ExposureTime"), values.value(QStringLiteral("exposure")).toDouble() * 1000.0);
+    if (values.contains(QStringLiteral("gain")))
+        o.insert(QStringLiteral("Gain"), values.value(QStringLiteral("gain")).toInt());
+    return o;
+}
+
+void NetCamera::setting(QJsonObject obj)
+{
+    if (obj.contains("exposetime"))
+        setExposeTime(obj.value("exposetime").toInt());
+    if (obj.contains("gain"))
+        setAdjustPlus(obj.value("gain").toInt());
+    if (obj.contains("contrast"))
+        setContrast(obj.value("contrast").toInt());
+    if (obj.contains("sharp"))
+        setSharp(obj.value("sharp").toInt());
+    if (obj.contains("gammma"))
+        setGamma(obj.value("gammma").toInt());
+    if (obj.contains("WDR"))
+        setWDR(obj.value("WDR").toBool());
+    if (obj.contains("VMirror"))
+        setVMirror(obj.value("VMirror").toBool());
+    if (obj.contains("HMirror"))
+        setHMirror(obj.value("HMirror").toBool());
+    if (obj.contains("sysUsage"))
+        unused_ = obj.value("sysUsage").toBool();
+    if (obj.contains("speed"))
+        setSpeed(obj.value("speed").toInt());
+}
+
+void NetCamera::setExposeTime(int v)
+{
+    exposure_ = v;
+    if (handle_ >= 0 && ZelCameraSetExposureTime(handle_, v) != 0)
+        qWarning("network camera %s: exposure %d refused", qPrintable(serial_), v);
+}
+
+void NetCamera::setAdjustPlus(int v)
+{
+    gain_ = v;
+    if (handle_ >= 0 && ZelCameraSetAnalogGain(handle_, v) != 0)
+        qWarning("network camera %s: gain %d refused", qPrintable(serial_), v);
+}
+
+void NetCamera::setSharp(int v)
+{
+    sharp_ = v;
+    if (handle_ >= 0 && ZelCameraSetSharpness(handle_, v) != 0)
+        qWarning("network camera %s: sharpness %d refused", qPrintable(serial_), v);
+}
+
+void NetCamera::setContrast(int v)
+{
+    contrast_ = v;
+    if (handle_ >= 0 && ZelCameraSetContrast(handle_, v) != 0)
+        qWarning("network camera %s: contrast %d refused", qPrintable(serial_), v);
+}
+
+void NetCamera::setGamma(int v)
+{
+    gamma_ = v;
+    if (handle_ >= 0 && ZelCameraSetGamma(handle_, v) != 0)
+        qWarning("network camera %s: gamma %d refused", qPrintable(serial_), v);
+}
+
+void NetCamera::setWDR(bool on)
+{
+    if (handle_ >= 0)
+        ZelCameraSetHDR(handle_, on ? 1 : 0);
+}
+
+void NetCamera::setHMirror(bool on)
+{
+    if (handle_ >= 0)
+        ZelCameraCommonCall(handle_, "hmirror", nullptr, on ? 1u : 0u);
+}
+
+void NetCamera::setVMirror(bool on)
+{
+    if (handle_ >= 0)
+        ZelCameraCommonCall(handle_, "vmirror", nullptr, on ? 1u : 0u);
+}
+
+void NetCamera::setWB()
+{
+    if (handle_ >= 0)
+        ZelCameraCommonCall(handle_, "whitebalance", nullptr, 1u);
+}
+
+void NetCamera::setColor(bool on)
+{
+    if (opened_) {
+        qWarning("network camera %s: colour mode is fixed once open", qPrintable(serial_));
+        return;
+    }
+    colourOut_ = on;
+}
+
+void NetCamera::setSpeed(int v)
+{
+    speed_ = v;
+}
+
+void NetCamera::getFps(int* fps)
+{
+    if (!fps)
+        return;
+    const qint64 ms = fpsClock_.isValid() ? fpsClock_.elapsed() : 0;
+    *fps = ms > 0 ? int(fpsFrames_ * 1000LL / ms) : 0;
+    if (ms > 5000) {
+        fpsClock_.restart();
+        fpsFrames_ = 0;
+    }
+}
+
+void NetCamera::changeTrigger(bool on)
+{
+    trigger_ = on;
+    pendingTriggers_ = 0;
+}
+
+void NetCamera::softTrigger()
+{
+    if (trigger_)
+        ++pendingTriggers_;
+}
+
+void NetCamera::getSize(int* width, int* height)
+{
+    if (width)
+        *width = width_;
+    if (height)
+        *height = height_;
+}
+
+bool NetCamera::getImage(uchar* buffer)
+{
+    if (!buffer || !opened_ || !started_ || lostState_ || unused_ || handle_ < 0)
+        return false;
+    if (trigger_ && pendingTriggers_ == 0)
+        return false;
+    cv::Mat frame;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!arrived_.wait_for(lock, std::chrono::milliseconds(kFrameWaitMs), [this] { return seq_ > taken_; }))
+            return false;
+        frame = latest_;
+        taken_ = seq_;
+    }
+    if (frame.cols != width_ || frame.rows != height_ || frame.depth() != CV_8U) {
+        qWarning("network camera %s: frame %dx%d does not match %dx%d, dropped", qPrintable(serial_), frame.cols,
+                 frame.rows, width_, height_);
+        return false;
+    }
+    // Converted straight into the caller's buffer: the second and last copy
+    // of the frame after the socket.
+    const int outType = colourOut_ ? CV_8UC4 : CV_8UC1;
+    cv::Mat out(height_, width_, outType, buffer);
+    switch (frame.channels()) {
+    case 1:
+        if (colourOut_)
+            cv::cvtColor(frame, out, cv::COLOR_GRAY2BGRA);
+        else
+            frame.copyTo(out);
+        break;
+    case 3:
+        cv::cvtColor(frame, out, colourOut_ ? cv::COLOR_BGR2BGRA : cv::COLOR_BGR2GRAY);
+        break;
+    default:
+        return false;
+    }
+    if (trigger_)
+        --pendingTriggers_;
+    ++fpsFrames_;
+    return true;
+}
+
+void NetCamera::restoreDefault(QJsonObject* obj, int)
+{
+    exposure_ = 30;
+    gain_ = 32;
+    sharp_ = 0;
+    contrast_ = 50;
+    gamma_ = 70;
+    speed_ = 12;
+    setting(QJsonObject{{"exposetime", exposure_}, {"gain", gain_}, {"contrast", contrast_}, {"sharp", sharp_},
+                        {"gammma", gamma_}});
+    if (!obj)
+        return;
+    obj->insert("exposeTime", exposure_);
+    obj->insert("adjustPlus", gain_);
+    obj->insert("sharp", sharp_);
+    obj->insert("contrast", contrast_);
+    obj->insert("gamma", gamma_);
+    obj->insert("speed", speed_);
+}
+
+}  // namespace netcam

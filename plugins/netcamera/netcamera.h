@@ -1,0 +1,88 @@
+// One network camera behind the plug-in interface. The SDK's frame thread
+// hands every frame to onFrame(), which keeps the newest; getImage() takes
+// the next frame not handed out yet, converted to the program's layout
+// (grey, or 32-bit RGB chosen before open). A camera that brings no frame
+// for kLossMs while started is reported lost from the event loop.
+#pragma once
+
+#include "camerainterface.h"
+#include "zelCameraApi.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <condition_variable>
+#include <mutex>
+
+namespace netcam {
+
+class NetCamera : public CameraInterface {
+    Q_OBJECT
+public:
+    static constexpr int kLossMs = 3000;
+    static constexpr int kFrameWaitMs = 500;
+    static constexpr int kOpenPictureMs = 1000;
+
+    NetCamera(const tZelCameraDevInfo& record, const QString& serial, const QString& pluginName);
+    ~NetCamera() override;
+
+    bool open() override;
+    void close() override;
+    void start() override;
+    void stop() override;
+    void lost() override;
+    bool reconnect() override;
+    QJsonObject currentSetting(int) override;
+    void setting(QJsonObject obj) override;
+    void setExposeTime(int v) override;
+    void setAdjustPlus(int v) override;
+    void setSharp(int v) override;
+    void setContrast(int v) override;
+    void setGamma(int v) override;
+    void setWDR(bool on) override;
+    void setHMirror(bool on) override;
+    void setVMirror(bool on) override;
+    void setWB() override;
+    void setColor(bool on) override;
+    void setSpeed(int v) override;
+    void getFps(int* fps) override;
+    void changeTrigger(bool on) override;
+    void softTrigger() override;
+    void getSize(int* width, int* height) override;
+    bool getImage(uchar* buffer) override;
+    void restoreDefault(QJsonObject* obj, int index) override;
+    QString name() override { return pluginName_; }
+    int kind() override { return 2; }
+
+private:
+    static void onFrame(cv::Mat frame, void* user);
+    bool connectCamera();
+    void release();
+    void watch();
+
+    tZelCameraDevInfo record_;
+    QString serial_;
+    QString pluginName_;
+    int handle_ = -1;
+    bool opened_ = false;
+    bool started_ = false;
+    bool colourOut_ = false;
+    bool lostState_ = false;
+    bool trigger_ = false;
+    bool unused_ = false;  // "sysUsage": the camera is switched off
+    int pendingTriggers_ = 0;
+    int width_ = 0, height_ = 0;
+    int exposure_ = 30, gain_ = 32, sharp_ = 0, contrast_ = 50, gamma_ = 70, speed_ = 12;
+    QTimer watchdog_;
+    QElapsedTimer fpsClock_;
+    int fpsFrames_ = 0;
+
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    cv::Mat latest_;
+    quint64 seq_ = 0;       // frames received
+    quint64 taken_ = 0;     // the last frame handed out
+    qint64 lastFrameMs_ = 0;
+};
+
+}  // namespace netcam

@@ -1,0 +1,261 @@
+// The network-camera plug-in through the camera plug-in interface, against
+// simulated network cameras: the checks every camera plug-in we ship meets
+// (listing, frame layout, acquisition state, trigger mode, loss and
+// reconnect, settings), run in a network namespace of this test.
+#include "camerainterface.h"
+#include "simnetcamera.h"
+#include "support_netns.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QPluginLoader>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+struct Frame {
+    QByteArray bytes;
+    bool ok = false;
+};
+
+Frame grab(CameraInterface* cam, int bytes)
+{
+    Frame f;
+    f.bytes.fill(char(0xA5), bytes);
+    f.ok = cam->getImage(reinterpret_cast<uchar*>(f.bytes.data()));
+    return f;
+}
+
+}  // namespace
+
+class TstNetCameraPlugin : public QObject {
+    Q_OBJECT
+    QPluginLoader* loader_ = nullptr;
+    CameraInterface* root_ = nullptr;
+    std::unique_ptr<netcamsim::SimNetCamera> cam_;
+
+    bool startSim(int channels = 1, const QString& ip = QStringLiteral("127.0.0.2"))
+    {
+        cam_.reset();
+        netcamsim::Options o;
+        o.address = QHostAddress(ip);
+        o.width = 64;
+        o.height = 48;
+        o.channels = channels;
+        cam_ = std::make_unique<netcamsim::SimNetCamera>(o);
+        return cam_->start();
+    }
+
+    QVector<_cameraInfo> configure(const QJsonArray& cameras)
+    {
+        qputenv("VMM_CAMERA_NETWORK", QJsonDocument(QJsonObject{{"discover", false}, {"cameras", cameras}}).toJson());
+        return root_->enumCameras();
+    }
+
+    std::unique_ptr<CameraInterface> make(bool colour = false, bool openIt = true)
+    {
+        const QVector<_cameraInfo> list = configure(QJsonArray{QJsonObject{{"ip", "127.0.0.2"}, {"serial", "NETCAM-0001"}}});
+        if (list.size() != 1)
+            return nullptr;
+        std::unique_ptr<CameraInterface> cam(root_->createCamera(list[0]));
+        if (cam) {
+            cam->setColor(colour);
+            if (openIt && cam->open())
+                cam->start();
+        }
+        return cam;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        NETNS_GUARD();
+        QVERIFY(netns::prepare());
+        loader_ = new QPluginLoader(QStringLiteral(VMM_PLUGIN_DIR "/libcamera_network.so"), this);
+        QObject* inst = loader_->instance();
+        QVERIFY2(inst, qPrintable(loader_->errorString()));
+        root_ = static_cast<CameraInterface*>(inst->qt_metacast(CAMERA_INTERFACE_IID));
+        QVERIFY(root_);
+    }
+    void init()
+    {
+        if (root_)
+            QVERIFY(startSim());
+    }
+    void cleanup() { cam_.reset(); }
+
+    void identity()
+    {
+        NETNS_GUARD();
+        QCOMPARE(root_->kind(), 2);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("not an IPv4 address"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unusable or twice"));
+        const QVector<_cameraInfo> list =
+            configure(QJsonArray{QJsonObject{{"ip", "127.0.0.2"}, {"serial", "NETCAM-0001"}}, QJsonObject{{"ip", "127.0.0.3"}},
+                                 QJsonObject{{"ip", "camera.local"}}, QJsonObject{{"ip", "127.0.0.4"}, {"serial", "NETCAM-0001"}}});
+        QCOMPARE(list.size(), 2);
+        QCOMPARE(cameraSerial(list[0]), QStringLiteral("NETCAM-0001"));
+        QCOMPARE(cameraSerial(list[1]), QStringLiteral("NET-127.0.0.3"));
+        std::unique_ptr<CameraInterface> cam(root_->createCamera(list[0]));
+        QVERIFY(cam);
+        QCOMPARE(cam->name(), root_->name());
+        QCOMPARE(cam->kind(), 2);
+        std::unique_ptr<CameraInterface> silent(root_->createCamera(list[1]));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("open failed"));
+        QVERIFY(!silent->open());  // no camera answers on 127.0.0.3
+        _cameraInfo unknown = list[0];
+        setCameraSerial(unknown, QStringLiteral("NOT-LISTED-1"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no camera with serial"));
+        QVERIFY(!root_->createCamera(unknown));
+        qputenv("VMM_CAMERA_NETWORK", "{ broken");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("configuration unreadable"));
+        QCOMPARE(root_->enumCameras().size(), 0);
+    }
+
+    void frameLayout_data()
+    {
+        QTest::addColumn<bool>("sensorColour");
+        QTest::addColumn<bool>("colourOut");
+        QTest::newRow("grey/grey") << false << false;
+        QTest::newRow("grey/rgb32") << false << true;
+        QTest::newRow("colour/grey") << true << false;
+        QTest::newRow("colour/rgb32") << true << true;
+    }
+    void frameLayout()
+    {
+        NETNS_GUARD();
+        QFETCH(bool, sensorColour);
+        QFETCH(bool, colourOut);
+        QVERIFY(startSim(sensorColour ? 3 : 1));
+        auto cam = make(colourOut);
+        QVERIFY(cam);
+        int w = -1, h = -1;
+        cam->getSize(&w, &h);
+        QCOMPARE(w, 64);
+        QCOMPARE(h, 48);
+        const int bytes = w * h * (colourOut ? 4 : 1);
+        const int canary = 64;
+        Frame f = grab(cam.get(), bytes + canary);
+        QVERIFY(f.ok);
+        for (int i = bytes; i < bytes + canary; ++i)
+            QCOMPARE(uchar(f.bytes[i]), uchar(0xA5));
+        if (colourOut) {
+            for (int i = 0; i < bytes; i += 4)
+                QCOMPARE(uchar(f.bytes[i + 3]), uchar(0xFF));
+        } else if (!sensorColour) {
+            // Each frame handed out is a newer one than the frame before.
+            quint32 last = netcamsim::SimNetCamera::frameNumberOf(reinterpret_cast<const uchar*>(f.bytes.constData()));
+            for (int i = 0; i < 5; ++i) {
+                const Frame g = grab(cam.get(), bytes);
+                QVERIFY(g.ok);
+                const quint32 n = netcamsim::SimNetCamera::frameNumberOf(reinterpret_cast<const uchar*>(g.bytes.constData()));
+                QVERIFY(n > last);
+                last = n;
+            }
+        }
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("colour mode is fixed"));
+        cam->setColor(!colourOut);
+        QVERIFY(grab(cam.get(), bytes).ok);
+    }
+
+    void acquisitionState()
+    {
+        NETNS_GUARD();
+        auto cam = make(false, false);
+        QVERIFY(cam);
+        const int bytes = 64 * 48;
+        QVERIFY(!grab(cam.get(), bytes).ok);
+        QVERIFY(cam->open());
+        QVERIFY(!grab(cam.get(), bytes).ok);
+        cam->start();
+        QVERIFY(grab(cam.get(), bytes).ok);
+        cam->stop();
+        QVERIFY(!grab(cam.get(), bytes).ok);
+        cam->start();
+        QVERIFY(grab(cam.get(), bytes).ok);
+        cam->stop();
+        cam->close();
+        cam->close();
+        QVERIFY(!grab(cam.get(), bytes).ok);
+        QVERIFY(cam->open());
+        cam->start();
+        QVERIFY(grab(cam.get(), bytes).ok);
+        cam.reset();  // destroyed while open and started
+    }
+
+    void triggerMode()
+    {
+        NETNS_GUARD();
+        auto cam = make();
+        QVERIFY(cam);
+        const int bytes = 64 * 48;
+        cam->changeTrigger(true);
+        QVERIFY(!grab(cam.get(), bytes).ok);
+        cam->softTrigger();
+        QVERIFY(grab(cam.get(), bytes).ok);
+        QVERIFY(!grab(cam.get(), bytes).ok);
+        cam->softTrigger();
+        cam->softTrigger();
+        QVERIFY(grab(cam.get(), bytes).ok);
+        QVERIFY(grab(cam.get(), bytes).ok);
+        QVERIFY(!grab(cam.get(), bytes).ok);
+        cam->changeTrigger(false);
+        QVERIFY(grab(cam.get(), bytes).ok);
+        cam->setting(QJsonObject{{"sysUsage", true}});
+        QVERIFY(!grab(cam.get(), bytes).ok);
+        cam->setting(QJsonObject{{"sysUsage", false}});
+        QVERIFY(grab(cam.get(), bytes).ok);
+    }
+
+    void lossAndReconnect()
+    {
+        NETNS_GUARD();
+        auto cam = make();
+        QVERIFY(cam);
+        QSignalSpy spy(cam.get(), &CameraInterface::sigCameraLost);
+        const int bytes = 64 * 48;
+        QVERIFY(grab(cam.get(), bytes).ok);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("lost"));
+        cam_->stop();  // the camera goes away
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 15000);
+        QVERIFY(!grab(cam.get(), bytes).ok);
+        cam->lost();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("reconnect failed"));
+        QVERIFY(!cam->reconnect());
+        QVERIFY(cam_->start());  // back again
+        QVERIFY(cam->reconnect());
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(grab(cam.get(), bytes).ok);
+        QCoreApplication::processEvents();
+        QCOMPARE(spy.count(), 1);
+    }
+
+    void settings()
+    {
+        NETNS_GUARD();
+        auto cam = make();
+        QVERIFY(cam);
+        cam->setting(QJsonObject{{"exposetime", 40}, {"gain", 20}, {"contrast", 60}, {"sharp", 1}, {"gammma", 80},
+                                 {"WDR", true}, {"VMirror", false}, {"HMirror", true}, {"sysUsage", false}, {"speed", 12}});
+        const QJsonObject table = cam_->paramTable();
+        QCOMPARE(table.value("contrast").toObject().value("value").toInt(), 60);
+        QCOMPARE(table.value("gamma").toObject().value("value").toInt(), 80);
+        QJsonObject now = cam->currentSetting(0);
+        QCOMPARE(now.value("ExposureTime").toDouble(), 40000.0);
+        QCOMPARE(now.value("Gain").toInt(), 20);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("gain 999 refused"));
+        cam->setAdjustPlus(999);  // beyond the camera's range: refused and said so
+        QCOMPARE(cam->currentSetting(0).value("Gain").toInt(), 20);
+        QJsonObject restore{{"exposeTime", 1}, {"isHMirror", 1}};
+        cam->restoreDefault(&restore, 0);
+        QCOMPARE(restore.value("exposeTime").toInt(), 30);
+        QCOMPARE(restore.value("isHMirror").toInt(), 1);
+        QCOMPARE(cam->currentSetting(0).value("Gain").toInt(), 32);
+    }
+};
+
+NETNS_TEST_MAIN(TstNetCameraPlugin)
+#include "tst_netcameraplugin.moc"

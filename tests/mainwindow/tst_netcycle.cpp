@@ -1,0 +1,155 @@
+// The moulding cycle on two simulated network cameras, reached through the
+// network-camera plug-in and the camera SDK, in a network namespace of this
+// test: templates captured, a good part judged OK, a short shot judged NG,
+// and a camera that goes away and comes back is reconnected on its own.
+#include "boardsim.h"
+#include "cammersingleton.h"
+#include "cammerwidget.h"
+#include "controlport.h"
+#include "rivurevezi.h"
+#include "simnetcamera.h"
+#include "support_netns.h"
+#include "testworkdir.h"
+#include "wizardpara.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+void copyOrFail(const QString& from, const QString& to)
+{
+    QFile::remove(to);
+    QVERIFY2(QFile::copy(from, to), qPrintable(from + " -> " + to));
+}
+}  // namespace
+
+class TestNetCycle : public QObject {
+    Q_OBJECT
+    BoardSimulator sim;
+    std::unique_ptr<netcamsim::SimNetCamera> cams_[2];
+
+    void pulseMouldOpen()
+    {
+        sim.setInputs(0x002);
+        QTest::qWait(150);
+        sim.setInputs(0x002 | 0x001);
+        QTest::qWait(150);
+        sim.setInputs(0x002);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        NETNS_GUARD();
+        QVERIFY(netns::prepare());
+        for (int i = 0; i < 2; ++i) {
+            netcamsim::Options o;
+            o.address = QHostAddress(QStringLiteral("127.0.0.%1").arg(2 + i));
+            o.width = 320;
+            o.height = 256;
+            cams_[i] = std::make_unique<netcamsim::SimNetCamera>(o);
+            QVERIFY(cams_[i]->start());
+        }
+        QVERIFY(sim.open());
+        sim.setInputs(0x002);
+        sim.start();
+        qputenv("VMM_COM_PORT", sim.slaveName().toLocal8Bit());
+        qputenv("VMM_CAMERA_NETWORK", R"({"discover":false,"cameras":[{"ip":"127.0.0.2","serial":"NETCYCLE-01"},)"
+                                      R"({"ip":"127.0.0.3","serial":"NETCYCLE-02"}]})");
+        qputenv("VMM_CAMERA_SIMULATED", R"({"control":"vmm-netcycle-test-sim","cameras":[]})");
+        pMutexIO = new QMutex;
+        pMutexSaveFail = new QMutex;
+    }
+
+    void cycleOnNetworkCameras()
+    {
+        NETNS_GUARD();
+        TestWorkDir wd;
+        const QString build = QStringLiteral(VMM_BUILD_DIR);
+        copyOrFail(build + "/resources/paraGroup/default/PARAM.db", "PARAM.db");
+        copyOrFail(build + "/resources/paraGroup/default/SN.db", "SN.db");
+        copyOrFail(build + "/resources/workdir/RECORDNULL.db", "RECORD.db");
+        QDir().mkpath("Plugins/Cameras");
+        copyOrFail(build + "/plugins/libcamera_network.so", "Plugins/Cameras/libcamera_network.so");
+        gAppDirPath = wd.path();
+
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "prep");
+            db.setDatabaseName("PARAM.db");
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            for (int c = 0; c < 2; ++c) {
+                CammerSingleton rec(c);
+                rec.LoadRows(db, q, RoiViewLink{});
+                for (int g = 0; g < 2; ++g) {
+                    rec.roiCount[g] = 1;
+                    rec.SetDefaultRoi(g, 0, 1.0f, 1.0f);
+                    rec.rect[g][0].rect.setCoords(screen.width() / 10, screen.height() / 10, screen.width() * 9 / 10,
+                                                  screen.height() * 9 / 10);
+                }
+                QVERIFY(rec.SaveRows(db, q));
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("prep");
+
+        auto* win = new RiVuRevezi(nullptr);
+        QVERIFY(win->StartUp());
+        QCOMPARE(numCamera, 2);
+        QVERIFY(cams_[0]->playing() && cams_[1]->playing());
+        gpControlIO->InitIOThread();
+        const int base = gAllCycleNum[0];
+
+        pulseMouldOpen();  // templates
+        QTRY_COMPARE_WITH_TIMEOUT(gAllCycleNum[0], base + 1, 10000);
+        QVERIFY(QFile::exists("cammer21/template0.bmp"));
+
+        pulseMouldOpen();  // a good part
+        QTRY_VERIFY_WITH_TIMEOUT(gAllCycleNum[0] == base + 2 || win->detectState == 2, 10000);
+        QVERIFY2(win->detectState != 2, qPrintable(QString("good part judged NG: fail %1").arg(gFailNum[0])));
+
+        // The second camera goes away and comes back: reported lost, then
+        // reconnected without stopping the program.
+        cams_[1]->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!win->cammerWidget[1]->alive, 15000);
+        QVERIFY(cams_[1]->start());
+        QTRY_VERIFY_WITH_TIMEOUT(win->cammerWidget[1]->alive, 15000);
+        QVERIFY(cams_[1]->playing());
+
+        cams_[0]->knobs().defect = true;  // a short shot on camera 1
+        const int failBefore = gFailNum[0];
+        pulseMouldOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 10000);
+        QCOMPARE(gFailNum[0], failBefore + 1);
+        cams_[0]->knobs().defect = false;
+        win->StopDetect();
+
+        delete win;
+        gpWin = nullptr;
+        gpControlIO = nullptr;
+    }
+
+    void cleanupTestCase()
+    {
+        for (auto& c : cams_)
+            c.reset();
+    }
+};
+
+int main(int argc, char** argv)
+{
+    const int parentRc = netns::reexecIsolated(argc, argv);
+    if (parentRc >= 0)
+        return parentRc;
+    QApplication app(argc, argv);
+    TestNetCycle tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+#include "tst_netcycle.moc"
