@@ -3,11 +3,19 @@
 #include <QDebug>
 #include <QSaveFile>
 
-bool writeFileAtomically(const QString& path, const QByteArray& content)
+namespace {
+
+bool writeAtomically(const QString& path, const QByteArray& content, const QFileDevice::Permissions* permissions)
 {
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly)) {
         qWarning("cannot write %s: %s", qPrintable(path), qPrintable(out.errorString()));
+        return false;
+    }
+    if (permissions && !out.setPermissions(*permissions)) {
+        qWarning("cannot set the permissions of %s", qPrintable(path));
+        out.cancelWriting();
+        out.commit();
         return false;
     }
     // QSaveFile does not notice a failure of the final flush by itself
@@ -24,4 +32,16 @@ bool writeFileAtomically(const QString& path, const QByteArray& content)
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool writeFileAtomically(const QString& path, const QByteArray& content)
+{
+    return writeAtomically(path, content, nullptr);
+}
+
+bool writeFileAtomically(const QString& path, const QByteArray& content, QFileDevice::Permissions permissions)
+{
+    return writeAtomically(path, content, &permissions);
 }

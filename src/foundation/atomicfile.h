@@ -4,8 +4,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFileDevice>
 #include <QString>
 
 // True when `path` now holds exactly `content`; on any failure the old file
 // is left untouched and a warning is logged.
 bool writeFileAtomically(const QString& path, const QByteArray& content);
+// The same, and the new file gets exactly `permissions` (for example owner
+// only, for a file holding pass phrases) before it replaces the old one.
+bool writeFileAtomically(const QString& path, const QByteArray& content, QFileDevice::Permissions permissions);
