@@ -1,9 +1,13 @@
 #include "rivurevezi.h"
 
 #include "controlport.h"
+#include "edit.h"
 #include "indexbutton.h"
 #include "iostatus.h"
 #include "kitlinks.h"
+#include "mapplication.h"
+#include "networksettingdialog.h"
+#include "wizardparawidget.h"
 #include "recordstore.h"
 
 #include <QSqlQuery>
@@ -87,4 +91,17 @@ void RiVuRevezi::InstallLinks()
             ioStatusWidget->setVisible(visible);
     };
     kitlinks::install(l);
+
+    // The settings screen's network button: the dialog saves through its own
+    // save button; a long press that began on the settings screen must not
+    // go on to ask for a touch calibration.
+    WizardParaWidget::networkHook = [this] {
+        auto* dialog = new NetworkSettingDialog(this);
+        gpNetDialog = dialog;
+        if (dialog->exec() == QDialog::Accepted)
+            dialog->slotUpdateZIZ();
+        delete dialog;
+        if (MApplication::_instance)
+            MApplication::_instance->manualStopTscTimeup();
+    };
 }
