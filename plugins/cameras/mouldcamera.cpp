@@ -1,5 +1,7 @@
 #include "mouldcamera.h"
 
+#include "../pluginshared.h"
+
 #include <QTimer>
 
 #include <chrono>
@@ -288,21 +290,11 @@ bool MouldCamera::getImage(uchar* buffer)
 
 void MouldCamera::restoreDefault(QJsonObject* obj, int)
 {
-    exposure_ = 30;
-    gain_ = 32;
-    sharp_ = 0;
-    contrast_ = 50;
-    gamma_ = 70;
-    speed_ = 12;
+    vmmplugin::resetImageSettings(exposure_, gain_, sharp_, contrast_, gamma_, speed_);
     applyBrightness();
     if (!obj)
         return;
-    (*obj)[QStringLiteral("exposeTime")] = exposure_;
-    (*obj)[QStringLiteral("adjustPlus")] = gain_;
-    (*obj)[QStringLiteral("sharp")] = sharp_;
-    (*obj)[QStringLiteral("contrast")] = contrast_;
-    (*obj)[QStringLiteral("gamma")] = gamma_;
-    (*obj)[QStringLiteral("speed")] = speed_;
+    vmmplugin::putImageSettings(*obj, exposure_, gain_, sharp_, contrast_, gamma_, speed_);
 }
 
 void MouldCamera::setScene(Scene scene)

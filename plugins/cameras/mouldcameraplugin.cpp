@@ -1,12 +1,11 @@
 #include "mouldcameraplugin.h"
 
+#include "../pluginshared.h"
 #include "mouldcamera.h"
 
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
-
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <cmath>
@@ -15,15 +14,6 @@
 namespace mouldcam {
 
 namespace {
-
-// The path of this plug-in file, to find its configuration beside it.
-QString ownPath()
-{
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&ownPath), &info) && info.dli_fname)
-        return QString::fromLocal8Bit(info.dli_fname);
-    return QString();
-}
 
 constexpr int kMaxLine = 4096;
 
@@ -63,7 +53,7 @@ int MouldCameraPlugin::kind()
 
 QVector<_cameraInfo> MouldCameraPlugin::enumCameras()
 {
-    config_ = loadConfig(VMM_CAMERA_KIND, ownPath(), defaultControl());
+    config_ = loadConfig(VMM_CAMERA_KIND, vmmplugin::ownPath(), defaultControl());
     listen(config_.control);
     QVector<_cameraInfo> list;
     for (int i = 0; i < config_.cameras.size(); ++i) {

@@ -1,5 +1,7 @@
 #include "netcamera.h"
 
+#include "../pluginshared.h"
+
 #include "publictools.h"
 
 #include <QDebug>
@@ -339,22 +341,12 @@ bool NetCamera::getImage(uchar* buffer)
 
 void NetCamera::restoreDefault(QJsonObject* obj, int)
 {
-    exposure_ = 30;
-    gain_ = 32;
-    sharp_ = 0;
-    contrast_ = 50;
-    gamma_ = 70;
-    speed_ = 12;
+    vmmplugin::resetImageSettings(exposure_, gain_, sharp_, contrast_, gamma_, speed_);
     setting(QJsonObject{{"exposetime", exposure_}, {"gain", gain_}, {"contrast", contrast_}, {"sharp", sharp_},
                         {"gammma", gamma_}});
     if (!obj)
         return;
-    obj->insert("exposeTime", exposure_);
-    obj->insert("adjustPlus", gain_);
-    obj->insert("sharp", sharp_);
-    obj->insert("contrast", contrast_);
-    obj->insert("gamma", gamma_);
-    obj->insert("speed", speed_);
+    vmmplugin::putImageSettings(*obj, exposure_, gain_, sharp_, contrast_, gamma_, speed_);
 }
 
 }  // namespace netcam

@@ -1,5 +1,6 @@
 #include "netcameraplugin.h"
 
+#include "../pluginshared.h"
 #include "netcamera.h"
 #include "platform.h"
 
@@ -12,20 +13,9 @@
 
 #include <cstring>
 
-#include <dlfcn.h>
-
 namespace netcam {
 
 namespace {
-
-// The file this plug-in was loaded from.
-QString ownPath()
-{
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&ownPath), &info) && info.dli_fname)
-        return QString::fromLocal8Bit(info.dli_fname);
-    return QString();
-}
 
 QJsonObject readConfig()
 {
@@ -38,7 +28,7 @@ QJsonObject readConfig()
             text = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
         }
     } else {
-        QFile f(ownPath() + QStringLiteral(".json"));
+        QFile f(vmmplugin::ownPath() + QStringLiteral(".json"));
         if (f.open(QIODevice::ReadOnly))
             text = f.readAll();
         else

@@ -72,6 +72,26 @@ std::string ackHeader(quint16 answer, int payloadBytes)
     return d;
 }
 
+// The address fields every force-IP and discovery record carries.
+template <class Payload>
+void putAddresses(Payload& pl, const char* ip, const char* mask, const char* gateway)
+{
+    pl.ip = addressField(ip);
+    pl.netmask = addressField(mask);
+    pl.gateway = addressField(gateway);
+}
+
+// The fields an acknowledgement adds to those: the answering MAC and the
+// requester's address.
+template <class Payload>
+void putAckAddresses(Payload& pl, const char* requester, const char* ip, const char* mask, const char* gateway,
+                     const char* mac)
+{
+    putMac(pl.mac, mac);
+    pl.requester_ip = addressField(requester);
+    putAddresses(pl, ip, mask, gateway);
+}
+
 template <class Payload>
 void putPayload(std::string& d, const Payload& payload)
 {
@@ -140,9 +160,7 @@ std::string cmdForceIp(const char* ip, const char* mask, const char* gateway, co
 {
     std::string d = commandHeader(kCmdForceIp, kForceIpPayloadBytes);
     gvcp_forceip_payload pl {};
-    pl.ip = addressField(ip);
-    pl.netmask = addressField(mask);
-    pl.gateway = addressField(gateway);
+    putAddresses(pl, ip, mask, gateway);
     putFixedText(pl.device_key, kKeyBytes, key);
     putPayload(d, pl);
     return d;
@@ -158,11 +176,7 @@ std::string ackDiscover(const char* key, const char* requester, const char* ip, 
 {
     std::string d = ackHeader(kAckDiscover, kDiscoverPayloadBytes);
     gvcp_discover_ack_payload pl {};
-    putMac(pl.mac, mac);
-    pl.requester_ip = addressField(requester);
-    pl.ip = addressField(ip);
-    pl.netmask = addressField(mask);
-    pl.gateway = addressField(gateway);
+    putAckAddresses(pl, requester, ip, mask, gateway, mac);
     putFixedText(pl.protocol_name, sizeof pl.protocol_name, kProtocolName);
     putFixedText(pl.model_name, sizeof pl.model_name, kModelName);
     putFixedText(pl.version_text, sizeof pl.version_text, kVersionText);
@@ -177,11 +191,7 @@ std::string ackForceIp(const char* key, const char* requester, const char* ip, c
 {
     std::string d = ackHeader(kAckForceIp, kForceIpPayloadBytes);
     gvcp_forceip_ack_payload pl {};
-    putMac(pl.mac, mac);
-    pl.requester_ip = addressField(requester);
-    pl.ip = addressField(ip);
-    pl.netmask = addressField(mask);
-    pl.gateway = addressField(gateway);
+    putAckAddresses(pl, requester, ip, mask, gateway, mac);
     putFixedText(pl.device_key, kKeyBytes, key);
     putPayload(d, pl);
     return d;

@@ -1,6 +1,7 @@
 #include "copy2movedisk.h"
 
 #include "globals.h"
+#include "workerthread.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -165,16 +166,7 @@ void Copy2MoveDisk::start(bool worker)
 
 void Copy2MoveDisk::stop()
 {
-    if (!thread_)
-        return;
-    {
-        QMutexLocker lock(&waitMutex_);
-        stop_ = true;
-        wake_.wakeAll();
-    }
-    thread_->wait();
-    delete thread_;
-    thread_ = nullptr;
+    stopWorkerThread(thread_, waitMutex_, wake_, stop_);
 }
 
 void Copy2MoveDisk::kick()

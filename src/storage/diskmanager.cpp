@@ -1,6 +1,7 @@
 #include "diskmanager.h"
 
 #include "platform.h"
+#include "workerthread.h"
 
 #include <QDir>
 #include <QFile>
@@ -301,14 +302,5 @@ void DiskManager::start()
 
 void DiskManager::stop()
 {
-    if (!thread_)
-        return;
-    {
-        QMutexLocker lock(&waitMutex_);
-        stop_ = true;
-        wake_.wakeAll();
-    }
-    thread_->wait();
-    delete thread_;
-    thread_ = nullptr;
+    stopWorkerThread(thread_, waitMutex_, wake_, stop_);
 }
