@@ -134,7 +134,7 @@ QWidget* WizardParaWidget::buildWordPage(int page)
         if (w.page != page)
             continue;
         Field f;
-        f.spec = &w;
+        f.entry = &w;
         const int row = n / 3;
         const int col = (n % 3) * 2;
         auto* label = new QLabel(wordLabel(w), inner);
@@ -288,10 +288,10 @@ void WizardParaWidget::refreshFields()
         cameraBox_->setCurrentIndex(camera_);
     for (auto it = fields_.cbegin(); it != fields_.cend(); ++it) {
         const Field& f = it.value();
-        const int word = settingwords::cameraBase(f.spec->word) >= 0 ? f.spec->word + camera_ : f.spec->word;
+        const int word = settingwords::cameraBase(f.entry->word) >= 0 ? f.entry->word + camera_ : f.entry->word;
         const int v = gpWParaBak->words[word];
         if (f.check)
-            f.check->setChecked(v == f.spec->onValue);
+            f.check->setChecked(v == f.entry->onValue);
         else if (f.combo)
             f.combo->setCurrentIndex(v < 0 ? 0 : qMin(v, f.combo->count() - 1));   // 177: 3 also means all moulds
         else if (f.edit)
@@ -312,11 +312,11 @@ void WizardParaWidget::refreshGroups()
 
 bool WizardParaWidget::setWord(int word, int value)
 {
-    const SettingWord* spec = settingwords::find(word);
-    if (!gpWParaBak || !spec || !spec->accepts(value)) {
+    const SettingWord* entry = settingwords::find(word);
+    if (!gpWParaBak || !entry || !entry->accepts(value)) {
         qWarning("settings: value %d refused for word %d", value, word);
-        if (spec)
-            warnBox(lanStr(686).arg(spec->min).arg(spec->max));
+        if (entry)
+            warnBox(lanStr(686).arg(entry->min).arg(entry->max));
         return false;
     }
     gpWParaBak->words[word] = value;

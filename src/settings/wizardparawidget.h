@@ -101,7 +101,7 @@ private:
     void endRun(bool reboot);
 
     struct Field {
-        const SettingWord* spec = nullptr;
+        const SettingWord* entry = nullptr;
         Edit* edit = nullptr;
         QCheckBox* check = nullptr;
         ComboBox* combo = nullptr;
