@@ -32,6 +32,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include <arpa/inet.h>
+#include "benchtiming.h"
+
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -41,24 +43,8 @@
 
 namespace {
 
-// Mean milliseconds of `job` over runs filling `seconds`.
-double measure(double seconds, const std::function<void()>& job)
-{
-    QElapsedTimer t;
-    t.start();
-    qint64 n = 0;
-    while (t.nsecsElapsed() < qint64(seconds * 1e9)) {
-        job();
-        ++n;
-    }
-    return double(t.nsecsElapsed()) / 1e6 / double(qMax<qint64>(1, n));
-}
-
-void report(const char* what, double ours, double anchor, const char* anchorName, double target)
-{
-    std::printf("%-44s %8.3f ms   anchor (%s) %8.3f ms   ratio %6.1f   target < %.0f ms: %s\n", what, ours, anchorName,
-                anchor, anchor > 0 ? ours / anchor : 0.0, target, ours < target ? "met" : "MISSED");
-}
+using benchtiming::measure;
+using benchtiming::report;
 
 }  // namespace
 
