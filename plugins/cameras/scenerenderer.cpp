@@ -8,9 +8,28 @@
 #include <algorithm>
 #include <cmath>
 
+#include <dlfcn.h>
+
 namespace mouldcam {
 
 namespace {
+
+// OpenCV's picture reader, looked up on the first picture of a folder source.
+// Its library brings in about a hundred more (GDAL and its formats), some 30
+// MB of resident memory that a camera drawing its own scenes never needs, so
+// the plug-in is not linked against it.
+using ImreadFn = cv::Mat (*)(const std::string&, int);
+ImreadFn pictureReader()
+{
+    static const ImreadFn reader = []() -> ImreadFn {
+        void* lib = dlopen(VMM_IMGCODECS_LIBRARY, RTLD_NOW | RTLD_GLOBAL);
+        void* fn = lib ? dlsym(lib, "_ZN2cv6imreadERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEEi") : nullptr;
+        if (!fn)
+            qWarning("camera pictures: %s: %s", VMM_IMGCODECS_LIBRARY, dlerror());
+        return reinterpret_cast<ImreadFn>(fn);
+    }();
+    return reader;
+}
 
 struct Box {
     int x, y, w, h;
@@ -201,8 +220,10 @@ const cv::Mat& SceneRenderer::baseFor(quint64 index, const RenderState& state, c
     cv::Mat ground;
     if (config_.folderSource) {
         if (picture >= 0) {
-            cv::Mat pic = cv::imread(pictures_[int(picture)].toStdString(),
-                                     channels_ == 1 ? cv::IMREAD_GRAYSCALE : cv::IMREAD_COLOR);
+            const ImreadFn read = pictureReader();
+            cv::Mat pic = read ? read(pictures_[int(picture)].toStdString(),
+                                      channels_ == 1 ? cv::IMREAD_GRAYSCALE : cv::IMREAD_COLOR)
+                               : cv::Mat();
             if (pic.empty()) {
                 qWarning("camera %s: picture %s cannot be read, repeating the last one", qPrintable(config_.serial),
                          qPrintable(pictures_[int(picture)]));

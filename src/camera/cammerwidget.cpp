@@ -11,6 +11,7 @@
 
 #include <QDebug>
 #include <QJsonObject>
+#include <QMutexLocker>
 #include <QPainter>
 #include <QTimer>
 
@@ -174,8 +175,6 @@ void CammerWidget::AllocateFrameBuffers()
     workFrame = newZeroed(frameBytes);
     alignedFrame = newZeroed(frameBytes);
     displayFrame = newZeroed(frameBytes);
-    rgbCanvas = newZeroed(pixelCount * 4);
-    viewImage = QImage(rgbCanvas, imageWidth, imageHeight, imageWidth * 4, QImage::Format_RGB32);
     if (gisColor)
         greyScratch = newZeroed(pixelCount);
     resultImage = newZeroed(pixelCount);
@@ -185,29 +184,113 @@ void CammerWidget::AllocateStepBuffers()
 {
     int n = (gpWPara && gpWPara->words[WizardPara::kMode] == 3) ? kMaxDetect : gDNum;
     steps = std::max(0, std::min(n, int(kMaxDetect)));
-    const int slotCount = std::max(0, gTempNum);
     for (int g = 0; g < steps; ++g) {
         untrained[g] = false;
-        templates[g].fill(nullptr, slotCount);
-        for (int s = 0; s < slotCount; ++s)
-            templates[g][s] = newZeroed(frameBytes);
-        tempUsed[g].fill(0, slotCount);
-        tempCount[g] = 0;
-        ignoreMask[g] = newZeroed(pixelCount);
+        if (stepEnabled(g))
+            HoldStep(g);
     }
+}
+
+bool CammerWidget::stepEnabled(int step)
+{
+    return step >= 0 && step < kMaxDetect && step < gDNum && gpWPara && gpWPara->words[86 + step] != 0;
+}
+
+void CammerWidget::HoldStep(int step)
+{
+    if (step < 0 || step >= steps || held[step])
+        return;
+    held[step] = true;
+    // Slot 0 always holds a template (loaded or standing in); the others
+    // are allocated when a template comes into them.
+    templates[step].fill(nullptr, std::max(0, gTempNum));
+    if (!templates[step].isEmpty())
+        templates[step][0] = newZeroed(frameBytes);
+    tempUsed[step].fill(0, templates[step].size());
+    tempCount[step] = 0;
+    ignoreMask[step] = newZeroed(pixelCount);
+}
+
+void CammerWidget::ReleaseStep(int step)
+{
+    if (step < 0 || step >= kMaxDetect)
+        return;
+    held[step] = false;
+    for (uchar*& t : templates[step])
+        freeBuffer(t);
+    templates[step].clear();
+    tempUsed[step].clear();
+    tempCount[step] = 0;
+    freeBuffer(ignoreMask[step]);
+    for (int k = 0; k < kRecentPictures; ++k) {
+        freeBuffer(ngPictures[step][k]);
+        ngCaptions[step][k].clear();
+    }
+    ngCount[step] = 0;
+    if (!validCamera(cameraIndex) || !pMutexSaveFail)
+        return;
+    // A fault picture the picture thread has not written yet is left to it.
+    QMutexLocker lock(pMutexSaveFail);
+    for (int which = 0; which < 2; ++which) {
+        const int slot = which + 2 * (cameraIndex * kMaxDetect + step);
+        if (!gisSaveFail[slot]) {
+            delete[] gpFailImage[slot];
+            gpFailImage[slot] = nullptr;
+        }
+    }
+}
+
+void CammerWidget::SyncStepBuffers()
+{
+    for (int g = 0; g < kMaxDetect; ++g) {
+        const bool want = g < steps && stepEnabled(g);
+        if (want == held[g])
+            continue;
+        if (want) {
+            HoldStep(g);
+            LoadStepTemplates(g);
+            LoadStepIgnore(g);
+            untrained[g] = false;
+        } else {
+            ReleaseStep(g);
+        }
+        if (engine && want) {
+            engine->CreateHomoShape(g);
+            engine->CreateShape(g);
+            engine->VarTrain(g);
+        } else if (engine) {
+            engine->ForgetStep(g);
+        }
+    }
+}
+
+uchar* CammerWidget::templateSlot(int step, int slot)
+{
+    if (!stepHeld(step) || slot < 0 || slot >= templates[step].size())
+        return nullptr;
+    uchar*& p = templates[step][slot];
+    if (!p)
+        p = newZeroed(frameBytes);
+    return p;
+}
+
+void CammerWidget::ReleaseTemplateSlot(int step, int slot)
+{
+    if (!stepHeld(step) || slot < 1 || slot >= templates[step].size())
+        return;
+    freeBuffer(templates[step][slot]);
 }
 
 void CammerWidget::FreeBuffers()
 {
-    viewImage = QImage();
     freeBuffer(captureFrame);
     freeBuffer(workFrame);
     freeBuffer(alignedFrame);
     freeBuffer(displayFrame);
-    freeBuffer(rgbCanvas);
     freeBuffer(greyScratch);
     freeBuffer(resultImage);
     for (int g = 0; g < kMaxDetect; ++g) {
+        held[g] = false;
         for (uchar*& t : templates[g])
             freeBuffer(t);
         templates[g].clear();
@@ -220,12 +303,19 @@ void CammerWidget::FreeBuffers()
 
 uchar* CammerWidget::ngPicture(int step, int slot)
 {
-    if (step < 0 || step >= kMaxDetect || slot < 0 || slot >= kRecentPictures || frameBytes <= 0)
+    if (!stepHeld(step) || slot < 0 || slot >= kRecentPictures || frameBytes <= 0)
         return nullptr;
     uchar*& p = ngPictures[step][slot];
     if (!p)
         p = newZeroed(frameBytes);
     return p;
+}
+
+const uchar* CammerWidget::recentNgPicture(int step, int slot) const
+{
+    if (step < 0 || step >= kMaxDetect || slot < 0 || slot >= kRecentPictures)
+        return nullptr;
+    return ngPictures[step][slot];
 }
 
 // ---- Settings -----------------------------------------------------------------

@@ -120,11 +120,31 @@ public:
     // screen is visible, else `gpWPara`.
     static WizardPara* SettingSource();
 
+    // ---- Per-step buffers ------------------------------------------------------
+    // Only an enabled step holds buffers (template slots, ignore mask, NG
+    // ring, fault pictures); a step that is not judged holds none, and a
+    // template slot is allocated only while it holds a template.
+    // Whether `step` is judged: below gDNum and switched on (word 86 + step).
+    static bool stepEnabled(int step);
+    // Whether `step` holds its buffers.
+    bool stepHeld(int step) const { return step >= 0 && step < kMaxDetect && held[step]; }
+    // Brings the buffers in line with the enabled steps: a step switched on
+    // reads its templates and ignore mask from its files and its engine is
+    // trained; a step switched off gives back its buffers, its NG ring, its
+    // fault pictures not yet written and its engine models. Files stay.
+    void SyncStepBuffers();
+    // Template slot `slot` of a held step, allocated zeroed on first use;
+    // null for a step without buffers or a slot outside 0..gTempNum-1.
+    uchar* templateSlot(int step, int slot);
+    // Gives back the buffer of slot 1 upwards (its template was deleted).
+    void ReleaseTemplateSlot(int step, int slot);
+
     // ---- Templates, ignore masks, fault pictures ---------------------------
-    // The buffers are allocated (zeroed) by the constructor; these fill and
-    // write them (cammerwidget_faultpic.cpp).
+    // These fill and write the buffers of the held steps
+    // (cammerwidget_faultpic.cpp).
     // Reads ./cammer<c><d>/template<n>.bmp into `templates`, `tempUsed`,
-    // `tempCount` of every step; slot 0 always ends up holding a template.
+    // `tempCount` of every held step; slot 0 always ends up holding a
+    // template.
     void LoadTemplate();
     void SaveReTrainImage(int step);
     void LoadIgnorePoint();
@@ -133,9 +153,11 @@ public:
     void UpdateFailImage(int step, int which);
 
     // Recent NG picture `slot` of `step` (frameBytes bytes), allocated and
-    // zeroed on first use; null for an index outside 0..7 / 0..9 or before
-    // the camera opened.
+    // zeroed on first use; null for an index outside 0..7 / 0..9, a step
+    // without buffers or before the camera opened.
     uchar* ngPicture(int step, int slot);
+    // The same picture when one was written, else null; never allocates.
+    const uchar* recentNgPicture(int step, int slot) const;
 
     // Whether a reconnect is under way (the camera was lost and is not back).
     bool reconnecting() const;
@@ -167,8 +189,6 @@ public:
 
     // ---- Frame buffers -------------------------------------------------------
     uchar* displayFrame = nullptr;           // frameBytes, the picture the view paints
-    uchar* rgbCanvas = nullptr;              // pixelCount x 4: fault pictures and overlay
-    QImage viewImage;                        // 32-bit RGB image over rgbCanvas
 
     // ---- Records and engine --------------------------------------------------
     CammerSingleton* savedRecord = nullptr;  // as saved in PARAM.db; the engine judges with it
@@ -386,6 +406,11 @@ private:
     void AllocateFrameBuffers();
     void AllocateStepBuffers();
     void FreeBuffers();
+    void HoldStep(int step);
+    void ReleaseStep(int step);
+    void LoadStepTemplates(int step);
+    void LoadStepIgnore(int step);
+    bool held[kMaxDetect] = {};              // the step holds its buffers
 
     QTimer* reconnectTimer = nullptr;
 };

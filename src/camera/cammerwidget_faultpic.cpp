@@ -13,6 +13,7 @@
 #include "viewutil.h"
 #include "wizardpara.h"
 
+#include <QFile>
 #include <QFont>
 #include <QImage>
 #include <QMutexLocker>
@@ -108,41 +109,49 @@ bool readTemplate(const QString& path, uchar* out, int width, int height, bool c
 
 void CammerWidget::LoadTemplate()
 {
-    if (imageWidth < 1 || imageHeight < 1 || frameBytes < 1)
+    for (int step = 0; step < stepCount() && step < kMaxDetect; ++step)
+        LoadStepTemplates(step);
+}
+
+void CammerWidget::LoadStepTemplates(int step)
+{
+    if (!stepHeld(step) || imageWidth < 1 || imageHeight < 1 || frameBytes < 1)
         return;
     const bool colour = gisColor != 0;
     const int w = imageWidth;
     const int h = imageHeight;
-    for (int step = 0; step < stepCount() && step < kMaxDetect; ++step) {
-        QVector<uchar*>& buffers = templates[step];
-        QVector<int>& used = tempUsed[step];
-        if (used.size() < buffers.size())
-            used.resize(buffers.size());
-        tempCount[step] = 0;
-        for (int n = 0; n < buffers.size(); ++n) {
-            used[n] = 0;
-            if (!buffers[n])
-                continue;
-            if (readTemplate(templatePath(cameraIndex, step, n), buffers[n], w, h, colour)) {
-                used[n] = 1;
-                ++tempCount[step];
-            } else {
-                std::memset(buffers[n], 0, static_cast<size_t>(frameBytes));
-            }
+    QVector<uchar*>& buffers = templates[step];
+    QVector<int>& used = tempUsed[step];
+    if (used.size() < buffers.size())
+        used.resize(buffers.size());
+    tempCount[step] = 0;
+    for (int n = 0; n < buffers.size(); ++n) {
+        used[n] = 0;
+        const QString path = templatePath(cameraIndex, step, n);
+        // A slot without a readable file holds no buffer (slot 0 keeps its
+        // own for the stand-in below).
+        uchar* buffer = QFile::exists(path) ? templateSlot(step, n) : buffers[n];
+        if (buffer && readTemplate(path, buffer, w, h, colour)) {
+            used[n] = 1;
+            ++tempCount[step];
+        } else if (n > 0) {
+            ReleaseTemplateSlot(step, n);
+        } else if (buffer) {
+            std::memset(buffer, 0, static_cast<size_t>(frameBytes));
         }
-        if (buffers.isEmpty() || !buffers[0] || used[0] == 1)
-            continue;
-        // No usable first template: a white middle half on black stands in.
-        used[0] = 1;
-        ++tempCount[step];
-        const int bpp = colour ? 4 : 1;
-        uchar* px = buffers[0];
-        for (int y = 0; y < h; ++y) {
-            const bool rowIn = y >= h / 4 && y <= 3 * (h / 4);
-            for (int x = 0; x < w; ++x) {
-                const uchar v = (rowIn && x >= w / 4 && x <= 3 * (w / 4)) ? 255 : 0;
-                std::memset(px + (static_cast<size_t>(y) * w + x) * bpp, v, static_cast<size_t>(bpp));
-            }
+    }
+    if (buffers.isEmpty() || !buffers[0] || used[0] == 1)
+        return;
+    // No usable first template: a white middle half on black stands in.
+    used[0] = 1;
+    ++tempCount[step];
+    const int bpp = colour ? 4 : 1;
+    uchar* px = buffers[0];
+    for (int y = 0; y < h; ++y) {
+        const bool rowIn = y >= h / 4 && y <= 3 * (h / 4);
+        for (int x = 0; x < w; ++x) {
+            const uchar v = (rowIn && x >= w / 4 && x <= 3 * (w / 4)) ? 255 : 0;
+            std::memset(px + (static_cast<size_t>(y) * w + x) * bpp, v, static_cast<size_t>(bpp));
         }
     }
 }
@@ -166,36 +175,40 @@ void CammerWidget::SaveReTrainImage(int step)
 
 void CammerWidget::LoadIgnorePoint()
 {
-    if (imageWidth < 1 || imageHeight < 1)
+    for (int step = 0; step < stepCount() && step < kMaxDetect; ++step)
+        LoadStepIgnore(step);
+}
+
+void CammerWidget::LoadStepIgnore(int step)
+{
+    if (imageWidth < 1 || imageHeight < 1 || step < 0 || step >= kMaxDetect)
         return;
     const int w = imageWidth;
     const int h = imageHeight;
-    for (int step = 0; step < stepCount() && step < kMaxDetect; ++step) {
-        uchar* mask = ignoreMask[step];
-        if (!mask)
-            continue;
-        std::memset(mask, 0, static_cast<size_t>(pixelCount));
-        QImage img;
-        if (!img.load(ignorePath(cameraIndex, step)))
-            continue;
-        if (img.width() != w || img.height() != h) {
-            qWarning("LoadIgnorePoint: %s is %dx%d, the camera %dx%d; no point is ignored",
-                     qPrintable(ignorePath(cameraIndex, step)), img.width(), img.height(), w, h);
-            continue;
-        }
-        QImage grey;
-        if (img.format() != QImage::Format_Indexed8)
-            grey = img.convertToFormat(QImage::Format_Grayscale8);
-        for (int y = 0; y < h; ++y) {
-            uchar* row = mask + static_cast<size_t>(y) * w;
-            if (grey.isNull())
-                indexedRowToGrey(img, y, row);
-            else
-                std::memcpy(row, grey.constScanLine(y), static_cast<size_t>(w));
-            // Any marked pixel is ignored: the mask holds only 0 and 255.
-            for (int x = 0; x < w; ++x)
-                row[x] = row[x] ? 255 : 0;
-        }
+    uchar* mask = ignoreMask[step];
+    if (!mask)
+        return;
+    std::memset(mask, 0, static_cast<size_t>(pixelCount));
+    QImage img;
+    if (!img.load(ignorePath(cameraIndex, step)))
+        return;
+    if (img.width() != w || img.height() != h) {
+        qWarning("LoadIgnorePoint: %s is %dx%d, the camera %dx%d; no point is ignored",
+                 qPrintable(ignorePath(cameraIndex, step)), img.width(), img.height(), w, h);
+        return;
+    }
+    QImage grey;
+    if (img.format() != QImage::Format_Indexed8)
+        grey = img.convertToFormat(QImage::Format_Grayscale8);
+    for (int y = 0; y < h; ++y) {
+        uchar* row = mask + static_cast<size_t>(y) * w;
+        if (grey.isNull())
+            indexedRowToGrey(img, y, row);
+        else
+            std::memcpy(row, grey.constScanLine(y), static_cast<size_t>(w));
+        // Any marked pixel is ignored: the mask holds only 0 and 255.
+        for (int x = 0; x < w; ++x)
+            row[x] = row[x] ? 255 : 0;
     }
 }
 
@@ -242,16 +255,24 @@ QString limitText(const CammerSingleton& rec, int j)
 void CammerWidget::SaveFailImage(int step, int which)
 {
     if (step < 0 || step >= kMaxDetect || cameraIndex < 0 || cameraIndex >= kMaxCamera || !alignedFrame ||
-        !rgbCanvas || !savedRecord || imageWidth < 1 || imageHeight < 1)
+        !savedRecord || imageWidth < 1 || imageHeight < 1 || !pMutexSaveFail)
         return;
     const int w = imageWidth;
     const int h = imageHeight;
-    if (gisColor)
-        std::memcpy(rgbCanvas, alignedFrame, static_cast<size_t>(pixelCount) * 4);
-    else
-        Gray2RGBA(alignedFrame, reinterpret_cast<unsigned int*>(rgbCanvas), w, h);
-    QImage canvas(rgbCanvas, w, h, w * 4, QImage::Format_RGB32);
     const int failIndex = cameraIndex * kMaxDetect + step;
+    const int slot = (which != 0 ? 1 : 0) + 2 * failIndex;
+    // The picture is drawn straight into its slot, made on the step's first
+    // picture (a step never judged holds none); the picture thread copies a
+    // slot under the same lock.
+    QMutexLocker lock(pMutexSaveFail);
+    uchar*& target = gpFailImage[slot];
+    if (!target)
+        target = new unsigned char[static_cast<size_t>(pixelCount) * 4];
+    if (gisColor)
+        std::memcpy(target, alignedFrame, static_cast<size_t>(pixelCount) * 4);
+    else
+        Gray2RGBA(alignedFrame, reinterpret_cast<unsigned int*>(target), w, h);
+    QImage canvas(target, w, h, w * 4, QImage::Format_RGB32);
     {
         QPainter painter(&canvas);
         QFont font(QStringLiteral("wqy-microhei"));
@@ -274,11 +295,8 @@ void CammerWidget::SaveFailImage(int step, int which)
             if (pass) {
                 painter.setPen(Qt::green);
             } else {
-                if (pMutexSaveFail) {
-                    QMutexLocker lock(pMutexSaveFail);
-                    if (gFailIndex[failIndex] == 0)
-                        gFailIndex[failIndex] = n;
-                }
+                if (gFailIndex[failIndex] == 0)
+                    gFailIndex[failIndex] = n;
                 painter.setPen(Qt::red);
                 const int boxes = std::clamp(defectRects[step][i][0][0], 0, kMaxDefectRects);
                 for (int k = 1; k <= boxes; ++k) {
@@ -319,12 +337,6 @@ void CammerWidget::SaveFailImage(int step, int which)
             painter.drawText(QRect(anchor.x(), anchor.y() - 26, 400, 25), Qt::AlignLeft | Qt::AlignVCenter, text);
         }
     }
-    const int slot = (which != 0 ? 1 : 0) + 2 * failIndex;
-    if (!pMutexSaveFail)
-        return;
-    QMutexLocker lock(pMutexSaveFail);
-    if (gpFailImage[slot])
-        std::memcpy(gpFailImage[slot], rgbCanvas, static_cast<size_t>(pixelCount) * 4);
 }
 
 void CammerWidget::UpdateFailImage(int step, int which)

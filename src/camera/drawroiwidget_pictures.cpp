@@ -82,6 +82,18 @@ void shown(CammerWidget* v)
     v->DisplayChanged();
 }
 
+// The view shows recent NG picture ngIndex of `step`, black while the ring
+// has none there.
+void showRecentNg(CammerWidget* v, int step)
+{
+    if (!v->displayFrame)
+        return;
+    if (const uchar* pic = v->recentNgPicture(step, v->ngIndex))
+        std::memcpy(v->displayFrame, pic, size_t(v->frameBytes));
+    else
+        std::memset(v->displayFrame, 0, size_t(v->frameBytes));
+}
+
 }  // namespace
 
 void DrawROIWidget::setTempListSink(TempListSink sink)
@@ -139,8 +151,7 @@ void DrawROIWidget::SlotChangeSource(int s)
     case 2:
         if (v) {
             v->ngIndex = 0;
-            if (const uchar* pic = v->ngPicture(step, 0))
-                std::memcpy(v->displayFrame, pic, size_t(v->frameBytes));
+            showRecentNg(v, step);
             shown(v);
             v->update();
         }
@@ -363,8 +374,7 @@ void DrawROIWidget::StepPicture(int dir)
             v->ngIndex = v->ngIndex <= 0 ? n - 1 : qMin(v->ngIndex - 1, n - 1);
         else
             v->ngIndex = v->ngIndex >= n - 1 ? 0 : v->ngIndex + 1;
-        if (const uchar* pic = v->ngPicture(step, v->ngIndex))
-            std::memcpy(v->displayFrame, pic, size_t(v->frameBytes));
+        showRecentNg(v, step);
         shown(v);
         v->update();
         return;
@@ -453,15 +463,16 @@ void DrawROIWidget::AddTemp(int c, int d)
                      v->ngIndex + 1);
             return;
         }
-        source = v->ngPicture(d, v->ngIndex);
+        source = v->recentNgPicture(d, v->ngIndex);
     }
     if (!source)
         return;
     const int slot = ChooseTempSlot(c, d);
-    if (slot < 0 || slot >= v->templates[d].size() || !v->templates[d][slot])
+    uchar* target = slot < 0 ? nullptr : v->templateSlot(d, slot);
+    if (!target)
         return;
-    std::memcpy(v->templates[d][slot], source, size_t(v->frameBytes));
-    writeTemplate(templatePath(c, d, slot), v->templates[d][slot], v->imageWidth, v->imageHeight);
+    std::memcpy(target, source, size_t(v->frameBytes));
+    writeTemplate(templatePath(c, d, slot), target, v->imageWidth, v->imageHeight);
 
     if (gSource != 1) {
         retrainPending[c] = true;
@@ -541,6 +552,7 @@ void DrawROIWidget::SlotTempDeleteCur()
         v->tempUsed[step][index] = 0;
         v->tempCount[step] = qMax(1, v->tempCount[step] - 1);
     }
+    v->ReleaseTemplateSlot(step, index);
     retrainPending[v->cameraIndex] = true;
     QFile::remove(templatePath(v->cameraIndex, step, index));
     SlotTempNext();
@@ -562,8 +574,10 @@ void DrawROIWidget::SlotTempDeleteAll()
         for (int d = 0; d < gDNum && d < kMaxDetect; ++d) {
             if (d < v->stepCount()) {
                 v->tempCount[d] = 1;
-                for (int k = 1; k < v->tempUsed[d].size(); ++k)
+                for (int k = 1; k < v->tempUsed[d].size(); ++k) {
                     v->tempUsed[d][k] = 0;
+                    v->ReleaseTemplateSlot(d, k);
+                }
             }
             v->tempIndex = 0;
             retrainPending[c] = true;

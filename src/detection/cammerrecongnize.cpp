@@ -1119,6 +1119,24 @@ void CammerRecong::VarTrain(int step)
     }
 }
 
+void CammerRecong::ForgetStep(int step)
+{
+    if (step < 0 || step >= kSteps)
+        return;
+    homo[step] = ImgHomoTrans();
+    findShape[step].Clear();
+    searchRect[step] = cv::Rect();
+    positionRect_[step] = cv::Rect();
+    refX[step] = 0;
+    refY[step] = 0;
+    stepMask[step] = cv::Mat();
+    templNorm[step] = 0.0;
+    for (int i = 0; i < kRois; ++i) {
+        grayMatch[step][i].Clear();
+        surf[step][i].Clear();
+    }
+}
+
 int CammerRecong::HomoTransShape(int step)
 {
     if (!guarded("HomoTransShape", [&] { homography(step); }) && framesReady())

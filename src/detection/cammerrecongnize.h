@@ -70,6 +70,8 @@ public:
     void CreateShape(int step);
     // The step's judged-pixel mask and every GrayMatch / SURF of the step.
     void VarTrain(int step);
+    // Drops everything trained for the step (the step is no longer judged).
+    void ForgetStep(int step);
     // dst = 255 where lo <= pixel <= hi, else 0 (8-bit grey source).
     void ThresholdFUNC(cv::Mat src, cv::Mat& dst, int lo, int hi);
 

@@ -188,17 +188,18 @@ bool RiVuRevezi::StartUp()
 
     // ---- Folders and fault-picture buffers ----
     for (int c = 0; c < numCamera; ++c) {
-        CammerWidget* v = cammerWidget[c];
         for (int d = 0; d < kMaxDetect; ++d) {
             QDir().mkpath(QStringLiteral("./cammer%1%2").arg(c + 1).arg(d + 1));
             const int i = c * kMaxDetect + d;
             ngDir[i] = QDir(SaveFialImageThread::folderFor(c, d, false));
             okDir[i] = QDir(SaveFialImageThread::folderFor(c, d, true));
+            // The picture itself is made by the view on the step's first
+            // judgement (a step that is never judged holds none).
             for (int which = 0; which < 2; ++which) {
                 const int slot = which + 2 * i;
                 QMutexLocker lock(pMutexSaveFail);
                 delete[] gpFailImage[slot];
-                gpFailImage[slot] = new unsigned char[static_cast<size_t>(v->pixelCount) * 4]();
+                gpFailImage[slot] = nullptr;
                 gisSaveFail[slot] = false;
             }
         }

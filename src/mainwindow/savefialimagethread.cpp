@@ -130,7 +130,17 @@ int SaveFialImageThread::saveWaiting()
                     QMutexLocker lock(pMutexSaveFail);
                     if (!gisSaveFail[slot] || !gpFailImage[slot])
                         continue;
-                    img = QImage(gpFailImage[slot], w, h, w * 4, QImage::Format_RGB32).copy();
+                    if (which == 1) {
+                        // An OK picture is never shown again: its buffer is
+                        // taken, not copied, and freed once written.
+                        uchar* taken = gpFailImage[slot];
+                        gpFailImage[slot] = nullptr;
+                        img = QImage(taken, w, h, w * 4, QImage::Format_RGB32,
+                                     [](void* p) { delete[] static_cast<uchar*>(p); }, taken);
+                    } else {
+                        // The NG picture stays: the operator's decision relabels it.
+                        img = QImage(gpFailImage[slot], w, h, w * 4, QImage::Format_RGB32).copy();
+                    }
                     gisSaveFail[slot] = false;
                     failIndex = gFailIndex[step];
                 }

@@ -389,6 +389,8 @@ void WizardParaWidget::accept()
         v->SetSpeed();
         if (gpWPara->words[284] != oldTrigger)
             v->CameraChangeTrig(gpWPara->words[284] != 0);
+        // Buffers only for the steps the accepted record judges.
+        v->SyncStepBuffers();
     }
     const int steps = gpWPara->words[WizardPara::kStepCountMode3];
     if (gpWPara->words[WizardPara::kMode] == 3 && steps != oldSteps && roiPage)

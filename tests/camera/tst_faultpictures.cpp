@@ -154,7 +154,7 @@ private slots:
                 const bool in = x >= w / 4 && x <= 3 * (w / 4) && y >= h / 4 && y <= 3 * (h / 4);
                 QCOMPARE(int(synthetic.at<uchar>(y, x)), in ? 255 : 0);
             }
-        QCOMPARE(cv::countNonZero(r.grey(v.templates[0][1])), 0);
+        QVERIFY(!v.templates[0][1]);   // a slot without a usable file holds no buffer
         const cv::Mat honoured = r.grey(v.templates[0][2]);
         QCOMPARE(int(honoured.at<uchar>(0, 0)), 255);
         QCOMPARE(int(honoured.at<uchar>(10, 20)), 255 - 30);

@@ -223,7 +223,7 @@ public:
 
     void setTemplate(int step, int slot, const cv::Mat& img, bool used = true)
     {
-        putPicture(view->templates[step][slot], img);
+        putPicture(view->templateSlot(step, slot), img);
         view->tempUsed[step][slot] = used ? 1 : 0;
         int n = 0;
         for (int u : view->tempUsed[step])

@@ -307,7 +307,7 @@ private slots:
             QVERIFY(writeGreyBmp(QStringLiteral("./cammer11/template%1.bmp").arg(k), pic));
             age(QStringLiteral("./cammer11/template%1.bmp").arg(k), 3600 * k);
             v->tempUsed[0][k] = 1;
-            std::memset(v->templates[0][k], 10 * k, size_t(v->frameBytes));
+            std::memset(v->templateSlot(0, k), 10 * k, size_t(v->frameBytes));
         }
         v->tempCount[0] = 3;
         env.win->detectState = 3;

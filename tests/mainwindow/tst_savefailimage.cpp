@@ -16,11 +16,13 @@
 
 class TestSaveFailImage : public QObject {
     Q_OBJECT
-    QVector<QVector<uchar>> buffers;
-
+    // Slots are made as the result check makes them (the writer frees the
+    // buffer of an OK picture it took), with room for the largest picture below.
     void fill(int slot, QRgb colour, int w, int h)
     {
         QMutexLocker l(pMutexSaveFail);
+        if (!gpFailImage[slot])
+            gpFailImage[slot] = new uchar[160 * 160 * 4]();
         auto* px = reinterpret_cast<QRgb*>(gpFailImage[slot]);
         for (int i = 0; i < w * h; ++i)
             px[i] = colour;
@@ -31,11 +33,8 @@ private slots:
     void initTestCase()
     {
         pMutexSaveFail = new QMutex;
-        buffers.resize(kMaxCamera * kMaxDetect * 2);
-        for (int i = 0; i < buffers.size(); ++i) {
-            buffers[i].resize(160 * 160 * 4);   // room for the largest picture below
-            gpFailImage[i] = buffers[i].data();
-        }
+        for (unsigned char*& p : gpFailImage)
+            p = new uchar[160 * 160 * 4]();
     }
 
     void picturesLandInTheirFolders()

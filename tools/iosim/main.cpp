@@ -27,7 +27,7 @@ int main(int argc, char* argv[])
         if (args[i] == "--link" && i + 1 < args.size())
             link = args[++i];
         else if (args[i] == "--cycle" && i + 1 < args.size())
-            cycle = qMax(1000, args[++i].toInt());
+            cycle = qMax(300, args[++i].toInt());
         else if (args[i] == "--open-bit" && i + 1 < args.size())
             openBit = qBound(0, args[++i].toInt(), 9);
         else if (args[i] == "--faults")
