@@ -4,7 +4,10 @@
 #include "synthpictures.h"
 #include "testworkdir.h"
 #include "viewrig.h"
+#include "viewutil.h"
 
+#include <QDir>
+#include <QImage>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -350,6 +353,54 @@ private slots:
         r.judge(3, ground());
         QVERIFY(!r.view->stepOk);
         QCOMPARE(r.remarks(), QStringList{QStringLiteral("REG RUN ERROR = 0, 3, -2")});
+    }
+
+    // A step that is not judged holds no buffers; switched on, it reads its
+    // template file and judges with it; switched off, it gives everything
+    // back and its file stays.
+    void stepBuffersFollowTheEnabledSteps()
+    {
+        TestWorkDir wd;
+        rig::Options o;
+        o.disabledSteps = 1u << 2;
+        ViewRig r(o);
+        r.words()[116] = 3;
+        CammerWidget& v = *r.view;
+        QVERIFY(v.stepHeld(1) && !v.stepHeld(2));
+        QVERIFY(v.templates[2].isEmpty() && !v.ignoreMask[2]);
+        QVERIFY(!v.templateSlot(2, 0) && !v.ngPicture(2, 0));
+        // A held step: slot 0 only, and an empty ring of NG pictures.
+        QVERIFY(v.templates[1][0] && !v.templates[1][1]);
+        for (int k = 0; k < CammerWidget::kRecentPictures; ++k)
+            QVERIFY(!v.recentNgPicture(1, k));
+
+        const cv::Mat templ = synth::textured(r.size(), 31);
+        QImage file(templ.cols, templ.rows, QImage::Format_Indexed8);
+        file.setColorTable(viewutil::greyTable());
+        for (int y = 0; y < templ.rows; ++y)
+            std::memcpy(file.scanLine(y), templ.ptr(y), size_t(templ.cols));
+        QVERIFY(QDir().mkpath(QStringLiteral("cammer13")));
+        QVERIFY(file.save(QStringLiteral("cammer13/template0.bmp"), "BMP"));
+        const int roi = r.addRect(2, cv::Rect(20, 20, 100, 80), 0, 80, 0, 0);
+
+        r.words()[86 + 2] = 1;
+        v.SyncStepBuffers();
+        QVERIFY(v.stepHeld(2) && v.ignoreMask[2]);
+        QCOMPARE(v.tempCount[2], 1);
+        QVERIFY(same(r.grey(v.templates[2][0]), templ));
+        QVERIFY(r.engine().grayMatch[2][roi].IsValid());
+        r.judge(2, synth::noisy(templ, 2.0, 9));
+        QVERIFY(v.stepOk);
+        cv::Mat broken = templ.clone();
+        broken(cv::Rect(60, 45, 14, 14)).setTo(cv::mean(templ(cv::Rect(60, 45, 14, 14)))[0] > 128 ? 0 : 255);
+        r.judge(2, broken);
+        QVERIFY(!v.stepOk && !v.roiPassed[2][roi]);
+
+        r.words()[86 + 2] = 0;
+        v.SyncStepBuffers();
+        QVERIFY(!v.stepHeld(2) && v.templates[2].isEmpty() && !v.ignoreMask[2]);
+        QVERIFY(!r.engine().grayMatch[2][roi].IsValid() && r.engine().stepMask[2].empty());
+        QVERIFY(QFile::exists(QStringLiteral("cammer13/template0.bmp")));
     }
 
     void stepMaskComposition()

@@ -22,12 +22,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
+#include <QMutexLocker>
 #include <QScreen>
 #include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTcpServer>
 #include <QtTest>
+
+#include <cstring>
 
 namespace {
 const QString kControl = QStringLiteral("vmm-cycle-test-%1").arg(QCoreApplication::applicationPid());
@@ -195,6 +198,13 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 1), wire(0, 1), 5000);
         QCOMPARE(outBit(sim.outputs(), 2), wire(0, 2));
         QTRY_VERIFY_WITH_TIMEOUT(!QDir(SaveFialImageThread::folderFor(0, 0, true)).entryList({"*.jpg"}).isEmpty(), 5000);
+        // Good parts leave the NG ring and the NG fault picture unmade.
+        for (int k = 0; k < CammerWidget::kRecentPictures; ++k)
+            QVERIFY(!win->cammerWidget[0]->recentNgPicture(0, k));
+        {
+            QMutexLocker lock(pMutexSaveFail);
+            QVERIFY(!gpFailImage[0]);
+        }
 
         // A stuck part: the product step fails, the ejector stays forbidden,
         // the alarm rises, and the cycle waits for the operator.
@@ -210,6 +220,13 @@ private slots:
         // The failed picture joins the step's ring of recent NG pictures.
         QCOMPARE(win->cammerWidget[0]->ngCount[0], 1);
         QVERIFY(!win->cammerWidget[0]->ngCaptions[0][0].isEmpty());
+        {
+            const CammerWidget* v = win->cammerWidget[0];
+            QVERIFY(v->recentNgPicture(0, 0) && !v->recentNgPicture(0, 1));
+            QCOMPARE(std::memcmp(v->recentNgPicture(0, 0), v->alignedFrame, size_t(v->frameBytes)), 0);
+            QMutexLocker lock(pMutexSaveFail);
+            QVERIFY(gpFailImage[0]);
+        }
         // Further mould openings are ignored while the NG is latched.
         const int allBefore = gAllNum[0];
         pulseMouldOpen();
