@@ -55,8 +55,10 @@ ViewEnv::ViewEnv(const Options& o)
     for (int g = 0; g < o.steps; ++g)
         QDir().mkpath(QStringLiteral("cammer1%1").arg(g + 1));
     gpWPara = new WizardPara;
+    // Every step is judged (only such a step holds buffers); what the engine
+    // trains at construction is dropped below, unless the test asks for it.
     for (int k = 0; k < 8; ++k)
-        gpWPara->words[86 + k] = 0;   // no step trains at construction
+        gpWPara->words[86 + k] = k < o.steps ? 1 : 0;
     gpWPara->words[WizardPara::kMode] = 0;
 
     savedWarn = CammerWidget::warnBox;
@@ -107,6 +109,10 @@ ViewEnv::ViewEnv(const Options& o)
     info.pluginName = plugin->name();
     setCameraSerial(info, QStringLiteral("ROI00001"));
     view = new CammerWidget(win, 0, info);
+    if (view->engine) {
+        for (int g = 0; g < o.steps; ++g)
+            view->engine->ForgetStep(g);
+    }
     win->cammerWidget[0] = view;
     win->currentCamera = 0;
     view->setGeometry(0, 0, o.showW, o.showH);
