@@ -49,7 +49,10 @@ struct CamBuffers {
     bool previewShown = false;               // the engine's preview run is to be painted
 
     // ---- Templates and ignore masks (per step) ---------------------------------
-    QVector<uchar*> templates[kMaxDetect];   // gTempNum slots of frameBytes
+    // Only a step that is judged has them (a step switched off has no slots
+    // and no mask); a slot's buffer exists while it holds a template, slot 0
+    // always.
+    QVector<uchar*> templates[kMaxDetect];   // gTempNum slots of frameBytes, or null
     QVector<int> tempUsed[kMaxDetect];       // gTempNum flags, 1 = the slot holds a template
     int tempCount[kMaxDetect] = {};          // slots in use
     int tempIndex = 0;                       // template shown on the ROI page

@@ -51,6 +51,9 @@ extern int gAllCycleNum[kMaxCamera];
 extern int gFailCycleNum[kMaxCamera];
 extern int gSyncNGNum;
 extern int gSyncNGCycleNum;
+// Fault pictures (32-bit RGB, slot = OK? 1 : 0 + 2 x (camera x 8 + step)),
+// under pMutexSaveFail: made (new[]) by the view at the step's first picture,
+// an OK picture freed by the picture writer once written; null when none.
 extern unsigned char* gpFailImage[kMaxCamera * kMaxDetect * 2];
 extern bool gisSaveFail[kMaxCamera * kMaxDetect * 2];
 extern int gFailIndex[kMaxCamera * kMaxDetect];
