@@ -360,9 +360,9 @@ private:
     // Brings displayRgb up to date: the picture at the size `shrunk` when it
     // is smaller than the picture both ways, else at the picture's size.
     void PrepareDisplay(bool withMarks, QSize shrunk);
-    // The device rectangle the view's picture covers under `t` on `p`'s
-    // device, when it is smaller than the picture and lands unrotated on
-    // whole device pixels; else an empty rectangle.
+    // The device rectangle the view's picture covers when `p` paints it
+    // under the world transform `t`, when it is smaller than the picture and
+    // lands unrotated on whole device pixels; else an empty rectangle.
     QRect shrunkPictureRect(const QPainter& p, const QTransform& t) const;
     // Draws displayRgb over rect() under the painter's transform, the
     // shrunk copy pixel for pixel at `shrunk`.

@@ -325,14 +325,34 @@ void CammerWidget::MarkPixels(const QRect& roiRect, const uchar* source, QRgb co
     markedRects.append(r);
 }
 
+namespace {
+// What the painter adds below its world transform (the offset of a widget in
+// its window's backing store, a view transform, the device pixel ratio), when
+// that is a move by whole pixels; else false.
+bool wholePixelRest(const QPainter& p, QPoint* offset)
+{
+    bool invertible = false;
+    const QTransform world = p.worldTransform().inverted(&invertible);
+    if (!invertible)
+        return false;
+    const QTransform rest = world * p.deviceTransform();
+    if (rest.type() > QTransform::TxTranslate)
+        return false;
+    const QPoint o(qRound(rest.dx()), qRound(rest.dy()));
+    if (std::abs(rest.dx() - o.x()) > 1e-6 || std::abs(rest.dy() - o.y()) > 1e-6)
+        return false;
+    *offset = o;
+    return true;
+}
+}  // namespace
+
 QRect CammerWidget::shrunkPictureRect(const QPainter& p, const QTransform& t) const
 {
-    // Only a plain move and enlargement or reduction on a device whose pixels
-    // are the painter's (no device pixel ratio, no view transform).
-    if (p.deviceTransform() != p.worldTransform() || t.type() > QTransform::TxScale || t.m11() <= 0.0 ||
-        t.m22() <= 0.0)
+    // Only a plain move and enlargement or reduction, on whole device pixels.
+    QPoint offset;
+    if (t.type() > QTransform::TxScale || t.m11() <= 0.0 || t.m22() <= 0.0 || !wholePixelRest(p, &offset))
         return QRect();
-    const QRectF f = t.mapRect(QRectF(rect()));
+    const QRectF f = t.mapRect(QRectF(rect())).translated(offset);
     if (!std::isfinite(f.left()) || !std::isfinite(f.top()) || !std::isfinite(f.right()) || !std::isfinite(f.bottom()) ||
         std::abs(f.left()) > 1.0e6 || std::abs(f.top()) > 1.0e6 || f.width() > 1.0e6 || f.height() > 1.0e6)
         return QRect();
@@ -348,13 +368,15 @@ void CammerWidget::DrawDisplay(QPainter& p, const QRect& shrunk)
 {
     if (displayRgb.isNull())
         return;
-    if (!displayScaled || shrunk.size() != displayRgb.size()) {
+    QPoint offset;
+    if (!displayScaled || shrunk.size() != displayRgb.size() || !wholePixelRest(p, &offset)) {
         p.drawImage(rect(), displayRgb);
         return;
     }
+    // Pixel for pixel: the copy already has the size it covers on the device.
     p.save();
     p.setWorldTransform(QTransform());
-    p.drawImage(shrunk.topLeft(), displayRgb);
+    p.drawImage(shrunk.topLeft() - offset, displayRgb);
     p.restore();
 }
 
