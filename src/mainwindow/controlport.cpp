@@ -42,7 +42,7 @@ void IOThread::run()
             QThread::msleep(kPassMs);
             continue;
         }
-        const auto onInput = [this, &in](int word) {
+        const std::function<void(int)> onInput = [this, &in](int word) {
             const int rising = word & ~in;
             {
                 QMutexLocker lock(pMutexIO);
