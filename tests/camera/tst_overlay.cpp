@@ -124,7 +124,7 @@ private slots:
         // A colour picture twice the view's size is drawn from a copy scaled
         // once per picture: each view pixel is the picture pixel under its
         // centre, and so are the marks.
-        roitest::Options o;
+        rig::EnvOptions o;
         o.colour = true;
         o.camW = 640;
         o.camH = 512;
