@@ -129,8 +129,7 @@ QString TcpReactor::newTaskId()
 {
     static std::atomic<int> _increase_index_task{0};
     const int n = ++_increase_index_task;
-    return QStringLiteral("defalut#") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmss_zzz")) +
-           QLatin1Char('#') + QString::number(n);
+    return QStringLiteral("defalut#") + taskIdStamp() + QLatin1Char('#') + QString::number(n);
 }
 
 bool TcpReactor::post_async(const CTask_FormData& task)
@@ -396,6 +395,8 @@ bool TcpReactor::isAliveTcpTask(QString id)
 CVariant<TcpTsk_Info> TcpReactor::getTcpTask(QString id)
 {
     CVariant<TcpTsk_Info> out;
+    if (id.isEmpty())
+        return out;  // never in the table
     QMutexLocker lock(&taskMutex_);
     const auto it = tasks_.constFind(id);
     if (it != tasks_.cend())
@@ -406,6 +407,8 @@ CVariant<TcpTsk_Info> TcpReactor::getTcpTask(QString id)
 CVariant<TcpTsk_Info> TcpReactor::remove_TaskFromList(QString id)
 {
     CVariant<TcpTsk_Info> out;
+    if (id.isEmpty())
+        return out;
     QMutexLocker lock(&taskMutex_);
     const auto it = tasks_.find(id);
     if (it == tasks_.end())
@@ -419,6 +422,8 @@ CVariant<TcpTsk_Info> TcpReactor::remove_TaskFromList(QString id)
 
 void TcpReactor::update_TcpTsk_ByUuid(QString uuid, QString key, QList<QVariant> values)
 {
+    if (uuid.isEmpty())
+        return;
     QMutexLocker lock(&taskMutex_);
     const auto it = tasks_.find(uuid);
     if (it == tasks_.end())

@@ -10,6 +10,7 @@
 #include "tcp_push2app.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QThreadPool>
 
 namespace {
@@ -106,10 +107,15 @@ std::shared_ptr<const ApiSnapshot> HttpApiServer::publishedState(void (HttpApiSe
 
 void HttpApiServer::sendJson(const CTask_FormData& request, const QJsonObject& answer)
 {
+    sendJson(request, answer, gDeviceID);
+}
+
+void HttpApiServer::sendJson(const CTask_FormData& request, const QJsonObject& answer, const QString& deviceId)
+{
     CTask_FormData reply;
     reply.taskId = request.taskId;
     reply.sessionIndex = request.sessionIndex;
-    reply.deviceId = gDeviceID;
+    reply.deviceId = deviceId;
     reply.json = answer;
     sendAsync(reply);
 }
@@ -120,8 +126,26 @@ void HttpApiServer::httpapi__get_product_infos(const CTask_FormData& task)
 {
     if (!apiOn(task))
         return;
-    if (const auto state = publishedState(&HttpApiServer::httpapi__get_product_infos, task))
-        sendJson(task, apianswers::productInfos(*state));
+    const auto state = publishedState(&HttpApiServer::httpapi__get_product_infos, task);
+    if (!state)
+        return;
+    // Every request answers the same until the next publication: the answer
+    // is written out once per published state (per thread, so no lock).
+    struct Written {
+        std::shared_ptr<const ApiSnapshot> state;
+        QByteArray bytes;
+    };
+    thread_local Written written;
+    if (written.state != state) {
+        written.bytes = QJsonDocument(apianswers::productInfos(*state)).toJson(QJsonDocument::Compact);
+        written.state = state;
+    }
+    CTask_FormData reply;
+    reply.taskId = task.taskId;
+    reply.sessionIndex = task.sessionIndex;
+    reply.deviceId = state->deviceSn;  // gDeviceID belongs to the GUI thread
+    reply.jsonBytes = written.bytes;
+    sendAsync(reply);
 }
 
 void HttpApiServer::httpapi__get_last_detailinfo(const CTask_FormData& task)
@@ -135,7 +159,7 @@ void HttpApiServer::httpapi__get_last_detailinfo(const CTask_FormData& task)
         callback_immediately(task, 403, QStringLiteral("获取列表为空，需要先检测后获取信息。"));
         return;
     }
-    sendJson(task, XAN_NETMN::lastDetectJson(state->record));
+    sendJson(task, XAN_NETMN::lastDetectJson(state->record), state->deviceSn);
 }
 
 void HttpApiServer::httpapi__get_detected_picture(const CTask_FormData& task)
@@ -149,7 +173,7 @@ void HttpApiServer::httpapi__get_detected_picture(const CTask_FormData& task)
     const QString path = apianswers::detectedPicture(task.json, &error, QStringLiteral("./alarmimage"),
                                                      state->cameraCount, state->stepCount);
     if (path.isEmpty()) {
-        sendJson(task, QJsonObject{{QStringLiteral("errorstring"), error}});
+        sendJson(task, QJsonObject{{QStringLiteral("errorstring"), error}}, state->deviceSn);
         return;
     }
     CTask_FormData reply;
