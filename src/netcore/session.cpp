@@ -264,8 +264,13 @@ qint64 SocketOutQueue::sendNow(const char* data, qint64 size)
 
 const QString& SocketOutQueue::hostText()
 {
-    if (host_.isEmpty())
-        host_ = QStringLiteral("%1:%2").arg(stripV4Mapped(socket_->peerAddress().toString())).arg(socket_->peerPort());
+    const QHostAddress address = socket_->peerAddress();
+    const quint16 port = socket_->peerPort();
+    if (host_.isEmpty() || address != hostAddress_ || port != hostPort_) {
+        hostAddress_ = address;
+        hostPort_ = port;
+        host_ = QStringLiteral("%1:%2").arg(stripV4Mapped(address.toString())).arg(port);
+    }
     return host_;
 }
 

@@ -197,8 +197,8 @@ public:
     static SocketOutQueue* of(QTcpSocket* socket);
 
     void appendBytes(const QByteArray& bytes);
-    // The peer as the HOST line names it ("address:port"); the same for the
-    // socket's whole life, so it is formed once.
+    // The peer as the HOST line names it ("address:port"), formed again only
+    // when the peer changes.
     const QString& hostText();
     // Streams an opened file of `size` bytes; takes ownership of the file.
     void appendFile(QFile* file, qint64 size, int timeoutMs);
@@ -226,6 +226,8 @@ private:
 
     QTcpSocket* socket_;
     QString host_;
+    QHostAddress hostAddress_;
+    quint16 hostPort_ = 0;
     std::deque<Item> items_;
     QTimer timer_;
 };

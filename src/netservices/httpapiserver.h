@@ -72,6 +72,8 @@ private:
     void sendJson(const CTask_FormData& request, const QJsonObject& answer);
     // Any thread: the routes that answer from a published state name its id.
     void sendJson(const CTask_FormData& request, const QJsonObject& answer, const QString& deviceId);
+    // The same with the answer already written out (compact JSON).
+    void sendWritten(const CTask_FormData& request, const QByteArray& answer, const QString& deviceId);
 
     XAN_NETMN* owner_;
     SubscriberRegistry subscribers_;
