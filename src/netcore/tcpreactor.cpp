@@ -53,10 +53,10 @@ bool TcpReactor::initialize()
     loopActive_ = true;
     stopRequested_ = false;
     return nettools::startLoopOnPool(*socketThreadPool_,
-                                     [this](QSemaphore* started, bool* result) { runLoop(started, result); });
+                                     [this](nettools::LoopStart* start) { runLoop(start); });
 }
 
-void TcpReactor::runLoop(QSemaphore* started, bool* result)
+void TcpReactor::runLoop(nettools::LoopStart* start)
 {
     loopThread_ = QThread::currentThread();
     QEventLoop loop;
@@ -67,13 +67,11 @@ void TcpReactor::runLoop(QSemaphore* started, bool* result)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         loopThread_ = nullptr;
         loopActive_ = false;
-        *result = false;
-        started->release();
+        start->report(false);
         return;
     }
     aliveTick_ = ::curtime_qint64_2_int();
-    *result = true;
-    started->release();  // `started` and `result` belong to the caller from here on
+    start->report(true);  // `start` belongs to the caller from here on
 
     QTimer tick;
     tick.setInterval(1000);

@@ -7,14 +7,14 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QMutex>
-#include <QSemaphore>
 #include <QTcpServer>
 #include <QThreadPool>
-#include <QWaitCondition>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 #include <cerrno>
 #include <cstring>
@@ -50,11 +50,12 @@ bool stillOpen(int fd)
 
 // One data access handed from the pool thread to the object's thread. The
 // pool thread may give up while the access is still queued; the queued call
-// then sees `Cancelled` and does nothing.
+// then sees `Cancelled` and does nothing. (Standard primitives, so that a
+// thread checker sees the hand-over.)
 struct HandOverState {
     enum State { Pending, Running, Done, Cancelled };
-    QMutex mutex;
-    QWaitCondition done;
+    std::mutex mutex;
+    std::condition_variable done;
     State state = Pending;
     ModbusServer::Registers regs{};
 };
@@ -89,17 +90,29 @@ bool ModbusServer::initialize()
     if (isRunning())
         return true;
     stopping_.store(false);
-    QSemaphore started(0);
-    pool_->start([this, &started] {
-        if (onStart()) {
-            started.release();
-            runLoop();
-            onFinish();
-        } else {
-            started.release();
-        }
+    // The start is reported through standard primitives, which a thread
+    // checker sees (it does not see inside Qt's semaphores). The report is
+    // the pool thread's last touch of `start`, made under its lock.
+    struct {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool done = false;
+    } start;
+    const auto report = [&start] {
+        std::lock_guard<std::mutex> lock(start.mutex);
+        start.done = true;
+        start.cv.notify_one();
+    };
+    pool_->start([this, report] {
+        const bool listening = onStart();
+        report();
+        if (!listening)
+            return;
+        runLoop();
+        onFinish();
     });
-    started.acquire();
+    std::unique_lock<std::mutex> lock(start.mutex);
+    start.cv.wait(lock, [&start] { return start.done; });
     return isRunning();
 }
 
@@ -467,7 +480,7 @@ bool ModbusServer::handOver(bool clear, Registers* regs)
     auto state = std::make_shared<HandOverState>();
     QMetaObject::invokeMethod(this, [state, clear] {
         {
-            QMutexLocker lock(&state->mutex);
+            std::lock_guard<std::mutex> lock(state->mutex);
             if (state->state == HandOverState::Cancelled)
                 return;
             state->state = HandOverState::Running;
@@ -479,14 +492,14 @@ bool ModbusServer::handOver(bool clear, Registers* regs)
             ApiSnapshot::publish();
         } else
             r = getData();
-        QMutexLocker lock(&state->mutex);
+        std::lock_guard<std::mutex> lock(state->mutex);
         state->regs = r;
         state->state = HandOverState::Done;
-        state->done.wakeAll();
+        state->done.notify_all();
     }, Qt::QueuedConnection);
 
     QDeadlineTimer deadline(handOverMs_.load());
-    QMutexLocker lock(&state->mutex);
+    std::unique_lock<std::mutex> lock(state->mutex);
     while (state->state != HandOverState::Done) {
         if (state->state == HandOverState::Pending && (stopping_.load() || deadline.hasExpired())) {
             state->state = HandOverState::Cancelled;
@@ -496,7 +509,7 @@ bool ModbusServer::handOver(bool clear, Registers* regs)
         }
         // Short slices so that a stop is seen soon; a running access is
         // short and is always waited for.
-        state->done.wait(&state->mutex, 20);
+        state->done.wait_for(lock, std::chrono::milliseconds(20));
     }
     if (regs)
         *regs = state->regs;
