@@ -152,6 +152,7 @@ bool ModbusServer::onStart()
     }
     server_->pauseAccepting();
     listenFd_ = int(server_->socketDescriptor());
+    acceptPaused_ = false;
     epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
     wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (epoll_ < 0 || wake_.load() < 0 || !watch(EPOLL_CTL_ADD, listenFd_, EPOLLIN)
@@ -216,6 +217,8 @@ void ModbusServer::runLoop()
         }
         if (::monotonic_ms() >= nextSweep) {
             sweep();
+            if (acceptPaused_ && watch(EPOLL_CTL_MOD, listenFd_, EPOLLIN))
+                acceptPaused_ = false;
             nextSweep = ::monotonic_ms() + sweepMs;
         }
     }
@@ -231,8 +234,14 @@ void ModbusServer::acceptAll()
         }
         if (errno == EINTR || errno == ECONNABORTED)
             continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            qWarning("ModbusServer: accept failed: %s", strerror(errno));
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            // Such as "too many open files": the waiting connection stays
+            // and would wake the loop at once for ever. Accepting pauses
+            // until the next look at the connections.
+            qWarning("ModbusServer: accept failed: %s; accepting again shortly", strerror(errno));
+            if (watch(EPOLL_CTL_MOD, listenFd_, 0))
+                acceptPaused_ = true;
+        }
         return;
     }
 }

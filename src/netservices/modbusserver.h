@@ -126,6 +126,7 @@ private:
     std::shared_ptr<QTcpServer> server_;  // owns the listening descriptor
     int listenFd_ = -1;
     int epoll_ = -1;
+    bool acceptPaused_ = false;  // the listener is not watched until the next sweep
     QHash<int, Connection> connections_;  // by descriptor
     // Wakes the server thread for a stop (written from any thread).
     std::atomic<int> wake_{-1};
