@@ -134,8 +134,16 @@ Result measure(int port, int connections, int seconds)
             ++done;
         });
     }
-    while (done.load() < connections)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    // The event loop sleeps between events; a processEvents loop with a time
+    // limit would spin and take a core from the servers being measured.
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done.load() >= connections)
+            loop.quit();
+    });
+    check.start(5);
+    loop.exec();
     for (auto& t : threads)
         t.join();
     const double elapsed = wall.elapsed() / 1000.0;

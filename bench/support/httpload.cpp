@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -33,14 +34,14 @@ double toMs(const QString& value, const QString& unit)
 platform::CommandResult runAside(const QString& program, const QStringList& args, int timeoutMs)
 {
     platform::CommandResult result;
-    std::atomic<bool> done{false};
-    QThread* t = QThread::create([&] {
-        result = platform::runner().run(program, args, timeoutMs);
-        done = true;
-    });
+    QThread* t = QThread::create([&] { result = platform::runner().run(program, args, timeoutMs); });
+    // Waits in the event loop, not in a polling one: processEvents with a
+    // time limit never sleeps, and a spinning thread here would take a core
+    // from the servers being measured.
+    QEventLoop loop;
+    QObject::connect(t, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
     t->start();
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    loop.exec();
     t->wait();
     delete t;
     return result;

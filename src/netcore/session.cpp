@@ -159,6 +159,7 @@ void CTask_FormData::copyFields(const CTask_FormData& o)
     userId = o.userId;
     body = o.body;
     json = o.json;
+    jsonBytes = o.jsonBytes;
     query = o.query;
     form = o.form;
     images = o.images;
@@ -177,7 +178,7 @@ int CTask_FormData::getTaskPkgType() const
         return 2;
     if (!files.isEmpty())
         return 3;
-    if (!json.isEmpty())
+    if (!json.isEmpty() || !jsonBytes.isEmpty())
         return 1;
     return 0;
 }
@@ -231,13 +232,46 @@ void SocketOutQueue::appendBytes(const QByteArray& bytes)
     if (bytes.isEmpty())
         return;
     if (items_.empty()) {
-        if (socket_->write(bytes) != bytes.size())
+        // Straight to the kernel when it takes the bytes: no copy into Qt's
+        // buffer and no extra pass of the event loop to flush it. What it
+        // does not take goes behind, through Qt, in order.
+        const qint64 sent = sendNow(bytes.constData(), bytes.size());
+        const qint64 rest = bytes.size() - sent;
+        if (rest > 0 && socket_->write(bytes.constData() + sent, rest) != rest)
             cut("write failed");
         return;
     }
     Item it;
     it.bytes = QByteArray(bytes.constData(), bytes.size());  // own the bytes while waiting
     items_.push_back(std::move(it));
+}
+
+qint64 SocketOutQueue::sendNow(const char* data, qint64 size)
+{
+    if (size <= 0 || socket_->bytesToWrite() > 0 || socket_->state() != QAbstractSocket::ConnectedState)
+        return 0;
+    const qintptr fd = socket_->socketDescriptor();
+    if (fd < 0)
+        return 0;
+    for (;;) {
+        const ssize_t n = ::send(int(fd), data, size_t(size), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0)
+            return qint64(n);
+        if (errno != EINTR)
+            return 0;
+    }
+}
+
+const QString& SocketOutQueue::hostText()
+{
+    const QHostAddress address = socket_->peerAddress();
+    const quint16 port = socket_->peerPort();
+    if (host_.isEmpty() || address != hostAddress_ || port != hostPort_) {
+        hostAddress_ = address;
+        hostPort_ = port;
+        host_ = QStringLiteral("%1:%2").arg(stripV4Mapped(address.toString())).arg(port);
+    }
+    return host_;
 }
 
 void SocketOutQueue::appendFile(QFile* file, qint64 size, int timeoutMs)
@@ -354,6 +388,28 @@ QString partName(const QString& name)
     return SCI_ExecObj_Send::headerSafe(name).remove(QLatin1Char('"'));
 }
 
+// The reply envelope {"code","msg","result"} around a result already written
+// out, byte for byte what QJsonDocument writes for the same object: the keys
+// are in that order, so the result stands last, before the closing brace.
+QByteArray envelope(int code, const QString& msg, const QByteArray& result)
+{
+    auto head = [](int c, const QString& m) {
+        QJsonObject env;
+        env.insert(QStringLiteral("code"), c);
+        env.insert(QStringLiteral("msg"), m);
+        env.insert(QStringLiteral("result"), QJsonObject());
+        QByteArray bytes = QJsonDocument(env).toJson(QJsonDocument::Compact);
+        bytes.chop(3);  // the empty result "{}" and the closing brace
+        return bytes;
+    };
+    static const QByteArray kOk = head(200, QStringLiteral("OK"));
+    QByteArray out = code == 200 && msg == QLatin1String("OK") ? kOk : head(code, msg);
+    out.reserve(out.size() + result.size() + 1);
+    out += result;
+    out += '}';
+    return out;
+}
+
 QByteArray dispositionLine(const QString& name)
 {
     return QStringLiteral("Content-Disposition: form-data; name=\"%1\"").arg(partName(name)).toUtf8();
@@ -361,15 +417,29 @@ QByteArray dispositionLine(const QString& name)
 
 }  // namespace
 
+QString taskIdStamp()
+{
+    struct Second {
+        qint64 number = std::numeric_limits<qint64>::min();
+        QString text;  // "yyyyMMdd_hhmmss_" of that second
+    };
+    thread_local Second cached;
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+    if (second != cached.number) {
+        cached.number = second;
+        cached.text = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("yyyyMMdd_hhmmss_"));
+    }
+    return cached.text + QStringLiteral("%1").arg(int(ms - second * 1000), 3, 10, QLatin1Char('0'));
+}
+
 SCI_ExecObj_Send::SCI_ExecObj_Send() : createTime_(::gettimeofday_ms()) {}
 
 SCI_ExecObj_Send::SCI_ExecObj_Send(const CTask_FormData& task) : task_(task)
 {
     if (task_.taskId.isEmpty()) {
         const int n = ++_increase_index_task;
-        task_.taskId = QStringLiteral("ruvuzero#") +
-                       QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmss_zzz")) +
-                       QLatin1Char('#') + QString::number(n);
+        task_.taskId = QStringLiteral("ruvuzero#") + taskIdStamp() + QLatin1Char('#') + QString::number(n);
     }
     createTime_ = ::gettimeofday_ms();
 }
@@ -425,9 +495,7 @@ QByteArray SCI_ExecObj_Send::composeHead(CTask_FormData& t, const QString& host,
 
 QByteArray SCI_ExecObj_Send::buildHead(CTask_FormData& t, const QString& contentTypeLine, qint64 length) const
 {
-    const QString host =
-        QStringLiteral("%1:%2").arg(stripV4Mapped(socket_->peerAddress().toString())).arg(socket_->peerPort());
-    return composeHead(t, host, contentTypeLine, length);
+    return composeHead(t, SocketOutQueue::of(socket_)->hostText(), contentTypeLine, length);
 }
 
 void SCI_ExecObj_Send::SerializeWrite(QTcpSocket* socket)
@@ -527,13 +595,15 @@ void SCI_ExecObj_Send::Integrality_Json(const CTask_FormData& task)
     t.getResponseFirstLine();
     QByteArray body;
     if (!t.url.isEmpty()) {
-        body = QJsonDocument(t.json).toJson(QJsonDocument::Compact);
-    } else {
+        body = t.jsonBytes.isEmpty() ? QJsonDocument(t.json).toJson(QJsonDocument::Compact) : t.jsonBytes;
+    } else if (t.jsonBytes.isEmpty()) {
         QJsonObject env;
         env.insert(QStringLiteral("code"), t.code);
         env.insert(QStringLiteral("msg"), t.msg);
         env.insert(QStringLiteral("result"), t.json);
         body = QJsonDocument(env).toJson(QJsonDocument::Compact);
+    } else {
+        body = envelope(t.code, t.msg, t.jsonBytes);
     }
     QByteArray out = buildHead(t, t.contentType, body.size());
     out += body;

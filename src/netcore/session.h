@@ -155,6 +155,10 @@ public:
     QString userId;
     QByteArray body;
     QJsonObject json;
+    // A JSON object already written out in compact form; when set, a message
+    // carries these bytes where it would carry `json` written out (a reply
+    // that many requests share is serialised once, not once a request).
+    QByteArray jsonBytes;
     QMap<QString, QString> query;
     QMap<QString, QVariant> form;
     QMap<QString, cv::Mat> images;
@@ -162,7 +166,8 @@ public:
     QList<TcpTsk_Info> tasks;
     mutable QMutex tasksMutex;
 
-    // 2 multipart with images, 3 file, 1 JSON, 0 nothing of its own.
+    // 2 multipart with images, 3 file, 1 JSON (json or jsonBytes), 0 nothing
+    // of its own.
     int getTaskPkgType() const;
     // First line of the message without its line end. May change code/msg.
     QString getResponseFirstLine();
@@ -192,6 +197,9 @@ public:
     static SocketOutQueue* of(QTcpSocket* socket);
 
     void appendBytes(const QByteArray& bytes);
+    // The peer as the HOST line names it ("address:port"), formed again only
+    // when the peer changes.
+    const QString& hostText();
     // Streams an opened file of `size` bytes; takes ownership of the file.
     void appendFile(QFile* file, qint64 size, int timeoutMs);
     // Writes a block in chunks paced by the socket.
@@ -211,11 +219,22 @@ private:
     };
     void pump();
     void cut(const char* why);
+    // Hands bytes straight to the kernel while nothing of this socket waits
+    // in Qt's buffer; the count taken (0 when the kernel takes none now or
+    // the socket fails: Qt's own write then takes the bytes and reports).
+    qint64 sendNow(const char* data, qint64 size);
 
     QTcpSocket* socket_;
+    QString host_;
+    QHostAddress hostAddress_;
+    quint16 hostPort_ = 0;
     std::deque<Item> items_;
     QTimer timer_;
 };
+
+// Local time now as "yyyyMMdd_hhmmss_zzz", the stamp of generated task ids.
+// The text of a second is formed once per thread, not once per id.
+QString taskIdStamp();
 
 // Writes one record on a connected socket in the library's HTTP/1.1 dialect.
 class SCI_ExecObj_Send {

@@ -53,10 +53,10 @@ bool TcpReactor::initialize()
     loopActive_ = true;
     stopRequested_ = false;
     return nettools::startLoopOnPool(*socketThreadPool_,
-                                     [this](QSemaphore* started, bool* result) { runLoop(started, result); });
+                                     [this](nettools::LoopStart* start) { runLoop(start); });
 }
 
-void TcpReactor::runLoop(QSemaphore* started, bool* result)
+void TcpReactor::runLoop(nettools::LoopStart* start)
 {
     loopThread_ = QThread::currentThread();
     QEventLoop loop;
@@ -67,13 +67,11 @@ void TcpReactor::runLoop(QSemaphore* started, bool* result)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         loopThread_ = nullptr;
         loopActive_ = false;
-        *result = false;
-        started->release();
+        start->report(false);
         return;
     }
     aliveTick_ = ::curtime_qint64_2_int();
-    *result = true;
-    started->release();  // `started` and `result` belong to the caller from here on
+    start->report(true);  // `start` belongs to the caller from here on
 
     QTimer tick;
     tick.setInterval(1000);
@@ -129,8 +127,7 @@ QString TcpReactor::newTaskId()
 {
     static std::atomic<int> _increase_index_task{0};
     const int n = ++_increase_index_task;
-    return QStringLiteral("defalut#") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmss_zzz")) +
-           QLatin1Char('#') + QString::number(n);
+    return QStringLiteral("defalut#") + taskIdStamp() + QLatin1Char('#') + QString::number(n);
 }
 
 bool TcpReactor::post_async(const CTask_FormData& task)
@@ -396,6 +393,8 @@ bool TcpReactor::isAliveTcpTask(QString id)
 CVariant<TcpTsk_Info> TcpReactor::getTcpTask(QString id)
 {
     CVariant<TcpTsk_Info> out;
+    if (id.isEmpty())
+        return out;  // never in the table
     QMutexLocker lock(&taskMutex_);
     const auto it = tasks_.constFind(id);
     if (it != tasks_.cend())
@@ -406,6 +405,8 @@ CVariant<TcpTsk_Info> TcpReactor::getTcpTask(QString id)
 CVariant<TcpTsk_Info> TcpReactor::remove_TaskFromList(QString id)
 {
     CVariant<TcpTsk_Info> out;
+    if (id.isEmpty())
+        return out;
     QMutexLocker lock(&taskMutex_);
     const auto it = tasks_.find(id);
     if (it == tasks_.end())
@@ -419,6 +420,8 @@ CVariant<TcpTsk_Info> TcpReactor::remove_TaskFromList(QString id)
 
 void TcpReactor::update_TcpTsk_ByUuid(QString uuid, QString key, QList<QVariant> values)
 {
+    if (uuid.isEmpty())
+        return;
     QMutexLocker lock(&taskMutex_);
     const auto it = tasks_.find(uuid);
     if (it == tasks_.end())

@@ -24,6 +24,10 @@
 #include <atomic>
 #include <deque>
 
+namespace nettools {
+class LoopStart;
+}
+
 namespace XANC {
 
 class CQTcpSocket : public QTcpSocket {
@@ -118,7 +122,7 @@ protected:
     quint16 hostPort_ = 0;
 
 private:
-    void runLoop(QSemaphore* started, bool* result);
+    void runLoop(nettools::LoopStart* start);
     void dropOldestTasks();
 
     std::atomic<bool> loopActive_{false};

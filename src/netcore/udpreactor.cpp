@@ -41,16 +41,15 @@ bool UdpReactor::initialize()
     loopActive_ = true;
     stopRequested_ = false;
     return nettools::startLoopOnPool(*socketThreadPool_,
-                                     [this](QSemaphore* started, bool* result) { runLoop(started, result); });
+                                     [this](nettools::LoopStart* start) { runLoop(start); });
 }
 
-void UdpReactor::runLoop(QSemaphore* started, bool* result)
+void UdpReactor::runLoop(nettools::LoopStart* start)
 {
     if (!onStart()) {
         onFinish();
         loopActive_ = false;
-        *result = false;
-        started->release();
+        start->report(false);
         return;
     }
     QEventLoop loop;
@@ -62,8 +61,7 @@ void UdpReactor::runLoop(QSemaphore* started, bool* result)
     connect(&heartbeat, &QTimer::timeout, this, [this] { aliveTime_ = curtime_qint64_2_int(); },
             Qt::QueuedConnection);
     heartbeat.start(kHeartbeatMs);
-    *result = true;
-    started->release();
+    start->report(true);
     if (!stopRequested_)
         loop.exec();
     heartbeat.stop();

@@ -20,6 +20,10 @@
 #include <atomic>
 #include <memory>
 
+namespace nettools {
+class LoopStart;
+}
+
 class QSemaphore;
 class QUdpSocket;
 
@@ -60,7 +64,7 @@ signals:
     void readyToClose();
 
 private:
-    void runLoop(QSemaphore* started, bool* result);
+    void runLoop(nettools::LoopStart* start);
     void readPending();
     void sendStep(const QByteArray& content, const QString& ip, int port);
 

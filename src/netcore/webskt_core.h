@@ -18,6 +18,10 @@
 
 #include <atomic>
 
+namespace nettools {
+class LoopStart;
+}
+
 class QEventLoop;
 class QWebSocket;
 class QWebSocketServer;
@@ -66,7 +70,7 @@ protected:
     QSharedPointer<QThreadPool> socketThreadPool_;
 
 private:
-    void runLoop(QSemaphore* started, bool* result);
+    void runLoop(nettools::LoopStart* start);
     std::atomic<bool> loopActive_{false};
     std::atomic<bool> stopRequested_{false};
     std::atomic<QThread*> loopThread_{nullptr};

@@ -10,11 +10,34 @@
 #include "tcp_push2app.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QThreadPool>
 
 namespace {
+
 const QString kApiOff = QStringLiteral("未启用API服务");
-}
+
+// A reading route's answer for one published state. Every request answers
+// the same until the next publication, so the answer is written out once
+// per state, and per thread, which needs no lock.
+struct WrittenAnswer {
+    std::shared_ptr<const ApiSnapshot> state;
+    QByteArray bytes;
+
+    template <class Make>
+    const QByteArray& of(const std::shared_ptr<const ApiSnapshot>& published, Make make)
+    {
+        if (state != published) {
+            // An empty object stays empty bytes: such a reply carries no result.
+            const QJsonObject answer = make(*published);
+            bytes = answer.isEmpty() ? QByteArray() : QJsonDocument(answer).toJson(QJsonDocument::Compact);
+            state = published;
+        }
+        return bytes;
+    }
+};
+
+}  // namespace
 
 HttpApiServer::HttpApiServer(XAN_NETMN* owner)
     : HttpManager(XANT_SERVER)
@@ -106,10 +129,25 @@ std::shared_ptr<const ApiSnapshot> HttpApiServer::publishedState(void (HttpApiSe
 
 void HttpApiServer::sendJson(const CTask_FormData& request, const QJsonObject& answer)
 {
+    sendJson(request, answer, gDeviceID);
+}
+
+void HttpApiServer::sendWritten(const CTask_FormData& request, const QByteArray& answer, const QString& deviceId)
+{
     CTask_FormData reply;
     reply.taskId = request.taskId;
     reply.sessionIndex = request.sessionIndex;
-    reply.deviceId = gDeviceID;
+    reply.deviceId = deviceId;
+    reply.jsonBytes = answer;
+    sendAsync(reply);
+}
+
+void HttpApiServer::sendJson(const CTask_FormData& request, const QJsonObject& answer, const QString& deviceId)
+{
+    CTask_FormData reply;
+    reply.taskId = request.taskId;
+    reply.sessionIndex = request.sessionIndex;
+    reply.deviceId = deviceId;
     reply.json = answer;
     sendAsync(reply);
 }
@@ -120,8 +158,12 @@ void HttpApiServer::httpapi__get_product_infos(const CTask_FormData& task)
 {
     if (!apiOn(task))
         return;
-    if (const auto state = publishedState(&HttpApiServer::httpapi__get_product_infos, task))
-        sendJson(task, apianswers::productInfos(*state));
+    const auto state = publishedState(&HttpApiServer::httpapi__get_product_infos, task);
+    if (!state)
+        return;
+    thread_local WrittenAnswer written;
+    sendWritten(task, written.of(state, [](const ApiSnapshot& s) { return apianswers::productInfos(s); }),
+                state->deviceSn);
 }
 
 void HttpApiServer::httpapi__get_last_detailinfo(const CTask_FormData& task)
@@ -135,7 +177,9 @@ void HttpApiServer::httpapi__get_last_detailinfo(const CTask_FormData& task)
         callback_immediately(task, 403, QStringLiteral("获取列表为空，需要先检测后获取信息。"));
         return;
     }
-    sendJson(task, XAN_NETMN::lastDetectJson(state->record));
+    thread_local WrittenAnswer written;
+    sendWritten(task, written.of(state, [](const ApiSnapshot& s) { return XAN_NETMN::lastDetectJson(s.record); }),
+                state->deviceSn);
 }
 
 void HttpApiServer::httpapi__get_detected_picture(const CTask_FormData& task)
@@ -149,7 +193,7 @@ void HttpApiServer::httpapi__get_detected_picture(const CTask_FormData& task)
     const QString path = apianswers::detectedPicture(task.json, &error, QStringLiteral("./alarmimage"),
                                                      state->cameraCount, state->stepCount);
     if (path.isEmpty()) {
-        sendJson(task, QJsonObject{{QStringLiteral("errorstring"), error}});
+        sendJson(task, QJsonObject{{QStringLiteral("errorstring"), error}}, state->deviceSn);
         return;
     }
     CTask_FormData reply;

@@ -68,7 +68,12 @@ private:
     // for `task` on this object's thread once it is.
     std::shared_ptr<const ApiSnapshot> publishedState(void (HttpApiServer::*route)(const CTask_FormData&),
                                                      const CTask_FormData& task);
+    // GUI thread (the device id read from the globals).
     void sendJson(const CTask_FormData& request, const QJsonObject& answer);
+    // Any thread: the routes that answer from a published state name its id.
+    void sendJson(const CTask_FormData& request, const QJsonObject& answer, const QString& deviceId);
+    // The same with the answer already written out (compact JSON).
+    void sendWritten(const CTask_FormData& request, const QByteArray& answer, const QString& deviceId);
 
     XAN_NETMN* owner_;
     SubscriberRegistry subscribers_;

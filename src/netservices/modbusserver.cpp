@@ -7,26 +7,55 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QMutex>
-#include <QSemaphore>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QThreadPool>
-#include <QTimer>
-#include <QWaitCondition>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
+quint16 portOf(const sockaddr_storage& address)
+{
+    if (address.ss_family == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+    return 0;
+}
+
+// False when the peer has closed or the connection has failed; unread
+// requests do not count as closed.
+bool stillOpen(int fd)
+{
+    char c;
+    ssize_t n;
+    do
+        n = ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    while (n < 0 && errno == EINTR);
+    return n > 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+}
+
 // One data access handed from the pool thread to the object's thread. The
 // pool thread may give up while the access is still queued; the queued call
-// then sees `Cancelled` and does nothing.
+// then sees `Cancelled` and does nothing. (Standard primitives, so that a
+// thread checker sees the hand-over.)
 struct HandOverState {
     enum State { Pending, Running, Done, Cancelled };
-    QMutex mutex;
-    QWaitCondition done;
+    std::mutex mutex;
+    std::condition_variable done;
     State state = Pending;
     ModbusServer::Registers regs{};
 };
@@ -61,23 +90,29 @@ bool ModbusServer::initialize()
     if (isRunning())
         return true;
     stopping_.store(false);
-    QSemaphore started(0);
-    pool_->start([this, &started] {
-        QEventLoop loop;
-        const auto quit = connect(this, &ModbusServer::readyToClose, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-        if (onStart()) {
-            started.release();
-            loop.exec();
-            disconnect(quit);
-            onFinish();
-            // Sockets handed to deleteLater go now, not with a later task.
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        } else {
-            started.release();
-            disconnect(quit);
-        }
+    // The start is reported through standard primitives, which a thread
+    // checker sees (it does not see inside Qt's semaphores). The report is
+    // the pool thread's last touch of `start`, made under its lock.
+    struct {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool done = false;
+    } start;
+    const auto report = [&start] {
+        std::lock_guard<std::mutex> lock(start.mutex);
+        start.done = true;
+        start.cv.notify_one();
+    };
+    pool_->start([this, report] {
+        const bool listening = onStart();
+        report();
+        if (!listening)
+            return;
+        runLoop();
+        onFinish();
     });
-    started.acquire();
+    std::unique_lock<std::mutex> lock(start.mutex);
+    start.cv.wait(lock, [&start] { return start.done; });
     return isRunning();
 }
 
@@ -85,8 +120,13 @@ void ModbusServer::deinitialize()
 {
     if (!isRunning())
         return;
-    // Wakes a request that waits for the data hand-over: it gives up, so the
-    // pool thread returns to its loop and sees the quit.
+    // The stop flag also ends a request that waits for the data hand-over,
+    // so the server thread returns to its loop and sees it. The wake-up is
+    // written first: the thread closes that descriptor only once it has seen
+    // the flag.
+    const quint64 one = 1;
+    if (::write(wake_.load(), &one, sizeof one) < 0 && errno != EAGAIN)
+        qWarning("ModbusServer: cannot wake the server thread: %s", strerror(errno));
     stopping_.store(true);
     emit readyToClose();
     if (pool_->activeThreadCount() > 0 && !pool_->waitForDone(-1))
@@ -102,141 +142,237 @@ void ModbusServer::setIdleLimits(int idleMs, int partialMs)
 
 bool ModbusServer::onStart()
 {
+    // The listener only binds and listens (with Qt's choice of address
+    // family and options); this thread accepts on its descriptor itself.
     server_ = std::make_shared<QTcpServer>();
-    connect(server_.get(), &QTcpServer::newConnection, server_.get(), [this] { onNewConnection(); }, Qt::DirectConnection);
     if (!server_->listen(address_, port_)) {
         qWarning("ModbusServer: cannot listen on port %u: %s", unsigned(port_), qPrintable(server_->errorString()));
         server_.reset();
         return false;
     }
-    // Looks at the connections often enough that a time-out is kept to
-    // within a quarter of the shorter limit.
-    sweepTimer_ = std::make_shared<QTimer>();
-    sweepTimer_->setInterval(std::clamp(std::min(idleCloseMs_.load(), partialAduMs_.load()) / 4, 20, 1000));
-    connect(sweepTimer_.get(), &QTimer::timeout, sweepTimer_.get(), [this] { sweep(); }, Qt::DirectConnection);
-    sweepTimer_->start();
+    server_->pauseAccepting();
+    listenFd_ = int(server_->socketDescriptor());
+    acceptPaused_ = false;
+    epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+    wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (epoll_ < 0 || wake_.load() < 0 || !watch(EPOLL_CTL_ADD, listenFd_, EPOLLIN)
+        || !watch(EPOLL_CTL_ADD, wake_.load(), EPOLLIN)) {
+        qWarning("ModbusServer: cannot set up the server thread: %s", strerror(errno));
+        closeLoopFds();
+        server_.reset();
+        return false;
+    }
     boundPort_.store(server_->serverPort());
     running_.store(true);
     return true;
+}
+
+bool ModbusServer::watch(int op, int fd, quint32 events)
+{
+    epoll_event e{};
+    e.events = events;
+    e.data.fd = fd;
+    return ::epoll_ctl(epoll_, op, fd, &e) == 0;
+}
+
+void ModbusServer::closeLoopFds()
+{
+    if (epoll_ >= 0)
+        ::close(epoll_);
+    if (wake_.load() >= 0)
+        ::close(wake_.load());
+    epoll_ = listenFd_ = -1;
+    wake_.store(-1);
+}
+
+void ModbusServer::runLoop()
+{
+    // Looks at the connections often enough that a time-out is kept to
+    // within a quarter of the shorter limit.
+    const int sweepMs = std::clamp(std::min(idleCloseMs_.load(), partialAduMs_.load()) / 4, 20, 1000);
+    qint64 nextSweep = ::monotonic_ms() + sweepMs;
+    epoll_event events[64];
+    while (!stopping_.load()) {
+        const int wait = int(std::clamp<qint64>(nextSweep - ::monotonic_ms(), 0, sweepMs));
+        const int n = ::epoll_wait(epoll_, events, 64, wait);
+        if (n < 0 && errno != EINTR) {
+            qWarning("ModbusServer: waiting for the connections failed: %s", strerror(errno));
+            break;
+        }
+        for (int i = 0; i < n && !stopping_.load(); ++i) {
+            const int fd = events[i].data.fd;
+            if (fd == wake_.load())
+                continue;  // the stop flag is looked at by the loop
+            if (fd == listenFd_) {
+                acceptAll();
+                continue;
+            }
+            const auto it = connections_.constFind(fd);
+            if (it == connections_.cend())
+                continue;  // closed earlier in this batch
+            if (it->unsent.isEmpty())
+                onReadable(fd);
+            else
+                onWritable(fd);
+        }
+        if (::monotonic_ms() >= nextSweep) {
+            sweep();
+            if (acceptPaused_ && watch(EPOLL_CTL_MOD, listenFd_, EPOLLIN))
+                acceptPaused_ = false;
+            nextSweep = ::monotonic_ms() + sweepMs;
+        }
+    }
+}
+
+void ModbusServer::acceptAll()
+{
+    for (;;) {
+        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+            onNewConnection(fd);
+            continue;
+        }
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            // Such as "too many open files": the waiting connection stays
+            // and would wake the loop at once for ever. Accepting pauses
+            // until the next look at the connections.
+            qWarning("ModbusServer: accept failed: %s; accepting again shortly", strerror(errno));
+            if (watch(EPOLL_CTL_MOD, listenFd_, 0))
+                acceptPaused_ = true;
+        }
+        return;
+    }
 }
 
 void ModbusServer::onFinish()
 {
     running_.store(false);
     boundPort_.store(0);
-    sweepTimer_.reset();
-    for (auto it = connections_.begin(); it != connections_.end(); ++it) {
-        it.key()->disconnect(this);
-        it.key()->abort();
-        delete it.key();
-    }
+    for (auto it = connections_.cbegin(); it != connections_.cend(); ++it)
+        ::close(it.key());
     connections_.clear();
     connectionCount_.store(0);
+    closeLoopFds();
     server_.reset();
 }
 
-void ModbusServer::onNewConnection()
+void ModbusServer::onNewConnection(qintptr descriptor)
 {
-    while (server_ && server_->hasPendingConnections()) {
-        QTcpSocket* socket = server_->nextPendingConnection();
-        if (!socket)
-            break;
-        if (socket->state() != QAbstractSocket::ConnectedState || socket->peerPort() == 0) {
-            // The peer went away (reset) before it was accepted: it takes no
-            // place and makes no one give way.
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        // Places are counted by the sockets that are still connected, not by
-        // close events, which a peer that resets at the wrong moment can
-        // leave unseen.
-        dropGoneConnections();
-        if (connections_.size() >= kMaxConnections) {
-            // The connection that has been quiet the longest gives way, so a
-            // PLC is never locked out by peers that hold a place and say nothing.
-            auto oldest = connections_.begin();
-            for (auto it = connections_.begin(); it != connections_.end(); ++it)
-                if (it->lastRequestMs < oldest->lastRequestMs)
-                    oldest = it;
-            QTcpSocket* victim = oldest.key();
-            qWarning("ModbusServer: %d connections open; closing %s:%u, quiet for %lld ms, for %s:%u", kMaxConnections,
-                     qPrintable(victim->peerAddress().toString()), unsigned(victim->peerPort()),
-                     static_cast<long long>(::monotonic_ms() - oldest->lastRequestMs),
-                     qPrintable(socket->peerAddress().toString()), unsigned(socket->peerPort()));
-            closeConnection(victim);
-        }
-        qDebug("connect ip: %s, port:%u", qPrintable(socket->peerAddress().toString()), unsigned(socket->peerPort()));
-        socket->setParent(nullptr);
-        Connection c;
-        c.lastRequestMs = ::monotonic_ms();
-        connections_.insert(socket, c);
-        connectionCount_.store(connections_.size());
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); }, Qt::DirectConnection);
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { closeConnection(socket); }, Qt::DirectConnection);
-        // A reset can take the socket straight to the unconnected state
-        // without a disconnected signal.
-        connect(socket, &QAbstractSocket::stateChanged, this, [this, socket](QAbstractSocket::SocketState state) {
-            if (state == QAbstractSocket::UnconnectedState)
-                closeConnection(socket);
-        }, Qt::DirectConnection);
+    const int fd = int(descriptor);
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    const quint16 peerPort = ::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0
+                                 ? portOf(address)
+                                 : 0;
+    if (peerPort == 0) {
+        // The peer went away (reset) before it was accepted: it takes no
+        // place and makes no one give way.
+        ::close(fd);
+        return;
     }
+    // Places are counted by the connections that are still open, not by
+    // close events, which a peer that resets at the wrong moment can leave
+    // unseen.
+    dropGoneConnections();
+    const QString peer = QStringLiteral("%1:%2")
+                             .arg(QHostAddress(reinterpret_cast<const sockaddr*>(&address)).toString())
+                             .arg(peerPort);
+    if (connections_.size() >= kMaxConnections) {
+        // The connection that has been quiet the longest gives way, so a
+        // PLC is never locked out by peers that hold a place and say nothing.
+        auto oldest = connections_.begin();
+        for (auto it = connections_.begin(); it != connections_.end(); ++it)
+            if (it->lastRequestMs < oldest->lastRequestMs)
+                oldest = it;
+        qWarning("ModbusServer: %d connections open; closing %s, quiet for %lld ms, for %s", kMaxConnections,
+                 qPrintable(oldest->peer), static_cast<long long>(::monotonic_ms() - oldest->lastRequestMs),
+                 qPrintable(peer));
+        closeConnection(oldest.key());
+    }
+    qDebug("connect ip: %s", qPrintable(peer));
+    // A reply is one small segment: it leaves at once, never held back
+    // behind the acknowledgement of the one before.
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (!watch(EPOLL_CTL_ADD, fd, EPOLLIN)) {
+        qWarning("ModbusServer: cannot watch the connection of %s: %s", qPrintable(peer), strerror(errno));
+        ::close(fd);
+        return;
+    }
+    Connection c;
+    c.peer = peer;
+    c.lastRequestMs = ::monotonic_ms();
+    connections_.insert(fd, c);
+    connectionCount_.store(connections_.size());
 }
 
-// Forgets a connection and lets its socket go; safe to call more than once
-// and from inside the socket's own signals.
-void ModbusServer::closeConnection(QTcpSocket* socket)
+// Forgets a connection and closes it; safe to call more than once and from
+// inside its own notifications.
+void ModbusServer::closeConnection(int fd)
 {
-    if (connections_.remove(socket) == 0)
+    const auto it = connections_.find(fd);
+    if (it == connections_.end())
         return;
+    ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+    connections_.erase(it);
     connectionCount_.store(connections_.size());
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
+    ::close(fd);
 }
 
 void ModbusServer::dropGoneConnections()
 {
-    QList<QTcpSocket*> gone;
+    QList<int> gone;
     for (auto it = connections_.cbegin(); it != connections_.cend(); ++it)
-        if (it.key()->state() != QAbstractSocket::ConnectedState)
+        if (!stillOpen(it.key()))
             gone << it.key();
-    for (QTcpSocket* s : gone)
-        closeConnection(s);
+    for (int fd : gone)
+        closeConnection(fd);
 }
 
 void ModbusServer::sweep()
 {
     dropGoneConnections();
     const qint64 now = ::monotonic_ms();
-    QList<QTcpSocket*> expired;
+    QList<int> expired;
     for (auto it = connections_.cbegin(); it != connections_.cend(); ++it) {
         if (it->partialSinceMs > 0 && now - it->partialSinceMs > partialAduMs_.load()) {
-            qWarning("ModbusServer: %s:%u left a request unfinished for %d ms, closing the connection",
-                     qPrintable(it.key()->peerAddress().toString()), unsigned(it.key()->peerPort()),
-                     partialAduMs_.load());
+            qWarning("ModbusServer: %s left a request unfinished for %d ms, closing the connection",
+                     qPrintable(it->peer), partialAduMs_.load());
             expired << it.key();
         } else if (now - it->lastRequestMs > idleCloseMs_.load()) {
-            qInfo("ModbusServer: %s:%u sent no request for %d ms, closing the connection",
-                  qPrintable(it.key()->peerAddress().toString()), unsigned(it.key()->peerPort()), idleCloseMs_.load());
+            qInfo("ModbusServer: %s sent no request for %d ms, closing the connection", qPrintable(it->peer),
+                  idleCloseMs_.load());
             expired << it.key();
         }
     }
-    for (QTcpSocket* s : expired)
-        closeConnection(s);
+    for (int fd : expired)
+        closeConnection(fd);
 }
 
-void ModbusServer::onReadyRead(QTcpSocket* socket)
+void ModbusServer::onReadable(int fd)
 {
-    auto it = connections_.find(socket);
+    char chunk[4096];
+    ssize_t got;
+    do
+        got = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+    while (got < 0 && errno == EINTR);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return;
+    if (got <= 0) {
+        closeConnection(fd);  // the peer closed, or the connection failed
+        return;
+    }
+    auto it = connections_.find(fd);
     if (it == connections_.end())
         return;
-    it->buffer.append(socket->readAll());
+    it->buffer.append(chunk, int(got));
     const DataAccess access = dataAccess();
     for (;;) {
         // Looked up afresh each pass: answering may close the connection
         // (a write to a peer that has reset), which removes the entry.
-        it = connections_.find(socket);
+        it = connections_.find(fd);
         if (it == connections_.end())
             return;
         const int n = aduLength(it->buffer.constData(), it->buffer.size());
@@ -248,9 +384,8 @@ void ModbusServer::onReadyRead(QTcpSocket* socket)
             return;
         }
         if (n < 0) {
-            qWarning("ModbusServer: invalid frame length from %s, closing the connection",
-                     qPrintable(socket->peerAddress().toString()));
-            closeConnection(socket);
+            qWarning("ModbusServer: invalid frame length from %s, closing the connection", qPrintable(it->peer));
+            closeConnection(fd);
             return;
         }
         const QByteArray adu = it->buffer.left(n);
@@ -260,11 +395,53 @@ void ModbusServer::onReadyRead(QTcpSocket* socket)
         const QByteArray reply = analysis(adu, access);
         if (stopping_.load())
             return;
-        if (!reply.isEmpty() && connections_.contains(socket)) {
-            socket->write(reply);
-            socket->flush();  // now, not on the next pass of the loop
-        }
+        if (!reply.isEmpty())
+            sendReply(fd, reply);
     }
+}
+
+void ModbusServer::sendReply(int fd, const QByteArray& reply)
+{
+    const auto it = connections_.find(fd);
+    if (it == connections_.end())
+        return;
+    if (!it->unsent.isEmpty()) {
+        it->unsent += reply;  // behind what waits already, in order
+        return;
+    }
+    ssize_t sent;
+    do
+        sent = ::send(fd, reply.constData(), size_t(reply.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (sent < 0 && errno == EINTR);
+    if (sent == reply.size())
+        return;
+    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        closeConnection(fd);
+        return;
+    }
+    // A peer that does not read its replies: the rest waits for room, and
+    // its further requests wait in the kernel until the replies are gone.
+    it->unsent = reply.mid(int(std::max<ssize_t>(sent, 0)));
+    watch(EPOLL_CTL_MOD, fd, EPOLLOUT);
+}
+
+void ModbusServer::onWritable(int fd)
+{
+    const auto it = connections_.find(fd);
+    if (it == connections_.end())
+        return;
+    ssize_t sent;
+    do
+        sent = ::send(fd, it->unsent.constData(), size_t(it->unsent.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (sent < 0 && errno == EINTR);
+    if (sent < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            closeConnection(fd);
+        return;
+    }
+    it->unsent.remove(0, int(sent));
+    if (it->unsent.isEmpty())
+        watch(EPOLL_CTL_MOD, fd, EPOLLIN);
 }
 
 ModbusServer::Registers ModbusServer::getData()
@@ -312,7 +489,7 @@ bool ModbusServer::handOver(bool clear, Registers* regs)
     auto state = std::make_shared<HandOverState>();
     QMetaObject::invokeMethod(this, [state, clear] {
         {
-            QMutexLocker lock(&state->mutex);
+            std::lock_guard<std::mutex> lock(state->mutex);
             if (state->state == HandOverState::Cancelled)
                 return;
             state->state = HandOverState::Running;
@@ -324,14 +501,14 @@ bool ModbusServer::handOver(bool clear, Registers* regs)
             ApiSnapshot::publish();
         } else
             r = getData();
-        QMutexLocker lock(&state->mutex);
+        std::lock_guard<std::mutex> lock(state->mutex);
         state->regs = r;
         state->state = HandOverState::Done;
-        state->done.wakeAll();
+        state->done.notify_all();
     }, Qt::QueuedConnection);
 
     QDeadlineTimer deadline(handOverMs_.load());
-    QMutexLocker lock(&state->mutex);
+    std::unique_lock<std::mutex> lock(state->mutex);
     while (state->state != HandOverState::Done) {
         if (state->state == HandOverState::Pending && (stopping_.load() || deadline.hasExpired())) {
             state->state = HandOverState::Cancelled;
@@ -341,7 +518,7 @@ bool ModbusServer::handOver(bool clear, Registers* regs)
         }
         // Short slices so that a stop is seen soon; a running access is
         // short and is always waited for.
-        state->done.wait(&state->mutex, 20);
+        state->done.wait_for(lock, std::chrono::milliseconds(20));
     }
     if (regs)
         *regs = state->regs;

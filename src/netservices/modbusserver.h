@@ -3,7 +3,9 @@
 // register 4.
 //
 // The listening socket and every connection live on the one thread of the
-// server's own pool, which runs an event loop. Reads answer from the state
+// server's own pool, which waits on them with epoll: a request costs one
+// wait, one read and one write, with nothing copied through a socket
+// object's buffers and no event loop's book-keeping in between. Reads answer from the state
 // that the GUI thread publishes (see ApiSnapshot). The counter clear, and a
 // read before anything is published, is handed to the thread that owns this
 // object (the GUI thread) and the pool thread waits for it, with a limit, so
@@ -28,9 +30,7 @@
 
 struct ApiSnapshot;
 class QTcpServer;
-class QTcpSocket;
 class QThreadPool;
-class QTimer;
 
 class ModbusServer : public QObject {
     Q_OBJECT
@@ -98,9 +98,15 @@ signals:
 private:
     bool onStart();
     void onFinish();
-    void onNewConnection();
-    void onReadyRead(QTcpSocket* socket);
-    void closeConnection(QTcpSocket* socket);
+    void runLoop();
+    bool watch(int op, int fd, quint32 events);
+    void closeLoopFds();
+    void acceptAll();
+    void onNewConnection(qintptr descriptor);
+    void onReadable(int fd);
+    void onWritable(int fd);
+    void sendReply(int fd, const QByteArray& reply);
+    void closeConnection(int fd);
     void dropGoneConnections();
     void sweep();
     bool handOver(bool clear, Registers* regs);
@@ -110,14 +116,20 @@ private:
     quint16 port_ = 0;
     std::shared_ptr<QThreadPool> pool_;
     struct Connection {
-        QByteArray buffer;
+        QString peer;               // "address:port", for the log
+        QByteArray buffer;          // received bytes of ADUs not yet whole
+        QByteArray unsent;          // reply bytes the kernel has not taken yet
         qint64 lastRequestMs = 0;   // accepted, or last whole ADU
         qint64 partialSinceMs = 0;  // first byte of the ADU still incomplete; 0: none
     };
     // Pool thread only:
-    std::shared_ptr<QTcpServer> server_;
-    std::shared_ptr<QTimer> sweepTimer_;
-    QHash<QTcpSocket*, Connection> connections_;
+    std::shared_ptr<QTcpServer> server_;  // owns the listening descriptor
+    int listenFd_ = -1;
+    int epoll_ = -1;
+    bool acceptPaused_ = false;  // the listener is not watched until the next sweep
+    QHash<int, Connection> connections_;  // by descriptor
+    // Wakes the server thread for a stop (written from any thread).
+    std::atomic<int> wake_{-1};
 
     std::atomic<bool> running_{false};
     std::atomic<bool> stopping_{false};

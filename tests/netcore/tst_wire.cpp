@@ -4,6 +4,7 @@
 #include "session.h"
 #include "support_net.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QTemporaryDir>
@@ -52,6 +53,7 @@ private slots:
     void bodyKind_data();
     void bodyKind();
     void recordCopyWhileTasksGrow();
+    void taskIdStampIsLocalTimeNow();
     void goldenBytes_data();
     void goldenBytes();
     void goldenMultipart();
@@ -161,6 +163,20 @@ void TstWire::recordCopyWhileTasksGrow()
     delete writer;
 }
 
+void TstWire::taskIdStampIsLocalTimeNow()
+{
+    // Stamps a few times over more than a second, so the text of a second
+    // formed once is seen to move on.
+    const QString format = QStringLiteral("yyyyMMdd_hhmmss_zzz");
+    for (int i = 0; i < 4; ++i) {
+        const QString before = QDateTime::currentDateTime().toString(format);
+        const QString stamp = taskIdStamp();
+        const QString after = QDateTime::currentDateTime().toString(format);
+        QVERIFY2(before <= stamp && stamp <= after, qPrintable(before + " " + stamp + " " + after));
+        QThread::msleep(350);
+    }
+}
+
 void TstWire::goldenBytes_data()
 {
     QTest::addColumn<CTask_FormData>("record");
@@ -192,6 +208,22 @@ void TstWire::goldenBytes_data()
         QTest::newRow("json reply") << r << QByteArray("HTTP/1.1 200 OK")
                                     << QByteArray("User-Agent: t3\r\nContent-Type: application/json\r\nContent-Length: 40\r\n\r\n"
                                                   "{\"code\":200,\"msg\":\"OK\",\"result\":{\"a\":1}}");
+    }
+    {
+        // A result written out beforehand travels byte for byte as the
+        // object itself would, envelope and all.
+        CTask_FormData r = reply("t3");
+        r.jsonBytes = "{\"a\":1}";
+        QTest::newRow("json reply written beforehand") << r << QByteArray("HTTP/1.1 200 OK")
+                                                       << QByteArray("User-Agent: t3\r\nContent-Type: application/json\r\nContent-Length: 40\r\n\r\n"
+                                                                     "{\"code\":200,\"msg\":\"OK\",\"result\":{\"a\":1}}");
+        r.code = 403;
+        r.msg = QString::fromUtf8("拒绝\"");
+        const QByteArray body = QString::fromUtf8("{\"code\":403,\"msg\":\"拒绝\\\"\",\"result\":{\"a\":1}}").toUtf8();
+        QTest::newRow("json reply written beforehand, own status")
+            << r << QByteArray("HTTP/1.1 403 OK")
+            << QByteArray("User-Agent: t3\r\nContent-Type: application/json\r\nContent-Length: ") +
+                   QByteArray::number(body.size()) + "\r\n\r\n" + body;
     }
     {
         CTask_FormData r = reply("t4");

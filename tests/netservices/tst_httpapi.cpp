@@ -241,6 +241,9 @@ private slots:
     void clearCounters()
     {
         const int rowsBefore = recordRows().size();
+        // Read once before: the answer written out for that state must not
+        // outlive it.
+        QCOMPARE(curlPost(port_, "/v18/http/get_product_infos").json.value("result").toObject().value("detect_all").toInt(), 27);
         const HttpAnswer a = curlPost(port_, "/v18/http/set_clear_curcount");
         QCOMPARE(a.status, 200);
         QCOMPARE(a.json, (QJsonObject{{"code", 200}, {"msg", "OK"}}));
@@ -250,6 +253,9 @@ private slots:
         QCOMPARE(QSettings("./count.ini", QSettings::IniFormat).value("gSyncNGNum").toInt(), 0);
         QCOMPARE(recordRows().size(), rowsBefore + 1);
         QCOMPARE(recordRows().last(), QString("API: 清除计数|API"));
+        const QJsonObject after = curlPost(port_, "/v18/http/get_product_infos").json.value("result").toObject();
+        QCOMPARE(after.value("detect_all").toInt(), 0);
+        QCOMPARE(after.value("detect_all_detail").toArray(), (QJsonArray{0, 0}));
     }
 
     void setClock_data()

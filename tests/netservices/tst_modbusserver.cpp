@@ -18,7 +18,9 @@
 #include <memory>
 #include <thread>
 
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #ifdef HAVE_LIBMODBUS
 #include <modbus.h>
@@ -391,6 +393,64 @@ private slots:
         QCOMPARE(again.size(), ModbusServer::kMaxConnections);
         for (const QByteArray& r : again)
             QCOMPARE(r, hex("00 01 00 00 00 05 01 03 02 00 01"));
+    }
+
+    void repliesWaitForAPeerThatDoesNotRead()
+    {
+        // A peer sends many reads before it reads a single answer (more
+        // answers than a socket buffer holds): the answers the kernel cannot
+        // take wait, later requests wait in the kernel, and in the end every
+        // answer arrives, in order.
+        const quint16 port = server_->serverPort();
+        constexpr int kCount = 100000;
+        const QByteArray tail = hex("00 00 00 06 01 03 00 00 00 04");
+        const QByteArray answerTail = hex("00 00 00 0b 01 03 08 00 01 00 00 00 78 00 07");
+        int inOrder = -1;
+        QVERIFY(runBeside([&] {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            const int small = 4096;
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+            const timeval limit{10, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+            ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(port);
+            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+                ::close(fd);
+                return;
+            }
+            std::thread writer([&] {
+                QByteArray all;
+                for (int i = 0; i < kCount; ++i)
+                    all += QByteArray(1, char(i >> 8 & 0xff)) + char(i & 0xff) + tail;
+                for (int at = 0; at < all.size();) {
+                    const ssize_t n = ::send(fd, all.constData() + at, size_t(all.size() - at), MSG_NOSIGNAL);
+                    if (n <= 0)
+                        return;
+                    at += int(n);
+                }
+            });
+            // Every request is out before the first answer is read, so the
+            // answers pile up at the server.
+            writer.join();
+            QThread::msleep(200);
+            QByteArray got;
+            char buf[65536];
+            while (got.size() < kCount * 17) {
+                const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+                if (n <= 0)
+                    break;
+                got.append(buf, int(n));
+            }
+            ::close(fd);
+            inOrder = 0;
+            for (int i = 0; i < kCount && (i + 1) * 17 <= got.size(); ++i, ++inOrder)
+                if (got.mid(i * 17, 17) != QByteArray(1, char(i >> 8 & 0xff)) + char(i & 0xff) + answerTail)
+                    break;
+        }));
+        QCOMPARE(inOrder, kCount);
     }
 
     void quietConnectionsAreClosed_data()
