@@ -89,7 +89,12 @@ std::vector<Region> layout(bool dense, bool product)
             out.push_back({0.2 + x * 0.15, 0.22 + y * 0.187, 0.148, 0.185, 0, 60, 100, 3});
     if (product) {
         out.push_back({0.27, 0.3, 0.16, 0.14, 4, 70, 60, 0});  // dark pixels on the part (spots)
-        out.push_back({0.63, 0.35, 0.07, 0.1, 7, 215, (1 << 16) | 1, 1});  // the insert: one bright blob
+        // The insert: one bright blob. The insert shows grey 250 at nominal
+        // light; the cell's lighting swings by 15 % and flickers by 3 %, so
+        // the threshold leaves room below 250 x 0.85 x 0.97 = 206 (a fixed
+        // threshold does not follow the light), while the brightest plastic
+        // stays below it even at the brightest (153 x 1.18 = 181).
+        out.push_back({0.63, 0.35, 0.07, 0.1, 7, 195, (1 << 16) | 1, 1});
     }
     return out;
 }
@@ -283,6 +288,11 @@ public:
         win_->ngPresent = false;
         win_->countdownActive[step] = true;
         win_->countdownRemain[step] = 0.05f;
+        // As a trigger does: only a frame taken from now on is judged, so a
+        // loaded machine whose display has not fetched the new scene yet
+        // never judges the previous one.
+        for (int c = 0; c < kCameras; ++c)
+            win_->frameMark[c][step] = win_->cammerWidget[c]->frameCount;
         QElapsedTimer t;
         t.start();
         win_->TimerUp(step);
@@ -299,6 +309,20 @@ public:
         return ok;
     }
 
+    // Which regions of camera c failed the last decision of `step`, with
+    // their values and the residual shift, for reading a false NG.
+    void describeNg(int cycle, int c, int step)
+    {
+        CammerWidget* v = win_->cammerWidget[c];
+        QString regions;
+        for (int i = 0; i < v->savedRecord->roiCount[step]; ++i)
+            if (!v->roiPassed[step][i])
+                regions += QStringLiteral(" region %1 value %2").arg(i).arg(v->roiValue[step][i]);
+        std::printf("false NG: cycle %d camera %d step %d:%s, residual %.2f px\n", cycle, c + 1, step,
+                    qPrintable(regions), residual(v, step));
+        std::fflush(stdout);
+    }
+
 private:
     RiVuRevezi* win_ = nullptr;
 };
@@ -311,8 +335,10 @@ void runCycles(Cell& cell, int goodCycles, Figures& fig, const std::vector<mould
             const std::vector<bool> ok = cell.decide(step, step == 0, &fig);
             for (int c = 0; c < kCameras; ++c) {
                 ++fig.goodDecisions[c];
-                if (!ok[size_t(c)])
+                if (!ok[size_t(c)]) {
                     ++fig.falseNg[c];
+                    cell.describeNg(cycle, c, step);
+                }
             }
         }
         // Between good cycles, one defective one on camera 1.

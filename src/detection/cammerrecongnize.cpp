@@ -584,17 +584,19 @@ void CammerRecong::positioning()
     cv::Mat cut = work(searchRect[g]).clone();
     QElapsedTimer timer;
     timer.start();
-    int x = 0;
-    int y = 0;
+    cv::Point2d found;
     double score = 0.0;
     double angle = 0.0;
-    if (!findShape[g].Find(cut, 0, &x, &y, &score, &angle)) {
+    if (!findShape[g].Find(cut, 0, &found, &score, &angle)) {
         qInfo() << "NG运行时间" << timer.elapsed();
         std::memcpy(view->alignedFrame, view->workFrame, bytes);
         return;
     }
-    int dx = x - searchRect[g].x;
-    int dy = y - searchRect[g].y;
+    // The shift keeps its fraction of a pixel: rounded, the mould's edges
+    // would sit up to half a pixel off their trained place on top of the
+    // pixel the comparison allows them.
+    double dx = found.x - searchRect[g].x;
+    double dy = found.y - searchRect[g].y;
     // A place far from the trained one is not believed: a mould does not
     // wander, while a part missing its far end (a short shot) lines up with
     // its template elsewhere and a repeating pattern does everywhere. The
@@ -606,32 +608,39 @@ void CammerRecong::positioning()
         const cv::Rect home = cv::Rect(positionRect_[g].x - near, positionRect_[g].y - near,
                                        positionRect_[g].width + 2 * near, positionRect_[g].height + 2 * near) &
                               searchRect[g];
-        int hx = 0;
-        int hy = 0;
+        cv::Point2d homeFound;
         double homeScore = 0.0;
         double homeAngle = 0.0;
         const bool nearFound = positionRect_[g].area() > 0 && home.area() > 0 &&
-                               findShape[g].Find(work(home).clone(), 0, &hx, &hy, &homeScore, &homeAngle) &&
+                               findShape[g].Find(work(home).clone(), 0, &homeFound, &homeScore, &homeAngle) &&
                                homeScore >= kNearScore * score &&
-                               std::max(std::abs(hx - home.x), std::abs(hy - home.y)) <= near;
+                               std::max(std::abs(homeFound.x - home.x), std::abs(homeFound.y - home.y)) <= near;
         if (!nearFound) {
-            qInfo() << "NG运行时间" << timer.elapsed() << "x: " << dx << "y: " << dy << "a: " << angle
-                    << "(refused: too far from the trained place)";
+            qInfo() << "NG运行时间" << timer.elapsed() << "x: " << std::lround(dx) << "y: " << std::lround(dy)
+                    << "a: " << angle << "(refused: too far from the trained place)";
             std::memcpy(view->alignedFrame, view->workFrame, bytes);
             return;
         }
-        qInfo("ShapeMatch: %d,%d scores %.1f, %d,%d near the trained place %.1f: the near one is taken", dx, dy, score,
-              hx - home.x, hy - home.y, homeScore);
-        dx = hx - home.x;
-        dy = hy - home.y;
+        qInfo("ShapeMatch: %.1f,%.1f scores %.1f, %.1f,%.1f near the trained place %.1f: the near one is taken", dx,
+              dy, score, homeFound.x - home.x, homeFound.y - home.y, homeScore);
+        dx = homeFound.x - home.x;
+        dy = homeFound.y - home.y;
         angle = homeAngle;
     }
-    const bool turn = inRange(word(kWordAngleRange), 1, 180);
+    if (!inRange(word(kWordAngleRange), 1, 180))
+        angle = 0.0;
+    // One warp: the shift, then the turn about the reference point. Pixels
+    // from beyond the frame come in black.
+    cv::Mat motion = cv::getRotationMatrix2D(cv::Point2f(static_cast<float>(refX[g]), static_cast<float>(refY[g])),
+                                             angle, 1.0);
+    motion.at<double>(0, 2) += motion.at<double>(0, 0) * dx + motion.at<double>(0, 1) * dy;
+    motion.at<double>(1, 2) += motion.at<double>(1, 0) * dx + motion.at<double>(1, 1) * dy;
+    const bool whole = angle == 0.0 && dx == std::round(dx) && dy == std::round(dy);
     auto align = [&](const cv::Mat& src, cv::Mat& dst) {
-        if (turn)
-            TransformImage(src, dst, cv::Point(dx, dy), cv::Point(refX[g], refY[g]), angle);
+        if (whole)
+            MoveImage(src, dst, static_cast<int>(dx), static_cast<int>(dy));
         else
-            MoveImage(src, dst, dx, dy);
+            cv::warpAffine(src, dst, motion, src.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
     };
     cv::Mat moved;
     align(work, moved);
@@ -639,12 +648,12 @@ void CammerRecong::positioning()
     align(workValid_.size() == frame ? workValid_ : allSet(frame), movedValid);
     movedValid = fullySet(movedValid);
     cv::Mat aligned(frame, CV_8UC1, view->alignedFrame);
-    if (moved.size() == frame && moved.type() == CV_8UC1 && (dx != 0 || dy != 0 || angle != 0.0) &&
+    if (moved.size() == frame && moved.type() == CV_8UC1 && (dx != 0.0 || dy != 0.0 || angle != 0.0) &&
         !fitsBetter(g, moved, movedValid, work)) {
         // A peak elsewhere that fits the template worse than the frame as it
         // stands: the part has not gone there. Judge the frame unaligned.
-        qInfo() << "NG运行时间" << timer.elapsed() << "x: " << dx << "y: " << dy << "a: " << angle
-                << "(refused: fits the template worse than no movement)";
+        qInfo() << "NG运行时间" << timer.elapsed() << "x: " << std::lround(dx) << "y: " << std::lround(dy)
+                << "a: " << angle << "(refused: fits the template worse than no movement)";
         std::memcpy(view->alignedFrame, view->workFrame, bytes);
         return;
     }
@@ -654,7 +663,8 @@ void CammerRecong::positioning()
     } else {
         std::memcpy(view->alignedFrame, view->workFrame, bytes);
     }
-    qInfo() << "OK运行时间" << timer.elapsed() << "x: " << dx << "y: " << dy << "a: " << angle;
+    qInfo() << "OK运行时间" << timer.elapsed() << "x: " << std::lround(dx) << "y: " << std::lround(dy)
+            << "a: " << angle;
 }
 
 bool CammerRecong::fitsBetter(int step, const cv::Mat& moved, const cv::Mat& movedValid, const cv::Mat& unmoved) const

@@ -322,6 +322,18 @@ bool FindShape::CreateShape(const cv::Mat& templ, double angleStep, int angleCen
 
 bool FindShape::Find(const cv::Mat& image, int minScore, int* x, int* y, double* score, double* angle) const
 {
+    cv::Point2d shift;
+    if (!Find(image, minScore, &shift, score, angle))
+        return false;
+    if (x)
+        *x = static_cast<int>(std::lround(shift.x));
+    if (y)
+        *y = static_cast<int>(std::lround(shift.y));
+    return true;
+}
+
+bool FindShape::Find(const cv::Mat& image, int minScore, cv::Point2d* shift, double* score, double* angle) const
+{
     if (score)
         *score = 0.0;
     if (!IsValid())
@@ -471,20 +483,21 @@ bool FindShape::Find(const cv::Mat& image, int minScore, int* x, int* y, double*
                 finalAngle += parabolaOffset(sm, win->score, sp) * l0.angleStep;
             finalAngle = std::clamp(finalAngle, lo, hi);
         }
-        const RotModel m0 = rotateModel(l0.points, win->angle);
+        // The position's peak is interpolated at the refined angle: at the
+        // stepped one a turn of the model would pull it sideways.
+        const RotModel m0 = rotateModel(l0.points, finalAngle);
         auto at = [&](int px, int py) { return scoreAt(image, m0, px, py, ignorePolarity_); };
         double cx = win->x, cy = win->y;
+        const double sc = at(win->x, win->y);
         const double sl = at(win->x - 1, win->y), sr = at(win->x + 1, win->y);
         const double su = at(win->x, win->y - 1), sd = at(win->x, win->y + 1);
-        if (sl > -1.0 && sr > -1.0)
-            cx += parabolaOffset(sl, win->score, sr);
-        if (su > -1.0 && sd > -1.0)
-            cy += parabolaOffset(su, win->score, sd);
+        if (sc > -1.0 && sl > -1.0 && sr > -1.0)
+            cx += parabolaOffset(sl, sc, sr);
+        if (sc > -1.0 && su > -1.0 && sd > -1.0)
+            cy += parabolaOffset(su, sc, sd);
 
-        if (x)
-            *x = refX_ - static_cast<int>(std::lround(cx));
-        if (y)
-            *y = refY_ - static_cast<int>(std::lround(cy));
+        if (shift)
+            *shift = cv::Point2d(refX_ - cx, refY_ - cy);
         if (angle) {
             const double a = -finalAngle;
             *angle = std::abs(a) < 1e-9 ? 0.0 : a;

@@ -61,6 +61,10 @@ public:
     // described above and returns true; score (percent) is filled in any
     // case when the search ran. Any output pointer may be null.
     bool Find(const cv::Mat& image, int minScore, int* x, int* y, double* score, double* angle) const;
+    // The same search with the displacement to a fraction of a pixel (the
+    // correlation peak interpolated at the found angle): shift = (x, y) as
+    // above before rounding.
+    bool Find(const cv::Mat& image, int minScore, cv::Point2d* shift, double* score, double* angle) const;
 
     int modelWidth() const { return width_; }
     int modelHeight() const { return height_; }

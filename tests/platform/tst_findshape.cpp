@@ -140,6 +140,37 @@ private slots:
         QVERIFY2(after < 6.0, qPrintable(QString("difference after straightening %1").arg(after)));
     }
 
+    // Whole-pixel positioning leaves up to half a pixel on every axis, which
+    // strong edges show; the fine result keeps the fraction.
+    void fractionOfAPixelIsKept_data()
+    {
+        QTest::addColumn<double>("rotation");
+        QTest::addColumn<double>("shiftX");
+        QTest::addColumn<double>("shiftY");
+        QTest::newRow("half a pixel") << 0.0 << 0.5 << -0.5;
+        QTest::newRow("turned, fractions") << 1.3 << -4.4 << 2.6;
+        QTest::newRow("turned back, fractions") << -1.8 << 0.45 << 5.55;
+    }
+    void fractionOfAPixelIsKept()
+    {
+        QFETCH(double, rotation);
+        QFETCH(double, shiftX);
+        QFETCH(double, shiftY);
+        const cv::Mat templ = synth::textured(kFrame, 23);
+        FindShape fs;
+        QVERIFY(train(fs, templ, kRect, 3));
+        const cv::Point ref = refOf(kRect);
+        const cv::Mat motion = synth::rigidMotion({112.0, 93.0}, rotation, {shiftX, shiftY});
+        const cv::Point2d landed = synth::apply(motion, cv::Point2d(ref.x, ref.y));
+        const cv::Rect search = searchOf(kRect, kMargin);
+        cv::Point2d shift;
+        double angle = 99.0;
+        QVERIFY(fs.Find(synth::moved(templ, motion)(search).clone(), 0, &shift, nullptr, &angle));
+        const cv::Point2d err = shift - cv::Point2d(search.tl()) - (cv::Point2d(ref) - landed);
+        QVERIFY2(std::hypot(err.x, err.y) <= 0.2, qPrintable(QString("off by %1, %2").arg(err.x).arg(err.y)));
+        QVERIFY2(std::abs(angle + rotation) <= 0.1, qPrintable(QString("angle %1").arg(angle)));
+    }
+
     void severalMatchersRunSideBySide()
     {
         // One model per camera, searched at the same time from several threads.
