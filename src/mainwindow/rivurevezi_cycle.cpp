@@ -18,10 +18,12 @@
 //           closes only when its last active step was decided and no step is
 //           owed any more.
 // Countdown Word 40+k tenths of a second, then every camera's detection and
-//           CheckNG. The engines of the cameras judge at the same time, the
-//           GUI thread waiting for all of them before CheckNG. A step without a template captures one first and counts
-//           as OK (training). A countdown that ends while an NG is latched,
-//           or that the operator's re-detection stopped, leaves its step owed.
+//           CheckNG. The cameras' engines judge at the same time, the GUI
+//           thread waiting for all of them before CheckNG; the operation
+//           record gets their texts afterwards, camera by camera. A step
+//           without a template captures one first and counts as OK
+//           (training). A countdown that ends while an NG is latched, or
+//           that the operator's re-detection stopped, leaves its step owed.
 // Picture   A step is judged only on a frame of each camera taken after its
 //           countdown began, of the camera's size. A camera that is missing
 //           or gives no such frame leaves the step unjudged: NG for that
