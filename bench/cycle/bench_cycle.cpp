@@ -301,9 +301,9 @@ void benchEdgeToRun(Rig& rig, int n)
 // The raw OpenCV calls one camera's decision is built from, on the same
 // pictures: with homography, SIFT at the engine's working scale against the
 // template's prepared features, the ratio test, RANSAC and the warp; the
-// positioning search (matchTemplate of the template's middle in the search
-// rectangle); per ROI a band test against the template, the opening and the
-// contours.
+// positioning search (matchTemplate of a part of the template's middle in the
+// search rectangle, coarse to fine); per ROI a band test against the
+// template, the opening and the contours.
 struct RawCamera {
     cv::Mat frame, templ, lo, hi;
     std::vector<cv::Rect> rois;
@@ -361,8 +361,18 @@ struct RawCamera {
             }
         }
         if (search.area() > 0 && search.width >= model.width && search.height >= model.height) {
-            cv::Mat score;
-            cv::matchTemplate(work(search), templ(model), score, cv::TM_CCOEFF_NORMED);
+            // Coarse to fine: a quarter-size search, then full size about the peak.
+            cv::Mat a, b, score;
+            cv::resize(work(search), a, cv::Size(), 0.25, 0.25, cv::INTER_AREA);
+            cv::resize(templ(model), b, cv::Size(), 0.25, 0.25, cv::INTER_AREA);
+            cv::matchTemplate(a, b, score, cv::TM_CCOEFF_NORMED);
+            cv::Point peak;
+            cv::minMaxLoc(score, nullptr, nullptr, nullptr, &peak);
+            const cv::Rect fine = cv::Rect(search.x + 4 * peak.x - 8, search.y + 4 * peak.y - 8, model.width + 16,
+                                           model.height + 16) &
+                                  search;
+            if (fine.width >= model.width && fine.height >= model.height)
+                cv::matchTemplate(work(fine), templ(model), score, cv::TM_CCOEFF_NORMED);
         }
         for (const cv::Rect& r : rois) {
             cv::Mat in, out;
@@ -405,6 +415,8 @@ void benchCountdownToWire(Rig& rig, int n, double targetMs, bool homography)
     win->TimerUp(step);
     spin(500);
 
+    std::printf("  positioning %s, homography %s\n", gpWPara && gpWPara->words[96] != -1 ? "on" : "off",
+                gpWPara && gpWPara->words[154] != 0 ? "on" : "off");
     std::vector<double> total[2], decide[2], engine, anchor;
     int misses = 0, ng = 0, wrong = 0;
     for (int i = 0; i < 2 * n; ++i) {
@@ -463,7 +475,7 @@ void benchCountdownToWire(Rig& rig, int n, double targetMs, bool homography)
 
         if (atOnce) {
             // The raw OpenCV calls on the pictures just judged.
-            std::vector<RawCamera> raw(size_t(numCamera));
+            std::vector<RawCamera> raw(static_cast<size_t>(numCamera));
             for (int c = 0; c < numCamera; ++c)
                 raw[size_t(c)].prepare(win->cammerWidget[c], homography);
             anchor.push_back(rawDecision(raw));

@@ -1,7 +1,5 @@
 #include "judgepool.h"
 
-#include <QSemaphore>
-
 JudgePool::JudgePool(int threads)
 {
     pool_.setMaxThreadCount(threads < 1 ? 1 : threads);
@@ -19,14 +17,19 @@ void JudgePool::runAll(int count, const std::function<void(int)>& job)
 {
     if (count <= 0)
         return;
-    QSemaphore done;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        running_ = count - 1;
+    }
     for (int i = 1; i < count; ++i)
-        pool_.start([&job, &done, i] {
+        pool_.start([this, &job, i] {
             job(i);
-            done.release();
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (--running_ == 0)
+                finished_.notify_one();
         });
     job(0);
-    // The semaphore's release and acquire order every job's writes before
-    // whatever the caller does next.
-    done.acquire(count - 1);
+    // Every job's writes happen before whatever the caller does next.
+    std::unique_lock<std::mutex> lock(mutex_);
+    finished_.wait(lock, [this] { return running_ == 0; });
 }

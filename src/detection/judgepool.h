@@ -13,7 +13,9 @@
 
 #include <QThreadPool>
 
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 class JudgePool {
 public:
@@ -28,4 +30,9 @@ public:
 
 private:
     QThreadPool pool_;
+    // The jobs still running; a standard mutex and condition (not Qt's
+    // semaphore) so that the race checker sees the hand-back.
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    int running_ = 0;
 };

@@ -7,7 +7,6 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QEventLoop>
-#include <QSemaphore>
 #include <QThread>
 
 #include <algorithm>
@@ -53,10 +52,10 @@ bool TcpReactor::initialize()
     loopActive_ = true;
     stopRequested_ = false;
     return nettools::startLoopOnPool(*socketThreadPool_,
-                                     [this](QSemaphore* started, bool* result) { runLoop(started, result); });
+                                     [this](nettools::LoopStart* started) { runLoop(started); });
 }
 
-void TcpReactor::runLoop(QSemaphore* started, bool* result)
+void TcpReactor::runLoop(nettools::LoopStart* started)
 {
     loopThread_ = QThread::currentThread();
     QEventLoop loop;
@@ -67,13 +66,11 @@ void TcpReactor::runLoop(QSemaphore* started, bool* result)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         loopThread_ = nullptr;
         loopActive_ = false;
-        *result = false;
-        started->release();
+        started->report(false);
         return;
     }
     aliveTick_ = ::curtime_qint64_2_int();
-    *result = true;
-    started->release();  // `started` and `result` belong to the caller from here on
+    started->report(true);  // `started` belongs to the caller from here on
 
     QTimer tick;
     tick.setInterval(1000);

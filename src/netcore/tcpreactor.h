@@ -9,7 +9,6 @@
 #include "session.h"
 
 #include <QHostAddress>
-#include <QSemaphore>
 #include <QMap>
 #include <QMetaMethod>
 #include <QMutex>
@@ -23,6 +22,10 @@
 
 #include <atomic>
 #include <deque>
+
+namespace nettools {
+class LoopStart;
+}
 
 namespace XANC {
 
@@ -118,7 +121,7 @@ protected:
     quint16 hostPort_ = 0;
 
 private:
-    void runLoop(QSemaphore* started, bool* result);
+    void runLoop(nettools::LoopStart* started);
     void dropOldestTasks();
 
     std::atomic<bool> loopActive_{false};

@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QNetworkDatagram>
-#include <QSemaphore>
 #include <QThread>
 #include <QTimer>
 #include <QUdpSocket>
@@ -41,16 +40,15 @@ bool UdpReactor::initialize()
     loopActive_ = true;
     stopRequested_ = false;
     return nettools::startLoopOnPool(*socketThreadPool_,
-                                     [this](QSemaphore* started, bool* result) { runLoop(started, result); });
+                                     [this](nettools::LoopStart* started) { runLoop(started); });
 }
 
-void UdpReactor::runLoop(QSemaphore* started, bool* result)
+void UdpReactor::runLoop(nettools::LoopStart* started)
 {
     if (!onStart()) {
         onFinish();
         loopActive_ = false;
-        *result = false;
-        started->release();
+        started->report(false);
         return;
     }
     QEventLoop loop;
@@ -62,8 +60,7 @@ void UdpReactor::runLoop(QSemaphore* started, bool* result)
     connect(&heartbeat, &QTimer::timeout, this, [this] { aliveTime_ = curtime_qint64_2_int(); },
             Qt::QueuedConnection);
     heartbeat.start(kHeartbeatMs);
-    *result = true;
-    started->release();
+    started->report(true);
     if (!stopRequested_)
         loop.exec();
     heartbeat.stop();

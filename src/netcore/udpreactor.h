@@ -20,7 +20,10 @@
 #include <atomic>
 #include <memory>
 
-class QSemaphore;
+namespace nettools {
+class LoopStart;
+}
+
 class QUdpSocket;
 
 namespace XANC {
@@ -60,7 +63,7 @@ signals:
     void readyToClose();
 
 private:
-    void runLoop(QSemaphore* started, bool* result);
+    void runLoop(nettools::LoopStart* started);
     void readPending();
     void sendStep(const QByteArray& content, const QString& ip, int port);
 

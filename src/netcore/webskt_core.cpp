@@ -51,10 +51,10 @@ bool WebSkt_Core::initialize()
     loopActive_ = true;
     stopRequested_ = false;
     return nettools::startLoopOnPool(*socketThreadPool_,
-                                     [this](QSemaphore* started, bool* result) { runLoop(started, result); });
+                                     [this](nettools::LoopStart* started) { runLoop(started); });
 }
 
-void WebSkt_Core::runLoop(QSemaphore* started, bool* result)
+void WebSkt_Core::runLoop(nettools::LoopStart* started)
 {
     loopThread_ = QThread::currentThread();
     if (!onStart()) {
@@ -62,14 +62,12 @@ void WebSkt_Core::runLoop(QSemaphore* started, bool* result)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         loopThread_ = nullptr;
         loopActive_ = false;
-        *result = false;
-        started->release();
+        started->report(false);
         return;
     }
     QEventLoop loop;
     const auto quit = connect(this, &WebSkt_Core::readyToClose, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    *result = true;
-    started->release();
+    started->report(true);
     if (!stopRequested_)
         loop.exec();
     disconnect(quit);

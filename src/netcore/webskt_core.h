@@ -10,13 +10,16 @@
 #include <QMetaType>
 #include <QObject>
 #include <QReadWriteLock>
-#include <QSemaphore>
 #include <QSharedPointer>
 #include <QString>
 #include <QThreadPool>
 #include <QTimer>
 
 #include <atomic>
+
+namespace nettools {
+class LoopStart;
+}
 
 class QEventLoop;
 class QWebSocket;
@@ -66,7 +69,7 @@ protected:
     QSharedPointer<QThreadPool> socketThreadPool_;
 
 private:
-    void runLoop(QSemaphore* started, bool* result);
+    void runLoop(nettools::LoopStart* started);
     std::atomic<bool> loopActive_{false};
     std::atomic<bool> stopRequested_{false};
     std::atomic<QThread*> loopThread_{nullptr};
