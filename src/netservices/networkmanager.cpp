@@ -10,6 +10,7 @@
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QNetworkInterface>
+#include <QSet>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -298,13 +299,16 @@ void NetworkManager::sampleTick()
     // started): an interface that is up and can broadcast gets an entry;
     // without a running link it is inactive.
     const LinkFlags links = linkFlags ? linkFlags() : LinkFlags();
+    QSet<QString> withoutLink;
     for (auto it = links.cbegin(); it != links.cend(); ++it) {
         const auto flags = it.value();
         if (!(flags & QNetworkInterface::IsUp) || !(flags & QNetworkInterface::CanBroadcast))
             continue;
         stu_speedinfo& e = speeds_[it.key()];
-        if (!(flags & QNetworkInterface::IsRunning))
+        if (!(flags & QNetworkInterface::IsRunning)) {
             e.active = false;
+            withoutLink.insert(it.key());
+        }
     }
 
     const int t = ticks_++;
@@ -327,7 +331,9 @@ void NetworkManager::sampleTick()
         // holds the bytes since boot, not a rate); a counter that went
         // backwards (reset or wrap) gives no rate.
         const float rate = (baseline || now < e->curBytes) ? 0.0f : float((now - e->curBytes) / seconds);
-        e->active = rate != 0.0f;
+        // Bytes still counted on a card whose link is gone (the last
+        // frames before it dropped) do not make it active.
+        e->active = rate != 0.0f && !withoutLink.contains(it.key());
         e->prevBytes = e->curBytes = now;
         if (!baseline)
             e->rate = rateText(rate);

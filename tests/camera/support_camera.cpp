@@ -1,7 +1,6 @@
 #include "support_camera.h"
 
 #include "globals.h"
-#include "statewindow.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -93,33 +92,4 @@ QByteArray fileBytes(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-RecordWatch::RecordWatch(const QString& dir) : win_(new StateWindow)
-{
-    win_->recordDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("testrecord"));
-    win_->recordDb.setDatabaseName(dir + QStringLiteral("/RECORD.db"));
-    win_->recordDb.open();
-    QSqlQuery q(win_->recordDb);
-    q.exec(QStringLiteral("create table RECORD(recordtime text, recordpassword text, remarks text, recordtype text)"));
-    gpState = win_.get();
-}
-
-RecordWatch::~RecordWatch()
-{
-    gpState = nullptr;
-    win_->recordDb.close();
-    win_->recordDb = QSqlDatabase();
-    win_.reset();
-    QSqlDatabase::removeDatabase(QStringLiteral("testrecord"));
-}
-
-QStringList RecordWatch::remarks() const
-{
-    QStringList out;
-    QSqlQuery q(win_->recordDb);
-    q.exec(QStringLiteral("select remarks from RECORD order by rowid"));
-    while (q.next())
-        out << q.value(0).toString();
-    return out;
 }

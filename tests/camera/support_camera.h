@@ -1,5 +1,5 @@
-// Test helpers for the camera tests: in-process plug-ins, SN.db files and
-// an operation record to watch.
+// Test helpers for the camera manager tests: in-process plug-ins and SN.db
+// files (the operation record to watch is the view rig's RecordWindow).
 #pragma once
 
 #include "camerainterface.h"
@@ -11,8 +11,6 @@
 #include <QVector>
 
 #include <memory>
-
-class StateWindow;
 
 // A camera object that does nothing but exist.
 class FakeCamera : public CameraInterface {
@@ -52,14 +50,3 @@ QStringList toList(const QVector<QString>& v);
 bool writeSnDb(const QString& path, const QList<QPair<QString, QString>>& rows, bool withTable = true);
 QMap<QString, QString> readSnDb(const QString& path);
 QByteArray fileBytes(const QString& path);
-
-// A main window with an operation record in a temporary file, installed as gpState.
-class RecordWatch {
-public:
-    explicit RecordWatch(const QString& dir);
-    ~RecordWatch();
-    QStringList remarks() const;
-
-private:
-    std::unique_ptr<StateWindow> win_;
-};

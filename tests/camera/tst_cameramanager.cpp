@@ -5,6 +5,7 @@
 #include "platform.h"
 #include "support_camera.h"
 #include "testworkdir.h"
+#include "viewrig.h"
 
 #include <QFile>
 #include <QtTest>
@@ -184,7 +185,7 @@ private slots:
         QStringList v = freePositions(8);
         v[6] = QStringLiteral("OLDSERIAL");
         writePositions(v);
-        RecordWatch record(wd.path());
+        rig::RecordWindow record(wd.file("RECORD.db"), "testrecord");
         QVector<QString> saved;
         {
             CameraManager m;
@@ -408,7 +409,7 @@ private slots:
         for (int i = 0; i < physical; ++i)
             found << QStringLiteral("CAMERA%1X").arg(i);
         writePositions(positions);
-        RecordWatch record(wd.path());
+        rig::RecordWindow record(wd.file("RECORD.db"), "testrecord");
         FakePlugin p(QStringLiteral("P"), 1, found);
         FakePlugin s(QStringLiteral("S"), 0, sims);
         CameraManager m;

@@ -6,13 +6,15 @@
 #include "kitlinks.h"
 #include "globals.h"
 #include "lanstr.h"
-#include "statewindow.h"
-#include "support_camview.h"
+#include "viewrig.h"
 #include "warnbox.h"
 #include "wizardpara.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
+#include <QPluginLoader>
 #include <QTimer>
 #include <QtTest>
 
@@ -25,7 +27,43 @@ public:
     using QWidget::QWidget;
 };
 
+using namespace rig;
+
 namespace {
+
+// Our simulated camera plug-in from the build, registered once per process.
+CameraInterface* simulatedPlugin()
+{
+    static CameraInterface* root = [] {
+        auto* loader = new QPluginLoader(QStringLiteral(VMM_PLUGIN_DIR "/libcamera_simulated.so"));
+        QObject* inst = loader->instance();
+        if (!inst)
+            qFatal("simulated camera plug-in: %s", qPrintable(loader->errorString()));
+        auto* iface = static_cast<CameraInterface*>(inst->qt_metacast(CAMERA_INTERFACE_IID));
+        CameraManager::getInstance()->interfaces.append(iface);
+        return iface;
+    }();
+    return root;
+}
+
+// The simulated plug-in configured with one camera of that size; its info.
+_cameraInfo simulatedCamera(const QJsonObject& faults = QJsonObject(), int width = 64, int height = 48)
+{
+    QJsonObject cam;
+    cam[QStringLiteral("serial")] = QStringLiteral("VIEWTEST-0001");
+    cam[QStringLiteral("width")] = width;
+    cam[QStringLiteral("height")] = height;
+    if (!faults.isEmpty())
+        cam[QStringLiteral("faults")] = faults;
+    QJsonObject root;
+    root[QStringLiteral("control")] = QString();
+    root[QStringLiteral("cameras")] = QJsonArray{cam};
+    qputenv("VMM_CAMERA_SIMULATED", QJsonDocument(root).toJson(QJsonDocument::Compact));
+    const QVector<_cameraInfo> list = simulatedPlugin()->enumCameras();
+    if (list.size() != 1)
+        qFatal("simulated plug-in lists %d cameras", int(list.size()));
+    return list[0];
+}
 
 constexpr int kCam = 2;   // a camera index other than 0 exercises the per-camera words
 

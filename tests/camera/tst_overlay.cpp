@@ -6,14 +6,14 @@
 #include "globals.h"
 #include "lanstr.h"
 #include "statewindow.h"
-#include "support_roiview.h"
+#include "viewrig.h"
 #include "wizardpara.h"
 
 #include <QtTest>
 
 #include <cstring>
 
-using roitest::ViewEnv;
+using rig::ViewEnv;
 
 namespace {
 
@@ -98,7 +98,7 @@ private slots:
 
     void colourCamera()
     {
-        roitest::Options o;
+        rig::EnvOptions o;
         o.colour = true;
         ViewEnv env(o);
         twoRois(env);
@@ -277,7 +277,7 @@ private slots:
         gSource = 1;
         QImage img = env.paint();
         QCOMPARE(rgb(img.pixel(at(10, 10))), kGrey);
-        static_cast<roitest::PictureCamera*>(env.view->camera)->grey = 160;
+        rig::picture(0).setTo(160);
         QVERIFY(env.view->UpdateImage());
         img = env.paint();
         QCOMPARE(rgb(img.pixel(at(10, 10))), "160,160,160");

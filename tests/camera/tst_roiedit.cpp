@@ -5,14 +5,14 @@
 #include "globals.h"
 #include "lanstr.h"
 #include "statewindow.h"
-#include "support_roiview.h"
+#include "viewrig.h"
 
 #include <QtTest>
 
 #include <random>
 
-using roitest::ViewEnv;
-using roitest::checkInvariants;
+using rig::ViewEnv;
+using rig::checkInvariants;
 
 class TestRoiEdit : public QObject {
     Q_OBJECT
@@ -610,7 +610,7 @@ private slots:
     void randomGestures()
     {
         QFETCH(unsigned, seed);
-        roitest::Options o;
+        rig::EnvOptions o;
         o.showW = 640;
         o.showH = 512;
         o.train = true;

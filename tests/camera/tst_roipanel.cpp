@@ -8,12 +8,12 @@
 #include "lanstr.h"
 #include "statewindow.h"
 #include "slider.h"
-#include "support_roiview.h"
+#include "viewrig.h"
 
 #include <QLabel>
 #include <QtTest>
 
-using roitest::ViewEnv;
+using rig::ViewEnv;
 
 namespace {
 
@@ -209,7 +209,7 @@ private slots:
         QFETCH(int, value);
         QFETCH(QVector<int>, params);
         QFETCH(int, hint);
-        roitest::Options o;
+        rig::EnvOptions o;
         o.train = true;
         ViewEnv env(o);
         env.word(143) = 1;
@@ -234,7 +234,7 @@ private slots:
 
     void slowPreviewsAreCoalesced()
     {
-        roitest::Options o;
+        rig::EnvOptions o;
         o.train = true;
         ViewEnv env(o);
         int p[3];
@@ -442,7 +442,7 @@ private slots:
             got = QStringLiteral("x %1").arg(rec.polygon[0][0].pts[1].x());
         }
         QCOMPARE(got, after);
-        QCOMPARE(roitest::checkInvariants(v, 0), QString());
+        QCOMPARE(rig::checkInvariants(v, 0), QString());
     }
 
     void placement_data()

@@ -37,26 +37,7 @@ namespace pagetest {
 
 namespace {
 const QString kRecordConnection = QStringLiteral("roitest-record");
-
-ScenePlugin* plugin()
-{
-    static ScenePlugin* p = [] {
-        auto* made = new ScenePlugin;
-        CameraManager::getInstance()->interfaces.append(made);
-        return made;
-    }();
-    return p;
-}
 }  // namespace
-
-cv::Mat& scene(int camera)
-{
-    static cv::Mat scenes[kMaxCamera];
-    cv::Mat& m = scenes[qBound(0, camera, kMaxCamera - 1)];
-    if (m.empty())
-        m = cv::Mat(kHeight, kWidth, CV_8UC1, cv::Scalar(kGround));
-    return m;
-}
 
 void paintDefect(int camera, int x, int y, int side)
 {
@@ -90,19 +71,6 @@ cv::Mat readGrey(const QString& path)
     for (int y = 0; y < img.height(); ++y)
         std::memcpy(m.ptr(y), img.constScanLine(y), size_t(img.width()));
     return m;
-}
-
-void SceneCamera::getSize(int* w, int* h)
-{
-    *w = scene(index_).cols;
-    *h = scene(index_).rows;
-}
-
-bool SceneCamera::getImage(uchar* buffer)
-{
-    const cv::Mat& m = scene(index_);
-    std::memcpy(buffer, m.data, m.total());
-    return true;
 }
 
 // ---- Boxes -----------------------------------------------------------------------
@@ -196,7 +164,6 @@ RoiEnv::RoiEnv(const Options& o)
     win->recordStore->open(QStringLiteral("./RECORD.db"));
     win->recordDb = win->recordStore->db();
 
-    plugin();
     for (int c = 0; c < o.cameras && c < kMaxCamera; ++c) {
         scene(c) = cv::Mat(o.height, o.width, CV_8UC1, cv::Scalar(kGround));
         for (int d = 0; d < kMaxDetect; ++d) {
@@ -211,11 +178,8 @@ RoiEnv::RoiEnv(const Options& o)
             writeGreyBmp(QStringLiteral("./cammer%1%2/template0.bmp").arg(c + 1).arg(d + 1), scene(c));
     numCamera = 0;
     for (int c = 0; c < o.cameras && c < kMaxCamera; ++c) {
-        _cameraInfo info;
-        info.index = c;
-        info.pluginName = plugin()->name();
-        setCameraSerial(info, QStringLiteral("ROISCENE-%1").arg(c));
-        win->cammerWidget[c] = new CammerWidget(win, c, info);
+        win->cammerWidget[c] =
+            new CammerWidget(win, c, rig::pictureCamera(c, 0, true, QStringLiteral("ROISCENE-%1").arg(c)));
         ++numCamera;
         for (int d = 0; d < kMaxDetect; ++d) {
             for (int which = 0; which < 2; ++which) {
@@ -291,12 +255,7 @@ int& RoiEnv::word(int n)
 
 QStringList RoiEnv::records() const
 {
-    QStringList out;
-    QSqlQuery q(win->recordStore->db());
-    q.exec(QStringLiteral("select remarks from RECORD order by rowid"));
-    while (q.next())
-        out << q.value(0).toString();
-    return out;
+    return rig::remarks(win->recordStore->db());
 }
 
 int RoiEnv::outputs() const
@@ -309,21 +268,14 @@ namespace {
 int putRect(CammerSingleton& r, cv::Mat* masks, CammerWidget* v, int g, int x, int y, int w, int h, int method,
             int p1, int p2, int p3)
 {
-    const int i = r.roiCount[g];
-    const int j = g * kMaxRoi + i;
-    ClustomRect& rect = r.rect[g][i];
+    ClustomRect& rect = r.rect[g][r.roiCount[g]];
     rect = ClustomRect();
     rect.setShowA(v->fullScaleX, v->fullScaleY);
     rect.rect = QRect(QPoint(int(x * v->fullScaleX), int(y * v->fullScaleY)),
                       QPoint(int((x + w) * v->fullScaleX) - 1, int((y + h) * v->fullScaleY) - 1));
     rect.setImageRect();
-    r.kind[j] = 1;
-    r.method[j] = method;
-    r.p1[j] = p1;
-    r.p2[j] = p2;
-    r.p3[j] = p3;
-    masks[j] = rect.UpdateMask();
-    r.roiCount[g] = i + 1;
+    const int i = rig::appendRoi(r, g, 1, method, p1, p2, p3);
+    masks[g * kMaxRoi + i] = rect.UpdateMask();
     return i;
 }
 }  // namespace

@@ -1,10 +1,11 @@
-// Test set-up of the ROI tool page: a main window with its databases, I/O
-// port, button bar and ROI page, camera views over small in-process cameras
-// whose pictures the test paints, and scripted answers to the modal boxes.
+// The shared view rig extended to the main window: the ROI tool page with
+// its databases, I/O port and button bar, camera views over the rig's
+// picture cameras (the test paints the pictures), and scripted answers to
+// the modal boxes.
 #pragma once
 
-#include "camerainterface.h"
 #include "testworkdir.h"
+#include "viewrig.h"
 
 #include <QPointer>
 #include <QStringList>
@@ -28,35 +29,19 @@ constexpr int kGround = 100;   // grey of the empty scene
 
 // The picture camera i delivers (grey, kWidth x kHeight unless the set-up
 // asked for another size); tests paint it.
-cv::Mat& scene(int camera);
+inline cv::Mat& scene(int camera)
+{
+    cv::Mat& m = rig::picture(camera);
+    if (m.empty())
+        m = cv::Mat(kHeight, kWidth, CV_8UC1, cv::Scalar(kGround));
+    return m;
+}
 // A white square of side `side` with its top-left corner at (x, y).
 void paintDefect(int camera, int x, int y, int side = 20);
 void clearScene(int camera);
 // 8-bit indexed BMP with the grey table, as the program writes templates.
 bool writeGreyBmp(const QString& path, const cv::Mat& grey);
 cv::Mat readGrey(const QString& path);
-
-// A camera that hands out scene(index) on every getImage().
-class SceneCamera : public CameraInterface {
-    Q_OBJECT
-public:
-    explicit SceneCamera(int index) : index_(index) {}
-    bool open() override { return true; }
-    int kind() override { return 0; }
-    void getSize(int* w, int* h) override;
-    bool getImage(uchar* buffer) override;
-
-private:
-    int index_;
-};
-
-class ScenePlugin : public CameraInterface {
-    Q_OBJECT
-public:
-    QString name() override { return QStringLiteral("RoiSceneCamera"); }
-    int kind() override { return 0; }
-    CameraInterface* createCamera(_cameraInfo info) override { return new SceneCamera(info.index); }
-};
 
 // Answers the modal boxes that come up, one answer each in order (true:
 // OK / yes, false: no / cancel), and records the text of each box. A box

@@ -2,11 +2,10 @@
 // the replay camera plug-in, the main window's start-up, the engine, the
 // outputs on the wire, the pictures, the counters and the operation record,
 // and what the simulated local agent (started by the agent link) receives.
-#include "boardsim.h"
 #include "cameramanager.h"
-#include "cammersingleton.h"
 #include "cammerwidget.h"
 #include "controlport.h"
+#include "cyclerig.h"
 #include "drawroiwidget.h"
 #include "lanstr.h"
 #include "network.h"
@@ -18,14 +17,10 @@
 #include "viewwatch2ziz.h"
 #include "wizardpara.h"
 
-#include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
-#include <QScreen>
 #include <QSettings>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -45,11 +40,6 @@ bool cameraCommand(const QString& line)
     return true;
 }
 
-int outBit(int word, int bit) { return (word >> bit) & 1; }
-
-// The machine drives the safety-door input while the door is closed.
-constexpr int kDoorClosed = 1 << kSafetyDoorInput;
-
 // The index of the first message to /inline/bymain/<name> in the agent's log
 // at or after `from`, -1 when none; `body` receives it.
 int agentMessage(const QString& log, const QString& name, int from = 0, QJsonObject* body = nullptr)
@@ -68,13 +58,9 @@ int agentMessage(const QString& log, const QString& name, int from = 0, QJsonObj
     }
     return -1;
 }
-
-void copyOrFail(const QString& from, const QString& to)
-{
-    QFile::remove(to);
-    QVERIFY2(QFile::copy(from, to), qPrintable(from + " -> " + to));
-}
 }  // namespace
+
+using namespace cyclerig;
 
 class TestCycle : public QObject {
     Q_OBJECT
@@ -82,16 +68,7 @@ class TestCycle : public QObject {
 
     // Logical interlock/alarm level as it appears on the wire.
     static int wire(int logical, int out) { return (gpWPara && out <= 8 && gpWPara->words[76 + out]) ? !logical : logical; }
-
-    void pulseMouldOpen()
-    {
-        // The mould stays closed long enough for the board to report it.
-        sim.setInputs(kDoorClosed);
-        QTest::qWait(150);
-        sim.setInputs(kDoorClosed | 0x001);
-        QTest::qWait(150);
-        sim.setInputs(kDoorClosed);
-    }
+    void pulseMouldOpen() { cyclerig::pulseMouldOpen(sim); }
 
 private slots:
     void initTestCase()
@@ -112,32 +89,12 @@ private slots:
     {
         TestWorkDir wd;
         const QString build = QStringLiteral(VMM_BUILD_DIR);
-        copyOrFail(build + "/resources/paraGroup/default/PARAM.db", "PARAM.db");
-        copyOrFail(build + "/resources/paraGroup/default/SN.db", "SN.db");
-        copyOrFail(build + "/resources/workdir/RECORDNULL.db", "RECORD.db");
-        QDir().mkpath("Plugins/Cameras");
-        copyOrFail(build + "/plugins/libcamera_replay.so", "Plugins/Cameras/libcamera_replay.so");
+        copyDatabases(build, "libcamera_replay.so");
         gAppDirPath = wd.path();
-
         // One grey-template ROI over nearly the whole picture of step 0 and step 1 of camera 1.
-        const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "prep");
-            db.setDatabaseName("PARAM.db");
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            CammerSingleton rec(0);
-            rec.LoadRows(db, q, RoiViewLink{});
-            for (int g = 0; g < 2; ++g) {
-                rec.roiCount[g] = 1;
-                rec.SetDefaultRoi(g, 0, 1.0f, 1.0f);
-                rec.rect[g][0].rect.setCoords(screen.width() / 20, screen.height() / 20, screen.width() * 19 / 20,
-                                              screen.height() * 19 / 20);
-            }
-            QVERIFY(rec.SaveRows(db, q));
-            db.close();
-        }
-        QSqlDatabase::removeDatabase("prep");
+        putWideRegions("PARAM.db", 1, 20);
+        if (QTest::currentTestFailed())
+            return;
 
         // The agent link on, with the simulated agent on a free port.
         QFile cfg("cnt_net/config.json");

@@ -2,10 +2,9 @@
 // network-camera plug-in and the camera SDK, in a network namespace of this
 // test: templates captured, a good part judged OK, a short shot judged NG,
 // and a camera that goes away and comes back is reconnected on its own.
-#include "boardsim.h"
-#include "cammersingleton.h"
 #include "cammerwidget.h"
 #include "controlport.h"
+#include "cyclerig.h"
 #include "rivurevezi.h"
 #include "simnetcamera.h"
 #include "support_netns.h"
@@ -13,34 +12,17 @@
 #include "wizardpara.h"
 
 #include <QApplication>
-#include <QScreen>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QtTest>
 
 #include <memory>
 
-namespace {
-void copyOrFail(const QString& from, const QString& to)
-{
-    QFile::remove(to);
-    QVERIFY2(QFile::copy(from, to), qPrintable(from + " -> " + to));
-}
-}  // namespace
+using namespace cyclerig;
 
 class TestNetCycle : public QObject {
     Q_OBJECT
     BoardSimulator sim;
     std::unique_ptr<netcamsim::SimNetCamera> cams_[2];
-
-    void pulseMouldOpen()
-    {
-        sim.setInputs(0x002);
-        QTest::qWait(150);
-        sim.setInputs(0x002 | 0x001);
-        QTest::qWait(150);
-        sim.setInputs(0x002);
-    }
+    void pulseMouldOpen() { cyclerig::pulseMouldOpen(sim); }
 
 private slots:
     void initTestCase()
@@ -56,7 +38,7 @@ private slots:
             QVERIFY(cams_[i]->start());
         }
         QVERIFY(sim.open());
-        sim.setInputs(0x002);
+        sim.setInputs(kDoorClosed);
         sim.start();
         qputenv("VMM_COM_PORT", sim.slaveName().toLocal8Bit());
         qputenv("VMM_CAMERA_NETWORK", R"({"discover":false,"cameras":[{"ip":"127.0.0.2","serial":"NETCYCLE-01"},)"
@@ -71,33 +53,11 @@ private slots:
         NETNS_GUARD();
         TestWorkDir wd;
         const QString build = QStringLiteral(VMM_BUILD_DIR);
-        copyOrFail(build + "/resources/paraGroup/default/PARAM.db", "PARAM.db");
-        copyOrFail(build + "/resources/paraGroup/default/SN.db", "SN.db");
-        copyOrFail(build + "/resources/workdir/RECORDNULL.db", "RECORD.db");
-        QDir().mkpath("Plugins/Cameras");
-        copyOrFail(build + "/plugins/libcamera_network.so", "Plugins/Cameras/libcamera_network.so");
+        copyDatabases(build, "libcamera_network.so");
         gAppDirPath = wd.path();
-
-        const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "prep");
-            db.setDatabaseName("PARAM.db");
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            for (int c = 0; c < 2; ++c) {
-                CammerSingleton rec(c);
-                rec.LoadRows(db, q, RoiViewLink{});
-                for (int g = 0; g < 2; ++g) {
-                    rec.roiCount[g] = 1;
-                    rec.SetDefaultRoi(g, 0, 1.0f, 1.0f);
-                    rec.rect[g][0].rect.setCoords(screen.width() / 10, screen.height() / 10, screen.width() * 9 / 10,
-                                                  screen.height() * 9 / 10);
-                }
-                QVERIFY(rec.SaveRows(db, q));
-            }
-            db.close();
-        }
-        QSqlDatabase::removeDatabase("prep");
+        putWideRegions("PARAM.db", 2, 10);
+        if (QTest::currentTestFailed())
+            return;
 
         auto* win = new RiVuRevezi(nullptr);
         QVERIFY(win->StartUp());

@@ -6,12 +6,11 @@
 // button, label, combo box and slider: it lies on the screen, its text fits
 // at the font it is drawn with, and it overlaps no sibling. The screens are
 // written as PNG files to <build>/screens/ for a person to look at.
-#include "boardsim.h"
-#include "cammersingleton.h"
 #include "cammerwidget.h"
 #include "colorbutton.h"
 #include "controlport.h"
 #include "customionamewidget.h"
+#include "cyclerig.h"
 #include "drawroiwidget.h"
 #include "helpwidget.h"
 #include "indexbutton.h"
@@ -32,8 +31,6 @@
 #include "wizardparawidget.h"
 
 #include <QLocalSocket>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QStackedWidget>
 #include <QtTest>
 
@@ -41,12 +38,6 @@ namespace {
 
 const QRect kScreen(0, 0, 1920, 1080);
 const char* const kLanNames[] = {"zh", "en", "tw", "ja"};
-
-void copyOrFail(const QString& from, const QString& to)
-{
-    QFile::remove(to);
-    QVERIFY2(QFile::copy(from, to), qPrintable(from + " -> " + to));
-}
 
 void settle()
 {
@@ -152,31 +143,20 @@ private slots:
 
         wd = new TestWorkDir;
         const QString build = QStringLiteral(VMM_BUILD_DIR);
-        copyOrFail(build + "/resources/paraGroup/default/PARAM.db", "PARAM.db");
-        copyOrFail(build + "/resources/paraGroup/default/SN.db", "SN.db");
-        copyOrFail(build + "/resources/workdir/RECORDNULL.db", "RECORD.db");
-        QDir().mkpath("Plugins/Cameras");
-        copyOrFail(build + "/plugins/libcamera_replay.so", "Plugins/Cameras/libcamera_replay.so");
+        cyclerig::copyDatabases(build, "libcamera_replay.so");
         QDir().mkpath("images");
         for (const QFileInfo& f : QDir(build + "/resources/images").entryInfoList(QDir::Files))
             QFile::copy(f.absoluteFilePath(), "images/" + f.fileName());
         gAppDirPath = wd->path();
         installFontSubstitutions();
         loadSkinPictures();
-        {
-            // The language and no operator password, stored as the settings would.
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "prep");
-            db.setDatabaseName("PARAM.db");
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            WizardPara para;
-            QVERIFY(para.LoadRows(db, q));
+        // The language and no operator password, stored as the settings would.
+        cyclerig::editWords("PARAM.db", [this](int* w) {
             gLan = lan;
-            para.words[98] = 0;
-            QVERIFY(para.SaveRows(db, q));
-            db.close();
-        }
-        QSqlDatabase::removeDatabase("prep");
+            w[98] = 0;
+        });
+        if (QTest::currentTestFailed())
+            return;
 
         // The boxes and pads are made before the screen size and the language
         // are known, as in the program.

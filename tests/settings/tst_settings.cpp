@@ -25,9 +25,9 @@
 
 namespace {
 
-class RecordingCamera : public rig::StillCamera {
+class RecordingCamera : public rig::PictureCamera {
 public:
-    RecordingCamera() : StillCamera(160, 120) {}
+    RecordingCamera() : PictureCamera(0, 1, false) {}   // the rig's 160 x 120 picture
     void setExposeTime(int v) override { calls << QStringLiteral("expose %1").arg(v); }
     void setAdjustPlus(int v) override { calls << QStringLiteral("gain %1").arg(v); }
     void setHMirror(bool on) override { calls << QStringLiteral("hmirror %1").arg(on); }

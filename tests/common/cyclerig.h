@@ -1,0 +1,104 @@
+// Shared set-up of the tests that run the main window's start-up or the
+// program itself: a working folder with the default databases from the
+// build, system words and one grey-template region over nearly the whole
+// picture of the first steps stored in PARAM.db, and mould openings on the
+// board simulator.
+#pragma once
+
+#include "boardsim.h"
+#include "cammersingleton.h"
+#include "globals.h"
+#include "wizardpara.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <functional>
+
+namespace cyclerig {
+
+// The machine drives the safety-door input while the door is closed.
+constexpr int kDoorClosed = 1 << kSafetyDoorInput;
+
+inline int outBit(int word, int bit) { return (word >> bit) & 1; }
+
+inline void copyOrFail(const QString& from, const QString& to)
+{
+    QFile::remove(to);
+    QVERIFY2(QFile::copy(from, to), qPrintable(from + " -> " + to));
+}
+
+// PARAM.db, SN.db and an empty RECORD.db from the build into the current
+// folder, and the camera plug-in (file name in <build>/plugins) where the
+// program loads it.
+inline void copyDatabases(const QString& build, const QString& plugin)
+{
+    copyOrFail(build + "/resources/paraGroup/default/PARAM.db", "PARAM.db");
+    copyOrFail(build + "/resources/paraGroup/default/SN.db", "SN.db");
+    copyOrFail(build + "/resources/workdir/RECORDNULL.db", "RECORD.db");
+    QDir().mkpath("Plugins/Cameras");
+    copyOrFail(build + "/plugins/" + plugin, "Plugins/Cameras/" + plugin);
+}
+
+// One region on steps 0 and 1 of each of the first `cameras` cameras, the
+// screen less a margin of 1/`margin` of its size on every side (view
+// coordinates follow the screen the program will run on).
+inline void putWideRegions(const QString& paramDb, int cameras, int margin)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "cyclerig-prep");
+        db.setDatabaseName(paramDb);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        for (int c = 0; c < cameras; ++c) {
+            CammerSingleton rec(c);
+            rec.LoadRows(db, q, RoiViewLink{});
+            for (int g = 0; g < 2; ++g) {
+                rec.roiCount[g] = 1;
+                rec.SetDefaultRoi(g, 0, 1.0f, 1.0f);
+                rec.rect[g][0].rect.setCoords(screen.width() / margin, screen.height() / margin,
+                                              screen.width() * (margin - 1) / margin,
+                                              screen.height() * (margin - 1) / margin);
+            }
+            QVERIFY(rec.SaveRows(db, q));
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("cyclerig-prep");
+}
+
+// Changes system words of a PARAM.db, stored as the settings screen stores them.
+inline void editWords(const QString& paramDb, const std::function<void(int* words)>& edit)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "cyclerig-words");
+        db.setDatabaseName(paramDb);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        WizardPara para;
+        QVERIFY(para.LoadRows(db, q));
+        edit(para.words);
+        QVERIFY(para.SaveRows(db, q));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("cyclerig-words");
+}
+
+// One mould opening: closed long enough for the board to report it, open,
+// closed again; the door stays closed throughout.
+inline void pulseMouldOpen(BoardSimulator& sim)
+{
+    sim.setInputs(kDoorClosed);
+    QTest::qWait(150);
+    sim.setInputs(kDoorClosed | 0x001);
+    QTest::qWait(150);
+    sim.setInputs(kDoorClosed);
+}
+
+}  // namespace cyclerig
