@@ -51,16 +51,9 @@ int packHalves(int lo, int hi)
 // A rectangle ROI of the step in any view's saved record.
 void addRectTo(CammerWidget* v, int step, cv::Rect r, int func, int p1, int p2, int p3)
 {
-    CammerSingleton& c = *v->savedRecord;
-    const int i = c.roiCount[step]++;
-    const int j = step * 100 + i;
-    c.kind[j] = 1;
-    c.method[j] = func;
-    c.p1[j] = p1;
-    c.p2[j] = p2;
-    c.p3[j] = p3;
-    c.rect[step][i].imgRect = QRect(r.x, r.y, r.width, r.height);
-    c.rect[step][i].rect = c.rect[step][i].imgRect;
+    const int i = rig::appendRoi(*v->savedRecord, step, 1, func, p1, p2, p3);
+    v->savedRecord->rect[step][i].imgRect = QRect(r.x, r.y, r.width, r.height);
+    v->savedRecord->rect[step][i].rect = v->savedRecord->rect[step][i].imgRect;
     v->liveMasks[step][i] = cv::Mat(r.height, r.width, CV_8UC1, cv::Scalar(255));
 }
 
@@ -547,9 +540,7 @@ private slots:
         std::vector<std::unique_ptr<CammerWidget>> extra;
         std::vector<CammerWidget*> views{r.view.get()};
         for (int c = 1; c < kCameras; ++c) {
-            _cameraInfo info;
-            info.pluginName = rig::plugin()->name();
-            extra.emplace_back(new CammerWidget(r.win.get(), c, info));
+            extra.emplace_back(new CammerWidget(r.win.get(), c, rig::pictureCamera(c, 1, false)));
             views.push_back(extra.back().get());
         }
         for (int c = 0; c < kCameras; ++c) {
