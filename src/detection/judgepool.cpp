@@ -2,34 +2,71 @@
 
 JudgePool::JudgePool(int threads)
 {
-    pool_.setMaxThreadCount(threads < 1 ? 1 : threads);
-    // Threads stay: starting them again for every decision would cost more
-    // than they save.
-    pool_.setExpiryTimeout(-1);
+    for (int i = 0; i < threads; ++i)
+        threads_.emplace_back([this] { work(); });
 }
 
 JudgePool::~JudgePool()
 {
-    pool_.waitForDone();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    jobsCame_.notify_all();
+    for (std::thread& t : threads_)
+        t.join();
+}
+
+bool JudgePool::take(std::unique_lock<std::mutex>& lock, int* index)
+{
+    (void)lock;
+    if (!job_ || next_ >= count_)
+        return false;
+    *index = next_++;
+    ++running_;
+    return true;
+}
+
+void JudgePool::work()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        jobsCame_.wait(lock, [this] { return stopping_ || (job_ && next_ < count_); });
+        if (stopping_)
+            return;
+        int i = 0;
+        while (take(lock, &i)) {
+            const std::function<void(int)>& job = *job_;
+            lock.unlock();
+            job(i);
+            lock.lock();
+            if (--running_ == 0 && next_ >= count_)
+                jobsDone_.notify_all();
+        }
+    }
 }
 
 void JudgePool::runAll(int count, const std::function<void(int)>& job)
 {
     if (count <= 0)
         return;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        running_ = count - 1;
-    }
-    for (int i = 1; i < count; ++i)
-        pool_.start([this, &job, i] {
-            job(i);
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (--running_ == 0)
-                finished_.notify_one();
-        });
-    job(0);
-    // Every job's writes happen before whatever the caller does next.
     std::unique_lock<std::mutex> lock(mutex_);
-    finished_.wait(lock, [this] { return running_ == 0; });
+    job_ = &job;
+    next_ = 0;
+    count_ = count;
+    running_ = 0;
+    lock.unlock();
+    jobsCame_.notify_all();
+    // The calling thread takes jobs too.
+    lock.lock();
+    int i = 0;
+    while (take(lock, &i)) {
+        lock.unlock();
+        job(i);
+        lock.lock();
+        --running_;
+    }
+    jobsDone_.wait(lock, [this] { return running_ == 0; });
+    job_ = nullptr;
+    count_ = 0;
 }

@@ -540,7 +540,9 @@ private slots:
         std::vector<std::unique_ptr<CammerWidget>> extra;
         std::vector<CammerWidget*> views{r.view.get()};
         for (int c = 1; c < kCameras; ++c) {
+            rig::picture(c) = cv::Mat(r.size(), CV_8UC1, cv::Scalar(0));   // the camera's size
             extra.emplace_back(new CammerWidget(r.win.get(), c, rig::pictureCamera(c, 1, false)));
+            rig::picture(c).release();
             views.push_back(extra.back().get());
         }
         for (int c = 0; c < kCameras; ++c) {
