@@ -32,6 +32,7 @@
 #include <opencv2/core.hpp>
 
 #include <functional>
+#include <vector>
 
 class QTimer;
 class QLabel;
@@ -356,7 +357,16 @@ private slots:
 
 private:
     // Overlay helpers (cammerwidget_paint.cpp).
-    void PrepareDisplay(bool withMarks);
+    // Brings displayRgb up to date: the picture at the size `shrunk` when it
+    // is smaller than the picture both ways, else at the picture's size.
+    void PrepareDisplay(bool withMarks, QSize shrunk);
+    // The device rectangle the view's picture covers when `p` paints it
+    // under the world transform `t`, when it is smaller than the picture and
+    // lands unrotated on whole device pixels; else an empty rectangle.
+    QRect shrunkPictureRect(const QPainter& p, const QTransform& t) const;
+    // Draws displayRgb over rect() under the painter's transform, the
+    // shrunk copy pixel for pixel at `shrunk`.
+    void DrawDisplay(QPainter& p, const QRect& shrunk);
     void ExpandRect(const QRect& r);
     void MarkPixels(const QRect& roiRect, const uchar* source, QRgb colour);
     void PaintStoredPicture(QPainter& p);
@@ -366,7 +376,10 @@ private:
     void PaintShapeInProgress(QPainter& p);
     QTransform paintBase;                    // the caller's painter transform
     QImage displayRgb;                       // 32-bit RGB copy of displayFrame, with marks
-    QVector<QRect> markedRects;              // parts of displayRgb that carry marks
+    bool displayScaled = false;              // displayRgb is smaller than the picture
+    std::vector<int> displayCols;            // picture column of each displayRgb column (when scaled)
+    std::vector<int> displayRows;            // picture row of each displayRgb row (when scaled)
+    QVector<QRect> markedRects;              // parts of the picture whose marks displayRgb carries
     bool displayDirty = true;
     qint64 displayKey = -1;                  // source / step / picture index last expanded
     // Editing helpers (cammerwidget_edit.cpp).

@@ -3,10 +3,13 @@
 // the counters, the countdown and the shape being drawn.
 //
 // The shown picture is kept expanded to 32-bit RGB in `displayRgb` and is
-// expanded again only when displayFrame changes. Marks are written into that
-// copy over the marked ROI rectangles only; before the next marks those
-// rectangles are restored from displayFrame, so a repaint costs one pass over
-// the marked rectangles, not over the frame.
+// expanded again only when displayFrame changes. Where the view shows the
+// picture smaller than the camera took it, that copy is made at the size it
+// lands on the device (nearest picture pixel through pixel centres), so a new
+// picture is scaled once and every repaint draws it without scaling. Marks are
+// written into that copy over the marked ROI rectangles only; before the next
+// marks those rectangles are restored from displayFrame, so a repaint costs
+// one pass over the marked rectangles, not over the frame.
 #include "cammerwidget.h"
 
 #include "cammersingleton.h"
@@ -233,21 +236,59 @@ void CammerWidget::DisplayChanged()
     displayDirty = true;
 }
 
+namespace {
+// The columns (or rows) [first, last) of the shown copy whose picture pixel
+// lies in [lo, hi]; `map` rises.
+std::pair<int, int> copySpan(const std::vector<int>& map, int lo, int hi)
+{
+    const auto first = std::lower_bound(map.begin(), map.end(), lo);
+    const auto last = std::upper_bound(first, map.end(), hi);
+    return {int(first - map.begin()), int(last - map.begin())};
+}
+
+// Picture pixel of each of `n` copy pixels over `full` picture pixels.
+void nearestMap(std::vector<int>& map, int n, int full)
+{
+    map.resize(size_t(n));
+    for (int i = 0; i < n; ++i)
+        map[size_t(i)] = int((2 * qint64(i) + 1) * full / (2 * qint64(n)));
+}
+}  // namespace
+
 void CammerWidget::ExpandRect(const QRect& r)
 {
     if (r.isEmpty() || !displayFrame)
         return;
     const int w = imageWidth;
-    for (int y = r.top(); y <= r.bottom(); ++y) {
-        auto* out = reinterpret_cast<QRgb*>(displayRgb.scanLine(y)) + r.left();
+    if (!displayScaled) {
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            auto* out = reinterpret_cast<QRgb*>(displayRgb.scanLine(y)) + r.left();
+            if (gisColor) {
+                const auto* in = reinterpret_cast<const quint32*>(displayFrame) + static_cast<size_t>(y) * w + r.left();
+                for (int x = 0; x < r.width(); ++x)
+                    out[x] = in[x] | 0xff000000u;
+            } else {
+                const uchar* in = displayFrame + static_cast<size_t>(y) * w + r.left();
+                for (int x = 0; x < r.width(); ++x)
+                    out[x] = 0xff000000u | (in[x] * 0x010101u);
+            }
+        }
+        return;
+    }
+    const auto cols = copySpan(displayCols, r.left(), r.right());
+    const auto rows = copySpan(displayRows, r.top(), r.bottom());
+    const int* map = displayCols.data();
+    for (int y = rows.first; y < rows.second; ++y) {
+        auto* out = reinterpret_cast<QRgb*>(displayRgb.scanLine(y));
+        const size_t row = static_cast<size_t>(displayRows[size_t(y)]) * w;
         if (gisColor) {
-            const auto* in = reinterpret_cast<const quint32*>(displayFrame) + static_cast<size_t>(y) * w + r.left();
-            for (int x = 0; x < r.width(); ++x)
-                out[x] = in[x] | 0xff000000u;
+            const auto* in = reinterpret_cast<const quint32*>(displayFrame) + row;
+            for (int x = cols.first; x < cols.second; ++x)
+                out[x] = in[map[x]] | 0xff000000u;
         } else {
-            const uchar* in = displayFrame + static_cast<size_t>(y) * w + r.left();
-            for (int x = 0; x < r.width(); ++x)
-                out[x] = 0xff000000u | (in[x] * 0x010101u);
+            const uchar* in = displayFrame + row;
+            for (int x = cols.first; x < cols.second; ++x)
+                out[x] = 0xff000000u | (in[map[x]] * 0x010101u);
         }
     }
 }
@@ -260,28 +301,105 @@ void CammerWidget::MarkPixels(const QRect& roiRect, const uchar* source, QRgb co
     const QRect r = roiRect.normalized().intersected(QRect(0, 0, imageWidth, imageHeight));
     if (r.isEmpty())
         return;
-    for (int y = r.top(); y <= r.bottom(); ++y) {
-        const uchar* in = source + static_cast<size_t>(y) * imageWidth;
-        auto* out = reinterpret_cast<QRgb*>(displayRgb.scanLine(y));
-        for (int x = r.left(); x <= r.right(); ++x)
-            if (in[x])
-                out[x] = colour;
+    if (!displayScaled) {
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            const uchar* in = source + static_cast<size_t>(y) * imageWidth;
+            auto* out = reinterpret_cast<QRgb*>(displayRgb.scanLine(y));
+            for (int x = r.left(); x <= r.right(); ++x)
+                if (in[x])
+                    out[x] = colour;
+        }
+    } else {
+        // The marks the painter's own nearest scaling of the marked picture
+        // would show: a copy pixel is marked when its picture pixel is.
+        const auto cols = copySpan(displayCols, r.left(), r.right());
+        const auto rows = copySpan(displayRows, r.top(), r.bottom());
+        for (int y = rows.first; y < rows.second; ++y) {
+            const uchar* in = source + static_cast<size_t>(displayRows[size_t(y)]) * imageWidth;
+            auto* out = reinterpret_cast<QRgb*>(displayRgb.scanLine(y));
+            for (int x = cols.first; x < cols.second; ++x)
+                if (in[displayCols[size_t(x)]])
+                    out[x] = colour;
+        }
     }
     markedRects.append(r);
 }
 
-void CammerWidget::PrepareDisplay(bool withMarks)
+namespace {
+// What the painter adds below its world transform (the offset of a widget in
+// its window's backing store, a view transform, the device pixel ratio), when
+// that is a move by whole pixels; else false.
+bool wholePixelRest(const QPainter& p, QPoint* offset)
+{
+    bool invertible = false;
+    const QTransform world = p.worldTransform().inverted(&invertible);
+    if (!invertible)
+        return false;
+    const QTransform rest = world * p.deviceTransform();
+    if (rest.type() > QTransform::TxTranslate)
+        return false;
+    const QPoint o(qRound(rest.dx()), qRound(rest.dy()));
+    if (std::abs(rest.dx() - o.x()) > 1e-6 || std::abs(rest.dy() - o.y()) > 1e-6)
+        return false;
+    *offset = o;
+    return true;
+}
+}  // namespace
+
+QRect CammerWidget::shrunkPictureRect(const QPainter& p, const QTransform& t) const
+{
+    // Only a plain move and enlargement or reduction, on whole device pixels.
+    QPoint offset;
+    if (t.type() > QTransform::TxScale || t.m11() <= 0.0 || t.m22() <= 0.0 || !wholePixelRest(p, &offset))
+        return QRect();
+    const QRectF f = t.mapRect(QRectF(rect())).translated(offset);
+    if (!std::isfinite(f.left()) || !std::isfinite(f.top()) || !std::isfinite(f.right()) || !std::isfinite(f.bottom()) ||
+        std::abs(f.left()) > 1.0e6 || std::abs(f.top()) > 1.0e6 || f.width() > 1.0e6 || f.height() > 1.0e6)
+        return QRect();
+    const int x0 = qRound(f.left());
+    const int y0 = qRound(f.top());
+    const QRect d(x0, y0, qRound(f.right()) - x0, qRound(f.bottom()) - y0);
+    if (d.width() < 1 || d.height() < 1 || d.width() >= imageWidth || d.height() >= imageHeight)
+        return QRect();
+    return d;
+}
+
+void CammerWidget::DrawDisplay(QPainter& p, const QRect& shrunk)
+{
+    if (displayRgb.isNull())
+        return;
+    QPoint offset;
+    if (!displayScaled || shrunk.size() != displayRgb.size() || !wholePixelRest(p, &offset)) {
+        p.drawImage(rect(), displayRgb);
+        return;
+    }
+    // Pixel for pixel: the copy already has the size it covers on the device.
+    p.save();
+    p.setWorldTransform(QTransform());
+    p.drawImage(shrunk.topLeft() - offset, displayRgb);
+    p.restore();
+}
+
+void CammerWidget::PrepareDisplay(bool withMarks, QSize shrunk)
 {
     if (!displayFrame || imageWidth < 1 || imageHeight < 1)
         return;
     const qint64 key = (qint64(gSource + 8) << 40) ^ (qint64(shownStep()) << 32) ^ (qint64(tempIndex & 0xffff) << 16) ^
                        qint64(ngIndex & 0xffff);
-    if (displayRgb.width() != imageWidth || displayRgb.height() != imageHeight) {
-        displayRgb = QImage(imageWidth, imageHeight, QImage::Format_RGB32);
+    const bool scaled = shrunk.width() >= 1 && shrunk.height() >= 1 && shrunk.width() < imageWidth &&
+                        shrunk.height() < imageHeight;
+    const QSize size = scaled ? shrunk : QSize(imageWidth, imageHeight);
+    if (displayRgb.size() != size || displayScaled != scaled) {
+        displayRgb = QImage(size, QImage::Format_RGB32);
+        displayScaled = scaled;
+        nearestMap(displayCols, scaled ? size.width() : 0, imageWidth);
+        nearestMap(displayRows, scaled ? size.height() : 0, imageHeight);
         displayDirty = true;
     }
     if (displayDirty || key != displayKey) {
-        if (gisColor) {
+        if (displayScaled) {
+            ExpandRect(QRect(0, 0, imageWidth, imageHeight));
+        } else if (gisColor) {
             // Opaque whatever the buffer holds (a zeroed one before the
             // first frame has no alpha).
             const auto* in = reinterpret_cast<const quint32*>(displayFrame);
@@ -348,9 +466,9 @@ void CammerWidget::PaintView(QPainter& p)
         return;
     }
     // A view the main window does not count (yet) shows its picture only.
-    PrepareDisplay(false);
-    if (!displayRgb.isNull())
-        p.drawImage(rect(), displayRgb);
+    const QRect shrunk = shrunkPictureRect(p, p.worldTransform());
+    PrepareDisplay(false, shrunk.size());
+    DrawDisplay(p, shrunk);
 }
 
 void CammerWidget::PaintStoredPicture(QPainter& p)
@@ -416,16 +534,15 @@ QString stateText(int step, bool countState, QColor* colour)
 
 void CammerWidget::PaintRecentNg(QPainter& p)
 {
-    PrepareDisplay(false);
-    if (!displayRgb.isNull()) {
-        p.save();
-        if (gpState && gpState->currentCamera == cameraIndex) {
-            p.translate(gpState->panX, gpState->panY);
-            p.scale(gpState->zoom, gpState->zoom);
-        }
-        p.drawImage(rect(), displayRgb);
-        p.restore();
+    p.save();
+    if (gpState && gpState->currentCamera == cameraIndex) {
+        p.translate(gpState->panX, gpState->panY);
+        p.scale(gpState->zoom, gpState->zoom);
     }
+    const QRect shrunk = shrunkPictureRect(p, p.worldTransform());
+    PrepareDisplay(false, shrunk.size());
+    DrawDisplay(p, shrunk);
+    p.restore();
     const int step = (gpState && gpState->currentDetect >= 0 && gpState->currentDetect < kMaxDetect) ? gpState->currentDetect : 0;
     p.save();
     p.setWorldTransform(QTransform::fromScale(winSW, winSH) * paintBase);
@@ -447,7 +564,6 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
     const bool templateMode = gSource == 0;
     const CammerSingleton* rec = shownRecord();
     const int step = shownStep();
-    PrepareDisplay(true);
 
     const QTransform full = viewTransform();
     QTransform zoomOnly;
@@ -455,12 +571,13 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
         zoomOnly.translate(gpState->panX, gpState->panY);
         zoomOnly.scale(gpState->zoom, gpState->zoom);
     }
+    const QRect shrunk = shrunkPictureRect(p, zoomOnly * paintBase);
+    PrepareDisplay(true, shrunk.size());
 
     // Picture, zoomed with the ROIs.
     p.save();
     p.setWorldTransform(zoomOnly * paintBase);
-    if (!displayRgb.isNull())
-        p.drawImage(rect(), displayRgb);
+    DrawDisplay(p, shrunk);
 
     // Which ROIs, and whether the verdict shows.
     const int detectState = gpState ? gpState->detectState : 0;

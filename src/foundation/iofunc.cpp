@@ -102,11 +102,12 @@ int BoardReceiver::append(const char* data, int count)
     return take;
 }
 
-void BoardReceiver::receive()
+int BoardReceiver::receive()
 {
     if (!gpCom)
-        return;
+        return 0;
     char tmp[kBufferSize];
+    int total = 0;
     qint64 waiting = gpCom->bytesAvailable();
     while (waiting > 0) {
         const qint64 n = gpCom->read(tmp, sizeof tmp);
@@ -114,7 +115,9 @@ void BoardReceiver::receive()
             break;
         append(tmp, static_cast<int>(n));  // what does not fit is dropped
         waiting -= n;
+        total += static_cast<int>(n);
     }
+    return total;
 }
 
 bool BoardReceiver::parse(int outputWord, int currentInput, const std::function<void(int)>& onInput)

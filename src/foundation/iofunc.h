@@ -31,8 +31,8 @@ public:
 
     // Appends what fits; bytes beyond the buffer are dropped.
     int append(const char* data, int count);
-    // Reads everything waiting on gpCom into the buffer.
-    void receive();
+    // Reads everything waiting on gpCom into the buffer; the bytes read.
+    int receive();
 
     // Parses every complete frame. `outputWord` is the word of this pass;
     // `onInput(word)` runs when a reply 2 carries an input word different

@@ -1,6 +1,7 @@
 #include "controlport.h"
 
 #include "globals.h"
+#include "posix_qextserialport.h"
 #include "rivurevezi.h"
 #include "publictools.h"
 #include "sysword.h"
@@ -38,11 +39,10 @@ void IOThread::run()
             in = gDataIn;
         }
         if (gIOID == 0) {
-            QThread::msleep(5);
+            QThread::msleep(kPassMs);
             continue;
         }
-        receiver_.receive();
-        const bool resend = receiver_.parse(out, in, [this, &in](int word) {
+        const std::function<void(int)> onInput = [this, &in](int word) {
             const int rising = word & ~in;
             {
                 QMutexLocker lock(pMutexIO);
@@ -51,9 +51,12 @@ void IOThread::run()
             if (rising)
                 gInputRiseLatch.fetch_or(rising);
             in = word;
+            // Queued to the GUI thread: the cycle runs at once, not at its next timer pass.
             emit sigIOChange();
-        });
-        if (resend)
+        };
+        // Whatever came after the previous pass stopped waiting.
+        receiver_.receive();
+        if (receiver_.parse(out, in, onInput))
             ComSend(1, out);
         ++pass_;
         const int cmd = BoardRequestForPass(pass_);
@@ -62,7 +65,32 @@ void IOThread::run()
         ComSend(cmd, 0);
         if (pass_ >= 210)
             pass_ = 0;
-        QThread::msleep(5);
+        takeReplies(std::chrono::steady_clock::now() + std::chrono::milliseconds(kPassMs), out, in, onInput);
+    }
+}
+
+void IOThread::takeReplies(std::chrono::steady_clock::time_point passEnd, int out, int& in,
+                           const std::function<void(int)>& onInput)
+{
+    // The reply is parsed the moment it arrives, so an input edge reaches the
+    // cycle one line time after the request instead of one pass later; the
+    // requests keep their pace of one per pass.
+    for (;;) {
+        const qint64 left =
+            std::chrono::duration_cast<std::chrono::microseconds>(passEnd - std::chrono::steady_clock::now()).count();
+        if (left <= 0 || stop_)
+            return;
+        const int ready = gpCom ? gpCom->waitForReadyRead(left) : -1;
+        if (ready == 0)
+            continue;   // the time is up
+        // A port that cannot be waited on, or that reports bytes it then does
+        // not give, must not turn the pass into a busy loop.
+        if (ready < 0 || receiver_.receive() == 0) {
+            QThread::usleep(static_cast<unsigned long>(left));
+            return;
+        }
+        if (receiver_.parse(out, in, onInput))
+            ComSend(1, out);
     }
 }
 

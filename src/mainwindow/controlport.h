@@ -9,6 +9,8 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 
 // Monotonic milliseconds of the latest pass of the detection cycle. The I/O
 // thread stops sending to the board while it is 11 s or more old, so a stalled
@@ -30,6 +32,8 @@ public:
     explicit IOThread(QObject* parent = nullptr);
     void stop() { stop_ = true; }
     static constexpr qint64 kWatchdogMs = 11000;
+    // One request to the board per pass.
+    static constexpr int kPassMs = 5;
 
 signals:
     void sigIOChange();
@@ -38,6 +42,10 @@ protected:
     void run() override;
 
 private:
+    // Parses replies as they arrive until the end of the pass.
+    void takeReplies(std::chrono::steady_clock::time_point passEnd, int out, int& in,
+                     const std::function<void(int)>& onInput);
+
     std::atomic<bool> stop_{false};
     BoardReceiver receiver_;
     int pass_ = 0;

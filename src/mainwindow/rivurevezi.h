@@ -114,6 +114,12 @@ public:
     qint64 lastCycleStartMs = 0;
     int lastInputs = 0;
     int passCount = 0;
+    // A pass pulls a camera's frame only this long after its last one: a pass
+    // woken by an input change does not copy pictures again.
+    static constexpr qint64 kFramePullMs = 100;
+    qint64 framePulledMs[kMaxCamera] = {};  // monotonic time of each camera's last pull
+    static constexpr qint64 kWhiteBalanceMs = 5000;
+    qint64 lastWhiteBalanceMs = 0;
     int lastOutWord = -1;
     bool cameraMissing = false;
     // ---- What the cycle owes the machine (rivurevezi_cycle.cpp) ----------------

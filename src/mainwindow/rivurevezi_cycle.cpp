@@ -60,6 +60,13 @@
 //           gFailCycleNum[c]++ for a camera that failed any step of it,
 //           gSyncNGCycleNum++ when any did. count.ini is written after every
 //           decision.
+// Passes    Run runs at once on every input change the I/O thread reports,
+//           else 100 ms after its previous pass (1 ms after a change of the
+//           wanted outputs, 1000 ms while a camera is missing). Nothing counts
+//           passes: a countdown ticks on its own 100 ms timer, and a camera's
+//           frame is pulled only when kFramePullMs have passed since its last
+//           one (the timer is armed for that), so a pass woken by an input
+//           costs no picture copy.
 // Rights    The logout timer starts at every accepted password (word 108
 //           seconds; 0 keeps the rights) and takes the rights back when it
 //           runs out.
@@ -75,6 +82,7 @@
 #include "iofunc.h"
 #include "judgepool.h"
 #include "lanstr.h"
+#include "publictools.h"
 #include "sysword.h"
 
 #include <QDateTime>
@@ -202,11 +210,24 @@ void RiVuRevezi::Run()
     lastInputs = in;
     gisSafeDoorOpen = ((in >> kSafetyDoorInput) & 1) == 0;
 
-    for (int c = 0; c < numCamera; ++c) {
+    const qint64 now = monotonic_ms();
+    if (lastWhiteBalanceMs == 0)
+        lastWhiteBalanceMs = now;   // the first step five seconds after start, as always
+    const bool balance = now - lastWhiteBalanceMs >= kWhiteBalanceMs;
+    if (balance)
+        lastWhiteBalanceMs = now;
+    qint64 untilPull = kFramePullMs;
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         if (!cammerWidget[c])
             continue;
-        cammerWidget[c]->UpdateImage();
-        if (passCount % 50 == 0)
+        // Counted from the end of the pull: a camera slow to deliver is not
+        // asked again at once.
+        if (monotonic_ms() - framePulledMs[c] >= kFramePullMs) {
+            cammerWidget[c]->UpdateImage();
+            framePulledMs[c] = monotonic_ms();
+        }
+        untilPull = qMin(untilPull, framePulledMs[c] + kFramePullMs - monotonic_ms());
+        if (balance)
             cammerWidget[c]->SetWB();
     }
 
@@ -235,10 +256,10 @@ void RiVuRevezi::Run()
             if (!((rising >> t) & 1))
                 continue;
             if (!cycleOpen) {
-                const qint64 now = QDateTime::currentMSecsSinceEpoch();
+                const qint64 wall = QDateTime::currentMSecsSinceEpoch();
                 if (lastCycleStartMs > 0)
-                    cycleInterval = static_cast<int>(qMin<qint64>((now - lastCycleStartMs) / 100, INT_MAX));
-                lastCycleStartMs = now;
+                    cycleInterval = static_cast<int>(qMin<qint64>((wall - lastCycleStartMs) / 100, INT_MAX));
+                lastCycleStartMs = wall;
                 ResetRun();
                 for (int j = 0; j < gDNum && j < kMaxDetect; ++j)
                     if (StepActive(j) && gpControlIO)
@@ -270,6 +291,8 @@ void RiVuRevezi::Run()
         lastOutWord = gpControlIO->wantedOut();
         next = 1;
     }
+    if (!cameraMissing)
+        next = static_cast<int>(qBound<qint64>(1, untilPull, next));
     if (runTimer)
         runTimer->start(next);
 }

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -107,6 +108,25 @@ qint64 Posix_QextSerialPort::bytesAvailable() const
     if (::ioctl(fd_, FIONREAD, &n) != 0 || n < 0)
         return 0;
     return n;
+}
+
+int Posix_QextSerialPort::waitForReadyRead(qint64 micros)
+{
+    if (fd_ < 0)
+        return -1;
+    pollfd p{fd_, POLLIN, 0};
+    timespec t{};
+    if (micros > 0) {
+        t.tv_sec = static_cast<time_t>(micros / 1000000);
+        t.tv_nsec = static_cast<long>((micros % 1000000) * 1000);
+    }
+    int r = 0;
+    do {
+        r = ::ppoll(&p, 1, &t, nullptr);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)
+        return -1;
+    return (p.revents & POLLIN) ? 1 : 0;
 }
 
 qint64 Posix_QextSerialPort::read(char* data, qint64 maxSize)

@@ -2,9 +2,10 @@
 //
 // It offers the calls the board link makes: construction with the port name
 // in polling mode, open for reading and writing, the line settings, the
-// number of bytes waiting, read and write. Everything is non-blocking; an
-// unopened port reads nothing and writes nothing. The polling I/O thread has
-// no event loop, so nothing here relies on Qt's notifiers.
+// number of bytes waiting, read and write. Everything is non-blocking but
+// waitForReadyRead; an unopened port reads nothing and writes nothing. The
+// polling I/O thread has no event loop, so nothing here relies on Qt's
+// notifiers.
 #pragma once
 
 #include <QIODevice>
@@ -37,6 +38,10 @@ public:
     void setTimeout(long millis);
 
     qint64 bytesAvailable() const;
+    // Waits up to `micros` microseconds for bytes to read. 1: bytes are
+    // waiting; 0: none came in time; -1: the port cannot be waited on (not
+    // open, or the line hung up), so the caller sleeps instead.
+    int waitForReadyRead(qint64 micros);
     qint64 read(char* data, qint64 maxSize);
     qint64 write(const char* data, qint64 size);
 

@@ -119,6 +119,52 @@ private slots:
         QCOMPARE(rgb(img.pixel(at(120, 120))), kGrey);
     }
 
+    void shrunkViewShowsEachNewPicture()
+    {
+        // A colour picture twice the view's size is drawn from a copy scaled
+        // once per picture: each view pixel is the picture pixel under its
+        // centre, and so are the marks.
+        rig::EnvOptions o;
+        o.colour = true;
+        o.camW = 640;
+        o.camH = 512;
+        o.showW = 320;
+        o.showH = 256;
+        ViewEnv env(o);
+        env.addRect(0, QRect(QPoint(4, 4), QPoint(315, 251)));
+        *env.view->savedRecord = *env.view->editRecord;
+        gSource = 1;
+        env.win->detectState = 2;
+        env.view->stepOk = false;
+        env.view->roiPassed[0][0] = false;
+        auto show = [&](quint32 blue) {
+            auto* px = reinterpret_cast<quint32*>(env.view->displayFrame);
+            for (int y = 0; y < 512; ++y)
+                for (int x = 0; x < 640; ++x)
+                    px[y * 640 + x] = (quint32(x & 255) << 16) | (quint32(y & 255) << 8) | blue;
+            env.view->DisplayChanged();
+            return env.paint();
+        };
+        QImage img = show(9);
+        QCOMPARE(rgb(img.pixel(250, 150)), "245,45,9");    // picture (501, 301)
+        QCOMPARE(rgb(img.pixel(251, 150)), "247,45,9");    // picture (503, 301)
+        QCOMPARE(rgb(img.pixel(319, 255)), "127,255,9");   // picture (639, 511)
+        img = show(200);
+        QCOMPARE(rgb(img.pixel(250, 150)), "245,45,200");
+        QCOMPARE(rgb(img.pixel(319, 255)), "127,255,200");
+        // The widget's own painting takes the same copy.
+        QCOMPARE(rgb(env.view->grab().toImage().pixel(250, 150)), "245,45,200");
+        env.view->resultImage[301 * 640 + 501] = 255;
+        env.view->resultImage[301 * 640 + 502] = 255;      // under no view pixel's centre
+        env.view->blink = 1;
+        img = env.paint();
+        QCOMPARE(rgb(img.pixel(250, 150)), kRed);
+        QCOMPARE(rgb(img.pixel(251, 150)), "247,45,200");
+        env.view->blink = 0;
+        img = env.paint();
+        QCOMPARE(rgb(img.pixel(250, 150)), "245,45,200");
+    }
+
     void ignoredPointsAndPreviewOnTheTemplate()
     {
         ViewEnv env;

@@ -1,9 +1,13 @@
 // The step decisions of the moulding cycle in the four detection modes, with
-// views without a camera whose verdicts are set by hand; and the logout timer.
+// views without a camera whose verdicts are set by hand; the logout timer;
+// and an input edge on the board waking the cycle at once.
+#include "boardsim.h"
 #include "cammerwidget.h"
 #include "controlport.h"
+#include "globals.h"
 #include "kitlinks.h"
 #include "passwordbox.h"
+#include "posix_qextserialport.h"
 #include "rivurevezi.h"
 #include "testworkdir.h"
 #include "wizardpara.h"
@@ -162,6 +166,53 @@ private slots:
         QVERIFY(win->logoutTimer->isActive());
         QTRY_COMPARE_WITH_TIMEOUT(win->rightsLevel, 0, 5000);
         kitlinks::reset();
+    }
+
+    void inputEdgeWakesTheCycle()
+    {
+        BoardSimulator sim;
+        QVERIFY(sim.open());
+        sim.start();
+        qputenv("VMM_COM_PORT", sim.slaveName().toLocal8Bit());
+        delete gpControlIO;
+        delete gpCom;
+        gpCom = nullptr;
+        {
+            QMutexLocker lock(pMutexIO);
+            gDataIn = 0;
+        }
+        gInputRiseLatch = 0;
+        gpControlIO = new ControlPort(win);
+        // The fallback timer cannot fire during the test: only the edge can
+        // run a pass of the cycle before it.
+        QTimer fallback;
+        fallback.setSingleShot(true);
+        bool timerFired = false;
+        connect(&fallback, &QTimer::timeout, [&] { timerFired = true; });
+        connect(&fallback, &QTimer::timeout, win, &RiVuRevezi::Run);
+        win->runTimer = &fallback;
+        const auto restore = qScopeGuard([this] {
+            win->runTimer = nullptr;
+            delete gpControlIO;   // stops the I/O thread
+            qputenv("VMM_COM_PORT", "/nonexistent/tty");
+            delete gpCom;
+            gpCom = nullptr;
+            gpControlIO = new ControlPort(win);
+        });
+        fallback.start(3600 * 1000);
+        const int passes = win->passCount;
+        gpControlIO->InitIOThread();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.framesOf(2) > 3, 5000);
+        QCOMPARE(win->passCount, passes);   // inputs unchanged: no pass
+        // Queued behind Run: notes the first pass that saw the input.
+        int seen = -1;
+        connect(gpControlIO->ioThread(), &IOThread::sigIOChange, win, [&] {
+            if (seen < 0 && (win->lastInputs & 0x20))
+                seen = timerFired ? 0 : 1;
+        });
+        sim.setInputs(0x20);   // no step's trigger
+        QTRY_VERIFY_WITH_TIMEOUT(seen >= 0, 5000);
+        QCOMPARE(seen, 1);
     }
 };
 
