@@ -561,7 +561,7 @@ int CammerRecong::homography(int step)
     return 1;
 }
 
-void CammerRecong::positioning()
+void CammerRecong::positioning(int g)
 {
     alignedValid_ = workValid_;
     if (!framesReady()) {
@@ -569,7 +569,6 @@ void CammerRecong::positioning()
         return;
     }
     const size_t bytes = static_cast<size_t>(view->frameBytes);
-    const int g = gpState ? gpState->detectStep : 0;
     if (g < 0 || g >= kSteps || word(kWordPositioning) == -1 || !findShape[g].IsValid() || gisColor ||
         searchRect[g].area() <= 0) {
         std::memcpy(view->alignedFrame, view->workFrame, bytes);
@@ -912,7 +911,9 @@ void CammerRecong::judgeStep(int step)
             boxes[0][0] = 0;
             const QString text = QStringLiteral("REG RUN ERROR = %1, %2, %3").arg(camera).arg(step).arg(fault);
             qWarning("%s", qPrintable(text));
-            if (gpState)
+            if (heldRecords)
+                heldRecords->append(text);
+            else if (gpState)
                 gpState->InsertRecord(text, QString());
             if (sink())
                 sink()(record);
@@ -1154,10 +1155,15 @@ int CammerRecong::HomoTransShape(int step)
     return 1;
 }
 
+void CammerRecong::ShapeMatch(int step)
+{
+    if (!guarded("ShapeMatch", [&] { positioning(step); }) && framesReady())
+        std::memcpy(view->alignedFrame, view->workFrame, static_cast<size_t>(view->frameBytes));
+}
+
 void CammerRecong::ShapeMatch()
 {
-    if (!guarded("ShapeMatch", [&] { positioning(); }) && framesReady())
-        std::memcpy(view->alignedFrame, view->workFrame, static_cast<size_t>(view->frameBytes));
+    ShapeMatch(gpState ? gpState->detectStep : 0);
 }
 
 void CammerRecong::Run(int step)

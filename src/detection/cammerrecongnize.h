@@ -9,8 +9,12 @@
 // the verdicts back into its camera view.
 //
 // The engine reads the view's saved per-camera record, its frame buffers,
-// template slots, ignore masks and ROI masks. Everything runs on the GUI
-// thread; nothing throws.
+// template slots, ignore masks and ROI masks. Training and previews run on
+// the GUI thread. A judgement (HomoTransShape, ShapeMatch(step), Run) may run
+// on another thread beside the other cameras' while the GUI thread waits: it
+// writes only this engine and its view, reads parameter words and globals
+// nobody writes meanwhile, and with heldRecords set keeps its operation-record
+// texts for the GUI thread instead of writing them. Nothing throws.
 #pragma once
 
 #include "findshape.h"
@@ -19,6 +23,7 @@
 #include "param_roi.h"
 #include "surf.h"
 
+#include <QStringList>
 #include <QtGlobal>
 
 #include <opencv2/core.hpp>
@@ -79,8 +84,9 @@ public:
     // captureFrame -> workFrame through the step's homography (word 154).
     // Returns 1.
     int HomoTransShape(int step);
-    // workFrame -> alignedFrame through the positioning model of the main
-    // window's current detection step.
+    // workFrame -> alignedFrame through the positioning model of the step.
+    void ShapeMatch(int step);
+    // The same for the main window's current detection step.
     void ShapeMatch();
     // Judges every ROI of the step on alignedFrame.
     void Run(int step);
@@ -108,6 +114,10 @@ public:
 
     CammerSingleton* rec = nullptr;
     CamBuffers* view = nullptr;
+    // While set, the operation-record texts of a judgement are appended here
+    // and written by whoever set it (the record table belongs to the GUI
+    // thread); while null they are written at once.
+    QStringList* heldRecords = nullptr;
     cv::Mat stepMask[kSteps];
     GrayMatch grayMatch[kSteps][kRois];
     SURF surf[kSteps][kRois];
@@ -123,7 +133,7 @@ private:
     void trainPositioning(int step);
     void trainMatchers(int step);
     int homography(int step);
-    void positioning();
+    void positioning(int g);
     void judgeStep(int step);
     void preview(int step, int roi);
     bool stepReady(int step) const;

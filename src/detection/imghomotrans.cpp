@@ -14,6 +14,21 @@ namespace {
 
 constexpr float kWorkPixels = 500000.0f;
 
+// The matcher's search trees are built with OpenCV's random numbers of the
+// calling thread, so that a frame's alignment would depend on what that
+// thread did before (and on which thread judges it). Every alignment starts
+// from the same numbers instead, and the thread's own are given back after.
+class FixedRandom {
+public:
+    FixedRandom() : saved_(cv::theRNG()) { cv::theRNG() = cv::RNG(0x5eed); }
+    ~FixedRandom() { cv::theRNG() = saved_; }
+    FixedRandom(const FixedRandom&) = delete;
+    FixedRandom& operator=(const FixedRandom&) = delete;
+
+private:
+    cv::RNG saved_;
+};
+
 bool usablePicture(const cv::Mat& m)
 {
     return !m.empty() && m.depth() == CV_8U && (m.channels() == 1 || m.channels() == 3 || m.channels() == 4);
@@ -129,6 +144,7 @@ bool ImgHomoTrans::transImageHomo(cv::Mat frame, cv::Mat& out, float matchConf)
 
         std::vector<cv::detail::MatchesInfo> pairwise;
         {
+            const FixedRandom sameNumbers;
             cv::detail::BestOf2NearestMatcher matcher(false, matchConf, 6, 6);
             matcher(features, pairwise);
             matcher.collectGarbage();

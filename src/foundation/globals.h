@@ -32,8 +32,11 @@ extern QMutex* pMutexIO;
 extern QMutex* pMutexSaveFail;
 extern Posix_QextSerialPort* gpCom;
 extern std::atomic<int> gIOID;   // read by the I/O thread, set by the GUI thread
-extern int gDataIn;
-extern int gDataOut;
+// The board's input and output words, shared by the I/O thread and the GUI
+// thread under pMutexIO. Atomic as well: the race checker cannot see inside
+// Qt's mutex once it is contended, and would report every hand-over.
+extern std::atomic<int> gDataIn;
+extern std::atomic<int> gDataOut;
 extern int numCamera;
 extern int gisCOM;
 extern int gisColor;

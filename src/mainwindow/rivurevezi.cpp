@@ -4,6 +4,7 @@
 #include "edit.h"
 #include "indexbutton.h"
 #include "iostatus.h"
+#include "judgepool.h"
 #include "kitlinks.h"
 #include "mapplication.h"
 #include "networksettingdialog.h"

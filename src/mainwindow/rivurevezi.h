@@ -12,11 +12,13 @@
 #include <QPointer>
 #include <QRgb>
 #include <QSqlDatabase>
+#include <QStringList>
 #include <QTimer>
 #include <QVector>
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QSqlQuery;
 class Edit;
@@ -134,6 +136,17 @@ public:
     quint64 frameMark[kMaxCamera][kMaxDetect] = {};  // frame count when the step's countdown began
     // Judges step k now on every camera's latest picture and decides it.
     void JudgeStep(int k);
+    // The part of a camera's judgement that stays on the GUI thread: the
+    // fresh picture (or the unjudged verdict) and the template of a step that
+    // has none. -1: the engine is to judge; else RunAlgorithm's result.
+    // Operation-record texts are appended to `records`.
+    int PrepareJudgement(int camera, int step, QStringList& records);
+    // The engine's judgement of one camera (safe beside other cameras').
+    void EngineJudgement(int camera, int step, QStringList& records);
+    // False: the cameras of a step are judged one after the other (the
+    // benchmark's comparison); the verdicts are the same either way.
+    bool judgeInParallel = true;
+    std::unique_ptr<class JudgePool> judgePool;
     // After an NG was resolved: the steps whose countdowns were dropped, in order.
     void JudgeOwedSteps();
     // A camera is missing during detection: clamp, alarm and every undecided

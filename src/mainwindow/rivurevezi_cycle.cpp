@@ -18,9 +18,12 @@
 //           closes only when its last active step was decided and no step is
 //           owed any more.
 // Countdown Word 40+k tenths of a second, then every camera's detection and
-//           CheckNG. A step without a template captures one first and counts
-//           as OK (training). A countdown that ends while an NG is latched,
-//           or that the operator's re-detection stopped, leaves its step owed.
+//           CheckNG. The cameras' engines judge at the same time, the GUI
+//           thread waiting for all of them before CheckNG; the operation
+//           record gets their texts afterwards, camera by camera. A step
+//           without a template captures one first and counts as OK
+//           (training). A countdown that ends while an NG is latched, or
+//           that the operator's re-detection stopped, leaves its step owed.
 // Picture   A step is judged only on a frame of each camera taken after its
 //           countdown began, of the camera's size. A camera that is missing
 //           or gives no such frame leaves the step unjudged: NG for that
@@ -77,6 +80,7 @@
 #include "indexbutton.h"
 #include "atomicfile.h"
 #include "iofunc.h"
+#include "judgepool.h"
 #include "lanstr.h"
 #include "publictools.h"
 #include "sysword.h"
@@ -313,8 +317,27 @@ void RiVuRevezi::JudgeStep(int k)
     if (k < 0 || k >= kMaxDetect)
         return;
     detectStep = k;
-    for (int c = 0; c < numCamera; ++c)
-        RunAlgorithm(c, k);
+    // Fresh pictures and new templates first, here; then the engines of the
+    // cameras that are to be judged all at once, this thread waiting for
+    // every one, so that CheckNG decides on complete results as before.
+    QStringList records[kMaxCamera];
+    int judged[kMaxCamera];
+    int count = 0;
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+        if (PrepareJudgement(c, k, records[c]) < 0)
+            judged[count++] = c;
+    const auto job = [&](int i) { EngineJudgement(judged[i], k, records[judged[i]]); };
+    if (judgeInParallel && count > 1) {
+        if (!judgePool)
+            judgePool = std::make_unique<JudgePool>(kMaxCamera - 1);
+        judgePool->runAll(count, job);
+    } else {
+        for (int i = 0; i < count; ++i)
+            job(i);
+    }
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+        for (const QString& text : records[c])
+            InsertRecord(text);
     CheckArea();
     CheckNG(false);
 }
@@ -360,10 +383,27 @@ void RiVuRevezi::HoldForMissingCamera()
 
 int RiVuRevezi::RunAlgorithm(int camera, int step)
 {
-    if (camera < 0 || camera >= numCamera || !cammerWidget[camera] || step < 0 || step >= kMaxDetect)
+    if (camera < 0 || camera >= numCamera || camera >= kMaxCamera || !cammerWidget[camera] || step < 0 ||
+        step >= kMaxDetect)
+        return 0;
+    detectStep = step;
+    QStringList records;
+    int result = PrepareJudgement(camera, step, records);
+    if (result < 0) {
+        EngineJudgement(camera, step, records);
+        result = cammerWidget[camera]->stepOk ? 1 : 0;
+    }
+    for (const QString& text : records)
+        InsertRecord(text);
+    return result;
+}
+
+int RiVuRevezi::PrepareJudgement(int camera, int step, QStringList& records)
+{
+    if (camera < 0 || camera >= numCamera || camera >= kMaxCamera || !cammerWidget[camera] || step < 0 ||
+        step >= kMaxDetect)
         return 0;
     CammerWidget* v = cammerWidget[camera];
-    detectStep = step;
     unjudged[camera] = false;
     stepTrained[camera] = false;
     if (!FreshFrame(camera, step)) {
@@ -372,7 +412,7 @@ int RiVuRevezi::RunAlgorithm(int camera, int step)
         v->stepOk = false;
         const QString text = lanStr(kTextUnjudged).arg(camera + 1).arg(step + 1);
         qWarning("%s", qPrintable(text));
-        InsertRecord(text);
+        records.append(text);
         return 0;
     }
     // A step whose first template was never captured (a new mould) takes
@@ -409,12 +449,19 @@ int RiVuRevezi::RunAlgorithm(int camera, int step)
             onTemplateCaptured(camera, step);
         return 1;
     }
-    if (v->engine) {
-        v->engine->HomoTransShape(step);
-        v->engine->ShapeMatch();
-        v->engine->Run(step);
-    }
-    return v->stepOk ? 1 : 0;
+    return -1;
+}
+
+void RiVuRevezi::EngineJudgement(int camera, int step, QStringList& records)
+{
+    CammerRecong* engine = cammerWidget[camera]->engine;
+    if (!engine)
+        return;
+    engine->heldRecords = &records;
+    engine->HomoTransShape(step);
+    engine->ShapeMatch(step);
+    engine->Run(step);
+    engine->heldRecords = nullptr;
 }
 
 void RiVuRevezi::CheckNG(bool manual)

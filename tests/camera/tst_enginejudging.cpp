@@ -1,11 +1,15 @@
 // Judging of the detection engine: every ROI method on clean pictures and on
 // pictures with injected defects of known size, the packed parameters, the
 // filter, the verdict rules and what is handed on per ROI.
+#include "judgepool.h"
 #include "synthpictures.h"
 #include "testworkdir.h"
 #include "viewrig.h"
 
 #include <QtTest>
+
+#include <algorithm>
+#include <mutex>
 
 using rig::ViewRig;
 
@@ -42,6 +46,33 @@ int packBytes(int a, int b)
 int packHalves(int lo, int hi)
 {
     return static_cast<int>((static_cast<unsigned>(hi) << 16) | (static_cast<unsigned>(lo) & 0xffffu));
+}
+
+// A rectangle ROI of the step in any view's saved record.
+void addRectTo(CammerWidget* v, int step, cv::Rect r, int func, int p1, int p2, int p3)
+{
+    const int i = rig::appendRoi(*v->savedRecord, step, 1, func, p1, p2, p3);
+    v->savedRecord->rect[step][i].imgRect = QRect(r.x, r.y, r.width, r.height);
+    v->savedRecord->rect[step][i].rect = v->savedRecord->rect[step][i].imgRect;
+    v->liveMasks[step][i] = cv::Mat(r.height, r.width, CV_8UC1, cv::Scalar(255));
+}
+
+// Everything a judgement of step 0 leaves behind in one view, as bytes.
+QByteArray judgedState(const CammerWidget* v, const QStringList& texts)
+{
+    QByteArray b;
+    auto put = [&b](const void* p, size_t n) { b.append(static_cast<const char*>(p), static_cast<int>(n)); };
+    put(&v->stepOk, sizeof v->stepOk);
+    put(v->roiPassed[0], sizeof v->roiPassed[0]);
+    put(v->roiValue[0], sizeof v->roiValue[0]);
+    put(v->roiArea[0], sizeof v->roiArea[0]);
+    put(v->defectRects[0], sizeof v->defectRects[0]);
+    put(v->workFrame, size_t(v->frameBytes));
+    put(v->alignedFrame, size_t(v->frameBytes));
+    put(v->resultImage, size_t(v->pixelCount));
+    put(v->rgbCanvas, size_t(v->pixelCount) * 4);   // the fault picture
+    b.append(texts.join('\n').toUtf8());
+    return b;
 }
 
 }  // namespace
@@ -487,6 +518,100 @@ private slots:
         QCOMPARE(r.records[3].param1, 0);
         QCOMPARE(r.records[3].param3, -1);
         QVERIFY(!r.view->stepOk);
+    }
+
+    // Cameras judged at the same time (as the cycle judges them) leave, byte
+    // for byte, what they leave judged one after the other: verdicts, ROI
+    // values and boxes, aligned and defect pictures, the fault picture, the
+    // record texts and the per-ROI records. Homography and positioning on.
+    void judgingAtOnceEqualsOneAfterTheOther()
+    {
+        TestWorkDir wd;
+        rig::Options o;
+        o.width = 320;
+        o.height = 256;
+        o.steps = 2;
+        ViewRig r(o);
+        r.words()[96] = 0;    // positioning, no turn
+        r.words()[148] = 40;
+        r.words()[154] = 1;   // homography
+        r.words()[143] = 1;
+        constexpr int kCameras = 4;
+        std::vector<std::unique_ptr<CammerWidget>> extra;
+        std::vector<CammerWidget*> views{r.view.get()};
+        for (int c = 1; c < kCameras; ++c) {
+            rig::picture(c) = cv::Mat(r.size(), CV_8UC1, cv::Scalar(0));   // the camera's size
+            extra.emplace_back(new CammerWidget(r.win.get(), c, rig::pictureCamera(c, 1, false)));
+            rig::picture(c).release();
+            views.push_back(extra.back().get());
+        }
+        for (int c = 0; c < kCameras; ++c) {
+            CammerWidget* v = views[size_t(c)];
+            const cv::Rect dark(200, 20, 100, 60), bright(200, 170, 100, 70);
+            cv::Mat templ = synth::textured(r.size(), 40 + unsigned(c), 300);
+            templ(dark).setTo(128);
+            templ(bright).setTo(128);
+            std::memcpy(v->templates[0][0], templ.data, size_t(v->frameBytes));
+            v->tempUsed[0][0] = 1;
+            v->tempCount[0] = 1;
+            addRectTo(v, 0, cv::Rect(100, 80, 120, 96), 3, 0, 0, 0);
+            addRectTo(v, 0, cv::Rect(20, 20, 120, 100), 0, 60, 500, 3);
+            addRectTo(v, 0, dark, 4, 40, 50, 0);
+            addRectTo(v, 0, bright, 7, 200, packHalves(0, 0), 1);
+            if (c == 2)
+                addRectTo(v, 0, cv::Rect(300, 230, 40, 40), 5, 200, 0, 0);  // leaves the frame
+            v->engine->CreateHomoShape(0);
+            v->engine->CreateShape(0);
+            v->engine->VarTrain(0);
+            cv::Mat live = synth::noisy(synth::moved(templ, synth::rigidMotion({160, 128}, 0, {3.0 + c, -2})), 2, 9);
+            if (c % 2 == 1) {
+                live(cv::Rect(230, 35, 10, 10)).setTo(0);
+                live(cv::Rect(230, 190, 8, 8)).setTo(255);
+            }
+            std::memcpy(v->captureFrame, live.data, size_t(v->frameBytes));
+        }
+        std::mutex lock;
+        QStringList sunk;
+        CammerRecong::setRoiSink([&](const param_roi& p) {
+            std::lock_guard<std::mutex> g(lock);
+            sunk << QStringLiteral("%1 %2 %3 %4 %5").arg(p.camera).arg(p.roi).arg(p.result).arg(p.algorithm).arg(p.param2);
+        });
+        JudgePool pool(kCameras - 1);
+        auto judgeAll = [&](bool atOnce) {
+            sunk.clear();
+            QStringList texts[kCameras];
+            const auto job = [&](int c) {
+                CammerRecong* e = views[size_t(c)]->engine;
+                e->heldRecords = &texts[c];
+                e->HomoTransShape(0);
+                e->ShapeMatch(0);
+                e->Run(0);
+                e->heldRecords = nullptr;
+            };
+            if (atOnce)
+                pool.runAll(kCameras, job);
+            else
+                for (int c = 0; c < kCameras; ++c)
+                    job(c);
+            QList<QByteArray> out;
+            for (int c = 0; c < kCameras; ++c) {
+                views[size_t(c)]->SaveFailImage(0, views[size_t(c)]->stepOk ? 1 : 0);
+                out << judgedState(views[size_t(c)], texts[c]);
+            }
+            std::sort(sunk.begin(), sunk.end());
+            out << sunk.join('\n').toUtf8();
+            return out;
+        };
+        const QList<QByteArray> one = judgeAll(false);
+        QVERIFY(!views[1]->stepOk);
+        QVERIFY(!views[2]->stepOk);
+        QVERIFY(views[0]->stepOk);
+        for (int round = 0; round < 3; ++round) {
+            const QList<QByteArray> all = judgeAll(true);
+            for (int c = 0; c <= kCameras; ++c)
+                QVERIFY2(all[c] == one[c], qPrintable(QStringLiteral("round %1, part %2").arg(round).arg(c)));
+        }
+        CammerRecong::setRoiSink(nullptr);
     }
 
     void manyBlobsAreSummedButNinetyNineStored()

@@ -147,26 +147,31 @@ private slots:
         QTest::addColumn<double>("rotation");
         QTest::addColumn<double>("shiftX");
         QTest::addColumn<double>("shiftY");
-        QTest::newRow("half a pixel") << 0.0 << 0.5 << -0.5;
-        QTest::newRow("turned, fractions") << 1.3 << -4.4 << 2.6;
-        QTest::newRow("turned back, fractions") << -1.8 << 0.45 << 5.55;
+        QTest::addColumn<int>("range");
+        QTest::newRow("half a pixel") << 0.0 << 0.5 << -0.5 << 0;
+        QTest::newRow("quarters") << 0.0 << 3.25 << -6.75 << 0;
+        QTest::newRow("turned, fractions") << 1.3 << -4.4 << 2.6 << 3;
+        QTest::newRow("turned back, fractions") << -1.8 << 0.45 << 5.55 << 3;
     }
     void fractionOfAPixelIsKept()
     {
         QFETCH(double, rotation);
         QFETCH(double, shiftX);
         QFETCH(double, shiftY);
+        QFETCH(int, range);
         const cv::Mat templ = synth::textured(kFrame, 23);
         FindShape fs;
-        QVERIFY(train(fs, templ, kRect, 3));
+        QVERIFY(train(fs, templ, kRect, range));
         const cv::Point ref = refOf(kRect);
         const cv::Mat motion = synth::rigidMotion({112.0, 93.0}, rotation, {shiftX, shiftY});
+        const cv::Mat live = synth::moved(templ, motion);
         const cv::Point2d landed = synth::apply(motion, cv::Point2d(ref.x, ref.y));
         const cv::Rect search = searchOf(kRect, kMargin);
+
         cv::Point2d shift;
         double angle = 99.0;
-        QVERIFY(fs.Find(synth::moved(templ, motion)(search).clone(), 0, &shift, nullptr, &angle));
-        const cv::Point2d err = shift - cv::Point2d(search.tl()) - (cv::Point2d(ref) - landed);
+        QVERIFY(fs.Find(live(search).clone(), 0, &shift, nullptr, &angle));
+        const cv::Point2d err = shift - cv::Point2d(search.x, search.y) - (cv::Point2d(ref.x, ref.y) - landed);
         QVERIFY2(std::hypot(err.x, err.y) <= 0.2, qPrintable(QString("off by %1, %2").arg(err.x).arg(err.y)));
         QVERIFY2(std::abs(angle + rotation) <= 0.1, qPrintable(QString("angle %1").arg(angle)));
     }
