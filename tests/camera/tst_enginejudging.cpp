@@ -70,10 +70,12 @@ QByteArray judgedState(const CammerWidget* v, const QStringList& texts)
     put(v->workFrame, size_t(v->frameBytes));
     put(v->alignedFrame, size_t(v->frameBytes));
     put(v->resultImage, size_t(v->pixelCount));
-    // The fault pictures of step 0, drawn into their slots.
-    for (int which = 0; which < 2; ++which)
-        if (const uchar* fault = gpFailImage[which + 2 * v->cameraIndex * kMaxDetect])
+    for (int which = 0; which < 2; ++which) {   // the fault pictures, NG and OK, once made
+        const uchar* fault = gpFailImage[which + 2 * (v->cameraIndex * kMaxDetect)];
+        b.append(fault ? 'y' : 'n');
+        if (fault)
             put(fault, size_t(v->pixelCount) * 4);
+    }
     b.append(texts.join('\n').toUtf8());
     return b;
 }
