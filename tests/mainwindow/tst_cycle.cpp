@@ -28,6 +28,9 @@
 #include <cstring>
 
 namespace {
+// How long a whole cycle may take: generous, since sanitised builds on a
+// loaded machine judge many times slower than the program does.
+constexpr int kCycleWait = 30000;
 const QString kControl = QStringLiteral("vmm-cycle-test-%1").arg(QCoreApplication::applicationPid());
 
 bool cameraCommand(const QString& line) { return cyclerig::cameraCommand(kControl, line); }
@@ -129,14 +132,14 @@ private slots:
 
         // A new mould: the first cycle captures the templates; it is no OK cycle.
         pulseMouldOpen();
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer12/template0.bmp") && !win->cycleOpen, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer12/template0.bmp") && !win->cycleOpen, kCycleWait);
         QVERIFY(QFile::exists("cammer11/template0.bmp"));
         QCOMPARE(gAllCycleNum[0], base);
         QTRY_VERIFY(agentMessage(log, "synctemplist") >= 0);
 
         // A good part: both interlocks released, no alarm, OK pictures.
         pulseMouldOpen();
-        QTRY_VERIFY_WITH_TIMEOUT(gAllCycleNum[0] == base + 1 || win->detectState == 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(gAllCycleNum[0] == base + 1 || win->detectState == 2, kCycleWait);
         QVERIFY2(win->detectState != 2, qPrintable(QString("good part judged NG: fail %1").arg(gFailNum[0])));
         QCOMPARE(win->detectState, 1);
         QCOMPARE(gFailCycleNum[0], 0);
@@ -157,7 +160,7 @@ private slots:
         QVERIFY(cameraCommand("* defect shortshot"));
         const int failBefore = gFailNum[0];
         pulseMouldOpen();
-        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, kCycleWait);
         QCOMPARE(gFailNum[0], failBefore + 1);
         QCOMPARE(win->detectStep, 0);
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 1), wire(1, 1), 5000);
@@ -203,7 +206,7 @@ private slots:
         const int judgedBefore = gAllNum[0];
         const int cyclesBefore = gAllCycleNum[0];
         win->drawROIWidget->SlotReCheck();
-        QTRY_VERIFY_WITH_TIMEOUT(!win->cycleOpen, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!win->cycleOpen, kCycleWait);
         QCOMPARE(win->detectState, 1);
         QCOMPARE(gAllNum[0], judgedBefore + 1);          // the cavity; the manual decision is not counted
         QCOMPARE(gAllCycleNum[0], cyclesBefore + 1);
@@ -220,7 +223,7 @@ private slots:
         QVERIFY(cameraCommand("* fault reconnectfail 4"));
         pulseMouldOpen();
         QVERIFY(cameraCommand("* fault loss 1"));
-        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, kCycleWait);
         QCOMPARE(win->alarmCode[0], RiVuRevezi::kCodeCameraLost);
         QCOMPARE(gFailNum[0], lostNg + 1);
         for (int out = 0; out <= 2; ++out)
@@ -233,11 +236,11 @@ private slots:
         for (int out = 0; out <= 2; ++out)
             QCOMPARE(outBit(sim.outputs(), out), wire(1, out));
         // Back again: a re-detection passes and closes the cycle, which ends the hold.
-        QTRY_VERIFY_WITH_TIMEOUT(win->CameraCheck() == 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(win->CameraCheck() == 1, kCycleWait);
         const quint64 framesBeforeReturn = win->cammerWidget[0]->frameCount;
         QTRY_VERIFY_WITH_TIMEOUT(win->cammerWidget[0]->frameCount > framesBeforeReturn, 5000);
         win->drawROIWidget->SlotReCheck();
-        QTRY_VERIFY_WITH_TIMEOUT(!win->cycleOpen, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!win->cycleOpen, kCycleWait);
         QVERIFY(!win->cameraHold);
         for (int out = 0; out <= 2; ++out)
             QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), out), wire(0, out), 5000);
@@ -245,7 +248,7 @@ private slots:
         // No frames at all: the step is unjudged, never OK.
         QVERIFY(cameraCommand("* fault miss 1"));
         pulseMouldOpen();
-        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, kCycleWait);
         QCOMPARE(win->alarmCode[0], RiVuRevezi::kCodeCameraLost);
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 1), wire(1, 1), 5000);
         QVERIFY(cameraCommand("* fault miss 0"));
@@ -282,7 +285,7 @@ private slots:
         QVERIFY(cameraCommand("* defect shortshot"));
         win->StartDetect();
         pulseMouldOpen();
-        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, kCycleWait);
         QJsonObject start, picture, info, clear;
         int at = -1;
         QTRY_VERIFY_WITH_TIMEOUT((at = agentMessage(log, "alarm_starttiming", firstAlarm + 1, &start)) > firstAlarm &&
