@@ -1,0 +1,315 @@
+// Built only with ThreadSanitizer (VMM_TSAN), like qtsync_tsan.cpp. Qt hands
+// work between threads inside its own uninstrumented code: a posted event, a
+// queued signal or call, a job on a thread pool, the end of a thread that
+// QThread::wait joins. The checker sees none of it and reports the data on
+// both sides of every such hand-over. These definitions stand in for the Qt
+// entry points the program calls, call Qt's own and tell the checker:
+//  - whatever a thread did before it posted or emitted is ordered before any
+//    event delivered afterwards (one clock for the whole event queue, taken
+//    when Qt delivers an event, through Qt's own event-notify hook);
+//  - a pool job starts after what its starter did, and waitForDone returns
+//    after what the pool's jobs did;
+//  - a QThread's run starts after start(), and wait() returns after it ended;
+//  - a QReadWriteLock and a contended QMutex order what they guard.
+#include <QCoreApplication>
+#include <QMutex>
+#include <QReadWriteLock>
+#include <QRunnable>
+#include <QThread>
+#include <QThreadPool>
+#include <QTimer>
+#include <QVariant>
+
+#include <sanitizer/tsan_interface.h>
+
+#include <cstdlib>
+#include <dlfcn.h>
+#include <functional>
+#include <utility>
+
+namespace {
+
+template <typename F>
+F real(const char* name)
+{
+    void* f = dlsym(RTLD_NEXT, name);
+    if (!f)
+        abort();
+    return reinterpret_cast<F>(f);
+}
+
+// The one clock of the event queue: released by every post, acquired by every
+// delivery.
+char eventQueue;
+
+void posting()
+{
+    __tsan_release(&eventQueue);
+}
+
+bool delivering(void**)
+{
+    __tsan_acquire(&eventQueue);
+    return false;  // the event goes on to its receiver
+}
+
+const bool hooked = QInternal::registerCallback(QInternal::EventNotifyCallback, delivering);
+
+// A job on a pool: starts after its starter's work, ends before waitForDone.
+class OrderedJob : public QRunnable {
+public:
+    OrderedJob(QThreadPool* pool, QRunnable* job) : pool_(pool), job_(job) { setAutoDelete(true); }
+    void run() override
+    {
+        __tsan_acquire(this);
+        job_->run();
+        // The pool deletes an auto-deleting job after its run; the job is
+        // not handed to the pool itself, so this does it.
+        if (job_->autoDelete())
+            delete job_;
+        __tsan_release(pool_);
+    }
+
+private:
+    QThreadPool* pool_;
+    QRunnable* job_;
+};
+
+}  // namespace
+
+void QCoreApplication::postEvent(QObject* receiver, QEvent* event, int priority)
+{
+    static const auto f = real<void (*)(QObject*, QEvent*, int)>("_ZN16QCoreApplication9postEventEP7QObjectP6QEventi");
+    posting();
+    f(receiver, event, priority);
+}
+
+void QMetaObject::activate(QObject* sender, int signalIndex, void** argv)
+{
+    static const auto f = real<void (*)(QObject*, int, void**)>("_ZN11QMetaObject8activateEP7QObjectiPPv");
+    posting();
+    f(sender, signalIndex, argv);
+}
+
+void QMetaObject::activate(QObject* sender, const QMetaObject* m, int localIndex, void** argv)
+{
+    static const auto f = real<void (*)(QObject*, const QMetaObject*, int, void**)>(
+        "_ZN11QMetaObject8activateEP7QObjectPKS_iPPv");
+    posting();
+    f(sender, m, localIndex, argv);
+}
+
+void QMetaObject::activate(QObject* sender, int signalOffset, int localIndex, void** argv)
+{
+    static const auto f = real<void (*)(QObject*, int, int, void**)>("_ZN11QMetaObject8activateEP7QObjectiiPPv");
+    posting();
+    f(sender, signalOffset, localIndex, argv);
+}
+
+bool QMetaObject::invokeMethod(QObject* obj, const char* member, Qt::ConnectionType type, QGenericReturnArgument ret,
+                               QGenericArgument val0, QGenericArgument val1, QGenericArgument val2,
+                               QGenericArgument val3, QGenericArgument val4, QGenericArgument val5,
+                               QGenericArgument val6, QGenericArgument val7, QGenericArgument val8,
+                               QGenericArgument val9)
+{
+    using Fn = bool (*)(QObject*, const char*, Qt::ConnectionType, QGenericReturnArgument, QGenericArgument,
+                        QGenericArgument, QGenericArgument, QGenericArgument, QGenericArgument, QGenericArgument,
+                        QGenericArgument, QGenericArgument, QGenericArgument, QGenericArgument);
+    static const auto f = real<Fn>(
+        "_ZN11QMetaObject12invokeMethodEP7QObjectPKcN2Qt14ConnectionTypeE22QGenericReturnArgument16QGenericArgumentS7_"
+        "S7_S7_S7_S7_S7_S7_S7_S7_");
+    posting();
+    return f(obj, member, type, ret, val0, val1, val2, val3, val4, val5, val6, val7, val8, val9);
+}
+
+bool QMetaObject::invokeMethodImpl(QObject* object, QtPrivate::QSlotObjectBase* slot, Qt::ConnectionType type,
+                                   void* ret)
+{
+    static const auto f = real<bool (*)(QObject*, QtPrivate::QSlotObjectBase*, Qt::ConnectionType, void*)>(
+        "_ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv");
+    posting();
+    return f(object, slot, type, ret);
+}
+
+void QTimer::singleShotImpl(int msec, Qt::TimerType timerType, const QObject* receiver,
+                            QtPrivate::QSlotObjectBase* slotObj)
+{
+    static const auto f = real<void (*)(int, Qt::TimerType, const QObject*, QtPrivate::QSlotObjectBase*)>(
+        "_ZN6QTimer14singleShotImplEiN2Qt9TimerTypeEPK7QObjectPN9QtPrivate15QSlotObjectBaseE");
+    posting();
+    f(msec, timerType, receiver, slotObj);
+}
+
+void QObject::deleteLater()
+{
+    static const auto f = real<void (*)(QObject*)>("_ZN7QObject11deleteLaterEv");
+    posting();
+    f(this);
+}
+
+void QThread::start(Priority priority)
+{
+    static const auto f = real<void (*)(QThread*, Priority)>("_ZN7QThread5startENS_8PriorityE");
+    // Once per thread object (it may be started again): the thread takes the
+    // starter's clock when it starts and leaves its own when it finishes,
+    // before Qt wakes wait().
+    static const char* const marked = "_tsanOrdered";
+    if (!property(marked).toBool()) {
+        setProperty(marked, true);
+        connect(this, &QThread::started, this, [this] { __tsan_acquire(this); }, Qt::DirectConnection);
+        connect(this, &QThread::finished, this, [this] { __tsan_release(this); }, Qt::DirectConnection);
+    }
+    __tsan_release(this);
+    f(this, priority);
+}
+
+bool QThread::wait(QDeadlineTimer deadline)
+{
+    static const auto f = real<bool (*)(QThread*, QDeadlineTimer)>("_ZN7QThread4waitE14QDeadlineTimer");
+    const bool ended = f(this, deadline);
+    if (ended)
+        __tsan_acquire(this);
+    return ended;
+}
+
+bool QThread::wait(unsigned long time)
+{
+    static const auto f = real<bool (*)(QThread*, unsigned long)>("_ZN7QThread4waitEm");
+    const bool ended = f(this, time);
+    if (ended)
+        __tsan_acquire(this);
+    return ended;
+}
+
+void QThreadPool::start(QRunnable* runnable, int priority)
+{
+    static const auto f = real<void (*)(QThreadPool*, QRunnable*, int)>("_ZN11QThreadPool5startEP9QRunnablei");
+    if (!runnable)
+        return f(this, runnable, priority);
+    auto* job = new OrderedJob(this, runnable);
+    __tsan_release(job);
+    f(this, job, priority);
+}
+
+bool QThreadPool::tryStart(QRunnable* runnable)
+{
+    static const auto f = real<bool (*)(QThreadPool*, QRunnable*)>("_ZN11QThreadPool8tryStartEP9QRunnable");
+    if (!runnable)
+        return f(this, runnable);
+    auto* job = new OrderedJob(this, runnable);
+    __tsan_release(job);
+    if (f(this, job))
+        return true;
+    job->setAutoDelete(false);  // the caller keeps its job
+    delete job;
+    return false;
+}
+
+void QThreadPool::start(std::function<void()> functionToRun, int priority)
+{
+    if (!functionToRun)
+        return;
+    start(QRunnable::create(std::move(functionToRun)), priority);
+}
+
+bool QThreadPool::tryStart(std::function<void()> functionToRun)
+{
+    if (!functionToRun)
+        return false;
+    QRunnable* job = QRunnable::create(std::move(functionToRun));
+    if (tryStart(job))
+        return true;
+    delete job;
+    return false;
+}
+
+bool QThreadPool::waitForDone(int msecs)
+{
+    static const auto f = real<bool (*)(QThreadPool*, int)>("_ZN11QThreadPool11waitForDoneEi");
+    const bool done = f(this, msecs);
+    if (done)
+        __tsan_acquire(this);
+    return done;
+}
+
+void QReadWriteLock::lockForRead()
+{
+    static const auto f = real<void (*)(QReadWriteLock*)>("_ZN14QReadWriteLock11lockForReadEv");
+    f(this);
+    __tsan_acquire(this);
+}
+
+bool QReadWriteLock::tryLockForRead()
+{
+    static const auto f = real<bool (*)(QReadWriteLock*)>("_ZN14QReadWriteLock14tryLockForReadEv");
+    const bool locked = f(this);
+    if (locked)
+        __tsan_acquire(this);
+    return locked;
+}
+
+bool QReadWriteLock::tryLockForRead(int timeout)
+{
+    static const auto f = real<bool (*)(QReadWriteLock*, int)>("_ZN14QReadWriteLock14tryLockForReadEi");
+    const bool locked = f(this, timeout);
+    if (locked)
+        __tsan_acquire(this);
+    return locked;
+}
+
+void QReadWriteLock::lockForWrite()
+{
+    static const auto f = real<void (*)(QReadWriteLock*)>("_ZN14QReadWriteLock12lockForWriteEv");
+    f(this);
+    __tsan_acquire(this);
+}
+
+bool QReadWriteLock::tryLockForWrite()
+{
+    static const auto f = real<bool (*)(QReadWriteLock*)>("_ZN14QReadWriteLock15tryLockForWriteEv");
+    const bool locked = f(this);
+    if (locked)
+        __tsan_acquire(this);
+    return locked;
+}
+
+bool QReadWriteLock::tryLockForWrite(int timeout)
+{
+    static const auto f = real<bool (*)(QReadWriteLock*, int)>("_ZN14QReadWriteLock15tryLockForWriteEi");
+    const bool locked = f(this, timeout);
+    if (locked)
+        __tsan_acquire(this);
+    return locked;
+}
+
+void QReadWriteLock::unlock()
+{
+    static const auto f = real<void (*)(QReadWriteLock*)>("_ZN14QReadWriteLock6unlockEv");
+    __tsan_release(this);
+    f(this);
+}
+
+// QMutexLocker and an inline QMutex::lock take an uncontended mutex with an
+// atomic the checker sees; only the contended path goes into Qt.
+void QBasicMutex::lockInternal() QT_MUTEX_LOCK_NOEXCEPT
+{
+    static const auto f = real<void (*)(QBasicMutex*)>("_ZN11QBasicMutex12lockInternalEv");
+    f(this);
+    __tsan_acquire(this);
+}
+
+bool QBasicMutex::lockInternal(int timeout) QT_MUTEX_LOCK_NOEXCEPT
+{
+    static const auto f = real<bool (*)(QBasicMutex*, int)>("_ZN11QBasicMutex12lockInternalEi");
+    const bool locked = f(this, timeout);
+    if (locked)
+        __tsan_acquire(this);
+    return locked;
+}
+
+void QBasicMutex::unlockInternal() noexcept
+{
+    static const auto f = real<void (*)(QBasicMutex*)>("_ZN11QBasicMutex14unlockInternalEv");
+    __tsan_release(this);
+    f(this);
+}
