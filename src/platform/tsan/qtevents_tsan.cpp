@@ -11,7 +11,12 @@
 //    after what the pool's jobs did;
 //  - a QThread's run starts after start(), and wait() returns after it ended;
 //  - a QReadWriteLock and a contended QMutex order what they guard.
+// A queued call copies its arguments inside Qt, after the emit: the copy
+// constructors of the program's own types are registered with Qt wrapped so
+// that the copy, too, comes before the delivery.
+#include <QByteArray>
 #include <QCoreApplication>
+#include <QMetaType>
 #include <QMutex>
 #include <QReadWriteLock>
 #include <QRunnable>
@@ -22,6 +27,8 @@
 
 #include <sanitizer/tsan_interface.h>
 
+#include <array>
+#include <atomic>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <functional>
@@ -54,6 +61,72 @@ bool delivering(void**)
 }
 
 const bool hooked = QInternal::registerCallback(QInternal::EventNotifyCallback, delivering);
+
+// Copy constructors handed to Qt for queued arguments, each wrapped so that
+// the copy is posted along with the call. A fixed table of wrappers: one
+// per registered type, plenty for the program's few.
+using Construct = void* (*)(void*, const void*);
+constexpr int wrapperCount = 512;
+std::array<std::atomic<Construct>, wrapperCount> constructs;
+std::atomic<int> constructsUsed{0};
+
+template <int I>
+void* constructThenPost(void* where, const void* copy)
+{
+    void* made = constructs[I].load(std::memory_order_acquire)(where, copy);
+    posting();
+    return made;
+}
+
+template <int... I>
+constexpr std::array<Construct, sizeof...(I)> wrappers(std::integer_sequence<int, I...>)
+{
+    return {{&constructThenPost<I>...}};
+}
+
+const std::array<Construct, wrapperCount> constructWrappers = wrappers(std::make_integer_sequence<int, wrapperCount>());
+
+Construct wrapped(Construct construct)
+{
+    if (!construct)
+        return construct;
+    const int i = constructsUsed.fetch_add(1);
+    if (i >= wrapperCount)
+        return construct;  // unwrapped: its copies may be reported
+    constructs[i].store(construct, std::memory_order_release);
+    return constructWrappers[i];
+}
+
+// A function a queued QMetaObject::invokeMethod runs on another thread: it
+// starts after the caller's work, and the caller's last drop of it (after a
+// blocking call returned) comes after the run.
+class OrderedSlot : public QtPrivate::QSlotObjectBase {
+public:
+    explicit OrderedSlot(QtPrivate::QSlotObjectBase* inner) : QSlotObjectBase(&impl), inner_(inner) {}
+
+private:
+    static void impl(int which, QSlotObjectBase* self, QObject* receiver, void** args, bool* ret)
+    {
+        auto* me = static_cast<OrderedSlot*>(self);
+        switch (which) {
+        case Call:
+            __tsan_acquire(me);
+            me->inner_->call(receiver, args);
+            __tsan_release(me);
+            break;
+        case Destroy:
+            __tsan_acquire(me);
+            me->inner_->destroyIfLastRef();
+            delete me;
+            break;
+        case Compare:
+            *ret = false;
+            break;
+        }
+    }
+
+    QSlotObjectBase* inner_;
+};
 
 // A job on a pool: starts after its starter's work, ends before waitForDone.
 class OrderedJob : public QRunnable {
@@ -127,8 +200,12 @@ bool QMetaObject::invokeMethodImpl(QObject* object, QtPrivate::QSlotObjectBase* 
 {
     static const auto f = real<bool (*)(QObject*, QtPrivate::QSlotObjectBase*, Qt::ConnectionType, void*)>(
         "_ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv");
+    if (!slot)
+        return f(object, slot, type, ret);
+    auto* ordered = new OrderedSlot(slot);
+    __tsan_release(ordered);
     posting();
-    return f(object, slot, type, ret);
+    return f(object, ordered, type, ret);
 }
 
 void QTimer::singleShotImpl(int msec, Qt::TimerType timerType, const QObject* receiver,
@@ -312,4 +389,14 @@ void QBasicMutex::unlockInternal() noexcept
     static const auto f = real<void (*)(QBasicMutex*)>("_ZN11QBasicMutex14unlockInternalEv");
     __tsan_release(this);
     f(this);
+}
+
+int QMetaType::registerNormalizedType(const ::QByteArray& normalizedTypeName, Destructor destructor,
+                                      Constructor constructor, int size, TypeFlags flags,
+                                      const QMetaObject* metaObject)
+{
+    using Fn = int (*)(const ::QByteArray&, Destructor, Constructor, int, TypeFlags, const QMetaObject*);
+    static const auto f = real<Fn>(
+        "_ZN9QMetaType22registerNormalizedTypeERK10QByteArrayPFvPvEPFS3_S3_PKvEi6QFlagsINS_8TypeFlagEEPK11QMetaObject");
+    return f(normalizedTypeName, destructor, wrapped(constructor), size, flags, metaObject);
 }
