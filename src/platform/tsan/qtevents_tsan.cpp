@@ -10,12 +10,15 @@
 //  - a pool job starts after what its starter did, and waitForDone returns
 //    after what the pool's jobs did;
 //  - a QThread's run starts after start(), and wait() returns after it ended;
+//  - a future's waiter and its last holder come after the work that finished
+//    it;
 //  - a QReadWriteLock and a contended QMutex order what they guard.
 // A queued call copies its arguments inside Qt, after the emit: the copy
 // constructors of the program's own types are registered with Qt wrapped so
 // that the copy, too, comes before the delivery.
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QFutureInterface>
 #include <QMetaType>
 #include <QMutex>
 #include <QReadWriteLock>
@@ -307,6 +310,50 @@ bool QThreadPool::waitForDone(int msecs)
     if (done)
         __tsan_acquire(this);
     return done;
+}
+
+// Qt counts a job as active until after its run: a count of none orders the
+// caller after every job's end, as waitForDone does.
+int QThreadPool::activeThreadCount() const
+{
+    static const auto f = real<int (*)(const QThreadPool*)>("_ZNK11QThreadPool17activeThreadCountEv");
+    const int active = f(this);
+    if (active == 0)
+        __tsan_acquire(const_cast<QThreadPool*>(this));
+    return active;
+}
+
+void QFutureInterfaceBase::reportFinished()
+{
+    static const auto f = real<void (*)(QFutureInterfaceBase*)>("_ZN20QFutureInterfaceBase14reportFinishedEv");
+    __tsan_release(d);
+    f(this);
+}
+
+void QFutureInterfaceBase::waitForFinished()
+{
+    static const auto f = real<void (*)(QFutureInterfaceBase*)>("_ZN20QFutureInterfaceBase15waitForFinishedEv");
+    f(this);
+    __tsan_acquire(d);
+}
+
+bool QFutureInterfaceBase::isFinished() const
+{
+    static const auto f = real<bool (*)(const QFutureInterfaceBase*)>("_ZNK20QFutureInterfaceBase10isFinishedEv");
+    const bool finished = f(this);
+    if (finished)
+        __tsan_acquire(d);
+    return finished;
+}
+
+// The last holder of a future's results destroys them.
+bool QFutureInterfaceBase::derefT() const
+{
+    static const auto f = real<bool (*)(const QFutureInterfaceBase*)>("_ZNK20QFutureInterfaceBase6derefTEv");
+    const bool held = f(this);
+    if (!held)
+        __tsan_acquire(d);
+    return held;
 }
 
 void QReadWriteLock::lockForRead()
