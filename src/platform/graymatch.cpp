@@ -183,8 +183,13 @@ void GrayMatch::Match(const cv::Mat& image, cv::Mat& defects) const
             if (gain != 1.0) {
                 lower = cv::Mat();
                 upper = cv::Mat();
-                lower_.convertTo(lower, CV_16S, gain);
-                upper_.convertTo(upper, CV_16S, gain);
+                // The taught values follow the light; the tolerance is
+                // sensor noise in grey levels and does not: scaled with the
+                // band it would hide a faint defect under a picture brighter
+                // than the (often darker) first frames the samples came from.
+                const double keep = tolerance_ * (gain - 1.0);
+                lower_.convertTo(lower, CV_16S, gain, keep);
+                upper_.convertTo(upper, CV_16S, gain, -keep);
                 // A sensor saturates: near-white (within the tolerance, as
                 // noise leaves it) stays acceptable wherever the brighter
                 // light would push the band past white, and where the samples

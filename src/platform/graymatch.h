@@ -8,8 +8,9 @@
 // whose grey value leaves its band. The band follows the lighting: matching
 // first measures the picture's overall brightness against the samples (the
 // median ratio over the mask, so local defects do not move it) and scales
-// the band by it, within a factor of 1.6; darker or brighter pictures than that are
-// judged against the band as taught.
+// the taught values of the band by it, within a factor of 1.6 (darker or
+// brighter pictures than that are judged against the band as taught); the
+// absolute tolerance stays in grey levels whatever the light.
 //
 // No operation throws and nothing is shared between objects.
 #pragma once

@@ -81,6 +81,8 @@ private slots:
         QTest::addColumn<quint32>("seed");
         QTest::newRow("demo layout") << false << 5u;
         QTest::newRow("dense layout") << true << 9u;
+        // Templates from darker first frames than the pictures judged later.
+        QTest::newRow("demo layout, dark start") << false << 17u;
     }
     void goodCyclesPassAndDefectsAreCaught()
     {

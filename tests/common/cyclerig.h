@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLocalSocket>
 #include <QScreen>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -26,6 +27,24 @@ namespace cyclerig {
 constexpr int kDoorClosed = 1 << kSafetyDoorInput;
 
 inline int outBit(int word, int bit) { return (word >> bit) & 1; }
+
+// Sends one command to the simulated cameras' control socket and waits for
+// its "ok". The plug-in's server runs on this thread, so the wait keeps the
+// event loop turning: a blocking wait would only time out, and the command
+// would land whenever events next ran, perhaps after the picture it was
+// meant for.
+inline bool cameraCommand(const QString& server, const QString& line)
+{
+    QLocalSocket s;
+    s.connectToServer(server);
+    if (!s.waitForConnected(3000))
+        return false;
+    s.write(line.toUtf8() + '\n');
+    const bool answered = QTest::qWaitFor([&s] { return s.canReadLine(); }, 10000);
+    const bool ok = answered && s.readLine().startsWith("ok");
+    s.disconnectFromServer();
+    return ok;
+}
 
 inline void copyOrFail(const QString& from, const QString& to)
 {

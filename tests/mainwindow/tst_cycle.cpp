@@ -30,18 +30,7 @@
 namespace {
 const QString kControl = QStringLiteral("vmm-cycle-test-%1").arg(QCoreApplication::applicationPid());
 
-bool cameraCommand(const QString& line)
-{
-    QLocalSocket s;
-    s.connectToServer(kControl);
-    if (!s.waitForConnected(3000))
-        return false;
-    s.write(line.toUtf8() + '\n');
-    s.waitForBytesWritten(3000);
-    s.waitForReadyRead(3000);
-    s.disconnectFromServer();
-    return true;
-}
+bool cameraCommand(const QString& line) { return cyclerig::cameraCommand(kControl, line); }
 
 // The index of the first message to /inline/bymain/<name> in the agent's log
 // at or after `from`, -1 when none; `body` receives it.

@@ -91,14 +91,7 @@ class TestScreens : public QObject {
 
     bool cameraCommand(const QString& line)
     {
-        QLocalSocket s;
-        s.connectToServer(QStringLiteral("vmm-screens-%1").arg(QCoreApplication::applicationPid()));
-        if (!s.waitForConnected(3000))
-            return false;
-        s.write(line.toUtf8() + '\n');
-        s.waitForBytesWritten(3000);
-        s.waitForReadyRead(3000);
-        return true;
+        return cyclerig::cameraCommand(QStringLiteral("vmm-screens-%1").arg(QCoreApplication::applicationPid()), line);
     }
 
     // Answers YES to the choice box that a step opens modally, after looking

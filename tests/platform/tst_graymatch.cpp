@@ -160,6 +160,19 @@ private slots:
         QVERIFY2(found >= flaggedMin && found <= flaggedMax, qPrintable(QString::number(found)));
     }
 
+    // Brighter light than the template's scales the taught grey values, not
+    // the tolerance: with 40 % more light a change of 30 grey levels is still
+    // a defect, one of 15 still noise.
+    void toleranceStaysWhenTheLightChanges()
+    {
+        const GrayMatch g = trained({cv::Mat(kRoi, CV_8UC1, cv::Scalar(100))}, 60);  // tolerance 24
+        for (int contrast : {30, 15}) {
+            cv::Mat picture(kRoi, CV_8UC1, cv::Scalar(140));
+            cv::circle(picture, cv::Point(40, 30), 7, cv::Scalar(140 + contrast), cv::FILLED);
+            QCOMPARE(cv::countNonZero(defectsOf(g, picture)) > 0, contrast > g.tolerance());
+        }
+    }
+
     void changesOutsideTheMaskAreIgnored()
     {
         cv::Mat picture = sample();
