@@ -28,6 +28,8 @@
 #include <QTimer>
 #include <QVariant>
 
+#include "qtreal_tsan.h"
+
 #include <sanitizer/tsan_interface.h>
 
 #include <array>
@@ -39,14 +41,7 @@
 
 namespace {
 
-template <typename F>
-F real(const char* name)
-{
-    void* f = dlsym(RTLD_NEXT, name);
-    if (!f)
-        abort();
-    return reinterpret_cast<F>(f);
-}
+using tsanqt::real;
 
 // The one clock of the event queue: released by every post, acquired by every
 // delivery.

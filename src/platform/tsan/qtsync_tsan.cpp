@@ -7,24 +7,14 @@
 #include <QSemaphore>
 #include <QWaitCondition>
 
+#include "qtreal_tsan.h"
+
 #include <sanitizer/tsan_interface.h>
 
 #include <cstdlib>
 #include <dlfcn.h>
 
-namespace {
-
-// Qt's own definition of a member function, by its mangled name.
-template <typename F>
-F real(const char* name)
-{
-    void* f = dlsym(RTLD_NEXT, name);
-    if (!f)
-        abort();
-    return reinterpret_cast<F>(f);
-}
-
-}  // namespace
+using tsanqt::real;
 
 void QMutex::lock() QT_MUTEX_LOCK_NOEXCEPT
 {
