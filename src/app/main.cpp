@@ -10,13 +10,57 @@
 #include "storagestartup.h"
 #include "storagetypes.h"
 #include "sysword.h"
+#include "camerainterface.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QPluginLoader>
 #include <QProcess>
 
+#include <cstdio>
+#include <cstring>
 #include <memory>
+
+namespace {
+
+// "--dry-start": the software update asks a new program this before it
+// replaces the running one. Prints "vmm <version>", then loads every camera
+// plug-in beside the binary with all symbols resolved and prints "plugin
+// <file> ok" or "plugin <file> failed: <why>" for each; exits 0 only when all
+// load. It reads nothing of the working folder and writes nothing anywhere.
+int dryStart(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    std::printf("vmm %s\n", kAppVersion);
+    int failed = 0;
+    QDir dir(QCoreApplication::applicationDirPath());
+    if (dir.cd(QStringLiteral("Plugins")) && dir.cd(QStringLiteral("Cameras"))) {
+        for (const QString& file : dir.entryList({QStringLiteral("*.so")}, QDir::Files, QDir::Name)) {
+            QPluginLoader loader(dir.absoluteFilePath(file));
+            loader.setLoadHints(QLibrary::ResolveAllSymbolsHint);
+            QString why;
+            if (loader.metaData().value(QLatin1String("IID")).toString() != QLatin1String(CAMERA_INTERFACE_IID))
+                why = QStringLiteral("not a camera plug-in");
+            else if (!loader.load())
+                why = loader.errorString();
+            if (why.isEmpty()) {
+                std::printf("plugin %s ok\n", qPrintable(file));
+            } else {
+                std::printf("plugin %s failed: %s\n", qPrintable(file), qPrintable(why.simplified()));
+                ++failed;
+            }
+        }
+    }
+    std::fflush(stdout);
+    return failed == 0 ? 0 : 1;
+}
+
+}  // namespace
 
 int main(int argc, char* argv[])
 {
+    if (argc == 2 && std::strcmp(argv[1], "--dry-start") == 0)
+        return dryStart(argc, argv);
     std::unique_ptr<MApplication> app;
     StartupHooks hooks;
     hooks.registerTypes = registerStorageTypes;

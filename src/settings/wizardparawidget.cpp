@@ -227,7 +227,8 @@ QWidget* WizardParaWidget::buildSystemButtons()
         {172, &WizardParaWidget::SlotResetCount},   {396, &WizardParaWidget::SlotChangeCamera},
         {209, &WizardParaWidget::SlotShutDown},     {499, &WizardParaWidget::SlotIO},
         {498, &WizardParaWidget::SlotIOName},       {210, &WizardParaWidget::SlotExit},
-        {124, &WizardParaWidget::cancel},           {121, &WizardParaWidget::accept},
+        {325, &WizardParaWidget::SlotUpdateApp},    {124, &WizardParaWidget::cancel},
+        {121, &WizardParaWidget::accept},
     };
     int k = 1;
     for (const auto& b : buttons) {

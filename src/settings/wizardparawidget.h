@@ -70,6 +70,7 @@ public slots:
     void SlotShutDown();
     void SlotExit();
     void SlotModifyTime();
+    void SlotUpdateApp();
     void SlotToNetwork();
     void SlotResetCount();
     void SlotAutoExposure();

@@ -1,0 +1,320 @@
+// The software update from a USB disk, with the program and plug-ins this
+// build made: packages are built with tar into a folder standing in for the
+// disk, the working folder holds "running files" of its own, and every
+// refusal must leave them byte for byte as they were.
+#include "diskmanager.h"
+#include "globals.h"
+#include "lanstr.h"
+#include "platform.h"
+#include "updatepackage.h"
+#include "wizardparawidget.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString kBuild = QStringLiteral(VMM_BUILD_DIR);
+const QString kVersion = QString::fromLatin1(kAppVersion);
+const QStringList kPlugins{QStringLiteral("libcamera_replay.so"), QStringLiteral("libcamera_simulated.so")};
+
+class NoSleep : public platform::Sleeper {
+public:
+    void sleepMs(int) override {}
+};
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+
+// Every file below `dir` with the hash of its content.
+QMap<QString, QByteArray> snapshot(const QString& dir)
+{
+    QMap<QString, QByteArray> m;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString p = it.next();
+        m.insert(QDir(dir).relativeFilePath(p), QCryptographicHash::hash(readAll(p), QCryptographicHash::Sha256));
+    }
+    return m;
+}
+
+// What a package's top folder may be changed into before it is packed.
+enum class Tamper { None, BadSum, GarbageProgram, GarbagePlugin, ExtraFile, SymlinkProgram, OtherTop };
+
+}  // namespace
+
+class TestUpdatePackage : public QObject {
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> tmp_;
+    QString work_, disk_, old_;
+    NoSleep noSleep_;
+
+    // Packs the program and plug-ins of this build as vmm-update-<nameVersion>
+    // onto the disk, with SHA256SUMS.
+    QString makePackage(const QString& nameVersion, const QString& suffix, Tamper tamper = Tamper::None)
+    {
+        const QString src = tmp_->filePath(QStringLiteral("src-") + nameVersion);
+        QDir(src).removeRecursively();
+        const QString topName = QStringLiteral("vmm-update-") + nameVersion;
+        const QString top = src + QLatin1Char('/') + (tamper == Tamper::OtherTop ? QStringLiteral("vmm") : topName);
+        QDir().mkpath(top + QStringLiteral("/Plugins/Cameras"));
+        if (tamper == Tamper::SymlinkProgram)
+            QFile::link(QStringLiteral("/bin/true"), top + QStringLiteral("/vmm"));
+        else if (tamper == Tamper::GarbageProgram)
+            writeFile(top + QStringLiteral("/vmm"), QByteArray(4096, 'x'));
+        else
+            QFile::copy(kBuild + QStringLiteral("/src/app/vmm"), top + QStringLiteral("/vmm"));
+        for (const QString& p : kPlugins)
+            QFile::copy(kBuild + QStringLiteral("/plugins/") + p, top + QStringLiteral("/Plugins/Cameras/") + p);
+        if (tamper == Tamper::GarbagePlugin)
+            writeFile(top + QStringLiteral("/Plugins/Cameras/libbroken.so"), QByteArray(4096, 'y'));
+        if (tamper == Tamper::ExtraFile)
+            writeFile(top + QStringLiteral("/PARAM.db"), "not ours");
+        QProcess sum;
+        sum.setWorkingDirectory(top);
+        sum.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("sha256sum vmm Plugins/Cameras/*.so > SHA256SUMS")});
+        sum.waitForFinished(-1);
+        if (tamper == Tamper::BadSum) {
+            QByteArray sums = readAll(top + QStringLiteral("/SHA256SUMS"));
+            sums[0] = sums[0] == '0' ? '1' : '0';
+            writeFile(top + QStringLiteral("/SHA256SUMS"), sums);
+        }
+        const QString archive = disk_ + QLatin1Char('/') + topName + suffix;
+        QStringList args{suffix == QLatin1String(".tar.gz") ? QStringLiteral("-czf") : QStringLiteral("-cf"), archive,
+                         QStringLiteral("-C"), src, QFileInfo(top).fileName()};
+        if (QProcess::execute(QStringLiteral("tar"), args) != 0)
+            return QString();
+        return archive;
+    }
+
+    UpdatePackage::Found found(const QString& archive)
+    {
+        UpdatePackage::Found f;
+        f.path = archive;
+        UpdatePackage::parseName(QFileInfo(archive).fileName(), &f.version, &f.kind);
+        return f;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        initLanStr();
+        gLan = 1;
+        QVERIFY2(QFileInfo(kBuild + QStringLiteral("/src/app/vmm")).isExecutable(), "the program is not built");
+        for (const QString& p : kPlugins)
+            QVERIFY2(QFileInfo::exists(kBuild + QStringLiteral("/plugins/") + p), qPrintable(p));
+    }
+
+    // A working folder whose running files are an old program (a script
+    // that answers for 18.0.1.55) and one old plug-in.
+    void init()
+    {
+        tmp_.reset(new QTemporaryDir);
+        QVERIFY(tmp_->isValid());
+        work_ = tmp_->filePath(QStringLiteral("work"));
+        disk_ = tmp_->filePath(QStringLiteral("usbdisk"));
+        QVERIFY(QDir().mkpath(disk_));
+        QVERIFY(writeFile(work_ + QStringLiteral("/vmm"), "#!/bin/sh\necho vmm 18.0.1.55\n"));
+        QFile::setPermissions(work_ + QStringLiteral("/vmm"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(writeFile(work_ + QStringLiteral("/Plugins/Cameras/libold.so"), "old plug-in"));
+        QVERIFY(writeFile(work_ + QStringLiteral("/PARAM.db"), "parameters"));
+        old_ = QDir::currentPath();
+    }
+
+    void cleanup()
+    {
+        QDir::setCurrent(old_);
+        platform::setExitHandler(nullptr);
+        platform::setSleeper(nullptr);
+        UpdatePackage::runningProgram = [] { return QCoreApplication::applicationFilePath(); };
+        delete DiskManager::_instance;
+        DiskManager::_instance = nullptr;
+        tmp_.reset();
+    }
+
+    void names_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("gz") << "vmm-update-18.0.1.57.tar.gz" << "18.0.1.57" << "gz";
+        QTest::newRow("tar") << "vmm-update-19.tar" << "19" << "tar";
+        QTest::newRow("rar") << "vmm-update-18.1.rar" << "18.1" << "rar";
+        QTest::newRow("zip") << "vmm-update-18.0.1.57.zip" << "" << "";
+        QTest::newRow("five parts") << "vmm-update-1.2.3.4.5.tar" << "" << "";
+        QTest::newRow("other program") << "other-update-18.tar" << "" << "";
+        QTest::newRow("no version") << "vmm-update-.tar.gz" << "" << "";
+    }
+    void names()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, version);
+        QFETCH(QString, kind);
+        QString v, k;
+        QCOMPARE(UpdatePackage::parseName(name, &v, &k), !version.isEmpty());
+        QCOMPARE(v, version);
+        QCOMPARE(k, kind);
+    }
+
+    // The newest package of all disks is taken, numbers compared as numbers.
+    void findsNewest()
+    {
+        const QString second = tmp_->filePath(QStringLiteral("disk2"));
+        QDir().mkpath(second);
+        writeFile(disk_ + QStringLiteral("/vmm-update-18.0.1.9.tar"), "a");
+        writeFile(disk_ + QStringLiteral("/notes.txt"), "b");
+        writeFile(second + QStringLiteral("/vmm-update-18.0.1.10.tar.gz"), "c");
+        QDir().mkpath(second + QStringLiteral("/vmm-update-18.0.2.tar"));   // a folder, not a package
+        UPanInfo a, b;
+        a.mountPoint = disk_;
+        b.mountPoint = second;
+        const UpdatePackage::Found f = UpdatePackage::find({a, b});
+        QCOMPARE(f.version, QStringLiteral("18.0.1.10"));
+        QCOMPARE(f.kind, QStringLiteral("gz"));
+        QVERIFY(!UpdatePackage::find({}).isValid());
+    }
+
+    // From the settings screen's button to the reboot: afterwards the
+    // working folder's program is the package's and answers its dry start.
+    void updateFromScreen()
+    {
+        QVERIFY(!makePackage(kVersion, QStringLiteral(".tar.gz")).isEmpty());
+        QFile mounts(tmp_->filePath(QStringLiteral("mounts")));
+        QVERIFY(mounts.open(QIODevice::WriteOnly));
+        mounts.close();
+        DiskManager::Sources sources;
+        sources.mounts = mounts.fileName();
+        sources.folders = QStringList{disk_};
+        DiskManager::_instance = new DiskManager;
+        DiskManager::_instance->setSources(sources);
+        DiskManager::_instance->scanOnce();
+
+        QDir::setCurrent(work_);
+        UpdatePackage::runningProgram = [this] { return work_ + QStringLiteral("/vmm"); };
+        QList<int> exits;
+        platform::setExitHandler([&exits](int code) { exits << code; });
+        platform::setSleeper(&noSleep_);
+        QStringList asked, warned;
+        WizardParaWidget::chooseBox = [&asked](const QString& t) { asked << t; return true; };
+        WizardParaWidget::warnBox = [&warned](const QString& t) { warned << t; };
+
+        WizardParaWidget screen;
+        screen.resize(1920, 1080);
+        screen.show();
+        QPushButton* button = nullptr;
+        for (QPushButton* b : screen.findChildren<QPushButton*>())
+            if (b->text() == lanStr(325).trimmed())
+                button = b;
+        QVERIFY(button);
+        QTest::mouseClick(button, Qt::LeftButton);
+
+        QCOMPARE(warned, QStringList());
+        QCOMPARE(asked.size(), 1);
+        QVERIFY2(asked[0].contains(QStringLiteral("Running version %1").arg(kVersion)), qPrintable(asked[0]));
+        QCOMPARE(exits, QList<int>{platform::kExitReboot});
+        QCOMPARE(readAll(work_ + QStringLiteral("/vmm")), readAll(kBuild + QStringLiteral("/src/app/vmm")));
+        QVERIFY(!QFileInfo::exists(work_ + QStringLiteral("/Plugins/Cameras/libold.so")));
+        QCOMPARE(readAll(work_ + QStringLiteral("-rollback/vmm")), QByteArray("#!/bin/sh\necho vmm 18.0.1.55\n"));
+        QCOMPARE(readAll(work_ + QStringLiteral("-rollback/Plugins/Cameras/libold.so")), QByteArray("old plug-in"));
+        QCOMPARE(readAll(work_ + QStringLiteral("-rollback/VERSION")).trimmed(), kVersion.toUtf8());
+        QCOMPARE(readAll(work_ + QStringLiteral("/PARAM.db")), QByteArray("parameters"));
+        QVERIFY(!QFileInfo::exists(work_ + QStringLiteral("-update")));
+
+        // What the restart runs: the new program, with the new plug-ins.
+        QProcess run;
+        run.setWorkingDirectory(work_);
+        run.start(work_ + QStringLiteral("/vmm"), {QStringLiteral("--dry-start")});
+        QVERIFY(run.waitForFinished(-1));
+        QCOMPARE(run.exitCode(), 0);
+        const QString out = QString::fromUtf8(run.readAllStandardOutput());
+        QVERIFY2(out.startsWith(QStringLiteral("vmm %1\n").arg(kVersion)), qPrintable(out));
+        for (const QString& p : kPlugins)
+            QVERIFY2(out.contains(QStringLiteral("plugin %1 ok").arg(p)), qPrintable(out));
+    }
+
+    // A second update keeps only the files the second one replaced.
+    void oneRollBack()
+    {
+        const QString archive = makePackage(kVersion, QStringLiteral(".tar"));
+        for (int round = 0; round < 2; ++round) {
+            UpdatePackage u(work_);
+            QCOMPARE(u.prepare(found(archive)), UpdatePackage::None);
+            QCOMPARE(u.install(QStringLiteral("r%1").arg(round)), UpdatePackage::None);
+        }
+        QCOMPARE(readAll(work_ + QStringLiteral("-rollback/VERSION")).trimmed(), QByteArray("r1"));
+        QCOMPARE(readAll(work_ + QStringLiteral("-rollback/vmm")), readAll(kBuild + QStringLiteral("/src/app/vmm")));
+        QVERIFY(!QFileInfo::exists(work_ + QStringLiteral("-rollback.previous")));
+    }
+
+    void refused_data()
+    {
+        QTest::addColumn<QString>("nameVersion");
+        QTest::addColumn<int>("tamper");
+        QTest::addColumn<QString>("damage");   // "", "truncate", "garbage", "pull", "full"
+        QTest::addColumn<int>("expected");
+        const QString v = kVersion;
+        QTest::newRow("truncated") << v << int(Tamper::None) << "truncate" << int(UpdatePackage::Broken);
+        QTest::newRow("not an archive") << v << int(Tamper::None) << "garbage" << int(UpdatePackage::Broken);
+        QTest::newRow("disk pulled") << v << int(Tamper::None) << "pull" << int(UpdatePackage::DiskPulled);
+        QTest::newRow("disk full") << v << int(Tamper::None) << "full" << int(UpdatePackage::NoSpace);
+        QTest::newRow("extra file") << v << int(Tamper::ExtraFile) << "" << int(UpdatePackage::Foreign);
+        QTest::newRow("other top folder") << v << int(Tamper::OtherTop) << "" << int(UpdatePackage::Foreign);
+        QTest::newRow("symlinked program") << v << int(Tamper::SymlinkProgram) << "" << int(UpdatePackage::Foreign);
+        QTest::newRow("mislabelled") << "18.0.1.99" << int(Tamper::None) << "" << int(UpdatePackage::Foreign);
+        QTest::newRow("checksum") << v << int(Tamper::BadSum) << "" << int(UpdatePackage::BadChecksum);
+        QTest::newRow("program does not run") << v << int(Tamper::GarbageProgram) << "" << int(UpdatePackage::NotRunnable);
+        QTest::newRow("plug-in does not load") << v << int(Tamper::GarbagePlugin) << "" << int(UpdatePackage::NotRunnable);
+    }
+    void refused()
+    {
+        QFETCH(QString, nameVersion);
+        QFETCH(int, tamper);
+        QFETCH(QString, damage);
+        QFETCH(int, expected);
+        // Plain tar where the compression does not matter: gzip over the
+        // sanitised program is slow.
+        const bool gz = damage == QLatin1String("truncate") || damage == QLatin1String("garbage");
+        const QString archive =
+            makePackage(nameVersion, gz ? QStringLiteral(".tar.gz") : QStringLiteral(".tar"), Tamper(tamper));
+        QVERIFY(!archive.isEmpty());
+        if (damage == QLatin1String("truncate"))
+            QVERIFY(QFile::resize(archive, QFileInfo(archive).size() * 2 / 3));
+        if (damage == QLatin1String("garbage"))
+            QVERIFY(writeFile(archive, QByteArray(3 << 20, 'z')));
+        const QMap<QString, QByteArray> before = snapshot(work_);
+
+        UpdatePackage u(work_);
+        if (damage == QLatin1String("pull"))
+            u.onCopied = [this](qint64) { QDir(disk_).removeRecursively(); };
+        if (damage == QLatin1String("full"))
+            u.freeSpace = [](const QString&) { return qint64(4096); };
+        const UpdatePackage::Result r = u.prepare(found(archive));
+        QVERIFY2(r == expected, qPrintable(QStringLiteral("%1: %2").arg(int(r)).arg(u.detail())));
+        QVERIFY(!u.detail().isEmpty());
+        QVERIFY(!lanStr(UpdatePackage::messageRow(r)).isEmpty());
+        QCOMPARE(snapshot(work_), before);
+        QVERIFY(!QFileInfo::exists(u.stagingDir()));
+        QVERIFY(!QFileInfo::exists(u.rollbackDir()));
+        QCOMPARE(u.install(kVersion), UpdatePackage::WriteFailed);   // nothing prepared
+        QCOMPARE(snapshot(work_), before);
+    }
+};
+
+QTEST_MAIN(TestUpdatePackage)
+#include "tst_updatepackage.moc"
