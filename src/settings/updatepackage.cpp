@@ -143,17 +143,17 @@ int UpdatePackage::messageRow(Result r)
 {
     switch (r) {
     case None: return 0;
-    case NoPackage: return 721;
-    case NotLaidOut: return 722;
-    case DiskPulled: return 723;
-    case NoSpace: return 724;
-    case Broken: return 725;
-    case Foreign: return 726;
-    case NotRunnable: return 727;
-    case BadChecksum: return 728;
-    case WriteFailed: return 729;
+    case NoPackage: return 694;
+    case NotLaidOut: return 695;
+    case DiskPulled: return 696;
+    case NoSpace: return 697;
+    case Broken: return 698;
+    case Foreign: return 699;
+    case NotRunnable: return 700;
+    case BadChecksum: return 701;
+    case WriteFailed: return 702;
     }
-    return 729;
+    return 702;
 }
 
 bool UpdatePackage::runsFrom(const QString& workDir, const QString& program)

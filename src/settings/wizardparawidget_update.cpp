@@ -40,7 +40,7 @@ void WizardParaWidget::SlotUpdateApp()
         return;
     }
     const QString running = QString::fromLatin1(kAppVersion);
-    if (!chooseBox(lanStr(323) + QStringLiteral("\r\n") + lanStr(720).arg(running, found.version)))
+    if (!chooseBox(lanStr(323) + QStringLiteral("\r\n") + lanStr(693).arg(running, found.version)))
         return;
 
     // Copying, unpacking, the dry start of the new program and the swap run
@@ -60,6 +60,6 @@ void WizardParaWidget::SlotUpdateApp()
         return;
     }
     if (gpState)
-        gpState->InsertRecord(lanStr(730).arg(running, found.version));
+        gpState->InsertRecord(lanStr(703).arg(running, found.version));
     endRun(true);
 }
