@@ -309,6 +309,83 @@ private slots:
         QVERIFY(cameraCommand("* defect none"));
     }
 
+    // Word 144: the safety door closing has the mould cavity (the clamp's
+    // step) judged before the mould may close again; the door found closed
+    // at start-up and a door closing with the word off trigger nothing.
+    void doorTriggeredDetection()
+    {
+        TestWorkDir wd;
+        copyDatabases(QStringLiteral(VMM_BUILD_DIR), "libcamera_replay.so");
+        gAppDirPath = wd.path();
+        putWideRegions("PARAM.db", 1, 20);
+        editWords("PARAM.db", [](int* w) { w[144] = 1; });
+        if (QTest::currentTestFailed())
+            return;
+        sim.setInputs(kDoorClosed);
+        auto* win = new RiVuRevezi(nullptr);
+        const auto closeWindow = qScopeGuard([&win] {
+            delete win;
+            gpWin = nullptr;
+            gpControlIO = nullptr;
+        });
+        QVERIFY(win->StartUp());
+        QCOMPARE(gpWPara->words[144], 1);
+        gpControlIO->InitIOThread();
+        QTRY_VERIFY_WITH_TIMEOUT(!gisSafeDoorOpen, 5000);
+        QTest::qWait(500);
+        QVERIFY(!win->cycleOpen);
+        QVERIFY(!QFile::exists("cammer12/template0.bmp"));
+
+        pulseMouldOpen();   // the templates
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer12/template0.bmp") && !win->cycleOpen, kCycleWait);
+        QVector<QPair<int, int>> decided;   // step, door flag while it was decided
+        const auto handOn = win->onCycleStepDone;
+        win->onCycleStepDone = [&](int step, bool ok) {
+            decided.append({step, win->safeDoorDetect});
+            if (handOn)
+                handOn(step, ok);
+        };
+        const auto cycleDoor = [this] {
+            sim.setInputs(0);
+            QTRY_VERIFY_WITH_TIMEOUT(gisSafeDoorOpen, 5000);
+            sim.setInputs(kDoorClosed);
+        };
+
+        gpWPara->words[144] = 0;
+        cycleDoor();
+        QTRY_VERIFY_WITH_TIMEOUT(!gisSafeDoorOpen, 5000);
+        QTest::qWait(500);
+        QVERIFY(decided.isEmpty());
+
+        gpWPara->words[144] = 1;
+        const int judged = gAllNum[0];
+        cycleDoor();
+        QTRY_COMPARE_WITH_TIMEOUT(decided.size(), 1, kCycleWait);
+        QCOMPARE(decided[0], qMakePair(1, 1));
+        QCOMPARE(win->safeDoorDetect, 0);
+        QCOMPARE(gAllNum[0], judged + 1);
+        QCOMPARE(win->detectState, 1);
+        QVERIFY(!win->cycleOpen);
+        QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 0), wire(0, 0), 5000);
+
+        // Something left in the mould: the clamp stays forbidden, the alarm
+        // rises, and the operator's re-detection of a clear mould frees it.
+        QVERIFY(cameraCommand("* defect shortshot"));
+        cycleDoor();
+        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, kCycleWait);
+        QCOMPARE(win->detectStep, 1);
+        QCOMPARE(decided.last(), qMakePair(1, 1));
+        QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 0), wire(1, 0), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 2), wire(1, 2), 5000);
+        QVERIFY(cameraCommand("* defect none"));
+        win->drawROIWidget->SlotReCheck();
+        QTRY_VERIFY_WITH_TIMEOUT(!win->cycleOpen, kCycleWait);
+        QCOMPARE(decided.last(), qMakePair(1, 0));   // the operator's decision
+        for (int out : {0, 2})
+            QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), out), wire(0, out), 5000);
+        win->StopDetect();
+    }
+
     void missingDatabaseIsRestoredAndRebootRecorded()
     {
         TestWorkDir wd;
