@@ -66,7 +66,7 @@ QVector<SettingWord> build()
       << number(107, 188, P::SystemPage, 0, 4) << number(108, 189, P::SystemPage, 0, 10000)
       << check(98, 170, P::SystemPage)
       << choice(167, 269, P::SystemPage, {460, 461, 462, 463, 464, 465, 466, 467})
-      << check(215, 720, P::SystemPage) << number(213, 721, P::SystemPage, 1, 3650);
+      << check(215, 693, P::SystemPage) << number(213, 694, P::SystemPage, 1, 3650);
 
     // Interlocks and operator switches.
     for (int w : {94, 95, 122, 123, 124, 128, 129, 130, 135, 136, 137, 138, 144, 155, 156, 157, 158, 160, 284}) {

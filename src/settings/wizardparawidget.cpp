@@ -197,7 +197,7 @@ void WizardParaWidget::buildPasswordRow(QWidget* page, QGridLayout* grid, int ro
 {
     passwordEdit = new Edit(Edit::Numeric, page);
     passwordAgain = new Edit(Edit::Numeric, page);
-    const int rows[] = {125, 722};
+    const int rows[] = {125, 695};
     int col = 0;
     for (Edit* e : {passwordEdit, passwordAgain}) {
         e->setEchoMode(QLineEdit::Password);
