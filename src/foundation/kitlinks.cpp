@@ -74,6 +74,7 @@ void repaint() { call(links().repaint); }
 void buttonBarCheck() { call(links().buttonBarCheck); }
 bool buttonBarPress() { return links().buttonBarPress && links().buttonBarPress(); }
 void ioStatusVisible(bool visible) { call(links().ioStatusVisible, visible); }
+void stopTouchCalibration() { call(links().stopTouchCalibration); }
 void recordInserted(const QJsonObject& row)
 {
     if (links().recordInserted)

@@ -44,6 +44,8 @@ struct Links {
     // comes back unless the settings screen is shown (true: it came back).
     std::function<bool()> buttonBarPress;
     std::function<void(bool)> ioStatusVisible;    // the I/O status panel shown or hidden
+    // A confirmed editor ends the touch-calibration long press that led to it.
+    std::function<void()> stopTouchCalibration;   // MApplication::manualStopTscTimeup()
     // A row was written to the operation record (recordtime, recordpassword,
     // remarks, recordtype): handed on to the local agent.
     std::function<void(const QJsonObject&)> recordInserted;
@@ -75,6 +77,7 @@ void repaint();
 void buttonBarCheck();
 bool buttonBarPress();                    // false without a main window
 void ioStatusVisible(bool visible);
+void stopTouchCalibration();
 void recordInserted(const QJsonObject& row);
 
 }  // namespace kitlinks

@@ -43,7 +43,12 @@ void IOThread::run()
             continue;
         }
         const std::function<void(int)> onInput = [this, &in](int word) {
-            const int rising = word & ~in;
+            int rising = word & ~in;
+            // The door's state in the board's first report is no edge: a
+            // door found closed is not a door that just closed.
+            if (!reported_)
+                rising &= ~(1 << kSafetyDoorInput);
+            reported_ = true;
             {
                 QMutexLocker lock(pMutexIO);
                 gDataIn = word;

@@ -49,6 +49,7 @@ private:
     std::atomic<bool> stop_{false};
     BoardReceiver receiver_;
     int pass_ = 0;
+    bool reported_ = false;   // the board has sent its inputs once
 };
 
 class ControlPort : public QObject {

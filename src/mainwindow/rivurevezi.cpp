@@ -1,5 +1,7 @@
 #include "rivurevezi.h"
 
+#include "copy2movedisk.h"
+
 #include "controlport.h"
 #include "edit.h"
 #include "indexbutton.h"
@@ -91,6 +93,10 @@ void RiVuRevezi::InstallLinks()
         if (ioStatusWidget)
             ioStatusWidget->setVisible(visible);
     };
+    l.stopTouchCalibration = [] {
+        if (MApplication::_instance)
+            MApplication::_instance->manualStopTscTimeup();
+    };
     kitlinks::install(l);
 
     // The settings screen's network button: the dialog saves through its own
@@ -104,5 +110,14 @@ void RiVuRevezi::InstallLinks()
         delete dialog;
         if (MApplication::_instance)
             MApplication::_instance->manualStopTscTimeup();
+    };
+    // Accepted USB copy words reach the copier at once.
+    WizardParaWidget::usbCopyHook = [](int days, int on) {
+        Copy2MoveDisk* copier = Copy2MoveDisk::getInstance();
+        copier->keepDays = days;
+        if (on != 0)
+            copier->start();
+        else
+            copier->pause();
     };
 }

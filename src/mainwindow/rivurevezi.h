@@ -128,6 +128,10 @@ public:
     static constexpr int kCodeCameraLost = 11;
     static constexpr int kTextUnjudged = 691;
     bool stepOwed[kMaxDetect] = {};       // triggered in the open cycle, not yet decided OK
+    bool doorTriggered[kMaxDetect] = {};  // triggered by the safety door closing (word 144), not by its input
+    // How step k was triggered in a pass: 0 not, 1 by its input's rising
+    // edge, 2 by the closing safety door alone.
+    int StepTrigger(int k, int rising, bool doorClosed) const;
     bool stepDecided[kMaxDetect] = {};    // decided OK (or passed) in the open cycle
     bool stepTrained[kMaxCamera] = {};    // the camera took a template at the step being decided
     bool cycleTrained = false;            // some step of the open cycle took a template

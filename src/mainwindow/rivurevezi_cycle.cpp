@@ -10,7 +10,14 @@
 //           word 268 (sequential) only the current step listens. While an NG
 //           is latched an edge starts no countdown but leaves its step owed.
 // Door      The safety door is input bit kSafetyDoorInput (board input 2),
-//           driven while the door is closed.
+//           driven while the door is closed. With word 144 the door closing
+//           is a trigger edge of every active step whose interlock is the
+//           clamp (the mould-cavity steps): whoever reached into the open
+//           mould, it is looked at again before it may close. Every rule
+//           below holds for such a step as for one its input triggered; while
+//           it is judged, safeDoorDetect is set (the fault picture says so).
+//           The board's first report is no edge: a door found closed at
+//           start-up triggers nothing.
 // Cycle     The first triggered step of a cycle opens it: the interval since
 //           the previous cycle start, ResetRun, the interlocks of all active
 //           steps set, count state 1. A triggered step is owed a decision
@@ -127,6 +134,14 @@ int RiVuRevezi::StepInterlock(int k) const
     return (k % 2 == 0) ? kEjectorOut : kClampOut;
 }
 
+int RiVuRevezi::StepTrigger(int k, int rising, bool doorClosed) const
+{
+    const int t = sysWord(49 + k) == 255 ? 0 : sysWord(49 + k);
+    if (t >= 0 && t < 31 && ((rising >> t) & 1))
+        return 1;
+    return doorClosed && StepInterlock(k) == kClampOut ? 2 : 0;
+}
+
 void RiVuRevezi::ResetRun()
 {
     for (int c = 0; c < numCamera; ++c) {
@@ -165,6 +180,7 @@ void RiVuRevezi::StopDetect()
     ngPresent = false;
     cameraHold = false;
     std::fill(std::begin(stepOwed), std::end(stepOwed), false);
+    std::fill(std::begin(doorTriggered), std::end(doorTriggered), false);
     ClearLatchedNg();
     if (gpControlIO) {
         // Word 95: keep the mould from closing while detection is stopped.
@@ -206,9 +222,13 @@ void RiVuRevezi::Run()
         QMutexLocker lock(pMutexIO);
         in = gDataIn;
     }
-    const int rising = gInputRiseLatch.exchange(0) | (in & ~lastInputs);
+    const int latched = gInputRiseLatch.exchange(0);
+    const int rising = latched | (in & ~lastInputs);
     lastInputs = in;
     gisSafeDoorOpen = ((in >> kSafetyDoorInput) & 1) == 0;
+    // Only the board thread's edges count for the door: it never reports the
+    // door's first state as an edge.
+    const bool doorClosed = sysWord(144) != 0 && ((latched >> kSafetyDoorInput) & 1);
 
     const qint64 now = monotonic_ms();
     if (lastWhiteBalanceMs == 0)
@@ -241,9 +261,11 @@ void RiVuRevezi::Run()
         // The machine moved on while the NG waits: the step is owed and is
         // judged as soon as the NG is resolved.
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
-            const int t = sysWord(49 + k) == 255 ? 0 : sysWord(49 + k);
-            if (StepActive(k) && !stepDecided[k] && !countdownActive[k] && ((rising >> t) & 1))
+            const int how = StepTrigger(k, rising, doorClosed);
+            if (StepActive(k) && !stepDecided[k] && !countdownActive[k] && how != 0) {
                 stepOwed[k] = true;
+                doorTriggered[k] = how == 2;
+            }
         }
     } else if ((runState == 1 || runState == 2) && detectState != 2 && detectState != 3) {
         const bool sequential = sysWord(175) == 3 && sysWord(268) != 0;
@@ -252,8 +274,8 @@ void RiVuRevezi::Run()
                 continue;
             if (sequential && k != runStep)
                 continue;
-            const int t = sysWord(49 + k) == 255 ? 0 : sysWord(49 + k);
-            if (!((rising >> t) & 1))
+            const int how = StepTrigger(k, rising, doorClosed);
+            if (how == 0)
                 continue;
             if (!cycleOpen) {
                 const qint64 wall = QDateTime::currentMSecsSinceEpoch();
@@ -282,6 +304,7 @@ void RiVuRevezi::Run()
             for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
                 frameMark[c][k] = cammerWidget[c] ? cammerWidget[c]->frameCount : 0;
             stepOwed[k] = true;
+            doorTriggered[k] = how == 2;
             countdownActive[k] = true;
             countdownRemain[k] = sysWord(40 + k) / 10.0f;
             countdownTimer[k].start(100);
@@ -338,8 +361,12 @@ void RiVuRevezi::JudgeStep(int k)
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         for (const QString& text : records[c])
             InsertRecord(text);
+    // Held for the decision, whose fault pictures say what triggered it.
+    safeDoorDetect = doorTriggered[k] ? 1 : 0;
+    doorTriggered[k] = false;
     CheckArea();
     CheckNG(false);
+    safeDoorDetect = 0;
 }
 
 void RiVuRevezi::JudgeOwedSteps()

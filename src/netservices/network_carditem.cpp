@@ -1,5 +1,7 @@
 #include "network_carditem.h"
 
+#include "kitlinks.h"
+
 #include "colorbutton.h"
 #include "edit.h"
 #include "editip.h"
@@ -366,6 +368,7 @@ void Network_CardItem::slotChgCardInfo()
         if (info_.ispriority)
             NetworkManager::getInstance()->setPriorityCard(info_.name);
         QTimer::singleShot(100, this, &Network_CardItem::sigUpdateAll);
+        kitlinks::stopTouchCalibration();
     }
     // An editor is used once: released as soon as it has closed.
     dia->deleteLater();

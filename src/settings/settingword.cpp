@@ -2,6 +2,9 @@
 
 #include <QHash>
 
+#include <algorithm>
+#include <iterator>
+
 bool SettingWord::accepts(int value) const
 {
     switch (kind) {
@@ -34,6 +37,12 @@ SettingWord choice(int word, int row, SettingWord::Page page, QVector<int> rows)
     return {word, row, SettingWord::Choice, page, 0, 0, std::move(rows), false, 0, 0};
 }
 
+// Words the record keeps but the program does nothing with yet: they get no
+// control, so that no switch on the screen promises what does not happen.
+// Their stored values are kept as they are.
+const int kNotBuilt[] = {97, 99, 110, 111, 112, 113, 114, 115, 125, 126, 127,
+                         131, 132, 146, 151, 159, 161, 170, 172, 173, 174, 178};
+
 QVector<SettingWord> build()
 {
     using P = SettingWord;
@@ -51,37 +60,31 @@ QVector<SettingWord> build()
     const int laterDelays[] = {485, 486, 487, 488, 489, 490};
     for (int k = 0; k < 6; ++k)
         t << number(42 + k, laterDelays[k], P::SystemPage, 0, 10000);
-    t << number(110, 167, P::SystemPage, 0, 10) << number(178, 166, P::SystemPage, 0, 10000)
-      << number(111, 168, P::SystemPage, 0, 10000) << number(112, 169, P::SystemPage, 0, 10000)
-      << number(113, 667, P::SystemPage, 0, 10000) << number(114, 336, P::SystemPage, 0, 100000000)
-      << number(115, 524, P::SystemPage, 0, 10000) << number(102, 185, P::SystemPage, 1, 100)
+    t << number(102, 185, P::SystemPage, 1, 100)
       << number(103, 186, P::SystemPage, 0, 20000) << number(104, 187, P::SystemPage, 0, 20000)
       << number(105, 243, P::SystemPage, 30, 9999, true) << number(106, 244, P::SystemPage, 0, 100)
       << number(107, 188, P::SystemPage, 0, 4) << number(108, 189, P::SystemPage, 0, 10000)
-      << number(159, 630, P::SystemPage, 0, 10000) << number(161, 662, P::SystemPage, 0, 10000)
       << check(98, 170, P::SystemPage)
-      << choice(167, 269, P::SystemPage, {460, 461, 462, 463, 464, 465, 466, 467});
+      << choice(167, 269, P::SystemPage, {460, 461, 462, 463, 464, 465, 466, 467})
+      << check(215, 704, P::SystemPage) << number(213, 705, P::SystemPage, 1, 3650);
 
     // Interlocks and operator switches.
-    for (int w : {94, 95, 97, 99, 122, 123, 124, 126, 127, 128, 129, 130, 131, 132, 135, 136, 137, 138, 144, 146,
-                  151, 155, 156, 157, 158, 160, 172, 173, 174, 284}) {
+    for (int w : {94, 95, 122, 123, 124, 128, 129, 130, 135, 136, 137, 138, 144, 155, 156, 157, 158, 160, 284}) {
         static const QHash<int, int> rows = {
-            {94, 177}, {95, 179}, {97, 178}, {99, 400}, {122, 192}, {123, 190}, {124, 659}, {126, 193},
-            {127, 513}, {128, 202}, {129, 515}, {130, 562}, {131, 666}, {132, 677}, {135, 194}, {136, 341},
-            {137, 556}, {138, 195}, {144, 265}, {146, 554}, {151, 558}, {155, 621}, {156, 622}, {157, 624},
-            {158, 629}, {160, 658}, {172, 272}, {173, 254}, {174, 623}, {284, 519}};
+            {94, 177}, {95, 179}, {122, 192}, {123, 190}, {124, 659}, {128, 202}, {129, 515}, {130, 562},
+            {135, 194}, {136, 341}, {137, 556}, {138, 195}, {144, 265}, {155, 621}, {156, 622}, {157, 624},
+            {158, 629}, {160, 658}, {284, 519}};
         t << check(w, rows.value(w), P::FunctionPage);
     }
     // Motion correction is on at 0 and off at -1.
     t << check(96, 176, P::FunctionPage, 0, -1)
-      << choice(125, 334, P::FunctionPage, {455, 404, 405, 406})
       << choice(147, 334, P::FunctionPage, {455, 407, 408, 409});
 
     // Detection algorithms.
-    for (int w : {139, 140, 141, 142, 143, 149, 150, 153, 154, 162, 163, 168, 169, 170, 180, 181, 182, 183, 185}) {
+    for (int w : {139, 140, 141, 142, 143, 149, 150, 153, 154, 162, 163, 168, 169, 180, 181, 182, 183, 185}) {
         static const QHash<int, int> rows = {
             {139, 196}, {140, 197}, {141, 198}, {142, 199}, {143, 200}, {149, 457}, {150, 470},
-            {153, 582}, {154, 583}, {162, 671}, {163, 676}, {168, 270}, {169, 271}, {170, 337},
+            {153, 582}, {154, 583}, {162, 671}, {163, 676}, {168, 270}, {169, 271},
             {180, 390}, {181, 391}, {182, 520}, {183, 625}, {185, 397}};
         t << check(w, rows.value(w), P::AdvancedPage);
     }
@@ -110,6 +113,11 @@ int cameraBase(int word)
         if (word >= base && word < base + 8)
             return base;
     return -1;
+}
+
+bool notBuilt(int word)
+{
+    return std::find(std::begin(kNotBuilt), std::end(kNotBuilt), word) != std::end(kNotBuilt);
 }
 
 const SettingWord* find(int word)

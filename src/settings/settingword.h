@@ -42,6 +42,8 @@ namespace settingwords {
 const QVector<SettingWord>& all();
 // The entry that edits `word` (for camera words any camera's word), or null.
 const SettingWord* find(int word);
+// Whether `word` is one the record keeps but nothing acts on yet (no control).
+bool notBuilt(int word);
 // The per-camera word base (0, 8, 16, 24, 32, 317, 325) of `word`, or -1.
 int cameraBase(int word);
 

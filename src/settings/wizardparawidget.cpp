@@ -1,6 +1,8 @@
 #include "wizardparawidget.h"
 
 #include "cameramanager.h"
+#include "cammerrecongnize.h"
+#include "cammersingleton.h"
 #include "cammerwidget.h"
 #include "colorbutton.h"
 #include "customionamewidget.h"
@@ -68,6 +70,7 @@ const char* const kLanguageNames[4] = {"简体中文", "English", "繁體中文"
 std::function<void(const QString&)> WizardParaWidget::warnBox = defaultWarn;
 std::function<bool(const QString&)> WizardParaWidget::chooseBox = defaultChoose;
 std::function<void()> WizardParaWidget::networkHook;
+std::function<void(int, int)> WizardParaWidget::usbCopyHook;
 
 WizardParaWidget::WizardParaWidget(QWidget* parent) : QWidget(parent)
 {
@@ -181,8 +184,35 @@ QWidget* WizardParaWidget::buildWordPage(int page)
         fields_.insert(w.word, f);
         ++n;
     }
+    if (page == SettingWord::SystemPage) {
+        buildPasswordRow(inner, grid, n / 3 + 1);
+        n += 3;
+    }
     grid->setRowStretch(n / 3 + 1, 1);
     return inner;
+}
+
+// Two password fields and the button that sets what they hold.
+void WizardParaWidget::buildPasswordRow(QWidget* page, QGridLayout* grid, int row)
+{
+    passwordEdit = new Edit(Edit::Numeric, page);
+    passwordAgain = new Edit(Edit::Numeric, page);
+    const int rows[] = {125, 706};
+    int col = 0;
+    for (Edit* e : {passwordEdit, passwordAgain}) {
+        e->setEchoMode(QLineEdit::Password);
+        e->setMaxLength(kPasswordBytes - 1);
+        e->setFixedWidth(170);
+        grid->addWidget(e, row, col);
+        auto* label = new QLabel(lanStr(rows[col / 2]).trimmed(), page);
+        label->setWordWrap(true);
+        grid->addWidget(label, row, col + 1);
+        col += 2;
+    }
+    passwordButton = new ColorButton(lanStr(225).trimmed(), page, 3);
+    screenfit::button(passwordButton);
+    connect(passwordButton, &QPushButton::clicked, this, &WizardParaWidget::SlotSetPassword);
+    grid->addWidget(passwordButton, row, 4, 1, 2);
 }
 
 QWidget* WizardParaWidget::buildGroupPage()
@@ -380,7 +410,16 @@ void WizardParaWidget::accept()
         restartWordsChanged = restartWordsChanged || gpWPara->words[word] != gpWParaBak->words[word];
     const int oldTrigger = gpWPara->words[284];
     const int oldSteps = gpWPara->words[WizardPara::kStepCountMode3];
+    const bool usbChanged = gpWPara->words[213] != gpWParaBak->words[213] ||
+                            gpWPara->words[215] != gpWParaBak->words[215];
     *gpWPara = *gpWParaBak;
+    // The steps and trigger inputs that follow from the switches (word 85
+    // among them) take effect now, as a load would lay them out. In mode 3
+    // the layout also follows the I/O assignment and is left to the start.
+    if (gpWPara->words[WizardPara::kMode] >= 0 && gpWPara->words[WizardPara::kMode] <= 2) {
+        gpWPara->DeriveSteps();
+        *gpWParaBak = *gpWPara;
+    }
     gpWPara->SaveDatatoFile();
     hide();
     for (int c = 0; c < kMaxCamera; ++c) {
@@ -393,6 +432,9 @@ void WizardParaWidget::accept()
         // Buffers only for the steps the accepted record judges.
         v->SyncStepBuffers();
     }
+    retrainAccepted();
+    if (usbChanged && usbCopyHook)
+        usbCopyHook(gpWPara->words[213], gpWPara->words[215]);
     const int steps = gpWPara->words[WizardPara::kStepCountMode3];
     if (gpWPara->words[WizardPara::kMode] == 3 && steps != oldSteps && roiPage)
         roiPage->ChangeDetectNum(steps);
@@ -401,6 +443,37 @@ void WizardParaWidget::accept()
     // The mode, the serial port and the picture kind are taken at start-up.
     if (gpWPara->words[WizardPara::kModeChosen] != gpWPara->words[WizardPara::kMode] || restartWordsChanged)
         warnBox(lanStr(309));
+}
+
+// The engines judge with the accepted words from the next detection on: with
+// word 94 the regions shared between detections are copied first (as a
+// region save does), then every enabled step of every camera is trained
+// again.
+void WizardParaWidget::retrainAccepted()
+{
+    const int mode = gpWPara->words[WizardPara::kMode];
+    const bool shared =
+        gpWPara->words[94] != 0 && ((mode == 0 && gpWPara->words[86] != 0) || mode == 1 || mode == 2);
+    for (int c = 0; c < kMaxCamera; ++c) {
+        CammerWidget* v = view(c);
+        if (!v)
+            continue;
+        if (shared && v->savedRecord && v->editRecord) {
+            v->CopyPara();
+            *v->editRecord = *v->savedRecord;
+            v->BackMask();
+            v->savedRecord->SaveDatatoFile();
+        }
+        if (!v->engine)
+            continue;
+        for (int g = 0; g < gDNum && g < kMaxDetect && g < v->stepCount(); ++g) {
+            if (gpWPara->words[86 + g] == 0)
+                continue;
+            v->engine->CreateHomoShape(g);
+            v->engine->CreateShape(g);
+            v->engine->VarTrain(g);
+        }
+    }
 }
 
 void WizardParaWidget::cancel()
@@ -590,6 +663,41 @@ void WizardParaWidget::SlotIOName()
 {
     CustomIONameWidget box(this);
     box.exec();
+}
+
+// The password is set at once, in the live record and the working copy, and
+// saved: the texts say it has been changed. An empty password is refused: an
+// empty entry never grants the operator's rights.
+void WizardParaWidget::SlotSetPassword()
+{
+    if (!gpWPara || !gpWParaBak)
+        return;
+    const QString first = passwordEdit->text();
+    const QString again = passwordAgain->text();
+    const auto clear = [this] {
+        passwordEdit->clear();
+        passwordAgain->clear();
+    };
+    if (first.isEmpty() || again.isEmpty()) {
+        warnBox(lanStr(278));
+        return;
+    }
+    if (first != again) {
+        clear();
+        warnBox(lanStr(280));
+        return;
+    }
+    if (!gpWPara->setPassword(first) || !gpWParaBak->setPassword(first)) {
+        qWarning("settings: the typed password cannot be stored (too long or outside Latin-1)");
+        clear();
+        warnBox(lanStr(280));
+        return;
+    }
+    gpWPara->SaveDatatoFile();
+    clear();
+    if (gpState)
+        gpState->InsertRecord(lanStr(235) + lanStr(249));
+    warnBox(lanStr(279));
 }
 
 void WizardParaWidget::SlotChangeCamera()

@@ -21,6 +21,7 @@ class DrawROIWidget;
 class Edit;
 class QButtonGroup;
 class QCheckBox;
+class QGridLayout;
 class QLabel;
 class QListWidget;
 class QStackedWidget;
@@ -56,6 +57,14 @@ public:
     static std::function<bool(const QString&)> chooseBox;
     // Opens the network settings; empty until the network dialog exists.
     static std::function<void()> networkHook;
+    // Hands accepted USB copy words (days kept, switch) to the picture
+    // copier; empty: they are taken at the next start.
+    static std::function<void(int days, int on)> usbCopyHook;
+
+    // The operator password setting: typed twice, then set.
+    Edit* passwordEdit = nullptr;
+    Edit* passwordAgain = nullptr;
+    ColorButton* passwordButton = nullptr;
 
     QStackedWidget* pages = nullptr;
     QVector<ColorButton*> tabs;   // one per page, in page order
@@ -81,6 +90,7 @@ public slots:
     void SlotIO();
     void SlotIOName();
     void SlotChangeCamera();
+    void SlotSetPassword();
 
 signals:
     // The screen was put away (accept, cancel or otherwise hidden).
@@ -94,6 +104,8 @@ private:
     QWidget* buildWordPage(int page);
     QWidget* buildGroupPage();
     QWidget* buildSystemButtons();
+    void buildPasswordRow(QWidget* page, QGridLayout* grid, int row);
+    void retrainAccepted();
     void refreshFields();
     void refreshGroups();
     void applyCamera(CammerWidget* view, int base);

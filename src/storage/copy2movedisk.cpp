@@ -131,8 +131,8 @@ void Copy2MoveDisk::start(bool worker)
             deviceId_ = gDeviceID;
     }
     qInfo("USB picture copier on: %d day folders kept", keepDays.load());
-    if (!worker)
-        return;
+    if (!worker || thread_)
+        return;   // a worker of an earlier start still runs
     stop_ = false;
     thread_ = QThread::create([this] {
         // Copies are written out once the pictures pause for a moment (a

@@ -36,6 +36,9 @@ public:
     // benchmarks). A second call does nothing.
     void start(bool worker = true);
     void stop();
+    // Takes no more pictures until the next start(); those queued are still
+    // copied. Never waits for a copy in progress.
+    void pause() { started_ = false; }
     bool isStarted() const { return started_; }
 
     // The device identity in the folder name; gDeviceID when not set.

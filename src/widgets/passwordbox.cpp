@@ -77,8 +77,8 @@ void PasswordBox::accept()
     int level = 0;
     if (typed == factory)
         level = 2;
-    else if (typed == operatorPassword)
-        level = 1;
+    else if (!typed.isEmpty() && typed == operatorPassword)
+        level = 1;   // an empty entry never matches, not even an unset password
 
     if (level > 0) {
         if (gpState)

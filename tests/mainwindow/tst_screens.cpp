@@ -32,6 +32,7 @@
 
 #include <QLocalSocket>
 #include <QStackedWidget>
+#include <QLabel>
 #include <QtTest>
 
 namespace {
@@ -326,6 +327,17 @@ private slots:
             QCOMPARE(s->pages->currentIndex(), p);
             expectClean(win, QStringLiteral("settings_page%1").arg(p));
         }
+        // Words nothing acts on show no control; the USB copy words and the
+        // password setting do.
+        QStringList labels;
+        for (const QLabel* l : s->pages->findChildren<QLabel*>())
+            labels << l->text();
+        for (int row : {178, 400, 167, 168, 169, 667, 336, 524, 193, 513, 666, 677, 554, 558, 630, 662, 337, 272,
+                        254, 623, 166})
+            QVERIFY2(!labels.contains(lanStr(row).trimmed()), qPrintable(lanStr(row)));
+        for (int row : {704, 705, 125, 706})
+            QVERIFY2(labels.contains(lanStr(row).trimmed()), qPrintable(lanStr(row)));
+        QCOMPARE(s->passwordButton->text(), lanStr(225).trimmed());
         IOWidget io(s);
         CustomIONameWidget names(s);
         WidgetChangeCamera order(numCamera, s);

@@ -1,5 +1,6 @@
 #include "edit.h"
 #include "editip.h"
+#include "kitlinks.h"
 #include "lanstr.h"
 #include "network.h"
 #include "network_carditem.h"
@@ -18,6 +19,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTextBrowser>
+
 #include <QtTest>
 
 namespace {
@@ -211,6 +213,12 @@ private slots:
         d->show();
         Network_CardItem* item = d->cardItems().value("eth1");
         QSignalSpy updates(item, &Network_CardItem::sigUpdateAll);
+        // The confirmed editor ends the touch-calibration long press.
+        int calibrationStops = 0;
+        kitlinks::Links links = kitlinks::current();
+        links.stopTouchCalibration = [&calibrationStops] { ++calibrationStops; };
+        kitlinks::install(links);
+        const auto restoreLinks = qScopeGuard([] { kitlinks::reset(); });
         bool refused = false;
         whenEditorOpen(item, [&](Network_CardItem_SetDia* e) {
             e->findChild<QComboBox*>("QComboBox_pComTool")->setCurrentIndex(0);  // static, address untouched
@@ -239,6 +247,7 @@ private slots:
         QVERIFY(!wired.at(1).toObject().value("isdhcp").toBool());
         QTest::qWait(50);
         QCOMPARE(updates.count(), 1);
+        QCOMPARE(calibrationStops, 1);
         QVERIFY(!item->editor());
     }
 

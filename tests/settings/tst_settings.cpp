@@ -2,6 +2,8 @@
 // live record, the working copy and PARAM.db / RECORD.db in a temporary
 // working folder. Boxes are answered by the test; reboots are recorded.
 #include "cameramanager.h"
+#include "cammerrecongnize.h"
+#include "cammersingleton.h"
 #include "colorbutton.h"
 #include "customionamewidget.h"
 #include "drawroiwidget.h"
@@ -134,7 +136,7 @@ private slots:
         QTest::newRow("motion correction 1") << 96 << 1 << false;
         QTest::newRow("mode multi") << 176 << 3 << true;
         QTest::newRow("mode 4") << 176 << 4 << false;
-        QTest::newRow("recheck 11") << 110 << 11 << false;
+        QTest::newRow("recheck count: no control") << 110 << 1 << false;
         QTest::newRow("word no screen edits") << 250 << 1 << false;
     }
     void wordRanges()
@@ -191,6 +193,113 @@ private slots:
         QCOMPARE(records(lanStr(235)), saved ? 1 : 0);
         // A refusal hands the live values back to the camera.
         QCOMPARE(cam->calls.contains(QStringLiteral("expose %1").arg(live)), change && !confirm);
+    }
+
+    // A changed judging word is judged with from the next detection on: the
+    // same picture passes before and fails after a tighter word is accepted.
+    void acceptedWordJudgesAtOnce()
+    {
+        const cv::Rect roiRect(20, 20, 120, 80);
+        cv::Mat first(r->size(), CV_8UC1, cv::Scalar(100));
+        cv::Mat second = first.clone();
+        second(cv::Rect(50, 40, 40, 40)).setTo(140);   // the variation the templates teach
+        cv::Mat picture = first.clone();
+        picture(cv::Rect(60, 50, 14, 14)).setTo(175);  // beyond it, within the widened band
+        gpWPara->words[107] = 4;                        // the taught variation widened fully
+        bak.words[107] = 4;
+        r->setTemplate(0, 0, first);
+        r->setTemplate(0, 1, second);
+        const int roi = r->addRect(0, roiRect, 0, 80);
+        r->train(0);
+        r->judge(0, picture);
+        QVERIFY(r->view->roiPassed[0][roi]);
+
+        QVERIFY(w->setWord(107, 0));
+        r->judge(0, picture);
+        QVERIFY2(r->view->roiPassed[0][roi], "a word only edited is not judged with yet");
+        w->accept();
+        QCOMPARE(gpWPara->words[107], 0);
+        r->judge(0, picture);
+        QVERIFY(!r->view->roiPassed[0][roi]);
+        QVERIFY(!r->view->stepOk);
+    }
+
+    // With word 94 the regions of the first detection are the second's too:
+    // an accept that turns it on copies them, live and stored.
+    void sharedRegionsCopiedOnAccept_data()
+    {
+        QTest::addColumn<int>("word94");
+        QTest::newRow("shared") << 1;
+        QTest::newRow("separate") << 0;
+    }
+    void sharedRegionsCopiedOnAccept()
+    {
+        QFETCH(int, word94);
+        gDNum = 2;
+        for (WizardPara* p : {gpWPara, &bak}) {
+            p->words[WizardPara::kMode] = 0;
+            p->words[100] = 1;   // product detection on: step 0 enabled
+            p->words[94] = 0;
+        }
+        bak.words[94] = word94;
+        bak.words[105] = 60;     // something changed in any case
+        const int roi = r->addRect(0, cv::Rect(10, 10, 30, 20), 0, 45, 100, 3);
+        *r->view->editRecord = r->rec();
+        w->accept();
+        QCOMPARE(r->rec().roiCount[1], word94 ? 1 : 0);
+        CammerSingleton stored(0);
+        QVERIFY(stored.LoadRows(gpState->paramDb, *gpState->paramQuery, RoiViewLink{}));
+        QCOMPARE(stored.roiCount[1], word94 ? 1 : 0);
+        if (!word94)
+            return;
+        QCOMPARE(stored.rect[1][roi].imgRect, QRect(10, 10, 30, 20));
+        QCOMPARE(stored.p1[kMaxRoi + roi], 45);
+        QVERIFY(!r->view->liveMasks[1][roi].empty());
+    }
+
+    void passwordSetting_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("again");
+        QTest::addColumn<int>("message");
+        QTest::newRow("empty") << "" << "" << 278;
+        QTest::newRow("typed once") << "4321" << "" << 278;
+        QTest::newRow("entries differ") << "4321" << "4312" << 280;
+        QTest::newRow("set") << "4321" << "4321" << 279;
+    }
+    // Typed twice on the screen, stored and read back.
+    void passwordSetting()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, again);
+        QFETCH(int, message);
+        QVERIFY(gpWPara->setPassword(QStringLiteral("77")));
+        bak = *gpWPara;
+        w->passwordEdit->setText(first);
+        w->passwordAgain->setText(again);
+        QTest::mouseClick(w->passwordButton, Qt::LeftButton);
+        QCOMPARE(warned, QStringList{lanStr(message)});
+        const bool set = message == 279;
+        QCOMPARE(gpWPara->passwordText(), set ? first : QStringLiteral("77"));
+        QCOMPARE(bak.passwordText(), gpWPara->passwordText());
+        QCOMPARE(records(lanStr(235) + lanStr(249)), set ? 1 : 0);
+        if (!set)
+            return;
+        QVERIFY(w->passwordEdit->text().isEmpty() && w->passwordAgain->text().isEmpty());
+        WizardPara loaded;
+        QVERIFY(loaded.LoadRows(gpState->paramDb, *gpState->paramQuery));
+        QCOMPARE(loaded.passwordText(), first);
+    }
+
+    // The USB copy words reach the copier when accepted.
+    void usbCopyWords()
+    {
+        QList<QPair<int, int>> handed;
+        WizardParaWidget::usbCopyHook = [&handed](int days, int on) { handed.append({days, on}); };
+        QVERIFY(w->setWord(213, 7) && w->setWord(215, 1) && !w->setWord(213, 0));
+        w->accept();
+        WizardParaWidget::usbCopyHook = nullptr;
+        QCOMPARE(handed, (QList<QPair<int, int>>{{7, 1}}));
     }
 
     void stepCountReachesRoiPage()

@@ -46,18 +46,22 @@ void TestPassword::levels_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("level");
     QTest::addColumn<bool>("closed");
+    QTest::addColumn<QByteArray>("stored");   // the operator password in the record
 
     const QString fixed = QString::fromLatin1(PasswordBox::kFactoryPassword);
-    QTest::newRow("off: fixed factory password") << 0 << fixed << 2 << true;
-    QTest::newRow("off: hourly code refused") << 0 << code(kAt) << 0 << false;
-    QTest::newRow("off: operator password") << 0 << "5150" << 1 << true;
-    QTest::newRow("on: hourly code") << 1 << code(kAt) << 2 << true;
-    QTest::newRow("on: previous hour refused") << 1 << code(kAt.addSecs(-3600)) << 0 << false;
-    QTest::newRow("on: next day same hour refused") << 1 << code(kAt.addDays(1)) << 0 << false;
-    QTest::newRow("on: fixed password alone refused") << 1 << fixed << 0 << false;
-    QTest::newRow("on: operator password") << 1 << "5150" << 1 << true;
-    QTest::newRow("on: operator password prefix refused") << 1 << "515" << 0 << false;
-    QTest::newRow("on: empty refused") << 1 << "" << 0 << false;
+    QTest::newRow("off: fixed factory password") << 0 << fixed << 2 << true << QByteArray("5150");
+    QTest::newRow("off: hourly code refused") << 0 << code(kAt) << 0 << false << QByteArray("5150");
+    QTest::newRow("off: operator password") << 0 << "5150" << 1 << true << QByteArray("5150");
+    QTest::newRow("on: hourly code") << 1 << code(kAt) << 2 << true << QByteArray("5150");
+    QTest::newRow("on: previous hour refused") << 1 << code(kAt.addSecs(-3600)) << 0 << false << QByteArray("5150");
+    QTest::newRow("on: next day same hour refused") << 1 << code(kAt.addDays(1)) << 0 << false << QByteArray("5150");
+    QTest::newRow("on: fixed password alone refused") << 1 << fixed << 0 << false << QByteArray("5150");
+    QTest::newRow("on: operator password") << 1 << "5150" << 1 << true << QByteArray("5150");
+    QTest::newRow("on: operator password prefix refused") << 1 << "515" << 0 << false << QByteArray("5150");
+    QTest::newRow("on: empty refused") << 1 << "" << 0 << false << QByteArray("5150");
+    // No operator password set: an empty entry still grants nothing.
+    QTest::newRow("on: empty, none set, refused") << 1 << "" << 0 << false << QByteArray();
+    QTest::newRow("off: empty, none set, refused") << 0 << "" << 0 << false << QByteArray();
 }
 
 void TestPassword::levels()
@@ -66,10 +70,11 @@ void TestPassword::levels()
     QFETCH(QString, typed);
     QFETCH(int, level);
     QFETCH(bool, closed);
+    QFETCH(QByteArray, stored);
 
     KitEnv env;
     env.word98 = pswUsed;
-    env.operatorPassword = "5150";
+    env.operatorPassword = stored;
     PasswordBox::setClock([] { return kAt; });
     env.win->rightsLevel = 1;
     PasswordBox* box = gpPasswordBox;

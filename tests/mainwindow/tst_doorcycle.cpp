@@ -1,0 +1,129 @@
+// The safety-door triggered detection (word 144) end to end: the board
+// simulator on a pseudo-terminal, the replay camera plug-in, the main
+// window's start-up and the engine.
+#include "cameramanager.h"
+#include "cammerwidget.h"
+#include "controlport.h"
+#include "cyclerig.h"
+#include "drawroiwidget.h"
+#include "lanstr.h"
+#include "rivurevezi.h"
+#include "testworkdir.h"
+#include "wizardpara.h"
+
+#include <QtTest>
+
+namespace {
+// Generous: sanitised builds on a loaded machine judge many times slower.
+constexpr int kCycleWait = 30000;
+const QString kControl = QStringLiteral("vmm-door-test-%1").arg(QCoreApplication::applicationPid());
+
+bool cameraCommand(const QString& line) { return cyclerig::cameraCommand(kControl, line); }
+}  // namespace
+
+using namespace cyclerig;
+
+class TestDoorCycle : public QObject {
+    Q_OBJECT
+    BoardSimulator sim;
+
+    static int wire(int logical, int out) { return (gpWPara && out <= 8 && gpWPara->words[76 + out]) ? !logical : logical; }
+    void pulseMouldOpen() { cyclerig::pulseMouldOpen(sim); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(sim.open());
+        sim.setInputs(kDoorClosed);
+        sim.start();
+        qputenv("VMM_COM_PORT", sim.slaveName().toLocal8Bit());
+        qputenv("VMM_CAMERA_REPLAY", QStringLiteral(R"({"control":"%1","cameras":[{"serial":"DOOR-00001","width":320,"height":256,"seed":3}]})")
+                                         .arg(kControl).toUtf8());
+        qputenv("VMM_CAMERA_SIMULATED", R"({"control":"vmm-door-test-sim","cameras":[]})");
+        pMutexIO = new QMutex;
+        pMutexSaveFail = new QMutex;
+        initLanStr();
+    }
+
+    // Word 144: the safety door closing has the mould cavity (the clamp's
+    // step) judged before the mould may close again; the door found closed
+    // at start-up and a door closing with the word off trigger nothing.
+    void doorTriggeredDetection()
+    {
+        TestWorkDir wd;
+        copyDatabases(QStringLiteral(VMM_BUILD_DIR), "libcamera_replay.so");
+        gAppDirPath = wd.path();
+        putWideRegions("PARAM.db", 1, 20);
+        editWords("PARAM.db", [](int* w) { w[144] = 1; });
+        if (QTest::currentTestFailed())
+            return;
+        sim.setInputs(kDoorClosed);
+        auto* win = new RiVuRevezi(nullptr);
+        const auto closeWindow = qScopeGuard([&win] {
+            delete win;
+            gpWin = nullptr;
+            gpControlIO = nullptr;
+        });
+        QVERIFY(win->StartUp());
+        QCOMPARE(gpWPara->words[144], 1);
+        gpControlIO->InitIOThread();
+        QTRY_VERIFY_WITH_TIMEOUT(!gisSafeDoorOpen, 5000);
+        QTest::qWait(500);
+        QVERIFY(!win->cycleOpen);
+        QVERIFY(!QFile::exists("cammer12/template0.bmp"));
+
+        pulseMouldOpen();   // the templates
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer12/template0.bmp") && !win->cycleOpen, kCycleWait);
+        QVector<QPair<int, int>> decided;   // step, door flag while it was decided
+        const auto handOn = win->onCycleStepDone;
+        win->onCycleStepDone = [&](int step, bool ok) {
+            decided.append({step, win->safeDoorDetect});
+            if (handOn)
+                handOn(step, ok);
+        };
+        const auto cycleDoor = [this] {
+            sim.setInputs(0);
+            QTRY_VERIFY_WITH_TIMEOUT(gisSafeDoorOpen, 5000);
+            sim.setInputs(kDoorClosed);
+        };
+
+        gpWPara->words[144] = 0;
+        cycleDoor();
+        QTRY_VERIFY_WITH_TIMEOUT(!gisSafeDoorOpen, 5000);
+        QTest::qWait(500);
+        QVERIFY(decided.isEmpty());
+
+        gpWPara->words[144] = 1;
+        const int judged = gAllNum[0];
+        cycleDoor();
+        QTRY_COMPARE_WITH_TIMEOUT(decided.size(), 1, kCycleWait);
+        QCOMPARE(decided[0], qMakePair(1, 1));
+        QCOMPARE(win->safeDoorDetect, 0);
+        QCOMPARE(gAllNum[0], judged + 1);
+        QCOMPARE(win->detectState, 1);
+        QVERIFY(!win->cycleOpen);
+        QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 0), wire(0, 0), 5000);
+
+        // Something left in the mould: the clamp stays forbidden, the alarm
+        // rises, and the operator's re-detection of a clear mould frees it.
+        QVERIFY(cameraCommand("* defect shortshot"));
+        cycleDoor();
+        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, kCycleWait);
+        QCOMPARE(win->detectStep, 1);
+        QCOMPARE(decided.last(), qMakePair(1, 1));
+        QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 0), wire(1, 0), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 2), wire(1, 2), 5000);
+        QVERIFY(cameraCommand("* defect none"));
+        const quint64 frames = win->cammerWidget[0]->frameCount;
+        QTRY_VERIFY_WITH_TIMEOUT(win->cammerWidget[0]->frameCount > frames + 1, 5000);
+        win->drawROIWidget->SlotReCheck();
+        QTRY_VERIFY_WITH_TIMEOUT(!win->cycleOpen, kCycleWait);
+        QCOMPARE(decided.last(), qMakePair(1, 0));   // the operator's decision
+        for (int out : {0, 2})
+            QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), out), wire(0, out), 5000);
+        win->StopDetect();
+    }
+};
+
+QTEST_MAIN(TestDoorCycle)
+#include "tst_doorcycle.moc"
