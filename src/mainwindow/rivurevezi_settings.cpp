@@ -2,6 +2,7 @@
 // zoom slider; the settings screen and the help pager themselves belong to
 // the settings library.
 #include "rivurevezi.h"
+#include "iostatus.h"
 
 #include "colorbutton.h"
 #include "drawroiwidget.h"
@@ -49,7 +50,14 @@ void RiVuRevezi::InitSettings()
     wizardParaWidget = new WizardParaWidget(this);
     wizardParaWidget->setRoiPage(drawROIWidget);
     helpWidget = new HelpWidget(this);
-    connect(wizardParaWidget, &WizardParaWidget::closed, this, [this] { showhideHelp(true); });
+    connect(wizardParaWidget, &WizardParaWidget::closed, this, [this] {
+        showhideHelp(true);
+        // Names confirmed on the settings screen reach the I/O panel at once.
+        if (gpWPara)
+            gpWPara->FillNames();
+        if (ioStatusWidget)
+            ioStatusWidget->update();
+    });
     // The ROI page has set the picture it wants.
     if (drawROIWidget)
         connect(drawROIWidget, &DrawROIWidget::helpRequested, this, [this] {

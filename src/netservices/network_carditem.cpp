@@ -357,7 +357,7 @@ void Network_CardItem::slotChgCardInfo()
     QWidget* host = gpNetDialog ? gpNetDialog.data() : window();
     auto* dia = new Network_CardItem_SetDia(info_, host);
     editor_ = dia;
-    dia->move((host->width() - dia->width()) / 2, (host->height() - dia->height()) / 2);
+    CComp_DialogFrame::centreOn(dia, host);
     const int result = dia->exec();
     // The shared pads belong to the kit: hidden, not dropped.
     hidePads();
