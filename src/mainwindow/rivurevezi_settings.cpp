@@ -2,11 +2,11 @@
 // zoom slider; the settings screen and the help pager themselves belong to
 // the settings library.
 #include "rivurevezi.h"
-#include "iostatus.h"
 
 #include "colorbutton.h"
 #include "drawroiwidget.h"
 #include "helpwidget.h"
+#include "iostatus.h"
 #include "lanstr.h"
 #include "viewutil.h"
 #include "wizardpara.h"
