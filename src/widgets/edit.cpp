@@ -223,13 +223,16 @@ void Edit::callUpPad()
     const bool floating = (flags & PadInNetDialog) && gpNetDialog && host && host != gpNetDialog.data();
 
     const QScreen* screen = QGuiApplication::primaryScreen();
-    const QSize screenSize = screen ? screen->geometry().size() : QSize(gShowW, gShowH);
+    // The program's screen as it was measured at start-up, else the system's.
+    const QSize screenSize = gShowW > 0 && gShowH > 0 ? QSize(gShowW, gShowH)
+                             : screen                 ? screen->geometry().size()
+                                                      : QSize(1920, 1080);
     if (floating) {
         // A window of its own owned by the field's window: above it, and not
         // blocked while that window is modal.
         pad->setParent(host, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
                                  | Qt::WindowDoesNotAcceptFocus);
-        QPoint at = placePad(PadInNetDialog, pos, height(), pad->size(), screenSize, gShowH > 0 ? gShowH : screenSize.height());
+        QPoint at = placePad(PadInNetDialog, pos, height(), pad->size(), screenSize, screenSize.height());
         at.setX(qBound(0, at.x(), qMax(0, screenSize.width() - pad->width())));
         at.setY(qMax(0, at.y()));
         pad->move(at);

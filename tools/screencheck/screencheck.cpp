@@ -13,6 +13,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QStyle>
 #include <QStyleOptionButton>
 
@@ -258,4 +259,15 @@ QStringList ScreenCheck::padFaults(QWidget* pad, QRect screen)
         }
     }
     return found;
+}
+
+QImage ScreenCheck::screenShot(const QList<QWidget*>& bottomToTop, QRect screen)
+{
+    QImage shot(screen.size(), QImage::Format_RGB32);
+    shot.fill(Qt::black);
+    QPainter p(&shot);
+    for (QWidget* w : bottomToTop)
+        if (w && w->isVisible())
+            p.drawPixmap(w->mapToGlobal(QPoint(0, 0)) - screen.topLeft(), w->grab());
+    return shot;
 }

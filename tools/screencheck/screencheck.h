@@ -6,6 +6,8 @@
 // readable text, and a shown pad fully visible.
 #pragma once
 
+#include <QImage>
+#include <QList>
 #include <QPoint>
 #include <QRect>
 #include <QStringList>
@@ -30,4 +32,6 @@ public:
     // A shown pad that lies partly off `screen` or under another window
     // (or a widget of its own window drawn over it).
     static QStringList padFaults(QWidget* pad, QRect screen);
+    // The screen as the windows `bottomToTop` draw it, each at its place.
+    static QImage screenShot(const QList<QWidget*>& bottomToTop, QRect screen);
 };
