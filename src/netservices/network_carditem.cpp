@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -44,7 +43,7 @@ ComboBox* combo(const char* name, QWidget* parent)
     auto* c = new ComboBox(parent);
     c->setObjectName(QLatin1String(name));
     c->setMinimumWidth(300);
-    CComp_DialogFrame::setStyleCombobox(c, new QStyledItemDelegate(c));
+    CComp_DialogFrame::setStyleCombobox(c, new TouchRowDelegate(c, TouchRowDelegate::kMinRowHeight, c));
     return c;
 }
 

@@ -121,7 +121,6 @@ void CComp_DialogFrame::setStyleCombobox(QComboBox* box, QStyledItemDelegate* de
         return;
     box->setItemDelegate(delegate);
     box->setStyleSheet(comboStyleSheet() + extra);
-    useTouchRows(box);
 }
 
 void CComp_DialogFrame::centreOn(QWidget* dialog, const QWidget* over)

@@ -36,8 +36,8 @@ public:
     // Places the window `dialog` centred over `over` (its window's screen
     // position; a dialog is a window of its own, placed in screen coordinates).
     static void centreOn(QWidget* dialog, const QWidget* over);
-    // The kit's combo look; the rows are the kit's touch rows whatever
-    // `delegate` is given.
+    // The kit's combo look, with `delegate` drawing the rows (the kit's
+    // TouchRowDelegate gives them touch size).
     static void setStyleCombobox(QComboBox* box, QStyledItemDelegate* delegate, const QString& extra = QString());
 
 public slots:

@@ -5,10 +5,9 @@
 #include "publictools_widget.h"
 
 #include <QEvent>
-#include <QMouseEvent>
+#include <QListView>
 #include <QPainter>
 #include <QPainterPath>
-#include <QListView>
 #include <QRegularExpression>
 #include <QStyleOptionButton>
 #include <QStylePainter>
@@ -37,9 +36,15 @@ QString splitInTwo(const QString& text)
             best = i;
     if (best >= 0)
         return t.left(best).trimmed() + QLatin1Char('\n') + t.mid(best + 1).trimmed();
-    if (t.size() >= 4 && breaksBetweenCharacters(t.at(mid - 1)) && breaksBetweenCharacters(t.at(mid)))
-        return t.left(mid) + QLatin1Char('\n') + t.mid(mid);
-    return QString();
+    // Between two characters of which one is Chinese or Japanese.
+    int cut = -1;
+    for (int i = 1; i < t.size(); ++i)
+        if ((breaksBetweenCharacters(t.at(i - 1)) || breaksBetweenCharacters(t.at(i)))
+            && (cut < 0 || qAbs(i - mid) < qAbs(cut - mid)))
+            cut = i;
+    if (cut < 0)
+        return QString();
+    return t.left(cut) + QLatin1Char('\n') + t.mid(cut);
 }
 
 }  // namespace

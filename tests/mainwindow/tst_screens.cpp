@@ -344,6 +344,7 @@ private slots:
         QCOMPARE(gpNumPad->hideKey->text(), lanStr(121));
         QCOMPARE(gpNumPad->eraseKey->text(), lanStr(157));
         expectClean(gpNumPad, "pad_digits");
+        expectTouch(gpNumPad, "pad_digits");
         gpNumPad->HideUpdate();
     }
 
@@ -412,6 +413,7 @@ private slots:
             if (qobject_cast<QDialog*>(box))
                 QCOMPARE(box->geometry().center(), kScreen.center());
             expectClean(box, "box_" + name);
+            expectTouch(box, "box_" + name);
             box->hide();
         }
     }

@@ -197,7 +197,7 @@ void TestBoxes::boxTexts()
     QVERIFY(time.dateTimeEdit);
     // Centred above the buttons; it opens on the current date and time.
     const QRect editors = time.dateTimeEdit->geometry();
-    QCOMPARE(editors.center().x(), time.width() / 2);
+    QVERIFY(qAbs(editors.center().x() - time.width() / 2) <= 1);
     QVERIFY(editors.bottom() < time.yesButton->y());
     time.dateTimeEdit->dateEdit->setDate(QDate(2000, 1, 1));
     time.show();
