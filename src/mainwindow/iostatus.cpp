@@ -4,6 +4,7 @@
 #include "lanstr.h"
 #include "publictools_widget.h"
 #include "rivurevezi.h"
+#include "wizardpara.h"
 
 #include <QMutexLocker>
 #include <QPainter>
@@ -54,8 +55,14 @@ QRect IOStatusWidget::lampCell(int row, int i) const
 
 QString IOStatusWidget::lampName(bool input, int i)
 {
-    if (input && i < 8 && !gaName[i].isEmpty())
-        return gaName[i];
+    // In the multiple-detection mode the display names (words 251-266, set in
+    // the I/O names dialog) name inputs 1-9 (gaName 0-8) and outputs 1-9
+    // (gaName 9-17); in the other modes the mode's names stand on the inputs.
+    const bool custom = gpWPara && gpWPara->words[WizardPara::kMode] == 3;
+    const int perRow = custom ? 9 : 8;
+    const int entry = i >= perRow ? -1 : input ? i : (custom ? 9 + i : -1);
+    if (entry >= 0 && !gaName[entry].isEmpty())
+        return gaName[entry];
     return QString::number(i + 1);
 }
 

@@ -36,6 +36,10 @@ RiVuRevezi::RiVuRevezi(QWidget* parent)
 
 RiVuRevezi::~RiVuRevezi()
 {
+    // The screens hide as the window goes; a screen that was open when the
+    // program ended must not call back into the window being destroyed.
+    if (wizardParaWidget)
+        wizardParaWidget->disconnect(this);
     if (gpState == this) {
         gpState = nullptr;
         kitlinks::reset();

@@ -6,6 +6,7 @@
 #include "colorbutton.h"
 #include "drawroiwidget.h"
 #include "helpwidget.h"
+#include "iostatus.h"
 #include "lanstr.h"
 #include "viewutil.h"
 #include "wizardpara.h"
@@ -49,7 +50,14 @@ void RiVuRevezi::InitSettings()
     wizardParaWidget = new WizardParaWidget(this);
     wizardParaWidget->setRoiPage(drawROIWidget);
     helpWidget = new HelpWidget(this);
-    connect(wizardParaWidget, &WizardParaWidget::closed, this, [this] { showhideHelp(true); });
+    connect(wizardParaWidget, &WizardParaWidget::closed, this, [this] {
+        showhideHelp(true);
+        // Names confirmed on the settings screen reach the I/O panel at once.
+        if (gpWPara)
+            gpWPara->FillNames();
+        if (ioStatusWidget)
+            ioStatusWidget->update();
+    });
     // The ROI page has set the picture it wants.
     if (drawROIWidget)
         connect(drawROIWidget, &DrawROIWidget::helpRequested, this, [this] {

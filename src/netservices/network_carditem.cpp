@@ -14,7 +14,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -46,7 +45,7 @@ ComboBox* combo(const char* name, QWidget* parent)
     auto* c = new ComboBox(parent);
     c->setObjectName(QLatin1String(name));
     c->setMinimumWidth(300);
-    CComp_DialogFrame::setStyleCombobox(c, new QStyledItemDelegate(c));
+    CComp_DialogFrame::setStyleCombobox(c, new TouchRowDelegate(c, TouchRowDelegate::kMinRowHeight, c));
     return c;
 }
 
@@ -359,7 +358,7 @@ void Network_CardItem::slotChgCardInfo()
     QWidget* host = gpNetDialog ? gpNetDialog.data() : window();
     auto* dia = new Network_CardItem_SetDia(info_, host);
     editor_ = dia;
-    dia->move((host->width() - dia->width()) / 2, (host->height() - dia->height()) / 2);
+    CComp_DialogFrame::centreOn(dia, host);
     const int result = dia->exec();
     // The shared pads belong to the kit: hidden, not dropped.
     hidePads();

@@ -1,9 +1,13 @@
 // The display names of the inputs and outputs in the multiple-detection
-// mode: a name from the fixed input and output name lists per slot.
+// mode: a name from the fixed input and output name lists per slot, each
+// slot labelled with the board input or output it names (the lamp of the
+// I/O panel). In the other modes the lamps carry the mode's names, which the
+// dialog shows without a choice.
 #pragma once
 
 #include <QDialog>
 
+class ColorButton;
 class ComboBox;
 
 class CustomIONameWidget : public QDialog {
@@ -15,6 +19,11 @@ public:
 
     ComboBox* inputName[kSlots] = {};    // index into gInName
     ComboBox* outputName[kSlots] = {};   // index into gOutName
+    ColorButton* okButton = nullptr;
+    ColorButton* cancelButton = nullptr;
+
+    // Whether the working copy is in the mode whose names are chosen here.
+    static bool namesChosen();
 
 public slots:
     // Writes words 251-258 and 259-266 of the working copy.

@@ -21,7 +21,7 @@ IOWidget::IOWidget(QWidget* parent) : QDialog(parent)
         stepCount->addItem(lanStr(501 + n - 2));
     screenfit::combo(stepCount);
     grid->addWidget(stepCount, 1, 0);
-    notSequential = new QCheckBox(lanStr(675), this);
+    notSequential = new CheckBox(this, lanStr(675).trimmed());
     grid->addWidget(notSequential, 1, 1, 1, 3);
     for (int r = 0; r < kRows; ++r) {
         grid->addWidget(new QLabel(lanStr(495).arg(r + 1).trimmed(), this), r + 2, 0);

@@ -6,7 +6,7 @@
 #include <QDialog>
 
 class ComboBox;
-class QCheckBox;
+class CheckBox;
 
 class IOWidget : public QDialog {
     Q_OBJECT
@@ -19,7 +19,7 @@ public:
     ComboBox* rowStep[kRows] = {};         // item 0: none, item s + 1: step s
     ComboBox* rowInput[kRows] = {};        // trigger input slot 0-7
     ComboBox* rowCut[kRows] = {};          // cut mode 0-2
-    QCheckBox* notSequential = nullptr;
+    CheckBox* notSequential = nullptr;
 
 public slots:
     // Refused (nothing written) when the last step has no row or a step is

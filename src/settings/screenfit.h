@@ -18,7 +18,7 @@ inline void combo(QComboBox* box)
     for (int i = 0; i < box->count(); ++i)
         widest = qMax(widest, fm.horizontalAdvance(box->itemText(i)));
     box->setMinimumWidth(widest + 56);   // the drop-down arrow and the frame
-    box->setMinimumHeight(44);
+    box->setMinimumHeight(qMax(box->minimumHeight(), 48));   // a touch target
 }
 
 inline void button(QAbstractButton* b)

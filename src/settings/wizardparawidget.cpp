@@ -140,18 +140,21 @@ QWidget* WizardParaWidget::buildWordPage(int page)
         f.entry = &w;
         const int row = n / 3;
         const int col = (n % 3) * 2;
-        auto* label = new QLabel(wordLabel(w), inner);
-        label->setWordWrap(true);
-        grid->addWidget(label, row, col + 1);
+        if (w.kind != SettingWord::Check) {
+            auto* label = new QLabel(wordLabel(w), inner);
+            label->setWordWrap(true);
+            grid->addWidget(label, row, col + 1);
+        }
         if (w.kind == SettingWord::Check) {
-            f.check = new QCheckBox(inner);
+            // The caption is part of the check box: a tap on it toggles.
+            f.check = new CheckBox(inner, wordLabel(w));
             connect(f.check, &QCheckBox::toggled, this, [this, &w](bool on) {
                 if (filling_)
                     return;
                 const int word = settingwords::cameraBase(w.word) >= 0 ? w.word + camera_ : w.word;
                 setWord(word, on ? w.onValue : w.offValue);
             });
-            grid->addWidget(f.check, row, col, Qt::AlignRight);
+            grid->addWidget(f.check, row, col, 1, 2);
         } else if (w.kind == SettingWord::Choice) {
             f.combo = new ComboBox(inner);
             for (int r : w.choiceRows)

@@ -1,5 +1,6 @@
 #include "ccomp_dialogframe.h"
 
+#include "colorbutton.h"
 #include "platform.h"
 #include "publictools_widget.h"
 
@@ -70,7 +71,7 @@ void CComp_DialogFrame::addTitleWgt(QWidget* w)
 QString CComp_DialogFrame::comboStyleSheet()
 {
     return QStringLiteral(
-        "QComboBox{color:white;font-size:22px;height:40px;border:1px solid #BDBDBD;background-color:#607D8B;"
+        "QComboBox{color:white;font-size:22px;height:48px;border:1px solid #BDBDBD;background-color:#607D8B;"
         "combobox-popup:0;}"
         "QComboBox::drop-down{width:40px;height:40px;border-style:none;}"
         "QComboBox::down-arrow{width:30px;height:30px;image:url(:/img/Resources/RightTriangle.png);}"
@@ -120,6 +121,17 @@ void CComp_DialogFrame::setStyleCombobox(QComboBox* box, QStyledItemDelegate* de
         return;
     box->setItemDelegate(delegate);
     box->setStyleSheet(comboStyleSheet() + extra);
+}
+
+void CComp_DialogFrame::centreOn(QWidget* dialog, const QWidget* over)
+{
+    if (!dialog || !over)
+        return;
+    const QPoint centre = over->mapToGlobal(over->rect().center());
+    QPoint at(centre.x() - dialog->width() / 2, centre.y() - dialog->height() / 2);
+    if (!dialog->isWindow() && dialog->parentWidget())
+        at = dialog->parentWidget()->mapFromGlobal(at);
+    dialog->move(at);
 }
 
 // ---------------------------------------------------------------------------

@@ -33,6 +33,11 @@ public:
     static QString dialogStyleSheet();
     static QString comboStyleSheet();
     static void setDefaultWgt(QWidget* w, const QString& extra = QString());
+    // Places the window `dialog` centred over `over` (its window's screen
+    // position; a dialog is a window of its own, placed in screen coordinates).
+    static void centreOn(QWidget* dialog, const QWidget* over);
+    // The kit's combo look, with `delegate` drawing the rows (the kit's
+    // TouchRowDelegate gives them touch size).
     static void setStyleCombobox(QComboBox* box, QStyledItemDelegate* delegate, const QString& extra = QString());
 
 public slots:

@@ -6,6 +6,8 @@
 
 #include <QEvent>
 #include <QListView>
+#include <QPainter>
+#include <QPainterPath>
 #include <QRegularExpression>
 #include <QStyleOptionButton>
 #include <QStylePainter>
@@ -18,13 +20,14 @@ const QRegularExpression& fontSizeRule()
     return re;
 }
 
-// The text broken into two lines at the blank nearest its middle, or, for
-// text without blanks (Chinese, Japanese), in its middle; empty for text too
-// short to break.
+// The text broken into two lines at the blank nearest its middle; text
+// without blanks is broken between characters only where the script allows
+// it (Chinese, Japanese), never inside a word. Empty for text that cannot
+// be broken.
 QString splitInTwo(const QString& text)
 {
     const QString t = text.trimmed();
-    if (t.size() < 4)
+    if (t.size() < 2)
         return QString();
     const int mid = t.size() / 2;
     int best = -1;
@@ -33,28 +36,17 @@ QString splitInTwo(const QString& text)
             best = i;
     if (best >= 0)
         return t.left(best).trimmed() + QLatin1Char('\n') + t.mid(best + 1).trimmed();
-    return t.left(mid) + QLatin1Char('\n') + t.mid(mid);
+    // Between two characters of which one is Chinese or Japanese.
+    int cut = -1;
+    for (int i = 1; i < t.size(); ++i)
+        if ((breaksBetweenCharacters(t.at(i - 1)) || breaksBetweenCharacters(t.at(i)))
+            && (cut < 0 || qAbs(i - mid) < qAbs(cut - mid)))
+            cut = i;
+    if (cut < 0)
+        return QString();
+    return t.left(cut) + QLatin1Char('\n') + t.mid(cut);
 }
 
-// Rows of the drop-down list at the combo box's item height.
-class RowHeightDelegate : public QStyledItemDelegate {
-public:
-    RowHeightDelegate(int height, QObject* parent)
-        : QStyledItemDelegate(parent)
-        , height_(height)
-    {
-    }
-    void setHeight(int h) { height_ = h; }
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        QSize s = QStyledItemDelegate::sizeHint(option, index);
-        s.setHeight(qMax(s.height(), height_));
-        return s;
-    }
-
-private:
-    int height_;
-};
 }  // namespace
 
 int ColorButton::fontPixelsFor(int style, int lan)
@@ -164,16 +156,133 @@ CheckBox::CheckBox(QWidget* parent, const QString& text)
     : QCheckBox(text, parent)
 {
     QFont f(QStringLiteral("wqy-microhei"));
-    f.setPixelSize(28);
+    f.setPixelSize(kCaptionPixels);
     setFont(f);
     QPalette pal = palette();
-    pal.setColor(QPalette::WindowText, Qt::yellow);
+    pal.setColor(QPalette::WindowText, Qt::white);
     setPalette(pal);
-    setStyleSheet(QStringLiteral("QCheckBox::indicator {width: %1px; height: %2px;} "
-                                 "QCheckBox::indicator:checked {border-radius:5px; background:white; "
-                                 "border-image: url(./images/check.png);}")
-                      .arg(32)
-                      .arg(32));
+    QSizePolicy sp(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    sp.setHeightForWidth(true);
+    setSizePolicy(sp);
+    setMinimumHeight(kTouchHeight);
+}
+
+QRect CheckBox::boxRect() const
+{
+    return QRect(4, (height() - kBox) / 2, kBox, kBox);
+}
+
+QRect CheckBox::captionRect() const
+{
+    const int x = kBox + 16;
+    return QRect(x, 2, qMax(0, width() - x - 4), qMax(0, height() - 4));
+}
+
+QFont CheckBox::captionFont() const
+{
+    QFont f = font();
+    const int asked = f.pixelSize() > 0 ? f.pixelSize() : kCaptionPixels;
+    f.setPixelSize(fittingWrappedPixelSize(f, text(), captionRect().size(), asked));
+    return f;
+}
+
+QSize CheckBox::sizeHint() const
+{
+    const QFontMetrics fm(font());
+    const int w = kBox + 20 + fm.horizontalAdvance(text());
+    return QSize(w, qMax(kTouchHeight, fm.height() + 8));
+}
+
+QSize CheckBox::minimumSizeHint() const
+{
+    // Room for the longest word, so that a caption wraps between words.
+    const QFontMetrics fm(font());
+    int word = 0;
+    for (const QString& w : text().split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        word = qMax(word, fm.horizontalAdvance(w));
+    if (!text().contains(QLatin1Char(' ')))
+        word = qMin(word, fm.horizontalAdvance(text().left(4)));   // Chinese, Japanese: between characters
+    return QSize(kBox + 20 + word, kTouchHeight);
+}
+
+int CheckBox::heightForWidth(int w) const
+{
+    const QFontMetrics fm(font());
+    const QRect need = fm.boundingRect(QRect(0, 0, qMax(1, w - kBox - 20), 100000), Qt::TextWordWrap, text());
+    return qMax(kTouchHeight, need.height() + 8);
+}
+
+bool CheckBox::hitButton(const QPoint& pos) const
+{
+    // The caption is part of the box: a tap anywhere on it toggles.
+    return rect().contains(pos);
+}
+
+void CheckBox::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRect box = boxRect();
+    p.setPen(QPen(QColor(QStringLiteral("#DCE4EC")), 3));
+    p.setBrush(isChecked() ? QColor(QStringLiteral("#ff9900")) : QColor(QStringLiteral("#322f2f")));
+    p.drawRoundedRect(QRectF(box).adjusted(1.5, 1.5, -1.5, -1.5), 6, 6);
+    if (isChecked()) {
+        QPainterPath tick;
+        tick.moveTo(box.left() + kBox * 0.22, box.top() + kBox * 0.52);
+        tick.lineTo(box.left() + kBox * 0.42, box.top() + kBox * 0.74);
+        tick.lineTo(box.left() + kBox * 0.80, box.top() + kBox * 0.28);
+        p.setPen(QPen(Qt::white, 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(tick);
+    }
+    p.setFont(captionFont());
+    p.setPen(isEnabled() ? palette().color(QPalette::WindowText) : QColor(Qt::gray));
+    p.drawText(captionRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, text());
+}
+
+// ---------------------------------------------------------------------------
+
+TouchRowDelegate::TouchRowDelegate(const QWidget* owner, int height, QObject* parent)
+    : QStyledItemDelegate(parent)
+    , owner_(owner)
+    , height_(height)
+{
+}
+
+QFont TouchRowDelegate::rowFont() const
+{
+    QFont f = owner_ ? owner_->font() : QFont(QStringLiteral("wqy-microhei"));
+    if (QFontInfo(f).pixelSize() < kMinRowPixels)
+        f.setPixelSize(kMinRowPixels);
+    return f;
+}
+
+void TouchRowDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const
+{
+    QStyledItemDelegate::initStyleOption(option, index);
+    // The list of a drop-down is a window of its own and does not inherit
+    // the owner's font: its rows are drawn at that font here.
+    option->font = rowFont();
+    option->fontMetrics = QFontMetrics(option->font);
+}
+
+QSize TouchRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    QSize s = QStyledItemDelegate::sizeHint(option, index);
+    s.setHeight(qMax(s.height(), height_));
+    return s;
+}
+
+void useTouchRows(QComboBox* box, int height)
+{
+    if (!box)
+        return;
+    const int h = qMax(height, TouchRowDelegate::kMinRowHeight);
+    if (auto* old = dynamic_cast<TouchRowDelegate*>(box->view()->itemDelegate()))
+        old->setHeight(h);
+    else
+        box->view()->setItemDelegate(new TouchRowDelegate(box, h, box->view()));
+    box->view()->setFont(static_cast<TouchRowDelegate*>(box->view()->itemDelegate())->rowFont());
 }
 
 // ---------------------------------------------------------------------------
@@ -183,18 +292,28 @@ ComboBox::ComboBox(QWidget* parent)
 {
     setFocusPolicy(Qt::NoFocus);
     setView(new QListView(this));
+    QFont f(QStringLiteral("wqy-microhei"));
+    f.setPixelSize(kTextPixels);
+    setFont(f);
+    setMinimumHeight(TouchRowDelegate::kMinRowHeight);
+    setItemHeight(TouchRowDelegate::kMinRowHeight);
     installEventFilter(this);
 }
 
 void ComboBox::setItemHeight(int h)
 {
-    itemHeight_ = h;
-    if (auto* d = dynamic_cast<RowHeightDelegate*>(view()->itemDelegate()))
-        d->setHeight(h);
-    else
-        view()->setItemDelegate(new RowHeightDelegate(h, view()));
-    setStyleSheet(QStringLiteral("QComboBox QAbstractItemView::item{height:%1px;}").arg(h)
+    itemHeight_ = qMax(h, int(TouchRowDelegate::kMinRowHeight));
+    useTouchRows(this, itemHeight_);
+    setStyleSheet(QStringLiteral("QComboBox QAbstractItemView::item{height:%1px;}").arg(itemHeight_)
                   + QStringLiteral("QComboBox::tab-bar{border-width:0px;}"));
+}
+
+void ComboBox::changeEvent(QEvent* e)
+{
+    QComboBox::changeEvent(e);
+    // A font set by the owner reaches the drop-down's rows as well.
+    if (e->type() == QEvent::FontChange && view())
+        useTouchRows(this, itemHeight_);
 }
 
 bool ComboBox::eventFilter(QObject* watched, QEvent* event)

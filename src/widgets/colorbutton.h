@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 
 class ColorButton : public QPushButton {
     Q_OBJECT
@@ -41,20 +42,72 @@ private:
     QString shown_;         // the two-line caption; null when drawn as set
 };
 
+// The kit's check box at touch size: a large box with a clear tick, and its
+// caption part of it (a tap on the caption toggles too). A caption that does
+// not fit its width wraps between words and, when still too tall, is drawn
+// smaller; it never breaks inside a word.
 class CheckBox : public QCheckBox {
     Q_OBJECT
 public:
+    static constexpr int kBox = 36;
+    static constexpr int kTouchHeight = 48;
+    static constexpr int kCaptionPixels = 20;
+
     explicit CheckBox(QWidget* parent = nullptr, const QString& text = QString());
     int value() const { return isChecked() ? 1 : 0; }
     void setValue(int v) { setChecked(v != 0); }
+
+    QRect boxRect() const;
+    QRect captionRect() const;
+    // The font the caption is drawn with (smaller than the box's font when
+    // the wrapped caption would not fit).
+    QFont captionFont() const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int w) const override;
+
+protected:
+    bool hitButton(const QPoint& pos) const override;
+    void paintEvent(QPaintEvent* e) override;
 };
 
+// Rows of a drop-down list at touch size: at least kMinRowHeight high, drawn
+// at the owner's font (never below kMinRowPixels). Every combo box of the
+// program uses it, through ComboBox or useTouchRows.
+class TouchRowDelegate : public QStyledItemDelegate {
+public:
+    static constexpr int kMinRowHeight = 48;
+    static constexpr int kMinRowPixels = 16;
+
+    TouchRowDelegate(const QWidget* owner, int height, QObject* parent);
+    void setHeight(int h) { height_ = h; }
+    int height() const { return height_; }
+    QFont rowFont() const;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+
+private:
+    const QWidget* owner_;
+    int height_;
+};
+
+// Gives `box` the touch rows (at least `height` px); again after its font changed.
+void useTouchRows(QComboBox* box, int height = TouchRowDelegate::kMinRowHeight);
+
+// The kit's combo box: 20 px text, at least 48 px high, touch rows.
 class ComboBox : public QComboBox {
     Q_OBJECT
 public:
+    static constexpr int kTextPixels = 20;
+
     explicit ComboBox(QWidget* parent = nullptr);
-    // Height of the rows of the drop-down list (the default item delegate
-    // ignores a style sheet's item height, so a delegate of ours sets it).
+    // Height of the rows of the drop-down list (never below the touch
+    // height; the default item delegate ignores a style sheet's item
+    // height, so the kit's delegate sets it).
     void setItemHeight(int h);
     int itemHeight() const { return itemHeight_; }
 
@@ -63,6 +116,7 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* e) override;
 
 private:
     int itemHeight_ = 0;

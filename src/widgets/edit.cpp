@@ -50,6 +50,11 @@ Edit::Edit(int flags_, QWidget* parent, int style)
 {
     if (style == 1)
         C_Type_COM::setTxtQss(this, C_Type_COM::C_Color_Blue);
+    // Touch size unless the owner sizes the field itself.
+    QFont f(QStringLiteral("wqy-microhei"));
+    f.setPixelSize(kTextPixels);
+    setFont(f);
+    setMinimumHeight(kTouchHeight);
     connect(this, &QLineEdit::textChanged, this, &Edit::SlotRange);
 }
 
@@ -143,10 +148,19 @@ void Edit::SlotRange(QString text)
 
 QWidget* Edit::padHost(QPoint* fieldPos) const
 {
-    if ((flags & PadInNetDialog) && gpNetDialog) {
+    if ((flags & PadInNetDialog) && gpNetDialog && window() == gpNetDialog.data()) {
         if (fieldPos)
             *fieldPos = gpNetDialog->mapFromGlobal(mapToGlobal(QPoint(0, 0)));
         return gpNetDialog.data();
+    }
+    if ((flags & PadInNetDialog) && gpNetDialog) {
+        // The field sits in a window opened over the network dialog (a card
+        // editor): a pad inside the network dialog would lie underneath it.
+        // The pad floats over the field's own window instead, in screen
+        // coordinates.
+        if (fieldPos)
+            *fieldPos = mapToGlobal(QPoint(0, 0));
+        return window();
     }
     if ((flags & PadInNetDialog) && !gpNetDialog)
         qWarning("Edit: no network dialog open for a field that places its pad there");
@@ -204,17 +218,36 @@ void Edit::callUpPad()
     QPoint pos;
     QWidget* host = padHost(&pos);
     int effectiveFlags = flags;
-    if ((flags & PadInNetDialog) && host != gpNetDialog.data())
+    if ((flags & PadInNetDialog) && (!gpNetDialog || host != gpNetDialog.data()))
         effectiveFlags &= ~PadInNetDialog;
+    const bool floating = (flags & PadInNetDialog) && gpNetDialog && host && host != gpNetDialog.data();
+
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    // The program's screen as it was measured at start-up, else the system's.
+    const QSize screenSize = gShowW > 0 && gShowH > 0 ? QSize(gShowW, gShowH)
+                             : screen                 ? screen->geometry().size()
+                                                      : QSize(1920, 1080);
+    if (floating) {
+        // A window of its own owned by the field's window: above it, and not
+        // blocked while that window is modal.
+        pad->setParent(host, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                                 | Qt::WindowDoesNotAcceptFocus);
+        QPoint at = placePad(PadInNetDialog, pos, height(), pad->size(), screenSize, screenSize.height());
+        at.setX(qBound(0, at.x(), qMax(0, screenSize.width() - pad->width())));
+        at.setY(qMax(0, at.y()));
+        pad->move(at);
+        pad->show();
+        pad->raise();
+        return;
+    }
 
     QSize hostSize;
     if (host) {
         hostSize = host->size();
     } else {
-        const QScreen* screen = QGuiApplication::primaryScreen();
         hostSize = screen ? screen->availableGeometry().size() : QSize(gShowW, gShowH);
     }
-    if (pad->parentWidget() != host)
+    if (pad->parentWidget() != host || pad->isWindow() != !host)
         pad->setParent(host);
     if (!host)
         pad->setWindowFlags(pad->windowFlags() | Qt::WindowDoesNotAcceptFocus);

@@ -30,6 +30,9 @@ public:
         PadInNetDialog = 32,
     };
 
+    static constexpr int kTouchHeight = 48;
+    static constexpr int kTextPixels = 22;
+
     Edit(int flags, QWidget* parent = nullptr, int style = 1);
     ~Edit() override;
 

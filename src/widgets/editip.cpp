@@ -118,7 +118,6 @@ EditDateTime::EditDateTime(const QString& title, QWidget* parent)
     : QWidget(parent)
     , dateTime(new QDateTime(QDateTime::currentDateTime()))
 {
-    setFixedHeight(80);
     setFont(titleFont());
     makeYellow(this);
 
@@ -128,28 +127,36 @@ EditDateTime::EditDateTime(const QString& title, QWidget* parent)
 
     titleLabel = new QLabel(title, this);
     titleLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    titleLabel->setVisible(!title.isEmpty());
+    grid->setContentsMargins(0, 0, 0, 0);
 
+    // Touch size: 64 px high, 30 px digits, a 60 px step arrow on each side.
+    auto sheet = [](const char* type) {
+        return QStringLiteral("%1{font-size:30px;color:black;background:white;border:2px solid #DCE4EC;"
+                              "border-radius:5px;}"
+                              "%1::up-button{subcontrol-origin:border;subcontrol-position:right;image: "
+                              "url(./images/right.png);width: %2px;height: %2px;}%1::down-button "
+                              "{subcontrol-origin:border;subcontrol-position:left;image: url(./images/left.png);"
+                              "width: %2px;height: %2px;}")
+            .arg(QLatin1String(type))
+            .arg(60);
+    };
     dateEdit = new QDateEdit(this);
     dateEdit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-    dateEdit->setFixedSize(330, 60);
+    dateEdit->setFixedSize(kEditorWidth, kEditorHeight);
     dateEdit->setAlignment(Qt::AlignCenter);
-    dateEdit->setStyleSheet(
-        QStringLiteral("QDateEdit::up-button{subcontrol-origin:border;subcontrol-position:right;image: "
-                       "url(./images/right.png);width: %1px;height: %1px;}QDateEdit::down-button "
-                       "{subcontrol-origin:border;subcontrol-position:left;image: url(./images/left.png);width: "
-                       "%1px;height: %1px;}")
-            .arg(60));
+    dateEdit->setStyleSheet(sheet("QDateEdit"));
 
     timeEdit = new QTimeEdit(this);
     timeEdit->setDisplayFormat(QStringLiteral("HH:mm:ss"));
-    timeEdit->setFixedSize(330, 60);
+    timeEdit->setFixedSize(kEditorWidth, kEditorHeight);
     timeEdit->setAlignment(Qt::AlignCenter);
-    timeEdit->setStyleSheet(
-        QStringLiteral("QTimeEdit::up-button{subcontrol-origin:border;subcontrol-position:right;image: "
-                       "url(./images/right.png);width: %1px;height: %1px;}QTimeEdit::down-button "
-                       "{subcontrol-origin:border;subcontrol-position:left;image: url(./images/left.png);width: "
-                       "%1px;height: %1px;}")
-            .arg(60));
+    timeEdit->setStyleSheet(sheet("QTimeEdit"));
+    for (QWidget* w : {static_cast<QWidget*>(dateEdit), static_cast<QWidget*>(timeEdit)}) {
+        QFont f(QStringLiteral("wqy-microhei"));
+        f.setPixelSize(30);
+        w->setFont(f);
+    }
 
     grid->addWidget(titleLabel, 0, 0, Qt::AlignLeft | Qt::AlignVCenter);
     grid->addWidget(dateEdit, 0, 1);

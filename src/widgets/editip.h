@@ -45,6 +45,10 @@ private:
 class EditDateTime : public QWidget {
     Q_OBJECT
 public:
+    static constexpr int kEditorWidth = 330;
+    static constexpr int kEditorHeight = 64;
+
+    // Starts at the construction time; ShowDateTime refreshes it.
     EditDateTime(const QString& title, QWidget* parent = nullptr);
     ~EditDateTime() override;
 

@@ -44,6 +44,53 @@ int fittingPixelSize(QFont font, const QString& text, const QSize& box, int pixe
     return minPixels;
 }
 
+bool breaksBetweenCharacters(QChar c)
+{
+    const ushort u = c.unicode();
+    return (u >= 0x2E80 && u <= 0x9FFF)      // CJK radicals, kana, ideographs
+           || (u >= 0xF900 && u <= 0xFAFF)   // compatibility ideographs
+           || (u >= 0xFF00 && u <= 0xFFEF)   // full-width forms
+           || (u >= 0x3000 && u <= 0x303F);  // CJK punctuation
+}
+
+QStringList unbreakableWords(const QString& text)
+{
+    QStringList words;
+    QString run;
+    for (const QChar c : text) {
+        if (c.isSpace() || breaksBetweenCharacters(c)) {
+            if (!run.isEmpty())
+                words << run;
+            run.clear();
+            if (!c.isSpace())
+                words << QString(c);
+            continue;
+        }
+        run += c;
+    }
+    if (!run.isEmpty())
+        words << run;
+    return words;
+}
+
+int fittingWrappedPixelSize(QFont font, const QString& text, const QSize& box, int pixels, int minPixels)
+{
+    if (text.isEmpty())
+        return pixels;
+    const QStringList words = unbreakableWords(text);
+    for (int px = pixels; px > minPixels; --px) {
+        font.setPixelSize(px);
+        const QFontMetrics fm(font);
+        bool fits = true;
+        for (const QString& w : words)
+            fits = fits && fm.horizontalAdvance(w) <= box.width();
+        const QRect need = fm.boundingRect(QRect(0, 0, box.width(), 100000), Qt::TextWordWrap, text);
+        if (fits && need.height() <= box.height())
+            return px;
+    }
+    return minPixels;
+}
+
 // ---------------------------------------------------------------------------
 
 C_Type_COM::C_Type_COM(QWidget* parent)

@@ -28,6 +28,16 @@ QPixmap kitPixmap(const QString& fileName);
 // line of `text`, in `font`, fits `box`; `minPixels` when none does. Fixed
 // button and caption sizes shrink their text this way instead of cutting it.
 int fittingPixelSize(QFont font, const QString& text, const QSize& box, int pixels, int minPixels = 8);
+// The same for a caption that may wrap: lines break between words (and
+// between Chinese or Japanese characters), never inside a word, so every
+// word must fit the width on its own.
+int fittingWrappedPixelSize(QFont font, const QString& text, const QSize& box, int pixels, int minPixels = 8);
+// Whether a line may break before or after `c` without breaking a word:
+// Chinese and Japanese characters.
+bool breaksBetweenCharacters(QChar c);
+// The words of `text` that a line may not break: runs between blanks, and
+// single characters of the scripts that break between characters.
+QStringList unbreakableWords(const QString& text);
 
 class C_Type_COM : public QWidget {
     Q_OBJECT

@@ -206,11 +206,20 @@ ModifyTimeWidget::ModifyTimeWidget(QWidget* parent)
     : ChooseBox(parent, 750, 370)
 {
     dateTimeEdit = new EditDateTime(QString(), this);
-    dateTimeEdit->setGeometry(0, 50, 280, 60);
+    dateTimeEdit->adjustSize();
+    dateTimeEdit->move((boxWidth - dateTimeEdit->width()) / 2, 90);
     yesRow = 121;
     noRow = 124;
     yesButton->setText(kitText(121));
     noButton->setText(kitText(124));
+}
+
+void ModifyTimeWidget::showEvent(QShowEvent* e)
+{
+    // The editors start from the clock as it is, so that today's date and
+    // time are a few taps away.
+    dateTimeEdit->ShowDateTime();
+    ChooseBox::showEvent(e);
 }
 
 void ModifyTimeWidget::paintEvent(QPaintEvent*)

@@ -93,6 +93,7 @@ public:
     EditDateTime* dateTimeEdit = nullptr;
 
 protected:
+    void showEvent(QShowEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
 };
 

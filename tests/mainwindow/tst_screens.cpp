@@ -12,6 +12,8 @@
 #include "customionamewidget.h"
 #include "cyclerig.h"
 #include "drawroiwidget.h"
+#include "edit.h"
+#include "editip.h"
 #include "helpwidget.h"
 #include "indexbutton.h"
 #include "iostatus.h"
@@ -19,6 +21,7 @@
 #include "lanstr.h"
 #include "numberinput.h"
 #include "passwordbox.h"
+#include "platform.h"
 #include "publictools_widget.h"
 #include "rivurevezi.h"
 #include "screencheck.h"
@@ -30,10 +33,15 @@
 #include "wizardpara.h"
 #include "wizardparawidget.h"
 
+#include <QAbstractItemView>
+#include <QDateEdit>
 #include <QLocalSocket>
+#include <QRegularExpression>
 #include <QStackedWidget>
 #include <QLabel>
 #include <QtTest>
+
+#include <functional>
 
 namespace {
 
@@ -81,6 +89,98 @@ class TestScreens : public QObject {
 
     CammerWidget* view(int c) { return win->cammerWidget[c]; }
 
+    QString shotName(const QString& scene) const
+    {
+        return QStringLiteral("%1/%2_%3.png").arg(outDir, QString::fromLatin1(kLanNames[lan]), scene);
+    }
+
+    static QStringList prefixed(const QString& scene, QStringList faults)
+    {
+        for (QString& f : faults)
+            f.prepend(scene + QStringLiteral(": "));
+        return faults;
+    }
+
+    void expectTouch(QWidget* top, const QString& scene)
+    {
+        const QStringList faults = prefixed(scene, ScreenCheck::touchFaults(top));
+        for (const QString& f : faults)
+            qWarning("%s", qPrintable(f));
+        QVERIFY2(faults.isEmpty(), qPrintable(QStringLiteral("%1: %2 touch faults").arg(scene).arg(faults.size())));
+    }
+
+    // The settings screen's button captioned with text row `row`.
+    QAbstractButton* settingsButton(int row)
+    {
+        for (ColorButton* b : win->wizardParaWidget->findChildren<ColorButton*>())
+            if (b->isVisible() && b->text() == lanStr(row).trimmed())
+                return b;
+        qWarning("no settings button for row %d", row);
+        return nullptr;
+    }
+
+    // Runs `step` on the next modal window once it is open.
+    void onNextModal(std::function<void(QWidget*)> step)
+    {
+        QTimer::singleShot(50, this, [this, step] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal) {
+                QTimer::singleShot(50, this, [this, step] {
+                    if (QWidget* m = QApplication::activeModalWidget())
+                        step(m);
+                    else
+                        seen << QStringLiteral("no modal window opened");
+                });
+                return;
+            }
+            step(modal);
+        });
+    }
+
+    // Opens the drop-down of `c` by a tap and looks at its rows as shown.
+    void lookAtDropDown(ComboBox* c, const QString& scene)
+    {
+        if (!c || !c->isVisible() || !c->isEnabled() || c->count() == 0)
+            return;
+        QTest::mouseClick(c, Qt::LeftButton);
+        QAbstractItemView* list = c->view();
+        if (!list->isVisible()) {
+            seen << scene + ": the drop-down did not open";
+            return;
+        }
+        settle();
+        list->window()->grab().save(shotName(scene));
+        const QRect screenAt(list->window()->geometry());
+        if (!kScreen.contains(screenAt))
+            seen << scene + QStringLiteral(": the drop-down lies off the screen");
+        QFont font = list->font();
+        if (auto* d = dynamic_cast<TouchRowDelegate*>(list->itemDelegate()))
+            font = d->rowFont();
+        for (int r = 0; r < c->count(); ++r) {
+            const QRect row = list->visualRect(c->model()->index(r, 0));
+            if (row.isValid() && row.height() < ScreenCheck::kTouchHeight)
+                seen << scene + QStringLiteral(": row %1 is %2 px high").arg(r).arg(row.height());
+            if (row.isValid() && QFontMetrics(font).horizontalAdvance(c->itemText(r)) > row.width() - 8)
+                seen << scene + QStringLiteral(": row \"%1\" cut").arg(c->itemText(r));
+        }
+        if (QFontInfo(font).pixelSize() < ScreenCheck::kControlPixels)
+            seen << scene + QStringLiteral(": rows drawn at %1 px").arg(QFontInfo(font).pixelSize());
+        c->hidePopup();
+        settle();
+    }
+
+    // Every slot of the names dialog shows the name its lamp carries.
+    void checkNamesShown(CustomIONameWidget* names, const QString& scene)
+    {
+        const int inputs[] = {1, 3, 4, 5, 6, 7, 8, 9};
+        for (int k = 0; k < CustomIONameWidget::kSlots; ++k) {
+            const QString lamp = IOStatusWidget::lampName(true, inputs[k] - 1);
+            if (names->inputName[k]->currentText() != lamp)
+                seen << scene + QStringLiteral(": input %1 shows \"%2\", the panel \"%3\"")
+                                    .arg(inputs[k]).arg(names->inputName[k]->currentText(), lamp);
+        }
+    }
+
     void pulseMouldOpen()
     {
         sim.setInputs(0x002);
@@ -115,6 +215,8 @@ class TestScreens : public QObject {
     }
 
 private slots:
+    void init() { seen.clear(); }
+
     void initTestCase()
     {
         lan = qBound(0, qEnvironmentVariableIntValue("VMM_SCREEN_LANGUAGE"), 3);
@@ -243,6 +345,7 @@ private slots:
         QCOMPARE(gpNumPad->hideKey->text(), lanStr(121));
         QCOMPARE(gpNumPad->eraseKey->text(), lanStr(157));
         expectClean(gpNumPad, "pad_digits");
+        expectTouch(gpNumPad, "pad_digits");
         gpNumPad->HideUpdate();
     }
 
@@ -311,12 +414,15 @@ private slots:
             if (qobject_cast<QDialog*>(box))
                 QCOMPARE(box->geometry().center(), kScreen.center());
             expectClean(box, "box_" + name);
+            expectTouch(box, "box_" + name);
             box->hide();
         }
     }
 
-    // The settings screen page by page, its dialogs and the help pager, as
-    // the operator opens them from the run screen.
+    // The settings screen page by page, as the technician opens it from the
+    // run screen: laid out as every screen, and at touch size (controls 48 px
+    // high, 16 px text, drop-down rows 48 px, check boxes that toggle from
+    // their caption, the pad of a tapped field fully visible).
     void settingsScreens()
     {
         QTest::mouseClick(win->settingsButton, Qt::LeftButton);
@@ -325,31 +431,132 @@ private slots:
         for (int p = 0; p < s->tabs.size(); ++p) {
             QTest::mouseClick(s->tabs[p], Qt::LeftButton);
             QCOMPARE(s->pages->currentIndex(), p);
-            expectClean(win, QStringLiteral("settings_page%1").arg(p));
+            const QString scene = QStringLiteral("settings_page%1").arg(p);
+            expectClean(win, scene);
+            expectTouch(s, scene);
+            QWidget* page = s->pages->currentWidget();
+            // A tap on a check box's caption toggles it; a second tap restores it.
+            for (CheckBox* c : page->findChildren<CheckBox*>()) {
+                const bool was = c->isChecked();
+                const QPoint caption = c->captionRect().center();
+                QTest::mouseClick(c, Qt::LeftButton, {}, caption);
+                QVERIFY2(c->isChecked() != was, qPrintable(c->text()));
+                QTest::mouseClick(c, Qt::LeftButton, {}, caption);
+                QCOMPARE(c->isChecked(), was);
+            }
+            // The digit pad of the lowest number field lies on the screen, not
+            // under anything.
+            Edit* lowest = nullptr;
+            for (Edit* e : page->findChildren<Edit*>())
+                if (e->isVisible() && (!lowest || e->mapTo(win, QPoint()).y() > lowest->mapTo(win, QPoint()).y()))
+                    lowest = e;
+            if (lowest) {
+                QApplication::setActiveWindow(win);
+                QTest::mouseClick(lowest, Qt::LeftButton);
+                QWidget* pad = (lowest->flags & Edit::LetterPad) ? static_cast<QWidget*>(gpNumCharPad)
+                                                                 : static_cast<QWidget*>(gpNumPad);
+                QTRY_VERIFY(pad && pad->isVisible());
+                seen << prefixed(scene + "_pad", ScreenCheck::padFaults(pad, kScreen));
+                win->grab().save(shotName(scene + "_pad"));
+                hidePads();
+            }
+            // One drop-down opened by a tap: rows at full height, text whole.
+            if (ComboBox* c = page->findChild<ComboBox*>())
+                lookAtDropDown(c, scene + "_dropdown");
         }
         // Words nothing acts on show no control; the USB copy words and the
         // password setting do.
         QStringList labels;
         for (const QLabel* l : s->pages->findChildren<QLabel*>())
             labels << l->text();
+        // A check box carries its own caption.
+        for (const CheckBox* c : s->pages->findChildren<CheckBox*>())
+            labels << c->text();
         for (int row : {178, 400, 167, 168, 169, 667, 336, 524, 193, 513, 666, 677, 554, 558, 630, 662, 337, 272,
                         254, 623, 166})
             QVERIFY2(!labels.contains(lanStr(row).trimmed()), qPrintable(lanStr(row)));
         for (int row : {704, 705, 125, 706})
             QVERIFY2(labels.contains(lanStr(row).trimmed()), qPrintable(lanStr(row)));
         QCOMPARE(s->passwordButton->text(), lanStr(225).trimmed());
-        IOWidget io(s);
-        CustomIONameWidget names(s);
-        WidgetChangeCamera order(numCamera, s);
-        const QVector<QPair<QString, QDialog*>> dialogs{{"settings_io", &io}, {"settings_ionames", &names},
-                                                        {"settings_cameraorder", &order}};
+        lookAtDropDown(s->languageBox, "settings_language_dropdown");
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+    }
+
+    // The dialogs of the settings screen, each opened by its button.
+    void settingsDialogs()
+    {
+        WizardParaWidget* s = win->wizardParaWidget;
+        QVERIFY(s->isVisible());
+        const QVector<QPair<int, QString>> dialogs{
+            {499, "settings_io"}, {498, "settings_ionames"}, {396, "settings_cameraorder"}};
         for (const auto& d : dialogs) {
-            d.second->show();
-            expectClean(d.second, d.first);
-            d.second->hide();
+            const QString scene = d.second;
+            onNextModal([this, scene](QWidget* dialog) {
+                seen << look(dialog, scene);
+                seen << prefixed(scene, ScreenCheck::touchFaults(dialog));
+                if (auto* c = dialog->findChild<ComboBox*>())
+                    lookAtDropDown(c, scene + "_dropdown");
+                if (auto* names = qobject_cast<CustomIONameWidget*>(dialog))
+                    checkNamesShown(names, scene);
+                QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+            });
+            QTest::mouseClick(settingsButton(d.first), Qt::LeftButton);
+            QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
         }
+    }
+
+    // In the multiple-detection mode the I/O names dialog shows the names the
+    // panel shows; a name chosen by touch and confirmed reaches the panel.
+    void ioNameChangedAndSeenOnThePanel()
+    {
+        WizardParaWidget* s = win->wizardParaWidget;
         s->cancel();
         QVERIFY(!win->SettingsVisible());
+        const QString before = IOStatusWidget::lampName(true, 0);
+        QCOMPARE(before, lanStr(301));   // the standard mode's own name
+        gpWPara->words[WizardPara::kMode] = gpWPara->words[WizardPara::kModeChosen] = 3;
+        gpWPara->FillNames();
+        QTest::mouseClick(win->settingsButton, Qt::LeftButton);
+        QTRY_VERIFY(win->SettingsVisible());
+        const int lan = qBound(0, gLan, 3);
+        const QString chosen = QString::fromUtf8(gInName[5][lan]);
+        QVERIFY(IOStatusWidget::lampName(true, 0) != chosen);
+        onNextModal([this, chosen](QWidget* dialog) {
+            auto* names = qobject_cast<CustomIONameWidget*>(dialog);
+            if (!names) {
+                seen << "ionames: no names dialog opened";
+                QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+                return;
+            }
+            checkNamesShown(names, "settings_ionames_mode3");
+            seen << look(names, "settings_ionames_mode3");
+            seen << prefixed("settings_ionames_mode3", ScreenCheck::touchFaults(names));
+            ComboBox* first = names->inputName[0];
+            QTest::mouseClick(first, Qt::LeftButton);
+            if (!first->view()->isVisible()) {
+                seen << "ionames: the drop-down did not open";
+            } else {
+                // A release this soon after the opening tap is taken as the
+                // end of that tap; the technician's next tap comes later.
+                QTest::qWait(QApplication::doubleClickInterval() + 100);
+                const QRect row = first->view()->visualRect(first->model()->index(5, 0));
+                QTest::mouseClick(first->view()->viewport(), Qt::LeftButton, {}, row.center());
+            }
+            if (first->currentText() != chosen)
+                seen << "ionames: the tapped row was not taken: " + first->currentText();
+            QTest::mouseClick(names->okButton, Qt::LeftButton);
+        });
+        QTest::mouseClick(settingsButton(498), Qt::LeftButton);
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+        auto confirmed = WizardParaWidget::chooseBox;
+        WizardParaWidget::chooseBox = [](const QString&) { return true; };
+        QTest::mouseClick(settingsButton(121), Qt::LeftButton);
+        WizardParaWidget::chooseBox = confirmed;
+        QTRY_VERIFY(!win->SettingsVisible());
+        QCOMPARE(gpWPara->words[251], 5);
+        QCOMPARE(IOStatusWidget::lampName(true, 0), chosen);
+        expectClean(win, "main_ionames");
+        win->ioStatusWidget->grab().save(shotName("iopanel_ionames"));
 
         QDir().mkpath("images/help");
         for (const QFileInfo& f : QDir(QStringLiteral(VMM_BUILD_DIR "/resources/images/help")).entryInfoList(QDir::Files))
@@ -360,6 +567,55 @@ private slots:
         expectClean(win, "help");
         QTest::mouseClick(win->helpWidget->close, Qt::LeftButton);
         QVERIFY(!win->helpWidget->isVisible());
+    }
+
+    // The time dialog opens on today's date and the clock as it stands;
+    // confirmed, the clock is set through the platform layer (off the target
+    // only recorded) and the run ends as a reboot would.
+    void timeSetFromToday()
+    {
+        // Last: the run "ends" here, with the databases closed.
+        QTest::mouseClick(win->settingsButton, Qt::LeftButton);
+        QTRY_VERIFY(win->SettingsVisible());
+        platform::runner().clearRecorded();
+        int exitCode = -1;
+        platform::setExitHandler([&exitCode](int code) { exitCode = code; });
+        QString shownDate;
+        onNextModal([this, &shownDate](QWidget* dialog) {
+            auto* box = qobject_cast<ModifyTimeWidget*>(dialog);
+            if (!box) {
+                seen << "time: no time dialog opened";
+                QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+                return;
+            }
+            seen << look(box, "settings_time");
+            seen << prefixed("settings_time", ScreenCheck::touchFaults(box));
+            if (!kScreen.contains(box->geometry()) || box->geometry().center() != kScreen.center())
+                seen << "settings_time: not centred on the screen";
+            shownDate = box->dateTimeEdit->dateEdit->date().toString(Qt::ISODate);
+            // One step on by the date editor's right arrow, one back by its left.
+            QDateEdit* date = box->dateTimeEdit->dateEdit;
+            const QDate today = date->date();
+            QTest::mouseClick(date, Qt::LeftButton, {}, QPoint(date->width() - 20, date->height() / 2));
+            if (date->date() == today)
+                seen << "settings_time: the right arrow changed nothing";
+            QTest::mouseClick(date, Qt::LeftButton, {}, QPoint(20, date->height() / 2));
+            if (date->date() != today)
+                seen << "settings_time: the left arrow did not step back";
+            QTest::mouseClick(box->yesButton, Qt::LeftButton);
+        });
+        QTest::mouseClick(settingsButton(288), Qt::LeftButton);
+        platform::setExitHandler(nullptr);
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+        QCOMPARE(shownDate, QDate::currentDate().toString(Qt::ISODate));
+        QCOMPARE(exitCode, platform::kExitReboot);
+        const QStringList recorded = platform::runner().recorded();
+        QVERIFY2(!recorded.filter(QRegularExpression("^date -s \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$")).isEmpty(),
+                 qPrintable(recorded.join("; ")));
+        const QString set = recorded.filter(QRegularExpression("^date -s ")).first().mid(8, 10);
+        QCOMPARE(set, shownDate);
+        QVERIFY(recorded.contains("hwclock --systohc"));
+        QVERIFY(recorded.contains("reboot"));
     }
 
     void cleanupTestCase()

@@ -1,17 +1,21 @@
+#include "colorbutton.h"
 #include "edit.h"
 #include "editip.h"
 #include "kitlinks.h"
 #include "lanstr.h"
 #include "network.h"
+#include "numberinput.h"
 #include "network_carditem.h"
 #include "networksettingdialog.h"
 #include "platform.h"
 #include "publictools_widget.h"
 #include "screencheck.h"
+#include "statewindow.h"
 #include "support_netcards.h"
 #include "support_netservices.h"
 #include "testworkdir.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QJsonDocument>
@@ -249,6 +253,74 @@ private slots:
         QCOMPARE(updates.count(), 1);
         QCOMPARE(calibrationStops, 1);
         QVERIFY(!item->editor());
+    }
+
+    // A static address typed by touch on the digit pad, in each language:
+    // the editor opens centred on the network dialog, the pad of every
+    // tapped part opens fully visible over the editor, and the address is
+    // saved.
+    void staticAddressByTouch()
+    {
+        const QRect screen(0, 0, 1920, 1080);
+        const QString shots = QStringLiteral(VMM_BUILD_DIR "/screens");
+        QDir().mkpath(shots);
+        const char* const names[] = {"zh", "en", "tw", "ja"};
+        StateWindow state;   // holds the field the pad writes into
+        for (int lan = 0; lan < 4; ++lan) {
+            gLan = lan;
+            const QString address = QStringLiteral("192.168.%1.20").arg(10 + lan);
+            std::unique_ptr<NetworkSettingDialog> d(open());
+            d->move((screen.width() - d->width()) / 2, (screen.height() - d->height()) / 2);
+            d->show();
+            QVERIFY(QTest::qWaitForWindowExposed(d.get()));
+            Network_CardItem* item = d->cardItems().value("eth1");
+            QSignalSpy updates(item, &Network_CardItem::sigUpdateAll);
+            QStringList faults;
+            QTest::mouseClick(item->findChild<QPushButton*>("modify"), Qt::LeftButton);
+            whenEditorOpen(item, [&](Network_CardItem_SetDia* e) {
+                if ((e->geometry().center() - d->geometry().center()).manhattanLength() > 2)
+                    faults << "the editor is not centred on the network dialog";
+                auto* mode = e->findChild<QComboBox*>("QComboBox_pComTool");
+                QTest::mouseClick(mode, Qt::LeftButton);
+                // The technician's next tap comes after the opening tap has ended.
+                QTest::qWait(QApplication::doubleClickInterval() + 100);
+                const QRect row = mode->view()->visualRect(mode->model()->index(0, 0));
+                if (row.height() < ScreenCheck::kTouchHeight)
+                    faults << QString("drop-down row %1 px").arg(row.height());
+                QTest::mouseClick(mode->view()->viewport(), Qt::LeftButton, {}, row.center());
+                if (mode->currentIndex() != 0)
+                    faults << "static mode not taken by a tap";
+                const QList<QPair<const char*, QString>> rows{{"IPAddressEdite_IP", address},
+                                                              {"IPAddressEdite_Mask", "255.255.255.0"}};
+                for (const auto& r : rows) {
+                    auto* ip = e->findChild<EditIP*>(r.first);
+                    const QStringList parts = r.second.split('.');
+                    for (int i = 0; i < 4; ++i) {
+                        QTest::mouseClick(ip->parts[i], Qt::LeftButton);
+                        if (!gpNumPad || !gpNumPad->isVisible()) {
+                            faults << QString("%1 part %2: no pad").arg(r.first).arg(i);
+                            continue;
+                        }
+                        for (const QString& f : ScreenCheck::padFaults(gpNumPad, screen))
+                            faults << QString("%1 part %2: %3").arg(r.first).arg(i).arg(f);
+                        if (i == 0)
+                            ScreenCheck::screenShot({d.get(), e, gpNumPad}, screen)
+                                .save(QString("%1/%2_network_card_pad_%3.png").arg(shots, names[lan], r.first));
+                        for (const QChar c : parts[i])
+                            QTest::mouseClick(gpNumPad->keys[(c.digitValue() + 9) % 10], Qt::LeftButton);
+                    }
+                    if (ip->getAddress() != r.second)
+                        faults << QString("%1 reads %2").arg(r.first, ip->getAddress());
+                }
+                QTest::mouseClick(e->okButton(), Qt::LeftButton);
+            });
+            QTRY_COMPARE(updates.count(), 1);
+            QVERIFY2(faults.isEmpty(), qPrintable(QString::number(lan) + ": " + faults.join("\n")));
+            QTRY_COMPARE(NetworkManager::getInstance()->readNetInfo().value("eth1").address, address);
+            QCOMPARE(NetworkManager::getInstance()->readNetInfo().value("eth1").netmask, QString("255.255.255.0"));
+            QVERIFY(!NetworkManager::getInstance()->readNetInfo().value("eth1").isdhcp);
+        }
+        gLan = 0;
     }
 
     // Every text whole and on the screen, in each language.

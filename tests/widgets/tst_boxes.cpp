@@ -8,6 +8,8 @@
 #include "warnbox.h"
 
 #include <QComboBox>
+#include <QDateEdit>
+#include <QTimeEdit>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
@@ -193,7 +195,15 @@ void TestBoxes::boxTexts()
     QCOMPARE(time.yesButton->text(), rowText(121));
     QCOMPARE(time.noButton->text(), rowText(124));
     QVERIFY(time.dateTimeEdit);
-    QCOMPARE(time.dateTimeEdit->pos(), QPoint(0, 50));
+    // Centred above the buttons; it opens on the current date and time.
+    const QRect editors = time.dateTimeEdit->geometry();
+    QVERIFY(qAbs(editors.center().x() - time.width() / 2) <= 1);
+    QVERIFY(editors.bottom() < time.yesButton->y());
+    time.dateTimeEdit->dateEdit->setDate(QDate(2000, 1, 1));
+    time.show();
+    const QDateTime shown(time.dateTimeEdit->dateEdit->date(), time.dateTimeEdit->timeEdit->time());
+    QVERIFY(qAbs(shown.secsTo(QDateTime::currentDateTime())) < 3600);
+    time.hide();
 
     ChooseCaliNumWidget cali;
     QCOMPARE(cali.yesButton->text(), rowText(122));

@@ -450,6 +450,7 @@ void TestCompound::comboAndCheckBox()
     QCOMPARE(clicks.count(), 1);
     QCOMPARE(combo.focusPolicy(), Qt::NoFocus);
     combo.setItemHeight(50);
+    QCOMPARE(combo.itemHeight(), 50);
     QCOMPARE(combo.styleSheet(), QStringLiteral("QComboBox QAbstractItemView::item{height:50px;}"
                                                 "QComboBox::tab-bar{border-width:0px;}"));
 

@@ -178,7 +178,13 @@ void TestEdit::padHostByFlags()
     QCOMPARE(net->padHost(&pos), inner);   // no network dialog open: the parent
     QDialog dialog;
     gpNetDialog = &dialog;
-    QCOMPARE(net->padHost(&pos), &dialog);
+    // A field in a window over the network dialog (a card editor): its own
+    // window, so that the pad is not drawn underneath that window.
+    QCOMPARE(net->padHost(&pos), &top);
+    auto* inDialog = new Edit(Edit::Numeric | Edit::PadInNetDialog, &dialog, 1);
+    inDialog->move(7, 8);
+    QCOMPARE(inDialog->padHost(&pos), &dialog);
+    QCOMPARE(pos, QPoint(7, 8));
     gpNetDialog = nullptr;
 }
 

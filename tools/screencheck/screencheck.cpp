@@ -1,15 +1,19 @@
 #include "screencheck.h"
 
 #include "colorbutton.h"
+#include "publictools_widget.h"
 #include "slider.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QAbstractSpinBox>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QStyle>
 #include <QStyleOptionButton>
 
@@ -40,6 +44,11 @@ QSize textRoom(const QWidget* w, QString* text, QFont* font)
         *font = s->captionFont();
         return s->captionRect().size();
     }
+    if (auto* c = qobject_cast<const CheckBox*>(w)) {
+        *text = c->text();
+        *font = c->captionFont();
+        return c->captionRect().size();
+    }
     if (auto* c = qobject_cast<const QCheckBox*>(w)) {
         *text = c->text();
         QStyleOptionButton opt;
@@ -68,6 +77,49 @@ QSize textRoom(const QWidget* w, QString* text, QFont* font)
     return QSize();
 }
 
+// A word of the caption that is drawn split over two lines, or wider than
+// a wrapping caption's width (the line would break inside it); empty when
+// every line breaks between words.
+QString brokenWord(const QWidget* w)
+{
+    if (auto* b = qobject_cast<const ColorButton*>(w)) {
+        const QString shown = b->shownCaption();
+        if (!shown.contains(QLatin1Char('\n')))
+            return QString();
+        const QStringList own = unbreakableWords(b->text());
+        for (const QString& word : unbreakableWords(QString(shown).replace(QLatin1Char('\n'), QLatin1Char(' '))))
+            if (!own.contains(word))
+                return word;
+        return QString();
+    }
+    QString text;
+    QFont font;
+    int width = 0;
+    if (auto* l = qobject_cast<const QLabel*>(w)) {
+        if (!l->wordWrap() || l->textFormat() == Qt::RichText)
+            return QString();
+        text = l->text();
+        font = l->font();
+        width = l->contentsRect().width();
+    } else if (auto* c = qobject_cast<const CheckBox*>(w)) {
+        text = c->text();
+        font = c->captionFont();
+        width = c->captionRect().width();
+    } else {
+        return QString();
+    }
+    const QFontMetrics fm(font);
+    for (const QString& word : unbreakableWords(text))
+        if (fm.horizontalAdvance(word) > width)
+            return word;
+    return QString();
+}
+
+int pixels(const QFont& f)
+{
+    return QFontInfo(f).pixelSize();
+}
+
 bool looked(const QWidget* w)
 {
     return qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QLabel*>(w) ||
@@ -91,11 +143,16 @@ QStringList ScreenCheck::faults(QWidget* top, QPoint windowAt, QRect screen)
         QString text;
         QFont font;
         const QSize room = textRoom(w, &text, &font);
-        const QSize need = QFontMetrics(font).size(0, text);
+        QSize need = QFontMetrics(font).size(0, text);
+        if (qobject_cast<const CheckBox*>(w))
+            need = QFontMetrics(font).boundingRect(QRect(0, 0, room.width(), 100000), Qt::TextWordWrap, text).size();
         if (!text.isEmpty() && room.isValid() && (need.width() > room.width() || need.height() > room.height()))
             found << QStringLiteral("text cut (%1 px font, needs %2 x %3 of %4 x %5): %6")
                          .arg(font.pixelSize()).arg(need.width()).arg(need.height())
                          .arg(room.width()).arg(room.height()).arg(nameOf(w));
+        const QString broken = brokenWord(w);
+        if (!broken.isEmpty())
+            found << QStringLiteral("caption broken inside the word \"%1\": %2").arg(broken, nameOf(w));
         if (auto* c = qobject_cast<const ComboBox*>(w)) {
             const int row = c->count() > 0 ? c->view()->sizeHintForRow(0) : c->itemHeight();
             if (row < c->itemHeight())
@@ -117,4 +174,100 @@ QStringList ScreenCheck::faults(QWidget* top, QPoint windowAt, QRect screen)
                     found << QStringLiteral("overlap: %1 and %2").arg(nameOf(kids[i]), nameOf(kids[j]));
     }
     return found;
+}
+
+QStringList ScreenCheck::touchFaults(QWidget* top)
+{
+    QStringList found;
+    QList<QWidget*> widgets = top->findChildren<QWidget*>();
+    widgets.prepend(top);
+    for (QWidget* w : widgets) {
+        if (!w->isVisible())
+            continue;
+        const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w)
+                             || qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractSpinBox*>(w);
+        if (!control || qobject_cast<QAbstractSpinBox*>(w->parentWidget()) || qobject_cast<QComboBox*>(w->parentWidget()))
+            continue;
+        if (w->height() < kTouchHeight)
+            found << QStringLiteral("touch target %1 px high: %2").arg(w->height()).arg(nameOf(w));
+        QString text;
+        QFont font;
+        textRoom(w, &text, &font);
+        if (qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractSpinBox*>(w))
+            font = w->font();
+        if (pixels(font) < kControlPixels && (!text.isEmpty() || !qobject_cast<QAbstractButton*>(w)))
+            found << QStringLiteral("text %1 px: %2").arg(pixels(font)).arg(nameOf(w));
+        if (auto* c = qobject_cast<QCheckBox*>(w)) {
+            if (!qobject_cast<CheckBox*>(c) || c->text().isEmpty())
+                found << QStringLiteral("check box without its caption (a tap on the caption does nothing): %1")
+                             .arg(nameOf(w));
+        }
+        if (auto* c = qobject_cast<QComboBox*>(w)) {
+            const int row = c->count() > 0 ? c->view()->sizeHintForRow(0) : 0;
+            QFont rowFont = c->view()->font();
+            if (auto* d = dynamic_cast<TouchRowDelegate*>(c->view()->itemDelegate()))
+                rowFont = d->rowFont();
+            if (c->count() > 0 && row < kTouchHeight)
+                found << QStringLiteral("drop-down rows %1 px high: %2").arg(row).arg(nameOf(w));
+            if (pixels(rowFont) < kControlPixels)
+                found << QStringLiteral("drop-down text %1 px: %2").arg(pixels(rowFont)).arg(nameOf(w));
+        }
+    }
+    for (QAbstractItemView* list : top->findChildren<QAbstractItemView*>()) {
+        if (!list->isVisible() || !list->model() || list->model()->rowCount() == 0)
+            continue;
+        if (pixels(list->font()) < kListPixels)
+            found << QStringLiteral("list text %1 px: %2").arg(pixels(list->font())).arg(nameOf(list));
+    }
+    return found;
+}
+
+QStringList ScreenCheck::padFaults(QWidget* pad, QRect screen)
+{
+    QStringList found;
+    if (!pad || !pad->isVisible())
+        return {QStringLiteral("no pad shown")};
+    const QRect at(pad->mapToGlobal(QPoint(0, 0)), pad->size());
+    if (!screen.contains(at))
+        found << QStringLiteral("pad off the screen at (%1,%2 %3x%4)").arg(at.x()).arg(at.y()).arg(at.width()).arg(at.height());
+    QWidget* own = pad->window();
+    // Windows drawn over the pad's window: those opened over it (owned by
+    // it), and a modal window that the pad's window does not belong to.
+    auto ownedBy = [](const QWidget* w, const QWidget* owner) {
+        for (const QWidget* p = w; p; p = p->parentWidget())
+            if (p == owner)
+                return true;
+        return false;
+    };
+    QWidget* modal = QApplication::activeModalWidget();
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (!w->isVisible() || w == own || ownedBy(own, w))
+            continue;
+        const bool above = ownedBy(w, own) || (w == modal && !ownedBy(own, modal));
+        if (above && w->frameGeometry().intersects(at))
+            found << QStringLiteral("pad covered by %1 \"%2\"")
+                         .arg(QString::fromLatin1(w->metaObject()->className()), w->windowTitle());
+    }
+    // Every key can be reached: nothing of the pad's own window covers it.
+    for (QWidget* sibling : own->findChildren<QWidget*>()) {
+        if (sibling == pad || !sibling->isVisible() || sibling->isWindow() || pad->isWindow())
+            continue;
+        if (sibling->parentWidget() == pad->parentWidget() && sibling->geometry().intersects(pad->geometry())) {
+            const QObjectList& kids = pad->parentWidget()->children();
+            if (kids.indexOf(sibling) > kids.indexOf(pad))
+                found << QStringLiteral("pad covered by %1").arg(nameOf(sibling));
+        }
+    }
+    return found;
+}
+
+QImage ScreenCheck::screenShot(const QList<QWidget*>& bottomToTop, QRect screen)
+{
+    QImage shot(screen.size(), QImage::Format_RGB32);
+    shot.fill(Qt::black);
+    QPainter p(&shot);
+    for (QWidget* w : bottomToTop)
+        if (w && w->isVisible())
+            p.drawPixmap(w->mapToGlobal(QPoint(0, 0)) - screen.topLeft(), w->grab());
+    return shot;
 }

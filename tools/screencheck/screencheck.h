@@ -1,9 +1,13 @@
 // Looks at a shown window as an operator would: every visible button,
 // label, combo box, slider and line edit must lie on the screen, show its
 // text whole at the font it is drawn with, and not cover a sibling; a combo
-// box's drop-down rows must be as high as it asks.
+// box's drop-down rows must be as high as it asks; no caption is broken
+// inside a word. For the touch screens: controls at touch size with
+// readable text, and a shown pad fully visible.
 #pragma once
 
+#include <QImage>
+#include <QList>
 #include <QPoint>
 #include <QRect>
 #include <QStringList>
@@ -16,4 +20,18 @@ public:
     // Positions are measured from the window's client area, which lies at
     // `windowAt` on `screen`.
     static QStringList faults(QWidget* top, QPoint windowAt, QRect screen);
+
+    static constexpr int kTouchHeight = 48;
+    static constexpr int kControlPixels = 16;
+    static constexpr int kListPixels = 14;
+    // Controls (buttons, check boxes, combo boxes, fields) under the touch
+    // height or drawn below kControlPixels, check boxes whose caption is
+    // not part of them, drop-down rows under the touch height or their
+    // text below kControlPixels, lists below kListPixels.
+    static QStringList touchFaults(QWidget* top);
+    // A shown pad that lies partly off `screen` or under another window
+    // (or a widget of its own window drawn over it).
+    static QStringList padFaults(QWidget* pad, QRect screen);
+    // The screen as the windows `bottomToTop` draw it, each at its place.
+    static QImage screenShot(const QList<QWidget*>& bottomToTop, QRect screen);
 };

@@ -1,0 +1,66 @@
+// The kit's caption rule: a caption that does not fit breaks between words
+// only (Chinese and Japanese between characters), else it is drawn smaller.
+// (Touch sizes, check-box captions and drop-down rows are checked on the
+// real screens by mainwindow_tst_screens.)
+#include "colorbutton.h"
+#include "publictools_widget.h"
+
+#include <QtTest>
+
+class TestTouchKit : public QObject {
+    Q_OBJECT
+private slots:
+    void captionsBreakBetweenWords_data();
+    void captionsBreakBetweenWords();
+    void wrappedCaptionShrinksInsteadOfBreakingAWord();
+};
+
+void TestTouchKit::captionsBreakBetweenWords_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("shown");   // the caption as drawn
+    QTest::newRow("one word shrinks") << QStringLiteral("Confirm") << 60 << QStringLiteral("Confirm");
+    QTest::newRow("one long word shrinks") << QStringLiteral("Lower") << 40 << QStringLiteral("Lower");
+    QTest::newRow("two words wrap") << QStringLiteral("Multiple detection IO Settings") << 190
+                                    << QStringLiteral("Multiple detection\nIO Settings");
+    QTest::newRow("Chinese between characters") << QStringLiteral("多次检测IO设置") << 110
+                                                << QStringLiteral("多次检测\nIO设置");
+    QTest::newRow("Japanese fits") << QStringLiteral("確定") << 100 << QStringLiteral("確定");
+}
+
+void TestTouchKit::captionsBreakBetweenWords()
+{
+    QFETCH(QString, text);
+    QFETCH(int, width);
+    QFETCH(QString, shown);
+    ColorButton b(text, nullptr, 3);
+    b.resize(width, 56);
+    b.show();
+    b.fitCaption();
+    QCOMPARE(b.shownCaption(), shown);
+    // What is drawn fits the button.
+    const QSize need = QFontMetrics(b.font()).size(0, b.shownCaption());
+    QVERIFY2(need.width() <= width - 10, qPrintable(QString::number(need.width())));
+}
+
+void TestTouchKit::wrappedCaptionShrinksInsteadOfBreakingAWord()
+{
+    QFont f(QStringLiteral("wqy-microhei"));
+    QCOMPARE(unbreakableWords(QStringLiteral("Enable  detection prod")),
+             (QStringList{"Enable", "detection", "prod"}));
+    QCOMPARE(unbreakableWords(QStringLiteral("自動シェーディング on")).size(), 10);
+    // "detection" alone needs more than 60 px at 20 px: the size drops
+    // until the longest word fits on its own line.
+    const int px = fittingWrappedPixelSize(f, QStringLiteral("Enable detection"), QSize(60, 200), 20);
+    QVERIFY(px < 20);
+    f.setPixelSize(px);
+    QVERIFY(QFontMetrics(f).horizontalAdvance(QStringLiteral("detection")) <= 60);
+    f.setPixelSize(px + 1);
+    QVERIFY(QFontMetrics(f).horizontalAdvance(QStringLiteral("detection")) > 60);
+    // Characters of Chinese need no such room: each may start a line.
+    QCOMPARE(fittingWrappedPixelSize(f, QStringLiteral("启用检测产品"), QSize(60, 200), 20), 20);
+}
+
+QTEST_MAIN(TestTouchKit)
+#include "tst_touchkit.moc"
