@@ -14,6 +14,7 @@ constexpr int kRowHeight = 44;
 constexpr int kLamp = 26;
 constexpr int kTitleWidth = 90;
 constexpr int kTextPixels = 22;
+constexpr int kSmallestTextPixels = 12;
 constexpr int kStatePixels = 26;
 
 QFont panelFont(int pixels)
@@ -54,19 +55,37 @@ QRect IOStatusWidget::lampCell(int row, int i) const
 
 QString IOStatusWidget::lampName(bool input, int i)
 {
-    if (input && i < 8 && !gaName[i].isEmpty())
-        return gaName[i];
+    // The texts carry blanks that once aligned them; the panel aligns itself.
+    if (input && i < 8 && !gaName[i].trimmed().isEmpty())
+        return gaName[i].trimmed();
     return QString::number(i + 1);
+}
+
+QRect IOStatusWidget::lampTextRect(int row, int i) const
+{
+    return lampCell(row, i).adjusted(kLamp + 5, 0, -5, 0);
+}
+
+QRect IOStatusWidget::lampTextNeeds(const QString& name, const QFont& font) const
+{
+    const QRect room = lampTextRect(0, 0);
+    return QFontMetrics(font).boundingRect(QRect(0, 0, room.width(), 10 * room.height()),
+                                           Qt::AlignLeft | Qt::TextWordWrap, name);
 }
 
 QFont IOStatusWidget::lampFont(const QString& name) const
 {
-    // The name shares its cell with the lamp; a long one is drawn smaller
-    // rather than running into the next lamp.
-    const QRect cell = lampCell(0, 0);
-    const QSize room(cell.width() - kLamp - 10, cell.height());
+    // The name shares its cell with the lamp: a long one goes on two lines
+    // (between words, or between characters in Chinese and Japanese) and
+    // only then is drawn smaller, rather than running into the next lamp.
+    const QSize room = lampTextRect(0, 0).size();
     QFont f = panelFont(kTextPixels);
-    f.setPixelSize(fittingPixelSize(f, name, room, kTextPixels));
+    for (int px = kTextPixels; px >= kSmallestTextPixels; --px) {
+        f.setPixelSize(px);
+        const QRect need = lampTextNeeds(name, f);
+        if (need.width() <= room.width() && need.height() <= room.height())
+            return f;
+    }
     return f;
 }
 
@@ -90,7 +109,8 @@ QString IOStatusWidget::countLine() const
     int all = 0;
     for (int c = 0; c < kMaxCamera; ++c)
         all = qMax(all, gAllCycleNum[c]);
-    return lanStr(685).arg(all).arg(gSyncNGCycleNum);
+    const int open = gpWin ? gpWin->openNgCycles() : 0;
+    return lanStr(685).arg(all).arg(WinState::ngCycleText(gSyncNGCycleNum, open));
 }
 
 void IOStatusWidget::paintEvent(QPaintEvent*)
@@ -111,7 +131,10 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
             const QString name = lampName(inputs, i);
             p.setFont(lampFont(name));
             p.setPen(QColor(210, 210, 210));
-            p.drawText(cell.adjusted(kLamp + 5, 0, -5, 0), Qt::AlignLeft | Qt::AlignVCenter, name);
+            p.save();
+            p.setClipRect(lampTextRect(r, i));
+            p.drawText(lampTextRect(r, i), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, name);
+            p.restore();
         }
     };
     row(0, in_, lanStr(679), true);

@@ -34,6 +34,10 @@ RiVuRevezi::RiVuRevezi(QWidget* parent)
 
 RiVuRevezi::~RiVuRevezi()
 {
+    // The children are hidden as QWidget deletes them, after this object is
+    // gone: the settings screen's "closed" must not call back into it.
+    if (wizardParaWidget)
+        wizardParaWidget->disconnect(this);
     if (gpState == this) {
         gpState = nullptr;
         kitlinks::reset();

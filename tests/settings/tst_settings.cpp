@@ -11,6 +11,7 @@
 #include "iowidget.h"
 #include "kitlinks.h"
 #include "lanstr.h"
+#include "notice.h"
 #include "paragroup.h"
 #include "platform.h"
 #include "resstatisticsparam.h"
@@ -19,8 +20,10 @@
 #include "widgetchangecamera.h"
 #include "wizardparawidget.h"
 
+#include <QLabel>
 #include <QListWidget>
 #include <QSettings>
+#include <QStackedWidget>
 #include <QtTest>
 
 namespace {
@@ -189,8 +192,28 @@ private slots:
         QCOMPARE(bak.words[0], gpWPara->words[0]);
         QCOMPARE(sysRow("exposeTime").section(' ', 0, 0), saved ? QString::number(live + 5) : QString());
         QCOMPARE(records(lanStr(235)), saved ? 1 : 0);
+        // A save ends with a word to the operator; nothing else does.
+        QCOMPARE(Notice::shown() ? Notice::shown()->text() : QString(), saved ? lanStr(694) : QString());
         // A refusal hands the live values back to the camera.
         QCOMPARE(cam->calls.contains(QStringLiteral("expose %1").arg(live)), change && !confirm);
+    }
+
+    // The open page's tab is drawn checked, a second tap on it included; no
+    // two controls of a page carry one label.
+    void tabsAndLabels()
+    {
+        for (int p = 0; p < w->tabs.size(); ++p) {
+            for (int tap = 0; tap < 2; ++tap)
+                QTest::mouseClick(w->tabs[p], Qt::LeftButton);
+            QCOMPARE(w->pages->currentIndex(), p);
+            for (int q = 0; q < w->tabs.size(); ++q)
+                QCOMPARE(w->tabs[q]->isChecked(), q == p);
+            QStringList labels;
+            for (QLabel* l : w->pages->widget(p)->findChildren<QLabel*>())
+                if (!l->text().isEmpty())
+                    labels << l->text();
+            QCOMPARE(QSet<QString>(labels.begin(), labels.end()).size(), labels.size());
+        }
     }
 
     void stepCountReachesRoiPage()
@@ -274,6 +297,8 @@ private slots:
         order.accept();
         QCOMPARE(warned.size(), 1);
         QCOMPARE(m->serials, (QVector<QString>{"SNC00003", "SNB00002", "SNA00001"}));
+        QVERIFY(Notice::shown());
+        QCOMPARE(Notice::shown()->text(), lanStr(695));
         m->cameras.clear();
         m->query = QSqlQuery();
         m->database.close();
@@ -303,6 +328,8 @@ private slots:
             w->SlotParaGroupBackup();
         }
         QCOMPARE(ParaGroup::list(), (QStringList{"default", "mould A", "mould B"}));
+        QVERIFY(Notice::shown());
+        QCOMPARE(Notice::shown()->text(), lanStr(697).arg("mould B"));
         QCOMPARE(gpWPara->getCurGroupName(), QStringLiteral("mould B"));
         QCOMPARE(ResStatisticsParam::getInstance()->curGroupName(), QStringLiteral("mould B"));
         w->groupList->setCurrentRow(2);
@@ -346,6 +373,8 @@ private slots:
         QCOMPARE(ini.value(QStringLiteral("list_allnum")).toStringList().value(0), QStringLiteral("0"));
         QCOMPARE(ini.value(QStringLiteral("gSyncNGNum")).toString(), QStringLiteral("0"));
         QCOMPARE(records(lanStr(255)), 1);
+        QVERIFY(Notice::shown());
+        QCOMPARE(Notice::shown()->text(), lanStr(255));
     }
 
     void helpPages()
