@@ -89,6 +89,19 @@ QFont IOStatusWidget::lampFont(const QString& name) const
     return f;
 }
 
+QFont IOStatusWidget::rowFont(bool inputs) const
+{
+    // One size for the whole row, the one its longest name needs: names of
+    // one row in sizes of their own read as unequal signals.
+    QFont f = lampFont(lampName(inputs, 0));
+    for (int i = 1; i < 10; ++i) {
+        const QFont g = lampFont(lampName(inputs, i));
+        if (g.pixelSize() < f.pixelSize())
+            f = g;
+    }
+    return f;
+}
+
 QString IOStatusWidget::stateLine() const
 {
     if (!gpWin)
@@ -122,6 +135,7 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
         p.setPen(Qt::white);
         p.drawText(QRect(6, 4 + r * kRowHeight, kTitleWidth - 8, kRowHeight), Qt::AlignLeft | Qt::AlignVCenter,
                    title);
+        const QFont names = rowFont(inputs);
         for (int i = 0; i < 10; ++i) {
             const QRect cell = lampCell(r, i);
             const bool on = word >= 0 && ((word >> i) & 1);
@@ -129,7 +143,7 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
             p.setPen(Qt::black);
             p.drawEllipse(cell.x(), cell.center().y() - kLamp / 2, kLamp, kLamp);
             const QString name = lampName(inputs, i);
-            p.setFont(lampFont(name));
+            p.setFont(names);
             p.setPen(QColor(210, 210, 210));
             p.save();
             p.setClipRect(lampTextRect(r, i));

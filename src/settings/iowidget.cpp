@@ -53,7 +53,7 @@ IOWidget::IOWidget(QWidget* parent) : QDialog(parent)
     screenfit::button(no);
     connect(ok, &QPushButton::clicked, this, &IOWidget::accept);
     connect(no, &QPushButton::clicked, this, &IOWidget::reject);
-    grid->addWidget(no, kRows + 2, 2);
+    grid->addWidget(no, kRows + 2, 1, 1, 2);
     grid->addWidget(ok, kRows + 2, 3);
     load();
 }

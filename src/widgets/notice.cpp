@@ -13,7 +13,7 @@ Notice::Notice(QWidget* window) : QLabel(window)
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAlignment(Qt::AlignCenter);
-    setStyleSheet(QStringLiteral("QLabel{color:white;background:#2e7d32;border:2px solid white;border-radius:8px;"
+    setStyleSheet(QStringLiteral("QLabel{color:white;background:#2e7d32;border:2px solid white;"
                                  "padding:10px 24px;font-size:%1px;}")
                       .arg(kTextPixels));
     timer_.setSingleShot(true);

@@ -111,7 +111,7 @@ class TestScreens : public QObject {
     {
         settle();
         const QString file = QStringLiteral("%1/%2_%3.png").arg(outDir, QString::fromLatin1(kLanNames[lan]), scene);
-        if (top->isWindow() && top != win && top->isVisible())
+        if (top == win || (top->isWindow() && top->isVisible()))
             screenShot().save(file);
         else
             top->grab().save(file);
@@ -286,10 +286,10 @@ private slots:
                 const QString name = IOStatusWidget::lampName(row == 0, i);
                 const QRect cell = io->lampCell(row, i);
                 const QRect room = io->lampTextRect(row, i);
-                const QRect need = io->lampTextNeeds(name, io->lampFont(name));
+                const QRect need = io->lampTextNeeds(name, io->rowFont(row == 0));
                 QVERIFY2(cell.contains(room) && need.width() <= room.width() && need.height() <= room.height(),
                          qPrintable(name));
-                QVERIFY2(io->lampFont(name).pixelSize() >= 16, qPrintable(name));
+                QVERIFY2(io->rowFont(row == 0).pixelSize() >= 16, qPrintable(name));
             }
         QFont f(QStringLiteral("wqy-microhei"));
         f.setPixelSize(26);
