@@ -442,11 +442,18 @@ private slots:
         QTRY_VERIFY(win->SettingsVisible());
         WizardParaWidget* s = win->wizardParaWidget;
         for (int p = 0; p < s->tabs.size(); ++p) {
-            QTest::mouseClick(s->tabs[p], Qt::LeftButton);
+            for (int tap = 0; tap < 2; ++tap)
+                QTest::mouseClick(s->tabs[p], Qt::LeftButton);
             QCOMPARE(s->pages->currentIndex(), p);
-            // The open page's tab, and only it, is marked.
+            // The open page's tab, and only it, is marked (a second tap too);
+            // no two controls of a page carry one label.
             for (int q = 0; q < s->tabs.size(); ++q)
                 QCOMPARE(s->tabs[q]->isChecked(), q == p);
+            QStringList labels;
+            for (QLabel* l : s->pages->widget(p)->findChildren<QLabel*>())
+                if (l->isVisible() && !l->text().isEmpty())
+                    labels << l->text();
+            QCOMPARE(QSet<QString>(labels.begin(), labels.end()).size(), labels.size());
             expectClean(win, QStringLiteral("settings_page%1").arg(p));
         }
         QTest::mouseClick(s->tabs[0], Qt::LeftButton);

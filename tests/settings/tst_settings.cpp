@@ -20,10 +20,8 @@
 #include "widgetchangecamera.h"
 #include "wizardparawidget.h"
 
-#include <QLabel>
 #include <QListWidget>
 #include <QSettings>
-#include <QStackedWidget>
 #include <QtTest>
 
 namespace {
@@ -196,24 +194,6 @@ private slots:
         QCOMPARE(Notice::shown() ? Notice::shown()->text() : QString(), saved ? lanStr(694) : QString());
         // A refusal hands the live values back to the camera.
         QCOMPARE(cam->calls.contains(QStringLiteral("expose %1").arg(live)), change && !confirm);
-    }
-
-    // The open page's tab is drawn checked, a second tap on it included; no
-    // two controls of a page carry one label.
-    void tabsAndLabels()
-    {
-        for (int p = 0; p < w->tabs.size(); ++p) {
-            for (int tap = 0; tap < 2; ++tap)
-                QTest::mouseClick(w->tabs[p], Qt::LeftButton);
-            QCOMPARE(w->pages->currentIndex(), p);
-            for (int q = 0; q < w->tabs.size(); ++q)
-                QCOMPARE(w->tabs[q]->isChecked(), q == p);
-            QStringList labels;
-            for (QLabel* l : w->pages->widget(p)->findChildren<QLabel*>())
-                if (!l->text().isEmpty())
-                    labels << l->text();
-            QCOMPARE(QSet<QString>(labels.begin(), labels.end()).size(), labels.size());
-        }
     }
 
     void stepCountReachesRoiPage()
