@@ -87,20 +87,13 @@ class TestScreens : public QObject {
     {
         QStringList found;
         for (int c = 0; c < numCamera; ++c) {
-            CammerWidget* v = view(c);
-            if (!v->isVisible())
+            if (!view(c)->isVisible())
                 continue;
-            const QVector<CammerWidget::DrawnLabel>& labels = v->drawnLabels;
-            for (int i = 0; i < labels.size(); ++i) {
-                if (labels[i].pixels < CammerWidget::kRoiLabelPixels)
-                    found << QStringLiteral("camera %1 label \"%2\" at %3 px").arg(c + 1).arg(labels[i].text).arg(labels[i].pixels);
-                if (!v->rect().contains(labels[i].plate))
-                    found << QStringLiteral("camera %1 label \"%2\" off its view").arg(c + 1).arg(labels[i].text);
-                for (int j = i + 1; j < labels.size(); ++j)
-                    if (labels[i].plate.intersects(labels[j].plate))
-                        found << QStringLiteral("camera %1 labels \"%2\" and \"%3\" overlap")
-                                     .arg(c + 1).arg(labels[i].text, labels[j].text);
-            }
+            QVector<ScreenCheck::Painted> labels;
+            for (const CammerWidget::DrawnLabel& l : view(c)->drawnLabels)
+                labels.append({l.plate, l.pixels, l.text});
+            for (const QString& f : ScreenCheck::paintedFaults(labels, view(c)->rect(), CammerWidget::kRoiLabelPixels))
+                found << QStringLiteral("camera %1: %2").arg(c + 1).arg(f);
         }
         return found;
     }

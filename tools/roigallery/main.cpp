@@ -145,18 +145,11 @@ struct Gallery {
         // What the picture shows wrong, for the person who looks at it.
         for (const QString& fault : ScreenCheck::faults(win, QPoint(), QRect(0, 0, gShowW, gShowH)))
             std::fprintf(stderr, "roigallery: %s: %s\n", qPrintable(QFileInfo(file).fileName()), qPrintable(fault));
-        const QVector<CammerWidget::DrawnLabel>& labels = view->drawnLabels;
-        for (int i = 0; i < labels.size(); ++i) {
-            if (labels[i].pixels < CammerWidget::kRoiLabelPixels || !view->rect().contains(labels[i].plate))
-                std::fprintf(stderr, "roigallery: %s: label \"%s\" at %d px, plate (%d,%d %dx%d)\n",
-                             qPrintable(QFileInfo(file).fileName()), qPrintable(labels[i].text), labels[i].pixels,
-                             labels[i].plate.x(), labels[i].plate.y(), labels[i].plate.width(), labels[i].plate.height());
-            for (int j = i + 1; j < labels.size(); ++j)
-                if (labels[i].plate.intersects(labels[j].plate))
-                    std::fprintf(stderr, "roigallery: %s: labels \"%s\" and \"%s\" overlap\n",
-                                 qPrintable(QFileInfo(file).fileName()), qPrintable(labels[i].text),
-                                 qPrintable(labels[j].text));
-        }
+        QVector<ScreenCheck::Painted> labels;
+        for (const CammerWidget::DrawnLabel& l : view->drawnLabels)
+            labels.append({l.plate, l.pixels, l.text});
+        for (const QString& fault : ScreenCheck::paintedFaults(labels, view->rect(), CammerWidget::kRoiLabelPixels))
+            std::fprintf(stderr, "roigallery: %s: %s\n", qPrintable(QFileInfo(file).fileName()), qPrintable(fault));
     }
 
     CammerSingleton& rec() { return *view->editRecord; }

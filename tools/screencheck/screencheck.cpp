@@ -7,6 +7,7 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -96,6 +97,12 @@ QStringList ScreenCheck::faults(QWidget* top, QPoint windowAt, QRect screen)
             found << QStringLiteral("text cut (%1 px font, needs %2 x %3 of %4 x %5): %6")
                          .arg(font.pixelSize()).arg(need.width()).arg(need.height())
                          .arg(room.width()).arg(room.height()).arg(nameOf(w));
+        const bool control = qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QComboBox*>(w) ||
+                             qobject_cast<const QLineEdit*>(w);
+        auto* edit = qobject_cast<const QLineEdit*>(w);
+        const bool showsText = !text.isEmpty() || (edit && !edit->text().isEmpty());
+        if (control && showsText && QFontInfo(font).pixelSize() < kControlTextPixels)
+            found << QStringLiteral("text %1 px on a control: %2").arg(QFontInfo(font).pixelSize()).arg(nameOf(w));
         if (auto* c = qobject_cast<const ComboBox*>(w)) {
             const int row = c->count() > 0 ? c->view()->sizeHintForRow(0) : c->itemHeight();
             if (row < c->itemHeight())
@@ -115,6 +122,22 @@ QStringList ScreenCheck::faults(QWidget* top, QPoint windowAt, QRect screen)
             for (int j = i + 1; j < kids.size(); ++j)
                 if (kids[i]->geometry().intersects(kids[j]->geometry()))
                     found << QStringLiteral("overlap: %1 and %2").arg(nameOf(kids[i]), nameOf(kids[j]));
+    }
+    return found;
+}
+
+QStringList ScreenCheck::paintedFaults(const QVector<Painted>& painted, QRect area, int minPixels)
+{
+    QStringList found;
+    for (int i = 0; i < painted.size(); ++i) {
+        const Painted& a = painted[i];
+        if (a.pixels < minPixels)
+            found << QStringLiteral("painted \"%1\" at %2 px").arg(a.text).arg(a.pixels);
+        if (!area.contains(a.rect))
+            found << QStringLiteral("painted \"%1\" off its widget").arg(a.text);
+        for (int j = i + 1; j < painted.size(); ++j)
+            if (a.rect.intersects(painted[j].rect))
+                found << QStringLiteral("painted \"%1\" and \"%2\" overlap").arg(a.text, painted[j].text);
     }
     return found;
 }
