@@ -93,5 +93,5 @@ int WinState::openNgCycles(int camera) const
 QString WinState::ngCycleText(int counted, int open)
 {
     const QString text = QString::number(counted);
-    return open > 0 ? text + QLatin1Char(' ') + lanStr(698).arg(open) : text;
+    return open > 0 ? text + QLatin1Char(' ') + lanStr(712).arg(open) : text;
 }

@@ -311,7 +311,7 @@ void NetworkSettingDialog::slotUpdateZIZ()
     if (!o.contains(QStringLiteral("workspace")))
         o.insert(QStringLiteral("workspace"), config_.workspace);
     if (XAN_NETMN::writeConfig(configPath_, o))
-        Notice::post(this, lanStr(696));
+        Notice::post(this, lanStr(710));
     restartServices();
 }
 

@@ -74,7 +74,7 @@ QVector<SettingWord> build()
     }
     // Motion correction is on at 0 and off at -1.
     t << check(96, 176, P::FunctionPage, 0, -1)
-      << choice(125, 693, P::FunctionPage, {455, 404, 405, 406})
+      << choice(125, 707, P::FunctionPage, {455, 404, 405, 406})
       << choice(147, 334, P::FunctionPage, {455, 407, 408, 409});
 
     // Detection algorithms.

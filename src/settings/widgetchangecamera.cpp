@@ -53,6 +53,6 @@ void WidgetChangeCamera::accept()
     }
     if (gpState)
         gpState->InsertRecord(lanStr(396));
-    Notice::post(parentWidget() ? parentWidget() : this, lanStr(695));
+    Notice::post(parentWidget() ? parentWidget() : this, lanStr(709));
     QDialog::accept();
 }

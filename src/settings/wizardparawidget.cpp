@@ -407,7 +407,7 @@ void WizardParaWidget::accept()
         roiPage->ChangeDetectNum(steps);
     if (gpState)
         gpState->InsertRecord(lanStr(235));
-    Notice::post(parentWidget() ? parentWidget() : this, lanStr(694));
+    Notice::post(parentWidget() ? parentWidget() : this, lanStr(708));
     // The mode, the serial port and the picture kind are taken at start-up.
     if (gpWPara->words[WizardPara::kModeChosen] != gpWPara->words[WizardPara::kMode] || restartWordsChanged)
         warnBox(lanStr(309));
@@ -552,7 +552,7 @@ void WizardParaWidget::SlotParaGroupBackup()
     } else {
         if (gpWPara)
             ResStatisticsParam::getInstance()->setCurGroupName(gpWPara->getCurGroupName());
-        Notice::post(this, lanStr(697).arg(name));
+        Notice::post(this, lanStr(711).arg(name));
     }
     refreshGroups();
 }

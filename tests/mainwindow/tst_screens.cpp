@@ -381,7 +381,7 @@ private slots:
         // The NG cycle counts when it closes; until then the panel shows it
         // as open, beside the counted ones.
         const QString counted = QString::number(gSyncNGCycleNum);
-        QVERIFY2(win->ioStatusWidget->countLine().contains(counted + " " + lanStr(698).arg(1)),
+        QVERIFY2(win->ioStatusWidget->countLine().contains(counted + " " + lanStr(712).arg(1)),
                  qPrintable(win->ioStatusWidget->countLine()));
         QFont f(QStringLiteral("wqy-microhei"));
         f.setPixelSize(26);
@@ -473,7 +473,7 @@ private slots:
         onNextDialog("settings_cameraorder", [this](QDialog* d) { tapIn(d, 121, "settings_cameraorder"); });
         QTest::mouseClick(settingsButton(396), Qt::LeftButton);
         QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
-        expectNotice(lanStr(695), "settings_cameraorder_saved");
+        expectNotice(lanStr(709), "settings_cameraorder_saved");
 
         // Reset Count.
         gSyncNGCycleNum = 2;
@@ -490,7 +490,7 @@ private slots:
         QTest::mouseClick(settingsButton(182), Qt::LeftButton);
         QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
         QVERIFY(!s->groupList->findItems(QStringLiteral("screens"), Qt::MatchExactly).isEmpty());
-        expectNotice(lanStr(697).arg(QStringLiteral("screens")), "settings_group_saved");
+        expectNotice(lanStr(711).arg(QStringLiteral("screens")), "settings_group_saved");
 
         // A changed value confirmed: saved, the screen closes and says so.
         QTest::mouseClick(s->tabs[1], Qt::LeftButton);
@@ -499,7 +499,7 @@ private slots:
         QTest::mouseClick(settingsButton(121), Qt::LeftButton);
         QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
         QVERIFY(!win->SettingsVisible());
-        expectNotice(lanStr(694), "settings_saved");
+        expectNotice(lanStr(708), "settings_saved");
 
         QDir().mkpath("images/help");
         for (const QFileInfo& f : QDir(QStringLiteral(VMM_BUILD_DIR "/resources/images/help")).entryInfoList(QDir::Files))

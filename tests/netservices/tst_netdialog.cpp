@@ -149,7 +149,7 @@ private slots:
             d->findChild<QLineEdit*>("deviceName")->setText("M7");
             QTest::mouseClick(d->findChild<QPushButton*>("saveButton"), Qt::LeftButton);
             QVERIFY(Notice::shown());
-            QCOMPARE(Notice::shown()->text(), lanStr(696));
+            QCOMPARE(Notice::shown()->text(), lanStr(710));
         }
         const QJsonObject o = readJson(cfg);
         QCOMPARE(o.value("devicename").toString(), QString("M7"));

@@ -191,7 +191,7 @@ private slots:
         QCOMPARE(sysRow("exposeTime").section(' ', 0, 0), saved ? QString::number(live + 5) : QString());
         QCOMPARE(records(lanStr(235)), saved ? 1 : 0);
         // A save ends with a word to the operator; nothing else does.
-        QCOMPARE(Notice::shown() ? Notice::shown()->text() : QString(), saved ? lanStr(694) : QString());
+        QCOMPARE(Notice::shown() ? Notice::shown()->text() : QString(), saved ? lanStr(708) : QString());
         // A refusal hands the live values back to the camera.
         QCOMPARE(cam->calls.contains(QStringLiteral("expose %1").arg(live)), change && !confirm);
     }
@@ -278,7 +278,7 @@ private slots:
         QCOMPARE(warned.size(), 1);
         QCOMPARE(m->serials, (QVector<QString>{"SNC00003", "SNB00002", "SNA00001"}));
         QVERIFY(Notice::shown());
-        QCOMPARE(Notice::shown()->text(), lanStr(695));
+        QCOMPARE(Notice::shown()->text(), lanStr(709));
         m->cameras.clear();
         m->query = QSqlQuery();
         m->database.close();
@@ -309,7 +309,7 @@ private slots:
         }
         QCOMPARE(ParaGroup::list(), (QStringList{"default", "mould A", "mould B"}));
         QVERIFY(Notice::shown());
-        QCOMPARE(Notice::shown()->text(), lanStr(697).arg("mould B"));
+        QCOMPARE(Notice::shown()->text(), lanStr(711).arg("mould B"));
         QCOMPARE(gpWPara->getCurGroupName(), QStringLiteral("mould B"));
         QCOMPARE(ResStatisticsParam::getInstance()->curGroupName(), QStringLiteral("mould B"));
         w->groupList->setCurrentRow(2);
