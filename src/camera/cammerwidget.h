@@ -77,6 +77,14 @@ class CammerWidget : public QWidget, public CamBuffers {
     Q_OBJECT
 public:
     static constexpr int kRecentPictures = 10;   // recent NG pictures per step
+    static constexpr int kRoiLabelPixels = 20;   // smallest region label on the screen
+    // The region labels the last paint drew: plate (view pixels), text size, text.
+    struct DrawnLabel {
+        QRect plate;
+        int pixels = 0;
+        QString text;
+    };
+    QVector<DrawnLabel> drawnLabels;
     static constexpr int kDeviceTextBytes = 100;
     static constexpr int kMaxPolyPoints = 8096;
 
@@ -394,6 +402,8 @@ private:
     void PaintLiveOrTemplate(QPainter& p);
     void PaintRois(QPainter& p, const CammerSingleton& rec, int step, bool templateMode, QString* currentLabel);
     void PaintShapeInProgress(QPainter& p);
+    // A region's label, placed at `box` (picture coordinates of the painter).
+    void drawRoiLabel(QPainter& p, const QRect& box, const QString& label, const QColor& colour);
     QTransform paintBase;                    // the caller's painter transform
     QImage displayRgb;                       // 32-bit RGB copy of displayFrame, with marks
     bool displayScaled = false;              // displayRgb is smaller than the picture

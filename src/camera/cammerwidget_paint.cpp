@@ -453,6 +453,7 @@ void CammerWidget::PaintView(QPainter& p)
     // Everything below is placed relative to where the caller's painter
     // already stands (a tile of a bigger picture, for instance).
     paintBase = p.worldTransform();
+    drawnLabels.clear();
     if (gSource == 3 || gSource == 4) {
         PaintStoredPicture(p);
         return;
@@ -669,8 +670,13 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
                 continue;
             const float left = gpState->countdownRemain[k];
             if (left > 0.02f) {
+                // The template view writes the template's time stamp on the
+                // second line: the countdown follows it there.
+                const int x = gSource == 0 && !gTempTime.isEmpty()
+                                  ? 5 + QFontMetrics(viewFont(35)).horizontalAdvance(gTempTime) + 30
+                                  : 5;
                 p.setFont(viewFont(45));
-                p.drawText(QPoint(5, 90), QString::number(double(left), 'g', 3));
+                p.drawText(QPoint(x, 90), QString::number(double(left), 'g', 3));
             }
             break;
         }
@@ -688,7 +694,11 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
         p.drawText(QPoint(5, 80), gTempTime);
     } else {
         const int c = (cameraIndex >= 0 && cameraIndex < kMaxCamera) ? cameraIndex : 0;
-        p.drawText(QPoint(750, 40), lanStr(316).arg(gFailCycleNum[c]).arg(gAllCycleNum[c]).arg(fps));
+        // The NG of the open cycle counts when the cycle closes; until then
+        // it is shown as open, so that the counter agrees with the verdict.
+        const int open = gpState ? gpState->openNgCycles(c) : 0;
+        p.drawText(QPoint(750, 40),
+                   lanStr(316).arg(WinState::ngCycleText(gFailCycleNum[c], open)).arg(gAllCycleNum[c]).arg(fps));
     }
     p.restore();
 
@@ -818,8 +828,36 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
         // goes just inside the region's top edge instead.
         if (p.worldTransform().mapRect(box).top() < headerBottom)
             box.translate(0, corner.y() + 4 - box.top());
-        p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, label);
+        drawRoiLabel(p, box, label, colour);
     }
+}
+
+void CammerWidget::drawRoiLabel(QPainter& p, const QRect& box, const QString& label, const QColor& colour)
+{
+    if (label.isEmpty())
+        return;
+    // The box in the view's own pixels (the caller's painter transform).
+    const QRect at = (p.worldTransform() * paintBase.inverted()).mapRect(box);
+    // The label is the one statement of why a step is NG: drawn in view
+    // pixels, never below kRoiLabelPixels however small the view shows the
+    // picture, on a plate that keeps it readable over any picture.
+    QFont f = p.font();
+    f.setPixelSize(qMax(kRoiLabelPixels, qRound(at.height() * 30.0 / 25.0)));
+    const QFontMetrics fm(f);
+    QRect plate(0, 0, fm.horizontalAdvance(label) + 12, fm.height() + 4);
+    plate.moveTopLeft(QPoint(at.left(), at.center().y() - plate.height() / 2));
+    plate.moveLeft(qMax(0, qMin(plate.left(), width() - plate.width())));
+    plate.moveTop(qMax(0, qMin(plate.top(), height() - plate.height())));
+    // Dark text (the editing colour) on a light plate, bright text on a dark one.
+    const bool darkText = qGray(colour.rgb()) < 100;
+    p.save();
+    p.setWorldTransform(paintBase);
+    p.setFont(f);
+    p.fillRect(plate, darkText ? QColor(255, 255, 255, 210) : QColor(0, 0, 0, 190));
+    p.setPen(colour);
+    p.drawText(plate.adjusted(6, 0, -6, 0), Qt::AlignLeft | Qt::AlignVCenter, label);
+    p.restore();
+    drawnLabels.append({plate, f.pixelSize(), label});
 }
 
 void CammerWidget::PaintShapeInProgress(QPainter& p)

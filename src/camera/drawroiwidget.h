@@ -70,8 +70,8 @@ public:
     // gTempTime := modification time of template `slot` of camera/detection.
     void GetTempTIme(int camera, int detection, int slot);
     // Stores one template of camera `c`, detection `d` from the live picture
-    // (source 1) or the shown recent NG picture.
-    void AddTemp(int c, int d);
+    // (source 1) or the shown recent NG picture; true when it was stored.
+    bool AddTemp(int c, int d);
 
     // The slot a new template of camera `c`, detection `d` goes to; marks it
     // used. -1 when the view has no such slot. Files of leftover slots at or

@@ -8,6 +8,7 @@
 #include "colorbutton.h"
 #include "drawroiwidget_p.h"
 #include "miscfunc.h"
+#include "notice.h"
 #include "kitlinks.h"
 #include "widgetkit.h"
 #include "winstate.h"
@@ -444,15 +445,15 @@ int DrawROIWidget::ChooseTempSlot(int c, int d)
     return slot;
 }
 
-void DrawROIWidget::AddTemp(int c, int d)
+bool DrawROIWidget::AddTemp(int c, int d)
 {
     if (!win_ || c < 0 || c >= numCamera || c >= kMaxCamera || !win_->cammerWidget[c])
-        return;
+        return false;
     CammerWidget* v = win_->cammerWidget[c];
     if (gSource != 2 && v->stepOk)
-        return;
+        return false;
     if (d < 0 || d >= v->stepCount())
-        return;
+        return false;
     const uchar* source = nullptr;
     if (gSource == 1) {
         source = v->captureFrame;
@@ -461,22 +462,22 @@ void DrawROIWidget::AddTemp(int c, int d)
         if (v->ngIndex < 0 || v->ngIndex >= n) {
             qWarning("ROI page: camera %d detection %d has no recent NG picture %d; no template added", c + 1, d + 1,
                      v->ngIndex + 1);
-            return;
+            return false;
         }
         source = v->recentNgPicture(d, v->ngIndex);
     }
     if (!source)
-        return;
+        return false;
     const int slot = ChooseTempSlot(c, d);
     uchar* target = slot < 0 ? nullptr : v->templateSlot(d, slot);
     if (!target)
-        return;
+        return false;
     std::memcpy(target, source, size_t(v->frameBytes));
     writeTemplate(templatePath(c, d, slot), target, v->imageWidth, v->imageHeight);
 
     if (gSource != 1) {
         retrainPending[c] = true;
-        return;
+        return true;
     }
     if (v->engine)
         v->engine->VarTrain(qBound(0, win_->runStep, kMaxDetect - 1));
@@ -485,6 +486,7 @@ void DrawROIWidget::AddTemp(int c, int d)
     if (code == 3)
         code = 5;
     win_->InsertRecord(lanStr(109).arg(c + 1), QString());
+    return true;
 }
 
 void DrawROIWidget::SlotAddTemp()
@@ -520,12 +522,13 @@ void DrawROIWidget::SlotAddTemp()
         return;
     if (state != 2 && state != 3)
         return;
-    if (win_->currentCamera == numCamera) {
-        for (int c = 0; c < numCamera; ++c)
-            AddTemp(c, d);
-    } else {
-        AddTemp(win_->currentCamera, d);
-    }
+    QStringList added;
+    for (int c = 0; c < numCamera; ++c)
+        if ((win_->currentCamera == numCamera || c == win_->currentCamera) && AddTemp(c, d))
+            added << lanStr(109).arg(c + 1).trimmed();
+    // The operator sees which cameras took the picture as a template.
+    if (!added.isEmpty())
+        Notice::post(this, added.join(QLatin1Char('\n')));
     if (gSource != 2)
         SlotReCheck();
 }

@@ -82,6 +82,15 @@ struct WinState {
     bool ngPresent = false;
     int productCount = 0;
     int productAlarm = 0;
+    bool cycleOpen = false;             // a cycle started and its last step is not decided
+    bool cycleFailed[kMaxCamera] = {};  // camera failed some step of this cycle
+    bool cycleTrained = false;          // some step of the open cycle took a template
+    // 1 while the open cycle has failed on `camera` (on any camera: -1) and
+    // will count as an NG cycle when it closes; else 0. The cycle counters
+    // take a cycle in only when it closes, so the screen adds this one.
+    int openNgCycles(int camera = -1) const;
+    // An NG cycle counter as the screen shows it: "3", or "3 (+1 open)".
+    static QString ngCycleText(int counted, int open);
 
     // ---- View and editing state -------------------------------------------
     int currentCamera = 0;     // equals numCamera while all cameras are shown tiled

@@ -15,6 +15,7 @@ constexpr int kRowHeight = 44;
 constexpr int kLamp = 26;
 constexpr int kTitleWidth = 90;
 constexpr int kTextPixels = 22;
+constexpr int kSmallestTextPixels = 12;
 constexpr int kStatePixels = 26;
 
 QFont panelFont(int pixels)
@@ -58,22 +59,53 @@ QString IOStatusWidget::lampName(bool input, int i)
     // In the multiple-detection mode the display names (words 251-266, set in
     // the I/O names dialog) name inputs 1-9 (gaName 0-8) and outputs 1-9
     // (gaName 9-17); in the other modes the mode's names stand on the inputs.
+    // The texts carry blanks that once aligned them; the panel aligns itself.
     const bool custom = gpWPara && gpWPara->words[WizardPara::kMode] == 3;
     const int perRow = custom ? 9 : 8;
     const int entry = i >= perRow ? -1 : input ? i : (custom ? 9 + i : -1);
-    if (entry >= 0 && !gaName[entry].isEmpty())
-        return gaName[entry];
+    if (entry >= 0 && !gaName[entry].trimmed().isEmpty())
+        return gaName[entry].trimmed();
     return QString::number(i + 1);
+}
+
+QRect IOStatusWidget::lampTextRect(int row, int i) const
+{
+    return lampCell(row, i).adjusted(kLamp + 5, 0, -5, 0);
+}
+
+QRect IOStatusWidget::lampTextNeeds(const QString& name, const QFont& font) const
+{
+    const QRect room = lampTextRect(0, 0);
+    return QFontMetrics(font).boundingRect(QRect(0, 0, room.width(), 10 * room.height()),
+                                           Qt::AlignLeft | Qt::TextWordWrap, name);
 }
 
 QFont IOStatusWidget::lampFont(const QString& name) const
 {
-    // The name shares its cell with the lamp; a long one is drawn smaller
-    // rather than running into the next lamp.
-    const QRect cell = lampCell(0, 0);
-    const QSize room(cell.width() - kLamp - 10, cell.height());
+    // The name shares its cell with the lamp: a long one goes on two lines
+    // (between words, or between characters in Chinese and Japanese) and
+    // only then is drawn smaller, rather than running into the next lamp.
+    const QSize room = lampTextRect(0, 0).size();
     QFont f = panelFont(kTextPixels);
-    f.setPixelSize(fittingPixelSize(f, name, room, kTextPixels));
+    for (int px = kTextPixels; px >= kSmallestTextPixels; --px) {
+        f.setPixelSize(px);
+        const QRect need = lampTextNeeds(name, f);
+        if (need.width() <= room.width() && need.height() <= room.height())
+            return f;
+    }
+    return f;
+}
+
+QFont IOStatusWidget::rowFont(bool inputs) const
+{
+    // One size for the whole row, the one its longest name needs: names of
+    // one row in sizes of their own read as unequal signals.
+    QFont f = lampFont(lampName(inputs, 0));
+    for (int i = 1; i < 10; ++i) {
+        const QFont g = lampFont(lampName(inputs, i));
+        if (g.pixelSize() < f.pixelSize())
+            f = g;
+    }
     return f;
 }
 
@@ -97,7 +129,8 @@ QString IOStatusWidget::countLine() const
     int all = 0;
     for (int c = 0; c < kMaxCamera; ++c)
         all = qMax(all, gAllCycleNum[c]);
-    return lanStr(685).arg(all).arg(gSyncNGCycleNum);
+    const int open = gpWin ? gpWin->openNgCycles() : 0;
+    return lanStr(685).arg(all).arg(WinState::ngCycleText(gSyncNGCycleNum, open));
 }
 
 void IOStatusWidget::paintEvent(QPaintEvent*)
@@ -109,6 +142,7 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
         p.setPen(Qt::white);
         p.drawText(QRect(6, 4 + r * kRowHeight, kTitleWidth - 8, kRowHeight), Qt::AlignLeft | Qt::AlignVCenter,
                    title);
+        const QFont names = rowFont(inputs);
         for (int i = 0; i < 10; ++i) {
             const QRect cell = lampCell(r, i);
             const bool on = word >= 0 && ((word >> i) & 1);
@@ -116,9 +150,12 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
             p.setPen(Qt::black);
             p.drawEllipse(cell.x(), cell.center().y() - kLamp / 2, kLamp, kLamp);
             const QString name = lampName(inputs, i);
-            p.setFont(lampFont(name));
+            p.setFont(names);
             p.setPen(QColor(210, 210, 210));
-            p.drawText(cell.adjusted(kLamp + 5, 0, -5, 0), Qt::AlignLeft | Qt::AlignVCenter, name);
+            p.save();
+            p.setClipRect(lampTextRect(r, i));
+            p.drawText(lampTextRect(r, i), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, name);
+            p.restore();
         }
     };
     row(0, in_, lanStr(679), true);

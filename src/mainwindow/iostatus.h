@@ -18,6 +18,11 @@ public:
     // Row 0 inputs, 1 outputs; lamp i's cell and the font its name is drawn with.
     QRect lampCell(int row, int i) const;
     QFont lampFont(const QString& name) const;
+    // Where lamp i's name is drawn, and the room `name` takes at `font`.
+    QRect lampTextRect(int row, int i) const;
+    QRect lampTextNeeds(const QString& name, const QFont& font) const;
+    // The font a row's names are drawn with (row of inputs or of outputs).
+    QFont rowFont(bool inputs) const;
     static QString lampName(bool input, int i);
     // "<run> <OK/NG> step n" and the cycle counters.
     QString stateLine() const;

@@ -109,8 +109,6 @@ public:
     QTimer* showTimer = nullptr;        // one-second timer: LED blink, time text
     class SaveFialImageThread* saveThread = nullptr;
     bool countdownActive[kMaxDetect] = {};
-    bool cycleOpen = false;             // a cycle started and its last step is not decided
-    bool cycleFailed[kMaxCamera] = {};  // camera failed some step of this cycle
     qint64 lastCycleStartMs = 0;
     int lastInputs = 0;
     int passCount = 0;
@@ -134,7 +132,6 @@ public:
     int StepTrigger(int k, int rising, bool doorClosed) const;
     bool stepDecided[kMaxDetect] = {};    // decided OK (or passed) in the open cycle
     bool stepTrained[kMaxCamera] = {};    // the camera took a template at the step being decided
-    bool cycleTrained = false;            // some step of the open cycle took a template
     bool unjudged[kMaxCamera] = {};       // the camera gave no picture for the step being decided
     bool cameraHold = false;              // a camera went missing in detection: clamp and alarm held
     quint64 frameMark[kMaxCamera][kMaxDetect] = {};  // frame count when the step's countdown began

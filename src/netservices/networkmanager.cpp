@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkInterface>
 #include <QSet>
 #include <QRegularExpression>
@@ -245,6 +246,22 @@ bool NetworkManager::initnetcard(bool force)
                 if (!name.isEmpty() && present.removeOne(name))
                     cards_.append(v);
             }
+        }
+    }
+    // A card plugged in after the request files were made is in neither:
+    // it is listed with DHCP, as the card script lists a new card, and
+    // reaches the request files when the operator confirms a card. Not
+    // while the Wi-Fi file is unreadable: its cards would pass for new ones.
+    if (perr.error == QJsonParseError::NoError || !QFile::exists(paths_.wifiFile())) {
+        for (const QString& name : present) {
+            QJsonObject card{{QStringLiteral("name"), name},
+                             {QStringLiteral("isdhcp"), true},
+                             {QStringLiteral("iswifi"), isWifi(name)},
+                             {QStringLiteral("describe"), QStringLiteral("Port %1").arg(cards_.size() + 1)},
+                             {QStringLiteral("describe_netplan"), name}};
+            if (card.value(QStringLiteral("iswifi")).toBool())
+                card.insert(QStringLiteral("use"), false);
+            cards_.append(card);
         }
     }
     return true;

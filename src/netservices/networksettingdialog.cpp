@@ -5,6 +5,7 @@
 #include "lanstr.h"
 #include "network.h"
 #include "network_carditem.h"
+#include "notice.h"
 #include "platform.h"
 #include "publictools_widget.h"
 
@@ -87,22 +88,12 @@ NetworkSettingDialog::NetworkSettingDialog(QWidget* parent, XAN_NETMN* services,
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setStyleSheet(C_Type_COM::getSlider());
-    auto* cards = new QWidget(scroll);
-    auto* cardLay = new QVBoxLayout(cards);
-    cardLay->setSpacing(10);
-    int height = 0;
-    const QMap<QString, stu_netinfo> infos = nm->readNetInfo();
-    for (auto it = infos.cbegin(); it != infos.cend(); ++it) {
-        auto* item = new Network_CardItem(it.value(), cards);
-        connect(item, &Network_CardItem::sigUpdateAll, this, &NetworkSettingDialog::slotUpdateAll,
-                Qt::QueuedConnection);
-        cardLay->addWidget(item);
-        items_.insert(it.key(), item);
-        height += item->minimumHeight() + 10;
-    }
-    cardLay->addStretch();
-    cards->setFixedSize(800, height);
-    scroll->setWidget(cards);
+    cards_ = new QWidget(scroll);
+    cardLay_ = new QVBoxLayout(cards_);
+    cardLay_->setSpacing(10);
+    cardLay_->addStretch();
+    listNewCards(nm->readNetInfo());
+    scroll->setWidget(cards_);
     main->addWidget(scroll);
 
     stateTimer_ = new QTimer(this);
@@ -234,9 +225,40 @@ bool NetworkSettingDialog::ininconfig()
     return true;
 }
 
+void NetworkSettingDialog::listNewCards(const QMap<QString, stu_netinfo>& infos)
+{
+    for (auto it = infos.cbegin(); it != infos.cend(); ++it) {
+        if (items_.contains(it.key()))
+            continue;
+        auto* item = new Network_CardItem(it.value(), cards_);
+        connect(item, &Network_CardItem::sigUpdateAll, this, &NetworkSettingDialog::slotUpdateAll,
+                Qt::QueuedConnection);
+        // In name order, above the closing stretch.
+        const auto after = items_.upperBound(it.key());
+        cardLay_->insertWidget(after == items_.cend() ? cardLay_->count() - 1 : cardLay_->indexOf(after.value()),
+                               item);
+        items_.insert(it.key(), item);
+    }
+    int height = 0;
+    for (Network_CardItem* item : items_)
+        height += item->minimumHeight() + 10;
+    cards_->setFixedSize(800, height);
+}
+
 void NetworkSettingDialog::slotTimeout_ChKState()
 {
     const QMap<QString, stu_speedinfo> speeds = NetworkManager::getInstance()->speedMap();
+    // A card the kernel reports and the list does not show was plugged in
+    // since the list was read: read it again (once per such name).
+    for (auto it = speeds.cbegin(); it != speeds.cend(); ++it) {
+        if (items_.contains(it.key()) || sought_.contains(it.key()))
+            continue;
+        sought_.insert(it.key());
+        NetworkManager* nm = NetworkManager::getInstance();
+        nm->initnetcard(false);
+        listNewCards(nm->readNetInfo());
+        break;
+    }
     for (auto it = speeds.cbegin(); it != speeds.cend(); ++it) {
         if (Network_CardItem* item = items_.value(it.key())) {
             item->chgHardWare(it->active);
@@ -264,6 +286,7 @@ void NetworkSettingDialog::slotUpdateAll()
     for (auto it = infos.cbegin(); it != infos.cend(); ++it)
         if (Network_CardItem* item = items_.value(it.key()))
             item->reload_information(it.value());
+    listNewCards(infos);
     update();
 }
 
@@ -287,7 +310,8 @@ void NetworkSettingDialog::slotUpdateZIZ()
         o.insert(QStringLiteral("videoapp_dir"), config_.videoapp_dir);
     if (!o.contains(QStringLiteral("workspace")))
         o.insert(QStringLiteral("workspace"), config_.workspace);
-    XAN_NETMN::writeConfig(configPath_, o);
+    if (XAN_NETMN::writeConfig(configPath_, o))
+        Notice::post(this, lanStr(710));
     restartServices();
 }
 

@@ -13,6 +13,7 @@
 #include <QFutureWatcher>
 #include <QMap>
 #include <QPointer>
+#include <QSet>
 
 #include <functional>
 
@@ -21,6 +22,7 @@ class Edit;
 class QCheckBox;
 class QLabel;
 class QPushButton;
+class QVBoxLayout;
 class TextShowWidget;
 class XAN_NETMN;
 class Network_CardItem;
@@ -69,9 +71,15 @@ public slots:
     void stopPing();
 
 private:
+    // Adds an entry for every card of `infos` the list does not show yet.
+    void listNewCards(const QMap<QString, stu_netinfo>& infos);
+
     XAN_NETMN* services_ = nullptr;
     QString configPath_;
     QMap<QString, Network_CardItem*> items_;
+    QSet<QString> sought_;   // names sampled without an entry, read for once
+    QWidget* cards_ = nullptr;
+    QVBoxLayout* cardLay_ = nullptr;
     QTimer* stateTimer_ = nullptr;
     QTimer* agentTimer_ = nullptr;
     QCheckBox* netBox_ = nullptr;

@@ -1,6 +1,7 @@
 #include "iowidget.h"
 
 #include "colorbutton.h"
+#include "globals.h"
 #include "lanstr.h"
 #include "screenfit.h"
 #include "wizardpara.h"
@@ -9,11 +10,16 @@
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QLabel>
+#include <QPainter>
+#include <QScreen>
 
 IOWidget::IOWidget(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(lanStr(499));
-    setStyleSheet(QStringLiteral("QDialog{background:#20303c;} QLabel,QCheckBox{color:white;font-size:20px;}"));
+    // Framed and painted by itself, centred over the settings: the screen has
+    // no window manager to give it a frame.
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setStyleSheet(QStringLiteral("QLabel,QCheckBox{color:white;font-size:20px;}"));
     auto* grid = new QGridLayout(this);
     grid->addWidget(new QLabel(lanStr(499), this), 0, 0, 1, 4);
     stepCount = new ComboBox(this);
@@ -47,9 +53,27 @@ IOWidget::IOWidget(QWidget* parent) : QDialog(parent)
     screenfit::button(no);
     connect(ok, &QPushButton::clicked, this, &IOWidget::accept);
     connect(no, &QPushButton::clicked, this, &IOWidget::reject);
-    grid->addWidget(no, kRows + 2, 2);
+    grid->addWidget(no, kRows + 2, 1, 1, 2);
     grid->addWidget(ok, kRows + 2, 3);
     load();
+}
+
+void IOWidget::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), QColor(kBackground));
+    p.setPen(QPen(QColor(kFrame), kFrameWidth));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(QRectF(rect()).adjusted(kFrameWidth / 2.0, kFrameWidth / 2.0, -kFrameWidth / 2.0, -kFrameWidth / 2.0));
+}
+
+void IOWidget::showEvent(QShowEvent* e)
+{
+    QDialog::showEvent(e);
+    QRect area(0, 0, gShowW, gShowH);
+    if (area.isEmpty() && screen())
+        area = screen()->geometry();
+    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
 }
 
 void IOWidget::load()

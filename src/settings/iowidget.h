@@ -3,6 +3,7 @@
 // whether the steps run in sequence. Accept writes the working copy.
 #pragma once
 
+#include <QColor>
 #include <QDialog>
 
 class ComboBox;
@@ -12,6 +13,9 @@ class IOWidget : public QDialog {
     Q_OBJECT
 public:
     static constexpr int kRows = 8;
+    static constexpr int kFrameWidth = 3;
+    static constexpr QRgb kBackground = 0xff20303c;
+    static constexpr QRgb kFrame = 0xff8fb3d0;
 
     explicit IOWidget(QWidget* parent = nullptr);
 
@@ -25,6 +29,10 @@ public slots:
     // Refused (nothing written) when the last step has no row or a step is
     // served by two rows.
     void accept() override;
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+    void showEvent(QShowEvent* e) override;
 
 private:
     void load();

@@ -3,6 +3,7 @@
 #include "cameramanager.h"
 #include "colorbutton.h"
 #include "lanstr.h"
+#include "notice.h"
 #include "screenfit.h"
 #include "winstate.h"
 #include "wizardparawidget.h"
@@ -52,5 +53,6 @@ void WidgetChangeCamera::accept()
     }
     if (gpState)
         gpState->InsertRecord(lanStr(396));
+    Notice::post(parentWidget() ? parentWidget() : this, lanStr(709));
     QDialog::accept();
 }

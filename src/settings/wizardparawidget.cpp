@@ -12,6 +12,7 @@
 #include "globals.h"
 #include "iowidget.h"
 #include "lanstr.h"
+#include "notice.h"
 #include "paragroup.h"
 #include "platform.h"
 #include "resstatisticsparam.h"
@@ -86,13 +87,22 @@ WizardParaWidget::WizardParaWidget(QWidget* parent) : QWidget(parent)
     for (int p = 0; p < 6; ++p) {
         auto* b = new ColorButton(lanStr(tabRows[p]).trimmed(), this, 3);
         screenfit::button(b);
-        connect(b, &QPushButton::clicked, this, [this, p] { pages->setCurrentIndex(p); });
+        b->setCheckable(true);   // the open page's tab is drawn checked
+        connect(b, &QPushButton::clicked, this, [this, p] {
+            pages->setCurrentIndex(p);
+            tabs[p]->setChecked(true);   // a tap on the open page's tab keeps it marked
+        });
         tabBar->addWidget(b);
         tabs.append(b);
     }
     for (int p = 0; p < SettingWord::PageCount; ++p)
         pages->addWidget(buildWordPage(p));
     pages->addWidget(buildGroupPage());
+    tabs[0]->setChecked(true);
+    connect(pages, &QStackedWidget::currentChanged, this, [this](int p) {
+        for (int k = 0; k < tabs.size(); ++k)
+            tabs[k]->setChecked(k == p);
+    });
     top->addLayout(tabBar);
     top->addWidget(pages, 1);
     top->addWidget(buildSystemButtons());
@@ -443,6 +453,7 @@ void WizardParaWidget::accept()
         roiPage->ChangeDetectNum(steps);
     if (gpState)
         gpState->InsertRecord(lanStr(235));
+    Notice::post(parentWidget() ? parentWidget() : this, lanStr(708));
     // The mode, the serial port and the picture kind are taken at start-up.
     if (gpWPara->words[WizardPara::kModeChosen] != gpWPara->words[WizardPara::kMode] || restartWordsChanged)
         warnBox(lanStr(309));
@@ -576,6 +587,7 @@ void WizardParaWidget::SlotResetCount()
         gpState->CountWrite();
         gpState->InsertRecord(lanStr(255));
     }
+    Notice::post(this, lanStr(255));
 }
 
 void WizardParaWidget::SlotAutoExposure()
@@ -612,10 +624,13 @@ void WizardParaWidget::SlotParaGroupBackup()
         return;
     if (ParaGroup::exists(name) && !chooseBox(lanStr(284)))
         return;
-    if (ParaGroup::backup(name) != ParaGroup::Ok)
+    if (ParaGroup::backup(name) != ParaGroup::Ok) {
         warnBox(lanStr(688));
-    else if (gpWPara)
-        ResStatisticsParam::getInstance()->setCurGroupName(gpWPara->getCurGroupName());
+    } else {
+        if (gpWPara)
+            ResStatisticsParam::getInstance()->setCurGroupName(gpWPara->getCurGroupName());
+        Notice::post(this, lanStr(711).arg(name));
+    }
     refreshGroups();
 }
 

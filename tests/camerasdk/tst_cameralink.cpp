@@ -88,6 +88,11 @@ private slots:
         QCOMPARE(pics.act_getPicture(image, head, 1000), 0);
         const int first = head.value("frame").toInt();
         QCOMPARE(int(netcamsim::SimNetCamera::frameNumberOf(image.data)), first);
+        // The counter is drawn on a plate in the bottom right corner, not
+        // along the top edge where the monitor writes its header lines.
+        const int ch = image.channels();
+        QVERIFY(image.ptr<uchar>(2)[(image.cols / 2) * ch] >= 40);
+        QCOMPARE(int(image.ptr<uchar>(image.rows - 1)[(image.cols - 1) * ch]), 0);
         cam_->knobs().replyDelayMs = 700;
         QCOMPARE(pics.act_getPicture(image, head, 300), -12);  // the late reply comes after
         cam_->knobs().replyDelayMs = 0;

@@ -9,6 +9,7 @@
 #include "globals.h"
 #include "indexbutton.h"
 #include "lanstr.h"
+#include "notice.h"
 #include "rivurevezi.h"
 #include "support_roipage.h"
 
@@ -206,6 +207,9 @@ private slots:
         QCOMPARE(env.outputs() & (kEjector | kAlarm), 0);
         QVERIFY(!env.page->isVisibleTo(env.win));
         QCOMPARE(env.records(), QStringList({"Camera 1 do not detect the mold", "Camerar 2 added a template"}));
+        // The operator is told which camera took the template.
+        QVERIFY(Notice::shown());
+        QCOMPARE(Notice::shown()->text(), lanStr(109).arg(2).trimmed());
 
         // The cycle goes on with the mould step.
         clearScene(0);

@@ -19,6 +19,7 @@
 #include "iostatus.h"
 #include "iowidget.h"
 #include "lanstr.h"
+#include "notice.h"
 #include "numberinput.h"
 #include "passwordbox.h"
 #include "platform.h"
@@ -35,7 +36,9 @@
 
 #include <QAbstractItemView>
 #include <QDateEdit>
+#include <QListWidget>
 #include <QLocalSocket>
+#include <QPainter>
 #include <QRegularExpression>
 #include <QStackedWidget>
 #include <QLabel>
@@ -67,16 +70,103 @@ class TestScreens : public QObject {
     int lan = 0;
     QStringList seen;   // every fault of every scene, reported per scene
 
-    // What is wrong on `top` as it stands; its picture goes to the screens folder.
+    // The screen as the operator sees it: the main window, then every other
+    // shown window at its place, the modal one and the notice on top.
+    QImage screenShot()
+    {
+        QImage shot(kScreen.size(), QImage::Format_RGB32);
+        shot.fill(Qt::black);
+        QPainter p(&shot);
+        p.drawPixmap(0, 0, win->grab());
+        QList<QWidget*> over;
+        for (QWidget* t : QApplication::topLevelWidgets())
+            if (t != win && t->isVisible())
+                over << t;
+        auto rank = [](QWidget* t) { return qobject_cast<Notice*>(t) ? 2 : t == QApplication::activeModalWidget() ? 1 : 0; };
+        std::stable_sort(over.begin(), over.end(), [&](QWidget* a, QWidget* b) { return rank(a) < rank(b); });
+        for (QWidget* t : over)
+            p.drawPixmap(t->geometry().topLeft(), t->grab());
+        return shot;
+    }
+
+    // The region labels the camera views drew: large enough, on the view,
+    // clear of each other.
+    QStringList labelFaults()
+    {
+        QStringList found;
+        for (int c = 0; c < numCamera; ++c) {
+            if (!view(c)->isVisible())
+                continue;
+            QVector<ScreenCheck::Painted> labels;
+            for (const CammerWidget::DrawnLabel& l : view(c)->drawnLabels)
+                labels.append({l.plate, l.pixels, l.text});
+            for (const QString& f : ScreenCheck::paintedFaults(labels, view(c)->rect(), CammerWidget::kRoiLabelPixels))
+                found << QStringLiteral("camera %1: %2").arg(c + 1).arg(f);
+        }
+        return found;
+    }
+
+    // What is wrong on `top` as it stands; the screen as it shows `top` goes
+    // to the screens folder.
     QStringList look(QWidget* top, const QString& scene)
     {
         settle();
-        top->grab().save(QStringLiteral("%1/%2_%3.png").arg(outDir, QString::fromLatin1(kLanNames[lan]), scene));
+        const QString file = QStringLiteral("%1/%2_%3.png").arg(outDir, QString::fromLatin1(kLanNames[lan]), scene);
+        if (top == win || (top->isWindow() && top->isVisible()))
+            screenShot().save(file);
+        else
+            top->grab().save(file);
         const QPoint at = top->isWindow() && top != win ? top->geometry().topLeft() : QPoint();
         QStringList faults = ScreenCheck::faults(top, at, kScreen);
+        if (top == win)
+            faults << labelFaults();
         for (QString& f : faults)
             f.prepend(scene + QStringLiteral(": "));
         return faults;
+    }
+
+    // Once the dialog a tap opens modally is up: looks at it over the screen
+    // and runs `then` on it, which closes it.
+    void onNextDialog(const QString& scene, std::function<void(QDialog*)> then)
+    {
+        QTimer::singleShot(50, this, [this, scene, then] {
+            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!d) {
+                seen << scene + QStringLiteral(": no dialog opened");
+                return;
+            }
+            seen << look(d, scene);
+            if (!kScreen.contains(d->geometry()))
+                seen << scene + QStringLiteral(": off the screen");
+            then(d);
+            if (d->isVisible()) {
+                seen << scene + QStringLiteral(": still open");
+                d->reject();
+            }
+        });
+    }
+
+    // Taps the button of `d` captioned with text row `row`.
+    void tapIn(QWidget* d, int row, const QString& scene)
+    {
+        for (ColorButton* b : d->findChildren<ColorButton*>())
+            if (b->text() == lanStr(row).trimmed()) {
+                QTest::mouseClick(b, Qt::LeftButton);
+                return;
+            }
+        seen << scene + QStringLiteral(": no button \"%1\"").arg(lanStr(row).trimmed());
+    }
+
+    // The notice on screen reads `text`.
+    void expectNotice(const QString& text, const QString& scene)
+    {
+        Notice* n = Notice::shown();
+        QVERIFY2(n, qPrintable(scene + ": no notice"));
+        QCOMPARE(n->text(), text.trimmed());
+        QVERIFY(kScreen.contains(n->geometry()));
+        QVERIFY(n->font().pixelSize() >= 16 || QFontInfo(n->font()).pixelSize() >= 16);
+        expectClean(win, scene);
+        n->hide();
     }
 
     void expectClean(QWidget* top, const QString& scene)
@@ -281,8 +371,11 @@ private slots:
             for (int i = 0; i < 10; ++i) {
                 const QString name = IOStatusWidget::lampName(row == 0, i);
                 const QRect cell = io->lampCell(row, i);
-                QVERIFY2(QFontMetrics(io->lampFont(name)).horizontalAdvance(name) <= cell.width() - 36,
+                const QRect room = io->lampTextRect(row, i);
+                const QRect need = io->lampTextNeeds(name, io->rowFont(row == 0));
+                QVERIFY2(cell.contains(room) && need.width() <= room.width() && need.height() <= room.height(),
                          qPrintable(name));
+                QVERIFY2(io->rowFont(row == 0).pixelSize() >= 16, qPrintable(name));
             }
         QFont f(QStringLiteral("wqy-microhei"));
         f.setPixelSize(26);
@@ -379,6 +472,16 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 15000);
         QTRY_VERIFY(win->drawROIWidget->isVisible());
         expectClean(win, "ng_page");
+        // The NG cycle counts when it closes; until then the panel shows it
+        // as open, beside the counted ones.
+        const QString counted = QString::number(gSyncNGCycleNum);
+        QVERIFY2(win->ioStatusWidget->countLine().contains(counted + " " + lanStr(712).arg(1)),
+                 qPrintable(win->ioStatusWidget->countLine()));
+        QFont f(QStringLiteral("wqy-microhei"));
+        f.setPixelSize(26);
+        const QFontMetrics fm(f);
+        QVERIFY(fm.horizontalAdvance(win->ioStatusWidget->stateLine()) +
+                    fm.horizontalAdvance(win->ioStatusWidget->countLine()) + 40 < win->ioStatusWidget->width());
         answerNextBox("box_do_not_detect");
         QTest::mouseClick(win->drawROIWidget->noCheckButton, Qt::LeftButton);
         QTRY_VERIFY(!win->drawROIWidget->isVisible());
@@ -429,8 +532,18 @@ private slots:
         QTRY_VERIFY(win->SettingsVisible());
         WizardParaWidget* s = win->wizardParaWidget;
         for (int p = 0; p < s->tabs.size(); ++p) {
-            QTest::mouseClick(s->tabs[p], Qt::LeftButton);
+            for (int tap = 0; tap < 2; ++tap)
+                QTest::mouseClick(s->tabs[p], Qt::LeftButton);
             QCOMPARE(s->pages->currentIndex(), p);
+            // The open page's tab, and only it, is marked (a second tap too);
+            // no two controls of a page carry one label.
+            for (int q = 0; q < s->tabs.size(); ++q)
+                QCOMPARE(s->tabs[q]->isChecked(), q == p);
+            QStringList labels;
+            for (QLabel* l : s->pages->widget(p)->findChildren<QLabel*>())
+                if (l->isVisible() && !l->text().isEmpty())
+                    labels << l->text();
+            QCOMPARE(QSet<QString>(labels.begin(), labels.end()).size(), labels.size());
             const QString scene = QStringLiteral("settings_page%1").arg(p);
             expectClean(win, scene);
             expectTouch(s, scene);
@@ -505,12 +618,72 @@ private slots:
         }
     }
 
+    // The I/O assignment framed and centred; camera order, Reset Count, a
+    // group backup and a saved change each end with a word to the operator.
+    void settingsNotices()
+    {
+        WizardParaWidget* s = win->wizardParaWidget;
+        QVERIFY(s->isVisible());
+        QTest::mouseClick(s->tabs[0], Qt::LeftButton);
+
+        // The I/O assignment: centred, framed and painted over the settings.
+        onNextDialog("settings_io", [this](QDialog* d) {
+            if (!qobject_cast<IOWidget*>(d))
+                seen << QStringLiteral("settings_io: not the I/O assignment");
+            if ((d->geometry().center() - kScreen.center()).manhattanLength() > 2)
+                seen << QStringLiteral("settings_io: not centred (%1,%2 %3x%4)")
+                            .arg(d->x()).arg(d->y()).arg(d->width()).arg(d->height());
+            const QImage img = d->grab().toImage();
+            if (img.pixel(1, 1) != IOWidget::kFrame || img.pixel(IOWidget::kFrameWidth + 2, img.height() / 2) != IOWidget::kBackground)
+                seen << QStringLiteral("settings_io: no frame or background");
+            tapIn(d, 124, "settings_io");
+        });
+        QTest::mouseClick(settingsButton(499), Qt::LeftButton);
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+        onNextDialog("settings_ionames", [this](QDialog* d) { tapIn(d, 124, "settings_ionames"); });
+        QTest::mouseClick(settingsButton(498), Qt::LeftButton);
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+
+        // Camera order confirmed: the operator is told it was saved.
+        onNextDialog("settings_cameraorder", [this](QDialog* d) { tapIn(d, 121, "settings_cameraorder"); });
+        QTest::mouseClick(settingsButton(396), Qt::LeftButton);
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+        expectNotice(lanStr(709), "settings_cameraorder_saved");
+
+        // Reset Count.
+        gSyncNGCycleNum = 2;
+        answerNextBox("box_reset_count");
+        QTest::mouseClick(settingsButton(172), Qt::LeftButton);
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+        QCOMPARE(gSyncNGCycleNum, 0);
+        expectNotice(lanStr(255), "settings_count_reset");
+
+        // A parameter group backed up.
+        QTest::mouseClick(s->tabs[5], Qt::LeftButton);
+        s->groupName->setText(QStringLiteral("screens"));
+        answerNextBox("box_group_backup");
+        QTest::mouseClick(settingsButton(182), Qt::LeftButton);
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+        QVERIFY(!s->groupList->findItems(QStringLiteral("screens"), Qt::MatchExactly).isEmpty());
+        expectNotice(lanStr(711).arg(QStringLiteral("screens")), "settings_group_saved");
+
+        // A changed value confirmed: saved, the screen closes and says so.
+        QTest::mouseClick(s->tabs[1], Qt::LeftButton);
+        QVERIFY(s->setWord(104, gpWParaBak->words[104] > 0 ? gpWParaBak->words[104] - 1 : 1));
+        answerNextBox("box_save_settings");
+        QTest::mouseClick(settingsButton(121), Qt::LeftButton);
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+        QVERIFY(!win->SettingsVisible());
+        expectNotice(lanStr(708), "settings_saved");
+    }
+
     // In the multiple-detection mode the I/O names dialog shows the names the
     // panel shows; a name chosen by touch and confirmed reaches the panel.
     void ioNameChangedAndSeenOnThePanel()
     {
         WizardParaWidget* s = win->wizardParaWidget;
-        s->cancel();
+        if (win->SettingsVisible())
+            s->cancel();
         QVERIFY(!win->SettingsVisible());
         const QString before = IOStatusWidget::lampName(true, 0);
         QCOMPARE(before, lanStr(301));   // the standard mode's own name

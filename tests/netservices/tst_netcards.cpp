@@ -127,14 +127,17 @@ private slots:
         const QString noCard = QString::fromUtf8("无法找到网卡信息 请联系开发人员!!");
         QTest::newRow("plain") << cards(e0 + "," + e1) << cards(w0) << false << true
                                << QStringList{"eth0", "eth1", "wlan0"} << QString() << 0 << true;
+        // The kernel lists eth0, eth1 and wlan0: one that no file holds was
+        // plugged in later and is listed too.
+        const QStringList all{"eth0", "eth1", "wlan0"};
         QTest::newRow("force runs the script once") << cards(e0) << QByteArray() << true << true
-                                                    << QStringList{"eth0"} << QString() << 1 << true;
+                                                    << all << QString() << 1 << true;
         QTest::newRow("missing interface") << cards(e0 + R"(,{"name":"eth7"})") << QByteArray() << false << true
-                                           << QStringList{"eth0"} << "Warning: Number of nics Changed" << 0 << true;
-        QTest::newRow("duplicate") << cards(e0 + "," + e0) << QByteArray() << false << true << QStringList{"eth0"}
+                                           << all << "Warning: Number of nics Changed" << 0 << true;
+        QTest::newRow("duplicate") << cards(e0 + "," + e0) << QByteArray() << false << true << all
                                    << "Warning: Number of nics Changed" << 0 << true;
         QTest::newRow("wired wins over wifi") << cards(e0) << cards(R"({"name":"eth0","iswifi":true},)" + w0) << false
-                                              << true << QStringList{"eth0", "wlan0"} << QString() << 0 << true;
+                                              << true << all << QString() << 0 << true;
         QTest::newRow("broken wifi file ignored") << cards(e0) << QByteArray("{\"netcard_info\": [") << false << true
                                                   << QStringList{"eth0"} << QString() << 0 << true;
         QTest::newRow("no card deletes the report") << cards(R"({"name":"eth9"})") << cards(w0) << false << false
@@ -170,6 +173,25 @@ private slots:
         QCOMPARE(m.errorText(), error);
         QCOMPARE(runner_.count("python3 ./cnt_net/zelqx71_upnetcard.py"), scriptRuns);
         QCOMPARE(QFile::exists(dir_.filePath("network/pyreport.txt")), pyreportKept);
+    }
+
+    // A card the kernel lists and no request file holds: DHCP, a Wi-Fi card
+    // as Wi-Fi (unused until set up), described like the script's own.
+    void cardPluggedInLater()
+    {
+        NetworkManager m(paths());
+        put(dir_.filePath("proc_net_dev"), procNetDev({{"eth0", 1}, {"eth1", 2}, {"wlan0", 3}}));
+        put(dir_.filePath("netplan/netplan_prejson.txt"), cards(R"({"name":"eth0","isdhcp":false})"));
+        put(dir_.filePath("netplan/wifi_prejson.txt"), cards(""));
+        QVERIFY(QDir().mkpath(dir_.filePath("sys/wlan0/wireless")));
+        QVERIFY(m.initnetcard(false));
+        const QMap<QString, stu_netinfo> info = m.readNetInfo();
+        QCOMPARE(QStringList(info.keys()), (QStringList{"eth0", "eth1", "wlan0"}));
+        QVERIFY(!info["eth0"].isdhcp);
+        QVERIFY(info["eth1"].isdhcp && !info["eth1"].iswifi);
+        QCOMPARE(info["eth1"].describe, QString("Port 2(eth1)"));
+        QVERIFY(info["wlan0"].iswifi && !info["wlan0"].use);
+        QCOMPARE(m.errorText(), QString());
     }
 
     // The request files go out atomically, wired and Wi-Fi apart, the Wi-Fi

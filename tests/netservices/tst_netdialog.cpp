@@ -7,6 +7,7 @@
 #include "numberinput.h"
 #include "network_carditem.h"
 #include "networksettingdialog.h"
+#include "notice.h"
 #include "platform.h"
 #include "publictools_widget.h"
 #include "screencheck.h"
@@ -110,6 +111,32 @@ private slots:
         QVERIFY(gpNetDialog.isNull());
     }
 
+    // A card plugged in while the dialog is open: the next sample of the
+    // link states shows it, and it is listed once.
+    void cardPluggedInLater()
+    {
+        NetworkManager* nm = NetworkManager::getInstance();
+        const NetPaths& p = nm->paths();
+        std::unique_ptr<NetworkSettingDialog> d(open());
+        QCOMPARE(d->cardItems().size(), 3);
+        put(p.procNetDev, "face |bytes\n  wlan0: 10 1 0\n  eth1: 20 1 0\n  eth0: 30 1 0\n  eth2: 5 1 0\n");
+        using F = QNetworkInterface;
+        nm->linkFlags = [] { return NetworkManager::LinkFlags{{"eth2", F::IsUp | F::CanBroadcast | F::IsRunning}}; };
+        nm->sampleTick();
+        d->slotTimeout_ChKState();
+        d->slotTimeout_ChKState();
+        QCOMPARE(QStringList(d->cardItems().keys()), (QStringList{"eth0", "eth1", "eth2", "wlan0"}));
+        QCOMPARE(d->findChildren<Network_CardItem*>().size(), 4);
+        QCOMPARE(d->cardItems().value("eth2")->info().describe, QString("Port 4(eth2)"));
+        // Listed in name order.
+        d->show();
+        QTRY_VERIFY(d->cardItems().value("eth1")->pos().y() < d->cardItems().value("eth2")->pos().y());
+        QVERIFY(d->cardItems().value("eth2")->pos().y() < d->cardItems().value("wlan0")->pos().y());
+        nm->linkFlags = &NetworkManager::kernelLinks;
+        put(p.procNetDev, "face |bytes\n  wlan0: 10 1 0\n  eth1: 20 1 0\n  eth0: 30 1 0\n");
+        nm->initnetcard(false);
+    }
+
     void saveAndCancel()
     {
         const QString cfg = wd_.file("cnt_net/config.json");
@@ -127,6 +154,8 @@ private slots:
             QTest::mouseClick(boxes[0], Qt::LeftButton, {}, QPoint(10, boxes[0]->height() / 2));  // the API box
             d->findChild<QLineEdit*>("deviceName")->setText("M7");
             QTest::mouseClick(d->findChild<QPushButton*>("saveButton"), Qt::LeftButton);
+            QVERIFY(Notice::shown());
+            QCOMPARE(Notice::shown()->text(), lanStr(710));
         }
         const QJsonObject o = readJson(cfg);
         QCOMPARE(o.value("devicename").toString(), QString("M7"));

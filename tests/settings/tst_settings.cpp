@@ -13,6 +13,7 @@
 #include "iowidget.h"
 #include "kitlinks.h"
 #include "lanstr.h"
+#include "notice.h"
 #include "paragroup.h"
 #include "platform.h"
 #include "resstatisticsparam.h"
@@ -191,6 +192,8 @@ private slots:
         QCOMPARE(bak.words[0], gpWPara->words[0]);
         QCOMPARE(sysRow("exposeTime").section(' ', 0, 0), saved ? QString::number(live + 5) : QString());
         QCOMPARE(records(lanStr(235)), saved ? 1 : 0);
+        // A save ends with a word to the operator; nothing else does.
+        QCOMPARE(Notice::shown() ? Notice::shown()->text() : QString(), saved ? lanStr(708) : QString());
         // A refusal hands the live values back to the camera.
         QCOMPARE(cam->calls.contains(QStringLiteral("expose %1").arg(live)), change && !confirm);
     }
@@ -383,6 +386,8 @@ private slots:
         order.accept();
         QCOMPARE(warned.size(), 1);
         QCOMPARE(m->serials, (QVector<QString>{"SNC00003", "SNB00002", "SNA00001"}));
+        QVERIFY(Notice::shown());
+        QCOMPARE(Notice::shown()->text(), lanStr(709));
         m->cameras.clear();
         m->query = QSqlQuery();
         m->database.close();
@@ -412,6 +417,8 @@ private slots:
             w->SlotParaGroupBackup();
         }
         QCOMPARE(ParaGroup::list(), (QStringList{"default", "mould A", "mould B"}));
+        QVERIFY(Notice::shown());
+        QCOMPARE(Notice::shown()->text(), lanStr(711).arg("mould B"));
         QCOMPARE(gpWPara->getCurGroupName(), QStringLiteral("mould B"));
         QCOMPARE(ResStatisticsParam::getInstance()->curGroupName(), QStringLiteral("mould B"));
         w->groupList->setCurrentRow(2);
@@ -455,6 +462,8 @@ private slots:
         QCOMPARE(ini.value(QStringLiteral("list_allnum")).toStringList().value(0), QStringLiteral("0"));
         QCOMPARE(ini.value(QStringLiteral("gSyncNGNum")).toString(), QStringLiteral("0"));
         QCOMPARE(records(lanStr(255)), 1);
+        QVERIFY(Notice::shown());
+        QCOMPARE(Notice::shown()->text(), lanStr(255));
     }
 
     void helpPages()

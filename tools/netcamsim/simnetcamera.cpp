@@ -225,11 +225,18 @@ CTask_FormData SimNetCamera::pictureReply(quint64 n)
         sceneDefect_ = defect;
     }
     cv::Mat frame = scene_.clone();
-    // The frame number is drawn into a band along the top edge.
+    // The frame number is drawn on a small plate in the bottom right corner:
+    // the top edge is where the monitor's view writes its header lines, and
+    // the moulding sits in the middle.
     const int band = std::max(1, h / 24);
-    cv::rectangle(frame, cv::Rect(0, 0, w, band), cv::Scalar::all(0), cv::FILLED);
     const double scale = std::max(0.2, (band - 2) / 22.0);
-    cv::putText(frame, std::to_string(n), cv::Point(std::min(8, w / 8), band - 1), cv::FONT_HERSHEY_SIMPLEX, scale,
+    const std::string counter = std::to_string(n);
+    int baseline = 0;
+    const cv::Size text = cv::getTextSize(counter, cv::FONT_HERSHEY_SIMPLEX, scale, 1, &baseline);
+    const int plateW = std::min(w, text.width + 8);
+    const int plateH = std::min(h, band);
+    cv::rectangle(frame, cv::Rect(w - plateW, h - plateH, plateW, plateH), cv::Scalar::all(0), cv::FILLED);
+    cv::putText(frame, counter, cv::Point(w - plateW + 4, h - 1 - baseline / 2), cv::FONT_HERSHEY_SIMPLEX, scale,
                 cv::Scalar::all(255), 1);
     const quint32 number = quint32(n);
     const qint64 made = gettimeofday_ms();

@@ -145,6 +145,11 @@ struct Gallery {
         // What the picture shows wrong, for the person who looks at it.
         for (const QString& fault : ScreenCheck::faults(win, QPoint(), QRect(0, 0, gShowW, gShowH)))
             std::fprintf(stderr, "roigallery: %s: %s\n", qPrintable(QFileInfo(file).fileName()), qPrintable(fault));
+        QVector<ScreenCheck::Painted> labels;
+        for (const CammerWidget::DrawnLabel& l : view->drawnLabels)
+            labels.append({l.plate, l.pixels, l.text});
+        for (const QString& fault : ScreenCheck::paintedFaults(labels, view->rect(), CammerWidget::kRoiLabelPixels))
+            std::fprintf(stderr, "roigallery: %s: %s\n", qPrintable(QFileInfo(file).fileName()), qPrintable(fault));
     }
 
     CammerSingleton& rec() { return *view->editRecord; }
@@ -243,6 +248,11 @@ void scenes(Gallery& g)
     g.addRect(QRect(QPoint(1650, 120), QPoint(1850, 300)), 3);
     g.select(-1);
     g.save(QStringLiteral("template_all"));
+    // A step's countdown running while the template view shows its time stamp.
+    w->countdownRemain[0] = 2.5f;
+    w->countdownTimer[0].start(600000);
+    g.save(QStringLiteral("template_countdown"));
+    w->countdownTimer[0].stop();
 
     g.select(0);
     g.save(QStringLiteral("template_rect"));
@@ -317,6 +327,12 @@ void scenes(Gallery& g)
     g.save(QStringLiteral("live_ng"));
     v->blink = 0;
     g.save(QStringLiteral("live_ng_blink_off"));
+    // As a tile of two cameras: the labels keep their size.
+    v->setGeometry(0, 0, gShowW / 2, gShowH / 2);
+    v->UpdateImage();
+    g.save(QStringLiteral("live_ng_tile"));
+    v->setGeometry(0, 0, gShowW, gShowH);
+    v->UpdateImage();
     v->roiPassed[0][1] = true;
     v->stepOk = true;
     w->detectState = 1;

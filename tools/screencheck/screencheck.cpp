@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -153,6 +154,12 @@ QStringList ScreenCheck::faults(QWidget* top, QPoint windowAt, QRect screen)
         const QString broken = brokenWord(w);
         if (!broken.isEmpty())
             found << QStringLiteral("caption broken inside the word \"%1\": %2").arg(broken, nameOf(w));
+        const bool control = qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QComboBox*>(w) ||
+                             qobject_cast<const QLineEdit*>(w);
+        auto* edit = qobject_cast<const QLineEdit*>(w);
+        const bool showsText = !text.isEmpty() || (edit && !edit->text().isEmpty());
+        if (control && showsText && QFontInfo(font).pixelSize() < kControlTextPixels)
+            found << QStringLiteral("text %1 px on a control: %2").arg(QFontInfo(font).pixelSize()).arg(nameOf(w));
         if (auto* c = qobject_cast<const ComboBox*>(w)) {
             const int row = c->count() > 0 ? c->view()->sizeHintForRow(0) : c->itemHeight();
             if (row < c->itemHeight())
@@ -270,4 +277,19 @@ QImage ScreenCheck::screenShot(const QList<QWidget*>& bottomToTop, QRect screen)
         if (w && w->isVisible())
             p.drawPixmap(w->mapToGlobal(QPoint(0, 0)) - screen.topLeft(), w->grab());
     return shot;
+}
+QStringList ScreenCheck::paintedFaults(const QVector<Painted>& painted, QRect area, int minPixels)
+{
+    QStringList found;
+    for (int i = 0; i < painted.size(); ++i) {
+        const Painted& a = painted[i];
+        if (a.pixels < minPixels)
+            found << QStringLiteral("painted \"%1\" at %2 px").arg(a.text).arg(a.pixels);
+        if (!area.contains(a.rect))
+            found << QStringLiteral("painted \"%1\" off its widget").arg(a.text);
+        for (int j = i + 1; j < painted.size(); ++j)
+            if (a.rect.intersects(painted[j].rect))
+                found << QStringLiteral("painted \"%1\" and \"%2\" overlap").arg(a.text, painted[j].text);
+    }
+    return found;
 }

@@ -1,9 +1,10 @@
 // Looks at a shown window as an operator would: every visible button,
 // label, combo box, slider and line edit must lie on the screen, show its
-// text whole at the font it is drawn with, and not cover a sibling; a combo
-// box's drop-down rows must be as high as it asks; no caption is broken
-// inside a word. For the touch screens: controls at touch size with
-// readable text, and a shown pad fully visible.
+// text whole at the font it is drawn with, and not cover a sibling; text on
+// a control is at least kControlTextPixels; a combo box's drop-down rows
+// must be as high as it asks; no caption is broken inside a word. For the
+// touch screens: controls at touch size with readable text, and a shown pad
+// fully visible.
 #pragma once
 
 #include <QImage>
@@ -11,11 +12,14 @@
 #include <QPoint>
 #include <QRect>
 #include <QStringList>
+#include <QVector>
 
 class QWidget;
 
 class ScreenCheck {
 public:
+    static constexpr int kControlTextPixels = 16;   // smallest text on a control
+
     // The faults found on `top` and everything it shows, one line each.
     // Positions are measured from the window's client area, which lies at
     // `windowAt` on `screen`.
@@ -34,4 +38,12 @@ public:
     static QStringList padFaults(QWidget* pad, QRect screen);
     // The screen as the windows `bottomToTop` draw it, each at its place.
     static QImage screenShot(const QList<QWidget*>& bottomToTop, QRect screen);
+    // Texts a widget paints itself (a view's region labels): each at least
+    // `minPixels`, inside `area`, clear of the others.
+    struct Painted {
+        QRect rect;
+        int pixels = 0;
+        QString text;
+    };
+    static QStringList paintedFaults(const QVector<Painted>& painted, QRect area, int minPixels);
 };
