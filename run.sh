@@ -79,7 +79,8 @@ echo "run.sh: HTTP API on port 10100 (when switched on in cnt_net/config.json), 
 echo "run.sh: the simulated local agent logs what the program sends it to $WORK/cnt_net/rurir_monitor/agent-messages.log"
 
 cd "$WORK"
-export QT_QPA_PLATFORM_PLUGIN_PATH=/opt/Qt5.15.7/plugins/platforms
+# Started as on the monitor's computer: the splash waits 15 s for the cameras
+# (the network-card script is only recorded off the target).
 # The program ends itself for a reboot (exit code 64): start it again, as the
 # computer would after rebooting. A power-off (65) or anything else ends the demo.
 while true; do

@@ -24,7 +24,7 @@ function(vmm_glob_tests)
     target_include_directories(${_target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests/common)
     add_test(NAME ${_target} COMMAND ${_target})
     set_tests_properties(${_target} PROPERTIES
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_QPA_PLATFORM_PLUGIN_PATH=/opt/Qt5.15.7/plugins/platforms;ASAN_OPTIONS=detect_leaks=0:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1;VMM_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1;VMM_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
       TIMEOUT 600)
   endforeach()
 endfunction()

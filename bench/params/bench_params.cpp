@@ -115,7 +115,6 @@ int main(int argc, char* argv[])
     win->paramQuery = new QSqlQuery(win->paramDb);
 
     std::mt19937 rng(1);
-    const long before = peakKb();
     auto saved = std::make_unique<CammerSingleton>(0);
     fillCamera(*saved, rng);
 

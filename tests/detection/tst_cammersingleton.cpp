@@ -27,7 +27,7 @@ RoiViewLink resolveFake(void* v)
     return RoiViewLink{view->sx, view->sy, view->masks};
 }
 
-void putRow(ParamDbFixture& db, const QString& table, const QString& name, const QString& value)
+void putRow(ParamDbFixture&, const QString& table, const QString& name, const QString& value)
 {
     QSqlQuery q(QSqlDatabase::database(QStringLiteral("test-own")));
     q.prepare(QStringLiteral("insert into \"%1\" values(?, ?)").arg(table));

@@ -1,4 +1,5 @@
 #include "support_netns.h"
+#include "support_ipcommand.h"
 
 #include <QFile>
 #include <QProcess>
@@ -31,7 +32,7 @@ int reexecIsolated(int argc, char** argv)
         return -1;  // no namespaces: the guarded cases skip
     QProcess probe;
     probe.start(QStringLiteral("unshare"), {QStringLiteral("-n"), QStringLiteral("true")});
-    if (!probe.waitForFinished(10000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
+    if (!probe.waitForFinished(120000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
         return -1;
     qputenv(kParentEnv, parent.toLocal8Bit());
     QStringList args;
@@ -41,7 +42,7 @@ int reexecIsolated(int argc, char** argv)
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedChannels);
     child.start(QStringLiteral("unshare"), args);
-    if (!child.waitForStarted(10000))
+    if (!child.waitForStarted(120000))
         return -1;
     child.waitForFinished(-1);
     if (child.exitStatus() != QProcess::NormalExit)
@@ -53,14 +54,7 @@ bool ip(const QStringList& args)
 {
     if (!isolated())
         return false;
-    QProcess p;
-    p.start(QStringLiteral("ip"), args);
-    if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        std::fprintf(stderr, "ip %s: %s\n", qPrintable(args.join(QLatin1Char(' '))),
-                     p.readAllStandardError().constData());
-        return false;
-    }
-    return true;
+    return runIpCommand(args);
 }
 
 bool prepare()

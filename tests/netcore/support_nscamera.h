@@ -30,7 +30,7 @@ struct NsCamera {
             lines << QString::fromLocal8Bit(proc->readLine()).trimmed();
     }
     // Waits (bounded) for a line matching `re`; events keep running meanwhile.
-    bool waitLine(const QRegularExpression& re, int ms = 20000)
+    bool waitLine(const QRegularExpression& re, int ms = 60000)
     {
         QElapsedTimer t;
         t.start();
@@ -57,7 +57,7 @@ struct NsCamera {
         proc->start(QStringLiteral("unshare"), {QStringLiteral("-n"), helper,
                                                 netns::currentNamespace(), cameraItf, cameraCidr});
         // The veth end may only be moved once the helper's namespace exists.
-        if (!proc->waitForStarted(10000) || !waitLine(QRegularExpression(QStringLiteral("^started$")), 30000))
+        if (!proc->waitForStarted(120000) || !waitLine(QRegularExpression(QStringLiteral("^started$")), 120000))
             return false;
         const QString pid = QString::number(proc->processId());
         if (!netns::ip({QStringLiteral("link"), QStringLiteral("add"), monitorItf, QStringLiteral("type"),
@@ -66,7 +66,7 @@ struct NsCamera {
             !netns::ip({QStringLiteral("addr"), QStringLiteral("add"), monitorCidr, QStringLiteral("dev"), monitorItf}) ||
             !netns::ip({QStringLiteral("link"), QStringLiteral("set"), monitorItf, QStringLiteral("up")}))
             return false;
-        if (!waitLine(QRegularExpression(QStringLiteral("^ready ")), 30000))
+        if (!waitLine(QRegularExpression(QStringLiteral("^ready ")), 120000))
             return false;
         const QStringList ready = lines.filter(QRegularExpression(QStringLiteral("^ready "))).first().split(' ');
         key = ready.value(1);

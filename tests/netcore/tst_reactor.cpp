@@ -1,6 +1,7 @@
 // Client and server reactors on loopback: exchanges, targets of a send,
 // post_sync, the task table, hostile peers, time-outs, restarts and file
 // descriptors.
+#include "closedport.h"
 #include "publictools.h"
 #include "support_net.h"
 #include "tcpreactor.h"
@@ -53,34 +54,6 @@ struct EchoServer {
     }
     bool start() { return reactor.reAction(QHostAddress::LocalHost, 0); }
     quint16 port() const { return reactor.serverPort(); }
-};
-
-// A loopback port that refuses connections for as long as the object lives:
-// bound but not listening, so no other test running at the same time can
-// take it over (a port that was merely free a moment ago can).
-class ClosedPort {
-public:
-    ClosedPort()
-    {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-            port_ = ntohs(a.sin_port);
-    }
-    ~ClosedPort()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    quint16 port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    quint16 port_ = 0;
 };
 
 QByteArray request(const QByteArray& url, const QByteArray& id)

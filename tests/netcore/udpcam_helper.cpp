@@ -10,6 +10,7 @@
 // changes are also applied with `ip` here, inside the helper's own
 // namespace, as the camera's system would apply them.
 #include "platform.h"
+#include "support_ipcommand.h"
 #include "udp_acam_gvcp.h"
 #ifdef WITH_NETCAM
 #include "simnetcamera.h"
@@ -39,9 +40,7 @@ bool ip(const QStringList& args)
 {
     if (!isolated())
         return false;
-    QProcess p;
-    p.start(QStringLiteral("ip"), args);
-    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    return runIpCommand(args);
 }
 
 void say(const QString& line)
@@ -97,7 +96,9 @@ int main(int argc, char** argv)
     say(QStringLiteral("started"));
     const QString itf = args[2];
     const QByteArray itfName = itf.toLocal8Bit();
-    for (int i = 0; i < 1000 && if_nametoindex(itfName.constData()) == 0; ++i)
+    // The test's own `ip` may be slow on a loaded machine: wait for up to
+    // five minutes (the test gives up on its side long before).
+    for (int i = 0; i < 30000 && if_nametoindex(itfName.constData()) == 0; ++i)
         QThread::msleep(10);
     if (!ip({QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up")}) ||
         !ip({QStringLiteral("addr"), QStringLiteral("add"), args[3], QStringLiteral("dev"), itf}) ||

@@ -252,9 +252,8 @@ private slots:
         m_->clockMs = [&clock] { return clock.load(); };
         std::atomic<bool> stop{false};
         std::thread pictures([this, &stop] {
-            int i = 0;
-            while (!stop.load())
-                m_->add_PeriodRecord_Picture(i % 8, 0, (i & 1) != 0, QStringLiteral("/p/%1.jpg").arg(i++));
+            for (int i = 0; !stop.load(); ++i)
+                m_->add_PeriodRecord_Picture(i % 8, 0, (i & 1) != 0, QStringLiteral("/p/%1.jpg").arg(i));
         });
         int mismatches = 0;
         for (int cycle = 0; cycle < 2000; ++cycle) {

@@ -1,3 +1,4 @@
+#include "closedport.h"
 #include "httpapiserver.h"
 #include "network.h"
 #include "statewindow.h"
@@ -127,11 +128,12 @@ private slots:
         QTcpServer neverAccepts;           // the kernel connects, nobody reads
         QVERIFY(neverAccepts.listen(QHostAddress::LocalHost, 0));
         neverAccepts.pauseAccepting();
-        const quint16 closed = freeLocalPort();  // refuses at once
+        const ClosedPort closed;  // refuses at once
+        QVERIFY(closed.port() != 0);
         subscribe({{live.port(), "detected_picture"},
                    {silent.port(), "detected_picture"},
                    {neverAccepts.serverPort(), "detected_picture"},
-                   {closed, "detected_picture"},
+                   {closed.port(), "detected_picture"},
                    {live.port(), "detected_info"}});
         QByteArray jpeg(70000, 'x');
         for (int i = 0; i < jpeg.size(); ++i)
