@@ -16,6 +16,7 @@
 #include <QMutex>
 #include <QPluginLoader>
 #include <QTimer>
+#include <QSemaphore>
 #include <QtTest>
 
 #include <memory>
@@ -608,6 +609,44 @@ private slots:
                                              QStringLiteral("Camera %1 lost for the 2 time!").arg(kCam + 1)}));
         QTRY_VERIFY_WITH_TIMEOUT(v->alive, 20000);
         QCOMPARE(c->reconnectAttempts, 2);   // one timer, not one per loss
+    }
+
+    void reconnectHoldsAWorkerNotTheGuiThread()
+    {
+        QSemaphore entered;
+        QSemaphore release;
+        auto v = recordingView();
+        RecordingCamera* c = rec();
+        struct Letgo {  // a failed check must not leave the worker hanging
+            QSemaphore& s;
+            ~Letgo() { s.release(); }
+        } letgo{release};
+        c->duringReconnect = [&] {  // a camera that accepts and then hangs
+            entered.release();
+            release.acquire();
+        };
+        c->loseDevice();
+        QTRY_VERIFY(!v->alive);
+        QTRY_VERIFY_WITH_TIMEOUT(entered.available() == 1, 20000);
+        QVERIFY(v->cameraBusy());
+        QVERIFY(v->reconnecting());
+        // The GUI thread answers while the attempt hangs, and makes no call
+        // on the camera the attempt holds.
+        bool probed = false;
+        QMetaObject::invokeMethod(v.get(), [&] { probed = true; }, Qt::QueuedConnection);
+        QTRY_VERIFY(probed);
+        const int calls = c->calls.size();
+        QVERIFY(!v->UpdateImage());
+        v->TimerFPS();
+        v->SetSharp();
+        v->CameraStop();
+        QCOMPARE(c->calls.size(), calls);
+        release.release();
+        QTRY_VERIFY_WITH_TIMEOUT(v->alive, 20000);
+        QVERIFY(!v->cameraBusy());
+        QVERIFY(c->reconnectThread);
+        QVERIFY(c->reconnectThread != QThread::currentThread());
+        c->duringReconnect = nullptr;
     }
 
     void simulatedCameraLossAndReconnect()

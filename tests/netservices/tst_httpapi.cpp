@@ -192,6 +192,27 @@ private slots:
         QCOMPARE(r.value("pictures").toArray(),
                  (QJsonArray{QJsonObject{{"camera_index", 1}, {"detect_index", 0}, {"detect_result", true}, {"picture_name", "p.jpg"}}}));
         QCOMPARE(r.value("detail").toArray().size(), 1);
+
+        // Through the next cycles: while one is open the route answers the
+        // cycle closed before it, never a record without its summary.
+        QString closed = r.value("uuid").toString();
+        for (int cycle = 0; cycle < 3; ++cycle) {
+            m_->clockMs = [cycle] { return 1700000000000LL + cycle; };
+            m_->start_PeriodRecord();
+            m_->putRoiResult(roi);
+            m_->add_PeriodRecord_Picture(1, 0, true, wd_->file("alarmimage/camera2/detect1/OK/q.jpg"));
+            ApiSnapshot::publish();
+            a = curlPost(port_, "/v18/http/get_last_detectinfo");
+            QCOMPARE(a.status, 200);
+            QCOMPARE(a.json.value("result").toObject().value("uuid").toString(), closed);
+            m_->finish_PeriodRecord();
+            ApiSnapshot::publish();
+            a = curlPost(port_, "/v18/http/get_last_detectinfo");
+            const QString now = a.json.value("result").toObject().value("uuid").toString();
+            QVERIFY(!now.isEmpty() && now != closed);
+            closed = now;
+        }
+        m_->clockMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
     }
 
     void detectedPicture_data()
