@@ -39,13 +39,9 @@ struct Routed : HttpManager {
 // 20000 discovery answers with new keys, every second one 40 bytes of junk.
 void floodDiscoveryPort()
 {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const int one = 1;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0), one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(gvcp::kRequesterPort);
-    to.sin_addr.s_addr = INADDR_BROADCAST;
+    sockaddr_in to {AF_INET, htons(gvcp::kRequesterPort), {INADDR_BROADCAST}, {}};
     for (int i = 0; i < 20000; ++i) {
         const QByteArray key = "FLOOD-" + QByteArray::number(i);
         const std::string d = i % 2 ? std::string(40, char(i))
@@ -66,11 +62,10 @@ private slots:
         NETNS_GUARD();
         qputenv("VMM_TARGET", "0");
         QVERIFY(netns::prepare());
-        QVERIFY(netns::ip({"link", "add", "vf0", "type", "veth", "peer", "name", "vf1"}));
-        QVERIFY(netns::ip({"addr", "add", "10.9.0.1/24", "dev", "vf0"}));
-        QVERIFY(netns::ip({"link", "set", "vf0", "up"}));
-        QVERIFY(netns::ip({"link", "set", "vf1", "up"}));
-        QVERIFY(netns::ip({"route", "add", "default", "via", "10.9.0.254", "dev", "vf0"}));
+        for (const QStringList& a : {QStringList{"link", "add", "vf0", "type", "veth", "peer", "name", "vf1"},
+                                     {"addr", "add", "10.9.0.1/24", "dev", "vf0"}, {"link", "set", "vf0", "up"},
+                                     {"link", "set", "vf1", "up"}, {"route", "add", "default", "via", "10.9.0.254"}})
+            QVERIFY(netns::ip(a));
     }
 
     void discoveryFlood_data()
@@ -108,8 +103,7 @@ private slots:
         QTcpServer peer;
         QVERIFY(peer.listen(QHostAddress::LocalHost, 0));
         Routed client(XANT_CLIENT);
-        int replies = 0;
-        int served = 0;
+        int replies = 0, served = 0;
         client.route("/inline/bymain/zz", [&](CTask_FormData r) { ++(r.url.isEmpty() ? replies : served); });
         QVERIFY(client.startReactor(QHostAddress::LocalHost, peer.serverPort(), 1));
         QVERIFY(peer.waitForNewConnection(10000));
@@ -133,9 +127,7 @@ private slots:
         NETNS_GUARD();
         // A listener whose accept queue is full: further SYNs vanish.
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in a {AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t len = sizeof a;
         QVERIFY(::bind(fd, reinterpret_cast<sockaddr*>(&a), len) == 0 && ::listen(fd, 0) == 0);
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
