@@ -81,7 +81,7 @@ bool HttpManager::startReactor(const QHostAddress& address, quint16 port, int mo
     QSharedPointer<XANC::TcpReactor> r;
     if (type_ == XANT_CLIENT) {
         auto* client = new XANC::TcpCliReactor;
-        client->setBackgroundConnect(backgroundConnect_);
+        client->setBackgroundConnect(backgroundConnect_, backgroundLimitMs_);
         // One of the two per start: a bounded hand-over.
         connect(client, &XANC::TcpCliReactor::sigConnected, this, &HttpManager::linkConnected, Qt::QueuedConnection);
         connect(client, &XANC::TcpCliReactor::sigConnectFailed, this, &HttpManager::linkConnectFailed,

@@ -45,7 +45,11 @@ public:
     XANT_TYPE type() const { return type_; }
     // A client link whose start must not wait for its peer: startReactor
     // returns at once and linkConnected or linkConnectFailed follows.
-    void setBackgroundConnect(bool on) { backgroundConnect_ = on; }
+    void setBackgroundConnect(bool on, int limitMs = XANC::TcpCliReactor::kBackgroundConnectMs)
+    {
+        backgroundConnect_ = on;
+        backgroundLimitMs_ = limitMs;
+    }
 
 public slots:
     virtual void SlotRecvResponse(CTask_FormData obj, bool stashed);
@@ -73,4 +77,5 @@ private:
     void drainOne();
     mutable QMutex reactorMutex_;
     bool backgroundConnect_ = false;
+    int backgroundLimitMs_ = XANC::TcpCliReactor::kBackgroundConnectMs;
 };

@@ -523,7 +523,7 @@ bool TcpCliReactor::startConnectInBackground()
     connect(socket, &QAbstractSocket::errorOccurred, socket, [fail, socket] { fail(socket->errorString()); });
     connect(limit, &QTimer::timeout, socket, [fail] { fail(QStringLiteral("no answer")); });
     socket->connectToHost(hostAddress_, hostPort_, QIODevice::ReadWrite);
-    limit->start(kBackgroundConnectMs);
+    limit->start(backgroundLimitMs_);
     return true;
 }
 

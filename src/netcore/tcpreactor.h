@@ -152,7 +152,11 @@ public:
     // loop runs at once, connects on its own thread and reports the outcome
     // by sigConnected or sigConnectFailed (one of them per start). For links
     // started from the GUI thread to a peer that may hang.
-    void setBackgroundConnect(bool on) { backgroundConnect_ = on; }
+    void setBackgroundConnect(bool on, int limitMs = kBackgroundConnectMs)
+    {
+        backgroundConnect_ = on;
+        backgroundLimitMs_ = limitMs;
+    }
     enum class ConnectState { Idle, Connecting, Connected, Failed };
     ConnectState connectState() const { return connectState_.load(); }
 
@@ -163,6 +167,7 @@ signals:
 private:
     bool startConnectInBackground();
     std::atomic<bool> backgroundConnect_{false};
+    std::atomic<int> backgroundLimitMs_{kBackgroundConnectMs};
     std::atomic<ConnectState> connectState_{ConnectState::Idle};
     QPointer<CQTcpSocket> connecting_;  // loop thread
 };

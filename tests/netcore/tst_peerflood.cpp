@@ -136,15 +136,19 @@ private slots:
         QVERIFY(filler.waitForConnected(10000));
 
         HttpManager agent(XANT_CLIENT);
-        agent.setBackgroundConnect(true);
+        agent.setBackgroundConnect(true, 600000);  // it ends when the peer goes
         int failed = 0;
         connect(&agent, &HttpManager::linkConnectFailed, [&] { ++failed; });
         QVERIFY(agent.startReactor(QHostAddress::LocalHost, ntohs(a.sin_port), 1));
         auto* cli = qobject_cast<XANC::TcpCliReactor*>(agent.reactor().data());
         QCOMPARE(cli->connectState(), XANC::TcpCliReactor::ConnectState::Connecting);  // returned without waiting
-        QVERIFY(nettest::waitFor([&] { return failed == 1; }, 30000));  // the thread ran events meanwhile
+        bool probed = false;
+        QMetaObject::invokeMethod(this, [&] { probed = true; }, Qt::QueuedConnection);
+        QVERIFY(nettest::waitFor([&] { return probed; }));
+        QCOMPARE(cli->connectState(), XANC::TcpCliReactor::ConnectState::Connecting);
+        ::close(fd);  // the next SYN is refused
+        QVERIFY(nettest::waitFor([&] { return failed == 1; }, 60000));
         QCOMPARE(cli->connectState(), XANC::TcpCliReactor::ConnectState::Failed);
-        ::close(fd);
     }
 };
 
