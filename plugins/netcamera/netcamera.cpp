@@ -5,6 +5,7 @@
 #include "publictools.h"
 
 #include <QDebug>
+#include <QThread>
 
 #include <opencv2/imgproc.hpp>
 
@@ -59,9 +60,21 @@ bool NetCamera::connectCamera()
     return true;
 }
 
+void NetCamera::setWatching(bool on)
+{
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, on] { setWatching(on); }, Qt::QueuedConnection);
+        return;
+    }
+    if (on && started_ && !lostState_)
+        watchdog_.start();
+    else if (!on)
+        watchdog_.stop();
+}
+
 void NetCamera::release()
 {
-    watchdog_.stop();
+    setWatching(false);
     if (handle_ >= 0) {
         ZelCameraStop(handle_);
         ZelCameraUnInit(handle_);
@@ -105,7 +118,7 @@ void NetCamera::start()
     started_ = true;
     fpsClock_.start();
     fpsFrames_ = 0;
-    watchdog_.start();
+    setWatching(true);
 }
 
 void NetCamera::stop()
@@ -113,7 +126,7 @@ void NetCamera::stop()
     if (handle_ >= 0)
         ZelCameraStop(handle_);
     started_ = false;
-    watchdog_.stop();
+    setWatching(false);
 }
 
 void NetCamera::watch()
@@ -126,7 +139,7 @@ void NetCamera::watch()
     if (started_ && !lostState_ && monotonic_ms() - last > kLossMs) {
         qWarning("network camera %s: no frame for %d ms, lost", qPrintable(serial_), kLossMs);
         lostState_ = true;
-        watchdog_.stop();
+        setWatching(false);
         emit sigCameraLost();
     }
 }

@@ -3,6 +3,9 @@
 // the next frame not handed out yet, converted to the program's layout
 // (grey, or 32-bit RGB chosen before open). A camera that brings no frame
 // for kLossMs while started is reported lost from the event loop.
+// reconnect() may run on a worker thread (the program does that so the GUI
+// thread never waits on a camera); it makes no other call meanwhile, and the
+// watchdog is switched on the camera's own thread.
 #pragma once
 
 #include "camerainterface.h"
@@ -11,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -59,15 +63,17 @@ private:
     bool connectCamera();
     void release();
     void watch();
+    // Starts or stops the watchdog on this object's thread.
+    void setWatching(bool on);
 
     tZelCameraDevInfo record_;
     QString serial_;
     QString pluginName_;
     int handle_ = -1;
     bool opened_ = false;
-    bool started_ = false;
+    std::atomic<bool> started_{false};
     bool colourOut_ = false;
-    bool lostState_ = false;
+    std::atomic<bool> lostState_{false};
     bool trigger_ = false;
     bool unused_ = false;  // "sysUsage": the camera is switched off
     int pendingTriggers_ = 0;

@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QMutexLocker>
 #include <QPainter>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <algorithm>
@@ -38,6 +39,19 @@ void freeBuffer(uchar*& p)
 {
     delete[] p;
     p = nullptr;
+}
+
+// Camera (re)connection blocks on the device for up to seconds; it runs
+// here, one thread per camera at most, never on the GUI thread.
+QThreadPool& reconnectPool()
+{
+    static QThreadPool pool;
+    static const bool sized = [] {
+        pool.setMaxThreadCount(kMaxCamera);
+        return true;
+    }();
+    Q_UNUSED(sized);
+    return pool;
 }
 
 bool validCamera(int camera)
@@ -114,6 +128,8 @@ CammerWidget::~CammerWidget()
 {
     if (reconnectTimer)
         reconnectTimer->stop();
+    if (reconnectJob.valid())
+        reconnectJob.wait();  // the worker still holds the camera
     delete engine;
     engine = nullptr;
     delete savedRecord;
@@ -368,7 +384,7 @@ bool sourceWord(int word, int* value)
 void CammerWidget::SetExposeTime()
 {
     int v = 0;
-    if (!opened || !sourceWord(cameraIndex + 0, &v))
+    if (!usable() || !sourceWord(cameraIndex + 0, &v))
         return;
     camera->setExposeTime(v);
     SetWB();
@@ -377,7 +393,7 @@ void CammerWidget::SetExposeTime()
 void CammerWidget::SetAdjustPlus()
 {
     int v = 0;
-    if (!opened || !sourceWord(cameraIndex + 8, &v))
+    if (!usable() || !sourceWord(cameraIndex + 8, &v))
         return;
     camera->setAdjustPlus(v);
     SetWB();
@@ -386,28 +402,28 @@ void CammerWidget::SetAdjustPlus()
 void CammerWidget::SetSharp()
 {
     int v = 0;
-    if (opened && sourceWord(cameraIndex + 16, &v))
+    if (usable() && sourceWord(cameraIndex + 16, &v))
         camera->setSharp(v);
 }
 
 void CammerWidget::SetContrast()
 {
     int v = 0;
-    if (opened && sourceWord(cameraIndex + 24, &v))
+    if (usable() && sourceWord(cameraIndex + 24, &v))
         camera->setContrast(v);
 }
 
 void CammerWidget::SetGamma()
 {
     int v = 0;
-    if (opened && sourceWord(cameraIndex + 32, &v))
+    if (usable() && sourceWord(cameraIndex + 32, &v))
         camera->setGamma(v);
 }
 
 void CammerWidget::SetWDR()
 {
     int v = 0;
-    if (!opened || !sourceWord(179, &v))
+    if (!usable() || !sourceWord(179, &v))
         return;
     camera->stop();
     camera->setWDR(v != 0);
@@ -417,7 +433,7 @@ void CammerWidget::SetWDR()
 void CammerWidget::SetHMirror()
 {
     int v = 0;
-    if (!opened || !sourceWord(317 + cameraIndex, &v))
+    if (!usable() || !sourceWord(317 + cameraIndex, &v))
         return;
     camera->stop();
     camera->setHMirror(v != 0);
@@ -427,7 +443,7 @@ void CammerWidget::SetHMirror()
 void CammerWidget::SetVMirror()
 {
     int v = 0;
-    if (!opened || !sourceWord(325 + cameraIndex, &v))
+    if (!usable() || !sourceWord(325 + cameraIndex, &v))
         return;
     camera->stop();
     camera->setVMirror(v != 0);
@@ -436,13 +452,13 @@ void CammerWidget::SetVMirror()
 
 void CammerWidget::SetWB()
 {
-    if (opened && gisColor)
+    if (usable() && gisColor)
         camera->setWB();
 }
 
 void CammerWidget::SetSpeed()
 {
-    if (!opened)
+    if (!usable())
         return;
     if (!gpWPara) {
         qWarning("CammerWidget::SetSpeed: no system parameters loaded");
@@ -455,13 +471,13 @@ void CammerWidget::SetSpeed()
 
 void CammerWidget::CameraChangeTrig(bool on)
 {
-    if (opened)
+    if (usable())
         camera->changeTrigger(on);
 }
 
 int CammerWidget::CameraStart()
 {
-    if (!opened)
+    if (!usable())
         return 0;
     camera->start();
     return 1;
@@ -469,7 +485,7 @@ int CammerWidget::CameraStart()
 
 void CammerWidget::CameraStop()
 {
-    if (opened)
+    if (usable())
         camera->stop();
 }
 
@@ -477,13 +493,15 @@ void CammerWidget::CameraClose()
 {
     if (!opened)
         return;
+    if (reconnectJob.valid())
+        reconnectJob.wait();  // closing for good: the attempt ends first
     camera->close();
     opened = false;
 }
 
 void CammerWidget::RestoreDefaultSettings()
 {
-    if (!opened)
+    if (!usable())
         return;
     if (!gpWParaBak) {
         qWarning("CammerWidget::RestoreDefaultSettings: no working copy of the system parameters");
@@ -513,7 +531,7 @@ void CammerWidget::RestoreDefaultSettings()
 
 void CammerWidget::HotCameraUpdateROI()
 {
-    if (camera)
+    if (camera && !reconnectRunning)
         camera->updateROI(QVariant::fromValue(savedRecord), 0);
 }
 
@@ -523,7 +541,7 @@ bool CammerWidget::UpdateImage()
 {
     if (!camera || !captureFrame)
         return false;
-    const bool ok = alive && camera->getImage(captureFrame);
+    const bool ok = alive && !reconnectRunning && camera->getImage(captureFrame);
     if (!ok)
         return false;
     ++frameCount;
@@ -540,7 +558,7 @@ bool CammerWidget::UpdateImage()
 
 void CammerWidget::ManualUpdateImage()
 {
-    if (opened && isSimulated)
+    if (usable() && isSimulated)
         camera->softTrigger();
 }
 
@@ -548,7 +566,7 @@ void CammerWidget::ManualUpdateImage()
 
 void CammerWidget::TimerFPS()
 {
-    if (opened)
+    if (usable())
         camera->getFps(&fps);
 }
 
@@ -567,7 +585,7 @@ void CammerWidget::TimerShowAlarm()
 
 bool CammerWidget::reconnecting() const
 {
-    return reconnectTimer && reconnectTimer->isActive();
+    return reconnectRunning || (reconnectTimer && reconnectTimer->isActive());
 }
 
 void CammerWidget::SlotLoss()
@@ -577,22 +595,46 @@ void CammerWidget::SlotLoss()
     alive = false;
     if (gpState)
         kitlinks::lostCamera();
-    camera->lost();
+    if (!reconnectRunning)  // an attempt under way ends in its own report
+        camera->lost();
     update();
     ++lossCount;
     if (gpState)
         gpState->InsertRecord(lanStr(655).arg(cameraIndex + 1).arg(lossCount), QString());
     // Reconnect attempts run from the event loop, one every 1000 ms, so the
     // detection cycle keeps running and is never entered twice.
-    if (!reconnectTimer->isActive())
+    if (!reconnectTimer->isActive() && !reconnectRunning)
         reconnectTimer->start(1000);
 }
 
+// A camera that accepts a connection and then stays silent, lies or trickles
+// holds a reconnect for seconds: the attempt runs on a worker thread and
+// reports back queued, once, so the GUI thread (and with it the cycle, the
+// other cameras, the board and the API) never waits on a device. While it
+// runs the view makes no call on that camera (usable()).
 void CammerWidget::TryReconnect()
 {
+    if (!camera || reconnectRunning)
+        return;
+    reconnectRunning = true;
+    PluginCamera* cam = camera;
+    auto done = std::make_shared<std::promise<void>>();
+    reconnectJob = done->get_future();
+    reconnectPool().start([this, cam, done] {
+        const bool ok = cam->reconnect();
+        QMetaObject::invokeMethod(this, [this, ok] { ReconnectDone(ok); }, Qt::QueuedConnection);
+        done->set_value();
+    });
+}
+
+void CammerWidget::ReconnectDone(bool ok)
+{
+    reconnectRunning = false;
+    if (reconnectJob.valid())
+        reconnectJob.wait();
     if (!camera)
         return;
-    alive = camera->reconnect();
+    alive = ok;
     if (alive) {
         // The buffers were made for the size the camera had when it opened;
         // a camera that comes back with another size gives no usable frame.

@@ -32,6 +32,7 @@
 #include <opencv2/core.hpp>
 
 #include <functional>
+#include <future>
 #include <vector>
 
 class QTimer;
@@ -170,6 +171,9 @@ public:
 
     // Whether a reconnect is under way (the camera was lost and is not back).
     bool reconnecting() const;
+    // True while a reconnect attempt runs on its worker thread: the view then
+    // makes no other call on the camera.
+    bool cameraBusy() const { return reconnectRunning; }
     // What a record load borrows from this view: the full-view scale and
     // the engine masks `liveMasks`.
     RoiViewLink roiViewLink();
@@ -382,6 +386,8 @@ protected:
 
 private slots:
     void TryReconnect();
+    // The worker's attempt came back (GUI thread).
+    void ReconnectDone(bool ok);
 
 private:
     // Overlay helpers (cammerwidget_paint.cpp).
@@ -436,4 +442,8 @@ private:
     bool held[kMaxDetect] = {};              // the step holds its buffers
 
     QTimer* reconnectTimer = nullptr;
+    bool reconnectRunning = false;     // GUI thread: an attempt is on its worker
+    std::future<void> reconnectJob;    // ends when the worker has let go of the camera
+    // The camera, unless a reconnect attempt holds it.
+    bool usable() const { return opened && !reconnectRunning; }
 };

@@ -90,7 +90,14 @@ bool TcpManager_Client::startReactor(const QHostAddress& address, unsigned short
     Session::Limits limits = reactor_->sessionLimits();
     limits.maxBodyBytes = kMaxReplyBytes;
     reactor_->setSessionLimits(limits);
-    reRecvMethod(Qt::AutoConnection, Qt::AutoConnection);
+    // A camera link hands nothing to the thread that made it (the GUI
+    // thread, or a worker with no event loop): replies are matched on the
+    // loop thread, where post_sync's waits take theirs and stray ones (a
+    // camera sending frames unasked) are dropped; requests from a camera
+    // reach no one and are dropped there too, counted.
+    reactor_->blockAllRecvSIG();
+    connect(reactor_.data(), &XANC::TcpReactor::sigResponse, this, &TcpManager_Client::SlotRecvResponse,
+            Qt::DirectConnection);
     return reactor_->reAction(address, port);
 }
 
@@ -266,15 +273,22 @@ void TcpManager_Client::act_getPicture_async()
         return;
     CTask_FormData request = makeRequest(kGetPic, QJsonObject{{QStringLiteral("compulsive"), false}});
     request.taskId = nextTaskId();
-    picTaskId_ = request.taskId;
+    {
+        QMutexLocker lock(&picTaskMutex_);
+        picTaskId_ = request.taskId;
+    }
     reactor_->post_async(request);
 }
 
 void TcpManager_Client::SlotRecvResponse(CTask_FormData obj, bool stashed)
 {
     Q_UNUSED(stashed)
-    if (picTaskId_.isEmpty() || obj.taskId != picTaskId_)
-        return;
+    {
+        QMutexLocker lock(&picTaskMutex_);
+        if (picTaskId_.isEmpty() || obj.taskId != picTaskId_)
+            return;
+        picTaskId_.clear();
+    }
     // The path of the request a reply answers is in the reactor's task record.
     QString url;
     {
@@ -288,7 +302,6 @@ void TcpManager_Client::SlotRecvResponse(CTask_FormData obj, bool stashed)
                 emit sigRecvPic(it.value().clone());
         }
     }
-    picTaskId_.clear();
 }
 
 void TcpManager_Client::SlotRecvRequest(CTask_FormData obj)

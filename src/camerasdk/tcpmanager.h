@@ -17,6 +17,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
+#include <QMutex>
 #include <QObject>
 #include <QPair>
 #include <QSharedPointer>
@@ -105,7 +106,8 @@ private:
     bool exchange(CTask_FormData& request, CTask_FormData& reply, int ms);
     QMap<QString, QVariant> sendMap(const QString& path, const QMap<QString, QVariant>& map, const char* failText);
 
-    QString picTaskId_;
+    QMutex picTaskMutex_;
+    QString picTaskId_;  // under picTaskMutex_: the reply is matched on the loop thread
     std::unique_ptr<QThreadPool> waitPool_;
 };
 

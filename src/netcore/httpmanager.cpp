@@ -1,5 +1,7 @@
 #include "httpmanager.h"
 
+#include "peertrafficlog.h"
+
 #include <QDebug>
 #include <QEventLoop>
 #include <QFutureInterface>
@@ -20,6 +22,19 @@ void receiveReport(const CTask_FormData& record, qint64* usetime, int* packs)
     *usetime = report.value(QStringLiteral("_tsk_finishrecv_timing")).toLongLong() -
                report.value(QStringLiteral("_tsk_create_timing")).toLongLong();
     *packs = report.value(QStringLiteral("_tsk_recv_times")).toInt();
+}
+
+// What peers send decides how often these happen: one line per interval.
+PeerTrafficLog& receivedLog()
+{
+    static PeerTrafficLog log(QStringLiteral("[Short_RCV] requests received"));
+    return log;
+}
+
+PeerTrafficLog& notFoundLog()
+{
+    static PeerTrafficLog log(QStringLiteral("SlotRecvRequest 404 Not Found"));
+    return log;
 }
 
 }  // namespace
@@ -64,9 +79,15 @@ bool HttpManager::startReactor(const QHostAddress& address, quint16 port, int mo
     old.reset();  // stops its loop; its connections go with it
 
     QSharedPointer<XANC::TcpReactor> r;
-    if (type_ == XANT_CLIENT)
-        r.reset(new XANC::TcpCliReactor);
-    else if (type_ == XANT_SERVER)
+    if (type_ == XANT_CLIENT) {
+        auto* client = new XANC::TcpCliReactor;
+        client->setBackgroundConnect(backgroundConnect_, backgroundLimitMs_);
+        // One of the two per start: a bounded hand-over.
+        connect(client, &XANC::TcpCliReactor::sigConnected, this, &HttpManager::linkConnected, Qt::QueuedConnection);
+        connect(client, &XANC::TcpCliReactor::sigConnectFailed, this, &HttpManager::linkConnectFailed,
+                Qt::QueuedConnection);
+        r.reset(client);
+    } else if (type_ == XANT_SERVER)
         r.reset(new XANC::TcpServReactor);
     else
         return false;
@@ -76,6 +97,15 @@ bool HttpManager::startReactor(const QHostAddress& address, quint16 port, int mo
         r->setProperty("name", name);
     r->blockAllRecvSIG();
     Reload_Future_Workfunc(true);
+
+    // A client link serves no requests: a peer that writes requests on it
+    // (the agent, a subscriber) reaches no handler and no other thread; the
+    // reactor drops them on its loop thread, counted (Session::emitAnalysed).
+    // Replies still go to the handler of their request's url.
+    if (type_ == XANT_CLIENT) {
+        connect(r.data(), &XANC::TcpReactor::sigResponse, this, &HttpManager::SlotRecvResponse, Qt::QueuedConnection);
+        mode = 0;
+    }
 
     switch (mode) {
     case 1:
@@ -141,8 +171,7 @@ void HttpManager::SlotRecvRequest(CTask_FormData obj)
             qint64 usetime = -1;
             int packs = -1;
             receiveReport(obj, &usetime, &packs);
-            qInfo() << "[Short_RCV][SlotRecvRequest] **********************" << obj.url << "usetime_ms:" << usetime
-                    << "packs:" << packs;
+            receivedLog().note(QStringLiteral("%1 usetime_ms: %2 packs: %3").arg(obj.url).arg(usetime).arg(packs));
         }
     }
     if (const Handler handler = findRoute(obj.url)) {
@@ -150,7 +179,7 @@ void HttpManager::SlotRecvRequest(CTask_FormData obj)
         return;
     }
     callback_immediately(obj, 404, QString());
-    qInfo() << "SlotRecvRequest" << "404 Not Found";
+    notFoundLog().note(obj.url.left(200));
 }
 
 void HttpManager::SlotRecvResponse(CTask_FormData obj, bool stashed)
@@ -211,8 +240,7 @@ void HttpManager::drainOne()
     qint64 usetime = -1;
     int packs = -1;
     receiveReport(record, &usetime, &packs);
-    qInfo() << "[Short_RCV] *********************************" << record.url << "usetime_ms:" << usetime
-            << "packs:" << packs;
+    receivedLog().note(QStringLiteral("%1 usetime_ms: %2 packs: %3").arg(record.url).arg(usetime).arg(packs));
     if (const Handler handler = findRoute(record.url))
         handler(record);
     else

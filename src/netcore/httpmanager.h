@@ -43,6 +43,13 @@ public:
 
     QSharedPointer<XANC::TcpReactor> reactor() const;
     XANT_TYPE type() const { return type_; }
+    // A client link whose start must not wait for its peer: startReactor
+    // returns at once and linkConnected or linkConnectFailed follows.
+    void setBackgroundConnect(bool on, int limitMs = XANC::TcpCliReactor::kBackgroundConnectMs)
+    {
+        backgroundConnect_ = on;
+        backgroundLimitMs_ = limitMs;
+    }
 
 public slots:
     virtual void SlotRecvResponse(CTask_FormData obj, bool stashed);
@@ -51,6 +58,8 @@ public slots:
 signals:
     void readyToClose();
     void new_message_arrive();
+    void linkConnected();
+    void linkConnectFailed();
 
 protected:
     Handler findRoute(const QString& url) const;
@@ -67,4 +76,6 @@ private:
     void workerLoop(QSemaphore* ready);
     void drainOne();
     mutable QMutex reactorMutex_;
+    bool backgroundConnect_ = false;
+    int backgroundLimitMs_ = XANC::TcpCliReactor::kBackgroundConnectMs;
 };

@@ -1,5 +1,7 @@
 #include "session.h"
 
+#include "peertrafficlog.h"
+
 #include "publictools.h"
 #include "tcpreactor.h"
 
@@ -1332,8 +1334,14 @@ void Session::emitAnalysed(SCI_ExecObj_Recv& message)
     } else {
         if (r)
             r->remove_TaskFromList(record.taskId);
-        if (!r || r->hasRequestReceiver())
+        if (!r || r->hasRequestReceiver()) {
             ++unanswered_;
+        } else {
+            // A link that serves no requests (a client link): dropped here,
+            // on the loop thread, and counted.
+            static PeerTrafficLog unasked(QStringLiteral("requests on a link that serves none dropped"));
+            unasked.note(record.url.left(200));
+        }
         emit sigRequest(record);
     }
 }

@@ -1,5 +1,7 @@
 #include "tcpreactor.h"
 
+#include "peertrafficlog.h"
+
 #include "publictools.h"
 #include "poolloop_p.h"
 
@@ -22,17 +24,10 @@ TcpReactor::TcpReactor() : QObject(nullptr), socketThreadPool_(new QThreadPool)
     socketThreadPool_->setMaxThreadCount(1);
     qRegisterMetaType<CTask_FormData>("CTask_FormData");
     qRegisterMetaType<QAbstractSocket::SocketState>("QAbstractSocket::SocketState");
-
-    connect(&timerTaskPurge_, &QTimer::timeout, this, [this] { purgeTasks(); }, Qt::QueuedConnection);
-    connect(&timerSessionPurge_, &QTimer::timeout, this, [this] { remove_ClientSession(-2); }, Qt::QueuedConnection);
-    timerTaskPurge_.start(30001);
-    timerSessionPurge_.start(10001);
 }
 
 TcpReactor::~TcpReactor()
 {
-    timerSessionPurge_.stop();
-    timerTaskPurge_.stop();
     // The subclass destructors have stopped the loop: onFinish belongs to them.
 }
 
@@ -77,9 +72,20 @@ void TcpReactor::runLoop(nettools::LoopStart* start)
     tick.setInterval(1000);
     connect(&tick, &QTimer::timeout, &tick, [this] { aliveTick_ = ::curtime_qint64_2_int(); });
     tick.start();
+    // The purges run on the loop thread too: the reactor keeps no timer on
+    // the thread that made it, which may be a worker without an event loop
+    // (a camera link made off the GUI thread).
+    QTimer taskPurge;
+    connect(&taskPurge, &QTimer::timeout, &taskPurge, [this] { purgeTasks(); });
+    taskPurge.start(30001);
+    QTimer sessionPurge;
+    connect(&sessionPurge, &QTimer::timeout, &sessionPurge, [this] { remove_ClientSession(-2); });
+    sessionPurge.start(10001);
     if (!stopRequested_)
         loop.exec();
     tick.stop();
+    taskPurge.stop();
+    sessionPurge.stop();
     disconnect(quitConnection);
     // Sessions closed while the loop ran may wait for their deferred delete;
     // this thread runs no loop afterwards, so they go now.
@@ -466,6 +472,8 @@ bool TcpCliReactor::isRunning() const
 
 bool TcpCliReactor::onStart()
 {
+    if (backgroundConnect_)
+        return startConnectInBackground();
     CQTcpSocket* socket = nullptr;
     {
         QMutexLocker lock(&sessionMutex_);
@@ -482,8 +490,50 @@ bool TcpCliReactor::onStart()
     return true;
 }
 
+bool TcpCliReactor::startConnectInBackground()
+{
+    static PeerTrafficLog failures(QStringLiteral("TCP connect in the background failed"));
+    auto* socket = new CQTcpSocket;
+    connecting_ = socket;
+    connectState_ = ConnectState::Connecting;
+    auto* limit = new QTimer(socket);
+    limit->setSingleShot(true);
+    const auto fail = [this, socket](const QString& why) {
+        if (connectState_ != ConnectState::Connecting || connecting_ != socket)
+            return;
+        connectState_ = ConnectState::Failed;
+        connecting_ = nullptr;
+        failures.note(QStringLiteral("%1:%2 %3").arg(hostAddress_.toString()).arg(hostPort_).arg(why));
+        socket->abort();
+        socket->deleteLater();
+        emit sigConnectFailed();
+    };
+    connect(socket, &QAbstractSocket::connected, socket, [this, socket, limit] {
+        if (connectState_ != ConnectState::Connecting || connecting_ != socket)
+            return;
+        limit->stop();
+        delete limit;
+        connecting_ = nullptr;
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        updateSoftCnted();
+        makeSession(socket);
+        connectState_ = ConnectState::Connected;
+        emit sigConnected();
+    });
+    connect(socket, &QAbstractSocket::errorOccurred, socket, [fail, socket] { fail(socket->errorString()); });
+    connect(limit, &QTimer::timeout, socket, [fail] { fail(QStringLiteral("no answer")); });
+    socket->connectToHost(hostAddress_, hostPort_, QIODevice::ReadWrite);
+    limit->start(backgroundLimitMs_);
+    return true;
+}
+
 void TcpCliReactor::onFinish()
 {
+    if (connecting_) {  // stopped while connecting
+        delete connecting_.data();
+        connecting_ = nullptr;
+        connectState_ = ConnectState::Failed;
+    }
     closeAllSessionsNow();
 }
 

@@ -116,8 +116,6 @@ protected:
     QMap<int, QPointer<Session>> sessions_;
     mutable QMutex taskMutex_;
     QMap<QString, TcpTsk_Info> tasks_;
-    QTimer timerTaskPurge_;
-    QTimer timerSessionPurge_;
     QHostAddress hostAddress_;
     quint16 hostPort_ = 0;
 
@@ -147,6 +145,31 @@ public:
     bool hasSession();
 
     static constexpr int kConnectTimeoutMs = 200;
+    // A connect in the background gives up after this long.
+    static constexpr int kBackgroundConnectMs = 1000;
+
+    // With a background connect, starting does not wait for the peer: the
+    // loop runs at once, connects on its own thread and reports the outcome
+    // by sigConnected or sigConnectFailed (one of them per start). For links
+    // started from the GUI thread to a peer that may hang.
+    void setBackgroundConnect(bool on, int limitMs = kBackgroundConnectMs)
+    {
+        backgroundConnect_ = on;
+        backgroundLimitMs_ = limitMs;
+    }
+    enum class ConnectState { Idle, Connecting, Connected, Failed };
+    ConnectState connectState() const { return connectState_.load(); }
+
+signals:
+    void sigConnected();
+    void sigConnectFailed();
+
+private:
+    bool startConnectInBackground();
+    std::atomic<bool> backgroundConnect_{false};
+    std::atomic<int> backgroundLimitMs_{kBackgroundConnectMs};
+    std::atomic<ConnectState> connectState_{ConnectState::Idle};
+    QPointer<CQTcpSocket> connecting_;  // loop thread
 };
 
 class TcpServReactor : public TcpReactor {

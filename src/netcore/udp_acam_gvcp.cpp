@@ -15,7 +15,6 @@
 
 namespace {
 
-const char* const kClientDashes = "-----------------------------------------------------";
 const char* const kServerDashes = "---------------------------------";
 
 Udpsend_Cond broadcastFrom(const QString& local, int port)
@@ -50,6 +49,11 @@ bool usableForceIp(quint32 ipNet, quint32 maskNet)
 
 UDP_ACam_Client::UDP_ACam_Client(QObject* parent) : UDP_Core(parent)
 {
+    // Answers are awaited only inside findCamera and ActForceIP: anything
+    // else sent to the port is dropped on the listener's thread, so that no
+    // host of the camera network reaches this thread or grows the table
+    // between enumerations.
+    setReceiveWindow(false);
     addListen(gvcp::kBroadcast, gvcp::kRequesterPort);
     ActUpdateTime();
 }
@@ -92,17 +96,28 @@ void UDP_ACam_Client::waitHandling(int ms)
     loop.exec();
 }
 
+void UDP_ACam_Client::collectAnswers(int ms)
+{
+    setReceiveWindow(true);
+    waitHandling(ms);
+    setReceiveWindow(false);
+    deliverQueued();
+    discoverAckLog_.flush();
+    forceIpAckLog_.flush();
+}
+
 QMap<QString, gvcp_discover_ack_payload> UDP_ACam_Client::findCamera()
 {
     cameraMap_.clear();
     QStringList addresses;
     for (const NetBase& row : netTable_)
         addresses << row.ip;
+    setReceiveWindow(true);  // before the first command: no answer is missed
     for (const QString& ip : addresses) {
         qDebug() << "AppCli-Send(gvcp_cmd_discover) by:" << ip;
         sendCommand(ip, gvcp_cmd_discover());
     }
-    waitHandling(kFindWaitMs);
+    collectAnswers(kFindWaitMs);
     return cameraMap_;
 }
 
@@ -166,6 +181,8 @@ QList<UDP_ACam_Client::ForceIpPlan> UDP_ACam_Client::planForceIp() const
 void UDP_ACam_Client::ActForceIP()
 {
     const QList<ForceIpPlan> sending = planForceIp();
+    if (!sending.isEmpty())
+        setReceiveWindow(true);
     for (const ForceIpPlan& plan : sending) {
         qDebug() << "AppCli-Send(gvcp_cmd_forceip) by:" << plan.local;
         const QByteArray ip = plan.address.toLatin1();
@@ -176,7 +193,7 @@ void UDP_ACam_Client::ActForceIP()
                                                  key.constData()));
     }
     if (!sending.isEmpty())
-        waitHandling(kForceIpWaitMs);
+        collectAnswers(kForceIpWaitMs);
 }
 
 void UDP_ACam_Client::ActUpdateTime()
@@ -218,14 +235,18 @@ QString UDP_ACam_Client::AnalysisRecvMessage(sockaddr_in saclient, const QByteAr
         const QString key = gvcp::fixedText(p.device_key, gvcp::kKeyBytes);
         if (key.isEmpty()) {
             // Without a key the camera could be neither told apart nor moved.
-            qInfo() << "AppCli-Recv(GVCP_DISCOVERY_ACK): no device key, dropped";
-            qInfo() << kClientDashes;
+            discoverAckLog_.note(QStringLiteral("no device key, dropped"));
+            return QStringLiteral("success");
+        }
+        if (cameraMap_.size() >= kMaxCameraKeys && !cameraMap_.contains(key)) {
+            tableFullLog_.note(key);
             return QStringLiteral("success");
         }
         cameraMap_.insert(key, p);
-        qInfo() << "AppCli-Recv(GVCP_DISCOVERY_ACK):" << gvcp::fixedText(p.model_name, sizeof p.model_name) << key
-                << gvcp::addressText(p.ip) << gvcp::addressText(p.netmask) << "->"
-                << gvcp::addressText(p.requester_ip);
+        discoverAckLog_.note(QStringLiteral("%1 %2 %3 %4 -> %5")
+                                 .arg(gvcp::fixedText(p.model_name, sizeof p.model_name), key,
+                                      gvcp::addressText(p.ip), gvcp::addressText(p.netmask),
+                                      gvcp::addressText(p.requester_ip)));
     } else if (h.code == gvcp::kAckForceIp) {
         gvcp_forceip_ack_payload p;
         gvcp::copyPayload(recvbuf.constData(), recvbuf.size(), &p, sizeof p);
@@ -236,11 +257,11 @@ QString UDP_ACam_Client::AnalysisRecvMessage(sockaddr_in saclient, const QByteAr
             it.value().ip = p.ip;
             it.value().netmask = p.netmask;
             it.value().gateway = p.gateway;
-            qInfo() << "AppCli-Recv(GVCP_FORCEIP_ACK) found:" << key << gvcp::addressText(p.ip)
-                    << gvcp::addressText(p.netmask) << "->" << gvcp::addressText(p.requester_ip);
+            forceIpAckLog_.note(QStringLiteral("%1 %2 %3 -> %4")
+                                    .arg(key, gvcp::addressText(p.ip), gvcp::addressText(p.netmask),
+                                         gvcp::addressText(p.requester_ip)));
         }
     }
-    qInfo() << kClientDashes;
     return QStringLiteral("success");
 }
 

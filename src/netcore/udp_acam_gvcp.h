@@ -27,6 +27,8 @@ public:
     static constexpr int kForceIpWaitMs = 1000;
     static constexpr int kCommandWaitMs = 200;
     static constexpr int kMaxCandidates = 249;
+    // Device keys the table takes; answers with further new keys are dropped.
+    static constexpr int kMaxCameraKeys = 1024;
 
     explicit UDP_ACam_Client(QObject* parent = nullptr);
     ~UDP_ACam_Client() override;
@@ -62,8 +64,14 @@ protected:
     void sendCommand(const QString& local, const std::string& datagram);
     // Lets queued datagrams be handled for `ms` on this thread.
     static void waitHandling(int ms);
+    // Opens the receive window for `ms`, handling the answers on this thread;
+    // all that came in the window is in the table on return.
+    void collectAnswers(int ms);
 
     QMap<QString, gvcp_discover_ack_payload> cameraMap_;
+    PeerTrafficLog discoverAckLog_ {QStringLiteral("AppCli-Recv(GVCP_DISCOVERY_ACK)")};
+    PeerTrafficLog forceIpAckLog_ {QStringLiteral("AppCli-Recv(GVCP_FORCEIP_ACK) found")};
+    PeerTrafficLog tableFullLog_ {QStringLiteral("AppCli-Recv(GVCP_DISCOVERY_ACK): camera table full, new key dropped")};
 };
 
 class UDP_ACam_Server : public UDP_Core {

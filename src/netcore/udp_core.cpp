@@ -254,8 +254,11 @@ void UDP_Core::listenLoop()
             }
             if (batch.isEmpty())
                 continue;
-            QMetaObject::invokeMethod(
-                this, [this, batch] { deliver(batch); }, Qt::QueuedConnection);
+            if (!windowOpen_) {  // dropped here, on the listener's thread
+                for (const Received& r : qAsConst(batch))
+                    outsideLog_.note(QStringLiteral("from %1").arg(addressText(r.from)));
+                continue;
+            }
             const std::string ownText = nint2string(own.sin_addr.s_addr);
             const unsigned ownPort = ntohs(own.sin_port);
             for (const Received& r : qAsConst(batch)) {
@@ -264,16 +267,48 @@ void UDP_Core::listenLoop()
                 std::snprintf(head, sizeof head, "[UDP_RCV] %s/%u <- %s/%u (%d): ", ownText.c_str(), ownPort,
                               nint2string(r.from.sin_addr.s_addr).c_str(), unsigned(ntohs(r.from.sin_port)),
                               text.size());
-                PrintRecvMsg(QStringLiteral("success"), QString::fromLatin1(head) + QString::fromUtf8(text));
+                PrintRecvMsg(QStringLiteral("success"), QString::fromLatin1(head) + QString::fromUtf8(text.left(64)));
             }
+            handOver(batch);
         }
     }
     qDebug() << "finish listening" << QThread::currentThreadId();
 }
 
-void UDP_Core::deliver(const QVector<Received>& batch)
+void UDP_Core::handOver(QVector<Received>& batch)
 {
-    for (const Received& r : batch)
+    bool post = false;
+    {
+        QMutexLocker lock(&queueMutex_);
+        for (Received& r : batch) {
+            if (queue_.size() >= kMaxQueued) {
+                overflowLog_.note(QStringLiteral("from %1").arg(addressText(r.from)));
+                continue;
+            }
+            queue_.append(std::move(r));
+        }
+        if (!queue_.isEmpty() && !deliveryQueued_) {
+            deliveryQueued_ = true;
+            post = true;
+        }
+    }
+    if (post) {
+        ++deliveries_;
+        QMetaObject::invokeMethod(this, [this] { deliver(); }, Qt::QueuedConnection);
+    }
+}
+
+void UDP_Core::deliver()
+{
+    QVector<Received> batch;
+    {
+        QMutexLocker lock(&queueMutex_);
+        batch.swap(queue_);
+        deliveryQueued_ = false;
+    }
+    // The window may have closed while the call waited: what came in it is
+    // still handled, as the waits of the users expect.
+    for (const Received& r : qAsConst(batch))
         AnalysisRecvMessage(r.from, r.data);
 }
 
@@ -344,8 +379,10 @@ QString UDP_Core::AnalysisRecvMessage(sockaddr_in saclient, const QByteArray& re
 
 void UDP_Core::PrintRecvMsg(QString result, QString line)
 {
+    // Called for every datagram sent and received: a peer sets the rate, so
+    // the log takes one line per interval with the count.
     Q_UNUSED(result);
-    qInfo().noquote() << line;
+    receiveLog_.note(line);
 }
 
 NetBase UDP_Core::foundNetBaseByIP(const QString& ip) const

@@ -1,9 +1,18 @@
 // The UDP core under the camera discovery: the table of this machine's
 // network interfaces, listening sockets served by one listener thread that
-// hands every datagram (with its real length) to a virtual handler on the
+// hands datagrams (with their real length) to a virtual handler on the
 // object's own thread, a send-and-wait call over a short-lived broadcast
 // socket, and two lookups of the local interface belonging to an address.
+//
+// Any host of the network can send to a listening port as fast as it likes,
+// and the object's thread is usually the GUI thread. So the hand-over from
+// the listener is bounded: datagrams are taken only while the receive window
+// is open (the rest are dropped on the listener's thread), at most
+// kMaxQueued wait for the object's thread, at most one delivery call is
+// queued to it at a time, and drops and receipts are logged as counts.
 #pragma once
+
+#include "peertrafficlog.h"
 
 #include <QByteArray>
 #include <QList>
@@ -89,7 +98,19 @@ public:
     explicit UDP_Core(QObject* parent = nullptr);
     ~UDP_Core() override;
 
+    // Datagrams waiting for the object's thread; more are dropped (counted).
+    static constexpr int kMaxQueued = 256;
+
     int addListen(std::string ip, int port);
+    // Whether datagrams are taken in now. Open from the start; a user that
+    // only expects answers during its own waits opens it for them.
+    void setReceiveWindow(bool open) { windowOpen_ = open; }
+    bool receiveWindowOpen() const { return windowOpen_.load(); }
+    // Datagrams dropped so far: outside the window, or with the queue full.
+    quint64 droppedOutsideWindow() const { return outsideLog_.total(); }
+    quint64 droppedQueueFull() const { return overflowLog_.total(); }
+    // Delivery calls queued to the object's thread so far.
+    quint64 deliveries() const { return deliveries_.load(); }
     // Stops the listener and joins its thread. Subclasses call it first in
     // their destructors, before the handler they override goes away.
     void stopListen();
@@ -119,6 +140,9 @@ signals:
     void sig_sync_send_core(QString recv);
 
 protected:
+    // Handles what is queued now, at once (object's thread).
+    void deliverQueued() { deliver(); }
+
     QMap<QString, NetBase> netTable_;
     QString deviceKey_;
     bool ifaddrError_ = false;
@@ -131,9 +155,20 @@ private:
     };
     static constexpr int kBatch = 64;
     void listenLoop();
-    // Runs the handler for each datagram, on the object's thread.
-    void deliver(const QVector<Received>& batch);
+    // Queues what the listener read for the object's thread (listener thread).
+    void handOver(QVector<Received>& batch);
+    // Runs the handler for each queued datagram, on the object's thread.
+    void deliver();
     void wake();
+
+    std::atomic<bool> windowOpen_ {true};
+    QMutex queueMutex_;
+    QVector<Received> queue_;      // under queueMutex_
+    bool deliveryQueued_ = false;  // under queueMutex_: a deliver() call is pending
+    std::atomic<quint64> deliveries_ {0};
+    PeerTrafficLog outsideLog_ {QStringLiteral("UDP datagrams outside the receive window dropped")};
+    PeerTrafficLog overflowLog_ {QStringLiteral("UDP datagrams dropped, receive queue full")};
+    PeerTrafficLog receiveLog_ {QStringLiteral("UDP datagram")};
 
     std::atomic<bool> listening_ {false};
     QThread* listener_ = nullptr;

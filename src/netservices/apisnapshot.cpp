@@ -38,6 +38,7 @@ ApiSnapshot ApiSnapshot::capture(XAN_NETMN* manager)
         // seen again by the next publication.
         s.recordVersion = manager->recordVersion.load();
         s.hasRecord = manager->lastDetect.tryGetValue(&s.record);
+        s.hasClosed = manager->lastClosed.tryGetValue(&s.closed);
     }
     return s;
 }

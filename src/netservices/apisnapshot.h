@@ -31,6 +31,8 @@ struct ApiSnapshot {
     int syncNgCycle = 0;
     bool hasRecord = false;
     XAN_NETMN::sAPI_LastDetect_Info record;  // the held cycle record when hasRecord
+    bool hasClosed = false;
+    XAN_NETMN::sAPI_LastDetect_Info closed;  // the cycle closed before the held one, when hasClosed
     quint64 recordVersion = 0;
 
     // GUI thread: the state as it is now. `manager` gives the device name and

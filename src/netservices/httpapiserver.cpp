@@ -173,12 +173,15 @@ void HttpApiServer::httpapi__get_last_detailinfo(const CTask_FormData& task)
     const auto state = publishedState(&HttpApiServer::httpapi__get_last_detailinfo, task);
     if (!state)
         return;
-    if (!state->hasRecord) {
+    // A cycle that is open has no summary yet: the answer is the last closed
+    // cycle, and before the first one the empty-list message.
+    XAN_NETMN::sAPI_LastDetect_Info record;
+    if (!XAN_NETMN::lastClosedCycle(state->hasRecord, state->record, state->hasClosed, state->closed, &record)) {
         callback_immediately(task, 403, QStringLiteral("获取列表为空，需要先检测后获取信息。"));
         return;
     }
     thread_local WrittenAnswer written;
-    sendWritten(task, written.of(state, [](const ApiSnapshot& s) { return XAN_NETMN::lastDetectJson(s.record); }),
+    sendWritten(task, written.of(state, [record](const ApiSnapshot&) { return XAN_NETMN::lastDetectJson(record); }),
                 state->deviceSn);
 }
 
@@ -299,8 +302,10 @@ void HttpApiServer::slot_delay_publish_detectinfo()
 {
     if (!owner_->workApiFunc.load())
         return;
-    XAN_NETMN::sAPI_LastDetect_Info record;
-    if (!owner_->lastDetect.tryGetValue(&record))
+    XAN_NETMN::sAPI_LastDetect_Info held, closed, record;
+    const bool hasHeld = owner_->lastDetect.tryGetValue(&held);
+    const bool hasClosed = owner_->lastClosed.tryGetValue(&closed);
+    if (!XAN_NETMN::lastClosedCycle(hasHeld, held, hasClosed, closed, &record))
         return;
     CTask_FormData task;
     task.url = QStringLiteral("/v18/http/post_detected_info");

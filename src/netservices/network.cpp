@@ -210,6 +210,7 @@ void XAN_NETMN::clearCycle()
     QMutexLocker lock(&roiMutex);
     roiCache.clear();
     lastDetect.clear();
+    lastClosed.clear();
     ++recordVersion;
 }
 
@@ -219,6 +220,11 @@ void XAN_NETMN::start_PeriodRecord()
         QMutexLocker lock(&roiMutex);
         roiCache.clear();
     }
+    // The closed cycle stays answerable while the new one is open; it is
+    // kept before the held record goes, so a reader always finds one.
+    sAPI_LastDetect_Info previous;
+    if (lastDetect.tryGetValue(&previous) && !previous.json.isEmpty())
+        lastClosed.setValue(previous);
     lastDetect.clear();
     ++recordVersion;
     if (!workNetFunc.load() && !workApiFunc.load())
@@ -348,6 +354,20 @@ QJsonArray XAN_NETMN::Parse_CacheDetectedRoiInfos_2_QJsonArray(QMap<QString, par
         out.append(group);
     }
     return out;
+}
+
+bool XAN_NETMN::lastClosedCycle(bool hasHeld, const sAPI_LastDetect_Info& held, bool hasClosed,
+                                const sAPI_LastDetect_Info& closed, sAPI_LastDetect_Info* out)
+{
+    if (hasHeld && !held.json.isEmpty()) {
+        *out = held;
+        return true;
+    }
+    if (hasClosed) {
+        *out = closed;
+        return true;
+    }
+    return false;
 }
 
 QJsonObject XAN_NETMN::lastDetectJson(const sAPI_LastDetect_Info& record)

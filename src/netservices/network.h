@@ -75,6 +75,11 @@ public:
     // The answer of "get_last_detectinfo" and the body of the detected_info
     // push: the record's summary plus its pictures.
     static QJsonObject lastDetectJson(const sAPI_LastDetect_Info& record);
+    // The record "get_last_detectinfo" answers: the held one once closed,
+    // else the one closed before it; false before the first closed cycle.
+    // A record counts as closed when it has its summary.
+    static bool lastClosedCycle(bool hasHeld, const sAPI_LastDetect_Info& held, bool hasClosed,
+                                const sAPI_LastDetect_Info& closed, sAPI_LastDetect_Info* out);
 
     // The config file: read as an object (empty when missing or not JSON) and
     // written through a temporary file and a rename, in indented form.
@@ -92,6 +97,9 @@ public:
     ViewWatch2ZIZ* agentLink = nullptr;
     QMutex roiMutex;                                  // before the record mutex, never after
     CVariant<sAPI_LastDetect_Info> lastDetect;        // its mutex is the record mutex
+    // The closed record the held one replaced at the latest cycle start: what
+    // "get_last_detectinfo" answers while the held record is still open.
+    CVariant<sAPI_LastDetect_Info> lastClosed;
     std::atomic<quint64> recordVersion{0};            // counts changes of lastDetect, after each
     QMap<QString, param_roi> roiCache;                // under roiMutex
     CVariant<int> alarmTimeMs;

@@ -68,6 +68,10 @@ ViewWatch2ZIZ::ViewWatch2ZIZ(XAN_NETMN* owner_)
     , owner(owner_)
 {
     routeMap_.insert(kPrefix + QStringLiteral("heartbeat"), [this](CTask_FormData reply) { handle_HeartBeat(reply); });
+    // A hung agent (or one whose SYNs vanish) must not hold the GUI thread:
+    // the reactor's loop thread connects, and the outcome comes back here.
+    setBackgroundConnect(true);
+    connect(this, &HttpManager::linkConnected, this, &ViewWatch2ZIZ::onAgentConnected);
     connect(&timerHB, &QTimer::timeout, this, &ViewWatch2ZIZ::SlotTimerHB);
     connect(&timerRunning, &QTimer::timeout, this, &ViewWatch2ZIZ::update_running_time);
     lastCycleMs = clockMs();
@@ -165,14 +169,28 @@ void ViewWatch2ZIZ::SlotTimerHB()
         return;
     }
     cntServer = false;
-    if (startReactor(QHostAddress::LocalHost, agentPort, 1)) {
-        agentBackoffMs_ = 1000;
-        agentMissingLogged_ = false;
-        sndHeartBeat();
-        sndVideoMeminfo();
-    } else {
-        superviseAgent();
+    const QSharedPointer<XANC::TcpReactor> r = reactor();
+    const auto* client = qobject_cast<const XANC::TcpCliReactor*>(r.data());
+    using State = XANC::TcpCliReactor::ConnectState;
+    const State state = client ? client->connectState() : State::Idle;
+    if (state == State::Connecting) {  // still under way on the loop thread
+        computeAllow();
+        return;
     }
+    if (state == State::Failed)
+        superviseAgent();
+    startReactor(QHostAddress::LocalHost, agentPort, 1);  // returns at once
+    computeAllow();
+}
+
+void ViewWatch2ZIZ::onAgentConnected()
+{
+    if (!owner->workNetFunc.load())
+        return;
+    agentBackoffMs_ = 1000;
+    agentMissingLogged_ = false;
+    sndHeartBeat();
+    sndVideoMeminfo();
     computeAllow();
 }
 

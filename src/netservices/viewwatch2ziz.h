@@ -7,7 +7,9 @@
 // device registered there; only then do the cycle messages flow.
 //
 // Threads: the object lives on the GUI thread. Its reactor is replaced there
-// (each reconnect), so other threads never call into it: the permission to
+// (each reconnect) and connects in the background, so the GUI thread never
+// waits on the agent; requests the agent writes on the link are dropped on
+// the reactor's thread. Other threads never call into the link: the permission to
 // send is computed on the GUI thread into an atomic, which the video thread
 // and the picture-saving thread read; an alarm picture from the saving
 // thread is handed to the GUI thread to be sent.
@@ -122,6 +124,10 @@ public slots:
     void SlotTimerHB();
     void handle_HeartBeat(const CTask_FormData& reply);
     void update_running_time();
+
+private slots:
+    // The link's connect in the background reached the agent.
+    void onAgentConnected();
 
 private:
     void send(const QString& name, const QJsonObject& body, const QString& taskId = QString());

@@ -593,7 +593,7 @@ void WizardParaWidget::SlotResetCount()
 void WizardParaWidget::SlotAutoExposure()
 {
     CammerWidget* v = view(camera_);
-    if (!v || !v->camera || !gpWParaBak)
+    if (!v || !v->camera || v->cameraBusy() || !gpWParaBak)
         return;
     const QJsonObject s = v->camera->currentSetting(0);
     if (s.contains(QLatin1String("ExposureTime")))

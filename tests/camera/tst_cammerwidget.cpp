@@ -16,6 +16,7 @@
 #include <QMutex>
 #include <QPluginLoader>
 #include <QTimer>
+#include <QSemaphore>
 #include <QtTest>
 
 #include <memory>
@@ -608,6 +609,31 @@ private slots:
                                              QStringLiteral("Camera %1 lost for the 2 time!").arg(kCam + 1)}));
         QTRY_VERIFY_WITH_TIMEOUT(v->alive, 20000);
         QCOMPARE(c->reconnectAttempts, 2);   // one timer, not one per loss
+    }
+
+    void reconnectHoldsAWorkerNotTheGuiThread()
+    {
+        QSemaphore entered, release;
+        auto v = recordingView();
+        RecordingCamera* c = rec();
+        struct Letgo {  // a failed check must not leave the worker hanging
+            QSemaphore& s;
+            ~Letgo() { s.release(); }
+        } letgo{release};
+        c->duringReconnect = [&] { entered.release(), release.acquire(); };  // accepts, then hangs
+        c->loseDevice();
+        QTRY_VERIFY_WITH_TIMEOUT(entered.available() == 1, 20000);
+        QVERIFY(v->cameraBusy() && v->reconnecting());
+        // The GUI thread goes on, and makes no call on the camera the attempt holds.
+        const int calls = c->calls.size();
+        QVERIFY(!v->UpdateImage());
+        v->TimerFPS();
+        v->SetSharp();
+        QCOMPARE(c->calls.size(), calls);
+        release.release();
+        QTRY_VERIFY_WITH_TIMEOUT(v->alive, 20000);
+        QVERIFY(c->reconnectThread && c->reconnectThread != QThread::currentThread());
+        c->duringReconnect = nullptr;
     }
 
     void simulatedCameraLossAndReconnect()

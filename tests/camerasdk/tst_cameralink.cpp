@@ -32,6 +32,25 @@ private slots:
     void cleanupTestCase() { cam_.reset(); }
     void init() { cam_->knobs().replyDelayMs = 0; }
 
+    // Frames a camera sends unasked (foreign task ids) are dropped on the
+    // link's loop thread, never handed to the thread that made the link.
+    void unaskedFramesStayOnTheLoopThread()
+    {
+        NETNS_GUARD();
+        struct Watching : TcpManager_Client {
+            std::atomic<int> seen{0}, onMaker{0};
+            QThread* maker = QThread::currentThread();
+            void SlotRecvResponse(CTask_FormData, bool) override { ++seen, onMaker += QThread::currentThread() == maker; }
+        } link;
+        QTcpServer camera;
+        QVERIFY(camera.listen(QHostAddress::LocalHost, 0) && link.startReactor(QHostAddress::LocalHost, camera.serverPort()));
+        QVERIFY(camera.waitForNewConnection(10000));
+        camera.nextPendingConnection()->write(
+            QByteArray("HTTP/1.1 200 OK\r\nUser-Agent: foreign#1\r\nContent-Length: 2\r\n\r\n{}").repeated(5000));
+        QTRY_COMPARE_WITH_TIMEOUT(link.seen.load(), 5000, 60000);
+        QCOMPARE(link.onMaker.load(), 0);
+    }
+
     void withoutLinkEveryCallFails()
     {
         TcpManager_Client c;

@@ -32,6 +32,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QVariant>
 #include <QVector>
@@ -667,6 +668,9 @@ public:
     {
         ++reconnectAttempts;
         calls << QStringLiteral("reconnect");
+        reconnectThread = QThread::currentThread();
+        if (duringReconnect)
+            duringReconnect();
         if (reconnectFailures > 0) {
             --reconnectFailures;
             return false;
@@ -749,6 +753,8 @@ public:
     bool openResult = true;
     int reconnectFailures = 0;       // attempts that fail before one succeeds
     int reconnectAttempts = 0;
+    QThread* reconnectThread = nullptr;      // where the last attempt ran
+    std::function<void()> duringReconnect;   // runs inside each attempt
     bool deviceLost = false;
     uchar fill = 0x5A;               // value of every delivered byte
     QJsonObject defaults;            // restoreDefault() replaces the object with it

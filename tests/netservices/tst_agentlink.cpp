@@ -3,6 +3,10 @@
 
 #include <QDateTime>
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <thread>
 
@@ -93,6 +97,30 @@ private slots:
         for (const QJsonObject& m : rig.messages())
             starts += m.value("started").toBool() ? 1 : 0;
         QCOMPARE(starts, 3);
+    }
+
+    // An agent whose SYNs vanish (its accept queue is full) is never waited
+    // on: the tick returns with the connect under way and starts no other.
+    void hungAgentIsNotWaitedOn()
+    {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("local agent .* is missing"));
+        AgentRig rig(false, "{}", true, QStringLiteral("/nonexistent/agent"));
+        rig.link->setBackgroundConnect(true, 600000);
+        QTRY_VERIFY(qobject_cast<XANC::TcpCliReactor*>(rig.link->reactor().data())->connectState() ==
+                    XANC::TcpCliReactor::ConnectState::Failed);  // nothing listened at the start
+        const int hung = ::socket(AF_INET, SOCK_STREAM, 0);
+        const sockaddr_in a {AF_INET, htons(rig.port), {htonl(INADDR_LOOPBACK)}, {}};
+        QVERIFY(::bind(hung, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 && ::listen(hung, 0) == 0);
+        QTcpSocket filler;  // fills the kernel's queue of one
+        filler.connectToHost(QHostAddress::LocalHost, rig.port);
+        QVERIFY(filler.waitForConnected(10000));
+        for (int tick = 0; tick < 3; ++tick) {
+            rig.link->SlotTimerHB();
+            auto* cli = qobject_cast<XANC::TcpCliReactor*>(rig.link->reactor().data());
+            QCOMPARE(cli->connectState(), XANC::TcpCliReactor::ConnectState::Connecting);
+            QCOMPARE(rig.link->isAllowSnd_2_VW(), -2);
+        }
+        ::close(hung);
     }
 
     void alarmStatesAndClearMethod()

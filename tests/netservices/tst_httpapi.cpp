@@ -192,6 +192,21 @@ private slots:
         QCOMPARE(r.value("pictures").toArray(),
                  (QJsonArray{QJsonObject{{"camera_index", 1}, {"detect_index", 0}, {"detect_result", true}, {"picture_name", "p.jpg"}}}));
         QCOMPARE(r.value("detail").toArray().size(), 1);
+
+        // Through the next cycles: while one is open the route answers the
+        // cycle closed before it, never a record without its summary.
+        QString closed = r.value("uuid").toString();
+        for (int cycle = 0; cycle < 3; ++cycle) {
+            m_->clockMs = [cycle] { return 1700000000000LL + cycle; };
+            for (int step = 0; step < 2; ++step) {
+                step ? m_->finish_PeriodRecord() : m_->start_PeriodRecord();
+                ApiSnapshot::publish();
+                const QString got = curlPost(port_, "/v18/http/get_last_detectinfo").json.value("result").toObject().value("uuid").toString();
+                QVERIFY(step ? got != closed && !got.isEmpty() : got == closed);
+                closed = got;
+            }
+        }
+        m_->clockMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
     }
 
     void detectedPicture_data()
