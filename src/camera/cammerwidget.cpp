@@ -521,6 +521,14 @@ void CammerWidget::HotCameraUpdateROI()
 
 bool CammerWidget::UpdateImage()
 {
+    if (!PullFrame())
+        return false;
+    ShowPulledFrame();
+    return true;
+}
+
+bool CammerWidget::PullFrame()
+{
     if (!camera || !captureFrame)
         return false;
     const bool ok = alive && camera->getImage(captureFrame);
@@ -530,12 +538,18 @@ bool CammerWidget::UpdateImage()
     const bool live = gSource == -1 || gSource == 1;
     const bool freeRunning = gpWPara && gpWPara->words[284] == 0;
     const bool ngHeld = gpWPara && gpWPara->words[155] != 0 && gpState && gpState->detectState == 2;
-    if (live && freeRunning && !ngHeld) {
-        std::memcpy(displayFrame, captureFrame, size_t(frameBytes));
-        DisplayChanged();
-        update();
-    }
+    showDue = live && freeRunning && !ngHeld;
     return true;
+}
+
+void CammerWidget::ShowPulledFrame()
+{
+    if (!showDue || !displayFrame || !captureFrame)
+        return;
+    showDue = false;
+    std::memcpy(displayFrame, captureFrame, size_t(frameBytes));
+    DisplayChanged();
+    update();
 }
 
 void CammerWidget::ManualUpdateImage()
