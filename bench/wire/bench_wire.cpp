@@ -160,7 +160,7 @@ struct RawCamera {
 
     RawCamera(int w, int h, int seed)
     {
-        cv::RNG rng(uint64(seed));
+        cv::RNG rng{static_cast<uint64>(seed)};
         templ = cv::Mat(h, w, CV_8UC1);
         rng.fill(templ, cv::RNG::UNIFORM, 0, 255);
         cv::GaussianBlur(templ, templ, cv::Size(9, 9), 3);
