@@ -90,12 +90,14 @@ void IOThread::run()
         }
         const std::function<void(int)> onInput = [this, &in](int word) {
             const int rising = word & ~in;
+            // The edge before the level: a pass that reads the new level
+            // finds its edge latched too and counts the two as one.
+            if (rising)
+                gInputRiseLatch.fetch_or(rising);
             {
                 QMutexLocker lock(pMutexIO);
                 gDataIn = word;
             }
-            if (rising)
-                gInputRiseLatch.fetch_or(rising);
             in = word;
             // Queued to the GUI thread: the cycle runs at once, not at its next timer pass.
             emit sigIOChange();

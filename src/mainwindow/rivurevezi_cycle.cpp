@@ -228,8 +228,11 @@ void RiVuRevezi::Run()
         QMutexLocker lock(pMutexIO);
         in = gDataIn;
     }
-    const int rising = gInputRiseLatch.exchange(0) | (in & ~lastInputs);
-    lastInputs = in;
+    // An edge latched before its level was published counts now; the level
+    // the next pass reads is then no new edge.
+    const int latched = gInputRiseLatch.exchange(0);
+    const int rising = latched | (in & ~lastInputs);
+    lastInputs = in | latched;
     gisSafeDoorOpen = ((in >> kSafetyDoorInput) & 1) == 0;
 
     const qint64 now = monotonic_ms();

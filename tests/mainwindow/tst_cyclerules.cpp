@@ -182,11 +182,26 @@ private slots:
         const auto restore = qScopeGuard([this] {
             win->StopDetect();
             win->runState = 1;
+            QMutexLocker lock(pMutexIO);
+            gDataIn = 0;
         });
 
+        // The I/O thread latches the edge before it publishes the level: the
+        // level a later pass reads is the same opening, not a second one.
+        {
+            QMutexLocker lock(pMutexIO);
+            gDataIn = 0;
+        }
+        win->lastInputs = 0;
         gInputRiseLatch.fetch_or(1);
         win->Run();
         QVERIFY(win->countdownActive[0] && win->countdownActive[1]);
+        {
+            QMutexLocker lock(pMutexIO);
+            gDataIn = 1;
+        }
+        win->Run();
+        QVERIFY(!win->edgeHeld[0] && !win->edgeHeld[1]);
         win->countdownRemain[0] = 0.3f;
         gInputRiseLatch.fetch_or(1);   // the next opening, too early
         win->Run();
