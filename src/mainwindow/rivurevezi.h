@@ -147,6 +147,8 @@ public:
     };
     DecisionStages lastStages;
     qint64 countdownEndedNs = 0;  // the countdown whose step JudgeStep is judging ended then
+    qint64 countdownDueMs = 0;    // ... and was due to end then (monotonic ms)
+    qint64 framesFromMs = 0;      // frames pulled since then are fresh for the step being judged
     // Judges step k now on every camera's latest picture and decides it.
     void JudgeStep(int k);
     // The part of a camera's judgement that stays on the GUI thread: the

@@ -34,7 +34,8 @@
 //           (training). A countdown that ends while an NG is latched, or
 //           that the operator's re-detection stopped, leaves its step owed.
 // Picture   A step is judged on the frame each camera gives when the
-//           countdown is over (pulled then, not at the next pass); a camera
+//           countdown is over (pulled then, not at the next pass; steps whose
+//           countdowns end on the same tick share that frame); a camera
 //           that gives none then (a triggered camera) is judged on a frame
 //           taken after the countdown began. Never on an older one, always
 //           of the camera's size. A camera that is missing
@@ -354,6 +355,10 @@ void RiVuRevezi::TimerUp(int step)
         return;
     }
     const qint64 endNs = steadyNs();
+    // When the countdown was due to end: steps ending on the same tick judge
+    // the same frames.
+    const qint64 dueMs = countdownStartMs[step] > 0 ? countdownStartMs[step] + 100LL * (countdownTicks[step] + 1)
+                                                    : monotonic_ms();
     countdownStartMs[step] = 0;
     countdownTimer[step].stop();
     countdownActive[step] = false;
@@ -361,6 +366,7 @@ void RiVuRevezi::TimerUp(int step)
     if (runState == 3 || detectState == 2 || detectState == 3)
         return;  // stopped, or an NG is waiting for the operator: the step stays owed
     countdownEndedNs = endNs;
+    countdownDueMs = qMin(dueMs, monotonic_ms());
     JudgeStep(step);
 }
 
@@ -379,6 +385,8 @@ void RiVuRevezi::JudgeStep(int k)
     // An owed step judged late starts its stages now.
     lastStages.countdownEnd = countdownEndedNs ? countdownEndedNs : steadyNs();
     countdownEndedNs = 0;
+    framesFromMs = countdownDueMs ? countdownDueMs : monotonic_ms();
+    countdownDueMs = 0;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         if (PrepareJudgement(c, k, records[c]) < 0)
             judged[count++] = c;
@@ -422,8 +430,11 @@ bool RiVuRevezi::FreshFrame(int camera, int k)
     CammerWidget* v = cammerWidget[camera];
     if (!v || !v->alive || v->reconnecting())
         return false;
-    // The frame of the moment the countdown ended; the screen shows it after
-    // the decision.
+    // A frame pulled since the countdown ended (for another step that ended
+    // with it), else the frame of this moment; the screen shows it after the
+    // decision.
+    if (framePulledMs[camera] >= framesFromMs && v->frameCount > frameMark[camera][k] && v->frameCount > 0)
+        return true;
     if (v->PullFrame()) {
         framePulledMs[camera] = monotonic_ms();
         return true;
