@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -535,6 +536,9 @@ bool CammerWidget::PullFrame()
     if (!ok)
         return false;
     ++frameCount;
+    pulledNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+                   .count();
     const bool live = gSource == -1 || gSource == 1;
     const bool freeRunning = gpWPara && gpWPara->words[284] == 0;
     const bool ngHeld = gpWPara && gpWPara->words[155] != 0 && gpState && gpState->detectState == 2;

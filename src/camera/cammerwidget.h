@@ -184,6 +184,7 @@ public:
     // a frame counted after its countdown began.
     quint64 frameCount = 0;
     bool showDue = false;  // PullFrame took a frame the screen is to show
+    qint64 pulledNs = 0;   // steady-clock time of the latest PullFrame that got a frame
 
     // ---- Picture geometry ----------------------------------------------------
     int pixelCount = 0;

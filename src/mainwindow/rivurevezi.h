@@ -137,7 +137,7 @@ public:
     quint64 frameMark[kMaxCamera][kMaxDetect] = {};  // frame count when the step's countdown began
     // The countdown's ticks are due at whole tenths after its start, so that
     // late timer events do not add up over a long countdown.
-    qint64 countdownStartMs[kMaxDetect] = {};
+    qint64 countdownStartNs[kMaxDetect] = {};  // steady clock
     int countdownTicks[kMaxDetect] = {};
     // Steady-clock nanoseconds of the stages of the latest decision, for the
     // benchmarks: countdown over, frames pulled, engines done, outputs handed
@@ -147,8 +147,8 @@ public:
     };
     DecisionStages lastStages;
     qint64 countdownEndedNs = 0;  // the countdown whose step JudgeStep is judging ended then
-    qint64 countdownDueMs = 0;    // ... and was due to end then (monotonic ms)
-    qint64 framesFromMs = 0;      // frames pulled since then are fresh for the step being judged
+    qint64 countdownDueNs = 0;    // ... and was due to end then
+    qint64 framesFromNs = 0;      // frames pulled since then are fresh for the step being judged
     // Judges step k now on every camera's latest picture and decides it.
     void JudgeStep(int k);
     // The part of a camera's judgement that stays on the GUI thread: the

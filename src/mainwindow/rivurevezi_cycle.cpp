@@ -326,7 +326,7 @@ void RiVuRevezi::Run()
             stepOwed[k] = true;
             countdownActive[k] = true;
             countdownRemain[k] = sysWord(40 + k) / 10.0f;
-            countdownStartMs[k] = monotonic_ms();
+            countdownStartNs[k] = steadyNs();
             countdownTicks[k] = 0;
             countdownTimer[k].start(100);
         }
@@ -347,26 +347,28 @@ void RiVuRevezi::TimerUp(int step)
         return;
     countdownRemain[step] -= 0.1f;
     if (countdownRemain[step] > 0.001f) {
-        if (countdownStartMs[step] > 0) {
+        if (countdownStartNs[step] > 0) {
             // The next tick at its whole tenth after the start.
-            const qint64 due = countdownStartMs[step] + 100LL * (++countdownTicks[step] + 1);
-            countdownTimer[step].start(static_cast<int>(qBound<qint64>(0, due - monotonic_ms(), 100)));
+            const qint64 due = countdownStartNs[step] + 100000000LL * (++countdownTicks[step] + 1);
+            const qint64 waitMs = (due - steadyNs() + 999999) / 1000000;
+            countdownTimer[step].start(static_cast<int>(qBound<qint64>(0, waitMs, 100)));
         }
         return;
     }
     const qint64 endNs = steadyNs();
     // When the countdown was due to end: steps ending on the same tick judge
     // the same frames.
-    const qint64 dueMs = countdownStartMs[step] > 0 ? countdownStartMs[step] + 100LL * (countdownTicks[step] + 1)
-                                                    : monotonic_ms();
-    countdownStartMs[step] = 0;
+    const qint64 dueNs = countdownStartNs[step] > 0
+                             ? countdownStartNs[step] + 100000000LL * (countdownTicks[step] + 1)
+                             : endNs;
+    countdownStartNs[step] = 0;
     countdownTimer[step].stop();
     countdownActive[step] = false;
     countdownRemain[step] = 0.0f;
     if (runState == 3 || detectState == 2 || detectState == 3)
         return;  // stopped, or an NG is waiting for the operator: the step stays owed
     countdownEndedNs = endNs;
-    countdownDueMs = qMin(dueMs, monotonic_ms());
+    countdownDueNs = qMin(dueNs, endNs);
     JudgeStep(step);
 }
 
@@ -385,8 +387,8 @@ void RiVuRevezi::JudgeStep(int k)
     // An owed step judged late starts its stages now.
     lastStages.countdownEnd = countdownEndedNs ? countdownEndedNs : steadyNs();
     countdownEndedNs = 0;
-    framesFromMs = countdownDueMs ? countdownDueMs : monotonic_ms();
-    countdownDueMs = 0;
+    framesFromNs = countdownDueNs ? countdownDueNs : steadyNs();
+    countdownDueNs = 0;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         if (PrepareJudgement(c, k, records[c]) < 0)
             judged[count++] = c;
@@ -433,7 +435,7 @@ bool RiVuRevezi::FreshFrame(int camera, int k)
     // A frame pulled since the countdown ended (for another step that ended
     // with it), else the frame of this moment; the screen shows it after the
     // decision.
-    if (framePulledMs[camera] >= framesFromMs && v->frameCount > frameMark[camera][k] && v->frameCount > 0)
+    if (v->pulledNs >= framesFromNs && v->frameCount > frameMark[camera][k])
         return true;
     if (v->PullFrame()) {
         framePulledMs[camera] = monotonic_ms();
