@@ -8,9 +8,10 @@
 // the edge (ejector and clamp interlocks set), and after each step's
 // countdown takes every camera's frame (a copy of a W x H grey picture, as a
 // camera's grab) and runs the raw OpenCV work of a step on all cameras at
-// once -- the positioning search (coarse to fine matchTemplate) and one
-// region (band test against the template, opening, contours) -- then writes
-// the frame that frees the step's interlock.
+// once -- the positioning search (coarse to fine matchTemplate), the frame
+// aligned by what it found (warpAffine) and one region (band test against
+// the template, opening, contours) -- then writes the frame that frees the
+// step's interlock.
 //
 // Both print, from the tap: countdown end (the edge seen on the wire plus the
 // step's countdown) -> frame freeing the step's interlock, for the product
@@ -155,7 +156,7 @@ void analyse(const std::vector<Event>& ev, qint64 fromNs, int c0Ms, int c1Ms)
 // One camera's raw step work on its own pictures.
 struct RawCamera {
     std::vector<uchar> grabbed;  // the camera's buffer
-    cv::Mat frame, templ, lo, hi;
+    cv::Mat frame, aligned, templ, lo, hi;
     cv::Rect search, model, roi;
 
     RawCamera(int w, int h, int seed)
@@ -184,10 +185,20 @@ struct RawCamera {
         const cv::Rect fine =
             cv::Rect(search.x + 4 * peak.x - 8, search.y + 4 * peak.y - 8, model.width + 16, model.height + 16) &
             search;
-        if (fine.width >= model.width && fine.height >= model.height)
+        cv::Point2d at(search.x + 4.0 * peak.x, search.y + 4.0 * peak.y);
+        if (fine.width >= model.width && fine.height >= model.height) {
             cv::matchTemplate(frame(fine), templ(model), score, cv::TM_CCOEFF_NORMED);
+            cv::minMaxLoc(score, nullptr, nullptr, nullptr, &peak);
+            at = cv::Point2d(fine.x + peak.x, fine.y + peak.y);
+        }
+        // Aligned by the place found (a fraction of a pixel off, as a real
+        // part lies), linear interpolation over the whole frame.
+        cv::Mat motion = cv::getRotationMatrix2D(cv::Point2f(frame.cols / 2.0f, frame.rows / 2.0f), 0.2, 1.0);
+        motion.at<double>(0, 2) += model.x - at.x + 0.3;
+        motion.at<double>(1, 2) += model.y - at.y + 0.3;
+        cv::warpAffine(frame, aligned, motion, frame.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
         cv::Mat in, outside;
-        cv::inRange(frame(roi), lo(roi), hi(roi), in);
+        cv::inRange(aligned(roi), lo(roi), hi(roi), in);
         cv::bitwise_not(in, outside);
         cv::morphologyEx(outside, outside, cv::MORPH_OPEN,
                          cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
