@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -86,6 +87,12 @@ double writerMsPerPicture(int rounds, int w, int h, std::vector<uchar>& buf)
             QMutexLocker l(pMutexSaveFail);
             for (std::size_t i = 0; i < buf.size(); i += 64)
                 buf[i] = static_cast<uchar>(rng());
+            // The writer takes the OK slot's buffer and frees it with
+            // delete[] once written, as the cycle hands it over: a new one
+            // each round, allocated the way the cycle allocates it.
+            if (!gpFailImage[1])
+                gpFailImage[1] = new uchar[buf.size()];
+            std::memcpy(gpFailImage[1], buf.data(), buf.size());
             gisSaveFail[0] = gisSaveFail[1] = true;
         }
         QElapsedTimer t;
@@ -151,9 +158,10 @@ int main(int argc, char* argv[])
     // folder disk while the writer saves).
     const int w = 1280, h = 1024;
     pMutexSaveFail = new QMutex;
-    std::vector<uchar> slot0(std::size_t(w) * h * 4), slot1(std::size_t(w) * h * 4);
+    // Slot 0 (the NG picture) is only copied by the writer; slot 1 is
+    // allocated per round (see writerMsPerPicture).
+    std::vector<uchar> slot0(std::size_t(w) * h * 4);
     gpFailImage[0] = slot0.data();
-    gpFailImage[1] = slot1.data();
     gPicNumNG = gPicNumOK = 50;
     const QString old = QDir::currentPath();
     QDir::setCurrent(base.path());
@@ -169,6 +177,9 @@ int main(int argc, char* argv[])
     for (int round = 0; round < 3; ++round)
         on.push_back(writerMsPerPicture(20, w, h, slot0));
     copier2->stop();
+    gpFailImage[0] = nullptr;  // the vector's memory goes with main
+    delete[] gpFailImage[1];
+    gpFailImage[1] = nullptr;
     QDir::setCurrent(old);
     std::printf("writer per %dx%d picture: copier off %.2f ms, on %.2f ms (adds %.3f ms; target < 1 ms)\n", w, h,
                 median(off), median(on), median(on) - median(off));

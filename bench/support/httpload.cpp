@@ -92,7 +92,7 @@ qint64 statusKb(const QString& file, const char* key)
     return -1;
 }
 
-NginxAnchor::NginxAnchor(const QString& path, const QByteArray& body)
+NginxAnchor::NginxAnchor(const QString& path, const QByteArray& body, bool asDebian)
 {
     port_ = freePort();
     QDir(dir_.path()).mkpath("tmp");
@@ -102,8 +102,19 @@ NginxAnchor::NginxAnchor(const QString& path, const QByteArray& body)
         f.open(QIODevice::WriteOnly);
         f.write(body);
     }
+    // In a return text '$' starts a variable and cannot be escaped: such a
+    // body stays in its file.
+    const bool fromMemory = asDebian && !body.contains('$');
+    QString answer = QStringLiteral("alias %1/body.json;").arg(dir_.path());
+    if (fromMemory) {
+        QString text = QString::fromUtf8(body);
+        text.replace(QLatin1String("\\"), QLatin1String("\\\\")).replace(QLatin1String("'"), QLatin1String("\\'"));
+        answer = QStringLiteral("return 200 '%1';").arg(text);
+    }
+    const QString processes = asDebian ? QStringLiteral("master_process on;\nworker_processes auto;")
+                                       : QStringLiteral("master_process off;");
     const QString conf = QString(R"(daemon off;
-master_process off;
+%4
 pid %1/nginx.pid;
 error_log %1/error.log;
 events { worker_connections 1024; }
@@ -113,10 +124,10 @@ http {
   uwsgi_temp_path %1/tmp/uwsgi; scgi_temp_path %1/tmp/scgi;
   server {
     listen 127.0.0.1:%2;
-    location = %3 { default_type application/json; alias %1/body.json; }
+    location = %3 { default_type application/json; %5 }
   }
 }
-)").arg(dir_.path()).arg(port_).arg(path);
+)").arg(dir_.path()).arg(port_).arg(path, processes, answer);
     {
         QFile f(dir_.filePath("nginx.conf"));
         f.open(QIODevice::WriteOnly);
@@ -138,6 +149,12 @@ http {
 
 NginxAnchor::~NginxAnchor()
 {
-    if (pid_ > 0)
-        ::kill(pid_t(pid_), SIGQUIT);
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_t(pid_), SIGQUIT);
+    // Its files go with the folder: wait until it has left them.
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 3000 && ::kill(pid_t(pid_), 0) == 0)
+        QThread::msleep(20);
 }

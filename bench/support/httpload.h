@@ -24,10 +24,12 @@ quint16 freePort();
 qint64 statusKb(const QString& file, const char* key);
 
 // nginx answering `path` with 200, application/json and `body`; stopped
-// with the object.
+// with the object. One process serving the body from a file, or (asDebian)
+// as Debian configures it: a master with `worker_processes auto`, the body
+// from memory (a return directive).
 class NginxAnchor {
 public:
-    NginxAnchor(const QString& path, const QByteArray& body);
+    NginxAnchor(const QString& path, const QByteArray& body, bool asDebian = false);
     ~NginxAnchor();
     bool ok() const { return pid_ > 0; }
     quint16 port() const { return port_; }

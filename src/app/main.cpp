@@ -21,6 +21,8 @@
 #include <cstring>
 #include <memory>
 
+#include <malloc.h>
+
 namespace {
 
 // "--dry-start": the software update asks a new program this before it
@@ -61,6 +63,16 @@ int main(int argc, char* argv[])
 {
     if (argc == 2 && std::strcmp(argv[1], "--dry-start") == 0)
         return dryStart(argc, argv);
+    // Every screen is painted in software: on X11, Qt's GLX integration would
+    // only load the OpenGL driver (with Mesa's software one, its compiler:
+    // some 60 MB resident) for nothing.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+    // Pictures of 4 MB and more (the 32-bit fault pictures, their copies for
+    // the writer and the encoder) are mapped and given back when freed. With
+    // glibc's sliding threshold they would come from the heap after the first
+    // one was freed and keep it grown by their size, per thread that made them.
+    mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
     std::unique_ptr<MApplication> app;
     StartupHooks hooks;
     hooks.registerTypes = registerStorageTypes;

@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -539,21 +540,38 @@ void CammerWidget::HotCameraUpdateROI()
 
 bool CammerWidget::UpdateImage()
 {
+    if (!PullFrame())
+        return false;
+    ShowPulledFrame();
+    return true;
+}
+
+bool CammerWidget::PullFrame()
+{
     if (!camera || !captureFrame)
         return false;
     const bool ok = alive && !reconnectRunning && camera->getImage(captureFrame);
     if (!ok)
         return false;
     ++frameCount;
+    pulledNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+                   .count();
     const bool live = gSource == -1 || gSource == 1;
     const bool freeRunning = gpWPara && gpWPara->words[284] == 0;
     const bool ngHeld = gpWPara && gpWPara->words[155] != 0 && gpState && gpState->detectState == 2;
-    if (live && freeRunning && !ngHeld) {
-        std::memcpy(displayFrame, captureFrame, size_t(frameBytes));
-        DisplayChanged();
-        update();
-    }
+    showDue = live && freeRunning && !ngHeld;
     return true;
+}
+
+void CammerWidget::ShowPulledFrame()
+{
+    if (!showDue || !displayFrame || !captureFrame)
+        return;
+    showDue = false;
+    std::memcpy(displayFrame, captureFrame, size_t(frameBytes));
+    DisplayChanged();
+    update();
 }
 
 void CammerWidget::ManualUpdateImage()

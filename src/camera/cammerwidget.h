@@ -119,6 +119,11 @@ public:
     // Pulls one frame into `captureFrame`; true when a frame came. In the
     // live source and free-running mode the frame is also shown.
     bool UpdateImage();
+    // UpdateImage in two halves: the pull (the camera's frame into
+    // captureFrame) and, later, the copy to the screen of a frame pulled
+    // while the view was live. The cycle shows the picture after the outputs.
+    bool PullFrame();
+    void ShowPulledFrame();
     // Software trigger, simulated cameras only.
     void ManualUpdateImage();
     // The camera's defaults into the working copy `gpWParaBak`.
@@ -190,6 +195,8 @@ public:
     // Frames of the camera's size received so far; a step is judged only on
     // a frame counted after its countdown began.
     quint64 frameCount = 0;
+    bool showDue = false;  // PullFrame took a frame the screen is to show
+    qint64 pulledNs = 0;   // steady-clock time of the latest PullFrame that got a frame
 
     // ---- Picture geometry ----------------------------------------------------
     int pixelCount = 0;

@@ -512,6 +512,46 @@ cv::Mat allSet(cv::Size frame)
     return cv::Mat(frame, CV_8UC1, cv::Scalar(255));
 }
 
+// fullySet(warpAffine(allSet(frame), motion)) worked out on the frame's
+// border only: no pixel moves farther than at a corner of the frame (the
+// displacement of an affine map is affine), so inside a margin of that
+// reach every pixel stays set and only four strips are warped.
+cv::Mat warpedFullySet(cv::Size frame, const cv::Mat& motion)
+{
+    cv::Mat inv;
+    cv::invertAffineTransform(motion, inv);
+    const double* a = inv.ptr<double>(0);
+    const double* b = inv.ptr<double>(1);
+    double reach = 0.0;
+    for (const cv::Point2d p : {cv::Point2d(0, 0), cv::Point2d(frame.width, 0), cv::Point2d(0, frame.height),
+                                cv::Point2d(frame.width, frame.height)})
+        reach = std::max(reach, std::hypot(a[0] * p.x + a[1] * p.y + a[2] - p.x, b[0] * p.x + b[1] * p.y + b[2] - p.y));
+    const int m = static_cast<int>(std::ceil(reach)) + 3;
+    const cv::Mat all = allSet(frame);
+    if (!std::isfinite(reach) || 2 * m >= frame.width || 2 * m >= frame.height) {
+        cv::Mat moved;
+        cv::warpAffine(all, moved, motion, frame, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
+        return fullySet(moved);
+    }
+    cv::Mat out(frame, CV_8UC1, cv::Scalar(255));
+    const cv::Rect strips[4] = {{0, 0, frame.width, m},
+                                {0, frame.height - m, frame.width, m},
+                                {0, m, m, frame.height - 2 * m},
+                                {frame.width - m, m, m, frame.height - 2 * m}};
+    for (const cv::Rect& r : strips) {
+        // The strip's own pixels: the inverse map shifted to its corner.
+        cv::Mat shifted = inv.clone();
+        shifted.at<double>(0, 2) += a[0] * r.x + a[1] * r.y;
+        shifted.at<double>(1, 2) += b[0] * r.x + b[1] * r.y;
+        cv::Mat moved;
+        cv::warpAffine(all, moved, shifted, r.size(), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT,
+                       cv::Scalar());
+        cv::Mat at = out(r);
+        cv::compare(moved, 255, at, cv::CMP_EQ);
+    }
+    return out;
+}
+
 }  // namespace
 
 int CammerRecong::homography(int step)
@@ -641,12 +681,18 @@ void CammerRecong::positioning(int g)
         else
             cv::warpAffine(src, dst, motion, src.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
     };
-    cv::Mat moved;
+    // Warped straight into the aligned frame (taken back below when the
+    // position is refused).
+    cv::Mat aligned(frame, CV_8UC1, view->alignedFrame);
+    cv::Mat moved = aligned;
     align(work, moved);
     cv::Mat movedValid;
-    align(workValid_.size() == frame ? workValid_ : allSet(frame), movedValid);
-    movedValid = fullySet(movedValid);
-    cv::Mat aligned(frame, CV_8UC1, view->alignedFrame);
+    if (workValid_.size() == frame || whole) {
+        align(workValid_.size() == frame ? workValid_ : allSet(frame), movedValid);
+        movedValid = fullySet(movedValid);
+    } else {
+        movedValid = warpedFullySet(frame, motion);
+    }
     if (moved.size() == frame && moved.type() == CV_8UC1 && (dx != 0.0 || dy != 0.0 || angle != 0.0) &&
         !fitsBetter(g, moved, movedValid, work)) {
         // A peak elsewhere that fits the template worse than the frame as it
@@ -657,7 +703,8 @@ void CammerRecong::positioning(int g)
         return;
     }
     if (moved.size() == frame && moved.type() == CV_8UC1) {
-        moved.copyTo(aligned);
+        if (moved.data != aligned.data)
+            moved.copyTo(aligned);
         alignedValid_ = movedValid;
     } else {
         std::memcpy(view->alignedFrame, view->workFrame, bytes);
@@ -676,17 +723,22 @@ bool CammerRecong::fitsBetter(int step, const cv::Mat& moved, const cv::Mat& mov
     const cv::Size small(std::max(4, r.width / 4), std::max(4, r.height / 4));
     // Pixels the movement brought in from outside count as the template's
     // own in both pictures: they say nothing either way.
-    cv::Mat shownMoved = moved(r).clone();
-    cv::Mat shownUnmoved = unmoved(r).clone();
+    cv::Mat shownMoved = moved(r);
+    cv::Mat shownUnmoved = unmoved(r);
     if (movedValid.size() == frame) {
         cv::Mat outside;
         cv::bitwise_not(movedValid(r), outside);
-        templ(r).copyTo(shownMoved, outside);
-        templ(r).copyTo(shownUnmoved, outside);
+        if (cv::countNonZero(outside) > 0) {
+            shownMoved = shownMoved.clone();
+            shownUnmoved = shownUnmoved.clone();
+            templ(r).copyTo(shownMoved, outside);
+            templ(r).copyTo(shownUnmoved, outside);
+        }
     }
+    cv::Mat a;
+    cv::resize(templ(r), a, small, 0, 0, cv::INTER_AREA);
     auto likeness = [&](const cv::Mat& picture) {
-        cv::Mat a, b, score;
-        cv::resize(templ(r), a, small, 0, 0, cv::INTER_AREA);
+        cv::Mat b, score;
         cv::resize(picture, b, small, 0, 0, cv::INTER_AREA);
         cv::matchTemplate(b, a, score, cv::TM_CCOEFF_NORMED);
         const float v = score.at<float>(0, 0);

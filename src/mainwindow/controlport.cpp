@@ -8,6 +8,12 @@
 
 #include <QMutexLocker>
 
+#include <cerrno>
+#include <cstring>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 ControlPort* gpControlIO = nullptr;
 
 std::atomic<qint64> gRunStampMs{0};
@@ -21,6 +27,46 @@ void touchRunStamp()
 IOThread::IOThread(QObject* parent)
     : QThread(parent)
 {
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ < 0)
+        qWarning("I/O thread: no eventfd (%s); outputs go out at the next reply", std::strerror(errno));
+}
+
+IOThread::~IOThread()
+{
+    if (wakeFd_ >= 0)
+        ::close(wakeFd_);
+}
+
+void IOThread::handOver()
+{
+    if (wakeFd_ < 0)
+        return;
+    const quint64 one = 1;
+    // A full counter (never in practice) still leaves the descriptor readable.
+    (void)!::write(wakeFd_, &one, sizeof one);
+}
+
+void IOThread::sendOutputs(int out)
+{
+    ComSend(1, out);
+    lastWritten_ = out;
+    lastWriteNs_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count());
+}
+
+void IOThread::takeHandOver(int& out)
+{
+    quint64 count = 0;
+    while (::read(wakeFd_, &count, sizeof count) > 0) {
+    }
+    if (pMutexIO) {
+        QMutexLocker lock(pMutexIO);
+        out = gDataOut;
+    }
+    if (out != lastWritten_)
+        sendOutputs(out);
 }
 
 void IOThread::run()
@@ -49,12 +95,14 @@ void IOThread::run()
             if (!reported_)
                 rising &= ~(1 << kSafetyDoorInput);
             reported_ = true;
+            // The edge before the level: a pass that reads the new level
+            // finds its edge latched too and counts the two as one.
+            if (rising)
+                gInputRiseLatch.fetch_or(rising);
             {
                 QMutexLocker lock(pMutexIO);
                 gDataIn = word;
             }
-            if (rising)
-                gInputRiseLatch.fetch_or(rising);
             in = word;
             // Queued to the GUI thread: the cycle runs at once, not at its next timer pass.
             emit sigIOChange();
@@ -62,7 +110,7 @@ void IOThread::run()
         // Whatever came after the previous pass stopped waiting.
         receiver_.receive();
         if (receiver_.parse(out, in, onInput))
-            ComSend(1, out);
+            sendOutputs(out);
         ++pass_;
         const int cmd = BoardRequestForPass(pass_);
         if (cmd != 2)
@@ -74,20 +122,26 @@ void IOThread::run()
     }
 }
 
-void IOThread::takeReplies(std::chrono::steady_clock::time_point passEnd, int out, int& in,
+void IOThread::takeReplies(std::chrono::steady_clock::time_point passEnd, int& out, int& in,
                            const std::function<void(int)>& onInput)
 {
     // The reply is parsed the moment it arrives, so an input edge reaches the
     // cycle one line time after the request instead of one pass later; the
-    // requests keep their pace of one per pass.
+    // requests keep their pace of one per pass. A hand-over of new outputs
+    // wakes the wait and is written at once: the line is full duplex and
+    // every frame is written whole by this thread, so it never splits one.
     for (;;) {
         const qint64 left =
             std::chrono::duration_cast<std::chrono::microseconds>(passEnd - std::chrono::steady_clock::now()).count();
         if (left <= 0 || stop_)
             return;
-        const int ready = gpCom ? gpCom->waitForReadyRead(left) : -1;
+        const int ready = gpCom ? gpCom->waitForReadyRead(left, wakeFd_) : -1;
         if (ready == 0)
             continue;   // the time is up
+        if (ready == 2) {
+            takeHandOver(out);
+            continue;
+        }
         // A port that cannot be waited on, or that reports bytes it then does
         // not give, must not turn the pass into a busy loop.
         if (ready < 0 || receiver_.receive() == 0) {
@@ -95,7 +149,7 @@ void IOThread::takeReplies(std::chrono::steady_clock::time_point passEnd, int ou
             return;
         }
         if (receiver_.parse(out, in, onInput))
-            ComSend(1, out);
+            sendOutputs(out);
     }
 }
 
@@ -140,6 +194,8 @@ void ControlPort::IOFlashOut()
     }
     if (outWord_ != lastFlushed_) {
         lastFlushed_ = outWord_;
+        if (thread_)
+            thread_->handOver();
         emit sigIOChange();
     }
 }

@@ -130,11 +130,26 @@ public:
     // How step k was triggered in a pass: 0 not, 1 by its input's rising
     // edge, 2 by the closing safety door alone.
     int StepTrigger(int k, int rising, bool doorClosed) const;
+    bool edgeHeld[kMaxDetect] = {};       // an opening came while the step's countdown ran
     bool stepDecided[kMaxDetect] = {};    // decided OK (or passed) in the open cycle
     bool stepTrained[kMaxCamera] = {};    // the camera took a template at the step being decided
     bool unjudged[kMaxCamera] = {};       // the camera gave no picture for the step being decided
     bool cameraHold = false;              // a camera went missing in detection: clamp and alarm held
     quint64 frameMark[kMaxCamera][kMaxDetect] = {};  // frame count when the step's countdown began
+    // The countdown's ticks are due at whole tenths after its start, so that
+    // late timer events do not add up over a long countdown.
+    qint64 countdownStartNs[kMaxDetect] = {};  // steady clock
+    int countdownTicks[kMaxDetect] = {};
+    // Steady-clock nanoseconds of the stages of the latest decision, for the
+    // benchmarks: countdown over, frames pulled, engines done, outputs handed
+    // to the I/O thread, CheckNG done, records and screen done.
+    struct DecisionStages {
+        qint64 countdownEnd = 0, framesPulled = 0, judged = 0, handedOver = 0, decided = 0, after = 0;
+    };
+    DecisionStages lastStages;
+    qint64 countdownEndedNs = 0;  // the countdown whose step JudgeStep is judging ended then
+    qint64 countdownDueNs = 0;    // ... and was due to end then
+    qint64 framesFromNs = 0;      // frames pulled since then are fresh for the step being judged
     // Judges step k now on every camera's latest picture and decides it.
     void JudgeStep(int k);
     // The part of a camera's judgement that stays on the GUI thread: the
@@ -153,8 +168,9 @@ public:
     // A camera is missing during detection: clamp, alarm and every undecided
     // interlock of the open cycle set and flushed.
     void HoldForMissingCamera();
-    // Whether camera c has a picture of step k taken after its countdown began
-    // (one more frame is pulled when not).
+    // Whether camera c has a picture of step k: the frame pulled now, when
+    // the countdown is over, else (a triggered camera with no new frame) one
+    // taken after the countdown began.
     bool FreshFrame(int camera, int k);
     // The latched NG on disk ("nglatch.ini"), so that a restart keeps holding.
     static QString latchFile();

@@ -5,10 +5,17 @@
 //           is a board input 0-9. A rising edge of that input starts the
 //           step's countdown. Edges are latched by the I/O thread, so a pulse
 //           shorter than a pass of the cycle is never lost. Triggers are
-//           ignored while stopped, in region setting, while a camera is
-//           missing, and while that step's countdown runs; in mode 3 with
-//           word 268 (sequential) only the current step listens. While an NG
-//           is latched an edge starts no countdown but leaves its step owed.
+//           ignored while stopped, in region setting and while a camera is
+//           missing (the interlocks are held then); in mode 3 with word 268
+//           (sequential) only the current step listens. While an NG is
+//           latched an edge starts no countdown but leaves its step owed.
+// Openings  An opening is never passed unjudged. An edge of a step whose
+//           countdown still runs (the machine opened again before the step
+//           was decided) is held, one per step, and starts the step's next
+//           countdown as soon as this one is decided: judged late, never
+//           skipped. A step that could not be judged in time (an NG waiting
+//           for the operator) stays owed and is judged when the NG is
+//           resolved; an opening never counts as OK without a judgement.
 // Door      The safety door is input bit kSafetyDoorInput (board input 2),
 //           driven while the door is closed. With word 144 the door closing
 //           is a trigger edge of every active step whose interlock is the
@@ -24,15 +31,21 @@
 //           until it is decided OK or passed by the operator. The cycle
 //           closes only when its last active step was decided and no step is
 //           owed any more.
-// Countdown Word 40+k tenths of a second, then every camera's detection and
-//           CheckNG. The cameras' engines judge at the same time, the GUI
-//           thread waiting for all of them before CheckNG; the operation
-//           record gets their texts afterwards, camera by camera. A step
+// Countdown Word 40+k tenths of a second (its ticks due at whole tenths
+//           after its start, late timer events do not add up), then every
+//           camera's detection and CheckNG. The cameras' engines judge at the
+//           same time, the GUI thread waiting for all of them before CheckNG;
+//           the operation record gets their texts after the decision, camera
+//           by camera, and the screen shows the judged frames then. A step
 //           without a template captures one first and counts as OK
 //           (training). A countdown that ends while an NG is latched, or
 //           that the operator's re-detection stopped, leaves its step owed.
-// Picture   A step is judged only on a frame of each camera taken after its
-//           countdown began, of the camera's size. A camera that is missing
+// Picture   A step is judged on the frame each camera gives when the
+//           countdown is over (pulled then, not at the next pass; steps whose
+//           countdowns end on the same tick share that frame); a camera
+//           that gives none then (a triggered camera) is judged on a frame
+//           taken after the countdown began. Never on an older one, always
+//           of the camera's size. A camera that is missing
 //           or gives no such frame leaves the step unjudged: NG for that
 //           camera, code kCodeCameraLost, text row kTextUnjudged in the
 //           operation record, no picture saved from a stale frame.
@@ -73,7 +86,8 @@
 //           passes: a countdown ticks on its own 100 ms timer, and a camera's
 //           frame is pulled only when kFramePullMs have passed since its last
 //           one (the timer is armed for that), so a pass woken by an input
-//           costs no picture copy.
+//           costs no picture copy. No pass pulls within kFramePullMs of the
+//           end of a countdown: the camera has its next frame ready for it.
 // Rights    The logout timer starts at every accepted password (word 108
 //           seconds; 0 keeps the rights) and takes the rights back when it
 //           runs out.
@@ -99,10 +113,18 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace {
 constexpr int kClampOut = 0;
+
+qint64 steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 constexpr int kEjectorOut = 1;
 constexpr int kAlarmOut = 2;
 }  // namespace
@@ -181,6 +203,7 @@ void RiVuRevezi::StopDetect()
     cameraHold = false;
     std::fill(std::begin(stepOwed), std::end(stepOwed), false);
     std::fill(std::begin(doorTriggered), std::end(doorTriggered), false);
+    std::fill(std::begin(edgeHeld), std::end(edgeHeld), false);
     ClearLatchedNg();
     if (gpControlIO) {
         // Word 95: keep the mould from closing while detection is stopped.
@@ -222,9 +245,11 @@ void RiVuRevezi::Run()
         QMutexLocker lock(pMutexIO);
         in = gDataIn;
     }
+    // An edge latched before its level was published counts now; the level
+    // the next pass reads is then no new edge.
     const int latched = gInputRiseLatch.exchange(0);
     const int rising = latched | (in & ~lastInputs);
-    lastInputs = in;
+    lastInputs = in | latched;
     gisSafeDoorOpen = ((in >> kSafetyDoorInput) & 1) == 0;
     // Only the board thread's edges count for the door: it never reports the
     // door's first state as an edge.
@@ -237,12 +262,16 @@ void RiVuRevezi::Run()
     if (balance)
         lastWhiteBalanceMs = now;
     qint64 untilPull = kFramePullMs;
+    // A countdown about to end pulls its own frames.
+    bool endingSoon = false;
+    for (int k = 0; k < kMaxDetect; ++k)
+        endingSoon = endingSoon || (countdownActive[k] && countdownRemain[k] * 1000.0f <= float(kFramePullMs) + 0.5f);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         if (!cammerWidget[c])
             continue;
         // Counted from the end of the pull: a camera slow to deliver is not
         // asked again at once.
-        if (monotonic_ms() - framePulledMs[c] >= kFramePullMs) {
+        if (!endingSoon && monotonic_ms() - framePulledMs[c] >= kFramePullMs) {
             cammerWidget[c]->UpdateImage();
             framePulledMs[c] = monotonic_ms();
         }
@@ -262,21 +291,33 @@ void RiVuRevezi::Run()
         // judged as soon as the NG is resolved.
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
             const int how = StepTrigger(k, rising, doorClosed);
-            if (StepActive(k) && !stepDecided[k] && !countdownActive[k] && how != 0) {
+            if (StepActive(k) && !stepDecided[k] && !countdownActive[k] && (how != 0 || edgeHeld[k])) {
                 stepOwed[k] = true;
-                doorTriggered[k] = how == 2;
+                if (how != 0)
+                    doorTriggered[k] = how == 2;
+                edgeHeld[k] = false;
             }
         }
     } else if ((runState == 1 || runState == 2) && detectState != 2 && detectState != 3) {
         const bool sequential = sysWord(175) == 3 && sysWord(268) != 0;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
-            if (!StepActive(k) || countdownActive[k])
-                continue;
-            if (sequential && k != runStep)
+            if (!StepActive(k))
                 continue;
             const int how = StepTrigger(k, rising, doorClosed);
-            if (how == 0)
+            const bool edge = how != 0;
+            if (countdownActive[k]) {
+                // The machine opened again before this step was decided.
+                if (edge && !edgeHeld[k]) {
+                    edgeHeld[k] = true;
+                    qInfo("step %d: an opening during its countdown is held and judged next", k + 1);
+                }
                 continue;
+            }
+            if (sequential && k != runStep)
+                continue;
+            if (!edge && !edgeHeld[k])
+                continue;
+            edgeHeld[k] = false;
             if (!cycleOpen) {
                 const qint64 wall = QDateTime::currentMSecsSinceEpoch();
                 if (lastCycleStartMs > 0)
@@ -307,6 +348,8 @@ void RiVuRevezi::Run()
             doorTriggered[k] = how == 2;
             countdownActive[k] = true;
             countdownRemain[k] = sysWord(40 + k) / 10.0f;
+            countdownStartNs[k] = steadyNs();
+            countdownTicks[k] = 0;
             countdownTimer[k].start(100);
         }
     }
@@ -325,13 +368,29 @@ void RiVuRevezi::TimerUp(int step)
     if (step < 0 || step >= kMaxDetect)
         return;
     countdownRemain[step] -= 0.1f;
-    if (countdownRemain[step] > 0.001f)
+    if (countdownRemain[step] > 0.001f) {
+        if (countdownStartNs[step] > 0) {
+            // The next tick at its whole tenth after the start.
+            const qint64 due = countdownStartNs[step] + 100000000LL * (++countdownTicks[step] + 1);
+            const qint64 waitMs = (due - steadyNs() + 999999) / 1000000;
+            countdownTimer[step].start(static_cast<int>(qBound<qint64>(0, waitMs, 100)));
+        }
         return;
+    }
+    const qint64 endNs = steadyNs();
+    // When the countdown was due to end: steps ending on the same tick judge
+    // the same frames.
+    const qint64 dueNs = countdownStartNs[step] > 0
+                             ? countdownStartNs[step] + 100000000LL * (countdownTicks[step] + 1)
+                             : endNs;
+    countdownStartNs[step] = 0;
     countdownTimer[step].stop();
     countdownActive[step] = false;
     countdownRemain[step] = 0.0f;
     if (runState == 3 || detectState == 2 || detectState == 3)
         return;  // stopped, or an NG is waiting for the operator: the step stays owed
+    countdownEndedNs = endNs;
+    countdownDueNs = qMin(dueNs, endNs);
     JudgeStep(step);
 }
 
@@ -346,9 +405,16 @@ void RiVuRevezi::JudgeStep(int k)
     QStringList records[kMaxCamera];
     int judged[kMaxCamera];
     int count = 0;
+    lastStages = DecisionStages{};
+    // An owed step judged late starts its stages now.
+    lastStages.countdownEnd = countdownEndedNs ? countdownEndedNs : steadyNs();
+    countdownEndedNs = 0;
+    framesFromNs = countdownDueNs ? countdownDueNs : steadyNs();
+    countdownDueNs = 0;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         if (PrepareJudgement(c, k, records[c]) < 0)
             judged[count++] = c;
+    lastStages.framesPulled = steadyNs();
     const auto job = [&](int i) { EngineJudgement(judged[i], k, records[judged[i]]); };
     if (judgeInParallel && count > 1) {
         if (!judgePool)
@@ -358,15 +424,21 @@ void RiVuRevezi::JudgeStep(int k)
         for (int i = 0; i < count; ++i)
             job(i);
     }
-    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
-        for (const QString& text : records[c])
-            InsertRecord(text);
+    lastStages.judged = steadyNs();
     // Held for the decision, whose fault pictures say what triggered it.
     safeDoorDetect = doorTriggered[k] ? 1 : 0;
     doorTriggered[k] = false;
     CheckArea();
     CheckNG(false);
     safeDoorDetect = 0;
+    // The machine has its outputs: now the record and the screen.
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+        for (const QString& text : records[c])
+            InsertRecord(text);
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+        if (cammerWidget[c])
+            cammerWidget[c]->ShowPulledFrame();
+    lastStages.after = steadyNs();
 }
 
 void RiVuRevezi::JudgeOwedSteps()
@@ -386,9 +458,16 @@ bool RiVuRevezi::FreshFrame(int camera, int k)
     CammerWidget* v = cammerWidget[camera];
     if (!v || !v->alive || v->reconnecting())
         return false;
-    if (v->frameCount > frameMark[camera][k])
+    // A frame pulled since the countdown ended (for another step that ended
+    // with it), else the frame of this moment; the screen shows it after the
+    // decision.
+    if (v->pulledNs >= framesFromNs && v->frameCount > frameMark[camera][k])
         return true;
-    return v->UpdateImage() && v->frameCount > frameMark[camera][k];
+    if (v->PullFrame()) {
+        framePulledMs[camera] = monotonic_ms();
+        return true;
+    }
+    return v->frameCount > frameMark[camera][k];
 }
 
 void RiVuRevezi::HoldForMissingCamera()
@@ -533,6 +612,7 @@ void RiVuRevezi::CheckNG(bool manual)
             gpControlIO->IOSetOut(kClampOut, 0);   // every step of the cycle passed
         gpControlIO->IOFlashOut();
     }
+    lastStages.handedOver = steadyNs();
 
     detectState = ok ? 1 : 2;
     ngPresent = !ok;
@@ -658,6 +738,7 @@ void RiVuRevezi::CheckNG(bool manual)
         }
     }
     RoiPageAfterDecision(ok, manual);
+    lastStages.decided = steadyNs();
     if (ok && manual && owed)
         // Not from inside the operator's decision: the page closes first.
         QTimer::singleShot(0, this, &RiVuRevezi::JudgeOwedSteps);

@@ -265,6 +265,7 @@ bool RiVuRevezi::StartUp()
     connect(runTimer, &QTimer::timeout, this, &RiVuRevezi::Run);
     for (int k = 0; k < kMaxDetect; ++k) {
         countdownTimer[k].setInterval(100);
+        countdownTimer[k].setTimerType(Qt::PreciseTimer);
         connect(&countdownTimer[k], &QTimer::timeout, this, [this, k] { TimerUp(k); });
     }
     showTimer = new QTimer(this);

@@ -112,9 +112,15 @@ qint64 Posix_QextSerialPort::bytesAvailable() const
 
 int Posix_QextSerialPort::waitForReadyRead(qint64 micros)
 {
+    return waitForReadyRead(micros, -1);
+}
+
+int Posix_QextSerialPort::waitForReadyRead(qint64 micros, int wakeFd)
+{
     if (fd_ < 0)
         return -1;
-    pollfd p{fd_, POLLIN, 0};
+    pollfd p[2] = {{fd_, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    const nfds_t count = wakeFd >= 0 ? 2 : 1;
     timespec t{};
     if (micros > 0) {
         t.tv_sec = static_cast<time_t>(micros / 1000000);
@@ -122,11 +128,13 @@ int Posix_QextSerialPort::waitForReadyRead(qint64 micros)
     }
     int r = 0;
     do {
-        r = ::ppoll(&p, 1, &t, nullptr);
+        r = ::ppoll(p, count, &t, nullptr);
     } while (r < 0 && errno == EINTR);
-    if (r < 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)
+    if (r < 0 || (p[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)
         return -1;
-    return (p.revents & POLLIN) ? 1 : 0;
+    if (p[0].revents & POLLIN)
+        return 1;
+    return (count == 2 && (p[1].revents & POLLIN)) ? 2 : 0;
 }
 
 qint64 Posix_QextSerialPort::read(char* data, qint64 maxSize)

@@ -42,6 +42,9 @@ public:
     // waiting; 0: none came in time; -1: the port cannot be waited on (not
     // open, or the line hung up), so the caller sleeps instead.
     int waitForReadyRead(qint64 micros);
+    // The same, also returning 2 as soon as `wakeFd` (an eventfd or a pipe's
+    // reading end; -1 for none) becomes readable. The caller drains it.
+    int waitForReadyRead(qint64 micros, int wakeFd);
     qint64 read(char* data, qint64 maxSize);
     qint64 write(const char* data, qint64 size);
 

@@ -168,6 +168,58 @@ private slots:
         kitlinks::reset();
     }
 
+    // The machine opens again while a step still counts down: that opening
+    // is held and counts the step down again once it is decided, never lost.
+    void openingDuringACountdownIsHeld()
+    {
+        TestWorkDir wd;
+        configure(0, 2);
+        win->runState = 1;
+        win->detectState = 0;
+        win->cycleOpen = false;
+        gInputRiseLatch = 0;
+        gpWPara->words[40] = gpWPara->words[41] = 5;
+        const auto restore = qScopeGuard([this] {
+            win->StopDetect();
+            win->runState = 1;
+            QMutexLocker lock(pMutexIO);
+            gDataIn = 0;
+        });
+
+        // The I/O thread latches the edge before it publishes the level: the
+        // level a later pass reads is the same opening, not a second one.
+        {
+            QMutexLocker lock(pMutexIO);
+            gDataIn = 0;
+        }
+        win->lastInputs = 0;
+        gInputRiseLatch.fetch_or(1);
+        win->Run();
+        QVERIFY(win->countdownActive[0] && win->countdownActive[1]);
+        {
+            QMutexLocker lock(pMutexIO);
+            gDataIn = 1;
+        }
+        win->Run();
+        QVERIFY(!win->edgeHeld[0] && !win->edgeHeld[1]);
+        win->countdownRemain[0] = 0.3f;
+        gInputRiseLatch.fetch_or(1);   // the next opening, too early
+        win->Run();
+        QCOMPARE(win->countdownRemain[0], 0.3f);   // the running countdown goes on
+        // Step 0 decided OK; its held opening starts its next countdown.
+        win->countdownActive[0] = false;
+        win->stepDecided[0] = true;
+        win->stepOwed[0] = false;
+        win->Run();
+        QVERIFY(win->countdownActive[0]);
+        QVERIFY(win->stepOwed[0]);
+        QCOMPARE(win->countdownRemain[0], 0.5f);
+        // Only once: no further pass starts it again.
+        win->countdownActive[0] = false;
+        win->Run();
+        QVERIFY(!win->countdownActive[0]);
+    }
+
     void inputEdgeWakesTheCycle()
     {
         BoardSimulator sim;

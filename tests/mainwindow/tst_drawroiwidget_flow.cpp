@@ -48,6 +48,23 @@ class TestDrawRoiFlow : public QObject {
     }
 
 private slots:
+    // The part sticks after a pass took its frame during the countdown: the
+    // step is judged on the frame pulled when the countdown is over.
+    void judgedOnTheFrameOfTheCountdownsEnd()
+    {
+        RoiEnv env;
+        standardRegions(env, 0);
+        env.grab();
+        gInputRiseLatch.fetch_or(1 << (env.word(49) == 255 ? 0 : env.word(49)));
+        env.win->Run();
+        QVERIFY(env.win->countdownActive[0]);
+        env.grab();   // a frame of the clean part, taken during the countdown
+        paintDefect(0, 60, 60);
+        env.win->TimerUp(0);
+        QCOMPARE(env.win->detectState, 2);
+        QCOMPARE(env.win->alarmCode[0], 3);
+    }
+
     void ngOpensThePage()
     {
         RoiEnv env;

@@ -95,6 +95,22 @@ private slots:
         QCOMPARE(h[firstSet - 1].first, 2);
     }
 
+    void handedOverOutputsAreWrittenWithoutAReply()
+    {
+        // A board that answers nothing: only the hand-over can get the word out.
+        sim->setFaults({0, 0, 0, 1});
+        thread->start();
+        QTRY_VERIFY_WITH_TIMEOUT(sim->framesOf(2) > 3, 5000);
+        QCOMPARE(sim->framesOf(1), 0);
+        setOut(0x105);
+        thread->handOver();
+        QTRY_COMPARE_WITH_TIMEOUT(sim->outputs(), 0x105, 5000);
+        // Written once: the same word handed over again is not repeated.
+        thread->handOver();
+        QTRY_VERIFY_WITH_TIMEOUT(sim->framesOf(2) > 10, 5000);
+        QCOMPARE(sim->framesOf(1), 1);
+    }
+
     void shortPulseIsLatched()
     {
         thread->start();

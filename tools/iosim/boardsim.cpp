@@ -157,10 +157,15 @@ void BoardSimulator::send(const QByteArray& frame)
         return;
     }
     (void)::write(master_, out.constData(), static_cast<size_t>(out.size()));
+    if (tap_ && frame.size() >= 8)
+        tap_(false, static_cast<unsigned char>(frame[1]),
+             static_cast<unsigned char>(frame[2]) | ((static_cast<unsigned char>(frame[3]) & 3) << 8));
 }
 
 void BoardSimulator::handle(int command, int value)
 {
+    if (tap_)
+        tap_(true, command, value);
     {
         std::lock_guard<std::mutex> l(mutex_);
         counts_[command & 0xFF]++;

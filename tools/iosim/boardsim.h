@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -50,6 +51,13 @@ public:
     // Every host frame received, in order (command, value).
     std::vector<std::pair<int, int>> history() const;
 
+    // A tap on the line, for the benchmarks: called on the simulator's thread
+    // with every host frame as it is taken (toBoard true) and every reply as
+    // it is written, with its command and value (a reply 2's input word).
+    // Set before start().
+    using Tap = std::function<void(bool toBoard, int command, int value)>;
+    void setTap(Tap tap) { tap_ = std::move(tap); }
+
     // Frame builders shared with the tests.
     static QByteArray boardFrame(int command, quint32 payload);
     static QByteArray reply2(int inputs, int outputs);
@@ -75,4 +83,5 @@ private:
     int counts_[256] = {};
     std::vector<std::pair<int, int>> history_;
     qint64 startMs_ = 0;
+    Tap tap_;
 };
