@@ -706,7 +706,7 @@ void RiVuRevezi::ClearLatchedNg()
     // version goes only once the new one says so.
     QByteArray record;
     const InPlaceRecord::State state = InPlaceRecord::read(latchFile(), &record);
-    const bool clear = state == InPlaceRecord::State::Empty
+    const bool clear = state == InPlaceRecord::State::Missing || state == InPlaceRecord::State::Empty
                        || (state == InPlaceRecord::State::Valid && record.isEmpty());
     if (!clear && !latchRecord->write(QByteArray()))
         qWarning("%s could not be cleared", qPrintable(latchFile()));
