@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QMutexLocker>
+#include <QSet>
 #include <QStorageInfo>
 
 #include <algorithm>
@@ -112,7 +113,15 @@ int SaveFialImageThread::pruneForSpace(const QString& root, qint64 room)
     const QString dayAgo = QDateTime::currentDateTime().addDays(-1).toString(QStringLiteral("yyyyMMdd_hhmmss"));
     int kept = int(std::count_if(ng.begin(), ng.end(), [&](const Picture& p) { return p.name >= dayAgo; }));
     kept = qMin(ng.size(), qMax(kept, kKeptNg));
-    QVector<Picture> order = ok;   // OK pictures first, oldest first
+    // OK pictures first, oldest first: those the USB copier no longer waits
+    // for, then those it does; then the NG pictures not kept.
+    const QStringList waiting = Copy2MoveDisk::getInstance()->pending();
+    const QSet<QString> queued(waiting.begin(), waiting.end());
+    QVector<Picture> order;
+    for (int pass = 0; pass < 2; ++pass)
+        for (const Picture& p : qAsConst(ok))
+            if (queued.contains(QFileInfo(p.path).absoluteFilePath()) == (pass == 1))
+                order.append(p);
     order += ng.mid(0, ng.size() - kept);
 
     disk.refresh();
@@ -206,7 +215,7 @@ int SaveFialImageThread::saveWaiting()
                         jpeg.clear();
                 }
                 // Room for this picture and its temporary name's folder entry.
-                pruneForSpace(QStringLiteral("./alarmimage"), jpeg.size() + 64 * 1024);
+                pruneForSpace(QStringLiteral("./alarmimage"), jpeg.size() + 16 * 1024);
                 if (jpeg.isEmpty() || !writeFileAtomically(name, jpeg)) {
                     qWarning("fault picture %s could not be written", qPrintable(name));
                     continue;

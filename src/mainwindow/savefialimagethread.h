@@ -47,8 +47,9 @@ public:
     static void setLowDiskLimits(int percent, qint64 bytes);
     static bool diskLow(const QString& path);
     // While the disk of `root` is low, removes pictures below it (all cameras
-    // and steps), logging each: the oldest OK pictures first, then the oldest
-    // NG pictures; the NG pictures of the last day, and never fewer than the
+    // and steps), logging each: the oldest OK pictures first (those the USB
+    // copier does not wait for before those it does), then the oldest NG
+    // pictures; the NG pictures of the last day, and never fewer than the
     // newest kKeptNg, always stay. When removing every removable picture would
     // still leave the disk low, only `room` bytes are made free. Pruning stops
     // when a removal frees nothing; that is logged once until the disk is no

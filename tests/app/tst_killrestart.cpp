@@ -4,10 +4,15 @@
 // SIGKILL and started again, on a board that kept its outputs or on one that
 // dropped them. From the wire, the ejector interlock and the alarm must be
 // held in the first output word the new process sends and in every one
-// after, and mould openings must not end the hold.
+// after, and mould openings must not end the hold. Also killed right after
+// the NG reached the disk and before any output announced it, and with the
+// working folder's disk and the USB disk full (small disks in a mount
+// namespace of the test's own): the NG, its pictures and the pictures that
+// wait for the USB disk survive.
 #include "cyclerig.h"
 #include "inplacerecord.h"
 
+#include <QDirIterator>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QStandardPaths>
@@ -171,6 +176,7 @@ class TestKillRestart : public QObject {
         QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("VMM_IN_OWN_MOUNT_NS", "1");
+        env.insert("QTEST_FUNCTION_TIMEOUT", "1800000");   // two start-ups, many cycles, a loaded machine
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::MergedChannels);
         child.start("unshare", {geteuid() == 0 ? "-m" : "-rm", "--propagation", "private",
@@ -193,11 +199,11 @@ class TestKillRestart : public QObject {
 
 private slots:
     // Both disks full: the USB disk while pictures are saved, then the
-    // working folder's. The program ends as by a kill right after an NG was
-    // latched on disk and before any output announced it. The next start, on
-    // the still full working disk, holds the NG, and once the USB disk has
-    // room every picture that waited reaches it, in the one folder of this
-    // monitor.
+    // working folder's (by a foreign file), with NG and OK pictures there.
+    // The NG that follows is latched and its picture saved, every earlier NG
+    // picture stays; killed outright. The next start, on the still full
+    // working disk, holds the NG, and once the USB disk has room every
+    // picture that waited reaches it, in the one folder of this monitor.
     void fullDisksKeepTheEvidence()
     {
         if (!qEnvironmentVariableIsSet("VMM_IN_OWN_MOUNT_NS")) {
@@ -229,7 +235,7 @@ private slots:
         QVERIFY(board.open());
         board.setInputs(kDoorClosed);
         board.start();
-        start(board, "first.log", {"VMM_USB_DISK=" + stick, "VMM_KILL_AFTER_LATCH=1"});
+        start(board, "first.log", {"VMM_USB_DISK=" + stick});
         if (QTest::currentTestFailed())
             return;
         const auto killAtEnd = qScopeGuard([this] { kill(); });
@@ -246,7 +252,23 @@ private slots:
             }(),
             qPrintable(log("first.log")), kStartMs);
 
-        // The USB disk is full: the pictures of good parts wait for it.
+        // Good parts: their pictures reach the USB disk ...
+        auto onStick = [&] {
+            int n = 0;
+            for (QDirIterator it(stick, {"*.jpg"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext(); it.next())
+                ++n;
+            return n;
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            [&] {
+                if (onStick() >= 6)
+                    return true;
+                pulseMouldOpen(board);
+                QTest::qWait(1000);
+                return false;
+            }(),
+            qPrintable(log("first.log")), kStartMs);
+        // ... until it is full: then they wait for it.
         QVERIFY(fillDisk(stick));
         const QString queueFile = work_->filePath("usbcopy.queue");
         QTRY_VERIFY2_WITH_TIMEOUT(
@@ -259,39 +281,56 @@ private slots:
             }(),
             qPrintable(log("first.log")), kStartMs);
 
-        // The working folder's disk fills too; then a short shot.
+        // NG pictures of earlier faults are there beside the OK pictures;
+        // then the working folder's disk fills too, and a short shot comes.
+        const QDir ngDir(work_->filePath("alarmimage/camera1/detect1/NG"));
+        const QDir okDir(work_->filePath("alarmimage/camera1/detect1/OK"));
+        QVERIFY(QDir().mkpath(ngDir.path()));
+        QStringList earlierNg;
+        QVERIFY(!okDir.entryList({"*.jpg"}, QDir::Files).isEmpty());
+        for (int i = 0; i < 3; ++i) {
+            const QString name = QDateTime::currentDateTime().addSecs(-60 * (i + 1)).toString("yyyyMMdd_hhmmss_zzz") + "_1.jpg";
+            QVERIFY(QFile::copy(okDir.filePath(okDir.entryList({"*.jpg"}, QDir::Files).first()), ngDir.filePath(name)));
+            earlierNg << name;
+        }
+        const int okBefore = okDir.entryList({"*.jpg"}, QDir::Files).size();
         QVERIFY(fillDisk(work_->path()));
-        const size_t shotFrom = board.history().size();
         QVERIFY(cameraCommand("* defect shortshot"));
         QTRY_VERIFY2_WITH_TIMEOUT(
             [&] {
-                if (program_.state() == QProcess::NotRunning)
+                if (held(board.outputs()) && ngDir.entryList({"*.jpg"}, QDir::Files).size() > earlierNg.size())
                     return true;
                 pulseMouldOpen(board);
                 QTest::qWait(1000);
                 return false;
             }(),
             qPrintable(log("first.log")), kStartMs);
-        QCOMPARE(program_.exitStatus(), QProcess::CrashExit);
-        // Ended between the latch and the outputs: the alarm never reached the wire ...
-        for (int w : outputWords(board, shotFrom))
-            QVERIFY2(!outBit(w, kAlarmOut), qPrintable(words(outputWords(board, shotFrom))));
-        // ... but the NG is on the full disk.
+        kill();
+        // The NG is on the full disk, and so is its picture, beside every
+        // earlier one: OK pictures made the room.
         QByteArray record;
         QCOMPARE(InPlaceRecord::read(work_->filePath("nglatch.dat"), &record), InPlaceRecord::State::Valid);
         QVERIFY2(record.startsWith("step=0\n"), record.constData());
+        for (const QString& n : qAsConst(earlierNg))
+            QVERIFY2(ngDir.exists(n), qPrintable(n));
+        QVERIFY(okDir.entryList({"*.jpg"}, QDir::Files).size() < okBefore);
         const QList<QStringList> waiting = journal(queueFile);
         QVERIFY(waiting.size() >= 3);
+        for (const QStringList& w : waiting)   // the copied ones went first
+            QVERIFY2(w.size() == 3 && QFile::exists(w[1]), qPrintable(w.join(' ')));
 
         // Room on the USB disk again; the working folder's disk stays full.
         QVERIFY(QFile::remove(stick + "/foreign.bin"));
         const size_t before = board.history().size();
+        const int polledBefore = board.framesOf(2);
         start(board, "second.log", {"VMM_USB_DISK=" + stick});
         if (QTest::currentTestFailed())
             return;
-        QTRY_VERIFY2_WITH_TIMEOUT(held(board.outputs()) && !outputWords(board, before).isEmpty(),
+        // The board kept holding; whatever the new process sends holds too.
+        QTRY_VERIFY2_WITH_TIMEOUT(board.framesOf(2) > polledBefore + 20 && held(board.outputs()),
                                   qPrintable(log("second.log")), kStartMs);
-        QVERIFY2(held(outputWords(board, before).first()), qPrintable(words(outputWords(board, before))));
+        for (int w : outputWords(board, before))
+            QVERIFY2(held(w), qPrintable(words(outputWords(board, before))));
         // Every waiting picture reaches the disk, in one monitor's folder.
         auto copied = [&] {
             const QStringList monitors = QDir(stick).entryList({"monitor_*"}, QDir::Dirs);
@@ -310,13 +349,16 @@ private slots:
     void latchedNgSurvivesSigkill_data()
     {
         QTest::addColumn<bool>("boardKeepsOutputs");
-        QTest::newRow("board kept its outputs") << true;
-        QTest::newRow("board dropped its outputs") << false;
+        QTest::addColumn<bool>("beforeOutputs");   // killed between the latch and the outputs
+        QTest::newRow("board kept its outputs") << true << false;
+        QTest::newRow("board dropped its outputs") << false << false;
+        QTest::newRow("killed between the latch and the outputs") << true << true;
     }
 
     void latchedNgSurvivesSigkill()
     {
         QFETCH(bool, boardKeepsOutputs);
+        QFETCH(bool, beforeOutputs);
         layOut();
         if (QTest::currentTestFailed())
             return;
@@ -324,7 +366,7 @@ private slots:
         QVERIFY(first->open());
         first->setInputs(kDoorClosed);
         first->start();
-        start(*first, "first.log");
+        start(*first, "first.log", beforeOutputs ? QStringList{"VMM_KILL_AFTER_LATCH=1"} : QStringList{});
         if (QTest::currentTestFailed())
             return;
         const auto killAtEnd = qScopeGuard([this] { kill(); });
@@ -349,8 +391,10 @@ private slots:
                                  kStepMs);
 
         // A short shot: the product step fails, the NG is latched on disk and
-        // held on the wire.
+        // held on the wire (or the program ends right after the latch, and
+        // the alarm never reaches the wire).
         QVERIFY(cameraCommand("* defect shortshot"));
+        const size_t shotFrom = first->history().size();
         const QString latch = work_->filePath("nglatch.dat");
         auto latched = [&] {
             QByteArray record;
@@ -358,7 +402,7 @@ private slots:
         };
         QTRY_VERIFY2_WITH_TIMEOUT(
             [&] {
-                if (held(first->outputs()) && latched())
+                if (beforeOutputs ? program_.state() == QProcess::NotRunning : held(first->outputs()) && latched())
                     return true;
                 pulseMouldOpen(*first);
                 QTest::qWait(1000);
@@ -370,6 +414,9 @@ private slots:
         kill();
         QCOMPARE(program_.exitStatus(), QProcess::CrashExit);
         QVERIFY(latched());
+        if (beforeOutputs)
+            for (int w : outputWords(*first, shotFrom))
+                QVERIFY2(!outBit(w, kAlarmOut), qPrintable(words(outputWords(*first, shotFrom))));
 
         // The same board, still holding, or a new one with every output
         // released on the wire.

@@ -12,6 +12,8 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <atomic>
+
 #include <unistd.h>
 
 class TestSaveFailImage : public QObject {
@@ -157,6 +159,13 @@ private slots:
                 handed << p;
                 (ok ? handedOk : handedNg) << p;
             };
+            // How often pruning said it cannot make room (once per low spell).
+            static std::atomic<int> cannot{0};
+            cannot = 0;
+            const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+                if (m.contains("removing pictures cannot make room"))
+                    ++cannot;
+            });
             int written = 0;
             for (int i = 0; i < c.rounds; ++i) {
                 if (c.foreign && i == c.rounds / 2) {
@@ -178,6 +187,8 @@ private slots:
                 written += t.saveWaiting();
                 QThread::msleep(2);   // names carry the millisecond
             }
+            qInstallMessageHandler(previous);
+            QCOMPARE(cannot.load(), c.foreign ? 1 : 0);
             QCOMPARE(written, handed.size());
             QStringList present;
             for (QDirIterator it("alarmimage", QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
