@@ -21,6 +21,7 @@
 #include <cstring>
 #include <memory>
 
+#include <csignal>
 #include <malloc.h>
 
 namespace {
@@ -96,6 +97,10 @@ int main(int argc, char* argv[])
     gpWin = new RiVuRevezi(nullptr);
     if (!gpWin->StartUp())
         return 0;  // a database was restored; the reboot has been requested
+    // Test seam: the process ends as by a kill between an NG latched on disk
+    // and the outputs that announce it.
+    if (qEnvironmentVariableIsSet("VMM_KILL_AFTER_LATCH"))
+        gpWin->afterLatchWritten = [] { ::raise(SIGKILL); };
     startupAfterMainWindow(hooks);
     XAN_NETMN::getInstance()->initStart();
     // The USB picture copier (day folders kept: word 213; on when word 215 is
@@ -112,5 +117,7 @@ int main(int argc, char* argv[])
     }
     // A desktop notification; whatever it answers is of no concern.
     QProcess::startDetached(QStringLiteral("notify-send"), {QStringLiteral("监视器已开启")});
-    return QApplication::exec();
+    const int rc = QApplication::exec();
+    stopUsbStorage();
+    return rc;
 }

@@ -1,5 +1,6 @@
 #include "publictools.h"
 
+#include "atomicfile.h"
 #include "platform.h"
 
 #include <QDateTime>
@@ -298,11 +299,31 @@ QString found_diskuuid_by_blkid()
     return diskUuidFromBlkid(r.out + r.err);
 }
 
-QString getlocal_deviceid(const QString& cpuinfoPath)
+namespace {
+// The stand-in identity of a computer that names none: made once from the
+// time and kept, so that every start of one monitor has the same identity.
+QString standInDeviceId(const QString& path)
 {
-    QString id = QString::number(gettimeofday_ms());
+    QFile f(path);
+    if (f.open(QIODevice::ReadOnly)) {
+        const QString kept = QString::fromUtf8(f.read(64)).trimmed();
+        static const QRegularExpression kId(QStringLiteral("^[0-9A-Za-z_.]{1,40}$"));
+        if (kId.match(kept).hasMatch())
+            return kept;
+        qWarning("%s holds no device identity; a new one is made", qPrintable(path));
+    }
+    const QString id = QString::number(gettimeofday_ms());
+    if (!writeFileAtomically(path, id.toUtf8() + '\n'))
+        qWarning("the device identity %s could not be kept in %s", qPrintable(id), qPrintable(path));
+    return id;
+}
+}  // namespace
+
+QString getlocal_deviceid(const QString& cpuinfoPath, const QString& standInPath)
+{
     if (!QFile::exists(cpuinfoPath))
-        return id;
+        return standInDeviceId(standInPath);
+    QString id;
     QByteArray content;
     QFile f(cpuinfoPath);
     if (f.open(QIODevice::ReadOnly))
@@ -318,8 +339,7 @@ QString getlocal_deviceid(const QString& cpuinfoPath)
     }
     if (!serial) {
         const QString uuid = found_diskuuid_by_blkid();
-        if (!uuid.isEmpty())
-            id = uuid;
+        id = uuid.isEmpty() ? standInDeviceId(standInPath) : uuid;
     }
     id.remove(QLatin1Char(';'));
     return id.split(QLatin1Char('-')).last();

@@ -68,9 +68,11 @@ int GetIfAddr(const char* name, char* ip, char* mask, char* gateway, char* mac);
 
 // The device identity: the processor serial number of the cpuinfo file, else
 // the last group of the UUID of the last ext4 file system blkid lists, else
-// the start time in milliseconds; without ";" and reduced to the part after
-// the last "-". The cpuinfo path can be replaced for tests.
-QString getlocal_deviceid(const QString& cpuinfoPath = QStringLiteral("/proc/cpuinfo"));
+// a stand-in kept in `standInPath` (made once from the time in milliseconds);
+// without ";" and reduced to the part after the last "-". The paths can be
+// replaced for tests.
+QString getlocal_deviceid(const QString& cpuinfoPath = QStringLiteral("/proc/cpuinfo"),
+                          const QString& standInPath = QStringLiteral("./deviceid"));
 // UUID of the last ext4 file system in blkid's list, or an empty text
 // (blkid is run through the platform runner with a 1000 ms limit).
 QString found_diskuuid_by_blkid();

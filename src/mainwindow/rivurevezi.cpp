@@ -5,6 +5,7 @@
 #include "controlport.h"
 #include "edit.h"
 #include "indexbutton.h"
+#include "inplacerecord.h"
 #include "iostatus.h"
 #include "judgepool.h"
 #include "kitlinks.h"

@@ -172,13 +172,24 @@ public:
     // the countdown is over, else (a triggered camera with no new frame) one
     // taken after the countdown began.
     bool FreshFrame(int camera, int k);
-    // The latched NG on disk ("nglatch.ini"), so that a restart keeps holding.
+    // The latched NG on disk ("nglatch.dat", a record rewritten in place, made
+    // at start-up so that a full disk never stops it being written), so that
+    // a restart keeps holding. "nglatch.ini" is the file of earlier versions,
+    // still taken up at start-up.
     static QString latchFile();
+    static QString oldLatchFile();
+    // Whether the file on disk holds a latched NG.
+    static bool LatchOnDisk();
     void SaveLatchedNg();
     void ClearLatchedNg();
     // At start-up: an NG latched by the previous run is taken up again (outputs
-    // held, NG state, ROI page). True when there was one.
+    // held, NG state, ROI page). True when there was one. Prepares the latch
+    // file either way.
     bool RestoreLatchedNg();
+    std::unique_ptr<class InPlaceRecord> latchRecord;
+    // Called by CheckNG after an NG was latched on disk, before the outputs
+    // that announce it are set (tests stop the program there).
+    std::function<void()> afterLatchWritten;
     // Starts the logout timer with word 108 seconds (0: rights do not expire).
     void StartLogoutTimer();
     QWidget* viewArea = nullptr;

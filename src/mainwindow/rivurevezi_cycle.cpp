@@ -61,18 +61,23 @@
 //           wiring sense. The alarm is output bit 2. An OK decision frees its
 //           output only when no other undecided step of the open cycle holds
 //           the same output.
-// CheckNG   Outputs first (before any picture is rendered), then state and
-//           LEDs, counters and count.ini, pictures, screen. On OK the current
+// CheckNG   An NG is latched on disk first, then the outputs (before any
+//           picture is rendered), then state and LEDs, counters and
+//           count.ini, pictures, screen. On OK the current
 //           step advances modulo gDNum; on NG the interlock stays on, the alarm
 //           rises and the NG is latched until the operator resolves it.
 // Resolved  When the operator's decision clears the NG, the owed steps of the
 //           open cycle are judged at once, in order (this is also word 158's
 //           recheck of the mould cavity after a product NG).
-// Latch     A latched NG is kept in nglatch.ini (written atomically) until it
-//           is resolved or detection stops. A program that starts with one
-//           comes up with the alarm and every undecided interlock held, the NG
-//           latched and the ROI page open on it; an unreadable file is taken
-//           as an NG of the first active step on every camera.
+// Latch     A latched NG is kept in nglatch.dat until it is resolved or
+//           detection stops. The file is made at its full size at start-up and
+//           rewritten in place (two slots with checksums, forced to disk), so
+//           a full disk never keeps an NG from it; it is written before the
+//           outputs that announce the NG. A program that starts with one (or
+//           with an earlier version's nglatch.ini) comes up with the alarm and
+//           every undecided interlock held, the NG latched and the ROI page
+//           open on it; an unreadable file is taken as an NG of the first
+//           active step on every camera.
 // Counters  Only automatic decisions count: per judged step and camera
 //           gAllNum[c]++, on NG gFailNum[c]++; any NG gSyncNGNum++. A camera
 //           that took a template is not counted for that step. When a cycle
@@ -99,7 +104,7 @@
 #include "controlport.h"
 #include "drawroiwidget.h"
 #include "indexbutton.h"
-#include "atomicfile.h"
+#include "inplacerecord.h"
 #include "iofunc.h"
 #include "judgepool.h"
 #include "lanstr.h"
@@ -108,6 +113,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QMap>
 #include <QMutexLocker>
 #include <QSettings>
 #include <QTimer>
@@ -602,6 +608,14 @@ void RiVuRevezi::CheckNG(bool manual)
     for (int k = 0; k < gDNum && k < kMaxDetect && cycleOpen; ++k)
         sharedHeld = sharedHeld || (k != s && StepActive(k) && !stepDecided[k] && StepInterlock(k) == StepInterlock(s));
 
+    // An NG is on disk before any output announces it: a stop between the
+    // two never leaves an alarm on the wire that a restart forgets.
+    if (!ok) {
+        SaveLatchedNg();
+        if (afterLatchWritten)
+            afterLatchWritten();
+    }
+
     // Outputs first: the machine must know before anything is drawn.
     if (gpControlIO) {
         gpControlIO->IOSetOut(StepInterlock(s), ok && !sharedHeld ? 0 : 1);
@@ -621,8 +635,6 @@ void RiVuRevezi::CheckNG(bool manual)
     LEDOnOff(7, ok ? 0 : 1);
     if (ok)
         ClearLatchedNg();
-    else
-        SaveLatchedNg();
 
     if (!manual) {
         bool anyNg = false;
@@ -747,7 +759,21 @@ void RiVuRevezi::CheckNG(bool manual)
 
 QString RiVuRevezi::latchFile()
 {
+    return QStringLiteral("./nglatch.dat");
+}
+
+QString RiVuRevezi::oldLatchFile()
+{
     return QStringLiteral("./nglatch.ini");
+}
+
+bool RiVuRevezi::LatchOnDisk()
+{
+    if (QFile::exists(oldLatchFile()))
+        return true;
+    QByteArray record;
+    const InPlaceRecord::State state = InPlaceRecord::read(latchFile(), &record);
+    return state == InPlaceRecord::State::Damaged || (state == InPlaceRecord::State::Valid && !record.isEmpty());
 }
 
 void RiVuRevezi::SaveLatchedNg()
@@ -766,7 +792,7 @@ void RiVuRevezi::SaveLatchedNg()
         owed |= stepOwed[k] ? 1 << k : 0;
         decided |= stepDecided[k] ? 1 << k : 0;
     }
-    const QByteArray text = QStringLiteral("[latch]\nstep=%1\nfailed=%2\nlost=%3\nowed=%4\ndecided=%5\ntime=%6\n")
+    const QByteArray text = QStringLiteral("step=%1\nfailed=%2\nlost=%3\nowed=%4\ndecided=%5\ntime=%6\n")
                                 .arg(qBound(0, detectStep, kMaxDetect - 1))
                                 .arg(failed)
                                 .arg(lost)
@@ -774,25 +800,68 @@ void RiVuRevezi::SaveLatchedNg()
                                 .arg(decided)
                                 .arg(QDateTime::currentDateTime().toString(Qt::ISODate))
                                 .toUtf8();
-    if (!writeFileAtomically(latchFile(), text))
+    if (!latchRecord)
+        latchRecord = std::make_unique<InPlaceRecord>(latchFile());
+    if (!latchRecord->write(text))
         qWarning("the latched NG could not be kept on disk; it is held for this run only");
 }
 
 void RiVuRevezi::ClearLatchedNg()
 {
-    if (QFile::exists(latchFile()) && !QFile::remove(latchFile()))
-        qWarning("%s could not be removed", qPrintable(latchFile()));
+    if (!latchRecord)
+        latchRecord = std::make_unique<InPlaceRecord>(latchFile());
+    // Written in place: an empty record is no NG. A file of an earlier
+    // version goes only once the new one says so.
+    QByteArray record;
+    const InPlaceRecord::State state = InPlaceRecord::read(latchFile(), &record);
+    const bool clear = state == InPlaceRecord::State::Missing || state == InPlaceRecord::State::Empty
+                       || (state == InPlaceRecord::State::Valid && record.isEmpty());
+    if (!clear && !latchRecord->write(QByteArray()))
+        qWarning("%s could not be cleared", qPrintable(latchFile()));
+    else if (QFile::exists(oldLatchFile()) && !QFile::remove(oldLatchFile()))
+        qWarning("%s could not be removed", qPrintable(oldLatchFile()));
 }
 
 bool RiVuRevezi::RestoreLatchedNg()
 {
-    if (!QFile::exists(latchFile()))
-        return false;
-    QSettings ini(latchFile(), QSettings::IniFormat);
-    bool good = ini.status() == QSettings::NoError;
+    if (!latchRecord)
+        latchRecord = std::make_unique<InPlaceRecord>(latchFile());
+    // The values of the latch: "key=value" lines, in the [latch] group of an
+    // earlier version's file.
+    QMap<QString, QString> values;
+    bool good = true;
+    if (QFile::exists(oldLatchFile())) {
+        QSettings ini(oldLatchFile(), QSettings::IniFormat);
+        good = ini.status() == QSettings::NoError;
+        ini.beginGroup(QStringLiteral("latch"));
+        for (const QString& key : ini.childKeys())
+            values.insert(key, ini.value(key).toString());
+    } else {
+        QByteArray record;
+        switch (InPlaceRecord::read(latchFile(), &record)) {
+        case InPlaceRecord::State::Missing:
+        case InPlaceRecord::State::Empty:
+            latchRecord->prepare();
+            return false;
+        case InPlaceRecord::State::Damaged:
+            good = false;
+            break;
+        case InPlaceRecord::State::Valid:
+            if (record.isEmpty()) {
+                latchRecord->prepare();
+                return false;
+            }
+            for (const QByteArray& line : record.split('\n')) {
+                const int eq = line.indexOf('=');
+                if (eq > 0)
+                    values.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
+            }
+            break;
+        }
+    }
     auto number = [&](const char* key, int lo, int hi) {
         bool isNumber = false;
-        const int v = ini.value(QStringLiteral("latch/") + QLatin1String(key)).toInt(&isNumber);
+        const int v = values.value(QLatin1String(key)).toInt(&isNumber);
         if (!isNumber || v < lo || v > hi)
             good = false;
         return v;
@@ -807,7 +876,8 @@ bool RiVuRevezi::RestoreLatchedNg()
         good = false;
     if (!good || (failed & all) == 0) {
         // Safety first: whatever the file says, the machine was stopped on an NG.
-        qWarning("%s is unreadable; taken as an NG of the first step on every camera", qPrintable(latchFile()));
+        qWarning("%s is unreadable; taken as an NG of the first step on every camera",
+                 qPrintable(QFile::exists(oldLatchFile()) ? oldLatchFile() : latchFile()));
         step = qMax(0, [this] {
             for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
                 if (StepActive(k))
@@ -849,6 +919,13 @@ bool RiVuRevezi::RestoreLatchedNg()
     }
     LEDOnOff(6, 0);
     LEDOnOff(7, 1);
+    // Kept in the file of this version (made now, while the disk may have
+    // room); an earlier version's file goes once the new one holds the NG.
+    SaveLatchedNg();
+    QByteArray record;
+    if (QFile::exists(oldLatchFile()) && InPlaceRecord::read(latchFile(), &record) == InPlaceRecord::State::Valid
+        && !record.isEmpty())
+        QFile::remove(oldLatchFile());
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QMutexLocker>
+#include <QSet>
 #include <QStorageInfo>
 
 #include <algorithm>
@@ -80,30 +81,85 @@ bool SaveFialImageThread::diskLow(const QString& path)
     return free < gLowBytes.load() || free * 100 < disk.bytesTotal() * gLowPercent.load();
 }
 
-int SaveFialImageThread::pruneForSpace(const QString& root)
+int SaveFialImageThread::pruneForSpace(const QString& root, qint64 room)
 {
-    if (!QFileInfo(root).isDir() || !diskLow(root))
+    static std::atomic<bool> stuckLogged{false};
+    if (!QFileInfo(root).isDir())
         return 0;
+    QStorageInfo disk(root);
+    if (!diskLow(root)) {
+        stuckLogged = false;
+        return 0;
+    }
     struct Picture {
         QString name;   // time stamp first: the name order is the age order
         QString path;
+        qint64 size;
+        bool ng;
     };
-    QVector<Picture> pictures;
+    QVector<Picture> ok, ng;
     QDirIterator it(root, {QStringLiteral("*.jpg")}, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();
-        pictures.append({it.fileName(), it.filePath()});
+        const QFileInfo f = it.fileInfo();
+        const bool isNg = f.dir().dirName() == QLatin1String("NG");
+        (isNg ? ng : ok).append({f.fileName(), f.filePath(), f.size(), isNg});
     }
-    std::sort(pictures.begin(), pictures.end(), [](const Picture& a, const Picture& b) { return a.name < b.name; });
+    auto byAge = [](const Picture& a, const Picture& b) { return a.name < b.name; };
+    std::sort(ok.begin(), ok.end(), byAge);
+    std::sort(ng.begin(), ng.end(), byAge);
+    // The newest NG pictures are the record of why the machine was stopped:
+    // those of the last day, and never fewer than the newest kKeptNg.
+    const QString dayAgo = QDateTime::currentDateTime().addDays(-1).toString(QStringLiteral("yyyyMMdd_hhmmss"));
+    int kept = int(std::count_if(ng.begin(), ng.end(), [&](const Picture& p) { return p.name >= dayAgo; }));
+    kept = qMin(ng.size(), qMax(kept, kKeptNg));
+    // OK pictures first, oldest first: those the USB copier no longer waits
+    // for, then those it does; then the NG pictures not kept.
+    const QStringList waiting = Copy2MoveDisk::getInstance()->pending();
+    const QSet<QString> queued(waiting.begin(), waiting.end());
+    QVector<Picture> order;
+    for (int pass = 0; pass < 2; ++pass)
+        for (const Picture& p : qAsConst(ok))
+            if (queued.contains(QFileInfo(p.path).absoluteFilePath()) == (pass == 1))
+                order.append(p);
+    order += ng.mid(0, ng.size() - kept);
+
+    disk.refresh();
+    qint64 free = disk.bytesAvailable();
+    qint64 removable = 0;
+    for (const Picture& p : qAsConst(order))
+        removable += p.size;
+    const qint64 needed = qMax(gLowBytes.load(), disk.bytesTotal() / 100 * gLowPercent.load());
+    // When even every removable picture would leave the disk low (something
+    // else filled it), only the room the next picture needs is made.
+    const bool futile = free + removable < needed;
+    auto enough = [&] { return futile ? free >= room : !diskLow(root); };
+    auto stuck = [&](const char* why) {
+        if (!stuckLogged.exchange(true))
+            qWarning("disk low (%lld bytes free): %s; the NG pictures of the last day and the newest %d are kept",
+                     static_cast<long long>(free), why, kKeptNg);
+    };
+    if (futile)
+        stuck("removing pictures cannot make room, only room for new pictures is made");
     int removed = 0;
-    for (const Picture& p : qAsConst(pictures)) {
-        if (!diskLow(root))
-            break;
-        if (QFile::remove(p.path)) {
-            ++removed;
-            qWarning("disk low: oldest picture %s removed", qPrintable(p.path));
+    for (const Picture& p : qAsConst(order)) {
+        if (enough())
+            return removed;
+        if (!QFile::remove(p.path))
+            continue;
+        ++removed;
+        qWarning("disk low: oldest %s picture %s removed", p.ng ? "NG" : "OK", qPrintable(p.path));
+        disk.refresh();
+        const qint64 now = disk.bytesAvailable();
+        if (now <= free && p.size > 0) {
+            free = now;
+            stuck("removing pictures frees nothing");
+            return removed;
         }
+        free = now;
     }
+    if (!enough())
+        stuck("no picture may be removed any more");
     return removed;
 }
 
@@ -151,7 +207,6 @@ int SaveFialImageThread::saveWaiting()
                 const QString name = QStringLiteral("%1/%2_%3.jpg")
                                          .arg(dir, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmss_zzz")))
                                          .arg(failIndex);
-                pruneForSpace();
                 QByteArray jpeg;
                 {
                     QBuffer buffer(&jpeg);
@@ -159,6 +214,8 @@ int SaveFialImageThread::saveWaiting()
                     if (!img.save(&buffer, "JPG"))
                         jpeg.clear();
                 }
+                // Room for this picture and its temporary name's folder entry.
+                pruneForSpace(QStringLiteral("./alarmimage"), jpeg.size() + 16 * 1024);
                 if (jpeg.isEmpty() || !writeFileAtomically(name, jpeg)) {
                     qWarning("fault picture %s could not be written", qPrintable(name));
                     continue;

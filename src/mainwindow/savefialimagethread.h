@@ -6,7 +6,8 @@
 // disk or a power cut never leaves an empty or cut picture. A failed write
 // leaves no file, is logged, and is neither counted, pruned for nor handed on.
 // Before each picture the working folder's disk is checked: while it runs low
-// the oldest pictures of all folders go first, whatever the keep counts.
+// the oldest OK pictures of all folders go first, whatever the keep counts,
+// then the oldest NG pictures; the newest NG pictures always stay.
 #pragma once
 
 #include "globals.h"
@@ -45,9 +46,16 @@ public:
     // `bytes` is free (defaults 5 % and 1 GB).
     static void setLowDiskLimits(int percent, qint64 bytes);
     static bool diskLow(const QString& path);
-    // While the disk of `root` is low, removes the oldest pictures below it
-    // (all cameras, steps, OK and NG), logging each; returns how many went.
-    static int pruneForSpace(const QString& root = QStringLiteral("./alarmimage"));
+    // While the disk of `root` is low, removes pictures below it (all cameras
+    // and steps), logging each: the oldest OK pictures first (those the USB
+    // copier does not wait for before those it does), then the oldest NG
+    // pictures; the NG pictures of the last day, and never fewer than the
+    // newest kKeptNg, always stay. When removing every removable picture would
+    // still leave the disk low, only `room` bytes are made free. Pruning stops
+    // when a removal frees nothing; that is logged once until the disk is no
+    // longer low. Returns how many pictures went.
+    static constexpr int kKeptNg = 100;
+    static int pruneForSpace(const QString& root = QStringLiteral("./alarmimage"), qint64 room = 0);
 
 protected:
     void run() override;

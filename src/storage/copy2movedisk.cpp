@@ -1,5 +1,6 @@
 #include "copy2movedisk.h"
 
+#include "atomicfile.h"
 #include "globals.h"
 #include "workerthread.h"
 
@@ -118,6 +119,7 @@ void Copy2MoveDisk::setQueueLimit(int n)
     while (queue_.size() > queueLimit_) {
         queue_.dequeue();
         ++dropped_;
+        journalDirty_ = true;
     }
 }
 
@@ -131,6 +133,12 @@ void Copy2MoveDisk::start(bool worker)
             deviceId_ = gDeviceID;
     }
     qInfo("USB picture copier on: %d day folders kept", keepDays.load());
+    // A start after a pause (USB saving switched on again) finds the names
+    // of the journal already queued.
+    if (!journalLoaded_) {
+        journalLoaded_ = true;
+        loadJournal();
+    }
     if (!worker || thread_)
         return;   // a worker of an earlier start still runs
     stop_ = false;
@@ -139,9 +147,21 @@ void Copy2MoveDisk::start(bool worker)
         // cycle saves them in bursts), and at least every few seconds under
         // steady load: one flush per burst instead of one per picture.
         QElapsedTimer dirty;
+        QElapsedTimer failedAt;   // while copies fail: since the last try
         while (!stop_) {
-            if (copyPending() > 0 && !dirty.isValid())
-                dirty.start();
+            // While copies fail, new pictures only reach the journal; the
+            // next try waits for the retry time or a change of the disks.
+            const bool due = !lastFailed_ || !failedAt.isValid() || failedAt.elapsed() >= retryMs_
+                             || retryNow_.exchange(false);
+            if (due) {
+                if (copyPending() > 0 && !dirty.isValid())
+                    dirty.start();
+                if (lastFailed_)
+                    failedAt.start();
+                else
+                    failedAt.invalidate();
+            }
+            saveJournal();
             if (dirty.isValid() && dirty.elapsed() >= kFlushAtLeastMs) {
                 flushDisk();
                 dirty.invalidate();
@@ -149,7 +169,10 @@ void Copy2MoveDisk::start(bool worker)
             QMutexLocker lock(&waitMutex_);
             if (stop_)
                 break;
-            const int waitMs = lastFailed_ ? retryMs_.load() : dirty.isValid() ? kFlushIdleMs : 1000;
+            const qint64 sinceFail = failedAt.isValid() ? failedAt.elapsed() : 0;
+            const int waitMs = lastFailed_ ? int(qBound<qint64>(1, retryMs_ - sinceFail, retryMs_))
+                               : dirty.isValid() ? kFlushIdleMs
+                                                 : 1000;
             const bool woken = kicked_ || wake_.wait(&waitMutex_, static_cast<unsigned long>(waitMs));
             kicked_ = false;
             lock.unlock();
@@ -159,6 +182,7 @@ void Copy2MoveDisk::start(bool worker)
             }
         }
         flushDisk();
+        saveJournal();
     });
     thread_->setObjectName(QStringLiteral("Copy2MoveDisk"));
     thread_->start();
@@ -192,10 +216,85 @@ void Copy2MoveDisk::addFile(const QString& localPath, const QString& diskName)
                          dropped);
         }
         queue_.enqueue({nextSeq_++, localPath, diskName, QDate::currentDate()});
+        journalDirty_ = true;
     }
-    // While copies fail, new pictures wait for the retry instead of forcing one.
-    if (!lastFailed_)
-        kick();
+    kick();
+}
+
+void Copy2MoveDisk::setJournal(const QString& path)
+{
+    QMutexLocker lock(&mutex_);
+    journal_ = path;
+}
+
+void Copy2MoveDisk::loadJournal()
+{
+    QString path;
+    {
+        QMutexLocker lock(&mutex_);
+        path = journal_;
+    }
+    QFile f(path);
+    if (path.isEmpty() || !f.open(QIODevice::ReadOnly))
+        return;
+    // One name a line: day, local path, name on the disk, tab-separated.
+    QVector<Item> items;
+    int gone = 0;
+    while (!f.atEnd()) {
+        const QList<QByteArray> fields = f.readLine().trimmed().split('\t');
+        if (fields.size() != 3)
+            continue;
+        const QDate day = QDate::fromString(QString::fromUtf8(fields[0]), kDayFormat);
+        const QString local = QString::fromUtf8(fields[1]);
+        const QString name = QString::fromUtf8(fields[2]);
+        if (!day.isValid() || local.isEmpty() || name.isEmpty() || name.contains(QLatin1Char('/')))
+            continue;
+        if (!QFileInfo::exists(local)) {
+            ++gone;
+            continue;
+        }
+        items.append({0, local, name, day});
+    }
+    QMutexLocker lock(&mutex_);
+    // Before anything queued since: they were waiting first.
+    for (int i = items.size() - 1; i >= 0; --i)
+        queue_.prepend(items[i]);
+    for (Item& i : queue_)
+        i.seq = nextSeq_++;
+    while (queue_.size() > queueLimit_) {
+        queue_.dequeue();
+        ++dropped_;
+    }
+    journalDirty_ = true;
+    qInfo("USB copy: %d pictures from before the restart wait for the disk (%d no longer here)", items.size(), gone);
+}
+
+bool Copy2MoveDisk::saveJournal()
+{
+    QMutexLocker writing(&journalMutex_);
+    QByteArray text;
+    QString path;
+    {
+        QMutexLocker lock(&mutex_);
+        if (journal_.isEmpty() || !journalDirty_)
+            return true;
+        path = journal_;
+        journalDirty_ = false;
+        for (const Item& i : queue_)
+            text += i.day.toString(kDayFormat).toUtf8() + '\t' + i.localPath.toUtf8() + '\t' + i.diskName.toUtf8()
+                    + '\n';
+    }
+    const bool ok = text.isEmpty() ? (!QFile::exists(path) || QFile::remove(path)) : writeFileAtomically(path, text);
+    QMutexLocker lock(&mutex_);
+    if (!ok) {
+        journalDirty_ = true;   // tried again at the next change or pass
+        if (!journalFailing_)
+            qWarning("USB copy: the list of waiting pictures cannot be kept in %s", qPrintable(path));
+    } else if (journalFailing_) {
+        qInfo("USB copy: the list of waiting pictures is kept in %s again", qPrintable(path));
+    }
+    journalFailing_ = !ok;
+    return ok;
 }
 
 QStringList Copy2MoveDisk::pending() const
@@ -214,6 +313,7 @@ void Copy2MoveDisk::SlotDiskInfoChange(QVector<UPanInfo> disks)
         disks_ = disks;
         disksChanged_ = true;
     }
+    retryNow_ = true;
     kick();
 }
 
@@ -392,8 +492,10 @@ int Copy2MoveDisk::copyPending()
             qWarning("USB copy: %s cannot be read (%s), left out", qPrintable(item.localPath), qPrintable(error));
         {
             QMutexLocker lock(&mutex_);
-            if (!queue_.isEmpty() && queue_.head().seq == item.seq)
+            if (!queue_.isEmpty() && queue_.head().seq == item.seq) {
                 queue_.dequeue();
+                journalDirty_ = true;
+            }
         }
         if (r == Result::Copied) {
             ++copied;

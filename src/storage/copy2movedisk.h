@@ -3,6 +3,9 @@
 // folders there. The local picture is never touched: a copy that fails
 // (disk full, read-only or pulled out) stays queued and is tried again later.
 // It runs on a thread of its own; its queue is bounded and drained in order.
+// The names still waiting are kept in a journal in the working folder
+// (replaced whole at every change), so that a restart, after a kill as after
+// a clean stop, copies them.
 #pragma once
 
 #include "upaninfo.h"
@@ -45,6 +48,12 @@ public:
     void setDeviceId(const QString& id);
     void setQueueLimit(int n);
     void setRetryMs(int ms) { retryMs_ = ms; }
+    // The journal of waiting names; set before start(), which queues the
+    // names it holds (those whose local picture still exists) first.
+    void setJournal(const QString& path);
+    // Writes the journal when the queue changed since it was last written
+    // (the worker does it after every change). False when it could not be.
+    bool saveJournal();
 
     // Queues a saved picture (only once started). Its copy is named
     // `diskName` inside the folder of today's date.
@@ -87,6 +96,7 @@ private:
     void kick();
 
     static Copy2MoveDisk* _instance;
+    void loadJournal();
 
     mutable QMutex mutex_;  // queue, disks, settings
     QQueue<Item> queue_;
@@ -97,6 +107,11 @@ private:
     QString deviceId_;
     bool disksChanged_ = false;
     QString readOnlyWarned_;
+    QString journal_;
+    bool journalDirty_ = false;
+    bool journalFailing_ = false;   // its failure was logged
+
+    QMutex journalMutex_;  // one journal write at a time
 
     QMutex passMutex_;  // one copy pass at a time
     QString preparedDay_;  // day folder made (and pruned around) in this pass chain
@@ -104,8 +119,10 @@ private:
     QString unflushed_;    // a folder on the disk written since the last flush
 
     std::atomic<bool> lastFailed_{false};
+    std::atomic<bool> retryNow_{false};   // the disks changed: try at once
     std::atomic<bool> started_{false};
     std::atomic<bool> stop_{false};
+    bool journalLoaded_ = false;   // the journal is queued at the first start only
     std::atomic<int> retryMs_{2000};
     QThread* thread_ = nullptr;
     QMutex waitMutex_;

@@ -7,6 +7,7 @@ void startUsbStorage(int keepDays, int copyOn)
 {
     Copy2MoveDisk* copier = Copy2MoveDisk::getInstance();
     copier->keepDays = keepDays;
+    copier->setJournal(QStringLiteral("./usbcopy.queue"));
     if (copyOn != 0)
         copier->start();
 
@@ -18,4 +19,12 @@ void startUsbStorage(int keepDays, int copyOn)
                          &Copy2MoveDisk::SlotDiskInfoChange, Qt::DirectConnection);
     }
     DiskManager::_instance->start();
+}
+
+void stopUsbStorage()
+{
+    if (DiskManager::_instance)
+        DiskManager::_instance->stop();
+    // The worker writes the names still waiting to its journal as it ends.
+    Copy2MoveDisk::getInstance()->stop();
 }

@@ -4,9 +4,15 @@
 // SIGKILL and started again, on a board that kept its outputs or on one that
 // dropped them. From the wire, the ejector interlock and the alarm must be
 // held in the first output word the new process sends and in every one
-// after, and mould openings must not end the hold.
+// after, and mould openings must not end the hold. Also killed right after
+// the NG reached the disk and before any output announced it, and with the
+// working folder's disk and the USB disk full (small disks in a mount
+// namespace of the test's own): the NG, its pictures and the pictures that
+// wait for the USB disk survive.
 #include "cyclerig.h"
+#include "inplacerecord.h"
 
+#include <QDirIterator>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QStandardPaths>
@@ -14,6 +20,8 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <unistd.h>
 
 using namespace cyclerig;
 
@@ -36,6 +44,32 @@ QVector<int> outputWords(const BoardSimulator& sim, size_t from = 0)
     return out;
 }
 
+// Fills the disk of `dir` with a file of no concern to the program.
+bool fillDisk(const QString& dir)
+{
+    QFile f(dir + "/foreign.bin");
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    const QByteArray block(64 * 1024, 'f');
+    while (f.write(block) == block.size()) {
+    }
+    for (const QByteArray small(512, 'f'); f.write(small) == small.size();) {
+    }
+    return true;
+}
+
+// The copier's journal: day, local path and name on the disk of each waiting picture.
+QList<QStringList> journal(const QString& path)
+{
+    QList<QStringList> out;
+    QFile f(path);
+    if (f.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : f.readAll().split('\n'))
+            if (!line.isEmpty())
+                out << QString::fromUtf8(line).split('\t');
+    return out;
+}
+
 QString words(const QVector<int>& w)
 {
     QStringList s;
@@ -55,7 +89,7 @@ class TestKillRestart : public QObject {
     // file (the lay-out keeps an existing one): one region on the first two
     // steps, the outputs wired straight, so that dropped outputs read as
     // released; no network services, so nothing here listens for the plant.
-    void layOut()
+    void layOut(const std::function<void(int*)>& moreWords = nullptr)
     {
         work_.reset(new QTemporaryDir);
         QVERIFY(work_->isValid());
@@ -64,9 +98,11 @@ class TestKillRestart : public QObject {
         const QString param = work_->filePath("PARAM.db");
         QVERIFY(QFile::copy(build + "/resources/paraGroup/default/PARAM.db", param));
         putWideRegions(param, 1, 20);
-        editWords(param, [](int* w) {
+        editWords(param, [&](int* w) {
             for (int out = 0; out <= 8; ++out)
                 w[76 + out] = 0;
+            if (moreWords)
+                moreWords(w);
         });
         QVERIFY(QDir(work_->path()).mkpath("cnt_net"));
         QFile cfg(work_->filePath("cnt_net/config.json"));
@@ -80,7 +116,7 @@ class TestKillRestart : public QObject {
     // Starts the laid-out program on the board's pseudo-terminal; in a
     // network namespace of its own when one can be made, so that its
     // listening ports never meet another test's.
-    void start(const BoardSimulator& sim, const QString& logName)
+    void start(const BoardSimulator& sim, const QString& logName, const QStringList& extraEnv = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -96,6 +132,8 @@ class TestKillRestart : public QObject {
         env.insert("VMM_CAMERA_SIMULATED", R"({"cameras":[]})");
         env.insert("VMM_CAMERA_NETWORK", R"({"discover":false,"cameras":[]})");
         env.remove("VMM_USB_DISK");
+        for (const QString& e : extraEnv)
+            env.insert(e.section('=', 0, 0), e.section('=', 1));
         program_.setProcessEnvironment(env);
         program_.setWorkingDirectory(work_->path());
         program_.setProcessChannelMode(QProcess::MergedChannels);
@@ -135,17 +173,196 @@ class TestKillRestart : public QObject {
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll().right(4000)) : QString();
     }
 
+    // Runs `slot` of this test again in a mount namespace of its own, where
+    // it may mount small disks.
+    void runInOwnMountNamespace(const char* slot)
+    {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("VMM_IN_OWN_MOUNT_NS", "1");
+        env.insert("QTEST_FUNCTION_TIMEOUT", "1800000");   // two start-ups, many cycles, a loaded machine
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start("unshare", {geteuid() == 0 ? "-m" : "-rm", "--propagation", "private",
+                                QCoreApplication::applicationFilePath(), slot});
+        if (!child.waitForStarted())
+            QSKIP("unshare is not available");
+        child.waitForFinished(-1);
+        const QByteArray out = child.readAll();
+        if (out.contains("SKIP   : TestKillRestart::"))
+            QSKIP("no tmpfs can be mounted in a mount namespace here");
+        if (child.exitCode() != 0 && out.contains("unshare:"))
+            QSKIP("mount namespaces are not permitted here");
+        QVERIFY2(child.exitCode() == 0, out.right(20000).constData());
+    }
+
+    bool mountTmpfs(const QString& at, qint64 bytes)
+    {
+        return QProcess::execute("mount", {"-t", "tmpfs", "-o", QStringLiteral("size=%1").arg(bytes), "vmmtest", at}) == 0;
+    }
+
 private slots:
+    // Both disks full: the USB disk while pictures are saved, then the
+    // working folder's (by a foreign file), with NG and OK pictures there.
+    // The NG that follows is latched and its picture saved, every earlier NG
+    // picture stays; killed outright. The next start, on the still full
+    // working disk, holds the NG, and once the USB disk has room every
+    // picture that waited reaches it, in the one folder of this monitor.
+    void fullDisksKeepTheEvidence()
+    {
+        if (!qEnvironmentVariableIsSet("VMM_IN_OWN_MOUNT_NS")) {
+            runInOwnMountNamespace("fullDisksKeepTheEvidence");
+            return;
+        }
+        layOut([](int* w) {
+            w[215] = 1;   // pictures to the USB disk
+            w[213] = 31;
+        });
+        if (QTest::currentTestFailed())
+            return;
+        // The working folder moves onto a disk with little room to spare.
+        QTemporaryDir aside;
+        QCOMPARE(QProcess::execute("cp", {"-a", work_->path() + "/.", aside.path()}), 0);
+        QProcess du;
+        du.start("du", {"-sb", work_->path()});
+        QVERIFY(du.waitForFinished());
+        const qint64 used = du.readAll().split('\t').first().toLongLong();
+        QVERIFY(used > 0);
+        if (!mountTmpfs(work_->path(), used + 8 * 1024 * 1024))
+            QSKIP("tmpfs cannot be mounted");
+        QCOMPARE(QProcess::execute("cp", {"-a", aside.path() + "/.", work_->path()}), 0);
+        QTemporaryDir stickDir;
+        const QString stick = stickDir.path();
+        QVERIFY(mountTmpfs(stick, 1024 * 1024));
+
+        BoardSimulator board;
+        QVERIFY(board.open());
+        board.setInputs(kDoorClosed);
+        board.start();
+        start(board, "first.log", {"VMM_USB_DISK=" + stick});
+        if (QTest::currentTestFailed())
+            return;
+        const auto killAtEnd = qScopeGuard([this] { kill(); });
+        QTRY_VERIFY2_WITH_TIMEOUT(board.framesOf(2) > 20, qPrintable(log("first.log")), kStartMs);
+        QTRY_VERIFY_WITH_TIMEOUT(cameraCommand("* defect none"), kStepMs);
+        const QString cam = work_->filePath("cammer1%1/template0.bmp");
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            [&] {
+                if (QFile::exists(cam.arg(1)) && QFile::exists(cam.arg(2)))
+                    return true;
+                pulseMouldOpen(board);
+                QTest::qWait(1000);
+                return false;
+            }(),
+            qPrintable(log("first.log")), kStartMs);
+
+        // Good parts: their pictures reach the USB disk ...
+        auto onStick = [&] {
+            int n = 0;
+            for (QDirIterator it(stick, {"*.jpg"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext(); it.next())
+                ++n;
+            return n;
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            [&] {
+                if (onStick() >= 6)
+                    return true;
+                pulseMouldOpen(board);
+                QTest::qWait(1000);
+                return false;
+            }(),
+            qPrintable(log("first.log")), kStartMs);
+        // ... until it is full: then they wait for it.
+        QVERIFY(fillDisk(stick));
+        const QString queueFile = work_->filePath("usbcopy.queue");
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            [&] {
+                if (journal(queueFile).size() >= 3)
+                    return true;
+                pulseMouldOpen(board);
+                QTest::qWait(1000);
+                return false;
+            }(),
+            qPrintable(log("first.log")), kStartMs);
+
+        // NG pictures of earlier faults are there beside the OK pictures;
+        // then the working folder's disk fills too, and a short shot comes.
+        const QDir ngDir(work_->filePath("alarmimage/camera1/detect1/NG"));
+        const QDir okDir(work_->filePath("alarmimage/camera1/detect1/OK"));
+        QVERIFY(QDir().mkpath(ngDir.path()));
+        QStringList earlierNg;
+        QVERIFY(!okDir.entryList({"*.jpg"}, QDir::Files).isEmpty());
+        for (int i = 0; i < 3; ++i) {
+            const QString name = QDateTime::currentDateTime().addSecs(-60 * (i + 1)).toString("yyyyMMdd_hhmmss_zzz") + "_1.jpg";
+            QVERIFY(QFile::copy(okDir.filePath(okDir.entryList({"*.jpg"}, QDir::Files).first()), ngDir.filePath(name)));
+            earlierNg << name;
+        }
+        const int okBefore = okDir.entryList({"*.jpg"}, QDir::Files).size();
+        QVERIFY(fillDisk(work_->path()));
+        QVERIFY(cameraCommand("* defect shortshot"));
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            [&] {
+                if (held(board.outputs()) && ngDir.entryList({"*.jpg"}, QDir::Files).size() > earlierNg.size())
+                    return true;
+                pulseMouldOpen(board);
+                QTest::qWait(1000);
+                return false;
+            }(),
+            qPrintable(log("first.log")), kStartMs);
+        kill();
+        // The NG is on the full disk, and so is its picture, beside every
+        // earlier one: OK pictures made the room.
+        QByteArray record;
+        QCOMPARE(InPlaceRecord::read(work_->filePath("nglatch.dat"), &record), InPlaceRecord::State::Valid);
+        QVERIFY2(record.startsWith("step=0\n"), record.constData());
+        for (const QString& n : qAsConst(earlierNg))
+            QVERIFY2(ngDir.exists(n), qPrintable(n));
+        QVERIFY(okDir.entryList({"*.jpg"}, QDir::Files).size() < okBefore);
+        const QList<QStringList> waiting = journal(queueFile);
+        QVERIFY(waiting.size() >= 3);
+        for (const QStringList& w : waiting)   // the copied ones went first
+            QVERIFY2(w.size() == 3 && QFile::exists(w[1]), qPrintable(w.join(' ')));
+
+        // Room on the USB disk again; the working folder's disk stays full.
+        QVERIFY(QFile::remove(stick + "/foreign.bin"));
+        const size_t before = board.history().size();
+        const int polledBefore = board.framesOf(2);
+        start(board, "second.log", {"VMM_USB_DISK=" + stick});
+        if (QTest::currentTestFailed())
+            return;
+        // The board kept holding; whatever the new process sends holds too.
+        QTRY_VERIFY2_WITH_TIMEOUT(board.framesOf(2) > polledBefore + 20 && held(board.outputs()),
+                                  qPrintable(log("second.log")), kStartMs);
+        for (int w : outputWords(board, before))
+            QVERIFY2(held(w), qPrintable(words(outputWords(board, before))));
+        // Every waiting picture reaches the disk, in one monitor's folder.
+        auto copied = [&] {
+            const QStringList monitors = QDir(stick).entryList({"monitor_*"}, QDir::Dirs);
+            if (monitors.size() != 1)
+                return false;
+            for (const QStringList& w : waiting)
+                if (w.size() != 3 || !QFile::exists(QStringLiteral("%1/%2/%3/%4").arg(stick, monitors[0], w[0], w[2])))
+                    return false;
+            return true;
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(copied(), qPrintable(log("second.log")), kStartMs);
+        QCOMPARE(program_.state(), QProcess::Running);
+        QVERIFY(held(board.outputs()));
+    }
+
     void latchedNgSurvivesSigkill_data()
     {
         QTest::addColumn<bool>("boardKeepsOutputs");
-        QTest::newRow("board kept its outputs") << true;
-        QTest::newRow("board dropped its outputs") << false;
+        QTest::addColumn<bool>("beforeOutputs");   // killed between the latch and the outputs
+        QTest::newRow("board kept its outputs") << true << false;
+        QTest::newRow("board dropped its outputs") << false << false;
+        QTest::newRow("killed between the latch and the outputs") << true << true;
     }
 
     void latchedNgSurvivesSigkill()
     {
         QFETCH(bool, boardKeepsOutputs);
+        QFETCH(bool, beforeOutputs);
         layOut();
         if (QTest::currentTestFailed())
             return;
@@ -153,7 +370,7 @@ private slots:
         QVERIFY(first->open());
         first->setInputs(kDoorClosed);
         first->start();
-        start(*first, "first.log");
+        start(*first, "first.log", beforeOutputs ? QStringList{"VMM_KILL_AFTER_LATCH=1"} : QStringList{});
         if (QTest::currentTestFailed())
             return;
         const auto killAtEnd = qScopeGuard([this] { kill(); });
@@ -178,12 +395,18 @@ private slots:
                                  kStepMs);
 
         // A short shot: the product step fails, the NG is latched on disk and
-        // held on the wire.
+        // held on the wire (or the program ends right after the latch, and
+        // the alarm never reaches the wire).
         QVERIFY(cameraCommand("* defect shortshot"));
-        const QString latch = work_->filePath("nglatch.ini");
+        const size_t shotFrom = first->history().size();
+        const QString latch = work_->filePath("nglatch.dat");
+        auto latched = [&] {
+            QByteArray record;
+            return InPlaceRecord::read(latch, &record) == InPlaceRecord::State::Valid && !record.isEmpty();
+        };
         QTRY_VERIFY2_WITH_TIMEOUT(
             [&] {
-                if (held(first->outputs()) && QFile::exists(latch))
+                if (beforeOutputs ? program_.state() == QProcess::NotRunning : held(first->outputs()) && latched())
                     return true;
                 pulseMouldOpen(*first);
                 QTest::qWait(1000);
@@ -194,7 +417,10 @@ private slots:
         // Killed outright.
         kill();
         QCOMPARE(program_.exitStatus(), QProcess::CrashExit);
-        QVERIFY(QFile::exists(latch));
+        QVERIFY(latched());
+        if (beforeOutputs)
+            for (int w : outputWords(*first, shotFrom))
+                QVERIFY2(!outBit(w, kAlarmOut), qPrintable(words(outputWords(*first, shotFrom))));
 
         // The same board, still holding, or a new one with every output
         // released on the wire.
@@ -230,7 +456,7 @@ private slots:
         QVERIFY(held(board.outputs()));
         for (int w : outputWords(board, before))
             QVERIFY2(held(w), qPrintable(words(outputWords(board, before))));
-        QVERIFY(QFile::exists(latch));
+        QVERIFY(latched());
     }
 };
 

@@ -344,6 +344,15 @@ private slots:
             bool ok = false;
             const qint64 ms = id.toLongLong(&ok);
             QVERIFY2(ok && ms >= before && ms <= after, qPrintable(id));
+            // Made once, kept in the working folder: the next start has it too.
+            QCOMPARE(getlocal_deviceid(wd.file("cpuinfo")), id);
+            QCOMPARE(blkid_.calls, 2 * blkidCalls);
+            // A file that holds no identity is replaced by a new one.
+            writeFile("deviceid", "../not an id\n");
+            const QString fresh = getlocal_deviceid(wd.file("cpuinfo"));
+            QVERIFY2(fresh.toLongLong(&ok) > 0 && ok, qPrintable(fresh));
+            QCOMPARE(getlocal_deviceid(wd.file("cpuinfo")), fresh);
+            blkid_.calls = blkidCalls;
         } else {
             QCOMPARE(id, identity);
         }

@@ -184,7 +184,7 @@ private slots:
 
         // A restart (as after a crash) with the NG latched: the new program
         // holds the ejector and the alarm on the wire and opens the ROI page.
-        QVERIFY(QFile::exists(RiVuRevezi::latchFile()));
+        QVERIFY(RiVuRevezi::LatchOnDisk());
         delete win;
         gpWin = nullptr;
         gpControlIO = nullptr;
@@ -211,7 +211,7 @@ private slots:
         QCOMPARE(gAllNum[0], judgedBefore + 1);          // the cavity; the manual decision is not counted
         QCOMPARE(gAllCycleNum[0], cyclesBefore + 1);
         QCOMPARE(gFailCycleNum[0], 1);
-        QVERIFY(!QFile::exists(RiVuRevezi::latchFile()));
+        QVERIFY(!RiVuRevezi::LatchOnDisk());
         for (int out = 0; out <= 2; ++out)
             QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), out), wire(0, out), 5000);
 

@@ -5,6 +5,7 @@
 #include "cammerwidget.h"
 #include "controlport.h"
 #include "globals.h"
+#include "inplacerecord.h"
 #include "kitlinks.h"
 #include "passwordbox.h"
 #include "posix_qextserialport.h"
@@ -118,12 +119,25 @@ private slots:
         win->cycleTrained = trained;
         win->detectStep = step;
         const int all0 = gAllNum[0], fail1 = gFailNum[1], cycles0 = gAllCycleNum[0];
+        // An NG is on disk before any output announces it.
+        int outAtLatch = -1;
+        bool onDiskAtLatch = false;
+        win->afterLatchWritten = [&] {
+            outAtLatch = gpControlIO->wantedOut() & 0x3ff;
+            onDiskAtLatch = RiVuRevezi::LatchOnDisk();
+        };
 
         win->CheckNG(manual);
+        win->afterLatchWritten = nullptr;
+        QCOMPARE(outAtLatch >= 0, latched);
+        if (latched) {
+            QVERIFY(onDiskAtLatch);
+            QCOMPARE(outAtLatch & 0b100, 0);
+        }
 
         QCOMPARE(gpControlIO->wantedOut() & 0x3ff, outputs);
         QCOMPARE(win->detectState, latched ? 2 : 1);
-        QCOMPARE(QFile::exists(RiVuRevezi::latchFile()), latched);
+        QCOMPARE(RiVuRevezi::LatchOnDisk(), latched);
         QCOMPARE(gAllNum[0] - all0, allDelta);
         QCOMPARE(gFailNum[1] - fail1, failDelta);
         QCOMPARE(gAllCycleNum[0] - cycles0, cycleDelta);
@@ -131,24 +145,59 @@ private slots:
         QCoreApplication::processEvents();   // an owed step is judged now, within this folder
     }
 
-    // A latch file that cannot be read still means the machine stopped on an
-    // NG: the first step's interlock and the alarm are held.
-    void garbledLatchFileHolds()
+    // A latch the previous run left: this version's file, or the file of an
+    // earlier version (taken up, then kept in this version's file). One that
+    // cannot be read still means the machine stopped on an NG: the first
+    // step's interlock and the alarm are held.
+    void storedLatchIsHeld_data()
     {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("failedCameras");
+        QTest::addColumn<int>("outputs");
+        const QByteArray old("[latch]\nstep=1\nfailed=1\nlost=0\nowed=3\ndecided=1\ntime=2026-12-01T10:00:00\n");
+        QTest::newRow("earlier version's file") << "nglatch.ini" << old << 1 << 0b01 << 0b101;
+        QTest::newRow("earlier version's file, garbled") << "nglatch.ini" << QByteArray("[latch]\nstep=9\nfailed=x\n") << 0
+                                                         << 0b11 << 0b111;
+        QTest::newRow("this version's file, garbled") << "nglatch.dat" << QByteArray("[latch]\nstep=9\nfailed=x\n") << 0
+                                                      << 0b11 << 0b111;
+    }
+    void storedLatchIsHeld()
+    {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        QFETCH(int, step);
+        QFETCH(int, failedCameras);
+        QFETCH(int, outputs);
         TestWorkDir wd;
         configure(0, 2);
-        QFile f(RiVuRevezi::latchFile());
+        QFile f(file);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[latch]\nstep=9\nfailed=x\n");
+        f.write(content);
         f.close();
         for (int n = 0; n < 10; ++n)
             gpControlIO->IOSetOut(n, 0);
+        win->latchRecord.reset();
         QVERIFY(win->RestoreLatchedNg());
         QCOMPARE(win->detectState, 2);
-        QVERIFY(!win->cammerWidget[0]->stepOk);
-        QCOMPARE(gpControlIO->wantedOut() & 0b111, 0b111);
+        QCOMPARE(win->detectStep, step);
+        for (int c = 0; c < 2; ++c)
+            QCOMPARE(win->cammerWidget[c]->stepOk, !((failedCameras >> c) & 1));
+        QCOMPARE(gpControlIO->wantedOut() & 0b111, outputs);
+        // Kept in this version's file from now on, at its full size.
+        QVERIFY(!QFile::exists(RiVuRevezi::oldLatchFile()));
+        QCOMPARE(QFileInfo(RiVuRevezi::latchFile()).size(), 1024);
+        QVERIFY(RiVuRevezi::LatchOnDisk());
+        win->latchRecord.reset();
+        configure(0, 2);
+        QVERIFY(win->RestoreLatchedNg());
+        QCOMPARE(win->detectStep, step);
+        QCOMPARE(gpControlIO->wantedOut() & 0b111, outputs);
         win->StopDetect();
-        QVERIFY(!QFile::exists(RiVuRevezi::latchFile()));
+        QVERIFY(!RiVuRevezi::LatchOnDisk());
+        QVERIFY(!win->RestoreLatchedNg());
+        win->latchRecord.reset();
         win->runState = 1;
     }
 

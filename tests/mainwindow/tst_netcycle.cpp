@@ -12,6 +12,8 @@
 #include "wizardpara.h"
 
 #include <QApplication>
+#include <QProcess>
+#include <QScreen>
 #include <QtTest>
 
 #include <memory>
@@ -90,6 +92,47 @@ private slots:
         cams_[0]->knobs().defect = false;
         win->StopDetect();
 
+        delete win;
+        gpWin = nullptr;
+        gpControlIO = nullptr;
+    }
+
+    // The demo's own parameter file (its region on the part, written for
+    // this screen): the simulated camera's short shot is judged NG there.
+    void demoRegionSeesTheShortShot()
+    {
+        NETNS_GUARD();
+        TestWorkDir wd;
+        const QString build = QStringLiteral(VMM_BUILD_DIR);
+        copyDatabases(build, "libcamera_network.so");
+        gAppDirPath = wd.path();
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        QFile::remove("PARAM.db");
+        QCOMPARE(QProcess::execute(QStringLiteral(MKDEMODB_PATH),
+                                   {build + "/resources/paraGroup/default/PARAM.db", "PARAM.db",
+                                    QString::number(screen.width()), QString::number(screen.height())}),
+                 0);
+        editWords("PARAM.db", [](int* w) { w[215] = 0; });   // no USB disk here
+
+        auto* win = new RiVuRevezi(nullptr);
+        QVERIFY(win->StartUp());
+        gpControlIO->InitIOThread();
+        const int base = gAllCycleNum[0];
+        pulseMouldOpen();  // templates
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer22/template0.bmp") && !win->cycleOpen, 15000);
+        pulseMouldOpen();  // a good part
+        QTRY_VERIFY_WITH_TIMEOUT(gAllCycleNum[0] == base + 1 || win->detectState == 2, 15000);
+        QVERIFY2(win->detectState != 2, "good part judged NG");
+
+        for (auto& c : cams_)
+            c->knobs().defect = true;
+        const int failBefore = gFailNum[0];
+        pulseMouldOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 15000);
+        QCOMPARE(gFailNum[0], failBefore + 1);
+        for (auto& c : cams_)
+            c->knobs().defect = false;
+        win->StopDetect();
         delete win;
         gpWin = nullptr;
         gpControlIO = nullptr;

@@ -12,6 +12,8 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <atomic>
+
 #include <unistd.h>
 
 class TestSaveFailImage : public QObject {
@@ -137,8 +139,11 @@ private slots:
         const struct {
             const char* name;
             qint64 lowBytes;     // 0: the low-disk pruning never runs
-        } cases[] = {{"pruned for space", 400 * 1024}, {"writes fail", 0}};
-        const int kPictures = 80;   // about 16 kB each: more than the disk holds
+            bool foreign;        // after the first half, a foreign file fills the disk
+            int rounds;          // an NG and an OK picture each
+        } cases[] = {{"pruned for space", 400 * 1024, false, 24},
+                     {"a foreign file fills the disk", 400 * 1024, true, 20},
+                     {"writes fail", 0, false, 40}};
         for (const auto& c : cases) {
             QTemporaryDir mountPoint;
             if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "vmmtest", mountPoint.path()}) != 0)
@@ -149,21 +154,41 @@ private slots:
             gPicNumNG = gPicNumOK = 0;   // the keep counts prune nothing
             SaveFialImageThread t;
             t.setCameraSize(0, 160, 160);
-            QStringList handed;
-            t.onSaved = [&](int, int, bool, const QString& p) { handed << p; };
+            QStringList handed, handedNg, handedOk;
+            t.onSaved = [&](int, int, bool ok, const QString& p) {
+                handed << p;
+                (ok ? handedOk : handedNg) << p;
+            };
+            // How often pruning said it cannot make room (once per low spell).
+            static std::atomic<int> cannot{0};
+            cannot = 0;
+            const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+                if (m.contains("removing pictures cannot make room"))
+                    ++cannot;
+            });
             int written = 0;
-            for (int i = 0; i < kPictures; ++i) {
-                {
+            for (int i = 0; i < c.rounds; ++i) {
+                if (c.foreign && i == c.rounds / 2) {
+                    QFile filler("foreign");
+                    QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+                    while (filler.write(QByteArray(4096, 'f')) == 4096) {
+                    }
+                }
+                for (int slot = 0; slot < 2; ++slot) {
                     // Noise does not compress: every picture takes its room.
                     QMutexLocker l(pMutexSaveFail);
-                    auto* px = reinterpret_cast<quint32*>(gpFailImage[0]);
+                    if (!gpFailImage[slot])
+                        gpFailImage[slot] = new uchar[160 * 160 * 4]();
+                    auto* px = reinterpret_cast<quint32*>(gpFailImage[slot]);
                     for (int k = 0; k < 160 * 160; ++k)
                         px[k] = QRandomGenerator::global()->generate() | 0xff000000u;
-                    gisSaveFail[0] = true;
+                    gisSaveFail[slot] = true;
                 }
                 written += t.saveWaiting();
                 QThread::msleep(2);   // names carry the millisecond
             }
+            qInstallMessageHandler(previous);
+            QCOMPARE(cannot.load(), c.foreign ? 1 : 0);
             QCOMPARE(written, handed.size());
             QStringList present;
             for (QDirIterator it("alarmimage", QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
@@ -171,11 +196,18 @@ private slots:
             for (const QString& f : qAsConst(present))
                 QVERIFY2(f.endsWith(".jpg") && !QImage(f).isNull(), qPrintable(QString("%1: %2").arg(c.name, f)));
             if (c.lowBytes > 0) {
-                QCOMPARE(written, kPictures);                  // room was made every time
-                QVERIFY(!present.contains(handed.first()));  // by the oldest picture
+                // Every NG picture written stays (fewer than the newest 100);
+                // the oldest OK pictures made the room.
+                for (const QString& ng : qAsConst(handedNg))
+                    QVERIFY2(present.contains(ng), qPrintable(QString("%1: %2").arg(c.name, ng)));
+                QVERIFY(!present.contains(handedOk.first()));
                 QVERIFY(present.contains(handed.last()));
+                if (!c.foreign)
+                    QCOMPARE(written, 2 * c.rounds);       // room was made every time
+                else
+                    QVERIFY2(handedNg.size() > c.rounds / 2, c.name);   // some after the disk filled
             } else {
-                QVERIFY2(written < kPictures, c.name);         // the disk did fill
+                QVERIFY2(written < 2 * c.rounds, c.name);  // the disk did fill
                 QCOMPARE(present.size(), written);      // and no failed picture was left
             }
             QDir::setCurrent(old);

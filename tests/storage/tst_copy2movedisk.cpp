@@ -32,6 +32,12 @@ QStringList makePictures(const QString& dir, int count, int bytes)
     return paths;
 }
 
+int journalLines(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().count('\n') : 0;
+}
+
 QString dayDir(const QString& disk)
 {
     return disk + QStringLiteral("/monitor_dev1/") + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
@@ -157,6 +163,56 @@ private slots:
         r.plug();
         QCOMPARE(r.c.copyPending(), 3);
         QCOMPARE(onDisk(r.disk), (QStringList{"pic0.jpg", "pic1.jpg", "pic2.jpg"}));
+    }
+
+    // The names waiting for the disk survive a restart: the journal the
+    // worker keeps while running (what a kill leaves) and the one it leaves
+    // at a clean stop. A picture gone meanwhile and a garbled line are left out.
+    void queueSurvivesARestart_data()
+    {
+        QTest::addColumn<bool>("cleanStop");
+        QTest::newRow("killed") << false;
+        QTest::newRow("clean stop") << true;
+    }
+    void queueSurvivesARestart()
+    {
+        QFETCH(bool, cleanStop);
+        QTemporaryDir tmp;
+        const QString disk = tmp.filePath("stick");
+        const QString journal = tmp.filePath("usbcopy.queue");
+        const QStringList pics = makePictures(tmp.filePath("local"), 4, 100);
+        {
+            Copy2MoveDisk c;
+            c.setDeviceId("dev1");
+            c.setJournal(journal);
+            c.start(true);   // no disk: everything waits
+            queueAll(c, pics);
+            QTRY_COMPARE(journalLines(journal), pics.size());
+            if (!cleanStop)
+                QVERIFY(QFile::copy(journal, journal + ".killed"));
+            c.stop();
+        }
+        if (!cleanStop) {
+            QFile::remove(journal);
+            QVERIFY(QFile::rename(journal + ".killed", journal));
+        }
+        QFile extra(journal);
+        QVERIFY(extra.open(QIODevice::Append));
+        extra.write("not a line of the journal\n");
+        extra.close();
+        QVERIFY(QFile::remove(pics[1]));
+
+        QDir().mkpath(disk);
+        Copy2MoveDisk again;
+        again.setDeviceId("dev1");
+        again.setJournal(journal);
+        again.start(false);
+        QCOMPARE(again.pending(), (QStringList{pics[0], pics[2], pics[3]}));
+        again.SlotDiskInfoChange(folderDisk(disk));
+        QCOMPARE(again.copyPending(), 3);
+        QCOMPARE(onDisk(disk), (QStringList{"pic0.jpg", "pic2.jpg", "pic3.jpg"}));
+        QVERIFY(again.saveJournal());
+        QVERIFY(!QFile::exists(journal));   // nothing waits any more
     }
 
     void queueIsBounded()

@@ -28,7 +28,8 @@ namespace {
 // middle 56 % x 50 % of the picture, the part fills it but for a 4 % rim.
 // The region keeps a further margin inside the part's edge, so that the
 // camera's small shake never puts the edge into it, and it takes in the far
-// end where a short shot shows.
+// end where a short shot shows (of the simulated network camera, netcamsim,
+// too: its part is the middle 50 % x 50 %, its short shot inside this region).
 constexpr int kPictureW = 1280;
 constexpr int kPictureH = 1024;
 const QRect kRegionInPicture(QPoint(345, 300), QPoint(935, 724));
