@@ -81,6 +81,14 @@ inline void putWideRegions(const QString& paramDb, int cameras, int margin)
             for (int g = 0; g < 2; ++g) {
                 rec.roiCount[g] = 1;
                 rec.SetDefaultRoi(g, 0, 1.0f, 1.0f);
+                // At the default sensitivity (25: a tolerance of 84 grey
+                // levels) the cavity a short shot shows through (some 80
+                // levels below the part) sits on the band's edge, and the
+                // frame's flicker alone decides whether only the part's
+                // bright mark counts: the verdict would hang on which frame
+                // is judged. 50 (37 levels) sees the cavity itself and still
+                // passes the scene's vibration and flicker.
+                rec.p1[g * CammerSingleton::kRois] = 50;
                 rec.rect[g][0].rect.setCoords(screen.width() / margin, screen.height() / margin,
                                               screen.width() * (margin - 1) / margin,
                                               screen.height() * (margin - 1) / margin);
