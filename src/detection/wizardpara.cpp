@@ -441,16 +441,12 @@ void WizardPara::DeriveSteps()
             w[88] = 0;
             w[89] = 0;
             w[86] = p;
-            if (gpState)
-                gpState->mouldSide = 1;
             x = 0;
         } else if (w[177] == 1) {
             w[89] = 1;
             w[86] = 0;
             w[87] = 0;
             w[88] = p;
-            if (gpState)
-                gpState->mouldSide = 0;
             x = 3;
         } else {
             w[87] = 1;

@@ -10,13 +10,13 @@
 //
 // Where older code or notes read the main window directly:
 //   gpWin->runState, detectState, countState, safeDoorDetect, runStep,
-//     detectStep, alarmCode[], reDetectMask[], manualDecision, ngPresent,
-//     productCount, productAlarm            -> gpState->... (same names)
+//     detectStep, alarmCode[], reDetectMask[], manualDecision, ngPresent
+//                                           -> gpState->... (same names)
 //   gpWin->currentCamera, currentDetect, drawMode, copyArea, handDraw, zoom,
-//     panX, panY, lastPressX/Y, pickX/Y/Value, resample[], countdownTimer[],
+//     panX, panY, lastPressX/Y, pickX/Y/Value, countdownTimer[],
 //     countdownRemain[], sizeHintTimer, buttonBarTimer, grayTable
 //                                           -> gpState->... (same names)
-//   gpWin->rightsLevel, screenOff, screenOffTimer, currentEdit, mouldSide
+//   gpWin->rightsLevel, screenOff, screenOffTimer, currentEdit
 //                                           -> gpState->... (same names)
 //   gpWin->cammerWidget[], ngDir[], okDir[] -> gpState->... (same names)
 //   gpWin as a parent widget                -> gpState->mainWidget
@@ -80,8 +80,6 @@ struct WinState {
     int reDetectMask[kMaxDetect] = {};            // per step, bit per camera
     bool manualDecision = false;
     bool ngPresent = false;
-    int productCount = 0;
-    int productAlarm = 0;
     bool cycleOpen = false;             // a cycle started and its last step is not decided
     bool cycleFailed[kMaxCamera] = {};  // camera failed some step of this cycle
     bool cycleTrained = false;          // some step of the open cycle took a template
@@ -106,7 +104,6 @@ struct WinState {
     int pickX = 0;             // picture read-out
     int pickY = 0;
     int pickValue = 0;         // RGBA word for colour cameras
-    bool resample[kMaxDetect] = {};
     QTimer countdownTimer[kMaxDetect];
     float countdownRemain[kMaxDetect] = {};
     QTimer* sizeHintTimer = nullptr;   // parameter sliders start it for 3000 ms
@@ -114,12 +111,6 @@ struct WinState {
     // restarts it at 120000 ms (null: no hiding).
     QTimer* buttonBarTimer = nullptr;
     QVector<QRgb> grayTable;           // entry i = opaque grey i
-
-    // ---- Parameters ---------------------------------------------------------
-    // Mould side of the two-colour and turntable modes; the system parameter
-    // load sets it to 1 when only the left mould is checked (word 177 = 0)
-    // and to 0 when only the right one is (word 177 = 1).
-    int mouldSide = 0;
 
     // ---- Rights and screen ----------------------------------------------
     int rightsLevel = 0;       // 0 none, 1 operator, 2 factory

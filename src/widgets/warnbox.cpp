@@ -112,10 +112,6 @@ void ProductAlarmWarnBox::accept()
     kitlinks::ioSetOut(0, 0);
     kitlinks::ioSetOut(2, 0);
     kitlinks::ioFlashOut();
-    if (gpState) {
-        gpState->productCount = 0;
-        gpState->productAlarm = 0;
-    }
     QDialog::accept();
 }
 
