@@ -14,7 +14,8 @@
 #include "lanstr.h"
 #include "miscfunc.h"
 #include "numberinput.h"
-#include "kitlinks.h"
+#include "cyclecontrol.h"
+#include "screenchrome.h"
 #include "viewutil.h"
 #include "winstate.h"
 #include "warnbox.h"
@@ -499,7 +500,7 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
     if (gpState) {
         if (gpState->buttonBarTimer)
             gpState->buttonBarTimer->start(120000);
-        if (gpState->detectState < 2 && kitlinks::buttonBarPress() && gpNumPad)
+        if (gpState->detectState < 2 && ScreenChrome::get().buttonBarPress() && gpNumPad)
             gpNumPad->HideUpdate();
     }
     if (cameraIndex >= numCamera) {
@@ -509,7 +510,7 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
     if (gpState && gpState->currentCamera == numCamera) {
         // All cameras tiled: the press chooses this camera.
         gpState->currentCamera = cameraIndex;
-        kitlinks::changeCammer();
+        CycleControl::get().changeCammer();
         if (gpState->detectState == 2 && gSource == 1 && pageLink().selectCamera)
             pageLink().selectCamera(cameraIndex);
         QWidget::mousePressEvent(e);

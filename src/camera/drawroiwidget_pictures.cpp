@@ -9,7 +9,9 @@
 #include "drawroiwidget_p.h"
 #include "miscfunc.h"
 #include "notice.h"
-#include "kitlinks.h"
+#include "cyclecontrol.h"
+#include "machineoutputs.h"
+#include "screenchrome.h"
 #include "widgetkit.h"
 #include "winstate.h"
 #include "viewutil.h"
@@ -119,8 +121,8 @@ void DrawROIWidget::SlotChangeSource(int s)
     win_->copyArea = false;
 
     if (win_->detectState == 2 && s != 1) {
-        kitlinks::ioSetOut(2, 0);
-        kitlinks::ioFlashOut();
+        MachineOutputs::get().setOut(2, 0);
+        MachineOutputs::get().flashOut();
     }
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         CammerWidget* v = win_->cammerWidget[c];
@@ -135,16 +137,16 @@ void DrawROIWidget::SlotChangeSource(int s)
     const bool keep = s == 1 ? (camera >= 0 && camera <= numCamera) : (camera >= 0 && camera < numCamera);
     if (!keep) {
         win_->currentCamera = 0;
-        kitlinks::changeCammer();
+        CycleControl::get().changeCammer();
     }
     setComboQuietly(cameraCombo, win_->currentCamera);
 
-    kitlinks::ioStatusVisible(s != 0);
+    ScreenChrome::get().ioStatusVisible(s != 0);
     showHideButton->setChecked(false);
     lastButton->setText(lanStr(59));
     nextButton->setText(lanStr(62));
-    kitlinks::showhideHelp(false);
-    kitlinks::mScaleSetToMin();
+    ScreenChrome::get().showhideHelp(false);
+    ScreenChrome::get().mScaleSetToMin();
 
     CammerWidget* v = currentView();
     const int step = win_->currentDetect;

@@ -3,10 +3,13 @@
 //
 // The main window owns the one instance (it derives from WinState) and
 // installs it as gpState when it is built; the calls that have to go up to
-// the main window (decisions, camera switch, button bar, I/O outputs,
-// repaint) go through the links of kitlinks.h, which it installs at the same
-// time. Tests of the lower libraries use a plain widget carrying a WinState
-// (tests/common/statewindow.h) and install only the links they need.
+// the main window go through the four roles it installs at the same time:
+// CycleControl (decisions, step runs, camera switch, parameter words),
+// ScreenChrome (button bar, help, zoom, I/O panel, repaint), MachineOutputs
+// (I/O outputs, screen switch, record rows for the agent) and
+// OperatorDialogs (the operator password). Tests of the lower libraries use
+// a plain widget carrying a WinState (tests/common/statewindow.h) and
+// install only the roles they need.
 //
 // Where older code or notes read the main window directly:
 //   gpWin->runState, detectState, countState, safeDoorDetect, runStep,
@@ -24,17 +27,16 @@
 //                                           -> gpState->... (same names)
 //   gpWin->InsertRecord, CountWrite, FLushAll -> gpState->... (same names)
 //   gpWin->CheckNG, RunAlgorithm, BackTrain, ResetRun, LostCamera,
-//     ChangeCammer, SettingsVisible, showhideHelp,
-//     showhideVersion, MScaleSetToMin, update()
-//                                           -> kitlinks::checkNG, runAlgorithm,
-//     backTrain, resetRun, lostCamera, changeCammer, settingsVisible,
-//     showhideHelp, showhideVersion, mScaleSetToMin, repaint
+//     ChangeCammer, gpWPara->words[n] from the widget kit
+//                                           -> CycleControl::get().checkNG, ...
+//     runAlgorithm, backTrain, resetRun, lostCamera, changeCammer, paraWord
+//   gpWin->SettingsVisible, showhideHelp, showhideVersion, MScaleSetToMin,
+//     update(), indexButton->checkShowHide(), ioStatusWidget->setVisible
+//                                           -> ScreenChrome::get().settingsVisible,
+//     showhideHelp, showhideVersion, mScaleSetToMin, repaint, buttonBarCheck,
+//     buttonBarPress (a press on a camera view), ioStatusVisible
 //   gpWin->updateMScale(x, y)               -> viewutil::updateMScale(x, y) (camera)
-//   gpWin->indexButton->checkShowHide() / a press on a camera view
-//                                           -> kitlinks::buttonBarCheck / buttonBarPress
-//   gpWin->ioStatusWidget->setVisible(v)    -> kitlinks::ioStatusVisible(v)
-//   gpControlIO->IOSetOut / IOFlashOut      -> kitlinks::ioSetOut / ioFlashOut
-//   gpWPara->words[n] from the widget kit   -> kitlinks::paraWord(n)
+//   gpControlIO->IOSetOut / IOFlashOut      -> MachineOutputs::get().setOut / flashOut
 //   gpWin->CheckPassword, CheckRoot, InitWidgetKit
 //                                           -> CheckPassword(), CheckRoot(),
 //                                              InitWidgetKit(window) (widgetkit.h)

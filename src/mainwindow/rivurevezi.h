@@ -1,7 +1,7 @@
 // The main window: owner of the detection cycle and of the state that the
 // camera views, the ROI page, the widget kit and the network services read
-// and write (its WinState base, installed as gpState); it installs the
-// upward operations of kitlinks.h when it is built.
+// and write (its WinState base, installed as gpState); it installs itself in
+// the roles those call up through (ProgramRoles) when it is built.
 #pragma once
 
 #include "globals.h"
@@ -31,15 +31,17 @@ class HelpWidget;
 class DrawROIWidget;
 class WizardParaWidget;
 class RecordStore;
+class ProgramRoles;
 
 class RiVuRevezi : public QWidget, public WinState {
     Q_OBJECT
 public:
     explicit RiVuRevezi(QWidget* parent = nullptr);
     ~RiVuRevezi() override;
-    // The main window's operations as kitlinks (members the parameter load
-    // installs, the word reader, password and screen switch, are kept).
+    // Installs the roles below and the settings screen's hooks.
     void InstallLinks();
+    // The main window as the lower libraries call up to it.
+    std::unique_ptr<ProgramRoles> roles;
 
     // ---- Cycle state ----------------------------------------------------
     int cycleInterval = 0;     // between the two latest cycle starts, in 0.1 s

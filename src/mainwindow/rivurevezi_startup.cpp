@@ -10,7 +10,7 @@
 #include "indexbutton.h"
 #include "iofunc.h"
 #include "iostatus.h"
-#include "kitlinks.h"
+#include "programroles.h"
 #include "lanstr.h"
 #include "miscfunc.h"
 #include "modbusserver.h"
@@ -136,11 +136,7 @@ bool RiVuRevezi::StartUp()
     gisColor = gpWPara->words[168];
     gisGrayHue = gpWPara->words[169];
 
-    kitlinks::Links links = kitlinks::current();
-    links.paraWord = sysWord;
-    links.operatorPassword = [] { return gpWPara ? QByteArray(gpWPara->password) : QByteArray(); };
-    links.lcdOnOff = [](int on) { LCDOnOff(on); };
-    kitlinks::install(links);
+    roles->parametersLoaded = true;
     setParamWarnPresenter([](const QString& text) {
         if (gpWarnBox) {
             gpWarnBox->setText(text);
@@ -255,9 +251,7 @@ bool RiVuRevezi::StartUp()
             link->addClearMethod(k.first, k.second);
         link->sndAlarmFinishTiming();
     };
-    kitlinks::Links withRecord = kitlinks::current();
-    withRecord.recordInserted = [](const QJsonObject& row) { XAN_NETMN::getInstance()->agentLink->sndRecordOperate(row); };
-    kitlinks::install(withRecord);
+    roles->servicesUp = true;
 
     // ---- Timers ----
     runTimer = new QTimer(this);

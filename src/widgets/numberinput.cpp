@@ -4,7 +4,7 @@
 #include "edit.h"
 #include "passwordbox.h"
 #include "publictools_widget.h"
-#include "kitlinks.h"
+#include "screenchrome.h"
 #include "winstate.h"
 
 #include <QApplication>
@@ -178,7 +178,7 @@ void NumberInput::HideUpdate()
     if (isVisible()) {
         hide();
         if (gpState)
-            kitlinks::repaint();
+            ScreenChrome::get().repaint();
     }
     if (gpPasswordBox && gpPasswordBox->isVisible()) {
         emit chkpassword();

@@ -11,12 +11,12 @@
 #include "helppages.h"
 #include "helpwidget.h"
 #include "iowidget.h"
-#include "kitlinks.h"
 #include "lanstr.h"
 #include "notice.h"
 #include "paragroup.h"
 #include "platform.h"
 #include "resstatisticsparam.h"
+#include "screenchrome.h"
 #include "testworkdir.h"
 #include "viewrig.h"
 #include "widgetchangecamera.h"
@@ -56,6 +56,11 @@ class TestSettings : public QObject {
     QStringList warned, asked;
     bool answer = true;
     QList<int> exits;
+    // The main window answers whether its settings screen is shown.
+    struct Chrome : ScreenChrome {
+        QWidget* w = nullptr;
+        bool settingsVisible() override { return w && w->isVisible(); }
+    } chrome;
 
     QString sysRow(const QString& name)
     {
@@ -91,9 +96,8 @@ private slots:
         gpState->paramQuery = new QSqlQuery(gpState->paramDb);
         gpState->paramQuery->exec(QStringLiteral("create table sysparam(name text, value text)"));
         w = new WizardParaWidget;
-        kitlinks::Links l;
-        l.settingsVisible = [this] { return w->isVisible(); };
-        kitlinks::install(l);
+        chrome.w = w;
+        ScreenChrome::install(&chrome);
         warned.clear();
         asked.clear();
         exits.clear();
@@ -110,7 +114,7 @@ private slots:
     void cleanup()
     {
         delete w;
-        kitlinks::reset();
+        ScreenChrome::install(nullptr);
         delete gpState->paramQuery;
         gpState->paramQuery = nullptr;
         gpState->paramDb.close();

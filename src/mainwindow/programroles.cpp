@@ -1,0 +1,116 @@
+#include "programroles.h"
+
+#include "controlport.h"
+#include "indexbutton.h"
+#include "iofunc.h"
+#include "iostatus.h"
+#include "mapplication.h"
+#include "network.h"
+#include "rivurevezi.h"
+#include "sysword.h"
+#include "viewwatch2ziz.h"
+#include "wizardpara.h"
+
+ProgramRoles::ProgramRoles(RiVuRevezi* win) : win_(win)
+{
+    CycleControl::install(this);
+    ScreenChrome::install(this);
+    MachineOutputs::install(this);
+    OperatorDialogs::install(this);
+}
+
+ProgramRoles::~ProgramRoles()
+{
+    // Only the roles still ours go back to the defaults: a test may have
+    // put its own in place for a while.
+    if (&CycleControl::get() == this)
+        CycleControl::install(nullptr);
+    if (&ScreenChrome::get() == this)
+        ScreenChrome::install(nullptr);
+    if (&MachineOutputs::get() == this)
+        MachineOutputs::install(nullptr);
+    if (&OperatorDialogs::get() == this)
+        OperatorDialogs::install(nullptr);
+}
+
+int ProgramRoles::paraWord(int n)
+{
+    return parametersLoaded ? sysWord(n) : CycleControl::paraWord(n);
+}
+
+void ProgramRoles::checkNG(bool manual) { win_->CheckNG(manual); }
+int ProgramRoles::runAlgorithm(int camera, int step) { return win_->RunAlgorithm(camera, step); }
+void ProgramRoles::backTrain() { win_->BackTrain(); }
+void ProgramRoles::resetRun() { win_->ResetRun(); }
+void ProgramRoles::lostCamera() { win_->LostCamera(); }
+void ProgramRoles::changeCammer() { win_->ChangeCammer(); }
+
+bool ProgramRoles::settingsVisible() { return win_->SettingsVisible(); }
+void ProgramRoles::showhideHelp(bool show) { win_->showhideHelp(show); }
+void ProgramRoles::showhideVersion(bool show) { win_->showhideVersion(show); }
+void ProgramRoles::mScaleSetToMin() { win_->MScaleSetToMin(); }
+void ProgramRoles::repaint() { win_->update(); }
+
+void ProgramRoles::buttonBarCheck()
+{
+    if (win_->indexButton)
+        win_->indexButton->checkShowHide();
+}
+
+bool ProgramRoles::buttonBarPress()
+{
+    if (!win_->indexButton)
+        return false;
+    if (win_->indexButton->isVisible()) {
+        win_->indexButton->checkShowHide();
+    } else if (!win_->SettingsVisible()) {
+        win_->indexButton->setVisible(true);
+        return true;
+    }
+    return false;
+}
+
+void ProgramRoles::ioStatusVisible(bool visible)
+{
+    if (win_->ioStatusWidget)
+        win_->ioStatusWidget->setVisible(visible);
+}
+
+void ProgramRoles::stopTouchCalibration()
+{
+    if (MApplication::_instance)
+        MApplication::_instance->manualStopTscTimeup();
+}
+
+void ProgramRoles::setOut(int n, int on)
+{
+    if (gpControlIO)
+        gpControlIO->IOSetOut(n, on);
+}
+
+void ProgramRoles::flashOut()
+{
+    if (gpControlIO)
+        gpControlIO->IOFlashOut();
+}
+
+void ProgramRoles::lcdOnOff(int on)
+{
+    if (parametersLoaded)
+        LCDOnOff(on);
+    else
+        MachineOutputs::lcdOnOff(on);
+}
+
+void ProgramRoles::recordInserted(const QJsonObject& row)
+{
+    if (servicesUp)
+        XAN_NETMN::getInstance()->agentLink->sndRecordOperate(row);
+}
+
+QByteArray ProgramRoles::operatorPassword()
+{
+    if (!parametersLoaded)
+        return OperatorDialogs::operatorPassword();
+    return gpWPara ? QByteArray(gpWPara->password) : QByteArray();
+}
