@@ -1,6 +1,7 @@
 #include "wizardpara.h"
 
 #include "globals.h"
+#include "operatordialogs.h"
 #include "paragroup.h"
 #include "paramdb.h"
 #include "winstate.h"
@@ -144,12 +145,6 @@ quint32 u(int v)
     return static_cast<quint32>(v);
 }
 
-std::function<void(const QString&)>& warnPresenter()
-{
-    static std::function<void(const QString&)> show;
-    return show;
-}
-
 QString lanText(int row)
 {
     const int lan = (gLan >= 0 && gLan < kLanCols) ? gLan : 0;
@@ -158,16 +153,10 @@ QString lanText(int row)
 
 }  // namespace
 
-void setParamWarnPresenter(std::function<void(const QString&)> show)
-{
-    warnPresenter() = std::move(show);
-}
-
 void showParamWarn(const QString& text)
 {
     qWarning("%s", qPrintable(text));
-    if (warnPresenter())
-        warnPresenter()(text);
+    OperatorDialogs::get().parameterWarning(text);
 }
 
 WizardPara::WizardPara()

@@ -1,5 +1,8 @@
 #include "operatordialogs.h"
 
+#include <QString>
+#include <QtGlobal>
+
 namespace {
 OperatorDialogs*& installed()
 {
@@ -9,6 +12,21 @@ OperatorDialogs*& installed()
 }  // namespace
 
 QByteArray OperatorDialogs::operatorPassword() { return QByteArray(); }
+
+void OperatorDialogs::warn(const QString& text)
+{
+    qWarning("operator message (no box to show it): %s", qPrintable(text));
+}
+
+bool OperatorDialogs::choose(const QString& text)
+{
+    qWarning("operator question (no box, answered no): %s", qPrintable(text));
+    return false;
+}
+
+bool OperatorDialogs::chooseScreen(const QString& text) { return choose(text); }
+
+void OperatorDialogs::parameterWarning(const QString&) {}
 
 OperatorDialogs& OperatorDialogs::get()
 {

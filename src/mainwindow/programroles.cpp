@@ -9,6 +9,7 @@
 #include "rivurevezi.h"
 #include "sysword.h"
 #include "viewwatch2ziz.h"
+#include "warnbox.h"
 #include "wizardpara.h"
 
 ProgramRoles::ProgramRoles(RiVuRevezi* win) : win_(win)
@@ -113,4 +114,10 @@ QByteArray ProgramRoles::operatorPassword()
     if (!parametersLoaded)
         return OperatorDialogs::operatorPassword();
     return gpWPara ? QByteArray(gpWPara->password) : QByteArray();
+}
+
+void ProgramRoles::parameterWarning(const QString& text)
+{
+    if (showParameterWarnings && gpWarnBox)
+        KitDialogs::warn(text);
 }

@@ -1,21 +1,22 @@
 // The main window in the four roles the libraries below it call up through:
 // its cycle, its screen furniture, the machine outputs and the operator's
-// boxes. Made and installed once by the main window's constructor, removed
+// boxes (the widget kit's shared ones). Made and installed once by the main window's constructor, removed
 // again by its destructor.
 //
 // The parameter words, the password and the screen switch answer as the
-// defaults do until the start-up has loaded the parameters; the agent hears
-// of record rows only once the start-up has brought the network services up.
+// defaults do until the start-up has loaded the parameters, and parameter
+// warnings are only logged until then; the agent hears of record rows only
+// once the start-up has brought the network services up.
 #pragma once
 
 #include "cyclecontrol.h"
+#include "kitdialogs.h"
 #include "machineoutputs.h"
-#include "operatordialogs.h"
 #include "screenchrome.h"
 
 class RiVuRevezi;
 
-class ProgramRoles : public CycleControl, public ScreenChrome, public MachineOutputs, public OperatorDialogs {
+class ProgramRoles : public CycleControl, public ScreenChrome, public MachineOutputs, public KitDialogs {
 public:
     explicit ProgramRoles(RiVuRevezi* win);
     ~ProgramRoles() override;
@@ -23,6 +24,7 @@ public:
     ProgramRoles& operator=(const ProgramRoles&) = delete;
 
     bool parametersLoaded = false;   // set by the start-up after the parameter load
+    bool showParameterWarnings = false;  // set by the start-up at the same time
     bool servicesUp = false;         // set by the start-up once the network services run
 
     // CycleControl
@@ -53,6 +55,7 @@ public:
 
     // OperatorDialogs
     QByteArray operatorPassword() override;
+    void parameterWarning(const QString& text) override;
 
 private:
     RiVuRevezi* win_;

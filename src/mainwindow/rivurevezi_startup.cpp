@@ -137,12 +137,7 @@ bool RiVuRevezi::StartUp()
     gisGrayHue = gpWPara->words[169];
 
     roles->parametersLoaded = true;
-    setParamWarnPresenter([](const QString& text) {
-        if (gpWarnBox) {
-            gpWarnBox->setText(text);
-            gpWarnBox->exec();
-        }
-    });
+    roles->showParameterWarnings = true;
     LoadCount();
     splash(75);
 

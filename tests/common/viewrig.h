@@ -20,6 +20,7 @@
 #include "statewindow.h"
 #include "testworkdir.h"
 #include "wizardpara.h"
+#include "scripteddialogs.h"
 
 #include <QDir>
 #include <QImage>
@@ -419,11 +420,9 @@ public:
             gpWPara->words[86 + k] = k < o.steps ? 1 : 0;
         gpWPara->words[WizardPara::kMode] = 0;
 
-        savedWarn_ = CammerWidget::warnBox;
-        savedChoose_ = CammerWidget::chooseBox;
         savedClock_ = CammerWidget::clock;
-        CammerWidget::warnBox = [this](const QString& t) { warnings << t; };
-        CammerWidget::chooseBox = [this](const QString& t) {
+        dialogs_.onWarn = [this](const QString& t) { warnings << t; };
+        dialogs_.onChoose = [this](const QString& t) {
             questions << t;
             return answers.isEmpty() ? false : answers.takeFirst();
         };
@@ -486,8 +485,6 @@ public:
         gpState = nullptr;
         delete gpWPara;
         gpWPara = nullptr;
-        CammerWidget::warnBox = savedWarn_;
-        CammerWidget::chooseBox = savedChoose_;
         CammerWidget::clock = savedClock_;
         CammerWidget::setPageLink(RoiPageLink());
         CammerWidget::resetDoubleClick();
@@ -579,8 +576,7 @@ private:
         return i;
     }
 
-    std::function<void(const QString&)> savedWarn_;
-    std::function<bool(const QString&)> savedChoose_;
+    ScriptedDialogs dialogs_;   // the views' boxes, scripted
     std::function<qint64()> savedClock_;
 };
 

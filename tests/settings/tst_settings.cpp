@@ -21,6 +21,7 @@
 #include "viewrig.h"
 #include "widgetchangecamera.h"
 #include "wizardparawidget.h"
+#include "scripteddialogs.h"
 
 #include <QListWidget>
 #include <QSettings>
@@ -61,6 +62,7 @@ class TestSettings : public QObject {
         QWidget* w = nullptr;
         bool settingsVisible() override { return w && w->isVisible(); }
     } chrome;
+    std::unique_ptr<ScriptedDialogs> dialogs;
 
     QString sysRow(const QString& name)
     {
@@ -102,8 +104,9 @@ private slots:
         asked.clear();
         exits.clear();
         answer = true;
-        WizardParaWidget::warnBox = [this](const QString& t) { warned << t; };
-        WizardParaWidget::chooseBox = [this](const QString& t) { asked << t; return answer; };
+        dialogs.reset(new ScriptedDialogs);
+        dialogs->onWarn = [this](const QString& t) { warned << t; };
+        dialogs->onChoose = [this](const QString& t) { asked << t; return answer; };
         platform::setSleeper(&noSleep);
         platform::setExitHandler([this](int code) { exits << code; });
         platform::runner().clearRecorded();
@@ -115,6 +118,7 @@ private slots:
     {
         delete w;
         ScreenChrome::install(nullptr);
+        dialogs.reset();
         delete gpState->paramQuery;
         gpState->paramQuery = nullptr;
         gpState->paramDb.close();
