@@ -34,13 +34,6 @@ namespace {
 using viewutil::isqrt;
 using viewutil::greyTable;
 
-DrawROIWidget::TempListSink& tempListSink()
-{
-    static DrawROIWidget::TempListSink sink;
-    return sink;
-}
-
-
 // Writes a frame buffer as the template file: 8-bit indexed with the grey
 // table, or 32-bit RGB for colour cameras.
 bool writeTemplate(const QString& path, const uchar* pixels, int width, int height)
@@ -98,11 +91,6 @@ void showRecentNg(CammerWidget* v, int step)
 }
 
 }  // namespace
-
-void DrawROIWidget::setTempListSink(TempListSink sink)
-{
-    tempListSink() = std::move(sink);
-}
 
 // ---- Switching the source ---------------------------------------------------------
 
@@ -599,10 +587,7 @@ void DrawROIWidget::SlotTempDeleteAll()
         }
     }
     const QJsonObject obj{{QStringLiteral("camera"), cameras}, {QStringLiteral("detect"), detects}};
-    if (tempListSink())
-        tempListSink()(obj);
-    else
-        qInfo("ROI page: no link to the companion program; template list change not sent");
+    MachineOutputs::get().templateListChanged(obj);
     win_->InsertRecord(lanStr(71), QString());
 }
 

@@ -26,6 +26,16 @@ void MachineOutputs::lcdOnOff(int on)
 }
 
 void MachineOutputs::recordInserted(const QJsonObject&) {}
+void MachineOutputs::roiJudged(const param_roi&) {}
+void MachineOutputs::templateListChanged(const QJsonObject&)
+{
+    qInfo("no link to the companion program; template list change not sent");
+}
+void MachineOutputs::cycleStarted() {}
+void MachineOutputs::cycleStepDone(int, bool) {}
+void MachineOutputs::detectStopped() {}
+void MachineOutputs::alarmStarted(int) {}
+void MachineOutputs::alarmCleared(const QVector<QPair<int, int>>&) {}
 
 MachineOutputs& MachineOutputs::get()
 {

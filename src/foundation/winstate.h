@@ -6,7 +6,7 @@
 // the main window go through the four roles it installs at the same time:
 // CycleControl (decisions, step runs, camera switch, parameter words),
 // ScreenChrome (button bar, help, zoom, I/O panel, repaint), MachineOutputs
-// (I/O outputs, screen switch, record rows for the agent) and
+// (I/O outputs, screen switch, reports for the network services) and
 // OperatorDialogs (the operator password). Tests of the lower libraries use
 // a plain widget carrying a WinState (tests/common/statewindow.h) and
 // install only the roles they need.

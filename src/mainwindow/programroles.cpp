@@ -109,6 +109,55 @@ void ProgramRoles::recordInserted(const QJsonObject& row)
         XAN_NETMN::getInstance()->agentLink->sndRecordOperate(row);
 }
 
+void ProgramRoles::roiJudged(const param_roi& roi)
+{
+    if (servicesUp)
+        XAN_NETMN::getInstance()->putRoiResult(roi);
+}
+
+void ProgramRoles::templateListChanged(const QJsonObject& which)
+{
+    if (servicesUp)
+        XAN_NETMN::getInstance()->agentLink->syncTempList(which);
+    else
+        MachineOutputs::templateListChanged(which);
+}
+
+void ProgramRoles::cycleStarted()
+{
+    if (servicesUp)
+        XAN_NETMN::getInstance()->start_PeriodRecord();
+}
+
+void ProgramRoles::cycleStepDone(int, bool)
+{
+    if (servicesUp)
+        XAN_NETMN::getInstance()->finish_PeriodRecord();
+}
+
+void ProgramRoles::detectStopped()
+{
+    if (servicesUp)
+        XAN_NETMN::getInstance()->clearCycle();
+}
+
+void ProgramRoles::alarmStarted(int step)
+{
+    if (servicesUp)
+        XAN_NETMN::getInstance()->agentLink->sndAlarmStartTiming(step);
+}
+
+void ProgramRoles::alarmCleared(const QVector<QPair<int, int>>& kinds)
+{
+    if (!servicesUp)
+        return;
+    ViewWatch2ZIZ* link = XAN_NETMN::getInstance()->agentLink;
+    link->alarmState = 2;
+    for (const auto& k : kinds)
+        link->addClearMethod(k.first, k.second);
+    link->sndAlarmFinishTiming();
+}
+
 QByteArray ProgramRoles::operatorPassword()
 {
     if (!parametersLoaded)

@@ -14,6 +14,8 @@
 #include "machineoutputs.h"
 #include "screenchrome.h"
 
+#include <atomic>
+
 class RiVuRevezi;
 
 class ProgramRoles : public CycleControl, public ScreenChrome, public MachineOutputs, public KitDialogs {
@@ -25,7 +27,9 @@ public:
 
     bool parametersLoaded = false;   // set by the start-up after the parameter load
     bool showParameterWarnings = false;  // set by the start-up at the same time
-    bool servicesUp = false;         // set by the start-up once the network services run
+    // Set by the start-up once the network services run; read by the
+    // engine's worker threads too (judged ROIs).
+    std::atomic<bool> servicesUp{false};
 
     // CycleControl
     int paraWord(int n) override;
@@ -52,6 +56,13 @@ public:
     void flashOut() override;
     void lcdOnOff(int on) override;
     void recordInserted(const QJsonObject& row) override;
+    void roiJudged(const param_roi& roi) override;
+    void templateListChanged(const QJsonObject& which) override;
+    void cycleStarted() override;
+    void cycleStepDone(int step, bool ok) override;
+    void detectStopped() override;
+    void alarmStarted(int step) override;
+    void alarmCleared(const QVector<QPair<int, int>>& kinds) override;
 
     // OperatorDialogs
     QByteArray operatorPassword() override;

@@ -184,16 +184,6 @@ public:
     // Starts the logout timer with word 108 seconds (0: rights do not expire).
     void StartLogoutTimer();
     QWidget* viewArea = nullptr;
-    // Hand-overs to the network services, installed by whoever starts them:
-    // a cycle opened, a step decided, a template captured, an alarm raised at
-    // a step, an alarm cleared (camera and clearing kind 4-8 of each camera
-    // the operator's decision concerned).
-    std::function<void()> onCycleStart;
-    std::function<void(int, bool)> onCycleStepDone;
-    std::function<void(int, int)> onTemplateCaptured;
-    std::function<void()> onDetectStopped;
-    std::function<void(int)> onAlarmStart;
-    std::function<void(const QVector<QPair<int, int>>&)> onAlarmCleared;
 
     // ---- ROI tool page: NG resolution and template training (rivurevezi_roipage.cpp)
     // Builds the page (hidden) and wires the button bar's "Area Settings".

@@ -229,23 +229,6 @@ bool RiVuRevezi::StartUp()
     new ModbusServer;
 
     // ---- Hand-overs to the network services ----
-    CammerRecong::setRoiSink([](const param_roi& r) { XAN_NETMN::getInstance()->putRoiResult(r); });
-    onCycleStart = [] { XAN_NETMN::getInstance()->start_PeriodRecord(); };
-    onCycleStepDone = [](int, bool) { XAN_NETMN::getInstance()->finish_PeriodRecord(); };
-    onDetectStopped = [] { XAN_NETMN::getInstance()->clearCycle(); };
-    onTemplateCaptured = [](int camera, int step) {
-        XAN_NETMN::getInstance()->agentLink->syncTempList(
-            QJsonObject{{QStringLiteral("camera"), camera}, {QStringLiteral("detect"), step}});
-    };
-    DrawROIWidget::setTempListSink([](const QJsonObject& o) { XAN_NETMN::getInstance()->agentLink->syncTempList(o); });
-    onAlarmStart = [](int step) { XAN_NETMN::getInstance()->agentLink->sndAlarmStartTiming(step); };
-    onAlarmCleared = [](const QVector<QPair<int, int>>& kinds) {
-        ViewWatch2ZIZ* link = XAN_NETMN::getInstance()->agentLink;
-        link->alarmState = 2;
-        for (const auto& k : kinds)
-            link->addClearMethod(k.first, k.second);
-        link->sndAlarmFinishTiming();
-    };
     roles->servicesUp = true;
 
     // ---- Timers ----

@@ -21,6 +21,7 @@
 #include "testworkdir.h"
 #include "wizardpara.h"
 #include "scripteddialogs.h"
+#include "scriptedoutputs.h"
 
 #include <QDir>
 #include <QImage>
@@ -236,7 +237,7 @@ public:
             pMutexSaveFail = new QMutex;
 
         win.reset(new RecordWindow(dir_.filePath(QStringLiteral("RECORD.db")), QStringLiteral("rigrecord")));
-        CammerRecong::setRoiSink([this](const param_roi& r) { records.push_back(r); });
+        outputs_.onRoiJudged = [this](const param_roi& r) { records.push_back(r); };
         picture(o.camera) = cv::Mat(o.height, o.width, CV_8UC1, cv::Scalar(0));
         view.reset(new CammerWidget(win.get(), o.camera, pictureCamera(o.camera, 1, false)));
         gpState->cammerWidget[o.camera] = view.get();
@@ -244,7 +245,7 @@ public:
 
     ~ViewRig()
     {
-        CammerRecong::setRoiSink(nullptr);
+        outputs_.onRoiJudged = nullptr;
         gpState->cammerWidget[opt.camera] = nullptr;
         view.reset();
         win.reset();
@@ -366,6 +367,7 @@ public:
     std::unique_ptr<RecordWindow> win;
     std::unique_ptr<CammerWidget> view;
     std::vector<param_roi> records;
+    ScriptedOutputs outputs_;   // judged ROIs land in `records`
 
 private:
     QTemporaryDir dir_;

@@ -126,7 +126,6 @@ RoiEnv::RoiEnv(const Options& o)
     gDataIn = 0;
     gInputRiseLatch = 0;
     DrawROIWidget::sameParamNotePending = true;
-    DrawROIWidget::setTempListSink(nullptr);
     if (!pMutexIO)
         pMutexIO = new QMutex;
     if (!pMutexSaveFail)
@@ -237,7 +236,6 @@ RoiEnv::~RoiEnv()
     qunsetenv("VMM_COM_PORT");
     gSource = -1;
     gFromTrain = false;
-    DrawROIWidget::setTempListSink(nullptr);
 }
 
 CammerWidget* RoiEnv::view(int c) const
