@@ -19,8 +19,9 @@
 //     panX, panY, lastPressX/Y, pickX/Y/Value, countdownTimer[],
 //     countdownRemain[], sizeHintTimer, buttonBarTimer, grayTable
 //                                           -> gpState->... (same names)
-//   gpWin->rightsLevel, screenOff, screenOffTimer, currentEdit
+//   gpWin->rightsLevel, screenOff, screenOffTimer
 //                                           -> gpState->... (same names)
+//   gpWin->currentEdit                      -> Edit::currentEdit() (widgets)
 //   gpWin->cammerWidget[], ngDir[], okDir[] -> gpState->... (same names)
 //   gpWin as a parent widget                -> gpState->mainWidget
 //   gpWin->paramDb, paramQuery, recordDb, recordStore
@@ -61,7 +62,6 @@
 
 class QSqlQuery;
 class QWidget;
-class Edit;
 class CammerWidget;
 class RecordStore;
 
@@ -118,7 +118,6 @@ struct WinState {
     int rightsLevel = 0;       // 0 none, 1 operator, 2 factory
     int screenOff = 0;         // non-zero while the screen is dark
     QTimer* screenOffTimer = nullptr;
-    QPointer<Edit> currentEdit; // field receiving the on-screen pads' keys
 
     // ---- Camera views and their picture folders ------------------------------
     QWidget* mainWidget = nullptr;         // the main window: parent of boxes opened below it

@@ -21,7 +21,7 @@ namespace {
 
 Edit* currentEdit()
 {
-    return gpState ? gpState->currentEdit.data() : nullptr;
+    return Edit::currentEdit();
 }
 
 // No replacement pads while the application is going away.
@@ -189,7 +189,7 @@ void NumberInput::HideUpdate()
         // A field made the target without taking the focus (the slider's
         // value box) gets no focus-out; let it go here.
         if (currentEdit() == e) {
-            gpState->currentEdit = nullptr;
+            Edit::setCurrentEdit(nullptr);
             hidePads();
         }
     }

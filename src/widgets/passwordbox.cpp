@@ -126,9 +126,9 @@ void PasswordBox::showEvent(QShowEvent* e)
 
 void PasswordBox::hideEvent(QHideEvent* e)
 {
-    if (gpState && gpState->currentEdit) {
-        gpState->currentEdit->clearFocus();
-        gpState->currentEdit = nullptr;
+    if (Edit* e = Edit::currentEdit()) {
+        e->clearFocus();
+        Edit::setCurrentEdit(nullptr);
     }
     if (gpNumPad)
         gpNumPad->HideUpdate();
