@@ -10,7 +10,7 @@
 #include "cameramanager.h"
 #include "cammerwidget.h"
 #include "globals.h"
-#include "kitlinks.h"
+#include "screenchrome.h"
 #include "lanstr.h"
 #include "paramdb.h"
 #include "statewindow.h"
@@ -98,9 +98,12 @@ int main(int argc, char** argv)
     t.start();
     auto* screen = new WizardParaWidget(&win);
     const double build = t.nsecsElapsed() / 1e6;
-    kitlinks::Links l;
-    l.settingsVisible = [screen] { return screen->isVisible(); };
-    kitlinks::install(l);
+    struct Chrome : ScreenChrome {
+        WizardParaWidget* screen = nullptr;
+        bool settingsVisible() override { return screen->isVisible(); }
+    } chrome;
+    chrome.screen = screen;
+    ScreenChrome* replaced = ScreenChrome::install(&chrome);
     std::vector<double> open;
     for (int i = 0; i < 20; ++i) {
         screen->hide();
@@ -151,7 +154,7 @@ int main(int argc, char** argv)
                 tripMs, trip.size(), tripMs < 100 ? "OK" : "OVER");
     std::printf("anchor, raw OpenCV brightness change of a 1280 x 1024 frame: median %.3f ms; ratio %.1f\n", anchorMs,
                 tripMs / std::max(anchorMs, 1e-6));
-    kitlinks::reset();
+    ScreenChrome::install(replaced);
     delete screen;
     win.cammerWidget[0] = nullptr;
     view.reset();

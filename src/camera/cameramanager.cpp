@@ -3,6 +3,7 @@
 #include "globals.h"
 #include "platform.h"
 #include "winstate.h"
+#include "operatordialogs.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -141,8 +142,7 @@ void CameraManager::closeSnDatabase()
 
 void CameraManager::repairSnDatabase()
 {
-    if (warnBox)
-        warnBox(lanText(160));
+    OperatorDialogs::get().warn(lanText(160));
     // Copying a default that is itself unusable would only reboot into the
     // same failure again; then the program runs on without a stored order.
     if (!usableSnFile(kDefaultSnFile, QStringLiteral("dbTdefault"), true)) {
@@ -318,7 +318,7 @@ void CameraManager::resetCameraSN()
 void CameraManager::checkCameraCount()
 {
     if (simulated) {
-        if (chooseScreenBox && chooseScreenBox(lanText(134))) {
+        if (OperatorDialogs::get().chooseScreen(lanText(134))) {
             resetCameraSN();
             saveCameraSN();
         }
@@ -326,7 +326,7 @@ void CameraManager::checkCameraCount()
     }
     if (serials.size() == cameras.size() || serials.isEmpty())
         return;
-    if (chooseBox && chooseBox(lanText(360))) {
+    if (OperatorDialogs::get().choose(lanText(360))) {
         resetCameraSN();
         saveCameraSN();
         if (gpState)

@@ -56,14 +56,6 @@ public:
     QVector<QString> serials;             // stored serials in camera order
     bool simulated = false;               // the list holds simulated cameras
 
-    // ---- Operator boxes -----------------------------------------------------
-    // The warning box (OK only) and the choice box (true = yes) the manager
-    // asks through. Tests and the main window may replace them.
-    static std::function<void(const QString&)> warnBox;
-    static std::function<bool(const QString&)> chooseBox;
-    // The choice box over the whole picture area (gShowW x gShowH), asked
-    // when only simulated cameras could be opened.
-    static std::function<bool(const QString&)> chooseScreenBox;
 
     static constexpr int kSerialPositions = 8;
     static constexpr int kSerialMin = 8;

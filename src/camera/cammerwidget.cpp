@@ -4,7 +4,8 @@
 #include "cammerrecongnize.h"
 #include "lanstr.h"
 #include "miscfunc.h"
-#include "kitlinks.h"
+#include "cyclecontrol.h"
+#include "screenchrome.h"
 #include "winstate.h"
 #include "wizardpara.h"
 
@@ -339,7 +340,7 @@ const uchar* CammerWidget::recentNgPicture(int step, int slot) const
 
 WizardPara* CammerWidget::SettingSource()
 {
-    if (gpState && kitlinks::settingsVisible() && gpWParaBak)
+    if (gpState && ScreenChrome::get().settingsVisible() && gpWParaBak)
         return gpWParaBak;
     return gpWPara;
 }
@@ -612,7 +613,7 @@ void CammerWidget::SlotLoss()
         return;
     alive = false;
     if (gpState)
-        kitlinks::lostCamera();
+        CycleControl::get().lostCamera();
     if (!reconnectRunning)  // an attempt under way ends in its own report
         camera->lost();
     update();

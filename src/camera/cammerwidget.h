@@ -278,11 +278,8 @@ public:
     static QString stepName(int step);
 
     // ---- ROI editing by touch (cammerwidget_edit.cpp) ----------------------------
-    // The operator boxes and the clock of the double-press check. The
-    // defaults use gpWarnBox / gpChooseBox and the system clock; tests
-    // install scripted ones.
-    static std::function<void(const QString&)> warnBox;
-    static std::function<bool(const QString&)> chooseBox;
+    // The clock of the double-press check: the system clock; tests install
+    // a scripted one.
     static std::function<qint64()> clock;
     static void setPageLink(const RoiPageLink& link);
     static RoiPageLink& pageLink();

@@ -14,11 +14,13 @@
 #include "lanstr.h"
 #include "miscfunc.h"
 #include "numberinput.h"
-#include "kitlinks.h"
+#include "cyclecontrol.h"
+#include "screenchrome.h"
 #include "viewutil.h"
 #include "winstate.h"
 #include "warnbox.h"
 #include "wizardpara.h"
+#include "operatordialogs.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -82,24 +84,6 @@ PressRecord& lastPress()
 }
 
 }  // namespace
-
-std::function<void(const QString&)> CammerWidget::warnBox = [](const QString& text) {
-    if (!gpWarnBox) {
-        qWarning().noquote() << "camera view:" << text;
-        return;
-    }
-    gpWarnBox->setText(text);
-    gpWarnBox->exec();
-};
-
-std::function<bool(const QString&)> CammerWidget::chooseBox = [](const QString& text) {
-    if (!gpChooseBox) {
-        qWarning().noquote() << "camera view asks (answered no):" << text;
-        return false;
-    }
-    gpChooseBox->setText(text);
-    return gpChooseBox->exec() == QDialog::Accepted;
-};
 
 std::function<qint64()> CammerWidget::clock = [] { return QDateTime::currentMSecsSinceEpoch(); };
 
@@ -499,7 +483,7 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
     if (gpState) {
         if (gpState->buttonBarTimer)
             gpState->buttonBarTimer->start(120000);
-        if (gpState->detectState < 2 && kitlinks::buttonBarPress() && gpNumPad)
+        if (gpState->detectState < 2 && ScreenChrome::get().buttonBarPress() && gpNumPad)
             gpNumPad->HideUpdate();
     }
     if (cameraIndex >= numCamera) {
@@ -509,7 +493,7 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
     if (gpState && gpState->currentCamera == numCamera) {
         // All cameras tiled: the press chooses this camera.
         gpState->currentCamera = cameraIndex;
-        kitlinks::changeCammer();
+        CycleControl::get().changeCammer();
         if (gpState->detectState == 2 && gSource == 1 && pageLink().selectCamera)
             pageLink().selectCamera(cameraIndex);
         QWidget::mousePressEvent(e);
@@ -635,7 +619,7 @@ void CammerWidget::PressTemplate(QPoint P)
         return;
     if (polyPointCount >= kMaxPolyPoints) {
         polyPointCount = kMaxPolyPoints - 1;
-        warnBox(lanStr(35));
+        OperatorDialogs::get().warn(lanStr(35));
         return;
     }
     polyPointCount = std::max(0, polyPointCount);
@@ -847,7 +831,7 @@ void CammerWidget::ReleaseTemplate()
         if (editAction == 1 && (mode == 1 || mode == 4)) {
             const bool bigEnough = dragCorner.x() - startPoint.x() >= 10 && dragCorner.y() - startPoint.y() >= 10;
             if (bigEnough && StepFull(g)) {
-                warnBox(lanStr(36));
+                OperatorDialogs::get().warn(lanStr(36));
             } else if (bigEnough) {
                 const int i = std::clamp(rec.roiCount[g], 0, kMaxRoi - 1);
                 const int j = g * kMaxRoi + i;
@@ -918,7 +902,7 @@ void CammerWidget::SavePolygon()
     CammerSingleton& rec = *editRecord;
     const int g = editStep();
     if (StepFull(g)) {
-        warnBox(lanStr(36));
+        OperatorDialogs::get().warn(lanStr(36));
         return;
     }
     const int n = std::clamp(polyPointCount, 0, int(RePolygon::kMaxPoints) - 1);
@@ -957,7 +941,7 @@ void CammerWidget::SlotCopyArea(QPoint P)
     const int g = editStep();
     if (editRecord->roiCount[g] <= 0)
         return;
-    if (!chooseBox(lanStr(38)))
+    if (!OperatorDialogs::get().choose(lanStr(38)))
         return;
     // The box ran an event loop: everything is looked at afresh.
     CammerSingleton& rec = *editRecord;
@@ -965,7 +949,7 @@ void CammerWidget::SlotCopyArea(QPoint P)
     if (count <= 0)
         return;
     if (count >= kMaxRoi) {
-        warnBox(lanStr(36));
+        OperatorDialogs::get().warn(lanStr(36));
         return;
     }
     int src = count - 1;

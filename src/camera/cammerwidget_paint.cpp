@@ -507,12 +507,8 @@ void CammerWidget::PaintStoredPicture(QPainter& p)
 
 namespace {
 // The state word of the header: text and colour.
-QString stateText(int step, bool countState, QColor* colour)
+QString stateText(bool countState, QColor* colour)
 {
-    if (gpState && step >= 0 && step < kMaxDetect && gpState->resample[step]) {
-        *colour = Qt::cyan;
-        return lanStr(310);
-    }
     if (gpState && gpState->runState == 3) {
         *colour = Qt::red;
         return lanStr(311);
@@ -549,7 +545,7 @@ void CammerWidget::PaintRecentNg(QPainter& p)
     p.setWorldTransform(QTransform::fromScale(winSW, winSH) * paintBase);
     p.setFont(viewFont(35));
     QColor colour;
-    const QString state = stateText(step, false, &colour);
+    const QString state = stateText(false, &colour);
     p.setPen(colour);
     p.drawText(QPoint(5, 40), lanStr(313).arg(cameraIndex + 1).arg(stepName(step), state));
     p.setPen(Qt::green);
@@ -660,7 +656,7 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
     p.setWorldTransform(QTransform::fromScale(winSW, winSH) * paintBase);
     p.setFont(viewFont(35));
     QColor colour;
-    const QString state = stateText(step, true, &colour);
+    const QString state = stateText(true, &colour);
     p.setPen(colour);
     p.drawText(QPoint(5, 40), lanStr(313).arg(cameraIndex + 1).arg(stepName(step), state));
 

@@ -8,7 +8,9 @@
 #include "colorbutton.h"
 #include "drawroiwidget_p.h"
 #include "numberinput.h"
-#include "kitlinks.h"
+#include "cyclecontrol.h"
+#include "machineoutputs.h"
+#include "screenchrome.h"
 #include "widgetkit.h"
 #include "winstate.h"
 
@@ -231,14 +233,14 @@ void DrawROIWidget::NormalDrawCaptions()
 void DrawROIWidget::showEvent(QShowEvent* e)
 {
     if (win_)
-        kitlinks::showhideVersion(false);
+        ScreenChrome::get().showhideVersion(false);
     QWidget::showEvent(e);
 }
 
 void DrawROIWidget::hideEvent(QHideEvent* e)
 {
     if (win_)
-        kitlinks::showhideVersion(true);
+        ScreenChrome::get().showhideVersion(true);
     QWidget::hideEvent(e);
 }
 
@@ -495,7 +497,7 @@ void DrawROIWidget::SlotDeleteROI()
         v->setCurRoi(-1);
         v->ShowHideROIPara();
     }
-    kitlinks::repaint();
+    ScreenChrome::get().repaint();
 }
 
 void DrawROIWidget::SlotDeleteAllROI()
@@ -528,7 +530,7 @@ void DrawROIWidget::SlotChangeCamera(int c)
     if (c >= numCamera)
         c = gSource == 1 ? numCamera : numCamera - 1;
     win_->currentCamera = c;
-    kitlinks::changeCammer();
+    CycleControl::get().changeCammer();
     SlotChangeSource(gSource);
 }
 
@@ -613,7 +615,7 @@ void DrawROIWidget::SlotReCheck()
     const int running = qBound(0, win_->runStep, kMaxDetect - 1);
     const int camera = win_->currentCamera;
     SlotSaveData();
-    kitlinks::resetRun();
+    CycleControl::get().resetRun();
 
     const int m = mode();
     int s = running;
@@ -626,10 +628,10 @@ void DrawROIWidget::SlotReCheck()
 
     win_->reDetectMask[s] = 0;
     if (s == last && word(130) == 0 && word(124) == 0)
-        kitlinks::ioSetOut(0, 1);
+        MachineOutputs::get().setOut(0, 1);
     else if (s == 0 && word(122) == 0 && word(123) == 0 && word(129) == 0)
-        kitlinks::ioSetOut(1, 1);
-    kitlinks::ioFlashOut();
+        MachineOutputs::get().setOut(1, 1);
+    MachineOutputs::get().flashOut();
 
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         CammerWidget* v = win_->cammerWidget[c];
@@ -639,11 +641,11 @@ void DrawROIWidget::SlotReCheck()
         int& code = win_->alarmCode[c * kMaxDetect + running];
         if (code == 3)
             code = 7;
-        kitlinks::runAlgorithm(c, running);
+        CycleControl::get().runAlgorithm(c, running);
     }
 
     win_->manualDecision = true;
-    kitlinks::checkNG(true);
+    CycleControl::get().checkNG(true);
 
     if (camera >= 0 && camera < numCamera) {
         if (win_->detectState == 2 && gSource == 1) {
@@ -653,7 +655,7 @@ void DrawROIWidget::SlotReCheck()
                 CammerWidget* v = win_->cammerWidget[c];
                 if (v && !v->stepOk) {
                     win_->currentCamera = c;
-                    kitlinks::changeCammer();
+                    CycleControl::get().changeCammer();
                     setComboQuietly(cameraCombo, c);
                     break;
                 }
@@ -708,7 +710,7 @@ void DrawROIWidget::notCheckcur()
         return;
     SlotSaveData();
     gSource = -1;
-    kitlinks::resetRun();
+    CycleControl::get().resetRun();
     const int running = qBound(0, win_->runStep, kMaxDetect - 1);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         int& code = win_->alarmCode[c * kMaxDetect + running];
@@ -716,7 +718,7 @@ void DrawROIWidget::notCheckcur()
             code = 4;
     }
     win_->manualDecision = true;
-    kitlinks::checkNG(true);
+    CycleControl::get().checkNG(true);
     win_->InsertRecord(lanStr(103), QString());
 }
 
@@ -794,8 +796,8 @@ void DrawROIWidget::SlotReturn()
         v->ShowHideROIPara();
         v->HotCameraUpdateROI();
     }
-    kitlinks::ioStatusVisible(true);
-    kitlinks::mScaleSetToMin();
+    ScreenChrome::get().ioStatusVisible(true);
+    ScreenChrome::get().mScaleSetToMin();
     SlotSaveData();
     if (win_->detectState == 2) {
         sourceCombo->setCurrentIndex(1);
@@ -804,11 +806,11 @@ void DrawROIWidget::SlotReturn()
     movedAside = false;
     win_->copyArea = false;
     gSource = -1;
-    kitlinks::showhideHelp(true);
+    ScreenChrome::get().showhideHelp(true);
     Restart();
     if (gFromTrain) {
         gFromTrain = false;
-        kitlinks::backTrain();
+        CycleControl::get().backTrain();
     }
 }
 
@@ -820,8 +822,8 @@ void DrawROIWidget::Restart()
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         if (CammerWidget* v = win_->cammerWidget[c])
             v->DeselectROI();
-    kitlinks::buttonBarCheck();
-    kitlinks::showhideHelp(true);
+    ScreenChrome::get().buttonBarCheck();
+    ScreenChrome::get().showhideHelp(true);
     hide();
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         if (CammerWidget* v = win_->cammerWidget[c]) {

@@ -79,10 +79,8 @@ public:
     int ChooseTempSlot(int c, int d);
 
     // Deleting templates is reported to the local companion program with
-    // {"camera": [...], "detect": [...]} (0-based, paired index by index).
-    // The owner of that link installs the sink; without one nothing is sent.
-    using TempListSink = std::function<void(const QJsonObject&)>;
-    static void setTempListSink(TempListSink sink);
+    // {"camera": [...], "detect": [...]} (0-based, paired index by index),
+    // through MachineOutputs::templateListChanged.
 
     // ---- Controls, top to bottom --------------------------------------------------
     ColorButton* showHideButton = nullptr;

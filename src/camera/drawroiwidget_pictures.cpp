@@ -9,7 +9,9 @@
 #include "drawroiwidget_p.h"
 #include "miscfunc.h"
 #include "notice.h"
-#include "kitlinks.h"
+#include "cyclecontrol.h"
+#include "machineoutputs.h"
+#include "screenchrome.h"
 #include "widgetkit.h"
 #include "winstate.h"
 #include "viewutil.h"
@@ -31,13 +33,6 @@ using namespace roipage;
 namespace {
 using viewutil::isqrt;
 using viewutil::greyTable;
-
-DrawROIWidget::TempListSink& tempListSink()
-{
-    static DrawROIWidget::TempListSink sink;
-    return sink;
-}
-
 
 // Writes a frame buffer as the template file: 8-bit indexed with the grey
 // table, or 32-bit RGB for colour cameras.
@@ -97,11 +92,6 @@ void showRecentNg(CammerWidget* v, int step)
 
 }  // namespace
 
-void DrawROIWidget::setTempListSink(TempListSink sink)
-{
-    tempListSink() = std::move(sink);
-}
-
 // ---- Switching the source ---------------------------------------------------------
 
 void DrawROIWidget::SlotChangeSource(int s)
@@ -119,8 +109,8 @@ void DrawROIWidget::SlotChangeSource(int s)
     win_->copyArea = false;
 
     if (win_->detectState == 2 && s != 1) {
-        kitlinks::ioSetOut(2, 0);
-        kitlinks::ioFlashOut();
+        MachineOutputs::get().setOut(2, 0);
+        MachineOutputs::get().flashOut();
     }
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         CammerWidget* v = win_->cammerWidget[c];
@@ -135,16 +125,16 @@ void DrawROIWidget::SlotChangeSource(int s)
     const bool keep = s == 1 ? (camera >= 0 && camera <= numCamera) : (camera >= 0 && camera < numCamera);
     if (!keep) {
         win_->currentCamera = 0;
-        kitlinks::changeCammer();
+        CycleControl::get().changeCammer();
     }
     setComboQuietly(cameraCombo, win_->currentCamera);
 
-    kitlinks::ioStatusVisible(s != 0);
+    ScreenChrome::get().ioStatusVisible(s != 0);
     showHideButton->setChecked(false);
     lastButton->setText(lanStr(59));
     nextButton->setText(lanStr(62));
-    kitlinks::showhideHelp(false);
-    kitlinks::mScaleSetToMin();
+    ScreenChrome::get().showhideHelp(false);
+    ScreenChrome::get().mScaleSetToMin();
 
     CammerWidget* v = currentView();
     const int step = win_->currentDetect;
@@ -597,10 +587,7 @@ void DrawROIWidget::SlotTempDeleteAll()
         }
     }
     const QJsonObject obj{{QStringLiteral("camera"), cameras}, {QStringLiteral("detect"), detects}};
-    if (tempListSink())
-        tempListSink()(obj);
-    else
-        qInfo("ROI page: no link to the companion program; template list change not sent");
+    MachineOutputs::get().templateListChanged(obj);
     win_->InsertRecord(lanStr(71), QString());
 }
 

@@ -1,7 +1,7 @@
 #include "viewutil.h"
 
 #include "cammerwidget.h"
-#include "kitlinks.h"
+#include "screenchrome.h"
 #include "winstate.h"
 
 #include <QWidget>
@@ -51,7 +51,7 @@ void updateMScale(int x, int y)
         const double h = view ? view->height() : window ? window->height() : 0;
         st->panX = std::clamp(st->panX, w * (1.0 - st->zoom), 0.0);
         st->panY = std::clamp(st->panY, h * (1.0 - st->zoom), 0.0);
-        kitlinks::repaint();
+        ScreenChrome::get().repaint();
         if (view)
             view->update();
     }

@@ -3,6 +3,7 @@
 #include "cammersingleton.h"
 #include "cambuffers.h"
 #include "globals.h"
+#include "machineoutputs.h"
 #include "miscfunc.h"
 #include "winstate.h"
 #include "wizardpara.h"
@@ -79,17 +80,6 @@ void colourToGrey(const uchar* rgba, int width, int height, cv::Mat& grey)
 }
 
 }  // namespace
-
-CammerRecong::RoiSink& CammerRecong::sink()
-{
-    static RoiSink s;
-    return s;
-}
-
-void CammerRecong::setRoiSink(RoiSink s)
-{
-    sink() = std::move(s);
-}
 
 CammerRecong::CammerRecong(CammerSingleton* record, CamBuffers* owner)
     : rec(record)
@@ -967,8 +957,7 @@ void CammerRecong::judgeStep(int step)
                 heldRecords->append(text);
             else if (gpState)
                 gpState->InsertRecord(text, QString());
-            if (sink())
-                sink()(record);
+            MachineOutputs::get().roiJudged(record);
             continue;
         }
 
@@ -1043,8 +1032,7 @@ void CammerRecong::judgeStep(int step)
             view->roiPassed[step][i] = false;
         }
         record.result = pass ? 1 : 0;
-        if (sink())
-            sink()(record);
+        MachineOutputs::get().roiJudged(record);
     }
 }
 

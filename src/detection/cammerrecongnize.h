@@ -93,11 +93,6 @@ public:
     // Preview of one ROI of the edited record on the shown template.
     void RunTest(int step, int roi);
 
-    // Where every judged ROI's record goes (the network services' ROI cache).
-    // Installed once by the program; without one the records are dropped.
-    using RoiSink = std::function<void(const param_roi&)>;
-    static void setRoiSink(RoiSink sink);
-
     // The rectangle and mask of ROI i of the step in `record` with the given
     // masks (index step * 100 + i), checked against a frame of frameSize.
     // Returns 0 when usable, else kFaultMask or kFaultRect.
@@ -146,7 +141,6 @@ private:
     void fillDefects(int step, int i, int func, int p1, int p2, int p3, const cv::Mat& picture,
                      const cv::Mat& colour, const cv::Mat& judged, cv::Mat& defects, float* score);
     int filterSize(int func, int p3) const;
-    static RoiSink& sink();
     bool colourWarned_ = false;
     // 255 where the picture after the homography (work) and after the
     // positioning (aligned) shows pixels of the captured frame, 0 where the

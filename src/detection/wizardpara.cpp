@@ -1,6 +1,7 @@
 #include "wizardpara.h"
 
 #include "globals.h"
+#include "operatordialogs.h"
 #include "paragroup.h"
 #include "paramdb.h"
 #include "winstate.h"
@@ -144,12 +145,6 @@ quint32 u(int v)
     return static_cast<quint32>(v);
 }
 
-std::function<void(const QString&)>& warnPresenter()
-{
-    static std::function<void(const QString&)> show;
-    return show;
-}
-
 QString lanText(int row)
 {
     const int lan = (gLan >= 0 && gLan < kLanCols) ? gLan : 0;
@@ -158,16 +153,10 @@ QString lanText(int row)
 
 }  // namespace
 
-void setParamWarnPresenter(std::function<void(const QString&)> show)
-{
-    warnPresenter() = std::move(show);
-}
-
 void showParamWarn(const QString& text)
 {
     qWarning("%s", qPrintable(text));
-    if (warnPresenter())
-        warnPresenter()(text);
+    OperatorDialogs::get().parameterWarning(text);
 }
 
 WizardPara::WizardPara()
@@ -441,16 +430,12 @@ void WizardPara::DeriveSteps()
             w[88] = 0;
             w[89] = 0;
             w[86] = p;
-            if (gpState)
-                gpState->mouldSide = 1;
             x = 0;
         } else if (w[177] == 1) {
             w[89] = 1;
             w[86] = 0;
             w[87] = 0;
             w[88] = p;
-            if (gpState)
-                gpState->mouldSide = 0;
             x = 3;
         } else {
             w[87] = 1;

@@ -86,7 +86,6 @@ private:
 };
 
 // The modal message of a parameter load (operator text row 0 when a camera
-// table is damaged). The main window installs a presenter that shows its
-// warn box; without one the text is only logged.
-void setParamWarnPresenter(std::function<void(const QString&)> show);
+// table is damaged): logged, and handed to OperatorDialogs::parameterWarning
+// (the main window shows it in its warn box once the parameters are loaded).
 void showParamWarn(const QString& text);

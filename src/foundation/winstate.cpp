@@ -1,6 +1,6 @@
 #include "winstate.h"
 
-#include "kitlinks.h"
+#include "machineoutputs.h"
 #include "lanstr.h"
 #include "platform.h"
 #include "recordstore.h"
@@ -21,7 +21,7 @@ void WinState::InsertRecord(QString remarks, QString recordtype)
     const QString level = lanStr(kLevelRow[(rightsLevel >= 0 && rightsLevel <= 2) ? rightsLevel : 0]);
     const QString time = QTime::currentTime().toString(QStringLiteral("hh.mm.ss"));
     const auto handOver = [&] {
-        kitlinks::recordInserted(QJsonObject{{QStringLiteral("recordtime"), time},
+        MachineOutputs::get().recordInserted(QJsonObject{{QStringLiteral("recordtime"), time},
                                              {QStringLiteral("recordpassword"), level},
                                              {QStringLiteral("remarks"), remarks},
                                              {QStringLiteral("recordtype"), recordtype}});

@@ -3,38 +3,41 @@
 //
 // The main window owns the one instance (it derives from WinState) and
 // installs it as gpState when it is built; the calls that have to go up to
-// the main window (decisions, camera switch, button bar, I/O outputs,
-// repaint) go through the links of kitlinks.h, which it installs at the same
-// time. Tests of the lower libraries use a plain widget carrying a WinState
-// (tests/common/statewindow.h) and install only the links they need.
+// the main window go through the four roles it installs at the same time:
+// CycleControl (decisions, step runs, camera switch, parameter words),
+// ScreenChrome (button bar, help, zoom, I/O panel, repaint), MachineOutputs
+// (I/O outputs, screen switch, reports for the network services) and
+// OperatorDialogs (the operator password). Tests of the lower libraries use
+// a plain widget carrying a WinState (tests/common/statewindow.h) and
+// install only the roles they need.
 //
 // Where older code or notes read the main window directly:
 //   gpWin->runState, detectState, countState, safeDoorDetect, runStep,
-//     detectStep, alarmCode[], reDetectMask[], manualDecision, ngPresent,
-//     productCount, productAlarm            -> gpState->... (same names)
+//     detectStep, alarmCode[], reDetectMask[], manualDecision, ngPresent
+//                                           -> gpState->... (same names)
 //   gpWin->currentCamera, currentDetect, drawMode, copyArea, handDraw, zoom,
-//     panX, panY, lastPressX/Y, pickX/Y/Value, resample[], countdownTimer[],
+//     panX, panY, lastPressX/Y, pickX/Y/Value, countdownTimer[],
 //     countdownRemain[], sizeHintTimer, buttonBarTimer, grayTable
 //                                           -> gpState->... (same names)
-//   gpWin->rightsLevel, screenOff, screenOffTimer, currentEdit, mouldSide
+//   gpWin->rightsLevel, screenOff, screenOffTimer
 //                                           -> gpState->... (same names)
+//   gpWin->currentEdit                      -> Edit::currentEdit() (widgets)
 //   gpWin->cammerWidget[], ngDir[], okDir[] -> gpState->... (same names)
 //   gpWin as a parent widget                -> gpState->mainWidget
 //   gpWin->paramDb, paramQuery, recordDb, recordStore
 //                                           -> gpState->... (same names)
 //   gpWin->InsertRecord, CountWrite, FLushAll -> gpState->... (same names)
 //   gpWin->CheckNG, RunAlgorithm, BackTrain, ResetRun, LostCamera,
-//     ChangeCammer, SettingsVisible, showhideHelp,
-//     showhideVersion, MScaleSetToMin, update()
-//                                           -> kitlinks::checkNG, runAlgorithm,
-//     backTrain, resetRun, lostCamera, changeCammer, settingsVisible,
-//     showhideHelp, showhideVersion, mScaleSetToMin, repaint
+//     ChangeCammer, gpWPara->words[n] from the widget kit
+//                                           -> CycleControl::get().checkNG, ...
+//     runAlgorithm, backTrain, resetRun, lostCamera, changeCammer, paraWord
+//   gpWin->SettingsVisible, showhideHelp, showhideVersion, MScaleSetToMin,
+//     update(), indexButton->checkShowHide(), ioStatusWidget->setVisible
+//                                           -> ScreenChrome::get().settingsVisible,
+//     showhideHelp, showhideVersion, mScaleSetToMin, repaint, buttonBarCheck,
+//     buttonBarPress (a press on a camera view), ioStatusVisible
 //   gpWin->updateMScale(x, y)               -> viewutil::updateMScale(x, y) (camera)
-//   gpWin->indexButton->checkShowHide() / a press on a camera view
-//                                           -> kitlinks::buttonBarCheck / buttonBarPress
-//   gpWin->ioStatusWidget->setVisible(v)    -> kitlinks::ioStatusVisible(v)
-//   gpControlIO->IOSetOut / IOFlashOut      -> kitlinks::ioSetOut / ioFlashOut
-//   gpWPara->words[n] from the widget kit   -> kitlinks::paraWord(n)
+//   gpControlIO->IOSetOut / IOFlashOut      -> MachineOutputs::get().setOut / flashOut
 //   gpWin->CheckPassword, CheckRoot, InitWidgetKit
 //                                           -> CheckPassword(), CheckRoot(),
 //                                              InitWidgetKit(window) (widgetkit.h)
@@ -59,7 +62,6 @@
 
 class QSqlQuery;
 class QWidget;
-class Edit;
 class CammerWidget;
 class RecordStore;
 
@@ -80,8 +82,6 @@ struct WinState {
     int reDetectMask[kMaxDetect] = {};            // per step, bit per camera
     bool manualDecision = false;
     bool ngPresent = false;
-    int productCount = 0;
-    int productAlarm = 0;
     bool cycleOpen = false;             // a cycle started and its last step is not decided
     bool cycleFailed[kMaxCamera] = {};  // camera failed some step of this cycle
     bool cycleTrained = false;          // some step of the open cycle took a template
@@ -106,7 +106,6 @@ struct WinState {
     int pickX = 0;             // picture read-out
     int pickY = 0;
     int pickValue = 0;         // RGBA word for colour cameras
-    bool resample[kMaxDetect] = {};
     QTimer countdownTimer[kMaxDetect];
     float countdownRemain[kMaxDetect] = {};
     QTimer* sizeHintTimer = nullptr;   // parameter sliders start it for 3000 ms
@@ -115,17 +114,10 @@ struct WinState {
     QTimer* buttonBarTimer = nullptr;
     QVector<QRgb> grayTable;           // entry i = opaque grey i
 
-    // ---- Parameters ---------------------------------------------------------
-    // Mould side of the two-colour and turntable modes; the system parameter
-    // load sets it to 1 when only the left mould is checked (word 177 = 0)
-    // and to 0 when only the right one is (word 177 = 1).
-    int mouldSide = 0;
-
     // ---- Rights and screen ----------------------------------------------
     int rightsLevel = 0;       // 0 none, 1 operator, 2 factory
     int screenOff = 0;         // non-zero while the screen is dark
     QTimer* screenOffTimer = nullptr;
-    QPointer<Edit> currentEdit; // field receiving the on-screen pads' keys
 
     // ---- Camera views and their picture folders ------------------------------
     QWidget* mainWidget = nullptr;         // the main window: parent of boxes opened below it

@@ -8,9 +8,9 @@
 #include "inplacerecord.h"
 #include "iostatus.h"
 #include "judgepool.h"
-#include "kitlinks.h"
 #include "mapplication.h"
 #include "networksettingdialog.h"
+#include "programroles.h"
 #include "wizardparawidget.h"
 #include "recordstore.h"
 
@@ -41,10 +41,9 @@ RiVuRevezi::~RiVuRevezi()
     // program ended must not call back into the window being destroyed.
     if (wizardParaWidget)
         wizardParaWidget->disconnect(this);
-    if (gpState == this) {
+    roles.reset();
+    if (gpState == this)
         gpState = nullptr;
-        kitlinks::reset();
-    }
     delete paramQuery;
     paramQuery = nullptr;
     delete recordStore;
@@ -59,50 +58,7 @@ void RiVuRevezi::TimerLogout()
 
 void RiVuRevezi::InstallLinks()
 {
-    kitlinks::Links l = kitlinks::current();
-    l.ioSetOut = [](int n, int on) {
-        if (gpControlIO)
-            gpControlIO->IOSetOut(n, on);
-    };
-    l.ioFlashOut = [] {
-        if (gpControlIO)
-            gpControlIO->IOFlashOut();
-    };
-    l.checkNG = [this](bool manual) { CheckNG(manual); };
-    l.runAlgorithm = [this](int camera, int step) { return RunAlgorithm(camera, step); };
-    l.backTrain = [this] { BackTrain(); };
-    l.resetRun = [this] { ResetRun(); };
-    l.lostCamera = [this] { LostCamera(); };
-    l.changeCammer = [this] { ChangeCammer(); };
-    l.settingsVisible = [this] { return SettingsVisible(); };
-    l.showhideHelp = [this](bool show) { showhideHelp(show); };
-    l.showhideVersion = [this](bool show) { showhideVersion(show); };
-    l.mScaleSetToMin = [this] { MScaleSetToMin(); };
-    l.repaint = [this] { update(); };
-    l.buttonBarCheck = [this] {
-        if (indexButton)
-            indexButton->checkShowHide();
-    };
-    l.buttonBarPress = [this] {
-        if (!indexButton)
-            return false;
-        if (indexButton->isVisible()) {
-            indexButton->checkShowHide();
-        } else if (!SettingsVisible()) {
-            indexButton->setVisible(true);
-            return true;
-        }
-        return false;
-    };
-    l.ioStatusVisible = [this](bool visible) {
-        if (ioStatusWidget)
-            ioStatusWidget->setVisible(visible);
-    };
-    l.stopTouchCalibration = [] {
-        if (MApplication::_instance)
-            MApplication::_instance->manualStopTscTimeup();
-    };
-    kitlinks::install(l);
+    roles = std::make_unique<ProgramRoles>(this);
 
     // The settings screen's network button: the dialog saves through its own
     // save button; a long press that began on the settings screen must not

@@ -1,7 +1,7 @@
 // The main window: owner of the detection cycle and of the state that the
 // camera views, the ROI page, the widget kit and the network services read
-// and write (its WinState base, installed as gpState); it installs the
-// upward operations of kitlinks.h when it is built.
+// and write (its WinState base, installed as gpState); it installs itself in
+// the roles those call up through (ProgramRoles) when it is built.
 #pragma once
 
 #include "globals.h"
@@ -31,15 +31,17 @@ class HelpWidget;
 class DrawROIWidget;
 class WizardParaWidget;
 class RecordStore;
+class ProgramRoles;
 
 class RiVuRevezi : public QWidget, public WinState {
     Q_OBJECT
 public:
     explicit RiVuRevezi(QWidget* parent = nullptr);
     ~RiVuRevezi() override;
-    // The main window's operations as kitlinks (members the parameter load
-    // installs, the word reader, password and screen switch, are kept).
+    // Installs the roles below and the settings screen's hooks.
     void InstallLinks();
+    // The main window as the lower libraries call up to it.
+    std::unique_ptr<ProgramRoles> roles;
 
     // ---- Cycle state ----------------------------------------------------
     int cycleInterval = 0;     // between the two latest cycle starts, in 0.1 s
@@ -193,16 +195,6 @@ public:
     // Starts the logout timer with word 108 seconds (0: rights do not expire).
     void StartLogoutTimer();
     QWidget* viewArea = nullptr;
-    // Hand-overs to the network services, installed by whoever starts them:
-    // a cycle opened, a step decided, a template captured, an alarm raised at
-    // a step, an alarm cleared (camera and clearing kind 4-8 of each camera
-    // the operator's decision concerned).
-    std::function<void()> onCycleStart;
-    std::function<void(int, bool)> onCycleStepDone;
-    std::function<void(int, int)> onTemplateCaptured;
-    std::function<void()> onDetectStopped;
-    std::function<void(int)> onAlarmStart;
-    std::function<void(const QVector<QPair<int, int>>&)> onAlarmCleared;
 
     // ---- ROI tool page: NG resolution and template training (rivurevezi_roipage.cpp)
     // Builds the page (hidden) and wires the button bar's "Area Settings".

@@ -108,11 +108,13 @@
 #include "iofunc.h"
 #include "judgepool.h"
 #include "lanstr.h"
+#include "machineoutputs.h"
 #include "publictools.h"
 #include "sysword.h"
 
 #include <QDateTime>
 #include <QFile>
+#include <QJsonObject>
 #include <QMap>
 #include <QMutexLocker>
 #include <QSettings>
@@ -223,8 +225,7 @@ void RiVuRevezi::StopDetect()
     LEDOnOff(4, 0);
     LEDOnOff(5, 1);
     // The held cycle record and the ROI cache are emptied with detection.
-    if (onDetectStopped)
-        onDetectStopped();
+    MachineOutputs::get().detectStopped();
     if (indexButton)
         indexButton->setRunning(false);
 }
@@ -345,8 +346,7 @@ void RiVuRevezi::Run()
                 countState = 1;
                 if (gpControlIO)
                     gpControlIO->IOFlashOut();
-                if (onCycleStart)
-                    onCycleStart();
+                MachineOutputs::get().cycleStarted();
             }
             for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
                 frameMark[c][k] = cammerWidget[c] ? cammerWidget[c]->frameCount : 0;
@@ -557,8 +557,8 @@ int RiVuRevezi::PrepareJudgement(int camera, int step, QStringList& records)
         v->stepSettled[step] = true;
         runState = oldRun;
         LEDOnOff(4, 1);
-        if (onTemplateCaptured)
-            onTemplateCaptured(camera, step);
+        MachineOutputs::get().templateListChanged(
+            QJsonObject{{QStringLiteral("camera"), camera}, {QStringLiteral("detect"), step}});
         return 1;
     }
     return -1;
@@ -692,8 +692,8 @@ void RiVuRevezi::CheckNG(bool manual)
                 clearKinds.append({c, (code == 7 && cammerWidget[c]->stepOk) ? 8 : code});
         }
     }
-    if (!ok && !wasNg && onAlarmStart)
-        onAlarmStart(s);
+    if (!ok && !wasNg)
+        MachineOutputs::get().alarmStarted(s);
 
     // Fault pictures: OK picture in slot 1, NG picture in slot 0.
     for (int c = 0; c < numCamera; ++c) {
@@ -731,10 +731,9 @@ void RiVuRevezi::CheckNG(bool manual)
                 v->alarmTimer->start(1000);
         }
     }
-    if (onCycleStepDone)
-        onCycleStepDone(s, ok);
-    if (ok && wasNg && onAlarmCleared)
-        onAlarmCleared(clearKinds);
+    MachineOutputs::get().cycleStepDone(s, ok);
+    if (ok && wasNg)
+        MachineOutputs::get().alarmCleared(clearKinds);
     manualDecision = false;
 
     if (!ok) {

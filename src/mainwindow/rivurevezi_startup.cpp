@@ -10,7 +10,7 @@
 #include "indexbutton.h"
 #include "iofunc.h"
 #include "iostatus.h"
-#include "kitlinks.h"
+#include "programroles.h"
 #include "lanstr.h"
 #include "miscfunc.h"
 #include "modbusserver.h"
@@ -136,17 +136,8 @@ bool RiVuRevezi::StartUp()
     gisColor = gpWPara->words[168];
     gisGrayHue = gpWPara->words[169];
 
-    kitlinks::Links links = kitlinks::current();
-    links.paraWord = sysWord;
-    links.operatorPassword = [] { return gpWPara ? QByteArray(gpWPara->password) : QByteArray(); };
-    links.lcdOnOff = [](int on) { LCDOnOff(on); };
-    kitlinks::install(links);
-    setParamWarnPresenter([](const QString& text) {
-        if (gpWarnBox) {
-            gpWarnBox->setText(text);
-            gpWarnBox->exec();
-        }
-    });
+    roles->parametersLoaded = true;
+    roles->showParameterWarnings = true;
     LoadCount();
     splash(75);
 
@@ -238,26 +229,7 @@ bool RiVuRevezi::StartUp()
     new ModbusServer;
 
     // ---- Hand-overs to the network services ----
-    CammerRecong::setRoiSink([](const param_roi& r) { XAN_NETMN::getInstance()->putRoiResult(r); });
-    onCycleStart = [] { XAN_NETMN::getInstance()->start_PeriodRecord(); };
-    onCycleStepDone = [](int, bool) { XAN_NETMN::getInstance()->finish_PeriodRecord(); };
-    onDetectStopped = [] { XAN_NETMN::getInstance()->clearCycle(); };
-    onTemplateCaptured = [](int camera, int step) {
-        XAN_NETMN::getInstance()->agentLink->syncTempList(
-            QJsonObject{{QStringLiteral("camera"), camera}, {QStringLiteral("detect"), step}});
-    };
-    DrawROIWidget::setTempListSink([](const QJsonObject& o) { XAN_NETMN::getInstance()->agentLink->syncTempList(o); });
-    onAlarmStart = [](int step) { XAN_NETMN::getInstance()->agentLink->sndAlarmStartTiming(step); };
-    onAlarmCleared = [](const QVector<QPair<int, int>>& kinds) {
-        ViewWatch2ZIZ* link = XAN_NETMN::getInstance()->agentLink;
-        link->alarmState = 2;
-        for (const auto& k : kinds)
-            link->addClearMethod(k.first, k.second);
-        link->sndAlarmFinishTiming();
-    };
-    kitlinks::Links withRecord = kitlinks::current();
-    withRecord.recordInserted = [](const QJsonObject& row) { XAN_NETMN::getInstance()->agentLink->sndRecordOperate(row); };
-    kitlinks::install(withRecord);
+    roles->servicesUp = true;
 
     // ---- Timers ----
     runTimer = new QTimer(this);

@@ -1,6 +1,6 @@
 #include "network_carditem.h"
 
-#include "kitlinks.h"
+#include "screenchrome.h"
 
 #include "colorbutton.h"
 #include "edit.h"
@@ -367,7 +367,7 @@ void Network_CardItem::slotChgCardInfo()
         if (info_.ispriority)
             NetworkManager::getInstance()->setPriorityCard(info_.name);
         QTimer::singleShot(100, this, &Network_CardItem::sigUpdateAll);
-        kitlinks::stopTouchCalibration();
+        ScreenChrome::get().stopTouchCalibration();
     }
     // An editor is used once: released as soon as it has closed.
     dia->deleteLater();

@@ -6,6 +6,7 @@
 #include "screenfit.h"
 #include "wizardpara.h"
 #include "wizardparawidget.h"
+#include "operatordialogs.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -107,13 +108,13 @@ void IOWidget::accept()
         if (s < 0)
             continue;
         if (serving[s] >= 0) {
-            WizardParaWidget::warnBox(lanStr(361).arg(lanStr(477 + s)));
+            OperatorDialogs::get().warn(lanStr(361).arg(lanStr(477 + s)));
             return;
         }
         serving[s] = r;
     }
     if (serving[steps - 1] < 0) {
-        WizardParaWidget::warnBox(lanStr(512));
+        OperatorDialogs::get().warn(lanStr(512));
         return;
     }
     int* w = gpWParaBak->words;

@@ -7,6 +7,7 @@
 #include "screenfit.h"
 #include "winstate.h"
 #include "wizardparawidget.h"
+#include "operatordialogs.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -42,13 +43,13 @@ void WidgetChangeCamera::accept()
     for (ComboBox* box : position) {
         const int c = box->currentIndex();
         if (order.contains(c)) {
-            WizardParaWidget::warnBox(lanStr(361).arg(lanStr(43).arg(c + 1).trimmed()));
+            OperatorDialogs::get().warn(lanStr(361).arg(lanStr(43).arg(c + 1).trimmed()));
             return;
         }
         order.append(c);
     }
     if (!CameraManager::getInstance()->resortCameraSN(order)) {
-        WizardParaWidget::warnBox(lanStr(688));
+        OperatorDialogs::get().warn(lanStr(688));
         return;
     }
     if (gpState)

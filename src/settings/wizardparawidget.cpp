@@ -22,6 +22,7 @@
 #include "widgetchangecamera.h"
 #include "winstate.h"
 #include "wizardpara.h"
+#include "operatordialogs.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -33,26 +34,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-void defaultWarn(const QString& text)
-{
-    if (!gpWarnBox) {
-        qWarning("settings: %s", qPrintable(text));
-        return;
-    }
-    gpWarnBox->setText(text);
-    gpWarnBox->exec();
-}
-
-bool defaultChoose(const QString& text)
-{
-    if (!gpChooseBox) {
-        qWarning("settings: no choice box, taken as no: %s", qPrintable(text));
-        return false;
-    }
-    gpChooseBox->setText(text);
-    return gpChooseBox->exec() == QDialog::Accepted;
-}
 
 // A label of the table; "%1" stands for the output number (outputs 1-9) or
 // input 4 (the input that doubles as another signal).
@@ -68,8 +49,6 @@ const char* const kLanguageNames[4] = {"简体中文", "English", "繁體中文"
 
 }  // namespace
 
-std::function<void(const QString&)> WizardParaWidget::warnBox = defaultWarn;
-std::function<bool(const QString&)> WizardParaWidget::chooseBox = defaultChoose;
 std::function<void()> WizardParaWidget::networkHook;
 std::function<void(int, int)> WizardParaWidget::usbCopyHook;
 
@@ -185,7 +164,7 @@ QWidget* WizardParaWidget::buildWordPage(int page)
                 const int word = settingwords::cameraBase(w.word) >= 0 ? w.word + camera_ : w.word;
                 int v = 0;
                 if (!Edit::parseInt(e->text(), &v)) {
-                    warnBox(lanStr(686).arg(w.min).arg(w.max));
+                    OperatorDialogs::get().warn(lanStr(686).arg(w.min).arg(w.max));
                     refreshFields();
                     return;
                 }
@@ -360,7 +339,7 @@ bool WizardParaWidget::setWord(int word, int value)
     if (!gpWParaBak || !entry || !entry->accepts(value)) {
         qWarning("settings: value %d refused for word %d", value, word);
         if (entry)
-            warnBox(lanStr(686).arg(entry->min).arg(entry->max));
+            OperatorDialogs::get().warn(lanStr(686).arg(entry->min).arg(entry->max));
         return false;
     }
     gpWParaBak->words[word] = value;
@@ -410,7 +389,7 @@ void WizardParaWidget::accept()
         hide();
         return;
     }
-    if (!chooseBox(lanStr(234))) {
+    if (!OperatorDialogs::get().choose(lanStr(234))) {
         // Nothing of the working copy survives a refusal, on screen or in the cameras.
         *gpWParaBak = *gpWPara;
         applyAllCameraSetters();
@@ -456,7 +435,7 @@ void WizardParaWidget::accept()
     Notice::post(parentWidget() ? parentWidget() : this, lanStr(708));
     // The mode, the serial port and the picture kind are taken at start-up.
     if (gpWPara->words[WizardPara::kModeChosen] != gpWPara->words[WizardPara::kMode] || restartWordsChanged)
-        warnBox(lanStr(309));
+        OperatorDialogs::get().warn(lanStr(309));
 }
 
 // The engines judge with the accepted words from the next detection on: with
@@ -518,7 +497,7 @@ void WizardParaWidget::SlotChangeLan(int lan)
         languageBox->setCurrentIndex(qBound(0, gLan, 3));
         return;
     }
-    if (!chooseBox(lanStr(318, lan))) {
+    if (!OperatorDialogs::get().choose(lanStr(318, lan))) {
         languageBox->setCurrentIndex(qBound(0, gLan, 3));
         return;
     }
@@ -530,14 +509,14 @@ void WizardParaWidget::SlotChangeLan(int lan)
 
 void WizardParaWidget::SlotShutDown()
 {
-    if (!chooseBox(lanStr(291)))
+    if (!OperatorDialogs::get().choose(lanStr(291)))
         return;
     endRun(false);
 }
 
 void WizardParaWidget::SlotExit()
 {
-    if (!chooseBox(lanStr(294)))
+    if (!OperatorDialogs::get().choose(lanStr(294)))
         return;
     if (gpState)
         gpState->InsertRecord(lanStr(295));
@@ -560,7 +539,7 @@ void WizardParaWidget::SlotModifyTime()
     if (box.exec() != QDialog::Accepted)
         return;
     if (!box.dateTimeEdit->setSysDateTime()) {
-        warnBox(lanStr(366));
+        OperatorDialogs::get().warn(lanStr(366));
         return;
     }
     if (gpState)
@@ -578,7 +557,7 @@ void WizardParaWidget::SlotToNetwork()
 
 void WizardParaWidget::SlotResetCount()
 {
-    if (!chooseBox(lanStr(616)))
+    if (!OperatorDialogs::get().choose(lanStr(616)))
         return;
     for (int c = 0; c < kMaxCamera; ++c)
         gAllNum[c] = gFailNum[c] = gAllCycleNum[c] = gFailCycleNum[c] = 0;
@@ -606,7 +585,7 @@ void WizardParaWidget::SlotAutoExposure()
 void WizardParaWidget::SlotRestoreDefault()
 {
     CammerWidget* v = view(camera_);
-    if (!v || !chooseBox(lanStr(527)))
+    if (!v || !OperatorDialogs::get().choose(lanStr(527)))
         return;
     v->RestoreDefaultSettings();
     refreshFields();
@@ -617,15 +596,15 @@ void WizardParaWidget::SlotParaGroupBackup()
     const QString name = groupName->text();
     const ParaGroup::Result check = ParaGroup::checkName(name);
     if (check != ParaGroup::Ok) {
-        warnBox(lanStr(check == ParaGroup::BadName ? 687 : ParaGroup::messageRow(check)));
+        OperatorDialogs::get().warn(lanStr(check == ParaGroup::BadName ? 687 : ParaGroup::messageRow(check)));
         return;
     }
-    if (!chooseBox(lanStr(283)))
+    if (!OperatorDialogs::get().choose(lanStr(283)))
         return;
-    if (ParaGroup::exists(name) && !chooseBox(lanStr(284)))
+    if (ParaGroup::exists(name) && !OperatorDialogs::get().choose(lanStr(284)))
         return;
     if (ParaGroup::backup(name) != ParaGroup::Ok) {
-        warnBox(lanStr(688));
+        OperatorDialogs::get().warn(lanStr(688));
     } else {
         if (gpWPara)
             ResStatisticsParam::getInstance()->setCurGroupName(gpWPara->getCurGroupName());
@@ -637,11 +616,11 @@ void WizardParaWidget::SlotParaGroupBackup()
 void WizardParaWidget::SlotParaGroupRestore()
 {
     const int index = groupList->currentRow();
-    if (index < 0 || !chooseBox(lanStr(285)))
+    if (index < 0 || !OperatorDialogs::get().choose(lanStr(285)))
         return;
     const QString name = groupList->currentItem()->text();
     if (ParaGroup::restore(index) != ParaGroup::Ok) {
-        warnBox(lanStr(688));
+        OperatorDialogs::get().warn(lanStr(688));
         return;
     }
     if (gpState)
@@ -658,14 +637,14 @@ void WizardParaWidget::SlotParaGroupDelete()
     if (index < 0)
         return;
     if (groupList->currentItem()->text() == QLatin1String("default")) {
-        warnBox(lanStr(653));
+        OperatorDialogs::get().warn(lanStr(653));
         return;
     }
-    if (!chooseBox(lanStr(287)))
+    if (!OperatorDialogs::get().choose(lanStr(287)))
         return;
     const bool wasCurrent = gpWPara && index == gpWPara->words[WizardPara::kGroupIndex];
     if (ParaGroup::remove(index) != ParaGroup::Ok)
-        warnBox(lanStr(688));
+        OperatorDialogs::get().warn(lanStr(688));
     else if (wasCurrent && gpWPara)
         ResStatisticsParam::getInstance()->setCurGroupName(gpWPara->getCurGroupName());
     refreshGroups();
@@ -697,25 +676,25 @@ void WizardParaWidget::SlotSetPassword()
         passwordAgain->clear();
     };
     if (first.isEmpty() || again.isEmpty()) {
-        warnBox(lanStr(278));
+        OperatorDialogs::get().warn(lanStr(278));
         return;
     }
     if (first != again) {
         clear();
-        warnBox(lanStr(280));
+        OperatorDialogs::get().warn(lanStr(280));
         return;
     }
     if (!gpWPara->setPassword(first) || !gpWParaBak->setPassword(first)) {
         qWarning("settings: the typed password cannot be stored (too long or outside Latin-1)");
         clear();
-        warnBox(lanStr(280));
+        OperatorDialogs::get().warn(lanStr(280));
         return;
     }
     gpWPara->SaveDatatoFile();
     clear();
     if (gpState)
         gpState->InsertRecord(lanStr(235) + lanStr(249));
-    warnBox(lanStr(279));
+    OperatorDialogs::get().warn(lanStr(279));
 }
 
 void WizardParaWidget::SlotChangeCamera()

@@ -52,9 +52,6 @@ public:
     int currentCamera() const { return camera_; }
     void setCurrentCamera(int camera);
 
-    // The boxes the screen asks through (true = yes). Tests replace them.
-    static std::function<void(const QString&)> warnBox;
-    static std::function<bool(const QString&)> chooseBox;
     // Opens the network settings; empty until the network dialog exists.
     static std::function<void()> networkHook;
     // Hands accepted USB copy words (days kept, switch) to the picture

@@ -8,6 +8,7 @@
 #include "lanstr.h"
 #include "updatepackage.h"
 #include "winstate.h"
+#include "operatordialogs.h"
 
 #include <QDir>
 
@@ -23,7 +24,7 @@ void WizardParaWidget::SlotUpdateApp()
     QVector<UPanInfo> disks = reportedDisks();
     if (disks.isEmpty()) {
         // The watcher picks a disk up within moments of its insertion.
-        if (!chooseBox(lanStr(320)))
+        if (!OperatorDialogs::get().choose(lanStr(320)))
             return;
         disks = reportedDisks();
         if (disks.isEmpty())
@@ -31,16 +32,16 @@ void WizardParaWidget::SlotUpdateApp()
     }
     const UpdatePackage::Found found = UpdatePackage::find(disks);
     if (!found.isValid()) {
-        warnBox(lanStr(UpdatePackage::messageRow(UpdatePackage::NoPackage)));
+        OperatorDialogs::get().warn(lanStr(UpdatePackage::messageRow(UpdatePackage::NoPackage)));
         return;
     }
     const QString work = QDir::currentPath();
     if (!UpdatePackage::runsFrom(work, UpdatePackage::runningProgram())) {
-        warnBox(lanStr(UpdatePackage::messageRow(UpdatePackage::NotLaidOut)));
+        OperatorDialogs::get().warn(lanStr(UpdatePackage::messageRow(UpdatePackage::NotLaidOut)));
         return;
     }
     const QString running = QString::fromLatin1(kAppVersion);
-    if (!chooseBox(lanStr(323) + QStringLiteral("\r\n") + lanStr(693).arg(running, found.version)))
+    if (!OperatorDialogs::get().choose(lanStr(323) + QStringLiteral("\r\n") + lanStr(693).arg(running, found.version)))
         return;
 
     // Copying, unpacking, the dry start of the new program and the swap run
@@ -56,7 +57,7 @@ void WizardParaWidget::SlotUpdateApp()
         this);
     wait.exec();
     if (result != UpdatePackage::None) {
-        warnBox(lanStr(UpdatePackage::messageRow(result)));
+        OperatorDialogs::get().warn(lanStr(UpdatePackage::messageRow(result)));
         return;
     }
     if (gpState)

@@ -20,15 +20,10 @@ QPointer<QDialog> gpNetDialog;
 
 namespace {
 
-void setCurrentEdit(Edit* e)
+QPointer<Edit>& focusedField()
 {
-    if (gpState)
-        gpState->currentEdit = e;
-}
-
-Edit* currentEdit()
-{
-    return gpState ? gpState->currentEdit.data() : nullptr;
+    static QPointer<Edit> field;
+    return field;
 }
 
 int saturate(qint64 v)
@@ -58,12 +53,23 @@ Edit::Edit(int flags_, QWidget* parent, int style)
     connect(this, &QLineEdit::textChanged, this, &Edit::SlotRange);
 }
 
+Edit* Edit::currentEdit()
+{
+    return gpState ? focusedField().data() : nullptr;
+}
+
+void Edit::setCurrentEdit(Edit* e)
+{
+    if (gpState)
+        focusedField() = e;
+}
+
 Edit::~Edit()
 {
     // A field that dies while it receives the pads' keys takes the pads away
     // with it; the guarded pointer would only clear once the QObject is gone.
-    if (gpState && gpState->currentEdit.data() == this) {
-        gpState->currentEdit = nullptr;
+    if (gpState && focusedField().data() == this) {
+        focusedField() = nullptr;
         hidePads();
     }
 }

@@ -1,7 +1,7 @@
 // The program's text and number fields. A tap on a field calls up one of the
 // two shared on-screen pads (numberinput.h) and places it next to the field;
-// the pads write into whichever field the main window's `currentEdit` names
-// at the moment a key is pressed, through the virtual addValue/deleteValue.
+// the pads write into whichever field `Edit::currentEdit()` names at the
+// moment a key is pressed, through the virtual addValue/deleteValue.
 #pragma once
 
 #include <QDialog>
@@ -21,6 +21,11 @@ extern QPointer<QDialog> gpNetDialog;
 class Edit : public QLineEdit {
     Q_OBJECT
 public:
+    // The field receiving the on-screen pads' keys (null: none, and always
+    // null while no main window state exists).
+    static Edit* currentEdit();
+    static void setCurrentEdit(Edit* e);
+
     enum Flag {
         Numeric = 1,                 // passed by numeric fields; nothing reads it
         LetterPad = 2,               // letter pad instead of the digit pad

@@ -4,7 +4,7 @@
 #include "edit.h"
 #include "passwordbox.h"
 #include "publictools_widget.h"
-#include "kitlinks.h"
+#include "screenchrome.h"
 #include "winstate.h"
 
 #include <QApplication>
@@ -21,7 +21,7 @@ namespace {
 
 Edit* currentEdit()
 {
-    return gpState ? gpState->currentEdit.data() : nullptr;
+    return Edit::currentEdit();
 }
 
 // No replacement pads while the application is going away.
@@ -178,7 +178,7 @@ void NumberInput::HideUpdate()
     if (isVisible()) {
         hide();
         if (gpState)
-            kitlinks::repaint();
+            ScreenChrome::get().repaint();
     }
     if (gpPasswordBox && gpPasswordBox->isVisible()) {
         emit chkpassword();
@@ -189,7 +189,7 @@ void NumberInput::HideUpdate()
         // A field made the target without taking the focus (the slider's
         // value box) gets no focus-out; let it go here.
         if (currentEdit() == e) {
-            gpState->currentEdit = nullptr;
+            Edit::setCurrentEdit(nullptr);
             hidePads();
         }
     }

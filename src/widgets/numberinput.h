@@ -1,6 +1,6 @@
 // The two shared on-screen pads: the digit pad `NumberInput` (gpNumPad) and
 // the letter pad `NumCharInput` (gpNumCharPad). A pad never remembers a field;
-// every key acts on the main window's `currentEdit` when it is pressed.
+// every key acts on `Edit::currentEdit()` when it is pressed.
 #pragma once
 
 #include <QVector>

@@ -2,7 +2,8 @@
 
 #include "colorbutton.h"
 #include "edit.h"
-#include "kitlinks.h"
+#include "cyclecontrol.h"
+#include "operatordialogs.h"
 #include "numberinput.h"
 #include "publictools_widget.h"
 #include "winstate.h"
@@ -70,9 +71,9 @@ PasswordBox::PasswordBox(QWidget* parent)
 void PasswordBox::accept()
 {
     const QString typed = pwdEdit->text();
-    const QString operatorPassword = QString::fromLatin1(kitlinks::operatorPassword());
+    const QString operatorPassword = QString::fromLatin1(OperatorDialogs::get().operatorPassword());
     const QDateTime at = now();
-    const QString factory = factoryCode(kitlinks::paraWord(98) != 0, at);
+    const QString factory = factoryCode(CycleControl::get().paraWord(98) != 0, at);
 
     int level = 0;
     if (typed == factory)
@@ -125,9 +126,9 @@ void PasswordBox::showEvent(QShowEvent* e)
 
 void PasswordBox::hideEvent(QHideEvent* e)
 {
-    if (gpState && gpState->currentEdit) {
-        gpState->currentEdit->clearFocus();
-        gpState->currentEdit = nullptr;
+    if (Edit* e = Edit::currentEdit()) {
+        e->clearFocus();
+        Edit::setCurrentEdit(nullptr);
     }
     if (gpNumPad)
         gpNumPad->HideUpdate();

@@ -2,7 +2,8 @@
 
 #include "colorbutton.h"
 #include "editip.h"
-#include "kitlinks.h"
+#include "cyclecontrol.h"
+#include "machineoutputs.h"
 #include "platform.h"
 #include "publictools_widget.h"
 #include "winstate.h"
@@ -86,8 +87,8 @@ void WarnBox::showEvent(QShowEvent* e)
     okButton->setText(kitText(okRow));
     // A message must be readable: it wakes a dark screen.
     if (gpState && gpState->screenOff) {
-        kitlinks::lcdOnOff(1);
-        const qint64 delay = kitlinks::paraWord(105);
+        MachineOutputs::get().lcdOnOff(1);
+        const qint64 delay = CycleControl::get().paraWord(105);
         if (delay > 0 && gpState->screenOffTimer)
             gpState->screenOffTimer->start(static_cast<int>(qMin<qint64>(delay * 1000, INT_MAX)));
     }
@@ -109,13 +110,9 @@ ProductAlarmWarnBox::ProductAlarmWarnBox(QWidget* parent)
 
 void ProductAlarmWarnBox::accept()
 {
-    kitlinks::ioSetOut(0, 0);
-    kitlinks::ioSetOut(2, 0);
-    kitlinks::ioFlashOut();
-    if (gpState) {
-        gpState->productCount = 0;
-        gpState->productAlarm = 0;
-    }
+    MachineOutputs::get().setOut(0, 0);
+    MachineOutputs::get().setOut(2, 0);
+    MachineOutputs::get().flashOut();
     QDialog::accept();
 }
 

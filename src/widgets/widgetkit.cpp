@@ -1,6 +1,6 @@
 #include "widgetkit.h"
 
-#include "kitlinks.h"
+#include "cyclecontrol.h"
 #include "numberinput.h"
 #include "passwordbox.h"
 #include "warnbox.h"
@@ -62,7 +62,7 @@ void InitWidgetKit(QWidget* window)
 
 int CheckPassword()
 {
-    if (kitlinks::paraWord(98) == 0)
+    if (CycleControl::get().paraWord(98) == 0)
         return 1;
     const int held = gpState ? gpState->rightsLevel : 0;
     if (held != 0)

@@ -8,6 +8,7 @@
 #include "platform.h"
 #include "updatepackage.h"
 #include "wizardparawidget.h"
+#include "scripteddialogs.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -195,8 +196,9 @@ private slots:
         platform::setExitHandler([&exits](int code) { exits << code; });
         platform::setSleeper(&noSleep_);
         QStringList asked, warned;
-        WizardParaWidget::chooseBox = [&asked](const QString& t) { asked << t; return true; };
-        WizardParaWidget::warnBox = [&warned](const QString& t) { warned << t; };
+        ScriptedDialogs dialogs;
+        dialogs.onChoose = [&asked](const QString& t) { asked << t; return true; };
+        dialogs.onWarn = [&warned](const QString& t) { warned << t; };
 
         WizardParaWidget screen;
         screen.resize(1920, 1080);

@@ -6,6 +6,7 @@
 #include "support_camera.h"
 #include "testworkdir.h"
 #include "viewrig.h"
+#include "scripteddialogs.h"
 
 #include <QFile>
 #include <QtTest>
@@ -43,6 +44,7 @@ private:
     QStringList asked_;
     QStringList warned_;
     bool answer_ = false;
+    ScriptedDialogs dialogs_;
     QList<int> exits_;
 
 
@@ -54,12 +56,11 @@ private slots:
         gaLanStr[134][1] = QStringLiteral("ROW134");
         gaLanStr[160][1] = QStringLiteral("ROW160");
         gaLanStr[360][1] = QStringLiteral("ROW360");
-        CameraManager::warnBox = [this](const QString& t) { warned_ << t; };
-        CameraManager::chooseBox = [this](const QString& t) {
+        dialogs_.onWarn = [this](const QString& t) { warned_ << t; };
+        dialogs_.onChoose = [this](const QString& t) {
             asked_ << t;
             return answer_;
         };
-        CameraManager::chooseScreenBox = CameraManager::chooseBox;
         platform::setExitHandler([this](int code) { exits_ << code; });
     }
 

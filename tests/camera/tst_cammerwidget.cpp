@@ -3,7 +3,8 @@
 // copy), restoring defaults, the alarm blink, and camera loss and reconnect.
 #include "cameramanager.h"
 #include "cammerwidget.h"
-#include "kitlinks.h"
+#include "cyclecontrol.h"
+#include "screenchrome.h"
 #include "globals.h"
 #include "lanstr.h"
 #include "viewrig.h"
@@ -365,9 +366,12 @@ private slots:
         auto v = recordingView();
         WizardParaWidget settings;
         // The main window answers whether its settings screen is shown.
-        kitlinks::Links links = kitlinks::current();
-        links.settingsVisible = [&settings, screen] { return screen > 0 && settings.isVisible(); };
-        kitlinks::install(links);
+        struct Chrome : ScreenChrome {
+            QWidget* settings = nullptr;
+            bool settingsVisible() override { return settings && settings->isVisible(); }
+        } chrome;
+        chrome.settings = screen > 0 ? &settings : nullptr;
+        ScreenChrome* before = ScreenChrome::install(&chrome);
         if (screen == 2)
             settings.show();
         for (int w = 0; w < 40; ++w) {
@@ -410,8 +414,7 @@ private slots:
                  << "stop" << "setSpeed 3" << "start";
         expected.removeAll(QString());
         QCOMPARE(rec()->calls, expected);
-        links.settingsVisible = nullptr;
-        kitlinks::install(links);
+        ScreenChrome::install(before);
     }
 
     void cameraCallsByKindColourAndState_data()
@@ -551,10 +554,12 @@ private slots:
         QFETCH(int, runState);
         // The main window's reaction (output 0, the warning) is its own test;
         // here the view reports the loss once through the link.
-        int lostCalls = 0;
-        kitlinks::Links links = kitlinks::current();
-        links.lostCamera = [&lostCalls] { ++lostCalls; };
-        kitlinks::install(links);
+        struct Cycle : CycleControl {
+            int lost = 0;
+            void lostCamera() override { ++lost; }
+        } cycle;
+        const int& lostCalls = cycle.lost;
+        CycleControl* before = CycleControl::install(&cycle);
         gpWPara->words[160] = word160;
         gpWPara->words[76] = 0;   // output 0 not inverted
         fx->win->runState = runState;
@@ -591,8 +596,7 @@ private slots:
         QCOMPARE(fx->remarks().size(), 1);
         QCOMPARE(lostCalls, 1);
         QVERIFY(v->UpdateImage());
-        links.lostCamera = nullptr;
-        kitlinks::install(links);
+        CycleControl::install(before);
     }
 
     void secondLossWhileReconnecting()

@@ -5,6 +5,7 @@
 #include "synthpictures.h"
 #include "testworkdir.h"
 #include "viewrig.h"
+#include "scriptedoutputs.h"
 
 #include <QtTest>
 
@@ -577,10 +578,11 @@ private slots:
         }
         std::mutex lock;
         QStringList sunk;
-        CammerRecong::setRoiSink([&](const param_roi& p) {
+        ScriptedOutputs outputs;
+        outputs.onRoiJudged = [&](const param_roi& p) {
             std::lock_guard<std::mutex> g(lock);
             sunk << QStringLiteral("%1 %2 %3 %4 %5").arg(p.camera).arg(p.roi).arg(p.result).arg(p.algorithm).arg(p.param2);
-        });
+        };
         JudgePool pool(kCameras - 1);
         auto judgeAll = [&](bool atOnce) {
             sunk.clear();
@@ -616,7 +618,6 @@ private slots:
             for (int c = 0; c <= kCameras; ++c)
                 QVERIFY2(all[c] == one[c], qPrintable(QStringLiteral("round %1, part %2").arg(round).arg(c)));
         }
-        CammerRecong::setRoiSink(nullptr);
     }
 
     void manyBlobsAreSummedButNinetyNineStored()

@@ -1,8 +1,9 @@
-// The camera manager's questions reach the operator through the widget
-// kit's shared boxes; without them nothing is asked and the answer is "no".
-#include "cameramanager.h"
+// The operator's questions (the camera manager's among them) reach the
+// operator through the widget kit's shared boxes; without them nothing is
+// asked and the answer is "no".
 #include "colorbutton.h"
 #include "globals.h"
+#include "kitdialogs.h"
 #include "statewindow.h"
 #include "warnbox.h"
 #include "widgetkit.h"
@@ -38,6 +39,7 @@ void pressWhenShown(std::function<QAbstractButton*(QDialog*)> pick, QSize* seen 
 
 class TestManagerBoxes : public QObject {
     Q_OBJECT
+    KitDialogs dialogs;
 
 private slots:
     void initTestCase()
@@ -49,9 +51,9 @@ private slots:
     void questionsWithoutBoxesAreAnsweredNo()
     {
         QVERIFY(!gpChooseBox);
-        QVERIFY(!CameraManager::chooseBox(QStringLiteral("q")));
-        QVERIFY(!CameraManager::chooseScreenBox(QStringLiteral("q")));
-        CameraManager::warnBox(QStringLiteral("w"));   // logged only; must not block
+        QVERIFY(!dialogs.choose(QStringLiteral("q")));
+        QVERIFY(!dialogs.chooseScreen(QStringLiteral("q")));
+        dialogs.warn(QStringLiteral("w"));   // logged only; must not block
     }
 
     void questionsUseTheSharedBoxes_data()
@@ -80,7 +82,7 @@ private slots:
             },
             &size, &text);
         const QString question = QStringLiteral("Clear the camera order?");
-        const bool answer = screen ? CameraManager::chooseScreenBox(question) : CameraManager::chooseBox(question);
+        const bool answer = screen ? dialogs.chooseScreen(question) : dialogs.choose(question);
         QCOMPARE(answer, yes);
         QCOMPARE(text, question);
         QCOMPARE(size, screen ? QSize(gShowW, gShowH) : QSize(750, 370));
@@ -95,7 +97,7 @@ private slots:
         QString text;
         pressWhenShown([](QDialog* d) { return static_cast<QAbstractButton*>(qobject_cast<WarnBox*>(d)->okButton); },
                        nullptr, &text);
-        CameraManager::warnBox(QStringLiteral("SN.db is damaged"));
+        dialogs.warn(QStringLiteral("SN.db is damaged"));
         QCOMPARE(text, QStringLiteral("SN.db is damaged"));
         QVERIFY(!gpWarnBox->isVisible());
         gpState = nullptr;

@@ -20,6 +20,8 @@
 #include "statewindow.h"
 #include "testworkdir.h"
 #include "wizardpara.h"
+#include "scripteddialogs.h"
+#include "scriptedoutputs.h"
 
 #include <QDir>
 #include <QImage>
@@ -235,7 +237,7 @@ public:
             pMutexSaveFail = new QMutex;
 
         win.reset(new RecordWindow(dir_.filePath(QStringLiteral("RECORD.db")), QStringLiteral("rigrecord")));
-        CammerRecong::setRoiSink([this](const param_roi& r) { records.push_back(r); });
+        outputs_.onRoiJudged = [this](const param_roi& r) { records.push_back(r); };
         picture(o.camera) = cv::Mat(o.height, o.width, CV_8UC1, cv::Scalar(0));
         view.reset(new CammerWidget(win.get(), o.camera, pictureCamera(o.camera, 1, false)));
         gpState->cammerWidget[o.camera] = view.get();
@@ -243,7 +245,7 @@ public:
 
     ~ViewRig()
     {
-        CammerRecong::setRoiSink(nullptr);
+        outputs_.onRoiJudged = nullptr;
         gpState->cammerWidget[opt.camera] = nullptr;
         view.reset();
         win.reset();
@@ -365,6 +367,7 @@ public:
     std::unique_ptr<RecordWindow> win;
     std::unique_ptr<CammerWidget> view;
     std::vector<param_roi> records;
+    ScriptedOutputs outputs_;   // judged ROIs land in `records`
 
 private:
     QTemporaryDir dir_;
@@ -419,11 +422,9 @@ public:
             gpWPara->words[86 + k] = k < o.steps ? 1 : 0;
         gpWPara->words[WizardPara::kMode] = 0;
 
-        savedWarn_ = CammerWidget::warnBox;
-        savedChoose_ = CammerWidget::chooseBox;
         savedClock_ = CammerWidget::clock;
-        CammerWidget::warnBox = [this](const QString& t) { warnings << t; };
-        CammerWidget::chooseBox = [this](const QString& t) {
+        dialogs_.onWarn = [this](const QString& t) { warnings << t; };
+        dialogs_.onChoose = [this](const QString& t) {
             questions << t;
             return answers.isEmpty() ? false : answers.takeFirst();
         };
@@ -486,8 +487,6 @@ public:
         gpState = nullptr;
         delete gpWPara;
         gpWPara = nullptr;
-        CammerWidget::warnBox = savedWarn_;
-        CammerWidget::chooseBox = savedChoose_;
         CammerWidget::clock = savedClock_;
         CammerWidget::setPageLink(RoiPageLink());
         CammerWidget::resetDoubleClick();
@@ -579,8 +578,7 @@ private:
         return i;
     }
 
-    std::function<void(const QString&)> savedWarn_;
-    std::function<bool(const QString&)> savedChoose_;
+    ScriptedDialogs dialogs_;   // the views' boxes, scripted
     std::function<qint64()> savedClock_;
 };
 

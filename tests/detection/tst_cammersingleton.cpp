@@ -6,6 +6,7 @@
 #include "statewindow.h"
 #include "support_paramdb.h"
 #include "wizardpara.h"
+#include "scripteddialogs.h"
 
 #include <QSqlQuery>
 #include <QtTest>
@@ -96,7 +97,6 @@ private slots:
     void cleanupTestCase()
     {
         CammerSingleton::setViewResolver(nullptr);
-        setParamWarnPresenter(nullptr);
     }
 
     void noStepRowsAreCreated()
@@ -203,10 +203,12 @@ private slots:
         putRow(db, "cammer1", "detect3", detect);
         putRow(db, "cammer1", "detect4", "2 1 2 3 4 5 6 7 8");
         QStringList shown;
-        setParamWarnPresenter([&shown](const QString& t) { shown << t; });
         auto rec = std::make_unique<CammerSingleton>(1);
-        rec->LoadDatafromFile(nullptr);
-        setParamWarnPresenter(nullptr);
+        {
+            ScriptedDialogs dialogs;
+            dialogs.onParameterWarning = [&shown](const QString& t) { shown << t; };
+            rec->LoadDatafromFile(nullptr);
+        }
         QCOMPARE(rec->roiCount[3], count);
         QCOMPARE(shown.size(), warned ? 1 : 0);
         // The other steps still load.

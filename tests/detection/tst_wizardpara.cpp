@@ -322,41 +322,36 @@ private slots:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<int>("dnum");
         QTest::addColumn<QString>("expected");
-        QTest::addColumn<int>("side");  // mould side after the load, started at 7
         QTest::newRow("standard, semi-auto, ejector kept")
-            << "175=0 85=1 123=0 100=1" << 2 << "267=4 87=1 86=1 49=0 50=2 80=1 81=1 82=1 83=1" << 7;
+            << "175=0 85=1 123=0 100=1" << 2 << "267=4 87=1 86=1 49=0 50=2 80=1 81=1 82=1 83=1";
         QTest::newRow("standard, cut ejector")
-            << "175=0 85=0 123=1 100=0 80=1" << 2 << "86=0 50=0 80=0 81=0 82=0 83=0" << 7;
+            << "175=0 85=0 123=1 100=0 80=1" << 2 << "86=0 50=0 80=0 81=0 82=0 83=0";
         QTest::newRow("two-colour, left mould")
-            << "175=1 177=0 100=1" << 4 << "267=4 87=1 88=0 89=0 86=1 49=0 50=2" << 1;
+            << "175=1 177=0 100=1" << 4 << "267=4 87=1 88=0 89=0 86=1 49=0 50=2";
         QTest::newRow("two-colour, right mould")
-            << "175=1 177=1 100=1" << 4 << "89=1 86=0 87=0 88=1 49=0 50=3" << 0;
+            << "175=1 177=1 100=1" << 4 << "89=1 86=0 87=0 88=1 49=0 50=3";
         QTest::newRow("two-colour, all moulds")
-            << "175=1 177=2 100=0" << 4 << "87=1 89=1 86=0 88=0 49=0 50=255" << 7;
+            << "175=1 177=2 100=0" << 4 << "87=1 89=1 86=0 88=0 49=0 50=255";
         QTest::newRow("turntable, right mould, semi-auto")
-            << "175=2 177=1 85=1 100=1" << 4 << "49=3 50=2 88=1" << 0;
+            << "175=2 177=1 85=1 100=1" << 4 << "49=3 50=2 88=1";
         QTest::newRow("turntable, all moulds")
-            << "175=2 177=3 85=0 100=1" << 4 << "49=255 50=255 86=1 88=1" << 7;
+            << "175=2 177=3 85=0 100=1" << 4 << "49=255 50=255 86=1 88=1";
         QTest::newRow("turntable, mould word 9")
-            << "175=2 177=9 100=1" << 4 << "177=0 49=0 50=0 87=1" << 1;
+            << "175=2 177=9 100=1" << 4 << "177=0 49=0 50=0 87=1";
         QTest::newRow("multi, three steps")
             << "175=3 217=3 218=0 219=2 220=-1 221=4 226=1 228=7"
-            << 3 << "267=3 86=1 49=2 242=0 87=1 50=8 243=2 88=0 51=-1 244=-1 89=0 52=-1 245=55" << 7;
-        QTest::newRow("multi, first step off") << "175=3 217=2 218=-1 219=1 227=0" << 2 << "86=0 49=-1 242=-1 87=1 50=0" << 7;
+            << 3 << "267=3 86=1 49=2 242=0 87=1 50=8 243=2 88=0 51=-1 244=-1 89=0 52=-1 245=55";
+        QTest::newRow("multi, first step off") << "175=3 217=2 218=-1 219=1 227=0" << 2 << "86=0 49=-1 242=-1 87=1 50=0";
         QTest::newRow("multi, row out of range")
-            << "175=3 217=2 218=9 219=-2 226=0" << 2 << "86=0 49=-1 242=9 87=0 50=-1" << 7;
+            << "175=3 217=2 218=9 219=-2 226=0" << 2 << "86=0 49=-1 242=9 87=0 50=-1";
         QTest::newRow("multi, slot out of range")
-            << "175=3 217=2 218=0 219=1 226=8 227=-1" << 2 << "86=0 49=-1 87=0 50=-1" << 7;
+            << "175=3 217=2 218=0 219=1 226=8 227=-1" << 2 << "86=0 49=-1 87=0 50=-1";
     }
     void stepLayout()
     {
         QFETCH(QString, stored);
         QFETCH(int, dnum);
         QFETCH(QString, expected);
-        QFETCH(int, side);
-        StateWindow win;
-        gpState = &win;
-        win.mouldSide = 7;
         auto rec = std::make_unique<WizardPara>();
         for (int w = 49; w <= 56; ++w)
             rec->words[w] = 99;
@@ -369,13 +364,11 @@ private slots:
             rec->words[it.key()] = it.value();
         rec->CheckRange();
         rec->DeriveSteps();
-        gpState = nullptr;
         QCOMPARE(gDNum, dnum);
         const QMap<int, int> out = parseWordList(expected);
         for (auto it = out.begin(); it != out.end(); ++it)
             QVERIFY2(rec->words[it.key()] == it.value(),
                      qPrintable(QStringLiteral("word %1 is %2, expected %3").arg(it.key()).arg(rec->words[it.key()]).arg(it.value())));
-        QCOMPARE(win.mouldSide, side);
         if (rec->words[175] == 3)
             for (int k = dnum; k < 8; ++k) {
                 QCOMPARE(rec->words[86 + k], 0);

@@ -9,7 +9,7 @@
 #include "indexbutton.h"
 #include "iofunc.h"
 #include "iostatus.h"
-#include "kitlinks.h"
+#include "programroles.h"
 #include "lanstr.h"
 #include "passwordbox.h"
 #include "posix_qextserialport.h"
@@ -126,7 +126,6 @@ RoiEnv::RoiEnv(const Options& o)
     gDataIn = 0;
     gInputRiseLatch = 0;
     DrawROIWidget::sameParamNotePending = true;
-    DrawROIWidget::setTempListSink(nullptr);
     if (!pMutexIO)
         pMutexIO = new QMutex;
     if (!pMutexSaveFail)
@@ -149,13 +148,11 @@ RoiEnv::RoiEnv(const Options& o)
     if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0)
         qputenv("VMM_COM_PORT", ptsname(master_));
 
-    kitlinks::Links links;
-    links.paraWord = [](int n) { return (gpWPara && n >= 0 && n < kParaWords) ? gpWPara->words[n] : 0; };
-    links.operatorPassword = [] { return gpWPara ? QByteArray(gpWPara->password) : QByteArray(); };
-    kitlinks::install(links);
-
     win = new RiVuRevezi(nullptr);
     gpWin = win;
+    // The parameters above stand for the loaded ones: words and password
+    // read them.
+    win->roles->parametersLoaded = true;
     win->paramDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
     win->paramDb.setDatabaseName(QStringLiteral("./PARAM.db"));
     win->paramDb.open();
@@ -228,7 +225,6 @@ RoiEnv::~RoiEnv()
         delete[] p;
         p = nullptr;
     }
-    kitlinks::reset();
     delete gpWPara;
     gpWPara = nullptr;
     delete gpWParaBak;
@@ -240,7 +236,6 @@ RoiEnv::~RoiEnv()
     qunsetenv("VMM_COM_PORT");
     gSource = -1;
     gFromTrain = false;
-    DrawROIWidget::setTempListSink(nullptr);
 }
 
 CammerWidget* RoiEnv::view(int c) const

@@ -5,8 +5,9 @@
 #include "cammerwidget.h"
 #include "controlport.h"
 #include "globals.h"
+#include "cyclecontrol.h"
 #include "inplacerecord.h"
-#include "kitlinks.h"
+#include "operatordialogs.h"
 #include "passwordbox.h"
 #include "posix_qextserialport.h"
 #include "rivurevezi.h"
@@ -203,10 +204,15 @@ private slots:
 
     void rightsExpire()
     {
-        kitlinks::Links links;
-        links.paraWord = [](int n) { return n == 98 ? 1 : 0; };
-        links.operatorPassword = [] { return QByteArray("4321"); };
-        kitlinks::install(links);
+        // Factory passwords on (word 98), operator password "4321".
+        struct Words : CycleControl {
+            int paraWord(int n) override { return n == 98 ? 1 : 0; }
+        } words;
+        struct Password : OperatorDialogs {
+            QByteArray operatorPassword() override { return QByteArray("4321"); }
+        } password;
+        CycleControl* cycle = CycleControl::install(&words);
+        OperatorDialogs* dialogs = OperatorDialogs::install(&password);
         gpWPara->words[108] = 1;
         win->rightsLevel = 0;
         gpPasswordBox->findChild<QLineEdit*>()->setText(QStringLiteral("4321"));
@@ -214,7 +220,8 @@ private slots:
         QCOMPARE(win->rightsLevel, 1);
         QVERIFY(win->logoutTimer->isActive());
         QTRY_COMPARE_WITH_TIMEOUT(win->rightsLevel, 0, 5000);
-        kitlinks::reset();
+        CycleControl::install(cycle);
+        OperatorDialogs::install(dialogs);
     }
 
     // The machine opens again while a step still counts down: that opening

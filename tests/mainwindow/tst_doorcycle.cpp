@@ -10,6 +10,7 @@
 #include "rivurevezi.h"
 #include "testworkdir.h"
 #include "wizardpara.h"
+#include "scriptedoutputs.h"
 
 #include <QtTest>
 
@@ -75,12 +76,8 @@ private slots:
         pulseMouldOpen();   // the templates
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer12/template0.bmp") && !win->cycleOpen, kCycleWait);
         QVector<QPair<int, int>> decided;   // step, door flag while it was decided
-        const auto handOn = win->onCycleStepDone;
-        win->onCycleStepDone = [&](int step, bool ok) {
-            decided.append({step, win->safeDoorDetect});
-            if (handOn)
-                handOn(step, ok);
-        };
+        ScriptedOutputs outputs;
+        outputs.onCycleStepDone = [&](int step, bool) { decided.append({step, win->safeDoorDetect}); };
         const auto cycleDoor = [this] {
             sim.setInputs(0);
             QTRY_VERIFY_WITH_TIMEOUT(gisSafeDoorOpen, 5000);

@@ -12,6 +12,7 @@
 #include "notice.h"
 #include "rivurevezi.h"
 #include "support_roipage.h"
+#include "scriptedoutputs.h"
 
 #include <QJsonArray>
 #include <QtTest>
@@ -331,7 +332,8 @@ private slots:
         RoiEnv env;
         standardRegions(env, 0);
         QVector<QJsonObject> sent;
-        DrawROIWidget::setTempListSink([&sent](const QJsonObject& o) { sent << o; });
+        ScriptedOutputs outputs;
+        outputs.onTemplateListChanged = [&sent](const QJsonObject& o) { sent << o; };
         QVERIFY(writeGreyBmp("./cammer11/template1.bmp", scene(0)));
         env.view(0)->tempUsed[0][1] = 1;
         env.view(0)->tempCount[0] = 2;

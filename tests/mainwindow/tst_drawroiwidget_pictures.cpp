@@ -7,6 +7,7 @@
 #include "lanstr.h"
 #include "rivurevezi.h"
 #include "support_roipage.h"
+#include "scriptedoutputs.h"
 
 #include <QDir>
 #include <QFile>
@@ -268,7 +269,8 @@ private slots:
             env.view(c)->tempIndex = 4;
         }
         QVector<QJsonObject> sent;
-        DrawROIWidget::setTempListSink([&sent](const QJsonObject& o) { sent << o; });
+        ScriptedOutputs outputs;
+        outputs.onTemplateListChanged = [&sent](const QJsonObject& o) { sent << o; };
         env.page->SlotTempDeleteAll();
         QJsonArray wantCameras;
         QJsonArray wantDetects;

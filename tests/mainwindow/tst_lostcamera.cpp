@@ -2,7 +2,7 @@
 // I/O board unless stopped, and the warning (the camera-lost box when word
 // 160 asks for it).
 #include "controlport.h"
-#include "kitlinks.h"
+#include "cyclecontrol.h"
 #include "lanstr.h"
 #include "rivurevezi.h"
 #include "testworkdir.h"
@@ -44,7 +44,7 @@ private slots:
         gpControlIO = &port;
         win.runState = runState;
 
-        kitlinks::lostCamera();   // as a camera view reports it
+        CycleControl::get().lostCamera();   // as a camera view reports it
         QCOMPARE(bool(port.wantedOut() & 1), runState != 3);
         {
             QMutexLocker l(pMutexIO);

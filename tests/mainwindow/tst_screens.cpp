@@ -33,6 +33,7 @@
 #include "widgetchangecamera.h"
 #include "wizardpara.h"
 #include "wizardparawidget.h"
+#include "scripteddialogs.h"
 
 #include <QAbstractItemView>
 #include <QDateEdit>
@@ -721,10 +722,11 @@ private slots:
         });
         QTest::mouseClick(settingsButton(498), Qt::LeftButton);
         QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
-        auto confirmed = WizardParaWidget::chooseBox;
-        WizardParaWidget::chooseBox = [](const QString&) { return true; };
-        QTest::mouseClick(settingsButton(121), Qt::LeftButton);
-        WizardParaWidget::chooseBox = confirmed;
+        {
+            ScriptedDialogs confirmed;
+            confirmed.onChoose = [](const QString&) { return true; };
+            QTest::mouseClick(settingsButton(121), Qt::LeftButton);
+        }
         QTRY_VERIFY(!win->SettingsVisible());
         QCOMPARE(gpWPara->words[251], 5);
         QCOMPARE(IOStatusWidget::lampName(true, 0), chosen);

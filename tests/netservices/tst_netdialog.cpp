@@ -1,13 +1,13 @@
 #include "colorbutton.h"
 #include "edit.h"
 #include "editip.h"
-#include "kitlinks.h"
 #include "lanstr.h"
 #include "network.h"
 #include "numberinput.h"
 #include "network_carditem.h"
 #include "networksettingdialog.h"
 #include "notice.h"
+#include "screenchrome.h"
 #include "platform.h"
 #include "publictools_widget.h"
 #include "screencheck.h"
@@ -247,11 +247,13 @@ private slots:
         Network_CardItem* item = d->cardItems().value("eth1");
         QSignalSpy updates(item, &Network_CardItem::sigUpdateAll);
         // The confirmed editor ends the touch-calibration long press.
-        int calibrationStops = 0;
-        kitlinks::Links links = kitlinks::current();
-        links.stopTouchCalibration = [&calibrationStops] { ++calibrationStops; };
-        kitlinks::install(links);
-        const auto restoreLinks = qScopeGuard([] { kitlinks::reset(); });
+        struct Chrome : ScreenChrome {
+            int stops = 0;
+            void stopTouchCalibration() override { ++stops; }
+        } chrome;
+        int& calibrationStops = chrome.stops;
+        ScreenChrome* before = ScreenChrome::install(&chrome);
+        const auto restoreChrome = qScopeGuard([before] { ScreenChrome::install(before); });
         bool refused = false;
         whenEditorOpen(item, [&](Network_CardItem_SetDia* e) {
             e->findChild<QComboBox*>("QComboBox_pComTool")->setCurrentIndex(0);  // static, address untouched

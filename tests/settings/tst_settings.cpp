@@ -11,16 +11,17 @@
 #include "helppages.h"
 #include "helpwidget.h"
 #include "iowidget.h"
-#include "kitlinks.h"
 #include "lanstr.h"
 #include "notice.h"
 #include "paragroup.h"
 #include "platform.h"
 #include "resstatisticsparam.h"
+#include "screenchrome.h"
 #include "testworkdir.h"
 #include "viewrig.h"
 #include "widgetchangecamera.h"
 #include "wizardparawidget.h"
+#include "scripteddialogs.h"
 
 #include <QListWidget>
 #include <QSettings>
@@ -56,6 +57,12 @@ class TestSettings : public QObject {
     QStringList warned, asked;
     bool answer = true;
     QList<int> exits;
+    // The main window answers whether its settings screen is shown.
+    struct Chrome : ScreenChrome {
+        QWidget* w = nullptr;
+        bool settingsVisible() override { return w && w->isVisible(); }
+    } chrome;
+    std::unique_ptr<ScriptedDialogs> dialogs;
 
     QString sysRow(const QString& name)
     {
@@ -91,15 +98,15 @@ private slots:
         gpState->paramQuery = new QSqlQuery(gpState->paramDb);
         gpState->paramQuery->exec(QStringLiteral("create table sysparam(name text, value text)"));
         w = new WizardParaWidget;
-        kitlinks::Links l;
-        l.settingsVisible = [this] { return w->isVisible(); };
-        kitlinks::install(l);
+        chrome.w = w;
+        ScreenChrome::install(&chrome);
         warned.clear();
         asked.clear();
         exits.clear();
         answer = true;
-        WizardParaWidget::warnBox = [this](const QString& t) { warned << t; };
-        WizardParaWidget::chooseBox = [this](const QString& t) { asked << t; return answer; };
+        dialogs.reset(new ScriptedDialogs);
+        dialogs->onWarn = [this](const QString& t) { warned << t; };
+        dialogs->onChoose = [this](const QString& t) { asked << t; return answer; };
         platform::setSleeper(&noSleep);
         platform::setExitHandler([this](int code) { exits << code; });
         platform::runner().clearRecorded();
@@ -110,7 +117,8 @@ private slots:
     void cleanup()
     {
         delete w;
-        kitlinks::reset();
+        ScreenChrome::install(nullptr);
+        dialogs.reset();
         delete gpState->paramQuery;
         gpState->paramQuery = nullptr;
         gpState->paramDb.close();

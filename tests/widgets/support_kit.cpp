@@ -2,7 +2,6 @@
 
 #include "colorbutton.h"
 #include "globals.h"
-#include "kitlinks.h"
 #include "numberinput.h"
 #include "passwordbox.h"
 #include "statewindow.h"
@@ -51,13 +50,9 @@ KitEnv::KitEnv()
     platform::setSleeper(&sleeper);
     platform::setRunner(&runner);
     platform::setExitHandler([this](int code) { exitCodes.append(code); });
-    kitlinks::Links links;
-    links.paraWord = [this](int n) { return n == 98 ? word98 : n == 105 ? word105 : 0; };
-    links.operatorPassword = [this] { return operatorPassword; };
-    links.lcdOnOff = [this](int on) { lcdCalls.append(on); };
-    links.ioSetOut = [this](int n, int on) { outputs.append({n, on}); };
-    links.ioFlashOut = [this] { outputs.append({-1, -1}); };
-    kitlinks::install(links);
+    CycleControl::install(&roles_);
+    MachineOutputs::install(&roles_);
+    OperatorDialogs::install(&roles_);
     win = new StateWindow;
     InitWidgetKit(win);
     gpState = win;
@@ -68,7 +63,9 @@ KitEnv::~KitEnv()
 {
     delete win;
     gpState = nullptr;
-    kitlinks::reset();
+    CycleControl::install(nullptr);
+    MachineOutputs::install(nullptr);
+    OperatorDialogs::install(nullptr);
     PasswordBox::setClock(nullptr);
     platform::setExitHandler(nullptr);
     platform::setRunner(nullptr);

@@ -3,6 +3,9 @@
 // answer to modal dialogs, and fakes for the clock, waits and commands.
 #pragma once
 
+#include "cyclecontrol.h"
+#include "machineoutputs.h"
+#include "operatordialogs.h"
 #include "platform.h"
 #include "testworkdir.h"
 
@@ -48,6 +51,8 @@ class KitEnv {
 public:
     KitEnv();
     ~KitEnv();
+    KitEnv(const KitEnv&) = delete;
+    KitEnv& operator=(const KitEnv&) = delete;
     TestWorkDir dir;
     StateWindow* win = nullptr;
     FakeSleeper sleeper;
@@ -58,6 +63,18 @@ public:
     int word98 = 0;
     int word105 = 0;
     QByteArray operatorPassword;
+
+private:
+    // The roles the kit calls up through, recorded or answered from above.
+    struct Roles : CycleControl, MachineOutputs, OperatorDialogs {
+        explicit Roles(KitEnv* e) : env(e) {}
+        int paraWord(int n) override { return n == 98 ? env->word98 : n == 105 ? env->word105 : 0; }
+        QByteArray operatorPassword() override { return env->operatorPassword; }
+        void lcdOnOff(int on) override { env->lcdCalls.append(on); }
+        void setOut(int n, int on) override { env->outputs.append({n, on}); }
+        void flashOut() override { env->outputs.append({-1, -1}); }
+        KitEnv* env;
+    } roles_{this};
 };
 
 // A press and release at `pos` (default: centre) of `w`, delivered through

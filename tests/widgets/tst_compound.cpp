@@ -265,7 +265,7 @@ void TestCompound::editIPDotMovesOn()
     QTest::keyClick(ip->parts[0], Qt::Key_Period);
     QCOMPARE(ip->parts[1]->text(), QStringLiteral("0"));
     QTRY_VERIFY(ip->parts[1]->hasFocus());
-    QCOMPARE(env.win->currentEdit.data(), ip->parts[1]);
+    QCOMPARE(Edit::currentEdit(), ip->parts[1]);
 }
 
 void TestCompound::colorButtonFont_data()
@@ -354,7 +354,7 @@ void TestCompound::sliderValueBox()
 
     mouse(s, QEvent::MouseButtonRelease, 150);
     QVERIFY(gpNumPad->isVisible());
-    QCOMPARE(env.win->currentEdit.data(), s->valueEdit);
+    QCOMPARE(Edit::currentEdit(), s->valueEdit);
     QCOMPARE(gpNumPad->parentWidget(), &screen);
     QCOMPARE(s->value(), 50);   // a tap alone does not write the minimum
     QVERIFY(typeDigits(QStringLiteral("75")));
@@ -363,7 +363,7 @@ void TestCompound::sliderValueBox()
     QCOMPARE(s->value(), 10);   // "7", kept within the range
     tap(gpNumPad->hideKey);
     QVERIFY(!gpNumPad->isVisible());
-    QVERIFY(!env.win->currentEdit);
+    QVERIFY(!Edit::currentEdit());
 
     // Looked at only: the value stays.
     mouse(s, QEvent::MouseButtonRelease, 150);

@@ -214,7 +214,7 @@ void TestEdit::passwordFieldOnFocus()
     QCOMPARE(secret->text(), QString());
     QCOMPARE(secret->placeholderText(), rowText(125));
     QVERIFY(!secret->hasFocus());
-    QCOMPARE(env.win->currentEdit.data(), secret);
+    QCOMPARE(Edit::currentEdit(), secret);
     QVERIFY(gpNumPad->isVisible());
 }
 
@@ -227,10 +227,10 @@ void TestEdit::deletedFieldLetsThePadsGo()
     field->setGeometry(20, 20, 200, 50);
     QVERIFY(showWindow(&w));
     tap(field);
-    QCOMPARE(env.win->currentEdit.data(), field);
+    QCOMPARE(Edit::currentEdit(), field);
     QVERIFY(gpNumPad->isVisible());
     delete field;
-    QVERIFY(!env.win->currentEdit);
+    QVERIFY(!Edit::currentEdit());
     QVERIFY(!gpNumPad->isVisible());
     // Keys that still arrive find no field and do nothing.
     gpNumPad->setContent(1);
@@ -238,7 +238,7 @@ void TestEdit::deletedFieldLetsThePadsGo()
     gpNumPad->HideUpdate();
     gpNumCharPad->setContent(3);
     gpNumCharPad->eraseContent();
-    QVERIFY(!env.win->currentEdit);
+    QVERIFY(!Edit::currentEdit());
 }
 
 void TestEdit::returnKeyTogglesThePad()
@@ -251,7 +251,7 @@ void TestEdit::returnKeyTogglesThePad()
     field->setText(QStringLiteral("31"));
     QVERIFY(showWindow(&w));
     field->setFocus();
-    QTRY_COMPARE(env.win->currentEdit.data(), field);
+    QTRY_COMPARE(Edit::currentEdit(), field);
     QVERIFY(!gpNumPad->isVisible());
     QTest::keyClick(field, Qt::Key_Return);
     QVERIFY(gpNumPad->isVisible());
@@ -259,7 +259,7 @@ void TestEdit::returnKeyTogglesThePad()
     QTest::keyClick(field, Qt::Key_Return);
     QVERIFY(!gpNumPad->isVisible());
     QVERIFY(!field->hasFocus());
-    QVERIFY(!env.win->currentEdit);
+    QVERIFY(!Edit::currentEdit());
     QCOMPARE(field->text(), QStringLiteral("31"));
 }
 

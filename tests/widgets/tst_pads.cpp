@@ -90,7 +90,7 @@ void TestPads::typingIntoNumericField()
     QVERIFY(showWindow(s.widget));
 
     tap(s.number);
-    QCOMPARE(env.win->currentEdit.data(), s.number);
+    QCOMPARE(Edit::currentEdit(), s.number);
     QVERIFY(gpNumPad && gpNumPad->isVisible());
     QCOMPARE(s.number->text(), initial);   // a tap alone changes nothing
 
@@ -105,7 +105,7 @@ void TestPads::typingIntoNumericField()
     QCOMPARE(s.number->text(), expected);
     if (keys.endsWith(QLatin1Char('H'))) {
         QVERIFY(!gpNumPad->isVisible());
-        QVERIFY(!env.win->currentEdit);
+        QVERIFY(!Edit::currentEdit());
     }
 }
 
@@ -129,7 +129,7 @@ void TestPads::digitLabels()
     // and a key sends the digit it shows.
     for (int round = 0; round < 3; ++round) {
         tap(secret);
-        QCOMPARE(env.win->currentEdit.data(), secret);
+        QCOMPARE(Edit::currentEdit(), secret);
         QVERIFY(gpNumPad->isVisible());
         QString shown;
         for (ColorButton* k : gpNumPad->keys)
@@ -171,7 +171,7 @@ void TestPads::padRecreatedAfterItsScreenDies()
     QCOMPARE(again.number->text(), QStringLiteral("913"));
     tap(gpNumPad->hideKey);
     QVERIFY(!gpNumPad->isVisible());
-    QVERIFY(!env.win->currentEdit);
+    QVERIFY(!Edit::currentEdit());
 }
 
 void TestPads::padPutAwayByItsOwnerComesBackOnFirstTap()
@@ -257,7 +257,7 @@ void TestPads::letterPadTyping()
     QCOMPARE(s.letters->text(), QStringLiteral("ab_Q_@"));
     tap(pad->keys[40]);           // hide: the field keeps the focus
     QVERIFY(!pad->isVisible());
-    QCOMPARE(env.win->currentEdit.data(), s.letters);
+    QCOMPARE(Edit::currentEdit(), s.letters);
 }
 
 void TestPads::tapBetweenKeysIsSwallowed()

@@ -197,7 +197,7 @@ void TestPassword::operatorGateTypedThroughThePad()
     QCOMPARE(env.win->rightsLevel, 1);
     QVERIFY(!gpPasswordBox->isVisible());
     QVERIFY(!gpNumPad->isVisible());
-    QVERIFY(!env.win->currentEdit);
+    QVERIFY(!Edit::currentEdit());
 }
 
 void TestPassword::operatorGateWithoutPasswordOrWithALevel()

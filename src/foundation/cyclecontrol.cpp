@@ -1,0 +1,30 @@
+#include "cyclecontrol.h"
+
+namespace {
+CycleControl*& installed()
+{
+    static CycleControl* cycle = nullptr;
+    return cycle;
+}
+}  // namespace
+
+int CycleControl::paraWord(int) { return 0; }
+void CycleControl::checkNG(bool) {}
+int CycleControl::runAlgorithm(int, int) { return 0; }
+void CycleControl::backTrain() {}
+void CycleControl::resetRun() {}
+void CycleControl::lostCamera() {}
+void CycleControl::changeCammer() {}
+
+CycleControl& CycleControl::get()
+{
+    static CycleControl defaults;
+    return installed() ? *installed() : defaults;
+}
+
+CycleControl* CycleControl::install(CycleControl* cycle)
+{
+    CycleControl* replaced = installed();
+    installed() = cycle;
+    return replaced;
+}

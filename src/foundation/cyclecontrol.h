@@ -1,0 +1,30 @@
+// What the libraries below the main window ask of the detection cycle it
+// runs: the live system parameter words, a decision, a run of one step, the
+// return from training, a reset, a lost camera and a camera switch.
+//
+// The main window installs itself once when it is built; until then every
+// word reads 0 and the operations do nothing. Tests install their own.
+#pragma once
+
+class CycleControl {
+public:
+    virtual ~CycleControl() = default;
+
+    // Word n of the live system parameter record (0 before it is loaded).
+    virtual int paraWord(int n);
+    virtual void checkNG(bool manual);
+    // Runs the engine of `camera` on `step`; 0 without a main window.
+    virtual int runAlgorithm(int camera, int step);
+    // The ROI page's return after a training run.
+    virtual void backTrain();
+    virtual void resetRun();
+    // A camera view lost its camera for good.
+    virtual void lostCamera();
+    // The shown camera (gpState->currentCamera) changed.
+    virtual void changeCammer();
+
+    // The installed cycle, else the defaults above.
+    static CycleControl& get();
+    // Installs `cycle` (nullptr: the defaults); returns the one replaced.
+    static CycleControl* install(CycleControl* cycle);
+};
