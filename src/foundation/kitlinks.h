@@ -12,6 +12,8 @@
 // (winstate.h).
 #pragma once
 
+#include "word.h"
+
 #include <QByteArray>
 
 class QJsonObject;
