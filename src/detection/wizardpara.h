@@ -8,6 +8,8 @@
 // `gpWParaBak` (the working copy the settings screens edit).
 #pragma once
 
+#include "word.h"
+
 #include <QDir>
 #include <QString>
 #include <QStringList>
@@ -26,13 +28,13 @@ extern WizardPara* gpWParaBak;  // the working copy of the settings screens
 
 class WizardPara {
 public:
-    // Word numbers with a name of their own in the code.
+    // Old names of catalogue words, until their last readers move to Word::.
     enum : int {
-        kGroupIndex = 338,     // current parameter group (sysadd.txt)
-        kScratch = 187,        // positions of a row that carry no setting
-        kMode = 175,           // detection mode in force
-        kModeChosen = 176,     // detection mode chosen on the settings screen
-        kStepCountMode3 = 217,
+        kGroupIndex = Word::GroupIndex,
+        kScratch = Word::Scratch,
+        kMode = Word::Mode,
+        kModeChosen = Word::ModeChosen,
+        kStepCountMode3 = Word::StepCountMode3,
     };
 
     WizardPara();
