@@ -72,7 +72,7 @@ void PasswordBox::accept()
     const QString typed = pwdEdit->text();
     const QString operatorPassword = QString::fromLatin1(kitlinks::operatorPassword());
     const QDateTime at = now();
-    const QString factory = factoryCode(kitlinks::paraWord(98) != 0, at);
+    const QString factory = factoryCode(kitlinks::paraWord(Word::PasswordUsed) != 0, at);
 
     int level = 0;
     if (typed == factory)

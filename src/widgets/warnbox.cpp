@@ -87,7 +87,7 @@ void WarnBox::showEvent(QShowEvent* e)
     // A message must be readable: it wakes a dark screen.
     if (gpState && gpState->screenOff) {
         kitlinks::lcdOnOff(1);
-        const qint64 delay = kitlinks::paraWord(105);
+        const qint64 delay = kitlinks::paraWord(Word::ScreenOffSeconds);
         if (delay > 0 && gpState->screenOffTimer)
             gpState->screenOffTimer->start(static_cast<int>(qMin<qint64>(delay * 1000, INT_MAX)));
     }
