@@ -28,15 +28,6 @@ extern WizardPara* gpWParaBak;  // the working copy of the settings screens
 
 class WizardPara {
 public:
-    // Old names of catalogue words, until their last readers move to Word::.
-    enum : int {
-        kGroupIndex = Word::GroupIndex,
-        kScratch = Word::Scratch,
-        kMode = Word::Mode,
-        kModeChosen = Word::ModeChosen,
-        kStepCountMode3 = Word::StepCountMode3,
-    };
-
     WizardPara();
 
     // Group index and name from sysadd.txt, every sysparam row, range checks,
