@@ -372,18 +372,18 @@ void WizardPara::CheckRange()
         w[Word::GreyFilter] = 3;
     if (u(w[Word::GreyArea]) < 1 || u(w[Word::GreyArea]) > 1000)
         w[Word::GreyArea] = 100;
-    for (int n : {118, 119})
+    for (int n : {Word::ColourMin, Word::ColourMax})
         if (u(w[n]) < 1 || u(w[n]) > 100000)
             w[n] = 1000;
-    for (int n : {120, 121})
+    for (int n : {Word::ShapeAccuracy, Word::ShapeLevels})
         if (u(w[n]) > 10)
             w[n] = 5;
     if (u(w[Word::TemplatesKept]) < 1 || u(w[Word::TemplatesKept]) > 100)
         w[Word::TemplatesKept] = 10;
-    for (int n : {103, 104})
+    for (int n : {Word::NgPicturesKept, Word::OkPicturesKept})
         if (u(w[n]) > 20000)
             w[n] = 0;
-    for (int n : {111, 112})
+    for (int n : {Word::EjectorPulse, Word::ClampPulse})
         if (u(w[n]) > 10000)
             w[n] = 0;
     if (w[Word::MotionCorrection] != -1 && w[Word::MotionCorrection] != 0)
@@ -429,7 +429,7 @@ void WizardPara::DeriveSteps()
         w[Word::StepEnabled0] = w[Word::ProductStepEnabled];
         w[Word::TriggerInput0] = 0;
         w[Word::TriggerInput0 + 1] = w[Word::SemiAuto] ? 2 : 0;
-        for (int n = 80; n <= 83; ++n)
+        for (int n = Word::OutputInverted0 + 4; n <= Word::OutputInverted0 + 7; ++n)  // outputs 5-8
             w[n] = w[Word::EjectorPulseOnProductNg] == 0 ? 1 : 0;
     } else if (mode == 1 || mode == 2) {
         w[Word::StepCount] = 4;
@@ -533,14 +533,14 @@ void WizardPara::FillNames()
         for (int i = 0; i < 8; ++i)
             gaName[i] = lanText(kRows[mode][i]);
     } else if (mode == 3) {
-        gaName[0] = inName(251);
+        gaName[0] = inName(Word::InputNameIndex0);
         gaName[1] = lanText(302);
         for (int i = 2; i <= 8; ++i)
-            gaName[i] = inName(250 + i);
-        gaName[9] = outName(259);
-        gaName[10] = outName(260);
+            gaName[i] = inName(Word::InputNameIndex0 + i - 1);
+        gaName[9] = outName(Word::OutputNameIndex0);
+        gaName[10] = outName(Word::OutputNameIndex0 + 1);
         gaName[11] = lanText(307);
         for (int i = 12; i <= 17; ++i)
-            gaName[i] = outName(249 + i);
+            gaName[i] = outName(Word::OutputNameIndex0 + i - 10);
     }
 }

@@ -419,7 +419,7 @@ void WizardParaWidget::accept()
         return;
     }
     bool restartWordsChanged = false;
-    for (int word : {167, 168, 169, 170})
+    for (int word : {Word::SerialPort, Word::ColourCamera, Word::GreyChannel, Word::NoLensOptimisation})
         restartWordsChanged = restartWordsChanged || gpWPara->words[word] != gpWParaBak->words[word];
     const int oldTrigger = gpWPara->words[Word::ExternalTrigger];
     const int oldSteps = gpWPara->words[Word::StepCountMode3];
