@@ -73,8 +73,8 @@ int main(int argc, char** argv)
     gShowH = 1080;
     gpWPara = new WizardPara;
     gpWPara->LoadDatafromFile();
-    gpWPara->words[102] = 10;
-    gpWPara->words[WizardPara::kMode] = 0;
+    gpWPara->words[Word::TemplatesKept] = 10;
+    gpWPara->words[Word::Mode] = 0;
     gpWParaBak = new WizardPara;
     gTempNum = 10;
     gisColor = colour ? 1 : 0;

@@ -228,7 +228,7 @@ struct Rig {
             return false;
         }
         if (gpWPara)
-            gpWPara->words[154] = 0;  // homography off
+            gpWPara->words[Word::Homography] = 0;  // homography off
         gpControlIO->InitIOThread();
         spin(1500);  // cameras deliver, the board link settles
         return true;
@@ -487,8 +487,9 @@ void benchCountdownToWire(Rig& rig, int n, double targetMs, bool homography)
     win->TimerUp(step);
     spin(500);
 
-    std::printf("  positioning %s, homography %s\n", gpWPara && gpWPara->words[96] != -1 ? "on" : "off",
-                gpWPara && gpWPara->words[154] != 0 ? "on" : "off");
+    std::printf("  positioning %s, homography %s\n",
+                gpWPara && gpWPara->words[Word::MotionCorrection] != -1 ? "on" : "off",
+                gpWPara && gpWPara->words[Word::Homography] != 0 ? "on" : "off");
     std::vector<double> total[2], decide[2], engine, anchor;
     // The stages of the decisions judged at once, from the cycle's own clock.
     std::vector<double> stPull, stJudge, stCheck, stWrite, stAfter, stLate;
@@ -647,7 +648,7 @@ int main(int argc, char** argv)
         if (!rig.start(cameras, width, height, 20))
             return 1;
         if (homo && gpWPara)
-            gpWPara->words[154] = 1;  // trained with the templates the first decision captures
+            gpWPara->words[Word::Homography] = 1;  // trained with the templates the first decision captures
         std::printf("%d grey cameras %dx%d, 20 grey-template ROIs each, homography %s\n", cameras, width, height,
                     homo ? "on" : "off");
         benchCountdownToWire(rig, homo ? 20 : 40, homo ? 300.0 : cameras == 1 ? 30.0 : 70.0, homo);

@@ -357,10 +357,10 @@ int main(int argc, char** argv)
     gLan = 1;
     gpWPara = new WizardPara;
     for (int k = 0; k < 8; ++k)
-        gpWPara->words[86 + k] = 0;
-    gpWPara->words[WizardPara::kMode] = 0;
-    gpWPara->words[284] = 0;
-    gpWPara->words[155] = 0;
+        gpWPara->words[Word::StepEnabled0 + k] = 0;
+    gpWPara->words[Word::Mode] = 0;
+    gpWPara->words[Word::ExternalTrigger] = 0;
+    gpWPara->words[Word::HoldPictureAfterAlarm] = 0;
     gPlugin = new BenchPlugin;
     CameraManager::getInstance()->interfaces.append(gPlugin);
 

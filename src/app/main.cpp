@@ -105,7 +105,7 @@ int main(int argc, char* argv[])
     XAN_NETMN::getInstance()->initStart();
     // The USB picture copier (day folders kept: word 213; on when word 215 is
     // set) and the disk watcher.
-    startUsbStorage(sysWord(213), sysWord(215));
+    startUsbStorage(sysWord(Word::UsbDaysKept), sysWord(Word::UsbSave));
     if (gpControlIO)
         gpControlIO->InitIOThread();
     gpWin->showFullScreen();

@@ -200,7 +200,7 @@ void CammerWidget::AllocateFrameBuffers()
 
 void CammerWidget::AllocateStepBuffers()
 {
-    int n = (gpWPara && gpWPara->words[WizardPara::kMode] == 3) ? kMaxDetect : gDNum;
+    int n = (gpWPara && gpWPara->words[Word::Mode] == 3) ? kMaxDetect : gDNum;
     steps = std::max(0, std::min(n, int(kMaxDetect)));
     for (int g = 0; g < steps; ++g) {
         untrained[g] = false;
@@ -211,7 +211,7 @@ void CammerWidget::AllocateStepBuffers()
 
 bool CammerWidget::stepEnabled(int step)
 {
-    return step >= 0 && step < kMaxDetect && step < gDNum && gpWPara && gpWPara->words[86 + step] != 0;
+    return step >= 0 && step < kMaxDetect && step < gDNum && gpWPara && gpWPara->words[Word::StepEnabled0 + step] != 0;
 }
 
 void CammerWidget::HoldStep(int step)
@@ -356,16 +356,16 @@ void CammerWidget::initSetting()
     const int* w = gpWPara->words;
     const int c = cameraIndex;
     QJsonObject o;
-    o.insert(QStringLiteral("exposetime"), w[c + 0]);
-    o.insert(QStringLiteral("gain"), w[c + 8]);
-    o.insert(QStringLiteral("contrast"), w[c + 24]);
-    o.insert(QStringLiteral("sharp"), w[c + 16]);
-    o.insert(QStringLiteral("gammma"), w[c + 32]);
-    o.insert(QStringLiteral("WDR"), w[179] != 0);
-    o.insert(QStringLiteral("VMirror"), w[325 + c] != 0);
-    o.insert(QStringLiteral("HMirror"), w[317 + c] != 0);
-    o.insert(QStringLiteral("sysUsage"), w[284] != 0);
-    o.insert(QStringLiteral("speed"), w[106]);
+    o.insert(QStringLiteral("exposetime"), w[Word::Exposure0 + c]);
+    o.insert(QStringLiteral("gain"), w[Word::Gain0 + c]);
+    o.insert(QStringLiteral("contrast"), w[Word::Contrast0 + c]);
+    o.insert(QStringLiteral("sharp"), w[Word::Sharpness0 + c]);
+    o.insert(QStringLiteral("gammma"), w[Word::Gamma0 + c]);
+    o.insert(QStringLiteral("WDR"), w[Word::WideDynamicRange] != 0);
+    o.insert(QStringLiteral("VMirror"), w[Word::MirrorVertical0 + c] != 0);
+    o.insert(QStringLiteral("HMirror"), w[Word::MirrorHorizontal0 + c] != 0);
+    o.insert(QStringLiteral("sysUsage"), w[Word::ExternalTrigger] != 0);
+    o.insert(QStringLiteral("speed"), w[Word::AcquisitionSpeed]);
     camera->setting(o);
 }
 
@@ -467,7 +467,7 @@ void CammerWidget::SetSpeed()
         return;
     }
     camera->stop();
-    camera->setSpeed(gpWPara->words[106]);
+    camera->setSpeed(gpWPara->words[Word::AcquisitionSpeed]);
     camera->start();
 }
 
@@ -512,23 +512,23 @@ void CammerWidget::RestoreDefaultSettings()
     int* w = gpWParaBak->words;
     const int c = cameraIndex;
     QJsonObject o;
-    o.insert(QStringLiteral("exposeTime"), w[c + 0]);
-    o.insert(QStringLiteral("adjustPlus"), w[c + 8]);
-    o.insert(QStringLiteral("sharp"), w[c + 16]);
-    o.insert(QStringLiteral("contrast"), w[c + 24]);
-    o.insert(QStringLiteral("gamma"), w[c + 32]);
-    o.insert(QStringLiteral("isHMirror"), w[317 + c]);
-    o.insert(QStringLiteral("isVMirror"), w[325 + c]);
-    o.insert(QStringLiteral("speed"), w[106]);
-    o.insert(QStringLiteral("sysUsage"), w[284]);
-    o.insert(QStringLiteral("isWDR"), w[179]);
+    o.insert(QStringLiteral("exposeTime"), w[Word::Exposure0 + c]);
+    o.insert(QStringLiteral("adjustPlus"), w[Word::Gain0 + c]);
+    o.insert(QStringLiteral("sharp"), w[Word::Sharpness0 + c]);
+    o.insert(QStringLiteral("contrast"), w[Word::Contrast0 + c]);
+    o.insert(QStringLiteral("gamma"), w[Word::Gamma0 + c]);
+    o.insert(QStringLiteral("isHMirror"), w[Word::MirrorHorizontal0 + c]);
+    o.insert(QStringLiteral("isVMirror"), w[Word::MirrorVertical0 + c]);
+    o.insert(QStringLiteral("speed"), w[Word::AcquisitionSpeed]);
+    o.insert(QStringLiteral("sysUsage"), w[Word::ExternalTrigger]);
+    o.insert(QStringLiteral("isWDR"), w[Word::WideDynamicRange]);
     camera->restoreDefault(&o, c);
-    w[c + 0] = o.value(QStringLiteral("exposeTime")).toInt();
-    w[c + 8] = o.value(QStringLiteral("adjustPlus")).toInt();
-    w[c + 16] = o.value(QStringLiteral("sharp")).toInt();
-    w[c + 24] = o.value(QStringLiteral("contrast")).toInt();
-    w[c + 32] = o.value(QStringLiteral("gamma")).toInt();
-    w[106] = o.value(QStringLiteral("speed")).toInt();
+    w[Word::Exposure0 + c] = o.value(QStringLiteral("exposeTime")).toInt();
+    w[Word::Gain0 + c] = o.value(QStringLiteral("adjustPlus")).toInt();
+    w[Word::Sharpness0 + c] = o.value(QStringLiteral("sharp")).toInt();
+    w[Word::Contrast0 + c] = o.value(QStringLiteral("contrast")).toInt();
+    w[Word::Gamma0 + c] = o.value(QStringLiteral("gamma")).toInt();
+    w[Word::AcquisitionSpeed] = o.value(QStringLiteral("speed")).toInt();
 }
 
 void CammerWidget::HotCameraUpdateROI()
@@ -559,8 +559,9 @@ bool CammerWidget::PullFrame()
                    std::chrono::steady_clock::now().time_since_epoch())
                    .count();
     const bool live = gSource == -1 || gSource == 1;
-    const bool freeRunning = gpWPara && gpWPara->words[284] == 0;
-    const bool ngHeld = gpWPara && gpWPara->words[155] != 0 && gpState && gpState->detectState == 2;
+    const bool freeRunning = gpWPara && gpWPara->words[Word::ExternalTrigger] == 0;
+    const bool ngHeld = gpWPara && gpWPara->words[Word::HoldPictureAfterAlarm] != 0 && gpState &&
+        gpState->detectState == DetectState::NgLatched;
     showDue = live && freeRunning && !ngHeld;
     return true;
 }

@@ -74,6 +74,11 @@ struct RoiPageLink {
     std::function<StoredPicture()> storedPicture;
 };
 
+// What a press on the view is doing to the regions (CammerWidget::editAction).
+namespace EditAction {
+enum : int { None = 0, Drawing = 1, Moving = 2, Resizing = 3, Pressed = 5 };
+}
+
 class CammerWidget : public QWidget, public CamBuffers {
     Q_OBJECT
 public:
@@ -234,7 +239,7 @@ public:
     // ---- ROI masks and editing state ---------------------------------------------
     int curRoi = -1;
     int lastRoi = -1;
-    int editAction = 0;                      // 0 none, 1 drawing, 2 moving, 3 resizing, 5 pressed
+    int editAction = EditAction::None;
     bool shapeDrag = false;
     bool polygonActive = false;
     bool pressSeen = false;

@@ -40,7 +40,7 @@ int word(int n)
 
 int drawMode()
 {
-    return gpState ? gpState->drawMode : 0;
+    return gpState ? gpState->drawMode : RoiShape::None;
 }
 
 bool handFlag()
@@ -109,7 +109,7 @@ void CammerWidget::InitEditing()
 {
     curRoi = -1;
     lastRoi = -1;
-    editAction = 0;
+    editAction = EditAction::None;
     shapeDrag = false;
     polygonActive = false;
     pressSeen = false;
@@ -159,7 +159,7 @@ void CammerWidget::RenewRoi(int step, int i)
         return;
     CammerSingleton& rec = *editRecord;
     switch (rec.kind[step * kMaxRoi + i]) {
-    case 1: {
+    case RoiShape::Rect: {
         ClustomRect& r = rec.rect[step][i];
         r.setShowA(fullScaleX, fullScaleY);
         r.setImageRect();
@@ -167,7 +167,7 @@ void CammerWidget::RenewRoi(int step, int i)
         labelAnchor = r.rect.topLeft() - QPoint(0, 26);
         break;
     }
-    case 2: {
+    case RoiShape::Polygon: {
         RePolygon& poly = rec.polygon[step][i];
         poly.setShowA(fullScaleX, fullScaleY);
         poly.setImageRect();
@@ -176,7 +176,7 @@ void CammerWidget::RenewRoi(int step, int i)
             labelAnchor = poly.pts.first() - QPoint(0, 26);
         break;
     }
-    case 4: {
+    case RoiShape::Circle: {
         Circle& c = rec.circle[step][i];
         c.setShowA(fullScaleX, fullScaleY);
         c.setImageRect();
@@ -194,11 +194,11 @@ namespace {
 bool isSelected(const CammerSingleton& rec, int step, int i)
 {
     switch (rec.kind[step * kMaxRoi + i]) {
-    case 1:
+    case RoiShape::Rect:
         return rec.rect[step][i].IsSelected();
-    case 2:
+    case RoiShape::Polygon:
         return rec.polygon[step][i].IsSelected();
-    case 4:
+    case RoiShape::Circle:
         return rec.circle[step][i].IsSelected();
     default:
         return false;
@@ -208,13 +208,13 @@ bool isSelected(const CammerSingleton& rec, int step, int i)
 void setSelected(CammerSingleton& rec, int step, int i, bool on)
 {
     switch (rec.kind[step * kMaxRoi + i]) {
-    case 1:
+    case RoiShape::Rect:
         rec.rect[step][i].SetSelected(on);
         break;
-    case 2:
+    case RoiShape::Polygon:
         rec.polygon[step][i].SetSelected(on);
         break;
-    case 4:
+    case RoiShape::Circle:
         rec.circle[step][i].SetSelected(on);
         break;
     default:
@@ -225,11 +225,11 @@ void setSelected(CammerSingleton& rec, int step, int i, bool on)
 bool contains(const CammerSingleton& rec, int step, int i, QPoint p)
 {
     switch (rec.kind[step * kMaxRoi + i]) {
-    case 1:
+    case RoiShape::Rect:
         return rec.rect[step][i].Contains(p);
-    case 2:
+    case RoiShape::Polygon:
         return rec.polygon[step][i].Contains(p);
-    case 4:
+    case RoiShape::Circle:
         return rec.circle[step][i].Contains(p);
     default:
         return false;
@@ -241,11 +241,11 @@ bool contains(const CammerSingleton& rec, int step, int i, QPoint p)
 bool onHandle(CammerSingleton& rec, int step, int i, QPoint p, int* handle)
 {
     switch (rec.kind[step * kMaxRoi + i]) {
-    case 1:
+    case RoiShape::Rect:
         return rec.rect[step][i].PtInCtrl(p, handle);
-    case 2:
+    case RoiShape::Polygon:
         return rec.polygon[step][i].PtInCtrl(p, handle);
-    case 4:
+    case RoiShape::Circle:
         return rec.circle[step][i].PtInCtrl(p, handle);
     default:
         if (handle)
@@ -297,14 +297,14 @@ bool CammerWidget::PtInRect(QPoint p)
         if (contains(*editRecord, g, i, p) || onHandle(*editRecord, g, i, p, &handle)) {
             setCurRoi(i);
             switch (editRecord->kind[g * kMaxRoi + i]) {
-            case 1:
+            case RoiShape::Rect:
                 labelAnchor = editRecord->rect[g][i].rect.topLeft() - QPoint(0, 26);
                 break;
-            case 2:
+            case RoiShape::Polygon:
                 if (!editRecord->polygon[g][i].pts.isEmpty())
                     labelAnchor = editRecord->polygon[g][i].pts.first() - QPoint(0, 26);
                 break;
-            case 4:
+            case RoiShape::Circle:
                 labelAnchor = editRecord->circle[g][i].rect.topLeft() - QPoint(0, 26);
                 break;
             default:
@@ -329,13 +329,13 @@ bool CammerWidget::PtInRectMove(QPoint p)
         // Handle test on copies: looking changes nothing.
         const int j = g * kMaxRoi + i;
         bool hit = false;
-        if (editRecord->kind[j] == 1) {
+        if (editRecord->kind[j] == RoiShape::Rect) {
             ClustomRect r = editRecord->rect[g][i];
             hit = r.PtInCtrl(p, nullptr);
-        } else if (editRecord->kind[j] == 2) {
+        } else if (editRecord->kind[j] == RoiShape::Polygon) {
             RePolygon poly = editRecord->polygon[g][i];
             hit = poly.PtInCtrl(p, nullptr);
-        } else if (editRecord->kind[j] == 4) {
+        } else if (editRecord->kind[j] == RoiShape::Circle) {
             Circle c = editRecord->circle[g][i];
             hit = c.PtInCtrl(p, nullptr);
         }
@@ -347,11 +347,11 @@ bool CammerWidget::PtInRectMove(QPoint p)
 
 void CammerWidget::DeselectROI()
 {
-    editAction = 0;
+    editAction = EditAction::None;
     polygonActive = false;
-    if (word(162) == 0) {
+    if (word(Word::ContinuousArea) == 0) {
         if (gpState)
-            gpState->drawMode = 0;
+            gpState->drawMode = RoiShape::None;
         polyPointCount = 0;
     }
     if (editRecord && curRoi >= 0 && curRoi < kMaxRoi)
@@ -437,11 +437,11 @@ void CammerWidget::SlotCheckDoubleClicked(QPoint pos)
     prev.seen = true;
     prev.time = now;
     prev.pos = pos;
-    if (!pair || word(162) == 0 || gSource != 0)
+    if (!pair || word(Word::ContinuousArea) == 0 || gSource != 0)
         return;
     const RoiPageLink& page = pageLink();
     switch (drawMode()) {
-    case 2:
+    case RoiShape::Polygon:
         if (!handFlag()) {
             // The pair's first press added a point where the second one
             // lands; it is dropped. A pair that follows a closed polygon has
@@ -458,11 +458,11 @@ void CammerWidget::SlotCheckDoubleClicked(QPoint pos)
             page.drawHand();
         }
         break;
-    case 4:
+    case RoiShape::Circle:
         if (page.drawCircle)
             page.drawCircle();
         break;
-    case 1:
+    case RoiShape::Rect:
         if (page.drawRect)
             page.drawRect();
         break;
@@ -483,7 +483,7 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
     if (gpState) {
         if (gpState->buttonBarTimer)
             gpState->buttonBarTimer->start(120000);
-        if (gpState->detectState < 2 && ScreenChrome::get().buttonBarPress() && gpNumPad)
+        if (gpState->detectState < DetectState::NgLatched && ScreenChrome::get().buttonBarPress() && gpNumPad)
             gpNumPad->HideUpdate();
     }
     if (cameraIndex >= numCamera) {
@@ -494,7 +494,7 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
         // All cameras tiled: the press chooses this camera.
         gpState->currentCamera = cameraIndex;
         CycleControl::get().changeCammer();
-        if (gpState->detectState == 2 && gSource == 1 && pageLink().selectCamera)
+        if (gpState->detectState == DetectState::NgLatched && gSource == 1 && pageLink().selectCamera)
             pageLink().selectCamera(cameraIndex);
         QWidget::mousePressEvent(e);
         return;
@@ -504,11 +504,11 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
         QWidget::mousePressEvent(e);
         return;
     }
-    editAction = 0;
+    editAction = EditAction::None;
     pressSeen = true;
     const QPoint P = mapToFullView(pos);
     if (gpState && gpState->copyArea) {
-        if (word(164) == 0)
+        if (word(Word::ContinuousCopy) == 0)
             gpState->copyArea = false;
         SlotCopyArea(P);
         return;   // the copy is placed; nothing else sees this press
@@ -524,24 +524,24 @@ void CammerWidget::PressTemplate(QPoint P)
     CammerSingleton& rec = *editRecord;
     const int g = editStep();
     const int mode = drawMode();
-    if (mode == 0) {
+    if (mode == RoiShape::None) {
         if (GetSelectedRect()) {
             const int j = g * kMaxRoi + curRoi;
             if (PtInRegion(P)) {
                 if (onHandle(rec, g, curRoi, P, &handleIndex)) {
-                    editAction = 3;
-                    if (rec.kind[j] == 1) {
+                    editAction = EditAction::Resizing;
+                    if (rec.kind[j] == RoiShape::Rect) {
                         tempRect = rec.rect[g][curRoi];
-                    } else if (rec.kind[j] == 4) {
+                    } else if (rec.kind[j] == RoiShape::Circle) {
                         tempCircle = rec.circle[g][curRoi];
                         tempCircle.UpdateAll();
                     }
                 } else {
                     setCursor(Qt::SizeAllCursor);
-                    editAction = 2;
+                    editAction = EditAction::Moving;
                 }
                 lastPoint = P;
-                if (rec.kind[j] == 2)
+                if (rec.kind[j] == RoiShape::Polygon)
                     polygonActive = true;
                 else
                     shapeDrag = true;
@@ -561,12 +561,12 @@ void CammerWidget::PressTemplate(QPoint P)
             setCursor(Qt::SizeAllCursor);
             lastPoint = P;
             objectIndex = 0;
-            editAction = 2;
-            if (rec.kind[j] == 2) {
+            editAction = EditAction::Moving;
+            if (rec.kind[j] == RoiShape::Polygon) {
                 polygonActive = true;
             } else {
                 shapeDrag = true;
-                if (rec.kind[j] == 1)
+                if (rec.kind[j] == RoiShape::Rect)
                     tempRect = rec.rect[g][curRoi];
                 else
                     tempCircle = rec.circle[g][curRoi];
@@ -576,15 +576,15 @@ void CammerWidget::PressTemplate(QPoint P)
         return;
     }
 
-    if (mode != 1 && mode != 2 && mode != 4)
+    if (mode != RoiShape::Rect && mode != RoiShape::Polygon && mode != RoiShape::Circle)
         return;
-    if (word(162) != 0)
+    if (word(Word::ContinuousArea) != 0)
         DeselectROI();
     setCursor(Qt::CrossCursor);
     const QPoint C = clampPoint(P);
     startPoint = lastPoint = dragCorner = C;
-    if (mode == 1 || mode == 4) {
-        if (mode == 1) {
+    if (mode == RoiShape::Rect || mode == RoiShape::Circle) {
+        if (mode == RoiShape::Rect) {
             tempRect = ClustomRect();
             tempRect.rect = QRect(C, C);
         } else {
@@ -592,7 +592,7 @@ void CammerWidget::PressTemplate(QPoint P)
             tempCircle.rect = QRect(C, C);
             tempCircle.UpdateAll();
         }
-        editAction = 5;
+        editAction = EditAction::Pressed;
         shapeDrag = true;
         return;
     }
@@ -606,13 +606,13 @@ void CammerWidget::PressTemplate(QPoint P)
         }
         return;
     }
-    editAction = 1;
+    editAction = EditAction::Drawing;
     if (!polygonActive) {
         polygonActive = true;
         // A free-hand polygon is drawn by the moves that follow.
         if (handFlag())
             return;
-        if (word(162) != 0 && pageLink().startDrawPloygn)
+        if (word(Word::ContinuousArea) != 0 && pageLink().startDrawPloygn)
             pageLink().startDrawPloygn();
     }
     if (handFlag())
@@ -658,13 +658,13 @@ void CammerWidget::MoveTemplate(QPoint pos, QMouseEvent* e)
 
     if (shapeDrag) {
         switch (editAction) {
-        case 3:
+        case EditAction::Resizing:
             startPoint = P;
-            if (selected && rec.kind[j] == 1) {
+            if (selected && rec.kind[j] == RoiShape::Rect) {
                 ClustomRect& r = rec.rect[g][curRoi];
                 r.Resize(handleIndex, lastPoint, P);
                 CheckInRange(&r.rect, gShowW, gShowH, false);
-            } else if (selected && rec.kind[j] == 4) {
+            } else if (selected && rec.kind[j] == RoiShape::Circle) {
                 Circle& c = rec.circle[g][curRoi];
                 c.Resize(handleIndex, lastPoint, P);
                 CheckInRange(&c.rect, gShowW, gShowH, false);
@@ -673,13 +673,13 @@ void CammerWidget::MoveTemplate(QPoint pos, QMouseEvent* e)
             lastPoint = P;
             update();
             break;
-        case 5:
-        case 1: {
-            if (editAction == 1)
+        case EditAction::Pressed:
+        case EditAction::Drawing: {
+            if (editAction == EditAction::Drawing)
                 update();
-            editAction = 1;
+            editAction = EditAction::Drawing;
             dragCorner = clampPoint(P);
-            if (drawMode() == 4) {
+            if (drawMode() == RoiShape::Circle) {
                 tempCircle.rect.setCoords(startPoint.x(), startPoint.y(), dragCorner.x(), dragCorner.y());
                 tempCircle.UpdateAll();
             } else {
@@ -687,14 +687,14 @@ void CammerWidget::MoveTemplate(QPoint pos, QMouseEvent* e)
             }
             break;
         }
-        case 2:
+        case EditAction::Moving:
             if (selected && farEnough()) {
                 const QPoint d = P - lastPoint;
-                if (rec.kind[j] == 1) {
+                if (rec.kind[j] == RoiShape::Rect) {
                     ClustomRect& r = rec.rect[g][curRoi];
                     r.rect.translate(d);
                     CheckInRange(&r.rect, gShowW, gShowH, true);
-                } else if (rec.kind[j] == 4) {
+                } else if (rec.kind[j] == RoiShape::Circle) {
                     Circle& c = rec.circle[g][curRoi];
                     c.rect.translate(d);
                     CheckInRange(&c.rect, gShowW, gShowH, true);
@@ -710,8 +710,8 @@ void CammerWidget::MoveTemplate(QPoint pos, QMouseEvent* e)
         return;
     }
     if (polygonActive) {
-        if (editAction == 2 && pressSeen) {
-            if (selected && rec.kind[j] == 2 && farEnough()) {
+        if (editAction == EditAction::Moving && pressSeen) {
+            if (selected && rec.kind[j] == RoiShape::Polygon && farEnough()) {
                 RePolygon& poly = rec.polygon[g][curRoi];
                 const QPoint d = P - lastPoint;
                 if (polygonFits(poly.pts, d)) {
@@ -723,12 +723,12 @@ void CammerWidget::MoveTemplate(QPoint pos, QMouseEvent* e)
                 }
             }
             update();
-        } else if (editAction == 3 && pressSeen) {
-            if (selected && rec.kind[j] == 2)
+        } else if (editAction == EditAction::Resizing && pressSeen) {
+            if (selected && rec.kind[j] == RoiShape::Polygon)
                 rec.polygon[g][curRoi].Resize(handleIndex, lastPoint, P, fullScaleX, fullScaleY);
             lastPoint = P;
             update();
-        } else if (editAction == 1 && handFlag()) {
+        } else if (editAction == EditAction::Drawing && handFlag()) {
             polyPointCount = std::max(0, polyPointCount);
             if (polyPointCount < kMaxPolyPoints - 1)
                 polyPoints[polyPointCount++] = clampPoint(P);
@@ -746,7 +746,7 @@ void CammerWidget::HoverFeedback(QPoint P, QMouseEvent* e)
         const int kind = editRecord->kind[g * kMaxRoi + curRoi];
         int handle = -1;
         if (onHandle(*editRecord, g, curRoi, P, &handle)) {
-            if (kind == 2) {
+            if (kind == RoiShape::Polygon) {
                 setCursor(Qt::SizeFDiagCursor);
             } else {
                 switch (handle) {
@@ -826,9 +826,9 @@ void CammerWidget::ReleaseTemplate()
     }
     CammerSingleton& rec = *editRecord;
     const int g = editStep();
-    if (shapeDrag && (editAction == 1 || editAction == 5)) {
+    if (shapeDrag && (editAction == EditAction::Drawing || editAction == EditAction::Pressed)) {
         const int mode = drawMode();
-        if (editAction == 1 && (mode == 1 || mode == 4)) {
+        if (editAction == EditAction::Drawing && (mode == RoiShape::Rect || mode == RoiShape::Circle)) {
             const bool bigEnough = dragCorner.x() - startPoint.x() >= 10 && dragCorner.y() - startPoint.y() >= 10;
             if (bigEnough && StepFull(g)) {
                 OperatorDialogs::get().warn(lanStr(36));
@@ -838,25 +838,25 @@ void CammerWidget::ReleaseTemplate()
                 if (curRoi >= 0 && curRoi < kMaxRoi)
                     setSelected(rec, g, curRoi, false);
                 const QRect r(startPoint, dragCorner);
-                if (mode == 1 && word(163) != 0) {
+                if (mode == RoiShape::Rect && word(Word::RectToQuadrilateral) != 0) {
                     RePolygon& poly = rec.polygon[g][i];
                     poly = RePolygon();
                     poly.setPoints({r.topLeft(), r.topRight(), r.bottomRight(), r.bottomLeft()});
                     poly.SetHand(false);
-                    rec.kind[j] = 2;
+                    rec.kind[j] = RoiShape::Polygon;
                     poly.SetSelected(true);
-                } else if (mode == 1) {
+                } else if (mode == RoiShape::Rect) {
                     ClustomRect& cr = rec.rect[g][i];
                     cr = ClustomRect();
                     cr.rect = r;
-                    rec.kind[j] = 1;
+                    rec.kind[j] = RoiShape::Rect;
                     cr.SetSelected(true);
                 } else {
                     Circle& c = rec.circle[g][i];
                     c = tempCircle;
                     c.rect = r;
                     c.UpdateAll();
-                    rec.kind[j] = 4;
+                    rec.kind[j] = RoiShape::Circle;
                     c.SetSelected(true);
                 }
                 RenewRoi(g, i);
@@ -865,22 +865,23 @@ void CammerWidget::ReleaseTemplate()
                 setCurRoi(i);
             }
         }
-        if (word(162) == 0 && gpState)
-            gpState->drawMode = 0;
-        editAction = 0;
+        if (word(Word::ContinuousArea) == 0 && gpState)
+            gpState->drawMode = RoiShape::None;
+        editAction = EditAction::None;
         shapeDrag = false;
-    } else if ((shapeDrag || polygonActive) && (editAction == 2 || editAction == 3)) {
+    } else if ((shapeDrag || polygonActive) &&
+               (editAction == EditAction::Moving || editAction == EditAction::Resizing)) {
         if (GetSelectedRect())
             RenewRoi(g, curRoi);
         polygonActive = false;
-        editAction = 0;
+        editAction = EditAction::None;
         shapeDrag = false;
-    } else if (polygonActive && editAction == 1 && handFlag()) {
+    } else if (polygonActive && editAction == EditAction::Drawing && handFlag()) {
         if (polyPointCount < 6) {
             polygonActive = false;
-            editAction = 0;
-            if (word(162) == 0 && gpState)
-                gpState->drawMode = 0;
+            editAction = EditAction::None;
+            if (word(Word::ContinuousArea) == 0 && gpState)
+                gpState->drawMode = RoiShape::None;
             polyPointCount = 0;
             ShowHideROIPara();
             update();
@@ -897,7 +898,7 @@ void CammerWidget::ReleaseTemplate()
 
 void CammerWidget::SavePolygon()
 {
-    if (!editRecord || editAction != 1 || drawMode() != 2)
+    if (!editRecord || editAction != EditAction::Drawing || drawMode() != RoiShape::Polygon)
         return;
     CammerSingleton& rec = *editRecord;
     const int g = editStep();
@@ -919,16 +920,16 @@ void CammerWidget::SavePolygon()
     poly = RePolygon(n, polyPoints);
     poly.SetHand(hand);
     poly.SetSelected(true);
-    rec.kind[j] = 2;
+    rec.kind[j] = RoiShape::Polygon;
     RenewRoi(g, i);
     NewRoiParameters(g, i);
     rec.roiCount[g] = i + 1;
     setCurRoi(i);
     labelAnchor = poly.pts.first() - QPoint(0, 26);
     polygonActive = false;
-    editAction = 0;
-    if (!(word(162) != 0 && hand) && gpState)
-        gpState->drawMode = 0;
+    editAction = EditAction::None;
+    if (!(word(Word::ContinuousArea) != 0 && hand) && gpState)
+        gpState->drawMode = RoiShape::None;
     polyPointCount = 0;
     ShowHideROIPara();
     update();
@@ -961,7 +962,7 @@ void CammerWidget::SlotCopyArea(QPoint P)
     const int js = g * kMaxRoi + src;
     const int jd = g * kMaxRoi + dst;
     const int kind = rec.kind[js];
-    if (kind == 2) {
+    if (kind == RoiShape::Polygon) {
         RePolygon copy = rec.polygon[g][src];
         if (copy.pts.isEmpty()) {
             qWarning("copy: polygon %d of step %d has no points; nothing copied", src + 1, g);
@@ -973,12 +974,12 @@ void CammerWidget::SlotCopyArea(QPoint P)
         copy.SetHand(rec.polygon[g][src].getHand());
         copy.SetSelected(true);
         rec.polygon[g][dst] = copy;
-    } else if (kind == 1 || kind == 4) {
-        QRect r = kind == 1 ? rec.rect[g][src].rect : rec.circle[g][src].rect;
+    } else if (kind == RoiShape::Rect || kind == RoiShape::Circle) {
+        QRect r = kind == RoiShape::Rect ? rec.rect[g][src].rect : rec.circle[g][src].rect;
         const QPoint centre((r.left() + r.right()) / 2, (r.top() + r.bottom()) / 2);
         r.translate(P - centre);
         CheckInRange(&r, gShowW, gShowH, true);
-        if (kind == 1) {
+        if (kind == RoiShape::Rect) {
             ClustomRect copy = rec.rect[g][src];
             copy.rect = r;
             copy.SetSelected(true);
@@ -1117,7 +1118,7 @@ void CammerWidget::SlotMove(int dx, int dy)
     const QPoint d(dx, dy);
     for (int i = first; i <= last; ++i) {
         switch (rec.kind[g * kMaxRoi + i]) {
-        case 2: {
+        case RoiShape::Polygon: {
             RePolygon& poly = rec.polygon[g][i];
             if (!polygonFits(poly.pts, d))
                 return;
@@ -1125,11 +1126,11 @@ void CammerWidget::SlotMove(int dx, int dy)
                 q += d;
             break;
         }
-        case 1:
+        case RoiShape::Rect:
             rec.rect[g][i].rect.translate(d);
             CheckInRange(&rec.rect[g][i].rect, gShowW, gShowH, true);
             break;
-        case 4:
+        case RoiShape::Circle:
             rec.circle[g][i].rect.translate(d);
             CheckInRange(&rec.circle[g][i].rect, gShowW, gShowH, true);
             rec.circle[g][i].UpdateAll();
@@ -1156,10 +1157,10 @@ void CammerWidget::BackMask()
 void CammerWidget::RestorMask()
 {
     const int steps = std::clamp(gDNum, 0, int(kMaxDetect));
-    const int mode = word(WizardPara::kMode);
-    const bool shared = word(94) != 0;
+    const int mode = word(Word::Mode);
+    const bool shared = word(Word::SameParameters) != 0;
     for (int g = 0; g < steps; ++g) {
-        if (shared && mode == 0 && word(86) != 0 && (g % 2) == 1)
+        if (shared && mode == 0 && word(Word::StepEnabled0) != 0 && (g % 2) == 1)
             continue;
         if (shared && (mode == 1 || mode == 2) && g >= 2)
             continue;
@@ -1193,7 +1194,7 @@ void CammerWidget::CopyPara()
             rec.method[jt] = rec.method[jf];
         }
     };
-    const int mode = word(WizardPara::kMode);
+    const int mode = word(Word::Mode);
     if (mode == 0) {
         copyStep(1, 0);
     } else if (mode == 1 || mode == 2) {

@@ -231,8 +231,8 @@ QString limitText(const CammerSingleton& rec, int j)
     const int p2 = rec.p2[j];
     switch (rec.method[j]) {
     case 0:
-        if (word(143) == 0)
-            return QString::number(word(117));
+        if (word(Word::RoiLimits) == 0)
+            return QString::number(word(Word::GreyArea));
         return QString::number(p2);
     case 6:
         return QString::number(p1);
@@ -244,7 +244,7 @@ QString limitText(const CammerSingleton& rec, int j)
             .arg(static_cast<unsigned>(p2) & 0xffffu)
             .arg(static_cast<unsigned>(p2) >> 16);
     case 9:
-        return QStringLiteral("%1, %2").arg(word(118)).arg(word(119));
+        return QStringLiteral("%1, %2").arg(word(Word::ColourMin)).arg(word(Word::ColourMax));
     default:
         return QString::number(p2);
     }
@@ -305,11 +305,11 @@ void CammerWidget::SaveFailImage(int step, int which)
                 }
             }
             switch (rec.kind[j]) {
-            case 1:
+            case RoiShape::Rect:
                 painter.drawRect(rec.rect[step][i].imgRect);
                 anchor = rec.rect[step][i].imgRect.topLeft();
                 break;
-            case 2: {
+            case RoiShape::Polygon: {
                 const RePolygon& poly = rec.polygon[step][i];
                 if (!poly.imgPts.isEmpty()) {
                     painter.drawPolygon(poly.imgPts.constData(), poly.imgPts.size());
@@ -317,7 +317,7 @@ void CammerWidget::SaveFailImage(int step, int which)
                 }
                 break;
             }
-            case 4: {
+            case RoiShape::Circle: {
                 const float sx = fullScaleX > 0.0f ? fullScaleX : 1.0f;
                 const float sy = fullScaleY > 0.0f ? fullScaleY : 1.0f;
                 painter.save();
@@ -359,29 +359,29 @@ void CammerWidget::UpdateFailImage(int step, int which)
     QString first;
     QString second;
     switch (code) {
-    case 4:
+    case AlarmCode::NotDetected:
         first = gaLanStr[120][lan];
         second = gaLanStr[47][lan];
-        code = 9;
+        code = AlarmCode::Labelled;
         break;
-    case 5:
+    case AlarmCode::AddedAsTemplate:
         first = gaLanStr[120][lan];
         second = gaLanStr[48][lan];
-        code = 9;
+        code = AlarmCode::Labelled;
         break;
-    case 6:
+    case AlarmCode::SwitchedToMould:
         first = gaLanStr[120][lan];
         second = gaLanStr[338][lan];
-        code = 9;
+        code = AlarmCode::Labelled;
         break;
-    case 7:
+    case AlarmCode::ReDetected:
         first = gaLanStr[120][lan];
         second = gaLanStr[61][lan];
-        code = 8;
+        code = AlarmCode::ReDetectedOk;
         break;
-    case 8:
+    case AlarmCode::ReDetectedOk:
         first = gaLanStr[143][lan];
-        code = 10;
+        code = AlarmCode::OkLabelled;
         break;
     default:
         break;

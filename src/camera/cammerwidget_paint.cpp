@@ -105,7 +105,7 @@ int CammerWidget::shownStep() const
 
 QString CammerWidget::stepName(int step)
 {
-    const int mode = word(WizardPara::kMode);
+    const int mode = word(Word::Mode);
     int row = 263 + step;
     if (mode == 1 || mode == 2)
         row = 372 + step;
@@ -119,11 +119,11 @@ QRect CammerWidget::roiImageRect(const CammerSingleton& rec, int step, int i)
     if (step < 0 || step >= kMaxDetect || i < 0 || i >= kMaxRoi)
         return QRect();
     switch (rec.kind[step * kMaxRoi + i]) {
-    case 1:
+    case RoiShape::Rect:
         return rec.rect[step][i].imgRect;
-    case 2:
+    case RoiShape::Polygon:
         return rec.polygon[step][i].imgRect;
-    case 4:
+    case RoiShape::Circle:
         return rec.circle[step][i].imgRect;
     default:
         return QRect();
@@ -137,13 +137,13 @@ QString CammerWidget::limitLabel(const CammerSingleton& rec, int step, int i) co
     const int p2 = rec.p2[j];
     switch (rec.method[j]) {
     case 0:
-        return QString::number(word(143) == 0 ? word(117) : p2);
+        return QString::number(word(Word::RoiLimits) == 0 ? word(Word::GreyArea) : p2);
     case 6:
         return QString::number(p1);
     case 1:
         return QStringLiteral("%1--%2").arg(p1).arg(p2);
     case 9:
-        return QStringLiteral("%1, %2").arg(word(118)).arg(word(119));
+        return QStringLiteral("%1, %2").arg(word(Word::ColourMin)).arg(word(Word::ColourMax));
     case 7:
     case 8:
         return QStringLiteral("%1--%2").arg(low16(p2)).arg(high16(p2));
@@ -161,8 +161,8 @@ QString CammerWidget::paramLabel(const CammerSingleton& rec, int step, int i) co
     const unsigned u3 = static_cast<unsigned>(p3);
     switch (rec.method[j]) {
     case 0:
-        if (word(143) == 0)
-            return QStringLiteral("%1, %2, %3").arg(p1).arg(word(117)).arg(word(116));
+        if (word(Word::RoiLimits) == 0)
+            return QStringLiteral("%1, %2, %3").arg(p1).arg(word(Word::GreyArea)).arg(word(Word::GreyFilter));
         return QStringLiteral("%1,%2,%3").arg(p1).arg(p2).arg(p3);
     case 1:
         return QStringLiteral("%1--%2,%3--%4").arg(p1).arg(p2).arg(u3 & 255u).arg((u3 >> 8) & 255u);
@@ -179,7 +179,7 @@ QString CammerWidget::paramLabel(const CammerSingleton& rec, int step, int i) co
             .arg(high16(p2))
             .arg(p3);
     case 9:
-        return QStringLiteral("%1, %2").arg(word(118)).arg(word(119));
+        return QStringLiteral("%1, %2").arg(word(Word::ColourMin)).arg(word(Word::ColourMax));
     default:
         return QString::number(p2);
     }
@@ -424,8 +424,8 @@ void CammerWidget::PrepareDisplay(bool withMarks, QSize shrunk)
         return;
     const int step = shownStep();
     const int count = std::clamp(rec->roiCount[step], 0, kMaxRoi);
-    const int detectState = gpState ? gpState->detectState : 0;
-    if (detectState == 2 && gSource == 1 && blink == 1 && resultImage) {
+    const int detectState = gpState ? gpState->detectState : DetectState::Idle;
+    if (detectState == DetectState::NgLatched && gSource == 1 && blink == 1 && resultImage) {
         for (int i = 0; i < count; ++i)
             if (!roiPassed[step][i])
                 MarkPixels(roiImageRect(*rec, step, i), resultImage, qRgb(255, 0, 0));
@@ -509,7 +509,7 @@ namespace {
 // The state word of the header: text and colour.
 QString stateText(bool countState, QColor* colour)
 {
-    if (gpState && gpState->runState == 3) {
+    if (gpState && gpState->runState == RunState::Stopped) {
         *colour = Qt::red;
         return lanStr(311);
     }
@@ -517,11 +517,11 @@ QString stateText(bool countState, QColor* colour)
     if (!countState)
         return lanStr(312);
     switch (gpState ? gpState->countState : 0) {
-    case 1:
+    case CountState::Detecting:
         return lanStr(312);
-    case 2:
+    case CountState::Detected:
         return lanStr(528);
-    case 3:
+    case CountState::Waiting:
         return lanStr(529);
     default:
         return QString();
@@ -577,22 +577,22 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
     DrawDisplay(p, shrunk);
 
     // Which ROIs, and whether the verdict shows.
-    const int detectState = gpState ? gpState->detectState : 0;
+    const int detectState = gpState ? gpState->detectState : DetectState::Idle;
     bool drawRois = false;
     bool verdict = false;
     switch (detectState) {
-    case 0:
-        if (word(150) == 0) {
+    case DetectState::Idle:
+        if (word(Word::LiveRoiDisplay) == 0) {
             drawRois = templateMode;
         } else {
             drawRois = true;
             verdict = gSource == 1;
         }
         break;
-    case 1:
+    case DetectState::Ok:
         drawRois = verdict = true;
         break;
-    case 2:
+    case DetectState::NgLatched:
         drawRois = gSource == 1 || templateMode;
         verdict = gSource == 1;
         break;
@@ -634,13 +634,15 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
         p.setPen(Qt::blue);
         p.drawText(QRect(10, H - 89, 150 + shift, 30), Qt::AlignLeft | Qt::AlignVCenter, filterText);
         p.fillRect(QRect(160 + shift, H - 89, 30, 30), Qt::blue);
-        if (word(143) == 0)
-            p.drawText(QRect(205 + shift, H - 89, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QString::number(word(116)));
+        if (word(Word::RoiLimits) == 0)
+            p.drawText(QRect(205 + shift, H - 89, 150, 30), Qt::AlignLeft | Qt::AlignVCenter,
+                       QString::number(word(Word::GreyFilter)));
         p.setPen(kEmbossed);
         p.drawText(QRect(10, H - 44, 150 + shift, 30), Qt::AlignLeft | Qt::AlignVCenter, areaText);
         p.fillRect(QRect(160 + shift, H - 44, 30, 30), kEmbossed);
-        if (word(143) == 0)
-            p.drawText(QRect(205 + shift, H - 44, 150, 30), Qt::AlignLeft | Qt::AlignVCenter, QString::number(word(117)));
+        if (word(Word::RoiLimits) == 0)
+            p.drawText(QRect(205 + shift, H - 44, 150, 30), Qt::AlignLeft | Qt::AlignVCenter,
+                       QString::number(word(Word::GreyArea)));
     }
 
     QString currentLabel;
@@ -682,7 +684,7 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
     p.setPen(Qt::green);
     if (templateMode) {
         p.drawText(QPoint(850, 40), lanStr(315).arg(tempIndex + 1).arg(tempCount[step]).arg(currentLabel));
-        if (gpState && gpState->currentCamera == cameraIndex && detectState != 1 && gisColor) {
+        if (gpState && gpState->currentCamera == cameraIndex && detectState != DetectState::Ok && gisColor) {
             const QRgb v = static_cast<QRgb>(gpState->pickValue);
             p.drawText(QPoint(800, 80),
                        tr("颜色：") + QStringLiteral("%1, %2, %3").arg(qRed(v)).arg(qGreen(v)).arg(qBlue(v)));
@@ -698,7 +700,7 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
     }
     p.restore();
 
-    if (editAction == 1 && templateMode) {
+    if (editAction == EditAction::Drawing && templateMode) {
         p.save();
         p.setWorldTransform(full * paintBase);
         PaintShapeInProgress(p);
@@ -711,10 +713,10 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
 {
     const int count = std::clamp(rec.roiCount[step], 0, kMaxRoi);
     const bool hasCurrent = curRoi >= 0 && curRoi < count;
-    const int detectState = gpState ? gpState->detectState : 0;
+    const int detectState = gpState ? gpState->detectState : DetectState::Idle;
     const float fx = fullScaleX > 0.0f ? fullScaleX : 1.0f;
     const float fy = fullScaleY > 0.0f ? fullScaleY : 1.0f;
-    const int drawMode = gpState ? gpState->drawMode : 0;
+    const int drawMode = gpState ? gpState->drawMode : RoiShape::None;
     const bool hand = gpState && gpState->handDraw;
     p.setFont(viewFont(30));
     // The two header lines end at y 90 of the header's scale.
@@ -741,9 +743,9 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
             const int right = (x1 + x2) / 2 + (x2 - x1) / 4;
             int filterSide = 0;
             int areaSide = 0;
-            if (word(143) == 0) {
-                filterSide = word(116);
-                areaSide = isqrt(word(117));
+            if (word(Word::RoiLimits) == 0) {
+                filterSide = word(Word::GreyFilter);
+                areaSide = isqrt(word(Word::GreyArea));
             } else if (method == 0) {
                 filterSide = rec.p3[j];
                 areaSide = isqrt(rec.p2[j]);
@@ -762,7 +764,9 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
                 p.drawRect(QRect(right - areaSide / 2, cy - areaSide / 2, areaSide, areaSide));
             }
             p.restore();
-            if (word(162) != 0 && hasCurrent && (drawMode == 1 || drawMode == 4 || (drawMode == 2 && hand))) {
+            if (word(Word::ContinuousArea) != 0 && hasCurrent &&
+                (drawMode == RoiShape::Rect || drawMode == RoiShape::Circle ||
+                 (drawMode == RoiShape::Polygon && hand))) {
                 p.save();
                 p.setPen(Qt::green);
                 drawCentred(p, QPoint((x1 + x2) / 2, cy), tr("双击结束"));
@@ -771,7 +775,7 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
         }
 
         QColor colour;
-        if (detectState == 0)
+        if (detectState == DetectState::Idle)
             colour = QColor(0, 0, 128);
         else if (!stepOk && !roiPassed[step][i])
             colour = Qt::red;
@@ -784,11 +788,11 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
 
         QPoint corner;
         switch (kind) {
-        case 1:
+        case RoiShape::Rect:
             rec.rect[step][i].Draw(p);
             corner = rec.rect[step][i].rect.topLeft();
             break;
-        case 2: {
+        case RoiShape::Polygon: {
             const RePolygon& poly = rec.polygon[step][i];
             poly.Draw(p);
             if (!poly.pts.isEmpty())
@@ -802,7 +806,7 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
             }
             break;
         }
-        case 4:
+        case RoiShape::Circle:
             rec.circle[step][i].Draw(p);
             corner = rec.circle[step][i].rect.topLeft();
             break;
@@ -858,21 +862,21 @@ void CammerWidget::drawRoiLabel(QPainter& p, const QRect& box, const QString& la
 
 void CammerWidget::PaintShapeInProgress(QPainter& p)
 {
-    const int drawMode = gpState ? gpState->drawMode : 0;
+    const int drawMode = gpState ? gpState->drawMode : RoiShape::None;
     p.setPen(Qt::green);
     p.setBrush(Qt::NoBrush);
-    if (drawMode == 1) {
+    if (drawMode == RoiShape::Rect) {
         tempRect.Draw(p);
         return;
     }
-    if (drawMode == 4) {
+    if (drawMode == RoiShape::Circle) {
         tempCircle.Draw(p);
         return;
     }
-    if (drawMode != 2 || polyPointCount <= 0)
+    if (drawMode != RoiShape::Polygon || polyPointCount <= 0)
         return;
     const int n = std::min(polyPointCount, int(kMaxPolyPoints));
-    const bool continuous = word(162) != 0;
+    const bool continuous = word(Word::ContinuousArea) != 0;
     p.setPen(QPen(continuous ? Qt::magenta : Qt::green, 2));
     p.drawPolygon(polyPoints, n, Qt::OddEvenFill);
     if (continuous && !(gpState && gpState->handDraw) && n >= 3) {

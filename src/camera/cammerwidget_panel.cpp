@@ -115,8 +115,8 @@ bool CammerWidget::GetFuncInitParam(int method, int& p1, int& p2, int& p3)
     switch (method) {
     case 0:
         p1 = 45;
-        p2 = word(117);
-        p3 = word(116);
+        p2 = word(Word::GreyArea);
+        p3 = word(Word::GreyFilter);
         return true;
     case 1:
         p1 = 80;
@@ -162,8 +162,8 @@ bool CammerWidget::GetFuncInitParam(int method, int& p1, int& p2, int& p3)
         return true;
     default:
         p1 = 45;
-        p2 = word(117);
-        p3 = word(116);
+        p2 = word(Word::GreyArea);
+        p3 = word(Word::GreyFilter);
         return false;
     }
 }
@@ -274,7 +274,7 @@ void CammerWidget::ShowHideROIPara()
     const int j = g * kMaxRoi + curRoi;
     const int method = rec.method[j];
     const int m = (method >= 0 && method <= 10) ? method : 0;
-    const bool perRoi = word(143) != 0;
+    const bool perRoi = word(Word::RoiLimits) != 0;
 
     if (moveMode != 0) {
         for (QWidget* w : std::initializer_list<QWidget*>{p1Slider, p2Slider, p3Slider, funcLabel, funcButton,
@@ -287,7 +287,7 @@ void CammerWidget::ShowHideROIPara()
         p1Slider->setVisible(m != 2 && m != 3);
         p2Slider->setVisible(m == 1 || m == 4 || m == 5 || m == 7 || m == 8 || m == 9 || m == 10 || (m == 0 && perRoi));
         p3Slider->setVisible(m == 1 || m == 7 || m == 8 || m == 9 || m == 10 || (m == 0 && perRoi));
-        bool otherMethods = word(154) != 0;
+        bool otherMethods = word(Word::Homography) != 0;
         for (int w : {140, 141, 142, 180, 181, 182, 183, 184, 185})
             otherMethods = otherMethods || word(w) != 0;
         funcLabel->setVisible(otherMethods);
@@ -297,7 +297,7 @@ void CammerWidget::ShowHideROIPara()
             b->show();
         roiSwitchButton->show();
         syncButton->show();
-        if (g == 0 && word(123) != 0) {
+        if (g == 0 && word(Word::EjectorPulseOnProductNg) != 0) {
             const QSignalBlocker block(outCombo);
             outCombo->setCurrentIndex(std::clamp(rec.outputNo[curRoi], 0, 3));
             outCombo->show();
@@ -398,17 +398,17 @@ void CammerWidget::ShowHideROIPara()
     halfButton->setVisible(moveMode == 0 && (m == 1 || m == 7 || m == 8 || m == 9));
 
     const int kind = rec.kind[j];
-    const bool radius = kind == 4 && (objectIndex == 0 || objectIndex == 1);
+    const bool radius = kind == RoiShape::Circle && (objectIndex == 0 || objectIndex == 1);
     static const char* const radiusTexts[4] = {"+10", "+1", "-1", "-10"};
     static const char* const pointTexts[4] = {"Y -1", "X -1", "Y +1", "X +1"};
     for (int k = 0; k < 4; ++k)
         stepButtons[k]->setText(tr(radius ? radiusTexts[k] : pointTexts[k]));
 
-    if (kind == 1)
+    if (kind == RoiShape::Rect)
         objectButton->setText(lanStr(objectIndex == 1 ? 29 : 30));
-    else if (kind == 4)
+    else if (kind == RoiShape::Circle)
         objectButton->setText(lanStr(objectIndex == 0 ? 28 : objectIndex == 1 ? 26 : 27));
-    else if (kind == 2)
+    else if (kind == RoiShape::Polygon)
         objectButton->setText(lanStr(31).arg(objectIndex + 1));
     update();
 }
@@ -428,9 +428,9 @@ void CammerWidget::PlacePanel()
         y = T - h - 20;
     } else if (B + h + 20 < gShowH - 70) {
         y = B + 20;
-    } else if (rec.kind[j] == 1) {
+    } else if (rec.kind[j] == RoiShape::Rect) {
         y = T + 20;
-    } else if (rec.kind[j] == 4) {
+    } else if (rec.kind[j] == RoiShape::Circle) {
         const Circle& c = rec.circle[g][curRoi];
         y = (h + 20 < c.r) ? c.y - h - 20 : gShowH - 70 - h;
     } else {
@@ -731,7 +731,7 @@ void CammerWidget::StepButton(int button)
     static const int radiusStep[4] = {10, 1, -1, -10};
     const QPoint d = delta[button];
     switch (rec.kind[g * kMaxRoi + curRoi]) {
-    case 1: {
+    case RoiShape::Rect: {
         QRect& r = rec.rect[g][curRoi].rect;
         if (objectIndex == 1)
             r.setBottomRight(r.bottomRight() + d);
@@ -740,7 +740,7 @@ void CammerWidget::StepButton(int button)
         CheckInRange(&r, gShowW, gShowH, false);
         break;
     }
-    case 2: {
+    case RoiShape::Polygon: {
         RePolygon& poly = rec.polygon[g][curRoi];
         if (objectIndex < 0 || objectIndex >= poly.count())
             return;
@@ -752,7 +752,7 @@ void CammerWidget::StepButton(int button)
         poly.pts[objectIndex] = QPoint(x, y);
         break;
     }
-    case 4: {
+    case RoiShape::Circle: {
         Circle& c = rec.circle[g][curRoi];
         if (objectIndex == 2) {
             c.x += d.x();

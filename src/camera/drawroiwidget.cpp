@@ -141,7 +141,7 @@ DrawROIWidget::DrawROIWidget(QWidget* parent, WinState* state)
     column->addWidget(reCheckButton);
 
     if (m == 3)
-        ChangeDetectNum(word(WizardPara::kStepCountMode3));
+        ChangeDetectNum(word(Word::StepCountMode3));
 
     connect(showHideButton, &QPushButton::clicked, this, &DrawROIWidget::SlotShowHide);
     connect(sourceCombo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &DrawROIWidget::SlotChangeSource);
@@ -255,12 +255,12 @@ void DrawROIWidget::SlotChangePage()
              deleteIgnoreButton, reCheckButton})
         w->hide();
     const bool several = numCamera > 1;
-    const int state = win_ ? win_->detectState : 0;
+    const int state = win_ ? win_->detectState : DetectState::Idle;
     switch (gSource) {
     case 1:
         sourceCombo->show();
         cameraCombo->setVisible(several);
-        if (state == 2) {
+        if (state == DetectState::NgLatched) {
             addTempButton->show();
             noCheckButton->show();
             autoChangeButton->show();
@@ -285,13 +285,13 @@ void DrawROIWidget::SlotChangePage()
         detectCombo->show();
         returnButton->show();
         sourceCombo->show();
-        if (word(162) != 0 && win_)
-            win_->drawMode = 0;
+        if (word(Word::ContinuousArea) != 0 && win_)
+            win_->drawMode = RoiShape::None;
         for (QWidget* w : std::initializer_list<QWidget*>{rectButton, circleButton, polygonButton, handButton,
                                                            copyButton, deleteRoiButton, deleteAllButton, lastButton,
                                                            nextButton, tempDeleteButton})
             w->show();
-        autoChangeButton->setVisible(state == 2);
+        autoChangeButton->setVisible(state == DetectState::NgLatched);
         break;
     default:
         break;
@@ -310,8 +310,8 @@ void DrawROIWidget::SlotShowHide()
 
 void DrawROIWidget::setCheckable()
 {
-    const bool tap = word(162) != 0;
-    const bool copyToggle = word(164) != 0;
+    const bool tap = word(Word::ContinuousArea) != 0;
+    const bool copyToggle = word(Word::ContinuousCopy) != 0;
     for (ColorButton* b : {rectButton, circleButton, polygonButton, handButton}) {
         b->setCheckable(tap);
         b->setChecked(false);
@@ -324,14 +324,14 @@ void DrawROIWidget::setCheckable()
                                                   copyButton,  deleteRoiButton, deleteAllButton};
     for (ColorButton* b : all)
         b->setEnabled(false);
-    const int m = win_ ? win_->drawMode : 0;
+    const int m = win_ ? win_->drawMode : RoiShape::None;
     ColorButton* active = nullptr;
-    if (m != 0 && tap) {
-        if (m == 1)
+    if (m != RoiShape::None && tap) {
+        if (m == RoiShape::Rect)
             active = rectButton;
-        else if (m == 4)
+        else if (m == RoiShape::Circle)
             active = circleButton;
-        else if (m == 2)
+        else if (m == RoiShape::Polygon)
             active = (win_ && win_->handDraw) ? handButton : polygonButton;
     } else if (win_ && win_->copyArea && copyToggle) {
         active = copyButton;
@@ -355,16 +355,16 @@ void DrawROIWidget::SlotDrawRect()
     CammerWidget* v = currentView();
     if (!drawingAllowed())
         return;
-    if (word(162) != 0 && win_->drawMode == 1) {
-        win_->drawMode = 0;
+    if (word(Word::ContinuousArea) != 0 && win_->drawMode == RoiShape::Rect) {
+        win_->drawMode = RoiShape::None;
         rectButton->setText(lanStr(49));
     } else {
         win_->copyArea = false;
         v->DeselectROI();
         v->ShowHideROIPara();
-        win_->drawMode = 1;
+        win_->drawMode = RoiShape::Rect;
         NormalDrawCaptions();
-        if (word(162) != 0)
+        if (word(Word::ContinuousArea) != 0)
             rectButton->setText(QString::fromUtf8(kEndRect));
     }
     setCheckable();
@@ -375,16 +375,16 @@ void DrawROIWidget::SlotDrawCircle()
     CammerWidget* v = currentView();
     if (!drawingAllowed())
         return;
-    if (word(162) != 0 && win_->drawMode == 4) {
-        win_->drawMode = 0;
+    if (word(Word::ContinuousArea) != 0 && win_->drawMode == RoiShape::Circle) {
+        win_->drawMode = RoiShape::None;
         circleButton->setText(lanStr(51));
     } else {
         win_->copyArea = false;
         v->DeselectROI();
         v->ShowHideROIPara();
-        win_->drawMode = 4;
+        win_->drawMode = RoiShape::Circle;
         NormalDrawCaptions();
-        if (word(162) != 0)
+        if (word(Word::ContinuousArea) != 0)
             circleButton->setText(QString::fromUtf8(kEndCircle));
     }
     setCheckable();
@@ -395,15 +395,15 @@ void DrawROIWidget::SlotDrawHand()
     CammerWidget* v = currentView();
     if (!drawingAllowed())
         return;
-    if (word(162) != 0) {
-        if (win_->drawMode == 2 && win_->handDraw) {
-            win_->drawMode = 0;
+    if (word(Word::ContinuousArea) != 0) {
+        if (win_->drawMode == RoiShape::Polygon && win_->handDraw) {
+            win_->drawMode = RoiShape::None;
             handButton->setText(lanStr(104));
         } else {
             win_->copyArea = false;
             win_->handDraw = true;
             v->DeselectROI();
-            win_->drawMode = 2;
+            win_->drawMode = RoiShape::Polygon;
             v->polyPointCount = 0;
             NormalDrawCaptions();
             handButton->setText(QString::fromUtf8(kEndHand));
@@ -412,7 +412,7 @@ void DrawROIWidget::SlotDrawHand()
         win_->copyArea = false;
         win_->handDraw = true;
         v->DeselectROI();
-        win_->drawMode = 2;
+        win_->drawMode = RoiShape::Polygon;
         polygonButton->setText(lanStr(53));
     }
     setCheckable();
@@ -423,24 +423,24 @@ void DrawROIWidget::SlotDrawPloygn()
     CammerWidget* v = currentView();
     if (!drawingAllowed())
         return;
-    if (word(162) != 0) {
-        if (win_->drawMode == 2 && !win_->handDraw) {
+    if (word(Word::ContinuousArea) != 0) {
+        if (win_->drawMode == RoiShape::Polygon && !win_->handDraw) {
             const bool underWay = v->polygonActive;
             v->SavePolygon();
             if (underWay) {
                 v->polygonActive = false;
-                v->editAction = 0;
-                win_->drawMode = 2;
+                v->editAction = EditAction::None;
+                win_->drawMode = RoiShape::Polygon;
                 polygonButton->setText(lanStr(33));
             } else {
-                win_->drawMode = 0;
+                win_->drawMode = RoiShape::None;
                 polygonButton->setText(lanStr(53));
             }
         } else {
             win_->copyArea = false;
             win_->handDraw = false;
             v->DeselectROI();
-            win_->drawMode = 2;
+            win_->drawMode = RoiShape::Polygon;
             v->polyPointCount = 0;
             NormalDrawCaptions();
             polygonButton->setText(lanStr(33));
@@ -448,13 +448,13 @@ void DrawROIWidget::SlotDrawPloygn()
     } else {
         win_->copyArea = false;
         win_->handDraw = false;
-        if (win_->drawMode != 2) {
+        if (win_->drawMode != RoiShape::Polygon) {
             v->DeselectROI();
-            win_->drawMode = 2;
+            win_->drawMode = RoiShape::Polygon;
             polygonButton->setText(lanStr(33));
         } else {
             v->SavePolygon();
-            if (win_->drawMode == 0)
+            if (win_->drawMode == RoiShape::None)
                 polygonButton->setText(lanStr(53));
         }
     }
@@ -465,16 +465,16 @@ void DrawROIWidget::SlotCopyArea()
 {
     if (!drawingAllowed())
         return;
-    if (word(164) == 0) {
+    if (word(Word::ContinuousCopy) == 0) {
         win_->copyArea = true;
-        win_->drawMode = 0;
+        win_->drawMode = RoiShape::None;
         NormalDrawCaptions();
     } else if (win_->copyArea) {
         win_->copyArea = false;
         copyButton->setText(lanStr(9));
     } else {
         win_->copyArea = true;
-        win_->drawMode = 0;
+        win_->drawMode = RoiShape::None;
         NormalDrawCaptions();
         copyButton->setText(QString::fromUtf8(kEndCopy));
     }
@@ -543,22 +543,23 @@ void DrawROIWidget::SlotChangeDetect(int d)
     win_->copyArea = false;
     const int m = mode();
     const int t = (m == 1 || m == 2) ? (d & 1) : d;
-    if (t == 0 && m != 3 && word(100) == 0) {
+    if (t == 0 && m != 3 && word(Word::ProductStepEnabled) == 0) {
         warn(lanStr(118));
         detectCombo->setCurrentIndex(1);
         return;
     }
-    if (m == 0 && word(94) != 0 && word(86) != 0 && gSource == 0 && d != 0 && sameParamNotePending) {
+    if (m == 0 && word(Word::SameParameters) != 0 && word(Word::StepEnabled0) != 0 && gSource == 0 && d != 0 &&
+        sameParamNotePending) {
         sameParamNotePending = false;
         warn(lanStr(119));
     }
-    if (word(94) != 0 && sameParamNotePending && gSource == 0 && (m == 1 || m == 2) && d > 1) {
+    if (word(Word::SameParameters) != 0 && sameParamNotePending && gSource == 0 && (m == 1 || m == 2) && d > 1) {
         sameParamNotePending = false;
         warn(lanStr(371));
     }
     if (CammerWidget* v = currentView())
         v->DeselectROI();
-    win_->drawMode = 0;
+    win_->drawMode = RoiShape::None;
     win_->currentDetect = qMin(d, kMaxDetect - 1);
     SlotChangeSource(gSource);
 }
@@ -583,7 +584,7 @@ void DrawROIWidget::setSource(int s)
 
 void DrawROIWidget::SlotAutoChange()
 {
-    if (!win_ || win_->detectState != 2 || (gSource != 0 && gSource != 1) || !singleCamera())
+    if (!win_ || win_->detectState != DetectState::NgLatched || (gSource != 0 && gSource != 1) || !singleCamera())
         return;
     if (gSource == 1) {
         sourceCombo->setCurrentIndex(0);
@@ -627,20 +628,21 @@ void DrawROIWidget::SlotReCheck()
     }
 
     win_->reDetectMask[s] = 0;
-    if (s == last && word(130) == 0 && word(124) == 0)
+    if (s == last && word(Word::CutClampOnMouldAlarm) == 0 && word(Word::CavityNgClampPulse) == 0)
         MachineOutputs::get().setOut(0, 1);
-    else if (s == 0 && word(122) == 0 && word(123) == 0 && word(129) == 0)
+    else if (s == 0 && word(Word::NoEjectorControlInProduct) == 0 && word(Word::EjectorPulseOnProductNg) == 0 &&
+             word(Word::CutEjectorOnProductAlarm) == 0)
         MachineOutputs::get().setOut(1, 1);
     MachineOutputs::get().flashOut();
 
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         CammerWidget* v = win_->cammerWidget[c];
-        if (!v || v->stepSettled[running] || word(86 + running) == 0)
+        if (!v || v->stepSettled[running] || word(Word::StepEnabled0 + running) == 0)
             continue;
         win_->reDetectMask[s] |= 1 << c;
         int& code = win_->alarmCode[c * kMaxDetect + running];
-        if (code == 3)
-            code = 7;
+        if (code == AlarmCode::NgWaiting)
+            code = AlarmCode::ReDetected;
         CycleControl::get().runAlgorithm(c, running);
     }
 
@@ -648,7 +650,7 @@ void DrawROIWidget::SlotReCheck()
     CycleControl::get().checkNG(true);
 
     if (camera >= 0 && camera < numCamera) {
-        if (win_->detectState == 2 && gSource == 1) {
+        if (win_->detectState == DetectState::NgLatched && gSource == 1) {
             // Follow the alarm: the first failed camera at or after the one shown.
             for (int k = 0; k < numCamera; ++k) {
                 const int c = (camera + k) % numCamera;
@@ -662,9 +664,9 @@ void DrawROIWidget::SlotReCheck()
             }
             return;
         }
-        if (win_->detectState == 2)
+        if (win_->detectState == DetectState::NgLatched)
             return;
-    } else if (camera == numCamera && win_->detectState == 2) {
+    } else if (camera == numCamera && win_->detectState == DetectState::NgLatched) {
         return;
     }
     gSource = -1;
@@ -674,9 +676,9 @@ void DrawROIWidget::SlotNoCheckCur()
 {
     if (!win_)
         return;
-    if (word(135) != 0 && CheckPassword() == 0)
+    if (word(Word::NotDetectPassword) != 0 && CheckPassword() == 0)
         return;
-    if (!gisSafeDoorOpen && word(138) != 0) {
+    if (!gisSafeDoorOpen && word(Word::SafetyDoorClearsAlarm) != 0) {
         warn(lanStr(195));
         return;
     }
@@ -694,8 +696,8 @@ void DrawROIWidget::SlotNoCheckCur()
         const int running = qBound(0, win_->runStep, kMaxDetect - 1);
         v->stepSettled[running] = true;
         int& code = win_->alarmCode[c * kMaxDetect + running];
-        if (code == 3)
-            code = 4;
+        if (code == AlarmCode::NgWaiting)
+            code = AlarmCode::NotDetected;
         win_->InsertRecord(lanStr(106).arg(c + 1), QString());
         SlotReCheck();
         return;
@@ -714,8 +716,8 @@ void DrawROIWidget::notCheckcur()
     const int running = qBound(0, win_->runStep, kMaxDetect - 1);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         int& code = win_->alarmCode[c * kMaxDetect + running];
-        if (code == 3)
-            code = 4;
+        if (code == AlarmCode::NgWaiting)
+            code = AlarmCode::NotDetected;
     }
     win_->manualDecision = true;
     CycleControl::get().checkNG(true);
@@ -741,11 +743,11 @@ void DrawROIWidget::Reset()
 
     const int s = qBound(0, win_->runStep, kMaxDetect - 1);
     int step = s;
-    if (win_->detectState != 2) {
+    if (win_->detectState != DetectState::NgLatched) {
         const int m = mode();
-        const int e = word(86);
-        const int same = word(94);
-        const int k = word(177);
+        const int e = word(Word::StepEnabled0);
+        const int same = word(Word::SameParameters);
+        const int k = word(Word::MouldsChecked);
         if (m == 0) {
             step = e == 0 ? 1 : (same != 0 ? 0 : s);
         } else if (m == 3) {
@@ -768,7 +770,7 @@ void DrawROIWidget::Reset()
     win_->currentDetect = qBound(0, step, kMaxDetect - 1);
     setComboQuietly(detectCombo, win_->currentDetect);
 
-    const int wanted = win_->detectState == 2 ? 1 : 0;
+    const int wanted = win_->detectState == DetectState::NgLatched ? 1 : 0;
     if (sourceCombo->currentIndex() == wanted)
         SlotChangeSource(wanted);
     else
@@ -786,7 +788,7 @@ void DrawROIWidget::SlotReturn()
         gpNumPad->HideUpdate();
     if (gpNumCharPad)
         gpNumCharPad->HideUpdate();
-    win_->drawMode = 0;
+    win_->drawMode = RoiShape::None;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         CammerWidget* v = win_->cammerWidget[c];
         if (!v)
@@ -799,7 +801,7 @@ void DrawROIWidget::SlotReturn()
     ScreenChrome::get().ioStatusVisible(true);
     ScreenChrome::get().mScaleSetToMin();
     SlotSaveData();
-    if (win_->detectState == 2) {
+    if (win_->detectState == DetectState::NgLatched) {
         sourceCombo->setCurrentIndex(1);
         return;
     }
@@ -818,7 +820,7 @@ void DrawROIWidget::Restart()
 {
     if (!win_)
         return;
-    win_->detectState = 0;
+    win_->detectState = DetectState::Idle;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         if (CammerWidget* v = win_->cammerWidget[c])
             v->DeselectROI();

@@ -19,7 +19,7 @@ inline int word(int n)
 
 inline int mode()
 {
-    return word(WizardPara::kMode);
+    return word(Word::Mode);
 }
 
 // Shows `text` in the shared warning box and waits for OK.

@@ -100,7 +100,7 @@ void DrawROIWidget::SlotChangeSource(int s)
         return;
     // Editing during an NG needs the password; a refusal leaves everything,
     // the combo included, as it was.
-    if (s == 0 && win_->detectState == 2 && gSource != 0 && CheckPassword() == 0) {
+    if (s == 0 && win_->detectState == DetectState::NgLatched && gSource != 0 && CheckPassword() == 0) {
         setComboQuietly(sourceCombo, gSource);
         return;
     }
@@ -108,7 +108,7 @@ void DrawROIWidget::SlotChangeSource(int s)
     gSource = s;
     win_->copyArea = false;
 
-    if (win_->detectState == 2 && s != 1) {
+    if (win_->detectState == DetectState::NgLatched && s != 1) {
         MachineOutputs::get().setOut(2, 0);
         MachineOutputs::get().flashOut();
     }
@@ -159,7 +159,7 @@ void DrawROIWidget::SlotChangeSource(int s)
         NormalDrawCaptions();
         lastButton->setText(lanStr(559));
         nextButton->setText(lanStr(560));
-        win_->drawMode = 0;
+        win_->drawMode = RoiShape::None;
         setCheckable();
         if (resetPending) {
             resetPending = false;
@@ -175,9 +175,10 @@ void DrawROIWidget::SlotChangeSource(int s)
             ShowTemplate(v);
         break;
     case 1:
-        if (win_->detectState == 2) {
-            const bool showCapture = word(155) != 0 && word(128) == 0 &&
-                                     ((word(123) == 0 && win_->runStep == 0) || (word(124) == 0 && win_->runStep == 1));
+        if (win_->detectState == DetectState::NgLatched) {
+            const bool showCapture = word(Word::HoldPictureAfterAlarm) != 0 && word(Word::OkNgPulses) == 0 &&
+                ((word(Word::EjectorPulseOnProductNg) == 0 && win_->runStep == 0) ||
+                 (word(Word::CavityNgClampPulse) == 0 && win_->runStep == 1));
             for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
                 CammerWidget* w = win_->cammerWidget[c];
                 if (!w)
@@ -473,8 +474,8 @@ bool DrawROIWidget::AddTemp(int c, int d)
         v->engine->VarTrain(qBound(0, win_->runStep, kMaxDetect - 1));
     v->stepSettled[d] = true;
     int& code = win_->alarmCode[c * kMaxDetect + d];
-    if (code == 3)
-        code = 5;
+    if (code == AlarmCode::NgWaiting)
+        code = AlarmCode::AddedAsTemplate;
     win_->InsertRecord(lanStr(109).arg(c + 1), QString());
     return true;
 }
@@ -485,14 +486,14 @@ void DrawROIWidget::SlotAddTemp()
         return;
     const int state = win_->detectState;
     const int camera = win_->currentCamera;
-    if (state == 2 && gSource == 1) {
+    if (state == DetectState::NgLatched && gSource == 1) {
         const bool passed = camera >= 0 && camera < numCamera && win_->cammerWidget[camera] &&
                             win_->cammerWidget[camera]->stepOk;
-        if (word(156) == 0 && (camera == numCamera || passed)) {
+        if (word(Word::AddAllTemplates) == 0 && (camera == numCamera || passed)) {
             warn(lanStr(107));
             return;
         }
-        if (!gisSafeDoorOpen && word(138) != 0) {
+        if (!gisSafeDoorOpen && word(Word::SafetyDoorClearsAlarm) != 0) {
             warn(lanStr(195));
             return;
         }
@@ -501,16 +502,16 @@ void DrawROIWidget::SlotAddTemp()
         warn(lanStr(258));
         return;
     }
-    if (word(136) != 0 && CheckPassword() == 0)
+    if (word(Word::AddTemplatePassword) != 0 && CheckPassword() == 0)
         return;
-    const int d = (state == 2 && gSource == 1) ? win_->runStep : win_->currentDetect;
+    const int d = (state == DetectState::NgLatched && gSource == 1) ? win_->runStep : win_->currentDetect;
     if (!ask(lanStr(108)) || win_->currentCamera < 0 || win_->currentCamera > numCamera)
         return;
-    if (state == 2 && gSource != 1 && gSource != 2)
+    if (state == DetectState::NgLatched && gSource != 1 && gSource != 2)
         return;
-    if (state == 3 && gSource != 2)
+    if (state == DetectState::RegionSetting && gSource != 2)
         return;
-    if (state != 2 && state != 3)
+    if (state != DetectState::NgLatched && state != DetectState::RegionSetting)
         return;
     QStringList added;
     for (int c = 0; c < numCamera; ++c)
@@ -562,7 +563,7 @@ void DrawROIWidget::SlotTempDeleteAll()
         CammerWidget* v = win_->cammerWidget[c];
         if (!v)
             continue;
-        if (!(word(157) == 0 || win_->currentCamera == numCamera || c == win_->currentCamera))
+        if (!(word(Word::SampleCamerasSeparately) == 0 || win_->currentCamera == numCamera || c == win_->currentCamera))
             continue;
         for (int d = 0; d < gDNum && d < kMaxDetect; ++d) {
             if (d < v->stepCount()) {

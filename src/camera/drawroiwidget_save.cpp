@@ -24,9 +24,9 @@ bool shapesMethod(int method)
 
 QString shapeName(int kind)
 {
-    if (kind == 1)
+    if (kind == RoiShape::Rect)
         return lanStr(74);
-    if (kind == 4)
+    if (kind == RoiShape::Circle)
         return lanStr(75);
     return lanStr(76);
 }
@@ -132,16 +132,16 @@ QString changedDetails(int method, const CammerSingleton& a, const CammerSinglet
 bool geometryChanged(const CammerSingleton& a, const CammerSingleton& b, int g, int i)
 {
     const int kind = b.kind[g * CammerSingleton::kRois + i];
-    if (kind == 1)
+    if (kind == RoiShape::Rect)
         return a.rect[g][i] != b.rect[g][i];
-    if (kind == 4)
+    if (kind == RoiShape::Circle)
         return a.circle[g][i] != b.circle[g][i];
     return a.polygon[g][i] != b.polygon[g][i];
 }
 
 bool stepEnabled(int g)
 {
-    return word(86 + g) != 0;
+    return word(Word::StepEnabled0 + g) != 0;
 }
 
 }  // namespace
@@ -209,7 +209,8 @@ void DrawROIWidget::SlotSaveData()
     }
     if (differs && ask(lanStr(72))) {
         const int m = mode();
-        const bool shared = word(94) != 0 && ((m == 0 && word(86) != 0) || m == 1 || m == 2);
+        const bool shared =
+            word(Word::SameParameters) != 0 && ((m == 0 && word(Word::StepEnabled0) != 0) || m == 1 || m == 2);
         for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
             CammerWidget* v = win_->cammerWidget[c];
             if (!v || !v->savedRecord || !v->editRecord || *v->savedRecord == *v->editRecord)

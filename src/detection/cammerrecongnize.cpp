@@ -22,23 +22,6 @@
 
 namespace {
 
-constexpr int kWordStepEnabled = 86;
-constexpr int kWordPositioning = 96;    // -1 off, else the angle range
-constexpr int kWordAmplify = 107;
-constexpr int kWordGreyFilter = 116;
-constexpr int kWordGreyArea = 117;
-constexpr int kWordColourMin = 118;
-constexpr int kWordColourMax = 119;
-constexpr int kWordShapeAccuracy = 120;
-constexpr int kWordShapeLevels = 121;
-constexpr int kWordRoiLimits = 143;
-constexpr int kWordSearchMargin = 148;
-constexpr int kWordAreaIsMinimum = 149;
-constexpr int kWordNormalise = 153;
-constexpr int kWordHomography = 154;
-constexpr int kWordBandFilter = 171;
-constexpr int kWordAngleRange = 186;
-
 constexpr int kHomographyKeyPoints = 300;
 constexpr float kHomographyMatchConf = 0.4f;
 // How much worse than the unmoved frame a found position may fit the
@@ -86,7 +69,7 @@ CammerRecong::CammerRecong(CammerSingleton* record, CamBuffers* owner)
     , view(owner)
 {
     for (int g = 0; g < kSteps; ++g) {
-        if (word(kWordStepEnabled + g) == 0)
+        if (word(Word::StepEnabled0 + g) == 0)
             continue;
         CreateHomoShape(g);
         CreateShape(g);
@@ -118,10 +101,10 @@ cv::Rect CammerRecong::boundingRect(const CammerSingleton& record, int step, int
         return cv::Rect();
     QRect r;
     switch (record.kind[step * kRois + i]) {
-    case 1:
+    case RoiShape::Rect:
         r = record.rect[step][i].imgRect;
         break;
-    case 4:
+    case RoiShape::Circle:
         r = record.circle[step][i].imgRect;
         break;
     default:
@@ -329,7 +312,7 @@ void CammerRecong::openDefects(const cv::Mat& src, cv::Mat& dst, int f)
 
 void CammerRecong::trainHomography(int step)
 {
-    if (step < 0 || step >= kSteps || word(kWordHomography) == 0 || gisColor)
+    if (step < 0 || step >= kSteps || word(Word::Homography) == 0 || gisColor)
         return;
     if (!stepReady(step))
         return;
@@ -356,7 +339,7 @@ void CammerRecong::trainHomography(int step)
 
 void CammerRecong::trainPositioning(int step)
 {
-    if (step < 0 || step >= kSteps || word(kWordPositioning) == -1 || gisColor)
+    if (step < 0 || step >= kSteps || word(Word::MotionCorrection) == -1 || gisColor)
         return;
     searchRect[step] = cv::Rect();
     positionRect_[step] = cv::Rect();
@@ -383,12 +366,13 @@ void CammerRecong::trainPositioning(int step)
     refY[step] = r.y + r.height / 2;
     positionRect_[step] = r;
     const cv::Mat templ(frame, CV_8UC1, view->templates[step][0]);
-    const int angleRange = inRange(word(kWordAngleRange), 1, 180) ? word(kWordAngleRange) : word(kWordPositioning);
+    const int angleRange =
+        inRange(word(Word::AngleRange), 1, 180) ? word(Word::AngleRange) : word(Word::MotionCorrection);
     if (!findShape[step].CreateShape(templ(r), 0.0, 0, angleRange, refX[step], refY[step], false, 255, mask.clone(),
-                                     word(kWordShapeAccuracy), word(kWordShapeLevels)))
+                                     word(Word::ShapeAccuracy), word(Word::ShapeLevels)))
         qWarning("CreateShape: no positioning model for step %d (template without usable contrast)", step);
 
-    const long long e = word(kWordSearchMargin);
+    const long long e = word(Word::SearchMargin);
     const long long x0 = std::max(0LL, r.x - e);
     const long long y0 = std::max(0LL, r.y - e);
     const long long x1 = std::min<long long>(frame.width, static_cast<long long>(r.x) + r.width + e);
@@ -479,7 +463,7 @@ void CammerRecong::trainMatchers(int step)
                 continue;
             for (const cv::Mat& sample : samples)
                 m.AddTemp(sample(r));
-            m.Train(rec->p1[j], word(kWordAmplify), 100, 150);
+            m.Train(rec->p1[j], word(Word::Amplify), 100, 150);
         }
     }
 }
@@ -553,7 +537,7 @@ int CammerRecong::homography(int step)
         return 1;
     }
     const size_t bytes = static_cast<size_t>(view->frameBytes);
-    if (word(kWordHomography) == 0 || step < 0 || step >= kSteps) {
+    if (word(Word::Homography) == 0 || step < 0 || step >= kSteps) {
         std::memcpy(view->workFrame, view->captureFrame, bytes);
         return 1;
     }
@@ -599,7 +583,7 @@ void CammerRecong::positioning(int g)
         return;
     }
     const size_t bytes = static_cast<size_t>(view->frameBytes);
-    if (g < 0 || g >= kSteps || word(kWordPositioning) == -1 || !findShape[g].IsValid() || gisColor ||
+    if (g < 0 || g >= kSteps || word(Word::MotionCorrection) == -1 || !findShape[g].IsValid() || gisColor ||
         searchRect[g].area() <= 0) {
         std::memcpy(view->alignedFrame, view->workFrame, bytes);
         return;
@@ -656,7 +640,7 @@ void CammerRecong::positioning(int g)
         dy = homeFound.y - home.y;
         angle = homeAngle;
     }
-    if (!inRange(word(kWordAngleRange), 1, 180))
+    if (!inRange(word(Word::AngleRange), 1, 180))
         angle = 0.0;
     // One warp: the shift, then the turn about the reference point. Pixels
     // from beyond the frame come in black.
@@ -746,7 +730,7 @@ int CammerRecong::filterSize(int func, int p3) const
     long long f;
     switch (func) {
     case kGreyTemplate:
-        f = word(kWordRoiLimits) != 0 ? p3 : word(kWordGreyFilter);
+        f = word(Word::RoiLimits) != 0 ? p3 : word(Word::GreyFilter);
         break;
     case kFeature:
         f = 1;
@@ -756,7 +740,7 @@ int CammerRecong::filterSize(int func, int p3) const
         f = 2LL * p3 + 1;
         break;
     default:
-        f = word(kWordBandFilter);
+        f = word(Word::BandFilter);
         break;
     }
     if (f < 1)
@@ -901,7 +885,7 @@ void CammerRecong::judgeStep(int step)
         grey = cv::Mat(frame, CV_8UC1, view->alignedFrame);
     }
     cv::Mat judgedPicture = grey;
-    if (word(kWordNormalise) != 0 && templNorm[step] > 0.0)
+    if (word(Word::Normalise) != 0 && templNorm[step] > 0.0)
         cv::normalize(grey, judgedPicture, templNorm[step], 0.0, cv::NORM_L2, -1);
 
     cv::Mat result(frame, CV_8UC1, view->resultImage);
@@ -1014,11 +998,11 @@ void CammerRecong::judgeStep(int step)
             record.param2 = high16(p2);
             break;
         case kColourBox:
-            pass = value >= word(kWordColourMin) && value <= word(kWordColourMax);
+            pass = value >= word(Word::ColourMin) && value <= word(Word::ColourMax);
             break;
         default: {  // 0 and above 10
-            const int limit = word(kWordRoiLimits) != 0 ? p2 : word(kWordGreyArea);
-            pass = word(kWordAreaIsMinimum) == 0 ? value <= limit : value >= limit;
+            const int limit = word(Word::RoiLimits) != 0 ? p2 : word(Word::GreyArea);
+            pass = word(Word::AreaIsMinimum) == 0 ? value <= limit : value >= limit;
             record.param1 = p1;
             record.param2 = p2;
             record.param3 = p3;

@@ -67,7 +67,7 @@ void CammerSingleton::SetDefaultRoi(int g, int i, float sx, float sy)
     p1[j] = 25;
     p2[j] = 100;
     method[j] = 0;
-    kind[j] = 1;
+    kind[j] = RoiShape::Rect;
     outputNo[i] = 0;
     ClustomRect& r = rect[g][i];
     r.rect.setCoords(50, 50, 100, 100);
@@ -159,7 +159,7 @@ bool CammerSingleton::LoadRows(QSqlDatabase db, QSqlQuery& q, const RoiViewLink&
                 kind[j] = static_cast<int>(storedKind & 255u);
                 const int first = num(6);
 
-                if (kind[j] == 2) {
+                if (kind[j] == RoiShape::Polygon) {
                     RePolygon& poly = polygon[g][i];
                     if (first < 1 || first > RePolygon::kMaxPoints) {
                         qWarning("%s: polygon %s has %d vertices; the ROI becomes the default rectangle",
@@ -178,13 +178,13 @@ bool CammerSingleton::LoadRows(QSqlDatabase db, QSqlQuery& q, const RoiViewLink&
                         poly.setImageRect();
                         mask = poly.UpdateMask();
                     }
-                } else if (kind[j] == 1) {
+                } else if (kind[j] == RoiShape::Rect) {
                     ClustomRect& r = rect[g][i];
                     r.rect.setCoords(clampX(num(7)), clampY(num(8)), clampX(num(9)), clampY(num(10)));
                     r.setShowA(sx, sy);
                     r.setImageRect();
                     mask = r.UpdateMask();
-                } else if (kind[j] == 4) {
+                } else if (kind[j] == RoiShape::Circle) {
                     Circle& c = circle[g][i];
                     c.x = clampX(num(7));
                     c.y = clampY(num(8));
@@ -229,7 +229,7 @@ QString CammerSingleton::roiText(int g, int i) const
 {
     const int j = g * kRois + i;
     int k = kind[j];
-    if (k == 2 && polygon[g][i].getHand())
+    if (k == RoiShape::Polygon && polygon[g][i].getHand())
         k = 258;
     // Built by hand: a free-hand polygon has thousands of numbers, and a
     // whole camera is written at every save.
@@ -245,14 +245,14 @@ QString CammerSingleton::roiText(int g, int i) const
     };
     for (int v : {p3[j], p1[j], p2[j], method[j], k, outputNo[i]})
         put(v, ' ');
-    if (kind[j] == 1) {
+    if (kind[j] == RoiShape::Rect) {
         const QRect& r = rect[g][i].rect;
         put(0, ' ');
         put(r.left(), ' ');
         put(r.top(), ' ');
         put(r.right(), ' ');
         put(r.bottom(), 0);
-    } else if (kind[j] == 4) {
+    } else if (kind[j] == RoiShape::Circle) {
         const Circle& c = circle[g][i];
         put(0, ' ');
         put(c.x, ' ');
@@ -305,9 +305,9 @@ bool CammerSingleton::sameRoi(const CammerSingleton& o, int j) const
         return false;
     const int g = j / kRois;
     const int i = j % kRois;
-    if (kind[j] == 1)
+    if (kind[j] == RoiShape::Rect)
         return rect[g][i] == o.rect[g][i];
-    if (kind[j] == 4)
+    if (kind[j] == RoiShape::Circle)
         return circle[g][i] == o.circle[g][i];
     return polygon[g][i] == o.polygon[g][i];
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "circle.h"
+#include "roishape.h"
 #include "polygon.h"
 #include "rect.h"
 

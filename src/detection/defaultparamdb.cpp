@@ -34,12 +34,12 @@ bool writeDefaultDatabase(const QString& path, int lan, QString* error)
             auto rec = std::make_unique<WizardPara>();
             for (int c = 0; c < kMaxCamera; ++c) {
                 rec->words[c] = 30;
-                rec->words[8 + c] = 32;
-                rec->words[24 + c] = 50;
-                rec->words[32 + c] = 70;
+                rec->words[Word::Gain0 + c] = 32;
+                rec->words[Word::Contrast0 + c] = 50;
+                rec->words[Word::Gamma0 + c] = 70;
             }
-            rec->words[100] = 1;
-            rec->words[78] = 1;  // as a missing row system7 is filled
+            rec->words[Word::ProductStepEnabled] = 1;
+            rec->words[Word::OutputInverted0 + 2] = 1;  // as a missing row system7 is filled
             gLan = lan;
             rec->CheckRange();
             ok = rec->SaveRows(db, q);

@@ -72,11 +72,11 @@ int clampCount(int n)
 void setCurrentIndex(int index)
 {
     if (gpWParaBak) {
-        gpWParaBak->words[WizardPara::kGroupIndex] = index;
+        gpWParaBak->words[Word::GroupIndex] = index;
         gpWParaBak->updateGroupName();
     }
     if (gpWPara) {
-        gpWPara->words[WizardPara::kGroupIndex] = index;
+        gpWPara->words[Word::GroupIndex] = index;
         gpWPara->SaveAddFile();
         if (gpWParaBak)
             gpWParaBak->groupName = gpWPara->groupName;
@@ -275,7 +275,7 @@ ParaGroup::Result ParaGroup::remove(int index)
         qWarning("parameter group \"%s\" could not be removed", qPrintable(groups[index]));
         return FileError;
     }
-    const int current = gpWPara ? gpWPara->words[WizardPara::kGroupIndex] : -1;
+    const int current = gpWPara ? gpWPara->words[Word::GroupIndex] : -1;
     if (index == current)
         setCurrentIndex(-1);
     else if (index < current && current < groups.size())

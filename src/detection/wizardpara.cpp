@@ -163,12 +163,12 @@ WizardPara::WizardPara()
 {
     std::memset(words, 0, sizeof(words));
     std::memset(password, 0, sizeof(password));
-    words[87] = 1;
-    words[119] = 1000;
-    words[120] = 5;
-    words[121] = 5;
-    words[213] = 31;
-    words[217] = 2;
+    words[Word::StepEnabled0 + 1] = 1;
+    words[Word::ColourMax] = 1000;
+    words[Word::ShapeAccuracy] = 5;
+    words[Word::ShapeLevels] = 5;
+    words[Word::UsbDaysKept] = 31;
+    words[Word::StepCountMode3] = 2;
     groupName = QStringLiteral("default");
 }
 
@@ -216,7 +216,7 @@ QString WizardPara::rowText(const QString& name) const
     for (size_t i = 0; i < row->words.size(); ++i) {
         int w = row->words[i];
         if (modeRow && i == 0)
-            w = kModeChosen;  // the mode chosen takes effect at the next load
+            w = Word::ModeChosen;  // the mode chosen takes effect at the next load
         parts << QString::number(w == kLanWord ? gLan : words[w]);
     }
     return parts.join(QLatin1Char(' '));
@@ -224,14 +224,14 @@ QString WizardPara::rowText(const QString& name) const
 
 void WizardPara::ReadGroupIndex()
 {
-    words[kGroupIndex] = -1;
+    words[Word::GroupIndex] = -1;
     QFile f(QStringLiteral("./sysadd.txt"));
     if (f.open(QIODevice::ReadOnly)) {
         QTextStream ts(&f);
         int index = -1;
         ts >> index;
         if (ts.status() == QTextStream::Ok)
-            words[kGroupIndex] = index;
+            words[Word::GroupIndex] = index;
     } else {
         QFile out(QStringLiteral("./sysadd.txt"));
         if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -246,7 +246,7 @@ void WizardPara::updateGroupName()
 {
     groupDir = QDir(ParaGroup::folder());
     const QStringList groups = ParaGroup::list();
-    const int index = words[kGroupIndex];
+    const int index = words[Word::GroupIndex];
     groupName = (index >= 0 && index < groups.size()) ? groups[index] : QStringLiteral("default");
 }
 
@@ -257,7 +257,7 @@ void WizardPara::SaveAddFile()
         qWarning("sysadd.txt cannot be written: %s", qPrintable(f.errorString()));
         return;
     }
-    f.write(QByteArray::number(words[kGroupIndex]) + '\n');
+    f.write(QByteArray::number(words[Word::GroupIndex]) + '\n');
     if (!f.commit()) {
         qWarning("sysadd.txt cannot be replaced: %s", qPrintable(f.errorString()));
         return;
@@ -335,146 +335,148 @@ void WizardPara::SaveDatatoFile()
 void WizardPara::CheckRange()
 {
     int* w = words;
-    w[184] = 0;
+    w[Word::ColourSpots] = 0;
     for (int c = 0; c < kMaxCamera; ++c) {
         if (u(w[c]) > 10000)
             w[c] = 30;
-        if (u(w[8 + c]) > 10000)
-            w[8 + c] = 32;
-        if (u(w[16 + c]) > 10000)
-            w[16 + c] = 0;
-        if (u(w[24 + c]) > 10000)
-            w[24 + c] = 50;
-        if (u(w[32 + c]) > 10000)
-            w[32 + c] = 70;
+        if (u(w[Word::Gain0 + c]) > 10000)
+            w[Word::Gain0 + c] = 32;
+        if (u(w[Word::Sharpness0 + c]) > 10000)
+            w[Word::Sharpness0 + c] = 0;
+        if (u(w[Word::Contrast0 + c]) > 10000)
+            w[Word::Contrast0 + c] = 50;
+        if (u(w[Word::Gamma0 + c]) > 10000)
+            w[Word::Gamma0 + c] = 70;
     }
-    if (u(w[217]) < 2 || u(w[217]) > 8)
-        w[217] = 2;
-    if (u(w[175]) > 3)
-        w[175] = 0;
-    w[176] = w[175];
-    if (u(w[178]) > 10000)
-        w[178] = 0;
-    if (u(w[110]) > 10000)
-        w[110] = 0;
-    if (u(w[116]) < 1 || u(w[116]) > 100)
-        w[116] = 3;
-    if (u(w[117]) < 1 || u(w[117]) > 1000)
-        w[117] = 100;
-    for (int n : {118, 119})
+    if (u(w[Word::StepCountMode3]) < 2 || u(w[Word::StepCountMode3]) > 8)
+        w[Word::StepCountMode3] = 2;
+    if (u(w[Word::Mode]) > 3)
+        w[Word::Mode] = 0;
+    w[Word::ModeChosen] = w[Word::Mode];
+    if (u(w[Word::PreCut]) > 10000)
+        w[Word::PreCut] = 0;
+    if (u(w[Word::RecheckCount]) > 10000)
+        w[Word::RecheckCount] = 0;
+    if (u(w[Word::GreyFilter]) < 1 || u(w[Word::GreyFilter]) > 100)
+        w[Word::GreyFilter] = 3;
+    if (u(w[Word::GreyArea]) < 1 || u(w[Word::GreyArea]) > 1000)
+        w[Word::GreyArea] = 100;
+    for (int n : {Word::ColourMin, Word::ColourMax})
         if (u(w[n]) < 1 || u(w[n]) > 100000)
             w[n] = 1000;
-    for (int n : {120, 121})
+    for (int n : {Word::ShapeAccuracy, Word::ShapeLevels})
         if (u(w[n]) > 10)
             w[n] = 5;
-    if (u(w[102]) < 1 || u(w[102]) > 100)
-        w[102] = 10;
-    for (int n : {103, 104})
+    if (u(w[Word::TemplatesKept]) < 1 || u(w[Word::TemplatesKept]) > 100)
+        w[Word::TemplatesKept] = 10;
+    for (int n : {Word::NgPicturesKept, Word::OkPicturesKept})
         if (u(w[n]) > 20000)
             w[n] = 0;
-    for (int n : {111, 112})
+    for (int n : {Word::EjectorPulse, Word::ClampPulse})
         if (u(w[n]) > 10000)
             w[n] = 0;
-    if (w[96] != -1 && w[96] != 0)
-        w[96] = -1;
-    if (u(w[186]) > 180)
-        w[186] = 0;
-    if (u(w[108]) > 10000)
-        w[108] = 0;
-    if (u(w[107]) > 4)
-        w[107] = 0;
-    if (u(w[148]) < 1 || u(w[148]) > 8000)
-        w[148] = 8000;
-    if (!(w[105] == 0 || (u(w[105]) >= 30 && u(w[105]) <= 9999)))
-        w[105] = 600;
-    if (u(w[106]) > 100)
-        w[106] = 12;
-    if (u(w[114]) > 100000000)
-        w[114] = 60;
+    if (w[Word::MotionCorrection] != -1 && w[Word::MotionCorrection] != 0)
+        w[Word::MotionCorrection] = -1;
+    if (u(w[Word::AngleRange]) > 180)
+        w[Word::AngleRange] = 0;
+    if (u(w[Word::AutoLogoutSeconds]) > 10000)
+        w[Word::AutoLogoutSeconds] = 0;
+    if (u(w[Word::Amplify]) > 4)
+        w[Word::Amplify] = 0;
+    if (u(w[Word::SearchMargin]) < 1 || u(w[Word::SearchMargin]) > 8000)
+        w[Word::SearchMargin] = 8000;
+    if (!(w[Word::ScreenOffSeconds] == 0 ||
+          (u(w[Word::ScreenOffSeconds]) >= 30 && u(w[Word::ScreenOffSeconds]) <= 9999)))
+        w[Word::ScreenOffSeconds] = 600;
+    if (u(w[Word::AcquisitionSpeed]) > 100)
+        w[Word::AcquisitionSpeed] = 12;
+    if (u(w[Word::InputTimeoutSeconds]) > 100000000)
+        w[Word::InputTimeoutSeconds] = 60;
     if (u(gLan) > 3)
         gLan = 0;
-    if (u(w[167]) > 100)
-        w[167] = 0;
-    if (u(w[171]) < 1 || u(w[171]) > 100)
-        w[171] = 3;
-    if (w[213] < 1)
-        w[213] = 31;
-    if (u(w[187]) > 100000000)
-        w[187] = 0;
-    if (w[139] == 0 && w[140] == 0 && w[180] == 0 && w[181] == 0 && w[182] == 0 && w[183] == 0 && w[185] == 0)
-        w[139] = 1;
+    if (u(w[Word::SerialPort]) > 100)
+        w[Word::SerialPort] = 0;
+    if (u(w[Word::BandFilter]) < 1 || u(w[Word::BandFilter]) > 100)
+        w[Word::BandFilter] = 3;
+    if (w[Word::UsbDaysKept] < 1)
+        w[Word::UsbDaysKept] = 31;
+    if (u(w[Word::Scratch]) > 100000000)
+        w[Word::Scratch] = 0;
+    if (w[Word::DefectAlgorithm] == 0 && w[Word::SpotAlgorithm] == 0 && w[Word::BlackArea] == 0 &&
+        w[Word::WhiteArea] == 0 && w[Word::WhiteNumber] == 0 && w[Word::BlackNumber] == 0 && w[Word::Similarity] == 0)
+        w[Word::DefectAlgorithm] = 1;
 }
 
 void WizardPara::DeriveSteps()
 {
     int* w = words;
-    const int mode = w[kMode];
+    const int mode = w[Word::Mode];
     if (mode == 0) {
-        w[267] = 4;
+        w[Word::StepCount] = 4;
         gDNum = 2;
-        w[87] = 1;
-        w[86] = w[100];
-        w[49] = 0;
-        w[50] = w[85] ? 2 : 0;
-        for (int n = 80; n <= 83; ++n)
-            w[n] = w[123] == 0 ? 1 : 0;
+        w[Word::StepEnabled0 + 1] = 1;
+        w[Word::StepEnabled0] = w[Word::ProductStepEnabled];
+        w[Word::TriggerInput0] = 0;
+        w[Word::TriggerInput0 + 1] = w[Word::SemiAuto] ? 2 : 0;
+        for (int n = Word::OutputInverted0 + 4; n <= Word::OutputInverted0 + 7; ++n)  // outputs 5-8
+            w[n] = w[Word::EjectorPulseOnProductNg] == 0 ? 1 : 0;
     } else if (mode == 1 || mode == 2) {
-        w[267] = 4;
+        w[Word::StepCount] = 4;
         gDNum = 4;
-        if (u(w[177]) > 3)
-            w[177] = 0;
-        const int p = w[100] ? 1 : 0;
+        if (u(w[Word::MouldsChecked]) > 3)
+            w[Word::MouldsChecked] = 0;
+        const int p = w[Word::ProductStepEnabled] ? 1 : 0;
         int x = 255;
-        if (w[177] == 0) {
-            w[87] = 1;
-            w[88] = 0;
-            w[89] = 0;
-            w[86] = p;
+        if (w[Word::MouldsChecked] == 0) {
+            w[Word::StepEnabled0 + 1] = 1;
+            w[Word::StepEnabled0 + 2] = 0;
+            w[Word::StepEnabled0 + 3] = 0;
+            w[Word::StepEnabled0] = p;
             x = 0;
-        } else if (w[177] == 1) {
-            w[89] = 1;
-            w[86] = 0;
-            w[87] = 0;
-            w[88] = p;
+        } else if (w[Word::MouldsChecked] == 1) {
+            w[Word::StepEnabled0 + 3] = 1;
+            w[Word::StepEnabled0] = 0;
+            w[Word::StepEnabled0 + 1] = 0;
+            w[Word::StepEnabled0 + 2] = p;
             x = 3;
         } else {
-            w[87] = 1;
-            w[89] = 1;
-            w[86] = p;
-            w[88] = p;
+            w[Word::StepEnabled0 + 1] = 1;
+            w[Word::StepEnabled0 + 3] = 1;
+            w[Word::StepEnabled0] = p;
+            w[Word::StepEnabled0 + 2] = p;
         }
         if (mode == 1) {
-            w[49] = 0;
-            w[50] = w[177] == 0 ? 2 : x;
+            w[Word::TriggerInput0] = 0;
+            w[Word::TriggerInput0 + 1] = w[Word::MouldsChecked] == 0 ? 2 : x;
         } else {
-            w[49] = x;
-            w[50] = w[85] ? 2 : x;
+            w[Word::TriggerInput0] = x;
+            w[Word::TriggerInput0 + 1] = w[Word::SemiAuto] ? 2 : x;
         }
     } else if (mode == 3) {
-        const int steps = w[kStepCountMode3];
+        const int steps = w[Word::StepCountMode3];
         gDNum = steps;
-        w[267] = steps;
+        w[Word::StepCount] = steps;
         for (int k = 0; k < kMaxDetect; ++k) {
-            w[86 + k] = 0;
-            w[49 + k] = -1;
+            w[Word::StepEnabled0 + k] = 0;
+            w[Word::TriggerInput0 + k] = -1;
             if (k >= steps)
                 continue;
-            const int row = w[218 + k];
-            w[242 + k] = row;
+            const int row = w[Word::IoRowOfStep0 + k];
+            w[Word::StepRowCopy0 + k] = row;
             if (row == -1)
                 continue;
             if (row < 0 || row >= kMaxDetect) {
                 qWarning("multi-detection step %d names I/O row %d, which does not exist; the step is off", k + 1, row);
                 continue;
             }
-            const int slot = w[226 + row];
+            const int slot = w[Word::TriggerSlotOfRow0 + row];
             if (slot < 0 || slot >= 8) {
                 qWarning("multi-detection step %d: input slot %d of I/O row %d does not exist; the step is off",
                          k + 1, slot, row);
                 continue;
             }
-            w[86 + k] = 1;
-            w[49 + k] = TriginNo[slot] - 1;
+            w[Word::StepEnabled0 + k] = 1;
+            w[Word::TriggerInput0 + k] = TriginNo[slot] - 1;
         }
     }
 }
@@ -511,19 +513,19 @@ void WizardPara::FillNames()
         {301, 302, 376, 377, 305, 378, 307, 304},
         {379, 380, 381, 382, 378, 306, 307, 304},
     };
-    const int mode = words[kMode];
+    const int mode = words[Word::Mode];
     if (mode >= 0 && mode <= 2) {
         for (int i = 0; i < 8; ++i)
             gaName[i] = lanText(kRows[mode][i]);
     } else if (mode == 3) {
-        gaName[0] = inName(251);
+        gaName[0] = inName(Word::InputNameIndex0);
         gaName[1] = lanText(302);
         for (int i = 2; i <= 8; ++i)
-            gaName[i] = inName(250 + i);
-        gaName[9] = outName(259);
-        gaName[10] = outName(260);
+            gaName[i] = inName(Word::InputNameIndex0 + i - 1);
+        gaName[9] = outName(Word::OutputNameIndex0);
+        gaName[10] = outName(Word::OutputNameIndex0 + 1);
         gaName[11] = lanText(307);
         for (int i = 12; i <= 17; ++i)
-            gaName[i] = outName(249 + i);
+            gaName[i] = outName(Word::OutputNameIndex0 + i - 10);
     }
 }

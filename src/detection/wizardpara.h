@@ -8,6 +8,8 @@
 // `gpWParaBak` (the working copy the settings screens edit).
 #pragma once
 
+#include "word.h"
+
 #include <QDir>
 #include <QString>
 #include <QStringList>
@@ -26,15 +28,6 @@ extern WizardPara* gpWParaBak;  // the working copy of the settings screens
 
 class WizardPara {
 public:
-    // Word numbers with a name of their own in the code.
-    enum : int {
-        kGroupIndex = 338,     // current parameter group (sysadd.txt)
-        kScratch = 187,        // positions of a row that carry no setting
-        kMode = 175,           // detection mode in force
-        kModeChosen = 176,     // detection mode chosen on the settings screen
-        kStepCountMode3 = 217,
-    };
-
     WizardPara();
 
     // Group index and name from sysadd.txt, every sysparam row, range checks,

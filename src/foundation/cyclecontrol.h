@@ -6,6 +6,8 @@
 // word reads 0 and the operations do nothing. Tests install their own.
 #pragma once
 
+#include "word.h"
+
 class CycleControl {
 public:
     virtual ~CycleControl() = default;

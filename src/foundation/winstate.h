@@ -65,6 +65,36 @@ class QWidget;
 class CammerWidget;
 class RecordStore;
 
+// The states the cycle and the views compare, by name. The numbers are what
+// the HTTP and Modbus answers carry and what the tests read: they never
+// change. The fields stay plain ints.
+namespace RunState {
+enum : int { Running = 1, Training = 2, Stopped = 3 };
+}
+namespace DetectState {
+enum : int { Idle = 0, Ok = 1, NgLatched = 2, RegionSetting = 3 };
+}
+namespace CountState {
+enum : int { Detecting = 1, Detected = 2, Waiting = 3 };
+}
+// Result code of a camera and step (alarmCode[]): 3 while its NG waits for
+// the operator, 4 to 8 how the alarm was cleared, rewritten to 9, 8 or 10 once
+// the fault picture is labelled with it.
+namespace AlarmCode {
+enum : int {
+    None = 0,
+    NgWaiting = 3,
+    NotDetected = 4,       // "Don't Detect": let pass without judging
+    AddedAsTemplate = 5,
+    SwitchedToMould = 6,   // re-detection switched to mould detection
+    ReDetected = 7,
+    ReDetectedOk = 8,      // re-detected and passed (OK picture labelled next)
+    Labelled = 9,          // the NG picture carries how it was cleared
+    OkLabelled = 10,       // the OK picture carries its label
+    CameraLost = 11,       // the camera gave no picture for the step
+};
+}
+
 struct WinState {
     WinState() = default;
     WinState(const WinState&) = delete;
@@ -72,13 +102,13 @@ struct WinState {
     ~WinState() = default;
 
     // ---- Cycle state ----------------------------------------------------
-    int runState = 3;          // 1 running, 2 template training, 3 stopped
-    int detectState = 0;       // 0 none, 1 OK, 2 NG latched, 3 region setting
-    int countState = 3;        // 1 detecting, 2 detected, 3 waiting
+    int runState = RunState::Stopped;
+    int detectState = DetectState::Idle;
+    int countState = CountState::Waiting;
     int safeDoorDetect = 0;    // set while a safety-door triggered detection is evaluated
     int runStep = 0;           // step of the running cycle, advanced modulo gDNum
     int detectStep = 0;        // step the engine works on (set by RunAlgorithm)
-    int alarmCode[kMaxCamera * kMaxDetect] = {};  // camera * 8 + step; 3 NG waiting, 4 not detected, ...
+    int alarmCode[kMaxCamera * kMaxDetect] = {};  // camera * 8 + step; AlarmCode
     int reDetectMask[kMaxDetect] = {};            // per step, bit per camera
     bool manualDecision = false;
     bool ngPresent = false;
@@ -95,7 +125,7 @@ struct WinState {
     // ---- View and editing state -------------------------------------------
     int currentCamera = 0;     // equals numCamera while all cameras are shown tiled
     int currentDetect = 0;     // step whose ROIs are shown and edited
-    int drawMode = 0;          // 0 none, 1 rectangle, 2 polygon, 4 circle
+    int drawMode = 0;          // RoiShape (detection): 0 none, 1 rectangle, 2 polygon, 4 circle
     bool copyArea = false;     // the next press places a copy
     bool handDraw = false;     // polygons are drawn free-hand
     double zoom = 1.0;

@@ -206,13 +206,13 @@ void ControlPort::IOSetOut(int n, int on)
         return;
     // The wiring sense of outputs 0-8 comes from the inversion words.
     bool level = on != 0;
-    if (n <= 8 && sysWord(76 + n) != 0)
+    if (n <= 8 && sysWord(Word::OutputInverted0 + n) != 0)
         level = !level;
     if (level)
         outWord_ |= (1 << n);
     else
         outWord_ &= ~(1 << n);
-    const int follow = sysWord(147);
+    const int follow = sysWord(Word::Output4Follows);
     if (follow != 0 && n == follow - 1) {
         if (level)
             outWord_ |= (1 << 3);

@@ -60,7 +60,7 @@ QString IOStatusWidget::lampName(bool input, int i)
     // the I/O names dialog) name inputs 1-9 (gaName 0-8) and outputs 1-9
     // (gaName 9-17); in the other modes the mode's names stand on the inputs.
     // The texts carry blanks that once aligned them; the panel aligns itself.
-    const bool custom = gpWPara && gpWPara->words[WizardPara::kMode] == 3;
+    const bool custom = gpWPara && gpWPara->words[Word::Mode] == 3;
     const int perRow = custom ? 9 : 8;
     const int entry = i >= perRow ? -1 : input ? i : (custom ? 9 + i : -1);
     if (entry >= 0 && !gaName[entry].trimmed().isEmpty())
@@ -115,10 +115,15 @@ QString IOStatusWidget::stateLine() const
         return QString();
     const int r = gpWin->runState;
     const int d = gpWin->detectState;
-    const QString run = r == 1 ? lanStr(681) : r == 2 ? lanStr(682) : r == 3 ? lanStr(683) : QString();
+    const QString run = r == RunState::Running ? lanStr(681)
+        : r == RunState::Training              ? lanStr(682)
+        : r == RunState::Stopped               ? lanStr(683)
+                                               : QString();
     // OK and NG read the same in every language; region setting is named.
     static const char* const kDet[] = {"-", "OK", "NG"};
-    const QString det = d == 3 ? lanStr(45) : QString::fromLatin1(d >= 0 && d <= 2 ? kDet[d] : "?");
+    const QString det = d == DetectState::RegionSetting
+        ? lanStr(45)
+        : QString::fromLatin1(d >= DetectState::Idle && d <= DetectState::NgLatched ? kDet[d] : "?");
     return QStringLiteral("%1  %2  %3").arg(run, det, lanStr(684).arg(gpWin->runStep + 1));
 }
 

@@ -52,8 +52,8 @@ bool MApplication::notify(QObject* receiver, QEvent* event)
     if (press && receiver && receiver->isWidgetType()) {
         if (gpWin && gpWin->screenOff == 1) {
             LCDOnOff(1);
-            if (gpWin->screenOffTimer && sysWord(105) > 0)
-                gpWin->screenOffTimer->start(sysWord(105) * 1000);
+            if (gpWin->screenOffTimer && sysWord(Word::ScreenOffSeconds) > 0)
+                gpWin->screenOffTimer->start(sysWord(Word::ScreenOffSeconds) * 1000);
             return true;  // the waking touch presses nothing
         }
         if (ts_firstpress.isEmpty())

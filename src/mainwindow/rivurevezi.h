@@ -125,7 +125,7 @@ public:
     // ---- What the cycle owes the machine (rivurevezi_cycle.cpp) ----------------
     // Result code of a camera whose step could not be judged (lost camera,
     // no picture of this step); the alarm text is gaLanStr row kTextUnjudged.
-    static constexpr int kCodeCameraLost = 11;
+    static constexpr int kCodeCameraLost = AlarmCode::CameraLost;
     static constexpr int kTextUnjudged = 691;
     bool stepOwed[kMaxDetect] = {};       // triggered in the open cycle, not yet decided OK
     bool doorTriggered[kMaxDetect] = {};  // triggered by the safety door closing (word 144), not by its input
@@ -208,7 +208,7 @@ public:
     // its regions and the verdict of the last decision.
     void RestoreViewAfterRoiPage();
     int cameraBeforeRoiPage = -1;       // -1: the page is not open
-    int detectStateBeforeRoiPage = 0;
+    int detectStateBeforeRoiPage = DetectState::Idle;
     class QBoxLayout* bottomBar = nullptr;
     // After a step's run: when templates were captured and no active step of
     // any camera still lacks one, opens the page in region setting with

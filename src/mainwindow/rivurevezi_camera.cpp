@@ -11,14 +11,14 @@
 
 void RiVuRevezi::LostCamera()
 {
-    if (runState != 3) {
+    if (runState != RunState::Stopped) {
         cameraMissing = true;
         HoldForMissingCamera();
         if (!gpControlIO)
             qWarning("LostCamera: no I/O port; clamp and alarm not set");
     }
     // Shown without waiting: the cycle and the camera's reconnect go on.
-    const bool lostBox = gpWPara && gpWPara->words[160] != 0;
+    const bool lostBox = gpWPara && gpWPara->words[Word::LostCameraDialog] != 0;
     if (lostBox && gpLostCameraWarnBox) {
         gpLostCameraWarnBox->show();
         gpLostCameraWarnBox->raise();

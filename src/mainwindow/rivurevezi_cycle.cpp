@@ -139,9 +139,9 @@ constexpr int kAlarmOut = 2;
 
 bool RiVuRevezi::StepActive(int k) const
 {
-    if (k < 0 || k >= gDNum || k >= kMaxDetect || sysWord(86 + k) == 0)
+    if (k < 0 || k >= gDNum || k >= kMaxDetect || sysWord(Word::StepEnabled0 + k) == 0)
         return false;
-    const int t = sysWord(49 + k);
+    const int t = sysWord(Word::TriggerInput0 + k);
     return t == 255 || (t >= 0 && t <= 9);
 }
 
@@ -156,8 +156,8 @@ int RiVuRevezi::lastStepOfCycle() const
 
 int RiVuRevezi::StepInterlock(int k) const
 {
-    if (sysWord(175) == 3) {
-        const int steps = qBound(1, sysWord(217), kMaxDetect);
+    if (sysWord(Word::Mode) == 3) {
+        const int steps = qBound(1, sysWord(Word::StepCountMode3), kMaxDetect);
         const int entry = (k >= steps - 1) ? 7 : k;
         return OutputNo[entry] - 1;
     }
@@ -166,7 +166,7 @@ int RiVuRevezi::StepInterlock(int k) const
 
 int RiVuRevezi::StepTrigger(int k, int rising, bool doorClosed) const
 {
-    const int t = sysWord(49 + k) == 255 ? 0 : sysWord(49 + k);
+    const int t = sysWord(Word::TriggerInput0 + k) == 255 ? 0 : sysWord(Word::TriggerInput0 + k);
     if (t >= 0 && t < 31 && ((rising >> t) & 1))
         return 1;
     return doorClosed && StepInterlock(k) == kClampOut ? 2 : 0;
@@ -193,8 +193,8 @@ void RiVuRevezi::ResetRun()
 
 void RiVuRevezi::StartDetect()
 {
-    runState = 1;
-    detectState = 0;
+    runState = RunState::Running;
+    detectState = DetectState::Idle;
     LEDOnOff(4, 1);
     if (indexButton)
         indexButton->setRunning(true);
@@ -202,11 +202,11 @@ void RiVuRevezi::StartDetect()
 
 void RiVuRevezi::StopDetect()
 {
-    runState = 3;
+    runState = RunState::Stopped;
     ResetRun();
     cycleOpen = false;
-    countState = 3;
-    detectState = 0;
+    countState = CountState::Waiting;
+    detectState = DetectState::Idle;
     ngPresent = false;
     cameraHold = false;
     std::fill(std::begin(stepOwed), std::end(stepOwed), false);
@@ -215,7 +215,7 @@ void RiVuRevezi::StopDetect()
     ClearLatchedNg();
     if (gpControlIO) {
         // Word 95: keep the mould from closing while detection is stopped.
-        const bool holdClamp = sysWord(95) != 0;
+        const bool holdClamp = sysWord(Word::StopClampWhenStopped) != 0;
         for (int k = 0; k < kMaxDetect; ++k)
             gpControlIO->IOSetOut(StepInterlock(k), 0);
         gpControlIO->IOSetOut(kClampOut, holdClamp ? 1 : 0);
@@ -232,12 +232,12 @@ void RiVuRevezi::StopDetect()
 
 void RiVuRevezi::SlotStartStop()
 {
-    if (runState == 3) {
+    if (runState == RunState::Stopped) {
         StartDetect();
         InsertRecord(lanStr(136));
         return;
     }
-    if (sysWord(137) != 0 && CheckPassword() == 0)
+    if (sysWord(Word::StopDetectPassword) != 0 && CheckPassword() == 0)
         return;
     StopDetect();
     InsertRecord(lanStr(127));
@@ -260,7 +260,7 @@ void RiVuRevezi::Run()
     gisSafeDoorOpen = ((in >> kSafetyDoorInput) & 1) == 0;
     // Only the board thread's edges count for the door: it never reports the
     // door's first state as an edge.
-    const bool doorClosed = sysWord(144) != 0 && ((latched >> kSafetyDoorInput) & 1);
+    const bool doorClosed = sysWord(Word::SafetyDoorDetect) != 0 && ((latched >> kSafetyDoorInput) & 1);
 
     const qint64 now = monotonic_ms();
     if (lastWhiteBalanceMs == 0)
@@ -291,9 +291,10 @@ void RiVuRevezi::Run()
     cameraMissing = CameraCheck() == 0;
     if (cameraMissing) {
         next = 1000;
-        if (runState != 3)
+        if (runState != RunState::Stopped)
             HoldForMissingCamera();
-    } else if ((runState == 1 || runState == 2) && detectState == 2 && cycleOpen) {
+    } else if ((runState == RunState::Running || runState == RunState::Training) &&
+        detectState == DetectState::NgLatched && cycleOpen) {
         // The machine moved on while the NG waits: the step is owed and is
         // judged as soon as the NG is resolved.
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
@@ -305,8 +306,9 @@ void RiVuRevezi::Run()
                 edgeHeld[k] = false;
             }
         }
-    } else if ((runState == 1 || runState == 2) && detectState != 2 && detectState != 3) {
-        const bool sequential = sysWord(175) == 3 && sysWord(268) != 0;
+    } else if ((runState == RunState::Running || runState == RunState::Training) &&
+        detectState != DetectState::NgLatched && detectState != DetectState::RegionSetting) {
+        const bool sequential = sysWord(Word::Mode) == 3 && sysWord(Word::Sequential) != 0;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
             if (!StepActive(k))
                 continue;
@@ -343,7 +345,7 @@ void RiVuRevezi::Run()
                 std::fill(std::begin(stepDecided), std::end(stepDecided), false);
                 cycleTrained = false;
                 cycleOpen = true;
-                countState = 1;
+                countState = CountState::Detecting;
                 if (gpControlIO)
                     gpControlIO->IOFlashOut();
                 MachineOutputs::get().cycleStarted();
@@ -353,7 +355,7 @@ void RiVuRevezi::Run()
             stepOwed[k] = true;
             doorTriggered[k] = how == 2;
             countdownActive[k] = true;
-            countdownRemain[k] = sysWord(40 + k) / 10.0f;
+            countdownRemain[k] = sysWord(Word::TriggerDelay0 + k) / 10.0f;
             countdownStartNs[k] = steadyNs();
             countdownTicks[k] = 0;
             countdownTimer[k].start(100);
@@ -393,7 +395,8 @@ void RiVuRevezi::TimerUp(int step)
     countdownTimer[step].stop();
     countdownActive[step] = false;
     countdownRemain[step] = 0.0f;
-    if (runState == 3 || detectState == 2 || detectState == 3)
+    if (runState == RunState::Stopped || detectState == DetectState::NgLatched ||
+        detectState == DetectState::RegionSetting)
         return;  // stopped, or an NG is waiting for the operator: the step stays owed
     countdownEndedNs = endNs;
     countdownDueNs = qMin(dueNs, endNs);
@@ -450,7 +453,8 @@ void RiVuRevezi::JudgeStep(int k)
 void RiVuRevezi::JudgeOwedSteps()
 {
     for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
-        if (runState == 3 || detectState == 2 || detectState == 3 || gFromTrain || !cycleOpen)
+        if (runState == RunState::Stopped || detectState == DetectState::NgLatched ||
+            detectState == DetectState::RegionSetting || gFromTrain || !cycleOpen)
             return;
         if (!stepOwed[k] || stepDecided[k] || countdownActive[k] || !StepActive(k))
             continue;
@@ -534,7 +538,7 @@ int RiVuRevezi::PrepareJudgement(int camera, int step, QStringList& records)
     if (v->untrained[step] || noTemplate) {
         // The step has no template yet: this picture becomes it.
         const int oldRun = runState;
-        runState = 2;
+        runState = RunState::Training;
         v->SaveReTrainImage(step);
         if (step < v->stepCount() && !v->tempUsed[step].isEmpty()) {
             v->tempUsed[step][0] = 1;
@@ -628,9 +632,9 @@ void RiVuRevezi::CheckNG(bool manual)
     }
     lastStages.handedOver = steadyNs();
 
-    detectState = ok ? 1 : 2;
+    detectState = ok ? DetectState::Ok : DetectState::NgLatched;
     ngPresent = !ok;
-    countState = 2;
+    countState = CountState::Detected;
     LEDOnOff(6, ok ? 1 : 0);
     LEDOnOff(7, ok ? 0 : 1);
     if (ok)
@@ -688,8 +692,9 @@ void RiVuRevezi::CheckNG(bool manual)
     if (manual && ok && wasNg) {
         for (int c = 0; c < numCamera; ++c) {
             const int code = alarmCode[c * kMaxDetect + s];
-            if (code >= 4 && code <= 8 && cammerWidget[c])
-                clearKinds.append({c, (code == 7 && cammerWidget[c]->stepOk) ? 8 : code});
+            if (code >= AlarmCode::NotDetected && code <= AlarmCode::ReDetectedOk && cammerWidget[c])
+                clearKinds.append(
+                    {c, (code == AlarmCode::ReDetected && cammerWidget[c]->stepOk) ? AlarmCode::ReDetectedOk : code});
         }
     }
     if (!ok && !wasNg)
@@ -709,12 +714,12 @@ void RiVuRevezi::CheckNG(bool manual)
         } else if (!manual) {
             v->SaveFailImage(s, which);
             saved = which;
-        } else if (code == 4 || code == 5) {
+        } else if (code == AlarmCode::NotDetected || code == AlarmCode::AddedAsTemplate) {
             // Let pass without judging: the held NG picture, labelled with
             // how the alarm was cleared.
             v->UpdateFailImage(s, 0);
             saved = 0;
-        } else if ((code >= 6 && code <= 8) || !v->stepOk) {
+        } else if ((code >= AlarmCode::SwitchedToMould && code <= AlarmCode::ReDetectedOk) || !v->stepOk) {
             // Judged again: the new picture, labelled when it cleared the alarm.
             v->SaveFailImage(s, which);
             if (v->stepOk)
@@ -726,7 +731,7 @@ void RiVuRevezi::CheckNG(bool manual)
             gisSaveFail[saved + 2 * (c * kMaxDetect + s)] = true;
         }
         if (!v->stepOk) {
-            code = lost ? kCodeCameraLost : 3;
+            code = lost ? kCodeCameraLost : AlarmCode::NgWaiting;
             if (v->alarmTimer)
                 v->alarmTimer->start(1000);
         }
@@ -738,14 +743,14 @@ void RiVuRevezi::CheckNG(bool manual)
 
     if (!ok) {
         LCDOnOff(1);
-        if (screenOffTimer && sysWord(105) > 0)
-            screenOffTimer->start(sysWord(105) * 1000);
+        if (screenOffTimer && sysWord(Word::ScreenOffSeconds) > 0)
+            screenOffTimer->start(sysWord(Word::ScreenOffSeconds) * 1000);
     } else {
         if (gDNum > 0)
             runStep = (s + 1) % gDNum;
         if (closes) {
             cycleOpen = false;
-            countState = 3;
+            countState = CountState::Waiting;
         }
     }
     RoiPageAfterDecision(ok, manual);
@@ -887,10 +892,10 @@ bool RiVuRevezi::RestoreLatchedNg()
     }
     qWarning("an NG of step %d latched before the restart is held again", step + 1);
     cycleOpen = true;
-    countState = 2;
+    countState = CountState::Detected;
     detectStep = step;
     runStep = step;
-    detectState = 2;
+    detectState = DetectState::NgLatched;
     ngPresent = true;
     for (int k = 0; k < kMaxDetect; ++k) {
         stepOwed[k] = good ? (owed >> k) & 1 : k != step;
@@ -904,7 +909,7 @@ bool RiVuRevezi::RestoreLatchedNg()
         v->stepOk = !((failed >> c) & 1);
         unjudged[c] = good && ((lost >> c) & 1);
         if (!v->stepOk) {
-            alarmCode[c * kMaxDetect + step] = unjudged[c] ? kCodeCameraLost : 3;
+            alarmCode[c * kMaxDetect + step] = unjudged[c] ? kCodeCameraLost : AlarmCode::NgWaiting;
             cycleFailed[c] = true;
         }
     }
@@ -932,7 +937,7 @@ void RiVuRevezi::StartLogoutTimer()
 {
     if (!logoutTimer || rightsLevel == 0)
         return;
-    const int seconds = sysWord(108);
+    const int seconds = sysWord(Word::AutoLogoutSeconds);
     if (seconds > 0)
         logoutTimer->start(seconds * 1000);
 }
@@ -969,7 +974,7 @@ void RiVuRevezi::TimerShow()
 {
     static int phase = 0;
     phase ^= 1;
-    LEDOnOff(5, runState == 3 ? 1 : phase);
+    LEDOnOff(5, runState == RunState::Stopped ? 1 : phase);
     if (gSource != 0)   // the template source shows the template file's time
         gTempTime = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
     TrainRenewedTemplates();

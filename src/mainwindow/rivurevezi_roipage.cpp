@@ -83,8 +83,8 @@ void RiVuRevezi::RestoreViewAfterRoiPage()
     gSource = -1;
     // The verdict shown before the page opened comes back, updated by any
     // decision taken on the page; a screen that showed none stays so.
-    if (detectState == 0 && (detectStateBeforeRoiPage == 1 || detectStateBeforeRoiPage == 2))
-        detectState = ngPresent ? 2 : 1;
+    if (detectState == DetectState::Idle && (detectStateBeforeRoiPage == 1 || detectStateBeforeRoiPage == 2))
+        detectState = ngPresent ? DetectState::NgLatched : DetectState::Ok;
     ChangeCammer();
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         if (cammerWidget[c])
@@ -93,15 +93,15 @@ void RiVuRevezi::RestoreViewAfterRoiPage()
 
 void RiVuRevezi::SlotDrawROI()
 {
-    if (!drawROIWidget || detectState == 3)
+    if (!drawROIWidget || detectState == DetectState::RegionSetting)
         return;
-    if (detectState == 2) {
+    if (detectState == DetectState::NgLatched) {
         OpenRoiPage();
         return;
     }
     if (CheckPassword() == 0)
         return;
-    detectState = 3;
+    detectState = DetectState::RegionSetting;
     OpenRoiPage();
 }
 
@@ -121,7 +121,7 @@ void RiVuRevezi::CheckArea()
     if (!drawROIWidget)
         return;
     gFromTrain = true;
-    detectState = 3;
+    detectState = DetectState::RegionSetting;
     OpenRoiPage();
 }
 
@@ -132,7 +132,7 @@ void RiVuRevezi::BackTrain()
         gpControlIO->IOSetOut(1, 0);
         gpControlIO->IOFlashOut();
     }
-    runState = 1;
+    runState = RunState::Running;
     CheckNG(true);
     templatesRenewed = true;
 }
@@ -147,7 +147,7 @@ void RiVuRevezi::TrainRenewedTemplates()
         if (!v || !v->engine)
             continue;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
-            if (sysWord(86 + k) == 0)
+            if (sysWord(Word::StepEnabled0 + k) == 0)
                 continue;
             v->engine->CreateShape(k);
             v->engine->CreateHomoShape(k);

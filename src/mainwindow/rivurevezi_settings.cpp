@@ -99,7 +99,7 @@ void RiVuRevezi::InitSettings()
         update();
     });
     zoomSlider = slider;
-    slider->setVisible(gpWPara && gpWPara->words[166] != 0);
+    slider->setVisible(gpWPara && gpWPara->words[Word::ZoomSlider] != 0);
 
     lay->addWidget(version, 0, 0, 1, 2);
     lay->addWidget(library, 1, 0, 1, 2);

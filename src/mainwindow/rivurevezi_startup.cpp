@@ -129,12 +129,12 @@ bool RiVuRevezi::StartUp()
     gpWParaBak = new WizardPara;
     // The statistics count under the group the parameters came from.
     ResStatisticsParam::getInstance()->setCurGroupName(gpWPara->getCurGroupName());
-    gTempNum = gpWPara->words[102];
-    gPicNumNG = gpWPara->words[103];
-    gPicNumOK = gpWPara->words[104];
-    gisCOM = gpWPara->words[167];
-    gisColor = gpWPara->words[168];
-    gisGrayHue = gpWPara->words[169];
+    gTempNum = gpWPara->words[Word::TemplatesKept];
+    gPicNumNG = gpWPara->words[Word::NgPicturesKept];
+    gPicNumOK = gpWPara->words[Word::OkPicturesKept];
+    gisCOM = gpWPara->words[Word::SerialPort];
+    gisColor = gpWPara->words[Word::ColourCamera];
+    gisGrayHue = gpWPara->words[Word::GreyChannel];
 
     roles->parametersLoaded = true;
     roles->showParameterWarnings = true;
@@ -245,8 +245,8 @@ bool RiVuRevezi::StartUp()
     showTimer->start(1000);
     screenOffTimer->setSingleShot(true);
     connect(screenOffTimer, &QTimer::timeout, this, &RiVuRevezi::TimerLCD);
-    if (gpWPara->words[105] > 0)
-        screenOffTimer->start(gpWPara->words[105] * 1000);
+    if (gpWPara->words[Word::ScreenOffSeconds] > 0)
+        screenOffTimer->start(gpWPara->words[Word::ScreenOffSeconds] * 1000);
     logoutTimer->setSingleShot(true);
     LCDOnOff(1);
 

@@ -6,12 +6,12 @@ int runStatusWord()
 {
     if (!gpState)
         return 0;
-    return gpState->runState != 3 ? 1 : 0;
+    return gpState->runState != RunState::Stopped ? 1 : 0;
 }
 
 int detectStatusWord()
 {
-    if (!gpState || gpState->detectState != 2)
+    if (!gpState || gpState->detectState != DetectState::NgLatched)
         return 0;
     return gpState->runStep == 0 ? 1 : 2;
 }

@@ -27,8 +27,8 @@ namespace {
 const QString kPrefix = QStringLiteral("/inline/bymain/");
 
 // What the link reads of the main window, in one place.
-int hostRunState() { return gpState ? gpState->runState : 3; }
-int hostDetectState() { return gpState ? gpState->detectState : 0; }
+int hostRunState() { return gpState ? gpState->runState : RunState::Stopped; }
+int hostDetectState() { return gpState ? gpState->detectState : DetectState::Idle; }
 
 QImage grabMainWindow()
 {
@@ -38,15 +38,15 @@ QImage grabMainWindow()
 QString deviceStateText()
 {
     switch (hostDetectState()) {
-    case 2: return QStringLiteral("检测完毕NG");
-    case 3: return QStringLiteral("设置区域中");
-    case 1: return QStringLiteral("检测完毕OK");
+    case DetectState::NgLatched: return QStringLiteral("检测完毕NG");
+    case DetectState::RegionSetting: return QStringLiteral("设置区域中");
+    case DetectState::Ok: return QStringLiteral("检测完毕OK");
     default: break;
     }
     switch (hostRunState()) {
-    case 2: return QStringLiteral("模板训练中");
-    case 1: return QStringLiteral("运行中");
-    case 3: return QStringLiteral("停止检测");
+    case RunState::Training: return QStringLiteral("模板训练中");
+    case RunState::Running: return QStringLiteral("运行中");
+    case RunState::Stopped: return QStringLiteral("停止检测");
     default: return QStringLiteral("UNKNOW");
     }
 }
@@ -373,11 +373,11 @@ void ViewWatch2ZIZ::sndAlarmStartTiming(int detect)
 QString ViewWatch2ZIZ::clearMethodText(int kind)
 {
     switch (kind) {
-    case 4: return QStringLiteral("不检测此模解除");
-    case 5: return QStringLiteral("添加为模板解除");
-    case 6: return QStringLiteral("重新检测切换到模腔检测");
-    case 7: return QStringLiteral("进行重检检测");
-    case 8: return QStringLiteral("重检检测OK");
+    case AlarmCode::NotDetected: return QStringLiteral("不检测此模解除");
+    case AlarmCode::AddedAsTemplate: return QStringLiteral("添加为模板解除");
+    case AlarmCode::SwitchedToMould: return QStringLiteral("重新检测切换到模腔检测");
+    case AlarmCode::ReDetected: return QStringLiteral("进行重检检测");
+    case AlarmCode::ReDetectedOk: return QStringLiteral("重检检测OK");
     default: return QStringLiteral("unknow");
     }
 }

@@ -40,7 +40,7 @@ void fixed(ComboBox* box, const QString& name)
 
 bool CustomIONameWidget::namesChosen()
 {
-    return gpWParaBak && gpWParaBak->words[WizardPara::kMode] == 3;
+    return gpWParaBak && gpWParaBak->words[Word::Mode] == 3;
 }
 
 CustomIONameWidget::CustomIONameWidget(QWidget* parent) : QDialog(parent)
@@ -57,14 +57,14 @@ CustomIONameWidget::CustomIONameWidget(QWidget* parent) : QDialog(parent)
         grid->addWidget(new QLabel(lanStr(495).arg(kInputOf[k]).trimmed(), this), k, 0);
         inputName[k] = new ComboBox(this);
         if (chosen)
-            fill(inputName[k], gInName, kInNames, w ? w[251 + k] : 0);
+            fill(inputName[k], gInName, kInNames, w ? w[Word::InputNameIndex0 + k] : 0);
         else
             fixed(inputName[k], kInputOf[k] - 1 < 8 ? gaName[kInputOf[k] - 1] : QString::number(kInputOf[k]));
         grid->addWidget(inputName[k], k, 1);
         grid->addWidget(new QLabel(lanStr(476).arg(kOutputOf[k]).trimmed(), this), k, 2);
         outputName[k] = new ComboBox(this);
         if (chosen)
-            fill(outputName[k], gOutName, kOutNames, w ? w[259 + k] : 0);
+            fill(outputName[k], gOutName, kOutNames, w ? w[Word::OutputNameIndex0 + k] : 0);
         else
             fixed(outputName[k], QString::number(kOutputOf[k]));
         grid->addWidget(outputName[k], k, 3);
@@ -83,8 +83,8 @@ void CustomIONameWidget::accept()
 {
     if (gpWParaBak && namesChosen()) {
         for (int k = 0; k < kSlots; ++k) {
-            gpWParaBak->words[251 + k] = inputName[k]->currentIndex();
-            gpWParaBak->words[259 + k] = outputName[k]->currentIndex();
+            gpWParaBak->words[Word::InputNameIndex0 + k] = inputName[k]->currentIndex();
+            gpWParaBak->words[Word::OutputNameIndex0 + k] = outputName[k]->currentIndex();
         }
     }
     QDialog::accept();

@@ -82,18 +82,21 @@ void IOWidget::load()
     if (!gpWParaBak)
         return;
     const int* w = gpWParaBak->words;
-    stepCount->setCurrentIndex(qBound(2, w[217], 8) - 2);
+    stepCount->setCurrentIndex(qBound(2, w[Word::StepCountMode3], 8) - 2);
     for (int r = 0; r < kRows; ++r) {
         rowStep[r]->setCurrentIndex(0);
-        rowInput[r]->setCurrentIndex(w[226 + r] >= 0 && w[226 + r] < 8 ? w[226 + r] : 0);
-        rowCut[r]->setCurrentIndex(w[234 + r] >= 0 && w[234 + r] < 3 ? w[234 + r] : 0);
+        rowInput[r]->setCurrentIndex(w[Word::TriggerSlotOfRow0 + r] >= 0 && w[Word::TriggerSlotOfRow0 + r] < 8
+                                         ? w[Word::TriggerSlotOfRow0 + r]
+                                         : 0);
+        rowCut[r]->setCurrentIndex(
+            w[Word::CutModeOfRow0 + r] >= 0 && w[Word::CutModeOfRow0 + r] < 3 ? w[Word::CutModeOfRow0 + r] : 0);
     }
     for (int s = 0; s < 8; ++s) {
-        const int r = w[218 + s];
+        const int r = w[Word::IoRowOfStep0 + s];
         if (r >= 0 && r < kRows)
             rowStep[r]->setCurrentIndex(s + 1);
     }
-    notSequential->setChecked(w[268] == 0);
+    notSequential->setChecked(w[Word::Sequential] == 0);
 }
 
 void IOWidget::accept()
@@ -118,13 +121,13 @@ void IOWidget::accept()
         return;
     }
     int* w = gpWParaBak->words;
-    w[217] = steps;
+    w[Word::StepCountMode3] = steps;
     for (int s = 0; s < 8; ++s)
-        w[218 + s] = serving[s];
+        w[Word::IoRowOfStep0 + s] = serving[s];
     for (int r = 0; r < kRows; ++r) {
-        w[226 + r] = rowInput[r]->currentIndex();
-        w[234 + r] = rowCut[r]->currentIndex();
+        w[Word::TriggerSlotOfRow0 + r] = rowInput[r]->currentIndex();
+        w[Word::CutModeOfRow0 + r] = rowCut[r]->currentIndex();
     }
-    w[268] = notSequential->isChecked() ? 0 : 1;
+    w[Word::Sequential] = notSequential->isChecked() ? 0 : 1;
     QDialog::accept();
 }

@@ -328,7 +328,7 @@ void WizardParaWidget::refreshGroups()
 {
     groupList->clear();
     groupList->addItems(ParaGroup::list());
-    const int current = gpWPara ? gpWPara->words[WizardPara::kGroupIndex] : -1;
+    const int current = gpWPara ? gpWPara->words[Word::GroupIndex] : -1;
     if (current >= 0 && current < groupList->count())
         groupList->setCurrentRow(current);
 }
@@ -398,17 +398,17 @@ void WizardParaWidget::accept()
         return;
     }
     bool restartWordsChanged = false;
-    for (int word : {167, 168, 169, 170})
+    for (int word : {Word::SerialPort, Word::ColourCamera, Word::GreyChannel, Word::NoLensOptimisation})
         restartWordsChanged = restartWordsChanged || gpWPara->words[word] != gpWParaBak->words[word];
-    const int oldTrigger = gpWPara->words[284];
-    const int oldSteps = gpWPara->words[WizardPara::kStepCountMode3];
-    const bool usbChanged = gpWPara->words[213] != gpWParaBak->words[213] ||
-                            gpWPara->words[215] != gpWParaBak->words[215];
+    const int oldTrigger = gpWPara->words[Word::ExternalTrigger];
+    const int oldSteps = gpWPara->words[Word::StepCountMode3];
+    const bool usbChanged = gpWPara->words[Word::UsbDaysKept] != gpWParaBak->words[Word::UsbDaysKept] ||
+                            gpWPara->words[Word::UsbSave] != gpWParaBak->words[Word::UsbSave];
     *gpWPara = *gpWParaBak;
     // The steps and trigger inputs that follow from the switches (word 85
     // among them) take effect now, as a load would lay them out. In mode 3
     // the layout also follows the I/O assignment and is left to the start.
-    if (gpWPara->words[WizardPara::kMode] >= 0 && gpWPara->words[WizardPara::kMode] <= 2) {
+    if (gpWPara->words[Word::Mode] >= 0 && gpWPara->words[Word::Mode] <= 2) {
         gpWPara->DeriveSteps();
         *gpWParaBak = *gpWPara;
     }
@@ -419,22 +419,22 @@ void WizardParaWidget::accept()
         if (!v)
             continue;
         v->SetSpeed();
-        if (gpWPara->words[284] != oldTrigger)
-            v->CameraChangeTrig(gpWPara->words[284] != 0);
+        if (gpWPara->words[Word::ExternalTrigger] != oldTrigger)
+            v->CameraChangeTrig(gpWPara->words[Word::ExternalTrigger] != 0);
         // Buffers only for the steps the accepted record judges.
         v->SyncStepBuffers();
     }
     retrainAccepted();
     if (usbChanged && usbCopyHook)
-        usbCopyHook(gpWPara->words[213], gpWPara->words[215]);
-    const int steps = gpWPara->words[WizardPara::kStepCountMode3];
-    if (gpWPara->words[WizardPara::kMode] == 3 && steps != oldSteps && roiPage)
+        usbCopyHook(gpWPara->words[Word::UsbDaysKept], gpWPara->words[Word::UsbSave]);
+    const int steps = gpWPara->words[Word::StepCountMode3];
+    if (gpWPara->words[Word::Mode] == 3 && steps != oldSteps && roiPage)
         roiPage->ChangeDetectNum(steps);
     if (gpState)
         gpState->InsertRecord(lanStr(235));
     Notice::post(parentWidget() ? parentWidget() : this, lanStr(708));
     // The mode, the serial port and the picture kind are taken at start-up.
-    if (gpWPara->words[WizardPara::kModeChosen] != gpWPara->words[WizardPara::kMode] || restartWordsChanged)
+    if (gpWPara->words[Word::ModeChosen] != gpWPara->words[Word::Mode] || restartWordsChanged)
         OperatorDialogs::get().warn(lanStr(309));
 }
 
@@ -444,9 +444,9 @@ void WizardParaWidget::accept()
 // again.
 void WizardParaWidget::retrainAccepted()
 {
-    const int mode = gpWPara->words[WizardPara::kMode];
-    const bool shared =
-        gpWPara->words[94] != 0 && ((mode == 0 && gpWPara->words[86] != 0) || mode == 1 || mode == 2);
+    const int mode = gpWPara->words[Word::Mode];
+    const bool shared = gpWPara->words[Word::SameParameters] != 0 &&
+        ((mode == 0 && gpWPara->words[Word::StepEnabled0] != 0) || mode == 1 || mode == 2);
     for (int c = 0; c < kMaxCamera; ++c) {
         CammerWidget* v = view(c);
         if (!v)
@@ -460,7 +460,7 @@ void WizardParaWidget::retrainAccepted()
         if (!v->engine)
             continue;
         for (int g = 0; g < gDNum && g < kMaxDetect && g < v->stepCount(); ++g) {
-            if (gpWPara->words[86 + g] == 0)
+            if (gpWPara->words[Word::StepEnabled0 + g] == 0)
                 continue;
             v->engine->CreateHomoShape(g);
             v->engine->CreateShape(g);
@@ -642,7 +642,7 @@ void WizardParaWidget::SlotParaGroupDelete()
     }
     if (!OperatorDialogs::get().choose(lanStr(287)))
         return;
-    const bool wasCurrent = gpWPara && index == gpWPara->words[WizardPara::kGroupIndex];
+    const bool wasCurrent = gpWPara && index == gpWPara->words[Word::GroupIndex];
     if (ParaGroup::remove(index) != ParaGroup::Ok)
         OperatorDialogs::get().warn(lanStr(688));
     else if (wasCurrent && gpWPara)

@@ -73,7 +73,7 @@ void PasswordBox::accept()
     const QString typed = pwdEdit->text();
     const QString operatorPassword = QString::fromLatin1(OperatorDialogs::get().operatorPassword());
     const QDateTime at = now();
-    const QString factory = factoryCode(CycleControl::get().paraWord(98) != 0, at);
+    const QString factory = factoryCode(CycleControl::get().paraWord(Word::PasswordUsed) != 0, at);
 
     int level = 0;
     if (typed == factory)

@@ -88,7 +88,7 @@ void WarnBox::showEvent(QShowEvent* e)
     // A message must be readable: it wakes a dark screen.
     if (gpState && gpState->screenOff) {
         MachineOutputs::get().lcdOnOff(1);
-        const qint64 delay = CycleControl::get().paraWord(105);
+        const qint64 delay = CycleControl::get().paraWord(Word::ScreenOffSeconds);
         if (delay > 0 && gpState->screenOffTimer)
             gpState->screenOffTimer->start(static_cast<int>(qMin<qint64>(delay * 1000, INT_MAX)));
     }

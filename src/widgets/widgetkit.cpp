@@ -62,7 +62,7 @@ void InitWidgetKit(QWidget* window)
 
 int CheckPassword()
 {
-    if (CycleControl::get().paraWord(98) == 0)
+    if (CycleControl::get().paraWord(Word::PasswordUsed) == 0)
         return 1;
     const int held = gpState ? gpState->rightsLevel : 0;
     if (held != 0)

@@ -134,7 +134,7 @@ private slots:
         QFETCH(int, height);
         QFETCH(int, mode);
         gisColor = colour ? 1 : 0;
-        gpWPara->words[WizardPara::kMode] = mode;
+        gpWPara->words[Word::Mode] = mode;
         const _cameraInfo info = simulatedCamera(QJsonObject(), width, height);
         CammerWidget v(fx->win, 0, info);
         QVERIFY(v.opened);

@@ -425,7 +425,7 @@ private slots:
         QFETCH(int, step);
         QFETCH(int, row);
         ViewEnv env;
-        env.word(WizardPara::kMode) = mode;
+        env.word(Word::Mode) = mode;
         QCOMPARE(CammerWidget::stepName(step), lanStr(row));
     }
 };

@@ -211,7 +211,7 @@ public:
         int* w = para_->words;
         for (int g = 0; g < 8; ++g)
             w[86 + g] = (o.disabledSteps >> g) & 1u ? 0 : 1;
-        w[WizardPara::kMode] = o.steps >= 8 ? 3 : 0;  // mode 3: eight steps
+        w[Word::Mode] = o.steps >= 8 ? 3 : 0;  // mode 3: eight steps
         w[96] = -1;                // positioning off unless a test turns it on
         w[107] = 0;
         w[116] = 1;
@@ -420,7 +420,7 @@ public:
         // engine trains at construction is dropped below, unless asked for.
         for (int k = 0; k < 8; ++k)
             gpWPara->words[86 + k] = k < o.steps ? 1 : 0;
-        gpWPara->words[WizardPara::kMode] = 0;
+        gpWPara->words[Word::Mode] = 0;
 
         savedClock_ = CammerWidget::clock;
         dialogs_.onWarn = [this](const QString& t) { warnings << t; };

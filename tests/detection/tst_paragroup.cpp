@@ -45,9 +45,9 @@ struct Records {
     }
     void setIndex(int i)
     {
-        live->words[WizardPara::kGroupIndex] = i;
+        live->words[Word::GroupIndex] = i;
         live->SaveAddFile();
-        work->words[WizardPara::kGroupIndex] = i;
+        work->words[Word::GroupIndex] = i;
         work->updateGroupName();
     }
     std::unique_ptr<WizardPara> live;
@@ -141,8 +141,8 @@ private slots:
         // The new group is current in both records and in sysadd.txt.
         const int index = ParaGroup::list().indexOf("Mould B");
         QCOMPARE(index, 0);
-        QCOMPARE(rec.live->words[WizardPara::kGroupIndex], index);
-        QCOMPARE(rec.work->words[WizardPara::kGroupIndex], index);
+        QCOMPARE(rec.live->words[Word::GroupIndex], index);
+        QCOMPARE(rec.work->words[Word::GroupIndex], index);
         QCOMPARE(rec.live->getCurGroupName(), QStringLiteral("Mould B"));
         QCOMPARE(rec.work->getCurGroupName(), QStringLiteral("Mould B"));
         QCOMPARE(readFile("sysadd.txt"), QByteArray("0\n"));
@@ -255,7 +255,7 @@ private slots:
         QCOMPARE(QFileInfo::exists("paraGroup/" + removed), result != ParaGroup::Ok);
         QCOMPARE(rec.live->getCurGroupName(), afterwards);
         QCOMPARE(rec.work->getCurGroupName(), afterwards);
-        QCOMPARE(rec.work->words[WizardPara::kGroupIndex], rec.live->words[WizardPara::kGroupIndex]);
+        QCOMPARE(rec.work->words[Word::GroupIndex], rec.live->words[Word::GroupIndex]);
         // What a restart reads from sysadd.txt names the same group.
         auto restarted = std::make_unique<WizardPara>();
         restarted->LoadDatafromFile();

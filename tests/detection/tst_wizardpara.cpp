@@ -570,14 +570,14 @@ private slots:
         }
         auto rec = std::make_unique<WizardPara>();
         rec->LoadDatafromFile();
-        QCOMPARE(rec->words[WizardPara::kGroupIndex], index);
+        QCOMPARE(rec->words[Word::GroupIndex], index);
         QCOMPARE(rec->getCurGroupName(), name);
         if (content == "<none>") {
             QFile f(QStringLiteral("sysadd.txt"));
             QVERIFY(f.open(QIODevice::ReadOnly));
             QCOMPARE(f.readAll(), QByteArray("-1"));
         }
-        rec->words[WizardPara::kGroupIndex] = 1;
+        rec->words[Word::GroupIndex] = 1;
         rec->SaveAddFile();
         QCOMPARE(rec->getCurGroupName(), QStringLiteral("b"));
         QFile f(QStringLiteral("sysadd.txt"));

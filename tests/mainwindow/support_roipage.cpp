@@ -133,7 +133,7 @@ RoiEnv::RoiEnv(const Options& o)
 
     gpWPara = new WizardPara;
     gpWParaBak = new WizardPara;
-    word(WizardPara::kMode) = o.mode;
+    word(Word::Mode) = o.mode;
     for (int k = 0; k < o.steps && k < kMaxDetect; ++k) {
         word(86 + k) = 1;      // step enabled
         word(49 + k) = k % 10; // trigger input k

@@ -104,6 +104,10 @@ private slots:
         // Something left in the mould: the clamp stays forbidden, the alarm
         // rises, and the operator's re-detection of a clear mould frees it.
         QVERIFY(cameraCommand("* defect shortshot"));
+        // The door's detection judges the newest frame: wait until one taken
+        // after the command is in (under load the camera lags behind it).
+        const quint64 before = win->cammerWidget[0]->frameCount;
+        QTRY_VERIFY_WITH_TIMEOUT(win->cammerWidget[0]->frameCount > before + 1, 5000);
         cycleDoor();
         QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, kCycleWait);
         QCOMPARE(win->detectStep, 1);

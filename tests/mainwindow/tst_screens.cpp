@@ -688,7 +688,7 @@ private slots:
         QVERIFY(!win->SettingsVisible());
         const QString before = IOStatusWidget::lampName(true, 0);
         QCOMPARE(before, lanStr(301));   // the standard mode's own name
-        gpWPara->words[WizardPara::kMode] = gpWPara->words[WizardPara::kModeChosen] = 3;
+        gpWPara->words[Word::Mode] = gpWPara->words[Word::ModeChosen] = 3;
         gpWPara->FillNames();
         QTest::mouseClick(win->settingsButton, Qt::LeftButton);
         QTRY_VERIFY(win->SettingsVisible());

@@ -248,7 +248,7 @@ private slots:
         QFETCH(int, word94);
         gDNum = 2;
         for (WizardPara* p : {gpWPara, &bak}) {
-            p->words[WizardPara::kMode] = 0;
+            p->words[Word::Mode] = 0;
             p->words[100] = 1;   // product detection on: step 0 enabled
             p->words[94] = 0;
         }
@@ -317,8 +317,8 @@ private slots:
     {
         DrawROIWidget page(nullptr, gpState);
         w->setRoiPage(&page);
-        gpWPara->words[WizardPara::kMode] = 3;
-        bak.words[WizardPara::kMode] = 3;
+        gpWPara->words[Word::Mode] = 3;
+        bak.words[Word::Mode] = 3;
         bak.words[217] = 5;
         w->accept();
         QCOMPARE(page.detectCombo->count(), 5);

@@ -80,10 +80,10 @@ int main(int argc, char* argv[])
         ok = ok && q.exec(QStringLiteral("update sysparam set value='3 15 0 0 0 0 0 0' where name='trigInDelay'"));
         WizardPara para;
         ok = ok && para.LoadRows(db, q);
-        para.words[186] = 3;  // positioning angle range
+        para.words[Word::AngleRange] = 3;  // positioning angle range
         // Fault pictures are copied to the USB disk; run.sh gives a folder
         // standing in for the disk.
-        para.words[215] = 1;
+        para.words[Word::UsbSave] = 1;
         ok = ok && para.SaveRows(db, q);
         for (int camera = 0; ok && camera < 2; ++camera) {
             CammerSingleton rec(camera);

@@ -230,7 +230,7 @@ void scenes(Gallery& g)
     w->detectState = 3;
     w->drawMode = 0;
     gTempTime = QStringLiteral("2026-01-01 08.00.00");
-    gpWPara->words[143] = 0;
+    gpWPara->words[Word::RoiLimits] = 0;
 
     // Every kind of ROI on the template.
     const QVector<QPoint> hand = [] {
@@ -256,10 +256,10 @@ void scenes(Gallery& g)
 
     g.select(0);
     g.save(QStringLiteral("template_rect"));
-    gpWPara->words[143] = 1;
+    gpWPara->words[Word::RoiLimits] = 1;
     g.select(0, 1);
     g.save(QStringLiteral("template_rect_own_limits"));
-    gpWPara->words[143] = 0;
+    gpWPara->words[Word::RoiLimits] = 0;
     g.select(1, 2);
     g.save(QStringLiteral("template_circle_centre"));
     g.select(2, 2);
@@ -284,7 +284,7 @@ void scenes(Gallery& g)
 
     // A polygon being drawn with tap drawing.
     g.select(-1);
-    gpWPara->words[162] = 1;
+    gpWPara->words[Word::ContinuousArea] = 1;
     w->drawMode = 2;
     const QPoint pts[] = {{1100, 820}, {1350, 760}, {1500, 900}, {1300, 1030}, {1080, 980}};
     v->polyPointCount = 0;
@@ -297,7 +297,7 @@ void scenes(Gallery& g)
     v->polygonActive = false;
     v->polyPointCount = 0;
     w->drawMode = 0;
-    gpWPara->words[162] = 0;
+    gpWPara->words[Word::ContinuousArea] = 0;
 
     // The live view after an NG: ROI 2 and the positioning ROI failed.
     g.select(-1);
@@ -383,14 +383,14 @@ int main(int argc, char** argv)
     numCamera = 1;
     gpWPara = new WizardPara;
     for (int k = 0; k < 8; ++k)
-        gpWPara->words[86 + k] = 0;
+        gpWPara->words[Word::StepEnabled0 + k] = 0;
     for (int w : {139, 140, 141, 142, 154, 180, 181, 182, 183, 184, 185})
         gpWPara->words[w] = 1;
-    gpWPara->words[116] = 5;
-    gpWPara->words[117] = 100;
-    gpWPara->words[123] = 1;
-    gpWPara->words[WizardPara::kMode] = 0;
-    gpWPara->words[284] = 0;
+    gpWPara->words[Word::GreyFilter] = 5;
+    gpWPara->words[Word::GreyArea] = 100;
+    gpWPara->words[Word::EjectorPulseOnProductNg] = 1;
+    gpWPara->words[Word::Mode] = 0;
+    gpWPara->words[Word::ExternalTrigger] = 0;
 
     auto* plugin = new GalleryPlugin;
     CameraManager::getInstance()->interfaces.append(plugin);
