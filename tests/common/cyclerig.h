@@ -28,6 +28,13 @@ constexpr int kDoorClosed = 1 << kSafetyDoorInput;
 
 inline int outBit(int word, int bit) { return (word >> bit) & 1; }
 
+// A logical interlock or alarm level as it appears on the wire (the output's
+// wiring sense applied).
+inline int wireLevel(int logical, int out)
+{
+    return (gpWPara && out <= 8 && gpWPara->words[Word::OutputInverted0 + out]) ? !logical : logical;
+}
+
 // Sends one command to the simulated cameras' control socket and waits for
 // its "ok". The plug-in's server runs on this thread, so the wait keeps the
 // event loop turning: a blocking wait would only time out, and the command
@@ -126,6 +133,24 @@ inline void pulseMouldOpen(BoardSimulator& sim)
     sim.setInputs(kDoorClosed | 0x001);
     QTest::qWait(150);
     sim.setInputs(kDoorClosed);
+}
+
+// The board simulator started on its pseudo-terminal with the door closed,
+// and one replay camera (`serial`, 320 x 256) whose commands `control`
+// takes; the process state the main window's start-up expects.
+inline void startBoardAndCamera(BoardSimulator& sim, const QString& control, const QString& serial)
+{
+    QVERIFY(sim.open());
+    sim.setInputs(kDoorClosed);
+    sim.start();
+    qputenv("VMM_COM_PORT", sim.slaveName().toLocal8Bit());
+    qputenv("VMM_CAMERA_REPLAY",
+            QStringLiteral(R"({"control":"%1","cameras":[{"serial":"%2","width":320,"height":256,"seed":3}]})")
+                .arg(control, serial)
+                .toUtf8());
+    qputenv("VMM_CAMERA_SIMULATED", QStringLiteral(R"({"control":"%1-sim","cameras":[]})").arg(control).toUtf8());
+    pMutexIO = new QMutex;
+    pMutexSaveFail = new QMutex;
 }
 
 }  // namespace cyclerig

@@ -61,22 +61,13 @@ class TestCycle : public QObject {
     Q_OBJECT
     BoardSimulator sim;
 
-    // Logical interlock/alarm level as it appears on the wire.
-    static int wire(int logical, int out) { return (gpWPara && out <= 8 && gpWPara->words[76 + out]) ? !logical : logical; }
+    static int wire(int logical, int out) { return wireLevel(logical, out); }
     void pulseMouldOpen() { cyclerig::pulseMouldOpen(sim); }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(sim.open());
-        sim.setInputs(kDoorClosed);
-        sim.start();
-        qputenv("VMM_COM_PORT", sim.slaveName().toLocal8Bit());
-        qputenv("VMM_CAMERA_REPLAY", QStringLiteral(R"({"control":"%1","cameras":[{"serial":"CYCLE-00001","width":320,"height":256,"seed":3}]})")
-                                         .arg(kControl).toUtf8());
-        qputenv("VMM_CAMERA_SIMULATED", R"({"control":"vmm-cycle-test-sim","cameras":[]})");
-        pMutexIO = new QMutex;
-        pMutexSaveFail = new QMutex;
+        startBoardAndCamera(sim, kControl, QStringLiteral("CYCLE-00001"));
         initLanStr();
     }
 
