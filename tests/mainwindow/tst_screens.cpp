@@ -130,8 +130,8 @@ class TestScreens : public QObject {
     // and runs `then` on it, which closes it.
     void onNextDialog(const QString& scene, std::function<void(QDialog*)> then)
     {
-        QTimer::singleShot(50, this, [this, scene, then] {
-            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        onNextModal([this, scene, then](QWidget* modal) {
+            auto* d = qobject_cast<QDialog*>(modal);
             if (!d) {
                 seen << scene + QStringLiteral(": no dialog opened");
                 return;
