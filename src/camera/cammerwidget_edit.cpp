@@ -8,6 +8,7 @@
 // are clamped, moves of rectangles and circles are pushed back, moves of
 // polygons that would leave are refused.
 #include "cammerwidget.h"
+#include "editsession.h"
 
 #include "cammersingleton.h"
 #include "globals.h"
@@ -40,12 +41,12 @@ int word(int n)
 
 int drawMode()
 {
-    return gpState ? gpState->drawMode : RoiShape::None;
+    return gpState ? EditSession::get().drawMode() : RoiShape::None;
 }
 
 bool handFlag()
 {
-    return gpState && gpState->handDraw;
+    return gpState && EditSession::get().handDraw();
 }
 
 // A point kept 3 pixels inside the full view.
@@ -351,7 +352,7 @@ void CammerWidget::DeselectROI()
     polygonActive = false;
     if (word(Word::ContinuousArea) == 0) {
         if (gpState)
-            gpState->drawMode = RoiShape::None;
+            EditSession::get().setDrawMode(RoiShape::None);
         polyPointCount = 0;
     }
     if (editRecord && curRoi >= 0 && curRoi < kMaxRoi)
@@ -392,14 +393,13 @@ void CammerWidget::MUpdateXYV(int x, int y)
         return;
     const int X = static_cast<int>(std::clamp(px, -1.0e9, 1.0e9));
     const int Y = static_cast<int>(std::clamp(py, -1.0e9, 1.0e9));
-    gpState->pickX = X;
-    gpState->pickY = Y;
+    EditSession::get().setPick(X, Y);
     if (X >= 0 && Y >= 0 && X < imageWidth && Y < imageHeight && displayFrame) {
         const size_t at = static_cast<size_t>(Y) * imageWidth + X;
         if (gisColor)
-            gpState->pickValue = static_cast<int>(reinterpret_cast<const quint32*>(displayFrame)[at]);
+            EditSession::get().setPickValue(static_cast<int>(reinterpret_cast<const quint32*>(displayFrame)[at]));
         else
-            gpState->pickValue = displayFrame[at];
+            EditSession::get().setPickValue(displayFrame[at]);
     }
 }
 
@@ -476,8 +476,7 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
     const QPoint pos = e->pos();
     emit clicked(pos);
     if (gpState && gpState->currentCamera == cameraIndex) {
-        gpState->lastPressX = pos.x();
-        gpState->lastPressY = pos.y();
+        EditSession::get().setLastPress(pos.x(), pos.y());
         MUpdateXYV(pos.x(), pos.y());
     }
     if (gpState) {
@@ -507,9 +506,9 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
     editAction = EditAction::None;
     pressSeen = true;
     const QPoint P = mapToFullView(pos);
-    if (gpState && gpState->copyArea) {
+    if (gpState && EditSession::get().copyArea()) {
         if (word(Word::ContinuousCopy) == 0)
-            gpState->copyArea = false;
+            EditSession::get().setCopyArea(false);
         SlotCopyArea(P);
         return;   // the copy is placed; nothing else sees this press
     }
@@ -866,7 +865,7 @@ void CammerWidget::ReleaseTemplate()
             }
         }
         if (word(Word::ContinuousArea) == 0 && gpState)
-            gpState->drawMode = RoiShape::None;
+            EditSession::get().setDrawMode(RoiShape::None);
         editAction = EditAction::None;
         shapeDrag = false;
     } else if ((shapeDrag || polygonActive) &&
@@ -881,7 +880,7 @@ void CammerWidget::ReleaseTemplate()
             polygonActive = false;
             editAction = EditAction::None;
             if (word(Word::ContinuousArea) == 0 && gpState)
-                gpState->drawMode = RoiShape::None;
+                EditSession::get().setDrawMode(RoiShape::None);
             polyPointCount = 0;
             ShowHideROIPara();
             update();
@@ -929,7 +928,7 @@ void CammerWidget::SavePolygon()
     polygonActive = false;
     editAction = EditAction::None;
     if (!(word(Word::ContinuousArea) != 0 && hand) && gpState)
-        gpState->drawMode = RoiShape::None;
+        EditSession::get().setDrawMode(RoiShape::None);
     polyPointCount = 0;
     ShowHideROIPara();
     update();

@@ -11,6 +11,7 @@
 // marks those rectangles are restored from displayFrame, so a repaint costs
 // one pass over the marked rectangles, not over the frame.
 #include "cammerwidget.h"
+#include "editsession.h"
 
 #include "cammersingleton.h"
 #include "globals.h"
@@ -685,7 +686,7 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
     if (templateMode) {
         p.drawText(QPoint(850, 40), lanStr(315).arg(tempIndex + 1).arg(tempCount[step]).arg(currentLabel));
         if (gpState && gpState->currentCamera == cameraIndex && detectState != DetectState::Ok && gisColor) {
-            const QRgb v = static_cast<QRgb>(gpState->pickValue);
+            const QRgb v = static_cast<QRgb>(EditSession::get().pickValue());
             p.drawText(QPoint(800, 80),
                        tr("颜色：") + QStringLiteral("%1, %2, %3").arg(qRed(v)).arg(qGreen(v)).arg(qBlue(v)));
         }
@@ -716,8 +717,8 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
     const int detectState = gpState ? gpState->detectState : DetectState::Idle;
     const float fx = fullScaleX > 0.0f ? fullScaleX : 1.0f;
     const float fy = fullScaleY > 0.0f ? fullScaleY : 1.0f;
-    const int drawMode = gpState ? gpState->drawMode : RoiShape::None;
-    const bool hand = gpState && gpState->handDraw;
+    const int drawMode = gpState ? EditSession::get().drawMode() : RoiShape::None;
+    const bool hand = gpState && EditSession::get().handDraw();
     p.setFont(viewFont(30));
     // The two header lines end at y 90 of the header's scale.
     const int headerBottom = static_cast<int>(
@@ -862,7 +863,7 @@ void CammerWidget::drawRoiLabel(QPainter& p, const QRect& box, const QString& la
 
 void CammerWidget::PaintShapeInProgress(QPainter& p)
 {
-    const int drawMode = gpState ? gpState->drawMode : RoiShape::None;
+    const int drawMode = gpState ? EditSession::get().drawMode() : RoiShape::None;
     p.setPen(Qt::green);
     p.setBrush(Qt::NoBrush);
     if (drawMode == RoiShape::Rect) {
@@ -879,7 +880,7 @@ void CammerWidget::PaintShapeInProgress(QPainter& p)
     const bool continuous = word(Word::ContinuousArea) != 0;
     p.setPen(QPen(continuous ? Qt::magenta : Qt::green, 2));
     p.drawPolygon(polyPoints, n, Qt::OddEvenFill);
-    if (continuous && !(gpState && gpState->handDraw) && n >= 3) {
+    if (continuous && !(gpState && EditSession::get().handDraw()) && n >= 3) {
         p.save();
         p.setPen(Qt::green);
         p.setFont(viewFont(30));

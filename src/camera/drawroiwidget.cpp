@@ -5,6 +5,7 @@
 
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
+#include "editsession.h"
 #include "colorbutton.h"
 #include "drawroiwidget_p.h"
 #include "numberinput.h"
@@ -286,7 +287,7 @@ void DrawROIWidget::SlotChangePage()
         returnButton->show();
         sourceCombo->show();
         if (word(Word::ContinuousArea) != 0 && win_)
-            win_->drawMode = RoiShape::None;
+            EditSession::get().setDrawMode(RoiShape::None);
         for (QWidget* w : std::initializer_list<QWidget*>{rectButton, circleButton, polygonButton, handButton,
                                                            copyButton, deleteRoiButton, deleteAllButton, lastButton,
                                                            nextButton, tempDeleteButton})
@@ -324,7 +325,7 @@ void DrawROIWidget::setCheckable()
                                                   copyButton,  deleteRoiButton, deleteAllButton};
     for (ColorButton* b : all)
         b->setEnabled(false);
-    const int m = win_ ? win_->drawMode : RoiShape::None;
+    const int m = win_ ? EditSession::get().drawMode() : RoiShape::None;
     ColorButton* active = nullptr;
     if (m != RoiShape::None && tap) {
         if (m == RoiShape::Rect)
@@ -332,8 +333,8 @@ void DrawROIWidget::setCheckable()
         else if (m == RoiShape::Circle)
             active = circleButton;
         else if (m == RoiShape::Polygon)
-            active = (win_ && win_->handDraw) ? handButton : polygonButton;
-    } else if (win_ && win_->copyArea && copyToggle) {
+            active = (win_ && EditSession::get().handDraw()) ? handButton : polygonButton;
+    } else if (win_ && EditSession::get().copyArea() && copyToggle) {
         active = copyButton;
     }
     if (active) {
@@ -355,14 +356,14 @@ void DrawROIWidget::SlotDrawRect()
     CammerWidget* v = currentView();
     if (!drawingAllowed())
         return;
-    if (word(Word::ContinuousArea) != 0 && win_->drawMode == RoiShape::Rect) {
-        win_->drawMode = RoiShape::None;
+    if (word(Word::ContinuousArea) != 0 && EditSession::get().drawMode() == RoiShape::Rect) {
+        EditSession::get().setDrawMode(RoiShape::None);
         rectButton->setText(lanStr(49));
     } else {
-        win_->copyArea = false;
+        EditSession::get().setCopyArea(false);
         v->DeselectROI();
         v->ShowHideROIPara();
-        win_->drawMode = RoiShape::Rect;
+        EditSession::get().setDrawMode(RoiShape::Rect);
         NormalDrawCaptions();
         if (word(Word::ContinuousArea) != 0)
             rectButton->setText(QString::fromUtf8(kEndRect));
@@ -375,14 +376,14 @@ void DrawROIWidget::SlotDrawCircle()
     CammerWidget* v = currentView();
     if (!drawingAllowed())
         return;
-    if (word(Word::ContinuousArea) != 0 && win_->drawMode == RoiShape::Circle) {
-        win_->drawMode = RoiShape::None;
+    if (word(Word::ContinuousArea) != 0 && EditSession::get().drawMode() == RoiShape::Circle) {
+        EditSession::get().setDrawMode(RoiShape::None);
         circleButton->setText(lanStr(51));
     } else {
-        win_->copyArea = false;
+        EditSession::get().setCopyArea(false);
         v->DeselectROI();
         v->ShowHideROIPara();
-        win_->drawMode = RoiShape::Circle;
+        EditSession::get().setDrawMode(RoiShape::Circle);
         NormalDrawCaptions();
         if (word(Word::ContinuousArea) != 0)
             circleButton->setText(QString::fromUtf8(kEndCircle));
@@ -396,23 +397,23 @@ void DrawROIWidget::SlotDrawHand()
     if (!drawingAllowed())
         return;
     if (word(Word::ContinuousArea) != 0) {
-        if (win_->drawMode == RoiShape::Polygon && win_->handDraw) {
-            win_->drawMode = RoiShape::None;
+        if (EditSession::get().drawMode() == RoiShape::Polygon && EditSession::get().handDraw()) {
+            EditSession::get().setDrawMode(RoiShape::None);
             handButton->setText(lanStr(104));
         } else {
-            win_->copyArea = false;
-            win_->handDraw = true;
+            EditSession::get().setCopyArea(false);
+            EditSession::get().setHandDraw(true);
             v->DeselectROI();
-            win_->drawMode = RoiShape::Polygon;
+            EditSession::get().setDrawMode(RoiShape::Polygon);
             v->polyPointCount = 0;
             NormalDrawCaptions();
             handButton->setText(QString::fromUtf8(kEndHand));
         }
     } else {
-        win_->copyArea = false;
-        win_->handDraw = true;
+        EditSession::get().setCopyArea(false);
+        EditSession::get().setHandDraw(true);
         v->DeselectROI();
-        win_->drawMode = RoiShape::Polygon;
+        EditSession::get().setDrawMode(RoiShape::Polygon);
         polygonButton->setText(lanStr(53));
     }
     setCheckable();
@@ -424,37 +425,37 @@ void DrawROIWidget::SlotDrawPloygn()
     if (!drawingAllowed())
         return;
     if (word(Word::ContinuousArea) != 0) {
-        if (win_->drawMode == RoiShape::Polygon && !win_->handDraw) {
+        if (EditSession::get().drawMode() == RoiShape::Polygon && !EditSession::get().handDraw()) {
             const bool underWay = v->polygonActive;
             v->SavePolygon();
             if (underWay) {
                 v->polygonActive = false;
                 v->editAction = EditAction::None;
-                win_->drawMode = RoiShape::Polygon;
+                EditSession::get().setDrawMode(RoiShape::Polygon);
                 polygonButton->setText(lanStr(33));
             } else {
-                win_->drawMode = RoiShape::None;
+                EditSession::get().setDrawMode(RoiShape::None);
                 polygonButton->setText(lanStr(53));
             }
         } else {
-            win_->copyArea = false;
-            win_->handDraw = false;
+            EditSession::get().setCopyArea(false);
+            EditSession::get().setHandDraw(false);
             v->DeselectROI();
-            win_->drawMode = RoiShape::Polygon;
+            EditSession::get().setDrawMode(RoiShape::Polygon);
             v->polyPointCount = 0;
             NormalDrawCaptions();
             polygonButton->setText(lanStr(33));
         }
     } else {
-        win_->copyArea = false;
-        win_->handDraw = false;
-        if (win_->drawMode != RoiShape::Polygon) {
+        EditSession::get().setCopyArea(false);
+        EditSession::get().setHandDraw(false);
+        if (EditSession::get().drawMode() != RoiShape::Polygon) {
             v->DeselectROI();
-            win_->drawMode = RoiShape::Polygon;
+            EditSession::get().setDrawMode(RoiShape::Polygon);
             polygonButton->setText(lanStr(33));
         } else {
             v->SavePolygon();
-            if (win_->drawMode == RoiShape::None)
+            if (EditSession::get().drawMode() == RoiShape::None)
                 polygonButton->setText(lanStr(53));
         }
     }
@@ -466,15 +467,15 @@ void DrawROIWidget::SlotCopyArea()
     if (!drawingAllowed())
         return;
     if (word(Word::ContinuousCopy) == 0) {
-        win_->copyArea = true;
-        win_->drawMode = RoiShape::None;
+        EditSession::get().setCopyArea(true);
+        EditSession::get().setDrawMode(RoiShape::None);
         NormalDrawCaptions();
-    } else if (win_->copyArea) {
-        win_->copyArea = false;
+    } else if (EditSession::get().copyArea()) {
+        EditSession::get().setCopyArea(false);
         copyButton->setText(lanStr(9));
     } else {
-        win_->copyArea = true;
-        win_->drawMode = RoiShape::None;
+        EditSession::get().setCopyArea(true);
+        EditSession::get().setDrawMode(RoiShape::None);
         NormalDrawCaptions();
         copyButton->setText(QString::fromUtf8(kEndCopy));
     }
@@ -487,7 +488,7 @@ void DrawROIWidget::SlotDeleteROI()
 {
     if (!drawingAllowed())
         return;
-    win_->copyArea = false;
+    EditSession::get().setCopyArea(false);
     CammerWidget* v = currentView();
     if (v->curRoi < 0) {
         warn(lanStr(65));
@@ -504,7 +505,7 @@ void DrawROIWidget::SlotDeleteAllROI()
 {
     if (!drawingAllowed())
         return;
-    win_->copyArea = false;
+    EditSession::get().setCopyArea(false);
     if (!ask(lanStr(67)) || !drawingAllowed())
         return;
     CammerWidget* v = currentView();
@@ -540,7 +541,7 @@ void DrawROIWidget::SlotChangeDetect(int d)
         return;
     if (gSource != 0 && (gSource < 2 || gSource > 4))
         return;
-    win_->copyArea = false;
+    EditSession::get().setCopyArea(false);
     const int m = mode();
     const int t = (m == 1 || m == 2) ? (d & 1) : d;
     if (t == 0 && m != 3 && word(Word::ProductStepEnabled) == 0) {
@@ -559,7 +560,7 @@ void DrawROIWidget::SlotChangeDetect(int d)
     }
     if (CammerWidget* v = currentView())
         v->DeselectROI();
-    win_->drawMode = RoiShape::None;
+    EditSession::get().setDrawMode(RoiShape::None);
     win_->currentDetect = qMin(d, kMaxDetect - 1);
     SlotChangeSource(gSource);
 }
@@ -788,7 +789,7 @@ void DrawROIWidget::SlotReturn()
         gpNumPad->HideUpdate();
     if (gpNumCharPad)
         gpNumCharPad->HideUpdate();
-    win_->drawMode = RoiShape::None;
+    EditSession::get().setDrawMode(RoiShape::None);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         CammerWidget* v = win_->cammerWidget[c];
         if (!v)
@@ -806,7 +807,7 @@ void DrawROIWidget::SlotReturn()
         return;
     }
     movedAside = false;
-    win_->copyArea = false;
+    EditSession::get().setCopyArea(false);
     gSource = -1;
     ScreenChrome::get().showhideHelp(true);
     Restart();

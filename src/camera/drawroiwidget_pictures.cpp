@@ -5,6 +5,7 @@
 
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
+#include "editsession.h"
 #include "colorbutton.h"
 #include "drawroiwidget_p.h"
 #include "miscfunc.h"
@@ -106,7 +107,7 @@ void DrawROIWidget::SlotChangeSource(int s)
     }
     movedAside = false;
     gSource = s;
-    win_->copyArea = false;
+    EditSession::get().setCopyArea(false);
 
     if (win_->detectState == DetectState::NgLatched && s != 1) {
         MachineOutputs::get().setOut(2, 0);
@@ -159,7 +160,7 @@ void DrawROIWidget::SlotChangeSource(int s)
         NormalDrawCaptions();
         lastButton->setText(lanStr(559));
         nextButton->setText(lanStr(560));
-        win_->drawMode = RoiShape::None;
+        EditSession::get().setDrawMode(RoiShape::None);
         setCheckable();
         if (resetPending) {
             resetPending = false;

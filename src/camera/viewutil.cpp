@@ -1,6 +1,7 @@
 #include "viewutil.h"
 
 #include "cammerwidget.h"
+#include "editsession.h"
 #include "screenchrome.h"
 #include "winstate.h"
 
@@ -40,8 +41,8 @@ void updateMScale(int x, int y)
     if (!st)
         return;
     if (st->zoom > 1.0) {
-        st->panX += x - st->lastPressX;
-        st->panY += y - st->lastPressY;
+        st->panX += x - EditSession::get().lastPressX();
+        st->panY += y - EditSession::get().lastPressY();
         // The picture keeps covering the view: the pan lies between the
         // view size times (1 - zoom) and 0.
         const int c = st->currentCamera;
@@ -55,8 +56,7 @@ void updateMScale(int x, int y)
         if (view)
             view->update();
     }
-    st->lastPressX = x;
-    st->lastPressY = y;
+    EditSession::get().setLastPress(x, y);
 }
 
 }  // namespace viewutil

@@ -15,13 +15,15 @@
 //   gpWin->runState, detectState, countState, safeDoorDetect, runStep,
 //     detectStep, alarmCode[], reDetectMask[], manualDecision, ngPresent
 //                                           -> gpState->... (same names)
-//   gpWin->currentCamera, currentDetect, drawMode, copyArea, handDraw, zoom,
-//     panX, panY, lastPressX/Y, pickX/Y/Value, countdownTimer[],
+//   gpWin->currentCamera, currentDetect, zoom, panX, panY, countdownTimer[],
 //     countdownRemain[], sizeHintTimer, buttonBarTimer, grayTable
 //                                           -> gpState->... (same names)
 //   gpWin->rightsLevel, screenOff, screenOffTimer
 //                                           -> gpState->... (same names)
 //   gpWin->currentEdit                      -> Edit::currentEdit() (widgets)
+//   gpWin->drawMode, copyArea, handDraw, lastPressX/Y, pickX/Y/Value
+//                                           -> EditSession::get().drawMode(), ...
+//                                              (camera, editsession.h)
 //   gpWin->cammerWidget[], ngDir[], okDir[] -> gpState->... (same names)
 //   gpWin as a parent widget                -> gpState->mainWidget
 //   gpWin->paramDb, paramQuery, recordDb, recordStore
@@ -125,17 +127,9 @@ struct WinState {
     // ---- View and editing state -------------------------------------------
     int currentCamera = 0;     // equals numCamera while all cameras are shown tiled
     int currentDetect = 0;     // step whose ROIs are shown and edited
-    int drawMode = 0;          // RoiShape (detection): 0 none, 1 rectangle, 2 polygon, 4 circle
-    bool copyArea = false;     // the next press places a copy
-    bool handDraw = false;     // polygons are drawn free-hand
     double zoom = 1.0;
     double panX = 0.0;
     double panY = 0.0;
-    int lastPressX = 0;
-    int lastPressY = 0;
-    int pickX = 0;             // picture read-out
-    int pickY = 0;
-    int pickValue = 0;         // RGBA word for colour cameras
     QTimer countdownTimer[kMaxDetect];
     float countdownRemain[kMaxDetect] = {};
     QTimer* sizeHintTimer = nullptr;   // parameter sliders start it for 3000 ms

@@ -4,6 +4,7 @@
 
 #include "controlport.h"
 #include "edit.h"
+#include "editsession.h"
 #include "indexbutton.h"
 #include "inplacerecord.h"
 #include "iostatus.h"
@@ -29,6 +30,8 @@ RiVuRevezi::RiVuRevezi(QWidget* parent)
     screenOffTimer = new QTimer(this);
     sizeHintTimer = new QTimer(this);
     sizeHintTimer->setSingleShot(true);
+    // A new window starts with nothing being drawn, copied or picked.
+    EditSession::get().reset();
     InitWidgetKit();
     mainWidget = this;
     gpState = this;

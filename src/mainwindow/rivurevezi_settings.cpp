@@ -5,6 +5,7 @@
 
 #include "colorbutton.h"
 #include "drawroiwidget.h"
+#include "editsession.h"
 #include "helpwidget.h"
 #include "iostatus.h"
 #include "lanstr.h"
@@ -95,7 +96,7 @@ void RiVuRevezi::InitSettings()
     connect(slider, &QSlider::valueChanged, this, [this](int v) {
         zoom = double(v) / kZoomSteps;
         // No movement: only keeps the picture over the whole view.
-        viewutil::updateMScale(lastPressX, lastPressY);
+        viewutil::updateMScale(EditSession::get().lastPressX(), EditSession::get().lastPressY());
         update();
     });
     zoomSlider = slider;

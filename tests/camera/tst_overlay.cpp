@@ -3,6 +3,7 @@
 // label texts.
 #include "cammersingleton.h"
 #include "cammerwidget.h"
+#include "editsession.h"
 #include "globals.h"
 #include "lanstr.h"
 #include "statewindow.h"
@@ -113,7 +114,7 @@ private slots:
         QCOMPARE(rgb(img.pixel(at(121, 120))), kGrey);
         // The picture read-out gives the colour word.
         env.view->MUpdateXYV(at(121, 120).x(), at(121, 120).y());
-        QCOMPARE(QString::number(uint(env.win->pickValue), 16), QStringLiteral("ff646464"));
+        QCOMPARE(QString::number(uint(EditSession::get().pickValue()), 16), QStringLiteral("ff646464"));
         env.view->blink = 0;
         img = env.paint();
         QCOMPARE(rgb(img.pixel(at(120, 120))), kGrey);

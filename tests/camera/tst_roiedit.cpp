@@ -2,6 +2,7 @@
 // with a hand-set clock and scripted boxes.
 #include "cammersingleton.h"
 #include "cammerwidget.h"
+#include "editsession.h"
 #include "globals.h"
 #include "lanstr.h"
 #include "statewindow.h"
@@ -43,10 +44,10 @@ private slots:
         QFETCH(QPoint, to);
         QFETCH(bool, kept);
         ViewEnv env;
-        env.win->drawMode = mode;
+        EditSession::get().setDrawMode(mode);
         env.drag(from, to);
         QCOMPARE(env.count(), kept ? 1 : 0);
-        QCOMPARE(env.win->drawMode, 0);   // one shape per button press without tap drawing
+        QCOMPARE(EditSession::get().drawMode(), 0);   // one shape per button press without tap drawing
         QCOMPARE(env.view->editAction, 0);
         QVERIFY(!env.view->shapeDrag);
         if (!kept) {
@@ -82,11 +83,11 @@ private slots:
         env.word(163) = 1;   // rectangles are stored as polygons
         env.word(140) = 1;   // first ROI of a step takes method 1
         env.word(162) = 1;   // tap drawing: the mode stays
-        env.win->drawMode = 1;
+        EditSession::get().setDrawMode(1);
         env.drag(QPoint(100, 100), QPoint(200, 180));
         env.drag(QPoint(300, 300), QPoint(400, 380));
         QCOMPARE(env.count(), 2);
-        QCOMPARE(env.win->drawMode, 1);
+        QCOMPARE(EditSession::get().drawMode(), 1);
         const CammerSingleton& rec = env.edit();
         QCOMPARE(rec.kind[0], 2);
         QCOMPARE(rec.polygon[0][0].pts,
@@ -118,11 +119,11 @@ private slots:
             env.addRect(0, QRect(10 + i, 10, 40, 40));
         const QString full = lanStr(36);
         if (how == "draw") {
-            env.win->drawMode = 1;
+            EditSession::get().setDrawMode(1);
             env.drag(QPoint(400, 400), QPoint(600, 600));
         } else if (how == "polygon") {
             env.word(162) = 1;
-            env.win->drawMode = 2;
+            EditSession::get().setDrawMode(2);
             env.tap(QPoint(400, 400));
             env.tap(QPoint(600, 400));
             env.tap(QPoint(600, 600));
@@ -130,7 +131,7 @@ private slots:
             env.tap(QPoint(402, 602), 300);   // double press closes
         } else {
             env.answers = {true};
-            env.win->copyArea = true;
+            EditSession::get().setCopyArea(true);
             env.tap(QPoint(700, 700));
             QCOMPARE(env.questions.size(), 1);
         }
@@ -157,7 +158,7 @@ private slots:
         QFETCH(bool, closed);
         ViewEnv env;
         env.word(162) = 1;
-        env.win->drawMode = 2;
+        EditSession::get().setDrawMode(2);
         const QVector<QPoint> pts{{300, 300}, {600, 300}, {600, 600}};
         for (const QPoint& p : pts)
             env.tap(p);
@@ -178,7 +179,7 @@ private slots:
         QCOMPARE(env.view->curRoi, 0);
         QVERIFY(env.edit().polygon[0][0].IsSelected());
         QCOMPARE(env.view->polyPointCount, 0);
-        QCOMPARE(env.win->drawMode, 2);
+        QCOMPARE(EditSession::get().drawMode(), 2);
         QVERIFY(env.startPolygonCalls >= 3);
         QCOMPARE(checkInvariants(*env.view, 0), QString());
     }
@@ -195,7 +196,7 @@ private slots:
         QFETCH(int, mode);
         ViewEnv env;
         env.word(162) = 1;
-        env.win->drawMode = mode;
+        EditSession::get().setDrawMode(mode);
         if (mode == 2) {
             env.tap(QPoint(300, 300));
             env.tap(QPoint(600, 300));
@@ -217,7 +218,7 @@ private slots:
             QCOMPARE(env.view->polyPointCount, 0);
         } else {
             QCOMPARE(env.count(), 0);
-            QCOMPARE(env.win->drawMode, 0);
+            QCOMPARE(EditSession::get().drawMode(), 0);
         }
     }
 
@@ -225,7 +226,7 @@ private slots:
     {
         ViewEnv env;
         env.word(162) = 1;
-        env.win->drawMode = 2;
+        EditSession::get().setDrawMode(2);
         // Triple and quadruple taps on an empty step.
         for (int k = 0; k < 4; ++k)
             env.tap(QPoint(500, 500), k == 0 ? 1000 : 100);
@@ -246,7 +247,7 @@ private slots:
         // tap that selected the polygon added no point, so there is none to
         // drop.
         env.view->polyPointCount = 0;
-        env.win->drawMode = 2;
+        EditSession::get().setDrawMode(2);
         for (const QPoint& p : {QPoint(300, 300), QPoint(600, 300), QPoint(600, 600), QPoint(450, 700)})
             env.tap(p);
         env.tap(QPoint(452, 702), 100);
@@ -260,7 +261,7 @@ private slots:
     void pointLimitOfAPolygon()
     {
         ViewEnv env;
-        env.win->drawMode = 2;
+        EditSession::get().setDrawMode(2);
         for (int k = 0; k < 8096; ++k)
             env.tap(QPoint(10 + k % 1200, 10 + (k / 1200) * 100));
         QCOMPARE(env.view->polyPointCount, 8096);
@@ -276,7 +277,7 @@ private slots:
         QCOMPARE(env.count(), 1);
         QCOMPARE(env.edit().polygon[0][0].count(), 8095);
         QCOMPARE(env.view->polyPointCount, 0);
-        QCOMPARE(env.win->drawMode, 0);
+        QCOMPARE(EditSession::get().drawMode(), 0);
     }
 
     void freeHandPolygon_data()
@@ -292,14 +293,14 @@ private slots:
         QFETCH(int, moves);
         QFETCH(bool, kept);
         ViewEnv env;
-        env.win->drawMode = 2;
-        env.win->handDraw = true;
+        EditSession::get().setDrawMode(2);
+        EditSession::get().setHandDraw(true);
         env.press(QPoint(400, 400));
         for (int k = 0; k < moves; ++k)
             env.move(QPoint(400 + 40 * k, 400 + (k % 2) * 60));
         env.release(QPoint(400 + 40 * moves, 400));
         QCOMPARE(env.count(), kept ? 1 : 0);
-        QCOMPARE(env.win->drawMode, 0);
+        QCOMPARE(EditSession::get().drawMode(), 0);
         QCOMPARE(env.view->polyPointCount, 0);
         QVERIFY(!env.view->polygonActive);
         if (kept) {
@@ -461,15 +462,15 @@ private slots:
             env.addPolygon(0, {{100, 100}, {300, 120}, {200, 300}}, 5);
         env.edit().outputNo[0] = 2;
         env.view->setCurRoi(0);
-        env.win->copyArea = true;
+        EditSession::get().setCopyArea(true);
         env.answers = {false, true};
         env.tap(at);   // refused: nothing
         QCOMPARE(env.count(), 1);
-        QVERIFY(!env.win->copyArea);   // one copy per button press without the copy toggle
+        QVERIFY(!EditSession::get().copyArea());   // one copy per button press without the copy toggle
         env.word(164) = 1;
-        env.win->copyArea = true;
+        EditSession::get().setCopyArea(true);
         env.tap(at);
-        QVERIFY(env.win->copyArea);
+        QVERIFY(EditSession::get().copyArea());
         QCOMPARE(env.questions, (QStringList{lanStr(38), lanStr(38)}));
         QCOMPARE(env.count(), 2);
         const CammerSingleton& rec = env.edit();
@@ -492,7 +493,7 @@ private slots:
     {
         ViewEnv env;
         env.win->currentCamera = numCamera;   // all cameras tiled
-        env.win->drawMode = 1;
+        EditSession::get().setDrawMode(1);
         env.drag(QPoint(100, 100), QPoint(300, 300));
         QCOMPARE(env.win->currentCamera, 0);
         QCOMPARE(env.count(), 0);   // the press only chose the camera
@@ -573,11 +574,11 @@ private slots:
         // Widget (100, 70): full view ((100 + 100) / 2 / 0.5, (70 + 50) / 2 / 0.5) = (200, 120),
         // picture (50, 30).
         env.view->MUpdateXYV(100, 70);
-        QCOMPARE(env.win->pickX, 50);
-        QCOMPARE(env.win->pickY, 30);
+        QCOMPARE(EditSession::get().pickX(), 50);
+        QCOMPARE(EditSession::get().pickY(), 30);
         env.view->MUpdateXYV(100, 190);
-        QCOMPARE(env.win->pickY, 60);
-        QCOMPARE(env.win->pickValue, 200);
+        QCOMPARE(EditSession::get().pickY(), 60);
+        QCOMPARE(EditSession::get().pickValue(), 200);
         // A rectangle drawn there is hit by a press at the same place.
         env.addRect(0, QRect(QPoint(200, 200), QPoint(400, 400)));
         const QPoint onScreen = env.view->viewTransform().map(QPoint(300, 300));
@@ -630,12 +631,12 @@ private slots:
                 const int modes[4] = {1, 2, 2, 4};
                 env.view->DeselectROI();
                 env.view->ShowHideROIPara();
-                env.win->drawMode = modes[action];
-                env.win->handDraw = action == 2;
-                env.win->copyArea = false;
+                EditSession::get().setDrawMode(modes[action]);
+                EditSession::get().setHandDraw(action == 2);
+                EditSession::get().setCopyArea(false);
             } else if (action == 4) {     // the copy button
-                env.win->copyArea = true;
-                env.win->drawMode = 0;
+                EditSession::get().setCopyArea(true);
+                EditSession::get().setDrawMode(0);
                 env.answers = {pick(0, 3) != 0};
             } else if (action <= 9) {     // a gesture
                 const QPoint a = anyPoint();

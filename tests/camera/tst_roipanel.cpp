@@ -3,6 +3,7 @@
 // that looking at an ROI never changes it.
 #include "cammersingleton.h"
 #include "cammerwidget.h"
+#include "editsession.h"
 #include "colorbutton.h"
 #include "globals.h"
 #include "lanstr.h"
@@ -79,7 +80,7 @@ private slots:
     {
         ViewEnv env;
         env.word(140) = 1;
-        env.win->drawMode = 1;
+        EditSession::get().setDrawMode(1);
         env.drag(QPoint(300, 300), QPoint(500, 500));
         QCOMPARE(env.count(), 1);
         CammerWidget& v = *env.view;

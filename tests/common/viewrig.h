@@ -14,6 +14,7 @@
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
 #include "cammerwidget.h"
+#include "editsession.h"
 #include "globals.h"
 #include "lanstr.h"
 #include "paramdb.h"
@@ -236,6 +237,7 @@ public:
         if (!pMutexSaveFail)
             pMutexSaveFail = new QMutex;
 
+        EditSession::get().reset();
         win.reset(new RecordWindow(dir_.filePath(QStringLiteral("RECORD.db")), QStringLiteral("rigrecord")));
         outputs_.onRoiJudged = [this](const param_roi& r) { records.push_back(r); };
         picture(o.camera) = cv::Mat(o.height, o.width, CV_8UC1, cv::Scalar(0));
@@ -440,15 +442,15 @@ public:
             if (underWay) {
                 view->polygonActive = false;
                 view->editAction = 0;
-                win->drawMode = 2;
+                EditSession::get().setDrawMode(2);
             } else {
-                win->drawMode = 0;
+                EditSession::get().setDrawMode(0);
             }
         };
         auto ends = [this](int mode) {
             return [this, mode] {
                 ++endCalls[mode];
-                win->drawMode = 0;
+                EditSession::get().setDrawMode(0);
             };
         };
         link.drawRect = ends(1);
@@ -456,6 +458,7 @@ public:
         link.drawCircle = ends(4);
         CammerWidget::setPageLink(link);
 
+        EditSession::get().reset();
         win = new StateWindow;
         gpState = win;
         win->resize(o.showW, o.showH);
@@ -813,6 +816,7 @@ public:
         QString error;
         if (!paramdb::writeDefaultDatabase(QStringLiteral("PARAM.db"), 1, &error))
             qFatal("default PARAM.db: %s", qPrintable(error));
+        EditSession::get().reset();
         win = new RecordWindow(QStringLiteral("RECORD.db"), QStringLiteral("viewrecord"));
         win->paramDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
         win->paramDb.setDatabaseName(QStringLiteral("PARAM.db"));

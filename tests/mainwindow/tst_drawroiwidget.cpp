@@ -5,6 +5,7 @@
 #include "colorbutton.h"
 #include "controlport.h"
 #include "drawroiwidget.h"
+#include "editsession.h"
 #include "globals.h"
 #include "indexbutton.h"
 #include "lanstr.h"
@@ -338,54 +339,53 @@ private slots:
         env.win->detectState = 3;
         env.page->Reset();
         DrawROIWidget* p = env.page;
-        RiVuRevezi* w = env.win;
 
-        w->copyArea = true;
+        EditSession::get().setCopyArea(true);
         p->SlotDrawRect();
-        QCOMPARE(w->drawMode, 1);
-        QVERIFY(!w->copyArea);
+        QCOMPARE(EditSession::get().drawMode(), 1);
+        QVERIFY(!EditSession::get().copyArea());
         QCOMPARE(p->rectButton->text(), tap ? QStringLiteral("结束画四边形") : lanStr(49));
         QCOMPARE(p->rectButton->isChecked(), bool(tap));
         QCOMPARE(p->circleButton->isEnabled(), !tap);
         QCOMPARE(p->deleteAllButton->isEnabled(), !tap);
 
         p->SlotDrawCircle();
-        QCOMPARE(w->drawMode, 4);
+        QCOMPARE(EditSession::get().drawMode(), 4);
         QCOMPARE(p->rectButton->text(), lanStr(49));
 
         p->SlotDrawHand();
-        QCOMPARE(w->drawMode, 2);
-        QVERIFY(w->handDraw);
+        QCOMPARE(EditSession::get().drawMode(), 2);
+        QVERIFY(EditSession::get().handDraw());
         // From hand drawing the polygon button finishes the (empty) polygon
         // unless tap drawing makes it a button of its own.
         p->SlotDrawPloygn();
-        QCOMPARE(w->drawMode, 2);
-        QVERIFY(!w->handDraw);
+        QCOMPARE(EditSession::get().drawMode(), 2);
+        QVERIFY(!EditSession::get().handDraw());
         QCOMPARE(p->polygonButton->text(), tap ? lanStr(33) : lanStr(53));
 
         // Tap drawing: pressing the active button again ends its mode.
         p->SlotDrawRect();
         p->SlotDrawRect();
-        QCOMPARE(w->drawMode, tap ? 0 : 1);
+        QCOMPARE(EditSession::get().drawMode(), tap ? 0 : 1);
         QCOMPARE(p->rectButton->text(), lanStr(49));
         QVERIFY(p->rectButton->isEnabled());
 
         p->SlotCopyArea();
-        QVERIFY(w->copyArea);
-        QCOMPARE(w->drawMode, 0);
+        QVERIFY(EditSession::get().copyArea());
+        QCOMPARE(EditSession::get().drawMode(), 0);
         QCOMPARE(p->copyButton->text(), copyToggle ? QStringLiteral("结束区域复制") : lanStr(9));
         QCOMPARE(p->copyButton->isChecked(), bool(copyToggle));
         QCOMPARE(p->rectButton->isEnabled(), !copyToggle);
         p->SlotCopyArea();
-        QCOMPARE(w->copyArea, !copyToggle);
+        QCOMPARE(EditSession::get().copyArea(), !copyToggle);
         QVERIFY(p->rectButton->isEnabled());
 
         // Drawing is for a single camera showing its template only.
-        w->drawMode = 0;
+        EditSession::get().setDrawMode(0);
         gSource = 1;
         p->SlotDrawRect();
         p->SlotDrawCircle();
-        QCOMPARE(w->drawMode, 0);
+        QCOMPARE(EditSession::get().drawMode(), 0);
     }
 
     void startedPolygonCaption()
@@ -419,11 +419,11 @@ private slots:
         env.addRect(0, 0, 60, 10, 30, 30, 5, 210, 50);
         env.addRect(0, 0, 110, 10, 30, 30, 5, 220, 50);
         v->setCurRoi(selected);
-        env.win->copyArea = true;
+        EditSession::get().setCopyArea(true);
         BoxScript boxes(answers);
         env.page->SlotDeleteROI();
         QCOMPARE(boxes.texts, QStringList{lanStr(row)});
-        QVERIFY(!env.win->copyArea);
+        QVERIFY(!EditSession::get().copyArea());
         QCOMPARE(v->editRecord->roiCount[0], left);
         if (left == 2) {
             QCOMPARE(v->curRoi, -1);
@@ -469,11 +469,11 @@ private slots:
         QVERIFY(env.page->isVisibleTo(env.win));
         QVERIFY(!env.win->indexButton->shown());
         QCOMPARE(gSource, 0);
-        env.win->drawMode = 1;
+        EditSession::get().setDrawMode(1);
         env.page->SlotReturn();
         QCOMPARE(env.win->detectState, 0);
         QCOMPARE(gSource, -1);
-        QCOMPARE(env.win->drawMode, 0);
+        QCOMPARE(EditSession::get().drawMode(), 0);
         QVERIFY(!env.page->isVisibleTo(env.win));
         QVERIFY(env.win->indexButton->shown());
     }

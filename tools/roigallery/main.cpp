@@ -10,6 +10,7 @@
 #include "cammersingleton.h"
 #include "cammerwidget.h"
 #include "colorbutton.h"
+#include "editsession.h"
 #include "globals.h"
 #include "lanstr.h"
 #include "publictools_widget.h"
@@ -228,7 +229,7 @@ void scenes(Gallery& g)
     v->InitEditing();
     gSource = 0;
     w->detectState = 3;
-    w->drawMode = 0;
+    EditSession::get().setDrawMode(0);
     gTempTime = QStringLiteral("2026-01-01 08.00.00");
     gpWPara->words[Word::RoiLimits] = 0;
 
@@ -285,7 +286,7 @@ void scenes(Gallery& g)
     // A polygon being drawn with tap drawing.
     g.select(-1);
     gpWPara->words[Word::ContinuousArea] = 1;
-    w->drawMode = 2;
+    EditSession::get().setDrawMode(2);
     const QPoint pts[] = {{1100, 820}, {1350, 760}, {1500, 900}, {1300, 1030}, {1080, 980}};
     v->polyPointCount = 0;
     for (const QPoint& p : pts)
@@ -296,7 +297,7 @@ void scenes(Gallery& g)
     v->editAction = 0;
     v->polygonActive = false;
     v->polyPointCount = 0;
-    w->drawMode = 0;
+    EditSession::get().setDrawMode(0);
     gpWPara->words[Word::ContinuousArea] = 0;
 
     // The live view after an NG: ROI 2 and the positioning ROI failed.
