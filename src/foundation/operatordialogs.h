@@ -3,8 +3,8 @@
 //
 // The main window installs the program's boxes once when it is built (the
 // widget kit's, KitDialogs); until then a message is only logged, a question
-// is logged and answered "no" (which keeps stored state and never reboots)
-// and the password is empty. Tests install their own.
+// is logged and answered "no" (which keeps stored state and never reboots),
+// the password is empty and nobody is signed in. Tests install their own.
 #pragma once
 
 #include <QByteArray>
@@ -25,6 +25,9 @@ public:
     virtual bool chooseScreen(const QString& text);
     // A stored parameter was out of range and was repaired (already logged).
     virtual void parameterWarning(const QString& text);
+    // The rights level the operator is signed in at (0 none, 1 operator,
+    // 2 factory), as the operation record names it; 0 by default.
+    virtual int rightsLevel();
 
     // The installed dialogs, else the defaults above.
     static OperatorDialogs& get();

@@ -1,6 +1,7 @@
 #include "winstate.h"
 
 #include "machineoutputs.h"
+#include "operatordialogs.h"
 #include "lanstr.h"
 #include "platform.h"
 #include "recordstore.h"
@@ -18,6 +19,7 @@ void WinState::InsertRecord(QString remarks, QString recordtype)
     // The rights-level text of the display language, as the record query
     // matches it: "Unlogged", "Primary" (operator), "Advanced" (factory).
     static const int kLevelRow[] = {156, 155, 154};
+    const int rightsLevel = OperatorDialogs::get().rightsLevel();
     const QString level = lanStr(kLevelRow[(rightsLevel >= 0 && rightsLevel <= 2) ? rightsLevel : 0]);
     const QString time = QTime::currentTime().toString(QStringLiteral("hh.mm.ss"));
     const auto handOver = [&] {

@@ -18,8 +18,11 @@
 //   gpWin->currentCamera, currentDetect, zoom, panX, panY, countdownTimer[],
 //     countdownRemain[], sizeHintTimer, buttonBarTimer, grayTable
 //                                           -> gpState->... (same names)
-//   gpWin->rightsLevel, screenOff, screenOffTimer
-//                                           -> gpState->... (same names)
+//   gpWin->screenOff, screenOffTimer        -> gpState->... (same names)
+//   gpWin->rightsLevel                      -> OperatorRights::get().rightsLevel()
+//                                              (widgets, operatorrights.h); the
+//                                              foundation reads it through
+//                                              OperatorDialogs::get().rightsLevel()
 //   gpWin->currentEdit                      -> Edit::currentEdit() (widgets)
 //   gpWin->drawMode, copyArea, handDraw, lastPressX/Y, pickX/Y/Value
 //                                           -> EditSession::get().drawMode(), ...
@@ -138,8 +141,8 @@ struct WinState {
     QTimer* buttonBarTimer = nullptr;
     QVector<QRgb> grayTable;           // entry i = opaque grey i
 
-    // ---- Rights and screen ----------------------------------------------
-    int rightsLevel = 0;       // 0 none, 1 operator, 2 factory
+    // ---- Screen ---------------------------------------------------------------
+    // The screen-off state stays here: LCDOnOff (foundation) writes it.
     int screenOff = 0;         // non-zero while the screen is dark
     QTimer* screenOffTimer = nullptr;
 

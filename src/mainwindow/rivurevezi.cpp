@@ -8,6 +8,7 @@
 #include "indexbutton.h"
 #include "inplacerecord.h"
 #include "iostatus.h"
+#include "operatorrights.h"
 #include "judgepool.h"
 #include "mapplication.h"
 #include "networksettingdialog.h"
@@ -32,6 +33,8 @@ RiVuRevezi::RiVuRevezi(QWidget* parent)
     sizeHintTimer->setSingleShot(true);
     // A new window starts with nothing being drawn, copied or picked.
     EditSession::get().reset();
+    // ... and with nobody signed in.
+    OperatorRights::get().reset();
     InitWidgetKit();
     mainWidget = this;
     gpState = this;
@@ -56,7 +59,7 @@ RiVuRevezi::~RiVuRevezi()
 void RiVuRevezi::TimerLogout()
 {
     logoutTimer->stop();
-    rightsLevel = 0;
+    OperatorRights::get().setRightsLevel(0);
 }
 
 void RiVuRevezi::InstallLinks()

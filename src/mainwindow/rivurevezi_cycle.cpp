@@ -109,6 +109,7 @@
 #include "judgepool.h"
 #include "lanstr.h"
 #include "machineoutputs.h"
+#include "operatorrights.h"
 #include "publictools.h"
 #include "sysword.h"
 
@@ -935,7 +936,7 @@ bool RiVuRevezi::RestoreLatchedNg()
 
 void RiVuRevezi::StartLogoutTimer()
 {
-    if (!logoutTimer || rightsLevel == 0)
+    if (!logoutTimer || OperatorRights::get().rightsLevel() == 0)
         return;
     const int seconds = sysWord(Word::AutoLogoutSeconds);
     if (seconds > 0)

@@ -1,6 +1,7 @@
 #include "kitdialogs.h"
 
 #include "globals.h"
+#include "operatorrights.h"
 #include "warnbox.h"
 #include "winstate.h"
 
@@ -35,4 +36,9 @@ bool KitDialogs::chooseScreen(const QString& text)
         return OperatorDialogs::choose(text);
     ChooseBox box(gpState ? gpState->mainWidget : nullptr, gShowW, gShowH);
     return askModal(&box, text);
+}
+
+int KitDialogs::rightsLevel()
+{
+    return OperatorRights::get().rightsLevel();
 }

@@ -12,4 +12,6 @@ public:
     void warn(const QString& text) override;
     bool choose(const QString& text) override;
     bool chooseScreen(const QString& text) override;
+    // The widget kit's rights (OperatorRights).
+    int rightsLevel() override;
 };

@@ -6,7 +6,8 @@
 #include "operatordialogs.h"
 #include "numberinput.h"
 #include "publictools_widget.h"
-#include "winstate.h"
+#include "globals.h"
+#include "operatorrights.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -82,8 +83,7 @@ void PasswordBox::accept()
         level = 1;   // an empty entry never matches, not even an unset password
 
     if (level > 0) {
-        if (gpState)
-            gpState->rightsLevel = level;
+        OperatorRights::get().setRightsLevel(level);
         failState = 0;
         pwdEdit->setPlaceholderText(kitText(125));
         QDialog::accept();
@@ -91,8 +91,7 @@ void PasswordBox::accept()
     }
     pwdEdit->setText(QString());
     failState = 2;
-    if (gpState)
-        gpState->rightsLevel = 0;
+    OperatorRights::get().setRightsLevel(0);
     pwdEdit->setPlaceholderText(kitText(357));
 }
 

@@ -2,6 +2,7 @@
 
 #include "cyclecontrol.h"
 #include "numberinput.h"
+#include "operatorrights.h"
 #include "passwordbox.h"
 #include "warnbox.h"
 #include "winstate.h"
@@ -64,7 +65,7 @@ int CheckPassword()
 {
     if (CycleControl::get().paraWord(Word::PasswordUsed) == 0)
         return 1;
-    const int held = gpState ? gpState->rightsLevel : 0;
+    const int held = OperatorRights::get().rightsLevel();
     if (held != 0)
         return held;
     if (!gpPasswordBox) {
@@ -72,17 +73,17 @@ int CheckPassword()
         return 0;
     }
     gpPasswordBox->exec();
-    return gpState ? gpState->rightsLevel : 0;
+    return OperatorRights::get().rightsLevel();
 }
 
 int CheckRoot()
 {
-    if (gpState && gpState->rightsLevel == 2)
+    if (OperatorRights::get().rightsLevel() == 2)
         return 1;
     if (!gpPasswordBox) {
         qWarning("CheckRoot: no password box; refused");
         return 0;
     }
     gpPasswordBox->exec();
-    return (gpState && gpState->rightsLevel == 2) ? 1 : 0;
+    return (OperatorRights::get().rightsLevel() == 2) ? 1 : 0;
 }

@@ -13,6 +13,7 @@
 #include "rivurevezi.h"
 #include "testworkdir.h"
 #include "wizardpara.h"
+#include "operatorrights.h"
 
 #include <QLineEdit>
 #include <QtTest>
@@ -214,12 +215,12 @@ private slots:
         CycleControl* cycle = CycleControl::install(&words);
         OperatorDialogs* dialogs = OperatorDialogs::install(&password);
         gpWPara->words[108] = 1;
-        win->rightsLevel = 0;
+        OperatorRights::get().setRightsLevel(0);
         gpPasswordBox->findChild<QLineEdit*>()->setText(QStringLiteral("4321"));
         gpPasswordBox->accept();
-        QCOMPARE(win->rightsLevel, 1);
+        QCOMPARE(OperatorRights::get().rightsLevel(), 1);
         QVERIFY(win->logoutTimer->isActive());
-        QTRY_COMPARE_WITH_TIMEOUT(win->rightsLevel, 0, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(OperatorRights::get().rightsLevel(), 0, 5000);
         CycleControl::install(cycle);
         OperatorDialogs::install(dialogs);
     }

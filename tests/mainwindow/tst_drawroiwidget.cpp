@@ -11,6 +11,7 @@
 #include "lanstr.h"
 #include "rivurevezi.h"
 #include "support_roipage.h"
+#include "operatorrights.h"
 
 #include <QFile>
 #include <QtTest>
@@ -305,7 +306,7 @@ private slots:
         QFETCH(bool, granted);
         RoiEnv env;
         env.word(98) = 1;
-        env.win->rightsLevel = rights;
+        OperatorRights::get().setRightsLevel(rights);
         env.win->detectState = 2;
         gpControlIO->IOSetOut(2, 1);
         gpControlIO->IOFlashOut();

@@ -13,6 +13,7 @@
 #include "rivurevezi.h"
 #include "support_roipage.h"
 #include "scriptedoutputs.h"
+#include "operatorrights.h"
 
 #include <QJsonArray>
 #include <QtTest>
@@ -402,7 +403,7 @@ private slots:
         QCOMPARE(boxes.texts, QStringList{"<password>"});
         QCOMPARE(env.win->detectState, 0);
         QVERIFY(!env.page->isVisibleTo(env.win));
-        env.win->rightsLevel = 1;
+        OperatorRights::get().setRightsLevel(1);
         env.win->indexButton->roiButton()->click();
         QCOMPARE(env.win->detectState, 3);
         QVERIFY(env.page->isVisibleTo(env.win));

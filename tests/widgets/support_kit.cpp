@@ -3,6 +3,7 @@
 #include "colorbutton.h"
 #include "globals.h"
 #include "numberinput.h"
+#include "operatorrights.h"
 #include "passwordbox.h"
 #include "statewindow.h"
 #include "widgetkit.h"
@@ -53,6 +54,7 @@ KitEnv::KitEnv()
     CycleControl::install(&roles_);
     MachineOutputs::install(&roles_);
     OperatorDialogs::install(&roles_);
+    OperatorRights::get().reset();
     win = new StateWindow;
     InitWidgetKit(win);
     gpState = win;

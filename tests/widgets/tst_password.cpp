@@ -9,6 +9,7 @@
 #include "numberinput.h"
 #include "passwordbox.h"
 #include "statewindow.h"
+#include "operatorrights.h"
 
 #include <QTest>
 
@@ -76,12 +77,12 @@ void TestPassword::levels()
     env.word98 = pswUsed;
     env.operatorPassword = stored;
     PasswordBox::setClock([] { return kAt; });
-    env.win->rightsLevel = 1;
+    OperatorRights::get().setRightsLevel(1);
     PasswordBox* box = gpPasswordBox;
     box->show();
     box->pwdEdit->setText(typed);
     box->accept();
-    QCOMPARE(env.win->rightsLevel, level);
+    QCOMPARE(OperatorRights::get().rightsLevel(), level);
     QCOMPARE(box->isVisible(), !closed);
     QCOMPARE(box->result(), closed ? int(QDialog::Accepted) : 0);
     if (!closed) {
@@ -103,12 +104,12 @@ void TestPassword::hourlyCodeAcrossTheHour()
     box->pwdEdit->setText(before);
     now = kAt.addSecs(1);               // 11:00:00 when the check runs
     box->accept();
-    QCOMPARE(env.win->rightsLevel, 0);
+    QCOMPARE(OperatorRights::get().rightsLevel(), 0);
     QVERIFY(box->isVisible());
 
     box->pwdEdit->setText(code(now));
     box->accept();
-    QCOMPARE(env.win->rightsLevel, 2);
+    QCOMPARE(OperatorRights::get().rightsLevel(), 2);
     QVERIFY(!box->isVisible());
 
     // Midnight at the turn of the year.
@@ -155,11 +156,11 @@ void TestPassword::cancelKeepsTheLevelAWrongTryDoesNot()
     KitEnv env;
     env.word98 = 1;
     env.operatorPassword = "5150";
-    env.win->rightsLevel = 2;
+    OperatorRights::get().setRightsLevel(2);
     ModalScript cancel([](QWidget*) { tap(gpPasswordBox->cancelButton); });
     QCOMPARE(gpPasswordBox->exec(), int(QDialog::Rejected));
     QVERIFY(!cancel.failed());
-    QCOMPARE(env.win->rightsLevel, 2);
+    QCOMPARE(OperatorRights::get().rightsLevel(), 2);
 
     ModalScript wrongThenCancel([](QWidget*) {
         gpPasswordBox->pwdEdit->setText(QStringLiteral("1"));
@@ -168,7 +169,7 @@ void TestPassword::cancelKeepsTheLevelAWrongTryDoesNot()
     });
     QCOMPARE(gpPasswordBox->exec(), int(QDialog::Rejected));
     QVERIFY(!wrongThenCancel.failed());
-    QCOMPARE(env.win->rightsLevel, 0);
+    QCOMPARE(OperatorRights::get().rightsLevel(), 0);
 }
 
 void TestPassword::operatorGateTypedThroughThePad()
@@ -194,7 +195,7 @@ void TestPassword::operatorGateTypedThroughThePad()
     QCOMPARE(CheckPassword(), 1);
     QVERIFY(!answer.failed());
     QVERIFY(typed);
-    QCOMPARE(env.win->rightsLevel, 1);
+    QCOMPARE(OperatorRights::get().rightsLevel(), 1);
     QVERIFY(!gpPasswordBox->isVisible());
     QVERIFY(!gpNumPad->isVisible());
     QVERIFY(!Edit::currentEdit());
@@ -206,14 +207,14 @@ void TestPassword::operatorGateWithoutPasswordOrWithALevel()
     env.word98 = 0;
     QCOMPARE(CheckPassword(), 1);
     QVERIFY(!gpPasswordBox->isVisible());
-    QCOMPARE(env.win->rightsLevel, 0);
+    QCOMPARE(OperatorRights::get().rightsLevel(), 0);
 
     env.word98 = 1;
-    env.win->rightsLevel = 2;
+    OperatorRights::get().setRightsLevel(2);
     QCOMPARE(CheckPassword(), 2);
     QVERIFY(!gpPasswordBox->isVisible());
 
-    env.win->rightsLevel = 0;
+    OperatorRights::get().setRightsLevel(0);
     ModalScript cancel([](QWidget*) { tap(gpPasswordBox->cancelButton); });
     QCOMPARE(CheckPassword(), 0);
     QVERIFY(!cancel.failed());
@@ -243,7 +244,7 @@ void TestPassword::factoryGate()
     env.word98 = 1;
     env.operatorPassword = "5150";
     PasswordBox::setClock([] { return kAt; });
-    env.win->rightsLevel = startLevel;
+    OperatorRights::get().setRightsLevel(startLevel);
     if (typed == QLatin1String("code"))
         typed = code(kAt);
 
@@ -259,7 +260,7 @@ void TestPassword::factoryGate()
         });
     }
     QCOMPARE(CheckRoot(), result);
-    QCOMPARE(env.win->rightsLevel, level);
+    QCOMPARE(OperatorRights::get().rightsLevel(), level);
     if (script)
         QVERIFY(!script->failed());
 }
@@ -294,7 +295,7 @@ void TestPassword::tapOnEmptyAreaChecks()
     });
     QCOMPARE(gpPasswordBox->exec(), int(QDialog::Accepted));
     QVERIFY(!answer.failed());
-    QCOMPARE(env.win->rightsLevel, 1);
+    QCOMPARE(OperatorRights::get().rightsLevel(), 1);
 }
 
 void TestPassword::japaneseLayout()

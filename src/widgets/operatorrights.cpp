@@ -1,0 +1,7 @@
+#include "operatorrights.h"
+
+OperatorRights& OperatorRights::get()
+{
+    static OperatorRights rights;
+    return rights;
+}
