@@ -167,6 +167,24 @@ class TestKillRestart : public QObject {
         return true;
     }
 
+    // The first run is up (the board thread polls, the camera takes
+    // commands) and has captured both steps' templates.
+    void upAndTrained(BoardSimulator& board)
+    {
+        QTRY_VERIFY2_WITH_TIMEOUT(board.framesOf(2) > 20, qPrintable(log("first.log")), kStartMs);
+        QTRY_VERIFY_WITH_TIMEOUT(cameraCommand("* defect none"), kStepMs);
+        const QString cam = work_->filePath("cammer1%1/template0.bmp");
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            [&] {
+                if (QFile::exists(cam.arg(1)) && QFile::exists(cam.arg(2)))
+                    return true;
+                pulseMouldOpen(board);
+                QTest::qWait(1000);
+                return false;
+            }(),
+            qPrintable(log("first.log")), kStartMs);
+    }
+
     QString log(const QString& name) const
     {
         QFile f(work_->filePath(name));
@@ -243,18 +261,9 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         const auto killAtEnd = qScopeGuard([this] { kill(); });
-        QTRY_VERIFY2_WITH_TIMEOUT(board.framesOf(2) > 20, qPrintable(log("first.log")), kStartMs);
-        QTRY_VERIFY_WITH_TIMEOUT(cameraCommand("* defect none"), kStepMs);
-        const QString cam = work_->filePath("cammer1%1/template0.bmp");
-        QTRY_VERIFY2_WITH_TIMEOUT(
-            [&] {
-                if (QFile::exists(cam.arg(1)) && QFile::exists(cam.arg(2)))
-                    return true;
-                pulseMouldOpen(board);
-                QTest::qWait(1000);
-                return false;
-            }(),
-            qPrintable(log("first.log")), kStartMs);
+        upAndTrained(board);
+        if (QTest::currentTestFailed())
+            return;
 
         // Good parts: their pictures reach the USB disk ...
         auto onStick = [&] {
@@ -375,22 +384,11 @@ private slots:
             return;
         const auto killAtEnd = qScopeGuard([this] { kill(); });
 
-        // Up: the board thread polls, and the camera takes commands.
-        QTRY_VERIFY2_WITH_TIMEOUT(first->framesOf(2) > 20, qPrintable(log("first.log")), kStartMs);
-        QTRY_VERIFY_WITH_TIMEOUT(cameraCommand("* defect none"), kStepMs);
-
-        // A new mould: the first opening captures the templates; the outputs
-        // are released.
-        const QString cam = work_->filePath("cammer1%1/template0.bmp");
-        QTRY_VERIFY2_WITH_TIMEOUT(
-            [&] {
-                if (QFile::exists(cam.arg(1)) && QFile::exists(cam.arg(2)))
-                    return true;
-                pulseMouldOpen(*first);
-                QTest::qWait(1000);
-                return false;
-            }(),
-            qPrintable(log("first.log")), kStartMs);
+        // Up, and a new mould: the first opening captures the templates;
+        // the outputs are released.
+        upAndTrained(*first);
+        if (QTest::currentTestFailed())
+            return;
         QTRY_VERIFY_WITH_TIMEOUT(!outBit(first->outputs(), kEjectorOut) && !outBit(first->outputs(), kAlarmOut),
                                  kStepMs);
 
