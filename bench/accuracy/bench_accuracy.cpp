@@ -284,10 +284,10 @@ public:
     {
         camctl(product ? "* scene product" : "* scene empty");
         spin(150);  // fresh frames of the new scene
-        win_->detectState = 1;
-        win_->ngPresent = false;
+        win_->cycleStatus().detectState = 1;
+        win_->cycleStatus().ngPresent = false;
         win_->countdownActive[step] = true;
-        win_->countdownRemain[step] = 0.05f;
+        win_->cycleStatus().countdownRemain[step] = 0.05f;
         // As a trigger does: only a frame taken from now on is judged, so a
         // loaded machine whose display has not fetched the new scene yet
         // never judges the previous one.

@@ -480,10 +480,10 @@ void benchCountdownToWire(Rig& rig, int n, double targetMs, bool homography)
     RiVuRevezi* win = rig.win;
     const int step = 0;
     const int interlock = win->StepInterlock(step);
-    if (win->runState == 3)
+    if (win->cycle().runState == 3)
         win->StartDetect();
     // The first decision of a new mould captures the templates.
-    win->countdownRemain[step] = 0.05f;
+    win->cycleStatus().countdownRemain[step] = 0.05f;
     win->TimerUp(step);
     spin(500);
 
@@ -498,8 +498,8 @@ void benchCountdownToWire(Rig& rig, int n, double targetMs, bool homography)
         const bool atOnce = i % 2 == 0;
         win->judgeInParallel = atOnce;
         // A cycle is open: the interlock is on and on the wire.
-        win->detectState = 1;
-        win->ngPresent = false;
+        win->cycleStatus().detectState = 1;
+        win->cycleStatus().ngPresent = false;
         gpControlIO->IOSetOut(interlock, 1);
         gpControlIO->IOSetOut(2, 0);
         gpControlIO->IOFlashOut();
@@ -522,11 +522,11 @@ void benchCountdownToWire(Rig& rig, int n, double targetMs, bool homography)
         });
         const qint64 t0 = nowNs();
         win->countdownActive[step] = true;
-        win->countdownRemain[step] = 0.05f;
+        win->cycleStatus().countdownRemain[step] = 0.05f;
         win->TimerUp(step);  // last tick: engine on every camera, then CheckNG
         const qint64 t1 = nowNs();
         const int want = gpControlIO->wantedOut();
-        if (win->detectState == 2)
+        if (win->cycle().detectState == 2)
             ++ng;
         const bool arrived = want != before && spinUntil([&] { return wireAt.load() != 0; }, 2000, false);
         watching = false;
@@ -600,7 +600,7 @@ void benchCountdownToWire(Rig& rig, int n, double targetMs, bool homography)
 void benchRunPass(Rig& rig, int n)
 {
     RiVuRevezi* win = rig.win;
-    if (win->runState == 3)
+    if (win->cycle().runState == 3)
         win->StartDetect();
     std::vector<double> pulling, woken;
     for (int i = 0; i < n; ++i) {

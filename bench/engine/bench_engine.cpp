@@ -242,7 +242,7 @@ void positioningStages(rig::ViewRig& r, const cv::Mat& templ, int range)
         else
             MoveImage(frame, moved, dx, dy);
     });
-    gpState->detectStep = 0;
+    r.win->cycleStatus().detectStep = 0;
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     const Stat whole = time([&] { r.engine().ShapeMatch(); });
     qInstallMessageHandler(nullptr);
@@ -412,7 +412,7 @@ void cameras(int n, int rois, bool homography)
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     const Stat s = time([&] {
         for (CammerWidget* v : all) {
-            gpState->detectStep = 0;
+            r.win->cycleStatus().detectStep = 0;
             v->engine->HomoTransShape(0);
             v->engine->ShapeMatch();
             v->engine->Run(0);

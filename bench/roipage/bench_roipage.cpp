@@ -61,7 +61,7 @@ int main(int argc, char** argv)
                 env.addSavedRect(c, g, 20 + (i % 5) * (o.width / 6), 20 + (i / 5) * (o.height / 5), o.width / 8,
                                  o.height / 8, i % 3 == 0 ? 0 : 5, 45, 30, 3);
         }
-    env.win->detectState = 3;
+    env.win->cycleStatus().detectState = 3;
 
     std::vector<double> reset, save, retrain;
     for (int round = 0; round < 10; ++round) {

@@ -163,7 +163,7 @@ void paintBench(bool colour, int w, int h)
     for (int scene = 0; scene < 2; ++scene) {
         const bool ng = scene == 1;
         gSource = 1;
-        win->detectState = ng ? 2 : 1;
+        win->cycleStatus().detectState = ng ? 2 : 1;
         for (CammerWidget* v : views) {
             v->stepOk = !ng;
             v->blink = ng ? 1 : 0;
@@ -222,7 +222,7 @@ void paintBench(bool colour, int w, int h)
     }
     // The frame pull of the cycle: the camera's copy into the display.
     gSource = 1;
-    win->detectState = 0;
+    win->cycleStatus().detectState = 0;
     const Stats pull = measure(20, [&] {
         for (CammerWidget* v : views)
             std::memcpy(v->displayFrame, v->captureFrame, size_t(v->frameBytes));

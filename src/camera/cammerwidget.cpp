@@ -561,7 +561,7 @@ bool CammerWidget::PullFrame()
     const bool live = gSource == -1 || gSource == 1;
     const bool freeRunning = gpWPara && gpWPara->words[Word::ExternalTrigger] == 0;
     const bool ngHeld = gpWPara && gpWPara->words[Word::HoldPictureAfterAlarm] != 0 && gpState &&
-        gpState->detectState == DetectState::NgLatched;
+        gpState->cycle().detectState == DetectState::NgLatched;
     showDue = live && freeRunning && !ngHeld;
     return true;
 }

@@ -170,7 +170,11 @@ public:
     void LoadIgnorePoint();
     void SaveIgnorePoint(int step);
     void SaveFailImage(int step, int which);
-    void UpdateFailImage(int step, int which);
+    // Writes on the held fault picture of `step` (`which`: 0 NG, 1 OK) how
+    // its alarm was cleared, `code` (AlarmCode); returns the code the
+    // picture then carries (AlarmCode::afterLabel), or `code` when there is
+    // no picture to label.
+    int UpdateFailImage(int step, int which, int code);
 
     // Recent NG picture `slot` of `step` (frameBytes bytes), allocated and
     // zeroed on first use; null for an index outside 0..7 / 0..9, a step

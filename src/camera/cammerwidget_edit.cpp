@@ -482,7 +482,7 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
     if (gpState) {
         if (gpState->buttonBarTimer)
             gpState->buttonBarTimer->start(120000);
-        if (gpState->detectState < DetectState::NgLatched && ScreenChrome::get().buttonBarPress() && gpNumPad)
+        if (gpState->cycle().detectState < DetectState::NgLatched && ScreenChrome::get().buttonBarPress() && gpNumPad)
             gpNumPad->HideUpdate();
     }
     if (cameraIndex >= numCamera) {
@@ -493,7 +493,7 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
         // All cameras tiled: the press chooses this camera.
         gpState->currentCamera = cameraIndex;
         CycleControl::get().changeCammer();
-        if (gpState->detectState == DetectState::NgLatched && gSource == 1 && pageLink().selectCamera)
+        if (gpState->cycle().detectState == DetectState::NgLatched && gSource == 1 && pageLink().selectCamera)
             pageLink().selectCamera(cameraIndex);
         QWidget::mousePressEvent(e);
         return;

@@ -280,7 +280,7 @@ void CammerWidget::SaveFailImage(int step, int which)
         painter.setFont(font);
         painter.setPen(which != 0 ? Qt::green : Qt::red);
         painter.drawText(QPointF(5.0, 80.0), which != 0 ? QStringLiteral("OK") : QStringLiteral("NG"));
-        const bool safeDoor = gpState && gpState->safeDoorDetect != 0;
+        const bool safeDoor = gpState && gpState->cycle().safeDoorDetect != 0;
         painter.drawText(QPointF(5.0, 110.0), safeDoor ? gaLanStr[265][(gLan >= 0 && gLan < kLanCols) ? gLan : 0] : QString());
 
         font.setPixelSize(16);
@@ -339,11 +339,11 @@ void CammerWidget::SaveFailImage(int step, int which)
     }
 }
 
-void CammerWidget::UpdateFailImage(int step, int which)
+int CammerWidget::UpdateFailImage(int step, int which, int code)
 {
     if (step < 0 || step >= kMaxDetect || cameraIndex < 0 || cameraIndex >= kMaxCamera || imageWidth < 1 ||
         imageHeight < 1 || !pMutexSaveFail || !gpState)
-        return;
+        return code;
     const int failIndex = cameraIndex * kMaxDetect + step;
     const int slot = (which != 0 ? 1 : 0) + 2 * failIndex;
     const size_t bytes = static_cast<size_t>(pixelCount) * 4;
@@ -351,37 +351,31 @@ void CammerWidget::UpdateFailImage(int step, int which)
     {
         QMutexLocker lock(pMutexSaveFail);
         if (!gpFailImage[slot])
-            return;
+            return code;
         std::memcpy(picture.bits(), gpFailImage[slot], bytes);
     }
     const int lan = (gLan >= 0 && gLan < kLanCols) ? gLan : 0;
-    int& code = gpState->alarmCode[failIndex];
     QString first;
     QString second;
     switch (code) {
     case AlarmCode::NotDetected:
         first = gaLanStr[120][lan];
         second = gaLanStr[47][lan];
-        code = AlarmCode::Labelled;
         break;
     case AlarmCode::AddedAsTemplate:
         first = gaLanStr[120][lan];
         second = gaLanStr[48][lan];
-        code = AlarmCode::Labelled;
         break;
     case AlarmCode::SwitchedToMould:
         first = gaLanStr[120][lan];
         second = gaLanStr[338][lan];
-        code = AlarmCode::Labelled;
         break;
     case AlarmCode::ReDetected:
         first = gaLanStr[120][lan];
         second = gaLanStr[61][lan];
-        code = AlarmCode::ReDetectedOk;
         break;
     case AlarmCode::ReDetectedOk:
         first = gaLanStr[143][lan];
-        code = AlarmCode::OkLabelled;
         break;
     default:
         break;
@@ -397,4 +391,5 @@ void CammerWidget::UpdateFailImage(int step, int which)
     QMutexLocker lock(pMutexSaveFail);
     if (gpFailImage[slot])
         std::memcpy(gpFailImage[slot], picture.constBits(), bytes);
+    return AlarmCode::afterLabel(code);
 }

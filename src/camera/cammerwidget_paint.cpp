@@ -100,7 +100,7 @@ int CammerWidget::shownStep() const
 {
     int s = 0;
     if (gpState)
-        s = gSource == 0 ? gpState->currentDetect : gpState->runStep;
+        s = gSource == 0 ? gpState->currentDetect : gpState->cycle().runStep;
     return (s >= 0 && s < kMaxDetect) ? s : 0;
 }
 
@@ -425,7 +425,7 @@ void CammerWidget::PrepareDisplay(bool withMarks, QSize shrunk)
         return;
     const int step = shownStep();
     const int count = std::clamp(rec->roiCount[step], 0, kMaxRoi);
-    const int detectState = gpState ? gpState->detectState : DetectState::Idle;
+    const int detectState = gpState ? gpState->cycle().detectState : DetectState::Idle;
     if (detectState == DetectState::NgLatched && gSource == 1 && blink == 1 && resultImage) {
         for (int i = 0; i < count; ++i)
             if (!roiPassed[step][i])
@@ -510,14 +510,14 @@ namespace {
 // The state word of the header: text and colour.
 QString stateText(bool countState, QColor* colour)
 {
-    if (gpState && gpState->runState == RunState::Stopped) {
+    if (gpState && gpState->cycle().runState == RunState::Stopped) {
         *colour = Qt::red;
         return lanStr(311);
     }
     *colour = Qt::green;
     if (!countState)
         return lanStr(312);
-    switch (gpState ? gpState->countState : 0) {
+    switch (gpState ? gpState->cycle().countState : 0) {
     case CountState::Detecting:
         return lanStr(312);
     case CountState::Detected:
@@ -578,7 +578,7 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
     DrawDisplay(p, shrunk);
 
     // Which ROIs, and whether the verdict shows.
-    const int detectState = gpState ? gpState->detectState : DetectState::Idle;
+    const int detectState = gpState ? gpState->cycle().detectState : DetectState::Idle;
     bool drawRois = false;
     bool verdict = false;
     switch (detectState) {
@@ -665,9 +665,9 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
 
     if (gpState) {
         for (int k = 0; k < kMaxDetect; ++k) {
-            if (!gpState->countdownTimer[k].isActive())
+            if (!gpState->cycle().countdownTimer[k].isActive())
                 continue;
-            const float left = gpState->countdownRemain[k];
+            const float left = gpState->cycle().countdownRemain[k];
             if (left > 0.02f) {
                 // The template view writes the template's time stamp on the
                 // second line: the countdown follows it there.
@@ -695,9 +695,9 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
         const int c = (cameraIndex >= 0 && cameraIndex < kMaxCamera) ? cameraIndex : 0;
         // The NG of the open cycle counts when the cycle closes; until then
         // it is shown as open, so that the counter agrees with the verdict.
-        const int open = gpState ? gpState->openNgCycles(c) : 0;
+        const int open = gpState ? gpState->cycle().openNgCycles(c) : 0;
         p.drawText(QPoint(750, 40),
-                   lanStr(316).arg(WinState::ngCycleText(gFailCycleNum[c], open)).arg(gAllCycleNum[c]).arg(fps));
+                   lanStr(316).arg(CycleStatus::ngCycleText(gFailCycleNum[c], open)).arg(gAllCycleNum[c]).arg(fps));
     }
     p.restore();
 
@@ -714,7 +714,7 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
 {
     const int count = std::clamp(rec.roiCount[step], 0, kMaxRoi);
     const bool hasCurrent = curRoi >= 0 && curRoi < count;
-    const int detectState = gpState ? gpState->detectState : DetectState::Idle;
+    const int detectState = gpState ? gpState->cycle().detectState : DetectState::Idle;
     const float fx = fullScaleX > 0.0f ? fullScaleX : 1.0f;
     const float fy = fullScaleY > 0.0f ? fullScaleY : 1.0f;
     const int drawMode = gpState ? EditSession::get().drawMode() : RoiShape::None;

@@ -256,7 +256,7 @@ void DrawROIWidget::SlotChangePage()
              deleteIgnoreButton, reCheckButton})
         w->hide();
     const bool several = numCamera > 1;
-    const int state = win_ ? win_->detectState : DetectState::Idle;
+    const int state = win_ ? win_->cycle().detectState : DetectState::Idle;
     switch (gSource) {
     case 1:
         sourceCombo->show();
@@ -585,7 +585,7 @@ void DrawROIWidget::setSource(int s)
 
 void DrawROIWidget::SlotAutoChange()
 {
-    if (!win_ || win_->detectState != DetectState::NgLatched || (gSource != 0 && gSource != 1) || !singleCamera())
+    if (!win_ || win_->cycle().detectState != DetectState::NgLatched || (gSource != 0 && gSource != 1) || !singleCamera())
         return;
     if (gSource == 1) {
         sourceCombo->setCurrentIndex(0);
@@ -614,7 +614,7 @@ void DrawROIWidget::SlotReCheck()
 {
     if (!win_)
         return;
-    const int running = qBound(0, win_->runStep, kMaxDetect - 1);
+    const int running = qBound(0, win_->cycle().runStep, kMaxDetect - 1);
     const int camera = win_->currentCamera;
     SlotSaveData();
     CycleControl::get().resetRun();
@@ -628,7 +628,6 @@ void DrawROIWidget::SlotReCheck()
         last = gDNum - 1;
     }
 
-    win_->reDetectMask[s] = 0;
     if (s == last && word(Word::CutClampOnMouldAlarm) == 0 && word(Word::CavityNgClampPulse) == 0)
         MachineOutputs::get().setOut(0, 1);
     else if (s == 0 && word(Word::NoEjectorControlInProduct) == 0 && word(Word::EjectorPulseOnProductNg) == 0 &&
@@ -636,22 +635,21 @@ void DrawROIWidget::SlotReCheck()
         MachineOutputs::get().setOut(1, 1);
     MachineOutputs::get().flashOut();
 
+    int reDetected = 0;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         CammerWidget* v = win_->cammerWidget[c];
         if (!v || v->stepSettled[running] || word(Word::StepEnabled0 + running) == 0)
             continue;
-        win_->reDetectMask[s] |= 1 << c;
-        int& code = win_->alarmCode[c * kMaxDetect + running];
-        if (code == AlarmCode::NgWaiting)
-            code = AlarmCode::ReDetected;
+        reDetected |= 1 << c;
+        CycleControl::get().clearNg(c, running, AlarmCode::ReDetected);
         CycleControl::get().runAlgorithm(c, running);
     }
 
-    win_->manualDecision = true;
-    CycleControl::get().checkNG(true);
+    CycleControl::get().reDetect(s, reDetected);
+    CycleControl::get().decideByOperator();
 
     if (camera >= 0 && camera < numCamera) {
-        if (win_->detectState == DetectState::NgLatched && gSource == 1) {
+        if (win_->cycle().detectState == DetectState::NgLatched && gSource == 1) {
             // Follow the alarm: the first failed camera at or after the one shown.
             for (int k = 0; k < numCamera; ++k) {
                 const int c = (camera + k) % numCamera;
@@ -665,9 +663,9 @@ void DrawROIWidget::SlotReCheck()
             }
             return;
         }
-        if (win_->detectState == DetectState::NgLatched)
+        if (win_->cycle().detectState == DetectState::NgLatched)
             return;
-    } else if (camera == numCamera && win_->detectState == DetectState::NgLatched) {
+    } else if (camera == numCamera && win_->cycle().detectState == DetectState::NgLatched) {
         return;
     }
     gSource = -1;
@@ -688,17 +686,15 @@ void DrawROIWidget::SlotNoCheckCur()
         CammerWidget* v = win_->cammerWidget[c];
         if (!v)
             return;
-        if (v->stepOk && win_->ngPresent) {
+        if (v->stepOk && win_->cycle().ngPresent) {
             warn(lanStr(107));
             return;
         }
         if (!ask(lanStr(105).arg(c + 1)))
             return;
-        const int running = qBound(0, win_->runStep, kMaxDetect - 1);
+        const int running = qBound(0, win_->cycle().runStep, kMaxDetect - 1);
         v->stepSettled[running] = true;
-        int& code = win_->alarmCode[c * kMaxDetect + running];
-        if (code == AlarmCode::NgWaiting)
-            code = AlarmCode::NotDetected;
+        CycleControl::get().clearNg(c, running, AlarmCode::NotDetected);
         win_->InsertRecord(lanStr(106).arg(c + 1), QString());
         SlotReCheck();
         return;
@@ -714,14 +710,10 @@ void DrawROIWidget::notCheckcur()
     SlotSaveData();
     gSource = -1;
     CycleControl::get().resetRun();
-    const int running = qBound(0, win_->runStep, kMaxDetect - 1);
-    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        int& code = win_->alarmCode[c * kMaxDetect + running];
-        if (code == AlarmCode::NgWaiting)
-            code = AlarmCode::NotDetected;
-    }
-    win_->manualDecision = true;
-    CycleControl::get().checkNG(true);
+    const int running = qBound(0, win_->cycle().runStep, kMaxDetect - 1);
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+        CycleControl::get().clearNg(c, running, AlarmCode::NotDetected);
+    CycleControl::get().decideByOperator();
     win_->InsertRecord(lanStr(103), QString());
 }
 
@@ -742,9 +734,9 @@ void DrawROIWidget::Reset()
         v->BackMask();
     }
 
-    const int s = qBound(0, win_->runStep, kMaxDetect - 1);
+    const int s = qBound(0, win_->cycle().runStep, kMaxDetect - 1);
     int step = s;
-    if (win_->detectState != DetectState::NgLatched) {
+    if (win_->cycle().detectState != DetectState::NgLatched) {
         const int m = mode();
         const int e = word(Word::StepEnabled0);
         const int same = word(Word::SameParameters);
@@ -771,7 +763,7 @@ void DrawROIWidget::Reset()
     win_->currentDetect = qBound(0, step, kMaxDetect - 1);
     setComboQuietly(detectCombo, win_->currentDetect);
 
-    const int wanted = win_->detectState == DetectState::NgLatched ? 1 : 0;
+    const int wanted = win_->cycle().detectState == DetectState::NgLatched ? 1 : 0;
     if (sourceCombo->currentIndex() == wanted)
         SlotChangeSource(wanted);
     else
@@ -802,7 +794,7 @@ void DrawROIWidget::SlotReturn()
     ScreenChrome::get().ioStatusVisible(true);
     ScreenChrome::get().mScaleSetToMin();
     SlotSaveData();
-    if (win_->detectState == DetectState::NgLatched) {
+    if (win_->cycle().detectState == DetectState::NgLatched) {
         sourceCombo->setCurrentIndex(1);
         return;
     }
@@ -821,7 +813,7 @@ void DrawROIWidget::Restart()
 {
     if (!win_)
         return;
-    win_->detectState = DetectState::Idle;
+    CycleControl::get().roiPageClosed();
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         if (CammerWidget* v = win_->cammerWidget[c])
             v->DeselectROI();

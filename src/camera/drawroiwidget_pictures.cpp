@@ -101,7 +101,7 @@ void DrawROIWidget::SlotChangeSource(int s)
         return;
     // Editing during an NG needs the password; a refusal leaves everything,
     // the combo included, as it was.
-    if (s == 0 && win_->detectState == DetectState::NgLatched && gSource != 0 && CheckPassword() == 0) {
+    if (s == 0 && win_->cycle().detectState == DetectState::NgLatched && gSource != 0 && CheckPassword() == 0) {
         setComboQuietly(sourceCombo, gSource);
         return;
     }
@@ -109,7 +109,7 @@ void DrawROIWidget::SlotChangeSource(int s)
     gSource = s;
     EditSession::get().setCopyArea(false);
 
-    if (win_->detectState == DetectState::NgLatched && s != 1) {
+    if (win_->cycle().detectState == DetectState::NgLatched && s != 1) {
         MachineOutputs::get().setOut(2, 0);
         MachineOutputs::get().flashOut();
     }
@@ -176,10 +176,10 @@ void DrawROIWidget::SlotChangeSource(int s)
             ShowTemplate(v);
         break;
     case 1:
-        if (win_->detectState == DetectState::NgLatched) {
+        if (win_->cycle().detectState == DetectState::NgLatched) {
             const bool showCapture = word(Word::HoldPictureAfterAlarm) != 0 && word(Word::OkNgPulses) == 0 &&
-                ((word(Word::EjectorPulseOnProductNg) == 0 && win_->runStep == 0) ||
-                 (word(Word::CavityNgClampPulse) == 0 && win_->runStep == 1));
+                ((word(Word::EjectorPulseOnProductNg) == 0 && win_->cycle().runStep == 0) ||
+                 (word(Word::CavityNgClampPulse) == 0 && win_->cycle().runStep == 1));
             for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
                 CammerWidget* w = win_->cammerWidget[c];
                 if (!w)
@@ -472,11 +472,9 @@ bool DrawROIWidget::AddTemp(int c, int d)
         return true;
     }
     if (v->engine)
-        v->engine->VarTrain(qBound(0, win_->runStep, kMaxDetect - 1));
+        v->engine->VarTrain(qBound(0, win_->cycle().runStep, kMaxDetect - 1));
     v->stepSettled[d] = true;
-    int& code = win_->alarmCode[c * kMaxDetect + d];
-    if (code == AlarmCode::NgWaiting)
-        code = AlarmCode::AddedAsTemplate;
+    CycleControl::get().clearNg(c, d, AlarmCode::AddedAsTemplate);
     win_->InsertRecord(lanStr(109).arg(c + 1), QString());
     return true;
 }
@@ -485,7 +483,7 @@ void DrawROIWidget::SlotAddTemp()
 {
     if (!win_)
         return;
-    const int state = win_->detectState;
+    const int state = win_->cycle().detectState;
     const int camera = win_->currentCamera;
     if (state == DetectState::NgLatched && gSource == 1) {
         const bool passed = camera >= 0 && camera < numCamera && win_->cammerWidget[camera] &&
@@ -505,7 +503,7 @@ void DrawROIWidget::SlotAddTemp()
     }
     if (word(Word::AddTemplatePassword) != 0 && CheckPassword() == 0)
         return;
-    const int d = (state == DetectState::NgLatched && gSource == 1) ? win_->runStep : win_->currentDetect;
+    const int d = (state == DetectState::NgLatched && gSource == 1) ? win_->cycle().runStep : win_->currentDetect;
     if (!ask(lanStr(108)) || win_->currentCamera < 0 || win_->currentCamera > numCamera)
         return;
     if (state == DetectState::NgLatched && gSource != 1 && gSource != 2)
@@ -625,7 +623,7 @@ void DrawROIWidget::SlotIgnoreAlarmPoint()
         return;
     const int c = v->cameraIndex;
     win_->InsertRecord(lanStr(114).arg(c + 1), QString());
-    const int step = win_->runStep;
+    const int step = win_->cycle().runStep;
     if (step < 0 || step >= v->stepCount() || !v->ignoreMask[step] || !v->resultImage || !v->savedRecord)
         return;
     uchar* mask = v->ignoreMask[step];
@@ -669,7 +667,7 @@ void DrawROIWidget::SlotDeleteIgnorePoint()
     if (!ask(lanStr(116)))
         return;
     win_->InsertRecord(lanStr(117).arg(v->cameraIndex + 1), QString());
-    const int step = win_->runStep;
+    const int step = win_->cycle().runStep;
     if (step < 0 || step >= v->stepCount() || !v->ignoreMask[step])
         return;
     std::memset(v->ignoreMask[step], 0, size_t(v->pixelCount));

@@ -1187,7 +1187,7 @@ void CammerRecong::ShapeMatch(int step)
 
 void CammerRecong::ShapeMatch()
 {
-    ShapeMatch(gpState ? gpState->detectStep : 0);
+    ShapeMatch(gpState ? gpState->cycle().detectStep : 0);
 }
 
 void CammerRecong::Run(int step)

@@ -9,7 +9,10 @@ CycleControl*& installed()
 }  // namespace
 
 int CycleControl::paraWord(int) { return 0; }
-void CycleControl::checkNG(bool) {}
+void CycleControl::clearNg(int, int, int) {}
+void CycleControl::reDetect(int, int) {}
+void CycleControl::decideByOperator() {}
+void CycleControl::roiPageClosed() {}
 int CycleControl::runAlgorithm(int, int) { return 0; }
 void CycleControl::backTrain() {}
 void CycleControl::resetRun() {}

@@ -1,5 +1,5 @@
 // What the libraries below the main window ask of the detection cycle it
-// runs: the live system parameter words, a decision, a run of one step, the
+// runs: the live system parameter words, the operator's decisions, a run of one step, the
 // return from training, a reset, a lost camera and a camera switch.
 //
 // The main window installs itself once when it is built; until then every
@@ -14,7 +14,17 @@ public:
 
     // Word n of the live system parameter record (0 before it is loaded).
     virtual int paraWord(int n);
-    virtual void checkNG(bool manual);
+    // The operator's decisions on a latched NG, which the cycle applies to
+    // its status. clearNg: camera's NG of `step`, if it waits for the
+    // operator, is cleared `how` (AlarmCode::NotDetected, AddedAsTemplate,
+    // ReDetected). reDetect: `step` is judged again on the cameras of
+    // `cameraMask` (bit per camera). decideByOperator: the step is decided
+    // now on the verdicts the cameras hold (a manual decision).
+    virtual void clearNg(int camera, int step, int how);
+    virtual void reDetect(int step, int cameraMask);
+    virtual void decideByOperator();
+    // The ROI page closed without an NG waiting: detection is idle again.
+    virtual void roiPageClosed();
     // Runs the engine of `camera` on `step`; 0 without a main window.
     virtual int runAlgorithm(int camera, int step);
     // The ROI page's return after a training run.

@@ -12,11 +12,13 @@
 // install only the roles they need.
 //
 // Where older code or notes read the main window directly:
-//   gpWin->runState, detectState, countState, safeDoorDetect, runStep,
-//     detectStep, alarmCode[], reDetectMask[], manualDecision, ngPresent
-//                                           -> gpState->... (same names)
-//   gpWin->currentCamera, currentDetect, zoom, panX, panY, countdownTimer[],
-//     countdownRemain[], sizeHintTimer, buttonBarTimer, grayTable
+//   gpWin->cycle().runState, detectState, countState, safeDoorDetect, runStep,
+//     detectStep, alarmCode[], reDetectMask[], manualDecision, ngPresent,
+//     countdownTimer[], countdownRemain[]
+//                                           -> gpState->cycle()... (same names,
+//                                              read only; cyclestatus.h)
+//   gpWin->currentCamera, currentDetect, zoom, panX, panY,
+//     sizeHintTimer, buttonBarTimer, grayTable
 //                                           -> gpState->... (same names)
 //   gpWin->screenOff, screenOffTimer        -> gpState->... (same names)
 //   gpWin->rightsLevel                      -> OperatorRights::get().rightsLevel()
@@ -34,8 +36,8 @@
 //   gpWin->InsertRecord, CountWrite, FLushAll -> gpState->... (same names)
 //   gpWin->CheckNG, RunAlgorithm, BackTrain, ResetRun, LostCamera,
 //     ChangeCammer, gpWPara->words[n] from the widget kit
-//                                           -> CycleControl::get().checkNG, ...
-//     runAlgorithm, backTrain, resetRun, lostCamera, changeCammer, paraWord
+//                                           -> CycleControl::get().decideByOperator
+//     (with clearNg, reDetect, roiPageClosed: the ROI page's writes), runAlgorithm, backTrain, resetRun, lostCamera, changeCammer, paraWord
 //   gpWin->SettingsVisible, showhideHelp, showhideVersion, MScaleSetToMin,
 //     update(), indexButton->checkShowHide(), ioStatusWidget->setVisible
 //                                           -> ScreenChrome::get().settingsVisible,
@@ -55,6 +57,7 @@
 // g_splashframe (publictools_widget.h). RecordStore is the foundation's.
 #pragma once
 
+#include "cyclestatus.h"
 #include "globals.h"
 
 #include <QDir>
@@ -70,62 +73,14 @@ class QWidget;
 class CammerWidget;
 class RecordStore;
 
-// The states the cycle and the views compare, by name. The numbers are what
-// the HTTP and Modbus answers carry and what the tests read: they never
-// change. The fields stay plain ints.
-namespace RunState {
-enum : int { Running = 1, Training = 2, Stopped = 3 };
-}
-namespace DetectState {
-enum : int { Idle = 0, Ok = 1, NgLatched = 2, RegionSetting = 3 };
-}
-namespace CountState {
-enum : int { Detecting = 1, Detected = 2, Waiting = 3 };
-}
-// Result code of a camera and step (alarmCode[]): 3 while its NG waits for
-// the operator, 4 to 8 how the alarm was cleared, rewritten to 9, 8 or 10 once
-// the fault picture is labelled with it.
-namespace AlarmCode {
-enum : int {
-    None = 0,
-    NgWaiting = 3,
-    NotDetected = 4,       // "Don't Detect": let pass without judging
-    AddedAsTemplate = 5,
-    SwitchedToMould = 6,   // re-detection switched to mould detection
-    ReDetected = 7,
-    ReDetectedOk = 8,      // re-detected and passed (OK picture labelled next)
-    Labelled = 9,          // the NG picture carries how it was cleared
-    OkLabelled = 10,       // the OK picture carries its label
-    CameraLost = 11,       // the camera gave no picture for the step
-};
-}
-
 struct WinState {
     WinState() = default;
     WinState(const WinState&) = delete;
     WinState& operator=(const WinState&) = delete;
     ~WinState() = default;
 
-    // ---- Cycle state ----------------------------------------------------
-    int runState = RunState::Stopped;
-    int detectState = DetectState::Idle;
-    int countState = CountState::Waiting;
-    int safeDoorDetect = 0;    // set while a safety-door triggered detection is evaluated
-    int runStep = 0;           // step of the running cycle, advanced modulo gDNum
-    int detectStep = 0;        // step the engine works on (set by RunAlgorithm)
-    int alarmCode[kMaxCamera * kMaxDetect] = {};  // camera * 8 + step; AlarmCode
-    int reDetectMask[kMaxDetect] = {};            // per step, bit per camera
-    bool manualDecision = false;
-    bool ngPresent = false;
-    bool cycleOpen = false;             // a cycle started and its last step is not decided
-    bool cycleFailed[kMaxCamera] = {};  // camera failed some step of this cycle
-    bool cycleTrained = false;          // some step of the open cycle took a template
-    // 1 while the open cycle has failed on `camera` (on any camera: -1) and
-    // will count as an NG cycle when it closes; else 0. The cycle counters
-    // take a cycle in only when it closes, so the screen adds this one.
-    int openNgCycles(int camera = -1) const;
-    // An NG cycle counter as the screen shows it: "3", or "3 (+1 open)".
-    static QString ngCycleText(int counted, int open);
+    // The cycle's status, for reading; only its owner writes it.
+    const CycleStatus& cycle() const { return cycle_; }
 
     // ---- View and editing state -------------------------------------------
     int currentCamera = 0;     // equals numCamera while all cameras are shown tiled
@@ -133,8 +88,6 @@ struct WinState {
     double zoom = 1.0;
     double panX = 0.0;
     double panY = 0.0;
-    QTimer countdownTimer[kMaxDetect];
-    float countdownRemain[kMaxDetect] = {};
     QTimer* sizeHintTimer = nullptr;   // parameter sliders start it for 3000 ms
     // Hides the button bar when it runs out; every press on a camera view
     // restarts it at 120000 ms (null: no hiding).
@@ -165,6 +118,11 @@ struct WinState {
     void CountWrite();
     // Closes the SQLite connections and waits 500 ms (before power-off/reboot).
     void FLushAll();
+
+protected:
+    // Written by the cycle's owner alone (the main window; in the tests of
+    // the libraries below it, the test's stand-in).
+    CycleStatus cycle_;
 };
 
 // The main window's state while it exists (tests: a WinState of their own).

@@ -113,8 +113,8 @@ QString IOStatusWidget::stateLine() const
 {
     if (!gpWin)
         return QString();
-    const int r = gpWin->runState;
-    const int d = gpWin->detectState;
+    const int r = gpWin->cycle().runState;
+    const int d = gpWin->cycle().detectState;
     const QString run = r == RunState::Running ? lanStr(681)
         : r == RunState::Training              ? lanStr(682)
         : r == RunState::Stopped               ? lanStr(683)
@@ -124,7 +124,7 @@ QString IOStatusWidget::stateLine() const
     const QString det = d == DetectState::RegionSetting
         ? lanStr(45)
         : QString::fromLatin1(d >= DetectState::Idle && d <= DetectState::NgLatched ? kDet[d] : "?");
-    return QStringLiteral("%1  %2  %3").arg(run, det, lanStr(684).arg(gpWin->runStep + 1));
+    return QStringLiteral("%1  %2  %3").arg(run, det, lanStr(684).arg(gpWin->cycle().runStep + 1));
 }
 
 QString IOStatusWidget::countLine() const
@@ -134,8 +134,8 @@ QString IOStatusWidget::countLine() const
     int all = 0;
     for (int c = 0; c < kMaxCamera; ++c)
         all = qMax(all, gAllCycleNum[c]);
-    const int open = gpWin ? gpWin->openNgCycles() : 0;
-    return lanStr(685).arg(all).arg(WinState::ngCycleText(gSyncNGCycleNum, open));
+    const int open = gpWin ? gpWin->cycle().openNgCycles() : 0;
+    return lanStr(685).arg(all).arg(CycleStatus::ngCycleText(gSyncNGCycleNum, open));
 }
 
 void IOStatusWidget::paintEvent(QPaintEvent*)

@@ -39,7 +39,10 @@ int ProgramRoles::paraWord(int n)
     return parametersLoaded ? sysWord(n) : CycleControl::paraWord(n);
 }
 
-void ProgramRoles::checkNG(bool manual) { win_->CheckNG(manual); }
+void ProgramRoles::clearNg(int camera, int step, int how) { win_->ClearNg(camera, step, how); }
+void ProgramRoles::reDetect(int step, int cameraMask) { win_->ReDetect(step, cameraMask); }
+void ProgramRoles::decideByOperator() { win_->DecideByOperator(); }
+void ProgramRoles::roiPageClosed() { win_->RoiPageClosed(); }
 int ProgramRoles::runAlgorithm(int camera, int step) { return win_->RunAlgorithm(camera, step); }
 void ProgramRoles::backTrain() { win_->BackTrain(); }
 void ProgramRoles::resetRun() { win_->ResetRun(); }

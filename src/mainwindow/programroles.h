@@ -33,7 +33,10 @@ public:
 
     // CycleControl
     int paraWord(int n) override;
-    void checkNG(bool manual) override;
+    void clearNg(int camera, int step, int how) override;
+    void reDetect(int step, int cameraMask) override;
+    void decideByOperator() override;
+    void roiPageClosed() override;
     int runAlgorithm(int camera, int step) override;
     void backTrain() override;
     void resetRun() override;

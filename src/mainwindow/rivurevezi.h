@@ -96,6 +96,15 @@ public:
     bool StartUp();
     int RunAlgorithm(int camera, int step);
     void CheckNG(bool manual);
+    // The cycle's status, written here alone (and by tests setting a case up).
+    CycleStatus& cycleStatus() { return cycle_; }
+    // The operator's decisions from the ROI page (CycleControl): a waiting
+    // NG of camera and step cleared `how`, the re-detected cameras of a
+    // step, the manual decision, the page closed outside an NG.
+    void ClearNg(int camera, int step, int how);
+    void ReDetect(int step, int cameraMask);
+    void DecideByOperator();
+    void RoiPageClosed();
     void ResetRun();
     void StartDetect();
     void StopDetect();

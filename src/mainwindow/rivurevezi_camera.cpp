@@ -11,7 +11,7 @@
 
 void RiVuRevezi::LostCamera()
 {
-    if (runState != RunState::Stopped) {
+    if (cycle_.runState != RunState::Stopped) {
         cameraMissing = true;
         HoldForMissingCamera();
         if (!gpControlIO)

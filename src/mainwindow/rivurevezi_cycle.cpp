@@ -185,17 +185,17 @@ void RiVuRevezi::ResetRun()
                 v->roiPassed[s][r] = true;
     }
     for (int k = 0; k < kMaxDetect; ++k) {
-        countdownTimer[k].stop();
+        cycle_.countdownTimer[k].stop();
         countdownActive[k] = false;
-        countdownRemain[k] = 0.0f;
+        cycle_.countdownRemain[k] = 0.0f;
     }
     std::fill(std::begin(unjudged), std::end(unjudged), false);
 }
 
 void RiVuRevezi::StartDetect()
 {
-    runState = RunState::Running;
-    detectState = DetectState::Idle;
+    cycle_.runState = RunState::Running;
+    cycle_.detectState = DetectState::Idle;
     LEDOnOff(4, 1);
     if (indexButton)
         indexButton->setRunning(true);
@@ -203,12 +203,12 @@ void RiVuRevezi::StartDetect()
 
 void RiVuRevezi::StopDetect()
 {
-    runState = RunState::Stopped;
+    cycle_.runState = RunState::Stopped;
     ResetRun();
-    cycleOpen = false;
-    countState = CountState::Waiting;
-    detectState = DetectState::Idle;
-    ngPresent = false;
+    cycle_.cycleOpen = false;
+    cycle_.countState = CountState::Waiting;
+    cycle_.detectState = DetectState::Idle;
+    cycle_.ngPresent = false;
     cameraHold = false;
     std::fill(std::begin(stepOwed), std::end(stepOwed), false);
     std::fill(std::begin(doorTriggered), std::end(doorTriggered), false);
@@ -233,7 +233,7 @@ void RiVuRevezi::StopDetect()
 
 void RiVuRevezi::SlotStartStop()
 {
-    if (runState == RunState::Stopped) {
+    if (cycle_.runState == RunState::Stopped) {
         StartDetect();
         InsertRecord(lanStr(136));
         return;
@@ -273,7 +273,7 @@ void RiVuRevezi::Run()
     // A countdown about to end pulls its own frames.
     bool endingSoon = false;
     for (int k = 0; k < kMaxDetect; ++k)
-        endingSoon = endingSoon || (countdownActive[k] && countdownRemain[k] * 1000.0f <= float(kFramePullMs) + 0.5f);
+        endingSoon = endingSoon || (countdownActive[k] && cycle_.countdownRemain[k] * 1000.0f <= float(kFramePullMs) + 0.5f);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         if (!cammerWidget[c])
             continue;
@@ -292,10 +292,10 @@ void RiVuRevezi::Run()
     cameraMissing = CameraCheck() == 0;
     if (cameraMissing) {
         next = 1000;
-        if (runState != RunState::Stopped)
+        if (cycle_.runState != RunState::Stopped)
             HoldForMissingCamera();
-    } else if ((runState == RunState::Running || runState == RunState::Training) &&
-        detectState == DetectState::NgLatched && cycleOpen) {
+    } else if ((cycle_.runState == RunState::Running || cycle_.runState == RunState::Training) &&
+        cycle_.detectState == DetectState::NgLatched && cycle_.cycleOpen) {
         // The machine moved on while the NG waits: the step is owed and is
         // judged as soon as the NG is resolved.
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
@@ -307,8 +307,8 @@ void RiVuRevezi::Run()
                 edgeHeld[k] = false;
             }
         }
-    } else if ((runState == RunState::Running || runState == RunState::Training) &&
-        detectState != DetectState::NgLatched && detectState != DetectState::RegionSetting) {
+    } else if ((cycle_.runState == RunState::Running || cycle_.runState == RunState::Training) &&
+        cycle_.detectState != DetectState::NgLatched && cycle_.detectState != DetectState::RegionSetting) {
         const bool sequential = sysWord(Word::Mode) == 3 && sysWord(Word::Sequential) != 0;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
             if (!StepActive(k))
@@ -323,12 +323,12 @@ void RiVuRevezi::Run()
                 }
                 continue;
             }
-            if (sequential && k != runStep)
+            if (sequential && k != cycle_.runStep)
                 continue;
             if (!edge && !edgeHeld[k])
                 continue;
             edgeHeld[k] = false;
-            if (!cycleOpen) {
+            if (!cycle_.cycleOpen) {
                 const qint64 wall = QDateTime::currentMSecsSinceEpoch();
                 if (lastCycleStartMs > 0)
                     cycleInterval = static_cast<int>(qMin<qint64>((wall - lastCycleStartMs) / 100, INT_MAX));
@@ -338,15 +338,15 @@ void RiVuRevezi::Run()
                     if (StepActive(j) && gpControlIO)
                         gpControlIO->IOSetOut(StepInterlock(j), 1);
                 for (int c = 0; c < kMaxCamera; ++c) {
-                    cycleFailed[c] = false;
+                    cycle_.cycleFailed[c] = false;
                     if (c < numCamera && cammerWidget[c])
                         std::fill(std::begin(cammerWidget[c]->stepSettled), std::end(cammerWidget[c]->stepSettled), false);
                 }
                 std::fill(std::begin(stepOwed), std::end(stepOwed), false);
                 std::fill(std::begin(stepDecided), std::end(stepDecided), false);
-                cycleTrained = false;
-                cycleOpen = true;
-                countState = CountState::Detecting;
+                cycle_.cycleTrained = false;
+                cycle_.cycleOpen = true;
+                cycle_.countState = CountState::Detecting;
                 if (gpControlIO)
                     gpControlIO->IOFlashOut();
                 MachineOutputs::get().cycleStarted();
@@ -356,10 +356,10 @@ void RiVuRevezi::Run()
             stepOwed[k] = true;
             doorTriggered[k] = how == 2;
             countdownActive[k] = true;
-            countdownRemain[k] = sysWord(Word::TriggerDelay0 + k) / 10.0f;
+            cycle_.countdownRemain[k] = sysWord(Word::TriggerDelay0 + k) / 10.0f;
             countdownStartNs[k] = steadyNs();
             countdownTicks[k] = 0;
-            countdownTimer[k].start(100);
+            cycle_.countdownTimer[k].start(100);
         }
     }
     if (gpControlIO && gpControlIO->wantedOut() != lastOutWord) {
@@ -376,13 +376,13 @@ void RiVuRevezi::TimerUp(int step)
 {
     if (step < 0 || step >= kMaxDetect)
         return;
-    countdownRemain[step] -= 0.1f;
-    if (countdownRemain[step] > 0.001f) {
+    cycle_.countdownRemain[step] -= 0.1f;
+    if (cycle_.countdownRemain[step] > 0.001f) {
         if (countdownStartNs[step] > 0) {
             // The next tick at its whole tenth after the start.
             const qint64 due = countdownStartNs[step] + 100000000LL * (++countdownTicks[step] + 1);
             const qint64 waitMs = (due - steadyNs() + 999999) / 1000000;
-            countdownTimer[step].start(static_cast<int>(qBound<qint64>(0, waitMs, 100)));
+            cycle_.countdownTimer[step].start(static_cast<int>(qBound<qint64>(0, waitMs, 100)));
         }
         return;
     }
@@ -393,11 +393,11 @@ void RiVuRevezi::TimerUp(int step)
                              ? countdownStartNs[step] + 100000000LL * (countdownTicks[step] + 1)
                              : endNs;
     countdownStartNs[step] = 0;
-    countdownTimer[step].stop();
+    cycle_.countdownTimer[step].stop();
     countdownActive[step] = false;
-    countdownRemain[step] = 0.0f;
-    if (runState == RunState::Stopped || detectState == DetectState::NgLatched ||
-        detectState == DetectState::RegionSetting)
+    cycle_.countdownRemain[step] = 0.0f;
+    if (cycle_.runState == RunState::Stopped || cycle_.detectState == DetectState::NgLatched ||
+        cycle_.detectState == DetectState::RegionSetting)
         return;  // stopped, or an NG is waiting for the operator: the step stays owed
     countdownEndedNs = endNs;
     countdownDueNs = qMin(dueNs, endNs);
@@ -408,7 +408,7 @@ void RiVuRevezi::JudgeStep(int k)
 {
     if (k < 0 || k >= kMaxDetect)
         return;
-    detectStep = k;
+    cycle_.detectStep = k;
     // Fresh pictures and new templates first, here; then the engines of the
     // cameras that are to be judged all at once, this thread waiting for
     // every one, so that CheckNG decides on complete results as before.
@@ -436,11 +436,11 @@ void RiVuRevezi::JudgeStep(int k)
     }
     lastStages.judged = steadyNs();
     // Held for the decision, whose fault pictures say what triggered it.
-    safeDoorDetect = doorTriggered[k] ? 1 : 0;
+    cycle_.safeDoorDetect = doorTriggered[k] ? 1 : 0;
     doorTriggered[k] = false;
     CheckArea();
     CheckNG(false);
-    safeDoorDetect = 0;
+    cycle_.safeDoorDetect = 0;
     // The machine has its outputs: now the record and the screen.
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         for (const QString& text : records[c])
@@ -454,8 +454,8 @@ void RiVuRevezi::JudgeStep(int k)
 void RiVuRevezi::JudgeOwedSteps()
 {
     for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
-        if (runState == RunState::Stopped || detectState == DetectState::NgLatched ||
-            detectState == DetectState::RegionSetting || gFromTrain || !cycleOpen)
+        if (cycle_.runState == RunState::Stopped || cycle_.detectState == DetectState::NgLatched ||
+            cycle_.detectState == DetectState::RegionSetting || gFromTrain || !cycle_.cycleOpen)
             return;
         if (!stepOwed[k] || stepDecided[k] || countdownActive[k] || !StepActive(k))
             continue;
@@ -491,7 +491,7 @@ void RiVuRevezi::HoldForMissingCamera()
         return;
     gpControlIO->IOSetOut(kClampOut, 1);
     gpControlIO->IOSetOut(kAlarmOut, 1);
-    if (cycleOpen)
+    if (cycle_.cycleOpen)
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
             if (StepActive(k) && !stepDecided[k])
                 gpControlIO->IOSetOut(StepInterlock(k), 1);
@@ -503,7 +503,7 @@ int RiVuRevezi::RunAlgorithm(int camera, int step)
     if (camera < 0 || camera >= numCamera || camera >= kMaxCamera || !cammerWidget[camera] || step < 0 ||
         step >= kMaxDetect)
         return 0;
-    detectStep = step;
+    cycle_.detectStep = step;
     QStringList records;
     int result = PrepareJudgement(camera, step, records);
     if (result < 0) {
@@ -538,8 +538,8 @@ int RiVuRevezi::PrepareJudgement(int camera, int step, QStringList& records)
                             !QFile::exists(QStringLiteral("./cammer%1%2/template0.bmp").arg(camera + 1).arg(step + 1));
     if (v->untrained[step] || noTemplate) {
         // The step has no template yet: this picture becomes it.
-        const int oldRun = runState;
-        runState = RunState::Training;
+        const int oldRun = cycle_.runState;
+        cycle_.runState = RunState::Training;
         v->SaveReTrainImage(step);
         if (step < v->stepCount() && !v->tempUsed[step].isEmpty()) {
             v->tempUsed[step][0] = 1;
@@ -558,9 +558,9 @@ int RiVuRevezi::PrepareJudgement(int camera, int step, QStringList& records)
         v->untrained[step] = false;
         v->stepOk = true;
         stepTrained[camera] = true;
-        cycleTrained = true;
+        cycle_.cycleTrained = true;
         v->stepSettled[step] = true;
-        runState = oldRun;
+        cycle_.runState = oldRun;
         LEDOnOff(4, 1);
         MachineOutputs::get().templateListChanged(
             QJsonObject{{QStringLiteral("camera"), camera}, {QStringLiteral("detect"), step}});
@@ -585,8 +585,8 @@ void RiVuRevezi::CheckNG(bool manual)
 {
     if (gFromTrain)
         return;
-    const int s = qBound(0, detectStep, kMaxDetect - 1);
-    const bool wasNg = ngPresent;
+    const int s = qBound(0, cycle_.detectStep, kMaxDetect - 1);
+    const bool wasNg = cycle_.ngPresent;
     bool ok = true;
     for (int c = 0; c < numCamera; ++c)
         if (cammerWidget[c] && !cammerWidget[c]->stepOk)
@@ -599,7 +599,7 @@ void RiVuRevezi::CheckNG(bool manual)
     for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
         owed = owed || (stepOwed[k] && !stepDecided[k] && StepActive(k));
     const bool lastStep = s == lastStepOfCycle();
-    const bool closes = ok && cycleOpen && lastStep && !owed;
+    const bool closes = ok && cycle_.cycleOpen && lastStep && !owed;
     cameraMissing = CameraCheck() == 0;
     const bool holdEnds = closes && cameraHold && !cameraMissing;
     if (holdEnds) {
@@ -610,7 +610,7 @@ void RiVuRevezi::CheckNG(bool manual)
     // An output that another undecided step of the open cycle holds stays
     // held (the two cavities of the two-colour and turntable modes).
     bool sharedHeld = false;
-    for (int k = 0; k < gDNum && k < kMaxDetect && cycleOpen; ++k)
+    for (int k = 0; k < gDNum && k < kMaxDetect && cycle_.cycleOpen; ++k)
         sharedHeld = sharedHeld || (k != s && StepActive(k) && !stepDecided[k] && StepInterlock(k) == StepInterlock(s));
 
     // An NG is on disk before any output announces it: a stop between the
@@ -633,9 +633,9 @@ void RiVuRevezi::CheckNG(bool manual)
     }
     lastStages.handedOver = steadyNs();
 
-    detectState = ok ? DetectState::Ok : DetectState::NgLatched;
-    ngPresent = !ok;
-    countState = CountState::Detected;
+    cycle_.detectState = ok ? DetectState::Ok : DetectState::NgLatched;
+    cycle_.ngPresent = !ok;
+    cycle_.countState = CountState::Detected;
     LEDOnOff(6, ok ? 1 : 0);
     LEDOnOff(7, ok ? 0 : 1);
     if (ok)
@@ -649,18 +649,18 @@ void RiVuRevezi::CheckNG(bool manual)
             gAllNum[c]++;
             if (!cammerWidget[c]->stepOk) {
                 gFailNum[c]++;
-                cycleFailed[c] = true;
+                cycle_.cycleFailed[c] = true;
                 anyNg = true;
             }
         }
         if (anyNg)
             gSyncNGNum++;
     }
-    if (closes && !cycleTrained) {
+    if (closes && !cycle_.cycleTrained) {
         bool anyCycleNg = false;
         for (int c = 0; c < numCamera; ++c) {
             gAllCycleNum[c]++;
-            if (cycleFailed[c]) {
+            if (cycle_.cycleFailed[c]) {
                 gFailCycleNum[c]++;
                 anyCycleNg = true;
             }
@@ -692,7 +692,7 @@ void RiVuRevezi::CheckNG(bool manual)
     QVector<QPair<int, int>> clearKinds;
     if (manual && ok && wasNg) {
         for (int c = 0; c < numCamera; ++c) {
-            const int code = alarmCode[c * kMaxDetect + s];
+            const int code = cycle_.alarmCode[c * kMaxDetect + s];
             if (code >= AlarmCode::NotDetected && code <= AlarmCode::ReDetectedOk && cammerWidget[c])
                 clearKinds.append(
                     {c, (code == AlarmCode::ReDetected && cammerWidget[c]->stepOk) ? AlarmCode::ReDetectedOk : code});
@@ -708,7 +708,7 @@ void RiVuRevezi::CheckNG(bool manual)
             continue;
         const bool lost = unjudged[c] && !v->stepOk;
         const int which = v->stepOk ? 1 : 0;
-        int& code = alarmCode[c * kMaxDetect + s];
+        int& code = cycle_.alarmCode[c * kMaxDetect + s];
         int saved = -1;
         if (lost) {
             // No picture of this step exists: nothing is rendered from a stale frame.
@@ -718,13 +718,13 @@ void RiVuRevezi::CheckNG(bool manual)
         } else if (code == AlarmCode::NotDetected || code == AlarmCode::AddedAsTemplate) {
             // Let pass without judging: the held NG picture, labelled with
             // how the alarm was cleared.
-            v->UpdateFailImage(s, 0);
+            code = v->UpdateFailImage(s, 0, code);
             saved = 0;
         } else if ((code >= AlarmCode::SwitchedToMould && code <= AlarmCode::ReDetectedOk) || !v->stepOk) {
             // Judged again: the new picture, labelled when it cleared the alarm.
             v->SaveFailImage(s, which);
             if (v->stepOk)
-                v->UpdateFailImage(s, which);
+                code = v->UpdateFailImage(s, which, code);
             saved = which;
         }
         if (saved >= 0 && pMutexSaveFail) {
@@ -740,7 +740,7 @@ void RiVuRevezi::CheckNG(bool manual)
     MachineOutputs::get().cycleStepDone(s, ok);
     if (ok && wasNg)
         MachineOutputs::get().alarmCleared(clearKinds);
-    manualDecision = false;
+    cycle_.manualDecision = false;
 
     if (!ok) {
         LCDOnOff(1);
@@ -748,10 +748,10 @@ void RiVuRevezi::CheckNG(bool manual)
             screenOffTimer->start(sysWord(Word::ScreenOffSeconds) * 1000);
     } else {
         if (gDNum > 0)
-            runStep = (s + 1) % gDNum;
+            cycle_.runStep = (s + 1) % gDNum;
         if (closes) {
-            cycleOpen = false;
-            countState = CountState::Waiting;
+            cycle_.cycleOpen = false;
+            cycle_.countState = CountState::Waiting;
         }
     }
     RoiPageAfterDecision(ok, manual);
@@ -760,6 +760,27 @@ void RiVuRevezi::CheckNG(bool manual)
         // Not from inside the operator's decision: the page closes first.
         QTimer::singleShot(0, this, &RiVuRevezi::JudgeOwedSteps);
     update();
+}
+
+void RiVuRevezi::ClearNg(int camera, int step, int how)
+{
+    if (camera < 0 || camera >= kMaxCamera || step < 0 || step >= kMaxDetect)
+        return;
+    int& code = cycle_.alarmCode[camera * kMaxDetect + step];
+    if (code == AlarmCode::NgWaiting)
+        code = how;
+}
+
+void RiVuRevezi::ReDetect(int step, int cameraMask)
+{
+    if (step >= 0 && step < kMaxDetect)
+        cycle_.reDetectMask[step] = cameraMask;
+}
+
+void RiVuRevezi::DecideByOperator()
+{
+    cycle_.manualDecision = true;
+    CheckNG(true);
 }
 
 QString RiVuRevezi::latchFile()
@@ -798,7 +819,7 @@ void RiVuRevezi::SaveLatchedNg()
         decided |= stepDecided[k] ? 1 << k : 0;
     }
     const QByteArray text = QStringLiteral("step=%1\nfailed=%2\nlost=%3\nowed=%4\ndecided=%5\ntime=%6\n")
-                                .arg(qBound(0, detectStep, kMaxDetect - 1))
+                                .arg(qBound(0, cycle_.detectStep, kMaxDetect - 1))
                                 .arg(failed)
                                 .arg(lost)
                                 .arg(owed)
@@ -892,12 +913,12 @@ bool RiVuRevezi::RestoreLatchedNg()
         failed = all;
     }
     qWarning("an NG of step %d latched before the restart is held again", step + 1);
-    cycleOpen = true;
-    countState = CountState::Detected;
-    detectStep = step;
-    runStep = step;
-    detectState = DetectState::NgLatched;
-    ngPresent = true;
+    cycle_.cycleOpen = true;
+    cycle_.countState = CountState::Detected;
+    cycle_.detectStep = step;
+    cycle_.runStep = step;
+    cycle_.detectState = DetectState::NgLatched;
+    cycle_.ngPresent = true;
     for (int k = 0; k < kMaxDetect; ++k) {
         stepOwed[k] = good ? (owed >> k) & 1 : k != step;
         stepDecided[k] = good && ((decided >> k) & 1) && k != step;
@@ -910,8 +931,8 @@ bool RiVuRevezi::RestoreLatchedNg()
         v->stepOk = !((failed >> c) & 1);
         unjudged[c] = good && ((lost >> c) & 1);
         if (!v->stepOk) {
-            alarmCode[c * kMaxDetect + step] = unjudged[c] ? kCodeCameraLost : AlarmCode::NgWaiting;
-            cycleFailed[c] = true;
+            cycle_.alarmCode[c * kMaxDetect + step] = unjudged[c] ? kCodeCameraLost : AlarmCode::NgWaiting;
+            cycle_.cycleFailed[c] = true;
         }
     }
     if (gpControlIO) {
@@ -975,7 +996,7 @@ void RiVuRevezi::TimerShow()
 {
     static int phase = 0;
     phase ^= 1;
-    LEDOnOff(5, runState == RunState::Stopped ? 1 : phase);
+    LEDOnOff(5, cycle_.runState == RunState::Stopped ? 1 : phase);
     if (gSource != 0)   // the template source shows the template file's time
         gTempTime = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
     TrainRenewedTemplates();

@@ -44,7 +44,7 @@ void RiVuRevezi::OpenRoiPage()
     showhideHelp(false);
     if (!drawROIWidget->isVisible()) {
         cameraBeforeRoiPage = currentCamera;
-        detectStateBeforeRoiPage = detectState;
+        detectStateBeforeRoiPage = cycle_.detectState;
     }
     drawROIWidget->Reset();
 }
@@ -83,8 +83,8 @@ void RiVuRevezi::RestoreViewAfterRoiPage()
     gSource = -1;
     // The verdict shown before the page opened comes back, updated by any
     // decision taken on the page; a screen that showed none stays so.
-    if (detectState == DetectState::Idle && (detectStateBeforeRoiPage == 1 || detectStateBeforeRoiPage == 2))
-        detectState = ngPresent ? DetectState::NgLatched : DetectState::Ok;
+    if (cycle_.detectState == DetectState::Idle && (detectStateBeforeRoiPage == 1 || detectStateBeforeRoiPage == 2))
+        cycle_.detectState = cycle_.ngPresent ? DetectState::NgLatched : DetectState::Ok;
     ChangeCammer();
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         if (cammerWidget[c])
@@ -93,15 +93,15 @@ void RiVuRevezi::RestoreViewAfterRoiPage()
 
 void RiVuRevezi::SlotDrawROI()
 {
-    if (!drawROIWidget || detectState == DetectState::RegionSetting)
+    if (!drawROIWidget || cycle_.detectState == DetectState::RegionSetting)
         return;
-    if (detectState == DetectState::NgLatched) {
+    if (cycle_.detectState == DetectState::NgLatched) {
         OpenRoiPage();
         return;
     }
     if (CheckPassword() == 0)
         return;
-    detectState = DetectState::RegionSetting;
+    cycle_.detectState = DetectState::RegionSetting;
     OpenRoiPage();
 }
 
@@ -121,7 +121,7 @@ void RiVuRevezi::CheckArea()
     if (!drawROIWidget)
         return;
     gFromTrain = true;
-    detectState = DetectState::RegionSetting;
+    cycle_.detectState = DetectState::RegionSetting;
     OpenRoiPage();
 }
 
@@ -132,7 +132,7 @@ void RiVuRevezi::BackTrain()
         gpControlIO->IOSetOut(1, 0);
         gpControlIO->IOFlashOut();
     }
-    runState = RunState::Running;
+    cycle_.runState = RunState::Running;
     CheckNG(true);
     templatesRenewed = true;
 }
@@ -193,4 +193,9 @@ void RiVuRevezi::MScaleSetToMin()
     if (zoomSlider)
         zoomSlider->setValue(zoomSlider->minimum());
     update();
+}
+
+void RiVuRevezi::RoiPageClosed()
+{
+    cycle_.detectState = DetectState::Idle;
 }

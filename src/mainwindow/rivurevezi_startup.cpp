@@ -236,9 +236,9 @@ bool RiVuRevezi::StartUp()
     runTimer->setSingleShot(true);
     connect(runTimer, &QTimer::timeout, this, &RiVuRevezi::Run);
     for (int k = 0; k < kMaxDetect; ++k) {
-        countdownTimer[k].setInterval(100);
-        countdownTimer[k].setTimerType(Qt::PreciseTimer);
-        connect(&countdownTimer[k], &QTimer::timeout, this, [this, k] { TimerUp(k); });
+        cycle_.countdownTimer[k].setInterval(100);
+        cycle_.countdownTimer[k].setTimerType(Qt::PreciseTimer);
+        connect(&cycle_.countdownTimer[k], &QTimer::timeout, this, [this, k] { TimerUp(k); });
     }
     showTimer = new QTimer(this);
     connect(showTimer, &QTimer::timeout, this, &RiVuRevezi::TimerShow);

@@ -6,12 +6,12 @@ int runStatusWord()
 {
     if (!gpState)
         return 0;
-    return gpState->runState != RunState::Stopped ? 1 : 0;
+    return gpState->cycle().runState != RunState::Stopped ? 1 : 0;
 }
 
 int detectStatusWord()
 {
-    if (!gpState || gpState->detectState != DetectState::NgLatched)
+    if (!gpState || gpState->cycle().detectState != DetectState::NgLatched)
         return 0;
-    return gpState->runStep == 0 ? 1 : 2;
+    return gpState->cycle().runStep == 0 ? 1 : 2;
 }

@@ -27,8 +27,8 @@ namespace {
 const QString kPrefix = QStringLiteral("/inline/bymain/");
 
 // What the link reads of the main window, in one place.
-int hostRunState() { return gpState ? gpState->runState : RunState::Stopped; }
-int hostDetectState() { return gpState ? gpState->detectState : DetectState::Idle; }
+int hostRunState() { return gpState ? gpState->cycle().runState : RunState::Stopped; }
+int hostDetectState() { return gpState ? gpState->cycle().detectState : DetectState::Idle; }
 
 QImage grabMainWindow()
 {

@@ -333,7 +333,7 @@ private slots:
         gSource = source;
         gpWPara->words[284] = trigger;
         gpWPara->words[155] = holdNg;
-        fx->win->detectState = detectState;
+        fx->win->cycleStatus().detectState = detectState;
         rec()->fill = 0x11;
         const int pulls = rec()->count("getImage");
         QVERIFY(v->UpdateImage());
@@ -562,7 +562,7 @@ private slots:
         CycleControl* before = CycleControl::install(&cycle);
         gpWPara->words[160] = word160;
         gpWPara->words[76] = 0;   // output 0 not inverted
-        fx->win->runState = runState;
+        fx->win->cycleStatus().runState = runState;
         auto v = recordingView();
         RecordingCamera* c = rec();
         c->reconnectFailures = failures;

@@ -260,7 +260,7 @@ private slots:
         pic(cv::Rect(90, 40, 12, 10)).setTo(250);
         r.judge(2, pic);
         QVERIFY(!r.view->roiPassed[2][1]);
-        r.win->safeDoorDetect = safeDoor ? 1 : 0;
+        r.win->cycleStatus().safeDoorDetect = safeDoor ? 1 : 0;
 
         r.view->SaveFailImage(2, which);
         const int slot = which + 2 * (1 * 8 + 2);
@@ -359,9 +359,7 @@ private slots:
         FailSlots fail(r.view->pixelCount);
         const int slot = 0 + 2 * (3 * 8 + 1);
         std::fill(fail.buffers[slot].begin(), fail.buffers[slot].end(), 0x40);
-        r.win->alarmCode[3 * 8 + 1] = code;
-        r.view->UpdateFailImage(1, 0);
-        QCOMPARE(r.win->alarmCode[3 * 8 + 1], next);
+        QCOMPARE(r.view->UpdateFailImage(1, 0, code), next);
         const QImage img = fail.picture(slot, 160, 120);
         QCOMPARE(countColour(img, QRect(55, 55, 105, 30), isRed) > 20, drawn);
         QCOMPARE(countColour(img, QRect(0, 0, 50, 120), isRed), 0);

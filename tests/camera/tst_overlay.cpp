@@ -65,7 +65,7 @@ private slots:
         result[200 * 320 + 60] = 255;    // in no ROI
         env.view->roiPassed[0][0] = false;
         env.view->stepOk = false;
-        env.win->detectState = 2;
+        env.win->cycleStatus().detectState = 2;
         gSource = 1;
         env.view->blink = 1;
         QImage img = env.paint();
@@ -92,7 +92,7 @@ private slots:
         env.view->TimerShowAlarm();
         QCOMPARE(env.view->blink, 1);
         // No defect marks outside an NG that is latched.
-        env.win->detectState = 1;
+        env.win->cycleStatus().detectState = 1;
         img = env.paint();
         QCOMPARE(rgb(img.pixel(at(120, 120))), kGrey);
     }
@@ -106,7 +106,7 @@ private slots:
         env.view->resultImage[120 * 320 + 120] = 255;
         env.view->roiPassed[0][0] = false;
         env.view->stepOk = false;
-        env.win->detectState = 2;
+        env.win->cycleStatus().detectState = 2;
         gSource = 1;
         env.view->blink = 1;
         QImage img = env.paint();
@@ -135,7 +135,7 @@ private slots:
         env.addRect(0, QRect(QPoint(4, 4), QPoint(315, 251)));
         *env.view->savedRecord = *env.view->editRecord;
         gSource = 1;
-        env.win->detectState = 2;
+        env.win->cycleStatus().detectState = 2;
         env.view->stepOk = false;
         env.view->roiPassed[0][0] = false;
         auto show = [&](quint32 blue) {
@@ -170,7 +170,7 @@ private slots:
     {
         ViewEnv env;
         twoRois(env);
-        env.win->detectState = 3;
+        env.win->cycleStatus().detectState = 3;
         env.view->ignoreMask[0][120 * 320 + 120] = 255;
         env.view->ignoreMask[0][200 * 320 + 60] = 255;
         QImage img = env.paint();
@@ -201,7 +201,7 @@ private slots:
         std::memset(env.view->ignoreMask[0], 255, 320 * 256);
         env.view->roiPassed[0][0] = false;
         env.view->stepOk = false;
-        env.win->detectState = 2;
+        env.win->cycleStatus().detectState = 2;
         gSource = 1;
         env.view->blink = 1;
         QImage img = env.paint();
@@ -240,7 +240,7 @@ private slots:
         ViewEnv env;
         twoRois(env);
         env.word(150) = word150;
-        env.win->detectState = detectState;
+        env.win->cycleStatus().detectState = detectState;
         gSource = source;
         const QImage img = env.paint();
         // The left edge of ROI A.
@@ -275,7 +275,7 @@ private slots:
         QFETCH(QString, colour);
         ViewEnv env;
         twoRois(env, method);
-        env.win->detectState = detectState;
+        env.win->cycleStatus().detectState = detectState;
         gSource = source;
         env.view->stepOk = stepOk;
         env.view->roiPassed[0][0] = roiOk;

@@ -26,4 +26,6 @@ public:
         if (gpState == this)
             gpState = nullptr;
     }
+    // The stand-in owns the cycle's status: tests set their case up here.
+    CycleStatus& cycleStatus() { return cycle_; }
 };

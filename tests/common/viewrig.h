@@ -342,7 +342,7 @@ public:
     void detect(int step)
     {
         records.clear();
-        gpState->detectStep = step;
+        win->cycleStatus().detectStep = step;
         engine().HomoTransShape(step);
         engine().ShapeMatch();
         engine().Run(step);

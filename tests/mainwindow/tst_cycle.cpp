@@ -123,16 +123,16 @@ private slots:
 
         // A new mould: the first cycle captures the templates; it is no OK cycle.
         pulseMouldOpen();
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer12/template0.bmp") && !win->cycleOpen, kCycleWait);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer12/template0.bmp") && !win->cycle().cycleOpen, kCycleWait);
         QVERIFY(QFile::exists("cammer11/template0.bmp"));
         QCOMPARE(gAllCycleNum[0], base);
         QTRY_VERIFY(agentMessage(log, "synctemplist") >= 0);
 
         // A good part: both interlocks released, no alarm, OK pictures.
         pulseMouldOpen();
-        QTRY_VERIFY_WITH_TIMEOUT(gAllCycleNum[0] == base + 1 || win->detectState == 2, kCycleWait);
-        QVERIFY2(win->detectState != 2, qPrintable(QString("good part judged NG: fail %1").arg(gFailNum[0])));
-        QCOMPARE(win->detectState, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(gAllCycleNum[0] == base + 1 || win->cycle().detectState == 2, kCycleWait);
+        QVERIFY2(win->cycle().detectState != 2, qPrintable(QString("good part judged NG: fail %1").arg(gFailNum[0])));
+        QCOMPARE(win->cycle().detectState, 1);
         QCOMPARE(gFailCycleNum[0], 0);
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 0), wire(0, 0), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 1), wire(0, 1), 5000);
@@ -151,9 +151,9 @@ private slots:
         QVERIFY(cameraCommand("* defect shortshot"));
         const int failBefore = gFailNum[0];
         pulseMouldOpen();
-        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, kCycleWait);
+        QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, kCycleWait);
         QCOMPARE(gFailNum[0], failBefore + 1);
-        QCOMPARE(win->detectStep, 0);
+        QCOMPARE(win->cycle().detectStep, 0);
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 1), wire(1, 1), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 2), wire(1, 2), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(!QDir(SaveFialImageThread::folderFor(0, 0, false)).entryList({"*.jpg"}).isEmpty(), 5000);
@@ -183,7 +183,7 @@ private slots:
         CameraManager::getInstance()->interfaces.clear();
         win = new RiVuRevezi(nullptr);
         QVERIFY(win->StartUp());
-        QCOMPARE(win->detectState, 2);
+        QCOMPARE(win->cycle().detectState, 2);
         QVERIFY(win->drawROIWidget->isVisibleTo(win));
         gpControlIO->InitIOThread();
         QTest::qWait(1000);
@@ -197,8 +197,8 @@ private slots:
         const int judgedBefore = gAllNum[0];
         const int cyclesBefore = gAllCycleNum[0];
         win->drawROIWidget->SlotReCheck();
-        QTRY_VERIFY_WITH_TIMEOUT(!win->cycleOpen, kCycleWait);
-        QCOMPARE(win->detectState, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!win->cycle().cycleOpen, kCycleWait);
+        QCOMPARE(win->cycle().detectState, 1);
         QCOMPARE(gAllNum[0], judgedBefore + 1);          // the cavity; the manual decision is not counted
         QCOMPARE(gAllCycleNum[0], cyclesBefore + 1);
         QCOMPARE(gFailCycleNum[0], 1);
@@ -214,8 +214,8 @@ private slots:
         QVERIFY(cameraCommand("* fault reconnectfail 4"));
         pulseMouldOpen();
         QVERIFY(cameraCommand("* fault loss 1"));
-        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, kCycleWait);
-        QCOMPARE(win->alarmCode[0], RiVuRevezi::kCodeCameraLost);
+        QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, kCycleWait);
+        QCOMPARE(win->cycle().alarmCode[0], RiVuRevezi::kCodeCameraLost);
         QCOMPARE(gFailNum[0], lostNg + 1);
         for (int out = 0; out <= 2; ++out)
             QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), out), wire(1, out), 5000);
@@ -231,7 +231,7 @@ private slots:
         const quint64 framesBeforeReturn = win->cammerWidget[0]->frameCount;
         QTRY_VERIFY_WITH_TIMEOUT(win->cammerWidget[0]->frameCount > framesBeforeReturn, 5000);
         win->drawROIWidget->SlotReCheck();
-        QTRY_VERIFY_WITH_TIMEOUT(!win->cycleOpen, kCycleWait);
+        QTRY_VERIFY_WITH_TIMEOUT(!win->cycle().cycleOpen, kCycleWait);
         QVERIFY(!win->cameraHold);
         for (int out = 0; out <= 2; ++out)
             QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), out), wire(0, out), 5000);
@@ -239,8 +239,8 @@ private slots:
         // No frames at all: the step is unjudged, never OK.
         QVERIFY(cameraCommand("* fault miss 1"));
         pulseMouldOpen();
-        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, kCycleWait);
-        QCOMPARE(win->alarmCode[0], RiVuRevezi::kCodeCameraLost);
+        QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, kCycleWait);
+        QCOMPARE(win->cycle().alarmCode[0], RiVuRevezi::kCodeCameraLost);
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 1), wire(1, 1), 5000);
         QVERIFY(cameraCommand("* fault miss 0"));
 
@@ -276,7 +276,7 @@ private slots:
         QVERIFY(cameraCommand("* defect shortshot"));
         win->StartDetect();
         pulseMouldOpen();
-        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, kCycleWait);
+        QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, kCycleWait);
         QJsonObject start, picture, info, clear;
         int at = -1;
         QTRY_VERIFY_WITH_TIMEOUT((at = agentMessage(log, "alarm_starttiming", firstAlarm + 1, &start)) > firstAlarm &&

@@ -50,7 +50,7 @@ private slots:
         numCamera = 2;
         for (int c = 0; c < numCamera; ++c)
             win->cammerWidget[c] = new CammerWidget(win, c, _cameraInfo{});
-        win->runState = 1;
+        win->cycleStatus().runState = 1;
     }
 
     void decisions_data()
@@ -104,8 +104,8 @@ private slots:
         // held; the steps decided before were freed.
         for (int n = 0; n < 10; ++n)
             gpControlIO->IOSetOut(n, 0);
-        win->cycleOpen = true;
-        win->cycleTrained = false;
+        win->cycleStatus().cycleOpen = true;
+        win->cycleStatus().cycleTrained = false;
         win->cameraHold = false;
         for (int k = 0; k < kMaxDetect; ++k) {
             win->stepOwed[k] = k < steps && !((decidedBefore >> k) & 1);
@@ -118,8 +118,8 @@ private slots:
             win->stepTrained[c] = trained && c == 0;
             win->unjudged[c] = false;
         }
-        win->cycleTrained = trained;
-        win->detectStep = step;
+        win->cycleStatus().cycleTrained = trained;
+        win->cycleStatus().detectStep = step;
         const int all0 = gAllNum[0], fail1 = gFailNum[1], cycles0 = gAllCycleNum[0];
         // An NG is on disk before any output announces it.
         int outAtLatch = -1;
@@ -138,12 +138,12 @@ private slots:
         }
 
         QCOMPARE(gpControlIO->wantedOut() & 0x3ff, outputs);
-        QCOMPARE(win->detectState, latched ? 2 : 1);
+        QCOMPARE(win->cycle().detectState, latched ? 2 : 1);
         QCOMPARE(RiVuRevezi::LatchOnDisk(), latched);
         QCOMPARE(gAllNum[0] - all0, allDelta);
         QCOMPARE(gFailNum[1] - fail1, failDelta);
         QCOMPARE(gAllCycleNum[0] - cycles0, cycleDelta);
-        QCOMPARE(win->cycleOpen, latched || step != steps - 1);
+        QCOMPARE(win->cycle().cycleOpen, latched || step != steps - 1);
         QCoreApplication::processEvents();   // an owed step is judged now, within this folder
     }
 
@@ -182,8 +182,8 @@ private slots:
             gpControlIO->IOSetOut(n, 0);
         win->latchRecord.reset();
         QVERIFY(win->RestoreLatchedNg());
-        QCOMPARE(win->detectState, 2);
-        QCOMPARE(win->detectStep, step);
+        QCOMPARE(win->cycle().detectState, 2);
+        QCOMPARE(win->cycle().detectStep, step);
         for (int c = 0; c < 2; ++c)
             QCOMPARE(win->cammerWidget[c]->stepOk, !((failedCameras >> c) & 1));
         QCOMPARE(gpControlIO->wantedOut() & 0b111, outputs);
@@ -194,13 +194,13 @@ private slots:
         win->latchRecord.reset();
         configure(0, 2);
         QVERIFY(win->RestoreLatchedNg());
-        QCOMPARE(win->detectStep, step);
+        QCOMPARE(win->cycle().detectStep, step);
         QCOMPARE(gpControlIO->wantedOut() & 0b111, outputs);
         win->StopDetect();
         QVERIFY(!RiVuRevezi::LatchOnDisk());
         QVERIFY(!win->RestoreLatchedNg());
         win->latchRecord.reset();
-        win->runState = 1;
+        win->cycleStatus().runState = 1;
     }
 
     void rightsExpire()
@@ -231,14 +231,14 @@ private slots:
     {
         TestWorkDir wd;
         configure(0, 2);
-        win->runState = 1;
-        win->detectState = 0;
-        win->cycleOpen = false;
+        win->cycleStatus().runState = 1;
+        win->cycleStatus().detectState = 0;
+        win->cycleStatus().cycleOpen = false;
         gInputRiseLatch = 0;
         gpWPara->words[40] = gpWPara->words[41] = 5;
         const auto restore = qScopeGuard([this] {
             win->StopDetect();
-            win->runState = 1;
+            win->cycleStatus().runState = 1;
             QMutexLocker lock(pMutexIO);
             gDataIn = 0;
         });
@@ -259,10 +259,10 @@ private slots:
         }
         win->Run();
         QVERIFY(!win->edgeHeld[0] && !win->edgeHeld[1]);
-        win->countdownRemain[0] = 0.3f;
+        win->cycleStatus().countdownRemain[0] = 0.3f;
         gInputRiseLatch.fetch_or(1);   // the next opening, too early
         win->Run();
-        QCOMPARE(win->countdownRemain[0], 0.3f);   // the running countdown goes on
+        QCOMPARE(win->cycle().countdownRemain[0], 0.3f);   // the running countdown goes on
         // Step 0 decided OK; its held opening starts its next countdown.
         win->countdownActive[0] = false;
         win->stepDecided[0] = true;
@@ -270,7 +270,7 @@ private slots:
         win->Run();
         QVERIFY(win->countdownActive[0]);
         QVERIFY(win->stepOwed[0]);
-        QCOMPARE(win->countdownRemain[0], 0.5f);
+        QCOMPARE(win->cycle().countdownRemain[0], 0.5f);
         // Only once: no further pass starts it again.
         win->countdownActive[0] = false;
         win->Run();

@@ -62,14 +62,14 @@ private slots:
         gpControlIO->InitIOThread();
         QTRY_VERIFY_WITH_TIMEOUT(!gisSafeDoorOpen, 5000);
         QTest::qWait(500);
-        QVERIFY(!win->cycleOpen);
+        QVERIFY(!win->cycle().cycleOpen);
         QVERIFY(!QFile::exists("cammer12/template0.bmp"));
 
         pulseMouldOpen();   // the templates
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer12/template0.bmp") && !win->cycleOpen, kCycleWait);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer12/template0.bmp") && !win->cycle().cycleOpen, kCycleWait);
         QVector<QPair<int, int>> decided;   // step, door flag while it was decided
         ScriptedOutputs outputs;
-        outputs.onCycleStepDone = [&](int step, bool) { decided.append({step, win->safeDoorDetect}); };
+        outputs.onCycleStepDone = [&](int step, bool) { decided.append({step, win->cycle().safeDoorDetect}); };
         const auto cycleDoor = [this] {
             sim.setInputs(0);
             QTRY_VERIFY_WITH_TIMEOUT(gisSafeDoorOpen, 5000);
@@ -87,10 +87,10 @@ private slots:
         cycleDoor();
         QTRY_COMPARE_WITH_TIMEOUT(decided.size(), 1, kCycleWait);
         QCOMPARE(decided[0], qMakePair(1, 1));
-        QCOMPARE(win->safeDoorDetect, 0);
+        QCOMPARE(win->cycle().safeDoorDetect, 0);
         QCOMPARE(gAllNum[0], judged + 1);
-        QCOMPARE(win->detectState, 1);
-        QVERIFY(!win->cycleOpen);
+        QCOMPARE(win->cycle().detectState, 1);
+        QVERIFY(!win->cycle().cycleOpen);
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 0), wire(0, 0), 5000);
 
         // Something left in the mould: the clamp stays forbidden, the alarm
@@ -101,8 +101,8 @@ private slots:
         const quint64 before = win->cammerWidget[0]->frameCount;
         QTRY_VERIFY_WITH_TIMEOUT(win->cammerWidget[0]->frameCount > before + 1, 5000);
         cycleDoor();
-        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, kCycleWait);
-        QCOMPARE(win->detectStep, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, kCycleWait);
+        QCOMPARE(win->cycle().detectStep, 1);
         QCOMPARE(decided.last(), qMakePair(1, 1));
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 0), wire(1, 0), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 2), wire(1, 2), 5000);
@@ -110,7 +110,7 @@ private slots:
         const quint64 frames = win->cammerWidget[0]->frameCount;
         QTRY_VERIFY_WITH_TIMEOUT(win->cammerWidget[0]->frameCount > frames + 1, 5000);
         win->drawROIWidget->SlotReCheck();
-        QTRY_VERIFY_WITH_TIMEOUT(!win->cycleOpen, kCycleWait);
+        QTRY_VERIFY_WITH_TIMEOUT(!win->cycle().cycleOpen, kCycleWait);
         QCOMPARE(decided.last(), qMakePair(1, 0));   // the operator's decision
         for (int out : {0, 2})
             QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), out), wire(0, out), 5000);

@@ -82,7 +82,7 @@ private slots:
         o.cameras = cameras;
         RoiEnv env(o);
         gSource = source;
-        env.win->detectState = state;
+        env.win->cycleStatus().detectState = state;
         env.page->SlotChangePage();
         QStringList got = visibleControls(env.page);
         QStringList want = names(shown);
@@ -185,8 +185,8 @@ private slots:
         env.word(86) = product;
         env.word(94) = same;
         env.word(177) = side;
-        env.win->runStep = running;
-        env.win->detectState = state;
+        env.win->cycleStatus().runStep = running;
+        env.win->cycleStatus().detectState = state;
         // An edit left behind by an earlier visit is thrown away on opening.
         env.addRect(0, 0, 10, 10, 40, 40);
         BoxScript boxes;
@@ -216,7 +216,7 @@ private slots:
         Options o;
         o.cameras = 2;
         RoiEnv env(o);
-        env.win->detectState = 3;
+        env.win->cycleStatus().detectState = 3;
         env.win->currentCamera = 0;
         gSource = source;
         env.page->SlotChangeCamera(2);
@@ -231,7 +231,7 @@ private slots:
         Options o;
         o.cameras = 3;
         RoiEnv env(o);
-        env.win->detectState = 3;
+        env.win->cycleStatus().detectState = 3;
         QCOMPARE(env.win->currentCamera, 3);
         env.page->setSource(1);
         QCOMPARE(env.win->currentCamera, 3);
@@ -246,7 +246,7 @@ private slots:
     {
         RoiEnv env;
         env.word(100) = 0;
-        env.win->detectState = 3;
+        env.win->cycleStatus().detectState = 3;
         gSource = 0;
         env.page->detectCombo->setCurrentIndex(1);
         BoxScript boxes({true});
@@ -276,7 +276,7 @@ private slots:
         o.steps = mode == 0 ? 2 : 4;
         RoiEnv env(o);
         env.word(94) = 1;
-        env.win->detectState = 3;
+        env.win->cycleStatus().detectState = 3;
         gSource = 0;
         {
             BoxScript boxes({true});
@@ -307,7 +307,7 @@ private slots:
         RoiEnv env;
         env.word(98) = 1;
         OperatorRights::get().setRightsLevel(rights);
-        env.win->detectState = 2;
+        env.win->cycleStatus().detectState = 2;
         gpControlIO->IOSetOut(2, 1);
         gpControlIO->IOFlashOut();
         env.page->Reset();
@@ -337,7 +337,7 @@ private slots:
         RoiEnv env;
         env.word(162) = tap;
         env.word(164) = copyToggle;
-        env.win->detectState = 3;
+        env.win->cycleStatus().detectState = 3;
         env.page->Reset();
         DrawROIWidget* p = env.page;
 
@@ -413,7 +413,7 @@ private slots:
         QFETCH(int, row);
         QFETCH(int, left);
         RoiEnv env;
-        env.win->detectState = 3;
+        env.win->cycleStatus().detectState = 3;
         env.page->Reset();
         CammerWidget* v = env.view(0);
         env.addRect(0, 0, 10, 10, 30, 30, 5, 200, 50);
@@ -436,7 +436,7 @@ private slots:
     void deleteAllRegions()
     {
         RoiEnv env;
-        env.win->detectState = 3;
+        env.win->cycleStatus().detectState = 3;
         env.page->Reset();
         env.win->currentDetect = 1;
         CammerWidget* v = env.view(0);
@@ -466,13 +466,13 @@ private slots:
     {
         RoiEnv env;
         env.win->SlotDrawROI();
-        QCOMPARE(env.win->detectState, 3);
+        QCOMPARE(env.win->cycle().detectState, 3);
         QVERIFY(env.page->isVisibleTo(env.win));
         QVERIFY(!env.win->indexButton->shown());
         QCOMPARE(gSource, 0);
         EditSession::get().setDrawMode(1);
         env.page->SlotReturn();
-        QCOMPARE(env.win->detectState, 0);
+        QCOMPARE(env.win->cycle().detectState, 0);
         QCOMPARE(gSource, -1);
         QCOMPARE(EditSession::get().drawMode(), 0);
         QVERIFY(!env.page->isVisibleTo(env.win));

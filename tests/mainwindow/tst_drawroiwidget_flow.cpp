@@ -63,8 +63,8 @@ private slots:
         env.grab();   // a frame of the clean part, taken during the countdown
         paintDefect(0, 60, 60);
         env.win->TimerUp(0);
-        QCOMPARE(env.win->detectState, 2);
-        QCOMPARE(env.win->alarmCode[0], 3);
+        QCOMPARE(env.win->cycle().detectState, 2);
+        QCOMPARE(env.win->cycle().alarmCode[0], 3);
     }
 
     void ngOpensThePage()
@@ -73,9 +73,9 @@ private slots:
         standardRegions(env, 0);
         const int judged = gAllNum[0];
         failProduct(env);
-        QCOMPARE(env.win->detectState, 2);
-        QVERIFY(env.win->ngPresent);
-        QCOMPARE(env.win->alarmCode[0], 3);
+        QCOMPARE(env.win->cycle().detectState, 2);
+        QVERIFY(env.win->cycle().ngPresent);
+        QCOMPARE(env.win->cycle().alarmCode[0], 3);
         QCOMPARE(env.outputs() & (kEjector | kAlarm), kEjector | kAlarm);
         QVERIFY(env.outputs() & kClamp);   // the mould step of the cycle is still to come
         QVERIFY(env.page->isVisibleTo(env.win));
@@ -85,8 +85,8 @@ private slots:
         QCOMPARE(gAllNum[0], judged + 1);
         // The cycle waits: further triggers are not taken while the NG is latched.
         env.runStep(1);
-        QCOMPARE(env.win->runStep, 0);
-        QCOMPARE(env.win->detectState, 2);
+        QCOMPARE(env.win->cycle().runStep, 0);
+        QCOMPARE(env.win->cycle().detectState, 2);
     }
 
     // Re-detect after the part was taken out: the NG clears, the step's
@@ -101,21 +101,21 @@ private slots:
         clearScene(0);
         env.grab();
         env.page->SlotReCheck();
-        QCOMPARE(env.win->reDetectMask[0], 1);
-        QCOMPARE(env.win->alarmCode[0], 8);   // re-detected, picture relabelled
+        QCOMPARE(env.win->cycle().reDetectMask[0], 1);
+        QCOMPARE(env.win->cycle().alarmCode[0], 8);   // re-detected, picture relabelled
         QVERIFY(env.view(0)->stepOk);
         QCOMPARE(env.outputs() & (kEjector | kAlarm), 0);
         QVERIFY(!env.page->isVisibleTo(env.win));
-        QCOMPARE(env.win->detectState, 0);
+        QCOMPARE(env.win->cycle().detectState, 0);
         QCOMPARE(gSource, -1);
         QVERIFY(env.win->indexButton->shown());
-        QVERIFY(!env.win->manualDecision);
+        QVERIFY(!env.win->cycle().manualDecision);
         QCOMPARE(gAllNum[0], judgedBefore);   // a manual decision is not counted again
         QCOMPARE(gFailNum[0], failedBefore + 1);
         QVERIFY(gisSaveFail[1]);               // the re-judged OK picture, labelled
-        QCOMPARE(env.win->runStep, 1);
+        QCOMPARE(env.win->cycle().runStep, 1);
         env.runStep(1);
-        QCOMPARE(env.win->detectState, 1);
+        QCOMPARE(env.win->cycle().detectState, 1);
         QCOMPARE(env.outputs() & kClamp, 0);
     }
 
@@ -126,12 +126,12 @@ private slots:
         standardRegions(env, 0);
         failProduct(env);
         env.page->SlotReCheck();
-        QCOMPARE(env.win->detectState, 2);
-        QCOMPARE(env.win->alarmCode[0], 3);
+        QCOMPARE(env.win->cycle().detectState, 2);
+        QCOMPARE(env.win->cycle().alarmCode[0], 3);
         QCOMPARE(env.outputs() & (kEjector | kAlarm), kEjector | kAlarm);
         QVERIFY(env.page->isVisibleTo(env.win));
         QCOMPARE(gSource, 1);
-        QCOMPARE(env.win->runStep, 0);
+        QCOMPARE(env.win->cycle().runStep, 0);
     }
 
     // Outputs set before a re-detection, by the step and the interlock words.
@@ -169,11 +169,11 @@ private slots:
         for (int n = 0; n < 10; ++n)
             gpControlIO->IOSetOut(n, 0);
         gpControlIO->IOFlashOut();
-        env.win->detectState = 2;
-        env.win->runStep = step;
-        env.win->detectStep = step;
+        env.win->cycleStatus().detectState = 2;
+        env.win->cycleStatus().runStep = step;
+        env.win->cycleStatus().detectStep = step;
         env.view(0)->stepOk = false;
-        env.win->alarmCode[step] = 3;
+        env.win->cycleStatus().alarmCode[step] = 3;
         env.page->Reset();
         QCOMPARE(gSource, 1);
         QVector<int> seen;
@@ -182,8 +182,8 @@ private slots:
         env.page->SlotReCheck();
         disconnect(gpControlIO, &ControlPort::sigIOChange, this, nullptr);
         QCOMPARE(seen.isEmpty() ? -1 : seen.first(), first);
-        QCOMPARE(env.win->alarmCode[step], 8);
-        QCOMPARE(env.win->detectState, 0);
+        QCOMPARE(env.win->cycle().alarmCode[step], 8);
+        QCOMPARE(env.win->cycle().detectState, 0);
     }
 
     // Do not detect camera 1, then add camera 2's picture as a template:
@@ -198,9 +198,9 @@ private slots:
         env.win->currentCamera = 0;
         env.win->ChangeCammer();
         failProduct(env, true);
-        QCOMPARE(env.win->detectState, 2);
-        QCOMPARE(env.win->alarmCode[0], 3);
-        QCOMPARE(env.win->alarmCode[kMaxDetect], 3);
+        QCOMPARE(env.win->cycle().detectState, 2);
+        QCOMPARE(env.win->cycle().alarmCode[0], 3);
+        QCOMPARE(env.win->cycle().alarmCode[kMaxDetect], 3);
 
         BoxScript boxes({true});
         env.page->SlotNoCheckCur();
@@ -208,11 +208,11 @@ private slots:
         QVERIFY(env.view(0)->stepSettled[0]);
         QVERIFY(env.view(0)->stepOk);          // not judged again
         QVERIFY(!env.view(1)->stepOk);         // judged again, still NG
-        QCOMPARE(env.win->reDetectMask[0], 2);
-        QCOMPARE(env.win->detectState, 2);
+        QCOMPARE(env.win->cycle().reDetectMask[0], 2);
+        QCOMPARE(env.win->cycle().detectState, 2);
         QCOMPARE(env.win->currentCamera, 1);   // the page follows the alarm
         QCOMPARE(env.page->cameraCombo->currentIndex(), 1);
-        QCOMPARE(env.win->alarmCode[0], 9);    // "Don't Detect" written on its picture
+        QCOMPARE(env.win->cycle().alarmCode[0], 9);    // "Don't Detect" written on its picture
         QVERIFY(gisSaveFail[0]);
 
         boxes.texts.clear();
@@ -221,8 +221,8 @@ private slots:
         QCOMPARE(boxes.texts, QStringList{lanStr(108)});
         QCOMPARE(env.view(1)->tempCount[0], 2);
         QVERIFY(QFile::exists("./cammer21/template1.bmp"));
-        QCOMPARE(env.win->alarmCode[kMaxDetect], 9);
-        QCOMPARE(env.win->detectState, 0);
+        QCOMPARE(env.win->cycle().alarmCode[kMaxDetect], 9);
+        QCOMPARE(env.win->cycle().detectState, 0);
         QCOMPARE(env.outputs() & (kEjector | kAlarm), 0);
         QVERIFY(!env.page->isVisibleTo(env.win));
         QCOMPARE(env.records(), QStringList({"Camera 1 do not detect the mold", "Camerar 2 added a template"}));
@@ -234,7 +234,7 @@ private slots:
         clearScene(0);
         clearScene(1);
         env.runStep(1);
-        QCOMPARE(env.win->detectState, 1);
+        QCOMPARE(env.win->cycle().detectState, 1);
         QCOMPARE(env.outputs() & (kClamp | kEjector | kAlarm), 0);
     }
 
@@ -250,13 +250,13 @@ private slots:
         BoxScript boxes({true});
         env.page->SlotNoCheckCur();
         QCOMPARE(boxes.texts, QStringList{lanStr(102)});
-        QCOMPARE(env.win->detectState, 0);
-        QCOMPARE(env.win->alarmCode[0], 9);
-        QCOMPARE(env.win->alarmCode[kMaxDetect], 9);
+        QCOMPARE(env.win->cycle().detectState, 0);
+        QCOMPARE(env.win->cycle().alarmCode[0], 9);
+        QCOMPARE(env.win->cycle().alarmCode[kMaxDetect], 9);
         QCOMPARE(env.outputs() & (kEjector | kAlarm), 0);
         QCOMPARE(gSource, -1);
         QCOMPARE(env.records(), QStringList{"All cameras do not detect this mold"});
-        QCOMPARE(env.win->runStep, 1);
+        QCOMPARE(env.win->cycle().runStep, 1);
     }
 
     void doNotDetectRefused_data()
@@ -297,8 +297,8 @@ private slots:
         BoxScript boxes({false, false});
         env.page->SlotNoCheckCur();
         QCOMPARE(boxes.texts, texts);
-        QCOMPARE(env.win->detectState, 2);
-        QCOMPARE(env.win->alarmCode[0], 3);
+        QCOMPARE(env.win->cycle().detectState, 2);
+        QCOMPARE(env.win->cycle().alarmCode[0], 3);
         QVERIFY(!env.view(0)->stepSettled[0]);
         QCOMPARE(env.recordCount(), 0);
         QCOMPARE(env.outputs() & kAlarm, kAlarm);
@@ -322,7 +322,7 @@ private slots:
         QCOMPARE(gSource, 1);
         QCOMPARE(env.view(0)->blink, 0);
         QVERIFY(env.view(0)->alarmTimer->isActive());
-        QCOMPARE(env.win->detectState, 2);
+        QCOMPARE(env.win->cycle().detectState, 2);
     }
 
     // A new mould: retrain, the templates are captured in the next cycle,
@@ -349,13 +349,13 @@ private slots:
         // The new mould's product.
         cv::rectangle(scene(0), cv::Rect(150, 100, 80, 60), cv::Scalar(160), cv::FILLED);
         env.runStep(0);
-        QCOMPARE(env.win->detectState, 1);
+        QCOMPARE(env.win->cycle().detectState, 1);
         QVERIFY(!gFromTrain);
         QVERIFY(!env.page->isVisibleTo(env.win));
         QCOMPARE(readGrey("./cammer11/template0.bmp").at<uchar>(120, 180), uchar(160));
         env.runStep(1);
         QVERIFY(gFromTrain);
-        QCOMPARE(env.win->detectState, 3);
+        QCOMPARE(env.win->cycle().detectState, 3);
         QVERIFY(env.page->isVisibleTo(env.win));
         QCOMPARE(gSource, 0);
         QCOMPARE(env.win->currentDetect, 1);
@@ -369,10 +369,10 @@ private slots:
         QCOMPARE(boxes.texts, QStringList{lanStr(72)});
         QVERIFY(!gFromTrain);
         QVERIFY(!env.page->isVisibleTo(env.win));
-        QCOMPARE(env.win->runState, 1);
-        QCOMPARE(env.win->detectState, 1);
+        QCOMPARE(env.win->cycle().runState, 1);
+        QCOMPARE(env.win->cycle().detectState, 1);
         QCOMPARE(env.outputs() & (kClamp | kEjector | kAlarm), 0);
-        QCOMPARE(env.win->runStep, 0);
+        QCOMPARE(env.win->cycle().runStep, 0);
         QVERIFY(env.win->templatesRenewed);
         env.win->TimerShow();
         QVERIFY(!env.win->templatesRenewed);
@@ -383,10 +383,10 @@ private slots:
 
         // Next cycle: a flash on the product fails the mould step.
         env.runStep(0);
-        QCOMPARE(env.win->detectState, 1);
+        QCOMPARE(env.win->cycle().detectState, 1);
         paintDefect(0, 160, 110, 15);
         env.runStep(1);
-        QCOMPARE(env.win->detectState, 2);
+        QCOMPARE(env.win->cycle().detectState, 2);
         QVERIFY(!env.view(0)->roiPassed[1][1]);
         QVERIFY(env.view(0)->roiPassed[1][0]);
         QVERIFY(env.page->isVisibleTo(env.win));
@@ -401,16 +401,16 @@ private slots:
         BoxScript boxes({false});
         env.win->indexButton->roiButton()->click();
         QCOMPARE(boxes.texts, QStringList{"<password>"});
-        QCOMPARE(env.win->detectState, 0);
+        QCOMPARE(env.win->cycle().detectState, 0);
         QVERIFY(!env.page->isVisibleTo(env.win));
         OperatorRights::get().setRightsLevel(1);
         env.win->indexButton->roiButton()->click();
-        QCOMPARE(env.win->detectState, 3);
+        QCOMPARE(env.win->cycle().detectState, 3);
         QVERIFY(env.page->isVisibleTo(env.win));
         QCOMPARE(gSource, 0);
         // Triggers wait while regions are set.
         env.runStep(0);
-        QCOMPARE(env.win->detectState, 3);
+        QCOMPARE(env.win->cycle().detectState, 3);
         QCOMPARE(gAllNum[0], judged);
     }
 };

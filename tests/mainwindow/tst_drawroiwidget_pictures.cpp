@@ -116,9 +116,9 @@ private slots:
     {
         RoiEnv env;
         CammerWidget* v = env.view(0);
-        env.win->detectState = 2;
-        env.win->runStep = 1;
-        env.win->alarmCode[1] = 3;
+        env.win->cycleStatus().detectState = 2;
+        env.win->cycleStatus().runStep = 1;
+        env.win->cycleStatus().alarmCode[1] = 3;
         gSource = 1;
         fill(v->captureFrame, 77);
 
@@ -135,7 +135,7 @@ private slots:
         QCOMPARE(cv::countNonZero(stored != 77), 0);
         QCOMPARE(v->templates[1][1][123], uchar(77));
         QVERIFY(v->stepSettled[1]);
-        QCOMPARE(env.win->alarmCode[1], 5);
+        QCOMPARE(env.win->cycle().alarmCode[1], 5);
         QCOMPARE(env.records(), QStringList{"Camerar 1 added a template"});
         QVERIFY(!env.page->retrainPending[0]);   // trained at once
     }
@@ -144,7 +144,7 @@ private slots:
     {
         RoiEnv env;
         CammerWidget* v = env.view(0);
-        env.win->detectState = 3;
+        env.win->cycleStatus().detectState = 3;
         gSource = 2;
         v->ngIndex = 1;
         v->ngCount[0] = 1;   // only picture 0 exists
@@ -197,7 +197,7 @@ private slots:
         o.tempNum = tempNum;
         RoiEnv env(o);
         env.word(138) = word138;
-        env.win->detectState = state;
+        env.win->cycleStatus().detectState = state;
         env.win->currentCamera = camera;
         gSource = source;
         for (int c = 0; c < 2; ++c)
@@ -214,7 +214,7 @@ private slots:
     {
         RoiEnv env;
         CammerWidget* v = env.view(0);
-        env.win->detectState = 3;
+        env.win->cycleStatus().detectState = 3;
         env.page->Reset();
         for (int k = 1; k < 5; ++k) {
             v->tempUsed[0][k] = 1;
@@ -312,7 +312,7 @@ private slots:
             std::memset(v->templateSlot(0, k), 10 * k, size_t(v->frameBytes));
         }
         v->tempCount[0] = 3;
-        env.win->detectState = 3;
+        env.win->cycleStatus().detectState = 3;
         env.page->Reset();
         QCOMPARE(env.win->currentDetect, 0);
         QCOMPARE(env.page->lastButton->text(), lanStr(559));
@@ -343,7 +343,7 @@ private slots:
         for (int k = 0; k < CammerWidget::kRecentPictures; ++k)
             fill(v->ngPicture(0, k), 100 + k);
         v->ngCount[0] = 12;   // more written than kept
-        env.win->detectState = 3;
+        env.win->cycleStatus().detectState = 3;
         env.page->Reset();
         env.page->setSource(2);
         QCOMPARE(v->ngIndex, 0);
@@ -371,7 +371,7 @@ private slots:
             age(path, 100 - i * 10);   // pic4 is the newest
         }
         touchFile(ok.filePath("notes.txt"), 1);
-        env.win->detectState = 3;
+        env.win->cycleStatus().detectState = 3;
         env.page->Reset();
         env.page->detectCombo->setCurrentIndex(1);
         env.page->setSource(3);
@@ -409,8 +409,8 @@ private slots:
     {
         RoiEnv env;
         CammerWidget* v = env.view(0);
-        env.win->detectState = 2;
-        env.win->runStep = 0;
+        env.win->cycleStatus().detectState = 2;
+        env.win->cycleStatus().runStep = 0;
         gSource = 1;
         env.addSavedRect(0, 0, 10, 10, 60, 60);
         env.addSavedRect(0, 0, 100, 10, 60, 60);

@@ -123,7 +123,7 @@ private slots:
         default:
             break;
         }
-        env.win->detectState = 3;
+        env.win->cycleStatus().detectState = 3;
         env.page->Reset();
         CammerSingleton& e = *v->editRecord;
         switch (scenario) {
@@ -193,7 +193,7 @@ private slots:
         CammerWidget* v = env.view(0);
         env.addSavedRect(0, 0, 10, 10, 30, 30);
         env.addSavedRect(0, 0, 60, 10, 30, 30, 1, 80, 500, 0x3200);
-        env.win->detectState = 3;
+        env.win->cycleStatus().detectState = 3;
         env.page->Reset();
         v->setCurRoi(1);
         v->editRecord->rect[0][1].SetSelected(true);
@@ -213,7 +213,7 @@ private slots:
         Options o;
         o.cameras = 2;
         RoiEnv env(o);
-        env.win->detectState = 3;
+        env.win->cycleStatus().detectState = 3;
         env.page->Reset();
         const QString table = env.view(1)->savedRecord->tableName();
         const QString before = paramRow(table, "ROI1-0");
@@ -254,7 +254,7 @@ private slots:
     {
         RoiEnv env;
         env.word(94) = 1;
-        env.win->detectState = 3;
+        env.win->cycleStatus().detectState = 3;
         env.page->Reset();
         env.addRect(0, 0, 40, 40, 50, 30, 5, 210, 40);
         BoxScript boxes({true});
@@ -290,7 +290,7 @@ private slots:
         CammerWidget* v = env.view(0);
         env.addSavedRect(0, 0, 40, 40, 80, 60, savedMethod, 10, 0, 1);
         env.addSavedRect(0, 0, 200, 40, 40, 40, 5);
-        env.win->detectState = 3;
+        env.win->cycleStatus().detectState = 3;
         env.page->Reset();
         if (change == 0)
             v->editRecord->p1[1] = 150;
@@ -315,7 +315,7 @@ private slots:
     {
         RoiEnv env;
         CammerWidget* v = env.view(0);
-        env.win->detectState = 3;
+        env.win->cycleStatus().detectState = 3;
         env.page->Reset();
         env.addRect(0, 0, 40, 40, 60, 60, 5, 200, 50);
         paintDefect(0, 50, 50, 20);

@@ -42,7 +42,7 @@ private slots:
         RiVuRevezi win;
         ControlPort port;
         gpControlIO = &port;
-        win.runState = runState;
+        win.cycleStatus().runState = runState;
 
         CycleControl::get().lostCamera();   // as a camera view reports it
         QCOMPARE(bool(port.wantedOut() & 1), runState != 3);

@@ -69,12 +69,12 @@ private slots:
         const int base = gAllCycleNum[0];
 
         pulseMouldOpen();  // templates: a capture cycle is no OK cycle
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer21/template0.bmp") && !win->cycleOpen, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer21/template0.bmp") && !win->cycle().cycleOpen, 10000);
         QCOMPARE(gAllCycleNum[0], base);
 
         pulseMouldOpen();  // a good part
-        QTRY_VERIFY_WITH_TIMEOUT(gAllCycleNum[0] == base + 1 || win->detectState == 2, 10000);
-        QVERIFY2(win->detectState != 2, qPrintable(QString("good part judged NG: fail %1").arg(gFailNum[0])));
+        QTRY_VERIFY_WITH_TIMEOUT(gAllCycleNum[0] == base + 1 || win->cycle().detectState == 2, 10000);
+        QVERIFY2(win->cycle().detectState != 2, qPrintable(QString("good part judged NG: fail %1").arg(gFailNum[0])));
 
         // The second camera goes away and comes back: reported lost, then
         // reconnected without stopping the program.
@@ -87,7 +87,7 @@ private slots:
         cams_[0]->knobs().defect = true;  // a short shot on camera 1
         const int failBefore = gFailNum[0];
         pulseMouldOpen();
-        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, 10000);
         QCOMPARE(gFailNum[0], failBefore + 1);
         cams_[0]->knobs().defect = false;
         win->StopDetect();
@@ -119,16 +119,16 @@ private slots:
         gpControlIO->InitIOThread();
         const int base = gAllCycleNum[0];
         pulseMouldOpen();  // templates
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer22/template0.bmp") && !win->cycleOpen, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer22/template0.bmp") && !win->cycle().cycleOpen, 15000);
         pulseMouldOpen();  // a good part
-        QTRY_VERIFY_WITH_TIMEOUT(gAllCycleNum[0] == base + 1 || win->detectState == 2, 15000);
-        QVERIFY2(win->detectState != 2, "good part judged NG");
+        QTRY_VERIFY_WITH_TIMEOUT(gAllCycleNum[0] == base + 1 || win->cycle().detectState == 2, 15000);
+        QVERIFY2(win->cycle().detectState != 2, "good part judged NG");
 
         for (auto& c : cams_)
             c->knobs().defect = true;
         const int failBefore = gFailNum[0];
         pulseMouldOpen();
-        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, 15000);
         QCOMPARE(gFailNum[0], failBefore + 1);
         for (auto& c : cams_)
             c->knobs().defect = false;

@@ -466,11 +466,11 @@ private slots:
         gpControlIO->InitIOThread();
         pulseMouldOpen();
         // The training cycle closes, and counts as no OK cycle.
-        QTRY_VERIFY_WITH_TIMEOUT(win->lastCycleStartMs != started && !win->cycleOpen, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(win->lastCycleStartMs != started && !win->cycle().cycleOpen, 15000);
         QCOMPARE(gAllCycleNum[0], base);
         QVERIFY(cameraCommand("* defect shortshot"));
         pulseMouldOpen();
-        QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, 15000);
         QTRY_VERIFY(win->drawROIWidget->isVisible());
         expectClean(win, "ng_page");
         // The NG cycle counts when it closes; until then the panel shows it
@@ -487,7 +487,7 @@ private slots:
         QTest::mouseClick(win->drawROIWidget->noCheckButton, Qt::LeftButton);
         QTRY_VERIFY(!win->drawROIWidget->isVisible());
         QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
-        QVERIFY(!win->ngPresent);
+        QVERIFY(!win->cycle().ngPresent);
         QCOMPARE(win->currentCamera, numCamera);
         expectClean(win, "main_after_ng");
         QVERIFY(cameraCommand("* defect none"));

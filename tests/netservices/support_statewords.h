@@ -31,7 +31,7 @@ inline void applyStateRow(StateWindow* win)
     QFETCH(int, runState);
     QFETCH(int, detectState);
     QFETCH(int, step);
-    win->runState = runState;
-    win->detectState = detectState;
-    win->runStep = step;
+    win->cycleStatus().runState = runState;
+    win->cycleStatus().detectState = detectState;
+    win->cycleStatus().runStep = step;
 }

@@ -163,9 +163,12 @@ private slots:
     {
         AgentRig rig;
         QVERIFY(rig.tickUntil(1));
-        WinState state;
+        // Owns the cycle's status as the main window would.
+        struct CycleOwner : WinState {
+            CycleStatus& cycleStatus() { return cycle_; }
+        } state;
         gpState = &state;
-        state.runState = 1;
+        state.cycleStatus().runState = 1;
         qint64 now = QDateTime(QDate(2026, 3, 2), QTime(10, 0, 30)).toMSecsSinceEpoch();
         rig.link->clockMs = [&now] { return now; };
         rig.link->lastCycleMs = now;  // working for three more minutes, then idle

@@ -110,9 +110,9 @@ private slots:
         }
         gSyncNGNum = 5;
         gSyncNGCycleNum = 6;
-        win_->runState = 1;
-        win_->detectState = 2;
-        win_->runStep = 0;
+        win_->cycleStatus().runState = 1;
+        win_->cycleStatus().detectState = 2;
+        win_->cycleStatus().runStep = 0;
         // What the GUI thread's event loop does between handlers.
         ApiSnapshot::publish();
     }

@@ -130,9 +130,9 @@ private slots:
     void init()
     {
         setCounters();
-        win_->runState = 1;
-        win_->detectState = 0;
-        win_->runStep = 0;
+        win_->cycleStatus().runState = 1;
+        win_->cycleStatus().detectState = 0;
+        win_->cycleStatus().runStep = 0;
         // What the GUI thread's event loop does between handlers.
         ApiSnapshot::publish();
     }
@@ -520,8 +520,8 @@ private slots:
     void libmodbusClient()
     {
         GuiLatenessWatch watch;
-        win_->detectState = 2;
-        win_->runStep = 1;
+        win_->cycleStatus().detectState = 2;
+        win_->cycleStatus().runStep = 1;
         ApiSnapshot::publish();
         uint16_t regs[6] = {};
         int readCount = -1, writeResult = -1, fc6Result = 0, fc6Errno = 0, readAfter = -1;

@@ -228,7 +228,7 @@ void scenes(Gallery& g)
     v->editRecord->roiCount[0] = 0;
     v->InitEditing();
     gSource = 0;
-    w->detectState = 3;
+    w->cycleStatus().detectState = 3;
     EditSession::get().setDrawMode(0);
     gTempTime = QStringLiteral("2026-01-01 08.00.00");
     gpWPara->words[Word::RoiLimits] = 0;
@@ -250,10 +250,10 @@ void scenes(Gallery& g)
     g.select(-1);
     g.save(QStringLiteral("template_all"));
     // A step's countdown running while the template view shows its time stamp.
-    w->countdownRemain[0] = 2.5f;
-    w->countdownTimer[0].start(600000);
+    w->cycleStatus().countdownRemain[0] = 2.5f;
+    w->cycleStatus().countdownTimer[0].start(600000);
     g.save(QStringLiteral("template_countdown"));
-    w->countdownTimer[0].stop();
+    w->cycleStatus().countdownTimer[0].stop();
 
     g.select(0);
     g.save(QStringLiteral("template_rect"));
@@ -316,9 +316,9 @@ void scenes(Gallery& g)
     v->roiValue[0][1] = 1480;
     v->roiValue[0][2] = 3;
     v->stepOk = false;
-    w->detectState = 2;
-    w->countState = 2;
-    w->runState = 1;
+    w->cycleStatus().detectState = 2;
+    w->cycleStatus().countState = 2;
+    w->cycleStatus().runState = 1;
     gFailCycleNum[0] = 3;
     gAllCycleNum[0] = 1207;
     v->fps = 12;
@@ -336,10 +336,10 @@ void scenes(Gallery& g)
     v->UpdateImage();
     v->roiPassed[0][1] = true;
     v->stepOk = true;
-    w->detectState = 1;
+    w->cycleStatus().detectState = 1;
     g.save(QStringLiteral("live_ok"));
     gSource = -1;
-    w->detectState = 0;
+    w->cycleStatus().detectState = 0;
 }
 
 }  // namespace
