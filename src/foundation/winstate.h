@@ -12,7 +12,7 @@
 // install only the roles they need.
 //
 // Where older code or notes read the main window directly:
-//   gpWin->cycle().runState, detectState, countState, safeDoorDetect, runStep,
+//   gpWin->runState, detectState, countState, safeDoorDetect, runStep,
 //     detectStep, alarmCode[], reDetectMask[], manualDecision, ngPresent,
 //     countdownTimer[], countdownRemain[]
 //                                           -> gpState->cycle()... (same names,

@@ -1,5 +1,7 @@
 #include "programroles.h"
 
+#include "mouldcycle.h"
+
 #include "controlport.h"
 #include "indexbutton.h"
 #include "iofunc.h"
@@ -39,10 +41,10 @@ int ProgramRoles::paraWord(int n)
     return parametersLoaded ? sysWord(n) : CycleControl::paraWord(n);
 }
 
-void ProgramRoles::clearNg(int camera, int step, int how) { win_->ClearNg(camera, step, how); }
-void ProgramRoles::reDetect(int step, int cameraMask) { win_->ReDetect(step, cameraMask); }
-void ProgramRoles::decideByOperator() { win_->DecideByOperator(); }
-void ProgramRoles::roiPageClosed() { win_->RoiPageClosed(); }
+void ProgramRoles::clearNg(int camera, int step, int how) { win_->mould->clearNg(camera, step, how); }
+void ProgramRoles::reDetect(int step, int cameraMask) { win_->mould->reDetect(step, cameraMask); }
+void ProgramRoles::decideByOperator() { win_->mould->decideByOperator(); }
+void ProgramRoles::roiPageClosed() { win_->mould->leaveRegionSetting(); }
 int ProgramRoles::runAlgorithm(int camera, int step) { return win_->RunAlgorithm(camera, step); }
 void ProgramRoles::backTrain() { win_->BackTrain(); }
 void ProgramRoles::resetRun() { win_->ResetRun(); }

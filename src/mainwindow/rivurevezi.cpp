@@ -3,6 +3,8 @@
 #include "copy2movedisk.h"
 
 #include "controlport.h"
+#include "cycleadapter.h"
+#include "mouldcycle.h"
 #include "edit.h"
 #include "editsession.h"
 #include "indexbutton.h"
@@ -38,6 +40,7 @@ RiVuRevezi::RiVuRevezi(QWidget* parent)
     InitWidgetKit();
     mainWidget = this;
     gpState = this;
+    MakeCycle();
     InstallLinks();
 }
 

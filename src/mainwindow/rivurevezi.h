@@ -43,8 +43,12 @@ public:
     // The main window as the lower libraries call up to it.
     std::unique_ptr<ProgramRoles> roles;
 
-    // ---- Cycle state ----------------------------------------------------
-    int cycleInterval = 0;     // between the two latest cycle starts, in 0.1 s
+    // ---- The moulding cycle -------------------------------------------------
+    // Holds every rule of the cycle and writes its status (cycle_); the
+    // adapter gives it the board, the cameras, the engines and the record.
+    std::unique_ptr<class CycleAdapter> cycleAdapter;
+    std::unique_ptr<class MouldCycle> mould;
+    void MakeCycle();
 
     // ---- Camera-view touch support (rivurevezi_zoom.cpp) ------------------
     // While zoomed in (zoom above 1.0), pans the current camera's view by the
@@ -98,13 +102,6 @@ public:
     void CheckNG(bool manual);
     // The cycle's status, written here alone (and by tests setting a case up).
     CycleStatus& cycleStatus() { return cycle_; }
-    // The operator's decisions from the ROI page (CycleControl): a waiting
-    // NG of camera and step cleared `how`, the re-detected cameras of a
-    // step, the manual decision, the page closed outside an NG.
-    void ClearNg(int camera, int step, int how);
-    void ReDetect(int step, int cameraMask);
-    void DecideByOperator();
-    void RoiPageClosed();
     void ResetRun();
     void StartDetect();
     void StopDetect();
@@ -115,13 +112,9 @@ public:
     // Interlock output of step k (bit number) for the current mode.
     int StepInterlock(int k) const;
     bool StepActive(int k) const;
-    int lastStepOfCycle() const;
     QTimer* runTimer = nullptr;         // single-shot, re-armed by every pass of Run
     QTimer* showTimer = nullptr;        // one-second timer: LED blink, time text
     class SaveFialImageThread* saveThread = nullptr;
-    bool countdownActive[kMaxDetect] = {};
-    qint64 lastCycleStartMs = 0;
-    int lastInputs = 0;
     int passCount = 0;
     // A pass pulls a camera's frame only this long after its last one: a pass
     // woken by an input change does not copy pictures again.
@@ -130,77 +123,16 @@ public:
     static constexpr qint64 kWhiteBalanceMs = 5000;
     qint64 lastWhiteBalanceMs = 0;
     int lastOutWord = -1;
-    bool cameraMissing = false;
-    // ---- What the cycle owes the machine (rivurevezi_cycle.cpp) ----------------
-    // Result code of a camera whose step could not be judged (lost camera,
-    // no picture of this step); the alarm text is gaLanStr row kTextUnjudged.
-    static constexpr int kCodeCameraLost = AlarmCode::CameraLost;
-    static constexpr int kTextUnjudged = 691;
-    bool stepOwed[kMaxDetect] = {};       // triggered in the open cycle, not yet decided OK
-    bool doorTriggered[kMaxDetect] = {};  // triggered by the safety door closing (word 144), not by its input
-    // How step k was triggered in a pass: 0 not, 1 by its input's rising
-    // edge, 2 by the closing safety door alone.
-    int StepTrigger(int k, int rising, bool doorClosed) const;
-    bool edgeHeld[kMaxDetect] = {};       // an opening came while the step's countdown ran
-    bool stepDecided[kMaxDetect] = {};    // decided OK (or passed) in the open cycle
-    bool stepTrained[kMaxCamera] = {};    // the camera took a template at the step being decided
-    bool unjudged[kMaxCamera] = {};       // the camera gave no picture for the step being decided
-    bool cameraHold = false;              // a camera went missing in detection: clamp and alarm held
     quint64 frameMark[kMaxCamera][kMaxDetect] = {};  // frame count when the step's countdown began
-    // The countdown's ticks are due at whole tenths after its start, so that
-    // late timer events do not add up over a long countdown.
-    qint64 countdownStartNs[kMaxDetect] = {};  // steady clock
-    int countdownTicks[kMaxDetect] = {};
-    // Steady-clock nanoseconds of the stages of the latest decision, for the
-    // benchmarks: countdown over, frames pulled, engines done, outputs handed
-    // to the I/O thread, CheckNG done, records and screen done.
-    struct DecisionStages {
-        qint64 countdownEnd = 0, framesPulled = 0, judged = 0, handedOver = 0, decided = 0, after = 0;
-    };
-    DecisionStages lastStages;
-    qint64 countdownEndedNs = 0;  // the countdown whose step JudgeStep is judging ended then
-    qint64 countdownDueNs = 0;    // ... and was due to end then
-    qint64 framesFromNs = 0;      // frames pulled since then are fresh for the step being judged
-    // Judges step k now on every camera's latest picture and decides it.
-    void JudgeStep(int k);
-    // The part of a camera's judgement that stays on the GUI thread: the
-    // fresh picture (or the unjudged verdict) and the template of a step that
-    // has none. -1: the engine is to judge; else RunAlgorithm's result.
-    // Operation-record texts are appended to `records`.
-    int PrepareJudgement(int camera, int step, QStringList& records);
-    // The engine's judgement of one camera (safe beside other cameras').
-    void EngineJudgement(int camera, int step, QStringList& records);
+    // Result code of a camera whose step could not be judged.
+    static constexpr int kCodeCameraLost = AlarmCode::CameraLost;
     // False: the cameras of a step are judged one after the other (the
     // benchmark's comparison); the verdicts are the same either way.
     bool judgeInParallel = true;
     std::unique_ptr<class JudgePool> judgePool;
-    // After an NG was resolved: the steps whose countdowns were dropped, in order.
-    void JudgeOwedSteps();
-    // A camera is missing during detection: clamp, alarm and every undecided
-    // interlock of the open cycle set and flushed.
-    void HoldForMissingCamera();
-    // Whether camera c has a picture of step k: the frame pulled now, when
-    // the countdown is over, else (a triggered camera with no new frame) one
-    // taken after the countdown began.
-    bool FreshFrame(int camera, int k);
-    // The latched NG on disk ("nglatch.dat", a record rewritten in place, made
-    // at start-up so that a full disk never stops it being written), so that
-    // a restart keeps holding. "nglatch.ini" is the file of earlier versions,
-    // still taken up at start-up.
-    static QString latchFile();
-    static QString oldLatchFile();
-    // Whether the file on disk holds a latched NG.
-    static bool LatchOnDisk();
-    void SaveLatchedNg();
-    void ClearLatchedNg();
-    // At start-up: an NG latched by the previous run is taken up again (outputs
-    // held, NG state, ROI page). True when there was one. Prepares the latch
-    // file either way.
+    // At start-up: an NG latched by the previous run is taken up again
+    // (MouldCycle::restoreLatchedNg). True when there was one.
     bool RestoreLatchedNg();
-    std::unique_ptr<class InPlaceRecord> latchRecord;
-    // Called by CheckNG after an NG was latched on disk, before the outputs
-    // that announce it are set (tests stop the program there).
-    std::function<void()> afterLatchWritten;
     // Starts the logout timer with word 108 seconds (0: rights do not expire).
     void StartLogoutTimer();
     QWidget* viewArea = nullptr;

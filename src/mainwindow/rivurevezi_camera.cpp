@@ -3,6 +3,7 @@
 #include "rivurevezi.h"
 
 #include "controlport.h"
+#include "mouldcycle.h"
 #include "lanstr.h"
 #include "warnbox.h"
 #include "wizardpara.h"
@@ -11,12 +12,9 @@
 
 void RiVuRevezi::LostCamera()
 {
-    if (cycle_.runState != RunState::Stopped) {
-        cameraMissing = true;
-        HoldForMissingCamera();
-        if (!gpControlIO)
-            qWarning("LostCamera: no I/O port; clamp and alarm not set");
-    }
+    mould->cameraLost();
+    if (cycle_.runState != RunState::Stopped && !gpControlIO)
+        qWarning("LostCamera: no I/O port; clamp and alarm not set");
     // Shown without waiting: the cycle and the camera's reconnect go on.
     const bool lostBox = gpWPara && gpWPara->words[Word::LostCameraDialog] != 0;
     if (lostBox && gpLostCameraWarnBox) {

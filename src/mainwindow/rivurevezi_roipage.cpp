@@ -3,6 +3,8 @@
 // return from a training run.
 #include "rivurevezi.h"
 
+#include "mouldcycle.h"
+
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
 #include "controlport.h"
@@ -83,8 +85,7 @@ void RiVuRevezi::RestoreViewAfterRoiPage()
     gSource = -1;
     // The verdict shown before the page opened comes back, updated by any
     // decision taken on the page; a screen that showed none stays so.
-    if (cycle_.detectState == DetectState::Idle && (detectStateBeforeRoiPage == 1 || detectStateBeforeRoiPage == 2))
-        cycle_.detectState = cycle_.ngPresent ? DetectState::NgLatched : DetectState::Ok;
+    mould->restoreShownVerdict(detectStateBeforeRoiPage);
     ChangeCammer();
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         if (cammerWidget[c])
@@ -101,7 +102,7 @@ void RiVuRevezi::SlotDrawROI()
     }
     if (CheckPassword() == 0)
         return;
-    cycle_.detectState = DetectState::RegionSetting;
+    mould->enterRegionSetting();
     OpenRoiPage();
 }
 
@@ -121,19 +122,13 @@ void RiVuRevezi::CheckArea()
     if (!drawROIWidget)
         return;
     gFromTrain = true;
-    cycle_.detectState = DetectState::RegionSetting;
+    mould->enterRegionSetting();
     OpenRoiPage();
 }
 
 void RiVuRevezi::BackTrain()
 {
-    if (gpControlIO) {
-        gpControlIO->IOSetOut(0, 0);
-        gpControlIO->IOSetOut(1, 0);
-        gpControlIO->IOFlashOut();
-    }
-    cycle_.runState = RunState::Running;
-    CheckNG(true);
+    mould->backTrain();
     templatesRenewed = true;
 }
 
@@ -195,7 +190,3 @@ void RiVuRevezi::MScaleSetToMin()
     update();
 }
 
-void RiVuRevezi::RoiPageClosed()
-{
-    cycle_.detectState = DetectState::Idle;
-}

@@ -11,6 +11,7 @@
 #include "network.h"
 #include "recordquery.h"
 #include "platform.h"
+#include "mouldcycle.h"
 #include "rivurevezi.h"
 #include "savefialimagethread.h"
 #include "testworkdir.h"
@@ -175,7 +176,7 @@ private slots:
 
         // A restart (as after a crash) with the NG latched: the new program
         // holds the ejector and the alarm on the wire and opens the ROI page.
-        QVERIFY(RiVuRevezi::LatchOnDisk());
+        QVERIFY(MouldCycle::LatchOnDisk());
         delete win;
         gpWin = nullptr;
         gpControlIO = nullptr;
@@ -202,7 +203,7 @@ private slots:
         QCOMPARE(gAllNum[0], judgedBefore + 1);          // the cavity; the manual decision is not counted
         QCOMPARE(gAllCycleNum[0], cyclesBefore + 1);
         QCOMPARE(gFailCycleNum[0], 1);
-        QVERIFY(!RiVuRevezi::LatchOnDisk());
+        QVERIFY(!MouldCycle::LatchOnDisk());
         for (int out = 0; out <= 2; ++out)
             QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), out), wire(0, out), 5000);
 
@@ -232,7 +233,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(win->cammerWidget[0]->frameCount > framesBeforeReturn, 5000);
         win->drawROIWidget->SlotReCheck();
         QTRY_VERIFY_WITH_TIMEOUT(!win->cycle().cycleOpen, kCycleWait);
-        QVERIFY(!win->cameraHold);
+        QVERIFY(!win->mould->cameraHold);
         for (int out = 0; out <= 2; ++out)
             QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), out), wire(0, out), 5000);
 

@@ -10,6 +10,7 @@
 #include "operatordialogs.h"
 #include "passwordbox.h"
 #include "posix_qextserialport.h"
+#include "mouldcycle.h"
 #include "rivurevezi.h"
 #include "testworkdir.h"
 #include "wizardpara.h"
@@ -106,17 +107,17 @@ private slots:
             gpControlIO->IOSetOut(n, 0);
         win->cycleStatus().cycleOpen = true;
         win->cycleStatus().cycleTrained = false;
-        win->cameraHold = false;
+        win->mould->cameraHold = false;
         for (int k = 0; k < kMaxDetect; ++k) {
-            win->stepOwed[k] = k < steps && !((decidedBefore >> k) & 1);
-            win->stepDecided[k] = (decidedBefore >> k) & 1;
-            if (k < steps && !win->stepDecided[k])
+            win->mould->stepOwed[k] = k < steps && !((decidedBefore >> k) & 1);
+            win->mould->stepDecided[k] = (decidedBefore >> k) & 1;
+            if (k < steps && !win->mould->stepDecided[k])
                 gpControlIO->IOSetOut(win->StepInterlock(k), 1);
         }
         for (int c = 0; c < numCamera; ++c) {
             win->cammerWidget[c]->stepOk = !((failed >> c) & 1);
-            win->stepTrained[c] = trained && c == 0;
-            win->unjudged[c] = false;
+            win->mould->stepTrained[c] = trained && c == 0;
+            win->mould->unjudged[c] = false;
         }
         win->cycleStatus().cycleTrained = trained;
         win->cycleStatus().detectStep = step;
@@ -124,13 +125,13 @@ private slots:
         // An NG is on disk before any output announces it.
         int outAtLatch = -1;
         bool onDiskAtLatch = false;
-        win->afterLatchWritten = [&] {
+        win->mould->afterLatchWritten = [&] {
             outAtLatch = gpControlIO->wantedOut() & 0x3ff;
-            onDiskAtLatch = RiVuRevezi::LatchOnDisk();
+            onDiskAtLatch = MouldCycle::LatchOnDisk();
         };
 
         win->CheckNG(manual);
-        win->afterLatchWritten = nullptr;
+        win->mould->afterLatchWritten = nullptr;
         QCOMPARE(outAtLatch >= 0, latched);
         if (latched) {
             QVERIFY(onDiskAtLatch);
@@ -139,7 +140,7 @@ private slots:
 
         QCOMPARE(gpControlIO->wantedOut() & 0x3ff, outputs);
         QCOMPARE(win->cycle().detectState, latched ? 2 : 1);
-        QCOMPARE(RiVuRevezi::LatchOnDisk(), latched);
+        QCOMPARE(MouldCycle::LatchOnDisk(), latched);
         QCOMPARE(gAllNum[0] - all0, allDelta);
         QCOMPARE(gFailNum[1] - fail1, failDelta);
         QCOMPARE(gAllCycleNum[0] - cycles0, cycleDelta);
@@ -180,7 +181,7 @@ private slots:
         f.close();
         for (int n = 0; n < 10; ++n)
             gpControlIO->IOSetOut(n, 0);
-        win->latchRecord.reset();
+        win->mould->latchRecord.reset();
         QVERIFY(win->RestoreLatchedNg());
         QCOMPARE(win->cycle().detectState, 2);
         QCOMPARE(win->cycle().detectStep, step);
@@ -188,18 +189,18 @@ private slots:
             QCOMPARE(win->cammerWidget[c]->stepOk, !((failedCameras >> c) & 1));
         QCOMPARE(gpControlIO->wantedOut() & 0b111, outputs);
         // Kept in this version's file from now on, at its full size.
-        QVERIFY(!QFile::exists(RiVuRevezi::oldLatchFile()));
-        QCOMPARE(QFileInfo(RiVuRevezi::latchFile()).size(), 1024);
-        QVERIFY(RiVuRevezi::LatchOnDisk());
-        win->latchRecord.reset();
+        QVERIFY(!QFile::exists(MouldCycle::oldLatchFile()));
+        QCOMPARE(QFileInfo(MouldCycle::latchFile()).size(), 1024);
+        QVERIFY(MouldCycle::LatchOnDisk());
+        win->mould->latchRecord.reset();
         configure(0, 2);
         QVERIFY(win->RestoreLatchedNg());
         QCOMPARE(win->cycle().detectStep, step);
         QCOMPARE(gpControlIO->wantedOut() & 0b111, outputs);
         win->StopDetect();
-        QVERIFY(!RiVuRevezi::LatchOnDisk());
+        QVERIFY(!MouldCycle::LatchOnDisk());
         QVERIFY(!win->RestoreLatchedNg());
-        win->latchRecord.reset();
+        win->mould->latchRecord.reset();
         win->cycleStatus().runState = 1;
     }
 
@@ -249,32 +250,32 @@ private slots:
             QMutexLocker lock(pMutexIO);
             gDataIn = 0;
         }
-        win->lastInputs = 0;
+        win->mould->lastInputs = 0;
         gInputRiseLatch.fetch_or(1);
         win->Run();
-        QVERIFY(win->countdownActive[0] && win->countdownActive[1]);
+        QVERIFY(win->mould->countdownActive[0] && win->mould->countdownActive[1]);
         {
             QMutexLocker lock(pMutexIO);
             gDataIn = 1;
         }
         win->Run();
-        QVERIFY(!win->edgeHeld[0] && !win->edgeHeld[1]);
+        QVERIFY(!win->mould->edgeHeld[0] && !win->mould->edgeHeld[1]);
         win->cycleStatus().countdownRemain[0] = 0.3f;
         gInputRiseLatch.fetch_or(1);   // the next opening, too early
         win->Run();
         QCOMPARE(win->cycle().countdownRemain[0], 0.3f);   // the running countdown goes on
         // Step 0 decided OK; its held opening starts its next countdown.
-        win->countdownActive[0] = false;
-        win->stepDecided[0] = true;
-        win->stepOwed[0] = false;
+        win->mould->countdownActive[0] = false;
+        win->mould->stepDecided[0] = true;
+        win->mould->stepOwed[0] = false;
         win->Run();
-        QVERIFY(win->countdownActive[0]);
-        QVERIFY(win->stepOwed[0]);
+        QVERIFY(win->mould->countdownActive[0]);
+        QVERIFY(win->mould->stepOwed[0]);
         QCOMPARE(win->cycle().countdownRemain[0], 0.5f);
         // Only once: no further pass starts it again.
-        win->countdownActive[0] = false;
+        win->mould->countdownActive[0] = false;
         win->Run();
-        QVERIFY(!win->countdownActive[0]);
+        QVERIFY(!win->mould->countdownActive[0]);
     }
 
     void inputEdgeWakesTheCycle()
@@ -316,7 +317,7 @@ private slots:
         // Queued behind Run: notes the first pass that saw the input.
         int seen = -1;
         connect(gpControlIO->ioThread(), &IOThread::sigIOChange, win, [&] {
-            if (seen < 0 && (win->lastInputs & 0x20))
+            if (seen < 0 && (win->mould->lastInputs & 0x20))
                 seen = timerFired ? 0 : 1;
         });
         sim.setInputs(0x20);   // no step's trigger

@@ -10,6 +10,7 @@
 #include "indexbutton.h"
 #include "lanstr.h"
 #include "notice.h"
+#include "mouldcycle.h"
 #include "rivurevezi.h"
 #include "support_roipage.h"
 #include "scriptedoutputs.h"
@@ -59,7 +60,7 @@ private slots:
         env.grab();
         gInputRiseLatch.fetch_or(1 << (env.word(49) == 255 ? 0 : env.word(49)));
         env.win->Run();
-        QVERIFY(env.win->countdownActive[0]);
+        QVERIFY(env.win->mould->countdownActive[0]);
         env.grab();   // a frame of the clean part, taken during the countdown
         paintDefect(0, 60, 60);
         env.win->TimerUp(0);

@@ -24,6 +24,7 @@
 #include "passwordbox.h"
 #include "platform.h"
 #include "publictools_widget.h"
+#include "mouldcycle.h"
 #include "rivurevezi.h"
 #include "screencheck.h"
 #include "slider.h"
@@ -462,11 +463,11 @@ private slots:
     void ngClearedThroughTheBox()
     {
         const int base = gAllCycleNum[0];
-        const qint64 started = win->lastCycleStartMs;
+        const qint64 started = win->mould->lastCycleStartMs;
         gpControlIO->InitIOThread();
         pulseMouldOpen();
         // The training cycle closes, and counts as no OK cycle.
-        QTRY_VERIFY_WITH_TIMEOUT(win->lastCycleStartMs != started && !win->cycle().cycleOpen, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(win->mould->lastCycleStartMs != started && !win->cycle().cycleOpen, 15000);
         QCOMPARE(gAllCycleNum[0], base);
         QVERIFY(cameraCommand("* defect shortshot"));
         pulseMouldOpen();

@@ -1,0 +1,846 @@
+// The moulding cycle. Its rules, kept together here:
+//
+// Trigger   A step k is active when k < gDNum, word 86+k is set and its trigger
+//           input (word 49+k; 255, "all moulds", means the mould-open input 0)
+//           is a board input 0-9. A rising edge of that input starts the
+//           step's countdown. Edges are latched by the I/O thread, so a pulse
+//           shorter than a pass of the cycle is never lost. Triggers are
+//           ignored while stopped, in region setting and while a camera is
+//           missing (the interlocks are held then); in mode 3 with word 268
+//           (sequential) only the current step listens. While an NG is
+//           latched an edge starts no countdown but leaves its step owed.
+// Openings  An opening is never passed unjudged. An edge of a step whose
+//           countdown still runs (the machine opened again before the step
+//           was decided) is held, one per step, and starts the step's next
+//           countdown as soon as this one is decided: judged late, never
+//           skipped. A step that could not be judged in time (an NG waiting
+//           for the operator) stays owed and is judged when the NG is
+//           resolved; an opening never counts as OK without a judgement.
+// Door      The safety door is input bit kSafetyDoorInput (board input 2),
+//           driven while the door is closed. With word 144 the door closing
+//           is a trigger edge of every active step whose interlock is the
+//           clamp (the mould-cavity steps): whoever reached into the open
+//           mould, it is looked at again before it may close. Every rule
+//           below holds for such a step as for one its input triggered; while
+//           it is judged, safeDoorDetect is set (the fault picture says so).
+//           The board's first report is no edge: a door found closed at
+//           start-up triggers nothing.
+// Cycle     The first triggered step of a cycle opens it: the interval since
+//           the previous cycle start, ResetRun, the interlocks of all active
+//           steps set, count state 1. A triggered step is owed a decision
+//           until it is decided OK or passed by the operator. The cycle
+//           closes only when its last active step was decided and no step is
+//           owed any more.
+// Countdown Word 40+k tenths of a second (its ticks due at whole tenths
+//           after its start, late timer events do not add up), then every
+//           camera's detection and the decision. The cameras' engines judge at
+//           the same time, the GUI thread waiting for all of them before the
+//           decision;
+//           the operation record gets their texts after the decision, camera
+//           by camera, and the screen shows the judged frames then. A step
+//           without a template captures one first and counts as OK
+//           (training). A countdown that ends while an NG is latched, or
+//           that the operator's re-detection stopped, leaves its step owed.
+// Picture   A step is judged on the frame each camera gives when the
+//           countdown is over (pulled then, not at the next pass; steps whose
+//           countdowns end on the same tick share that frame); a camera
+//           that gives none then (a triggered camera) is judged on a frame
+//           taken after the countdown began. Never on an older one, always
+//           of the camera's size. A camera that is missing
+//           or gives no such frame leaves the step unjudged: NG for that
+//           camera, code kCodeCameraLost, text row kTextUnjudged in the
+//           operation record, no picture saved from a stale frame.
+// Missing   While a camera is missing during detection, the clamp, the alarm
+//           and every undecided interlock of the open cycle are held; the
+//           clamp and the alarm stay held after the camera is back until a
+//           cycle has closed, or until the operator stops detection (word 95
+//           then decides the clamp).
+// Interlock Modes 0-2: product steps (even) hold the ejector output (bit 1),
+//           cavity steps (odd) the clamp output (bit 0). Mode 3: OutputNo[k],
+//           the last configured step OutputNo[7]. Logical 1 = interlock active
+//           (mould closing or ejector forbidden); ControlPort applies the
+//           wiring sense. The alarm is output bit 2. An OK decision frees its
+//           output only when no other undecided step of the open cycle holds
+//           the same output.
+// Decision  An NG is latched on disk first, then the outputs (before any
+//           picture is rendered), then state and LEDs, counters and
+//           count.ini, pictures, screen. On OK the current
+//           step advances modulo gDNum; on NG the interlock stays on, the alarm
+//           rises and the NG is latched until the operator resolves it.
+// Resolved  When the operator's decision clears the NG, the owed steps of the
+//           open cycle are judged at once, in order (this is also word 158's
+//           recheck of the mould cavity after a product NG).
+// Latch     A latched NG is kept in nglatch.dat until it is resolved or
+//           detection stops. The file is made at its full size at start-up and
+//           rewritten in place (two slots with checksums, forced to disk), so
+//           a full disk never keeps an NG from it; it is written before the
+//           outputs that announce the NG. A program that starts with one (or
+//           with an earlier version's nglatch.ini) comes up with the alarm and
+//           every undecided interlock held, the NG latched and the ROI page
+//           open on it; an unreadable file is taken as an NG of the first
+//           active step on every camera.
+// Counters  Only automatic decisions count: per judged step and camera
+//           gAllNum[c]++, on NG gFailNum[c]++; any NG gSyncNGNum++. A camera
+//           that took a template is not counted for that step. When a cycle
+//           closes that took no template, gAllCycleNum[c]++ for every camera,
+//           gFailCycleNum[c]++ for a camera that failed any step of it,
+//           gSyncNGCycleNum++ when any did. count.ini is written after every
+//           decision.
+#include "mouldcycle.h"
+
+#include "inplacerecord.h"
+#include "lanstr.h"
+#include "word.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QMap>
+#include <QSettings>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+
+namespace {
+qint64 steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+}  // namespace
+
+MouldCycle::MouldCycle(CycleStatus& status, CycleBoard& board, CycleFrames& frames, CycleJudge& judge,
+                       CycleRecord& record)
+    : word([](int) { return 0; }), status_(status), board_(board), frames_(frames), judge_(judge), record_(record)
+{
+}
+
+MouldCycle::~MouldCycle() = default;
+
+// ---- Rules of a step -------------------------------------------------------------
+
+bool MouldCycle::StepActive(int k) const
+{
+    if (k < 0 || k >= gDNum || k >= kMaxDetect || word(Word::StepEnabled0 + k) == 0)
+        return false;
+    const int t = word(Word::TriggerInput0 + k);
+    return t == 255 || (t >= 0 && t <= 9);
+}
+
+int MouldCycle::lastStepOfCycle() const
+{
+    int last = -1;
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+        if (StepActive(k))
+            last = k;
+    return last;
+}
+
+int MouldCycle::firstActiveStep() const
+{
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+        if (StepActive(k))
+            return k;
+    return 0;
+}
+
+int MouldCycle::StepInterlock(int k) const
+{
+    if (word(Word::Mode) == 3) {
+        const int steps = qBound(1, word(Word::StepCountMode3), kMaxDetect);
+        const int entry = (k >= steps - 1) ? 7 : k;
+        return OutputNo[entry] - 1;
+    }
+    return (k % 2 == 0) ? kEjectorOut : kClampOut;
+}
+
+int MouldCycle::StepTrigger(int k, int rising, bool doorClosed) const
+{
+    const int t = word(Word::TriggerInput0 + k) == 255 ? 0 : word(Word::TriggerInput0 + k);
+    if (t >= 0 && t < 31 && ((rising >> t) & 1))
+        return 1;
+    return doorClosed && StepInterlock(k) == kClampOut ? 2 : 0;
+}
+
+// ---- Detection on and off ----------------------------------------------------------
+
+void MouldCycle::resetRun()
+{
+    judge_.resetVerdicts();
+    for (int k = 0; k < kMaxDetect; ++k) {
+        status_.countdownTimer[k].stop();
+        countdownActive[k] = false;
+        status_.countdownRemain[k] = 0.0f;
+    }
+    std::fill(std::begin(unjudged), std::end(unjudged), false);
+}
+
+void MouldCycle::startDetect()
+{
+    status_.runState = RunState::Running;
+    status_.detectState = DetectState::Idle;
+    board_.led(4, 1);
+}
+
+void MouldCycle::stopDetect()
+{
+    status_.runState = RunState::Stopped;
+    resetRun();
+    status_.cycleOpen = false;
+    status_.countState = CountState::Waiting;
+    status_.detectState = DetectState::Idle;
+    status_.ngPresent = false;
+    cameraHold = false;
+    std::fill(std::begin(stepOwed), std::end(stepOwed), false);
+    std::fill(std::begin(doorTriggered), std::end(doorTriggered), false);
+    std::fill(std::begin(edgeHeld), std::end(edgeHeld), false);
+    clearLatchedNg();
+    // Word 95: keep the mould from closing while detection is stopped.
+    const bool holdClamp = word(Word::StopClampWhenStopped) != 0;
+    for (int k = 0; k < kMaxDetect; ++k)
+        board_.setOut(StepInterlock(k), 0);
+    board_.setOut(kClampOut, holdClamp ? 1 : 0);
+    board_.setOut(kAlarmOut, 0);
+    board_.flashOut();
+    board_.led(4, 0);
+    board_.led(5, 1);
+    // The held cycle record and the ROI cache are emptied with detection.
+    record_.detectStopped();
+}
+
+// ---- Passes, triggers and countdowns ----------------------------------------------
+
+bool MouldCycle::pass(int level, int latched)
+{
+    // An edge latched before its level was published counts now; the level
+    // the next pass reads is then no new edge.
+    const int rising = latched | (level & ~lastInputs);
+    lastInputs = level | latched;
+    // Only the board thread's edges count for the door: it never reports the
+    // door's first state as an edge.
+    const bool doorClosed = word(Word::SafetyDoorDetect) != 0 && ((latched >> kSafetyDoorInput) & 1);
+    const bool running = status_.runState == RunState::Running || status_.runState == RunState::Training;
+
+    cameraMissing = frames_.cameraMissing();
+    if (cameraMissing) {
+        if (status_.runState != RunState::Stopped)
+            holdForMissingCamera();
+    } else if (running && status_.detectState == DetectState::NgLatched && status_.cycleOpen) {
+        // The machine moved on while the NG waits: the step is owed and is
+        // judged as soon as the NG is resolved.
+        for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
+            const int how = StepTrigger(k, rising, doorClosed);
+            if (StepActive(k) && !stepDecided[k] && !countdownActive[k] && (how != 0 || edgeHeld[k])) {
+                stepOwed[k] = true;
+                if (how != 0)
+                    doorTriggered[k] = how == 2;
+                edgeHeld[k] = false;
+            }
+        }
+    } else if (running && status_.detectState != DetectState::NgLatched &&
+               status_.detectState != DetectState::RegionSetting) {
+        const bool sequential = word(Word::Mode) == 3 && word(Word::Sequential) != 0;
+        for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
+            if (!StepActive(k))
+                continue;
+            const int how = StepTrigger(k, rising, doorClosed);
+            const bool edge = how != 0;
+            if (countdownActive[k]) {
+                // The machine opened again before this step was decided.
+                if (edge && !edgeHeld[k]) {
+                    edgeHeld[k] = true;
+                    qInfo("step %d: an opening during its countdown is held and judged next", k + 1);
+                }
+                continue;
+            }
+            if (sequential && k != status_.runStep)
+                continue;
+            if (!edge && !edgeHeld[k])
+                continue;
+            edgeHeld[k] = false;
+            if (!status_.cycleOpen)
+                openCycle();
+            startCountdown(k, how);
+        }
+    }
+    return cameraMissing;
+}
+
+void MouldCycle::openCycle()
+{
+    const qint64 wall = QDateTime::currentMSecsSinceEpoch();
+    if (lastCycleStartMs > 0)
+        cycleInterval = static_cast<int>(qMin<qint64>((wall - lastCycleStartMs) / 100, INT_MAX));
+    lastCycleStartMs = wall;
+    resetRun();
+    for (int j = 0; j < gDNum && j < kMaxDetect; ++j)
+        if (StepActive(j))
+            board_.setOut(StepInterlock(j), 1);
+    std::fill(std::begin(status_.cycleFailed), std::end(status_.cycleFailed), false);
+    judge_.cycleOpened();
+    std::fill(std::begin(stepOwed), std::end(stepOwed), false);
+    std::fill(std::begin(stepDecided), std::end(stepDecided), false);
+    status_.cycleTrained = false;
+    status_.cycleOpen = true;
+    status_.countState = CountState::Detecting;
+    board_.flashOut();
+    record_.cycleStarted();
+}
+
+void MouldCycle::startCountdown(int k, int how)
+{
+    frames_.countdownStarted(k);
+    stepOwed[k] = true;
+    doorTriggered[k] = how == 2;
+    countdownActive[k] = true;
+    status_.countdownRemain[k] = word(Word::TriggerDelay0 + k) / 10.0f;
+    countdownStartNs[k] = steadyNs();
+    countdownTicks[k] = 0;
+    status_.countdownTimer[k].start(100);
+}
+
+void MouldCycle::tick(int step)
+{
+    if (step < 0 || step >= kMaxDetect)
+        return;
+    status_.countdownRemain[step] -= 0.1f;
+    if (status_.countdownRemain[step] > 0.001f) {
+        if (countdownStartNs[step] > 0) {
+            // The next tick at its whole tenth after the start.
+            const qint64 due = countdownStartNs[step] + 100000000LL * (++countdownTicks[step] + 1);
+            const qint64 waitMs = (due - steadyNs() + 999999) / 1000000;
+            status_.countdownTimer[step].start(static_cast<int>(qBound<qint64>(0, waitMs, 100)));
+        }
+        return;
+    }
+    const qint64 endNs = steadyNs();
+    // When the countdown was due to end: steps ending on the same tick judge
+    // the same frames.
+    const qint64 dueNs = countdownStartNs[step] > 0
+                             ? countdownStartNs[step] + 100000000LL * (countdownTicks[step] + 1)
+                             : endNs;
+    countdownStartNs[step] = 0;
+    status_.countdownTimer[step].stop();
+    countdownActive[step] = false;
+    status_.countdownRemain[step] = 0.0f;
+    if (status_.runState == RunState::Stopped || status_.detectState == DetectState::NgLatched ||
+        status_.detectState == DetectState::RegionSetting)
+        return;  // stopped, or an NG is waiting for the operator: the step stays owed
+    countdownEndedNs_ = endNs;
+    countdownDueNs_ = qMin(dueNs, endNs);
+    judgeStep(step);
+}
+
+void MouldCycle::holdForMissingCamera()
+{
+    if (!cameraHold) {
+        qWarning("a camera is missing during detection: clamp, alarm and the open cycle's interlocks held");
+        cameraHold = true;
+    }
+    board_.setOut(kClampOut, 1);
+    board_.setOut(kAlarmOut, 1);
+    if (status_.cycleOpen)
+        for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+            if (StepActive(k) && !stepDecided[k])
+                board_.setOut(StepInterlock(k), 1);
+    board_.flashOut();
+}
+
+void MouldCycle::cameraLost()
+{
+    if (status_.runState == RunState::Stopped)
+        return;
+    cameraMissing = true;
+    holdForMissingCamera();
+}
+
+// ---- Judging -------------------------------------------------------------------------
+
+void MouldCycle::pullFrames(int k, bool fresh[kMaxCamera], QStringList records[kMaxCamera], int only)
+{
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        fresh[c] = false;
+        if ((only >= 0 && c != only) || !judge_.present(c))
+            continue;
+        unjudged[c] = false;
+        stepTrained[c] = false;
+        if (frames_.freshFrame(c, k, framesFromNs_)) {
+            fresh[c] = true;
+            continue;
+        }
+        // Neither a stale picture nor a missing one may pass a step.
+        unjudged[c] = true;
+        judge_.setVerdict(c, false);
+        const QString text = lanStr(kTextUnjudged).arg(c + 1).arg(k + 1);
+        qWarning("%s", qPrintable(text));
+        records[c].append(text);
+    }
+}
+
+void MouldCycle::judgeStep(int k)
+{
+    if (k < 0 || k >= kMaxDetect)
+        return;
+    status_.detectStep = k;
+    // Fresh pictures first; then the engines of the cameras that are to be
+    // judged, all at once, so that the decision is on complete results.
+    QStringList records[kMaxCamera];
+    lastStages = DecisionStages{};
+    // An owed step judged late starts its stages now.
+    lastStages.countdownEnd = countdownEndedNs_ ? countdownEndedNs_ : steadyNs();
+    countdownEndedNs_ = 0;
+    framesFromNs_ = countdownDueNs_ ? countdownDueNs_ : steadyNs();
+    countdownDueNs_ = 0;
+    bool fresh[kMaxCamera] = {};
+    pullFrames(k, fresh, records);
+    lastStages.framesPulled = steadyNs();
+    CycleJudge::Verdict verdict[kMaxCamera] = {};
+    judge_.judge(k, fresh, verdict, records);
+    for (int c = 0; c < kMaxCamera; ++c)
+        if (fresh[c] && verdict[c] == CycleJudge::Trained)
+            stepTrained[c] = status_.cycleTrained = true;
+    lastStages.judged = steadyNs();
+    // Held for the decision, whose fault pictures say what triggered it.
+    status_.safeDoorDetect = doorTriggered[k] ? 1 : 0;
+    doorTriggered[k] = false;
+    record_.stepJudged(k);
+    decide(false);
+    status_.safeDoorDetect = 0;
+    // The machine has its outputs: now the record and the screen.
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+        for (const QString& text : records[c])
+            record_.record(text);
+    record_.showJudgedFrames();
+    lastStages.after = steadyNs();
+}
+
+int MouldCycle::runAlgorithm(int camera, int step)
+{
+    if (camera < 0 || camera >= numCamera || camera >= kMaxCamera || !judge_.present(camera) || step < 0 ||
+        step >= kMaxDetect)
+        return 0;
+    status_.detectStep = step;
+    QStringList records[kMaxCamera];
+    bool fresh[kMaxCamera] = {};
+    pullFrames(step, fresh, records, camera);
+    int result = 0;
+    if (fresh[camera]) {
+        CycleJudge::Verdict verdict[kMaxCamera] = {};
+        judge_.judge(step, fresh, verdict, records);
+        if (verdict[camera] == CycleJudge::Trained)
+            stepTrained[camera] = status_.cycleTrained = true;
+        result = verdict[camera] == CycleJudge::Ng ? 0 : 1;
+    }
+    for (const QString& text : records[camera])
+        record_.record(text);
+    return result;
+}
+
+void MouldCycle::judgeOwedSteps()
+{
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
+        if (status_.runState == RunState::Stopped || status_.detectState == DetectState::NgLatched ||
+            status_.detectState == DetectState::RegionSetting || gFromTrain || !status_.cycleOpen)
+            return;
+        if (!stepOwed[k] || stepDecided[k] || countdownActive[k] || !StepActive(k))
+            continue;
+        qInfo("step %d judged now: its countdown was dropped while an NG waited", k + 1);
+        judgeStep(k);
+    }
+}
+
+// ---- The decision --------------------------------------------------------------------
+
+void MouldCycle::decide(bool manual)
+{
+    if (gFromTrain)
+        return;
+    const Decision d = weigh(manual);
+    latchAndSetOutputs(d);
+    count(d);
+    // The ring of recent NG pictures per step, which the ROI page browses.
+    if (!manual)
+        for (int c = 0; c < numCamera; ++c)
+            if (judge_.present(c) && !judge_.verdictOk(c) && !unjudged[c])
+                record_.keepNgPicture(c, d.step);
+    const QVector<QPair<int, int>> clearKinds = howCleared(d);
+    if (!d.ok && !d.wasNg)
+        record_.alarmStarted(d.step);
+    renderPictures(d);
+    record_.stepDone(d.step, d.ok);
+    if (d.ok && d.wasNg)
+        record_.alarmCleared(clearKinds);
+    status_.manualDecision = false;
+    close(d);
+}
+
+MouldCycle::Decision MouldCycle::weigh(bool manual)
+{
+    Decision d;
+    d.manual = manual;
+    d.step = qBound(0, status_.detectStep, kMaxDetect - 1);
+    d.wasNg = status_.ngPresent;
+    for (int c = 0; c < numCamera; ++c)
+        if (judge_.present(c) && !judge_.verdictOk(c))
+            d.ok = false;
+    if (d.ok) {
+        stepDecided[d.step] = true;
+        stepOwed[d.step] = false;
+    }
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+        d.owed = d.owed || (stepOwed[k] && !stepDecided[k] && StepActive(k));
+    const bool lastStep = d.step == lastStepOfCycle();
+    d.closes = d.ok && status_.cycleOpen && lastStep && !d.owed;
+    cameraMissing = frames_.cameraMissing();
+    d.holdEnds = d.closes && cameraHold && !cameraMissing;
+    if (d.holdEnds) {
+        qInfo("cameras back and a cycle judged: the hold of the missing camera ends");
+        cameraHold = false;
+    }
+    return d;
+}
+
+void MouldCycle::latchAndSetOutputs(const Decision& d)
+{
+    const int s = d.step;
+    // An output that another undecided step of the open cycle holds stays
+    // held (the two cavities of the two-colour and turntable modes).
+    bool sharedHeld = false;
+    for (int k = 0; k < gDNum && k < kMaxDetect && status_.cycleOpen; ++k)
+        sharedHeld = sharedHeld || (k != s && StepActive(k) && !stepDecided[k] && StepInterlock(k) == StepInterlock(s));
+
+    // An NG is on disk before any output announces it: a stop between the
+    // two never leaves an alarm on the wire that a restart forgets.
+    if (!d.ok) {
+        saveLatchedNg();
+        if (afterLatchWritten)
+            afterLatchWritten();
+    }
+
+    // Outputs first: the machine must know before anything is drawn.
+    board_.setOut(StepInterlock(s), d.ok && !sharedHeld ? 0 : 1);
+    board_.setOut(kAlarmOut, d.ok && !cameraHold ? 0 : 1);
+    if (cameraHold)
+        board_.setOut(kClampOut, 1);
+    else if (d.holdEnds)
+        board_.setOut(kClampOut, 0);   // every step of the cycle passed
+    board_.flashOut();
+    lastStages.handedOver = steadyNs();
+
+    status_.detectState = d.ok ? DetectState::Ok : DetectState::NgLatched;
+    status_.ngPresent = !d.ok;
+    status_.countState = CountState::Detected;
+    board_.led(6, d.ok ? 1 : 0);
+    board_.led(7, d.ok ? 0 : 1);
+    if (d.ok)
+        clearLatchedNg();
+}
+
+void MouldCycle::count(const Decision& d)
+{
+    if (!d.manual) {
+        bool anyNg = false;
+        for (int c = 0; c < numCamera; ++c) {
+            if (!judge_.present(c) || stepTrained[c])
+                continue;
+            gAllNum[c]++;
+            if (!judge_.verdictOk(c)) {
+                gFailNum[c]++;
+                status_.cycleFailed[c] = true;
+                anyNg = true;
+            }
+        }
+        if (anyNg)
+            gSyncNGNum++;
+    }
+    if (d.closes && !status_.cycleTrained) {
+        bool anyCycleNg = false;
+        for (int c = 0; c < numCamera; ++c) {
+            gAllCycleNum[c]++;
+            if (status_.cycleFailed[c]) {
+                gFailCycleNum[c]++;
+                anyCycleNg = true;
+            }
+        }
+        if (anyCycleNg)
+            gSyncNGCycleNum++;
+    }
+    record_.countersChanged();
+}
+
+QVector<QPair<int, int>> MouldCycle::howCleared(const Decision& d) const
+{
+    // How the operator cleared the alarm, per camera, read before the
+    // pictures relabel the codes: a re-inspection that now passes counts as
+    // re-inspection OK.
+    QVector<QPair<int, int>> kinds;
+    if (!d.manual || !d.ok || !d.wasNg)
+        return kinds;
+    for (int c = 0; c < numCamera; ++c) {
+        const int code = status_.alarmCode[c * kMaxDetect + d.step];
+        if (code >= AlarmCode::NotDetected && code <= AlarmCode::ReDetectedOk && judge_.present(c))
+            kinds.append({c, (code == AlarmCode::ReDetected && judge_.verdictOk(c)) ? AlarmCode::ReDetectedOk : code});
+    }
+    return kinds;
+}
+
+void MouldCycle::renderPictures(const Decision& d)
+{
+    // Fault pictures: OK picture in slot 1, NG picture in slot 0.
+    const int s = d.step;
+    for (int c = 0; c < numCamera; ++c) {
+        if (!judge_.present(c))
+            continue;
+        const bool ok = judge_.verdictOk(c);
+        const bool lost = unjudged[c] && !ok;
+        const int which = ok ? 1 : 0;
+        int& code = status_.alarmCode[c * kMaxDetect + s];
+        if (lost) {
+            // No picture of this step exists: nothing is rendered from a stale frame.
+        } else if (!d.manual) {
+            code = record_.faultPicture(c, s, which, CycleRecord::SaveNew, code);
+        } else if (code == AlarmCode::NotDetected || code == AlarmCode::AddedAsTemplate) {
+            // Let pass without judging: the held NG picture, labelled with
+            // how the alarm was cleared.
+            code = record_.faultPicture(c, s, 0, CycleRecord::LabelHeld, code);
+        } else if ((code >= AlarmCode::SwitchedToMould && code <= AlarmCode::ReDetectedOk) || !ok) {
+            // Judged again: the new picture, labelled when it cleared the alarm.
+            code = record_.faultPicture(c, s, which, ok ? CycleRecord::SaveLabelled : CycleRecord::SaveNew, code);
+        }
+        if (!ok)
+            code = lost ? kCodeCameraLost : AlarmCode::NgWaiting;
+    }
+}
+
+void MouldCycle::close(const Decision& d)
+{
+    if (d.ok) {
+        if (gDNum > 0)
+            status_.runStep = (d.step + 1) % gDNum;
+        if (d.closes) {
+            status_.cycleOpen = false;
+            status_.countState = CountState::Waiting;
+        }
+    }
+    record_.stepDecided(d.step, d.ok, d.manual);
+    lastStages.decided = steadyNs();
+    if (d.ok && d.manual && d.owed)
+        // Not from inside the operator's decision: the page closes first.
+        record_.owedStepsLater();
+}
+
+// ---- The operator's answers ------------------------------------------------------------
+
+void MouldCycle::clearNg(int camera, int step, int how)
+{
+    if (camera < 0 || camera >= kMaxCamera || step < 0 || step >= kMaxDetect)
+        return;
+    int& code = status_.alarmCode[camera * kMaxDetect + step];
+    if (code == AlarmCode::NgWaiting)
+        code = how;
+}
+
+void MouldCycle::reDetect(int step, int cameraMask)
+{
+    if (step >= 0 && step < kMaxDetect)
+        status_.reDetectMask[step] = cameraMask;
+}
+
+void MouldCycle::decideByOperator()
+{
+    status_.manualDecision = true;
+    decide(true);
+}
+
+void MouldCycle::enterRegionSetting()
+{
+    status_.detectState = DetectState::RegionSetting;
+}
+
+void MouldCycle::leaveRegionSetting()
+{
+    status_.detectState = DetectState::Idle;
+}
+
+void MouldCycle::restoreShownVerdict(int shownBefore)
+{
+    if (status_.detectState == DetectState::Idle &&
+        (shownBefore == DetectState::Ok || shownBefore == DetectState::NgLatched))
+        status_.detectState = status_.ngPresent ? DetectState::NgLatched : DetectState::Ok;
+}
+
+void MouldCycle::backTrain()
+{
+    board_.setOut(kClampOut, 0);
+    board_.setOut(kEjectorOut, 0);
+    board_.flashOut();
+    status_.runState = RunState::Running;
+    decide(true);
+}
+
+// ---- The latch on disk -----------------------------------------------------------------
+
+QString MouldCycle::latchFile()
+{
+    return QStringLiteral("./nglatch.dat");
+}
+
+QString MouldCycle::oldLatchFile()
+{
+    return QStringLiteral("./nglatch.ini");
+}
+
+bool MouldCycle::LatchOnDisk()
+{
+    if (QFile::exists(oldLatchFile()))
+        return true;
+    QByteArray record;
+    const InPlaceRecord::State state = InPlaceRecord::read(latchFile(), &record);
+    return state == InPlaceRecord::State::Damaged || (state == InPlaceRecord::State::Valid && !record.isEmpty());
+}
+
+void MouldCycle::saveLatchedNg()
+{
+    int failed = 0;
+    int lost = 0;
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        if (judge_.present(c) && !judge_.verdictOk(c))
+            failed |= 1 << c;
+        if (unjudged[c])
+            lost |= 1 << c;
+    }
+    int owed = 0;
+    int decided = 0;
+    for (int k = 0; k < kMaxDetect; ++k) {
+        owed |= stepOwed[k] ? 1 << k : 0;
+        decided |= stepDecided[k] ? 1 << k : 0;
+    }
+    const QByteArray text = QStringLiteral("step=%1\nfailed=%2\nlost=%3\nowed=%4\ndecided=%5\ntime=%6\n")
+                                .arg(qBound(0, status_.detectStep, kMaxDetect - 1))
+                                .arg(failed)
+                                .arg(lost)
+                                .arg(owed)
+                                .arg(decided)
+                                .arg(QDateTime::currentDateTime().toString(Qt::ISODate))
+                                .toUtf8();
+    if (!latchRecord)
+        latchRecord = std::make_unique<InPlaceRecord>(latchFile());
+    if (!latchRecord->write(text))
+        qWarning("the latched NG could not be kept on disk; it is held for this run only");
+}
+
+void MouldCycle::clearLatchedNg()
+{
+    if (!latchRecord)
+        latchRecord = std::make_unique<InPlaceRecord>(latchFile());
+    // Written in place: an empty record is no NG. A file of an earlier
+    // version goes only once the new one says so.
+    QByteArray record;
+    const InPlaceRecord::State state = InPlaceRecord::read(latchFile(), &record);
+    const bool clear = state == InPlaceRecord::State::Missing || state == InPlaceRecord::State::Empty
+                       || (state == InPlaceRecord::State::Valid && record.isEmpty());
+    if (!clear && !latchRecord->write(QByteArray()))
+        qWarning("%s could not be cleared", qPrintable(latchFile()));
+    else if (QFile::exists(oldLatchFile()) && !QFile::remove(oldLatchFile()))
+        qWarning("%s could not be removed", qPrintable(oldLatchFile()));
+}
+
+bool MouldCycle::restoreLatchedNg()
+{
+    if (!latchRecord)
+        latchRecord = std::make_unique<InPlaceRecord>(latchFile());
+    // The values of the latch: "key=value" lines, in the [latch] group of an
+    // earlier version's file.
+    QMap<QString, QString> values;
+    bool good = true;
+    if (QFile::exists(oldLatchFile())) {
+        QSettings ini(oldLatchFile(), QSettings::IniFormat);
+        good = ini.status() == QSettings::NoError;
+        ini.beginGroup(QStringLiteral("latch"));
+        for (const QString& key : ini.childKeys())
+            values.insert(key, ini.value(key).toString());
+    } else {
+        QByteArray record;
+        switch (InPlaceRecord::read(latchFile(), &record)) {
+        case InPlaceRecord::State::Missing:
+        case InPlaceRecord::State::Empty:
+            latchRecord->prepare();
+            return false;
+        case InPlaceRecord::State::Damaged:
+            good = false;
+            break;
+        case InPlaceRecord::State::Valid:
+            if (record.isEmpty()) {
+                latchRecord->prepare();
+                return false;
+            }
+            for (const QByteArray& line : record.split('\n')) {
+                const int eq = line.indexOf('=');
+                if (eq > 0)
+                    values.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
+            }
+            break;
+        }
+    }
+    auto number = [&](const char* key, int lo, int hi) {
+        bool isNumber = false;
+        const int v = values.value(QLatin1String(key)).toInt(&isNumber);
+        if (!isNumber || v < lo || v > hi)
+            good = false;
+        return v;
+    };
+    int step = number("step", 0, kMaxDetect - 1);
+    int failed = number("failed", 0, 255);
+    const int lost = number("lost", 0, 255);
+    const int owed = number("owed", 0, 255);
+    const int decided = number("decided", 0, 255);
+    const int all = (1 << qBound(0, numCamera, kMaxCamera)) - 1;
+    if (good && !StepActive(step))
+        good = false;
+    if (!good || (failed & all) == 0) {
+        // Safety first: whatever the file says, the machine was stopped on an NG.
+        qWarning("%s is unreadable; taken as an NG of the first step on every camera",
+                 qPrintable(QFile::exists(oldLatchFile()) ? oldLatchFile() : latchFile()));
+        step = qMax(0, firstActiveStep());
+        failed = all;
+    }
+    qWarning("an NG of step %d latched before the restart is held again", step + 1);
+    status_.cycleOpen = true;
+    status_.countState = CountState::Detected;
+    status_.detectStep = step;
+    status_.runStep = step;
+    status_.detectState = DetectState::NgLatched;
+    status_.ngPresent = true;
+    for (int k = 0; k < kMaxDetect; ++k) {
+        stepOwed[k] = good ? (owed >> k) & 1 : k != step;
+        stepDecided[k] = good && ((decided >> k) & 1) && k != step;
+    }
+    stepOwed[step] = true;
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        if (!judge_.present(c))
+            continue;
+        const bool ok = !((failed >> c) & 1);
+        judge_.setVerdict(c, ok);
+        unjudged[c] = good && ((lost >> c) & 1);
+        if (!ok) {
+            status_.alarmCode[c * kMaxDetect + step] = unjudged[c] ? kCodeCameraLost : AlarmCode::NgWaiting;
+            status_.cycleFailed[c] = true;
+        }
+    }
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+        if (StepActive(k) && !stepDecided[k])
+            board_.setOut(StepInterlock(k), 1);
+    board_.setOut(StepInterlock(step), 1);
+    board_.setOut(kAlarmOut, 1);
+    board_.flashOut();
+    board_.led(6, 0);
+    board_.led(7, 1);
+    // Kept in the file of this version (made now, while the disk may have
+    // room); an earlier version's file goes once the new one holds the NG.
+    saveLatchedNg();
+    QByteArray record;
+    if (QFile::exists(oldLatchFile()) && InPlaceRecord::read(latchFile(), &record) == InPlaceRecord::State::Valid
+        && !record.isEmpty())
+        QFile::remove(oldLatchFile());
+    return true;
+}

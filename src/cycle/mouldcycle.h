@@ -1,0 +1,165 @@
+// The moulding cycle: the rules that keep a mould from closing on a stuck
+// part (the rule block at the head of mouldcycle.cpp), the steps and their
+// countdowns, the NG latch and its file, the owed steps, the hold of a
+// missing camera, the door input and the counters. It writes the cycle's
+// status (CycleStatus) and nothing else of the program: the machine, the
+// cameras, the engines and the record are the four interfaces it is built
+// with. Whoever owns it feeds it the board's input edges (pass), the
+// countdown ticks (tick) and the operator's decisions.
+#pragma once
+
+#include "cycleboard.h"
+#include "cycleframes.h"
+#include "cyclejudge.h"
+#include "cyclerecord.h"
+#include "cyclestatus.h"
+#include "globals.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class InPlaceRecord;
+
+class MouldCycle {
+public:
+    MouldCycle(CycleStatus& status, CycleBoard& board, CycleFrames& frames, CycleJudge& judge, CycleRecord& record);
+    ~MouldCycle();
+    MouldCycle(const MouldCycle&) = delete;
+    MouldCycle& operator=(const MouldCycle&) = delete;
+
+    // Word n of the live system parameters (0 until set).
+    std::function<int(int)> word;
+
+    static constexpr int kClampOut = 0;
+    static constexpr int kEjectorOut = 1;
+    static constexpr int kAlarmOut = 2;
+    // Result code of a camera whose step could not be judged (lost camera,
+    // no picture of this step); the record's text is operator text row
+    // kTextUnjudged.
+    static constexpr int kCodeCameraLost = AlarmCode::CameraLost;
+    static constexpr int kTextUnjudged = 691;
+
+    // ---- Rules of a step ----
+    bool StepActive(int k) const;
+    int lastStepOfCycle() const;
+    // Interlock output of step k (bit number) for the current mode.
+    int StepInterlock(int k) const;
+    // How step k was triggered in a pass: 0 not, 1 by its input's rising
+    // edge, 2 by the closing safety door alone.
+    int StepTrigger(int k, int rising, bool doorClosed) const;
+
+    // ---- Fed by the owner ----
+    // One pass over the board's inputs: `level` the input word now,
+    // `latched` the rising edges the board thread latched since the last
+    // pass. Returns whether a camera is missing.
+    bool pass(int level, int latched);
+    // A tenth of a second of step's countdown went by (its timer's timeout).
+    void tick(int step);
+    void startDetect();
+    void stopDetect();
+    // Stops every countdown, every camera's verdict back to OK.
+    void resetRun();
+    // The decision on the step being judged: automatic after a countdown,
+    // manual after the operator's answer on the ROI page.
+    void decide(bool manual);
+    // The operator's answers (CycleControl).
+    void clearNg(int camera, int step, int how);
+    void reDetect(int step, int cameraMask);
+    void decideByOperator();
+    // Region setting on the ROI page: entered, left, the training run's return.
+    void enterRegionSetting();
+    void leaveRegionSetting();
+    void backTrain();
+    // The screen shows again the verdict it showed before the ROI page
+    // opened (`shownBefore`, a DetectState), updated by any decision taken.
+    void restoreShownVerdict(int shownBefore);
+    // A camera view lost its camera: unless stopped, the hold of a missing camera.
+    void cameraLost();
+    // Judges step k now on every camera's fresh picture and decides it.
+    void judgeStep(int k);
+    // After an NG was resolved: the steps whose countdowns were dropped, in order.
+    void judgeOwedSteps();
+    // The ROI page's run of one camera on one step: 1 OK, 0 NG.
+    int runAlgorithm(int camera, int step);
+    // At start-up: an NG latched by the previous run is taken up again
+    // (outputs held, NG state). True when there was one. Prepares the latch
+    // file either way.
+    bool restoreLatchedNg();
+
+    // The latched NG on disk ("nglatch.dat", a record rewritten in place, made
+    // at start-up so that a full disk never stops it being written), so that
+    // a restart keeps holding. "nglatch.ini" is the file of earlier versions,
+    // still taken up at start-up.
+    static QString latchFile();
+    static QString oldLatchFile();
+    // Whether the file on disk holds a latched NG.
+    static bool LatchOnDisk();
+
+    // ---- State of the open cycle ----
+    bool countdownActive[kMaxDetect] = {};
+    bool stepOwed[kMaxDetect] = {};       // triggered in the open cycle, not yet decided OK
+    bool doorTriggered[kMaxDetect] = {};  // triggered by the safety door closing (word 144), not by its input
+    bool edgeHeld[kMaxDetect] = {};       // an opening came while the step's countdown ran
+    bool stepDecided[kMaxDetect] = {};    // decided OK (or passed) in the open cycle
+    bool stepTrained[kMaxCamera] = {};    // the camera took a template at the step being decided
+    bool unjudged[kMaxCamera] = {};       // the camera gave no picture for the step being decided
+    bool cameraHold = false;              // a camera went missing in detection: clamp and alarm held
+    bool cameraMissing = false;
+    int lastInputs = 0;
+    qint64 lastCycleStartMs = 0;
+    int cycleInterval = 0;     // between the two latest cycle starts, in 0.1 s
+    // The countdown's ticks are due at whole tenths after its start, so that
+    // late timer events do not add up over a long countdown.
+    qint64 countdownStartNs[kMaxDetect] = {};  // steady clock
+    int countdownTicks[kMaxDetect] = {};
+    // Steady-clock nanoseconds of the stages of the latest decision, for the
+    // benchmarks: countdown over, frames pulled, engines done, outputs handed
+    // to the I/O thread, the decision done, records and screen done.
+    struct DecisionStages {
+        qint64 countdownEnd = 0, framesPulled = 0, judged = 0, handedOver = 0, decided = 0, after = 0;
+    };
+    DecisionStages lastStages;
+    std::unique_ptr<InPlaceRecord> latchRecord;
+    // Called after an NG was latched on disk, before the outputs that
+    // announce it are set (tests stop the program there).
+    std::function<void()> afterLatchWritten;
+
+private:
+    // The phases of a decision.
+    struct Decision {
+        int step = 0;
+        bool manual = false;
+        bool ok = true;
+        bool wasNg = false;
+        bool owed = false;     // some step of the open cycle is still owed
+        bool closes = false;   // the decision closes the cycle
+        bool holdEnds = false; // ... and ends the hold of a missing camera
+    };
+    Decision weigh(bool manual);
+    void latchAndSetOutputs(const Decision& d);
+    void count(const Decision& d);
+    QVector<QPair<int, int>> howCleared(const Decision& d) const;
+    void renderPictures(const Decision& d);
+    void close(const Decision& d);
+
+    // A step's trigger in a pass that may start its countdown.
+    void openCycle();
+    void startCountdown(int k, int how);
+    void holdForMissingCamera();
+    // The cameras' fresh frames for step k: records of the unjudged ones.
+    void pullFrames(int k, bool fresh[kMaxCamera], QStringList records[kMaxCamera], int only = -1);
+    void saveLatchedNg();
+    void clearLatchedNg();
+    int firstActiveStep() const;
+
+    CycleStatus& status_;
+    CycleBoard& board_;
+    CycleFrames& frames_;
+    CycleJudge& judge_;
+    CycleRecord& record_;
+    qint64 countdownEndedNs_ = 0;  // the countdown whose step judgeStep is judging ended then
+    qint64 countdownDueNs_ = 0;    // ... and was due to end then
+    qint64 framesFromNs_ = 0;      // frames pulled since then are fresh for the step being judged
+};

@@ -1,0 +1,271 @@
+#include "cycleadapter.h"
+
+#include "cammerrecongnize.h"
+#include "cammerwidget.h"
+#include "controlport.h"
+#include "iofunc.h"
+#include "judgepool.h"
+#include "machineoutputs.h"
+#include "mouldcycle.h"
+#include "publictools.h"
+#include "rivurevezi.h"
+#include "sysword.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QJsonObject>
+#include <QMutexLocker>
+#include <QTimer>
+
+#include <cstring>
+
+void CycleAdapter::setOut(int n, int on)
+{
+    if (gpControlIO)
+        gpControlIO->IOSetOut(n, on);
+}
+
+void CycleAdapter::flashOut()
+{
+    if (gpControlIO)
+        gpControlIO->IOFlashOut();
+}
+
+void CycleAdapter::led(int n, int on)
+{
+    LEDOnOff(n, on);
+}
+
+bool CycleAdapter::cameraMissing()
+{
+    return win_->CameraCheck() == 0;
+}
+
+void CycleAdapter::countdownStarted(int step)
+{
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+        win_->frameMark[c][step] = win_->cammerWidget[c] ? win_->cammerWidget[c]->frameCount : 0;
+}
+
+bool CycleAdapter::freshFrame(int camera, int step, qint64 fromNs)
+{
+    CammerWidget* v = win_->cammerWidget[camera];
+    if (!v || !v->alive || v->reconnecting())
+        return false;
+    // A frame pulled since the countdown ended (for another step that ended
+    // with it), else the frame of this moment; the screen shows it after the
+    // decision.
+    if (v->pulledNs >= fromNs && v->frameCount > win_->frameMark[camera][step])
+        return true;
+    if (v->PullFrame()) {
+        win_->framePulledMs[camera] = monotonic_ms();
+        return true;
+    }
+    return v->frameCount > win_->frameMark[camera][step];
+}
+
+bool CycleAdapter::takeTemplate(int camera, int step)
+{
+    CammerWidget* v = win_->cammerWidget[camera];
+    // A step whose first template was never captured (a new mould) takes
+    // this picture as its template instead of being judged against nothing.
+    const bool noTemplate = step >= v->stepCount() ||
+                            !QFile::exists(QStringLiteral("./cammer%1%2/template0.bmp").arg(camera + 1).arg(step + 1));
+    if (!v->untrained[step] && !noTemplate)
+        return false;
+    v->SaveReTrainImage(step);
+    if (step < v->stepCount() && !v->tempUsed[step].isEmpty()) {
+        v->tempUsed[step][0] = 1;
+        if (v->tempCount[step] < 1)
+            v->tempCount[step] = 1;
+    }
+    if (v->engine) {
+        v->engine->CreateHomoShape(step);
+        v->engine->CreateShape(step);
+        v->engine->VarTrain(step);
+    }
+    // Only a retrain ordered by the operator goes on to region setting;
+    // a step that merely had no template yet just takes one.
+    if (v->untrained[step])
+        win_->templatesCaptured = true;
+    v->untrained[step] = false;
+    v->stepOk = true;
+    v->stepSettled[step] = true;
+    LEDOnOff(4, 1);
+    MachineOutputs::get().templateListChanged(
+        QJsonObject{{QStringLiteral("camera"), camera}, {QStringLiteral("detect"), step}});
+    return true;
+}
+
+void CycleAdapter::judge(int step, const bool fresh[kMaxCamera], Verdict verdict[kMaxCamera],
+                         QStringList records[kMaxCamera])
+{
+    // Templates first, here; then the engines of the cameras that are to be
+    // judged all at once, this thread waiting for every one.
+    int judged[kMaxCamera];
+    int count = 0;
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        if (!fresh[c] || !win_->cammerWidget[c])
+            continue;
+        if (takeTemplate(c, step))
+            verdict[c] = Trained;
+        else
+            judged[count++] = c;
+    }
+    const auto job = [&](int i) {
+        const int c = judged[i];
+        CammerRecong* engine = win_->cammerWidget[c]->engine;
+        if (!engine)
+            return;
+        engine->heldRecords = &records[c];
+        engine->HomoTransShape(step);
+        engine->ShapeMatch(step);
+        engine->Run(step);
+        engine->heldRecords = nullptr;
+    };
+    if (win_->judgeInParallel && count > 1) {
+        if (!win_->judgePool)
+            win_->judgePool = std::make_unique<JudgePool>(kMaxCamera - 1);
+        win_->judgePool->runAll(count, job);
+    } else {
+        for (int i = 0; i < count; ++i)
+            job(i);
+    }
+    for (int i = 0; i < count; ++i)
+        verdict[judged[i]] = win_->cammerWidget[judged[i]]->stepOk ? Ok : Ng;
+}
+
+bool CycleAdapter::present(int camera)
+{
+    return camera >= 0 && camera < kMaxCamera && win_->cammerWidget[camera];
+}
+
+bool CycleAdapter::verdictOk(int camera)
+{
+    return win_->cammerWidget[camera]->stepOk;
+}
+
+void CycleAdapter::setVerdict(int camera, bool ok)
+{
+    win_->cammerWidget[camera]->stepOk = ok;
+}
+
+void CycleAdapter::resetVerdicts()
+{
+    for (int c = 0; c < numCamera; ++c) {
+        CammerWidget* v = win_->cammerWidget[c];
+        if (!v)
+            continue;
+        v->stepOk = true;
+        for (int s = 0; s < kMaxDetect; ++s)
+            for (int r = 0; r < kMaxRoi; ++r)
+                v->roiPassed[s][r] = true;
+    }
+}
+
+void CycleAdapter::cycleOpened()
+{
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+        if (CammerWidget* v = win_->cammerWidget[c])
+            std::fill(std::begin(v->stepSettled), std::end(v->stepSettled), false);
+}
+
+void CycleAdapter::record(const QString& text)
+{
+    win_->InsertRecord(text);
+}
+
+void CycleAdapter::countersChanged()
+{
+    win_->CountWrite();
+}
+
+int CycleAdapter::faultPicture(int camera, int step, int which, Picture what, int code)
+{
+    CammerWidget* v = win_->cammerWidget[camera];
+    if (what == LabelHeld) {
+        code = v->UpdateFailImage(step, 0, code);
+        which = 0;
+    } else {
+        v->SaveFailImage(step, which);
+        if (what == SaveLabelled)
+            code = v->UpdateFailImage(step, which, code);
+    }
+    if (pMutexSaveFail) {
+        QMutexLocker lock(pMutexSaveFail);
+        gisSaveFail[which + 2 * (camera * kMaxDetect + step)] = true;
+    }
+    return code;
+}
+
+void CycleAdapter::keepNgPicture(int camera, int step)
+{
+    CammerWidget* v = win_->cammerWidget[camera];
+    if (!v->alignedFrame)
+        return;
+    const int slot = v->ngCount[step] % CammerWidget::kRecentPictures;
+    if (uchar* pic = v->ngPicture(step, slot)) {
+        std::memcpy(pic, v->alignedFrame, static_cast<size_t>(v->frameBytes));
+        v->ngCaptions[step][slot] = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
+        v->ngCount[step]++;
+    }
+}
+
+void CycleAdapter::cycleStarted()
+{
+    MachineOutputs::get().cycleStarted();
+}
+
+void CycleAdapter::stepDone(int step, bool ok)
+{
+    MachineOutputs::get().cycleStepDone(step, ok);
+}
+
+void CycleAdapter::alarmStarted(int step)
+{
+    MachineOutputs::get().alarmStarted(step);
+}
+
+void CycleAdapter::alarmCleared(const QVector<QPair<int, int>>& kinds)
+{
+    MachineOutputs::get().alarmCleared(kinds);
+}
+
+void CycleAdapter::detectStopped()
+{
+    MachineOutputs::get().detectStopped();
+}
+
+void CycleAdapter::stepJudged(int)
+{
+    win_->CheckArea();
+}
+
+void CycleAdapter::stepDecided(int, bool ok, bool manual)
+{
+    for (int c = 0; c < numCamera; ++c) {
+        CammerWidget* v = win_->cammerWidget[c];
+        if (v && !v->stepOk && v->alarmTimer)
+            v->alarmTimer->start(1000);
+    }
+    if (!ok) {
+        LCDOnOff(1);
+        if (win_->screenOffTimer && sysWord(Word::ScreenOffSeconds) > 0)
+            win_->screenOffTimer->start(sysWord(Word::ScreenOffSeconds) * 1000);
+    }
+    win_->RoiPageAfterDecision(ok, manual);
+    win_->update();
+}
+
+void CycleAdapter::owedStepsLater()
+{
+    RiVuRevezi* win = win_;
+    QTimer::singleShot(0, win, [win] { win->mould->judgeOwedSteps(); });
+}
+
+void CycleAdapter::showJudgedFrames()
+{
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+        if (win_->cammerWidget[c])
+            win_->cammerWidget[c]->ShowPulledFrame();
+}

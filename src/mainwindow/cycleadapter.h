@@ -1,0 +1,58 @@
+// The main window's machine, cameras, engines and record as the moulding
+// cycle sees them: the I/O board and the panel LEDs, the camera views'
+// frames, their engines' verdicts (several cameras judged at once), the
+// operation record, the fault pictures, the network reports and the screen's
+// follow-up of a decision.
+#pragma once
+
+#include "cycleboard.h"
+#include "cycleframes.h"
+#include "cyclejudge.h"
+#include "cyclerecord.h"
+
+class RiVuRevezi;
+
+class CycleAdapter : public CycleBoard, public CycleFrames, public CycleJudge, public CycleRecord {
+public:
+    explicit CycleAdapter(RiVuRevezi* win) : win_(win) {}
+
+    // CycleBoard
+    void setOut(int n, int on) override;
+    void flashOut() override;
+    void led(int n, int on) override;
+
+    // CycleFrames
+    bool cameraMissing() override;
+    void countdownStarted(int step) override;
+    bool freshFrame(int camera, int step, qint64 fromNs) override;
+
+    // CycleJudge
+    void judge(int step, const bool fresh[kMaxCamera], Verdict verdict[kMaxCamera],
+               QStringList records[kMaxCamera]) override;
+    bool present(int camera) override;
+    bool verdictOk(int camera) override;
+    void setVerdict(int camera, bool ok) override;
+    void resetVerdicts() override;
+    void cycleOpened() override;
+
+    // CycleRecord
+    void record(const QString& text) override;
+    void countersChanged() override;
+    int faultPicture(int camera, int step, int which, Picture what, int code) override;
+    void keepNgPicture(int camera, int step) override;
+    void cycleStarted() override;
+    void stepDone(int step, bool ok) override;
+    void alarmStarted(int step) override;
+    void alarmCleared(const QVector<QPair<int, int>>& kinds) override;
+    void detectStopped() override;
+    void stepJudged(int step) override;
+    void stepDecided(int step, bool ok, bool manual) override;
+    void owedStepsLater() override;
+    void showJudgedFrames() override;
+
+private:
+    // A step without a template takes camera c's fresh frame as its template.
+    bool takeTemplate(int camera, int step);
+
+    RiVuRevezi* win_;
+};
