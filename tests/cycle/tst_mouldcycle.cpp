@@ -1,0 +1,330 @@
+// The cycle's rules as one decision table: each row sets up a mode, plays a
+// script of board inputs, countdown ticks, camera faults and the operator's
+// answers against fakes of the board, the cameras, the engines and the
+// record, and states the output word the machine has after each event.
+//
+// Output word bits: 1 clamp held, 2 ejector held, 4 alarm, 8 the second
+// interlock of mode 3.
+#include "mouldcycle.h"
+
+#include "inplacerecord.h"
+#include "testworkdir.h"
+#include "word.h"
+
+#include <QFile>
+#include <QMap>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+struct FakeBoard : CycleBoard {
+    int wanted = 0;
+    int sent = 0;    // the word the machine got with the last flash
+    void setOut(int n, int on) override { wanted = on ? (wanted | 1 << n) : (wanted & ~(1 << n)); }
+    void flashOut() override { sent = wanted; }
+    void led(int, int) override {}
+};
+
+// Pictures and verdicts: each camera judges OK unless the script said
+// otherwise for its next judgement.
+struct FakeCameras : CycleFrames, CycleJudge {
+    enum Frame { Fresh, Empty, TooOld };
+    bool missing = false;
+    Frame next[kMaxCamera] = {};
+    Verdict nextVerdict[kMaxCamera] = {Ok, Ok, Ok, Ok, Ok, Ok, Ok, Ok};
+    bool ok[kMaxCamera] = {true, true, true, true, true, true, true, true};
+    qint64 frameNs[kMaxCamera] = {};
+    int judged = 0;
+
+    bool cameraMissing() override { return missing; }
+    void countdownStarted(int) override {}
+    bool freshFrame(int c, int, qint64 fromNs) override
+    {
+        const Frame f = next[c];
+        next[c] = Fresh;
+        if (f == Empty)
+            return false;
+        if (f == TooOld)
+            return frameNs[c] >= fromNs;   // the last frame is from before the countdown
+        frameNs[c] = fromNs;
+        return true;
+    }
+    void judge(int step, const bool fresh[kMaxCamera], Verdict verdict[kMaxCamera],
+               QStringList records[kMaxCamera]) override
+    {
+        for (int c = 0; c < numCamera; ++c) {
+            if (!fresh[c])
+                continue;
+            verdict[c] = nextVerdict[c];
+            nextVerdict[c] = Ok;
+            ok[c] = verdict[c] != Ng;
+            records[c].append(QStringLiteral("judged %1 %2").arg(c).arg(step));
+            ++judged;
+        }
+    }
+    bool present(int c) override { return c >= 0 && c < numCamera; }
+    bool verdictOk(int c) override { return ok[c]; }
+    void setVerdict(int c, bool v) override { ok[c] = v; }
+    void resetVerdicts() override { std::fill(std::begin(ok), std::end(ok), true); }
+    void cycleOpened() override {}
+};
+
+struct FakeRecord : CycleRecord {
+    QStringList rows;
+    bool owedLater = false;
+    QVector<QPair<int, int>> cleared;
+    void record(const QString& text) override { rows.append(text); }
+    void countersChanged() override {}
+    int faultPicture(int, int, int, Picture what, int code) override
+    {
+        return what == SaveNew ? code : AlarmCode::afterLabel(code);
+    }
+    void keepNgPicture(int, int) override {}
+    void cycleStarted() override {}
+    void stepDone(int, bool) override {}
+    void alarmStarted(int) override {}
+    void alarmCleared(const QVector<QPair<int, int>>& kinds) override { cleared = kinds; }
+    void detectStopped() override {}
+    void stepJudged(int) override {}
+    void stepDecided(int, bool, bool) override {}
+    void owedStepsLater() override { owedLater = true; }
+    void showJudgedFrames() override {}
+};
+
+// One program: a status, the fakes and the cycle over them; `restart`
+// builds the cycle again as a new process would, on the same files.
+struct Rig {
+    QMap<int, int> words;
+    FakeBoard board;
+    FakeCameras cameras;
+    FakeRecord record;
+    std::unique_ptr<CycleStatus> status;
+    std::unique_ptr<MouldCycle> cycle;
+    int level = 0;
+
+    void start()
+    {
+        cycle.reset();
+        status = std::make_unique<CycleStatus>();
+        board = FakeBoard{};
+        cameras.resetVerdicts();
+        cycle = std::make_unique<MouldCycle>(*status, board, cameras, cameras, record);
+        cycle->word = [this](int n) { return words.value(n); };
+        cycle->startDetect();
+        cycle->restoreLatchedNg();
+    }
+    void everyCameraClears(int how)
+    {
+        const int s = status->runStep;
+        cycle->resetRun();
+        for (int c = 0; c < numCamera; ++c)
+            cycle->clearNg(c, s, how);
+        cycle->decideByOperator();
+    }
+    void reDetect()
+    {
+        const int s = status->runStep;
+        cycle->resetRun();
+        int mask = 0;
+        for (int c = 0; c < numCamera; ++c) {
+            cycle->clearNg(c, s, AlarmCode::ReDetected);
+            cycle->runAlgorithm(c, s);
+            mask |= 1 << c;
+        }
+        cycle->reDetect(s, mask);
+        cycle->decideByOperator();
+    }
+    // Plays one event of a script; false for a word the script does not know.
+    bool play(const QString& e)
+    {
+        const int n = e.right(1).toInt();
+        if (e.startsWith('u')) {            // input n rises
+            level |= 1 << n;
+            cycle->pass(level, 1 << n);
+        } else if (e.startsWith('d') && e != "door") {   // input n falls
+            level &= ~(1 << n);
+            cycle->pass(level, 0);
+        } else if (e == "door") {           // the safety door closes
+            level |= 1 << kSafetyDoorInput;
+            cycle->pass(level, 1 << kSafetyDoorInput);
+        } else if (e == "p") {
+            cycle->pass(level, 0);
+        } else if (e == "t") {              // a tenth of a second
+            for (int k = 0; k < kMaxDetect; ++k)
+                if (cycle->countdownActive[k])
+                    cycle->tick(k);
+        } else if (e.startsWith("ng")) {
+            cameras.nextVerdict[n] = CycleJudge::Ng;
+        } else if (e.startsWith("train")) {
+            cameras.nextVerdict[n] = CycleJudge::Trained;
+        } else if (e.startsWith("empty")) {
+            cameras.next[n] = FakeCameras::Empty;
+        } else if (e.startsWith("old")) {
+            cameras.next[n] = FakeCameras::TooOld;
+        } else if (e == "lost" || e == "back") {
+            cameras.missing = e == "lost";
+            cycle->pass(level, 0);
+        } else if (e == "pass") {           // "Don't Detect"
+            everyCameraClears(AlarmCode::NotDetected);
+        } else if (e == "tmpl") {           // added as a template
+            everyCameraClears(AlarmCode::AddedAsTemplate);
+        } else if (e == "redo") {           // detected again
+            reDetect();
+        } else if (e == "owed") {           // the owed steps, once asked for
+            if (record.owedLater)
+                cycle->judgeOwedSteps();
+            record.owedLater = false;
+        } else if (e == "stop") {
+            cycle->stopDetect();
+        } else if (e == "restart") {
+            start();
+        } else if (e == "garble") {         // the latch file damaged, then a restart
+            QFile f(MouldCycle::latchFile());
+            if (!f.open(QIODevice::ReadWrite))
+                return false;
+            f.seek(4);
+            f.write("garbage over both slots of the record, garbage, garbage");
+            f.seek(520);
+            f.write("garbage over both slots of the record, garbage, garbage");
+            f.close();
+            start();
+        } else {
+            return false;
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+class TestMouldCycle : public QObject {
+    Q_OBJECT
+
+private slots:
+    void rules_data()
+    {
+        // mode: 0-3 (1 and 2 alike: four steps, two cavities and two
+        // products sharing outputs); cameras; script: events, "=w" the word
+        // the machine has after the event; counts: camera 0's judged / NG /
+        // cycles / NG cycles; code: camera 0's result code of step 0 and 1.
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("cameras");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("counts");
+        QTest::addColumn<QString>("codes");
+        QTest::addColumn<int>("detectState");
+
+        // ---- automatic decisions
+        QTest::newRow("mode 0: product and cavity OK, cycle closes")
+            << 0 << 1 << "u3=3 t=1 d3 u4=1 t=0" << "2 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0: product NG holds the ejector and raises the alarm")
+            << 0 << 1 << "u3=3 ng0 t=7 d3 u4=7" << "1 1 0 0" << "3 0" << 2;
+        QTest::newRow("mode 0: cavity NG keeps the clamp held")
+            << 0 << 1 << "u3=3 t=1 d3 u4 ng0 t=5" << "2 1 0 0" << "0 3" << 2;
+        QTest::newRow("mode 0: NG on the second camera only")
+            << 0 << 2 << "u3=3 ng1 t=7" << "1 0 0 0" << "0 0" << 2;
+        QTest::newRow("mode 0: a training step counts nothing")
+            << 0 << 1 << "u3=3 train0 t=1 d3 u4=1 t=0" << "1 0 0 0" << "0 0" << 1;
+        QTest::newRow("mode 0: an opening during a countdown is judged next, never passed")
+            << 0 << 1 << "u3=3 d3 u3=3 t=1 p t=1 d3 u4 t=0" << "3 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0: door closing re-checks the cavity step")
+            << 0 << 1 << "door=3 ng0 t=7" << "1 1 0 0" << "0 3" << 2;
+        QTest::newRow("mode 1: a cavity OK keeps the clamp the other cavity holds")
+            << 1 << 1 << "u3=3 t=3 d3 u4 t=3 d4 u5 t=1 d5 u6 t=0" << "4 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 2: product NG of the second colour")
+            << 2 << 1 << "u3=3 t=3 d3 u4 t=3 d4 u5 ng0 t=7" << "3 1 0 0" << "0 0" << 2;
+        QTest::newRow("mode 3: interlocks by output table, last step on the clamp")
+            << 3 << 1 << "u3=11 t=9 d3 u4=9 t=1 d4 u5=1 t=0" << "3 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 3 sequential: a step out of turn is ignored")
+            << 3 << 1 << "u4=0 u3=11 t=9 d4 u4=9 t=1" << "2 0 0 0" << "0 0" << 1;
+
+        // ---- the operator's answers to an NG
+        QTest::newRow("mode 0: NG passed without judging")
+            << 0 << 1 << "u3 ng0 t=7 pass=1 d3 u4 t=0" << "2 1 1 1" << "9 0" << 1;
+        QTest::newRow("mode 0: NG added as a template")
+            << 0 << 1 << "u3 ng0 t=7 tmpl=1" << "1 1 0 0" << "9 0" << 1;
+        QTest::newRow("mode 0: re-detected and now OK")
+            << 0 << 1 << "u3 ng0 t=7 redo=1 d3 u4 t=0" << "2 1 1 1" << "8 0" << 1;
+        QTest::newRow("mode 0: re-detected and still NG keeps everything held")
+            << 0 << 1 << "u3 ng0 t=7 ng0 redo=7" << "1 1 0 0" << "3 0" << 2;
+        QTest::newRow("mode 0: cavity opened while the NG waited is owed and judged after")
+            << 0 << 1 << "u3 ng0 t=7 d3 u4=7 t=7 pass=1 owed=0" << "2 1 1 1" << "9 0" << 1;
+        QTest::newRow("mode 1: owed cavity still NG after the resolution")
+            << 1 << 1 << "u3 ng0 t=7 d3 u4=7 pass=3 ng0 owed=7" << "2 2 0 0" << "9 3" << 2;
+
+        // ---- cameras: lost, no frame, a frame too old
+        QTest::newRow("mode 0: empty frame is an unjudged NG")
+            << 0 << 1 << "u3=3 empty0 t=7" << "1 1 0 0" << "11 0" << 2;
+        QTest::newRow("mode 0: frame from before the countdown is an unjudged NG")
+            << 0 << 1 << "u3=3 old0 t=7" << "1 1 0 0" << "11 0" << 2;
+        QTest::newRow("mode 0: camera lost holds clamp and alarm until a cycle closed")
+            << 0 << 1 << "u3=3 lost=7 u4=7 back=7 t=5 d3 u4=5 t=0" << "2 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0: camera lost while stopped holds nothing")
+            << 0 << 1 << "stop=1 lost=1" << "0 0 0 0" << "0 0" << 0;
+
+        // ---- restarts with a latched NG, stop
+        QTest::newRow("mode 0: restart holds the latched cavity NG")
+            << 0 << 1 << "u3 t=1 d3 u4 ng0 t=5 restart=5 pass=0" << "2 1 1 1" << "0 9" << 1;
+        QTest::newRow("mode 0: restart with a product NG, the clamp waits for the next cavity opening")
+            << 0 << 1 << "u3 ng0 t=7 d3 u4=7 restart=7 pass=1 owed=1 d4 u4 t=0" << "2 1 1 1" << "9 0" << 1;
+        QTest::newRow("mode 0: damaged latch file is an NG of the first step")
+            << 0 << 2 << "u3 t=1 d3 u4 ng0 t=5 garble=7" << "2 1 0 0" << "3 0" << 2;
+        QTest::newRow("mode 0: a resolved NG is not held again after a restart")
+            << 0 << 1 << "u3 ng0 t=7 pass=1 restart=0" << "1 1 0 0" << "0 0" << 0;
+        QTest::newRow("mode 0: stop releases the latch, word 95 keeps the clamp")
+            << 0 << 1 << "u3 ng0 t=7 stop=1 restart=0" << "1 1 0 0" << "0 0" << 0;
+    }
+
+    void rules()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, cameras);
+        QFETCH(QString, script);
+        QFETCH(QString, counts);
+        QFETCH(QString, codes);
+        QFETCH(int, detectState);
+        TestWorkDir dir;
+        numCamera = cameras;
+        gFromTrain = false;
+        for (int c = 0; c < kMaxCamera; ++c)
+            gAllNum[c] = gFailNum[c] = gAllCycleNum[c] = gFailCycleNum[c] = 0;
+
+        Rig rig;
+        const int steps = mode == 0 ? 2 : mode == 3 ? 3 : 4;
+        gDNum = steps;
+        rig.words[Word::Mode] = mode;
+        rig.words[Word::StepCountMode3] = 3;
+        rig.words[Word::Sequential] = QByteArray(QTest::currentDataTag()).contains("sequential") ? 1 : 0;
+        rig.words[Word::SafetyDoorDetect] = 1;
+        rig.words[Word::StopClampWhenStopped] = 1;
+        for (int k = 0; k < steps; ++k) {
+            rig.words[Word::StepEnabled0 + k] = 1;
+            rig.words[Word::TriggerInput0 + k] = 3 + k;
+            rig.words[Word::TriggerDelay0 + k] = 1;   // one tick
+        }
+        rig.start();
+
+        int at = 0;
+        for (const QString& token : script.split(' ')) {
+            const QStringList parts = token.split('=');
+            QVERIFY2(rig.play(parts[0]), qPrintable("unknown event " + parts[0]));
+            ++at;
+            if (parts.size() > 1)
+                QVERIFY2(rig.board.sent == parts[1].toInt(),
+                         qPrintable(QStringLiteral("after event %1 (%2): word %3, wanted %4")
+                                        .arg(at).arg(parts[0]).arg(rig.board.sent).arg(parts[1])));
+        }
+        QCOMPARE(QStringLiteral("%1 %2 %3 %4").arg(gAllNum[0]).arg(gFailNum[0]).arg(gAllCycleNum[0]).arg(gFailCycleNum[0]),
+                 counts);
+        QCOMPARE(QStringLiteral("%1 %2").arg(rig.status->alarmCode[0]).arg(rig.status->alarmCode[1]), codes);
+        QCOMPARE(rig.status->detectState, detectState);
+        // Never an NG on the machine without it on disk.
+        if (rig.status->detectState == DetectState::NgLatched)
+            QVERIFY(MouldCycle::LatchOnDisk());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMouldCycle)
+#include "tst_mouldcycle.moc"
