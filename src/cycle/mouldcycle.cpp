@@ -113,6 +113,10 @@ MouldCycle::MouldCycle(CycleStatus& status, CycleBoard& board, CycleFrames& fram
                        CycleRecord& record)
     : word([](int) { return 0; }), status_(status), board_(board), frames_(frames), judge_(judge), record_(record)
 {
+    for (QTimer& timer : status_.countdownTimer) {
+        timer.setInterval(100);
+        timer.setTimerType(Qt::PreciseTimer);
+    }
 }
 
 MouldCycle::~MouldCycle() = default;

@@ -98,6 +98,17 @@ public:
     // Returns false when the program is ending (a database was restored and
     // a reboot requested).
     bool StartUp();
+    // Its phases, in order: the screen's size and the databases (false: a
+    // database was restored, the program is ending), the parameters and the
+    // counters, the cameras with their views and picture folders, the I/O
+    // board and the screen, the timers and the picture writer, detection
+    // (with an NG the previous run left latched).
+    bool OpenDatabases();
+    void LoadParameters();
+    void OpenCameraViews();
+    void BuildScreen();
+    void StartTimers();
+    void StartDetection();
     int RunAlgorithm(int camera, int step);
     void CheckNG(bool manual);
     // The cycle's status, written here alone (and by tests setting a case up).

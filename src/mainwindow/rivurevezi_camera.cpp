@@ -13,7 +13,7 @@
 void RiVuRevezi::LostCamera()
 {
     mould->cameraLost();
-    if (cycle_.runState != RunState::Stopped && !gpControlIO)
+    if (cycle().runState != RunState::Stopped && !gpControlIO)
         qWarning("LostCamera: no I/O port; clamp and alarm not set");
     // Shown without waiting: the cycle and the camera's reconnect go on.
     const bool lostBox = gpWPara && gpWPara->words[Word::LostCameraDialog] != 0;

@@ -73,7 +73,7 @@ void RiVuRevezi::StopDetect()
 
 void RiVuRevezi::SlotStartStop()
 {
-    if (cycle_.runState == RunState::Stopped) {
+    if (cycle().runState == RunState::Stopped) {
         StartDetect();
         InsertRecord(lanStr(136));
         return;
@@ -107,7 +107,7 @@ void RiVuRevezi::Run()
     bool endingSoon = false;
     for (int k = 0; k < kMaxDetect; ++k)
         endingSoon = endingSoon ||
-                     (mould->countdownActive[k] && cycle_.countdownRemain[k] * 1000.0f <= float(kFramePullMs) + 0.5f);
+                     (mould->countdownActive[k] && cycle().countdownRemain[k] * 1000.0f <= float(kFramePullMs) + 0.5f);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         if (!cammerWidget[c])
             continue;
@@ -196,7 +196,7 @@ void RiVuRevezi::TimerShow()
 {
     static int phase = 0;
     phase ^= 1;
-    LEDOnOff(5, cycle_.runState == RunState::Stopped ? 1 : phase);
+    LEDOnOff(5, cycle().runState == RunState::Stopped ? 1 : phase);
     if (gSource != 0)   // the template source shows the template file's time
         gTempTime = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
     TrainRenewedTemplates();

@@ -46,7 +46,7 @@ void RiVuRevezi::OpenRoiPage()
     showhideHelp(false);
     if (!drawROIWidget->isVisible()) {
         cameraBeforeRoiPage = currentCamera;
-        detectStateBeforeRoiPage = cycle_.detectState;
+        detectStateBeforeRoiPage = cycle().detectState;
     }
     drawROIWidget->Reset();
 }
@@ -94,9 +94,9 @@ void RiVuRevezi::RestoreViewAfterRoiPage()
 
 void RiVuRevezi::SlotDrawROI()
 {
-    if (!drawROIWidget || cycle_.detectState == DetectState::RegionSetting)
+    if (!drawROIWidget || cycle().detectState == DetectState::RegionSetting)
         return;
-    if (cycle_.detectState == DetectState::NgLatched) {
+    if (cycle().detectState == DetectState::NgLatched) {
         OpenRoiPage();
         return;
     }

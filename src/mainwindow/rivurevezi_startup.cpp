@@ -87,6 +87,18 @@ bool RiVuRevezi::StartUp()
 {
     gpWin = this;
     gpState = this;
+    if (!OpenDatabases())
+        return false;
+    LoadParameters();
+    OpenCameraViews();
+    BuildScreen();
+    StartTimers();
+    StartDetection();
+    return true;
+}
+
+bool RiVuRevezi::OpenDatabases()
+{
     // The screen's size, unless whoever started the window has fixed it
     // already (the screen checks render the monitor's 1920 x 1080 anywhere).
     QScreen* screen = (gShowW > 0 && gShowH > 0) ? nullptr : QGuiApplication::primaryScreen();
@@ -122,7 +134,11 @@ bool RiVuRevezi::StartUp()
     recordDb = recordStore->db();
     addColumnIfNotExists(recordDb, QStringLiteral("RECORD"), QStringLiteral("recordtype"), QStringLiteral("TEXT"));
     recordStore->rolloverIfNeeded(QDate::currentDate());
+    return true;
+}
 
+void RiVuRevezi::LoadParameters()
+{
     // ---- Parameters ----
     gpWPara = new WizardPara;
     gpWPara->LoadDatafromFile();
@@ -140,7 +156,10 @@ bool RiVuRevezi::StartUp()
     roles->showParameterWarnings = true;
     LoadCount();
     splash(75);
+}
 
+void RiVuRevezi::OpenCameraViews()
+{
     // ---- Cameras and their views, in the camera manager's order ----
     CameraManager* cm = CameraManager::getInstance();
     cm->loadPlugins(gAppDirPath.isEmpty() ? QCoreApplication::applicationDirPath() : gAppDirPath);
@@ -195,7 +214,10 @@ bool RiVuRevezi::StartUp()
             }
         }
     }
+}
 
+void RiVuRevezi::BuildScreen()
+{
     // ---- I/O board ----
     gpControlIO = new ControlPort(this);
     for (int n = 0; n < 10; ++n)
@@ -230,15 +252,16 @@ bool RiVuRevezi::StartUp()
 
     // ---- Hand-overs to the network services ----
     roles->servicesUp = true;
+}
 
+void RiVuRevezi::StartTimers()
+{
     // ---- Timers ----
     runTimer = new QTimer(this);
     runTimer->setSingleShot(true);
     connect(runTimer, &QTimer::timeout, this, &RiVuRevezi::Run);
     for (int k = 0; k < kMaxDetect; ++k) {
-        cycle_.countdownTimer[k].setInterval(100);
-        cycle_.countdownTimer[k].setTimerType(Qt::PreciseTimer);
-        connect(&cycle_.countdownTimer[k], &QTimer::timeout, this, [this, k] { TimerUp(k); });
+        connect(&cycle().countdownTimer[k], &QTimer::timeout, this, [this, k] { TimerUp(k); });
     }
     showTimer = new QTimer(this);
     connect(showTimer, &QTimer::timeout, this, &RiVuRevezi::TimerShow);
@@ -258,7 +281,10 @@ bool RiVuRevezi::StartUp()
     for (int c = 0; c < numCamera; ++c)
         saveThread->setCameraSize(c, cammerWidget[c]->imageWidth, cammerWidget[c]->imageHeight);
     saveThread->start();
+}
 
+void RiVuRevezi::StartDetection()
+{
     // ---- Detection ----
     StartDetect();
     // An NG that the previous run left latched is held again before the
@@ -268,7 +294,6 @@ bool RiVuRevezi::StartUp()
     touchRunStamp();
     runTimer->start(5);
     splash(90, lanStr(650));
-    return true;
 }
 
 void RiVuRevezi::ChangeCammer()
