@@ -749,43 +749,49 @@ void MouldCycle::clearLatchedNg()
         qWarning("%s could not be removed", qPrintable(oldLatchFile()));
 }
 
+MouldCycle::LatchRead MouldCycle::readLatch(QMap<QString, QString>& values)
+{
+    // The values of the latch: "key=value" lines, in the [latch] group of an
+    // earlier version's file.
+    if (QFile::exists(oldLatchFile())) {
+        QSettings ini(oldLatchFile(), QSettings::IniFormat);
+        const bool good = ini.status() == QSettings::NoError;
+        ini.beginGroup(QStringLiteral("latch"));
+        for (const QString& key : ini.childKeys())
+            values.insert(key, ini.value(key).toString());
+        return good ? LatchRead::Held : LatchRead::Damaged;
+    }
+    QByteArray record;
+    switch (InPlaceRecord::read(latchFile(), &record)) {
+    case InPlaceRecord::State::Missing:
+    case InPlaceRecord::State::Empty:
+        return LatchRead::None;
+    case InPlaceRecord::State::Damaged:
+        return LatchRead::Damaged;
+    case InPlaceRecord::State::Valid:
+        break;
+    }
+    if (record.isEmpty())
+        return LatchRead::None;
+    for (const QByteArray& line : record.split('\n')) {
+        const int eq = line.indexOf('=');
+        if (eq > 0)
+            values.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
+    }
+    return LatchRead::Held;
+}
+
 bool MouldCycle::restoreLatchedNg()
 {
     if (!latchRecord)
         latchRecord = std::make_unique<InPlaceRecord>(latchFile());
-    // The values of the latch: "key=value" lines, in the [latch] group of an
-    // earlier version's file.
     QMap<QString, QString> values;
-    bool good = true;
-    if (QFile::exists(oldLatchFile())) {
-        QSettings ini(oldLatchFile(), QSettings::IniFormat);
-        good = ini.status() == QSettings::NoError;
-        ini.beginGroup(QStringLiteral("latch"));
-        for (const QString& key : ini.childKeys())
-            values.insert(key, ini.value(key).toString());
-    } else {
-        QByteArray record;
-        switch (InPlaceRecord::read(latchFile(), &record)) {
-        case InPlaceRecord::State::Missing:
-        case InPlaceRecord::State::Empty:
-            latchRecord->prepare();
-            return false;
-        case InPlaceRecord::State::Damaged:
-            good = false;
-            break;
-        case InPlaceRecord::State::Valid:
-            if (record.isEmpty()) {
-                latchRecord->prepare();
-                return false;
-            }
-            for (const QByteArray& line : record.split('\n')) {
-                const int eq = line.indexOf('=');
-                if (eq > 0)
-                    values.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
-            }
-            break;
-        }
+    const LatchRead read = readLatch(values);
+    if (read == LatchRead::None) {
+        latchRecord->prepare();
+        return false;
     }
+    bool good = read == LatchRead::Held;
     auto number = [&](const char* key, int lo, int hi) {
         bool isNumber = false;
         const int v = values.value(QLatin1String(key)).toInt(&isNumber);
@@ -808,6 +814,12 @@ bool MouldCycle::restoreLatchedNg()
         step = qMax(0, firstActiveStep());
         failed = all;
     }
+    holdRestoredNg(step, failed, good ? lost : 0, good ? owed : -1, good ? decided : 0);
+    return true;
+}
+
+void MouldCycle::holdRestoredNg(int step, int failed, int lost, int owed, int decided)
+{
     qWarning("an NG of step %d latched before the restart is held again", step + 1);
     status_.cycleOpen = true;
     status_.countState = CountState::Detected;
@@ -816,8 +828,8 @@ bool MouldCycle::restoreLatchedNg()
     status_.detectState = DetectState::NgLatched;
     status_.ngPresent = true;
     for (int k = 0; k < kMaxDetect; ++k) {
-        stepOwed[k] = good ? (owed >> k) & 1 : k != step;
-        stepDecided[k] = good && ((decided >> k) & 1) && k != step;
+        stepOwed[k] = owed >= 0 ? (owed >> k) & 1 : k != step;
+        stepDecided[k] = ((decided >> k) & 1) && k != step;
     }
     stepOwed[step] = true;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
@@ -825,7 +837,7 @@ bool MouldCycle::restoreLatchedNg()
             continue;
         const bool ok = !((failed >> c) & 1);
         judge_.setVerdict(c, ok);
-        unjudged[c] = good && ((lost >> c) & 1);
+        unjudged[c] = (lost >> c) & 1;
         if (!ok) {
             status_.alarmCode[c * kMaxDetect + step] = unjudged[c] ? kCodeCameraLost : AlarmCode::NgWaiting;
             status_.cycleFailed[c] = true;
@@ -846,5 +858,4 @@ bool MouldCycle::restoreLatchedNg()
     if (QFile::exists(oldLatchFile()) && InPlaceRecord::read(latchFile(), &record) == InPlaceRecord::State::Valid
         && !record.isEmpty())
         QFile::remove(oldLatchFile());
-    return true;
 }

@@ -15,6 +15,7 @@
 #include "cyclestatus.h"
 #include "globals.h"
 
+#include <QMap>
 #include <QString>
 
 #include <functional>
@@ -150,6 +151,14 @@ private:
     void holdForMissingCamera();
     // The cameras' fresh frames for step k: records of the unjudged ones.
     void pullFrames(int k, bool fresh[kMaxCamera], QStringList records[kMaxCamera], int only = -1);
+    // The latch file: none (or resolved), an NG held, or unreadable; the
+    // values of a held one go to `values`.
+    enum class LatchRead { None, Held, Damaged };
+    static LatchRead readLatch(QMap<QString, QString>& values);
+    // A restored NG of `step` on the cameras of `failed` held again: the
+    // cameras of `lost` had no picture, the steps of `owed` (-1: every
+    // other step) are owed, those of `decided` were decided.
+    void holdRestoredNg(int step, int failed, int lost, int owed, int decided);
     void saveLatchedNg();
     void clearLatchedNg();
     int firstActiveStep() const;

@@ -1,6 +1,6 @@
 // The status of the moulding cycle: what runs, what is latched, which step,
-// how each camera's alarm was cleared. One owner writes it (the cycle of the
-// main window); everything else reads it through WinState::cycle(), a const
+// how each camera's alarm was cleared. One owner writes it (the moulding
+// cycle, MouldCycle); everything else reads it through WinState::cycle(), a const
 // reference, so that no screen or view can change the cycle behind its back.
 // What a view or page wants changed it passes up as the operator's decision
 // (CycleControl).

@@ -120,8 +120,9 @@ struct WinState {
     void FLushAll();
 
 protected:
-    // Written by the cycle's owner alone (the main window; in the tests of
-    // the libraries below it, the test's stand-in).
+    // Written by the cycle alone (the main window hands it to its
+    // MouldCycle; in the tests of the libraries below it, the test's
+    // stand-in sets its case up).
     CycleStatus cycle_;
 };
 

@@ -176,6 +176,11 @@ struct Rig {
             if (record.owedLater)
                 cycle->judgeOwedSteps();
             record.owedLater = false;
+        } else if (e == "region" || e == "leave") {   // region setting on the ROI page
+            if (e == "region")
+                cycle->enterRegionSetting();
+            else
+                cycle->leaveRegionSetting();
         } else if (e == "stop") {
             cycle->stopDetect();
         } else if (e == "restart") {
@@ -229,6 +234,12 @@ private slots:
             << 0 << 1 << "u3=3 train0 t=1 d3 u4=1 t=0" << "1 0 0 0" << "0 0" << 1;
         QTest::newRow("mode 0: an opening during a countdown is judged next, never passed")
             << 0 << 1 << "u3=3 d3 u3=3 t=1 p t=1 d3 u4 t=0" << "3 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0: stopped, an opening triggers nothing")
+            << 0 << 1 << "stop=1 u3=1 t=1" << "0 0 0 0" << "0 0" << 0;
+        QTest::newRow("mode 0: in region setting an opening triggers nothing")
+            << 0 << 1 << "region u3=0 t=0 d3 leave u3=3 t=1" << "1 0 0 0" << "0 0" << 1;
+        QTest::newRow("mode 0: a countdown ending while an NG waits leaves its step owed")
+            << 0 << 1 << "u3 u4 ng0 t=7 pass=1 owed=0" << "2 1 1 1" << "9 0" << 1;
         QTest::newRow("mode 0: door closing re-checks the cavity step")
             << 0 << 1 << "door=3 ng0 t=7" << "1 1 0 0" << "0 3" << 2;
         QTest::newRow("mode 1: a cavity OK keeps the clamp the other cavity holds")
