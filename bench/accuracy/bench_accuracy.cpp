@@ -15,6 +15,7 @@
 #include "defectvisibility.h"
 #include "driftscene.h"
 #include "globals.h"
+#include "mouldcycle.h"
 #include "rivurevezi.h"
 #include "wizardpara.h"
 
@@ -286,7 +287,7 @@ public:
         spin(150);  // fresh frames of the new scene
         win_->cycleStatus().detectState = 1;
         win_->cycleStatus().ngPresent = false;
-        win_->countdownActive[step] = true;
+        win_->mould->countdownActive[step] = true;
         win_->cycleStatus().countdownRemain[step] = 0.05f;
         // As a trigger does: only a frame taken from now on is judged, so a
         // loaded machine whose display has not fetched the new scene yet
