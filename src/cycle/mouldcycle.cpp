@@ -231,16 +231,21 @@ bool MouldCycle::pass(int level, int latched)
             holdForMissingCamera();
     } else if (running && status_.detectState == DetectState::NgLatched && status_.cycleOpen) {
         // The machine moved on while the NG waits: the step is owed and is
-        // judged as soon as the NG is resolved.
+        // judged as soon as the NG is resolved, also after a restart (the
+        // latch on disk says so).
+        bool newlyOwed = false;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
             const int how = StepTrigger(k, rising, doorClosed);
             if (StepActive(k) && !stepDecided[k] && !countdownActive[k] && (how != 0 || edgeHeld[k])) {
+                newlyOwed = newlyOwed || !stepOwed[k];
                 stepOwed[k] = true;
                 if (how != 0)
                     doorTriggered[k] = how == 2;
                 edgeHeld[k] = false;
             }
         }
+        if (newlyOwed)
+            saveLatchedNg();
     } else if (running && status_.detectState != DetectState::NgLatched &&
                status_.detectState != DetectState::RegionSetting) {
         const bool sequential = word(Word::Mode) == 3 && word(Word::Sequential) != 0;

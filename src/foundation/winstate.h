@@ -36,8 +36,10 @@
 //   gpWin->InsertRecord, CountWrite, FLushAll -> gpState->... (same names)
 //   gpWin->CheckNG, RunAlgorithm, BackTrain, ResetRun, LostCamera,
 //     ChangeCammer, gpWPara->words[n] from the widget kit
-//                                           -> CycleControl::get().decideByOperator
-//     (with clearNg, reDetect, roiPageClosed: the ROI page's writes), runAlgorithm, backTrain, resetRun, lostCamera, changeCammer, paraWord
+//                                           -> CycleControl::get().decideByOperator,
+//     runAlgorithm, backTrain, resetRun, lostCamera, changeCammer, paraWord;
+//     the ROI page's writes of alarm codes, the re-detect mask and the
+//     detect state -> CycleControl::get().clearNg, reDetect, roiPageClosed
 //   gpWin->SettingsVisible, showhideHelp, showhideVersion, MScaleSetToMin,
 //     update(), indexButton->checkShowHide(), ioStatusWidget->setVisible
 //                                           -> ScreenChrome::get().settingsVisible,

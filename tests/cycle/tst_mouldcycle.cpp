@@ -278,8 +278,8 @@ private slots:
         // ---- restarts with a latched NG, stop
         QTest::newRow("mode 0: restart holds the latched cavity NG")
             << 0 << 1 << "u3 t=1 d3 u4 ng0 t=5 restart=5 pass=0" << "2 1 1 1" << "0 9" << 1;
-        QTest::newRow("mode 0: restart with a product NG, the clamp waits for the next cavity opening")
-            << 0 << 1 << "u3 ng0 t=7 d3 u4=7 restart=7 pass=1 owed=1 d4 u4 t=0" << "2 1 1 1" << "9 0" << 1;
+        QTest::newRow("mode 0: restart with a product NG, the cavity owed before it is judged after")
+            << 0 << 1 << "u3 ng0 t=7 d3 u4=7 restart=7 pass=1 owed=0" << "2 1 1 1" << "9 0" << 1;
         QTest::newRow("mode 0: damaged latch file is an NG of the first step")
             << 0 << 2 << "u3 t=1 d3 u4 ng0 t=5 garble=7" << "2 1 0 0" << "3 0" << 2;
         QTest::newRow("mode 0: a resolved NG is not held again after a restart")
