@@ -272,7 +272,7 @@ private slots:
             << 0 << 1 << "u3=3 old0 t=7" << "1 1 0 0" << "11 0" << 2;
         QTest::newRow("mode 0: camera lost holds clamp and alarm until a cycle closed")
             << 0 << 1 << "u3=3 lost=7 u4=7 back=7 t=5 d3 u4=5 t=0" << "2 0 1 0" << "0 0" << 1;
-        QTest::newRow("mode 0: camera lost while stopped holds nothing")
+        QTest::newRow("mode 0: camera lost while stopped adds no hold")
             << 0 << 1 << "stop=1 lost=1" << "0 0 0 0" << "0 0" << 0;
 
         // ---- restarts with a latched NG, stop
