@@ -129,7 +129,7 @@ void CammerWidget::InitEditing()
 
 int CammerWidget::editStep()
 {
-    const int s = gpState ? gpState->currentDetect : 0;
+    const int s = EditSession::get().currentDetect();
     return (s >= 0 && s < kMaxDetect) ? s : 0;
 }
 
@@ -151,7 +151,7 @@ void CammerWidget::setCurRoi(int i)
         return;
     curRoi = i;
     if (editRecord)
-        editRecord->setSelectRoi(i);
+        editRecord->setSelectRoi(EditSession::get().currentDetect(), i);
 }
 
 void CammerWidget::RenewRoi(int step, int i)
@@ -475,13 +475,13 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
 {
     const QPoint pos = e->pos();
     emit clicked(pos);
-    if (gpState && gpState->currentCamera == cameraIndex) {
+    if (EditSession::get().currentCamera() == cameraIndex) {
         EditSession::get().setLastPress(pos.x(), pos.y());
         MUpdateXYV(pos.x(), pos.y());
     }
+    if (QTimer* barTimer = EditSession::get().buttonBarTimer())
+        barTimer->start(120000);
     if (gpState) {
-        if (gpState->buttonBarTimer)
-            gpState->buttonBarTimer->start(120000);
         if (gpState->detectState < DetectState::NgLatched && ScreenChrome::get().buttonBarPress() && gpNumPad)
             gpNumPad->HideUpdate();
     }
@@ -489,11 +489,11 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
         QWidget::mousePressEvent(e);
         return;
     }
-    if (gpState && gpState->currentCamera == numCamera) {
+    if (EditSession::get().currentCamera() == numCamera) {
         // All cameras tiled: the press chooses this camera.
-        gpState->currentCamera = cameraIndex;
+        EditSession::get().setCurrentCamera(cameraIndex);
         CycleControl::get().changeCammer();
-        if (gpState->detectState == DetectState::NgLatched && gSource == 1 && pageLink().selectCamera)
+        if (gpState && gpState->detectState == DetectState::NgLatched && gSource == 1 && pageLink().selectCamera)
             pageLink().selectCamera(cameraIndex);
         QWidget::mousePressEvent(e);
         return;
@@ -640,7 +640,7 @@ void CammerWidget::mouseMoveEvent(QMouseEvent* e)
 
 void CammerWidget::MoveTemplate(QPoint pos, QMouseEvent* e)
 {
-    if (gpState && gpState->currentCamera == cameraIndex)
+    if (EditSession::get().currentCamera() == cameraIndex)
         MUpdateXYV(pos.x(), pos.y());
     const QPoint P = mapToFullView(pos);
     if (!editRecord)

@@ -100,7 +100,7 @@ int CammerWidget::shownStep() const
 {
     int s = 0;
     if (gpState)
-        s = gSource == 0 ? gpState->currentDetect : gpState->runStep;
+        s = gSource == 0 ? EditSession::get().currentDetect() : gpState->runStep;
     return (s >= 0 && s < kMaxDetect) ? s : 0;
 }
 
@@ -203,10 +203,11 @@ QTransform CammerWidget::viewTransform() const
 {
     QTransform t;
     // Every picture of the current camera's view is zoomed; other views not.
-    const bool zoomed = gpState && gpState->currentCamera == cameraIndex;
-    if (zoomed && gpState->zoom > 0.0 && std::isfinite(gpState->zoom)) {
-        t.translate(gpState->panX, gpState->panY);
-        t.scale(gpState->zoom, gpState->zoom);
+    const EditSession& session = EditSession::get();
+    const bool zoomed = session.currentCamera() == cameraIndex;
+    if (zoomed && session.zoom() > 0.0 && std::isfinite(session.zoom())) {
+        t.translate(session.panX(), session.panY());
+        t.scale(session.zoom(), session.zoom());
     }
     const float sx = (winSW > 0.0f && std::isfinite(winSW)) ? winSW : 1.0f;
     const float sy = (winSH > 0.0f && std::isfinite(winSH)) ? winSH : 1.0f;
@@ -481,9 +482,10 @@ void CammerWidget::PaintStoredPicture(QPainter& p)
     const QString title = lanStr(gSource == 3 ? 216 : 217);
     if (info.count > 0 && info.picture && !info.picture->isNull()) {
         p.save();
-        if (gpState && gpState->currentCamera == cameraIndex) {
-            p.translate(gpState->panX, gpState->panY);
-            p.scale(gpState->zoom, gpState->zoom);
+        if (EditSession::get().currentCamera() == cameraIndex) {
+            const EditSession& session = EditSession::get();
+            p.translate(session.panX(), session.panY());
+            p.scale(session.zoom(), session.zoom());
         }
         p.drawImage(rect(), *info.picture);
         p.restore();
@@ -533,15 +535,16 @@ QString stateText(bool countState, QColor* colour)
 void CammerWidget::PaintRecentNg(QPainter& p)
 {
     p.save();
-    if (gpState && gpState->currentCamera == cameraIndex) {
-        p.translate(gpState->panX, gpState->panY);
-        p.scale(gpState->zoom, gpState->zoom);
+    const EditSession& session = EditSession::get();
+    if (session.currentCamera() == cameraIndex) {
+        p.translate(session.panX(), session.panY());
+        p.scale(session.zoom(), session.zoom());
     }
     const QRect shrunk = shrunkPictureRect(p, p.worldTransform());
     PrepareDisplay(false, shrunk.size());
     DrawDisplay(p, shrunk);
     p.restore();
-    const int step = (gpState && gpState->currentDetect >= 0 && gpState->currentDetect < kMaxDetect) ? gpState->currentDetect : 0;
+    const int step = (session.currentDetect() >= 0 && session.currentDetect() < kMaxDetect) ? session.currentDetect() : 0;
     p.save();
     p.setWorldTransform(QTransform::fromScale(winSW, winSH) * paintBase);
     p.setFont(viewFont(35));
@@ -565,9 +568,10 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
 
     const QTransform full = viewTransform();
     QTransform zoomOnly;
-    if (gpState && gpState->currentCamera == cameraIndex && gpState->zoom > 0.0) {
-        zoomOnly.translate(gpState->panX, gpState->panY);
-        zoomOnly.scale(gpState->zoom, gpState->zoom);
+    const EditSession& session = EditSession::get();
+    if (session.currentCamera() == cameraIndex && session.zoom() > 0.0) {
+        zoomOnly.translate(session.panX(), session.panY());
+        zoomOnly.scale(session.zoom(), session.zoom());
     }
     const QRect shrunk = shrunkPictureRect(p, zoomOnly * paintBase);
     PrepareDisplay(true, shrunk.size());
@@ -685,7 +689,7 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
     p.setPen(Qt::green);
     if (templateMode) {
         p.drawText(QPoint(850, 40), lanStr(315).arg(tempIndex + 1).arg(tempCount[step]).arg(currentLabel));
-        if (gpState && gpState->currentCamera == cameraIndex && detectState != DetectState::Ok && gisColor) {
+        if (session.currentCamera() == cameraIndex && detectState != DetectState::Ok && gisColor) {
             const QRgb v = static_cast<QRgb>(EditSession::get().pickValue());
             p.drawText(QPoint(800, 80),
                        tr("颜色：") + QStringLiteral("%1, %2, %3").arg(qRed(v)).arg(qGreen(v)).arg(qBlue(v)));

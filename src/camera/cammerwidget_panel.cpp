@@ -14,6 +14,7 @@
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
 #include "colorbutton.h"
+#include "editsession.h"
 #include "globals.h"
 #include "lanstr.h"
 #include "miscfunc.h"
@@ -602,8 +603,8 @@ namespace {
 void startHint(int side)
 {
     gDrawHint = side;
-    if (gpState && gpState->sizeHintTimer)
-        gpState->sizeHintTimer->start(3000);
+    if (QTimer* timer = EditSession::get().sizeHintTimer())
+        timer->start(3000);
 }
 }  // namespace
 
@@ -699,7 +700,7 @@ void CammerWidget::SlotSyncParam()
         else
             rec.p3[k] = addPlain(rec.p3[k], rec.p3[j] - rec.selP3);
     }
-    rec.setSelectRoi(curRoi);
+    rec.setSelectRoi(EditSession::get().currentDetect(), curRoi);
 }
 
 void CammerWidget::SlotOutN(int index)

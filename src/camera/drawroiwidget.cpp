@@ -203,12 +203,13 @@ void DrawROIWidget::InstallViewLink()
 
 bool DrawROIWidget::singleCamera() const
 {
-    return win_ && win_->currentCamera >= 0 && win_->currentCamera < numCamera && win_->currentCamera < kMaxCamera;
+    const int c = EditSession::get().currentCamera();
+    return win_ && c >= 0 && c < numCamera && c < kMaxCamera;
 }
 
 CammerWidget* DrawROIWidget::currentView() const
 {
-    return singleCamera() ? win_->cammerWidget[win_->currentCamera] : nullptr;
+    return singleCamera() ? win_->cammerWidget[EditSession::get().currentCamera()] : nullptr;
 }
 
 bool DrawROIWidget::drawingAllowed() const
@@ -509,7 +510,7 @@ void DrawROIWidget::SlotDeleteAllROI()
     if (!ask(lanStr(67)) || !drawingAllowed())
         return;
     CammerWidget* v = currentView();
-    const int step = win_->currentDetect;
+    const int step = EditSession::get().currentDetect();
     if (step < 0 || step >= kMaxDetect || !v->editRecord)
         return;
     v->editRecord->roiCount[step] = 0;
@@ -530,7 +531,7 @@ void DrawROIWidget::SlotChangeCamera(int c)
         return;
     if (c >= numCamera)
         c = gSource == 1 ? numCamera : numCamera - 1;
-    win_->currentCamera = c;
+    EditSession::get().setCurrentCamera(c);
     CycleControl::get().changeCammer();
     SlotChangeSource(gSource);
 }
@@ -561,7 +562,7 @@ void DrawROIWidget::SlotChangeDetect(int d)
     if (CammerWidget* v = currentView())
         v->DeselectROI();
     EditSession::get().setDrawMode(RoiShape::None);
-    win_->currentDetect = qMin(d, kMaxDetect - 1);
+    EditSession::get().setCurrentDetect(qMin(d, kMaxDetect - 1));
     SlotChangeSource(gSource);
 }
 
@@ -571,8 +572,10 @@ void DrawROIWidget::ChangeDetectNum(int n)
     detectCombo->clear();
     for (int k = 0; k < n && k < kMaxDetect; ++k)
         detectCombo->addItem(filledRow(46, lanStr(477 + k)));
-    if (win_)
-        detectCombo->setCurrentIndex(win_->currentDetect < detectCombo->count() ? win_->currentDetect : -1);
+    if (win_) {
+        const int step = EditSession::get().currentDetect();
+        detectCombo->setCurrentIndex(step < detectCombo->count() ? step : -1);
+    }
     detectCombo->blockSignals(old);
 }
 
@@ -615,7 +618,7 @@ void DrawROIWidget::SlotReCheck()
     if (!win_)
         return;
     const int running = qBound(0, win_->runStep, kMaxDetect - 1);
-    const int camera = win_->currentCamera;
+    const int camera = EditSession::get().currentCamera();
     SlotSaveData();
     CycleControl::get().resetRun();
 
@@ -657,7 +660,7 @@ void DrawROIWidget::SlotReCheck()
                 const int c = (camera + k) % numCamera;
                 CammerWidget* v = win_->cammerWidget[c];
                 if (v && !v->stepOk) {
-                    win_->currentCamera = c;
+                    EditSession::get().setCurrentCamera(c);
                     CycleControl::get().changeCammer();
                     setComboQuietly(cameraCombo, c);
                     break;
@@ -683,7 +686,7 @@ void DrawROIWidget::SlotNoCheckCur()
         warn(lanStr(195));
         return;
     }
-    const int c = win_->currentCamera;
+    const int c = EditSession::get().currentCamera();
     if (c >= 0 && c < numCamera && c < kMaxCamera) {
         CammerWidget* v = win_->cammerWidget[c];
         if (!v)
@@ -768,8 +771,8 @@ void DrawROIWidget::Reset()
                 step = 0;
         }
     }
-    win_->currentDetect = qBound(0, step, kMaxDetect - 1);
-    setComboQuietly(detectCombo, win_->currentDetect);
+    EditSession::get().setCurrentDetect(qBound(0, step, kMaxDetect - 1));
+    setComboQuietly(detectCombo, EditSession::get().currentDetect());
 
     const int wanted = win_->detectState == DetectState::NgLatched ? 1 : 0;
     if (sourceCombo->currentIndex() == wanted)

@@ -122,13 +122,13 @@ void DrawROIWidget::SlotChangeSource(int s)
         v->ShowHideROIPara();
     }
 
-    int camera = win_->currentCamera;
+    int camera = EditSession::get().currentCamera();
     const bool keep = s == 1 ? (camera >= 0 && camera <= numCamera) : (camera >= 0 && camera < numCamera);
     if (!keep) {
-        win_->currentCamera = 0;
+        EditSession::get().setCurrentCamera(0);
         CycleControl::get().changeCammer();
     }
-    setComboQuietly(cameraCombo, win_->currentCamera);
+    setComboQuietly(cameraCombo, EditSession::get().currentCamera());
 
     ScreenChrome::get().ioStatusVisible(s != 0);
     showHideButton->setChecked(false);
@@ -138,7 +138,7 @@ void DrawROIWidget::SlotChangeSource(int s)
     ScreenChrome::get().mScaleSetToMin();
 
     CammerWidget* v = currentView();
-    const int step = win_->currentDetect;
+    const int step = EditSession::get().currentDetect();
     switch (s) {
     case 2:
         if (v) {
@@ -201,7 +201,7 @@ void DrawROIWidget::SlotChangeSource(int s)
 
 void DrawROIWidget::ShowTemplate(CammerWidget* v)
 {
-    const int step = win_->currentDetect;
+    const int step = EditSession::get().currentDetect();
     const int slot = v->tempIndex;
     if (step < 0 || step >= v->stepCount() || slot < 0 || slot >= v->templates[step].size() ||
         !v->templates[step][slot] || !v->displayFrame) {
@@ -330,7 +330,7 @@ void DrawROIWidget::SlotTempNext()
 void DrawROIWidget::StepTemplate(int dir)
 {
     CammerWidget* v = currentView();
-    const int step = win_ ? win_->currentDetect : -1;
+    const int step = win_ ? EditSession::get().currentDetect() : -1;
     if (!v || v->tempIndex < 0 || v->tempIndex >= gTempNum || step < 0 || step >= gDNum || step >= v->stepCount())
         return;
     const QVector<int>& used = v->tempUsed[step];
@@ -352,7 +352,7 @@ void DrawROIWidget::StepTemplate(int dir)
 void DrawROIWidget::StepPicture(int dir)
 {
     CammerWidget* v = currentView();
-    const int step = win_ ? win_->currentDetect : -1;
+    const int step = win_ ? EditSession::get().currentDetect() : -1;
     if (!v || v->tempIndex < 0 || v->tempIndex >= gTempNum || step < 0 || step >= gDNum)
         return;
     if (gSource == 1) {
@@ -486,7 +486,7 @@ void DrawROIWidget::SlotAddTemp()
     if (!win_)
         return;
     const int state = win_->detectState;
-    const int camera = win_->currentCamera;
+    const int camera = EditSession::get().currentCamera();
     if (state == DetectState::NgLatched && gSource == 1) {
         const bool passed = camera >= 0 && camera < numCamera && win_->cammerWidget[camera] &&
                             win_->cammerWidget[camera]->stepOk;
@@ -505,8 +505,11 @@ void DrawROIWidget::SlotAddTemp()
     }
     if (word(Word::AddTemplatePassword) != 0 && CheckPassword() == 0)
         return;
-    const int d = (state == DetectState::NgLatched && gSource == 1) ? win_->runStep : win_->currentDetect;
-    if (!ask(lanStr(108)) || win_->currentCamera < 0 || win_->currentCamera > numCamera)
+    const int d = (state == DetectState::NgLatched && gSource == 1) ? win_->runStep : EditSession::get().currentDetect();
+    if (!ask(lanStr(108)))
+        return;
+    const int shown = EditSession::get().currentCamera();
+    if (shown < 0 || shown > numCamera)
         return;
     if (state == DetectState::NgLatched && gSource != 1 && gSource != 2)
         return;
@@ -516,7 +519,7 @@ void DrawROIWidget::SlotAddTemp()
         return;
     QStringList added;
     for (int c = 0; c < numCamera; ++c)
-        if ((win_->currentCamera == numCamera || c == win_->currentCamera) && AddTemp(c, d))
+        if ((shown == numCamera || c == shown) && AddTemp(c, d))
             added << lanStr(109).arg(c + 1).trimmed();
     // The operator sees which cameras took the picture as a template.
     if (!added.isEmpty())
@@ -540,7 +543,7 @@ void DrawROIWidget::SlotTempDeleteCur()
     if (!ask(lanStr(69)))
         return;
     v = currentView();
-    const int step = win_->currentDetect;
+    const int step = EditSession::get().currentDetect();
     if (!v || step < 0 || step >= v->stepCount() || index < 1 || index >= v->tempUsed[step].size())
         return;
     if (v->tempUsed[step][index] == 1) {
@@ -564,7 +567,8 @@ void DrawROIWidget::SlotTempDeleteAll()
         CammerWidget* v = win_->cammerWidget[c];
         if (!v)
             continue;
-        if (!(word(Word::SampleCamerasSeparately) == 0 || win_->currentCamera == numCamera || c == win_->currentCamera))
+        const int shown = EditSession::get().currentCamera();
+        if (!(word(Word::SampleCamerasSeparately) == 0 || shown == numCamera || c == shown))
             continue;
         for (int d = 0; d < gDNum && d < kMaxDetect; ++d) {
             if (d < v->stepCount()) {

@@ -15,9 +15,11 @@
 //   gpWin->runState, detectState, countState, safeDoorDetect, runStep,
 //     detectStep, alarmCode[], reDetectMask[], manualDecision, ngPresent
 //                                           -> gpState->... (same names)
-//   gpWin->currentCamera, currentDetect, zoom, panX, panY, countdownTimer[],
-//     countdownRemain[], sizeHintTimer, buttonBarTimer, grayTable
-//                                           -> gpState->... (same names)
+//   gpWin->countdownTimer[], countdownRemain[] -> gpState->... (same names)
+//   gpWin->currentCamera, currentDetect, zoom, panX, panY, sizeHintTimer,
+//     buttonBarTimer, grayTable           -> EditSession::get().currentCamera(), ...
+//                                              (camera, editsession.h); the
+//                                              main window sets them
 //   gpWin->screenOff, screenOffTimer        -> gpState->... (same names)
 //   gpWin->rightsLevel                      -> OperatorRights::get().rightsLevel()
 //                                              (widgets, operatorrights.h); the
@@ -127,19 +129,9 @@ struct WinState {
     // An NG cycle counter as the screen shows it: "3", or "3 (+1 open)".
     static QString ngCycleText(int counted, int open);
 
-    // ---- View and editing state -------------------------------------------
-    int currentCamera = 0;     // equals numCamera while all cameras are shown tiled
-    int currentDetect = 0;     // step whose ROIs are shown and edited
-    double zoom = 1.0;
-    double panX = 0.0;
-    double panY = 0.0;
+    // ---- Step countdowns ------------------------------------------------------
     QTimer countdownTimer[kMaxDetect];
     float countdownRemain[kMaxDetect] = {};
-    QTimer* sizeHintTimer = nullptr;   // parameter sliders start it for 3000 ms
-    // Hides the button bar when it runs out; every press on a camera view
-    // restarts it at 120000 ms (null: no hiding).
-    QTimer* buttonBarTimer = nullptr;
-    QVector<QRgb> grayTable;           // entry i = opaque grey i
 
     // ---- Screen ---------------------------------------------------------------
     // The screen-off state stays here: LCDOnOff (foundation) writes it.

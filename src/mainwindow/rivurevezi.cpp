@@ -23,16 +23,15 @@ RiVuRevezi* gpWin = nullptr;
 RiVuRevezi::RiVuRevezi(QWidget* parent)
     : QWidget(parent)
 {
-    grayTable.reserve(256);
-    for (int i = 0; i < 256; ++i)
-        grayTable.append(qRgb(i, i, i));
+    // A new window starts with nothing being drawn, copied or picked, the
+    // first camera shown unzoomed ...
+    EditSession::get().reset();
     logoutTimer = new QTimer(this);
     connect(logoutTimer, &QTimer::timeout, this, &RiVuRevezi::TimerLogout);
     screenOffTimer = new QTimer(this);
-    sizeHintTimer = new QTimer(this);
+    auto* sizeHintTimer = new QTimer(this);
     sizeHintTimer->setSingleShot(true);
-    // A new window starts with nothing being drawn, copied or picked.
-    EditSession::get().reset();
+    EditSession::get().setSizeHintTimer(sizeHintTimer);
     // ... and with nobody signed in.
     OperatorRights::get().reset();
     InitWidgetKit();

@@ -7,6 +7,7 @@
 #include "cammerwidget.h"
 #include "controlport.h"
 #include "drawroiwidget.h"
+#include "editsession.h"
 #include "indexbutton.h"
 #include "sysword.h"
 
@@ -43,7 +44,7 @@ void RiVuRevezi::OpenRoiPage()
         indexButton->hideButtons();
     showhideHelp(false);
     if (!drawROIWidget->isVisible()) {
-        cameraBeforeRoiPage = currentCamera;
+        cameraBeforeRoiPage = EditSession::get().currentCamera();
         detectStateBeforeRoiPage = detectState;
     }
     drawROIWidget->Reset();
@@ -62,7 +63,7 @@ void RiVuRevezi::FitRoiPageColumn()
         else
             right = drawROIWidget->width();
     }
-    const bool tiled = numCamera > 1 && currentCamera == numCamera;
+    const bool tiled = numCamera > 1 && EditSession::get().currentCamera() == numCamera;
     const QMargins screen = tiled ? QMargins(left, 0, right, 0) : QMargins();
     const QMargins bar = tiled ? QMargins() : QMargins(left, 0, right, 0);
     if (root->contentsMargins() == screen && bottomBar->contentsMargins() == bar)
@@ -79,7 +80,7 @@ void RiVuRevezi::RestoreViewAfterRoiPage()
     const int camera = cameraBeforeRoiPage;
     cameraBeforeRoiPage = -1;
     if (camera <= numCamera)
-        currentCamera = camera;
+        EditSession::get().setCurrentCamera(camera);
     gSource = -1;
     // The verdict shown before the page opened comes back, updated by any
     // decision taken on the page; a screen that showed none stays so.
@@ -187,9 +188,8 @@ void RiVuRevezi::showhideVersion(bool show)
 
 void RiVuRevezi::MScaleSetToMin()
 {
-    zoom = 1.0;
-    panX = 0.0;
-    panY = 0.0;
+    EditSession::get().setZoom(1.0);
+    EditSession::get().setPan(0.0, 0.0);
     if (zoomSlider)
         zoomSlider->setValue(zoomSlider->minimum());
     update();

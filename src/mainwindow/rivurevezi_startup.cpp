@@ -7,6 +7,7 @@
 #include "cammerwidget.h"
 #include "controlport.h"
 #include "drawroiwidget.h"
+#include "editsession.h"
 #include "indexbutton.h"
 #include "iofunc.h"
 #include "iostatus.h"
@@ -174,7 +175,7 @@ bool RiVuRevezi::StartUp()
     while (numCamera < kMaxCamera && cammerWidget[numCamera])
         ++numCamera;
     cm->checkCameraCount();
-    currentCamera = numCamera == 1 ? 0 : numCamera;
+    EditSession::get().setCurrentCamera(numCamera == 1 ? 0 : numCamera);
     splash(80, lanStr(649));
 
     // ---- Folders and fault-picture buffers ----
@@ -277,10 +278,11 @@ void RiVuRevezi::ChangeCammer()
         return;
     FitRoiPageColumn();
     const QRect area = viewArea->rect().isEmpty() ? QRect(0, 0, gShowW, gShowH * 4 / 5) : viewArea->rect();
-    if (currentCamera >= 0 && currentCamera < numCamera) {
+    const int shown = EditSession::get().currentCamera();
+    if (shown >= 0 && shown < numCamera) {
         for (int c = 0; c < numCamera; ++c) {
             cammerWidget[c]->setGeometry(area);
-            cammerWidget[c]->setVisible(c == currentCamera);
+            cammerWidget[c]->setVisible(c == shown);
         }
         return;
     }
@@ -294,8 +296,8 @@ void RiVuRevezi::ChangeCammer()
         cammerWidget[c]->setGeometry(area.x() + (c % cols) * w, area.y() + (c / cols) * h, w, h);
         cammerWidget[c]->setVisible(true);
     }
-    zoom = 1.0;
-    panX = panY = 0.0;
+    EditSession::get().setZoom(1.0);
+    EditSession::get().setPan(0.0, 0.0);
 }
 
 void RiVuRevezi::resizeEvent(QResizeEvent* event)

@@ -8,6 +8,7 @@
 #include "customionamewidget.h"
 #include "drawroiwidget.h"
 #include "edit.h"
+#include "editsession.h"
 #include "editip.h"
 #include "globals.h"
 #include "iowidget.h"
@@ -294,8 +295,9 @@ void WizardParaWidget::openScreen()
     if (!gpWPara || !gpWParaBak)
         return;
     *gpWParaBak = *gpWPara;
-    if (gpState && gpState->currentCamera < numCamera)
-        camera_ = qBound(0, gpState->currentCamera, kMaxCamera - 1);
+    const int shown = EditSession::get().currentCamera();
+    if (gpState && shown < numCamera)
+        camera_ = qBound(0, shown, kMaxCamera - 1);
     refreshFields();
     refreshGroups();
     show();

@@ -461,6 +461,10 @@ public:
         EditSession::get().reset();
         win = new StateWindow;
         gpState = win;
+        // The parameter sliders' size hint runs on the window's timer.
+        auto* hintTimer = new QTimer(win);
+        hintTimer->setSingleShot(true);
+        EditSession::get().setSizeHintTimer(hintTimer);
         win->resize(o.showW, o.showH);
         picture(0) = cv::Mat(o.camH, o.camW, CV_8UC1, cv::Scalar(100));
         view = new CammerWidget(win, 0, pictureCamera(0, 0, true, QStringLiteral("ROI00001")));
@@ -469,7 +473,7 @@ public:
                 view->engine->ForgetStep(g);
         }
         win->cammerWidget[0] = view;
-        win->currentCamera = 0;
+        EditSession::get().setCurrentCamera(0);
         view->setGeometry(0, 0, o.showW, o.showH);
         view->show();
         win->show();

@@ -187,7 +187,7 @@ RoiEnv::RoiEnv(const Options& o)
             }
         }
     }
-    win->currentCamera = numCamera == 1 ? 0 : numCamera;
+    EditSession::get().setCurrentCamera(numCamera == 1 ? 0 : numCamera);
     win->viewArea = new QWidget(win);
     win->viewArea->setGeometry(0, 0, gShowW, gShowH - 100);
     for (int c = 0; c < numCamera; ++c)

@@ -198,7 +198,7 @@ private slots:
         RoiEnv env(o);
         env.word(138) = word138;
         env.win->detectState = state;
-        env.win->currentCamera = camera;
+        EditSession::get().setCurrentCamera(camera);
         gSource = source;
         for (int c = 0; c < 2; ++c)
             env.view(c)->stepOk = passed;
@@ -257,7 +257,7 @@ private slots:
         o.cameras = 2;
         RoiEnv env(o);
         env.word(157) = word157;
-        env.win->currentCamera = 1;
+        EditSession::get().setCurrentCamera(1);
         for (int c = 0; c < 2; ++c) {
             for (int d = 0; d < 2; ++d) {
                 const QString folder = QStringLiteral("./cammer%1%2/").arg(c + 1).arg(d + 1);
@@ -314,7 +314,7 @@ private slots:
         v->tempCount[0] = 3;
         env.win->detectState = 3;
         env.page->Reset();
-        QCOMPARE(env.win->currentDetect, 0);
+        QCOMPARE(EditSession::get().currentDetect(), 0);
         QCOMPARE(env.page->lastButton->text(), lanStr(559));
         QCOMPARE(v->tempIndex, 0);
         QCOMPARE(v->displayFrame[77], uchar(kGround));
