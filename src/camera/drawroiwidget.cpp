@@ -3,6 +3,7 @@
 // detect), opening and leaving the page.
 #include "drawroiwidget.h"
 
+#include "cameraviews.h"
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
 #include "editsession.h"
@@ -209,7 +210,7 @@ bool DrawROIWidget::singleCamera() const
 
 CammerWidget* DrawROIWidget::currentView() const
 {
-    return singleCamera() ? win_->cammerWidget[EditSession::get().currentCamera()] : nullptr;
+    return singleCamera() ? CameraViews::at(EditSession::get().currentCamera()) : nullptr;
 }
 
 bool DrawROIWidget::drawingAllowed() const
@@ -596,7 +597,7 @@ void DrawROIWidget::SlotAutoChange()
     }
     sourceCombo->setCurrentIndex(1);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        CammerWidget* v = win_->cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v || v->stepOk)
             continue;
         v->blink = 0;
@@ -640,7 +641,7 @@ void DrawROIWidget::SlotReCheck()
     MachineOutputs::get().flashOut();
 
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        CammerWidget* v = win_->cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v || v->stepSettled[running] || word(Word::StepEnabled0 + running) == 0)
             continue;
         win_->reDetectMask[s] |= 1 << c;
@@ -658,7 +659,7 @@ void DrawROIWidget::SlotReCheck()
             // Follow the alarm: the first failed camera at or after the one shown.
             for (int k = 0; k < numCamera; ++k) {
                 const int c = (camera + k) % numCamera;
-                CammerWidget* v = win_->cammerWidget[c];
+                CammerWidget* v = CameraViews::at(c);
                 if (v && !v->stepOk) {
                     EditSession::get().setCurrentCamera(c);
                     CycleControl::get().changeCammer();
@@ -688,7 +689,7 @@ void DrawROIWidget::SlotNoCheckCur()
     }
     const int c = EditSession::get().currentCamera();
     if (c >= 0 && c < numCamera && c < kMaxCamera) {
-        CammerWidget* v = win_->cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v)
             return;
         if (v->stepOk && win_->ngPresent) {
@@ -738,7 +739,7 @@ void DrawROIWidget::Reset()
     resetPending = true;
     gDrawHint = 0;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        CammerWidget* v = win_->cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v || !v->editRecord || !v->savedRecord)
             continue;
         *v->editRecord = *v->savedRecord;
@@ -794,7 +795,7 @@ void DrawROIWidget::SlotReturn()
         gpNumCharPad->HideUpdate();
     EditSession::get().setDrawMode(RoiShape::None);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        CammerWidget* v = win_->cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v)
             continue;
         v->tempIndex = 0;
@@ -826,13 +827,13 @@ void DrawROIWidget::Restart()
         return;
     win_->detectState = DetectState::Idle;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
-        if (CammerWidget* v = win_->cammerWidget[c])
+        if (CammerWidget* v = CameraViews::at(c))
             v->DeselectROI();
     ScreenChrome::get().buttonBarCheck();
     ScreenChrome::get().showhideHelp(true);
     hide();
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        if (CammerWidget* v = win_->cammerWidget[c]) {
+        if (CammerWidget* v = CameraViews::at(c)) {
             v->ShowHideROIPara();
             v->update();
         }

@@ -3,6 +3,7 @@
 // templates, and the ignored alarm points.
 #include "drawroiwidget.h"
 
+#include "cameraviews.h"
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
 #include "editsession.h"
@@ -114,7 +115,7 @@ void DrawROIWidget::SlotChangeSource(int s)
         MachineOutputs::get().flashOut();
     }
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        CammerWidget* v = win_->cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v)
             continue;
         v->tempIndex = 0;
@@ -165,7 +166,7 @@ void DrawROIWidget::SlotChangeSource(int s)
         if (resetPending) {
             resetPending = false;
             for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-                CammerWidget* w = win_->cammerWidget[c];
+                CammerWidget* w = CameraViews::at(c);
                 if (!w || !w->editRecord || !w->savedRecord)
                     continue;
                 *w->editRecord = *w->savedRecord;
@@ -181,7 +182,7 @@ void DrawROIWidget::SlotChangeSource(int s)
                 ((word(Word::EjectorPulseOnProductNg) == 0 && win_->runStep == 0) ||
                  (word(Word::CavityNgClampPulse) == 0 && win_->runStep == 1));
             for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-                CammerWidget* w = win_->cammerWidget[c];
+                CammerWidget* w = CameraViews::at(c);
                 if (!w)
                     continue;
                 w->blink = 0;
@@ -286,7 +287,7 @@ void DrawROIWidget::LoadPic()
         d = 0;
     storedCamera = c;
     storedDetect = d;
-    const QDir& dir = storedIsOk ? win_->okDir[c * kMaxDetect + d] : win_->ngDir[c * kMaxDetect + d];
+    const QDir dir = CameraViews::pictureFolder(c, d, storedIsOk);
     const QStringList& list = listStored(dir.path());
     storedCount = list.size();
     if (storedCount == 0) {
@@ -386,9 +387,9 @@ void DrawROIWidget::StepPicture(int dir)
 
 int DrawROIWidget::ChooseTempSlot(int c, int d)
 {
-    if (!win_ || c < 0 || c >= numCamera || c >= kMaxCamera || !win_->cammerWidget[c])
+    if (!win_ || c < 0 || c >= numCamera || c >= kMaxCamera || !CameraViews::at(c))
         return -1;
-    CammerWidget* v = win_->cammerWidget[c];
+    CammerWidget* v = CameraViews::at(c);
     if (d < 0 || d >= v->stepCount() || gTempNum < 1)
         return -1;
     QVector<int>& used = v->tempUsed[d];
@@ -439,9 +440,9 @@ int DrawROIWidget::ChooseTempSlot(int c, int d)
 
 bool DrawROIWidget::AddTemp(int c, int d)
 {
-    if (!win_ || c < 0 || c >= numCamera || c >= kMaxCamera || !win_->cammerWidget[c])
+    if (!win_ || c < 0 || c >= numCamera || c >= kMaxCamera || !CameraViews::at(c))
         return false;
-    CammerWidget* v = win_->cammerWidget[c];
+    CammerWidget* v = CameraViews::at(c);
     if (gSource != 2 && v->stepOk)
         return false;
     if (d < 0 || d >= v->stepCount())
@@ -488,8 +489,8 @@ void DrawROIWidget::SlotAddTemp()
     const int state = win_->detectState;
     const int camera = EditSession::get().currentCamera();
     if (state == DetectState::NgLatched && gSource == 1) {
-        const bool passed = camera >= 0 && camera < numCamera && win_->cammerWidget[camera] &&
-                            win_->cammerWidget[camera]->stepOk;
+        const bool passed = camera >= 0 && camera < numCamera && CameraViews::at(camera) &&
+                            CameraViews::at(camera)->stepOk;
         if (word(Word::AddAllTemplates) == 0 && (camera == numCamera || passed)) {
             warn(lanStr(107));
             return;
@@ -564,7 +565,7 @@ void DrawROIWidget::SlotTempDeleteAll()
     QJsonArray cameras;
     QJsonArray detects;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        CammerWidget* v = win_->cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v)
             continue;
         const int shown = EditSession::get().currentCamera();

@@ -3,6 +3,7 @@
 // make the edited record live, store it and retrain the engine.
 #include "drawroiwidget.h"
 
+#include "cameraviews.h"
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
 #include "cammerwidget.h"
@@ -203,7 +204,7 @@ void DrawROIWidget::SlotSaveData()
         return;
     bool differs = false;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        const CammerWidget* v = win_->cammerWidget[c];
+        const CammerWidget* v = CameraViews::at(c);
         if (v && v->savedRecord && v->editRecord && *v->savedRecord != *v->editRecord)
             differs = true;
     }
@@ -212,7 +213,7 @@ void DrawROIWidget::SlotSaveData()
         const bool shared =
             word(Word::SameParameters) != 0 && ((m == 0 && word(Word::StepEnabled0) != 0) || m == 1 || m == 2);
         for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-            CammerWidget* v = win_->cammerWidget[c];
+            CammerWidget* v = CameraViews::at(c);
             if (!v || !v->savedRecord || !v->editRecord || *v->savedRecord == *v->editRecord)
                 continue;
             const bool rebuild = LogChanges(c, *v->savedRecord, *v->editRecord);
@@ -239,7 +240,7 @@ void DrawROIWidget::SlotSaveData()
         if (!retrainPending[c])
             continue;
         retrainPending[c] = false;
-        CammerWidget* v = win_->cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v || !v->engine)
             continue;
         for (int g = 0; g < gDNum && g < CammerSingleton::kSteps; ++g)

@@ -1,5 +1,6 @@
 #include "viewutil.h"
 
+#include "cameraviews.h"
 #include "cammerwidget.h"
 #include "editsession.h"
 #include "screenchrome.h"
@@ -41,7 +42,7 @@ void updateMScale(int x, int y)
         // The picture keeps covering the view: the pan lies between the
         // view size times (1 - zoom) and 0.
         const int c = session.currentCamera();
-        CammerWidget* view = (c >= 0 && c < numCamera && c < kMaxCamera) ? st->cammerWidget[c] : nullptr;
+        CammerWidget* view = (c >= 0 && c < numCamera && c < kMaxCamera) ? CameraViews::at(c) : nullptr;
         const QWidget* window = st->mainWidget;
         const double w = view ? view->width() : window ? window->width() : 0;
         const double h = view ? view->height() : window ? window->height() : 0;

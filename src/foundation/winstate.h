@@ -69,7 +69,6 @@
 
 class QSqlQuery;
 class QWidget;
-class CammerWidget;
 class RecordStore;
 
 // The states the cycle and the views compare, by name. The numbers are what
@@ -138,11 +137,8 @@ struct WinState {
     int screenOff = 0;         // non-zero while the screen is dark
     QTimer* screenOffTimer = nullptr;
 
-    // ---- Camera views and their picture folders ------------------------------
+    // ---- The main window as a widget -----------------------------------------
     QWidget* mainWidget = nullptr;         // the main window: parent of boxes opened below it
-    CammerWidget* cammerWidget[kMaxCamera] = {};
-    QDir ngDir[kMaxCamera * kMaxDetect];   // ./alarmimage/camera<c>/detect<d>/NG
-    QDir okDir[kMaxCamera * kMaxDetect];   // ./alarmimage/camera<c>/detect<d>/OK
 
     // ---- Databases ----------------------------------------------------------
     QSqlDatabase paramDb;              // PARAM.db, connection "dbIn"

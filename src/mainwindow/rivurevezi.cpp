@@ -12,6 +12,7 @@
 #include "judgepool.h"
 #include "mapplication.h"
 #include "networksettingdialog.h"
+#include "cameraviews.h"
 #include "programroles.h"
 #include "wizardparawidget.h"
 #include "recordstore.h"
@@ -24,8 +25,9 @@ RiVuRevezi::RiVuRevezi(QWidget* parent)
     : QWidget(parent)
 {
     // A new window starts with nothing being drawn, copied or picked, the
-    // first camera shown unzoomed ...
+    // first camera shown unzoomed, no camera views yet ...
     EditSession::get().reset();
+    CameraViews::clear();
     logoutTimer = new QTimer(this);
     connect(logoutTimer, &QTimer::timeout, this, &RiVuRevezi::TimerLogout);
     screenOffTimer = new QTimer(this);

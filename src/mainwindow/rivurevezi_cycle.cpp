@@ -98,6 +98,7 @@
 //           runs out.
 #include "rivurevezi.h"
 
+#include "cameraviews.h"
 #include "cameramanager.h"
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
@@ -176,7 +177,7 @@ int RiVuRevezi::StepTrigger(int k, int rising, bool doorClosed) const
 void RiVuRevezi::ResetRun()
 {
     for (int c = 0; c < numCamera; ++c) {
-        CammerWidget* v = cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v)
             continue;
         v->stepOk = true;
@@ -275,17 +276,17 @@ void RiVuRevezi::Run()
     for (int k = 0; k < kMaxDetect; ++k)
         endingSoon = endingSoon || (countdownActive[k] && countdownRemain[k] * 1000.0f <= float(kFramePullMs) + 0.5f);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        if (!cammerWidget[c])
+        if (!CameraViews::at(c))
             continue;
         // Counted from the end of the pull: a camera slow to deliver is not
         // asked again at once.
         if (!endingSoon && monotonic_ms() - framePulledMs[c] >= kFramePullMs) {
-            cammerWidget[c]->UpdateImage();
+            CameraViews::at(c)->UpdateImage();
             framePulledMs[c] = monotonic_ms();
         }
         untilPull = qMin(untilPull, framePulledMs[c] + kFramePullMs - monotonic_ms());
         if (balance)
-            cammerWidget[c]->SetWB();
+            CameraViews::at(c)->SetWB();
     }
 
     int next = 100;
@@ -339,8 +340,8 @@ void RiVuRevezi::Run()
                         gpControlIO->IOSetOut(StepInterlock(j), 1);
                 for (int c = 0; c < kMaxCamera; ++c) {
                     cycleFailed[c] = false;
-                    if (c < numCamera && cammerWidget[c])
-                        std::fill(std::begin(cammerWidget[c]->stepSettled), std::end(cammerWidget[c]->stepSettled), false);
+                    if (c < numCamera && CameraViews::at(c))
+                        std::fill(std::begin(CameraViews::at(c)->stepSettled), std::end(CameraViews::at(c)->stepSettled), false);
                 }
                 std::fill(std::begin(stepOwed), std::end(stepOwed), false);
                 std::fill(std::begin(stepDecided), std::end(stepDecided), false);
@@ -352,7 +353,7 @@ void RiVuRevezi::Run()
                 MachineOutputs::get().cycleStarted();
             }
             for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
-                frameMark[c][k] = cammerWidget[c] ? cammerWidget[c]->frameCount : 0;
+                frameMark[c][k] = CameraViews::at(c) ? CameraViews::at(c)->frameCount : 0;
             stepOwed[k] = true;
             doorTriggered[k] = how == 2;
             countdownActive[k] = true;
@@ -446,8 +447,8 @@ void RiVuRevezi::JudgeStep(int k)
         for (const QString& text : records[c])
             InsertRecord(text);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
-        if (cammerWidget[c])
-            cammerWidget[c]->ShowPulledFrame();
+        if (CameraViews::at(c))
+            CameraViews::at(c)->ShowPulledFrame();
     lastStages.after = steadyNs();
 }
 
@@ -466,7 +467,7 @@ void RiVuRevezi::JudgeOwedSteps()
 
 bool RiVuRevezi::FreshFrame(int camera, int k)
 {
-    CammerWidget* v = cammerWidget[camera];
+    CammerWidget* v = CameraViews::at(camera);
     if (!v || !v->alive || v->reconnecting())
         return false;
     // A frame pulled since the countdown ended (for another step that ended
@@ -500,7 +501,7 @@ void RiVuRevezi::HoldForMissingCamera()
 
 int RiVuRevezi::RunAlgorithm(int camera, int step)
 {
-    if (camera < 0 || camera >= numCamera || camera >= kMaxCamera || !cammerWidget[camera] || step < 0 ||
+    if (camera < 0 || camera >= numCamera || camera >= kMaxCamera || !CameraViews::at(camera) || step < 0 ||
         step >= kMaxDetect)
         return 0;
     detectStep = step;
@@ -508,7 +509,7 @@ int RiVuRevezi::RunAlgorithm(int camera, int step)
     int result = PrepareJudgement(camera, step, records);
     if (result < 0) {
         EngineJudgement(camera, step, records);
-        result = cammerWidget[camera]->stepOk ? 1 : 0;
+        result = CameraViews::at(camera)->stepOk ? 1 : 0;
     }
     for (const QString& text : records)
         InsertRecord(text);
@@ -517,10 +518,10 @@ int RiVuRevezi::RunAlgorithm(int camera, int step)
 
 int RiVuRevezi::PrepareJudgement(int camera, int step, QStringList& records)
 {
-    if (camera < 0 || camera >= numCamera || camera >= kMaxCamera || !cammerWidget[camera] || step < 0 ||
+    if (camera < 0 || camera >= numCamera || camera >= kMaxCamera || !CameraViews::at(camera) || step < 0 ||
         step >= kMaxDetect)
         return 0;
-    CammerWidget* v = cammerWidget[camera];
+    CammerWidget* v = CameraViews::at(camera);
     unjudged[camera] = false;
     stepTrained[camera] = false;
     if (!FreshFrame(camera, step)) {
@@ -571,7 +572,7 @@ int RiVuRevezi::PrepareJudgement(int camera, int step, QStringList& records)
 
 void RiVuRevezi::EngineJudgement(int camera, int step, QStringList& records)
 {
-    CammerRecong* engine = cammerWidget[camera]->engine;
+    CammerRecong* engine = CameraViews::at(camera)->engine;
     if (!engine)
         return;
     engine->heldRecords = &records;
@@ -589,7 +590,7 @@ void RiVuRevezi::CheckNG(bool manual)
     const bool wasNg = ngPresent;
     bool ok = true;
     for (int c = 0; c < numCamera; ++c)
-        if (cammerWidget[c] && !cammerWidget[c]->stepOk)
+        if (CameraViews::at(c) && !CameraViews::at(c)->stepOk)
             ok = false;
     if (ok) {
         stepDecided[s] = true;
@@ -644,10 +645,10 @@ void RiVuRevezi::CheckNG(bool manual)
     if (!manual) {
         bool anyNg = false;
         for (int c = 0; c < numCamera; ++c) {
-            if (!cammerWidget[c] || stepTrained[c])
+            if (!CameraViews::at(c) || stepTrained[c])
                 continue;
             gAllNum[c]++;
-            if (!cammerWidget[c]->stepOk) {
+            if (!CameraViews::at(c)->stepOk) {
                 gFailNum[c]++;
                 cycleFailed[c] = true;
                 anyNg = true;
@@ -674,7 +675,7 @@ void RiVuRevezi::CheckNG(bool manual)
     if (!manual) {
         const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
         for (int c = 0; c < numCamera; ++c) {
-            CammerWidget* v = cammerWidget[c];
+            CammerWidget* v = CameraViews::at(c);
             if (!v || v->stepOk || unjudged[c] || !v->alignedFrame)
                 continue;
             const int slot = v->ngCount[s] % CammerWidget::kRecentPictures;
@@ -693,9 +694,9 @@ void RiVuRevezi::CheckNG(bool manual)
     if (manual && ok && wasNg) {
         for (int c = 0; c < numCamera; ++c) {
             const int code = alarmCode[c * kMaxDetect + s];
-            if (code >= AlarmCode::NotDetected && code <= AlarmCode::ReDetectedOk && cammerWidget[c])
+            if (code >= AlarmCode::NotDetected && code <= AlarmCode::ReDetectedOk && CameraViews::at(c))
                 clearKinds.append(
-                    {c, (code == AlarmCode::ReDetected && cammerWidget[c]->stepOk) ? AlarmCode::ReDetectedOk : code});
+                    {c, (code == AlarmCode::ReDetected && CameraViews::at(c)->stepOk) ? AlarmCode::ReDetectedOk : code});
         }
     }
     if (!ok && !wasNg)
@@ -703,7 +704,7 @@ void RiVuRevezi::CheckNG(bool manual)
 
     // Fault pictures: OK picture in slot 1, NG picture in slot 0.
     for (int c = 0; c < numCamera; ++c) {
-        CammerWidget* v = cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v)
             continue;
         const bool lost = unjudged[c] && !v->stepOk;
@@ -786,7 +787,7 @@ void RiVuRevezi::SaveLatchedNg()
     int failed = 0;
     int lost = 0;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        if (cammerWidget[c] && !cammerWidget[c]->stepOk)
+        if (CameraViews::at(c) && !CameraViews::at(c)->stepOk)
             failed |= 1 << c;
         if (unjudged[c])
             lost |= 1 << c;
@@ -904,7 +905,7 @@ bool RiVuRevezi::RestoreLatchedNg()
     }
     stepOwed[step] = true;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        CammerWidget* v = cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v)
             continue;
         v->stepOk = !((failed >> c) & 1);
@@ -948,7 +949,7 @@ void RiVuRevezi::SlotReTrain()
     if (CheckPassword() == 0)
         return;
     for (int c = 0; c < numCamera; ++c) {
-        CammerWidget* v = cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v)
             continue;
         for (int k = 0; k < gDNum && k < v->stepCount(); ++k) {

@@ -3,6 +3,7 @@
 // return from a training run.
 #include "rivurevezi.h"
 
+#include "cameraviews.h"
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
 #include "controlport.h"
@@ -88,8 +89,8 @@ void RiVuRevezi::RestoreViewAfterRoiPage()
         detectState = ngPresent ? DetectState::NgLatched : DetectState::Ok;
     ChangeCammer();
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
-        if (cammerWidget[c])
-            cammerWidget[c]->update();
+        if (CameraViews::at(c))
+            CameraViews::at(c)->update();
 }
 
 void RiVuRevezi::SlotDrawROI()
@@ -111,7 +112,7 @@ void RiVuRevezi::CheckArea()
     if (!templatesCaptured)
         return;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        const CammerWidget* v = cammerWidget[c];
+        const CammerWidget* v = CameraViews::at(c);
         if (!v)
             continue;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
@@ -144,7 +145,7 @@ void RiVuRevezi::TrainRenewedTemplates()
         return;
     templatesRenewed = false;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        CammerWidget* v = cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v || !v->engine)
             continue;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {

@@ -2,6 +2,7 @@
 // their views, the I/O board, the screen, the timers and the picture writer.
 #include "rivurevezi.h"
 
+#include "cameraviews.h"
 #include "cameramanager.h"
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
@@ -159,7 +160,7 @@ bool RiVuRevezi::StartUp()
                 delete view;  // the next camera takes this position
                 continue;
             }
-            cammerWidget[n++] = view;
+            CameraViews::set(n++, view);
             opened.append(info);
         }
         return opened;
@@ -172,7 +173,7 @@ bool RiVuRevezi::StartUp()
         cm->cameras = openedList;
     }
     numCamera = 0;
-    while (numCamera < kMaxCamera && cammerWidget[numCamera])
+    while (numCamera < kMaxCamera && CameraViews::at(numCamera))
         ++numCamera;
     cm->checkCameraCount();
     EditSession::get().setCurrentCamera(numCamera == 1 ? 0 : numCamera);
@@ -183,8 +184,8 @@ bool RiVuRevezi::StartUp()
         for (int d = 0; d < kMaxDetect; ++d) {
             QDir().mkpath(QStringLiteral("./cammer%1%2").arg(c + 1).arg(d + 1));
             const int i = c * kMaxDetect + d;
-            ngDir[i] = QDir(SaveFialImageThread::folderFor(c, d, false));
-            okDir[i] = QDir(SaveFialImageThread::folderFor(c, d, true));
+            CameraViews::setPictureFolders(c, d, QDir(SaveFialImageThread::folderFor(c, d, false)),
+                                           QDir(SaveFialImageThread::folderFor(c, d, true)));
             // The picture itself is made by the view on the step's first
             // judgement (a step that is never judged holds none).
             for (int which = 0; which < 2; ++which) {
@@ -223,7 +224,7 @@ bool RiVuRevezi::StartUp()
     InitRoiPage();
     InitSettings();
     for (int c = 0; c < numCamera; ++c)
-        cammerWidget[c]->setParent(viewArea);
+        CameraViews::at(c)->setParent(viewArea);
     ChangeCammer();
 
     // Listens on port 502 for the program's life, whatever the service switches say.
@@ -257,7 +258,7 @@ bool RiVuRevezi::StartUp()
         XAN_NETMN::getInstance()->add_PeriodRecord_Picture(camera, step, ok, path);
     };
     for (int c = 0; c < numCamera; ++c)
-        saveThread->setCameraSize(c, cammerWidget[c]->imageWidth, cammerWidget[c]->imageHeight);
+        saveThread->setCameraSize(c, CameraViews::at(c)->imageWidth, CameraViews::at(c)->imageHeight);
     saveThread->start();
 
     // ---- Detection ----
@@ -281,8 +282,8 @@ void RiVuRevezi::ChangeCammer()
     const int shown = EditSession::get().currentCamera();
     if (shown >= 0 && shown < numCamera) {
         for (int c = 0; c < numCamera; ++c) {
-            cammerWidget[c]->setGeometry(area);
-            cammerWidget[c]->setVisible(c == shown);
+            CameraViews::at(c)->setGeometry(area);
+            CameraViews::at(c)->setVisible(c == shown);
         }
         return;
     }
@@ -293,8 +294,8 @@ void RiVuRevezi::ChangeCammer()
     const int w = area.width() / cols;
     const int h = area.height() / rows;
     for (int c = 0; c < numCamera; ++c) {
-        cammerWidget[c]->setGeometry(area.x() + (c % cols) * w, area.y() + (c / cols) * h, w, h);
-        cammerWidget[c]->setVisible(true);
+        CameraViews::at(c)->setGeometry(area.x() + (c % cols) * w, area.y() + (c / cols) * h, w, h);
+        CameraViews::at(c)->setVisible(true);
     }
     EditSession::get().setZoom(1.0);
     EditSession::get().setPan(0.0, 0.0);
@@ -310,14 +311,14 @@ void RiVuRevezi::resizeEvent(QResizeEvent* event)
 void RiVuRevezi::CameraSetSpeed()
 {
     for (int c = 0; c < numCamera; ++c)
-        if (cammerWidget[c])
-            cammerWidget[c]->SetSpeed();
+        if (CameraViews::at(c))
+            CameraViews::at(c)->SetSpeed();
 }
 
 int RiVuRevezi::CameraCheck()
 {
     for (int c = 0; c < numCamera; ++c)
-        if (cammerWidget[c] && !cammerWidget[c]->alive)
+        if (CameraViews::at(c) && !CameraViews::at(c)->alive)
             return 0;
     return 1;
 }

@@ -1,5 +1,6 @@
 #include "wizardparawidget.h"
 
+#include "cameraviews.h"
 #include "cameramanager.h"
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
@@ -268,7 +269,7 @@ CammerWidget* WizardParaWidget::view(int camera) const
 {
     if (!gpState || camera < 0 || camera >= kMaxCamera)
         return nullptr;
-    return gpState->cammerWidget[camera];
+    return CameraViews::at(camera);
 }
 
 void WizardParaWidget::setCurrentCamera(int camera)

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "cameramanager.h"
+#include "cameraviews.h"
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
 #include "cammerwidget.h"
@@ -242,13 +243,13 @@ public:
         outputs_.onRoiJudged = [this](const param_roi& r) { records.push_back(r); };
         picture(o.camera) = cv::Mat(o.height, o.width, CV_8UC1, cv::Scalar(0));
         view.reset(new CammerWidget(win.get(), o.camera, pictureCamera(o.camera, 1, false)));
-        gpState->cammerWidget[o.camera] = view.get();
+        CameraViews::set(o.camera, view.get());
     }
 
     ~ViewRig()
     {
         outputs_.onRoiJudged = nullptr;
-        gpState->cammerWidget[opt.camera] = nullptr;
+        CameraViews::set(opt.camera, nullptr);
         view.reset();
         win.reset();
         gpWPara = oldPara_;
@@ -472,7 +473,7 @@ public:
             for (int g = 0; g < o.steps; ++g)
                 view->engine->ForgetStep(g);
         }
-        win->cammerWidget[0] = view;
+        CameraViews::set(0, view);
         EditSession::get().setCurrentCamera(0);
         view->setGeometry(0, 0, o.showW, o.showH);
         view->show();

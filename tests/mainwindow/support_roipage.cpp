@@ -1,5 +1,6 @@
 #include "support_roipage.h"
 
+#include "cameraviews.h"
 #include "cameramanager.h"
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
@@ -165,8 +166,8 @@ RoiEnv::RoiEnv(const Options& o)
         scene(c) = cv::Mat(o.height, o.width, CV_8UC1, cv::Scalar(kGround));
         for (int d = 0; d < kMaxDetect; ++d) {
             QDir().mkpath(QStringLiteral("./cammer%1%2").arg(c + 1).arg(d + 1));
-            win->ngDir[c * kMaxDetect + d] = QDir(SaveFialImageThread::folderFor(c, d, false));
-            win->okDir[c * kMaxDetect + d] = QDir(SaveFialImageThread::folderFor(c, d, true));
+            CameraViews::setPictureFolders(c, d, QDir(SaveFialImageThread::folderFor(c, d, false)),
+                                           QDir(SaveFialImageThread::folderFor(c, d, true)));
         }
     }
     // Every step starts trained on the empty scene.
@@ -175,8 +176,7 @@ RoiEnv::RoiEnv(const Options& o)
             writeGreyBmp(QStringLiteral("./cammer%1%2/template0.bmp").arg(c + 1).arg(d + 1), scene(c));
     numCamera = 0;
     for (int c = 0; c < o.cameras && c < kMaxCamera; ++c) {
-        win->cammerWidget[c] =
-            new CammerWidget(win, c, rig::pictureCamera(c, 0, true, QStringLiteral("ROISCENE-%1").arg(c)));
+        CameraViews::set(c, new CammerWidget(win, c, rig::pictureCamera(c, 0, true, QStringLiteral("ROISCENE-%1").arg(c))));
         ++numCamera;
         for (int d = 0; d < kMaxDetect; ++d) {
             for (int which = 0; which < 2; ++which) {
@@ -191,7 +191,7 @@ RoiEnv::RoiEnv(const Options& o)
     win->viewArea = new QWidget(win);
     win->viewArea->setGeometry(0, 0, gShowW, gShowH - 100);
     for (int c = 0; c < numCamera; ++c)
-        win->cammerWidget[c]->setParent(win->viewArea);
+        CameraViews::at(c)->setParent(win->viewArea);
     gpControlIO = new ControlPort(win);
     win->ioStatusWidget = new IOStatusWidget(win);
     win->indexButton = new IndexButton(win);
@@ -240,7 +240,7 @@ RoiEnv::~RoiEnv()
 
 CammerWidget* RoiEnv::view(int c) const
 {
-    return win->cammerWidget[c];
+    return CameraViews::at(c);
 }
 
 int& RoiEnv::word(int n)

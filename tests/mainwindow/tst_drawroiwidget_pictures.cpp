@@ -1,6 +1,7 @@
 // The picture side of the ROI page: template slots and files, browsing
 // templates, recent NG pictures and stored pictures, and ignored points.
 #include "cammerwidget.h"
+#include "cameraviews.h"
 #include "colorbutton.h"
 #include "drawroiwidget.h"
 #include "globals.h"
@@ -361,7 +362,7 @@ private slots:
     void browseStoredPictures()
     {
         RoiEnv env;
-        const QDir ok = env.win->okDir[1];
+        const QDir ok = CameraViews::pictureFolder(0, 1, true);
         QVERIFY(QDir().mkpath(ok.path()));
         for (int i = 0; i < 5; ++i) {
             QImage img(16, 8, QImage::Format_RGB32);

@@ -7,6 +7,7 @@
 // at the font it is drawn with, and it overlaps no sibling. The screens are
 // written as PNG files to <build>/screens/ for a person to look at.
 #include "cammerwidget.h"
+#include "cameraviews.h"
 #include "colorbutton.h"
 #include "controlport.h"
 #include "customionamewidget.h"
@@ -179,7 +180,7 @@ class TestScreens : public QObject {
         QVERIFY2(faults.isEmpty(), qPrintable(QStringLiteral("%1: %2 faults").arg(scene).arg(faults.size())));
     }
 
-    CammerWidget* view(int c) { return win->cammerWidget[c]; }
+    CammerWidget* view(int c) { return CameraViews::at(c); }
 
     QString shotName(const QString& scene) const
     {

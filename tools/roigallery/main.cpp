@@ -6,6 +6,7 @@
 // With a PARAM.db the language is the one it holds (the language word of
 // "system2"); without a language every one is rendered, each in a run of
 // its own, as widgets take their texts and fonts when they are built.
+#include "cameraviews.h"
 #include "cameramanager.h"
 #include "cammersingleton.h"
 #include "cammerwidget.h"
@@ -408,7 +409,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "roigallery: the camera view could not be built\n");
         return 1;
     }
-    g.win->cammerWidget[0] = g.view;
+    CameraViews::set(0, g.view);
     g.view->setGeometry(0, 0, gShowW, gShowH);
     g.view->show();
     g.win->show();
