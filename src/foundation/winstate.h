@@ -20,7 +20,9 @@
 //     buttonBarTimer, grayTable           -> EditSession::get().currentCamera(), ...
 //                                              (camera, editsession.h); the
 //                                              main window sets them
-//   gpWin->screenOff, screenOffTimer        -> gpState->... (same names)
+//   gpWin->screenOff, screenOffTimer        -> ScreenLight::get().screenOff(), ...
+//                                              (widgets, screenlight.h, with
+//                                              LCDOnOff, its writer)
 //   gpWin->rightsLevel                      -> OperatorRights::get().rightsLevel()
 //                                              (widgets, operatorrights.h); the
 //                                              foundation reads it through
@@ -131,11 +133,6 @@ struct WinState {
     // ---- Step countdowns ------------------------------------------------------
     QTimer countdownTimer[kMaxDetect];
     float countdownRemain[kMaxDetect] = {};
-
-    // ---- Screen ---------------------------------------------------------------
-    // The screen-off state stays here: LCDOnOff (foundation) writes it.
-    int screenOff = 0;         // non-zero while the screen is dark
-    QTimer* screenOffTimer = nullptr;
 
     // ---- The main window as a widget -----------------------------------------
     QWidget* mainWidget = nullptr;         // the main window: parent of boxes opened below it

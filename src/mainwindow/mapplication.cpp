@@ -1,7 +1,7 @@
 #include "mapplication.h"
 
+#include "screenlight.h"
 #include "globals.h"
-#include "iofunc.h"
 #include "platform.h"
 #include "rivurevezi.h"
 #include "sysword.h"
@@ -50,10 +50,10 @@ bool MApplication::notify(QObject* receiver, QEvent* event)
     const QEvent::Type t = event->type();
     const bool press = t == QEvent::MouseButtonPress || t == QEvent::TouchBegin;
     if (press && receiver && receiver->isWidgetType()) {
-        if (gpWin && gpWin->screenOff == 1) {
+        if (gpWin && ScreenLight::get().screenOff() == 1) {
             LCDOnOff(1);
-            if (gpWin->screenOffTimer && sysWord(Word::ScreenOffSeconds) > 0)
-                gpWin->screenOffTimer->start(sysWord(Word::ScreenOffSeconds) * 1000);
+            if (QTimer* timer = ScreenLight::get().screenOffTimer(); timer && sysWord(Word::ScreenOffSeconds) > 0)
+                timer->start(sysWord(Word::ScreenOffSeconds) * 1000);
             return true;  // the waking touch presses nothing
         }
         if (ts_firstpress.isEmpty())

@@ -1,8 +1,8 @@
 #include "programroles.h"
 
+#include "screenlight.h"
 #include "controlport.h"
 #include "indexbutton.h"
-#include "iofunc.h"
 #include "iostatus.h"
 #include "mapplication.h"
 #include "network.h"

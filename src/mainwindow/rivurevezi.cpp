@@ -1,5 +1,6 @@
 #include "rivurevezi.h"
 
+#include "screenlight.h"
 #include "copy2movedisk.h"
 
 #include "controlport.h"
@@ -31,6 +32,8 @@ RiVuRevezi::RiVuRevezi(QWidget* parent)
     logoutTimer = new QTimer(this);
     connect(logoutTimer, &QTimer::timeout, this, &RiVuRevezi::TimerLogout);
     screenOffTimer = new QTimer(this);
+    ScreenLight::get().reset();
+    ScreenLight::get().setScreenOffTimer(screenOffTimer);
     auto* sizeHintTimer = new QTimer(this);
     sizeHintTimer->setSingleShot(true);
     EditSession::get().setSizeHintTimer(sizeHintTimer);

@@ -54,6 +54,7 @@ public:
 
     // ---- Rights and screen ----------------------------------------------
     QTimer* logoutTimer = nullptr;
+    QTimer* screenOffTimer = nullptr;   // darkens the screen (ScreenLight's timer)
 
     // ---- Children ---------------------------------------------------------
     IOStatusWidget* ioStatusWidget = nullptr;

@@ -98,6 +98,7 @@
 //           runs out.
 #include "rivurevezi.h"
 
+#include "screenlight.h"
 #include "cameraviews.h"
 #include "cameramanager.h"
 #include "cammerrecongnize.h"

@@ -2,6 +2,7 @@
 // their views, the I/O board, the screen, the timers and the picture writer.
 #include "rivurevezi.h"
 
+#include "screenlight.h"
 #include "cameraviews.h"
 #include "cameramanager.h"
 #include "cammerrecongnize.h"
@@ -10,7 +11,6 @@
 #include "drawroiwidget.h"
 #include "editsession.h"
 #include "indexbutton.h"
-#include "iofunc.h"
 #include "iostatus.h"
 #include "programroles.h"
 #include "lanstr.h"

@@ -1,5 +1,6 @@
 #include "warnbox.h"
 
+#include "screenlight.h"
 #include "colorbutton.h"
 #include "editip.h"
 #include "cyclecontrol.h"
@@ -86,11 +87,11 @@ void WarnBox::showEvent(QShowEvent* e)
     setGeometry(gShowW / 2 - 375, gShowH / 2 - 185, 750, 370);
     okButton->setText(kitText(okRow));
     // A message must be readable: it wakes a dark screen.
-    if (gpState && gpState->screenOff) {
+    if (ScreenLight::get().screenOff()) {
         MachineOutputs::get().lcdOnOff(1);
         const qint64 delay = CycleControl::get().paraWord(Word::ScreenOffSeconds);
-        if (delay > 0 && gpState->screenOffTimer)
-            gpState->screenOffTimer->start(static_cast<int>(qMin<qint64>(delay * 1000, INT_MAX)));
+        if (delay > 0 && ScreenLight::get().screenOffTimer())
+            ScreenLight::get().screenOffTimer()->start(static_cast<int>(qMin<qint64>(delay * 1000, INT_MAX)));
     }
     QDialog::showEvent(e);
 }

@@ -1,6 +1,6 @@
 // Stands in for the main window in the tests of the libraries below it: a
 // plain widget that carries the shared state and is installed as gpState
-// while it lives, with the screen-off timer the main window makes.
+// while it lives.
 #pragma once
 
 #include "winstate.h"
@@ -12,7 +12,6 @@ class StateWindow : public QWidget, public WinState {
 public:
     explicit StateWindow(QWidget* parent = nullptr) : QWidget(parent)
     {
-        screenOffTimer = new QTimer(this);
         mainWidget = this;
         gpState = this;
     }

@@ -2,6 +2,7 @@
 // and lost-camera actions, geometry, and modal answers through the window.
 #include "support_kit.h"
 
+#include "screenlight.h"
 #include "colorbutton.h"
 #include "editip.h"
 #include "statewindow.h"
@@ -50,16 +51,16 @@ void TestBoxes::warnBoxWakesADarkScreen()
     QFETCH(int, timerMs);
 
     KitEnv env;
-    env.win->screenOff = screenOff;
+    ScreenLight::get().setScreenOff(screenOff);
     env.word105 = delay;
     gpWarnBox->setText(QStringLiteral("message"));
     gpWarnBox->show();
     QCOMPARE(env.lcdCalls, lit ? QVector<int>{1} : QVector<int>{});
     if (timerMs < 0) {
-        QVERIFY(!env.win->screenOffTimer->isActive());
+        QVERIFY(!ScreenLight::get().screenOffTimer()->isActive());
     } else {
-        QVERIFY(env.win->screenOffTimer->isActive());
-        QCOMPARE(env.win->screenOffTimer->interval(), timerMs);
+        QVERIFY(ScreenLight::get().screenOffTimer()->isActive());
+        QCOMPARE(ScreenLight::get().screenOffTimer()->interval(), timerMs);
     }
     QCOMPARE(gpWarnBox->geometry(), QRect(1280 / 2 - 375, 800 / 2 - 185, 750, 370));
     gpWarnBox->hide();
