@@ -1,5 +1,6 @@
 #include "cammerwidget.h"
 
+#include "databases.h"
 #include "cameramanager.h"
 #include "cammerrecongnize.h"
 #include "lanstr.h"
@@ -619,8 +620,7 @@ void CammerWidget::SlotLoss()
         camera->lost();
     update();
     ++lossCount;
-    if (gpState)
-        gpState->InsertRecord(lanStr(655).arg(cameraIndex + 1).arg(lossCount), QString());
+    Databases::get().InsertRecord(lanStr(655).arg(cameraIndex + 1).arg(lossCount), QString());
     // Reconnect attempts run from the event loop, one every 1000 ms, so the
     // detection cycle keeps running and is never entered twice.
     if (!reconnectTimer->isActive() && !reconnectRunning)

@@ -3,6 +3,7 @@
 // detect), opening and leaving the page.
 #include "drawroiwidget.h"
 
+#include "databases.h"
 #include "cameraviews.h"
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
@@ -703,7 +704,7 @@ void DrawROIWidget::SlotNoCheckCur()
         int& code = win_->alarmCode[c * kMaxDetect + running];
         if (code == AlarmCode::NgWaiting)
             code = AlarmCode::NotDetected;
-        win_->InsertRecord(lanStr(106).arg(c + 1), QString());
+        Databases::get().InsertRecord(lanStr(106).arg(c + 1), QString());
         SlotReCheck();
         return;
     }
@@ -726,7 +727,7 @@ void DrawROIWidget::notCheckcur()
     }
     win_->manualDecision = true;
     CycleControl::get().checkNG(true);
-    win_->InsertRecord(lanStr(103), QString());
+    Databases::get().InsertRecord(lanStr(103), QString());
 }
 
 // ---- Opening and leaving ------------------------------------------------------------------

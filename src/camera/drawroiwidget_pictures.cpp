@@ -3,6 +3,7 @@
 // templates, and the ignored alarm points.
 #include "drawroiwidget.h"
 
+#include "databases.h"
 #include "cameraviews.h"
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
@@ -478,7 +479,7 @@ bool DrawROIWidget::AddTemp(int c, int d)
     int& code = win_->alarmCode[c * kMaxDetect + d];
     if (code == AlarmCode::NgWaiting)
         code = AlarmCode::AddedAsTemplate;
-    win_->InsertRecord(lanStr(109).arg(c + 1), QString());
+    Databases::get().InsertRecord(lanStr(109).arg(c + 1), QString());
     return true;
 }
 
@@ -555,7 +556,7 @@ void DrawROIWidget::SlotTempDeleteCur()
     retrainPending[v->cameraIndex] = true;
     QFile::remove(templatePath(v->cameraIndex, step, index));
     SlotTempNext();
-    win_->InsertRecord(lanStr(70).arg(v->cameraIndex + 1).arg(index + 1), QString());
+    Databases::get().InsertRecord(lanStr(70).arg(v->cameraIndex + 1).arg(index + 1), QString());
 }
 
 void DrawROIWidget::SlotTempDeleteAll()
@@ -595,7 +596,7 @@ void DrawROIWidget::SlotTempDeleteAll()
     }
     const QJsonObject obj{{QStringLiteral("camera"), cameras}, {QStringLiteral("detect"), detects}};
     MachineOutputs::get().templateListChanged(obj);
-    win_->InsertRecord(lanStr(71), QString());
+    Databases::get().InsertRecord(lanStr(71), QString());
 }
 
 // ---- Ignored alarm points ----------------------------------------------------------------------
@@ -629,7 +630,7 @@ void DrawROIWidget::SlotIgnoreAlarmPoint()
     if (!ask(lanStr(113)))
         return;
     const int c = v->cameraIndex;
-    win_->InsertRecord(lanStr(114).arg(c + 1), QString());
+    Databases::get().InsertRecord(lanStr(114).arg(c + 1), QString());
     const int step = win_->runStep;
     if (step < 0 || step >= v->stepCount() || !v->ignoreMask[step] || !v->resultImage || !v->savedRecord)
         return;
@@ -673,7 +674,7 @@ void DrawROIWidget::SlotDeleteIgnorePoint()
     }
     if (!ask(lanStr(116)))
         return;
-    win_->InsertRecord(lanStr(117).arg(v->cameraIndex + 1), QString());
+    Databases::get().InsertRecord(lanStr(117).arg(v->cameraIndex + 1), QString());
     const int step = win_->runStep;
     if (step < 0 || step >= v->stepCount() || !v->ignoreMask[step])
         return;

@@ -3,6 +3,7 @@
 // make the edited record live, store it and retrain the engine.
 #include "drawroiwidget.h"
 
+#include "databases.h"
 #include "cameraviews.h"
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
@@ -159,7 +160,7 @@ bool DrawROIWidget::LogChanges(int camera, const CammerSingleton& before, const 
             const QString number = QString::number(i + 1);
             if (i >= oldCount) {
                 rebuild = rebuild || shapesMethod(after.method[j]);
-                win_->InsertRecord(prefix + lanStr(80).arg(shapeName(after.kind[j]), number,
+                Databases::get().InsertRecord(prefix + lanStr(80).arg(shapeName(after.kind[j]), number,
                                                            addedFunction(after.method[j], after.p1[j], after.p2[j],
                                                                          after.p3[j])),
                                    QString());
@@ -167,7 +168,7 @@ bool DrawROIWidget::LogChanges(int camera, const CammerSingleton& before, const 
             }
             if (i >= newCount) {
                 rebuild = rebuild || shapesMethod(before.method[j]);
-                win_->InsertRecord(
+                Databases::get().InsertRecord(
                     prefix + lanStr(81).arg(shapeName(before.kind[j]), number, methodName(before.method[j])), QString());
                 continue;
             }
@@ -190,7 +191,7 @@ bool DrawROIWidget::LogChanges(int camera, const CammerSingleton& before, const 
             const bool paramsWorthRow = (m == 0 || m == 1 || m == 3) && listed;
             if (!moved && !paramsWorthRow)
                 continue;
-            win_->InsertRecord(prefix + lanStr(99).arg(shapeName(after.kind[j]), number, function, details,
+            Databases::get().InsertRecord(prefix + lanStr(99).arg(shapeName(after.kind[j]), number, function, details,
                                                        moved ? lanStr(98) : QString()),
                                QString());
         }

@@ -34,8 +34,10 @@
 //   gpWin->cammerWidget[], ngDir[], okDir[] -> gpState->... (same names)
 //   gpWin as a parent widget                -> gpState->mainWidget
 //   gpWin->paramDb, paramQuery, recordDb, recordStore
-//                                           -> gpState->... (same names)
-//   gpWin->InsertRecord, CountWrite, FLushAll -> gpState->... (same names)
+//                                           -> Databases::get().paramDb(), ...
+//                                              (foundation, databases.h;
+//                                              installed by the main window)
+//   gpWin->InsertRecord, CountWrite, FLushAll -> Databases::get().InsertRecord, ...
 //   gpWin->CheckNG, RunAlgorithm, BackTrain, ResetRun, LostCamera,
 //     ChangeCammer, gpWPara->words[n] from the widget kit
 //                                           -> CycleControl::get().checkNG, ...
@@ -61,17 +63,10 @@
 
 #include "globals.h"
 
-#include <QDir>
-#include <QPointer>
-#include <QRgb>
-#include <QSqlDatabase>
 #include <QString>
 #include <QTimer>
-#include <QVector>
 
-class QSqlQuery;
 class QWidget;
-class RecordStore;
 
 // The states the cycle and the views compare, by name. The numbers are what
 // the HTTP and Modbus answers carry and what the tests read: they never
@@ -136,20 +131,6 @@ struct WinState {
 
     // ---- The main window as a widget -----------------------------------------
     QWidget* mainWidget = nullptr;         // the main window: parent of boxes opened below it
-
-    // ---- Databases ----------------------------------------------------------
-    QSqlDatabase paramDb;              // PARAM.db, connection "dbIn"
-    QSqlQuery* paramQuery = nullptr;   // every parameter statement runs through it
-    QSqlDatabase recordDb;             // RECORD.db, the operation record of the day
-    RecordStore* recordStore = nullptr; // owns recordDb and its day rollover
-
-    // Appends one row to table RECORD: time "hh.mm.ss", the signed-in rights
-    // level's text, the remark and the type.
-    void InsertRecord(QString remarks, QString recordtype = QString());
-    // Writes the six counters to count.ini.
-    void CountWrite();
-    // Closes the SQLite connections and waits 500 ms (before power-off/reboot).
-    void FLushAll();
 };
 
 // The main window's state while it exists (tests: a WinState of their own).

@@ -1,5 +1,6 @@
 #include "mapplication.h"
 
+#include "databases.h"
 #include "screenlight.h"
 #include "globals.h"
 #include "platform.h"
@@ -38,8 +39,7 @@ void MApplication::TimerTsc()
     ts_calibrate = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     ++ts_calibrate_times;
     qInfo("touch calibration requested (%d)", ts_calibrate_times);
-    if (gpWin)
-        gpWin->FLushAll();
+    Databases::get().FLushAll();
     StopWTD();
     platform::runner().runOnTarget(QStringLiteral("./tsc"), {}, 120000);
     platform::reboot();

@@ -32,6 +32,7 @@ RiVuRevezi::RiVuRevezi(QWidget* parent)
     logoutTimer = new QTimer(this);
     connect(logoutTimer, &QTimer::timeout, this, &RiVuRevezi::TimerLogout);
     screenOffTimer = new QTimer(this);
+    Databases::install(&databases);
     ScreenLight::get().reset();
     ScreenLight::get().setScreenOffTimer(screenOffTimer);
     auto* sizeHintTimer = new QTimer(this);
@@ -54,10 +55,12 @@ RiVuRevezi::~RiVuRevezi()
     roles.reset();
     if (gpState == this)
         gpState = nullptr;
-    delete paramQuery;
-    paramQuery = nullptr;
-    delete recordStore;
-    recordStore = nullptr;
+    if (&Databases::get() == &databases)
+        Databases::install(nullptr);
+    delete databases.paramQuery();
+    databases.setParamQuery(nullptr);
+    delete databases.recordStore();
+    databases.setRecordStore(nullptr);
 }
 
 void RiVuRevezi::TimerLogout()

@@ -237,13 +237,13 @@ void RiVuRevezi::SlotStartStop()
 {
     if (runState == RunState::Stopped) {
         StartDetect();
-        InsertRecord(lanStr(136));
+        Databases::get().InsertRecord(lanStr(136));
         return;
     }
     if (sysWord(Word::StopDetectPassword) != 0 && CheckPassword() == 0)
         return;
     StopDetect();
-    InsertRecord(lanStr(127));
+    Databases::get().InsertRecord(lanStr(127));
 }
 
 void RiVuRevezi::Run()
@@ -446,7 +446,7 @@ void RiVuRevezi::JudgeStep(int k)
     // The machine has its outputs: now the record and the screen.
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         for (const QString& text : records[c])
-            InsertRecord(text);
+            Databases::get().InsertRecord(text);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         if (CameraViews::at(c))
             CameraViews::at(c)->ShowPulledFrame();
@@ -513,7 +513,7 @@ int RiVuRevezi::RunAlgorithm(int camera, int step)
         result = CameraViews::at(camera)->stepOk ? 1 : 0;
     }
     for (const QString& text : records)
-        InsertRecord(text);
+        Databases::get().InsertRecord(text);
     return result;
 }
 
@@ -670,7 +670,7 @@ void RiVuRevezi::CheckNG(bool manual)
         if (anyCycleNg)
             gSyncNGCycleNum++;
     }
-    CountWrite();
+    Databases::get().CountWrite();
 
     // The ring of recent NG pictures per step, which the ROI page browses.
     if (!manual) {
@@ -970,7 +970,7 @@ void RiVuRevezi::SlotReTrain()
     if (drawROIWidget)
         drawROIWidget->SlotTempDeleteAll();
     LEDOnOff(4, 1);
-    InsertRecord(QStringLiteral("retrain"));
+    Databases::get().InsertRecord(QStringLiteral("retrain"));
 }
 
 void RiVuRevezi::TimerShow()

@@ -56,8 +56,7 @@ void restoreAndReboot(const QString& templ, const QString& target)
     }
     if (!QFile::copy(templ, target))
         qWarning("%s could not be copied to %s", qPrintable(templ), qPrintable(target));
-    if (gpWin)
-        gpWin->FLushAll();
+    Databases::get().FLushAll();
     StopWTD();
     platform::reboot();
 }
@@ -111,18 +110,22 @@ bool RiVuRevezi::StartUp()
         restoreAndReboot(QStringLiteral("./RECORDNULL.db"), QStringLiteral("./RECORD.db"));
         return false;
     }
-    paramDb = QSqlDatabase::contains(QStringLiteral("dbIn")) ? QSqlDatabase::database(QStringLiteral("dbIn"), false)
-                                                            : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
+    QSqlDatabase paramDb = QSqlDatabase::contains(QStringLiteral("dbIn"))
+                               ? QSqlDatabase::database(QStringLiteral("dbIn"), false)
+                               : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
     paramDb.setDatabaseName(QStringLiteral("./PARAM.db"));
     if (!paramDb.open())
         qWarning("PARAM.db cannot be opened");
-    delete paramQuery;
-    paramQuery = new QSqlQuery(paramDb);
+    databases.setParamDb(paramDb);
+    delete databases.paramQuery();
+    databases.setParamQuery(new QSqlQuery(paramDb));
 
-    recordStore = new RecordStore;
+    auto* recordStore = new RecordStore;
     recordStore->open();
-    recordDb = recordStore->db();
-    addColumnIfNotExists(recordDb, QStringLiteral("RECORD"), QStringLiteral("recordtype"), QStringLiteral("TEXT"));
+    delete databases.recordStore();
+    databases.setRecordStore(recordStore);
+    databases.setRecordDb(recordStore->db());
+    addColumnIfNotExists(recordStore->db(), QStringLiteral("RECORD"), QStringLiteral("recordtype"), QStringLiteral("TEXT"));
     recordStore->rolloverIfNeeded(QDate::currentDate());
 
     // ---- Parameters ----

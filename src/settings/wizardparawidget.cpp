@@ -1,5 +1,6 @@
 #include "wizardparawidget.h"
 
+#include "databases.h"
 #include "cameraviews.h"
 #include "cameramanager.h"
 #include "cammerrecongnize.h"
@@ -433,8 +434,7 @@ void WizardParaWidget::accept()
     const int steps = gpWPara->words[Word::StepCountMode3];
     if (gpWPara->words[Word::Mode] == 3 && steps != oldSteps && roiPage)
         roiPage->ChangeDetectNum(steps);
-    if (gpState)
-        gpState->InsertRecord(lanStr(235));
+    Databases::get().InsertRecord(lanStr(235));
     Notice::post(parentWidget() ? parentWidget() : this, lanStr(708));
     // The mode, the serial port and the picture kind are taken at start-up.
     if (gpWPara->words[Word::ModeChosen] != gpWPara->words[Word::Mode] || restartWordsChanged)
@@ -485,8 +485,7 @@ void WizardParaWidget::endRun(bool reboot)
 {
     if (gpWPara)
         gpWPara->SaveDatatoFile();
-    if (gpState)
-        gpState->FLushAll();
+    Databases::get().FLushAll();
     StopWTD();
     if (reboot)
         platform::reboot();
@@ -505,8 +504,7 @@ void WizardParaWidget::SlotChangeLan(int lan)
         return;
     }
     gLan = lan;
-    if (gpState)
-        gpState->InsertRecord(lanStr(319));
+    Databases::get().InsertRecord(lanStr(319));
     endRun(true);
 }
 
@@ -521,8 +519,7 @@ void WizardParaWidget::SlotExit()
 {
     if (!OperatorDialogs::get().choose(lanStr(294)))
         return;
-    if (gpState)
-        gpState->InsertRecord(lanStr(295));
+    Databases::get().InsertRecord(lanStr(295));
     if (gpWPara)
         gpWPara->SaveDatatoFile();
     for (int c = 0; c < kMaxCamera; ++c)
@@ -530,8 +527,7 @@ void WizardParaWidget::SlotExit()
             v->CameraStop();
             v->CameraClose();
         }
-    if (gpState)
-        gpState->FLushAll();
+    Databases::get().FLushAll();
     StopWTD();
     platform::exitProcess(0);
 }
@@ -545,8 +541,7 @@ void WizardParaWidget::SlotModifyTime()
         OperatorDialogs::get().warn(lanStr(366));
         return;
     }
-    if (gpState)
-        gpState->InsertRecord(lanStr(402));
+    Databases::get().InsertRecord(lanStr(402));
     endRun(true);
 }
 
@@ -565,10 +560,8 @@ void WizardParaWidget::SlotResetCount()
     for (int c = 0; c < kMaxCamera; ++c)
         gAllNum[c] = gFailNum[c] = gAllCycleNum[c] = gFailCycleNum[c] = 0;
     gSyncNGNum = gSyncNGCycleNum = 0;
-    if (gpState) {
-        gpState->CountWrite();
-        gpState->InsertRecord(lanStr(255));
-    }
+    Databases::get().CountWrite();
+    Databases::get().InsertRecord(lanStr(255));
     Notice::post(this, lanStr(255));
 }
 
@@ -626,10 +619,8 @@ void WizardParaWidget::SlotParaGroupRestore()
         OperatorDialogs::get().warn(lanStr(688));
         return;
     }
-    if (gpState)
-        gpState->InsertRecord(lanStr(286).arg(name));
-    if (gpState)
-        gpState->FLushAll();
+    Databases::get().InsertRecord(lanStr(286).arg(name));
+    Databases::get().FLushAll();
     StopWTD();
     platform::reboot();
 }
@@ -695,8 +686,7 @@ void WizardParaWidget::SlotSetPassword()
     }
     gpWPara->SaveDatatoFile();
     clear();
-    if (gpState)
-        gpState->InsertRecord(lanStr(235) + lanStr(249));
+    Databases::get().InsertRecord(lanStr(235) + lanStr(249));
     OperatorDialogs::get().warn(lanStr(279));
 }
 

@@ -1,5 +1,6 @@
 #include "warnbox.h"
 
+#include "databases.h"
 #include "screenlight.h"
 #include "colorbutton.h"
 #include "editip.h"
@@ -130,11 +131,9 @@ LostCameraWarnBox::LostCameraWarnBox(QWidget* parent)
 void LostCameraWarnBox::accept()
 {
     qInfo("camera lost: the operator powers the machine off");
-    if (gpState)
-        gpState->InsertRecord(QStringLiteral("因丢失相机手动关闭电源"), QString());
+    Databases::get().InsertRecord(QStringLiteral("因丢失相机手动关闭电源"), QString());
     StopWTD();
-    if (gpState)
-        gpState->FLushAll();
+    Databases::get().FLushAll();
     platform::sleeper().sleepMs(1000);
     if (!platform::powerOff()) {
         // The machine is still on: the box stays up so that the operator

@@ -1,8 +1,9 @@
 // Stands in for the main window in the tests of the libraries below it: a
 // plain widget that carries the shared state and is installed as gpState
-// while it lives.
+// while it lives, with its own (empty) databases installed as the program's.
 #pragma once
 
+#include "databases.h"
 #include "winstate.h"
 
 #include <QTimer>
@@ -14,10 +15,15 @@ public:
     {
         mainWidget = this;
         gpState = this;
+        Databases::install(&databases);
     }
     ~StateWindow() override
     {
+        if (&Databases::get() == &databases)
+            Databases::install(nullptr);
         if (gpState == this)
             gpState = nullptr;
     }
+
+    Databases databases;
 };

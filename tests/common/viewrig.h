@@ -11,6 +11,7 @@
 #pragma once
 
 #include "cameramanager.h"
+#include "databases.h"
 #include "cameraviews.h"
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
@@ -167,19 +168,20 @@ class RecordWindow : public StateWindow {
 public:
     RecordWindow(const QString& path, const QString& connection) : connection_(connection)
     {
-        recordDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
+        QSqlDatabase recordDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
         recordDb.setDatabaseName(path);
         recordDb.open();
         QSqlQuery(recordDb).exec(
             QStringLiteral("create table RECORD(recordtime text, recordpassword text, remarks text, recordtype text)"));
+        databases.setRecordDb(recordDb);
     }
     ~RecordWindow() override
     {
-        recordDb.close();
-        recordDb = QSqlDatabase();
+        databases.recordDb().close();
+        databases.setRecordDb(QSqlDatabase());
         QSqlDatabase::removeDatabase(connection_);
     }
-    QStringList remarks() const { return rig::remarks(recordDb); }
+    QStringList remarks() const { return rig::remarks(databases.recordDb()); }
 
 private:
     QString connection_;
@@ -823,11 +825,11 @@ public:
             qFatal("default PARAM.db: %s", qPrintable(error));
         EditSession::get().reset();
         win = new RecordWindow(QStringLiteral("RECORD.db"), QStringLiteral("viewrecord"));
-        win->paramDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
-        win->paramDb.setDatabaseName(QStringLiteral("PARAM.db"));
-        if (!win->paramDb.open())
-            qFatal("PARAM.db: %s", qPrintable(win->paramDb.lastError().text()));
-        win->paramQuery = new QSqlQuery(win->paramDb);
+        Databases::get().setParamDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn")));
+        Databases::get().paramDb().setDatabaseName(QStringLiteral("PARAM.db"));
+        if (!Databases::get().paramDb().open())
+            qFatal("PARAM.db: %s", qPrintable(Databases::get().paramDb().lastError().text()));
+        Databases::get().setParamQuery(new QSqlQuery(Databases::get().paramDb()));
         gShowW = 1280;
         gShowH = 1024;
         gpWPara = new WizardPara;
@@ -843,10 +845,10 @@ public:
         gpWPara = nullptr;
         delete gpWParaBak;
         gpWParaBak = nullptr;
-        delete win->paramQuery;
-        win->paramQuery = nullptr;
-        win->paramDb.close();
-        win->paramDb = QSqlDatabase();
+        delete Databases::get().paramQuery();
+        Databases::get().setParamQuery(nullptr);
+        Databases::get().paramDb().close();
+        Databases::get().setParamDb(QSqlDatabase());
         gpState = nullptr;
         delete win;
         QSqlDatabase::removeDatabase(QStringLiteral("dbIn"));

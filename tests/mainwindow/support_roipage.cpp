@@ -1,5 +1,6 @@
 #include "support_roipage.h"
 
+#include "databases.h"
 #include "cameraviews.h"
 #include "cameramanager.h"
 #include "cammerrecongnize.h"
@@ -154,13 +155,13 @@ RoiEnv::RoiEnv(const Options& o)
     // The parameters above stand for the loaded ones: words and password
     // read them.
     win->roles->parametersLoaded = true;
-    win->paramDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
-    win->paramDb.setDatabaseName(QStringLiteral("./PARAM.db"));
-    win->paramDb.open();
-    win->paramQuery = new QSqlQuery(win->paramDb);
-    win->recordStore = new RecordStore(kRecordConnection);
-    win->recordStore->open(QStringLiteral("./RECORD.db"));
-    win->recordDb = win->recordStore->db();
+    Databases::get().setParamDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn")));
+    Databases::get().paramDb().setDatabaseName(QStringLiteral("./PARAM.db"));
+    Databases::get().paramDb().open();
+    Databases::get().setParamQuery(new QSqlQuery(Databases::get().paramDb()));
+    Databases::get().setRecordStore(new RecordStore(kRecordConnection));
+    Databases::get().recordStore()->open(QStringLiteral("./RECORD.db"));
+    Databases::get().setRecordDb(Databases::get().recordStore()->db());
 
     for (int c = 0; c < o.cameras && c < kMaxCamera; ++c) {
         scene(c) = cv::Mat(o.height, o.width, CV_8UC1, cv::Scalar(kGround));
@@ -207,13 +208,13 @@ RoiEnv::RoiEnv(const Options& o)
 RoiEnv::~RoiEnv()
 {
     QApplication::processEvents();
-    delete win->paramQuery;
-    win->paramQuery = nullptr;
-    win->paramDb.close();
-    win->paramDb = QSqlDatabase();
-    win->recordDb = QSqlDatabase();
-    delete win->recordStore;
-    win->recordStore = nullptr;
+    delete Databases::get().paramQuery();
+    Databases::get().setParamQuery(nullptr);
+    Databases::get().paramDb().close();
+    Databases::get().setParamDb(QSqlDatabase());
+    Databases::get().setRecordDb(QSqlDatabase());
+    delete Databases::get().recordStore();
+    Databases::get().setRecordStore(nullptr);
     delete win;
     win = nullptr;
     gpWin = nullptr;
@@ -250,7 +251,7 @@ int& RoiEnv::word(int n)
 
 QStringList RoiEnv::records() const
 {
-    return rig::remarks(win->recordStore->db());
+    return rig::remarks(Databases::get().recordStore()->db());
 }
 
 int RoiEnv::outputs() const

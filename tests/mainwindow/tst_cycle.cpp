@@ -3,6 +3,7 @@
 // outputs on the wire, the pictures, the counters and the operation record,
 // and what the simulated local agent (started by the agent link) receives.
 #include "cameramanager.h"
+#include "databases.h"
 #include "cameraviews.h"
 #include "cammerwidget.h"
 #include "controlport.h"
@@ -251,7 +252,7 @@ private slots:
             {{"datetime_start", QDate::currentDate().toString("yyyy-MM-dd 00:00:00")},
              {"datetime_end", QDate::currentDate().toString("yyyy-MM-dd 23:59:59")},
              {"operator", lanStr(156)}},
-            win->recordDb, QDate::currentDate());
+            Databases::get().recordDb(), QDate::currentDate());
         QVERIFY(!rows.value("record").toArray().isEmpty());
 
         // The counters survive a restart.
