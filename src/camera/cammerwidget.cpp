@@ -201,7 +201,7 @@ void CammerWidget::AllocateFrameBuffers()
 
 void CammerWidget::AllocateStepBuffers()
 {
-    int n = (gpWPara && gpWPara->words[Word::Mode] == 3) ? kMaxDetect : gDNum;
+    int n = (gpWPara && gpWPara->words[Word::Mode] == DetectMode::MultiStep) ? kMaxDetect : gDNum;
     steps = std::max(0, std::min(n, int(kMaxDetect)));
     for (int g = 0; g < steps; ++g) {
         untrained[g] = false;
@@ -559,7 +559,7 @@ bool CammerWidget::PullFrame()
     pulledNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                    std::chrono::steady_clock::now().time_since_epoch())
                    .count();
-    const bool live = gSource == -1 || gSource == 1;
+    const bool live = gSource == PictureSource::None || gSource == PictureSource::Live;
     const bool freeRunning = gpWPara && gpWPara->words[Word::ExternalTrigger] == 0;
     const bool ngHeld = gpWPara && gpWPara->words[Word::HoldPictureAfterAlarm] != 0 && gpState &&
         gpState->detectState == DetectState::NgLatched;

@@ -122,7 +122,7 @@ void CammerWidget::InitEditing()
     polygonClosed = false;
     labelAnchor = pickPoint = QPoint();
     objectIndex = 0;
-    moveMode = 0;
+    moveMode = MoveMode::None;
     halfShown = false;
     connect(this, &CammerWidget::clicked, this, &CammerWidget::SlotCheckDoubleClicked, Qt::UniqueConnection);
 }
@@ -437,7 +437,7 @@ void CammerWidget::SlotCheckDoubleClicked(QPoint pos)
     prev.seen = true;
     prev.time = now;
     prev.pos = pos;
-    if (!pair || word(Word::ContinuousArea) == 0 || gSource != 0)
+    if (!pair || word(Word::ContinuousArea) == 0 || gSource != PictureSource::Template)
         return;
     const RoiPageLink& page = pageLink();
     switch (drawMode()) {
@@ -493,12 +493,12 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
         // All cameras tiled: the press chooses this camera.
         EditSession::get().setCurrentCamera(cameraIndex);
         CycleControl::get().changeCammer();
-        if (gpState && gpState->detectState == DetectState::NgLatched && gSource == 1 && pageLink().selectCamera)
+        if (gpState && gpState->detectState == DetectState::NgLatched && gSource == PictureSource::Live && pageLink().selectCamera)
             pageLink().selectCamera(cameraIndex);
         QWidget::mousePressEvent(e);
         return;
     }
-    if (gSource != 0) {
+    if (gSource != PictureSource::Template) {
         setCursor(Qt::ArrowCursor);
         QWidget::mousePressEvent(e);
         return;
@@ -628,7 +628,7 @@ void CammerWidget::PressTemplate(QPoint P)
 void CammerWidget::mouseMoveEvent(QMouseEvent* e)
 {
     const QPoint pos = e->pos();
-    if (gSource == 0 && cameraIndex < numCamera) {
+    if (gSource == PictureSource::Template && cameraIndex < numCamera) {
         MoveTemplate(pos, e);
     } else if ((e->buttons() & Qt::LeftButton) && gpState) {
         viewutil::updateMScale(pos.x(), pos.y());
@@ -782,7 +782,7 @@ void CammerWidget::HoverFeedback(QPoint P, QMouseEvent* e)
 
 void CammerWidget::mouseReleaseEvent(QMouseEvent* e)
 {
-    if (gSource == 0 && cameraIndex < numCamera)
+    if (gSource == PictureSource::Template && cameraIndex < numCamera)
         ReleaseTemplate();
     QWidget::mouseReleaseEvent(e);
 }
@@ -1096,7 +1096,7 @@ void CammerWidget::SlotMoveAll()
 {
     if (!editRecord || curRoi < 0 || curRoi >= std::clamp(editRecord->roiCount[editStep()], 0, kMaxRoi))
         return;
-    moveMode = (moveMode + 1) % 3;
+    moveMode = (moveMode + 1) % MoveMode::Count;
     ShowHideROIPara();
 }
 
@@ -1109,7 +1109,7 @@ void CammerWidget::SlotMove(int dx, int dy)
     const int count = std::clamp(rec.roiCount[g], 0, kMaxRoi);
     int first = 0;
     int last = count - 1;
-    if (moveMode != 2) {
+    if (moveMode != MoveMode::All) {
         if (curRoi < 0 || curRoi >= count)
             return;
         first = last = curRoi;
@@ -1159,9 +1159,9 @@ void CammerWidget::RestorMask()
     const int mode = word(Word::Mode);
     const bool shared = word(Word::SameParameters) != 0;
     for (int g = 0; g < steps; ++g) {
-        if (shared && mode == 0 && word(Word::StepEnabled0) != 0 && (g % 2) == 1)
+        if (shared && mode == DetectMode::Standard && word(Word::StepEnabled0) != 0 && (g % 2) == 1)
             continue;
-        if (shared && (mode == 1 || mode == 2) && g >= 2)
+        if (shared && (mode == DetectMode::TwoColour || mode == DetectMode::Turntable) && g >= 2)
             continue;
         // Masks are replaced, never written in place, so sharing is safe.
         for (int i = 0; i < kMaxRoi; ++i)
@@ -1194,9 +1194,9 @@ void CammerWidget::CopyPara()
         }
     };
     const int mode = word(Word::Mode);
-    if (mode == 0) {
+    if (mode == DetectMode::Standard) {
         copyStep(1, 0);
-    } else if (mode == 1 || mode == 2) {
+    } else if (mode == DetectMode::TwoColour || mode == DetectMode::Turntable) {
         copyStep(2, 0);
         copyStep(3, 1);
     }

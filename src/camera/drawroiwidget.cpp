@@ -89,10 +89,10 @@ DrawROIWidget::DrawROIWidget(QWidget* parent, WinState* state)
         cameraCombo->addItem(lanStr(44));
     detectCombo = combo();
     const int m = mode();
-    if (m == 0) {
+    if (m == DetectMode::Standard) {
         detectCombo->addItem(filledRow(46, lanStr(263)));
         detectCombo->addItem(filledRow(46, lanStr(264)));
-    } else if (m == 1 || m == 2) {
+    } else if (m == DetectMode::TwoColour || m == DetectMode::Turntable) {
         for (int row = 372; row <= 375; ++row)
             detectCombo->addItem(filledRow(46, lanStr(row)));
     }
@@ -143,7 +143,7 @@ DrawROIWidget::DrawROIWidget(QWidget* parent, WinState* state)
     column->addStretch(1);
     column->addWidget(reCheckButton);
 
-    if (m == 3)
+    if (m == DetectMode::MultiStep)
         ChangeDetectNum(word(Word::StepCountMode3));
 
     connect(showHideButton, &QPushButton::clicked, this, &DrawROIWidget::SlotShowHide);
@@ -216,7 +216,7 @@ CammerWidget* DrawROIWidget::currentView() const
 
 bool DrawROIWidget::drawingAllowed() const
 {
-    return gSource == 0 && currentView() != nullptr;
+    return gSource == PictureSource::Template && currentView() != nullptr;
 }
 
 void DrawROIWidget::setComboQuietly(ComboBox* combo, int index)
@@ -261,7 +261,7 @@ void DrawROIWidget::SlotChangePage()
     const bool several = numCamera > 1;
     const int state = win_ ? win_->detectState : DetectState::Idle;
     switch (gSource) {
-    case 1:
+    case PictureSource::Live:
         sourceCombo->show();
         cameraCombo->setVisible(several);
         if (state == DetectState::NgLatched) {
@@ -273,18 +273,18 @@ void DrawROIWidget::SlotChangePage()
             returnButton->show();
         }
         break;
-    case 2:
-    case 3:
-    case 4:
+    case PictureSource::RecentNg:
+    case PictureSource::OkRecord:
+    case PictureSource::NgRecord:
         sourceCombo->show();
         cameraCombo->setVisible(several);
         detectCombo->show();
         returnButton->show();
         lastButton->show();
         nextButton->show();
-        addTempButton->setVisible(gSource == 2);
+        addTempButton->setVisible(gSource == PictureSource::RecentNg);
         break;
-    case 0:
+    case PictureSource::Template:
         cameraCombo->setVisible(several);
         detectCombo->show();
         returnButton->show();
@@ -532,7 +532,7 @@ void DrawROIWidget::SlotChangeCamera(int c)
     if (c < 0 || numCamera < 1 || !win_)
         return;
     if (c >= numCamera)
-        c = gSource == 1 ? numCamera : numCamera - 1;
+        c = gSource == PictureSource::Live ? numCamera : numCamera - 1;
     EditSession::get().setCurrentCamera(c);
     CycleControl::get().changeCammer();
     SlotChangeSource(gSource);
@@ -542,22 +542,22 @@ void DrawROIWidget::SlotChangeDetect(int d)
 {
     if (d < 0 || !win_ || !singleCamera())
         return;
-    if (gSource != 0 && (gSource < 2 || gSource > 4))
+    if (gSource != PictureSource::Template && (gSource < PictureSource::RecentNg || gSource > PictureSource::NgRecord))
         return;
     EditSession::get().setCopyArea(false);
     const int m = mode();
-    const int t = (m == 1 || m == 2) ? (d & 1) : d;
-    if (t == 0 && m != 3 && word(Word::ProductStepEnabled) == 0) {
+    const int t = (m == DetectMode::TwoColour || m == DetectMode::Turntable) ? (d & 1) : d;
+    if (t == 0 && m != DetectMode::MultiStep && word(Word::ProductStepEnabled) == 0) {
         warn(lanStr(118));
         detectCombo->setCurrentIndex(1);
         return;
     }
-    if (m == 0 && word(Word::SameParameters) != 0 && word(Word::StepEnabled0) != 0 && gSource == 0 && d != 0 &&
+    if (m == DetectMode::Standard && word(Word::SameParameters) != 0 && word(Word::StepEnabled0) != 0 && gSource == PictureSource::Template && d != 0 &&
         sameParamNotePending) {
         sameParamNotePending = false;
         warn(lanStr(119));
     }
-    if (word(Word::SameParameters) != 0 && sameParamNotePending && gSource == 0 && (m == 1 || m == 2) && d > 1) {
+    if (word(Word::SameParameters) != 0 && sameParamNotePending && gSource == PictureSource::Template && (m == DetectMode::TwoColour || m == DetectMode::Turntable) && d > 1) {
         sameParamNotePending = false;
         warn(lanStr(371));
     }
@@ -590,13 +590,13 @@ void DrawROIWidget::setSource(int s)
 
 void DrawROIWidget::SlotAutoChange()
 {
-    if (!win_ || win_->detectState != DetectState::NgLatched || (gSource != 0 && gSource != 1) || !singleCamera())
+    if (!win_ || win_->detectState != DetectState::NgLatched || (gSource != PictureSource::Template && gSource != PictureSource::Live) || !singleCamera())
         return;
-    if (gSource == 1) {
-        sourceCombo->setCurrentIndex(0);
+    if (gSource == PictureSource::Live) {
+        sourceCombo->setCurrentIndex(PictureSource::Template);
         return;
     }
-    sourceCombo->setCurrentIndex(1);
+    sourceCombo->setCurrentIndex(PictureSource::Live);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         CammerWidget* v = CameraViews::at(c);
         if (!v || v->stepOk)
@@ -627,9 +627,9 @@ void DrawROIWidget::SlotReCheck()
     const int m = mode();
     int s = running;
     int last = 1;
-    if (m == 1 || m == 2) {
+    if (m == DetectMode::TwoColour || m == DetectMode::Turntable) {
         s = running & 1;
-    } else if (m == 3) {
+    } else if (m == DetectMode::MultiStep) {
         last = gDNum - 1;
     }
 
@@ -656,7 +656,7 @@ void DrawROIWidget::SlotReCheck()
     CycleControl::get().checkNG(true);
 
     if (camera >= 0 && camera < numCamera) {
-        if (win_->detectState == DetectState::NgLatched && gSource == 1) {
+        if (win_->detectState == DetectState::NgLatched && gSource == PictureSource::Live) {
             // Follow the alarm: the first failed camera at or after the one shown.
             for (int k = 0; k < numCamera; ++k) {
                 const int c = (camera + k) % numCamera;
@@ -675,7 +675,7 @@ void DrawROIWidget::SlotReCheck()
     } else if (camera == numCamera && win_->detectState == DetectState::NgLatched) {
         return;
     }
-    gSource = -1;
+    gSource = PictureSource::None;
 }
 
 void DrawROIWidget::SlotNoCheckCur()
@@ -717,7 +717,7 @@ void DrawROIWidget::notCheckcur()
     if (!win_)
         return;
     SlotSaveData();
-    gSource = -1;
+    gSource = PictureSource::None;
     CycleControl::get().resetRun();
     const int running = qBound(0, win_->runStep, kMaxDetect - 1);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
@@ -754,18 +754,18 @@ void DrawROIWidget::Reset()
         const int e = word(Word::StepEnabled0);
         const int same = word(Word::SameParameters);
         const int k = word(Word::MouldsChecked);
-        if (m == 0) {
+        if (m == DetectMode::Standard) {
             step = e == 0 ? 1 : (same != 0 ? 0 : s);
-        } else if (m == 3) {
+        } else if (m == DetectMode::MultiStep) {
             step = (s == 0 && e == 0) ? 1 : s;
-        } else if (m == 1 || m == 2) {
+        } else if (m == DetectMode::TwoColour || m == DetectMode::Turntable) {
             int t = s;
             bool folded = false;
-            if (t >= 2 && !(same == 0 && k != 0)) {
+            if (t >= 2 && !(same == 0 && k != CheckedMoulds::Left)) {
                 t -= 2;
                 folded = true;
             }
-            if (k == 1 && (folded || t < 2))
+            if (k == CheckedMoulds::Right && (folded || t < 2))
                 step = e != 0 ? 2 : 3;
             else
                 step = (t % 2 == 0 && e == 0) ? t + 1 : t;
@@ -776,7 +776,7 @@ void DrawROIWidget::Reset()
     EditSession::get().setCurrentDetect(qBound(0, step, kMaxDetect - 1));
     setComboQuietly(detectCombo, EditSession::get().currentDetect());
 
-    const int wanted = win_->detectState == DetectState::NgLatched ? 1 : 0;
+    const int wanted = win_->detectState == DetectState::NgLatched ? PictureSource::Live : PictureSource::Template;
     if (sourceCombo->currentIndex() == wanted)
         SlotChangeSource(wanted);
     else
@@ -808,12 +808,12 @@ void DrawROIWidget::SlotReturn()
     ScreenChrome::get().mScaleSetToMin();
     SlotSaveData();
     if (win_->detectState == DetectState::NgLatched) {
-        sourceCombo->setCurrentIndex(1);
+        sourceCombo->setCurrentIndex(PictureSource::Live);
         return;
     }
     movedAside = false;
     EditSession::get().setCopyArea(false);
-    gSource = -1;
+    gSource = PictureSource::None;
     ScreenChrome::get().showhideHelp(true);
     Restart();
     if (gFromTrain) {

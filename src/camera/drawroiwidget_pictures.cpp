@@ -103,7 +103,7 @@ void DrawROIWidget::SlotChangeSource(int s)
         return;
     // Editing during an NG needs the password; a refusal leaves everything,
     // the combo included, as it was.
-    if (s == 0 && win_->detectState == DetectState::NgLatched && gSource != 0 && CheckPassword() == 0) {
+    if (s == PictureSource::Template && win_->detectState == DetectState::NgLatched && gSource != PictureSource::Template && CheckPassword() == 0) {
         setComboQuietly(sourceCombo, gSource);
         return;
     }
@@ -111,7 +111,7 @@ void DrawROIWidget::SlotChangeSource(int s)
     gSource = s;
     EditSession::get().setCopyArea(false);
 
-    if (win_->detectState == DetectState::NgLatched && s != 1) {
+    if (win_->detectState == DetectState::NgLatched && s != PictureSource::Live) {
         MachineOutputs::get().setOut(2, 0);
         MachineOutputs::get().flashOut();
     }
@@ -125,14 +125,14 @@ void DrawROIWidget::SlotChangeSource(int s)
     }
 
     int camera = EditSession::get().currentCamera();
-    const bool keep = s == 1 ? (camera >= 0 && camera <= numCamera) : (camera >= 0 && camera < numCamera);
+    const bool keep = s == PictureSource::Live ? (camera >= 0 && camera <= numCamera) : (camera >= 0 && camera < numCamera);
     if (!keep) {
         EditSession::get().setCurrentCamera(0);
         CycleControl::get().changeCammer();
     }
     setComboQuietly(cameraCombo, EditSession::get().currentCamera());
 
-    ScreenChrome::get().ioStatusVisible(s != 0);
+    ScreenChrome::get().ioStatusVisible(s != PictureSource::Template);
     showHideButton->setChecked(false);
     lastButton->setText(lanStr(59));
     nextButton->setText(lanStr(62));
@@ -142,7 +142,7 @@ void DrawROIWidget::SlotChangeSource(int s)
     CammerWidget* v = currentView();
     const int step = EditSession::get().currentDetect();
     switch (s) {
-    case 2:
+    case PictureSource::RecentNg:
         if (v) {
             v->ngIndex = 0;
             showRecentNg(v, step);
@@ -150,15 +150,15 @@ void DrawROIWidget::SlotChangeSource(int s)
             v->update();
         }
         break;
-    case 3:
-    case 4:
+    case PictureSource::OkRecord:
+    case PictureSource::NgRecord:
         storedIndex = 0;
-        storedIsOk = s == 3 ? 1 : 0;
+        storedIsOk = s == PictureSource::OkRecord ? 1 : 0;
         LoadPic();
         if (v)
             v->update();
         break;
-    case 0:
+    case PictureSource::Template:
         NormalDrawCaptions();
         lastButton->setText(lanStr(559));
         nextButton->setText(lanStr(560));
@@ -177,7 +177,7 @@ void DrawROIWidget::SlotChangeSource(int s)
         if (v)
             ShowTemplate(v);
         break;
-    case 1:
+    case PictureSource::Live:
         if (win_->detectState == DetectState::NgLatched) {
             const bool showCapture = word(Word::HoldPictureAfterAlarm) != 0 && word(Word::OkNgPulses) == 0 &&
                 ((word(Word::EjectorPulseOnProductNg) == 0 && win_->runStep == 0) ||
@@ -315,7 +315,7 @@ void DrawROIWidget::LoadPic()
 
 void DrawROIWidget::SlotTempLast()
 {
-    if (gSource == 0)
+    if (gSource == PictureSource::Template)
         StepTemplate(-1);
     else
         StepPicture(-1);
@@ -323,7 +323,7 @@ void DrawROIWidget::SlotTempLast()
 
 void DrawROIWidget::SlotTempNext()
 {
-    if (gSource == 0)
+    if (gSource == PictureSource::Template)
         StepTemplate(1);
     else
         StepPicture(1);
@@ -357,11 +357,11 @@ void DrawROIWidget::StepPicture(int dir)
     const int step = win_ ? EditSession::get().currentDetect() : -1;
     if (!v || v->tempIndex < 0 || v->tempIndex >= gTempNum || step < 0 || step >= gDNum)
         return;
-    if (gSource == 1) {
+    if (gSource == PictureSource::Live) {
         v->update();
         return;
     }
-    if (gSource == 2) {
+    if (gSource == PictureSource::RecentNg) {
         const int n = qMin(v->ngCount[step], int(CammerWidget::kRecentPictures));
         if (n <= 0)
             v->ngIndex = 0;
@@ -444,12 +444,12 @@ bool DrawROIWidget::AddTemp(int c, int d)
     if (!win_ || c < 0 || c >= numCamera || c >= kMaxCamera || !CameraViews::at(c))
         return false;
     CammerWidget* v = CameraViews::at(c);
-    if (gSource != 2 && v->stepOk)
+    if (gSource != PictureSource::RecentNg && v->stepOk)
         return false;
     if (d < 0 || d >= v->stepCount())
         return false;
     const uchar* source = nullptr;
-    if (gSource == 1) {
+    if (gSource == PictureSource::Live) {
         source = v->captureFrame;
     } else {
         const int n = qMin(v->ngCount[d], int(CammerWidget::kRecentPictures));
@@ -469,7 +469,7 @@ bool DrawROIWidget::AddTemp(int c, int d)
     std::memcpy(target, source, size_t(v->frameBytes));
     writeTemplate(templatePath(c, d, slot), target, v->imageWidth, v->imageHeight);
 
-    if (gSource != 1) {
+    if (gSource != PictureSource::Live) {
         retrainPending[c] = true;
         return true;
     }
@@ -489,7 +489,7 @@ void DrawROIWidget::SlotAddTemp()
         return;
     const int state = win_->detectState;
     const int camera = EditSession::get().currentCamera();
-    if (state == DetectState::NgLatched && gSource == 1) {
+    if (state == DetectState::NgLatched && gSource == PictureSource::Live) {
         const bool passed = camera >= 0 && camera < numCamera && CameraViews::at(camera) &&
                             CameraViews::at(camera)->stepOk;
         if (word(Word::AddAllTemplates) == 0 && (camera == numCamera || passed)) {
@@ -507,15 +507,15 @@ void DrawROIWidget::SlotAddTemp()
     }
     if (word(Word::AddTemplatePassword) != 0 && CheckPassword() == 0)
         return;
-    const int d = (state == DetectState::NgLatched && gSource == 1) ? win_->runStep : EditSession::get().currentDetect();
+    const int d = (state == DetectState::NgLatched && gSource == PictureSource::Live) ? win_->runStep : EditSession::get().currentDetect();
     if (!ask(lanStr(108)))
         return;
     const int shown = EditSession::get().currentCamera();
     if (shown < 0 || shown > numCamera)
         return;
-    if (state == DetectState::NgLatched && gSource != 1 && gSource != 2)
+    if (state == DetectState::NgLatched && gSource != PictureSource::Live && gSource != PictureSource::RecentNg)
         return;
-    if (state == DetectState::RegionSetting && gSource != 2)
+    if (state == DetectState::RegionSetting && gSource != PictureSource::RecentNg)
         return;
     if (state != DetectState::NgLatched && state != DetectState::RegionSetting)
         return;
@@ -526,7 +526,7 @@ void DrawROIWidget::SlotAddTemp()
     // The operator sees which cameras took the picture as a template.
     if (!added.isEmpty())
         Notice::post(this, added.join(QLatin1Char('\n')));
-    if (gSource != 2)
+    if (gSource != PictureSource::RecentNg)
         SlotReCheck();
 }
 

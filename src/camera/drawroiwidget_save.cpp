@@ -36,21 +36,21 @@ QString shapeName(int kind)
 QString methodName(int method)
 {
     switch (method) {
-    case 0:
+    case CammerRecong::kGreyTemplate:
         return lanStr(25);
-    case 1:
+    case CammerRecong::kGreyBand:
         return lanStr(15);
-    case 2:
+    case CammerRecong::kExclusion:
         return lanStr(17);
-    case 3:
+    case CammerRecong::kPositioning:
         return lanStr(21);
-    case 7:
+    case CammerRecong::kBrightBlobs:
         return lanStr(521);
-    case 8:
+    case CammerRecong::kDarkBlobs:
         return lanStr(626);
-    case 9:
+    case CammerRecong::kColourBox:
         return QCoreApplication::translate("DrawROIWidget", "颜色斑点");
-    case 10:
+    case CammerRecong::kHomography:
         return lanStr(583);
     default:
         return QString();
@@ -188,7 +188,8 @@ bool DrawROIWidget::LogChanges(int camera, const CammerSingleton& before, const 
                                          : lanStr(82) + methodName(before.method[j]) + lanStr(83);
             bool listed = false;
             const QString details = changedDetails(m, before, after, j, &listed);
-            const bool paramsWorthRow = (m == 0 || m == 1 || m == 3) && listed;
+            const bool paramsWorthRow =
+                (m == CammerRecong::kGreyTemplate || m == CammerRecong::kGreyBand || m == CammerRecong::kPositioning) && listed;
             if (!moved && !paramsWorthRow)
                 continue;
             Databases::get().InsertRecord(prefix + lanStr(99).arg(shapeName(after.kind[j]), number, function, details,
@@ -212,7 +213,7 @@ void DrawROIWidget::SlotSaveData()
     if (differs && ask(lanStr(72))) {
         const int m = mode();
         const bool shared =
-            word(Word::SameParameters) != 0 && ((m == 0 && word(Word::StepEnabled0) != 0) || m == 1 || m == 2);
+            word(Word::SameParameters) != 0 && ((m == DetectMode::Standard && word(Word::StepEnabled0) != 0) || m == DetectMode::TwoColour || m == DetectMode::Turntable);
         for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
             CammerWidget* v = CameraViews::at(c);
             if (!v || !v->savedRecord || !v->editRecord || *v->savedRecord == *v->editRecord)

@@ -159,7 +159,7 @@ int RiVuRevezi::lastStepOfCycle() const
 
 int RiVuRevezi::StepInterlock(int k) const
 {
-    if (sysWord(Word::Mode) == 3) {
+    if (sysWord(Word::Mode) == DetectMode::MultiStep) {
         const int steps = qBound(1, sysWord(Word::StepCountMode3), kMaxDetect);
         const int entry = (k >= steps - 1) ? 7 : k;
         return OutputNo[entry] - 1;
@@ -311,7 +311,7 @@ void RiVuRevezi::Run()
         }
     } else if ((runState == RunState::Running || runState == RunState::Training) &&
         detectState != DetectState::NgLatched && detectState != DetectState::RegionSetting) {
-        const bool sequential = sysWord(Word::Mode) == 3 && sysWord(Word::Sequential) != 0;
+        const bool sequential = sysWord(Word::Mode) == DetectMode::MultiStep && sysWord(Word::Sequential) != 0;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
             if (!StepActive(k))
                 continue;
@@ -978,7 +978,7 @@ void RiVuRevezi::TimerShow()
     static int phase = 0;
     phase ^= 1;
     LEDOnOff(5, runState == RunState::Stopped ? 1 : phase);
-    if (gSource != 0)   // the template source shows the template file's time
+    if (gSource != PictureSource::Template)   // the template source shows the template file's time
         gTempTime = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
     TrainRenewedTemplates();
 }

@@ -82,7 +82,7 @@ void RiVuRevezi::RestoreViewAfterRoiPage()
     cameraBeforeRoiPage = -1;
     if (camera <= numCamera)
         EditSession::get().setCurrentCamera(camera);
-    gSource = -1;
+    gSource = PictureSource::None;
     // The verdict shown before the page opened comes back, updated by any
     // decision taken on the page; a screen that showed none stays so.
     if (detectState == DetectState::Idle && (detectStateBeforeRoiPage == 1 || detectStateBeforeRoiPage == 2))

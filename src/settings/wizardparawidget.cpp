@@ -412,7 +412,7 @@ void WizardParaWidget::accept()
     // The steps and trigger inputs that follow from the switches (word 85
     // among them) take effect now, as a load would lay them out. In mode 3
     // the layout also follows the I/O assignment and is left to the start.
-    if (gpWPara->words[Word::Mode] >= 0 && gpWPara->words[Word::Mode] <= 2) {
+    if (gpWPara->words[Word::Mode] >= DetectMode::Standard && gpWPara->words[Word::Mode] <= DetectMode::Turntable) {
         gpWPara->DeriveSteps();
         *gpWParaBak = *gpWPara;
     }
@@ -432,7 +432,7 @@ void WizardParaWidget::accept()
     if (usbChanged && usbCopyHook)
         usbCopyHook(gpWPara->words[Word::UsbDaysKept], gpWPara->words[Word::UsbSave]);
     const int steps = gpWPara->words[Word::StepCountMode3];
-    if (gpWPara->words[Word::Mode] == 3 && steps != oldSteps && roiPage)
+    if (gpWPara->words[Word::Mode] == DetectMode::MultiStep && steps != oldSteps && roiPage)
         roiPage->ChangeDetectNum(steps);
     Databases::get().InsertRecord(lanStr(235));
     Notice::post(parentWidget() ? parentWidget() : this, lanStr(708));
@@ -449,7 +449,7 @@ void WizardParaWidget::retrainAccepted()
 {
     const int mode = gpWPara->words[Word::Mode];
     const bool shared = gpWPara->words[Word::SameParameters] != 0 &&
-        ((mode == 0 && gpWPara->words[Word::StepEnabled0] != 0) || mode == 1 || mode == 2);
+        ((mode == DetectMode::Standard && gpWPara->words[Word::StepEnabled0] != 0) || mode == DetectMode::TwoColour || mode == DetectMode::Turntable);
     for (int c = 0; c < kMaxCamera; ++c) {
         CammerWidget* v = view(c);
         if (!v)

@@ -195,7 +195,7 @@ struct Options {
     bool colour = false;
     int tempNum = 3;
     int camera = 0;
-    unsigned disabledSteps = 0;  // bit g: word 86 + g is 0 when the view is built
+    unsigned disabledSteps = 0;  // bit g: word StepEnabled0 + g is 0 when the view is built
     int steps = 8;               // detection steps the view makes buffers for
 };
 
@@ -214,23 +214,23 @@ public:
         gpWPara = para_.get();
         int* w = para_->words;
         for (int g = 0; g < 8; ++g)
-            w[86 + g] = (o.disabledSteps >> g) & 1u ? 0 : 1;
-        w[Word::Mode] = o.steps >= 8 ? 3 : 0;  // mode 3: eight steps
-        w[96] = -1;                // positioning off unless a test turns it on
-        w[107] = 0;
-        w[116] = 1;
-        w[117] = 100;
-        w[118] = 0;
-        w[119] = 1000;
-        w[120] = 5;
-        w[121] = 5;
-        w[143] = 0;
-        w[148] = 8000;
-        w[149] = 0;
-        w[153] = 0;
-        w[154] = 0;
-        w[171] = 1;
-        w[186] = 0;
+            w[Word::StepEnabled0 + g] = (o.disabledSteps >> g) & 1u ? 0 : 1;
+        w[Word::Mode] = o.steps >= 8 ? DetectMode::MultiStep : DetectMode::Standard;  // eight steps
+        w[Word::MotionCorrection] = -1;  // positioning off unless a test turns it on
+        w[Word::Amplify] = 0;
+        w[Word::GreyFilter] = 1;
+        w[Word::GreyArea] = 100;
+        w[Word::ColourMin] = 0;
+        w[Word::ColourMax] = 1000;
+        w[Word::ShapeAccuracy] = 5;
+        w[Word::ShapeLevels] = 5;
+        w[Word::RoiLimits] = 0;
+        w[Word::SearchMargin] = 8000;
+        w[Word::AreaIsMinimum] = 0;
+        w[Word::Normalise] = 0;
+        w[Word::Homography] = 0;
+        w[Word::BandFilter] = 1;
+        w[Word::AngleRange] = 0;
         gisColor = o.colour ? 1 : 0;
         gisGrayHue = 1;
         gTempNum = o.tempNum;
@@ -424,8 +424,8 @@ public:
         // Every step is judged (only such a step holds buffers); what the
         // engine trains at construction is dropped below, unless asked for.
         for (int k = 0; k < 8; ++k)
-            gpWPara->words[86 + k] = k < o.steps ? 1 : 0;
-        gpWPara->words[Word::Mode] = 0;
+            gpWPara->words[Word::StepEnabled0 + k] = k < o.steps ? 1 : 0;
+        gpWPara->words[Word::Mode] = DetectMode::Standard;
 
         savedClock_ = CammerWidget::clock;
         dialogs_.onWarn = [this](const QString& t) { warnings << t; };
@@ -835,7 +835,7 @@ public:
         gpWPara = new WizardPara;
         gpWPara->LoadDatafromFile();
         gpWParaBak = new WizardPara;
-        gTempNum = gpWPara->words[102];
+        gTempNum = gpWPara->words[Word::TemplatesKept];
         gisColor = 0;
         gSource = -1;
     }

@@ -137,13 +137,13 @@ RoiEnv::RoiEnv(const Options& o)
     gpWParaBak = new WizardPara;
     word(Word::Mode) = o.mode;
     for (int k = 0; k < o.steps && k < kMaxDetect; ++k) {
-        word(86 + k) = 1;      // step enabled
-        word(49 + k) = k % 10; // trigger input k
-        word(40 + k) = 0;      // no countdown
+        word(Word::StepEnabled0 + k) = 1;  // step enabled
+        word(Word::TriggerInput0 + k) = k % 10; // trigger input k
+        word(Word::TriggerDelay0 + k) = 0;  // no countdown
     }
-    word(100) = 1;             // product detection enabled
-    word(96) = -1;             // no positioning: pictures judged as taken
-    word(217) = o.steps;
+    word(Word::ProductStepEnabled) = 1;  // product detection enabled
+    word(Word::MotionCorrection) = -1;  // no positioning: pictures judged as taken
+    word(Word::StepCountMode3) = o.steps;
 
     // The I/O port talks to a pseudo terminal nobody reads.
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
@@ -301,7 +301,7 @@ void RoiEnv::grab()
 
 void RoiEnv::runStep(int k)
 {
-    gInputRiseLatch.fetch_or(1 << (word(49 + k) == 255 ? 0 : word(49 + k)));
+    gInputRiseLatch.fetch_or(1 << (word(Word::TriggerInput0 + k) == 255 ? 0 : word(Word::TriggerInput0 + k)));
     win->Run();
     win->TimerUp(k);
 }

@@ -249,7 +249,7 @@ private slots:
         QFETCH(int, word94);
         gDNum = 2;
         for (WizardPara* p : {gpWPara, &bak}) {
-            p->words[Word::Mode] = 0;
+            p->words[Word::Mode] = DetectMode::Standard;
             p->words[100] = 1;   // product detection on: step 0 enabled
             p->words[94] = 0;
         }
@@ -318,8 +318,8 @@ private slots:
     {
         DrawROIWidget page(nullptr, gpState);
         w->setRoiPage(&page);
-        gpWPara->words[Word::Mode] = 3;
-        bak.words[Word::Mode] = 3;
+        gpWPara->words[Word::Mode] = DetectMode::MultiStep;
+        bak.words[Word::Mode] = DetectMode::MultiStep;
         bak.words[217] = 5;
         w->accept();
         QCOMPARE(page.detectCombo->count(), 5);
