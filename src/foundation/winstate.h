@@ -1,5 +1,6 @@
-// The state that the subsystems below the main window read and write, and
-// the record, counter and flush operations that need nothing but this state.
+// The cycle's state that the subsystems below the main window read: run,
+// detect and count state, steps, alarm codes, the step countdowns, and the
+// main window as the parent of boxes opened below it.
 //
 // The main window owns the one instance (it derives from WinState) and
 // installs it as gpState when it is built; the calls that have to go up to
@@ -11,7 +12,8 @@
 // a plain widget carrying a WinState (tests/common/statewindow.h) and
 // install only the roles they need.
 //
-// Where older code or notes read the main window directly:
+// Where older code or notes read the main window directly, each piece of
+// state now has one owner:
 //   gpWin->runState, detectState, countState, safeDoorDetect, runStep,
 //     detectStep, alarmCode[], reDetectMask[], manualDecision, ngPresent
 //                                           -> gpState->... (same names)
@@ -20,6 +22,10 @@
 //     buttonBarTimer, grayTable           -> EditSession::get().currentCamera(), ...
 //                                              (camera, editsession.h); the
 //                                              main window sets them
+//   gpWin->cammerWidget[c]                  -> CameraViews::at(c) (camera,
+//                                              cameraviews.h; the main window
+//                                              fills it with CameraViews::set)
+//   gpWin->ngDir[], okDir[]                 -> CameraViews::pictureFolder(c, d, ok)
 //   gpWin->screenOff, screenOffTimer        -> ScreenLight::get().screenOff(), ...
 //                                              (widgets, screenlight.h, with
 //                                              LCDOnOff, its writer)
@@ -31,7 +37,6 @@
 //   gpWin->drawMode, copyArea, handDraw, lastPressX/Y, pickX/Y/Value
 //                                           -> EditSession::get().drawMode(), ...
 //                                              (camera, editsession.h)
-//   gpWin->cammerWidget[], ngDir[], okDir[] -> gpState->... (same names)
 //   gpWin as a parent widget                -> gpState->mainWidget
 //   gpWin->paramDb, paramQuery, recordDb, recordStore
 //                                           -> Databases::get().paramDb(), ...
