@@ -103,7 +103,7 @@ CammerWidget::CammerWidget(QWidget* parent, int cameraNo, _cameraInfo info)
 
     AllocateFrameBuffers();
     BuildRoiPanel();
-    blink = 0;
+    blink = Blink::Off;
     AllocateStepBuffers();
     LoadTemplate();
     LoadIgnorePoint();
@@ -594,12 +594,12 @@ void CammerWidget::TimerFPS()
 void CammerWidget::TimerShowAlarm()
 {
     if (stepOk) {
-        blink = 0;
+        blink = Blink::Off;
         if (alarmTimer)
             alarmTimer->stop();
-    } else if (blink != 2) {
-        // 2 shows the ignored points until the page hides them again.
-        blink = blink == 0 ? 1 : 0;
+    } else if (blink != Blink::IgnoredPoints) {
+        // The ignored points stay shown until the page hides them again.
+        blink = blink == Blink::Off ? Blink::Defects : Blink::Off;
     }
     update();
 }

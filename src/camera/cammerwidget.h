@@ -86,6 +86,12 @@ namespace MoveMode {
 enum : int { None = 0, Selected = 1, All = 2, Count = 3 };
 }
 
+// What the live view overlays on an NG (CammerWidget::blink): nothing, the
+// defect pixels (in their blink phase), or the ignored points.
+namespace Blink {
+enum : int { Off = 0, Defects = 1, IgnoredPoints = 2 };
+}
+
 class CammerWidget : public QWidget, public CamBuffers {
     Q_OBJECT
 public:
@@ -239,7 +245,7 @@ public:
     int ngIndex = 0;                         // picture shown on the ROI page
 
     // ---- Alarm display ---------------------------------------------------------
-    int blink = 0;                           // 0 off, 1 blink on (defect pixels shown), 2 ignored points shown
+    int blink = Blink::Off;                  // Blink
     QTimer* alarmTimer = nullptr;            // started by the result check while NG
     QTimer* fpsTimer = nullptr;              // polls the frame rate every 1000 ms
 

@@ -493,7 +493,8 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
         // All cameras tiled: the press chooses this camera.
         EditSession::get().setCurrentCamera(cameraIndex);
         CycleControl::get().changeCammer();
-        if (gpState && gpState->detectState == DetectState::NgLatched && gSource == PictureSource::Live && pageLink().selectCamera)
+        const bool ngLatched = gpState && gpState->detectState == DetectState::NgLatched;
+        if (ngLatched && gSource == PictureSource::Live && pageLink().selectCamera)
             pageLink().selectCamera(cameraIndex);
         QWidget::mousePressEvent(e);
         return;

@@ -428,14 +428,16 @@ void CammerWidget::PrepareDisplay(bool withMarks, QSize shrunk)
     const int step = shownStep();
     const int count = std::clamp(rec->roiCount[step], 0, kMaxRoi);
     const int detectState = gpState ? gpState->detectState : DetectState::Idle;
-    if (detectState == DetectState::NgLatched && gSource == PictureSource::Live && blink == 1 && resultImage) {
+    if (detectState == DetectState::NgLatched && gSource == PictureSource::Live && blink == Blink::Defects &&
+        resultImage) {
         for (int i = 0; i < count; ++i)
             if (!roiPassed[step][i])
                 MarkPixels(roiImageRect(*rec, step, i), resultImage, qRgb(255, 0, 0));
     }
     // Ignored points: always while editing on the template, and in the live
-    // view while the page shows them (blink 2).
-    if ((gSource == PictureSource::Template || (gSource == PictureSource::Live && blink == 2)) && step < stepCount() && ignoreMask[step]) {
+    // view while the page shows them (Blink::IgnoredPoints).
+    const bool ignoredShown = gSource == PictureSource::Live && blink == Blink::IgnoredPoints;
+    if ((gSource == PictureSource::Template || ignoredShown) && step < stepCount() && ignoreMask[step]) {
         for (int i = 0; i < count; ++i)
             MarkPixels(roiImageRect(*rec, step, i), ignoreMask[step], qRgb(0, 255, 255));
     }
@@ -545,7 +547,8 @@ void CammerWidget::PaintRecentNg(QPainter& p)
     PrepareDisplay(false, shrunk.size());
     DrawDisplay(p, shrunk);
     p.restore();
-    const int step = (session.currentDetect() >= 0 && session.currentDetect() < kMaxDetect) ? session.currentDetect() : 0;
+    const int shownDetect = session.currentDetect();
+    const int step = (shownDetect >= 0 && shownDetect < kMaxDetect) ? shownDetect : 0;
     p.save();
     p.setWorldTransform(QTransform::fromScale(winSW, winSH) * paintBase);
     p.setFont(viewFont(35));

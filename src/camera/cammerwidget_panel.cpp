@@ -292,8 +292,9 @@ void CammerWidget::ShowHideROIPara()
         p1Slider->setVisible(m != CammerRecong::kExclusion && m != CammerRecong::kPositioning);
         using F = CammerRecong::Function;
         const bool perRoiTemplate = m == F::kGreyTemplate && perRoi;
-        p2Slider->setVisible(m == F::kGreyBand || m == F::kDarkPixels || m == F::kBrightPixels || m == F::kBrightBlobs ||
-                             m == F::kDarkBlobs || m == F::kColourBox || m == F::kHomography || perRoiTemplate);
+        p2Slider->setVisible(m == F::kGreyBand || m == F::kDarkPixels || m == F::kBrightPixels ||
+                             m == F::kBrightBlobs || m == F::kDarkBlobs || m == F::kColourBox || m == F::kHomography ||
+                             perRoiTemplate);
         p3Slider->setVisible(m == F::kGreyBand || m == F::kBrightBlobs || m == F::kDarkBlobs || m == F::kColourBox ||
                              m == F::kHomography || perRoiTemplate);
         bool otherMethods = word(Word::Homography) != 0;

@@ -546,18 +546,20 @@ void DrawROIWidget::SlotChangeDetect(int d)
         return;
     EditSession::get().setCopyArea(false);
     const int m = mode();
-    const int t = (m == DetectMode::TwoColour || m == DetectMode::Turntable) ? (d & 1) : d;
+    const bool pairedMode = m == DetectMode::TwoColour || m == DetectMode::Turntable;
+    const int t = pairedMode ? (d & 1) : d;
     if (t == 0 && m != DetectMode::MultiStep && word(Word::ProductStepEnabled) == 0) {
         warn(lanStr(118));
         detectCombo->setCurrentIndex(1);
         return;
     }
-    if (m == DetectMode::Standard && word(Word::SameParameters) != 0 && word(Word::StepEnabled0) != 0 && gSource == PictureSource::Template && d != 0 &&
-        sameParamNotePending) {
+    if (m == DetectMode::Standard && word(Word::SameParameters) != 0 && word(Word::StepEnabled0) != 0 &&
+        gSource == PictureSource::Template && d != 0 && sameParamNotePending) {
         sameParamNotePending = false;
         warn(lanStr(119));
     }
-    if (word(Word::SameParameters) != 0 && sameParamNotePending && gSource == PictureSource::Template && (m == DetectMode::TwoColour || m == DetectMode::Turntable) && d > 1) {
+    if (word(Word::SameParameters) != 0 && sameParamNotePending && gSource == PictureSource::Template && pairedMode &&
+        d > 1) {
         sameParamNotePending = false;
         warn(lanStr(371));
     }
@@ -590,7 +592,8 @@ void DrawROIWidget::setSource(int s)
 
 void DrawROIWidget::SlotAutoChange()
 {
-    if (!win_ || win_->detectState != DetectState::NgLatched || (gSource != PictureSource::Template && gSource != PictureSource::Live) || !singleCamera())
+    const bool templateOrLive = gSource == PictureSource::Template || gSource == PictureSource::Live;
+    if (!win_ || win_->detectState != DetectState::NgLatched || !templateOrLive || !singleCamera())
         return;
     if (gSource == PictureSource::Live) {
         sourceCombo->setCurrentIndex(PictureSource::Template);
@@ -601,7 +604,7 @@ void DrawROIWidget::SlotAutoChange()
         CammerWidget* v = CameraViews::at(c);
         if (!v || v->stepOk)
             continue;
-        v->blink = 0;
+        v->blink = Blink::Off;
         if (v->alarmTimer)
             v->alarmTimer->start(1000);
     }

@@ -103,7 +103,8 @@ void DrawROIWidget::SlotChangeSource(int s)
         return;
     // Editing during an NG needs the password; a refusal leaves everything,
     // the combo included, as it was.
-    if (s == PictureSource::Template && win_->detectState == DetectState::NgLatched && gSource != PictureSource::Template && CheckPassword() == 0) {
+    if (s == PictureSource::Template && win_->detectState == DetectState::NgLatched &&
+        gSource != PictureSource::Template && CheckPassword() == 0) {
         setComboQuietly(sourceCombo, gSource);
         return;
     }
@@ -125,7 +126,8 @@ void DrawROIWidget::SlotChangeSource(int s)
     }
 
     int camera = EditSession::get().currentCamera();
-    const bool keep = s == PictureSource::Live ? (camera >= 0 && camera <= numCamera) : (camera >= 0 && camera < numCamera);
+    const bool keep =
+        s == PictureSource::Live ? (camera >= 0 && camera <= numCamera) : (camera >= 0 && camera < numCamera);
     if (!keep) {
         EditSession::get().setCurrentCamera(0);
         CycleControl::get().changeCammer();
@@ -186,7 +188,7 @@ void DrawROIWidget::SlotChangeSource(int s)
                 CammerWidget* w = CameraViews::at(c);
                 if (!w)
                     continue;
-                w->blink = 0;
+                w->blink = Blink::Off;
                 if (showCapture && w->displayFrame && w->captureFrame) {
                     std::memcpy(w->displayFrame, w->captureFrame, size_t(w->frameBytes));
                     shown(w);
@@ -507,7 +509,8 @@ void DrawROIWidget::SlotAddTemp()
     }
     if (word(Word::AddTemplatePassword) != 0 && CheckPassword() == 0)
         return;
-    const int d = (state == DetectState::NgLatched && gSource == PictureSource::Live) ? win_->runStep : EditSession::get().currentDetect();
+    const int d = (state == DetectState::NgLatched && gSource == PictureSource::Live) ? win_->runStep
+                                                                                       : EditSession::get().currentDetect();
     if (!ask(lanStr(108)))
         return;
     const int shown = EditSession::get().currentCamera();
@@ -608,11 +611,11 @@ void DrawROIWidget::SlotShowHideAlarmPoint()
         warn(lanStr(107));
         return;
     }
-    if (v->blink == 2) {
-        v->blink = 0;
+    if (v->blink == Blink::IgnoredPoints) {
+        v->blink = Blink::Off;
         alarmPointButton->setText(lanStr(64));
     } else {
-        v->blink = 2;
+        v->blink = Blink::IgnoredPoints;
         alarmPointButton->setText(lanStr(112));
     }
     v->update();

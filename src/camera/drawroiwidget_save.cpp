@@ -188,8 +188,8 @@ bool DrawROIWidget::LogChanges(int camera, const CammerSingleton& before, const 
                                          : lanStr(82) + methodName(before.method[j]) + lanStr(83);
             bool listed = false;
             const QString details = changedDetails(m, before, after, j, &listed);
-            const bool paramsWorthRow =
-                (m == CammerRecong::kGreyTemplate || m == CammerRecong::kGreyBand || m == CammerRecong::kPositioning) && listed;
+            using F = CammerRecong::Function;
+            const bool paramsWorthRow = (m == F::kGreyTemplate || m == F::kGreyBand || m == F::kPositioning) && listed;
             if (!moved && !paramsWorthRow)
                 continue;
             Databases::get().InsertRecord(prefix + lanStr(99).arg(shapeName(after.kind[j]), number, function, details,
@@ -213,7 +213,8 @@ void DrawROIWidget::SlotSaveData()
     if (differs && ask(lanStr(72))) {
         const int m = mode();
         const bool shared =
-            word(Word::SameParameters) != 0 && ((m == DetectMode::Standard && word(Word::StepEnabled0) != 0) || m == DetectMode::TwoColour || m == DetectMode::Turntable);
+            word(Word::SameParameters) != 0 && ((m == DetectMode::Standard && word(Word::StepEnabled0) != 0) ||
+                                                m == DetectMode::TwoColour || m == DetectMode::Turntable);
         for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
             CammerWidget* v = CameraViews::at(c);
             if (!v || !v->savedRecord || !v->editRecord || *v->savedRecord == *v->editRecord)

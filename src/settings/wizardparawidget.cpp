@@ -449,7 +449,8 @@ void WizardParaWidget::retrainAccepted()
 {
     const int mode = gpWPara->words[Word::Mode];
     const bool shared = gpWPara->words[Word::SameParameters] != 0 &&
-        ((mode == DetectMode::Standard && gpWPara->words[Word::StepEnabled0] != 0) || mode == DetectMode::TwoColour || mode == DetectMode::Turntable);
+        ((mode == DetectMode::Standard && gpWPara->words[Word::StepEnabled0] != 0) || mode == DetectMode::TwoColour ||
+         mode == DetectMode::Turntable);
     for (int c = 0; c < kMaxCamera; ++c) {
         CammerWidget* v = view(c);
         if (!v)
