@@ -1,5 +1,6 @@
 #include "cameramanager.h"
 
+#include "databases.h"
 #include "globals.h"
 #include "platform.h"
 #include "winstate.h"
@@ -222,10 +223,8 @@ bool CameraManager::saveCameraSN()
         qWarning("SN.db: camera order not saved");
         return false;
     }
-    if (gpState) {
-        for (int i = 0; i < n; ++i)
-            gpState->InsertRecord(QStringLiteral("Save SN %1: %2").arg(i + 1).arg(serials[i]), QString());
-    }
+    for (int i = 0; i < n; ++i)
+        Databases::get().InsertRecord(QStringLiteral("Save SN %1: %2").arg(i + 1).arg(serials[i]), QString());
     return true;
 }
 
@@ -329,8 +328,7 @@ void CameraManager::checkCameraCount()
     if (OperatorDialogs::get().choose(lanText(360))) {
         resetCameraSN();
         saveCameraSN();
-        if (gpState)
-            gpState->FLushAll();
+        Databases::get().FLushAll();
         platform::reboot();
     }
 }

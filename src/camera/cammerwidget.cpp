@@ -1,5 +1,6 @@
 #include "cammerwidget.h"
 
+#include "databases.h"
 #include "cameramanager.h"
 #include "cammerrecongnize.h"
 #include "lanstr.h"
@@ -102,7 +103,7 @@ CammerWidget::CammerWidget(QWidget* parent, int cameraNo, _cameraInfo info)
 
     AllocateFrameBuffers();
     BuildRoiPanel();
-    blink = 0;
+    blink = Blink::Off;
     AllocateStepBuffers();
     LoadTemplate();
     LoadIgnorePoint();
@@ -200,7 +201,7 @@ void CammerWidget::AllocateFrameBuffers()
 
 void CammerWidget::AllocateStepBuffers()
 {
-    int n = (gpWPara && gpWPara->words[Word::Mode] == 3) ? kMaxDetect : gDNum;
+    int n = (gpWPara && gpWPara->words[Word::Mode] == DetectMode::MultiStep) ? kMaxDetect : gDNum;
     steps = std::max(0, std::min(n, int(kMaxDetect)));
     for (int g = 0; g < steps; ++g) {
         untrained[g] = false;
@@ -558,7 +559,7 @@ bool CammerWidget::PullFrame()
     pulledNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                    std::chrono::steady_clock::now().time_since_epoch())
                    .count();
-    const bool live = gSource == -1 || gSource == 1;
+    const bool live = gSource == PictureSource::None || gSource == PictureSource::Live;
     const bool freeRunning = gpWPara && gpWPara->words[Word::ExternalTrigger] == 0;
     const bool ngHeld = gpWPara && gpWPara->words[Word::HoldPictureAfterAlarm] != 0 && gpState &&
         gpState->cycle().detectState == DetectState::NgLatched;
@@ -593,12 +594,12 @@ void CammerWidget::TimerFPS()
 void CammerWidget::TimerShowAlarm()
 {
     if (stepOk) {
-        blink = 0;
+        blink = Blink::Off;
         if (alarmTimer)
             alarmTimer->stop();
-    } else if (blink != 2) {
-        // 2 shows the ignored points until the page hides them again.
-        blink = blink == 0 ? 1 : 0;
+    } else if (blink != Blink::IgnoredPoints) {
+        // The ignored points stay shown until the page hides them again.
+        blink = blink == Blink::Off ? Blink::Defects : Blink::Off;
     }
     update();
 }
@@ -619,8 +620,7 @@ void CammerWidget::SlotLoss()
         camera->lost();
     update();
     ++lossCount;
-    if (gpState)
-        gpState->InsertRecord(lanStr(655).arg(cameraIndex + 1).arg(lossCount), QString());
+    Databases::get().InsertRecord(lanStr(655).arg(cameraIndex + 1).arg(lossCount), QString());
     // Reconnect attempts run from the event loop, one every 1000 ms, so the
     // detection cycle keeps running and is never entered twice.
     if (!reconnectTimer->isActive() && !reconnectRunning)

@@ -79,6 +79,19 @@ namespace EditAction {
 enum : int { None = 0, Drawing = 1, Moving = 2, Resizing = 3, Pressed = 5 };
 }
 
+// What the move buttons move (CammerWidget::moveMode): nothing (the region's
+// parameters are shown), the selected region, or every region of the step.
+// The move-mode button steps through them in this order.
+namespace MoveMode {
+enum : int { None = 0, Selected = 1, All = 2, Count = 3 };
+}
+
+// What the live view overlays on an NG (CammerWidget::blink): nothing, the
+// defect pixels (in their blink phase), or the ignored points.
+namespace Blink {
+enum : int { Off = 0, Defects = 1, IgnoredPoints = 2 };
+}
+
 class CammerWidget : public QWidget, public CamBuffers {
     Q_OBJECT
 public:
@@ -144,7 +157,7 @@ public:
     // Only an enabled step holds buffers (template slots, ignore mask, NG
     // ring, fault pictures); a step that is not judged holds none, and a
     // template slot is allocated only while it holds a template.
-    // Whether `step` is judged: below gDNum and switched on (word 86 + step).
+    // Whether `step` is judged: below gDNum and switched on (word StepEnabled0 + step).
     static bool stepEnabled(int step);
     // Whether `step` holds its buffers.
     bool stepHeld(int step) const { return step >= 0 && step < kMaxDetect && held[step]; }
@@ -236,7 +249,7 @@ public:
     int ngIndex = 0;                         // picture shown on the ROI page
 
     // ---- Alarm display ---------------------------------------------------------
-    int blink = 0;                           // 0 off, 1 blink on (defect pixels shown), 2 ignored points shown
+    int blink = Blink::Off;                  // Blink
     QTimer* alarmTimer = nullptr;            // started by the result check while NG
     QTimer* fpsTimer = nullptr;              // polls the frame rate every 1000 ms
 
@@ -258,7 +271,7 @@ public:
     QPoint labelAnchor;
     QPoint pickPoint;
     int objectIndex = 0;
-    int moveMode = 0;
+    int moveMode = MoveMode::None;
     bool halfShown = false;
 
     // ---- ROI overlay (cammerwidget_paint.cpp) ---------------------------------

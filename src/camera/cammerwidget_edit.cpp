@@ -122,14 +122,14 @@ void CammerWidget::InitEditing()
     polygonClosed = false;
     labelAnchor = pickPoint = QPoint();
     objectIndex = 0;
-    moveMode = 0;
+    moveMode = MoveMode::None;
     halfShown = false;
     connect(this, &CammerWidget::clicked, this, &CammerWidget::SlotCheckDoubleClicked, Qt::UniqueConnection);
 }
 
 int CammerWidget::editStep()
 {
-    const int s = gpState ? gpState->currentDetect : 0;
+    const int s = EditSession::get().currentDetect();
     return (s >= 0 && s < kMaxDetect) ? s : 0;
 }
 
@@ -151,7 +151,7 @@ void CammerWidget::setCurRoi(int i)
         return;
     curRoi = i;
     if (editRecord)
-        editRecord->setSelectRoi(i);
+        editRecord->setSelectRoi(EditSession::get().currentDetect(), i);
 }
 
 void CammerWidget::RenewRoi(int step, int i)
@@ -437,7 +437,7 @@ void CammerWidget::SlotCheckDoubleClicked(QPoint pos)
     prev.seen = true;
     prev.time = now;
     prev.pos = pos;
-    if (!pair || word(Word::ContinuousArea) == 0 || gSource != 0)
+    if (!pair || word(Word::ContinuousArea) == 0 || gSource != PictureSource::Template)
         return;
     const RoiPageLink& page = pageLink();
     switch (drawMode()) {
@@ -475,13 +475,13 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
 {
     const QPoint pos = e->pos();
     emit clicked(pos);
-    if (gpState && gpState->currentCamera == cameraIndex) {
+    if (EditSession::get().currentCamera() == cameraIndex) {
         EditSession::get().setLastPress(pos.x(), pos.y());
         MUpdateXYV(pos.x(), pos.y());
     }
+    if (QTimer* barTimer = EditSession::get().buttonBarTimer())
+        barTimer->start(120000);
     if (gpState) {
-        if (gpState->buttonBarTimer)
-            gpState->buttonBarTimer->start(120000);
         if (gpState->cycle().detectState < DetectState::NgLatched && ScreenChrome::get().buttonBarPress() && gpNumPad)
             gpNumPad->HideUpdate();
     }
@@ -489,16 +489,17 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
         QWidget::mousePressEvent(e);
         return;
     }
-    if (gpState && gpState->currentCamera == numCamera) {
+    if (EditSession::get().currentCamera() == numCamera) {
         // All cameras tiled: the press chooses this camera.
-        gpState->currentCamera = cameraIndex;
+        EditSession::get().setCurrentCamera(cameraIndex);
         CycleControl::get().changeCammer();
-        if (gpState->cycle().detectState == DetectState::NgLatched && gSource == 1 && pageLink().selectCamera)
+        const bool ngLatched = gpState && gpState->cycle().detectState == DetectState::NgLatched;
+        if (ngLatched && gSource == PictureSource::Live && pageLink().selectCamera)
             pageLink().selectCamera(cameraIndex);
         QWidget::mousePressEvent(e);
         return;
     }
-    if (gSource != 0) {
+    if (gSource != PictureSource::Template) {
         setCursor(Qt::ArrowCursor);
         QWidget::mousePressEvent(e);
         return;
@@ -628,7 +629,7 @@ void CammerWidget::PressTemplate(QPoint P)
 void CammerWidget::mouseMoveEvent(QMouseEvent* e)
 {
     const QPoint pos = e->pos();
-    if (gSource == 0 && cameraIndex < numCamera) {
+    if (gSource == PictureSource::Template && cameraIndex < numCamera) {
         MoveTemplate(pos, e);
     } else if ((e->buttons() & Qt::LeftButton) && gpState) {
         viewutil::updateMScale(pos.x(), pos.y());
@@ -640,7 +641,7 @@ void CammerWidget::mouseMoveEvent(QMouseEvent* e)
 
 void CammerWidget::MoveTemplate(QPoint pos, QMouseEvent* e)
 {
-    if (gpState && gpState->currentCamera == cameraIndex)
+    if (EditSession::get().currentCamera() == cameraIndex)
         MUpdateXYV(pos.x(), pos.y());
     const QPoint P = mapToFullView(pos);
     if (!editRecord)
@@ -782,7 +783,7 @@ void CammerWidget::HoverFeedback(QPoint P, QMouseEvent* e)
 
 void CammerWidget::mouseReleaseEvent(QMouseEvent* e)
 {
-    if (gSource == 0 && cameraIndex < numCamera)
+    if (gSource == PictureSource::Template && cameraIndex < numCamera)
         ReleaseTemplate();
     QWidget::mouseReleaseEvent(e);
 }
@@ -1096,7 +1097,7 @@ void CammerWidget::SlotMoveAll()
 {
     if (!editRecord || curRoi < 0 || curRoi >= std::clamp(editRecord->roiCount[editStep()], 0, kMaxRoi))
         return;
-    moveMode = (moveMode + 1) % 3;
+    moveMode = (moveMode + 1) % MoveMode::Count;
     ShowHideROIPara();
 }
 
@@ -1109,7 +1110,7 @@ void CammerWidget::SlotMove(int dx, int dy)
     const int count = std::clamp(rec.roiCount[g], 0, kMaxRoi);
     int first = 0;
     int last = count - 1;
-    if (moveMode != 2) {
+    if (moveMode != MoveMode::All) {
         if (curRoi < 0 || curRoi >= count)
             return;
         first = last = curRoi;
@@ -1159,9 +1160,9 @@ void CammerWidget::RestorMask()
     const int mode = word(Word::Mode);
     const bool shared = word(Word::SameParameters) != 0;
     for (int g = 0; g < steps; ++g) {
-        if (shared && mode == 0 && word(Word::StepEnabled0) != 0 && (g % 2) == 1)
+        if (shared && mode == DetectMode::Standard && word(Word::StepEnabled0) != 0 && (g % 2) == 1)
             continue;
-        if (shared && (mode == 1 || mode == 2) && g >= 2)
+        if (shared && (mode == DetectMode::TwoColour || mode == DetectMode::Turntable) && g >= 2)
             continue;
         // Masks are replaced, never written in place, so sharing is safe.
         for (int i = 0; i < kMaxRoi; ++i)
@@ -1194,9 +1195,9 @@ void CammerWidget::CopyPara()
         }
     };
     const int mode = word(Word::Mode);
-    if (mode == 0) {
+    if (mode == DetectMode::Standard) {
         copyStep(1, 0);
-    } else if (mode == 1 || mode == 2) {
+    } else if (mode == DetectMode::TwoColour || mode == DetectMode::Turntable) {
         copyStep(2, 0);
         copyStep(3, 1);
     }

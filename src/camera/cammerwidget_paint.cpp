@@ -13,6 +13,7 @@
 #include "cammerwidget.h"
 #include "editsession.h"
 
+#include "cammerrecongnize.h"
 #include "cammersingleton.h"
 #include "globals.h"
 #include "lanstr.h"
@@ -93,14 +94,14 @@ QString fillArgs(QString text, const QStringList& args)
 
 const CammerSingleton* CammerWidget::shownRecord() const
 {
-    return gSource == 0 ? editRecord : savedRecord;
+    return gSource == PictureSource::Template ? editRecord : savedRecord;
 }
 
 int CammerWidget::shownStep() const
 {
     int s = 0;
     if (gpState)
-        s = gSource == 0 ? gpState->currentDetect : gpState->cycle().runStep;
+        s = gSource == PictureSource::Template ? EditSession::get().currentDetect() : gpState->cycle().runStep;
     return (s >= 0 && s < kMaxDetect) ? s : 0;
 }
 
@@ -108,9 +109,9 @@ QString CammerWidget::stepName(int step)
 {
     const int mode = word(Word::Mode);
     int row = 263 + step;
-    if (mode == 1 || mode == 2)
+    if (mode == DetectMode::TwoColour || mode == DetectMode::Turntable)
         row = 372 + step;
-    else if (mode == 3)
+    else if (mode == DetectMode::MultiStep)
         row = 477 + step;
     return lanStr(row);
 }
@@ -203,10 +204,11 @@ QTransform CammerWidget::viewTransform() const
 {
     QTransform t;
     // Every picture of the current camera's view is zoomed; other views not.
-    const bool zoomed = gpState && gpState->currentCamera == cameraIndex;
-    if (zoomed && gpState->zoom > 0.0 && std::isfinite(gpState->zoom)) {
-        t.translate(gpState->panX, gpState->panY);
-        t.scale(gpState->zoom, gpState->zoom);
+    const EditSession& session = EditSession::get();
+    const bool zoomed = session.currentCamera() == cameraIndex;
+    if (zoomed && session.zoom() > 0.0 && std::isfinite(session.zoom())) {
+        t.translate(session.panX(), session.panY());
+        t.scale(session.zoom(), session.zoom());
     }
     const float sx = (winSW > 0.0f && std::isfinite(winSW)) ? winSW : 1.0f;
     const float sy = (winSH > 0.0f && std::isfinite(winSH)) ? winSH : 1.0f;
@@ -426,14 +428,16 @@ void CammerWidget::PrepareDisplay(bool withMarks, QSize shrunk)
     const int step = shownStep();
     const int count = std::clamp(rec->roiCount[step], 0, kMaxRoi);
     const int detectState = gpState ? gpState->cycle().detectState : DetectState::Idle;
-    if (detectState == DetectState::NgLatched && gSource == 1 && blink == 1 && resultImage) {
+    if (detectState == DetectState::NgLatched && gSource == PictureSource::Live && blink == Blink::Defects &&
+        resultImage) {
         for (int i = 0; i < count; ++i)
             if (!roiPassed[step][i])
                 MarkPixels(roiImageRect(*rec, step, i), resultImage, qRgb(255, 0, 0));
     }
     // Ignored points: always while editing on the template, and in the live
-    // view while the page shows them (blink 2).
-    if ((gSource == 0 || (gSource == 1 && blink == 2)) && step < stepCount() && ignoreMask[step]) {
+    // view while the page shows them (Blink::IgnoredPoints).
+    const bool ignoredShown = gSource == PictureSource::Live && blink == Blink::IgnoredPoints;
+    if ((gSource == PictureSource::Template || ignoredShown) && step < stepCount() && ignoreMask[step]) {
         for (int i = 0; i < count; ++i)
             MarkPixels(roiImageRect(*rec, step, i), ignoreMask[step], qRgb(0, 255, 255));
     }
@@ -455,11 +459,11 @@ void CammerWidget::PaintView(QPainter& p)
     // already stands (a tile of a bigger picture, for instance).
     paintBase = p.worldTransform();
     drawnLabels.clear();
-    if (gSource == 3 || gSource == 4) {
+    if (gSource == PictureSource::OkRecord || gSource == PictureSource::NgRecord) {
         PaintStoredPicture(p);
         return;
     }
-    if (gSource == 2) {
+    if (gSource == PictureSource::RecentNg) {
         PaintRecentNg(p);
         return;
     }
@@ -478,12 +482,13 @@ void CammerWidget::PaintStoredPicture(QPainter& p)
     RoiPageLink::StoredPicture info;
     if (pageLink().storedPicture)
         info = pageLink().storedPicture();
-    const QString title = lanStr(gSource == 3 ? 216 : 217);
+    const QString title = lanStr(gSource == PictureSource::OkRecord ? 216 : 217);
     if (info.count > 0 && info.picture && !info.picture->isNull()) {
         p.save();
-        if (gpState && gpState->currentCamera == cameraIndex) {
-            p.translate(gpState->panX, gpState->panY);
-            p.scale(gpState->zoom, gpState->zoom);
+        if (EditSession::get().currentCamera() == cameraIndex) {
+            const EditSession& session = EditSession::get();
+            p.translate(session.panX(), session.panY());
+            p.scale(session.zoom(), session.zoom());
         }
         p.drawImage(rect(), *info.picture);
         p.restore();
@@ -492,7 +497,7 @@ void CammerWidget::PaintStoredPicture(QPainter& p)
     p.setWorldTransform(QTransform::fromScale(winSW, winSH) * paintBase);
     p.setFont(viewFont(35));
     p.setPen(Qt::green);
-    const QString okNg = gSource == 3 ? QStringLiteral("OK") : QStringLiteral("NG");
+    const QString okNg = gSource == PictureSource::OkRecord ? QStringLiteral("OK") : QStringLiteral("NG");
     if (gLan == kLanJapanese) {
         p.drawText(QPoint(5, 40), fillArgs(lanStr(218), {QString::number(info.camera + 1), stepName(info.step), title,
                                                          QString::number(info.count),
@@ -533,15 +538,17 @@ QString stateText(bool countState, QColor* colour)
 void CammerWidget::PaintRecentNg(QPainter& p)
 {
     p.save();
-    if (gpState && gpState->currentCamera == cameraIndex) {
-        p.translate(gpState->panX, gpState->panY);
-        p.scale(gpState->zoom, gpState->zoom);
+    const EditSession& session = EditSession::get();
+    if (session.currentCamera() == cameraIndex) {
+        p.translate(session.panX(), session.panY());
+        p.scale(session.zoom(), session.zoom());
     }
     const QRect shrunk = shrunkPictureRect(p, p.worldTransform());
     PrepareDisplay(false, shrunk.size());
     DrawDisplay(p, shrunk);
     p.restore();
-    const int step = (gpState && gpState->currentDetect >= 0 && gpState->currentDetect < kMaxDetect) ? gpState->currentDetect : 0;
+    const int shownDetect = session.currentDetect();
+    const int step = (shownDetect >= 0 && shownDetect < kMaxDetect) ? shownDetect : 0;
     p.save();
     p.setWorldTransform(QTransform::fromScale(winSW, winSH) * paintBase);
     p.setFont(viewFont(35));
@@ -559,15 +566,16 @@ void CammerWidget::PaintRecentNg(QPainter& p)
 
 void CammerWidget::PaintLiveOrTemplate(QPainter& p)
 {
-    const bool templateMode = gSource == 0;
+    const bool templateMode = gSource == PictureSource::Template;
     const CammerSingleton* rec = shownRecord();
     const int step = shownStep();
 
     const QTransform full = viewTransform();
     QTransform zoomOnly;
-    if (gpState && gpState->currentCamera == cameraIndex && gpState->zoom > 0.0) {
-        zoomOnly.translate(gpState->panX, gpState->panY);
-        zoomOnly.scale(gpState->zoom, gpState->zoom);
+    const EditSession& session = EditSession::get();
+    if (session.currentCamera() == cameraIndex && session.zoom() > 0.0) {
+        zoomOnly.translate(session.panX(), session.panY());
+        zoomOnly.scale(session.zoom(), session.zoom());
     }
     const QRect shrunk = shrunkPictureRect(p, zoomOnly * paintBase);
     PrepareDisplay(true, shrunk.size());
@@ -587,15 +595,15 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
             drawRois = templateMode;
         } else {
             drawRois = true;
-            verdict = gSource == 1;
+            verdict = gSource == PictureSource::Live;
         }
         break;
     case DetectState::Ok:
         drawRois = verdict = true;
         break;
     case DetectState::NgLatched:
-        drawRois = gSource == 1 || templateMode;
-        verdict = gSource == 1;
+        drawRois = gSource == PictureSource::Live || templateMode;
+        verdict = gSource == PictureSource::Live;
         break;
     default:
         drawRois = templateMode;
@@ -671,7 +679,7 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
             if (left > 0.02f) {
                 // The template view writes the template's time stamp on the
                 // second line: the countdown follows it there.
-                const int x = gSource == 0 && !gTempTime.isEmpty()
+                const int x = gSource == PictureSource::Template && !gTempTime.isEmpty()
                                   ? 5 + QFontMetrics(viewFont(35)).horizontalAdvance(gTempTime) + 30
                                   : 5;
                 p.setFont(viewFont(45));
@@ -685,7 +693,7 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
     p.setPen(Qt::green);
     if (templateMode) {
         p.drawText(QPoint(850, 40), lanStr(315).arg(tempIndex + 1).arg(tempCount[step]).arg(currentLabel));
-        if (gpState && gpState->currentCamera == cameraIndex && detectState != DetectState::Ok && gisColor) {
+        if (session.currentCamera() == cameraIndex && detectState != DetectState::Ok && gisColor) {
             const QRgb v = static_cast<QRgb>(EditSession::get().pickValue());
             p.drawText(QPoint(800, 80),
                        tr("颜色：") + QStringLiteral("%1, %2, %3").arg(qRed(v)).arg(qGreen(v)).arg(qBlue(v)));
@@ -728,9 +736,9 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
         const int j = step * kMaxRoi + i;
         const int method = rec.method[j];
         const int kind = rec.kind[j];
-        if (method == 3 && !templateMode)
+        if (method == CammerRecong::kPositioning && !templateMode)
             continue;
-        if (templateMode && hasCurrent && i != curRoi && moveMode != 2)
+        if (templateMode && hasCurrent && i != curRoi && moveMode != MoveMode::All)
             continue;
 
         if (templateMode && (!hasCurrent || i == curRoi)) {
@@ -747,10 +755,10 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
             if (word(Word::RoiLimits) == 0) {
                 filterSide = word(Word::GreyFilter);
                 areaSide = isqrt(word(Word::GreyArea));
-            } else if (method == 0) {
+            } else if (method == CammerRecong::kGreyTemplate) {
                 filterSide = rec.p3[j];
                 areaSide = isqrt(rec.p2[j]);
-            } else if (method == 7 || method == 8) {
+            } else if (method == CammerRecong::kBrightBlobs || method == CammerRecong::kDarkBlobs) {
                 const long long side = 2LL * rec.p3[j] + 1;
                 filterSide = static_cast<int>(std::clamp<long long>(side, 0, 100000));
             }
@@ -782,7 +790,7 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
             colour = Qt::red;
         else
             colour = Qt::green;
-        if (method == 2)
+        if (method == CammerRecong::kExclusion)
             colour = Qt::yellow;
         p.setPen(QPen(colour, 1));
         p.setBrush(Qt::NoBrush);

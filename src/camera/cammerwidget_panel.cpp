@@ -14,6 +14,7 @@
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
 #include "colorbutton.h"
+#include "editsession.h"
 #include "globals.h"
 #include "lanstr.h"
 #include "miscfunc.h"
@@ -106,7 +107,11 @@ int addBytes01(int p, int cur, int snap)
 
 bool CammerWidget::methodEnabled(int method)
 {
-    static const int switchWord[11] = {139, 140, 141, 142, 180, 181, 185, 182, 183, 184, 154};
+    // The settings word that offers each function, by function number.
+    static const int switchWord[11] = {Word::DefectAlgorithm, Word::SpotAlgorithm, Word::IgnoreAreaAlgorithm,
+                                       Word::EditLocateArea,  Word::BlackArea,     Word::WhiteArea,
+                                       Word::Similarity,      Word::WhiteNumber,   Word::BlackNumber,
+                                       Word::ColourSpots,     Word::Homography};
     return method >= 0 && method <= 10 && word(switchWord[method]) != 0;
 }
 
@@ -263,7 +268,7 @@ void CammerWidget::ShowHideROIPara()
             fineTuneButton->setChecked(false);
         }
         fineTune = false;
-        moveMode = 0;
+        moveMode = MoveMode::None;
         objectIndex = 0;
         moveModeButton->setText(lanStr(12));
         update();
@@ -276,7 +281,7 @@ void CammerWidget::ShowHideROIPara()
     const int m = (method >= 0 && method <= 10) ? method : 0;
     const bool perRoi = word(Word::RoiLimits) != 0;
 
-    if (moveMode != 0) {
+    if (moveMode != MoveMode::None) {
         for (QWidget* w : std::initializer_list<QWidget*>{p1Slider, p2Slider, p3Slider, funcLabel, funcButton,
                                                           halfButton, roiSwitchButton, objectButton, syncButton,
                                                           outCombo})
@@ -284,11 +289,17 @@ void CammerWidget::ShowHideROIPara()
         for (ColorButton* b : stepButtons)
             b->hide();
     } else {
-        p1Slider->setVisible(m != 2 && m != 3);
-        p2Slider->setVisible(m == 1 || m == 4 || m == 5 || m == 7 || m == 8 || m == 9 || m == 10 || (m == 0 && perRoi));
-        p3Slider->setVisible(m == 1 || m == 7 || m == 8 || m == 9 || m == 10 || (m == 0 && perRoi));
+        p1Slider->setVisible(m != CammerRecong::kExclusion && m != CammerRecong::kPositioning);
+        using F = CammerRecong::Function;
+        const bool perRoiTemplate = m == F::kGreyTemplate && perRoi;
+        p2Slider->setVisible(m == F::kGreyBand || m == F::kDarkPixels || m == F::kBrightPixels ||
+                             m == F::kBrightBlobs || m == F::kDarkBlobs || m == F::kColourBox || m == F::kHomography ||
+                             perRoiTemplate);
+        p3Slider->setVisible(m == F::kGreyBand || m == F::kBrightBlobs || m == F::kDarkBlobs || m == F::kColourBox ||
+                             m == F::kHomography || perRoiTemplate);
         bool otherMethods = word(Word::Homography) != 0;
-        for (int w : {140, 141, 142, 180, 181, 182, 183, 184, 185})
+        for (int w : {Word::SpotAlgorithm, Word::IgnoreAreaAlgorithm, Word::EditLocateArea, Word::BlackArea,
+                      Word::WhiteArea, Word::WhiteNumber, Word::BlackNumber, Word::ColourSpots, Word::Similarity})
             otherMethods = otherMethods || word(w) != 0;
         funcLabel->setVisible(otherMethods);
         funcButton->setVisible(otherMethods);
@@ -305,7 +316,7 @@ void CammerWidget::ShowHideROIPara()
             outCombo->hide();
         }
     }
-    moveModeButton->setText(lanStr(moveMode == 1 ? 32 : moveMode == 2 ? 34 : 12));
+    moveModeButton->setText(lanStr(moveMode == MoveMode::Selected ? 32 : moveMode == MoveMode::All ? 34 : 12));
     // Fixed captions, in the language now in force.
     funcLabel->setText(lanStr(2));
     halfButton->setText(lanStr(3));
@@ -359,10 +370,10 @@ void CammerWidget::ShowHideROIPara()
         break;
     case 7:
     case 8:
-        ResetSlider(p1Slider, 0, 255, p1, lanStr(m == 7 ? 10 : 11));
+        ResetSlider(p1Slider, 0, 255, p1, lanStr(m == CammerRecong::kBrightBlobs ? 10 : 11));
         ResetSlider(p2Slider, 0, 100, lowHalf(p2), lanStr(627));
         ResetSlider(p3Slider, 1, 100, p3, lanStr(22));
-        funcButton->setText(lanStr(m == 7 ? 521 : 626));
+        funcButton->setText(lanStr(m == CammerRecong::kBrightBlobs ? 521 : 626));
         break;
     case 9:
         ResetSlider(p1Slider, 0, 255, lowHalf(p1), tr("红色最小"));
@@ -395,7 +406,9 @@ void CammerWidget::ShowHideROIPara()
     moveModeButton->setVisible(fineTune);
     // The pair switch belongs to the sliders: it goes with them in the
     // move modes.
-    halfButton->setVisible(moveMode == 0 && (m == 1 || m == 7 || m == 8 || m == 9));
+    using F = CammerRecong::Function;
+    halfButton->setVisible(moveMode == MoveMode::None && (m == F::kGreyBand || m == F::kBrightBlobs ||
+                                                          m == F::kDarkBlobs || m == F::kColourBox));
 
     const int kind = rec.kind[j];
     const bool radius = kind == RoiShape::Circle && (objectIndex == 0 || objectIndex == 1);
@@ -602,8 +615,8 @@ namespace {
 void startHint(int side)
 {
     gDrawHint = side;
-    if (gpState && gpState->sizeHintTimer)
-        gpState->sizeHintTimer->start(3000);
+    if (QTimer* timer = EditSession::get().sizeHintTimer())
+        timer->start(3000);
 }
 }  // namespace
 
@@ -616,11 +629,11 @@ void CammerWidget::SlotSensitivity(int v)
         return;
     CammerSingleton& rec = *editRecord;
     const int j = g * kMaxRoi + curRoi;
-    if (rec.method[j] == 9) {
+    if (rec.method[j] == CammerRecong::kColourBox) {
         rec.p1[j] = halfShown ? withHighHalf(rec.p1[j], v) : withLowHalf(rec.p1[j], v);
     } else {
         rec.p1[j] = v;
-        if (rec.method[j] == 1)
+        if (rec.method[j] == CammerRecong::kGreyBand)
             startHint(isqrt(v));
     }
     RequestPreview();
@@ -637,7 +650,7 @@ void CammerWidget::SlotArea(int v)
     const int j = g * kMaxRoi + curRoi;
     gDrawHint = 0;
     const int m = rec.method[j];
-    if (m == 7 || m == 8 || m == 9) {
+    if (m == CammerRecong::kBrightBlobs || m == CammerRecong::kDarkBlobs || m == CammerRecong::kColourBox) {
         rec.p2[j] = halfShown ? withHighHalf(rec.p2[j], v) : withLowHalf(rec.p2[j], v);
     } else {
         rec.p2[j] = v;
@@ -656,9 +669,9 @@ void CammerWidget::SlotMinWH(int v)
     CammerSingleton& rec = *editRecord;
     const int j = g * kMaxRoi + curRoi;
     const int m = rec.method[j];
-    if (m == 1) {
+    if (m == CammerRecong::kGreyBand) {
         rec.p3[j] = withByte(rec.p3[j], halfShown ? 1 : 0, v & 255);
-    } else if (m == 9) {
+    } else if (m == CammerRecong::kColourBox) {
         rec.p3[j] = halfShown ? withHighHalf(rec.p3[j], v) : withLowHalf(rec.p3[j], v);
     } else {
         rec.p3[j] = v;
@@ -684,22 +697,22 @@ void CammerWidget::SlotSyncParam()
             continue;
         // Packed members each carry their own difference and stay within
         // their own range: a change of one never spills into its neighbour.
-        if (m == 9)
+        if (m == CammerRecong::kColourBox)
             rec.p1[k] = addHalves(rec.p1[k], rec.p1[j], rec.selP1);
         else
             rec.p1[k] = addPlain(rec.p1[k], rec.p1[j] - rec.selP1);
-        if (m == 7 || m == 8 || m == 9)
+        if (m == CammerRecong::kBrightBlobs || m == CammerRecong::kDarkBlobs || m == CammerRecong::kColourBox)
             rec.p2[k] = addHalves(rec.p2[k], rec.p2[j], rec.selP2);
         else
             rec.p2[k] = addPlain(rec.p2[k], rec.p2[j] - rec.selP2);
-        if (m == 1)
+        if (m == CammerRecong::kGreyBand)
             rec.p3[k] = addBytes01(rec.p3[k], rec.p3[j], rec.selP3);
-        else if (m == 9)
+        else if (m == CammerRecong::kColourBox)
             rec.p3[k] = addHalves(rec.p3[k], rec.p3[j], rec.selP3);
         else
             rec.p3[k] = addPlain(rec.p3[k], rec.p3[j] - rec.selP3);
     }
-    rec.setSelectRoi(curRoi);
+    rec.setSelectRoi(EditSession::get().currentDetect(), curRoi);
 }
 
 void CammerWidget::SlotOutN(int index)

@@ -3,6 +3,8 @@
 // detect), opening and leaving the page.
 #include "drawroiwidget.h"
 
+#include "databases.h"
+#include "cameraviews.h"
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
 #include "editsession.h"
@@ -87,10 +89,10 @@ DrawROIWidget::DrawROIWidget(QWidget* parent, WinState* state)
         cameraCombo->addItem(lanStr(44));
     detectCombo = combo();
     const int m = mode();
-    if (m == 0) {
+    if (m == DetectMode::Standard) {
         detectCombo->addItem(filledRow(46, lanStr(263)));
         detectCombo->addItem(filledRow(46, lanStr(264)));
-    } else if (m == 1 || m == 2) {
+    } else if (m == DetectMode::TwoColour || m == DetectMode::Turntable) {
         for (int row = 372; row <= 375; ++row)
             detectCombo->addItem(filledRow(46, lanStr(row)));
     }
@@ -141,7 +143,7 @@ DrawROIWidget::DrawROIWidget(QWidget* parent, WinState* state)
     column->addStretch(1);
     column->addWidget(reCheckButton);
 
-    if (m == 3)
+    if (m == DetectMode::MultiStep)
         ChangeDetectNum(word(Word::StepCountMode3));
 
     connect(showHideButton, &QPushButton::clicked, this, &DrawROIWidget::SlotShowHide);
@@ -203,17 +205,18 @@ void DrawROIWidget::InstallViewLink()
 
 bool DrawROIWidget::singleCamera() const
 {
-    return win_ && win_->currentCamera >= 0 && win_->currentCamera < numCamera && win_->currentCamera < kMaxCamera;
+    const int c = EditSession::get().currentCamera();
+    return win_ && c >= 0 && c < numCamera && c < kMaxCamera;
 }
 
 CammerWidget* DrawROIWidget::currentView() const
 {
-    return singleCamera() ? win_->cammerWidget[win_->currentCamera] : nullptr;
+    return singleCamera() ? CameraViews::at(EditSession::get().currentCamera()) : nullptr;
 }
 
 bool DrawROIWidget::drawingAllowed() const
 {
-    return gSource == 0 && currentView() != nullptr;
+    return gSource == PictureSource::Template && currentView() != nullptr;
 }
 
 void DrawROIWidget::setComboQuietly(ComboBox* combo, int index)
@@ -258,7 +261,7 @@ void DrawROIWidget::SlotChangePage()
     const bool several = numCamera > 1;
     const int state = win_ ? win_->cycle().detectState : DetectState::Idle;
     switch (gSource) {
-    case 1:
+    case PictureSource::Live:
         sourceCombo->show();
         cameraCombo->setVisible(several);
         if (state == DetectState::NgLatched) {
@@ -270,18 +273,18 @@ void DrawROIWidget::SlotChangePage()
             returnButton->show();
         }
         break;
-    case 2:
-    case 3:
-    case 4:
+    case PictureSource::RecentNg:
+    case PictureSource::OkRecord:
+    case PictureSource::NgRecord:
         sourceCombo->show();
         cameraCombo->setVisible(several);
         detectCombo->show();
         returnButton->show();
         lastButton->show();
         nextButton->show();
-        addTempButton->setVisible(gSource == 2);
+        addTempButton->setVisible(gSource == PictureSource::RecentNg);
         break;
-    case 0:
+    case PictureSource::Template:
         cameraCombo->setVisible(several);
         detectCombo->show();
         returnButton->show();
@@ -509,7 +512,7 @@ void DrawROIWidget::SlotDeleteAllROI()
     if (!ask(lanStr(67)) || !drawingAllowed())
         return;
     CammerWidget* v = currentView();
-    const int step = win_->currentDetect;
+    const int step = EditSession::get().currentDetect();
     if (step < 0 || step >= kMaxDetect || !v->editRecord)
         return;
     v->editRecord->roiCount[step] = 0;
@@ -529,8 +532,8 @@ void DrawROIWidget::SlotChangeCamera(int c)
     if (c < 0 || numCamera < 1 || !win_)
         return;
     if (c >= numCamera)
-        c = gSource == 1 ? numCamera : numCamera - 1;
-    win_->currentCamera = c;
+        c = gSource == PictureSource::Live ? numCamera : numCamera - 1;
+    EditSession::get().setCurrentCamera(c);
     CycleControl::get().changeCammer();
     SlotChangeSource(gSource);
 }
@@ -539,29 +542,31 @@ void DrawROIWidget::SlotChangeDetect(int d)
 {
     if (d < 0 || !win_ || !singleCamera())
         return;
-    if (gSource != 0 && (gSource < 2 || gSource > 4))
+    if (gSource != PictureSource::Template && (gSource < PictureSource::RecentNg || gSource > PictureSource::NgRecord))
         return;
     EditSession::get().setCopyArea(false);
     const int m = mode();
-    const int t = (m == 1 || m == 2) ? (d & 1) : d;
-    if (t == 0 && m != 3 && word(Word::ProductStepEnabled) == 0) {
+    const bool pairedMode = m == DetectMode::TwoColour || m == DetectMode::Turntable;
+    const int t = pairedMode ? (d & 1) : d;
+    if (t == 0 && m != DetectMode::MultiStep && word(Word::ProductStepEnabled) == 0) {
         warn(lanStr(118));
         detectCombo->setCurrentIndex(1);
         return;
     }
-    if (m == 0 && word(Word::SameParameters) != 0 && word(Word::StepEnabled0) != 0 && gSource == 0 && d != 0 &&
-        sameParamNotePending) {
+    if (m == DetectMode::Standard && word(Word::SameParameters) != 0 && word(Word::StepEnabled0) != 0 &&
+        gSource == PictureSource::Template && d != 0 && sameParamNotePending) {
         sameParamNotePending = false;
         warn(lanStr(119));
     }
-    if (word(Word::SameParameters) != 0 && sameParamNotePending && gSource == 0 && (m == 1 || m == 2) && d > 1) {
+    if (word(Word::SameParameters) != 0 && sameParamNotePending && gSource == PictureSource::Template && pairedMode &&
+        d > 1) {
         sameParamNotePending = false;
         warn(lanStr(371));
     }
     if (CammerWidget* v = currentView())
         v->DeselectROI();
     EditSession::get().setDrawMode(RoiShape::None);
-    win_->currentDetect = qMin(d, kMaxDetect - 1);
+    EditSession::get().setCurrentDetect(qMin(d, kMaxDetect - 1));
     SlotChangeSource(gSource);
 }
 
@@ -571,8 +576,10 @@ void DrawROIWidget::ChangeDetectNum(int n)
     detectCombo->clear();
     for (int k = 0; k < n && k < kMaxDetect; ++k)
         detectCombo->addItem(filledRow(46, lanStr(477 + k)));
-    if (win_)
-        detectCombo->setCurrentIndex(win_->currentDetect < detectCombo->count() ? win_->currentDetect : -1);
+    if (win_) {
+        const int step = EditSession::get().currentDetect();
+        detectCombo->setCurrentIndex(step < detectCombo->count() ? step : -1);
+    }
     detectCombo->blockSignals(old);
 }
 
@@ -585,18 +592,19 @@ void DrawROIWidget::setSource(int s)
 
 void DrawROIWidget::SlotAutoChange()
 {
-    if (!win_ || win_->cycle().detectState != DetectState::NgLatched || (gSource != 0 && gSource != 1) || !singleCamera())
+    const bool templateOrLive = gSource == PictureSource::Template || gSource == PictureSource::Live;
+    if (!win_ || win_->cycle().detectState != DetectState::NgLatched || !templateOrLive || !singleCamera())
         return;
-    if (gSource == 1) {
-        sourceCombo->setCurrentIndex(0);
+    if (gSource == PictureSource::Live) {
+        sourceCombo->setCurrentIndex(PictureSource::Template);
         return;
     }
-    sourceCombo->setCurrentIndex(1);
+    sourceCombo->setCurrentIndex(PictureSource::Live);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        CammerWidget* v = win_->cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v || v->stepOk)
             continue;
-        v->blink = 0;
+        v->blink = Blink::Off;
         if (v->alarmTimer)
             v->alarmTimer->start(1000);
     }
@@ -615,16 +623,16 @@ void DrawROIWidget::SlotReCheck()
     if (!win_)
         return;
     const int running = qBound(0, win_->cycle().runStep, kMaxDetect - 1);
-    const int camera = win_->currentCamera;
+    const int camera = EditSession::get().currentCamera();
     SlotSaveData();
     CycleControl::get().resetRun();
 
     const int m = mode();
     int s = running;
     int last = 1;
-    if (m == 1 || m == 2) {
+    if (m == DetectMode::TwoColour || m == DetectMode::Turntable) {
         s = running & 1;
-    } else if (m == 3) {
+    } else if (m == DetectMode::MultiStep) {
         last = gDNum - 1;
     }
 
@@ -637,7 +645,7 @@ void DrawROIWidget::SlotReCheck()
 
     int reDetected = 0;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        CammerWidget* v = win_->cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v || v->stepSettled[running] || word(Word::StepEnabled0 + running) == 0)
             continue;
         reDetected |= 1 << c;
@@ -649,13 +657,13 @@ void DrawROIWidget::SlotReCheck()
     CycleControl::get().decideByOperator();
 
     if (camera >= 0 && camera < numCamera) {
-        if (win_->cycle().detectState == DetectState::NgLatched && gSource == 1) {
+        if (win_->cycle().detectState == DetectState::NgLatched && gSource == PictureSource::Live) {
             // Follow the alarm: the first failed camera at or after the one shown.
             for (int k = 0; k < numCamera; ++k) {
                 const int c = (camera + k) % numCamera;
-                CammerWidget* v = win_->cammerWidget[c];
+                CammerWidget* v = CameraViews::at(c);
                 if (v && !v->stepOk) {
-                    win_->currentCamera = c;
+                    EditSession::get().setCurrentCamera(c);
                     CycleControl::get().changeCammer();
                     setComboQuietly(cameraCombo, c);
                     break;
@@ -668,7 +676,7 @@ void DrawROIWidget::SlotReCheck()
     } else if (camera == numCamera && win_->cycle().detectState == DetectState::NgLatched) {
         return;
     }
-    gSource = -1;
+    gSource = PictureSource::None;
 }
 
 void DrawROIWidget::SlotNoCheckCur()
@@ -681,9 +689,9 @@ void DrawROIWidget::SlotNoCheckCur()
         warn(lanStr(195));
         return;
     }
-    const int c = win_->currentCamera;
+    const int c = EditSession::get().currentCamera();
     if (c >= 0 && c < numCamera && c < kMaxCamera) {
-        CammerWidget* v = win_->cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v)
             return;
         if (v->stepOk && win_->cycle().ngPresent) {
@@ -695,7 +703,7 @@ void DrawROIWidget::SlotNoCheckCur()
         const int running = qBound(0, win_->cycle().runStep, kMaxDetect - 1);
         v->stepSettled[running] = true;
         CycleControl::get().clearNg(c, running, AlarmCode::NotDetected);
-        win_->InsertRecord(lanStr(106).arg(c + 1), QString());
+        Databases::get().InsertRecord(lanStr(106).arg(c + 1), QString());
         SlotReCheck();
         return;
     }
@@ -708,13 +716,13 @@ void DrawROIWidget::notCheckcur()
     if (!win_)
         return;
     SlotSaveData();
-    gSource = -1;
+    gSource = PictureSource::None;
     CycleControl::get().resetRun();
     const int running = qBound(0, win_->cycle().runStep, kMaxDetect - 1);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         CycleControl::get().clearNg(c, running, AlarmCode::NotDetected);
     CycleControl::get().decideByOperator();
-    win_->InsertRecord(lanStr(103), QString());
+    Databases::get().InsertRecord(lanStr(103), QString());
 }
 
 // ---- Opening and leaving ------------------------------------------------------------------
@@ -727,7 +735,7 @@ void DrawROIWidget::Reset()
     resetPending = true;
     gDrawHint = 0;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        CammerWidget* v = win_->cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v || !v->editRecord || !v->savedRecord)
             continue;
         *v->editRecord = *v->savedRecord;
@@ -741,18 +749,18 @@ void DrawROIWidget::Reset()
         const int e = word(Word::StepEnabled0);
         const int same = word(Word::SameParameters);
         const int k = word(Word::MouldsChecked);
-        if (m == 0) {
+        if (m == DetectMode::Standard) {
             step = e == 0 ? 1 : (same != 0 ? 0 : s);
-        } else if (m == 3) {
+        } else if (m == DetectMode::MultiStep) {
             step = (s == 0 && e == 0) ? 1 : s;
-        } else if (m == 1 || m == 2) {
+        } else if (m == DetectMode::TwoColour || m == DetectMode::Turntable) {
             int t = s;
             bool folded = false;
-            if (t >= 2 && !(same == 0 && k != 0)) {
+            if (t >= 2 && !(same == 0 && k != CheckedMoulds::Left)) {
                 t -= 2;
                 folded = true;
             }
-            if (k == 1 && (folded || t < 2))
+            if (k == CheckedMoulds::Right && (folded || t < 2))
                 step = e != 0 ? 2 : 3;
             else
                 step = (t % 2 == 0 && e == 0) ? t + 1 : t;
@@ -760,10 +768,10 @@ void DrawROIWidget::Reset()
                 step = 0;
         }
     }
-    win_->currentDetect = qBound(0, step, kMaxDetect - 1);
-    setComboQuietly(detectCombo, win_->currentDetect);
+    EditSession::get().setCurrentDetect(qBound(0, step, kMaxDetect - 1));
+    setComboQuietly(detectCombo, EditSession::get().currentDetect());
 
-    const int wanted = win_->cycle().detectState == DetectState::NgLatched ? 1 : 0;
+    const int wanted = win_->cycle().detectState == DetectState::NgLatched ? PictureSource::Live : PictureSource::Template;
     if (sourceCombo->currentIndex() == wanted)
         SlotChangeSource(wanted);
     else
@@ -783,7 +791,7 @@ void DrawROIWidget::SlotReturn()
         gpNumCharPad->HideUpdate();
     EditSession::get().setDrawMode(RoiShape::None);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        CammerWidget* v = win_->cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v)
             continue;
         v->tempIndex = 0;
@@ -795,12 +803,12 @@ void DrawROIWidget::SlotReturn()
     ScreenChrome::get().mScaleSetToMin();
     SlotSaveData();
     if (win_->cycle().detectState == DetectState::NgLatched) {
-        sourceCombo->setCurrentIndex(1);
+        sourceCombo->setCurrentIndex(PictureSource::Live);
         return;
     }
     movedAside = false;
     EditSession::get().setCopyArea(false);
-    gSource = -1;
+    gSource = PictureSource::None;
     ScreenChrome::get().showhideHelp(true);
     Restart();
     if (gFromTrain) {
@@ -815,13 +823,13 @@ void DrawROIWidget::Restart()
         return;
     CycleControl::get().roiPageClosed();
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
-        if (CammerWidget* v = win_->cammerWidget[c])
+        if (CammerWidget* v = CameraViews::at(c))
             v->DeselectROI();
     ScreenChrome::get().buttonBarCheck();
     ScreenChrome::get().showhideHelp(true);
     hide();
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        if (CammerWidget* v = win_->cammerWidget[c]) {
+        if (CammerWidget* v = CameraViews::at(c)) {
             v->ShowHideROIPara();
             v->update();
         }

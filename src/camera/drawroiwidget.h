@@ -8,9 +8,9 @@
 // edited records into live ones (with one operation-record row per changed
 // region and a retrain of the engine).
 //
-// Picture sources (`gSource`): -1 live, page closed; 0 template (the only
-// source in which ROIs are drawn); 1 live; 2 recent NG pictures kept in
-// memory; 3 stored OK pictures; 4 stored NG pictures.
+// Picture sources (`gSource`, PictureSource): None live, page closed;
+// Template (the only source in which ROIs are drawn); Live; RecentNg, the NG
+// pictures kept in memory; OkRecord and NgRecord, the stored pictures.
 //
 // Exactly one page exists; the main window builds it and reaches it through
 // `drawROIWidget`. GUI thread only.

@@ -48,9 +48,9 @@ inline bool ask(const QString& text)
 inline int detectNameRow(int g)
 {
     const int m = mode();
-    if (m == 1 || m == 2)
+    if (m == DetectMode::TwoColour || m == DetectMode::Turntable)
         return 372 + g;
-    if (m == 3)
+    if (m == DetectMode::MultiStep)
         return 477 + g;
     return 263 + g;
 }

@@ -3,6 +3,8 @@
 // templates, and the ignored alarm points.
 #include "drawroiwidget.h"
 
+#include "databases.h"
+#include "cameraviews.h"
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
 #include "editsession.h"
@@ -101,7 +103,8 @@ void DrawROIWidget::SlotChangeSource(int s)
         return;
     // Editing during an NG needs the password; a refusal leaves everything,
     // the combo included, as it was.
-    if (s == 0 && win_->cycle().detectState == DetectState::NgLatched && gSource != 0 && CheckPassword() == 0) {
+    if (s == PictureSource::Template && win_->cycle().detectState == DetectState::NgLatched &&
+        gSource != PictureSource::Template && CheckPassword() == 0) {
         setComboQuietly(sourceCombo, gSource);
         return;
     }
@@ -109,12 +112,12 @@ void DrawROIWidget::SlotChangeSource(int s)
     gSource = s;
     EditSession::get().setCopyArea(false);
 
-    if (win_->cycle().detectState == DetectState::NgLatched && s != 1) {
+    if (win_->cycle().detectState == DetectState::NgLatched && s != PictureSource::Live) {
         MachineOutputs::get().setOut(2, 0);
         MachineOutputs::get().flashOut();
     }
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        CammerWidget* v = win_->cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v)
             continue;
         v->tempIndex = 0;
@@ -122,15 +125,16 @@ void DrawROIWidget::SlotChangeSource(int s)
         v->ShowHideROIPara();
     }
 
-    int camera = win_->currentCamera;
-    const bool keep = s == 1 ? (camera >= 0 && camera <= numCamera) : (camera >= 0 && camera < numCamera);
+    int camera = EditSession::get().currentCamera();
+    const bool keep =
+        s == PictureSource::Live ? (camera >= 0 && camera <= numCamera) : (camera >= 0 && camera < numCamera);
     if (!keep) {
-        win_->currentCamera = 0;
+        EditSession::get().setCurrentCamera(0);
         CycleControl::get().changeCammer();
     }
-    setComboQuietly(cameraCombo, win_->currentCamera);
+    setComboQuietly(cameraCombo, EditSession::get().currentCamera());
 
-    ScreenChrome::get().ioStatusVisible(s != 0);
+    ScreenChrome::get().ioStatusVisible(s != PictureSource::Template);
     showHideButton->setChecked(false);
     lastButton->setText(lanStr(59));
     nextButton->setText(lanStr(62));
@@ -138,9 +142,9 @@ void DrawROIWidget::SlotChangeSource(int s)
     ScreenChrome::get().mScaleSetToMin();
 
     CammerWidget* v = currentView();
-    const int step = win_->currentDetect;
+    const int step = EditSession::get().currentDetect();
     switch (s) {
-    case 2:
+    case PictureSource::RecentNg:
         if (v) {
             v->ngIndex = 0;
             showRecentNg(v, step);
@@ -148,15 +152,15 @@ void DrawROIWidget::SlotChangeSource(int s)
             v->update();
         }
         break;
-    case 3:
-    case 4:
+    case PictureSource::OkRecord:
+    case PictureSource::NgRecord:
         storedIndex = 0;
-        storedIsOk = s == 3 ? 1 : 0;
+        storedIsOk = s == PictureSource::OkRecord ? 1 : 0;
         LoadPic();
         if (v)
             v->update();
         break;
-    case 0:
+    case PictureSource::Template:
         NormalDrawCaptions();
         lastButton->setText(lanStr(559));
         nextButton->setText(lanStr(560));
@@ -165,7 +169,7 @@ void DrawROIWidget::SlotChangeSource(int s)
         if (resetPending) {
             resetPending = false;
             for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-                CammerWidget* w = win_->cammerWidget[c];
+                CammerWidget* w = CameraViews::at(c);
                 if (!w || !w->editRecord || !w->savedRecord)
                     continue;
                 *w->editRecord = *w->savedRecord;
@@ -175,16 +179,16 @@ void DrawROIWidget::SlotChangeSource(int s)
         if (v)
             ShowTemplate(v);
         break;
-    case 1:
+    case PictureSource::Live:
         if (win_->cycle().detectState == DetectState::NgLatched) {
             const bool showCapture = word(Word::HoldPictureAfterAlarm) != 0 && word(Word::OkNgPulses) == 0 &&
                 ((word(Word::EjectorPulseOnProductNg) == 0 && win_->cycle().runStep == 0) ||
                  (word(Word::CavityNgClampPulse) == 0 && win_->cycle().runStep == 1));
             for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-                CammerWidget* w = win_->cammerWidget[c];
+                CammerWidget* w = CameraViews::at(c);
                 if (!w)
                     continue;
-                w->blink = 0;
+                w->blink = Blink::Off;
                 if (showCapture && w->displayFrame && w->captureFrame) {
                     std::memcpy(w->displayFrame, w->captureFrame, size_t(w->frameBytes));
                     shown(w);
@@ -201,7 +205,7 @@ void DrawROIWidget::SlotChangeSource(int s)
 
 void DrawROIWidget::ShowTemplate(CammerWidget* v)
 {
-    const int step = win_->currentDetect;
+    const int step = EditSession::get().currentDetect();
     const int slot = v->tempIndex;
     if (step < 0 || step >= v->stepCount() || slot < 0 || slot >= v->templates[step].size() ||
         !v->templates[step][slot] || !v->displayFrame) {
@@ -286,7 +290,7 @@ void DrawROIWidget::LoadPic()
         d = 0;
     storedCamera = c;
     storedDetect = d;
-    const QDir& dir = storedIsOk ? win_->okDir[c * kMaxDetect + d] : win_->ngDir[c * kMaxDetect + d];
+    const QDir dir = CameraViews::pictureFolder(c, d, storedIsOk);
     const QStringList& list = listStored(dir.path());
     storedCount = list.size();
     if (storedCount == 0) {
@@ -313,7 +317,7 @@ void DrawROIWidget::LoadPic()
 
 void DrawROIWidget::SlotTempLast()
 {
-    if (gSource == 0)
+    if (gSource == PictureSource::Template)
         StepTemplate(-1);
     else
         StepPicture(-1);
@@ -321,7 +325,7 @@ void DrawROIWidget::SlotTempLast()
 
 void DrawROIWidget::SlotTempNext()
 {
-    if (gSource == 0)
+    if (gSource == PictureSource::Template)
         StepTemplate(1);
     else
         StepPicture(1);
@@ -330,7 +334,7 @@ void DrawROIWidget::SlotTempNext()
 void DrawROIWidget::StepTemplate(int dir)
 {
     CammerWidget* v = currentView();
-    const int step = win_ ? win_->currentDetect : -1;
+    const int step = win_ ? EditSession::get().currentDetect() : -1;
     if (!v || v->tempIndex < 0 || v->tempIndex >= gTempNum || step < 0 || step >= gDNum || step >= v->stepCount())
         return;
     const QVector<int>& used = v->tempUsed[step];
@@ -352,14 +356,14 @@ void DrawROIWidget::StepTemplate(int dir)
 void DrawROIWidget::StepPicture(int dir)
 {
     CammerWidget* v = currentView();
-    const int step = win_ ? win_->currentDetect : -1;
+    const int step = win_ ? EditSession::get().currentDetect() : -1;
     if (!v || v->tempIndex < 0 || v->tempIndex >= gTempNum || step < 0 || step >= gDNum)
         return;
-    if (gSource == 1) {
+    if (gSource == PictureSource::Live) {
         v->update();
         return;
     }
-    if (gSource == 2) {
+    if (gSource == PictureSource::RecentNg) {
         const int n = qMin(v->ngCount[step], int(CammerWidget::kRecentPictures));
         if (n <= 0)
             v->ngIndex = 0;
@@ -386,9 +390,9 @@ void DrawROIWidget::StepPicture(int dir)
 
 int DrawROIWidget::ChooseTempSlot(int c, int d)
 {
-    if (!win_ || c < 0 || c >= numCamera || c >= kMaxCamera || !win_->cammerWidget[c])
+    if (!win_ || c < 0 || c >= numCamera || c >= kMaxCamera || !CameraViews::at(c))
         return -1;
-    CammerWidget* v = win_->cammerWidget[c];
+    CammerWidget* v = CameraViews::at(c);
     if (d < 0 || d >= v->stepCount() || gTempNum < 1)
         return -1;
     QVector<int>& used = v->tempUsed[d];
@@ -439,15 +443,15 @@ int DrawROIWidget::ChooseTempSlot(int c, int d)
 
 bool DrawROIWidget::AddTemp(int c, int d)
 {
-    if (!win_ || c < 0 || c >= numCamera || c >= kMaxCamera || !win_->cammerWidget[c])
+    if (!win_ || c < 0 || c >= numCamera || c >= kMaxCamera || !CameraViews::at(c))
         return false;
-    CammerWidget* v = win_->cammerWidget[c];
-    if (gSource != 2 && v->stepOk)
+    CammerWidget* v = CameraViews::at(c);
+    if (gSource != PictureSource::RecentNg && v->stepOk)
         return false;
     if (d < 0 || d >= v->stepCount())
         return false;
     const uchar* source = nullptr;
-    if (gSource == 1) {
+    if (gSource == PictureSource::Live) {
         source = v->captureFrame;
     } else {
         const int n = qMin(v->ngCount[d], int(CammerWidget::kRecentPictures));
@@ -467,7 +471,7 @@ bool DrawROIWidget::AddTemp(int c, int d)
     std::memcpy(target, source, size_t(v->frameBytes));
     writeTemplate(templatePath(c, d, slot), target, v->imageWidth, v->imageHeight);
 
-    if (gSource != 1) {
+    if (gSource != PictureSource::Live) {
         retrainPending[c] = true;
         return true;
     }
@@ -475,7 +479,7 @@ bool DrawROIWidget::AddTemp(int c, int d)
         v->engine->VarTrain(qBound(0, win_->cycle().runStep, kMaxDetect - 1));
     v->stepSettled[d] = true;
     CycleControl::get().clearNg(c, d, AlarmCode::AddedAsTemplate);
-    win_->InsertRecord(lanStr(109).arg(c + 1), QString());
+    Databases::get().InsertRecord(lanStr(109).arg(c + 1), QString());
     return true;
 }
 
@@ -484,10 +488,10 @@ void DrawROIWidget::SlotAddTemp()
     if (!win_)
         return;
     const int state = win_->cycle().detectState;
-    const int camera = win_->currentCamera;
-    if (state == DetectState::NgLatched && gSource == 1) {
-        const bool passed = camera >= 0 && camera < numCamera && win_->cammerWidget[camera] &&
-                            win_->cammerWidget[camera]->stepOk;
+    const int camera = EditSession::get().currentCamera();
+    if (state == DetectState::NgLatched && gSource == PictureSource::Live) {
+        const bool passed = camera >= 0 && camera < numCamera && CameraViews::at(camera) &&
+                            CameraViews::at(camera)->stepOk;
         if (word(Word::AddAllTemplates) == 0 && (camera == numCamera || passed)) {
             warn(lanStr(107));
             return;
@@ -503,23 +507,27 @@ void DrawROIWidget::SlotAddTemp()
     }
     if (word(Word::AddTemplatePassword) != 0 && CheckPassword() == 0)
         return;
-    const int d = (state == DetectState::NgLatched && gSource == 1) ? win_->cycle().runStep : win_->currentDetect;
-    if (!ask(lanStr(108)) || win_->currentCamera < 0 || win_->currentCamera > numCamera)
+    const int d = (state == DetectState::NgLatched && gSource == PictureSource::Live) ? win_->cycle().runStep
+                                                                                       : EditSession::get().currentDetect();
+    if (!ask(lanStr(108)))
         return;
-    if (state == DetectState::NgLatched && gSource != 1 && gSource != 2)
+    const int shown = EditSession::get().currentCamera();
+    if (shown < 0 || shown > numCamera)
         return;
-    if (state == DetectState::RegionSetting && gSource != 2)
+    if (state == DetectState::NgLatched && gSource != PictureSource::Live && gSource != PictureSource::RecentNg)
+        return;
+    if (state == DetectState::RegionSetting && gSource != PictureSource::RecentNg)
         return;
     if (state != DetectState::NgLatched && state != DetectState::RegionSetting)
         return;
     QStringList added;
     for (int c = 0; c < numCamera; ++c)
-        if ((win_->currentCamera == numCamera || c == win_->currentCamera) && AddTemp(c, d))
+        if ((shown == numCamera || c == shown) && AddTemp(c, d))
             added << lanStr(109).arg(c + 1).trimmed();
     // The operator sees which cameras took the picture as a template.
     if (!added.isEmpty())
         Notice::post(this, added.join(QLatin1Char('\n')));
-    if (gSource != 2)
+    if (gSource != PictureSource::RecentNg)
         SlotReCheck();
 }
 
@@ -538,7 +546,7 @@ void DrawROIWidget::SlotTempDeleteCur()
     if (!ask(lanStr(69)))
         return;
     v = currentView();
-    const int step = win_->currentDetect;
+    const int step = EditSession::get().currentDetect();
     if (!v || step < 0 || step >= v->stepCount() || index < 1 || index >= v->tempUsed[step].size())
         return;
     if (v->tempUsed[step][index] == 1) {
@@ -549,7 +557,7 @@ void DrawROIWidget::SlotTempDeleteCur()
     retrainPending[v->cameraIndex] = true;
     QFile::remove(templatePath(v->cameraIndex, step, index));
     SlotTempNext();
-    win_->InsertRecord(lanStr(70).arg(v->cameraIndex + 1).arg(index + 1), QString());
+    Databases::get().InsertRecord(lanStr(70).arg(v->cameraIndex + 1).arg(index + 1), QString());
 }
 
 void DrawROIWidget::SlotTempDeleteAll()
@@ -559,10 +567,11 @@ void DrawROIWidget::SlotTempDeleteAll()
     QJsonArray cameras;
     QJsonArray detects;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        CammerWidget* v = win_->cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v)
             continue;
-        if (!(word(Word::SampleCamerasSeparately) == 0 || win_->currentCamera == numCamera || c == win_->currentCamera))
+        const int shown = EditSession::get().currentCamera();
+        if (!(word(Word::SampleCamerasSeparately) == 0 || shown == numCamera || c == shown))
             continue;
         for (int d = 0; d < gDNum && d < kMaxDetect; ++d) {
             if (d < v->stepCount()) {
@@ -588,7 +597,7 @@ void DrawROIWidget::SlotTempDeleteAll()
     }
     const QJsonObject obj{{QStringLiteral("camera"), cameras}, {QStringLiteral("detect"), detects}};
     MachineOutputs::get().templateListChanged(obj);
-    win_->InsertRecord(lanStr(71), QString());
+    Databases::get().InsertRecord(lanStr(71), QString());
 }
 
 // ---- Ignored alarm points ----------------------------------------------------------------------
@@ -600,11 +609,11 @@ void DrawROIWidget::SlotShowHideAlarmPoint()
         warn(lanStr(107));
         return;
     }
-    if (v->blink == 2) {
-        v->blink = 0;
+    if (v->blink == Blink::IgnoredPoints) {
+        v->blink = Blink::Off;
         alarmPointButton->setText(lanStr(64));
     } else {
-        v->blink = 2;
+        v->blink = Blink::IgnoredPoints;
         alarmPointButton->setText(lanStr(112));
     }
     v->update();
@@ -622,7 +631,7 @@ void DrawROIWidget::SlotIgnoreAlarmPoint()
     if (!ask(lanStr(113)))
         return;
     const int c = v->cameraIndex;
-    win_->InsertRecord(lanStr(114).arg(c + 1), QString());
+    Databases::get().InsertRecord(lanStr(114).arg(c + 1), QString());
     const int step = win_->cycle().runStep;
     if (step < 0 || step >= v->stepCount() || !v->ignoreMask[step] || !v->resultImage || !v->savedRecord)
         return;
@@ -666,7 +675,7 @@ void DrawROIWidget::SlotDeleteIgnorePoint()
     }
     if (!ask(lanStr(116)))
         return;
-    win_->InsertRecord(lanStr(117).arg(v->cameraIndex + 1), QString());
+    Databases::get().InsertRecord(lanStr(117).arg(v->cameraIndex + 1), QString());
     const int step = win_->cycle().runStep;
     if (step < 0 || step >= v->stepCount() || !v->ignoreMask[step])
         return;

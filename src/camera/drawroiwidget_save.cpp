@@ -3,6 +3,8 @@
 // make the edited record live, store it and retrain the engine.
 #include "drawroiwidget.h"
 
+#include "databases.h"
+#include "cameraviews.h"
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
 #include "cammerwidget.h"
@@ -34,21 +36,21 @@ QString shapeName(int kind)
 QString methodName(int method)
 {
     switch (method) {
-    case 0:
+    case CammerRecong::kGreyTemplate:
         return lanStr(25);
-    case 1:
+    case CammerRecong::kGreyBand:
         return lanStr(15);
-    case 2:
+    case CammerRecong::kExclusion:
         return lanStr(17);
-    case 3:
+    case CammerRecong::kPositioning:
         return lanStr(21);
-    case 7:
+    case CammerRecong::kBrightBlobs:
         return lanStr(521);
-    case 8:
+    case CammerRecong::kDarkBlobs:
         return lanStr(626);
-    case 9:
+    case CammerRecong::kColourBox:
         return QCoreApplication::translate("DrawROIWidget", "颜色斑点");
-    case 10:
+    case CammerRecong::kHomography:
         return lanStr(583);
     default:
         return QString();
@@ -158,7 +160,7 @@ bool DrawROIWidget::LogChanges(int camera, const CammerSingleton& before, const 
             const QString number = QString::number(i + 1);
             if (i >= oldCount) {
                 rebuild = rebuild || shapesMethod(after.method[j]);
-                win_->InsertRecord(prefix + lanStr(80).arg(shapeName(after.kind[j]), number,
+                Databases::get().InsertRecord(prefix + lanStr(80).arg(shapeName(after.kind[j]), number,
                                                            addedFunction(after.method[j], after.p1[j], after.p2[j],
                                                                          after.p3[j])),
                                    QString());
@@ -166,7 +168,7 @@ bool DrawROIWidget::LogChanges(int camera, const CammerSingleton& before, const 
             }
             if (i >= newCount) {
                 rebuild = rebuild || shapesMethod(before.method[j]);
-                win_->InsertRecord(
+                Databases::get().InsertRecord(
                     prefix + lanStr(81).arg(shapeName(before.kind[j]), number, methodName(before.method[j])), QString());
                 continue;
             }
@@ -186,10 +188,11 @@ bool DrawROIWidget::LogChanges(int camera, const CammerSingleton& before, const 
                                          : lanStr(82) + methodName(before.method[j]) + lanStr(83);
             bool listed = false;
             const QString details = changedDetails(m, before, after, j, &listed);
-            const bool paramsWorthRow = (m == 0 || m == 1 || m == 3) && listed;
+            using F = CammerRecong::Function;
+            const bool paramsWorthRow = (m == F::kGreyTemplate || m == F::kGreyBand || m == F::kPositioning) && listed;
             if (!moved && !paramsWorthRow)
                 continue;
-            win_->InsertRecord(prefix + lanStr(99).arg(shapeName(after.kind[j]), number, function, details,
+            Databases::get().InsertRecord(prefix + lanStr(99).arg(shapeName(after.kind[j]), number, function, details,
                                                        moved ? lanStr(98) : QString()),
                                QString());
         }
@@ -203,16 +206,17 @@ void DrawROIWidget::SlotSaveData()
         return;
     bool differs = false;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        const CammerWidget* v = win_->cammerWidget[c];
+        const CammerWidget* v = CameraViews::at(c);
         if (v && v->savedRecord && v->editRecord && *v->savedRecord != *v->editRecord)
             differs = true;
     }
     if (differs && ask(lanStr(72))) {
         const int m = mode();
         const bool shared =
-            word(Word::SameParameters) != 0 && ((m == 0 && word(Word::StepEnabled0) != 0) || m == 1 || m == 2);
+            word(Word::SameParameters) != 0 && ((m == DetectMode::Standard && word(Word::StepEnabled0) != 0) ||
+                                                m == DetectMode::TwoColour || m == DetectMode::Turntable);
         for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-            CammerWidget* v = win_->cammerWidget[c];
+            CammerWidget* v = CameraViews::at(c);
             if (!v || !v->savedRecord || !v->editRecord || *v->savedRecord == *v->editRecord)
                 continue;
             const bool rebuild = LogChanges(c, *v->savedRecord, *v->editRecord);
@@ -239,7 +243,7 @@ void DrawROIWidget::SlotSaveData()
         if (!retrainPending[c])
             continue;
         retrainPending[c] = false;
-        CammerWidget* v = win_->cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v || !v->engine)
             continue;
         for (int g = 0; g < gDNum && g < CammerSingleton::kSteps; ++g)

@@ -6,6 +6,13 @@ EditSession& EditSession::get()
     return session;
 }
 
+EditSession::EditSession()
+{
+    grayTable_.reserve(256);
+    for (int i = 0; i < 256; ++i)
+        grayTable_.append(qRgb(i, i, i));
+}
+
 void EditSession::reset()
 {
     drawMode_ = 0;
@@ -14,4 +21,10 @@ void EditSession::reset()
     lastPressX_ = lastPressY_ = 0;
     pickX_ = pickY_ = 0;
     pickValue_ = 0;
+    currentCamera_ = 0;
+    currentDetect_ = 0;
+    zoom_ = 1.0;
+    panX_ = panY_ = 0.0;
+    sizeHintTimer_ = nullptr;
+    buttonBarTimer_ = nullptr;
 }

@@ -1,5 +1,6 @@
 #include "viewutil.h"
 
+#include "cameraviews.h"
 #include "cammerwidget.h"
 #include "editsession.h"
 #include "screenchrome.h"
@@ -26,13 +27,7 @@ int isqrt(int v)
 
 QVector<QRgb> greyTable()
 {
-    if (gpState && gpState->grayTable.size() == 256)
-        return gpState->grayTable;
-    QVector<QRgb> t;
-    t.reserve(256);
-    for (int i = 0; i < 256; ++i)
-        t.append(qRgb(i, i, i));
-    return t;
+    return EditSession::get().grayTable();
 }
 
 void updateMScale(int x, int y)
@@ -40,23 +35,25 @@ void updateMScale(int x, int y)
     WinState* st = gpState;
     if (!st)
         return;
-    if (st->zoom > 1.0) {
-        st->panX += x - EditSession::get().lastPressX();
-        st->panY += y - EditSession::get().lastPressY();
+    EditSession& session = EditSession::get();
+    if (session.zoom() > 1.0) {
+        double panX = session.panX() + (x - session.lastPressX());
+        double panY = session.panY() + (y - session.lastPressY());
         // The picture keeps covering the view: the pan lies between the
         // view size times (1 - zoom) and 0.
-        const int c = st->currentCamera;
-        CammerWidget* view = (c >= 0 && c < numCamera && c < kMaxCamera) ? st->cammerWidget[c] : nullptr;
+        const int c = session.currentCamera();
+        CammerWidget* view = (c >= 0 && c < numCamera && c < kMaxCamera) ? CameraViews::at(c) : nullptr;
         const QWidget* window = st->mainWidget;
         const double w = view ? view->width() : window ? window->width() : 0;
         const double h = view ? view->height() : window ? window->height() : 0;
-        st->panX = std::clamp(st->panX, w * (1.0 - st->zoom), 0.0);
-        st->panY = std::clamp(st->panY, h * (1.0 - st->zoom), 0.0);
+        panX = std::clamp(panX, w * (1.0 - session.zoom()), 0.0);
+        panY = std::clamp(panY, h * (1.0 - session.zoom()), 0.0);
+        session.setPan(panX, panY);
         ScreenChrome::get().repaint();
         if (view)
             view->update();
     }
-    EditSession::get().setLastPress(x, y);
+    session.setLastPress(x, y);
 }
 
 }  // namespace viewutil

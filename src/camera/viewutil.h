@@ -9,14 +9,14 @@ namespace viewutil {
 // Integer square root, truncated (0 for negative values).
 int isqrt(int v);
 
-// The 256-entry grey colour table of 8-bit pictures: the main window's when it
-// has one, else opaque grey i at entry i.
+// The 256-entry grey colour table of 8-bit pictures (EditSession's): opaque
+// grey i at entry i.
 QVector<QRgb> greyTable();
 
 // While zoomed in (zoom above 1.0), pans the current camera's view by the
 // pointer movement since the last call (or press, lastPressX/Y), keeping the
 // picture over the whole view, and repaints; remembers (x, y) as the last
-// press. Works on gpState (nothing without it).
+// press. Nothing while no main window is installed (gpState).
 void updateMScale(int x, int y);
 
 }  // namespace viewutil

@@ -150,7 +150,7 @@ int MouldCycle::firstActiveStep() const
 
 int MouldCycle::StepInterlock(int k) const
 {
-    if (word(Word::Mode) == 3) {
+    if (word(Word::Mode) == DetectMode::MultiStep) {
         const int steps = qBound(1, word(Word::StepCountMode3), kMaxDetect);
         const int entry = (k >= steps - 1) ? 7 : k;
         return OutputNo[entry] - 1;
@@ -248,7 +248,7 @@ bool MouldCycle::pass(int level, int latched)
             saveLatchedNg();
     } else if (running && status_.detectState != DetectState::NgLatched &&
                status_.detectState != DetectState::RegionSetting) {
-        const bool sequential = word(Word::Mode) == 3 && word(Word::Sequential) != 0;
+        const bool sequential = word(Word::Mode) == DetectMode::MultiStep && word(Word::Sequential) != 0;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
             if (!StepActive(k))
                 continue;

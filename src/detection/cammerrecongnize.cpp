@@ -1,5 +1,6 @@
 #include "cammerrecongnize.h"
 
+#include "databases.h"
 #include "cammersingleton.h"
 #include "cambuffers.h"
 #include "globals.h"
@@ -939,8 +940,8 @@ void CammerRecong::judgeStep(int step)
             qWarning("%s", qPrintable(text));
             if (heldRecords)
                 heldRecords->append(text);
-            else if (gpState)
-                gpState->InsertRecord(text, QString());
+            else
+                Databases::get().InsertRecord(text, QString());
             MachineOutputs::get().roiJudged(record);
             continue;
         }

@@ -61,7 +61,7 @@ public:
         kFaultRect = -3,      // empty rectangle, or one reaching outside the frame
     };
 
-    // Stores both pointers and trains every enabled step (word 86 + step):
+    // Stores both pointers and trains every enabled step (word StepEnabled0 + step):
     // CreateHomoShape, CreateShape, VarTrain.
     CammerRecong(CammerSingleton* rec, CamBuffers* view);
     CammerRecong(const CammerRecong&) = delete;

@@ -2,7 +2,6 @@
 
 #include "globals.h"
 #include "paramdb.h"
-#include "winstate.h"
 #include "roigeometry.h"
 #include "wizardpara.h"
 
@@ -284,9 +283,8 @@ bool CammerSingleton::SaveRows(QSqlDatabase db, QSqlQuery& q) const
     return tx.commit();
 }
 
-void CammerSingleton::setSelectRoi(int i)
+void CammerSingleton::setSelectRoi(int s, int i)
 {
-    const int s = gpState ? gpState->currentDetect : 0;
     if (s < 0 || s >= kSteps || i < 0 || i >= roiCount[s] || i >= kRois)
         return;
     const int j = s * kRois + i;

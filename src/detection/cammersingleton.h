@@ -47,9 +47,9 @@ public:
     // Writes the record in one transaction: the step rows, one row per ROI,
     // and removes the rows of ROIs past each step's count.
     void SaveDatatoFile();
-    // Snapshot of ROI i of the main window's current step (index, method,
-    // p1, p2, p3); an index outside the step's ROIs changes nothing.
-    void setSelectRoi(int i);
+    // Snapshot of ROI i of `step` (the step being edited): index, method,
+    // p1, p2, p3; a step or index outside the ROIs changes nothing.
+    void setSelectRoi(int step, int i);
 
     using ViewResolver = RoiViewLink (*)(void* view);
     static void setViewResolver(ViewResolver resolver);

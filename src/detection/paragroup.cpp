@@ -1,5 +1,6 @@
 #include "paragroup.h"
 
+#include "databases.h"
 #include "globals.h"
 #include "platform.h"
 #include "winstate.h"
@@ -200,12 +201,10 @@ ParaGroup::Result ParaGroup::restore(int index)
     setCurrentIndex(index);
 
     // SQLite must not write into the file while it is being replaced.
-    if (gpState) {
-        if (gpState->paramQuery)
-            gpState->paramQuery->finish();
-        if (gpState->paramDb.isValid())
-            gpState->paramDb.close();
-    }
+    if (Databases::get().paramQuery())
+        Databases::get().paramQuery()->finish();
+    if (Databases::get().paramDb().isValid())
+        Databases::get().paramDb().close();
 
     // The local template folders step aside; the group's take their place.
     QStringList aside;

@@ -1,5 +1,6 @@
 #include "paramdb.h"
 
+#include "databases.h"
 #include "winstate.h"
 
 #include <QRegularExpression>
@@ -32,16 +33,16 @@ bool run(QSqlQuery& q, const char* what, const QString& table, const QString& na
 
 QSqlQuery* mainQuery(const char* who)
 {
-    if (!gpState || !gpState->paramQuery || !gpState->paramDb.isOpen()) {
+    if (!Databases::get().paramQuery() || !Databases::get().paramDb().isOpen()) {
         qWarning("%s: PARAM.db is not open", who);
         return nullptr;
     }
-    return gpState->paramQuery;
+    return Databases::get().paramQuery();
 }
 
 QSqlDatabase mainDatabase()
 {
-    return gpState ? gpState->paramDb : QSqlDatabase();
+    return Databases::get().paramDb();
 }
 
 bool ensureTable(QSqlQuery& q, const QString& table)

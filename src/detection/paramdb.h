@@ -1,6 +1,6 @@
-// Statements on the parameter database PARAM.db. They run through the main
-// window's query on connection "dbIn" (gpState->paramQuery), with bound
-// values; every failure is logged.
+// Statements on the parameter database PARAM.db. They run through the
+// installed query on connection "dbIn" (Databases::get().paramQuery()), with
+// bound values; every failure is logged.
 #pragma once
 
 #include <QSqlDatabase>

@@ -411,7 +411,7 @@ void WizardPara::DeriveSteps()
 {
     int* w = words;
     const int mode = w[Word::Mode];
-    if (mode == 0) {
+    if (mode == DetectMode::Standard) {
         w[Word::StepCount] = 4;
         gDNum = 2;
         w[Word::StepEnabled0 + 1] = 1;
@@ -420,20 +420,20 @@ void WizardPara::DeriveSteps()
         w[Word::TriggerInput0 + 1] = w[Word::SemiAuto] ? 2 : 0;
         for (int n = Word::OutputInverted0 + 4; n <= Word::OutputInverted0 + 7; ++n)  // outputs 5-8
             w[n] = w[Word::EjectorPulseOnProductNg] == 0 ? 1 : 0;
-    } else if (mode == 1 || mode == 2) {
+    } else if (mode == DetectMode::TwoColour || mode == DetectMode::Turntable) {
         w[Word::StepCount] = 4;
         gDNum = 4;
         if (u(w[Word::MouldsChecked]) > 3)
-            w[Word::MouldsChecked] = 0;
+            w[Word::MouldsChecked] = CheckedMoulds::Left;
         const int p = w[Word::ProductStepEnabled] ? 1 : 0;
         int x = 255;
-        if (w[Word::MouldsChecked] == 0) {
+        if (w[Word::MouldsChecked] == CheckedMoulds::Left) {
             w[Word::StepEnabled0 + 1] = 1;
             w[Word::StepEnabled0 + 2] = 0;
             w[Word::StepEnabled0 + 3] = 0;
             w[Word::StepEnabled0] = p;
             x = 0;
-        } else if (w[Word::MouldsChecked] == 1) {
+        } else if (w[Word::MouldsChecked] == CheckedMoulds::Right) {
             w[Word::StepEnabled0 + 3] = 1;
             w[Word::StepEnabled0] = 0;
             w[Word::StepEnabled0 + 1] = 0;
@@ -445,14 +445,14 @@ void WizardPara::DeriveSteps()
             w[Word::StepEnabled0] = p;
             w[Word::StepEnabled0 + 2] = p;
         }
-        if (mode == 1) {
+        if (mode == DetectMode::TwoColour) {
             w[Word::TriggerInput0] = 0;
-            w[Word::TriggerInput0 + 1] = w[Word::MouldsChecked] == 0 ? 2 : x;
+            w[Word::TriggerInput0 + 1] = w[Word::MouldsChecked] == CheckedMoulds::Left ? 2 : x;
         } else {
             w[Word::TriggerInput0] = x;
             w[Word::TriggerInput0 + 1] = w[Word::SemiAuto] ? 2 : x;
         }
-    } else if (mode == 3) {
+    } else if (mode == DetectMode::MultiStep) {
         const int steps = w[Word::StepCountMode3];
         gDNum = steps;
         w[Word::StepCount] = steps;
@@ -514,10 +514,10 @@ void WizardPara::FillNames()
         {379, 380, 381, 382, 378, 306, 307, 304},
     };
     const int mode = words[Word::Mode];
-    if (mode >= 0 && mode <= 2) {
+    if (mode >= DetectMode::Standard && mode <= DetectMode::Turntable) {
         for (int i = 0; i < 8; ++i)
             gaName[i] = lanText(kRows[mode][i]);
-    } else if (mode == 3) {
+    } else if (mode == DetectMode::MultiStep) {
         gaName[0] = inName(Word::InputNameIndex0);
         gaName[1] = lanText(302);
         for (int i = 2; i <= 8; ++i)

@@ -47,6 +47,8 @@ extern int gPicNumOK;
 extern int gShowW;
 extern int gShowH;
 extern int gDNum;
+// What the camera views and the ROI page show (PictureSource; the ROI page's
+// source choice is the same number).
 extern int gSource;
 extern int gAllNum[kMaxCamera];
 extern int gFailNum[kMaxCamera];
@@ -103,3 +105,8 @@ void StopWTD();
 // Merges "version" and "camcount" into ./cnt_net/config.json, keeping every
 // other key; the file is replaced atomically so a power cut never empties it.
 void writeVersionToJson();
+
+// The values of gSource. None while the ROI page is closed.
+namespace PictureSource {
+enum : int { None = -1, Template = 0, Live = 1, RecentNg = 2, OkRecord = 3, NgRecord = 4 };
+}  // namespace PictureSource

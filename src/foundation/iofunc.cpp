@@ -3,15 +3,10 @@
 #include "globals.h"
 #include "platform.h"
 #include "posix_qextserialport.h"
-#include "winstate.h"
-
-#include <QRegularExpression>
 
 namespace {
 unsigned char gLedMask = 0xFF;
 
-constexpr unsigned long kLcdOn = 0x5A018B00UL;
-constexpr unsigned long kLcdOff = 0x5A018A00UL;
 constexpr unsigned long kLedBase = 0x5A018000UL;
 }  // namespace
 
@@ -56,22 +51,6 @@ void ComSend(int command, int value)
     f[5] = 0xF5;
     if (gpCom)
         gpCom->write(reinterpret_cast<const char*>(f), 6);
-}
-
-void LCDOnOff(int on)
-{
-    static const QRegularExpression kernel(QStringLiteral("^Linux version 6.\\d+\\.\\d+-\\d+-generic*"));
-    const bool matched = kernel.match(linux_kernel_proc_version).hasMatch();
-    qInfo("LCDOnOff isOn %d %s", on, matched ? "true" : "false");
-    if (matched) {
-        const QString cmd = on ? QStringLiteral("echo 0 > /sys/class/backlight/intel_backlight/bl_power")
-                               : QStringLiteral("echo 1 > /sys/class/backlight/intel_backlight/bl_power");
-        platform::runner().runOnTarget(QStringLiteral("bash"), {QStringLiteral("-c"), cmd}, 5000);
-    } else if (gfLED >= 0) {
-        platform::ledIoctl(gfLED, on ? kLcdOn : kLcdOff, 0);
-    }
-    if (gpState)
-        gpState->screenOff = on ? 0 : 1;
 }
 
 void LEDOnOff(int bit, int on)

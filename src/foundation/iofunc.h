@@ -1,4 +1,5 @@
-// I/O board frames, screen and LED switches.
+// I/O board frames and LED switches (the screen's light is the widget
+// kit's: LCDOnOff, screenlight.h).
 //
 // Host frame (program to board), 6 bytes: 5F cmd lo hi lrc F5.
 // Board frame (board to program), 8 bytes: 5F cmd p0 p1 p2 p3 lrc F5.
@@ -19,7 +20,6 @@ QString ComPortName();
 void ComInit();
 void ComSend(int command, int value);
 
-void LCDOnOff(int on);
 void LEDOnOff(int bit, int on);
 unsigned char LEDMask();
 

@@ -1,5 +1,6 @@
-// The state that the subsystems below the main window read and write, and
-// the record, counter and flush operations that need nothing but this state.
+// The cycle's state that the subsystems below the main window read: run,
+// detect and count state, steps, alarm codes, the step countdowns, and the
+// main window as the parent of boxes opened below it.
 //
 // The main window owns the one instance (it derives from WinState) and
 // installs it as gpState when it is built; the calls that have to go up to
@@ -11,16 +12,24 @@
 // a plain widget carrying a WinState (tests/common/statewindow.h) and
 // install only the roles they need.
 //
-// Where older code or notes read the main window directly:
+// Where older code or notes read the main window directly, each piece of
+// state now has one owner:
 //   gpWin->runState, detectState, countState, safeDoorDetect, runStep,
 //     detectStep, alarmCode[], reDetectMask[], manualDecision, ngPresent,
 //     countdownTimer[], countdownRemain[]
 //                                           -> gpState->cycle()... (same names,
 //                                              read only; cyclestatus.h)
-//   gpWin->currentCamera, currentDetect, zoom, panX, panY,
-//     sizeHintTimer, buttonBarTimer, grayTable
-//                                           -> gpState->... (same names)
-//   gpWin->screenOff, screenOffTimer        -> gpState->... (same names)
+//   gpWin->currentCamera, currentDetect, zoom, panX, panY, sizeHintTimer,
+//     buttonBarTimer, grayTable           -> EditSession::get().currentCamera(), ...
+//                                              (camera, editsession.h); the
+//                                              main window sets them
+//   gpWin->cammerWidget[c]                  -> CameraViews::at(c) (camera,
+//                                              cameraviews.h; the main window
+//                                              fills it with CameraViews::set)
+//   gpWin->ngDir[], okDir[]                 -> CameraViews::pictureFolder(c, d, ok)
+//   gpWin->screenOff, screenOffTimer        -> ScreenLight::get().screenOff(), ...
+//                                              (widgets, screenlight.h, with
+//                                              LCDOnOff, its writer)
 //   gpWin->rightsLevel                      -> OperatorRights::get().rightsLevel()
 //                                              (widgets, operatorrights.h); the
 //                                              foundation reads it through
@@ -29,11 +38,12 @@
 //   gpWin->drawMode, copyArea, handDraw, lastPressX/Y, pickX/Y/Value
 //                                           -> EditSession::get().drawMode(), ...
 //                                              (camera, editsession.h)
-//   gpWin->cammerWidget[], ngDir[], okDir[] -> gpState->... (same names)
 //   gpWin as a parent widget                -> gpState->mainWidget
 //   gpWin->paramDb, paramQuery, recordDb, recordStore
-//                                           -> gpState->... (same names)
-//   gpWin->InsertRecord, CountWrite, FLushAll -> gpState->... (same names)
+//                                           -> Databases::get().paramDb(), ...
+//                                              (foundation, databases.h;
+//                                              installed by the main window)
+//   gpWin->InsertRecord, CountWrite, FLushAll -> Databases::get().InsertRecord, ...
 //   gpWin->CheckNG, RunAlgorithm, BackTrain, ResetRun, LostCamera,
 //     ChangeCammer, gpWPara->words[n] from the widget kit
 //                                           -> CycleControl::get().decideByOperator,
@@ -62,18 +72,10 @@
 #include "cyclestatus.h"
 #include "globals.h"
 
-#include <QDir>
-#include <QPointer>
-#include <QRgb>
-#include <QSqlDatabase>
 #include <QString>
 #include <QTimer>
-#include <QVector>
 
-class QSqlQuery;
 class QWidget;
-class CammerWidget;
-class RecordStore;
 
 struct WinState {
     WinState() = default;
@@ -84,42 +86,8 @@ struct WinState {
     // The cycle's status, for reading; only its owner writes it.
     const CycleStatus& cycle() const { return cycle_; }
 
-    // ---- View and editing state -------------------------------------------
-    int currentCamera = 0;     // equals numCamera while all cameras are shown tiled
-    int currentDetect = 0;     // step whose ROIs are shown and edited
-    double zoom = 1.0;
-    double panX = 0.0;
-    double panY = 0.0;
-    QTimer* sizeHintTimer = nullptr;   // parameter sliders start it for 3000 ms
-    // Hides the button bar when it runs out; every press on a camera view
-    // restarts it at 120000 ms (null: no hiding).
-    QTimer* buttonBarTimer = nullptr;
-    QVector<QRgb> grayTable;           // entry i = opaque grey i
-
-    // ---- Screen ---------------------------------------------------------------
-    // The screen-off state stays here: LCDOnOff (foundation) writes it.
-    int screenOff = 0;         // non-zero while the screen is dark
-    QTimer* screenOffTimer = nullptr;
-
-    // ---- Camera views and their picture folders ------------------------------
+    // ---- The main window as a widget -----------------------------------------
     QWidget* mainWidget = nullptr;         // the main window: parent of boxes opened below it
-    CammerWidget* cammerWidget[kMaxCamera] = {};
-    QDir ngDir[kMaxCamera * kMaxDetect];   // ./alarmimage/camera<c>/detect<d>/NG
-    QDir okDir[kMaxCamera * kMaxDetect];   // ./alarmimage/camera<c>/detect<d>/OK
-
-    // ---- Databases ----------------------------------------------------------
-    QSqlDatabase paramDb;              // PARAM.db, connection "dbIn"
-    QSqlQuery* paramQuery = nullptr;   // every parameter statement runs through it
-    QSqlDatabase recordDb;             // RECORD.db, the operation record of the day
-    RecordStore* recordStore = nullptr; // owns recordDb and its day rollover
-
-    // Appends one row to table RECORD: time "hh.mm.ss", the signed-in rights
-    // level's text, the remark and the type.
-    void InsertRecord(QString remarks, QString recordtype = QString());
-    // Writes the six counters to count.ini.
-    void CountWrite();
-    // Closes the SQLite connections and waits 500 ms (before power-off/reboot).
-    void FLushAll();
 
 protected:
     // Written by the cycle alone (the main window hands it to its

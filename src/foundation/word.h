@@ -115,9 +115,9 @@ enum : int {
     ManualSnapshot = 172,
     FactoryParams = 173,
     SeparateDetectSignal = 174,
-    Mode = 175,                   // detection mode in force
+    Mode = 175,                   // detection mode in force (DetectMode)
     ModeChosen = 176,             // detection mode chosen on the settings screen
-    MouldsChecked = 177,          // modes 1-2: 0 left, 1 right, 2 all
+    MouldsChecked = 177,          // two-colour and turntable modes: CheckedMoulds
     PreCut = 178,                 // tenths
     WideDynamicRange = 179,
     BlackArea = 180,
@@ -138,3 +138,19 @@ enum : int {
     GroupIndex = 338,             // current parameter group (sysadd.txt)
 };
 }  // namespace Word
+
+// The values of Word::Mode and Word::ModeChosen: how the detection steps are
+// laid out. The numbers are stored and never change.
+namespace DetectMode {
+enum : int {
+    Standard = 0,    // product step 0 and mould step 1
+    TwoColour = 1,   // steps 0-3: product and mould of the left and right mould
+    Turntable = 2,   // as two-colour, each side triggered on its own
+    MultiStep = 3,   // up to 8 steps laid out on the I/O page
+};
+}  // namespace DetectMode
+
+// The values of Word::MouldsChecked in the two-colour and turntable modes.
+namespace CheckedMoulds {
+enum : int { Left = 0, Right = 1, Both = 2 };
+}  // namespace CheckedMoulds

@@ -1,14 +1,17 @@
 #include "cycleadapter.h"
 
+#include "cameraviews.h"
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
 #include "controlport.h"
+#include "databases.h"
 #include "iofunc.h"
 #include "judgepool.h"
 #include "machineoutputs.h"
 #include "mouldcycle.h"
 #include "publictools.h"
 #include "rivurevezi.h"
+#include "screenlight.h"
 #include "sysword.h"
 
 #include <QDateTime>
@@ -44,12 +47,12 @@ bool CycleAdapter::cameraMissing()
 void CycleAdapter::countdownStarted(int step)
 {
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
-        win_->frameMark[c][step] = win_->cammerWidget[c] ? win_->cammerWidget[c]->frameCount : 0;
+        win_->frameMark[c][step] = CameraViews::at(c) ? CameraViews::at(c)->frameCount : 0;
 }
 
 bool CycleAdapter::freshFrame(int camera, int step, qint64 fromNs)
 {
-    CammerWidget* v = win_->cammerWidget[camera];
+    CammerWidget* v = CameraViews::at(camera);
     if (!v || !v->alive || v->reconnecting())
         return false;
     // A frame pulled since the countdown ended (for another step that ended
@@ -66,7 +69,7 @@ bool CycleAdapter::freshFrame(int camera, int step, qint64 fromNs)
 
 bool CycleAdapter::takeTemplate(int camera, int step)
 {
-    CammerWidget* v = win_->cammerWidget[camera];
+    CammerWidget* v = CameraViews::at(camera);
     // A step whose first template was never captured (a new mould) takes
     // this picture as its template instead of being judged against nothing.
     const bool noTemplate = step >= v->stepCount() ||
@@ -105,7 +108,7 @@ void CycleAdapter::judge(int step, const bool fresh[kMaxCamera], Verdict verdict
     int judged[kMaxCamera];
     int count = 0;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        if (!fresh[c] || !win_->cammerWidget[c])
+        if (!fresh[c] || !CameraViews::at(c))
             continue;
         if (takeTemplate(c, step))
             verdict[c] = Trained;
@@ -114,7 +117,7 @@ void CycleAdapter::judge(int step, const bool fresh[kMaxCamera], Verdict verdict
     }
     const auto job = [&](int i) {
         const int c = judged[i];
-        CammerRecong* engine = win_->cammerWidget[c]->engine;
+        CammerRecong* engine = CameraViews::at(c)->engine;
         if (!engine)
             return;
         engine->heldRecords = &records[c];
@@ -132,28 +135,28 @@ void CycleAdapter::judge(int step, const bool fresh[kMaxCamera], Verdict verdict
             job(i);
     }
     for (int i = 0; i < count; ++i)
-        verdict[judged[i]] = win_->cammerWidget[judged[i]]->stepOk ? Ok : Ng;
+        verdict[judged[i]] = CameraViews::at(judged[i])->stepOk ? Ok : Ng;
 }
 
 bool CycleAdapter::present(int camera)
 {
-    return camera >= 0 && camera < kMaxCamera && win_->cammerWidget[camera];
+    return camera >= 0 && camera < kMaxCamera && CameraViews::at(camera);
 }
 
 bool CycleAdapter::verdictOk(int camera)
 {
-    return win_->cammerWidget[camera]->stepOk;
+    return CameraViews::at(camera)->stepOk;
 }
 
 void CycleAdapter::setVerdict(int camera, bool ok)
 {
-    win_->cammerWidget[camera]->stepOk = ok;
+    CameraViews::at(camera)->stepOk = ok;
 }
 
 void CycleAdapter::resetVerdicts()
 {
     for (int c = 0; c < numCamera; ++c) {
-        CammerWidget* v = win_->cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v)
             continue;
         v->stepOk = true;
@@ -166,23 +169,23 @@ void CycleAdapter::resetVerdicts()
 void CycleAdapter::cycleOpened()
 {
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
-        if (CammerWidget* v = win_->cammerWidget[c])
+        if (CammerWidget* v = CameraViews::at(c))
             std::fill(std::begin(v->stepSettled), std::end(v->stepSettled), false);
 }
 
 void CycleAdapter::record(const QString& text)
 {
-    win_->InsertRecord(text);
+    Databases::get().InsertRecord(text);
 }
 
 void CycleAdapter::countersChanged()
 {
-    win_->CountWrite();
+    Databases::get().CountWrite();
 }
 
 int CycleAdapter::faultPicture(int camera, int step, int which, Picture what, int code)
 {
-    CammerWidget* v = win_->cammerWidget[camera];
+    CammerWidget* v = CameraViews::at(camera);
     if (what == LabelHeld) {
         code = v->UpdateFailImage(step, 0, code);
         which = 0;
@@ -200,7 +203,7 @@ int CycleAdapter::faultPicture(int camera, int step, int which, Picture what, in
 
 void CycleAdapter::keepNgPicture(int camera, int step)
 {
-    CammerWidget* v = win_->cammerWidget[camera];
+    CammerWidget* v = CameraViews::at(camera);
     if (!v->alignedFrame)
         return;
     const int slot = v->ngCount[step] % CammerWidget::kRecentPictures;
@@ -244,7 +247,7 @@ void CycleAdapter::stepJudged(int)
 void CycleAdapter::stepDecided(int, bool ok, bool manual)
 {
     for (int c = 0; c < numCamera; ++c) {
-        CammerWidget* v = win_->cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (v && !v->stepOk && v->alarmTimer)
             v->alarmTimer->start(1000);
     }
@@ -266,6 +269,6 @@ void CycleAdapter::owedStepsLater()
 void CycleAdapter::showJudgedFrames()
 {
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
-        if (win_->cammerWidget[c])
-            win_->cammerWidget[c]->ShowPulledFrame();
+        if (CameraViews::at(c))
+            CameraViews::at(c)->ShowPulledFrame();
 }

@@ -60,7 +60,7 @@ QString IOStatusWidget::lampName(bool input, int i)
     // the I/O names dialog) name inputs 1-9 (gaName 0-8) and outputs 1-9
     // (gaName 9-17); in the other modes the mode's names stand on the inputs.
     // The texts carry blanks that once aligned them; the panel aligns itself.
-    const bool custom = gpWPara && gpWPara->words[Word::Mode] == 3;
+    const bool custom = gpWPara && gpWPara->words[Word::Mode] == DetectMode::MultiStep;
     const int perRow = custom ? 9 : 8;
     const int entry = i >= perRow ? -1 : input ? i : (custom ? 9 + i : -1);
     if (entry >= 0 && !gaName[entry].trimmed().isEmpty())

@@ -1,7 +1,8 @@
 #include "mapplication.h"
 
+#include "databases.h"
+#include "screenlight.h"
 #include "globals.h"
-#include "iofunc.h"
 #include "platform.h"
 #include "rivurevezi.h"
 #include "sysword.h"
@@ -38,8 +39,7 @@ void MApplication::TimerTsc()
     ts_calibrate = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     ++ts_calibrate_times;
     qInfo("touch calibration requested (%d)", ts_calibrate_times);
-    if (gpWin)
-        gpWin->FLushAll();
+    Databases::get().FLushAll();
     StopWTD();
     platform::runner().runOnTarget(QStringLiteral("./tsc"), {}, 120000);
     platform::reboot();
@@ -50,10 +50,10 @@ bool MApplication::notify(QObject* receiver, QEvent* event)
     const QEvent::Type t = event->type();
     const bool press = t == QEvent::MouseButtonPress || t == QEvent::TouchBegin;
     if (press && receiver && receiver->isWidgetType()) {
-        if (gpWin && gpWin->screenOff == 1) {
+        if (gpWin && ScreenLight::get().screenOff() == 1) {
             LCDOnOff(1);
-            if (gpWin->screenOffTimer && sysWord(Word::ScreenOffSeconds) > 0)
-                gpWin->screenOffTimer->start(sysWord(Word::ScreenOffSeconds) * 1000);
+            if (QTimer* timer = ScreenLight::get().screenOffTimer(); timer && sysWord(Word::ScreenOffSeconds) > 0)
+                timer->start(sysWord(Word::ScreenOffSeconds) * 1000);
             return true;  // the waking touch presses nothing
         }
         if (ts_firstpress.isEmpty())

@@ -2,9 +2,9 @@
 
 #include "mouldcycle.h"
 
+#include "screenlight.h"
 #include "controlport.h"
 #include "indexbutton.h"
-#include "iofunc.h"
 #include "iostatus.h"
 #include "mapplication.h"
 #include "network.h"

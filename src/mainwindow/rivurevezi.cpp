@@ -1,5 +1,6 @@
 #include "rivurevezi.h"
 
+#include "screenlight.h"
 #include "copy2movedisk.h"
 
 #include "controlport.h"
@@ -14,6 +15,7 @@
 #include "judgepool.h"
 #include "mapplication.h"
 #include "networksettingdialog.h"
+#include "cameraviews.h"
 #include "programroles.h"
 #include "wizardparawidget.h"
 #include "recordstore.h"
@@ -25,16 +27,19 @@ RiVuRevezi* gpWin = nullptr;
 RiVuRevezi::RiVuRevezi(QWidget* parent)
     : QWidget(parent)
 {
-    grayTable.reserve(256);
-    for (int i = 0; i < 256; ++i)
-        grayTable.append(qRgb(i, i, i));
+    // A new window starts with nothing being drawn, copied or picked, the
+    // first camera shown unzoomed, no camera views yet ...
+    EditSession::get().reset();
+    CameraViews::clear();
     logoutTimer = new QTimer(this);
     connect(logoutTimer, &QTimer::timeout, this, &RiVuRevezi::TimerLogout);
     screenOffTimer = new QTimer(this);
-    sizeHintTimer = new QTimer(this);
+    Databases::install(&databases);
+    ScreenLight::get().reset();
+    ScreenLight::get().setScreenOffTimer(screenOffTimer);
+    auto* sizeHintTimer = new QTimer(this);
     sizeHintTimer->setSingleShot(true);
-    // A new window starts with nothing being drawn, copied or picked.
-    EditSession::get().reset();
+    EditSession::get().setSizeHintTimer(sizeHintTimer);
     // ... and with nobody signed in.
     OperatorRights::get().reset();
     InitWidgetKit();
@@ -53,10 +58,12 @@ RiVuRevezi::~RiVuRevezi()
     roles.reset();
     if (gpState == this)
         gpState = nullptr;
-    delete paramQuery;
-    paramQuery = nullptr;
-    delete recordStore;
-    recordStore = nullptr;
+    if (&Databases::get() == &databases)
+        Databases::install(nullptr);
+    delete databases.paramQuery();
+    databases.setParamQuery(nullptr);
+    delete databases.recordStore();
+    databases.setRecordStore(nullptr);
 }
 
 void RiVuRevezi::TimerLogout()

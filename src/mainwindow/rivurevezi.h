@@ -4,6 +4,7 @@
 // the roles those call up through (ProgramRoles) when it is built.
 #pragma once
 
+#include "databases.h"
 #include "globals.h"
 #include "winstate.h"
 
@@ -42,6 +43,9 @@ public:
     void InstallLinks();
     // The main window as the lower libraries call up to it.
     std::unique_ptr<ProgramRoles> roles;
+    // PARAM.db and the operation record, opened by StartUp, installed while
+    // the window exists.
+    Databases databases;
 
     // ---- The moulding cycle -------------------------------------------------
     // Holds every rule of the cycle and writes its status (cycle_); the
@@ -58,6 +62,7 @@ public:
 
     // ---- Rights and screen ----------------------------------------------
     QTimer* logoutTimer = nullptr;
+    QTimer* screenOffTimer = nullptr;   // darkens the screen (ScreenLight's timer)
 
     // ---- Children ---------------------------------------------------------
     IOStatusWidget* ioStatusWidget = nullptr;

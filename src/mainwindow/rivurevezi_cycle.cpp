@@ -16,6 +16,8 @@
 //           runs out.
 #include "rivurevezi.h"
 
+#include "screenlight.h"
+#include "cameraviews.h"
 #include "cameramanager.h"
 #include "cammerwidget.h"
 #include "controlport.h"
@@ -75,13 +77,13 @@ void RiVuRevezi::SlotStartStop()
 {
     if (cycle().runState == RunState::Stopped) {
         StartDetect();
-        InsertRecord(lanStr(136));
+        Databases::get().InsertRecord(lanStr(136));
         return;
     }
     if (sysWord(Word::StopDetectPassword) != 0 && CheckPassword() == 0)
         return;
     StopDetect();
-    InsertRecord(lanStr(127));
+    Databases::get().InsertRecord(lanStr(127));
 }
 
 void RiVuRevezi::Run()
@@ -109,17 +111,17 @@ void RiVuRevezi::Run()
         endingSoon = endingSoon ||
                      (mould->countdownActive[k] && cycle().countdownRemain[k] * 1000.0f <= float(kFramePullMs) + 0.5f);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        if (!cammerWidget[c])
+        if (!CameraViews::at(c))
             continue;
         // Counted from the end of the pull: a camera slow to deliver is not
         // asked again at once.
         if (!endingSoon && monotonic_ms() - framePulledMs[c] >= kFramePullMs) {
-            cammerWidget[c]->UpdateImage();
+            CameraViews::at(c)->UpdateImage();
             framePulledMs[c] = monotonic_ms();
         }
         untilPull = qMin(untilPull, framePulledMs[c] + kFramePullMs - monotonic_ms());
         if (balance)
-            cammerWidget[c]->SetWB();
+            CameraViews::at(c)->SetWB();
     }
 
     int next = 100;
@@ -169,7 +171,7 @@ void RiVuRevezi::SlotReTrain()
     if (CheckPassword() == 0)
         return;
     for (int c = 0; c < numCamera; ++c) {
-        CammerWidget* v = cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v)
             continue;
         for (int k = 0; k < gDNum && k < v->stepCount(); ++k) {
@@ -189,7 +191,7 @@ void RiVuRevezi::SlotReTrain()
     if (drawROIWidget)
         drawROIWidget->SlotTempDeleteAll();
     LEDOnOff(4, 1);
-    InsertRecord(QStringLiteral("retrain"));
+    Databases::get().InsertRecord(QStringLiteral("retrain"));
 }
 
 void RiVuRevezi::TimerShow()
@@ -197,7 +199,7 @@ void RiVuRevezi::TimerShow()
     static int phase = 0;
     phase ^= 1;
     LEDOnOff(5, cycle().runState == RunState::Stopped ? 1 : phase);
-    if (gSource != 0)   // the template source shows the template file's time
+    if (gSource != PictureSource::Template)   // the template source shows the template file's time
         gTempTime = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
     TrainRenewedTemplates();
 }

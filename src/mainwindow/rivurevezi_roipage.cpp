@@ -5,10 +5,12 @@
 
 #include "mouldcycle.h"
 
+#include "cameraviews.h"
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
 #include "controlport.h"
 #include "drawroiwidget.h"
+#include "editsession.h"
 #include "indexbutton.h"
 #include "sysword.h"
 
@@ -45,7 +47,7 @@ void RiVuRevezi::OpenRoiPage()
         indexButton->hideButtons();
     showhideHelp(false);
     if (!drawROIWidget->isVisible()) {
-        cameraBeforeRoiPage = currentCamera;
+        cameraBeforeRoiPage = EditSession::get().currentCamera();
         detectStateBeforeRoiPage = cycle().detectState;
     }
     drawROIWidget->Reset();
@@ -64,7 +66,7 @@ void RiVuRevezi::FitRoiPageColumn()
         else
             right = drawROIWidget->width();
     }
-    const bool tiled = numCamera > 1 && currentCamera == numCamera;
+    const bool tiled = numCamera > 1 && EditSession::get().currentCamera() == numCamera;
     const QMargins screen = tiled ? QMargins(left, 0, right, 0) : QMargins();
     const QMargins bar = tiled ? QMargins() : QMargins(left, 0, right, 0);
     if (root->contentsMargins() == screen && bottomBar->contentsMargins() == bar)
@@ -81,15 +83,15 @@ void RiVuRevezi::RestoreViewAfterRoiPage()
     const int camera = cameraBeforeRoiPage;
     cameraBeforeRoiPage = -1;
     if (camera <= numCamera)
-        currentCamera = camera;
-    gSource = -1;
+        EditSession::get().setCurrentCamera(camera);
+    gSource = PictureSource::None;
     // The verdict shown before the page opened comes back, updated by any
     // decision taken on the page; a screen that showed none stays so.
     mould->restoreShownVerdict(detectStateBeforeRoiPage);
     ChangeCammer();
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
-        if (cammerWidget[c])
-            cammerWidget[c]->update();
+        if (CameraViews::at(c))
+            CameraViews::at(c)->update();
 }
 
 void RiVuRevezi::SlotDrawROI()
@@ -111,7 +113,7 @@ void RiVuRevezi::CheckArea()
     if (!templatesCaptured)
         return;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        const CammerWidget* v = cammerWidget[c];
+        const CammerWidget* v = CameraViews::at(c);
         if (!v)
             continue;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
@@ -138,7 +140,7 @@ void RiVuRevezi::TrainRenewedTemplates()
         return;
     templatesRenewed = false;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        CammerWidget* v = cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         if (!v || !v->engine)
             continue;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
@@ -182,9 +184,8 @@ void RiVuRevezi::showhideVersion(bool show)
 
 void RiVuRevezi::MScaleSetToMin()
 {
-    zoom = 1.0;
-    panX = 0.0;
-    panY = 0.0;
+    EditSession::get().setZoom(1.0);
+    EditSession::get().setPan(0.0, 0.0);
     if (zoomSlider)
         zoomSlider->setValue(zoomSlider->minimum());
     update();

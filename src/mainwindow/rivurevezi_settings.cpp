@@ -94,7 +94,7 @@ void RiVuRevezi::InitSettings()
     auto* slider = new QSlider(Qt::Horizontal, corner);
     slider->setRange(kZoomSteps, kZoomMax);
     connect(slider, &QSlider::valueChanged, this, [this](int v) {
-        zoom = double(v) / kZoomSteps;
+        EditSession::get().setZoom(double(v) / kZoomSteps);
         // No movement: only keeps the picture over the whole view.
         viewutil::updateMScale(EditSession::get().lastPressX(), EditSession::get().lastPressY());
         update();

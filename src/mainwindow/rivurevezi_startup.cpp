@@ -2,13 +2,15 @@
 // their views, the I/O board, the screen, the timers and the picture writer.
 #include "rivurevezi.h"
 
+#include "screenlight.h"
+#include "cameraviews.h"
 #include "cameramanager.h"
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
 #include "controlport.h"
 #include "drawroiwidget.h"
+#include "editsession.h"
 #include "indexbutton.h"
-#include "iofunc.h"
 #include "iostatus.h"
 #include "programroles.h"
 #include "lanstr.h"
@@ -54,8 +56,7 @@ void restoreAndReboot(const QString& templ, const QString& target)
     }
     if (!QFile::copy(templ, target))
         qWarning("%s could not be copied to %s", qPrintable(templ), qPrintable(target));
-    if (gpWin)
-        gpWin->FLushAll();
+    Databases::get().FLushAll();
     StopWTD();
     platform::reboot();
 }
@@ -121,18 +122,22 @@ bool RiVuRevezi::OpenDatabases()
         restoreAndReboot(QStringLiteral("./RECORDNULL.db"), QStringLiteral("./RECORD.db"));
         return false;
     }
-    paramDb = QSqlDatabase::contains(QStringLiteral("dbIn")) ? QSqlDatabase::database(QStringLiteral("dbIn"), false)
-                                                            : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
+    QSqlDatabase paramDb = QSqlDatabase::contains(QStringLiteral("dbIn"))
+                               ? QSqlDatabase::database(QStringLiteral("dbIn"), false)
+                               : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
     paramDb.setDatabaseName(QStringLiteral("./PARAM.db"));
     if (!paramDb.open())
         qWarning("PARAM.db cannot be opened");
-    delete paramQuery;
-    paramQuery = new QSqlQuery(paramDb);
+    databases.setParamDb(paramDb);
+    delete databases.paramQuery();
+    databases.setParamQuery(new QSqlQuery(paramDb));
 
-    recordStore = new RecordStore;
+    auto* recordStore = new RecordStore;
     recordStore->open();
-    recordDb = recordStore->db();
-    addColumnIfNotExists(recordDb, QStringLiteral("RECORD"), QStringLiteral("recordtype"), QStringLiteral("TEXT"));
+    delete databases.recordStore();
+    databases.setRecordStore(recordStore);
+    databases.setRecordDb(recordStore->db());
+    addColumnIfNotExists(recordStore->db(), QStringLiteral("RECORD"), QStringLiteral("recordtype"), QStringLiteral("TEXT"));
     recordStore->rolloverIfNeeded(QDate::currentDate());
     return true;
 }
@@ -177,7 +182,7 @@ void RiVuRevezi::OpenCameraViews()
                 delete view;  // the next camera takes this position
                 continue;
             }
-            cammerWidget[n++] = view;
+            CameraViews::set(n++, view);
             opened.append(info);
         }
         return opened;
@@ -190,10 +195,10 @@ void RiVuRevezi::OpenCameraViews()
         cm->cameras = openedList;
     }
     numCamera = 0;
-    while (numCamera < kMaxCamera && cammerWidget[numCamera])
+    while (numCamera < kMaxCamera && CameraViews::at(numCamera))
         ++numCamera;
     cm->checkCameraCount();
-    currentCamera = numCamera == 1 ? 0 : numCamera;
+    EditSession::get().setCurrentCamera(numCamera == 1 ? 0 : numCamera);
     splash(80, lanStr(649));
 
     // ---- Folders and fault-picture buffers ----
@@ -201,8 +206,8 @@ void RiVuRevezi::OpenCameraViews()
         for (int d = 0; d < kMaxDetect; ++d) {
             QDir().mkpath(QStringLiteral("./cammer%1%2").arg(c + 1).arg(d + 1));
             const int i = c * kMaxDetect + d;
-            ngDir[i] = QDir(SaveFialImageThread::folderFor(c, d, false));
-            okDir[i] = QDir(SaveFialImageThread::folderFor(c, d, true));
+            CameraViews::setPictureFolders(c, d, QDir(SaveFialImageThread::folderFor(c, d, false)),
+                                           QDir(SaveFialImageThread::folderFor(c, d, true)));
             // The picture itself is made by the view on the step's first
             // judgement (a step that is never judged holds none).
             for (int which = 0; which < 2; ++which) {
@@ -244,7 +249,7 @@ void RiVuRevezi::BuildScreen()
     InitRoiPage();
     InitSettings();
     for (int c = 0; c < numCamera; ++c)
-        cammerWidget[c]->setParent(viewArea);
+        CameraViews::at(c)->setParent(viewArea);
     ChangeCammer();
 
     // Listens on port 502 for the program's life, whatever the service switches say.
@@ -279,7 +284,7 @@ void RiVuRevezi::StartTimers()
         XAN_NETMN::getInstance()->add_PeriodRecord_Picture(camera, step, ok, path);
     };
     for (int c = 0; c < numCamera; ++c)
-        saveThread->setCameraSize(c, cammerWidget[c]->imageWidth, cammerWidget[c]->imageHeight);
+        saveThread->setCameraSize(c, CameraViews::at(c)->imageWidth, CameraViews::at(c)->imageHeight);
     saveThread->start();
 }
 
@@ -302,10 +307,11 @@ void RiVuRevezi::ChangeCammer()
         return;
     FitRoiPageColumn();
     const QRect area = viewArea->rect().isEmpty() ? QRect(0, 0, gShowW, gShowH * 4 / 5) : viewArea->rect();
-    if (currentCamera >= 0 && currentCamera < numCamera) {
+    const int shown = EditSession::get().currentCamera();
+    if (shown >= 0 && shown < numCamera) {
         for (int c = 0; c < numCamera; ++c) {
-            cammerWidget[c]->setGeometry(area);
-            cammerWidget[c]->setVisible(c == currentCamera);
+            CameraViews::at(c)->setGeometry(area);
+            CameraViews::at(c)->setVisible(c == shown);
         }
         return;
     }
@@ -316,11 +322,11 @@ void RiVuRevezi::ChangeCammer()
     const int w = area.width() / cols;
     const int h = area.height() / rows;
     for (int c = 0; c < numCamera; ++c) {
-        cammerWidget[c]->setGeometry(area.x() + (c % cols) * w, area.y() + (c / cols) * h, w, h);
-        cammerWidget[c]->setVisible(true);
+        CameraViews::at(c)->setGeometry(area.x() + (c % cols) * w, area.y() + (c / cols) * h, w, h);
+        CameraViews::at(c)->setVisible(true);
     }
-    zoom = 1.0;
-    panX = panY = 0.0;
+    EditSession::get().setZoom(1.0);
+    EditSession::get().setPan(0.0, 0.0);
 }
 
 void RiVuRevezi::resizeEvent(QResizeEvent* event)
@@ -333,14 +339,14 @@ void RiVuRevezi::resizeEvent(QResizeEvent* event)
 void RiVuRevezi::CameraSetSpeed()
 {
     for (int c = 0; c < numCamera; ++c)
-        if (cammerWidget[c])
-            cammerWidget[c]->SetSpeed();
+        if (CameraViews::at(c))
+            CameraViews::at(c)->SetSpeed();
 }
 
 int RiVuRevezi::CameraCheck()
 {
     for (int c = 0; c < numCamera; ++c)
-        if (cammerWidget[c] && !cammerWidget[c]->alive)
+        if (CameraViews::at(c) && !CameraViews::at(c)->alive)
             return 0;
     return 1;
 }

@@ -1,5 +1,6 @@
 #include "apianswers.h"
 
+#include "databases.h"
 #include "apisnapshot.h"
 
 #include "winstate.h"
@@ -106,10 +107,8 @@ void clearAllCounters()
     }
     gSyncNGNum = 0;
     gSyncNGCycleNum = 0;
-    if (gpState) {
-        gpState->CountWrite();
-        gpState->InsertRecord(QStringLiteral("API: 清除计数"), QStringLiteral("API"));
-    }
+    Databases::get().CountWrite();
+    Databases::get().InsertRecord(QStringLiteral("API: 清除计数"), QStringLiteral("API"));
 }
 
 }  // namespace apianswers

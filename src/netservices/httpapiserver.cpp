@@ -1,5 +1,6 @@
 #include "httpapiserver.h"
 
+#include "databases.h"
 #include "apianswers.h"
 #include "apisnapshot.h"
 #include "network.h"
@@ -214,13 +215,13 @@ void HttpApiServer::httpapi__get_records(const CTask_FormData& task)
         return;
     QSqlDatabase today;
     const QDate date = QDate::currentDate();
-    if (gpState && gpState->recordStore) {
+    if (RecordStore* store = Databases::get().recordStore()) {
         // Rows of an earlier day still in RECORD.db go to their day file
         // first, so that each row is dated by the day it was written.
-        gpState->recordStore->rolloverIfNeeded(date);
-        today = gpState->recordStore->db();
-    } else if (gpState) {
-        today = gpState->recordDb;
+        store->rolloverIfNeeded(date);
+        today = store->db();
+    } else {
+        today = Databases::get().recordDb();
     }
     sendJson(task, recordquery::query(task.json, today, date));
 }
@@ -259,8 +260,7 @@ void HttpApiServer::httpapi__set_localclock(const CTask_FormData& task)
                 callback_immediately(task, 1, QStringLiteral("set clock failed"));
                 return;
             }
-            if (gpState)
-                gpState->InsertRecord(QStringLiteral("API: 修改系统时间,") + text, QStringLiteral("API"));
+            Databases::get().InsertRecord(QStringLiteral("API: 修改系统时间,") + text, QStringLiteral("API"));
             sendJson(task, QJsonObject{{QStringLiteral("result"), QStringLiteral("success")}});
         }, Qt::QueuedConnection);
     });

@@ -1,5 +1,6 @@
 #include "modbusserver.h"
 
+#include "databases.h"
 #include "apisnapshot.h"
 #include "publictools.h"
 #include "winstate.h"
@@ -464,8 +465,7 @@ void ModbusServer::clearCounters()
         gFailNum[i] = 0;
         gAllNum[i] = 0;
     }
-    if (gpState)
-        gpState->CountWrite();
+    Databases::get().CountWrite();
 }
 
 ModbusServer::DataAccess ModbusServer::dataAccess()

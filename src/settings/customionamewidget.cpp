@@ -40,7 +40,7 @@ void fixed(ComboBox* box, const QString& name)
 
 bool CustomIONameWidget::namesChosen()
 {
-    return gpWParaBak && gpWParaBak->words[Word::Mode] == 3;
+    return gpWParaBak && gpWParaBak->words[Word::Mode] == DetectMode::MultiStep;
 }
 
 CustomIONameWidget::CustomIONameWidget(QWidget* parent) : QDialog(parent)

@@ -1,5 +1,6 @@
 #include "widgetchangecamera.h"
 
+#include "databases.h"
 #include "cameramanager.h"
 #include "colorbutton.h"
 #include "lanstr.h"
@@ -52,8 +53,7 @@ void WidgetChangeCamera::accept()
         OperatorDialogs::get().warn(lanStr(688));
         return;
     }
-    if (gpState)
-        gpState->InsertRecord(lanStr(396));
+    Databases::get().InsertRecord(lanStr(396));
     Notice::post(parentWidget() ? parentWidget() : this, lanStr(709));
     QDialog::accept();
 }

@@ -1,5 +1,7 @@
 #include "wizardparawidget.h"
 
+#include "databases.h"
+#include "cameraviews.h"
 #include "cameramanager.h"
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
@@ -8,6 +10,7 @@
 #include "customionamewidget.h"
 #include "drawroiwidget.h"
 #include "edit.h"
+#include "editsession.h"
 #include "editip.h"
 #include "globals.h"
 #include "iowidget.h"
@@ -267,7 +270,7 @@ CammerWidget* WizardParaWidget::view(int camera) const
 {
     if (!gpState || camera < 0 || camera >= kMaxCamera)
         return nullptr;
-    return gpState->cammerWidget[camera];
+    return CameraViews::at(camera);
 }
 
 void WizardParaWidget::setCurrentCamera(int camera)
@@ -294,8 +297,9 @@ void WizardParaWidget::openScreen()
     if (!gpWPara || !gpWParaBak)
         return;
     *gpWParaBak = *gpWPara;
-    if (gpState && gpState->currentCamera < numCamera)
-        camera_ = qBound(0, gpState->currentCamera, kMaxCamera - 1);
+    const int shown = EditSession::get().currentCamera();
+    if (gpState && shown < numCamera)
+        camera_ = qBound(0, shown, kMaxCamera - 1);
     refreshFields();
     refreshGroups();
     show();
@@ -408,7 +412,7 @@ void WizardParaWidget::accept()
     // The steps and trigger inputs that follow from the switches (word 85
     // among them) take effect now, as a load would lay them out. In mode 3
     // the layout also follows the I/O assignment and is left to the start.
-    if (gpWPara->words[Word::Mode] >= 0 && gpWPara->words[Word::Mode] <= 2) {
+    if (gpWPara->words[Word::Mode] >= DetectMode::Standard && gpWPara->words[Word::Mode] <= DetectMode::Turntable) {
         gpWPara->DeriveSteps();
         *gpWParaBak = *gpWPara;
     }
@@ -428,10 +432,9 @@ void WizardParaWidget::accept()
     if (usbChanged && usbCopyHook)
         usbCopyHook(gpWPara->words[Word::UsbDaysKept], gpWPara->words[Word::UsbSave]);
     const int steps = gpWPara->words[Word::StepCountMode3];
-    if (gpWPara->words[Word::Mode] == 3 && steps != oldSteps && roiPage)
+    if (gpWPara->words[Word::Mode] == DetectMode::MultiStep && steps != oldSteps && roiPage)
         roiPage->ChangeDetectNum(steps);
-    if (gpState)
-        gpState->InsertRecord(lanStr(235));
+    Databases::get().InsertRecord(lanStr(235));
     Notice::post(parentWidget() ? parentWidget() : this, lanStr(708));
     // The mode, the serial port and the picture kind are taken at start-up.
     if (gpWPara->words[Word::ModeChosen] != gpWPara->words[Word::Mode] || restartWordsChanged)
@@ -446,7 +449,8 @@ void WizardParaWidget::retrainAccepted()
 {
     const int mode = gpWPara->words[Word::Mode];
     const bool shared = gpWPara->words[Word::SameParameters] != 0 &&
-        ((mode == 0 && gpWPara->words[Word::StepEnabled0] != 0) || mode == 1 || mode == 2);
+        ((mode == DetectMode::Standard && gpWPara->words[Word::StepEnabled0] != 0) || mode == DetectMode::TwoColour ||
+         mode == DetectMode::Turntable);
     for (int c = 0; c < kMaxCamera; ++c) {
         CammerWidget* v = view(c);
         if (!v)
@@ -482,8 +486,7 @@ void WizardParaWidget::endRun(bool reboot)
 {
     if (gpWPara)
         gpWPara->SaveDatatoFile();
-    if (gpState)
-        gpState->FLushAll();
+    Databases::get().FLushAll();
     StopWTD();
     if (reboot)
         platform::reboot();
@@ -502,8 +505,7 @@ void WizardParaWidget::SlotChangeLan(int lan)
         return;
     }
     gLan = lan;
-    if (gpState)
-        gpState->InsertRecord(lanStr(319));
+    Databases::get().InsertRecord(lanStr(319));
     endRun(true);
 }
 
@@ -518,8 +520,7 @@ void WizardParaWidget::SlotExit()
 {
     if (!OperatorDialogs::get().choose(lanStr(294)))
         return;
-    if (gpState)
-        gpState->InsertRecord(lanStr(295));
+    Databases::get().InsertRecord(lanStr(295));
     if (gpWPara)
         gpWPara->SaveDatatoFile();
     for (int c = 0; c < kMaxCamera; ++c)
@@ -527,8 +528,7 @@ void WizardParaWidget::SlotExit()
             v->CameraStop();
             v->CameraClose();
         }
-    if (gpState)
-        gpState->FLushAll();
+    Databases::get().FLushAll();
     StopWTD();
     platform::exitProcess(0);
 }
@@ -542,8 +542,7 @@ void WizardParaWidget::SlotModifyTime()
         OperatorDialogs::get().warn(lanStr(366));
         return;
     }
-    if (gpState)
-        gpState->InsertRecord(lanStr(402));
+    Databases::get().InsertRecord(lanStr(402));
     endRun(true);
 }
 
@@ -562,10 +561,8 @@ void WizardParaWidget::SlotResetCount()
     for (int c = 0; c < kMaxCamera; ++c)
         gAllNum[c] = gFailNum[c] = gAllCycleNum[c] = gFailCycleNum[c] = 0;
     gSyncNGNum = gSyncNGCycleNum = 0;
-    if (gpState) {
-        gpState->CountWrite();
-        gpState->InsertRecord(lanStr(255));
-    }
+    Databases::get().CountWrite();
+    Databases::get().InsertRecord(lanStr(255));
     Notice::post(this, lanStr(255));
 }
 
@@ -623,10 +620,8 @@ void WizardParaWidget::SlotParaGroupRestore()
         OperatorDialogs::get().warn(lanStr(688));
         return;
     }
-    if (gpState)
-        gpState->InsertRecord(lanStr(286).arg(name));
-    if (gpState)
-        gpState->FLushAll();
+    Databases::get().InsertRecord(lanStr(286).arg(name));
+    Databases::get().FLushAll();
     StopWTD();
     platform::reboot();
 }
@@ -692,8 +687,7 @@ void WizardParaWidget::SlotSetPassword()
     }
     gpWPara->SaveDatatoFile();
     clear();
-    if (gpState)
-        gpState->InsertRecord(lanStr(235) + lanStr(249));
+    Databases::get().InsertRecord(lanStr(235) + lanStr(249));
     OperatorDialogs::get().warn(lanStr(279));
 }
 

@@ -2,6 +2,7 @@
 // checks and the swap of the running files are UpdatePackage's.
 #include "wizardparawidget.h"
 
+#include "databases.h"
 #include "ccomp_dialogframe.h"
 #include "diskmanager.h"
 #include "globals.h"
@@ -60,7 +61,6 @@ void WizardParaWidget::SlotUpdateApp()
         OperatorDialogs::get().warn(lanStr(UpdatePackage::messageRow(result)));
         return;
     }
-    if (gpState)
-        gpState->InsertRecord(lanStr(703).arg(running, found.version));
+    Databases::get().InsertRecord(lanStr(703).arg(running, found.version));
     endRun(true);
 }

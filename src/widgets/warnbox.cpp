@@ -1,5 +1,7 @@
 #include "warnbox.h"
 
+#include "databases.h"
+#include "screenlight.h"
 #include "colorbutton.h"
 #include "editip.h"
 #include "cyclecontrol.h"
@@ -86,11 +88,11 @@ void WarnBox::showEvent(QShowEvent* e)
     setGeometry(gShowW / 2 - 375, gShowH / 2 - 185, 750, 370);
     okButton->setText(kitText(okRow));
     // A message must be readable: it wakes a dark screen.
-    if (gpState && gpState->screenOff) {
+    if (ScreenLight::get().screenOff()) {
         MachineOutputs::get().lcdOnOff(1);
         const qint64 delay = CycleControl::get().paraWord(Word::ScreenOffSeconds);
-        if (delay > 0 && gpState->screenOffTimer)
-            gpState->screenOffTimer->start(static_cast<int>(qMin<qint64>(delay * 1000, INT_MAX)));
+        if (delay > 0 && ScreenLight::get().screenOffTimer())
+            ScreenLight::get().screenOffTimer()->start(static_cast<int>(qMin<qint64>(delay * 1000, INT_MAX)));
     }
     QDialog::showEvent(e);
 }
@@ -129,11 +131,9 @@ LostCameraWarnBox::LostCameraWarnBox(QWidget* parent)
 void LostCameraWarnBox::accept()
 {
     qInfo("camera lost: the operator powers the machine off");
-    if (gpState)
-        gpState->InsertRecord(QStringLiteral("因丢失相机手动关闭电源"), QString());
+    Databases::get().InsertRecord(QStringLiteral("因丢失相机手动关闭电源"), QString());
     StopWTD();
-    if (gpState)
-        gpState->FLushAll();
+    Databases::get().FLushAll();
     platform::sleeper().sleepMs(1000);
     if (!platform::powerOff()) {
         // The machine is still on: the box stays up so that the operator

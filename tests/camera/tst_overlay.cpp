@@ -304,15 +304,14 @@ private slots:
         ViewEnv env;
         twoRois(env);
         env.view->resize(640, 512);
-        env.win->zoom = 2.0;
-        env.win->panX = -100;
-        env.win->panY = -50;
+        EditSession::get().setZoom(2.0);
+        EditSession::get().setPan(-100, -50);
         QImage img = env.paint();
         // ROI A's left edge at full view x 400: 2 x 0.5 x 400 - 100 = 300.
         QCOMPARE(rgb(img.pixel(300, 450)), "0,0,128");
         QCOMPARE(rgb(img.pixel(200, 250)), kGrey);
         // A view that is not the current camera's stays unzoomed.
-        env.win->currentCamera = 5;
+        EditSession::get().setCurrentCamera(5);
         img = env.paint();
         QCOMPARE(rgb(img.pixel(200, 250)), "0,0,128");
     }

@@ -492,10 +492,10 @@ private slots:
     void tiledViewPressChoosesTheCamera()
     {
         ViewEnv env;
-        env.win->currentCamera = numCamera;   // all cameras tiled
+        EditSession::get().setCurrentCamera(numCamera);   // all cameras tiled
         EditSession::get().setDrawMode(1);
         env.drag(QPoint(100, 100), QPoint(300, 300));
-        QCOMPARE(env.win->currentCamera, 0);
+        QCOMPARE(EditSession::get().currentCamera(), 0);
         QCOMPARE(env.count(), 0);   // the press only chose the camera
     }
 
@@ -566,9 +566,8 @@ private slots:
     {
         ViewEnv env;
         env.view->resize(640, 512);   // window scale 0.5
-        env.win->zoom = 2.0;
-        env.win->panX = -100;
-        env.win->panY = -50;
+        EditSession::get().setZoom(2.0);
+        EditSession::get().setPan(-100, -50);
         std::fill_n(env.view->displayFrame, 320 * 256, uchar(7));
         env.view->displayFrame[60 * 320 + 50] = 200;
         // Widget (100, 70): full view ((100 + 100) / 2 / 0.5, (70 + 50) / 2 / 0.5) = (200, 120),
@@ -590,13 +589,13 @@ private slots:
     {
         ViewEnv env;
         gSource = 1;
-        env.win->zoom = 2.0;
+        EditSession::get().setZoom(2.0);
         env.press(QPoint(600, 500));
         env.move(QPoint(500, 450));
-        QCOMPARE(env.win->panX, -100.0);
-        QCOMPARE(env.win->panY, -50.0);
+        QCOMPARE(EditSession::get().panX(), -100.0);
+        QCOMPARE(EditSession::get().panY(), -50.0);
         env.move(QPoint(1200, 1000));   // the picture never leaves the view
-        QCOMPARE(env.win->panX, 0.0);
+        QCOMPARE(EditSession::get().panX(), 0.0);
         env.release(QPoint(1200, 1000));
         gSource = 0;
     }

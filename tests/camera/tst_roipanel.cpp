@@ -227,7 +227,7 @@ private slots:
         s->setValue(value);
         QCOMPARE((QVector<int>{env.edit().p1[0], env.edit().p2[0], env.edit().p3[0]}), params);
         QCOMPARE(gDrawHint, hint);
-        QCOMPARE(env.win->sizeHintTimer->isActive(), hint > 0);
+        QCOMPARE(EditSession::get().sizeHintTimer()->isActive(), hint > 0);
         // Spot detection previews at once on the template.
         if (method == 1)
             QVERIFY(v.previewShown);
@@ -384,12 +384,12 @@ private slots:
         v.outCombo->setCurrentIndex(3);
         QCOMPARE(env.edit().outputNo[0], 3);
         // Outside step 0 the selector is hidden and changes nothing.
-        env.win->currentDetect = 1;
+        EditSession::get().setCurrentDetect(1);
         select(env, 0);
         QVERIFY(!shown(v.outCombo));
         v.SlotOutN(1);
         QCOMPARE(env.edit().outputNo[0], 3);
-        env.win->currentDetect = 0;
+        EditSession::get().setCurrentDetect(0);
     }
 
     void stepButtons_data()

@@ -11,6 +11,8 @@
 #pragma once
 
 #include "cameramanager.h"
+#include "databases.h"
+#include "cameraviews.h"
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
 #include "cammerwidget.h"
@@ -166,19 +168,20 @@ class RecordWindow : public StateWindow {
 public:
     RecordWindow(const QString& path, const QString& connection) : connection_(connection)
     {
-        recordDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
+        QSqlDatabase recordDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
         recordDb.setDatabaseName(path);
         recordDb.open();
         QSqlQuery(recordDb).exec(
             QStringLiteral("create table RECORD(recordtime text, recordpassword text, remarks text, recordtype text)"));
+        databases.setRecordDb(recordDb);
     }
     ~RecordWindow() override
     {
-        recordDb.close();
-        recordDb = QSqlDatabase();
+        databases.recordDb().close();
+        databases.setRecordDb(QSqlDatabase());
         QSqlDatabase::removeDatabase(connection_);
     }
-    QStringList remarks() const { return rig::remarks(recordDb); }
+    QStringList remarks() const { return rig::remarks(databases.recordDb()); }
 
 private:
     QString connection_;
@@ -192,7 +195,7 @@ struct Options {
     bool colour = false;
     int tempNum = 3;
     int camera = 0;
-    unsigned disabledSteps = 0;  // bit g: word 86 + g is 0 when the view is built
+    unsigned disabledSteps = 0;  // bit g: word StepEnabled0 + g is 0 when the view is built
     int steps = 8;               // detection steps the view makes buffers for
 };
 
@@ -211,23 +214,23 @@ public:
         gpWPara = para_.get();
         int* w = para_->words;
         for (int g = 0; g < 8; ++g)
-            w[86 + g] = (o.disabledSteps >> g) & 1u ? 0 : 1;
-        w[Word::Mode] = o.steps >= 8 ? 3 : 0;  // mode 3: eight steps
-        w[96] = -1;                // positioning off unless a test turns it on
-        w[107] = 0;
-        w[116] = 1;
-        w[117] = 100;
-        w[118] = 0;
-        w[119] = 1000;
-        w[120] = 5;
-        w[121] = 5;
-        w[143] = 0;
-        w[148] = 8000;
-        w[149] = 0;
-        w[153] = 0;
-        w[154] = 0;
-        w[171] = 1;
-        w[186] = 0;
+            w[Word::StepEnabled0 + g] = (o.disabledSteps >> g) & 1u ? 0 : 1;
+        w[Word::Mode] = o.steps >= 8 ? DetectMode::MultiStep : DetectMode::Standard;  // eight steps
+        w[Word::MotionCorrection] = -1;  // positioning off unless a test turns it on
+        w[Word::Amplify] = 0;
+        w[Word::GreyFilter] = 1;
+        w[Word::GreyArea] = 100;
+        w[Word::ColourMin] = 0;
+        w[Word::ColourMax] = 1000;
+        w[Word::ShapeAccuracy] = 5;
+        w[Word::ShapeLevels] = 5;
+        w[Word::RoiLimits] = 0;
+        w[Word::SearchMargin] = 8000;
+        w[Word::AreaIsMinimum] = 0;
+        w[Word::Normalise] = 0;
+        w[Word::Homography] = 0;
+        w[Word::BandFilter] = 1;
+        w[Word::AngleRange] = 0;
         gisColor = o.colour ? 1 : 0;
         gisGrayHue = 1;
         gTempNum = o.tempNum;
@@ -242,13 +245,13 @@ public:
         outputs_.onRoiJudged = [this](const param_roi& r) { records.push_back(r); };
         picture(o.camera) = cv::Mat(o.height, o.width, CV_8UC1, cv::Scalar(0));
         view.reset(new CammerWidget(win.get(), o.camera, pictureCamera(o.camera, 1, false)));
-        gpState->cammerWidget[o.camera] = view.get();
+        CameraViews::set(o.camera, view.get());
     }
 
     ~ViewRig()
     {
         outputs_.onRoiJudged = nullptr;
-        gpState->cammerWidget[opt.camera] = nullptr;
+        CameraViews::set(opt.camera, nullptr);
         view.reset();
         win.reset();
         gpWPara = oldPara_;
@@ -421,8 +424,8 @@ public:
         // Every step is judged (only such a step holds buffers); what the
         // engine trains at construction is dropped below, unless asked for.
         for (int k = 0; k < 8; ++k)
-            gpWPara->words[86 + k] = k < o.steps ? 1 : 0;
-        gpWPara->words[Word::Mode] = 0;
+            gpWPara->words[Word::StepEnabled0 + k] = k < o.steps ? 1 : 0;
+        gpWPara->words[Word::Mode] = DetectMode::Standard;
 
         savedClock_ = CammerWidget::clock;
         dialogs_.onWarn = [this](const QString& t) { warnings << t; };
@@ -461,6 +464,10 @@ public:
         EditSession::get().reset();
         win = new StateWindow;
         gpState = win;
+        // The parameter sliders' size hint runs on the window's timer.
+        auto* hintTimer = new QTimer(win);
+        hintTimer->setSingleShot(true);
+        EditSession::get().setSizeHintTimer(hintTimer);
         win->resize(o.showW, o.showH);
         picture(0) = cv::Mat(o.camH, o.camW, CV_8UC1, cv::Scalar(100));
         view = new CammerWidget(win, 0, pictureCamera(0, 0, true, QStringLiteral("ROI00001")));
@@ -468,8 +475,8 @@ public:
             for (int g = 0; g < o.steps; ++g)
                 view->engine->ForgetStep(g);
         }
-        win->cammerWidget[0] = view;
-        win->currentCamera = 0;
+        CameraViews::set(0, view);
+        EditSession::get().setCurrentCamera(0);
         view->setGeometry(0, 0, o.showW, o.showH);
         view->show();
         win->show();
@@ -818,17 +825,17 @@ public:
             qFatal("default PARAM.db: %s", qPrintable(error));
         EditSession::get().reset();
         win = new RecordWindow(QStringLiteral("RECORD.db"), QStringLiteral("viewrecord"));
-        win->paramDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
-        win->paramDb.setDatabaseName(QStringLiteral("PARAM.db"));
-        if (!win->paramDb.open())
-            qFatal("PARAM.db: %s", qPrintable(win->paramDb.lastError().text()));
-        win->paramQuery = new QSqlQuery(win->paramDb);
+        Databases::get().setParamDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn")));
+        Databases::get().paramDb().setDatabaseName(QStringLiteral("PARAM.db"));
+        if (!Databases::get().paramDb().open())
+            qFatal("PARAM.db: %s", qPrintable(Databases::get().paramDb().lastError().text()));
+        Databases::get().setParamQuery(new QSqlQuery(Databases::get().paramDb()));
         gShowW = 1280;
         gShowH = 1024;
         gpWPara = new WizardPara;
         gpWPara->LoadDatafromFile();
         gpWParaBak = new WizardPara;
-        gTempNum = gpWPara->words[102];
+        gTempNum = gpWPara->words[Word::TemplatesKept];
         gisColor = 0;
         gSource = -1;
     }
@@ -838,10 +845,10 @@ public:
         gpWPara = nullptr;
         delete gpWParaBak;
         gpWParaBak = nullptr;
-        delete win->paramQuery;
-        win->paramQuery = nullptr;
-        win->paramDb.close();
-        win->paramDb = QSqlDatabase();
+        delete Databases::get().paramQuery();
+        Databases::get().setParamQuery(nullptr);
+        Databases::get().paramDb().close();
+        Databases::get().setParamDb(QSqlDatabase());
         gpState = nullptr;
         delete win;
         QSqlDatabase::removeDatabase(QStringLiteral("dbIn"));

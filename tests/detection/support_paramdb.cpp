@@ -1,5 +1,6 @@
 #include "support_paramdb.h"
 
+#include "databases.h"
 #include "globals.h"
 #include "statewindow.h"
 
@@ -15,11 +16,11 @@ ParamDbFixture::ParamDbFixture()
 {
     win = new StateWindow;
     gpState = win;
-    win->paramDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
-    win->paramDb.setDatabaseName(QStringLiteral("PARAM.db"));
-    if (!win->paramDb.open())
-        qFatal("PARAM.db cannot be opened: %s", qPrintable(win->paramDb.lastError().text()));
-    win->paramQuery = new QSqlQuery(win->paramDb);
+    Databases::get().setParamDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn")));
+    Databases::get().paramDb().setDatabaseName(QStringLiteral("PARAM.db"));
+    if (!Databases::get().paramDb().open())
+        qFatal("PARAM.db cannot be opened: %s", qPrintable(Databases::get().paramDb().lastError().text()));
+    Databases::get().setParamQuery(new QSqlQuery(Databases::get().paramDb()));
     own_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kOwn);
     own_.setDatabaseName(QStringLiteral("PARAM.db"));
     if (!own_.open())
@@ -28,10 +29,10 @@ ParamDbFixture::ParamDbFixture()
 
 ParamDbFixture::~ParamDbFixture()
 {
-    delete win->paramQuery;
-    win->paramQuery = nullptr;
-    win->paramDb.close();
-    win->paramDb = QSqlDatabase();
+    delete Databases::get().paramQuery();
+    Databases::get().setParamQuery(nullptr);
+    Databases::get().paramDb().close();
+    Databases::get().setParamDb(QSqlDatabase());
     own_.close();
     own_ = QSqlDatabase();
     delete win;
@@ -78,11 +79,11 @@ QStringList ParamDbFixture::tables()
 
 void ParamDbFixture::reopen()
 {
-    win->paramQuery->finish();
-    win->paramDb.close();
-    QVERIFY(win->paramDb.open());
-    delete win->paramQuery;
-    win->paramQuery = new QSqlQuery(win->paramDb);
+    Databases::get().paramQuery()->finish();
+    Databases::get().paramDb().close();
+    QVERIFY(Databases::get().paramDb().open());
+    delete Databases::get().paramQuery();
+    Databases::get().setParamQuery(new QSqlQuery(Databases::get().paramDb()));
     own_.close();
     QVERIFY(own_.open());
 }

@@ -3,7 +3,6 @@
 #include "cammersingleton.h"
 #include "globals.h"
 #include "paramdb.h"
-#include "statewindow.h"
 #include "support_paramdb.h"
 #include "wizardpara.h"
 #include "scripteddialogs.h"
@@ -300,23 +299,17 @@ private slots:
     void selection()
     {
         auto rec = std::make_unique<CammerSingleton>(0);
-        StateWindow win;
-        gpState = &win;
         rec->roiCount[2] = 2;
         rec->method[201] = 3;
         rec->p1[201] = 11;
         rec->p2[201] = 12;
         rec->p3[201] = 13;
-        win.currentDetect = 2;
-        rec->setSelectRoi(1);
+        rec->setSelectRoi(2, 1);
         QCOMPARE(QVector<int>({rec->selRoi, rec->selMethod, rec->selP1, rec->selP2, rec->selP3}), QVector<int>({1, 3, 11, 12, 13}));
-        rec->setSelectRoi(2);   // past the count
-        rec->setSelectRoi(-1);
-        win.currentDetect = 1;  // step without ROIs
-        rec->setSelectRoi(0);
-        win.currentDetect = 9;
-        rec->setSelectRoi(0);
-        gpState = nullptr;
+        rec->setSelectRoi(2, 2);   // past the count
+        rec->setSelectRoi(2, -1);
+        rec->setSelectRoi(1, 0);   // step without ROIs
+        rec->setSelectRoi(9, 0);
         QCOMPARE(rec->selRoi, 1);
         QCOMPARE(rec->selP3, 13);
     }
@@ -333,7 +326,7 @@ private slots:
         b->rect[0][0].SetSelected(true);
         b->circle[0][1].handle = 3;
         b->polygon[0][2].setNode(1);
-        b->setSelectRoi(0);
+        b->setSelectRoi(0, 0);
         QVERIFY(*a == *b);
         b->method[5] = 99;  // past step 0's count: not in use
         QVERIFY(*a == *b);

@@ -1,6 +1,7 @@
 // Parameter groups: names, listing, backup, restore and delete in a
 // temporary working folder.
 #include "globals.h"
+#include "databases.h"
 #include "paragroup.h"
 #include "platform.h"
 #include "statewindow.h"
@@ -194,7 +195,7 @@ private slots:
 
         const int index = ParaGroup::list().indexOf("saved");
         QCOMPARE(int(ParaGroup::restore(index)), int(ParaGroup::Ok));
-        QVERIFY(!db.win->paramDb.isOpen());
+        QVERIFY(!Databases::get().paramDb().isOpen());
         QCOMPARE(readFile("cammer11/template0.bmp"), QByteArray("group template"));
         QVERIFY(!QFileInfo::exists("cammer11/template1.bmp"));
         QVERIFY(!QFileInfo::exists("cammer12"));
@@ -224,7 +225,7 @@ private slots:
         QCOMPARE(int(ParaGroup::restore(5)), int(ParaGroup::NoSuchGroup));
         QCOMPARE(int(ParaGroup::restore(-1)), int(ParaGroup::NoSuchGroup));
         QCOMPARE(readFile("cammer11/template0.bmp"), QByteArray("keep"));
-        QVERIFY(db.win->paramDb.isOpen());
+        QVERIFY(Databases::get().paramDb().isOpen());
         QVERIFY(!QFileInfo::exists("sysadd.txt"));
     }
 

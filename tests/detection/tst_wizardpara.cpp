@@ -2,6 +2,7 @@
 // repairs and derivations, the save, the password, the display names and the
 // group index file.
 #include "globals.h"
+#include "databases.h"
 #include "paramdb.h"
 #include "statewindow.h"
 #include "support_paramdb.h"
@@ -139,7 +140,7 @@ private slots:
         });
 
         auto rec = std::make_unique<WizardPara>();
-        QVERIFY(rec->LoadRows(db.win->paramDb, *db.win->paramQuery));
+        QVERIFY(rec->LoadRows(Databases::get().paramDb(), *Databases::get().paramQuery()));
         int scratch = 0;
         for (const LayoutRow& r : rows) {
             for (int p = 0; p < r.words.size(); ++p) {
@@ -156,7 +157,7 @@ private slots:
         QCOMPARE(rec->passwordText(), QStringLiteral("12'3\"x;--"));
 
         rec->words[176] = 4242;  // a save writes the chosen mode in place of word 175
-        QVERIFY(rec->SaveRows(db.win->paramDb, *db.win->paramQuery));
+        QVERIFY(rec->SaveRows(Databases::get().paramDb(), *Databases::get().paramQuery()));
         for (const LayoutRow& r : rows) {
             QStringList expected;
             for (int p = 0; p < r.words.size(); ++p) {
@@ -225,7 +226,7 @@ private slots:
         auto rec = std::make_unique<WizardPara>();
         for (int c = 0; c < 4; ++c)
             rec->words[c] = 77;
-        QVERIFY(rec->LoadRows(db.win->paramDb, *db.win->paramQuery));
+        QVERIFY(rec->LoadRows(Databases::get().paramDb(), *Databases::get().paramQuery()));
         QStringList got;
         for (int c = 0; c < 4; ++c)
             got << QString::number(rec->words[c]);

@@ -1,5 +1,7 @@
 #include "support_roipage.h"
 
+#include "databases.h"
+#include "cameraviews.h"
 #include "cameramanager.h"
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
@@ -135,13 +137,13 @@ RoiEnv::RoiEnv(const Options& o)
     gpWParaBak = new WizardPara;
     word(Word::Mode) = o.mode;
     for (int k = 0; k < o.steps && k < kMaxDetect; ++k) {
-        word(86 + k) = 1;      // step enabled
-        word(49 + k) = k % 10; // trigger input k
-        word(40 + k) = 0;      // no countdown
+        word(Word::StepEnabled0 + k) = 1;  // step enabled
+        word(Word::TriggerInput0 + k) = k % 10; // trigger input k
+        word(Word::TriggerDelay0 + k) = 0;  // no countdown
     }
-    word(100) = 1;             // product detection enabled
-    word(96) = -1;             // no positioning: pictures judged as taken
-    word(217) = o.steps;
+    word(Word::ProductStepEnabled) = 1;  // product detection enabled
+    word(Word::MotionCorrection) = -1;  // no positioning: pictures judged as taken
+    word(Word::StepCountMode3) = o.steps;
 
     // The I/O port talks to a pseudo terminal nobody reads.
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
@@ -153,20 +155,20 @@ RoiEnv::RoiEnv(const Options& o)
     // The parameters above stand for the loaded ones: words and password
     // read them.
     win->roles->parametersLoaded = true;
-    win->paramDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
-    win->paramDb.setDatabaseName(QStringLiteral("./PARAM.db"));
-    win->paramDb.open();
-    win->paramQuery = new QSqlQuery(win->paramDb);
-    win->recordStore = new RecordStore(kRecordConnection);
-    win->recordStore->open(QStringLiteral("./RECORD.db"));
-    win->recordDb = win->recordStore->db();
+    Databases::get().setParamDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn")));
+    Databases::get().paramDb().setDatabaseName(QStringLiteral("./PARAM.db"));
+    Databases::get().paramDb().open();
+    Databases::get().setParamQuery(new QSqlQuery(Databases::get().paramDb()));
+    Databases::get().setRecordStore(new RecordStore(kRecordConnection));
+    Databases::get().recordStore()->open(QStringLiteral("./RECORD.db"));
+    Databases::get().setRecordDb(Databases::get().recordStore()->db());
 
     for (int c = 0; c < o.cameras && c < kMaxCamera; ++c) {
         scene(c) = cv::Mat(o.height, o.width, CV_8UC1, cv::Scalar(kGround));
         for (int d = 0; d < kMaxDetect; ++d) {
             QDir().mkpath(QStringLiteral("./cammer%1%2").arg(c + 1).arg(d + 1));
-            win->ngDir[c * kMaxDetect + d] = QDir(SaveFialImageThread::folderFor(c, d, false));
-            win->okDir[c * kMaxDetect + d] = QDir(SaveFialImageThread::folderFor(c, d, true));
+            CameraViews::setPictureFolders(c, d, QDir(SaveFialImageThread::folderFor(c, d, false)),
+                                           QDir(SaveFialImageThread::folderFor(c, d, true)));
         }
     }
     // Every step starts trained on the empty scene.
@@ -175,8 +177,7 @@ RoiEnv::RoiEnv(const Options& o)
             writeGreyBmp(QStringLiteral("./cammer%1%2/template0.bmp").arg(c + 1).arg(d + 1), scene(c));
     numCamera = 0;
     for (int c = 0; c < o.cameras && c < kMaxCamera; ++c) {
-        win->cammerWidget[c] =
-            new CammerWidget(win, c, rig::pictureCamera(c, 0, true, QStringLiteral("ROISCENE-%1").arg(c)));
+        CameraViews::set(c, new CammerWidget(win, c, rig::pictureCamera(c, 0, true, QStringLiteral("ROISCENE-%1").arg(c))));
         ++numCamera;
         for (int d = 0; d < kMaxDetect; ++d) {
             for (int which = 0; which < 2; ++which) {
@@ -187,11 +188,11 @@ RoiEnv::RoiEnv(const Options& o)
             }
         }
     }
-    win->currentCamera = numCamera == 1 ? 0 : numCamera;
+    EditSession::get().setCurrentCamera(numCamera == 1 ? 0 : numCamera);
     win->viewArea = new QWidget(win);
     win->viewArea->setGeometry(0, 0, gShowW, gShowH - 100);
     for (int c = 0; c < numCamera; ++c)
-        win->cammerWidget[c]->setParent(win->viewArea);
+        CameraViews::at(c)->setParent(win->viewArea);
     gpControlIO = new ControlPort(win);
     win->ioStatusWidget = new IOStatusWidget(win);
     win->indexButton = new IndexButton(win);
@@ -207,13 +208,13 @@ RoiEnv::RoiEnv(const Options& o)
 RoiEnv::~RoiEnv()
 {
     QApplication::processEvents();
-    delete win->paramQuery;
-    win->paramQuery = nullptr;
-    win->paramDb.close();
-    win->paramDb = QSqlDatabase();
-    win->recordDb = QSqlDatabase();
-    delete win->recordStore;
-    win->recordStore = nullptr;
+    delete Databases::get().paramQuery();
+    Databases::get().setParamQuery(nullptr);
+    Databases::get().paramDb().close();
+    Databases::get().setParamDb(QSqlDatabase());
+    Databases::get().setRecordDb(QSqlDatabase());
+    delete Databases::get().recordStore();
+    Databases::get().setRecordStore(nullptr);
     delete win;
     win = nullptr;
     gpWin = nullptr;
@@ -240,7 +241,7 @@ RoiEnv::~RoiEnv()
 
 CammerWidget* RoiEnv::view(int c) const
 {
-    return win->cammerWidget[c];
+    return CameraViews::at(c);
 }
 
 int& RoiEnv::word(int n)
@@ -250,7 +251,7 @@ int& RoiEnv::word(int n)
 
 QStringList RoiEnv::records() const
 {
-    return rig::remarks(win->recordStore->db());
+    return rig::remarks(Databases::get().recordStore()->db());
 }
 
 int RoiEnv::outputs() const
@@ -300,7 +301,7 @@ void RoiEnv::grab()
 
 void RoiEnv::runStep(int k)
 {
-    gInputRiseLatch.fetch_or(1 << (word(49 + k) == 255 ? 0 : word(49 + k)));
+    gInputRiseLatch.fetch_or(1 << (word(Word::TriggerInput0 + k) == 255 ? 0 : word(Word::TriggerInput0 + k)));
     win->Run();
     win->TimerUp(k);
 }

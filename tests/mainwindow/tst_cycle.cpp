@@ -3,6 +3,8 @@
 // outputs on the wire, the pictures, the counters and the operation record,
 // and what the simulated local agent (started by the agent link) receives.
 #include "cameramanager.h"
+#include "databases.h"
+#include "cameraviews.h"
 #include "cammerwidget.h"
 #include "controlport.h"
 #include "cyclerig.h"
@@ -141,7 +143,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!QDir(SaveFialImageThread::folderFor(0, 0, true)).entryList({"*.jpg"}).isEmpty(), 5000);
         // Good parts leave the NG ring and the NG fault picture unmade.
         for (int k = 0; k < CammerWidget::kRecentPictures; ++k)
-            QVERIFY(!win->cammerWidget[0]->recentNgPicture(0, k));
+            QVERIFY(!CameraViews::at(0)->recentNgPicture(0, k));
         {
             QMutexLocker lock(pMutexSaveFail);
             QVERIFY(!gpFailImage[0]);
@@ -159,10 +161,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 2), wire(1, 2), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(!QDir(SaveFialImageThread::folderFor(0, 0, false)).entryList({"*.jpg"}).isEmpty(), 5000);
         // The failed picture joins the step's ring of recent NG pictures.
-        QCOMPARE(win->cammerWidget[0]->ngCount[0], 1);
-        QVERIFY(!win->cammerWidget[0]->ngCaptions[0][0].isEmpty());
+        QCOMPARE(CameraViews::at(0)->ngCount[0], 1);
+        QVERIFY(!CameraViews::at(0)->ngCaptions[0][0].isEmpty());
         {
-            const CammerWidget* v = win->cammerWidget[0];
+            const CammerWidget* v = CameraViews::at(0);
             QVERIFY(v->recentNgPicture(0, 0) && !v->recentNgPicture(0, 1));
             QCOMPARE(std::memcmp(v->recentNgPicture(0, 0), v->alignedFrame, size_t(v->frameBytes)), 0);
             QMutexLocker lock(pMutexSaveFail);
@@ -229,8 +231,8 @@ private slots:
             QCOMPARE(outBit(sim.outputs(), out), wire(1, out));
         // Back again: a re-detection passes and closes the cycle, which ends the hold.
         QTRY_VERIFY_WITH_TIMEOUT(win->CameraCheck() == 1, kCycleWait);
-        const quint64 framesBeforeReturn = win->cammerWidget[0]->frameCount;
-        QTRY_VERIFY_WITH_TIMEOUT(win->cammerWidget[0]->frameCount > framesBeforeReturn, 5000);
+        const quint64 framesBeforeReturn = CameraViews::at(0)->frameCount;
+        QTRY_VERIFY_WITH_TIMEOUT(CameraViews::at(0)->frameCount > framesBeforeReturn, 5000);
         win->drawROIWidget->SlotReCheck();
         QTRY_VERIFY_WITH_TIMEOUT(!win->cycle().cycleOpen, kCycleWait);
         QVERIFY(!win->mould->cameraHold);
@@ -251,7 +253,7 @@ private slots:
             {{"datetime_start", QDate::currentDate().toString("yyyy-MM-dd 00:00:00")},
              {"datetime_end", QDate::currentDate().toString("yyyy-MM-dd 23:59:59")},
              {"operator", lanStr(156)}},
-            win->recordDb, QDate::currentDate());
+            Databases::get().recordDb(), QDate::currentDate());
         QVERIFY(!rows.value("record").toArray().isEmpty());
 
         // The counters survive a restart.

@@ -2,6 +2,7 @@
 // views without a camera whose verdicts are set by hand; the logout timer;
 // and an input edge on the board waking the cycle at once.
 #include "boardsim.h"
+#include "cameraviews.h"
 #include "cammerwidget.h"
 #include "controlport.h"
 #include "globals.h"
@@ -50,7 +51,7 @@ private slots:
         gpControlIO = new ControlPort(win);
         numCamera = 2;
         for (int c = 0; c < numCamera; ++c)
-            win->cammerWidget[c] = new CammerWidget(win, c, _cameraInfo{});
+            CameraViews::set(c, new CammerWidget(win, c, _cameraInfo{}));
         win->cycleStatus().runState = 1;
     }
 
@@ -115,7 +116,7 @@ private slots:
                 gpControlIO->IOSetOut(win->StepInterlock(k), 1);
         }
         for (int c = 0; c < numCamera; ++c) {
-            win->cammerWidget[c]->stepOk = !((failed >> c) & 1);
+            CameraViews::at(c)->stepOk = !((failed >> c) & 1);
             win->mould->stepTrained[c] = trained && c == 0;
             win->mould->unjudged[c] = false;
         }
@@ -186,7 +187,7 @@ private slots:
         QCOMPARE(win->cycle().detectState, 2);
         QCOMPARE(win->cycle().detectStep, step);
         for (int c = 0; c < 2; ++c)
-            QCOMPARE(win->cammerWidget[c]->stepOk, !((failedCameras >> c) & 1));
+            QCOMPARE(CameraViews::at(c)->stepOk, !((failedCameras >> c) & 1));
         QCOMPARE(gpControlIO->wantedOut() & 0b111, outputs);
         // Kept in this version's file from now on, at its full size.
         QVERIFY(!QFile::exists(MouldCycle::oldLatchFile()));

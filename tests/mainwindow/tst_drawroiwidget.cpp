@@ -192,7 +192,7 @@ private slots:
         BoxScript boxes;
         env.page->Reset();
         QCOMPARE(boxes.unexpected, 0);
-        QCOMPARE(env.win->currentDetect, step);
+        QCOMPARE(EditSession::get().currentDetect(), step);
         QCOMPARE(env.page->detectCombo->currentIndex(), step);
         QCOMPARE(gSource, source);
         QCOMPARE(env.page->sourceCombo->currentIndex(), source);
@@ -217,10 +217,10 @@ private slots:
         o.cameras = 2;
         RoiEnv env(o);
         env.win->cycleStatus().detectState = 3;
-        env.win->currentCamera = 0;
+        EditSession::get().setCurrentCamera(0);
         gSource = source;
         env.page->SlotChangeCamera(2);
-        QCOMPARE(env.win->currentCamera, expected);
+        QCOMPARE(EditSession::get().currentCamera(), expected);
         QCOMPARE(env.page->cameraCombo->currentIndex(), expected);
         QCOMPARE(gSource, source);
     }
@@ -232,11 +232,11 @@ private slots:
         o.cameras = 3;
         RoiEnv env(o);
         env.win->cycleStatus().detectState = 3;
-        QCOMPARE(env.win->currentCamera, 3);
+        QCOMPARE(EditSession::get().currentCamera(), 3);
         env.page->setSource(1);
-        QCOMPARE(env.win->currentCamera, 3);
+        QCOMPARE(EditSession::get().currentCamera(), 3);
         env.page->setSource(0);
-        QCOMPARE(env.win->currentCamera, 0);
+        QCOMPARE(EditSession::get().currentCamera(), 0);
         QCOMPARE(env.page->cameraCombo->currentIndex(), 0);
         QVERIFY(env.view(0)->isVisibleTo(env.win));
         QVERIFY(!env.view(1)->isVisibleTo(env.win));
@@ -253,7 +253,7 @@ private slots:
         env.page->detectCombo->setCurrentIndex(0);
         QCOMPARE(boxes.texts, QStringList{lanStr(118)});
         QCOMPARE(env.page->detectCombo->currentIndex(), 1);
-        QCOMPARE(env.win->currentDetect, 1);
+        QCOMPARE(EditSession::get().currentDetect(), 1);
     }
 
     // The note on shared product parameters is shown once per run, by
@@ -282,7 +282,7 @@ private slots:
             BoxScript boxes({true});
             env.page->SlotChangeDetect(detect);
             QCOMPARE(boxes.texts, QStringList{lanStr(row)});
-            QCOMPARE(env.win->currentDetect, detect);
+            QCOMPARE(EditSession::get().currentDetect(), detect);
         }
         BoxScript boxes;
         env.page->SlotChangeDetect(0);
@@ -438,7 +438,7 @@ private slots:
         RoiEnv env;
         env.win->cycleStatus().detectState = 3;
         env.page->Reset();
-        env.win->currentDetect = 1;
+        EditSession::get().setCurrentDetect(1);
         CammerWidget* v = env.view(0);
         env.addRect(0, 1, 10, 10, 30, 30);
         env.addRect(0, 1, 60, 10, 30, 30);

@@ -196,7 +196,7 @@ private slots:
         RoiEnv env(o);
         standardRegions(env, 0);
         standardRegions(env, 1);
-        env.win->currentCamera = 0;
+        EditSession::get().setCurrentCamera(0);
         env.win->ChangeCammer();
         failProduct(env, true);
         QCOMPARE(env.win->cycle().detectState, 2);
@@ -211,7 +211,7 @@ private slots:
         QVERIFY(!env.view(1)->stepOk);         // judged again, still NG
         QCOMPARE(env.win->cycle().reDetectMask[0], 2);
         QCOMPARE(env.win->cycle().detectState, 2);
-        QCOMPARE(env.win->currentCamera, 1);   // the page follows the alarm
+        QCOMPARE(EditSession::get().currentCamera(), 1);   // the page follows the alarm
         QCOMPARE(env.page->cameraCombo->currentIndex(), 1);
         QCOMPARE(env.win->cycle().alarmCode[0], 9);    // "Don't Detect" written on its picture
         QVERIFY(gisSaveFail[0]);
@@ -247,7 +247,7 @@ private slots:
         standardRegions(env, 0);
         standardRegions(env, 1);
         failProduct(env, true);
-        QCOMPARE(env.win->currentCamera, 2);
+        QCOMPARE(EditSession::get().currentCamera(), 2);
         BoxScript boxes({true});
         env.page->SlotNoCheckCur();
         QCOMPARE(boxes.texts, QStringList{lanStr(102)});
@@ -289,9 +289,9 @@ private slots:
         env.word(98) = 1;
         failProduct(env, !cameraPassed);
         if (!cameraPassed) {
-            env.win->currentCamera = 0;
+            EditSession::get().setCurrentCamera(0);
         } else {
-            env.win->currentCamera = 1;   // camera 2 passed, camera 1 failed
+            EditSession::get().setCurrentCamera(1);   // camera 2 passed, camera 1 failed
             QVERIFY(env.view(1)->stepOk);
         }
         gisSafeDoorOpen = doorOpen;
@@ -359,7 +359,7 @@ private slots:
         QCOMPARE(env.win->cycle().detectState, 3);
         QVERIFY(env.page->isVisibleTo(env.win));
         QCOMPARE(gSource, 0);
-        QCOMPARE(env.win->currentDetect, 1);
+        QCOMPARE(EditSession::get().currentDetect(), 1);
         QCOMPARE(env.outputs() & kClamp, kClamp);   // the mould stays open while regions are set
         QCOMPARE(env.view(0)->displayFrame[120 * kWidth + 180], uchar(160));
 

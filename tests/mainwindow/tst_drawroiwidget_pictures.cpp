@@ -1,6 +1,7 @@
 // The picture side of the ROI page: template slots and files, browsing
 // templates, recent NG pictures and stored pictures, and ignored points.
 #include "cammerwidget.h"
+#include "cameraviews.h"
 #include "colorbutton.h"
 #include "drawroiwidget.h"
 #include "globals.h"
@@ -198,7 +199,7 @@ private slots:
         RoiEnv env(o);
         env.word(138) = word138;
         env.win->cycleStatus().detectState = state;
-        env.win->currentCamera = camera;
+        EditSession::get().setCurrentCamera(camera);
         gSource = source;
         for (int c = 0; c < 2; ++c)
             env.view(c)->stepOk = passed;
@@ -257,7 +258,7 @@ private slots:
         o.cameras = 2;
         RoiEnv env(o);
         env.word(157) = word157;
-        env.win->currentCamera = 1;
+        EditSession::get().setCurrentCamera(1);
         for (int c = 0; c < 2; ++c) {
             for (int d = 0; d < 2; ++d) {
                 const QString folder = QStringLiteral("./cammer%1%2/").arg(c + 1).arg(d + 1);
@@ -314,7 +315,7 @@ private slots:
         v->tempCount[0] = 3;
         env.win->cycleStatus().detectState = 3;
         env.page->Reset();
-        QCOMPARE(env.win->currentDetect, 0);
+        QCOMPARE(EditSession::get().currentDetect(), 0);
         QCOMPARE(env.page->lastButton->text(), lanStr(559));
         QCOMPARE(v->tempIndex, 0);
         QCOMPARE(v->displayFrame[77], uchar(kGround));
@@ -361,7 +362,7 @@ private slots:
     void browseStoredPictures()
     {
         RoiEnv env;
-        const QDir ok = env.win->okDir[1];
+        const QDir ok = CameraViews::pictureFolder(0, 1, true);
         QVERIFY(QDir().mkpath(ok.path()));
         for (int i = 0; i < 5; ++i) {
             QImage img(16, 8, QImage::Format_RGB32);

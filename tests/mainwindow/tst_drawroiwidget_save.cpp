@@ -198,7 +198,7 @@ private slots:
         v->setCurRoi(1);
         v->editRecord->rect[0][1].SetSelected(true);
         v->editRecord->rect[0][1].handle = 3;
-        v->editRecord->setSelectRoi(0);
+        v->editRecord->setSelectRoi(0, 0);
         env.page->retrainPending[0] = true;
         BoxScript boxes;
         env.page->SlotReturn();

@@ -1,5 +1,6 @@
 #include "mapplication.h"
 #include "rivurevezi.h"
+#include "screenlight.h"
 
 #include <QPushButton>
 #include <QSignalSpy>
@@ -17,10 +18,10 @@ private slots:
         button.show();
         QSignalSpy clicked(&button, &QPushButton::clicked);
 
-        win.screenOff = 1;
+        ScreenLight::get().setScreenOff(1);
         QTest::mouseClick(&button, Qt::LeftButton);
         QCOMPARE(clicked.count(), 0);
-        QCOMPARE(win.screenOff, 0);
+        QCOMPARE(ScreenLight::get().screenOff(), 0);
 
         QTest::mouseClick(&button, Qt::LeftButton);
         QCOMPARE(clicked.count(), 1);

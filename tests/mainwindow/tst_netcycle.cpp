@@ -3,6 +3,7 @@
 // test: templates captured, a good part judged OK, a short shot judged NG,
 // and a camera that goes away and comes back is reconnected on its own.
 #include "cammerwidget.h"
+#include "cameraviews.h"
 #include "controlport.h"
 #include "cyclerig.h"
 #include "rivurevezi.h"
@@ -79,9 +80,9 @@ private slots:
         // The second camera goes away and comes back: reported lost, then
         // reconnected without stopping the program.
         cams_[1]->stop();
-        QTRY_VERIFY_WITH_TIMEOUT(!win->cammerWidget[1]->alive, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!CameraViews::at(1)->alive, 15000);
         QVERIFY(cams_[1]->start());
-        QTRY_VERIFY_WITH_TIMEOUT(win->cammerWidget[1]->alive, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(CameraViews::at(1)->alive, 15000);
         QVERIFY(cams_[1]->playing());
 
         cams_[0]->knobs().defect = true;  // a short shot on camera 1

@@ -7,12 +7,14 @@
 // at the font it is drawn with, and it overlaps no sibling. The screens are
 // written as PNG files to <build>/screens/ for a person to look at.
 #include "cammerwidget.h"
+#include "cameraviews.h"
 #include "colorbutton.h"
 #include "controlport.h"
 #include "customionamewidget.h"
 #include "cyclerig.h"
 #include "drawroiwidget.h"
 #include "edit.h"
+#include "editsession.h"
 #include "editip.h"
 #include "helpwidget.h"
 #include "indexbutton.h"
@@ -179,7 +181,7 @@ class TestScreens : public QObject {
         QVERIFY2(faults.isEmpty(), qPrintable(QStringLiteral("%1: %2 faults").arg(scene).arg(faults.size())));
     }
 
-    CammerWidget* view(int c) { return win->cammerWidget[c]; }
+    CammerWidget* view(int c) { return CameraViews::at(c); }
 
     QString shotName(const QString& scene) const
     {
@@ -364,7 +366,7 @@ private slots:
 
     void mainScreen()
     {
-        QCOMPARE(win->currentCamera, numCamera);   // both cameras tiled
+        QCOMPARE(EditSession::get().currentCamera(), numCamera);   // both cameras tiled
         expectClean(win, "main");
         IOStatusWidget* io = win->ioStatusWidget;
         QVERIFY(io->height() >= 120);
@@ -393,7 +395,7 @@ private slots:
         DrawROIWidget* page = win->drawROIWidget;
         QVERIFY(!page->geometry().intersects(win->ioStatusWidget->geometry()));
         for (int c = 0; c < numCamera; ++c)
-            QVERIFY2(!page->geometry().intersects(view(c)->geometry()) || win->currentCamera != numCamera,
+            QVERIFY2(!page->geometry().intersects(view(c)->geometry()) || EditSession::get().currentCamera() != numCamera,
                      "the page's column covers a camera tile");
         for (int s = 0; s < page->sourceCombo->count(); ++s) {
             page->sourceCombo->setCurrentIndex(s);
@@ -408,10 +410,10 @@ private slots:
         DrawROIWidget* page = win->drawROIWidget;
         page->cameraCombo->setCurrentIndex(0);
         settle();
-        QCOMPARE(win->currentCamera, 0);
+        QCOMPARE(EditSession::get().currentCamera(), 0);
         CammerWidget* v = view(0);
         CammerSingleton& rec = *v->editRecord;
-        const int step = win->currentDetect;
+        const int step = EditSession::get().currentDetect();
         const int i = rec.roiCount[step]++;
         rec.SetDefaultRoi(step, i, v->fullScaleX, v->fullScaleY);
         // On the part, where a short shot shows (picture 640 x 512, part in the middle).
@@ -452,9 +454,9 @@ private slots:
         QTest::mouseClick(page->returnButton, Qt::LeftButton);
         QTRY_VERIFY(!page->isVisible());
         QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
-        QCOMPARE(win->currentCamera, numCamera);
+        QCOMPARE(EditSession::get().currentCamera(), numCamera);
         QVERIFY(view(0)->isVisible() && view(1)->isVisible());
-        QVERIFY(view(0)->savedRecord->roiCount[win->currentDetect] >= 1);
+        QVERIFY(view(0)->savedRecord->roiCount[EditSession::get().currentDetect()] >= 1);
         expectClean(win, "main_after_page");
     }
 
@@ -489,7 +491,7 @@ private slots:
         QTRY_VERIFY(!win->drawROIWidget->isVisible());
         QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
         QVERIFY(!win->cycle().ngPresent);
-        QCOMPARE(win->currentCamera, numCamera);
+        QCOMPARE(EditSession::get().currentCamera(), numCamera);
         expectClean(win, "main_after_ng");
         QVERIFY(cameraCommand("* defect none"));
     }

@@ -1,4 +1,5 @@
 #include "apianswers.h"
+#include "databases.h"
 #include "recordstore.h"
 #include "statewindow.h"
 #include "support_statewords.h"
@@ -45,8 +46,8 @@ private slots:
     {
         wd_ = new TestWorkDir;
         win_ = new StateWindow;
-        win_->recordStore = new RecordStore(QStringLiteral("apianswers"));
-        QVERIFY(win_->recordStore->open(QStringLiteral("./RECORD.db")));
+        Databases::get().setRecordStore(new RecordStore(QStringLiteral("apianswers")));
+        QVERIFY(Databases::get().recordStore()->open(QStringLiteral("./RECORD.db")));
         gpState = win_;
         numCamera = 2;
         gDNum = 2;
@@ -184,7 +185,7 @@ private slots:
         QSettings ini("./count.ini", QSettings::IniFormat);
         QCOMPARE(ini.value("gSyncNGcycleNum").toInt(), 0);
         QCOMPARE(ini.value("list_allcyclenum").toStringList().size(), 8);
-        QSqlQuery q(win_->recordStore->db());
+        QSqlQuery q(Databases::get().recordStore()->db());
         QVERIFY(q.exec("SELECT remarks, recordtype FROM RECORD"));
         QVERIFY(q.next());
         QCOMPARE(q.value(0).toString(), QString("API: 清除计数"));

@@ -1,4 +1,5 @@
 #include "apisnapshot.h"
+#include "databases.h"
 #include "httpapiserver.h"
 #include "network.h"
 #include "platform.h"
@@ -49,7 +50,7 @@ public:
 QStringList recordRows()
 {
     QStringList out;
-    QSqlQuery q(gpState->recordStore->db());
+    QSqlQuery q(Databases::get().recordStore()->db());
     q.exec("SELECT remarks, recordtype FROM RECORD");
     while (q.next())
         out << q.value(0).toString() + '|' + q.value(1).toString();
@@ -80,8 +81,8 @@ private slots:
     {
         wd_ = new TestWorkDir;
         win_ = new StateWindow;
-        win_->recordStore = new RecordStore(QStringLiteral("httpapi"));
-        QVERIFY(win_->recordStore->open(QStringLiteral("./RECORD.db")));
+        Databases::get().setRecordStore(new RecordStore(QStringLiteral("httpapi")));
+        QVERIFY(Databases::get().recordStore()->open(QStringLiteral("./RECORD.db")));
         gpState = win_;
         numCamera = 2;
         gDNum = 2;
@@ -328,7 +329,7 @@ private slots:
         HttpAnswer a = curlPost(port_, "/v18/http/get_records", body);
         QCOMPARE(a.status, 200);
         QCOMPARE(a.json.value("result").toObject().value("record").toArray(), QJsonArray());
-        gpState->InsertRecord("probe", "API");
+        Databases::get().InsertRecord("probe", "API");
         const QByteArray plain = QJsonDocument(QJsonObject{{"datetime_start", today + " 00:00:00"},
                                                            {"datetime_end", today + " 23:59:59"},
                                                            {"recordtype", "API"}})

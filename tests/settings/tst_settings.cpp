@@ -2,6 +2,7 @@
 // live record, the working copy and PARAM.db / RECORD.db in a temporary
 // working folder. Boxes are answered by the test; reboots are recorded.
 #include "cameramanager.h"
+#include "databases.h"
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
 #include "colorbutton.h"
@@ -66,15 +67,15 @@ class TestSettings : public QObject {
 
     QString sysRow(const QString& name)
     {
-        gpState->paramDb.open();
-        QSqlQuery q(gpState->paramDb);
+        Databases::get().paramDb().open();
+        QSqlQuery q(Databases::get().paramDb());
         q.exec(QStringLiteral("select value from sysparam where name='%1'").arg(name));
         return q.next() ? q.value(0).toString() : QString();
     }
     int records(const QString& remark)
     {
-        gpState->recordDb.open();   // a reboot closed it
-        QSqlQuery q(gpState->recordDb);
+        Databases::get().recordDb().open();   // a reboot closed it
+        QSqlQuery q(Databases::get().recordDb());
         q.exec(QStringLiteral("select count(*) from RECORD where remarks='%1'").arg(remark));
         return q.next() ? q.value(0).toInt() : -1;
     }
@@ -92,11 +93,11 @@ private slots:
         delete r->view->camera;
         r->view->camera = cam = new RecordingCamera;
         r->view->opened = true;
-        gpState->paramDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
-        gpState->paramDb.setDatabaseName(QStringLiteral("PARAM.db"));
-        QVERIFY(gpState->paramDb.open());
-        gpState->paramQuery = new QSqlQuery(gpState->paramDb);
-        gpState->paramQuery->exec(QStringLiteral("create table sysparam(name text, value text)"));
+        Databases::get().setParamDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn")));
+        Databases::get().paramDb().setDatabaseName(QStringLiteral("PARAM.db"));
+        QVERIFY(Databases::get().paramDb().open());
+        Databases::get().setParamQuery(new QSqlQuery(Databases::get().paramDb()));
+        Databases::get().paramQuery()->exec(QStringLiteral("create table sysparam(name text, value text)"));
         w = new WizardParaWidget;
         chrome.w = w;
         ScreenChrome::install(&chrome);
@@ -119,10 +120,10 @@ private slots:
         delete w;
         ScreenChrome::install(nullptr);
         dialogs.reset();
-        delete gpState->paramQuery;
-        gpState->paramQuery = nullptr;
-        gpState->paramDb.close();
-        gpState->paramDb = QSqlDatabase();
+        delete Databases::get().paramQuery();
+        Databases::get().setParamQuery(nullptr);
+        Databases::get().paramDb().close();
+        Databases::get().setParamDb(QSqlDatabase());
         QSqlDatabase::removeDatabase(QStringLiteral("dbIn"));
         delete r;
         delete wd;
@@ -248,7 +249,7 @@ private slots:
         QFETCH(int, word94);
         gDNum = 2;
         for (WizardPara* p : {gpWPara, &bak}) {
-            p->words[Word::Mode] = 0;
+            p->words[Word::Mode] = DetectMode::Standard;
             p->words[100] = 1;   // product detection on: step 0 enabled
             p->words[94] = 0;
         }
@@ -259,7 +260,7 @@ private slots:
         w->accept();
         QCOMPARE(r->rec().roiCount[1], word94 ? 1 : 0);
         CammerSingleton stored(0);
-        QVERIFY(stored.LoadRows(gpState->paramDb, *gpState->paramQuery, RoiViewLink{}));
+        QVERIFY(stored.LoadRows(Databases::get().paramDb(), *Databases::get().paramQuery(), RoiViewLink{}));
         QCOMPARE(stored.roiCount[1], word94 ? 1 : 0);
         if (!word94)
             return;
@@ -298,7 +299,7 @@ private slots:
             return;
         QVERIFY(w->passwordEdit->text().isEmpty() && w->passwordAgain->text().isEmpty());
         WizardPara loaded;
-        QVERIFY(loaded.LoadRows(gpState->paramDb, *gpState->paramQuery));
+        QVERIFY(loaded.LoadRows(Databases::get().paramDb(), *Databases::get().paramQuery()));
         QCOMPARE(loaded.passwordText(), first);
     }
 
@@ -317,8 +318,8 @@ private slots:
     {
         DrawROIWidget page(nullptr, gpState);
         w->setRoiPage(&page);
-        gpWPara->words[Word::Mode] = 3;
-        bak.words[Word::Mode] = 3;
+        gpWPara->words[Word::Mode] = DetectMode::MultiStep;
+        bak.words[Word::Mode] = DetectMode::MultiStep;
         bak.words[217] = 5;
         w->accept();
         QCOMPARE(page.detectCombo->count(), 5);
@@ -411,7 +412,7 @@ private slots:
         QVERIFY(t.open(QIODevice::WriteOnly));
         t.write("mould A");
         t.close();
-        gpState->paramQuery->exec(QStringLiteral("insert into sysparam values('marker', 'A')"));
+        Databases::get().paramQuery()->exec(QStringLiteral("insert into sysparam values('marker', 'A')"));
         for (const QString& bad : {QStringLiteral("../x"), QStringLiteral("a/b"), QStringLiteral(".."),
                                    QStringLiteral("x\ny"), QStringLiteral("default"), QString()}) {
             w->groupName->setText(bad);

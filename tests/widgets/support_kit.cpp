@@ -1,5 +1,6 @@
 #include "support_kit.h"
 
+#include "screenlight.h"
 #include "colorbutton.h"
 #include "globals.h"
 #include "numberinput.h"
@@ -56,6 +57,8 @@ KitEnv::KitEnv()
     OperatorDialogs::install(&roles_);
     OperatorRights::get().reset();
     win = new StateWindow;
+    ScreenLight::get().reset();
+    ScreenLight::get().setScreenOffTimer(new QTimer(win));
     InitWidgetKit(win);
     gpState = win;
     win->setGeometry(0, 0, gShowW, gShowH);

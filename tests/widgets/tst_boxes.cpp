@@ -2,6 +2,8 @@
 // and lost-camera actions, geometry, and modal answers through the window.
 #include "support_kit.h"
 
+#include "databases.h"
+#include "screenlight.h"
 #include "colorbutton.h"
 #include "editip.h"
 #include "statewindow.h"
@@ -50,16 +52,16 @@ void TestBoxes::warnBoxWakesADarkScreen()
     QFETCH(int, timerMs);
 
     KitEnv env;
-    env.win->screenOff = screenOff;
+    ScreenLight::get().setScreenOff(screenOff);
     env.word105 = delay;
     gpWarnBox->setText(QStringLiteral("message"));
     gpWarnBox->show();
     QCOMPARE(env.lcdCalls, lit ? QVector<int>{1} : QVector<int>{});
     if (timerMs < 0) {
-        QVERIFY(!env.win->screenOffTimer->isActive());
+        QVERIFY(!ScreenLight::get().screenOffTimer()->isActive());
     } else {
-        QVERIFY(env.win->screenOffTimer->isActive());
-        QCOMPARE(env.win->screenOffTimer->interval(), timerMs);
+        QVERIFY(ScreenLight::get().screenOffTimer()->isActive());
+        QCOMPARE(ScreenLight::get().screenOffTimer()->interval(), timerMs);
     }
     QCOMPARE(gpWarnBox->geometry(), QRect(1280 / 2 - 375, 800 / 2 - 185, 750, 370));
     gpWarnBox->hide();
@@ -87,12 +89,12 @@ void TestBoxes::lostCameraPowersOff()
         QSqlQuery q(db);
         QVERIFY(q.exec(QStringLiteral(
             "CREATE TABLE RECORD (recordtime TEXT, recordpassword TEXT, remarks TEXT, recordtype TEXT)")));
-        env.win->recordDb = db;
+        Databases::get().setRecordDb(db);
     }
     bool dbOpenAtPowerOff = true;
     env.runner.onRun = [&](const QString& cmd) {
         if (cmd == QLatin1String("init 0"))
-            dbOpenAtPowerOff = env.win->recordDb.isOpen();
+            dbOpenAtPowerOff = Databases::get().recordDb().isOpen();
     };
 
     QCOMPARE(gpLostCameraWarnBox->okButton->text(), rowText(209));
@@ -107,14 +109,14 @@ void TestBoxes::lostCameraPowersOff()
     // StopWTD's second, the flush's half second, one more second.
     QCOMPARE(env.sleeper.slept, (QVector<int>{1000, 500, 1000}));
 
-    QVERIFY(env.win->recordDb.open());
-    QSqlQuery q(env.win->recordDb);
+    QVERIFY(Databases::get().recordDb().open());
+    QSqlQuery q(Databases::get().recordDb());
     QVERIFY(q.exec(QStringLiteral("SELECT remarks, recordtype FROM RECORD")));
     QVERIFY(q.next());
     QCOMPARE(q.value(0).toString(), QStringLiteral("因丢失相机手动关闭电源"));
     QCOMPARE(q.value(1).toString(), QString());
-    env.win->recordDb.close();
-    env.win->recordDb = QSqlDatabase();
+    Databases::get().recordDb().close();
+    Databases::get().setRecordDb(QSqlDatabase());
     QSqlDatabase::removeDatabase(QStringLiteral("recordTest"));
 
     // A power-off that fails is not taken for done: the box stays up.

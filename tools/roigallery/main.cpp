@@ -6,6 +6,7 @@
 // With a PARAM.db the language is the one it holds (the language word of
 // "system2"); without a language every one is rendered, each in a run of
 // its own, as widgets take their texts and fonts when they are built.
+#include "cameraviews.h"
 #include "cameramanager.h"
 #include "cammersingleton.h"
 #include "cammerwidget.h"
@@ -227,7 +228,7 @@ void scenes(Gallery& g)
     RiVuRevezi* w = g.win;
     v->editRecord->roiCount[0] = 0;
     v->InitEditing();
-    gSource = 0;
+    gSource = PictureSource::Template;
     w->cycleStatus().detectState = 3;
     EditSession::get().setDrawMode(0);
     gTempTime = QStringLiteral("2026-01-01 08.00.00");
@@ -286,18 +287,18 @@ void scenes(Gallery& g)
     // A polygon being drawn with tap drawing.
     g.select(-1);
     gpWPara->words[Word::ContinuousArea] = 1;
-    EditSession::get().setDrawMode(2);
+    EditSession::get().setDrawMode(RoiShape::Polygon);
     const QPoint pts[] = {{1100, 820}, {1350, 760}, {1500, 900}, {1300, 1030}, {1080, 980}};
     v->polyPointCount = 0;
     for (const QPoint& p : pts)
         v->polyPoints[v->polyPointCount++] = p;
-    v->editAction = 1;
+    v->editAction = EditAction::Drawing;
     v->polygonActive = true;
     g.save(QStringLiteral("template_drawing_polygon"));
-    v->editAction = 0;
+    v->editAction = EditAction::None;
     v->polygonActive = false;
     v->polyPointCount = 0;
-    EditSession::get().setDrawMode(0);
+    EditSession::get().setDrawMode(RoiShape::None);
     gpWPara->words[Word::ContinuousArea] = 0;
 
     // The live view after an NG: ROI 2 and the positioning ROI failed.
@@ -322,7 +323,7 @@ void scenes(Gallery& g)
     gFailCycleNum[0] = 3;
     gAllCycleNum[0] = 1207;
     v->fps = 12;
-    gSource = 1;
+    gSource = PictureSource::Live;
     v->UpdateImage();
     v->blink = 1;
     g.save(QStringLiteral("live_ng"));
@@ -338,7 +339,7 @@ void scenes(Gallery& g)
     v->stepOk = true;
     w->cycleStatus().detectState = 1;
     g.save(QStringLiteral("live_ok"));
-    gSource = -1;
+    gSource = PictureSource::None;
     w->cycleStatus().detectState = 0;
 }
 
@@ -390,7 +391,7 @@ int main(int argc, char** argv)
     gpWPara->words[Word::GreyFilter] = 5;
     gpWPara->words[Word::GreyArea] = 100;
     gpWPara->words[Word::EjectorPulseOnProductNg] = 1;
-    gpWPara->words[Word::Mode] = 0;
+    gpWPara->words[Word::Mode] = DetectMode::Standard;
     gpWPara->words[Word::ExternalTrigger] = 0;
 
     auto* plugin = new GalleryPlugin;
@@ -408,7 +409,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "roigallery: the camera view could not be built\n");
         return 1;
     }
-    g.win->cammerWidget[0] = g.view;
+    CameraViews::set(0, g.view);
     g.view->setGeometry(0, 0, gShowW, gShowH);
     g.view->show();
     g.win->show();

@@ -1,0 +1,96 @@
+#include "databases.h"
+#include "globals.h"
+#include "machineoutputs.h"
+#include "platform.h"
+#include "recordstore.h"
+#include "testworkdir.h"
+
+#include <QFile>
+#include <QJsonObject>
+#include <QSettings>
+#include <QSqlQuery>
+#include <QtTest>
+
+namespace {
+class CountingSleeper : public platform::Sleeper {
+public:
+    void sleepMs(int ms) override { slept.append(ms); }
+    QVector<int> slept;
+};
+
+class RowOutputs : public MachineOutputs {
+public:
+    void recordInserted(const QJsonObject& row) override { rows.append(row); }
+    QVector<QJsonObject> rows;
+};
+
+QStringList remarks(QSqlDatabase db)
+{
+    QStringList out;
+    QSqlQuery q(QStringLiteral("SELECT remarks FROM RECORD ORDER BY rowid"), db);
+    while (q.next())
+        out << q.value(0).toString();
+    return out;
+}
+}  // namespace
+
+// The databases reach the program only through what the main window
+// installs; without it the record, counter and flush operations do nothing.
+class TestDatabases : public QObject {
+    Q_OBJECT
+private slots:
+    void operationsNeedInstalledDatabases_data()
+    {
+        QTest::addColumn<bool>("installed");
+        QTest::newRow("installed") << true;
+        QTest::newRow("none installed") << false;
+    }
+
+    void operationsNeedInstalledDatabases()
+    {
+        QFETCH(bool, installed);
+        TestWorkDir wd;
+        CountingSleeper sleeper;
+        platform::setSleeper(&sleeper);
+        RowOutputs outputs;
+        MachineOutputs* oldOutputs = MachineOutputs::install(&outputs);
+
+        Databases own;
+        RecordStore store(QStringLiteral("tstdatabases"));
+        QVERIFY(store.open(QStringLiteral("./RECORD.db")));
+        own.setRecordStore(&store);
+        own.setRecordDb(store.db());
+        if (installed)
+            QCOMPARE(Databases::install(&own), nullptr);
+        QCOMPARE(&Databases::get() == &own, installed);
+
+        const int oldAll = gAllNum[2];
+        gAllNum[2] = 17;
+        Databases::get().InsertRecord(QStringLiteral("probe"), QStringLiteral("API"));
+        Databases::get().CountWrite();
+        const bool openBefore = store.db().isOpen();
+        Databases::get().FLushAll();
+
+        QCOMPARE(outputs.rows.size(), installed ? 1 : 0);
+        if (installed)
+            QCOMPARE(outputs.rows[0].value(QStringLiteral("remarks")).toString(), QStringLiteral("probe"));
+        QCOMPARE(QFile::exists(QStringLiteral("./count.ini")), installed);
+        if (installed) {
+            QSettings ini(QStringLiteral("./count.ini"), QSettings::IniFormat);
+            QCOMPARE(ini.value(QStringLiteral("list_allnum")).toStringList().value(2), QStringLiteral("17"));
+        }
+        QVERIFY(openBefore);
+        QCOMPARE(store.db().isOpen(), !installed);   // flushed: closed
+        QCOMPARE(sleeper.slept, installed ? QVector<int>{500} : QVector<int>{});
+        store.db().open();
+        QCOMPARE(remarks(store.db()), installed ? QStringList{QStringLiteral("probe")} : QStringList{});
+
+        gAllNum[2] = oldAll;
+        QCOMPARE(Databases::install(nullptr), installed ? &own : nullptr);
+        MachineOutputs::install(oldOutputs);
+        platform::setSleeper(nullptr);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDatabases)
+#include "tst_databases.moc"
