@@ -7,6 +7,7 @@
 // size and contrast, the residual alignment error, the time per decision,
 // and the same after a restart of the program. Optionally beside a CPU hog.
 //   vmm_bench_accuracy [good cycles per layout] [demo|dense|both] [hog threads] [part offset px]
+#include "cameraviews.h"
 #include "boardsim.h"
 #include "cameramanager.h"
 #include "cammersingleton.h"
@@ -277,7 +278,7 @@ public:
         st.defects = d.defect;
         st.defectSize = d.size;
         st.defectContrast = d.contrast;
-        CammerWidget* v = win_->cammerWidget[0];
+        CammerWidget* v = CameraViews::at(0);
         return v->engine ? visibleDefectArea(renderer, 10, st, *v->engine, *v->savedRecord, step) : 0;
     }
 
@@ -293,19 +294,19 @@ public:
         // loaded machine whose display has not fetched the new scene yet
         // never judges the previous one.
         for (int c = 0; c < kCameras; ++c)
-            win_->frameMark[c][step] = win_->cammerWidget[c]->frameCount;
+            win_->frameMark[c][step] = CameraViews::at(c)->frameCount;
         QElapsedTimer t;
         t.start();
         win_->TimerUp(step);
         const double ms = t.nsecsElapsed() / 1e6;
         std::vector<bool> ok;
         for (int c = 0; c < kCameras; ++c)
-            ok.push_back(win_->cammerWidget[c]->stepOk);
+            ok.push_back(CameraViews::at(c)->stepOk);
         if (fig) {
             fig->decisionMs.push_back(ms / kCameras);
             for (int c = 0; c < kCameras; ++c)
                 if (ok[size_t(c)])
-                    fig->alignErr.push_back(residual(win_->cammerWidget[c], step));
+                    fig->alignErr.push_back(residual(CameraViews::at(c), step));
         }
         return ok;
     }
@@ -314,7 +315,7 @@ public:
     // their values and the residual shift, for reading a false NG.
     void describeNg(int cycle, int c, int step)
     {
-        CammerWidget* v = win_->cammerWidget[c];
+        CammerWidget* v = CameraViews::at(c);
         QString regions;
         for (int i = 0; i < v->savedRecord->roiCount[step]; ++i)
             if (!v->roiPassed[step][i])

@@ -6,6 +6,7 @@
 //   vmm_bench_camview grey|colour [screenshot.png]
 //   grey: 1280 x 1024, 8-bit; colour: 2448 x 2048, 32-bit. With a file name
 //   the 8 views are tiled 4 x 2 on screen and the window is saved there.
+#include "databases.h"
 #include "cameramanager.h"
 #include "cammerwidget.h"
 #include "globals.h"
@@ -65,10 +66,10 @@ int main(int argc, char** argv)
     }
     auto* win = new RiVuRevezi(nullptr);
     gpWin = win;
-    win->paramDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
-    win->paramDb.setDatabaseName(QStringLiteral("PARAM.db"));
-    win->paramDb.open();
-    win->paramQuery = new QSqlQuery(win->paramDb);
+    Databases::get().setParamDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn")));
+    Databases::get().paramDb().setDatabaseName(QStringLiteral("PARAM.db"));
+    Databases::get().paramDb().open();
+    Databases::get().setParamQuery(new QSqlQuery(Databases::get().paramDb()));
     gShowW = 1920;
     gShowH = 1080;
     gpWPara = new WizardPara;
@@ -168,10 +169,10 @@ int main(int argc, char** argv)
     views.clear();
     delete gpWPara;
     delete gpWParaBak;
-    delete win->paramQuery;
-    win->paramQuery = nullptr;
-    win->paramDb.close();
-    win->paramDb = QSqlDatabase();
+    delete Databases::get().paramQuery();
+    Databases::get().setParamQuery(nullptr);
+    Databases::get().paramDb().close();
+    Databases::get().setParamDb(QSqlDatabase());
     gpWin = nullptr;
     delete win;
     QSqlDatabase::removeDatabase(QStringLiteral("dbIn"));

@@ -16,6 +16,7 @@
 // frames, engines, CheckNG up to the hand-over, the I/O thread's write, and
 // what follows the hand-over (counters, pictures, record, screen).
 // Usage: vmm_bench_cycle cycle|cycle1|cycle8|homo4|run8 [width height [colour]]
+#include "cameraviews.h"
 #include "boardsim.h"
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
@@ -564,7 +565,7 @@ void benchCountdownToWire(Rig& rig, int n, double targetMs, bool homography)
             // The raw OpenCV calls on the pictures just judged.
             std::vector<RawCamera> raw(static_cast<size_t>(numCamera));
             for (int c = 0; c < numCamera; ++c)
-                raw[size_t(c)].prepare(win->cammerWidget[c], homography);
+                raw[size_t(c)].prepare(CameraViews::at(c), homography);
             anchor.push_back(rawDecision(raw));
         } else {
             // The engine alone, camera after camera, on the same pictures.

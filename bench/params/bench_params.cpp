@@ -3,6 +3,7 @@
 // Prints: save and load time of a full camera (8 steps x 100 ROIs of mixed
 // kinds, free-hand polygons of 2,000 points), polygon mask time against the
 // vertex count, and the peak memory of 16 loaded records.
+#include "databases.h"
 #include "cammersingleton.h"
 #include "globals.h"
 #include "rivurevezi.h"
@@ -109,10 +110,10 @@ int main(int argc, char* argv[])
 
     auto* win = new RiVuRevezi(nullptr);
     gpWin = win;
-    win->paramDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
-    win->paramDb.setDatabaseName(QStringLiteral("PARAM.db"));
-    win->paramDb.open();
-    win->paramQuery = new QSqlQuery(win->paramDb);
+    Databases::get().setParamDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn")));
+    Databases::get().paramDb().setDatabaseName(QStringLiteral("PARAM.db"));
+    Databases::get().paramDb().open();
+    Databases::get().setParamQuery(new QSqlQuery(Databases::get().paramDb()));
 
     std::mt19937 rng(1);
     auto saved = std::make_unique<CammerSingleton>(0);
@@ -191,9 +192,9 @@ int main(int argc, char* argv[])
     std::printf("and the views' masks of the 8 cameras (picture pixels, not part of the records): %ld MB\n",
                 (currentKb() - beforeMasks) / 1024);
 
-    delete win->paramQuery;
-    win->paramQuery = nullptr;
-    win->paramDb.close();
+    delete Databases::get().paramQuery();
+    Databases::get().setParamQuery(nullptr);
+    Databases::get().paramDb().close();
     delete win;
     gpWin = nullptr;
     return 0;

@@ -5,6 +5,8 @@
 // of saving one changed region (compare, change log, PARAM.db, masks), with
 // the retraining of the changed camera given apart; then the first listing
 // and the previous/next steps over a folder of 20,000 stored JPEG pictures.
+#include "cameraviews.h"
+#include "editsession.h"
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
 #include "drawroiwidget.h"
@@ -94,7 +96,7 @@ int main(int argc, char** argv)
     summary("retraining of that camera (2 steps)", retrain);
 
     // 20,000 stored pictures: hard links of one full-size JPEG.
-    const QDir ok = env.win->okDir[0];
+    const QDir ok = CameraViews::pictureFolder(0, 0, true);
     QDir().mkpath(ok.path());
     // A picture with some detail, so that decoding costs what a real one does.
     QImage img(o.width, o.height, QImage::Format_Grayscale8);
@@ -112,7 +114,7 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    env.win->currentCamera = 0;
+    EditSession::get().setCurrentCamera(0);
     QElapsedTimer t;
     t.start();
     env.page->setSource(3);

@@ -8,6 +8,8 @@
 //    1 MP picture;
 //  - the preview (CammerRecong::RunTest) of a full-frame method-7 ROI with
 //    the largest filter, and how often it runs under a held +1 button.
+#include "cameraviews.h"
+#include "editsession.h"
 #include "cameramanager.h"
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
@@ -79,7 +81,7 @@ CammerWidget* makeView(RiVuRevezi* win, int index)
     info.pluginName = gPlugin->name();
     setCameraSerial(info, QStringLiteral("BENCH%1").arg(index));
     auto* v = new CammerWidget(win, index, info);
-    win->cammerWidget[index] = v;
+    CameraViews::set(index, v);
     return v;
 }
 
@@ -169,7 +171,7 @@ void paintBench(bool colour, int w, int h)
             v->blink = ng ? 1 : 0;
         }
         // One view over the whole screen.
-        win->currentCamera = 0;
+        EditSession::get().setCurrentCamera(0);
         views[0]->setGeometry(0, 0, gShowW, gShowH);
         const Stats one = measure(30, [&] {
             if (!ng)
@@ -178,7 +180,7 @@ void paintBench(bool colour, int w, int h)
             views[0]->PaintView(p);
         });
         // Eight views tiled 4 x 2.
-        win->currentCamera = numCamera;
+        EditSession::get().setCurrentCamera(numCamera);
         const int tw = gShowW / 4;
         const int th = gShowH / 2;
         for (int c = 0; c < 8; ++c)
@@ -243,7 +245,7 @@ void polygonMoveBench()
     win->resize(gShowW, gShowH);
     CammerWidget* v = makeView(win, 0);
     v->setGeometry(0, 0, gShowW, gShowH);
-    win->currentCamera = 0;
+    EditSession::get().setCurrentCamera(0);
     gSource = 0;
     QVector<QPoint> pts;
     for (int k = 0; k < 8000; ++k) {
@@ -292,7 +294,7 @@ void previewBench()
     win->resize(gShowW, gShowH);
     CammerWidget* v = makeView(win, 0);
     v->setGeometry(0, 0, gShowW, gShowH);
-    win->currentCamera = 0;
+    EditSession::get().setCurrentCamera(0);
     gSource = 0;
     v->engine->VarTrain(0);
     CammerSingleton& e = *v->editRecord;

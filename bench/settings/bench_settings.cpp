@@ -7,6 +7,8 @@
 //     shows it (setter, plug-in, UpdateImage), target under 100 ms.
 // Anchor, measured in the same run: the same brightness change done by raw
 // OpenCV on a frame of the same size (cv::Mat::convertTo), with the ratio.
+#include "databases.h"
+#include "cameraviews.h"
 #include "cameramanager.h"
 #include "cammerwidget.h"
 #include "globals.h"
@@ -62,10 +64,10 @@ int main(int argc, char** argv)
         return 1;
     }
     StateWindow win;
-    win.paramDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
-    win.paramDb.setDatabaseName(QStringLiteral("PARAM.db"));
-    win.paramDb.open();
-    win.paramQuery = new QSqlQuery(win.paramDb);
+    Databases::get().setParamDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn")));
+    Databases::get().paramDb().setDatabaseName(QStringLiteral("PARAM.db"));
+    Databases::get().paramDb().open();
+    Databases::get().setParamQuery(new QSqlQuery(Databases::get().paramDb()));
     gShowW = 1920;
     gShowH = 1080;
     numCamera = 1;
@@ -90,7 +92,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "the simulated camera did not open\n");
         return 1;
     }
-    win.cammerWidget[0] = view.get();
+    CameraViews::set(0, view.get());
     win.resize(1920, 1080);
     win.show();
 
@@ -156,10 +158,10 @@ int main(int argc, char** argv)
                 tripMs / std::max(anchorMs, 1e-6));
     ScreenChrome::install(replaced);
     delete screen;
-    win.cammerWidget[0] = nullptr;
+    CameraViews::set(0, nullptr);
     view.reset();
-    delete win.paramQuery;
-    win.paramQuery = nullptr;
-    win.paramDb.close();
+    delete Databases::get().paramQuery();
+    Databases::get().setParamQuery(nullptr);
+    Databases::get().paramDb().close();
     return 0;
 }
