@@ -261,18 +261,20 @@ void CammerWidget::SaveFailImage(int step, int which)
     const int h = imageHeight;
     const int failIndex = cameraIndex * kMaxDetect + step;
     const int slot = (which != 0 ? 1 : 0) + 2 * failIndex;
-    // The picture is drawn straight into its slot, made on the step's first
-    // picture (a step never judged holds none); the picture thread copies a
-    // slot under the same lock.
-    QMutexLocker lock(pMutexSaveFail);
-    uchar*& target = gpFailImage[slot];
-    if (!target)
-        target = new unsigned char[static_cast<size_t>(pixelCount) * 4];
+    const size_t bytes = static_cast<size_t>(pixelCount) * 4;
+    // Drawn aside and copied into its slot under the lock (the picture
+    // thread copies a slot under the same lock), so that the views of
+    // several cameras can draw at the same time.
+    QImage canvas(w, h, QImage::Format_RGB32);
+    if (canvas.isNull() || static_cast<size_t>(canvas.sizeInBytes()) != bytes) {
+        qWarning("SaveFailImage: no memory for a %dx%d picture", w, h);
+        return;
+    }
     if (gisColor)
-        std::memcpy(target, alignedFrame, static_cast<size_t>(pixelCount) * 4);
+        std::memcpy(canvas.bits(), alignedFrame, bytes);
     else
-        Gray2RGBA(alignedFrame, reinterpret_cast<unsigned int*>(target), w, h);
-    QImage canvas(target, w, h, w * 4, QImage::Format_RGB32);
+        Gray2RGBA(alignedFrame, reinterpret_cast<unsigned int*>(canvas.bits()), w, h);
+    int firstFailed = 0;
     {
         QPainter painter(&canvas);
         QFont font(QStringLiteral("wqy-microhei"));
@@ -295,8 +297,8 @@ void CammerWidget::SaveFailImage(int step, int which)
             if (pass) {
                 painter.setPen(Qt::green);
             } else {
-                if (gFailIndex[failIndex] == 0)
-                    gFailIndex[failIndex] = n;
+                if (firstFailed == 0)
+                    firstFailed = n;
                 painter.setPen(Qt::red);
                 const int boxes = std::clamp(defectRects[step][i][0][0], 0, kMaxDefectRects);
                 for (int k = 1; k <= boxes; ++k) {
@@ -337,6 +339,15 @@ void CammerWidget::SaveFailImage(int step, int which)
             painter.drawText(QRect(anchor.x(), anchor.y() - 26, 400, 25), Qt::AlignLeft | Qt::AlignVCenter, text);
         }
     }
+    // The slot is made on the step's first picture (a step never judged
+    // holds none).
+    QMutexLocker lock(pMutexSaveFail);
+    if (firstFailed != 0 && gFailIndex[failIndex] == 0)
+        gFailIndex[failIndex] = firstFailed;
+    uchar*& target = gpFailImage[slot];
+    if (!target)
+        target = new unsigned char[bytes];
+    std::memcpy(target, canvas.constBits(), bytes);
 }
 
 void CammerWidget::UpdateFailImage(int step, int which)

@@ -701,7 +701,27 @@ void RiVuRevezi::CheckNG(bool manual)
     if (!ok && !wasNg)
         MachineOutputs::get().alarmStarted(s);
 
-    // Fault pictures: OK picture in slot 1, NG picture in slot 0.
+    // Fault pictures: OK picture in slot 1, NG picture in slot 0. A
+    // judgement's pictures are drawn at the same time, one camera a worker.
+    if (!manual) {
+        int drawn[kMaxCamera];
+        int drawCount = 0;
+        for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+            if (cammerWidget[c] && !(unjudged[c] && !cammerWidget[c]->stepOk))
+                drawn[drawCount++] = c;
+        const auto draw = [&](int i) {
+            CammerWidget* v = cammerWidget[drawn[i]];
+            v->SaveFailImage(s, v->stepOk ? 1 : 0);
+        };
+        if (drawCount > 1) {
+            if (!judgePool)
+                judgePool = std::make_unique<JudgePool>(kMaxCamera - 1);
+            judgePool->runAll(drawCount, draw);
+        } else {
+            for (int i = 0; i < drawCount; ++i)
+                draw(i);
+        }
+    }
     for (int c = 0; c < numCamera; ++c) {
         CammerWidget* v = cammerWidget[c];
         if (!v)
@@ -713,8 +733,7 @@ void RiVuRevezi::CheckNG(bool manual)
         if (lost) {
             // No picture of this step exists: nothing is rendered from a stale frame.
         } else if (!manual) {
-            v->SaveFailImage(s, which);
-            saved = which;
+            saved = which;  // drawn above
         } else if (code == AlarmCode::NotDetected || code == AlarmCode::AddedAsTemplate) {
             // Let pass without judging: the held NG picture, labelled with
             // how the alarm was cleared.
