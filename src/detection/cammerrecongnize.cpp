@@ -698,30 +698,34 @@ bool CammerRecong::fitsBetter(int step, const cv::Mat& moved, const cv::Mat& mov
     const cv::Size small(std::max(4, r.width / 4), std::max(4, r.height / 4));
     // Pixels the movement brought in from outside count as the template's
     // own in both pictures: they say nothing either way.
-    cv::Mat shownMoved = moved(r);
-    cv::Mat shownUnmoved = unmoved(r);
+    cv::Mat outside;
+    bool patched = false;
     if (movedValid.size() == frame) {
-        cv::Mat outside;
         cv::bitwise_not(movedValid(r), outside);
-        if (cv::countNonZero(outside) > 0) {
-            shownMoved = shownMoved.clone();
-            shownUnmoved = shownUnmoved.clone();
-            templ(r).copyTo(shownMoved, outside);
-            templ(r).copyTo(shownUnmoved, outside);
-        }
+        patched = cv::countNonZero(outside) > 0;
     }
-    cv::Mat a;
-    cv::resize(templ(r), a, small, 0, 0, cv::INTER_AREA);
-    auto likeness = [&](const cv::Mat& picture) {
-        cv::Mat b, score;
-        cv::resize(picture, b, small, 0, 0, cv::INTER_AREA);
-        cv::matchTemplate(b, a, score, cv::TM_CCOEFF_NORMED);
+    // The template and the two pictures are shrunk side by side.
+    const cv::Mat* sources[3] = {&templ, &moved, &unmoved};
+    cv::Mat shrunk[3];
+    cv::parallel_for_(cv::Range(0, 3), [&](const cv::Range& range) {
+        for (int k = range.start; k < range.end; ++k) {
+            cv::Mat shown = (*sources[k])(r);
+            if (k > 0 && patched) {
+                shown = shown.clone();
+                templ(r).copyTo(shown, outside);
+            }
+            cv::resize(shown, shrunk[k], small, 0, 0, cv::INTER_AREA);
+        }
+    });
+    auto likeness = [&](const cv::Mat& b) {
+        cv::Mat score;
+        cv::matchTemplate(b, shrunk[0], score, cv::TM_CCOEFF_NORMED);
         const float v = score.at<float>(0, 0);
         return std::isfinite(v) ? v : -1.0f;
     };
     // A pixel or two of movement hardly shows at this scale: only a clear
     // loss refuses the position.
-    return likeness(shownMoved) >= likeness(shownUnmoved) - kLikenessMargin;
+    return likeness(shrunk[1]) >= likeness(shrunk[2]) - kLikenessMargin;
 }
 
 // ---- Judging ------------------------------------------------------------------
@@ -934,10 +938,14 @@ void CammerRecong::judgeStep(int step)
             const int p2 = rec->p2[j];
             const int p3 = rec->p3[j];
             const cv::Mat picture = judgedPicture(r);
+            // The judged pixels bound the band tests; a matcher was trained
+            // with its own.
             cv::Mat judged;
-            cv::bitwise_and(sm(r), shape, judged);
-            if (!valid.empty())
-                cv::bitwise_and(judged, valid(r), judged);
+            if (func != kGreyTemplate && func != kFeature) {
+                cv::bitwise_and(sm(r), shape, judged);
+                if (!valid.empty())
+                    cv::bitwise_and(judged, valid(r), judged);
+            }
             cv::Mat defects;
             fillDefects(step, i, func, p1, p2, p3, picture, colour.empty() ? cv::Mat() : colour(r), judged, defects,
                         &out.score);
