@@ -262,18 +262,26 @@ void CammerWidget::SaveFailImage(int step, int which)
     const int failIndex = cameraIndex * kMaxDetect + step;
     const int slot = (which != 0 ? 1 : 0) + 2 * failIndex;
     const size_t bytes = static_cast<size_t>(pixelCount) * 4;
-    // Drawn aside and copied into its slot under the lock (the picture
-    // thread copies a slot under the same lock), so that the views of
-    // several cameras can draw at the same time.
-    QImage canvas(w, h, QImage::Format_RGB32);
-    if (canvas.isNull() || static_cast<size_t>(canvas.sizeInBytes()) != bytes) {
-        qWarning("SaveFailImage: no memory for a %dx%d picture", w, h);
-        return;
+    // The slot is made on the step's first picture (a step never judged
+    // holds none). The picture thread takes or copies a slot under the lock
+    // only while its flag is up; the flag goes down here (a picture of the
+    // slot not written yet would be drawn over all the same) and up again
+    // once the result check has drawn every camera's picture. So the
+    // picture is drawn without the lock, the views of several cameras at
+    // the same time.
+    uchar* target = nullptr;
+    {
+        QMutexLocker lock(pMutexSaveFail);
+        gisSaveFail[slot] = false;
+        if (!gpFailImage[slot])
+            gpFailImage[slot] = new unsigned char[bytes];
+        target = gpFailImage[slot];
     }
     if (gisColor)
-        std::memcpy(canvas.bits(), alignedFrame, bytes);
+        std::memcpy(target, alignedFrame, bytes);
     else
-        Gray2RGBA(alignedFrame, reinterpret_cast<unsigned int*>(canvas.bits()), w, h);
+        Gray2RGBA(alignedFrame, reinterpret_cast<unsigned int*>(target), w, h);
+    QImage canvas(target, w, h, w * 4, QImage::Format_RGB32);
     int firstFailed = 0;
     {
         QPainter painter(&canvas);
@@ -339,15 +347,9 @@ void CammerWidget::SaveFailImage(int step, int which)
             painter.drawText(QRect(anchor.x(), anchor.y() - 26, 400, 25), Qt::AlignLeft | Qt::AlignVCenter, text);
         }
     }
-    // The slot is made on the step's first picture (a step never judged
-    // holds none).
     QMutexLocker lock(pMutexSaveFail);
     if (firstFailed != 0 && gFailIndex[failIndex] == 0)
         gFailIndex[failIndex] = firstFailed;
-    uchar*& target = gpFailImage[slot];
-    if (!target)
-        target = new unsigned char[bytes];
-    std::memcpy(target, canvas.constBits(), bytes);
 }
 
 void CammerWidget::UpdateFailImage(int step, int which)
