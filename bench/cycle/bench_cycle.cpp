@@ -376,8 +376,9 @@ void benchEdgeToRun(Rig& rig, int n)
 // pictures: with homography, SIFT at the engine's working scale against the
 // template's prepared features, the ratio test, RANSAC and the warp; the
 // positioning search (matchTemplate of a part of the template's middle in the
-// search rectangle, coarse to fine); per ROI a band test against the
-// template, the opening and the contours.
+// search rectangle, coarse to fine) and the warp of the frame by the found
+// shift (a fraction of a pixel, as the decision warps); per ROI a band test
+// against the template, the opening and the contours.
 struct RawCamera {
     cv::Mat frame, templ, lo, hi;
     std::vector<cv::Rect> rois;
@@ -445,8 +446,18 @@ struct RawCamera {
             const cv::Rect fine = cv::Rect(search.x + 4 * peak.x - 8, search.y + 4 * peak.y - 8, model.width + 16,
                                            model.height + 16) &
                                   search;
-            if (fine.width >= model.width && fine.height >= model.height)
+            if (fine.width >= model.width && fine.height >= model.height) {
                 cv::matchTemplate(work(fine), templ(model), score, cv::TM_CCOEFF_NORMED);
+                cv::minMaxLoc(score, nullptr, nullptr, nullptr, &peak);
+                // The frame moved onto the template by the found shift, to
+                // a fraction of a pixel as the decision moves it.
+                const double dx = fine.x + peak.x - model.x + 0.25;
+                const double dy = fine.y + peak.y - model.y + 0.25;
+                const cv::Mat motion = (cv::Mat_<double>(2, 3) << 1, 0, -dx, 0, 1, -dy);
+                cv::Mat moved;
+                cv::warpAffine(work, moved, motion, work.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
+                work = moved;
+            }
         }
         for (const cv::Rect& r : rois) {
             cv::Mat in, out;

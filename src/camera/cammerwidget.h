@@ -182,6 +182,12 @@ public:
     void SaveReTrainImage(int step);
     void LoadIgnorePoint();
     void SaveIgnorePoint(int step);
+    // Draws the fault picture of the step (which: 1 OK, 0 NG) into its slot
+    // and lowers the slot's flag (whoever draws raises it when the picture
+    // is to be written). Views of different cameras may draw at the same
+    // time on worker threads while the GUI thread waits: it reads only this
+    // view, the language and the safety-door flag, and takes pMutexSaveFail
+    // for the slot and its flag.
     void SaveFailImage(int step, int which);
     // Writes on the held fault picture of `step` (`which`: 0 NG, 1 OK) how
     // its alarm was cleared, `code` (AlarmCode); returns the code the

@@ -261,18 +261,28 @@ void CammerWidget::SaveFailImage(int step, int which)
     const int h = imageHeight;
     const int failIndex = cameraIndex * kMaxDetect + step;
     const int slot = (which != 0 ? 1 : 0) + 2 * failIndex;
-    // The picture is drawn straight into its slot, made on the step's first
-    // picture (a step never judged holds none); the picture thread copies a
-    // slot under the same lock.
-    QMutexLocker lock(pMutexSaveFail);
-    uchar*& target = gpFailImage[slot];
-    if (!target)
-        target = new unsigned char[static_cast<size_t>(pixelCount) * 4];
+    const size_t bytes = static_cast<size_t>(pixelCount) * 4;
+    // The slot is made on the step's first picture (a step never judged
+    // holds none). The picture thread takes or copies a slot under the lock
+    // only while its flag is up; the flag goes down here (a picture of the
+    // slot not written yet would be drawn over all the same) and up again
+    // once the result check has drawn every camera's picture. So the
+    // picture is drawn without the lock, the views of several cameras at
+    // the same time.
+    uchar* target = nullptr;
+    {
+        QMutexLocker lock(pMutexSaveFail);
+        gisSaveFail[slot] = false;
+        if (!gpFailImage[slot])
+            gpFailImage[slot] = new unsigned char[bytes];
+        target = gpFailImage[slot];
+    }
     if (gisColor)
-        std::memcpy(target, alignedFrame, static_cast<size_t>(pixelCount) * 4);
+        std::memcpy(target, alignedFrame, bytes);
     else
         Gray2RGBA(alignedFrame, reinterpret_cast<unsigned int*>(target), w, h);
     QImage canvas(target, w, h, w * 4, QImage::Format_RGB32);
+    int firstFailed = 0;
     {
         QPainter painter(&canvas);
         QFont font(QStringLiteral("wqy-microhei"));
@@ -295,8 +305,8 @@ void CammerWidget::SaveFailImage(int step, int which)
             if (pass) {
                 painter.setPen(Qt::green);
             } else {
-                if (gFailIndex[failIndex] == 0)
-                    gFailIndex[failIndex] = n;
+                if (firstFailed == 0)
+                    firstFailed = n;
                 painter.setPen(Qt::red);
                 const int boxes = std::clamp(defectRects[step][i][0][0], 0, kMaxDefectRects);
                 for (int k = 1; k <= boxes; ++k) {
@@ -337,6 +347,9 @@ void CammerWidget::SaveFailImage(int step, int which)
             painter.drawText(QRect(anchor.x(), anchor.y() - 26, 400, 25), Qt::AlignLeft | Qt::AlignVCenter, text);
         }
     }
+    QMutexLocker lock(pMutexSaveFail);
+    if (firstFailed != 0 && gFailIndex[failIndex] == 0)
+        gFailIndex[failIndex] = firstFailed;
 }
 
 int CammerWidget::UpdateFailImage(int step, int which, int code)

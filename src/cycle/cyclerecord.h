@@ -23,6 +23,10 @@ public:
     // Renders the fault picture of camera c and step s; returns the result
     // code the labelled picture leaves (`code` when nothing was labelled).
     virtual int faultPicture(int camera, int step, int which, Picture what, int code) = 0;
+    // Renders the new fault pictures of one judgement of step s, camera
+    // cameras[i] into slot which[i], all at once (the cameras' pictures are
+    // independent); each then waits to be written.
+    virtual void newFaultPictures(int step, const int* cameras, const int* which, int count) = 0;
     // Keeps camera c's NG picture of step s in the ring the ROI page browses.
     virtual void keepNgPicture(int camera, int step) = 0;
     // Reports of the cycle (network services): the cycle opened, a step

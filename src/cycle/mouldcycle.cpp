@@ -595,8 +595,21 @@ QVector<QPair<int, int>> MouldCycle::howCleared(const Decision& d) const
 
 void MouldCycle::renderPictures(const Decision& d)
 {
-    // Fault pictures: OK picture in slot 1, NG picture in slot 0.
+    // Fault pictures: OK picture in slot 1, NG picture in slot 0. A
+    // judgement's pictures are drawn at the same time, one camera a worker.
     const int s = d.step;
+    if (!d.manual) {
+        int cameras[kMaxCamera];
+        int which[kMaxCamera];
+        int count = 0;
+        for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+            if (!judge_.present(c) || (unjudged[c] && !judge_.verdictOk(c)))
+                continue;
+            cameras[count] = c;
+            which[count++] = judge_.verdictOk(c) ? 1 : 0;
+        }
+        record_.newFaultPictures(s, cameras, which, count);
+    }
     for (int c = 0; c < numCamera; ++c) {
         if (!judge_.present(c))
             continue;
@@ -607,7 +620,7 @@ void MouldCycle::renderPictures(const Decision& d)
         if (lost) {
             // No picture of this step exists: nothing is rendered from a stale frame.
         } else if (!d.manual) {
-            code = record_.faultPicture(c, s, which, CycleRecord::SaveNew, code);
+            // Drawn above.
         } else if (code == AlarmCode::NotDetected || code == AlarmCode::AddedAsTemplate) {
             // Let pass without judging: the held NG picture, labelled with
             // how the alarm was cleared.

@@ -18,6 +18,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <vector>
 
@@ -698,30 +699,34 @@ bool CammerRecong::fitsBetter(int step, const cv::Mat& moved, const cv::Mat& mov
     const cv::Size small(std::max(4, r.width / 4), std::max(4, r.height / 4));
     // Pixels the movement brought in from outside count as the template's
     // own in both pictures: they say nothing either way.
-    cv::Mat shownMoved = moved(r);
-    cv::Mat shownUnmoved = unmoved(r);
+    cv::Mat outside;
+    bool patched = false;
     if (movedValid.size() == frame) {
-        cv::Mat outside;
         cv::bitwise_not(movedValid(r), outside);
-        if (cv::countNonZero(outside) > 0) {
-            shownMoved = shownMoved.clone();
-            shownUnmoved = shownUnmoved.clone();
-            templ(r).copyTo(shownMoved, outside);
-            templ(r).copyTo(shownUnmoved, outside);
-        }
+        patched = cv::countNonZero(outside) > 0;
     }
-    cv::Mat a;
-    cv::resize(templ(r), a, small, 0, 0, cv::INTER_AREA);
-    auto likeness = [&](const cv::Mat& picture) {
-        cv::Mat b, score;
-        cv::resize(picture, b, small, 0, 0, cv::INTER_AREA);
-        cv::matchTemplate(b, a, score, cv::TM_CCOEFF_NORMED);
+    // The template and the two pictures are shrunk side by side.
+    const cv::Mat* sources[3] = {&templ, &moved, &unmoved};
+    cv::Mat shrunk[3];
+    cv::parallel_for_(cv::Range(0, 3), [&](const cv::Range& range) {
+        for (int k = range.start; k < range.end; ++k) {
+            cv::Mat shown = (*sources[k])(r);
+            if (k > 0 && patched) {
+                shown = shown.clone();
+                templ(r).copyTo(shown, outside);
+            }
+            cv::resize(shown, shrunk[k], small, 0, 0, cv::INTER_AREA);
+        }
+    });
+    auto likeness = [&](const cv::Mat& b) {
+        cv::Mat score;
+        cv::matchTemplate(b, shrunk[0], score, cv::TM_CCOEFF_NORMED);
         const float v = score.at<float>(0, 0);
         return std::isfinite(v) ? v : -1.0f;
     };
     // A pixel or two of movement hardly shows at this scale: only a clear
     // loss refuses the position.
-    return likeness(shownMoved) >= likeness(shownUnmoved) - kLikenessMargin;
+    return likeness(shrunk[1]) >= likeness(shrunk[2]) - kLikenessMargin;
 }
 
 // ---- Judging ------------------------------------------------------------------
@@ -900,12 +905,77 @@ void CammerRecong::judgeStep(int step)
         valid = alignedValid_;
     alignedValid_.release();
 
+    // The regions are compared at once on the idle cores: each writes only
+    // its own defect boxes. What a region's verdict writes elsewhere (the
+    // view's values, the result picture, the records) follows in region
+    // order, as when they were compared one after the other.
+    struct Compared {
+        int fault = 0;
+        cv::Rect r;
+        cv::Mat filtered;
+        Blobs blobs;
+        float score = 0.0f;
+        std::exception_ptr error;
+    };
+    std::vector<Compared> compared(static_cast<size_t>(count));
+    auto compare = [&](int i) {
+        const int j = step * kRois + i;
+        const int func = rec->method[j];
+        if (func == kExclusion || func == kPositioning || func == kHomography)
+            return;
+        Compared& out = compared[static_cast<size_t>(i)];
+        try {
+            cv::Mat shape;
+            if (masks[j].empty())
+                out.fault = kFaultMask;
+            else if (sm.rows == 0 || sm.cols == 0 || sm.size() != frame)
+                out.fault = kFaultStepMask;
+            else
+                out.fault = roiGeometry(*rec, masks, step, i, frame, &out.r, &shape);
+            if (out.fault != 0)
+                return;
+            const cv::Rect& r = out.r;
+            const int p1 = rec->p1[j];
+            const int p2 = rec->p2[j];
+            const int p3 = rec->p3[j];
+            const cv::Mat picture = judgedPicture(r);
+            // The judged pixels bound the band tests; a matcher was trained
+            // with its own.
+            cv::Mat judged;
+            if (func != kGreyTemplate && func != kFeature) {
+                cv::bitwise_and(sm(r), shape, judged);
+                if (!valid.empty())
+                    cv::bitwise_and(judged, valid(r), judged);
+            }
+            cv::Mat defects;
+            fillDefects(step, i, func, p1, p2, p3, picture, colour.empty() ? cv::Mat() : colour(r), judged, defects,
+                        &out.score);
+            if (!valid.empty() && defects.size() == r.size())
+                cv::bitwise_and(defects, valid(r), defects);
+
+            const int f = filterSize(func, p3);
+            if (func == kBrightBlobs || func == kDarkBlobs) {
+                const long long fl = std::max(1LL, 2LL * p3 + 1);
+                const int m = std::min(r.width, r.height);
+                if (fl >= 2LL * (m / 2) - 2)
+                    defects.setTo(0);
+            }
+            openDefects(defects, out.filtered, f);
+            out.blobs = measureBlobs(out.filtered, r.tl(), view->defectRects[step][i], kMaxDefectRects);
+        } catch (...) {
+            out.error = std::current_exception();
+        }
+    };
+    cv::parallel_for_(cv::Range(0, count), [&](const cv::Range& range) {
+        for (int i = range.start; i < range.end; ++i)
+            compare(i);
+    });
+
     for (int i = 0; i < count; ++i) {
         const int j = step * kRois + i;
         const int func = rec->method[j];
         const int p1 = rec->p1[j];
         const int p2 = rec->p2[j];
-        const int p3 = rec->p3[j];
         int (*boxes)[4] = view->defectRects[step][i];
         if (func == kExclusion || func == kPositioning || func == kHomography) {
             view->roiValue[step][i] = 0;
@@ -913,6 +983,9 @@ void CammerRecong::judgeStep(int step)
             boxes[0][0] = 0;
             continue;
         }
+        Compared& done = compared[static_cast<size_t>(i)];
+        if (done.error)
+            std::rethrow_exception(done.error);
         // Words the verdict leaves unset read -1.
         param_roi record;
         record.algorithm = record.param1 = record.param2 = record.param3 = -1;
@@ -921,15 +994,7 @@ void CammerRecong::judgeStep(int step)
         record.roi = i;
         record.func = func;
 
-        cv::Rect r;
-        cv::Mat shape;
-        int fault = 0;
-        if (masks[j].empty())
-            fault = kFaultMask;
-        else if (sm.rows == 0 || sm.cols == 0 || sm.size() != frame)
-            fault = kFaultStepMask;
-        else
-            fault = roiGeometry(*rec, masks, step, i, frame, &r, &shape);
+        const int fault = done.fault;
         if (fault != 0) {
             view->stepOk = false;
             view->roiPassed[step][i] = false;
@@ -945,32 +1010,13 @@ void CammerRecong::judgeStep(int step)
             MachineOutputs::get().roiJudged(record);
             continue;
         }
-
-        const cv::Mat picture = judgedPicture(r);
-        cv::Mat judged;
-        cv::bitwise_and(sm(r), shape, judged);
-        if (!valid.empty())
-            cv::bitwise_and(judged, valid(r), judged);
-        cv::Mat defects;
-        float score = 0.0f;
-        fillDefects(step, i, func, p1, p2, p3, picture, colour.empty() ? cv::Mat() : colour(r), judged, defects,
-                    &score);
-        if (!valid.empty() && defects.size() == r.size())
-            cv::bitwise_and(defects, valid(r), defects);
-
-        const int f = filterSize(func, p3);
-        if (func == kBrightBlobs || func == kDarkBlobs) {
-            const long long fl = std::max(1LL, 2LL * p3 + 1);
-            const int m = std::min(r.width, r.height);
-            if (fl >= 2LL * (m / 2) - 2)
-                defects.setTo(0);
-        }
-        cv::Mat filtered;
-        openDefects(defects, filtered, f);
+        const cv::Rect& r = done.r;
+        const int p3 = rec->p3[j];
+        const float score = done.score;
         cv::Mat at = result(r);
-        cv::bitwise_or(at, filtered, at);
+        cv::bitwise_or(at, done.filtered, at);
 
-        const Blobs blobs = measureBlobs(filtered, r.tl(), boxes, kMaxDefectRects);
+        const Blobs& blobs = done.blobs;
         int value = blobs.area;
         record.algorithm = blobs.area;
         bool pass = true;

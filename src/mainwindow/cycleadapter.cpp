@@ -201,6 +201,30 @@ int CycleAdapter::faultPicture(int camera, int step, int which, Picture what, in
     return code;
 }
 
+void CycleAdapter::newFaultPictures(int step, const int* cameras, const int* which, int count)
+{
+    // Each view draws into its own slots and lowers their flags while it
+    // draws; the flags go up once every picture is drawn.
+    const auto draw = [&](int i) {
+        if (CammerWidget* v = CameraViews::at(cameras[i]))
+            v->SaveFailImage(step, which[i]);
+    };
+    if (win_->judgeInParallel && count > 1) {
+        if (!win_->judgePool)
+            win_->judgePool = std::make_unique<JudgePool>(kMaxCamera - 1);
+        win_->judgePool->runAll(count, draw);
+    } else {
+        for (int i = 0; i < count; ++i)
+            draw(i);
+    }
+    if (!pMutexSaveFail)
+        return;
+    QMutexLocker lock(pMutexSaveFail);
+    for (int i = 0; i < count; ++i)
+        if (CameraViews::at(cameras[i]))
+            gisSaveFail[which[i] + 2 * (cameras[i] * kMaxDetect + step)] = true;
+}
+
 void CycleAdapter::keepNgPicture(int camera, int step)
 {
     CammerWidget* v = CameraViews::at(camera);

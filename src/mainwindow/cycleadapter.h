@@ -39,6 +39,7 @@ public:
     void record(const QString& text) override;
     void countersChanged() override;
     int faultPicture(int camera, int step, int which, Picture what, int code) override;
+    void newFaultPictures(int step, const int* cameras, const int* which, int count) override;
     void keepNgPicture(int camera, int step) override;
     void cycleStarted() override;
     void stepDone(int step, bool ok) override;

@@ -1,12 +1,14 @@
 #include "findshape.h"
 #include "matcherinput.h"
 
+#include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <QDebug>
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cmath>
 #include <exception>
 
@@ -44,7 +46,27 @@ struct RotModel {
     int minX = INT_MAX, maxX = INT_MIN, minY = INT_MAX, maxY = INT_MIN;
     double sT = 0.0, sT2 = 0.0;
     double angle = 0.0;
+    // Every point lies on a whole pixel (no turn, whole offsets) and every
+    // template value is a whole grey level: the sums of a placement are
+    // exact integers, so they are taken in integer arithmetic from the
+    // points' byte offsets (valid for pictures of row step `step`).
+    bool whole = false;
+    size_t step = 0;
+    std::vector<std::ptrdiff_t> offsets;
+    std::vector<int> grey;
 };
+
+// Fills the byte offsets of a whole-pixel model for pictures of the given
+// row step (does nothing for other models or when already done).
+void bindStep(RotModel& m, size_t step)
+{
+    if (!m.whole || m.step == step)
+        return;
+    m.step = step;
+    m.offsets.resize(m.pts.size());
+    for (size_t i = 0; i < m.pts.size(); ++i)
+        m.offsets[i] = static_cast<std::ptrdiff_t>(m.pts[i].iy) * static_cast<std::ptrdiff_t>(step) + m.pts[i].ix;
+}
 
 // The model turned by angleDeg the way getRotationMatrix2D turns a picture:
 // a point at offset d from the centre lands at (c dx + s dy, -s dx + c dy).
@@ -76,7 +98,36 @@ RotModel rotateModel(const std::vector<FindShape::Point>& pts, double angleDeg)
         m.sT2 += static_cast<double>(p.t) * p.t;
         m.pts.push_back(r);
     }
+    m.whole = !m.pts.empty() && static_cast<double>(m.pts.size()) * 255.0 * 255.0 < static_cast<double>(INT_MAX);
+    for (size_t i = 0; i < m.pts.size() && m.whole; ++i)
+        m.whole = m.pts[i].w00 == 1.f && m.pts[i].w01 == 0.f && m.pts[i].w10 == 0.f && m.pts[i].w11 == 0.f &&
+                  pts[i].t == std::floor(pts[i].t) && pts[i].t >= 0.f && pts[i].t <= 255.f;
+    if (m.whole) {
+        m.grey.resize(pts.size());
+        for (size_t i = 0; i < pts.size(); ++i)
+            m.grey[i] = static_cast<int>(pts[i].t);
+    }
     return m;
+}
+
+// The score of a placement from its sums over the n points inside the
+// picture (of `total` model points).
+double finishScore(double sS, double sS2, double sTS, double sT, double sT2, size_t n, size_t total,
+                   bool ignorePolarity)
+{
+    const double nd = static_cast<double>(n);
+    const double flat = nd * nd * kFlatStd * kFlatStd;
+    const double varT = nd * sT2 - sT * sT;
+    const double varS = nd * sS2 - sS * sS;
+    if (varT < flat || varS < flat)
+        return 0.0;
+    const double ncc = (nd * sTS - sT * sS) / std::sqrt(varT * varS);
+    // Points beyond the picture bring no evidence: a placement that hangs
+    // over the edge scores only for the share of the model it shows, so it
+    // never wins over the part lying wholly inside on the strength of the
+    // points it leaves out.
+    const double shown = nd / static_cast<double>(total);
+    return (ignorePolarity ? std::abs(ncc) : ncc) * shown;
 }
 
 // Normalised cross-correlation of the model placed with its centre at (x, y),
@@ -91,7 +142,26 @@ double scoreAt(const cv::Mat& img, const RotModel& m, int x, int y, bool ignoreP
     size_t n = 0;
     const bool allInside =
         x + m.minX >= 0 && y + m.minY >= 0 && x + m.maxX + 1 < w && y + m.maxY + 1 < h;
-    if (allInside) {
+    if (allInside && m.whole && m.step == step) {
+        // The same sums as below, where every weight but w00 (= 1) is 0.
+        const uchar* at = base + static_cast<size_t>(y) * step + static_cast<size_t>(x);
+        const std::ptrdiff_t* ofs = m.offsets.data();
+        const int* grey = m.grey.data();
+        const size_t count = m.pts.size();
+        int iS = 0, iS2 = 0, iTS = 0;
+        for (size_t i = 0; i < count; ++i) {
+            const int v = at[ofs[i]];
+            iS += v;
+            iS2 += v * v;
+            iTS += v * grey[i];
+        }
+        sS = iS;
+        sS2 = iS2;
+        sTS = iTS;
+        n = count;
+        sT = m.sT;
+        sT2 = m.sT2;
+    } else if (allInside) {
         for (const RotPoint& p : m.pts) {
             const uchar* r0 = base + static_cast<size_t>(y + p.iy) * step + static_cast<size_t>(x + p.ix);
             const double v = p.w00 * r0[0] + p.w01 * r0[1] + p.w10 * r0[step] + p.w11 * r0[step + 1];
@@ -102,6 +172,34 @@ double scoreAt(const cv::Mat& img, const RotModel& m, int x, int y, bool ignoreP
         n = m.pts.size();
         sT = m.sT;
         sT2 = m.sT2;
+    } else if (m.whole && m.step == step) {
+        // The same points counted as below, on whole pixels.
+        const std::ptrdiff_t* ofs = m.offsets.data();
+        const int* grey = m.grey.data();
+        const uchar* at = base + static_cast<std::ptrdiff_t>(y) * static_cast<std::ptrdiff_t>(step) + x;
+        long long iS = 0, iS2 = 0, iTS = 0, iT = 0, iT2 = 0;
+        const size_t count = m.pts.size();
+        for (size_t i = 0; i < count; ++i) {
+            const RotPoint& p = m.pts[i];
+            const int px = x + p.ix, py = y + p.iy;
+            if (px < 0 || py < 0 || px + 1 >= w || py + 1 >= h)
+                continue;
+            const int v = at[ofs[i]];
+            const int t = grey[i];
+            iS += v;
+            iS2 += v * v;
+            iTS += v * t;
+            iT += t;
+            iT2 += t * t;
+            ++n;
+        }
+        if (n == 0 || static_cast<double>(n) < kMinInside * static_cast<double>(m.pts.size()))
+            return -2.0;
+        sS = static_cast<double>(iS);
+        sS2 = static_cast<double>(iS2);
+        sTS = static_cast<double>(iTS);
+        sT = static_cast<double>(iT);
+        sT2 = static_cast<double>(iT2);
     } else {
         for (const RotPoint& p : m.pts) {
             const int px = x + p.ix, py = y + p.iy;
@@ -119,19 +217,144 @@ double scoreAt(const cv::Mat& img, const RotModel& m, int x, int y, bool ignoreP
         if (n == 0 || static_cast<double>(n) < kMinInside * static_cast<double>(m.pts.size()))
             return -2.0;
     }
-    const double nd = static_cast<double>(n);
-    const double flat = nd * nd * kFlatStd * kFlatStd;
-    const double varT = nd * sT2 - sT * sT;
-    const double varS = nd * sS2 - sS * sS;
-    if (varT < flat || varS < flat)
-        return 0.0;
-    const double ncc = (nd * sTS - sT * sS) / std::sqrt(varT * varS);
-    // Points beyond the picture bring no evidence: a placement that hangs
-    // over the edge scores only for the share of the model it shows, so it
-    // never wins over the part lying wholly inside on the strength of the
-    // points it leaves out.
-    const double shown = nd / static_cast<double>(m.pts.size());
-    return (ignorePolarity ? std::abs(ncc) : ncc) * shown;
+    return finishScore(sS, sS2, sTS, sT, sT2, n, m.pts.size(), ignorePolarity);
+}
+
+constexpr int kRun = 5;
+// Positions summed at once (the run, padded for the vector unit).
+constexpr int kLanes = 8;
+
+// Sums of eight neighbouring placements of whole-pixel points: per point the
+// eight bytes from its place on, times 1, themselves and its grey value.
+// Every product fits 16 bits and every sum 31, so the sums are exact.
+struct LaneSums {
+#if CV_SIMD128
+    cv::v_uint32x4 s[2], s2[2], ts[2];
+    LaneSums()
+    {
+        for (int k = 0; k < 2; ++k)
+            s[k] = s2[k] = ts[k] = cv::v_setzero_u32();
+    }
+    void add(const uchar* q, int t)
+    {
+        const cv::v_uint16x8 v = cv::v_load_expand(q);
+        const cv::v_uint16x8 vv = cv::v_mul_wrap(v, v);
+        const cv::v_uint16x8 vt = cv::v_mul_wrap(v, cv::v_setall_u16(static_cast<ushort>(t)));
+        cv::v_uint32x4 lo, hi;
+        cv::v_expand(v, lo, hi);
+        s[0] += lo;
+        s[1] += hi;
+        cv::v_expand(vv, lo, hi);
+        s2[0] += lo;
+        s2[1] += hi;
+        cv::v_expand(vt, lo, hi);
+        ts[0] += lo;
+        ts[1] += hi;
+    }
+    void get(unsigned (&outS)[kLanes], unsigned (&outS2)[kLanes], unsigned (&outTS)[kLanes]) const
+    {
+        cv::v_store(outS, s[0]);
+        cv::v_store(outS + 4, s[1]);
+        cv::v_store(outS2, s2[0]);
+        cv::v_store(outS2 + 4, s2[1]);
+        cv::v_store(outTS, ts[0]);
+        cv::v_store(outTS + 4, ts[1]);
+    }
+#else
+    unsigned s[kLanes] = {}, s2[kLanes] = {}, ts[kLanes] = {};
+    void add(const uchar* q, int t)
+    {
+        for (int j = 0; j < kLanes; ++j) {
+            const unsigned v = q[j];
+            s[j] += v;
+            s2[j] += v * v;
+            ts[j] += v * static_cast<unsigned>(t);
+        }
+    }
+    void get(unsigned (&outS)[kLanes], unsigned (&outS2)[kLanes], unsigned (&outTS)[kLanes]) const
+    {
+        for (int j = 0; j < kLanes; ++j) {
+            outS[j] = s[j];
+            outS2[j] = s2[j];
+            outTS[j] = ts[j];
+        }
+    }
+#endif
+};
+
+// scoreAt at (x0 + j, y) for j = 0..kRun-1 into out[j]. A whole-pixel model
+// reads every point once for the whole run, with the very same sums.
+void scoreRun(const cv::Mat& img, const RotModel& m, int x0, int y, bool ignorePolarity, double* out)
+{
+    const int w = img.cols, h = img.rows;
+    const size_t step = img.step[0];
+    if (!m.whole || m.step != step) {
+        for (int j = 0; j < kRun; ++j)
+            out[j] = scoreAt(img, m, x0 + j, y, ignorePolarity);
+        return;
+    }
+    const std::ptrdiff_t* ofs = m.offsets.data();
+    const int* grey = m.grey.data();
+    const size_t count = m.pts.size();
+    const uchar* at = img.data + static_cast<std::ptrdiff_t>(y) * static_cast<std::ptrdiff_t>(step) + x0;
+    if (x0 + m.minX >= 0 && y + m.minY >= 0 && x0 + kRun - 1 + m.maxX + 1 < w && y + m.maxY + 1 < h) {
+        // The lanes past the run read at most two bytes past the run's last
+        // point, within the next row (every point lies above the picture's
+        // last row), and are not used.
+        LaneSums lanes;
+        for (size_t i = 0; i < count; ++i)
+            lanes.add(at + ofs[i], grey[i]);
+        unsigned sS[kLanes], sS2[kLanes], sTS[kLanes];
+        lanes.get(sS, sS2, sTS);
+        for (int j = 0; j < kRun; ++j)
+            out[j] = finishScore(sS[j], sS2[j], sTS[j], m.sT, m.sT2, count, count, ignorePolarity);
+        return;
+    }
+    // Over an edge: the points inside for every position of the run are
+    // summed in the lanes as above, the others position by position.
+    LaneSums lanes;
+    long long fT = 0, fT2 = 0;
+    size_t fN = 0;
+    long long sS[kRun] = {}, sS2[kRun] = {}, sTS[kRun] = {}, sT[kRun] = {}, sT2[kRun] = {};
+    size_t n[kRun] = {};
+    for (size_t i = 0; i < count; ++i) {
+        const RotPoint& p = m.pts[i];
+        const int py = y + p.iy;
+        if (py < 0 || py + 1 >= h)
+            continue;
+        const int t = grey[i];
+        const int px0 = x0 + p.ix;
+        if (px0 >= 0 && px0 + kRun < w) {
+            // The lanes past the run read at most two bytes into row py + 1.
+            lanes.add(at + ofs[i], t);
+            fT += t;
+            fT2 += t * t;
+            ++fN;
+            continue;
+        }
+        for (int j = 0; j < kRun; ++j) {
+            const int px = px0 + j;
+            if (px < 0 || px + 1 >= w)
+                continue;
+            const int v = at[ofs[i] + j];
+            sS[j] += v;
+            sS2[j] += v * v;
+            sTS[j] += v * t;
+            sT[j] += t;
+            sT2[j] += t * t;
+            ++n[j];
+        }
+    }
+    unsigned fS[kLanes], fS2[kLanes], fTS[kLanes];
+    lanes.get(fS, fS2, fTS);
+    for (int j = 0; j < kRun; ++j) {
+        const size_t nj = n[j] + fN;
+        out[j] = nj == 0 || static_cast<double>(nj) < kMinInside * static_cast<double>(count)
+                     ? -2.0
+                     : finishScore(static_cast<double>(sS[j] + fS[j]), static_cast<double>(sS2[j] + fS2[j]),
+                                   static_cast<double>(sTS[j] + fTS[j]), static_cast<double>(sT[j] + fT),
+                                   static_cast<double>(sT2[j] + fT2), nj, count, ignorePolarity);
+    }
 }
 
 struct Candidate {
@@ -366,8 +589,10 @@ bool FindShape::Find(const cv::Mat& image, int minScore, cv::Point2d* shift, dou
         const std::vector<double> angles = angleList(lo, hi, tl.angleStep);
         std::vector<RotModel> models;
         models.reserve(angles.size());
-        for (double a : angles)
+        for (double a : angles) {
             models.push_back(rotateModel(tl.points, a));
+            bindStep(models.back(), ti.step[0]);
+        }
         // Rows are searched in parallel; every row keeps the angle order, so
         // the result does not depend on the split.
         cv::parallel_for_(cv::Range(0, ti.rows), [&](const cv::Range& rows) {
@@ -381,7 +606,17 @@ bool FindShape::Find(const cv::Mat& image, int minScore, cv::Point2d* shift, dou
                 for (int py = y0; py <= y1; ++py) {
                     double* b = best.ptr<double>(py);
                     double* ba = bestAngle.ptr<double>(py);
-                    for (int px = x0; px <= x1; ++px) {
+                    int px = x0;
+                    for (; px + kRun - 1 <= x1; px += kRun) {
+                        double run[kRun];
+                        scoreRun(ti, m, px, py, ignorePolarity_, run);
+                        for (int j = 0; j < kRun; ++j)
+                            if (run[j] > b[px + j]) {
+                                b[px + j] = run[j];
+                                ba[px + j] = angles[k];
+                            }
+                    }
+                    for (; px <= x1; ++px) {
                         const double s = scoreAt(ti, m, px, py, ignorePolarity_);
                         if (s > b[px]) {
                             b[px] = s;
@@ -435,20 +670,45 @@ bool FindShape::Find(const cv::Mat& image, int minScore, cv::Point2d* shift, dou
             const Level& lv = levels_[static_cast<size_t>(k)];
             const double prevStep = levels_[static_cast<size_t>(k + 1)].angleStep;
             const cv::Mat& li = pyr[static_cast<size_t>(k)];
-            for (Candidate& c : kept) {
-                Candidate nb;
-                const double alo = std::max(lo, c.angle - prevStep), ahi = std::min(hi, c.angle + prevStep);
-                for (double a : angleList(alo, ahi, lv.angleStep)) {
-                    const RotModel m = rotateModel(lv.points, a);
-                    for (int py = 2 * c.y - 2; py <= 2 * c.y + 2; ++py)
-                        for (int px = 2 * c.x - 2; px <= 2 * c.x + 2; ++px) {
-                            const double s = scoreAt(li, m, px, py, ignorePolarity_);
-                            if (s > nb.score)
-                                nb = {px, py, a, s};
-                        }
-                }
-                c = nb;
+            // Every angle any candidate tries is turned once.
+            std::vector<std::vector<double>> tried(kept.size());
+            std::vector<double> distinct;
+            for (size_t ci = 0; ci < kept.size(); ++ci) {
+                const Candidate& c = kept[ci];
+                tried[ci] = angleList(std::max(lo, c.angle - prevStep), std::min(hi, c.angle + prevStep), lv.angleStep);
+                distinct.insert(distinct.end(), tried[ci].begin(), tried[ci].end());
             }
+            std::sort(distinct.begin(), distinct.end());
+            distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+            std::vector<RotModel> turned(distinct.size());
+            cv::parallel_for_(cv::Range(0, static_cast<int>(distinct.size())), [&](const cv::Range& range) {
+                for (int ai = range.start; ai < range.end; ++ai) {
+                    turned[static_cast<size_t>(ai)] = rotateModel(lv.points, distinct[static_cast<size_t>(ai)]);
+                    bindStep(turned[static_cast<size_t>(ai)], li.step[0]);
+                }
+            });
+            // The candidates are independent of each other: each is refined
+            // by one worker, in the same order of angles and positions as
+            // alone, so the result does not depend on the split.
+            cv::parallel_for_(cv::Range(0, static_cast<int>(kept.size())), [&](const cv::Range& range) {
+                for (int ci = range.start; ci < range.end; ++ci) {
+                    Candidate& c = kept[static_cast<size_t>(ci)];
+                    Candidate nb;
+                    for (double a : tried[static_cast<size_t>(ci)]) {
+                        const RotModel& m = turned[static_cast<size_t>(
+                            std::lower_bound(distinct.begin(), distinct.end(), a) - distinct.begin())];
+                        static_assert(kRun == 5, "one run covers a row of the window");
+                        for (int py = 2 * c.y - 2; py <= 2 * c.y + 2; ++py) {
+                            double row[kRun];
+                            scoreRun(li, m, 2 * c.x - 2, py, ignorePolarity_, row);
+                            for (int j = 0; j < kRun; ++j)
+                                if (row[j] > nb.score)
+                                    nb = {2 * c.x - 2 + j, py, a, row[j]};
+                        }
+                    }
+                    c = nb;
+                }
+            });
         }
         std::sort(kept.begin(), kept.end(), [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
         const Candidate* win = &kept[0];
@@ -485,7 +745,8 @@ bool FindShape::Find(const cv::Mat& image, int minScore, cv::Point2d* shift, dou
         }
         // The position's peak is interpolated at the refined angle: at the
         // stepped one a turn of the model would pull it sideways.
-        const RotModel m0 = rotateModel(l0.points, finalAngle);
+        RotModel m0 = rotateModel(l0.points, finalAngle);
+        bindStep(m0, image.step[0]);
         auto at = [&](int px, int py) { return scoreAt(image, m0, px, py, ignorePolarity_); };
         double cx = win->x, cy = win->y;
         const double sc = at(win->x, win->y);

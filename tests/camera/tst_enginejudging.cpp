@@ -526,10 +526,12 @@ private slots:
         QVERIFY(!r.view->stepOk);
     }
 
-    // Cameras judged at the same time (as the cycle judges them) leave, byte
-    // for byte, what they leave judged one after the other: verdicts, ROI
-    // values and boxes, aligned and defect pictures, the fault picture, the
-    // record texts and the per-ROI records. Homography and positioning on.
+    // Cameras judged at the same time (as the cycle judges them, each
+    // comparing its regions at once, the fault pictures drawn at once) leave,
+    // byte for byte, what they leave judged one after the other, region after
+    // region: verdicts, ROI values and boxes, aligned and defect pictures,
+    // the fault picture, the record texts and the per-ROI records.
+    // Homography and positioning on.
     void judgingAtOnceEqualsOneAfterTheOther()
     {
         TestWorkDir wd;
@@ -600,16 +602,23 @@ private slots:
             else
                 for (int c = 0; c < kCameras; ++c)
                     job(c);
+            const auto draw = [&](int c) { views[size_t(c)]->SaveFailImage(0, views[size_t(c)]->stepOk ? 1 : 0); };
+            if (atOnce)
+                pool.runAll(kCameras, draw);
+            else
+                for (int c = 0; c < kCameras; ++c)
+                    draw(c);
             QList<QByteArray> out;
-            for (int c = 0; c < kCameras; ++c) {
-                views[size_t(c)]->SaveFailImage(0, views[size_t(c)]->stepOk ? 1 : 0);
+            for (int c = 0; c < kCameras; ++c)
                 out << judgedState(views[size_t(c)], texts[c]);
-            }
             std::sort(sunk.begin(), sunk.end());
             out << sunk.join('\n').toUtf8();
             return out;
         };
+        const int threads = cv::getNumThreads();
+        cv::setNumThreads(1);  // the regions one after the other as well
         const QList<QByteArray> one = judgeAll(false);
+        cv::setNumThreads(threads);
         QVERIFY(!views[1]->stepOk);
         QVERIFY(!views[2]->stepOk);
         QVERIFY(views[0]->stepOk);

@@ -290,6 +290,30 @@ private slots:
         QCOMPARE(doorText > 20, safeDoor);
     }
 
+    // The picture is drawn without the lock: while it is drawn its slot's
+    // flag is down, so the picture thread neither copies a half-drawn
+    // picture nor takes the buffer away. A picture of the slot still waiting
+    // to be written gives way to the new one; the other slots keep theirs.
+    void pendingPictureGivesWayToTheNewOne()
+    {
+        TestWorkDir wd;
+        ViewRig r;
+        FailSlots fail(r.view->pixelCount);
+        r.addRect(0, cv::Rect(10, 10, 30, 30), 5, 200, 0, 0);
+        r.train(0);
+        r.judge(0, cv::Mat(r.size(), CV_8UC1, cv::Scalar(90)));
+        const int slot = 1, other = 0;
+        std::fill(fail.buffers[slot].begin(), fail.buffers[slot].end(), 7);
+        gisSaveFail[slot] = true;
+        gisSaveFail[other] = true;
+        r.view->SaveFailImage(0, 1);
+        QVERIFY(!gisSaveFail[slot]);
+        QVERIFY(gisSaveFail[other]);
+        QCOMPARE(gpFailImage[slot], fail.buffers[slot].data());
+        QCOMPARE(fail.picture(slot, 160, 120).pixel(150, 115), qRgb(90, 90, 90));
+        gisSaveFail[other] = false;
+    }
+
     void firstFailedRoiNamesThePicture()
     {
         TestWorkDir wd;

@@ -176,6 +176,54 @@ private slots:
         QVERIFY2(std::abs(angle + rotation) <= 0.1, qPrintable(QString("angle %1").arg(angle)));
     }
 
+    // Shift-only models are scored on whole pixels from the picture's byte
+    // offsets: a picture with another row step (a cut of a wider one) must
+    // give the very same answer, also where the part reaches over the cut's
+    // edge and only the points inside count.
+    void rowStepDoesNotChangeTheAnswer_data()
+    {
+        QTest::addColumn<double>("shiftX");
+        QTest::addColumn<double>("shiftY");
+        QTest::addColumn<int>("margin");  // 0: the search cut ends at the trained rectangle
+        QTest::addColumn<double>("tolerance");  // px; the peak's far side is cut off at an edge
+        QTest::newRow("inside") << 6.0 << -4.0 << kMargin << 0.2;
+        QTest::newRow("fractions inside") << -3.25 << 2.5 << kMargin << 0.2;
+        QTest::newRow("over the cut's edge") << 2.0 << 1.0 << 0 << 0.5;
+        QTest::newRow("over the edge, fractions") << -1.5 << 2.25 << 0 << 0.5;
+    }
+    void rowStepDoesNotChangeTheAnswer()
+    {
+        QFETCH(double, shiftX);
+        QFETCH(double, shiftY);
+        QFETCH(int, margin);
+        QFETCH(double, tolerance);
+        const cv::Mat templ = synth::textured(kFrame, 31);
+        FindShape fs;
+        QVERIFY(train(fs, templ, kRect, 0));
+        const cv::Mat live = synth::moved(templ, synth::rigidMotion({112.0, 93.0}, 0.0, {shiftX, shiftY}));
+        const cv::Rect search = margin > 0 ? searchOf(kRect, margin) : kRect;
+
+        const cv::Mat cut = live(search).clone();
+        cv::Mat wide(cut.rows + 6, cut.cols + 37, CV_8UC1, cv::Scalar(200));
+        cut.copyTo(wide(cv::Rect(21, 3, cut.cols, cut.rows)));
+        const cv::Mat view = wide(cv::Rect(21, 3, cut.cols, cut.rows));
+        QVERIFY(!view.isContinuous());
+
+        cv::Point2d a, b;
+        double scoreA = 0.0, scoreB = -1.0, angleA = 9.0, angleB = -9.0;
+        const bool foundA = fs.Find(cut, 0, &a, &scoreA, &angleA);
+        const bool foundB = fs.Find(view, 0, &b, &scoreB, &angleB);
+        QCOMPARE(foundB, foundA);
+        QCOMPARE(scoreB, scoreA);
+        QCOMPARE(b.x, a.x);
+        QCOMPARE(b.y, a.y);
+        QVERIFY(foundA);
+        const cv::Point2d err = a - cv::Point2d(search.x, search.y) - cv::Point2d(-shiftX, -shiftY);
+        QVERIFY2(std::hypot(err.x, err.y) <= tolerance,
+                 qPrintable(QString("off by %1, %2").arg(err.x).arg(err.y)));
+        QCOMPARE(angleA, 0.0);
+    }
+
     void severalMatchersRunSideBySide()
     {
         // One model per camera, searched at the same time from several threads.
