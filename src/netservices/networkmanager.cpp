@@ -314,15 +314,19 @@ void NetworkManager::sampleTick()
 {
     // Link state straight from the kernel's interface flags (no program
     // started): an interface that is up and can broadcast gets an entry;
-    // without a running link it is inactive.
+    // without a running link it is inactive. A card already listed that is
+    // reported down (the kernel may say so for a while when its peer goes)
+    // is inactive too, never left showing its last state.
     const LinkFlags links = linkFlags ? linkFlags() : LinkFlags();
     QSet<QString> withoutLink;
     for (auto it = links.cbegin(); it != links.cend(); ++it) {
         const auto flags = it.value();
-        if (!(flags & QNetworkInterface::IsUp) || !(flags & QNetworkInterface::CanBroadcast))
+        if (!(flags & QNetworkInterface::CanBroadcast))
+            continue;
+        if (!(flags & QNetworkInterface::IsUp) && !speeds_.contains(it.key()))
             continue;
         stu_speedinfo& e = speeds_[it.key()];
-        if (!(flags & QNetworkInterface::IsRunning)) {
+        if (!(flags & QNetworkInterface::IsUp) || !(flags & QNetworkInterface::IsRunning)) {
             e.active = false;
             withoutLink.insert(it.key());
         }
