@@ -64,17 +64,8 @@ void Databases::InsertRecord(QString remarks, QString recordtype)
         qWarning("InsertRecord: RECORD.db cannot be opened: %s", qPrintable(recordDb_.lastError().text()));
         return;
     }
-    QSqlQuery q(recordDb_);
-    q.prepare(QStringLiteral("INSERT INTO RECORD (recordtime, recordpassword, remarks, recordtype) VALUES (?, ?, ?, ?)"));
-    q.addBindValue(time);
-    q.addBindValue(level);
-    q.addBindValue(remarks);
-    q.addBindValue(recordtype);
-    if (!q.exec()) {
-        qWarning("InsertRecord failed: %s", qPrintable(q.lastError().text()));
-        return;
-    }
-    handOver();
+    if (RecordStore::insertRow(recordDb_, time, level, remarks, recordtype))
+        handOver();
 }
 
 void Databases::CountWrite()

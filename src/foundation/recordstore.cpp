@@ -124,7 +124,13 @@ bool RecordStore::insert(const QString& time, const QString& level, const QStrin
     if (!db_.isOpen() && !(db_.isValid() && db_.open()))
         return false;
     rolloverIfNeeded(today);
-    QSqlQuery q(db_);
+    return insertRow(db_, time, level, remarks, type);
+}
+
+bool RecordStore::insertRow(QSqlDatabase& db, const QString& time, const QString& level, const QString& remarks,
+                            const QString& type)
+{
+    QSqlQuery q(db);
     q.prepare(QStringLiteral("INSERT INTO RECORD (recordtime, recordpassword, remarks, recordtype) VALUES (?, ?, ?, ?)"));
     q.addBindValue(time);
     q.addBindValue(level);

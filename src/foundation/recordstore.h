@@ -25,6 +25,10 @@ public:
     bool insert(const QString& time, const QString& level, const QString& remarks, const QString& type,
                 const QDate& today = QDate::currentDate());
 
+    // Appends one row to table RECORD of `db` as it is (no rollover).
+    static bool insertRow(QSqlDatabase& db, const QString& time, const QString& level, const QString& remarks,
+                          const QString& type);
+
     // Moves the rows of an earlier day into its day file and starts afresh.
     bool rolloverIfNeeded(const QDate& today);
     QDate day() const { return day_; }
