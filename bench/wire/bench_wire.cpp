@@ -235,6 +235,9 @@ void send(Posix_QextSerialPort& port, int command, int value)
     port.write(reinterpret_cast<const char*>(f), 6);
 }
 
+// Milliseconds of the bare controller's steps (the raw work of all cameras).
+std::vector<double> gRawStepMs;
+
 void bareController(const QString& portName, int cameras, int w, int h, int c0Ms, int c1Ms,
                     const std::atomic<bool>& running)
 {
@@ -247,12 +250,14 @@ void bareController(const QString& portName, int cameras, int w, int h, int c0Ms
     for (int c = 0; c < cameras; ++c)
         cams.emplace_back(w, h, c + 3, c < kDemoRegionCameras);
     auto step = [&cams] {
+        const qint64 t0 = nowNs();
         std::vector<std::thread> t;
         for (size_t c = 1; c < cams.size(); ++c)
             t.emplace_back([&cams, c] { cams[c].run(); });
         cams[0].run();
         for (std::thread& x : t)
             x.join();
+        gRawStepMs.push_back(double(nowNs() - t0) / 1e6);
     };
     std::vector<unsigned char> buf;
     int input = -1, out = 0;
@@ -353,5 +358,7 @@ int main(int argc, char** argv)
         bare.join();
     sim.stop();
     analyse(tap.events(), from, c0, c1);
+    if (!gRawStepMs.empty())
+        line("raw_step", gRawStepMs);
     return 0;
 }
