@@ -7,11 +7,20 @@
 // the board every 5 ms and parses the reply as it comes, opens the cycle on
 // the edge (ejector and clamp interlocks set), and after each step's
 // countdown takes every camera's frame (a copy of a W x H grey picture, as a
-// camera's grab) and runs the raw OpenCV work of a step on all cameras at
-// once -- the positioning search (coarse to fine matchTemplate), the frame
-// aligned by what it found (warpAffine) and one region (band test against
-// the template, opening, contours) -- then writes the frame that frees the
-// step's interlock.
+// camera's grab) and runs the raw work of a step on all cameras at once,
+// then writes the frame that frees the step's interlock.
+//
+// The raw work is the demo layout's, so that the program is compared with
+// the same work done bare: the positioning search as the layout trains it
+// (no positioning region: the model is the middle 3/4 x 3/4 of the template,
+// searched over the whole frame, +-3 degrees, the layout's accuracy and
+// pyramid levels; the program's own matcher, since a matchTemplate of a model
+// that size would be far heavier than the search the program runs), the cut
+// searched copied as the program copies it, the frame aligned by what was
+// found (warpAffine), and the grey comparison region of the demo layout on
+// the cameras that have one (band test against the template, opening,
+// contours over the region). Nothing the program does beyond that (fault
+// pictures, records, screen) is in the anchor.
 //
 // Both print, from the tap: countdown end (the edge seen on the wire plus the
 // step's countdown) -> frame freeing the step's interlock, for the product
@@ -22,6 +31,7 @@
 // Usage: vmm_bench_wire board LINK PERIOD_MS SECONDS WARM_S C0_MS C1_MS
 //        vmm_bench_wire bare CAMERAS PERIOD_MS SECONDS WARM_S C0_MS C1_MS [W H]
 #include "boardsim.h"
+#include "findshape.h"
 #include "posix_qextserialport.h"
 
 #include <QCoreApplication>
@@ -33,6 +43,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <time.h>
@@ -153,13 +164,23 @@ void analyse(const std::vector<Event>& ev, qint64 fromNs, int c0Ms, int c1Ms)
     std::printf("edges %d waiting_on_previous_cycle %d not_freed %d\n", edges, waiting, unfreed);
 }
 
+// The demo layout's grey comparison region, in the picture of its 1280 x
+// 1024 camera; the layout draws it on cameras 1 and 2 only.
+const cv::Rect kDemoRegion(cv::Point(345, 300), cv::Point(936, 725));
+constexpr int kDemoRegionCameras = 2;
+// The demo layout's positioning: angle range, accuracy, pyramid levels.
+constexpr int kDemoAngleRange = 3;
+constexpr int kDemoShapeAccuracy = 5;
+constexpr int kDemoShapeLevels = 5;
+
 // One camera's raw step work on its own pictures.
 struct RawCamera {
     std::vector<uchar> grabbed;  // the camera's buffer
     cv::Mat frame, aligned, templ, lo, hi;
     cv::Rect search, model, roi;
+    std::shared_ptr<FindShape> shape;
 
-    RawCamera(int w, int h, int seed)
+    RawCamera(int w, int h, int seed, bool region)
     {
         cv::RNG rng{static_cast<uint64>(seed)};
         templ = cv::Mat(h, w, CV_8UC1);
@@ -169,34 +190,33 @@ struct RawCamera {
         frame = cv::Mat(h, w, CV_8UC1);
         cv::subtract(templ, cv::Scalar(30), lo);
         cv::add(templ, cv::Scalar(30), hi);
-        model = cv::Rect(w * 3 / 8, h * 3 / 8, w / 4, h / 4);
-        search = cv::Rect(w / 4, h / 4, w / 2, h / 2);
-        roi = cv::Rect(w / 4, h / 4, w / 2, h / 2);
+        // No positioning region: the middle of the frame, as the engine's
+        // default, searched over the frame (its margin reaches every edge).
+        model = cv::Rect(w / 4, h / 4, 3 * w / 4, 3 * h / 4) & cv::Rect(0, 0, w, h);
+        search = cv::Rect(0, 0, w, h);
+        roi = region ? kDemoRegion & cv::Rect(0, 0, w, h) : cv::Rect();
+        shape = std::make_shared<FindShape>();
+        if (!shape->CreateShape(templ(model), 0.0, 0, kDemoAngleRange, model.x + model.width / 2,
+                                model.y + model.height / 2, false, 255, cv::Mat(), kDemoShapeAccuracy,
+                                kDemoShapeLevels))
+            std::fprintf(stderr, "bare controller: no positioning model\n");
     }
     void run()
     {
         std::copy(grabbed.begin(), grabbed.end(), frame.data);
-        cv::Mat a, b, score;
-        cv::resize(frame(search), a, cv::Size(), 0.25, 0.25, cv::INTER_AREA);
-        cv::resize(templ(model), b, cv::Size(), 0.25, 0.25, cv::INTER_AREA);
-        cv::matchTemplate(a, b, score, cv::TM_CCOEFF_NORMED);
-        cv::Point peak;
-        cv::minMaxLoc(score, nullptr, nullptr, nullptr, &peak);
-        const cv::Rect fine =
-            cv::Rect(search.x + 4 * peak.x - 8, search.y + 4 * peak.y - 8, model.width + 16, model.height + 16) &
-            search;
-        cv::Point2d at(search.x + 4.0 * peak.x, search.y + 4.0 * peak.y);
-        if (fine.width >= model.width && fine.height >= model.height) {
-            cv::matchTemplate(frame(fine), templ(model), score, cv::TM_CCOEFF_NORMED);
-            cv::minMaxLoc(score, nullptr, nullptr, nullptr, &peak);
-            at = cv::Point2d(fine.x + peak.x, fine.y + peak.y);
-        }
+        const cv::Mat cut = frame(search).clone();
+        cv::Point2d shift;
+        double score = 0.0, angle = 0.0;
+        if (!shape->Find(cut, 0, &shift, &score, &angle))
+            shift = cv::Point2d(0.0, 0.0);
         // Aligned by the place found (a fraction of a pixel off, as a real
         // part lies), linear interpolation over the whole frame.
-        cv::Mat motion = cv::getRotationMatrix2D(cv::Point2f(frame.cols / 2.0f, frame.rows / 2.0f), 0.2, 1.0);
-        motion.at<double>(0, 2) += model.x - at.x + 0.3;
-        motion.at<double>(1, 2) += model.y - at.y + 0.3;
+        cv::Mat motion = cv::getRotationMatrix2D(cv::Point2f(frame.cols / 2.0f, frame.rows / 2.0f), angle + 0.2, 1.0);
+        motion.at<double>(0, 2) += shift.x - search.x + 0.3;
+        motion.at<double>(1, 2) += shift.y - search.y + 0.3;
         cv::warpAffine(frame, aligned, motion, frame.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
+        if (roi.area() <= 0)
+            return;
         cv::Mat in, outside;
         cv::inRange(aligned(roi), lo(roi), hi(roi), in);
         cv::bitwise_not(in, outside);
@@ -215,6 +235,9 @@ void send(Posix_QextSerialPort& port, int command, int value)
     port.write(reinterpret_cast<const char*>(f), 6);
 }
 
+// Milliseconds of the bare controller's steps (the raw work of all cameras).
+std::vector<double> gRawStepMs;
+
 void bareController(const QString& portName, int cameras, int w, int h, int c0Ms, int c1Ms,
                     const std::atomic<bool>& running)
 {
@@ -225,14 +248,16 @@ void bareController(const QString& portName, int cameras, int w, int h, int c0Ms
     }
     std::vector<RawCamera> cams;
     for (int c = 0; c < cameras; ++c)
-        cams.emplace_back(w, h, c + 3);
+        cams.emplace_back(w, h, c + 3, c < kDemoRegionCameras);
     auto step = [&cams] {
+        const qint64 t0 = nowNs();
         std::vector<std::thread> t;
         for (size_t c = 1; c < cams.size(); ++c)
             t.emplace_back([&cams, c] { cams[c].run(); });
         cams[0].run();
         for (std::thread& x : t)
             x.join();
+        gRawStepMs.push_back(double(nowNs() - t0) / 1e6);
     };
     std::vector<unsigned char> buf;
     int input = -1, out = 0;
@@ -333,5 +358,7 @@ int main(int argc, char** argv)
         bare.join();
     sim.stop();
     analyse(tap.events(), from, c0, c1);
+    if (!gRawStepMs.empty())
+        line("raw_step", gRawStepMs);
     return 0;
 }

@@ -23,6 +23,9 @@ MouldCamera::MouldCamera(const CameraConfig& config, int kind, const QString& pl
     state_.defects = config.defects;
     state_.defectSize = config.defectSize;
     state_.defectContrast = config.defectContrast;
+    // getImage() touches only this object's counters and, under its lock,
+    // the frame the render thread prepared: cameras may be read at once.
+    setProperty(kGrabAnyThread, true);
 }
 
 MouldCamera::~MouldCamera()

@@ -18,6 +18,9 @@ NetCamera::NetCamera(const tZelCameraDevInfo& record, const QString& serial, con
 {
     watchdog_.setInterval(500);
     connect(&watchdog_, &QTimer::timeout, this, &NetCamera::watch);
+    // getImage() takes the newest frame under its lock and converts it into
+    // the caller's buffer, nothing else: cameras may be read at once.
+    setProperty(kGrabAnyThread, true);
 }
 
 NetCamera::~NetCamera()

@@ -5,8 +5,12 @@
 // implements this interface and answers the listing operations
 // (`enumCameras`, `createCamera`, `name`, `kind`); every camera object it
 // creates implements the same interface and does the device work. Every call
-// comes from the GUI thread. A camera object emits `sigCameraLost()` when it
-// loses its device; the program connects it with the default connection type.
+// comes from the GUI thread, but for one: a camera object that sets the
+// dynamic property kGrabAnyThread to true may be asked for `getImage()` by
+// another thread while the GUI thread waits for that call to end (never two
+// calls to one camera at once), so that several cameras are read at the same
+// time. A camera object emits `sigCameraLost()` when it loses its device; the
+// program connects it with the default connection type.
 //
 // A plug-in builds this header with its own meta-object code; the program
 // finds the interface by its identifier string, so both sides only have to
@@ -22,6 +26,9 @@
 #include <cstring>
 
 #define CAMERA_INTERFACE_IID "com.zel.palvex.camerainterface"
+
+// Dynamic property of a camera object: getImage() may run off the GUI thread.
+constexpr const char* kGrabAnyThread = "grabAnyThread";
 
 // Size of the device block of `_cameraInfo`: the camera's serial number as a
 // NUL-terminated string, the rest belongs to the plug-in.

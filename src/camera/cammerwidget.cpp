@@ -552,9 +552,25 @@ bool CammerWidget::PullFrame()
 {
     if (!camera || !captureFrame)
         return false;
-    const bool ok = alive && !reconnectRunning && camera->getImage(captureFrame);
+    const bool ok = alive && !reconnectRunning && GrabFrame();
     if (!ok)
         return false;
+    TakeGrabbedFrame();
+    return true;
+}
+
+bool CammerWidget::CanGrabOffGuiThread() const
+{
+    return camera && captureFrame && alive && !reconnectRunning && camera->property(kGrabAnyThread).toBool();
+}
+
+bool CammerWidget::GrabFrame()
+{
+    return camera->getImage(captureFrame);
+}
+
+void CammerWidget::TakeGrabbedFrame()
+{
     ++frameCount;
     pulledNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                    std::chrono::steady_clock::now().time_since_epoch())
@@ -564,7 +580,6 @@ bool CammerWidget::PullFrame()
     const bool ngHeld = gpWPara && gpWPara->words[Word::HoldPictureAfterAlarm] != 0 && gpState &&
         gpState->cycle().detectState == DetectState::NgLatched;
     showDue = live && freeRunning && !ngHeld;
-    return true;
 }
 
 void CammerWidget::ShowPulledFrame()

@@ -142,6 +142,13 @@ public:
     // while the view was live. The cycle shows the picture after the outputs.
     bool PullFrame();
     void ShowPulledFrame();
+    // PullFrame in two halves for cameras read at the same time: whether
+    // the camera can give a frame now and may be read off the GUI thread
+    // (GUI thread); the camera's frame into captureFrame (any thread, while
+    // the GUI thread waits); the frame taken as pulled (GUI thread).
+    bool CanGrabOffGuiThread() const;
+    bool GrabFrame();
+    void TakeGrabbedFrame();
     // Software trigger, simulated cameras only.
     void ManualUpdateImage();
     // The camera's defaults into the working copy `gpWParaBak`.

@@ -3,6 +3,8 @@
 // sent together by flashOut, and the panel's LEDs.
 #pragma once
 
+#include <QtGlobal>
+
 class CycleBoard {
 public:
     virtual ~CycleBoard() = default;
@@ -12,4 +14,8 @@ public:
     // Hands the wanted word to the board now.
     virtual void flashOut() = 0;
     virtual void led(int n, int on) = 0;
+    // Steady-clock nanoseconds at which the board's thread saw the latest
+    // rising input edge, and wrote the latest output frame; 0 when unknown.
+    virtual qint64 inputEdgeNs() const { return 0; }
+    virtual qint64 outputWrittenNs() const { return 0; }
 };

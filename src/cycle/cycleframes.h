@@ -1,6 +1,8 @@
 // The cameras' pictures as the moulding cycle asks for them.
 #pragma once
 
+#include "globals.h"
+
 #include <QtGlobal>
 
 class CycleFrames {
@@ -15,4 +17,12 @@ public:
     // (a triggered camera) one taken since the countdown began. False: no
     // such frame (camera missing, empty or too old).
     virtual bool freshFrame(int camera, int step, qint64 fromNs) = 0;
+    // freshFrame for every camera of `want` (the others are left alone in
+    // `fresh`); the cameras may be read at the same time.
+    virtual void freshFrames(int step, qint64 fromNs, const bool want[kMaxCamera], bool fresh[kMaxCamera])
+    {
+        for (int c = 0; c < kMaxCamera; ++c)
+            if (want[c])
+                fresh[c] = freshFrame(c, step, fromNs);
+    }
 };

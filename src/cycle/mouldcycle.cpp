@@ -304,6 +304,10 @@ void MouldCycle::startCountdown(int k, int how)
     countdownActive[k] = true;
     status_.countdownRemain[k] = word(Word::TriggerDelay0 + k) / 10.0f;
     countdownStartNs[k] = steadyNs();
+    // The edge as the board's thread saw it, when it is this pass's (a held
+    // edge starts its countdown later: its own time is gone).
+    const qint64 edge = board_.inputEdgeNs();
+    countdownEdgeNs_[k] = edge > 0 && countdownStartNs[k] - edge < 1000000000LL ? edge : 0;
     countdownTicks[k] = 0;
     status_.countdownTimer[k].start(100);
 }
@@ -328,6 +332,7 @@ void MouldCycle::tick(int step)
     const qint64 dueNs = countdownStartNs[step] > 0
                              ? countdownStartNs[step] + 100000000LL * (countdownTicks[step] + 1)
                              : endNs;
+    const qint64 startedNs = countdownStartNs[step];
     countdownStartNs[step] = 0;
     status_.countdownTimer[step].stop();
     countdownActive[step] = false;
@@ -337,6 +342,8 @@ void MouldCycle::tick(int step)
         return;  // stopped, or an NG is waiting for the operator: the step stays owed
     countdownEndedNs_ = endNs;
     countdownDueNs_ = qMin(dueNs, endNs);
+    endedStartNs_ = startedNs;
+    endedEdgeNs_ = countdownEdgeNs_[step];
     judgeStep(step);
 }
 
@@ -367,16 +374,19 @@ void MouldCycle::cameraLost()
 
 void MouldCycle::pullFrames(int k, bool fresh[kMaxCamera], QStringList records[kMaxCamera], int only)
 {
+    bool want[kMaxCamera] = {};
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         fresh[c] = false;
         if ((only >= 0 && c != only) || !judge_.present(c))
             continue;
         unjudged[c] = false;
         stepTrained[c] = false;
-        if (frames_.freshFrame(c, k, framesFromNs_)) {
-            fresh[c] = true;
+        want[c] = true;
+    }
+    frames_.freshFrames(k, framesFromNs_, want, fresh);
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        if (!want[c] || fresh[c])
             continue;
-        }
         // Neither a stale picture nor a missing one may pass a step.
         unjudged[c] = true;
         judge_.setVerdict(c, false);
@@ -397,7 +407,10 @@ void MouldCycle::judgeStep(int k)
     lastStages = DecisionStages{};
     // An owed step judged late starts its stages now.
     lastStages.countdownEnd = countdownEndedNs_ ? countdownEndedNs_ : steadyNs();
-    countdownEndedNs_ = 0;
+    lastStages.countdownDue = countdownEndedNs_ ? countdownDueNs_ : 0;
+    lastStages.countdownStarted = countdownEndedNs_ ? endedStartNs_ : 0;
+    lastStages.edgeSeen = countdownEndedNs_ ? endedEdgeNs_ : 0;
+    countdownEndedNs_ = endedStartNs_ = endedEdgeNs_ = 0;
     framesFromNs_ = countdownDueNs_ ? countdownDueNs_ : steadyNs();
     countdownDueNs_ = 0;
     bool fresh[kMaxCamera] = {};
@@ -421,6 +434,24 @@ void MouldCycle::judgeStep(int k)
             record_.record(text);
     record_.showJudgedFrames();
     lastStages.after = steadyNs();
+    const qint64 written = board_.outputWrittenNs();
+    lastStages.written = written >= lastStages.handedOver && lastStages.handedOver > 0 ? written : 0;
+    qInfo("%s", qPrintable(stagesLine(k, lastStages)));
+}
+
+QString MouldCycle::stagesLine(int step, const DecisionStages& s)
+{
+    // Milliseconds from `from` to `to`, "-" where either is unknown.
+    auto ms = [](qint64 from, qint64 to) {
+        return from > 0 && to > 0 ? QString::number(double(to - from) / 1e6, 'f', 1) : QStringLiteral("-");
+    };
+    const qint64 end = s.countdownEnd;
+    return QStringLiteral("step %1 stages: edge_to_countdown %2 countdown %3 late %4 frames %5 judged %6 "
+                          "handed_over %7 written %8 decided %9 after %10")
+        .arg(step + 1)
+        .arg(ms(s.edgeSeen, s.countdownStarted), ms(s.countdownStarted, s.countdownEnd), ms(s.countdownDue, end),
+             ms(end, s.framesPulled), ms(end, s.judged), ms(end, s.handedOver), ms(end, s.written),
+             ms(end, s.decided), ms(end, s.after));
 }
 
 int MouldCycle::runAlgorithm(int camera, int step)
@@ -533,8 +564,10 @@ void MouldCycle::latchAndSetOutputs(const Decision& d)
         board_.setOut(kClampOut, 1);
     else if (d.holdEnds)
         board_.setOut(kClampOut, 0);   // every step of the cycle passed
-    board_.flashOut();
+    // Stamped as the word goes: the I/O thread may write it before
+    // flashOut returns.
     lastStages.handedOver = steadyNs();
+    board_.flashOut();
 
     status_.detectState = d.ok ? DetectState::Ok : DetectState::NgLatched;
     status_.ngPresent = !d.ok;

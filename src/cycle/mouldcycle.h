@@ -116,12 +116,20 @@ public:
     qint64 countdownStartNs[kMaxDetect] = {};  // steady clock
     int countdownTicks[kMaxDetect] = {};
     // Steady-clock nanoseconds of the stages of the latest decision, for the
-    // benchmarks: countdown over, frames pulled, engines done, outputs handed
-    // to the I/O thread, the decision done, records and screen done.
+    // benchmarks and the step's log line: the input edge seen by the board's
+    // thread, the countdown started, due to end and over (its timer fired),
+    // frames pulled, engines done, outputs handed to the I/O thread, the
+    // decision done, records and screen done, and the output frame written
+    // (0 where unknown: no edge of the board, a step judged late, a frame not
+    // yet written when the step's work was done).
     struct DecisionStages {
-        qint64 countdownEnd = 0, framesPulled = 0, judged = 0, handedOver = 0, decided = 0, after = 0;
+        qint64 edgeSeen = 0, countdownStarted = 0, countdownDue = 0, countdownEnd = 0;
+        qint64 framesPulled = 0, judged = 0, handedOver = 0, decided = 0, after = 0, written = 0;
     };
     DecisionStages lastStages;
+    // The stages as one line, in milliseconds from the countdown's end
+    // (the parts before it from the edge): "step 1 stages: ...".
+    static QString stagesLine(int step, const DecisionStages& s);
     std::unique_ptr<InPlaceRecord> latchRecord;
     // Called after an NG was latched on disk, before the outputs that
     // announce it are set (tests stop the program there).
@@ -168,6 +176,9 @@ private:
     CycleFrames& frames_;
     CycleJudge& judge_;
     CycleRecord& record_;
+    qint64 countdownEdgeNs_[kMaxDetect] = {};  // the edge that started the step's countdown, as the board saw it
+    qint64 endedEdgeNs_ = 0;        // ... of the countdown that ended, for judgeStep
+    qint64 endedStartNs_ = 0;       // ... and when that countdown started
     qint64 countdownEndedNs_ = 0;  // the countdown whose step judgeStep is judging ended then
     qint64 countdownDueNs_ = 0;    // ... and was due to end then
     qint64 framesFromNs_ = 0;      // frames pulled since then are fresh for the step being judged

@@ -18,6 +18,7 @@ ControlPort* gpControlIO = nullptr;
 
 std::atomic<qint64> gRunStampMs{0};
 std::atomic<int> gInputRiseLatch{0};
+std::atomic<qint64> gInputRiseNs{0};
 
 void touchRunStamp()
 {
@@ -97,8 +98,12 @@ void IOThread::run()
             reported_ = true;
             // The edge before the level: a pass that reads the new level
             // finds its edge latched too and counts the two as one.
-            if (rising)
+            if (rising) {
+                gInputRiseNs.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                       std::chrono::steady_clock::now().time_since_epoch())
+                                       .count());
                 gInputRiseLatch.fetch_or(rising);
+            }
             {
                 QMutexLocker lock(pMutexIO);
                 gDataIn = word;

@@ -21,6 +21,8 @@ void touchRunStamp();
 // Rising input edges seen by the I/O thread since the cycle last looked; a
 // short pulse is kept here even when the GUI thread is busy.
 extern std::atomic<int> gInputRiseLatch;
+// Steady-clock nanoseconds at which the I/O thread saw the latest rising edge.
+extern std::atomic<qint64> gInputRiseNs;
 
 class ControlPort;
 // The I/O board port while it is open (null before and in most tests).

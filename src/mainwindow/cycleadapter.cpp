@@ -39,6 +39,16 @@ void CycleAdapter::led(int n, int on)
     LEDOnOff(n, on);
 }
 
+qint64 CycleAdapter::inputEdgeNs() const
+{
+    return gInputRiseNs.load();
+}
+
+qint64 CycleAdapter::outputWrittenNs() const
+{
+    return gpControlIO && gpControlIO->ioThread() ? gpControlIO->ioThread()->lastWriteNs() : 0;
+}
+
 bool CycleAdapter::cameraMissing()
 {
     return win_->CameraCheck() == 0;
@@ -65,6 +75,49 @@ bool CycleAdapter::freshFrame(int camera, int step, qint64 fromNs)
         return true;
     }
     return v->frameCount > win_->frameMark[camera][step];
+}
+
+void CycleAdapter::freshFrames(int step, qint64 fromNs, const bool want[kMaxCamera], bool fresh[kMaxCamera])
+{
+    // The cameras whose plug-in allows it are read at once on the pool (the
+    // GUI thread waits, so nothing else touches them meanwhile), the others
+    // one after the other here; the frames are then taken as freshFrame
+    // takes them, camera by camera.
+    int grab[kMaxCamera] = {};
+    int count = 0;
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        if (!want[c])
+            continue;
+        CammerWidget* v = CameraViews::at(c);
+        const bool already = v && v->alive && !v->reconnecting() && v->pulledNs >= fromNs &&
+                             v->frameCount > win_->frameMark[c][step];
+        if (!already && v && v->CanGrabOffGuiThread())
+            grab[count++] = c;
+        else
+            fresh[c] = freshFrame(c, step, fromNs);
+    }
+    if (count == 0)
+        return;
+    bool got[kMaxCamera] = {};
+    const auto job = [&](int i) { got[i] = CameraViews::at(grab[i])->GrabFrame(); };
+    if (count == 1) {
+        job(0);
+    } else {
+        if (!win_->judgePool)
+            win_->judgePool = std::make_unique<JudgePool>(kMaxCamera - 1);
+        win_->judgePool->runAll(count, job);
+    }
+    for (int i = 0; i < count; ++i) {
+        const int c = grab[i];
+        CammerWidget* v = CameraViews::at(c);
+        if (got[i]) {
+            v->TakeGrabbedFrame();
+            win_->framePulledMs[c] = monotonic_ms();
+            fresh[c] = true;
+        } else {
+            fresh[c] = v->frameCount > win_->frameMark[c][step];
+        }
+    }
 }
 
 bool CycleAdapter::takeTemplate(int camera, int step)

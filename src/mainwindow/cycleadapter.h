@@ -20,11 +20,14 @@ public:
     void setOut(int n, int on) override;
     void flashOut() override;
     void led(int n, int on) override;
+    qint64 inputEdgeNs() const override;
+    qint64 outputWrittenNs() const override;
 
     // CycleFrames
     bool cameraMissing() override;
     void countdownStarted(int step) override;
     bool freshFrame(int camera, int step, qint64 fromNs) override;
+    void freshFrames(int step, qint64 fromNs, const bool want[kMaxCamera], bool fresh[kMaxCamera]) override;
 
     // CycleJudge
     void judge(int step, const bool fresh[kMaxCamera], Verdict verdict[kMaxCamera],

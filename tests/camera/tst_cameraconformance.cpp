@@ -18,6 +18,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <thread>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -381,6 +382,46 @@ private slots:
             QVERIFY(grab(cam.get(), bytes).ok);
         QCoreApplication::processEvents();
         QCOMPARE(spy.count(), 1);
+    }
+
+    // The cameras of our plug-ins are read off the GUI thread, several at
+    // once: each gives its frames whole, and a loss during such a read is
+    // still reported through the GUI thread's event loop.
+    void grabsOffTheGuiThread_data()
+    {
+        addPluginColumns();
+        pluginRows();
+    }
+
+    void grabsOffTheGuiThread()
+    {
+        selectPlugin();
+        QJsonObject lossy = cfg("THREAD-00002", 96, 72);
+        lossy[QStringLiteral("faults")] = QJsonObject{{"lossAfter", 2}};
+        const QVector<_cameraInfo> list = configure(QJsonArray{cfg("THREAD-00001", 96, 72), lossy});
+        QCOMPARE(list.size(), 2);
+        std::unique_ptr<CameraInterface> cams[2];
+        for (int i = 0; i < 2; ++i) {
+            cams[i].reset(root_->createCamera(list[i]));
+            QVERIFY(cams[i]);
+            QVERIFY(cams[i]->property(kGrabAnyThread).toBool());
+            QVERIFY(cams[i]->open());
+            cams[i]->start();
+        }
+        QSignalSpy lost(cams[1].get(), &CameraInterface::sigCameraLost);
+        const int bytes = 96 * 72;
+        for (int round = 0; round < 3; ++round) {
+            Frame got[2];
+            std::thread other([&] { got[1] = grab(cams[1].get(), bytes); });
+            std::thread one([&] { got[0] = grab(cams[0].get(), bytes); });
+            one.join();
+            other.join();
+            QVERIFY(got[0].ok && got[0].bytes.count(char(0xA5)) < bytes / 2);
+            QCOMPARE(got[1].ok, round < 2);  // the second camera is gone after two frames
+            QVERIFY(!got[1].ok || got[1].bytes.count(char(0xA5)) < bytes / 2);
+        }
+        QCOMPARE(lost.count(), 0);  // not from the reading thread
+        QTRY_COMPARE(lost.count(), 1);
     }
 
     void synthesisedScene_data()

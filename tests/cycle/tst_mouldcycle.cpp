@@ -15,16 +15,33 @@
 #include <QMap>
 #include <QtTest>
 
+#include <chrono>
 #include <memory>
 
 namespace {
 
+qint64 steadyNow()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 struct FakeBoard : CycleBoard {
     int wanted = 0;
     int sent = 0;    // the word the machine got with the last flash
+    qint64 edgeNs = 0;     // when the board's thread saw the latest edge
+    bool writes = true;    // the frame is written the moment it is handed over
+    qint64 writtenNs = 0;
     void setOut(int n, int on) override { wanted = on ? (wanted | 1 << n) : (wanted & ~(1 << n)); }
-    void flashOut() override { sent = wanted; }
+    void flashOut() override
+    {
+        sent = wanted;
+        if (writes)
+            writtenNs = steadyNow();
+    }
     void led(int, int) override {}
+    qint64 inputEdgeNs() const override { return edgeNs; }
+    qint64 outputWrittenNs() const override { return writtenNs; }
 };
 
 // Pictures and verdicts: each camera judges OK unless the script said
@@ -335,6 +352,55 @@ private slots:
         // Never an NG on the machine without it on disk.
         if (rig.status->detectState == DetectState::NgLatched)
             QVERIFY(MouldCycle::LatchOnDisk());
+    }
+
+    // A judged step's stages in their order, each known or logged as
+    // unknown: an edge the board saw long before the countdown (a held one)
+    // and an output frame not yet written are not taken for this step's.
+    void stages_data()
+    {
+        QTest::addColumn<qint64>("edgeAgeMs");
+        QTest::addColumn<bool>("writes");
+        QTest::newRow("edge of this pass, frame written") << qint64(0) << true;
+        QTest::newRow("edge of long ago") << qint64(5000) << true;
+        QTest::newRow("frame not yet written") << qint64(0) << false;
+    }
+    void stages()
+    {
+        QFETCH(qint64, edgeAgeMs);
+        QFETCH(bool, writes);
+        TestWorkDir dir;
+        numCamera = 2;
+        gDNum = 2;
+        Rig rig;
+        rig.words[Word::StepEnabled0] = 1;
+        rig.words[Word::TriggerInput0] = 3;
+        rig.words[Word::TriggerDelay0] = 1;
+        rig.start();
+        rig.board.writes = writes;
+        rig.board.writtenNs = 0;
+        rig.board.edgeNs = steadyNow() - edgeAgeMs * 1000000;
+        QVERIFY(rig.play("u3"));
+        QVERIFY(rig.play("t"));
+        const MouldCycle::DecisionStages s = rig.cycle->lastStages;
+        const QString line = MouldCycle::stagesLine(0, s);
+        QVERIFY2(line.startsWith("step 1 stages: edge_to_countdown "), qPrintable(line));
+        QCOMPARE(line.split(' ').size(), 21);
+        if (edgeAgeMs == 0) {
+            QCOMPARE(s.edgeSeen, rig.board.edgeNs);
+            QVERIFY(s.countdownStarted >= s.edgeSeen);
+        } else {
+            QCOMPARE(s.edgeSeen, qint64(0));
+            QVERIFY2(line.contains("edge_to_countdown - "), qPrintable(line));
+        }
+        QVERIFY(s.countdownStarted > 0);
+        QVERIFY(s.countdownDue >= s.countdownStarted && s.countdownDue <= s.countdownEnd);
+        const qint64 order[] = {s.countdownEnd, s.framesPulled, s.judged, s.handedOver, s.decided, s.after};
+        for (size_t i = 1; i < sizeof order / sizeof order[0]; ++i)
+            QVERIFY2(order[i] >= order[i - 1] && order[i - 1] > 0, qPrintable(line));
+        QCOMPARE(s.written, writes ? rig.board.writtenNs : qint64(0));
+        QVERIFY2(writes ? s.written >= s.handedOver : line.contains("written - "), qPrintable(line));
+        QVERIFY2(!line.contains(" late -") && !line.contains(" frames -"), qPrintable(line));
     }
 };
 
