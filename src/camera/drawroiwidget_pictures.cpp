@@ -112,10 +112,7 @@ void DrawROIWidget::SlotChangeSource(int s)
     gSource = s;
     EditSession::get().setCopyArea(false);
 
-    if (win_->cycle().detectState == DetectState::NgLatched && s != PictureSource::Live) {
-        MachineOutputs::get().setOut(2, 0);
-        MachineOutputs::get().flashOut();
-    }
+    CycleControl::get().pictureSourceChosen(s);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         CammerWidget* v = CameraViews::at(c);
         if (!v)

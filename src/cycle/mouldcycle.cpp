@@ -674,6 +674,25 @@ void MouldCycle::decideByOperator()
     decide(true);
 }
 
+void MouldCycle::holdForReDetect(int step)
+{
+    const int last = word(Word::Mode) == DetectMode::MultiStep ? gDNum - 1 : 1;
+    if (step == last && word(Word::CutClampOnMouldAlarm) == 0 && word(Word::CavityNgClampPulse) == 0)
+        board_.setOut(kClampOut, 1);
+    else if (step == 0 && word(Word::NoEjectorControlInProduct) == 0 && word(Word::EjectorPulseOnProductNg) == 0 &&
+             word(Word::CutEjectorOnProductAlarm) == 0)
+        board_.setOut(kEjectorOut, 1);
+    board_.flashOut();
+}
+
+void MouldCycle::pictureSourceChosen(int source)
+{
+    if (status_.detectState != DetectState::NgLatched || source == PictureSource::Live)
+        return;
+    board_.setOut(kAlarmOut, 0);
+    board_.flashOut();
+}
+
 void MouldCycle::enterRegionSetting()
 {
     status_.detectState = DetectState::RegionSetting;

@@ -69,6 +69,14 @@ public:
     void clearNg(int camera, int step, int how);
     void reDetect(int step, int cameraMask);
     void decideByOperator();
+    // Before `step` is judged again on the operator's word: the interlock
+    // the step releases is held until the new verdict (the clamp for the
+    // cycle's last step, the ejector for the product step), unless its
+    // words make it a pulse or cut it on an alarm; the word goes out at once.
+    void holdForReDetect(int step);
+    // The operator turned from the live view to pictures (PictureSource)
+    // while an NG is latched: the alarm stops sounding, the interlocks stay.
+    void pictureSourceChosen(int source);
     // Region setting on the ROI page: entered, left, the training run's return.
     void enterRegionSetting();
     void leaveRegionSetting();
