@@ -162,8 +162,8 @@ int MouldCycle::StepTrigger(int k, int rising, bool doorClosed) const
 {
     const int t = word(Word::TriggerInput0 + k) == 255 ? 0 : word(Word::TriggerInput0 + k);
     if (t >= 0 && t < 31 && ((rising >> t) & 1))
-        return 1;
-    return doorClosed && StepInterlock(k) == kClampOut ? 2 : 0;
+        return ByInput;
+    return doorClosed && StepInterlock(k) == kClampOut ? ByDoor : NotTriggered;
 }
 
 // ---- Detection on and off ----------------------------------------------------------
@@ -236,11 +236,11 @@ bool MouldCycle::pass(int level, int latched)
         bool newlyOwed = false;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
             const int how = StepTrigger(k, rising, doorClosed);
-            if (StepActive(k) && !stepDecided[k] && !countdownActive[k] && (how != 0 || edgeHeld[k])) {
+            if (StepActive(k) && !stepDecided[k] && !countdownActive[k] && (how != NotTriggered || edgeHeld[k])) {
                 newlyOwed = newlyOwed || !stepOwed[k];
                 stepOwed[k] = true;
-                if (how != 0)
-                    doorTriggered[k] = how == 2;
+                if (how != NotTriggered)
+                    doorTriggered[k] = how == ByDoor;
                 edgeHeld[k] = false;
             }
         }
@@ -253,7 +253,7 @@ bool MouldCycle::pass(int level, int latched)
             if (!StepActive(k))
                 continue;
             const int how = StepTrigger(k, rising, doorClosed);
-            const bool edge = how != 0;
+            const bool edge = how != NotTriggered;
             if (countdownActive[k]) {
                 // The machine opened again before this step was decided.
                 if (edge && !edgeHeld[k]) {
@@ -300,7 +300,7 @@ void MouldCycle::startCountdown(int k, int how)
 {
     frames_.countdownStarted(k);
     stepOwed[k] = true;
-    doorTriggered[k] = how == 2;
+    doorTriggered[k] = how == ByDoor;
     countdownActive[k] = true;
     status_.countdownRemain[k] = word(Word::TriggerDelay0 + k) / 10.0f;
     countdownStartNs[k] = steadyNs();

@@ -47,8 +47,9 @@ public:
     int lastStepOfCycle() const;
     // Interlock output of step k (bit number) for the current mode.
     int StepInterlock(int k) const;
-    // How step k was triggered in a pass: 0 not, 1 by its input's rising
-    // edge, 2 by the closing safety door alone.
+    // How step k was triggered in a pass: not, by its input's rising edge,
+    // or by the closing safety door alone.
+    enum Trigger : int { NotTriggered = 0, ByInput = 1, ByDoor = 2 };
     int StepTrigger(int k, int rising, bool doorClosed) const;
 
     // ---- Fed by the owner ----

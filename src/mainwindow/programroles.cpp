@@ -159,7 +159,7 @@ void ProgramRoles::alarmCleared(const QVector<QPair<int, int>>& kinds)
     if (!servicesUp)
         return;
     ViewWatch2ZIZ* link = XAN_NETMN::getInstance()->agentLink;
-    link->alarmState = 2;
+    link->alarmBeingCleared();
     for (const auto& k : kinds)
         link->addClearMethod(k.first, k.second);
     link->sndAlarmFinishTiming();
