@@ -723,11 +723,8 @@ void DrawROIWidget::Reset()
     resetPending = true;
     gDrawHint = 0;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        CammerWidget* v = CameraViews::at(c);
-        if (!v || !v->editRecord || !v->savedRecord)
-            continue;
-        *v->editRecord = *v->savedRecord;
-        v->BackMask();
+        if (CammerWidget* v = CameraViews::at(c))
+            v->revertEdits();
     }
 
     const int s = qBound(0, win_->cycle().runStep, kMaxDetect - 1);

@@ -166,11 +166,8 @@ void DrawROIWidget::SlotChangeSource(int s)
         if (resetPending) {
             resetPending = false;
             for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-                CammerWidget* w = CameraViews::at(c);
-                if (!w || !w->editRecord || !w->savedRecord)
-                    continue;
-                *w->editRecord = *w->savedRecord;
-                w->BackMask();
+                if (CammerWidget* w = CameraViews::at(c))
+                    w->revertEdits();
             }
         }
         if (v)

@@ -468,10 +468,12 @@ void MouldCycle::decide(bool manual)
     latchAndSetOutputs(d);
     count(d);
     // The ring of recent NG pictures per step, which the ROI page browses.
-    if (!manual)
+    if (!manual) {
+        const QDateTime now = QDateTime::currentDateTime();
         for (int c = 0; c < numCamera; ++c)
             if (judge_.present(c) && !judge_.verdictOk(c) && !unjudged[c])
-                record_.keepNgPicture(c, d.step);
+                record_.keepNgPicture(c, d.step, now);
+    }
     const QVector<QPair<int, int>> clearKinds = howCleared(d);
     if (!d.ok && !d.wasNg)
         record_.alarmStarted(d.step);

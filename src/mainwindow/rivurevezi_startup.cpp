@@ -192,7 +192,7 @@ void RiVuRevezi::OpenCameraViews()
         cm->findSumulateCameras();
         buildViews(cm->cameras);
     } else {
-        cm->cameras = openedList;
+        cm->keepOpened(openedList);
     }
     numCamera = 0;
     while (numCamera < kMaxCamera && CameraViews::at(numCamera))

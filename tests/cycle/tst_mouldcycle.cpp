@@ -82,7 +82,7 @@ struct FakeRecord : CycleRecord {
         return what == SaveNew ? code : AlarmCode::afterLabel(code);
     }
     void newFaultPictures(int, const int*, const int*, int) override {}
-    void keepNgPicture(int, int) override {}
+    void keepNgPicture(int, int, const QDateTime&) override {}
     void cycleStarted() override {}
     void stepDone(int, bool) override {}
     void alarmStarted(int) override {}
