@@ -106,11 +106,7 @@ void CycleAdapter::judge(int step, const bool fresh[kMaxCamera], Verdict verdict
         CammerRecong* engine = CameraViews::at(c)->engine;
         if (!engine)
             return;
-        engine->heldRecords = &records[c];
-        engine->HomoTransShape(step);
-        engine->ShapeMatch(step);
-        engine->Run(step);
-        engine->heldRecords = nullptr;
+        engine->JudgeHeld(step, &records[c]);
     };
     if (win_->judgeInParallel && count > 1) {
         if (!win_->judgePool)
