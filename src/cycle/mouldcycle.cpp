@@ -179,6 +179,13 @@ void MouldCycle::resetRun()
     std::fill(std::begin(unjudged), std::end(unjudged), false);
 }
 
+void MouldCycle::boardOpened()
+{
+    for (int n = 0; n < kBoardOutputs; ++n)
+        board_.setOut(n, 0);
+    board_.flashOut();
+}
+
 void MouldCycle::startDetect()
 {
     status_.runState = RunState::Running;

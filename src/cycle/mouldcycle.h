@@ -36,6 +36,7 @@ public:
     static constexpr int kClampOut = 0;
     static constexpr int kEjectorOut = 1;
     static constexpr int kAlarmOut = 2;
+    static constexpr int kBoardOutputs = 10;
     // Result code of a camera whose step could not be judged (lost camera,
     // no picture of this step); the record's text is operator text row
     // kTextUnjudged.
@@ -53,6 +54,9 @@ public:
     int StepTrigger(int k, int rising, bool doorClosed) const;
 
     // ---- Fed by the owner ----
+    // The I/O board was opened: every output released and sent, before any
+    // latched NG is taken up again.
+    void boardOpened();
     // One pass over the board's inputs: `level` the input word now,
     // `latched` the rising edges the board thread latched since the last
     // pass. Returns whether a camera is missing.

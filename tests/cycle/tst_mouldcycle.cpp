@@ -113,6 +113,7 @@ struct Rig {
         cameras.resetVerdicts();
         cycle = std::make_unique<MouldCycle>(*status, board, cameras, cameras, record);
         cycle->word = [this](int n) { return words.value(n); };
+        cycle->boardOpened();
         cycle->startDetect();
         cycle->restoreLatchedNg();
     }
