@@ -40,6 +40,7 @@ class QLabel;
 class QPainter;
 class WizardPara;
 class CammerRecong;
+class QDateTime;
 class Slider;
 class ColorButton;
 class ComboBox;
@@ -208,6 +209,28 @@ public:
     uchar* ngPicture(int step, int slot);
     // The same picture when one was written, else null; never allocates.
     const uchar* recentNgPicture(int step, int slot) const;
+
+    // The edited copy of the record starts again from the saved one (masks
+    // included); nothing without both records.
+    void revertEdits();
+
+    // ---- What the moulding cycle marks on the view ----------------------------
+    // The picture being judged becomes `step`'s first template (slot 0), the
+    // engine trains on it, and the step counts as passed in this cycle.
+    // Returns whether the operator had ordered the retrain.
+    bool takeAsFirstTemplate(int step);
+    // The operator ordered a retrain: `step` takes a new template at its
+    // next run, its ignore mask cleared (and saved).
+    void orderRetrain(int step);
+    // The verdict of the current step as the cycle decided it.
+    void setVerdict(bool ok);
+    // Every verdict back to OK: the step's and each ROI's.
+    void resetVerdicts();
+    // A new cycle opened: every step is to be judged again.
+    void unsettleSteps();
+    // The judged picture goes into `step`'s ring of recent NG pictures,
+    // captioned with the time of its decision.
+    void keepNgPicture(int step, const QDateTime& when);
 
     // Whether a reconnect is under way (the camera was lost and is not back).
     bool reconnecting() const;

@@ -6,6 +6,7 @@
 // the file and the view's gap-less buffers.
 #include "cammerwidget.h"
 
+#include "cammerrecongnize.h"
 #include "cammersingleton.h"
 #include "globals.h"
 #include "miscfunc.h"
@@ -13,6 +14,7 @@
 #include "viewutil.h"
 #include "wizardpara.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFont>
 #include <QImage>
@@ -405,4 +407,75 @@ int CammerWidget::UpdateFailImage(int step, int which, int code)
     if (gpFailImage[slot])
         std::memcpy(gpFailImage[slot], picture.constBits(), bytes);
     return AlarmCode::afterLabel(code);
+}
+
+void CammerWidget::revertEdits()
+{
+    if (!editRecord || !savedRecord)
+        return;
+    *editRecord = *savedRecord;
+    BackMask();
+}
+
+// ---- What the moulding cycle marks on the view ------------------------------
+
+bool CammerWidget::takeAsFirstTemplate(int step)
+{
+    SaveReTrainImage(step);
+    if (step < stepCount() && !tempUsed[step].isEmpty()) {
+        tempUsed[step][0] = 1;
+        if (tempCount[step] < 1)
+            tempCount[step] = 1;
+    }
+    if (engine) {
+        engine->CreateHomoShape(step);
+        engine->CreateShape(step);
+        engine->VarTrain(step);
+    }
+    const bool ordered = untrained[step];
+    untrained[step] = false;
+    stepOk = true;
+    stepSettled[step] = true;
+    return ordered;
+}
+
+void CammerWidget::orderRetrain(int step)
+{
+    if (step < 0 || step >= kMaxDetect)
+        return;
+    untrained[step] = true;
+    if (ignoreMask[step]) {
+        std::memset(ignoreMask[step], 0, static_cast<size_t>(pixelCount));
+        SaveIgnorePoint(step);
+    }
+}
+
+void CammerWidget::setVerdict(bool ok)
+{
+    stepOk = ok;
+}
+
+void CammerWidget::resetVerdicts()
+{
+    stepOk = true;
+    for (int s = 0; s < kMaxDetect; ++s)
+        for (int r = 0; r < kMaxRoi; ++r)
+            roiPassed[s][r] = true;
+}
+
+void CammerWidget::unsettleSteps()
+{
+    std::fill(std::begin(stepSettled), std::end(stepSettled), false);
+}
+
+void CammerWidget::keepNgPicture(int step, const QDateTime& when)
+{
+    if (!alignedFrame || step < 0 || step >= kMaxDetect)
+        return;
+    const int slot = ngCount[step] % kRecentPictures;
+    if (uchar* pic = ngPicture(step, slot)) {
+        std::memcpy(pic, alignedFrame, static_cast<size_t>(frameBytes));
+        ngCaptions[step][slot] = when.toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
+        ngCount[step]++;
+    }
 }

@@ -628,20 +628,8 @@ void DrawROIWidget::SlotReCheck()
     CycleControl::get().resetRun();
 
     const int m = mode();
-    int s = running;
-    int last = 1;
-    if (m == DetectMode::TwoColour || m == DetectMode::Turntable) {
-        s = running & 1;
-    } else if (m == DetectMode::MultiStep) {
-        last = gDNum - 1;
-    }
-
-    if (s == last && word(Word::CutClampOnMouldAlarm) == 0 && word(Word::CavityNgClampPulse) == 0)
-        MachineOutputs::get().setOut(0, 1);
-    else if (s == 0 && word(Word::NoEjectorControlInProduct) == 0 && word(Word::EjectorPulseOnProductNg) == 0 &&
-             word(Word::CutEjectorOnProductAlarm) == 0)
-        MachineOutputs::get().setOut(1, 1);
-    MachineOutputs::get().flashOut();
+    const int s = (m == DetectMode::TwoColour || m == DetectMode::Turntable) ? (running & 1) : running;
+    CycleControl::get().holdForReDetect(s);
 
     int reDetected = 0;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
@@ -735,11 +723,8 @@ void DrawROIWidget::Reset()
     resetPending = true;
     gDrawHint = 0;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-        CammerWidget* v = CameraViews::at(c);
-        if (!v || !v->editRecord || !v->savedRecord)
-            continue;
-        *v->editRecord = *v->savedRecord;
-        v->BackMask();
+        if (CammerWidget* v = CameraViews::at(c))
+            v->revertEdits();
     }
 
     const int s = qBound(0, win_->cycle().runStep, kMaxDetect - 1);

@@ -112,10 +112,7 @@ void DrawROIWidget::SlotChangeSource(int s)
     gSource = s;
     EditSession::get().setCopyArea(false);
 
-    if (win_->cycle().detectState == DetectState::NgLatched && s != PictureSource::Live) {
-        MachineOutputs::get().setOut(2, 0);
-        MachineOutputs::get().flashOut();
-    }
+    CycleControl::get().pictureSourceChosen(s);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         CammerWidget* v = CameraViews::at(c);
         if (!v)
@@ -169,11 +166,8 @@ void DrawROIWidget::SlotChangeSource(int s)
         if (resetPending) {
             resetPending = false;
             for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-                CammerWidget* w = CameraViews::at(c);
-                if (!w || !w->editRecord || !w->savedRecord)
-                    continue;
-                *w->editRecord = *w->savedRecord;
-                w->BackMask();
+                if (CammerWidget* w = CameraViews::at(c))
+                    w->revertEdits();
             }
         }
         if (v)

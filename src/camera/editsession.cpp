@@ -15,7 +15,7 @@ EditSession::EditSession()
 
 void EditSession::reset()
 {
-    drawMode_ = 0;
+    drawMode_ = RoiShape::None;
     copyArea_ = false;
     handDraw_ = false;
     lastPressX_ = lastPressY_ = 0;

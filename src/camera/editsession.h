@@ -6,6 +6,8 @@
 // the timers it makes. GUI thread only.
 #pragma once
 
+#include "roishape.h"
+
 #include <QPointer>
 #include <QRgb>
 #include <QTimer>
@@ -80,7 +82,7 @@ private:
     EditSession(const EditSession&) = delete;
     EditSession& operator=(const EditSession&) = delete;
 
-    int drawMode_ = 0;         // RoiShape (detection): 0 none, 1 rectangle, 2 polygon, 4 circle
+    int drawMode_ = RoiShape::None;   // RoiShape: the shape the next press draws
     bool copyArea_ = false;    // the next press places a copy
     bool handDraw_ = false;    // polygons are drawn free-hand
     int lastPressX_ = 0;

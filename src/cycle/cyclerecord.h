@@ -3,6 +3,7 @@
 // the screen's follow-up of a decision.
 #pragma once
 
+#include <QDateTime>
 #include <QPair>
 #include <QString>
 #include <QVector>
@@ -27,8 +28,9 @@ public:
     // cameras[i] into slot which[i], all at once (the cameras' pictures are
     // independent); each then waits to be written.
     virtual void newFaultPictures(int step, const int* cameras, const int* which, int count) = 0;
-    // Keeps camera c's NG picture of step s in the ring the ROI page browses.
-    virtual void keepNgPicture(int camera, int step) = 0;
+    // Keeps camera c's NG picture of step s in the ring the ROI page browses,
+    // captioned with `when` (one time for every camera of a decision).
+    virtual void keepNgPicture(int camera, int step, const QDateTime& when) = 0;
     // Reports of the cycle (network services): the cycle opened, a step
     // decided, an alarm raised, an alarm cleared ({camera, how}), detection
     // stopped.

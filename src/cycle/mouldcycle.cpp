@@ -162,8 +162,8 @@ int MouldCycle::StepTrigger(int k, int rising, bool doorClosed) const
 {
     const int t = word(Word::TriggerInput0 + k) == 255 ? 0 : word(Word::TriggerInput0 + k);
     if (t >= 0 && t < 31 && ((rising >> t) & 1))
-        return 1;
-    return doorClosed && StepInterlock(k) == kClampOut ? 2 : 0;
+        return ByInput;
+    return doorClosed && StepInterlock(k) == kClampOut ? ByDoor : NotTriggered;
 }
 
 // ---- Detection on and off ----------------------------------------------------------
@@ -177,6 +177,13 @@ void MouldCycle::resetRun()
         status_.countdownRemain[k] = 0.0f;
     }
     std::fill(std::begin(unjudged), std::end(unjudged), false);
+}
+
+void MouldCycle::boardOpened()
+{
+    for (int n = 0; n < kBoardOutputs; ++n)
+        board_.setOut(n, 0);
+    board_.flashOut();
 }
 
 void MouldCycle::startDetect()
@@ -236,11 +243,11 @@ bool MouldCycle::pass(int level, int latched)
         bool newlyOwed = false;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
             const int how = StepTrigger(k, rising, doorClosed);
-            if (StepActive(k) && !stepDecided[k] && !countdownActive[k] && (how != 0 || edgeHeld[k])) {
+            if (StepActive(k) && !stepDecided[k] && !countdownActive[k] && (how != NotTriggered || edgeHeld[k])) {
                 newlyOwed = newlyOwed || !stepOwed[k];
                 stepOwed[k] = true;
-                if (how != 0)
-                    doorTriggered[k] = how == 2;
+                if (how != NotTriggered)
+                    doorTriggered[k] = how == ByDoor;
                 edgeHeld[k] = false;
             }
         }
@@ -253,7 +260,7 @@ bool MouldCycle::pass(int level, int latched)
             if (!StepActive(k))
                 continue;
             const int how = StepTrigger(k, rising, doorClosed);
-            const bool edge = how != 0;
+            const bool edge = how != NotTriggered;
             if (countdownActive[k]) {
                 // The machine opened again before this step was decided.
                 if (edge && !edgeHeld[k]) {
@@ -300,7 +307,7 @@ void MouldCycle::startCountdown(int k, int how)
 {
     frames_.countdownStarted(k);
     stepOwed[k] = true;
-    doorTriggered[k] = how == 2;
+    doorTriggered[k] = how == ByDoor;
     countdownActive[k] = true;
     status_.countdownRemain[k] = word(Word::TriggerDelay0 + k) / 10.0f;
     countdownStartNs[k] = steadyNs();
@@ -499,10 +506,12 @@ void MouldCycle::decide(bool manual)
     latchAndSetOutputs(d);
     count(d);
     // The ring of recent NG pictures per step, which the ROI page browses.
-    if (!manual)
+    if (!manual) {
+        const QDateTime now = QDateTime::currentDateTime();
         for (int c = 0; c < numCamera; ++c)
             if (judge_.present(c) && !judge_.verdictOk(c) && !unjudged[c])
-                record_.keepNgPicture(c, d.step);
+                record_.keepNgPicture(c, d.step, now);
+    }
     const QVector<QPair<int, int>> clearKinds = howCleared(d);
     if (!d.ok && !d.wasNg)
         record_.alarmStarted(d.step);
@@ -705,6 +714,25 @@ void MouldCycle::decideByOperator()
 {
     status_.manualDecision = true;
     decide(true);
+}
+
+void MouldCycle::holdForReDetect(int step)
+{
+    const int last = word(Word::Mode) == DetectMode::MultiStep ? gDNum - 1 : 1;
+    if (step == last && word(Word::CutClampOnMouldAlarm) == 0 && word(Word::CavityNgClampPulse) == 0)
+        board_.setOut(kClampOut, 1);
+    else if (step == 0 && word(Word::NoEjectorControlInProduct) == 0 && word(Word::EjectorPulseOnProductNg) == 0 &&
+             word(Word::CutEjectorOnProductAlarm) == 0)
+        board_.setOut(kEjectorOut, 1);
+    board_.flashOut();
+}
+
+void MouldCycle::pictureSourceChosen(int source)
+{
+    if (status_.detectState != DetectState::NgLatched || source == PictureSource::Live)
+        return;
+    board_.setOut(kAlarmOut, 0);
+    board_.flashOut();
 }
 
 void MouldCycle::enterRegionSetting()

@@ -36,6 +36,7 @@ public:
     static constexpr int kClampOut = 0;
     static constexpr int kEjectorOut = 1;
     static constexpr int kAlarmOut = 2;
+    static constexpr int kBoardOutputs = 10;
     // Result code of a camera whose step could not be judged (lost camera,
     // no picture of this step); the record's text is operator text row
     // kTextUnjudged.
@@ -47,11 +48,15 @@ public:
     int lastStepOfCycle() const;
     // Interlock output of step k (bit number) for the current mode.
     int StepInterlock(int k) const;
-    // How step k was triggered in a pass: 0 not, 1 by its input's rising
-    // edge, 2 by the closing safety door alone.
+    // How step k was triggered in a pass: not, by its input's rising edge,
+    // or by the closing safety door alone.
+    enum Trigger : int { NotTriggered = 0, ByInput = 1, ByDoor = 2 };
     int StepTrigger(int k, int rising, bool doorClosed) const;
 
     // ---- Fed by the owner ----
+    // The I/O board was opened: every output released and sent, before any
+    // latched NG is taken up again.
+    void boardOpened();
     // One pass over the board's inputs: `level` the input word now,
     // `latched` the rising edges the board thread latched since the last
     // pass. Returns whether a camera is missing.
@@ -69,6 +74,14 @@ public:
     void clearNg(int camera, int step, int how);
     void reDetect(int step, int cameraMask);
     void decideByOperator();
+    // Before `step` is judged again on the operator's word: the interlock
+    // the step releases is held until the new verdict (the clamp for the
+    // cycle's last step, the ejector for the product step), unless its
+    // words make it a pulse or cut it on an alarm; the word goes out at once.
+    void holdForReDetect(int step);
+    // The operator turned from the live view to pictures (PictureSource)
+    // while an NG is latched: the alarm stops sounding, the interlocks stay.
+    void pictureSourceChosen(int source);
     // Region setting on the ROI page: entered, left, the training run's return.
     void enterRegionSetting();
     void leaveRegionSetting();

@@ -1237,6 +1237,15 @@ void CammerRecong::ShapeMatch()
     ShapeMatch(gpState ? gpState->cycle().detectStep : 0);
 }
 
+void CammerRecong::JudgeHeld(int step, QStringList* records)
+{
+    heldRecords = records;
+    HomoTransShape(step);
+    ShapeMatch(step);
+    Run(step);
+    heldRecords = nullptr;
+}
+
 void CammerRecong::Run(int step)
 {
     if (!guarded("Run", [&] { judgeStep(step); }) && view)

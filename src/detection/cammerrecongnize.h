@@ -90,6 +90,10 @@ public:
     void ShapeMatch();
     // Judges every ROI of the step on alignedFrame.
     void Run(int step);
+    // A whole judgement of the step on the captured frame (homography,
+    // positioning, ROIs), its operation-record texts appended to `records`
+    // for the caller to write (see heldRecords).
+    void JudgeHeld(int step, QStringList* records);
     // Preview of one ROI of the edited record on the shown template.
     void RunTest(int step, int roi);
 

@@ -12,6 +12,8 @@ int CycleControl::paraWord(int) { return 0; }
 void CycleControl::clearNg(int, int, int) {}
 void CycleControl::reDetect(int, int) {}
 void CycleControl::decideByOperator() {}
+void CycleControl::holdForReDetect(int) {}
+void CycleControl::pictureSourceChosen(int) {}
 void CycleControl::roiPageClosed() {}
 int CycleControl::runAlgorithm(int, int) { return 0; }
 void CycleControl::backTrain() {}

@@ -23,6 +23,11 @@ public:
     virtual void clearNg(int camera, int step, int how);
     virtual void reDetect(int step, int cameraMask);
     virtual void decideByOperator();
+    // The operator asked for `step` to be judged again: the machine waits
+    // for the new verdict (sent before the engines run).
+    virtual void holdForReDetect(int step);
+    // The operator chose what the ROI page shows (PictureSource).
+    virtual void pictureSourceChosen(int source);
     // The ROI page closed without an NG waiting: detection is idle again.
     virtual void roiPageClosed();
     // Runs the engine of `camera` on `step`; 0 without a main window.

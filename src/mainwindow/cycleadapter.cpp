@@ -129,24 +129,10 @@ bool CycleAdapter::takeTemplate(int camera, int step)
                             !QFile::exists(QStringLiteral("./cammer%1%2/template0.bmp").arg(camera + 1).arg(step + 1));
     if (!v->untrained[step] && !noTemplate)
         return false;
-    v->SaveReTrainImage(step);
-    if (step < v->stepCount() && !v->tempUsed[step].isEmpty()) {
-        v->tempUsed[step][0] = 1;
-        if (v->tempCount[step] < 1)
-            v->tempCount[step] = 1;
-    }
-    if (v->engine) {
-        v->engine->CreateHomoShape(step);
-        v->engine->CreateShape(step);
-        v->engine->VarTrain(step);
-    }
     // Only a retrain ordered by the operator goes on to region setting;
     // a step that merely had no template yet just takes one.
-    if (v->untrained[step])
+    if (v->takeAsFirstTemplate(step))
         win_->templatesCaptured = true;
-    v->untrained[step] = false;
-    v->stepOk = true;
-    v->stepSettled[step] = true;
     LEDOnOff(4, 1);
     MachineOutputs::get().templateListChanged(
         QJsonObject{{QStringLiteral("camera"), camera}, {QStringLiteral("detect"), step}});
@@ -173,11 +159,7 @@ void CycleAdapter::judge(int step, const bool fresh[kMaxCamera], Verdict verdict
         CammerRecong* engine = CameraViews::at(c)->engine;
         if (!engine)
             return;
-        engine->heldRecords = &records[c];
-        engine->HomoTransShape(step);
-        engine->ShapeMatch(step);
-        engine->Run(step);
-        engine->heldRecords = nullptr;
+        engine->JudgeHeld(step, &records[c]);
     };
     if (win_->judgeInParallel && count > 1) {
         if (!win_->judgePool)
@@ -203,19 +185,14 @@ bool CycleAdapter::verdictOk(int camera)
 
 void CycleAdapter::setVerdict(int camera, bool ok)
 {
-    CameraViews::at(camera)->stepOk = ok;
+    CameraViews::at(camera)->setVerdict(ok);
 }
 
 void CycleAdapter::resetVerdicts()
 {
     for (int c = 0; c < numCamera; ++c) {
-        CammerWidget* v = CameraViews::at(c);
-        if (!v)
-            continue;
-        v->stepOk = true;
-        for (int s = 0; s < kMaxDetect; ++s)
-            for (int r = 0; r < kMaxRoi; ++r)
-                v->roiPassed[s][r] = true;
+        if (CammerWidget* v = CameraViews::at(c))
+            v->resetVerdicts();
     }
 }
 
@@ -223,7 +200,7 @@ void CycleAdapter::cycleOpened()
 {
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         if (CammerWidget* v = CameraViews::at(c))
-            std::fill(std::begin(v->stepSettled), std::end(v->stepSettled), false);
+            v->unsettleSteps();
 }
 
 void CycleAdapter::record(const QString& text)
@@ -278,17 +255,9 @@ void CycleAdapter::newFaultPictures(int step, const int* cameras, const int* whi
             gisSaveFail[which[i] + 2 * (cameras[i] * kMaxDetect + step)] = true;
 }
 
-void CycleAdapter::keepNgPicture(int camera, int step)
+void CycleAdapter::keepNgPicture(int camera, int step, const QDateTime& when)
 {
-    CammerWidget* v = CameraViews::at(camera);
-    if (!v->alignedFrame)
-        return;
-    const int slot = v->ngCount[step] % CammerWidget::kRecentPictures;
-    if (uchar* pic = v->ngPicture(step, slot)) {
-        std::memcpy(pic, v->alignedFrame, static_cast<size_t>(v->frameBytes));
-        v->ngCaptions[step][slot] = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
-        v->ngCount[step]++;
-    }
+    CameraViews::at(camera)->keepNgPicture(step, when);
 }
 
 void CycleAdapter::cycleStarted()

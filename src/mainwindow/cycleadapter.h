@@ -43,7 +43,7 @@ public:
     void countersChanged() override;
     int faultPicture(int camera, int step, int which, Picture what, int code) override;
     void newFaultPictures(int step, const int* cameras, const int* which, int count) override;
-    void keepNgPicture(int camera, int step) override;
+    void keepNgPicture(int camera, int step, const QDateTime& when) override;
     void cycleStarted() override;
     void stepDone(int step, bool ok) override;
     void alarmStarted(int step) override;

@@ -44,6 +44,8 @@ int ProgramRoles::paraWord(int n)
 void ProgramRoles::clearNg(int camera, int step, int how) { win_->mould->clearNg(camera, step, how); }
 void ProgramRoles::reDetect(int step, int cameraMask) { win_->mould->reDetect(step, cameraMask); }
 void ProgramRoles::decideByOperator() { win_->mould->decideByOperator(); }
+void ProgramRoles::holdForReDetect(int step) { win_->mould->holdForReDetect(step); }
+void ProgramRoles::pictureSourceChosen(int source) { win_->mould->pictureSourceChosen(source); }
 void ProgramRoles::roiPageClosed() { win_->mould->leaveRegionSetting(); }
 int ProgramRoles::runAlgorithm(int camera, int step) { return win_->RunAlgorithm(camera, step); }
 void ProgramRoles::backTrain() { win_->BackTrain(); }
@@ -157,7 +159,7 @@ void ProgramRoles::alarmCleared(const QVector<QPair<int, int>>& kinds)
     if (!servicesUp)
         return;
     ViewWatch2ZIZ* link = XAN_NETMN::getInstance()->agentLink;
-    link->alarmState = 2;
+    link->alarmBeingCleared();
     for (const auto& k : kinds)
         link->addClearMethod(k.first, k.second);
     link->sndAlarmFinishTiming();

@@ -36,6 +36,8 @@ public:
     void clearNg(int camera, int step, int how) override;
     void reDetect(int step, int cameraMask) override;
     void decideByOperator() override;
+    void holdForReDetect(int step) override;
+    void pictureSourceChosen(int source) override;
     void roiPageClosed() override;
     int runAlgorithm(int camera, int step) override;
     void backTrain() override;

@@ -1,7 +1,6 @@
 #include "rivurevezi.h"
 
 #include "screenlight.h"
-#include "copy2movedisk.h"
 
 #include "controlport.h"
 #include "cycleadapter.h"
@@ -19,6 +18,7 @@
 #include "programroles.h"
 #include "wizardparawidget.h"
 #include "recordstore.h"
+#include "storagestartup.h"
 
 #include <QSqlQuery>
 
@@ -89,12 +89,5 @@ void RiVuRevezi::InstallLinks()
             MApplication::_instance->manualStopTscTimeup();
     };
     // Accepted USB copy words reach the copier at once.
-    WizardParaWidget::usbCopyHook = [](int days, int on) {
-        Copy2MoveDisk* copier = Copy2MoveDisk::getInstance();
-        copier->keepDays = days;
-        if (on != 0)
-            copier->start();
-        else
-            copier->pause();
-    };
+    WizardParaWidget::usbCopyHook = applyUsbCopyWords;
 }

@@ -177,11 +177,7 @@ void RiVuRevezi::SlotReTrain()
         for (int k = 0; k < gDNum && k < v->stepCount(); ++k) {
             if (!StepActive(k))
                 continue;
-            v->untrained[k] = true;
-            if (v->ignoreMask[k]) {
-                std::memset(v->ignoreMask[k], 0, static_cast<size_t>(v->pixelCount));
-                v->SaveIgnorePoint(k);
-            }
+            v->orderRetrain(k);
         }
     }
     if (CameraManager* cm = CameraManager::getInstance()) {

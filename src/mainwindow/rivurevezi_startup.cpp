@@ -16,6 +16,7 @@
 #include "lanstr.h"
 #include "miscfunc.h"
 #include "modbusserver.h"
+#include "mouldcycle.h"
 #include "network.h"
 #include "param_roi.h"
 #include "platform.h"
@@ -192,7 +193,7 @@ void RiVuRevezi::OpenCameraViews()
         cm->findSumulateCameras();
         buildViews(cm->cameras);
     } else {
-        cm->cameras = openedList;
+        cm->keepOpened(openedList);
     }
     numCamera = 0;
     while (numCamera < kMaxCamera && CameraViews::at(numCamera))
@@ -225,9 +226,7 @@ void RiVuRevezi::BuildScreen()
 {
     // ---- I/O board ----
     gpControlIO = new ControlPort(this);
-    for (int n = 0; n < 10; ++n)
-        gpControlIO->IOSetOut(n, 0);
-    gpControlIO->IOFlashOut();
+    mould->boardOpened();
     splash(85, lanStr(650));
 
     // ---- Screen ----

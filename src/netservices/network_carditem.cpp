@@ -154,7 +154,7 @@ Network_CardItem_SetDia::Network_CardItem_SetDia(const stu_netinfo& info, QWidge
                   {lanStr(611), "IPAddressEdite_Route", info_.gateway},
                   {lanStr(612), "IPAddressEdite_DNS", info_.dns}};
     for (const auto& f : fields) {
-        auto* ip = new EditIP(f.title, 1, this);
+        auto* ip = new EditIP(f.title, EditIP::PadInNetDialog, this);
         ip->setObjectName(QLatin1String(f.name));
         // Wide enough for the longest caption of the four languages.
         ip->titleLabel->setFixedWidth(300);

@@ -150,7 +150,7 @@ NetworkSettingDialog::NetworkSettingDialog(QWidget* parent, XAN_NETMN* services,
     auto* serverLabel = new QLabel(lanStr(602), bodyWidget());
     serverLabel->setStyleSheet(QStringLiteral("QLabel{color:yellow;font-size:22px;}"));
     right->addWidget(serverLabel);
-    serverAddr_ = new EditIP(QString(), 1, bodyWidget());
+    serverAddr_ = new EditIP(QString(), EditIP::PadInNetDialog, bodyWidget());
     serverAddr_->titleLabel->hide();
     serverAddr_->setObjectName(QStringLiteral("serverAddr"));
     serverAddr_->setAddress(config_.serveraddr);

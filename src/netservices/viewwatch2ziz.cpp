@@ -352,7 +352,7 @@ void ViewWatch2ZIZ::updataAlarmInfo()
     QMutexLocker lock(&alarmMutex_);
     alarmUuid_ = id;
     clearMethod_.clear();
-    alarmState = 1;
+    alarmState = AlarmStarted;
 }
 
 void ViewWatch2ZIZ::sndAlarmStartTiming(int detect)
@@ -395,9 +395,9 @@ void ViewWatch2ZIZ::addClearMethod(int camera, int kind)
 
 void ViewWatch2ZIZ::sndAlarmFinishTiming()
 {
-    if (isAllowSnd_2_VW() != 1 || alarmState.load() != 2)
+    if (isAllowSnd_2_VW() != 1 || alarmState.load() != AlarmClearing)
         return;
-    alarmState = 0;
+    alarmState = NoAlarm;
     QJsonObject body;
     qint64 started = 0;
     {

@@ -78,6 +78,9 @@ public:
     void sndAlarmStartTiming(int detect);
     void updataAlarmInfo();
     void addClearMethod(int camera, int kind);
+    // The latched alarm is being cleared: the clear methods follow, then
+    // sndAlarmFinishTiming reports them.
+    void alarmBeingCleared() { alarmState = AlarmClearing; }
     void sndAlarmFinishTiming();
     // Any thread; the message itself is sent from the GUI thread.
     void sndAlarmPicture(int camera, int detect, bool result, QString path);
@@ -104,8 +107,9 @@ public:
     void noteCycleStart(qint64 ms);
     // Between the two latest cycle starts, in tenths of a second (0 until two).
     int cycleIntervalTenths() const { return cycleTenths_.load(); }
-    // 0 no alarm, 1 alarm started, 2 alarm being cleared (set by the main window).
-    std::atomic<int> alarmState{0};
+    // AlarmPhase; the clearing phase is set by alarmBeingCleared.
+    enum AlarmPhase : int { NoAlarm = 0, AlarmStarted = 1, AlarmClearing = 2 };
+    std::atomic<int> alarmState{NoAlarm};
     bool cntServer = false;
     bool registered = false;
     bool needOkImg = false;

@@ -457,8 +457,7 @@ void WizardParaWidget::retrainAccepted()
             continue;
         if (shared && v->savedRecord && v->editRecord) {
             v->CopyPara();
-            *v->editRecord = *v->savedRecord;
-            v->BackMask();
+            v->revertEdits();
             v->savedRecord->SaveDatatoFile();
         }
         if (!v->engine)

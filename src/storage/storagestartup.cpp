@@ -21,6 +21,16 @@ void startUsbStorage(int keepDays, int copyOn)
     DiskManager::_instance->start();
 }
 
+void applyUsbCopyWords(int keepDays, int copyOn)
+{
+    Copy2MoveDisk* copier = Copy2MoveDisk::getInstance();
+    copier->keepDays = keepDays;
+    if (copyOn != 0)
+        copier->start();
+    else
+        copier->pause();
+}
+
 void stopUsbStorage()
 {
     if (DiskManager::_instance)

@@ -6,6 +6,9 @@
 #pragma once
 
 void startUsbStorage(int keepDays, int copyOn);
+// The USB copy words changed: the copier keeps `keepDays` day folders and
+// takes pictures while `copyOn` is non-zero.
+void applyUsbCopyWords(int keepDays, int copyOn);
 // At a clean stop: the watcher and the copier end (the waiting names stay
 // in the journal).
 void stopUsbStorage();

@@ -34,9 +34,9 @@ EditIP::EditIP(const QString& title, int mode, QWidget* parent)
     makeYellow(this);
 
     int partFlags = Edit::Numeric | Edit::PadInGrandparent;
-    if (mode == 1) {
+    if (mode == PadInNetDialog) {
         partFlags = Edit::Numeric | Edit::PadInNetDialog;
-    } else if (mode != 0) {
+    } else if (mode != PadInParent) {
         qWarning("EditIP %s: unknown mode %d, taken as 0", qPrintable(title), mode);
     }
 

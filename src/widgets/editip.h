@@ -14,8 +14,9 @@ class Edit;
 class EditIP : public QWidget {
     Q_OBJECT
 public:
-    // mode 0: the part fields place their pad in this widget's parent;
-    // mode 1: in the network settings dialog `gpNetDialog`.
+    // Where the part fields place their pad: in this widget's parent, or in
+    // the network settings dialog `gpNetDialog`.
+    enum PadPlace : int { PadInParent = 0, PadInNetDialog = 1 };
     EditIP(const QString& title, int mode, QWidget* parent = nullptr);
 
     QLabel* titleLabel = nullptr;

@@ -84,13 +84,13 @@ void PasswordBox::accept()
 
     if (level > 0) {
         OperatorRights::get().setRightsLevel(level);
-        failState = 0;
+        failState = NotRefused;
         pwdEdit->setPlaceholderText(kitText(125));
         QDialog::accept();
         return;
     }
     pwdEdit->setText(QString());
-    failState = 2;
+    failState = Refused;
     OperatorRights::get().setRightsLevel(0);
     pwdEdit->setPlaceholderText(kitText(357));
 }
@@ -101,9 +101,9 @@ void PasswordBox::SlotTextChanged(const QString& text)
         pwdEdit->setPlaceholderText(QString());
         return;
     }
-    if (failState == 2) {
+    if (failState == Refused) {
         pwdEdit->setPlaceholderText(kitText(357));
-        failState = 0;
+        failState = NotRefused;
     } else {
         pwdEdit->setPlaceholderText(kitText(125));
     }
@@ -117,7 +117,7 @@ void PasswordBox::showEvent(QShowEvent* e)
     okButton->setText(kitText(121));
     cancelButton->setText(kitText(124));
     pwdEdit->setGeometry(245, 70, gLan == 3 ? 420 : 350, 50);
-    failState = 0;
+    failState = NotRefused;
     pwdEdit->setText(QString());
     pwdEdit->setPlaceholderText(kitText(125));
     QDialog::showEvent(e);

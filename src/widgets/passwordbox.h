@@ -23,7 +23,9 @@ public:
     ColorButton* okButton = nullptr;
     ColorButton* cancelButton = nullptr;
     Edit* pwdEdit = nullptr;
-    int failState = 0;   // 2 after a wrong password until the field next becomes empty
+    // Refused after a wrong password until the field next becomes empty.
+    enum FailState : int { NotRefused = 0, Refused = 2 };
+    int failState = NotRefused;
 
     // The fixed 4-digit factory password.
     static const char* const kFactoryPassword;

@@ -590,12 +590,7 @@ private slots:
             sunk.clear();
             QStringList texts[kCameras];
             const auto job = [&](int c) {
-                CammerRecong* e = views[size_t(c)]->engine;
-                e->heldRecords = &texts[c];
-                e->HomoTransShape(0);
-                e->ShapeMatch(0);
-                e->Run(0);
-                e->heldRecords = nullptr;
+                views[size_t(c)]->engine->JudgeHeld(0, &texts[c]);
             };
             if (atOnce)
                 pool.runAll(kCameras, job);

@@ -99,7 +99,7 @@ struct FakeRecord : CycleRecord {
         return what == SaveNew ? code : AlarmCode::afterLabel(code);
     }
     void newFaultPictures(int, const int*, const int*, int) override {}
-    void keepNgPicture(int, int) override {}
+    void keepNgPicture(int, int, const QDateTime&) override {}
     void cycleStarted() override {}
     void stepDone(int, bool) override {}
     void alarmStarted(int) override {}
@@ -130,6 +130,7 @@ struct Rig {
         cameras.resetVerdicts();
         cycle = std::make_unique<MouldCycle>(*status, board, cameras, cameras, record);
         cycle->word = [this](int n) { return words.value(n); };
+        cycle->boardOpened();
         cycle->startDetect();
         cycle->restoreLatchedNg();
     }
@@ -145,6 +146,7 @@ struct Rig {
     {
         const int s = status->runStep;
         cycle->resetRun();
+        cycle->holdForReDetect(s);
         int mask = 0;
         for (int c = 0; c < numCamera; ++c) {
             cycle->clearNg(c, s, AlarmCode::ReDetected);
@@ -190,6 +192,11 @@ struct Rig {
             everyCameraClears(AlarmCode::AddedAsTemplate);
         } else if (e == "redo") {           // detected again
             reDetect();
+        } else if (e == "hold") {           // a re-detection asked for, not yet judged
+            cycle->resetRun();
+            cycle->holdForReDetect(status->runStep);
+        } else if (e == "pics" || e == "live") {   // the ROI page shows pictures / the live view
+            cycle->pictureSourceChosen(e == "live" ? PictureSource::Live : PictureSource::RecentNg);
         } else if (e == "owed") {           // the owed steps, once asked for
             if (record.owedLater)
                 cycle->judgeOwedSteps();
@@ -278,6 +285,12 @@ private slots:
             << 0 << 1 << "u3 ng0 t=7 redo=1 d3 u4 t=0" << "2 1 1 1" << "8 0" << 1;
         QTest::newRow("mode 0: re-detected and still NG keeps everything held")
             << 0 << 1 << "u3 ng0 t=7 ng0 redo=7" << "1 1 0 0" << "3 0" << 2;
+        QTest::newRow("mode 0: a re-detection of the product step holds the ejector until judged")
+            << 0 << 1 << "u3=3 t=1 d3 u4=1 t=0 hold=2" << "2 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0: NG pictures looked at silence the alarm, the interlocks stay")
+            << 0 << 1 << "u3 ng0 t=7 live=7 pics=3 pass=1" << "1 1 0 0" << "9 0" << 1;
+        QTest::newRow("mode 0: pictures looked at keep the alarm of a lost camera")
+            << 0 << 1 << "u3=3 lost=7 pics=7 u4=7 back=7 t=5 d3 u4=5 t=0" << "2 0 1 0" << "0 0" << 1;
         QTest::newRow("mode 0: cavity opened while the NG waited is owed and judged after")
             << 0 << 1 << "u3 ng0 t=7 d3 u4=7 t=7 pass=1 owed=0" << "2 1 1 1" << "9 0" << 1;
         QTest::newRow("mode 1: owed cavity still NG after the resolution")
