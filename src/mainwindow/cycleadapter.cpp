@@ -100,13 +100,7 @@ void CycleAdapter::freshFrames(int step, qint64 fromNs, const bool want[kMaxCame
         return;
     bool got[kMaxCamera] = {};
     const auto job = [&](int i) { got[i] = CameraViews::at(grab[i])->GrabFrame(); };
-    if (count == 1) {
-        job(0);
-    } else {
-        if (!win_->judgePool)
-            win_->judgePool = std::make_unique<JudgePool>(kMaxCamera - 1);
-        win_->judgePool->runAll(count, job);
-    }
+    atOnce(count, job);
     for (int i = 0; i < count; ++i) {
         const int c = grab[i];
         CammerWidget* v = CameraViews::at(c);
@@ -161,14 +155,7 @@ void CycleAdapter::judge(int step, const bool fresh[kMaxCamera], Verdict verdict
             return;
         engine->JudgeHeld(step, &records[c]);
     };
-    if (win_->judgeInParallel && count > 1) {
-        if (!win_->judgePool)
-            win_->judgePool = std::make_unique<JudgePool>(kMaxCamera - 1);
-        win_->judgePool->runAll(count, job);
-    } else {
-        for (int i = 0; i < count; ++i)
-            job(i);
-    }
+    atOnce(count, job);
     for (int i = 0; i < count; ++i)
         verdict[judged[i]] = CameraViews::at(judged[i])->stepOk ? Ok : Ng;
 }
@@ -239,14 +226,7 @@ void CycleAdapter::newFaultPictures(int step, const int* cameras, const int* whi
         if (CammerWidget* v = CameraViews::at(cameras[i]))
             v->SaveFailImage(step, which[i]);
     };
-    if (win_->judgeInParallel && count > 1) {
-        if (!win_->judgePool)
-            win_->judgePool = std::make_unique<JudgePool>(kMaxCamera - 1);
-        win_->judgePool->runAll(count, draw);
-    } else {
-        for (int i = 0; i < count; ++i)
-            draw(i);
-    }
+    atOnce(count, draw);
     if (!pMutexSaveFail)
         return;
     QMutexLocker lock(pMutexSaveFail);
@@ -317,4 +297,17 @@ void CycleAdapter::showJudgedFrames()
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         if (CameraViews::at(c))
             CameraViews::at(c)->ShowPulledFrame();
+}
+
+void CycleAdapter::atOnce(int count, const std::function<void(int)>& job)
+{
+    // One camera a worker, this thread waiting for every one.
+    if (win_->judgeInParallel && count > 1) {
+        if (!win_->judgePool)
+            win_->judgePool = std::make_unique<JudgePool>(kMaxCamera - 1);
+        win_->judgePool->runAll(count, job);
+        return;
+    }
+    for (int i = 0; i < count; ++i)
+        job(i);
 }

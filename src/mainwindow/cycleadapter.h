@@ -5,6 +5,8 @@
 // follow-up of a decision.
 #pragma once
 
+#include <functional>
+
 #include "cycleboard.h"
 #include "cycleframes.h"
 #include "cyclejudge.h"
@@ -57,6 +59,9 @@ public:
 private:
     // A step without a template takes camera c's fresh frame as its template.
     bool takeTemplate(int camera, int step);
+    // Runs job(0 .. count-1) on the judging pool (one by one when judging at
+    // once is off or there is a single job).
+    void atOnce(int count, const std::function<void(int)>& job);
 
     RiVuRevezi* win_;
 };
