@@ -387,7 +387,7 @@ bool sourceWord(int word, int* value)
 void CammerWidget::SetExposeTime()
 {
     int v = 0;
-    if (!usable() || !sourceWord(cameraIndex + 0, &v))
+    if (!usable() || !sourceWord(Word::Exposure0 + cameraIndex, &v))
         return;
     camera->setExposeTime(v);
     SetWB();
@@ -396,7 +396,7 @@ void CammerWidget::SetExposeTime()
 void CammerWidget::SetAdjustPlus()
 {
     int v = 0;
-    if (!usable() || !sourceWord(cameraIndex + 8, &v))
+    if (!usable() || !sourceWord(Word::Gain0 + cameraIndex, &v))
         return;
     camera->setAdjustPlus(v);
     SetWB();
@@ -405,28 +405,28 @@ void CammerWidget::SetAdjustPlus()
 void CammerWidget::SetSharp()
 {
     int v = 0;
-    if (usable() && sourceWord(cameraIndex + 16, &v))
+    if (usable() && sourceWord(Word::Sharpness0 + cameraIndex, &v))
         camera->setSharp(v);
 }
 
 void CammerWidget::SetContrast()
 {
     int v = 0;
-    if (usable() && sourceWord(cameraIndex + 24, &v))
+    if (usable() && sourceWord(Word::Contrast0 + cameraIndex, &v))
         camera->setContrast(v);
 }
 
 void CammerWidget::SetGamma()
 {
     int v = 0;
-    if (usable() && sourceWord(cameraIndex + 32, &v))
+    if (usable() && sourceWord(Word::Gamma0 + cameraIndex, &v))
         camera->setGamma(v);
 }
 
 void CammerWidget::SetWDR()
 {
     int v = 0;
-    if (!usable() || !sourceWord(179, &v))
+    if (!usable() || !sourceWord(Word::WideDynamicRange, &v))
         return;
     camera->stop();
     camera->setWDR(v != 0);
@@ -436,7 +436,7 @@ void CammerWidget::SetWDR()
 void CammerWidget::SetHMirror()
 {
     int v = 0;
-    if (!usable() || !sourceWord(317 + cameraIndex, &v))
+    if (!usable() || !sourceWord(Word::MirrorHorizontal0 + cameraIndex, &v))
         return;
     camera->stop();
     camera->setHMirror(v != 0);
@@ -446,7 +446,7 @@ void CammerWidget::SetHMirror()
 void CammerWidget::SetVMirror()
 {
     int v = 0;
-    if (!usable() || !sourceWord(325 + cameraIndex, &v))
+    if (!usable() || !sourceWord(Word::MirrorVertical0 + cameraIndex, &v))
         return;
     camera->stop();
     camera->setVMirror(v != 0);

@@ -12,61 +12,13 @@
 // a plain widget carrying a WinState (tests/common/statewindow.h) and
 // install only the roles they need.
 //
-// Where older code or notes read the main window directly, each piece of
-// state now has one owner:
-//   gpWin->runState, detectState, countState, safeDoorDetect, runStep,
-//     detectStep, alarmCode[], reDetectMask[], manualDecision, ngPresent,
-//     countdownTimer[], countdownRemain[]
-//                                           -> gpState->cycle()... (same names,
-//                                              read only; cyclestatus.h)
-//   gpWin->currentCamera, currentDetect, zoom, panX, panY, sizeHintTimer,
-//     buttonBarTimer, grayTable           -> EditSession::get().currentCamera(), ...
-//                                              (camera, editsession.h); the
-//                                              main window sets them
-//   gpWin->cammerWidget[c]                  -> CameraViews::at(c) (camera,
-//                                              cameraviews.h; the main window
-//                                              fills it with CameraViews::set)
-//   gpWin->ngDir[], okDir[]                 -> CameraViews::pictureFolder(c, d, ok)
-//   gpWin->screenOff, screenOffTimer        -> ScreenLight::get().screenOff(), ...
-//                                              (widgets, screenlight.h, with
-//                                              LCDOnOff, its writer)
-//   gpWin->rightsLevel                      -> OperatorRights::get().rightsLevel()
-//                                              (widgets, operatorrights.h); the
-//                                              foundation reads it through
-//                                              OperatorDialogs::get().rightsLevel()
-//   gpWin->currentEdit                      -> Edit::currentEdit() (widgets)
-//   gpWin->drawMode, copyArea, handDraw, lastPressX/Y, pickX/Y/Value
-//                                           -> EditSession::get().drawMode(), ...
-//                                              (camera, editsession.h)
-//   gpWin as a parent widget                -> gpState->mainWidget
-//   gpWin->paramDb, paramQuery, recordDb, recordStore
-//                                           -> Databases::get().paramDb(), ...
-//                                              (foundation, databases.h;
-//                                              installed by the main window)
-//   gpWin->InsertRecord, CountWrite, FLushAll -> Databases::get().InsertRecord, ...
-//   gpWin->CheckNG, RunAlgorithm, BackTrain, ResetRun, LostCamera,
-//     ChangeCammer, gpWPara->words[n] from the widget kit
-//                                           -> CycleControl::get().decideByOperator,
-//     runAlgorithm, backTrain, resetRun, lostCamera, changeCammer, paraWord;
-//     the ROI page's writes of alarm codes, the re-detect mask and the
-//     detect state -> CycleControl::get().clearNg, reDetect, roiPageClosed
-//   gpWin->SettingsVisible, showhideHelp, showhideVersion, MScaleSetToMin,
-//     update(), indexButton->checkShowHide(), ioStatusWidget->setVisible
-//                                           -> ScreenChrome::get().settingsVisible,
-//     showhideHelp, showhideVersion, mScaleSetToMin, repaint, buttonBarCheck,
-//     buttonBarPress (a press on a camera view), ioStatusVisible
-//   gpWin->updateMScale(x, y)               -> viewutil::updateMScale(x, y) (camera)
-//   gpControlIO->IOSetOut / IOFlashOut      -> MachineOutputs::get().setOut / flashOut
-//   gpWin->CheckPassword, CheckRoot, InitWidgetKit
-//                                           -> CheckPassword(), CheckRoot(),
-//                                              InitWidgetKit(window) (widgetkit.h)
-// The engine's reach into its camera view (view->captureFrame, templates,
-// roiPassed, ...) is CamBuffers (detection, cambuffers.h), the view's base;
-// view->update() there is CamBuffers::requestRepaint(). The globals typed by
-// a higher library are declared with their class: gpWin (rivurevezi.h),
-// gpControlIO (controlport.h), gpWPara/gpWParaBak (wizardpara.h),
-// gpWarnBox/gpChooseBox (warnbox.h), gpPasswordBox (passwordbox.h),
-// g_splashframe (publictools_widget.h). RecordStore is the foundation's.
+// The other shared state has its own owners (see the README's layout):
+// EditSession and CameraViews (camera), OperatorRights and ScreenLight
+// (widgets), Databases (foundation). The globals typed by a higher library
+// are declared with their class: gpWin (rivurevezi.h), gpControlIO
+// (controlport.h), gpWPara/gpWParaBak (wizardpara.h), gpWarnBox/gpChooseBox
+// (warnbox.h), gpPasswordBox (passwordbox.h), g_splashframe
+// (publictools_widget.h).
 #pragma once
 
 #include "cyclestatus.h"

@@ -76,7 +76,7 @@ public:
     // gpChooseBox, gpPasswordBox, gpProductAlarmWarnBox, gpLostCameraWarnBox)
     // and installs the filter that puts the pads away on a press on this window.
     void InitWidgetKit();
-    // Operator gate: 1 while the password is not in use (word 98 is 0), else
+    // Operator gate: 1 while the password is not in use (Word::PasswordUsed is 0), else
     // the level held, else the level the password box grants (0 = refused).
     int CheckPassword();
     // Factory gate: 1 when level 2 is held or granted by the password box, else 0.
@@ -149,7 +149,7 @@ public:
     // At start-up: an NG latched by the previous run is taken up again
     // (MouldCycle::restoreLatchedNg). True when there was one.
     bool RestoreLatchedNg();
-    // Starts the logout timer with word 108 seconds (0: rights do not expire).
+    // Starts the logout timer with Word::AutoLogoutSeconds (0: rights do not expire).
     void StartLogoutTimer();
     QWidget* viewArea = nullptr;
 

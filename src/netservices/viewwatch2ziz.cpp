@@ -493,7 +493,7 @@ void ViewWatch2ZIZ::sndDetectOnceInfo()
 void ViewWatch2ZIZ::update_running_time()
 {
     const qint64 now = clockMs();
-    if (hostRunState() != 3 && now - lastCycleMs.load() <= 180000)
+    if (hostRunState() != RunState::Stopped && now - lastCycleMs.load() <= 180000)
         ++workingMinutes;
     else
         ++stoppedMinutes;

@@ -572,9 +572,9 @@ void WizardParaWidget::SlotAutoExposure()
         return;
     const QJsonObject s = v->camera->currentSetting(0);
     if (s.contains(QLatin1String("ExposureTime")))
-        setWord(camera_, static_cast<int>(s.value(QLatin1String("ExposureTime")).toDouble() / 1000));
+        setWord(Word::Exposure0 + camera_, static_cast<int>(s.value(QLatin1String("ExposureTime")).toDouble() / 1000));
     if (s.contains(QLatin1String("Gain")))
-        setWord(8 + camera_, s.value(QLatin1String("Gain")).toInt());
+        setWord(Word::Gain0 + camera_, s.value(QLatin1String("Gain")).toInt());
     refreshFields();
 }
 
