@@ -483,57 +483,12 @@ cv::Mat fullySet(const cv::Mat& moved)
     return valid;
 }
 
-cv::Mat allSet(cv::Size frame)
-{
-    return cv::Mat(frame, CV_8UC1, cv::Scalar(255));
-}
-
-// fullySet(warpAffine(allSet(frame), motion)) worked out on the frame's
-// border only: no pixel moves farther than at a corner of the frame (the
-// displacement of an affine map is affine), so inside a margin of that
-// reach every pixel stays set and only four strips are warped.
-cv::Mat warpedFullySet(cv::Size frame, const cv::Mat& motion)
-{
-    cv::Mat inv;
-    cv::invertAffineTransform(motion, inv);
-    const double* a = inv.ptr<double>(0);
-    const double* b = inv.ptr<double>(1);
-    double reach = 0.0;
-    for (const cv::Point2d p : {cv::Point2d(0, 0), cv::Point2d(frame.width, 0), cv::Point2d(0, frame.height),
-                                cv::Point2d(frame.width, frame.height)})
-        reach = std::max(reach, std::hypot(a[0] * p.x + a[1] * p.y + a[2] - p.x, b[0] * p.x + b[1] * p.y + b[2] - p.y));
-    const int m = static_cast<int>(std::ceil(reach)) + 3;
-    const cv::Mat all = allSet(frame);
-    if (!std::isfinite(reach) || 2 * m >= frame.width || 2 * m >= frame.height) {
-        cv::Mat moved;
-        cv::warpAffine(all, moved, motion, frame, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
-        return fullySet(moved);
-    }
-    cv::Mat out(frame, CV_8UC1, cv::Scalar(255));
-    const cv::Rect strips[4] = {{0, 0, frame.width, m},
-                                {0, frame.height - m, frame.width, m},
-                                {0, m, m, frame.height - 2 * m},
-                                {frame.width - m, m, m, frame.height - 2 * m}};
-    for (const cv::Rect& r : strips) {
-        // The strip's own pixels: the inverse map shifted to its corner.
-        cv::Mat shifted = inv.clone();
-        shifted.at<double>(0, 2) += a[0] * r.x + a[1] * r.y;
-        shifted.at<double>(1, 2) += b[0] * r.x + b[1] * r.y;
-        cv::Mat moved;
-        cv::warpAffine(all, moved, shifted, r.size(), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT,
-                       cv::Scalar());
-        cv::Mat at = out(r);
-        cv::compare(moved, 255, at, cv::CMP_EQ);
-    }
-    return out;
-}
-
 }  // namespace
 
 int CammerRecong::homography(int step)
 {
     workValid_.release();
-    alignedValid_.release();
+    alignedValid_ = FrameValidity();
     if (!framesReady()) {
         qWarning("HomoTransShape: camera view without frame buffers");
         return 1;
@@ -571,7 +526,7 @@ int CammerRecong::homography(int step)
     const cv::Mat& h = homo[step].lastTransform;
     if (h.rows == 3 && h.cols == 3) {
         cv::Mat moved;
-        cv::warpPerspective(allSet(frame), moved, h, frame, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
+        cv::warpPerspective(FrameValidity::allSet(frame), moved, h, frame, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
         workValid_ = fullySet(moved);
     }
     return 1;
@@ -579,7 +534,7 @@ int CammerRecong::homography(int step)
 
 void CammerRecong::positioning(int g)
 {
-    alignedValid_ = workValid_;
+    alignedValid_ = FrameValidity::whole(workValid_, frameSize());
     if (!framesReady()) {
         qWarning("ShapeMatch: camera view without frame buffers");
         return;
@@ -596,7 +551,10 @@ void CammerRecong::positioning(int g)
         std::memcpy(view->alignedFrame, view->workFrame, bytes);
         return;
     }
-    cv::Mat cut = work(searchRect[g]).clone();
+    // A search over the whole frame reads the work frame itself: nothing
+    // writes it while the search runs.
+    const bool wholeFrame = searchRect[g] == cv::Rect(0, 0, frame.width, frame.height);
+    const cv::Mat cut = wholeFrame ? work : work(searchRect[g]).clone();
     QElapsedTimer timer;
     timer.start();
     cv::Point2d found;
@@ -662,12 +620,13 @@ void CammerRecong::positioning(int g)
     cv::Mat aligned(frame, CV_8UC1, view->alignedFrame);
     cv::Mat moved = aligned;
     align(work, moved);
-    cv::Mat movedValid;
+    FrameValidity movedValid;
     if (workValid_.size() == frame || whole) {
-        align(workValid_.size() == frame ? workValid_ : allSet(frame), movedValid);
-        movedValid = fullySet(movedValid);
+        cv::Mat movedMask;
+        align(workValid_.size() == frame ? workValid_ : FrameValidity::allSet(frame), movedMask);
+        movedValid = FrameValidity::whole(fullySet(movedMask), frame);
     } else {
-        movedValid = warpedFullySet(frame, motion);
+        movedValid = FrameValidity::ofAffine(frame, motion);
     }
     if (moved.size() == frame && moved.type() == CV_8UC1 && (dx != 0.0 || dy != 0.0 || angle != 0.0) &&
         !fitsBetter(g, moved, movedValid, work)) {
@@ -689,7 +648,8 @@ void CammerRecong::positioning(int g)
             << "a: " << angle;
 }
 
-bool CammerRecong::fitsBetter(int step, const cv::Mat& moved, const cv::Mat& movedValid, const cv::Mat& unmoved) const
+bool CammerRecong::fitsBetter(int step, const cv::Mat& moved, const FrameValidity& movedValid,
+                              const cv::Mat& unmoved) const
 {
     const cv::Size frame = frameSize();
     const cv::Rect r = positionRect_[step] & cv::Rect(0, 0, frame.width, frame.height);
@@ -701,8 +661,9 @@ bool CammerRecong::fitsBetter(int step, const cv::Mat& moved, const cv::Mat& mov
     // own in both pictures: they say nothing either way.
     cv::Mat outside;
     bool patched = false;
-    if (movedValid.size() == frame) {
-        cv::bitwise_not(movedValid(r), outside);
+    const cv::Mat valid = movedValid.over(r);
+    if (!valid.empty()) {
+        cv::bitwise_not(valid, outside);
         patched = cv::countNonZero(outside) > 0;
     }
     // The template and the two pictures are shrunk side by side.
@@ -900,10 +861,8 @@ void CammerRecong::judgeStep(int step)
     const cv::Mat& sm = stepMask[step];
     // Pixels the alignment brought in from outside the captured frame show
     // nothing of the part: they are never judged.
-    cv::Mat valid;
-    if (alignedValid_.size() == frame && alignedValid_.type() == CV_8UC1)
-        valid = alignedValid_;
-    alignedValid_.release();
+    const FrameValidity valid = alignedValid_;
+    alignedValid_ = FrameValidity();
 
     // The regions are compared at once on the idle cores: each writes only
     // its own defect boxes. What a region's verdict writes elsewhere (the
@@ -941,17 +900,18 @@ void CammerRecong::judgeStep(int step)
             const cv::Mat picture = judgedPicture(r);
             // The judged pixels bound the band tests; a matcher was trained
             // with its own.
+            const cv::Mat validHere = valid.over(r);
             cv::Mat judged;
             if (func != kGreyTemplate && func != kFeature) {
                 cv::bitwise_and(sm(r), shape, judged);
-                if (!valid.empty())
-                    cv::bitwise_and(judged, valid(r), judged);
+                if (!validHere.empty())
+                    cv::bitwise_and(judged, validHere, judged);
             }
             cv::Mat defects;
             fillDefects(step, i, func, p1, p2, p3, picture, colour.empty() ? cv::Mat() : colour(r), judged, defects,
                         &out.score);
-            if (!valid.empty() && defects.size() == r.size())
-                cv::bitwise_and(defects, valid(r), defects);
+            if (!validHere.empty() && defects.size() == r.size())
+                cv::bitwise_and(defects, validHere, defects);
 
             const int f = filterSize(func, p3);
             if (func == kBrightBlobs || func == kDarkBlobs) {

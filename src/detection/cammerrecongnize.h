@@ -18,6 +18,7 @@
 #pragma once
 
 #include "findshape.h"
+#include "framevalidity.h"
 #include "graymatch.h"
 #include "imghomotrans.h"
 #include "param_roi.h"
@@ -151,12 +152,12 @@ private:
     // alignment brought them in from outside it. Empty: every pixel is the
     // frame's own. The aligned mask applies to the next judgement only.
     cv::Mat workValid_;
-    cv::Mat alignedValid_;
+    FrameValidity alignedValid_;
     // Per step the rectangle the positioning model was cut from.
     cv::Rect positionRect_[kSteps];
     // Whether the template at the step's positioning rectangle looks more
     // like `moved` (with `movedValid`, 255 where it shows the frame's own
     // pixels) than like `unmoved` (coarse, so a pixel or two of vibration
     // does not count).
-    bool fitsBetter(int step, const cv::Mat& moved, const cv::Mat& movedValid, const cv::Mat& unmoved) const;
+    bool fitsBetter(int step, const cv::Mat& moved, const FrameValidity& movedValid, const cv::Mat& unmoved) const;
 };
