@@ -658,14 +658,16 @@ bool CammerRecong::fitsBetter(int step, const cv::Mat& moved, const FrameValidit
     const cv::Mat templ(frame, CV_8UC1, view->templates[step][0]);
     const cv::Size small(std::max(4, r.width / 4), std::max(4, r.height / 4));
     // Pixels the movement brought in from outside count as the template's
-    // own in both pictures: they say nothing either way.
-    cv::Mat outside;
-    bool patched = false;
-    const cv::Mat valid = movedValid.over(r);
-    if (!valid.empty()) {
-        cv::bitwise_not(valid, outside);
-        patched = cv::countNonZero(outside) > 0;
+    // own in both pictures: they say nothing either way. Only the parts of
+    // the frame's edges that were brought in are looked at.
+    std::vector<std::pair<cv::Rect, cv::Mat>> outside;
+    for (const auto& part : movedValid.partsOver(r)) {
+        cv::Mat brought;
+        cv::compare(part.second, 255, brought, cv::CMP_NE);
+        if (cv::countNonZero(brought) > 0)
+            outside.emplace_back(part.first, brought);
     }
+    const bool patched = !outside.empty();
     // The template and the two pictures are shrunk side by side.
     const cv::Mat* sources[3] = {&templ, &moved, &unmoved};
     cv::Mat shrunk[3];
@@ -674,7 +676,8 @@ bool CammerRecong::fitsBetter(int step, const cv::Mat& moved, const FrameValidit
             cv::Mat shown = (*sources[k])(r);
             if (k > 0 && patched) {
                 shown = shown.clone();
-                templ(r).copyTo(shown, outside);
+                for (const auto& part : outside)
+                    templ(r)(part.first).copyTo(shown(part.first), part.second);
             }
             cv::resize(shown, shrunk[k], small, 0, 0, cv::INTER_AREA);
         }

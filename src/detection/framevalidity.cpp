@@ -83,25 +83,26 @@ FrameValidity FrameValidity::ofAffine(cv::Size frame, const cv::Mat& motion)
     return v;
 }
 
-cv::Mat FrameValidity::over(const cv::Rect& r) const
+std::vector<std::pair<cv::Rect, cv::Mat>> FrameValidity::partsOver(const cv::Rect& r) const
 {
-    const std::pair<cv::Rect, cv::Mat>* only = nullptr;
-    int touching = 0;
-    for (const auto& part : parts_) {
-        if ((part.first & r).area() > 0) {
-            only = &part;
-            ++touching;
-        }
-    }
-    if (touching == 0)
-        return cv::Mat();
-    if (touching == 1 && (only->first & r) == r)
-        return only->second(r - only->first.tl());
-    cv::Mat out(r.size(), CV_8UC1, cv::Scalar(255));
+    std::vector<std::pair<cv::Rect, cv::Mat>> out;
     for (const auto& part : parts_) {
         const cv::Rect common = part.first & r;
         if (common.area() > 0)
-            part.second(common - part.first.tl()).copyTo(out(common - r.tl()));
+            out.emplace_back(common - r.tl(), part.second(common - part.first.tl()));
     }
+    return out;
+}
+
+cv::Mat FrameValidity::over(const cv::Rect& r) const
+{
+    const std::vector<std::pair<cv::Rect, cv::Mat>> parts = partsOver(r);
+    if (parts.empty())
+        return cv::Mat();
+    if (parts.size() == 1 && parts[0].first.size() == r.size())
+        return parts[0].second;
+    cv::Mat out(r.size(), CV_8UC1, cv::Scalar(255));
+    for (const auto& part : parts)
+        part.second.copyTo(out(part.first));
     return out;
 }

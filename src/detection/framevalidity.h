@@ -30,6 +30,10 @@ public:
     // The mask over r (which lies inside the frame), or an empty Mat when
     // every pixel of r is valid. It may share pixels with this object.
     cv::Mat over(const cv::Rect& r) const;
+    // The kept parts within r: their rectangles relative to r and their
+    // masks there (sharing pixels with this object). Every pixel of r
+    // outside them is valid.
+    std::vector<std::pair<cv::Rect, cv::Mat>> partsOver(const cv::Rect& r) const;
 
     // A picture of `frame` that is 255 everywhere, shared and never
     // written: the source the validity of a transform is warped from.
