@@ -7,9 +7,11 @@
 #include "support_netns.h"
 
 #include <QElapsedTimer>
+#include <QNetworkInterface>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QThread>
 
 #include <memory>
 
@@ -68,6 +70,16 @@ struct NsCamera {
             return false;
         if (!waitLine(QRegularExpression(QStringLiteral("^ready ")), 120000))
             return false;
+        // The kernel lets a new link carry traffic only once its deferred
+        // link watch has run, which a loaded machine puts off: a datagram
+        // sent before then (the client's one set-time broadcast) is dropped.
+        QElapsedTimer up;
+        up.start();
+        while (!QNetworkInterface::interfaceFromName(monitorItf).flags().testFlag(QNetworkInterface::IsRunning)) {
+            if (up.elapsed() > 30000)
+                return false;
+            QThread::msleep(20);
+        }
         const QStringList ready = lines.filter(QRegularExpression(QStringLiteral("^ready "))).first().split(' ');
         key = ready.value(1);
         mac = ready.value(2);
