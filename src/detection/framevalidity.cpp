@@ -18,6 +18,64 @@ void keepIfNotAllSet(std::vector<std::pair<cv::Rect, cv::Mat>>& parts, const cv:
         parts.emplace_back(r, mask);
 }
 
+// warpAffine's own view of a transform: the inverse it works out from the
+// matrix, and the fixed-point source position it gives every target pixel
+// (whole source pixel and a 1/32 fraction, from steps of 1/1024 counted from
+// the frame's corner). Working a strip's pixels out the same way gives the
+// very values warping the whole frame would; warping the strip alone, its
+// corner moved into the matrix, rounds differently at some pixels.
+class InverseMap {
+public:
+    explicit InverseMap(const cv::Mat& motion)
+    {
+        cv::Mat m;
+        motion.convertTo(m, CV_64F);
+        const double* r0 = m.ptr<double>(0);
+        const double* r1 = m.ptr<double>(1);
+        double d = r0[0] * r1[1] - r0[1] * r1[0];
+        d = d != 0 ? 1.0 / d : 0.0;
+        m_[0] = r1[1] * d;
+        m_[1] = -r0[1] * d;
+        m_[3] = -r1[0] * d;
+        m_[4] = r0[0] * d;
+        m_[2] = -m_[0] * r0[2] - m_[1] * r1[2];
+        m_[5] = -m_[3] * r0[2] - m_[4] * r1[2];
+    }
+
+    // 255 where the warped frame of 255 stays 255 over r, else 0.
+    cv::Mat validOver(const cv::Mat& all, const cv::Rect& r) const
+    {
+        constexpr int kAbBits = 10, kInterBits = 5, kTab = 1 << kInterBits;
+        constexpr int kAbScale = 1 << kAbBits, kRoundDelta = kAbScale / kTab / 2;
+        cv::Mat xy(r.size(), CV_16SC2), fraction(r.size(), CV_16UC1);
+        std::vector<int> dx(r.width), dy(r.width);
+        for (int x = 0; x < r.width; ++x) {
+            dx[x] = cv::saturate_cast<int>(m_[0] * (r.x + x) * kAbScale);
+            dy[x] = cv::saturate_cast<int>(m_[3] * (r.x + x) * kAbScale);
+        }
+        for (int y = 0; y < r.height; ++y) {
+            const int row = r.y + y;
+            const int x0 = cv::saturate_cast<int>((m_[1] * row + m_[2]) * kAbScale) + kRoundDelta;
+            const int y0 = cv::saturate_cast<int>((m_[4] * row + m_[5]) * kAbScale) + kRoundDelta;
+            short* whole = xy.ptr<short>(y);
+            ushort* part = fraction.ptr<ushort>(y);
+            for (int x = 0; x < r.width; ++x) {
+                const int sx = (x0 + dx[x]) >> (kAbBits - kInterBits);
+                const int sy = (y0 + dy[x]) >> (kAbBits - kInterBits);
+                whole[2 * x] = cv::saturate_cast<short>(sx >> kInterBits);
+                whole[2 * x + 1] = cv::saturate_cast<short>(sy >> kInterBits);
+                part[x] = static_cast<ushort>((sy & (kTab - 1)) * kTab + (sx & (kTab - 1)));
+            }
+        }
+        cv::Mat moved;
+        cv::remap(all, moved, xy, fraction, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
+        return moved == 255;
+    }
+
+private:
+    double m_[6] = {};
+};
+
 }  // namespace
 
 cv::Mat FrameValidity::allSet(cv::Size frame)
@@ -70,16 +128,9 @@ FrameValidity FrameValidity::ofAffine(cv::Size frame, const cv::Mat& motion)
                                 {0, frame.height - m, frame.width, m},
                                 {0, m, m, frame.height - 2 * m},
                                 {frame.width - m, m, m, frame.height - 2 * m}};
-    for (const cv::Rect& r : strips) {
-        // The strip's own pixels: the inverse map shifted to its corner.
-        cv::Mat shifted = inv.clone();
-        shifted.at<double>(0, 2) += a[0] * r.x + a[1] * r.y;
-        shifted.at<double>(1, 2) += b[0] * r.x + b[1] * r.y;
-        cv::Mat moved;
-        cv::warpAffine(all, moved, shifted, r.size(), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT,
-                       cv::Scalar());
-        keepIfNotAllSet(v.parts_, r, moved == 255);
-    }
+    const InverseMap map(motion);
+    for (const cv::Rect& r : strips)
+        keepIfNotAllSet(v.parts_, r, map.validOver(all, r));
     return v;
 }
 

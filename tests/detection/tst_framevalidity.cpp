@@ -23,6 +23,10 @@ private slots:
         QTest::newRow("whole pixels") << big << cv::Vec3d(7, 5, 0) << false;
         QTest::newRow("fractions") << big << cv::Vec3d(-3.6, -0.3, 0) << false;
         QTest::newRow("turned, shifted") << big << cv::Vec3d(2.3, -1.6, -2.9) << false;
+        // Pixels of the right edge whose fixed-point source position rounds
+        // differently when a strip is warped from its own corner.
+        QTest::newRow("right edge rounding, turned right") << big << cv::Vec3d(2.3, 0.7, -2.9) << false;
+        QTest::newRow("right edge rounding, turned left") << big << cv::Vec3d(-3.6, 0.7, 1.3) << false;
         QTest::newRow("reach over half the frame") << small << cv::Vec3d(70, -5, 10) << false;
         QTest::newRow("out of the frame") << small << cv::Vec3d(500, 0, 0) << false;
     }
