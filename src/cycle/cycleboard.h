@@ -18,4 +18,9 @@ public:
     // rising input edge, and wrote the latest output frame; 0 when unknown.
     virtual qint64 inputEdgeNs() const { return 0; }
     virtual qint64 outputWrittenNs() const { return 0; }
+    // Which outputs (bit per output of the wanted word) a rising edge of each
+    // board input 0-9 holds in the cycle's present state and words: the
+    // board's thread raises them the moment it latches the edge, before the
+    // cycle has seen it. Handed over whenever it changes.
+    virtual void edgeHolds(const int holds[10]) { (void)holds; }
 };

@@ -13,9 +13,14 @@
 //           countdown still runs (the machine opened again before the step
 //           was decided) is held, one per step, and starts the step's next
 //           countdown as soon as this one is decided: judged late, never
-//           skipped. A step that could not be judged in time (an NG waiting
-//           for the operator) stays owed and is judged when the NG is
-//           resolved; an opening never counts as OK without a judgement.
+//           skipped; the step's output stays held from that edge until the
+//           held opening is decided (the decision before it frees nothing
+//           the held opening needs). A step that could not be judged in time
+//           (an NG waiting for the operator, a countdown the operator's
+//           re-detection or reset stopped) stays owed and is judged when the
+//           NG is resolved; an opening never counts as OK without a
+//           judgement. A cycle that opens never stops a countdown still
+//           running: that opening is judged in the new cycle.
 // Door      The safety door is input bit kSafetyDoorInput (board input 2),
 //           driven while the door is closed. With word 144 the door closing
 //           is a trigger edge of every active step whose interlock is the
@@ -26,12 +31,15 @@
 //           The board's first report is no edge: a door found closed at
 //           start-up triggers nothing.
 // Cycle     The first triggered step of a cycle opens it: the interval since
-//           the previous cycle start, ResetRun, the interlocks of all active
-//           steps set, count state 1. A triggered step is owed a decision
-//           until it is decided OK or passed by the operator. The cycle
-//           closes only when its last active step was decided and no step is
-//           owed any more.
-// Countdown Word 40+k tenths of a second (its ticks due at whole tenths
+//           the previous cycle start, every camera's verdict back to OK, the
+//           interlocks of all active steps set, count state 1. A triggered
+//           step is owed a decision until it is decided OK or passed by the
+//           operator; a new opening of a decided step makes it undecided
+//           again. The cycle closes with the decision after which its last
+//           active step is decided and no step is owed any more.
+// Countdown Every countdown holds its step's output from its start, whatever
+//           opened it (a new cycle, a held edge, the door, a step the words
+//           just enabled). Word 40+k tenths of a second (its ticks due at whole tenths
 //           after its start, late timer events do not add up), then every
 //           camera's detection and the decision. The cameras' engines judge at
 //           the same time, the GUI thread waiting for all of them before the
@@ -51,17 +59,36 @@
 //           camera, code kCodeCameraLost, text row kTextUnjudged in the
 //           operation record, no picture saved from a stale frame.
 // Missing   While a camera is missing during detection, the clamp, the alarm
-//           and every undecided interlock of the open cycle are held; the
-//           clamp and the alarm stay held after the camera is back until a
-//           cycle has closed, or until the operator stops detection (word 95
-//           then decides the clamp).
+//           and every undecided interlock of the open cycle are held; an
+//           opening that comes meanwhile starts nothing but holds every
+//           output its steps drive (ejector and clamp), cycle open or not.
+//           These holds (and the clamp and the alarm) stay after the camera
+//           is back, an OK decision frees none of them, until a cycle has
+//           closed with the cameras back, or until the operator stops
+//           detection (word 95 then decides the clamp).
 // Interlock Modes 0-2: product steps (even) hold the ejector output (bit 1),
 //           cavity steps (odd) the clamp output (bit 0). Mode 3: OutputNo[k],
 //           the last configured step OutputNo[7]. Logical 1 = interlock active
 //           (mould closing or ejector forbidden); ControlPort applies the
 //           wiring sense. The alarm is output bit 2. An OK decision frees its
-//           output only when no other undecided step of the open cycle holds
-//           the same output.
+//           output only when nothing else holds it: no other undecided step
+//           of the open cycle on the same output, no countdown running and
+//           no opening held or owed of a step on it, no hold of a missing
+//           camera.
+// Edge hold The hold of an opening does not wait for this thread: the cycle
+//           hands the board's thread, whenever its state or the words
+//           change, which outputs a rising edge of each input holds (the
+//           outputs of the steps that edge would trigger now, the door input
+//           for the clamp's steps with word 144); that thread raises them
+//           the moment it latches the edge. Only the cycle frees them, by
+//           the word it hands over after a pass has seen the edge.
+// Words     The settings accepted inside a cycle: a step they disabled is no
+//           longer judged nor owed (its countdown cancelled, its held
+//           opening dropped, its output freed unless something else holds
+//           it or an NG waits); a step they enabled is held in the open
+//           cycle until it is judged. The engines' retraining the accept
+//           asks for waits until the open cycle has closed (afterCycle), so
+//           that no countdown of this cycle overruns behind it.
 // Decision  An NG is latched on disk first, then the outputs (before any
 //           picture is rendered), then state and LEDs, counters and
 //           count.ini, pictures, screen. On OK the current
@@ -74,7 +101,10 @@
 //           detection stops. The file is made at its full size at start-up and
 //           rewritten in place (two slots with checksums, forced to disk), so
 //           a full disk never keeps an NG from it; it is written before the
-//           outputs that announce the NG. A program that starts with one (or
+//           outputs that announce the NG. A disk already full at start-up:
+//           the file is made as soon as there is room (tried again every few
+//           seconds and at each NG), and while it cannot be, the status says
+//           so (ngLatchUnkept) and the screen tells the operator. A program that starts with one (or
 //           with an earlier version's nglatch.ini) comes up with the alarm and
 //           every undecided interlock held, the NG latched and the ROI page
 //           open on it; an unreadable file is taken as an NG of the first
@@ -85,7 +115,8 @@
 //           closes that took no template, gAllCycleNum[c]++ for every camera,
 //           gFailCycleNum[c]++ for a camera that failed any step of it,
 //           gSyncNGCycleNum++ when any did. count.ini is written after every
-//           decision.
+//           decision, replacing the old file only once the new one is whole
+//           on disk.
 #include "mouldcycle.h"
 
 #include "inplacerecord.h"
@@ -172,6 +203,13 @@ void MouldCycle::resetRun()
 {
     judge_.resetVerdicts();
     for (int k = 0; k < kMaxDetect; ++k) {
+        if (countdownActive[k] && StepActive(k)) {
+            // Stopped, never dropped: the opening is judged once the
+            // operator's decision is taken (its output stays held meanwhile).
+            stepOwed[k] = true;
+            stepDecided[k] = false;
+            qInfo("step %d: its countdown stopped, the step stays owed", k + 1);
+        }
         status_.countdownTimer[k].stop();
         countdownActive[k] = false;
         status_.countdownRemain[k] = 0.0f;
@@ -190,7 +228,9 @@ void MouldCycle::startDetect()
 {
     status_.runState = RunState::Running;
     status_.detectState = DetectState::Idle;
+    knownActive_ = activeSteps();
     board_.led(4, 1);
+    publishEdgeHolds();
 }
 
 void MouldCycle::stopDetect()
@@ -202,6 +242,7 @@ void MouldCycle::stopDetect()
     status_.detectState = DetectState::Idle;
     status_.ngPresent = false;
     cameraHold = false;
+    missingHeld = 0;
     std::fill(std::begin(stepOwed), std::end(stepOwed), false);
     std::fill(std::begin(doorTriggered), std::end(doorTriggered), false);
     std::fill(std::begin(edgeHeld), std::end(edgeHeld), false);
@@ -217,6 +258,144 @@ void MouldCycle::stopDetect()
     board_.led(5, 1);
     // The held cycle record and the ROI cache are emptied with detection.
     record_.detectStopped();
+    publishEdgeHolds();
+    if (afterCycle_) {
+        const std::function<void()> job = std::move(afterCycle_);
+        afterCycle_ = nullptr;
+        job();
+    }
+}
+
+void MouldCycle::afterCycle(std::function<void()> job)
+{
+    if (!job)
+        return;
+    if (!status_.cycleOpen || status_.runState == RunState::Stopped) {
+        afterCycle_ = nullptr;
+        job();
+        return;
+    }
+    afterCycle_ = std::move(job);
+}
+
+// ---- Changed words ------------------------------------------------------------------
+
+int MouldCycle::activeSteps() const
+{
+    int mask = 0;
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+        if (StepActive(k))
+            mask |= 1 << k;
+    return mask;
+}
+
+void MouldCycle::wordsAccepted()
+{
+    stepsChanged();
+    publishEdgeHolds();
+}
+
+void MouldCycle::stepsChanged()
+{
+    const int now = activeSteps();
+    const int before = knownActive_ < 0 ? now : knownActive_;
+    knownActive_ = now;
+    bool changed = false;
+    // A step it enabled, in an open cycle: held until it is judged (it is
+    // undecided in this cycle, so the cycle waits for it too).
+    if (status_.cycleOpen && status_.runState != RunState::Stopped)
+        for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+            if (((now & ~before) >> k) & 1 && !stepDecided[k]) {
+                board_.setOut(StepInterlock(k), 1);
+                changed = true;
+            }
+    for (int k = 0; k < kMaxDetect; ++k)
+        if (!StepActive(k) && (countdownActive[k] || edgeHeld[k] || stepOwed[k])) {
+            dropStep(k);
+            changed = true;
+        }
+    if (changed)
+        board_.flashOut();
+}
+
+void MouldCycle::dropStep(int k)
+{
+    // Nobody asked for this step any more: judging it now would be judging
+    // with a step the engines no longer hold (a false NG).
+    if (countdownActive[k])
+        qInfo("step %d: disabled during its countdown, not judged", k + 1);
+    status_.countdownTimer[k].stop();
+    countdownActive[k] = false;
+    countdownStartNs[k] = 0;
+    status_.countdownRemain[k] = 0.0f;
+    stepOwed[k] = false;
+    edgeHeld[k] = false;
+    doorTriggered[k] = false;
+    // An NG keeps what it holds until the operator resolves it.
+    if (status_.detectState == DetectState::NgLatched || status_.runState == RunState::Stopped)
+        return;
+    const int out = StepInterlock(k);
+    if (!outputHeld(out, false))
+        board_.setOut(out, 0);
+}
+
+bool MouldCycle::holdsOutput(int k, bool closing) const
+{
+    if (!StepActive(k))
+        return false;
+    return countdownActive[k] || edgeHeld[k] || (stepOwed[k] && !stepDecided[k]) ||
+           (!closing && status_.cycleOpen && !stepDecided[k]);
+}
+
+bool MouldCycle::outputHeld(int out, bool closing) const
+{
+    if (cameraHold && (out == kClampOut || ((missingHeld >> out) & 1)))
+        return true;
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+        if (StepInterlock(k) == out && holdsOutput(k, closing))
+            return true;
+    return false;
+}
+
+void MouldCycle::edgeHoldTable(int holds[kBoardInputs]) const
+{
+    std::fill(holds, holds + kBoardInputs, 0);
+    const bool running = status_.runState == RunState::Running || status_.runState == RunState::Training;
+    if (!running)
+        return;
+    // As pass() takes the edge: while a camera is missing every opening's
+    // outputs are held; in region setting nothing triggers; while an NG
+    // waits only undecided steps become owed; a sequential step listens
+    // only in its turn.
+    const bool missing = cameraMissing;
+    if (!missing && status_.detectState == DetectState::RegionSetting)
+        return;
+    const bool sequential = word(Word::Mode) == DetectMode::MultiStep && word(Word::Sequential) != 0;
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
+        if (!StepActive(k))
+            continue;
+        if (!missing && status_.detectState == DetectState::NgLatched && stepDecided[k])
+            continue;
+        if (!missing && sequential && k != status_.runStep && !countdownActive[k])
+            continue;
+        const int out = 1 << StepInterlock(k);
+        const int t = word(Word::TriggerInput0 + k) == 255 ? 0 : word(Word::TriggerInput0 + k);
+        if (t >= 0 && t < kBoardInputs)
+            holds[t] |= out;
+        if (word(Word::SafetyDoorDetect) != 0 && StepInterlock(k) == kClampOut)
+            holds[kSafetyDoorInput] |= out;
+    }
+}
+
+void MouldCycle::publishEdgeHolds()
+{
+    int holds[kBoardInputs];
+    edgeHoldTable(holds);
+    if (holdsPublished_ && std::equal(holds, holds + kBoardInputs, publishedHolds_))
+        return;
+    std::copy(holds, holds + kBoardInputs, publishedHolds_);
+    holdsPublished_ = true;
+    board_.edgeHolds(holds);
 }
 
 // ---- Passes, triggers and countdowns ----------------------------------------------
@@ -232,10 +411,23 @@ bool MouldCycle::pass(int level, int latched)
     const bool doorClosed = word(Word::SafetyDoorDetect) != 0 && ((latched >> kSafetyDoorInput) & 1);
     const bool running = status_.runState == RunState::Running || status_.runState == RunState::Training;
 
+    if (activeSteps() != knownActive_)
+        stepsChanged();
+    if (status_.ngLatchUnkept)
+        retryLatchFile();
     cameraMissing = frames_.cameraMissing();
     if (cameraMissing) {
-        if (status_.runState != RunState::Stopped)
+        if (status_.runState != RunState::Stopped) {
+            // Nobody judges these openings: every output their steps drive
+            // is held, as for a camera lost inside a cycle.
+            for (int k = 0; k < gDNum && k < kMaxDetect && running; ++k)
+                if (StepActive(k) && StepTrigger(k, rising, doorClosed) != NotTriggered) {
+                    if (!((missingHeld >> StepInterlock(k)) & 1))
+                        qWarning("step %d: an opening while a camera is missing, its output held", k + 1);
+                    missingHeld |= 1 << StepInterlock(k);
+                }
             holdForMissingCamera();
+        }
     } else if (running && status_.detectState == DetectState::NgLatched && status_.cycleOpen) {
         // The machine moved on while the NG waits: the step is owed and is
         // judged as soon as the NG is resolved, also after a restart (the
@@ -279,6 +471,7 @@ bool MouldCycle::pass(int level, int latched)
             startCountdown(k, how);
         }
     }
+    publishEdgeHolds();
     return cameraMissing;
 }
 
@@ -288,14 +481,19 @@ void MouldCycle::openCycle()
     if (lastCycleStartMs > 0)
         cycleInterval = static_cast<int>(qMin<qint64>((wall - lastCycleStartMs) / 100, INT_MAX));
     lastCycleStartMs = wall;
-    resetRun();
+    // Not resetRun: a countdown still running is an opening of its own,
+    // judged in the new cycle, never stopped unjudged.
+    judge_.resetVerdicts();
+    std::fill(std::begin(unjudged), std::end(unjudged), false);
     for (int j = 0; j < gDNum && j < kMaxDetect; ++j)
         if (StepActive(j))
             board_.setOut(StepInterlock(j), 1);
     std::fill(std::begin(status_.cycleFailed), std::end(status_.cycleFailed), false);
     judge_.cycleOpened();
-    std::fill(std::begin(stepOwed), std::end(stepOwed), false);
-    std::fill(std::begin(stepDecided), std::end(stepDecided), false);
+    for (int j = 0; j < kMaxDetect; ++j) {
+        stepOwed[j] = countdownActive[j];
+        stepDecided[j] = false;
+    }
     status_.cycleTrained = false;
     status_.cycleOpen = true;
     status_.countState = CountState::Detecting;
@@ -306,7 +504,13 @@ void MouldCycle::openCycle()
 void MouldCycle::startCountdown(int k, int how)
 {
     frames_.countdownStarted(k);
+    // A new opening of the step, undecided whatever the cycle decided of it
+    // before; its output is held from now, whatever opened it (a new cycle,
+    // a held edge, the door, a step the words just enabled).
     stepOwed[k] = true;
+    stepDecided[k] = false;
+    board_.setOut(StepInterlock(k), 1);
+    board_.flashOut();
     doorTriggered[k] = how == ByDoor;
     countdownActive[k] = true;
     status_.countdownRemain[k] = word(Word::TriggerDelay0 + k) / 10.0f;
@@ -323,6 +527,14 @@ void MouldCycle::tick(int step)
 {
     if (step < 0 || step >= kMaxDetect)
         return;
+    if (!StepActive(step)) {
+        // The words changed under a running countdown (before any pass saw it).
+        knownActive_ = activeSteps();
+        dropStep(step);
+        board_.flashOut();
+        publishEdgeHolds();
+        return;
+    }
     status_.countdownRemain[step] -= 0.1f;
     if (status_.countdownRemain[step] > 0.001f) {
         if (countdownStartNs[step] > 0) {
@@ -362,6 +574,9 @@ void MouldCycle::holdForMissingCamera()
     }
     board_.setOut(kClampOut, 1);
     board_.setOut(kAlarmOut, 1);
+    for (int out = 0; out < kBoardOutputs; ++out)
+        if ((missingHeld >> out) & 1)
+            board_.setOut(out, 1);
     if (status_.cycleOpen)
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
             if (StepActive(k) && !stepDecided[k])
@@ -375,6 +590,7 @@ void MouldCycle::cameraLost()
         return;
     cameraMissing = true;
     holdForMissingCamera();
+    publishEdgeHolds();
 }
 
 // ---- Judging -------------------------------------------------------------------------
@@ -538,8 +754,12 @@ MouldCycle::Decision MouldCycle::weigh(bool manual)
     }
     for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
         d.owed = d.owed || (stepOwed[k] && !stepDecided[k] && StepActive(k));
-    const bool lastStep = d.step == lastStepOfCycle();
-    d.closes = d.ok && status_.cycleOpen && lastStep && !d.owed;
+    // Closes once the last step is decided and nothing is owed, whichever
+    // step's decision that is (a held opening of an earlier step may be
+    // decided after the last step).
+    const int last = lastStepOfCycle();
+    const bool lastDecided = last >= 0 && last < kMaxDetect && stepDecided[last];
+    d.closes = d.ok && status_.cycleOpen && lastDecided && !d.owed;
     cameraMissing = frames_.cameraMissing();
     d.holdEnds = d.closes && cameraHold && !cameraMissing;
     if (d.holdEnds) {
@@ -552,11 +772,11 @@ MouldCycle::Decision MouldCycle::weigh(bool manual)
 void MouldCycle::latchAndSetOutputs(const Decision& d)
 {
     const int s = d.step;
-    // An output that another undecided step of the open cycle holds stays
-    // held (the two cavities of the two-colour and turntable modes).
-    bool sharedHeld = false;
-    for (int k = 0; k < gDNum && k < kMaxDetect && status_.cycleOpen; ++k)
-        sharedHeld = sharedHeld || (k != s && StepActive(k) && !stepDecided[k] && StepInterlock(k) == StepInterlock(s));
+    // An OK frees the step's output only when nothing else holds it: an
+    // undecided step of the open cycle on the same output (the two cavities
+    // of the two-colour and turntable modes), a held or running opening of
+    // this step or another, or the hold of a missing camera.
+    const bool held = !d.ok || outputHeld(StepInterlock(s), d.closes);
 
     // An NG is on disk before any output announces it: a stop between the
     // two never leaves an alarm on the wire that a restart forgets.
@@ -567,12 +787,21 @@ void MouldCycle::latchAndSetOutputs(const Decision& d)
     }
 
     // Outputs first: the machine must know before anything is drawn.
-    board_.setOut(StepInterlock(s), d.ok && !sharedHeld ? 0 : 1);
+    board_.setOut(StepInterlock(s), held ? 1 : 0);
     board_.setOut(kAlarmOut, d.ok && !cameraHold ? 0 : 1);
-    if (cameraHold)
+    if (cameraHold) {
         board_.setOut(kClampOut, 1);
-    else if (d.holdEnds)
-        board_.setOut(kClampOut, 0);   // every step of the cycle passed
+        for (int out = 0; out < kBoardOutputs; ++out)
+            if ((missingHeld >> out) & 1)
+                board_.setOut(out, 1);
+    } else if (d.holdEnds) {
+        // Every step of the cycle passed with the cameras back.
+        const int freed = missingHeld | 1 << kClampOut;
+        missingHeld = 0;
+        for (int out = 0; out < kBoardOutputs; ++out)
+            if (((freed >> out) & 1) && !outputHeld(out, true))
+                board_.setOut(out, 0);
+    }
     // Stamped as the word goes: the I/O thread may write it before
     // flashOut returns.
     lastStages.handedOver = steadyNs();
@@ -691,6 +920,12 @@ void MouldCycle::close(const Decision& d)
     if (d.ok && d.manual && d.owed)
         // Not from inside the operator's decision: the page closes first.
         record_.owedStepsLater();
+    publishEdgeHolds();
+    if (d.closes && afterCycle_) {
+        const std::function<void()> job = std::move(afterCycle_);
+        afterCycle_ = nullptr;
+        job();
+    }
 }
 
 // ---- The operator's answers ------------------------------------------------------------
@@ -738,11 +973,13 @@ void MouldCycle::pictureSourceChosen(int source)
 void MouldCycle::enterRegionSetting()
 {
     status_.detectState = DetectState::RegionSetting;
+    publishEdgeHolds();
 }
 
 void MouldCycle::leaveRegionSetting()
 {
     status_.detectState = DetectState::Idle;
+    publishEdgeHolds();
 }
 
 void MouldCycle::restoreShownVerdict(int shownBefore)
@@ -754,8 +991,14 @@ void MouldCycle::restoreShownVerdict(int shownBefore)
 
 void MouldCycle::backTrain()
 {
-    board_.setOut(kClampOut, 0);
-    board_.setOut(kEjectorOut, 0);
+    // A countdown running or an opening held keeps its output.
+    for (const int out : {kClampOut, kEjectorOut}) {
+        bool busy = false;
+        for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+            busy = busy || (StepActive(k) && StepInterlock(k) == out && (countdownActive[k] || edgeHeld[k]));
+        if (!busy)
+            board_.setOut(out, 0);
+    }
     board_.flashOut();
     status_.runState = RunState::Running;
     decide(true);
@@ -808,8 +1051,28 @@ void MouldCycle::saveLatchedNg()
                                 .toUtf8();
     if (!latchRecord)
         latchRecord = std::make_unique<InPlaceRecord>(latchFile());
-    if (!latchRecord->write(text))
+    // The write makes the file first when it is missing (room may have
+    // come back since start-up).
+    const bool kept = latchRecord->write(text);
+    if (!kept)
         qWarning("the latched NG could not be kept on disk; it is held for this run only");
+    status_.ngLatchUnkept = !kept;
+}
+
+void MouldCycle::retryLatchFile()
+{
+    const qint64 now = steadyNs();
+    if (latchRetryNs_ != 0 && now - latchRetryNs_ < 5000000000LL)
+        return;
+    latchRetryNs_ = now;
+    if (!latchRecord)
+        latchRecord = std::make_unique<InPlaceRecord>(latchFile());
+    if (!latchRecord->prepare())
+        return;
+    qInfo("%s is ready again: a latched NG is kept across a restart", qPrintable(latchFile()));
+    status_.ngLatchUnkept = false;
+    if (status_.detectState == DetectState::NgLatched)
+        saveLatchedNg();
 }
 
 void MouldCycle::clearLatchedNg()
@@ -867,7 +1130,8 @@ bool MouldCycle::restoreLatchedNg()
     QMap<QString, QString> values;
     const LatchRead read = readLatch(values);
     if (read == LatchRead::None) {
-        latchRecord->prepare();
+        // A full disk now: made as soon as there is room (see retryLatchFile).
+        status_.ngLatchUnkept = !latchRecord->prepare();
         return false;
     }
     bool good = read == LatchRead::Held;
@@ -933,6 +1197,7 @@ void MouldCycle::holdRestoredNg(int step, int failed, int lost, int owed, int de
     // Kept in the file of this version (made now, while the disk may have
     // room); an earlier version's file goes once the new one holds the NG.
     saveLatchedNg();
+    publishEdgeHolds();
     QByteArray record;
     if (QFile::exists(oldLatchFile()) && InPlaceRecord::read(latchFile(), &record) == InPlaceRecord::State::Valid
         && !record.isEmpty())

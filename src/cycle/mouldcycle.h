@@ -37,6 +37,7 @@ public:
     static constexpr int kEjectorOut = 1;
     static constexpr int kAlarmOut = 2;
     static constexpr int kBoardOutputs = 10;
+    static constexpr int kBoardInputs = 10;
     // Result code of a camera whose step could not be judged (lost camera,
     // no picture of this step); the record's text is operator text row
     // kTextUnjudged.
@@ -65,8 +66,21 @@ public:
     void tick(int step);
     void startDetect();
     void stopDetect();
-    // Stops every countdown, every camera's verdict back to OK.
+    // Stops every countdown, every camera's verdict back to OK. A step whose
+    // countdown it stops stays owed (judged once an NG is resolved).
     void resetRun();
+    // The system words were accepted on the settings screen: a step they
+    // disabled is no longer judged nor owed (its countdown cancelled, its
+    // output freed unless something else holds it); a step they enabled is
+    // held in the open cycle until it is judged. pass() does the same when
+    // it finds the active steps changed.
+    void wordsAccepted();
+    // Runs `job` once the open cycle has closed (or detection stopped); at
+    // once when no cycle is open. A later job replaces one still waiting.
+    void afterCycle(std::function<void()> job);
+    // Which outputs a rising edge of each board input holds now (see
+    // CycleBoard::edgeHolds).
+    void edgeHoldTable(int holds[kBoardInputs]) const;
     // The decision on the step being judged: automatic after a countdown,
     // manual after the operator's answer on the ROI page.
     void decide(bool manual);
@@ -120,6 +134,7 @@ public:
     bool stepTrained[kMaxCamera] = {};    // the camera took a template at the step being decided
     bool unjudged[kMaxCamera] = {};       // the camera gave no picture for the step being decided
     bool cameraHold = false;              // a camera went missing in detection: clamp and alarm held
+    int missingHeld = 0;                  // outputs (bits) of openings that came while a camera was missing
     bool cameraMissing = false;
     int lastInputs = 0;
     qint64 lastCycleStartMs = 0;
@@ -170,6 +185,21 @@ private:
     void openCycle();
     void startCountdown(int k, int how);
     void holdForMissingCamera();
+    // Whether step k keeps its output held: its countdown runs, an opening
+    // of it is held or owed, or (unless the cycle closes) the open cycle has
+    // not decided it.
+    bool holdsOutput(int k, bool closing) const;
+    bool outputHeld(int out, bool closing) const;
+    int activeSteps() const;
+    // The active steps differ from those of the last pass (words changed).
+    void stepsChanged();
+    // Step k no longer active: its countdown and openings are dropped, its
+    // output freed when nothing else holds it.
+    void dropStep(int k);
+    void publishEdgeHolds();
+    // The latch file when it could not be made yet (a full disk at start-up):
+    // tried again now and then, and at each NG.
+    void retryLatchFile();
     // The cameras' fresh frames for step k: records of the unjudged ones.
     void pullFrames(int k, bool fresh[kMaxCamera], QStringList records[kMaxCamera], int only = -1);
     // The latch file: none (or resolved), an NG held, or unreadable; the
@@ -195,4 +225,9 @@ private:
     qint64 countdownEndedNs_ = 0;  // the countdown whose step judgeStep is judging ended then
     qint64 countdownDueNs_ = 0;    // ... and was due to end then
     qint64 framesFromNs_ = 0;      // frames pulled since then are fresh for the step being judged
+    int knownActive_ = -1;         // the active steps (bit per step) the last pass saw; -1 none yet
+    int publishedHolds_[kBoardInputs] = {};
+    bool holdsPublished_ = false;
+    qint64 latchRetryNs_ = 0;
+    std::function<void()> afterCycle_;
 };

@@ -59,6 +59,9 @@ struct CycleStatus {
     int reDetectMask[kMaxDetect] = {};            // per step, bit per camera
     bool manualDecision = false;
     bool ngPresent = false;
+    // The NG latch file cannot be written (a full disk): an NG latched now
+    // would be forgotten by a restart. The screen says so while it lasts.
+    bool ngLatchUnkept = false;
     bool cycleOpen = false;             // a cycle started and its last step is not decided
     bool cycleFailed[kMaxCamera] = {};  // camera failed some step of this cycle
     bool cycleTrained = false;          // some step of the open cycle took a template

@@ -11,6 +11,7 @@
 #include "testworkdir.h"
 #include "word.h"
 
+#include <QDir>
 #include <QFile>
 #include <QMap>
 #include <QtTest>
@@ -29,16 +30,23 @@ qint64 steadyNow()
 struct FakeBoard : CycleBoard {
     int wanted = 0;
     int sent = 0;    // the word the machine got with the last flash
+    int low = ~0;    // bits of every word sent since the script's last event (AND)
     qint64 edgeNs = 0;     // when the board's thread saw the latest edge
     bool writes = true;    // the frame is written the moment it is handed over
     qint64 writtenNs = 0;
+    int holds[MouldCycle::kBoardInputs] = {};   // the table the board's thread holds on an edge
+    std::function<void(int before, int now)> onFlash;
     void setOut(int n, int on) override { wanted = on ? (wanted | 1 << n) : (wanted & ~(1 << n)); }
     void flashOut() override
     {
+        if (onFlash)
+            onFlash(sent, wanted);
         sent = wanted;
+        low &= sent;
         if (writes)
             writtenNs = steadyNow();
     }
+    void edgeHolds(const int table[10]) override { std::copy(table, table + MouldCycle::kBoardInputs, holds); }
     void led(int, int) override {}
     qint64 inputEdgeNs() const override { return edgeNs; }
     qint64 outputWrittenNs() const override { return writtenNs; }
@@ -121,12 +129,18 @@ struct Rig {
     std::unique_ptr<CycleStatus> status;
     std::unique_ptr<MouldCycle> cycle;
     int level = 0;
+    bool alarmBeforeLatch = false;   // an NG's alarm went out before the NG was on disk
 
     void start()
     {
         cycle.reset();
         status = std::make_unique<CycleStatus>();
         board = FakeBoard{};
+        board.onFlash = [this](int before, int now) {
+            const bool alarmRises = !(before & 4) && (now & 4);
+            if (alarmRises && cycle && !cycle->cameraHold && !MouldCycle::LatchOnDisk())
+                alarmBeforeLatch = true;
+        };
         cameras.resetVerdicts();
         cycle = std::make_unique<MouldCycle>(*status, board, cameras, cameras, record);
         cycle->word = [this](int n) { return words.value(n); };
@@ -206,6 +220,10 @@ struct Rig {
                 cycle->enterRegionSetting();
             else
                 cycle->leaveRegionSetting();
+        } else if (e.startsWith("off") || e.startsWith("on")) {   // step n disabled / enabled in the words
+            words[Word::StepEnabled0 + n] = e.startsWith("on") ? 1 : 0;
+        } else if (e == "accept") {         // ... and the settings screen's accept tells the cycle
+            cycle->wordsAccepted();
         } else if (e == "stop") {
             cycle->stopDetect();
         } else if (e == "restart") {
@@ -258,7 +276,15 @@ private slots:
         QTest::newRow("mode 0: a training step counts nothing")
             << 0 << 1 << "u3=3 train0 t=1 d3 u4=1 t=0" << "1 0 0 0" << "0 0" << 1;
         QTest::newRow("mode 0: an opening during a countdown is judged next, never passed")
-            << 0 << 1 << "u3=3 d3 u3=3 t=1 p t=1 d3 u4 t=0" << "3 0 1 0" << "0 0" << 1;
+            << 0 << 1 << "u3=3 d3 u3=3 t=3 p=3 t=1 d3 u4=1 t=0" << "3 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0: a held opening with a short shot is NG, its ejector never freed")
+            << 0 << 1 << "u3=3 d3 u3=3 t=3 ng0 p=3 t=7" << "2 1 0 0" << "3 0" << 2;
+        // Both steps on the mould-open input, the cavity's countdown three
+        // ticks: the second opening comes while the cavity still counts down.
+        QTest::newRow("mode 0 mould-open: a second opening holds what it triggers until judged")
+            << 0 << 1 << "u3=3 t=1 d3 u3=3 t=1 t=1 p=3 t=3 t=3 t=2" << "4 0 2 0" << "0 0" << 1;
+        QTest::newRow("mode 0 mould-open: a second opening with a short shot")
+            << 0 << 1 << "u3=3 t=1 d3 u3=3 ng0 t=7" << "2 1 0 0" << "3 0" << 2;
         QTest::newRow("mode 0: stopped, an opening triggers nothing")
             << 0 << 1 << "stop=1 u3=1 t=1" << "0 0 0 0" << "0 0" << 0;
         QTest::newRow("mode 0: in region setting an opening triggers nothing")
@@ -303,8 +329,22 @@ private slots:
             << 0 << 1 << "u3=3 old0 t=7" << "1 1 0 0" << "11 0" << 2;
         QTest::newRow("mode 0: camera lost holds clamp and alarm until a cycle closed")
             << 0 << 1 << "u3=3 lost=7 u4=7 back=7 t=5 d3 u4=5 t=0" << "2 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0: an opening while a camera is missing holds its ejector until a cycle closed")
+            << 0 << 1 << "lost=5 u3=7 back=7 d3 u3=7 t=7 d3 u4=7 t=0" << "2 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0: an OK never frees the clamp while a camera is still missing")
+            << 0 << 1 << "u3=3 u4=3 lost=7 t=5" << "2 0 1 0" << "0 0" << 1;
         QTest::newRow("mode 0: camera lost while stopped adds no hold")
             << 0 << 1 << "stop=1 lost=1" << "0 0 0 0" << "0 0" << 0;
+
+        // ---- the settings accepted inside a countdown
+        QTest::newRow("mode 0: a step disabled in its countdown is not judged, its ejector freed")
+            << 0 << 1 << "u3=3 off0 accept=1 t=1 d3 u4=1 t=0" << "1 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0: a step disabled just before its countdown ends is not judged")
+            << 0 << 1 << "u3=3 off0 t=1 d3 u4=1 t=0" << "1 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0: a step enabled in an open cycle is held until judged")
+            << 0 << 1 << "off1 u3=2 on1 accept=3 t=1 d3 u4=1 t=0" << "2 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0: a held opening of a step disabled is dropped")
+            << 0 << 1 << "u3=3 d3 u3=3 off0 accept=1 t=1 p=1 d3 u4=1 t=0" << "1 0 1 0" << "0 0" << 1;
 
         // ---- restarts with a latched NG, stop
         QTest::newRow("mode 0: restart holds the latched cavity NG")
@@ -341,18 +381,27 @@ private slots:
         rig.words[Word::Sequential] = QByteArray(QTest::currentDataTag()).contains("sequential") ? 1 : 0;
         rig.words[Word::SafetyDoorDetect] = 1;
         rig.words[Word::StopClampWhenStopped] = 1;
+        const bool mouldOpen = QByteArray(QTest::currentDataTag()).contains("mould-open");
         for (int k = 0; k < steps; ++k) {
             rig.words[Word::StepEnabled0 + k] = 1;
-            rig.words[Word::TriggerInput0 + k] = 3 + k;
-            rig.words[Word::TriggerDelay0 + k] = 1;   // one tick
+            rig.words[Word::TriggerInput0 + k] = mouldOpen ? 3 : 3 + k;
+            rig.words[Word::TriggerDelay0 + k] = mouldOpen && k == 1 ? 3 : 1;   // ticks
         }
         rig.start();
 
         int at = 0;
         for (const QString& token : script.split(' ')) {
             const QStringList parts = token.split('=');
+            const int before = rig.board.sent;
+            rig.board.low = before;
             QVERIFY2(rig.play(parts[0]), qPrintable("unknown event " + parts[0]));
             ++at;
+            // Held before and after an event: never freed in between, not
+            // even for one word (a new process may start from nothing).
+            if (parts[0] != "restart" && parts[0] != "garble")
+                QVERIFY2((before & rig.board.sent & ~rig.board.low) == 0,
+                         qPrintable(QStringLiteral("event %1 (%2) freed %3 for a moment")
+                                        .arg(at).arg(parts[0]).arg(before & rig.board.sent & ~rig.board.low)));
             if (parts.size() > 1)
                 QVERIFY2(rig.board.sent == parts[1].toInt(),
                          qPrintable(QStringLiteral("after event %1 (%2): word %3, wanted %4")
@@ -362,9 +411,83 @@ private slots:
                  counts);
         QCOMPARE(QStringLiteral("%1 %2").arg(rig.status->alarmCode[0]).arg(rig.status->alarmCode[1]), codes);
         QCOMPARE(rig.status->detectState, detectState);
-        // Never an NG on the machine without it on disk.
+        // Never an NG on the machine without it on disk, nor before.
         if (rig.status->detectState == DetectState::NgLatched)
             QVERIFY(MouldCycle::LatchOnDisk());
+        QVERIFY2(!rig.alarmBeforeLatch, "an NG's alarm went out before the NG was on disk");
+    }
+
+    // What a rising edge of input bits kSafetyDoorInput (the door, word 144
+    // on), 3 (the product step) and 4 (the cavity step) holds at once, as
+    // the board's thread is told after each state: bits of the output word.
+    void edgeHolds_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("holds");
+        QTest::newRow("running") << "p" << "1 2 1";
+        QTest::newRow("stopped") << "stop" << "0 0 0";
+        QTest::newRow("region setting") << "region p" << "0 0 0";
+        QTest::newRow("an NG waits: the product already passed holds nothing") << "u3 t d3 u4 ng0 t" << "1 0 1";
+        QTest::newRow("a camera missing in region setting: every opening held") << "region lost" << "1 2 1";
+        QTest::newRow("a step the words disabled") << "off0 p" << "1 0 1";
+    }
+    void edgeHolds()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, holds);
+        TestWorkDir dir;
+        numCamera = 1;
+        gDNum = 2;
+        Rig rig;
+        rig.words[Word::SafetyDoorDetect] = 1;
+        for (int k = 0; k < 2; ++k) {
+            rig.words[Word::StepEnabled0 + k] = 1;
+            rig.words[Word::TriggerInput0 + k] = 3 + k;
+            rig.words[Word::TriggerDelay0 + k] = 1;
+        }
+        rig.start();
+        for (const QString& e : script.split(' '))
+            QVERIFY(rig.play(e));
+        QCOMPARE(QStringLiteral("%1 %2 %3").arg(rig.board.holds[kSafetyDoorInput]).arg(rig.board.holds[3]).arg(rig.board.holds[4]),
+                 holds);
+        int table[MouldCycle::kBoardInputs];
+        rig.cycle->edgeHoldTable(table);
+        QVERIFY(std::equal(table, table + MouldCycle::kBoardInputs, rig.board.holds));
+    }
+
+    // A disk full at start-up: the latch file cannot be made, an NG is held
+    // for this run only and the status says so, until there is room; the
+    // next NG save makes the file and keeps the NG across a restart.
+    void latchFileMadeWhenThereIsRoom()
+    {
+        TestWorkDir dir;
+        numCamera = 1;
+        gDNum = 2;
+        Rig rig;
+        for (int k = 0; k < 2; ++k) {
+            rig.words[Word::StepEnabled0 + k] = 1;
+            rig.words[Word::TriggerInput0 + k] = 3 + k;
+            rig.words[Word::TriggerDelay0 + k] = 1;
+        }
+        // No room: the file's making place is taken (as a full disk refuses it).
+        QVERIFY(QDir().mkdir(MouldCycle::latchFile() + ".new"));
+        rig.start();
+        QVERIFY(rig.status->ngLatchUnkept);
+        for (const char* e : {"u3", "ng0", "t"})
+            QVERIFY(rig.play(e));
+        QCOMPARE(rig.status->detectState, int(DetectState::NgLatched));
+        QVERIFY(rig.status->ngLatchUnkept);
+        QVERIFY(!MouldCycle::LatchOnDisk());
+        QCOMPARE(rig.board.sent, 7);   // held all the same
+        QVERIFY(QDir().rmdir(MouldCycle::latchFile() + ".new"));
+        // The cavity opens while the NG waits: owed, and the NG saved again.
+        for (const char* e : {"d3", "u4"})
+            QVERIFY(rig.play(e));
+        QVERIFY(!rig.status->ngLatchUnkept);
+        QVERIFY(MouldCycle::LatchOnDisk());
+        QVERIFY(rig.play("restart"));
+        QCOMPARE(rig.status->detectState, int(DetectState::NgLatched));
+        QCOMPARE(rig.board.sent, 7);
     }
 
     // A judged step's stages in their order, each known or logged as
