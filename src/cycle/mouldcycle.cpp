@@ -222,6 +222,9 @@ void MouldCycle::boardOpened()
     for (int n = 0; n < kBoardOutputs; ++n)
         board_.setOut(n, 0);
     board_.flashOut();
+    // A new board link learns the edge holds afresh.
+    holdsPublished_ = false;
+    publishEdgeHolds();
 }
 
 void MouldCycle::startDetect()

@@ -1,9 +1,23 @@
 #include "atomicfile.h"
 
 #include <QDebug>
+#include <QFileInfo>
 #include <QSaveFile>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
+
+// The rename itself reaches the disk: a power cut after it finds the new file.
+void syncFolderOf(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    (void)::fsync(fd);
+    ::close(fd);
+}
 
 bool writeAtomically(const QString& path, const QByteArray& content, const QFileDevice::Permissions* permissions)
 {
@@ -21,7 +35,10 @@ bool writeAtomically(const QString& path, const QByteArray& content, const QFile
     // QSaveFile does not notice a failure of the final flush by itself
     // (the buffered bytes are written only at commit), so flush first and
     // check: a short write must never replace the old file.
-    if (out.write(content) != content.size() || !out.flush() || out.error() != QFileDevice::NoError) {
+    // Every byte on the disk before the rename: the old file stays until the
+    // new one is whole there, whatever stops the machine in between.
+    if (out.write(content) != content.size() || !out.flush() || out.error() != QFileDevice::NoError
+        || (out.handle() >= 0 && ::fsync(out.handle()) != 0)) {
         qWarning("cannot write %s: %s", qPrintable(path), qPrintable(out.errorString()));
         out.cancelWriting();
         out.commit();  // removes the temporary file
@@ -31,6 +48,7 @@ bool writeAtomically(const QString& path, const QByteArray& content, const QFile
         qWarning("cannot replace %s: %s", qPrintable(path), qPrintable(out.errorString()));
         return false;
     }
+    syncFolderOf(path);
     return true;
 }
 

@@ -18,6 +18,12 @@ void CycleControl::roiPageClosed() {}
 int CycleControl::runAlgorithm(int, int) { return 0; }
 void CycleControl::backTrain() {}
 void CycleControl::resetRun() {}
+void CycleControl::wordsAccepted() {}
+void CycleControl::afterCycle(std::function<void()> job)
+{
+    if (job)
+        job();
+}
 void CycleControl::lostCamera() {}
 void CycleControl::changeCammer() {}
 

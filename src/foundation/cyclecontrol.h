@@ -8,6 +8,8 @@
 
 #include "word.h"
 
+#include <functional>
+
 class CycleControl {
 public:
     virtual ~CycleControl() = default;
@@ -35,6 +37,12 @@ public:
     // The ROI page's return after a training run.
     virtual void backTrain();
     virtual void resetRun();
+    // The settings screen accepted new system words: the cycle drops the
+    // steps they disabled and holds those they enabled at once.
+    virtual void wordsAccepted();
+    // Runs `job` once the open cycle has closed (at once when none is open,
+    // and without a main window); a later job replaces one still waiting.
+    virtual void afterCycle(std::function<void()> job);
     // A camera view lost its camera for good.
     virtual void lostCamera();
     // The shown camera (gpState->currentCamera) changed.

@@ -1,4 +1,5 @@
 #include "databases.h"
+#include "atomicfile.h"
 
 #include "globals.h"
 #include "lanstr.h"
@@ -9,7 +10,6 @@
 
 #include <QDateTime>
 #include <QJsonObject>
-#include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -72,21 +72,22 @@ void Databases::CountWrite()
 {
     if (this == &none())
         return;
-    QSettings ini(QStringLiteral("./count.ini"), QSettings::IniFormat);
-    QStringList all, fail, allCycle, failCycle;
-    for (int i = 0; i < kMaxCamera; ++i) {
-        all << QString::number(gAllNum[i]);
-        fail << QString::number(gFailNum[i]);
-        allCycle << QString::number(gAllCycleNum[i]);
-        failCycle << QString::number(gFailCycleNum[i]);
-    }
-    ini.setValue(QStringLiteral("list_allnum"), all);
-    ini.setValue(QStringLiteral("list_failnum"), fail);
-    ini.setValue(QStringLiteral("gSyncNGNum"), gSyncNGNum);
-    ini.setValue(QStringLiteral("list_allcyclenum"), allCycle);
-    ini.setValue(QStringLiteral("list_failcyclenum"), failCycle);
-    ini.setValue(QStringLiteral("gSyncNGcycleNum"), gSyncNGCycleNum);
-    ini.sync();
+    // The file QSettings reads back (lists as "1, 2, 3"), written aside and
+    // renamed once whole on disk: a full disk or a kill during the write
+    // leaves the previous counters, never an empty file.
+    auto list = [](const int* v) {
+        QStringList l;
+        for (int i = 0; i < kMaxCamera; ++i)
+            l << QString::number(v[i]);
+        return l.join(QStringLiteral(", "));
+    };
+    const QString text = QStringLiteral("[General]\ngSyncNGNum=%1\ngSyncNGcycleNum=%2\nlist_allcyclenum=%3\n"
+                                        "list_allnum=%4\nlist_failcyclenum=%5\nlist_failnum=%6\n")
+                             .arg(gSyncNGNum)
+                             .arg(gSyncNGCycleNum)
+                             .arg(list(gAllCycleNum), list(gAllNum), list(gFailCycleNum), list(gFailNum));
+    if (!writeFileAtomically(QStringLiteral("./count.ini"), text.toUtf8()))
+        qWarning("count.ini keeps the previous counters");
 }
 
 void Databases::FLushAll()

@@ -8,6 +8,7 @@
 
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -19,6 +20,30 @@ ControlPort* gpControlIO = nullptr;
 std::atomic<qint64> gRunStampMs{0};
 std::atomic<int> gInputRiseLatch{0};
 std::atomic<qint64> gInputRiseNs{0};
+EdgeHolds gEdgeHolds;
+
+int takeInputEdges()
+{
+    if (!pMutexIO)
+        return gInputRiseLatch.exchange(0);
+    QMutexLocker lock(pMutexIO);
+    gEdgeHolds.forcedOn = gEdgeHolds.forcedOff = 0;
+    return gInputRiseLatch.exchange(0);
+}
+
+bool publishOutputs(int wanted)
+{
+    if (!pMutexIO) {
+        const bool changed = gDataOut != wanted;
+        gDataOut = wanted;
+        return changed;
+    }
+    QMutexLocker lock(pMutexIO);
+    const int word = (wanted | gEdgeHolds.forcedOn) & ~gEdgeHolds.forcedOff;
+    const bool changed = gDataOut != word;
+    gDataOut = word;
+    return changed;
+}
 
 void touchRunStamp()
 {
@@ -89,7 +114,7 @@ void IOThread::run()
             QThread::msleep(kPassMs);
             continue;
         }
-        const std::function<void(int)> onInput = [this, &in](int word) {
+        const std::function<void(int)> onInput = [this, &in, &out](int word) {
             int rising = word & ~in;
             // The door's state in the board's first report is no edge: a
             // door found closed is not a door that just closed.
@@ -98,17 +123,41 @@ void IOThread::run()
             reported_ = true;
             // The edge before the level: a pass that reads the new level
             // finds its edge latched too and counts the two as one.
-            if (rising) {
+            int held = -1;
+            if (rising)
                 gInputRiseNs.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
                                        std::chrono::steady_clock::now().time_since_epoch())
                                        .count());
-                gInputRiseLatch.fetch_or(rising);
-            }
             {
                 QMutexLocker lock(pMutexIO);
+                if (rising) {
+                    // Latched together with the holds it raises: the cycle's
+                    // pass takes both at once (takeInputEdges).
+                    gInputRiseLatch.fetch_or(rising);
+                    int on = 0;
+                    int off = 0;
+                    for (int i = 0; i < EdgeHolds::kInputs; ++i)
+                        if ((rising >> i) & 1) {
+                            on |= gEdgeHolds.on[i];
+                            off |= gEdgeHolds.off[i];
+                        }
+                    gEdgeHolds.forcedOn |= on;
+                    gEdgeHolds.forcedOff |= off;
+                    const int word = (gDataOut | on) & ~off;
+                    if (word != gDataOut) {
+                        gDataOut = word;
+                        held = word;
+                    }
+                }
                 gDataIn = word;
             }
             in = word;
+            // The hold goes out now, not after the cycle's pass: the GUI
+            // thread may be busy for a while.
+            if (held >= 0) {
+                out = held;
+                sendOutputs(out);
+            }
             // Queued to the GUI thread: the cycle runs at once, not at its next timer pass.
             emit sigIOChange();
         };
@@ -193,11 +242,9 @@ void ControlPort::InitIOThread()
 
 void ControlPort::IOFlashOut()
 {
-    {
-        QMutexLocker lock(pMutexIO);
-        gDataOut = outWord_;
-    }
-    if (outWord_ != lastFlushed_) {
+    wireEdgeHolds();
+    const bool published = publishOutputs(outWord_);
+    if (outWord_ != lastFlushed_ || published) {
         lastFlushed_ = outWord_;
         if (thread_)
             thread_->handOver();
@@ -207,21 +254,51 @@ void ControlPort::IOFlashOut()
 
 void ControlPort::IOSetOut(int n, int on)
 {
+    outWord_ = withOut(outWord_, n, on);
+}
+
+int ControlPort::withOut(int word, int n, int on)
+{
     if (n < 0 || n > 9)
-        return;
+        return word;
     // The wiring sense of outputs 0-8 comes from the inversion words.
     bool level = on != 0;
     if (n <= 8 && sysWord(Word::OutputInverted0 + n) != 0)
         level = !level;
     if (level)
-        outWord_ |= (1 << n);
+        word |= (1 << n);
     else
-        outWord_ &= ~(1 << n);
+        word &= ~(1 << n);
     const int follow = sysWord(Word::Output4Follows);
     if (follow != 0 && n == follow - 1) {
         if (level)
-            outWord_ |= (1 << 3);
+            word |= (1 << 3);
         else
-            outWord_ &= ~(1 << 3);
+            word &= ~(1 << 3);
     }
+    return word;
+}
+
+void ControlPort::setEdgeHolds(const int holds[EdgeHolds::kInputs])
+{
+    std::copy(holds, holds + EdgeHolds::kInputs, edgeHolds_);
+    wireEdgeHolds();
+}
+
+void ControlPort::wireEdgeHolds()
+{
+    // Read again at every hand-over: the wiring words may have changed.
+    int on[EdgeHolds::kInputs] = {};
+    int off[EdgeHolds::kInputs] = {};
+    for (int i = 0; i < EdgeHolds::kInputs; ++i)
+        for (int n = 0; n < 10; ++n)
+            if ((edgeHolds_[i] >> n) & 1) {
+                on[i] |= withOut(0, n, 1);
+                off[i] |= ~withOut(0x3ff, n, 1) & 0x3ff;
+            }
+    if (!pMutexIO)
+        return;
+    QMutexLocker lock(pMutexIO);
+    std::copy(on, on + EdgeHolds::kInputs, gEdgeHolds.on);
+    std::copy(off, off + EdgeHolds::kInputs, gEdgeHolds.off);
 }

@@ -24,6 +24,26 @@ extern std::atomic<int> gInputRiseLatch;
 // Steady-clock nanoseconds at which the I/O thread saw the latest rising edge.
 extern std::atomic<qint64> gInputRiseNs;
 
+// What a rising input edge holds on the wire before the cycle has seen it
+// (the cycle's table, in wire levels), and what the I/O thread raised for
+// edges the cycle has not taken yet. Guarded by pMutexIO.
+struct EdgeHolds {
+    static constexpr int kInputs = 10;
+    int on[kInputs] = {};    // per input bit: output bits an edge sets
+    int off[kInputs] = {};   // ... and clears (outputs wired inverted)
+    int forcedOn = 0;        // raised for edges not yet taken by the cycle
+    int forcedOff = 0;
+};
+extern EdgeHolds gEdgeHolds;
+// The cycle's pass takes the edges latched since the previous one; the holds
+// the I/O thread raised for them end with the next word the cycle hands over
+// (the cycle has seen those edges by then and holds what they need).
+int takeInputEdges();
+// The cycle's wanted word (wire levels) published for the I/O thread, with
+// the holds of edges the cycle has not taken yet; true when the published
+// word changed.
+bool publishOutputs(int wanted);
+
 class ControlPort;
 // The I/O board port while it is open (null before and in most tests).
 extern ControlPort* gpControlIO;
@@ -79,6 +99,9 @@ public:
     void InitIOThread();
     void IOFlashOut();
     void IOSetOut(int n, int on);
+    // Which logical outputs (bit per output) an edge of each input 0-9
+    // holds; the I/O thread gets it in wire levels.
+    void setEdgeHolds(const int holds[EdgeHolds::kInputs]);
     int wantedOut() const { return outWord_; }
     IOThread* ioThread() const { return thread_; }
 
@@ -86,7 +109,13 @@ signals:
     void sigIOChange();
 
 private:
+    // `word` with output n set logically `on`, in the wiring's sense.
+    static int withOut(int word, int n, int on);
+    // The wire table from the logical one, in the present wiring sense.
+    void wireEdgeHolds();
+
     int outWord_ = 0;
     int lastFlushed_ = -1;
+    int edgeHolds_[EdgeHolds::kInputs] = {};
     IOThread* thread_ = nullptr;
 };

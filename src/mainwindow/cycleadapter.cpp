@@ -39,6 +39,12 @@ void CycleAdapter::led(int n, int on)
     LEDOnOff(n, on);
 }
 
+void CycleAdapter::edgeHolds(const int holds[10])
+{
+    if (gpControlIO)
+        gpControlIO->setEdgeHolds(holds);
+}
+
 qint64 CycleAdapter::inputEdgeNs() const
 {
     return gInputRiseNs.load();

@@ -24,6 +24,7 @@ public:
     void led(int n, int on) override;
     qint64 inputEdgeNs() const override;
     qint64 outputWrittenNs() const override;
+    void edgeHolds(const int holds[10]) override;
 
     // CycleFrames
     bool cameraMissing() override;

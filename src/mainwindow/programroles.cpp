@@ -14,6 +14,8 @@
 #include "warnbox.h"
 #include "wizardpara.h"
 
+#include <QTimer>
+
 ProgramRoles::ProgramRoles(RiVuRevezi* win) : win_(win)
 {
     CycleControl::install(this);
@@ -50,6 +52,15 @@ void ProgramRoles::roiPageClosed() { win_->mould->leaveRegionSetting(); }
 int ProgramRoles::runAlgorithm(int camera, int step) { return win_->RunAlgorithm(camera, step); }
 void ProgramRoles::backTrain() { win_->BackTrain(); }
 void ProgramRoles::resetRun() { win_->ResetRun(); }
+void ProgramRoles::wordsAccepted() { win_->mould->wordsAccepted(); }
+
+void ProgramRoles::afterCycle(std::function<void()> job)
+{
+    // Not inside the decision that closes the cycle: after it, from the
+    // event loop.
+    RiVuRevezi* win = win_;
+    win_->mould->afterCycle([win, job = std::move(job)] { QTimer::singleShot(0, win, job); });
+}
 void ProgramRoles::lostCamera() { win_->LostCamera(); }
 void ProgramRoles::changeCammer() { win_->ChangeCammer(); }
 

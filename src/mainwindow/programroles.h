@@ -42,6 +42,8 @@ public:
     int runAlgorithm(int camera, int step) override;
     void backTrain() override;
     void resetRun() override;
+    void wordsAccepted() override;
+    void afterCycle(std::function<void()> job) override;
     void lostCamera() override;
     void changeCammer() override;
 

@@ -139,6 +139,10 @@ public:
     static constexpr qint64 kWhiteBalanceMs = 5000;
     qint64 lastWhiteBalanceMs = 0;
     int lastOutWord = -1;
+    // Over the top of the screen while an NG could not be kept across a
+    // restart (the latch file cannot be written): text row 713.
+    class QLabel* latchWarning = nullptr;
+    void ShowLatchWarning();
     quint64 frameMark[kMaxCamera][kMaxDetect] = {};  // frame count when the step's countdown began
     // Result code of a camera whose step could not be judged.
     static constexpr int kCodeCameraLost = AlarmCode::CameraLost;

@@ -32,6 +32,7 @@
 #include "sysword.h"
 
 #include <QDateTime>
+#include <QLabel>
 #include <QMutexLocker>
 #include <QTimer>
 
@@ -95,7 +96,7 @@ void RiVuRevezi::Run()
         QMutexLocker lock(pMutexIO);
         in = gDataIn;
     }
-    const int latched = gInputRiseLatch.exchange(0);
+    const int latched = takeInputEdges();
     gisSafeDoorOpen = ((in >> kSafetyDoorInput) & 1) == 0;
 
     const qint64 now = monotonic_ms();
@@ -127,14 +128,41 @@ void RiVuRevezi::Run()
     int next = 100;
     if (mould->pass(in, latched))
         next = 1000;
+    // The holds the I/O thread raised for this pass's edges end now: the
+    // cycle has taken the edges and holds what they need.
+    if (gpControlIO)
+        gpControlIO->IOFlashOut();
     if (gpControlIO && gpControlIO->wantedOut() != lastOutWord) {
         lastOutWord = gpControlIO->wantedOut();
         next = 1;
     }
     if (!mould->cameraMissing)
         next = static_cast<int>(qBound<qint64>(1, untilPull, next));
+    ShowLatchWarning();
     if (runTimer)
         runTimer->start(next);
+}
+
+void RiVuRevezi::ShowLatchWarning()
+{
+    const bool unkept = cycle().ngLatchUnkept;
+    if (!latchWarning) {
+        if (!unkept)
+            return;
+        latchWarning = new QLabel(this);
+        latchWarning->setObjectName(QStringLiteral("latchWarning"));
+        latchWarning->setAlignment(Qt::AlignCenter);
+        latchWarning->setStyleSheet(QStringLiteral(
+            "font-family: wqy-microhei; font-size: 28px; color: white; background: rgb(200, 0, 0); padding: 6px;"));
+    }
+    if (latchWarning->isHidden() != unkept && latchWarning->text() == lanStr(713))
+        return;
+    latchWarning->setText(lanStr(713));
+    latchWarning->adjustSize();
+    latchWarning->move((width() - latchWarning->width()) / 2, 0);
+    latchWarning->setVisible(unkept);
+    if (unkept)
+        latchWarning->raise();
 }
 
 void RiVuRevezi::TimerUp(int step)

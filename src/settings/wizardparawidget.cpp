@@ -26,8 +26,10 @@
 #include "winstate.h"
 #include "wizardpara.h"
 #include "operatordialogs.h"
+#include "cyclecontrol.h"
 
 #include <QCheckBox>
+#include <QPointer>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QJsonObject>
@@ -428,7 +430,14 @@ void WizardParaWidget::accept()
         // Buffers only for the steps the accepted record judges.
         v->SyncStepBuffers();
     }
-    retrainAccepted();
+    // The cycle stops judging the steps now disabled and holds those now
+    // enabled at once; the retraining of every step waits until the open
+    // cycle has closed, so that none of its countdowns overruns behind it.
+    CycleControl::get().wordsAccepted();
+    CycleControl::get().afterCycle([screen = QPointer<WizardParaWidget>(this)] {
+        if (screen)
+            screen->retrainAccepted();
+    });
     if (usbChanged && usbCopyHook)
         usbCopyHook(gpWPara->words[Word::UsbDaysKept], gpWPara->words[Word::UsbSave]);
     const int steps = gpWPara->words[Word::StepCountMode3];

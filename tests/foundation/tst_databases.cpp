@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QJsonObject>
+#include <QDir>
 #include <QSettings>
 #include <QSqlQuery>
 #include <QtTest>
@@ -76,8 +77,17 @@ private slots:
             QCOMPARE(outputs.rows[0].value(QStringLiteral("remarks")).toString(), QStringLiteral("probe"));
         QCOMPARE(QFile::exists(QStringLiteral("./count.ini")), installed);
         if (installed) {
+            // Read back as the start-up reads it: every counter, lists of
+            // one value per camera.
             QSettings ini(QStringLiteral("./count.ini"), QSettings::IniFormat);
+            QCOMPARE(ini.status(), QSettings::NoError);
             QCOMPARE(ini.value(QStringLiteral("list_allnum")).toStringList().value(2), QStringLiteral("17"));
+            for (const char* key : {"list_allnum", "list_failnum", "list_allcyclenum", "list_failcyclenum"})
+                QCOMPARE(ini.value(QLatin1String(key)).toStringList().size(), kMaxCamera);
+            QCOMPARE(ini.value(QStringLiteral("gSyncNGNum")).toInt(), gSyncNGNum);
+            QCOMPARE(ini.value(QStringLiteral("gSyncNGcycleNum")).toInt(), gSyncNGCycleNum);
+            // Nothing left beside it.
+            QCOMPARE(QDir().entryList({QStringLiteral("count.ini*")}, QDir::Files), QStringList{"count.ini"});
         }
         QVERIFY(openBefore);
         QCOMPARE(store.db().isOpen(), !installed);   // flushed: closed

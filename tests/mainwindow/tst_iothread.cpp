@@ -8,10 +8,16 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <mutex>
+#include <vector>
+
 class TestIoThread : public QObject {
     Q_OBJECT
     BoardSimulator* sim = nullptr;
     IOThread* thread = nullptr;
+    // The line as the board saw it: (to the board, command, value) in order.
+    std::mutex lineMutex;
+    std::vector<std::tuple<bool, int, int>> line;
 
     void setOut(int w)
     {
@@ -30,6 +36,14 @@ private slots:
         if (!pMutexIO)
             pMutexIO = new QMutex;
         sim = new BoardSimulator;
+        {
+            std::lock_guard<std::mutex> l(lineMutex);
+            line.clear();
+        }
+        sim->setTap([this](bool toBoard, int command, int value) {
+            std::lock_guard<std::mutex> l(lineMutex);
+            line.emplace_back(toBoard, command, value);
+        });
         QVERIFY(sim->open());
         sim->start();
         qputenv("VMM_COM_PORT", sim->slaveName().toLocal8Bit());
@@ -40,6 +54,10 @@ private slots:
         gDataIn = 0;
         setOut(0);
         gInputRiseLatch = 0;
+        {
+            QMutexLocker l(pMutexIO);
+            gEdgeHolds = EdgeHolds{};
+        }
         touchRunStamp();
         thread = new IOThread;
     }
@@ -121,6 +139,57 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(dataIn(), 0, 5000);
         // The level is gone, the edge is still there for the cycle to see.
         QCOMPARE(gInputRiseLatch.exchange(0) & 0x010, 0x010);
+    }
+
+    // The cycle's table says an edge of input 0 holds output 1 (and, wired
+    // inverted, clears output 4). The thread that runs the cycle is blocked
+    // here on purpose: it runs no events and hands nothing over, yet the
+    // hold reaches the board before the I/O thread's next request. A stale
+    // word handed over before the cycle took the edge keeps the hold; the
+    // word after it frees it.
+    void edgeHoldWithoutTheCycle()
+    {
+        {
+            QMutexLocker l(pMutexIO);
+            gEdgeHolds.on[0] = 0x002;
+            gEdgeHolds.off[0] = 0x010;
+        }
+        setOut(0x010);
+        thread->start();
+        QTRY_COMPARE_WITH_TIMEOUT(sim->outputs(), 0x010, 5000);
+        // Blocked: only the simulator's own counters are watched, no events.
+        sim->setInputs(0x001);
+        for (int requests = sim->framesOf(2); sim->outputs() != 0x002 && sim->framesOf(2) < requests + 2000;)
+            QThread::yieldCurrentThread();
+        QCOMPARE(sim->outputs(), 0x002);
+        {
+            std::lock_guard<std::mutex> l(lineMutex);
+            size_t reply = 0;
+            while (reply < line.size() && !(!std::get<0>(line[reply]) && std::get<1>(line[reply]) == 2 &&
+                                            (std::get<2>(line[reply]) & 1)))
+                ++reply;
+            QVERIFY(reply < line.size());
+            int requestsBefore = 0;
+            size_t i = reply + 1;
+            for (; i < line.size() && !(std::get<0>(line[i]) && std::get<1>(line[i]) == 1); ++i)
+                requestsBefore += std::get<0>(line[i]) && std::get<1>(line[i]) == 2 ? 1 : 0;
+            QVERIFY(i < line.size());
+            QCOMPARE(std::get<2>(line[i]), 0x002);
+            QVERIFY2(requestsBefore <= 1, qPrintable(QString::number(requestsBefore)));
+        }
+        QCOMPARE(gInputRiseLatch.load() & 1, 1);
+
+        // A word the cycle handed over before it took the edge.
+        QVERIFY(!publishOutputs(0x010));
+        thread->handOver();
+        int requests = sim->framesOf(2);
+        QTRY_VERIFY_WITH_TIMEOUT(sim->framesOf(2) > requests + 5, 5000);
+        QCOMPARE(sim->outputs(), 0x002);
+        // The cycle took the edge and decided nothing holds: freed.
+        QCOMPARE(takeInputEdges() & 1, 1);
+        QVERIFY(publishOutputs(0x010));
+        thread->handOver();
+        QTRY_COMPARE_WITH_TIMEOUT(sim->outputs(), 0x010, 5000);
     }
 
     void watchdogStopsAndResumes()
