@@ -301,6 +301,42 @@ private slots:
         QCOMPARE(clear.value("body").toObject().value("clear_method").toString(), QStringLiteral(" 相机1:不检测此模解除"));
         QTRY_VERIFY(agentMessage(log, "recordoperate", cleared) > cleared);  // the operator's decision, recorded
         QVERIFY(cameraCommand("* defect none"));
+
+        // The machine opens again while both steps still count down, and
+        // the second opening's part is a short shot: judged after the first,
+        // NG, and from the second edge to that NG neither the clamp nor the
+        // ejector is ever free on the wire (every output frame the board got).
+        win->StopDetect();   // whatever the cavity's owed judgement left
+        win->StartDetect();
+        QVERIFY(!win->cycle().cycleOpen);
+        gpWPara->words[40] = gpWPara->words[41] = 30;   // three seconds: the second opening comes well inside
+        const int heldJudged = gAllNum[0];
+        const int heldFailed = gFailNum[0];
+        pulseMouldOpen();
+        QTRY_VERIFY_WITH_TIMEOUT(win->mould->countdownActive[0] && win->mould->countdownActive[1], kCycleWait);
+        const size_t from = sim.history().size();
+        pulseMouldOpen();
+        QTRY_VERIFY_WITH_TIMEOUT(win->mould->edgeHeld[0] && win->mould->edgeHeld[1], kCycleWait);
+        // The first opening's part was good; the second one's is not.
+        QTRY_VERIFY_WITH_TIMEOUT(gAllNum[0] >= heldJudged + 2, kCycleWait);
+        QCOMPARE(gFailNum[0], heldFailed);
+        QVERIFY(cameraCommand("* defect shortshot"));
+        QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, kCycleWait);
+        QCOMPARE(gFailNum[0], heldFailed + 1);   // whichever step's timer fired first; the other is owed
+        QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 2), wire(1, 2), 5000);
+        const auto history = sim.history();
+        int frames = 0;
+        for (size_t i = from; i < history.size(); ++i) {
+            if (history[i].first != 1)
+                continue;
+            ++frames;
+            for (int out : {0, 1})
+                QVERIFY2(outBit(history[i].second, out) == wire(1, out),
+                         qPrintable(QStringLiteral("output %1 free in frame %2 (%3)").arg(out).arg(i).arg(history[i].second)));
+        }
+        QVERIFY(frames > 0);
+        QVERIFY(cameraCommand("* defect none"));
+        win->StopDetect();
     }
 
     void missingDatabaseIsRestoredAndRebootRecorded()
