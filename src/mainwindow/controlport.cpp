@@ -216,6 +216,8 @@ ControlPort::ControlPort(QObject* parent)
     if (pMutexIO) {
         QMutexLocker lock(pMutexIO);
         gDataOut = outWord_;
+        // Nothing held for a link that was never told what to hold.
+        gEdgeHolds = EdgeHolds{};
     } else {
         gDataOut = outWord_;
     }

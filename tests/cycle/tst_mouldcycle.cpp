@@ -130,6 +130,7 @@ struct Rig {
     std::unique_ptr<MouldCycle> cycle;
     int level = 0;
     bool alarmBeforeLatch = false;   // an NG's alarm went out before the NG was on disk
+    int retrained = 0;               // the accept's retraining, run
 
     void start()
     {
@@ -224,6 +225,7 @@ struct Rig {
             words[Word::StepEnabled0 + n] = e.startsWith("on") ? 1 : 0;
         } else if (e == "accept") {         // ... and the settings screen's accept tells the cycle
             cycle->wordsAccepted();
+            cycle->afterCycle([this] { ++retrained; });
         } else if (e == "stop") {
             cycle->stopDetect();
         } else if (e == "restart") {
@@ -453,6 +455,38 @@ private slots:
         int table[MouldCycle::kBoardInputs];
         rig.cycle->edgeHoldTable(table);
         QVERIFY(std::equal(table, table + MouldCycle::kBoardInputs, rig.board.holds));
+    }
+
+    // The accept's retraining waits for the open cycle to close, or for
+    // detection to stop; with no cycle open it runs at once. Once each.
+    void retrainAfterTheCycle_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("runs");   // after each event
+        QTest::newRow("no cycle open") << "accept p" << "1 1";
+        QTest::newRow("inside a countdown") << "u3 accept accept t d3 u4 t p" << "0 0 0 0 0 0 1 1";
+        QTest::newRow("detection stopped") << "u3 accept stop" << "0 0 1";
+    }
+    void retrainAfterTheCycle()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, runs);
+        TestWorkDir dir;
+        numCamera = 1;
+        gDNum = 2;
+        Rig rig;
+        for (int k = 0; k < 2; ++k) {
+            rig.words[Word::StepEnabled0 + k] = 1;
+            rig.words[Word::TriggerInput0 + k] = 3 + k;
+            rig.words[Word::TriggerDelay0 + k] = 1;
+        }
+        rig.start();
+        QStringList seen;
+        for (const QString& e : script.split(' ')) {
+            QVERIFY(rig.play(e));
+            seen << QString::number(rig.retrained);
+        }
+        QCOMPARE(seen.join(' '), runs);
     }
 
     // A disk full at start-up: the latch file cannot be made, an NG is held

@@ -8,6 +8,7 @@
 #include "globals.h"
 #include "cyclecontrol.h"
 #include "inplacerecord.h"
+#include "lanstr.h"
 #include "operatordialogs.h"
 #include "passwordbox.h"
 #include "posix_qextserialport.h"
@@ -17,6 +18,7 @@
 #include "wizardpara.h"
 #include "operatorrights.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QtTest>
 
@@ -277,6 +279,21 @@ private slots:
         win->mould->countdownActive[0] = false;
         win->Run();
         QVERIFY(!win->mould->countdownActive[0]);
+    }
+
+    // While an NG could not be kept across a restart, the screen says so
+    // (text row 713), and stops saying so once it can.
+    void unkeptLatchIsShown()
+    {
+        initLanStr();
+        win->cycleStatus().ngLatchUnkept = true;
+        win->ShowLatchWarning();
+        QVERIFY(win->latchWarning && !win->latchWarning->isHidden());
+        QCOMPARE(win->latchWarning->text(), lanStr(713));
+        QVERIFY(!lanStr(713).isEmpty());
+        win->cycleStatus().ngLatchUnkept = false;
+        win->ShowLatchWarning();
+        QVERIFY(win->latchWarning->isHidden());
     }
 
     void inputEdgeWakesTheCycle()
