@@ -6,6 +6,7 @@
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
 #include "colorbutton.h"
+#include "cyclecontrol.h"
 #include "customionamewidget.h"
 #include "drawroiwidget.h"
 #include "edit.h"
@@ -209,8 +210,28 @@ private slots:
 
     // A changed judging word is judged with from the next detection on: the
     // same picture passes before and fails after a tighter word is accepted.
+    // Inside a cycle the retraining waits until the cycle has closed (the
+    // cycle is told of the accept at once), so no countdown overruns.
+    void acceptedWordJudgesAtOnce_data()
+    {
+        QTest::addColumn<bool>("cycleOpen");
+        QTest::newRow("no cycle open") << false;
+        QTest::newRow("inside a cycle") << true;
+    }
     void acceptedWordJudgesAtOnce()
     {
+        QFETCH(bool, cycleOpen);
+        struct OpenCycle : CycleControl {
+            int accepted = 0;
+            std::function<void()> waiting;
+            void wordsAccepted() override { ++accepted; }
+            void afterCycle(std::function<void()> job) override { waiting = std::move(job); }
+        } open;
+        CycleControl* before = cycleOpen ? CycleControl::install(&open) : nullptr;
+        const auto restore = qScopeGuard([&] {
+            if (cycleOpen)
+                CycleControl::install(before);
+        });
         const cv::Rect roiRect(20, 20, 120, 80);
         cv::Mat first(r->size(), CV_8UC1, cv::Scalar(100));
         cv::Mat second = first.clone();
@@ -231,6 +252,13 @@ private slots:
         QVERIFY2(r->view->roiPassed[0][roi], "a word only edited is not judged with yet");
         w->accept();
         QCOMPARE(gpWPara->words[107], 0);
+        if (cycleOpen) {
+            QCOMPARE(open.accepted, 1);
+            r->judge(0, picture);
+            QVERIFY2(r->view->roiPassed[0][roi], "the open cycle is judged as it began");
+            QVERIFY(open.waiting);
+            open.waiting();   // the cycle closed
+        }
         r->judge(0, picture);
         QVERIFY(!r->view->roiPassed[0][roi]);
         QVERIFY(!r->view->stepOk);
