@@ -203,7 +203,7 @@ void MouldCycle::resetRun()
 {
     judge_.resetVerdicts();
     for (int k = 0; k < kMaxDetect; ++k) {
-        if (countdownActive[k] && StepActive(k)) {
+        if (countdownActive[k] && StepActive(k) && status_.runState != RunState::Stopped) {
             // Stopped, never dropped: the opening is judged once the
             // operator's decision is taken (its output stays held meanwhile).
             stepOwed[k] = true;
