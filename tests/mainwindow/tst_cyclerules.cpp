@@ -281,6 +281,24 @@ private slots:
         QVERIFY(!win->mould->countdownActive[0]);
     }
 
+    // The I/O thread learns from the cycle's pass what an edge of each input
+    // holds, in the wiring's sense: both steps on the mould-open input, the
+    // ejector wired inverted (held = its line low).
+    void edgeHoldsReachTheIoThread()
+    {
+        TestWorkDir wd;
+        configure(0, 2);
+        win->cycleStatus().runState = 1;
+        win->cycleStatus().detectState = 0;
+        gpWPara->words[77] = 1;
+        const auto restore = qScopeGuard([] { gpWPara->words[77] = 0; });
+        win->Run();
+        QMutexLocker lock(pMutexIO);
+        QCOMPARE(gEdgeHolds.on[0], 0b001);
+        QCOMPARE(gEdgeHolds.off[0], 0b010);
+        QCOMPARE(gEdgeHolds.on[3] | gEdgeHolds.off[3], 0);
+    }
+
     // While an NG could not be kept across a restart, the screen says so
     // (text row 713), and stops saying so once it can.
     void unkeptLatchIsShown()
