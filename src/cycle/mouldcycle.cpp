@@ -6,7 +6,8 @@
 //           step's countdown. Edges are latched by the I/O thread, so a pulse
 //           shorter than a pass of the cycle is never lost. Triggers are
 //           ignored while stopped, in region setting and while a camera is
-//           missing (the interlocks are held then); in mode 3 with word 268
+//           missing (every output the opening's steps drive is held then,
+//           see Missing); in mode 3 with word 268
 //           (sequential) only the current step listens. While an NG is
 //           latched an edge starts no countdown but leaves its step owed.
 // Openings  An opening is never passed unjudged. An edge of a step whose
@@ -39,8 +40,9 @@
 //           active step is decided and no step is owed any more.
 // Countdown Every countdown holds its step's output from its start, whatever
 //           opened it (a new cycle, a held edge, the door, a step the words
-//           just enabled). Word 40+k tenths of a second (its ticks due at whole tenths
-//           after its start, late timer events do not add up), then every
+//           just enabled). Word 40+k tenths of a second (its ticks due at
+//           whole tenths after its start, late timer events do not add up),
+//           then every
 //           camera's detection and the decision. The cameras' engines judge at
 //           the same time, the GUI thread waiting for all of them before the
 //           decision;
