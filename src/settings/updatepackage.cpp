@@ -14,8 +14,10 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QStorageInfo>
+#include <QTemporaryDir>
 
 #include <cerrno>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -79,6 +81,18 @@ bool runBounded(const QString& program, const QStringList& args, const QString& 
     *err = p.readAllStandardError();
     *exitCode = p.exitCode();
     return p.exitStatus() == QProcess::NormalExit;
+}
+
+// Whether every folder down to `path` may be passed by any user.
+bool openToOthers(const QString& path)
+{
+    for (QString p = QFileInfo(path).absoluteFilePath();; p = QFileInfo(p).path()) {
+        struct stat st {};
+        if (::stat(QFile::encodeName(p).constData(), &st) != 0 || !(st.st_mode & S_IXOTH))
+            return false;
+        if (p == QLatin1String("/"))
+            return true;
+    }
 }
 
 dev_t deviceOf(const QString& path)
@@ -422,12 +436,38 @@ UpdatePackage::Result UpdatePackage::checkSums(const QString& top)
 
 UpdatePackage::Result UpdatePackage::dryStart(const QString& top, const QString& version)
 {
+    // The new program finds its plug-ins by its own full path. Run by root as
+    // an unprivileged user, it could not follow that path through a folder
+    // closed to others (a working folder below /root): then it starts from a
+    // copy of the package in a folder of its own under the temporary folder.
+    QString where = top;
+    std::unique_ptr<QTemporaryDir> copy;
+    if (::geteuid() == 0 && !openToOthers(top)) {
+        qint64 total = 0;
+        for (const qint64 size : qAsConst(listed_))
+            total += size;
+        copy.reset(new QTemporaryDir(QDir::tempPath() + QStringLiteral("/vmm-dry-start-XXXXXX")));
+        if (!copy->isValid() || freeSpace(copy->path()) - total < kKeepFree)
+            return fail(NoSpace, QStringLiteral("no room for a copy of the package in %1").arg(QDir::tempPath()));
+        where = copy->path();
+        const QFile::Permissions readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+        const QFile::Permissions runnable = readable | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+        bool copied = QDir(where).mkpath(kPluginDir) && QFile::setPermissions(where, runnable) &&
+                      QFile::setPermissions(QDir(where).filePath(QStringLiteral("Plugins")), runnable) &&
+                      QFile::setPermissions(QDir(where).filePath(kPluginDir), runnable);
+        for (auto it = listed_.constBegin(); copied && it != listed_.constEnd(); ++it)
+            copied = it.key() == kSums ||
+                     (QFile::copy(QDir(top).filePath(it.key()), QDir(where).filePath(it.key())) &&
+                      QFile::setPermissions(QDir(where).filePath(it.key()), it.key() == kProgram ? runnable : readable));
+        if (!copied)
+            return fail(NoSpace, QStringLiteral("cannot copy the package to %1").arg(where));
+    }
     // The package's program is not trusted yet: it runs confined, started
     // inside its folder, and only the start of its answer is read.
-    const platform::ConfinedResult r = platform::runConfined(top, QStringLiteral("./") + kProgram,
+    const platform::ConfinedResult r = platform::runConfined(where, QStringLiteral("./") + kProgram,
                                                              {QStringLiteral("--dry-start")}, dryStartTimeoutMs,
                                                              kMaxDryStartOutput);
-    qInfo("update: dry start of %s/%s as %s", qPrintable(top), qPrintable(kProgram), qPrintable(r.user));
+    qInfo("update: dry start of %s/%s as %s", qPrintable(where), qPrintable(kProgram), qPrintable(r.user));
     // For the log: what it said, in short.
     const QString said = (QString::fromLocal8Bit(r.out) + QLatin1Char(' ') + QString::fromLocal8Bit(r.err))
                              .simplified()

@@ -18,6 +18,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <set>
 
 #include <unistd.h>
 
@@ -226,6 +227,9 @@ private slots:
     // working folder's program is the package's and answers its dry start.
     void updateFromScreen()
     {
+        // Closed to others, as /root is: the dry start's user cannot reach
+        // the package where it is unpacked.
+        QVERIFY(QFile::setPermissions(tmp_->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QVERIFY(!makePackage(kVersion, QStringLiteral(".tar.gz")).isEmpty());
         QFile mounts(tmp_->filePath(QStringLiteral("mounts")));
         QVERIFY(mounts.open(QIODevice::WriteOnly));
@@ -430,6 +434,7 @@ private slots:
         QVERIFY2(steps.filter(QStringLiteral("rename ")).size() >= 3, qPrintable(steps.join(QLatin1Char('\n'))));
         QVERIFY2(steps.filter(QStringLiteral("fsync ")).size() >= 8, qPrintable(steps.join(QLatin1Char('\n'))));
 
+        std::set<bool> started;
         for (int k = 0; k < steps.size(); ++k) {
             layOut();
             UpdatePackage u(work_);
@@ -474,7 +479,11 @@ private slots:
             for (const char* end : {"-update", "-rollback.new"})
                 QVERIFY2(!QFileInfo::exists(work_ + QLatin1String(end)), where);
 
-            // The start after: the program answers and loads every plug-in.
+            // The start after: the program answers and loads every plug-in
+            // (once for each of the two outcomes; the others are the same
+            // bytes).
+            if (!started.insert(isNew).second)
+                continue;
             QProcess run;
             run.setWorkingDirectory(work_);
             run.start(work_ + QStringLiteral("/vmm"), {QStringLiteral("--dry-start")});
@@ -484,6 +493,7 @@ private slots:
             for (const QString& p : pluginsIn(work_))
                 QVERIFY2(out.contains(QStringLiteral("plugin %1 ok").arg(p)), qPrintable(out));
         }
+        QCOMPARE(started.size(), size_t(2));   // killed early it went back, killed late forward
     }
 };
 
