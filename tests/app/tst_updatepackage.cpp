@@ -65,6 +65,7 @@ enum class Tamper {
     BombPlugin,     // a 200 MiB plug-in of zeros, a few hundred kB packed
     EndlessOutput,  // a program that prints without end
     StaysBehind,    // a program that leaves a process running and writes where it may not
+    Hangs,          // a program that never answers
 };
 
 constexpr qint64 kMiB = qint64(1) << 20;
@@ -111,6 +112,9 @@ class TestUpdatePackage : public QObject {
                                                                    "echo x > %2/pwned\necho x > %3/pwned\n"
                                                                    "echo vmm 0.0.0.1\n")
                                                         .arg(shared, work_, tmp_->path()).toUtf8());
+        else if (tamper == Tamper::Hangs)
+            writeFile(top + QStringLiteral("/vmm"),
+                      QStringLiteral("#!/bin/sh\necho $$ > %1/stayer.pid\nexec sleep 600\n").arg(shared).toUtf8());
         else
             QFile::copy(kBuild + QStringLiteral("/src/app/vmm"), top + QStringLiteral("/vmm"));
         for (const QString& p : kPlugins)
@@ -306,7 +310,7 @@ private slots:
         QTest::addColumn<QString>("nameVersion");
         QTest::addColumn<int>("tamper");
         // "", "truncate", "garbage", "pull", "full", "small disk", "slow sums",
-        // or "tar:<kind>" for an archive of tests/app/hostiletar.py
+        // "short dry start", or "tar:<kind>" for an archive of tests/app/hostiletar.py
         QTest::addColumn<QString>("damage");
         QTest::addColumn<int>("expected");
         const QString v = kVersion;
@@ -326,6 +330,7 @@ private slots:
         QTest::newRow("gz bomb on a small disk") << v << int(Tamper::BombPlugin) << "small disk"
                                                  << int(UpdatePackage::TooLarge);
         QTest::newRow("prints without end") << v << int(Tamper::EndlessOutput) << "" << int(UpdatePackage::NotRunnable);
+        QTest::newRow("never answers") << v << int(Tamper::Hangs) << "short dry start" << int(UpdatePackage::NotRunnable);
         QTest::newRow("forks, stays and writes") << v << int(Tamper::StaysBehind) << "" << int(UpdatePackage::Foreign);
         for (const char* kind : {"dotdot", "absolute", "hardlink", "device", "fifo", "metachar", "many"})
             QTest::newRow(kind) << v << int(Tamper::None) << QStringLiteral("tar:") + QLatin1String(kind)
@@ -368,6 +373,8 @@ private slots:
             u.freeSpace = [](const QString&) { return 96 * kMiB; };
         if (damage == QLatin1String("slow sums"))
             u.checksumTimeoutMs = 0;
+        if (damage == QLatin1String("short dry start"))
+            u.dryStartTimeoutMs = 2000;
         const UpdatePackage::Result r = u.prepare(found(archive));
         QVERIFY2(r == expected, qPrintable(QStringLiteral("%1: %2").arg(int(r)).arg(u.detail())));
         QVERIFY(!u.detail().isEmpty());
@@ -379,9 +386,9 @@ private slots:
         // Nothing of the package outside it.
         QVERIFY(!QFileInfo::exists(tmp_->filePath(QStringLiteral("escaped"))));
         QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/vmm-update-%1-escaped").arg(nameVersion)));
-        if (Tamper(tamper) == Tamper::StaysBehind) {
-            // It ran, as a user that may write nowhere of ours, and took what
-            // it started with it.
+        if (Tamper(tamper) == Tamper::StaysBehind || Tamper(tamper) == Tamper::Hangs) {
+            // It ran, as a user that may write nowhere of ours, and its end
+            // or its time-out took what it started with it.
             const qint64 pid = readAll(tmp_->filePath(QStringLiteral("shared/stayer.pid"))).trimmed().toLongLong();
             QVERIFY(pid > 0);
             QTRY_VERIFY_WITH_TIMEOUT(ended(pid), 30000);
@@ -433,6 +440,8 @@ private slots:
         }
         QVERIFY2(steps.filter(QStringLiteral("rename ")).size() >= 3, qPrintable(steps.join(QLatin1Char('\n'))));
         QVERIFY2(steps.filter(QStringLiteral("fsync ")).size() >= 8, qPrintable(steps.join(QLatin1Char('\n'))));
+        const int commit = steps.indexOf(QStringLiteral("rename %1-update/vmm-update-%2/vmm %1/vmm").arg(work_, kVersion));
+        QVERIFY2(commit > 0, qPrintable(steps.join(QLatin1Char('\n'))));
 
         std::set<bool> started;
         for (int k = 0; k < steps.size(); ++k) {
@@ -451,6 +460,23 @@ private slots:
                 killed = true;
             }
             QVERIFY2(killed, qPrintable(steps[k]));
+            if (k == commit || k == commit + 1) {
+                // Killed just before and just after the program's rename: the
+                // program there recovers as it starts, before its plug-ins,
+                // the old one by undoing, the new one by finishing. (Without
+                // a display it ends once it wants its window.)
+                UpdatePackage::beforeSwapStep = nullptr;
+                QProcess start;
+                QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+                env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-display"));
+                env.insert(QStringLiteral("VMM_TARGET"), QStringLiteral("0"));
+                start.setProcessEnvironment(env);
+                start.setWorkingDirectory(work_);
+                start.start(work_ + QStringLiteral("/vmm"), QStringList());
+                QVERIFY(start.waitForFinished(-1));
+                QVERIFY2(!QFileInfo::exists(work_ + QStringLiteral("-update/swap.journal")),
+                         start.readAllStandardError().constData());
+            }
             for (killAt = 0;; ++killAt) {
                 n = 0;
                 try {
