@@ -96,9 +96,10 @@ public:
     static std::function<QString()> runningProgram;
 
     // Finishes or undoes a swap of `workDir`'s running files that a kill or
-    // power cut interrupted (see above); nothing when there was none. Runs
-    // before anything of the program is loaded; false when the journal could
-    // not be carried out (logged).
+    // power cut interrupted (see above); when there was none, only drops what
+    // an update left beside the working folder. Runs before anything of the
+    // program is loaded; false when the journal could not be carried out
+    // (logged).
     static bool recover(const QString& workDir);
     // Called before every change of the swap and of its recovery with what
     // it is about to do. Tests end the process there, as a kill would.
@@ -109,6 +110,7 @@ public:
     QString workDir() const { return work_; }
     QString stagingDir() const;
     QString rollbackDir() const;
+    // The swap's journal (in the staging folder).
     QString journalPath() const;
     // The checked top folder inside staging after a successful prepare().
     QString stagedDir() const { return staged_; }

@@ -474,7 +474,7 @@ private slots:
                 start.setWorkingDirectory(work_);
                 start.start(work_ + QStringLiteral("/vmm"), QStringList());
                 QVERIFY(start.waitForFinished(-1));
-                QVERIFY2(!QFileInfo::exists(work_ + QStringLiteral("-update/swap.journal")),
+                QVERIFY2(!QFileInfo::exists(u.journalPath()),
                          start.readAllStandardError().constData());
             }
             for (killAt = 0;; ++killAt) {
