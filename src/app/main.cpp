@@ -12,6 +12,7 @@
 #include "storagetypes.h"
 #include "sysword.h"
 #include "camerainterface.h"
+#include "updatepackage.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -65,6 +66,11 @@ int main(int argc, char* argv[])
 {
     if (argc == 2 && std::strcmp(argv[1], "--dry-start") == 0)
         return dryStart(argc, argv);
+    // A software update a kill or power cut interrupted is finished or undone
+    // before anything of the program (its plug-ins above all) is loaded; only
+    // in a working folder, whose program this is.
+    if (UpdatePackage::runsFrom(QDir::currentPath(), QStringLiteral("/proc/self/exe")))
+        UpdatePackage::recover(QDir::currentPath());
     // Every screen is painted in software: on X11, Qt's GLX integration would
     // only load the OpenGL driver (with Mesa's software one, its compiler:
     // some 60 MB resident) for nothing.

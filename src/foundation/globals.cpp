@@ -10,7 +10,7 @@
 
 #include <cstdlib>
 
-const char* const kAppVersion = "18.0.1.56";
+const char* const kAppVersion = VMM_APP_VERSION;
 
 QString gaLanStr[kLanRows][kLanCols];
 int gLan = 0;

@@ -20,7 +20,8 @@ constexpr int kMaxRoi = 100;
 constexpr int kLanRows = 2048;
 constexpr int kLanCols = 4;
 
-extern const char* const kAppVersion;  // "18.0.1.56"
+// The project() VERSION of the top CMakeLists.txt, e.g. "18.0.1.56".
+extern const char* const kAppVersion;
 
 extern QString gaLanStr[kLanRows][kLanCols];
 extern int gLan;

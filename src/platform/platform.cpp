@@ -13,13 +13,21 @@
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <grp.h>
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #if defined(__x86_64__) || defined(__i386__)
 #include <sys/io.h>
 #endif
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
+#include <vector>
 
 namespace platform {
 
@@ -203,6 +211,163 @@ bool reboot()
 bool powerOff()
 {
     return endRun(QStringLiteral("init"), {QStringLiteral("0")}, kExitPowerOff);
+}
+
+namespace {
+// Reads what `fd` has now into `into`, up to `cap` bytes in all. Returns
+// false when the stream is done with: its end, an error, or the cap reached
+// (then `cutShort` is set).
+bool readSome(int fd, QByteArray* into, int cap, bool* cutShort)
+{
+    char buf[4096];
+    for (;;) {
+        const int room = cap - into->size();
+        if (room <= 0) {
+            *cutShort = true;
+            return false;
+        }
+        const ssize_t n = ::read(fd, buf, std::min<size_t>(sizeof buf, size_t(room) + 1));
+        if (n > 0) {
+            into->append(buf, int(std::min<ssize_t>(n, room)));
+            if (n > room) {
+                *cutShort = true;
+                return false;
+            }
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+}
+}  // namespace
+
+ConfinedResult runConfined(const QString& dir, const QString& program, const QStringList& args, int timeoutMs,
+                           int maxOutput)
+{
+    ConfinedResult r;
+    // Everything the child needs is made before the fork: between fork and
+    // exec in a process with threads only async-signal-safe calls may run.
+    const QByteArray dirBytes = QFile::encodeName(dir);
+    std::vector<QByteArray> argBytes{QFile::encodeName(program)};
+    for (const QString& a : args)
+        argBytes.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& a : argBytes)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    bool drop = false;
+    uid_t uid = ::geteuid();
+    gid_t gid = ::getegid();
+    if (uid == 0) {
+        struct passwd pw {};
+        struct passwd* found = nullptr;
+        char buf[4096];
+        if (::getpwnam_r("nobody", &pw, buf, sizeof buf, &found) == 0 && found && found->pw_uid != 0) {
+            drop = true;
+            uid = found->pw_uid;
+            gid = found->pw_gid;
+            r.user = QStringLiteral("nobody");
+        } else {
+            r.user = QStringLiteral("root");
+            qWarning("%s runs as root: the system has no user nobody", qPrintable(program));
+        }
+    } else {
+        r.user = QString::number(uid);
+    }
+
+    int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
+    const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (devNull < 0 || ::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
+        for (int fd : {devNull, outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
+            if (fd >= 0)
+                ::close(fd);
+        qWarning("cannot start %s: %s", qPrintable(program), std::strerror(errno));
+        return r;
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // The child: its own session (and so its own process group), the
+        // streams, no descriptor of ours, signals as a fresh process has
+        // them, then the user's rights.
+        if (::setsid() < 0 || ::dup2(devNull, 0) < 0 || ::dup2(outPipe[1], 1) < 0 || ::dup2(errPipe[1], 2) < 0)
+            ::_exit(126);
+        ::close_range(3, ~0U, 0);
+        struct sigaction dfl {};
+        dfl.sa_handler = SIG_DFL;
+        for (int sig = 1; sig < NSIG; ++sig)
+            ::sigaction(sig, &dfl, nullptr);
+        sigset_t none;
+        ::sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (::chdir(dirBytes.constData()) != 0)
+            ::_exit(126);
+        if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
+            ::_exit(126);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    for (int fd : {devNull, outPipe[1], errPipe[1]})
+        ::close(fd);
+    if (pid < 0) {
+        qWarning("cannot start %s: %s", qPrintable(program), std::strerror(errno));
+        ::close(outPipe[0]);
+        ::close(errPipe[0]);
+        return r;
+    }
+    r.started = true;
+    int fds[2] = {outPipe[0], errPipe[0]};
+    QByteArray* sinks[2] = {&r.out, &r.err};
+    for (int fd : fds)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    auto closeStream = [&fds](int i) {
+        if (fds[i] >= 0)
+            ::close(fds[i]);
+        fds[i] = -1;
+    };
+
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
+    bool ended = false;
+    for (;;) {
+        // Ended, but not reaped: its process id (and so its group's) stays
+        // reserved until the group is killed below.
+        siginfo_t si {};
+        ended = ::waitid(P_PID, id_t(pid), &si, WEXITED | WNOHANG | WNOWAIT) == 0 && si.si_pid == pid;
+        for (int i = 0; i < 2; ++i)
+            if (fds[i] >= 0 && !readSome(fds[i], sinks[i], maxOutput, &r.cutShort))
+                closeStream(i);
+        if (ended)
+            break;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            r.timedOut = true;
+            break;
+        }
+        // Short waits: a process it left running may hold the streams open
+        // after the program itself has ended.
+        struct pollfd p[2];
+        nfds_t n = 0;
+        for (int fd : fds)
+            if (fd >= 0)
+                p[n++] = {fd, POLLIN, 0};
+        const int wait = int(std::min<long long>(left, 50));
+        if (n > 0)
+            ::poll(p, n, wait);
+        else
+            ::usleep(useconds_t(wait) * 1000);
+    }
+    // The whole group: the program and whatever it started and left.
+    ::kill(-pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    closeStream(0);
+    closeStream(1);
+    if (ended && !r.timedOut && WIFEXITED(status))
+        r.exitCode = WEXITSTATUS(status);
+    return r;
 }
 
 bool requestPortIo()

@@ -30,6 +30,26 @@ struct CommandResult {
     bool ok() const { return started && !timedOut && exitCode == 0; }
 };
 
+// What runConfined() saw of a program it ran.
+struct ConfinedResult : CommandResult {
+    bool cutShort = false;  // it printed more than was read: its streams were closed on it
+    QString user;           // the user it ran as
+};
+
+// Runs a program that is not trusted yet (the new program of a software
+// update) so that it can do little harm: in a session and process group of
+// its own, in `dir` (entered before the rights are dropped, so that only
+// `dir` itself and the program must be open to the user; give `program`
+// relative to it, "./vmm"), as the user "nobody" when this process is root
+// and the system has that user (as root otherwise, which is logged), with
+// standard input from /dev/null. At most `maxOutput` bytes of its standard
+// output and of its standard error each are read; a stream that would give
+// more is closed on it. When the program ends or `timeoutMs` passes, its
+// whole process group is killed, so nothing it started stays behind.
+// Blocks up to `timeoutMs` and a moment.
+ConfinedResult runConfined(const QString& dir, const QString& program, const QStringList& args, int timeoutMs,
+                           int maxOutput);
+
 class Sleeper {
 public:
     virtual ~Sleeper() = default;

@@ -1,9 +1,11 @@
 #include "updatepackage.h"
 
 #include "globals.h"
+#include "platform.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -12,10 +14,13 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QStorageInfo>
+#include <QTemporaryDir>
 
 #include <cerrno>
+#include <memory>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,6 +62,10 @@ bool runBounded(const QString& program, const QStringList& args, const QString& 
     QProcess p;
     if (!dir.isEmpty())
         p.setWorkingDirectory(dir);
+    // Listings and messages in the one form this code reads.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    p.setProcessEnvironment(env);
     p.start(program, args);
     if (!p.waitForStarted(10000)) {
         *err = p.errorString().toUtf8();
@@ -74,12 +83,16 @@ bool runBounded(const QString& program, const QStringList& args, const QString& 
     return p.exitStatus() == QProcess::NormalExit;
 }
 
-bool renamePath(const QString& from, const QString& to, QString* why)
+// Whether every folder down to `path` may be passed by any user.
+bool openToOthers(const QString& path)
 {
-    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
-        return true;
-    *why = QStringLiteral("rename %1 -> %2: %3").arg(from, to, QString::fromLocal8Bit(std::strerror(errno)));
-    return false;
+    for (QString p = QFileInfo(path).absoluteFilePath();; p = QFileInfo(p).path()) {
+        struct stat st {};
+        if (::stat(QFile::encodeName(p).constData(), &st) != 0 || !(st.st_mode & S_IXOTH))
+            return false;
+        if (p == QLatin1String("/"))
+            return true;
+    }
 }
 
 dev_t deviceOf(const QString& path)
@@ -152,6 +165,7 @@ int UpdatePackage::messageRow(Result r)
     case NotRunnable: return 700;
     case BadChecksum: return 701;
     case WriteFailed: return 702;
+    case TooLarge: return 714;
     }
     return 702;
 }
@@ -190,11 +204,19 @@ UpdatePackage::Result UpdatePackage::prepare(const Found& package)
     detail_.clear();
     if (!package.isValid())
         return fail(NoPackage, QStringLiteral("no package"));
+    // A swap a kill interrupted is carried out before its staging goes.
+    if (!recover(work_))
+        return fail(WriteFailed, QStringLiteral("an interrupted update of %1 could not be recovered").arg(work_));
     discard();
-    if (!QDir().mkpath(stagingDir()))
+    if (!QDir().mkpath(stagingDir()) ||
+        !QFile::setPermissions(stagingDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                 QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                                 QFile::ExeOther))
         return fail(WriteFailed, QStringLiteral("cannot make %1").arg(stagingDir()));
     QString archive;
     Result r = copyArchive(package, &archive);
+    if (r == None && deviceOf(stagingDir()) != deviceOf(work_))
+        r = fail(WriteFailed, QStringLiteral("%1 and %2 lie on different file systems").arg(stagingDir(), work_));
     if (r == None)
         r = unpack(package, archive);
     QFile::remove(archive);
@@ -221,7 +243,7 @@ UpdatePackage::Result UpdatePackage::copyArchive(const Found& package, QString* 
         return fail(DiskPulled, QStringLiteral("cannot open %1: %2").arg(package.path, src.errorString()));
     const qint64 size = src.size();
     *copy = QDir(stagingDir()).filePath(QStringLiteral("package") + suffixOf(package.kind));
-    if (freeSpace(stagingDir()) < size)
+    if (freeSpace(stagingDir()) - size < kKeepFree)
         return fail(NoSpace, QStringLiteral("%1 bytes needed in %2").arg(size).arg(stagingDir()));
     QFile dst(*copy);
     if (!dst.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -251,38 +273,84 @@ UpdatePackage::Result UpdatePackage::copyArchive(const Found& package, QString* 
     return None;
 }
 
-UpdatePackage::Result UpdatePackage::unpack(const Found& package, const QString& archive)
+UpdatePackage::Result UpdatePackage::listArchive(const Found& package, const QString& archive, const QString& tool)
 {
-    const bool rar = package.kind == QLatin1String("rar");
-    const QString tool = rar ? QStringLiteral("bsdtar") : QStringLiteral("tar");
     int code = -1;
     QByteArray out, err;
-    // The member names first: a foreign archive is refused before anything
-    // of it is written.
-    if (!runBounded(tool, {QStringLiteral("-tf"), archive}, QString(), unpackTimeoutMs, &code, &out, &err) || code != 0)
-        return fail(Broken, QStringLiteral("%1 -tf: %2").arg(tool, QString::fromLocal8Bit(err).trimmed()));
+    if (!runBounded(tool, {QStringLiteral("--numeric-owner"), QStringLiteral("-tvf"), archive}, QString(),
+                    unpackTimeoutMs, &code, &out, &err) ||
+        code != 0)
+        return fail(Broken, QStringLiteral("%1 -tvf: %2").arg(tool, QString::fromLocal8Bit(err).trimmed()));
+    // GNU tar: mode, owner/group, size, date, time, name; bsdtar: mode,
+    // links, owner, group, size, month, day, time or year, name. Names that
+    // hold blanks or need quoting are none of a package's.
+    const bool gnu = tool == QLatin1String("tar");
+    const int fixedFields = gnu ? 5 : 8;
+    const int sizeField = gnu ? 2 : 4;
     const QString top = topName(package.version);
-    bool hasProgram = false;
-    for (QString name : QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    listed_.clear();
+    qint64 total = 0;
+    for (const QByteArray& raw : out.split('\n')) {
+        const QStringList fields = QString::fromUtf8(raw).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (fields.isEmpty())
+            continue;
+        if (fields.size() <= fixedFields)
+            return fail(Broken, QStringLiteral("%1 lists \"%2\"").arg(tool, QString::fromUtf8(raw)));
+        QString name = fields.mid(fixedFields).join(QLatin1Char(' '));
         while (name.startsWith(QLatin1String("./")))
             name.remove(0, 2);
         while (name.endsWith(QLatin1Char('/')))
             name.chop(1);
-        if (name.isEmpty() || name == QLatin1String(".") || name == top)
+        // Only plain files and folders: links, devices and pipes could
+        // reach outside the package.
+        const QChar type = fields[0].at(0);
+        if ((name.isEmpty() || name == QLatin1String(".") || name == top) && type == QLatin1Char('d'))
             continue;
         const QString rel = name.startsWith(top + QLatin1Char('/')) ? name.mid(top.size() + 1) : QString();
-        if (rel.isEmpty() || !(allowedFile(rel) || allowedDir(rel)))
+        const bool file = type == QLatin1Char('-') && allowedFile(rel);
+        if (rel.isEmpty() || !(file || (type == QLatin1Char('d') && allowedDir(rel))))
             return fail(Foreign, QStringLiteral("member %1 does not belong in %2").arg(name, top));
-        hasProgram = hasProgram || rel == kProgram;
+        if (!file)
+            continue;
+        bool number = false;
+        const qint64 size = fields[sizeField].toLongLong(&number);
+        if (!number || size < 0)
+            return fail(Broken, QStringLiteral("%1 lists %2 with size \"%3\"").arg(tool, name, fields[sizeField]));
+        if (listed_.contains(rel))
+            return fail(Foreign, QStringLiteral("member %1 given twice").arg(name));
+        listed_.insert(rel, size);
+        // Sizes as listed: a sparse or highly compressed member counts whole.
+        if (size > kMaxPackageBytes || (total += size) > kMaxPackageBytes)
+            return fail(TooLarge, QStringLiteral("%1 bytes and more unpacked, at most %2 allowed")
+                                      .arg(qMax(size, total)).arg(kMaxPackageBytes));
     }
-    if (!hasProgram)
+    if (!listed_.contains(kProgram))
         return fail(Foreign, QStringLiteral("no %1/%2 in the archive").arg(top, kProgram));
+    const qint64 free = freeSpace(work_);
+    if (free - total < kKeepFree)
+        return fail(TooLarge, QStringLiteral("%1 bytes unpacked would leave %2 of %3 free bytes on the disk of %4, "
+                                             "which must keep %5")
+                                  .arg(total).arg(free - total).arg(free).arg(work_).arg(kKeepFree));
+    return None;
+}
+
+UpdatePackage::Result UpdatePackage::unpack(const Found& package, const QString& archive)
+{
+    const bool rar = package.kind == QLatin1String("rar");
+    const QString tool = rar ? QStringLiteral("bsdtar") : QStringLiteral("tar");
+    // The members first: a foreign or oversized archive is refused before
+    // anything of it is written.
+    const Result listing = listArchive(package, archive, tool);
+    if (listing != None)
+        return listing;
+    int code = -1;
+    QByteArray out, err;
     const QStringList args = rar ? QStringList{QStringLiteral("-xof"), archive, QStringLiteral("-C"), stagingDir()}
                                  : QStringList{QStringLiteral("--no-same-owner"), QStringLiteral("-xf"), archive,
                                                QStringLiteral("-C"), stagingDir()};
     if (!runBounded(tool, args, QString(), unpackTimeoutMs, &code, &out, &err) || code != 0) {
         const QString why = QString::fromLocal8Bit(err).trimmed();
-        const bool full = why.contains(QLatin1String("No space left on device"));
+        const bool full = why.contains(QLatin1String("No space left on device")) || freeSpace(work_) < kKeepFree;
         return fail(full ? NoSpace : Broken, QStringLiteral("%1 -x: %2").arg(tool, why));
     }
     return None;
@@ -295,6 +363,8 @@ UpdatePackage::Result UpdatePackage::checkTree(const QString& top)
     int plugins = 0;
     QDirIterator it(top, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
+    const QFile::Permissions readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+    const QFile::Permissions runnable = readable | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
     while (it.hasNext()) {
         const QFileInfo f(it.next());
         const QString rel = QDir(top).relativeFilePath(f.filePath());
@@ -302,14 +372,18 @@ UpdatePackage::Result UpdatePackage::checkTree(const QString& top)
         const bool ok = !f.isSymLink() && ((f.isDir() && allowedDir(rel)) || (f.isFile() && allowedFile(rel)));
         if (!ok)
             return fail(Foreign, QStringLiteral("%1 does not belong in the package").arg(rel));
+        if (f.isFile() && f.size() != listed_.value(rel, -1))
+            return fail(Broken, QStringLiteral("%1 unpacked to %2 bytes, listed with %3")
+                                    .arg(rel).arg(f.size()).arg(listed_.value(rel, -1)));
+        // The archive's modes are not taken over: the dry start's user must
+        // be able to read the package, nobody else to change it.
+        QFile::setPermissions(f.filePath(), f.isDir() || rel == kProgram ? runnable : readable);
         plugins += isPluginName(rel) ? 1 : 0;
     }
     const QFileInfo program(QDir(top).filePath(kProgram));
     if (!program.isFile() || program.size() == 0 || plugins == 0)
         return fail(Foreign, QStringLiteral("the package lacks the program or its plug-ins"));
-    QFile::setPermissions(program.filePath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                                  QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                                                  QFile::ExeOther);
+    QFile::setPermissions(top, runnable);
     return None;
 }
 
@@ -327,6 +401,7 @@ UpdatePackage::Result UpdatePackage::checkSums(const QString& top)
         if (rel != kSums)
             files.insert(rel);
     }
+    const QDeadlineTimer deadline(checksumTimeoutMs);
     static const QRegularExpression line(QStringLiteral("^([0-9a-fA-F]{64}) [ *](?:\\./)?(.+)$"));
     QSet<QString> listed;
     for (const QByteArray& raw : sums.readAll().split('\n')) {
@@ -336,10 +411,21 @@ UpdatePackage::Result UpdatePackage::checkSums(const QString& top)
         const QRegularExpressionMatch m = line.match(text);
         if (!m.hasMatch() || !files.contains(m.captured(2)) || listed.contains(m.captured(2)))
             return fail(BadChecksum, QStringLiteral("%1: bad line \"%2\"").arg(kSums, text));
+        // No more than the archive listed for the file (checkTree saw it
+        // unpack to that), and no longer than the pass may take.
         QFile f(QDir(top).filePath(m.captured(2)));
         QCryptographicHash hash(QCryptographicHash::Sha256);
-        if (!f.open(QIODevice::ReadOnly) || !hash.addData(&f) ||
-            hash.result().toHex() != m.captured(1).toLower().toLatin1())
+        qint64 left = listed_.value(m.captured(2), 0);
+        bool read = f.open(QIODevice::ReadOnly);
+        while (read && left > 0) {
+            if (deadline.hasExpired())
+                return fail(BadChecksum, QStringLiteral("the checksums took longer than %1 ms").arg(checksumTimeoutMs));
+            const QByteArray piece = f.read(qMin(left, kCopyPiece));
+            read = !piece.isEmpty();
+            hash.addData(piece);
+            left -= piece.size();
+        }
+        if (!read || hash.result().toHex() != m.captured(1).toLower().toLatin1())
             return fail(BadChecksum, QStringLiteral("%1 does not match its checksum").arg(m.captured(2)));
         listed.insert(m.captured(2));
     }
@@ -350,22 +436,256 @@ UpdatePackage::Result UpdatePackage::checkSums(const QString& top)
 
 UpdatePackage::Result UpdatePackage::dryStart(const QString& top, const QString& version)
 {
-    int code = -1;
-    QByteArray out, err;
-    const QString program = QDir(top).filePath(kProgram);
-    if (!runBounded(program, {QStringLiteral("--dry-start")}, top, dryStartTimeoutMs, &code, &out, &err) || code != 0)
-        return fail(NotRunnable, QStringLiteral("%1 --dry-start (exit %2): %3 %4")
-                                     .arg(program).arg(code)
-                                     .arg(QString::fromLocal8Bit(out).trimmed(), QString::fromLocal8Bit(err).trimmed()));
-    const QStringList lines = QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // The new program finds its plug-ins by its own full path. Run by root as
+    // an unprivileged user, it could not follow that path through a folder
+    // closed to others (a working folder below /root): then it starts from a
+    // copy of the package in a folder of its own under the temporary folder.
+    QString where = top;
+    std::unique_ptr<QTemporaryDir> copy;
+    if (::geteuid() == 0 && !openToOthers(top)) {
+        qint64 total = 0;
+        for (const qint64 size : qAsConst(listed_))
+            total += size;
+        copy.reset(new QTemporaryDir(QDir::tempPath() + QStringLiteral("/vmm-dry-start-XXXXXX")));
+        if (!copy->isValid() || freeSpace(copy->path()) - total < kKeepFree)
+            return fail(NoSpace, QStringLiteral("no room for a copy of the package in %1").arg(QDir::tempPath()));
+        where = copy->path();
+        const QFile::Permissions readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+        const QFile::Permissions runnable = readable | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+        bool copied = QDir(where).mkpath(kPluginDir) && QFile::setPermissions(where, runnable) &&
+                      QFile::setPermissions(QDir(where).filePath(QStringLiteral("Plugins")), runnable) &&
+                      QFile::setPermissions(QDir(where).filePath(kPluginDir), runnable);
+        for (auto it = listed_.constBegin(); copied && it != listed_.constEnd(); ++it)
+            copied = it.key() == kSums ||
+                     (QFile::copy(QDir(top).filePath(it.key()), QDir(where).filePath(it.key())) &&
+                      QFile::setPermissions(QDir(where).filePath(it.key()), it.key() == kProgram ? runnable : readable));
+        if (!copied)
+            return fail(NoSpace, QStringLiteral("cannot copy the package to %1").arg(where));
+    }
+    // The package's program is not trusted yet: it runs confined, started
+    // inside its folder, and only the start of its answer is read.
+    const platform::ConfinedResult r = platform::runConfined(where, QStringLiteral("./") + kProgram,
+                                                             {QStringLiteral("--dry-start")}, dryStartTimeoutMs,
+                                                             kMaxDryStartOutput);
+    qInfo("update: dry start of %s/%s as %s", qPrintable(where), qPrintable(kProgram), qPrintable(r.user));
+    // For the log: what it said, in short.
+    const QString said = (QString::fromLocal8Bit(r.out) + QLatin1Char(' ') + QString::fromLocal8Bit(r.err))
+                             .simplified()
+                             .left(400);
+    if (!r.ok() || r.cutShort)
+        return fail(NotRunnable, QStringLiteral("%1/%2 --dry-start (exit %3%4%5): %6")
+                                     .arg(top, kProgram).arg(r.exitCode)
+                                     .arg(r.timedOut ? QStringLiteral(", timed out") : QString(),
+                                          r.cutShort ? QStringLiteral(", printed too much") : QString(),
+                                          said));
+    const QStringList lines = QString::fromUtf8(r.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     if (lines.isEmpty() || lines.first().trimmed() != QStringLiteral("vmm ") + version)
         return fail(Foreign, QStringLiteral("the program answers \"%1\", the package is named %2")
                                  .arg(lines.value(0).trimmed(), version));
     const QStringList plugins = QDir(QDir(top).filePath(kPluginDir)).entryList({QStringLiteral("*.so")}, QDir::Files);
     for (const QString& p : plugins)
         if (!lines.contains(QStringLiteral("plugin %1 ok").arg(p)))
-            return fail(NotRunnable, QStringLiteral("plug-in %1 not loaded by the new program").arg(p));
+            return fail(NotRunnable, QStringLiteral("plug-in %1 not loaded by the new program: %2").arg(p, said));
     return None;
+}
+
+namespace {
+
+// The swap of the running files, step by step, each forced to disk before the
+// next, so that after a power cut the disk holds the state after some step:
+//   begin   the staged package and the new roll-back folder (with VERSION)
+//           on disk, then the journal (written whole, by rename);
+//   apply   the old program hard-linked into the new roll-back folder, the
+//           old plug-ins moved there, the new plug-ins moved in, and last the
+//           new program renamed over the old one: the commit;
+//   finish  the new roll-back folder replaces the old one, the journal and
+//           the staging folder go;
+//   undo    (before the commit) the plug-ins moved back, the new roll-back
+//           folder, the journal and the staging folder go.
+// Every step of finish and undo looks at what is where first, so that either
+// may be interrupted and run again.
+class Swap {
+public:
+    Swap(const QString& work, const QString& stagedName)
+        : work_(work), update_(work + QStringLiteral("-update")), staged_(update_ + QLatin1Char('/') + stagedName),
+          rollback_(work + QStringLiteral("-rollback")), fresh_(rollback_ + QStringLiteral(".new")),
+          journal_(journalOf(work)), name_(stagedName)
+    {
+    }
+
+    static QString journalOf(const QString& work) { return work + QStringLiteral("-update/swap.journal"); }
+    static QString freshOf(const QString& work) { return work + QStringLiteral("-rollback.new"); }
+
+    QString why;
+
+    bool committed() const { return !exists(staged_ + QLatin1Char('/') + kProgram); }
+
+    bool begin(const QString& runningVersion)
+    {
+        const QString fresh = fresh_ + QLatin1Char('/');
+        if (!syncTree(staged_) || !sync(update_) || !removeTree(fresh_) || !makeDir(fresh_) ||
+            !makeDir(fresh + QStringLiteral("Plugins")) ||
+            !writeWhole(fresh + QStringLiteral("VERSION"), runningVersion.toUtf8() + '\n') ||
+            !sync(fresh + QStringLiteral("Plugins")) || !sync(fresh_) || !sync(parentOf(work_)))
+            return false;
+        if (!exists(path(work_, QStringLiteral("Plugins"))) &&
+            (!makeDir(path(work_, QStringLiteral("Plugins"))) || !sync(work_)))
+            return false;
+        const QString temporary = journal_ + QStringLiteral(".tmp");
+        return writeWhole(temporary, name_.toUtf8() + '\n') && move(temporary, journal_) && sync(update_);
+    }
+
+    bool apply()
+    {
+        const QString program = path(work_, kProgram), plugins = path(work_, kPluginDir);
+        const QString workPlugins = path(work_, QStringLiteral("Plugins"));
+        const QString freshPlugins = path(fresh_, QStringLiteral("Plugins"));
+        step(QStringLiteral("link ") + program);
+        if (::link(QFile::encodeName(program).constData(), QFile::encodeName(path(fresh_, kProgram)).constData()) != 0)
+            return failed(QStringLiteral("link %1 into %2").arg(program, fresh_));
+        if (!sync(fresh_))
+            return false;
+        if (exists(plugins) && (!move(plugins, path(fresh_, kPluginDir)) || !sync(workPlugins) || !sync(freshPlugins)))
+            return false;
+        return move(path(staged_, kPluginDir), plugins) && sync(path(staged_, QStringLiteral("Plugins"))) &&
+               sync(workPlugins) && move(path(staged_, kProgram), program) && sync(staged_) && sync(work_);
+    }
+
+    bool finish()
+    {
+        if (exists(fresh_) && (!removeTree(rollback_) || !move(fresh_, rollback_) || !sync(parentOf(work_))))
+            return false;
+        return remove(journal_) && sync(update_) && removeTree(update_);
+    }
+
+    bool undo()
+    {
+        const QString plugins = path(work_, kPluginDir), staged = path(staged_, kPluginDir);
+        const QString kept = path(fresh_, kPluginDir);
+        const QString workPlugins = path(work_, QStringLiteral("Plugins"));
+        if (!exists(staged) && exists(plugins) &&
+            (!move(plugins, staged) || !sync(workPlugins) || !sync(path(staged_, QStringLiteral("Plugins")))))
+            return false;
+        if (!exists(plugins) && exists(kept) &&
+            (!move(kept, plugins) || !sync(path(fresh_, QStringLiteral("Plugins"))) || !sync(workPlugins)))
+            return false;
+        return removeTree(fresh_) && sync(parentOf(work_)) && remove(journal_) && sync(update_) &&
+               removeTree(update_);
+    }
+
+private:
+    static QString path(const QString& dir, const QString& rel) { return dir + QLatin1Char('/') + rel; }
+    static QString parentOf(const QString& p) { return QFileInfo(p).absolutePath(); }
+    static bool exists(const QString& p)
+    {
+        struct stat st {};
+        return ::lstat(QFile::encodeName(p).constData(), &st) == 0;
+    }
+
+    bool failed(const QString& what)
+    {
+        why = QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    // Where a test ends the process as a kill would.
+    static void step(const QString& what)
+    {
+        if (UpdatePackage::beforeSwapStep)
+            UpdatePackage::beforeSwapStep(what);
+    }
+    bool sync(const QString& p)
+    {
+        step(QStringLiteral("fsync ") + p);
+        const int fd = ::open(QFile::encodeName(p).constData(), O_RDONLY | O_CLOEXEC);
+        const bool ok = fd >= 0 && ::fsync(fd) == 0;
+        if (!ok)
+            failed(QStringLiteral("fsync %1").arg(p));
+        if (fd >= 0)
+            ::close(fd);
+        return ok;
+    }
+    bool syncTree(const QString& dir)
+    {
+        QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            if (!sync(it.next()))
+                return false;
+        return sync(dir);
+    }
+    bool move(const QString& from, const QString& to)
+    {
+        step(QStringLiteral("rename %1 %2").arg(from, to));
+        return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0 ||
+               failed(QStringLiteral("rename %1 -> %2").arg(from, to));
+    }
+    bool remove(const QString& p)
+    {
+        step(QStringLiteral("remove ") + p);
+        return ::unlink(QFile::encodeName(p).constData()) == 0 || errno == ENOENT ||
+               failed(QStringLiteral("remove %1").arg(p));
+    }
+    bool removeTree(const QString& dir)
+    {
+        step(QStringLiteral("remove ") + dir);
+        if (!exists(dir) || QDir(dir).removeRecursively())
+            return true;
+        why = QStringLiteral("cannot remove %1").arg(dir);
+        return false;
+    }
+    bool makeDir(const QString& dir)
+    {
+        step(QStringLiteral("mkdir ") + dir);
+        return ::mkdir(QFile::encodeName(dir).constData(), 0755) == 0 || errno == EEXIST ||
+               failed(QStringLiteral("mkdir %1").arg(dir));
+    }
+    bool writeWhole(const QString& file, const QByteArray& data)
+    {
+        step(QStringLiteral("write ") + file);
+        QFile f(file);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(data) != data.size() || !f.flush() ||
+            ::fsync(f.handle()) != 0) {
+            why = QStringLiteral("cannot write %1: %2").arg(file, f.errorString());
+            return false;
+        }
+        return true;
+    }
+
+    const QString work_, update_, staged_, rollback_, fresh_, journal_, name_;
+};
+
+}  // namespace
+
+std::function<void(const QString&)> UpdatePackage::beforeSwapStep;
+
+QString UpdatePackage::journalPath() const { return Swap::journalOf(work_); }
+
+bool UpdatePackage::recover(const QString& workDir)
+{
+    const QString work = QDir(workDir).absolutePath();
+    QFile journal(Swap::journalOf(work));
+    if (!journal.exists()) {
+        // No swap, or one that never began or had already ended: nothing of
+        // the running files is in question; what an update left is dropped.
+        QDir(Swap::freshOf(work)).removeRecursively();
+        QDir(work + QStringLiteral("-update")).removeRecursively();
+        return true;
+    }
+    static const QRegularExpression name(QStringLiteral("^vmm-update-[0-9.]{1,40}$"));
+    const QString staged = journal.open(QIODevice::ReadOnly) ? QString::fromUtf8(journal.readLine(64)).trimmed() : QString();
+    if (!name.match(staged).hasMatch()) {
+        qCritical("update: the journal %s is unreadable; the running files are left as they are",
+                  qPrintable(journal.fileName()));
+        return false;
+    }
+    Swap swap(work, staged);
+    const bool forward = swap.committed();
+    qWarning("update: the swap to %s was interrupted; %s", qPrintable(staged),
+             forward ? "the new program is in place, finishing it" : "undoing it");
+    if (!(forward ? swap.finish() : swap.undo())) {
+        qCritical("update: recovering the swap failed: %s", qPrintable(swap.why));
+        return false;
+    }
+    return true;
 }
 
 UpdatePackage::Result UpdatePackage::install(const QString& runningVersion)
@@ -373,56 +693,33 @@ UpdatePackage::Result UpdatePackage::install(const QString& runningVersion)
     if (staged_.isEmpty())
         return fail(WriteFailed, QStringLiteral("nothing prepared"));
     const QString program = QDir(work_).filePath(kProgram);
-    const QString plugins = QDir(work_).filePath(kPluginDir);
-    const QString rb = rollbackDir();
-    const QString rbPrevious = rb + QStringLiteral(".previous");
     if (!QFileInfo(program).isFile())
         return fail(NotLaidOut, QStringLiteral("%1 missing").arg(program));
     if (deviceOf(staged_) != deviceOf(work_))
         return fail(WriteFailed, QStringLiteral("%1 and %2 lie on different file systems").arg(staged_, work_));
 
-    // The last roll-back is set aside and dropped only once the swap is done.
-    QDir(rbPrevious).removeRecursively();
-    QString why;
-    if (QFileInfo::exists(rb) && !renamePath(rb, rbPrevious, &why))
+    Swap swap(work_, QFileInfo(staged_).fileName());
+    staged_.clear();
+    if (!swap.begin(runningVersion)) {
+        // Nothing of the running files has changed yet.
+        const QString why = swap.why;
+        if (!swap.undo())
+            qCritical("update: cleaning up after a failed start of the swap: %s", qPrintable(swap.why));
         return fail(WriteFailed, why);
-    struct Move {
-        QString from, to;
-    };
-    QVector<Move> moves{{program, rb + QLatin1Char('/') + kProgram}};
-    if (QFileInfo(plugins).isDir())
-        moves.append({plugins, rb + QLatin1Char('/') + kPluginDir});
-    moves.append({QDir(staged_).filePath(kProgram), program});
-    moves.append({QDir(staged_).filePath(kPluginDir), plugins});
-    QVector<Move> done;
-    bool ok = QDir().mkpath(rb + QStringLiteral("/Plugins")) && QDir().mkpath(QDir(work_).filePath(QStringLiteral("Plugins")));
-    if (!ok)
-        why = QStringLiteral("cannot make %1").arg(rb);
-    for (const Move& m : moves) {
-        if (!ok || !(ok = renamePath(m.from, m.to, &why)))
-            break;
-        done.append(m);
     }
-    if (!ok) {
-        // Back to the files that ran, in reverse order.
-        for (int i = done.size() - 1; i >= 0; --i) {
-            QString undoWhy;
-            if (!renamePath(done[i].to, done[i].from, &undoWhy))
-                qCritical("update: undo failed: %s", qPrintable(undoWhy));
+    if (!swap.apply()) {
+        const QString why = swap.why;
+        if (swap.committed()) {
+            qWarning("update: %s after the new program was in place", qPrintable(why));
+        } else {
+            if (!swap.undo())
+                qCritical("update: undo failed, the next start tries again: %s", qPrintable(swap.why));
+            return fail(WriteFailed, why);
         }
-        QDir(rb).removeRecursively();
-        QString ignored;
-        if (QFileInfo::exists(rbPrevious))
-            renamePath(rbPrevious, rb, &ignored);
-        return fail(WriteFailed, why);
     }
-    QFile version(rb + QStringLiteral("/VERSION"));
-    if (version.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        version.write(runningVersion.toUtf8() + '\n');
-    version.close();
-    QDir(rbPrevious).removeRecursively();
-    discard();
-    ::sync();   // the renames must survive the reboot that follows
-    qInfo("update: the running files of %s were replaced; the old ones are in %s", qPrintable(work_), qPrintable(rb));
+    if (!swap.finish())
+        qWarning("update: finishing the swap failed, the next start tries again: %s", qPrintable(swap.why));
+    qInfo("update: the running files of %s were replaced; the old ones are in %s", qPrintable(work_),
+          qPrintable(rollbackDir()));
     return None;
 }

@@ -17,16 +17,28 @@
 // <dir>/<name>-update (staging) and <dir>/<name>-rollback (the files the last
 // update replaced, kept for one roll-back, with their version in VERSION).
 //
-// prepare() copies the package from the disk, unpacks and checks it (the new
-// program must answer "--dry-start" with the package's version and load every
-// plug-in); it never touches the working folder. install() then swaps the
-// running files by rename and undoes what it did when a rename fails. Both
-// block: run them off the GUI thread. Every external program they run has a
-// bounded wait.
+// prepare() copies the package from the disk, lists it (every member's size
+// against kMaxPackageBytes and against the free space the working disk must
+// keep, kKeepFree, before anything is unpacked), unpacks and checks it (the
+// new program must answer "--dry-start" with the package's version and load
+// every plug-in; it runs as an unprivileged user, see platform::runConfined);
+// it never touches the working folder. install() then swaps the running files.
+// Both block: run them off the GUI thread. Every external program they run and
+// the checksum pass have a bounded wait.
+//
+// The swap survives a kill or a power cut at any moment: before it changes
+// anything it writes a journal, "swap.journal" in the staging folder, and it
+// forces every step to disk before the next. The plug-ins go first, the
+// program last, by one rename over the old one: that rename is the swap's
+// commit. The working folder thus always holds a "vmm" (run.sh always finds
+// one), and recover(), which the program runs first at every start, finishes
+// the swap when the new program is in place (that is the one then running)
+// and undoes it when the old one still is.
 #pragma once
 
 #include "upaninfo.h"
 
+#include <QHash>
 #include <QString>
 #include <QVector>
 
@@ -46,7 +58,16 @@ public:
         NotRunnable,    // the new program does not answer its dry start
         BadChecksum,    // SHA256SUMS does not match
         WriteFailed,    // staging or the swap of the running files failed
+        TooLarge,       // the unpacked package would exceed kMaxPackageBytes or the free space
     };
+
+    // The most a package may unpack to, all members together.
+    static constexpr qint64 kMaxPackageBytes = qint64(1) << 30;
+    // What the working disk (latch, counters, record, pictures) must keep
+    // free after the package is unpacked beside it.
+    static constexpr qint64 kKeepFree = qint64(64) << 20;
+    // The most of the dry start's output that is read.
+    static constexpr int kMaxDryStartOutput = 4096;
 
     struct Found {
         QString path;     // the archive on the disk
@@ -74,11 +95,23 @@ public:
     // play the program in a working folder replace it.
     static std::function<QString()> runningProgram;
 
+    // Finishes or undoes a swap of `workDir`'s running files that a kill or
+    // power cut interrupted (see above); when there was none, only drops what
+    // an update left beside the working folder. Runs before anything of the
+    // program is loaded; false when the journal could not be carried out
+    // (logged).
+    static bool recover(const QString& workDir);
+    // Called before every change of the swap and of its recovery with what
+    // it is about to do. Tests end the process there, as a kill would.
+    static std::function<void(const QString&)> beforeSwapStep;
+
     explicit UpdatePackage(const QString& workDir);
 
     QString workDir() const { return work_; }
     QString stagingDir() const;
     QString rollbackDir() const;
+    // The swap's journal (in the staging folder).
+    QString journalPath() const;
     // The checked top folder inside staging after a successful prepare().
     QString stagedDir() const { return staged_; }
     // What the refusal was about, for the log.
@@ -93,13 +126,15 @@ public:
     std::function<void(qint64)> onCopied;
     // Free bytes where `path` lies; QStorageInfo by default.
     std::function<qint64(const QString&)> freeSpace;
-    // Bounds of the external programs, in ms.
+    // Bounds of the external programs and of the checksum pass, in ms.
     int unpackTimeoutMs = 300000;
     int dryStartTimeoutMs = 120000;
+    int checksumTimeoutMs = 300000;
 
 private:
     Result copyArchive(const Found& package, QString* copy);
     Result unpack(const Found& package, const QString& archive);
+    Result listArchive(const Found& package, const QString& archive, const QString& tool);
     Result checkTree(const QString& top);
     Result checkSums(const QString& top);
     Result dryStart(const QString& top, const QString& version);
@@ -108,4 +143,5 @@ private:
     QString work_;
     QString staged_;
     QString detail_;
+    QHash<QString, qint64> listed_;   // member sizes by path relative to the top folder
 };

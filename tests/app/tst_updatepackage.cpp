@@ -18,6 +18,9 @@
 #include <QtTest>
 
 #include <memory>
+#include <set>
+
+#include <unistd.h>
 
 namespace {
 
@@ -56,7 +59,28 @@ QMap<QString, QByteArray> snapshot(const QString& dir)
 }
 
 // What a package's top folder may be changed into before it is packed.
-enum class Tamper { None, BadSum, GarbageProgram, GarbagePlugin, ExtraFile, SymlinkProgram, OtherTop };
+enum class Tamper {
+    None, BadSum, GarbageProgram, GarbagePlugin, ExtraFile, SymlinkProgram, OtherTop,
+    SparsePlugin,   // a 4 TiB plug-in (listed in SHA256SUMS), stored sparse
+    BombPlugin,     // a 200 MiB plug-in of zeros, a few hundred kB packed
+    EndlessOutput,  // a program that prints without end
+    StaysBehind,    // a program that leaves a process running and writes where it may not
+    Hangs,          // a program that never answers
+};
+
+constexpr qint64 kMiB = qint64(1) << 20;
+
+// Whether the process `pid` has ended (a zombie nobody reaps counts).
+bool ended(qint64 pid)
+{
+    const QByteArray status = readAll(QStringLiteral("/proc/%1/status").arg(pid));
+    return status.isEmpty() || status.contains("State:\tZ");
+}
+
+QStringList pluginsIn(const QString& work)
+{
+    return QDir(work + QStringLiteral("/Plugins/Cameras")).entryList(QDir::Files, QDir::Name);
+}
 
 }  // namespace
 
@@ -75,10 +99,22 @@ class TestUpdatePackage : public QObject {
         const QString topName = QStringLiteral("vmm-update-") + nameVersion;
         const QString top = src + QLatin1Char('/') + (tamper == Tamper::OtherTop ? QStringLiteral("vmm") : topName);
         QDir().mkpath(top + QStringLiteral("/Plugins/Cameras"));
+        const QString shared = tmp_->filePath(QStringLiteral("shared"));
         if (tamper == Tamper::SymlinkProgram)
             QFile::link(QStringLiteral("/bin/true"), top + QStringLiteral("/vmm"));
         else if (tamper == Tamper::GarbageProgram)
             writeFile(top + QStringLiteral("/vmm"), QByteArray(4096, 'x'));
+        else if (tamper == Tamper::EndlessOutput)
+            writeFile(top + QStringLiteral("/vmm"), "#!/bin/sh\nwhile :; do echo vmm " + nameVersion.toUtf8() + "; done\n");
+        else if (tamper == Tamper::StaysBehind)
+            // It answers, but for another version, so it is refused after it ran.
+            writeFile(top + QStringLiteral("/vmm"), QStringLiteral("#!/bin/sh\nsleep 600 &\necho $! > %1/stayer.pid\n"
+                                                                   "echo x > %2/pwned\necho x > %3/pwned\n"
+                                                                   "echo vmm 0.0.0.1\n")
+                                                        .arg(shared, work_, tmp_->path()).toUtf8());
+        else if (tamper == Tamper::Hangs)
+            writeFile(top + QStringLiteral("/vmm"),
+                      QStringLiteral("#!/bin/sh\necho $$ > %1/stayer.pid\nexec sleep 600\n").arg(shared).toUtf8());
         else
             QFile::copy(kBuild + QStringLiteral("/src/app/vmm"), top + QStringLiteral("/vmm"));
         for (const QString& p : kPlugins)
@@ -91,6 +127,14 @@ class TestUpdatePackage : public QObject {
         sum.setWorkingDirectory(top);
         sum.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("sha256sum vmm Plugins/Cameras/*.so > SHA256SUMS")});
         sum.waitForFinished(-1);
+        const QString huge = top + QStringLiteral("/Plugins/Cameras/libhuge.so");
+        if (tamper == Tamper::SparsePlugin || tamper == Tamper::BombPlugin) {
+            writeFile(huge, QByteArray());
+            QFile::resize(huge, tamper == Tamper::SparsePlugin ? qint64(4) << 40 : 200 * kMiB);
+            QFile sums(top + QStringLiteral("/SHA256SUMS"));
+            sums.open(QIODevice::Append);
+            sums.write(QByteArray(64, '0') + "  Plugins/Cameras/libhuge.so\n");
+        }
         if (tamper == Tamper::BadSum) {
             QByteArray sums = readAll(top + QStringLiteral("/SHA256SUMS"));
             sums[0] = sums[0] == '0' ? '1' : '0';
@@ -106,6 +150,8 @@ class TestUpdatePackage : public QObject {
         }
         QStringList args{suffix == QLatin1String(".tar.gz") ? QStringLiteral("-czf") : QStringLiteral("-cf"), archive,
                          QStringLiteral("-C"), src, QFileInfo(top).fileName()};
+        if (tamper == Tamper::SparsePlugin)
+            args.prepend(QStringLiteral("--sparse"));
         if (QProcess::execute(QStringLiteral("tar"), args) != 0)
             return QString();
         return archive;
@@ -135,6 +181,11 @@ private slots:
     {
         tmp_.reset(new QTemporaryDir);
         QVERIFY(tmp_->isValid());
+        // The dry start's user must reach the package; a folder it may write
+        // to stands for the rest of the machine.
+        QVERIFY(QFile::setPermissions(tmp_->path(), QFile::Permissions(0x7755)));
+        QVERIFY(QDir().mkpath(tmp_->filePath(QStringLiteral("shared"))));
+        QVERIFY(QFile::setPermissions(tmp_->filePath(QStringLiteral("shared")), QFile::Permissions(0x7777)));
         work_ = tmp_->filePath(QStringLiteral("work"));
         disk_ = tmp_->filePath(QStringLiteral("usbdisk"));
         QVERIFY(QDir().mkpath(disk_));
@@ -150,6 +201,7 @@ private slots:
         QDir::setCurrent(old_);
         platform::setExitHandler(nullptr);
         platform::setSleeper(nullptr);
+        UpdatePackage::beforeSwapStep = nullptr;
         UpdatePackage::runningProgram = [] { return QCoreApplication::applicationFilePath(); };
         delete DiskManager::_instance;
         DiskManager::_instance = nullptr;
@@ -179,6 +231,9 @@ private slots:
     // working folder's program is the package's and answers its dry start.
     void updateFromScreen()
     {
+        // Closed to others, as /root is: the dry start's user cannot reach
+        // the package where it is unpacked.
+        QVERIFY(QFile::setPermissions(tmp_->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QVERIFY(!makePackage(kVersion, QStringLiteral(".tar.gz")).isEmpty());
         QFile mounts(tmp_->filePath(QStringLiteral("mounts")));
         QVERIFY(mounts.open(QIODevice::WriteOnly));
@@ -254,7 +309,9 @@ private slots:
     {
         QTest::addColumn<QString>("nameVersion");
         QTest::addColumn<int>("tamper");
-        QTest::addColumn<QString>("damage");   // "", "truncate", "garbage", "pull", "full"
+        // "", "truncate", "garbage", "pull", "full", "small disk", "slow sums",
+        // "short dry start", or "tar:<kind>" for an archive of tests/app/hostiletar.py
+        QTest::addColumn<QString>("damage");
         QTest::addColumn<int>("expected");
         const QString v = kVersion;
         QTest::newRow("truncated") << v << int(Tamper::None) << "truncate" << int(UpdatePackage::Broken);
@@ -266,8 +323,18 @@ private slots:
         QTest::newRow("symlinked program") << v << int(Tamper::SymlinkProgram) << "" << int(UpdatePackage::Foreign);
         QTest::newRow("mislabelled") << "18.0.1.99" << int(Tamper::None) << "" << int(UpdatePackage::Foreign);
         QTest::newRow("checksum") << v << int(Tamper::BadSum) << "" << int(UpdatePackage::BadChecksum);
+        QTest::newRow("checksums out of time") << v << int(Tamper::None) << "slow sums" << int(UpdatePackage::BadChecksum);
         QTest::newRow("program does not run") << v << int(Tamper::GarbageProgram) << "" << int(UpdatePackage::NotRunnable);
         QTest::newRow("plug-in does not load") << v << int(Tamper::GarbagePlugin) << "" << int(UpdatePackage::NotRunnable);
+        QTest::newRow("sparse 4 TiB plug-in") << v << int(Tamper::SparsePlugin) << "" << int(UpdatePackage::TooLarge);
+        QTest::newRow("gz bomb on a small disk") << v << int(Tamper::BombPlugin) << "small disk"
+                                                 << int(UpdatePackage::TooLarge);
+        QTest::newRow("prints without end") << v << int(Tamper::EndlessOutput) << "" << int(UpdatePackage::NotRunnable);
+        QTest::newRow("never answers") << v << int(Tamper::Hangs) << "short dry start" << int(UpdatePackage::NotRunnable);
+        QTest::newRow("forks, stays and writes") << v << int(Tamper::StaysBehind) << "" << int(UpdatePackage::Foreign);
+        for (const char* kind : {"dotdot", "absolute", "hardlink", "device", "fifo", "metachar", "many"})
+            QTest::newRow(kind) << v << int(Tamper::None) << QStringLiteral("tar:") + QLatin1String(kind)
+                                << int(UpdatePackage::Foreign);
     }
     void refused()
     {
@@ -277,9 +344,18 @@ private slots:
         QFETCH(int, expected);
         // Plain tar where the compression does not matter: gzip over the
         // sanitised program is slow.
-        const bool gz = damage == QLatin1String("truncate") || damage == QLatin1String("garbage");
-        const QString archive =
-            makePackage(nameVersion, gz ? QStringLiteral(".tar.gz") : QStringLiteral(".tar"), Tamper(tamper));
+        const bool gz = damage == QLatin1String("truncate") || damage == QLatin1String("garbage") ||
+                        Tamper(tamper) == Tamper::BombPlugin;
+        QString archive;
+        if (damage.startsWith(QLatin1String("tar:"))) {
+            archive = disk_ + QStringLiteral("/vmm-update-%1.tar.gz").arg(nameVersion);
+            QCOMPARE(QProcess::execute(QStringLiteral("python3"), {QStringLiteral(VMM_HOSTILETAR), archive,
+                                                                   QStringLiteral("vmm-update-") + nameVersion,
+                                                                   damage.mid(4)}),
+                     0);
+        } else {
+            archive = makePackage(nameVersion, gz ? QStringLiteral(".tar.gz") : QStringLiteral(".tar"), Tamper(tamper));
+        }
         QVERIFY(!archive.isEmpty());
         if (damage == QLatin1String("truncate"))
             QVERIFY(QFile::resize(archive, QFileInfo(archive).size() * 2 / 3));
@@ -292,15 +368,158 @@ private slots:
             u.onCopied = [this](qint64) { QDir(disk_).removeRecursively(); };
         if (damage == QLatin1String("full"))
             u.freeSpace = [](const QString&) { return qint64(4096); };
+        // The 96 MB disk of the latch, counters, record and pictures.
+        if (damage == QLatin1String("small disk"))
+            u.freeSpace = [](const QString&) { return 96 * kMiB; };
+        if (damage == QLatin1String("slow sums"))
+            u.checksumTimeoutMs = 0;
+        if (damage == QLatin1String("short dry start"))
+            u.dryStartTimeoutMs = 2000;
         const UpdatePackage::Result r = u.prepare(found(archive));
         QVERIFY2(r == expected, qPrintable(QStringLiteral("%1: %2").arg(int(r)).arg(u.detail())));
         QVERIFY(!u.detail().isEmpty());
-        QVERIFY(!lanStr(UpdatePackage::messageRow(r)).isEmpty());
+        for (int lan = 0; lan < kLanCols; ++lan)
+            QVERIFY(!lanStr(UpdatePackage::messageRow(r), lan).isEmpty());
         QCOMPARE(snapshot(work_), before);
         QVERIFY(!QFileInfo::exists(u.stagingDir()));
         QVERIFY(!QFileInfo::exists(u.rollbackDir()));
+        // Nothing of the package outside it.
+        QVERIFY(!QFileInfo::exists(tmp_->filePath(QStringLiteral("escaped"))));
+        QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/vmm-update-%1-escaped").arg(nameVersion)));
+        if (Tamper(tamper) == Tamper::StaysBehind || Tamper(tamper) == Tamper::Hangs) {
+            // It ran, as a user that may write nowhere of ours, and its end
+            // or its time-out took what it started with it.
+            const qint64 pid = readAll(tmp_->filePath(QStringLiteral("shared/stayer.pid"))).trimmed().toLongLong();
+            QVERIFY(pid > 0);
+            QTRY_VERIFY_WITH_TIMEOUT(ended(pid), 30000);
+            if (::geteuid() == 0) {
+                QVERIFY(!QFileInfo::exists(work_ + QStringLiteral("/pwned")));
+                QVERIFY(!QFileInfo::exists(tmp_->filePath(QStringLiteral("pwned"))));
+            }
+        }
         QCOMPARE(u.install(kVersion), UpdatePackage::WriteFailed);   // nothing prepared
         QCOMPARE(snapshot(work_), before);
+    }
+
+    // The swap ended as by a kill before each of its renames, links, writes
+    // and fsyncs, then the start's recovery, itself killed at each of its own
+    // steps in turn: the working folder holds the old program with its
+    // plug-in or the new one with all of its, never a mix; either starts and
+    // loads every plug-in beside it, and nothing of the update is left over.
+    void swapKilledAtEveryStep()
+    {
+        struct Killed {};
+        const QString archive = makePackage(kVersion, QStringLiteral(".tar"));
+        QVERIFY(!archive.isEmpty());
+        const QString rollback = work_ + QStringLiteral("-rollback");
+        const QByteArray newProgram = readAll(kBuild + QStringLiteral("/src/app/vmm"));
+        // The old program is this build's too, told apart by a tail.
+        const QByteArray oldProgram = newProgram + "old program";
+        const QString oldPlugin = kPlugins[0];
+        auto layOut = [&] {
+            for (const char* end : {"", "-update", "-rollback", "-rollback.new"})
+                QDir(work_ + QLatin1String(end)).removeRecursively();
+            QVERIFY(writeFile(work_ + QStringLiteral("/vmm"), oldProgram));
+            QVERIFY(QFile::setPermissions(work_ + QStringLiteral("/vmm"), QFile::Permissions(0x7755)));
+            QVERIFY(writeFile(work_ + QStringLiteral("/Plugins/Cameras/") + oldPlugin,
+                              readAll(kBuild + QStringLiteral("/plugins/") + oldPlugin)));
+            QVERIFY(writeFile(work_ + QStringLiteral("/PARAM.db"), "parameters"));
+            QVERIFY(writeFile(rollback + QStringLiteral("/vmm"), "an older program"));
+            QVERIFY(writeFile(rollback + QStringLiteral("/VERSION"), "18.0.1.1\n"));
+        };
+        layOut();
+        const QMap<QString, QByteArray> oldFiles = snapshot(work_), olderRollback = snapshot(rollback);
+
+        QStringList steps;
+        {
+            UpdatePackage u(work_);
+            QCOMPARE(u.prepare(found(archive)), UpdatePackage::None);
+            UpdatePackage::beforeSwapStep = [&steps](const QString& what) { steps << what; };
+            QCOMPARE(u.install(QStringLiteral("18.0.1.55")), UpdatePackage::None);
+            UpdatePackage::beforeSwapStep = nullptr;
+        }
+        QVERIFY2(steps.filter(QStringLiteral("rename ")).size() >= 3, qPrintable(steps.join(QLatin1Char('\n'))));
+        QVERIFY2(steps.filter(QStringLiteral("fsync ")).size() >= 8, qPrintable(steps.join(QLatin1Char('\n'))));
+        const int commit = steps.indexOf(QStringLiteral("rename %1-update/vmm-update-%2/vmm %1/vmm").arg(work_, kVersion));
+        QVERIFY2(commit > 0, qPrintable(steps.join(QLatin1Char('\n'))));
+
+        std::set<bool> started;
+        for (int k = 0; k < steps.size(); ++k) {
+            layOut();
+            UpdatePackage u(work_);
+            QCOMPARE(u.prepare(found(archive)), UpdatePackage::None);
+            int n = 0, killAt = k;
+            UpdatePackage::beforeSwapStep = [&n, &killAt](const QString&) {
+                if (n++ == killAt)
+                    throw Killed();
+            };
+            bool killed = false;
+            try {
+                u.install(QStringLiteral("18.0.1.55"));
+            } catch (const Killed&) {
+                killed = true;
+            }
+            QVERIFY2(killed, qPrintable(steps[k]));
+            if (k == commit || k == commit + 1) {
+                // Killed just before and just after the program's rename: the
+                // program there recovers as it starts, before its plug-ins,
+                // the old one by undoing, the new one by finishing. (Without
+                // a display it ends once it wants its window.)
+                UpdatePackage::beforeSwapStep = nullptr;
+                QProcess start;
+                QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+                env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-display"));
+                env.insert(QStringLiteral("VMM_TARGET"), QStringLiteral("0"));
+                start.setProcessEnvironment(env);
+                start.setWorkingDirectory(work_);
+                start.start(work_ + QStringLiteral("/vmm"), QStringList());
+                QVERIFY(start.waitForFinished(-1));
+                QVERIFY2(!QFileInfo::exists(u.journalPath()),
+                         start.readAllStandardError().constData());
+            }
+            for (killAt = 0;; ++killAt) {
+                n = 0;
+                try {
+                    QVERIFY(UpdatePackage::recover(work_));
+                    break;
+                } catch (const Killed&) {
+                }
+            }
+            UpdatePackage::beforeSwapStep = nullptr;
+
+            const QByteArray where = QStringLiteral("killed before \"%1\"").arg(steps[k]).toUtf8();
+            const bool isNew = readAll(work_ + QStringLiteral("/vmm")) == newProgram;
+            if (isNew) {
+                QCOMPARE(pluginsIn(work_), kPlugins);
+                for (const QString& p : kPlugins)
+                    QVERIFY2(readAll(work_ + QStringLiteral("/Plugins/Cameras/") + p) ==
+                                 readAll(kBuild + QStringLiteral("/plugins/") + p), where);
+                QVERIFY2(readAll(rollback + QStringLiteral("/vmm")) == oldProgram, where);
+                QCOMPARE(pluginsIn(rollback), QStringList{oldPlugin});
+                QCOMPARE(readAll(rollback + QStringLiteral("/VERSION")), QByteArray("18.0.1.55\n"));
+            } else {
+                QVERIFY2(snapshot(work_) == oldFiles, where);
+                QVERIFY2(snapshot(rollback) == olderRollback, where);
+            }
+            QCOMPARE(readAll(work_ + QStringLiteral("/PARAM.db")), QByteArray("parameters"));
+            for (const char* end : {"-update", "-rollback.new"})
+                QVERIFY2(!QFileInfo::exists(work_ + QLatin1String(end)), where);
+
+            // The start after: the program answers and loads every plug-in
+            // (once for each of the two outcomes; the others are the same
+            // bytes).
+            if (!started.insert(isNew).second)
+                continue;
+            QProcess run;
+            run.setWorkingDirectory(work_);
+            run.start(work_ + QStringLiteral("/vmm"), {QStringLiteral("--dry-start")});
+            QVERIFY(run.waitForFinished(-1));
+            const QString out = QString::fromUtf8(run.readAllStandardOutput());
+            QVERIFY2(run.exitCode() == 0 && out.startsWith(QStringLiteral("vmm %1\n").arg(kVersion)), qPrintable(out));
+            for (const QString& p : pluginsIn(work_))
+                QVERIFY2(out.contains(QStringLiteral("plugin %1 ok").arg(p)), qPrintable(out));
+        }
+        QCOMPARE(started.size(), size_t(2));   // killed early it went back, killed late forward
     }
 };
 

@@ -48,7 +48,7 @@ private slots:
         writeVersionToJson();
         const QJsonObject o = readConfig();
         QCOMPARE(o.keys(), (QStringList{"camcount", "version"}));
-        QCOMPARE(o.value("version").toString(), QString("18.0.1.56"));
+        QCOMPARE(o.value("version").toString(), QString::fromLatin1(VMM_PROJECT_VERSION));
         QCOMPARE(o.value("camcount").toInt(), 3);
     }
 
@@ -59,7 +59,7 @@ private slots:
         numCamera = 2;
         writeVersionToJson();
         const QJsonObject o = readConfig();
-        QCOMPARE(o.value("version").toString(), QString("18.0.1.56"));
+        QCOMPARE(o.value("version").toString(), QString::fromLatin1(VMM_PROJECT_VERSION));
         QCOMPARE(o.value("camcount").toInt(), 2);
         QCOMPARE(o.value("http_port").toInt(), 10100);
         QCOMPARE(o.value("nested").toObject().value("a").toInt(), 1);
