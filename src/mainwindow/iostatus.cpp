@@ -76,8 +76,13 @@ QRect IOStatusWidget::lampTextRect(int row, int i) const
 QRect IOStatusWidget::lampTextNeeds(const QString& name, const QFont& font) const
 {
     const QRect room = lampTextRect(0, 0);
-    return QFontMetrics(font).boundingRect(QRect(0, 0, room.width(), 10 * room.height()),
-                                           Qt::AlignLeft | Qt::TextWordWrap, name);
+    const QFontMetrics fm(font);
+    // Every word on one line: a word wider than the room needs its width.
+    int widest = 0;
+    for (const QString& word : unbreakableWords(name))
+        widest = qMax(widest, fm.horizontalAdvance(word));
+    const QSize lines = fm.size(0, wrapAtWords(name, fm, room.width()));
+    return QRect(0, 0, qMax(widest, lines.width()), lines.height());
 }
 
 QFont IOStatusWidget::lampFont(const QString& name) const
@@ -159,7 +164,9 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
             p.setPen(QColor(210, 210, 210));
             p.save();
             p.setClipRect(lampTextRect(r, i));
-            p.drawText(lampTextRect(r, i), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, name);
+            // Broken between words only, never inside a kana word as Qt's wrap would.
+            p.drawText(lampTextRect(r, i), Qt::AlignLeft | Qt::AlignVCenter,
+                       wrapAtWords(name, QFontMetrics(names), lampTextRect(r, i).width()));
             p.restore();
         }
     };
