@@ -88,8 +88,13 @@ CustomIONameWidget::CustomIONameWidget(QWidget* parent) : QDialog(parent)
     }
     okButton = new ColorButton(lanStr(121), this, 3);
     cancelButton = new ColorButton(lanStr(124), this, 3);
-    screenfit::button(okButton);
-    screenfit::button(cancelButton);
+    for (ColorButton* b : {okButton, cancelButton}) {
+        screenfit::button(b);
+        // The caption whole at its size: the grid would make it narrower.
+        QFont f = b->font();
+        f.setPixelSize(ColorButton::fontPixelsFor(3, gLan));
+        b->setMinimumWidth(QFontMetrics(f).horizontalAdvance(b->text()) + 40);
+    }
     connect(okButton, &QPushButton::clicked, this, &CustomIONameWidget::accept);
     connect(cancelButton, &QPushButton::clicked, this, &CustomIONameWidget::reject);
     grid->addWidget(cancelButton, top + kSlots, 2);

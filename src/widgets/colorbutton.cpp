@@ -36,11 +36,11 @@ QString splitInTwo(const QString& text)
             best = i;
     if (best >= 0)
         return t.left(best).trimmed() + QLatin1Char('\n') + t.mid(best + 1).trimmed();
-    // Between two characters of which one is Chinese or Japanese.
+    // Between two words of Chinese or Japanese (an ideograph, a kana word).
+    const QStringList words = unbreakableWords(t);
     int cut = -1;
     for (int i = 1; i < t.size(); ++i)
-        if ((breaksBetweenCharacters(t.at(i - 1)) || breaksBetweenCharacters(t.at(i)))
-            && (cut < 0 || qAbs(i - mid) < qAbs(cut - mid)))
+        if ((cut < 0 || qAbs(i - mid) < qAbs(cut - mid)) && unbreakableWords(t.left(i)) + unbreakableWords(t.mid(i)) == words)
             cut = i;
     if (cut < 0)
         return QString();

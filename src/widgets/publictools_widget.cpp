@@ -66,6 +66,17 @@ bool closesPhrase(QChar c)
     return closing.contains(c);
 }
 
+bool isHiragana(QChar c)
+{
+    return c.unicode() >= 0x3040 && c.unicode() <= 0x309F;
+}
+
+bool isKatakana(QChar c)
+{
+    const ushort u = c.unicode();
+    return (u >= 0x30A0 && u <= 0x30FF) || (u >= 0x31F0 && u <= 0x31FF) || (u >= 0xFF66 && u <= 0xFF9F);
+}
+
 struct Token {
     QString text;
     bool blankBefore = false;
@@ -110,6 +121,10 @@ QVector<Token> tokens(const QString& paragraph)
             blank = false;
             continue;
         }
+        // A katakana word after hiragana (a particle, "前の|テンプレート")
+        // starts a word of its own; hiragana after katakana stays with it.
+        if (isKatakana(c) && !run.isEmpty() && isHiragana(run.back()))
+            flush();
         run += c;
     }
     flush();

@@ -56,6 +56,8 @@ void TestTouchKit::wrappedCaptionShrinksInsteadOfBreakingAWord()
         {QStringLiteral("エジェクタ"), {"エジェクタ"}},
         {QStringLiteral("安全ドア"), {"安", "全", "ドア"}},
         {QStringLiteral("ライブ↔テンプレート"), {"ライブ↔テンプレート"}},
+        {QStringLiteral("前のテンプレート"), {"前", "の", "テンプレート"}},
+        {QStringLiteral("プログラムを更新"), {"プログラムを", "更", "新"}},
         {QStringLiteral("是否更新程序？"), {"是", "否", "更", "新", "程", "序？"}},
         {QStringLiteral("Running version 1.2\r\nVersion"), {"Running", "version", "1.2", "Version"}},
     };
