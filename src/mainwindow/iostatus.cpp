@@ -12,7 +12,7 @@
 namespace {
 // Sized to be read from a step back on the monitor's 1920 x 1080 screen.
 constexpr int kRowHeight = 44;
-constexpr int kLamp = 22;
+constexpr int kLamp = 20;
 constexpr int kTitleWidth = 90;
 constexpr int kTextPixels = 22;
 constexpr int kSmallestTextPixels = 12;
@@ -70,8 +70,9 @@ QString IOStatusWidget::lampName(bool input, int i)
 
 QRect IOStatusWidget::lampTextRect(int row, int i) const
 {
-    // As wide as the cell allows: a kana word of five at 16 px must fit.
-    return lampCell(row, i).adjusted(kLamp + 4, 0, -2, 0);
+    // As wide as the cell allows with a gap before the next lamp: a kana
+    // word of five at 16 px must fit.
+    return lampCell(row, i).adjusted(kLamp + 3, 0, -6, 0);
 }
 
 QRect IOStatusWidget::lampTextNeeds(const QString& name, const QFont& font) const
