@@ -458,9 +458,14 @@ void CammerWidget::setVerdict(bool ok)
 void CammerWidget::resetVerdicts()
 {
     stepOk = true;
+    // A region's measure goes with its verdict: a region passed unjudged
+    // ("do not detect", a new cycle) shows no measure of the judgement
+    // that failed it.
     for (int s = 0; s < kMaxDetect; ++s)
-        for (int r = 0; r < kMaxRoi; ++r)
+        for (int r = 0; r < kMaxRoi; ++r) {
             roiPassed[s][r] = true;
+            roiValue[s][r] = 0;
+        }
 }
 
 void CammerWidget::unsettleSteps()

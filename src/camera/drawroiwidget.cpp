@@ -11,13 +11,16 @@
 #include "colorbutton.h"
 #include "drawroiwidget_p.h"
 #include "numberinput.h"
+#include "publictools_widget.h"
 #include "cyclecontrol.h"
 #include "machineoutputs.h"
 #include "screenchrome.h"
+#include "tapguard.h"
 #include "widgetkit.h"
 #include "winstate.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QVBoxLayout>
 
 #include <cstring>
@@ -140,6 +143,13 @@ DrawROIWidget::DrawROIWidget(QWidget* parent, WinState* state)
     for (QWidget* w : std::initializer_list<QWidget*>{tempDeleteButton, alarmPointButton, ignorePointButton,
                                                        deleteIgnoreButton})
         column->addWidget(w);
+    ngImageNote = new QLabel(this);
+    ngImageNote->setFixedWidth(kWidth);
+    ngImageNote->setStyleSheet(QStringLiteral("QLabel{color:#ffd54f;background:#3a2f10;border:2px solid #ffd54f;"
+                                              "border-radius:6px;font-family:wqy-microhei;font-size:%1px;padding:4px;}")
+                                   .arg(kNoteFontPixels));
+    ngImageNote->hide();
+    column->addWidget(ngImageNote);
     column->addStretch(1);
     column->addWidget(reCheckButton);
 
@@ -245,10 +255,29 @@ void DrawROIWidget::hideEvent(QHideEvent* e)
 {
     if (win_)
         ScreenChrome::get().showhideVersion(true);
+    // A second tap on a button of the page (Re-detected, Do not detect)
+    // must not press what the closed page uncovers.
+    tapguard::pageClosed(this);
     QWidget::hideEvent(e);
 }
 
 // ---- Which controls show ---------------------------------------------------------
+
+void DrawROIWidget::showNgImageNote()
+{
+    // Word 149 inverts every area verdict: a region that matches its
+    // template reads "n: limit / 0" in red. The operator is told why, in
+    // lines broken between words (the column is narrow).
+    if (word(Word::AreaIsMinimum) == 0)
+        return;
+    QFont f(QStringLiteral("wqy-microhei"));
+    f.setPixelSize(kNoteFontPixels);
+    const int room = kWidth - 2 * 2 - 2 * 4 - 4;   // border, padding, a margin
+    ngImageNote->setText(wrapAtWords(lanStr(716).arg(lanStr(457).trimmed()), QFontMetrics(f), room));
+    ngImageNote->adjustSize();
+    ngImageNote->setFixedWidth(kWidth);
+    ngImageNote->show();
+}
 
 void DrawROIWidget::SlotChangePage()
 {
@@ -256,7 +285,7 @@ void DrawROIWidget::SlotChangePage()
              sourceCombo, cameraCombo, detectCombo, returnButton, noCheckButton, addTempButton, autoChangeButton,
              helpButton, rectButton, circleButton, polygonButton, handButton, copyButton, deleteRoiButton,
              deleteAllButton, lastButton, nextButton, tempDeleteButton, alarmPointButton, ignorePointButton,
-             deleteIgnoreButton, reCheckButton})
+             deleteIgnoreButton, reCheckButton, ngImageNote})
         w->hide();
     const bool several = numCamera > 1;
     const int state = win_ ? win_->cycle().detectState : DetectState::Idle;
@@ -269,6 +298,7 @@ void DrawROIWidget::SlotChangePage()
             noCheckButton->show();
             autoChangeButton->show();
             reCheckButton->show();
+            showNgImageNote();
         } else {
             returnButton->show();
         }

@@ -28,6 +28,7 @@
 
 class ColorButton;
 class ComboBox;
+class QLabel;
 class CammerWidget;
 class CammerSingleton;
 struct WinState;
@@ -40,6 +41,7 @@ class DrawROIWidget : public QWidget {
 public:
     static constexpr int kWidth = 240;
     static constexpr int kButtonHeight = 76;
+    static constexpr int kNoteFontPixels = 20;
     // Largest summed defect area of a region whose alarm points may be ignored.
     static constexpr int kMaxIgnoreArea = 2000;
 
@@ -106,6 +108,9 @@ public:
     ColorButton* ignorePointButton = nullptr;
     ColorButton* deleteIgnoreButton = nullptr;
     ColorButton* reCheckButton = nullptr;
+    // On an NG while "NG image" is ticked: why every region like its
+    // template is NG.
+    QLabel* ngImageNote = nullptr;
 
     // ---- Page state ------------------------------------------------------------------
     bool movedAside = false;            // the page sits at the left edge
@@ -156,6 +161,7 @@ public slots:
     void SlotDeleteIgnorePoint();
     void SlotReCheck();
     void SlotChangePage();
+    void showNgImageNote();
     void SlotSaveData();
 
 protected:

@@ -97,8 +97,11 @@
 //           step advances modulo gDNum; on NG the interlock stays on, the alarm
 //           rises and the NG is latched until the operator resolves it.
 // Resolved  When the operator's decision clears the NG, the owed steps of the
-//           open cycle are judged at once, in order (this is also word 158's
-//           recheck of the mould cavity after a product NG).
+//           open cycle are judged at once, in order.
+// Door pass With word 158, the safety door closing (after it was opened)
+//           while a product step's NG is latched passes that NG as the
+//           operator's "do not detect" would, and every undecided cavity step
+//           becomes owed and is judged then by the rules above.
 // Latch     A latched NG is kept in nglatch.dat until it is resolved or
 //           detection stops. The file is made at its full size at start-up and
 //           rewritten in place (two slots with checksums, forced to disk), so
@@ -433,6 +436,10 @@ bool MouldCycle::pass(int level, int latched)
                 }
             holdForMissingCamera();
         }
+    } else if (running && status_.detectState == DetectState::NgLatched && status_.cycleOpen &&
+               word(Word::SkipToCavityAfterDoor) != 0 && ((latched >> kSafetyDoorInput) & 1) &&
+               StepInterlock(status_.detectStep) == kEjectorOut) {
+        passProductNgByDoor();
     } else if (running && status_.detectState == DetectState::NgLatched && status_.cycleOpen) {
         // The machine moved on while the NG waits: the step is owed and is
         // judged as soon as the NG is resolved, also after a restart (the
@@ -934,6 +941,25 @@ void MouldCycle::close(const Decision& d)
 }
 
 // ---- The operator's answers ------------------------------------------------------------
+
+void MouldCycle::passProductNgByDoor()
+{
+    // Word 158: whoever opened and closed the door has dealt with the
+    // product; its NG passes as "do not detect" would pass it, and the mould
+    // cavity, which may have been reached into, is owed a judgement like any
+    // (fresh pictures, an NG latched and held) before it may close.
+    const int ng = qBound(0, status_.detectStep, kMaxDetect - 1);
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+        if (StepActive(k) && !stepDecided[k] && StepInterlock(k) == kClampOut) {
+            stepOwed[k] = true;
+            doorTriggered[k] = true;
+        }
+    qInfo("step %d: the product NG passed by the safety door; the mould cavity is judged again", ng + 1);
+    resetRun();
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+        clearNg(c, ng, AlarmCode::NotDetected);
+    decideByOperator();
+}
 
 void MouldCycle::clearNg(int camera, int step, int how)
 {

@@ -88,6 +88,9 @@ public:
     void clearNg(int camera, int step, int how);
     void reDetect(int step, int cameraMask);
     void decideByOperator();
+    // Word 158: the door closed on a latched product NG passes it and owes
+    // the cavity steps a judgement.
+    void passProductNgByDoor();
     // Before `step` is judged again on the operator's word: the interlock
     // the step releases is held until the new verdict (the clamp for the
     // cycle's last step, the ejector for the product step), unless its

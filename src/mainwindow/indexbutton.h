@@ -14,6 +14,7 @@ public:
     bool shown() const { return shown_; }
     QPushButton* startStopButton() const { return startStop_; }
     QPushButton* roiButton() const { return roi_; }
+    QPushButton* retrainButton() const { return retrain_; }
     void setRunning(bool running);
 
 signals:

@@ -12,7 +12,7 @@
 namespace {
 // Sized to be read from a step back on the monitor's 1920 x 1080 screen.
 constexpr int kRowHeight = 44;
-constexpr int kLamp = 26;
+constexpr int kLamp = 20;
 constexpr int kTitleWidth = 90;
 constexpr int kTextPixels = 22;
 constexpr int kSmallestTextPixels = 12;
@@ -70,14 +70,21 @@ QString IOStatusWidget::lampName(bool input, int i)
 
 QRect IOStatusWidget::lampTextRect(int row, int i) const
 {
-    return lampCell(row, i).adjusted(kLamp + 5, 0, -5, 0);
+    // As wide as the cell allows with a gap before the next lamp: a kana
+    // word of five at 16 px must fit.
+    return lampCell(row, i).adjusted(kLamp + 3, 0, -6, 0);
 }
 
 QRect IOStatusWidget::lampTextNeeds(const QString& name, const QFont& font) const
 {
     const QRect room = lampTextRect(0, 0);
-    return QFontMetrics(font).boundingRect(QRect(0, 0, room.width(), 10 * room.height()),
-                                           Qt::AlignLeft | Qt::TextWordWrap, name);
+    const QFontMetrics fm(font);
+    // Every word on one line: a word wider than the room needs its width.
+    int widest = 0;
+    for (const QString& word : unbreakableWords(name))
+        widest = qMax(widest, fm.horizontalAdvance(word));
+    const QSize lines = fm.size(0, wrapAtWords(name, fm, room.width()));
+    return QRect(0, 0, qMax(widest, lines.width()), lines.height());
 }
 
 QFont IOStatusWidget::lampFont(const QString& name) const
@@ -159,7 +166,9 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
             p.setPen(QColor(210, 210, 210));
             p.save();
             p.setClipRect(lampTextRect(r, i));
-            p.drawText(lampTextRect(r, i), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, name);
+            // Broken between words only, never inside a kana word as Qt's wrap would.
+            p.drawText(lampTextRect(r, i), Qt::AlignLeft | Qt::AlignVCenter,
+                       wrapAtWords(name, QFontMetrics(names), lampTextRect(r, i).width()));
             p.restore();
         }
     };

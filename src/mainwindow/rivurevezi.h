@@ -162,6 +162,8 @@ public:
     void InitRoiPage();
     // Opens the page over the camera area (button bar and help put away).
     void OpenRoiPage();
+    // The page asked for while the settings were open, once they close.
+    void OpenWaitingRoiPage();
     // The page's column keeps the screen below it free: the I/O panel always,
     // the camera tiles when several cameras show. Follows the page's moves.
     void FitRoiPageColumn();
@@ -169,6 +171,7 @@ public:
     // its regions and the verdict of the last decision.
     void RestoreViewAfterRoiPage();
     int cameraBeforeRoiPage = -1;       // -1: the page is not open
+    bool roiPageWaiting = false;        // asked for while the settings screen was open
     int detectStateBeforeRoiPage = DetectState::Idle;
     class QBoxLayout* bottomBar = nullptr;
     // After a step's run: when templates were captured and no active step of

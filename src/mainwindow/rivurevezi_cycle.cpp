@@ -23,6 +23,7 @@
 #include "controlport.h"
 #include "cycleadapter.h"
 #include "drawroiwidget.h"
+#include "notice.h"
 #include "indexbutton.h"
 #include "iofunc.h"
 #include "lanstr.h"
@@ -216,6 +217,9 @@ void RiVuRevezi::SlotReTrain()
         drawROIWidget->SlotTempDeleteAll();
     LEDOnOff(4, 1);
     Databases::get().InsertRecord(QStringLiteral("retrain"));
+    // The templates come with the next opening, seconds later: the operator
+    // is told at once that the tap was taken.
+    Notice::post(this, lanStr(715));
 }
 
 void RiVuRevezi::TimerShow()

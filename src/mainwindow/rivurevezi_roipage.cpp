@@ -43,6 +43,14 @@ void RiVuRevezi::OpenRoiPage()
 {
     if (!drawROIWidget)
         return;
+    if (SettingsVisible()) {
+        // One screen at a time: the settings keep the screen until they are
+        // closed (their edits are not thrown away for an NG; the interlocks
+        // and the alarm hold it meanwhile), then the page opens.
+        roiPageWaiting = true;
+        return;
+    }
+    roiPageWaiting = false;
     if (indexButton)
         indexButton->hideButtons();
     showhideHelp(false);
@@ -51,6 +59,16 @@ void RiVuRevezi::OpenRoiPage()
         detectStateBeforeRoiPage = cycle().detectState;
     }
     drawROIWidget->Reset();
+}
+
+void RiVuRevezi::OpenWaitingRoiPage()
+{
+    if (!roiPageWaiting)
+        return;
+    roiPageWaiting = false;
+    // Only while what asked for it still holds: an NG, or region setting.
+    if (cycle().detectState == DetectState::NgLatched || cycle().detectState == DetectState::RegionSetting)
+        OpenRoiPage();
 }
 
 void RiVuRevezi::FitRoiPageColumn()

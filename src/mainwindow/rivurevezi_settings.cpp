@@ -58,6 +58,9 @@ void RiVuRevezi::InitSettings()
             gpWPara->FillNames();
         if (ioStatusWidget)
             ioStatusWidget->update();
+        // An NG that came while the settings were open shows now, once the
+        // settings have finished closing (they hide before they apply).
+        QMetaObject::invokeMethod(this, [this] { OpenWaitingRoiPage(); }, Qt::QueuedConnection);
     });
     // The ROI page has set the picture it wants.
     if (drawROIWidget)

@@ -9,6 +9,7 @@
 
 class ColorButton;
 class ComboBox;
+class QLabel;
 
 class CustomIONameWidget : public QDialog {
     Q_OBJECT
@@ -21,6 +22,10 @@ public:
     ComboBox* outputName[kSlots] = {};   // index into gOutName
     ColorButton* okButton = nullptr;
     ColorButton* cancelButton = nullptr;
+    // Outside the multiple-detection mode: why nothing can be chosen.
+    QLabel* reason = nullptr;
+    static constexpr int kReasonPixels = 22;
+    static constexpr int kReasonWidth = 860;
 
     // Whether the working copy is in the mode whose names are chosen here.
     static bool namesChosen();

@@ -63,7 +63,10 @@ const int kNotBuilt[] = {Word::CutEjectorWhenClamping,
                          Word::ManualSnapshot,
                          Word::FactoryParams,
                          Word::SeparateDetectSignal,
-                         Word::PreCut};
+                         Word::PreCut,
+                         Word::ProductNgNoEjector,
+                         Word::InputResetRechecks,
+                         Word::UsbLostAlarm};
 
 QVector<SettingWord> build()
 {
@@ -149,6 +152,8 @@ QVector<SettingWord> build()
     // Wiring sense of outputs 1-9: "Break" or "Close".
     for (int k = 0; k < 9; ++k)
         t << choice(Word::OutputInverted0 + k, 496, P::OutputPage, {204, 211});
+    // A word nothing acts on never gets a control, whatever the pages above list.
+    t.erase(std::remove_if(t.begin(), t.end(), [](const SettingWord& w) { return notBuilt(w.word); }), t.end());
     return t;
 }
 

@@ -36,11 +36,11 @@ QString splitInTwo(const QString& text)
             best = i;
     if (best >= 0)
         return t.left(best).trimmed() + QLatin1Char('\n') + t.mid(best + 1).trimmed();
-    // Between two characters of which one is Chinese or Japanese.
+    // Between two words of Chinese or Japanese (an ideograph, a kana word).
+    const QStringList words = unbreakableWords(t);
     int cut = -1;
     for (int i = 1; i < t.size(); ++i)
-        if ((breaksBetweenCharacters(t.at(i - 1)) || breaksBetweenCharacters(t.at(i)))
-            && (cut < 0 || qAbs(i - mid) < qAbs(cut - mid)))
+        if ((cut < 0 || qAbs(i - mid) < qAbs(cut - mid)) && unbreakableWords(t.left(i)) + unbreakableWords(t.mid(i)) == words)
             cut = i;
     if (cut < 0)
         return QString();
@@ -198,17 +198,15 @@ QSize CheckBox::minimumSizeHint() const
     // Room for the longest word, so that a caption wraps between words.
     const QFontMetrics fm(font());
     int word = 0;
-    for (const QString& w : text().split(QLatin1Char(' '), Qt::SkipEmptyParts))
+    for (const QString& w : unbreakableWords(text()))
         word = qMax(word, fm.horizontalAdvance(w));
-    if (!text().contains(QLatin1Char(' ')))
-        word = qMin(word, fm.horizontalAdvance(text().left(4)));   // Chinese, Japanese: between characters
     return QSize(kBox + 20 + word, kTouchHeight);
 }
 
 int CheckBox::heightForWidth(int w) const
 {
     const QFontMetrics fm(font());
-    const QRect need = fm.boundingRect(QRect(0, 0, qMax(1, w - kBox - 20), 100000), Qt::TextWordWrap, text());
+    const QSize need = fm.size(0, wrapAtWords(text(), fm, qMax(1, w - kBox - 20)));
     return qMax(kTouchHeight, need.height() + 8);
 }
 
@@ -235,9 +233,11 @@ void CheckBox::paintEvent(QPaintEvent*)
         p.setBrush(Qt::NoBrush);
         p.drawPath(tick);
     }
-    p.setFont(captionFont());
+    const QFont f = captionFont();
+    p.setFont(f);
     p.setPen(isEnabled() ? palette().color(QPalette::WindowText) : QColor(Qt::gray));
-    p.drawText(captionRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, text());
+    // Broken between words only: Qt's own wrap would break a kana word.
+    p.drawText(captionRect(), Qt::AlignLeft | Qt::AlignVCenter, wrapAtWords(text(), QFontMetrics(f), captionRect().width()));
 }
 
 // ---------------------------------------------------------------------------

@@ -276,16 +276,30 @@ bool Edit::event(QEvent* e)
 
     switch (t) {
     case QEvent::FocusIn:
-        if (echoMode() == QLineEdit::Password) {
+        if (echoMode() == QLineEdit::Password && !padShownByTap()) {
             setText(QString());
+            // The pad types into it; no caret. Its own focus-out below is
+            // no leaving of the field.
+            droppingFocus_ = true;
             clearFocus();
+            droppingFocus_ = false;
             setPlaceholderText(kitText(125));
         }
         setCurrentEdit(this);
         break;
     case QEvent::FocusOut:
-        setCurrentEdit(nullptr);
+        if (droppingFocus_)
+            break;
+        if (currentEdit() == this)
+            setCurrentEdit(nullptr);
         hidePads();
+        break;
+    case QEvent::MouseButtonPress:
+        // The press takes the pads, not the focus: right after a box
+        // closes, the window is active again only some time later, and the
+        // focus (with its focus-in) comes then, after this tap's release.
+        if (isEnabled() && !isReadOnly())
+            setCurrentEdit(this);
         break;
     case QEvent::MouseButtonRelease:
         // Only the field that took the pads with the press calls them up.
@@ -296,6 +310,16 @@ bool Edit::event(QEvent* e)
         break;
     }
     return QLineEdit::event(e);
+}
+
+bool Edit::padShownByTap() const
+{
+    // The focus of a window activated late arrives after the tap called up
+    // the pad: what is typed on it by then stays.
+    if (currentEdit() != this)
+        return false;
+    const QWidget* pad = (flags & LetterPad) ? static_cast<QWidget*>(gpNumCharPad) : static_cast<QWidget*>(gpNumPad);
+    return pad && pad->isVisible();
 }
 
 void Edit::keyPressEvent(QKeyEvent* e)

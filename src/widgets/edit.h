@@ -79,6 +79,8 @@ protected:
 
 private:
     void callUpPad();
+    bool padShownByTap() const;
+    bool droppingFocus_ = false;  // the field gives up the focus it was just given
 };
 
 // The number field of an EditBox: digits and erase act on the box's value.

@@ -46,31 +46,123 @@ int fittingPixelSize(QFont font, const QString& text, const QSize& box, int pixe
 
 bool breaksBetweenCharacters(QChar c)
 {
+    // Ideographs stand each for a word; kana do not: a run of katakana or
+    // hiragana ("エジェクタ", "ライブ") is one word like a Latin one.
     const ushort u = c.unicode();
-    return (u >= 0x2E80 && u <= 0x9FFF)      // CJK radicals, kana, ideographs
+    return (u >= 0x2E80 && u <= 0x2FFF)      // CJK radicals
+           || (u >= 0x3000 && u <= 0x303F)   // CJK punctuation
+           || (u >= 0x3400 && u <= 0x4DBF)   // ideographs, extension A
+           || (u >= 0x4E00 && u <= 0x9FFF)   // ideographs
            || (u >= 0xF900 && u <= 0xFAFF)   // compatibility ideographs
-           || (u >= 0xFF00 && u <= 0xFFEF)   // full-width forms
-           || (u >= 0x3000 && u <= 0x303F);  // CJK punctuation
+           || (u >= 0xFF00 && u <= 0xFF60);  // full-width forms (not the half-width kana)
 }
+
+namespace {
+
+// Punctuation that closes what stands before it: no line starts with it.
+bool closesPhrase(QChar c)
+{
+    static const QString closing = QStringLiteral("、。，．！？：；）」』】〉》〕！？,.!?:;)]}");
+    return closing.contains(c);
+}
+
+bool isHiragana(QChar c)
+{
+    return c.unicode() >= 0x3040 && c.unicode() <= 0x309F;
+}
+
+bool isKatakana(QChar c)
+{
+    const ushort u = c.unicode();
+    return (u >= 0x30A0 && u <= 0x30FF) || (u >= 0x31F0 && u <= 0x31FF) || (u >= 0xFF66 && u <= 0xFF9F);
+}
+
+struct Token {
+    QString text;
+    bool blankBefore = false;
+};
+
+// The words of one paragraph with whether a blank stood before each; a
+// closing mark stays with the word before it.
+QVector<Token> tokens(const QString& paragraph)
+{
+    QVector<Token> out;
+    QString run;
+    bool blank = false;
+    auto flush = [&] {
+        if (!run.isEmpty())
+            out.append({run, blank});
+        run.clear();
+        blank = false;
+    };
+    for (const QChar c : paragraph) {
+        if (c.isSpace()) {
+            flush();
+            blank = true;
+            continue;
+        }
+        const bool toLast = run.isEmpty() && !out.isEmpty() && !blank;
+        if (closesPhrase(c) && breaksBetweenCharacters(c)) {
+            // A CJK closing mark ends its word: a line may break after it.
+            if (toLast)
+                out.last().text += c;
+            else
+                run += c;
+            flush();
+            continue;
+        }
+        if (closesPhrase(c) && toLast) {
+            out.last().text += c;
+            continue;
+        }
+        if (breaksBetweenCharacters(c) && !closesPhrase(c)) {
+            flush();
+            out.append({QString(c), blank});
+            blank = false;
+            continue;
+        }
+        // A katakana word after hiragana (a particle, "前の|テンプレート")
+        // starts a word of its own; hiragana after katakana stays with it.
+        if (isKatakana(c) && !run.isEmpty() && isHiragana(run.back()))
+            flush();
+        run += c;
+    }
+    flush();
+    return out;
+}
+
+}  // namespace
 
 QStringList unbreakableWords(const QString& text)
 {
     QStringList words;
-    QString run;
-    for (const QChar c : text) {
-        if (c.isSpace() || breaksBetweenCharacters(c)) {
-            if (!run.isEmpty())
-                words << run;
-            run.clear();
-            if (!c.isSpace())
-                words << QString(c);
-            continue;
-        }
-        run += c;
-    }
-    if (!run.isEmpty())
-        words << run;
+    QString paragraphs = text;
+    paragraphs.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    for (const QString& p : paragraphs.split(QLatin1Char('\n')))
+        for (const Token& t : tokens(p))
+            words << t.text;
     return words;
+}
+
+QString wrapAtWords(const QString& text, const QFontMetrics& fm, int width)
+{
+    QString normal = text;
+    normal.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QStringList lines;
+    for (const QString& paragraph : normal.split(QLatin1Char('\n'))) {
+        QString line;
+        for (const Token& t : tokens(paragraph)) {
+            const QString joined = line.isEmpty() ? t.text : line + (t.blankBefore ? QStringLiteral(" ") : QString()) + t.text;
+            if (line.isEmpty() || fm.horizontalAdvance(joined) <= width) {
+                line = joined;
+                continue;
+            }
+            lines << line;
+            line = t.text;
+        }
+        lines << line;
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 int fittingWrappedPixelSize(QFont font, const QString& text, const QSize& box, int pixels, int minPixels)
@@ -84,7 +176,7 @@ int fittingWrappedPixelSize(QFont font, const QString& text, const QSize& box, i
         bool fits = true;
         for (const QString& w : words)
             fits = fits && fm.horizontalAdvance(w) <= box.width();
-        const QRect need = fm.boundingRect(QRect(0, 0, box.width(), 100000), Qt::TextWordWrap, text);
+        const QSize need = fm.size(0, wrapAtWords(text, fm, box.width()));
         if (fits && need.height() <= box.height())
             return px;
     }

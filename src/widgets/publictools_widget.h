@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <QFont>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -33,11 +34,17 @@ int fittingPixelSize(QFont font, const QString& text, const QSize& box, int pixe
 // word must fit the width on its own.
 int fittingWrappedPixelSize(QFont font, const QString& text, const QSize& box, int pixels, int minPixels = 8);
 // Whether a line may break before or after `c` without breaking a word:
-// Chinese and Japanese characters.
+// CJK ideographs and punctuation. Katakana and hiragana do not: a run of
+// kana is a word.
 bool breaksBetweenCharacters(QChar c);
-// The words of `text` that a line may not break: runs between blanks, and
-// single characters of the scripts that break between characters.
+// The words of `text` that a line may not break: runs between blanks and
+// line breaks, and single ideographs (a closing mark stays with the word
+// before it).
 QStringList unbreakableWords(const QString& text);
+// `text` in lines no wider than `width`: broken at its own line breaks, at
+// blanks and beside ideographs, never inside a word (a word wider than
+// `width` stands on a line of its own; callers shrink the font for it).
+QString wrapAtWords(const QString& text, const QFontMetrics& fm, int width);
 
 class C_Type_COM : public QWidget {
     Q_OBJECT

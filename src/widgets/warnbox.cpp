@@ -11,7 +11,6 @@
 #include "winstate.h"
 
 #include <QPainter>
-#include <QVBoxLayout>
 
 WarnBox* gpWarnBox = nullptr;
 ChooseBox* gpChooseBox = nullptr;
@@ -35,15 +34,78 @@ void paintBorder(QPainter& p, const QRect& r)
     p.drawRect(r.adjusted(2, 2, -3, -3));
 }
 
-void setMessageFont(QPainter& p)
+constexpr int kMessagePixels = 40;
+constexpr int kSmallestMessagePixels = 24;
+// Inside the 5 px frame, with a margin; between the text and the buttons.
+constexpr int kTextTop = 12;
+constexpr int kTextGap = 16;
+constexpr int kButtonHeight = 100;
+constexpr int kButtonBottom = 35;
+
+QFont messageFont(int pixels)
 {
     QFont f(QStringLiteral("wqy-microhei"));
-    f.setPixelSize(40);
-    p.setFont(f);
-    p.setPen(Qt::red);
+    f.setPixelSize(pixels);
+    return f;
+}
+
+// The largest size (40 px down to 24) at which every word of `text` fits
+// `width` and its lines are no taller than `maxHeight`.
+int messagePixels(const QString& text, int width, int maxHeight)
+{
+    for (int px = kMessagePixels; px > kSmallestMessagePixels; --px) {
+        const QFontMetrics fm(messageFont(px));
+        bool fits = true;
+        for (const QString& w : unbreakableWords(text))
+            fits = fits && fm.horizontalAdvance(w) <= width;
+        if (fits && fm.size(0, wrapAtWords(text, fm, width)).height() <= maxHeight)
+            return px;
+    }
+    return kSmallestMessagePixels;
+}
+
+// The height a box needs for `text` over a row of buttons: at least
+// `height`, more when the text's lines need it (up to the screen).
+int boxHeightFor(const QString& text, int width, int height)
+{
+    const int screenH = gShowH > 0 ? gShowH : 1080;
+    const int most = qMax(height, screenH - 40);
+    const int room = most - kTextTop - kTextGap - kButtonHeight - kButtonBottom;
+    const QFontMetrics fm(messageFont(messagePixels(text, width, room)));
+    const int need = text.isEmpty() ? 0 : fm.size(0, wrapAtWords(text, fm, width)).height();
+    return qBound(height, kTextTop + need + kTextGap + kButtonHeight + kButtonBottom, most);
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+
+QFont MessageArea::font() const
+{
+    return messageFont(pixels);
+}
+
+QRect MessageArea::needs() const
+{
+    return QFontMetrics(font()).boundingRect(area, align, lines);
+}
+
+MessageArea MessageArea::lay(const QString& text, const QRect& area, int align)
+{
+    MessageArea m;
+    m.area = area;
+    m.align = align;
+    m.pixels = messagePixels(text, area.width(), area.height());
+    m.lines = wrapAtWords(text, QFontMetrics(m.font()), area.width());
+    return m;
+}
+
+void MessageArea::paint(QPainter& p) const
+{
+    p.setFont(font());
+    p.setPen(Qt::red);
+    p.drawText(area, align, lines);
+}
 
 // ---------------------------------------------------------------------------
 
@@ -55,37 +117,46 @@ WarnBox::WarnBox(QWidget* parent)
     setFixedSize(750, 370);
 
     okButton = new ColorButton(kitText(121), this, 3);
-    okButton->setFixedSize(220, 100);
+    okButton->setFixedSize(220, kButtonHeight);
     connect(okButton, &QPushButton::clicked, this, &WarnBox::accept);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addStretch(20);
-    layout->addWidget(okButton, 0, Qt::AlignHCenter);
-    layout->addStretch(3);
+    fitToText();
 }
 
 void WarnBox::setText(const QString& message)
 {
     text = message;
+    if (isVisible())
+        fitToText();
     update();
+}
+
+void WarnBox::fitToText()
+{
+    // As high as the message's lines need over the button, centred.
+    const int h = boxHeightFor(text, kWidth - 40, kHeight);
+    setFixedSize(kWidth, h);
+    setGeometry(gShowW / 2 - kWidth / 2, gShowH / 2 - h / 2, kWidth, h);
+    okButton->move((kWidth - okButton->width()) / 2, h - kButtonBottom - kButtonHeight);
+}
+
+MessageArea WarnBox::message() const
+{
+    // A long message without line breaks of its own wraps inside the box.
+    const QRect area(20, kTextTop, width() - 40, okButton->y() - kTextGap - kTextTop);
+    return MessageArea::lay(text, area, Qt::AlignCenter);
 }
 
 void WarnBox::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     paintBackground(p, rect());
-    setMessageFont(p);
-    const int w = width();
-    const int h = height();
-    // A long message without line breaks of its own wraps inside the box.
-    p.drawText(QRect(20, 5, w - 40, 2 * h / 3), Qt::AlignCenter | Qt::TextWordWrap, text);
+    message().paint(p);
     paintBorder(p, rect());
 }
 
 void WarnBox::showEvent(QShowEvent* e)
 {
-    setGeometry(gShowW / 2 - 375, gShowH / 2 - 185, 750, 370);
+    fitToText();
     okButton->setText(kitText(okRow));
     // A message must be readable: it wakes a dark screen.
     if (ScreenLight::get().screenOff()) {
@@ -168,15 +239,44 @@ ChooseBox::ChooseBox(QWidget* parent, int width, int height)
 
 void ChooseBox::showEvent(QShowEvent* e)
 {
-    setGeometry(gShowW / 2 - boxWidth / 2, gShowH / 2 - boxHeight / 2, boxWidth, boxHeight);
+    fitToText();
     yesButton->setText(kitText(yesRow));
     noButton->setText(kitText(noRow));
     QDialog::showEvent(e);
 }
 
+void ChooseBox::fitToText()
+{
+    // The question above the buttons, whole: a question of more lines than
+    // the upper half holds makes the box higher, the buttons below it.
+    const int upper = boxHeight / 2 + 50 - kTextGap - kTextTop;
+    const QFontMetrics fm(messageFont(messagePixels(text, boxWidth - 40, upper)));
+    const int need = text.isEmpty() ? 0 : fm.size(0, wrapAtWords(text, fm, boxWidth - 40)).height();
+    const int h = need <= upper ? boxHeight : boxHeightFor(text, boxWidth - 40, boxHeight);
+    setFixedSize(boxWidth, h);
+    setGeometry(gShowW / 2 - boxWidth / 2, gShowH / 2 - h / 2, boxWidth, h);
+    const int buttonsAt = h == boxHeight ? boxHeight / 2 + 50 : h - kButtonBottom - kButtonHeight;
+    yesButton->move(yesButton->x(), buttonsAt);
+    noButton->move(noButton->x(), buttonsAt);
+}
+
+MessageArea ChooseBox::message() const
+{
+    // Ending where it always ended (the upper half less 50 px) when it fits
+    // there, else lower, down to the buttons.
+    const int lowest = yesButton->y() - kTextGap;
+    MessageArea m = MessageArea::lay(text, QRect(20, kTextTop, width() - 40, lowest - kTextTop),
+                                     Qt::AlignHCenter | Qt::AlignBottom);
+    const int bottom = qMin(lowest, qMax(boxHeight / 2 - 50, kTextTop + m.needs().height()));
+    m.area.setBottom(bottom - 1);
+    return m;
+}
+
 void ChooseBox::setText(const QString& question)
 {
     text = question;
+    if (isVisible())
+        fitToText();
     update();
 }
 
@@ -191,9 +291,7 @@ void ChooseBox::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     paintBackground(p, rect());
-    setMessageFont(p);
-    p.drawText(QRect(20, 0, width() - 40, height() / 2 - 50), Qt::AlignHCenter | Qt::AlignBottom | Qt::TextWordWrap,
-               text);
+    message().paint(p);
     paintBorder(p, rect());
 }
 
@@ -245,7 +343,8 @@ void ChooseCaliNumWidget::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     paintBackground(p, rect());
-    setMessageFont(p);
+    p.setFont(messageFont(kMessagePixels));
+    p.setPen(Qt::red);
     p.drawText(QRect(50, 50, width(), 50), Qt::AlignCenter, text);
     paintBorder(p, rect());
 }

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QFont>
+#include <QRect>
 #include <QString>
 
 class ColorButton;
@@ -22,17 +24,39 @@ extern ChooseBox* gpChooseBox;
 extern ProductAlarmWarnBox* gpProductAlarmWarnBox;
 extern LostCameraWarnBox* gpLostCameraWarnBox;
 
+// Where and how a box paints its message: the area between the frame and
+// the buttons, the size (40 px, smaller only for a word wider than the
+// area) and the lines, broken between words.
+struct MessageArea {
+    QRect area;
+    int align = 0;
+    int pixels = 0;
+    QString lines;
+
+    QFont font() const;
+    // The rectangle the painted lines take.
+    QRect needs() const;
+    void paint(QPainter& p) const;
+    static MessageArea lay(const QString& text, const QRect& area, int align);
+};
+
 class WarnBox : public QDialog {
     Q_OBJECT
 public:
     explicit WarnBox(QWidget* parent = nullptr);
 
+    static constexpr int kWidth = 750;
+    static constexpr int kHeight = 370;
+
     ColorButton* okButton = nullptr;
     QString text;   // the painted message; line breaks come from the text
 
     void setText(const QString& message);
+    // The message as it is painted: the box grows to hold its lines.
+    MessageArea message() const;
 
 protected:
+    void fitToText();
     void paintEvent(QPaintEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void hideEvent(QHideEvent* e) override;
@@ -73,8 +97,11 @@ public:
     int boxHeight = 0;
 
     void setText(const QString& question);
+    // The question as it is painted, above the buttons.
+    MessageArea message() const;
 
 protected:
+    void fitToText();
     void paintEvent(QPaintEvent* e) override;
     // Centred on the screen and captioned in the current language each time
     // it opens: the box may be built before the screen size and the

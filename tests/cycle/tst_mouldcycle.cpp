@@ -334,6 +334,14 @@ private slots:
             << 0 << 1 << "u3=3 lost=7 pics=7 u4=7 back=7 t=5 d3 u4=5 t=0" << "2 0 1 0" << "0 0" << 1;
         QTest::newRow("mode 0: cavity opened while the NG waited is owed and judged after")
             << 0 << 1 << "u3 ng0 t=7 d3 u4=7 t=7 pass=1 owed=0" << "2 1 1 1" << "9 0" << 1;
+        QTest::newRow("mode 0 word 158: the door passes a product NG, the cavity is judged again")
+            << 0 << 1 << "u3 ng0 t=7 d3 door=1 owed=0" << "2 1 1 1" << "9 0" << 1;
+        QTest::newRow("mode 0 word 158: the re-checked cavity's NG is latched and held as any")
+            << 0 << 1 << "u3 ng0 t=7 d3 door=1 ng0 owed=5" << "2 2 0 0" << "9 3" << 2;
+        QTest::newRow("mode 0 word 158: the door passes no cavity NG")
+            << 0 << 1 << "u3=3 t=1 d3 u4 ng0 t=5 door=5" << "2 1 0 0" << "0 3" << 2;
+        QTest::newRow("mode 0: the door passes no product NG while the door-pass word is off")
+            << 0 << 1 << "u3 ng0 t=7 d3 door=7" << "1 1 0 0" << "3 0" << 2;
         QTest::newRow("mode 1: owed cavity still NG after the resolution")
             << 1 << 1 << "u3 ng0 t=7 d3 u4=7 pass=3 ng0 owed=7" << "2 2 0 0" << "9 3" << 2;
 
@@ -397,6 +405,7 @@ private slots:
         rig.words[Word::SafetyDoorDetect] = 1;
         rig.words[Word::StopClampWhenStopped] = 1;
         const bool mouldOpen = QByteArray(QTest::currentDataTag()).contains("mould-open");
+        rig.words[Word::SkipToCavityAfterDoor] = QByteArray(QTest::currentDataTag()).contains("word 158") ? 1 : 0;
         for (int k = 0; k < steps; ++k) {
             rig.words[Word::StepEnabled0 + k] = 1;
             rig.words[Word::TriggerInput0 + k] = mouldOpen ? 3 : 3 + k;

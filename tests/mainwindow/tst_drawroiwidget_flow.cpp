@@ -226,7 +226,7 @@ private slots:
         QCOMPARE(env.win->cycle().detectState, 0);
         QCOMPARE(env.outputs() & (kEjector | kAlarm), 0);
         QVERIFY(!env.page->isVisibleTo(env.win));
-        QCOMPARE(env.records(), QStringList({"Camera 1 do not detect the mold", "Camerar 2 added a template"}));
+        QCOMPARE(env.records(), QStringList({"Camera 1 do not detect the mold", "Camera 2 added a template"}));
         // The operator is told which camera took the template.
         QVERIFY(Notice::shown());
         QCOMPARE(Notice::shown()->text(), lanStr(109).arg(2).trimmed());

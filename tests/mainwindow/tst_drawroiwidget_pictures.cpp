@@ -137,7 +137,7 @@ private slots:
         QCOMPARE(v->templates[1][1][123], uchar(77));
         QVERIFY(v->stepSettled[1]);
         QCOMPARE(env.win->cycle().alarmCode[1], 5);
-        QCOMPARE(env.records(), QStringList{"Camerar 1 added a template"});
+        QCOMPARE(env.records(), QStringList{"Camera 1 added a template"});
         QVERIFY(!env.page->retrainPending[0]);   // trained at once
     }
 

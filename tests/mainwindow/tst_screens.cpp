@@ -30,6 +30,7 @@
 #include "rivurevezi.h"
 #include "screencheck.h"
 #include "slider.h"
+#include "tapguard.h"
 #include "startup.h"
 #include "testworkdir.h"
 #include "warnbox.h"
@@ -73,6 +74,11 @@ class TestScreens : public QObject {
     QString outDir;
     int lan = 0;
     QStringList seen;   // every fault of every scene, reported per scene
+    // The clock of the guard against taps meant for a closed page: it
+    // leaps on each reading (no guard holds between the steps of a test)
+    // unless held still, as for a second tap that follows at once.
+    qint64 guardMs = 0;
+    bool guardStill = false;
 
     // The screen as the operator sees it: the main window, then every other
     // shown window at its place, the modal one and the notice on top.
@@ -330,6 +336,11 @@ private slots:
         pMutexIO = new QMutex;
         pMutexSaveFail = new QMutex;
         initLanStr();
+        tapguard::setClock([this] {
+            if (!guardStill)
+                guardMs += 10 * tapguard::kGuardMs;
+            return guardMs;
+        });
 
         wd = new TestWorkDir;
         const QString build = QStringLiteral(VMM_BUILD_DIR);
@@ -380,6 +391,11 @@ private slots:
                 QVERIFY2(cell.contains(room) && need.width() <= room.width() && need.height() <= room.height(),
                          qPrintable(name));
                 QVERIFY2(io->rowFont(row == 0).pixelSize() >= 16, qPrintable(name));
+                // No line breaks inside a word: each word (a kana run is one)
+                // fits the room on its own line.
+                const QFontMetrics fm(io->rowFont(row == 0));
+                for (const QString& word : unbreakableWords(name))
+                    QVERIFY2(fm.horizontalAdvance(word) <= room.width(), qPrintable(name + ": " + word));
             }
         QFont f(QStringLiteral("wqy-microhei"));
         f.setPixelSize(26);
@@ -486,14 +502,94 @@ private slots:
         const QFontMetrics fm(f);
         QVERIFY(fm.horizontalAdvance(win->ioStatusWidget->stateLine()) +
                     fm.horizontalAdvance(win->ioStatusWidget->countLine()) + 40 < win->ioStatusWidget->width());
+        const int ngStep = win->cycle().detectStep;
+        bool measured = false;
+        for (int c = 0; c < numCamera; ++c)
+            for (int i = 0; i < kMaxRoi; ++i)
+                measured = measured || view(c)->roiValue[ngStep][i] != 0;
+        QVERIFY(measured);
         answerNextBox("box_do_not_detect");
         QTest::mouseClick(win->drawROIWidget->noCheckButton, Qt::LeftButton);
         QTRY_VERIFY(!win->drawROIWidget->isVisible());
         QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
         QVERIFY(!win->cycle().ngPresent);
+        // Passed unjudged: green, and no measure of the failed judgement.
+        for (int c = 0; c < numCamera; ++c)
+            for (int i = 0; i < kMaxRoi; ++i) {
+                QVERIFY(view(c)->roiPassed[ngStep][i]);
+                QCOMPARE(view(c)->roiValue[ngStep][i], 0);
+            }
         QCOMPARE(EditSession::get().currentCamera(), numCamera);
         expectClean(win, "main_after_ng");
         QVERIFY(cameraCommand("* defect none"));
+    }
+
+    // An NG while the settings screen is open: the settings keep the whole
+    // screen (no tool column over them), the NG page opens whole once they
+    // are closed, and is cleared as any.
+    void ngDuringTheSettingsScreen()
+    {
+        QTest::mouseClick(win->settingsButton, Qt::LeftButton);
+        QTRY_VERIFY(win->SettingsVisible());
+        QVERIFY(cameraCommand("* defect shortshot"));
+        pulseMouldOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, 15000);
+        settle();
+        QVERIFY(win->SettingsVisible());
+        QVERIFY(!win->drawROIWidget->isVisible());
+        expectClean(win, "settings_during_ng");
+        QTest::mouseClick(settingsButton(124), Qt::LeftButton);
+        QTRY_VERIFY(win->drawROIWidget->isVisible());
+        QVERIFY(!win->SettingsVisible());
+        expectClean(win, "ng_page_after_settings");
+
+        // Re-detected on a clear mould, the page closes; a second tap at the
+        // same place, at once, presses nothing of the screen beneath.
+        QVERIFY(cameraCommand("* defect none"));
+        for (int c = 0; c < numCamera; ++c) {
+            const quint64 frames = view(c)->frameCount;
+            QTRY_VERIFY_WITH_TIMEOUT(view(c)->frameCount > frames + 1, 5000);
+        }
+        ColorButton* reCheck = win->drawROIWidget->reCheckButton;
+        const QPoint at = reCheck->mapToGlobal(reCheck->rect().center());
+        const int swallowed = tapguard::swallowed();
+        guardStill = true;
+        QTest::mouseClick(reCheck, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!win->drawROIWidget->isVisible(), 15000);
+        QVERIFY(!win->cycle().ngPresent);
+        QWidget* beneath = win->childAt(win->mapFromGlobal(at));
+        QVERIFY(beneath);
+        const bool barShown = win->indexButton->isVisible();
+        QTest::mouseClick(beneath, Qt::LeftButton, {}, beneath->mapFromGlobal(at));
+        guardStill = false;
+        QCOMPARE(tapguard::swallowed(), swallowed + 1);
+        QCOMPARE(win->indexButton->isVisible(), barShown);
+        QVERIFY(!win->drawROIWidget->isVisible() && !win->SettingsVisible());
+        QCOMPARE(win->cycle().detectState, int(DetectState::Ok));
+        expectClean(win, "main_after_second_tap");
+    }
+
+    // With "NG image" ticked every region like its template is NG: the NG
+    // page says why, whole and readable beside its buttons.
+    void ngImageSaysWhy()
+    {
+        gpWPara->words[Word::AreaIsMinimum] = 1;
+        const auto restore = qScopeGuard([] { gpWPara->words[Word::AreaIsMinimum] = 0; });
+        pulseMouldOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, 15000);
+        QTRY_VERIFY(win->drawROIWidget->isVisible());
+        QLabel* note = win->drawROIWidget->ngImageNote;
+        QVERIFY(note->isVisible());
+        QCOMPARE(note->text().remove('\n').remove(' '), lanStr(716).arg(lanStr(457).trimmed()).remove(' '));
+        QVERIFY(QFontInfo(note->font()).pixelSize() >= 16);
+        QVERIFY(win->drawROIWidget->rect().contains(note->geometry()));
+        expectClean(win, "ng_page_ng_image");
+        gpWPara->words[Word::AreaIsMinimum] = 0;
+        answerNextBox("box_do_not_detect_ng_image");
+        QTest::mouseClick(win->drawROIWidget->noCheckButton, Qt::LeftButton);
+        QTRY_VERIFY(!win->drawROIWidget->isVisible());
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+        QVERIFY(!note->isVisible());
     }
 
     // Every shared box and the letter pad as it opens: on the screen (the
@@ -523,6 +619,50 @@ private slots:
             expectClean(box, "box_" + name);
             expectTouch(box, "box_" + name);
             box->hide();
+        }
+    }
+
+    // The message of every box lies whole inside its frame, above its
+    // buttons: the shortest and longest texts the program shows in them,
+    // the update question with two long versions among them.
+    void boxTextsInsideTheirFrames()
+    {
+        const QString longVersion = QStringLiteral("4294967295.4294967295.4294967295.4294967295");
+        const QString update = lanStr(323) + QStringLiteral("\r\n") + lanStr(693).arg(longVersion, longVersion + "9");
+        struct Case {
+            QString scene;
+            QDialog* box;
+            QString text;
+            QWidget* buttons;
+        };
+        const QVector<Case> cases{
+            {"box_update", gpChooseBox, update, gpChooseBox->yesButton},
+            {"box_choose_short", gpChooseBox, lanStr(102), gpChooseBox->yesButton},
+            {"box_choose_usb", gpChooseBox, lanStr(320), gpChooseBox->yesButton},
+            {"box_warn_long", gpWarnBox, update + QStringLiteral("\r\n") + lanStr(657), gpWarnBox->okButton},
+            {"box_warn_short", gpWarnBox, lanStr(278), gpWarnBox->okButton},
+            {"box_production", gpProductAlarmWarnBox, gpProductAlarmWarnBox->text, gpProductAlarmWarnBox->okButton},
+            {"box_lostcamera", gpLostCameraWarnBox, lanStr(657), gpLostCameraWarnBox->okButton},
+        };
+        for (const Case& c : cases) {
+            if (auto* w = qobject_cast<WarnBox*>(c.box))
+                w->setText(c.text);
+            else if (auto* q = qobject_cast<ChooseBox*>(c.box))
+                q->setText(c.text);
+            c.box->show();
+            settle();
+            const MessageArea m = qobject_cast<WarnBox*>(c.box) ? static_cast<WarnBox*>(c.box)->message()
+                                                                : static_cast<ChooseBox*>(c.box)->message();
+            const QRect inside = c.box->rect().adjusted(6, 6, -6, -6);   // within the 5 px frame
+            const QRect text = m.needs();
+            QVERIFY2(inside.contains(text) && text.bottom() < c.buttons->y(),
+                     qPrintable(QStringLiteral("%1: text at (%2,%3 %4x%5), frame %6x%7, buttons at %8")
+                                    .arg(c.scene).arg(text.x()).arg(text.y()).arg(text.width()).arg(text.height())
+                                    .arg(c.box->width()).arg(c.box->height()).arg(c.buttons->y())));
+            QVERIFY2(m.pixels >= 24, qPrintable(c.scene));
+            QVERIFY2(kScreen.contains(c.box->geometry()), qPrintable(c.scene));
+            expectClean(c.box, c.scene);
+            c.box->hide();
         }
     }
 
@@ -568,7 +708,6 @@ private slots:
                 if (e->isVisible() && (!lowest || e->mapTo(win, QPoint()).y() > lowest->mapTo(win, QPoint()).y()))
                     lowest = e;
             if (lowest) {
-                QApplication::setActiveWindow(win);
                 QTest::mouseClick(lowest, Qt::LeftButton);
                 QWidget* pad = (lowest->flags & Edit::LetterPad) ? static_cast<QWidget*>(gpNumCharPad)
                                                                  : static_cast<QWidget*>(gpNumPad);
@@ -599,6 +738,73 @@ private slots:
         QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
     }
 
+    // The first tap on a field after any box brings the field's pad: the
+    // password setting's two warnings (empty entries, entries that differ),
+    // a question answered no, the password box cancelled. The window the
+    // box closed over is active again only later (here: never), so the tap
+    // comes before its focus does.
+    void padAtTheFirstTapAfterEveryBox()
+    {
+        WizardParaWidget* s = win->wizardParaWidget;
+        QVERIFY(s->isVisible());
+        int page = -1;
+        for (int p = 0; p < s->tabs.size() && page < 0; ++p)
+            if (s->pages->widget(p)->isAncestorOf(s->passwordEdit))
+                page = p;
+        QVERIFY(page >= 0);
+        QTest::mouseClick(s->tabs[page], Qt::LeftButton);
+        auto tapAndExpectPad = [&](Edit* field, const QString& after) {
+            hidePads();
+            QTest::mouseClick(field, Qt::LeftButton);
+            QVERIFY2(gpNumPad->isVisible() && Edit::currentEdit() == field,
+                     qPrintable("no pad at the first tap after " + after));
+            seen << prefixed("pad_after_" + after, ScreenCheck::padFaults(gpNumPad, kScreen));
+            for (ColorButton* key : gpNumPad->keys)
+                if (key->text() == QLatin1String("7"))
+                    QTest::mouseClick(key, Qt::LeftButton);
+            QCOMPARE(field->text(), QStringLiteral("7"));
+            hidePads();
+        };
+        auto confirmWarning = [this](const QString& scene, int row) {
+            onNextDialog(scene, [this, scene, row](QDialog* d) {
+                if (d != gpWarnBox || gpWarnBox->text != lanStr(row))
+                    seen << scene + ": not the warning expected";
+                QTest::mouseClick(gpWarnBox->okButton, Qt::LeftButton);
+            });
+        };
+        s->passwordEdit->clear();
+        s->passwordAgain->clear();
+        confirmWarning("box_password_empty", 278);
+        QTest::mouseClick(s->passwordButton, Qt::LeftButton);
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+        tapAndExpectPad(s->passwordEdit, "warn_empty");
+
+        s->passwordEdit->setText(QStringLiteral("12"));
+        s->passwordAgain->setText(QStringLiteral("34"));
+        confirmWarning("box_password_differ", 280);
+        QTest::mouseClick(s->passwordButton, Qt::LeftButton);
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+        tapAndExpectPad(s->passwordAgain, "warn_differ");
+
+        onNextDialog("box_reset_count_no", [](QDialog* d) {
+            if (auto* c = qobject_cast<ChooseBox*>(d))
+                QTest::mouseClick(c->noButton, Qt::LeftButton);
+        });
+        QTest::mouseClick(settingsButton(172), Qt::LeftButton);
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+        tapAndExpectPad(s->passwordEdit, "choose");
+
+        onNextDialog("box_password_cancelled", [](QDialog* d) {
+            if (d == gpPasswordBox)
+                QTest::mouseClick(gpPasswordBox->cancelButton, Qt::LeftButton);
+        });
+        gpPasswordBox->exec();
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+        tapAndExpectPad(s->passwordAgain, "password_box");
+        s->passwordEdit->clear();
+        s->passwordAgain->clear();
+    }
+
     // The dialogs of the settings screen, each opened by its button.
     void settingsDialogs()
     {
@@ -613,8 +819,15 @@ private slots:
                 seen << prefixed(scene, ScreenCheck::touchFaults(dialog));
                 if (auto* c = dialog->findChild<ComboBox*>())
                     lookAtDropDown(c, scene + "_dropdown");
-                if (auto* names = qobject_cast<CustomIONameWidget*>(dialog))
+                if (auto* names = qobject_cast<CustomIONameWidget*>(dialog)) {
                     checkNamesShown(names, scene);
+                    // The standard mode chooses no names: the dialog says so
+                    // and offers no Confirm that would do nothing.
+                    if (!names->reason || !names->reason->isVisible()
+                        || !names->reason->text().remove(QLatin1Char('\n')).contains(lanStr(472).trimmed()) || names->okButton->isVisible()
+                        || names->inputName[0]->isEnabled())
+                        seen << scene + ": the standard mode's names dialog does not say why nothing can be chosen";
+                }
                 QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
             });
             QTest::mouseClick(settingsButton(d.first), Qt::LeftButton);
@@ -745,6 +958,18 @@ private slots:
         expectClean(win, "help");
         QTest::mouseClick(win->helpWidget->close, Qt::LeftButton);
         QVERIFY(!win->helpWidget->isVisible());
+    }
+
+    // "Resample" says at once that the tap was taken: its templates come
+    // with the next opening, seconds later.
+    void resampleSaysSoAtOnce()
+    {
+        if (win->SettingsVisible())
+            win->wizardParaWidget->cancel();
+        win->indexButton->checkShowHide();
+        QVERIFY(win->indexButton->retrainButton()->isVisible());
+        QTest::mouseClick(win->indexButton->retrainButton(), Qt::LeftButton);
+        expectNotice(lanStr(715), "main_resample");
     }
 
     // The time dialog opens on today's date and the clock as it stands;

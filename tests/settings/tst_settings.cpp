@@ -19,13 +19,17 @@
 #include "platform.h"
 #include "resstatisticsparam.h"
 #include "screenchrome.h"
+#include "settingword.h"
 #include "testworkdir.h"
 #include "viewrig.h"
 #include "widgetchangecamera.h"
 #include "wizardparawidget.h"
+#include "word.h"
 #include "scripteddialogs.h"
 
+#include <QLabel>
 #include <QListWidget>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QtTest>
 
@@ -159,6 +163,37 @@ private slots:
         QCOMPARE(w->setWord(word, value), taken);
         QCOMPARE(bak.words[word], taken ? value : before);
         QCOMPARE(gpWPara->words[word], before);
+    }
+
+    // A word nothing acts on has no control, and the README's list of such
+    // words names every one of them (and only words the table does not edit).
+    void wordsNotBuilt()
+    {
+        QFile readme(qEnvironmentVariable("VMM_SOURCE_DIR") + "/README.md");
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(readme.readAll());
+        const int from = text.indexOf("- Settings words that the program keeps but does nothing with");
+        QVERIFY(from >= 0);
+        const int to = text.indexOf("\n- ", from + 1);
+        QSet<int> listed;
+        // Word numbers, alone or as a range "111-113".
+        static const QRegularExpression number(QStringLiteral("\\b(\\d{2,3})(?:-(\\d{2,3}))?\\b"));
+        for (auto it = number.globalMatch(text.mid(from, to - from)); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            const int first = m.captured(1).toInt();
+            const int last = m.captured(2).isEmpty() ? first : m.captured(2).toInt();
+            for (int word = first; word <= last; ++word)
+                listed.insert(word);
+        }
+        QSet<int> notBuilt;
+        for (int word = 0; word < 400; ++word) {
+            if (!settingwords::notBuilt(word))
+                continue;
+            notBuilt.insert(word);
+            QVERIFY2(!settingwords::find(word), qPrintable(QString::number(word)));
+            QVERIFY2(!w->setWord(word, 1), qPrintable(QString::number(word)));
+        }
+        QCOMPARE(listed, notBuilt);
     }
 
     // A value typed on the pad is checked when the field is left; the camera
@@ -386,6 +421,22 @@ private slots:
         QCOMPARE(b[230], 6);
         QCOMPARE(b[238], 2);
         QCOMPARE(b[268], 0);
+    }
+
+    // Outside the multiple-detection mode nothing is chosen: the dialog says
+    // why, offers no Confirm, and an accept leaves the words as they were.
+    void ioNamesInTheStandardMode()
+    {
+        bak.words[Word::Mode] = DetectMode::Standard;
+        const int before = bak.words[251];
+        CustomIONameWidget names;
+        QVERIFY(names.reason);
+        QVERIFY(names.reason->text().remove('\n').contains(lanStr(472).trimmed()));
+        QVERIFY(!names.okButton->isVisibleTo(&names));
+        for (int k = 0; k < 8; ++k)
+            QVERIFY(!names.inputName[k]->isEnabled() && !names.outputName[k]->isEnabled());
+        names.accept();
+        QCOMPARE(bak.words[251], before);
     }
 
     void ioNames()

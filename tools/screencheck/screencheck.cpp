@@ -146,7 +146,7 @@ QStringList ScreenCheck::faults(QWidget* top, QPoint windowAt, QRect screen)
         const QSize room = textRoom(w, &text, &font);
         QSize need = QFontMetrics(font).size(0, text);
         if (qobject_cast<const CheckBox*>(w))
-            need = QFontMetrics(font).boundingRect(QRect(0, 0, room.width(), 100000), Qt::TextWordWrap, text).size();
+            need = QFontMetrics(font).size(0, wrapAtWords(text, QFontMetrics(font), room.width()));
         if (!text.isEmpty() && room.isValid() && (need.width() > room.width() || need.height() > room.height()))
             found << QStringLiteral("text cut (%1 px font, needs %2 x %3 of %4 x %5): %6")
                          .arg(font.pixelSize()).arg(need.width()).arg(need.height())
