@@ -532,6 +532,15 @@ int CammerRecong::homography(int step)
     return 1;
 }
 
+// Where the positioning model puts the part: the shift (to a fraction of a
+// pixel) and turn that move the frame onto the template.
+struct CammerRecong::Placement {
+    double dx = 0.0;
+    double dy = 0.0;
+    double angle = 0.0;
+    QElapsedTimer clock;  // since the search began, for the log
+};
+
 void CammerRecong::positioning(int g)
 {
     alignedValid_ = FrameValidity::whole(workValid_, frameSize());
@@ -551,25 +560,30 @@ void CammerRecong::positioning(int g)
         std::memcpy(view->alignedFrame, view->workFrame, bytes);
         return;
     }
+    Placement at;
+    if (!findPlacement(g, work, at) || !applyPlacement(g, work, at))
+        std::memcpy(view->alignedFrame, view->workFrame, bytes);
+}
+
+bool CammerRecong::findPlacement(int g, const cv::Mat& work, Placement& at)
+{
+    const cv::Size frame = work.size();
     // A search over the whole frame reads the work frame itself: nothing
     // writes it while the search runs.
     const bool wholeFrame = searchRect[g] == cv::Rect(0, 0, frame.width, frame.height);
     const cv::Mat cut = wholeFrame ? work : work(searchRect[g]).clone();
-    QElapsedTimer timer;
-    timer.start();
+    at.clock.start();
     cv::Point2d found;
     double score = 0.0;
-    double angle = 0.0;
-    if (!findShape[g].Find(cut, 0, &found, &score, &angle)) {
-        qInfo() << "NG运行时间" << timer.elapsed();
-        std::memcpy(view->alignedFrame, view->workFrame, bytes);
-        return;
+    if (!findShape[g].Find(cut, 0, &found, &score, &at.angle)) {
+        qInfo() << "NG运行时间" << at.clock.elapsed();
+        return false;
     }
     // The shift keeps its fraction of a pixel: rounded, the mould's edges
     // would sit up to half a pixel off their trained place on top of the
     // pixel the comparison allows them.
-    double dx = found.x - searchRect[g].x;
-    double dy = found.y - searchRect[g].y;
+    at.dx = found.x - searchRect[g].x;
+    at.dy = found.y - searchRect[g].y;
     // A place far from the trained one is not believed: a mould does not
     // wander, while a part missing its far end (a short shot) lines up with
     // its template elsewhere and a repeating pattern does everywhere. The
@@ -577,7 +591,7 @@ void CammerRecong::positioning(int g)
     // nearly the same score, it is taken, else the far place is refused and
     // the frame judged as it stands.
     const int near = std::max(kNearMin, static_cast<int>(kNearShare * std::max(frame.width, frame.height)));
-    if (std::max(std::abs(dx), std::abs(dy)) > near) {
+    if (std::max(std::abs(at.dx), std::abs(at.dy)) > near) {
         const cv::Rect home = cv::Rect(positionRect_[g].x - near, positionRect_[g].y - near,
                                        positionRect_[g].width + 2 * near, positionRect_[g].height + 2 * near) &
                               searchRect[g];
@@ -589,19 +603,27 @@ void CammerRecong::positioning(int g)
                                homeScore >= kNearScore * score &&
                                std::max(std::abs(homeFound.x - home.x), std::abs(homeFound.y - home.y)) <= near;
         if (!nearFound) {
-            qInfo() << "NG运行时间" << timer.elapsed() << "x: " << std::lround(dx) << "y: " << std::lround(dy)
-                    << "a: " << angle << "(refused: too far from the trained place)";
-            std::memcpy(view->alignedFrame, view->workFrame, bytes);
-            return;
+            qInfo() << "NG运行时间" << at.clock.elapsed() << "x: " << std::lround(at.dx)
+                    << "y: " << std::lround(at.dy) << "a: " << at.angle << "(refused: too far from the trained place)";
+            return false;
         }
-        qInfo("ShapeMatch: %.1f,%.1f scores %.1f, %.1f,%.1f near the trained place %.1f: the near one is taken", dx,
-              dy, score, homeFound.x - home.x, homeFound.y - home.y, homeScore);
-        dx = homeFound.x - home.x;
-        dy = homeFound.y - home.y;
-        angle = homeAngle;
+        qInfo("ShapeMatch: %.1f,%.1f scores %.1f, %.1f,%.1f near the trained place %.1f: the near one is taken",
+              at.dx, at.dy, score, homeFound.x - home.x, homeFound.y - home.y, homeScore);
+        at.dx = homeFound.x - home.x;
+        at.dy = homeFound.y - home.y;
+        at.angle = homeAngle;
     }
     if (!inRange(word(Word::AngleRange), 1, 180))
-        angle = 0.0;
+        at.angle = 0.0;
+    return true;
+}
+
+bool CammerRecong::applyPlacement(int g, const cv::Mat& work, const Placement& at)
+{
+    const cv::Size frame = work.size();
+    const double dx = at.dx;
+    const double dy = at.dy;
+    const double angle = at.angle;
     // One warp: the shift, then the turn about the reference point. Pixels
     // from beyond the frame come in black.
     cv::Mat motion = cv::getRotationMatrix2D(cv::Point2f(static_cast<float>(refX[g]), static_cast<float>(refY[g])),
@@ -615,8 +637,8 @@ void CammerRecong::positioning(int g)
         else
             cv::warpAffine(src, dst, motion, src.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar());
     };
-    // Warped straight into the aligned frame (taken back below when the
-    // position is refused).
+    // Warped straight into the aligned frame (taken back when the position
+    // is refused).
     cv::Mat aligned(frame, CV_8UC1, view->alignedFrame);
     cv::Mat moved = aligned;
     align(work, moved);
@@ -632,20 +654,20 @@ void CammerRecong::positioning(int g)
         !fitsBetter(g, moved, movedValid, work)) {
         // A peak elsewhere that fits the template worse than the frame as it
         // stands: the part has not gone there. Judge the frame unaligned.
-        qInfo() << "NG运行时间" << timer.elapsed() << "x: " << std::lround(dx) << "y: " << std::lround(dy)
+        qInfo() << "NG运行时间" << at.clock.elapsed() << "x: " << std::lround(dx) << "y: " << std::lround(dy)
                 << "a: " << angle << "(refused: fits the template worse than no movement)";
-        std::memcpy(view->alignedFrame, view->workFrame, bytes);
-        return;
+        return false;
     }
     if (moved.size() == frame && moved.type() == CV_8UC1) {
         if (moved.data != aligned.data)
             moved.copyTo(aligned);
         alignedValid_ = movedValid;
     } else {
-        std::memcpy(view->alignedFrame, view->workFrame, bytes);
+        std::memcpy(view->alignedFrame, view->workFrame, static_cast<size_t>(view->frameBytes));
     }
-    qInfo() << "OK运行时间" << timer.elapsed() << "x: " << std::lround(dx) << "y: " << std::lround(dy)
+    qInfo() << "OK运行时间" << at.clock.elapsed() << "x: " << std::lround(dx) << "y: " << std::lround(dy)
             << "a: " << angle;
+    return true;
 }
 
 bool CammerRecong::fitsBetter(int step, const cv::Mat& moved, const FrameValidity& movedValid,
@@ -825,6 +847,203 @@ Blobs measureBlobs(const cv::Mat& filtered, cv::Point origin, int (*boxes)[4], i
 
 }  // namespace
 
+// What every region of a step is compared on.
+struct CammerRecong::StepPictures {
+    cv::Size frame;
+    cv::Mat judged;       // the grey (or hue) picture, normalised when asked
+    cv::Mat colour;       // the colour frame (colour cameras only)
+    FrameValidity valid;  // the pixels that show the captured frame
+};
+
+// One region's comparison, ready for its verdict.
+struct CammerRecong::Compared {
+    int fault = 0;
+    cv::Rect r;
+    cv::Mat filtered;
+    Blobs blobs;
+    float score = 0.0f;
+    std::exception_ptr error;
+};
+
+namespace {
+
+bool judgedByOthers(int func)
+{
+    return func == CammerRecong::kExclusion || func == CammerRecong::kPositioning ||
+           func == CammerRecong::kHomography;
+}
+
+}  // namespace
+
+CammerRecong::StepPictures CammerRecong::stepPictures(int step)
+{
+    StepPictures p;
+    p.frame = frameSize();
+    cv::Mat grey;
+    if (gisColor) {
+        grey = cv::Mat(p.frame, CV_8UC1, view->greyScratch);
+        const auto* words = reinterpret_cast<const unsigned int*>(view->alignedFrame);
+        if (gisGrayHue)
+            RGBA2Gray(view->greyScratch, words, p.frame.width, p.frame.height);
+        else
+            RGBA2Hue(view->greyScratch, words, p.frame.width, p.frame.height);
+        p.colour = cv::Mat(p.frame, CV_8UC4, view->alignedFrame);
+    } else {
+        grey = cv::Mat(p.frame, CV_8UC1, view->alignedFrame);
+    }
+    p.judged = grey;
+    if (word(Word::Normalise) != 0 && templNorm[step] > 0.0)
+        cv::normalize(grey, p.judged, templNorm[step], 0.0, cv::NORM_L2, -1);
+    return p;
+}
+
+void CammerRecong::compareRoi(int step, int i, const StepPictures& pictures, Compared& out)
+{
+    const int j = step * kRois + i;
+    const int func = rec->method[j];
+    if (judgedByOthers(func))
+        return;
+    try {
+        const cv::Mat* masks = &view->liveMasks[0][0];
+        const cv::Mat& sm = stepMask[step];
+        const cv::Size frame = pictures.frame;
+        cv::Mat shape;
+        if (masks[j].empty())
+            out.fault = kFaultMask;
+        else if (sm.rows == 0 || sm.cols == 0 || sm.size() != frame)
+            out.fault = kFaultStepMask;
+        else
+            out.fault = roiGeometry(*rec, masks, step, i, frame, &out.r, &shape);
+        if (out.fault != 0)
+            return;
+        const cv::Rect& r = out.r;
+        const int p1 = rec->p1[j];
+        const int p2 = rec->p2[j];
+        const int p3 = rec->p3[j];
+        const cv::Mat picture = pictures.judged(r);
+        // The judged pixels bound the band tests; a matcher was trained
+        // with its own.
+        const cv::Mat validHere = pictures.valid.over(r);
+        cv::Mat judged;
+        if (func != kGreyTemplate && func != kFeature) {
+            cv::bitwise_and(sm(r), shape, judged);
+            if (!validHere.empty())
+                cv::bitwise_and(judged, validHere, judged);
+        }
+        cv::Mat defects;
+        fillDefects(step, i, func, p1, p2, p3, picture, pictures.colour.empty() ? cv::Mat() : pictures.colour(r),
+                    judged, defects, &out.score);
+        if (!validHere.empty() && defects.size() == r.size())
+            cv::bitwise_and(defects, validHere, defects);
+
+        const int f = filterSize(func, p3);
+        if (func == kBrightBlobs || func == kDarkBlobs) {
+            const long long fl = std::max(1LL, 2LL * p3 + 1);
+            const int m = std::min(r.width, r.height);
+            if (fl >= 2LL * (m / 2) - 2)
+                defects.setTo(0);
+        }
+        openDefects(defects, out.filtered, f);
+        out.blobs = measureBlobs(out.filtered, r.tl(), view->defectRects[step][i], kMaxDefectRects);
+    } catch (...) {
+        out.error = std::current_exception();
+    }
+}
+
+void CammerRecong::recordFault(int step, int i, int fault, const param_roi& record)
+{
+    view->stepOk = false;
+    view->roiPassed[step][i] = false;
+    view->roiValue[step][i] = 0;
+    view->roiArea[step][i] = 0;
+    view->defectRects[step][i][0][0] = 0;
+    const QString text = QStringLiteral("REG RUN ERROR = %1, %2, %3").arg(record.camera).arg(step).arg(fault);
+    qWarning("%s", qPrintable(text));
+    if (heldRecords)
+        heldRecords->append(text);
+    else
+        Databases::get().InsertRecord(text, QString());
+    MachineOutputs::get().roiJudged(record);
+}
+
+bool CammerRecong::passes(int j, const Compared& done, param_roi& record, int* value) const
+{
+    const int func = rec->method[j];
+    const int p1 = rec->p1[j];
+    const int p2 = rec->p2[j];
+    const int p3 = rec->p3[j];
+    const Blobs& blobs = done.blobs;
+    *value = blobs.area;
+    switch (func) {
+    case kGreyBand:
+        record.param1 = p1;
+        record.param2 = p2;
+        return *value >= p1 && *value <= p2;
+    case kDarkPixels:
+    case kBrightPixels:
+        record.param1 = 0;
+        record.param2 = p2;
+        return *value <= p2;
+    case kFeature:
+        *value = static_cast<int>(done.score);
+        record.param1 = p1;
+        return *value >= p1;
+    case kBrightBlobs:
+    case kDarkBlobs:
+        *value = blobs.count;
+        record.param1 = low16(p2);
+        record.param2 = high16(p2);
+        return *value >= low16(p2) && *value <= high16(p2);
+    case kColourBox:
+        return *value >= word(Word::ColourMin) && *value <= word(Word::ColourMax);
+    default: {  // 0 and above 10
+        const int limit = word(Word::RoiLimits) != 0 ? p2 : word(Word::GreyArea);
+        record.param1 = p1;
+        record.param2 = p2;
+        record.param3 = p3;
+        return word(Word::AreaIsMinimum) == 0 ? *value <= limit : *value >= limit;
+    }
+    }
+}
+
+void CammerRecong::recordVerdict(int step, int i, const Compared& done, cv::Mat& result)
+{
+    const int j = step * kRois + i;
+    const int func = rec->method[j];
+    if (judgedByOthers(func)) {
+        view->roiValue[step][i] = 0;
+        view->roiArea[step][i] = 0;
+        view->defectRects[step][i][0][0] = 0;
+        return;
+    }
+    if (done.error)
+        std::rethrow_exception(done.error);
+    // Words the verdict leaves unset read -1.
+    param_roi record;
+    record.algorithm = record.param1 = record.param2 = record.param3 = -1;
+    record.camera = view->cameraIndex;
+    record.detect = step;
+    record.roi = i;
+    record.func = func;
+    if (done.fault != 0) {
+        recordFault(step, i, done.fault, record);
+        return;
+    }
+    cv::Mat at = result(done.r);
+    cv::bitwise_or(at, done.filtered, at);
+    record.algorithm = done.blobs.area;
+    int value = 0;
+    const bool pass = passes(j, done, record, &value);
+    view->roiValue[step][i] = value;
+    view->roiArea[step][i] = done.blobs.area;
+    if (!pass) {
+        view->stepOk = false;
+        view->roiPassed[step][i] = false;
+    }
+    record.result = pass ? 1 : 0;
+    MachineOutputs::get().roiJudged(record);
+}
+
 void CammerRecong::judgeStep(int step)
 {
     if (!view)
@@ -834,200 +1053,30 @@ void CammerRecong::judgeStep(int step)
         view->stepOk = false;
         return;
     }
-    const int camera = view->cameraIndex;
-    const cv::Size frame = frameSize();
     const int count = std::clamp(rec->roiCount[step], 0, kRois);
     view->stepOk = true;
     for (int i = 0; i < count; ++i)
         view->roiPassed[step][i] = true;
 
-    cv::Mat grey;
-    cv::Mat colour;
-    if (gisColor) {
-        grey = cv::Mat(frame, CV_8UC1, view->greyScratch);
-        const auto* words = reinterpret_cast<const unsigned int*>(view->alignedFrame);
-        if (gisGrayHue)
-            RGBA2Gray(view->greyScratch, words, frame.width, frame.height);
-        else
-            RGBA2Hue(view->greyScratch, words, frame.width, frame.height);
-        colour = cv::Mat(frame, CV_8UC4, view->alignedFrame);
-    } else {
-        grey = cv::Mat(frame, CV_8UC1, view->alignedFrame);
-    }
-    cv::Mat judgedPicture = grey;
-    if (word(Word::Normalise) != 0 && templNorm[step] > 0.0)
-        cv::normalize(grey, judgedPicture, templNorm[step], 0.0, cv::NORM_L2, -1);
-
-    cv::Mat result(frame, CV_8UC1, view->resultImage);
+    StepPictures pictures = stepPictures(step);
+    cv::Mat result(pictures.frame, CV_8UC1, view->resultImage);
     result.setTo(0);
-    const cv::Mat* masks = &view->liveMasks[0][0];
-    const cv::Mat& sm = stepMask[step];
     // Pixels the alignment brought in from outside the captured frame show
     // nothing of the part: they are never judged.
-    const FrameValidity valid = alignedValid_;
+    pictures.valid = alignedValid_;
     alignedValid_ = FrameValidity();
 
     // The regions are compared at once on the idle cores: each writes only
     // its own defect boxes. What a region's verdict writes elsewhere (the
     // view's values, the result picture, the records) follows in region
     // order, as when they were compared one after the other.
-    struct Compared {
-        int fault = 0;
-        cv::Rect r;
-        cv::Mat filtered;
-        Blobs blobs;
-        float score = 0.0f;
-        std::exception_ptr error;
-    };
     std::vector<Compared> compared(static_cast<size_t>(count));
-    auto compare = [&](int i) {
-        const int j = step * kRois + i;
-        const int func = rec->method[j];
-        if (func == kExclusion || func == kPositioning || func == kHomography)
-            return;
-        Compared& out = compared[static_cast<size_t>(i)];
-        try {
-            cv::Mat shape;
-            if (masks[j].empty())
-                out.fault = kFaultMask;
-            else if (sm.rows == 0 || sm.cols == 0 || sm.size() != frame)
-                out.fault = kFaultStepMask;
-            else
-                out.fault = roiGeometry(*rec, masks, step, i, frame, &out.r, &shape);
-            if (out.fault != 0)
-                return;
-            const cv::Rect& r = out.r;
-            const int p1 = rec->p1[j];
-            const int p2 = rec->p2[j];
-            const int p3 = rec->p3[j];
-            const cv::Mat picture = judgedPicture(r);
-            // The judged pixels bound the band tests; a matcher was trained
-            // with its own.
-            const cv::Mat validHere = valid.over(r);
-            cv::Mat judged;
-            if (func != kGreyTemplate && func != kFeature) {
-                cv::bitwise_and(sm(r), shape, judged);
-                if (!validHere.empty())
-                    cv::bitwise_and(judged, validHere, judged);
-            }
-            cv::Mat defects;
-            fillDefects(step, i, func, p1, p2, p3, picture, colour.empty() ? cv::Mat() : colour(r), judged, defects,
-                        &out.score);
-            if (!validHere.empty() && defects.size() == r.size())
-                cv::bitwise_and(defects, validHere, defects);
-
-            const int f = filterSize(func, p3);
-            if (func == kBrightBlobs || func == kDarkBlobs) {
-                const long long fl = std::max(1LL, 2LL * p3 + 1);
-                const int m = std::min(r.width, r.height);
-                if (fl >= 2LL * (m / 2) - 2)
-                    defects.setTo(0);
-            }
-            openDefects(defects, out.filtered, f);
-            out.blobs = measureBlobs(out.filtered, r.tl(), view->defectRects[step][i], kMaxDefectRects);
-        } catch (...) {
-            out.error = std::current_exception();
-        }
-    };
     cv::parallel_for_(cv::Range(0, count), [&](const cv::Range& range) {
         for (int i = range.start; i < range.end; ++i)
-            compare(i);
+            compareRoi(step, i, pictures, compared[static_cast<size_t>(i)]);
     });
-
-    for (int i = 0; i < count; ++i) {
-        const int j = step * kRois + i;
-        const int func = rec->method[j];
-        const int p1 = rec->p1[j];
-        const int p2 = rec->p2[j];
-        int (*boxes)[4] = view->defectRects[step][i];
-        if (func == kExclusion || func == kPositioning || func == kHomography) {
-            view->roiValue[step][i] = 0;
-            view->roiArea[step][i] = 0;
-            boxes[0][0] = 0;
-            continue;
-        }
-        Compared& done = compared[static_cast<size_t>(i)];
-        if (done.error)
-            std::rethrow_exception(done.error);
-        // Words the verdict leaves unset read -1.
-        param_roi record;
-        record.algorithm = record.param1 = record.param2 = record.param3 = -1;
-        record.camera = camera;
-        record.detect = step;
-        record.roi = i;
-        record.func = func;
-
-        const int fault = done.fault;
-        if (fault != 0) {
-            view->stepOk = false;
-            view->roiPassed[step][i] = false;
-            view->roiValue[step][i] = 0;
-            view->roiArea[step][i] = 0;
-            boxes[0][0] = 0;
-            const QString text = QStringLiteral("REG RUN ERROR = %1, %2, %3").arg(camera).arg(step).arg(fault);
-            qWarning("%s", qPrintable(text));
-            if (heldRecords)
-                heldRecords->append(text);
-            else
-                Databases::get().InsertRecord(text, QString());
-            MachineOutputs::get().roiJudged(record);
-            continue;
-        }
-        const cv::Rect& r = done.r;
-        const int p3 = rec->p3[j];
-        const float score = done.score;
-        cv::Mat at = result(r);
-        cv::bitwise_or(at, done.filtered, at);
-
-        const Blobs& blobs = done.blobs;
-        int value = blobs.area;
-        record.algorithm = blobs.area;
-        bool pass = true;
-        switch (func) {
-        case kGreyBand:
-            pass = value >= p1 && value <= p2;
-            record.param1 = p1;
-            record.param2 = p2;
-            break;
-        case kDarkPixels:
-        case kBrightPixels:
-            pass = value <= p2;
-            record.param1 = 0;
-            record.param2 = p2;
-            break;
-        case kFeature:
-            value = static_cast<int>(score);
-            pass = value >= p1;
-            record.param1 = p1;
-            break;
-        case kBrightBlobs:
-        case kDarkBlobs:
-            value = blobs.count;
-            pass = value >= low16(p2) && value <= high16(p2);
-            record.param1 = low16(p2);
-            record.param2 = high16(p2);
-            break;
-        case kColourBox:
-            pass = value >= word(Word::ColourMin) && value <= word(Word::ColourMax);
-            break;
-        default: {  // 0 and above 10
-            const int limit = word(Word::RoiLimits) != 0 ? p2 : word(Word::GreyArea);
-            pass = word(Word::AreaIsMinimum) == 0 ? value <= limit : value >= limit;
-            record.param1 = p1;
-            record.param2 = p2;
-            record.param3 = p3;
-            break;
-        }
-        }
-        view->roiValue[step][i] = value;
-        view->roiArea[step][i] = blobs.area;
-        if (!pass) {
-            view->stepOk = false;
-            view->roiPassed[step][i] = false;
-        }
-        record.result = pass ? 1 : 0;
-        MachineOutputs::get().roiJudged(record);
-    }
+    for (int i = 0; i < count; ++i)
+        recordVerdict(step, i, compared[static_cast<size_t>(i)], result);
 }
 
 void CammerRecong::preview(int step, int roi)

@@ -133,8 +133,26 @@ private:
     void trainPositioning(int step);
     void trainMatchers(int step);
     int homography(int step);
+    // The positioning of a step in two phases: where the part is (false
+    // when no place is believed), then the frame moved there (false when
+    // the moved frame fits the template worse than the unmoved one).
+    struct Placement;
     void positioning(int g);
+    bool findPlacement(int g, const cv::Mat& work, Placement& at);
+    bool applyPlacement(int g, const cv::Mat& work, const Placement& at);
+    // The judgement of a step in phases: the pictures every region is
+    // compared on, each region's comparison (on any worker, writing only
+    // its own defect boxes), then its verdict in region order.
+    struct StepPictures;
+    struct Compared;
     void judgeStep(int step);
+    StepPictures stepPictures(int step);
+    void compareRoi(int step, int i, const StepPictures& pictures, Compared& out);
+    void recordVerdict(int step, int i, const Compared& done, cv::Mat& result);
+    void recordFault(int step, int i, int fault, const param_roi& record);
+    // The verdict of region j (step * kRois + i) from its comparison; sets
+    // the value it is judged by and the record's words the verdict uses.
+    bool passes(int j, const Compared& done, param_roi& record, int* value) const;
     void preview(int step, int roi);
     bool stepReady(int step) const;
     int word(int n) const;

@@ -144,66 +144,7 @@ bool CammerSingleton::LoadRows(QSqlDatabase db, QSqlQuery& q, const RoiViewLink&
                 SetDefaultRoi(g, i, sx, sy);
                 mask = rect[g][i].UpdateMask();
             } else {
-                const QVector<int> n = paramdb::parseNumbers(value);
-                auto num = [&n](int k) { return k < n.size() ? n[k] : 0; };
-                p3[j] = num(0);
-                p1[j] = num(1);
-                p2[j] = num(2);
-                method[j] = num(3);
-                const unsigned storedKind = static_cast<unsigned>(num(4));
-                int out = num(5);
-                if (out < 0 || out > 3)
-                    out = 0;
-                outputNo[i] = out;
-                kind[j] = static_cast<int>(storedKind & 255u);
-                const int first = num(6);
-
-                if (kind[j] == RoiShape::Polygon) {
-                    RePolygon& poly = polygon[g][i];
-                    if (first < 1 || first > RePolygon::kMaxPoints) {
-                        qWarning("%s: polygon %s has %d vertices; the ROI becomes the default rectangle",
-                                 qPrintable(table), qPrintable(roiName(g, i)), first);
-                        poly.pts.clear();
-                        poly.imgPts.clear();
-                        SetDefaultRoi(g, i, sx, sy);
-                        mask = rect[g][i].UpdateMask();
-                    } else {
-                        QVector<QPoint> pts(first);
-                        for (int v = 0; v < first; ++v)
-                            pts[v] = QPoint(clampX(num(7 + 2 * v)), clampY(num(8 + 2 * v)));
-                        poly.setPoints(pts);
-                        poly.SetHand((storedKind >> 8) != 0);
-                        poly.setShowA(sx, sy);
-                        poly.setImageRect();
-                        mask = poly.UpdateMask();
-                    }
-                } else if (kind[j] == RoiShape::Rect) {
-                    ClustomRect& r = rect[g][i];
-                    r.rect.setCoords(clampX(num(7)), clampY(num(8)), clampX(num(9)), clampY(num(10)));
-                    r.setShowA(sx, sy);
-                    r.setImageRect();
-                    mask = r.UpdateMask();
-                } else if (kind[j] == RoiShape::Circle) {
-                    Circle& c = circle[g][i];
-                    c.x = clampX(num(7));
-                    c.y = clampY(num(8));
-                    const unsigned packed = static_cast<unsigned>(num(9));
-                    c.r = static_cast<int>(packed & 0xffffu);
-                    c.ri = static_cast<int>(packed >> 16);
-                    // Kept inside the view as the drawing tools keep it: a
-                    // damaged radius must not make a picture-sized mask many
-                    // times over.
-                    const int room = std::min({c.x - 3, c.y - 3, gShowW - 2 - c.x, gShowH - 2 - c.y});
-                    c.r = std::clamp(c.r, 0, std::max(room, 0));
-                    c.UpdateRect();
-                    c.setShowA(sx, sy);
-                    c.setImageRect();
-                    mask = c.UpdateMask();
-                } else {
-                    qWarning("%s: %s has the unknown kind %u; its shape is left as it was", qPrintable(table),
-                             qPrintable(roiName(g, i)), storedKind);
-                    maskMade = false;
-                }
+                maskMade = readRoiRow(g, i, paramdb::parseNumbers(value), sx, sy, mask);
             }
             if (maskMade && view.liveMasks)
                 view.liveMasks[j] = mask;
@@ -213,6 +154,71 @@ bool CammerSingleton::LoadRows(QSqlDatabase db, QSqlQuery& q, const RoiViewLink&
     for (int k = 0; k < damagedSteps; ++k)
         showParamWarn(gaLanStr[0][(gLan >= 0 && gLan < kLanCols) ? gLan : 0]);
     return ok;
+}
+
+bool CammerSingleton::readRoiRow(int g, int i, const QVector<int>& n, float sx, float sy, cv::Mat& mask)
+{
+    const int j = g * kRois + i;
+    const QString table = tableName();
+    auto num = [&n](int k) { return k < n.size() ? n[k] : 0; };
+    p3[j] = num(0);
+    p1[j] = num(1);
+    p2[j] = num(2);
+    method[j] = num(3);
+    const unsigned storedKind = static_cast<unsigned>(num(4));
+    int out = num(5);
+    if (out < 0 || out > 3)
+        out = 0;
+    outputNo[i] = out;
+    kind[j] = static_cast<int>(storedKind & 255u);
+    const int first = num(6);
+
+    if (kind[j] == RoiShape::Polygon) {
+        RePolygon& poly = polygon[g][i];
+        if (first < 1 || first > RePolygon::kMaxPoints) {
+            qWarning("%s: polygon %s has %d vertices; the ROI becomes the default rectangle", qPrintable(table),
+                     qPrintable(roiName(g, i)), first);
+            poly.pts.clear();
+            poly.imgPts.clear();
+            SetDefaultRoi(g, i, sx, sy);
+            mask = rect[g][i].UpdateMask();
+        } else {
+            QVector<QPoint> pts(first);
+            for (int v = 0; v < first; ++v)
+                pts[v] = QPoint(clampX(num(7 + 2 * v)), clampY(num(8 + 2 * v)));
+            poly.setPoints(pts);
+            poly.SetHand((storedKind >> 8) != 0);
+            poly.setShowA(sx, sy);
+            poly.setImageRect();
+            mask = poly.UpdateMask();
+        }
+    } else if (kind[j] == RoiShape::Rect) {
+        ClustomRect& r = rect[g][i];
+        r.rect.setCoords(clampX(num(7)), clampY(num(8)), clampX(num(9)), clampY(num(10)));
+        r.setShowA(sx, sy);
+        r.setImageRect();
+        mask = r.UpdateMask();
+    } else if (kind[j] == RoiShape::Circle) {
+        Circle& c = circle[g][i];
+        c.x = clampX(num(7));
+        c.y = clampY(num(8));
+        const unsigned packed = static_cast<unsigned>(num(9));
+        c.r = static_cast<int>(packed & 0xffffu);
+        c.ri = static_cast<int>(packed >> 16);
+        // Kept inside the view as the drawing tools keep it: a damaged radius
+        // must not make a picture-sized mask many times over.
+        const int room = std::min({c.x - 3, c.y - 3, gShowW - 2 - c.x, gShowH - 2 - c.y});
+        c.r = std::clamp(c.r, 0, std::max(room, 0));
+        c.UpdateRect();
+        c.setShowA(sx, sy);
+        c.setImageRect();
+        mask = c.UpdateMask();
+    } else {
+        qWarning("%s: %s has the unknown kind %u; its shape is left as it was", qPrintable(table),
+                 qPrintable(roiName(g, i)), storedKind);
+        return false;
+    }
+    return true;
 }
 
 QString CammerSingleton::detectText(int g) const

@@ -15,6 +15,7 @@
 #include <QMetaType>
 #include <QSqlDatabase>
 #include <QString>
+#include <QVector>
 
 #include <opencv2/core.hpp>
 
@@ -91,6 +92,12 @@ public:
     int selP1 = 0;
     int selP2 = 0;
     int selP3 = 0;
+
+private:
+    // Fills ROI i of step g from the numbers of its stored row, the shape
+    // clamped into the view, and makes its mask. False (mask and shape left
+    // as they were) for a shape kind it does not know.
+    bool readRoiRow(int g, int i, const QVector<int>& numbers, float sx, float sy, cv::Mat& mask);
 };
 
 // Camera views hand their saved record to the camera plug-in wrapped in a

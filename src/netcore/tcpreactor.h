@@ -6,6 +6,7 @@
 // post_async/post_sync and receive its sigRequest/sigResponse signals.
 #pragma once
 
+#include "cvariant.h"
 #include "session.h"
 
 #include <QHostAddress>

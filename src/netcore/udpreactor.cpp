@@ -2,6 +2,7 @@
 
 #include "poolloop_p.h"
 #include "publictools.h"
+#include "startline.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -156,17 +157,7 @@ void UdpReactor::analyseBuffer_Setup1(const QHostAddress& address, quint16 port)
             QByteArray head = recvBuffer_.left(sep);
             recvBuffer_.remove(0, sep + 4);
             // Lines before the start line are dropped.
-            int start = -1;
-            for (int pos = 0; pos < head.size();) {
-                int end = head.indexOf("\r\n", pos);
-                if (end < 0)
-                    end = head.size();
-                if (head.mid(pos, end - pos).contains("HTTP/1.1")) {
-                    start = pos;
-                    break;
-                }
-                pos = end + 2;
-            }
+            const int start = startline::find(head);
             if (start < 0)
                 continue;
             auto reader = std::make_shared<SCI_ExecObj_Recv>(head.mid(start), -1);

@@ -6,6 +6,7 @@
 // detection engine, which the API answers and pushes.
 #pragma once
 
+#include "cvariant.h"
 #include "httpmanager.h"
 #include "param_roi.h"
 

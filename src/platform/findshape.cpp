@@ -454,6 +454,229 @@ double parabolaOffset(double a, double b, double c)
     return std::clamp(0.5 * (a - c) / d, -0.5, 0.5);
 }
 
+
+// ---- The search, phase by phase ----------------------------------------------
+
+// What the phases of one search share.
+struct Search {
+    const std::vector<FindShape::Level>& levels;
+    bool ignorePolarity;
+    double lo, hi;                // the angle range searched
+    std::vector<cv::Mat> pyr;     // the searched picture on every level of the model
+    std::vector<Candidate> kept;  // the places followed down the pyramid
+};
+
+std::vector<cv::Mat> pyramidOf(const cv::Mat& image, int nLevels)
+{
+    std::vector<cv::Mat> pyr(static_cast<size_t>(nLevels));
+    pyr[0] = image;
+    for (int k = 1; k < nLevels; ++k)
+        cv::pyrDown(pyr[static_cast<size_t>(k - 1)], pyr[static_cast<size_t>(k)]);
+    return pyr;
+}
+
+// Per position of the coarsest level the best score over all angles, and
+// the angle that gave it.
+struct CoarseMap {
+    cv::Mat best;
+    cv::Mat bestAngle;
+};
+
+// Coarsest level: every position and every angle.
+CoarseMap scoreCoarsest(const Search& s, double angleCentre)
+{
+    const size_t top = s.levels.size() - 1;
+    const FindShape::Level& tl = s.levels[top];
+    const cv::Mat& ti = s.pyr[top];
+    CoarseMap map{cv::Mat(ti.size(), CV_64F, cv::Scalar(-2.0)), cv::Mat(ti.size(), CV_64F, cv::Scalar(angleCentre))};
+    const std::vector<double> angles = angleList(s.lo, s.hi, tl.angleStep);
+    std::vector<RotModel> models;
+    models.reserve(angles.size());
+    for (double a : angles) {
+        models.push_back(rotateModel(tl.points, a));
+        bindStep(models.back(), ti.step[0]);
+    }
+    // Rows are searched in parallel; every row keeps the angle order, so
+    // the result does not depend on the split.
+    cv::parallel_for_(cv::Range(0, ti.rows), [&](const cv::Range& rows) {
+        for (size_t k = 0; k < models.size(); ++k) {
+            const RotModel& m = models[k];
+            const int slackX = static_cast<int>(0.1 * (m.maxX - m.minX));
+            const int slackY = static_cast<int>(0.1 * (m.maxY - m.minY));
+            const int x0 = std::max(0, -m.minX - slackX), x1 = std::min(ti.cols - 1, ti.cols - 2 - m.maxX + slackX);
+            const int y0 = std::max({0, -m.minY - slackY, rows.start});
+            const int y1 = std::min({ti.rows - 1, ti.rows - 2 - m.maxY + slackY, rows.end - 1});
+            for (int py = y0; py <= y1; ++py) {
+                double* b = map.best.ptr<double>(py);
+                double* ba = map.bestAngle.ptr<double>(py);
+                int px = x0;
+                for (; px + kRun - 1 <= x1; px += kRun) {
+                    double run[kRun];
+                    scoreRun(ti, m, px, py, s.ignorePolarity, run);
+                    for (int j = 0; j < kRun; ++j)
+                        if (run[j] > b[px + j]) {
+                            b[px + j] = run[j];
+                            ba[px + j] = angles[k];
+                        }
+                }
+                for (; px <= x1; ++px) {
+                    const double sc = scoreAt(ti, m, px, py, s.ignorePolarity);
+                    if (sc > b[px]) {
+                        b[px] = sc;
+                        ba[px] = angles[k];
+                    }
+                }
+            }
+        }
+    });
+    return map;
+}
+
+bool byScore(const Candidate& a, const Candidate& b)
+{
+    return a.score > b.score;
+}
+
+// The distinct local peaks of the coarse map from coarseMin on, best first,
+// kMaxCandidates at most. bestSeen is the best score anywhere.
+std::vector<Candidate> coarsePeaks(const CoarseMap& map, double coarseMin, double* bestSeen)
+{
+    const cv::Mat& best = map.best;
+    std::vector<Candidate> cands;
+    *bestSeen = 0.0;
+    for (int py = 0; py < best.rows; ++py) {
+        for (int px = 0; px < best.cols; ++px) {
+            const double s = best.at<double>(py, px);
+            *bestSeen = std::max(*bestSeen, s);
+            if (s < coarseMin)
+                continue;
+            bool peak = true;
+            for (int dy = -1; dy <= 1 && peak; ++dy)
+                for (int dx = -1; dx <= 1 && peak; ++dx) {
+                    const int qx = px + dx, qy = py + dy;
+                    if ((dx || dy) && qx >= 0 && qy >= 0 && qx < best.cols && qy < best.rows &&
+                        best.at<double>(qy, qx) > s)
+                        peak = false;
+                }
+            if (peak)
+                cands.push_back({px, py, map.bestAngle.at<double>(py, px), s});
+        }
+    }
+    std::sort(cands.begin(), cands.end(), byScore);
+    std::vector<Candidate> kept;
+    for (const Candidate& c : cands) {
+        bool near = false;
+        for (const Candidate& k : kept)
+            near = near || (std::abs(k.x - c.x) <= 2 && std::abs(k.y - c.y) <= 2);
+        if (!near)
+            kept.push_back(c);
+        if (static_cast<int>(kept.size()) >= kMaxCandidates)
+            break;
+    }
+    return kept;
+}
+
+// One level down the pyramid (to level k): a small window of positions and
+// angles around every candidate, at the finer level's angle step.
+void refineLevel(Search& s, int k)
+{
+    const FindShape::Level& lv = s.levels[static_cast<size_t>(k)];
+    const double prevStep = s.levels[static_cast<size_t>(k + 1)].angleStep;
+    const cv::Mat& li = s.pyr[static_cast<size_t>(k)];
+    std::vector<Candidate>& kept = s.kept;
+    // Every angle any candidate tries is turned once.
+    std::vector<std::vector<double>> tried(kept.size());
+    std::vector<double> distinct;
+    for (size_t ci = 0; ci < kept.size(); ++ci) {
+        const Candidate& c = kept[ci];
+        tried[ci] = angleList(std::max(s.lo, c.angle - prevStep), std::min(s.hi, c.angle + prevStep), lv.angleStep);
+        distinct.insert(distinct.end(), tried[ci].begin(), tried[ci].end());
+    }
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    std::vector<RotModel> turned(distinct.size());
+    cv::parallel_for_(cv::Range(0, static_cast<int>(distinct.size())), [&](const cv::Range& range) {
+        for (int ai = range.start; ai < range.end; ++ai) {
+            turned[static_cast<size_t>(ai)] = rotateModel(lv.points, distinct[static_cast<size_t>(ai)]);
+            bindStep(turned[static_cast<size_t>(ai)], li.step[0]);
+        }
+    });
+    // The candidates are independent of each other: each is refined by one
+    // worker, in the same order of angles and positions as alone, so the
+    // result does not depend on the split.
+    cv::parallel_for_(cv::Range(0, static_cast<int>(kept.size())), [&](const cv::Range& range) {
+        for (int ci = range.start; ci < range.end; ++ci) {
+            Candidate& c = kept[static_cast<size_t>(ci)];
+            Candidate nb;
+            for (double a : tried[static_cast<size_t>(ci)]) {
+                const RotModel& m = turned[static_cast<size_t>(
+                    std::lower_bound(distinct.begin(), distinct.end(), a) - distinct.begin())];
+                static_assert(kRun == 5, "one run covers a row of the window");
+                for (int py = 2 * c.y - 2; py <= 2 * c.y + 2; ++py) {
+                    double row[kRun];
+                    scoreRun(li, m, 2 * c.x - 2, py, s.ignorePolarity, row);
+                    for (int j = 0; j < kRun; ++j)
+                        if (row[j] > nb.score)
+                            nb = {2 * c.x - 2 + j, py, a, row[j]};
+                }
+            }
+            c = nb;
+        }
+    });
+}
+
+// A second, distinct place (farther than `apart` from the best one, kept[0])
+// that scores as well: the picture repeats itself (or the part is not there)
+// and either answer may be wrong. `kept` is sorted best first.
+bool ambiguous(const std::vector<Candidate>& kept, double apart)
+{
+    const Candidate& win = kept[0];
+    for (size_t k = 1; k < kept.size(); ++k) {
+        const Candidate& c = kept[k];
+        if (std::hypot(c.x - win.x, c.y - win.y) <= apart)
+            continue;  // the same peak reached from another coarse start
+        if (c.score >= win.score - kAmbiguity * std::abs(win.score)) {
+            qInfo("FindShape: two places score alike (%.3f at %d,%d and %.3f at %d,%d); no position taken",
+                  win.score, win.x, win.y, c.score, c.x, c.y);
+            return true;
+        }
+        break;  // sorted: no later one scores higher
+    }
+    return false;
+}
+
+// The winner's angle between the full-resolution steps, by a parabola
+// through the neighbouring angles' scores.
+double refinedAngle(const cv::Mat& image, const Search& s, const Candidate& win)
+{
+    const FindShape::Level& l0 = s.levels[0];
+    double angle = win.angle;
+    const double sm = scoreAt(image, rotateModel(l0.points, win.angle - l0.angleStep), win.x, win.y, s.ignorePolarity);
+    const double sp = scoreAt(image, rotateModel(l0.points, win.angle + l0.angleStep), win.x, win.y, s.ignorePolarity);
+    if (sm > -1.0 && sp > -1.0)
+        angle += parabolaOffset(sm, win.score, sp) * l0.angleStep;
+    return std::clamp(angle, s.lo, s.hi);
+}
+
+// The winner's position between pixels, by parabolas through the
+// neighbouring positions' scores. The peak is interpolated at the refined
+// angle: at the stepped one a turn of the model would pull it sideways.
+cv::Point2d subPixelPeak(const cv::Mat& image, const Search& s, const Candidate& win, double angle)
+{
+    RotModel m0 = rotateModel(s.levels[0].points, angle);
+    bindStep(m0, image.step[0]);
+    auto at = [&](int px, int py) { return scoreAt(image, m0, px, py, s.ignorePolarity); };
+    double cx = win.x, cy = win.y;
+    const double sc = at(win.x, win.y);
+    const double sl = at(win.x - 1, win.y), sr = at(win.x + 1, win.y);
+    const double su = at(win.x, win.y - 1), sd = at(win.x, win.y + 1);
+    if (sc > -1.0 && sl > -1.0 && sr > -1.0)
+        cx += parabolaOffset(sl, sc, sr);
+    if (sc > -1.0 && su > -1.0 && sd > -1.0)
+        cy += parabolaOffset(su, sc, sd);
+    return {cx, cy};
+}
+
 }  // namespace
 
 FindShape::FindShape() = default;
@@ -573,192 +796,28 @@ bool FindShape::Find(const cv::Mat& image, int minScore, cv::Point2d* shift, dou
     const double accept = (minScore >= 1 && minScore <= 100) ? minScore / 100.0 : kDefaultMinScore;
     try {
         const int nLevels = static_cast<int>(levels_.size());
-        std::vector<cv::Mat> pyr(static_cast<size_t>(nLevels));
-        pyr[0] = image;
-        for (int k = 1; k < nLevels; ++k)
-            cv::pyrDown(pyr[static_cast<size_t>(k - 1)], pyr[static_cast<size_t>(k)]);
-
-        const double lo = angleCentre_ - angleRange_, hi = angleCentre_ + angleRange_;
-
-        // Coarsest level: every position and every angle.
+        Search s{levels_, ignorePolarity_, angleCentre_ - angleRange_, angleCentre_ + angleRange_,
+                 pyramidOf(image, nLevels), {}};
         const int top = nLevels - 1;
-        const Level& tl = levels_[static_cast<size_t>(top)];
-        const cv::Mat& ti = pyr[static_cast<size_t>(top)];
-        cv::Mat best(ti.size(), CV_64F, cv::Scalar(-2.0));
-        cv::Mat bestAngle(ti.size(), CV_64F, cv::Scalar(angleCentre_));
-        const std::vector<double> angles = angleList(lo, hi, tl.angleStep);
-        std::vector<RotModel> models;
-        models.reserve(angles.size());
-        for (double a : angles) {
-            models.push_back(rotateModel(tl.points, a));
-            bindStep(models.back(), ti.step[0]);
-        }
-        // Rows are searched in parallel; every row keeps the angle order, so
-        // the result does not depend on the split.
-        cv::parallel_for_(cv::Range(0, ti.rows), [&](const cv::Range& rows) {
-            for (size_t k = 0; k < models.size(); ++k) {
-                const RotModel& m = models[k];
-                const int slackX = static_cast<int>(0.1 * (m.maxX - m.minX));
-                const int slackY = static_cast<int>(0.1 * (m.maxY - m.minY));
-                const int x0 = std::max(0, -m.minX - slackX), x1 = std::min(ti.cols - 1, ti.cols - 2 - m.maxX + slackX);
-                const int y0 = std::max({0, -m.minY - slackY, rows.start});
-                const int y1 = std::min({ti.rows - 1, ti.rows - 2 - m.maxY + slackY, rows.end - 1});
-                for (int py = y0; py <= y1; ++py) {
-                    double* b = best.ptr<double>(py);
-                    double* ba = bestAngle.ptr<double>(py);
-                    int px = x0;
-                    for (; px + kRun - 1 <= x1; px += kRun) {
-                        double run[kRun];
-                        scoreRun(ti, m, px, py, ignorePolarity_, run);
-                        for (int j = 0; j < kRun; ++j)
-                            if (run[j] > b[px + j]) {
-                                b[px + j] = run[j];
-                                ba[px + j] = angles[k];
-                            }
-                    }
-                    for (; px <= x1; ++px) {
-                        const double s = scoreAt(ti, m, px, py, ignorePolarity_);
-                        if (s > b[px]) {
-                            b[px] = s;
-                            ba[px] = angles[k];
-                        }
-                    }
-                }
-            }
-        });
-        std::vector<Candidate> cands;
-        const double coarseMin = (top == 0 ? 1.0 : kCoarseFactor) * accept;
         double bestSeen = 0.0;
-        for (int py = 0; py < best.rows; ++py) {
-            for (int px = 0; px < best.cols; ++px) {
-                const double s = best.at<double>(py, px);
-                bestSeen = std::max(bestSeen, s);
-                if (s < coarseMin)
-                    continue;
-                bool peak = true;
-                for (int dy = -1; dy <= 1 && peak; ++dy)
-                    for (int dx = -1; dx <= 1 && peak; ++dx) {
-                        const int qx = px + dx, qy = py + dy;
-                        if ((dx || dy) && qx >= 0 && qy >= 0 && qx < best.cols && qy < best.rows &&
-                            best.at<double>(qy, qx) > s)
-                            peak = false;
-                    }
-                if (peak)
-                    cands.push_back({px, py, bestAngle.at<double>(py, px), s});
-            }
-        }
-        std::sort(cands.begin(), cands.end(), [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
-        std::vector<Candidate> kept;
-        for (const Candidate& c : cands) {
-            bool near = false;
-            for (const Candidate& k : kept)
-                near = near || (std::abs(k.x - c.x) <= 2 && std::abs(k.y - c.y) <= 2);
-            if (!near)
-                kept.push_back(c);
-            if (static_cast<int>(kept.size()) >= kMaxCandidates)
-                break;
-        }
-        if (kept.empty()) {
+        s.kept = coarsePeaks(scoreCoarsest(s, angleCentre_), (top == 0 ? 1.0 : kCoarseFactor) * accept, &bestSeen);
+        if (s.kept.empty()) {
             if (score)
                 *score = std::max(0.0, bestSeen) * 100.0;
             return false;
         }
-
-        // Down the pyramid: a small window of positions and angles around
-        // every candidate, at the finer level's angle step.
-        for (int k = top - 1; k >= 0; --k) {
-            const Level& lv = levels_[static_cast<size_t>(k)];
-            const double prevStep = levels_[static_cast<size_t>(k + 1)].angleStep;
-            const cv::Mat& li = pyr[static_cast<size_t>(k)];
-            // Every angle any candidate tries is turned once.
-            std::vector<std::vector<double>> tried(kept.size());
-            std::vector<double> distinct;
-            for (size_t ci = 0; ci < kept.size(); ++ci) {
-                const Candidate& c = kept[ci];
-                tried[ci] = angleList(std::max(lo, c.angle - prevStep), std::min(hi, c.angle + prevStep), lv.angleStep);
-                distinct.insert(distinct.end(), tried[ci].begin(), tried[ci].end());
-            }
-            std::sort(distinct.begin(), distinct.end());
-            distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-            std::vector<RotModel> turned(distinct.size());
-            cv::parallel_for_(cv::Range(0, static_cast<int>(distinct.size())), [&](const cv::Range& range) {
-                for (int ai = range.start; ai < range.end; ++ai) {
-                    turned[static_cast<size_t>(ai)] = rotateModel(lv.points, distinct[static_cast<size_t>(ai)]);
-                    bindStep(turned[static_cast<size_t>(ai)], li.step[0]);
-                }
-            });
-            // The candidates are independent of each other: each is refined
-            // by one worker, in the same order of angles and positions as
-            // alone, so the result does not depend on the split.
-            cv::parallel_for_(cv::Range(0, static_cast<int>(kept.size())), [&](const cv::Range& range) {
-                for (int ci = range.start; ci < range.end; ++ci) {
-                    Candidate& c = kept[static_cast<size_t>(ci)];
-                    Candidate nb;
-                    for (double a : tried[static_cast<size_t>(ci)]) {
-                        const RotModel& m = turned[static_cast<size_t>(
-                            std::lower_bound(distinct.begin(), distinct.end(), a) - distinct.begin())];
-                        static_assert(kRun == 5, "one run covers a row of the window");
-                        for (int py = 2 * c.y - 2; py <= 2 * c.y + 2; ++py) {
-                            double row[kRun];
-                            scoreRun(li, m, 2 * c.x - 2, py, ignorePolarity_, row);
-                            for (int j = 0; j < kRun; ++j)
-                                if (row[j] > nb.score)
-                                    nb = {2 * c.x - 2 + j, py, a, row[j]};
-                        }
-                    }
-                    c = nb;
-                }
-            });
-        }
-        std::sort(kept.begin(), kept.end(), [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
-        const Candidate* win = &kept[0];
+        for (int k = top - 1; k >= 0; --k)
+            refineLevel(s, k);
+        std::sort(s.kept.begin(), s.kept.end(), byScore);
+        const Candidate& win = s.kept[0];
         if (score)
-            *score = std::max(0.0, win->score) * 100.0;
-        if (win->score < accept)
+            *score = std::max(0.0, win.score) * 100.0;
+        if (win.score < accept || ambiguous(s.kept, std::max(4.0, 0.05 * std::min(width_, height_))))
             return false;
-        // A second, distinct place that scores as well: the picture repeats
-        // itself (or the part is not there) and either answer may be wrong.
-        const double apart = std::max(4.0, 0.05 * std::min(width_, height_));
-        for (size_t k = 1; k < kept.size(); ++k) {
-            const Candidate& c = kept[k];
-            if (std::hypot(c.x - win->x, c.y - win->y) <= apart)
-                continue;  // the same peak reached from another coarse start
-            if (c.score >= win->score - kAmbiguity * std::abs(win->score)) {
-                qInfo("FindShape: two places score alike (%.3f at %d,%d and %.3f at %d,%d); no position taken",
-                      win->score, win->x, win->y, c.score, c.x, c.y);
-                return false;
-            }
-            break;  // sorted: no later one scores higher
-        }
-
-        // Sub-step refinement by parabolas through the neighbouring scores.
-        const Level& l0 = levels_[0];
-        double finalAngle = win->angle;
-        if (angleRange_ > 0.0) {
-            const double sm = scoreAt(image, rotateModel(l0.points, win->angle - l0.angleStep), win->x, win->y,
-                                      ignorePolarity_);
-            const double sp = scoreAt(image, rotateModel(l0.points, win->angle + l0.angleStep), win->x, win->y,
-                                      ignorePolarity_);
-            if (sm > -1.0 && sp > -1.0)
-                finalAngle += parabolaOffset(sm, win->score, sp) * l0.angleStep;
-            finalAngle = std::clamp(finalAngle, lo, hi);
-        }
-        // The position's peak is interpolated at the refined angle: at the
-        // stepped one a turn of the model would pull it sideways.
-        RotModel m0 = rotateModel(l0.points, finalAngle);
-        bindStep(m0, image.step[0]);
-        auto at = [&](int px, int py) { return scoreAt(image, m0, px, py, ignorePolarity_); };
-        double cx = win->x, cy = win->y;
-        const double sc = at(win->x, win->y);
-        const double sl = at(win->x - 1, win->y), sr = at(win->x + 1, win->y);
-        const double su = at(win->x, win->y - 1), sd = at(win->x, win->y + 1);
-        if (sc > -1.0 && sl > -1.0 && sr > -1.0)
-            cx += parabolaOffset(sl, sc, sr);
-        if (sc > -1.0 && su > -1.0 && sd > -1.0)
-            cy += parabolaOffset(su, sc, sd);
-
+        const double finalAngle = angleRange_ > 0.0 ? refinedAngle(image, s, win) : win.angle;
+        const cv::Point2d centre = subPixelPeak(image, s, win, finalAngle);
         if (shift)
-            *shift = cv::Point2d(refX_ - cx, refY_ - cy);
+            *shift = cv::Point2d(refX_ - centre.x, refY_ - centre.y);
         if (angle) {
             const double a = -finalAngle;
             *angle = std::abs(a) < 1e-9 ? 0.0 : a;
