@@ -366,8 +366,6 @@ public:
     void RenewRoi(int step, int i);
     // Picture rectangle of ROI i of `step` in `rec` (by its kind).
     static QRect roiImageRect(const CammerSingleton& rec, int step, int i);
-    // Kind 1, 2 or 4 of ROI i of the edited copy's current step (0 outside).
-    int editKind(int i) const;
 
     // ---- ROI parameter panel (cammerwidget_panel.cpp) ------------------------------
     // Builds the panel's widgets, all hidden (construction).

@@ -15,6 +15,7 @@
 #include "lanstr.h"
 #include "miscfunc.h"
 #include "numberinput.h"
+#include "roishapes.h"
 #include "cyclecontrol.h"
 #include "screenchrome.h"
 #include "viewutil.h"
@@ -133,13 +134,6 @@ int CammerWidget::editStep()
     return (s >= 0 && s < kMaxDetect) ? s : 0;
 }
 
-int CammerWidget::editKind(int i) const
-{
-    if (!editRecord || i < 0 || i >= kMaxRoi)
-        return 0;
-    return editRecord->kind[editStep() * kMaxRoi + i];
-}
-
 bool CammerWidget::StepFull(int step)
 {
     return editRecord && editRecord->roiCount[step] >= kMaxRoi;
@@ -159,100 +153,43 @@ void CammerWidget::RenewRoi(int step, int i)
     if (!editRecord || step < 0 || step >= kMaxDetect || i < 0 || i >= kMaxRoi)
         return;
     CammerSingleton& rec = *editRecord;
-    switch (rec.kind[step * kMaxRoi + i]) {
-    case RoiShape::Rect: {
-        ClustomRect& r = rec.rect[step][i];
-        r.setShowA(fullScaleX, fullScaleY);
-        r.setImageRect();
-        editMasks[step][i] = r.UpdateMask();
-        labelAnchor = r.rect.topLeft() - QPoint(0, 26);
-        break;
-    }
-    case RoiShape::Polygon: {
-        RePolygon& poly = rec.polygon[step][i];
-        poly.setShowA(fullScaleX, fullScaleY);
-        poly.setImageRect();
-        editMasks[step][i] = poly.UpdateMask();
-        if (!poly.pts.isEmpty())
-            labelAnchor = poly.pts.first() - QPoint(0, 26);
-        break;
-    }
-    case RoiShape::Circle: {
-        Circle& c = rec.circle[step][i];
-        c.setShowA(fullScaleX, fullScaleY);
-        c.setImageRect();
-        editMasks[step][i] = c.UpdateMask();
-        labelAnchor = c.rect.topLeft() - QPoint(0, 26);
-        break;
-    }
-    default:
-        break;
-    }
+    const RoiShapes::Ops* shape = RoiShapes::of(rec, step, i);
+    if (!shape)
+        return;
+    editMasks[step][i] = shape->renew(rec, step, i, fullScaleX, fullScaleY);
+    QPoint corner;
+    if (shape->labelCorner(rec, step, i, &corner))
+        labelAnchor = corner - QPoint(0, 26);
 }
 
 namespace {
-// Selection flag of ROI i of `step` by its kind.
 bool isSelected(const CammerSingleton& rec, int step, int i)
 {
-    switch (rec.kind[step * kMaxRoi + i]) {
-    case RoiShape::Rect:
-        return rec.rect[step][i].IsSelected();
-    case RoiShape::Polygon:
-        return rec.polygon[step][i].IsSelected();
-    case RoiShape::Circle:
-        return rec.circle[step][i].IsSelected();
-    default:
-        return false;
-    }
+    const RoiShapes::Ops* shape = RoiShapes::of(rec, step, i);
+    return shape && shape->selected(rec, step, i);
 }
 
 void setSelected(CammerSingleton& rec, int step, int i, bool on)
 {
-    switch (rec.kind[step * kMaxRoi + i]) {
-    case RoiShape::Rect:
-        rec.rect[step][i].SetSelected(on);
-        break;
-    case RoiShape::Polygon:
-        rec.polygon[step][i].SetSelected(on);
-        break;
-    case RoiShape::Circle:
-        rec.circle[step][i].SetSelected(on);
-        break;
-    default:
-        break;
-    }
+    if (const RoiShapes::Ops* shape = RoiShapes::of(rec, step, i))
+        shape->select(rec, step, i, on);
 }
 
 bool contains(const CammerSingleton& rec, int step, int i, QPoint p)
 {
-    switch (rec.kind[step * kMaxRoi + i]) {
-    case RoiShape::Rect:
-        return rec.rect[step][i].Contains(p);
-    case RoiShape::Polygon:
-        return rec.polygon[step][i].Contains(p);
-    case RoiShape::Circle:
-        return rec.circle[step][i].Contains(p);
-    default:
-        return false;
-    }
+    const RoiShapes::Ops* shape = RoiShapes::of(rec, step, i);
+    return shape && shape->contains(rec, step, i, p);
 }
 
 // Handle hit test of ROI i (only a selected shape answers); the handle goes
 // to *handle.
 bool onHandle(CammerSingleton& rec, int step, int i, QPoint p, int* handle)
 {
-    switch (rec.kind[step * kMaxRoi + i]) {
-    case RoiShape::Rect:
-        return rec.rect[step][i].PtInCtrl(p, handle);
-    case RoiShape::Polygon:
-        return rec.polygon[step][i].PtInCtrl(p, handle);
-    case RoiShape::Circle:
-        return rec.circle[step][i].PtInCtrl(p, handle);
-    default:
-        if (handle)
-            *handle = -1;
-        return false;
-    }
+    if (const RoiShapes::Ops* shape = RoiShapes::of(rec, step, i))
+        return shape->onHandle(rec, step, i, p, handle);
+    if (handle)
+        *handle = -1;
+    return false;
 }
 }  // namespace
 
@@ -297,19 +234,10 @@ bool CammerWidget::PtInRect(QPoint p)
         int handle = -1;
         if (contains(*editRecord, g, i, p) || onHandle(*editRecord, g, i, p, &handle)) {
             setCurRoi(i);
-            switch (editRecord->kind[g * kMaxRoi + i]) {
-            case RoiShape::Rect:
-                labelAnchor = editRecord->rect[g][i].rect.topLeft() - QPoint(0, 26);
-                break;
-            case RoiShape::Polygon:
-                if (!editRecord->polygon[g][i].pts.isEmpty())
-                    labelAnchor = editRecord->polygon[g][i].pts.first() - QPoint(0, 26);
-                break;
-            case RoiShape::Circle:
-                labelAnchor = editRecord->circle[g][i].rect.topLeft() - QPoint(0, 26);
-                break;
-            default:
-                break;
+            QPoint corner;
+            if (const RoiShapes::Ops* shape = RoiShapes::of(*editRecord, g, i)) {
+                if (shape->labelCorner(*editRecord, g, i, &corner))
+                    labelAnchor = corner - QPoint(0, 26);
             }
             pickPoint = p;
             return true;
@@ -327,19 +255,8 @@ bool CammerWidget::PtInRectMove(QPoint p)
     for (int i = 0; i < count; ++i) {
         if (contains(*editRecord, g, i, p))
             return true;
-        // Handle test on copies: looking changes nothing.
-        const int j = g * kMaxRoi + i;
-        bool hit = false;
-        if (editRecord->kind[j] == RoiShape::Rect) {
-            ClustomRect r = editRecord->rect[g][i];
-            hit = r.PtInCtrl(p, nullptr);
-        } else if (editRecord->kind[j] == RoiShape::Polygon) {
-            RePolygon poly = editRecord->polygon[g][i];
-            hit = poly.PtInCtrl(p, nullptr);
-        } else if (editRecord->kind[j] == RoiShape::Circle) {
-            Circle c = editRecord->circle[g][i];
-            hit = c.PtInCtrl(p, nullptr);
-        }
+        const RoiShapes::Ops* shape = RoiShapes::of(*editRecord, g, i);
+        const bool hit = shape && shape->touchesHandle(*editRecord, g, i, p);
         if (hit)
             return true;
     }
@@ -1074,20 +991,9 @@ void CammerWidget::SlotChangeObject()
 {
     if (!editRecord)
         return;
-    int n = 1;
-    switch (editKind(curRoi)) {
-    case 1:
-        n = 2;
-        break;
-    case 4:
-        n = 3;
-        break;
-    case 2:
-        n = editRecord->polygon[editStep()][curRoi].count();
-        break;
-    default:
-        break;
-    }
+    const int g = editStep();
+    const RoiShapes::Ops* shape = RoiShapes::of(*editRecord, g, curRoi);
+    const int n = shape ? shape->objects(*editRecord, g, curRoi) : 1;
     objectIndex = n > 0 ? (std::max(0, objectIndex) + 1) % n : 0;
     ShowHideROIPara();
     update();

@@ -10,6 +10,7 @@
 #include "cammersingleton.h"
 #include "globals.h"
 #include "miscfunc.h"
+#include "roifunctions.h"
 #include "winstate.h"
 #include "viewutil.h"
 #include "wizardpara.h"
@@ -223,37 +224,6 @@ void CammerWidget::SaveIgnorePoint(int step)
         qWarning("SaveIgnorePoint: %s could not be written", qPrintable(path));
 }
 
-namespace {
-
-QString limitText(const CammerSingleton& rec, int j)
-{
-    const WizardPara* wp = gpWPara;
-    auto word = [wp](int n) { return wp ? wp->words[n] : 0; };
-    const int p1 = rec.p1[j];
-    const int p2 = rec.p2[j];
-    switch (rec.method[j]) {
-    case 0:
-        if (word(Word::RoiLimits) == 0)
-            return QString::number(word(Word::GreyArea));
-        return QString::number(p2);
-    case 6:
-        return QString::number(p1);
-    case 1:
-        return QStringLiteral("%1--%2").arg(p1).arg(p2);
-    case 7:
-    case 8:
-        return QStringLiteral("%1--%2")
-            .arg(static_cast<unsigned>(p2) & 0xffffu)
-            .arg(static_cast<unsigned>(p2) >> 16);
-    case 9:
-        return QStringLiteral("%1, %2").arg(word(Word::ColourMin)).arg(word(Word::ColourMax));
-    default:
-        return QString::number(p2);
-    }
-}
-
-}  // namespace
-
 void CammerWidget::SaveFailImage(int step, int which)
 {
     if (step < 0 || step >= kMaxDetect || cameraIndex < 0 || cameraIndex >= kMaxCamera || !alignedFrame ||
@@ -344,8 +314,9 @@ void CammerWidget::SaveFailImage(int step, int which)
             }
             painter.setPen(pass ? Qt::green : Qt::red);
             const QString value = QString::number(roiValue[step][i]);
-            const QString text = count > 10 ? QStringLiteral("%1: %2").arg(n).arg(value)
-                                            : QStringLiteral("%1: %2 / %3 ").arg(n).arg(value).arg(limitText(rec, j));
+            const QString text = count > 10
+                                     ? QStringLiteral("%1: %2").arg(n).arg(value)
+                                     : QStringLiteral("%1: %2 / %3 ").arg(n).arg(value).arg(RoiFunctions::limitText(rec, j));
             painter.drawText(QRect(anchor.x(), anchor.y() - 26, 400, 25), Qt::AlignLeft | Qt::AlignVCenter, text);
         }
     }

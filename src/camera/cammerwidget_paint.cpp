@@ -19,6 +19,8 @@
 #include "lanstr.h"
 #include "miscfunc.h"
 #include "publictools_widget.h"
+#include "roifunctions.h"
+#include "roishapes.h"
 #include "winstate.h"
 #include "viewutil.h"
 #include "wizardpara.h"
@@ -47,16 +49,6 @@ QFont viewFont(int pixels)
     f.setWeight(50);
     f.setPixelSize(pixels);
     return f;
-}
-
-unsigned low16(int v)
-{
-    return static_cast<unsigned>(v) & 0xffffu;
-}
-
-unsigned high16(int v)
-{
-    return static_cast<unsigned>(v) >> 16;
 }
 
 
@@ -118,73 +110,18 @@ QString CammerWidget::stepName(int step)
 
 QRect CammerWidget::roiImageRect(const CammerSingleton& rec, int step, int i)
 {
-    if (step < 0 || step >= kMaxDetect || i < 0 || i >= kMaxRoi)
-        return QRect();
-    switch (rec.kind[step * kMaxRoi + i]) {
-    case RoiShape::Rect:
-        return rec.rect[step][i].imgRect;
-    case RoiShape::Polygon:
-        return rec.polygon[step][i].imgRect;
-    case RoiShape::Circle:
-        return rec.circle[step][i].imgRect;
-    default:
-        return QRect();
-    }
+    const RoiShapes::Ops* shape = RoiShapes::of(rec, step, i);
+    return shape ? shape->imageRect(rec, step, i) : QRect();
 }
 
 QString CammerWidget::limitLabel(const CammerSingleton& rec, int step, int i) const
 {
-    const int j = step * kMaxRoi + i;
-    const int p1 = rec.p1[j];
-    const int p2 = rec.p2[j];
-    switch (rec.method[j]) {
-    case 0:
-        return QString::number(word(Word::RoiLimits) == 0 ? word(Word::GreyArea) : p2);
-    case 6:
-        return QString::number(p1);
-    case 1:
-        return QStringLiteral("%1--%2").arg(p1).arg(p2);
-    case 9:
-        return QStringLiteral("%1, %2").arg(word(Word::ColourMin)).arg(word(Word::ColourMax));
-    case 7:
-    case 8:
-        return QStringLiteral("%1--%2").arg(low16(p2)).arg(high16(p2));
-    default:
-        return QString::number(p2);
-    }
+    return RoiFunctions::limitText(rec, step * kMaxRoi + i);
 }
 
 QString CammerWidget::paramLabel(const CammerSingleton& rec, int step, int i) const
 {
-    const int j = step * kMaxRoi + i;
-    const int p1 = rec.p1[j];
-    const int p2 = rec.p2[j];
-    const int p3 = rec.p3[j];
-    const unsigned u3 = static_cast<unsigned>(p3);
-    switch (rec.method[j]) {
-    case 0:
-        if (word(Word::RoiLimits) == 0)
-            return QStringLiteral("%1, %2, %3").arg(p1).arg(word(Word::GreyArea)).arg(word(Word::GreyFilter));
-        return QStringLiteral("%1,%2,%3").arg(p1).arg(p2).arg(p3);
-    case 1:
-        return QStringLiteral("%1--%2,%3--%4").arg(p1).arg(p2).arg(u3 & 255u).arg((u3 >> 8) & 255u);
-    case 4:
-    case 5:
-        return QStringLiteral("%1, %2").arg(static_cast<unsigned>(p1) & 255u).arg(p2);
-    case 6:
-        return QString::number(p1);
-    case 7:
-    case 8:
-        return QStringLiteral("%1,%2--%3,%4")
-            .arg(static_cast<unsigned>(p1) & 255u)
-            .arg(low16(p2))
-            .arg(high16(p2))
-            .arg(p3);
-    case 9:
-        return QStringLiteral("%1, %2").arg(word(Word::ColourMin)).arg(word(Word::ColourMax));
-    default:
-        return QString::number(p2);
-    }
+    return RoiFunctions::paramText(rec, step * kMaxRoi + i);
 }
 
 QString CammerWidget::roiLabel(const CammerSingleton& rec, int step, int i, bool templateMode) const

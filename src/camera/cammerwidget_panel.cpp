@@ -1,10 +1,8 @@
 // The ROI parameter panel of a camera view: three sliders for p1-p3, the
 // method button, the ROI and object switches, the step buttons, the sync
 // button, the output selector and the fine-tuning row.
-//
-// Packed parameters: method 1 keeps a grey band in p3 (byte 0 minimum, byte
-// 1 maximum); methods 7 and 8 a count range in p2 (low 16 bits minimum, high
-// 16 bits maximum); method 9 three colour ranges in p1, p2, p3 (halves).
+// What each function's sliders show and how they write its packed
+// parameters comes from its entry in RoiFunctions.
 //
 // Rebuilding the panel only shows values: the sliders' signals are blocked
 // while they are reset, so looking at an ROI never changes its parameters,
@@ -19,6 +17,7 @@
 #include "lanstr.h"
 #include "miscfunc.h"
 #include "publictools.h"
+#include "roifunctions.h"
 #include "winstate.h"
 #include "slider.h"
 #include "viewutil.h"
@@ -43,62 +42,10 @@ int word(int n)
     return (gpWPara && n >= 0 && n < kParaWords) ? gpWPara->words[n] : 0;
 }
 
-
-int lowHalf(int v)
-{
-    return static_cast<int>(static_cast<unsigned>(v) & 0xffffu);
-}
-
-int highHalf(int v)
-{
-    return static_cast<int>(static_cast<unsigned>(v) >> 16);
-}
-
-int withLowHalf(int p, int v)
-{
-    return static_cast<int>((static_cast<unsigned>(p) & 0xffff0000u) | (static_cast<unsigned>(v) & 0xffffu));
-}
-
-int withHighHalf(int p, int v)
-{
-    return static_cast<int>((static_cast<unsigned>(p) & 0xffffu) | ((static_cast<unsigned>(v) & 0xffffu) << 16));
-}
-
-int byteOf(int p, int k)
-{
-    return static_cast<int>((static_cast<unsigned>(p) >> (8 * k)) & 255u);
-}
-
-int withByte(int p, int k, int v)
-{
-    const unsigned mask = 255u << (8 * k);
-    return static_cast<int>((static_cast<unsigned>(p) & ~mask) | ((static_cast<unsigned>(v) & 255u) << (8 * k)));
-}
-
 // Plain addition without leaving the int range.
 int addPlain(int p, int d)
 {
     return static_cast<int>(std::clamp<long long>(static_cast<long long>(p) + d, INT_MIN, INT_MAX));
-}
-
-// A member changed by d, within 0..top; an unchanged member is left as it is.
-int addMember(int member, int d, int top)
-{
-    if (d == 0)
-        return member;
-    return static_cast<int>(std::clamp<long long>(static_cast<long long>(member) + d, 0, top));
-}
-
-int addHalves(int p, int cur, int snap)
-{
-    int out = withLowHalf(p, addMember(lowHalf(p), lowHalf(cur) - lowHalf(snap), 0xffff));
-    return withHighHalf(out, addMember(highHalf(p), highHalf(cur) - highHalf(snap), 0xffff));
-}
-
-int addBytes01(int p, int cur, int snap)
-{
-    int out = withByte(p, 0, addMember(byteOf(p, 0), byteOf(cur, 0) - byteOf(snap, 0), 255));
-    return withByte(out, 1, addMember(byteOf(p, 1), byteOf(cur, 1) - byteOf(snap, 1), 255));
 }
 
 }  // namespace
@@ -107,70 +54,12 @@ int addBytes01(int p, int cur, int snap)
 
 bool CammerWidget::methodEnabled(int method)
 {
-    // The settings word that offers each function, by function number.
-    static const int switchWord[11] = {Word::DefectAlgorithm, Word::SpotAlgorithm, Word::IgnoreAreaAlgorithm,
-                                       Word::EditLocateArea,  Word::BlackArea,     Word::WhiteArea,
-                                       Word::Similarity,      Word::WhiteNumber,   Word::BlackNumber,
-                                       Word::ColourSpots,     Word::Homography};
-    return method >= 0 && method <= 10 && word(switchWord[method]) != 0;
+    return RoiFunctions::enabled(method);
 }
 
 bool CammerWidget::GetFuncInitParam(int method, int& p1, int& p2, int& p3)
 {
-    switch (method) {
-    case 0:
-        p1 = 45;
-        p2 = word(Word::GreyArea);
-        p3 = word(Word::GreyFilter);
-        return true;
-    case 1:
-        p1 = 80;
-        p2 = 500;
-        p3 = 12800;
-        return true;
-    case 2:
-        p1 = 0;
-        p2 = 0;
-        p3 = 30;
-        return true;
-    case 3:
-        p1 = 10;
-        p2 = 0;
-        p3 = 1;
-        return true;
-    case 4:
-        p1 = 50;
-        p2 = 100;
-        return true;
-    case 5:
-        p1 = 200;
-        p2 = 100;
-        return true;
-    case 6:
-        p1 = 80;
-        return true;
-    case 7:
-    case 8:
-        p1 = 128;
-        p2 = 6553601;
-        p3 = 1;
-        return true;
-    case 9:
-        p1 = 6553601;
-        p2 = 6553601;
-        p3 = 6553601;
-        return true;
-    case 10:
-        p1 = 1;
-        p2 = 1;
-        p3 = 1;
-        return true;
-    default:
-        p1 = 45;
-        p2 = word(Word::GreyArea);
-        p3 = word(Word::GreyFilter);
-        return false;
-    }
+    return RoiFunctions::startParameters(method, p1, p2, p3);
 }
 
 // ---- Construction -------------------------------------------------------------------
@@ -277,8 +166,7 @@ void CammerWidget::ShowHideROIPara()
 
     const CammerSingleton& rec = *editRecord;
     const int j = g * kMaxRoi + curRoi;
-    const int method = rec.method[j];
-    const int m = (method >= 0 && method <= 10) ? method : 0;
+    const RoiFunctions::Info& f = RoiFunctions::info(rec.method[j]);
     const bool perRoi = word(Word::RoiLimits) != 0;
 
     if (moveMode != MoveMode::None) {
@@ -289,18 +177,17 @@ void CammerWidget::ShowHideROIPara()
         for (ColorButton* b : stepButtons)
             b->hide();
     } else {
-        p1Slider->setVisible(m != CammerRecong::kExclusion && m != CammerRecong::kPositioning);
-        using F = CammerRecong::Function;
-        const bool perRoiTemplate = m == F::kGreyTemplate && perRoi;
-        p2Slider->setVisible(m == F::kGreyBand || m == F::kDarkPixels || m == F::kBrightPixels ||
-                             m == F::kBrightBlobs || m == F::kDarkBlobs || m == F::kColourBox || m == F::kHomography ||
-                             perRoiTemplate);
-        p3Slider->setVisible(m == F::kGreyBand || m == F::kBrightBlobs || m == F::kDarkBlobs || m == F::kColourBox ||
-                             m == F::kHomography || perRoiTemplate);
-        bool otherMethods = word(Word::Homography) != 0;
-        for (int w : {Word::SpotAlgorithm, Word::IgnoreAreaAlgorithm, Word::EditLocateArea, Word::BlackArea,
-                      Word::WhiteArea, Word::WhiteNumber, Word::BlackNumber, Word::ColourSpots, Word::Similarity})
-            otherMethods = otherMethods || word(w) != 0;
+        Slider* sliders[3] = {p1Slider, p2Slider, p3Slider};
+        for (int k = 0; k < 3; ++k) {
+            const RoiFunctions::Shown when = f.sliders[k].shown;
+            sliders[k]->setVisible(when == RoiFunctions::Shown::Always ||
+                                   (when == RoiFunctions::Shown::WithRoiLimits && perRoi));
+        }
+        // The method button shows only when a function besides the grey
+        // template is offered.
+        bool otherMethods = false;
+        for (int other = 0; other < RoiFunctions::kCount; ++other)
+            otherMethods = otherMethods || (other != CammerRecong::kGreyTemplate && RoiFunctions::enabled(other));
         funcLabel->setVisible(otherMethods);
         funcButton->setVisible(otherMethods);
         objectButton->show();
@@ -328,71 +215,15 @@ void CammerWidget::ShowHideROIPara()
     PlacePanel();
 
     halfShown = false;
-    const int p1 = rec.p1[j];
-    const int p2 = rec.p2[j];
-    const int p3 = rec.p3[j];
-    switch (m) {
-    case 1:
-        ResetSlider(p1Slider, 0, 999999, p1, lanStr(13));
-        ResetSlider(p2Slider, 0, 999999, p2, lanStr(14));
-        ResetSlider(p3Slider, 0, 255, byteOf(p3, 0), lanStr(10));
-        funcButton->setText(lanStr(15));
-        break;
-    case 2:
-        ResetSlider(p1Slider, 0, 255, p1, lanStr(16));
-        ResetSlider(p2Slider, 0, 255, p2, lanStr(16));
-        ResetSlider(p3Slider, 0, 255, p3, lanStr(16));
-        funcButton->setText(lanStr(17));
-        break;
-    case 3:
-        ResetSlider(p1Slider, 0, 100, p1, lanStr(16));
-        ResetSlider(p2Slider, 0, 10, p2, lanStr(16));
-        ResetSlider(p3Slider, 0, 10, p3, lanStr(16));
-        funcButton->setText(lanStr(21));
-        break;
-    case 4:
-        ResetSlider(p1Slider, 0, 255, p1, lanStr(11));
-        ResetSlider(p2Slider, 0, 50000, p2, lanStr(24));
-        ResetSlider(p3Slider, 0, 255, p3, lanStr(16));
-        funcButton->setText(lanStr(392));
-        break;
-    case 5:
-        ResetSlider(p1Slider, 0, 255, p1, lanStr(10));
-        ResetSlider(p2Slider, 0, 50000, p2, lanStr(24));
-        ResetSlider(p3Slider, 0, 255, p3, lanStr(16));
-        funcButton->setText(lanStr(393));
-        break;
-    case 6:
-        ResetSlider(p1Slider, 0, 100, p1, lanStr(362));
-        ResetSlider(p2Slider, 0, 50000, p2, lanStr(24));
-        ResetSlider(p3Slider, 0, 255, p3, lanStr(16));
-        funcButton->setText(lanStr(398));
-        break;
-    case 7:
-    case 8:
-        ResetSlider(p1Slider, 0, 255, p1, lanStr(m == CammerRecong::kBrightBlobs ? 10 : 11));
-        ResetSlider(p2Slider, 0, 100, lowHalf(p2), lanStr(627));
-        ResetSlider(p3Slider, 1, 100, p3, lanStr(22));
-        funcButton->setText(lanStr(m == CammerRecong::kBrightBlobs ? 521 : 626));
-        break;
-    case 9:
-        ResetSlider(p1Slider, 0, 255, lowHalf(p1), tr("红色最小"));
-        ResetSlider(p2Slider, 0, 255, lowHalf(p2), tr("绿色最小"));
-        ResetSlider(p3Slider, 0, 255, lowHalf(p3), tr("蓝色最小"));
-        funcButton->setText(tr("颜色斑点"));
-        break;
-    case 10:
-        ResetSlider(p1Slider, 1, 2, p1, lanStr(16));
-        ResetSlider(p2Slider, 1, 2, p2, lanStr(16));
-        ResetSlider(p3Slider, 1, 2, p3, lanStr(16));
-        funcButton->setText(lanStr(583));
-        break;
-    default:
-        ResetSlider(p1Slider, 0, 100, p1, lanStr(23));
-        ResetSlider(p2Slider, 0, 1000, p2, lanStr(24));
-        ResetSlider(p3Slider, 1, 10, p3, lanStr(22));
-        funcButton->setText(lanStr(25));
-        break;
+    {
+        Slider* sliders[3] = {p1Slider, p2Slider, p3Slider};
+        const int values[3] = {rec.p1[j], rec.p2[j], rec.p3[j]};
+        for (int k = 0; k < 3; ++k) {
+            const RoiFunctions::Slider& sl = f.sliders[k];
+            ResetSlider(sliders[k], sl.min, sl.max, RoiFunctions::member(sl.packing, values[k], false),
+                        sl.caption.toString());
+        }
+        funcButton->setText(f.name.toString());
     }
 
     fineTuneButton->show();
@@ -406,9 +237,7 @@ void CammerWidget::ShowHideROIPara()
     moveModeButton->setVisible(fineTune);
     // The pair switch belongs to the sliders: it goes with them in the
     // move modes.
-    using F = CammerRecong::Function;
-    halfButton->setVisible(moveMode == MoveMode::None && (m == F::kGreyBand || m == F::kBrightBlobs ||
-                                                          m == F::kDarkBlobs || m == F::kColourBox));
+    halfButton->setVisible(moveMode == MoveMode::None && f.paired);
 
     const int kind = rec.kind[j];
     const bool radius = kind == RoiShape::Circle && (objectIndex == 0 || objectIndex == 1);
@@ -526,15 +355,7 @@ void CammerWidget::SlotChangeFunc()
         return;
     CammerSingleton& rec = *editRecord;
     const int j = g * kMaxRoi + curRoi;
-    const int cur = (rec.method[j] >= 0 && rec.method[j] <= 10) ? rec.method[j] : 0;
-    int next = -1;
-    for (int k = 1; k <= 11; ++k) {
-        const int m = (cur + k) % 11;
-        if (methodEnabled(m)) {
-            next = m;
-            break;
-        }
-    }
+    const int next = RoiFunctions::nextEnabled(rec.method[j]);
     if (next < 0)
         return;   // no method is switched on: the method stays
     int a = 0, b = 0, c = 0;
@@ -557,25 +378,16 @@ void CammerWidget::SlotChangeParaShow()
     const CammerSingleton& rec = *editRecord;
     const int j = g * kMaxRoi + curRoi;
     halfShown = !halfShown;
-    switch (rec.method[j]) {
-    case 1:
-        ResetSlider(p3Slider, 0, 255, byteOf(rec.p3[j], halfShown ? 1 : 0), lanStr(halfShown ? 11 : 10));
-        break;
-    case 7:
-    case 8:
-        ResetSlider(p2Slider, 0, 100, halfShown ? highHalf(rec.p2[j]) : lowHalf(rec.p2[j]),
-                    lanStr(halfShown ? 628 : 627));
-        break;
-    case 9:
-        ResetSlider(p1Slider, 0, 255, halfShown ? highHalf(rec.p1[j]) : lowHalf(rec.p1[j]),
-                    halfShown ? tr("红色最大") : tr("红色最小"));
-        ResetSlider(p2Slider, 0, 255, halfShown ? highHalf(rec.p2[j]) : lowHalf(rec.p2[j]),
-                    halfShown ? tr("绿色最大") : tr("绿色最小"));
-        ResetSlider(p3Slider, 0, 255, halfShown ? highHalf(rec.p3[j]) : lowHalf(rec.p3[j]),
-                    halfShown ? tr("蓝色最大") : tr("蓝色最小"));
-        break;
-    default:
-        break;
+    // Only a packed parameter has a second member to show.
+    const RoiFunctions::Info& f = RoiFunctions::info(rec.method[j]);
+    Slider* sliders[3] = {p1Slider, p2Slider, p3Slider};
+    const int values[3] = {rec.p1[j], rec.p2[j], rec.p3[j]};
+    for (int k = 0; k < 3; ++k) {
+        const RoiFunctions::Slider& sl = f.sliders[k];
+        if (sl.packing == RoiFunctions::Packing::Plain)
+            continue;
+        ResetSlider(sliders[k], sl.min, sl.max, RoiFunctions::member(sl.packing, values[k], halfShown),
+                    (halfShown ? sl.pairCaption : sl.caption).toString());
     }
     update();
 }
@@ -629,8 +441,9 @@ void CammerWidget::SlotSensitivity(int v)
         return;
     CammerSingleton& rec = *editRecord;
     const int j = g * kMaxRoi + curRoi;
-    if (rec.method[j] == CammerRecong::kColourBox) {
-        rec.p1[j] = halfShown ? withHighHalf(rec.p1[j], v) : withLowHalf(rec.p1[j], v);
+    const RoiFunctions::Packing packing = RoiFunctions::info(rec.method[j]).sliders[0].packing;
+    if (packing != RoiFunctions::Packing::Plain) {
+        rec.p1[j] = RoiFunctions::withMember(packing, rec.p1[j], halfShown, v);
     } else {
         rec.p1[j] = v;
         if (rec.method[j] == CammerRecong::kGreyBand)
@@ -649,9 +462,9 @@ void CammerWidget::SlotArea(int v)
     CammerSingleton& rec = *editRecord;
     const int j = g * kMaxRoi + curRoi;
     gDrawHint = 0;
-    const int m = rec.method[j];
-    if (m == CammerRecong::kBrightBlobs || m == CammerRecong::kDarkBlobs || m == CammerRecong::kColourBox) {
-        rec.p2[j] = halfShown ? withHighHalf(rec.p2[j], v) : withLowHalf(rec.p2[j], v);
+    const RoiFunctions::Packing packing = RoiFunctions::info(rec.method[j]).sliders[1].packing;
+    if (packing != RoiFunctions::Packing::Plain) {
+        rec.p2[j] = RoiFunctions::withMember(packing, rec.p2[j], halfShown, v);
     } else {
         rec.p2[j] = v;
         startHint(isqrt(v));
@@ -668,11 +481,9 @@ void CammerWidget::SlotMinWH(int v)
         return;
     CammerSingleton& rec = *editRecord;
     const int j = g * kMaxRoi + curRoi;
-    const int m = rec.method[j];
-    if (m == CammerRecong::kGreyBand) {
-        rec.p3[j] = withByte(rec.p3[j], halfShown ? 1 : 0, v & 255);
-    } else if (m == CammerRecong::kColourBox) {
-        rec.p3[j] = halfShown ? withHighHalf(rec.p3[j], v) : withLowHalf(rec.p3[j], v);
+    const RoiFunctions::Packing packing = RoiFunctions::info(rec.method[j]).sliders[2].packing;
+    if (packing != RoiFunctions::Packing::Plain) {
+        rec.p3[j] = RoiFunctions::withMember(packing, rec.p3[j], halfShown, v);
     } else {
         rec.p3[j] = v;
         startHint(v);
@@ -691,26 +502,16 @@ void CammerWidget::SlotSyncParam()
         return;
     const int j = g * kMaxRoi + curRoi;
     const int m = rec.method[j];
+    const RoiFunctions::Info& f = RoiFunctions::info(m);
     for (int i = 0; i < count; ++i) {
         const int k = g * kMaxRoi + i;
         if (i == rec.selRoi || rec.method[k] != m)
             continue;
         // Packed members each carry their own difference and stay within
         // their own range: a change of one never spills into its neighbour.
-        if (m == CammerRecong::kColourBox)
-            rec.p1[k] = addHalves(rec.p1[k], rec.p1[j], rec.selP1);
-        else
-            rec.p1[k] = addPlain(rec.p1[k], rec.p1[j] - rec.selP1);
-        if (m == CammerRecong::kBrightBlobs || m == CammerRecong::kDarkBlobs || m == CammerRecong::kColourBox)
-            rec.p2[k] = addHalves(rec.p2[k], rec.p2[j], rec.selP2);
-        else
-            rec.p2[k] = addPlain(rec.p2[k], rec.p2[j] - rec.selP2);
-        if (m == CammerRecong::kGreyBand)
-            rec.p3[k] = addBytes01(rec.p3[k], rec.p3[j], rec.selP3);
-        else if (m == CammerRecong::kColourBox)
-            rec.p3[k] = addHalves(rec.p3[k], rec.p3[j], rec.selP3);
-        else
-            rec.p3[k] = addPlain(rec.p3[k], rec.p3[j] - rec.selP3);
+        rec.p1[k] = RoiFunctions::addDifference(f.sliders[0].packing, rec.p1[k], rec.p1[j], rec.selP1);
+        rec.p2[k] = RoiFunctions::addDifference(f.sliders[1].packing, rec.p2[k], rec.p2[j], rec.selP2);
+        rec.p3[k] = RoiFunctions::addDifference(f.sliders[2].packing, rec.p3[k], rec.p3[j], rec.selP3);
     }
     rec.setSelectRoi(EditSession::get().currentDetect(), curRoi);
 }
