@@ -20,6 +20,7 @@
 #include "cambuffers.h"
 #include "cammersingleton.h"
 #include "globals.h"
+#include "roipanel.h"
 
 #include <QImage>
 #include <QPoint>
@@ -36,18 +37,10 @@
 #include <vector>
 
 class QTimer;
-class QLabel;
 class QPainter;
 class WizardPara;
 class CammerRecong;
 class QDateTime;
-class Slider;
-class ColorButton;
-class ComboBox;
-
-// Side in full-view pixels of the size hint that the main window draws while
-// its hint timer runs; set by the ROI parameter sliders.
-extern int gDrawHint;
 
 // What a camera view needs of the ROI tool page. The page installs these
 // once (CammerWidget::setPageLink); a member left empty does nothing.
@@ -78,13 +71,6 @@ struct RoiPageLink {
 // What a press on the view is doing to the regions (CammerWidget::editAction).
 namespace EditAction {
 enum : int { None = 0, Drawing = 1, Moving = 2, Resizing = 3, Pressed = 5 };
-}
-
-// What the move buttons move (CammerWidget::moveMode): nothing (the region's
-// parameters are shown), the selected region, or every region of the step.
-// The move-mode button steps through them in this order.
-namespace MoveMode {
-enum : int { None = 0, Selected = 1, All = 2, Count = 3 };
 }
 
 // What the live view overlays on an NG (CammerWidget::blink): nothing, the
@@ -308,7 +294,6 @@ public:
     QPoint pickPoint;
     int objectIndex = 0;
     int moveMode = MoveMode::None;
-    bool halfShown = false;
 
     // ---- ROI overlay (cammerwidget_paint.cpp) ---------------------------------
     // Paints the whole view (picture, marks, ROIs, labels, verdict, header,
@@ -367,38 +352,11 @@ public:
     // Picture rectangle of ROI i of `step` in `rec` (by its kind).
     static QRect roiImageRect(const CammerSingleton& rec, int step, int i);
 
-    // ---- ROI parameter panel (cammerwidget_panel.cpp) ------------------------------
-    // Builds the panel's widgets, all hidden (construction).
-    void BuildRoiPanel();
+    // ---- ROI parameter panel (roipanel.h) ------------------------------------------
+    // The panel; null until the camera opened.
+    RoiPanel* panel() const { return roiPanel; }
     // Rebuilds the panel for the current ROI (or hides it).
     void ShowHideROIPara();
-    // Starting parameters of a method; false for an unknown method.
-    static bool GetFuncInitParam(int method, int& p1, int& p2, int& p3);
-    // Whether `method` is switched on in the live system parameters.
-    static bool methodEnabled(int method);
-
-    Slider* p1Slider = nullptr;
-    Slider* p2Slider = nullptr;
-    Slider* p3Slider = nullptr;
-    QLabel* funcLabel = nullptr;
-    ColorButton* funcButton = nullptr;
-    ColorButton* halfButton = nullptr;
-    ComboBox* outCombo = nullptr;
-    ColorButton* roiSwitchButton = nullptr;
-    ColorButton* objectButton = nullptr;
-    ColorButton* stepButtons[4] = {};
-    ColorButton* syncButton = nullptr;
-    ColorButton* fineTuneButton = nullptr;
-    ColorButton* moveButtons[4] = {};
-    ColorButton* moveModeButton = nullptr;
-    bool fineTune = false;                   // the fine-tune toggle is checked
-    // A preview is due (slider slots); coalesced so that held buttons never
-    // queue work behind a slow preview.
-    void RequestPreview();
-    void RunPreview();
-    QTimer* previewTimer = nullptr;
-    qint64 previewCostMs = 0;                // duration of the last preview
-    qint64 previewEndMs = 0;
 
 signals:
     // First thing in every press, with the widget position.
@@ -422,19 +380,12 @@ public slots:
     void SlotMoveB() { SlotMove(0, 1); }
     void SlotMoveL() { SlotMove(-1, 0); }
     void SlotMoveR() { SlotMove(1, 0); }
-    // Parameter panel (cammerwidget_panel.cpp).
-    void SlotChangeFunc();
-    void SlotChangeParaShow();
-    void SlotSensitivity(int v);
-    void SlotArea(int v);
-    void SlotMinWH(int v);
-    void SlotSyncParam();
+    // The panel's step buttons move the selected region's part: +10 / Y-1,
+    // +1 / X-1, -1 / Y+1, -10 / X+1.
     void SlotAdd10() { StepButton(0); }
     void SlotAdd1() { StepButton(1); }
     void SlotSub1() { StepButton(2); }
     void SlotSub10() { StepButton(3); }
-    void SlotOutN(int index);
-    void SlotFineTune(bool checked);
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -487,10 +438,10 @@ private:
     void NewRoiParameters(int step, int i);
     bool StepFull(int step);
     QPoint dragCorner;                       // second corner of the shape being drawn
-    // Panel helpers (cammerwidget_panel.cpp).
+    // The panel and the view's side of it (cammerwidget_panel.cpp).
+    void BuildRoiPanel();
     void StepButton(int button);
-    void PlacePanel();
-    void ResetSlider(Slider* s, int min, int max, int value, const QString& label);
+    RoiPanel* roiPanel = nullptr;
 
     void AllocateFrameBuffers();
     void AllocateStepBuffers();

@@ -15,6 +15,7 @@
 #include "lanstr.h"
 #include "miscfunc.h"
 #include "numberinput.h"
+#include "roifunctions.h"
 #include "roishapes.h"
 #include "cyclecontrol.h"
 #include "screenchrome.h"
@@ -124,7 +125,8 @@ void CammerWidget::InitEditing()
     labelAnchor = pickPoint = QPoint();
     objectIndex = 0;
     moveMode = MoveMode::None;
-    halfShown = false;
+    if (roiPanel)
+        roiPanel->forgetPair();
     connect(this, &CammerWidget::clicked, this, &CammerWidget::SlotCheckDoubleClicked, Qt::UniqueConnection);
 }
 
@@ -710,16 +712,20 @@ void CammerWidget::NewRoiParameters(int step, int i)
     CammerSingleton& rec = *editRecord;
     const int j = step * kMaxRoi + i;
     if (i == 0) {
-        static const int chain[][2] = {{1, 140}, {4, 180}, {5, 181}, {6, 185}, {7, 182}, {8, 183}, {9, 184}};
-        int m = 0;
-        for (const auto& c : chain) {
-            if (word(c[1]) != 0) {
-                m = c[0];
+        // The step's first region takes the first of these functions that
+        // is switched on, else the grey template.
+        using F = CammerRecong::Function;
+        static const int preferred[] = {F::kGreyBand,    F::kDarkPixels, F::kBrightPixels, F::kFeature,
+                                        F::kBrightBlobs, F::kDarkBlobs,  F::kColourBox};
+        int m = F::kGreyTemplate;
+        for (int c : preferred) {
+            if (RoiFunctions::enabled(c)) {
+                m = c;
                 break;
             }
         }
         int a = 0, b = 0, c = 0;
-        GetFuncInitParam(m, a, b, c);
+        RoiFunctions::startParameters(m, a, b, c);
         rec.method[j] = m;
         rec.p1[j] = a;
         rec.p2[j] = b;
