@@ -20,6 +20,7 @@
 #include "cambuffers.h"
 #include "cammersingleton.h"
 #include "globals.h"
+#include "ngpicturering.h"
 #include "roipanel.h"
 
 #include <QImage>
@@ -82,7 +83,7 @@ enum : int { Off = 0, Defects = 1, IgnoredPoints = 2 };
 class CammerWidget : public QWidget, public CamBuffers {
     Q_OBJECT
 public:
-    static constexpr int kRecentPictures = 10;   // recent NG pictures per step
+    static constexpr int kRecentPictures = NgPictureRing::kPictures;   // recent NG pictures per step
     static constexpr int kRoiLabelPixels = 20;   // smallest region label on the screen
     // The region labels the last paint drew: plate (view pixels), text size, text.
     struct DrawnLabel {
@@ -265,10 +266,8 @@ public:
     // ---- Templates and ignore masks (per step) ---------------------------------
 
     // ---- Recent NG pictures (ring per step) -------------------------------------
-    uchar* ngPictures[kMaxDetect][kRecentPictures] = {};   // see ngPicture()
-    QString ngCaptions[kMaxDetect][kRecentPictures];       // time text per picture
-    int ngCount[kMaxDetect] = {};            // pictures written; slot = count mod 10
-    int ngIndex = 0;                         // picture shown on the ROI page
+    NgPictureRing& ngRing() { return recentNg; }
+    const NgPictureRing& ngRing() const { return recentNg; }
 
     // ---- Alarm display ---------------------------------------------------------
     int blink = Blink::Off;                  // Blink
@@ -419,6 +418,11 @@ private:
     void PaintLiveOrTemplate(QPainter& p);
     void PaintRois(QPainter& p, const CammerSingleton& rec, int step, bool templateMode, QString* currentLabel);
     void PaintShapeInProgress(QPainter& p);
+    void PaintVerdict(QPainter& p, const QTransform& full);
+    void PaintSizeLegend(QPainter& p);
+    void PaintHeader(QPainter& p, int step, int detectState, const QString& currentLabel);
+    void PaintSizeMarks(QPainter& p, const CammerSingleton& rec, int step, int i, bool hasCurrent);
+    QPoint PaintRoiShape(QPainter& p, const CammerSingleton& rec, int step, int i, bool templateMode);
     // A region's label, placed at `box` (picture coordinates of the painter).
     void drawRoiLabel(QPainter& p, const QRect& box, const QString& label, const QColor& colour);
     QTransform paintBase;                    // the caller's painter transform
@@ -431,6 +435,9 @@ private:
     qint64 displayKey = -1;                  // source / step / picture index last expanded
     // Editing helpers (cammerwidget_edit.cpp).
     void PressTemplate(QPoint P);
+    void PressToSelect(QPoint P);
+    void PressToDraw(QPoint P, int mode);
+    void PressPolygonPoint(QPoint C);
     void MoveTemplate(QPoint P, QMouseEvent* e);
     void ReleaseTemplate();
     void HoverFeedback(QPoint P, QMouseEvent* e);
@@ -451,6 +458,7 @@ private:
     void LoadStepTemplates(int step);
     void LoadStepIgnore(int step);
     bool held[kMaxDetect] = {};              // the step holds its buffers
+    NgPictureRing recentNg;
 
     QTimer* reconnectTimer = nullptr;
     bool reconnectRunning = false;     // GUI thread: an attempt is on its worker

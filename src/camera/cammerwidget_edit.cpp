@@ -440,61 +440,73 @@ void CammerWidget::PressTemplate(QPoint P)
 {
     if (!editRecord)
         return;
-    CammerSingleton& rec = *editRecord;
-    const int g = editStep();
     const int mode = drawMode();
     if (mode == RoiShape::None) {
-        if (GetSelectedRect()) {
-            const int j = g * kMaxRoi + curRoi;
-            if (PtInRegion(P)) {
-                if (onHandle(rec, g, curRoi, P, &handleIndex)) {
-                    editAction = EditAction::Resizing;
-                    if (rec.kind[j] == RoiShape::Rect) {
-                        tempRect = rec.rect[g][curRoi];
-                    } else if (rec.kind[j] == RoiShape::Circle) {
-                        tempCircle = rec.circle[g][curRoi];
-                        tempCircle.UpdateAll();
-                    }
-                } else {
-                    setCursor(Qt::SizeAllCursor);
-                    editAction = EditAction::Moving;
-                }
-                lastPoint = P;
-                if (rec.kind[j] == RoiShape::Polygon)
-                    polygonActive = true;
-                else
-                    shapeDrag = true;
-            } else {
-                const int was = curRoi;
-                if (was >= 0 && was < kMaxRoi)
-                    lastRoi = was;
-                setCurRoi(-1);
-                setCursor(Qt::CrossCursor);
-                startPoint = lastPoint = P;
-                if (was >= 0)
-                    setSelected(rec, g, was, false);
-            }
-        } else if (PtInRect(P)) {
-            const int j = g * kMaxRoi + curRoi;
-            setSelected(rec, g, curRoi, true);
-            setCursor(Qt::SizeAllCursor);
-            lastPoint = P;
-            objectIndex = 0;
-            editAction = EditAction::Moving;
-            if (rec.kind[j] == RoiShape::Polygon) {
-                polygonActive = true;
-            } else {
-                shapeDrag = true;
-                if (rec.kind[j] == RoiShape::Rect)
-                    tempRect = rec.rect[g][curRoi];
-                else
-                    tempCircle = rec.circle[g][curRoi];
-            }
-        }
+        PressToSelect(P);
         update();
         return;
     }
+    PressToDraw(P, mode);
+}
 
+// No shape to draw: the press picks a region, a handle of the selected one,
+// or lets go of the selection.
+void CammerWidget::PressToSelect(QPoint P)
+{
+    CammerSingleton& rec = *editRecord;
+    const int g = editStep();
+    if (GetSelectedRect()) {
+        const int j = g * kMaxRoi + curRoi;
+        if (PtInRegion(P)) {
+            if (onHandle(rec, g, curRoi, P, &handleIndex)) {
+                editAction = EditAction::Resizing;
+                if (rec.kind[j] == RoiShape::Rect) {
+                    tempRect = rec.rect[g][curRoi];
+                } else if (rec.kind[j] == RoiShape::Circle) {
+                    tempCircle = rec.circle[g][curRoi];
+                    tempCircle.UpdateAll();
+                }
+            } else {
+                setCursor(Qt::SizeAllCursor);
+                editAction = EditAction::Moving;
+            }
+            lastPoint = P;
+            if (rec.kind[j] == RoiShape::Polygon)
+                polygonActive = true;
+            else
+                shapeDrag = true;
+        } else {
+            const int was = curRoi;
+            if (was >= 0 && was < kMaxRoi)
+                lastRoi = was;
+            setCurRoi(-1);
+            setCursor(Qt::CrossCursor);
+            startPoint = lastPoint = P;
+            if (was >= 0)
+                setSelected(rec, g, was, false);
+        }
+    } else if (PtInRect(P)) {
+        const int j = g * kMaxRoi + curRoi;
+        setSelected(rec, g, curRoi, true);
+        setCursor(Qt::SizeAllCursor);
+        lastPoint = P;
+        objectIndex = 0;
+        editAction = EditAction::Moving;
+        if (rec.kind[j] == RoiShape::Polygon) {
+            polygonActive = true;
+        } else {
+            shapeDrag = true;
+            if (rec.kind[j] == RoiShape::Rect)
+                tempRect = rec.rect[g][curRoi];
+            else
+                tempCircle = rec.circle[g][curRoi];
+        }
+    }
+}
+
+// A press that begins a shape of kind `mode`, or the next polygon point.
+void CammerWidget::PressToDraw(QPoint P, int mode)
+{
     if (mode != RoiShape::Rect && mode != RoiShape::Polygon && mode != RoiShape::Circle)
         return;
     if (word(Word::ContinuousArea) != 0)
@@ -515,7 +527,13 @@ void CammerWidget::PressTemplate(QPoint P)
         shapeDrag = true;
         return;
     }
-    // Polygon.
+    PressPolygonPoint(C);
+}
+
+void CammerWidget::PressPolygonPoint(QPoint C)
+{
+    CammerSingleton& rec = *editRecord;
+    const int g = editStep();
     if (polygonClosed) {
         const int count = std::clamp(rec.roiCount[g], 0, kMaxRoi);
         polygonClosed = false;

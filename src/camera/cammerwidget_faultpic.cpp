@@ -5,6 +5,7 @@
 // rows are padded to 4 bytes, so every picture is copied row by row between
 // the file and the view's gap-less buffers.
 #include "cammerwidget.h"
+#include "faultpictures.h"
 
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
@@ -226,158 +227,13 @@ void CammerWidget::SaveIgnorePoint(int step)
 
 void CammerWidget::SaveFailImage(int step, int which)
 {
-    if (step < 0 || step >= kMaxDetect || cameraIndex < 0 || cameraIndex >= kMaxCamera || !alignedFrame ||
-        !savedRecord || imageWidth < 1 || imageHeight < 1 || !pMutexSaveFail)
-        return;
-    const int w = imageWidth;
-    const int h = imageHeight;
-    const int failIndex = cameraIndex * kMaxDetect + step;
-    const int slot = (which != 0 ? 1 : 0) + 2 * failIndex;
-    const size_t bytes = static_cast<size_t>(pixelCount) * 4;
-    // The slot is made on the step's first picture (a step never judged
-    // holds none). The picture thread takes or copies a slot under the lock
-    // only while its flag is up; the flag goes down here (a picture of the
-    // slot not written yet would be drawn over all the same) and up again
-    // once the result check has drawn every camera's picture. So the
-    // picture is drawn without the lock, the views of several cameras at
-    // the same time.
-    uchar* target = nullptr;
-    {
-        QMutexLocker lock(pMutexSaveFail);
-        gisSaveFail[slot] = false;
-        if (!gpFailImage[slot])
-            gpFailImage[slot] = new unsigned char[bytes];
-        target = gpFailImage[slot];
-    }
-    if (gisColor)
-        std::memcpy(target, alignedFrame, bytes);
-    else
-        Gray2RGBA(alignedFrame, reinterpret_cast<unsigned int*>(target), w, h);
-    QImage canvas(target, w, h, w * 4, QImage::Format_RGB32);
-    int firstFailed = 0;
-    {
-        QPainter painter(&canvas);
-        QFont font(QStringLiteral("wqy-microhei"));
-        font.setPixelSize(26);
-        painter.setFont(font);
-        painter.setPen(which != 0 ? Qt::green : Qt::red);
-        painter.drawText(QPointF(5.0, 80.0), which != 0 ? QStringLiteral("OK") : QStringLiteral("NG"));
-        const bool safeDoor = gpState && gpState->cycle().safeDoorDetect != 0;
-        painter.drawText(QPointF(5.0, 110.0), safeDoor ? gaLanStr[265][(gLan >= 0 && gLan < kLanCols) ? gLan : 0] : QString());
-
-        font.setPixelSize(16);
-        painter.setFont(font);
-        const CammerSingleton& rec = *savedRecord;
-        const int count = std::clamp(rec.roiCount[step], 0, kMaxRoi);
-        QPoint anchor(5, 80);
-        for (int n = 1; n <= count; ++n) {
-            const int i = n - 1;
-            const int j = step * kMaxRoi + i;
-            const bool pass = roiPassed[step][i];
-            if (pass) {
-                painter.setPen(Qt::green);
-            } else {
-                if (firstFailed == 0)
-                    firstFailed = n;
-                painter.setPen(Qt::red);
-                const int boxes = std::clamp(defectRects[step][i][0][0], 0, kMaxDefectRects);
-                for (int k = 1; k <= boxes; ++k) {
-                    const int* b = defectRects[step][i][k];
-                    painter.drawRect(QRect(QPoint(b[0], b[1]), QPoint(b[2] - 1, b[3] - 1)));
-                }
-            }
-            switch (rec.kind[j]) {
-            case RoiShape::Rect:
-                painter.drawRect(rec.rect[step][i].imgRect);
-                anchor = rec.rect[step][i].imgRect.topLeft();
-                break;
-            case RoiShape::Polygon: {
-                const RePolygon& poly = rec.polygon[step][i];
-                if (!poly.imgPts.isEmpty()) {
-                    painter.drawPolygon(poly.imgPts.constData(), poly.imgPts.size());
-                    anchor = poly.imgPts.first();
-                }
-                break;
-            }
-            case RoiShape::Circle: {
-                const float sx = fullScaleX > 0.0f ? fullScaleX : 1.0f;
-                const float sy = fullScaleY > 0.0f ? fullScaleY : 1.0f;
-                painter.save();
-                painter.scale(1.0 / sx, 1.0 / sy);
-                rec.circle[step][i].Draw(painter);
-                painter.restore();
-                anchor = rec.circle[step][i].imgRect.topLeft();
-                break;
-            }
-            default:
-                break;
-            }
-            painter.setPen(pass ? Qt::green : Qt::red);
-            const QString value = QString::number(roiValue[step][i]);
-            const QString text = count > 10
-                                     ? QStringLiteral("%1: %2").arg(n).arg(value)
-                                     : QStringLiteral("%1: %2 / %3 ").arg(n).arg(value).arg(RoiFunctions::limitText(rec, j));
-            painter.drawText(QRect(anchor.x(), anchor.y() - 26, 400, 25), Qt::AlignLeft | Qt::AlignVCenter, text);
-        }
-    }
-    QMutexLocker lock(pMutexSaveFail);
-    if (firstFailed != 0 && gFailIndex[failIndex] == 0)
-        gFailIndex[failIndex] = firstFailed;
+    if (savedRecord)
+        FaultPictures::draw(*this, *savedRecord, step, which, fullScaleX, fullScaleY);
 }
 
 int CammerWidget::UpdateFailImage(int step, int which, int code)
 {
-    if (step < 0 || step >= kMaxDetect || cameraIndex < 0 || cameraIndex >= kMaxCamera || imageWidth < 1 ||
-        imageHeight < 1 || !pMutexSaveFail || !gpState)
-        return code;
-    const int failIndex = cameraIndex * kMaxDetect + step;
-    const int slot = (which != 0 ? 1 : 0) + 2 * failIndex;
-    const size_t bytes = static_cast<size_t>(pixelCount) * 4;
-    QImage picture(imageWidth, imageHeight, QImage::Format_RGB32);
-    {
-        QMutexLocker lock(pMutexSaveFail);
-        if (!gpFailImage[slot])
-            return code;
-        std::memcpy(picture.bits(), gpFailImage[slot], bytes);
-    }
-    const int lan = (gLan >= 0 && gLan < kLanCols) ? gLan : 0;
-    QString first;
-    QString second;
-    switch (code) {
-    case AlarmCode::NotDetected:
-        first = gaLanStr[120][lan];
-        second = gaLanStr[47][lan];
-        break;
-    case AlarmCode::AddedAsTemplate:
-        first = gaLanStr[120][lan];
-        second = gaLanStr[48][lan];
-        break;
-    case AlarmCode::SwitchedToMould:
-        first = gaLanStr[120][lan];
-        second = gaLanStr[338][lan];
-        break;
-    case AlarmCode::ReDetected:
-        first = gaLanStr[120][lan];
-        second = gaLanStr[61][lan];
-        break;
-    case AlarmCode::ReDetectedOk:
-        first = gaLanStr[143][lan];
-        break;
-    default:
-        break;
-    }
-    {
-        QPainter painter(&picture);
-        QFont font(QStringLiteral("wqy-microhei"));
-        font.setPixelSize(26);
-        painter.setFont(font);
-        painter.setPen(Qt::red);
-        painter.drawText(QPointF(55.0, 80.0), QStringLiteral("%1%2").arg(first, second));
-    }
-    QMutexLocker lock(pMutexSaveFail);
-    if (gpFailImage[slot])
-        std::memcpy(gpFailImage[slot], picture.constBits(), bytes);
-    return AlarmCode::afterLabel(code);
+    return FaultPictures::label(*this, step, which, code);
 }
 
 void CammerWidget::revertEdits()
@@ -443,10 +299,6 @@ void CammerWidget::keepNgPicture(int step, const QDateTime& when)
 {
     if (!alignedFrame || step < 0 || step >= kMaxDetect)
         return;
-    const int slot = ngCount[step] % kRecentPictures;
-    if (uchar* pic = ngPicture(step, slot)) {
-        std::memcpy(pic, alignedFrame, static_cast<size_t>(frameBytes));
-        ngCaptions[step][slot] = when.toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
-        ngCount[step]++;
-    }
+    if (stepHeld(step) && frameBytes > 0)
+        recentNg.keep(step, alignedFrame, frameBytes, when.toString(QStringLiteral("yyyy-MM-dd hh.mm.ss")));
 }

@@ -325,7 +325,7 @@ void CammerWidget::PrepareDisplay(bool withMarks, QSize shrunk)
     if (!displayFrame || imageWidth < 1 || imageHeight < 1)
         return;
     const qint64 key = (qint64(gSource + 8) << 40) ^ (qint64(shownStep()) << 32) ^ (qint64(tempIndex & 0xffff) << 16) ^
-                       qint64(ngIndex & 0xffff);
+                       qint64(recentNg.shown() & 0xffff);
     const bool scaled = shrunk.width() >= 1 && shrunk.height() >= 1 && shrunk.width() < imageWidth &&
                         shrunk.height() < imageHeight;
     const QSize size = scaled ? shrunk : QSize(imageWidth, imageHeight);
@@ -494,12 +494,40 @@ void CammerWidget::PaintRecentNg(QPainter& p)
     p.setPen(colour);
     p.drawText(QPoint(5, 40), lanStr(313).arg(cameraIndex + 1).arg(stepName(step), state));
     p.setPen(Qt::green);
-    const int shown = std::min(ngCount[step], int(kRecentPictures));
-    p.drawText(QPoint(700, 40), lanStr(314).arg(stepName(step)).arg(ngIndex + 1).arg(shown));
-    if (ngIndex >= 0 && ngIndex < kRecentPictures)
-        p.drawText(QPoint(5, 80), ngCaptions[step][ngIndex]);
+    const int shown = recentNg.shown();
+    p.drawText(QPoint(700, 40), lanStr(314).arg(stepName(step)).arg(shown + 1).arg(recentNg.held(step)));
+    if (shown >= 0 && shown < kRecentPictures)
+        p.drawText(QPoint(5, 80), recentNg.caption(step, shown));
     p.restore();
 }
+
+namespace {
+// What the live or template view overlays in the cycle's detection state:
+// the regions, and the step's verdict.
+void overlayPlan(int detectState, bool templateMode, bool* drawRois, bool* verdict)
+{
+    switch (detectState) {
+    case DetectState::Idle:
+        if (word(Word::LiveRoiDisplay) == 0) {
+            *drawRois = templateMode;
+        } else {
+            *drawRois = true;
+            *verdict = gSource == PictureSource::Live;
+        }
+        break;
+    case DetectState::Ok:
+        *drawRois = *verdict = true;
+        break;
+    case DetectState::NgLatched:
+        *drawRois = gSource == PictureSource::Live || templateMode;
+        *verdict = gSource == PictureSource::Live;
+        break;
+    default:
+        *drawRois = templateMode;
+        break;
+    }
+}
+}  // namespace
 
 void CammerWidget::PaintLiveOrTemplate(QPainter& p)
 {
@@ -526,70 +554,13 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
     const int detectState = gpState ? gpState->cycle().detectState : DetectState::Idle;
     bool drawRois = false;
     bool verdict = false;
-    switch (detectState) {
-    case DetectState::Idle:
-        if (word(Word::LiveRoiDisplay) == 0) {
-            drawRois = templateMode;
-        } else {
-            drawRois = true;
-            verdict = gSource == PictureSource::Live;
-        }
-        break;
-    case DetectState::Ok:
-        drawRois = verdict = true;
-        break;
-    case DetectState::NgLatched:
-        drawRois = gSource == PictureSource::Live || templateMode;
-        verdict = gSource == PictureSource::Live;
-        break;
-    default:
-        drawRois = templateMode;
-        break;
-    }
+    overlayPlan(detectState, templateMode, &drawRois, &verdict);
 
-    if (verdict) {
-        p.save();
-        p.setWorldTransform(full * paintBase);
-        p.setFont(viewFont(100));
-        // On a dark plate, so that the verdict stays readable over red marks.
-        const QString word = stepOk ? QStringLiteral("OK") : QStringLiteral("NG");
-        const QFontMetrics fm(p.font());
-        const QRect plate(0, 200 - fm.ascent() - 4, fm.horizontalAdvance(word) + 14, fm.ascent() + fm.descent() + 8);
-        p.fillRect(plate, QColor(0, 0, 0, 170));
-        p.setPen(stepOk ? Qt::green : Qt::red);
-        p.drawText(QPoint(5, 200), word);
-        p.restore();
-    }
+    if (verdict)
+        PaintVerdict(p, full);
 
-    if (templateMode) {
-        // Legend of the two size marks, in widget pixels along the bottom.
-        const int H = height() - 1;
-        const QString filterText = QStringLiteral("%1 :").arg(lanStr(22));
-        const QString areaText = QStringLiteral("%1 :").arg(lanStr(24));
-        // A caption longer than its 150 px column pushes the marks right by
-        // up to 60 px (the sync button follows), and beyond that is drawn
-        // smaller, instead of running under the marks.
-        QFont legend = viewFont(30);
-        const QString longer = QFontMetrics(legend).horizontalAdvance(filterText) >
-                                       QFontMetrics(legend).horizontalAdvance(areaText)
-                                   ? filterText
-                                   : areaText;
-        legend.setPixelSize(fittingPixelSize(legend, longer, QSize(200, 100), 30));   // the width limits
-        p.setFont(legend);
-        const int shift = qMax(0, QFontMetrics(legend).horizontalAdvance(longer) + 10 - 150);
-        p.setPen(Qt::blue);
-        p.drawText(QRect(10, H - 89, 150 + shift, 30), Qt::AlignLeft | Qt::AlignVCenter, filterText);
-        p.fillRect(QRect(160 + shift, H - 89, 30, 30), Qt::blue);
-        if (word(Word::RoiLimits) == 0)
-            p.drawText(QRect(205 + shift, H - 89, 150, 30), Qt::AlignLeft | Qt::AlignVCenter,
-                       QString::number(word(Word::GreyFilter)));
-        p.setPen(kEmbossed);
-        p.drawText(QRect(10, H - 44, 150 + shift, 30), Qt::AlignLeft | Qt::AlignVCenter, areaText);
-        p.fillRect(QRect(160 + shift, H - 44, 30, 30), kEmbossed);
-        if (word(Word::RoiLimits) == 0)
-            p.drawText(QRect(205 + shift, H - 44, 150, 30), Qt::AlignLeft | Qt::AlignVCenter,
-                       QString::number(word(Word::GreyArea)));
-    }
+    if (templateMode)
+        PaintSizeLegend(p);
 
     QString currentLabel;
     if (drawRois && rec) {
@@ -600,6 +571,68 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
     }
     p.restore();   // the zoom ends
 
+    PaintHeader(p, step, detectState, currentLabel);
+
+    if (editAction == EditAction::Drawing && templateMode) {
+        p.save();
+        p.setWorldTransform(full * paintBase);
+        PaintShapeInProgress(p);
+        p.restore();
+    }
+}
+
+void CammerWidget::PaintVerdict(QPainter& p, const QTransform& full)
+{
+    p.save();
+    p.setWorldTransform(full * paintBase);
+    p.setFont(viewFont(100));
+    // On a dark plate, so that the verdict stays readable over red marks.
+    const QString word = stepOk ? QStringLiteral("OK") : QStringLiteral("NG");
+    const QFontMetrics fm(p.font());
+    const QRect plate(0, 200 - fm.ascent() - 4, fm.horizontalAdvance(word) + 14, fm.ascent() + fm.descent() + 8);
+    p.fillRect(plate, QColor(0, 0, 0, 170));
+    p.setPen(stepOk ? Qt::green : Qt::red);
+    p.drawText(QPoint(5, 200), word);
+    p.restore();
+}
+
+// Legend of the two size marks, in widget pixels along the bottom.
+void CammerWidget::PaintSizeLegend(QPainter& p)
+{
+    const int H = height() - 1;
+    const QString filterText = QStringLiteral("%1 :").arg(lanStr(22));
+    const QString areaText = QStringLiteral("%1 :").arg(lanStr(24));
+    // A caption longer than its 150 px column pushes the marks right by
+    // up to 60 px (the sync button follows), and beyond that is drawn
+    // smaller, instead of running under the marks.
+    QFont legend = viewFont(30);
+    const QString longer = QFontMetrics(legend).horizontalAdvance(filterText) >
+                                   QFontMetrics(legend).horizontalAdvance(areaText)
+                               ? filterText
+                               : areaText;
+    legend.setPixelSize(fittingPixelSize(legend, longer, QSize(200, 100), 30));   // the width limits
+    p.setFont(legend);
+    const int shift = qMax(0, QFontMetrics(legend).horizontalAdvance(longer) + 10 - 150);
+    p.setPen(Qt::blue);
+    p.drawText(QRect(10, H - 89, 150 + shift, 30), Qt::AlignLeft | Qt::AlignVCenter, filterText);
+    p.fillRect(QRect(160 + shift, H - 89, 30, 30), Qt::blue);
+    if (word(Word::RoiLimits) == 0)
+        p.drawText(QRect(205 + shift, H - 89, 150, 30), Qt::AlignLeft | Qt::AlignVCenter,
+                   QString::number(word(Word::GreyFilter)));
+    p.setPen(kEmbossed);
+    p.drawText(QRect(10, H - 44, 150 + shift, 30), Qt::AlignLeft | Qt::AlignVCenter, areaText);
+    p.fillRect(QRect(160 + shift, H - 44, 30, 30), kEmbossed);
+    if (word(Word::RoiLimits) == 0)
+        p.drawText(QRect(205 + shift, H - 44, 150, 30), Qt::AlignLeft | Qt::AlignVCenter,
+                   QString::number(word(Word::GreyArea)));
+}
+
+// The header lines (camera, step, state; the countdown; the template or the
+// counters) in the window scale.
+void CammerWidget::PaintHeader(QPainter& p, int step, int detectState, const QString& currentLabel)
+{
+    const bool templateMode = gSource == PictureSource::Template;
+    const EditSession& session = EditSession::get();
     p.save();
     p.setWorldTransform(QTransform::fromScale(winSW, winSH) * paintBase);
     p.setFont(viewFont(35));
@@ -645,13 +678,6 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
                    lanStr(316).arg(CycleStatus::ngCycleText(gFailCycleNum[c], open)).arg(gAllCycleNum[c]).arg(fps));
     }
     p.restore();
-
-    if (editAction == EditAction::Drawing && templateMode) {
-        p.save();
-        p.setWorldTransform(full * paintBase);
-        PaintShapeInProgress(p);
-        p.restore();
-    }
 }
 
 void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, bool templateMode,
@@ -660,10 +686,6 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
     const int count = std::clamp(rec.roiCount[step], 0, kMaxRoi);
     const bool hasCurrent = curRoi >= 0 && curRoi < count;
     const int detectState = gpState ? gpState->cycle().detectState : DetectState::Idle;
-    const float fx = fullScaleX > 0.0f ? fullScaleX : 1.0f;
-    const float fy = fullScaleY > 0.0f ? fullScaleY : 1.0f;
-    const int drawMode = gpState ? EditSession::get().drawMode() : RoiShape::None;
-    const bool hand = gpState && EditSession::get().handDraw();
     p.setFont(viewFont(30));
     // The two header lines end at y 90 of the header's scale.
     const int headerBottom = static_cast<int>(
@@ -672,53 +694,13 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
     for (int i = 0; i < count; ++i) {
         const int j = step * kMaxRoi + i;
         const int method = rec.method[j];
-        const int kind = rec.kind[j];
         if (method == CammerRecong::kPositioning && !templateMode)
             continue;
         if (templateMode && hasCurrent && i != curRoi && moveMode != MoveMode::All)
             continue;
 
-        if (templateMode && (!hasCurrent || i == curRoi)) {
-            const QRect img = roiImageRect(rec, step, i);
-            const int x1 = static_cast<int>(img.left() * fx);
-            const int y1 = static_cast<int>(img.top() * fy);
-            const int x2 = static_cast<int>((img.right() + 1) * fx);
-            const int y2 = static_cast<int>((img.bottom() + 1) * fy);
-            const int cy = (y1 + y2) / 2;
-            const int left = (x1 + x2) / 2 - (x2 - x1) / 4;
-            const int right = (x1 + x2) / 2 + (x2 - x1) / 4;
-            int filterSide = 0;
-            int areaSide = 0;
-            if (word(Word::RoiLimits) == 0) {
-                filterSide = word(Word::GreyFilter);
-                areaSide = isqrt(word(Word::GreyArea));
-            } else if (method == CammerRecong::kGreyTemplate) {
-                filterSide = rec.p3[j];
-                areaSide = isqrt(rec.p2[j]);
-            } else if (method == CammerRecong::kBrightBlobs || method == CammerRecong::kDarkBlobs) {
-                const long long side = 2LL * rec.p3[j] + 1;
-                filterSide = static_cast<int>(std::clamp<long long>(side, 0, 100000));
-            }
-            p.save();
-            p.setBrush(Qt::NoBrush);
-            if (filterSide > 0) {
-                p.setPen(QPen(Qt::blue, 1));
-                p.drawRect(QRect(left - filterSide / 2, cy - filterSide / 2, filterSide, filterSide));
-            }
-            if (areaSide > 0) {
-                p.setPen(QPen(kEmbossed, 1));
-                p.drawRect(QRect(right - areaSide / 2, cy - areaSide / 2, areaSide, areaSide));
-            }
-            p.restore();
-            if (word(Word::ContinuousArea) != 0 && hasCurrent &&
-                (drawMode == RoiShape::Rect || drawMode == RoiShape::Circle ||
-                 (drawMode == RoiShape::Polygon && hand))) {
-                p.save();
-                p.setPen(Qt::green);
-                drawCentred(p, QPoint((x1 + x2) / 2, cy), tr("双击结束"));
-                p.restore();
-            }
-        }
+        if (templateMode && (!hasCurrent || i == curRoi))
+            PaintSizeMarks(p, rec, step, i, hasCurrent);
 
         QColor colour;
         if (detectState == DetectState::Idle)
@@ -732,33 +714,7 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
         p.setPen(QPen(colour, 1));
         p.setBrush(Qt::NoBrush);
 
-        QPoint corner;
-        switch (kind) {
-        case RoiShape::Rect:
-            rec.rect[step][i].Draw(p);
-            corner = rec.rect[step][i].rect.topLeft();
-            break;
-        case RoiShape::Polygon: {
-            const RePolygon& poly = rec.polygon[step][i];
-            poly.Draw(p);
-            if (!poly.pts.isEmpty())
-                corner = poly.pts.first();
-            if (templateMode && i == curRoi && objectIndex >= 0 && objectIndex < poly.count()) {
-                p.save();
-                p.setPen(QPen(Qt::cyan, 2));
-                const QPoint q = poly.pts[objectIndex];
-                p.drawEllipse(QRect(QPoint(q.x() - 5, q.y() - 5), QPoint(q.x() + 4, q.y() + 4)));
-                p.restore();
-            }
-            break;
-        }
-        case RoiShape::Circle:
-            rec.circle[step][i].Draw(p);
-            corner = rec.circle[step][i].rect.topLeft();
-            break;
-        default:
-            break;
-        }
+        const QPoint corner = PaintRoiShape(p, rec, step, i, templateMode);
 
         const QString label = roiLabel(rec, step, i, templateMode);
         if (templateMode && hasCurrent) {
@@ -776,6 +732,91 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
             box.translate(0, corner.y() + 4 - box.top());
         drawRoiLabel(p, box, label, colour);
     }
+}
+
+// The filter and area size marks in the middle of region i (template view),
+// and the double-press hint while regions are drawn one after another.
+void CammerWidget::PaintSizeMarks(QPainter& p, const CammerSingleton& rec, int step, int i, bool hasCurrent)
+{
+    const int j = step * kMaxRoi + i;
+    const int method = rec.method[j];
+    const float fx = fullScaleX > 0.0f ? fullScaleX : 1.0f;
+    const float fy = fullScaleY > 0.0f ? fullScaleY : 1.0f;
+    const int drawMode = gpState ? EditSession::get().drawMode() : RoiShape::None;
+    const bool hand = gpState && EditSession::get().handDraw();
+    const QRect img = roiImageRect(rec, step, i);
+    const int x1 = static_cast<int>(img.left() * fx);
+    const int y1 = static_cast<int>(img.top() * fy);
+    const int x2 = static_cast<int>((img.right() + 1) * fx);
+    const int y2 = static_cast<int>((img.bottom() + 1) * fy);
+    const int cy = (y1 + y2) / 2;
+    const int left = (x1 + x2) / 2 - (x2 - x1) / 4;
+    const int right = (x1 + x2) / 2 + (x2 - x1) / 4;
+    int filterSide = 0;
+    int areaSide = 0;
+    if (word(Word::RoiLimits) == 0) {
+        filterSide = word(Word::GreyFilter);
+        areaSide = isqrt(word(Word::GreyArea));
+    } else if (method == CammerRecong::kGreyTemplate) {
+        filterSide = rec.p3[j];
+        areaSide = isqrt(rec.p2[j]);
+    } else if (method == CammerRecong::kBrightBlobs || method == CammerRecong::kDarkBlobs) {
+        const long long side = 2LL * rec.p3[j] + 1;
+        filterSide = static_cast<int>(std::clamp<long long>(side, 0, 100000));
+    }
+    p.save();
+    p.setBrush(Qt::NoBrush);
+    if (filterSide > 0) {
+        p.setPen(QPen(Qt::blue, 1));
+        p.drawRect(QRect(left - filterSide / 2, cy - filterSide / 2, filterSide, filterSide));
+    }
+    if (areaSide > 0) {
+        p.setPen(QPen(kEmbossed, 1));
+        p.drawRect(QRect(right - areaSide / 2, cy - areaSide / 2, areaSide, areaSide));
+    }
+    p.restore();
+    if (word(Word::ContinuousArea) != 0 && hasCurrent &&
+        (drawMode == RoiShape::Rect || drawMode == RoiShape::Circle ||
+         (drawMode == RoiShape::Polygon && hand))) {
+        p.save();
+        p.setPen(Qt::green);
+        drawCentred(p, QPoint((x1 + x2) / 2, cy), tr("双击结束"));
+        p.restore();
+    }
+}
+
+// Draws region i's shape; returns the full-view corner its label hangs from.
+QPoint CammerWidget::PaintRoiShape(QPainter& p, const CammerSingleton& rec, int step, int i, bool templateMode)
+{
+    const int kind = rec.kind[step * kMaxRoi + i];
+    QPoint corner;
+    switch (kind) {
+    case RoiShape::Rect:
+        rec.rect[step][i].Draw(p);
+        corner = rec.rect[step][i].rect.topLeft();
+        break;
+    case RoiShape::Polygon: {
+        const RePolygon& poly = rec.polygon[step][i];
+        poly.Draw(p);
+        if (!poly.pts.isEmpty())
+            corner = poly.pts.first();
+        if (templateMode && i == curRoi && objectIndex >= 0 && objectIndex < poly.count()) {
+            p.save();
+            p.setPen(QPen(Qt::cyan, 2));
+            const QPoint q = poly.pts[objectIndex];
+            p.drawEllipse(QRect(QPoint(q.x() - 5, q.y() - 5), QPoint(q.x() + 4, q.y() + 4)));
+            p.restore();
+        }
+        break;
+    }
+    case RoiShape::Circle:
+        rec.circle[step][i].Draw(p);
+        corner = rec.circle[step][i].rect.topLeft();
+        break;
+    default:
+        break;
+    }
+    return corner;
 }
 
 void CammerWidget::drawRoiLabel(QPainter& p, const QRect& box, const QString& label, const QColor& colour)

@@ -64,15 +64,18 @@ int points(const Rec& r, int g, int i)
     return r.polygon[g][i].count();
 }
 
-const RoiShapes::Ops kRect = {RoiShape::Rect,     &RectOf::imageRect, &RectOf::selected,
-                              &RectOf::select,    &RectOf::contains,  &RectOf::onHandle, &RectOf::touchesHandle,
-                              &RectOf::renew,     &RectOf::boxCorner, &twoCorners};
-const RoiShapes::Ops kPolygon = {RoiShape::Polygon,   &PolygonOf::imageRect, &PolygonOf::selected,
-                                 &PolygonOf::select,  &PolygonOf::contains,  &PolygonOf::onHandle, &PolygonOf::touchesHandle,
-                                 &PolygonOf::renew,   &firstPoint,           &points};
-const RoiShapes::Ops kCircle = {RoiShape::Circle,   &CircleOf::imageRect, &CircleOf::selected,
-                                &CircleOf::select,  &CircleOf::contains,  &CircleOf::onHandle, &CircleOf::touchesHandle,
-                                &CircleOf::renew,   &CircleOf::boxCorner, &radiiAndCentre};
+const RoiShapes::Ops kRect = {RoiShape::Rect,        &RectOf::imageRect, &RectOf::selected,
+                              &RectOf::select,       &RectOf::contains,  &RectOf::onHandle,
+                              &RectOf::touchesHandle, &RectOf::renew,    &RectOf::boxCorner,
+                              &twoCorners};
+const RoiShapes::Ops kPolygon = {RoiShape::Polygon,        &PolygonOf::imageRect, &PolygonOf::selected,
+                                 &PolygonOf::select,       &PolygonOf::contains,  &PolygonOf::onHandle,
+                                 &PolygonOf::touchesHandle, &PolygonOf::renew,    &firstPoint,
+                                 &points};
+const RoiShapes::Ops kCircle = {RoiShape::Circle,        &CircleOf::imageRect, &CircleOf::selected,
+                                &CircleOf::select,       &CircleOf::contains,  &CircleOf::onHandle,
+                                &CircleOf::touchesHandle, &CircleOf::renew,    &CircleOf::boxCorner,
+                                &radiiAndCentre};
 
 }  // namespace
 

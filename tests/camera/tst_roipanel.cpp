@@ -85,8 +85,9 @@ private slots:
         env.drag(QPoint(300, 300), QPoint(500, 500));
         QCOMPARE(env.count(), 1);
         CammerWidget& v = *env.view;
-        QVERIFY(shown(v.panel()->slider(0)) && shown(v.panel()->slider(1)) && shown(v.panel()->slider(2)) && shown(v.panel()->pairButton()));
-        QCOMPARE((QVector<int>{v.panel()->slider(0)->value(), v.panel()->slider(1)->value(), v.panel()->slider(2)->value()}),
+        const RoiPanel& panel = *v.panel();
+        QVERIFY(shown(panel.slider(0)) && shown(panel.slider(1)) && shown(panel.slider(2)) && shown(panel.pairButton()));
+        QCOMPARE((QVector<int>{panel.slider(0)->value(), panel.slider(1)->value(), panel.slider(2)->value()}),
                  (QVector<int>{80, 500, 0}));
         QCOMPARE(v.panel()->slider(0)->objectName(), lanStr(13));
         QCOMPARE(v.panel()->slider(2)->objectName(), lanStr(10));
@@ -117,7 +118,8 @@ private slots:
             env.word(w) = switches.contains(w) ? 1 : 0;
         env.addRect(0, QRect(300, 300, 200, 200), 0, 33, 44, 5);
         select(env, 0);
-        QCOMPARE(shown(env.view->panel()->methodButton()), switches.size() > 1 || (switches.size() == 1 && switches[0] != 139));
+        QCOMPARE(shown(env.view->panel()->methodButton()),
+                 switches.size() > 1 || (switches.size() == 1 && switches[0] != 139));
         for (int m : methods) {
             env.view->panel()->changeMethod();
             QCOMPARE(env.edit().method[0], m);
@@ -349,7 +351,8 @@ private slots:
                                 .arg(int(shown(v.panel()->slider(2))))
                                 .arg(int(shown(v.panel()->pairButton())));
         QCOMPARE(got, visible);
-        QVERIFY(shown(v.panel()->syncSwitch()) && shown(v.panel()->roiButton()) && shown(v.panel()->objectSwitch()) && shown(v.panel()->fineTuneSwitch()));
+        QVERIFY(shown(v.panel()->syncSwitch()) && shown(v.panel()->roiButton()) && shown(v.panel()->objectSwitch()) &&
+                shown(v.panel()->fineTuneSwitch()));
         QVERIFY(!shown(v.panel()->moveButton(0)) && !shown(v.panel()->moveModeSwitch()));
         // The move modes hide the parameters; the fine-tune toggle shows the
         // move row.
@@ -367,7 +370,8 @@ private slots:
         // Nothing current: everything hides and the toggle is released.
         v.DeselectROI();
         v.ShowHideROIPara();
-        QVERIFY(!shown(v.panel()->slider(0)) && !shown(v.panel()->fineTuneSwitch()) && !v.panel()->fineTuneSwitch()->isChecked());
+        QVERIFY(!shown(v.panel()->slider(0)) && !shown(v.panel()->fineTuneSwitch()) &&
+                !v.panel()->fineTuneSwitch()->isChecked());
     }
 
     void outputSelector()
