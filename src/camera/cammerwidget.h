@@ -22,6 +22,7 @@
 #include "globals.h"
 #include "ngpicturering.h"
 #include "roipanel.h"
+#include "viewpicture.h"
 
 #include <QImage>
 #include <QPoint>
@@ -240,7 +241,6 @@ public:
     // Frames of the camera's size received so far; a step is judged only on
     // a frame counted after its countdown began.
     quint64 frameCount = 0;
-    bool showDue = false;  // PullFrame took a frame the screen is to show
     qint64 pulledNs = 0;   // steady-clock time of the latest PullFrame that got a frame
 
     // ---- Picture geometry ----------------------------------------------------
@@ -280,17 +280,10 @@ public:
     int editAction = EditAction::None;
     bool shapeDrag = false;
     bool polygonActive = false;
-    bool pressSeen = false;
     int handleIndex = -1;
-    QPoint startPoint;
-    QPoint lastPoint;
-    ClustomRect tempRect;
-    Circle tempCircle;
     QPoint polyPoints[kMaxPolyPoints];
     int polyPointCount = 0;
     bool polygonClosed = false;
-    QPoint labelAnchor;
-    QPoint pickPoint;
     int objectIndex = 0;
     int moveMode = MoveMode::None;
 
@@ -312,9 +305,8 @@ public:
     // the running step.
     const CammerSingleton* shownRecord() const;
     int shownStep() const;
-    // Label texts of ROI i of `step` in `rec` (template mode: parameters).
-    QString limitLabel(const CammerSingleton& rec, int step, int i) const;
-    QString paramLabel(const CammerSingleton& rec, int step, int i) const;
+    // Label text of ROI i of `step` in `rec`: number, limits (template
+    // mode: parameters) and measured value.
     QString roiLabel(const CammerSingleton& rec, int step, int i, bool templateMode) const;
     // Name of a detection step in the current detection mode.
     static QString stepName(int step);
@@ -401,18 +393,17 @@ private slots:
 
 private:
     // Overlay helpers (cammerwidget_paint.cpp).
-    // Brings displayRgb up to date: the picture at the size `shrunk` when it
-    // is smaller than the picture both ways, else at the picture's size.
+    // Brings the painted picture up to date: at the size `shrunk` when it is
+    // smaller than the picture both ways, else at the picture's size, with
+    // the marks of what is shown when `withMarks`.
     void PrepareDisplay(bool withMarks, QSize shrunk);
     // The device rectangle the view's picture covers when `p` paints it
     // under the world transform `t`, when it is smaller than the picture and
     // lands unrotated on whole device pixels; else an empty rectangle.
     QRect shrunkPictureRect(const QPainter& p, const QTransform& t) const;
-    // Draws displayRgb over rect() under the painter's transform, the
-    // shrunk copy pixel for pixel at `shrunk`.
+    // Draws the view's picture over rect() under the painter's transform,
+    // the shrunk copy pixel for pixel at `shrunk`.
     void DrawDisplay(QPainter& p, const QRect& shrunk);
-    void ExpandRect(const QRect& r);
-    void MarkPixels(const QRect& roiRect, const uchar* source, QRgb colour);
     void PaintStoredPicture(QPainter& p);
     void PaintRecentNg(QPainter& p);
     void PaintLiveOrTemplate(QPainter& p);
@@ -426,13 +417,7 @@ private:
     // A region's label, placed at `box` (picture coordinates of the painter).
     void drawRoiLabel(QPainter& p, const QRect& box, const QString& label, const QColor& colour);
     QTransform paintBase;                    // the caller's painter transform
-    QImage displayRgb;                       // 32-bit RGB copy of displayFrame, with marks
-    bool displayScaled = false;              // displayRgb is smaller than the picture
-    std::vector<int> displayCols;            // picture column of each displayRgb column (when scaled)
-    std::vector<int> displayRows;            // picture row of each displayRgb row (when scaled)
-    QVector<QRect> markedRects;              // parts of the picture whose marks displayRgb carries
-    bool displayDirty = true;
-    qint64 displayKey = -1;                  // source / step / picture index last expanded
+    ViewPicture picture;                     // displayFrame as painted, with marks
     // Editing helpers (cammerwidget_edit.cpp).
     void PressTemplate(QPoint P);
     void PressToSelect(QPoint P);
@@ -444,7 +429,17 @@ private:
     // Parameters of a new ROI at index `i` of the current step.
     void NewRoiParameters(int step, int i);
     bool StepFull(int step);
+    // The press being edited with: where it began and last was, the shape it
+    // draws (a rectangle or circle until released), the corner it drags,
+    // where the selected region's label hangs and where it picked a region.
+    bool pressSeen = false;
+    QPoint startPoint;
+    QPoint lastPoint;
+    ClustomRect tempRect;
+    Circle tempCircle;
     QPoint dragCorner;                       // second corner of the shape being drawn
+    QPoint labelAnchor;
+    QPoint pickPoint;
     // The panel and the view's side of it (cammerwidget_panel.cpp).
     void BuildRoiPanel();
     void StepButton(int button);
@@ -458,6 +453,7 @@ private:
     void LoadStepTemplates(int step);
     void LoadStepIgnore(int step);
     bool held[kMaxDetect] = {};              // the step holds its buffers
+    bool showDue = false;                    // PullFrame took a frame the screen is to show
     NgPictureRing recentNg;
 
     QTimer* reconnectTimer = nullptr;

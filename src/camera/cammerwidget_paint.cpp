@@ -2,14 +2,10 @@
 // ignored-point marks, the ROIs with their labels, the verdict, the header,
 // the counters, the countdown and the shape being drawn.
 //
-// The shown picture is kept expanded to 32-bit RGB in `displayRgb` and is
-// expanded again only when displayFrame changes. Where the view shows the
-// picture smaller than the camera took it, that copy is made at the size it
-// lands on the device (nearest picture pixel through pixel centres), so a new
-// picture is scaled once and every repaint draws it without scaling. Marks are
-// written into that copy over the marked ROI rectangles only; before the next
-// marks those rectangles are restored from displayFrame, so a repaint costs
-// one pass over the marked rectangles, not over the frame.
+// The shown picture is the view's ViewPicture: displayFrame expanded to
+// 32-bit RGB once per change, at the size it lands on the device where that
+// is smaller, with the marks of what is shown written over the marked ROI
+// rectangles only; a repaint costs one pass over those, not over the frame.
 #include "cammerwidget.h"
 #include "editsession.h"
 
@@ -21,6 +17,7 @@
 #include "publictools_widget.h"
 #include "roifunctions.h"
 #include "roishapes.h"
+#include "viewpicture.h"
 #include "winstate.h"
 #include "viewutil.h"
 #include "wizardpara.h"
@@ -114,22 +111,13 @@ QRect CammerWidget::roiImageRect(const CammerSingleton& rec, int step, int i)
     return shape ? shape->imageRect(rec, step, i) : QRect();
 }
 
-QString CammerWidget::limitLabel(const CammerSingleton& rec, int step, int i) const
-{
-    return RoiFunctions::limitText(rec, step * kMaxRoi + i);
-}
-
-QString CammerWidget::paramLabel(const CammerSingleton& rec, int step, int i) const
-{
-    return RoiFunctions::paramText(rec, step * kMaxRoi + i);
-}
-
 QString CammerWidget::roiLabel(const CammerSingleton& rec, int step, int i, bool templateMode) const
 {
     const QString value = QString::number(roiValue[step][i]);
     const int n = i + 1;
     if (std::clamp(rec.roiCount[step], 0, kMaxRoi) < 11) {
-        const QString middle = templateMode ? paramLabel(rec, step, i) : limitLabel(rec, step, i);
+        const int j = step * kMaxRoi + i;
+        const QString middle = templateMode ? RoiFunctions::paramText(rec, j) : RoiFunctions::limitText(rec, j);
         return QStringLiteral("%1: %2 / %3 ").arg(n).arg(middle, value);
     }
     return QStringLiteral("%1: %2").arg(n).arg(value);
@@ -173,189 +161,27 @@ QPoint CammerWidget::mapToFullView(QPoint widgetPos) const
 
 void CammerWidget::DisplayChanged()
 {
-    displayDirty = true;
+    picture.changed();
 }
-
-namespace {
-// The columns (or rows) [first, last) of the shown copy whose picture pixel
-// lies in [lo, hi]; `map` rises.
-std::pair<int, int> copySpan(const std::vector<int>& map, int lo, int hi)
-{
-    const auto first = std::lower_bound(map.begin(), map.end(), lo);
-    const auto last = std::upper_bound(first, map.end(), hi);
-    return {int(first - map.begin()), int(last - map.begin())};
-}
-
-// Picture pixel of each of `n` copy pixels over `full` picture pixels.
-void nearestMap(std::vector<int>& map, int n, int full)
-{
-    map.resize(size_t(n));
-    for (int i = 0; i < n; ++i)
-        map[size_t(i)] = int((2 * qint64(i) + 1) * full / (2 * qint64(n)));
-}
-}  // namespace
-
-void CammerWidget::ExpandRect(const QRect& r)
-{
-    if (r.isEmpty() || !displayFrame)
-        return;
-    const int w = imageWidth;
-    if (!displayScaled) {
-        for (int y = r.top(); y <= r.bottom(); ++y) {
-            auto* out = reinterpret_cast<QRgb*>(displayRgb.scanLine(y)) + r.left();
-            if (gisColor) {
-                const auto* in = reinterpret_cast<const quint32*>(displayFrame) + static_cast<size_t>(y) * w + r.left();
-                for (int x = 0; x < r.width(); ++x)
-                    out[x] = in[x] | 0xff000000u;
-            } else {
-                const uchar* in = displayFrame + static_cast<size_t>(y) * w + r.left();
-                for (int x = 0; x < r.width(); ++x)
-                    out[x] = 0xff000000u | (in[x] * 0x010101u);
-            }
-        }
-        return;
-    }
-    const auto cols = copySpan(displayCols, r.left(), r.right());
-    const auto rows = copySpan(displayRows, r.top(), r.bottom());
-    const int* map = displayCols.data();
-    for (int y = rows.first; y < rows.second; ++y) {
-        auto* out = reinterpret_cast<QRgb*>(displayRgb.scanLine(y));
-        const size_t row = static_cast<size_t>(displayRows[size_t(y)]) * w;
-        if (gisColor) {
-            const auto* in = reinterpret_cast<const quint32*>(displayFrame) + row;
-            for (int x = cols.first; x < cols.second; ++x)
-                out[x] = in[map[x]] | 0xff000000u;
-        } else {
-            const uchar* in = displayFrame + row;
-            for (int x = cols.first; x < cols.second; ++x)
-                out[x] = 0xff000000u | (in[map[x]] * 0x010101u);
-        }
-    }
-}
-
-void CammerWidget::MarkPixels(const QRect& roiRect, const uchar* source, QRgb colour)
-{
-    if (!source)
-        return;
-    // Only the part of the ROI that lies on the picture is ever touched.
-    const QRect r = roiRect.normalized().intersected(QRect(0, 0, imageWidth, imageHeight));
-    if (r.isEmpty())
-        return;
-    if (!displayScaled) {
-        for (int y = r.top(); y <= r.bottom(); ++y) {
-            const uchar* in = source + static_cast<size_t>(y) * imageWidth;
-            auto* out = reinterpret_cast<QRgb*>(displayRgb.scanLine(y));
-            for (int x = r.left(); x <= r.right(); ++x)
-                if (in[x])
-                    out[x] = colour;
-        }
-    } else {
-        // The marks the painter's own nearest scaling of the marked picture
-        // would show: a copy pixel is marked when its picture pixel is.
-        const auto cols = copySpan(displayCols, r.left(), r.right());
-        const auto rows = copySpan(displayRows, r.top(), r.bottom());
-        for (int y = rows.first; y < rows.second; ++y) {
-            const uchar* in = source + static_cast<size_t>(displayRows[size_t(y)]) * imageWidth;
-            auto* out = reinterpret_cast<QRgb*>(displayRgb.scanLine(y));
-            for (int x = cols.first; x < cols.second; ++x)
-                if (in[displayCols[size_t(x)]])
-                    out[x] = colour;
-        }
-    }
-    markedRects.append(r);
-}
-
-namespace {
-// What the painter adds below its world transform (the offset of a widget in
-// its window's backing store, a view transform, the device pixel ratio), when
-// that is a move by whole pixels; else false.
-bool wholePixelRest(const QPainter& p, QPoint* offset)
-{
-    bool invertible = false;
-    const QTransform world = p.worldTransform().inverted(&invertible);
-    if (!invertible)
-        return false;
-    const QTransform rest = world * p.deviceTransform();
-    if (rest.type() > QTransform::TxTranslate)
-        return false;
-    const QPoint o(qRound(rest.dx()), qRound(rest.dy()));
-    if (std::abs(rest.dx() - o.x()) > 1e-6 || std::abs(rest.dy() - o.y()) > 1e-6)
-        return false;
-    *offset = o;
-    return true;
-}
-}  // namespace
 
 QRect CammerWidget::shrunkPictureRect(const QPainter& p, const QTransform& t) const
 {
-    // Only a plain move and enlargement or reduction, on whole device pixels.
-    QPoint offset;
-    if (t.type() > QTransform::TxScale || t.m11() <= 0.0 || t.m22() <= 0.0 || !wholePixelRest(p, &offset))
-        return QRect();
-    const QRectF f = t.mapRect(QRectF(rect())).translated(offset);
-    if (!std::isfinite(f.left()) || !std::isfinite(f.top()) || !std::isfinite(f.right()) || !std::isfinite(f.bottom()) ||
-        std::abs(f.left()) > 1.0e6 || std::abs(f.top()) > 1.0e6 || f.width() > 1.0e6 || f.height() > 1.0e6)
-        return QRect();
-    const int x0 = qRound(f.left());
-    const int y0 = qRound(f.top());
-    const QRect d(x0, y0, qRound(f.right()) - x0, qRound(f.bottom()) - y0);
-    if (d.width() < 1 || d.height() < 1 || d.width() >= imageWidth || d.height() >= imageHeight)
-        return QRect();
-    return d;
+    return ViewPicture::shrunkRect(p, t, rect(), QSize(imageWidth, imageHeight));
 }
 
 void CammerWidget::DrawDisplay(QPainter& p, const QRect& shrunk)
 {
-    if (displayRgb.isNull())
-        return;
-    QPoint offset;
-    if (!displayScaled || shrunk.size() != displayRgb.size() || !wholePixelRest(p, &offset)) {
-        p.drawImage(rect(), displayRgb);
-        return;
-    }
-    // Pixel for pixel: the copy already has the size it covers on the device.
-    p.save();
-    p.setWorldTransform(QTransform());
-    p.drawImage(shrunk.topLeft() - offset, displayRgb);
-    p.restore();
+    picture.draw(p, rect(), shrunk);
 }
 
 void CammerWidget::PrepareDisplay(bool withMarks, QSize shrunk)
 {
     if (!displayFrame || imageWidth < 1 || imageHeight < 1)
         return;
+    // What is shown: the source, step, template and NG picture index.
     const qint64 key = (qint64(gSource + 8) << 40) ^ (qint64(shownStep()) << 32) ^ (qint64(tempIndex & 0xffff) << 16) ^
                        qint64(recentNg.shown() & 0xffff);
-    const bool scaled = shrunk.width() >= 1 && shrunk.height() >= 1 && shrunk.width() < imageWidth &&
-                        shrunk.height() < imageHeight;
-    const QSize size = scaled ? shrunk : QSize(imageWidth, imageHeight);
-    if (displayRgb.size() != size || displayScaled != scaled) {
-        displayRgb = QImage(size, QImage::Format_RGB32);
-        displayScaled = scaled;
-        nearestMap(displayCols, scaled ? size.width() : 0, imageWidth);
-        nearestMap(displayRows, scaled ? size.height() : 0, imageHeight);
-        displayDirty = true;
-    }
-    if (displayDirty || key != displayKey) {
-        if (displayScaled) {
-            ExpandRect(QRect(0, 0, imageWidth, imageHeight));
-        } else if (gisColor) {
-            // Opaque whatever the buffer holds (a zeroed one before the
-            // first frame has no alpha).
-            const auto* in = reinterpret_cast<const quint32*>(displayFrame);
-            auto* out = reinterpret_cast<quint32*>(displayRgb.bits());
-            for (int i = 0; i < pixelCount; ++i)
-                out[i] = in[i] | 0xff000000u;
-        } else
-            Gray2RGBA(displayFrame, reinterpret_cast<unsigned int*>(displayRgb.bits()), imageWidth, imageHeight);
-        displayDirty = false;
-        displayKey = key;
-        markedRects.clear();
-    } else {
-        for (const QRect& r : qAsConst(markedRects))
-            ExpandRect(r);
-        markedRects.clear();
-    }
+    picture.prepare(displayFrame, imageWidth, imageHeight, gisColor != 0, key, shrunk);
     if (!withMarks)
         return;
 
@@ -369,17 +195,17 @@ void CammerWidget::PrepareDisplay(bool withMarks, QSize shrunk)
         resultImage) {
         for (int i = 0; i < count; ++i)
             if (!roiPassed[step][i])
-                MarkPixels(roiImageRect(*rec, step, i), resultImage, qRgb(255, 0, 0));
+                picture.mark(roiImageRect(*rec, step, i), resultImage, qRgb(255, 0, 0));
     }
     // Ignored points: always while editing on the template, and in the live
     // view while the page shows them (Blink::IgnoredPoints).
     const bool ignoredShown = gSource == PictureSource::Live && blink == Blink::IgnoredPoints;
     if ((gSource == PictureSource::Template || ignoredShown) && step < stepCount() && ignoreMask[step]) {
         for (int i = 0; i < count; ++i)
-            MarkPixels(roiImageRect(*rec, step, i), ignoreMask[step], qRgb(0, 255, 255));
+            picture.mark(roiImageRect(*rec, step, i), ignoreMask[step], qRgb(0, 255, 255));
     }
     if (previewShown && curRoi >= 0 && curRoi < count && resultImage)
-        MarkPixels(roiImageRect(*rec, step, curRoi), resultImage, qRgb(0, 255, 255));
+        picture.mark(roiImageRect(*rec, step, curRoi), resultImage, qRgb(0, 255, 255));
 }
 
 // ---- Painting ------------------------------------------------------------------
