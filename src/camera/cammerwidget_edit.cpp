@@ -686,23 +686,13 @@ void CammerWidget::HoverFeedback(QPoint P, QMouseEvent* e)
             if (kind == RoiShape::Polygon) {
                 setCursor(Qt::SizeFDiagCursor);
             } else {
-                switch (handle) {
-                case 0:
-                case 4:
-                    setCursor(Qt::SizeFDiagCursor);
-                    break;
-                case 2:
-                case 6:
-                    setCursor(Qt::SizeBDiagCursor);
-                    break;
-                case 1:
-                case 5:
-                    setCursor(Qt::SizeVerCursor);
-                    break;
-                default:
-                    setCursor(Qt::SizeHorCursor);
-                    break;
-                }
+                // The handles run round the shape from its top-left corner:
+                // corners resize both ways, edge middles one way.
+                static const Qt::CursorShape byHandle[8] = {Qt::SizeFDiagCursor, Qt::SizeVerCursor,
+                                                            Qt::SizeBDiagCursor, Qt::SizeHorCursor,
+                                                            Qt::SizeFDiagCursor, Qt::SizeVerCursor,
+                                                            Qt::SizeBDiagCursor, Qt::SizeHorCursor};
+                setCursor(handle >= 0 && handle < 8 ? byHandle[handle] : Qt::SizeHorCursor);
             }
             return;
         }
