@@ -1,9 +1,6 @@
-// Templates, ignore masks and fault pictures of a camera view.
-//
-// Templates live in ./cammer<c><d>/template<n>.bmp and the ignore mask in
-// ./cammer<c><d>/ignorepoint.bmp (c = camera index + 1, d = step + 1). BMP
-// rows are padded to 4 bytes, so every picture is copied row by row between
-// the file and the view's gap-less buffers.
+// Templates, ignore masks and fault pictures of a camera view: which slots
+// and masks the held steps fill from their files (TemplateFiles), and what
+// the moulding cycle marks on the view.
 #include "cammerwidget.h"
 #include "faultpictures.h"
 
@@ -12,6 +9,7 @@
 #include "globals.h"
 #include "miscfunc.h"
 #include "roifunctions.h"
+#include "templatefiles.h"
 #include "winstate.h"
 #include "viewutil.h"
 #include "wizardpara.h"
@@ -27,88 +25,15 @@
 #include <cstring>
 
 namespace {
-using viewutil::isqrt;
-using viewutil::greyTable;
-
-QString stepFolder(int camera, int step)
-{
-    return QStringLiteral("./cammer%1%2").arg(camera + 1).arg(step + 1);
-}
-
 QString templatePath(int camera, int step, int slot)
 {
-    return stepFolder(camera, step) + QStringLiteral("/template%1.bmp").arg(slot);
+    return TemplateFiles::templatePath(camera, step, slot);
 }
 
 QString ignorePath(int camera, int step)
 {
-    return stepFolder(camera, step) + QStringLiteral("/ignorepoint.bmp");
+    return TemplateFiles::ignorePath(camera, step);
 }
-
-
-// Grey value of every pixel of an 8-bit indexed picture through its colour
-// table (an index past the table reads as itself).
-void indexedRowToGrey(const QImage& img, int y, uchar* out)
-{
-    const QVector<QRgb> table = img.colorTable();
-    const uchar* row = img.constScanLine(y);
-    for (int x = 0; x < img.width(); ++x) {
-        const int idx = row[x];
-        out[x] = idx < table.size() ? static_cast<uchar>(qGray(table[idx])) : static_cast<uchar>(idx);
-    }
-}
-
-// Writes a gap-less 8-bit picture as an 8-bit indexed BMP with the grey table.
-bool writeGreyBmp(const QString& path, const uchar* pixels, int width, int height)
-{
-    QImage img(width, height, QImage::Format_Indexed8);
-    if (img.isNull())
-        return false;
-    img.setColorTable(greyTable());
-    for (int y = 0; y < height; ++y)
-        std::memcpy(img.scanLine(y), pixels + static_cast<size_t>(y) * width, static_cast<size_t>(width));
-    return img.save(path, "BMP");
-}
-
-// Writes a gap-less 32-bit RGB picture as a 32-bit BMP.
-bool writeColourBmp(const QString& path, const uchar* pixels, int width, int height)
-{
-    QImage img(width, height, QImage::Format_RGB32);
-    if (img.isNull())
-        return false;
-    const size_t rowBytes = static_cast<size_t>(width) * 4;
-    for (int y = 0; y < height; ++y)
-        std::memcpy(img.scanLine(y), pixels + static_cast<size_t>(y) * rowBytes, rowBytes);
-    return img.save(path, "BMP");
-}
-
-// Reads a template file into a frame buffer. Counts only a picture of the
-// view's size whose depth fits the camera (8 bits grey, 32 bits colour).
-bool readTemplate(const QString& path, uchar* out, int width, int height, bool colour)
-{
-    QImage img;
-    if (!img.load(path))
-        return false;
-    if (img.width() != width || img.height() != height || img.depth() != (colour ? 32 : 8))
-        return false;
-    if (colour) {
-        const QImage rgb = img.convertToFormat(QImage::Format_RGB32);
-        const size_t rowBytes = static_cast<size_t>(width) * 4;
-        for (int y = 0; y < height; ++y)
-            std::memcpy(out + static_cast<size_t>(y) * rowBytes, rgb.constScanLine(y), rowBytes);
-        return true;
-    }
-    if (img.format() == QImage::Format_Indexed8) {
-        for (int y = 0; y < height; ++y)
-            indexedRowToGrey(img, y, out + static_cast<size_t>(y) * width);
-        return true;
-    }
-    const QImage grey = img.convertToFormat(QImage::Format_Grayscale8);
-    for (int y = 0; y < height; ++y)
-        std::memcpy(out + static_cast<size_t>(y) * width, grey.constScanLine(y), static_cast<size_t>(width));
-    return true;
-}
-
 }  // namespace
 
 void CammerWidget::LoadTemplate()
@@ -135,7 +60,7 @@ void CammerWidget::LoadStepTemplates(int step)
         // A slot without a readable file holds no buffer (slot 0 keeps its
         // own for the stand-in below).
         uchar* buffer = QFile::exists(path) ? templateSlot(step, n) : buffers[n];
-        if (buffer && readTemplate(path, buffer, w, h, colour)) {
+        if (buffer && TemplateFiles::readTemplate(path, buffer, w, h, colour)) {
             used[n] = 1;
             ++tempCount[step];
         } else if (n > 0) {
@@ -171,8 +96,7 @@ void CammerWidget::SaveReTrainImage(int step)
     std::memcpy(templates[step][0], alignedFrame, bytes);
     DisplayChanged();
     const QString path = templatePath(cameraIndex, step, 0);
-    const bool ok = gisColor ? writeColourBmp(path, templates[step][0], imageWidth, imageHeight)
-                             : writeGreyBmp(path, templates[step][0], imageWidth, imageHeight);
+    const bool ok = TemplateFiles::writePicture(path, templates[step][0], imageWidth, imageHeight, gisColor != 0);
     if (!ok)
         qWarning("SaveReTrainImage: %s could not be written", qPrintable(path));
 }
@@ -193,27 +117,7 @@ void CammerWidget::LoadStepIgnore(int step)
     if (!mask)
         return;
     std::memset(mask, 0, static_cast<size_t>(pixelCount));
-    QImage img;
-    if (!img.load(ignorePath(cameraIndex, step)))
-        return;
-    if (img.width() != w || img.height() != h) {
-        qWarning("LoadIgnorePoint: %s is %dx%d, the camera %dx%d; no point is ignored",
-                 qPrintable(ignorePath(cameraIndex, step)), img.width(), img.height(), w, h);
-        return;
-    }
-    QImage grey;
-    if (img.format() != QImage::Format_Indexed8)
-        grey = img.convertToFormat(QImage::Format_Grayscale8);
-    for (int y = 0; y < h; ++y) {
-        uchar* row = mask + static_cast<size_t>(y) * w;
-        if (grey.isNull())
-            indexedRowToGrey(img, y, row);
-        else
-            std::memcpy(row, grey.constScanLine(y), static_cast<size_t>(w));
-        // Any marked pixel is ignored: the mask holds only 0 and 255.
-        for (int x = 0; x < w; ++x)
-            row[x] = row[x] ? 255 : 0;
-    }
+    TemplateFiles::readIgnore(ignorePath(cameraIndex, step), mask, w, h);
 }
 
 void CammerWidget::SaveIgnorePoint(int step)
@@ -221,7 +125,7 @@ void CammerWidget::SaveIgnorePoint(int step)
     if (step < 0 || step >= stepCount() || !ignoreMask[step] || imageWidth < 1 || imageHeight < 1)
         return;
     const QString path = ignorePath(cameraIndex, step);
-    if (!writeGreyBmp(path, ignoreMask[step], imageWidth, imageHeight))
+    if (!TemplateFiles::writePicture(path, ignoreMask[step], imageWidth, imageHeight, false))
         qWarning("SaveIgnorePoint: %s could not be written", qPrintable(path));
 }
 

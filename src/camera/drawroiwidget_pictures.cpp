@@ -43,19 +43,7 @@ bool writeTemplate(const QString& path, const uchar* pixels, int width, int heig
 {
     if (!pixels || width < 1 || height < 1)
         return false;
-    QImage img;
-    if (gisColor) {
-        img = QImage(width, height, QImage::Format_RGB32);
-        const size_t row = size_t(width) * 4;
-        for (int y = 0; y < height; ++y)
-            std::memcpy(img.scanLine(y), pixels + size_t(y) * row, row);
-    } else {
-        img = QImage(width, height, QImage::Format_Indexed8);
-        img.setColorTable(greyTable());
-        for (int y = 0; y < height; ++y)
-            std::memcpy(img.scanLine(y), pixels + size_t(y) * size_t(width), size_t(width));
-    }
-    const bool ok = img.save(path, "BMP");
+    const bool ok = TemplateFiles::writePicture(path, pixels, width, height, gisColor != 0);
     if (!ok)
         qWarning("ROI page: template %s could not be written", qPrintable(path));
     return ok;
