@@ -1037,27 +1037,12 @@ void CammerWidget::SlotMove(int dx, int dy)
     }
     const QPoint d(dx, dy);
     for (int i = first; i <= last; ++i) {
-        switch (rec.kind[g * kMaxRoi + i]) {
-        case RoiShape::Polygon: {
-            RePolygon& poly = rec.polygon[g][i];
-            if (!polygonFits(poly.pts, d))
-                return;
-            for (QPoint& q : poly.pts)
-                q += d;
-            break;
-        }
-        case RoiShape::Rect:
-            rec.rect[g][i].rect.translate(d);
-            CheckInRange(&rec.rect[g][i].rect, gShowW, gShowH, true);
-            break;
-        case RoiShape::Circle:
-            rec.circle[g][i].rect.translate(d);
-            CheckInRange(&rec.circle[g][i].rect, gShowW, gShowH, true);
-            rec.circle[g][i].UpdateAll();
-            break;
-        default:
+        const RoiShapes::Ops* shape = RoiShapes::of(rec, g, i);
+        if (!shape)
             continue;
-        }
+        // A polygon that would leave the view stops the whole move there.
+        if (!shape->moveBy(rec, g, i, d))
+            return;
         RenewRoi(g, i);
     }
     ShowHideROIPara();

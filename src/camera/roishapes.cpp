@@ -1,6 +1,8 @@
 #include "roishapes.h"
 
 #include "cammersingleton.h"
+#include "globals.h"
+#include "miscfunc.h"
 
 namespace {
 
@@ -64,18 +66,48 @@ int points(const Rec& r, int g, int i)
     return r.polygon[g][i].count();
 }
 
+bool moveRect(Rec& r, int g, int i, QPoint d)
+{
+    r.rect[g][i].rect.translate(d);
+    CheckInRange(&r.rect[g][i].rect, gShowW, gShowH, true);
+    return true;
+}
+
+bool movePolygon(Rec& r, int g, int i, QPoint d)
+{
+    QVector<QPoint>& pts = r.polygon[g][i].pts;
+    for (const QPoint& q : qAsConst(pts)) {
+        const long long x = static_cast<long long>(q.x()) + d.x();
+        const long long y = static_cast<long long>(q.y()) + d.y();
+        if (x < 3 || y < 3 || x >= gShowW - 3 || y >= gShowH - 3)
+            return false;
+    }
+    for (QPoint& q : pts)
+        q += d;
+    return true;
+}
+
+bool moveCircle(Rec& r, int g, int i, QPoint d)
+{
+    Circle& c = r.circle[g][i];
+    c.rect.translate(d);
+    CheckInRange(&c.rect, gShowW, gShowH, true);
+    c.UpdateAll();
+    return true;
+}
+
 const RoiShapes::Ops kRect = {RoiShape::Rect,        &RectOf::imageRect, &RectOf::selected,
                               &RectOf::select,       &RectOf::contains,  &RectOf::onHandle,
                               &RectOf::touchesHandle, &RectOf::renew,    &RectOf::boxCorner,
-                              &twoCorners};
+                              &twoCorners,            &moveRect};
 const RoiShapes::Ops kPolygon = {RoiShape::Polygon,        &PolygonOf::imageRect, &PolygonOf::selected,
                                  &PolygonOf::select,       &PolygonOf::contains,  &PolygonOf::onHandle,
                                  &PolygonOf::touchesHandle, &PolygonOf::renew,    &firstPoint,
-                                 &points};
+                                 &points,                   &movePolygon};
 const RoiShapes::Ops kCircle = {RoiShape::Circle,        &CircleOf::imageRect, &CircleOf::selected,
                                 &CircleOf::select,       &CircleOf::contains,  &CircleOf::onHandle,
                                 &CircleOf::touchesHandle, &CircleOf::renew,    &CircleOf::boxCorner,
-                                &radiiAndCentre};
+                                &radiiAndCentre,          &moveCircle};
 
 }  // namespace
 

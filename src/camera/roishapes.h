@@ -36,6 +36,10 @@ public:
         // The parts the panel's step buttons can pick (corners, radii and
         // centre, or points).
         int (*objects)(const CammerSingleton& rec, int step, int i);
+        // Moves the region by d in the full view (gShowW x gShowH): a
+        // rectangle or circle is kept inside it at its size; a polygon that
+        // would come within 3 pixels of its edge is not moved (false).
+        bool (*moveBy)(CammerSingleton& rec, int step, int i, QPoint d);
     };
 
     // The entry of shape `kind`; null for a slot without a shape.

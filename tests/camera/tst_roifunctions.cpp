@@ -21,6 +21,8 @@ class TestRoiFunctions : public QObject {
 private slots:
     void init()
     {
+        gShowW = 1920;
+        gShowH = 1080;
         gpWPara = new WizardPara;
     }
     void cleanup()
@@ -100,15 +102,17 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("objects");
         QTest::addColumn<QPoint>("corner");
-        QTest::newRow("rect") << int(RoiShape::Rect) << 2 << QPoint(100, 100);
-        QTest::newRow("polygon") << int(RoiShape::Polygon) << 4 << QPoint(100, 100);
-        QTest::newRow("circle") << int(RoiShape::Circle) << 3 << QPoint(100, 100);
+        QTest::addColumn<bool>("pushedBack");   // moved past the edge: kept inside, else not moved
+        QTest::newRow("rect") << int(RoiShape::Rect) << 2 << QPoint(100, 100) << true;
+        QTest::newRow("polygon") << int(RoiShape::Polygon) << 4 << QPoint(100, 100) << false;
+        QTest::newRow("circle") << int(RoiShape::Circle) << 3 << QPoint(100, 100) << true;
     }
     void shapes()
     {
         QFETCH(int, kind);
         QFETCH(int, objects);
         QFETCH(QPoint, corner);
+        QFETCH(bool, pushedBack);
         CammerSingleton rec;
         const int g = 2, i = 5;
         rec.kind[g * CammerSingleton::kRois + i] = kind;
@@ -140,6 +144,18 @@ private slots:
         const int selectedShapes = int(rec.rect[g][i].IsSelected()) + int(rec.polygon[g][i].IsSelected()) +
                                    int(rec.circle[g][i].IsSelected());
         QCOMPARE(selectedShapes, 1);
+
+        // Moving: by a step, then past the view's left edge.
+        QVERIFY(ops->moveBy(rec, g, i, QPoint(10, 5)));
+        QVERIFY(ops->labelCorner(rec, g, i, &at));
+        QCOMPARE(at, corner + QPoint(10, 5));
+        QCOMPARE(ops->moveBy(rec, g, i, QPoint(-500, 0)), pushedBack);
+        QVERIFY(ops->labelCorner(rec, g, i, &at));
+        if (pushedBack)
+            QVERIFY(at.x() >= 3 && at.x() < 10);   // within the view's 3-pixel margin
+        else
+            QCOMPARE(at.x(), corner.x() + 10);
+        QCOMPARE(at.y(), corner.y() + 5);
     }
 
     void noShape()
