@@ -315,7 +315,7 @@ void previewBench()
     // A +1 button held for 3 s: auto-repeat every 50 ms.
     int runs = 0;
     int ticks = 0;
-    const qint64 before = v->previewCostMs;
+    const qint64 before = v->panel()->previewCost();
     Q_UNUSED(before);
     QElapsedTimer held;
     held.start();
@@ -323,17 +323,17 @@ void previewBench()
     repeat.setInterval(50);
     QObject::connect(&repeat, &QTimer::timeout, [&] {
         ++ticks;
-        const qint64 endBefore = v->previewEndMs;
-        v->p1Slider->setValue(v->p1Slider->value() == 100 ? 101 : 100);
-        if (v->previewEndMs != endBefore)
+        const qint64 endBefore = v->panel()->previewEnd();
+        v->panel()->slider(0)->setValue(v->panel()->slider(0)->value() == 100 ? 101 : 100);
+        if (v->panel()->previewEnd() != endBefore)
             ++runs;
         if (held.elapsed() > 3000)
             repeat.stop();
     });
     int deferred = 0;
-    QObject::connect(v->previewTimer, &QTimer::timeout, [&] { ++deferred; });
+    QObject::connect(v->panel()->previewTimer(), &QTimer::timeout, [&] { ++deferred; });
     repeat.start();
-    while (repeat.isActive() || v->previewTimer->isActive())
+    while (repeat.isActive() || v->panel()->previewTimer()->isActive())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     std::printf("held +1 for %lld ms: %d repeats delivered, %d previews at once, %d deferred; GUI idle after %lld ms\n",
                 held.elapsed() > 3000 ? 3000LL : held.elapsed(), ticks, runs, deferred, held.elapsed());

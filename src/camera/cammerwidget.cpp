@@ -1,4 +1,5 @@
 #include "cammerwidget.h"
+#include "faultpictures.h"
 
 #include "databases.h"
 #include "cameramanager.h"
@@ -241,22 +242,8 @@ void CammerWidget::ReleaseStep(int step)
     tempUsed[step].clear();
     tempCount[step] = 0;
     freeBuffer(ignoreMask[step]);
-    for (int k = 0; k < kRecentPictures; ++k) {
-        freeBuffer(ngPictures[step][k]);
-        ngCaptions[step][k].clear();
-    }
-    ngCount[step] = 0;
-    if (!validCamera(cameraIndex) || !pMutexSaveFail)
-        return;
-    // A fault picture the picture thread has not written yet is left to it.
-    QMutexLocker lock(pMutexSaveFail);
-    for (int which = 0; which < 2; ++which) {
-        const int slot = which + 2 * (cameraIndex * kMaxDetect + step);
-        if (!gisSaveFail[slot]) {
-            delete[] gpFailImage[slot];
-            gpFailImage[slot] = nullptr;
-        }
-    }
+    recentNg.release(step);
+    FaultPictures::release(cameraIndex, step);
 }
 
 void CammerWidget::SyncStepBuffers()
@@ -315,26 +302,20 @@ void CammerWidget::FreeBuffers()
         templates[g].clear();
         tempUsed[g].clear();
         freeBuffer(ignoreMask[g]);
-        for (uchar*& p : ngPictures[g])
-            freeBuffer(p);
+        recentNg.release(g);
     }
 }
 
 uchar* CammerWidget::ngPicture(int step, int slot)
 {
-    if (!stepHeld(step) || slot < 0 || slot >= kRecentPictures || frameBytes <= 0)
+    if (!stepHeld(step) || frameBytes <= 0)
         return nullptr;
-    uchar*& p = ngPictures[step][slot];
-    if (!p)
-        p = newZeroed(frameBytes);
-    return p;
+    return recentNg.picture(step, slot, frameBytes);
 }
 
 const uchar* CammerWidget::recentNgPicture(int step, int slot) const
 {
-    if (step < 0 || step >= kMaxDetect || slot < 0 || slot >= kRecentPictures)
-        return nullptr;
-    return ngPictures[step][slot];
+    return recentNg.recent(step, slot);
 }
 
 // ---- Settings -----------------------------------------------------------------

@@ -20,6 +20,9 @@
 #include "cambuffers.h"
 #include "cammersingleton.h"
 #include "globals.h"
+#include "ngpicturering.h"
+#include "roipanel.h"
+#include "viewpicture.h"
 
 #include <QImage>
 #include <QPoint>
@@ -36,18 +39,10 @@
 #include <vector>
 
 class QTimer;
-class QLabel;
 class QPainter;
 class WizardPara;
 class CammerRecong;
 class QDateTime;
-class Slider;
-class ColorButton;
-class ComboBox;
-
-// Side in full-view pixels of the size hint that the main window draws while
-// its hint timer runs; set by the ROI parameter sliders.
-extern int gDrawHint;
 
 // What a camera view needs of the ROI tool page. The page installs these
 // once (CammerWidget::setPageLink); a member left empty does nothing.
@@ -80,13 +75,6 @@ namespace EditAction {
 enum : int { None = 0, Drawing = 1, Moving = 2, Resizing = 3, Pressed = 5 };
 }
 
-// What the move buttons move (CammerWidget::moveMode): nothing (the region's
-// parameters are shown), the selected region, or every region of the step.
-// The move-mode button steps through them in this order.
-namespace MoveMode {
-enum : int { None = 0, Selected = 1, All = 2, Count = 3 };
-}
-
 // What the live view overlays on an NG (CammerWidget::blink): nothing, the
 // defect pixels (in their blink phase), or the ignored points.
 namespace Blink {
@@ -96,7 +84,7 @@ enum : int { Off = 0, Defects = 1, IgnoredPoints = 2 };
 class CammerWidget : public QWidget, public CamBuffers {
     Q_OBJECT
 public:
-    static constexpr int kRecentPictures = 10;   // recent NG pictures per step
+    static constexpr int kRecentPictures = NgPictureRing::kPictures;   // recent NG pictures per step
     static constexpr int kRoiLabelPixels = 20;   // smallest region label on the screen
     // The region labels the last paint drew: plate (view pixels), text size, text.
     struct DrawnLabel {
@@ -253,7 +241,6 @@ public:
     // Frames of the camera's size received so far; a step is judged only on
     // a frame counted after its countdown began.
     quint64 frameCount = 0;
-    bool showDue = false;  // PullFrame took a frame the screen is to show
     qint64 pulledNs = 0;   // steady-clock time of the latest PullFrame that got a frame
 
     // ---- Picture geometry ----------------------------------------------------
@@ -279,10 +266,8 @@ public:
     // ---- Templates and ignore masks (per step) ---------------------------------
 
     // ---- Recent NG pictures (ring per step) -------------------------------------
-    uchar* ngPictures[kMaxDetect][kRecentPictures] = {};   // see ngPicture()
-    QString ngCaptions[kMaxDetect][kRecentPictures];       // time text per picture
-    int ngCount[kMaxDetect] = {};            // pictures written; slot = count mod 10
-    int ngIndex = 0;                         // picture shown on the ROI page
+    NgPictureRing& ngRing() { return recentNg; }
+    const NgPictureRing& ngRing() const { return recentNg; }
 
     // ---- Alarm display ---------------------------------------------------------
     int blink = Blink::Off;                  // Blink
@@ -295,20 +280,12 @@ public:
     int editAction = EditAction::None;
     bool shapeDrag = false;
     bool polygonActive = false;
-    bool pressSeen = false;
     int handleIndex = -1;
-    QPoint startPoint;
-    QPoint lastPoint;
-    ClustomRect tempRect;
-    Circle tempCircle;
     QPoint polyPoints[kMaxPolyPoints];
     int polyPointCount = 0;
     bool polygonClosed = false;
-    QPoint labelAnchor;
-    QPoint pickPoint;
     int objectIndex = 0;
     int moveMode = MoveMode::None;
-    bool halfShown = false;
 
     // ---- ROI overlay (cammerwidget_paint.cpp) ---------------------------------
     // Paints the whole view (picture, marks, ROIs, labels, verdict, header,
@@ -328,9 +305,8 @@ public:
     // the running step.
     const CammerSingleton* shownRecord() const;
     int shownStep() const;
-    // Label texts of ROI i of `step` in `rec` (template mode: parameters).
-    QString limitLabel(const CammerSingleton& rec, int step, int i) const;
-    QString paramLabel(const CammerSingleton& rec, int step, int i) const;
+    // Label text of ROI i of `step` in `rec`: number, limits (template
+    // mode: parameters) and measured value.
     QString roiLabel(const CammerSingleton& rec, int step, int i, bool templateMode) const;
     // Name of a detection step in the current detection mode.
     static QString stepName(int step);
@@ -366,41 +342,12 @@ public:
     void RenewRoi(int step, int i);
     // Picture rectangle of ROI i of `step` in `rec` (by its kind).
     static QRect roiImageRect(const CammerSingleton& rec, int step, int i);
-    // Kind 1, 2 or 4 of ROI i of the edited copy's current step (0 outside).
-    int editKind(int i) const;
 
-    // ---- ROI parameter panel (cammerwidget_panel.cpp) ------------------------------
-    // Builds the panel's widgets, all hidden (construction).
-    void BuildRoiPanel();
+    // ---- ROI parameter panel (roipanel.h) ------------------------------------------
+    // The panel; null until the camera opened.
+    RoiPanel* panel() const { return roiPanel; }
     // Rebuilds the panel for the current ROI (or hides it).
     void ShowHideROIPara();
-    // Starting parameters of a method; false for an unknown method.
-    static bool GetFuncInitParam(int method, int& p1, int& p2, int& p3);
-    // Whether `method` is switched on in the live system parameters.
-    static bool methodEnabled(int method);
-
-    Slider* p1Slider = nullptr;
-    Slider* p2Slider = nullptr;
-    Slider* p3Slider = nullptr;
-    QLabel* funcLabel = nullptr;
-    ColorButton* funcButton = nullptr;
-    ColorButton* halfButton = nullptr;
-    ComboBox* outCombo = nullptr;
-    ColorButton* roiSwitchButton = nullptr;
-    ColorButton* objectButton = nullptr;
-    ColorButton* stepButtons[4] = {};
-    ColorButton* syncButton = nullptr;
-    ColorButton* fineTuneButton = nullptr;
-    ColorButton* moveButtons[4] = {};
-    ColorButton* moveModeButton = nullptr;
-    bool fineTune = false;                   // the fine-tune toggle is checked
-    // A preview is due (slider slots); coalesced so that held buttons never
-    // queue work behind a slow preview.
-    void RequestPreview();
-    void RunPreview();
-    QTimer* previewTimer = nullptr;
-    qint64 previewCostMs = 0;                // duration of the last preview
-    qint64 previewEndMs = 0;
 
 signals:
     // First thing in every press, with the widget position.
@@ -424,19 +371,12 @@ public slots:
     void SlotMoveB() { SlotMove(0, 1); }
     void SlotMoveL() { SlotMove(-1, 0); }
     void SlotMoveR() { SlotMove(1, 0); }
-    // Parameter panel (cammerwidget_panel.cpp).
-    void SlotChangeFunc();
-    void SlotChangeParaShow();
-    void SlotSensitivity(int v);
-    void SlotArea(int v);
-    void SlotMinWH(int v);
-    void SlotSyncParam();
+    // The panel's step buttons move the selected region's part: +10 / Y-1,
+    // +1 / X-1, -1 / Y+1, -10 / X+1.
     void SlotAdd10() { StepButton(0); }
     void SlotAdd1() { StepButton(1); }
     void SlotSub1() { StepButton(2); }
     void SlotSub10() { StepButton(3); }
-    void SlotOutN(int index);
-    void SlotFineTune(bool checked);
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -453,46 +393,57 @@ private slots:
 
 private:
     // Overlay helpers (cammerwidget_paint.cpp).
-    // Brings displayRgb up to date: the picture at the size `shrunk` when it
-    // is smaller than the picture both ways, else at the picture's size.
+    // Brings the painted picture up to date: at the size `shrunk` when it is
+    // smaller than the picture both ways, else at the picture's size, with
+    // the marks of what is shown when `withMarks`.
     void PrepareDisplay(bool withMarks, QSize shrunk);
     // The device rectangle the view's picture covers when `p` paints it
     // under the world transform `t`, when it is smaller than the picture and
     // lands unrotated on whole device pixels; else an empty rectangle.
     QRect shrunkPictureRect(const QPainter& p, const QTransform& t) const;
-    // Draws displayRgb over rect() under the painter's transform, the
-    // shrunk copy pixel for pixel at `shrunk`.
+    // Draws the view's picture over rect() under the painter's transform,
+    // the shrunk copy pixel for pixel at `shrunk`.
     void DrawDisplay(QPainter& p, const QRect& shrunk);
-    void ExpandRect(const QRect& r);
-    void MarkPixels(const QRect& roiRect, const uchar* source, QRgb colour);
     void PaintStoredPicture(QPainter& p);
     void PaintRecentNg(QPainter& p);
     void PaintLiveOrTemplate(QPainter& p);
     void PaintRois(QPainter& p, const CammerSingleton& rec, int step, bool templateMode, QString* currentLabel);
     void PaintShapeInProgress(QPainter& p);
+    void PaintVerdict(QPainter& p, const QTransform& full);
+    void PaintSizeLegend(QPainter& p);
+    void PaintHeader(QPainter& p, int step, int detectState, const QString& currentLabel);
+    void PaintSizeMarks(QPainter& p, const CammerSingleton& rec, int step, int i, bool hasCurrent);
+    QPoint PaintRoiShape(QPainter& p, const CammerSingleton& rec, int step, int i, bool templateMode);
     // A region's label, placed at `box` (picture coordinates of the painter).
     void drawRoiLabel(QPainter& p, const QRect& box, const QString& label, const QColor& colour);
     QTransform paintBase;                    // the caller's painter transform
-    QImage displayRgb;                       // 32-bit RGB copy of displayFrame, with marks
-    bool displayScaled = false;              // displayRgb is smaller than the picture
-    std::vector<int> displayCols;            // picture column of each displayRgb column (when scaled)
-    std::vector<int> displayRows;            // picture row of each displayRgb row (when scaled)
-    QVector<QRect> markedRects;              // parts of the picture whose marks displayRgb carries
-    bool displayDirty = true;
-    qint64 displayKey = -1;                  // source / step / picture index last expanded
+    ViewPicture picture;                     // displayFrame as painted, with marks
     // Editing helpers (cammerwidget_edit.cpp).
     void PressTemplate(QPoint P);
+    void PressToSelect(QPoint P);
+    void PressToDraw(QPoint P, int mode);
+    void PressPolygonPoint(QPoint C);
     void MoveTemplate(QPoint P, QMouseEvent* e);
     void ReleaseTemplate();
     void HoverFeedback(QPoint P, QMouseEvent* e);
     // Parameters of a new ROI at index `i` of the current step.
     void NewRoiParameters(int step, int i);
     bool StepFull(int step);
+    // The press being edited with: where it began and last was, the shape it
+    // draws (a rectangle or circle until released), the corner it drags,
+    // where the selected region's label hangs and where it picked a region.
+    bool pressSeen = false;
+    QPoint startPoint;
+    QPoint lastPoint;
+    ClustomRect tempRect;
+    Circle tempCircle;
     QPoint dragCorner;                       // second corner of the shape being drawn
-    // Panel helpers (cammerwidget_panel.cpp).
+    QPoint labelAnchor;
+    QPoint pickPoint;
+    // The panel and the view's side of it (cammerwidget_panel.cpp).
+    void BuildRoiPanel();
     void StepButton(int button);
-    void PlacePanel();
-    void ResetSlider(Slider* s, int min, int max, int value, const QString& label);
+    RoiPanel* roiPanel = nullptr;
 
     void AllocateFrameBuffers();
     void AllocateStepBuffers();
@@ -502,6 +453,8 @@ private:
     void LoadStepTemplates(int step);
     void LoadStepIgnore(int step);
     bool held[kMaxDetect] = {};              // the step holds its buffers
+    bool showDue = false;                    // PullFrame took a frame the screen is to show
+    NgPictureRing recentNg;
 
     QTimer* reconnectTimer = nullptr;
     bool reconnectRunning = false;     // GUI thread: an attempt is on its worker

@@ -15,6 +15,8 @@
 #include "lanstr.h"
 #include "miscfunc.h"
 #include "numberinput.h"
+#include "roifunctions.h"
+#include "roishapes.h"
 #include "cyclecontrol.h"
 #include "screenchrome.h"
 #include "viewutil.h"
@@ -123,7 +125,8 @@ void CammerWidget::InitEditing()
     labelAnchor = pickPoint = QPoint();
     objectIndex = 0;
     moveMode = MoveMode::None;
-    halfShown = false;
+    if (roiPanel)
+        roiPanel->forgetPair();
     connect(this, &CammerWidget::clicked, this, &CammerWidget::SlotCheckDoubleClicked, Qt::UniqueConnection);
 }
 
@@ -131,13 +134,6 @@ int CammerWidget::editStep()
 {
     const int s = EditSession::get().currentDetect();
     return (s >= 0 && s < kMaxDetect) ? s : 0;
-}
-
-int CammerWidget::editKind(int i) const
-{
-    if (!editRecord || i < 0 || i >= kMaxRoi)
-        return 0;
-    return editRecord->kind[editStep() * kMaxRoi + i];
 }
 
 bool CammerWidget::StepFull(int step)
@@ -159,100 +155,43 @@ void CammerWidget::RenewRoi(int step, int i)
     if (!editRecord || step < 0 || step >= kMaxDetect || i < 0 || i >= kMaxRoi)
         return;
     CammerSingleton& rec = *editRecord;
-    switch (rec.kind[step * kMaxRoi + i]) {
-    case RoiShape::Rect: {
-        ClustomRect& r = rec.rect[step][i];
-        r.setShowA(fullScaleX, fullScaleY);
-        r.setImageRect();
-        editMasks[step][i] = r.UpdateMask();
-        labelAnchor = r.rect.topLeft() - QPoint(0, 26);
-        break;
-    }
-    case RoiShape::Polygon: {
-        RePolygon& poly = rec.polygon[step][i];
-        poly.setShowA(fullScaleX, fullScaleY);
-        poly.setImageRect();
-        editMasks[step][i] = poly.UpdateMask();
-        if (!poly.pts.isEmpty())
-            labelAnchor = poly.pts.first() - QPoint(0, 26);
-        break;
-    }
-    case RoiShape::Circle: {
-        Circle& c = rec.circle[step][i];
-        c.setShowA(fullScaleX, fullScaleY);
-        c.setImageRect();
-        editMasks[step][i] = c.UpdateMask();
-        labelAnchor = c.rect.topLeft() - QPoint(0, 26);
-        break;
-    }
-    default:
-        break;
-    }
+    const RoiShapes::Ops* shape = RoiShapes::of(rec, step, i);
+    if (!shape)
+        return;
+    editMasks[step][i] = shape->renew(rec, step, i, fullScaleX, fullScaleY);
+    QPoint corner;
+    if (shape->labelCorner(rec, step, i, &corner))
+        labelAnchor = corner - QPoint(0, 26);
 }
 
 namespace {
-// Selection flag of ROI i of `step` by its kind.
 bool isSelected(const CammerSingleton& rec, int step, int i)
 {
-    switch (rec.kind[step * kMaxRoi + i]) {
-    case RoiShape::Rect:
-        return rec.rect[step][i].IsSelected();
-    case RoiShape::Polygon:
-        return rec.polygon[step][i].IsSelected();
-    case RoiShape::Circle:
-        return rec.circle[step][i].IsSelected();
-    default:
-        return false;
-    }
+    const RoiShapes::Ops* shape = RoiShapes::of(rec, step, i);
+    return shape && shape->selected(rec, step, i);
 }
 
 void setSelected(CammerSingleton& rec, int step, int i, bool on)
 {
-    switch (rec.kind[step * kMaxRoi + i]) {
-    case RoiShape::Rect:
-        rec.rect[step][i].SetSelected(on);
-        break;
-    case RoiShape::Polygon:
-        rec.polygon[step][i].SetSelected(on);
-        break;
-    case RoiShape::Circle:
-        rec.circle[step][i].SetSelected(on);
-        break;
-    default:
-        break;
-    }
+    if (const RoiShapes::Ops* shape = RoiShapes::of(rec, step, i))
+        shape->select(rec, step, i, on);
 }
 
 bool contains(const CammerSingleton& rec, int step, int i, QPoint p)
 {
-    switch (rec.kind[step * kMaxRoi + i]) {
-    case RoiShape::Rect:
-        return rec.rect[step][i].Contains(p);
-    case RoiShape::Polygon:
-        return rec.polygon[step][i].Contains(p);
-    case RoiShape::Circle:
-        return rec.circle[step][i].Contains(p);
-    default:
-        return false;
-    }
+    const RoiShapes::Ops* shape = RoiShapes::of(rec, step, i);
+    return shape && shape->contains(rec, step, i, p);
 }
 
 // Handle hit test of ROI i (only a selected shape answers); the handle goes
 // to *handle.
 bool onHandle(CammerSingleton& rec, int step, int i, QPoint p, int* handle)
 {
-    switch (rec.kind[step * kMaxRoi + i]) {
-    case RoiShape::Rect:
-        return rec.rect[step][i].PtInCtrl(p, handle);
-    case RoiShape::Polygon:
-        return rec.polygon[step][i].PtInCtrl(p, handle);
-    case RoiShape::Circle:
-        return rec.circle[step][i].PtInCtrl(p, handle);
-    default:
-        if (handle)
-            *handle = -1;
-        return false;
-    }
+    if (const RoiShapes::Ops* shape = RoiShapes::of(rec, step, i))
+        return shape->onHandle(rec, step, i, p, handle);
+    if (handle)
+        *handle = -1;
+    return false;
 }
 }  // namespace
 
@@ -297,19 +236,10 @@ bool CammerWidget::PtInRect(QPoint p)
         int handle = -1;
         if (contains(*editRecord, g, i, p) || onHandle(*editRecord, g, i, p, &handle)) {
             setCurRoi(i);
-            switch (editRecord->kind[g * kMaxRoi + i]) {
-            case RoiShape::Rect:
-                labelAnchor = editRecord->rect[g][i].rect.topLeft() - QPoint(0, 26);
-                break;
-            case RoiShape::Polygon:
-                if (!editRecord->polygon[g][i].pts.isEmpty())
-                    labelAnchor = editRecord->polygon[g][i].pts.first() - QPoint(0, 26);
-                break;
-            case RoiShape::Circle:
-                labelAnchor = editRecord->circle[g][i].rect.topLeft() - QPoint(0, 26);
-                break;
-            default:
-                break;
+            QPoint corner;
+            if (const RoiShapes::Ops* shape = RoiShapes::of(*editRecord, g, i)) {
+                if (shape->labelCorner(*editRecord, g, i, &corner))
+                    labelAnchor = corner - QPoint(0, 26);
             }
             pickPoint = p;
             return true;
@@ -327,19 +257,8 @@ bool CammerWidget::PtInRectMove(QPoint p)
     for (int i = 0; i < count; ++i) {
         if (contains(*editRecord, g, i, p))
             return true;
-        // Handle test on copies: looking changes nothing.
-        const int j = g * kMaxRoi + i;
-        bool hit = false;
-        if (editRecord->kind[j] == RoiShape::Rect) {
-            ClustomRect r = editRecord->rect[g][i];
-            hit = r.PtInCtrl(p, nullptr);
-        } else if (editRecord->kind[j] == RoiShape::Polygon) {
-            RePolygon poly = editRecord->polygon[g][i];
-            hit = poly.PtInCtrl(p, nullptr);
-        } else if (editRecord->kind[j] == RoiShape::Circle) {
-            Circle c = editRecord->circle[g][i];
-            hit = c.PtInCtrl(p, nullptr);
-        }
+        const RoiShapes::Ops* shape = RoiShapes::of(*editRecord, g, i);
+        const bool hit = shape && shape->touchesHandle(*editRecord, g, i, p);
         if (hit)
             return true;
     }
@@ -521,61 +440,73 @@ void CammerWidget::PressTemplate(QPoint P)
 {
     if (!editRecord)
         return;
-    CammerSingleton& rec = *editRecord;
-    const int g = editStep();
     const int mode = drawMode();
     if (mode == RoiShape::None) {
-        if (GetSelectedRect()) {
-            const int j = g * kMaxRoi + curRoi;
-            if (PtInRegion(P)) {
-                if (onHandle(rec, g, curRoi, P, &handleIndex)) {
-                    editAction = EditAction::Resizing;
-                    if (rec.kind[j] == RoiShape::Rect) {
-                        tempRect = rec.rect[g][curRoi];
-                    } else if (rec.kind[j] == RoiShape::Circle) {
-                        tempCircle = rec.circle[g][curRoi];
-                        tempCircle.UpdateAll();
-                    }
-                } else {
-                    setCursor(Qt::SizeAllCursor);
-                    editAction = EditAction::Moving;
-                }
-                lastPoint = P;
-                if (rec.kind[j] == RoiShape::Polygon)
-                    polygonActive = true;
-                else
-                    shapeDrag = true;
-            } else {
-                const int was = curRoi;
-                if (was >= 0 && was < kMaxRoi)
-                    lastRoi = was;
-                setCurRoi(-1);
-                setCursor(Qt::CrossCursor);
-                startPoint = lastPoint = P;
-                if (was >= 0)
-                    setSelected(rec, g, was, false);
-            }
-        } else if (PtInRect(P)) {
-            const int j = g * kMaxRoi + curRoi;
-            setSelected(rec, g, curRoi, true);
-            setCursor(Qt::SizeAllCursor);
-            lastPoint = P;
-            objectIndex = 0;
-            editAction = EditAction::Moving;
-            if (rec.kind[j] == RoiShape::Polygon) {
-                polygonActive = true;
-            } else {
-                shapeDrag = true;
-                if (rec.kind[j] == RoiShape::Rect)
-                    tempRect = rec.rect[g][curRoi];
-                else
-                    tempCircle = rec.circle[g][curRoi];
-            }
-        }
+        PressToSelect(P);
         update();
         return;
     }
+    PressToDraw(P, mode);
+}
 
+// No shape to draw: the press picks a region, a handle of the selected one,
+// or lets go of the selection.
+void CammerWidget::PressToSelect(QPoint P)
+{
+    CammerSingleton& rec = *editRecord;
+    const int g = editStep();
+    if (GetSelectedRect()) {
+        const int j = g * kMaxRoi + curRoi;
+        if (PtInRegion(P)) {
+            if (onHandle(rec, g, curRoi, P, &handleIndex)) {
+                editAction = EditAction::Resizing;
+                if (rec.kind[j] == RoiShape::Rect) {
+                    tempRect = rec.rect[g][curRoi];
+                } else if (rec.kind[j] == RoiShape::Circle) {
+                    tempCircle = rec.circle[g][curRoi];
+                    tempCircle.UpdateAll();
+                }
+            } else {
+                setCursor(Qt::SizeAllCursor);
+                editAction = EditAction::Moving;
+            }
+            lastPoint = P;
+            if (rec.kind[j] == RoiShape::Polygon)
+                polygonActive = true;
+            else
+                shapeDrag = true;
+        } else {
+            const int was = curRoi;
+            if (was >= 0 && was < kMaxRoi)
+                lastRoi = was;
+            setCurRoi(-1);
+            setCursor(Qt::CrossCursor);
+            startPoint = lastPoint = P;
+            if (was >= 0)
+                setSelected(rec, g, was, false);
+        }
+    } else if (PtInRect(P)) {
+        const int j = g * kMaxRoi + curRoi;
+        setSelected(rec, g, curRoi, true);
+        setCursor(Qt::SizeAllCursor);
+        lastPoint = P;
+        objectIndex = 0;
+        editAction = EditAction::Moving;
+        if (rec.kind[j] == RoiShape::Polygon) {
+            polygonActive = true;
+        } else {
+            shapeDrag = true;
+            if (rec.kind[j] == RoiShape::Rect)
+                tempRect = rec.rect[g][curRoi];
+            else
+                tempCircle = rec.circle[g][curRoi];
+        }
+    }
+}
+
+// A press that begins a shape of kind `mode`, or the next polygon point.
+void CammerWidget::PressToDraw(QPoint P, int mode)
+{
     if (mode != RoiShape::Rect && mode != RoiShape::Polygon && mode != RoiShape::Circle)
         return;
     if (word(Word::ContinuousArea) != 0)
@@ -596,7 +527,13 @@ void CammerWidget::PressTemplate(QPoint P)
         shapeDrag = true;
         return;
     }
-    // Polygon.
+    PressPolygonPoint(C);
+}
+
+void CammerWidget::PressPolygonPoint(QPoint C)
+{
+    CammerSingleton& rec = *editRecord;
+    const int g = editStep();
     if (polygonClosed) {
         const int count = std::clamp(rec.roiCount[g], 0, kMaxRoi);
         polygonClosed = false;
@@ -749,23 +686,13 @@ void CammerWidget::HoverFeedback(QPoint P, QMouseEvent* e)
             if (kind == RoiShape::Polygon) {
                 setCursor(Qt::SizeFDiagCursor);
             } else {
-                switch (handle) {
-                case 0:
-                case 4:
-                    setCursor(Qt::SizeFDiagCursor);
-                    break;
-                case 2:
-                case 6:
-                    setCursor(Qt::SizeBDiagCursor);
-                    break;
-                case 1:
-                case 5:
-                    setCursor(Qt::SizeVerCursor);
-                    break;
-                default:
-                    setCursor(Qt::SizeHorCursor);
-                    break;
-                }
+                // The handles run round the shape from its top-left corner:
+                // corners resize both ways, edge middles one way.
+                static const Qt::CursorShape byHandle[8] = {Qt::SizeFDiagCursor, Qt::SizeVerCursor,
+                                                            Qt::SizeBDiagCursor, Qt::SizeHorCursor,
+                                                            Qt::SizeFDiagCursor, Qt::SizeVerCursor,
+                                                            Qt::SizeBDiagCursor, Qt::SizeHorCursor};
+                setCursor(handle >= 0 && handle < 8 ? byHandle[handle] : Qt::SizeHorCursor);
             }
             return;
         }
@@ -793,16 +720,20 @@ void CammerWidget::NewRoiParameters(int step, int i)
     CammerSingleton& rec = *editRecord;
     const int j = step * kMaxRoi + i;
     if (i == 0) {
-        static const int chain[][2] = {{1, 140}, {4, 180}, {5, 181}, {6, 185}, {7, 182}, {8, 183}, {9, 184}};
-        int m = 0;
-        for (const auto& c : chain) {
-            if (word(c[1]) != 0) {
-                m = c[0];
+        // The step's first region takes the first of these functions that
+        // is switched on, else the grey template.
+        using F = CammerRecong::Function;
+        static const int preferred[] = {F::kGreyBand,    F::kDarkPixels, F::kBrightPixels, F::kFeature,
+                                        F::kBrightBlobs, F::kDarkBlobs,  F::kColourBox};
+        int m = F::kGreyTemplate;
+        for (int c : preferred) {
+            if (RoiFunctions::enabled(c)) {
+                m = c;
                 break;
             }
         }
         int a = 0, b = 0, c = 0;
-        GetFuncInitParam(m, a, b, c);
+        RoiFunctions::startParameters(m, a, b, c);
         rec.method[j] = m;
         rec.p1[j] = a;
         rec.p2[j] = b;
@@ -1074,20 +1005,9 @@ void CammerWidget::SlotChangeObject()
 {
     if (!editRecord)
         return;
-    int n = 1;
-    switch (editKind(curRoi)) {
-    case 1:
-        n = 2;
-        break;
-    case 4:
-        n = 3;
-        break;
-    case 2:
-        n = editRecord->polygon[editStep()][curRoi].count();
-        break;
-    default:
-        break;
-    }
+    const int g = editStep();
+    const RoiShapes::Ops* shape = RoiShapes::of(*editRecord, g, curRoi);
+    const int n = shape ? shape->objects(*editRecord, g, curRoi) : 1;
     objectIndex = n > 0 ? (std::max(0, objectIndex) + 1) % n : 0;
     ShowHideROIPara();
     update();
@@ -1117,27 +1037,12 @@ void CammerWidget::SlotMove(int dx, int dy)
     }
     const QPoint d(dx, dy);
     for (int i = first; i <= last; ++i) {
-        switch (rec.kind[g * kMaxRoi + i]) {
-        case RoiShape::Polygon: {
-            RePolygon& poly = rec.polygon[g][i];
-            if (!polygonFits(poly.pts, d))
-                return;
-            for (QPoint& q : poly.pts)
-                q += d;
-            break;
-        }
-        case RoiShape::Rect:
-            rec.rect[g][i].rect.translate(d);
-            CheckInRange(&rec.rect[g][i].rect, gShowW, gShowH, true);
-            break;
-        case RoiShape::Circle:
-            rec.circle[g][i].rect.translate(d);
-            CheckInRange(&rec.circle[g][i].rect, gShowW, gShowH, true);
-            rec.circle[g][i].UpdateAll();
-            break;
-        default:
+        const RoiShapes::Ops* shape = RoiShapes::of(rec, g, i);
+        if (!shape)
             continue;
-        }
+        // A polygon that would leave the view stops the whole move there.
+        if (!shape->moveBy(rec, g, i, d))
+            return;
         RenewRoi(g, i);
     }
     ShowHideROIPara();

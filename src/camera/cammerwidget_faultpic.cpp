@@ -1,15 +1,15 @@
-// Templates, ignore masks and fault pictures of a camera view.
-//
-// Templates live in ./cammer<c><d>/template<n>.bmp and the ignore mask in
-// ./cammer<c><d>/ignorepoint.bmp (c = camera index + 1, d = step + 1). BMP
-// rows are padded to 4 bytes, so every picture is copied row by row between
-// the file and the view's gap-less buffers.
+// Templates, ignore masks and fault pictures of a camera view: which slots
+// and masks the held steps fill from their files (TemplateFiles), and what
+// the moulding cycle marks on the view.
 #include "cammerwidget.h"
+#include "faultpictures.h"
 
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
 #include "globals.h"
 #include "miscfunc.h"
+#include "roifunctions.h"
+#include "templatefiles.h"
 #include "winstate.h"
 #include "viewutil.h"
 #include "wizardpara.h"
@@ -25,88 +25,15 @@
 #include <cstring>
 
 namespace {
-using viewutil::isqrt;
-using viewutil::greyTable;
-
-QString stepFolder(int camera, int step)
-{
-    return QStringLiteral("./cammer%1%2").arg(camera + 1).arg(step + 1);
-}
-
 QString templatePath(int camera, int step, int slot)
 {
-    return stepFolder(camera, step) + QStringLiteral("/template%1.bmp").arg(slot);
+    return TemplateFiles::templatePath(camera, step, slot);
 }
 
 QString ignorePath(int camera, int step)
 {
-    return stepFolder(camera, step) + QStringLiteral("/ignorepoint.bmp");
+    return TemplateFiles::ignorePath(camera, step);
 }
-
-
-// Grey value of every pixel of an 8-bit indexed picture through its colour
-// table (an index past the table reads as itself).
-void indexedRowToGrey(const QImage& img, int y, uchar* out)
-{
-    const QVector<QRgb> table = img.colorTable();
-    const uchar* row = img.constScanLine(y);
-    for (int x = 0; x < img.width(); ++x) {
-        const int idx = row[x];
-        out[x] = idx < table.size() ? static_cast<uchar>(qGray(table[idx])) : static_cast<uchar>(idx);
-    }
-}
-
-// Writes a gap-less 8-bit picture as an 8-bit indexed BMP with the grey table.
-bool writeGreyBmp(const QString& path, const uchar* pixels, int width, int height)
-{
-    QImage img(width, height, QImage::Format_Indexed8);
-    if (img.isNull())
-        return false;
-    img.setColorTable(greyTable());
-    for (int y = 0; y < height; ++y)
-        std::memcpy(img.scanLine(y), pixels + static_cast<size_t>(y) * width, static_cast<size_t>(width));
-    return img.save(path, "BMP");
-}
-
-// Writes a gap-less 32-bit RGB picture as a 32-bit BMP.
-bool writeColourBmp(const QString& path, const uchar* pixels, int width, int height)
-{
-    QImage img(width, height, QImage::Format_RGB32);
-    if (img.isNull())
-        return false;
-    const size_t rowBytes = static_cast<size_t>(width) * 4;
-    for (int y = 0; y < height; ++y)
-        std::memcpy(img.scanLine(y), pixels + static_cast<size_t>(y) * rowBytes, rowBytes);
-    return img.save(path, "BMP");
-}
-
-// Reads a template file into a frame buffer. Counts only a picture of the
-// view's size whose depth fits the camera (8 bits grey, 32 bits colour).
-bool readTemplate(const QString& path, uchar* out, int width, int height, bool colour)
-{
-    QImage img;
-    if (!img.load(path))
-        return false;
-    if (img.width() != width || img.height() != height || img.depth() != (colour ? 32 : 8))
-        return false;
-    if (colour) {
-        const QImage rgb = img.convertToFormat(QImage::Format_RGB32);
-        const size_t rowBytes = static_cast<size_t>(width) * 4;
-        for (int y = 0; y < height; ++y)
-            std::memcpy(out + static_cast<size_t>(y) * rowBytes, rgb.constScanLine(y), rowBytes);
-        return true;
-    }
-    if (img.format() == QImage::Format_Indexed8) {
-        for (int y = 0; y < height; ++y)
-            indexedRowToGrey(img, y, out + static_cast<size_t>(y) * width);
-        return true;
-    }
-    const QImage grey = img.convertToFormat(QImage::Format_Grayscale8);
-    for (int y = 0; y < height; ++y)
-        std::memcpy(out + static_cast<size_t>(y) * width, grey.constScanLine(y), static_cast<size_t>(width));
-    return true;
-}
-
 }  // namespace
 
 void CammerWidget::LoadTemplate()
@@ -133,7 +60,7 @@ void CammerWidget::LoadStepTemplates(int step)
         // A slot without a readable file holds no buffer (slot 0 keeps its
         // own for the stand-in below).
         uchar* buffer = QFile::exists(path) ? templateSlot(step, n) : buffers[n];
-        if (buffer && readTemplate(path, buffer, w, h, colour)) {
+        if (buffer && TemplateFiles::readTemplate(path, buffer, w, h, colour)) {
             used[n] = 1;
             ++tempCount[step];
         } else if (n > 0) {
@@ -169,8 +96,7 @@ void CammerWidget::SaveReTrainImage(int step)
     std::memcpy(templates[step][0], alignedFrame, bytes);
     DisplayChanged();
     const QString path = templatePath(cameraIndex, step, 0);
-    const bool ok = gisColor ? writeColourBmp(path, templates[step][0], imageWidth, imageHeight)
-                             : writeGreyBmp(path, templates[step][0], imageWidth, imageHeight);
+    const bool ok = TemplateFiles::writePicture(path, templates[step][0], imageWidth, imageHeight, gisColor != 0);
     if (!ok)
         qWarning("SaveReTrainImage: %s could not be written", qPrintable(path));
 }
@@ -191,27 +117,7 @@ void CammerWidget::LoadStepIgnore(int step)
     if (!mask)
         return;
     std::memset(mask, 0, static_cast<size_t>(pixelCount));
-    QImage img;
-    if (!img.load(ignorePath(cameraIndex, step)))
-        return;
-    if (img.width() != w || img.height() != h) {
-        qWarning("LoadIgnorePoint: %s is %dx%d, the camera %dx%d; no point is ignored",
-                 qPrintable(ignorePath(cameraIndex, step)), img.width(), img.height(), w, h);
-        return;
-    }
-    QImage grey;
-    if (img.format() != QImage::Format_Indexed8)
-        grey = img.convertToFormat(QImage::Format_Grayscale8);
-    for (int y = 0; y < h; ++y) {
-        uchar* row = mask + static_cast<size_t>(y) * w;
-        if (grey.isNull())
-            indexedRowToGrey(img, y, row);
-        else
-            std::memcpy(row, grey.constScanLine(y), static_cast<size_t>(w));
-        // Any marked pixel is ignored: the mask holds only 0 and 255.
-        for (int x = 0; x < w; ++x)
-            row[x] = row[x] ? 255 : 0;
-    }
+    TemplateFiles::readIgnore(ignorePath(cameraIndex, step), mask, w, h);
 }
 
 void CammerWidget::SaveIgnorePoint(int step)
@@ -219,194 +125,19 @@ void CammerWidget::SaveIgnorePoint(int step)
     if (step < 0 || step >= stepCount() || !ignoreMask[step] || imageWidth < 1 || imageHeight < 1)
         return;
     const QString path = ignorePath(cameraIndex, step);
-    if (!writeGreyBmp(path, ignoreMask[step], imageWidth, imageHeight))
+    if (!TemplateFiles::writePicture(path, ignoreMask[step], imageWidth, imageHeight, false))
         qWarning("SaveIgnorePoint: %s could not be written", qPrintable(path));
 }
 
-namespace {
-
-QString limitText(const CammerSingleton& rec, int j)
-{
-    const WizardPara* wp = gpWPara;
-    auto word = [wp](int n) { return wp ? wp->words[n] : 0; };
-    const int p1 = rec.p1[j];
-    const int p2 = rec.p2[j];
-    switch (rec.method[j]) {
-    case 0:
-        if (word(Word::RoiLimits) == 0)
-            return QString::number(word(Word::GreyArea));
-        return QString::number(p2);
-    case 6:
-        return QString::number(p1);
-    case 1:
-        return QStringLiteral("%1--%2").arg(p1).arg(p2);
-    case 7:
-    case 8:
-        return QStringLiteral("%1--%2")
-            .arg(static_cast<unsigned>(p2) & 0xffffu)
-            .arg(static_cast<unsigned>(p2) >> 16);
-    case 9:
-        return QStringLiteral("%1, %2").arg(word(Word::ColourMin)).arg(word(Word::ColourMax));
-    default:
-        return QString::number(p2);
-    }
-}
-
-}  // namespace
-
 void CammerWidget::SaveFailImage(int step, int which)
 {
-    if (step < 0 || step >= kMaxDetect || cameraIndex < 0 || cameraIndex >= kMaxCamera || !alignedFrame ||
-        !savedRecord || imageWidth < 1 || imageHeight < 1 || !pMutexSaveFail)
-        return;
-    const int w = imageWidth;
-    const int h = imageHeight;
-    const int failIndex = cameraIndex * kMaxDetect + step;
-    const int slot = (which != 0 ? 1 : 0) + 2 * failIndex;
-    const size_t bytes = static_cast<size_t>(pixelCount) * 4;
-    // The slot is made on the step's first picture (a step never judged
-    // holds none). The picture thread takes or copies a slot under the lock
-    // only while its flag is up; the flag goes down here (a picture of the
-    // slot not written yet would be drawn over all the same) and up again
-    // once the result check has drawn every camera's picture. So the
-    // picture is drawn without the lock, the views of several cameras at
-    // the same time.
-    uchar* target = nullptr;
-    {
-        QMutexLocker lock(pMutexSaveFail);
-        gisSaveFail[slot] = false;
-        if (!gpFailImage[slot])
-            gpFailImage[slot] = new unsigned char[bytes];
-        target = gpFailImage[slot];
-    }
-    if (gisColor)
-        std::memcpy(target, alignedFrame, bytes);
-    else
-        Gray2RGBA(alignedFrame, reinterpret_cast<unsigned int*>(target), w, h);
-    QImage canvas(target, w, h, w * 4, QImage::Format_RGB32);
-    int firstFailed = 0;
-    {
-        QPainter painter(&canvas);
-        QFont font(QStringLiteral("wqy-microhei"));
-        font.setPixelSize(26);
-        painter.setFont(font);
-        painter.setPen(which != 0 ? Qt::green : Qt::red);
-        painter.drawText(QPointF(5.0, 80.0), which != 0 ? QStringLiteral("OK") : QStringLiteral("NG"));
-        const bool safeDoor = gpState && gpState->cycle().safeDoorDetect != 0;
-        painter.drawText(QPointF(5.0, 110.0), safeDoor ? gaLanStr[265][(gLan >= 0 && gLan < kLanCols) ? gLan : 0] : QString());
-
-        font.setPixelSize(16);
-        painter.setFont(font);
-        const CammerSingleton& rec = *savedRecord;
-        const int count = std::clamp(rec.roiCount[step], 0, kMaxRoi);
-        QPoint anchor(5, 80);
-        for (int n = 1; n <= count; ++n) {
-            const int i = n - 1;
-            const int j = step * kMaxRoi + i;
-            const bool pass = roiPassed[step][i];
-            if (pass) {
-                painter.setPen(Qt::green);
-            } else {
-                if (firstFailed == 0)
-                    firstFailed = n;
-                painter.setPen(Qt::red);
-                const int boxes = std::clamp(defectRects[step][i][0][0], 0, kMaxDefectRects);
-                for (int k = 1; k <= boxes; ++k) {
-                    const int* b = defectRects[step][i][k];
-                    painter.drawRect(QRect(QPoint(b[0], b[1]), QPoint(b[2] - 1, b[3] - 1)));
-                }
-            }
-            switch (rec.kind[j]) {
-            case RoiShape::Rect:
-                painter.drawRect(rec.rect[step][i].imgRect);
-                anchor = rec.rect[step][i].imgRect.topLeft();
-                break;
-            case RoiShape::Polygon: {
-                const RePolygon& poly = rec.polygon[step][i];
-                if (!poly.imgPts.isEmpty()) {
-                    painter.drawPolygon(poly.imgPts.constData(), poly.imgPts.size());
-                    anchor = poly.imgPts.first();
-                }
-                break;
-            }
-            case RoiShape::Circle: {
-                const float sx = fullScaleX > 0.0f ? fullScaleX : 1.0f;
-                const float sy = fullScaleY > 0.0f ? fullScaleY : 1.0f;
-                painter.save();
-                painter.scale(1.0 / sx, 1.0 / sy);
-                rec.circle[step][i].Draw(painter);
-                painter.restore();
-                anchor = rec.circle[step][i].imgRect.topLeft();
-                break;
-            }
-            default:
-                break;
-            }
-            painter.setPen(pass ? Qt::green : Qt::red);
-            const QString value = QString::number(roiValue[step][i]);
-            const QString text = count > 10 ? QStringLiteral("%1: %2").arg(n).arg(value)
-                                            : QStringLiteral("%1: %2 / %3 ").arg(n).arg(value).arg(limitText(rec, j));
-            painter.drawText(QRect(anchor.x(), anchor.y() - 26, 400, 25), Qt::AlignLeft | Qt::AlignVCenter, text);
-        }
-    }
-    QMutexLocker lock(pMutexSaveFail);
-    if (firstFailed != 0 && gFailIndex[failIndex] == 0)
-        gFailIndex[failIndex] = firstFailed;
+    if (savedRecord)
+        FaultPictures::draw(*this, *savedRecord, step, which, fullScaleX, fullScaleY);
 }
 
 int CammerWidget::UpdateFailImage(int step, int which, int code)
 {
-    if (step < 0 || step >= kMaxDetect || cameraIndex < 0 || cameraIndex >= kMaxCamera || imageWidth < 1 ||
-        imageHeight < 1 || !pMutexSaveFail || !gpState)
-        return code;
-    const int failIndex = cameraIndex * kMaxDetect + step;
-    const int slot = (which != 0 ? 1 : 0) + 2 * failIndex;
-    const size_t bytes = static_cast<size_t>(pixelCount) * 4;
-    QImage picture(imageWidth, imageHeight, QImage::Format_RGB32);
-    {
-        QMutexLocker lock(pMutexSaveFail);
-        if (!gpFailImage[slot])
-            return code;
-        std::memcpy(picture.bits(), gpFailImage[slot], bytes);
-    }
-    const int lan = (gLan >= 0 && gLan < kLanCols) ? gLan : 0;
-    QString first;
-    QString second;
-    switch (code) {
-    case AlarmCode::NotDetected:
-        first = gaLanStr[120][lan];
-        second = gaLanStr[47][lan];
-        break;
-    case AlarmCode::AddedAsTemplate:
-        first = gaLanStr[120][lan];
-        second = gaLanStr[48][lan];
-        break;
-    case AlarmCode::SwitchedToMould:
-        first = gaLanStr[120][lan];
-        second = gaLanStr[338][lan];
-        break;
-    case AlarmCode::ReDetected:
-        first = gaLanStr[120][lan];
-        second = gaLanStr[61][lan];
-        break;
-    case AlarmCode::ReDetectedOk:
-        first = gaLanStr[143][lan];
-        break;
-    default:
-        break;
-    }
-    {
-        QPainter painter(&picture);
-        QFont font(QStringLiteral("wqy-microhei"));
-        font.setPixelSize(26);
-        painter.setFont(font);
-        painter.setPen(Qt::red);
-        painter.drawText(QPointF(55.0, 80.0), QStringLiteral("%1%2").arg(first, second));
-    }
-    QMutexLocker lock(pMutexSaveFail);
-    if (gpFailImage[slot])
-        std::memcpy(gpFailImage[slot], picture.constBits(), bytes);
-    return AlarmCode::afterLabel(code);
+    return FaultPictures::label(*this, step, which, code);
 }
 
 void CammerWidget::revertEdits()
@@ -477,10 +208,6 @@ void CammerWidget::keepNgPicture(int step, const QDateTime& when)
 {
     if (!alignedFrame || step < 0 || step >= kMaxDetect)
         return;
-    const int slot = ngCount[step] % kRecentPictures;
-    if (uchar* pic = ngPicture(step, slot)) {
-        std::memcpy(pic, alignedFrame, static_cast<size_t>(frameBytes));
-        ngCaptions[step][slot] = when.toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
-        ngCount[step]++;
-    }
+    if (stepHeld(step) && frameBytes > 0)
+        recentNg.keep(step, alignedFrame, frameBytes, when.toString(QStringLiteral("yyyy-MM-dd hh.mm.ss")));
 }

@@ -2,14 +2,10 @@
 // ignored-point marks, the ROIs with their labels, the verdict, the header,
 // the counters, the countdown and the shape being drawn.
 //
-// The shown picture is kept expanded to 32-bit RGB in `displayRgb` and is
-// expanded again only when displayFrame changes. Where the view shows the
-// picture smaller than the camera took it, that copy is made at the size it
-// lands on the device (nearest picture pixel through pixel centres), so a new
-// picture is scaled once and every repaint draws it without scaling. Marks are
-// written into that copy over the marked ROI rectangles only; before the next
-// marks those rectangles are restored from displayFrame, so a repaint costs
-// one pass over the marked rectangles, not over the frame.
+// The shown picture is the view's ViewPicture: displayFrame expanded to
+// 32-bit RGB once per change, at the size it lands on the device where that
+// is smaller, with the marks of what is shown written over the marked ROI
+// rectangles only; a repaint costs one pass over those, not over the frame.
 #include "cammerwidget.h"
 #include "editsession.h"
 
@@ -19,6 +15,9 @@
 #include "lanstr.h"
 #include "miscfunc.h"
 #include "publictools_widget.h"
+#include "roifunctions.h"
+#include "roishapes.h"
+#include "viewpicture.h"
 #include "winstate.h"
 #include "viewutil.h"
 #include "wizardpara.h"
@@ -47,16 +46,6 @@ QFont viewFont(int pixels)
     f.setWeight(50);
     f.setPixelSize(pixels);
     return f;
-}
-
-unsigned low16(int v)
-{
-    return static_cast<unsigned>(v) & 0xffffu;
-}
-
-unsigned high16(int v)
-{
-    return static_cast<unsigned>(v) >> 16;
 }
 
 
@@ -118,73 +107,8 @@ QString CammerWidget::stepName(int step)
 
 QRect CammerWidget::roiImageRect(const CammerSingleton& rec, int step, int i)
 {
-    if (step < 0 || step >= kMaxDetect || i < 0 || i >= kMaxRoi)
-        return QRect();
-    switch (rec.kind[step * kMaxRoi + i]) {
-    case RoiShape::Rect:
-        return rec.rect[step][i].imgRect;
-    case RoiShape::Polygon:
-        return rec.polygon[step][i].imgRect;
-    case RoiShape::Circle:
-        return rec.circle[step][i].imgRect;
-    default:
-        return QRect();
-    }
-}
-
-QString CammerWidget::limitLabel(const CammerSingleton& rec, int step, int i) const
-{
-    const int j = step * kMaxRoi + i;
-    const int p1 = rec.p1[j];
-    const int p2 = rec.p2[j];
-    switch (rec.method[j]) {
-    case 0:
-        return QString::number(word(Word::RoiLimits) == 0 ? word(Word::GreyArea) : p2);
-    case 6:
-        return QString::number(p1);
-    case 1:
-        return QStringLiteral("%1--%2").arg(p1).arg(p2);
-    case 9:
-        return QStringLiteral("%1, %2").arg(word(Word::ColourMin)).arg(word(Word::ColourMax));
-    case 7:
-    case 8:
-        return QStringLiteral("%1--%2").arg(low16(p2)).arg(high16(p2));
-    default:
-        return QString::number(p2);
-    }
-}
-
-QString CammerWidget::paramLabel(const CammerSingleton& rec, int step, int i) const
-{
-    const int j = step * kMaxRoi + i;
-    const int p1 = rec.p1[j];
-    const int p2 = rec.p2[j];
-    const int p3 = rec.p3[j];
-    const unsigned u3 = static_cast<unsigned>(p3);
-    switch (rec.method[j]) {
-    case 0:
-        if (word(Word::RoiLimits) == 0)
-            return QStringLiteral("%1, %2, %3").arg(p1).arg(word(Word::GreyArea)).arg(word(Word::GreyFilter));
-        return QStringLiteral("%1,%2,%3").arg(p1).arg(p2).arg(p3);
-    case 1:
-        return QStringLiteral("%1--%2,%3--%4").arg(p1).arg(p2).arg(u3 & 255u).arg((u3 >> 8) & 255u);
-    case 4:
-    case 5:
-        return QStringLiteral("%1, %2").arg(static_cast<unsigned>(p1) & 255u).arg(p2);
-    case 6:
-        return QString::number(p1);
-    case 7:
-    case 8:
-        return QStringLiteral("%1,%2--%3,%4")
-            .arg(static_cast<unsigned>(p1) & 255u)
-            .arg(low16(p2))
-            .arg(high16(p2))
-            .arg(p3);
-    case 9:
-        return QStringLiteral("%1, %2").arg(word(Word::ColourMin)).arg(word(Word::ColourMax));
-    default:
-        return QString::number(p2);
-    }
+    const RoiShapes::Ops* shape = RoiShapes::of(rec, step, i);
+    return shape ? shape->imageRect(rec, step, i) : QRect();
 }
 
 QString CammerWidget::roiLabel(const CammerSingleton& rec, int step, int i, bool templateMode) const
@@ -192,7 +116,8 @@ QString CammerWidget::roiLabel(const CammerSingleton& rec, int step, int i, bool
     const QString value = QString::number(roiValue[step][i]);
     const int n = i + 1;
     if (std::clamp(rec.roiCount[step], 0, kMaxRoi) < 11) {
-        const QString middle = templateMode ? paramLabel(rec, step, i) : limitLabel(rec, step, i);
+        const int j = step * kMaxRoi + i;
+        const QString middle = templateMode ? RoiFunctions::paramText(rec, j) : RoiFunctions::limitText(rec, j);
         return QStringLiteral("%1: %2 / %3 ").arg(n).arg(middle, value);
     }
     return QStringLiteral("%1: %2").arg(n).arg(value);
@@ -236,189 +161,27 @@ QPoint CammerWidget::mapToFullView(QPoint widgetPos) const
 
 void CammerWidget::DisplayChanged()
 {
-    displayDirty = true;
+    picture.changed();
 }
-
-namespace {
-// The columns (or rows) [first, last) of the shown copy whose picture pixel
-// lies in [lo, hi]; `map` rises.
-std::pair<int, int> copySpan(const std::vector<int>& map, int lo, int hi)
-{
-    const auto first = std::lower_bound(map.begin(), map.end(), lo);
-    const auto last = std::upper_bound(first, map.end(), hi);
-    return {int(first - map.begin()), int(last - map.begin())};
-}
-
-// Picture pixel of each of `n` copy pixels over `full` picture pixels.
-void nearestMap(std::vector<int>& map, int n, int full)
-{
-    map.resize(size_t(n));
-    for (int i = 0; i < n; ++i)
-        map[size_t(i)] = int((2 * qint64(i) + 1) * full / (2 * qint64(n)));
-}
-}  // namespace
-
-void CammerWidget::ExpandRect(const QRect& r)
-{
-    if (r.isEmpty() || !displayFrame)
-        return;
-    const int w = imageWidth;
-    if (!displayScaled) {
-        for (int y = r.top(); y <= r.bottom(); ++y) {
-            auto* out = reinterpret_cast<QRgb*>(displayRgb.scanLine(y)) + r.left();
-            if (gisColor) {
-                const auto* in = reinterpret_cast<const quint32*>(displayFrame) + static_cast<size_t>(y) * w + r.left();
-                for (int x = 0; x < r.width(); ++x)
-                    out[x] = in[x] | 0xff000000u;
-            } else {
-                const uchar* in = displayFrame + static_cast<size_t>(y) * w + r.left();
-                for (int x = 0; x < r.width(); ++x)
-                    out[x] = 0xff000000u | (in[x] * 0x010101u);
-            }
-        }
-        return;
-    }
-    const auto cols = copySpan(displayCols, r.left(), r.right());
-    const auto rows = copySpan(displayRows, r.top(), r.bottom());
-    const int* map = displayCols.data();
-    for (int y = rows.first; y < rows.second; ++y) {
-        auto* out = reinterpret_cast<QRgb*>(displayRgb.scanLine(y));
-        const size_t row = static_cast<size_t>(displayRows[size_t(y)]) * w;
-        if (gisColor) {
-            const auto* in = reinterpret_cast<const quint32*>(displayFrame) + row;
-            for (int x = cols.first; x < cols.second; ++x)
-                out[x] = in[map[x]] | 0xff000000u;
-        } else {
-            const uchar* in = displayFrame + row;
-            for (int x = cols.first; x < cols.second; ++x)
-                out[x] = 0xff000000u | (in[map[x]] * 0x010101u);
-        }
-    }
-}
-
-void CammerWidget::MarkPixels(const QRect& roiRect, const uchar* source, QRgb colour)
-{
-    if (!source)
-        return;
-    // Only the part of the ROI that lies on the picture is ever touched.
-    const QRect r = roiRect.normalized().intersected(QRect(0, 0, imageWidth, imageHeight));
-    if (r.isEmpty())
-        return;
-    if (!displayScaled) {
-        for (int y = r.top(); y <= r.bottom(); ++y) {
-            const uchar* in = source + static_cast<size_t>(y) * imageWidth;
-            auto* out = reinterpret_cast<QRgb*>(displayRgb.scanLine(y));
-            for (int x = r.left(); x <= r.right(); ++x)
-                if (in[x])
-                    out[x] = colour;
-        }
-    } else {
-        // The marks the painter's own nearest scaling of the marked picture
-        // would show: a copy pixel is marked when its picture pixel is.
-        const auto cols = copySpan(displayCols, r.left(), r.right());
-        const auto rows = copySpan(displayRows, r.top(), r.bottom());
-        for (int y = rows.first; y < rows.second; ++y) {
-            const uchar* in = source + static_cast<size_t>(displayRows[size_t(y)]) * imageWidth;
-            auto* out = reinterpret_cast<QRgb*>(displayRgb.scanLine(y));
-            for (int x = cols.first; x < cols.second; ++x)
-                if (in[displayCols[size_t(x)]])
-                    out[x] = colour;
-        }
-    }
-    markedRects.append(r);
-}
-
-namespace {
-// What the painter adds below its world transform (the offset of a widget in
-// its window's backing store, a view transform, the device pixel ratio), when
-// that is a move by whole pixels; else false.
-bool wholePixelRest(const QPainter& p, QPoint* offset)
-{
-    bool invertible = false;
-    const QTransform world = p.worldTransform().inverted(&invertible);
-    if (!invertible)
-        return false;
-    const QTransform rest = world * p.deviceTransform();
-    if (rest.type() > QTransform::TxTranslate)
-        return false;
-    const QPoint o(qRound(rest.dx()), qRound(rest.dy()));
-    if (std::abs(rest.dx() - o.x()) > 1e-6 || std::abs(rest.dy() - o.y()) > 1e-6)
-        return false;
-    *offset = o;
-    return true;
-}
-}  // namespace
 
 QRect CammerWidget::shrunkPictureRect(const QPainter& p, const QTransform& t) const
 {
-    // Only a plain move and enlargement or reduction, on whole device pixels.
-    QPoint offset;
-    if (t.type() > QTransform::TxScale || t.m11() <= 0.0 || t.m22() <= 0.0 || !wholePixelRest(p, &offset))
-        return QRect();
-    const QRectF f = t.mapRect(QRectF(rect())).translated(offset);
-    if (!std::isfinite(f.left()) || !std::isfinite(f.top()) || !std::isfinite(f.right()) || !std::isfinite(f.bottom()) ||
-        std::abs(f.left()) > 1.0e6 || std::abs(f.top()) > 1.0e6 || f.width() > 1.0e6 || f.height() > 1.0e6)
-        return QRect();
-    const int x0 = qRound(f.left());
-    const int y0 = qRound(f.top());
-    const QRect d(x0, y0, qRound(f.right()) - x0, qRound(f.bottom()) - y0);
-    if (d.width() < 1 || d.height() < 1 || d.width() >= imageWidth || d.height() >= imageHeight)
-        return QRect();
-    return d;
+    return ViewPicture::shrunkRect(p, t, rect(), QSize(imageWidth, imageHeight));
 }
 
 void CammerWidget::DrawDisplay(QPainter& p, const QRect& shrunk)
 {
-    if (displayRgb.isNull())
-        return;
-    QPoint offset;
-    if (!displayScaled || shrunk.size() != displayRgb.size() || !wholePixelRest(p, &offset)) {
-        p.drawImage(rect(), displayRgb);
-        return;
-    }
-    // Pixel for pixel: the copy already has the size it covers on the device.
-    p.save();
-    p.setWorldTransform(QTransform());
-    p.drawImage(shrunk.topLeft() - offset, displayRgb);
-    p.restore();
+    picture.draw(p, rect(), shrunk);
 }
 
 void CammerWidget::PrepareDisplay(bool withMarks, QSize shrunk)
 {
     if (!displayFrame || imageWidth < 1 || imageHeight < 1)
         return;
+    // What is shown: the source, step, template and NG picture index.
     const qint64 key = (qint64(gSource + 8) << 40) ^ (qint64(shownStep()) << 32) ^ (qint64(tempIndex & 0xffff) << 16) ^
-                       qint64(ngIndex & 0xffff);
-    const bool scaled = shrunk.width() >= 1 && shrunk.height() >= 1 && shrunk.width() < imageWidth &&
-                        shrunk.height() < imageHeight;
-    const QSize size = scaled ? shrunk : QSize(imageWidth, imageHeight);
-    if (displayRgb.size() != size || displayScaled != scaled) {
-        displayRgb = QImage(size, QImage::Format_RGB32);
-        displayScaled = scaled;
-        nearestMap(displayCols, scaled ? size.width() : 0, imageWidth);
-        nearestMap(displayRows, scaled ? size.height() : 0, imageHeight);
-        displayDirty = true;
-    }
-    if (displayDirty || key != displayKey) {
-        if (displayScaled) {
-            ExpandRect(QRect(0, 0, imageWidth, imageHeight));
-        } else if (gisColor) {
-            // Opaque whatever the buffer holds (a zeroed one before the
-            // first frame has no alpha).
-            const auto* in = reinterpret_cast<const quint32*>(displayFrame);
-            auto* out = reinterpret_cast<quint32*>(displayRgb.bits());
-            for (int i = 0; i < pixelCount; ++i)
-                out[i] = in[i] | 0xff000000u;
-        } else
-            Gray2RGBA(displayFrame, reinterpret_cast<unsigned int*>(displayRgb.bits()), imageWidth, imageHeight);
-        displayDirty = false;
-        displayKey = key;
-        markedRects.clear();
-    } else {
-        for (const QRect& r : qAsConst(markedRects))
-            ExpandRect(r);
-        markedRects.clear();
-    }
+                       qint64(recentNg.shown() & 0xffff);
+    picture.prepare(displayFrame, imageWidth, imageHeight, gisColor != 0, key, shrunk);
     if (!withMarks)
         return;
 
@@ -432,17 +195,17 @@ void CammerWidget::PrepareDisplay(bool withMarks, QSize shrunk)
         resultImage) {
         for (int i = 0; i < count; ++i)
             if (!roiPassed[step][i])
-                MarkPixels(roiImageRect(*rec, step, i), resultImage, qRgb(255, 0, 0));
+                picture.mark(roiImageRect(*rec, step, i), resultImage, qRgb(255, 0, 0));
     }
     // Ignored points: always while editing on the template, and in the live
     // view while the page shows them (Blink::IgnoredPoints).
     const bool ignoredShown = gSource == PictureSource::Live && blink == Blink::IgnoredPoints;
     if ((gSource == PictureSource::Template || ignoredShown) && step < stepCount() && ignoreMask[step]) {
         for (int i = 0; i < count; ++i)
-            MarkPixels(roiImageRect(*rec, step, i), ignoreMask[step], qRgb(0, 255, 255));
+            picture.mark(roiImageRect(*rec, step, i), ignoreMask[step], qRgb(0, 255, 255));
     }
     if (previewShown && curRoi >= 0 && curRoi < count && resultImage)
-        MarkPixels(roiImageRect(*rec, step, curRoi), resultImage, qRgb(0, 255, 255));
+        picture.mark(roiImageRect(*rec, step, curRoi), resultImage, qRgb(0, 255, 255));
 }
 
 // ---- Painting ------------------------------------------------------------------
@@ -557,12 +320,40 @@ void CammerWidget::PaintRecentNg(QPainter& p)
     p.setPen(colour);
     p.drawText(QPoint(5, 40), lanStr(313).arg(cameraIndex + 1).arg(stepName(step), state));
     p.setPen(Qt::green);
-    const int shown = std::min(ngCount[step], int(kRecentPictures));
-    p.drawText(QPoint(700, 40), lanStr(314).arg(stepName(step)).arg(ngIndex + 1).arg(shown));
-    if (ngIndex >= 0 && ngIndex < kRecentPictures)
-        p.drawText(QPoint(5, 80), ngCaptions[step][ngIndex]);
+    const int shown = recentNg.shown();
+    p.drawText(QPoint(700, 40), lanStr(314).arg(stepName(step)).arg(shown + 1).arg(recentNg.held(step)));
+    if (shown >= 0 && shown < kRecentPictures)
+        p.drawText(QPoint(5, 80), recentNg.caption(step, shown));
     p.restore();
 }
+
+namespace {
+// What the live or template view overlays in the cycle's detection state:
+// the regions, and the step's verdict.
+void overlayPlan(int detectState, bool templateMode, bool* drawRois, bool* verdict)
+{
+    switch (detectState) {
+    case DetectState::Idle:
+        if (word(Word::LiveRoiDisplay) == 0) {
+            *drawRois = templateMode;
+        } else {
+            *drawRois = true;
+            *verdict = gSource == PictureSource::Live;
+        }
+        break;
+    case DetectState::Ok:
+        *drawRois = *verdict = true;
+        break;
+    case DetectState::NgLatched:
+        *drawRois = gSource == PictureSource::Live || templateMode;
+        *verdict = gSource == PictureSource::Live;
+        break;
+    default:
+        *drawRois = templateMode;
+        break;
+    }
+}
+}  // namespace
 
 void CammerWidget::PaintLiveOrTemplate(QPainter& p)
 {
@@ -589,70 +380,13 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
     const int detectState = gpState ? gpState->cycle().detectState : DetectState::Idle;
     bool drawRois = false;
     bool verdict = false;
-    switch (detectState) {
-    case DetectState::Idle:
-        if (word(Word::LiveRoiDisplay) == 0) {
-            drawRois = templateMode;
-        } else {
-            drawRois = true;
-            verdict = gSource == PictureSource::Live;
-        }
-        break;
-    case DetectState::Ok:
-        drawRois = verdict = true;
-        break;
-    case DetectState::NgLatched:
-        drawRois = gSource == PictureSource::Live || templateMode;
-        verdict = gSource == PictureSource::Live;
-        break;
-    default:
-        drawRois = templateMode;
-        break;
-    }
+    overlayPlan(detectState, templateMode, &drawRois, &verdict);
 
-    if (verdict) {
-        p.save();
-        p.setWorldTransform(full * paintBase);
-        p.setFont(viewFont(100));
-        // On a dark plate, so that the verdict stays readable over red marks.
-        const QString word = stepOk ? QStringLiteral("OK") : QStringLiteral("NG");
-        const QFontMetrics fm(p.font());
-        const QRect plate(0, 200 - fm.ascent() - 4, fm.horizontalAdvance(word) + 14, fm.ascent() + fm.descent() + 8);
-        p.fillRect(plate, QColor(0, 0, 0, 170));
-        p.setPen(stepOk ? Qt::green : Qt::red);
-        p.drawText(QPoint(5, 200), word);
-        p.restore();
-    }
+    if (verdict)
+        PaintVerdict(p, full);
 
-    if (templateMode) {
-        // Legend of the two size marks, in widget pixels along the bottom.
-        const int H = height() - 1;
-        const QString filterText = QStringLiteral("%1 :").arg(lanStr(22));
-        const QString areaText = QStringLiteral("%1 :").arg(lanStr(24));
-        // A caption longer than its 150 px column pushes the marks right by
-        // up to 60 px (the sync button follows), and beyond that is drawn
-        // smaller, instead of running under the marks.
-        QFont legend = viewFont(30);
-        const QString longer = QFontMetrics(legend).horizontalAdvance(filterText) >
-                                       QFontMetrics(legend).horizontalAdvance(areaText)
-                                   ? filterText
-                                   : areaText;
-        legend.setPixelSize(fittingPixelSize(legend, longer, QSize(200, 100), 30));   // the width limits
-        p.setFont(legend);
-        const int shift = qMax(0, QFontMetrics(legend).horizontalAdvance(longer) + 10 - 150);
-        p.setPen(Qt::blue);
-        p.drawText(QRect(10, H - 89, 150 + shift, 30), Qt::AlignLeft | Qt::AlignVCenter, filterText);
-        p.fillRect(QRect(160 + shift, H - 89, 30, 30), Qt::blue);
-        if (word(Word::RoiLimits) == 0)
-            p.drawText(QRect(205 + shift, H - 89, 150, 30), Qt::AlignLeft | Qt::AlignVCenter,
-                       QString::number(word(Word::GreyFilter)));
-        p.setPen(kEmbossed);
-        p.drawText(QRect(10, H - 44, 150 + shift, 30), Qt::AlignLeft | Qt::AlignVCenter, areaText);
-        p.fillRect(QRect(160 + shift, H - 44, 30, 30), kEmbossed);
-        if (word(Word::RoiLimits) == 0)
-            p.drawText(QRect(205 + shift, H - 44, 150, 30), Qt::AlignLeft | Qt::AlignVCenter,
-                       QString::number(word(Word::GreyArea)));
-    }
+    if (templateMode)
+        PaintSizeLegend(p);
 
     QString currentLabel;
     if (drawRois && rec) {
@@ -663,6 +397,68 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
     }
     p.restore();   // the zoom ends
 
+    PaintHeader(p, step, detectState, currentLabel);
+
+    if (editAction == EditAction::Drawing && templateMode) {
+        p.save();
+        p.setWorldTransform(full * paintBase);
+        PaintShapeInProgress(p);
+        p.restore();
+    }
+}
+
+void CammerWidget::PaintVerdict(QPainter& p, const QTransform& full)
+{
+    p.save();
+    p.setWorldTransform(full * paintBase);
+    p.setFont(viewFont(100));
+    // On a dark plate, so that the verdict stays readable over red marks.
+    const QString word = stepOk ? QStringLiteral("OK") : QStringLiteral("NG");
+    const QFontMetrics fm(p.font());
+    const QRect plate(0, 200 - fm.ascent() - 4, fm.horizontalAdvance(word) + 14, fm.ascent() + fm.descent() + 8);
+    p.fillRect(plate, QColor(0, 0, 0, 170));
+    p.setPen(stepOk ? Qt::green : Qt::red);
+    p.drawText(QPoint(5, 200), word);
+    p.restore();
+}
+
+// Legend of the two size marks, in widget pixels along the bottom.
+void CammerWidget::PaintSizeLegend(QPainter& p)
+{
+    const int H = height() - 1;
+    const QString filterText = QStringLiteral("%1 :").arg(lanStr(22));
+    const QString areaText = QStringLiteral("%1 :").arg(lanStr(24));
+    // A caption longer than its 150 px column pushes the marks right by
+    // up to 60 px (the sync button follows), and beyond that is drawn
+    // smaller, instead of running under the marks.
+    QFont legend = viewFont(30);
+    const QString longer = QFontMetrics(legend).horizontalAdvance(filterText) >
+                                   QFontMetrics(legend).horizontalAdvance(areaText)
+                               ? filterText
+                               : areaText;
+    legend.setPixelSize(fittingPixelSize(legend, longer, QSize(200, 100), 30));   // the width limits
+    p.setFont(legend);
+    const int shift = qMax(0, QFontMetrics(legend).horizontalAdvance(longer) + 10 - 150);
+    p.setPen(Qt::blue);
+    p.drawText(QRect(10, H - 89, 150 + shift, 30), Qt::AlignLeft | Qt::AlignVCenter, filterText);
+    p.fillRect(QRect(160 + shift, H - 89, 30, 30), Qt::blue);
+    if (word(Word::RoiLimits) == 0)
+        p.drawText(QRect(205 + shift, H - 89, 150, 30), Qt::AlignLeft | Qt::AlignVCenter,
+                   QString::number(word(Word::GreyFilter)));
+    p.setPen(kEmbossed);
+    p.drawText(QRect(10, H - 44, 150 + shift, 30), Qt::AlignLeft | Qt::AlignVCenter, areaText);
+    p.fillRect(QRect(160 + shift, H - 44, 30, 30), kEmbossed);
+    if (word(Word::RoiLimits) == 0)
+        p.drawText(QRect(205 + shift, H - 44, 150, 30), Qt::AlignLeft | Qt::AlignVCenter,
+                   QString::number(word(Word::GreyArea)));
+}
+
+// The header lines (camera, step, state; the countdown; the template or the
+// counters) in the window scale.
+void CammerWidget::PaintHeader(QPainter& p, int step, int detectState, const QString& currentLabel)
+{
+    const bool templateMode = gSource == PictureSource::Template;
+    const EditSession& session = EditSession::get();
     p.save();
     p.setWorldTransform(QTransform::fromScale(winSW, winSH) * paintBase);
     p.setFont(viewFont(35));
@@ -708,13 +504,6 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
                    lanStr(316).arg(CycleStatus::ngCycleText(gFailCycleNum[c], open)).arg(gAllCycleNum[c]).arg(fps));
     }
     p.restore();
-
-    if (editAction == EditAction::Drawing && templateMode) {
-        p.save();
-        p.setWorldTransform(full * paintBase);
-        PaintShapeInProgress(p);
-        p.restore();
-    }
 }
 
 void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, bool templateMode,
@@ -723,10 +512,6 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
     const int count = std::clamp(rec.roiCount[step], 0, kMaxRoi);
     const bool hasCurrent = curRoi >= 0 && curRoi < count;
     const int detectState = gpState ? gpState->cycle().detectState : DetectState::Idle;
-    const float fx = fullScaleX > 0.0f ? fullScaleX : 1.0f;
-    const float fy = fullScaleY > 0.0f ? fullScaleY : 1.0f;
-    const int drawMode = gpState ? EditSession::get().drawMode() : RoiShape::None;
-    const bool hand = gpState && EditSession::get().handDraw();
     p.setFont(viewFont(30));
     // The two header lines end at y 90 of the header's scale.
     const int headerBottom = static_cast<int>(
@@ -735,53 +520,13 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
     for (int i = 0; i < count; ++i) {
         const int j = step * kMaxRoi + i;
         const int method = rec.method[j];
-        const int kind = rec.kind[j];
         if (method == CammerRecong::kPositioning && !templateMode)
             continue;
         if (templateMode && hasCurrent && i != curRoi && moveMode != MoveMode::All)
             continue;
 
-        if (templateMode && (!hasCurrent || i == curRoi)) {
-            const QRect img = roiImageRect(rec, step, i);
-            const int x1 = static_cast<int>(img.left() * fx);
-            const int y1 = static_cast<int>(img.top() * fy);
-            const int x2 = static_cast<int>((img.right() + 1) * fx);
-            const int y2 = static_cast<int>((img.bottom() + 1) * fy);
-            const int cy = (y1 + y2) / 2;
-            const int left = (x1 + x2) / 2 - (x2 - x1) / 4;
-            const int right = (x1 + x2) / 2 + (x2 - x1) / 4;
-            int filterSide = 0;
-            int areaSide = 0;
-            if (word(Word::RoiLimits) == 0) {
-                filterSide = word(Word::GreyFilter);
-                areaSide = isqrt(word(Word::GreyArea));
-            } else if (method == CammerRecong::kGreyTemplate) {
-                filterSide = rec.p3[j];
-                areaSide = isqrt(rec.p2[j]);
-            } else if (method == CammerRecong::kBrightBlobs || method == CammerRecong::kDarkBlobs) {
-                const long long side = 2LL * rec.p3[j] + 1;
-                filterSide = static_cast<int>(std::clamp<long long>(side, 0, 100000));
-            }
-            p.save();
-            p.setBrush(Qt::NoBrush);
-            if (filterSide > 0) {
-                p.setPen(QPen(Qt::blue, 1));
-                p.drawRect(QRect(left - filterSide / 2, cy - filterSide / 2, filterSide, filterSide));
-            }
-            if (areaSide > 0) {
-                p.setPen(QPen(kEmbossed, 1));
-                p.drawRect(QRect(right - areaSide / 2, cy - areaSide / 2, areaSide, areaSide));
-            }
-            p.restore();
-            if (word(Word::ContinuousArea) != 0 && hasCurrent &&
-                (drawMode == RoiShape::Rect || drawMode == RoiShape::Circle ||
-                 (drawMode == RoiShape::Polygon && hand))) {
-                p.save();
-                p.setPen(Qt::green);
-                drawCentred(p, QPoint((x1 + x2) / 2, cy), tr("双击结束"));
-                p.restore();
-            }
-        }
+        if (templateMode && (!hasCurrent || i == curRoi))
+            PaintSizeMarks(p, rec, step, i, hasCurrent);
 
         QColor colour;
         if (detectState == DetectState::Idle)
@@ -795,33 +540,7 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
         p.setPen(QPen(colour, 1));
         p.setBrush(Qt::NoBrush);
 
-        QPoint corner;
-        switch (kind) {
-        case RoiShape::Rect:
-            rec.rect[step][i].Draw(p);
-            corner = rec.rect[step][i].rect.topLeft();
-            break;
-        case RoiShape::Polygon: {
-            const RePolygon& poly = rec.polygon[step][i];
-            poly.Draw(p);
-            if (!poly.pts.isEmpty())
-                corner = poly.pts.first();
-            if (templateMode && i == curRoi && objectIndex >= 0 && objectIndex < poly.count()) {
-                p.save();
-                p.setPen(QPen(Qt::cyan, 2));
-                const QPoint q = poly.pts[objectIndex];
-                p.drawEllipse(QRect(QPoint(q.x() - 5, q.y() - 5), QPoint(q.x() + 4, q.y() + 4)));
-                p.restore();
-            }
-            break;
-        }
-        case RoiShape::Circle:
-            rec.circle[step][i].Draw(p);
-            corner = rec.circle[step][i].rect.topLeft();
-            break;
-        default:
-            break;
-        }
+        const QPoint corner = PaintRoiShape(p, rec, step, i, templateMode);
 
         const QString label = roiLabel(rec, step, i, templateMode);
         if (templateMode && hasCurrent) {
@@ -839,6 +558,91 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
             box.translate(0, corner.y() + 4 - box.top());
         drawRoiLabel(p, box, label, colour);
     }
+}
+
+// The filter and area size marks in the middle of region i (template view),
+// and the double-press hint while regions are drawn one after another.
+void CammerWidget::PaintSizeMarks(QPainter& p, const CammerSingleton& rec, int step, int i, bool hasCurrent)
+{
+    const int j = step * kMaxRoi + i;
+    const int method = rec.method[j];
+    const float fx = fullScaleX > 0.0f ? fullScaleX : 1.0f;
+    const float fy = fullScaleY > 0.0f ? fullScaleY : 1.0f;
+    const int drawMode = gpState ? EditSession::get().drawMode() : RoiShape::None;
+    const bool hand = gpState && EditSession::get().handDraw();
+    const QRect img = roiImageRect(rec, step, i);
+    const int x1 = static_cast<int>(img.left() * fx);
+    const int y1 = static_cast<int>(img.top() * fy);
+    const int x2 = static_cast<int>((img.right() + 1) * fx);
+    const int y2 = static_cast<int>((img.bottom() + 1) * fy);
+    const int cy = (y1 + y2) / 2;
+    const int left = (x1 + x2) / 2 - (x2 - x1) / 4;
+    const int right = (x1 + x2) / 2 + (x2 - x1) / 4;
+    int filterSide = 0;
+    int areaSide = 0;
+    if (word(Word::RoiLimits) == 0) {
+        filterSide = word(Word::GreyFilter);
+        areaSide = isqrt(word(Word::GreyArea));
+    } else if (method == CammerRecong::kGreyTemplate) {
+        filterSide = rec.p3[j];
+        areaSide = isqrt(rec.p2[j]);
+    } else if (method == CammerRecong::kBrightBlobs || method == CammerRecong::kDarkBlobs) {
+        const long long side = 2LL * rec.p3[j] + 1;
+        filterSide = static_cast<int>(std::clamp<long long>(side, 0, 100000));
+    }
+    p.save();
+    p.setBrush(Qt::NoBrush);
+    if (filterSide > 0) {
+        p.setPen(QPen(Qt::blue, 1));
+        p.drawRect(QRect(left - filterSide / 2, cy - filterSide / 2, filterSide, filterSide));
+    }
+    if (areaSide > 0) {
+        p.setPen(QPen(kEmbossed, 1));
+        p.drawRect(QRect(right - areaSide / 2, cy - areaSide / 2, areaSide, areaSide));
+    }
+    p.restore();
+    if (word(Word::ContinuousArea) != 0 && hasCurrent &&
+        (drawMode == RoiShape::Rect || drawMode == RoiShape::Circle ||
+         (drawMode == RoiShape::Polygon && hand))) {
+        p.save();
+        p.setPen(Qt::green);
+        drawCentred(p, QPoint((x1 + x2) / 2, cy), tr("双击结束"));
+        p.restore();
+    }
+}
+
+// Draws region i's shape; returns the full-view corner its label hangs from.
+QPoint CammerWidget::PaintRoiShape(QPainter& p, const CammerSingleton& rec, int step, int i, bool templateMode)
+{
+    const int kind = rec.kind[step * kMaxRoi + i];
+    QPoint corner;
+    switch (kind) {
+    case RoiShape::Rect:
+        rec.rect[step][i].Draw(p);
+        corner = rec.rect[step][i].rect.topLeft();
+        break;
+    case RoiShape::Polygon: {
+        const RePolygon& poly = rec.polygon[step][i];
+        poly.Draw(p);
+        if (!poly.pts.isEmpty())
+            corner = poly.pts.first();
+        if (templateMode && i == curRoi && objectIndex >= 0 && objectIndex < poly.count()) {
+            p.save();
+            p.setPen(QPen(Qt::cyan, 2));
+            const QPoint q = poly.pts[objectIndex];
+            p.drawEllipse(QRect(QPoint(q.x() - 5, q.y() - 5), QPoint(q.x() + 4, q.y() + 4)));
+            p.restore();
+        }
+        break;
+    }
+    case RoiShape::Circle:
+        rec.circle[step][i].Draw(p);
+        corner = rec.circle[step][i].rect.topLeft();
+        break;
+    default:
+        break;
+    }
+    return corner;
 }
 
 void CammerWidget::drawRoiLabel(QPainter& p, const QRect& box, const QString& label, const QColor& colour)

@@ -125,6 +125,21 @@ DrawROIWidget::DrawROIWidget(QWidget* parent, WinState* state)
         QStringLiteral("QPushButton{outline:0px;border:none;font-size:25px;color:white;background-color:#c81e1e;"
                        "border-radius: 8px;}QPushButton:pressed{background-color:#ff5050;}"));
 
+    LayOutColumn();
+
+    if (m == DetectMode::MultiStep)
+        ChangeDetectNum(word(Word::StepCountMode3));
+
+    ConnectControls();
+
+    InstallViewLink();
+    hide();
+}
+
+// The page's controls, one column from the top; the re-check button at the
+// bottom.
+void DrawROIWidget::LayOutColumn()
+{
     auto* column = new QVBoxLayout(this);
     column->setSpacing(1);
     // Fourteen rows of 76 px fill a 1080 px screen: no margin below.
@@ -152,10 +167,10 @@ DrawROIWidget::DrawROIWidget(QWidget* parent, WinState* state)
     column->addWidget(ngImageNote);
     column->addStretch(1);
     column->addWidget(reCheckButton);
+}
 
-    if (m == DetectMode::MultiStep)
-        ChangeDetectNum(word(Word::StepCountMode3));
-
+void DrawROIWidget::ConnectControls()
+{
     connect(showHideButton, &QPushButton::clicked, this, &DrawROIWidget::SlotShowHide);
     connect(sourceCombo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &DrawROIWidget::SlotChangeSource);
     connect(cameraCombo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &DrawROIWidget::SlotChangeCamera);
@@ -179,9 +194,6 @@ DrawROIWidget::DrawROIWidget(QWidget* parent, WinState* state)
     connect(ignorePointButton, &QPushButton::clicked, this, &DrawROIWidget::SlotIgnoreAlarmPoint);
     connect(deleteIgnoreButton, &QPushButton::clicked, this, &DrawROIWidget::SlotDeleteIgnorePoint);
     connect(reCheckButton, &QPushButton::clicked, this, &DrawROIWidget::SlotReCheck);
-
-    InstallViewLink();
-    hide();
 }
 
 DrawROIWidget::~DrawROIWidget()

@@ -172,6 +172,8 @@ private:
     // What the camera views call on the page (drawing buttons, camera combo,
     // the stored picture they paint).
     void InstallViewLink();
+    void LayOutColumn();
+    void ConnectControls();
     // The view of the current camera when it is a single camera, else null.
     CammerWidget* currentView() const;
     bool singleCamera() const;

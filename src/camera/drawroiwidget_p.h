@@ -3,6 +3,7 @@
 
 #include "globals.h"
 #include "lanstr.h"
+#include "templatefiles.h"
 #include "warnbox.h"
 #include "wizardpara.h"
 
@@ -62,12 +63,12 @@ inline QString detectName(int g)
 
 inline QString stepFolder(int camera, int detect)
 {
-    return QStringLiteral("./cammer%1%2").arg(camera + 1).arg(detect + 1);
+    return TemplateFiles::stepFolder(camera, detect);
 }
 
 inline QString templatePath(int camera, int detect, int slot)
 {
-    return stepFolder(camera, detect) + QStringLiteral("/template%1.bmp").arg(slot);
+    return TemplateFiles::templatePath(camera, detect, slot);
 }
 
 }  // namespace roipage

@@ -43,19 +43,7 @@ bool writeTemplate(const QString& path, const uchar* pixels, int width, int heig
 {
     if (!pixels || width < 1 || height < 1)
         return false;
-    QImage img;
-    if (gisColor) {
-        img = QImage(width, height, QImage::Format_RGB32);
-        const size_t row = size_t(width) * 4;
-        for (int y = 0; y < height; ++y)
-            std::memcpy(img.scanLine(y), pixels + size_t(y) * row, row);
-    } else {
-        img = QImage(width, height, QImage::Format_Indexed8);
-        img.setColorTable(greyTable());
-        for (int y = 0; y < height; ++y)
-            std::memcpy(img.scanLine(y), pixels + size_t(y) * size_t(width), size_t(width));
-    }
-    const bool ok = img.save(path, "BMP");
+    const bool ok = TemplateFiles::writePicture(path, pixels, width, height, gisColor != 0);
     if (!ok)
         qWarning("ROI page: template %s could not be written", qPrintable(path));
     return ok;
@@ -81,13 +69,13 @@ void shown(CammerWidget* v)
     v->DisplayChanged();
 }
 
-// The view shows recent NG picture ngIndex of `step`, black while the ring
+// The view shows the recent NG picture the ring shows of `step`, black while the ring
 // has none there.
 void showRecentNg(CammerWidget* v, int step)
 {
     if (!v->displayFrame)
         return;
-    if (const uchar* pic = v->recentNgPicture(step, v->ngIndex))
+    if (const uchar* pic = v->recentNgPicture(step, v->ngRing().shown()))
         std::memcpy(v->displayFrame, pic, size_t(v->frameBytes));
     else
         std::memset(v->displayFrame, 0, size_t(v->frameBytes));
@@ -143,7 +131,7 @@ void DrawROIWidget::SlotChangeSource(int s)
     switch (s) {
     case PictureSource::RecentNg:
         if (v) {
-            v->ngIndex = 0;
+            v->ngRing().show(0);
             showRecentNg(v, step);
             shown(v);
             v->update();
@@ -358,13 +346,7 @@ void DrawROIWidget::StepPicture(int dir)
         return;
     }
     if (gSource == PictureSource::RecentNg) {
-        const int n = qMin(v->ngCount[step], int(CammerWidget::kRecentPictures));
-        if (n <= 0)
-            v->ngIndex = 0;
-        else if (dir < 0)
-            v->ngIndex = v->ngIndex <= 0 ? n - 1 : qMin(v->ngIndex - 1, n - 1);
-        else
-            v->ngIndex = v->ngIndex >= n - 1 ? 0 : v->ngIndex + 1;
+        v->ngRing().browse(step, dir);
         showRecentNg(v, step);
         shown(v);
         v->update();
@@ -448,13 +430,13 @@ bool DrawROIWidget::AddTemp(int c, int d)
     if (gSource == PictureSource::Live) {
         source = v->captureFrame;
     } else {
-        const int n = qMin(v->ngCount[d], int(CammerWidget::kRecentPictures));
-        if (v->ngIndex < 0 || v->ngIndex >= n) {
+        const int shown = v->ngRing().shown();
+        if (shown < 0 || shown >= v->ngRing().held(d)) {
             qWarning("ROI page: camera %d detection %d has no recent NG picture %d; no template added", c + 1, d + 1,
-                     v->ngIndex + 1);
+                     shown + 1);
             return false;
         }
-        source = v->recentNgPicture(d, v->ngIndex);
+        source = v->recentNgPicture(d, v->ngRing().shown());
     }
     if (!source)
         return false;

@@ -73,15 +73,15 @@ int greyHigh(int p3)
 QString addedFunction(int method, int p1, int p2, int p3)
 {
     switch (method) {
-    case 0:
+    case CammerRecong::kGreyTemplate:
         return lanStr(78).arg(p1).arg(p3).arg(p2);
-    case 1:
+    case CammerRecong::kGreyBand:
         return lanStr(77).arg(greyLow(p3)).arg(greyHigh(p3)).arg(p1).arg(p2);
-    case 2:
+    case CammerRecong::kExclusion:
         return lanStr(17);
-    case 3:
+    case CammerRecong::kPositioning:
         return lanStr(79).arg(p1).arg(p2).arg(p3);
-    case 10:
+    case CammerRecong::kHomography:
         return lanStr(583);
     default:
         return QString();
@@ -99,14 +99,14 @@ QString changedDetails(int method, const CammerSingleton& a, const CammerSinglet
 {
     *listed = false;
     switch (method) {
-    case 0: {
+    case CammerRecong::kGreyTemplate: {
         const QString t1 = changeText(94, a.p1[j], b.p1[j]);
         const QString t2 = changeText(95, a.p2[j], b.p2[j]);
         const QString t3 = changeText(96, a.p3[j], b.p3[j]);
         *listed = !(t1.isEmpty() && t2.isEmpty() && t3.isEmpty());
         return lanStr(97).arg(t1, t2, t3);
     }
-    case 1: {
+    case CammerRecong::kGreyBand: {
         const QString t1 = changeText(85, greyLow(a.p3[j]), greyLow(b.p3[j]));
         const QString t2 = changeText(86, greyHigh(a.p3[j]), greyHigh(b.p3[j]));
         const QString t3 = changeText(87, a.p1[j], b.p1[j]);
@@ -114,16 +114,16 @@ QString changedDetails(int method, const CammerSingleton& a, const CammerSinglet
         *listed = !(t1.isEmpty() && t2.isEmpty() && t3.isEmpty() && t4.isEmpty());
         return lanStr(89).arg(t1, t2, t3, t4);
     }
-    case 2:
+    case CammerRecong::kExclusion:
         return lanStr(17);
-    case 3: {
+    case CammerRecong::kPositioning: {
         const QString t1 = changeText(90, a.p1[j], b.p1[j]);
         const QString t2 = changeText(91, a.p2[j], b.p2[j]);
         const QString t3 = changeText(92, a.p3[j], b.p3[j]);
         *listed = !(t1.isEmpty() && t2.isEmpty() && t3.isEmpty());
         return lanStr(93).arg(t1, t2, t3);
     }
-    case 10:
+    case CammerRecong::kHomography:
         return lanStr(583);
     default:
         return QString();

@@ -168,7 +168,7 @@ private slots:
             QCOMPARE(v.templates[g].size(), held ? gTempNum : 0);
             QCOMPARE(bool(v.ignoreMask[g]), held);
             QCOMPARE(v.tempCount[g], held ? 1 : 0);   // slot 0 always holds a template
-            QVERIFY(!v.ngPictures[g][0]);
+            QVERIFY(!v.recentNgPicture(g, 0));
             for (int r = 0; r < kMaxRoi; ++r)
                 QVERIFY(v.roiPassed[g][r]);
         }

@@ -1,5 +1,6 @@
 // Templates, ignore masks and fault pictures of the camera view: file forms,
 // loading rules, and what the annotated pictures and their relabelling show.
+#include "faultpictures.h"
 #include "lanstr.h"
 #include "testworkdir.h"
 #include "viewrig.h"
@@ -8,6 +9,7 @@
 #include <QImage>
 #include <QtTest>
 
+#include <memory>
 #include <vector>
 
 using rig::ViewRig;
@@ -288,6 +290,60 @@ private slots:
             QVERIFY(countColour(img, verdict, isRed) > 20);
         const int doorText = countColour(img, QRect(5, 88, 95, 24), which ? isGreen : isRed);
         QCOMPARE(doorText > 20, safeDoor);
+    }
+
+    // The fault picture is drawn from a camera's buffers and record alone,
+    // as the engine leaves them; no view is needed. Giving the step back
+    // frees its written pictures and leaves one still waiting for the writer.
+    void faultPictureFromBuffersAlone()
+    {
+        QMutex lock;
+        QMutex* const savedLock = pMutexSaveFail;
+        pMutexSaveFail = &lock;
+        auto b = std::make_unique<CamBuffers>();
+        b->cameraIndex = 2;
+        b->imageWidth = 160;
+        b->imageHeight = 120;
+        b->frameBytes = 160 * 120;
+        std::vector<uchar> frame(size_t(b->frameBytes), 90);
+        b->alignedFrame = frame.data();
+        for (auto& step : b->roiPassed)
+            std::fill(std::begin(step), std::end(step), true);
+        CammerSingleton rec;
+        rec.roiCount[4] = 2;
+        for (int i : {0, 1}) {
+            rec.kind[4 * kMaxRoi + i] = RoiShape::Rect;
+            rec.rect[4][i].imgRect = QRect(20 + 60 * i, 40, 40, 30);
+        }
+        b->roiPassed[4][1] = false;
+        b->defectRects[4][1][0][0] = 1;
+        const int box[4] = {90, 50, 96, 56};
+        std::copy(std::begin(box), std::end(box), b->defectRects[4][1][1]);
+        {
+            FailSlots fail(160 * 120);
+            const int slot = 0 + 2 * (2 * 8 + 4);
+            gisSaveFail[slot] = true;
+            FaultPictures::draw(*b, rec, 4, 0, 1.0f, 1.0f);
+            QVERIFY(!gisSaveFail[slot]);
+            QCOMPARE(gFailIndex[2 * 8 + 4], 2);
+            const QImage img = fail.picture(slot, 160, 120);
+            QVERIFY(isGreen(img.pixel(40, 40)));    // the passed region's outline
+            QVERIFY(isRed(img.pixel(100, 40)));     // the failed one's
+            QVERIFY(isRed(img.pixel(93, 50)));      // its defect box
+            QCOMPARE(img.pixel(150, 110), qRgb(90, 90, 90));
+        }
+        const int written = 2 * (2 * 8 + 4), pending = written + 1;
+        gpFailImage[written] = new unsigned char[4];
+        gpFailImage[pending] = new unsigned char[4];
+        gisSaveFail[written] = false;
+        gisSaveFail[pending] = true;
+        FaultPictures::release(2, 4);
+        QVERIFY(!gpFailImage[written]);
+        QVERIFY(gpFailImage[pending]);
+        delete[] gpFailImage[pending];
+        gpFailImage[pending] = nullptr;
+        gisSaveFail[pending] = false;
+        pMutexSaveFail = savedLock;
     }
 
     // The picture is drawn without the lock: while it is drawn its slot's

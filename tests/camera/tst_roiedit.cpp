@@ -662,14 +662,14 @@ private slots:
                 b == 0 ? env.view->SlotAdd10() : b == 1 ? env.view->SlotAdd1() : b == 2 ? env.view->SlotSub1()
                                                                                       : env.view->SlotSub10();
             } else if (action == 16) {
-                env.view->SlotChangeFunc();
+                env.view->panel()->changeMethod();
             } else if (action == 17) {
-                env.view->SlotSensitivity(pick(0, 300));
-                env.view->SlotArea(pick(0, 2000));
-                env.view->SlotMinWH(pick(0, 300));
-                env.view->SlotSyncParam();
+                env.view->panel()->setP1(pick(0, 300));
+                env.view->panel()->setP2(pick(0, 2000));
+                env.view->panel()->setP3(pick(0, 300));
+                env.view->panel()->syncParameters();
             } else if (action == 18) {
-                env.view->SlotChangeParaShow();
+                env.view->panel()->togglePair();
             } else {
                 env.paint();
             }

@@ -3,6 +3,7 @@
 // that looking at an ROI never changes it.
 #include "cammersingleton.h"
 #include "cammerwidget.h"
+#include "roifunctions.h"
 #include "editsession.h"
 #include "colorbutton.h"
 #include "globals.h"
@@ -72,7 +73,7 @@ private slots:
         env.word(116) = 5;
         env.word(117) = 60;
         int p[3] = {-1, -1, -1};   // members a method leaves alone stay -1
-        QCOMPARE(CammerWidget::GetFuncInitParam(method, p[0], p[1], p[2]), known);
+        QCOMPARE(RoiFunctions::startParameters(method, p[0], p[1], p[2]), known);
         QCOMPARE((QVector<int>{p[0], p[1], p[2]}), params);
     }
 
@@ -84,15 +85,16 @@ private slots:
         env.drag(QPoint(300, 300), QPoint(500, 500));
         QCOMPARE(env.count(), 1);
         CammerWidget& v = *env.view;
-        QVERIFY(shown(v.p1Slider) && shown(v.p2Slider) && shown(v.p3Slider) && shown(v.halfButton));
-        QCOMPARE((QVector<int>{v.p1Slider->value(), v.p2Slider->value(), v.p3Slider->value()}),
+        const RoiPanel& panel = *v.panel();
+        QVERIFY(shown(panel.slider(0)) && shown(panel.slider(1)) && shown(panel.slider(2)) && shown(panel.pairButton()));
+        QCOMPARE((QVector<int>{panel.slider(0)->value(), panel.slider(1)->value(), panel.slider(2)->value()}),
                  (QVector<int>{80, 500, 0}));
-        QCOMPARE(v.p1Slider->objectName(), lanStr(13));
-        QCOMPARE(v.p3Slider->objectName(), lanStr(10));
-        QCOMPARE(v.funcButton->text(), lanStr(15));
-        QTest::mouseClick(v.halfButton, Qt::LeftButton);
-        QCOMPARE(v.p3Slider->value(), 50);
-        QCOMPARE(v.p3Slider->objectName(), lanStr(11));
+        QCOMPARE(v.panel()->slider(0)->objectName(), lanStr(13));
+        QCOMPARE(v.panel()->slider(2)->objectName(), lanStr(10));
+        QCOMPARE(v.panel()->methodButton()->text(), lanStr(15));
+        QTest::mouseClick(v.panel()->pairButton(), Qt::LeftButton);
+        QCOMPARE(v.panel()->slider(2)->value(), 50);
+        QCOMPARE(v.panel()->slider(2)->objectName(), lanStr(11));
         QCOMPARE(env.edit().p3[0], 12800);
     }
 
@@ -116,16 +118,17 @@ private slots:
             env.word(w) = switches.contains(w) ? 1 : 0;
         env.addRect(0, QRect(300, 300, 200, 200), 0, 33, 44, 5);
         select(env, 0);
-        QCOMPARE(shown(env.view->funcButton), switches.size() > 1 || (switches.size() == 1 && switches[0] != 139));
+        QCOMPARE(shown(env.view->panel()->methodButton()),
+                 switches.size() > 1 || (switches.size() == 1 && switches[0] != 139));
         for (int m : methods) {
-            env.view->SlotChangeFunc();
+            env.view->panel()->changeMethod();
             QCOMPARE(env.edit().method[0], m);
         }
         if (switches.isEmpty()) {
             QCOMPARE(env.edit().p1[0], 33);   // nothing to change to: untouched
         } else {
             int p[3] = {0, 0, 0};
-            CammerWidget::GetFuncInitParam(methods.last(), p[0], p[1], p[2]);
+            RoiFunctions::startParameters(methods.last(), p[0], p[1], p[2]);
             QCOMPARE((QVector<int>{env.edit().p1[0], env.edit().p2[0], env.edit().p3[0]}),
                      (QVector<int>{p[0], p[1], p[2]}));
         }
@@ -163,16 +166,16 @@ private slots:
         CammerWidget& v = *env.view;
         env.tap(QPoint(400, 400));   // select by touch
         QCOMPARE(v.curRoi, 0);
-        v.SlotChangeParaShow();
-        v.SlotChangeParaShow();
+        v.panel()->togglePair();
+        v.panel()->togglePair();
         v.SlotNextROI();
         v.SlotNextROI();
         v.SlotChangeObject();
-        QTest::mouseClick(v.fineTuneButton, Qt::LeftButton);
+        QTest::mouseClick(v.panel()->fineTuneSwitch(), Qt::LeftButton);
         v.SlotMoveAll();
         v.SlotMoveAll();
         v.SlotMoveAll();
-        QTest::mouseClick(v.fineTuneButton, Qt::LeftButton);
+        QTest::mouseClick(v.panel()->fineTuneSwitch(), Qt::LeftButton);
         env.tap(QPoint(1100, 900));  // deselect
         env.tap(QPoint(400, 400));   // and again
         for (int i = 0; i < 2; ++i) {
@@ -216,14 +219,14 @@ private slots:
         env.word(143) = 1;
         int p[3] = {45, 100, 3};
         if (method != 0)
-            CammerWidget::GetFuncInitParam(method, p[0], p[1], p[2]);
+            RoiFunctions::startParameters(method, p[0], p[1], p[2]);
         env.addRect(0, QRect(300, 300, 200, 200), method, p[0], p[1], p[2]);
         select(env, 0);
         CammerWidget& v = *env.view;
         if (second)
-            QTest::mouseClick(v.halfButton, Qt::LeftButton);
+            QTest::mouseClick(v.panel()->pairButton(), Qt::LeftButton);
         gDrawHint = -1;
-        Slider* s = slider == 1 ? v.p1Slider : slider == 2 ? v.p2Slider : v.p3Slider;
+        Slider* s = slider == 1 ? v.panel()->slider(0) : slider == 2 ? v.panel()->slider(1) : v.panel()->slider(2);
         s->setValue(value);
         QCOMPARE((QVector<int>{env.edit().p1[0], env.edit().p2[0], env.edit().p3[0]}), params);
         QCOMPARE(gDrawHint, hint);
@@ -239,22 +242,22 @@ private slots:
         o.train = true;
         ViewEnv env(o);
         int p[3];
-        CammerWidget::GetFuncInitParam(1, p[0], p[1], p[2]);
+        RoiFunctions::startParameters(1, p[0], p[1], p[2]);
         env.addRect(0, QRect(300, 300, 200, 200), 1, p[0], p[1], p[2]);
         select(env, 0);
         CammerWidget& v = *env.view;
-        v.p1Slider->setValue(100);
+        v.panel()->slider(0)->setValue(100);
         QVERIFY(v.previewShown);
         // As if that preview had taken a second.
-        v.previewCostMs = 1000;
+        v.panel()->assumePreviewCost(1000);
         v.previewShown = false;
-        v.p1Slider->setValue(101);
-        v.p1Slider->setValue(102);
+        v.panel()->slider(0)->setValue(101);
+        v.panel()->slider(0)->setValue(102);
         QVERIFY(!v.previewShown);
-        QVERIFY(v.previewTimer->isActive());
+        QVERIFY(v.panel()->previewTimer()->isActive());
         QCOMPARE(env.edit().p1[0], 102);
         QTRY_VERIFY_WITH_TIMEOUT(v.previewShown, 5000);
-        QVERIFY(!v.previewTimer->isActive());
+        QVERIFY(!v.panel()->previewTimer()->isActive());
     }
 
     void syncCarriesDifferences_data()
@@ -303,15 +306,15 @@ private slots:
         select(env, 0);
         CammerWidget& v = *env.view;
         if (second)
-            QTest::mouseClick(v.halfButton, Qt::LeftButton);
-        Slider* s = slider == 1 ? v.p1Slider : slider == 2 ? v.p2Slider : v.p3Slider;
+            QTest::mouseClick(v.panel()->pairButton(), Qt::LeftButton);
+        Slider* s = slider == 1 ? v.panel()->slider(0) : slider == 2 ? v.panel()->slider(1) : v.panel()->slider(2);
         s->setValue(value);
-        QTest::mouseClick(v.syncButton, Qt::LeftButton);
+        QTest::mouseClick(v.panel()->syncSwitch(), Qt::LeftButton);
         const CammerSingleton& rec = env.edit();
         QCOMPARE((QVector<int>{rec.p1[1], rec.p2[1], rec.p3[1]}), expected);
         QCOMPARE((QVector<int>{rec.p1[2], rec.p2[2], rec.p3[2]}), sibling);   // another method
         // A second press carries nothing more.
-        QTest::mouseClick(v.syncButton, Qt::LeftButton);
+        QTest::mouseClick(v.panel()->syncSwitch(), Qt::LeftButton);
         QCOMPARE((QVector<int>{rec.p1[1], rec.p2[1], rec.p3[1]}), expected);
     }
 
@@ -343,30 +346,32 @@ private slots:
         select(env, 0);
         CammerWidget& v = *env.view;
         const QString got = QStringLiteral("%1%2%3%4")
-                                .arg(int(shown(v.p1Slider)))
-                                .arg(int(shown(v.p2Slider)))
-                                .arg(int(shown(v.p3Slider)))
-                                .arg(int(shown(v.halfButton)));
+                                .arg(int(shown(v.panel()->slider(0))))
+                                .arg(int(shown(v.panel()->slider(1))))
+                                .arg(int(shown(v.panel()->slider(2))))
+                                .arg(int(shown(v.panel()->pairButton())));
         QCOMPARE(got, visible);
-        QVERIFY(shown(v.syncButton) && shown(v.roiSwitchButton) && shown(v.objectButton) && shown(v.fineTuneButton));
-        QVERIFY(!shown(v.moveButtons[0]) && !shown(v.moveModeButton));
+        QVERIFY(shown(v.panel()->syncSwitch()) && shown(v.panel()->roiButton()) && shown(v.panel()->objectSwitch()) &&
+                shown(v.panel()->fineTuneSwitch()));
+        QVERIFY(!shown(v.panel()->moveButton(0)) && !shown(v.panel()->moveModeSwitch()));
         // The move modes hide the parameters; the fine-tune toggle shows the
         // move row.
-        QTest::mouseClick(v.fineTuneButton, Qt::LeftButton);
-        QVERIFY(shown(v.moveButtons[0]) && shown(v.moveModeButton));
-        QCOMPARE(v.fineTuneButton->text(), QStringLiteral("隐藏"));
+        QTest::mouseClick(v.panel()->fineTuneSwitch(), Qt::LeftButton);
+        QVERIFY(shown(v.panel()->moveButton(0)) && shown(v.panel()->moveModeSwitch()));
+        QCOMPARE(v.panel()->fineTuneSwitch()->text(), QStringLiteral("隐藏"));
         v.SlotMoveAll();
-        QCOMPARE(v.moveModeButton->text(), lanStr(32));
-        QVERIFY(!shown(v.p1Slider) && !shown(v.syncButton) && !shown(v.halfButton));
+        QCOMPARE(v.panel()->moveModeSwitch()->text(), lanStr(32));
+        QVERIFY(!shown(v.panel()->slider(0)) && !shown(v.panel()->syncSwitch()) && !shown(v.panel()->pairButton()));
         v.SlotMoveAll();
-        QCOMPARE(v.moveModeButton->text(), lanStr(34));
+        QCOMPARE(v.panel()->moveModeSwitch()->text(), lanStr(34));
         v.SlotMoveAll();
-        QCOMPARE(v.moveModeButton->text(), lanStr(12));
-        QCOMPARE(shown(v.p1Slider), visible[0] == QLatin1Char('1'));
+        QCOMPARE(v.panel()->moveModeSwitch()->text(), lanStr(12));
+        QCOMPARE(shown(v.panel()->slider(0)), visible[0] == QLatin1Char('1'));
         // Nothing current: everything hides and the toggle is released.
         v.DeselectROI();
         v.ShowHideROIPara();
-        QVERIFY(!shown(v.p1Slider) && !shown(v.fineTuneButton) && !v.fineTuneButton->isChecked());
+        QVERIFY(!shown(v.panel()->slider(0)) && !shown(v.panel()->fineTuneSwitch()) &&
+                !v.panel()->fineTuneSwitch()->isChecked());
     }
 
     void outputSelector()
@@ -378,16 +383,16 @@ private slots:
         env.edit().outputNo[0] = 2;
         select(env, 0);
         CammerWidget& v = *env.view;
-        QVERIFY(shown(v.outCombo));
-        QCOMPARE(v.outCombo->currentIndex(), 2);
+        QVERIFY(shown(v.panel()->outputCombo()));
+        QCOMPARE(v.panel()->outputCombo()->currentIndex(), 2);
         QCOMPARE(env.edit().outputNo[0], 2);
-        v.outCombo->setCurrentIndex(3);
+        v.panel()->outputCombo()->setCurrentIndex(3);
         QCOMPARE(env.edit().outputNo[0], 3);
         // Outside step 0 the selector is hidden and changes nothing.
         EditSession::get().setCurrentDetect(1);
         select(env, 0);
-        QVERIFY(!shown(v.outCombo));
-        v.SlotOutN(1);
+        QVERIFY(!shown(v.panel()->outputCombo()));
+        v.panel()->setOutput(1);
         QCOMPARE(env.edit().outputNo[0], 3);
         EditSession::get().setCurrentDetect(0);
     }
@@ -427,9 +432,9 @@ private slots:
         CammerWidget& v = *env.view;
         for (int k = 0; k < object; ++k)
             v.SlotChangeObject();
-        QCOMPARE(v.stepButtons[0]->text(), caption);
-        QCOMPARE(v.objectButton->text(), objectText);
-        QTest::mouseClick(v.stepButtons[button], Qt::LeftButton);
+        QCOMPARE(v.panel()->stepButton(0)->text(), caption);
+        QCOMPARE(v.panel()->objectSwitch()->text(), objectText);
+        QTest::mouseClick(v.panel()->stepButton(button), Qt::LeftButton);
         const CammerSingleton& rec = env.edit();
         QString got;
         if (kind == 4) {
@@ -462,10 +467,10 @@ private slots:
         ViewEnv env;
         env.addRect(0, roi);
         select(env, 0);
-        QCOMPARE(env.view->p1Slider->geometry().top(), top);
-        QCOMPARE(env.view->funcButton->geometry().top(), top + 50);
-        QCOMPARE(env.view->p1Slider->geometry().left(), 400);
-        QCOMPARE(env.view->p1Slider->geometry().right(), gShowW / 2 + 424);
+        QCOMPARE(env.view->panel()->slider(0)->geometry().top(), top);
+        QCOMPARE(env.view->panel()->methodButton()->geometry().top(), top + 50);
+        QCOMPARE(env.view->panel()->slider(0)->geometry().left(), 400);
+        QCOMPARE(env.view->panel()->slider(0)->geometry().right(), gShowW / 2 + 424);
     }
 };
 

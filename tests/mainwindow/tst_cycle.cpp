@@ -161,8 +161,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 2), wire(1, 2), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(!QDir(SaveFialImageThread::folderFor(0, 0, false)).entryList({"*.jpg"}).isEmpty(), 5000);
         // The failed picture joins the step's ring of recent NG pictures.
-        QCOMPARE(CameraViews::at(0)->ngCount[0], 1);
-        QVERIFY(!CameraViews::at(0)->ngCaptions[0][0].isEmpty());
+        QCOMPARE(CameraViews::at(0)->ngRing().count(0), 1);
+        QVERIFY(!CameraViews::at(0)->ngRing().caption(0, 0).isEmpty());
         {
             const CammerWidget* v = CameraViews::at(0);
             QVERIFY(v->recentNgPicture(0, 0) && !v->recentNgPicture(0, 1));

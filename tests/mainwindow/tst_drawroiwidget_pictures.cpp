@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QDateTime>
 #include <QtTest>
 
 #include <opencv2/imgproc.hpp>
@@ -147,16 +148,16 @@ private slots:
         CammerWidget* v = env.view(0);
         env.win->cycleStatus().detectState = 3;
         gSource = 2;
-        v->ngIndex = 1;
-        v->ngCount[0] = 1;   // only picture 0 exists
+        v->ngRing().show(1);
+        v->keepNgPicture(0, QDateTime());   // only picture 0 exists
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no recent NG picture 2; no template added"));
         env.page->AddTemp(0, 0);
         QCOMPARE(v->tempCount[0], 1);
         QVERIFY(!QFile::exists(QStringLiteral("./cammer11/template1.bmp")));
         QVERIFY(!env.page->retrainPending[0]);
 
-        v->ngCount[0] = 2;
-        fill(v->ngPicture(0, 1), 201);
+        fill(v->alignedFrame, 201);
+        v->keepNgPicture(0, QDateTime());
         env.page->AddTemp(0, 0);
         QCOMPARE(v->tempCount[0], 2);
         QCOMPARE(cv::countNonZero(readGrey(QStringLiteral("./cammer11/template1.bmp")) != 201), 0);
@@ -341,21 +342,22 @@ private slots:
     {
         RoiEnv env;
         CammerWidget* v = env.view(0);
-        for (int k = 0; k < CammerWidget::kRecentPictures; ++k)
-            fill(v->ngPicture(0, k), 100 + k);
-        v->ngCount[0] = 12;   // more written than kept
+        for (int n = 0; n < 12; ++n) {   // more written than kept
+            fill(v->alignedFrame, 100 + n % CammerWidget::kRecentPictures);
+            v->keepNgPicture(0, QDateTime());
+        }
         env.win->cycleStatus().detectState = 3;
         env.page->Reset();
         env.page->setSource(2);
-        QCOMPARE(v->ngIndex, 0);
+        QCOMPARE(v->ngRing().shown(), 0);
         QCOMPARE(v->displayFrame[5], uchar(100));
         env.page->SlotTempLast();
-        QCOMPARE(v->ngIndex, 9);
+        QCOMPARE(v->ngRing().shown(), 9);
         QCOMPARE(v->displayFrame[5], uchar(109));
         env.page->SlotTempNext();
-        QCOMPARE(v->ngIndex, 0);
+        QCOMPARE(v->ngRing().shown(), 0);
         env.page->SlotTempNext();
-        QCOMPARE(v->ngIndex, 1);
+        QCOMPARE(v->ngRing().shown(), 1);
         QCOMPARE(v->displayFrame[5], uchar(101));
     }
 

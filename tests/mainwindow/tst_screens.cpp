@@ -7,6 +7,7 @@
 // at the font it is drawn with, and it overlaps no sibling. The screens are
 // written as PNG files to <build>/screens/ for a person to look at.
 #include "cammerwidget.h"
+#include "roifunctions.h"
 #include "cameraviews.h"
 #include "colorbutton.h"
 #include "controlport.h"
@@ -437,7 +438,7 @@ private slots:
         const int slot = step * CammerSingleton::kRois + i;
         rec.kind[slot] = 1;
         auto setMethod = [&](int m) {
-            CammerWidget::GetFuncInitParam(m, rec.p1[slot], rec.p2[slot], rec.p3[slot]);
+            RoiFunctions::startParameters(m, rec.p1[slot], rec.p2[slot], rec.p3[slot]);
             rec.method[slot] = m;
             v->RenewRoi(step, i);
         };
@@ -451,7 +452,7 @@ private slots:
         }
         setMethod(0);
         // A tap on a slider's value calls up the digit pad, in the language.
-        Slider* s = v->p1Slider;
+        Slider* s = v->panel()->slider(0);
         QVERIFY(s->isVisible());
         QTest::mouseClick(s, Qt::LeftButton, {}, QPoint(170, s->height() / 2));
         QTRY_VERIFY(gpNumPad && gpNumPad->isVisible());

@@ -10,6 +10,7 @@
 #include "cameramanager.h"
 #include "cammersingleton.h"
 #include "cammerwidget.h"
+#include "roifunctions.h"
 #include "colorbutton.h"
 #include "editsession.h"
 #include "globals.h"
@@ -198,7 +199,7 @@ struct Gallery {
     void setMethod(int i, int method)
     {
         int p1 = 0, p2 = 0, p3 = 0;
-        CammerWidget::GetFuncInitParam(method, p1, p2, p3);
+        RoiFunctions::startParameters(method, p1, p2, p3);
         rec().method[i] = method;
         rec().p1[i] = p1;
         rec().p2[i] = p2;
@@ -267,19 +268,19 @@ void scenes(Gallery& g)
     g.select(2, 2);
     g.save(QStringLiteral("template_polygon_point3"));
     g.select(3);
-    v->fineTuneButton->setChecked(true);
+    v->panel()->fineTuneSwitch()->setChecked(true);
     g.save(QStringLiteral("template_hand_finetune"));
     v->SlotMoveAll();
     v->SlotMoveAll();
     g.save(QStringLiteral("template_hand_moveall"));
-    v->fineTuneButton->setChecked(false);
+    v->panel()->fineTuneSwitch()->setChecked(false);
 
     // The panel of every method on the rectangle.
     for (int m = 0; m <= 10; ++m) {
         g.setMethod(0, m);
         g.select(0);
         if (m == 1 || m == 7 || m == 9)
-            v->SlotChangeParaShow();
+            v->panel()->togglePair();
         g.save(QStringLiteral("panel_method%1%2").arg(m, 2, 10, QLatin1Char('0')).arg(m == 1 || m == 7 || m == 9 ? "_max" : ""));
     }
     g.setMethod(0, 0);
