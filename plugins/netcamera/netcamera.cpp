@@ -186,6 +186,10 @@ QJsonObject NetCamera::currentSetting(int)
 
 void NetCamera::setting(QJsonObject obj)
 {
+    // One call sends up to eight settings and commands, each an exchange of
+    // its own: a camera that answers none of them is one line, with counts.
+    Tally tally;
+    tally_ = &tally;
     if (obj.contains("exposetime"))
         setExposeTime(obj.value("exposetime").toInt());
     if (obj.contains("gain"))
@@ -202,69 +206,89 @@ void NetCamera::setting(QJsonObject obj)
         setVMirror(obj.value("VMirror").toBool());
     if (obj.contains("HMirror"))
         setHMirror(obj.value("HMirror").toBool());
+    tally_ = nullptr;
     if (obj.contains("sysUsage"))
         unused_ = obj.value("sysUsage").toBool();
     if (obj.contains("speed"))
         setSpeed(obj.value("speed").toInt());
+    if (tally.unanswered > 0 || tally.refused > 0)
+        qWarning("network camera %s: of %d settings and commands sent, %d not answered, %d refused",
+                 qPrintable(serial_), tally.sent, tally.unanswered, tally.refused);
+}
+
+void NetCamera::outcome(const char* what, int value, int rc)
+{
+    if (tally_) {
+        ++tally_->sent;
+        if (rc == ZEL_NOT_CONNECTED || rc == ZEL_LINK_DOWN)
+            ++tally_->unanswered;
+        else if (rc != ZEL_OK)
+            ++tally_->refused;
+        return;
+    }
+    if (rc == ZEL_NOT_CONNECTED || rc == ZEL_LINK_DOWN)
+        qWarning("network camera %s: %s %d not answered", qPrintable(serial_), what, value);
+    else if (rc != ZEL_OK)
+        qWarning("network camera %s: %s %d refused", qPrintable(serial_), what, value);
 }
 
 void NetCamera::setExposeTime(int v)
 {
     exposure_ = v;
-    if (handle_ >= 0 && ZelCameraSetExposureTime(handle_, v) != 0)
-        qWarning("network camera %s: exposure %d refused", qPrintable(serial_), v);
+    if (handle_ >= 0)
+        outcome("exposure", v, ZelCameraSetExposureTime(handle_, v));
 }
 
 void NetCamera::setAdjustPlus(int v)
 {
     gain_ = v;
-    if (handle_ >= 0 && ZelCameraSetAnalogGain(handle_, v) != 0)
-        qWarning("network camera %s: gain %d refused", qPrintable(serial_), v);
+    if (handle_ >= 0)
+        outcome("gain", v, ZelCameraSetAnalogGain(handle_, v));
 }
 
 void NetCamera::setSharp(int v)
 {
     sharp_ = v;
-    if (handle_ >= 0 && ZelCameraSetSharpness(handle_, v) != 0)
-        qWarning("network camera %s: sharpness %d refused", qPrintable(serial_), v);
+    if (handle_ >= 0)
+        outcome("sharpness", v, ZelCameraSetSharpness(handle_, v));
 }
 
 void NetCamera::setContrast(int v)
 {
     contrast_ = v;
-    if (handle_ >= 0 && ZelCameraSetContrast(handle_, v) != 0)
-        qWarning("network camera %s: contrast %d refused", qPrintable(serial_), v);
+    if (handle_ >= 0)
+        outcome("contrast", v, ZelCameraSetContrast(handle_, v));
 }
 
 void NetCamera::setGamma(int v)
 {
     gamma_ = v;
-    if (handle_ >= 0 && ZelCameraSetGamma(handle_, v) != 0)
-        qWarning("network camera %s: gamma %d refused", qPrintable(serial_), v);
+    if (handle_ >= 0)
+        outcome("gamma", v, ZelCameraSetGamma(handle_, v));
 }
 
 void NetCamera::setWDR(bool on)
 {
     if (handle_ >= 0)
-        ZelCameraSetHDR(handle_, on ? 1 : 0);
+        outcome("wide dynamic range", on, ZelCameraSetHDR(handle_, on ? 1 : 0));
 }
 
 void NetCamera::setHMirror(bool on)
 {
     if (handle_ >= 0)
-        ZelCameraCommonCall(handle_, "hmirror", nullptr, on ? 1u : 0u);
+        outcome("hmirror", on, ZelCameraCommonCall(handle_, "hmirror", nullptr, on ? 1u : 0u));
 }
 
 void NetCamera::setVMirror(bool on)
 {
     if (handle_ >= 0)
-        ZelCameraCommonCall(handle_, "vmirror", nullptr, on ? 1u : 0u);
+        outcome("vmirror", on, ZelCameraCommonCall(handle_, "vmirror", nullptr, on ? 1u : 0u));
 }
 
 void NetCamera::setWB()
 {
     if (handle_ >= 0)
-        ZelCameraCommonCall(handle_, "whitebalance", nullptr, 1u);
+        outcome("whitebalance", 1, ZelCameraCommonCall(handle_, "whitebalance", nullptr, 1u));
 }
 
 void NetCamera::setColor(bool on)

@@ -65,6 +65,15 @@ private:
     void watch();
     // Starts or stops the watchdog on this object's thread.
     void setWatching(bool on);
+    // What a setting or command came to: inside setting() it is counted,
+    // alone a refusal or silence is a line of its own.
+    void outcome(const char* what, int value, int rc);
+    struct Tally {
+        int sent = 0;
+        int unanswered = 0;
+        int refused = 0;
+    };
+    Tally* tally_ = nullptr;  // set while setting() runs, on its caller's thread
 
     tZelCameraDevInfo record_;
     QString serial_;

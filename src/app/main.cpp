@@ -2,6 +2,7 @@
 #include "controlport.h"
 #include "globals.h"
 #include "lanstr.h"
+#include "logmanager.h"
 #include "mapplication.h"
 #include "mouldcycle.h"
 #include "network.h"
@@ -66,6 +67,9 @@ int main(int argc, char* argv[])
 {
     if (argc == 2 && std::strcmp(argv[1], "--dry-start") == 0)
         return dryStart(argc, argv);
+    // A service stop may come at any moment of the start-up; it is kept
+    // from here on and ends the start-up at its next point that asks.
+    LogManager::catchTermEarly();
     // A software update a kill or power cut interrupted is finished or undone
     // before anything of the program (its plug-ins above all) is loaded; only
     // in a working folder, whose program this is.
@@ -101,9 +105,15 @@ int main(int argc, char* argv[])
     };
 
     startupUntilMainWindow(hooks);
+    if (LogManager::stopPending()) {
+        LogManager::stopInStartup("before the main window");
+        return 0;
+    }
     gpWin = new RiVuRevezi(nullptr);
+    // False: a database was restored and the reboot requested, or a stop
+    // came before detection started (StartUp logs it).
     if (!gpWin->StartUp())
-        return 0;  // a database was restored; the reboot has been requested
+        return 0;
     // Test seam: the process ends as by a kill between an NG latched on disk
     // and the outputs that announce it.
     if (qEnvironmentVariableIsSet("VMM_KILL_AFTER_LATCH"))
@@ -122,6 +132,14 @@ int main(int argc, char* argv[])
         g_splashframe->deleteLater();
         g_splashframe = nullptr;
     }
+    // The last point of start-up: a stop that came during it ends the
+    // program as a stop in the event loop would have.
+    if (LogManager::stopPending()) {
+        LogManager::stopInStartup("at the end of start-up");
+        stopUsbStorage();
+        return 0;
+    }
+    LogManager::startupEnded();
     // A desktop notification; whatever it answers is of no concern.
     QProcess::startDetached(QStringLiteral("notify-send"), {QStringLiteral("监视器已开启")});
     const int rc = QApplication::exec();

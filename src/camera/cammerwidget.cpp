@@ -335,6 +335,11 @@ void CammerWidget::initSetting()
         qWarning("CammerWidget::initSetting: no system parameters loaded");
         return;
     }
+    camera->setting(liveSettings());
+}
+
+QJsonObject CammerWidget::liveSettings() const
+{
     const int* w = gpWPara->words;
     const int c = cameraIndex;
     QJsonObject o;
@@ -348,7 +353,7 @@ void CammerWidget::initSetting()
     o.insert(QStringLiteral("HMirror"), w[Word::MirrorHorizontal0 + c] != 0);
     o.insert(QStringLiteral("sysUsage"), w[Word::ExternalTrigger] != 0);
     o.insert(QStringLiteral("speed"), w[Word::AcquisitionSpeed]);
-    camera->setting(o);
+    return o;
 }
 
 namespace {
@@ -667,5 +672,41 @@ void CammerWidget::ReconnectDone(bool ok)
         reconnectTimer->start(1000);
         return;
     }
-    initSetting();
+    if (!gpWPara) {
+        qWarning("CammerWidget::initSetting: no system parameters loaded");
+        return;
+    }
+    // Its settings go out on a worker too: a camera that came back and then
+    // ignores them would hold the GUI thread a second per setting. The camera
+    // shows as back once they are done; meanwhile the view makes no call on it.
+    alive = false;
+    reconnectRunning = true;
+    PluginCamera* cam = camera;
+    const QJsonObject settings = liveSettings();
+    const int lossesBefore = lossCount;
+    auto done = std::make_shared<std::promise<void>>();
+    reconnectJob = done->get_future();
+    reconnectPool().start([this, cam, settings, lossesBefore, done] {
+        cam->setting(settings);
+        QMetaObject::invokeMethod(this, [this, lossesBefore] { SettingsDone(lossesBefore); }, Qt::QueuedConnection);
+        done->set_value();
+    });
+}
+
+void CammerWidget::SettingsDone(int lossesBefore)
+{
+    reconnectRunning = false;
+    if (reconnectJob.valid())
+        reconnectJob.wait();
+    if (!camera)
+        return;
+    if (lossCount != lossesBefore) {
+        // Lost again while its settings went out (the loss was counted and
+        // logged then): the next attempt follows.
+        camera->lost();
+        reconnectTimer->start(1000);
+        return;
+    }
+    alive = true;
+    update();
 }

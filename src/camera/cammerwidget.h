@@ -106,6 +106,8 @@ public:
     void CameraOpen();
     // Every setting of the live record `gpWPara` in one setting() call.
     void initSetting();
+    // What initSetting() sends (`gpWPara` must be loaded).
+    QJsonObject liveSettings() const;
     // Settings screen controls: the source record is `gpWParaBak` while the
     // settings screen is visible, else `gpWPara`.
     void SetExposeTime();
@@ -388,8 +390,12 @@ protected:
 
 private slots:
     void TryReconnect();
-    // The worker's attempt came back (GUI thread).
+    // The worker's attempt came back (GUI thread); a camera that is back
+    // gets its settings on the worker next.
     void ReconnectDone(bool ok);
+    // The settings of a returning camera are out (GUI thread): it shows as
+    // back, unless it was lost again meanwhile (the loss count moved).
+    void SettingsDone(int lossesBefore);
 
 private:
     // Overlay helpers (cammerwidget_paint.cpp).

@@ -38,11 +38,23 @@ TcpManager::TcpManager(XANT_TYPE type) : QObject(nullptr), type_(type)
 
 TcpManager::~TcpManager()
 {
+    stopReactor();  // a last resort: derived classes have done it already
+}
+
+void TcpManager::stopReactor()
+{
+    if (!reactor_)
+        return;
+    // Cut first, so that the loop, if it still runs a call into us, starts
+    // no other; then wait for that call to end with the loop.
+    QObject::disconnect(reactor_.data(), nullptr, this, nullptr);
+    reactor_->deinitialize();
     reactor_.reset();
 }
 
 bool TcpManager::startReactor(const QHostAddress& address, unsigned short port)
 {
+    stopReactor();
     if (type_ == XANT_CLIENT)
         reactor_.reset(new XANC::TcpCliReactor);
     else if (type_ == XANT_SERVER)
@@ -69,7 +81,11 @@ TcpManager_Client::TcpManager_Client() : TcpManager(XANT_CLIENT) {}
 
 TcpManager_Client::~TcpManager_Client()
 {
-    waitPool_.reset();  // joins its thread before the reactor goes
+    waitPool_.reset();  // joins its thread: no exchange is under way
+    // The reactor calls SlotRecvResponse directly on its loop thread: it
+    // stops here, while this object is whole (a late reply to a pull that
+    // timed out would otherwise reach it half destroyed).
+    stopReactor();
 }
 
 void TcpManager_Client::setBlockingWait(bool on)
@@ -85,6 +101,7 @@ void TcpManager_Client::setBlockingWait(bool on)
 
 bool TcpManager_Client::startReactor(const QHostAddress& address, unsigned short port)
 {
+    stopReactor();
     reactor_.reset(new XANC::TcpCliReactor);
     // A camera's message is a picture at most; anything larger is refused.
     Session::Limits limits = reactor_->sessionLimits();

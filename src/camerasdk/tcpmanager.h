@@ -45,6 +45,18 @@ public slots:
     virtual void SlotRecvRequest(CTask_FormData obj) = 0;
 
 protected:
+    // The hand-over from the reactor: cuts its signals to this object, then
+    // stops its loop and waits for its thread. From the return on no reply
+    // or request reaches this object, whoever else still holds the reactor.
+    //
+    // The rule: the reactor calls the slots above on its own loop thread,
+    // directly (the camera client) or at the owner's choice. A derived class
+    // calls stopReactor() first in its destructor, before its members go and
+    // before its part of the object does: by the time ~TcpManager runs the
+    // slots are pure again, and a reply arriving then would call a
+    // half-destroyed object.
+    void stopReactor();
+
     QSharedPointer<XANC::TcpReactor> reactor_;
     XANT_TYPE type_;
 };

@@ -40,7 +40,10 @@ int setOne(int handle, const char* key, const QVariant& value, bool answer)
         return ZEL_UNKNOWN_HANDLE;
     const QString k = QString::fromLatin1(key);
     const QMap<QString, QVariant> reply = camera->requestSetParams({{k, value}});
-    return answer ? reply.value(k).toInt() : ZEL_OK;
+    if (!answer)
+        return ZEL_OK;
+    // No word on the parameter is no answer, not a success.
+    return reply.contains(k) ? reply.value(k).toInt() : ZEL_NOT_CONNECTED;
 }
 
 }  // namespace
@@ -169,8 +172,7 @@ ZelCameraSdkStatus ZelCameraCommonCall(int handle, const char* key, char* buffer
         return ZEL_UNKNOWN_HANDLE;
     if (!key)
         return ZEL_BAD_ARGUMENT;
-    camera->commonCall(key, buffer, value);
-    return ZEL_OK;
+    return camera->commonCall(key, buffer, value);
 }
 
 ZelCameraSdkStatus ZelCameraSetHDR(int handle, int on)

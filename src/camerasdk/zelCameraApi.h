@@ -24,13 +24,13 @@ using INT = int;
 enum : int {
     ZEL_OK = 0,
     ZEL_NO_IMAGE_LINK = -1,       // the camera's picture link is not up
-    ZEL_LINK_DOWN = -2,           // Stop: picture link down; SetHDR: control link down
+    ZEL_LINK_DOWN = -2,           // Stop: picture link down; SetHDR, CommonCall: control link down
     ZEL_IN_CALLBACK = -3,         // Stop/UnInit called from inside the frame callback
     ZEL_OPEN_FAILED = -5,         // Init: the control link could not be opened
     ZEL_UNKNOWN_HANDLE = -6,
     ZEL_BAD_ARGUMENT = -7,        // a null pointer or an unusable record
     ZEL_NOT_INITIALISED = -8,     // enumeration or reboot before ZelCameraSdkInit
-    ZEL_NOT_CONNECTED = -12,      // a request found no link
+    ZEL_NOT_CONNECTED = -12,      // a request found no link, or no answer for its key
 };
 
 // One camera as the enumeration finds it. Callers pass zero-filled records.

@@ -81,16 +81,19 @@ int ZelCamera::setHDR(bool on)
 {
     if (!controlUp_)
         return ZEL_LINK_DOWN;
-    const QMap<QString, QVariant> reply = control_.act_Command({{QStringLiteral("aiqWorkingMode"), on}});
-    return reply.value(QStringLiteral("aiqWorkingMode")).toInt();
+    const QString key = QStringLiteral("aiqWorkingMode");
+    const QMap<QString, QVariant> reply = control_.act_Command({{key, on}});
+    return reply.contains(key) ? reply.value(key).toInt() : ZEL_NOT_CONNECTED;
 }
 
-void ZelCamera::commonCall(const char* key, char* buffer, unsigned int value)
+int ZelCamera::commonCall(const char* key, char* buffer, unsigned int value)
 {
     Q_UNUSED(buffer)
     if (!controlUp_ || !key)
-        return;
-    control_.act_Command({{QString::fromUtf8(key), value}});
+        return ZEL_LINK_DOWN;
+    const QString k = QString::fromUtf8(key);
+    const QMap<QString, QVariant> reply = control_.act_Command({{k, value}});
+    return reply.contains(k) ? reply.value(k).toInt() : ZEL_NOT_CONNECTED;
 }
 
 void ZelCamera::requestGetParams(const QStringList& keys, QMap<QString, QVariant>& values, bool detail)

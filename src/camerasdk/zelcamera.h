@@ -60,7 +60,9 @@ public:
     int start();
     int stop();
     int setHDR(bool on);
-    void commonCall(const char* key, char* buffer, unsigned int value);
+    // The camera's answer to a command (0: done), ZEL_NOT_CONNECTED when it
+    // gave none, ZEL_LINK_DOWN without a control link.
+    int commonCall(const char* key, char* buffer, unsigned int value);
     void requestGetParams(const QStringList& keys, QMap<QString, QVariant>& values, bool detail);
     QMap<QString, QVariant> requestSetParams(const QMap<QString, QVariant>& values);
 

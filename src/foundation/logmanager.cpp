@@ -46,7 +46,15 @@ std::atomic<bool> gWriterBusy{false};
 // SIGTERM is the ordinary way to stop the program (a service stop, a
 // shutdown): it is not a crash. The handler only wakes the event loop
 // through this pipe; the loop logs the stop and quits.
+//
+// Start-up runs before the application's loop, with nested event processing
+// (the splash screen repaints at every step): a quit there would be lost, as
+// exec() starts afresh. So until start-up ends a SIGTERM is only kept (and
+// logged as it is noticed), and start-up stops at its next point that asks.
 int gTermPipe[2] = {-1, -1};
+QSocketNotifier* gTermNotifier = nullptr;
+bool gStartupOver = false;  // GUI thread, as are the two below
+bool gStopPending = false;
 
 void onTerm(int)
 {
@@ -56,31 +64,65 @@ void onTerm(int)
     errno = saved;
 }
 
-// Installs the SIGTERM path when an application object exists to quit;
-// without one the failure handler keeps the signal.
-void installCleanStop()
+bool makeTermPipe()
 {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app || gTermPipe[0] >= 0)
-        return;
+    if (gTermPipe[0] >= 0)
+        return true;
     if (::pipe2(gTermPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         gTermPipe[0] = gTermPipe[1] = -1;
-        return;
+        return false;
     }
-    auto* notifier = new QSocketNotifier(gTermPipe[0], QSocketNotifier::Read, app);
-    QObject::connect(notifier, &QSocketNotifier::activated, app, [] {
-        char buf[16];
-        while (::read(gTermPipe[0], buf, sizeof buf) > 0) {
-        }
-        qInfo("SIGTERM received: clean stop");
-        google::FlushLogFiles(google::GLOG_INFO);
-        QCoreApplication::quit();
-    });
+    return true;
+}
+
+void installTermAction()
+{
     struct sigaction sa {};
     sa.sa_handler = &onTerm;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &sa, nullptr);
+}
+
+// Reads what the handler wrote; true when a SIGTERM came since the last read.
+bool drainTermPipe()
+{
+    if (gTermPipe[0] < 0)
+        return false;
+    bool any = false;
+    char buf[16];
+    while (::read(gTermPipe[0], buf, sizeof buf) > 0)
+        any = true;
+    return any;
+}
+
+void termNoticed()
+{
+    if (gStartupOver) {
+        qInfo("SIGTERM received: clean stop");
+        google::FlushLogFiles(google::GLOG_INFO);
+        QCoreApplication::quit();
+        return;
+    }
+    if (!gStopPending)
+        qInfo("SIGTERM received during start-up: stopping once start-up ends");
+    gStopPending = true;
+    google::FlushLogFiles(google::GLOG_INFO);
+}
+
+// Installs the SIGTERM path when an application object exists to quit;
+// without one the failure handler keeps the signal.
+void installCleanStop()
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || gTermNotifier || !makeTermPipe())
+        return;
+    gTermNotifier = new QSocketNotifier(gTermPipe[0], QSocketNotifier::Read, app);
+    QObject::connect(gTermNotifier, &QSocketNotifier::activated, app, [] {
+        if (drainTermPipe())
+            termNoticed();
+    });
+    installTermAction();
 }
 
 bool isNumberedArchive(const QString& name)
@@ -228,6 +270,30 @@ LogManager::LogManager(QObject* parent)
 }
 
 LogManager::~LogManager() = default;
+
+void LogManager::catchTermEarly()
+{
+    if (makeTermPipe())
+        installTermAction();
+}
+
+bool LogManager::stopPending()
+{
+    if (!gStartupOver && drainTermPipe())
+        termNoticed();
+    return gStopPending;
+}
+
+void LogManager::stopInStartup(const char* where)
+{
+    qInfo("SIGTERM received during start-up: clean stop %s", where);
+    google::FlushLogFiles(google::GLOG_INFO);
+}
+
+void LogManager::startupEnded()
+{
+    gStartupOver = true;
+}
 
 void LogManager::clearup_cachelogfile()
 {

@@ -3,7 +3,8 @@
 // installs glog's failure-signal handler with our failure writer, and routes
 // every Qt message into glog. SIGTERM is a clean stop, not a crash: with an
 // application object it is logged at INFO ("SIGTERM received: clean stop")
-// and the event loop quits. Qt messages go:
+// and the event loop quits; during start-up it is kept instead (see
+// stopPending). Qt messages go:
 //   debug -> dropped; info -> INFO; warning -> INFO with "---warning--- ";
 //   critical -> ERROR; fatal -> FATAL (the process ends).
 // glog can be initialised only once per process; a second LogManager only
@@ -29,6 +30,24 @@ public:
     static void prune_stdout_folder();
 
     static void outputMessage(QtMsgType type, const QMessageLogContext& context, const QString& msg);
+
+    // ---- SIGTERM during start-up --------------------------------------------
+    // Start-up runs before the event loop, whose quit a SIGTERM would ask
+    // for; so until startupEnded() a SIGTERM is kept, logged when noticed
+    // ("SIGTERM received during start-up: stopping once start-up ends"), and
+    // start-up asks stopPending() at the points where it can end cleanly, the
+    // last one right before the event loop. All on the GUI thread.
+    //
+    // Catches SIGTERM from the first moment of start-up, before the logging
+    // exists: the signal waits in a pipe until the first look at it.
+    static void catchTermEarly();
+    // True when a SIGTERM came during start-up (reads what waits, if any).
+    static bool stopPending();
+    // Logs the clean stop of start-up: "SIGTERM received during start-up:
+    // clean stop <where>".
+    static void stopInStartup(const char* where);
+    // Start-up is over: from now on a SIGTERM quits the event loop.
+    static void startupEnded();
 
     static const char* const kLogDir;     // "./cnt_net/workspace/log/"
     static const char* const kStdoutDir;  // "./cnt_net/workspace/log_stdout/"

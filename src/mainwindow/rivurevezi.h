@@ -101,7 +101,7 @@ public:
     // then detection starts and the cycle timer is armed. Kept apart from the
     // constructor so that the state object can be built alone in tests.
     // Returns false when the program is ending (a database was restored and
-    // a reboot requested).
+    // a reboot requested, or a SIGTERM came before detection started).
     bool StartUp();
     // Its phases, in order: the screen's size and the databases (false: a
     // database was restored, the program is ending), the parameters and the

@@ -14,6 +14,7 @@
 #include "iostatus.h"
 #include "programroles.h"
 #include "lanstr.h"
+#include "logmanager.h"
 #include "miscfunc.h"
 #include "modbusserver.h"
 #include "mouldcycle.h"
@@ -95,6 +96,11 @@ bool RiVuRevezi::StartUp()
     OpenCameraViews();
     BuildScreen();
     StartTimers();
+    // A stop asked for during start-up ends it here, before detection starts.
+    if (LogManager::stopPending()) {
+        LogManager::stopInStartup("before detection");
+        return false;
+    }
     StartDetection();
     return true;
 }

@@ -46,15 +46,27 @@ HttpManager::HttpManager(XANT_TYPE type) : QObject(nullptr), type_(type), worker
 
 HttpManager::~HttpManager()
 {
-    // Workers wait in their own loops; they must be told to end before the
-    // pool waits for them.
-    Reload_Future_Workfunc(true);
+    stopReactor();
+    // Workers wait in their own loops; stopReactor told them to end before
+    // the pool waits for them.
     workerPool_.reset();
+}
+
+void HttpManager::stopReactor()
+{
     QSharedPointer<XANC::TcpReactor> r;
     {
         QMutexLocker lock(&reactorMutex_);
         r.swap(reactor_);
     }
+    if (r) {
+        // Cut first, so that a loop still in a call into us starts no other;
+        // then wait for that call to end with the loop. A route that still
+        // holds the reactor keeps a stopped one.
+        QObject::disconnect(r.data(), nullptr, this, nullptr);
+        r->deinitialize();
+    }
+    Reload_Future_Workfunc(true);
 }
 
 QSharedPointer<XANC::TcpReactor> HttpManager::reactor() const
@@ -71,12 +83,7 @@ HttpManager::Handler HttpManager::findRoute(const QString& url) const
 
 bool HttpManager::startReactor(const QHostAddress& address, quint16 port, int mode)
 {
-    QSharedPointer<XANC::TcpReactor> old;
-    {
-        QMutexLocker lock(&reactorMutex_);
-        old.swap(reactor_);
-    }
-    old.reset();  // stops its loop; its connections go with it
+    stopReactor();  // the old link, with its connections and workers
 
     QSharedPointer<XANC::TcpReactor> r;
     if (type_ == XANT_CLIENT) {

@@ -41,6 +41,19 @@ public:
     void Reload_Future_Workfunc(bool stopOnly);
     void sendAsync(const CTask_FormData& task);
 
+    // The hand-over from the reactor and the workers: cuts the reactor's
+    // signals to this object, stops its loop and waits for its thread, then
+    // ends the mode-3 workers. From the return on no route of this object
+    // runs on another thread.
+    //
+    // The rule: in mode 2 the reactor's loop thread calls SlotRecvRequest and
+    // with it the routes directly; in mode 3 the workers call them. Routes
+    // are the derived service's (they capture it and use its members), so a
+    // derived class that starts a server in mode 2 or 3 calls stopReactor()
+    // first in its destructor, before its members go. ~HttpManager does it
+    // again as a last resort, too late for a derived part.
+    void stopReactor();
+
     QSharedPointer<XANC::TcpReactor> reactor() const;
     XANT_TYPE type() const { return type_; }
     // A client link whose start must not wait for its peer: startReactor

@@ -176,6 +176,8 @@ bool TcpReactor::post_sync(CTask_FormData& request, CTask_FormData& response, in
     addSendQueue(request);
     const int rc = loop.exec();
     disconnect(c);
+    if (rc == 0)
+        markTimedOut(id);
     return rc != 0;
 }
 
@@ -220,6 +222,14 @@ void TcpReactor::InitSession(Session* session)
         [this](CTask_FormData task) {
             updateSoftCnted();
             const CVariant<TcpTsk_Info> held = remove_TaskFromList(task.taskId);
+            if (!held.hasValue() && takeTimedOut(task.taskId)) {
+                // Nobody waits for it any more; the owner may be going away
+                // because of that very time-out.
+                static PeerTrafficLog late(QStringLiteral("TcpReactor: replies after their request timed out, dropped"));
+                ++lateReplies_;
+                late.note(task.taskId);
+                return;
+            }
             if (held.hasValue()) {
                 {
                     QMutexLocker lock(&task.tasksMutex);
@@ -387,7 +397,41 @@ void TcpReactor::purgeTasks()
         else
             ++it;
     }
+    for (auto it = timedOut_.begin(); it != timedOut_.end();) {
+        if (now - it.value() > kTaskMaxAgeMs)
+            it = timedOut_.erase(it);
+        else
+            ++it;
+    }
     dropOldestTasks();
+}
+
+void TcpReactor::markTimedOut(const QString& id)
+{
+    const qint64 now = ::monotonic_ms();
+    QMutexLocker lock(&taskMutex_);
+    if (tasks_.remove(id) == 0)
+        return;  // answered after all, just as the wait ended
+    if (timedOut_.size() >= kMaxTasks) {
+        // A peer that never answers fills this no further: the oldest go.
+        for (auto it = timedOut_.begin(); it != timedOut_.end();) {
+            if (now - it.value() > kTaskMaxAgeMs / 2)
+                it = timedOut_.erase(it);
+            else
+                ++it;
+        }
+        if (timedOut_.size() >= kMaxTasks)
+            timedOut_.clear();
+    }
+    timedOut_.insert(id, now);
+}
+
+bool TcpReactor::takeTimedOut(const QString& id)
+{
+    if (id.isEmpty())
+        return false;
+    QMutexLocker lock(&taskMutex_);
+    return timedOut_.remove(id) > 0;
 }
 
 bool TcpReactor::isAliveTcpTask(QString id)

@@ -9,6 +9,7 @@
 #include "cvariant.h"
 #include "session.h"
 
+#include <QHash>
 #include <QHostAddress>
 #include <QSemaphore>
 #include <QMap>
@@ -84,6 +85,9 @@ public:
     Session::Limits sessionLimits() const;
     int taskCount() const;
     int sessionCount() const;
+    // Replies that came for a post_sync request after its wait had ended:
+    // dropped on the loop thread, never handed to a receiver.
+    quint64 lateRepliesDropped() const { return lateReplies_.load(); }
     // True when someone receives this reactor's requests (and may answer).
     bool hasRequestReceiver() const { return isSignalConnected(QMetaMethod::fromSignal(&TcpReactor::sigRequest)); }
     // Called by a Session that is being destroyed.
@@ -123,11 +127,18 @@ protected:
 private:
     void runLoop(nettools::LoopStart* start);
     void dropOldestTasks();
+    // A post_sync wait that ended without its reply: the task leaves the
+    // table and its id is kept, so that the reply, if it still comes, is
+    // known as late. Callers hold no lock.
+    void markTimedOut(const QString& id);
+    bool takeTimedOut(const QString& id);
 
     std::atomic<bool> loopActive_{false};
     std::atomic<bool> stopRequested_{false};
     std::atomic<QThread*> loopThread_{nullptr};
     std::deque<std::pair<QString, quint64>> taskOrder_;  // insertion order, for the cap
+    QHash<QString, qint64> timedOut_;                    // under taskMutex_: id -> monotonic ms
+    std::atomic<quint64> lateReplies_{0};
     quint64 taskSeq_ = 0;
     mutable QMutex limitsMutex_;
     Session::Limits limits_;

@@ -74,13 +74,12 @@ HttpApiServer::HttpApiServer(XAN_NETMN* owner)
 
 HttpApiServer::~HttpApiServer()
 {
+    // Requests run the routes on the reactor's loop thread (mode 2), and the
+    // routes use this object's members: the loop ends before any of them go.
+    stopReactor();
     // The clock job posts its answer to this object: let it end first (an
     // answer still queued is dropped with the object).
     clockPool_->waitForDone();
-    {
-        QSharedPointer<XANC::TcpReactor> r;
-        r.swap(reactor_);
-    }
     pushes_.reset();
 }
 

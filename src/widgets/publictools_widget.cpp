@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <csignal>
 
 SplashFrame* g_splashframe = nullptr;
 
@@ -414,6 +415,15 @@ void SplashFrame::flushstep(int step, QString text)
         progressBar_->repaint();
     }
     show();
+    // Test seam: a SIGTERM at a chosen step of start-up ("VMM_TERM_AT_STEP",
+    // a progress value), as a service stop would send one.
+    static const int termAt =
+        qEnvironmentVariableIsSet("VMM_TERM_AT_STEP") ? qEnvironmentVariableIntValue("VMM_TERM_AT_STEP") : -1;
+    static bool termSent = false;
+    if (termAt >= 0 && !termSent && step >= termAt) {
+        termSent = true;
+        ::raise(SIGTERM);
+    }
     QCoreApplication::processEvents();
     if (step > 99 && progressDialog_) {
         progressDialog_->close();

@@ -21,6 +21,8 @@
 
 #include <memory>
 
+#include <csignal>
+
 #include <unistd.h>
 
 using namespace cyclerig;
@@ -357,6 +359,70 @@ private slots:
         QTRY_VERIFY2_WITH_TIMEOUT(copied(), qPrintable(log("second.log")), kStartMs);
         QCOMPARE(program_.state(), QProcess::Running);
         QVERIFY(held(board.outputs()));
+    }
+
+    // A service stop at several moments of start-up, and one after it: the
+    // process ends cleanly, at the latest where start-up ends, and says when
+    // the stop came and where it took effect; before detection it never
+    // starts (the board is never polled), and the outputs are left released
+    // as by a stop in the running program.
+    void sigtermDuringStartUpIsACleanStop_data()
+    {
+        QTest::addColumn<int>("step");   // the splash screen's progress value; -1: after start-up
+        QTest::addColumn<QString>("where");
+        QTest::newRow("before the logging exists") << 0 << "before the main window";
+        QTest::newRow("loading texts and pictures") << 60 << "before the main window";
+        QTest::newRow("cameras opened") << 80 << "before detection";
+        QTest::newRow("last step") << 100 << "at the end of start-up";
+        QTest::newRow("after start-up") << -1 << QString();
+    }
+    void sigtermDuringStartUpIsACleanStop()
+    {
+        QFETCH(int, step);
+        QFETCH(QString, where);
+        layOut();
+        if (QTest::currentTestFailed())
+            return;
+        BoardSimulator board;
+        QVERIFY(board.open());
+        board.setInputs(kDoorClosed);
+        board.start();
+        start(board, "term.log", step >= 0 ? QStringList{QStringLiteral("VMM_TERM_AT_STEP=%1").arg(step)} : QStringList{});
+        if (QTest::currentTestFailed())
+            return;
+        const auto killAtEnd = qScopeGuard([this] { kill(); });
+        const auto infoLog = [this] {
+            QFile info(QFileInfo(work_->filePath("cnt_net/workspace/log/vmm.INFO")).symLinkTarget());
+            return info.open(QIODevice::ReadOnly) ? QString::fromUtf8(info.readAll()) : QString();
+        };
+        if (step < 0) {
+            // Start-up has logged its last step, and the board thread has
+            // polled a thousand times since: the event loop runs.
+            QTRY_VERIFY2_WITH_TIMEOUT(infoLog().contains("start-up 100%"), qPrintable(log("term.log")), kStartMs);
+            const int polls = board.framesOf(2);
+            QTRY_VERIFY_WITH_TIMEOUT(board.framesOf(2) > polls + 1000, kStartMs);
+            ::kill(pid_t(program_.processId()), SIGTERM);
+        }
+        QVERIFY2(program_.waitForFinished(kStartMs), qPrintable(log("term.log")));
+        QCOMPARE(program_.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program_.exitCode(), 0);
+
+        const QString all = infoLog();
+        const QString noticed = "SIGTERM received during start-up: stopping once start-up ends";
+        if (step >= 0) {
+            QCOMPARE(all.count(noticed), 1);
+            QVERIFY2(all.contains("SIGTERM received during start-up: clean stop " + where), qPrintable(all.right(3000)));
+            QVERIFY(all.indexOf(noticed) < all.indexOf("clean stop " + where));
+            QVERIFY(!all.contains("SIGTERM received: clean stop"));
+        } else {
+            QVERIFY(!all.contains(noticed));
+            QVERIFY2(all.contains("SIGTERM received: clean stop"), qPrintable(all.right(3000)));
+        }
+        QVERIFY(!all.contains("***"));   // no crash report
+        if (where == "before the main window" || where == "before detection")
+            QCOMPARE(board.framesOf(2), 0);
+        QVERIFY(!outBit(board.outputs(), kEjectorOut) && !outBit(board.outputs(), kAlarmOut));
+        QVERIFY(!QFile::exists(work_->filePath("nglatch.dat")));
     }
 
     void latchedNgSurvivesSigkill_data()

@@ -615,8 +615,18 @@ private slots:
         QCOMPARE(c->reconnectAttempts, 2);   // one timer, not one per loss
     }
 
+    // A camera that accepts the reconnect and then hangs in it, or comes
+    // back and then ignores its settings: either holds a worker, not the GUI
+    // thread, and the camera shows as back only once its settings are out.
+    void reconnectHoldsAWorkerNotTheGuiThread_data()
+    {
+        QTest::addColumn<bool>("inSettings");
+        QTest::newRow("hangs in the reconnect") << false;
+        QTest::newRow("ignores its settings") << true;
+    }
     void reconnectHoldsAWorkerNotTheGuiThread()
     {
+        QFETCH(bool, inSettings);
         QSemaphore entered, release;
         auto v = recordingView();
         RecordingCamera* c = rec();
@@ -624,20 +634,37 @@ private slots:
             QSemaphore& s;
             ~Letgo() { s.release(); }
         } letgo{release};
-        c->duringReconnect = [&] { entered.release(), release.acquire(); };  // accepts, then hangs
+        const int settingsBefore = c->count("setting");
+        // A hang that ends by itself, so that a hold of the GUI thread fails the checks below, not the run.
+        const auto hang = [&] { entered.release(), release.tryAcquire(1, 30000); };
+        (inSettings ? c->duringSetting : c->duringReconnect) = hang;
         c->loseDevice();
         QTRY_VERIFY_WITH_TIMEOUT(entered.available() == 1, 20000);
-        QVERIFY(v->cameraBusy() && v->reconnecting());
-        // The GUI thread goes on, and makes no call on the camera the attempt holds.
-        const int calls = c->calls.size();
-        QVERIFY(!v->UpdateImage());
-        v->TimerFPS();
-        v->SetSharp();
-        QCOMPARE(c->calls.size(), calls);
+        // A probe on the GUI thread asks every 100 ms; its answers come while the camera hangs.
+        int probes = 0, callsWhileHeld = 0;
+        QTimer probe;
+        connect(&probe, &QTimer::timeout, [&] {
+            const int calls = c->calls.size();
+            v->UpdateImage();
+            v->TimerFPS();
+            v->SetSharp();
+            callsWhileHeld += c->calls.size() - calls;
+            ++probes;
+        });
+        probe.start(100);
+        QTRY_VERIFY_WITH_TIMEOUT(probes >= 3, 20000);
+        probe.stop();
+        QCOMPARE(entered.available(), 1);   // still held
+        QVERIFY(v->cameraBusy() && v->reconnecting() && !v->alive);
+        QCOMPARE(callsWhileHeld, 0);        // the view makes no call on the camera the worker holds
         release.release();
         QTRY_VERIFY_WITH_TIMEOUT(v->alive, 20000);
+        QVERIFY(!v->reconnecting());
+        QCOMPARE(c->count("setting"), settingsBefore + 1);
         QVERIFY(c->reconnectThread && c->reconnectThread != QThread::currentThread());
+        QVERIFY(c->settingThread && c->settingThread != QThread::currentThread());
         c->duringReconnect = nullptr;
+        c->duringSetting = nullptr;
     }
 
     void simulatedCameraLossAndReconnect()

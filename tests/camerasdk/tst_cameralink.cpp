@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <vector>
 
 class TstCameraLink : public QObject {
     Q_OBJECT
@@ -119,6 +120,8 @@ private slots:
         // The frame answered for this request, not the one of the request before.
         QCOMPARE(head.value("frame").toInt(), first + 2);
         QCOMPARE(int(netcamsim::SimNetCamera::frameNumberOf(image.data)), first + 2);
+        // The late one came first on the connection: counted and dropped.
+        QCOMPARE(pics.reactor()->lateRepliesDropped(), quint64(1));
 
         // The same on the control link: a late getparams never answers a setparams.
         TcpManager_Client ctl;
@@ -129,6 +132,71 @@ private slots:
         cam_->knobs().replyDelayMs = 0;
         const QMap<QString, QVariant> r = ctl.act_setparams({{"sharp", 4}});
         QCOMPARE(r.keys(), QStringList{"sharp"});
+        QCOMPARE(ctl.reactor()->lateRepliesDropped(), quint64(1));
+    }
+
+    // Links made and destroyed as the frame thread does, against cameras
+    // whose replies arrive just as the wait ends or while the camera closes
+    // the connection: a reply arriving while a link is destroyed never
+    // reaches it (under the sanitizers a call into a half-destroyed link
+    // ends the test).
+    void linksGoWhileRepliesAreInFlight_data()
+    {
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<int>("dropEvery");
+        QTest::addColumn<int>("asyncPulls");
+        QTest::newRow("answers just after the time-out") << 12 << 0 << 0;
+        QTest::newRow("closes while replies are in flight") << 0 << 3 << 2;
+    }
+    void linksGoWhileRepliesAreInFlight()
+    {
+        NETNS_GUARD();
+        QFETCH(int, delayMs);
+        QFETCH(int, dropEvery);
+        QFETCH(int, asyncPulls);
+        constexpr int kCameras = 3;
+        constexpr int kLinksEach = 120;
+        std::vector<std::unique_ptr<netcamsim::SimNetCamera>> cams;
+        for (int i = 0; i < kCameras; ++i) {
+            netcamsim::Options o;
+            o.address = QHostAddress(QStringLiteral("127.0.0.%1").arg(10 + i));
+            o.width = 32;
+            o.height = 24;
+            cams.push_back(std::make_unique<netcamsim::SimNetCamera>(o));
+            QVERIFY(cams.back()->start());
+            cams.back()->knobs().replyDelayMs = delayMs;
+            cams.back()->knobs().dropEvery = dropEvery;
+        }
+        std::atomic<int> made{0};
+        std::vector<std::unique_ptr<QThread>> threads;
+        for (int i = 0; i < kCameras; ++i) {
+            const QHostAddress address = QHostAddress(QStringLiteral("127.0.0.%1").arg(10 + i));
+            threads.emplace_back(QThread::create([&, address, i] {
+                for (int n = 0; n < kLinksEach; ++n) {
+                    auto link = std::make_unique<TcpManager_Client>();
+                    if (!link->startReactor(address, 10402))
+                        continue;
+                    ++made;
+                    for (int a = 0; a < asyncPulls; ++a)
+                        link->act_getPicture_async();
+                    // Waits around the camera's delay: some replies come in
+                    // time, some just after, some while the link goes.
+                    CTask_FormData reply;
+                    const int waitMs = delayMs > 0 ? delayMs - 3 + (n + i) % 7 : 1 + n % 3;
+                    link->act_getPicture_sync(reply, waitMs);
+                    link.reset();
+                }
+            }));
+            threads.back()->start();
+        }
+        for (auto& t : threads)
+            QVERIFY(t->wait(600000));
+        QVERIFY(made.load() > 0);
+        int requests = 0;
+        for (auto& c : cams)
+            requests += c->requestsSeen();
+        QVERIFY2(requests >= made.load() / 2, qPrintable(QStringLiteral("%1 requests for %2 links").arg(requests).arg(made.load())));
+        cams.clear();
     }
 
     void deciding_parts_data()

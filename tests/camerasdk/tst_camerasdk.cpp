@@ -196,6 +196,12 @@ private slots:
         QCOMPARE(cam_->lastCommandBody(), (QJsonObject{{"aiqWorkingMode", true}}));
         QCOMPARE(ZelCameraCommonCall(h, "whitebalance", nullptr, 3), 0);
         QCOMPARE(cam_->lastCommandBody(), (QJsonObject{{"whitebalance", 3}}));
+        // A camera that answers nothing: no answer, never a success.
+        cam_->stall(60000);
+        QCOMPARE(ZelCameraSetSharpness(h, 4), int(ZEL_NOT_CONNECTED));
+        QCOMPARE(ZelCameraSetHDR(h, 1), int(ZEL_NOT_CONNECTED));
+        QCOMPARE(ZelCameraCommonCall(h, "hmirror", nullptr, 1), int(ZEL_NOT_CONNECTED));
+        cam_->stall(0);
         cv::Mat image;
         QJsonObject head;
         QCOMPARE(ZelCameraGetImageBuffer(h, image, head, 1000), 0);

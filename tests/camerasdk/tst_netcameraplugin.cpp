@@ -254,6 +254,20 @@ private slots:
         QCOMPARE(restore.value("exposeTime").toInt(), 30);
         QCOMPARE(restore.value("isHMirror").toInt(), 1);
         QCOMPARE(cam->currentSetting(0).value("Gain").toInt(), 32);
+
+        // A camera that answers none of them is one line with the counts.
+        cam_->knobs().ignoreSettings = true;
+        static QStringList lines;
+        lines.clear();
+        const QtMessageHandler before = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+            if (m.contains("network camera"))
+                lines << m;
+        });
+        cam->setting(QJsonObject{{"exposetime", 40}, {"gain", 20}, {"contrast", 60}, {"sharp", 1}, {"gammma", 80},
+                                 {"WDR", true}, {"VMirror", false}, {"HMirror", true}, {"sysUsage", false}, {"speed", 12}});
+        qInstallMessageHandler(before);
+        QCOMPARE(lines, QStringList{"network camera NETCAM-0001: of 8 settings and commands sent, 8 not answered, 0 refused"});
+        cam_->knobs().ignoreSettings = false;
     }
 };
 

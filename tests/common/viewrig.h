@@ -690,6 +690,9 @@ public:
     {
         lastSetting = o;
         calls << QStringLiteral("setting");
+        settingThread = QThread::currentThread();
+        if (duringSetting)
+            duringSetting();
     }
     void setExposeTime(int v) override { calls << QStringLiteral("setExposeTime %1").arg(v); }
     void setAdjustPlus(int v) override { calls << QStringLiteral("setAdjustPlus %1").arg(v); }
@@ -763,6 +766,8 @@ public:
     int reconnectAttempts = 0;
     QThread* reconnectThread = nullptr;      // where the last attempt ran
     std::function<void()> duringReconnect;   // runs inside each attempt
+    QThread* settingThread = nullptr;        // where the last setting() ran
+    std::function<void()> duringSetting;     // runs inside each setting()
     bool deviceLost = false;
     uchar fill = 0x5A;               // value of every delivered byte
     QJsonObject defaults;            // restoreDefault() replaces the object with it

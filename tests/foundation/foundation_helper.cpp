@@ -49,7 +49,8 @@ int logCase(const QString& mode, const QString& folder)
         return 0;
     }
     if (mode == QLatin1String("term")) {
-        // A stop request while the event loop runs.
+        // A stop request while the event loop runs, start-up over.
+        LogManager::startupEnded();
         QTimer::singleShot(0, [] { std::raise(SIGTERM); });
         const int rc = QCoreApplication::exec();
         qInfo("after-loop");

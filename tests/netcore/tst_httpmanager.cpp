@@ -3,6 +3,7 @@
 #include "httpmanager.h"
 #include "support_net.h"
 
+#include <QSemaphore>
 #include <QTest>
 #include <QThread>
 
@@ -39,6 +40,8 @@ private slots:
     void replyGoesToTheRouteOfItsRequest();
     void modeTwoRunsOnTheLoopThread();
     void modeThreeUsesTwoWorkers();
+    void stopReactorWaitsForARunningRoute_data();
+    void stopReactorWaitsForARunningRoute();
     void clientRestartMakesANewConnection();
     void unknownTypeMakesNoReactor();
 };
@@ -171,6 +174,43 @@ void TstHttpManager::modeThreeUsesTwoWorkers()
     auto again = rawClient(server.port());
     again->write("POST /work HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
     QVERIFY(readUntil(*again, nettest::haveWholeMessage).startsWith("HTTP/1.1 200 OK"));
+}
+
+// The hand-over a derived service makes first in its destructor: when it
+// returns, no route runs any more.
+void TstHttpManager::stopReactorWaitsForARunningRoute_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("routes on the loop thread") << 2;
+    QTest::newRow("routes on the workers") << 3;
+}
+
+void TstHttpManager::stopReactorWaitsForARunningRoute()
+{
+    QFETCH(int, mode);
+    Service server(XANT_SERVER);
+    QSemaphore entered, proceed;
+    std::atomic<int> started{0}, finished{0};
+    server.route("/hold", [&](CTask_FormData) {
+        ++started;
+        entered.release();
+        proceed.acquire();
+        ++finished;
+    });
+    QVERIFY(server.startReactor(QHostAddress::LocalHost, 0, mode));
+    auto peer = rawClient(server.port());
+    peer->write(QByteArray("POST /hold HTTP/1.1\r\nContent-Length: 0\r\n\r\n").repeated(3));
+    peer->flush();
+    QVERIFY(entered.tryAcquire(1, 20000));
+    std::atomic<int> finishedAtReturn{-1};
+    std::unique_ptr<QThread> stopper(QThread::create([&] {
+        server.stopReactor();
+        finishedAtReturn = finished.load();
+    }));
+    stopper->start();
+    proceed.release(3);
+    QVERIFY(stopper->wait(60000));
+    QCOMPARE(finishedAtReturn.load(), started.load());   // the running route had ended
 }
 
 void TstHttpManager::clientRestartMakesANewConnection()

@@ -156,6 +156,9 @@ void SimNetCamera::reply(SimServer* server, const CTask_FormData& request, CTask
 void SimNetCamera::onControl(SimServer* server, const CTask_FormData& request)
 {
     ++requests_;
+    if (knobs_.ignoreSettings.load() && (request.url == QLatin1String("/smon2/camera/setparams") ||
+                                         request.url == QLatin1String("/smon2/camera/commands")))
+        return;
     CTask_FormData answer;
     QJsonObject result;
     const QJsonObject body = request.json;

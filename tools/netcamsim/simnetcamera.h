@@ -8,8 +8,9 @@
 // The picture is a still moulded part (a short shot when the defect knob is
 // set). Knobs for the tests and the demo: a reply delay, a dropped connection every
 // n-th picture, an empty reply every n-th picture, a bad descriptor every
-// n-th picture, garbage instead of a picture every n-th picture, and a stall
-// (requests stay unanswered) for a while.
+// n-th picture, garbage instead of a picture every n-th picture, a stall
+// (requests stay unanswered) for a while, and settings and commands left
+// unanswered.
 #pragma once
 
 #include "session.h"
@@ -49,6 +50,7 @@ struct Knobs {
     std::atomic<int> garbageEvery{0};
     std::atomic<qint64> stallUntilMs{0}; // monotonic ms; requests before it are not answered
     std::atomic<bool> defect{false};     // the part shows a short shot
+    std::atomic<bool> ignoreSettings{false};  // setparams and commands stay unanswered
 };
 
 class SimServer;
