@@ -8,6 +8,7 @@
 // rectangles only; a repaint costs one pass over those, not over the frame.
 #include "cammerwidget.h"
 #include "editsession.h"
+#include "productioncounters.h"
 
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
@@ -501,7 +502,10 @@ void CammerWidget::PaintHeader(QPainter& p, int step, int detectState, const QSt
         // it is shown as open, so that the counter agrees with the verdict.
         const int open = gpState ? gpState->cycle().openNgCycles(c) : 0;
         p.drawText(QPoint(750, 40),
-                   lanStr(316).arg(CycleStatus::ngCycleText(gFailCycleNum[c], open)).arg(gAllCycleNum[c]).arg(fps));
+                   lanStr(316)
+                       .arg(CycleStatus::ngCycleText(ProductionCounters::get().values().failCycle[c], open))
+                       .arg(ProductionCounters::get().values().allCycle[c])
+                       .arg(fps));
     }
     p.restore();
 }

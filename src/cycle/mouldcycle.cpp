@@ -114,18 +114,19 @@
 //           every undecided interlock held, the NG latched and the ROI page
 //           open on it; an unreadable file is taken as an NG of the first
 //           active step on every camera.
-// Counters  Only automatic decisions count: per judged step and camera
-//           gAllNum[c]++, on NG gFailNum[c]++; any NG gSyncNGNum++. A camera
-//           that took a template is not counted for that step. When a cycle
-//           closes that took no template, gAllCycleNum[c]++ for every camera,
-//           gFailCycleNum[c]++ for a camera that failed any step of it,
-//           gSyncNGCycleNum++ when any did. count.ini is written after every
-//           decision, replacing the old file only once the new one is whole
-//           on disk.
+// Counters  Only automatic decisions count (`ProductionCounters`): per
+//           judged step and camera a part, an NG part on NG; any NG one NG
+//           decision. A camera that took a template is not counted for that
+//           step. When a cycle closes that took no template, a cycle for every
+//           camera, an NG cycle for a camera that failed any step of it, and
+//           one NG cycle over all cameras when any did. count.ini is written
+//           after every decision, replacing the old file only once the new
+//           one is whole on disk.
 #include "mouldcycle.h"
 
 #include "inplacerecord.h"
 #include "lanstr.h"
+#include "productioncounters.h"
 #include "word.h"
 
 #include <QDateTime>
@@ -835,27 +836,24 @@ void MouldCycle::count(const Decision& d)
         for (int c = 0; c < numCamera; ++c) {
             if (!judge_.present(c) || stepTrained[c])
                 continue;
-            gAllNum[c]++;
-            if (!judge_.verdictOk(c)) {
-                gFailNum[c]++;
+            const bool ng = !judge_.verdictOk(c);
+            ProductionCounters::get().countPart(c, ng);
+            if (ng) {
                 status_.cycleFailed[c] = true;
                 anyNg = true;
             }
         }
         if (anyNg)
-            gSyncNGNum++;
+            ProductionCounters::get().countNgDecision();
     }
     if (d.closes && !status_.cycleTrained) {
         bool anyCycleNg = false;
         for (int c = 0; c < numCamera; ++c) {
-            gAllCycleNum[c]++;
-            if (status_.cycleFailed[c]) {
-                gFailCycleNum[c]++;
-                anyCycleNg = true;
-            }
+            ProductionCounters::get().countCycle(c, status_.cycleFailed[c]);
+            anyCycleNg = anyCycleNg || status_.cycleFailed[c];
         }
         if (anyCycleNg)
-            gSyncNGCycleNum++;
+            ProductionCounters::get().countNgCycle();
     }
     record_.countersChanged();
 }

@@ -1,6 +1,8 @@
 #include "databases.h"
 #include "atomicfile.h"
 
+#include "productioncounters.h"
+
 #include "globals.h"
 #include "lanstr.h"
 #include "machineoutputs.h"
@@ -72,21 +74,9 @@ void Databases::CountWrite()
 {
     if (this == &none())
         return;
-    // The file QSettings reads back (lists as "1, 2, 3"), written aside and
-    // renamed once whole on disk: a full disk or a kill during the write
-    // leaves the previous counters, never an empty file.
-    auto list = [](const int* v) {
-        QStringList l;
-        for (int i = 0; i < kMaxCamera; ++i)
-            l << QString::number(v[i]);
-        return l.join(QStringLiteral(", "));
-    };
-    const QString text = QStringLiteral("[General]\ngSyncNGNum=%1\ngSyncNGcycleNum=%2\nlist_allcyclenum=%3\n"
-                                        "list_allnum=%4\nlist_failcyclenum=%5\nlist_failnum=%6\n")
-                             .arg(gSyncNGNum)
-                             .arg(gSyncNGCycleNum)
-                             .arg(list(gAllCycleNum), list(gAllNum), list(gFailCycleNum), list(gFailNum));
-    if (!writeFileAtomically(QStringLiteral("./count.ini"), text.toUtf8()))
+    // Written aside and renamed once whole on disk: a full disk or a kill
+    // during the write leaves the previous counters, never an empty file.
+    if (!writeFileAtomically(QStringLiteral("./count.ini"), ProductionCounters::get().iniText()))
         qWarning("count.ini keeps the previous counters");
 }
 

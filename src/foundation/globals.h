@@ -51,12 +51,6 @@ extern int gDNum;
 // What the camera views and the ROI page show (PictureSource; the ROI page's
 // source choice is the same number).
 extern int gSource;
-extern int gAllNum[kMaxCamera];
-extern int gFailNum[kMaxCamera];
-extern int gAllCycleNum[kMaxCamera];
-extern int gFailCycleNum[kMaxCamera];
-extern int gSyncNGNum;
-extern int gSyncNGCycleNum;
 // Fault pictures (32-bit RGB, slot = OK? 1 : 0 + 2 x (camera x 8 + step)),
 // under pMutexSaveFail: made (new[]) by the view at the step's first picture,
 // an OK picture freed by the picture writer once written; null when none.

@@ -2,6 +2,9 @@
 
 #include "globals.h"
 #include "lanstr.h"
+#include "productioncounters.h"
+
+#include <algorithm>
 #include "publictools_widget.h"
 #include "rivurevezi.h"
 #include "wizardpara.h"
@@ -138,11 +141,10 @@ QString IOStatusWidget::countLine() const
 {
     // The same cycle counters the camera headers show, so that the numbers
     // on one screen agree: every camera sees every cycle.
-    int all = 0;
-    for (int c = 0; c < kMaxCamera; ++c)
-        all = qMax(all, gAllCycleNum[c]);
+    const CounterValues& counters = ProductionCounters::get().values();
+    const int all = *std::max_element(counters.allCycle.begin(), counters.allCycle.end());
     const int open = gpWin ? gpWin->cycle().openNgCycles() : 0;
-    return lanStr(685).arg(all).arg(CycleStatus::ngCycleText(gSyncNGCycleNum, open));
+    return lanStr(685).arg(all).arg(CycleStatus::ngCycleText(counters.syncNgCycle, open));
 }
 
 void IOStatusWidget::paintEvent(QPaintEvent*)

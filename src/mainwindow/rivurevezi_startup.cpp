@@ -2,6 +2,7 @@
 // their views, the I/O board, the screen, the timers and the picture writer.
 #include "rivurevezi.h"
 
+#include "productioncounters.h"
 #include "screenlight.h"
 #include "cameraviews.h"
 #include "cameramanager.h"
@@ -67,23 +68,7 @@ void restoreAndReboot(const QString& templ, const QString& target)
 void RiVuRevezi::LoadCount()
 {
     QSettings ini(QStringLiteral("./count.ini"), QSettings::IniFormat);
-    const QStringList all = ini.value(QStringLiteral("list_allnum")).toStringList();
-    const QStringList fail = ini.value(QStringLiteral("list_failnum")).toStringList();
-    const QStringList allCycle = ini.value(QStringLiteral("list_allcyclenum")).toStringList();
-    const QStringList failCycle = ini.value(QStringLiteral("list_failcyclenum")).toStringList();
-    auto at = [](const QStringList& l, int i) {
-        bool ok = false;
-        const int v = i < l.size() ? l[i].toInt(&ok) : 0;
-        return ok && v >= 0 ? v : 0;
-    };
-    for (int i = 0; i < kMaxCamera; ++i) {
-        gAllNum[i] = at(all, i);
-        gFailNum[i] = at(fail, i);
-        gAllCycleNum[i] = at(allCycle, i);
-        gFailCycleNum[i] = at(failCycle, i);
-    }
-    gSyncNGNum = qMax(0, ini.value(QStringLiteral("gSyncNGNum")).toInt());
-    gSyncNGCycleNum = qMax(0, ini.value(QStringLiteral("gSyncNGcycleNum")).toInt());
+    ProductionCounters::get().load(ini);
 }
 
 bool RiVuRevezi::StartUp()

@@ -1,6 +1,7 @@
 #include "apianswers.h"
 
 #include "databases.h"
+#include "productioncounters.h"
 #include "apisnapshot.h"
 
 #include "winstate.h"
@@ -99,14 +100,7 @@ bool clockValue(const QJsonObject& request, QDateTime* when)
 
 void clearAllCounters()
 {
-    for (int i = 0; i < kMaxCamera; ++i) {
-        gFailNum[i] = 0;
-        gAllNum[i] = 0;
-        gAllCycleNum[i] = 0;
-        gFailCycleNum[i] = 0;
-    }
-    gSyncNGNum = 0;
-    gSyncNGCycleNum = 0;
+    ProductionCounters::get().resetFromApi();
     Databases::get().CountWrite();
     Databases::get().InsertRecord(QStringLiteral("API: 清除计数"), QStringLiteral("API"));
 }

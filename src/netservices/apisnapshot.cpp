@@ -2,6 +2,8 @@
 
 #include "statewords.h"
 
+#include "productioncounters.h"
+
 #include <QAbstractEventDispatcher>
 #include <QMutex>
 #include <QThread>
@@ -25,13 +27,12 @@ ApiSnapshot ApiSnapshot::capture(XAN_NETMN* manager)
     s.deviceSn = gDeviceID;
     s.runWord = runStatusWord();
     s.detectWord = detectStatusWord();
-    for (int i = 0; i < kMaxCamera; ++i) {
-        s.all[i] = gAllNum[i];
-        s.fail[i] = gFailNum[i];
-        s.allCycle[i] = gAllCycleNum[i];
-    }
-    s.syncNg = gSyncNGNum;
-    s.syncNgCycle = gSyncNGCycleNum;
+    const CounterValues& counters = ProductionCounters::get().values();
+    s.all = counters.all;
+    s.fail = counters.fail;
+    s.allCycle = counters.allCycle;
+    s.syncNg = counters.syncNg;
+    s.syncNgCycle = counters.syncNgCycle;
     if (manager) {
         s.deviceName = manager->deviceName;
         // The version first: a change that lands between the two reads is

@@ -1,6 +1,7 @@
 #include "modbusserver.h"
 
 #include "databases.h"
+#include "productioncounters.h"
 #include "apisnapshot.h"
 #include "publictools.h"
 #include "winstate.h"
@@ -461,10 +462,7 @@ ModbusServer::Registers ModbusServer::registersOf(const ApiSnapshot& state)
 
 void ModbusServer::clearCounters()
 {
-    for (int i = 0; i < kMaxCamera; ++i) {
-        gFailNum[i] = 0;
-        gAllNum[i] = 0;
-    }
+    ProductionCounters::get().resetFromModbus();
     Databases::get().CountWrite();
 }
 

@@ -1,6 +1,7 @@
 #include "wizardparawidget.h"
 
 #include "databases.h"
+#include "productioncounters.h"
 #include "cameraviews.h"
 #include "cameramanager.h"
 #include "cammerrecongnize.h"
@@ -566,9 +567,7 @@ void WizardParaWidget::SlotResetCount()
 {
     if (!OperatorDialogs::get().choose(lanStr(616)))
         return;
-    for (int c = 0; c < kMaxCamera; ++c)
-        gAllNum[c] = gFailNum[c] = gAllCycleNum[c] = gFailCycleNum[c] = 0;
-    gSyncNGNum = gSyncNGCycleNum = 0;
+    ProductionCounters::get().resetFromSettings();
     Databases::get().CountWrite();
     Databases::get().InsertRecord(lanStr(255));
     Notice::post(this, lanStr(255));

@@ -6,6 +6,7 @@
 // Output word bits: 1 clamp held, 2 ejector held, 4 alarm, 8 the second
 // interlock of mode 3.
 #include "mouldcycle.h"
+#include "productioncounters.h"
 
 #include "inplacerecord.h"
 #include "testworkdir.h"
@@ -18,6 +19,8 @@
 
 #include <chrono>
 #include <memory>
+
+static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 namespace {
 
@@ -393,8 +396,7 @@ private slots:
         TestWorkDir dir;
         numCamera = cameras;
         gFromTrain = false;
-        for (int c = 0; c < kMaxCamera; ++c)
-            gAllNum[c] = gFailNum[c] = gAllCycleNum[c] = gFailCycleNum[c] = 0;
+        ProductionCounters::get().restore(CounterValues{});
 
         Rig rig;
         const int steps = mode == 0 ? 2 : mode == 3 ? 3 : 4;
@@ -431,7 +433,7 @@ private slots:
                          qPrintable(QStringLiteral("after event %1 (%2): word %3, wanted %4")
                                         .arg(at).arg(parts[0]).arg(rig.board.sent).arg(parts[1])));
         }
-        QCOMPARE(QStringLiteral("%1 %2 %3 %4").arg(gAllNum[0]).arg(gFailNum[0]).arg(gAllCycleNum[0]).arg(gFailCycleNum[0]),
+        QCOMPARE(QStringLiteral("%1 %2 %3 %4").arg(counted().all[0]).arg(counted().fail[0]).arg(counted().allCycle[0]).arg(counted().failCycle[0]),
                  counts);
         QCOMPARE(QStringLiteral("%1 %2").arg(rig.status->alarmCode[0]).arg(rig.status->alarmCode[1]), codes);
         QCOMPARE(rig.status->detectState, detectState);

@@ -1,4 +1,5 @@
 #include "databases.h"
+#include "productioncounters.h"
 #include "globals.h"
 #include "machineoutputs.h"
 #include "platform.h"
@@ -65,8 +66,12 @@ private slots:
             QCOMPARE(Databases::install(&own), nullptr);
         QCOMPARE(&Databases::get() == &own, installed);
 
-        const int oldAll = gAllNum[2];
-        gAllNum[2] = 17;
+        const CounterValues old = ProductionCounters::get().values();
+        CounterValues probe = old;
+        probe.all[2] = 17;
+        probe.syncNg = 5;
+        probe.syncNgCycle = 3;
+        ProductionCounters::get().restore(probe);
         Databases::get().InsertRecord(QStringLiteral("probe"), QStringLiteral("API"));
         Databases::get().CountWrite();
         const bool openBefore = store.db().isOpen();
@@ -84,8 +89,8 @@ private slots:
             QCOMPARE(ini.value(QStringLiteral("list_allnum")).toStringList().value(2), QStringLiteral("17"));
             for (const char* key : {"list_allnum", "list_failnum", "list_allcyclenum", "list_failcyclenum"})
                 QCOMPARE(ini.value(QLatin1String(key)).toStringList().size(), kMaxCamera);
-            QCOMPARE(ini.value(QStringLiteral("gSyncNGNum")).toInt(), gSyncNGNum);
-            QCOMPARE(ini.value(QStringLiteral("gSyncNGcycleNum")).toInt(), gSyncNGCycleNum);
+            QCOMPARE(ini.value(QStringLiteral("gSyncNGNum")).toInt(), 5);
+            QCOMPARE(ini.value(QStringLiteral("gSyncNGcycleNum")).toInt(), 3);
             // Nothing left beside it.
             QCOMPARE(QDir().entryList({QStringLiteral("count.ini*")}, QDir::Files), QStringList{"count.ini"});
         }
@@ -95,7 +100,7 @@ private slots:
         store.db().open();
         QCOMPARE(remarks(store.db()), installed ? QStringList{QStringLiteral("probe")} : QStringList{});
 
-        gAllNum[2] = oldAll;
+        ProductionCounters::get().restore(old);
         QCOMPARE(Databases::install(nullptr), installed ? &own : nullptr);
         MachineOutputs::install(oldOutputs);
         platform::setSleeper(nullptr);

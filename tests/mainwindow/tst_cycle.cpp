@@ -3,6 +3,7 @@
 // outputs on the wire, the pictures, the counters and the operation record,
 // and what the simulated local agent (started by the agent link) receives.
 #include "cameramanager.h"
+#include "productioncounters.h"
 #include "databases.h"
 #include "cameraviews.h"
 #include "cammerwidget.h"
@@ -29,6 +30,8 @@
 #include <QtTest>
 
 #include <cstring>
+
+static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 namespace {
 // How long a whole cycle may take: generous, since sanitised builds on a
@@ -114,7 +117,7 @@ private slots:
         gpControlIO->InitIOThread();
         nm->initStart();
         QTRY_COMPARE_WITH_TIMEOUT(nm->isAllowSnd_2_VW(), 1, 15000);
-        const int base = gAllCycleNum[0];
+        const int base = counted().allCycle[0];
 
         // The door is read from its own input, and from no other.
         QTRY_VERIFY_WITH_TIMEOUT(!gisSafeDoorOpen, 5000);
@@ -128,15 +131,15 @@ private slots:
         pulseMouldOpen();
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer12/template0.bmp") && !win->cycle().cycleOpen, kCycleWait);
         QVERIFY(QFile::exists("cammer11/template0.bmp"));
-        QCOMPARE(gAllCycleNum[0], base);
+        QCOMPARE(counted().allCycle[0], base);
         QTRY_VERIFY(agentMessage(log, "synctemplist") >= 0);
 
         // A good part: both interlocks released, no alarm, OK pictures.
         pulseMouldOpen();
-        QTRY_VERIFY_WITH_TIMEOUT(gAllCycleNum[0] == base + 1 || win->cycle().detectState == 2, kCycleWait);
-        QVERIFY2(win->cycle().detectState != 2, qPrintable(QString("good part judged NG: fail %1").arg(gFailNum[0])));
+        QTRY_VERIFY_WITH_TIMEOUT(counted().allCycle[0] == base + 1 || win->cycle().detectState == 2, kCycleWait);
+        QVERIFY2(win->cycle().detectState != 2, qPrintable(QString("good part judged NG: fail %1").arg(counted().fail[0])));
         QCOMPARE(win->cycle().detectState, 1);
-        QCOMPARE(gFailCycleNum[0], 0);
+        QCOMPARE(counted().failCycle[0], 0);
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 0), wire(0, 0), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 1), wire(0, 1), 5000);
         QCOMPARE(outBit(sim.outputs(), 2), wire(0, 2));
@@ -152,10 +155,10 @@ private slots:
         // A stuck part: the product step fails, the ejector stays forbidden,
         // the alarm rises, and the cycle waits for the operator.
         QVERIFY(cameraCommand("* defect shortshot"));
-        const int failBefore = gFailNum[0];
+        const int failBefore = counted().fail[0];
         pulseMouldOpen();
         QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, kCycleWait);
-        QCOMPARE(gFailNum[0], failBefore + 1);
+        QCOMPARE(counted().fail[0], failBefore + 1);
         QCOMPARE(win->cycle().detectStep, 0);
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 1), wire(1, 1), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 2), wire(1, 2), 5000);
@@ -171,10 +174,10 @@ private slots:
             QVERIFY(gpFailImage[0]);
         }
         // Further mould openings are ignored while the NG is latched.
-        const int allBefore = gAllNum[0];
+        const int allBefore = counted().all[0];
         pulseMouldOpen();
         QTest::qWait(500);
-        QCOMPARE(gAllNum[0], allBefore);
+        QCOMPARE(counted().all[0], allBefore);
 
         // A restart (as after a crash) with the NG latched: the new program
         // holds the ejector and the alarm on the wire and opens the ROI page.
@@ -197,21 +200,21 @@ private slots:
         // cavity step owed since the same mould opening is judged at once,
         // and only then does the cycle close and the clamp open.
         QVERIFY(cameraCommand("* defect none"));
-        const int judgedBefore = gAllNum[0];
-        const int cyclesBefore = gAllCycleNum[0];
+        const int judgedBefore = counted().all[0];
+        const int cyclesBefore = counted().allCycle[0];
         win->drawROIWidget->SlotReCheck();
         QTRY_VERIFY_WITH_TIMEOUT(!win->cycle().cycleOpen, kCycleWait);
         QCOMPARE(win->cycle().detectState, 1);
-        QCOMPARE(gAllNum[0], judgedBefore + 1);          // the cavity; the manual decision is not counted
-        QCOMPARE(gAllCycleNum[0], cyclesBefore + 1);
-        QCOMPARE(gFailCycleNum[0], 1);
+        QCOMPARE(counted().all[0], judgedBefore + 1);          // the cavity; the manual decision is not counted
+        QCOMPARE(counted().allCycle[0], cyclesBefore + 1);
+        QCOMPARE(counted().failCycle[0], 1);
         QVERIFY(!MouldCycle::LatchOnDisk());
         for (int out = 0; out <= 2; ++out)
             QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), out), wire(0, out), 5000);
 
         // A camera lost during the countdown and not back at its end: the
         // step is not judged on the last picture but held as NG.
-        const int lostNg = gFailNum[0];
+        const int lostNg = counted().fail[0];
         gpWPara->words[40] = 15;   // 1.5 s for the product step, 2.5 s for the cavity
         gpWPara->words[41] = 25;
         QVERIFY(cameraCommand("* fault reconnectfail 4"));
@@ -219,14 +222,14 @@ private slots:
         QVERIFY(cameraCommand("* fault loss 1"));
         QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, kCycleWait);
         QCOMPARE(win->cycle().alarmCode[0], RiVuRevezi::kCodeCameraLost);
-        QCOMPARE(gFailNum[0], lostNg + 1);
+        QCOMPARE(counted().fail[0], lostNg + 1);
         for (int out = 0; out <= 2; ++out)
             QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), out), wire(1, out), 5000);
         // Missing across mould openings: nothing is judged, everything held.
-        const int judgedWhileMissing = gAllNum[0];
+        const int judgedWhileMissing = counted().all[0];
         pulseMouldOpen();
         pulseMouldOpen();
-        QCOMPARE(gAllNum[0], judgedWhileMissing);
+        QCOMPARE(counted().all[0], judgedWhileMissing);
         for (int out = 0; out <= 2; ++out)
             QCOMPARE(outBit(sim.outputs(), out), wire(1, out));
         // Back again: a re-detection passes and closes the cycle, which ends the hold.
@@ -257,13 +260,11 @@ private slots:
         QVERIFY(!rows.value("record").toArray().isEmpty());
 
         // The counters survive a restart.
-        const int all = gAllNum[0], fail = gFailNum[0], cycles = gAllCycleNum[0], ng = gSyncNGNum;
-        gAllNum[0] = gFailNum[0] = gAllCycleNum[0] = gSyncNGNum = 0;
+        const CounterValues before = counted();
+        QVERIFY(before.all[0] > 0);
+        ProductionCounters::get().restore(CounterValues{});
         win->LoadCount();
-        QCOMPARE(gAllNum[0], all);
-        QCOMPARE(gFailNum[0], fail);
-        QCOMPARE(gAllCycleNum[0], cycles);
-        QCOMPARE(gSyncNGNum, ng);
+        QVERIFY(counted() == before);
 
         // Stopping detection clears the alarm.
         win->StopDetect();
@@ -310,19 +311,19 @@ private slots:
         win->StartDetect();
         QVERIFY(!win->cycle().cycleOpen);
         gpWPara->words[40] = gpWPara->words[41] = 30;   // three seconds: the second opening comes well inside
-        const int heldJudged = gAllNum[0];
-        const int heldFailed = gFailNum[0];
+        const int heldJudged = counted().all[0];
+        const int heldFailed = counted().fail[0];
         pulseMouldOpen();
         QTRY_VERIFY_WITH_TIMEOUT(win->mould->countdownActive[0] && win->mould->countdownActive[1], kCycleWait);
         const size_t from = sim.history().size();
         pulseMouldOpen();
         QTRY_VERIFY_WITH_TIMEOUT(win->mould->edgeHeld[0] && win->mould->edgeHeld[1], kCycleWait);
         // The first opening's part was good; the second one's is not.
-        QTRY_VERIFY_WITH_TIMEOUT(gAllNum[0] >= heldJudged + 2, kCycleWait);
-        QCOMPARE(gFailNum[0], heldFailed);
+        QTRY_VERIFY_WITH_TIMEOUT(counted().all[0] >= heldJudged + 2, kCycleWait);
+        QCOMPARE(counted().fail[0], heldFailed);
         QVERIFY(cameraCommand("* defect shortshot"));
         QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, kCycleWait);
-        QCOMPARE(gFailNum[0], heldFailed + 1);   // whichever step's timer fired first; the other is owed
+        QCOMPARE(counted().fail[0], heldFailed + 1);   // whichever step's timer fired first; the other is owed
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 2), wire(1, 2), 5000);
         const auto history = sim.history();
         int frames = 0;

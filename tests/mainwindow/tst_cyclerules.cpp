@@ -2,6 +2,7 @@
 // views without a camera whose verdicts are set by hand; the logout timer;
 // and an input edge on the board waking the cycle at once.
 #include "boardsim.h"
+#include "productioncounters.h"
 #include "cameraviews.h"
 #include "cammerwidget.h"
 #include "controlport.h"
@@ -21,6 +22,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QtTest>
+
+static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 class TestCycleRules : public QObject {
     Q_OBJECT
@@ -67,9 +70,9 @@ private slots:
         QTest::addColumn<bool>("manual");
         QTest::addColumn<bool>("trained");       // camera 0 took a template at this step
         QTest::addColumn<int>("outputs");        // logical output word afterwards
-        QTest::addColumn<int>("allDelta");       // gAllNum[0]
-        QTest::addColumn<int>("failDelta");      // gFailNum[1]
-        QTest::addColumn<int>("cycleDelta");     // gAllCycleNum[0]
+        QTest::addColumn<int>("allDelta");       // counted().all[0]
+        QTest::addColumn<int>("failDelta");      // counted().fail[1]
+        QTest::addColumn<int>("cycleDelta");     // counted().allCycle[0]
         QTest::addColumn<bool>("latched");       // NG latched and kept on disk
         //                          mode steps before step failed manual trained  outputs   all fail cyc latched
         QTest::newRow("standard product OK") << 0 << 2 << 0 << 0 << 0 << false << false << 0b001 << 1 << 0 << 0 << false;
@@ -124,7 +127,7 @@ private slots:
         }
         win->cycleStatus().cycleTrained = trained;
         win->cycleStatus().detectStep = step;
-        const int all0 = gAllNum[0], fail1 = gFailNum[1], cycles0 = gAllCycleNum[0];
+        const int all0 = counted().all[0], fail1 = counted().fail[1], cycles0 = counted().allCycle[0];
         // An NG is on disk before any output announces it.
         int outAtLatch = -1;
         bool onDiskAtLatch = false;
@@ -144,9 +147,9 @@ private slots:
         QCOMPARE(gpControlIO->wantedOut() & 0x3ff, outputs);
         QCOMPARE(win->cycle().detectState, latched ? 2 : 1);
         QCOMPARE(MouldCycle::LatchOnDisk(), latched);
-        QCOMPARE(gAllNum[0] - all0, allDelta);
-        QCOMPARE(gFailNum[1] - fail1, failDelta);
-        QCOMPARE(gAllCycleNum[0] - cycles0, cycleDelta);
+        QCOMPARE(counted().all[0] - all0, allDelta);
+        QCOMPARE(counted().fail[1] - fail1, failDelta);
+        QCOMPARE(counted().allCycle[0] - cycles0, cycleDelta);
         QCOMPARE(win->cycle().cycleOpen, latched || step != steps - 1);
         QCoreApplication::processEvents();   // an owed step is judged now, within this folder
     }

@@ -2,6 +2,7 @@
 // simulator on a pseudo-terminal, the replay camera plug-in, the main
 // window's start-up and the engine.
 #include "cameramanager.h"
+#include "productioncounters.h"
 #include "cameraviews.h"
 #include "cammerwidget.h"
 #include "controlport.h"
@@ -14,6 +15,8 @@
 #include "scriptedoutputs.h"
 
 #include <QtTest>
+
+static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 namespace {
 // Generous: sanitised builds on a loaded machine judge many times slower.
@@ -84,12 +87,12 @@ private slots:
         QVERIFY(decided.isEmpty());
 
         gpWPara->words[144] = 1;
-        const int judged = gAllNum[0];
+        const int judged = counted().all[0];
         cycleDoor();
         QTRY_COMPARE_WITH_TIMEOUT(decided.size(), 1, kCycleWait);
         QCOMPARE(decided[0], qMakePair(1, 1));
         QCOMPARE(win->cycle().safeDoorDetect, 0);
-        QCOMPARE(gAllNum[0], judged + 1);
+        QCOMPARE(counted().all[0], judged + 1);
         QCOMPARE(win->cycle().detectState, 1);
         QVERIFY(!win->cycle().cycleOpen);
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 0), wire(0, 0), 5000);

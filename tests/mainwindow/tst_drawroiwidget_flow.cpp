@@ -3,6 +3,7 @@
 // from the template capture through the regions drawn and saved to the next
 // judged cycle.
 #include "cammerwidget.h"
+#include "productioncounters.h"
 #include "colorbutton.h"
 #include "controlport.h"
 #include "drawroiwidget.h"
@@ -20,6 +21,8 @@
 #include <QtTest>
 
 #include <opencv2/imgproc.hpp>
+
+static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 using namespace pagetest;
 
@@ -72,7 +75,7 @@ private slots:
     {
         RoiEnv env;
         standardRegions(env, 0);
-        const int judged = gAllNum[0];
+        const int judged = counted().all[0];
         failProduct(env);
         QCOMPARE(env.win->cycle().detectState, 2);
         QVERIFY(env.win->cycle().ngPresent);
@@ -83,7 +86,7 @@ private slots:
         QCOMPARE(gSource, 1);
         QVERIFY(env.page->reCheckButton->isVisibleTo(env.page));
         QVERIFY(!env.win->indexButton->shown());
-        QCOMPARE(gAllNum[0], judged + 1);
+        QCOMPARE(counted().all[0], judged + 1);
         // The cycle waits: further triggers are not taken while the NG is latched.
         env.runStep(1);
         QCOMPARE(env.win->cycle().runStep, 0);
@@ -96,9 +99,9 @@ private slots:
     {
         RoiEnv env;
         standardRegions(env, 0);
-        const int failedBefore = gFailNum[0];
+        const int failedBefore = counted().fail[0];
         failProduct(env);
-        const int judgedBefore = gAllNum[0];
+        const int judgedBefore = counted().all[0];
         clearScene(0);
         env.grab();
         env.page->SlotReCheck();
@@ -111,8 +114,8 @@ private slots:
         QCOMPARE(gSource, -1);
         QVERIFY(env.win->indexButton->shown());
         QVERIFY(!env.win->cycle().manualDecision);
-        QCOMPARE(gAllNum[0], judgedBefore);   // a manual decision is not counted again
-        QCOMPARE(gFailNum[0], failedBefore + 1);
+        QCOMPARE(counted().all[0], judgedBefore);   // a manual decision is not counted again
+        QCOMPARE(counted().fail[0], failedBefore + 1);
         QVERIFY(gisSaveFail[1]);               // the re-judged OK picture, labelled
         QCOMPARE(env.win->cycle().runStep, 1);
         env.runStep(1);
@@ -398,7 +401,7 @@ private slots:
     {
         RoiEnv env;
         env.word(98) = 1;
-        const int judged = gAllNum[0];
+        const int judged = counted().all[0];
         BoxScript boxes({false});
         env.win->indexButton->roiButton()->click();
         QCOMPARE(boxes.texts, QStringList{"<password>"});
@@ -412,7 +415,7 @@ private slots:
         // Triggers wait while regions are set.
         env.runStep(0);
         QCOMPARE(env.win->cycle().detectState, 3);
-        QCOMPARE(gAllNum[0], judged);
+        QCOMPARE(counted().all[0], judged);
     }
 };
 

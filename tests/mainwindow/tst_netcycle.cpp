@@ -3,6 +3,7 @@
 // test: templates captured, a good part judged OK, a short shot judged NG,
 // and a camera that goes away and comes back is reconnected on its own.
 #include "cammerwidget.h"
+#include "productioncounters.h"
 #include "cameraviews.h"
 #include "controlport.h"
 #include "cyclerig.h"
@@ -18,6 +19,8 @@
 #include <QtTest>
 
 #include <memory>
+
+static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 using namespace cyclerig;
 
@@ -67,15 +70,15 @@ private slots:
         QCOMPARE(numCamera, 2);
         QVERIFY(cams_[0]->playing() && cams_[1]->playing());
         gpControlIO->InitIOThread();
-        const int base = gAllCycleNum[0];
+        const int base = counted().allCycle[0];
 
         pulseMouldOpen();  // templates: a capture cycle is no OK cycle
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer21/template0.bmp") && !win->cycle().cycleOpen, 10000);
-        QCOMPARE(gAllCycleNum[0], base);
+        QCOMPARE(counted().allCycle[0], base);
 
         pulseMouldOpen();  // a good part
-        QTRY_VERIFY_WITH_TIMEOUT(gAllCycleNum[0] == base + 1 || win->cycle().detectState == 2, 10000);
-        QVERIFY2(win->cycle().detectState != 2, qPrintable(QString("good part judged NG: fail %1").arg(gFailNum[0])));
+        QTRY_VERIFY_WITH_TIMEOUT(counted().allCycle[0] == base + 1 || win->cycle().detectState == 2, 10000);
+        QVERIFY2(win->cycle().detectState != 2, qPrintable(QString("good part judged NG: fail %1").arg(counted().fail[0])));
 
         // The second camera goes away and comes back: reported lost, then
         // reconnected without stopping the program.
@@ -86,10 +89,10 @@ private slots:
         QVERIFY(cams_[1]->playing());
 
         cams_[0]->knobs().defect = true;  // a short shot on camera 1
-        const int failBefore = gFailNum[0];
+        const int failBefore = counted().fail[0];
         pulseMouldOpen();
         QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, 10000);
-        QCOMPARE(gFailNum[0], failBefore + 1);
+        QCOMPARE(counted().fail[0], failBefore + 1);
         cams_[0]->knobs().defect = false;
         win->StopDetect();
 
@@ -118,19 +121,19 @@ private slots:
         auto* win = new RiVuRevezi(nullptr);
         QVERIFY(win->StartUp());
         gpControlIO->InitIOThread();
-        const int base = gAllCycleNum[0];
+        const int base = counted().allCycle[0];
         pulseMouldOpen();  // templates
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer22/template0.bmp") && !win->cycle().cycleOpen, 15000);
         pulseMouldOpen();  // a good part
-        QTRY_VERIFY_WITH_TIMEOUT(gAllCycleNum[0] == base + 1 || win->cycle().detectState == 2, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(counted().allCycle[0] == base + 1 || win->cycle().detectState == 2, 15000);
         QVERIFY2(win->cycle().detectState != 2, "good part judged NG");
 
         for (auto& c : cams_)
             c->knobs().defect = true;
-        const int failBefore = gFailNum[0];
+        const int failBefore = counted().fail[0];
         pulseMouldOpen();
         QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, 15000);
-        QCOMPARE(gFailNum[0], failBefore + 1);
+        QCOMPARE(counted().fail[0], failBefore + 1);
         for (auto& c : cams_)
             c->knobs().defect = false;
         win->StopDetect();

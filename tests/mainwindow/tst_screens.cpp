@@ -8,6 +8,7 @@
 // written as PNG files to <build>/screens/ for a person to look at.
 #include "cammerwidget.h"
 #include "roifunctions.h"
+#include "productioncounters.h"
 #include "cameraviews.h"
 #include "colorbutton.h"
 #include "controlport.h"
@@ -51,6 +52,8 @@
 #include <QtTest>
 
 #include <functional>
+
+static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 namespace {
 
@@ -402,7 +405,7 @@ private slots:
         f.setPixelSize(26);
         const QFontMetrics fm(f);
         QVERIFY(fm.horizontalAdvance(io->stateLine()) + fm.horizontalAdvance(io->countLine()) + 40 < io->width());
-        QVERIFY(io->countLine().contains(QString::number(gSyncNGCycleNum)));
+        QVERIFY(io->countLine().contains(QString::number(counted().syncNgCycle)));
     }
 
     void roiPageInEverySource()
@@ -481,13 +484,13 @@ private slots:
     // "do not detect" asks through the choice box and releases the cycle.
     void ngClearedThroughTheBox()
     {
-        const int base = gAllCycleNum[0];
+        const int base = counted().allCycle[0];
         const qint64 started = win->mould->lastCycleStartMs;
         gpControlIO->InitIOThread();
         pulseMouldOpen();
         // The training cycle closes, and counts as no OK cycle.
         QTRY_VERIFY_WITH_TIMEOUT(win->mould->lastCycleStartMs != started && !win->cycle().cycleOpen, 15000);
-        QCOMPARE(gAllCycleNum[0], base);
+        QCOMPARE(counted().allCycle[0], base);
         QVERIFY(cameraCommand("* defect shortshot"));
         pulseMouldOpen();
         QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, 15000);
@@ -495,7 +498,7 @@ private slots:
         expectClean(win, "ng_page");
         // The NG cycle counts when it closes; until then the panel shows it
         // as open, beside the counted ones.
-        const QString counted = QString::number(gSyncNGCycleNum);
+        const QString counted = QString::number(counted().syncNgCycle);
         QVERIFY2(win->ioStatusWidget->countLine().contains(counted + " " + lanStr(712).arg(1)),
                  qPrintable(win->ioStatusWidget->countLine()));
         QFont f(QStringLiteral("wqy-microhei"));
@@ -869,11 +872,13 @@ private slots:
         expectNotice(lanStr(709), "settings_cameraorder_saved");
 
         // Reset Count.
-        gSyncNGCycleNum = 2;
+        CounterValues someNg;
+        someNg.syncNgCycle = 2;
+        ProductionCounters::get().restore(someNg);
         answerNextBox("box_reset_count");
         QTest::mouseClick(settingsButton(172), Qt::LeftButton);
         QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
-        QCOMPARE(gSyncNGCycleNum, 0);
+        QCOMPARE(counted().syncNgCycle, 0);
         expectNotice(lanStr(255), "settings_count_reset");
 
         // A parameter group backed up.

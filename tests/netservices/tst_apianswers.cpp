@@ -1,4 +1,5 @@
 #include "apianswers.h"
+#include "productioncounters.h"
 #include "databases.h"
 #include "recordstore.h"
 #include "statewindow.h"
@@ -14,6 +15,8 @@
 #include <QtTest>
 
 #include <unistd.h>
+
+static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 namespace {
 
@@ -68,13 +71,15 @@ private slots:
     void productInfos()
     {
         applyStateRow(win_);
+        CounterValues v;
         for (int i = 0; i < kMaxCamera; ++i) {
-            gAllNum[i] = 100 + i;
-            gFailNum[i] = i;
-            gAllCycleNum[i] = -3;
+            v.all[i] = 100 + i;
+            v.fail[i] = i;
+            v.allCycle[i] = -3;
         }
-        gAllCycleNum[5] = 42;  // counted even beyond the cameras in use
-        gSyncNGCycleNum = 9;
+        v.allCycle[5] = 42;  // counted even beyond the cameras in use
+        v.syncNgCycle = 9;
+        ProductionCounters::get().restore(v);
         gDeviceID = "SN-9";
         const QJsonObject o = apianswers::productInfos("press-1");
         QCOMPARE(o.value("camera_count").toInt(), 2);
@@ -90,8 +95,9 @@ private slots:
 
     void productInfosEdges()
     {
-        for (int i = 0; i < kMaxCamera; ++i)
-            gAllCycleNum[i] = -1;
+        CounterValues v;
+        v.allCycle.fill(-1);
+        ProductionCounters::get().restore(v);
         QCOMPARE(apianswers::productInfos("").value("detect_all").toInt(), 0);
         numCamera = 12;  // a broken count never reads past the counter arrays
         QCOMPARE(apianswers::productInfos("").value("detect_all_detail").toArray().size(), kMaxCamera);
@@ -170,18 +176,20 @@ private slots:
 
     void clearAllCounters()
     {
+        CounterValues v;
         for (int i = 0; i < kMaxCamera; ++i)
-            gAllNum[i] = gFailNum[i] = gAllCycleNum[i] = gFailCycleNum[i] = i + 1;
-        gSyncNGNum = gSyncNGCycleNum = 5;
+            v.all[i] = v.fail[i] = v.allCycle[i] = v.failCycle[i] = i + 1;
+        v.syncNg = v.syncNgCycle = 5;
+        ProductionCounters::get().restore(v);
         apianswers::clearAllCounters();
         for (int i = 0; i < kMaxCamera; ++i) {
-            QCOMPARE(gAllNum[i], 0);
-            QCOMPARE(gFailNum[i], 0);
-            QCOMPARE(gAllCycleNum[i], 0);
-            QCOMPARE(gFailCycleNum[i], 0);
+            QCOMPARE(counted().all[i], 0);
+            QCOMPARE(counted().fail[i], 0);
+            QCOMPARE(counted().allCycle[i], 0);
+            QCOMPARE(counted().failCycle[i], 0);
         }
-        QCOMPARE(gSyncNGNum, 0);
-        QCOMPARE(gSyncNGCycleNum, 0);
+        QCOMPARE(counted().syncNg, 0);
+        QCOMPARE(counted().syncNgCycle, 0);
         QSettings ini("./count.ini", QSettings::IniFormat);
         QCOMPARE(ini.value("gSyncNGcycleNum").toInt(), 0);
         QCOMPARE(ini.value("list_allcyclenum").toStringList().size(), 8);

@@ -1,4 +1,5 @@
 #include "apisnapshot.h"
+#include "productioncounters.h"
 #include "globals.h"
 #include "modbusserver.h"
 #include "network.h"
@@ -11,13 +12,19 @@
 #include <atomic>
 #include <thread>
 
+static const CounterValues& counted() { return ProductionCounters::get().values(); }
+
 namespace {
 
 void setAllCounters(int n)
 {
-    for (int i = 0; i < kMaxCamera; ++i)
-        gAllNum[i] = gFailNum[i] = gAllCycleNum[i] = gFailCycleNum[i] = n;
-    gSyncNGNum = gSyncNGCycleNum = n;
+    CounterValues v;
+    v.all.fill(n);
+    v.fail.fill(n);
+    v.allCycle.fill(n);
+    v.failCycle.fill(n);
+    v.syncNg = v.syncNgCycle = n;
+    ProductionCounters::get().restore(v);
 }
 
 // The cycle a published state belongs to, or -1 when its parts disagree.
@@ -72,8 +79,18 @@ private slots:
         const auto before = ApiSnapshot::current();
         QVERIFY(before);
         switch (what) {
-        case 1: gAllNum[7] = 9; break;
-        case 2: gSyncNGCycleNum = 4; break;
+        case 1: {
+            CounterValues v = counted();
+            v.all[7] = 9;
+            ProductionCounters::get().restore(v);
+            break;
+        }
+        case 2: {
+            CounterValues v = counted();
+            v.syncNgCycle = 4;
+            ProductionCounters::get().restore(v);
+            break;
+        }
         case 3: m.start_PeriodRecord(); break;
         case 4: m.deviceName = QStringLiteral("press-8"); break;
         case 5: numCamera = 3; break;
@@ -82,8 +99,8 @@ private slots:
         ApiSnapshot::publish();
         const auto after = ApiSnapshot::current();
         QCOMPARE(after != before, newCopy);
-        QCOMPARE(after->all[7], gAllNum[7]);
-        QCOMPARE(after->syncNgCycle, gSyncNGCycleNum);
+        QCOMPARE(after->all[7], counted().all[7]);
+        QCOMPARE(after->syncNgCycle, counted().syncNgCycle);
         QCOMPARE(after->hasRecord, m.lastDetect.hasValue());
         QCOMPARE(after->deviceName, m.deviceName);
         QCOMPARE(after->cameraCount, numCamera);
@@ -166,13 +183,11 @@ private slots:
             clock = cycle;
             m.start_PeriodRecord();
             for (int i = 0; i < kMaxCamera; ++i) {
-                ++gAllNum[i];
-                ++gFailNum[i];
-                ++gAllCycleNum[i];
-                ++gFailCycleNum[i];
+                ProductionCounters::get().countPart(i, true);
+                ProductionCounters::get().countCycle(i, true);
             }
-            ++gSyncNGNum;
-            ++gSyncNGCycleNum;
+            ProductionCounters::get().countNgDecision();
+            ProductionCounters::get().countNgCycle();
             m.finish_PeriodRecord();
             if (cycle == kCycles)
                 loop.quit();

@@ -1,4 +1,5 @@
 #include "apisnapshot.h"
+#include "productioncounters.h"
 #include "databases.h"
 #include "httpapiserver.h"
 #include "network.h"
@@ -16,6 +17,8 @@
 #include <QSettings>
 #include <QSqlQuery>
 #include <QtTest>
+
+static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 namespace {
 
@@ -103,14 +106,16 @@ private slots:
     void init()
     {
         platform::runner().clearRecorded();
+        CounterValues v;
         for (int i = 0; i < kMaxCamera; ++i) {
-            gAllNum[i] = 10 + i;
-            gFailNum[i] = i;
-            gAllCycleNum[i] = 20 + i;
-            gFailCycleNum[i] = 1;
+            v.all[i] = 10 + i;
+            v.fail[i] = i;
+            v.allCycle[i] = 20 + i;
+            v.failCycle[i] = 1;
         }
-        gSyncNGNum = 5;
-        gSyncNGCycleNum = 6;
+        v.syncNg = 5;
+        v.syncNgCycle = 6;
+        ProductionCounters::get().restore(v);
         win_->cycleStatus().runState = 1;
         win_->cycleStatus().detectState = 2;
         win_->cycleStatus().runStep = 0;
@@ -136,7 +141,7 @@ private slots:
         QCOMPARE(a.status, 403);
         QCOMPARE(a.json.value("code").toInt(), 403);
         QCOMPARE(a.json.value("msg").toString(), QString("未启用API服务"));
-        QCOMPARE(gAllNum[3], 13);
+        QCOMPARE(counted().all[3], 13);
         QCOMPARE(platform::runner().recorded(), QStringList());
         QVERIFY(m_->apiServer->subscribers().keys().isEmpty());
     }
@@ -264,8 +269,8 @@ private slots:
         QCOMPARE(a.status, 200);
         QCOMPARE(a.json, (QJsonObject{{"code", 200}, {"msg", "OK"}}));
         for (int i = 0; i < kMaxCamera; ++i)
-            QCOMPARE(gAllNum[i] + gFailNum[i] + gAllCycleNum[i] + gFailCycleNum[i], 0);
-        QCOMPARE(gSyncNGNum + gSyncNGCycleNum, 0);
+            QCOMPARE(counted().all[i] + counted().fail[i] + counted().allCycle[i] + counted().failCycle[i], 0);
+        QCOMPARE(counted().syncNg + counted().syncNgCycle, 0);
         QCOMPARE(QSettings("./count.ini", QSettings::IniFormat).value("gSyncNGNum").toInt(), 0);
         QCOMPARE(recordRows().size(), rowsBefore + 1);
         QCOMPARE(recordRows().last(), QString("API: 清除计数|API"));

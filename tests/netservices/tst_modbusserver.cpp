@@ -1,4 +1,5 @@
 #include "modbusserver.h"
+#include "productioncounters.h"
 
 #include "apisnapshot.h"
 #include "platform.h"
@@ -27,6 +28,8 @@
 #include <cerrno>
 #endif
 
+static const CounterValues& counted() { return ProductionCounters::get().values(); }
+
 namespace {
 
 QByteArray hex(const char* text)
@@ -36,15 +39,17 @@ QByteArray hex(const char* text)
 
 void setCounters()
 {
+    CounterValues v;
     for (int i = 0; i < kMaxCamera; ++i) {
-        gAllNum[i] = 10 * i;
-        gFailNum[i] = i;
-        gAllCycleNum[i] = 5;
-        gFailCycleNum[i] = 1;
+        v.all[i] = 10 * i;
+        v.fail[i] = i;
+        v.allCycle[i] = 5;
+        v.failCycle[i] = 1;
     }
-    gAllNum[3] = 120;
-    gSyncNGNum = 7;
-    gSyncNGCycleNum = 3;
+    v.all[3] = 120;
+    v.syncNg = 7;
+    v.syncNgCycle = 3;
+    ProductionCounters::get().restore(v);
 }
 
 // A blocking client on its own thread: sends `chunks` one write each and
@@ -235,13 +240,15 @@ private slots:
 
     void countersAreClampedAndTruncated()
     {
-        for (int i = 0; i < kMaxCamera; ++i)
-            gAllNum[i] = -5;
-        gSyncNGNum = 0x12345;
+        CounterValues v;
+        v.all.fill(-5);
+        v.syncNg = 0x12345;
+        ProductionCounters::get().restore(v);
         ModbusServer::Registers r = ModbusServer::getData();
         QCOMPARE(int(r[2]), 0);
         QCOMPARE(int(r[3]), 0x2345);
-        gAllNum[6] = 70000;
+        v.all[6] = 70000;
+        ProductionCounters::get().restore(v);
         r = ModbusServer::getData();
         QCOMPARE(int(r[2]), 70000 & 0xffff);
     }
@@ -488,7 +495,7 @@ private slots:
         // The queued clear now reaches the GUI thread and must not run.
         QCoreApplication::processEvents();
         QTest::qWait(50);
-        QCOMPARE(gAllNum[3], 120);
+        QCOMPARE(counted().all[3], 120);
         server_->setHandOverTimeout(ModbusServer::kDefaultHandOverMs);
     }
 
@@ -553,13 +560,13 @@ private slots:
         QCOMPARE(fc6Errno, int(EMBXILFUN));
         QCOMPARE(readAfter, 4);
         QCOMPARE(after[2], uint16_t(0));
-        QCOMPARE(after[3], uint16_t(7));  // the Modbus clear keeps gSyncNGNum
+        QCOMPARE(after[3], uint16_t(7));  // the Modbus clear keeps counted().syncNg
         for (int i = 0; i < kMaxCamera; ++i) {
-            QCOMPARE(gAllNum[i], 0);
-            QCOMPARE(gFailNum[i], 0);
-            QCOMPARE(gAllCycleNum[i], 5);
+            QCOMPARE(counted().all[i], 0);
+            QCOMPARE(counted().fail[i], 0);
+            QCOMPARE(counted().allCycle[i], 5);
         }
-        QCOMPARE(gSyncNGCycleNum, 3);
+        QCOMPARE(counted().syncNgCycle, 3);
         QSettings ini(QStringLiteral("./count.ini"), QSettings::IniFormat);
         QCOMPARE(ini.value("list_allnum").toStringList(), (QStringList{"0", "0", "0", "0", "0", "0", "0", "0"}));
         QCOMPARE(ini.value("gSyncNGNum").toInt(), 7);

@@ -2,6 +2,7 @@
 // live record, the working copy and PARAM.db / RECORD.db in a temporary
 // working folder. Boxes are answered by the test; reboots are recorded.
 #include "cameramanager.h"
+#include "productioncounters.h"
 #include "databases.h"
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
@@ -32,6 +33,8 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QtTest>
+
+static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 namespace {
 
@@ -541,14 +544,16 @@ private slots:
 
     void counterReset()
     {
-        gAllNum[0] = 40;
-        gFailNum[0] = 3;
-        gSyncNGNum = 3;
+        CounterValues some;
+        some.all[0] = 40;
+        some.fail[0] = 3;
+        some.syncNg = 3;
+        ProductionCounters::get().restore(some);
         w->SlotResetCount();
-        QCOMPARE(gAllNum[0], 0);
+        QCOMPARE(counted().all[0], 0);
         QSettings ini(QStringLiteral("./count.ini"), QSettings::IniFormat);
         QCOMPARE(ini.value(QStringLiteral("list_allnum")).toStringList().value(0), QStringLiteral("0"));
-        QCOMPARE(ini.value(QStringLiteral("gSyncNGNum")).toString(), QStringLiteral("0"));
+        QCOMPARE(ini.value(QStringLiteral("counted().syncNg")).toString(), QStringLiteral("0"));
         QCOMPARE(records(lanStr(255)), 1);
         QVERIFY(Notice::shown());
         QCOMPARE(Notice::shown()->text(), lanStr(255));

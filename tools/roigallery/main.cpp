@@ -8,6 +8,7 @@
 // its own, as widgets take their texts and fonts when they are built.
 #include "cameraviews.h"
 #include "cameramanager.h"
+#include "productioncounters.h"
 #include "cammersingleton.h"
 #include "cammerwidget.h"
 #include "roifunctions.h"
@@ -321,8 +322,10 @@ void scenes(Gallery& g)
     w->cycleStatus().detectState = 2;
     w->cycleStatus().countState = 2;
     w->cycleStatus().runState = 1;
-    gFailCycleNum[0] = 3;
-    gAllCycleNum[0] = 1207;
+    CounterValues counters;
+    counters.failCycle[0] = 3;
+    counters.allCycle[0] = 1207;
+    ProductionCounters::get().restore(counters);
     v->fps = 12;
     gSource = PictureSource::Live;
     v->UpdateImage();
