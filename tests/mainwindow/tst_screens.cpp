@@ -498,8 +498,8 @@ private slots:
         expectClean(win, "ng_page");
         // The NG cycle counts when it closes; until then the panel shows it
         // as open, beside the counted ones.
-        const QString counted = QString::number(counted().syncNgCycle);
-        QVERIFY2(win->ioStatusWidget->countLine().contains(counted + " " + lanStr(712).arg(1)),
+        const QString ngCycles = QString::number(counted().syncNgCycle);
+        QVERIFY2(win->ioStatusWidget->countLine().contains(ngCycles + " " + lanStr(712).arg(1)),
                  qPrintable(win->ioStatusWidget->countLine()));
         QFont f(QStringLiteral("wqy-microhei"));
         f.setPixelSize(26);
