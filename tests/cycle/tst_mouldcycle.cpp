@@ -1,7 +1,8 @@
 // The cycle's rules as one decision table: each row sets up a mode, plays a
 // script of board inputs, countdown ticks, camera faults and the operator's
-// answers against fakes of the board, the cameras, the engines and the
-// record, and states the output word the machine has after each event.
+// answers against fakes of the board, the cameras, the engines and those who
+// listen (record, pictures, reports, screen), and states the output word the
+// machine has after each event.
 //
 // Output word bits: 1 clamp held, 2 ejector held, 4 alarm, 8 the second
 // interlock of mode 3.
@@ -99,23 +100,35 @@ struct FakeCameras : CycleFrames, CycleJudge {
     void cycleOpened() override {}
 };
 
-struct FakeRecord : CycleRecord {
+// Those who listen to the cycle: the record's rows, the pictures (a
+// labelled picture leaves its code labelled), the alarms cleared and the
+// screen's call for the owed steps.
+struct FakeLog : CycleLog {
     QStringList rows;
-    bool owedLater = false;
-    QVector<QPair<int, int>> cleared;
     void record(const QString& text) override { rows.append(text); }
     void countersChanged() override {}
+};
+
+struct FakePictures : CyclePictures {
     int faultPicture(int, int, int, Picture what, int code) override
     {
         return what == SaveNew ? code : AlarmCode::afterLabel(code);
     }
     void newFaultPictures(int, const int*, const int*, int) override {}
     void keepNgPicture(int, int, const QDateTime&) override {}
+};
+
+struct FakeReports : CycleReports {
+    QVector<QPair<int, int>> cleared;
     void cycleStarted() override {}
     void stepDone(int, bool) override {}
     void alarmStarted(int) override {}
     void alarmCleared(const QVector<QPair<int, int>>& kinds) override { cleared = kinds; }
     void detectStopped() override {}
+};
+
+struct FakeScreen : CycleScreen {
+    bool owedLater = false;
     void stepJudged(int) override {}
     void stepDecided(int, bool, bool) override {}
     void owedStepsLater() override { owedLater = true; }
@@ -128,7 +141,10 @@ struct Rig {
     QMap<int, int> words;
     FakeBoard board;
     FakeCameras cameras;
-    FakeRecord record;
+    FakeLog log;
+    FakePictures pictures;
+    FakeReports reports;
+    FakeScreen screen;
     std::unique_ptr<CycleStatus> status;
     std::unique_ptr<MouldCycle> cycle;
     int level = 0;
@@ -142,12 +158,12 @@ struct Rig {
         board = FakeBoard{};
         board.onFlash = [this](int before, int now) {
             const bool alarmRises = !(before & 4) && (now & 4);
-            if (alarmRises && cycle && !cycle->cameraHold && !MouldCycle::LatchOnDisk())
+            if (alarmRises && cycle && !cycle->cameraHold() && !MouldCycle::LatchOnDisk())
                 alarmBeforeLatch = true;
         };
         cameras.resetVerdicts();
-        cycle = std::make_unique<MouldCycle>(*status, board, cameras, cameras, record);
-        cycle->word = [this](int n) { return words.value(n); };
+        cycle = std::make_unique<MouldCycle>(*status, board, cameras, cameras, log, pictures, reports, screen);
+        cycle->setWords([this](int n) { return words.value(n); });
         cycle->boardOpened();
         cycle->startDetect();
         cycle->restoreLatchedNg();
@@ -204,7 +220,7 @@ struct Rig {
             cycle->pass(level, 0);
         } else if (e == "t") {              // a tenth of a second
             for (int k = 0; k < kMaxDetect; ++k)
-                if (cycle->countdownActive[k])
+                if (cycle->countdownActive(k))
                     cycle->tick(k);
         } else if (e.startsWith("ng")) {
             cameras.nextVerdict[n] = CycleJudge::Ng;
@@ -229,9 +245,9 @@ struct Rig {
         } else if (e == "pics" || e == "live") {   // the ROI page shows pictures / the live view
             cycle->pictureSourceChosen(e == "live" ? PictureSource::Live : PictureSource::RecentNg);
         } else if (e == "owed") {           // the owed steps, once asked for
-            if (record.owedLater)
+            if (screen.owedLater)
                 cycle->judgeOwedSteps();
-            record.owedLater = false;
+            screen.owedLater = false;
         } else if (e == "region" || e == "leave") {   // region setting on the ROI page
             if (e == "region")
                 cycle->enterRegionSetting();
@@ -554,7 +570,7 @@ private slots:
         rig.board.edgeNs = steadyNow() - edgeAgeMs * 1000000;
         QVERIFY(rig.play("u3"));
         QVERIFY(rig.play("t"));
-        const MouldCycle::DecisionStages s = rig.cycle->lastStages;
+        const MouldCycle::DecisionStages s = rig.cycle->lastStages();
         const QString line = MouldCycle::stagesLine(0, s);
         QVERIFY2(line.startsWith("step 1 stages: edge_to_countdown "), qPrintable(line));
         QCOMPARE(line.split(' ').size(), 21);
