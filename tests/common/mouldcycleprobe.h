@@ -4,6 +4,7 @@
 // Tests and benchmarks only; the program never includes it.
 #pragma once
 
+#include "inplacerecord.h"
 #include "mouldcycle.h"
 
 struct MouldCycleProbe {
