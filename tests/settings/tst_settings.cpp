@@ -553,7 +553,7 @@ private slots:
         QCOMPARE(counted().all[0], 0);
         QSettings ini(QStringLiteral("./count.ini"), QSettings::IniFormat);
         QCOMPARE(ini.value(QStringLiteral("list_allnum")).toStringList().value(0), QStringLiteral("0"));
-        QCOMPARE(ini.value(QStringLiteral("counted().syncNg")).toString(), QStringLiteral("0"));
+        QCOMPARE(ini.value(QStringLiteral("gSyncNGNum")).toString(), QStringLiteral("0"));
         QCOMPARE(records(lanStr(255)), 1);
         QVERIFY(Notice::shown());
         QCOMPARE(Notice::shown()->text(), lanStr(255));
