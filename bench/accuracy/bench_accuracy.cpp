@@ -17,6 +17,7 @@
 #include "driftscene.h"
 #include "globals.h"
 #include "mouldcycle.h"
+#include "mouldcycleprobe.h"
 #include "rivurevezi.h"
 #include "wizardpara.h"
 
@@ -288,7 +289,7 @@ public:
         spin(150);  // fresh frames of the new scene
         win_->cycleStatus().detectState = 1;
         win_->cycleStatus().ngPresent = false;
-        win_->mould->countdownActive[step] = true;
+        MouldCycleProbe::setCountdownActive(*win_->mould, step, true);
         win_->cycleStatus().countdownRemain[step] = 0.05f;
         // As a trigger does: only a frame taken from now on is judged, so a
         // loaded machine whose display has not fetched the new scene yet

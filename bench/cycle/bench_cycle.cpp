@@ -25,6 +25,7 @@
 #include "globals.h"
 #include "posix_qextserialport.h"
 #include "mouldcycle.h"
+#include "mouldcycleprobe.h"
 #include "rivurevezi.h"
 #include "wizardpara.h"
 
@@ -340,7 +341,7 @@ void benchEdgeToRun(Rig& rig, int n)
     // Queued to the GUI thread behind Run (connected first), so this runs
     // right after the pass of Run that the input change caused.
     QObject::connect(gpControlIO->ioThread(), &IOThread::sigIOChange, win, [&] {
-        if (edgeAt && !seenAt && (win->mould->lastInputs & 1))
+        if (edgeAt && !seenAt && (win->mould->lastInputs() & 1))
             seenAt = nowNs();
     });
     std::mt19937 rng(7);
@@ -352,7 +353,7 @@ void benchEdgeToRun(Rig& rig, int n)
         edgeAt = nowNs();
         rig.sim.setInputs(0x003);
         // Also catch a pass of Run started by its own timer.
-        if (spinUntil([&] { return seenAt || (win->mould->lastInputs & 1); }, 1000)) {
+        if (spinUntil([&] { return seenAt || (win->mould->lastInputs() & 1); }, 1000)) {
             if (!seenAt)
                 seenAt = nowNs();
             ms.push_back(double(seenAt - edgeAt) / 1e6);
@@ -362,7 +363,7 @@ void benchEdgeToRun(Rig& rig, int n)
         edgeAt = 0;
         rig.sim.setInputs(0x002);
         spin(jitter(rng));
-        spinUntil([&] { return !(win->mould->lastInputs & 1); }, 1000);
+        spinUntil([&] { return !(win->mould->lastInputs() & 1); }, 1000);
         spin(jitter(rng));
     }
     report("input edge to Run", ms, 7.0, misses);
@@ -534,7 +535,7 @@ void benchCountdownToWire(Rig& rig, int n, double targetMs, bool homography)
             }
         });
         const qint64 t0 = nowNs();
-        win->mould->countdownActive[step] = true;
+        MouldCycleProbe::setCountdownActive(*win->mould, step, true);
         win->cycleStatus().countdownRemain[step] = 0.05f;
         win->TimerUp(step);  // last tick: engine on every camera, then CheckNG
         const qint64 t1 = nowNs();
@@ -555,7 +556,7 @@ void benchCountdownToWire(Rig& rig, int n, double targetMs, bool homography)
         total[atOnce ? 0 : 1].push_back(double(wireAt.load() - t0) / 1e6);
         decide[atOnce ? 0 : 1].push_back(double(t1 - t0) / 1e6);
         if (atOnce) {
-            const MouldCycle::DecisionStages& st = win->mould->lastStages;
+            const MouldCycle::DecisionStages& st = win->mould->lastStages();
             const qint64 written = gpControlIO->ioThread()->lastWriteNs();
             stPull.push_back(double(st.framesPulled - st.countdownEnd) / 1e6);
             stJudge.push_back(double(st.judged - st.framesPulled) / 1e6);

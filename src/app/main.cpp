@@ -117,7 +117,7 @@ int main(int argc, char* argv[])
     // Test seam: the process ends as by a kill between an NG latched on disk
     // and the outputs that announce it.
     if (qEnvironmentVariableIsSet("VMM_KILL_AFTER_LATCH"))
-        gpWin->mould->afterLatchWritten = [] { ::raise(SIGKILL); };
+        gpWin->mould->setAfterLatchWritten([] { ::raise(SIGKILL); });
     startupAfterMainWindow(hooks);
     XAN_NETMN::getInstance()->initStart();
     // The USB picture copier (day folders kept: word 213; on when word 215 is

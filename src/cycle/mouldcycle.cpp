@@ -93,7 +93,8 @@
 //           that no countdown of this cycle overruns behind it.
 // Decision  An NG is latched on disk first, then the outputs (before any
 //           picture is rendered), then state and LEDs, counters and
-//           count.ini, pictures, screen. On OK the current
+//           count.ini (CycleLog), pictures (CyclePictures) and the network
+//           reports (CycleReports), screen (CycleScreen). On OK the current
 //           step advances modulo gDNum; on NG the interlock stays on, the alarm
 //           rises and the NG is latched until the operator resolves it.
 // Resolved  When the operator's decision clears the NG, the owed steps of the
@@ -147,8 +148,9 @@ qint64 steadyNs()
 }  // namespace
 
 MouldCycle::MouldCycle(CycleStatus& status, CycleBoard& board, CycleFrames& frames, CycleJudge& judge,
-                       CycleRecord& record)
-    : word([](int) { return 0; }), status_(status), board_(board), frames_(frames), judge_(judge), record_(record)
+                       CycleLog& log, CyclePictures& pictures, CycleReports& reports, CycleScreen& screen)
+    : status_(status), board_(board), frames_(frames), judge_(judge), log_(log), pictures_(pictures),
+      reports_(reports), screen_(screen), words_([](int) { return 0; })
 {
     for (QTimer& timer : status_.countdownTimer) {
         timer.setInterval(100);
@@ -157,6 +159,16 @@ MouldCycle::MouldCycle(CycleStatus& status, CycleBoard& board, CycleFrames& fram
 }
 
 MouldCycle::~MouldCycle() = default;
+
+void MouldCycle::setWords(std::function<int(int)> words)
+{
+    words_ = std::move(words);
+}
+
+void MouldCycle::setAfterLatchWritten(std::function<void()> hook)
+{
+    afterLatchWritten_ = std::move(hook);
+}
 
 // ---- Rules of a step -------------------------------------------------------------
 
@@ -209,18 +221,18 @@ void MouldCycle::resetRun()
 {
     judge_.resetVerdicts();
     for (int k = 0; k < kMaxDetect; ++k) {
-        if (countdownActive[k] && StepActive(k) && status_.runState != RunState::Stopped) {
+        if (countdownActive_[k] && StepActive(k) && status_.runState != RunState::Stopped) {
             // Stopped, never dropped: the opening is judged once the
             // operator's decision is taken (its output stays held meanwhile).
-            stepOwed[k] = true;
-            stepDecided[k] = false;
+            stepOwed_[k] = true;
+            stepDecided_[k] = false;
             qInfo("step %d: its countdown stopped, the step stays owed", k + 1);
         }
         status_.countdownTimer[k].stop();
-        countdownActive[k] = false;
+        countdownActive_[k] = false;
         status_.countdownRemain[k] = 0.0f;
     }
-    std::fill(std::begin(unjudged), std::end(unjudged), false);
+    std::fill(std::begin(unjudged_), std::end(unjudged_), false);
 }
 
 void MouldCycle::boardOpened()
@@ -250,11 +262,11 @@ void MouldCycle::stopDetect()
     status_.countState = CountState::Waiting;
     status_.detectState = DetectState::Idle;
     status_.ngPresent = false;
-    cameraHold = false;
-    missingHeld = 0;
-    std::fill(std::begin(stepOwed), std::end(stepOwed), false);
-    std::fill(std::begin(doorTriggered), std::end(doorTriggered), false);
-    std::fill(std::begin(edgeHeld), std::end(edgeHeld), false);
+    cameraHold_ = false;
+    missingHeld_ = 0;
+    std::fill(std::begin(stepOwed_), std::end(stepOwed_), false);
+    std::fill(std::begin(doorTriggered_), std::end(doorTriggered_), false);
+    std::fill(std::begin(edgeHeld_), std::end(edgeHeld_), false);
     clearLatchedNg();
     // Word 95: keep the mould from closing while detection is stopped.
     const bool holdClamp = word(Word::StopClampWhenStopped) != 0;
@@ -266,7 +278,7 @@ void MouldCycle::stopDetect()
     board_.led(4, 0);
     board_.led(5, 1);
     // The held cycle record and the ROI cache are emptied with detection.
-    record_.detectStopped();
+    reports_.detectStopped();
     publishEdgeHolds();
     if (afterCycle_) {
         const std::function<void()> job = std::move(afterCycle_);
@@ -314,12 +326,12 @@ void MouldCycle::stepsChanged()
     // undecided in this cycle, so the cycle waits for it too).
     if (status_.cycleOpen && status_.runState != RunState::Stopped)
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
-            if (((now & ~before) >> k) & 1 && !stepDecided[k]) {
+            if (((now & ~before) >> k) & 1 && !stepDecided_[k]) {
                 board_.setOut(StepInterlock(k), 1);
                 changed = true;
             }
     for (int k = 0; k < kMaxDetect; ++k)
-        if (!StepActive(k) && (countdownActive[k] || edgeHeld[k] || stepOwed[k])) {
+        if (!StepActive(k) && (countdownActive_[k] || edgeHeld_[k] || stepOwed_[k])) {
             dropStep(k);
             changed = true;
         }
@@ -331,15 +343,15 @@ void MouldCycle::dropStep(int k)
 {
     // Nobody asked for this step any more: judging it now would be judging
     // with a step the engines no longer hold (a false NG).
-    if (countdownActive[k])
+    if (countdownActive_[k])
         qInfo("step %d: disabled during its countdown, not judged", k + 1);
     status_.countdownTimer[k].stop();
-    countdownActive[k] = false;
-    countdownStartNs[k] = 0;
+    countdownActive_[k] = false;
+    countdownStartNs_[k] = 0;
     status_.countdownRemain[k] = 0.0f;
-    stepOwed[k] = false;
-    edgeHeld[k] = false;
-    doorTriggered[k] = false;
+    stepOwed_[k] = false;
+    edgeHeld_[k] = false;
+    doorTriggered_[k] = false;
     // An NG keeps what it holds until the operator resolves it.
     if (status_.detectState == DetectState::NgLatched || status_.runState == RunState::Stopped)
         return;
@@ -352,13 +364,13 @@ bool MouldCycle::holdsOutput(int k, bool closing) const
 {
     if (!StepActive(k))
         return false;
-    return countdownActive[k] || edgeHeld[k] || (stepOwed[k] && !stepDecided[k]) ||
-           (!closing && status_.cycleOpen && !stepDecided[k]);
+    return countdownActive_[k] || edgeHeld_[k] || (stepOwed_[k] && !stepDecided_[k]) ||
+           (!closing && status_.cycleOpen && !stepDecided_[k]);
 }
 
 bool MouldCycle::outputHeld(int out, bool closing) const
 {
-    if (cameraHold && (out == kClampOut || ((missingHeld >> out) & 1)))
+    if (cameraHold_ && (out == kClampOut || ((missingHeld_ >> out) & 1)))
         return true;
     for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
         if (StepInterlock(k) == out && holdsOutput(k, closing))
@@ -376,16 +388,16 @@ void MouldCycle::edgeHoldTable(int holds[kBoardInputs]) const
     // outputs are held; in region setting nothing triggers; while an NG
     // waits only undecided steps become owed; a sequential step listens
     // only in its turn.
-    const bool missing = cameraMissing;
+    const bool missing = cameraMissing_;
     if (!missing && status_.detectState == DetectState::RegionSetting)
         return;
     const bool sequential = word(Word::Mode) == DetectMode::MultiStep && word(Word::Sequential) != 0;
     for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
         if (!StepActive(k))
             continue;
-        if (!missing && status_.detectState == DetectState::NgLatched && stepDecided[k])
+        if (!missing && status_.detectState == DetectState::NgLatched && stepDecided_[k])
             continue;
-        if (!missing && sequential && k != status_.runStep && !countdownActive[k])
+        if (!missing && sequential && k != status_.runStep && !countdownActive_[k])
             continue;
         const int out = 1 << StepInterlock(k);
         const int t = word(Word::TriggerInput0 + k) == 255 ? 0 : word(Word::TriggerInput0 + k);
@@ -413,8 +425,8 @@ bool MouldCycle::pass(int level, int latched)
 {
     // An edge latched before its level was published counts now; the level
     // the next pass reads is then no new edge.
-    const int rising = latched | (level & ~lastInputs);
-    lastInputs = level | latched;
+    const int rising = latched | (level & ~lastInputs_);
+    lastInputs_ = level | latched;
     // Only the board thread's edges count for the door: it never reports the
     // door's first state as an edge.
     const bool doorClosed = word(Word::SafetyDoorDetect) != 0 && ((latched >> kSafetyDoorInput) & 1);
@@ -424,16 +436,16 @@ bool MouldCycle::pass(int level, int latched)
         stepsChanged();
     if (status_.ngLatchUnkept)
         retryLatchFile();
-    cameraMissing = frames_.cameraMissing();
-    if (cameraMissing) {
+    cameraMissing_ = frames_.cameraMissing();
+    if (cameraMissing_) {
         if (status_.runState != RunState::Stopped) {
             // Nobody judges these openings: every output their steps drive
             // is held, as for a camera lost inside a cycle.
             for (int k = 0; k < gDNum && k < kMaxDetect && running; ++k)
                 if (StepActive(k) && StepTrigger(k, rising, doorClosed) != NotTriggered) {
-                    if (!((missingHeld >> StepInterlock(k)) & 1))
+                    if (!((missingHeld_ >> StepInterlock(k)) & 1))
                         qWarning("step %d: an opening while a camera is missing, its output held", k + 1);
-                    missingHeld |= 1 << StepInterlock(k);
+                    missingHeld_ |= 1 << StepInterlock(k);
                 }
             holdForMissingCamera();
         }
@@ -448,12 +460,12 @@ bool MouldCycle::pass(int level, int latched)
         bool newlyOwed = false;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
             const int how = StepTrigger(k, rising, doorClosed);
-            if (StepActive(k) && !stepDecided[k] && !countdownActive[k] && (how != NotTriggered || edgeHeld[k])) {
-                newlyOwed = newlyOwed || !stepOwed[k];
-                stepOwed[k] = true;
+            if (StepActive(k) && !stepDecided_[k] && !countdownActive_[k] && (how != NotTriggered || edgeHeld_[k])) {
+                newlyOwed = newlyOwed || !stepOwed_[k];
+                stepOwed_[k] = true;
                 if (how != NotTriggered)
-                    doorTriggered[k] = how == ByDoor;
-                edgeHeld[k] = false;
+                    doorTriggered_[k] = how == ByDoor;
+                edgeHeld_[k] = false;
             }
         }
         if (newlyOwed)
@@ -466,52 +478,52 @@ bool MouldCycle::pass(int level, int latched)
                 continue;
             const int how = StepTrigger(k, rising, doorClosed);
             const bool edge = how != NotTriggered;
-            if (countdownActive[k]) {
+            if (countdownActive_[k]) {
                 // The machine opened again before this step was decided.
-                if (edge && !edgeHeld[k]) {
-                    edgeHeld[k] = true;
+                if (edge && !edgeHeld_[k]) {
+                    edgeHeld_[k] = true;
                     qInfo("step %d: an opening during its countdown is held and judged next", k + 1);
                 }
                 continue;
             }
             if (sequential && k != status_.runStep)
                 continue;
-            if (!edge && !edgeHeld[k])
+            if (!edge && !edgeHeld_[k])
                 continue;
-            edgeHeld[k] = false;
+            edgeHeld_[k] = false;
             if (!status_.cycleOpen)
                 openCycle();
             startCountdown(k, how);
         }
     }
     publishEdgeHolds();
-    return cameraMissing;
+    return cameraMissing_;
 }
 
 void MouldCycle::openCycle()
 {
     const qint64 wall = QDateTime::currentMSecsSinceEpoch();
-    if (lastCycleStartMs > 0)
-        cycleInterval = static_cast<int>(qMin<qint64>((wall - lastCycleStartMs) / 100, INT_MAX));
-    lastCycleStartMs = wall;
+    if (lastCycleStartMs_ > 0)
+        cycleInterval_ = static_cast<int>(qMin<qint64>((wall - lastCycleStartMs_) / 100, INT_MAX));
+    lastCycleStartMs_ = wall;
     // Not resetRun: a countdown still running is an opening of its own,
     // judged in the new cycle, never stopped unjudged.
     judge_.resetVerdicts();
-    std::fill(std::begin(unjudged), std::end(unjudged), false);
+    std::fill(std::begin(unjudged_), std::end(unjudged_), false);
     for (int j = 0; j < gDNum && j < kMaxDetect; ++j)
         if (StepActive(j))
             board_.setOut(StepInterlock(j), 1);
     std::fill(std::begin(status_.cycleFailed), std::end(status_.cycleFailed), false);
     judge_.cycleOpened();
     for (int j = 0; j < kMaxDetect; ++j) {
-        stepOwed[j] = countdownActive[j];
-        stepDecided[j] = false;
+        stepOwed_[j] = countdownActive_[j];
+        stepDecided_[j] = false;
     }
     status_.cycleTrained = false;
     status_.cycleOpen = true;
     status_.countState = CountState::Detecting;
     board_.flashOut();
-    record_.cycleStarted();
+    reports_.cycleStarted();
 }
 
 void MouldCycle::startCountdown(int k, int how)
@@ -520,19 +532,19 @@ void MouldCycle::startCountdown(int k, int how)
     // A new opening of the step, undecided whatever the cycle decided of it
     // before; its output is held from now, whatever opened it (a new cycle,
     // a held edge, the door, a step the words just enabled).
-    stepOwed[k] = true;
-    stepDecided[k] = false;
+    stepOwed_[k] = true;
+    stepDecided_[k] = false;
     board_.setOut(StepInterlock(k), 1);
     board_.flashOut();
-    doorTriggered[k] = how == ByDoor;
-    countdownActive[k] = true;
+    doorTriggered_[k] = how == ByDoor;
+    countdownActive_[k] = true;
     status_.countdownRemain[k] = word(Word::TriggerDelay0 + k) / 10.0f;
-    countdownStartNs[k] = steadyNs();
+    countdownStartNs_[k] = steadyNs();
     // The edge as the board's thread saw it, when it is this pass's (a held
     // edge starts its countdown later: its own time is gone).
     const qint64 edge = board_.inputEdgeNs();
-    countdownEdgeNs_[k] = edge > 0 && countdownStartNs[k] - edge < 1000000000LL ? edge : 0;
-    countdownTicks[k] = 0;
+    countdownEdgeNs_[k] = edge > 0 && countdownStartNs_[k] - edge < 1000000000LL ? edge : 0;
+    countdownTicks_[k] = 0;
     status_.countdownTimer[k].start(100);
 }
 
@@ -550,9 +562,9 @@ void MouldCycle::tick(int step)
     }
     status_.countdownRemain[step] -= 0.1f;
     if (status_.countdownRemain[step] > 0.001f) {
-        if (countdownStartNs[step] > 0) {
+        if (countdownStartNs_[step] > 0) {
             // The next tick at its whole tenth after the start.
-            const qint64 due = countdownStartNs[step] + 100000000LL * (++countdownTicks[step] + 1);
+            const qint64 due = countdownStartNs_[step] + 100000000LL * (++countdownTicks_[step] + 1);
             const qint64 waitMs = (due - steadyNs() + 999999) / 1000000;
             status_.countdownTimer[step].start(static_cast<int>(qBound<qint64>(0, waitMs, 100)));
         }
@@ -561,13 +573,13 @@ void MouldCycle::tick(int step)
     const qint64 endNs = steadyNs();
     // When the countdown was due to end: steps ending on the same tick judge
     // the same frames.
-    const qint64 dueNs = countdownStartNs[step] > 0
-                             ? countdownStartNs[step] + 100000000LL * (countdownTicks[step] + 1)
+    const qint64 dueNs = countdownStartNs_[step] > 0
+                             ? countdownStartNs_[step] + 100000000LL * (countdownTicks_[step] + 1)
                              : endNs;
-    const qint64 startedNs = countdownStartNs[step];
-    countdownStartNs[step] = 0;
+    const qint64 startedNs = countdownStartNs_[step];
+    countdownStartNs_[step] = 0;
     status_.countdownTimer[step].stop();
-    countdownActive[step] = false;
+    countdownActive_[step] = false;
     status_.countdownRemain[step] = 0.0f;
     if (status_.runState == RunState::Stopped || status_.detectState == DetectState::NgLatched ||
         status_.detectState == DetectState::RegionSetting)
@@ -581,18 +593,18 @@ void MouldCycle::tick(int step)
 
 void MouldCycle::holdForMissingCamera()
 {
-    if (!cameraHold) {
+    if (!cameraHold_) {
         qWarning("a camera is missing during detection: clamp, alarm and the open cycle's interlocks held");
-        cameraHold = true;
+        cameraHold_ = true;
     }
     board_.setOut(kClampOut, 1);
     board_.setOut(kAlarmOut, 1);
     for (int out = 0; out < kBoardOutputs; ++out)
-        if ((missingHeld >> out) & 1)
+        if ((missingHeld_ >> out) & 1)
             board_.setOut(out, 1);
     if (status_.cycleOpen)
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
-            if (StepActive(k) && !stepDecided[k])
+            if (StepActive(k) && !stepDecided_[k])
                 board_.setOut(StepInterlock(k), 1);
     board_.flashOut();
 }
@@ -601,7 +613,7 @@ void MouldCycle::cameraLost()
 {
     if (status_.runState == RunState::Stopped)
         return;
-    cameraMissing = true;
+    cameraMissing_ = true;
     holdForMissingCamera();
     publishEdgeHolds();
 }
@@ -615,8 +627,8 @@ void MouldCycle::pullFrames(int k, bool fresh[kMaxCamera], QStringList records[k
         fresh[c] = false;
         if ((only >= 0 && c != only) || !judge_.present(c))
             continue;
-        unjudged[c] = false;
-        stepTrained[c] = false;
+        unjudged_[c] = false;
+        stepTrained_[c] = false;
         want[c] = true;
     }
     frames_.freshFrames(k, framesFromNs_, want, fresh);
@@ -624,7 +636,7 @@ void MouldCycle::pullFrames(int k, bool fresh[kMaxCamera], QStringList records[k
         if (!want[c] || fresh[c])
             continue;
         // Neither a stale picture nor a missing one may pass a step.
-        unjudged[c] = true;
+        unjudged_[c] = true;
         judge_.setVerdict(c, false);
         const QString text = lanStr(kTextUnjudged).arg(c + 1).arg(k + 1);
         qWarning("%s", qPrintable(text));
@@ -640,39 +652,39 @@ void MouldCycle::judgeStep(int k)
     // Fresh pictures first; then the engines of the cameras that are to be
     // judged, all at once, so that the decision is on complete results.
     QStringList records[kMaxCamera];
-    lastStages = DecisionStages{};
+    lastStages_ = DecisionStages{};
     // An owed step judged late starts its stages now.
-    lastStages.countdownEnd = countdownEndedNs_ ? countdownEndedNs_ : steadyNs();
-    lastStages.countdownDue = countdownEndedNs_ ? countdownDueNs_ : 0;
-    lastStages.countdownStarted = countdownEndedNs_ ? endedStartNs_ : 0;
-    lastStages.edgeSeen = countdownEndedNs_ ? endedEdgeNs_ : 0;
+    lastStages_.countdownEnd = countdownEndedNs_ ? countdownEndedNs_ : steadyNs();
+    lastStages_.countdownDue = countdownEndedNs_ ? countdownDueNs_ : 0;
+    lastStages_.countdownStarted = countdownEndedNs_ ? endedStartNs_ : 0;
+    lastStages_.edgeSeen = countdownEndedNs_ ? endedEdgeNs_ : 0;
     countdownEndedNs_ = endedStartNs_ = endedEdgeNs_ = 0;
     framesFromNs_ = countdownDueNs_ ? countdownDueNs_ : steadyNs();
     countdownDueNs_ = 0;
     bool fresh[kMaxCamera] = {};
     pullFrames(k, fresh, records);
-    lastStages.framesPulled = steadyNs();
+    lastStages_.framesPulled = steadyNs();
     CycleJudge::Verdict verdict[kMaxCamera] = {};
     judge_.judge(k, fresh, verdict, records);
     for (int c = 0; c < kMaxCamera; ++c)
         if (fresh[c] && verdict[c] == CycleJudge::Trained)
-            stepTrained[c] = status_.cycleTrained = true;
-    lastStages.judged = steadyNs();
+            stepTrained_[c] = status_.cycleTrained = true;
+    lastStages_.judged = steadyNs();
     // Held for the decision, whose fault pictures say what triggered it.
-    status_.safeDoorDetect = doorTriggered[k] ? 1 : 0;
-    doorTriggered[k] = false;
-    record_.stepJudged(k);
+    status_.safeDoorDetect = doorTriggered_[k] ? 1 : 0;
+    doorTriggered_[k] = false;
+    screen_.stepJudged(k);
     decide(false);
     status_.safeDoorDetect = 0;
     // The machine has its outputs: now the record and the screen.
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         for (const QString& text : records[c])
-            record_.record(text);
-    record_.showJudgedFrames();
-    lastStages.after = steadyNs();
+            log_.record(text);
+    screen_.showJudgedFrames();
+    lastStages_.after = steadyNs();
     const qint64 written = board_.outputWrittenNs();
-    lastStages.written = written >= lastStages.handedOver && lastStages.handedOver > 0 ? written : 0;
-    qInfo("%s", qPrintable(stagesLine(k, lastStages)));
+    lastStages_.written = written >= lastStages_.handedOver && lastStages_.handedOver > 0 ? written : 0;
+    qInfo("%s", qPrintable(stagesLine(k, lastStages_)));
 }
 
 QString MouldCycle::stagesLine(int step, const DecisionStages& s)
@@ -704,11 +716,11 @@ int MouldCycle::runAlgorithm(int camera, int step)
         CycleJudge::Verdict verdict[kMaxCamera] = {};
         judge_.judge(step, fresh, verdict, records);
         if (verdict[camera] == CycleJudge::Trained)
-            stepTrained[camera] = status_.cycleTrained = true;
+            stepTrained_[camera] = status_.cycleTrained = true;
         result = verdict[camera] == CycleJudge::Ng ? 0 : 1;
     }
     for (const QString& text : records[camera])
-        record_.record(text);
+        log_.record(text);
     return result;
 }
 
@@ -718,7 +730,7 @@ void MouldCycle::judgeOwedSteps()
         if (status_.runState == RunState::Stopped || status_.detectState == DetectState::NgLatched ||
             status_.detectState == DetectState::RegionSetting || gFromTrain || !status_.cycleOpen)
             return;
-        if (!stepOwed[k] || stepDecided[k] || countdownActive[k] || !StepActive(k))
+        if (!stepOwed_[k] || stepDecided_[k] || countdownActive_[k] || !StepActive(k))
             continue;
         qInfo("step %d judged now: its countdown was dropped while an NG waited", k + 1);
         judgeStep(k);
@@ -738,16 +750,16 @@ void MouldCycle::decide(bool manual)
     if (!manual) {
         const QDateTime now = QDateTime::currentDateTime();
         for (int c = 0; c < numCamera; ++c)
-            if (judge_.present(c) && !judge_.verdictOk(c) && !unjudged[c])
-                record_.keepNgPicture(c, d.step, now);
+            if (judge_.present(c) && !judge_.verdictOk(c) && !unjudged_[c])
+                pictures_.keepNgPicture(c, d.step, now);
     }
     const QVector<QPair<int, int>> clearKinds = howCleared(d);
     if (!d.ok && !d.wasNg)
-        record_.alarmStarted(d.step);
+        reports_.alarmStarted(d.step);
     renderPictures(d);
-    record_.stepDone(d.step, d.ok);
+    reports_.stepDone(d.step, d.ok);
     if (d.ok && d.wasNg)
-        record_.alarmCleared(clearKinds);
+        reports_.alarmCleared(clearKinds);
     status_.manualDecision = false;
     close(d);
 }
@@ -762,22 +774,22 @@ MouldCycle::Decision MouldCycle::weigh(bool manual)
         if (judge_.present(c) && !judge_.verdictOk(c))
             d.ok = false;
     if (d.ok) {
-        stepDecided[d.step] = true;
-        stepOwed[d.step] = false;
+        stepDecided_[d.step] = true;
+        stepOwed_[d.step] = false;
     }
     for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
-        d.owed = d.owed || (stepOwed[k] && !stepDecided[k] && StepActive(k));
+        d.owed = d.owed || (stepOwed_[k] && !stepDecided_[k] && StepActive(k));
     // Closes once the last step is decided and nothing is owed, whichever
     // step's decision that is (a held opening of an earlier step may be
     // decided after the last step).
     const int last = lastStepOfCycle();
-    const bool lastDecided = last >= 0 && last < kMaxDetect && stepDecided[last];
+    const bool lastDecided = last >= 0 && last < kMaxDetect && stepDecided_[last];
     d.closes = d.ok && status_.cycleOpen && lastDecided && !d.owed;
-    cameraMissing = frames_.cameraMissing();
-    d.holdEnds = d.closes && cameraHold && !cameraMissing;
+    cameraMissing_ = frames_.cameraMissing();
+    d.holdEnds = d.closes && cameraHold_ && !cameraMissing_;
     if (d.holdEnds) {
         qInfo("cameras back and a cycle judged: the hold of the missing camera ends");
-        cameraHold = false;
+        cameraHold_ = false;
     }
     return d;
 }
@@ -795,29 +807,29 @@ void MouldCycle::latchAndSetOutputs(const Decision& d)
     // two never leaves an alarm on the wire that a restart forgets.
     if (!d.ok) {
         saveLatchedNg();
-        if (afterLatchWritten)
-            afterLatchWritten();
+        if (afterLatchWritten_)
+            afterLatchWritten_();
     }
 
     // Outputs first: the machine must know before anything is drawn.
     board_.setOut(StepInterlock(s), held ? 1 : 0);
-    board_.setOut(kAlarmOut, d.ok && !cameraHold ? 0 : 1);
-    if (cameraHold) {
+    board_.setOut(kAlarmOut, d.ok && !cameraHold_ ? 0 : 1);
+    if (cameraHold_) {
         board_.setOut(kClampOut, 1);
         for (int out = 0; out < kBoardOutputs; ++out)
-            if ((missingHeld >> out) & 1)
+            if ((missingHeld_ >> out) & 1)
                 board_.setOut(out, 1);
     } else if (d.holdEnds) {
         // Every step of the cycle passed with the cameras back.
-        const int freed = missingHeld | 1 << kClampOut;
-        missingHeld = 0;
+        const int freed = missingHeld_ | 1 << kClampOut;
+        missingHeld_ = 0;
         for (int out = 0; out < kBoardOutputs; ++out)
             if (((freed >> out) & 1) && !outputHeld(out, true))
                 board_.setOut(out, 0);
     }
     // Stamped as the word goes: the I/O thread may write it before
     // flashOut returns.
-    lastStages.handedOver = steadyNs();
+    lastStages_.handedOver = steadyNs();
     board_.flashOut();
 
     status_.detectState = d.ok ? DetectState::Ok : DetectState::NgLatched;
@@ -834,7 +846,7 @@ void MouldCycle::count(const Decision& d)
     if (!d.manual) {
         bool anyNg = false;
         for (int c = 0; c < numCamera; ++c) {
-            if (!judge_.present(c) || stepTrained[c])
+            if (!judge_.present(c) || stepTrained_[c])
                 continue;
             const bool ng = !judge_.verdictOk(c);
             ProductionCounters::get().countPart(c, ng);
@@ -855,7 +867,7 @@ void MouldCycle::count(const Decision& d)
         if (anyCycleNg)
             ProductionCounters::get().countNgCycle();
     }
-    record_.countersChanged();
+    log_.countersChanged();
 }
 
 QVector<QPair<int, int>> MouldCycle::howCleared(const Decision& d) const
@@ -884,18 +896,18 @@ void MouldCycle::renderPictures(const Decision& d)
         int which[kMaxCamera];
         int count = 0;
         for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
-            if (!judge_.present(c) || (unjudged[c] && !judge_.verdictOk(c)))
+            if (!judge_.present(c) || (unjudged_[c] && !judge_.verdictOk(c)))
                 continue;
             cameras[count] = c;
             which[count++] = judge_.verdictOk(c) ? 1 : 0;
         }
-        record_.newFaultPictures(s, cameras, which, count);
+        pictures_.newFaultPictures(s, cameras, which, count);
     }
     for (int c = 0; c < numCamera; ++c) {
         if (!judge_.present(c))
             continue;
         const bool ok = judge_.verdictOk(c);
-        const bool lost = unjudged[c] && !ok;
+        const bool lost = unjudged_[c] && !ok;
         const int which = ok ? 1 : 0;
         int& code = status_.alarmCode[c * kMaxDetect + s];
         if (lost) {
@@ -905,10 +917,10 @@ void MouldCycle::renderPictures(const Decision& d)
         } else if (code == AlarmCode::NotDetected || code == AlarmCode::AddedAsTemplate) {
             // Let pass without judging: the held NG picture, labelled with
             // how the alarm was cleared.
-            code = record_.faultPicture(c, s, 0, CycleRecord::LabelHeld, code);
+            code = pictures_.faultPicture(c, s, 0, CyclePictures::LabelHeld, code);
         } else if ((code >= AlarmCode::SwitchedToMould && code <= AlarmCode::ReDetectedOk) || !ok) {
             // Judged again: the new picture, labelled when it cleared the alarm.
-            code = record_.faultPicture(c, s, which, ok ? CycleRecord::SaveLabelled : CycleRecord::SaveNew, code);
+            code = pictures_.faultPicture(c, s, which, ok ? CyclePictures::SaveLabelled : CyclePictures::SaveNew, code);
         }
         if (!ok)
             code = lost ? kCodeCameraLost : AlarmCode::NgWaiting;
@@ -925,11 +937,11 @@ void MouldCycle::close(const Decision& d)
             status_.countState = CountState::Waiting;
         }
     }
-    record_.stepDecided(d.step, d.ok, d.manual);
-    lastStages.decided = steadyNs();
+    screen_.stepDecided(d.step, d.ok, d.manual);
+    lastStages_.decided = steadyNs();
     if (d.ok && d.manual && d.owed)
         // Not from inside the operator's decision: the page closes first.
-        record_.owedStepsLater();
+        screen_.owedStepsLater();
     publishEdgeHolds();
     if (d.closes && afterCycle_) {
         const std::function<void()> job = std::move(afterCycle_);
@@ -948,9 +960,9 @@ void MouldCycle::passProductNgByDoor()
     // (fresh pictures, an NG latched and held) before it may close.
     const int ng = qBound(0, status_.detectStep, kMaxDetect - 1);
     for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
-        if (StepActive(k) && !stepDecided[k] && StepInterlock(k) == kClampOut) {
-            stepOwed[k] = true;
-            doorTriggered[k] = true;
+        if (StepActive(k) && !stepDecided_[k] && StepInterlock(k) == kClampOut) {
+            stepOwed_[k] = true;
+            doorTriggered_[k] = true;
         }
     qInfo("step %d: the product NG passed by the safety door; the mould cavity is judged again", ng + 1);
     resetRun();
@@ -1024,7 +1036,7 @@ void MouldCycle::backTrain()
     for (const int out : {kClampOut, kEjectorOut}) {
         bool busy = false;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
-            busy = busy || (StepActive(k) && StepInterlock(k) == out && (countdownActive[k] || edgeHeld[k]));
+            busy = busy || (StepActive(k) && StepInterlock(k) == out && (countdownActive_[k] || edgeHeld_[k]));
         if (!busy)
             board_.setOut(out, 0);
     }
@@ -1061,14 +1073,14 @@ void MouldCycle::saveLatchedNg()
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         if (judge_.present(c) && !judge_.verdictOk(c))
             failed |= 1 << c;
-        if (unjudged[c])
+        if (unjudged_[c])
             lost |= 1 << c;
     }
     int owed = 0;
     int decided = 0;
     for (int k = 0; k < kMaxDetect; ++k) {
-        owed |= stepOwed[k] ? 1 << k : 0;
-        decided |= stepDecided[k] ? 1 << k : 0;
+        owed |= stepOwed_[k] ? 1 << k : 0;
+        decided |= stepDecided_[k] ? 1 << k : 0;
     }
     const QByteArray text = QStringLiteral("step=%1\nfailed=%2\nlost=%3\nowed=%4\ndecided=%5\ntime=%6\n")
                                 .arg(qBound(0, status_.detectStep, kMaxDetect - 1))
@@ -1078,11 +1090,11 @@ void MouldCycle::saveLatchedNg()
                                 .arg(decided)
                                 .arg(QDateTime::currentDateTime().toString(Qt::ISODate))
                                 .toUtf8();
-    if (!latchRecord)
-        latchRecord = std::make_unique<InPlaceRecord>(latchFile());
+    if (!latchRecord_)
+        latchRecord_ = std::make_unique<InPlaceRecord>(latchFile());
     // The write makes the file first when it is missing (room may have
     // come back since start-up).
-    const bool kept = latchRecord->write(text);
+    const bool kept = latchRecord_->write(text);
     if (!kept)
         qWarning("the latched NG could not be kept on disk; it is held for this run only");
     status_.ngLatchUnkept = !kept;
@@ -1094,9 +1106,9 @@ void MouldCycle::retryLatchFile()
     if (latchRetryNs_ != 0 && now - latchRetryNs_ < 5000000000LL)
         return;
     latchRetryNs_ = now;
-    if (!latchRecord)
-        latchRecord = std::make_unique<InPlaceRecord>(latchFile());
-    if (!latchRecord->prepare())
+    if (!latchRecord_)
+        latchRecord_ = std::make_unique<InPlaceRecord>(latchFile());
+    if (!latchRecord_->prepare())
         return;
     qInfo("%s is ready again: a latched NG is kept across a restart", qPrintable(latchFile()));
     status_.ngLatchUnkept = false;
@@ -1106,15 +1118,15 @@ void MouldCycle::retryLatchFile()
 
 void MouldCycle::clearLatchedNg()
 {
-    if (!latchRecord)
-        latchRecord = std::make_unique<InPlaceRecord>(latchFile());
+    if (!latchRecord_)
+        latchRecord_ = std::make_unique<InPlaceRecord>(latchFile());
     // Written in place: an empty record is no NG. A file of an earlier
     // version goes only once the new one says so.
     QByteArray record;
     const InPlaceRecord::State state = InPlaceRecord::read(latchFile(), &record);
     const bool clear = state == InPlaceRecord::State::Missing || state == InPlaceRecord::State::Empty
                        || (state == InPlaceRecord::State::Valid && record.isEmpty());
-    if (!clear && !latchRecord->write(QByteArray()))
+    if (!clear && !latchRecord_->write(QByteArray()))
         qWarning("%s could not be cleared", qPrintable(latchFile()));
     else if (QFile::exists(oldLatchFile()) && !QFile::remove(oldLatchFile()))
         qWarning("%s could not be removed", qPrintable(oldLatchFile()));
@@ -1154,13 +1166,13 @@ MouldCycle::LatchRead MouldCycle::readLatch(QMap<QString, QString>& values)
 
 bool MouldCycle::restoreLatchedNg()
 {
-    if (!latchRecord)
-        latchRecord = std::make_unique<InPlaceRecord>(latchFile());
+    if (!latchRecord_)
+        latchRecord_ = std::make_unique<InPlaceRecord>(latchFile());
     QMap<QString, QString> values;
     const LatchRead read = readLatch(values);
     if (read == LatchRead::None) {
         // A full disk now: made as soon as there is room (see retryLatchFile).
-        status_.ngLatchUnkept = !latchRecord->prepare();
+        status_.ngLatchUnkept = !latchRecord_->prepare();
         return false;
     }
     bool good = read == LatchRead::Held;
@@ -1200,23 +1212,23 @@ void MouldCycle::holdRestoredNg(int step, int failed, int lost, int owed, int de
     status_.detectState = DetectState::NgLatched;
     status_.ngPresent = true;
     for (int k = 0; k < kMaxDetect; ++k) {
-        stepOwed[k] = owed >= 0 ? (owed >> k) & 1 : k != step;
-        stepDecided[k] = ((decided >> k) & 1) && k != step;
+        stepOwed_[k] = owed >= 0 ? (owed >> k) & 1 : k != step;
+        stepDecided_[k] = ((decided >> k) & 1) && k != step;
     }
-    stepOwed[step] = true;
+    stepOwed_[step] = true;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         if (!judge_.present(c))
             continue;
         const bool ok = !((failed >> c) & 1);
         judge_.setVerdict(c, ok);
-        unjudged[c] = (lost >> c) & 1;
+        unjudged_[c] = (lost >> c) & 1;
         if (!ok) {
-            status_.alarmCode[c * kMaxDetect + step] = unjudged[c] ? kCodeCameraLost : AlarmCode::NgWaiting;
+            status_.alarmCode[c * kMaxDetect + step] = unjudged_[c] ? kCodeCameraLost : AlarmCode::NgWaiting;
             status_.cycleFailed[c] = true;
         }
     }
     for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
-        if (StepActive(k) && !stepDecided[k])
+        if (StepActive(k) && !stepDecided_[k])
             board_.setOut(StepInterlock(k), 1);
     board_.setOut(StepInterlock(step), 1);
     board_.setOut(kAlarmOut, 1);

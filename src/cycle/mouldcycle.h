@@ -3,15 +3,22 @@
 // countdowns, the NG latch and its file, the owed steps, the hold of a
 // missing camera, the door input and the counters. It writes the cycle's
 // status (CycleStatus) and nothing else of the program: the machine, the
-// cameras, the engines and the record are the four interfaces it is built
-// with. Whoever owns it feeds it the board's input edges (pass), the
-// countdown ticks (tick) and the operator's decisions.
+// cameras and the engines are the three interfaces it asks (board, frames,
+// judge), and those who listen to it are four more, one each: the record
+// (CycleLog), the pictures (CyclePictures), the network reports
+// (CycleReports) and the screen (CycleScreen). Whoever owns it feeds it the
+// board's input edges (pass), the countdown ticks (tick) and the operator's
+// decisions; its own state stays inside and is read through the const
+// accessors below (what everyone reads is in CycleStatus).
 #pragma once
 
 #include "cycleboard.h"
 #include "cycleframes.h"
 #include "cyclejudge.h"
-#include "cyclerecord.h"
+#include "cyclelog.h"
+#include "cyclepictures.h"
+#include "cyclereports.h"
+#include "cyclescreen.h"
 #include "cyclestatus.h"
 #include "globals.h"
 
@@ -25,13 +32,17 @@ class InPlaceRecord;
 
 class MouldCycle {
 public:
-    MouldCycle(CycleStatus& status, CycleBoard& board, CycleFrames& frames, CycleJudge& judge, CycleRecord& record);
+    MouldCycle(CycleStatus& status, CycleBoard& board, CycleFrames& frames, CycleJudge& judge, CycleLog& log,
+               CyclePictures& pictures, CycleReports& reports, CycleScreen& screen);
     ~MouldCycle();
     MouldCycle(const MouldCycle&) = delete;
     MouldCycle& operator=(const MouldCycle&) = delete;
 
-    // Word n of the live system parameters (0 until set).
-    std::function<int(int)> word;
+    // Where word n of the live system parameters is read (0 until set).
+    void setWords(std::function<int(int)> words);
+    // Called after an NG was latched on disk, before the outputs that
+    // announce it are set (a kill test stops the program there).
+    void setAfterLatchWritten(std::function<void()> hook);
 
     static constexpr int kClampOut = 0;
     static constexpr int kEjectorOut = 1;
@@ -128,24 +139,21 @@ public:
     // Whether the file on disk holds a latched NG.
     static bool LatchOnDisk();
 
-    // ---- State of the open cycle ----
-    bool countdownActive[kMaxDetect] = {};
-    bool stepOwed[kMaxDetect] = {};       // triggered in the open cycle, not yet decided OK
-    bool doorTriggered[kMaxDetect] = {};  // triggered by the safety door closing (word 144), not by its input
-    bool edgeHeld[kMaxDetect] = {};       // an opening came while the step's countdown ran
-    bool stepDecided[kMaxDetect] = {};    // decided OK (or passed) in the open cycle
-    bool stepTrained[kMaxCamera] = {};    // the camera took a template at the step being decided
-    bool unjudged[kMaxCamera] = {};       // the camera gave no picture for the step being decided
-    bool cameraHold = false;              // a camera went missing in detection: clamp and alarm held
-    int missingHeld = 0;                  // outputs (bits) of openings that came while a camera was missing
-    bool cameraMissing = false;
-    int lastInputs = 0;
-    qint64 lastCycleStartMs = 0;
-    int cycleInterval = 0;     // between the two latest cycle starts, in 0.1 s
-    // The countdown's ticks are due at whole tenths after its start, so that
-    // late timer events do not add up over a long countdown.
-    qint64 countdownStartNs[kMaxDetect] = {};  // steady clock
-    int countdownTicks[kMaxDetect] = {};
+    // ---- State of the open cycle, read ----
+    bool countdownActive(int k) const { return k >= 0 && k < kMaxDetect && countdownActive_[k]; }
+    // Step k was triggered in the open cycle and is not yet decided OK.
+    bool stepOwed(int k) const { return k >= 0 && k < kMaxDetect && stepOwed_[k]; }
+    // An opening of step k came while its countdown ran (judged next).
+    bool edgeHeld(int k) const { return k >= 0 && k < kMaxDetect && edgeHeld_[k]; }
+    // A camera went missing in detection: clamp and alarm held.
+    bool cameraHold() const { return cameraHold_; }
+    // A camera gave no pictures at all at the latest pass.
+    bool cameraMissing() const { return cameraMissing_; }
+    // The input word the latest pass saw (with the edges it latched).
+    int lastInputs() const { return lastInputs_; }
+    // Wall-clock milliseconds at which the latest cycle opened (0: none yet).
+    qint64 lastCycleStartMs() const { return lastCycleStartMs_; }
+
     // Steady-clock nanoseconds of the stages of the latest decision, for the
     // benchmarks and the step's log line: the input edge seen by the board's
     // thread, the countdown started, due to end and over (its timer fired),
@@ -157,16 +165,18 @@ public:
         qint64 edgeSeen = 0, countdownStarted = 0, countdownDue = 0, countdownEnd = 0;
         qint64 framesPulled = 0, judged = 0, handedOver = 0, decided = 0, after = 0, written = 0;
     };
-    DecisionStages lastStages;
+    const DecisionStages& lastStages() const { return lastStages_; }
     // The stages as one line, in milliseconds from the countdown's end
     // (the parts before it from the edge): "step 1 stages: ...".
     static QString stagesLine(int step, const DecisionStages& s);
-    std::unique_ptr<InPlaceRecord> latchRecord;
-    // Called after an NG was latched on disk, before the outputs that
-    // announce it are set (tests stop the program there).
-    std::function<void()> afterLatchWritten;
 
 private:
+    // Test code only: puts a cycle into a state its operations cannot reach
+    // quickly. Defined in the tests, never in the program.
+    friend struct MouldCycleProbe;
+
+    int word(int n) const { return words_(n); }
+
     // The phases of a decision.
     struct Decision {
         int step = 0;
@@ -221,7 +231,32 @@ private:
     CycleBoard& board_;
     CycleFrames& frames_;
     CycleJudge& judge_;
-    CycleRecord& record_;
+    CycleLog& log_;
+    CyclePictures& pictures_;
+    CycleReports& reports_;
+    CycleScreen& screen_;
+    std::function<int(int)> words_;
+    std::function<void()> afterLatchWritten_;
+
+    bool countdownActive_[kMaxDetect] = {};
+    bool stepOwed_[kMaxDetect] = {};       // triggered in the open cycle, not yet decided OK
+    bool doorTriggered_[kMaxDetect] = {};  // triggered by the safety door closing (word 144), not by its input
+    bool edgeHeld_[kMaxDetect] = {};       // an opening came while the step's countdown ran
+    bool stepDecided_[kMaxDetect] = {};    // decided OK (or passed) in the open cycle
+    bool stepTrained_[kMaxCamera] = {};    // the camera took a template at the step being decided
+    bool unjudged_[kMaxCamera] = {};       // the camera gave no picture for the step being decided
+    bool cameraHold_ = false;              // a camera went missing in detection: clamp and alarm held
+    int missingHeld_ = 0;                  // outputs (bits) of openings that came while a camera was missing
+    bool cameraMissing_ = false;
+    int lastInputs_ = 0;
+    qint64 lastCycleStartMs_ = 0;
+    int cycleInterval_ = 0;     // between the two latest cycle starts, in 0.1 s
+    // The countdown's ticks are due at whole tenths after its start, so that
+    // late timer events do not add up over a long countdown.
+    qint64 countdownStartNs_[kMaxDetect] = {};  // steady clock
+    int countdownTicks_[kMaxDetect] = {};
+    DecisionStages lastStages_;
+    std::unique_ptr<InPlaceRecord> latchRecord_;
     qint64 countdownEdgeNs_[kMaxDetect] = {};  // the edge that started the step's countdown, as the board saw it
     qint64 endedEdgeNs_ = 0;        // ... of the countdown that ended, for judgeStep
     qint64 endedStartNs_ = 0;       // ... and when that countdown started

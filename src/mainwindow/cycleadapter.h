@@ -1,8 +1,10 @@
-// The main window's machine, cameras, engines and record as the moulding
+// The main window's machine, cameras, engines and listeners as the moulding
 // cycle sees them: the I/O board and the panel LEDs, the camera views'
-// frames, their engines' verdicts (several cameras judged at once), the
-// operation record, the fault pictures, the network reports and the screen's
-// follow-up of a decision.
+// frames, their engines' verdicts (several cameras judged at once); and the
+// four that listen to the cycle, each through its own interface: the
+// operation record and count.ini (CycleLog), the camera views' fault and NG
+// pictures (CyclePictures), the network reports (CycleReports) and the
+// screen's follow-up of a decision (CycleScreen).
 #pragma once
 
 #include <functional>
@@ -10,11 +12,20 @@
 #include "cycleboard.h"
 #include "cycleframes.h"
 #include "cyclejudge.h"
-#include "cyclerecord.h"
+#include "cyclelog.h"
+#include "cyclepictures.h"
+#include "cyclereports.h"
+#include "cyclescreen.h"
 
 class RiVuRevezi;
 
-class CycleAdapter : public CycleBoard, public CycleFrames, public CycleJudge, public CycleRecord {
+class CycleAdapter : public CycleBoard,
+                     public CycleFrames,
+                     public CycleJudge,
+                     public CycleLog,
+                     public CyclePictures,
+                     public CycleReports,
+                     public CycleScreen {
 public:
     explicit CycleAdapter(RiVuRevezi* win) : win_(win) {}
 
@@ -41,17 +52,23 @@ public:
     void resetVerdicts() override;
     void cycleOpened() override;
 
-    // CycleRecord
+    // CycleLog
     void record(const QString& text) override;
     void countersChanged() override;
+
+    // CyclePictures
     int faultPicture(int camera, int step, int which, Picture what, int code) override;
     void newFaultPictures(int step, const int* cameras, const int* which, int count) override;
     void keepNgPicture(int camera, int step, const QDateTime& when) override;
+
+    // CycleReports
     void cycleStarted() override;
     void stepDone(int step, bool ok) override;
     void alarmStarted(int step) override;
     void alarmCleared(const QVector<QPair<int, int>>& kinds) override;
     void detectStopped() override;
+
+    // CycleScreen
     void stepJudged(int step) override;
     void stepDecided(int step, bool ok, bool manual) override;
     void owedStepsLater() override;

@@ -42,8 +42,9 @@
 void RiVuRevezi::MakeCycle()
 {
     cycleAdapter = std::make_unique<CycleAdapter>(this);
-    mould = std::make_unique<MouldCycle>(cycle_, *cycleAdapter, *cycleAdapter, *cycleAdapter, *cycleAdapter);
-    mould->word = sysWord;
+    CycleAdapter& a = *cycleAdapter;
+    mould = std::make_unique<MouldCycle>(cycle_, a, a, a, a, a, a, a);
+    mould->setWords(sysWord);
 }
 
 bool RiVuRevezi::StepActive(int k) const
@@ -111,7 +112,7 @@ void RiVuRevezi::Run()
     bool endingSoon = false;
     for (int k = 0; k < kMaxDetect; ++k)
         endingSoon = endingSoon ||
-                     (mould->countdownActive[k] && cycle().countdownRemain[k] * 1000.0f <= float(kFramePullMs) + 0.5f);
+                     (mould->countdownActive(k) && cycle().countdownRemain[k] * 1000.0f <= float(kFramePullMs) + 0.5f);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         if (!CameraViews::at(c))
             continue;
@@ -137,7 +138,7 @@ void RiVuRevezi::Run()
         lastOutWord = gpControlIO->wantedOut();
         next = 1;
     }
-    if (!mould->cameraMissing)
+    if (!mould->cameraMissing())
         next = static_cast<int>(qBound<qint64>(1, untilPull, next));
     ShowLatchWarning();
     if (runTimer)

@@ -1,7 +1,8 @@
 // The cycle's rules as one decision table: each row sets up a mode, plays a
 // script of board inputs, countdown ticks, camera faults and the operator's
-// answers against fakes of the board, the cameras, the engines and the
-// record, and states the output word the machine has after each event.
+// answers against fakes of the board, the cameras, the engines and those who
+// listen (record, pictures, reports, screen), and states the output word the
+// machine has after each event.
 //
 // Output word bits: 1 clamp held, 2 ejector held, 4 alarm, 8 the second
 // interlock of mode 3.
@@ -9,6 +10,7 @@
 #include "productioncounters.h"
 
 #include "inplacerecord.h"
+#include "lanstr.h"
 #include "testworkdir.h"
 #include "word.h"
 
@@ -99,27 +101,61 @@ struct FakeCameras : CycleFrames, CycleJudge {
     void cycleOpened() override {}
 };
 
-struct FakeRecord : CycleRecord {
-    QStringList rows;
-    bool owedLater = false;
-    QVector<QPair<int, int>> cleared;
-    void record(const QString& text) override { rows.append(text); }
-    void countersChanged() override {}
-    int faultPicture(int, int, int, Picture what, int code) override
+// Those who listen to the cycle, each writing down what it hears in order
+// (a labelled picture leaves its code labelled).
+struct FakeLog : CycleLog {
+    QStringList heard;
+    void record(const QString& text) override { heard << "row " + text; }
+    void countersChanged() override { heard << "count"; }
+};
+
+struct FakePictures : CyclePictures {
+    QStringList heard;
+    int faultPicture(int c, int s, int which, Picture what, int code) override
     {
+        const char* how[] = {"new", "held", "labelled"};
+        heard << QStringLiteral("%1 %2 %3 slot %4").arg(how[what]).arg(c).arg(s).arg(which);
         return what == SaveNew ? code : AlarmCode::afterLabel(code);
     }
-    void newFaultPictures(int, const int*, const int*, int) override {}
-    void keepNgPicture(int, int, const QDateTime&) override {}
-    void cycleStarted() override {}
-    void stepDone(int, bool) override {}
-    void alarmStarted(int) override {}
-    void alarmCleared(const QVector<QPair<int, int>>& kinds) override { cleared = kinds; }
-    void detectStopped() override {}
-    void stepJudged(int) override {}
-    void stepDecided(int, bool, bool) override {}
-    void owedStepsLater() override { owedLater = true; }
-    void showJudgedFrames() override {}
+    void newFaultPictures(int s, const int* cameras, const int* which, int count) override
+    {
+        QString line = QStringLiteral("new %1:").arg(s);
+        for (int i = 0; i < count; ++i)
+            line += QStringLiteral(" %1/%2").arg(cameras[i]).arg(which[i]);
+        heard << line;
+    }
+    void keepNgPicture(int c, int s, const QDateTime&) override { heard << QStringLiteral("keep %1 %2").arg(c).arg(s); }
+};
+
+struct FakeReports : CycleReports {
+    QStringList heard;
+    void cycleStarted() override { heard << "cycle"; }
+    void stepDone(int s, bool ok) override { heard << QStringLiteral("step %1 %2").arg(s).arg(ok ? "ok" : "ng"); }
+    void alarmStarted(int s) override { heard << QStringLiteral("alarm %1").arg(s); }
+    void alarmCleared(const QVector<QPair<int, int>>& kinds) override
+    {
+        QString line = "cleared";
+        for (const auto& k : kinds)
+            line += QStringLiteral(" %1:%2").arg(k.first).arg(k.second);
+        heard << line;
+    }
+    void detectStopped() override { heard << "stopped"; }
+};
+
+struct FakeScreen : CycleScreen {
+    QStringList heard;
+    bool owedLater = false;
+    void stepJudged(int s) override { heard << QStringLiteral("judged %1").arg(s); }
+    void stepDecided(int s, bool ok, bool manual) override
+    {
+        heard << QStringLiteral("decided %1 %2 %3").arg(s).arg(ok ? "ok" : "ng", manual ? "manual" : "auto");
+    }
+    void owedStepsLater() override
+    {
+        heard << "owed";
+        owedLater = true;
+    }
+    void showJudgedFrames() override { heard << "frames"; }
 };
 
 // One program: a status, the fakes and the cycle over them; `restart`
@@ -128,7 +164,10 @@ struct Rig {
     QMap<int, int> words;
     FakeBoard board;
     FakeCameras cameras;
-    FakeRecord record;
+    FakeLog log;
+    FakePictures pictures;
+    FakeReports reports;
+    FakeScreen screen;
     std::unique_ptr<CycleStatus> status;
     std::unique_ptr<MouldCycle> cycle;
     int level = 0;
@@ -142,12 +181,12 @@ struct Rig {
         board = FakeBoard{};
         board.onFlash = [this](int before, int now) {
             const bool alarmRises = !(before & 4) && (now & 4);
-            if (alarmRises && cycle && !cycle->cameraHold && !MouldCycle::LatchOnDisk())
+            if (alarmRises && cycle && !cycle->cameraHold() && !MouldCycle::LatchOnDisk())
                 alarmBeforeLatch = true;
         };
         cameras.resetVerdicts();
-        cycle = std::make_unique<MouldCycle>(*status, board, cameras, cameras, record);
-        cycle->word = [this](int n) { return words.value(n); };
+        cycle = std::make_unique<MouldCycle>(*status, board, cameras, cameras, log, pictures, reports, screen);
+        cycle->setWords([this](int n) { return words.value(n); });
         cycle->boardOpened();
         cycle->startDetect();
         cycle->restoreLatchedNg();
@@ -204,7 +243,7 @@ struct Rig {
             cycle->pass(level, 0);
         } else if (e == "t") {              // a tenth of a second
             for (int k = 0; k < kMaxDetect; ++k)
-                if (cycle->countdownActive[k])
+                if (cycle->countdownActive(k))
                     cycle->tick(k);
         } else if (e.startsWith("ng")) {
             cameras.nextVerdict[n] = CycleJudge::Ng;
@@ -229,9 +268,9 @@ struct Rig {
         } else if (e == "pics" || e == "live") {   // the ROI page shows pictures / the live view
             cycle->pictureSourceChosen(e == "live" ? PictureSource::Live : PictureSource::RecentNg);
         } else if (e == "owed") {           // the owed steps, once asked for
-            if (record.owedLater)
+            if (screen.owedLater)
                 cycle->judgeOwedSteps();
-            record.owedLater = false;
+            screen.owedLater = false;
         } else if (e == "region" || e == "leave") {   // region setting on the ROI page
             if (e == "region")
                 cycle->enterRegionSetting();
@@ -443,6 +482,59 @@ private slots:
         QVERIFY2(!rig.alarmBeforeLatch, "an NG's alarm went out before the NG was on disk");
     }
 
+    // Who hears what, in which order: the record gets the counters after the
+    // outputs and the engines' rows after the decision; the network reports
+    // the alarm before the step's NG and its clearing after the step's OK;
+    // the screen is asked for the owed steps only by the operator's decision
+    // that leaves some owed; a camera without a picture gets a row and no
+    // picture. "%U" is the row of camera 1 unjudged at step 1.
+    void listeners_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QString>("pictures");
+        QTest::addColumn<QString>("reports");
+        QTest::addColumn<QString>("screen");
+        QTest::newRow("OK cycle")
+            << "u3 t d3 u4 t"
+            << "count, row judged 0 0, count, row judged 0 1"
+            << "new 0: 0/1, new 1: 0/1"
+            << "cycle, step 0 ok, step 1 ok"
+            << "judged 0, decided 0 ok auto, frames, judged 1, decided 1 ok auto, frames";
+        QTest::newRow("NG passed by the operator, the owed cavity judged after")
+            << "u3 u4 ng0 t pass owed"
+            << "count, row judged 0 0, count, count, row judged 0 1"
+            << "keep 0 0, new 0: 0/0, held 0 0 slot 0, new 1: 0/1"
+            << "cycle, alarm 0, step 0 ng, step 0 ok, cleared 0:4, step 1 ok"
+            << "judged 0, decided 0 ng auto, frames, decided 0 ok manual, owed, judged 1, decided 1 ok auto, frames";
+        QTest::newRow("no picture, then stopped")
+            << "u3 empty0 t stop"
+            << "count, row %U"
+            << "new 0:"
+            << "cycle, alarm 0, step 0 ng, stopped"
+            << "judged 0, decided 0 ng auto, frames";
+    }
+    void listeners()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, log);
+        QFETCH(QString, pictures);
+        QFETCH(QString, reports);
+        QFETCH(QString, screen);
+        TestWorkDir dir;
+        gFromTrain = false;
+        QVERIFY(initLanStr() > 0);   // the unjudged camera's row is an operator text
+        Rig rig;
+        rig.standard();
+        rig.start();
+        for (const QString& e : script.split(' '))
+            QVERIFY2(rig.play(e), qPrintable(e));
+        QCOMPARE(rig.log.heard.join(", "), QString(log).replace("%U", lanStr(MouldCycle::kTextUnjudged).arg(1).arg(1)));
+        QCOMPARE(rig.pictures.heard.join(", "), pictures);
+        QCOMPARE(rig.reports.heard.join(", "), reports);
+        QCOMPARE(rig.screen.heard.join(", "), screen);
+    }
+
     // What a rising edge of input bits kSafetyDoorInput (the door, word 144
     // on), 3 (the product step) and 4 (the cavity step) holds at once, as
     // the board's thread is told after each state: bits of the output word.
@@ -554,7 +646,7 @@ private slots:
         rig.board.edgeNs = steadyNow() - edgeAgeMs * 1000000;
         QVERIFY(rig.play("u3"));
         QVERIFY(rig.play("t"));
-        const MouldCycle::DecisionStages s = rig.cycle->lastStages;
+        const MouldCycle::DecisionStages s = rig.cycle->lastStages();
         const QString line = MouldCycle::stagesLine(0, s);
         QVERIFY2(line.startsWith("step 1 stages: edge_to_countdown "), qPrintable(line));
         QCOMPARE(line.split(' ').size(), 21);

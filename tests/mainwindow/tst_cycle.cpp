@@ -238,7 +238,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(CameraViews::at(0)->frameCount > framesBeforeReturn, 5000);
         win->drawROIWidget->SlotReCheck();
         QTRY_VERIFY_WITH_TIMEOUT(!win->cycle().cycleOpen, kCycleWait);
-        QVERIFY(!win->mould->cameraHold);
+        QVERIFY(!win->mould->cameraHold());
         for (int out = 0; out <= 2; ++out)
             QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), out), wire(0, out), 5000);
 
@@ -314,10 +314,10 @@ private slots:
         const int heldJudged = counted().all[0];
         const int heldFailed = counted().fail[0];
         pulseMouldOpen();
-        QTRY_VERIFY_WITH_TIMEOUT(win->mould->countdownActive[0] && win->mould->countdownActive[1], kCycleWait);
+        QTRY_VERIFY_WITH_TIMEOUT(win->mould->countdownActive(0) && win->mould->countdownActive(1), kCycleWait);
         const size_t from = sim.history().size();
         pulseMouldOpen();
-        QTRY_VERIFY_WITH_TIMEOUT(win->mould->edgeHeld[0] && win->mould->edgeHeld[1], kCycleWait);
+        QTRY_VERIFY_WITH_TIMEOUT(win->mould->edgeHeld(0) && win->mould->edgeHeld(1), kCycleWait);
         // The first opening's part was good; the second one's is not.
         QTRY_VERIFY_WITH_TIMEOUT(counted().all[0] >= heldJudged + 2, kCycleWait);
         QCOMPARE(counted().fail[0], heldFailed);

@@ -14,6 +14,7 @@
 #include "passwordbox.h"
 #include "posix_qextserialport.h"
 #include "mouldcycle.h"
+#include "mouldcycleprobe.h"
 #include "rivurevezi.h"
 #include "testworkdir.h"
 #include "wizardpara.h"
@@ -113,17 +114,18 @@ private slots:
             gpControlIO->IOSetOut(n, 0);
         win->cycleStatus().cycleOpen = true;
         win->cycleStatus().cycleTrained = false;
-        win->mould->cameraHold = false;
+        MouldCycleProbe::setCameraHold(*win->mould, false);
         for (int k = 0; k < kMaxDetect; ++k) {
-            win->mould->stepOwed[k] = k < steps && !((decidedBefore >> k) & 1);
-            win->mould->stepDecided[k] = (decidedBefore >> k) & 1;
-            if (k < steps && !win->mould->stepDecided[k])
+            const bool decided = (decidedBefore >> k) & 1;
+            MouldCycleProbe::setStepOwed(*win->mould, k, k < steps && !decided);
+            MouldCycleProbe::setStepDecided(*win->mould, k, decided);
+            if (k < steps && !decided)
                 gpControlIO->IOSetOut(win->StepInterlock(k), 1);
         }
         for (int c = 0; c < numCamera; ++c) {
             CameraViews::at(c)->stepOk = !((failed >> c) & 1);
-            win->mould->stepTrained[c] = trained && c == 0;
-            win->mould->unjudged[c] = false;
+            MouldCycleProbe::setStepTrained(*win->mould, c, trained && c == 0);
+            MouldCycleProbe::setUnjudged(*win->mould, c, false);
         }
         win->cycleStatus().cycleTrained = trained;
         win->cycleStatus().detectStep = step;
@@ -131,13 +133,13 @@ private slots:
         // An NG is on disk before any output announces it.
         int outAtLatch = -1;
         bool onDiskAtLatch = false;
-        win->mould->afterLatchWritten = [&] {
+        win->mould->setAfterLatchWritten([&] {
             outAtLatch = gpControlIO->wantedOut() & 0x3ff;
             onDiskAtLatch = MouldCycle::LatchOnDisk();
-        };
+        });
 
         win->CheckNG(manual);
-        win->mould->afterLatchWritten = nullptr;
+        win->mould->setAfterLatchWritten(nullptr);
         QCOMPARE(outAtLatch >= 0, latched);
         if (latched) {
             QVERIFY(onDiskAtLatch);
@@ -187,7 +189,7 @@ private slots:
         f.close();
         for (int n = 0; n < 10; ++n)
             gpControlIO->IOSetOut(n, 0);
-        win->mould->latchRecord.reset();
+        MouldCycleProbe::reopenLatchFile(*win->mould);
         QVERIFY(win->RestoreLatchedNg());
         QCOMPARE(win->cycle().detectState, 2);
         QCOMPARE(win->cycle().detectStep, step);
@@ -198,7 +200,7 @@ private slots:
         QVERIFY(!QFile::exists(MouldCycle::oldLatchFile()));
         QCOMPARE(QFileInfo(MouldCycle::latchFile()).size(), 1024);
         QVERIFY(MouldCycle::LatchOnDisk());
-        win->mould->latchRecord.reset();
+        MouldCycleProbe::reopenLatchFile(*win->mould);
         configure(0, 2);
         QVERIFY(win->RestoreLatchedNg());
         QCOMPARE(win->cycle().detectStep, step);
@@ -206,7 +208,7 @@ private slots:
         win->StopDetect();
         QVERIFY(!MouldCycle::LatchOnDisk());
         QVERIFY(!win->RestoreLatchedNg());
-        win->mould->latchRecord.reset();
+        MouldCycleProbe::reopenLatchFile(*win->mould);
         win->cycleStatus().runState = 1;
     }
 
@@ -256,32 +258,32 @@ private slots:
             QMutexLocker lock(pMutexIO);
             gDataIn = 0;
         }
-        win->mould->lastInputs = 0;
+        MouldCycleProbe::setLastInputs(*win->mould, 0);
         gInputRiseLatch.fetch_or(1);
         win->Run();
-        QVERIFY(win->mould->countdownActive[0] && win->mould->countdownActive[1]);
+        QVERIFY(win->mould->countdownActive(0) && win->mould->countdownActive(1));
         {
             QMutexLocker lock(pMutexIO);
             gDataIn = 1;
         }
         win->Run();
-        QVERIFY(!win->mould->edgeHeld[0] && !win->mould->edgeHeld[1]);
+        QVERIFY(!win->mould->edgeHeld(0) && !win->mould->edgeHeld(1));
         win->cycleStatus().countdownRemain[0] = 0.3f;
         gInputRiseLatch.fetch_or(1);   // the next opening, too early
         win->Run();
         QCOMPARE(win->cycle().countdownRemain[0], 0.3f);   // the running countdown goes on
         // Step 0 decided OK; its held opening starts its next countdown.
-        win->mould->countdownActive[0] = false;
-        win->mould->stepDecided[0] = true;
-        win->mould->stepOwed[0] = false;
+        MouldCycleProbe::setCountdownActive(*win->mould, 0, false);
+        MouldCycleProbe::setStepDecided(*win->mould, 0, true);
+        MouldCycleProbe::setStepOwed(*win->mould, 0, false);
         win->Run();
-        QVERIFY(win->mould->countdownActive[0]);
-        QVERIFY(win->mould->stepOwed[0]);
+        QVERIFY(win->mould->countdownActive(0));
+        QVERIFY(win->mould->stepOwed(0));
         QCOMPARE(win->cycle().countdownRemain[0], 0.5f);
         // Only once: no further pass starts it again.
-        win->mould->countdownActive[0] = false;
+        MouldCycleProbe::setCountdownActive(*win->mould, 0, false);
         win->Run();
-        QVERIFY(!win->mould->countdownActive[0]);
+        QVERIFY(!win->mould->countdownActive(0));
     }
 
     // The I/O thread learns from the cycle's pass what an edge of each input
@@ -356,7 +358,7 @@ private slots:
         // Queued behind Run: notes the first pass that saw the input.
         int seen = -1;
         connect(gpControlIO->ioThread(), &IOThread::sigIOChange, win, [&] {
-            if (seen < 0 && (win->mould->lastInputs & 0x20))
+            if (seen < 0 && (win->mould->lastInputs() & 0x20))
                 seen = timerFired ? 0 : 1;
         });
         sim.setInputs(0x20);   // no step's trigger

@@ -87,7 +87,7 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, kCycleWait);
             QCOMPARE(win->cycle().detectStep, 0);
             // The cavity's countdown ends under the NG: owed, not judged.
-            QTRY_VERIFY_WITH_TIMEOUT(win->mould->stepOwed[1] && !win->mould->countdownActive[1], kCycleWait);
+            QTRY_VERIFY_WITH_TIMEOUT(win->mould->stepOwed(1) && !win->mould->countdownActive(1), kCycleWait);
             QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 1), wire(1, 1), 5000);
             QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 2), wire(1, 2), 5000);
             QCOMPARE(outBit(sim.outputs(), 0), wire(1, 0));

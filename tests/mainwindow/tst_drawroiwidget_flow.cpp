@@ -63,7 +63,7 @@ private slots:
         env.grab();
         gInputRiseLatch.fetch_or(1 << (env.word(49) == 255 ? 0 : env.word(49)));
         env.win->Run();
-        QVERIFY(env.win->mould->countdownActive[0]);
+        QVERIFY(env.win->mould->countdownActive(0));
         env.grab();   // a frame of the clean part, taken during the countdown
         paintDefect(0, 60, 60);
         env.win->TimerUp(0);

@@ -485,11 +485,11 @@ private slots:
     void ngClearedThroughTheBox()
     {
         const int base = counted().allCycle[0];
-        const qint64 started = win->mould->lastCycleStartMs;
+        const qint64 started = win->mould->lastCycleStartMs();
         gpControlIO->InitIOThread();
         pulseMouldOpen();
         // The training cycle closes, and counts as no OK cycle.
-        QTRY_VERIFY_WITH_TIMEOUT(win->mould->lastCycleStartMs != started && !win->cycle().cycleOpen, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(win->mould->lastCycleStartMs() != started && !win->cycle().cycleOpen, 15000);
         QCOMPARE(counted().allCycle[0], base);
         QVERIFY(cameraCommand("* defect shortshot"));
         pulseMouldOpen();

@@ -1,0 +1,21 @@
+// The moulding cycle's test seam: puts a cycle into a state its operations
+// cannot reach quickly (a cycle half decided on given cameras, a step
+// decided behind a running pass, a restart's latch file opened afresh).
+// Tests and benchmarks only; the program never includes it.
+#pragma once
+
+#include "inplacerecord.h"
+#include "mouldcycle.h"
+
+struct MouldCycleProbe {
+    static void setCountdownActive(MouldCycle& m, int k, bool on) { m.countdownActive_[k] = on; }
+    static void setStepOwed(MouldCycle& m, int k, bool on) { m.stepOwed_[k] = on; }
+    static void setStepDecided(MouldCycle& m, int k, bool on) { m.stepDecided_[k] = on; }
+    static void setStepTrained(MouldCycle& m, int camera, bool on) { m.stepTrained_[camera] = on; }
+    static void setUnjudged(MouldCycle& m, int camera, bool on) { m.unjudged_[camera] = on; }
+    static void setCameraHold(MouldCycle& m, bool on) { m.cameraHold_ = on; }
+    // The input word the next pass compares with (its rising edges).
+    static void setLastInputs(MouldCycle& m, int level) { m.lastInputs_ = level; }
+    // As a restarted program: the latch file is opened afresh at the next use.
+    static void reopenLatchFile(MouldCycle& m) { m.latchRecord_.reset(); }
+};
