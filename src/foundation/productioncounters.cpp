@@ -83,19 +83,12 @@ void ProductionCounters::load(const QSettings& ini)
 QByteArray ProductionCounters::iniText() const
 {
     // The text QSettings reads back: lists as "1, 2, 3".
-    QString t = QStringLiteral("[General]
-");
-    t += kSyncNg + '=' + QString::number(v_.syncNg) + '
-';
-    t += kSyncNgCycle + '=' + QString::number(v_.syncNgCycle) + '
-';
-    t += kAllCycle + '=' + listText(v_.allCycle) + '
-';
-    t += kAll + '=' + listText(v_.all) + '
-';
-    t += kFailCycle + '=' + listText(v_.failCycle) + '
-';
-    t += kFail + '=' + listText(v_.fail) + '
-';
+    QString t = QStringLiteral("[General]\n");
+    t += kSyncNg + '=' + QString::number(v_.syncNg) + '\n';
+    t += kSyncNgCycle + '=' + QString::number(v_.syncNgCycle) + '\n';
+    t += kAllCycle + '=' + listText(v_.allCycle) + '\n';
+    t += kAll + '=' + listText(v_.all) + '\n';
+    t += kFailCycle + '=' + listText(v_.failCycle) + '\n';
+    t += kFail + '=' + listText(v_.fail) + '\n';
     return t.toUtf8();
 }
