@@ -81,6 +81,7 @@ CammerWidget::CammerWidget(QWidget* parent, int cameraNo, _cameraInfo info)
     for (auto& step : roiPassed)
         std::fill(std::begin(step), std::end(step), true);
     setMouseTracking(true);
+    ConnectEditor();
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     hide();
 

@@ -106,7 +106,7 @@ void DrawROIWidget::SlotChangeSource(int s)
         if (!v)
             continue;
         v->tempIndex = 0;
-        v->DeselectROI();
+        v->editor()->deselect();
         v->ShowHideROIPara();
     }
 

@@ -179,7 +179,7 @@ private slots:
         // The preview marks the current ROI only.
         env.view->resultImage[110 * 320 + 110] = 255;
         env.view->resultImage[110 * 320 + 210] = 255;
-        env.view->setCurRoi(0);
+        env.view->editor()->select(0);
         env.view->previewShown = true;
         img = env.paint();
         QCOMPARE(rgb(img.pixel(at(110, 110))), kCyan);
@@ -290,11 +290,12 @@ private slots:
     {
         ViewEnv env;
         twoRois(env);
-        env.view->setCurRoi(1);
+        env.view->editor()->select(1);
         QImage img = env.paint();
         QCOMPARE(rgb(img.pixel(400, 500)), kGrey);
         QVERIFY(rgb(img.pixel(800, 500)) != kGrey);
-        env.view->moveMode = 2;
+        env.view->editor()->nextMoveMode();   // the selected region
+        env.view->editor()->nextMoveMode();   // every region
         img = env.paint();
         QVERIFY(rgb(img.pixel(400, 500)) != kGrey);
     }
