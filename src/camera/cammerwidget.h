@@ -71,7 +71,7 @@ struct RoiPageLink {
     std::function<StoredPicture()> storedPicture;
 };
 
-// What the live view overlays on an NG (CammerWidget::blink): nothing, the
+// What the live view overlays on an NG (CammerWidget::blink()): nothing, the
 // defect pixels (in their blink phase), or the ignored points.
 namespace Blink {
 enum : int { Off = 0, Defects = 1, IgnoredPoints = 2 };
@@ -241,7 +241,6 @@ public:
     qint64 pulledNs = 0;   // steady-clock time of the latest PullFrame that got a frame
 
     // ---- Picture geometry ----------------------------------------------------
-    int pixelCount = 0;
     float fullScaleX = 1.0f;                 // gShowW / imageWidth (full-view scale)
     float fullScaleY = 1.0f;                 // gShowH / imageHeight
     float showSW = 1.0f;                     // widget width / imageWidth
@@ -251,6 +250,9 @@ public:
 
     // ---- Frame buffers -------------------------------------------------------
     uchar* displayFrame = nullptr;           // frameBytes, the picture the view paints
+    // The view's picture becomes `shown` (frameBytes), or black for null;
+    // false before the camera opened. The caller then calls DisplayChanged.
+    bool showPicture(const uchar* shown);
 
     // ---- Records and engine --------------------------------------------------
     CammerSingleton* savedRecord = nullptr;  // as saved in PARAM.db; the engine judges with it
@@ -258,7 +260,14 @@ public:
 
     // ---- Results (written by the engine and the main window) ------------------
     bool untrained[kMaxDetect] = {};         // capture a new template at the next run
-    bool stepSettled[kMaxDetect] = {};       // the step's result needs no judging this cycle
+    // Whether `step`'s result needs no judging this cycle; settleStep marks
+    // it so (the operator cleared it or took the picture as template).
+    bool stepSettled(int step) const { return step >= 0 && step < kMaxDetect && settled[step]; }
+    void settleStep(int step)
+    {
+        if (step >= 0 && step < kMaxDetect)
+            settled[step] = true;
+    }
 
     // ---- Templates and ignore masks (per step) ---------------------------------
 
@@ -267,8 +276,15 @@ public:
     const NgPictureRing& ngRing() const { return recentNg; }
 
     // ---- Alarm display ---------------------------------------------------------
-    int blink = Blink::Off;                  // Blink
-    QTimer* alarmTimer = nullptr;            // started by the result check while NG
+    // What the live view overlays on an NG (Blink); the page switches the
+    // ignored points on and off, the alarm blink alternates the defects.
+    int blink() const { return blinkState; }
+    void setBlink(int b) { blinkState = b; }
+    // The alarm blink runs every 1000 ms while the step is NG and stops by
+    // itself once it is OK (TimerShowAlarm).
+    void startAlarmBlink();
+    void stopAlarmBlink();
+    bool alarmBlinking() const;
     QTimer* fpsTimer = nullptr;              // polls the frame rate every 1000 ms
 
     // ---- The region editor (roieditor.h) --------------------------------------------
@@ -404,6 +420,9 @@ private:
     void LoadStepIgnore(int step);
     bool held[kMaxDetect] = {};              // the step holds its buffers
     bool showDue = false;                    // PullFrame took a frame the screen is to show
+    bool settled[kMaxDetect] = {};           // stepSettled
+    int blinkState = Blink::Off;
+    QTimer* alarmTimer = nullptr;            // the alarm blink
     NgPictureRing recentNg;
 
     QTimer* reconnectTimer = nullptr;

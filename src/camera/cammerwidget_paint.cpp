@@ -192,7 +192,7 @@ void CammerWidget::PrepareDisplay(bool withMarks, QSize shrunk)
     const int step = shownStep();
     const int count = std::clamp(rec->roiCount[step], 0, kMaxRoi);
     const int detectState = gpState ? gpState->cycle().detectState : DetectState::Idle;
-    if (detectState == DetectState::NgLatched && gSource == PictureSource::Live && blink == Blink::Defects &&
+    if (detectState == DetectState::NgLatched && gSource == PictureSource::Live && blinkState == Blink::Defects &&
         resultImage) {
         for (int i = 0; i < count; ++i)
             if (!roiPassed[step][i])
@@ -200,7 +200,7 @@ void CammerWidget::PrepareDisplay(bool withMarks, QSize shrunk)
     }
     // Ignored points: always while editing on the template, and in the live
     // view while the page shows them (Blink::IgnoredPoints).
-    const bool ignoredShown = gSource == PictureSource::Live && blink == Blink::IgnoredPoints;
+    const bool ignoredShown = gSource == PictureSource::Live && blinkState == Blink::IgnoredPoints;
     if ((gSource == PictureSource::Template || ignoredShown) && step < stepCount() && ignoreMask[step]) {
         for (int i = 0; i < count; ++i)
             picture.mark(roiImageRect(*rec, step, i), ignoreMask[step], qRgb(0, 255, 255));

@@ -645,9 +645,8 @@ void DrawROIWidget::SlotAutoChange()
         CammerWidget* v = CameraViews::at(c);
         if (!v || v->stepOk)
             continue;
-        v->blink = Blink::Off;
-        if (v->alarmTimer)
-            v->alarmTimer->start(1000);
+        v->setBlink(Blink::Off);
+        v->startAlarmBlink();
     }
 }
 
@@ -675,7 +674,7 @@ void DrawROIWidget::SlotReCheck()
     int reDetected = 0;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         CammerWidget* v = CameraViews::at(c);
-        if (!v || v->stepSettled[running] || word(Word::StepEnabled0 + running) == 0)
+        if (!v || v->stepSettled(running) || word(Word::StepEnabled0 + running) == 0)
             continue;
         reDetected |= 1 << c;
         CycleControl::get().clearNg(c, running, AlarmCode::ReDetected);
@@ -730,7 +729,7 @@ void DrawROIWidget::SlotNoCheckCur()
         if (!ask(lanStr(105).arg(c + 1)))
             return;
         const int running = qBound(0, win_->cycle().runStep, kMaxDetect - 1);
-        v->stepSettled[running] = true;
+        v->settleStep(running);
         CycleControl::get().clearNg(c, running, AlarmCode::NotDetected);
         Databases::get().InsertRecord(lanStr(106).arg(c + 1), QString());
         SlotReCheck();

@@ -27,6 +27,7 @@ struct CamBuffers {
     int cameraIndex = 0;                     // 0-based; files and texts use index + 1
     int imageWidth = 0;
     int imageHeight = 0;
+    int pixelCount = 0;                      // imageWidth x imageHeight
     int frameBytes = 0;                      // pixel count x 4 with gisColor, else pixel count
 
     // ---- Frame buffers -------------------------------------------------------

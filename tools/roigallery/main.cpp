@@ -326,9 +326,9 @@ void scenes(Gallery& g)
     v->fps = 12;
     gSource = PictureSource::Live;
     v->UpdateImage();
-    v->blink = 1;
+    v->setBlink(1);
     g.save(QStringLiteral("live_ng"));
-    v->blink = 0;
+    v->setBlink(0);
     g.save(QStringLiteral("live_ng_blink_off"));
     // As a tile of two cameras: the labels keep their size.
     v->setGeometry(0, 0, gShowW / 2, gShowH / 2);
