@@ -606,6 +606,20 @@ void CammerWidget::TimerShowAlarm()
     update();
 }
 
+void CammerWidget::retrain(int step)
+{
+    if (engine)
+        engine->VarTrain(step);
+}
+
+void CammerWidget::rebuildShapes(int step)
+{
+    if (!engine)
+        return;
+    engine->CreateHomoShape(step);
+    engine->CreateShape(step);
+}
+
 bool CammerWidget::showPicture(const uchar* shown)
 {
     if (!displayFrame)

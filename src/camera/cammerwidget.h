@@ -255,8 +255,14 @@ public:
     bool showPicture(const uchar* shown);
 
     // ---- Records and engine --------------------------------------------------
-    CammerSingleton* savedRecord = nullptr;  // as saved in PARAM.db; the engine judges with it
+    // The saved and the edited record are the buffers' (savedRecord,
+    // editRecord); the view owns both.
     CammerRecong* engine = nullptr;
+    // `step` trained afresh from its templates; nothing without an engine.
+    void retrain(int step);
+    // The positioning and region shapes of `step` built afresh from the
+    // saved record; nothing without an engine.
+    void rebuildShapes(int step);
 
     // ---- Results (written by the engine and the main window) ------------------
     bool untrained[kMaxDetect] = {};         // capture a new template at the next run

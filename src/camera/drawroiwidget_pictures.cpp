@@ -443,8 +443,7 @@ bool DrawROIWidget::AddTemp(int c, int d)
         retrainPending[c] = true;
         return true;
     }
-    if (v->engine)
-        v->engine->VarTrain(qBound(0, win_->cycle().runStep, kMaxDetect - 1));
+    v->retrain(qBound(0, win_->cycle().runStep, kMaxDetect - 1));
     v->settleStep(d);
     CycleControl::get().clearNg(c, d, AlarmCode::AddedAsTemplate);
     Databases::get().InsertRecord(lanStr(109).arg(c + 1), QString());
@@ -630,8 +629,7 @@ void DrawROIWidget::SlotIgnoreAlarmPoint()
     }
     v->update();
     v->SaveIgnorePoint(step);
-    if (v->engine)
-        v->engine->VarTrain(step);
+    v->retrain(step);
 }
 
 void DrawROIWidget::SlotDeleteIgnorePoint()
@@ -650,6 +648,5 @@ void DrawROIWidget::SlotDeleteIgnorePoint()
     std::memset(v->ignoreMask[step], 0, size_t(v->pixelCount));
     v->update();
     v->SaveIgnorePoint(step);
-    if (v->engine)
-        v->engine->VarTrain(step);
+    v->retrain(step);
 }

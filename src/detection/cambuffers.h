@@ -37,6 +37,7 @@ struct CamBuffers {
     uchar* greyScratch = nullptr;            // pixel count, colour cameras only
     uchar* resultImage = nullptr;            // pixel count, the engine's defect image
 
+    CammerSingleton* savedRecord = nullptr;  // as saved in PARAM.db; the engine judges with it
     CammerSingleton* editRecord = nullptr;   // the copy the ROI page edits
 
     // ---- Results ----------------------------------------------------------------
