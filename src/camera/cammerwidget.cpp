@@ -81,6 +81,7 @@ CammerWidget::CammerWidget(QWidget* parent, int cameraNo, _cameraInfo info)
     for (auto& step : roiPassed)
         std::fill(std::begin(step), std::end(step), true);
     setMouseTracking(true);
+    ConnectEditor();
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     hide();
 
@@ -104,7 +105,7 @@ CammerWidget::CammerWidget(QWidget* parent, int cameraNo, _cameraInfo info)
 
     AllocateFrameBuffers();
     BuildRoiPanel();
-    blink = Blink::Off;
+    blinkState = Blink::Off;
     AllocateStepBuffers();
     LoadTemplate();
     LoadIgnorePoint();
@@ -595,14 +596,56 @@ void CammerWidget::TimerFPS()
 void CammerWidget::TimerShowAlarm()
 {
     if (stepOk) {
-        blink = Blink::Off;
+        blinkState = Blink::Off;
         if (alarmTimer)
             alarmTimer->stop();
-    } else if (blink != Blink::IgnoredPoints) {
+    } else if (blinkState != Blink::IgnoredPoints) {
         // The ignored points stay shown until the page hides them again.
-        blink = blink == Blink::Off ? Blink::Defects : Blink::Off;
+        blinkState = blinkState == Blink::Off ? Blink::Defects : Blink::Off;
     }
     update();
+}
+
+void CammerWidget::retrain(int step)
+{
+    if (engine)
+        engine->VarTrain(step);
+}
+
+void CammerWidget::rebuildShapes(int step)
+{
+    if (!engine)
+        return;
+    engine->CreateHomoShape(step);
+    engine->CreateShape(step);
+}
+
+bool CammerWidget::showPicture(const uchar* shown)
+{
+    if (!displayFrame)
+        return false;
+    if (shown)
+        std::memcpy(displayFrame, shown, static_cast<size_t>(frameBytes));
+    else
+        std::memset(displayFrame, 0, static_cast<size_t>(frameBytes));
+    return true;
+}
+
+void CammerWidget::startAlarmBlink()
+{
+    if (alarmTimer)
+        alarmTimer->start(1000);
+}
+
+void CammerWidget::stopAlarmBlink()
+{
+    if (alarmTimer)
+        alarmTimer->stop();
+}
+
+bool CammerWidget::alarmBlinking() const
+{
+    return alarmTimer && alarmTimer->isActive();
 }
 
 bool CammerWidget::reconnecting() const

@@ -21,6 +21,7 @@
 #include "cammersingleton.h"
 #include "globals.h"
 #include "ngpicturering.h"
+#include "roieditor.h"
 #include "roipanel.h"
 #include "viewpicture.h"
 
@@ -50,7 +51,7 @@ struct RoiPageLink {
     // The polygon button shows "end current polygon" (a polygon was begun).
     std::function<void()> startDrawPloygn;
     // A double press ended a shape: the page's drawing buttons decide what
-    // happens next (SlotDrawPloygn stores the polygon through SavePolygon).
+    // happens next (SlotDrawPloygn stores the polygon through the region editor).
     std::function<void()> drawPloygn;
     std::function<void()> drawHand;
     std::function<void()> drawRect;
@@ -70,12 +71,7 @@ struct RoiPageLink {
     std::function<StoredPicture()> storedPicture;
 };
 
-// What a press on the view is doing to the regions (CammerWidget::editAction).
-namespace EditAction {
-enum : int { None = 0, Drawing = 1, Moving = 2, Resizing = 3, Pressed = 5 };
-}
-
-// What the live view overlays on an NG (CammerWidget::blink): nothing, the
+// What the live view overlays on an NG (CammerWidget::blink()): nothing, the
 // defect pixels (in their blink phase), or the ignored points.
 namespace Blink {
 enum : int { Off = 0, Defects = 1, IgnoredPoints = 2 };
@@ -94,7 +90,6 @@ public:
     };
     QVector<DrawnLabel> drawnLabels;
     static constexpr int kDeviceTextBytes = 100;
-    static constexpr int kMaxPolyPoints = 8096;
 
     // Builds the view of camera `camera` (0-based) for the listed camera.
     // When the camera cannot be created or opened, construction stops early
@@ -246,7 +241,6 @@ public:
     qint64 pulledNs = 0;   // steady-clock time of the latest PullFrame that got a frame
 
     // ---- Picture geometry ----------------------------------------------------
-    int pixelCount = 0;
     float fullScaleX = 1.0f;                 // gShowW / imageWidth (full-view scale)
     float fullScaleY = 1.0f;                 // gShowH / imageHeight
     float showSW = 1.0f;                     // widget width / imageWidth
@@ -256,14 +250,30 @@ public:
 
     // ---- Frame buffers -------------------------------------------------------
     uchar* displayFrame = nullptr;           // frameBytes, the picture the view paints
+    // The view's picture becomes `shown` (frameBytes), or black for null;
+    // false before the camera opened. The caller then calls DisplayChanged.
+    bool showPicture(const uchar* shown);
 
     // ---- Records and engine --------------------------------------------------
-    CammerSingleton* savedRecord = nullptr;  // as saved in PARAM.db; the engine judges with it
+    // The saved and the edited record are the buffers' (savedRecord,
+    // editRecord); the view owns both.
     CammerRecong* engine = nullptr;
+    // `step` trained afresh from its templates; nothing without an engine.
+    void retrain(int step);
+    // The positioning and region shapes of `step` built afresh from the
+    // saved record; nothing without an engine.
+    void rebuildShapes(int step);
 
     // ---- Results (written by the engine and the main window) ------------------
     bool untrained[kMaxDetect] = {};         // capture a new template at the next run
-    bool stepSettled[kMaxDetect] = {};       // the step's result needs no judging this cycle
+    // Whether `step`'s result needs no judging this cycle; settleStep marks
+    // it so (the operator cleared it or took the picture as template).
+    bool stepSettled(int step) const { return step >= 0 && step < kMaxDetect && settled[step]; }
+    void settleStep(int step)
+    {
+        if (step >= 0 && step < kMaxDetect)
+            settled[step] = true;
+    }
 
     // ---- Templates and ignore masks (per step) ---------------------------------
 
@@ -272,22 +282,22 @@ public:
     const NgPictureRing& ngRing() const { return recentNg; }
 
     // ---- Alarm display ---------------------------------------------------------
-    int blink = Blink::Off;                  // Blink
-    QTimer* alarmTimer = nullptr;            // started by the result check while NG
+    // What the live view overlays on an NG (Blink); the page switches the
+    // ignored points on and off, the alarm blink alternates the defects.
+    int blink() const { return blinkState; }
+    void setBlink(int b) { blinkState = b; }
+    // The alarm blink runs every 1000 ms while the step is NG and stops by
+    // itself once it is OK (TimerShowAlarm).
+    void startAlarmBlink();
+    void stopAlarmBlink();
+    bool alarmBlinking() const;
     QTimer* fpsTimer = nullptr;              // polls the frame rate every 1000 ms
 
-    // ---- ROI masks and editing state ---------------------------------------------
-    int curRoi = -1;
-    int lastRoi = -1;
-    int editAction = EditAction::None;
-    bool shapeDrag = false;
-    bool polygonActive = false;
-    int handleIndex = -1;
-    QPoint polyPoints[kMaxPolyPoints];
-    int polyPointCount = 0;
-    bool polygonClosed = false;
-    int objectIndex = 0;
-    int moveMode = MoveMode::None;
+    // ---- The region editor (roieditor.h) --------------------------------------------
+    // Selection, drawing, moving and resizing of the edited record's regions;
+    // the view hands it the pointer and the panel's buttons.
+    RoiEditor* editor() { return &roiEditor; }
+    const RoiEditor* editor() const { return &roiEditor; }
 
     // ---- ROI overlay (cammerwidget_paint.cpp) ---------------------------------
     // Paints the whole view (picture, marks, ROIs, labels, verdict, header,
@@ -313,7 +323,7 @@ public:
     // Name of a detection step in the current detection mode.
     static QString stepName(int step);
 
-    // ---- ROI editing by touch (cammerwidget_edit.cpp) ----------------------------
+    // ---- The pointer on the view (cammerwidget_edit.cpp) --------------------------
     // The clock of the double-press check: the system clock; tests install
     // a scripted one.
     static std::function<qint64()> clock;
@@ -324,24 +334,13 @@ public:
 
     // Editing state as after construction.
     void InitEditing();
-    // The main window's current step (0..7); 0 without a main window.
-    static int editStep();
-    void setCurRoi(int i);
-    void DeselectROI();
-    bool GetSelectedRect();
-    bool PtInRegion(QPoint p);
-    bool PtInRect(QPoint p);
-    bool PtInRectMove(QPoint p);
-    void SavePolygon();
-    void DeleteROI(int roi);
+    // The picture read-out (EditSession's pick) at widget position x, y.
     void MUpdateXYV(int x, int y);
-    QPoint getPointsCenter() const;
+    // Masks between the edited and the live record, and the saved record's
+    // regions of a step copied to the steps that share its parameters.
     void BackMask();
     void RestorMask();
     void CopyPara();
-    // Picture rectangle, mask and label anchor of ROI i of `step` in the
-    // edited copy renewed from its full-view shape.
-    void RenewRoi(int step, int i);
     // Picture rectangle of ROI i of `step` in `rec` (by its kind).
     static QRect roiImageRect(const CammerSingleton& rec, int step, int i);
 
@@ -362,23 +361,9 @@ public slots:
     // until it is back (driven by a timer; returns at once).
     void SlotLoss();
 
-    // Editing (cammerwidget_edit.cpp).
+    // A press: on the second of a double press in tap drawing the region
+    // editor ends its shape (cammerwidget_edit.cpp).
     void SlotCheckDoubleClicked(QPoint pos);
-    void SlotCopyArea(QPoint p);
-    void SlotNextROI();
-    void SlotChangeObject();
-    void SlotMoveAll();
-    void SlotMove(int dx, int dy);
-    void SlotMoveT() { SlotMove(0, -1); }
-    void SlotMoveB() { SlotMove(0, 1); }
-    void SlotMoveL() { SlotMove(-1, 0); }
-    void SlotMoveR() { SlotMove(1, 0); }
-    // The panel's step buttons move the selected region's part: +10 / Y-1,
-    // +1 / X-1, -1 / Y+1, -10 / X+1.
-    void SlotAdd10() { StepButton(0); }
-    void SlotAdd1() { StepButton(1); }
-    void SlotSub1() { StepButton(2); }
-    void SlotSub10() { StepButton(3); }
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -424,31 +409,12 @@ private:
     void drawRoiLabel(QPainter& p, const QRect& box, const QString& label, const QColor& colour);
     QTransform paintBase;                    // the caller's painter transform
     ViewPicture picture;                     // displayFrame as painted, with marks
-    // Editing helpers (cammerwidget_edit.cpp).
-    void PressTemplate(QPoint P);
-    void PressToSelect(QPoint P);
-    void PressToDraw(QPoint P, int mode);
-    void PressPolygonPoint(QPoint C);
+    // Pointer helpers (cammerwidget_edit.cpp).
     void MoveTemplate(QPoint P, QMouseEvent* e);
-    void ReleaseTemplate();
-    void HoverFeedback(QPoint P, QMouseEvent* e);
-    // Parameters of a new ROI at index `i` of the current step.
-    void NewRoiParameters(int step, int i);
-    bool StepFull(int step);
-    // The press being edited with: where it began and last was, the shape it
-    // draws (a rectangle or circle until released), the corner it drags,
-    // where the selected region's label hangs and where it picked a region.
-    bool pressSeen = false;
-    QPoint startPoint;
-    QPoint lastPoint;
-    ClustomRect tempRect;
-    Circle tempCircle;
-    QPoint dragCorner;                       // second corner of the shape being drawn
-    QPoint labelAnchor;
-    QPoint pickPoint;
+    void ConnectEditor();
+    RoiEditor roiEditor{*this, [this] { return RoiEditor::Scale{fullScaleX, fullScaleY}; }};
     // The panel and the view's side of it (cammerwidget_panel.cpp).
     void BuildRoiPanel();
-    void StepButton(int button);
     RoiPanel* roiPanel = nullptr;
 
     void AllocateFrameBuffers();
@@ -460,6 +426,9 @@ private:
     void LoadStepIgnore(int step);
     bool held[kMaxDetect] = {};              // the step holds its buffers
     bool showDue = false;                    // PullFrame took a frame the screen is to show
+    bool settled[kMaxDetect] = {};           // stepSettled
+    int blinkState = Blink::Off;
+    QTimer* alarmTimer = nullptr;            // the alarm blink
     NgPictureRing recentNg;
 
     QTimer* reconnectTimer = nullptr;

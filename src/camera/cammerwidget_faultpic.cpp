@@ -166,7 +166,7 @@ bool CammerWidget::takeAsFirstTemplate(int step)
     const bool ordered = untrained[step];
     untrained[step] = false;
     stepOk = true;
-    stepSettled[step] = true;
+    settleStep(step);
     return ordered;
 }
 
@@ -201,7 +201,7 @@ void CammerWidget::resetVerdicts()
 
 void CammerWidget::unsettleSteps()
 {
-    std::fill(std::begin(stepSettled), std::end(stepSettled), false);
+    std::fill(std::begin(settled), std::end(settled), false);
 }
 
 void CammerWidget::keepNgPicture(int step, const QDateTime& when)

@@ -192,7 +192,7 @@ void CammerWidget::PrepareDisplay(bool withMarks, QSize shrunk)
     const int step = shownStep();
     const int count = std::clamp(rec->roiCount[step], 0, kMaxRoi);
     const int detectState = gpState ? gpState->cycle().detectState : DetectState::Idle;
-    if (detectState == DetectState::NgLatched && gSource == PictureSource::Live && blink == Blink::Defects &&
+    if (detectState == DetectState::NgLatched && gSource == PictureSource::Live && blinkState == Blink::Defects &&
         resultImage) {
         for (int i = 0; i < count; ++i)
             if (!roiPassed[step][i])
@@ -200,11 +200,12 @@ void CammerWidget::PrepareDisplay(bool withMarks, QSize shrunk)
     }
     // Ignored points: always while editing on the template, and in the live
     // view while the page shows them (Blink::IgnoredPoints).
-    const bool ignoredShown = gSource == PictureSource::Live && blink == Blink::IgnoredPoints;
+    const bool ignoredShown = gSource == PictureSource::Live && blinkState == Blink::IgnoredPoints;
     if ((gSource == PictureSource::Template || ignoredShown) && step < stepCount() && ignoreMask[step]) {
         for (int i = 0; i < count; ++i)
             picture.mark(roiImageRect(*rec, step, i), ignoreMask[step], qRgb(0, 255, 255));
     }
+    const int curRoi = roiEditor.current();
     if (previewShown && curRoi >= 0 && curRoi < count && resultImage)
         picture.mark(roiImageRect(*rec, step, curRoi), resultImage, qRgb(0, 255, 255));
 }
@@ -400,7 +401,7 @@ void CammerWidget::PaintLiveOrTemplate(QPainter& p)
 
     PaintHeader(p, step, detectState, currentLabel);
 
-    if (editAction == EditAction::Drawing && templateMode) {
+    if (roiEditor.action() == EditAction::Drawing && templateMode) {
         p.save();
         p.setWorldTransform(full * paintBase);
         PaintShapeInProgress(p);
@@ -514,6 +515,7 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
                              QString* currentLabel)
 {
     const int count = std::clamp(rec.roiCount[step], 0, kMaxRoi);
+    const int curRoi = roiEditor.current();
     const bool hasCurrent = curRoi >= 0 && curRoi < count;
     const int detectState = gpState ? gpState->cycle().detectState : DetectState::Idle;
     p.setFont(viewFont(30));
@@ -526,7 +528,7 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
         const int method = rec.method[j];
         if (method == CammerRecong::kPositioning && !templateMode)
             continue;
-        if (templateMode && hasCurrent && i != curRoi && moveMode != MoveMode::All)
+        if (templateMode && hasCurrent && i != curRoi && roiEditor.moveMode() != MoveMode::All)
             continue;
 
         if (templateMode && (!hasCurrent || i == curRoi))
@@ -630,7 +632,8 @@ QPoint CammerWidget::PaintRoiShape(QPainter& p, const CammerSingleton& rec, int 
         poly.Draw(p);
         if (!poly.pts.isEmpty())
             corner = poly.pts.first();
-        if (templateMode && i == curRoi && objectIndex >= 0 && objectIndex < poly.count()) {
+        const int objectIndex = roiEditor.object();
+        if (templateMode && i == roiEditor.current() && objectIndex >= 0 && objectIndex < poly.count()) {
             p.save();
             p.setPen(QPen(Qt::cyan, 2));
             const QPoint q = poly.pts[objectIndex];
@@ -683,16 +686,18 @@ void CammerWidget::PaintShapeInProgress(QPainter& p)
     p.setPen(Qt::green);
     p.setBrush(Qt::NoBrush);
     if (drawMode == RoiShape::Rect) {
-        tempRect.Draw(p);
+        roiEditor.rectInProgress().Draw(p);
         return;
     }
     if (drawMode == RoiShape::Circle) {
-        tempCircle.Draw(p);
+        roiEditor.circleInProgress().Draw(p);
         return;
     }
-    if (drawMode != RoiShape::Polygon || polyPointCount <= 0)
+    const int count = roiEditor.polygonPointCount();
+    if (drawMode != RoiShape::Polygon || count <= 0)
         return;
-    const int n = std::min(polyPointCount, int(kMaxPolyPoints));
+    const QPoint* polyPoints = roiEditor.polygonPoints();
+    const int n = std::min(count, int(RoiEditor::kMaxPolyPoints));
     const bool continuous = word(Word::ContinuousArea) != 0;
     p.setPen(QPen(continuous ? Qt::magenta : Qt::green, 2));
     p.drawPolygon(polyPoints, n, Qt::OddEvenFill);
@@ -700,7 +705,7 @@ void CammerWidget::PaintShapeInProgress(QPainter& p)
         p.save();
         p.setPen(Qt::green);
         p.setFont(viewFont(30));
-        drawCentred(p, getPointsCenter(), tr("双击结束"));
+        drawCentred(p, roiEditor.polygonCentre(), tr("双击结束"));
         p.restore();
     }
     p.setPen(QPen(Qt::cyan, 2));

@@ -406,7 +406,7 @@ void DrawROIWidget::SlotDrawRect()
         rectButton->setText(lanStr(49));
     } else {
         EditSession::get().setCopyArea(false);
-        v->DeselectROI();
+        v->editor()->deselect();
         v->ShowHideROIPara();
         EditSession::get().setDrawMode(RoiShape::Rect);
         NormalDrawCaptions();
@@ -426,7 +426,7 @@ void DrawROIWidget::SlotDrawCircle()
         circleButton->setText(lanStr(51));
     } else {
         EditSession::get().setCopyArea(false);
-        v->DeselectROI();
+        v->editor()->deselect();
         v->ShowHideROIPara();
         EditSession::get().setDrawMode(RoiShape::Circle);
         NormalDrawCaptions();
@@ -448,16 +448,16 @@ void DrawROIWidget::SlotDrawHand()
         } else {
             EditSession::get().setCopyArea(false);
             EditSession::get().setHandDraw(true);
-            v->DeselectROI();
+            v->editor()->deselect();
             EditSession::get().setDrawMode(RoiShape::Polygon);
-            v->polyPointCount = 0;
+            v->editor()->forgetPolygonPoints();
             NormalDrawCaptions();
             handButton->setText(QString::fromUtf8(kEndHand));
         }
     } else {
         EditSession::get().setCopyArea(false);
         EditSession::get().setHandDraw(true);
-        v->DeselectROI();
+        v->editor()->deselect();
         EditSession::get().setDrawMode(RoiShape::Polygon);
         polygonButton->setText(lanStr(53));
     }
@@ -471,11 +471,10 @@ void DrawROIWidget::SlotDrawPloygn()
         return;
     if (word(Word::ContinuousArea) != 0) {
         if (EditSession::get().drawMode() == RoiShape::Polygon && !EditSession::get().handDraw()) {
-            const bool underWay = v->polygonActive;
-            v->SavePolygon();
+            const bool underWay = v->editor()->polygonUnderWay();
+            v->editor()->savePolygon();
             if (underWay) {
-                v->polygonActive = false;
-                v->editAction = EditAction::None;
+                v->editor()->abandonPolygon();
                 EditSession::get().setDrawMode(RoiShape::Polygon);
                 polygonButton->setText(lanStr(33));
             } else {
@@ -485,9 +484,9 @@ void DrawROIWidget::SlotDrawPloygn()
         } else {
             EditSession::get().setCopyArea(false);
             EditSession::get().setHandDraw(false);
-            v->DeselectROI();
+            v->editor()->deselect();
             EditSession::get().setDrawMode(RoiShape::Polygon);
-            v->polyPointCount = 0;
+            v->editor()->forgetPolygonPoints();
             NormalDrawCaptions();
             polygonButton->setText(lanStr(33));
         }
@@ -495,11 +494,11 @@ void DrawROIWidget::SlotDrawPloygn()
         EditSession::get().setCopyArea(false);
         EditSession::get().setHandDraw(false);
         if (EditSession::get().drawMode() != RoiShape::Polygon) {
-            v->DeselectROI();
+            v->editor()->deselect();
             EditSession::get().setDrawMode(RoiShape::Polygon);
             polygonButton->setText(lanStr(33));
         } else {
-            v->SavePolygon();
+            v->editor()->savePolygon();
             if (EditSession::get().drawMode() == RoiShape::None)
                 polygonButton->setText(lanStr(53));
         }
@@ -535,12 +534,12 @@ void DrawROIWidget::SlotDeleteROI()
         return;
     EditSession::get().setCopyArea(false);
     CammerWidget* v = currentView();
-    if (v->curRoi < 0) {
+    if (v->editor()->current() < 0) {
         warn(lanStr(65));
     } else if (ask(lanStr(66)) && drawingAllowed()) {
         v = currentView();
-        v->DeleteROI(v->curRoi);
-        v->setCurRoi(-1);
+        v->editor()->deleteRoi(v->editor()->current());
+        v->editor()->select(-1);
         v->ShowHideROIPara();
     }
     ScreenChrome::get().repaint();
@@ -558,7 +557,7 @@ void DrawROIWidget::SlotDeleteAllROI()
     if (step < 0 || step >= kMaxDetect || !v->editRecord)
         return;
     v->editRecord->roiCount[step] = 0;
-    v->setCurRoi(-1);
+    v->editor()->select(-1);
     v->ShowHideROIPara();
     if (step < v->stepCount() && v->ignoreMask[step]) {
         std::memset(v->ignoreMask[step], 0, size_t(v->pixelCount));
@@ -606,7 +605,7 @@ void DrawROIWidget::SlotChangeDetect(int d)
         warn(lanStr(371));
     }
     if (CammerWidget* v = currentView())
-        v->DeselectROI();
+        v->editor()->deselect();
     EditSession::get().setDrawMode(RoiShape::None);
     EditSession::get().setCurrentDetect(qMin(d, kMaxDetect - 1));
     SlotChangeSource(gSource);
@@ -646,9 +645,8 @@ void DrawROIWidget::SlotAutoChange()
         CammerWidget* v = CameraViews::at(c);
         if (!v || v->stepOk)
             continue;
-        v->blink = Blink::Off;
-        if (v->alarmTimer)
-            v->alarmTimer->start(1000);
+        v->setBlink(Blink::Off);
+        v->startAlarmBlink();
     }
 }
 
@@ -676,7 +674,7 @@ void DrawROIWidget::SlotReCheck()
     int reDetected = 0;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         CammerWidget* v = CameraViews::at(c);
-        if (!v || v->stepSettled[running] || word(Word::StepEnabled0 + running) == 0)
+        if (!v || v->stepSettled(running) || word(Word::StepEnabled0 + running) == 0)
             continue;
         reDetected |= 1 << c;
         CycleControl::get().clearNg(c, running, AlarmCode::ReDetected);
@@ -731,7 +729,7 @@ void DrawROIWidget::SlotNoCheckCur()
         if (!ask(lanStr(105).arg(c + 1)))
             return;
         const int running = qBound(0, win_->cycle().runStep, kMaxDetect - 1);
-        v->stepSettled[running] = true;
+        v->settleStep(running);
         CycleControl::get().clearNg(c, running, AlarmCode::NotDetected);
         Databases::get().InsertRecord(lanStr(106).arg(c + 1), QString());
         SlotReCheck();
@@ -822,7 +820,7 @@ void DrawROIWidget::SlotReturn()
         if (!v)
             continue;
         v->tempIndex = 0;
-        v->DeselectROI();
+        v->editor()->deselect();
         v->ShowHideROIPara();
         v->HotCameraUpdateROI();
     }
@@ -851,7 +849,7 @@ void DrawROIWidget::Restart()
     CycleControl::get().roiPageClosed();
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         if (CammerWidget* v = CameraViews::at(c))
-            v->DeselectROI();
+            v->editor()->deselect();
     ScreenChrome::get().buttonBarCheck();
     ScreenChrome::get().showhideHelp(true);
     hide();

@@ -62,7 +62,7 @@ int templateSlotOf(const QString& fileName)
     return ok ? n : -1;
 }
 
-// The view paints from displayFrame; after a change it is told so, where
+// The view paints from its picture; after a change it is told so, where
 // the view's painting keeps a converted copy.
 void shown(CammerWidget* v)
 {
@@ -73,12 +73,7 @@ void shown(CammerWidget* v)
 // has none there.
 void showRecentNg(CammerWidget* v, int step)
 {
-    if (!v->displayFrame)
-        return;
-    if (const uchar* pic = v->recentNgPicture(step, v->ngRing().shown()))
-        std::memcpy(v->displayFrame, pic, size_t(v->frameBytes));
-    else
-        std::memset(v->displayFrame, 0, size_t(v->frameBytes));
+    v->showPicture(v->recentNgPicture(step, v->ngRing().shown()));
 }
 
 }  // namespace
@@ -106,7 +101,7 @@ void DrawROIWidget::SlotChangeSource(int s)
         if (!v)
             continue;
         v->tempIndex = 0;
-        v->DeselectROI();
+        v->editor()->deselect();
         v->ShowHideROIPara();
     }
 
@@ -170,11 +165,9 @@ void DrawROIWidget::SlotChangeSource(int s)
                 CammerWidget* w = CameraViews::at(c);
                 if (!w)
                     continue;
-                w->blink = Blink::Off;
-                if (showCapture && w->displayFrame && w->captureFrame) {
-                    std::memcpy(w->displayFrame, w->captureFrame, size_t(w->frameBytes));
+                w->setBlink(Blink::Off);
+                if (showCapture && w->captureFrame && w->showPicture(w->captureFrame))
                     shown(w);
-                }
             }
         }
         alarmPointButton->setText(lanStr(64));
@@ -190,11 +183,10 @@ void DrawROIWidget::ShowTemplate(CammerWidget* v)
     const int step = EditSession::get().currentDetect();
     const int slot = v->tempIndex;
     if (step < 0 || step >= v->stepCount() || slot < 0 || slot >= v->templates[step].size() ||
-        !v->templates[step][slot] || !v->displayFrame) {
+        !v->templates[step][slot] || !v->showPicture(v->templates[step][slot])) {
         v->update();
         return;
     }
-    std::memcpy(v->displayFrame, v->templates[step][slot], size_t(v->frameBytes));
     shown(v);
     GetTempTIme(v->cameraIndex, step, slot);
     if (gisColor && v->greyScratch) {
@@ -451,9 +443,8 @@ bool DrawROIWidget::AddTemp(int c, int d)
         retrainPending[c] = true;
         return true;
     }
-    if (v->engine)
-        v->engine->VarTrain(qBound(0, win_->cycle().runStep, kMaxDetect - 1));
-    v->stepSettled[d] = true;
+    v->retrain(qBound(0, win_->cycle().runStep, kMaxDetect - 1));
+    v->settleStep(d);
     CycleControl::get().clearNg(c, d, AlarmCode::AddedAsTemplate);
     Databases::get().InsertRecord(lanStr(109).arg(c + 1), QString());
     return true;
@@ -585,11 +576,11 @@ void DrawROIWidget::SlotShowHideAlarmPoint()
         warn(lanStr(107));
         return;
     }
-    if (v->blink == Blink::IgnoredPoints) {
-        v->blink = Blink::Off;
+    if (v->blink() == Blink::IgnoredPoints) {
+        v->setBlink(Blink::Off);
         alarmPointButton->setText(lanStr(64));
     } else {
-        v->blink = Blink::IgnoredPoints;
+        v->setBlink(Blink::IgnoredPoints);
         alarmPointButton->setText(lanStr(112));
     }
     v->update();
@@ -638,8 +629,7 @@ void DrawROIWidget::SlotIgnoreAlarmPoint()
     }
     v->update();
     v->SaveIgnorePoint(step);
-    if (v->engine)
-        v->engine->VarTrain(step);
+    v->retrain(step);
 }
 
 void DrawROIWidget::SlotDeleteIgnorePoint()
@@ -658,6 +648,5 @@ void DrawROIWidget::SlotDeleteIgnorePoint()
     std::memset(v->ignoreMask[step], 0, size_t(v->pixelCount));
     v->update();
     v->SaveIgnorePoint(step);
-    if (v->engine)
-        v->engine->VarTrain(step);
+    v->retrain(step);
 }

@@ -229,12 +229,10 @@ void DrawROIWidget::SlotSaveData()
             }
             v->savedRecord->SaveDatatoFile();
             retrainPending[c] = true;
-            if (rebuild && v->engine) {
+            if (rebuild) {
                 for (int g = 0; g < gDNum && g < CammerSingleton::kSteps; ++g) {
-                    if (!stepEnabled(g))
-                        continue;
-                    v->engine->CreateHomoShape(g);
-                    v->engine->CreateShape(g);
+                    if (stepEnabled(g))
+                        v->rebuildShapes(g);
                 }
             }
         }
@@ -244,10 +242,10 @@ void DrawROIWidget::SlotSaveData()
             continue;
         retrainPending[c] = false;
         CammerWidget* v = CameraViews::at(c);
-        if (!v || !v->engine)
+        if (!v)
             continue;
         for (int g = 0; g < gDNum && g < CammerSingleton::kSteps; ++g)
             if (stepEnabled(g))
-                v->engine->VarTrain(g);
+                v->retrain(g);
     }
 }

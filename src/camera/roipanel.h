@@ -16,17 +16,12 @@
 // GUI thread only.
 #pragma once
 
+#include "roieditor.h"
+
 #include <QObject>
 #include <QRect>
 
 #include <functional>
-
-// What the move buttons move (the region editor's move mode): nothing (the
-// region's parameters are shown), the selected region, or every region of
-// the step. The move-mode button steps through them in this order.
-namespace MoveMode {
-enum : int { None = 0, Selected = 1, All = 2, Count = 3 };
-}
 
 class CammerSingleton;
 class ColorButton;

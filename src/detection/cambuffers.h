@@ -27,6 +27,7 @@ struct CamBuffers {
     int cameraIndex = 0;                     // 0-based; files and texts use index + 1
     int imageWidth = 0;
     int imageHeight = 0;
+    int pixelCount = 0;                      // imageWidth x imageHeight
     int frameBytes = 0;                      // pixel count x 4 with gisColor, else pixel count
 
     // ---- Frame buffers -------------------------------------------------------
@@ -36,6 +37,7 @@ struct CamBuffers {
     uchar* greyScratch = nullptr;            // pixel count, colour cameras only
     uchar* resultImage = nullptr;            // pixel count, the engine's defect image
 
+    CammerSingleton* savedRecord = nullptr;  // as saved in PARAM.db; the engine judges with it
     CammerSingleton* editRecord = nullptr;   // the copy the ROI page edits
 
     // ---- Results ----------------------------------------------------------------

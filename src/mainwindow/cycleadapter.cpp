@@ -280,8 +280,8 @@ void CycleAdapter::stepDecided(int, bool ok, bool manual)
 {
     for (int c = 0; c < numCamera; ++c) {
         CammerWidget* v = CameraViews::at(c);
-        if (v && !v->stepOk && v->alarmTimer)
-            v->alarmTimer->start(1000);
+        if (v && !v->stepOk)
+            v->startAlarmBlink();
     }
     if (!ok) {
         LCDOnOff(1);

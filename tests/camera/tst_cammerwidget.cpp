@@ -157,7 +157,7 @@ private slots:
         QCOMPARE(v.savedRecord->camera, 0);
         QVERIFY(v.fpsTimer && v.fpsTimer->isActive());
         QCOMPARE(v.fpsTimer->interval(), 1000);
-        QVERIFY(v.alarmTimer && !v.alarmTimer->isActive());
+        QVERIFY(!v.alarmBlinking());
 
         const int steps = mode == 3 ? 8 : gDNum;
         QCOMPARE(v.stepCount(), steps);
@@ -524,18 +524,18 @@ private slots:
     {
         auto v = recordingView();
         v->stepOk = false;
-        v->alarmTimer->start(1000);
+        v->startAlarmBlink();
         QList<int> phases;
         for (int i = 0; i < 3; ++i) {
             v->TimerShowAlarm();
-            phases << v->blink;
+            phases << v->blink();
         }
         QCOMPARE(phases, QList<int>({1, 0, 1}));
-        QVERIFY(v->alarmTimer->isActive());
+        QVERIFY(v->alarmBlinking());
         v->stepOk = true;
         v->TimerShowAlarm();
-        QCOMPARE(v->blink, 0);
-        QVERIFY(!v->alarmTimer->isActive());
+        QCOMPARE(v->blink(), 0);
+        QVERIFY(!v->alarmBlinking());
     }
 
     void lossWarnsLogsAndReconnects_data()

@@ -67,30 +67,30 @@ private slots:
         env.view->stepOk = false;
         env.win->cycleStatus().detectState = 2;
         gSource = 1;
-        env.view->blink = 1;
+        env.view->setBlink(1);
         QImage img = env.paint();
         QCOMPARE(rgb(img.pixel(at(120, 120))), kRed);
         QCOMPARE(rgb(img.pixel(at(120, 121))), kGrey);
         QCOMPARE(rgb(img.pixel(at(220, 120))), kGrey);
         QCOMPARE(rgb(img.pixel(at(60, 200))), kGrey);
         // The blink's off phase shows the picture again.
-        env.view->blink = 0;
+        env.view->setBlink(0);
         img = env.paint();
         QCOMPARE(rgb(img.pixel(at(120, 120))), kGrey);
         // Showing the ignored points: cyan, and no red.
         env.view->ignoreMask[0][130 * 320 + 130] = 255;
         env.view->ignoreMask[0][200 * 320 + 60] = 255;   // in no ROI: not shown
-        env.view->blink = 2;
+        env.view->setBlink(2);
         img = env.paint();
         QCOMPARE(rgb(img.pixel(at(130, 130))), kCyan);
         QCOMPARE(rgb(img.pixel(at(120, 120))), kGrey);
         QCOMPARE(rgb(img.pixel(at(60, 200))), kGrey);
         // The alarm timer leaves the ignored points shown.
         env.view->TimerShowAlarm();
-        QCOMPARE(env.view->blink, 2);
-        env.view->blink = 0;
+        QCOMPARE(env.view->blink(), 2);
+        env.view->setBlink(0);
         env.view->TimerShowAlarm();
-        QCOMPARE(env.view->blink, 1);
+        QCOMPARE(env.view->blink(), 1);
         // No defect marks outside an NG that is latched.
         env.win->cycleStatus().detectState = 1;
         img = env.paint();
@@ -108,14 +108,14 @@ private slots:
         env.view->stepOk = false;
         env.win->cycleStatus().detectState = 2;
         gSource = 1;
-        env.view->blink = 1;
+        env.view->setBlink(1);
         QImage img = env.paint();
         QCOMPARE(rgb(img.pixel(at(120, 120))), kRed);
         QCOMPARE(rgb(img.pixel(at(121, 120))), kGrey);
         // The picture read-out gives the colour word.
         env.view->MUpdateXYV(at(121, 120).x(), at(121, 120).y());
         QCOMPARE(QString::number(uint(EditSession::get().pickValue()), 16), QStringLiteral("ff646464"));
-        env.view->blink = 0;
+        env.view->setBlink(0);
         img = env.paint();
         QCOMPARE(rgb(img.pixel(at(120, 120))), kGrey);
     }
@@ -157,11 +157,11 @@ private slots:
         QCOMPARE(rgb(env.view->grab().toImage().pixel(250, 150)), "245,45,200");
         env.view->resultImage[301 * 640 + 501] = 255;
         env.view->resultImage[301 * 640 + 502] = 255;      // under no view pixel's centre
-        env.view->blink = 1;
+        env.view->setBlink(1);
         img = env.paint();
         QCOMPARE(rgb(img.pixel(250, 150)), kRed);
         QCOMPARE(rgb(img.pixel(251, 150)), "247,45,200");
-        env.view->blink = 0;
+        env.view->setBlink(0);
         img = env.paint();
         QCOMPARE(rgb(img.pixel(250, 150)), "245,45,200");
     }
@@ -179,7 +179,7 @@ private slots:
         // The preview marks the current ROI only.
         env.view->resultImage[110 * 320 + 110] = 255;
         env.view->resultImage[110 * 320 + 210] = 255;
-        env.view->setCurRoi(0);
+        env.view->editor()->select(0);
         env.view->previewShown = true;
         img = env.paint();
         QCOMPARE(rgb(img.pixel(at(110, 110))), kCyan);
@@ -203,7 +203,7 @@ private slots:
         env.view->stepOk = false;
         env.win->cycleStatus().detectState = 2;
         gSource = 1;
-        env.view->blink = 1;
+        env.view->setBlink(1);
         QImage img = env.paint();
         QCOMPARE(rgb(img.pixel(at(319, 255))), kRed);
         QCOMPARE(rgb(img.pixel(at(0, 250))), kRed);
@@ -290,11 +290,12 @@ private slots:
     {
         ViewEnv env;
         twoRois(env);
-        env.view->setCurRoi(1);
+        env.view->editor()->select(1);
         QImage img = env.paint();
         QCOMPARE(rgb(img.pixel(400, 500)), kGrey);
         QVERIFY(rgb(img.pixel(800, 500)) != kGrey);
-        env.view->moveMode = 2;
+        env.view->editor()->nextMoveMode();   // the selected region
+        env.view->editor()->nextMoveMode();   // every region
         img = env.paint();
         QVERIFY(rgb(img.pixel(400, 500)) != kGrey);
     }

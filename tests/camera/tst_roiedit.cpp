@@ -48,13 +48,13 @@ private slots:
         env.drag(from, to);
         QCOMPARE(env.count(), kept ? 1 : 0);
         QCOMPARE(EditSession::get().drawMode(), 0);   // one shape per button press without tap drawing
-        QCOMPARE(env.view->editAction, 0);
-        QVERIFY(!env.view->shapeDrag);
+        QCOMPARE(env.view->editor()->action(), 0);
+        QVERIFY(!env.view->editor()->dragging());
         if (!kept) {
-            QCOMPARE(env.view->curRoi, -1);
+            QCOMPARE(env.view->editor()->current(), -1);
             return;
         }
-        QCOMPARE(env.view->curRoi, 0);
+        QCOMPARE(env.view->editor()->current(), 0);
         const CammerSingleton& rec = env.edit();
         QCOMPARE(rec.kind[0], mode);
         QRect img;
@@ -98,7 +98,7 @@ private slots:
         // The second copies the first one's parameters.
         QCOMPARE(rec.method[1], 1);
         QCOMPARE(rec.p2[1], 500);
-        QCOMPARE(env.view->curRoi, 1);
+        QCOMPARE(env.view->editor()->current(), 1);
         QVERIFY(!rec.polygon[0][0].IsSelected());
         QVERIFY(rec.polygon[0][1].IsSelected());
     }
@@ -166,7 +166,7 @@ private slots:
         env.tap(QPoint(450 + dx, 700), gapMs);
         if (!closed) {
             QCOMPARE(env.count(), 0);
-            QCOMPARE(env.view->polyPointCount, 5);
+            QCOMPARE(env.view->editor()->polygonPointCount(), 5);
             QCOMPARE(env.endCalls[2], 0);
             return;
         }
@@ -176,9 +176,9 @@ private slots:
         QCOMPARE(env.edit().polygon[0][0].pts, pts);
         QCOMPARE(env.edit().kind[0], 2);
         // The closing press selects the stored polygon; drawing goes on.
-        QCOMPARE(env.view->curRoi, 0);
+        QCOMPARE(env.view->editor()->current(), 0);
         QVERIFY(env.edit().polygon[0][0].IsSelected());
-        QCOMPARE(env.view->polyPointCount, 0);
+        QCOMPARE(env.view->editor()->polygonPointCount(), 0);
         QCOMPARE(EditSession::get().drawMode(), 2);
         QVERIFY(env.startPolygonCalls >= 3);
         QCOMPARE(checkInvariants(*env.view, 0), QString());
@@ -215,7 +215,7 @@ private slots:
         if (mode == 2) {
             QCOMPARE(env.count(), 1);
             QCOMPARE(env.edit().polygon[0][0].count(), 3);
-            QCOMPARE(env.view->polyPointCount, 0);
+            QCOMPARE(env.view->editor()->polygonPointCount(), 0);
         } else {
             QCOMPARE(env.count(), 0);
             QCOMPARE(EditSession::get().drawMode(), 0);
@@ -231,29 +231,29 @@ private slots:
         for (int k = 0; k < 4; ++k)
             env.tap(QPoint(500, 500), k == 0 ? 1000 : 100);
         QCOMPARE(env.count(), 0);
-        QCOMPARE(env.view->curRoi, -1);
-        QVERIFY(!env.view->polygonClosed);
+        QCOMPARE(env.view->editor()->current(), -1);
+        QVERIFY(!env.view->editor()->polygonJustClosed());
         QCOMPARE(checkInvariants(*env.view, 0), QString());
         // With an ROI in the step, a double press that stored nothing does
         // not select it either.
-        env.view->polyPointCount = 0;
+        env.view->editor()->forgetPolygonPoints();
         env.addRect(0, QRect(50, 50, 100, 100));
         env.tap(QPoint(800, 800));
         env.tap(QPoint(801, 801), 100);
         QCOMPARE(env.count(), 1);
-        QCOMPARE(env.view->curRoi, -1);
+        QCOMPARE(env.view->editor()->current(), -1);
         QVERIFY(!env.edit().rect[0][0].IsSelected());
         // A triangle closed by a double press, then a third quick tap: the
         // tap that selected the polygon added no point, so there is none to
         // drop.
-        env.view->polyPointCount = 0;
+        env.view->editor()->forgetPolygonPoints();
         EditSession::get().setDrawMode(2);
         for (const QPoint& p : {QPoint(300, 300), QPoint(600, 300), QPoint(600, 600), QPoint(450, 700)})
             env.tap(p);
         env.tap(QPoint(452, 702), 100);
         QCOMPARE(env.count(), 2);
         env.tap(QPoint(452, 702), 100);
-        QCOMPARE(env.view->polyPointCount, 0);
+        QCOMPARE(env.view->editor()->polygonPointCount(), 0);
         QCOMPARE(env.count(), 2);
         QCOMPARE(checkInvariants(*env.view, 0), QString());
     }
@@ -264,19 +264,19 @@ private slots:
         EditSession::get().setDrawMode(2);
         for (int k = 0; k < 8096; ++k)
             env.tap(QPoint(10 + k % 1200, 10 + (k / 1200) * 100));
-        QCOMPARE(env.view->polyPointCount, 8096);
+        QCOMPARE(env.view->editor()->polygonPointCount(), 8096);
         QVERIFY(env.warnings.isEmpty());
         env.tap(QPoint(700, 900));
         QCOMPARE(env.warnings, QStringList{lanStr(35)});
-        QCOMPARE(env.view->polyPointCount, 8095);
+        QCOMPARE(env.view->editor()->polygonPointCount(), 8095);
         env.tap(QPoint(700, 950));
-        QCOMPARE(env.view->polyPointCount, 8096);
-        QCOMPARE(env.view->polyPoints[8095], QPoint(700, 950));
+        QCOMPARE(env.view->editor()->polygonPointCount(), 8096);
+        QCOMPARE(env.view->editor()->polygonPoints()[8095], QPoint(700, 950));
         // Stored with at most 8095 points.
-        env.view->SavePolygon();
+        env.view->editor()->savePolygon();
         QCOMPARE(env.count(), 1);
         QCOMPARE(env.edit().polygon[0][0].count(), 8095);
-        QCOMPARE(env.view->polyPointCount, 0);
+        QCOMPARE(env.view->editor()->polygonPointCount(), 0);
         QCOMPARE(EditSession::get().drawMode(), 0);
     }
 
@@ -301,8 +301,8 @@ private slots:
         env.release(QPoint(400 + 40 * moves, 400));
         QCOMPARE(env.count(), kept ? 1 : 0);
         QCOMPARE(EditSession::get().drawMode(), 0);
-        QCOMPARE(env.view->polyPointCount, 0);
-        QVERIFY(!env.view->polygonActive);
+        QCOMPARE(env.view->editor()->polygonPointCount(), 0);
+        QVERIFY(!env.view->editor()->polygonUnderWay());
         if (kept) {
             QCOMPARE(env.edit().polygon[0][0].count(), moves);
             QVERIFY(env.edit().polygon[0][0].getHand());
@@ -334,8 +334,8 @@ private slots:
             before = rec.circle[0][0].rect;
         // Grab it in the middle and push it 300 px left and 100 px up.
         env.press(QPoint(200, 500));
-        QCOMPARE(env.view->curRoi, 0);
-        QCOMPARE(env.view->editAction, 2);
+        QCOMPARE(env.view->editor()->current(), 0);
+        QCOMPARE(env.view->editor()->action(), 2);
         env.move(QPoint(110, 450));
         env.move(QPoint(-100, 400));
         env.release(QPoint(-100, 400));
@@ -349,7 +349,7 @@ private slots:
             QCOMPARE(now.size(), before.size());
             QCOMPARE(now.top(), before.top() - 100);
         }
-        QCOMPARE(env.view->editAction, 0);
+        QCOMPARE(env.view->editor()->action(), 0);
         QCOMPARE(checkInvariants(*env.view, 0), QString());
     }
 
@@ -385,8 +385,8 @@ private slots:
         // The bottom-right handle resizes; dragged past the view it is held
         // inside.
         env.press(QPoint(611, 599));
-        QCOMPARE(env.view->editAction, 3);
-        QCOMPARE(env.view->handleIndex, 4);
+        QCOMPARE(env.view->editor()->action(), 3);
+        QCOMPARE(env.view->editor()->handle(), 4);
         env.move(QPoint(700, 700));
         env.move(QPoint(1400, 1100));
         env.release(QPoint(1400, 1100));
@@ -394,8 +394,8 @@ private slots:
         QCOMPARE(r.rect.topLeft(), QPoint(412, 400));
         // A press outside deselects and remembers the ROI for copying.
         env.tap(QPoint(100, 100));
-        QCOMPARE(env.view->curRoi, -1);
-        QCOMPARE(env.view->lastRoi, 0);
+        QCOMPARE(env.view->editor()->current(), -1);
+        QCOMPARE(env.view->editor()->previous(), 0);
         QVERIFY(!r.IsSelected());
         QCOMPARE(checkInvariants(*env.view, 0), QString());
     }
@@ -411,7 +411,7 @@ private slots:
         // Ignored points inside ROI 3 (picture pixels 80..104) and outside it.
         ignore[80 * 320 + 85] = 255;
         ignore[80 * 320 + 20] = 255;
-        env.view->DeleteROI(2);
+        env.view->editor()->deleteRoi(2);
         QCOMPARE(env.count(), 4);
         const CammerSingleton& rec = env.edit();
         QCOMPARE((QVector<int>{rec.p1[0], rec.p1[1], rec.p1[2], rec.p1[3]}), (QVector<int>{10, 11, 13, 14}));
@@ -421,9 +421,9 @@ private slots:
         QCOMPARE(int(ignore[80 * 320 + 85]), 0);
         QCOMPARE(int(ignore[80 * 320 + 20]), 255);
         // Indexes at or past the count, or negative, delete nothing.
-        env.view->DeleteROI(4);
-        env.view->DeleteROI(-1);
-        env.view->DeleteROI(100);
+        env.view->editor()->deleteRoi(4);
+        env.view->editor()->deleteRoi(-1);
+        env.view->editor()->deleteRoi(100);
         QCOMPARE(env.count(), 4);
         QCOMPARE(checkInvariants(*env.view, 0), QString());
     }
@@ -435,7 +435,7 @@ private slots:
         // A damaged picture rectangle reaching far outside the picture.
         env.edit().rect[0][0].imgRect = QRect(-50, -50, 2000, 2000);
         std::fill_n(env.view->ignoreMask[0], 320 * 256, uchar(255));
-        env.view->DeleteROI(0);
+        env.view->editor()->deleteRoi(0);
         QCOMPARE(env.count(), 0);
         QCOMPARE(std::count(env.view->ignoreMask[0], env.view->ignoreMask[0] + 320 * 256, uchar(255)), 0L);
     }
@@ -461,7 +461,7 @@ private slots:
         else
             env.addPolygon(0, {{100, 100}, {300, 120}, {200, 300}}, 5);
         env.edit().outputNo[0] = 2;
-        env.view->setCurRoi(0);
+        env.view->editor()->select(0);
         EditSession::get().setCopyArea(true);
         env.answers = {false, true};
         env.tap(at);   // refused: nothing
@@ -484,7 +484,7 @@ private slots:
         } else {
             QCOMPARE(rec.polygon[0][1].pts, (QVector<QPoint>{at, at + QPoint(200, 20), at + QPoint(100, 200)}));
         }
-        QCOMPARE(env.view->curRoi, 1);
+        QCOMPARE(env.view->editor()->current(), 1);
         QCOMPARE(env.view->roiValue[0][1], 0);
         QCOMPARE(checkInvariants(*env.view, 0), QString());
     }
@@ -506,11 +506,11 @@ private slots:
         env.addRect(0, QRect(600, 600, 100, 100));
         env.addRect(0, QRect(200, 200, 300, 300));
         env.tap(QPoint(300, 300));
-        QCOMPARE(env.view->curRoi, 0);
-        env.view->SlotNextROI();
-        QCOMPARE(env.view->curRoi, 2);
-        env.view->SlotNextROI();
-        QCOMPARE(env.view->curRoi, 0);
+        QCOMPARE(env.view->editor()->current(), 0);
+        env.view->editor()->nextRoi();
+        QCOMPARE(env.view->editor()->current(), 2);
+        env.view->editor()->nextRoi();
+        QCOMPARE(env.view->editor()->current(), 0);
         QVERIFY(env.edit().rect[0][0].IsSelected());
         QVERIFY(!env.edit().rect[0][2].IsSelected());
         QCOMPARE(checkInvariants(*env.view, 0), QString());
@@ -520,17 +520,19 @@ private slots:
     {
         ViewEnv env;
         env.addPolygon(0, {{100, 100}, {300, 120}, {200, 300}});
-        env.view->setCurRoi(0);
+        env.view->editor()->select(0);
         for (int k = 0; k < 3; ++k)
-            env.view->SlotChangeObject();
-        QCOMPARE(env.view->objectIndex, 0);
+            env.view->editor()->nextObject();
+        QCOMPARE(env.view->editor()->object(), 0);
         // A polygon that lost its points never divides by zero.
+        env.view->editor()->nextObject();
+        env.view->editor()->nextObject();
+        QCOMPARE(env.view->editor()->object(), 2);
         env.edit().polygon[0][0].pts.clear();
-        env.view->objectIndex = 2;
-        env.view->SlotChangeObject();
-        QCOMPARE(env.view->objectIndex, 0);
-        env.view->polyPointCount = 0;
-        QCOMPARE(env.view->getPointsCenter(), QPoint());
+        env.view->editor()->nextObject();
+        QCOMPARE(env.view->editor()->object(), 0);
+        env.view->editor()->forgetPolygonPoints();
+        QCOMPARE(env.view->editor()->polygonCentre(), QPoint());
     }
 
     void moveButtonsAndMasks()
@@ -539,20 +541,21 @@ private slots:
         env.addRect(0, QRect(100, 100, 100, 100));
         env.addPolygon(0, {{3, 500}, {300, 500}, {200, 700}});
         env.addRect(0, QRect(600, 600, 100, 100));
-        env.view->setCurRoi(0);
-        env.view->moveMode = 2;
-        env.view->SlotMove(1, 0);   // all three move right
+        env.view->editor()->select(0);
+        env.view->editor()->nextMoveMode();
+        env.view->editor()->nextMoveMode();   // every region
+        env.view->editor()->moveBy(1, 0);   // all three move right
         QCOMPARE(env.edit().rect[0][0].rect.left(), 101);
         QCOMPARE(env.edit().polygon[0][1].pts.first(), QPoint(4, 500));
         QCOMPARE(env.edit().rect[0][2].rect.left(), 601);
-        env.view->SlotMove(-1, 0);
-        env.view->SlotMove(-1, 0);  // the polygon would leave: the walk stops there
+        env.view->editor()->moveBy(-1, 0);
+        env.view->editor()->moveBy(-1, 0);  // the polygon would leave: the walk stops there
         QCOMPARE(env.edit().polygon[0][1].pts.first(), QPoint(3, 500));
         QCOMPARE(env.edit().rect[0][0].rect.left(), 99);
         QCOMPARE(env.edit().rect[0][2].rect.left(), 600);
-        env.view->moveMode = 0;
-        env.view->setCurRoi(2);
-        env.view->SlotMoveB();
+        env.view->editor()->nextMoveMode();   // back to none
+        env.view->editor()->select(2);
+        env.view->editor()->moveBy(0, 1);
         QCOMPARE(env.edit().rect[0][2].rect.top(), 601);
         // The masks follow to the live set and back.
         env.view->RestorMask();
@@ -582,7 +585,7 @@ private slots:
         env.addRect(0, QRect(QPoint(200, 200), QPoint(400, 400)));
         const QPoint onScreen = env.view->viewTransform().map(QPoint(300, 300));
         env.tap(onScreen);
-        QCOMPARE(env.view->curRoi, 0);
+        QCOMPARE(env.view->editor()->current(), 0);
     }
 
     void panWhileZoomed()
@@ -628,7 +631,7 @@ private slots:
             const int action = pick(0, 19);
             if (action <= 3) {            // a drawing button
                 const int modes[4] = {1, 2, 2, 4};
-                env.view->DeselectROI();
+                env.view->editor()->deselect();
                 env.view->ShowHideROIPara();
                 EditSession::get().setDrawMode(modes[action]);
                 EditSession::get().setHandDraw(action == 2);
@@ -644,23 +647,23 @@ private slots:
                     env.move(pick(0, 1) ? anyPoint() : a + QPoint(pick(-30, 30), pick(-30, 30)));
                 env.release(anyPoint());
             } else if (action == 10) {    // the page deletes the selected ROI
-                if (env.view->curRoi >= 0) {
-                    env.view->DeleteROI(env.view->curRoi);
-                    env.view->setCurRoi(-1);
+                if (env.view->editor()->current() >= 0) {
+                    env.view->editor()->deleteRoi(env.view->editor()->current());
+                    env.view->editor()->select(-1);
                     env.view->ShowHideROIPara();
                 }
             } else if (action == 11) {
-                env.view->SlotNextROI();
+                env.view->editor()->nextRoi();
             } else if (action == 12) {
-                env.view->SlotChangeObject();
+                env.view->editor()->nextObject();
             } else if (action == 13) {
-                env.view->SlotMove(pick(-1, 1), pick(-1, 1));
+                env.view->editor()->moveBy(pick(-1, 1), pick(-1, 1));
             } else if (action == 14) {
-                env.view->SlotMoveAll();
+                env.view->editor()->nextMoveMode();
             } else if (action == 15) {
                 const int b = pick(0, 3);
-                b == 0 ? env.view->SlotAdd10() : b == 1 ? env.view->SlotAdd1() : b == 2 ? env.view->SlotSub1()
-                                                                                      : env.view->SlotSub10();
+                b == 0 ? env.view->editor()->stepButton(0) : b == 1 ? env.view->editor()->stepButton(1) : b == 2 ? env.view->editor()->stepButton(2)
+                                                                                      : env.view->editor()->stepButton(3);
             } else if (action == 16) {
                 env.view->panel()->changeMethod();
             } else if (action == 17) {

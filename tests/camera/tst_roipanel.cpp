@@ -22,8 +22,8 @@ namespace {
 // Selects ROI i the way the page does and rebuilds the panel.
 void select(ViewEnv& env, int i)
 {
-    env.view->DeselectROI();
-    env.view->setCurRoi(i);
+    env.view->editor()->deselect();
+    env.view->editor()->select(i);
     env.view->ShowHideROIPara();
 }
 
@@ -165,16 +165,16 @@ private slots:
         env.edit().outputNo[0] = 3;
         CammerWidget& v = *env.view;
         env.tap(QPoint(400, 400));   // select by touch
-        QCOMPARE(v.curRoi, 0);
+        QCOMPARE(v.editor()->current(), 0);
         v.panel()->togglePair();
         v.panel()->togglePair();
-        v.SlotNextROI();
-        v.SlotNextROI();
-        v.SlotChangeObject();
+        v.editor()->nextRoi();
+        v.editor()->nextRoi();
+        v.editor()->nextObject();
         QTest::mouseClick(v.panel()->fineTuneSwitch(), Qt::LeftButton);
-        v.SlotMoveAll();
-        v.SlotMoveAll();
-        v.SlotMoveAll();
+        v.editor()->nextMoveMode();
+        v.editor()->nextMoveMode();
+        v.editor()->nextMoveMode();
         QTest::mouseClick(v.panel()->fineTuneSwitch(), Qt::LeftButton);
         env.tap(QPoint(1100, 900));  // deselect
         env.tap(QPoint(400, 400));   // and again
@@ -359,16 +359,16 @@ private slots:
         QTest::mouseClick(v.panel()->fineTuneSwitch(), Qt::LeftButton);
         QVERIFY(shown(v.panel()->moveButton(0)) && shown(v.panel()->moveModeSwitch()));
         QCOMPARE(v.panel()->fineTuneSwitch()->text(), QStringLiteral("隐藏"));
-        v.SlotMoveAll();
+        v.editor()->nextMoveMode();
         QCOMPARE(v.panel()->moveModeSwitch()->text(), lanStr(32));
         QVERIFY(!shown(v.panel()->slider(0)) && !shown(v.panel()->syncSwitch()) && !shown(v.panel()->pairButton()));
-        v.SlotMoveAll();
+        v.editor()->nextMoveMode();
         QCOMPARE(v.panel()->moveModeSwitch()->text(), lanStr(34));
-        v.SlotMoveAll();
+        v.editor()->nextMoveMode();
         QCOMPARE(v.panel()->moveModeSwitch()->text(), lanStr(12));
         QCOMPARE(shown(v.panel()->slider(0)), visible[0] == QLatin1Char('1'));
         // Nothing current: everything hides and the toggle is released.
-        v.DeselectROI();
+        v.editor()->deselect();
         v.ShowHideROIPara();
         QVERIFY(!shown(v.panel()->slider(0)) && !shown(v.panel()->fineTuneSwitch()) &&
                 !v.panel()->fineTuneSwitch()->isChecked());
@@ -431,7 +431,7 @@ private slots:
         select(env, 0);
         CammerWidget& v = *env.view;
         for (int k = 0; k < object; ++k)
-            v.SlotChangeObject();
+            v.editor()->nextObject();
         QCOMPARE(v.panel()->stepButton(0)->text(), caption);
         QCOMPARE(v.panel()->objectSwitch()->text(), objectText);
         QTest::mouseClick(v.panel()->stepButton(button), Qt::LeftButton);

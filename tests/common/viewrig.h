@@ -440,11 +440,10 @@ public:
         link.startDrawPloygn = [this] { ++startPolygonCalls; };
         link.drawPloygn = [this] {
             ++endCalls[2];
-            const bool underWay = view->polygonActive;
-            view->SavePolygon();
+            const bool underWay = view->editor()->polygonUnderWay();
+            view->editor()->savePolygon();
             if (underWay) {
-                view->polygonActive = false;
-                view->editAction = 0;
+                view->editor()->abandonPolygon();
                 EditSession::get().setDrawMode(2);
             } else {
                 EditSession::get().setDrawMode(0);
@@ -584,7 +583,7 @@ private:
     QPoint toWindow(QPoint p) const { return view->mapTo(view->window(), p); }
     int renew(int step, int i)
     {
-        view->RenewRoi(step, i);
+        view->editor()->renew(step, i);
         return i;
     }
 
@@ -602,17 +601,17 @@ inline QString checkInvariants(const CammerWidget& v, int step)
     const int count = rec.roiCount[step];
     if (count < 0 || count > kMaxRoi)
         return QStringLiteral("ROI count %1").arg(count);
-    if (v.polyPointCount < 0 || v.polyPointCount > CammerWidget::kMaxPolyPoints)
-        return QStringLiteral("polygon point count %1").arg(v.polyPointCount);
-    if (v.curRoi < -1 || v.curRoi >= count)
-        return QStringLiteral("current ROI %1 of %2").arg(v.curRoi).arg(count);
+    if (v.editor()->polygonPointCount() < 0 || v.editor()->polygonPointCount() > RoiEditor::kMaxPolyPoints)
+        return QStringLiteral("polygon point count %1").arg(v.editor()->polygonPointCount());
+    if (v.editor()->current() < -1 || v.editor()->current() >= count)
+        return QStringLiteral("current ROI %1 of %2").arg(v.editor()->current()).arg(count);
     auto inside = [](QPoint p) { return p.x() >= 3 && p.y() >= 3 && p.x() <= gShowW - 3 && p.y() <= gShowH - 3; };
     for (int i = 0; i < count; ++i) {
         const int j = step * kMaxRoi + i;
         QRect img;
         bool selected = false;
         switch (rec.kind[j]) {
-        case 1: {
+        case RoiShape::Rect: {
             const ClustomRect& r = rec.rect[step][i];
             if (!inside(r.rect.topLeft()) || !inside(r.rect.bottomRight()))
                 return QStringLiteral("rectangle %1 at %2,%3-%4,%5 leaves the view")
@@ -621,7 +620,7 @@ inline QString checkInvariants(const CammerWidget& v, int step)
             selected = r.IsSelected();
             break;
         }
-        case 2: {
+        case RoiShape::Polygon: {
             const RePolygon& poly = rec.polygon[step][i];
             if (poly.count() < 3 || poly.count() > 8095)
                 return QStringLiteral("polygon %1 has %2 points").arg(i).arg(poly.count());
@@ -632,7 +631,7 @@ inline QString checkInvariants(const CammerWidget& v, int step)
             selected = poly.IsSelected();
             break;
         }
-        case 4: {
+        case RoiShape::Circle: {
             const Circle& c = rec.circle[step][i];
             if (!inside(c.rect.topLeft()) || !inside(c.rect.bottomRight()))
                 return QStringLiteral("circle %1 at %2,%3 r %4 leaves the view").arg(i).arg(c.x).arg(c.y).arg(c.r);
@@ -650,8 +649,8 @@ inline QString checkInvariants(const CammerWidget& v, int step)
         if (!sizeOk)
             return QStringLiteral("mask of ROI %1 is %2x%3, picture rectangle %4x%5")
                 .arg(i).arg(m.cols).arg(m.rows).arg(w).arg(h);
-        if (selected && i != v.curRoi)
-            return QStringLiteral("ROI %1 is selected but the current ROI is %2").arg(i).arg(v.curRoi);
+        if (selected && i != v.editor()->current())
+            return QStringLiteral("ROI %1 is selected but the current ROI is %2").arg(i).arg(v.editor()->current());
     }
     return QString();
 }

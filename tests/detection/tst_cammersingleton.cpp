@@ -158,9 +158,9 @@ private slots:
                      .arg(rec->method[0]).arg(rec->kind[0]).arg(rec->outputNo[0]), expected);
         QRect shape;
         switch (rec->kind[0]) {
-        case 1: rec->rect[0][0].GetRectExt(shape); break;
-        case 2: rec->polygon[0][0].GetRectExt(shape); break;
-        case 4: rec->circle[0][0].GetRectExt(shape); break;
+        case RoiShape::Rect: rec->rect[0][0].GetRectExt(shape); break;
+        case RoiShape::Polygon: rec->polygon[0][0].GetRectExt(shape); break;
+        case RoiShape::Circle: rec->circle[0][0].GetRectExt(shape); break;
         default: shape = QRect(); break;
         }
         QCOMPARE(shape, bounds);

@@ -419,7 +419,7 @@ private slots:
         env.addRect(0, 0, 10, 10, 30, 30, 5, 200, 50);
         env.addRect(0, 0, 60, 10, 30, 30, 5, 210, 50);
         env.addRect(0, 0, 110, 10, 30, 30, 5, 220, 50);
-        v->setCurRoi(selected);
+        v->editor()->select(selected);
         EditSession::get().setCopyArea(true);
         BoxScript boxes(answers);
         env.page->SlotDeleteROI();
@@ -427,7 +427,7 @@ private slots:
         QVERIFY(!EditSession::get().copyArea());
         QCOMPARE(v->editRecord->roiCount[0], left);
         if (left == 2) {
-            QCOMPARE(v->curRoi, -1);
+            QCOMPARE(v->editor()->current(), -1);
             QCOMPARE(v->editRecord->p1[1], 220);   // the later region moved down
         }
         QCOMPARE(v->savedRecord->roiCount[0], 0);  // nothing live before the save

@@ -209,7 +209,7 @@ private slots:
         BoxScript boxes({true});
         env.page->SlotNoCheckCur();
         QCOMPARE(boxes.texts, QStringList{lanStr(105).arg(1)});
-        QVERIFY(env.view(0)->stepSettled[0]);
+        QVERIFY(env.view(0)->stepSettled(0));
         QVERIFY(env.view(0)->stepOk);          // not judged again
         QVERIFY(!env.view(1)->stepOk);         // judged again, still NG
         QCOMPARE(env.win->cycle().reDetectMask[0], 2);
@@ -303,7 +303,7 @@ private slots:
         QCOMPARE(boxes.texts, texts);
         QCOMPARE(env.win->cycle().detectState, 2);
         QCOMPARE(env.win->cycle().alarmCode[0], 3);
-        QVERIFY(!env.view(0)->stepSettled[0]);
+        QVERIFY(!env.view(0)->stepSettled(0));
         QCOMPARE(env.recordCount(), 0);
         QCOMPARE(env.outputs() & kAlarm, kAlarm);
     }
@@ -320,12 +320,12 @@ private slots:
         QCOMPARE(env.outputs() & kAlarm, 0);
         QCOMPARE(env.outputs() & kEjector, kEjector);   // the interlock stays
         QVERIFY(env.page->autoChangeButton->isVisibleTo(env.page));
-        env.view(0)->alarmTimer->stop();
-        env.view(0)->blink = 1;
+        env.view(0)->stopAlarmBlink();
+        env.view(0)->setBlink(1);
         env.page->SlotAutoChange();
         QCOMPARE(gSource, 1);
-        QCOMPARE(env.view(0)->blink, 0);
-        QVERIFY(env.view(0)->alarmTimer->isActive());
+        QCOMPARE(env.view(0)->blink(), 0);
+        QVERIFY(env.view(0)->alarmBlinking());
         QCOMPARE(env.win->cycle().detectState, 2);
     }
 

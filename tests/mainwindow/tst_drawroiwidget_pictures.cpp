@@ -136,7 +136,7 @@ private slots:
         QCOMPARE(stored.cols, kWidth);
         QCOMPARE(cv::countNonZero(stored != 77), 0);
         QCOMPARE(v->templates[1][1][123], uchar(77));
-        QVERIFY(v->stepSettled[1]);
+        QVERIFY(v->stepSettled(1));
         QCOMPARE(env.win->cycle().alarmCode[1], 5);
         QCOMPARE(env.records(), QStringList{"Camera 1 added a template"});
         QVERIFY(!env.page->retrainPending[0]);   // trained at once
@@ -484,10 +484,10 @@ private slots:
 
         v->stepOk = false;
         env.page->SlotShowHideAlarmPoint();
-        QCOMPARE(v->blink, 2);
+        QCOMPARE(v->blink(), 2);
         QCOMPARE(env.page->alarmPointButton->text(), lanStr(112));
         env.page->SlotShowHideAlarmPoint();
-        QCOMPARE(v->blink, 0);
+        QCOMPARE(v->blink(), 0);
         QCOMPARE(env.page->alarmPointButton->text(), lanStr(64));
     }
 };

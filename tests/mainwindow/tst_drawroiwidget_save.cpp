@@ -195,7 +195,7 @@ private slots:
         env.addSavedRect(0, 0, 60, 10, 30, 30, 1, 80, 500, 0x3200);
         env.win->cycleStatus().detectState = 3;
         env.page->Reset();
-        v->setCurRoi(1);
+        v->editor()->select(1);
         v->editRecord->rect[0][1].SetSelected(true);
         v->editRecord->rect[0][1].handle = 3;
         v->editRecord->setSelectRoi(0, 0);

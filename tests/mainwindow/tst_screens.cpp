@@ -443,13 +443,13 @@ private slots:
         auto setMethod = [&](int m) {
             RoiFunctions::startParameters(m, rec.p1[slot], rec.p2[slot], rec.p3[slot]);
             rec.method[slot] = m;
-            v->RenewRoi(step, i);
+            v->editor()->renew(step, i);
         };
         for (int m = 0; m <= 10; ++m) {
             setMethod(m);
-            v->DeselectROI();
+            v->editor()->deselect();
             rec.rect[step][i].SetSelected(true);
-            v->setCurRoi(i);
+            v->editor()->select(i);
             v->ShowHideROIPara();
             expectClean(win, QStringLiteral("panel_method%1").arg(m, 2, 10, QLatin1Char('0')));
         }

@@ -166,7 +166,7 @@ struct Gallery {
         e.rect[0][i].rect = r;
         e.kind[i] = 1;
         setMethod(i, method);
-        view->RenewRoi(0, i);
+        view->editor()->renew(0, i);
         return i;
     }
     int addCircle(QPoint c, int r, int ri, int method)
@@ -182,7 +182,7 @@ struct Gallery {
         s.UpdateRect();
         e.kind[i] = 4;
         setMethod(i, method);
-        view->RenewRoi(0, i);
+        view->editor()->renew(0, i);
         return i;
     }
     int addPolygon(const QVector<QPoint>& pts, bool hand, int method)
@@ -194,7 +194,7 @@ struct Gallery {
         e.polygon[0][i].SetHand(hand);
         e.kind[i] = 2;
         setMethod(i, method);
-        view->RenewRoi(0, i);
+        view->editor()->renew(0, i);
         return i;
     }
     void setMethod(int i, int method)
@@ -208,19 +208,19 @@ struct Gallery {
     }
     void select(int i, int object = 0)
     {
-        view->DeselectROI();
+        view->editor()->deselect();
         view->ShowHideROIPara();
         if (i >= 0) {
             switch (rec().kind[i]) {
-            case 1: rec().rect[0][i].SetSelected(true); break;
-            case 2: rec().polygon[0][i].SetSelected(true); break;
+            case RoiShape::Rect: rec().rect[0][i].SetSelected(true); break;
+            case RoiShape::Polygon: rec().polygon[0][i].SetSelected(true); break;
             default: rec().circle[0][i].SetSelected(true); break;
             }
         }
-        view->setCurRoi(i);
+        view->editor()->select(i);
         view->ShowHideROIPara();
         for (int k = 0; k < object; ++k)
-            view->SlotChangeObject();
+            view->editor()->nextObject();
     }
 };
 
@@ -271,8 +271,8 @@ void scenes(Gallery& g)
     g.select(3);
     v->panel()->fineTuneSwitch()->setChecked(true);
     g.save(QStringLiteral("template_hand_finetune"));
-    v->SlotMoveAll();
-    v->SlotMoveAll();
+    v->editor()->nextMoveMode();
+    v->editor()->nextMoveMode();
     g.save(QStringLiteral("template_hand_moveall"));
     v->panel()->fineTuneSwitch()->setChecked(false);
 
@@ -291,15 +291,12 @@ void scenes(Gallery& g)
     gpWPara->words[Word::ContinuousArea] = 1;
     EditSession::get().setDrawMode(RoiShape::Polygon);
     const QPoint pts[] = {{1100, 820}, {1350, 760}, {1500, 900}, {1300, 1030}, {1080, 980}};
-    v->polyPointCount = 0;
+    v->editor()->forgetPolygonPoints();
     for (const QPoint& p : pts)
-        v->polyPoints[v->polyPointCount++] = p;
-    v->editAction = EditAction::Drawing;
-    v->polygonActive = true;
+        v->editor()->press(p);
     g.save(QStringLiteral("template_drawing_polygon"));
-    v->editAction = EditAction::None;
-    v->polygonActive = false;
-    v->polyPointCount = 0;
+    v->editor()->abandonPolygon();
+    v->editor()->forgetPolygonPoints();
     EditSession::get().setDrawMode(RoiShape::None);
     gpWPara->words[Word::ContinuousArea] = 0;
 
@@ -329,9 +326,9 @@ void scenes(Gallery& g)
     v->fps = 12;
     gSource = PictureSource::Live;
     v->UpdateImage();
-    v->blink = 1;
+    v->setBlink(1);
     g.save(QStringLiteral("live_ng"));
-    v->blink = 0;
+    v->setBlink(0);
     g.save(QStringLiteral("live_ng_blink_off"));
     // As a tile of two cameras: the labels keep their size.
     v->setGeometry(0, 0, gShowW / 2, gShowH / 2);
