@@ -280,7 +280,7 @@ public:
         st.defectSize = d.size;
         st.defectContrast = d.contrast;
         CammerWidget* v = CameraViews::at(0);
-        return v->engine ? visibleDefectArea(renderer, 10, st, *v->engine, *v->savedRecord, step) : 0;
+        return v->engine() ? visibleDefectArea(renderer, 10, st, *v->engine(), *v->savedRecord, step) : 0;
     }
 
     std::vector<bool> decide(int step, bool product, Figures* fig)
@@ -295,7 +295,7 @@ public:
         // loaded machine whose display has not fetched the new scene yet
         // never judges the previous one.
         for (int c = 0; c < kCameras; ++c)
-            win_->frameMark[c][step] = CameraViews::at(c)->frameCount;
+            win_->frameMark[c][step] = CameraViews::at(c)->frameCount();
         QElapsedTimer t;
         t.start();
         win_->TimerUp(step);

@@ -107,7 +107,7 @@ int main(int argc, char** argv)
     std::vector<std::unique_ptr<CammerWidget>> views;
     for (const _cameraInfo& info : plugin->enumCameras()) {
         views.emplace_back(new CammerWidget(win, int(views.size()), info));
-        if (!views.back()->opened) {
+        if (!views.back()->isOpen()) {
             std::fprintf(stderr, "camera %d did not open\n", int(views.size()));
             return 1;
         }
@@ -134,7 +134,7 @@ int main(int argc, char** argv)
         QThread::msleep(100);
         const auto s = std::chrono::steady_clock::now();
         for (auto& v : views)
-            v->camera->getImage(v->captureFrame);
+            v->camera()->getImage(v->captureFrame);
         if (i >= 10)
             pulls.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - s).count());
     }

@@ -404,7 +404,7 @@ struct RawCamera {
         }
         model = CammerRecong::defaultRect(size);
         model = cv::Rect(model.x, model.y, model.width / 2, model.height / 2);
-        search = v->engine ? v->engine->searchRect[0] : cv::Rect();
+        search = v->engine() ? v->engine()->searchRect[0] : cv::Rect();
         homography = homo;
         scale = float(std::min(1.0, std::sqrt(500000.0 / double(size.area()))));
         if (homography) {

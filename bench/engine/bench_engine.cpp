@@ -403,9 +403,9 @@ void cameras(int n, int rois, bool homography)
         addMix([v](cv::Rect x, int f, int a, int b, int p) { addRectTo(v, x, f, a, b, p); }, rois, 300 + unsigned(c),
                false);
         addRectTo(v, cv::Rect(490, 392, 300, 240), 3, 0, 0, 0);
-        v->engine->CreateHomoShape(0);
-        v->engine->CreateShape(0);
-        v->engine->VarTrain(0);
+        v->engine()->CreateHomoShape(0);
+        v->engine()->CreateShape(0);
+        v->engine()->VarTrain(0);
         const cv::Mat live = synth::moved(synth::noisy(templ, 2.0, 7), synth::rigidMotion({640, 512}, 0, {9, -6}));
         std::memcpy(v->captureFrame, live.data, size_t(v->frameBytes));
     }
@@ -413,9 +413,9 @@ void cameras(int n, int rois, bool homography)
     const Stat s = time([&] {
         for (CammerWidget* v : all) {
             r.win->cycleStatus().detectStep = 0;
-            v->engine->HomoTransShape(0);
-            v->engine->ShapeMatch();
-            v->engine->Run(0);
+            v->engine()->HomoTransShape(0);
+            v->engine()->ShapeMatch();
+            v->engine()->Run(0);
         }
     });
     qInstallMessageHandler(nullptr);

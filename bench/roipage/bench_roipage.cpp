@@ -82,7 +82,7 @@ int main(int argc, char** argv)
         QElapsedTimer r;
         r.start();
         for (int g = 0; g < 2; ++g)
-            v->engine->VarTrain(g);
+            v->engine()->VarTrain(g);
         const double train = ms(r);
         retrain.push_back(train);
 

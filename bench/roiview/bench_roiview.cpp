@@ -207,7 +207,7 @@ void paintBench(bool colour, int w, int h)
         const Stats raw = measure(20, [&] {
             QPainter p(&canvas);
             for (int c = 0; c < 8; ++c) {
-                const cv::Mat picture(h, w, colour ? CV_8UC4 : CV_8UC1, views[c]->displayFrame);
+                const cv::Mat picture(h, w, colour ? CV_8UC4 : CV_8UC1, const_cast<uchar*>(views[c]->shownPicture()));
                 cv::resize(picture, tile[c], cv::Size(tw, th), 0, 0, cv::INTER_NEAREST);
                 if (!colour)
                     cv::cvtColor(tile[c], tile[c], cv::COLOR_GRAY2BGRA);
@@ -227,7 +227,7 @@ void paintBench(bool colour, int w, int h)
     win->cycleStatus().detectState = 0;
     const Stats pull = measure(20, [&] {
         for (CammerWidget* v : views)
-            std::memcpy(v->displayFrame, v->captureFrame, size_t(v->frameBytes));
+            v->showPicture(v->captureFrame);
     });
     std::printf("                           frame copy into the display, 8 views %7.2f ms\n", pull.median);
     delete win;
@@ -296,7 +296,7 @@ void previewBench()
     v->setGeometry(0, 0, gShowW, gShowH);
     EditSession::get().setCurrentCamera(0);
     gSource = 0;
-    v->engine->VarTrain(0);
+    v->engine()->VarTrain(0);
     CammerSingleton& e = *v->editRecord;
     e.kind[0] = 1;
     e.rect[0][0].rect = QRect(QPoint(3, 3), QPoint(gShowW - 3, gShowH - 3));
@@ -308,7 +308,7 @@ void previewBench()
     v->RenewRoi(0, 0);
     v->setCurRoi(0);
     v->ShowHideROIPara();
-    const Stats run = measure(3, [&] { v->engine->RunTest(0, 0); });
+    const Stats run = measure(3, [&] { v->engine()->RunTest(0, 0); });
     std::printf("RunTest, full-frame method-7 ROI, filter 201 on 1280x1024: %8.1f ms (mean %8.1f)\n", run.median,
                 run.mean);
 

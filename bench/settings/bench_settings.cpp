@@ -88,7 +88,7 @@ int main(int argc, char** argv)
     auto* plugin = static_cast<CameraInterface*>(inst->qt_metacast(CAMERA_INTERFACE_IID));
     CameraManager::getInstance()->interfaces.append(plugin);
     std::unique_ptr<CammerWidget> view(new CammerWidget(&win, 0, plugin->enumCameras().value(0)));
-    if (!view->opened) {
+    if (!view->isOpen()) {
         std::fprintf(stderr, "the simulated camera did not open\n");
         return 1;
     }

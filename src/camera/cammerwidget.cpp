@@ -77,7 +77,7 @@ CammerWidget::CammerWidget(QWidget* parent, int cameraNo, _cameraInfo info)
 {
     cameraIndex = cameraNo;
     onRepaint = [this] { update(); };
-    std::memcpy(deviceText, info.device, sizeof(deviceText));
+    std::memcpy(deviceBytes, info.device, sizeof(deviceBytes));
     for (auto& step : roiPassed)
         std::fill(std::begin(step), std::end(step), true);
     setMouseTracking(true);
@@ -94,14 +94,14 @@ CammerWidget::CammerWidget(QWidget* parent, int cameraNo, _cameraInfo info)
         return;
     }
 
-    camera = CameraManager::getInstance()->createCamera(info);
-    if (camera)
+    camera_ = CameraManager::getInstance()->createCamera(info);
+    if (camera_)
         CameraOpen();
     if (!opened)
         return;   // the main window discards the view
 
-    connect(camera, &CameraInterface::sigCameraLost, this, &CammerWidget::SlotLoss);
-    isSimulated = camera->kind() == 0;
+    connect(camera_, &CameraInterface::sigCameraLost, this, &CammerWidget::SlotLoss);
+    isSimulated = camera_->kind() == 0;
 
     AllocateFrameBuffers();
     BuildRoiPanel();
@@ -114,7 +114,7 @@ CammerWidget::CammerWidget(QWidget* parent, int cameraNo, _cameraInfo info)
     savedRecord = new CammerSingleton(cameraIndex);
     savedRecord->LoadDatafromFile(roiViewLink());
     editRecord = new CammerSingleton(cameraIndex);
-    engine = new CammerRecong(savedRecord, this);
+    engine_ = new CammerRecong(savedRecord, this);
 
     HotCameraUpdateROI();
     CameraStart();
@@ -135,22 +135,22 @@ CammerWidget::~CammerWidget()
         reconnectTimer->stop();
     if (reconnectJob.valid())
         reconnectJob.wait();  // the worker still holds the camera
-    delete engine;
-    engine = nullptr;
+    delete engine_;
+    engine_ = nullptr;
     delete savedRecord;
     savedRecord = nullptr;
     delete editRecord;
     editRecord = nullptr;
     FreeBuffers();
-    delete camera;
-    camera = nullptr;
+    delete camera_;
+    camera_ = nullptr;
 }
 
 RoiViewLink CammerWidget::roiViewLink()
 {
     RoiViewLink link;
-    link.sx = fullScaleX;
-    link.sy = fullScaleY;
+    link.sx = scales.fullX;
+    link.sy = scales.fullY;
     link.liveMasks = &liveMasks[0][0];
     return link;
 }
@@ -159,23 +159,23 @@ RoiViewLink CammerWidget::roiViewLink()
 
 void CammerWidget::CameraOpen()
 {
-    if (!camera)
+    if (!camera_)
         return;
-    camera->setColor(gisColor != 0);
-    opened = camera->open();
+    camera_->setColor(gisColor != 0);
+    opened = camera_->open();
     if (!opened) {
         qInfo().noquote() << "camera open fail" << "camera NO " << cameraIndex << "camera SN"
-                          << QString::fromUtf8(deviceText, int(qstrnlen(deviceText, sizeof(deviceText))));
+                          << QString::fromUtf8(deviceBytes, int(qstrnlen(deviceBytes, sizeof(deviceBytes))));
         return;
     }
     int w = 0;
     int h = 0;
-    camera->getSize(&w, &h);
+    camera_->getSize(&w, &h);
     const qint64 pixels = qint64(w) * qint64(h);
     if (w < 1 || h < 1 || w > kMaxFrameSide || h > kMaxFrameSide || pixels > kMaxFramePixels) {
         // A picture size nothing can be sized from: the camera is unusable.
         qWarning("CammerWidget: camera %d reports a picture size of %d x %d; refused", cameraIndex + 1, w, h);
-        camera->close();
+        camera_->close();
         opened = false;
         return;
     }
@@ -183,10 +183,10 @@ void CammerWidget::CameraOpen()
     imageHeight = h;
     pixelCount = int(pixels);
     frameBytes = gisColor ? pixelCount * 4 : pixelCount;
-    fullScaleX = float(gShowW) / float(imageWidth);
-    fullScaleY = float(gShowH) / float(imageHeight);
-    showSW = fullScaleX;
-    showSH = fullScaleY;
+    scales.fullX = float(gShowW) / float(imageWidth);
+    scales.fullY = float(gShowH) / float(imageHeight);
+    scales.showX = scales.fullX;
+    scales.showY = scales.fullY;
     initSetting();
 }
 
@@ -261,12 +261,12 @@ void CammerWidget::SyncStepBuffers()
         } else {
             ReleaseStep(g);
         }
-        if (engine && want) {
-            engine->CreateHomoShape(g);
-            engine->CreateShape(g);
-            engine->VarTrain(g);
-        } else if (engine) {
-            engine->ForgetStep(g);
+        if (engine_ && want) {
+            engine_->CreateHomoShape(g);
+            engine_->CreateShape(g);
+            engine_->VarTrain(g);
+        } else if (engine_) {
+            engine_->ForgetStep(g);
         }
     }
 }
@@ -330,13 +330,13 @@ WizardPara* CammerWidget::SettingSource()
 
 void CammerWidget::initSetting()
 {
-    if (!camera)
+    if (!camera_)
         return;
     if (!gpWPara) {
         qWarning("CammerWidget::initSetting: no system parameters loaded");
         return;
     }
-    camera->setting(liveSettings());
+    camera_->setting(liveSettings());
 }
 
 QJsonObject CammerWidget::liveSettings() const
@@ -376,7 +376,7 @@ void CammerWidget::SetExposeTime()
     int v = 0;
     if (!usable() || !sourceWord(Word::Exposure0 + cameraIndex, &v))
         return;
-    camera->setExposeTime(v);
+    camera_->setExposeTime(v);
     SetWB();
 }
 
@@ -385,7 +385,7 @@ void CammerWidget::SetAdjustPlus()
     int v = 0;
     if (!usable() || !sourceWord(Word::Gain0 + cameraIndex, &v))
         return;
-    camera->setAdjustPlus(v);
+    camera_->setAdjustPlus(v);
     SetWB();
 }
 
@@ -393,21 +393,21 @@ void CammerWidget::SetSharp()
 {
     int v = 0;
     if (usable() && sourceWord(Word::Sharpness0 + cameraIndex, &v))
-        camera->setSharp(v);
+        camera_->setSharp(v);
 }
 
 void CammerWidget::SetContrast()
 {
     int v = 0;
     if (usable() && sourceWord(Word::Contrast0 + cameraIndex, &v))
-        camera->setContrast(v);
+        camera_->setContrast(v);
 }
 
 void CammerWidget::SetGamma()
 {
     int v = 0;
     if (usable() && sourceWord(Word::Gamma0 + cameraIndex, &v))
-        camera->setGamma(v);
+        camera_->setGamma(v);
 }
 
 void CammerWidget::SetWDR()
@@ -415,9 +415,9 @@ void CammerWidget::SetWDR()
     int v = 0;
     if (!usable() || !sourceWord(Word::WideDynamicRange, &v))
         return;
-    camera->stop();
-    camera->setWDR(v != 0);
-    camera->start();
+    camera_->stop();
+    camera_->setWDR(v != 0);
+    camera_->start();
 }
 
 void CammerWidget::SetHMirror()
@@ -425,9 +425,9 @@ void CammerWidget::SetHMirror()
     int v = 0;
     if (!usable() || !sourceWord(Word::MirrorHorizontal0 + cameraIndex, &v))
         return;
-    camera->stop();
-    camera->setHMirror(v != 0);
-    camera->start();
+    camera_->stop();
+    camera_->setHMirror(v != 0);
+    camera_->start();
 }
 
 void CammerWidget::SetVMirror()
@@ -435,15 +435,15 @@ void CammerWidget::SetVMirror()
     int v = 0;
     if (!usable() || !sourceWord(Word::MirrorVertical0 + cameraIndex, &v))
         return;
-    camera->stop();
-    camera->setVMirror(v != 0);
-    camera->start();
+    camera_->stop();
+    camera_->setVMirror(v != 0);
+    camera_->start();
 }
 
 void CammerWidget::SetWB()
 {
     if (usable() && gisColor)
-        camera->setWB();
+        camera_->setWB();
 }
 
 void CammerWidget::SetSpeed()
@@ -454,29 +454,29 @@ void CammerWidget::SetSpeed()
         qWarning("CammerWidget::SetSpeed: no system parameters loaded");
         return;
     }
-    camera->stop();
-    camera->setSpeed(gpWPara->words[Word::AcquisitionSpeed]);
-    camera->start();
+    camera_->stop();
+    camera_->setSpeed(gpWPara->words[Word::AcquisitionSpeed]);
+    camera_->start();
 }
 
 void CammerWidget::CameraChangeTrig(bool on)
 {
     if (usable())
-        camera->changeTrigger(on);
+        camera_->changeTrigger(on);
 }
 
 int CammerWidget::CameraStart()
 {
     if (!usable())
         return 0;
-    camera->start();
+    camera_->start();
     return 1;
 }
 
 void CammerWidget::CameraStop()
 {
     if (usable())
-        camera->stop();
+        camera_->stop();
 }
 
 void CammerWidget::CameraClose()
@@ -485,7 +485,7 @@ void CammerWidget::CameraClose()
         return;
     if (reconnectJob.valid())
         reconnectJob.wait();  // closing for good: the attempt ends first
-    camera->close();
+    camera_->close();
     opened = false;
 }
 
@@ -510,7 +510,7 @@ void CammerWidget::RestoreDefaultSettings()
     o.insert(QStringLiteral("speed"), w[Word::AcquisitionSpeed]);
     o.insert(QStringLiteral("sysUsage"), w[Word::ExternalTrigger]);
     o.insert(QStringLiteral("isWDR"), w[Word::WideDynamicRange]);
-    camera->restoreDefault(&o, c);
+    camera_->restoreDefault(&o, c);
     w[Word::Exposure0 + c] = o.value(QStringLiteral("exposeTime")).toInt();
     w[Word::Gain0 + c] = o.value(QStringLiteral("adjustPlus")).toInt();
     w[Word::Sharpness0 + c] = o.value(QStringLiteral("sharp")).toInt();
@@ -521,8 +521,8 @@ void CammerWidget::RestoreDefaultSettings()
 
 void CammerWidget::HotCameraUpdateROI()
 {
-    if (camera && !reconnectRunning)
-        camera->updateROI(QVariant::fromValue(savedRecord), 0);
+    if (camera_ && !reconnectRunning)
+        camera_->updateROI(QVariant::fromValue(savedRecord), 0);
 }
 
 // ---- Frames -------------------------------------------------------------------
@@ -537,7 +537,7 @@ bool CammerWidget::UpdateImage()
 
 bool CammerWidget::PullFrame()
 {
-    if (!camera || !captureFrame)
+    if (!camera_ || !captureFrame)
         return false;
     const bool ok = alive && !reconnectRunning && GrabFrame();
     if (!ok)
@@ -548,17 +548,17 @@ bool CammerWidget::PullFrame()
 
 bool CammerWidget::CanGrabOffGuiThread() const
 {
-    return camera && captureFrame && alive && !reconnectRunning && camera->property(kGrabAnyThread).toBool();
+    return camera_ && captureFrame && alive && !reconnectRunning && camera_->property(kGrabAnyThread).toBool();
 }
 
 bool CammerWidget::GrabFrame()
 {
-    return camera->getImage(captureFrame);
+    return camera_->getImage(captureFrame);
 }
 
 void CammerWidget::TakeGrabbedFrame()
 {
-    ++frameCount;
+    ++frameCount_;
     pulledNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                    std::chrono::steady_clock::now().time_since_epoch())
                    .count();
@@ -582,7 +582,7 @@ void CammerWidget::ShowPulledFrame()
 void CammerWidget::ManualUpdateImage()
 {
     if (usable() && isSimulated)
-        camera->softTrigger();
+        camera_->softTrigger();
 }
 
 // ---- Timers and loss -----------------------------------------------------------
@@ -590,7 +590,7 @@ void CammerWidget::ManualUpdateImage()
 void CammerWidget::TimerFPS()
 {
     if (usable())
-        camera->getFps(&fps);
+        camera_->getFps(&fps);
 }
 
 void CammerWidget::TimerShowAlarm()
@@ -608,16 +608,16 @@ void CammerWidget::TimerShowAlarm()
 
 void CammerWidget::retrain(int step)
 {
-    if (engine)
-        engine->VarTrain(step);
+    if (engine_)
+        engine_->VarTrain(step);
 }
 
 void CammerWidget::rebuildShapes(int step)
 {
-    if (!engine)
+    if (!engine_)
         return;
-    engine->CreateHomoShape(step);
-    engine->CreateShape(step);
+    engine_->CreateHomoShape(step);
+    engine_->CreateShape(step);
 }
 
 bool CammerWidget::showPicture(const uchar* shown)
@@ -655,13 +655,13 @@ bool CammerWidget::reconnecting() const
 
 void CammerWidget::SlotLoss()
 {
-    if (!camera)
+    if (!camera_)
         return;
     alive = false;
     if (gpState)
         CycleControl::get().lostCamera();
     if (!reconnectRunning)  // an attempt under way ends in its own report
-        camera->lost();
+        camera_->lost();
     update();
     ++lossCount;
     Databases::get().InsertRecord(lanStr(655).arg(cameraIndex + 1).arg(lossCount), QString());
@@ -678,10 +678,10 @@ void CammerWidget::SlotLoss()
 // runs the view makes no call on that camera (usable()).
 void CammerWidget::TryReconnect()
 {
-    if (!camera || reconnectRunning)
+    if (!camera_ || reconnectRunning)
         return;
     reconnectRunning = true;
-    PluginCamera* cam = camera;
+    PluginCamera* cam = camera_;
     auto done = std::make_shared<std::promise<void>>();
     reconnectJob = done->get_future();
     reconnectPool().start([this, cam, done] {
@@ -696,7 +696,7 @@ void CammerWidget::ReconnectDone(bool ok)
     reconnectRunning = false;
     if (reconnectJob.valid())
         reconnectJob.wait();
-    if (!camera)
+    if (!camera_)
         return;
     alive = ok;
     if (alive) {
@@ -704,7 +704,7 @@ void CammerWidget::ReconnectDone(bool ok)
         // a camera that comes back with another size gives no usable frame.
         int w = 0;
         int h = 0;
-        camera->getSize(&w, &h);
+        camera_->getSize(&w, &h);
         if (w != imageWidth || h != imageHeight) {
             qWarning("camera %d came back with a picture size of %d x %d instead of %d x %d; still lost", cameraIndex + 1,
                      w, h, imageWidth, imageHeight);
@@ -724,7 +724,7 @@ void CammerWidget::ReconnectDone(bool ok)
     // shows as back once they are done; meanwhile the view makes no call on it.
     alive = false;
     reconnectRunning = true;
-    PluginCamera* cam = camera;
+    PluginCamera* cam = camera_;
     const QJsonObject settings = liveSettings();
     const int lossesBefore = lossCount;
     auto done = std::make_shared<std::promise<void>>();
@@ -741,12 +741,12 @@ void CammerWidget::SettingsDone(int lossesBefore)
     reconnectRunning = false;
     if (reconnectJob.valid())
         reconnectJob.wait();
-    if (!camera)
+    if (!camera_)
         return;
     if (lossCount != lossesBefore) {
         // Lost again while its settings went out (the loss was counted and
         // logged then): the next attempt follows.
-        camera->lost();
+        camera_->lost();
         reconnectTimer->start(1000);
         return;
     }

@@ -227,29 +227,42 @@ public:
     RoiViewLink roiViewLink();
 
     // ---- Identity and camera -------------------------------------------------
-    QString pluginName;
-    char deviceText[kDeviceTextBytes] = {};  // first bytes of the device block: serial first
-    PluginCamera* camera = nullptr;          // owned; null when no plug-in matched
-    bool opened = false;
-    bool isSimulated = false;
-    bool alive = true;
-    int lossCount = 0;
-    int fps = 0;
+    // The camera object; null when no plug-in matched.
+    PluginCamera* camera() const { return camera_; }
+    // The camera opened at construction (else the main window drops the view).
+    bool isOpen() const { return opened; }
+    // The camera is a simulated one (kind 0): it takes software triggers.
+    bool simulated() const { return isSimulated; }
+    // False from a loss of the camera until it is back with its settings.
+    bool isAlive() const { return alive; }
+    // Losses of the camera so far.
+    int losses() const { return lossCount; }
+    // The camera's frame rate as last polled (TimerFPS).
+    int framesPerSecond() const { return fps; }
     // Frames of the camera's size received so far; a step is judged only on
     // a frame counted after its countdown began.
-    quint64 frameCount = 0;
-    qint64 pulledNs = 0;   // steady-clock time of the latest PullFrame that got a frame
+    quint64 frameCount() const { return frameCount_; }
+    // Steady-clock time (ns) of the latest PullFrame that got a frame.
+    qint64 pulledAtNs() const { return pulledNs; }
+    // First bytes of the device block the view was built for: serial first.
+    const char* deviceText() const { return deviceBytes; }
 
     // ---- Picture geometry ----------------------------------------------------
-    float fullScaleX = 1.0f;                 // gShowW / imageWidth (full-view scale)
-    float fullScaleY = 1.0f;                 // gShowH / imageHeight
-    float showSW = 1.0f;                     // widget width / imageWidth
-    float showSH = 1.0f;
-    float winSW = 1.0f;                      // widget width / gShowW
-    float winSH = 1.0f;
+    // How the picture maps to the screen; the full-view scale is the one the
+    // records' screen rectangles use.
+    struct Scale {
+        float fullX = 1.0f;   // gShowW / imageWidth (full-view scale)
+        float fullY = 1.0f;   // gShowH / imageHeight
+        float showX = 1.0f;   // widget width / imageWidth
+        float showY = 1.0f;
+        float winX = 1.0f;    // widget width / gShowW
+        float winY = 1.0f;
+    };
+    const Scale& scale() const { return scales; }
 
     // ---- Frame buffers -------------------------------------------------------
-    uchar* displayFrame = nullptr;           // frameBytes, the picture the view paints
+    // The picture the view paints (frameBytes); null before the camera opened.
+    const uchar* shownPicture() const { return displayFrame; }
     // The view's picture becomes `shown` (frameBytes), or black for null;
     // false before the camera opened. The caller then calls DisplayChanged.
     bool showPicture(const uchar* shown);
@@ -257,7 +270,8 @@ public:
     // ---- Records and engine --------------------------------------------------
     // The saved and the edited record are the buffers' (savedRecord,
     // editRecord); the view owns both.
-    CammerRecong* engine = nullptr;
+    // The detection engine; null before the camera opened.
+    CammerRecong* engine() const { return engine_; }
     // `step` trained afresh from its templates; nothing without an engine.
     void retrain(int step);
     // The positioning and region shapes of `step` built afresh from the
@@ -265,7 +279,9 @@ public:
     void rebuildShapes(int step);
 
     // ---- Results (written by the engine and the main window) ------------------
-    bool untrained[kMaxDetect] = {};         // capture a new template at the next run
+    // A retrain of `step` was ordered (orderRetrain): it captures a new
+    // template at its next run.
+    bool isUntrained(int step) const { return step >= 0 && step < kMaxDetect && untrained[step]; }
     // Whether `step`'s result needs no judging this cycle; settleStep marks
     // it so (the operator cleared it or took the picture as template).
     bool stepSettled(int step) const { return step >= 0 && step < kMaxDetect && settled[step]; }
@@ -309,7 +325,7 @@ public:
     void DisplayChanged();
     // Widget position <-> full-view coordinates, the same for drawing and for
     // the pointer: pan and zoom of the main window (current camera only),
-    // then the window scale winSW, winSH.
+    // then the window scale (scale().winX, winY).
     QTransform viewTransform() const;
     QPoint mapToFullView(QPoint widgetPos) const;
     // The record and step the overlay shows: the edited copy and the
@@ -383,6 +399,25 @@ private slots:
     void SettingsDone(int lossesBefore);
 
 private:
+    // Tests reach states the view's operations cannot through this seam
+    // (tests/common only).
+    friend struct CammerWidgetProbe;
+
+    QString pluginName;
+    char deviceBytes[kDeviceTextBytes] = {};  // deviceText()
+    PluginCamera* camera_ = nullptr;          // owned
+    bool opened = false;
+    bool isSimulated = false;
+    bool alive = true;
+    int lossCount = 0;
+    int fps = 0;
+    quint64 frameCount_ = 0;
+    qint64 pulledNs = 0;
+    Scale scales;
+    uchar* displayFrame = nullptr;            // frameBytes, shownPicture()
+    CammerRecong* engine_ = nullptr;          // owned
+    bool untrained[kMaxDetect] = {};          // isUntrained()
+
     // Overlay helpers (cammerwidget_paint.cpp).
     // Brings the painted picture up to date: at the size `shrunk` when it is
     // smaller than the picture both ways, else at the picture's size, with
@@ -412,7 +447,7 @@ private:
     // Pointer helpers (cammerwidget_edit.cpp).
     void MoveTemplate(QPoint P, QMouseEvent* e);
     void ConnectEditor();
-    RoiEditor roiEditor{*this, [this] { return RoiEditor::Scale{fullScaleX, fullScaleY}; }};
+    RoiEditor roiEditor{*this, [this] { return RoiEditor::Scale{scales.fullX, scales.fullY}; }};
     // The panel and the view's side of it (cammerwidget_panel.cpp).
     void BuildRoiPanel();
     RoiPanel* roiPanel = nullptr;

@@ -105,12 +105,12 @@ void CammerWidget::resizeEvent(QResizeEvent* e)
     const float w = static_cast<float>(r.right() - r.left() + 1);
     const float h = static_cast<float>(r.bottom() - r.top() + 1);
     if (gShowW > 0 && gShowH > 0) {
-        winSW = w / static_cast<float>(gShowW);
-        winSH = h / static_cast<float>(gShowH);
+        scales.winX = w / static_cast<float>(gShowW);
+        scales.winY = h / static_cast<float>(gShowH);
     }
     if (imageWidth > 0 && imageHeight > 0) {
-        showSW = w / static_cast<float>(imageWidth);
-        showSH = h / static_cast<float>(imageHeight);
+        scales.showX = w / static_cast<float>(imageWidth);
+        scales.showY = h / static_cast<float>(imageHeight);
     }
     QWidget::resizeEvent(e);
 }

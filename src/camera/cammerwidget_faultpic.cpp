@@ -132,7 +132,7 @@ void CammerWidget::SaveIgnorePoint(int step)
 void CammerWidget::SaveFailImage(int step, int which)
 {
     if (savedRecord)
-        FaultPictures::draw(*this, *savedRecord, step, which, fullScaleX, fullScaleY);
+        FaultPictures::draw(*this, *savedRecord, step, which, scales.fullX, scales.fullY);
 }
 
 int CammerWidget::UpdateFailImage(int step, int which, int code)
@@ -158,10 +158,10 @@ bool CammerWidget::takeAsFirstTemplate(int step)
         if (tempCount[step] < 1)
             tempCount[step] = 1;
     }
-    if (engine) {
-        engine->CreateHomoShape(step);
-        engine->CreateShape(step);
-        engine->VarTrain(step);
+    if (engine_) {
+        engine_->CreateHomoShape(step);
+        engine_->CreateShape(step);
+        engine_->VarTrain(step);
     }
     const bool ordered = untrained[step];
     untrained[step] = false;

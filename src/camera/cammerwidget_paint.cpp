@@ -136,8 +136,8 @@ QTransform CammerWidget::viewTransform() const
         t.translate(session.panX(), session.panY());
         t.scale(session.zoom(), session.zoom());
     }
-    const float sx = (winSW > 0.0f && std::isfinite(winSW)) ? winSW : 1.0f;
-    const float sy = (winSH > 0.0f && std::isfinite(winSH)) ? winSH : 1.0f;
+    const float sx = (scales.winX > 0.0f && std::isfinite(scales.winX)) ? scales.winX : 1.0f;
+    const float sy = (scales.winY > 0.0f && std::isfinite(scales.winY)) ? scales.winY : 1.0f;
     t.scale(sx, sy);
     return t;
 }
@@ -259,7 +259,7 @@ void CammerWidget::PaintStoredPicture(QPainter& p)
         p.restore();
     }
     p.save();
-    p.setWorldTransform(QTransform::fromScale(winSW, winSH) * paintBase);
+    p.setWorldTransform(QTransform::fromScale(scales.winX, scales.winY) * paintBase);
     p.setFont(viewFont(35));
     p.setPen(Qt::green);
     const QString okNg = gSource == PictureSource::OkRecord ? QStringLiteral("OK") : QStringLiteral("NG");
@@ -315,7 +315,7 @@ void CammerWidget::PaintRecentNg(QPainter& p)
     const int shownDetect = session.currentDetect();
     const int step = (shownDetect >= 0 && shownDetect < kMaxDetect) ? shownDetect : 0;
     p.save();
-    p.setWorldTransform(QTransform::fromScale(winSW, winSH) * paintBase);
+    p.setWorldTransform(QTransform::fromScale(scales.winX, scales.winY) * paintBase);
     p.setFont(viewFont(35));
     QColor colour;
     const QString state = stateText(false, &colour);
@@ -462,7 +462,7 @@ void CammerWidget::PaintHeader(QPainter& p, int step, int detectState, const QSt
     const bool templateMode = gSource == PictureSource::Template;
     const EditSession& session = EditSession::get();
     p.save();
-    p.setWorldTransform(QTransform::fromScale(winSW, winSH) * paintBase);
+    p.setWorldTransform(QTransform::fromScale(scales.winX, scales.winY) * paintBase);
     p.setFont(viewFont(35));
     QColor colour;
     const QString state = stateText(true, &colour);
@@ -521,7 +521,7 @@ void CammerWidget::PaintRois(QPainter& p, const CammerSingleton& rec, int step, 
     p.setFont(viewFont(30));
     // The two header lines end at y 90 of the header's scale.
     const int headerBottom = static_cast<int>(
-        std::ceil((QTransform::fromScale(winSW, winSH) * paintBase).map(QPointF(0, kHeaderBottom)).y()));
+        std::ceil((QTransform::fromScale(scales.winX, scales.winY) * paintBase).map(QPointF(0, kHeaderBottom)).y()));
 
     for (int i = 0; i < count; ++i) {
         const int j = step * kMaxRoi + i;
@@ -572,8 +572,8 @@ void CammerWidget::PaintSizeMarks(QPainter& p, const CammerSingleton& rec, int s
 {
     const int j = step * kMaxRoi + i;
     const int method = rec.method[j];
-    const float fx = fullScaleX > 0.0f ? fullScaleX : 1.0f;
-    const float fy = fullScaleY > 0.0f ? fullScaleY : 1.0f;
+    const float fx = scales.fullX > 0.0f ? scales.fullX : 1.0f;
+    const float fy = scales.fullY > 0.0f ? scales.fullY : 1.0f;
     const int drawMode = gpState ? EditSession::get().drawMode() : RoiShape::None;
     const bool hand = gpState && EditSession::get().handDraw();
     const QRect img = roiImageRect(rec, step, i);

@@ -13,9 +13,9 @@ void CammerWidget::BuildRoiPanel()
     host.roi = [this] { return roiEditor.current(); };
     host.moveMode = [this] { return roiEditor.moveMode(); };
     host.object = [this] { return roiEditor.object(); };
-    host.scales = [this] { return RoiPanel::Scales{fullScaleY, winSW, winSH}; };
-    host.canPreview = [this] { return engine != nullptr; };
-    host.preview = [this](int step, int roi) { engine->RunTest(step, roi); };
+    host.scales = [this] { return RoiPanel::Scales{scales.fullY, scales.winX, scales.winY}; };
+    host.canPreview = [this] { return engine_ != nullptr; };
+    host.preview = [this](int step, int roi) { engine_->RunTest(step, roi); };
     roiPanel = new RoiPanel(this, std::move(host));
     connect(roiPanel, &RoiPanel::nextRoi, &roiEditor, &RoiEditor::nextRoi);
     connect(roiPanel, &RoiPanel::nextObject, &roiEditor, &RoiEditor::nextObject);

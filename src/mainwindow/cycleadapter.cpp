@@ -63,24 +63,24 @@ bool CycleAdapter::cameraMissing()
 void CycleAdapter::countdownStarted(int step)
 {
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
-        win_->frameMark[c][step] = CameraViews::at(c) ? CameraViews::at(c)->frameCount : 0;
+        win_->frameMark[c][step] = CameraViews::at(c) ? CameraViews::at(c)->frameCount() : 0;
 }
 
 bool CycleAdapter::freshFrame(int camera, int step, qint64 fromNs)
 {
     CammerWidget* v = CameraViews::at(camera);
-    if (!v || !v->alive || v->reconnecting())
+    if (!v || !v->isAlive() || v->reconnecting())
         return false;
     // A frame pulled since the countdown ended (for another step that ended
     // with it), else the frame of this moment; the screen shows it after the
     // decision.
-    if (v->pulledNs >= fromNs && v->frameCount > win_->frameMark[camera][step])
+    if (v->pulledAtNs() >= fromNs && v->frameCount() > win_->frameMark[camera][step])
         return true;
     if (v->PullFrame()) {
         win_->framePulledMs[camera] = monotonic_ms();
         return true;
     }
-    return v->frameCount > win_->frameMark[camera][step];
+    return v->frameCount() > win_->frameMark[camera][step];
 }
 
 void CycleAdapter::freshFrames(int step, qint64 fromNs, const bool want[kMaxCamera], bool fresh[kMaxCamera])
@@ -95,8 +95,8 @@ void CycleAdapter::freshFrames(int step, qint64 fromNs, const bool want[kMaxCame
         if (!want[c])
             continue;
         CammerWidget* v = CameraViews::at(c);
-        const bool already = v && v->alive && !v->reconnecting() && v->pulledNs >= fromNs &&
-                             v->frameCount > win_->frameMark[c][step];
+        const bool already = v && v->isAlive() && !v->reconnecting() && v->pulledAtNs() >= fromNs &&
+                             v->frameCount() > win_->frameMark[c][step];
         if (!already && v && v->CanGrabOffGuiThread())
             grab[count++] = c;
         else
@@ -115,7 +115,7 @@ void CycleAdapter::freshFrames(int step, qint64 fromNs, const bool want[kMaxCame
             win_->framePulledMs[c] = monotonic_ms();
             fresh[c] = true;
         } else {
-            fresh[c] = v->frameCount > win_->frameMark[c][step];
+            fresh[c] = v->frameCount() > win_->frameMark[c][step];
         }
     }
 }
@@ -127,7 +127,7 @@ bool CycleAdapter::takeTemplate(int camera, int step)
     // this picture as its template instead of being judged against nothing.
     const bool noTemplate = step >= v->stepCount() ||
                             !QFile::exists(QStringLiteral("./cammer%1%2/template0.bmp").arg(camera + 1).arg(step + 1));
-    if (!v->untrained[step] && !noTemplate)
+    if (!v->isUntrained(step) && !noTemplate)
         return false;
     // Only a retrain ordered by the operator goes on to region setting;
     // a step that merely had no template yet just takes one.
@@ -156,7 +156,7 @@ void CycleAdapter::judge(int step, const bool fresh[kMaxCamera], Verdict verdict
     }
     const auto job = [&](int i) {
         const int c = judged[i];
-        CammerRecong* engine = CameraViews::at(c)->engine;
+        CammerRecong* engine = CameraViews::at(c)->engine();
         if (!engine)
             return;
         engine->JudgeHeld(step, &records[c]);

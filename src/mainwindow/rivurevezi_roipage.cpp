@@ -23,7 +23,7 @@ namespace {
 // A step of a camera that still has to capture its first template.
 bool needsTemplate(const CammerWidget* v, int camera, int step)
 {
-    return step >= v->stepCount() || v->untrained[step] ||
+    return step >= v->stepCount() || v->isUntrained(step) ||
            !QFile::exists(QStringLiteral("./cammer%1%2/template0.bmp").arg(camera + 1).arg(step + 1));
 }
 
@@ -159,14 +159,14 @@ void RiVuRevezi::TrainRenewedTemplates()
     templatesRenewed = false;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         CammerWidget* v = CameraViews::at(c);
-        if (!v || !v->engine)
+        if (!v || !v->engine())
             continue;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
             if (sysWord(Word::StepEnabled0 + k) == 0)
                 continue;
-            v->engine->CreateShape(k);
-            v->engine->CreateHomoShape(k);
-            v->engine->VarTrain(k);
+            v->engine()->CreateShape(k);
+            v->engine()->CreateHomoShape(k);
+            v->engine()->VarTrain(k);
         }
     }
 }

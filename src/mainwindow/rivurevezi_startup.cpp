@@ -170,7 +170,7 @@ void RiVuRevezi::OpenCameraViews()
             if (n >= kMaxCamera)
                 break;
             auto* view = new CammerWidget(this, n, info);
-            if (!view->opened) {
+            if (!view->isOpen()) {
                 delete view;  // the next camera takes this position
                 continue;
             }
@@ -336,7 +336,7 @@ void RiVuRevezi::CameraSetSpeed()
 int RiVuRevezi::CameraCheck()
 {
     for (int c = 0; c < numCamera; ++c)
-        if (CameraViews::at(c) && !CameraViews::at(c)->alive)
+        if (CameraViews::at(c) && !CameraViews::at(c)->isAlive())
             return 0;
     return 1;
 }

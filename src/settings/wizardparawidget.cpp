@@ -470,14 +470,14 @@ void WizardParaWidget::retrainAccepted()
             v->revertEdits();
             v->savedRecord->SaveDatatoFile();
         }
-        if (!v->engine)
+        if (!v->engine())
             continue;
         for (int g = 0; g < gDNum && g < kMaxDetect && g < v->stepCount(); ++g) {
             if (gpWPara->words[Word::StepEnabled0 + g] == 0)
                 continue;
-            v->engine->CreateHomoShape(g);
-            v->engine->CreateShape(g);
-            v->engine->VarTrain(g);
+            v->engine()->CreateHomoShape(g);
+            v->engine()->CreateShape(g);
+            v->engine()->VarTrain(g);
         }
     }
 }
@@ -576,9 +576,9 @@ void WizardParaWidget::SlotResetCount()
 void WizardParaWidget::SlotAutoExposure()
 {
     CammerWidget* v = view(camera_);
-    if (!v || !v->camera || v->cameraBusy() || !gpWParaBak)
+    if (!v || !v->camera() || v->cameraBusy() || !gpWParaBak)
         return;
-    const QJsonObject s = v->camera->currentSetting(0);
+    const QJsonObject s = v->camera()->currentSetting(0);
     if (s.contains(QLatin1String("ExposureTime")))
         setWord(Word::Exposure0 + camera_, static_cast<int>(s.value(QLatin1String("ExposureTime")).toDouble() / 1000));
     if (s.contains(QLatin1String("Gain")))

@@ -137,23 +137,23 @@ private slots:
         gpWPara->words[Word::Mode] = mode;
         const _cameraInfo info = simulatedCamera(QJsonObject(), width, height);
         CammerWidget v(fx->win, 0, info);
-        QVERIFY(v.opened);
-        QVERIFY(v.isSimulated);
-        QVERIFY(v.alive);
+        QVERIFY(v.isOpen());
+        QVERIFY(v.simulated());
+        QVERIFY(v.isAlive());
         QVERIFY(v.stepOk);
         QCOMPARE(v.imageWidth, width);
         QCOMPARE(v.imageHeight, height);
         QCOMPARE(v.pixelCount, width * height);
         QCOMPARE(v.frameBytes, colour ? 4 * width * height : width * height);
-        QCOMPARE(v.fullScaleX, float(gShowW) / float(width));
-        QCOMPARE(v.fullScaleY, float(gShowH) / float(height));
-        QCOMPARE(v.showSW, v.fullScaleX);
-        QCOMPARE(v.winSW, 1.0f);
-        QCOMPARE(QString::fromLatin1(v.deviceText), QStringLiteral("VIEWTEST-0001"));
+        QCOMPARE(v.scale().fullX, float(gShowW) / float(width));
+        QCOMPARE(v.scale().fullY, float(gShowH) / float(height));
+        QCOMPARE(v.scale().showX, v.scale().fullX);
+        QCOMPARE(v.scale().winX, 1.0f);
+        QCOMPARE(QString::fromLatin1(v.deviceText()), QStringLiteral("VIEWTEST-0001"));
         QVERIFY(v.isHidden());
         QCOMPARE(bool(v.greyScratch), colour);
-        QVERIFY(v.captureFrame && v.workFrame && v.alignedFrame && v.displayFrame && v.resultImage);
-        QVERIFY(v.savedRecord && v.editRecord && v.engine);
+        QVERIFY(v.captureFrame && v.workFrame && v.alignedFrame && v.shownPicture() && v.resultImage);
+        QVERIFY(v.savedRecord && v.editRecord && v.engine());
         QCOMPARE(v.savedRecord->camera, 0);
         QVERIFY(v.fpsTimer && v.fpsTimer->isActive());
         QCOMPARE(v.fpsTimer->interval(), 1000);
@@ -188,9 +188,9 @@ private slots:
         QVERIFY(v.UpdateImage());
         if (colour) {
             for (int i = 0; i < v.pixelCount; ++i)
-                QCOMPARE(int(v.displayFrame[4 * i + 3]), 0xff);
+                QCOMPARE(int(v.shownPicture()[4 * i + 3]), 0xff);
         }
-        QCOMPARE(QByteArray(reinterpret_cast<char*>(v.displayFrame), v.frameBytes),
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(v.shownPicture()), v.frameBytes),
                  QByteArray(reinterpret_cast<char*>(v.captureFrame), v.frameBytes));
     }
 
@@ -250,10 +250,10 @@ private slots:
                 cam = 8;
         }
         CammerWidget v(fx->win, cam, info);
-        QVERIFY(!v.opened);
-        QCOMPARE(bool(v.camera), haveCamera);
+        QVERIFY(!v.isOpen());
+        QCOMPARE(bool(v.camera()), haveCamera);
         QVERIFY(!v.captureFrame);
-        QVERIFY(!v.displayFrame);
+        QVERIFY(!v.shownPicture());
         QVERIFY(!v.savedRecord);
         QVERIFY(!v.fpsTimer);
         QVERIFY(!v.UpdateImage());
@@ -278,7 +278,7 @@ private slots:
         gpWPara->words[284] = 0;
         gpWPara->words[106] = 9;
         auto v = recordingView();
-        QVERIFY(v->opened);
+        QVERIFY(v->isOpen());
         RecordingCamera* c = rec();
         QVERIFY(c);
         // setColor before open; the record reaches the camera before it starts.
@@ -301,7 +301,7 @@ private slots:
         QCOMPARE(o.size(), 10);
 
         v->TimerFPS();
-        QCOMPARE(v->fps, 17);
+        QCOMPARE(v->framesPerSecond(), 17);
     }
 
     void updateImageShowsOnlyLiveFreeRunning_data()
@@ -339,13 +339,13 @@ private slots:
         QVERIFY(v->UpdateImage());
         QCOMPARE(rec()->count("getImage"), pulls + 1);   // the frame is always pulled
         QVERIFY(allBytes(v->captureFrame, v->frameBytes, 0x11));
-        QVERIFY(allBytes(v->displayFrame, v->frameBytes, shown ? 0x11 : 0));
+        QVERIFY(allBytes(v->shownPicture(), v->frameBytes, shown ? 0x11 : 0));
 
         // Without a frame the last captured picture is shown again.
         rec()->fill = 0x22;
         rec()->deviceLost = true;
         QVERIFY(!v->UpdateImage());
-        QVERIFY(allBytes(v->displayFrame, v->frameBytes, shown ? 0x11 : 0));
+        QVERIFY(allBytes(v->shownPicture(), v->frameBytes, shown ? 0x11 : 0));
     }
 
     void settersReadTheWorkingCopyOnlyWhileSettingsShow_data()
@@ -432,7 +432,7 @@ private slots:
         QFETCH(bool, colour);
         gisColor = colour ? 1 : 0;
         auto v = recordingView(kind);
-        QCOMPARE(v->isSimulated, kind == 0);
+        QCOMPARE(v->simulated(), kind == 0);
         QCOMPARE(rec()->colour, colour);
         rec()->calls.clear();
         v->SetWB();
@@ -452,7 +452,7 @@ private slots:
         // Closed: one close, then every camera call but the frame pull is skipped.
         v->CameraClose();
         v->CameraClose();
-        QVERIFY(!v->opened);
+        QVERIFY(!v->isOpen());
         rec()->calls.clear();
         QCOMPARE(v->CameraStart(), 0);
         v->SetExposeTime();
@@ -482,7 +482,7 @@ private slots:
             v = recordingView();
             rec()->defaults = QJsonObject{{"exposeTime", 77}, {"gain", 5}, {"sharp", 3}};
         }
-        QVERIFY(v->opened);
+        QVERIFY(v->isOpen());
         int* b = gpWParaBak->words;
         for (int w = 0; w < 40; ++w)
             b[w] = 900 + w;
@@ -575,24 +575,24 @@ private slots:
         other.start(20);
 
         c->loseDevice();
-        QVERIFY(v->alive);   // the loss arrives queued
-        QTRY_VERIFY(!v->alive);
+        QVERIFY(v->isAlive());   // the loss arrives queued
+        QTRY_VERIFY(!v->isAlive());
         QVERIFY(v->reconnecting());
         QCOMPARE(c->count("lost"), 1);
-        QCOMPARE(v->lossCount, 1);
+        QCOMPARE(v->losses(), 1);
         QCOMPARE(fx->remarks(), QStringList({QStringLiteral("Camera %1 lost for the 1 time!").arg(kCam + 1)}));
         QCOMPARE(lostCalls, 1);
 
         // While lost the cycle goes on pulling (and getting nothing).
         const int ticksAtLoss = ticks;
         QVERIFY(!v->UpdateImage());
-        QTRY_VERIFY_WITH_TIMEOUT(v->alive, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(v->isAlive(), 20000);
         QVERIFY(ticks > ticksAtLoss);
         QVERIFY(!v->reconnecting());
         QCOMPARE(c->reconnectAttempts, failures + 1);
         QCOMPARE(c->count("setting"), settingsBefore + 1);
         QCOMPARE(c->count("lost"), 1);
-        QCOMPARE(v->lossCount, 1);
+        QCOMPARE(v->losses(), 1);
         QCOMPARE(fx->remarks().size(), 1);
         QCOMPARE(lostCalls, 1);
         QVERIFY(v->UpdateImage());
@@ -605,13 +605,13 @@ private slots:
         RecordingCamera* c = rec();
         c->reconnectFailures = 1;
         c->loseDevice();
-        QTRY_VERIFY(!v->alive);
+        QTRY_VERIFY(!v->isAlive());
         c->loseDevice();
-        QTRY_COMPARE(v->lossCount, 2);
+        QTRY_COMPARE(v->losses(), 2);
         QCOMPARE(c->count("lost"), 2);
         QCOMPARE(fx->remarks(), QStringList({QStringLiteral("Camera %1 lost for the 1 time!").arg(kCam + 1),
                                              QStringLiteral("Camera %1 lost for the 2 time!").arg(kCam + 1)}));
-        QTRY_VERIFY_WITH_TIMEOUT(v->alive, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(v->isAlive(), 20000);
         QCOMPARE(c->reconnectAttempts, 2);   // one timer, not one per loss
     }
 
@@ -655,10 +655,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(probes >= 3, 20000);
         probe.stop();
         QCOMPARE(entered.available(), 1);   // still held
-        QVERIFY(v->cameraBusy() && v->reconnecting() && !v->alive);
+        QVERIFY(v->cameraBusy() && v->reconnecting() && !v->isAlive());
         QCOMPARE(callsWhileHeld, 0);        // the view makes no call on the camera the worker holds
         release.release();
-        QTRY_VERIFY_WITH_TIMEOUT(v->alive, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(v->isAlive(), 20000);
         QVERIFY(!v->reconnecting());
         QCOMPARE(c->count("setting"), settingsBefore + 1);
         QVERIFY(c->reconnectThread && c->reconnectThread != QThread::currentThread());
@@ -670,15 +670,15 @@ private slots:
     void simulatedCameraLossAndReconnect()
     {
         CammerWidget v(fx->win, 0, simulatedCamera(QJsonObject{{"lossAfter", 2}, {"reconnectFails", 1}}));
-        QVERIFY(v.opened);
+        QVERIFY(v.isOpen());
         QVERIFY(v.UpdateImage());
         QVERIFY(v.UpdateImage());
-        QVERIFY(v.alive);
-        QTRY_VERIFY(!v.alive);
+        QVERIFY(v.isAlive());
+        QTRY_VERIFY(!v.isAlive());
         QVERIFY(!v.UpdateImage());
-        QTRY_VERIFY_WITH_TIMEOUT(v.alive, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(v.isAlive(), 20000);
         QVERIFY(v.UpdateImage());
-        QCOMPARE(v.lossCount, 1);
+        QCOMPARE(v.losses(), 1);
     }
 };
 

@@ -568,9 +568,9 @@ private slots:
             addRectTo(v, 0, bright, 7, 200, packHalves(0, 0), 1);
             if (c == 2)
                 addRectTo(v, 0, cv::Rect(300, 230, 40, 40), 5, 200, 0, 0);  // leaves the frame
-            v->engine->CreateHomoShape(0);
-            v->engine->CreateShape(0);
-            v->engine->VarTrain(0);
+            v->engine()->CreateHomoShape(0);
+            v->engine()->CreateShape(0);
+            v->engine()->VarTrain(0);
             cv::Mat live = synth::noisy(synth::moved(templ, synth::rigidMotion({160, 128}, 0, {3.0 + c, -2})), 2, 9);
             if (c % 2 == 1) {
                 live(cv::Rect(230, 35, 10, 10)).setTo(0);
@@ -590,7 +590,7 @@ private slots:
             sunk.clear();
             QStringList texts[kCameras];
             const auto job = [&](int c) {
-                views[size_t(c)]->engine->JudgeHeld(0, &texts[c]);
+                views[size_t(c)]->engine()->JudgeHeld(0, &texts[c]);
             };
             if (atOnce)
                 pool.runAll(kCameras, job);

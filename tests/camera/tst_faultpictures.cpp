@@ -104,7 +104,7 @@ private slots:
         std::memcpy(v.captureFrame, bytes.data(), bytes.size());
         v.SaveReTrainImage(1);
         QCOMPARE(std::memcmp(v.alignedFrame, bytes.data(), bytes.size()), 0);
-        QCOMPARE(std::memcmp(v.displayFrame, bytes.data(), bytes.size()), 0);
+        QCOMPARE(std::memcmp(v.shownPicture(), bytes.data(), bytes.size()), 0);
 
         const QImage file(QStringLiteral("cammer12/template0.bmp"));
         QCOMPARE(file.size(), QSize(width, height));

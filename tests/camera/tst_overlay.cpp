@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <cstring>
+#include <vector>
 
 using rig::ViewEnv;
 
@@ -139,10 +140,11 @@ private slots:
         env.view->stepOk = false;
         env.view->roiPassed[0][0] = false;
         auto show = [&](quint32 blue) {
-            auto* px = reinterpret_cast<quint32*>(env.view->displayFrame);
+            std::vector<quint32> px(size_t(640 * 512));
             for (int y = 0; y < 512; ++y)
                 for (int x = 0; x < 640; ++x)
-                    px[y * 640 + x] = (quint32(x & 255) << 16) | (quint32(y & 255) << 8) | blue;
+                    px[size_t(y * 640 + x)] = (quint32(x & 255) << 16) | (quint32(y & 255) << 8) | blue;
+            env.view->showPicture(reinterpret_cast<const uchar*>(px.data()));
             env.view->DisplayChanged();
             return env.paint();
         };
@@ -331,7 +333,7 @@ private slots:
         // The template view shows the template the page put on display.
         gSource = 0;
         env.paint();
-        std::memset(env.view->displayFrame, 30, 320 * 256);
+        env.view->showPicture(std::vector<uchar>(320 * 256, 30).data());
         env.view->tempIndex = 1;
         img = env.paint();
         QCOMPARE(rgb(img.pixel(at(10, 10))), "30,30,30");
@@ -359,7 +361,7 @@ private slots:
         img = env.paint();
         QCOMPARE(rgb(img.pixel(640, 600)), "255,0,255");
         gSource = 2;
-        std::memset(env.view->displayFrame, 77, 320 * 256);
+        env.view->showPicture(std::vector<uchar>(320 * 256, 77).data());
         env.view->DisplayChanged();
         img = env.paint();
         QCOMPARE(rgb(img.pixel(640, 600)), "77,77,77");

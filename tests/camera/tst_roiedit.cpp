@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <random>
+#include <vector>
 
 using rig::ViewEnv;
 using rig::checkInvariants;
@@ -571,8 +572,9 @@ private slots:
         env.view->resize(640, 512);   // window scale 0.5
         EditSession::get().setZoom(2.0);
         EditSession::get().setPan(-100, -50);
-        std::fill_n(env.view->displayFrame, 320 * 256, uchar(7));
-        env.view->displayFrame[60 * 320 + 50] = 200;
+        std::vector<uchar> shown(320 * 256, uchar(7));
+        shown[60 * 320 + 50] = 200;
+        env.view->showPicture(shown.data());
         // Widget (100, 70): full view ((100 + 100) / 2 / 0.5, (70 + 50) / 2 / 0.5) = (200, 120),
         // picture (50, 30).
         env.view->MUpdateXYV(100, 70);

@@ -265,7 +265,7 @@ public:
     int* words() { return para_->words; }
     CammerSingleton& rec() { return *view->savedRecord; }
     CammerSingleton& edit() { return *view->editRecord; }
-    CammerRecong& engine() { return *view->engine; }
+    CammerRecong& engine() { return *view->engine(); }
     cv::Size size() const { return {opt.width, opt.height}; }
 
     // A rectangle ROI at picture rectangle r; returns its index.
@@ -470,9 +470,9 @@ public:
         win->resize(o.showW, o.showH);
         picture(0) = cv::Mat(o.camH, o.camW, CV_8UC1, cv::Scalar(100));
         view = new CammerWidget(win, 0, pictureCamera(0, 0, true, QStringLiteral("ROI00001")));
-        if (view->engine) {
+        if (view->engine()) {
             for (int g = 0; g < o.steps; ++g)
-                view->engine->ForgetStep(g);
+                view->engine()->ForgetStep(g);
         }
         CameraViews::set(0, view);
         EditSession::get().setCurrentCamera(0);
@@ -482,11 +482,11 @@ public:
         if (!QTest::qWaitForWindowExposed(win))
             qWarning("ViewEnv: the window was not exposed");
         if (view->UpdateImage())
-            std::memcpy(view->displayFrame, view->captureFrame, size_t(view->frameBytes));
+            view->showPicture(view->captureFrame);
         view->DisplayChanged();
-        if (o.train && view->engine) {
+        if (o.train && view->engine()) {
             for (int g = 0; g < o.steps; ++g)
-                view->engine->VarTrain(g);
+                view->engine()->VarTrain(g);
         }
     }
 

@@ -266,9 +266,9 @@ int putRect(CammerSingleton& r, cv::Mat* masks, CammerWidget* v, int g, int x, i
 {
     ClustomRect& rect = r.rect[g][r.roiCount[g]];
     rect = ClustomRect();
-    rect.setShowA(v->fullScaleX, v->fullScaleY);
-    rect.rect = QRect(QPoint(int(x * v->fullScaleX), int(y * v->fullScaleY)),
-                      QPoint(int((x + w) * v->fullScaleX) - 1, int((y + h) * v->fullScaleY) - 1));
+    rect.setShowA(v->scale().fullX, v->scale().fullY);
+    rect.rect = QRect(QPoint(int(x * v->scale().fullX), int(y * v->scale().fullY)),
+                      QPoint(int((x + w) * v->scale().fullX) - 1, int((y + h) * v->scale().fullY) - 1));
     rect.setImageRect();
     const int i = rig::appendRoi(r, g, 1, method, p1, p2, p3);
     masks[g * kMaxRoi + i] = rect.UpdateMask();
@@ -287,9 +287,9 @@ int RoiEnv::addSavedRect(int c, int g, int x, int y, int w, int h, int method, i
     CammerWidget* v = view(c);
     const int i = putRect(*v->savedRecord, &v->liveMasks[0][0], v, g, x, y, w, h, method, p1, p2, p3);
     v->savedRecord->SaveDatatoFile();
-    v->engine->CreateHomoShape(g);
-    v->engine->CreateShape(g);
-    v->engine->VarTrain(g);
+    v->engine()->CreateHomoShape(g);
+    v->engine()->CreateShape(g);
+    v->engine()->VarTrain(g);
     return i;
 }
 

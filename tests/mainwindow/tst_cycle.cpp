@@ -234,8 +234,8 @@ private slots:
             QCOMPARE(outBit(sim.outputs(), out), wire(1, out));
         // Back again: a re-detection passes and closes the cycle, which ends the hold.
         QTRY_VERIFY_WITH_TIMEOUT(win->CameraCheck() == 1, kCycleWait);
-        const quint64 framesBeforeReturn = CameraViews::at(0)->frameCount;
-        QTRY_VERIFY_WITH_TIMEOUT(CameraViews::at(0)->frameCount > framesBeforeReturn, 5000);
+        const quint64 framesBeforeReturn = CameraViews::at(0)->frameCount();
+        QTRY_VERIFY_WITH_TIMEOUT(CameraViews::at(0)->frameCount() > framesBeforeReturn, 5000);
         win->drawROIWidget->SlotReCheck();
         QTRY_VERIFY_WITH_TIMEOUT(!win->cycle().cycleOpen, kCycleWait);
         QVERIFY(!win->mould->cameraHold());

@@ -102,8 +102,8 @@ private slots:
         QVERIFY(cameraCommand("* defect shortshot"));
         // The door's detection judges the newest frame: wait until one taken
         // after the command is in (under load the camera lags behind it).
-        const quint64 before = CameraViews::at(0)->frameCount;
-        QTRY_VERIFY_WITH_TIMEOUT(CameraViews::at(0)->frameCount > before + 1, 5000);
+        const quint64 before = CameraViews::at(0)->frameCount();
+        QTRY_VERIFY_WITH_TIMEOUT(CameraViews::at(0)->frameCount() > before + 1, 5000);
         cycleDoor();
         QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, kCycleWait);
         QCOMPARE(win->cycle().detectStep, 1);
@@ -111,8 +111,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 0), wire(1, 0), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(outBit(sim.outputs(), 2), wire(1, 2), 5000);
         QVERIFY(cameraCommand("* defect none"));
-        const quint64 frames = CameraViews::at(0)->frameCount;
-        QTRY_VERIFY_WITH_TIMEOUT(CameraViews::at(0)->frameCount > frames + 1, 5000);
+        const quint64 frames = CameraViews::at(0)->frameCount();
+        QTRY_VERIFY_WITH_TIMEOUT(CameraViews::at(0)->frameCount() > frames + 1, 5000);
         win->drawROIWidget->SlotReCheck();
         QTRY_VERIFY_WITH_TIMEOUT(!win->cycle().cycleOpen, kCycleWait);
         QCOMPARE(decided.last(), qMakePair(1, 0));   // the operator's decision

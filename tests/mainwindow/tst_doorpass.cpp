@@ -81,8 +81,8 @@ private slots:
         };
         const auto productNg = [&] {
             QVERIFY(cameraCommand("* defect shortshot"));
-            const quint64 before = CameraViews::at(0)->frameCount;
-            QTRY_VERIFY_WITH_TIMEOUT(CameraViews::at(0)->frameCount > before + 1, 5000);
+            const quint64 before = CameraViews::at(0)->frameCount();
+            QTRY_VERIFY_WITH_TIMEOUT(CameraViews::at(0)->frameCount() > before + 1, 5000);
             pulseMouldOpen();
             QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, kCycleWait);
             QCOMPARE(win->cycle().detectStep, 0);
@@ -96,8 +96,8 @@ private slots:
         // A clear mould: the product passed, the cavity judged OK, all free.
         productNg();
         QVERIFY(cameraCommand("* defect none"));
-        const quint64 frames = CameraViews::at(0)->frameCount;
-        QTRY_VERIFY_WITH_TIMEOUT(CameraViews::at(0)->frameCount > frames + 1, 5000);
+        const quint64 frames = CameraViews::at(0)->frameCount();
+        QTRY_VERIFY_WITH_TIMEOUT(CameraViews::at(0)->frameCount() > frames + 1, 5000);
         decided.clear();
         cycleDoor();
         QTRY_VERIFY_WITH_TIMEOUT(!win->cycle().cycleOpen, kCycleWait);

@@ -345,7 +345,7 @@ private slots:
 
         QTest::ignoreMessage(QtWarningMsg, "SN.db: not open, camera order not saved");
         env.win->SlotReTrain();
-        QVERIFY(env.view(0)->untrained[0] && env.view(0)->untrained[1]);
+        QVERIFY(env.view(0)->isUntrained(0) && env.view(0)->isUntrained(1));
         QVERIFY(!QFile::exists("./cammer11/template1.bmp"));
         QCOMPARE(sent.size(), 1);
         QCOMPARE(sent[0].value("detect").toArray(), QJsonArray({0, 1}));
@@ -364,7 +364,7 @@ private slots:
         QCOMPARE(gSource, 0);
         QCOMPARE(EditSession::get().currentDetect(), 1);
         QCOMPARE(env.outputs() & kClamp, kClamp);   // the mould stays open while regions are set
-        QCOMPARE(env.view(0)->displayFrame[120 * kWidth + 180], uchar(160));
+        QCOMPARE(env.view(0)->shownPicture()[120 * kWidth + 180], uchar(160));
 
         // Regions for the new product: a bright-pixel check over the product.
         env.addRect(0, 1, 140, 90, 100, 80, 5, 200, 50);

@@ -319,14 +319,14 @@ private slots:
         QCOMPARE(EditSession::get().currentDetect(), 0);
         QCOMPARE(env.page->lastButton->text(), lanStr(559));
         QCOMPARE(v->tempIndex, 0);
-        QCOMPARE(v->displayFrame[77], uchar(kGround));
+        QCOMPARE(v->shownPicture()[77], uchar(kGround));
         QVector<int> visited;
         for (int i = 0; i < 4; ++i) {
             env.page->SlotTempNext();
             visited << v->tempIndex;
         }
         QCOMPARE(visited, QVector<int>({2, 4, 0, 2}));
-        QCOMPARE(v->displayFrame[77], uchar(20));
+        QCOMPARE(v->shownPicture()[77], uchar(20));
         const QDateTime t = QFileInfo(QStringLiteral("./cammer11/template2.bmp")).lastModified();
         QCOMPARE(gTempTime, t.toString("yyyy-MM-dd hh.mm.ss"));
         env.page->SlotTempLast();
@@ -350,15 +350,15 @@ private slots:
         env.page->Reset();
         env.page->setSource(2);
         QCOMPARE(v->ngRing().shown(), 0);
-        QCOMPARE(v->displayFrame[5], uchar(100));
+        QCOMPARE(v->shownPicture()[5], uchar(100));
         env.page->SlotTempLast();
         QCOMPARE(v->ngRing().shown(), 9);
-        QCOMPARE(v->displayFrame[5], uchar(109));
+        QCOMPARE(v->shownPicture()[5], uchar(109));
         env.page->SlotTempNext();
         QCOMPARE(v->ngRing().shown(), 0);
         env.page->SlotTempNext();
         QCOMPARE(v->ngRing().shown(), 1);
-        QCOMPARE(v->displayFrame[5], uchar(101));
+        QCOMPARE(v->shownPicture()[5], uchar(101));
     }
 
     void browseStoredPictures()

@@ -299,12 +299,12 @@ private slots:
         else
             env.addRect(0, 0, 10, 150, 60, 60, 10, 1, 1, 1);
         const cv::Rect marker(1, 2, 3, 4);
-        v->engine->searchRect[0] = marker;
+        v->engine()->searchRect[0] = marker;
         BoxScript boxes({true});
         env.page->SlotSaveData();
-        QCOMPARE(v->engine->searchRect[0] != marker, rebuilt);
+        QCOMPARE(v->engine()->searchRect[0] != marker, rebuilt);
         if (rebuilt && savedMethod == 3 && change == 0)
-            QCOMPARE(v->engine->searchRect[0], cv::Rect(v->savedRecord->rect[0][0].imgRect.x(),
+            QCOMPARE(v->engine()->searchRect[0], cv::Rect(v->savedRecord->rect[0][0].imgRect.x(),
                                                         v->savedRecord->rect[0][0].imgRect.y(),
                                                         v->savedRecord->rect[0][0].imgRect.width(),
                                                         v->savedRecord->rect[0][0].imgRect.height()));

@@ -83,9 +83,9 @@ private slots:
         // The second camera goes away and comes back: reported lost, then
         // reconnected without stopping the program.
         cams_[1]->stop();
-        QTRY_VERIFY_WITH_TIMEOUT(!CameraViews::at(1)->alive, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!CameraViews::at(1)->isAlive(), 15000);
         QVERIFY(cams_[1]->start());
-        QTRY_VERIFY_WITH_TIMEOUT(CameraViews::at(1)->alive, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(CameraViews::at(1)->isAlive(), 15000);
         QVERIFY(cams_[1]->playing());
 
         cams_[0]->knobs().defect = true;  // a short shot on camera 1

@@ -435,7 +435,7 @@ private slots:
         CammerSingleton& rec = *v->editRecord;
         const int step = EditSession::get().currentDetect();
         const int i = rec.roiCount[step]++;
-        rec.SetDefaultRoi(step, i, v->fullScaleX, v->fullScaleY);
+        rec.SetDefaultRoi(step, i, v->scale().fullX, v->scale().fullY);
         // On the part, where a short shot shows (picture 640 x 512, part in the middle).
         rec.rect[step][i].rect = QRect(QPoint(510, 316), QPoint(1410, 759));
         const int slot = step * CammerSingleton::kRois + i;
@@ -551,8 +551,8 @@ private slots:
         // same place, at once, presses nothing of the screen beneath.
         QVERIFY(cameraCommand("* defect none"));
         for (int c = 0; c < numCamera; ++c) {
-            const quint64 frames = view(c)->frameCount;
-            QTRY_VERIFY_WITH_TIMEOUT(view(c)->frameCount > frames + 1, 5000);
+            const quint64 frames = view(c)->frameCount();
+            QTRY_VERIFY_WITH_TIMEOUT(view(c)->frameCount() > frames + 1, 5000);
         }
         ColorButton* reCheck = win->drawROIWidget->reCheckButton;
         const QPoint at = reCheck->mapToGlobal(reCheck->rect().center());

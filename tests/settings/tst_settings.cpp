@@ -23,6 +23,7 @@
 #include "settingword.h"
 #include "testworkdir.h"
 #include "viewrig.h"
+#include "cammerwidgetprobe.h"
 #include "widgetchangecamera.h"
 #include "wizardparawidget.h"
 #include "word.h"
@@ -98,9 +99,7 @@ private slots:
         gpWParaBak = &bak;
         gLan = 1;
         numCamera = 1;
-        delete r->view->camera;
-        r->view->camera = cam = new RecordingCamera;
-        r->view->opened = true;
+        CammerWidgetProbe::replaceCamera(*r->view, cam = new RecordingCamera);
         Databases::get().setParamDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn")));
         Databases::get().paramDb().setDatabaseName(QStringLiteral("PARAM.db"));
         QVERIFY(Databases::get().paramDb().open());

@@ -78,6 +78,12 @@ class GalleryCamera : public CameraInterface {
 public:
     bool open() override { return true; }
     int kind() override { return 0; }
+    // The frame rate the header shows.
+    void getFps(int* fps) override
+    {
+        if (fps)
+            *fps = 12;
+    }
     void getSize(int* w, int* h) override
     {
         *w = kW;
@@ -323,7 +329,7 @@ void scenes(Gallery& g)
     counters.failCycle[0] = 3;
     counters.allCycle[0] = 1207;
     ProductionCounters::get().restore(counters);
-    v->fps = 12;
+    v->TimerFPS();
     gSource = PictureSource::Live;
     v->UpdateImage();
     v->setBlink(1);
@@ -406,7 +412,7 @@ int main(int argc, char** argv)
     info.pluginName = plugin->name();
     setCameraSerial(info, QStringLiteral("GALLERY1"));
     g.view = new CammerWidget(g.win, 0, info);
-    if (!g.view->opened) {
+    if (!g.view->isOpen()) {
         std::fprintf(stderr, "roigallery: the camera view could not be built\n");
         return 1;
     }
@@ -417,7 +423,7 @@ int main(int argc, char** argv)
     for (int k = 0; k < 200 && !(g.win->windowHandle() && g.win->windowHandle()->isExposed()); ++k)
         settle(10);
     g.view->UpdateImage();
-    std::memcpy(g.view->displayFrame, g.view->captureFrame, size_t(g.view->frameBytes));
+    g.view->showPicture(g.view->captureFrame);
     g.view->DisplayChanged();
     for (int lan : lans) {
         gLan = lan;
