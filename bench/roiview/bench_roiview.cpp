@@ -111,7 +111,7 @@ void addRois(CammerWidget* v)
         e.p2[i] = 100;
         e.p3[i] = 3;
         e.roiCount[0] = i + 1;
-        v->RenewRoi(0, i);
+        v->editor()->renew(0, i);
     }
     *v->savedRecord = e;
     for (int i = 0; i < 10; ++i)
@@ -168,7 +168,7 @@ void paintBench(bool colour, int w, int h)
         win->cycleStatus().detectState = ng ? 2 : 1;
         for (CammerWidget* v : views) {
             v->stepOk = !ng;
-            v->blink = ng ? 1 : 0;
+            v->setBlink(ng ? 1 : 0);
         }
         // One view over the whole screen.
         EditSession::get().setCurrentCamera(0);
@@ -258,21 +258,21 @@ void polygonMoveBench()
     e.polygon[0][0].SetHand(true);
     e.kind[0] = 2;
     e.roiCount[0] = 1;
-    v->RenewRoi(0, 0);
-    v->setCurRoi(0);
+    v->editor()->renew(0, 0);
+    v->editor()->select(0);
     v->ShowHideROIPara();
     int dir = 1;
     int n = 0;
     const Stats move = measure(40, [&] {
         if (++n % 20 == 0)
             dir = -dir;
-        v->SlotMove(dir, 0);
+        v->editor()->moveBy(dir, 0);
     });
     QImage canvas(gShowW, gShowH, QImage::Format_RGB32);
     const Stats moveAndPaint = measure(20, [&] {
         if (++n % 20 == 0)
             dir = -dir;
-        v->SlotMove(dir, 0);
+        v->editor()->moveBy(dir, 0);
         QPainter p(&canvas);
         v->PaintView(p);
     });
@@ -305,8 +305,8 @@ void previewBench()
     e.p2[0] = 6553601;
     e.p3[0] = 100;   // filter 2 x 100 + 1
     e.roiCount[0] = 1;
-    v->RenewRoi(0, 0);
-    v->setCurRoi(0);
+    v->editor()->renew(0, 0);
+    v->editor()->select(0);
     v->ShowHideROIPara();
     const Stats run = measure(3, [&] { v->engine()->RunTest(0, 0); });
     std::printf("RunTest, full-frame method-7 ROI, filter 201 on 1280x1024: %8.1f ms (mean %8.1f)\n", run.median,
