@@ -88,7 +88,7 @@ public:
         int pixels = 0;
         QString text;
     };
-    QVector<DrawnLabel> drawnLabels;
+    const QVector<DrawnLabel>& drawnLabels() const { return drawnLabels_; }
     static constexpr int kDeviceTextBytes = 100;
 
     // Builds the view of camera `camera` (0-based) for the listed camera.
@@ -307,7 +307,9 @@ public:
     void startAlarmBlink();
     void stopAlarmBlink();
     bool alarmBlinking() const;
-    QTimer* fpsTimer = nullptr;              // polls the frame rate every 1000 ms
+    // The timer that polls the frame rate every 1000 ms; null when the
+    // camera did not open.
+    const QTimer* frameRateTimer() const { return fpsTimer; }
 
     // ---- The region editor (roieditor.h) --------------------------------------------
     // Selection, drawing, moving and resizing of the edited record's regions;
@@ -399,6 +401,8 @@ private slots:
     void SettingsDone(int lossesBefore);
 
 private:
+    QVector<DrawnLabel> drawnLabels_;
+    QTimer* fpsTimer = nullptr;
     // Tests reach states the view's operations cannot through this seam
     // (tests/common only).
     friend struct CammerWidgetProbe;

@@ -223,7 +223,7 @@ void CammerWidget::PaintView(QPainter& p)
     // Everything below is placed relative to where the caller's painter
     // already stands (a tile of a bigger picture, for instance).
     paintBase = p.worldTransform();
-    drawnLabels.clear();
+    drawnLabels_.clear();
     if (gSource == PictureSource::OkRecord || gSource == PictureSource::NgRecord) {
         PaintStoredPicture(p);
         return;
@@ -677,7 +677,7 @@ void CammerWidget::drawRoiLabel(QPainter& p, const QRect& box, const QString& la
     p.setPen(colour);
     p.drawText(plate.adjusted(6, 0, -6, 0), Qt::AlignLeft | Qt::AlignVCenter, label);
     p.restore();
-    drawnLabels.append({plate, f.pixelSize(), label});
+    drawnLabels_.append({plate, f.pixelSize(), label});
 }
 
 void CammerWidget::PaintShapeInProgress(QPainter& p)

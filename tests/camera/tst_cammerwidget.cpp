@@ -155,8 +155,8 @@ private slots:
         QVERIFY(v.captureFrame && v.workFrame && v.alignedFrame && v.shownPicture() && v.resultImage);
         QVERIFY(v.savedRecord && v.editRecord && v.engine());
         QCOMPARE(v.savedRecord->camera, 0);
-        QVERIFY(v.fpsTimer && v.fpsTimer->isActive());
-        QCOMPARE(v.fpsTimer->interval(), 1000);
+        QVERIFY(v.frameRateTimer() && v.frameRateTimer()->isActive());
+        QCOMPARE(v.frameRateTimer()->interval(), 1000);
         QVERIFY(!v.alarmBlinking());
 
         const int steps = mode == 3 ? 8 : gDNum;
@@ -255,7 +255,7 @@ private slots:
         QVERIFY(!v.captureFrame);
         QVERIFY(!v.shownPicture());
         QVERIFY(!v.savedRecord);
-        QVERIFY(!v.fpsTimer);
+        QVERIFY(!v.frameRateTimer());
         QVERIFY(!v.UpdateImage());
         // Setters and pulls on a view that did not open touch nothing.
         v.SetExposeTime();

@@ -112,7 +112,7 @@ class TestScreens : public QObject {
             if (!view(c)->isVisible())
                 continue;
             QVector<ScreenCheck::Painted> labels;
-            for (const CammerWidget::DrawnLabel& l : view(c)->drawnLabels)
+            for (const CammerWidget::DrawnLabel& l : view(c)->drawnLabels())
                 labels.append({l.plate, l.pixels, l.text});
             for (const QString& f : ScreenCheck::paintedFaults(labels, view(c)->rect(), CammerWidget::kRoiLabelPixels))
                 found << QStringLiteral("camera %1: %2").arg(c + 1).arg(f);

@@ -156,7 +156,7 @@ struct Gallery {
         for (const QString& fault : ScreenCheck::faults(win, QPoint(), QRect(0, 0, gShowW, gShowH)))
             std::fprintf(stderr, "roigallery: %s: %s\n", qPrintable(QFileInfo(file).fileName()), qPrintable(fault));
         QVector<ScreenCheck::Painted> labels;
-        for (const CammerWidget::DrawnLabel& l : view->drawnLabels)
+        for (const CammerWidget::DrawnLabel& l : view->drawnLabels())
             labels.append({l.plate, l.pixels, l.text});
         for (const QString& fault : ScreenCheck::paintedFaults(labels, view->rect(), CammerWidget::kRoiLabelPixels))
             std::fprintf(stderr, "roigallery: %s: %s\n", qPrintable(QFileInfo(file).fileName()), qPrintable(fault));
