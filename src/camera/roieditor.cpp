@@ -591,12 +591,7 @@ void RoiEditor::newRoiParameters(int step, int i)
                 break;
             }
         }
-        int a = 0, b = 0, c = 0;
-        RoiFunctions::startParameters(m, a, b, c);
-        rec.method[j] = m;
-        rec.p1[j] = a;
-        rec.p2[j] = b;
-        rec.p3[j] = c;
+        RoiFunctions::startSlot(rec, j, m);
     } else {
         rec.method[j] = rec.method[j - 1];
         rec.p1[j] = rec.p1[j - 1];

@@ -166,6 +166,16 @@ bool RoiFunctions::startParameters(int method, int& p1, int& p2, int& p3)
     return known(method);
 }
 
+void RoiFunctions::startSlot(CammerSingleton& rec, int j, int method)
+{
+    int a = 0, b = 0, c = 0;
+    startParameters(method, a, b, c);
+    rec.method[j] = method;
+    rec.p1[j] = a;
+    rec.p2[j] = b;
+    rec.p3[j] = c;
+}
+
 int RoiFunctions::member(Packing packing, int value, bool second)
 {
     switch (packing) {

@@ -66,6 +66,8 @@ public:
     // Starting parameters (see Info::start); false for an unknown method,
     // which starts as the grey template.
     static bool startParameters(int method, int& p1, int& p2, int& p3);
+    // Slot j of `rec` takes `method` with its starting parameters.
+    static void startSlot(CammerSingleton& rec, int j, int method);
     // The member of parameter `value` a slider of this packing shows:
     // the first or (`second`) the second.
     static int member(Packing packing, int value, bool second);

@@ -354,12 +354,7 @@ void RoiPanel::changeMethod()
     const int next = RoiFunctions::nextEnabled(rec.method[j]);
     if (next < 0)
         return;   // no method is switched on: the method stays
-    int a = 0, b = 0, c = 0;
-    RoiFunctions::startParameters(next, a, b, c);
-    rec.method[j] = next;
-    rec.p1[j] = a;
-    rec.p2[j] = b;
-    rec.p3[j] = c;
+    RoiFunctions::startSlot(rec, j, next);
     emit reshow();
 }
 

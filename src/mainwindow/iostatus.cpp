@@ -21,12 +21,6 @@ constexpr int kTextPixels = 22;
 constexpr int kSmallestTextPixels = 12;
 constexpr int kStatePixels = 26;
 
-QFont panelFont(int pixels)
-{
-    QFont f(QStringLiteral("wqy-microhei"));
-    f.setPixelSize(pixels);
-    return f;
-}
 }  // namespace
 
 IOStatusWidget::IOStatusWidget(QWidget* parent)
@@ -96,7 +90,7 @@ QFont IOStatusWidget::lampFont(const QString& name) const
     // (between words, or between characters in Chinese and Japanese) and
     // only then is drawn smaller, rather than running into the next lamp.
     const QSize room = lampTextRect(0, 0).size();
-    QFont f = panelFont(kTextPixels);
+    QFont f = screenFont(kTextPixels);
     for (int px = kTextPixels; px >= kSmallestTextPixels; --px) {
         f.setPixelSize(px);
         const QRect need = lampTextNeeds(name, f);
@@ -152,7 +146,7 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.fillRect(rect(), QColor(32, 36, 44));
     auto row = [&](int r, int word, const QString& title, bool inputs) {
-        p.setFont(panelFont(kTextPixels));
+        p.setFont(screenFont(kTextPixels));
         p.setPen(Qt::white);
         p.drawText(QRect(6, 4 + r * kRowHeight, kTitleWidth - 8, kRowHeight), Qt::AlignLeft | Qt::AlignVCenter,
                    title);
@@ -178,7 +172,7 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
     row(1, out_, lanStr(680), false);
 
     p.setPen(Qt::white);
-    p.setFont(panelFont(kStatePixels));
+    p.setFont(screenFont(kStatePixels));
     const QRect line(6, 4 + 2 * kRowHeight, width() - 12, kRowHeight);
     p.drawText(line, Qt::AlignLeft | Qt::AlignVCenter, stateLine());
     p.drawText(line, Qt::AlignRight | Qt::AlignVCenter, countLine());

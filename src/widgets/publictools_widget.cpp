@@ -145,6 +145,13 @@ QStringList unbreakableWords(const QString& text)
     return words;
 }
 
+QFont screenFont(int pixels)
+{
+    QFont f(QStringLiteral("wqy-microhei"));
+    f.setPixelSize(pixels);
+    return f;
+}
+
 QString wrapAtWords(const QString& text, const QFontMetrics& fm, int width)
 {
     QString normal = text;

@@ -45,6 +45,8 @@ QStringList unbreakableWords(const QString& text);
 // blanks and beside ideographs, never inside a word (a word wider than
 // `width` stands on a line of its own; callers shrink the font for it).
 QString wrapAtWords(const QString& text, const QFontMetrics& fm, int width);
+// The screen's text font ("wqy-microhei") at `pixels` pixels.
+QFont screenFont(int pixels);
 
 class C_Type_COM : public QWidget {
     Q_OBJECT

@@ -42,19 +42,12 @@ constexpr int kTextGap = 16;
 constexpr int kButtonHeight = 100;
 constexpr int kButtonBottom = 35;
 
-QFont messageFont(int pixels)
-{
-    QFont f(QStringLiteral("wqy-microhei"));
-    f.setPixelSize(pixels);
-    return f;
-}
-
 // The largest size (40 px down to 24) at which every word of `text` fits
 // `width` and its lines are no taller than `maxHeight`.
 int messagePixels(const QString& text, int width, int maxHeight)
 {
     for (int px = kMessagePixels; px > kSmallestMessagePixels; --px) {
-        const QFontMetrics fm(messageFont(px));
+        const QFontMetrics fm(screenFont(px));
         bool fits = true;
         for (const QString& w : unbreakableWords(text))
             fits = fits && fm.horizontalAdvance(w) <= width;
@@ -71,7 +64,7 @@ int boxHeightFor(const QString& text, int width, int height)
     const int screenH = gShowH > 0 ? gShowH : 1080;
     const int most = qMax(height, screenH - 40);
     const int room = most - kTextTop - kTextGap - kButtonHeight - kButtonBottom;
-    const QFontMetrics fm(messageFont(messagePixels(text, width, room)));
+    const QFontMetrics fm(screenFont(messagePixels(text, width, room)));
     const int need = text.isEmpty() ? 0 : fm.size(0, wrapAtWords(text, fm, width)).height();
     return qBound(height, kTextTop + need + kTextGap + kButtonHeight + kButtonBottom, most);
 }
@@ -82,7 +75,7 @@ int boxHeightFor(const QString& text, int width, int height)
 
 QFont MessageArea::font() const
 {
-    return messageFont(pixels);
+    return screenFont(pixels);
 }
 
 QRect MessageArea::needs() const
@@ -250,7 +243,7 @@ void ChooseBox::fitToText()
     // The question above the buttons, whole: a question of more lines than
     // the upper half holds makes the box higher, the buttons below it.
     const int upper = boxHeight / 2 + 50 - kTextGap - kTextTop;
-    const QFontMetrics fm(messageFont(messagePixels(text, boxWidth - 40, upper)));
+    const QFontMetrics fm(screenFont(messagePixels(text, boxWidth - 40, upper)));
     const int need = text.isEmpty() ? 0 : fm.size(0, wrapAtWords(text, fm, boxWidth - 40)).height();
     const int h = need <= upper ? boxHeight : boxHeightFor(text, boxWidth - 40, boxHeight);
     setFixedSize(boxWidth, h);
@@ -343,7 +336,7 @@ void ChooseCaliNumWidget::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     paintBackground(p, rect());
-    p.setFont(messageFont(kMessagePixels));
+    p.setFont(screenFont(kMessagePixels));
     p.setPen(Qt::red);
     p.drawText(QRect(50, 50, width(), 50), Qt::AlignCenter, text);
     paintBorder(p, rect());

@@ -7,7 +7,7 @@
 // Output word bits: 1 clamp held, 2 ejector held, 4 alarm, 8 the second
 // interlock of mode 3.
 #include "mouldcycle.h"
-#include "productioncounters.h"
+#include "counted.h"
 
 #include "inplacerecord.h"
 #include "lanstr.h"
@@ -21,8 +21,6 @@
 
 #include <chrono>
 #include <memory>
-
-static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 namespace {
 

@@ -3,7 +3,7 @@
 // outputs on the wire, the pictures, the counters and the operation record,
 // and what the simulated local agent (started by the agent link) receives.
 #include "cameramanager.h"
-#include "productioncounters.h"
+#include "counted.h"
 #include "databases.h"
 #include "cameraviews.h"
 #include "cammerwidget.h"
@@ -30,8 +30,6 @@
 #include <QtTest>
 
 #include <cstring>
-
-static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 namespace {
 // How long a whole cycle may take: generous, since sanitised builds on a

@@ -2,7 +2,7 @@
 // views without a camera whose verdicts are set by hand; the logout timer;
 // and an input edge on the board waking the cycle at once.
 #include "boardsim.h"
-#include "productioncounters.h"
+#include "counted.h"
 #include "cameraviews.h"
 #include "cammerwidget.h"
 #include "controlport.h"
@@ -23,8 +23,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QtTest>
-
-static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 class TestCycleRules : public QObject {
     Q_OBJECT

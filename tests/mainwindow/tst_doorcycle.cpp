@@ -2,7 +2,7 @@
 // simulator on a pseudo-terminal, the replay camera plug-in, the main
 // window's start-up and the engine.
 #include "cameramanager.h"
-#include "productioncounters.h"
+#include "counted.h"
 #include "cameraviews.h"
 #include "cammerwidget.h"
 #include "controlport.h"
@@ -15,8 +15,6 @@
 #include "scriptedoutputs.h"
 
 #include <QtTest>
-
-static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 namespace {
 // Generous: sanitised builds on a loaded machine judge many times slower.

@@ -3,7 +3,7 @@
 // from the template capture through the regions drawn and saved to the next
 // judged cycle.
 #include "cammerwidget.h"
-#include "productioncounters.h"
+#include "counted.h"
 #include "colorbutton.h"
 #include "controlport.h"
 #include "drawroiwidget.h"
@@ -21,8 +21,6 @@
 #include <QtTest>
 
 #include <opencv2/imgproc.hpp>
-
-static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 using namespace pagetest;
 

@@ -3,7 +3,7 @@
 // test: templates captured, a good part judged OK, a short shot judged NG,
 // and a camera that goes away and comes back is reconnected on its own.
 #include "cammerwidget.h"
-#include "productioncounters.h"
+#include "counted.h"
 #include "cameraviews.h"
 #include "controlport.h"
 #include "cyclerig.h"
@@ -19,8 +19,6 @@
 #include <QtTest>
 
 #include <memory>
-
-static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 using namespace cyclerig;
 

@@ -8,7 +8,7 @@
 // written as PNG files to <build>/screens/ for a person to look at.
 #include "cammerwidget.h"
 #include "roifunctions.h"
-#include "productioncounters.h"
+#include "counted.h"
 #include "cameraviews.h"
 #include "colorbutton.h"
 #include "controlport.h"
@@ -52,8 +52,6 @@
 #include <QtTest>
 
 #include <functional>
-
-static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 namespace {
 

@@ -1,5 +1,5 @@
 #include "apianswers.h"
-#include "productioncounters.h"
+#include "counted.h"
 #include "databases.h"
 #include "recordstore.h"
 #include "statewindow.h"
@@ -15,8 +15,6 @@
 #include <QtTest>
 
 #include <unistd.h>
-
-static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 namespace {
 

@@ -1,5 +1,5 @@
 #include "apisnapshot.h"
-#include "productioncounters.h"
+#include "counted.h"
 #include "globals.h"
 #include "modbusserver.h"
 #include "network.h"
@@ -11,8 +11,6 @@
 
 #include <atomic>
 #include <thread>
-
-static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 namespace {
 

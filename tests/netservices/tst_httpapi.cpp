@@ -1,5 +1,5 @@
 #include "apisnapshot.h"
-#include "productioncounters.h"
+#include "counted.h"
 #include "databases.h"
 #include "httpapiserver.h"
 #include "network.h"
@@ -17,8 +17,6 @@
 #include <QSettings>
 #include <QSqlQuery>
 #include <QtTest>
-
-static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 namespace {
 

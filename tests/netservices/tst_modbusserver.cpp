@@ -1,5 +1,5 @@
 #include "modbusserver.h"
-#include "productioncounters.h"
+#include "counted.h"
 
 #include "apisnapshot.h"
 #include "platform.h"
@@ -27,8 +27,6 @@
 #include <modbus.h>
 #include <cerrno>
 #endif
-
-static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 namespace {
 

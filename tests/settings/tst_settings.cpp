@@ -2,7 +2,7 @@
 // live record, the working copy and PARAM.db / RECORD.db in a temporary
 // working folder. Boxes are answered by the test; reboots are recorded.
 #include "cameramanager.h"
-#include "productioncounters.h"
+#include "counted.h"
 #include "databases.h"
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
@@ -34,8 +34,6 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QtTest>
-
-static const CounterValues& counted() { return ProductionCounters::get().values(); }
 
 namespace {
 
