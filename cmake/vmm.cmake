@@ -1,9 +1,14 @@
 # vmm_add_library(<name> [DEPS libs...])
-# One static library per subsystem folder; every .cpp/.h of the folder is part of it.
+# One library per subsystem folder; every .cpp/.h of the folder is part of it.
+# Static, but shared with VMM_SHARED_LIBS (see CMakeLists.txt).
 function(vmm_add_library name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
-  add_library(${name} STATIC ${_src})
+  if(VMM_SHARED_LIBS)
+    add_library(${name} SHARED ${_src})
+  else()
+    add_library(${name} STATIC ${_src})
+  endif()
   target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
