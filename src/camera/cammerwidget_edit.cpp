@@ -26,11 +26,6 @@
 
 namespace {
 
-int word(int n)
-{
-    return (gpWPara && n >= 0 && n < kParaWords) ? gpWPara->words[n] : 0;
-}
-
 // The previous press of the double-press check, shared by all views.
 struct PressRecord {
     bool seen = false;
@@ -157,7 +152,7 @@ void CammerWidget::SlotCheckDoubleClicked(QPoint pos)
     prev.seen = true;
     prev.time = now;
     prev.pos = pos;
-    if (!pair || word(Word::ContinuousArea) == 0 || gSource != PictureSource::Template)
+    if (!pair || liveWord(Word::ContinuousArea) == 0 || gSource != PictureSource::Template)
         return;
     roiEditor.doublePress();
 }
@@ -252,10 +247,10 @@ void CammerWidget::BackMask()
 void CammerWidget::RestorMask()
 {
     const int steps = std::clamp(gDNum, 0, int(kMaxDetect));
-    const int mode = word(Word::Mode);
-    const bool shared = word(Word::SameParameters) != 0;
+    const int mode = liveWord(Word::Mode);
+    const bool shared = liveWord(Word::SameParameters) != 0;
     for (int g = 0; g < steps; ++g) {
-        if (shared && mode == DetectMode::Standard && word(Word::StepEnabled0) != 0 && (g % 2) == 1)
+        if (shared && mode == DetectMode::Standard && liveWord(Word::StepEnabled0) != 0 && (g % 2) == 1)
             continue;
         if (shared && (mode == DetectMode::TwoColour || mode == DetectMode::Turntable) && g >= 2)
             continue;
@@ -289,7 +284,7 @@ void CammerWidget::CopyPara()
             rec.method[jt] = rec.method[jf];
         }
     };
-    const int mode = word(Word::Mode);
+    const int mode = liveWord(Word::Mode);
     if (mode == DetectMode::Standard) {
         copyStep(1, 0);
     } else if (mode == DetectMode::TwoColour || mode == DetectMode::Turntable) {

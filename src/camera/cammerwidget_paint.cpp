@@ -36,11 +36,6 @@ namespace {
 using viewutil::isqrt;
 using viewutil::greyTable;
 
-int word(int n)
-{
-    return (gpWPara && n >= 0 && n < kParaWords) ? gpWPara->words[n] : 0;
-}
-
 QFont viewFont(int pixels)
 {
     QFont f(QStringLiteral("wqy-microhei"));
@@ -97,7 +92,7 @@ int CammerWidget::shownStep() const
 
 QString CammerWidget::stepName(int step)
 {
-    const int mode = word(Word::Mode);
+    const int mode = liveWord(Word::Mode);
     int row = 263 + step;
     if (mode == DetectMode::TwoColour || mode == DetectMode::Turntable)
         row = 372 + step;
@@ -336,7 +331,7 @@ void overlayPlan(int detectState, bool templateMode, bool* drawRois, bool* verdi
 {
     switch (detectState) {
     case DetectState::Idle:
-        if (word(Word::LiveRoiDisplay) == 0) {
+        if (liveWord(Word::LiveRoiDisplay) == 0) {
             *drawRois = templateMode;
         } else {
             *drawRois = true;
@@ -444,15 +439,15 @@ void CammerWidget::PaintSizeLegend(QPainter& p)
     p.setPen(Qt::blue);
     p.drawText(QRect(10, H - 89, 150 + shift, 30), Qt::AlignLeft | Qt::AlignVCenter, filterText);
     p.fillRect(QRect(160 + shift, H - 89, 30, 30), Qt::blue);
-    if (word(Word::RoiLimits) == 0)
+    if (liveWord(Word::RoiLimits) == 0)
         p.drawText(QRect(205 + shift, H - 89, 150, 30), Qt::AlignLeft | Qt::AlignVCenter,
-                   QString::number(word(Word::GreyFilter)));
+                   QString::number(liveWord(Word::GreyFilter)));
     p.setPen(kEmbossed);
     p.drawText(QRect(10, H - 44, 150 + shift, 30), Qt::AlignLeft | Qt::AlignVCenter, areaText);
     p.fillRect(QRect(160 + shift, H - 44, 30, 30), kEmbossed);
-    if (word(Word::RoiLimits) == 0)
+    if (liveWord(Word::RoiLimits) == 0)
         p.drawText(QRect(205 + shift, H - 44, 150, 30), Qt::AlignLeft | Qt::AlignVCenter,
-                   QString::number(word(Word::GreyArea)));
+                   QString::number(liveWord(Word::GreyArea)));
 }
 
 // The header lines (camera, step, state; the countdown; the template or the
@@ -586,9 +581,9 @@ void CammerWidget::PaintSizeMarks(QPainter& p, const CammerSingleton& rec, int s
     const int right = (x1 + x2) / 2 + (x2 - x1) / 4;
     int filterSide = 0;
     int areaSide = 0;
-    if (word(Word::RoiLimits) == 0) {
-        filterSide = word(Word::GreyFilter);
-        areaSide = isqrt(word(Word::GreyArea));
+    if (liveWord(Word::RoiLimits) == 0) {
+        filterSide = liveWord(Word::GreyFilter);
+        areaSide = isqrt(liveWord(Word::GreyArea));
     } else if (method == CammerRecong::kGreyTemplate) {
         filterSide = rec.p3[j];
         areaSide = isqrt(rec.p2[j]);
@@ -607,7 +602,7 @@ void CammerWidget::PaintSizeMarks(QPainter& p, const CammerSingleton& rec, int s
         p.drawRect(QRect(right - areaSide / 2, cy - areaSide / 2, areaSide, areaSide));
     }
     p.restore();
-    if (word(Word::ContinuousArea) != 0 && hasCurrent &&
+    if (liveWord(Word::ContinuousArea) != 0 && hasCurrent &&
         (drawMode == RoiShape::Rect || drawMode == RoiShape::Circle ||
          (drawMode == RoiShape::Polygon && hand))) {
         p.save();
@@ -698,7 +693,7 @@ void CammerWidget::PaintShapeInProgress(QPainter& p)
         return;
     const QPoint* polyPoints = roiEditor.polygonPoints();
     const int n = std::min(count, int(RoiEditor::kMaxPolyPoints));
-    const bool continuous = word(Word::ContinuousArea) != 0;
+    const bool continuous = liveWord(Word::ContinuousArea) != 0;
     p.setPen(QPen(continuous ? Qt::magenta : Qt::green, 2));
     p.drawPolygon(polyPoints, n, Qt::OddEvenFill);
     if (continuous && !(gpState && EditSession::get().handDraw()) && n >= 3) {

@@ -128,7 +128,7 @@ DrawROIWidget::DrawROIWidget(QWidget* parent, WinState* state)
     LayOutColumn();
 
     if (m == DetectMode::MultiStep)
-        ChangeDetectNum(word(Word::StepCountMode3));
+        ChangeDetectNum(liveWord(Word::StepCountMode3));
 
     ConnectControls();
 
@@ -280,7 +280,7 @@ void DrawROIWidget::showNgImageNote()
     // Word 149 inverts every area verdict: a region that matches its
     // template reads "n: limit / 0" in red. The operator is told why, in
     // lines broken between words (the column is narrow).
-    if (word(Word::AreaIsMinimum) == 0)
+    if (liveWord(Word::AreaIsMinimum) == 0)
         return;
     QFont f(QStringLiteral("wqy-microhei"));
     f.setPixelSize(kNoteFontPixels);
@@ -331,7 +331,7 @@ void DrawROIWidget::SlotChangePage()
         detectCombo->show();
         returnButton->show();
         sourceCombo->show();
-        if (word(Word::ContinuousArea) != 0 && win_)
+        if (liveWord(Word::ContinuousArea) != 0 && win_)
             EditSession::get().setDrawMode(RoiShape::None);
         for (QWidget* w : std::initializer_list<QWidget*>{rectButton, circleButton, polygonButton, handButton,
                                                            copyButton, deleteRoiButton, deleteAllButton, lastButton,
@@ -356,8 +356,8 @@ void DrawROIWidget::SlotShowHide()
 
 void DrawROIWidget::setCheckable()
 {
-    const bool tap = word(Word::ContinuousArea) != 0;
-    const bool copyToggle = word(Word::ContinuousCopy) != 0;
+    const bool tap = liveWord(Word::ContinuousArea) != 0;
+    const bool copyToggle = liveWord(Word::ContinuousCopy) != 0;
     for (ColorButton* b : {rectButton, circleButton, polygonButton, handButton}) {
         b->setCheckable(tap);
         b->setChecked(false);
@@ -401,7 +401,7 @@ void DrawROIWidget::SlotDrawRect()
     CammerWidget* v = currentView();
     if (!drawingAllowed())
         return;
-    if (word(Word::ContinuousArea) != 0 && EditSession::get().drawMode() == RoiShape::Rect) {
+    if (liveWord(Word::ContinuousArea) != 0 && EditSession::get().drawMode() == RoiShape::Rect) {
         EditSession::get().setDrawMode(RoiShape::None);
         rectButton->setText(lanStr(49));
     } else {
@@ -410,7 +410,7 @@ void DrawROIWidget::SlotDrawRect()
         v->ShowHideROIPara();
         EditSession::get().setDrawMode(RoiShape::Rect);
         NormalDrawCaptions();
-        if (word(Word::ContinuousArea) != 0)
+        if (liveWord(Word::ContinuousArea) != 0)
             rectButton->setText(QString::fromUtf8(kEndRect));
     }
     setCheckable();
@@ -421,7 +421,7 @@ void DrawROIWidget::SlotDrawCircle()
     CammerWidget* v = currentView();
     if (!drawingAllowed())
         return;
-    if (word(Word::ContinuousArea) != 0 && EditSession::get().drawMode() == RoiShape::Circle) {
+    if (liveWord(Word::ContinuousArea) != 0 && EditSession::get().drawMode() == RoiShape::Circle) {
         EditSession::get().setDrawMode(RoiShape::None);
         circleButton->setText(lanStr(51));
     } else {
@@ -430,7 +430,7 @@ void DrawROIWidget::SlotDrawCircle()
         v->ShowHideROIPara();
         EditSession::get().setDrawMode(RoiShape::Circle);
         NormalDrawCaptions();
-        if (word(Word::ContinuousArea) != 0)
+        if (liveWord(Word::ContinuousArea) != 0)
             circleButton->setText(QString::fromUtf8(kEndCircle));
     }
     setCheckable();
@@ -441,7 +441,7 @@ void DrawROIWidget::SlotDrawHand()
     CammerWidget* v = currentView();
     if (!drawingAllowed())
         return;
-    if (word(Word::ContinuousArea) != 0) {
+    if (liveWord(Word::ContinuousArea) != 0) {
         if (EditSession::get().drawMode() == RoiShape::Polygon && EditSession::get().handDraw()) {
             EditSession::get().setDrawMode(RoiShape::None);
             handButton->setText(lanStr(104));
@@ -469,7 +469,7 @@ void DrawROIWidget::SlotDrawPloygn()
     CammerWidget* v = currentView();
     if (!drawingAllowed())
         return;
-    if (word(Word::ContinuousArea) != 0) {
+    if (liveWord(Word::ContinuousArea) != 0) {
         if (EditSession::get().drawMode() == RoiShape::Polygon && !EditSession::get().handDraw()) {
             const bool underWay = v->editor()->polygonUnderWay();
             v->editor()->savePolygon();
@@ -510,7 +510,7 @@ void DrawROIWidget::SlotCopyArea()
 {
     if (!drawingAllowed())
         return;
-    if (word(Word::ContinuousCopy) == 0) {
+    if (liveWord(Word::ContinuousCopy) == 0) {
         EditSession::get().setCopyArea(true);
         EditSession::get().setDrawMode(RoiShape::None);
         NormalDrawCaptions();
@@ -589,17 +589,17 @@ void DrawROIWidget::SlotChangeDetect(int d)
     const int m = mode();
     const bool pairedMode = m == DetectMode::TwoColour || m == DetectMode::Turntable;
     const int t = pairedMode ? (d & 1) : d;
-    if (t == 0 && m != DetectMode::MultiStep && word(Word::ProductStepEnabled) == 0) {
+    if (t == 0 && m != DetectMode::MultiStep && liveWord(Word::ProductStepEnabled) == 0) {
         warn(lanStr(118));
         detectCombo->setCurrentIndex(1);
         return;
     }
-    if (m == DetectMode::Standard && word(Word::SameParameters) != 0 && word(Word::StepEnabled0) != 0 &&
+    if (m == DetectMode::Standard && liveWord(Word::SameParameters) != 0 && liveWord(Word::StepEnabled0) != 0 &&
         gSource == PictureSource::Template && d != 0 && sameParamNotePending) {
         sameParamNotePending = false;
         warn(lanStr(119));
     }
-    if (word(Word::SameParameters) != 0 && sameParamNotePending && gSource == PictureSource::Template && pairedMode &&
+    if (liveWord(Word::SameParameters) != 0 && sameParamNotePending && gSource == PictureSource::Template && pairedMode &&
         d > 1) {
         sameParamNotePending = false;
         warn(lanStr(371));
@@ -674,7 +674,7 @@ void DrawROIWidget::SlotReCheck()
     int reDetected = 0;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         CammerWidget* v = CameraViews::at(c);
-        if (!v || v->stepSettled(running) || word(Word::StepEnabled0 + running) == 0)
+        if (!v || v->stepSettled(running) || liveWord(Word::StepEnabled0 + running) == 0)
             continue;
         reDetected |= 1 << c;
         CycleControl::get().clearNg(c, running, AlarmCode::ReDetected);
@@ -711,9 +711,9 @@ void DrawROIWidget::SlotNoCheckCur()
 {
     if (!win_)
         return;
-    if (word(Word::NotDetectPassword) != 0 && CheckPassword() == 0)
+    if (liveWord(Word::NotDetectPassword) != 0 && CheckPassword() == 0)
         return;
-    if (!gisSafeDoorOpen && word(Word::SafetyDoorClearsAlarm) != 0) {
+    if (!gisSafeDoorOpen && liveWord(Word::SafetyDoorClearsAlarm) != 0) {
         warn(lanStr(195));
         return;
     }
@@ -771,9 +771,9 @@ void DrawROIWidget::Reset()
     int step = s;
     if (win_->cycle().detectState != DetectState::NgLatched) {
         const int m = mode();
-        const int e = word(Word::StepEnabled0);
-        const int same = word(Word::SameParameters);
-        const int k = word(Word::MouldsChecked);
+        const int e = liveWord(Word::StepEnabled0);
+        const int same = liveWord(Word::SameParameters);
+        const int k = liveWord(Word::MouldsChecked);
         if (m == DetectMode::Standard) {
             step = e == 0 ? 1 : (same != 0 ? 0 : s);
         } else if (m == DetectMode::MultiStep) {

@@ -12,15 +12,9 @@
 
 namespace roipage {
 
-// Word n of the live system parameters; 0 while they are not loaded.
-inline int word(int n)
-{
-    return (gpWPara && n >= 0 && n < kParaWords) ? gpWPara->words[n] : 0;
-}
-
 inline int mode()
 {
-    return word(Word::Mode);
+    return liveWord(Word::Mode);
 }
 
 // Shows `text` in the shared warning box and waits for OK.

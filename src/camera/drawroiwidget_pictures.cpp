@@ -158,9 +158,9 @@ void DrawROIWidget::SlotChangeSource(int s)
         break;
     case PictureSource::Live:
         if (win_->cycle().detectState == DetectState::NgLatched) {
-            const bool showCapture = word(Word::HoldPictureAfterAlarm) != 0 && word(Word::OkNgPulses) == 0 &&
-                ((word(Word::EjectorPulseOnProductNg) == 0 && win_->cycle().runStep == 0) ||
-                 (word(Word::CavityNgClampPulse) == 0 && win_->cycle().runStep == 1));
+            const bool showCapture = liveWord(Word::HoldPictureAfterAlarm) != 0 && liveWord(Word::OkNgPulses) == 0 &&
+                ((liveWord(Word::EjectorPulseOnProductNg) == 0 && win_->cycle().runStep == 0) ||
+                 (liveWord(Word::CavityNgClampPulse) == 0 && win_->cycle().runStep == 1));
             for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
                 CammerWidget* w = CameraViews::at(c);
                 if (!w)
@@ -459,11 +459,11 @@ void DrawROIWidget::SlotAddTemp()
     if (state == DetectState::NgLatched && gSource == PictureSource::Live) {
         const bool passed = camera >= 0 && camera < numCamera && CameraViews::at(camera) &&
                             CameraViews::at(camera)->stepOk;
-        if (word(Word::AddAllTemplates) == 0 && (camera == numCamera || passed)) {
+        if (liveWord(Word::AddAllTemplates) == 0 && (camera == numCamera || passed)) {
             warn(lanStr(107));
             return;
         }
-        if (!gisSafeDoorOpen && word(Word::SafetyDoorClearsAlarm) != 0) {
+        if (!gisSafeDoorOpen && liveWord(Word::SafetyDoorClearsAlarm) != 0) {
             warn(lanStr(195));
             return;
         }
@@ -472,7 +472,7 @@ void DrawROIWidget::SlotAddTemp()
         warn(lanStr(258));
         return;
     }
-    if (word(Word::AddTemplatePassword) != 0 && CheckPassword() == 0)
+    if (liveWord(Word::AddTemplatePassword) != 0 && CheckPassword() == 0)
         return;
     const int d = (state == DetectState::NgLatched && gSource == PictureSource::Live) ? win_->cycle().runStep
                                                                                        : EditSession::get().currentDetect();
@@ -538,7 +538,7 @@ void DrawROIWidget::SlotTempDeleteAll()
         if (!v)
             continue;
         const int shown = EditSession::get().currentCamera();
-        if (!(word(Word::SampleCamerasSeparately) == 0 || shown == numCamera || c == shown))
+        if (!(liveWord(Word::SampleCamerasSeparately) == 0 || shown == numCamera || c == shown))
             continue;
         for (int d = 0; d < gDNum && d < kMaxDetect; ++d) {
             if (d < v->stepCount()) {

@@ -143,7 +143,7 @@ bool geometryChanged(const CammerSingleton& a, const CammerSingleton& b, int g, 
 
 bool stepEnabled(int g)
 {
-    return word(Word::StepEnabled0 + g) != 0;
+    return liveWord(Word::StepEnabled0 + g) != 0;
 }
 
 }  // namespace
@@ -213,7 +213,7 @@ void DrawROIWidget::SlotSaveData()
     if (differs && ask(lanStr(72))) {
         const int m = mode();
         const bool shared =
-            word(Word::SameParameters) != 0 && ((m == DetectMode::Standard && word(Word::StepEnabled0) != 0) ||
+            liveWord(Word::SameParameters) != 0 && ((m == DetectMode::Standard && liveWord(Word::StepEnabled0) != 0) ||
                                                 m == DetectMode::TwoColour || m == DetectMode::Turntable);
         for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
             CammerWidget* v = CameraViews::at(c);

@@ -21,11 +21,6 @@
 
 namespace {
 
-int word(int n)
-{
-    return (gpWPara && n >= 0 && n < kParaWords) ? gpWPara->words[n] : 0;
-}
-
 int drawMode()
 {
     return gpState ? EditSession::get().drawMode() : RoiShape::None;
@@ -39,7 +34,7 @@ bool handFlag()
 // Without tap drawing every shape takes its own press of a drawing button.
 void endDrawModeUnlessTapDrawing()
 {
-    if (word(Word::ContinuousArea) == 0 && gpState)
+    if (liveWord(Word::ContinuousArea) == 0 && gpState)
         EditSession::get().setDrawMode(RoiShape::None);
 }
 
@@ -63,12 +58,6 @@ bool polygonFits(const QVector<QPoint>& pts, QPoint d)
             return false;
     }
     return true;
-}
-
-// Plain addition without leaving the int range.
-int addPlain(int p, int d)
-{
-    return static_cast<int>(std::clamp<long long>(static_cast<long long>(p) + d, INT_MIN, INT_MAX));
 }
 
 bool isSelected(const CammerSingleton& rec, int step, int i)
@@ -263,7 +252,7 @@ void RoiEditor::deselect()
 {
     editAction = EditAction::None;
     polygonActive = false;
-    if (word(Word::ContinuousArea) == 0) {
+    if (liveWord(Word::ContinuousArea) == 0) {
         if (gpState)
             EditSession::get().setDrawMode(RoiShape::None);
         polyPointCount = 0;
@@ -280,7 +269,7 @@ bool RoiEditor::press(QPoint p)
     editAction = EditAction::None;
     pressSeen = true;
     if (gpState && EditSession::get().copyArea()) {
-        if (word(Word::ContinuousCopy) == 0)
+        if (liveWord(Word::ContinuousCopy) == 0)
             EditSession::get().setCopyArea(false);
         copyTo(p);
         return true;
@@ -371,7 +360,7 @@ void RoiEditor::pressToDraw(QPoint p, int mode)
 {
     if (mode != RoiShape::Rect && mode != RoiShape::Polygon && mode != RoiShape::Circle)
         return;
-    if (word(Word::ContinuousArea) != 0)
+    if (liveWord(Word::ContinuousArea) != 0)
         deselect();
     emit cursorWanted(Qt::CrossCursor);
     const QPoint c = clampPoint(p);
@@ -411,7 +400,7 @@ void RoiEditor::pressPolygonPoint(QPoint c)
         // A free-hand polygon is drawn by the moves that follow.
         if (handFlag())
             return;
-        if (word(Word::ContinuousArea) != 0)
+        if (liveWord(Word::ContinuousArea) != 0)
             emit polygonBegun();
     }
     if (handFlag())
@@ -614,7 +603,7 @@ void RoiEditor::storeShape(int step)
     if (curRoi >= 0 && curRoi < kMaxRoi)
         setSelected(rec, step, curRoi, false);
     const QRect r(startPoint, dragCorner);
-    if (mode == RoiShape::Rect && word(Word::RectToQuadrilateral) != 0) {
+    if (mode == RoiShape::Rect && liveWord(Word::RectToQuadrilateral) != 0) {
         RePolygon& poly = rec.polygon[step][i];
         poly = RePolygon();
         poly.setPoints({r.topLeft(), r.topRight(), r.bottomRight(), r.bottomLeft()});
@@ -724,7 +713,7 @@ void RoiEditor::savePolygon()
     labelAnchor = poly.pts.first() - QPoint(0, 26);
     polygonActive = false;
     editAction = EditAction::None;
-    if (!(word(Word::ContinuousArea) != 0 && hand) && gpState)
+    if (!(liveWord(Word::ContinuousArea) != 0 && hand) && gpState)
         EditSession::get().setDrawMode(RoiShape::None);
     polyPointCount = 0;
     emit selectionChanged();
@@ -952,9 +941,9 @@ void RoiEditor::stepButton(int button)
             c.x += d.x();
             c.y += d.y();
         } else if (objectIndex == 1) {
-            c.r = addPlain(c.r, radiusStep[button]);
+            c.r = RoiFunctions::addPlain(c.r, radiusStep[button]);
         } else {
-            c.ri = addPlain(c.ri, radiusStep[button]);
+            c.ri = RoiFunctions::addPlain(c.ri, radiusStep[button]);
         }
         c.UpdateRect();
         CheckInRange(&c.rect, gShowW, gShowH, false);

@@ -17,11 +17,6 @@ using P = RoiFunctions::Packing;
 using S = RoiFunctions::Shown;
 using Cap = RoiFunctions::Caption;
 
-int word(int n)
-{
-    return (gpWPara && n >= 0 && n < kParaWords) ? gpWPara->words[n] : 0;
-}
-
 constexpr Cap row(int r)
 {
     return Cap{r, nullptr};
@@ -109,12 +104,6 @@ int withByte(int p, int k, int v)
     return static_cast<int>((static_cast<unsigned>(p) & ~mask) | ((static_cast<unsigned>(v) & 255u) << (8 * k)));
 }
 
-// Plain addition without leaving the int range.
-int addPlain(int p, int d)
-{
-    return static_cast<int>(std::clamp<long long>(static_cast<long long>(p) + d, INT_MIN, INT_MAX));
-}
-
 // A member changed by d, within 0..top; an unchanged member is left as it is.
 int addMember(int member, int d, int top)
 {
@@ -124,6 +113,11 @@ int addMember(int member, int d, int top)
 }
 
 }  // namespace
+
+int RoiFunctions::addPlain(int p, int d)
+{
+    return static_cast<int>(std::clamp<long long>(static_cast<long long>(p) + d, INT_MIN, INT_MAX));
+}
 
 QString RoiFunctions::Caption::toString() const
 {
@@ -137,7 +131,7 @@ const RoiFunctions::Info& RoiFunctions::info(int method)
 
 bool RoiFunctions::enabled(int method)
 {
-    return known(method) && word(kTable[method].switchWord) != 0;
+    return known(method) && liveWord(kTable[method].switchWord) != 0;
 }
 
 int RoiFunctions::nextEnabled(int method)
@@ -160,8 +154,8 @@ bool RoiFunctions::startParameters(int method, int& p1, int& p2, int& p3)
             *p[k] = f.start[k];
     }
     if (f.startFromWords) {
-        p2 = word(Word::GreyArea);
-        p3 = word(Word::GreyFilter);
+        p2 = liveWord(Word::GreyArea);
+        p3 = liveWord(Word::GreyFilter);
     }
     return known(method);
 }
@@ -227,13 +221,13 @@ QString RoiFunctions::limitText(const CammerSingleton& rec, int j)
     const int p2 = rec.p2[j];
     switch (rec.method[j]) {
     case F::kGreyTemplate:
-        return QString::number(word(Word::RoiLimits) == 0 ? word(Word::GreyArea) : p2);
+        return QString::number(liveWord(Word::RoiLimits) == 0 ? liveWord(Word::GreyArea) : p2);
     case F::kFeature:
         return QString::number(p1);
     case F::kGreyBand:
         return QStringLiteral("%1--%2").arg(p1).arg(p2);
     case F::kColourBox:
-        return QStringLiteral("%1, %2").arg(word(Word::ColourMin)).arg(word(Word::ColourMax));
+        return QStringLiteral("%1, %2").arg(liveWord(Word::ColourMin)).arg(liveWord(Word::ColourMax));
     case F::kBrightBlobs:
     case F::kDarkBlobs:
         return QStringLiteral("%1--%2").arg(low16(p2)).arg(high16(p2));
@@ -250,8 +244,8 @@ QString RoiFunctions::paramText(const CammerSingleton& rec, int j)
     const unsigned u3 = static_cast<unsigned>(p3);
     switch (rec.method[j]) {
     case F::kGreyTemplate:
-        if (word(Word::RoiLimits) == 0)
-            return QStringLiteral("%1, %2, %3").arg(p1).arg(word(Word::GreyArea)).arg(word(Word::GreyFilter));
+        if (liveWord(Word::RoiLimits) == 0)
+            return QStringLiteral("%1, %2, %3").arg(p1).arg(liveWord(Word::GreyArea)).arg(liveWord(Word::GreyFilter));
         return QStringLiteral("%1,%2,%3").arg(p1).arg(p2).arg(p3);
     case F::kGreyBand:
         return QStringLiteral("%1--%2,%3--%4").arg(p1).arg(p2).arg(u3 & 255u).arg((u3 >> 8) & 255u);
@@ -268,7 +262,7 @@ QString RoiFunctions::paramText(const CammerSingleton& rec, int j)
             .arg(high16(p2))
             .arg(p3);
     case F::kColourBox:
-        return QStringLiteral("%1, %2").arg(word(Word::ColourMin)).arg(word(Word::ColourMax));
+        return QStringLiteral("%1, %2").arg(liveWord(Word::ColourMin)).arg(liveWord(Word::ColourMax));
     default:
         return QString::number(p2);
     }

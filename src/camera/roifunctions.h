@@ -77,6 +77,8 @@ public:
     // member for a packed parameter: a change of one member never spills
     // into its neighbour, and each stays within its own range.
     static int addDifference(Packing packing, int p, int cur, int snap);
+    // p + d, held within the int range.
+    static int addPlain(int p, int d);
 
     // Label texts of record slot j: the limits the live view shows, the
     // parameters the template view shows.

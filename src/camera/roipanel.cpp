@@ -27,11 +27,6 @@ int gDrawHint = 0;
 namespace {
 using viewutil::isqrt;
 
-int word(int n)
-{
-    return (gpWPara && n >= 0 && n < kParaWords) ? gpWPara->words[n] : 0;
-}
-
 void resetSlider(Slider* s, int min, int max, int value, const QString& label)
 {
     const QSignalBlocker block(s);
@@ -192,7 +187,7 @@ void RoiPanel::showRows(const CammerSingleton& rec, int j)
         return;
     }
     const RoiFunctions::Info& f = RoiFunctions::info(rec.method[j]);
-    const bool perRoi = word(Word::RoiLimits) != 0;
+    const bool perRoi = liveWord(Word::RoiLimits) != 0;
     for (int k = 0; k < 3; ++k) {
         const RoiFunctions::Shown when = f.sliders[k].shown;
         sliders[k]->setVisible(when == RoiFunctions::Shown::Always ||
@@ -210,7 +205,7 @@ void RoiPanel::showRows(const CammerSingleton& rec, int j)
         b->show();
     roiSwitchButton->show();
     syncButton->show();
-    if (host.step() == 0 && word(Word::EjectorPulseOnProductNg) != 0) {
+    if (host.step() == 0 && liveWord(Word::EjectorPulseOnProductNg) != 0) {
         const QSignalBlocker block(outCombo);
         outCombo->setCurrentIndex(std::clamp(rec.outputNo[host.roi()], 0, 3));
         outCombo->show();

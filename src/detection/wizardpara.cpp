@@ -17,6 +17,11 @@
 WizardPara* gpWPara = nullptr;
 WizardPara* gpWParaBak = nullptr;
 
+int liveWord(int n)
+{
+    return (gpWPara && n >= 0 && n < kParaWords) ? gpWPara->words[n] : 0;
+}
+
 namespace {
 
 constexpr int kLanWord = -2;  // the position that carries `gLan`

@@ -25,6 +25,8 @@ constexpr int kPasswordBytes = 100;
 class WizardPara;
 extern WizardPara* gpWPara;     // the live record
 extern WizardPara* gpWParaBak;  // the working copy of the settings screens
+// Word n of the live record; 0 while none is loaded and for n out of range.
+int liveWord(int n);
 
 class WizardPara {
 public:

@@ -9,16 +9,6 @@
 
 namespace {
 
-// The rename itself reaches the disk: a power cut after it finds the new file.
-void syncFolderOf(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    (void)::fsync(fd);
-    ::close(fd);
-}
-
 bool writeAtomically(const QString& path, const QByteArray& content, const QFileDevice::Permissions* permissions)
 {
     QSaveFile out(path);
@@ -53,6 +43,15 @@ bool writeAtomically(const QString& path, const QByteArray& content, const QFile
 }
 
 }  // namespace
+
+void syncFolderOf(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    (void)::fsync(fd);
+    ::close(fd);
+}
 
 bool writeFileAtomically(const QString& path, const QByteArray& content)
 {

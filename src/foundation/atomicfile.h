@@ -13,3 +13,6 @@ bool writeFileAtomically(const QString& path, const QByteArray& content);
 // The same, and the new file gets exactly `permissions` (for example owner
 // only, for a file holding pass phrases) before it replaces the old one.
 bool writeFileAtomically(const QString& path, const QByteArray& content, QFileDevice::Permissions permissions);
+// Forces the folder that holds `path` to disk, so that a file just made or
+// renamed there is found after a power cut.
+void syncFolderOf(const QString& path);

@@ -1,5 +1,7 @@
 #include "inplacerecord.h"
 
+#include "atomicfile.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
@@ -79,15 +81,6 @@ bool pwriteAll(int fd, const char* data, size_t n, off_t at)
     return true;
 }
 
-void syncFolder(const QString& file)
-{
-    const int fd = ::open(QFile::encodeName(QFileInfo(file).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 }  // namespace
 
 InPlaceRecord::InPlaceRecord(const QString& path)
@@ -154,7 +147,7 @@ bool InPlaceRecord::prepare()
             qWarning("%s cannot be made: %s", qPrintable(path_), std::strerror(e));
             return false;
         }
-        syncFolder(path_);
+        syncFolderOf(path_);
     }
     fd_ = ::open(name.constData(), O_RDWR | O_CLOEXEC);
     if (fd_ < 0) {

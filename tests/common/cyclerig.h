@@ -7,7 +7,9 @@
 
 #include "boardsim.h"
 #include "cammersingleton.h"
+#include "controlport.h"
 #include "globals.h"
+#include "rivurevezi.h"
 #include "wizardpara.h"
 
 #include <QDir>
@@ -17,6 +19,7 @@
 #include <QScreen>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <functional>
@@ -133,6 +136,25 @@ inline void pulseMouldOpen(BoardSimulator& sim)
     sim.setInputs(kDoorClosed | 0x001);
     QTest::qWait(150);
     sim.setInputs(kDoorClosed);
+}
+
+// The safety door opened until the program sees it open, then closed again.
+inline void cycleDoor(BoardSimulator& sim)
+{
+    sim.setInputs(0);
+    QTRY_VERIFY_WITH_TIMEOUT(gisSafeDoorOpen, 5000);
+    sim.setInputs(kDoorClosed);
+}
+
+// Deletes the main window when the test ends (a failed check returns early:
+// the window must not outlive the test), with the globals that point into it.
+inline auto closeAtEnd(RiVuRevezi*& win)
+{
+    return qScopeGuard([&win] {
+        delete win;
+        gpWin = nullptr;
+        gpControlIO = nullptr;
+    });
 }
 
 // The board simulator started on its pseudo-terminal with the door closed,

@@ -103,12 +103,7 @@ private slots:
         nm->agentLink->agentPort = agentPort;
 
         auto* win = new RiVuRevezi(nullptr);
-        // A failed check returns early: the window must not outlive this test.
-        const auto closeWindow = qScopeGuard([&win] {
-            delete win;
-            gpWin = nullptr;
-            gpControlIO = nullptr;
-        });
+        const auto closeWindow = closeAtEnd(win);
         QVERIFY(win->StartUp());
         QCOMPARE(numCamera, 1);
         QCOMPARE(gDNum, 2);

@@ -54,11 +54,7 @@ private slots:
             return;
         sim.setInputs(kDoorClosed);
         auto* win = new RiVuRevezi(nullptr);
-        const auto closeWindow = qScopeGuard([&win] {
-            delete win;
-            gpWin = nullptr;
-            gpControlIO = nullptr;
-        });
+        const auto closeWindow = closeAtEnd(win);
         QVERIFY(win->StartUp());
         QCOMPARE(gpWPara->words[144], 1);
         gpControlIO->InitIOThread();
@@ -72,21 +68,16 @@ private slots:
         QVector<QPair<int, int>> decided;   // step, door flag while it was decided
         ScriptedOutputs outputs;
         outputs.onCycleStepDone = [&](int step, bool) { decided.append({step, win->cycle().safeDoorDetect}); };
-        const auto cycleDoor = [this] {
-            sim.setInputs(0);
-            QTRY_VERIFY_WITH_TIMEOUT(gisSafeDoorOpen, 5000);
-            sim.setInputs(kDoorClosed);
-        };
 
         gpWPara->words[144] = 0;
-        cycleDoor();
+        cycleDoor(sim);
         QTRY_VERIFY_WITH_TIMEOUT(!gisSafeDoorOpen, 5000);
         QTest::qWait(500);
         QVERIFY(decided.isEmpty());
 
         gpWPara->words[144] = 1;
         const int judged = counted().all[0];
-        cycleDoor();
+        cycleDoor(sim);
         QTRY_COMPARE_WITH_TIMEOUT(decided.size(), 1, kCycleWait);
         QCOMPARE(decided[0], qMakePair(1, 1));
         QCOMPARE(win->cycle().safeDoorDetect, 0);
@@ -102,7 +93,7 @@ private slots:
         // after the command is in (under load the camera lags behind it).
         const quint64 before = CameraViews::at(0)->frameCount();
         QTRY_VERIFY_WITH_TIMEOUT(CameraViews::at(0)->frameCount() > before + 1, 5000);
-        cycleDoor();
+        cycleDoor(sim);
         QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, kCycleWait);
         QCOMPARE(win->cycle().detectStep, 1);
         QCOMPARE(decided.last(), qMakePair(1, 1));

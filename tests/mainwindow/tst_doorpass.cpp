@@ -61,11 +61,7 @@ private slots:
             return;
         sim.setInputs(kDoorClosed);
         auto* win = new RiVuRevezi(nullptr);
-        const auto closeWindow = qScopeGuard([&win] {
-            delete win;
-            gpWin = nullptr;
-            gpControlIO = nullptr;
-        });
+        const auto closeWindow = closeAtEnd(win);
         QVERIFY(win->StartUp());
         gpControlIO->InitIOThread();
         QTRY_VERIFY_WITH_TIMEOUT(!gisSafeDoorOpen, 5000);
@@ -74,11 +70,6 @@ private slots:
         QVector<QPair<int, int>> decided;   // step, door flag while it was decided
         ScriptedOutputs outputs;
         outputs.onCycleStepDone = [&](int step, bool) { decided.append({step, win->cycle().safeDoorDetect}); };
-        const auto cycleDoor = [this] {
-            sim.setInputs(0);
-            QTRY_VERIFY_WITH_TIMEOUT(gisSafeDoorOpen, 5000);
-            sim.setInputs(kDoorClosed);
-        };
         const auto productNg = [&] {
             QVERIFY(cameraCommand("* defect shortshot"));
             const quint64 before = CameraViews::at(0)->frameCount();
@@ -99,7 +90,7 @@ private slots:
         const quint64 frames = CameraViews::at(0)->frameCount();
         QTRY_VERIFY_WITH_TIMEOUT(CameraViews::at(0)->frameCount() > frames + 1, 5000);
         decided.clear();
-        cycleDoor();
+        cycleDoor(sim);
         QTRY_VERIFY_WITH_TIMEOUT(!win->cycle().cycleOpen, kCycleWait);
         QCOMPARE(decided, (QVector<QPair<int, int>>{{0, 0}, {1, 1}}));
         QCOMPARE(win->cycle().detectState, 1);
@@ -111,7 +102,7 @@ private slots:
         // is latched, the clamp stays forbidden and the alarm rises.
         productNg();
         decided.clear();
-        cycleDoor();
+        cycleDoor(sim);
         QTRY_COMPARE_WITH_TIMEOUT(decided.size(), 2, kCycleWait);
         QCOMPARE(decided[1], qMakePair(1, 1));
         QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, kCycleWait);
