@@ -173,12 +173,13 @@ private:
     // its range: grey 255, or on a colour camera any channel at 255 (its
     // grey and its hue are both made from the three channels).
     cv::Mat saturatedMask(int step) const;
-    int saturated_[kSteps][kRois] = {};
     // Band or matcher output of one ROI before the opening.
     void fillDefects(int step, int i, int func, int p1, int p2, int p3, const cv::Mat& picture,
                      const cv::Mat& colour, const cv::Mat& judged, cv::Mat& defects, float* score);
     int filterSize(int func, int p3) const;
     bool colourWarned_ = false;
+    // Per step and region, saturatedPixels as of the step's last training.
+    int saturated_[kSteps][kRois] = {};
     // 255 where the picture after the homography (work) and after the
     // positioning (aligned) shows pixels of the captured frame, 0 where the
     // alignment brought them in from outside it. Empty: every pixel is the
