@@ -424,22 +424,18 @@ private slots:
             QTest::ignoreMessage(QtWarningMsg, "SN.db: not open, camera order not saved");
             env.win->SlotReTrain();
             env.runStep(0);
-            QCOMPARE(env.win->cycle().detectState, 1);
         } else {
             env.runStep(0);
             QCOMPARE(env.win->cycle().detectState, 2);   // the patch fails the old template
             BoxScript boxes({true});
             env.page->SlotAddTemp();
-            QCOMPARE(boxes.texts, QStringList{lanStr(108)});
             QCOMPARE(env.view(0)->tempCount[0], 2);
         }
         const QString line = QStringLiteral("Camera 1 step 1 region 1: %1 saturated template pixels, "
                                             "over-exposed: lower the exposure and resample")
                                  .arg(pixels);
-        const QStringList rows = env.records();
-        QCOMPARE(rows.filter(QStringLiteral("over-exposed")), pixels > 0 ? QStringList{line} : QStringList());
+        QCOMPARE(env.records().filter(QStringLiteral("over-exposed")), pixels > 0 ? QStringList{line} : QStringList());
         const QString notice = Notice::shown() ? Notice::shown()->text() : QString();
-        QCOMPARE(notice.contains(lanStr(728)), pixels > 0);
         QCOMPARE(notice.contains(lanStr(729).arg(1).arg(1).arg(1).arg(pixels)), pixels > 0);
         if (!resample)
             QVERIFY(notice.startsWith(lanStr(109).arg(1).trimmed()));
