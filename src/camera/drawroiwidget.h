@@ -17,11 +17,13 @@
 #pragma once
 
 #include "globals.h"
+#include "overexposure.h"
 
 #include <QImage>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 #include <QWidget>
 
 #include <functional>
@@ -73,7 +75,10 @@ public:
     void GetTempTIme(int camera, int detection, int slot);
     // Stores one template of camera `c`, detection `d` from the live picture
     // (source 1) or the shown recent NG picture; true when it was stored.
-    bool AddTemp(int c, int d);
+    // A live picture is trained at once: the regions it leaves blind where
+    // it is saturated are recorded and appended to `overExposed`. A recent
+    // NG picture is trained, and its regions reported, at the next save.
+    bool AddTemp(int c, int d, QVector<OverExposure::Region>* overExposed = nullptr);
 
     // The slot a new template of camera `c`, detection `d` goes to; marks it
     // used. -1 when the view has no such slot. Files of leftover slots at or
@@ -116,6 +121,7 @@ public:
     bool movedAside = false;            // the page sits at the left edge
     bool resetPending = false;          // set by Reset, taken by the first template view
     bool retrainPending[kMaxCamera] = {}; // templates or record changed: retrain at the next save
+    unsigned addedPending[kMaxCamera] = {}; // bit d: a template added to detection d awaits that retrain
 
     // The stored picture shown with sources 3 and 4 (the camera views paint
     // `storedPicture` and `storedName`).

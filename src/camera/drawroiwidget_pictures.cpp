@@ -409,7 +409,7 @@ int DrawROIWidget::ChooseTempSlot(int c, int d)
     return slot;
 }
 
-bool DrawROIWidget::AddTemp(int c, int d)
+bool DrawROIWidget::AddTemp(int c, int d, QVector<OverExposure::Region>* overExposed)
 {
     if (!win_ || c < 0 || c >= numCamera || c >= kMaxCamera || !CameraViews::at(c))
         return false;
@@ -441,12 +441,19 @@ bool DrawROIWidget::AddTemp(int c, int d)
 
     if (gSource != PictureSource::Live) {
         retrainPending[c] = true;
+        addedPending[c] |= 1u << d;
         return true;
     }
-    v->retrain(qBound(0, win_->cycle().runStep, kMaxDetect - 1));
+    const int trained = qBound(0, win_->cycle().runStep, kMaxDetect - 1);
+    v->retrain(trained);
     v->settleStep(d);
     CycleControl::get().clearNg(c, d, AlarmCode::AddedAsTemplate);
     Databases::get().InsertRecord(lanStr(109).arg(c + 1), QString());
+    const QVector<OverExposure::Region> found = OverExposure::regions(*v, trained);
+    for (const OverExposure::Region& r : found)
+        Databases::get().InsertRecord(OverExposure::recordLine(r), QString());
+    if (overExposed)
+        *overExposed += found;
     return true;
 }
 
@@ -488,10 +495,14 @@ void DrawROIWidget::SlotAddTemp()
     if (state != DetectState::NgLatched && state != DetectState::RegionSetting)
         return;
     QStringList added;
+    QVector<OverExposure::Region> overExposed;
     for (int c = 0; c < numCamera; ++c)
-        if ((shown == numCamera || c == shown) && AddTemp(c, d))
+        if ((shown == numCamera || c == shown) && AddTemp(c, d, &overExposed))
             added << lanStr(109).arg(c + 1).trimmed();
-    // The operator sees which cameras took the picture as a template.
+    // The operator sees which cameras took the picture as a template, and
+    // which regions it leaves blind.
+    if (!overExposed.isEmpty())
+        added << OverExposure::noticeText(overExposed);
     if (!added.isEmpty())
         Notice::post(this, added.join(QLatin1Char('\n')));
     if (gSource != PictureSource::RecentNg)

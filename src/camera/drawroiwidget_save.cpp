@@ -9,6 +9,7 @@
 #include "cammersingleton.h"
 #include "cammerwidget.h"
 #include "drawroiwidget_p.h"
+#include "notice.h"
 #include "winstate.h"
 
 #include <QCoreApplication>
@@ -237,15 +238,28 @@ void DrawROIWidget::SlotSaveData()
             }
         }
     }
+    QVector<OverExposure::Region> overExposed;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         if (!retrainPending[c])
             continue;
         retrainPending[c] = false;
+        const unsigned added = addedPending[c];
+        addedPending[c] = 0;
         CammerWidget* v = CameraViews::at(c);
         if (!v)
             continue;
-        for (int g = 0; g < gDNum && g < CammerSingleton::kSteps; ++g)
-            if (stepEnabled(g))
-                v->retrain(g);
+        for (int g = 0; g < gDNum && g < CammerSingleton::kSteps; ++g) {
+            if (!stepEnabled(g))
+                continue;
+            v->retrain(g);
+            if ((added >> g) & 1u)
+                overExposed += OverExposure::regions(*v, g);
+        }
     }
+    // Pictures added as templates from the recent NG pictures are trained
+    // only now: the regions they leave blind are named now.
+    for (const OverExposure::Region& r : overExposed)
+        Databases::get().InsertRecord(OverExposure::recordLine(r), QString());
+    if (!overExposed.isEmpty())
+        Notice::post(this, OverExposure::noticeText(overExposed));
 }

@@ -384,23 +384,59 @@ void CammerRecong::trainPositioning(int step)
                                     static_cast<int>(y1 - y0));
 }
 
+std::vector<const uchar*> CammerRecong::usedSlots(int step) const
+{
+    std::vector<const uchar*> out;
+    const int slotCount = std::min(view->templates[step].size(), view->tempUsed[step].size());
+    const int wanted = view->tempCount[step];
+    for (int n = 0; n < slotCount && static_cast<int>(out.size()) < wanted; ++n) {
+        if (view->tempUsed[step][n] != 0 && view->templates[step][n])
+            out.push_back(view->templates[step][n]);
+    }
+    return out;
+}
+
 std::vector<cv::Mat> CammerRecong::usedTemplates(int step)
 {
     std::vector<cv::Mat> out;
     const cv::Size frame = frameSize();
-    const int slotCount = std::min(view->templates[step].size(), view->tempUsed[step].size());
-    const int wanted = view->tempCount[step];
-    for (int n = 0; n < slotCount && static_cast<int>(out.size()) < wanted; ++n) {
-        if (view->tempUsed[step][n] == 0 || !view->templates[step][n])
-            continue;
+    for (const uchar* slot : usedSlots(step)) {
         cv::Mat grey;
         if (gisColor)
-            colourToGrey(view->templates[step][n], frame.width, frame.height, grey);
+            colourToGrey(slot, frame.width, frame.height, grey);
         else
-            grey = cv::Mat(frame, CV_8UC1, view->templates[step][n]);
+            grey = cv::Mat(frame, CV_8UC1, const_cast<uchar*>(slot));
         out.push_back(grey);
     }
     return out;
+}
+
+cv::Mat CammerRecong::saturatedMask(int step) const
+{
+    const cv::Size frame = frameSize();
+    cv::Mat out = cv::Mat::zeros(frame, CV_8UC1);
+    cv::Mat top;
+    for (const uchar* slot : usedSlots(step)) {
+        if (gisColor) {
+            std::vector<cv::Mat> channels;
+            cv::split(cv::Mat(frame, CV_8UC4, const_cast<uchar*>(slot)), channels);
+            cv::max(channels[0], channels[1], top);
+            cv::max(top, channels[2], top);
+        } else {
+            top = cv::Mat(frame, CV_8UC1, const_cast<uchar*>(slot));
+        }
+        cv::Mat at;
+        cv::compare(top, 255, at, cv::CMP_EQ);
+        cv::bitwise_or(out, at, out);
+    }
+    return out;
+}
+
+int CammerRecong::saturatedPixels(int step, int roi) const
+{
+    if (step < 0 || step >= kSteps || roi < 0 || roi >= kRois)
+        return 0;
+    return saturated_[step][roi];
 }
 
 void CammerRecong::trainMatchers(int step)
@@ -415,6 +451,7 @@ void CammerRecong::trainMatchers(int step)
     }
     stepMask[step] = cv::Mat();
     templNorm[step] = 0.0;
+    std::fill(std::begin(saturated_[step]), std::end(saturated_[step]), 0);
     if (!stepReady(step) || !view->ignoreMask[step])
         return;
     const cv::Size frame = frameSize();
@@ -440,6 +477,7 @@ void CammerRecong::trainMatchers(int step)
     // Every template picture is converted and measured once per call.
     const std::vector<cv::Mat> samples = usedTemplates(step);
     templNorm[step] = samples.empty() ? 0.0 : cv::norm(samples.back(), cv::NORM_L2);
+    cv::Mat saturated;  // made for the first region that compares with the templates
 
     for (int i = 0; i < count; ++i) {
         const int j = step * kRois + i;
@@ -452,6 +490,11 @@ void CammerRecong::trainMatchers(int step)
             continue;
         cv::Mat effective;
         cv::bitwise_and(shape, judged(r), effective);
+        if (saturated.empty())
+            saturated = saturatedMask(step);
+        cv::Mat clipped;
+        cv::bitwise_and(saturated(r), effective, clipped);
+        saturated_[step][i] = cv::countNonZero(clipped);
         if (func == kFeature) {
             SURF& s = surf[step][i];
             if (!s.Create(r.width, r.height, effective))
@@ -1206,6 +1249,7 @@ void CammerRecong::VarTrain(int step)
 {
     if (!guarded("VarTrain", [&] { trainMatchers(step); }) && step >= 0 && step < kSteps) {
         stepMask[step] = cv::Mat();
+        std::fill(std::begin(saturated_[step]), std::end(saturated_[step]), 0);
         for (int i = 0; i < kRois; ++i) {
             grayMatch[step][i].Clear();
             surf[step][i].Clear();
@@ -1225,6 +1269,7 @@ void CammerRecong::ForgetStep(int step)
     refY[step] = 0;
     stepMask[step] = cv::Mat();
     templNorm[step] = 0.0;
+    std::fill(std::begin(saturated_[step]), std::end(saturated_[step]), 0);
     for (int i = 0; i < kRois; ++i) {
         grayMatch[step][i].Clear();
         surf[step][i].Clear();

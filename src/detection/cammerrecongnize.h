@@ -98,6 +98,13 @@ public:
     // Preview of one ROI of the edited record on the shown template.
     void RunTest(int step, int roi);
 
+    // How many pixels of the region (inside its shape, less the pixels the
+    // step never judges) are saturated in the template pictures it was last
+    // trained on: a region compared with its templates (functions 0 and 6)
+    // cannot see darkening there, since the true value behind a clipped
+    // pixel is unknown. 0 for the other functions and untrained regions.
+    int saturatedPixels(int step, int roi) const;
+
     // The rectangle and mask of ROI i of the step in `record` with the given
     // masks (index step * 100 + i), checked against a frame of frameSize.
     // Returns 0 when usable, else kFaultMask or kFaultRect.
@@ -158,13 +165,21 @@ private:
     int word(int n) const;
     cv::Size frameSize() const;
     bool framesReady() const;
-    // The template pictures of the step that training uses, as 8-bit grey.
+    // The template pictures of the step that training uses, as stored.
+    std::vector<const uchar*> usedSlots(int step) const;
+    // The same as 8-bit grey.
     std::vector<cv::Mat> usedTemplates(int step);
+    // 255 where one of the step's used template pictures is at the top of
+    // its range: grey 255, or on a colour camera any channel at 255 (its
+    // grey and its hue are both made from the three channels).
+    cv::Mat saturatedMask(int step) const;
     // Band or matcher output of one ROI before the opening.
     void fillDefects(int step, int i, int func, int p1, int p2, int p3, const cv::Mat& picture,
                      const cv::Mat& colour, const cv::Mat& judged, cv::Mat& defects, float* score);
     int filterSize(int func, int p3) const;
     bool colourWarned_ = false;
+    // Per step and region, saturatedPixels as of the step's last training.
+    int saturated_[kSteps][kRois] = {};
     // 255 where the picture after the homography (work) and after the
     // positioning (aligned) shows pixels of the captured frame, 0 where the
     // alignment brought them in from outside it. Empty: every pixel is the

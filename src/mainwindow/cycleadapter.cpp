@@ -9,6 +9,7 @@
 #include "judgepool.h"
 #include "machineoutputs.h"
 #include "mouldcycle.h"
+#include "notice.h"
 #include "publictools.h"
 #include "rivurevezi.h"
 #include "screenlight.h"
@@ -149,10 +150,12 @@ void CycleAdapter::judge(int step, const bool fresh[kMaxCamera], Verdict verdict
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         if (!fresh[c] || !CameraViews::at(c))
             continue;
-        if (takeTemplate(c, step))
+        if (takeTemplate(c, step)) {
             verdict[c] = Trained;
-        else
+            noteOverExposed(c, step, records[c]);
+        } else {
             judged[count++] = c;
+        }
     }
     const auto job = [&](int i) {
         const int c = judged[i];
@@ -164,6 +167,17 @@ void CycleAdapter::judge(int step, const bool fresh[kMaxCamera], Verdict verdict
     atOnce(count, job);
     for (int i = 0; i < count; ++i)
         verdict[judged[i]] = CameraViews::at(judged[i])->stepOk ? Ok : Ng;
+}
+
+void CycleAdapter::noteOverExposed(int camera, int step, QStringList& records)
+{
+    const QVector<OverExposure::Region> found = OverExposure::regions(*CameraViews::at(camera), step);
+    if (found.isEmpty())
+        return;
+    for (const OverExposure::Region& r : found)
+        records.append(OverExposure::recordLine(r));
+    overExposed_ += found;
+    overExposedShown_ = false;
 }
 
 bool CycleAdapter::present(int camera)
@@ -191,6 +205,8 @@ void CycleAdapter::resetVerdicts()
 
 void CycleAdapter::cycleOpened()
 {
+    overExposed_.clear();
+    overExposedShown_ = true;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         if (CammerWidget* v = CameraViews::at(c))
             v->unsettleSteps();
@@ -303,6 +319,10 @@ void CycleAdapter::showJudgedFrames()
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         if (CameraViews::at(c))
             CameraViews::at(c)->ShowPulledFrame();
+    if (!overExposedShown_) {
+        overExposedShown_ = true;
+        Notice::post(win_, OverExposure::noticeText(overExposed_));
+    }
 }
 
 void CycleAdapter::atOnce(int count, const std::function<void(int)>& job)

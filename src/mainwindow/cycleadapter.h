@@ -16,6 +16,9 @@
 #include "cyclepictures.h"
 #include "cyclereports.h"
 #include "cyclescreen.h"
+#include "overexposure.h"
+
+#include <QVector>
 
 class RiVuRevezi;
 
@@ -77,9 +80,18 @@ public:
 private:
     // A step without a template takes camera c's fresh frame as its template.
     bool takeTemplate(int camera, int step);
+    // The regions of the camera's freshly trained step that are blind where
+    // its template is saturated: a record line each now, the notice when the
+    // judged frames are shown.
+    void noteOverExposed(int camera, int step, QStringList& records);
     // Runs job(0 .. count-1) on the judging pool (one by one when judging at
     // once is off or there is a single job).
     void atOnce(int count, const std::function<void(int)>& job);
 
     RiVuRevezi* win_;
+    // The over-exposed regions of the templates taken since the cycle
+    // opened: a Resample trains every step within one cycle, and its notice
+    // grows to list them all rather than one notice hiding the last.
+    QVector<OverExposure::Region> overExposed_;
+    bool overExposedShown_ = true;
 };

@@ -1,6 +1,7 @@
 // Set-up, training and alignment of the detection engine: positioning and
 // homography on moved parts, the judged-pixel mask, the template samples,
 // and the guards against ROIs that cannot be judged.
+#include "overexposure.h"
 #include "synthpictures.h"
 #include "testworkdir.h"
 #include "viewrig.h"
@@ -16,6 +17,7 @@
 using rig::ViewRig;
 
 Q_DECLARE_METATYPE(cv::Rect)
+Q_DECLARE_METATYPE(cv::Scalar)
 
 namespace {
 
@@ -481,6 +483,73 @@ private slots:
         cv::cvtColor(pic, g, cv::COLOR_BGR2GRAY);
         // The program's own grey weights may differ from OpenCV's by one level.
         QVERIFY(std::abs(r.engine().templNorm[0] - cv::norm(g, cv::NORM_L2)) < cv::norm(g, cv::NORM_L2) * 0.01);
+    }
+
+    // Pixels saturated in a template say nothing of the part's true value
+    // there: training counts them per region compared with its templates,
+    // inside the region's judged shape, on the channels the grey (or hue)
+    // picture is made from.
+    void saturatedTemplatePixels_data()
+    {
+        QTest::addColumn<bool>("colour");
+        QTest::addColumn<int>("func");
+        QTest::addColumn<bool>("circle");      // else the rectangle (20, 20, 60, 50)
+        QTest::addColumn<cv::Rect>("patch");
+        QTest::addColumn<cv::Scalar>("bgr");   // the patch's colour (grey: the first value)
+        QTest::addColumn<int>("slot");         // the template holding the patch
+        QTest::addColumn<bool>("ignored");     // the patch's left half ignored
+        QTest::addColumn<int>("pixels");       // -1: every pixel of the shape
+        const cv::Rect inside(30, 30, 10, 10);
+        const cv::Scalar white(255, 255, 255);
+        QTest::newRow("grey template") << false << 0 << false << inside << white << 0 << false << 100;
+        QTest::newRow("feature") << false << 6 << false << inside << white << 0 << false << 100;
+        QTest::newRow("bright-pixel band") << false << 5 << false << inside << white << 0 << false << 0;
+        QTest::newRow("across the region's edge") << false << 0 << false << cv::Rect(10, 30, 20, 5) << white << 0
+                                                 << false << 50;
+        QTest::newRow("ignored half") << false << 0 << false << inside << white << 0 << true << 50;
+        QTest::newRow("circle's shape only") << false << 0 << true << cv::Rect(30, 25, 40, 40) << white << 0
+                                            << false << -1;
+        QTest::newRow("second template") << false << 0 << false << inside << white << 1 << false << 100;
+        QTest::newRow("colour, red clipped") << true << 0 << false << inside << cv::Scalar(40, 60, 255) << 0 << false
+                                            << 100;
+    }
+    void saturatedTemplatePixels()
+    {
+        QFETCH(bool, colour);
+        QFETCH(int, func);
+        QFETCH(bool, circle);
+        QFETCH(cv::Rect, patch);
+        QFETCH(cv::Scalar, bgr);
+        QFETCH(int, slot);
+        QFETCH(bool, ignored);
+        QFETCH(int, pixels);
+        TestWorkDir wd;
+        rig::Options o;
+        o.colour = colour;
+        ViewRig r(o);
+        for (int n = 0; n < 2; ++n) {
+            cv::Mat pic(r.size(), colour ? CV_8UC3 : CV_8UC1, cv::Scalar::all(128));
+            if (n == slot)
+                pic(patch).setTo(bgr);
+            r.setTemplate(0, n, pic);
+        }
+        if (ignored)
+            r.ignore(0)(cv::Rect(patch.x, patch.y, patch.width / 2, patch.height)).setTo(255);
+        const int roi = circle ? r.addCircle(0, {50, 45}, 20, func, 50) : r.addRect(0, cv::Rect(20, 20, 60, 50), func, 50);
+        r.train(0);
+        QCOMPARE(r.engine().saturatedPixels(0, roi), pixels < 0 ? cv::countNonZero(r.view->liveMasks[0][roi]) : pixels);
+    }
+
+    // However many regions, one notice: a line each up to a bound, then
+    // how many more (the record names every one).
+    void overExposedNoticeIsBounded()
+    {
+        initLanStr();
+        for (const int regions : {0, 1, OverExposure::kListed + 3}) {
+            const QString text = OverExposure::noticeText(QVector<OverExposure::Region>(regions, {1, 2, 0, 100}));
+            QCOMPARE(text.isEmpty() ? 0 : text.count(QLatin1Char('\n')) + 1, regions == 1 ? 3 : regions);
+            QCOMPARE(text.contains(lanStr(730).arg(3)), regions > OverExposure::kListed);
+        }
     }
 
     void unusableRoisAreFaults_data()

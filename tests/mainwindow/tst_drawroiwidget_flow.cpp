@@ -395,6 +395,52 @@ private slots:
         QCOMPARE(env.outputs() & (kClamp | kAlarm), kClamp | kAlarm);
     }
 
+    // A template taken with clipped pixels under a grey-template region, by
+    // a Resample at the next opening or by adding the live NG picture: the
+    // region is named with its count in the record and on one notice in the
+    // operator's language; a template one level below white names nothing.
+    void overExposedTemplatesAreReported_data()
+    {
+        QTest::addColumn<bool>("resample");  // else the live NG picture added as a template
+        QTest::addColumn<int>("lan");
+        QTest::addColumn<int>("patch");      // grey of the bright patch in the scene
+        QTest::addColumn<int>("pixels");
+        QTest::newRow("resample, clipped") << true << int(kLanJapanese) << 255 << 200;
+        QTest::newRow("resample, below white") << true << int(kLanJapanese) << 254 << 0;
+        QTest::newRow("added template, clipped") << false << int(kLanSimplifiedChinese) << 255 << 200;
+        QTest::newRow("added template, below white") << false << int(kLanSimplifiedChinese) << 254 << 0;
+    }
+    void overExposedTemplatesAreReported()
+    {
+        QFETCH(bool, resample);
+        QFETCH(int, lan);
+        QFETCH(int, patch);
+        QFETCH(int, pixels);
+        RoiEnv env;
+        gLan = lan;
+        env.addSavedRect(0, 0, 150, 100, 80, 60, 0, 50);
+        cv::rectangle(scene(0), cv::Rect(160, 110, 20, 10), cv::Scalar(patch), cv::FILLED);
+        if (resample) {
+            QTest::ignoreMessage(QtWarningMsg, "SN.db: not open, camera order not saved");
+            env.win->SlotReTrain();
+            env.runStep(0);
+        } else {
+            env.runStep(0);
+            QCOMPARE(env.win->cycle().detectState, 2);   // the patch fails the old template
+            BoxScript boxes({true});
+            env.page->SlotAddTemp();
+            QCOMPARE(env.view(0)->tempCount[0], 2);
+        }
+        const QString line = QStringLiteral("Camera 1 step 1 region 1: %1 saturated template pixels, "
+                                            "over-exposed: lower the exposure and resample")
+                                 .arg(pixels);
+        QCOMPARE(env.records().filter(QStringLiteral("over-exposed")), pixels > 0 ? QStringList{line} : QStringList());
+        const QString notice = Notice::shown() ? Notice::shown()->text() : QString();
+        QCOMPARE(notice.contains(lanStr(729).arg(1).arg(1).arg(1).arg(pixels)), pixels > 0);
+        if (!resample)
+            QVERIFY(notice.startsWith(lanStr(109).arg(1).trimmed()));
+    }
+
     void areaSettingsButton()
     {
         RoiEnv env;

@@ -6,6 +6,7 @@
 #include "drawroiwidget.h"
 #include "globals.h"
 #include "lanstr.h"
+#include "notice.h"
 #include "rivurevezi.h"
 #include "support_roipage.h"
 #include "scriptedoutputs.h"
@@ -167,6 +168,21 @@ private slots:
         env.page->SlotSaveData();
         QVERIFY(!env.page->retrainPending[0]);
         QCOMPARE(boxes.texts, QStringList());
+
+        // A clipped picture under a grey-template region is named at the
+        // save that trains it.
+        env.addSavedRect(0, 0, 150, 100, 80, 60, 0, 50);
+        fill(v->alignedFrame, 255);
+        v->keepNgPicture(0, QDateTime());
+        v->ngRing().show(2);
+        env.page->AddTemp(0, 0);
+        boxes.answer({false});   // the page's record edits are not saved
+        env.page->SlotSaveData();
+        QCOMPARE(env.records().filter(QStringLiteral("over-exposed")),
+                 QStringList{"Camera 1 step 1 region 1: 4800 saturated template pixels, "
+                             "over-exposed: lower the exposure and resample"});
+        QVERIFY(Notice::shown());
+        QVERIFY(Notice::shown()->text().contains(lanStr(729).arg(1).arg(1).arg(1).arg(4800)));
     }
 
     void addTemplateRefusals_data()
