@@ -1,6 +1,7 @@
 #include "socketoutqueue.h"
 
 #include "peertext_p.h"
+#include "peertrafficlog.h"
 
 #include <QDebug>
 #include <QFile>
@@ -59,6 +60,14 @@ qint64 SocketOutQueue::sendNow(const char* data, qint64 size)
         if (errno != EINTR)
             return 0;
     }
+}
+
+qint64 SocketOutQueue::queuedBytes() const
+{
+    qint64 n = 0;
+    for (const Item& it : items_)
+        n += it.bytes.size() - it.offset;
+    return n;
 }
 
 const QString& SocketOutQueue::hostText()
@@ -150,7 +159,8 @@ void SocketOutQueue::pump()
 
 void SocketOutQueue::cut(const char* why)
 {
-    qWarning() << "SocketOutQueue: transfer cut, closing the connection:" << why;
+    static PeerTrafficLog cuts(QStringLiteral("SocketOutQueue: transfers cut, connections closed"));
+    cuts.note(QStringLiteral("%1: %2").arg(hostText(), QLatin1String(why)));
     items_.clear();
     timer_.stop();
     socket_->abort();

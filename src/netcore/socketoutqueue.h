@@ -35,6 +35,8 @@ public:
     // Writes a block in chunks paced by the socket.
     void appendPaced(const QByteArray& bytes, int timeoutMs);
     bool idle() const { return items_.empty(); }
+    // Bytes of blocks that wait here in memory (files are read as they go).
+    qint64 queuedBytes() const;
 
 private:
     explicit SocketOutQueue(QTcpSocket* socket);

@@ -322,6 +322,23 @@ int TcpReactor::sessionCount() const
     return sessions_.size();
 }
 
+int TcpReactor::holdingSessions() const
+{
+    QMutexLocker lock(&sessionMutex_);
+    return int(std::count_if(sessions_.cbegin(), sessions_.cend(),
+                             [](const QPointer<Session>& s) { return s && s->isHoldingReads(); }));
+}
+
+qint64 TcpReactor::bufferedBytes() const
+{
+    qint64 n = 0;
+    QMutexLocker lock(&sessionMutex_);
+    for (const QPointer<Session>& s : sessions_)
+        if (s)
+            n += s->bufferedBytes();
+    return n;
+}
+
 void TcpReactor::setSessionLimits(const Session::Limits& limits)
 {
     QMutexLocker lock(&limitsMutex_);

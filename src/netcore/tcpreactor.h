@@ -85,6 +85,10 @@ public:
     Session::Limits sessionLimits() const;
     int taskCount() const;
     int sessionCount() const;
+    // Sessions whose reading waits for their answers to leave, and the bytes
+    // all sessions hold in memory (see Session::bufferedBytes).
+    int holdingSessions() const;
+    qint64 bufferedBytes() const;
     // Replies that came for a post_sync request after its wait had ended:
     // dropped on the loop thread, never handed to a receiver.
     quint64 lateRepliesDropped() const { return lateReplies_.load(); }
