@@ -217,8 +217,6 @@ protected:
 private:
     void acceptPending();
     std::atomic<int> maxSessions_{kMaxSessions};
-    int refusedSinceReport_ = 0;  // loop thread
-    qint64 lastRefusalReportMs_ = 0;
     std::atomic<quint16> listenPort_{0};
 };
 
