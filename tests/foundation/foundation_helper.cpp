@@ -1,5 +1,5 @@
 // Child process of the foundation tests.
-//   foundation_helper log|fatal|crash|term|twice <folder>
+//   foundation_helper log|fatal|crash|term|twice|bound <folder>
 //       sets up logging in <folder> and writes the lines the test inspects
 //   foundation_helper ifaddr <parent net namespace> <case>
 //       runs GetIfAddr inside a fresh network namespace (refuses to run in
@@ -9,6 +9,8 @@
 #include "publictools.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QThread>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -24,6 +26,27 @@ int logCase(const QString& mode, const QString& folder)
 {
     if (!QDir::setCurrent(folder))
         return 10;
+    if (mode == QLatin1String("bound")) {
+        // Small limits, so that a few megabytes show the folder's bound.
+        LogManager::Limits limits;
+        limits.folderBytes = 2 * 1024 * 1024;
+        limits.fileMB = 1;
+        limits.checkEveryBytes = 256 * 1024;
+        LogManager::setLimits(limits);
+        LogManager::__instance = new LogManager(nullptr);
+        // Half a megabyte in each second: glog names its files by the second
+        // and cannot start two in the same one.
+        const QByteArray pad(1000, 'x');
+        for (int i = 0; i < 3500; ++i) {
+            if (i % 500 == 0) {
+                const qint64 second = QDateTime::currentSecsSinceEpoch();
+                while (QDateTime::currentSecsSinceEpoch() == second)
+                    QThread::msleep(20);
+            }
+            qInfo("bound-line %d %s", i, pad.constData());
+        }
+        return 0;
+    }
     LogManager::__instance = new LogManager(nullptr);
     if (mode == QLatin1String("twice")) {
         // A second manager must not initialise glog again.
