@@ -71,12 +71,6 @@ Session::Session(void* reactor, QTcpSocket* socket, int index) : QObject(nullptr
     working_ = socket->state() == QAbstractSocket::ConnectedState;
     if (auto* r = reactor_ ? static_cast<XANC::TcpReactor*>(reactor_) : nullptr)
         limits_ = r->sessionLimits();
-    stall_ = new QTimer(socket);
-    stall_->setSingleShot(true);
-    connect(stall_, &QTimer::timeout, socket, [this] {
-        closeConnection(unsentBytes() > 0 ? QStringLiteral("the peer does not read its answers")
-                                          : QStringLiteral("requests left unanswered"));
-    });
     guard_ = new QTimer(socket);
     guard_->setSingleShot(true);
     connect(guard_, &QTimer::timeout, socket, [this] {
@@ -175,7 +169,8 @@ qint64 Session::unsentBytes() const
 {
     if (!socket_)
         return 0;
-    return socket_->bytesToWrite() + SocketOutQueue::of(socket_.data())->queuedBytes();
+    const SocketOutQueue* queue = SocketOutQueue::existing(socket_.data());
+    return socket_->bytesToWrite() + (queue ? queue->queuedBytes() : 0);
 }
 
 bool Session::backlogged() const
@@ -195,9 +190,18 @@ void Session::checkBacklog()
     }
     // A peer that takes none of its answers for a while is not waited on.
     if (holding_ || unsentBytes() > 0) {
-        if (!stall_->isActive() && limits_.stallTimeoutMs > 0)
+        if (!stall_ && limits_.stallTimeoutMs > 0) {
+            // Made on first need: most connections never wait on their peer.
+            stall_ = new QTimer(socket_.data());
+            stall_->setSingleShot(true);
+            connect(stall_, &QTimer::timeout, socket_.data(), [this] {
+                closeConnection(unsentBytes() > 0 ? QStringLiteral("the peer does not read its answers")
+                                                  : QStringLiteral("requests left unanswered"));
+            });
+        }
+        if (stall_ && !stall_->isActive())
             stall_->start(limits_.stallTimeoutMs);
-    } else {
+    } else if (stall_) {
         stall_->stop();
     }
     updateBuffered();

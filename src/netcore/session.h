@@ -45,7 +45,7 @@ public:
         // answers, or more than this many bytes of answers wait unsent; it
         // goes on when they are down again.
         int maxUnanswered = 32;
-        qint64 maxUnsentBytes = 256 * 1024;
+        qint64 maxUnsentBytes = 64 * 1024;
         // Answers that wait (or reading that is held) without any progress
         // for this long: the peer does not read, the connection is closed.
         int stallTimeoutMs = 30000;

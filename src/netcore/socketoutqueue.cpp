@@ -23,8 +23,13 @@ SocketOutQueue::SocketOutQueue(QTcpSocket* socket) : QObject(socket), socket_(so
 
 SocketOutQueue* SocketOutQueue::of(QTcpSocket* socket)
 {
-    auto* q = socket->findChild<SocketOutQueue*>(QString(), Qt::FindDirectChildrenOnly);
+    auto* q = existing(socket);
     return q ? q : new SocketOutQueue(socket);
+}
+
+SocketOutQueue* SocketOutQueue::existing(QTcpSocket* socket)
+{
+    return socket->findChild<SocketOutQueue*>(QString(), Qt::FindDirectChildrenOnly);
 }
 
 void SocketOutQueue::appendBytes(const QByteArray& bytes)

@@ -25,6 +25,8 @@ public:
 
     // The queue of the socket, created on first use as a child of the socket.
     static SocketOutQueue* of(QTcpSocket* socket);
+    // The queue of the socket if it has one yet, else null.
+    static SocketOutQueue* existing(QTcpSocket* socket);
 
     void appendBytes(const QByteArray& bytes);
     // The peer as the HOST line names it ("address:port"), formed again only
