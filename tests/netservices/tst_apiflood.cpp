@@ -1,55 +1,36 @@
-// Hostile peers of the device's HTTP API: a flood of noise and a client that
-// pipelines requests and never reads. The log takes counts, the noisy and
-// the silent connections are closed, what the program buffers stays bounded
-// and goes when the peer goes, and a second client is answered throughout.
+// Hostile peers of the HTTP API: noise floods and a pipelining client that
+// never reads. Log lines, buffered bytes and a second client's answers count.
 #include "apisnapshot.h"
-#include "databases.h"
 #include "httpapiserver.h"
 #include "network.h"
-#include "recordstore.h"
 #include "statewindow.h"
 #include "support_httpclient.h"
 #include "tcpreactor.h"
 #include "testworkdir.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 #include <QtTest>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <atomic>
 
 namespace {
 
 std::atomic<int> gLines {0};
-void countLines(QtMsgType type, const QMessageLogContext&, const QString&)
-{
-    if (type != QtDebugMsg)
-        ++gLines;
-}
+void countLines(QtMsgType t, const QMessageLogContext&, const QString&) { gLines += t != QtDebugMsg; }
+int openFds() { return QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size(); }
 
-int openFds()
-{
-    return QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size();
-}
-
-// A non-blocking client socket of the API port with a small receive buffer.
+// A non-blocking loopback client with a small receive buffer.
 int rawClient(quint16 port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int small = 4096;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0), small = 4096;
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     sockaddr_in a {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        return ::close(fd), -1;
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     return fd;
 }
@@ -57,44 +38,30 @@ int rawClient(quint16 port)
 // Sends what the kernel takes now; false once the server has closed.
 bool pushSome(int fd, const QByteArray& data, qint64& sent)
 {
-    while (sent < data.size()) {
-        const ssize_t n = ::send(fd, data.constData() + sent, size_t(data.size() - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            sent += n;
-            continue;
-        }
-        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-    }
+    ssize_t n = 1;
+    while (sent < data.size() && (n = ::send(fd, data.constData() + sent, size_t(data.size() - sent), MSG_NOSIGNAL)) > 0)
+        sent += n;
+    if (n < 0 && errno != EAGAIN)
+        return false;
     char c;
-    const ssize_t n = ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
-    return !(n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK));
+    n = ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    return !(n == 0 || (n < 0 && errno != EAGAIN));
 }
-
-const QByteArray kAsk = "POST /v18/http/get_product_infos HTTP/1.1\r\nContent-Type: application/json\r\n"
-                        "Content-Length: 2\r\n\r\n{}";
 
 }  // namespace
 
 class TestApiFlood : public QObject {
     Q_OBJECT
-private:
-    TestWorkDir* wd_ = nullptr;
-    StateWindow* win_ = nullptr;
+    TestWorkDir wd_;
+    StateWindow win_;
     XAN_NETMN* m_ = nullptr;
     quint16 port_ = 0;
-
     QSharedPointer<XANC::TcpReactor> reactor() const { return m_->apiServer->reactor(); }
 
 private slots:
     void initTestCase()
     {
-        wd_ = new TestWorkDir;
-        win_ = new StateWindow;
-        Databases::get().setRecordStore(new RecordStore(QStringLiteral("apiflood")));
-        QVERIFY(Databases::get().recordStore()->open(QStringLiteral("./RECORD.db")));
-        gpState = win_;
-        numCamera = 1;
-        gDNum = 1;
+        gpState = &win_;
         QFile f("cnt_net/config.json");
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(QJsonDocument(QJsonObject{{"devicename", "press-9"}, {"device_workapifunc", true}}).toJson());
@@ -109,8 +76,6 @@ private slots:
     {
         delete m_;
         gpState = nullptr;
-        delete win_;
-        delete wd_;
     }
 
     void noiseFloodIsCountedAndClosed_data()
@@ -118,43 +83,35 @@ private slots:
         QTest::addColumn<QByteArray>("noise");
         QTest::newRow("empty heads") << QByteArray("\r\n\r\n");
         QTest::newRow("lines without a start line") << QByteArray("hello there\r\nX: y\r\n\r\n");
-        QTest::newRow("bodies that do not parse")
-            << QByteArray("POST /v18/http/get_product_infos HTTP/1.1\r\nContent-Type: application/json\r\n"
-                          "Content-Length: 3\r\n\r\n{x}");
+        QTest::newRow("bodies that do not parse") << QByteArray("POST /v18/http/get_product_infos HTTP/1.1\r\n"
+                                                                "Content-Type: application/json\r\nContent-Length: 3\r\n\r\n{x}");
     }
     void noiseFloodIsCountedAndClosed()
     {
         QFETCH(QByteArray, noise);
-        const QByteArray flood = noise.repeated(1024 * 1024 / noise.size());  // 1 MB each
+        const QByteArray flood = noise.repeated(1024 * 1024 / noise.size());  // 1 MB on each of 8 connections
         const int fdsBefore = openFds();
         gLines = 0;
         const QtMessageHandler previous = qInstallMessageHandler(countLines);
         QList<int> fds;
-        QList<qint64> sent;
-        for (int i = 0; i < 8; ++i) {
+        QVector<qint64> sent(8, 0);
+        for (int i = 0; i < 8; ++i)
             fds << rawClient(port_);
-            QVERIFY(fds.last() >= 0);
-            sent << 0;
-        }
-        // Every connection is closed by the server.
-        const bool allClosed = QTest::qWaitFor(
-            [&] {
-                int open = 0;
-                for (int i = 0; i < fds.size(); ++i)
-                    open += pushSome(fds[i], flood, sent[i]) ? 1 : 0;
-                return open == 0;
-            },
-            60000);
+        const bool allClosed = QTest::qWaitFor([&] {
+            int open = 0;
+            for (int i = 0; i < fds.size(); ++i)
+                open += fds[i] >= 0 && pushSome(fds[i], flood, sent[i]);
+            return open == 0;
+        }, 60000);
         const HttpAnswer second = curlPost(port_, "/v18/http/get_product_infos");
         for (int fd : fds)
             ::close(fd);
         QVERIFY(QTest::qWaitFor([&] { return reactor()->sessionCount() == 0; }, 20000));
         qInstallMessageHandler(previous);
-        QVERIFY(allClosed);
-        QVERIFY(second.ok);
+        QVERIFY(!fds.contains(-1));
+        QVERIFY(allClosed);  // by the server
         QCOMPARE(second.status, 200);
-        // 8 connections of noise: counts, not a line per head or message.
-        QVERIFY2(gLines.load() <= 8, qPrintable(QString::number(gLines.load())));
+        QVERIFY2(gLines.load() <= 8, qPrintable(QString::number(gLines.load())));  // counts, not a line per head
         QCOMPARE(openFds(), fdsBefore);
     }
 
@@ -171,18 +128,18 @@ private slots:
         Session::Limits limits = saved;
         limits.stallTimeoutMs = peerCloses ? 600000 : 300;
         reactor()->setSessionLimits(limits);
-        const QByteArray pipeline = kAsk.repeated(60000);  // 6 MB of requests
+        const QByteArray pipeline = QByteArray("POST /v18/http/get_product_infos HTTP/1.1\r\n"
+                                               "Content-Type: application/json\r\nContent-Length: 2\r\n\r\n{}")
+                                        .repeated(60000);  // 6 MB of requests
         const int fd = rawClient(port_);
         QVERIFY(fd >= 0);
         qint64 sent = 0;
         // Until the server holds reading and the kernel takes nothing more.
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                const qint64 before = sent;
-                pushSome(fd, pipeline, sent);
-                return reactor()->holdingSessions() == 1 && sent == before;
-            },
-            60000));
+        QVERIFY(QTest::qWaitFor([&] {
+            const qint64 before = sent;
+            pushSome(fd, pipeline, sent);
+            return reactor()->holdingSessions() == 1 && sent == before;
+        }, 60000));
         const qint64 buffered = reactor()->bufferedBytes();
         const HttpAnswer second = curlPost(port_, "/v18/http/get_product_infos");
         if (peerCloses)
@@ -195,9 +152,8 @@ private slots:
         QVERIFY(sent < pipeline.size());
         QVERIFY2(buffered <= 2 * Session::kReadAheadBytes + limits.maxUnsentBytes + 64 * 1024,
                  qPrintable(QString::number(buffered)));
-        QVERIFY(second.ok);
         QCOMPARE(second.status, 200);
-        QVERIFY(gone);
+        QVERIFY(gone);  // closed by the server when silent
         QCOMPARE(left, qint64(0));
     }
 };
