@@ -142,6 +142,7 @@ bool Session::eventFilter(QObject* watched, QEvent* event)
                 unansweredLog().note(QStringLiteral("Session %1: %2 request(s)").arg(index_).arg(unanswered_));
                 unanswered_ = 0;
                 resumeReadingWhenAnswered();
+                checkBacklog();
             });
         }
         answerWait_->start(kAnswerWaitMs);
