@@ -27,23 +27,14 @@ int logCase(const QString& mode, const QString& folder)
     if (!QDir::setCurrent(folder))
         return 10;
     if (mode == QLatin1String("bound")) {
-        // Small limits, so that a few megabytes show the folder's bound.
-        LogManager::Limits limits;
-        limits.folderBytes = 2 * 1024 * 1024;
-        limits.fileMB = 1;
-        limits.checkEveryBytes = 256 * 1024;
-        LogManager::setLimits(limits);
+        // 3.5 MB under a bound of 2 MB in files of 1 MB, half a megabyte a
+        // second: glog names its files by the second, one a second at most.
+        LogManager::setLimits({2 * 1024 * 1024, 1, 256 * 1024});
         LogManager::__instance = new LogManager(nullptr);
-        // Half a megabyte in each second: glog names its files by the second
-        // and cannot start two in the same one.
-        const QByteArray pad(1000, 'x');
         for (int i = 0; i < 3500; ++i) {
-            if (i % 500 == 0) {
-                const qint64 second = QDateTime::currentSecsSinceEpoch();
-                while (QDateTime::currentSecsSinceEpoch() == second)
-                    QThread::msleep(20);
-            }
-            qInfo("bound-line %d %s", i, pad.constData());
+            for (const qint64 s = QDateTime::currentSecsSinceEpoch(); i % 500 == 0 && QDateTime::currentSecsSinceEpoch() == s;)
+                QThread::msleep(20);
+            qInfo("bound-line %d %s", i, QByteArray(1000, 'x').constData());
         }
         return 0;
     }
