@@ -11,6 +11,7 @@
 #include <QSocketNotifier>
 #include <QThread>
 
+#include <malloc.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -106,6 +107,13 @@ Session::~Session()
         socket_->disconnect();  // nothing may call back into this half-destroyed session
         socket_.reset();
     }
+    current_.reset();
+    recvBuffer_.clear();
+    // The allocator keeps freed room for the process; after a large
+    // connection that room goes back, or a peer that has gone would still
+    // hold it.
+    if (peakHeld_ >= kTrimAfterBytes)
+        ::malloc_trim(0);
 }
 
 XANC::TcpReactor* Session::reactor() const
@@ -229,6 +237,8 @@ void Session::updateBuffered()
         return;
     }
     buffered_ = recvBuffer_.size() - bufferPos_ + socket_->bytesAvailable() + unsentBytes();
+    peakHeld_ = std::max(peakHeld_, recvBuffer_.capacity() + buffered_.load() +
+                                        (receiving_ && current_ ? current_->contentLength() : 0));
 }
 
 bool Session::peerHasFinished() const

@@ -140,5 +140,9 @@ private:
     int noise_ = 0;                     // noise in a row since the last message
     QTimer* stall_ = nullptr;           // no progress while answers wait
     std::atomic<qint64> buffered_{0};
+    // The most this connection held at once (a body being received
+    // included): after a large one its room is given back to the system.
+    qint64 peakHeld_ = 0;
+    static constexpr qint64 kTrimAfterBytes = 1024 * 1024;
     enum class Phase { Idle, Head, Body } phase_ = Phase::Idle;
 };
