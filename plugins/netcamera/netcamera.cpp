@@ -3,6 +3,7 @@
 #include "../pluginshared.h"
 
 #include "publictools.h"
+#include "peertrafficlog.h"
 
 #include <QDebug>
 #include <QThread>
@@ -352,8 +353,8 @@ bool NetCamera::getImage(uchar* buffer)
         taken_ = seq_;
     }
     if (frame.cols != width_ || frame.rows != height_ || frame.depth() != CV_8U) {
-        qWarning("network camera %s: frame %dx%d does not match %dx%d, dropped", qPrintable(serial_), frame.cols,
-                 frame.rows, width_, height_);
+        static PeerTrafficLog mismatched(QStringLiteral("network cameras: frames of another size dropped"));
+        mismatched.note(QStringLiteral("%1: %2x%3, not %4x%5").arg(serial_).arg(frame.cols).arg(frame.rows).arg(width_).arg(height_));
         return false;
     }
     // Converted straight into the caller's buffer: the second and last copy

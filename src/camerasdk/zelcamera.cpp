@@ -1,6 +1,7 @@
 #include "zelcamera.h"
 
 #include "publictools.h"
+#include "peertrafficlog.h"
 
 #include <QDebug>
 #include <QHostAddress>
@@ -32,7 +33,9 @@ ZelCamera::ZelCamera(const tZelCameraDevInfo* info)
     // The host's thread waits for the camera without running its own events.
     control_.setBlockingWait(true);
     picture_.setBlockingWait(true);
-    qInfo().noquote() << "ZelCamera startReactor: " << ipText();
+    // A camera that comes and goes makes one of these per connect: counted.
+    static PeerTrafficLog starts(QStringLiteral("ZelCamera startReactor"));
+    starts.note(ipText());
     const QHostAddress address(ipText());
     controlUp_ = !address.isNull() && control_.startReactor(address, kControlPort);
     if (controlUp_) {
@@ -221,7 +224,8 @@ void ImageThread::run()
             camera_->setImageLink(up);
             if (!up) {
                 link.reset();
-                qInfo("image reconnect fail");
+                static PeerTrafficLog failed(QStringLiteral("image reconnect fail"));
+                failed.note(ip);
                 continue;
             }
         } else if (auto* cli = qobject_cast<XANC::TcpCliReactor*>(link->reactor().data())) {
@@ -241,10 +245,15 @@ void ImageThread::run()
                 sumD += d;
             for (double r : qAsConst(receives))
                 sumR += r;
-            qInfo().noquote() << n << "(" << ip << ")"
-                              << "fps:" << (per > 0 ? 1000.0 / per : 0.0) << "(avg_ms:" << QString::number(sumD / 100, 'f', 3)
-                              << "avg_times:" << int(sumR / 100) << ")"
-                              << "recnt:" << reconnect.load() << "nullimg:" << nullimg.load();
+            static PeerTrafficLog stats(QStringLiteral("image pull report"));
+            stats.note(QStringLiteral("%1 (%2) fps: %3 (avg_ms: %4 avg_times: %5) recnt: %6 nullimg: %7")
+                           .arg(n)
+                           .arg(ip)
+                           .arg(per > 0 ? 1000.0 / per : 0.0)
+                           .arg(sumD / 100, 0, 'f', 3)
+                           .arg(int(sumR / 100))
+                           .arg(reconnect.load())
+                           .arg(nullimg.load()));
             durations.clear();
             receives.clear();
             statsStart = now;
@@ -266,8 +275,8 @@ void ImageThread::run()
             camera_->recvImage(frame);
             delivered = n;
         } else {
-            qInfo().noquote() << "(" << ip << ")"
-                              << "****mat empty****";
+            static PeerTrafficLog empty(QStringLiteral("image pulls without a picture"));
+            empty.note(ip);
             ++nullimg;
             link.reset();  // the next pass reconnects
         }

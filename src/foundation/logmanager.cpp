@@ -31,6 +31,10 @@ namespace {
 constexpr int kKeptArchives = 20;
 constexpr int kKeptStdoutFiles = 50;
 
+LogManager::Limits gLimits;
+std::atomic<qint64> gLoggedSinceCheck{0};
+std::mutex gBoundMutex;  // one bound check at a time; others skip theirs
+
 // glog keeps a pointer to the program name: it must never move or die.
 char gProgramName[PATH_MAX];
 
@@ -240,7 +244,7 @@ LogManager::LogManager(QObject* parent)
 
         FLAGS_log_dir = kLogDir;
         FLAGS_logbufsecs = 0;
-        FLAGS_max_log_size = 200;
+        FLAGS_max_log_size = static_cast<decltype(FLAGS_max_log_size)>(gLimits.fileMB);
         FLAGS_stop_logging_if_full_disk = true;
         FLAGS_logtostderr = false;
         google::SetLogFilenameExtension(".log");
@@ -352,9 +356,15 @@ void LogManager::clearup_cachelogfile()
         keep.append(newName);
     }
 
-    // 4. The newest 20 stay.
-    while (keep.size() > kKeptArchives)
-        dir.remove(keep.takeFirst());
+    // 4. The newest 20 stay, as many as fit the folder's bound.
+    qint64 total = 0;
+    for (const QString& name : qAsConst(keep))
+        total += QFileInfo(dir.filePath(name)).size();
+    while (!keep.isEmpty() && (keep.size() > kKeptArchives || total > gLimits.folderBytes)) {
+        const QString name = keep.takeFirst();
+        total -= QFileInfo(dir.filePath(name)).size();
+        dir.remove(name);
+    }
 
     // 5. Numbered 1 (oldest) upwards.
     for (int n = 1; n <= keep.size(); ++n) {
@@ -368,6 +378,43 @@ void LogManager::clearup_cachelogfile()
         const QString numbered = parts.join(QLatin1Char('_'));
         if (numbered != name)
             dir.rename(name, numbered);
+    }
+}
+
+void LogManager::setLimits(const Limits& limits)
+{
+    gLimits = limits;
+}
+
+LogManager::Limits LogManager::limits()
+{
+    return gLimits;
+}
+
+void LogManager::keep_folder_bound()
+{
+    QDir dir(QString::fromLatin1(kLogDir));
+    if (!dir.exists())
+        return;
+    const QString canonicalDir = dir.canonicalPath();
+    // Oldest first; the links themselves take no room.
+    const QFileInfoList entries =
+        dir.entryInfoList({QStringLiteral("*")}, QDir::Files | QDir::System, QDir::Time | QDir::Reversed);
+    QStringList current;
+    qint64 total = 0;
+    for (const QFileInfo& fi : entries) {
+        if (fi.isSymLink())
+            current << QFileInfo(fi.symLinkTarget()).canonicalFilePath();
+        else
+            total += fi.size();
+    }
+    for (const QFileInfo& fi : entries) {
+        if (total <= gLimits.folderBytes)
+            break;
+        if (fi.isSymLink() || current.contains(fi.canonicalFilePath()) || fi.canonicalPath() != canonicalDir)
+            continue;
+        if (QFile::remove(fi.filePath()))
+            total -= fi.size();
     }
 }
 
@@ -386,6 +433,14 @@ void LogManager::outputMessage(QtMsgType type, const QMessageLogContext& context
     if (type == QtDebugMsg)
         return;
     const QByteArray text = msg.toUtf8();
+    // About the line's size with glog's prefix; now and then the folder is
+    // brought back under its bound (by one thread, the others go on).
+    if (gLoggedSinceCheck.fetch_add(text.size() + 64) + text.size() + 64 >= gLimits.checkEveryBytes &&
+        gBoundMutex.try_lock()) {
+        gLoggedSinceCheck = 0;
+        keep_folder_bound();
+        gBoundMutex.unlock();
+    }
     if (type == QtInfoMsg || type == QtWarningMsg) {
         QByteArray file("unknow");
         if (context.file) {

@@ -23,9 +23,27 @@ public:
     // The one instance; start-up creates it when null and never deletes it.
     static LogManager* __instance;
 
+    // The log folder keeps a bound on its own size, so that neither a long
+    // run nor a chatty peer takes the room of the latch, the counters and the
+    // pictures on the same disk. glog starts a new file beyond fileMB; every
+    // checkEveryBytes of logged text the oldest files beyond folderBytes go
+    // (never the ones being written); at start-up the oldest archives go.
+    struct Limits {
+        qint64 folderBytes = 512LL * 1024 * 1024;
+        int fileMB = 32;
+        qint64 checkEveryBytes = 8LL * 1024 * 1024;
+    };
+    // Before the first LogManager (the file size is set once per process).
+    static void setLimits(const Limits& limits);
+    static Limits limits();
+
     // Archives the log files that earlier runs left in the log folder and
-    // keeps the newest 20 archives, numbered 1 (oldest) upwards.
+    // keeps the newest 20 archives that fit the folder's bound, numbered 1
+    // (oldest) upwards.
     static void clearup_cachelogfile();
+    // Deletes the oldest files of the log folder, except the ones glog's
+    // links point to, until the folder fits its bound.
+    static void keep_folder_bound();
     // Keeps the 50 newest files of the stdout folder.
     static void prune_stdout_folder();
 

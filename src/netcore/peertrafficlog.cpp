@@ -4,9 +4,56 @@
 
 #include <QDebug>
 
+#include <set>
+
+namespace {
+
+// Every live log, for flushDue. Made by the first log, so it outlives the
+// function-local static ones.
+struct Registry {
+    QMutex mutex;
+    std::set<PeerTrafficLog*> logs;
+};
+
+Registry& registry()
+{
+    static Registry r;
+    return r;
+}
+
+}  // namespace
+
 PeerTrafficLog::PeerTrafficLog(QString kind, qint64 intervalMs)
     : clockMs([] { return ::monotonic_ms(); }), kind_(std::move(kind)), intervalMs_(intervalMs)
 {
+    Registry& r = registry();
+    QMutexLocker lock(&r.mutex);
+    r.logs.insert(this);
+}
+
+PeerTrafficLog::~PeerTrafficLog()
+{
+    Registry& r = registry();
+    QMutexLocker lock(&r.mutex);
+    r.logs.erase(this);
+}
+
+void PeerTrafficLog::flushDue()
+{
+    Registry& r = registry();
+    QMutexLocker lock(&r.mutex);
+    for (PeerTrafficLog* log : r.logs)
+        log->flushIfDue();
+}
+
+void PeerTrafficLog::flushIfDue()
+{
+    {
+        QMutexLocker lock(&mutex_);
+        if (pending_ == 0 || clockMs() - windowStart_ < intervalMs_)
+            return;
+    }
+    flush();
 }
 
 void PeerTrafficLog::note(const QString& detail)

@@ -5,8 +5,10 @@
 // of event has one PeerTrafficLog: the first event after a quiet interval is
 // logged at once, the ones after it only counted, and the count goes out as
 // one line when the interval has passed and the next event comes (or when
-// flush() is called). So a flood writes one line per kind per interval,
-// whatever its rate. Safe to call from any thread.
+// flush() is called, or flushDue() finds the interval over). So a flood
+// writes one line per kind per interval, whatever its rate. Every line that a
+// peer or a device decides the rate of goes through one of these. Safe to
+// call from any thread.
 #pragma once
 
 #include <QMutex>
@@ -19,6 +21,14 @@ public:
     static constexpr qint64 kIntervalMs = 10000;
 
     explicit PeerTrafficLog(QString kind, qint64 intervalMs = kIntervalMs);
+    ~PeerTrafficLog();
+    PeerTrafficLog(const PeerTrafficLog&) = delete;
+    PeerTrafficLog& operator=(const PeerTrafficLog&) = delete;
+
+    // Writes the count of every log whose interval is over with events not
+    // yet reported (the network loops call it once a second), so the count
+    // of a flood that stopped is not held back until the next event.
+    static void flushDue();
 
     // Counts one event; `detail` describes it and is logged with the line
     // that event's interval writes, if any.
@@ -36,6 +46,7 @@ public:
 
 private:
     void write(const QString& line);
+    void flushIfDue();
 
     const QString kind_;
     const qint64 intervalMs_;

@@ -1,6 +1,7 @@
 #include "sci_execobj_recv.h"
 
 #include "peertext_p.h"
+#include "peertrafficlog.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -13,6 +14,13 @@
 #include <limits>
 
 namespace {
+
+// What a peer puts in its bodies decides how often these come: counted.
+PeerTrafficLog& refusedLog()
+{
+    static PeerTrafficLog log(QStringLiteral("SCI_ExecObj_Recv: bodies or parts that do not parse, dropped"));
+    return log;
+}
 
 bool headerIs(const QString& name, const char* wanted)
 {
@@ -128,7 +136,7 @@ Parts cutParts(const QByteArray& body, const QByteArray& delimiter)
         if (type.contains(QLatin1String("application/json"), Qt::CaseInsensitive)) {
             const QJsonDocument doc = QJsonDocument::fromJson(data);
             if (doc.isNull()) {
-                qWarning() << "analysisIntegrality_multipart: part" << name << "is not JSON, dropped";
+                refusedLog().note(QStringLiteral("multipart part %1 is not JSON").arg(name.left(200)));
                 continue;
             }
             parts.texts.insert(name, QVariant::fromValue(doc.object()));
@@ -162,8 +170,11 @@ void addPicture(const QString& name, const QJsonObject& info, const QMap<QString
     // Sides are bounded before they are multiplied, so the product fits.
     const qint64 expected = shapeOk ? qint64(width) * qint64(height) * qint64(channels) : 0;
     if (!shapeOk || expected > SCI_ExecObj_Recv::kMaxPictureBytes) {
-        qWarning() << "analysisIntegrality_multipart: refused picture" << name << width << "x" << height << "x"
-                   << channels;
+        refusedLog().note(QStringLiteral("multipart picture %1 refused: %2 x %3 x %4")
+                              .arg(name.left(200))
+                              .arg(width)
+                              .arg(height)
+                              .arg(channels));
         return;
     }
     if (expected != bin->length)
@@ -181,9 +192,9 @@ void addPicture(const QString& name, const QJsonObject& info, const QMap<QString
         }
         task.images.insert(name, image);
     } catch (const cv::Exception& e) {
-        qWarning() << "analysisIntegrality_multipart: picture" << name << "failed:" << e.what();
+        refusedLog().note(QStringLiteral("multipart picture %1 failed: %2").arg(name.left(200), QString::fromUtf8(e.what())));
     } catch (const std::exception& e) {
-        qWarning() << "analysisIntegrality_multipart: picture" << name << "failed:" << e.what();
+        refusedLog().note(QStringLiteral("multipart picture %1 failed: %2").arg(name.left(200), QString::fromUtf8(e.what())));
     }
 }
 
@@ -350,7 +361,7 @@ bool SCI_ExecObj_Recv::analysisIntegrality()
     if (contentType_.contains(QLatin1String("multipart/form-data"), Qt::CaseInsensitive)) {
         const int eq = contentType_.indexOf(QLatin1Char('='));
         if (eq < 0) {
-            qWarning() << "analysisIntegrality: multipart message without boundary" << task_.url;
+            refusedLog().note(QStringLiteral("multipart message without boundary: %1").arg(task_.url.left(200)));
             return false;
         }
         return analysisIntegrality_multipart(contentType_.mid(eq + 1), body_, task_);
@@ -366,7 +377,7 @@ bool SCI_ExecObj_Recv::analysisIntegrality_json(const QByteArray& body, CTask_Fo
     QJsonParseError err;
     const QJsonDocument doc = QJsonDocument::fromJson(body, &err);
     if (doc.isNull() || err.error != QJsonParseError::NoError) {
-        qWarning() << "analysisIntegrality_json" << "json error:" << task.url << err.errorString();
+        refusedLog().note(QStringLiteral("JSON error: %1 %2").arg(task.url.left(200), err.errorString()));
         return false;
     }
     task.json = doc.object();
@@ -390,7 +401,7 @@ bool SCI_ExecObj_Recv::analysisIntegrality_multipart(const QString& boundary, co
 {
     QByteArray delimiter = boundary.toUtf8();
     if (delimiter.isEmpty()) {
-        qWarning() << "analysisIntegrality_multipart: empty boundary" << task.url;
+        refusedLog().note(QStringLiteral("multipart message with an empty boundary: %1").arg(task.url.left(200)));
         return false;
     }
     // Our own writer uses the boundary itself as the delimiter line; standard

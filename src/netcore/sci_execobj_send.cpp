@@ -1,6 +1,7 @@
 #include "sci_execobj_send.h"
 
 #include "publictools.h"
+#include "peertrafficlog.h"
 #include "socketoutqueue.h"
 
 #include <QDateTime>
@@ -183,10 +184,14 @@ void SCI_ExecObj_Send::SerializeWrite(QTcpSocket* socket)
             s.roundtimes = now;
             const double perSend = double(now - previous) / 100.0;
             const double fps = perSend > 0 ? 1000.0 / perSend : 0.0;
-            qInfo().noquote() << "ImgSend_Report --send:" << QStringLiteral("(%1)").arg(s.storage_all / 100, 0, 'f', 3)
-                              << "--min/max:"
-                              << QStringLiteral("(%1 / %2)").arg(s.min_time, 0, 'f', 3).arg(s.max_time, 0, 'f', 3)
-                              << "--fps:" << fps;
+            // Peers ask for pictures as often as they like: the report goes
+            // out at most once an interval.
+            static PeerTrafficLog report(QStringLiteral("ImgSend_Report"));
+            report.note(QStringLiteral("--send: (%1) --min/max: (%2 / %3) --fps: %4")
+                            .arg(s.storage_all / 100, 0, 'f', 3)
+                            .arg(s.min_time, 0, 'f', 3)
+                            .arg(s.max_time, 0, 'f', 3)
+                            .arg(fps));
             s.storage_all = 0;
             s.min_time = 0;
             s.max_time = 0;

@@ -11,9 +11,34 @@
 #include <QSocketNotifier>
 #include <QThread>
 
+#include <malloc.h>
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
+
+namespace {
+
+// A peer decides how often these happen: counted, one line per interval.
+PeerTrafficLog& closedLog()
+{
+    static PeerTrafficLog log(QStringLiteral("Session: connections closed"));
+    return log;
+}
+
+PeerTrafficLog& noiseLog()
+{
+    static PeerTrafficLog log(QStringLiteral("Session: noise dropped (heads without a start line, messages that do not parse)"));
+    return log;
+}
+
+PeerTrafficLog& unansweredLog()
+{
+    static PeerTrafficLog log(QStringLiteral("Session: peers that closed before their requests were answered"));
+    return log;
+}
+
+}  // namespace
 
 Session::Session(void* reactor, QTcpSocket* socket, int index) : QObject(nullptr), index_(index), reactor_(reactor)
 {
@@ -25,7 +50,15 @@ Session::Session(void* reactor, QTcpSocket* socket, int index) : QObject(nullptr
     connect(socket, &QIODevice::readyRead, socket, [this] { onReadyRead(); });
     connect(socket, &QAbstractSocket::stateChanged, socket,
             [this](QAbstractSocket::SocketState s) { onStateChanged(s); });
-    connect(socket, &QIODevice::bytesWritten, socket, [this] { resumeReadingWhenAnswered(); });
+    connect(socket, &QIODevice::bytesWritten, socket, [this] {
+        if (stall_ && stall_->isActive())
+            stall_->start(limits_.stallTimeoutMs);  // the peer reads: progress
+        resumeReadingWhenAnswered();
+        checkBacklog();
+    });
+    // What Qt reads ahead of us stays small: a peer that sends faster than
+    // its answers leave waits in its own kernel buffers, not in ours.
+    socket->setReadBufferSize(kReadAheadBytes);
     // The socket's read notifier, to hold back the end of the peer's stream
     // (see peerHasFinished).
     for (QSocketNotifier* n : socket->findChildren<QSocketNotifier*>()) {
@@ -53,7 +86,10 @@ Session::Session(void* reactor, QTcpSocket* socket, int index) : QObject(nullptr
             if (socket_->bytesToWrite() > 0 || !SocketOutQueue::of(socket_.data())->idle()) {
                 guard_->start(limits_.idleTimeoutMs);  // still sending to the peer
             } else {
-                qInfo() << "Session" << index_ << "idle, closing";
+                closedLog().note(QStringLiteral("Session %1 (%2:%3): idle")
+                                     .arg(index_)
+                                     .arg(stripV4Mapped(peerAddress_.toString()))
+                                     .arg(peerPort_));
                 closing_ = true;
                 socket_->disconnectFromHost();
             }
@@ -71,6 +107,13 @@ Session::~Session()
         socket_->disconnect();  // nothing may call back into this half-destroyed session
         socket_.reset();
     }
+    current_.reset();
+    recvBuffer_.clear();
+    // The allocator keeps freed room for the process; after a large
+    // connection that room goes back, or a peer that has gone would still
+    // hold it.
+    if (peakHeld_ >= kTrimAfterBytes)
+        ::malloc_trim(0);
 }
 
 XANC::TcpReactor* Session::reactor() const
@@ -93,7 +136,9 @@ void Session::onStateChanged(QAbstractSocket::SocketState state)
 
 bool Session::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::SockAct && watched == readNotifier_ && socket_ &&
+    if (event->type() != QEvent::SockAct || watched != readNotifier_)
+        return QObject::eventFilter(watched, event);
+    if (socket_ &&
         (unanswered_ > 0 || socket_->bytesToWrite() > 0 || !SocketOutQueue::of(socket_.data())->idle()) &&
         peerHasFinished()) {
         readNotifier_->setEnabled(false);
@@ -102,15 +147,98 @@ bool Session::eventFilter(QObject* watched, QEvent* event)
             answerWait_ = new QTimer(socket_.data());
             answerWait_->setSingleShot(true);
             connect(answerWait_, &QTimer::timeout, socket_.data(), [this] {
-                qInfo() << "Session" << index_ << "peer has closed and" << unanswered_ << "request(s) went unanswered";
+                unansweredLog().note(QStringLiteral("Session %1: %2 request(s)").arg(index_).arg(unanswered_));
                 unanswered_ = 0;
                 resumeReadingWhenAnswered();
+                checkBacklog();
             });
         }
         answerWait_->start(kAnswerWaitMs);
         return true;
     }
+    // Backlogged: nothing more is read until the answers have left, unless
+    // the peer is gone (then the socket reads that and closes).
+    if (holding_ && readNotifier_ && !peerHasReset()) {
+        readNotifier_->setEnabled(false);
+        return true;
+    }
     return QObject::eventFilter(watched, event);
+}
+
+bool Session::peerHasReset() const
+{
+    if (!socket_)
+        return false;
+    char c;
+    const ssize_t n = ::recv(int(socket_->socketDescriptor()), &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
+}
+
+qint64 Session::unsentBytes() const
+{
+    if (!socket_)
+        return 0;
+    const SocketOutQueue* queue = SocketOutQueue::existing(socket_.data());
+    return socket_->bytesToWrite() + (queue ? queue->queuedBytes() : 0);
+}
+
+bool Session::backlogged() const
+{
+    return socket_ && (unanswered_ >= limits_.maxUnanswered || unsentBytes() > limits_.maxUnsentBytes);
+}
+
+void Session::checkBacklog()
+{
+    if (closing_ || !socket_)
+        return;
+    if (backlogged()) {
+        holding_ = true;
+    } else if (holding_ && !resumePosted_) {
+        resumePosted_ = true;
+        QMetaObject::invokeMethod(this, [this] { resumeReads(); }, Qt::QueuedConnection);
+    }
+    // A peer that takes none of its answers for a while is not waited on.
+    if (holding_ || unsentBytes() > 0) {
+        if (!stall_ && limits_.stallTimeoutMs > 0) {
+            // Made on first need: most connections never wait on their peer.
+            stall_ = new QTimer(socket_.data());
+            stall_->setSingleShot(true);
+            connect(stall_, &QTimer::timeout, socket_.data(), [this] {
+                closeConnection(unsentBytes() > 0 ? QStringLiteral("the peer does not read its answers")
+                                                  : QStringLiteral("requests left unanswered"));
+            });
+        }
+        if (stall_ && !stall_->isActive())
+            stall_->start(limits_.stallTimeoutMs);
+    } else if (stall_) {
+        stall_->stop();
+    }
+    updateBuffered();
+}
+
+void Session::resumeReads()
+{
+    resumePosted_ = false;
+    if (closing_ || !socket_ || !holding_ || backlogged())
+        return;
+    holding_ = false;
+    if (readNotifier_ && !readPaused_)
+        readNotifier_->setEnabled(true);
+    analyseBuffer_Setup1();  // what was left cut short
+    if (!holding_ && !closing_ && socket_ && socket_->bytesAvailable() > 0)
+        onReadyRead();
+    checkBacklog();
+}
+
+void Session::updateBuffered()
+{
+    if (!socket_ || closing_) {
+        buffered_ = 0;
+        return;
+    }
+    buffered_ = recvBuffer_.size() - bufferPos_ + socket_->bytesAvailable() + unsentBytes();
+    peakHeld_ = std::max(peakHeld_, recvBuffer_.capacity() + buffered_.load() +
+                                        (receiving_ && current_ ? current_->contentLength() : 0));
 }
 
 bool Session::peerHasFinished() const
@@ -137,8 +265,8 @@ void Session::resumeReadingWhenAnswered()
 
 void Session::onReadyRead()
 {
-    if (!socket_)
-        return;
+    if (!socket_ || holding_)
+        return;  // resumeReads takes what waits
     feedBytes(socket_->readAll());
 }
 
@@ -167,17 +295,20 @@ void Session::closeConnection(const QString& why)
     if (closing_)
         return;
     closing_ = true;
-    qWarning().noquote() << QStringLiteral("Session %1 (%2:%3): %4, closing the connection")
-                                .arg(index_)
-                                .arg(stripV4Mapped(peerAddress_.toString()))
-                                .arg(peerPort_)
-                                .arg(why);
+    closedLog().note(QStringLiteral("Session %1 (%2:%3): %4")
+                         .arg(index_)
+                         .arg(stripV4Mapped(peerAddress_.toString()))
+                         .arg(peerPort_)
+                         .arg(why));
     if (guard_)
         guard_->stop();
+    if (stall_)
+        stall_->stop();
     current_.reset();
     receiving_ = false;
     recvBuffer_.clear();
     bufferPos_ = 0;
+    buffered_ = 0;
     if (socket_)
         socket_->abort();
 }
@@ -190,6 +321,8 @@ void Session::analyseBuffer_Setup1()
         if (!receiving_) {
             if (available <= 0)
                 break;
+            if (backlogged())
+                break;  // the rest waits until the answers have left
             // A head that trickles in is not searched from its start again.
             const qint64 from = std::max(bufferPos_, scanFrom_ - 3);
             const int sep = recvBuffer_.indexOf("\r\n\r\n", int(from));
@@ -205,7 +338,7 @@ void Session::analyseBuffer_Setup1()
             // Lines before the first start line are noise and dropped.
             const int start = startline::find(head);
             if (start < 0) {
-                qWarning() << "Session" << index_ << "dropped a message head without a start line";
+                noteNoise(QStringLiteral("a head without a start line"));
                 continue;
             }
             auto message = std::make_shared<SCI_ExecObj_Recv>(head.mid(start), index_);
@@ -270,7 +403,21 @@ void Session::analyseBuffer_Setup1()
         scanFrom_ = std::max<qint64>(0, scanFrom_ - bufferPos_);
         bufferPos_ = 0;
     }
+    if (recvBuffer_.capacity() > 4 * Session::kReadAheadBytes && recvBuffer_.size() < Session::kReadAheadBytes)
+        recvBuffer_.squeeze();  // a large burst is over: its room goes back
+    checkBacklog();
     armGuard();
+}
+
+void Session::noteNoise(const QString& what)
+{
+    noiseLog().note(QStringLiteral("Session %1 (%2:%3): %4")
+                        .arg(index_)
+                        .arg(stripV4Mapped(peerAddress_.toString()))
+                        .arg(peerPort_)
+                        .arg(what));
+    if (++noise_ > limits_.maxNoiseMessages)
+        closeConnection(QStringLiteral("only noise, %1 heads or messages in a row").arg(noise_));
 }
 
 void Session::analyseBuffer_Setup2_5()
@@ -279,11 +426,11 @@ void Session::analyseBuffer_Setup2_5()
     if (!message)
         return;
     if (!message->analysisIntegrality()) {
-        qWarning().noquote() << QStringLiteral("Session %1: dropped a message that does not parse: %2")
-                                    .arg(index_)
-                                    .arg(message->showHead().section(QStringLiteral("\r\n"), 0, 0).left(200));
+        noteNoise(QStringLiteral("a message that does not parse: %1")
+                      .arg(message->showHead().section(QStringLiteral("\r\n"), 0, 0).left(200)));
         return;
     }
+    noise_ = 0;
     emitAnalysed(*message);
 }
 
@@ -318,6 +465,10 @@ void Session::armGuard()
 {
     if (!guard_ || closing_)
         return;
+    if (holding_) {
+        guard_->stop();  // the stall timer watches a held connection
+        return;
+    }
     const Phase want = receiving_ ? Phase::Body : (bufferPos_ < recvBuffer_.size() ? Phase::Head : Phase::Idle);
     switch (want) {
     case Phase::Body:
@@ -354,7 +505,10 @@ bool Session::SlotSendAction(SCI_ExecObj_Send send)
         send.SerializeWrite(socket_.data());
     if (send.task().url.isEmpty() && unanswered_ > 0) {
         --unanswered_;
+        if (stall_ && stall_->isActive())
+            stall_->start(limits_.stallTimeoutMs);  // an answer came: progress
         resumeReadingWhenAnswered();
     }
+    checkBacklog();
     return true;
 }

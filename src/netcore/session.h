@@ -41,7 +41,21 @@ public:
         int headTimeoutMs = 30000;   // a head must be whole this long after its first byte
         int bodyTimeoutMs = 30000;   // a body may stall this long between two reads
         int idleTimeoutMs = 0;       // no message in progress for this long (0: never)
+        // Reading stops while more than this many requests wait for their
+        // answers, or more than this many bytes of answers wait unsent; it
+        // goes on when they are down again.
+        int maxUnanswered = 32;
+        qint64 maxUnsentBytes = 64 * 1024;
+        // Answers that wait (or reading that is held) without any progress
+        // for this long: the peer does not read, the connection is closed.
+        int stallTimeoutMs = 30000;
+        // Heads without a start line, or messages that do not parse, in a
+        // row: more than this and the connection is closed.
+        int maxNoiseMessages = 16;
     };
+
+    // Bytes that Qt reads ahead of the session from one connection.
+    static constexpr qint64 kReadAheadBytes = 64 * 1024;
 
     Session(void* reactor, QTcpSocket* socket, int index);
     ~Session() override;
@@ -55,6 +69,11 @@ public:
     void feedBytes(const QByteArray& data);
     // The session gave up on its peer (protocol error, time-out).
     bool isClosing() const { return closing_; }
+    // Reading is held back until the answers of this connection leave.
+    bool isHoldingReads() const { return holding_.load(); }
+    // Bytes this connection holds in memory now: received and not yet cut,
+    // and answers not yet handed to the kernel. Any thread.
+    qint64 bufferedBytes() const { return buffered_.load(); }
 
     void analyseBuffer_Setup1();
     void analyseBuffer_Setup2_5();
@@ -78,6 +97,8 @@ private:
     // nothing more to say. (It is held back at the socket's read notifier;
     // a socket without one simply closes as before.)
     bool peerHasFinished() const;
+    // The peer reset the connection (its end is gone, not just finished).
+    bool peerHasReset() const;
     void resumeReadingWhenAnswered();
     void onStateChanged(QAbstractSocket::SocketState state);
     void closeConnection(const QString& why);
@@ -85,6 +106,15 @@ private:
     void takeBody(qint64 n);
     XANC::TcpReactor* reactor() const;
     void emitAnalysed(SCI_ExecObj_Recv& message);
+    // One more head or message that is noise; closes after the limit.
+    void noteNoise(const QString& what);
+    qint64 unsentBytes() const;
+    bool backlogged() const;
+    // Holds reading while backlogged; when no longer, reads on (queued, so
+    // that a sender inside the cutting loop does not re-enter it).
+    void checkBacklog();
+    void resumeReads();
+    void updateBuffered();
 
     int index_;
     QSharedPointer<QTcpSocket> socket_;
@@ -105,5 +135,14 @@ private:
     int unanswered_ = 0;       // requests emitted and not yet answered
     bool readPaused_ = false;  // the end of the peer's stream waits for the answers
     QTimer* answerWait_ = nullptr;
+    std::atomic<bool> holding_{false};  // backlogged: reading waits for the answers to leave
+    bool resumePosted_ = false;
+    int noise_ = 0;                     // noise in a row since the last message
+    QTimer* stall_ = nullptr;           // no progress while answers wait
+    std::atomic<qint64> buffered_{0};
+    // The most this connection held at once (a body being received
+    // included): after a large one its room is given back to the system.
+    qint64 peakHeld_ = 0;
+    static constexpr qint64 kTrimAfterBytes = 1024 * 1024;
     enum class Phase { Idle, Head, Body } phase_ = Phase::Idle;
 };

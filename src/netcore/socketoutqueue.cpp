@@ -1,6 +1,7 @@
 #include "socketoutqueue.h"
 
 #include "peertext_p.h"
+#include "peertrafficlog.h"
 
 #include <QDebug>
 #include <QFile>
@@ -22,8 +23,13 @@ SocketOutQueue::SocketOutQueue(QTcpSocket* socket) : QObject(socket), socket_(so
 
 SocketOutQueue* SocketOutQueue::of(QTcpSocket* socket)
 {
-    auto* q = socket->findChild<SocketOutQueue*>(QString(), Qt::FindDirectChildrenOnly);
+    auto* q = existing(socket);
     return q ? q : new SocketOutQueue(socket);
+}
+
+SocketOutQueue* SocketOutQueue::existing(QTcpSocket* socket)
+{
+    return socket->findChild<SocketOutQueue*>(QString(), Qt::FindDirectChildrenOnly);
 }
 
 void SocketOutQueue::appendBytes(const QByteArray& bytes)
@@ -59,6 +65,14 @@ qint64 SocketOutQueue::sendNow(const char* data, qint64 size)
         if (errno != EINTR)
             return 0;
     }
+}
+
+qint64 SocketOutQueue::queuedBytes() const
+{
+    qint64 n = 0;
+    for (const Item& it : items_)
+        n += it.bytes.size() - it.offset;
+    return n;
 }
 
 const QString& SocketOutQueue::hostText()
@@ -150,7 +164,8 @@ void SocketOutQueue::pump()
 
 void SocketOutQueue::cut(const char* why)
 {
-    qWarning() << "SocketOutQueue: transfer cut, closing the connection:" << why;
+    static PeerTrafficLog cuts(QStringLiteral("SocketOutQueue: transfers cut, connections closed"));
+    cuts.note(QStringLiteral("%1: %2").arg(hostText(), QLatin1String(why)));
     items_.clear();
     timer_.stop();
     socket_->abort();

@@ -25,6 +25,8 @@ public:
 
     // The queue of the socket, created on first use as a child of the socket.
     static SocketOutQueue* of(QTcpSocket* socket);
+    // The queue of the socket if it has one yet, else null.
+    static SocketOutQueue* existing(QTcpSocket* socket);
 
     void appendBytes(const QByteArray& bytes);
     // The peer as the HOST line names it ("address:port"), formed again only
@@ -35,6 +37,8 @@ public:
     // Writes a block in chunks paced by the socket.
     void appendPaced(const QByteArray& bytes, int timeoutMs);
     bool idle() const { return items_.empty(); }
+    // Bytes of blocks that wait here in memory (files are read as they go).
+    qint64 queuedBytes() const;
 
 private:
     explicit SocketOutQueue(QTcpSocket* socket);

@@ -70,7 +70,10 @@ void TcpReactor::runLoop(nettools::LoopStart* start)
 
     QTimer tick;
     tick.setInterval(1000);
-    connect(&tick, &QTimer::timeout, &tick, [this] { aliveTick_ = ::curtime_qint64_2_int(); });
+    connect(&tick, &QTimer::timeout, &tick, [this] {
+        aliveTick_ = ::curtime_qint64_2_int();
+        PeerTrafficLog::flushDue();
+    });
     tick.start();
     // The purges run on the loop thread too: the reactor keeps no timer on
     // the thread that made it, which may be a worker without an event loop
@@ -320,6 +323,23 @@ int TcpReactor::sessionCount() const
 {
     QMutexLocker lock(&sessionMutex_);
     return sessions_.size();
+}
+
+int TcpReactor::holdingSessions() const
+{
+    QMutexLocker lock(&sessionMutex_);
+    return int(std::count_if(sessions_.cbegin(), sessions_.cend(),
+                             [](const QPointer<Session>& s) { return s && s->isHoldingReads(); }));
+}
+
+qint64 TcpReactor::bufferedBytes() const
+{
+    qint64 n = 0;
+    QMutexLocker lock(&sessionMutex_);
+    for (const QPointer<Session>& s : sessions_)
+        if (s)
+            n += s->bufferedBytes();
+    return n;
 }
 
 void TcpReactor::setSessionLimits(const Session::Limits& limits)
@@ -664,7 +684,8 @@ bool TcpServReactor::onStart()
     // The listener pauses itself on errors such as "too many open files";
     // accepting goes on a moment later instead of ending for good.
     connect(server, &QTcpServer::acceptError, server, [server](QAbstractSocket::SocketError error) {
-        qWarning() << "TcpServReactor: accept error" << error << server->errorString();
+        static PeerTrafficLog errors(QStringLiteral("TcpServReactor: accept errors"));
+        errors.note(QStringLiteral("%1 %2").arg(int(error)).arg(server->errorString()));
         QTimer::singleShot(100, server, [server] { server->resumeAccepting(); });
     });
     if (!server->listen(hostAddress_, hostPort_)) {
@@ -709,17 +730,9 @@ void TcpServReactor::acceptPending()
         updateSoftCnted();
         const int cap = sessionCap();
         if (sessionCount() >= cap) {
-            // A flood is reported once a second, not once a connection.
-            ++refusedSinceReport_;
-            const qint64 now = ::monotonic_ms();
-            if (lastRefusalReportMs_ == 0 || now - lastRefusalReportMs_ >= 1000) {
-                qWarning().noquote() << QStringLiteral("TcpServReactor: %1 connections open, refused %2 more (last from %3)")
-                                            .arg(cap)
-                                            .arg(refusedSinceReport_)
-                                            .arg(socket->peerAddress().toString());
-                refusedSinceReport_ = 0;
-                lastRefusalReportMs_ = now;
-            }
+            // A flood is counted, not reported once a connection.
+            static PeerTrafficLog refused(QStringLiteral("TcpServReactor: connections refused, all places taken"));
+            refused.note(QStringLiteral("%1 open, last from %2").arg(cap).arg(socket->peerAddress().toString()));
             socket->abort();
             delete socket;
             continue;

@@ -85,6 +85,10 @@ public:
     Session::Limits sessionLimits() const;
     int taskCount() const;
     int sessionCount() const;
+    // Sessions whose reading waits for their answers to leave, and the bytes
+    // all sessions hold in memory (see Session::bufferedBytes).
+    int holdingSessions() const;
+    qint64 bufferedBytes() const;
     // Replies that came for a post_sync request after its wait had ended:
     // dropped on the loop thread, never handed to a receiver.
     quint64 lateRepliesDropped() const { return lateReplies_.load(); }
@@ -213,8 +217,6 @@ protected:
 private:
     void acceptPending();
     std::atomic<int> maxSessions_{kMaxSessions};
-    int refusedSinceReport_ = 0;  // loop thread
-    qint64 lastRefusalReportMs_ = 0;
     std::atomic<quint16> listenPort_{0};
 };
 

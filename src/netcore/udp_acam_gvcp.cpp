@@ -1,5 +1,6 @@
 #include "udp_acam_gvcp.h"
 
+#include "peertrafficlog.h"
 #include "platform.h"
 #include "publictools.h"
 
@@ -14,8 +15,6 @@
 #include <cstring>
 
 namespace {
-
-const char* const kServerDashes = "---------------------------------";
 
 Udpsend_Cond broadcastFrom(const QString& local, int port)
 {
@@ -340,8 +339,8 @@ void UDP_ACam_Server::answerDiscover(const sockaddr_in& from)
         const QByteArray mac = row.mac.toLatin1();
         sendAck(row.ip, gvcp_ack_discover(key.constData(), requester.constData(), ip.constData(), mask.constData(),
                                           gateway.constData(), mac.constData()));
-        qInfo() << "ArmServ-Send(gvcp_ack_discover) callback from:" << deviceKey_ << row.ip << "to"
-                << QString::fromLatin1(requester);
+        static PeerTrafficLog answered(QStringLiteral("ArmServ-Send(gvcp_ack_discover) callback"));
+        answered.note(QStringLiteral("from: %1 %2 to %3").arg(deviceKey_, row.ip, QString::fromLatin1(requester)));
     }
 }
 
@@ -353,12 +352,15 @@ void UDP_ACam_Server::applyForceIp(const sockaddr_in& from, const QByteArray& da
     const QString mask = gvcp::addressText(p.netmask);
     const QString gateway = gvcp::addressText(p.gateway);
     const QString key = gvcp::fixedText(p.device_key, gvcp::kKeyBytes);
-    qInfo() << "ArmServ-Recv(gvcp_forceip_req):" << key << ip << mask << gateway;
+    // Requests come as often as peers send them: counted, one line per interval.
+    static PeerTrafficLog requests(QStringLiteral("ArmServ-Recv(gvcp_forceip_req)"));
+    requests.note(QStringLiteral("%1 %2 %3 %4").arg(key, ip, mask, gateway));
 
     if (key == deviceKey_ && !netTable_.isEmpty()) {
         if (!usableForceIp(p.ip, p.netmask)) {
             // An address the device could not be reached at would cut it off.
-            qWarning() << "ArmServ-Recv(gvcp_forceip_req): refused, not a usable address:" << ip << mask;
+            static PeerTrafficLog refused(QStringLiteral("ArmServ-Recv(gvcp_forceip_req): refused, not a usable address"));
+            refused.note(QStringLiteral("%1 %2").arg(ip, mask));
         } else {
             const NetBase first = netTable_.first();
             platform::CommandRunner& run = platform::runner();
@@ -397,10 +399,10 @@ void UDP_ACam_Server::applyForceIp(const sockaddr_in& from, const QByteArray& da
             const QByteArray nowMac = now.mac.toLatin1();
             sendAck(now.ip, gvcp_ack_forceip(keyBytes.constData(), requester.constData(), nowIp.constData(),
                                              nowMask.constData(), nowGateway.constData(), nowMac.constData()));
-            qInfo() << "ArmServ-Send(gvcp_forceip_req) response new info:" << deviceKey_ << now.ip;
+            static PeerTrafficLog applied(QStringLiteral("ArmServ-Send(gvcp_forceip_req) response new info"));
+            applied.note(QStringLiteral("%1 %2").arg(deviceKey_, now.ip));
         }
     }
-    qInfo() << kServerDashes;
 }
 
 void UDP_ACam_Server::deviceCommand(const QByteArray& datagram)
@@ -411,7 +413,8 @@ void UDP_ACam_Server::deviceCommand(const QByteArray& datagram)
     if (cmd.kind == gvcp::kKindSetTime) {
         const QDateTime when = QDateTime::fromMSecsSinceEpoch(cmd.timeMs).toLocalTime();
         if (cmd.timeMs < 0 || !when.isValid() || when.date().year() > 9999) {
-            qWarning() << "ArmServ-Recv(gvcp_cmd_uptime): refused, not a valid time:" << cmd.timeMs;
+            static PeerTrafficLog refused(QStringLiteral("ArmServ-Recv(gvcp_cmd_uptime): refused, not a valid time"));
+            refused.note(QString::number(cmd.timeMs));
             return;
         }
         platform::CommandRunner& run = platform::runner();

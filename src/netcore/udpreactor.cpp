@@ -1,5 +1,6 @@
 #include "udpreactor.h"
 
+#include "peertrafficlog.h"
 #include "poolloop_p.h"
 #include "publictools.h"
 #include "startline.h"
@@ -149,7 +150,8 @@ void UdpReactor::analyseBuffer_Setup1(const QHostAddress& address, quint16 port)
             if (sep < 0) {
                 // Bytes that cannot become a head within the limit are noise.
                 if (recvBuffer_.size() > kMaxHeadBytes) {
-                    qInfo() << "UdpReactor: dropped" << recvBuffer_.size() << "bytes without a message head";
+                    static PeerTrafficLog noise(QStringLiteral("UdpReactor: bytes without a message head dropped"));
+                    noise.note(QStringLiteral("%1 bytes from %2:%3").arg(recvBuffer_.size()).arg(address.toString()).arg(port));
                     recvBuffer_.clear();
                 }
                 return;
@@ -162,8 +164,8 @@ void UdpReactor::analyseBuffer_Setup1(const QHostAddress& address, quint16 port)
                 continue;
             auto reader = std::make_shared<SCI_ExecObj_Recv>(head.mid(start), -1);
             if (!reader->headValid() || reader->contentLength() > kMaxBodyBytes) {
-                qInfo() << "UdpReactor: dropped a message head:"
-                        << (reader->headValid() ? QStringLiteral("body over the limit") : reader->headError());
+                static PeerTrafficLog refused(QStringLiteral("UdpReactor: message heads dropped"));
+                refused.note(reader->headValid() ? QStringLiteral("body over the limit") : reader->headError());
                 continue;
             }
             reader->setDuplex_Info(address, port);

@@ -2,6 +2,7 @@
 
 #include "publictools.h"
 #include "poolloop_p.h"
+#include "peertrafficlog.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -169,10 +170,12 @@ void WebSkt_Server::acceptPending()
         QWebSocket* socket = server->nextPendingConnection();
         if (!socket)
             break;
-        qInfo() << "WebSkt_Server has new client connected!";
+        static PeerTrafficLog connected(QStringLiteral("WebSkt_Server has new client connected"));
+        connected.note(socket->peerAddress().toString());
         socket->setParent(nullptr);
         if (isCnted() >= maxClients_) {
-            qWarning() << "WebSkt_Server: too many clients, refusing" << socket->peerAddress().toString();
+            static PeerTrafficLog refused(QStringLiteral("WebSkt_Server: too many clients, refusing"));
+            refused.note(socket->peerAddress().toString());
             socket->abort();
             socket->deleteLater();
             continue;
@@ -195,7 +198,8 @@ void WebSkt_Server::acceptPending()
             emit sig_recv_message(rec);
         });
         connect(socket, &QWebSocket::disconnected, socket, [this, socket] {
-            qInfo() << "WebSkt_Server had one client disconnected:" << socket->peerAddress().toString();
+            static PeerTrafficLog gone(QStringLiteral("WebSkt_Server had one client disconnected"));
+            gone.note(socket->peerAddress().toString());
             socket->deleteLater();
             QWriteLocker lock(&clientsLock_);
             clients_.remove(socket);
@@ -215,12 +219,15 @@ void WebSkt_Server::sendHandler(const CTask_FormData_WebSkt_Json& rec)
         targets << wanted;
     } else {
         // Its client has gone; the message was for nobody else.
-        qInfo() << "WebSkt_Server: client of message" << rec.user_agent << "has gone, dropped";
+        static PeerTrafficLog orphans(QStringLiteral("WebSkt_Server: messages whose client has gone, dropped"));
+        orphans.note(rec.user_agent.left(200));
         return;
     }
     for (void* t : targets) {
-        if (static_cast<QWebSocket*>(t)->sendTextMessage(text) <= 0)
-            qWarning() << "QWebSocket send fail!";
+        if (static_cast<QWebSocket*>(t)->sendTextMessage(text) <= 0) {
+            static PeerTrafficLog failed(QStringLiteral("QWebSocket send fail"));
+            failed.note();
+        }
     }
 }
 
@@ -285,7 +292,8 @@ bool WebSkt_Client::onStart()
         emit sig_recv_message(rec);
     });
     connect(socket, &QWebSocket::connected, socket, [this, socket] {
-        qInfo() << "WebSkt_Client connected:" << socket->peerAddress().toString();
+        static PeerTrafficLog connected(QStringLiteral("WebSkt_Client connected"));
+        connected.note(socket->peerAddress().toString());
         pongTick_ = ::curtime_qint64_2_int();
         timerHeartbeat_->start(kHeartbeatMs);
         if (connectLoop_)
@@ -293,8 +301,10 @@ bool WebSkt_Client::onStart()
     });
     connect(this, &WebSkt_Core::sig_send_message, socket, [this, socket](CTask_FormData_WebSkt_Json rec) {
         rec.socket = quint64(reinterpret_cast<quintptr>(socket));
-        if (socket->sendTextMessage(serialize_Setup2_Json(rec)) < 1)
-            qWarning() << "WebSkt_Client send fail!";
+        if (socket->sendTextMessage(serialize_Setup2_Json(rec)) < 1) {
+            static PeerTrafficLog failed(QStringLiteral("WebSkt_Client send fail"));
+            failed.note();
+        }
     });
     connect(socket, &QWebSocket::pong, socket, [this] { pongTick_ = ::curtime_qint64_2_int(); });
 
@@ -307,7 +317,9 @@ bool WebSkt_Client::onStart()
     loop.exec();
     connectLoop_ = nullptr;
     const bool connected = timer_connect_timeout.isActive();
-    qInfo() << "WebSkt_Client timer_connect_timeout.isActive()" << (connected ? "true" : "false");
+    // A peer that comes and goes makes one of these per attempt: counted.
+    static PeerTrafficLog attempts(QStringLiteral("WebSkt_Client connect attempts"));
+    attempts.note(connected ? QStringLiteral("connected") : QStringLiteral("timed out"));
     return connected;
 }
 

@@ -1,6 +1,7 @@
 #include "httpapiserver.h"
 
 #include "databases.h"
+#include "peertrafficlog.h"
 #include "apianswers.h"
 #include "apisnapshot.h"
 #include "network.h"
@@ -255,7 +256,8 @@ void HttpApiServer::httpapi__set_localclock(const CTask_FormData& task)
             platform::runner().runOnTarget(QStringLiteral("hwclock"), {QStringLiteral("--systohc")}, 3000);
         QMetaObject::invokeMethod(this, [this, task, text, ok] {
             if (!ok) {
-                qWarning("set_localclock: date -s %s failed", qPrintable(text));
+                static PeerTrafficLog failed(QStringLiteral("set_localclock: date -s failed"));
+                failed.note(text);
                 callback_immediately(task, 1, QStringLiteral("set clock failed"));
                 return;
             }

@@ -1,6 +1,7 @@
 #include "modbusserver.h"
 
 #include "databases.h"
+#include "peertrafficlog.h"
 #include "productioncounters.h"
 #include "apisnapshot.h"
 #include "publictools.h"
@@ -240,7 +241,8 @@ void ModbusServer::acceptAll()
             // Such as "too many open files": the waiting connection stays
             // and would wake the loop at once for ever. Accepting pauses
             // until the next look at the connections.
-            qWarning("ModbusServer: accept failed: %s; accepting again shortly", strerror(errno));
+            static PeerTrafficLog failed(QStringLiteral("ModbusServer: accept failed; accepting again shortly"));
+            failed.note(QString::fromLocal8Bit(strerror(errno)));
             if (watch(EPOLL_CTL_MOD, listenFd_, 0))
                 acceptPaused_ = true;
         }
@@ -288,9 +290,12 @@ void ModbusServer::onNewConnection(qintptr descriptor)
         for (auto it = connections_.begin(); it != connections_.end(); ++it)
             if (it->lastRequestMs < oldest->lastRequestMs)
                 oldest = it;
-        qWarning("ModbusServer: %d connections open; closing %s, quiet for %lld ms, for %s", kMaxConnections,
-                 qPrintable(oldest->peer), static_cast<long long>(::monotonic_ms() - oldest->lastRequestMs),
-                 qPrintable(peer));
+        static PeerTrafficLog givenWay(QStringLiteral("ModbusServer: all places taken, the quietest connection closed"));
+        givenWay.note(QStringLiteral("%1 open; closing %2, quiet for %3 ms, for %4")
+                          .arg(kMaxConnections)
+                          .arg(oldest->peer)
+                          .arg(::monotonic_ms() - oldest->lastRequestMs)
+                          .arg(peer));
         closeConnection(oldest.key());
     }
     qDebug("connect ip: %s", qPrintable(peer));
@@ -340,12 +345,12 @@ void ModbusServer::sweep()
     QList<int> expired;
     for (auto it = connections_.cbegin(); it != connections_.cend(); ++it) {
         if (it->partialSinceMs > 0 && now - it->partialSinceMs > partialAduMs_.load()) {
-            qWarning("ModbusServer: %s left a request unfinished for %d ms, closing the connection",
-                     qPrintable(it->peer), partialAduMs_.load());
+            static PeerTrafficLog unfinished(QStringLiteral("ModbusServer: requests left unfinished, connections closed"));
+            unfinished.note(QStringLiteral("%1 for %2 ms").arg(it->peer).arg(partialAduMs_.load()));
             expired << it.key();
         } else if (now - it->lastRequestMs > idleCloseMs_.load()) {
-            qInfo("ModbusServer: %s sent no request for %d ms, closing the connection", qPrintable(it->peer),
-                  idleCloseMs_.load());
+            static PeerTrafficLog idle(QStringLiteral("ModbusServer: idle connections closed"));
+            idle.note(QStringLiteral("%1 sent no request for %2 ms").arg(it->peer).arg(idleCloseMs_.load()));
             expired << it.key();
         }
     }
@@ -386,7 +391,8 @@ void ModbusServer::onReadable(int fd)
             return;
         }
         if (n < 0) {
-            qWarning("ModbusServer: invalid frame length from %s, closing the connection", qPrintable(it->peer));
+            static PeerTrafficLog invalid(QStringLiteral("ModbusServer: invalid frame lengths, connections closed"));
+            invalid.note(it->peer);
             closeConnection(fd);
             return;
         }
@@ -510,8 +516,10 @@ bool ModbusServer::handOver(bool clear, Registers* regs)
     while (state->state != HandOverState::Done) {
         if (state->state == HandOverState::Pending && (stopping_.load() || deadline.hasExpired())) {
             state->state = HandOverState::Cancelled;
-            if (!stopping_.load())
-                qWarning("ModbusServer: the GUI thread did not take the request within %d ms", handOverMs_.load());
+            if (!stopping_.load()) {
+                static PeerTrafficLog late(QStringLiteral("ModbusServer: requests the GUI thread did not take in time"));
+                late.note(QStringLiteral("within %1 ms").arg(handOverMs_.load()));
+            }
             return false;
         }
         // Short slices so that a stop is seen soon; a running access is

@@ -1,5 +1,7 @@
 #include "subscribers.h"
 
+#include "peertrafficlog.h"
+
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QSettings>
@@ -53,7 +55,8 @@ QStringList SubscriberRegistry::registerFrom(const QJsonValue& subscriber, qint6
                 if (nowMs - it.value().toLongLong() <= kLifetimeMs && topicOf(it.key()) == topic)
                     ++sameTopic;
             if (sameTopic >= kMaxPerTopic) {
-                qWarning("[Subscriber] %s refused: %d subscribers of this topic already", qPrintable(key), kMaxPerTopic);
+                static PeerTrafficLog refused(QStringLiteral("[Subscriber] refused, the topic has all its subscribers"));
+                refused.note(QStringLiteral("%1 (%2 already)").arg(key).arg(kMaxPerTopic));
                 continue;
             }
         }

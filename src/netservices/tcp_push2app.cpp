@@ -1,5 +1,7 @@
 #include "tcp_push2app.h"
 
+#include "peertrafficlog.h"
+
 #include <QDateTime>
 #include <QHostAddress>
 #include <QJsonObject>
@@ -37,8 +39,13 @@ void Tcp_Push2APP::SlotRecvResponse(CTask_FormData obj, bool stashed)
             parse = r.value(QStringLiteral("analysis_time")).toInt(-1);
         }
     }
-    qInfo("[POST_2_APP] - %s : all-time(ms): %lld app-recv(ms): %d app-parse(ms): %d",
-          qPrintable(property("type").toString()), static_cast<long long>(elapsed), recv, parse);
+    // Subscribers answer as often as they are pushed to: counted.
+    static PeerTrafficLog replies(QStringLiteral("[POST_2_APP] replies"));
+    replies.note(QStringLiteral("%1 : all-time(ms): %2 app-recv(ms): %3 app-parse(ms): %4")
+                     .arg(property("type").toString())
+                     .arg(elapsed)
+                     .arg(recv)
+                     .arg(parse));
     timer_->stop();
     deleteLater();
 }
@@ -88,10 +95,12 @@ void PushDispatcher::pushNow(const QList<Skt_Session>& targets, const CTask_Form
         p->setProperty("uuid", task.taskId);
         p->setProperty("type", task.url);
         if (p->startReactor(QHostAddress(target.ip), static_cast<quint16>(target.port), 1)) {
-            qInfo("[Subscriber] ++++++++++++++++++++++++ %s send success!", qPrintable(task.url));
+            static PeerTrafficLog sent(QStringLiteral("[Subscriber] pushes sent"));
+            sent.note(task.url);
             p->sendAsync(task);
         } else {
-            qWarning("[POST_2_APP] ERROR NO CONNECTED (/v18/http/httpapi__subscriber_detectinfo)");
+            static PeerTrafficLog unreached(QStringLiteral("[POST_2_APP] ERROR NO CONNECTED"));
+            unreached.note(QStringLiteral("%1:%2 %3").arg(target.ip).arg(target.port).arg(task.url));
             p->deleteLater();
         }
     }

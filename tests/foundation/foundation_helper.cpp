@@ -1,5 +1,5 @@
 // Child process of the foundation tests.
-//   foundation_helper log|fatal|crash|term|twice <folder>
+//   foundation_helper log|fatal|crash|term|twice|bound <folder>
 //       sets up logging in <folder> and writes the lines the test inspects
 //   foundation_helper ifaddr <parent net namespace> <case>
 //       runs GetIfAddr inside a fresh network namespace (refuses to run in
@@ -9,6 +9,8 @@
 #include "publictools.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QThread>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -24,6 +26,18 @@ int logCase(const QString& mode, const QString& folder)
 {
     if (!QDir::setCurrent(folder))
         return 10;
+    if (mode == QLatin1String("bound")) {
+        // 3.5 MB under a bound of 2 MB in files of 1 MB, half a megabyte a
+        // second: glog names its files by the second, one a second at most.
+        LogManager::setLimits({2 * 1024 * 1024, 1, 256 * 1024});
+        LogManager::__instance = new LogManager(nullptr);
+        for (int i = 0; i < 3500; ++i) {
+            for (const qint64 s = QDateTime::currentSecsSinceEpoch(); i % 500 == 0 && QDateTime::currentSecsSinceEpoch() == s;)
+                QThread::msleep(20);
+            qInfo("bound-line %d %s", i, QByteArray(1000, 'x').constData());
+        }
+        return 0;
+    }
     LogManager::__instance = new LogManager(nullptr);
     if (mode == QLatin1String("twice")) {
         // A second manager must not initialise glog again.

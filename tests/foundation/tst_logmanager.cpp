@@ -129,28 +129,39 @@ private slots:
         QTest::addColumn<QList<int>>("numbers");
         QTest::addColumn<bool>("newFile");
         QTest::addColumn<QList<int>>("kept");  // old numbers, in their new order
+        QTest::addColumn<qint64>("folderBytes");
+        const qint64 big = LogManager::Limits().folderBytes;
         QList<int> many;
         for (int i = 1; i <= 25; ++i)
             many << i;
         QList<int> last19;
         for (int i = 7; i <= 25; ++i)
             last19 << i;
-        QTest::newRow("25 archives and a new file") << many << true << last19;
-        QTest::newRow("gaps close up") << QList<int>{12, 3, 9} << false << QList<int>{3, 9, 12};
+        QTest::newRow("25 archives and a new file") << many << true << last19 << big;
+        QTest::newRow("gaps close up") << QList<int>{12, 3, 9} << false << QList<int>{3, 9, 12} << big;
         QTest::newRow("numbers beyond 9 sort numerically") << QList<int>{10, 2, 100} << false
-                                                           << QList<int>{2, 10, 100};
+                                                           << QList<int>{2, 10, 100} << big;
+        // One byte each: a bound of 3 bytes keeps the newest three.
+        QTest::newRow("the folder's bound keeps the newest that fit")
+            << QList<int>{1, 2, 3, 4, 5, 6} << false << QList<int>{4, 5, 6} << qint64(3);
     }
     void archiveIsLimitedAndRenumbered()
     {
         QFETCH(QList<int>, numbers);
         QFETCH(bool, newFile);
         QFETCH(QList<int>, kept);
+        QFETCH(qint64, folderBytes);
         TestWorkDir wd;
+        const LogManager::Limits saved = LogManager::limits();
+        LogManager::Limits limits = saved;
+        limits.folderBytes = folderBytes;
+        LogManager::setLimits(limits);
         for (int n : numbers)
             writeFile(kLog + QStringLiteral("%1_LOG_20230101_%2.txt").arg(n).arg(100000 + n), QByteArray::number(n));
         if (newFile)
             writeFile(kLog + "LOG_20240301-101010.9.log", "new");
         LogManager::clearup_cachelogfile();
+        LogManager::setLimits(saved);
 
         const int total = kept.size() + (newFile ? 1 : 0);
         QStringList expected;
@@ -277,6 +288,22 @@ private slots:
         QCOMPARE(names.size(), 1);
         QVERIFY2(names.first().startsWith("1_ERROR_"), qPrintable(names.first()));
         QVERIFY(report.match(QString::fromUtf8(readFile(kLog + names.first()))).hasMatch());
+    }
+
+    void folderKeepsItsBoundDuringARun()
+    {
+        // The child writes 3.5 MB under a bound of 2 MB, checked every 256 kB.
+        TestWorkDir wd;
+        writeFile(kLog + "1_LOG_20230101_100001.txt", QByteArray(512 * 1024, 'a'));
+        const Child c = runChild("bound", wd.path());
+        QVERIFY2(c.status == QProcess::NormalExit && c.exitCode == 0, qPrintable(c.err));
+        qint64 total = 0;
+        for (const QFileInfo& fi : QDir(kLog).entryInfoList(QDir::Files | QDir::System))
+            total += fi.isSymLink() ? 0 : fi.size();
+        QVERIFY2(total <= 2 * 1024 * 1024 + 256 * 1024 + 4096, qPrintable(QString::number(total)));
+        QVERIFY(!QFile::exists(kLog + "1_LOG_20230101_100001.txt"));  // the oldest went first
+        QVERIFY(QDir(kLog).entryList({"LOG_*"}).size() >= 2);
+        QVERIFY(readFile(severityFile("INFO")).contains("bound-line 3499 "));
     }
 
     void termIsACleanStop()
