@@ -654,7 +654,7 @@ private slots:
         start.setProcessEnvironment(env);
         start.setWorkingDirectory(work_);
         start.start(work_ + QStringLiteral("/vmm"), QStringList());
-        const bool ended = start.waitForFinished(300000);
+        const bool ended = start.waitForFinished(120000);
         if (!ended)
             start.kill();
         QVERIFY2(ended, "the start hangs");
