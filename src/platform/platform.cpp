@@ -17,13 +17,18 @@
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <dirent.h>
+#include <sched.h>
 #include <unistd.h>
 #if defined(__x86_64__) || defined(__i386__)
 #include <sys/io.h>
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
@@ -242,12 +247,174 @@ bool readSome(int fd, QByteArray* into, int cap, bool* cutShort)
 }
 }  // namespace
 
+namespace {
+
+std::atomic<bool> gConfinedNamespaces{true};
+
+// What the keeper tells us when it is done, in one write.
+struct KeeperReport {
+    int pidNamespaceErrno;   // 0: the program ran in a PID namespace of its own
+    int netNamespaceErrno;   // 0: ... and in a network namespace of its own
+    int started;             // the program could be forked
+    int status;              // its wait status
+};
+
+// The keeper and the program run between fork and exec of a process with
+// threads: only async-signal-safe calls, no allocation, from here on.
+
+// Sends SIGKILL to every child of this process; how many it found. Reads
+// /proc (each child's parent is the fourth field of its stat).
+int killChildren()
+{
+    const int procFd = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (procFd < 0)
+        return 0;
+    const pid_t self = ::getpid();
+    int found = 0;
+    alignas(8) char entries[4096];
+    for (;;) {
+        const long n = ::syscall(SYS_getdents64, procFd, entries, sizeof entries);
+        if (n <= 0)
+            break;
+        for (long off = 0; off < n;) {
+            const auto* d = reinterpret_cast<const struct dirent64*>(entries + off);
+            off += d->d_reclen;
+            pid_t pid = 0;
+            const char* c = d->d_name;
+            for (; *c >= '0' && *c <= '9'; ++c)
+                pid = pid * 10 + (*c - '0');
+            if (*c != '\0' || pid <= 0)
+                continue;
+            char path[64] = "/proc/";
+            char digits[16];
+            int len = 0;
+            for (pid_t v = pid; v > 0; v /= 10)
+                digits[len++] = char('0' + v % 10);
+            int p = 6;
+            while (len > 0)
+                path[p++] = digits[--len];
+            for (const char* s = "/stat"; *s; ++s)
+                path[p++] = *s;
+            path[p] = '\0';
+            const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+            if (fd < 0)
+                continue;
+            char stat[512];
+            const ssize_t got = ::read(fd, stat, sizeof stat - 1);
+            ::close(fd);
+            if (got <= 0)
+                continue;
+            stat[got] = '\0';
+            // "pid (name) state ppid ...": the name may hold anything, so
+            // the fields are counted from its last ')'.
+            const char* end = nullptr;
+            for (const char* s = stat; *s; ++s)
+                if (*s == ')')
+                    end = s;
+            if (!end || end[1] != ' ' || end[2] == '\0' || end[3] != ' ')
+                continue;
+            pid_t parent = 0;
+            for (const char* s = end + 4; *s >= '0' && *s <= '9'; ++s)
+                parent = parent * 10 + (*s - '0');
+            if (parent == self) {
+                ::kill(pid, SIGKILL);
+                ++found;
+            }
+        }
+    }
+    ::close(procFd);
+    return found;
+}
+
+// The keeper: fds 0-2 are the program's streams, 3 the report to us.
+[[noreturn]] void keep(const char* dir, char* const* argv, bool drop, uid_t uid, gid_t gid, bool namespaces,
+                       pid_t parent)
+{
+    KeeperReport report {EPERM, EPERM, 0, 0};
+    // Ended with us: a SIGTERM then ends the program and cleans up as a
+    // time-out does.
+    if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent)
+        ::_exit(125);
+    if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
+        ::_exit(126);
+    if (namespaces) {
+        report.pidNamespaceErrno = ::unshare(CLONE_NEWPID) == 0 ? 0 : errno;
+        report.netNamespaceErrno = ::unshare(CLONE_NEWNET) == 0 ? 0 : errno;
+    }
+    sigset_t waited;
+    ::sigemptyset(&waited);
+    for (int sig : {SIGCHLD, SIGTERM, SIGINT, SIGHUP})
+        ::sigaddset(&waited, sig);
+    ::sigprocmask(SIG_SETMASK, &waited, nullptr);
+
+    const pid_t program = ::fork();
+    if (program == 0) {
+        // Its own session, away from the keeper's group; no descriptor of
+        // ours; signals as a fresh process has them; then the user's rights.
+        ::close_range(3, ~0U, 0);
+        sigset_t none;
+        ::sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (::setsid() < 0 || ::chdir(dir) != 0)
+            ::_exit(126);
+        if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
+            ::_exit(126);
+        ::execv(argv[0], argv);
+        ::_exit(127);
+    }
+    for (int fd : {0, 1, 2})
+        ::close(fd);
+    if (program > 0) {
+        report.started = 1;
+        bool ended = false;
+        while (!ended) {
+            siginfo_t si {};
+            if (::sigwaitinfo(&waited, &si) < 0)
+                continue;
+            if (si.si_signo != SIGCHLD) {
+                ::kill(program, SIGKILL);
+                break;
+            }
+            int status = 0;
+            pid_t w;
+            while ((w = ::waitpid(-1, &status, WNOHANG)) > 0)
+                if (w == program) {
+                    report.status = status;
+                    ended = true;
+                }
+        }
+        // Everything it left and that was handed down to us, until nothing
+        // is: what a killed process had started comes to us in its turn.
+        for (;;) {
+            const int left = killChildren();
+            int status = 0;
+            const pid_t w = ::waitpid(-1, &status, left > 0 ? 0 : WNOHANG);
+            if (w < 0 && errno == ECHILD)
+                break;
+            if (w == program)
+                report.status = status;
+            if (w == 0) {
+                const struct timespec pause {0, 1000000};
+                ::nanosleep(&pause, nullptr);
+            }
+        }
+    }
+    ssize_t unused = ::write(3, &report, sizeof report);
+    (void)unused;
+    ::_exit(0);
+}
+
+}  // namespace
+
+void setConfinedNamespaces(bool allowed) { gConfinedNamespaces = allowed; }
+
 ConfinedResult runConfined(const QString& dir, const QString& program, const QStringList& args, int timeoutMs,
                            int maxOutput)
 {
     ConfinedResult r;
-    // Everything the child needs is made before the fork: between fork and
-    // exec in a process with threads only async-signal-safe calls may run.
+    // Everything the keeper and the program need is made before the fork:
+    // between fork and exec in a process with threads only async-signal-safe
+    // calls may run.
     const QByteArray dirBytes = QFile::encodeName(dir);
     std::vector<QByteArray> argBytes{QFile::encodeName(program)};
     for (const QString& a : args)
@@ -256,6 +423,7 @@ ConfinedResult runConfined(const QString& dir, const QString& program, const QSt
     for (QByteArray& a : argBytes)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    const bool namespaces = gConfinedNamespaces;
 
     bool drop = false;
     uid_t uid = ::geteuid();
@@ -277,46 +445,49 @@ ConfinedResult runConfined(const QString& dir, const QString& program, const QSt
         r.user = QString::number(uid);
     }
 
-    int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
+    int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1}, reportPipe[2] = {-1, -1};
     const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (devNull < 0 || ::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
-        for (int fd : {devNull, outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
+    auto closeAll = [&] {
+        for (int fd : {devNull, outPipe[0], outPipe[1], errPipe[0], errPipe[1], reportPipe[0], reportPipe[1]})
             if (fd >= 0)
                 ::close(fd);
+    };
+    if (devNull < 0 || ::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0 ||
+        ::pipe2(reportPipe, O_CLOEXEC) != 0) {
         qWarning("cannot start %s: %s", qPrintable(program), std::strerror(errno));
+        closeAll();
         return r;
     }
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        // The child: its own session (and so its own process group), the
-        // streams, no descriptor of ours, signals as a fresh process has
-        // them, then the user's rights.
-        if (::setsid() < 0 || ::dup2(devNull, 0) < 0 || ::dup2(outPipe[1], 1) < 0 || ::dup2(errPipe[1], 2) < 0)
+    const pid_t parent = ::getpid();
+    const pid_t keeper = ::fork();
+    if (keeper == 0) {
+        // The keeper: a session of its own, signals as a fresh process has
+        // them, the program's streams on 0-2, the report on 3, nothing else
+        // of ours (first moved clear of 0-3, which they may occupy).
+        int keepFds[4] = {devNull, outPipe[1], errPipe[1], reportPipe[1]};
+        for (int& fd : keepFds)
+            if ((fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 10)) < 0)
+                ::_exit(126);
+        for (int i = 0; i < 4; ++i)
+            if (::dup2(keepFds[i], i) < 0)
+                ::_exit(126);
+        ::close_range(4, ~0U, 0);
+        if (::setsid() < 0)
             ::_exit(126);
-        ::close_range(3, ~0U, 0);
         struct sigaction dfl {};
         dfl.sa_handler = SIG_DFL;
         for (int sig = 1; sig < NSIG; ++sig)
             ::sigaction(sig, &dfl, nullptr);
-        sigset_t none;
-        ::sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (::chdir(dirBytes.constData()) != 0)
-            ::_exit(126);
-        if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
-            ::_exit(126);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
+        keep(dirBytes.constData(), argv.data(), drop, uid, gid, namespaces, parent);
     }
-    for (int fd : {devNull, outPipe[1], errPipe[1]})
+    for (int fd : {devNull, outPipe[1], errPipe[1], reportPipe[1]})
         ::close(fd);
-    if (pid < 0) {
+    if (keeper < 0) {
         qWarning("cannot start %s: %s", qPrintable(program), std::strerror(errno));
-        ::close(outPipe[0]);
-        ::close(errPipe[0]);
+        for (int fd : {outPipe[0], errPipe[0], reportPipe[0]})
+            ::close(fd);
         return r;
     }
-    r.started = true;
     int fds[2] = {outPipe[0], errPipe[0]};
     QByteArray* sinks[2] = {&r.out, &r.err};
     for (int fd : fds)
@@ -329,12 +500,10 @@ ConfinedResult runConfined(const QString& dir, const QString& program, const QSt
 
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
-    bool ended = false;
     for (;;) {
-        // Ended, but not reaped: its process id (and so its group's) stays
-        // reserved until the group is killed below.
+        // The keeper ends once the program and all it left have ended.
         siginfo_t si {};
-        ended = ::waitid(P_PID, id_t(pid), &si, WEXITED | WNOHANG | WNOWAIT) == 0 && si.si_pid == pid;
+        const bool ended = ::waitid(P_PID, id_t(keeper), &si, WEXITED | WNOHANG | WNOWAIT) == 0 && si.si_pid == keeper;
         for (int i = 0; i < 2; ++i)
             if (fds[i] >= 0 && !readSome(fds[i], sinks[i], maxOutput, &r.cutShort))
                 closeStream(i);
@@ -343,6 +512,8 @@ ConfinedResult runConfined(const QString& dir, const QString& program, const QSt
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
             r.timedOut = true;
+            // The keeper kills the program and cleans up.
+            ::kill(keeper, SIGTERM);
             break;
         }
         // Short waits: a process it left running may hold the streams open
@@ -358,15 +529,31 @@ ConfinedResult runConfined(const QString& dir, const QString& program, const QSt
         else
             ::usleep(useconds_t(wait) * 1000);
     }
-    // The whole group: the program and whatever it started and left.
-    ::kill(-pid, SIGKILL);
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (::waitpid(keeper, &status, 0) < 0 && errno == EINTR) {
     }
     closeStream(0);
     closeStream(1);
-    if (ended && !r.timedOut && WIFEXITED(status))
-        r.exitCode = WEXITSTATUS(status);
+    KeeperReport report {};
+    const bool reported = ::read(reportPipe[0], &report, sizeof report) == ssize_t(sizeof report);
+    ::close(reportPipe[0]);
+    r.started = reported && report.started;
+    if (!reported || !report.started) {
+        qWarning("cannot start %s: its keeper ended with %d", qPrintable(program),
+                 WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+        r.exitCode = 126;
+        return r;
+    }
+    r.ownPids = report.pidNamespaceErrno == 0;
+    r.noNetwork = report.netNamespaceErrno == 0;
+    if (namespaces && !r.ownPids)
+        qWarning("%s runs without a PID namespace of its own (%s): what it leaves is ended by its keeper",
+                 qPrintable(program), std::strerror(report.pidNamespaceErrno));
+    if (namespaces && !r.noNetwork)
+        qWarning("%s runs with the network: a network namespace of its own is not allowed here (%s)",
+                 qPrintable(program), std::strerror(report.netNamespaceErrno));
+    if (!r.timedOut && WIFEXITED(report.status))
+        r.exitCode = WEXITSTATUS(report.status);
     return r;
 }
 

@@ -32,8 +32,10 @@ struct CommandResult {
 
 // What runConfined() saw of a program it ran.
 struct ConfinedResult : CommandResult {
-    bool cutShort = false;  // it printed more than was read: its streams were closed on it
-    QString user;           // the user it ran as
+    bool cutShort = false;    // it printed more than was read: its streams were closed on it
+    QString user;             // the user it ran as
+    bool ownPids = false;     // it ran as the first process of a PID namespace of its own
+    bool noNetwork = false;   // it ran in a network namespace of its own: no interface but a down loopback
 };
 
 // Runs a program that is not trusted yet (the new program of a software
@@ -44,11 +46,25 @@ struct ConfinedResult : CommandResult {
 // and the system has that user (as root otherwise, which is logged), with
 // standard input from /dev/null. At most `maxOutput` bytes of its standard
 // output and of its standard error each are read; a stream that would give
-// more is closed on it. When the program ends or `timeoutMs` passes, its
-// whole process group is killed, so nothing it started stays behind.
-// Blocks up to `timeoutMs` and a moment.
+// more is closed on it.
+//
+// Nothing it starts outlives it, whatever it does to its session or group:
+// it is started by a keeper process of ours (root's, when we are root, so
+// that the program cannot signal it) that is a child subreaper and, where
+// the system allows it, first moves its children into a PID namespace and a
+// network namespace of their own. In the PID namespace the program is the
+// first process: when it ends or is killed, the kernel kills every process
+// it started. Without it (not allowed: no CAP_SYS_ADMIN), everything the
+// program leaves is reparented to the keeper, which kills and reaps all it
+// inherits until it has no child left. In the network namespace the program
+// has no network at all (not even the loopback of this machine's services);
+// where that is not allowed, it keeps the network and the log says so. When
+// the program ends or `timeoutMs` passes, the keeper does that clean-up
+// before it ends. Blocks up to `timeoutMs` and a moment.
 ConfinedResult runConfined(const QString& dir, const QString& program, const QStringList& args, int timeoutMs,
                            int maxOutput);
+// Tests turn the namespaces off to run the keeper's own clean-up.
+void setConfinedNamespaces(bool allowed);
 
 class Sleeper {
 public:

@@ -20,6 +20,7 @@
 #include <memory>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -101,6 +102,111 @@ dev_t deviceOf(const QString& path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_dev : dev_t(-1);
 }
 
+// What lies at a path beside the working folder, the link itself where one
+// lies (nothing there is followed through a link: the program runs as root
+// and anyone may have put it there).
+enum class Kind { Missing, Folder, File, Other };
+
+Kind kindOf(const QString& path)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == ENOENT ? Kind::Missing : Kind::Other;
+    return S_ISDIR(st.st_mode) ? Kind::Folder : S_ISREG(st.st_mode) ? Kind::File : Kind::Other;
+}
+
+// What lies at `path`, for the log.
+QString describe(const QString& path)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return QStringLiteral("missing");
+    if (S_ISLNK(st.st_mode))
+        return QStringLiteral("a link to ") + QFile::symLinkTarget(path);
+    return S_ISDIR(st.st_mode) ? QStringLiteral("a folder")
+                               : S_ISREG(st.st_mode) ? QStringLiteral("a file") : QStringLiteral("a special file");
+}
+
+// Removes everything below the open folder `fd` (which it closes), never
+// through a link (a link is removed as it is) and never into another file
+// system (a mount below is left, and the removal fails).
+bool removeBelow(int fd, dev_t device)
+{
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return false;
+    }
+    bool ok = true;
+    while (const struct dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            ok = ok && errno == ENOENT;
+            continue;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            ok = (::unlinkat(::dirfd(dir), e->d_name, 0) == 0 || errno == ENOENT) && ok;
+            continue;
+        }
+        if (st.st_dev != device) {
+            ok = false;
+            continue;
+        }
+        const int sub = ::openat(::dirfd(dir), e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ok = sub >= 0 && removeBelow(sub, device) && ::unlinkat(::dirfd(dir), e->d_name, AT_REMOVEDIR) == 0 && ok;
+    }
+    ::closedir(dir);
+    return ok;
+}
+
+// Removes `path` and all below it, never following a link: a link there is
+// removed itself, what it points to is left (logged, since the update never
+// makes one). True when nothing is left.
+bool removeTree(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0)
+        return errno == ENOENT;
+    if (!S_ISDIR(st.st_mode)) {
+        qWarning("update: %s is %s, not a folder of the update: removed without following it", name.constData(),
+                 qPrintable(describe(path)));
+        return ::unlink(name.constData()) == 0 || errno == ENOENT;
+    }
+    const int fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 || !removeBelow(fd, st.st_dev) || ::rmdir(name.constData()) != 0) {
+        qWarning("update: cannot remove all of %s", name.constData());
+        return false;
+    }
+    return true;
+}
+
+// The first line of the swap's journal, read only from a regular file and
+// without waiting (a FIFO or a device there would block the start); empty
+// when it is not one or cannot be read.
+QString readJournal(const QString& path, QString* why)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        *why = errno == ELOOP ? describe(path) : QString::fromLocal8Bit(std::strerror(errno));
+        return QString();
+    }
+    struct stat st {};
+    QByteArray line(64, '\0');
+    ssize_t n = -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        *why = QStringLiteral("not a regular file");
+    else if ((n = ::read(fd, line.data(), size_t(line.size()))) < 0)
+        *why = QString::fromLocal8Bit(std::strerror(errno));
+    ::close(fd);
+    if (n <= 0)
+        return QString();
+    line.truncate(int(n));
+    return QString::fromUtf8(line.left(line.indexOf('\n'))).trimmed();
+}
+
 }  // namespace
 
 std::function<QString()> UpdatePackage::runningProgram = [] { return QCoreApplication::applicationFilePath(); };
@@ -166,6 +272,7 @@ int UpdatePackage::messageRow(Result r)
     case BadChecksum: return 701;
     case WriteFailed: return 702;
     case TooLarge: return 714;
+    case Interrupted: return 718;
     }
     return 702;
 }
@@ -194,7 +301,7 @@ UpdatePackage::Result UpdatePackage::fail(Result r, const QString& why)
 
 void UpdatePackage::discard()
 {
-    QDir(stagingDir()).removeRecursively();
+    removeTree(stagingDir());
     staged_.clear();
 }
 
@@ -206,13 +313,15 @@ UpdatePackage::Result UpdatePackage::prepare(const Found& package)
         return fail(NoPackage, QStringLiteral("no package"));
     // A swap a kill interrupted is carried out before its staging goes.
     if (!recover(work_))
-        return fail(WriteFailed, QStringLiteral("an interrupted update of %1 could not be recovered").arg(work_));
+        return fail(Interrupted, QStringLiteral("an interrupted update of %1 could not be recovered: %2 blocks it")
+                                     .arg(work_, journalPath()));
     discard();
-    if (!QDir().mkpath(stagingDir()) ||
-        !QFile::setPermissions(stagingDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                                 QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                                                 QFile::ExeOther))
-        return fail(WriteFailed, QStringLiteral("cannot make %1").arg(stagingDir()));
+    // Made here, now: whatever lay there before is gone.
+    const QByteArray staging = QFile::encodeName(stagingDir());
+    if (::mkdir(staging.constData(), 0755) != 0 || kindOf(stagingDir()) != Kind::Folder ||
+        ::chmod(staging.constData(), 0755) != 0)
+        return fail(WriteFailed, QStringLiteral("cannot make %1: %2").arg(stagingDir(),
+                                                                          QString::fromLocal8Bit(std::strerror(errno))));
     QString archive;
     Result r = copyArchive(package, &archive);
     if (r == None && deviceOf(stagingDir()) != deviceOf(work_))
@@ -467,7 +576,9 @@ UpdatePackage::Result UpdatePackage::dryStart(const QString& top, const QString&
     const platform::ConfinedResult r = platform::runConfined(where, QStringLiteral("./") + kProgram,
                                                              {QStringLiteral("--dry-start")}, dryStartTimeoutMs,
                                                              kMaxDryStartOutput);
-    qInfo("update: dry start of %s/%s as %s", qPrintable(where), qPrintable(kProgram), qPrintable(r.user));
+    qInfo("update: dry start of %s/%s as %s, %s, %s", qPrintable(where), qPrintable(kProgram), qPrintable(r.user),
+          r.ownPids ? "in a PID namespace of its own" : "under a subreaper",
+          r.noNetwork ? "without the network" : "with the network");
     // For the log: what it said, in short.
     const QString said = (QString::fromLocal8Bit(r.out) + QLatin1Char(' ') + QString::fromLocal8Bit(r.err))
                              .simplified()
@@ -519,6 +630,39 @@ public:
     QString why;
 
     bool committed() const { return !exists(staged_ + QLatin1Char('/') + kProgram); }
+
+    // Whether what the journal's recovery renames and moves is what the swap
+    // made: the staged folder a real folder inside the staging folder, the
+    // new roll-back folder one beside the working folder (or gone), their
+    // folders real folders and their files regular files (or gone). A link
+    // or anything else there is not followed: the recovery is refused.
+    bool trusted()
+    {
+        const struct {
+            QString path;
+            bool folder;
+            bool mayLack;
+        } expected[] = {
+            {staged_, true, false},
+            {path(staged_, QStringLiteral("Plugins")), true, true},
+            {path(staged_, kPluginDir), true, true},
+            {path(staged_, kProgram), false, true},
+            {fresh_, true, true},
+            {path(fresh_, QStringLiteral("Plugins")), true, true},
+            {path(fresh_, kPluginDir), true, true},
+            {path(fresh_, kProgram), false, true},
+        };
+        for (const auto& e : expected) {
+            const Kind k = kindOf(e.path);
+            if (k == (e.folder ? Kind::Folder : Kind::File) || (k == Kind::Missing && e.mayLack))
+                continue;
+            why = QStringLiteral("%1 is %2, not the %3 the swap made")
+                      .arg(e.path, describe(e.path),
+                           e.folder ? QStringLiteral("folder") : QStringLiteral("file"));
+            return false;
+        }
+        return true;
+    }
 
     bool begin(const QString& runningVersion)
     {
@@ -596,7 +740,7 @@ private:
     bool sync(const QString& p)
     {
         step(QStringLiteral("fsync ") + p);
-        const int fd = ::open(QFile::encodeName(p).constData(), O_RDONLY | O_CLOEXEC);
+        const int fd = ::open(QFile::encodeName(p).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         const bool ok = fd >= 0 && ::fsync(fd) == 0;
         if (!ok)
             failed(QStringLiteral("fsync %1").arg(p));
@@ -627,7 +771,7 @@ private:
     bool removeTree(const QString& dir)
     {
         step(QStringLiteral("remove ") + dir);
-        if (!exists(dir) || QDir(dir).removeRecursively())
+        if (::removeTree(dir))
             return true;
         why = QStringLiteral("cannot remove %1").arg(dir);
         return false;
@@ -635,19 +779,22 @@ private:
     bool makeDir(const QString& dir)
     {
         step(QStringLiteral("mkdir ") + dir);
-        return ::mkdir(QFile::encodeName(dir).constData(), 0755) == 0 || errno == EEXIST ||
-               failed(QStringLiteral("mkdir %1").arg(dir));
+        // Only a folder made here: one found there may be anything.
+        return ::mkdir(QFile::encodeName(dir).constData(), 0755) == 0 || failed(QStringLiteral("mkdir %1").arg(dir));
     }
     bool writeWhole(const QString& file, const QByteArray& data)
     {
         step(QStringLiteral("write ") + file);
-        QFile f(file);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(data) != data.size() || !f.flush() ||
-            ::fsync(f.handle()) != 0) {
-            why = QStringLiteral("cannot write %1: %2").arg(file, f.errorString());
-            return false;
-        }
-        return true;
+        const int fd = ::open(QFile::encodeName(file).constData(),
+                              O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+        struct stat st {};
+        const bool ok = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                        ::write(fd, data.constData(), size_t(data.size())) == data.size() && ::fsync(fd) == 0;
+        if (!ok)
+            failed(QStringLiteral("write %1").arg(file));
+        if (fd >= 0)
+            ::close(fd);
+        return ok;
     }
 
     const QString work_, update_, staged_, rollback_, fresh_, journal_, name_;
@@ -662,22 +809,32 @@ QString UpdatePackage::journalPath() const { return Swap::journalOf(work_); }
 bool UpdatePackage::recover(const QString& workDir)
 {
     const QString work = QDir(workDir).absolutePath();
-    QFile journal(Swap::journalOf(work));
-    if (!journal.exists()) {
+    const QString update = work + QStringLiteral("-update");
+    const QString journal = Swap::journalOf(work);
+    // A swap of ours has its journal in a real staging folder; anything else
+    // there (a link above all) holds none, whatever it points to.
+    const Kind kind = kindOf(update);
+    if (kind != Kind::Folder || kindOf(journal) == Kind::Missing) {
         // No swap, or one that never began or had already ended: nothing of
         // the running files is in question; what an update left is dropped.
-        QDir(Swap::freshOf(work)).removeRecursively();
-        QDir(work + QStringLiteral("-update")).removeRecursively();
+        removeTree(Swap::freshOf(work));
+        removeTree(update);
         return true;
     }
     static const QRegularExpression name(QStringLiteral("^vmm-update-[0-9.]{1,40}$"));
-    const QString staged = journal.open(QIODevice::ReadOnly) ? QString::fromUtf8(journal.readLine(64)).trimmed() : QString();
+    QString why = QStringLiteral("no staged folder named");
+    const QString staged = readJournal(journal, &why);
     if (!name.match(staged).hasMatch()) {
-        qCritical("update: the journal %s is unreadable; the running files are left as they are",
-                  qPrintable(journal.fileName()));
+        qCritical("update: the journal %s is unreadable (%s); the running files are left as they are",
+                  qPrintable(journal), qPrintable(why));
         return false;
     }
     Swap swap(work, staged);
+    if (!swap.trusted()) {
+        qCritical("update: the swap to %s is not recovered: %s; the running files are left as they are",
+                  qPrintable(staged), qPrintable(swap.why));
+        return false;
+    }
     const bool forward = swap.committed();
     qWarning("update: the swap to %s was interrupted; %s", qPrintable(staged),
              forward ? "the new program is in place, finishing it" : "undoing it");

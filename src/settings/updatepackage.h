@@ -59,6 +59,8 @@ public:
         BadChecksum,    // SHA256SUMS does not match
         WriteFailed,    // staging or the swap of the running files failed
         TooLarge,       // the unpacked package would exceed kMaxPackageBytes or the free space
+        Interrupted,    // an interrupted swap could not be recovered: its journal (journalPath()) blocks every
+                        // update until it is removed
     };
 
     // The most a package may unpack to, all members together.
@@ -85,7 +87,8 @@ public:
     // first disk's when two carry the same version); invalid when none.
     static Found find(const QVector<UPanInfo>& disks);
 
-    // The operator text row of a result (0 for None).
+    // The operator text row of a result (0 for None); Interrupted's takes
+    // the journal's path as %1.
     static int messageRow(Result r);
 
     // Whether `program` is the working folder's "vmm" (the update replaces
@@ -99,7 +102,13 @@ public:
     // power cut interrupted (see above); when there was none, only drops what
     // an update left beside the working folder. Runs before anything of the
     // program is loaded; false when the journal could not be carried out
-    // (logged).
+    // (logged). Nothing beside the working folder is followed through a link:
+    // a link (or a file) where the staging or the new roll-back folder would
+    // be is removed itself, and the journal is read only from a regular file,
+    // without waiting. A journal that cannot be read, or whose swap left
+    // anything but real folders and files where it renames, is refused: the
+    // running files are left as they are, and every update is refused
+    // (Interrupted) until someone removes the journal.
     static bool recover(const QString& workDir);
     // Called before every change of the swap and of its recovery with what
     // it is about to do. Tests end the process there, as a kill would.

@@ -57,6 +57,11 @@ void WizardParaWidget::SlotUpdateApp()
         },
         this);
     wait.exec();
+    if (result == UpdatePackage::Interrupted) {
+        // What blocks every update, for someone to remove.
+        OperatorDialogs::get().warn(lanStr(UpdatePackage::messageRow(result)).arg(update.journalPath()));
+        return;
+    }
     if (result != UpdatePackage::None) {
         OperatorDialogs::get().warn(lanStr(UpdatePackage::messageRow(result)));
         return;

@@ -14,12 +14,14 @@
 #include <QDirIterator>
 #include <QProcess>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 #include <set>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -66,6 +68,7 @@ enum class Tamper {
     EndlessOutput,  // a program that prints without end
     StaysBehind,    // a program that leaves a process running and writes where it may not
     Hangs,          // a program that never answers
+    Script,         // the program is the test's script
 };
 
 constexpr qint64 kMiB = qint64(1) << 20;
@@ -75,6 +78,20 @@ bool ended(qint64 pid)
 {
     const QByteArray status = readAll(QStringLiteral("/proc/%1/status").arg(pid));
     return status.isEmpty() || status.contains("State:\tZ");
+}
+
+// The live processes whose command line holds `mark` (the dry start's
+// program runs in a PID namespace of its own: the numbers it sees of its
+// children are not ours).
+QStringList runningWith(const QByteArray& mark)
+{
+    QStringList found;
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QByteArray cmd = readAll(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (pid.toLongLong() > 0 && !ended(pid.toLongLong()) && cmd.contains(mark))
+            found << pid + QLatin1Char(' ') + QString::fromLocal8Bit(cmd.replace('\0', ' '));
+    }
+    return found;
 }
 
 QStringList pluginsIn(const QString& work)
@@ -88,7 +105,14 @@ class TestUpdatePackage : public QObject {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> tmp_;
     QString work_, disk_, old_;
+    QString script_;   // the program of a Tamper::Script package
     NoSleep noSleep_;
+
+    // A "sleep" of 600 s that names this test process, for runningWith().
+    static QByteArray sleepMark()
+    {
+        return QStringLiteral("600.%1s").arg(QCoreApplication::applicationPid()).toUtf8();
+    }
 
     // Packs the program and plug-ins of this build as vmm-update-<nameVersion>
     // onto the disk, with SHA256SUMS.
@@ -108,13 +132,18 @@ class TestUpdatePackage : public QObject {
             writeFile(top + QStringLiteral("/vmm"), "#!/bin/sh\nwhile :; do echo vmm " + nameVersion.toUtf8() + "; done\n");
         else if (tamper == Tamper::StaysBehind)
             // It answers, but for another version, so it is refused after it ran.
-            writeFile(top + QStringLiteral("/vmm"), QStringLiteral("#!/bin/sh\nsleep 600 &\necho $! > %1/stayer.pid\n"
+            writeFile(top + QStringLiteral("/vmm"), QStringLiteral("#!/bin/sh\nsleep %4 &\necho $! > %1/stayer.pid\n"
                                                                    "echo x > %2/pwned\necho x > %3/pwned\n"
                                                                    "echo vmm 0.0.0.1\n")
-                                                        .arg(shared, work_, tmp_->path()).toUtf8());
+                                                        .arg(shared, work_, tmp_->path(), QString::fromUtf8(sleepMark()))
+                                                        .toUtf8());
         else if (tamper == Tamper::Hangs)
             writeFile(top + QStringLiteral("/vmm"),
-                      QStringLiteral("#!/bin/sh\necho $$ > %1/stayer.pid\nexec sleep 600\n").arg(shared).toUtf8());
+                      QStringLiteral("#!/bin/sh\necho $$ > %1/stayer.pid\nexec sleep %2\n")
+                          .arg(shared, QString::fromUtf8(sleepMark()))
+                          .toUtf8());
+        else if (tamper == Tamper::Script)
+            writeFile(top + QStringLiteral("/vmm"), script_.toUtf8());
         else
             QFile::copy(kBuild + QStringLiteral("/src/app/vmm"), top + QStringLiteral("/vmm"));
         for (const QString& p : kPlugins)
@@ -165,6 +194,41 @@ class TestUpdatePackage : public QObject {
         return f;
     }
 
+    // The settings screen's update button, with the disk folder reported by
+    // the disk watcher and the working folder's program as the running one:
+    // what the screen asked and warned, and the ends of the process it asked
+    // for. Every question is answered yes.
+    void pressUpdate(QStringList* asked, QStringList* warned, QList<int>* exits)
+    {
+        QFile mounts(tmp_->filePath(QStringLiteral("mounts")));
+        QVERIFY(mounts.open(QIODevice::WriteOnly));
+        mounts.close();
+        DiskManager::Sources sources;
+        sources.mounts = mounts.fileName();
+        sources.folders = QStringList{disk_};
+        DiskManager::_instance = new DiskManager;
+        DiskManager::_instance->setSources(sources);
+        DiskManager::_instance->scanOnce();
+
+        QDir::setCurrent(work_);
+        UpdatePackage::runningProgram = [this] { return work_ + QStringLiteral("/vmm"); };
+        platform::setExitHandler([exits](int code) { *exits << code; });
+        platform::setSleeper(&noSleep_);
+        ScriptedDialogs dialogs;
+        dialogs.onChoose = [asked](const QString& t) { *asked << t; return true; };
+        dialogs.onWarn = [warned](const QString& t) { *warned << t; };
+
+        WizardParaWidget screen;
+        screen.resize(1920, 1080);
+        screen.show();
+        QPushButton* button = nullptr;
+        for (QPushButton* b : screen.findChildren<QPushButton*>())
+            if (b->text() == lanStr(325).trimmed())
+                button = b;
+        QVERIFY(button);
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -201,6 +265,7 @@ private slots:
         QDir::setCurrent(old_);
         platform::setExitHandler(nullptr);
         platform::setSleeper(nullptr);
+        platform::setConfinedNamespaces(true);
         UpdatePackage::beforeSwapStep = nullptr;
         UpdatePackage::runningProgram = [] { return QCoreApplication::applicationFilePath(); };
         delete DiskManager::_instance;
@@ -235,35 +300,11 @@ private slots:
         // the package where it is unpacked.
         QVERIFY(QFile::setPermissions(tmp_->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QVERIFY(!makePackage(kVersion, QStringLiteral(".tar.gz")).isEmpty());
-        QFile mounts(tmp_->filePath(QStringLiteral("mounts")));
-        QVERIFY(mounts.open(QIODevice::WriteOnly));
-        mounts.close();
-        DiskManager::Sources sources;
-        sources.mounts = mounts.fileName();
-        sources.folders = QStringList{disk_};
-        DiskManager::_instance = new DiskManager;
-        DiskManager::_instance->setSources(sources);
-        DiskManager::_instance->scanOnce();
-
-        QDir::setCurrent(work_);
-        UpdatePackage::runningProgram = [this] { return work_ + QStringLiteral("/vmm"); };
-        QList<int> exits;
-        platform::setExitHandler([&exits](int code) { exits << code; });
-        platform::setSleeper(&noSleep_);
         QStringList asked, warned;
-        ScriptedDialogs dialogs;
-        dialogs.onChoose = [&asked](const QString& t) { asked << t; return true; };
-        dialogs.onWarn = [&warned](const QString& t) { warned << t; };
-
-        WizardParaWidget screen;
-        screen.resize(1920, 1080);
-        screen.show();
-        QPushButton* button = nullptr;
-        for (QPushButton* b : screen.findChildren<QPushButton*>())
-            if (b->text() == lanStr(325).trimmed())
-                button = b;
-        QVERIFY(button);
-        QTest::mouseClick(button, Qt::LeftButton);
+        QList<int> exits;
+        pressUpdate(&asked, &warned, &exits);
+        if (QTest::currentTestFailed())
+            return;
 
         QCOMPARE(warned, QStringList());
         QCOMPARE(asked.size(), 1);
@@ -395,7 +436,7 @@ private slots:
             // or its time-out took what it started with it.
             const qint64 pid = readAll(tmp_->filePath(QStringLiteral("shared/stayer.pid"))).trimmed().toLongLong();
             QVERIFY(pid > 0);
-            QTRY_VERIFY_WITH_TIMEOUT(ended(pid), 30000);
+            QCOMPARE(runningWith(sleepMark()), QStringList());
             if (::geteuid() == 0) {
                 QVERIFY(!QFileInfo::exists(work_ + QStringLiteral("/pwned")));
                 QVERIFY(!QFileInfo::exists(tmp_->filePath(QStringLiteral("pwned"))));
@@ -524,6 +565,176 @@ private slots:
                 QVERIFY2(out.contains(QStringLiteral("plugin %1 ok").arg(p)), qPrintable(out));
         }
         QCOMPARE(started.size(), size_t(2));   // killed early it went back, killed late forward
+    }
+
+    // What the program finds beside its working folder, made by anyone: links
+    // (to a folder outside, to the working folder, to the program) where the
+    // update's folders would be, and journals it cannot trust. The start
+    // follows none of them: it does not hang, the outside files and the
+    // working folder stay byte for byte as they were, and it goes on to its
+    // window. A link is removed itself and the update then runs as ever; a
+    // journal it cannot trust blocks the update, which the screen says,
+    // naming the journal to remove.
+    void hostileSurroundings_data()
+    {
+        QTest::addColumn<QString>("plant");   // "<what>><target>" or "fifo"
+        QTest::addColumn<bool>("blocks");
+        QTest::newRow("staging: link outside") << "update>outside" << false;
+        QTest::newRow("staging: link to the working folder") << "update>work" << false;
+        QTest::newRow("staging: link to the program") << "update>program" << false;
+        QTest::newRow("new roll-back: link outside") << "fresh>outside" << false;
+        QTest::newRow("new roll-back: link to the working folder") << "fresh>work" << false;
+        QTest::newRow("roll-back: link outside") << "rollback>outside" << false;
+        QTest::newRow("roll-back: link to the working folder") << "rollback>work" << false;
+        QTest::newRow("journal's staged folder: link outside") << "staged>outside" << true;
+        QTest::newRow("journal's kept plug-ins: link outside") << "kept>outside" << true;
+        QTest::newRow("journal: link outside") << "journal>outside" << true;
+        QTest::newRow("journal: FIFO") << "fifo" << true;
+    }
+    void hostileSurroundings()
+    {
+        QFETCH(QString, plant);
+        QFETCH(bool, blocks);
+        const QByteArray newProgram = readAll(kBuild + QStringLiteral("/src/app/vmm"));
+        const QByteArray oldProgram = newProgram + "old program";
+        QVERIFY(writeFile(work_ + QStringLiteral("/vmm"), oldProgram));
+        QVERIFY(QFile::setPermissions(work_ + QStringLiteral("/vmm"), QFile::Permissions(0x7755)));
+        QVERIFY(QFile::remove(work_ + QStringLiteral("/Plugins/Cameras/libold.so")));
+        QVERIFY(QFile::copy(kBuild + QStringLiteral("/plugins/") + kPlugins[0],
+                            work_ + QStringLiteral("/Plugins/Cameras/") + kPlugins[0]));
+        QVERIFY(writeFile(work_ + QStringLiteral("/count.ini"), "[count]\ngSyncNGNum=7\n"));
+        QVERIFY(writeFile(work_ + QStringLiteral("/nglatch.dat"), "latched"));
+        // Outside: a program and a plug-in folder to lure a swap, a journal.
+        const QString outside = tmp_->filePath(QStringLiteral("outside"));
+        QVERIFY(writeFile(outside + QStringLiteral("/vmm"), "outside program"));
+        QVERIFY(writeFile(outside + QStringLiteral("/Plugins/notes.txt"), "outside notes"));
+        QVERIFY(writeFile(outside + QStringLiteral("/swap.journal"), "vmm-update-" + kVersion.toUtf8() + '\n'));
+
+        UpdatePackage u(work_);
+        const QString staged = u.stagingDir() + QStringLiteral("/vmm-update-") + kVersion;
+        const QString what = plant.section(QLatin1Char('>'), 0, 0), to = plant.section(QLatin1Char('>'), 1);
+        const QString target = to == QLatin1String("outside") ? outside
+                               : to == QLatin1String("work")  ? work_
+                                                              : work_ + QStringLiteral("/vmm");
+        if (blocks) {
+            QVERIFY(QDir().mkpath(u.stagingDir()));
+            if (what != QLatin1String("journal") && what != QLatin1String("fifo"))
+                QVERIFY(writeFile(u.journalPath(), "vmm-update-" + kVersion.toUtf8() + '\n'));
+        }
+        if (what == QLatin1String("update"))
+            QVERIFY(QFile::link(target, u.stagingDir()));
+        else if (what == QLatin1String("fresh"))
+            QVERIFY(QFile::link(target, work_ + QStringLiteral("-rollback.new")));
+        else if (what == QLatin1String("rollback"))
+            QVERIFY(QFile::link(target, u.rollbackDir()));
+        else if (what == QLatin1String("staged"))
+            // Undone, it would move the working folder's plug-ins into it.
+            QVERIFY(QFile::link(target, staged));
+        else if (what == QLatin1String("journal"))
+            QVERIFY(QFile::link(outside + QStringLiteral("/swap.journal"), u.journalPath()));
+        else if (what == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(u.journalPath()).constData(), 0644), 0);
+        else if (what == QLatin1String("kept")) {
+            // Undone, it would move its plug-ins into the working folder.
+            QVERIFY(writeFile(staged + QStringLiteral("/vmm"), newProgram));
+            QVERIFY(QDir().mkpath(staged + QStringLiteral("/Plugins")));
+            QVERIFY(QDir().mkpath(work_ + QStringLiteral("-rollback.new/Plugins")));
+            QVERIFY(QFile::link(outside + QStringLiteral("/Plugins"),
+                                work_ + QStringLiteral("-rollback.new/Plugins/Cameras")));
+        }
+        const QMap<QString, QByteArray> workBefore = snapshot(work_), outsideBefore = snapshot(outside);
+        QVERIFY(workBefore.contains(QStringLiteral("nglatch.dat")) && outsideBefore.size() == 3);
+
+        // The start: its recovery, then on to its window (which it cannot
+        // have without a display).
+        QProcess start;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-display"));
+        env.insert(QStringLiteral("VMM_TARGET"), QStringLiteral("0"));
+        start.setProcessEnvironment(env);
+        start.setWorkingDirectory(work_);
+        start.start(work_ + QStringLiteral("/vmm"), QStringList());
+        const bool ended = start.waitForFinished(120000);
+        if (!ended)
+            start.kill();
+        QVERIFY2(ended, "the start hangs");
+        const QByteArray said = start.readAllStandardError();
+        QVERIFY2(said.contains("no-display"), said.constData());
+        QCOMPARE(snapshot(work_), workBefore);
+        QCOMPARE(snapshot(outside), outsideBefore);
+        QCOMPARE(QFileInfo(u.journalPath()).exists() || QFileInfo(u.journalPath()).isSymLink(), blocks);
+
+        if (blocks) {
+            QVERIFY(writeFile(disk_ + QStringLiteral("/vmm-update-") + kVersion + QStringLiteral(".tar"), "unread"));
+            QStringList asked, warned;
+            QList<int> exits;
+            pressUpdate(&asked, &warned, &exits);
+            if (QTest::currentTestFailed())
+                return;
+            QCOMPARE(warned, QStringList{lanStr(718).arg(u.journalPath())});
+            QVERIFY(exits.isEmpty());
+            QCOMPARE(snapshot(work_), workBefore);
+        } else {
+            const QString archive = makePackage(kVersion, QStringLiteral(".tar"));
+            QVERIFY(!archive.isEmpty());
+            QCOMPARE(u.prepare(found(archive)), UpdatePackage::None);
+            QCOMPARE(u.install(QStringLiteral("18.0.1.55")), UpdatePackage::None);
+            QVERIFY(readAll(work_ + QStringLiteral("/vmm")) == newProgram);
+            QCOMPARE(pluginsIn(work_), kPlugins);
+            QVERIFY(!QFileInfo(u.rollbackDir()).isSymLink());
+            QVERIFY(readAll(u.rollbackDir() + QStringLiteral("/vmm")) == oldProgram);
+            QCOMPARE(readAll(work_ + QStringLiteral("/nglatch.dat")), QByteArray("latched"));
+        }
+        QCOMPARE(snapshot(outside), outsideBefore);
+    }
+
+    // The dry start's program answers as the package's and is accepted, but
+    // leaves children that quit its group or session (setsid, setpgid) and an
+    // orphan of a double fork: none of them is alive once the check is done,
+    // with the namespaces this system allows and with the keeper's own
+    // clean-up alone. Where it runs in a network namespace of its own, it
+    // reaches nothing of this machine's network.
+    void dryStartEndsAllItStarts_data()
+    {
+        QTest::addColumn<bool>("namespaces");
+        QTest::newRow("namespaces where allowed") << true;
+        QTest::newRow("keeper alone") << false;
+    }
+    void dryStartEndsAllItStarts()
+    {
+        QFETCH(bool, namespaces);
+        QTcpServer api;
+        QVERIFY(api.listen(QHostAddress::LocalHost));
+        const QString shared = tmp_->filePath(QStringLiteral("shared"));
+        const QString sleeper = QStringLiteral("sleep ") + QString::fromUtf8(sleepMark());
+        QString answer = QStringLiteral("echo vmm %1\n").arg(kVersion);
+        for (const QString& p : kPlugins)
+            answer += QStringLiteral("echo plugin %1 ok\n").arg(p);
+        script_ = QStringLiteral(
+                      "#!/bin/sh\n"
+                      "S=%1\n"
+                      "setsid -f sh -c 'echo > %1/session; %2; :'\n"
+                      "python3 -c 'import os; os.setpgid(0, 0); open(\"%1/group\", \"w\"); "
+                      "os.execvp(\"sh\", [\"sh\", \"-c\", \"%2; :\"])' &\n"
+                      "sh -c '%2 & echo > %1/orphan'\n"
+                      "python3 -c 'import socket; socket.create_connection((\"127.0.0.1\", %3), 5); "
+                      "open(\"%1/connected\", \"w\")' 2> /dev/null\n"
+                      "while [ ! -e $S/session ] || [ ! -e $S/group ]; do sleep 0.01; done\n")
+                      .arg(shared, sleeper)
+                      .arg(api.serverPort()) +
+                  answer;
+        const QString archive = makePackage(kVersion, QStringLiteral(".tar"), Tamper::Script);
+        QVERIFY(!archive.isEmpty());
+        platform::setConfinedNamespaces(namespaces);
+        UpdatePackage u(work_);
+        QCOMPARE(u.prepare(found(archive)), UpdatePackage::None);
+        for (const char* started : {"session", "group", "orphan"})
+            QVERIFY2(QFileInfo::exists(shared + QLatin1Char('/') + QLatin1String(started)), started);
+        QCOMPARE(runningWith(sleepMark()), QStringList());
+        const bool isolated =
+            namespaces && platform::runConfined(QStringLiteral("/"), QStringLiteral("/bin/true"), {}, 30000, 64).noNetwork;
+        QCOMPARE(QFileInfo::exists(shared + QStringLiteral("/connected")), !isolated);
+        u.discard();
     }
 };
 

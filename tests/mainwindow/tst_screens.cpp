@@ -626,7 +626,8 @@ private slots:
 
     // The message of every box lies whole inside its frame, above its
     // buttons: the shortest and longest texts the program shows in them,
-    // the update question with two long versions among them.
+    // the update question with two long versions and the blocked update with
+    // a long path among them.
     void boxTextsInsideTheirFrames()
     {
         const QString longVersion = QStringLiteral("4294967295.4294967295.4294967295.4294967295");
@@ -645,6 +646,8 @@ private slots:
             {"box_warn_short", gpWarnBox, lanStr(278), gpWarnBox->okButton},
             {"box_production", gpProductAlarmWarnBox, gpProductAlarmWarnBox->text, gpProductAlarmWarnBox->okButton},
             {"box_lostcamera", gpLostCameraWarnBox, lanStr(657), gpLostCameraWarnBox->okButton},
+            {"box_update_blocked", gpWarnBox, lanStr(718).arg(QStringLiteral("/home/operator/vmm-monitor/work-update/swap.journal")),
+             gpWarnBox->okButton},
         };
         for (const Case& c : cases) {
             if (auto* w = qobject_cast<WarnBox*>(c.box))
