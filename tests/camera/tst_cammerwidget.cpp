@@ -3,6 +3,7 @@
 // copy), restoring defaults, the alarm blink, and camera loss and reconnect.
 #include "cameramanager.h"
 #include "cammerwidget.h"
+#include "cammerwidgetprobe.h"
 #include "cyclecontrol.h"
 #include "screenchrome.h"
 #include "globals.h"
@@ -66,6 +67,47 @@ _cameraInfo simulatedCamera(const QJsonObject& faults = QJsonObject(), int width
         qFatal("simulated plug-in lists %d cameras", int(list.size()));
     return list[0];
 }
+
+// A camera slower than the view's pulls: its frames arrive when the test
+// says so. It offers the live pull that never waits, and notes every thread
+// that enters its waiting pull (getImage), where a real camera would wait
+// for the next frame.
+class SlowCamera : public RecordingCamera {
+    Q_OBJECT
+public:
+    SlowCamera() : RecordingCamera(2) { setProperty(kGrabAnyThread, true); }
+    void arrive(uchar value)
+    {
+        QMutexLocker lock(&mutex_);
+        pending_ = true;
+        fill = value;
+    }
+    bool getImage(uchar* buffer) override
+    {
+        waitingPullThreads << QThread::currentThread();
+        return take(buffer);
+    }
+    Q_INVOKABLE bool getNewestImage(uchar* buffer)
+    {
+        ++newestPulls;
+        return take(buffer);
+    }
+    QList<QThread*> waitingPullThreads;
+    int newestPulls = 0;
+
+private:
+    bool take(uchar* buffer)
+    {
+        QMutexLocker lock(&mutex_);
+        if (!pending_)
+            return false;
+        pending_ = false;
+        std::memset(buffer, fill, size_t(width) * size_t(height));
+        return true;
+    }
+    QMutex mutex_;
+    bool pending_ = false;
+};
 
 constexpr int kCam = 2;   // a camera index other than 0 exercises the per-camera words
 
@@ -665,6 +707,45 @@ private slots:
         QVERIFY(c->settingThread && c->settingThread != QThread::currentThread());
         c->duringReconnect = nullptr;
         c->duringSetting = nullptr;
+    }
+
+    // The live view beside a camera slower than its pulls: the GUI thread
+    // takes what is there, never the camera's wait for a frame; the newest
+    // frame is shown, and each frame is taken (and counted for the cycle)
+    // once. The cycle's own pull still waits, off the GUI thread.
+    void liveViewNeverWaitsForTheCamera()
+    {
+        auto v = recordingView();
+        auto* cam = new SlowCamera;
+        CammerWidgetProbe::replaceCamera(*v, cam);
+        gSource = 1;
+        gpWPara->words[284] = 0;
+        struct Pull {
+            int arriving;
+            bool taken;
+        };
+        const Pull pulls[] = {{1, true}, {0, false}, {0, false}, {3, true}, {0, false}, {1, true}, {0, false}};
+        quint64 frames = v->frameCount();
+        uchar fill = 0x10;
+        for (const Pull& p : pulls) {
+            for (int i = 0; i < p.arriving; ++i)
+                cam->arrive(++fill);
+            QCOMPARE(v->UpdateImage(), p.taken);
+            frames += p.taken ? 1 : 0;
+            QCOMPARE(v->frameCount(), frames);
+            QVERIFY(allBytes(v->shownPicture(), v->frameBytes, fill));
+        }
+        QCOMPARE(cam->newestPulls, int(sizeof(pulls) / sizeof(pulls[0])));
+        QVERIFY(cam->waitingPullThreads.isEmpty());
+
+        cam->arrive(++fill);
+        QVERIFY(v->CanGrabOffGuiThread());
+        bool got = false;
+        std::unique_ptr<QThread> worker(QThread::create([&] { got = v->GrabFrame(); }));
+        worker->start();
+        QVERIFY(worker->wait(30000));
+        QVERIFY(got);
+        QCOMPARE(cam->waitingPullThreads, QList<QThread*>{worker.get()});
     }
 
     void simulatedCameraLossAndReconnect()

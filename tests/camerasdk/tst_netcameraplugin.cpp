@@ -186,6 +186,51 @@ private slots:
         cam.reset();  // destroyed while open and started
     }
 
+    // The live view's pull never waits: pulled back to back it mostly finds
+    // nothing new (a waiting pull would come back with a frame each time, one
+    // arrives every 50 ms), never hands a frame out twice, and the waiting
+    // pull still brings the next frame.
+    void newestFrameWithoutWaiting()
+    {
+        NETNS_GUARD();
+        auto cam = make();
+        QVERIFY(cam);
+        const int bytes = 64 * 48;
+        QVERIFY(cam->metaObject()->indexOfMethod(kNewestImageSignature) >= 0);
+        quint32 last = 0;
+        const auto newest = [&](bool* ok) {
+            QByteArray b(bytes, '\0');
+            *ok = false;
+            QVERIFY(QMetaObject::invokeMethod(cam.get(), "getNewestImage", Qt::DirectConnection, Q_RETURN_ARG(bool, *ok),
+                                              Q_ARG(uchar*, reinterpret_cast<uchar*>(b.data()))));
+            if (!*ok)
+                return;
+            const quint32 n = netcamsim::SimNetCamera::frameNumberOf(reinterpret_cast<const uchar*>(b.constData()));
+            QVERIFY2(n > last, qPrintable(QStringLiteral("frame %1 after %2").arg(n).arg(last)));
+            last = n;
+        };
+        const Frame first = grab(cam.get(), bytes);
+        QVERIFY(first.ok);
+        last = netcamsim::SimNetCamera::frameNumberOf(reinterpret_cast<const uchar*>(first.bytes.constData()));
+        constexpr int kPulls = 50;
+        int nothing = 0;
+        for (int i = 0; i < kPulls; ++i) {
+            bool ok = false;
+            newest(&ok);
+            if (QTest::currentTestFailed())
+                return;
+            nothing += ok ? 0 : 1;
+        }
+        QVERIFY2(nothing >= kPulls / 2, qPrintable(QString::number(nothing)));
+        const Frame next = grab(cam.get(), bytes);
+        QVERIFY(next.ok);
+        QVERIFY(netcamsim::SimNetCamera::frameNumberOf(reinterpret_cast<const uchar*>(next.bytes.constData())) > last);
+        cam->stop();
+        bool ok = true;
+        newest(&ok);
+        QVERIFY(!ok);
+    }
+
     void triggerMode()
     {
         NETNS_GUARD();
