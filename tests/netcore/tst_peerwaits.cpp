@@ -1,9 +1,7 @@
-// post_sync's wait on a peer that never answers, or answers with a body
-// shorter than it announces: it ends on its deadline on a thread without an
-// event loop, and a stop (abandonPeerWaits) ends every wait under way at
-// once and lets no link start afterwards. The stop is for good, so it is the
-// last case here.
-#include "session.h"
+// post_sync's wait on a peer that never answers, or announces a body 1 MB
+// longer than it sends: it ends on its deadline, and a stop
+// (abandonPeerWaits, for good) ends every wait under way at once and lets no
+// link start any more.
 #include "support_net.h"
 #include "tcpreactor.h"
 
@@ -11,42 +9,41 @@
 #include <QTest>
 #include <QThread>
 
-#include <atomic>
 #include <memory>
-#include <thread>
 
 namespace {
 
-// A camera-like peer on loopback that takes requests and answers none
-// (silent) or answers each with a Content-Length 1 MB longer than its body
-// (lying), keeping the connection open either way.
+// Answers nothing (silent) or a head whose length the body never reaches.
 class HostilePeer : public XANC::TcpServReactor {
 public:
-    explicit HostilePeer(bool lying) : lying_(lying)
+    explicit HostilePeer(bool lying)
     {
-        connect(this, &XANC::TcpReactor::sigRequest, this, [this](CTask_FormData r) { onRequest(r); },
-                Qt::DirectConnection);
+        connect(this, &XANC::TcpReactor::sigRequest, this, [this, lying](CTask_FormData r) {
+            QMutexLocker lock(&sessionMutex_);
+            const QPointer<Session> s = sessions_.value(r.sessionIndex);
+            if (lying && s && s->socket())
+                s->socket()->write("HTTP/1.1 200 OK\r\nUser-Agent: " + r.taskId.toLatin1() +
+                                   "\r\nContent-Type: application/json\r\nContent-Length: 1048578\r\n\r\n{}");
+            ++requests;
+        }, Qt::DirectConnection);
+        reAction(QHostAddress::LocalHost, 0);
     }
     std::atomic<int> requests{0};
+};
 
-private:
-    void onRequest(const CTask_FormData& r)
+// post_sync to `client` on a thread of its own, started now.
+struct Wait {
+    std::atomic<bool> answered{true};
+    std::unique_ptr<QThread> thread;
+    Wait(XANC::TcpReactor& client, int ms)
+        : thread(QThread::create([this, &client, ms] {
+            CTask_FormData req, resp;
+            req.url = "/smon2/camera/getparams";
+            answered = client.post_sync(req, resp, ms);
+        }))
     {
-        if (lying_) {
-            QPointer<Session> s;
-            {
-                QMutexLocker lock(&sessionMutex_);
-                s = sessions_.value(r.sessionIndex);
-            }
-            const QByteArray body = "{\"code\":0,\"result\":{}}";
-            if (s && s->socket())
-                s->socket()->write("HTTP/1.1 200 OK\r\nUser-Agent: " + r.taskId.toLatin1() +
-                                   "\r\nContent-Type: application/json\r\nContent-Length: " +
-                                   QByteArray::number(body.size() + 1024 * 1024) + "\r\n\r\n" + body);
-        }
-        ++requests;
+        thread->start();
     }
-    bool lying_;
 };
 
 }  // namespace
@@ -54,69 +51,35 @@ private:
 class TstPeerWaits : public QObject {
     Q_OBJECT
 private slots:
-    void deadlineWithoutEventLoop_data()
-    {
-        QTest::addColumn<bool>("lying");
-        QTest::newRow("silent peer") << false;
-        QTest::newRow("lying peer") << true;
-    }
-    void deadlineWithoutEventLoop()
-    {
-        QFETCH(bool, lying);
-        HostilePeer peer(lying);
-        QVERIFY(peer.reAction(QHostAddress::LocalHost, 0));
-        XANC::TcpCliReactor client;
-        QVERIFY(client.reAction(QHostAddress::LocalHost, peer.serverPort()));
-        // A plain thread, no Qt event dispatcher; this thread blocks in the
-        // join and runs no events either.
-        bool answered = true;
-        std::thread waiter([&] {
-            CTask_FormData req;
-            req.url = "/smon2/camera/getparams";
-            CTask_FormData resp;
-            answered = client.post_sync(req, resp, 300);
-        });
-        waiter.join();
-        QVERIFY(!answered);
-        QCOMPARE(peer.requests.load(), 1);
-    }
-
-    void stopAbandonsWaitsUnderWay()
+    void hostilePeersAndTheStop()
     {
         HostilePeer silent(false), lying(true);
-        QVERIFY(silent.reAction(QHostAddress::LocalHost, 0));
-        QVERIFY(lying.reAction(QHostAddress::LocalHost, 0));
         XANC::TcpCliReactor toSilent, toLying;
         QVERIFY(toSilent.reAction(QHostAddress::LocalHost, silent.serverPort()));
         QVERIFY(toLying.reAction(QHostAddress::LocalHost, lying.serverPort()));
-        struct Wait {
-            XANC::TcpCliReactor* client;
-            bool answered = true;
-            std::unique_ptr<QThread> thread;
-        } waits[] = {{&toSilent, true, nullptr}, {&toLying, true, nullptr}};
-        for (Wait& w : waits) {
-            w.thread.reset(QThread::create([&w] {
-                CTask_FormData req;
-                req.url = "/smon2/camera/getparams";
-                CTask_FormData resp;
-                w.answered = w.client->post_sync(req, resp, 60000);
-            }));
-            w.thread->start();
-        }
-        // Both peers hold a request: the waits are under way.
-        QVERIFY(nettest::waitFor([&] { return silent.requests == 1 && lying.requests == 1; }));
-        XANC::TcpReactor::abandonPeerWaits();
-        QVERIFY(XANC::TcpReactor::peerWaitsAbandoned());
-        for (Wait& w : waits) {
-            QVERIFY(w.thread->wait(30000));   // a generous ceiling: ended, not waited out
+        XANC::TcpReactor* clients[] = {&toSilent, &toLying};
+
+        // On its deadline, while this thread runs no events.
+        for (XANC::TcpReactor* c : clients) {
+            Wait w(*c, 300);
+            QVERIFY(w.thread->wait(60000));
             QVERIFY(!w.answered);
         }
-        // From now on nothing waits on a peer and no link starts.
-        CTask_FormData req;
+        QCOMPARE(silent.requests + lying.requests, 2);
+
+        // Waits of a minute, ended by the stop once both peers hold theirs.
+        Wait toS(toSilent, 60000), toL(toLying, 60000);
+        QVERIFY(nettest::waitFor([&] { return silent.requests == 2 && lying.requests == 2; }));
+        XANC::TcpReactor::abandonPeerWaits();
+        for (Wait* w : {&toS, &toL}) {
+            QVERIFY(w->thread->wait(30000));   // a generous ceiling: ended, not waited out
+            QVERIFY(!w->answered);
+        }
+        // From now on no wait, no request, no new link.
+        CTask_FormData req, resp;
         req.url = "/again";
-        CTask_FormData resp;
         QVERIFY(!toSilent.post_sync(req, resp, 60000));
-        QCOMPARE(silent.requests.load(), 1);
+        QCOMPARE(silent.requests.load(), 2);
         XANC::TcpCliReactor late;
         QVERIFY(!late.reAction(QHostAddress::LocalHost, silent.serverPort()));
         XANC::TcpServReactor listener;
