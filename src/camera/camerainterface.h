@@ -6,12 +6,12 @@
 // (`enumCameras`, `createCamera`, `name`, `kind`); every camera object it
 // creates implements the same interface and does the device work. Every call
 // comes from the GUI thread (the live view's pull through the optional
-// getNewestImage below, which must not wait), but for one: a camera object that sets the
-// dynamic property kGrabAnyThread to true may be asked for `getImage()` by
-// another thread while the GUI thread waits for that call to end (never two
-// calls to one camera at once), so that several cameras are read at the same
-// time. A camera object emits `sigCameraLost()` when it loses its device; the
-// program connects it with the default connection type.
+// getNewestImage below, which must not wait), but for one: a camera object
+// that sets the dynamic property kGrabAnyThread to true may be asked for
+// `getImage()` by another thread while the GUI thread waits for that call to
+// end (never two calls to one camera at once), so that several cameras are
+// read at the same time. A camera object emits `sigCameraLost()` when it
+// loses its device; the program connects it with the default connection type.
 //
 // A plug-in builds this header with its own meta-object code; the program
 // finds the interface by its identifier string, so both sides only have to
