@@ -340,6 +340,16 @@ void NetCamera::getSize(int* width, int* height)
 
 bool NetCamera::getImage(uchar* buffer)
 {
+    return takeFrame(buffer, true);
+}
+
+bool NetCamera::getNewestImage(uchar* buffer)
+{
+    return takeFrame(buffer, false);
+}
+
+bool NetCamera::takeFrame(uchar* buffer, bool wait)
+{
     if (!buffer || !opened_ || !started_ || lostState_ || unused_ || handle_ < 0)
         return false;
     if (trigger_ && pendingTriggers_ == 0)
@@ -347,7 +357,8 @@ bool NetCamera::getImage(uchar* buffer)
     cv::Mat frame;
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (!arrived_.wait_for(lock, std::chrono::milliseconds(kFrameWaitMs), [this] { return seq_ > taken_; }))
+        const auto fresh = [this] { return seq_ > taken_; };
+        if (wait ? !arrived_.wait_for(lock, std::chrono::milliseconds(kFrameWaitMs), fresh) : !fresh())
             return false;
         frame = latest_;
         taken_ = seq_;

@@ -1,7 +1,8 @@
 // One network camera behind the plug-in interface. The SDK's frame thread
 // hands every frame to onFrame(), which keeps the newest; getImage() takes
-// the next frame not handed out yet, converted to the program's layout
-// (grey, or 32-bit RGB chosen before open). A camera that brings no frame
+// the next frame not handed out yet (waiting up to kFrameWaitMs for one),
+// getNewestImage() the same without waiting, converted to the program's
+// layout (grey, or 32-bit RGB chosen before open). A camera that brings no frame
 // for kLossMs while started is reported lost from the event loop.
 // reconnect() may run on a worker thread (the program does that so the GUI
 // thread never waits on a camera); it makes no other call meanwhile, and the
@@ -54,12 +55,18 @@ public:
     void softTrigger() override;
     void getSize(int* width, int* height) override;
     bool getImage(uchar* buffer) override;
+    // getImage() without the wait: the newest frame not handed out yet, or
+    // false at once (the live view's pull on the GUI thread).
+    Q_INVOKABLE bool getNewestImage(uchar* buffer);
     void restoreDefault(QJsonObject* obj, int index) override;
     QString name() override { return pluginName_; }
     int kind() override { return 2; }
 
 private:
     static void onFrame(cv::Mat frame, void* user);
+    // The frame for getImage (waiting up to kFrameWaitMs for one not handed
+    // out yet when `wait`) converted into `buffer`.
+    bool takeFrame(uchar* buffer, bool wait);
     bool connectCamera();
     void release();
     void watch();

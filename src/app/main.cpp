@@ -1,4 +1,5 @@
 // Process entry: brings the operator program up in its fixed order.
+#include "cameraviews.h"
 #include "controlport.h"
 #include "globals.h"
 #include "lanstr.h"
@@ -12,6 +13,7 @@
 #include "storagestartup.h"
 #include "storagetypes.h"
 #include "sysword.h"
+#include "tcpreactor.h"
 #include "camerainterface.h"
 #include "updatepackage.h"
 
@@ -59,6 +61,20 @@ int dryStart(int argc, char* argv[])
     }
     std::fflush(stdout);
     return failed == 0 ? 0 : 1;
+}
+
+// What the stop gives the cameras' reconnect attempts in all (their waits on
+// the device already abandoned, they end at once unless a plug-in blocks in
+// its own code) before the program ends without them.
+constexpr int kStopCameraWaitMs = 3000;
+
+// Nothing at the end waits on a device or a peer: every exchange under way
+// is abandoned, no link is made any more, and the cameras close.
+void endDeviceWork()
+{
+    XANC::TcpReactor::abandonPeerWaits();
+    if (const int left = CameraViews::closeForStop(kStopCameraWaitMs))
+        qWarning("stop: %d camera(s) left to their reconnect attempts", left);
 }
 
 }  // namespace
@@ -112,8 +128,10 @@ int main(int argc, char* argv[])
     gpWin = new RiVuRevezi(nullptr);
     // False: a database was restored and the reboot requested, or a stop
     // came before detection started (StartUp logs it).
-    if (!gpWin->StartUp())
+    if (!gpWin->StartUp()) {
+        endDeviceWork();
         return 0;
+    }
     // Test seam: the process ends as by a kill between an NG latched on disk
     // and the outputs that announce it.
     if (qEnvironmentVariableIsSet("VMM_KILL_AFTER_LATCH"))
@@ -136,6 +154,7 @@ int main(int argc, char* argv[])
     // program as a stop in the event loop would have.
     if (LogManager::stopPending()) {
         LogManager::stopInStartup("at the end of start-up");
+        endDeviceWork();
         stopUsbStorage();
         return 0;
     }
@@ -143,6 +162,7 @@ int main(int argc, char* argv[])
     // A desktop notification; whatever it answers is of no concern.
     QProcess::startDetached(QStringLiteral("notify-send"), {QStringLiteral("监视器已开启")});
     const int rc = QApplication::exec();
+    endDeviceWork();
     stopUsbStorage();
     return rc;
 }

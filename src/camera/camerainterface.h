@@ -5,12 +5,13 @@
 // implements this interface and answers the listing operations
 // (`enumCameras`, `createCamera`, `name`, `kind`); every camera object it
 // creates implements the same interface and does the device work. Every call
-// comes from the GUI thread, but for one: a camera object that sets the
-// dynamic property kGrabAnyThread to true may be asked for `getImage()` by
-// another thread while the GUI thread waits for that call to end (never two
-// calls to one camera at once), so that several cameras are read at the same
-// time. A camera object emits `sigCameraLost()` when it loses its device; the
-// program connects it with the default connection type.
+// comes from the GUI thread (the live view's pull through the optional
+// getNewestImage below, which must not wait), but for one: a camera object
+// that sets the dynamic property kGrabAnyThread to true may be asked for
+// `getImage()` by another thread while the GUI thread waits for that call to
+// end (never two calls to one camera at once), so that several cameras are
+// read at the same time. A camera object emits `sigCameraLost()` when it
+// loses its device; the program connects it with the default connection type.
 //
 // A plug-in builds this header with its own meta-object code; the program
 // finds the interface by its identifier string, so both sides only have to
@@ -29,6 +30,14 @@
 
 // Dynamic property of a camera object: getImage() may run off the GUI thread.
 constexpr const char* kGrabAnyThread = "grabAnyThread";
+
+// Optional operation of a camera object, found by this signature:
+//   Q_INVOKABLE bool getNewestImage(uchar* buffer);
+// getImage() that never waits for the device: the newest frame not handed
+// out yet, or false at once when none has come since the last one. The live
+// view pulls through it (on the GUI thread) where a camera offers it; the
+// cycle's own pictures keep coming through getImage().
+constexpr const char* kNewestImageSignature = "getNewestImage(uchar*)";
 
 // Size of the device block of `_cameraInfo`: the camera's serial number as a
 // NUL-terminated string, the rest belongs to the plug-in.

@@ -5,6 +5,8 @@
 
 #include <QPointer>
 
+#include <chrono>
+
 namespace {
 struct Registry {
     QPointer<CammerWidget> views[kMaxCamera];
@@ -60,4 +62,14 @@ void CameraViews::clear()
         r.ng[i] = QDir();
         r.ok[i] = QDir();
     }
+}
+
+int CameraViews::closeForStop(int waitMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    int left = 0;
+    for (const QPointer<CammerWidget>& v : registry().views)
+        if (v && !v->closeForStop(deadline))
+            ++left;
+    return left;
 }

@@ -21,4 +21,9 @@ public:
 
     // Forgets every view and folder (a new main window starts with none).
     static void clear();
+
+    // The program stops: every view's camera is closed, the reconnect
+    // attempts under way given up to `waitMs` in all to end (see
+    // CammerWidget::closeForStop). Returns the cameras left to an attempt.
+    static int closeForStop(int waitMs);
 };

@@ -14,6 +14,7 @@
 
 #include <QDebug>
 #include <QJsonObject>
+#include <QMetaMethod>
 #include <QMutexLocker>
 #include <QPainter>
 #include <QThreadPool>
@@ -46,16 +47,17 @@ void freeBuffer(uchar*& p)
 }
 
 // Camera (re)connection blocks on the device for up to seconds; it runs
-// here, one thread per camera at most, never on the GUI thread.
+// here, one thread per camera at most, never on the GUI thread. Never
+// destroyed: the program's end waits for no attempt (closeForStop gives
+// them a bounded time and leaves a camera whose attempt goes on to it).
 QThreadPool& reconnectPool()
 {
-    static QThreadPool pool;
-    static const bool sized = [] {
-        pool.setMaxThreadCount(kMaxCamera);
-        return true;
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(kMaxCamera);
+        return p;
     }();
-    Q_UNUSED(sized);
-    return pool;
+    return *pool;
 }
 
 bool validCamera(int camera)
@@ -529,8 +531,13 @@ void CammerWidget::HotCameraUpdateROI()
 
 bool CammerWidget::UpdateImage()
 {
-    if (!PullFrame())
+    // The GUI thread pulls here between everything else it does: a camera
+    // slower than the pulls leaves the last picture shown, it never holds
+    // the thread. A frame taken here counts for the cycle as any pull does;
+    // only a frame not handed out before is ever taken.
+    if (!camera_ || !captureFrame || !alive || reconnectRunning || !GrabNewestFrame())
         return false;
+    TakeGrabbedFrame();
     ShowPulledFrame();
     return true;
 }
@@ -554,6 +561,20 @@ bool CammerWidget::CanGrabOffGuiThread() const
 bool CammerWidget::GrabFrame()
 {
     return camera_->getImage(captureFrame);
+}
+
+bool CammerWidget::GrabNewestFrame()
+{
+    const QMetaObject* meta = camera_->metaObject();
+    const int index = meta->indexOfMethod(kNewestImageSignature);
+    if (index < 0)
+        return camera_->getImage(captureFrame);
+    bool got = false;
+    const QMetaMethod method = meta->method(index);
+    if (method.returnType() != QMetaType::Bool ||
+        !method.invoke(camera_, Qt::DirectConnection, Q_RETURN_ARG(bool, got), Q_ARG(uchar*, captureFrame)))
+        return false;
+    return got;
 }
 
 void CammerWidget::TakeGrabbedFrame()
@@ -671,6 +692,19 @@ void CammerWidget::SlotLoss()
         reconnectTimer->start(1000);
 }
 
+bool CammerWidget::closeForStop(std::chrono::steady_clock::time_point deadline)
+{
+    stopping_ = true;
+    if (reconnectTimer)
+        reconnectTimer->stop();
+    if (reconnectJob.valid() && reconnectJob.wait_until(deadline) != std::future_status::ready) {
+        qWarning("camera %d: its reconnect attempt goes on at the stop; the camera is left to it", cameraIndex + 1);
+        return false;
+    }
+    CameraClose();
+    return true;
+}
+
 // A camera that accepts a connection and then stays silent, lies or trickles
 // holds a reconnect for seconds: the attempt runs on a worker thread and
 // reports back queued, once, so the GUI thread (and with it the cycle, the
@@ -678,7 +712,7 @@ void CammerWidget::SlotLoss()
 // runs the view makes no call on that camera (usable()).
 void CammerWidget::TryReconnect()
 {
-    if (!camera_ || reconnectRunning)
+    if (!camera_ || reconnectRunning || stopping_)
         return;
     reconnectRunning = true;
     PluginCamera* cam = camera_;
@@ -696,7 +730,7 @@ void CammerWidget::ReconnectDone(bool ok)
     reconnectRunning = false;
     if (reconnectJob.valid())
         reconnectJob.wait();
-    if (!camera_)
+    if (!camera_ || stopping_)
         return;
     alive = ok;
     if (alive) {
@@ -741,7 +775,7 @@ void CammerWidget::SettingsDone(int lossesBefore)
     reconnectRunning = false;
     if (reconnectJob.valid())
         reconnectJob.wait();
-    if (!camera_)
+    if (!camera_ || stopping_)
         return;
     if (lossCount != lossesBefore) {
         // Lost again while its settings went out (the loss was counted and

@@ -35,6 +35,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <chrono>
 #include <functional>
 #include <future>
 #include <vector>
@@ -120,8 +121,10 @@ public:
     int CameraStart();
     void CameraStop();
     void CameraClose();
-    // Pulls one frame into `captureFrame`; true when a frame came. In the
-    // live source and free-running mode the frame is also shown.
+    // The live view's pull: the camera's newest frame into `captureFrame`,
+    // without waiting for the device (through getNewestImage where the
+    // camera offers it); true when a frame not pulled before was there. In
+    // the live source and free-running mode the frame is also shown.
     bool UpdateImage();
     // UpdateImage in two halves: the pull (the camera's frame into
     // captureFrame) and, later, the copy to the screen of a frame pulled
@@ -135,6 +138,9 @@ public:
     bool CanGrabOffGuiThread() const;
     bool GrabFrame();
     void TakeGrabbedFrame();
+    // GrabFrame that never waits for the device (see kNewestImageSignature);
+    // a camera without that operation is read through getImage().
+    bool GrabNewestFrame();
     // Software trigger, simulated cameras only.
     void ManualUpdateImage();
     // The camera's defaults into the working copy `gpWParaBak`.
@@ -219,6 +225,11 @@ public:
 
     // Whether a reconnect is under way (the camera was lost and is not back).
     bool reconnecting() const;
+    // The program stops (the waits on devices and peers already abandoned):
+    // no reconnect starts any more, an attempt under way is given until
+    // `deadline` to end, then the camera is closed. False: the attempt still
+    // holds the camera, which is then left to it (never closed or deleted).
+    bool closeForStop(std::chrono::steady_clock::time_point deadline);
     // True while a reconnect attempt runs on its worker thread: the view then
     // makes no other call on the camera.
     bool cameraBusy() const { return reconnectRunning; }
@@ -472,6 +483,7 @@ private:
 
     QTimer* reconnectTimer = nullptr;
     bool reconnectRunning = false;     // GUI thread: an attempt is on its worker
+    bool stopping_ = false;            // closeForStop(): no attempt starts any more
     std::future<void> reconnectJob;    // ends when the worker has let go of the camera
     // The camera, unless a reconnect attempt holds it.
     bool usable() const { return opened && !reconnectRunning; }

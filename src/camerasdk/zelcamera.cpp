@@ -204,10 +204,13 @@ void ImageThread::run()
     QList<double> receives;
     std::unique_ptr<TcpManager_Client> link;
 
-    while (running_.load()) {
+    // A stopping program waits on no camera: the loop ends with the peer
+    // waits (its pulls would fail at once from then on).
+    const auto going = [this] { return running_.load() && !XANC::TcpReactor::peerWaitsAbandoned(); };
+    while (going()) {
         // Pace: at most kFps pulls a second.
         bool passed = false;
-        while (running_.load()) {
+        while (going()) {
             QThread::msleep(1);
             if (AllowPass_byfps(kFps, last)) {
                 passed = true;

@@ -28,6 +28,13 @@ void call(const std::function<void()>& hook)
         hook();
 }
 
+// A service stop must not wait out the seconds given to the network and the
+// cameras: asked before each of them.
+bool stopAsked(const StartupHooks& hooks)
+{
+    return hooks.stopRequested ? hooks.stopRequested() : LogManager::stopPending();
+}
+
 void loadInto(QPixmap*& slot, const char* name)
 {
     const QString path = QStringLiteral("./images/") + QString::fromLatin1(name);
@@ -99,13 +106,15 @@ void startupUntilMainWindow(const StartupHooks& hooks)
         // the cameras time to come up.
         platform::runner().startDetached(QStringLiteral("python3"),
                                          {QStringLiteral("./cnt_net/zelqx71_upnetcard.py")}, true);
-        for (int i = 1; i <= 5; ++i) {
+        bool stopping = false;
+        for (int i = 1; i <= 5 && !(stopping = stopAsked(hooks)); ++i) {
             platform::sleeper().sleepMs(1000);
             report(hooks, 5 + i, QStringLiteral("配置网卡中..."));
         }
         int value = 15;
-        report(hooks, value, QStringLiteral("等待相机开启..."));
-        for (int pass = 1; pass <= 10; ++pass) {
+        if (!stopping)
+            report(hooks, value, QStringLiteral("等待相机开启..."));
+        for (int pass = 1; pass <= 10 && !stopping && !(stopping = stopAsked(hooks)); ++pass) {
             platform::sleeper().sleepMs(1000);
             value += (pass % 3 == 0) ? 2 : 3;
             report(hooks, value, QStringLiteral("等待相机开启..."));

@@ -21,12 +21,16 @@ struct StartupHooks {
     std::function<void()> fillTexts;
     // Shows a progress value (0-100) and its text on the splash screen.
     std::function<void(int, QString)> progress;
+    // Whether a stop is pending; asked before each second of the target's
+    // waits. Unset: LogManager::stopPending().
+    std::function<bool()> stopRequested;
 };
 
 // Everything before the main window: kernel version, shared types, port I/O
 // rights and the LED device, application object, splash, UTF-8 locale codec,
 // logging, the open-file limit raised to its hard limit, on the target computer the network-card script and the 15 s of
-// waits for the network and the cameras, the version line, the two shared
+// waits for the network and the cameras (cut short by a pending stop, which
+// is asked before every second of them), the version line, the two shared
 // mutexes, the texts and skin pictures, and the program's folder.
 void startupUntilMainWindow(const StartupHooks& hooks);
 

@@ -13,11 +13,50 @@
 #include <QThread>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <set>
 
 namespace XANC {
 
 std::atomic<int> TcpReactor::_increase_index_session{0};
+
+namespace {
+
+// One post_sync wait: its reply, handed over on the loop thread.
+struct SyncWait {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;  // answered, or given up (a late reply is then ignored)
+    CTask_FormData reply;
+};
+
+// Every wait under way, so that a stop can end them all.
+std::atomic<bool> gWaitsAbandoned{false};
+std::mutex gWaitsMutex;
+std::set<SyncWait*> gWaits;
+
+}  // namespace
+
+void TcpReactor::abandonPeerWaits()
+{
+    gWaitsAbandoned = true;
+    std::lock_guard<std::mutex> all(gWaitsMutex);
+    for (SyncWait* w : gWaits) {
+        // Under the wait's lock: a waiter between its check and its sleep
+        // is not missed.
+        std::lock_guard<std::mutex> lock(w->mutex);
+        w->cv.notify_all();
+    }
+}
+
+bool TcpReactor::peerWaitsAbandoned()
+{
+    return gWaitsAbandoned.load();
+}
 
 TcpReactor::TcpReactor() : QObject(nullptr), socketThreadPool_(new QThreadPool)
 {
@@ -42,8 +81,9 @@ bool TcpReactor::onLoopThread() const
 bool TcpReactor::initialize()
 {
     // A loop that still runs (even one whose health looks stale) is never
-    // joined by a second one: that one would wait behind it for ever.
-    if (isRunning() || loopActive_)
+    // joined by a second one: that one would wait behind it for ever. A
+    // stopping program makes no new link.
+    if (isRunning() || loopActive_ || peerWaitsAbandoned())
         return false;
     loopActive_ = true;
     stopRequested_ = false;
@@ -151,7 +191,7 @@ bool TcpReactor::post_async(const CTask_FormData& task)
 
 bool TcpReactor::post_sync(CTask_FormData& request, CTask_FormData& response, int ms)
 {
-    if (getAliveSession().isEmpty())
+    if (peerWaitsAbandoned() || getAliveSession().isEmpty())
         return false;
     if (ms < 1 || ms > 60000)
         return false;
@@ -161,27 +201,44 @@ bool TcpReactor::post_sync(CTask_FormData& request, CTask_FormData& response, in
         request.taskId = newTaskId();
     const QString id = request.taskId;
 
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, [&loop] {
-        if (loop.isRunning())
-            loop.exit(0);
+    // The reply is taken on the loop thread and handed over under the
+    // wait's lock; the wait itself is on the steady clock, so it ends in
+    // time on a thread without an event loop and after the application
+    // object is gone.
+    const auto wait = std::make_shared<SyncWait>();
+    const auto c = connect(this, &TcpReactor::sigResponse, [wait, id](CTask_FormData task, bool) {
+        if (task.taskId != id)
+            return;
+        std::lock_guard<std::mutex> lock(wait->mutex);
+        if (wait->done)
+            return;
+        wait->reply = task;
+        wait->done = true;
+        wait->cv.notify_all();
     });
-    const auto c = connect(
-        this, &TcpReactor::sigResponse, &loop,
-        [&loop, &response, id](CTask_FormData task, bool) {
-            if (!loop.isRunning() || task.taskId != id)
-                return;
-            response = task;
-            loop.exit(1);
-        },
-        Qt::QueuedConnection);
+    {
+        std::lock_guard<std::mutex> all(gWaitsMutex);
+        gWaits.insert(wait.get());
+    }
     append_TcpTask(request);
     addSendQueue(request);
-    const int rc = loop.exec();
+    bool answered = false;
+    {
+        std::unique_lock<std::mutex> lock(wait->mutex);
+        wait->cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return wait->done || peerWaitsAbandoned(); });
+        answered = wait->done;
+        if (answered)
+            response = wait->reply;
+        wait->done = true;
+    }
+    {
+        std::lock_guard<std::mutex> all(gWaitsMutex);
+        gWaits.erase(wait.get());
+    }
     disconnect(c);
-    if (rc == 0)
+    if (!answered)
         markTimedOut(id);
-    return rc != 0;
+    return answered;
 }
 
 void TcpReactor::addSendQueue(const CTask_FormData& task)

@@ -57,6 +57,10 @@ public:
     virtual bool isRunning() const = 0;
     virtual bool reAction(const QHostAddress& address, quint16 port);
     virtual void blockAllRecvSIG();
+    // Sends `request` and waits up to `ms` (1..60000) for its reply on the
+    // steady clock, without an event loop: the caller's thread may have
+    // none, or the application object may be gone. False without a link,
+    // without a reply in time, or once peer waits are abandoned.
     virtual bool post_sync(CTask_FormData& request, CTask_FormData& response, int ms);
     virtual bool post_async(const CTask_FormData& task);
     virtual QList<int> getAliveSession();
@@ -96,6 +100,12 @@ public:
     bool hasRequestReceiver() const { return isSignalConnected(QMetaMethod::fromSignal(&TcpReactor::sigRequest)); }
     // Called by a Session that is being destroyed.
     void forgetSession(int index, Session* session);
+
+    // The program stops: every post_sync wait under way, of every reactor,
+    // ends at once without its reply, none waits from now on, and no
+    // reactor starts (connects or listens) any more. For good.
+    static void abandonPeerWaits();
+    static bool peerWaitsAbandoned();
 
     QHostAddress hostAddress() const { return hostAddress_; }
     quint16 hostPort() const { return hostPort_; }

@@ -3,6 +3,7 @@
 // copy), restoring defaults, the alarm blink, and camera loss and reconnect.
 #include "cameramanager.h"
 #include "cammerwidget.h"
+#include "cammerwidgetprobe.h"
 #include "cyclecontrol.h"
 #include "screenchrome.h"
 #include "globals.h"
@@ -66,6 +67,30 @@ _cameraInfo simulatedCamera(const QJsonObject& faults = QJsonObject(), int width
         qFatal("simulated plug-in lists %d cameras", int(list.size()));
     return list[0];
 }
+
+// A camera slower than the view's pulls: its frames arrive when the test
+// says so. It offers the live pull that never waits, and notes every thread
+// that enters its waiting pull (getImage), where a real camera would wait.
+class SlowCamera : public RecordingCamera {
+    Q_OBJECT
+public:
+    SlowCamera() : RecordingCamera(2) { setProperty(kGrabAnyThread, true); }
+    bool getImage(uchar* buffer) override
+    {
+        waitingPullThreads << QThread::currentThread();
+        return getNewestImage(buffer);
+    }
+    Q_INVOKABLE bool getNewestImage(uchar* buffer)
+    {
+        if (!pending)
+            return false;
+        pending = false;
+        std::memset(buffer, fill, size_t(width) * size_t(height));
+        return true;
+    }
+    QList<QThread*> waitingPullThreads;
+    bool pending = false;
+};
 
 constexpr int kCam = 2;   // a camera index other than 0 exercises the per-camera words
 
@@ -665,6 +690,36 @@ private slots:
         QVERIFY(c->settingThread && c->settingThread != QThread::currentThread());
         c->duringReconnect = nullptr;
         c->duringSetting = nullptr;
+    }
+
+    // The live view beside a camera slower than its pulls: the GUI thread
+    // takes what is there, never the camera's wait for a frame; the newest
+    // frame is shown, and each frame is taken (and counted for the cycle)
+    // once. The cycle's own pull still waits, off the GUI thread.
+    void liveViewNeverWaitsForTheCamera()
+    {
+        auto v = recordingView();
+        auto* cam = new SlowCamera;
+        CammerWidgetProbe::replaceCamera(*v, cam);
+        gSource = 1;
+        gpWPara->words[284] = 0;
+        const int arriving[] = {1, 0, 0, 3, 0, 1, 0};   // frames before each pull
+        quint64 frames = v->frameCount();
+        for (int n : arriving) {
+            for (int i = 0; i < n; ++i)
+                cam->pending = true, ++cam->fill;
+            QCOMPARE(v->UpdateImage(), n > 0);
+            QCOMPARE(v->frameCount(), frames += n > 0 ? 1 : 0);
+            QVERIFY(allBytes(v->shownPicture(), v->frameBytes, cam->fill));
+        }
+        QVERIFY(cam->waitingPullThreads.isEmpty());
+
+        cam->pending = true;
+        QVERIFY(v->CanGrabOffGuiThread());
+        std::unique_ptr<QThread> worker(QThread::create([&] { v->GrabFrame(); }));
+        worker->start();
+        QVERIFY(worker->wait(30000));
+        QCOMPARE(cam->waitingPullThreads, QList<QThread*>{worker.get()});
     }
 
     void simulatedCameraLossAndReconnect()

@@ -186,6 +186,37 @@ private slots:
         cam.reset();  // destroyed while open and started
     }
 
+    // The live view's pull never waits: pulled back to back it mostly finds
+    // nothing new (a waiting pull would bring a frame each time, one comes
+    // every 50 ms), never hands a frame out twice, and the waiting pull
+    // still brings the next frame.
+    void newestFrameWithoutWaiting()
+    {
+        NETNS_GUARD();
+        auto cam = make();
+        QVERIFY(cam);
+        const int bytes = 64 * 48;
+        const auto number = [](const QByteArray& b) {
+            return netcamsim::SimNetCamera::frameNumberOf(reinterpret_cast<const uchar*>(b.constData()));
+        };
+        Frame f = grab(cam.get(), bytes);
+        QVERIFY(f.ok);
+        quint32 last = number(f.bytes);
+        constexpr int kPulls = 50;
+        int nothing = 0;
+        for (int i = 0; i < kPulls; ++i) {
+            bool ok = false;
+            QVERIFY(QMetaObject::invokeMethod(cam.get(), "getNewestImage", Qt::DirectConnection, Q_RETURN_ARG(bool, ok),
+                                              Q_ARG(uchar*, reinterpret_cast<uchar*>(f.bytes.data()))));
+            QVERIFY(!ok || number(f.bytes) > last);
+            last = ok ? number(f.bytes) : last;
+            nothing += ok ? 0 : 1;
+        }
+        QVERIFY2(nothing >= kPulls / 2, qPrintable(QString::number(nothing)));
+        f = grab(cam.get(), bytes);
+        QVERIFY(f.ok && number(f.bytes) > last);
+    }
+
     void triggerMode()
     {
         NETNS_GUARD();

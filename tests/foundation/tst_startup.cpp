@@ -121,6 +121,43 @@ private slots:
         QCOMPARE(gTrace, expected);
     }
 
+    // A stop that comes during the target's waits is asked for before every
+    // second of them: the waits end at the first ask that finds it, and the
+    // rest of the sequence (texts, pictures) still runs.
+    void stopCutsTheWaitsShort_data()
+    {
+        QTest::addColumn<int>("stopAtAsk");   // 0: no stop
+        QTest::addColumn<int>("sleeps");
+        QTest::addColumn<bool>("camerasAnnounced");
+        QTest::newRow("before the first second") << 1 << 0 << false;
+        QTest::newRow("during the network's waits") << 3 << 2 << false;
+        QTest::newRow("between the two waits") << 6 << 5 << true;
+        QTest::newRow("during the cameras' waits") << 9 << 8 << true;
+        QTest::newRow("before the last second") << 15 << 14 << true;
+        QTest::newRow("no stop") << 0 << 15 << true;
+    }
+    void stopCutsTheWaitsShort()
+    {
+        QFETCH(int, stopAtAsk);
+        QFETCH(int, sleeps);
+        QFETCH(bool, camerasAnnounced);
+        TestWorkDir wd;
+        runner_.target = true;
+        int asks = 0;
+        StartupHooks hooks = tracingHooks();
+        hooks.stopRequested = [&] {
+            ++asks;
+            return stopAtAsk > 0 && asks >= stopAtAsk;
+        };
+        startupUntilMainWindow(hooks);
+        QCOMPARE(gTrace.filter("sleep").size(), sleeps);
+        // Never a second slept without a question before it.
+        QCOMPARE(asks, stopAtAsk > 0 ? stopAtAsk : 15);
+        QCOMPARE(gTrace.contains("15 等待相机开启..."), camerasAnnounced);
+        QVERIFY(gTrace.endsWith("60 加载应用程序..."));
+        QVERIFY(gTrace.contains("texts"));
+    }
+
     void realRunnerOffTargetOnlyRecordsTheScript()
     {
         TestWorkDir wd;

@@ -15,6 +15,7 @@
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <atomic>
@@ -59,6 +60,23 @@ struct EchoServer {
 QByteArray request(const QByteArray& url, const QByteArray& id)
 {
     return "POST " + url + " HTTP/1.1\r\nUser-Agent: " + id + "\r\nContent-Length: 0\r\n\r\n";
+}
+
+// post_sync waits without running the caller's events; the servers here
+// answer through this thread's, so the wait runs on a thread of its own.
+bool postSync(XANC::TcpReactor& client, CTask_FormData& req, CTask_FormData& resp, int ms)
+{
+    std::atomic<bool> done{false};
+    bool ok = false;
+    std::unique_ptr<QThread> waiter(QThread::create([&] {
+        ok = client.post_sync(req, resp, ms);
+        done = true;
+    }));
+    waiter->start();
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    waiter->wait();
+    return ok;
 }
 
 bool closedByPeer(QTcpSocket& s)
@@ -116,7 +134,7 @@ void TstReactor::exchangeBothWays()
     req.taskId = "sync-1";
     req.json.insert("a", 1);
     CTask_FormData resp;
-    QVERIFY(client.post_sync(req, resp, 5000));
+    QVERIFY(postSync(client, req, resp, 5000));
     QCOMPARE(resp.taskId, QString("sync-1"));
     QCOMPARE(resp.json.value("result").toObject().value("echo").toString(), QString("/v18/http/x"));
     // The reply took its task entry along and left the table.
@@ -241,10 +259,10 @@ void TstReactor::postSyncIgnoresLateReply()
     CTask_FormData first;
     first.url = "/slow";
     CTask_FormData resp;
-    QVERIFY(!client.post_sync(first, resp, 100));
+    QVERIFY(!postSync(client, first, resp, 100));
     CTask_FormData second;
     second.url = "/next";
-    QVERIFY(client.post_sync(second, resp, 20000));
+    QVERIFY(postSync(client, second, resp, 20000));
     // It did arrive during the second wait: counted and dropped on the loop
     // thread, handed to no receiver (whose owner may be gone by then).
     QCOMPARE(client.lateRepliesDropped(), quint64(1));
@@ -262,7 +280,7 @@ void TstReactor::postSyncWritesIdBack()
     CTask_FormData req;
     req.url = "/id";
     CTask_FormData resp;
-    QVERIFY(client.post_sync(req, resp, 5000));
+    QVERIFY(postSync(client, req, resp, 5000));
     QVERIFY(req.taskId.startsWith("defalut#"));
     QCOMPARE(resp.taskId, req.taskId);
     QCOMPARE(server.seen.first().taskId, req.taskId);
@@ -535,7 +553,7 @@ void TstReactor::restartCycles()
             CTask_FormData req;
             req.url = "/cycle";
             CTask_FormData resp;
-            QVERIFY(client.post_sync(req, resp, 5000));
+            QVERIFY(postSync(client, req, resp, 5000));
         }
     }
     client.deinitialize();
