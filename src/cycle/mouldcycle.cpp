@@ -979,12 +979,14 @@ void MouldCycle::close(const Decision& d)
             status_.cycleOpen = false;
             status_.countState = CountState::Waiting;
         }
-        // The step judged (or the cycle closed) on disk once the machine
-        // has its outputs: a stop before it only has the step judged again.
-        keepOnDisk(false);
     }
     screen_.stepDecided(d.step, d.ok, d.manual);
     lastStages_.decided = steadyNs();
+    // The step judged (or the cycle closed) on disk once the machine has its
+    // outputs and the screen the verdict: a stop before it only has the step
+    // judged again.
+    if (d.ok)
+        keepOnDisk(false);
     if (d.ok && d.manual && d.owed)
         // Not from inside the operator's decision: the page closes first.
         screen_.owedStepsLater();
@@ -1369,7 +1371,7 @@ void MouldCycle::holdRestoredNg(int step, int failed, int lost, int owed, int de
 
 void MouldCycle::holdRestoredOpenings(bool cycleOpen, int owed, int edges, int decided, int missing)
 {
-    qWarning("openings held before the restart are held again; steps counted down afresh: %d", owed);
+    qWarning("openings held before the restart are held again");
     if (cycleOpen) {
         status_.cycleOpen = true;
         status_.countState = CountState::Detecting;
