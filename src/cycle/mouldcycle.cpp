@@ -1170,6 +1170,12 @@ void MouldCycle::keepOnDisk(bool ng)
     const QByteArray body = recordBody(ng);
     if (bodyKept_ && body == keptBody_)
         return;
+    if (!ng && status_.ngLatchUnkept) {
+        // No file yet (a full disk): the retry every few seconds writes what
+        // holds then; only an NG tries at once.
+        bodyKept_ = false;
+        return;
+    }
     QByteArray text = body;
     if (!text.isEmpty())
         text += "time=" + QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + '\n';
