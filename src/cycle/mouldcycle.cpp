@@ -79,11 +79,13 @@
 //           camera.
 // Edge hold The hold of an opening does not wait for this thread: the cycle
 //           hands the board's thread, whenever its state or the words
-//           change, which outputs a rising edge of each input holds (the
-//           outputs of the steps that edge would trigger now, the door input
-//           for the clamp's steps with word 144); that thread raises them
-//           the moment it latches the edge. Only the cycle frees them, by
-//           the word it hands over after a pass has seen the edge.
+//           change, which outputs a rising edge of each input holds (made
+//           from the very rule a pass takes that edge by, edgeAct: the
+//           outputs of the steps it would trigger now, every active step's
+//           when it would open the cycle, the door input for the clamp's
+//           steps with word 144); that thread raises them the moment it
+//           latches the edge. Only the cycle frees them, by the word it
+//           hands over after a pass has seen the edge.
 // Words     The settings accepted inside a cycle: a step they disabled is no
 //           longer judged nor owed (its countdown cancelled, its held
 //           opening dropped, its output freed unless something else holds
@@ -115,6 +117,19 @@
 //           every undecided interlock held, the NG latched and the ROI page
 //           open on it; an unreadable file is taken as an NG of the first
 //           active step on every camera.
+// Openings  Without an NG the same record keeps what the cycle holds and
+//           has not judged: the open cycle with its decided steps, the
+//           steps owed a judgement (a countdown running or stopped), a
+//           second opening held, a missing camera's holds. It is written
+//           once per change, before the pass hands the new hold to anyone
+//           (the board's thread has held the wire since the edge), and
+//           again after each decision. A program that starts with one holds
+//           those outputs from its first output word; each owed step counts
+//           down again and is judged on the pictures the cameras take then
+//           (a part stuck in the open mould is still there; the picture of
+//           the moment is the mould's true state), a camera without one
+//           makes it an unjudged NG; the steps not yet triggered wait for
+//           their edges, and nothing is freed but by those judgements.
 // Counters  Only automatic decisions count (`ProductionCounters`): per
 //           judged step and camera a part, an NG part on NG; any NG one NG
 //           decision. A camera that took a template is not counted for that
@@ -335,8 +350,10 @@ void MouldCycle::stepsChanged()
             dropStep(k);
             changed = true;
         }
-    if (changed)
+    if (changed) {
+        keepOnDisk();
         board_.flashOut();
+    }
 }
 
 void MouldCycle::dropStep(int k)
@@ -378,33 +395,45 @@ bool MouldCycle::outputHeld(int out, bool closing) const
     return false;
 }
 
+MouldCycle::EdgeAct MouldCycle::edgeAct(int k, int how) const
+{
+    const bool running = status_.runState == RunState::Running || status_.runState == RunState::Training;
+    if (how == NotTriggered || !running || !StepActive(k))
+        return EdgeAct::Nothing;
+    // Nobody judges it while a camera is missing: its output is held.
+    if (cameraMissing_)
+        return EdgeAct::HoldMissing;
+    if (status_.detectState == DetectState::NgLatched)
+        return status_.cycleOpen && !stepDecided_[k] && !countdownActive_[k] ? EdgeAct::Owe : EdgeAct::Nothing;
+    if (status_.detectState == DetectState::RegionSetting)
+        return EdgeAct::Nothing;
+    if (countdownActive_[k])
+        return EdgeAct::HoldEdge;
+    // A sequential step listens only in its turn.
+    if (word(Word::Mode) == DetectMode::MultiStep && word(Word::Sequential) != 0 && k != status_.runStep)
+        return EdgeAct::Nothing;
+    return EdgeAct::Start;
+}
+
 void MouldCycle::edgeHoldTable(int holds[kBoardInputs]) const
 {
     std::fill(holds, holds + kBoardInputs, 0);
-    const bool running = status_.runState == RunState::Running || status_.runState == RunState::Training;
-    if (!running)
-        return;
-    // As pass() takes the edge: while a camera is missing every opening's
-    // outputs are held; in region setting nothing triggers; while an NG
-    // waits only undecided steps become owed; a sequential step listens
-    // only in its turn.
-    const bool missing = cameraMissing_;
-    if (!missing && status_.detectState == DetectState::RegionSetting)
-        return;
-    const bool sequential = word(Word::Mode) == DetectMode::MultiStep && word(Word::Sequential) != 0;
-    for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
-        if (!StepActive(k))
-            continue;
-        if (!missing && status_.detectState == DetectState::NgLatched && stepDecided_[k])
-            continue;
-        if (!missing && sequential && k != status_.runStep && !countdownActive_[k])
-            continue;
-        const int out = 1 << StepInterlock(k);
-        const int t = word(Word::TriggerInput0 + k) == 255 ? 0 : word(Word::TriggerInput0 + k);
-        if (t >= 0 && t < kBoardInputs)
-            holds[t] |= out;
-        if (word(Word::SafetyDoorDetect) != 0 && StepInterlock(k) == kClampOut)
-            holds[kSafetyDoorInput] |= out;
+    // The edge of input i as pass() would take it: each step it triggers
+    // holds its output, and a cycle it opens holds every active step's.
+    int allSteps = 0;
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+        if (StepActive(k))
+            allSteps |= 1 << StepInterlock(k);
+    for (int i = 0; i < kBoardInputs; ++i) {
+        const bool doorClosed = i == kSafetyDoorInput && word(Word::SafetyDoorDetect) != 0;
+        for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
+            const EdgeAct act = edgeAct(k, StepTrigger(k, 1 << i, doorClosed));
+            if (act == EdgeAct::Nothing)
+                continue;
+            holds[i] |= 1 << StepInterlock(k);
+            if (act == EdgeAct::Start && !status_.cycleOpen)
+                holds[i] |= allSteps;
+        }
     }
 }
 
@@ -441,8 +470,8 @@ bool MouldCycle::pass(int level, int latched)
         if (status_.runState != RunState::Stopped) {
             // Nobody judges these openings: every output their steps drive
             // is held, as for a camera lost inside a cycle.
-            for (int k = 0; k < gDNum && k < kMaxDetect && running; ++k)
-                if (StepActive(k) && StepTrigger(k, rising, doorClosed) != NotTriggered) {
+            for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+                if (edgeAct(k, StepTrigger(k, rising, doorClosed)) == EdgeAct::HoldMissing) {
                     if (!((missingHeld_ >> StepInterlock(k)) & 1))
                         qWarning("step %d: an opening while a camera is missing, its output held", k + 1);
                     missingHeld_ |= 1 << StepInterlock(k);
@@ -460,41 +489,58 @@ bool MouldCycle::pass(int level, int latched)
         bool newlyOwed = false;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
             const int how = StepTrigger(k, rising, doorClosed);
-            if (StepActive(k) && !stepDecided_[k] && !countdownActive_[k] && (how != NotTriggered || edgeHeld_[k])) {
+            const bool owe = edgeAct(k, how) == EdgeAct::Owe;
+            if (owe || (edgeHeld_[k] && edgeAct(k, ByInput) == EdgeAct::Owe)) {
                 newlyOwed = newlyOwed || !stepOwed_[k];
                 stepOwed_[k] = true;
-                if (how != NotTriggered)
+                if (owe)
                     doorTriggered_[k] = how == ByDoor;
                 edgeHeld_[k] = false;
             }
         }
         if (newlyOwed)
-            saveLatchedNg();
+            keepOnDisk();
     } else if (running && status_.detectState != DetectState::NgLatched &&
                status_.detectState != DetectState::RegionSetting) {
         const bool sequential = word(Word::Mode) == DetectMode::MultiStep && word(Word::Sequential) != 0;
+        bool opened = false;
+        bool started = false;
+        bool held = false;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
             if (!StepActive(k))
                 continue;
             const int how = StepTrigger(k, rising, doorClosed);
-            const bool edge = how != NotTriggered;
-            if (countdownActive_[k]) {
+            const EdgeAct act = edgeAct(k, how);
+            if (act == EdgeAct::HoldEdge) {
                 // The machine opened again before this step was decided.
-                if (edge && !edgeHeld_[k]) {
-                    edgeHeld_[k] = true;
+                if (!edgeHeld_[k]) {
+                    edgeHeld_[k] = held = true;
                     qInfo("step %d: an opening during its countdown is held and judged next", k + 1);
                 }
                 continue;
             }
-            if (sequential && k != status_.runStep)
+            if (countdownActive_[k])
                 continue;
-            if (!edge && !edgeHeld_[k])
+            // A held opening starts once its countdown is over (in its turn).
+            const bool heldStarts = edgeHeld_[k] && !(sequential && k != status_.runStep);
+            if (act != EdgeAct::Start && !heldStarts)
                 continue;
             edgeHeld_[k] = false;
-            if (!status_.cycleOpen)
+            if (!status_.cycleOpen) {
                 openCycle();
+                opened = true;
+            }
             startCountdown(k, how);
+            started = true;
         }
+        // The openings on disk before anyone but the machine hears of them
+        // (the board's thread held the wire at the edge already).
+        if (started || held)
+            keepOnDisk();
+        if (started)
+            board_.flashOut();
+        if (opened)
+            reports_.cycleStarted();
     }
     publishEdgeHolds();
     return cameraMissing_;
@@ -522,8 +568,6 @@ void MouldCycle::openCycle()
     status_.cycleTrained = false;
     status_.cycleOpen = true;
     status_.countState = CountState::Detecting;
-    board_.flashOut();
-    reports_.cycleStarted();
 }
 
 void MouldCycle::startCountdown(int k, int how)
@@ -535,7 +579,6 @@ void MouldCycle::startCountdown(int k, int how)
     stepOwed_[k] = true;
     stepDecided_[k] = false;
     board_.setOut(StepInterlock(k), 1);
-    board_.flashOut();
     doorTriggered_[k] = how == ByDoor;
     countdownActive_[k] = true;
     status_.countdownRemain[k] = word(Word::TriggerDelay0 + k) / 10.0f;
@@ -557,6 +600,7 @@ void MouldCycle::tick(int step)
         knownActive_ = activeSteps();
         dropStep(step);
         board_.flashOut();
+        keepOnDisk();
         publishEdgeHolds();
         return;
     }
@@ -606,6 +650,7 @@ void MouldCycle::holdForMissingCamera()
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
             if (StepActive(k) && !stepDecided_[k])
                 board_.setOut(StepInterlock(k), 1);
+    keepOnDisk();
     board_.flashOut();
 }
 
@@ -806,7 +851,7 @@ void MouldCycle::latchAndSetOutputs(const Decision& d)
     // An NG is on disk before any output announces it: a stop between the
     // two never leaves an alarm on the wire that a restart forgets.
     if (!d.ok) {
-        saveLatchedNg();
+        keepOnDisk(true);
         if (afterLatchWritten_)
             afterLatchWritten_();
     }
@@ -837,8 +882,6 @@ void MouldCycle::latchAndSetOutputs(const Decision& d)
     status_.countState = CountState::Detected;
     board_.led(6, d.ok ? 1 : 0);
     board_.led(7, d.ok ? 0 : 1);
-    if (d.ok)
-        clearLatchedNg();
 }
 
 void MouldCycle::count(const Decision& d)
@@ -939,6 +982,11 @@ void MouldCycle::close(const Decision& d)
     }
     screen_.stepDecided(d.step, d.ok, d.manual);
     lastStages_.decided = steadyNs();
+    // The step judged (or the cycle closed) on disk once the machine has its
+    // outputs and the screen the verdict: a stop before it only has the step
+    // judged again.
+    if (d.ok)
+        keepOnDisk(false);
     if (d.ok && d.manual && d.owed)
         // Not from inside the operator's decision: the page closes first.
         screen_.owedStepsLater();
@@ -1063,11 +1111,41 @@ bool MouldCycle::LatchOnDisk()
         return true;
     QByteArray record;
     const InPlaceRecord::State state = InPlaceRecord::read(latchFile(), &record);
-    return state == InPlaceRecord::State::Damaged || (state == InPlaceRecord::State::Valid && !record.isEmpty());
+    // A record of openings alone is no NG.
+    return state == InPlaceRecord::State::Damaged
+           || (state == InPlaceRecord::State::Valid && (record.startsWith("step=") || record.contains("\nstep=")));
 }
 
-void MouldCycle::saveLatchedNg()
+QByteArray MouldCycle::recordBody(bool ng) const
 {
+    int owed = 0;
+    int edges = 0;
+    int decided = 0;
+    for (int k = 0; k < kMaxDetect; ++k) {
+        owed |= (stepOwed_[k] && (ng || !stepDecided_[k])) || countdownActive_[k] ? 1 << k : 0;
+        edges |= edgeHeld_[k] ? 1 << k : 0;
+        decided |= stepDecided_[k] ? 1 << k : 0;
+    }
+    // The outputs a missing camera's openings hold (the clamp and the alarm
+    // with them), while that hold lasts.
+    const QString missing = cameraHold_ ? QStringLiteral("missing=%1\n").arg(missingHeld_) : QString();
+    if (!ng) {
+        if (!status_.cycleOpen && owed == 0 && edges == 0 && !cameraHold_)
+            return QByteArray();
+        // The cameras that failed a step of the open cycle, for its count.
+        int cycleFailed = 0;
+        for (int c = 0; c < kMaxCamera; ++c)
+            cycleFailed |= status_.cycleOpen && status_.cycleFailed[c] ? 1 << c : 0;
+        return QStringLiteral("cycle=%1\nowed=%2\nedges=%3\ndecided=%4\ncyclefailed=%5\nturn=%6\n%7")
+            .arg(status_.cycleOpen ? 1 : 0)
+            .arg(owed)
+            .arg(edges)
+            .arg(decided)
+            .arg(cycleFailed)
+            .arg(qBound(0, status_.runStep, kMaxDetect - 1))
+            .arg(missing)
+            .toUtf8();
+    }
     int failed = 0;
     int lost = 0;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
@@ -1076,28 +1154,45 @@ void MouldCycle::saveLatchedNg()
         if (unjudged_[c])
             lost |= 1 << c;
     }
-    int owed = 0;
-    int decided = 0;
-    for (int k = 0; k < kMaxDetect; ++k) {
-        owed |= stepOwed_[k] ? 1 << k : 0;
-        decided |= stepDecided_[k] ? 1 << k : 0;
+    return QStringLiteral("step=%1\nfailed=%2\nlost=%3\nowed=%4\ndecided=%5\nedges=%6\n%7")
+        .arg(qBound(0, status_.detectStep, kMaxDetect - 1))
+        .arg(failed)
+        .arg(lost)
+        .arg(owed)
+        .arg(decided)
+        .arg(edges)
+        .arg(missing)
+        .toUtf8();
+}
+
+void MouldCycle::keepOnDisk(bool ng)
+{
+    const QByteArray body = recordBody(ng);
+    if (bodyKept_ && body == keptBody_)
+        return;
+    if (!ng && status_.ngLatchUnkept) {
+        // No file yet (a full disk): the retry every few seconds writes what
+        // holds then; only an NG tries at once.
+        bodyKept_ = false;
+        return;
     }
-    const QByteArray text = QStringLiteral("step=%1\nfailed=%2\nlost=%3\nowed=%4\ndecided=%5\ntime=%6\n")
-                                .arg(qBound(0, status_.detectStep, kMaxDetect - 1))
-                                .arg(failed)
-                                .arg(lost)
-                                .arg(owed)
-                                .arg(decided)
-                                .arg(QDateTime::currentDateTime().toString(Qt::ISODate))
-                                .toUtf8();
+    QByteArray text = body;
+    if (!text.isEmpty())
+        text += "time=" + QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + '\n';
     if (!latchRecord_)
         latchRecord_ = std::make_unique<InPlaceRecord>(latchFile());
     // The write makes the file first when it is missing (room may have
     // come back since start-up).
     const bool kept = latchRecord_->write(text);
-    if (!kept)
-        qWarning("the latched NG could not be kept on disk; it is held for this run only");
+    if (!kept && !status_.ngLatchUnkept)
+        qWarning("%s", ng ? "the latched NG could not be kept on disk; it is held for this run only"
+                          : "the open cycle could not be kept on disk; a restart would not hold its openings");
     status_.ngLatchUnkept = !kept;
+    bodyKept_ = kept;
+    keptBody_ = body;
+    // An earlier version's file goes once this one says what holds.
+    if (kept && QFile::exists(oldLatchFile()) && !QFile::remove(oldLatchFile()))
+        qWarning("%s could not be removed", qPrintable(oldLatchFile()));
 }
 
 void MouldCycle::retryLatchFile()
@@ -1112,8 +1207,9 @@ void MouldCycle::retryLatchFile()
         return;
     qInfo("%s is ready again: a latched NG is kept across a restart", qPrintable(latchFile()));
     status_.ngLatchUnkept = false;
-    if (status_.detectState == DetectState::NgLatched)
-        saveLatchedNg();
+    // Whatever holds now (an NG, openings) goes to the new file.
+    bodyKept_ = false;
+    keepOnDisk();
 }
 
 void MouldCycle::clearLatchedNg()
@@ -1126,9 +1222,14 @@ void MouldCycle::clearLatchedNg()
     const InPlaceRecord::State state = InPlaceRecord::read(latchFile(), &record);
     const bool clear = state == InPlaceRecord::State::Missing || state == InPlaceRecord::State::Empty
                        || (state == InPlaceRecord::State::Valid && record.isEmpty());
-    if (!clear && !latchRecord_->write(QByteArray()))
+    if (!clear && !latchRecord_->write(QByteArray())) {
         qWarning("%s could not be cleared", qPrintable(latchFile()));
-    else if (QFile::exists(oldLatchFile()) && !QFile::remove(oldLatchFile()))
+        bodyKept_ = false;
+        return;
+    }
+    bodyKept_ = true;
+    keptBody_.clear();
+    if (QFile::exists(oldLatchFile()) && !QFile::remove(oldLatchFile()))
         qWarning("%s could not be removed", qPrintable(oldLatchFile()));
 }
 
@@ -1173,6 +1274,8 @@ bool MouldCycle::restoreLatchedNg()
     if (read == LatchRead::None) {
         // A full disk now: made as soon as there is room (see retryLatchFile).
         status_.ngLatchUnkept = !latchRecord_->prepare();
+        bodyKept_ = !status_.ngLatchUnkept;
+        keptBody_.clear();
         return false;
     }
     bool good = read == LatchRead::Held;
@@ -1183,11 +1286,31 @@ bool MouldCycle::restoreLatchedNg()
             good = false;
         return v;
     };
+    // Keys a record of an earlier version does not have.
+    auto optional = [&](const char* key, int lo, int hi, int absent) {
+        return values.contains(QLatin1String(key)) ? number(key, lo, hi) : absent;
+    };
+    const int owed = number("owed", 0, 255);
+    const int decided = number("decided", 0, 255);
+    const int edges = optional("edges", 0, 255, 0);
+    const int missing = optional("missing", 0, (1 << kBoardOutputs) - 1, -1);
+    if (good && !values.contains(QStringLiteral("step")) && values.contains(QStringLiteral("cycle"))) {
+        // No NG: openings that were held and not judged.
+        const int cycleOpen = number("cycle", 0, 1);
+        const int cycleFailed = number("cyclefailed", 0, 255);
+        const int turn = number("turn", 0, kMaxDetect - 1);
+        if (good) {
+            for (int c = 0; c < kMaxCamera; ++c)
+                status_.cycleFailed[c] = cycleOpen && ((cycleFailed >> c) & 1);
+            // The step whose turn it is (sequential detection).
+            status_.runStep = turn;
+            holdRestoredOpenings(cycleOpen != 0, owed, edges, decided, missing);
+            return false;
+        }
+    }
     int step = number("step", 0, kMaxDetect - 1);
     int failed = number("failed", 0, 255);
     const int lost = number("lost", 0, 255);
-    const int owed = number("owed", 0, 255);
-    const int decided = number("decided", 0, 255);
     const int all = (1 << qBound(0, numCamera, kMaxCamera)) - 1;
     if (good && !StepActive(step))
         good = false;
@@ -1198,11 +1321,12 @@ bool MouldCycle::restoreLatchedNg()
         step = qMax(0, firstActiveStep());
         failed = all;
     }
-    holdRestoredNg(step, failed, good ? lost : 0, good ? owed : -1, good ? decided : 0);
+    holdRestoredNg(step, failed, good ? lost : 0, good ? owed : -1, good ? decided : 0, good ? edges : 0,
+                   good ? missing : -1);
     return true;
 }
 
-void MouldCycle::holdRestoredNg(int step, int failed, int lost, int owed, int decided)
+void MouldCycle::holdRestoredNg(int step, int failed, int lost, int owed, int decided, int edges, int missing)
 {
     qWarning("an NG of step %d latched before the restart is held again", step + 1);
     status_.cycleOpen = true;
@@ -1214,6 +1338,7 @@ void MouldCycle::holdRestoredNg(int step, int failed, int lost, int owed, int de
     for (int k = 0; k < kMaxDetect; ++k) {
         stepOwed_[k] = owed >= 0 ? (owed >> k) & 1 : k != step;
         stepDecided_[k] = ((decided >> k) & 1) && k != step;
+        edgeHeld_[k] = ((edges >> k) & 1) && StepActive(k);
     }
     stepOwed_[step] = true;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
@@ -1232,15 +1357,61 @@ void MouldCycle::holdRestoredNg(int step, int failed, int lost, int owed, int de
             board_.setOut(StepInterlock(k), 1);
     board_.setOut(StepInterlock(step), 1);
     board_.setOut(kAlarmOut, 1);
+    if (missing >= 0) {
+        cameraHold_ = true;
+        missingHeld_ = missing;
+        board_.setOut(kClampOut, 1);
+        for (int out = 0; out < kBoardOutputs; ++out)
+            if ((missingHeld_ >> out) & 1)
+                board_.setOut(out, 1);
+    }
     board_.flashOut();
     board_.led(6, 0);
     board_.led(7, 1);
     // Kept in the file of this version (made now, while the disk may have
     // room); an earlier version's file goes once the new one holds the NG.
-    saveLatchedNg();
+    bodyKept_ = false;
+    keepOnDisk();
     publishEdgeHolds();
-    QByteArray record;
-    if (QFile::exists(oldLatchFile()) && InPlaceRecord::read(latchFile(), &record) == InPlaceRecord::State::Valid
-        && !record.isEmpty())
-        QFile::remove(oldLatchFile());
+}
+
+void MouldCycle::holdRestoredOpenings(bool cycleOpen, int owed, int edges, int decided, int missing)
+{
+    qWarning("openings held before the restart are held again");
+    if (cycleOpen) {
+        status_.cycleOpen = true;
+        status_.countState = CountState::Detecting;
+        judge_.cycleOpened();
+    }
+    for (int k = 0; k < kMaxDetect; ++k) {
+        stepDecided_[k] = cycleOpen && ((decided >> k) & 1) && StepActive(k);
+        edgeHeld_[k] = ((edges >> k) & 1) && StepActive(k);
+    }
+    if (missing >= 0) {
+        cameraHold_ = true;
+        missingHeld_ = missing;
+        board_.setOut(kClampOut, 1);
+        board_.setOut(kAlarmOut, 1);
+        for (int out = 0; out < kBoardOutputs; ++out)
+            if ((missingHeld_ >> out) & 1)
+                board_.setOut(out, 1);
+    }
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
+        if (!StepActive(k))
+            continue;
+        const bool startsAgain = (owed >> k) & 1;
+        if ((cycleOpen && !stepDecided_[k]) || startsAgain || edgeHeld_[k])
+            board_.setOut(StepInterlock(k), 1);
+        // What the mould shows now is what is judged: the step counts down
+        // again and is judged on the pictures taken after that start, or
+        // held as unjudged NG by a camera that gives none.
+        if (startsAgain) {
+            qWarning("step %d: its opening was not judged before the restart; judged again now", k + 1);
+            startCountdown(k, ByInput);
+        }
+    }
+    board_.flashOut();
+    bodyKept_ = false;
+    keepOnDisk();
+    publishEdgeHolds();
 }

@@ -90,7 +90,8 @@ public:
     // once when no cycle is open. A later job replaces one still waiting.
     void afterCycle(std::function<void()> job);
     // Which outputs a rising edge of each board input holds now (see
-    // CycleBoard::edgeHolds).
+    // CycleBoard::edgeHolds): what pass() would hold for that edge, from
+    // the same rule (edgeAct).
     void edgeHoldTable(int holds[kBoardInputs]) const;
     // The decision on the step being judged: automatic after a countdown,
     // manual after the operator's answer on the ROI page.
@@ -126,14 +127,17 @@ public:
     // The ROI page's run of one camera on one step: 1 OK, 0 NG.
     int runAlgorithm(int camera, int step);
     // At start-up: an NG latched by the previous run is taken up again
-    // (outputs held, NG state). True when there was one. Prepares the latch
-    // file either way.
+    // (outputs held, NG state). True when there was one. Without one, the
+    // openings the previous run held and had not judged are held again and
+    // counted down afresh, judged on the pictures taken then. Prepares the
+    // latch file either way.
     bool restoreLatchedNg();
 
     // The latched NG on disk ("nglatch.dat", a record rewritten in place, made
     // at start-up so that a full disk never stops it being written), so that
-    // a restart keeps holding. "nglatch.ini" is the file of earlier versions,
-    // still taken up at start-up.
+    // a restart keeps holding; without an NG, the open cycle's undecided
+    // steps and the holds of a missing camera. "nglatch.ini" is the file of
+    // earlier versions, still taken up at start-up.
     static QString latchFile();
     static QString oldLatchFile();
     // Whether the file on disk holds a latched NG.
@@ -194,7 +198,18 @@ private:
     void renderPictures(const Decision& d);
     void close(const Decision& d);
 
-    // A step's trigger in a pass that may start its countdown.
+    // What a triggered step does with an edge in the present state: the one
+    // rule pass() acts on and edgeHoldTable() is made from.
+    enum class EdgeAct {
+        Nothing,
+        Start,        // its countdown starts (the cycle opens first when closed)
+        HoldEdge,     // its countdown runs: the opening is held, judged next
+        Owe,          // an NG waits: the step is owed
+        HoldMissing,  // a camera is missing: the step's output is held
+    };
+    EdgeAct edgeAct(int k, int how) const;
+    // A step's trigger in a pass that may start its countdown: the state
+    // changed and the outputs set, handed to the board by the caller.
     void openCycle();
     void startCountdown(int k, int how);
     void holdForMissingCamera();
@@ -215,15 +230,29 @@ private:
     void retryLatchFile();
     // The cameras' fresh frames for step k: records of the unjudged ones.
     void pullFrames(int k, bool fresh[kMaxCamera], QStringList records[kMaxCamera], int only = -1);
-    // The latch file: none (or resolved), an NG held, or unreadable; the
-    // values of a held one go to `values`.
+    // The latch file: none (or resolved), an NG or openings held, or
+    // unreadable; the values of a held one go to `values`.
     enum class LatchRead { None, Held, Damaged };
     static LatchRead readLatch(QMap<QString, QString>& values);
+    // The record the disk should hold now: the NG (`ng`) with what the open
+    // cycle owes, else the open cycle's undecided steps and a missing
+    // camera's holds, else nothing (empty).
+    QByteArray recordBody(bool ng) const;
+    // Writes recordBody when it differs from what the disk holds (one write
+    // and sync). The NG decision passes `ng` before its state is set.
+    void keepOnDisk(bool ng);
+    void keepOnDisk() { keepOnDisk(status_.ngPresent); }
+    // Openings of the previous run held again: the open cycle (`cycleOpen`)
+    // with the steps of `decided` decided, those of `owed` counted down
+    // afresh, a second opening of those of `edges` held; `missing` >= 0: the
+    // hold of a missing camera with those outputs.
+    void holdRestoredOpenings(bool cycleOpen, int owed, int edges, int decided, int missing);
     // A restored NG of `step` on the cameras of `failed` held again: the
     // cameras of `lost` had no picture, the steps of `owed` (-1: every
-    // other step) are owed, those of `decided` were decided.
-    void holdRestoredNg(int step, int failed, int lost, int owed, int decided);
-    void saveLatchedNg();
+    // other step) are owed, those of `decided` were decided, a second
+    // opening of those of `edges` held; `missing` >= 0: the hold of a
+    // missing camera with those outputs.
+    void holdRestoredNg(int step, int failed, int lost, int owed, int decided, int edges, int missing);
     void clearLatchedNg();
     int firstActiveStep() const;
 
@@ -267,5 +296,7 @@ private:
     int publishedHolds_[kBoardInputs] = {};
     bool holdsPublished_ = false;
     qint64 latchRetryNs_ = 0;
+    QByteArray keptBody_;      // what the latch file holds (without its time)
+    bool bodyKept_ = false;    // ... known to be on disk
     std::function<void()> afterCycle_;
 };

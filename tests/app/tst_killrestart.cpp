@@ -8,7 +8,9 @@
 // the NG reached the disk and before any output announced it, and with the
 // working folder's disk and the USB disk full (small disks in a mount
 // namespace of the test's own): the NG, its pictures and the pictures that
-// wait for the USB disk survive.
+// wait for the USB disk survive. And killed inside a countdown, nothing
+// decided yet: the new process holds what the opening held until it has
+// judged it.
 #include "cyclerig.h"
 #include "inplacerecord.h"
 
@@ -28,6 +30,7 @@
 using namespace cyclerig;
 
 namespace {
+constexpr int kClampOut = 0;
 constexpr int kEjectorOut = 1;
 constexpr int kAlarmOut = 2;
 constexpr int kStartMs = 120000;   // a sanitised build under load starts slowly
@@ -428,6 +431,68 @@ private slots:
         const auto latch = InPlaceRecord::read(work_->filePath("nglatch.dat"), &latched);
         QVERIFY(latch == InPlaceRecord::State::Missing || latch == InPlaceRecord::State::Empty
                 || (latch == InPlaceRecord::State::Valid && latched.isEmpty()));
+    }
+
+    // A short shot, killed while its opening counts down (nothing decided,
+    // clamp and ejector held): the new process holds both from its first
+    // output word, judges the step again on the pictures it takes, and
+    // frees nothing before that judgement (the NG).
+    void openingInACountdownSurvivesSigkill()
+    {
+        layOut([](int* w) {
+            w[40] = w[41] = 50;   // five seconds: the kill lands well inside
+        });
+        if (QTest::currentTestFailed())
+            return;
+        BoardSimulator board;
+        QVERIFY(board.open());
+        board.setInputs(kDoorClosed);
+        board.start();
+        start(board, "first.log");
+        if (QTest::currentTestFailed())
+            return;
+        const auto killAtEnd = qScopeGuard([this] { kill(); });
+        upAndTrained(board);
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_VERIFY_WITH_TIMEOUT(!outBit(board.outputs(), kClampOut) && !outBit(board.outputs(), kEjectorOut)
+                                     && !outBit(board.outputs(), kAlarmOut),
+                                 kStartMs);
+
+        const QString latch = work_->filePath("nglatch.dat");
+        auto record = [&] {
+            QByteArray r;
+            return InPlaceRecord::read(latch, &r) == InPlaceRecord::State::Valid ? r : QByteArray();
+        };
+        QVERIFY(cameraCommand("* defect shortshot"));
+        const size_t shotFrom = board.history().size();
+        pulseMouldOpen(board);
+        QTRY_VERIFY2_WITH_TIMEOUT(outBit(board.outputs(), kEjectorOut) && outBit(board.outputs(), kClampOut)
+                                      && record().startsWith("cycle=1\nowed=3\n"),
+                                  qPrintable(log("first.log")), kStartMs);
+        kill();
+        // Killed inside the countdown: no NG was decided.
+        QVERIFY2(record().startsWith("cycle=1\nowed=3\n"), record().constData());
+        for (int w : outputWords(board, shotFrom))
+            QVERIFY2(!outBit(w, kAlarmOut), qPrintable(words(outputWords(board, shotFrom))));
+
+        // The short part is still in the mould when the new process looks.
+        const size_t before = board.history().size();
+        start(board, "second.log",
+              {QStringLiteral(R"(VMM_CAMERA_REPLAY={"control":"%1","cameras":[{"serial":"KILL-00001","width":320,)"
+                              R"("height":256,"seed":3,"defects":["shortshot"]}]})")
+                   .arg(control_)});
+        if (QTest::currentTestFailed())
+            return;
+        // The step judged again: the short shot is an NG, on a picture the
+        // new process took.
+        QTRY_VERIFY2_WITH_TIMEOUT(outBit(board.outputs(), kAlarmOut), qPrintable(log("second.log")), kStartMs);
+        QVERIFY2(record().startsWith("step=0\nfailed=1\nlost=0\n"), record().constData());
+        const QVector<int> sent = outputWords(board, before);
+        QVERIFY(!sent.isEmpty());
+        for (int w : sent)
+            QVERIFY2(outBit(w, kEjectorOut) && outBit(w, kClampOut), qPrintable(words(sent)));
+        QCOMPARE(program_.state(), QProcess::Running);
     }
 
     void latchedNgSurvivesSigkill_data()

@@ -18,4 +18,6 @@ struct MouldCycleProbe {
     static void setLastInputs(MouldCycle& m, int level) { m.lastInputs_ = level; }
     // As a restarted program: the latch file is opened afresh at the next use.
     static void reopenLatchFile(MouldCycle& m) { m.latchRecord_.reset(); }
+    // Seconds went by: the next pass tries again to make the latch file.
+    static void latchRetryDue(MouldCycle& m) { m.latchRetryNs_ = 0; }
 };

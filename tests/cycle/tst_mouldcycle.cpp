@@ -11,6 +11,7 @@
 
 #include "inplacerecord.h"
 #include "lanstr.h"
+#include "mouldcycleprobe.h"
 #include "testworkdir.h"
 #include "word.h"
 
@@ -170,6 +171,8 @@ struct Rig {
     std::unique_ptr<MouldCycle> cycle;
     int level = 0;
     bool alarmBeforeLatch = false;   // an NG's alarm went out before the NG was on disk
+    bool holdBeforeRecord = false;   // an interlock went out before the disk held what the cycle holds
+    bool reDetecting = false;        // the operator's re-detection holds what no restart must
     int retrained = 0;               // the accept's retraining, run
 
     void start()
@@ -179,8 +182,12 @@ struct Rig {
         board = FakeBoard{};
         board.onFlash = [this](int before, int now) {
             const bool alarmRises = !(before & 4) && (now & 4);
-            if (alarmRises && cycle && !cycle->cameraHold() && !MouldCycle::LatchOnDisk())
+            if (alarmRises && cycle && !cycle->cameraHold() && !status->ngLatchUnkept && !MouldCycle::LatchOnDisk())
                 alarmBeforeLatch = true;
+            const int raised = now & ~before & ~4;
+            if (raised && cycle && status->runState != RunState::Stopped && !reDetecting && !status->ngLatchUnkept &&
+                !recordOnDisk())
+                holdBeforeRecord = true;
         };
         cameras.resetVerdicts();
         cycle = std::make_unique<MouldCycle>(*status, board, cameras, cameras, log, pictures, reports, screen);
@@ -188,6 +195,13 @@ struct Rig {
         cycle->boardOpened();
         cycle->startDetect();
         cycle->restoreLatchedNg();
+    }
+    // The latch file holds something a restart takes up.
+    static bool recordOnDisk()
+    {
+        QByteArray record;
+        const InPlaceRecord::State state = InPlaceRecord::read(MouldCycle::latchFile(), &record);
+        return state == InPlaceRecord::State::Damaged || (state == InPlaceRecord::State::Valid && !record.isEmpty());
     }
     // Mode 0 on one camera: the product step on input 3, the cavity on 4,
     // one tick each, the door a trigger.
@@ -259,10 +273,14 @@ struct Rig {
         } else if (e == "tmpl") {           // added as a template
             everyCameraClears(AlarmCode::AddedAsTemplate);
         } else if (e == "redo") {           // detected again
+            reDetecting = true;
             reDetect();
+            reDetecting = false;
         } else if (e == "hold") {           // a re-detection asked for, not yet judged
+            reDetecting = true;
             cycle->resetRun();
             cycle->holdForReDetect(status->runStep);
+            reDetecting = false;
         } else if (e == "pics" || e == "live") {   // the ROI page shows pictures / the live view
             cycle->pictureSourceChosen(e == "live" ? PictureSource::Live : PictureSource::RecentNg);
         } else if (e == "owed") {           // the owed steps, once asked for
@@ -283,6 +301,23 @@ struct Rig {
             cycle->stopDetect();
         } else if (e == "restart") {
             start();
+        } else if (e == "earlier") {        // a restart on the NG record of an earlier version
+            cycle.reset();
+            InPlaceRecord older(MouldCycle::latchFile());
+            if (!older.write("step=0\nfailed=1\nlost=0\nowed=1\ndecided=0\ntime=2026-12-01T10:00:00\n"))
+                return false;
+            start();
+        } else if (e == "full") {           // a restart on a disk without room for the latch file
+            QFile::remove(MouldCycle::latchFile());
+            if (!QDir().mkdir(MouldCycle::latchFile() + ".new"))   // its making place taken, as a full disk refuses it
+                return false;
+            start();
+        } else if (e == "room") {           // ... and room again
+            if (!QDir().rmdir(MouldCycle::latchFile() + ".new"))
+                return false;
+        } else if (e == "later") {          // a pass some seconds later
+            MouldCycleProbe::latchRetryDue(*cycle);
+            cycle->pass(level, 0);
         } else if (e == "garble") {         // the latch file damaged, then a restart
             QFile f(MouldCycle::latchFile());
             if (!f.open(QIODevice::ReadWrite))
@@ -416,10 +451,36 @@ private slots:
             << 0 << 1 << "u3 ng0 t=7 d3 u4=7 restart=7 pass=1 owed=0" << "2 1 1 1" << "9 0" << 1;
         QTest::newRow("mode 0: damaged latch file is an NG of the first step")
             << 0 << 2 << "u3 t=1 d3 u4 ng0 t=5 garble=7" << "2 1 0 0" << "3 0" << 2;
-        QTest::newRow("mode 0: a resolved NG is not held again after a restart")
-            << 0 << 1 << "u3 ng0 t=7 pass=1 restart=0" << "1 1 0 0" << "0 0" << 0;
+        QTest::newRow("mode 0: a resolved NG is not held again after a restart, the open cycle's clamp is")
+            << 0 << 1 << "u3 ng0 t=7 pass=1 restart=1 d3 u4=1 t=0" << "2 1 1 1" << "0 0" << 1;
+        QTest::newRow("mode 0: an NG record of an earlier version, without openings, is held")
+            << 0 << 1 << "earlier=7 pass=1 u4=1 t=0" << "1 0 1 1" << "9 0" << 1;
         QTest::newRow("mode 0: stop releases the latch, word 95 keeps the clamp")
             << 0 << 1 << "u3 ng0 t=7 stop=1 restart=0" << "1 1 0 0" << "0 0" << 0;
+
+        // ---- killed inside an open cycle, then restarted: what was held is
+        // held from the first word, an owed step counts down again and is
+        // judged on the pictures of then, a step not yet triggered waits
+        QTest::newRow("mode 0: killed before the first step was decided, it is judged after the restart")
+            << 0 << 1 << "u3=3 restart=3 t=1 d3 u4=1 t=0" << "2 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0: killed in a countdown over a short shot, held until the NG")
+            << 0 << 1 << "u3=3 restart=3 ng0 t=7 d3 u4=7" << "1 1 0 0" << "3 0" << 2;
+        QTest::newRow("mode 0: killed between the steps, the clamp held until the cavity is judged")
+            << 0 << 1 << "u3=3 t=1 d3 restart=1 p=1 u4=1 t=0" << "2 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0: killed with an opening held in a countdown, both judged after the restart")
+            << 0 << 1 << "u3=3 d3 u3=3 restart=3 t=3 p=3 t=1 d3 u4=1 t=0" << "3 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0: killed in the cavity's countdown, it is judged after the restart")
+            << 0 << 1 << "u3=3 t=1 d3 u4=1 restart=1 t=0" << "2 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 3 sequential: killed between the steps, the next step keeps its turn")
+            << 3 << 1 << "u3=11 t=9 d3 restart=9 u3=9 u4=9 t=1 d4 u5=1 t=0" << "3 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0: an opening while a camera is missing is held across a restart until a cycle closed")
+            << 0 << 1 << "lost=5 u3=7 d3 restart=7 back=7 u3=7 t=7 d3 u4=7 t=0" << "2 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0: a disk full at start-up: an opening once there is room is kept across a restart")
+            << 0 << 1 << "full=0 room u3=3 restart=3 t=1" << "1 0 0 0" << "0 0" << 1;
+        QTest::newRow("mode 0: a disk full at start-up: the NG once there is room is kept across a restart")
+            << 0 << 1 << "full=0 u3=3 room ng0 t=7 restart=7" << "1 1 0 0" << "3 0" << 2;
+        QTest::newRow("mode 0: a disk full at start-up: an NG latched meanwhile is kept once the retry finds room")
+            << 0 << 1 << "full=0 u3=3 ng0 t=7 room p later restart=7" << "1 1 0 0" << "3 0" << 2;
     }
 
     void rules()
@@ -457,11 +518,20 @@ private slots:
             const QStringList parts = token.split('=');
             const int before = rig.board.sent;
             rig.board.low = before;
+            int holds[MouldCycle::kBoardInputs];
+            std::copy(std::begin(rig.board.holds), std::end(rig.board.holds), holds);
             QVERIFY2(rig.play(parts[0]), qPrintable("unknown event " + parts[0]));
             ++at;
+            // An input edge holds nothing the board's thread did not hold
+            // at that edge already (the table it was handed before).
+            const int input = parts[0] == "door" ? kSafetyDoorInput : parts[0].startsWith('u') ? parts[0].right(1).toInt() : -1;
+            if (input >= 0)
+                QVERIFY2((rig.board.sent & ~before & ~4 & ~holds[input]) == 0,
+                         qPrintable(QStringLiteral("event %1 (%2) held %3, the edge's table only %4")
+                                        .arg(at).arg(parts[0]).arg(rig.board.sent & ~before & ~4).arg(holds[input])));
             // Held before and after an event: never freed in between, not
             // even for one word (a new process may start from nothing).
-            if (parts[0] != "restart" && parts[0] != "garble")
+            if (parts[0] != "restart" && parts[0] != "garble" && parts[0] != "full" && parts[0] != "earlier")
                 QVERIFY2((before & rig.board.sent & ~rig.board.low) == 0,
                          qPrintable(QStringLiteral("event %1 (%2) freed %3 for a moment")
                                         .arg(at).arg(parts[0]).arg(before & rig.board.sent & ~rig.board.low)));
@@ -478,6 +548,7 @@ private slots:
         if (rig.status->detectState == DetectState::NgLatched)
             QVERIFY(MouldCycle::LatchOnDisk());
         QVERIFY2(!rig.alarmBeforeLatch, "an NG's alarm went out before the NG was on disk");
+        QVERIFY2(!rig.holdBeforeRecord, "an interlock went out before the disk held it");
     }
 
     // Who hears what, in which order: the record gets the counters after the
@@ -540,7 +611,8 @@ private slots:
     {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("holds");
-        QTest::newRow("running") << "p" << "1 2 1";
+        QTest::newRow("running: an edge that opens the cycle holds every step's output") << "p" << "3 3 3";
+        QTest::newRow("cycle open: only the steps the edge triggers") << "u3 t" << "1 2 1";
         QTest::newRow("stopped") << "stop" << "0 0 0";
         QTest::newRow("region setting") << "region p" << "0 0 0";
         QTest::newRow("an NG waits: the product already passed holds nothing") << "u3 t d3 u4 ng0 t" << "1 0 1";
