@@ -62,12 +62,9 @@ private slots:
         const QString build = QStringLiteral(VMM_BUILD_DIR);
         QVERIFY(QFile::copy(build + "/resources/paraGroup/default/PARAM.db", work_->filePath("PARAM.db")));
         putWideRegions(work_->filePath("PARAM.db"), 1, 20);
-        QVERIFY(QDir(work_->path()).mkpath("cnt_net"));
-        QFile cfg(work_->filePath("cnt_net/config.json"));
-        QVERIFY(cfg.open(QIODevice::WriteOnly));
-        cfg.write(R"({"device_workapifunc": false, "device_worknetfunc": false, "device_workvideo": false})");
-        cfg.close();
-        QCOMPARE(QProcess::execute(QStringLiteral(VMM_LAYOUT_SCRIPT), {build, work_->path()}), 0);
+        layOutQuietWorkFolder(build, work_->path(), QStringLiteral(VMM_LAYOUT_SCRIPT));
+        if (QTest::currentTestFailed())
+            return;
 
         said_.clear();
         camera_.start("python3", {QStringLiteral(FAKECAMERA), "127.0.0.2", "320", "256"});
@@ -128,15 +125,6 @@ private slots:
 
 // In a network namespace of its own (see support_netns.h), with the GUI
 // application the region lay-out asks for the screen.
-int main(int argc, char** argv)
-{
-    const int parentRc = netns::reexecIsolated(argc, argv);
-    if (parentRc >= 0)
-        return parentRc;
-    QApplication app(argc, argv);
-    TestCameraStop tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+NETNS_TEST_MAIN_APP(TestCameraStop, QApplication)
 
 #include "tst_camerastop.moc"

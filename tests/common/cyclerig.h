@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QLocalSocket>
+#include <QProcess>
 #include <QScreen>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -125,6 +126,19 @@ inline void editWords(const QString& paramDb, const std::function<void(int* word
         db.close();
     }
     QSqlDatabase::removeDatabase("cyclerig-words");
+}
+
+// Lays out a working folder for the program itself with its network services
+// off (no API, network link or video), so that a whole-program test meets
+// only the board and the cameras it sets up.
+inline void layOutQuietWorkFolder(const QString& build, const QString& work, const QString& layoutScript)
+{
+    QVERIFY(QDir(work).mkpath("cnt_net"));
+    QFile cfg(work + "/cnt_net/config.json");
+    QVERIFY(cfg.open(QIODevice::WriteOnly));
+    cfg.write(R"({"device_workapifunc": false, "device_worknetfunc": false, "device_workvideo": false})");
+    cfg.close();
+    QCOMPARE(QProcess::execute(layoutScript, {build, work}), 0);
 }
 
 // One mould opening: closed long enough for the board to report it, open,

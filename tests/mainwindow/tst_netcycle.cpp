@@ -147,14 +147,5 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
-{
-    const int parentRc = netns::reexecIsolated(argc, argv);
-    if (parentRc >= 0)
-        return parentRc;
-    QApplication app(argc, argv);
-    TestNetCycle tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+NETNS_TEST_MAIN_APP(TestNetCycle, QApplication)
 #include "tst_netcycle.moc"

@@ -41,14 +41,17 @@ bool prepare();
             QSKIP("not inside a network namespace of this test (unshare -n unavailable)"); \
     } while (0)
 
-#define NETNS_TEST_MAIN(TestObject)                            \
+// The test's main in a namespace of its own; AppType is the application
+// class the test needs (QApplication for one that makes widgets).
+#define NETNS_TEST_MAIN_APP(TestObject, AppType)               \
     int main(int argc, char** argv)                            \
     {                                                          \
         const int parentRc = netns::reexecIsolated(argc, argv); \
         if (parentRc >= 0)                                     \
             return parentRc;                                   \
-        QCoreApplication app(argc, argv);                      \
+        AppType app(argc, argv);                               \
         TestObject tc;                                         \
         QTEST_SET_MAIN_SOURCE_PATH                             \
         return QTest::qExec(&tc, argc, argv);                  \
     }
+#define NETNS_TEST_MAIN(TestObject) NETNS_TEST_MAIN_APP(TestObject, QCoreApplication)
