@@ -14,6 +14,7 @@
 #include "mouldcycle.h"
 #include "rivurevezi.h"
 #include "support_roipage.h"
+#include "scripteddialogs.h"
 #include "scriptedoutputs.h"
 #include "operatorrights.h"
 
@@ -341,8 +342,22 @@ private slots:
         env.view(0)->tempUsed[0][1] = 1;
         env.view(0)->tempCount[0] = 2;
 
-        QTest::ignoreMessage(QtWarningMsg, "SN.db: not open, camera order not saved");
-        env.win->SlotReTrain();
+        // Refused, the question leaves every template as it was.
+        QStringList asked;
+        bool answer = false;
+        {
+            ScriptedDialogs dialogs;
+            dialogs.onChoose = [&](const QString& q) {
+                asked << q;
+                return answer;
+            };
+            env.win->SlotReTrain();
+            QVERIFY(!env.view(0)->isUntrained(0) && QFile::exists("./cammer11/template1.bmp"));
+            answer = true;
+            QTest::ignoreMessage(QtWarningMsg, "SN.db: not open, camera order not saved");
+            env.win->SlotReTrain();
+        }
+        QCOMPARE(asked, QStringList({lanStr(137), lanStr(137)}));
         QVERIFY(env.view(0)->isUntrained(0) && env.view(0)->isUntrained(1));
         QVERIFY(!QFile::exists("./cammer11/template1.bmp"));
         QCOMPARE(sent.size(), 1);

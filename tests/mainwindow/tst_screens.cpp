@@ -82,6 +82,14 @@ class TestScreens : public QObject {
     qint64 guardMs = 0;
     bool guardStill = false;
 
+    // Time enough for every guard to end passes, then the guard's clock
+    // stands still: what follows comes at once.
+    void holdGuardClock()
+    {
+        guardMs += 10 * tapguard::kGuardMs;
+        guardStill = true;
+    }
+
     // The screen as the operator sees it: the main window, then every other
     // shown window at its place, the modal one and the notice on top.
     QImage screenShot()
@@ -316,6 +324,78 @@ class TestScreens : public QObject {
         });
     }
 
+    // A finger at `at` (screen coordinates): pressed and lifted on the
+    // window shown there (a box over the main window), as the touch screen
+    // delivers it, a modal box holding back the windows under it.
+    void tapAt(const QPoint& at)
+    {
+        QWidget* top = win;
+        for (QWidget* t : QApplication::topLevelWidgets())
+            if (t != win && t->isVisible() && !t->testAttribute(Qt::WA_TransparentForMouseEvents) &&
+                t->geometry().contains(at) && (top == win || t == QApplication::activeModalWidget()))
+                top = t;
+        QWindow* w = top->windowHandle();
+        const QPoint local = w->mapFromGlobal(at);
+        QTest::mousePress(w, Qt::LeftButton, {}, local);
+        QTest::mouseRelease(w, Qt::LeftButton, {}, local);
+    }
+
+    // While an NG could not be kept across a restart (for hours, when the
+    // disk stays full) the warning stands whole beside the views: it covers
+    // no view (their header lines: state, counters, frame rate), no panel,
+    // no button and no page.
+    void lookAtLatchWarning(const QString& scene)
+    {
+        // The cycle would find the latch file writable again meanwhile.
+        win->runTimer->stop();
+        const auto resume = qScopeGuard([this] {
+            win->cycleStatus().ngLatchUnkept = false;
+            win->ShowLatchWarning();
+            win->runTimer->start(5);
+        });
+        win->cycleStatus().ngLatchUnkept = true;
+        win->ShowLatchWarning();
+        settle();
+        QLabel* warning = win->latchWarning;
+        QVERIFY(warning && warning->isVisible());
+        const QRect at(warning->mapTo(win, QPoint()), warning->size());
+        QVERIFY(kScreen.contains(at));
+        QList<QWidget*> others{win->ioStatusWidget, win->indexButton, win->drawROIWidget, win->settingsCorner};
+        for (int c = 0; c < numCamera; ++c)
+            others << view(c);
+        for (QWidget* other : others)
+            if (other->isVisible())
+                QVERIFY2(!at.intersects(QRect(other->mapTo(win, QPoint()), other->size())),
+                         qPrintable(scene + ": the warning covers " + QString::fromLatin1(other->metaObject()->className())));
+        QCOMPARE(warning->text().remove(QLatin1Char('\n')).remove(QLatin1Char(' ')),
+                 lanStr(713).remove(QLatin1Char(' ')));
+        expectClean(win, scene);
+    }
+
+    // Notes the question of a box opened in the next moments and answers no.
+    void refuseNextBox(QStringList* asked)
+    {
+        QTimer::singleShot(50, this, [asked] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* c = qobject_cast<ChooseBox*>(modal))
+                *asked << c->text;
+            else if (modal)
+                *asked << QString::fromLatin1(modal->metaObject()->className());
+            if (auto* d = qobject_cast<QDialog*>(modal))
+                d->reject();
+        });
+    }
+
+    // Every template file of every camera and step, with its size and time.
+    static QStringList templateFiles()
+    {
+        QStringList files;
+        for (const QFileInfo& dir : QDir(".").entryInfoList({"cammer*"}, QDir::Dirs))
+            for (const QFileInfo& f : QDir(dir.filePath()).entryInfoList({"template*"}, QDir::Files, QDir::Name))
+                files << QStringLiteral("%1 %2 %3").arg(f.filePath()).arg(f.size()).arg(f.lastModified().toMSecsSinceEpoch());
+        return files;
+    }
+
 private slots:
     void init() { seen.clear(); }
 
@@ -404,6 +484,7 @@ private slots:
         const QFontMetrics fm(f);
         QVERIFY(fm.horizontalAdvance(io->stateLine()) + fm.horizontalAdvance(io->countLine()) + 40 < io->width());
         QVERIFY(io->countLine().contains(QString::number(counted().syncNgCycle)));
+        lookAtLatchWarning("main_latch_warning");
     }
 
     void roiPageInEverySource()
@@ -494,6 +575,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, 15000);
         QTRY_VERIFY(win->drawROIWidget->isVisible());
         expectClean(win, "ng_page");
+        lookAtLatchWarning("ng_page_latch_warning");
         // The NG cycle counts when it closes; until then the panel shows it
         // as open, beside the counted ones.
         const QString ngCycles = QString::number(counted().syncNgCycle);
@@ -555,7 +637,8 @@ private slots:
         ColorButton* reCheck = win->drawROIWidget->reCheckButton;
         const QPoint at = reCheck->mapToGlobal(reCheck->rect().center());
         const int swallowed = tapguard::swallowed();
-        guardStill = true;
+        holdGuardClock();
+        const auto release = qScopeGuard([this] { guardStill = false; });
         QTest::mouseClick(reCheck, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!win->drawROIWidget->isVisible(), 15000);
         QVERIFY(!win->cycle().ngPresent);
@@ -964,6 +1047,105 @@ private slots:
         QVERIFY(!win->helpWidget->isVisible());
     }
 
+    // A double tap on the button that closes a page or a box: the second
+    // tap, 200 ms after the first on the guard's clock, acts on nothing the
+    // closing surface uncovers (the button bar's Stop Detection, Area
+    // Settings and Resample, a camera tile); the same tap 600 ms after the
+    // first does. Detection runs on and no template is touched.
+    void doubleTapOnAClosingSurfaceTakesNothingBeneath()
+    {
+        if (win->SettingsVisible())
+            win->wizardParaWidget->cancel();
+        win->indexButton->checkShowHide();
+        settle();
+        QVERIFY(win->cycle().runState != RunState::Stopped);
+        QCOMPARE(EditSession::get().currentCamera(), numCamera);
+        const QStringList templates = templateFiles();
+        QVERIFY(!templates.isEmpty());
+        auto openSettings = [this] {
+            QTest::mouseClick(win->settingsButton, Qt::LeftButton);
+            QTRY_VERIFY(win->SettingsVisible());
+        };
+        struct Case {
+            QString name;
+            std::function<void()> open;         // shows the surface (none: a box opened by `ask`)
+            std::function<void()> ask;          // opens a modal box the taps close
+            std::function<QWidget*()> closer;   // the button that closes it
+        };
+        const QVector<Case> cases{
+            {"settings_cancel", openSettings, nullptr, [this] { return settingsButton(124); }},
+            {"settings_confirm_unchanged", openSettings, nullptr, [this] { return settingsButton(121); }},
+            {"help_cancel", [this] { QTest::mouseClick(win->helpButton, Qt::LeftButton); }, nullptr,
+             [this] { return win->helpWidget->close; }},
+            {"box_no", nullptr, [this] { QTest::mouseClick(win->indexButton->startStopButton(), Qt::LeftButton); },
+             [] { return gpChooseBox->noButton; }},
+        };
+        auto actedOn = [this](const QStringList& asked) {
+            return !asked.isEmpty() || win->drawROIWidget->isVisible() || win->SettingsVisible() ||
+                   win->helpWidget->isVisible() || EditSession::get().currentCamera() != numCamera ||
+                   win->cycle().runState == RunState::Stopped;
+        };
+        for (const Case& c : cases) {
+            const auto release = qScopeGuard([this] { guardStill = false; });
+            QPoint at;
+            QStringList asked;
+            int swallowed = 0;
+            auto doubleTap = [&] {
+                QWidget* closer = c.closer();
+                if (!closer || !closer->isVisible()) {
+                    seen << c.name + ": no button to tap";
+                    return;
+                }
+                at = closer->mapToGlobal(closer->rect().center());
+                holdGuardClock();
+                swallowed = tapguard::swallowed();
+                refuseNextBox(&asked);
+                tapAt(at);
+                guardMs += 200;
+                tapAt(at);
+                settle();
+            };
+            if (c.open) {
+                c.open();
+                doubleTap();
+            } else {
+                onNextModal([&](QWidget*) { doubleTap(); });
+                c.ask();
+            }
+            settle();
+            QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+            QVERIFY2(!actedOn(asked), qPrintable(c.name + ": the second tap acted: " + asked.join("; ")));
+            QCOMPARE(tapguard::swallowed(), swallowed + 1);
+            QVERIFY(!QApplication::activeModalWidget());
+
+            // A deliberate tap after the guard reaches what lies there.
+            guardMs += 400;
+            refuseNextBox(&asked);
+            tapAt(at);
+            settle();
+            QCOMPARE(tapguard::swallowed(), swallowed + 1);
+            QVERIFY2(actedOn(asked), qPrintable(c.name + ": the tap after the guard did nothing"));
+            guardStill = false;
+            if (win->drawROIWidget->isVisible()) {
+                refuseNextBox(&asked);
+                QTest::mouseClick(win->drawROIWidget->returnButton, Qt::LeftButton);
+                QTRY_VERIFY(!win->drawROIWidget->isVisible());
+            }
+            if (win->SettingsVisible())
+                win->wizardParaWidget->cancel();
+            win->helpWidget->hide();
+            if (EditSession::get().currentCamera() != numCamera) {
+                EditSession::get().setCurrentCamera(numCamera);
+                win->ChangeCammer();
+            }
+            win->indexButton->checkShowHide();
+            settle();
+            QVERIFY(win->cycle().runState != RunState::Stopped);
+        }
+        QCOMPARE(templateFiles(), templates);
+        expectClean(win, "main_after_double_taps");
+    }
+
     // "Resample" says at once that the tap was taken: its templates come
     // with the next opening, seconds later.
     void resampleSaysSoAtOnce()
@@ -972,7 +1154,9 @@ private slots:
             win->wizardParaWidget->cancel();
         win->indexButton->checkShowHide();
         QVERIFY(win->indexButton->retrainButton()->isVisible());
+        answerNextBox("box_resample");
         QTest::mouseClick(win->indexButton->retrainButton(), Qt::LeftButton);
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
         expectNotice(lanStr(715), "main_resample");
     }
 
