@@ -372,6 +372,18 @@ class TestScreens : public QObject {
         expectClean(win, scene);
     }
 
+    // A word of Chinese or Japanese, as the boxes and check boxes show them,
+    // that `lines` break inside; empty when none.
+    QString brokenWordIn(const QString& lines) const
+    {
+        static const QStringList words[] = {{"容量"}, {}, {"容量"}, {"収まりません", "金型"}};
+        for (const QString& w : words[lan])
+            for (int k = 1; k < w.size(); ++k)
+                if (lines.contains(w.left(k) + QLatin1Char('\n') + w.mid(k)))
+                    return w;
+        return QString();
+    }
+
     // Notes the question of a box opened in the next moments and answers no.
     void refuseNextBox(QStringList* asked)
     {
@@ -728,6 +740,7 @@ private slots:
             {"box_warn_short", gpWarnBox, lanStr(278), gpWarnBox->okButton},
             {"box_production", gpProductAlarmWarnBox, gpProductAlarmWarnBox->text, gpProductAlarmWarnBox->okButton},
             {"box_lostcamera", gpLostCameraWarnBox, lanStr(657), gpLostCameraWarnBox->okButton},
+            {"box_update_too_large", gpWarnBox, lanStr(714), gpWarnBox->okButton},
         };
         for (const Case& c : cases) {
             if (auto* w = qobject_cast<WarnBox*>(c.box))
@@ -745,6 +758,7 @@ private slots:
                                     .arg(c.scene).arg(text.x()).arg(text.y()).arg(text.width()).arg(text.height())
                                     .arg(c.box->width()).arg(c.box->height()).arg(c.buttons->y())));
             QVERIFY2(m.pixels >= 24, qPrintable(c.scene));
+            QVERIFY2(brokenWordIn(m.lines).isEmpty(), qPrintable(c.scene + ": " + m.lines));
             QVERIFY2(kScreen.contains(c.box->geometry()), qPrintable(c.scene));
             expectClean(c.box, c.scene);
             c.box->hide();
@@ -779,6 +793,8 @@ private slots:
             QWidget* page = s->pages->currentWidget();
             // A tap on a check box's caption toggles it; a second tap restores it.
             for (CheckBox* c : page->findChildren<CheckBox*>()) {
+                const QString lines = wrapAtWords(c->text(), QFontMetrics(c->captionFont()), c->captionRect().width());
+                QVERIFY2(brokenWordIn(lines).isEmpty(), qPrintable(scene + ": " + lines));
                 const bool was = c->isChecked();
                 const QPoint caption = c->captionRect().center();
                 QTest::mouseClick(c, Qt::LeftButton, {}, caption);
