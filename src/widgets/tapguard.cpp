@@ -18,11 +18,15 @@ const char* const kPageProperty = "tapguardPage";
 class Guard : public QObject {
 public:
     // One surface that closed: a box closing over the settings screen and
-    // the screen closing after it each keep their own area.
+    // the screen closing after it each keep their own area. A dialog
+    // destroyed as soon as it has closed is guarded all the same.
     struct Closed {
         QPointer<QWidget> surface;
         QRect area;   // global coordinates
         qint64 until = 0;
+        // The windows shown when it closed: what it uncovers lies on them.
+        // A window shown afterwards (the next question) takes its taps.
+        QVector<QPointer<QWidget>> uncovered;
     };
     QVector<Closed> closed;
     bool releaseOwed = false;
@@ -43,9 +47,12 @@ public:
     void arm(QWidget* surface)
     {
         const qint64 t = now();
-        Closed c{surface, QRect(surface->mapToGlobal(QPoint(0, 0)), surface->size()), t + kGuardMs};
+        Closed c{surface, QRect(surface->mapToGlobal(QPoint(0, 0)), surface->size()), t + kGuardMs, {}};
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w != surface && w->isVisible())
+                c.uncovered.append(w);
         for (Closed& old : closed)
-            if (old.surface == surface || !old.surface || old.until <= t) {
+            if (old.surface == surface || old.until <= t) {
                 old = c;
                 return;
             }
@@ -62,16 +69,16 @@ public:
         bool inside = false;
         qint64 t = -1;
         for (const Closed& c : closed) {
-            if (!c.surface || !c.area.contains(at))
+            if (!c.area.contains(at))
                 continue;
             if (t < 0)
                 t = now();
             if (t >= c.until)
                 continue;
             // The surface shown again takes its own taps.
-            if (c.surface->isVisible() && (w == c.surface || c.surface->isAncestorOf(w)))
+            if (c.surface && c.surface->isVisible() && (w == c.surface || c.surface->isAncestorOf(w)))
                 return false;
-            inside = true;
+            inside = inside || c.uncovered.contains(w->window());
         }
         return inside;
     }

@@ -2,9 +2,11 @@
 // the screen beneath it: the second tap of a double tap on a closing
 // button (or a tap given while the surface is still drawn) arrives after
 // the surface is gone and would press whatever it uncovered. After such a
-// surface hides, a press inside the area it covered is swallowed for
-// kGuardMs, with the release that ends it; a press on the surface itself
-// (shown again) is not, and a tap after the guard works at once.
+// surface hides, a press inside the area it covered, on a window that was
+// shown beneath it, is swallowed for kGuardMs, with the release that ends
+// it; a press on the surface itself (shown again) or on a window opened
+// after it closed (the next question) is not, and a tap after the guard
+// works at once.
 //
 // Every surface passes through one hook: once `install()` has run, every
 // dialog window of the application arms the guard when it hides, and so
