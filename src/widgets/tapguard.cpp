@@ -103,8 +103,13 @@ public:
             releaseOwed = false;
             return true;
         }
-        if (closed.isEmpty() || !swallows(w, static_cast<QMouseEvent*>(e)->globalPos()))
+        if (closed.isEmpty() || !swallows(w, static_cast<QMouseEvent*>(e)->globalPos())) {
+            // A release owed to a swallowed press that never came (its
+            // window went away) must not take this tap's release.
+            if (t == QEvent::MouseButtonPress)
+                releaseOwed = false;
             return false;
+        }
         // Qt follows the second press of a double click with a double-click
         // event: one tap, counted once.
         if (!(t == QEvent::MouseButtonDblClick && releaseOwed)) {

@@ -16,7 +16,6 @@
 #include "mouldcycle.h"
 #include "mouldcycleprobe.h"
 #include "rivurevezi.h"
-#include "scripteddialogs.h"
 #include "testworkdir.h"
 #include "wizardpara.h"
 #include "operatorrights.h"
@@ -316,33 +315,6 @@ private slots:
         win->cycleStatus().ngLatchUnkept = false;
         win->ShowLatchWarning();
         QVERIFY(win->latchWarning->isHidden());
-    }
-
-    // Stopping detection leaves the mould unwatched: it is asked first, and
-    // a refusal keeps detection running; starting it again is not asked.
-    void stopDetectionIsAsked()
-    {
-        TestWorkDir wd;
-        QStringList asked;
-        bool answer = false;
-        ScriptedDialogs dialogs;
-        dialogs.onChoose = [&](const QString& q) {
-            asked << q;
-            return answer;
-        };
-        win->StartDetect();
-        const struct {
-            bool answer;
-            int runState;
-            int asked;
-        } taps[] = {{false, RunState::Running, 1}, {true, RunState::Stopped, 2}, {false, RunState::Running, 2}};
-        for (const auto& tap : taps) {
-            answer = tap.answer;
-            win->SlotStartStop();
-            QCOMPARE(win->cycle().runState, tap.runState);
-            QCOMPARE(asked.size(), tap.asked);
-        }
-        QCOMPARE(asked.first(), lanStr(140));
     }
 
     void inputEdgeWakesTheCycle()

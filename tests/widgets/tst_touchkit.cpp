@@ -91,8 +91,7 @@ void TestTouchKit::wrappedCaptionShrinksInsteadOfBreakingAWord()
 }
 
 // A Chinese clause and a Japanese phrase that fit on a line are not broken
-// ("容|量", "収|まりません", "金|型"); one wider than a line still is,
-// between characters.
+// ("容|量", "収|まりません", "金|型"); one wider than a line still is.
 void TestTouchKit::clausesAndPhrasesStartALineRatherThanBreak()
 {
     QFont f(QStringLiteral("wqy-microhei"));
@@ -100,27 +99,21 @@ void TestTouchKit::clausesAndPhrasesStartALineRatherThanBreak()
     const QFontMetrics fm(f);
     const struct {
         const char* text;
-        const char* room;   // the width: this text's
+        int room;   // in characters of the text
         QStringList lines;
     } cases[] = {
-        {"更新包解压后过大，超出本机磁盘的容量，\r\n程序未改变！", "更新包解压后过大，超出本机磁盘的容",
-         {"更新包解压后过大，", "超出本机磁盘的容量，", "程序未改变！"}},
-        {"更新包解壓後過大，超出本機磁碟的容量，", "更新包解壓後過大，超出本機磁碟的容",
-         {"更新包解壓後過大，", "超出本機磁碟的容量，"}},
-        {"更新パッケージが大きすぎて、このコンピュータのディスクに収まりません。",
-         "更新パッケージが大きすぎて、このコンピュータのディスクに収",
+        {"更新包解压后过大，超出本机磁盘的容量，\r\n程序未改变！", 17, {"更新包解压后过大，", "超出本机磁盘的容量，", "程序未改变！"}},
+        {"更新パッケージが大きすぎて、このコンピュータのディスクに収まりません。", 29,
          {"更新パッケージが大きすぎて、このコンピュータのディスクに", "収まりません。"}},
-        {"完成品がNGの場合、安全ドアの開閉後に直接スキップし、金型キャビティを再検査する",
-         "完成品がNGの場合、安全ドアの開閉後に直接スキップし、金",
+        {"完成品がNGの場合、安全ドアの開閉後に直接スキップし、金型キャビティを再検査する", 27,
          {"完成品がNGの場合、安全ドアの開閉後に直接スキップし、", "金型キャビティを再検査する"}},
-        {"「%1」がオン：テンプレート", "「%1」がオン：テ", {"「%1」がオン：", "テンプレート"}},
-        {"启用检测产品", "启用检", {"启用检", "测产品"}},
-        {"Enable detection prod", "Enable detec", {"Enable", "detection", "prod"}},
+        {"「%1」がオン：テンプレート", 8, {"「%1」がオン：", "テンプレート"}},
+        {"启用检测产品", 3, {"启用检", "测产品"}},
     };
     for (const auto& c : cases) {
         const QString text = QString::fromUtf8(c.text);
-        QCOMPARE(wrapAtWords(text, fm, fm.horizontalAdvance(QString::fromUtf8(c.room))).split(QLatin1Char('\n')),
-                 c.lines);
+        const int width = fm.horizontalAdvance(text.left(c.room));
+        QCOMPARE(wrapAtWords(text, fm, width).split(QLatin1Char('\n')), c.lines);
     }
 }
 
