@@ -59,6 +59,9 @@ DrawROIWidget::DrawROIWidget(QWidget* parent, WinState* state)
     setFixedSize(kWidth, qMax(1, gShowH));
     setAttribute(Qt::WA_StyledBackground);
     setStyleSheet(QStringLiteral("DrawROIWidget{background: transparent;}"));
+    // A second tap on a button of the page (Re-detected, Do not detect)
+    // must not press what the closed page uncovers.
+    tapguard::guardPage(this);
 
     auto button = [this](int row) {
         auto* b = new ColorButton(lanStr(row), this);
@@ -267,9 +270,6 @@ void DrawROIWidget::hideEvent(QHideEvent* e)
 {
     if (win_)
         ScreenChrome::get().showhideVersion(true);
-    // A second tap on a button of the page (Re-detected, Do not detect)
-    // must not press what the closed page uncovers.
-    tapguard::pageClosed(this);
     QWidget::hideEvent(e);
 }
 

@@ -139,10 +139,16 @@ public:
     static constexpr qint64 kWhiteBalanceMs = 5000;
     qint64 lastWhiteBalanceMs = 0;
     int lastOutWord = -1;
-    // Over the top of the screen while an NG could not be kept across a
-    // restart (the latch file cannot be written): text row 713.
+    // While an NG could not be kept across a restart (the latch file cannot
+    // be written): text row 713, in a strip below the camera pictures that
+    // the views give up (beside the ROI page's column when it is open).
     class QLabel* latchWarning = nullptr;
     void ShowLatchWarning();
+    // Lays the shown warning out at the bottom of `area` (the views' area,
+    // in the view area's coordinates); returns what is left for the views.
+    QRect PlaceLatchWarning(QRect area);
+    static constexpr int kLatchWarningPixels = 28;
+    static constexpr int kLatchWarningMargin = 8;
     quint64 frameMark[kMaxCamera][kMaxDetect] = {};  // frame count when the step's countdown began
     // Result code of a camera whose step could not be judged.
     static constexpr int kCodeCameraLost = AlarmCode::CameraLost;

@@ -28,8 +28,10 @@
 #include "iofunc.h"
 #include "lanstr.h"
 #include "mouldcycle.h"
+#include "operatordialogs.h"
 #include "operatorrights.h"
 #include "publictools.h"
+#include "publictools_widget.h"
 #include "sysword.h"
 
 #include <QDateTime>
@@ -84,6 +86,9 @@ void RiVuRevezi::SlotStartStop()
         return;
     }
     if (sysWord(Word::StopDetectPassword) != 0 && CheckPassword() == 0)
+        return;
+    // Stopping leaves the mould unwatched: never one stray tap away.
+    if (!OperatorDialogs::get().choose(lanStr(140)))
         return;
     StopDetect();
     Databases::get().InsertRecord(lanStr(127));
@@ -151,20 +156,48 @@ void RiVuRevezi::ShowLatchWarning()
     if (!latchWarning) {
         if (!unkept)
             return;
-        latchWarning = new QLabel(this);
+        // In a strip of its own below the camera pictures: it may stand for
+        // hours, and must hide no state, counter or frame rate of a view.
+        latchWarning = new QLabel(viewArea ? viewArea : this);
         latchWarning->setObjectName(QStringLiteral("latchWarning"));
         latchWarning->setAlignment(Qt::AlignCenter);
-        latchWarning->setStyleSheet(QStringLiteral(
-            "font-family: wqy-microhei; font-size: 28px; color: white; background: rgb(200, 0, 0); padding: 6px;"));
+        latchWarning->setFont(screenFont(kLatchWarningPixels));
+        latchWarning->setStyleSheet(
+            QStringLiteral("font-family: wqy-microhei; font-size: %1px; color: white; background: rgb(200, 0, 0);")
+                .arg(kLatchWarningPixels));
+        latchWarning->setText(lanStr(713));
+        latchWarning->hide();
     }
-    if (latchWarning->isHidden() != unkept && latchWarning->text() == lanStr(713))
+    if (latchWarning->isHidden() != unkept)
         return;
-    latchWarning->setText(lanStr(713));
-    latchWarning->adjustSize();
-    latchWarning->move((width() - latchWarning->width()) / 2, 0);
     latchWarning->setVisible(unkept);
-    if (unkept)
-        latchWarning->raise();
+    // The views give up the strip, or take it back.
+    ChangeCammer();
+}
+
+QRect RiVuRevezi::PlaceLatchWarning(QRect area)
+{
+    if (!latchWarning || latchWarning->isHidden() || !viewArea || latchWarning->parentWidget() != viewArea)
+        return area;
+    // Beside the ROI page's column when the page lies over the views.
+    int left = area.left();
+    int right = area.right();
+    if (drawROIWidget && drawROIWidget->isVisible()) {
+        const QRect page(viewArea->mapFrom(this, drawROIWidget->pos()), drawROIWidget->size());
+        if (page.left() <= left && page.right() >= left)
+            left = page.right() + 1;
+        else if (page.left() > left && page.left() <= right)
+            right = page.left() - 1;
+    }
+    const int width = qMax(1, right - left + 1);
+    const QFontMetrics fm(latchWarning->font());
+    const QString lines = wrapAtWords(lanStr(713).trimmed(), fm, width - 2 * kLatchWarningMargin);
+    latchWarning->setText(lines);
+    const int height = fm.size(0, lines).height() + 2 * kLatchWarningMargin;
+    latchWarning->setGeometry(left, area.bottom() + 1 - height, width, height);
+    latchWarning->raise();
+    area.setBottom(area.bottom() - height);
+    return area;
 }
 
 void RiVuRevezi::TimerUp(int step)
@@ -199,6 +232,9 @@ void RiVuRevezi::StartLogoutTimer()
 void RiVuRevezi::SlotReTrain()
 {
     if (CheckPassword() == 0)
+        return;
+    // Every template but the first is deleted: never one stray tap away.
+    if (!OperatorDialogs::get().choose(lanStr(137)))
         return;
     for (int c = 0; c < numCamera; ++c) {
         CammerWidget* v = CameraViews::at(c);

@@ -296,7 +296,7 @@ void RiVuRevezi::ChangeCammer()
     if (!viewArea)
         return;
     FitRoiPageColumn();
-    const QRect area = viewArea->rect().isEmpty() ? QRect(0, 0, gShowW, gShowH * 4 / 5) : viewArea->rect();
+    const QRect area = PlaceLatchWarning(viewArea->rect().isEmpty() ? QRect(0, 0, gShowW, gShowH * 4 / 5) : viewArea->rect());
     const int shown = EditSession::get().currentCamera();
     if (shown >= 0 && shown < numCamera) {
         for (int c = 0; c < numCamera; ++c) {

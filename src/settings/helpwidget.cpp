@@ -6,6 +6,7 @@
 #include "helppages.h"
 #include "lanstr.h"
 #include "screenfit.h"
+#include "tapguard.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -17,6 +18,8 @@ HelpWidget::HelpWidget(QWidget* parent) : QWidget(parent)
     // Painted from the style sheet: the screen covers the run screen whole.
     setAttribute(Qt::WA_StyledBackground, true);
     setStyleSheet(QStringLiteral("HelpWidget{background:#20303c;}"));
+    // Its Cancel lies over the run screen's button bar.
+    tapguard::guardPage(this);
     auto* lay = new QVBoxLayout(this);
     picture = new QLabel(this);
     picture->setAlignment(Qt::AlignCenter);

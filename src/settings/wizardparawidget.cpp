@@ -22,6 +22,7 @@
 #include "resstatisticsparam.h"
 #include "screenfit.h"
 #include "settingword.h"
+#include "tapguard.h"
 #include "warnbox.h"
 #include "widgetchangecamera.h"
 #include "winstate.h"
@@ -64,6 +65,9 @@ WizardParaWidget::WizardParaWidget(QWidget* parent) : QWidget(parent)
     // Painted from the style sheet: the screen covers the run screen whole.
     setAttribute(Qt::WA_StyledBackground, true);
     setStyleSheet(QStringLiteral("WizardParaWidget{background:#20303c;} QLabel,QCheckBox{color:white;font-size:20px;}"));
+    // Cancel and Confirm lie over the run screen's button bar: the second
+    // tap of a double tap must not stop detection or open a page.
+    tapguard::guardPage(this);
     auto* top = new QVBoxLayout(this);
 
     auto* tabBar = new QHBoxLayout;

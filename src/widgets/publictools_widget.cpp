@@ -78,10 +78,52 @@ bool isKatakana(QChar c)
     return (u >= 0x30A0 && u <= 0x30FF) || (u >= 0x31F0 && u <= 0x31FF) || (u >= 0xFF66 && u <= 0xFF9F);
 }
 
+// Opening marks belong to what follows them: no line ends with one.
+bool opensPhrase(QChar c)
+{
+    static const QString opening = QStringLiteral("「『（【〈《〔［｛“‘([{");
+    return opening.contains(c);
+}
+
 struct Token {
     QString text;
     bool blankBefore = false;
+    // A line breaks here before it breaks inside a group: a Chinese clause
+    // (up to its punctuation), a Japanese phrase (a run of kanji, of
+    // katakana or of Latin letters with the kana that follow it:
+    // "収まりません。", "金型", "キャビティを"), a word between blanks.
+    bool startsGroup = true;
 };
+
+// Marks where the groups of one paragraph's tokens begin. Without a
+// dictionary, the words of Chinese are not known: a clause is kept whole
+// where it fits on a line (the break falls at its punctuation), else it is
+// broken between characters. Japanese words end where the script changes.
+void markGroups(QVector<Token>& tokens)
+{
+    bool japanese = false;
+    for (const Token& t : tokens)
+        for (const QChar c : t.text)
+            japanese = japanese || isHiragana(c) || isKatakana(c);
+    for (int i = 1; i < tokens.size(); ++i) {
+        Token& t = tokens[i];
+        const QChar last = tokens[i - 1].text.back();
+        const QChar first = t.text.front();
+        const bool ideograph = breaksBetweenCharacters(last) && !closesPhrase(last) && !opensPhrase(last);
+        const bool ideographNext = breaksBetweenCharacters(first) && !opensPhrase(first);
+        if (t.blankBefore)
+            t.startsGroup = true;
+        else if (opensPhrase(last))
+            t.startsGroup = false;
+        else if (closesPhrase(last) || opensPhrase(first))
+            t.startsGroup = true;
+        else if (!japanese)
+            t.startsGroup = false;
+        else
+            t.startsGroup = (isHiragana(last) && !isHiragana(first)) || (ideograph && isKatakana(first)) ||
+                            (isKatakana(last) && ideographNext);
+    }
+}
 
 // The words of one paragraph with whether a blank stood before each; a
 // closing mark stays with the word before it.
@@ -126,6 +168,9 @@ QVector<Token> tokens(const QString& paragraph)
         // starts a word of its own; hiragana after katakana stays with it.
         if (isKatakana(c) && !run.isEmpty() && isHiragana(run.back()))
             flush();
+        // So does a Latin word or a number after a particle ("が|NGの").
+        if (c.isLetterOrNumber() && !isHiragana(c) && !isKatakana(c) && !run.isEmpty() && isHiragana(run.back()))
+            flush();
         run += c;
     }
     flush();
@@ -157,16 +202,40 @@ QString wrapAtWords(const QString& text, const QFontMetrics& fm, int width)
     QString normal = text;
     normal.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
     QStringList lines;
+    auto fits = [&](const QString& s) { return fm.horizontalAdvance(s) <= width; };
+    auto joined = [](const QString& line, const Token& t) {
+        return line.isEmpty() ? t.text : line + (t.blankBefore ? QStringLiteral(" ") : QString()) + t.text;
+    };
     for (const QString& paragraph : normal.split(QLatin1Char('\n'))) {
+        QVector<Token> words = tokens(paragraph);
+        markGroups(words);
         QString line;
-        for (const Token& t : tokens(paragraph)) {
-            const QString joined = line.isEmpty() ? t.text : line + (t.blankBefore ? QStringLiteral(" ") : QString()) + t.text;
-            if (line.isEmpty() || fm.horizontalAdvance(joined) <= width) {
-                line = joined;
-                continue;
+        for (int i = 0; i < words.size();) {
+            int end = i + 1;
+            while (end < words.size() && !words[end].startsGroup)
+                ++end;
+            QString group;
+            for (int k = i; k < end; ++k)
+                group = joined(group, words[k]);
+            const Token whole{group, words[i].blankBefore};
+            if (fits(joined(line, whole))) {
+                line = joined(line, whole);
+            } else if (!line.isEmpty() && fits(group)) {
+                // The group starts the next line rather than be broken.
+                lines << line;
+                line = group;
+            } else {
+                // Wider than a line: broken between its words, from here on.
+                for (int k = i; k < end; ++k) {
+                    if (line.isEmpty() || fits(joined(line, words[k]))) {
+                        line = joined(line, words[k]);
+                        continue;
+                    }
+                    lines << line;
+                    line = words[k].text;
+                }
             }
-            lines << line;
-            line = t.text;
+            i = end;
         }
         lines << line;
     }

@@ -44,6 +44,8 @@ QStringList unbreakableWords(const QString& text);
 // `text` in lines no wider than `width`: broken at its own line breaks, at
 // blanks and beside ideographs, never inside a word (a word wider than
 // `width` stands on a line of its own; callers shrink the font for it).
+// A Chinese clause or a Japanese phrase ("収まりません", "金型") that fits
+// on a line is not broken: it starts the next line instead.
 QString wrapAtWords(const QString& text, const QFontMetrics& fm, int width);
 // The screen's text font ("wqy-microhei") at `pixels` pixels.
 QFont screenFont(int pixels);

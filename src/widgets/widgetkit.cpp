@@ -4,6 +4,7 @@
 #include "numberinput.h"
 #include "operatorrights.h"
 #include "passwordbox.h"
+#include "tapguard.h"
 #include "warnbox.h"
 #include "winstate.h"
 
@@ -59,6 +60,9 @@ void InitWidgetKit(QWidget* window)
     clearWhenDestroyed(gpProductAlarmWarnBox);
     clearWhenDestroyed(gpLostCameraWarnBox);
     window->installEventFilter(new PadHider(window));
+    // Every dialog and box that closes hands its place back only after the
+    // second tap of a double tap has passed.
+    tapguard::install();
 }
 
 int CheckPassword()

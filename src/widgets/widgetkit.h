@@ -5,7 +5,8 @@ class QWidget;
 
 // Creates the two on-screen pads and the shared boxes (gpWarnBox,
 // gpChooseBox, gpPasswordBox, gpProductAlarmWarnBox, gpLostCameraWarnBox) on
-// `window` and installs the filter that puts the pads away on a press on it.
+// `window`, installs the filter that puts the pads away on a press on it, and
+// the tap guard's hook (every dialog that closes guards its place).
 // The globals are cleared when their box is destroyed with the window.
 void InitWidgetKit(QWidget* window);
 // Operator gate: 1 while the password is not in use (word 98 is 0), else

@@ -15,7 +15,7 @@ const QSet<int> kGaps = {153, 321, 322, 530, 531, 532, 533, 534, 535, 536, 537, 
 // Rows shown only in Chinese: the English cell is empty.
 const QSet<int> kNoEnglish = {549, 552, 553, 555, 557, 561};
 // Rows without a Japanese text.
-const QSet<int> kNoJapanese = {557, 621, 622, 623, 672, 673, 674, 675};
+const QSet<int> kNoJapanese = {557};
 
 const char* const kColumnName[kLanCols] = {"zh_CN", "en", "zh_TW", "ja"};
 
@@ -142,12 +142,12 @@ private slots:
             {286, "Restore the parameter group to %1"},
             {328, "Network Settings"},
             {330, "Mask"},
-            {345, "delay\xe2\x80\x9d setting"},
+            {345, "delay setting"},
             {404, "   Open"},
             {458, "calibrate \n touch screen"},
             {495, "   Input %1"},
-            {512, "No select was made for \r\n the last detection\xef\xbc\x81"},
-            {527, "Are you sure you want to \r\n re\xe5\xb9\xb4store the default settings"},
+            {512, "No select was made for \r\n the last detection!"},
+            {527, "Are you sure you want to \r\n restore the default settings"},
             {598, "Whether to enable big data networking"},
             {599, "Whether to transmit video"},
             {600, "Native ID"},
@@ -203,17 +203,23 @@ private slots:
         QTest::addColumn<int>("row");
         QTest::addColumn<int>("lan");
         QTest::addColumn<int>("fromColumn");
-        QTest::newRow("own text") << 2 << int(kLanJapanese) << int(kLanJapanese);
-        QTest::newRow("no Japanese, English") << 621 << int(kLanJapanese) << int(kLanEnglish);
-        QTest::newRow("no English, Chinese") << 549 << int(kLanEnglish) << int(kLanSimplifiedChinese);
-        QTest::newRow("neither, Chinese") << 557 << int(kLanJapanese) << int(kLanSimplifiedChinese);
-        QTest::newRow("Traditional own") << 557 << int(kLanTraditionalChinese) << int(kLanTraditionalChinese);
+        QTest::addColumn<bool>("emptied");       // the test empties the row's cell of `lan`
+        QTest::newRow("own text") << 2 << int(kLanJapanese) << int(kLanJapanese) << false;
+        QTest::newRow("no Japanese, English") << 621 << int(kLanJapanese) << int(kLanEnglish) << true;
+        QTest::newRow("no English, Chinese") << 549 << int(kLanEnglish) << int(kLanSimplifiedChinese) << false;
+        QTest::newRow("neither, Chinese") << 557 << int(kLanJapanese) << int(kLanSimplifiedChinese) << false;
+        QTest::newRow("Traditional own") << 557 << int(kLanTraditionalChinese) << int(kLanTraditionalChinese) << false;
     }
     void accessorFallbacks()
     {
         QFETCH(int, row);
         QFETCH(int, lan);
         QFETCH(int, fromColumn);
+        QFETCH(bool, emptied);
+        const QString own = gaLanStr[row][lan];
+        const auto restore = qScopeGuard([&] { gaLanStr[row][lan] = own; });
+        if (emptied)
+            gaLanStr[row][lan].clear();
         const QString expected = gaLanStr[row][fromColumn];
         QVERIFY(!expected.isEmpty());
         QCOMPARE(lanStr(row, lan), expected);

@@ -14,6 +14,7 @@
 #include "mouldcycle.h"
 #include "rivurevezi.h"
 #include "support_roipage.h"
+#include "scripteddialogs.h"
 #include "scriptedoutputs.h"
 #include "operatorrights.h"
 
@@ -341,8 +342,12 @@ private slots:
         env.view(0)->tempUsed[0][1] = 1;
         env.view(0)->tempCount[0] = 2;
 
-        QTest::ignoreMessage(QtWarningMsg, "SN.db: not open, camera order not saved");
-        env.win->SlotReTrain();
+        {
+            ScriptedDialogs resample;
+            resample.onChoose = [](const QString& q) { return q == lanStr(137); };
+            QTest::ignoreMessage(QtWarningMsg, "SN.db: not open, camera order not saved");
+            env.win->SlotReTrain();
+        }
         QVERIFY(env.view(0)->isUntrained(0) && env.view(0)->isUntrained(1));
         QVERIFY(!QFile::exists("./cammer11/template1.bmp"));
         QCOMPARE(sent.size(), 1);

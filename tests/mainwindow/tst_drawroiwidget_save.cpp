@@ -52,21 +52,21 @@ private slots:
         QTest::addColumn<QStringList>("rows");
         QTest::newRow("added defect region")
             << 0
-            << QStringList{kProd + "Added rectangular  area 1, function is Defect Detection,the sensitivity is 45,, "
+            << QStringList{kProd + "Added rectangular  area 1, function is Defect Detection,the sensitivity is 45, "
                                    "the filter size is 3, the alarm area is 30"};
         QTest::newRow("deleted position region")
             << 1 << QStringList{kProd + "Deleted rectangular  area 3, function is Position"};
         QTest::newRow("defect parameters") << 2
                                            << QStringList{kProd + "Changed the rectangular  area 1, The function is "
                                                                   "Defect detection, Changing the sensitivity  from 45 "
-                                                                  "to 50, Changing the minimun size from 3 to 4"};
+                                                                  "to 50, Changing the minimum size from 3 to 4"};
         QTest::newRow("moved") << 3
                                << QStringList{kProd + "Changed the rectangular  area 1, The function is ,Detection "
                                                       "position has been modified"};
         QTest::newRow("method only") << 4 << QStringList{};
         QTest::newRow("spot band") << 5
                                    << QStringList{kProd + "Changed the rectangular  area 1, Changing the function from "
-                                                          "Defectto Spot detection ，Changing the maximum gradation "
+                                                          "Defectto Spot detection , Changing the maximum gradation "
                                                           "from 50 to 60"};
         QTest::newRow("spot band added")
             << 6 << QStringList{kProd + "Added rectangular  area 1, function is Spot Detection, the minimum gradation "

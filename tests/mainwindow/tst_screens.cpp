@@ -82,6 +82,14 @@ class TestScreens : public QObject {
     qint64 guardMs = 0;
     bool guardStill = false;
 
+    // Time enough for every guard to end passes, then the guard's clock
+    // stands still: what follows comes at once.
+    void holdGuardClock()
+    {
+        guardMs += 10 * tapguard::kGuardMs;
+        guardStill = true;
+    }
+
     // The screen as the operator sees it: the main window, then every other
     // shown window at its place, the modal one and the notice on top.
     QImage screenShot()
@@ -316,6 +324,59 @@ class TestScreens : public QObject {
         });
     }
 
+    // A finger at `at` (screen coordinates), pressed and lifted on the
+    // window shown there as the touch screen delivers it: a modal box holds
+    // back the windows under it.
+    void tapAt(const QPoint& at)
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        QWindow* w = (modal && modal->geometry().contains(at) ? modal : win)->windowHandle();
+        QTest::mousePress(w, Qt::LeftButton, {}, w->mapFromGlobal(at));
+        QTest::mouseRelease(w, Qt::LeftButton, {}, w->mapFromGlobal(at));
+    }
+
+    // The warning that an NG would not be kept across a restart may stand
+    // for hours: whole, beside every view (their header lines: state,
+    // counters, frame rate), the panel, the button bar and the page.
+    void lookAtLatchWarning(const QString& scene)
+    {
+        win->runTimer->stop();   // the cycle would find the latch file writable again
+        win->cycleStatus().ngLatchUnkept = true;
+        win->ShowLatchWarning();
+        QVERIFY(win->latchWarning->isVisible());
+        const QRect at(win->latchWarning->mapTo(win, QPoint()), win->latchWarning->size());
+        for (QWidget* w : std::initializer_list<QWidget*>{view(0), view(1), win->ioStatusWidget, win->indexButton,
+                                                           win->drawROIWidget, win->settingsCorner})
+            QVERIFY2(!w->isVisible() || !at.intersects(QRect(w->mapTo(win, QPoint()), w->size())),
+                     qPrintable(scene + ": " + w->metaObject()->className()));
+        expectClean(win, scene);
+        win->cycleStatus().ngLatchUnkept = false;
+        win->ShowLatchWarning();
+        win->runTimer->start(5);
+    }
+
+    // A word of Chinese or Japanese that `lines` break inside; empty when none.
+    QString brokenWordIn(const QString& lines) const
+    {
+        static const QStringList words[] = {{"容量"}, {}, {"容量"}, {"収まりません", "金型"}};
+        for (const QString& w : words[lan])
+            for (int k = 1; k < w.size(); ++k)
+                if (lines.contains(w.left(k) + QLatin1Char('\n') + w.mid(k)))
+                    return w;
+        return QString();
+    }
+
+    // Notes a box opened meanwhile and answers no.
+    void refuseNextBox(QStringList* asked)
+    {
+        QTimer::singleShot(50, this, [asked] {
+            if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                *asked << d->metaObject()->className();
+                d->reject();
+            }
+        });
+    }
+
 private slots:
     void init() { seen.clear(); }
 
@@ -404,6 +465,7 @@ private slots:
         const QFontMetrics fm(f);
         QVERIFY(fm.horizontalAdvance(io->stateLine()) + fm.horizontalAdvance(io->countLine()) + 40 < io->width());
         QVERIFY(io->countLine().contains(QString::number(counted().syncNgCycle)));
+        lookAtLatchWarning("main_latch_warning");
     }
 
     void roiPageInEverySource()
@@ -494,6 +556,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, 15000);
         QTRY_VERIFY(win->drawROIWidget->isVisible());
         expectClean(win, "ng_page");
+        lookAtLatchWarning("ng_page_latch_warning");
         // The NG cycle counts when it closes; until then the panel shows it
         // as open, beside the counted ones.
         const QString ngCycles = QString::number(counted().syncNgCycle);
@@ -555,7 +618,8 @@ private slots:
         ColorButton* reCheck = win->drawROIWidget->reCheckButton;
         const QPoint at = reCheck->mapToGlobal(reCheck->rect().center());
         const int swallowed = tapguard::swallowed();
-        guardStill = true;
+        holdGuardClock();
+        const auto release = qScopeGuard([this] { guardStill = false; });
         QTest::mouseClick(reCheck, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!win->drawROIWidget->isVisible(), 15000);
         QVERIFY(!win->cycle().ngPresent);
@@ -646,6 +710,7 @@ private slots:
             {"box_warn_short", gpWarnBox, lanStr(278), gpWarnBox->okButton},
             {"box_production", gpProductAlarmWarnBox, gpProductAlarmWarnBox->text, gpProductAlarmWarnBox->okButton},
             {"box_lostcamera", gpLostCameraWarnBox, lanStr(657), gpLostCameraWarnBox->okButton},
+            {"box_update_too_large", gpWarnBox, lanStr(714), gpWarnBox->okButton},
             {"box_update_blocked", gpWarnBox, lanStr(718).arg(QStringLiteral("/home/operator/vmm-monitor/work-update/swap.journal")),
              gpWarnBox->okButton},
         };
@@ -665,6 +730,7 @@ private slots:
                                     .arg(c.scene).arg(text.x()).arg(text.y()).arg(text.width()).arg(text.height())
                                     .arg(c.box->width()).arg(c.box->height()).arg(c.buttons->y())));
             QVERIFY2(m.pixels >= 24, qPrintable(c.scene));
+            QVERIFY2(brokenWordIn(m.lines).isEmpty(), qPrintable(c.scene + ": " + m.lines));
             QVERIFY2(kScreen.contains(c.box->geometry()), qPrintable(c.scene));
             expectClean(c.box, c.scene);
             c.box->hide();
@@ -699,6 +765,8 @@ private slots:
             QWidget* page = s->pages->currentWidget();
             // A tap on a check box's caption toggles it; a second tap restores it.
             for (CheckBox* c : page->findChildren<CheckBox*>()) {
+                const QString lines = wrapAtWords(c->text(), QFontMetrics(c->captionFont()), c->captionRect().width());
+                QVERIFY2(brokenWordIn(lines).isEmpty(), qPrintable(scene + ": " + lines));
                 const bool was = c->isChecked();
                 const QPoint caption = c->captionRect().center();
                 QTest::mouseClick(c, Qt::LeftButton, {}, caption);
@@ -967,6 +1035,104 @@ private slots:
         QVERIFY(!win->helpWidget->isVisible());
     }
 
+    // A double tap on what closes a page or a box: the second tap, 200 ms
+    // after the first on the guard's clock, reaches nothing the surface
+    // uncovers (Stop Detection, Area Settings, Resample, a camera tile);
+    // 600 ms after the first it does. Detection runs on and no template is touched.
+    void doubleTapOnAClosingSurfaceTakesNothingBeneath()
+    {
+        auto templates = [] {
+            QStringList files;
+            for (const QFileInfo& d : QDir(".").entryInfoList({"cammer*"}, QDir::Dirs))
+                for (const QFileInfo& f : QDir(d.filePath()).entryInfoList({"template*"}, QDir::Files, QDir::Name))
+                    files << f.filePath() + QString::number(f.lastModified().toMSecsSinceEpoch());
+            return files;
+        };
+        auto state = [this] {
+            return QStringList{QString::number(win->drawROIWidget->isVisible()), QString::number(win->SettingsVisible()),
+                               QString::number(win->helpWidget->isVisible()),
+                               QString::number(EditSession::get().currentCamera()), QString::number(win->cycle().runState),
+                               QString::number(qHashBits(gpWParaBak->words, sizeof gpWParaBak->words))};
+        };
+        const QStringList kept = templates();
+        auto settings = [this] {
+            QTest::mouseClick(win->settingsButton, Qt::LeftButton);
+            QTRY_VERIFY(win->SettingsVisible());
+        };
+        const struct {
+            const char* name;
+            std::function<void()> open, ask;   // ask: opens the modal dialog the taps close
+            std::function<QWidget*()> closer;
+        } cases[] = {
+            {"settings_cancel", settings, nullptr, [this] { return settingsButton(124); }},
+            {"settings_confirm_unchanged", settings, nullptr, [this] { return settingsButton(121); }},
+            {"help_cancel", [this] { QTest::mouseClick(win->helpButton, Qt::LeftButton); }, nullptr,
+             [this] { return win->helpWidget->close; }},
+            {"box_no", nullptr, [this] { QTest::mouseClick(win->indexButton->startStopButton(), Qt::LeftButton); },
+             [] { return gpChooseBox->noButton; }},
+        };
+        for (const auto& c : cases) {
+            const auto release = qScopeGuard([this] { guardStill = false; });
+            win->indexButton->checkShowHide();
+            QStringList before = state();
+            if (c.open)
+                c.open();
+            if (c.ask)
+                before = state();
+            QPoint at;
+            QStringList asked;
+            const int swallowed = tapguard::swallowed();
+            auto firstTap = [&] {
+                QWidget* b = c.closer();
+                at = b->mapToGlobal(b->rect().center());
+                holdGuardClock();
+                tapAt(at);
+            };
+            if (c.ask) {
+                // Tapped once the box is up.
+                QTimer poll;
+                connect(&poll, &QTimer::timeout, this, [&] {
+                    if (QApplication::activeModalWidget()) {
+                        poll.stop();
+                        firstTap();
+                    }
+                });
+                poll.start(20);
+                c.ask();
+                QTRY_VERIFY(!at.isNull() && !QApplication::activeModalWidget());
+            } else {
+                firstTap();
+            }
+            refuseNextBox(&asked);
+            guardMs += 200;
+            tapAt(at);   // the surface is gone
+            settle();
+            QVERIFY2(asked.isEmpty() && state() == before, qPrintable(c.name + (": " + asked.join(", "))));
+            QCOMPARE(tapguard::swallowed(), swallowed + 1);
+
+            refuseNextBox(&asked);
+            guardMs += 400;
+            tapAt(at);
+            settle();
+            QCOMPARE(tapguard::swallowed(), swallowed + 1);
+            QVERIFY2(!asked.isEmpty() || state() != before, c.name);
+            guardStill = false;
+            if (win->drawROIWidget->isVisible()) {
+                refuseNextBox(&asked);
+                QTest::mouseClick(win->drawROIWidget->returnButton, Qt::LeftButton);
+                QTRY_VERIFY(!win->drawROIWidget->isVisible());
+            }
+            if (win->SettingsVisible())
+                win->wizardParaWidget->cancel();
+            win->helpWidget->hide();
+            EditSession::get().setCurrentCamera(numCamera);
+            win->ChangeCammer();
+            QVERIFY(win->cycle().runState != RunState::Stopped);
+        }
+        QCOMPARE(templates(), kept);
+        expectClean(win, "main_after_double_taps");
+    }
+
     // "Resample" says at once that the tap was taken: its templates come
     // with the next opening, seconds later.
     void resampleSaysSoAtOnce()
@@ -975,7 +1141,9 @@ private slots:
             win->wizardParaWidget->cancel();
         win->indexButton->checkShowHide();
         QVERIFY(win->indexButton->retrainButton()->isVisible());
+        answerNextBox("box_resample");
         QTest::mouseClick(win->indexButton->retrainButton(), Qt::LeftButton);
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
         expectNotice(lanStr(715), "main_resample");
     }
 

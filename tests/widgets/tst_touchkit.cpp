@@ -13,6 +13,7 @@ private slots:
     void captionsBreakBetweenWords_data();
     void captionsBreakBetweenWords();
     void wrappedCaptionShrinksInsteadOfBreakingAWord();
+    void clausesAndPhrasesStartALineRatherThanBreak();
 };
 
 void TestTouchKit::captionsBreakBetweenWords_data()
@@ -87,6 +88,33 @@ void TestTouchKit::wrappedCaptionShrinksInsteadOfBreakingAWord()
     QVERIFY(QFontMetrics(f).horizontalAdvance(QStringLiteral("detection")) > 60);
     // Characters of Chinese need no such room: each may start a line.
     QCOMPARE(fittingWrappedPixelSize(f, QStringLiteral("启用检测产品"), QSize(60, 200), 20), 20);
+}
+
+// A Chinese clause and a Japanese phrase that fit on a line are not broken
+// ("容|量", "収|まりません", "金|型"); one wider than a line still is.
+void TestTouchKit::clausesAndPhrasesStartALineRatherThanBreak()
+{
+    QFont f(QStringLiteral("wqy-microhei"));
+    f.setPixelSize(40);
+    const QFontMetrics fm(f);
+    const struct {
+        const char* text;
+        int room;   // in characters of the text
+        QStringList lines;
+    } cases[] = {
+        {"更新包解压后过大，超出本机磁盘的容量，\r\n程序未改变！", 17, {"更新包解压后过大，", "超出本机磁盘的容量，", "程序未改变！"}},
+        {"更新パッケージが大きすぎて、このコンピュータのディスクに収まりません。", 29,
+         {"更新パッケージが大きすぎて、このコンピュータのディスクに", "収まりません。"}},
+        {"完成品がNGの場合、安全ドアの開閉後に直接スキップし、金型キャビティを再検査する", 27,
+         {"完成品がNGの場合、安全ドアの開閉後に直接スキップし、", "金型キャビティを再検査する"}},
+        {"「%1」がオン：テンプレート", 8, {"「%1」がオン：", "テンプレート"}},
+        {"启用检测产品", 3, {"启用检", "测产品"}},
+    };
+    for (const auto& c : cases) {
+        const QString text = QString::fromUtf8(c.text);
+        const int width = fm.horizontalAdvance(text.left(c.room));
+        QCOMPARE(wrapAtWords(text, fm, width).split(QLatin1Char('\n')), c.lines);
+    }
 }
 
 QTEST_MAIN(TestTouchKit)
