@@ -426,8 +426,12 @@ private slots:
         env.addSavedRect(0, 0, 150, 100, 80, 60, 0, 50);
         cv::rectangle(scene(0), cv::Rect(160, 110, 20, 10), cv::Scalar(patch), cv::FILLED);
         if (resample) {
-            QTest::ignoreMessage(QtWarningMsg, "SN.db: not open, camera order not saved");
-            env.win->SlotReTrain();
+            {
+                ScriptedDialogs sure;
+                sure.onChoose = [](const QString& q) { return q == lanStr(137); };
+                QTest::ignoreMessage(QtWarningMsg, "SN.db: not open, camera order not saved");
+                env.win->SlotReTrain();
+            }
             env.runStep(0);
         } else {
             env.runStep(0);
