@@ -22,9 +22,13 @@
 #include <QPluginLoader>
 #include <QProcess>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include <csignal>
 #include <malloc.h>
@@ -77,6 +81,43 @@ void endDeviceWork()
         qWarning("stop: %d camera(s) left to their reconnect attempts", left);
 }
 
+// Start-up opens the cameras on the GUI thread, which cannot look at a stop
+// while an exchange with a device holds it: this thread abandons every wait
+// on a device or a peer as soon as a SIGTERM arrives, so that the opening
+// ends at once and start-up reaches its next point that asks for the stop.
+class StartupStopWatch {
+public:
+    StartupStopWatch() : thread_([this] { watch(); }) {}
+    ~StartupStopWatch() { end(); }
+    void end()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            over_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    void watch()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!over_) {
+            if (LogManager::termArrived()) {
+                XANC::TcpReactor::abandonPeerWaits();
+                return;
+            }
+            wake_.wait_for(lock, std::chrono::milliseconds(50));
+        }
+    }
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool over_ = false;
+    std::thread thread_;   // last: starts once the rest is made
+};
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -120,6 +161,7 @@ int main(int argc, char* argv[])
             g_splashframe->flushstep(value, text);
     };
 
+    StartupStopWatch stopWatch;
     startupUntilMainWindow(hooks);
     if (LogManager::stopPending()) {
         LogManager::stopInStartup("before the main window");
@@ -158,6 +200,7 @@ int main(int argc, char* argv[])
         stopUsbStorage();
         return 0;
     }
+    stopWatch.end();
     LogManager::startupEnded();
     // A desktop notification; whatever it answers is of no concern.
     QProcess::startDetached(QStringLiteral("notify-send"), {QStringLiteral("监视器已开启")});

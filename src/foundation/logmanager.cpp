@@ -59,10 +59,14 @@ int gTermPipe[2] = {-1, -1};
 QSocketNotifier* gTermNotifier = nullptr;
 bool gStartupOver = false;  // GUI thread, as are the two below
 bool gStopPending = false;
+// Set by the handler itself (a lock-free atomic store is safe there).
+std::atomic<bool> gTermArrived{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler stores it");
 
 void onTerm(int)
 {
     const int saved = errno;
+    gTermArrived.store(true);
     const char byte = 1;
     (void)!::write(gTermPipe[1], &byte, 1);
     errno = saved;
@@ -286,6 +290,11 @@ bool LogManager::stopPending()
     if (!gStartupOver && drainTermPipe())
         termNoticed();
     return gStopPending;
+}
+
+bool LogManager::termArrived()
+{
+    return gTermArrived.load();
 }
 
 void LogManager::stopInStartup(const char* where)

@@ -61,6 +61,10 @@ public:
     static void catchTermEarly();
     // True when a SIGTERM came during start-up (reads what waits, if any).
     static bool stopPending();
+    // True once a SIGTERM has come, from the moment the signal arrives; any
+    // thread may ask (start-up blocked on a device cannot look at the pipe,
+    // so another thread watches this to abandon what it waits on).
+    static bool termArrived();
     // Logs the clean stop of start-up: "SIGTERM received during start-up:
     // clean stop <where>".
     static void stopInStartup(const char* where);

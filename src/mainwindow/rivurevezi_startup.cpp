@@ -78,14 +78,22 @@ bool RiVuRevezi::StartUp()
     if (!OpenDatabases())
         return false;
     LoadParameters();
+    // A stop asked for during start-up ends it before detection starts: once
+    // the cameras are open (or their opening was abandoned for the stop),
+    // and again once the screen is built.
+    const auto stopHere = [] {
+        if (!LogManager::stopPending())
+            return false;
+        LogManager::stopInStartup("before detection");
+        return true;
+    };
     OpenCameraViews();
+    if (stopHere())
+        return false;
     BuildScreen();
     StartTimers();
-    // A stop asked for during start-up ends it here, before detection starts.
-    if (LogManager::stopPending()) {
-        LogManager::stopInStartup("before detection");
+    if (stopHere())
         return false;
-    }
     StartDetection();
     return true;
 }
@@ -167,7 +175,9 @@ void RiVuRevezi::OpenCameraViews()
         QVector<_cameraInfo> opened;
         int n = 0;
         for (const _cameraInfo& info : list) {
-            if (n >= kMaxCamera)
+            // A stop has abandoned every exchange with a device: the
+            // cameras not yet opened are left closed.
+            if (n >= kMaxCamera || LogManager::stopPending())
                 break;
             auto* view = new CammerWidget(this, n, info);
             if (!view->isOpen()) {
@@ -180,6 +190,10 @@ void RiVuRevezi::OpenCameraViews()
         return opened;
     };
     QVector<_cameraInfo> openedList = buildViews(cm->cameras);
+    // A stop during the opening ends start-up before anything is asked or
+    // stored of the cameras (StartUp asks next).
+    if (LogManager::stopPending())
+        return;
     if (openedList.isEmpty()) {
         cm->findSumulateCameras();
         buildViews(cm->cameras);
