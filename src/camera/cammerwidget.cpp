@@ -566,11 +566,14 @@ bool CammerWidget::GrabFrame()
 bool CammerWidget::GrabNewestFrame()
 {
     const QMetaObject* meta = camera_->metaObject();
-    const int index = meta->indexOfMethod(kNewestImageSignature);
-    if (index < 0)
+    if (meta != newestClass_) {
+        newestClass_ = meta;
+        newestIndex_ = meta->indexOfMethod(kNewestImageSignature);
+    }
+    if (newestIndex_ < 0)
         return camera_->getImage(captureFrame);
     bool got = false;
-    const QMetaMethod method = meta->method(index);
+    const QMetaMethod method = meta->method(newestIndex_);
     if (method.returnType() != QMetaType::Bool ||
         !method.invoke(camera_, Qt::DirectConnection, Q_RETURN_ARG(bool, got), Q_ARG(uchar*, captureFrame)))
         return false;

@@ -484,6 +484,10 @@ private:
     QTimer* reconnectTimer = nullptr;
     bool reconnectRunning = false;     // GUI thread: an attempt is on its worker
     bool stopping_ = false;            // closeForStop(): no attempt starts any more
+    // GrabNewestFrame's lookup of the camera class's operation, kept for the
+    // class it was made for: the pull runs on every pass.
+    const QMetaObject* newestClass_ = nullptr;
+    int newestIndex_ = -1;
     std::future<void> reconnectJob;    // ends when the worker has let go of the camera
     // The camera, unless a reconnect attempt holds it.
     bool usable() const { return opened && !reconnectRunning; }

@@ -86,10 +86,7 @@ Session::Session(void* reactor, QTcpSocket* socket, int index) : QObject(nullptr
             if (socket_->bytesToWrite() > 0 || !SocketOutQueue::of(socket_.data())->idle()) {
                 guard_->start(limits_.idleTimeoutMs);  // still sending to the peer
             } else {
-                closedLog().note(QStringLiteral("Session %1 (%2:%3): idle")
-                                     .arg(index_)
-                                     .arg(stripV4Mapped(peerAddress_.toString()))
-                                     .arg(peerPort_));
+                closedLog().note(described(QStringLiteral("idle")));
                 closing_ = true;
                 socket_->disconnectFromHost();
             }
@@ -295,11 +292,7 @@ void Session::closeConnection(const QString& why)
     if (closing_)
         return;
     closing_ = true;
-    closedLog().note(QStringLiteral("Session %1 (%2:%3): %4")
-                         .arg(index_)
-                         .arg(stripV4Mapped(peerAddress_.toString()))
-                         .arg(peerPort_)
-                         .arg(why));
+    closedLog().note(described(why));
     if (guard_)
         guard_->stop();
     if (stall_)
@@ -409,13 +402,18 @@ void Session::analyseBuffer_Setup1()
     armGuard();
 }
 
+QString Session::described(const QString& what) const
+{
+    return QStringLiteral("Session %1 (%2:%3): %4")
+        .arg(index_)
+        .arg(stripV4Mapped(peerAddress_.toString()))
+        .arg(peerPort_)
+        .arg(what);
+}
+
 void Session::noteNoise(const QString& what)
 {
-    noiseLog().note(QStringLiteral("Session %1 (%2:%3): %4")
-                        .arg(index_)
-                        .arg(stripV4Mapped(peerAddress_.toString()))
-                        .arg(peerPort_)
-                        .arg(what));
+    noiseLog().note(described(what));
     if (++noise_ > limits_.maxNoiseMessages)
         closeConnection(QStringLiteral("only noise, %1 heads or messages in a row").arg(noise_));
 }

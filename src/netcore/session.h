@@ -107,6 +107,8 @@ private:
     XANC::TcpReactor* reactor() const;
     void emitAnalysed(SCI_ExecObj_Recv& message);
     // One more head or message that is noise; closes after the limit.
+    // "Session <index> (<peer>:<port>): <what>", as the peer logs name it.
+    QString described(const QString& what) const;
     void noteNoise(const QString& what);
     qint64 unsentBytes() const;
     bool backlogged() const;
