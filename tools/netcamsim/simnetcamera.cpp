@@ -18,6 +18,14 @@ namespace netcamsim {
 // whose connections the camera can cut.
 class SimServer : public XANC::TcpServReactor {
 public:
+    // The loop stops before this class is gone: a request still being
+    // handled there calls drop() on this object, which must still be one.
+    ~SimServer() override
+    {
+        if (isLoopActive())
+            deinitialize();
+    }
+
     // Aborts the connection of `index` (loop thread only).
     void drop(int index)
     {
