@@ -36,7 +36,8 @@ public:
 
     const QString& path() const { return path_; }
 
-    // Reads the newest record whose checksum holds.
+    // Reads the newer of the two records; damaged unless both slots hold a
+    // whole one (the earlier layout: see examine() in the source).
     static State read(const QString& path, QByteArray* payload);
 
     // Makes the file at its full size when it is missing or not of that
