@@ -208,8 +208,10 @@ void NetCamera::setting(QJsonObject obj)
     if (obj.contains("HMirror"))
         setHMirror(obj.value("HMirror").toBool());
     tally_ = nullptr;
+    // "sysUsage" carries "Use External Trigger": trigger mode, never a
+    // switch-off.
     if (obj.contains("sysUsage"))
-        unused_ = obj.value("sysUsage").toBool();
+        changeTrigger(obj.value("sysUsage").toBool());
     if (obj.contains("speed"))
         setSpeed(obj.value("speed").toInt());
     if (tally.unanswered > 0 || tally.refused > 0)
@@ -320,14 +322,16 @@ void NetCamera::getFps(int* fps)
 
 void NetCamera::changeTrigger(bool on)
 {
+    // Said when switched on (the operator's setting), not on every setting
+    // call that repeats it.
+    if (on && !trigger_)
+        qWarning("network camera %s: cannot be triggered by the machine; it keeps running free", qPrintable(serial_));
     trigger_ = on;
-    pendingTriggers_ = 0;
 }
 
 void NetCamera::softTrigger()
 {
-    if (trigger_)
-        ++pendingTriggers_;
+    // Running free: the next pull brings a frame of the moment anyway.
 }
 
 void NetCamera::getSize(int* width, int* height)
@@ -350,9 +354,7 @@ bool NetCamera::getNewestImage(uchar* buffer)
 
 bool NetCamera::takeFrame(uchar* buffer, bool wait)
 {
-    if (!buffer || !opened_ || !started_ || lostState_ || unused_ || handle_ < 0)
-        return false;
-    if (trigger_ && pendingTriggers_ == 0)
+    if (!buffer || !opened_ || !started_ || lostState_ || handle_ < 0)
         return false;
     cv::Mat frame;
     {
@@ -385,8 +387,6 @@ bool NetCamera::takeFrame(uchar* buffer, bool wait)
     default:
         return false;
     }
-    if (trigger_)
-        --pendingTriggers_;
     ++fpsFrames_;
     return true;
 }

@@ -4,6 +4,10 @@
 // getNewestImage() the same without waiting, converted to the program's
 // layout (grey, or 32-bit RGB chosen before open). A camera that brings no frame
 // for kLossMs while started is reported lost from the event loop.
+// The camera has no trigger input the machine could drive, and the SDK no
+// trigger command: asked for trigger mode ("sysUsage", changeTrigger) it
+// keeps running free, so every pull still brings a frame of the moment,
+// and says so once each time trigger mode is switched on.
 // reconnect() may run on a worker thread (the program does that so the GUI
 // thread never waits on a camera); it makes no other call meanwhile, and the
 // watchdog is switched on the camera's own thread.
@@ -90,9 +94,7 @@ private:
     std::atomic<bool> started_{false};
     bool colourOut_ = false;
     std::atomic<bool> lostState_{false};
-    bool trigger_ = false;
-    bool unused_ = false;  // "sysUsage": the camera is switched off
-    int pendingTriggers_ = 0;
+    bool trigger_ = false;  // trigger mode asked for (not available: free running)
     int width_ = 0, height_ = 0;
     int exposure_ = 30, gain_ = 32, sharp_ = 0, contrast_ = 50, gamma_ = 70, speed_ = 12;
     QTimer watchdog_;

@@ -534,8 +534,13 @@ bool CammerWidget::UpdateImage()
     // The GUI thread pulls here between everything else it does: a camera
     // slower than the pulls leaves the last picture shown, it never holds
     // the thread. A frame taken here counts for the cycle as any pull does;
-    // only a frame not handed out before is ever taken.
-    if (!camera_ || !captureFrame || !alive || reconnectRunning || !GrabNewestFrame())
+    // only a frame not handed out before is ever taken. In trigger mode a
+    // camera gives one frame per trigger, and the trigger is the machine's
+    // opening: the frame belongs to the step about to count down (the pass
+    // that starts it comes after this pull), so the live view, which shows
+    // nothing in trigger mode, takes none.
+    const bool triggered = gpWPara && gpWPara->words[Word::ExternalTrigger] != 0;
+    if (!camera_ || !captureFrame || !alive || reconnectRunning || triggered || !GrabNewestFrame())
         return false;
     TakeGrabbedFrame();
     ShowPulledFrame();

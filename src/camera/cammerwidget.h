@@ -124,7 +124,9 @@ public:
     // The live view's pull: the camera's newest frame into `captureFrame`,
     // without waiting for the device (through getNewestImage where the
     // camera offers it); true when a frame not pulled before was there. In
-    // the live source and free-running mode the frame is also shown.
+    // the live source and free-running mode the frame is also shown; in
+    // trigger mode (word ExternalTrigger) nothing is pulled: each triggered
+    // frame is left for the cycle's pull.
     bool UpdateImage();
     // UpdateImage in two halves: the pull (the camera's frame into
     // captureFrame) and, later, the copy to the screen of a frame pulled

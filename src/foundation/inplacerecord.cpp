@@ -16,12 +16,17 @@
 namespace {
 
 // Slot: magic, sequence, length, checksum (of sequence, length and payload),
-// payload, zero fill.
-constexpr int kSlot = 512;
+// payload, zero fill to the end of its block.
 constexpr int kHeader = 16;
-constexpr int kFileSize = 2 * kSlot;
+constexpr int kBlock = 4096;
+constexpr int kFileSize = 2 * kBlock;
+// The earlier layout: both slots in the first kilobyte.
+constexpr int kOldSlot = 512;
+constexpr int kOldFileSize = 2 * kOldSlot;
+// The newest sequence number of a file as made (slot 0 holds 0, slot 1 this).
+constexpr quint32 kMadeSeq = 1;
 constexpr char kMagic[4] = {'V', 'M', 'R', '1'};
-static_assert(InPlaceRecord::kMaxPayload <= kSlot - kHeader, "slot too small");
+static_assert(InPlaceRecord::kMaxPayload <= kOldSlot - kHeader, "slot too small");
 
 void putU32(char* p, quint32 v)
 {
@@ -66,6 +71,58 @@ bool readSlot(const char* slot, quint32* seq, QByteArray* payload)
     return true;
 }
 
+// A whole slot with `payload` at `block` (kBlock bytes, zero filled).
+void putSlot(char* block, quint32 seq, const QByteArray& payload)
+{
+    std::memcpy(block, kMagic, 4);
+    putU32(block + 4, seq);
+    putU32(block + 8, quint32(payload.size()));
+    std::memcpy(block + kHeader, payload.constData(), size_t(payload.size()));
+    putU32(block + 12, checksum(block, quint32(payload.size())));
+}
+
+bool allZero(const char* p, int n)
+{
+    for (int i = 0; i < n; ++i)
+        if (p[i] != 0)
+            return false;
+    return true;
+}
+
+// What the bytes of a whole file hold: the newest record, the newest whole
+// slot's sequence number (0 when none) and which slots are whole.
+InPlaceRecord::State examine(const QByteArray& all, QByteArray* payload, quint32* newestSeq, bool whole[2])
+{
+    using State = InPlaceRecord::State;
+    whole[0] = whole[1] = false;
+    *newestSeq = 0;
+    const bool current = all.size() == kFileSize;
+    if (!current && all.size() != kOldFileSize)
+        return State::Damaged;
+    const int slotSize = current ? kBlock : kOldSlot;
+    quint32 seq[2] = {0, 0};
+    QByteArray data[2];
+    for (int s = 0; s < 2; ++s)
+        whole[s] = readSlot(all.constData() + s * slotSize, &seq[s], &data[s]);
+    // The newer of two whole slots (sequence numbers compared across a wrap).
+    const int newest = !whole[1] ? 0 : !whole[0] ? 1 : qint32(seq[1] - seq[0]) > 0 ? 1 : 0;
+    if (whole[newest])
+        *newestSeq = seq[newest];
+    if (whole[0] && whole[1]) {
+        *payload = data[newest];
+        return current && seq[newest] == kMadeSeq && data[newest].isEmpty() ? State::Empty : State::Valid;
+    }
+    // The earlier layout made its file all zeros and wrote sequence 1 into
+    // slot 1 first: that one record beside a slot never written is whole.
+    // Anything else short of two whole slots (all zeros included: a zeroed
+    // block reads so too) is a record that was being changed, or damage.
+    if (!current && whole[1] && seq[1] == 1 && allZero(all.constData(), kOldSlot)) {
+        *payload = data[1];
+        return State::Valid;
+    }
+    return State::Damaged;
+}
+
 bool pwriteAll(int fd, const char* data, size_t n, off_t at)
 {
     while (n > 0) {
@@ -101,20 +158,13 @@ InPlaceRecord::State InPlaceRecord::read(const QString& path, QByteArray* payloa
         return State::Missing;
     if (!f.open(QIODevice::ReadOnly))
         return State::Damaged;
-    const QByteArray all = f.read(kFileSize + 1);
-    if (all.size() != kFileSize)
-        return State::Damaged;
-    quint32 seq[2] = {0, 0};
-    QByteArray data[2];
-    bool valid[2];
-    for (int s = 0; s < 2; ++s)
-        valid[s] = readSlot(all.constData() + s * kSlot, &seq[s], &data[s]);
-    if (!valid[0] && !valid[1])
-        return all.count('\0') == kFileSize ? State::Empty : State::Damaged;
-    // The newer of two whole slots (sequence numbers compared across a wrap).
-    const int newest = !valid[1] ? 0 : !valid[0] ? 1 : qint32(seq[1] - seq[0]) > 0 ? 1 : 0;
-    *payload = data[newest];
-    return State::Valid;
+    QByteArray found;
+    quint32 seq = 0;
+    bool whole[2];
+    const State state = examine(f.read(kFileSize + 1), &found, &seq, whole);
+    if (state == State::Valid || state == State::Empty)
+        *payload = found;
+    return state;
 }
 
 bool InPlaceRecord::prepare()
@@ -132,12 +182,20 @@ bool InPlaceRecord::prepare()
         fd_ = -1;
     }
     if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != kFileSize) {
+        // What the file there holds goes into the new one: a file of the
+        // earlier layout keeps its record, one that cannot be read stays
+        // damaged (its second slot left blank) until the next write.
+        QByteArray carried;
+        const State was = read(path_, &carried);
+        QByteArray content(kFileSize, '\0');
+        putSlot(content.data(), kMadeSeq - 1, carried);
+        if (was != State::Damaged)
+            putSlot(content.data() + kBlock, kMadeSeq, carried);
         // Made aside at its full size, forced to the disk, then renamed: a
         // file of this name is always whole.
         const QByteArray tmp = name + ".new";
         const int fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const QByteArray zeros(kFileSize, '\0');
-        const bool ok = fd >= 0 && pwriteAll(fd, zeros.constData(), size_t(zeros.size()), 0) && ::fsync(fd) == 0;
+        const bool ok = fd >= 0 && pwriteAll(fd, content.constData(), size_t(content.size()), 0) && ::fsync(fd) == 0;
         const int err = errno;
         if (fd >= 0)
             ::close(fd);
@@ -154,17 +212,30 @@ bool InPlaceRecord::prepare()
         qWarning("%s cannot be opened: %s", qPrintable(path_), std::strerror(errno));
         return false;
     }
+    // Where the next write goes: after the newest whole slot, and into both
+    // slots while one of them is not whole.
+    QByteArray all(kFileSize + 1, '\0');
+    const ssize_t got = ::pread(fd_, all.data(), size_t(all.size()), 0);
+    all.resize(got > 0 ? int(got) : 0);
     QByteArray ignored;
-    seq_ = 0;
-    QFile f(path_);
-    if (f.open(QIODevice::ReadOnly)) {
-        const QByteArray all = f.readAll();
-        for (int s = 0; s < 2 && all.size() == kFileSize; ++s) {
-            quint32 seq = 0;
-            if (readSlot(all.constData() + s * kSlot, &seq, &ignored) && qint32(seq - seq_) > 0)
-                seq_ = seq;
-        }
+    examine(all, &ignored, &seq_, whole_);
+    if (all.size() != kFileSize)
+        whole_[0] = whole_[1] = false;   // replaced meanwhile: both slots are written
+    return true;
+}
+
+bool InPlaceRecord::writeSlot(quint32 seq, const QByteArray& payload)
+{
+    const int s = int(seq % 2);
+    whole_[s] = false;
+    QByteArray block(kBlock, '\0');
+    putSlot(block.data(), seq, payload);
+    if (!pwriteAll(fd_, block.constData(), size_t(block.size()), off_t(s) * kBlock) || ::fdatasync(fd_) != 0) {
+        qWarning("%s cannot be written: %s", qPrintable(path_), std::strerror(errno));
+        return false;
     }
+    whole_[s] = true;
+    seq_ = seq;
     return true;
 }
 
@@ -176,18 +247,10 @@ bool InPlaceRecord::write(const QByteArray& payload)
     }
     if (!prepare())
         return false;
-    const quint32 seq = seq_ + 1;
-    char slot[kSlot] = {};
-    std::memcpy(slot, kMagic, 4);
-    putU32(slot + 4, seq);
-    putU32(slot + 8, quint32(payload.size()));
-    std::memcpy(slot + kHeader, payload.constData(), size_t(payload.size()));
-    putU32(slot + 12, checksum(slot, quint32(payload.size())));
     // Slot by sequence parity: the other slot keeps the previous record.
-    if (!pwriteAll(fd_, slot, kSlot, off_t(seq % 2) * kSlot) || ::fdatasync(fd_) != 0) {
-        qWarning("%s cannot be written: %s", qPrintable(path_), std::strerror(errno));
+    // One not whole (a file found damaged) gets the record too, so that
+    // the file reads as this record and no longer as damaged.
+    if (!writeSlot(seq_ + 1, payload))
         return false;
-    }
-    seq_ = seq;
-    return true;
+    return whole_[(seq_ + 1) % 2] || writeSlot(seq_ + 1, payload);
 }

@@ -361,9 +361,10 @@ private slots:
         fx->win->cycleStatus().detectState = detectState;
         rec()->fill = 0x11;
         const int pulls = rec()->count("getImage");
-        QVERIFY(v->UpdateImage());
-        QCOMPARE(rec()->count("getImage"), pulls + 1);   // the frame is always pulled
-        QVERIFY(allBytes(v->captureFrame, v->frameBytes, 0x11));
+        // Pulled except in trigger mode (the triggered frame is the cycle's).
+        QCOMPARE(v->UpdateImage(), trigger == 0);
+        QCOMPARE(rec()->count("getImage"), pulls + (trigger == 0 ? 1 : 0));
+        QVERIFY(allBytes(v->captureFrame, v->frameBytes, trigger == 0 ? 0x11 : 0));
         QVERIFY(allBytes(v->shownPicture(), v->frameBytes, shown ? 0x11 : 0));
 
         // Without a frame the last captured picture is shown again.
@@ -720,6 +721,47 @@ private slots:
         worker->start();
         QVERIFY(worker->wait(30000));
         QCOMPARE(cam->waitingPullThreads, QList<QThread*>{worker.get()});
+    }
+
+    // A camera in trigger mode gives one frame per trigger, and the machine
+    // triggers it as the mould opens, before the pass that starts the step's
+    // countdown: the live view's pulls (however many) leave that frame to the
+    // cycle's pull, which takes it; running free, the live view takes what
+    // is there as before. Per row: word ExternalTrigger, the live view's
+    // pulls, whether the live view and then the cycle got the frame.
+    void triggeredFrameIsLeftToTheCycle_data()
+    {
+        QTest::addColumn<int>("trigger");
+        QTest::addColumn<int>("livePulls");
+        QTest::addColumn<bool>("liveGets");
+        QTest::addColumn<bool>("cycleGets");
+        QTest::newRow("trigger mode, one live pull") << 1 << 1 << false << true;
+        QTest::newRow("trigger mode, three live pulls") << 1 << 3 << false << true;
+        QTest::newRow("free running") << 0 << 1 << true << false;
+    }
+    void triggeredFrameIsLeftToTheCycle()
+    {
+        QFETCH(int, trigger);
+        QFETCH(int, livePulls);
+        QFETCH(bool, liveGets);
+        QFETCH(bool, cycleGets);
+        auto v = recordingView();
+        auto* cam = new SlowCamera;
+        CammerWidgetProbe::replaceCamera(*v, cam);
+        gSource = 1;
+        gpWPara->words[284] = trigger;
+        const quint64 frames = v->frameCount();
+        cam->fill = 0x3c;
+        cam->pending = true;   // the trigger's one frame
+        int live = 0;
+        for (int i = 0; i < livePulls; ++i)
+            live += v->UpdateImage() ? 1 : 0;
+        QCOMPARE(live, liveGets ? 1 : 0);
+        QCOMPARE(cam->pending, !liveGets);
+        QCOMPARE(v->PullFrame(), cycleGets);   // the step's own pull
+        QCOMPARE(v->frameCount(), frames + 1);
+        QVERIFY(allBytes(v->captureFrame, v->frameBytes, 0x3c));
+        QVERIFY(!cam->pending);
     }
 
     void simulatedCameraLossAndReconnect()

@@ -9,9 +9,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPluginLoader>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <functional>
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -217,28 +220,72 @@ private slots:
         QVERIFY(f.ok && number(f.bytes) > last);
     }
 
+    // The machine cannot trigger a network camera: in trigger mode, asked
+    // for by changeTrigger or by "sysUsage" (the external-trigger setting the
+    // view sends with the others), it keeps running free: every pull brings
+    // a newer frame without any trigger, and the log says so once each time
+    // trigger mode is switched on, not on every call that repeats it.
     void triggerMode()
     {
         NETNS_GUARD();
         auto cam = make();
         QVERIFY(cam);
         const int bytes = 64 * 48;
+        static QStringList lines;
+        lines.clear();
+        const QtMessageHandler before = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+            if (m.contains("network camera"))
+                lines << m;
+        });
+        const auto guard = qScopeGuard([before] { qInstallMessageHandler(before); });
+        quint32 last = 0;
+        int frames = 0;
+        const auto pulls = [&] {
+            for (int i = 0; i < 3; ++i) {
+                const Frame f = grab(cam.get(), bytes);
+                const quint32 n = netcamsim::SimNetCamera::frameNumberOf(reinterpret_cast<const uchar*>(f.bytes.constData()));
+                if (!f.ok || n <= last)
+                    return false;
+                last = n;
+                ++frames;
+            }
+            return true;
+        };
+        const QString freeRunning = "network camera NETCAM-0001: cannot be triggered by the machine; it keeps running free";
+        struct Step {
+            const char* what;
+            std::function<void()> apply;
+            int lines;   // said so far
+        };
+        const Step steps[] = {
+            {"sysUsage on", [&] { cam->setting(QJsonObject{{"sysUsage", true}}); }, 1},
+            {"sysUsage on again, with the other settings",
+             [&] { cam->setting(QJsonObject{{"exposetime", 40}, {"sysUsage", true}, {"speed", 12}}); }, 1},
+            {"trigger mode on (the settings' accept)", [&] { cam->changeTrigger(true); }, 1},
+            {"a soft trigger", [&] { cam->softTrigger(); }, 1},
+            {"trigger mode off", [&] { cam->changeTrigger(false); }, 1},
+            {"trigger mode on again", [&] { cam->changeTrigger(true); }, 2},
+            {"sysUsage off", [&] { cam->setting(QJsonObject{{"sysUsage", false}}); }, 2},
+        };
+        for (const Step& s : steps) {
+            s.apply();
+            QVERIFY2(pulls(), s.what);
+            QCOMPARE(lines.size(), s.lines);
+        }
+        QCOMPARE(frames, 3 * int(std::size(steps)));
+        QCOMPARE(lines, (QStringList{freeRunning, freeRunning}));
+        // The live view's pull too (it never waits: asked until a frame is there).
         cam->changeTrigger(true);
-        QVERIFY(!grab(cam.get(), bytes).ok);
-        cam->softTrigger();
-        QVERIFY(grab(cam.get(), bytes).ok);
-        QVERIFY(!grab(cam.get(), bytes).ok);
-        cam->softTrigger();
-        cam->softTrigger();
-        QVERIFY(grab(cam.get(), bytes).ok);
-        QVERIFY(grab(cam.get(), bytes).ok);
-        QVERIFY(!grab(cam.get(), bytes).ok);
-        cam->changeTrigger(false);
-        QVERIFY(grab(cam.get(), bytes).ok);
-        cam->setting(QJsonObject{{"sysUsage", true}});
-        QVERIFY(!grab(cam.get(), bytes).ok);
-        cam->setting(QJsonObject{{"sysUsage", false}});
-        QVERIFY(grab(cam.get(), bytes).ok);
+        Frame f = grab(cam.get(), bytes);
+        int newest = 0;
+        const auto pullNewest = [&] {
+            bool ok = false;
+            QMetaObject::invokeMethod(cam.get(), "getNewestImage", Qt::DirectConnection, Q_RETURN_ARG(bool, ok),
+                                      Q_ARG(uchar*, reinterpret_cast<uchar*>(f.bytes.data())));
+            newest += ok ? 1 : 0;
+            return newest;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(pullNewest() > 0, 5000);
     }
 
     void lossAndReconnect()

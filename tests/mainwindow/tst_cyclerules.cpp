@@ -196,7 +196,7 @@ private slots:
         QCOMPARE(gpControlIO->wantedOut() & 0b111, outputs);
         // Kept in this version's file from now on, at its full size.
         QVERIFY(!QFile::exists(MouldCycle::oldLatchFile()));
-        QCOMPARE(QFileInfo(MouldCycle::latchFile()).size(), 1024);
+        QCOMPARE(QFileInfo(MouldCycle::latchFile()).size(), 8192);
         QVERIFY(MouldCycle::LatchOnDisk());
         MouldCycleProbe::reopenLatchFile(*win->mould);
         configure(0, 2);
