@@ -164,6 +164,7 @@ void IOThread::run()
         // inputs found, even all low.
         const std::function<void(int)> onInput = [this, &in, &out](int word) {
             int rising = word & ~in;
+            const bool changed = word != in;
             // The door's state in the board's first report is no edge: a
             // door found closed is not a door that just closed.
             const bool first = !reported_;
@@ -225,8 +226,10 @@ void IOThread::run()
                 if (edgeRecorder)
                     edgeRecorder(first ? 0 : holding, first ? holding : 0, seq);
             }
-            // Queued to the GUI thread: the cycle runs at once, not at its next timer pass.
-            emit sigIOChange();
+            // Queued to the GUI thread: the cycle runs at once, not at its
+            // next timer pass (a first report of nothing waits for that).
+            if (changed)
+                emit sigIOChange();
         };
         // Whatever came after the previous pass stopped waiting.
         receiver_.receive();
