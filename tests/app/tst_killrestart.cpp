@@ -492,6 +492,122 @@ private slots:
         QCOMPARE(program_.state(), QProcess::Running);
     }
 
+    // Semi-automatic (the cavity step on the safety door): killed once the
+    // product step is decided, the mould held open; the operator opens and
+    // closes the door while nothing watches. The new process holds the
+    // clamp from its first word and does not wait for a door edge that has
+    // been: the door found closed is the cavity's opening, judged at once
+    // on its pictures; the clean mould frees the clamp.
+    void semiAutomaticRestartDoesNotWaitForAPassedTrigger()
+    {
+        layOut([](int* w) { w[85] = 1; });
+        if (QTest::currentTestFailed())
+            return;
+        BoardSimulator board;
+        QVERIFY(board.open());
+        board.setInputs(kDoorClosed);
+        board.start();
+        start(board, "first.log");
+        if (QTest::currentTestFailed())
+            return;
+        const auto killAtEnd = qScopeGuard([this] { kill(); });
+        QTRY_VERIFY2_WITH_TIMEOUT(board.framesOf(2) > 20, qPrintable(log("first.log")), kStartMs);
+        QTRY_VERIFY_WITH_TIMEOUT(cameraCommand("* defect none"), kStepMs);
+        // Both templates: the mould opens, then the door is opened and closed.
+        const QString cam = work_->filePath("cammer1%1/template0.bmp");
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            [&] {
+                if (QFile::exists(cam.arg(1)) && QFile::exists(cam.arg(2)))
+                    return true;
+                pulseMouldOpen(board);
+                QTest::qWait(500);
+                board.setInputs(0);
+                QTest::qWait(300);
+                board.setInputs(kDoorClosed);
+                QTest::qWait(500);
+                return false;
+            }(),
+            qPrintable(log("first.log")), kStartMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!outBit(board.outputs(), kClampOut) && !outBit(board.outputs(), kAlarmOut), kStartMs);
+
+        // The mould opens and stays open: the product step is decided, the
+        // clamp waits for the door.
+        const QString latch = work_->filePath("nglatch.dat");
+        auto record = [&] {
+            QByteArray r;
+            return InPlaceRecord::read(latch, &r) == InPlaceRecord::State::Valid ? r : QByteArray();
+        };
+        board.setInputs(kDoorClosed | 0x001);
+        QTRY_VERIFY2_WITH_TIMEOUT(record().startsWith("cycle=1\nowed=0\nedges=0\ndecided=1\n")
+                                      && outBit(board.outputs(), kClampOut),
+                                  qPrintable(log("first.log") + record()), kStartMs);
+        kill();
+        // The door opened and closed while nothing watched.
+        board.setInputs(0x001);
+        QTest::qWait(200);
+        board.setInputs(kDoorClosed | 0x001);
+
+        const size_t before = board.history().size();
+        start(board, "second.log");
+        if (QTest::currentTestFailed())
+            return;
+        // Judged, not held for ever: the clamp is freed without an alarm.
+        QTRY_VERIFY2_WITH_TIMEOUT(!outBit(board.outputs(), kClampOut) && board.framesOf(2) > 20,
+                                  qPrintable(log("second.log")), kStartMs);
+        // The board kept the clamp held; the new process freed it only by
+        // its judgement, never with an alarm.
+        const QVector<int> sent = outputWords(board, before);
+        QVERIFY(!sent.isEmpty());
+        for (int w : sent)
+            QVERIFY2(!outBit(w, kAlarmOut), qPrintable(words(sent)));
+        QCOMPARE(program_.state(), QProcess::Running);
+    }
+
+    // Killed right after the board's thread held an opening's outputs on
+    // the wire and put the opening on disk, before any pass of the cycle
+    // saw it; the mould closes meanwhile. The new process holds clamp and
+    // ejector from its first word and frees them only by the judgement.
+    void killedRightAfterTheEdgeHoldsTheOpening()
+    {
+        layOut([](int* w) { w[40] = w[41] = 10; });
+        if (QTest::currentTestFailed())
+            return;
+        BoardSimulator board;
+        QVERIFY(board.open());
+        board.setInputs(kDoorClosed);
+        board.start();
+        const QString armed = work_->filePath("kill-at-the-edge");
+        start(board, "first.log", {"VMM_KILL_AFTER_EDGE=" + armed});
+        if (QTest::currentTestFailed())
+            return;
+        const auto killAtEnd = qScopeGuard([this] { kill(); });
+        upAndTrained(board);
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_VERIFY_WITH_TIMEOUT(!outBit(board.outputs(), kClampOut) && !outBit(board.outputs(), kEjectorOut),
+                                 kStartMs);
+        QTest::qWait(2000);   // the training cycle's record written
+        QFile(armed).open(QIODevice::WriteOnly);
+        pulseMouldOpen(board);
+        QVERIFY2(program_.waitForFinished(kStepMs), qPrintable(log("first.log")));
+        QByteArray r;
+        QCOMPARE(InPlaceRecord::read(work_->filePath("nglatch.dat"), &r), InPlaceRecord::State::Valid);
+        QVERIFY2(r.contains("\nedge=1\n"), r.constData());
+        QVERIFY(!(board.inputs() & 0x001));   // the mould closed meanwhile
+
+        const size_t before = board.history().size();
+        start(board, "second.log");
+        if (QTest::currentTestFailed())
+            return;
+        // Held, then judged (a clean mould): freed.
+        QTRY_VERIFY2_WITH_TIMEOUT(outputWords(board, before).size() >= 2 && !outBit(board.outputs(), kClampOut)
+                                      && !outBit(board.outputs(), kEjectorOut),
+                                  qPrintable(log("second.log")), kStartMs);
+        const QVector<int> sent = outputWords(board, before);
+        QVERIFY2(outBit(sent.first(), kClampOut) && outBit(sent.first(), kEjectorOut), qPrintable(words(sent)));
+        QCOMPARE(program_.state(), QProcess::Running);
+    }
+
     void latchedNgSurvivesSigkill_data()
     {
         QTest::addColumn<bool>("boardKeepsOutputs");
