@@ -130,6 +130,19 @@
 //           the moment is the mould's true state), a camera without one
 //           makes it an unjudged NG; the steps not yet triggered wait for
 //           their edges, and nothing is freed but by those judgements.
+//           The board's thread marks an edge that holds something in the
+//           record itself (edge=, the first report's levels found=) the
+//           moment it holds the wire, unless a pass has taken it; the pass
+//           that took it drops the mark with its own write. A restart holds
+//           what the marks held and takes them as edges (levels found).
+// Found     An input risen without an edge was found at its level (the
+//           board's first report): for a step the open cycle holds triggered
+//           it is that opening (judged once, counted once), else an opening.
+//           At the first pass that knows the inputs, a cycle restored or
+//           opened by what was found may wait for a step whose trigger is
+//           not at its level and may have come while nothing watched: that
+//           step (the one in turn, sequential) is an unjudged NG with the
+//           alarm, for the operator to resolve.
 // Counters  Only automatic decisions count (`ProductionCounters`): per
 //           judged step and camera a part, an NG part on NG; any NG one NG
 //           decision. A camera that took a template is not counted for that
