@@ -19,7 +19,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QPluginLoader>
 #include <QProcess>
 
@@ -179,18 +178,6 @@ int main(int argc, char* argv[])
     // and the outputs that announce it.
     if (qEnvironmentVariableIsSet("VMM_KILL_AFTER_LATCH"))
         gpWin->mould->setAfterLatchWritten([] { ::raise(SIGKILL); });
-    // ... and as by a kill right after the I/O thread held an edge's outputs
-    // on the wire and marked it on disk, before any pass saw it.
-    // Armed once the file it names exists.
-    if (qEnvironmentVariableIsSet("VMM_KILL_AFTER_EDGE")) {
-        MouldCycle* m = gpWin->mould.get();
-        const QString armed = qEnvironmentVariable("VMM_KILL_AFTER_EDGE");
-        setEdgeRecorder([m, armed](int edges, int found, quint64 seq) {
-            m->edgeOnWire(edges, found, seq);
-            if (edges && QFile::exists(armed))
-                ::raise(SIGKILL);
-        });
-    }
     startupAfterMainWindow(hooks);
     XAN_NETMN::getInstance()->initStart();
     // The USB picture copier (day folders kept: word 213; on when word 215 is
