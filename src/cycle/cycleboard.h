@@ -23,4 +23,10 @@ public:
     // board's thread raises them the moment it latches the edge, before the
     // cycle has seen it. Handed over whenever it changes.
     virtual void edgeHolds(const int holds[10]) { (void)holds; }
+    // Whether the board has reported its inputs since the program started
+    // (the pass's level is then what the machine shows, not nothing yet).
+    virtual bool inputsKnown() const { return true; }
+    // The number of the latest input edge the cycle's pass has taken (the
+    // board's thread numbers its edges as it latches them); 0 when unknown.
+    virtual quint64 edgesTakenSeq() const { return 0; }
 };

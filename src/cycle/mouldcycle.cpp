@@ -130,6 +130,19 @@
 //           the moment is the mould's true state), a camera without one
 //           makes it an unjudged NG; the steps not yet triggered wait for
 //           their edges, and nothing is freed but by those judgements.
+//           The board's thread marks an edge that holds something in the
+//           record itself (edge=, the first report's levels found=) the
+//           moment it holds the wire, unless a pass has taken it; the pass
+//           that took it drops the mark with its own write. A restart holds
+//           what the marks held and takes them as edges (levels found).
+// Found     An input risen without an edge was found at its level (the
+//           board's first report): for a step the open cycle holds triggered
+//           it is that opening (judged once, counted once), else an opening.
+//           At the first pass that knows the inputs, a cycle restored or
+//           opened by what was found may wait for a step whose trigger is
+//           not at its level and may have come while nothing watched: that
+//           step (the one in turn, sequential) is an unjudged NG with the
+//           alarm, for the operator to resolve.
 // Counters  Only automatic decisions count (`ProductionCounters`): per
 //           judged step and camera a part, an NG part on NG; any NG one NG
 //           decision. A camera that took a template is not counted for that
@@ -252,9 +265,9 @@ void MouldCycle::resetRun()
 
 void MouldCycle::boardOpened()
 {
-    for (int n = 0; n < kBoardOutputs; ++n)
-        board_.setOut(n, 0);
-    board_.flashOut();
+    // Nothing is sent yet: the first output word holds whatever the record
+    // and the machine show (an open mould found is an opening), never a
+    // word that frees everything before anything is known.
     // A new board link learns the edge holds afresh.
     holdsPublished_ = false;
     publishEdgeHolds();
@@ -407,9 +420,11 @@ MouldCycle::EdgeAct MouldCycle::edgeAct(int k, int how) const
         return status_.cycleOpen && !stepDecided_[k] && !countdownActive_[k] ? EdgeAct::Owe : EdgeAct::Nothing;
     if (status_.detectState == DetectState::RegionSetting)
         return EdgeAct::Nothing;
+    // A held opening is held already; a new one is held while it runs.
     if (countdownActive_[k])
-        return EdgeAct::HoldEdge;
-    // A sequential step listens only in its turn.
+        return how == ByHeldOpening ? EdgeAct::Nothing : EdgeAct::HoldEdge;
+    // A sequential step listens only in its turn, and a held opening of it
+    // starts only in its turn.
     if (word(Word::Mode) == DetectMode::MultiStep && word(Word::Sequential) != 0 && k != status_.runStep)
         return EdgeAct::Nothing;
     return EdgeAct::Start;
@@ -450,12 +465,44 @@ void MouldCycle::publishEdgeHolds()
 
 // ---- Passes, triggers and countdowns ----------------------------------------------
 
+int MouldCycle::triggeredInputs() const
+{
+    int inputs = 0;
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
+        if (!StepActive(k))
+            continue;
+        if (countdownActive_[k] || stepOwed_[k] || edgeHeld_[k] || (status_.cycleOpen && stepDecided_[k])) {
+            const int t = word(Word::TriggerInput0 + k) == 255 ? 0 : word(Word::TriggerInput0 + k);
+            inputs |= 1 << t;
+        }
+    }
+    return inputs;
+}
+
 bool MouldCycle::pass(int level, int latched)
 {
+    // The first pass that knows the board's inputs: a cycle open before it
+    // (restored) or opened by what was found there opened while nothing
+    // watched.
+    const bool firstLook = !inputsSeen_ && board_.inputsKnown();
+    bool unwatched = firstLook && (status_.cycleOpen || restoredEdges_ || restoredFound_);
+    inputsSeen_ = inputsSeen_ || firstLook;
+    // The previous run's marks of edges on the wire that no pass recorded:
+    // an edge is an edge of this pass, a level found then is found now.
+    latched |= restoredEdges_;
+    const int foundBefore = restoredFound_;
+    restoredEdges_ = restoredFound_ = 0;
+    // An input risen without an edge was found at its level (the board's
+    // first report, a restart or a start with the mould open): for a step
+    // the open cycle already holds triggered, that is the opening it holds
+    // (judged once, counted once); for any other step it is an opening.
+    const int found = ((level & ~lastInputs_) | foundBefore) & ~latched;
     // An edge latched before its level was published counts now; the level
     // the next pass reads is then no new edge.
-    const int rising = latched | (level & ~lastInputs_);
+    const int rising = latched | (found & ~triggeredInputs());
+    unwatched = unwatched || (firstLook && (found & ~triggeredInputs()));
     lastInputs_ = level | latched;
+    takenMarks_ = latched | found;
     // Only the board thread's edges count for the door: it never reports the
     // door's first state as an edge.
     const bool doorClosed = word(Word::SafetyDoorDetect) != 0 && ((latched >> kSafetyDoorInput) & 1);
@@ -490,7 +537,7 @@ bool MouldCycle::pass(int level, int latched)
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
             const int how = StepTrigger(k, rising, doorClosed);
             const bool owe = edgeAct(k, how) == EdgeAct::Owe;
-            if (owe || (edgeHeld_[k] && edgeAct(k, ByInput) == EdgeAct::Owe)) {
+            if (owe || (edgeHeld_[k] && edgeAct(k, ByHeldOpening) == EdgeAct::Owe)) {
                 newlyOwed = newlyOwed || !stepOwed_[k];
                 stepOwed_[k] = true;
                 if (owe)
@@ -502,7 +549,6 @@ bool MouldCycle::pass(int level, int latched)
             keepOnDisk();
     } else if (running && status_.detectState != DetectState::NgLatched &&
                status_.detectState != DetectState::RegionSetting) {
-        const bool sequential = word(Word::Mode) == DetectMode::MultiStep && word(Word::Sequential) != 0;
         bool opened = false;
         bool started = false;
         bool held = false;
@@ -521,8 +567,9 @@ bool MouldCycle::pass(int level, int latched)
             }
             if (countdownActive_[k])
                 continue;
-            // A held opening starts once its countdown is over (in its turn).
-            const bool heldStarts = edgeHeld_[k] && !(sequential && k != status_.runStep);
+            // A held opening starts once its countdown is over (by the same
+            // rule, in its turn).
+            const bool heldStarts = edgeHeld_[k] && edgeAct(k, ByHeldOpening) == EdgeAct::Start;
             if (act != EdgeAct::Start && !heldStarts)
                 continue;
             edgeHeld_[k] = false;
@@ -530,7 +577,7 @@ bool MouldCycle::pass(int level, int latched)
                 openCycle();
                 opened = true;
             }
-            startCountdown(k, how);
+            startCountdown(k, act == EdgeAct::Start ? how : ByHeldOpening);
             started = true;
         }
         // The openings on disk before anyone but the machine hears of them
@@ -542,8 +589,84 @@ bool MouldCycle::pass(int level, int latched)
         if (opened)
             reports_.cycleStarted();
     }
+    if (unwatched)
+        firstLookAtInputs(level | foundBefore);
+    // The marks of the edges this pass took are off the disk once what the
+    // pass holds for them is on it (written above, or now).
+    bool marksDropped = false;
+    {
+        std::lock_guard<std::mutex> lock(recordMutex_);
+        const quint64 taken = board_.edgesTakenSeq();
+        for (int i = 0; i < kBoardInputs; ++i)
+            if (((takenMarks_ >> i) & 1) && markSeq_[i] <= taken && (((markedEdges_ | markedFound_) >> i) & 1)) {
+                markedEdges_ &= ~(1 << i);
+                markedFound_ &= ~(1 << i);
+                marksDropped = true;
+            }
+        recordedSeq_ = qMax(recordedSeq_, taken);
+        takenMarks_ = 0;
+    }
+    if (marksDropped) {
+        bodyKept_ = false;
+        keepOnDisk();
+    }
     publishEdgeHolds();
     return cameraMissing_;
+}
+
+void MouldCycle::firstLookAtInputs(int level)
+{
+    const bool running = status_.runState == RunState::Running || status_.runState == RunState::Training;
+    if (!running || !status_.cycleOpen || cameraMissing_ || status_.detectState == DetectState::NgLatched ||
+        status_.detectState == DetectState::RegionSetting)
+        return;
+    const bool sequential = word(Word::Mode) == DetectMode::MultiStep && word(Word::Sequential) != 0;
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
+        if (!StepActive(k) || stepDecided_[k] || stepOwed_[k] || countdownActive_[k] || edgeHeld_[k])
+            continue;
+        // A later sequential step waits for its turn, not for a trigger.
+        if (sequential && k != status_.runStep)
+            continue;
+        const int t = word(Word::TriggerInput0 + k) == 255 ? 0 : word(Word::TriggerInput0 + k);
+        if ((level >> t) & 1)
+            continue;
+        // Its trigger is not at its level: it may have come and gone while
+        // nothing watched, or be still to come. A picture now may be taken
+        // before what the trigger announces (the part not yet ejected), so
+        // none passes the step: the operator looks and resolves it.
+        holdUnjudged(k);
+        return;
+    }
+}
+
+void MouldCycle::holdUnjudged(int k)
+{
+    qWarning("step %d: the open cycle waits for its trigger, which may have come while nothing watched; "
+             "held as an unjudged NG",
+             k + 1);
+    // The operator's page answers for the step in turn.
+    status_.detectStep = k;
+    status_.runStep = k;
+    stepOwed_[k] = true;
+    stepDecided_[k] = false;
+    lastStages_ = DecisionStages{};
+    QStringList records[kMaxCamera];
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        if (!judge_.present(c))
+            continue;
+        stepTrained_[c] = false;
+        unjudged_[c] = true;
+        judge_.setVerdict(c, false);
+        const QString text = lanStr(kTextUnjudged).arg(c + 1).arg(k + 1);
+        qWarning("%s", qPrintable(text));
+        records[c].append(text);
+    }
+    screen_.stepJudged(k);
+    decide(false);
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+        for (const QString& text : records[c])
+            log_.record(text);
+    screen_.showJudgedFrames();
 }
 
 void MouldCycle::openCycle()
@@ -1116,7 +1239,37 @@ bool MouldCycle::LatchOnDisk()
            || (state == InPlaceRecord::State::Valid && (record.startsWith("step=") || record.contains("\nstep=")));
 }
 
-QByteArray MouldCycle::recordBody(bool ng) const
+QByteArray MouldCycle::markLines() const
+{
+    QByteArray lines;
+    if (markedEdges_)
+        lines += "edge=" + QByteArray::number(markedEdges_) + '\n';
+    if (markedFound_)
+        lines += "found=" + QByteArray::number(markedFound_) + '\n';
+    return lines;
+}
+
+void MouldCycle::edgeOnWire(int edges, int found, quint64 seq)
+{
+    edges &= (1 << kBoardInputs) - 1;
+    found &= (1 << kBoardInputs) - 1;
+    if (!(edges | found))
+        return;
+    std::lock_guard<std::mutex> lock(recordMutex_);
+    // A pass that took the edge has recorded what it holds for it.
+    if (!marksReady_ || !latchRecord_ || (seq > 0 && seq <= recordedSeq_))
+        return;
+    for (int i = 0; i < kBoardInputs; ++i)
+        if (((edges | found) >> i) & 1)
+            markSeq_[i] = seq;
+    markedEdges_ |= edges;
+    markedFound_ |= found & ~markedEdges_;
+    // Failures are the pass's to report (it writes the same file next).
+    latchRecord_->write(markBase_ + markLines() + "time=" +
+                        QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + '\n');
+}
+
+QByteArray MouldCycle::recordBody(bool ng, bool always) const
 {
     int owed = 0;
     int edges = 0;
@@ -1130,7 +1283,7 @@ QByteArray MouldCycle::recordBody(bool ng) const
     // with them), while that hold lasts.
     const QString missing = cameraHold_ ? QStringLiteral("missing=%1\n").arg(missingHeld_) : QString();
     if (!ng) {
-        if (!status_.cycleOpen && owed == 0 && edges == 0 && !cameraHold_)
+        if (!status_.cycleOpen && owed == 0 && edges == 0 && !cameraHold_ && !always)
             return QByteArray();
         // The cameras that failed a step of the open cycle, for its count.
         int cycleFailed = 0;
@@ -1167,16 +1320,25 @@ QByteArray MouldCycle::recordBody(bool ng) const
 
 void MouldCycle::keepOnDisk(bool ng)
 {
+    keepOnDisk(ng, false);
+}
+
+void MouldCycle::keepOnDisk(bool ng, bool retry)
+{
     const QByteArray body = recordBody(ng);
+    std::unique_lock<std::mutex> lock(recordMutex_);
     if (bodyKept_ && body == keptBody_)
         return;
-    if (!ng && status_.ngLatchUnkept) {
-        // No file yet (a full disk): the retry every few seconds writes what
-        // holds then; only an NG tries at once.
+    if (!ng && status_.ngLatchUnkept && !retry) {
+        // No file yet (a full disk), or one that cannot be written: the
+        // retry every few seconds writes what holds then; only an NG tries
+        // at once.
         bodyKept_ = false;
         return;
     }
-    QByteArray text = body;
+    // The edges on the wire that no pass has taken yet stay marked.
+    const QByteArray base = body.isEmpty() && (markedEdges_ | markedFound_) ? recordBody(false, true) : body;
+    QByteArray text = base + markLines();
     if (!text.isEmpty())
         text += "time=" + QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + '\n';
     if (!latchRecord_)
@@ -1184,12 +1346,26 @@ void MouldCycle::keepOnDisk(bool ng)
     // The write makes the file first when it is missing (room may have
     // come back since start-up).
     const bool kept = latchRecord_->write(text);
-    if (!kept && !status_.ngLatchUnkept)
-        qWarning("%s", ng ? "the latched NG could not be kept on disk; it is held for this run only"
-                          : "the open cycle could not be kept on disk; a restart would not hold its openings");
+    // Said once per change, with the count of failed writes in between.
+    if (!kept) {
+        ++unkeptWrites_;
+        if (!status_.ngLatchUnkept)
+            qWarning("%s", ng ? "the latched NG could not be kept on disk; it is held for this run only"
+                              : "the open cycle could not be kept on disk; a restart would not hold its openings");
+    } else if (status_.ngLatchUnkept) {
+        qInfo("%s is ready again after %d failed writes: a latched NG is kept across a restart",
+              qPrintable(latchFile()), unkeptWrites_);
+    }
+    if (kept) {
+        unkeptWrites_ = 0;
+        latchRetryGapNs_ = 0;
+        markBase_ = body.isEmpty() ? recordBody(false, true) : body;
+    }
     status_.ngLatchUnkept = !kept;
+    marksReady_ = kept;
     bodyKept_ = kept;
     keptBody_ = body;
+    lock.unlock();
     // An earlier version's file goes once this one says what holds.
     if (kept && QFile::exists(oldLatchFile()) && !QFile::remove(oldLatchFile()))
         qWarning("%s could not be removed", qPrintable(oldLatchFile()));
@@ -1198,22 +1374,33 @@ void MouldCycle::keepOnDisk(bool ng)
 void MouldCycle::retryLatchFile()
 {
     const qint64 now = steadyNs();
-    if (latchRetryNs_ != 0 && now - latchRetryNs_ < 5000000000LL)
+    // Every few seconds; less and less often while the file takes no write
+    // (each failed write is a line of the record's own).
+    const qint64 gap = qMax<qint64>(5000000000LL, latchRetryGapNs_);
+    if (latchRetryNs_ != 0 && now - latchRetryNs_ < gap)
         return;
     latchRetryNs_ = now;
-    if (!latchRecord_)
-        latchRecord_ = std::make_unique<InPlaceRecord>(latchFile());
-    if (!latchRecord_->prepare())
-        return;
-    qInfo("%s is ready again: a latched NG is kept across a restart", qPrintable(latchFile()));
-    status_.ngLatchUnkept = false;
-    // Whatever holds now (an NG, openings) goes to the new file.
+    {
+        std::lock_guard<std::mutex> lock(recordMutex_);
+        if (!latchRecord_)
+            latchRecord_ = std::make_unique<InPlaceRecord>(latchFile());
+        if (!latchRecord_->prepare())
+            return;
+    }
+    // Whatever holds now (an NG, openings) goes to the file; it is ready
+    // again only once that write succeeded.
     bodyKept_ = false;
-    keepOnDisk();
+    keepOnDisk(status_.ngPresent, true);
+    if (status_.ngLatchUnkept)
+        latchRetryGapNs_ = qMin<qint64>(300000000000LL, 2 * gap);
 }
 
 void MouldCycle::clearLatchedNg()
 {
+    std::lock_guard<std::mutex> lock(recordMutex_);
+    // Detection stops: no opening is held, none marked.
+    markedEdges_ = markedFound_ = 0;
+    markBase_ = recordBody(false, true);
     if (!latchRecord_)
         latchRecord_ = std::make_unique<InPlaceRecord>(latchFile());
     // Written in place: an empty record is no NG. A file of an earlier
@@ -1267,6 +1454,7 @@ MouldCycle::LatchRead MouldCycle::readLatch(QMap<QString, QString>& values)
 
 bool MouldCycle::restoreLatchedNg()
 {
+    std::unique_lock<std::mutex> lock(recordMutex_);
     if (!latchRecord_)
         latchRecord_ = std::make_unique<InPlaceRecord>(latchFile());
     QMap<QString, QString> values;
@@ -1275,9 +1463,12 @@ bool MouldCycle::restoreLatchedNg()
         // A full disk now: made as soon as there is room (see retryLatchFile).
         status_.ngLatchUnkept = !latchRecord_->prepare();
         bodyKept_ = !status_.ngLatchUnkept;
+        marksReady_ = bodyKept_;
+        markBase_ = recordBody(false, true);
         keptBody_.clear();
         return false;
     }
+    lock.unlock();
     bool good = read == LatchRead::Held;
     auto number = [&](const char* key, int lo, int hi) {
         bool isNumber = false;
@@ -1294,6 +1485,17 @@ bool MouldCycle::restoreLatchedNg()
     const int decided = number("decided", 0, 255);
     const int edges = optional("edges", 0, 255, 0);
     const int missing = optional("missing", 0, (1 << kBoardOutputs) - 1, -1);
+    // Edges the previous run's board thread held on the wire and recorded
+    // before any pass of it could (and levels it found at its first report):
+    // held again from the first word, taken by the first pass.
+    const int wireEdges = optional("edge", 0, (1 << kBoardInputs) - 1, 0);
+    const int wireFound = optional("found", 0, (1 << kBoardInputs) - 1, 0);
+    if (good) {
+        std::lock_guard<std::mutex> marks(recordMutex_);
+        restoredEdges_ = markedEdges_ = wireEdges;
+        restoredFound_ = markedFound_ = wireFound;
+        std::fill(std::begin(markSeq_), std::end(markSeq_), 0);
+    }
     if (good && !values.contains(QStringLiteral("step")) && values.contains(QStringLiteral("cycle"))) {
         // No NG: openings that were held and not judged.
         const int cycleOpen = number("cycle", 0, 1);
@@ -1365,6 +1567,7 @@ void MouldCycle::holdRestoredNg(int step, int failed, int lost, int owed, int de
             if ((missingHeld_ >> out) & 1)
                 board_.setOut(out, 1);
     }
+    holdRestoredMarks();
     board_.flashOut();
     board_.led(6, 0);
     board_.led(7, 1);
@@ -1410,8 +1613,26 @@ void MouldCycle::holdRestoredOpenings(bool cycleOpen, int owed, int edges, int d
             startCountdown(k, ByInput);
         }
     }
+    holdRestoredMarks();
     board_.flashOut();
     bodyKept_ = false;
     keepOnDisk();
     publishEdgeHolds();
+}
+
+void MouldCycle::holdRestoredMarks()
+{
+    const int inputs = restoredEdges_ | restoredFound_;
+    if (!inputs)
+        return;
+    qWarning("openings the previous run held on the wire before it recorded them are held again");
+    // What those edges hold by the rule in the state restored; the first
+    // pass takes them as it takes any edge.
+    int holds[kBoardInputs];
+    edgeHoldTable(holds);
+    for (int i = 0; i < kBoardInputs; ++i)
+        if ((inputs >> i) & 1)
+            for (int out = 0; out < kBoardOutputs; ++out)
+                if ((holds[i] >> out) & 1)
+                    board_.setOut(out, 1);
 }

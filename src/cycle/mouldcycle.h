@@ -27,6 +27,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class InPlaceRecord;
 
@@ -61,18 +62,27 @@ public:
     // Interlock output of step k (bit number) for the current mode.
     int StepInterlock(int k) const;
     // How step k was triggered in a pass: not, by its input's rising edge,
-    // or by the closing safety door alone.
-    enum Trigger : int { NotTriggered = 0, ByInput = 1, ByDoor = 2 };
+    // by the closing safety door alone, or by its own opening held earlier
+    // (its countdown was running then).
+    enum Trigger : int { NotTriggered = 0, ByInput = 1, ByDoor = 2, ByHeldOpening = 3 };
     int StepTrigger(int k, int rising, bool doorClosed) const;
 
     // ---- Fed by the owner ----
-    // The I/O board was opened: every output released and sent, before any
-    // latched NG is taken up again.
+    // The I/O board was opened: the board's thread learns the edge holds
+    // afresh. No output word is sent: the first one holds what the record
+    // and the machine show (restoreLatchedNg, the first pass).
     void boardOpened();
     // One pass over the board's inputs: `level` the input word now,
     // `latched` the rising edges the board thread latched since the last
-    // pass. Returns whether a camera is missing.
+    // pass. An input risen in `level` without an edge was found at its level
+    // (the board's first report). Returns whether a camera is missing.
     bool pass(int level, int latched);
+    // Called by the board's thread, any thread: the edges of `edges` (and
+    // the levels of `found`, the board's first report), edge number `seq`,
+    // have just held outputs on the wire; they go to the record on disk
+    // now, before any pass has seen them, unless a pass has already taken
+    // that edge.
+    void edgeOnWire(int edges, int found, quint64 seq);
     // A tenth of a second of step's countdown went by (its timer's timeout).
     void tick(int step);
     void startDetect();
@@ -201,13 +211,23 @@ private:
     // What a triggered step does with an edge in the present state: the one
     // rule pass() acts on and edgeHoldTable() is made from.
     enum class EdgeAct {
-        Nothing,
+        Nothing,     // (also: a held opening out of its sequential turn)
         Start,        // its countdown starts (the cycle opens first when closed)
         HoldEdge,     // its countdown runs: the opening is held, judged next
         Owe,          // an NG waits: the step is owed
         HoldMissing,  // a camera is missing: the step's output is held
     };
     EdgeAct edgeAct(int k, int how) const;
+    // The trigger inputs of the steps the open cycle already holds
+    // triggered (counting down, owed, an opening held, decided).
+    int triggeredInputs() const;
+    // At the first pass that knows the board's inputs: a step the open cycle
+    // waits for whose trigger may have come while nothing watched is held
+    // as an unjudged NG, with the alarm.
+    void firstLookAtInputs(int level);
+    void holdUnjudged(int k);
+    // The outputs the restored edge marks held on the wire, held again.
+    void holdRestoredMarks();
     // A step's trigger in a pass that may start its countdown: the state
     // changed and the outputs set, handed to the board by the caller.
     void openCycle();
@@ -237,11 +257,15 @@ private:
     // The record the disk should hold now: the NG (`ng`) with what the open
     // cycle owes, else the open cycle's undecided steps and a missing
     // camera's holds, else nothing (empty).
-    QByteArray recordBody(bool ng) const;
+    QByteArray recordBody(bool ng, bool always = false) const;
+    // The record's lines of edges on the wire no pass has recorded yet.
+    QByteArray markLines() const;
     // Writes recordBody when it differs from what the disk holds (one write
     // and sync). The NG decision passes `ng` before its state is set.
     void keepOnDisk(bool ng);
     void keepOnDisk() { keepOnDisk(status_.ngPresent); }
+    // `retry`: also without an NG while the file takes no write.
+    void keepOnDisk(bool ng, bool retry);
     // Openings of the previous run held again: the open cycle (`cycleOpen`)
     // with the steps of `decided` decided, those of `owed` counted down
     // afresh, a second opening of those of `edges` held; `missing` >= 0: the
@@ -296,7 +320,22 @@ private:
     int publishedHolds_[kBoardInputs] = {};
     bool holdsPublished_ = false;
     qint64 latchRetryNs_ = 0;
+    qint64 latchRetryGapNs_ = 0;   // grows while the file takes no write
     QByteArray keptBody_;      // what the latch file holds (without its time)
     bool bodyKept_ = false;    // ... known to be on disk
+    int unkeptWrites_ = 0;     // writes failed since the record was last kept
+    // The record is written by this thread and by the board's (an edge on
+    // the wire): the file and what follows are used under this lock only.
+    std::mutex recordMutex_;
+    QByteArray markBase_;       // the record an edge's mark is added to
+    bool marksReady_ = false;   // ... and the file is there to take it
+    int markedEdges_ = 0;       // inputs whose edge is on disk as a mark only
+    int markedFound_ = 0;       // ... found at their level at the first report
+    quint64 markSeq_[kBoardInputs] = {};   // the latest edge marked per input
+    quint64 recordedSeq_ = 0;   // edges up to this one are in the record
+    int takenMarks_ = 0;        // inputs whose marks the running pass has taken
+    int restoredEdges_ = 0;     // marks of the previous run, for the first pass
+    int restoredFound_ = 0;
+    bool inputsSeen_ = false;   // a pass has seen the board's reported inputs
     std::function<void()> afterCycle_;
 };

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <mutex>
 #include <cstring>
 
 #include <sys/eventfd.h>
@@ -22,13 +23,57 @@ std::atomic<int> gInputRiseLatch{0};
 std::atomic<qint64> gInputRiseNs{0};
 EdgeHolds gEdgeHolds;
 
-int takeInputEdges()
+namespace {
+// Guarded by pMutexIO: the first report's levels not yet taken, whether a
+// pass took that report, the numbers of the latest edge latched and taken.
+int firstFound = 0;
+bool firstPending = false;
+bool firstTaken = false;
+quint64 edgeSeq = 0;
+std::atomic<quint64> edgeSeqTaken{0};
+// The cycle's recorder of edges on the wire, under its own lock so that it
+// can be replaced while the I/O thread runs.
+std::mutex recorderMutex;
+std::function<void(int, int, quint64)> edgeRecorder;
+}  // namespace
+
+int takeInputEdges(int* found)
 {
+    if (found)
+        *found = 0;
     if (!pMutexIO)
         return gInputRiseLatch.exchange(0);
     QMutexLocker lock(pMutexIO);
     gEdgeHolds.forcedOn = gEdgeHolds.forcedOff = 0;
-    return gInputRiseLatch.exchange(0);
+    int edges = gInputRiseLatch.exchange(0);
+    if (firstPending) {
+        firstPending = false;
+        firstTaken = true;
+        edges &= ~firstFound;
+        if (found)
+            *found = firstFound;
+    }
+    edgeSeqTaken.store(edgeSeq);
+    return edges;
+}
+
+bool inputsReported()
+{
+    if (!pMutexIO)
+        return true;
+    QMutexLocker lock(pMutexIO);
+    return firstTaken;
+}
+
+quint64 inputEdgesTakenSeq()
+{
+    return edgeSeqTaken.load();
+}
+
+void setEdgeRecorder(std::function<void(int, int, quint64)> recorder)
+{
+    std::lock_guard<std::mutex> lock(recorderMutex);
+    edgeRecorder = std::move(recorder);
 }
 
 bool publishOutputs(int wanted)
@@ -114,32 +159,48 @@ void IOThread::run()
             QThread::msleep(kPassMs);
             continue;
         }
+        // Until the board has reported once, any word is news (parse is
+        // given no input word it could equal): that first report is the
+        // inputs found, even all low.
         const std::function<void(int)> onInput = [this, &in, &out](int word) {
             int rising = word & ~in;
+            const bool changed = word != in;
             // The door's state in the board's first report is no edge: a
             // door found closed is not a door that just closed.
-            if (!reported_)
+            const bool first = !reported_;
+            if (first)
                 rising &= ~(1 << kSafetyDoorInput);
             reported_ = true;
             // The edge before the level: a pass that reads the new level
             // finds its edge latched too and counts the two as one.
             int held = -1;
+            int holding = 0;   // the inputs whose edge holds something
+            quint64 seq = 0;
             if (rising)
                 gInputRiseNs.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
                                        std::chrono::steady_clock::now().time_since_epoch())
                                        .count());
             {
                 QMutexLocker lock(pMutexIO);
+                if (first) {
+                    // Found at their level, not risen: the cycle tells the
+                    // two apart (takeInputEdges).
+                    firstFound = rising;
+                    firstPending = true;
+                }
                 if (rising) {
                     // Latched together with the holds it raises: the cycle's
                     // pass takes both at once (takeInputEdges).
                     gInputRiseLatch.fetch_or(rising);
+                    seq = ++edgeSeq;
                     int on = 0;
                     int off = 0;
                     for (int i = 0; i < EdgeHolds::kInputs; ++i)
                         if ((rising >> i) & 1) {
                             on |= gEdgeHolds.on[i];
                             off |= gEdgeHolds.off[i];
+                            if (gEdgeHolds.on[i] | gEdgeHolds.off[i])
+                                holding |= 1 << i;
                         }
                     gEdgeHolds.forcedOn |= on;
                     gEdgeHolds.forcedOff |= off;
@@ -158,12 +219,21 @@ void IOThread::run()
                 out = held;
                 sendOutputs(out);
             }
-            // Queued to the GUI thread: the cycle runs at once, not at its next timer pass.
-            emit sigIOChange();
+            // Then the opening goes to disk from here, a write and a sync
+            // after its edge, whatever the GUI thread is doing.
+            if (holding) {
+                std::lock_guard<std::mutex> lock(recorderMutex);
+                if (edgeRecorder)
+                    edgeRecorder(first ? 0 : holding, first ? holding : 0, seq);
+            }
+            // Queued to the GUI thread: the cycle runs at once, not at its
+            // next timer pass (a first report of nothing waits for that).
+            if (changed)
+                emit sigIOChange();
         };
         // Whatever came after the previous pass stopped waiting.
         receiver_.receive();
-        if (receiver_.parse(out, in, onInput))
+        if (receiver_.parse(out, reported_ ? in : -1, onInput))
             sendOutputs(out);
         ++pass_;
         const int cmd = BoardRequestForPass(pass_);
@@ -202,7 +272,7 @@ void IOThread::takeReplies(std::chrono::steady_clock::time_point passEnd, int& o
             QThread::usleep(static_cast<unsigned long>(left));
             return;
         }
-        if (receiver_.parse(out, in, onInput))
+        if (receiver_.parse(out, reported_ ? in : -1, onInput))
             sendOutputs(out);
     }
 }
@@ -225,6 +295,7 @@ ControlPort::ControlPort(QObject* parent)
 
 ControlPort::~ControlPort()
 {
+    setEdgeRecorder(nullptr);
     if (thread_) {
         thread_->stop();
         thread_->wait(3000);

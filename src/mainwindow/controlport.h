@@ -37,8 +37,19 @@ struct EdgeHolds {
 extern EdgeHolds gEdgeHolds;
 // The cycle's pass takes the edges latched since the previous one; the holds
 // the I/O thread raised for them end with the next word the cycle hands over
-// (the cycle has seen those edges by then and holds what they need).
-int takeInputEdges();
+// (the cycle has seen those edges by then and holds what they need). The
+// inputs the board's first report found at their level are latched too (they
+// hold from the first word) but are no edges: they go to `found`, not into
+// the edges returned.
+int takeInputEdges(int* found = nullptr);
+// Whether a pass has taken the board's first report, and the number of the
+// latest edge a pass took (the I/O thread numbers the edges it latches).
+bool inputsReported();
+quint64 inputEdgesTakenSeq();
+// Called by the I/O thread the moment an edge (or an input found at the
+// first report) held outputs on the wire: `edges`, `found`, edge number
+// `seq`. It puts the opening on disk; set by whoever runs the cycle.
+void setEdgeRecorder(std::function<void(int edges, int found, quint64 seq)> recorder);
 // The cycle's wanted word (wire levels) published for the I/O thread, with
 // the holds of edges the cycle has not taken yet; true when the published
 // word changed.

@@ -46,6 +46,20 @@ void CycleAdapter::edgeHolds(const int holds[10])
         gpControlIO->setEdgeHolds(holds);
 }
 
+bool CycleAdapter::inputsKnown() const
+{
+    // Without a board (tests of the window) the pass's inputs are all there
+    // is; with one, only its thread's first report tells what the machine shows.
+    if (!gpControlIO)
+        return true;
+    return gpControlIO->ioThread() && inputsReported();
+}
+
+quint64 CycleAdapter::edgesTakenSeq() const
+{
+    return inputEdgesTakenSeq();
+}
+
 qint64 CycleAdapter::inputEdgeNs() const
 {
     return gInputRiseNs.load();

@@ -39,6 +39,8 @@ public:
     qint64 inputEdgeNs() const override;
     qint64 outputWrittenNs() const override;
     void edgeHolds(const int holds[10]) override;
+    bool inputsKnown() const override;
+    quint64 edgesTakenSeq() const override;
 
     // CycleFrames
     bool cameraMissing() override;

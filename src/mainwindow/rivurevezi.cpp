@@ -51,6 +51,8 @@ RiVuRevezi::RiVuRevezi(QWidget* parent)
 
 RiVuRevezi::~RiVuRevezi()
 {
+    // The I/O thread no longer records into the cycle that goes with this window.
+    setEdgeRecorder(nullptr);
     // The screens hide as the window goes; a screen that was open when the
     // program ended must not call back into the window being destroyed.
     if (wizardParaWidget)

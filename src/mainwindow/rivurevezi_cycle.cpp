@@ -47,6 +47,9 @@ void RiVuRevezi::MakeCycle()
     CycleAdapter& a = *cycleAdapter;
     mould = std::make_unique<MouldCycle>(cycle_, a, a, a, a, a, a, a);
     mould->setWords(sysWord);
+    // The I/O thread puts an opening on disk the moment it holds the wire.
+    MouldCycle* m = mould.get();
+    setEdgeRecorder([m](int edges, int found, quint64 seq) { m->edgeOnWire(edges, found, seq); });
 }
 
 bool RiVuRevezi::StepActive(int k) const
@@ -98,13 +101,6 @@ void RiVuRevezi::Run()
 {
     touchRunStamp();
     ++passCount;
-    int in = 0;
-    if (pMutexIO) {
-        QMutexLocker lock(pMutexIO);
-        in = gDataIn;
-    }
-    const int latched = takeInputEdges();
-    gisSafeDoorOpen = ((in >> kSafetyDoorInput) & 1) == 0;
 
     const qint64 now = monotonic_ms();
     if (lastWhiteBalanceMs == 0)
@@ -132,8 +128,19 @@ void RiVuRevezi::Run()
             CameraViews::at(c)->SetWB();
     }
 
+    // The inputs and edges right before the pass: an edge it takes is on
+    // disk by the end of the pass (or marked there by the I/O thread).
+    int in = 0;
+    if (pMutexIO) {
+        QMutexLocker lock(pMutexIO);
+        in = gDataIn;
+    }
+    int found = 0;
+    const int latched = takeInputEdges(&found);
+    gisSafeDoorOpen = ((in >> kSafetyDoorInput) & 1) == 0;
     int next = 100;
-    if (mould->pass(in, latched))
+    // The levels the board's first report found are levels, not edges.
+    if (mould->pass(in | found, latched))
         next = 1000;
     // The holds the I/O thread raised for this pass's edges end now: the
     // cycle has taken the edges and holds what they need.

@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMap>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <chrono>
@@ -39,6 +40,7 @@ struct FakeBoard : CycleBoard {
     bool writes = true;    // the frame is written the moment it is handed over
     qint64 writtenNs = 0;
     int holds[MouldCycle::kBoardInputs] = {};   // the table the board's thread holds on an edge
+    quint64 seq = 0;       // the board's thread's latest edge (every pass takes all)
     std::function<void(int before, int now)> onFlash;
     void setOut(int n, int on) override { wanted = on ? (wanted | 1 << n) : (wanted & ~(1 << n)); }
     void flashOut() override
@@ -54,6 +56,7 @@ struct FakeBoard : CycleBoard {
     void led(int, int) override {}
     qint64 inputEdgeNs() const override { return edgeNs; }
     qint64 outputWrittenNs() const override { return writtenNs; }
+    quint64 edgesTakenSeq() const override { return seq; }
 };
 
 // Pictures and verdicts: each camera judges OK unless the script said
@@ -170,6 +173,7 @@ struct Rig {
     std::unique_ptr<CycleStatus> status;
     std::unique_ptr<MouldCycle> cycle;
     int level = 0;
+    int wired = 0;                   // edges the board's thread latched that no pass took yet
     bool alarmBeforeLatch = false;   // an NG's alarm went out before the NG was on disk
     bool holdBeforeRecord = false;   // an interlock went out before the disk held what the cycle holds
     bool reDetecting = false;        // the operator's re-detection holds what no restart must
@@ -192,6 +196,7 @@ struct Rig {
         cameras.resetVerdicts();
         cycle = std::make_unique<MouldCycle>(*status, board, cameras, cameras, log, pictures, reports, screen);
         cycle->setWords([this](int n) { return words.value(n); });
+        wired = 0;   // the new process's board thread starts afresh
         cycle->boardOpened();
         cycle->startDetect();
         cycle->restoreLatchedNg();
@@ -238,21 +243,47 @@ struct Rig {
         cycle->reDetect(s, mask);
         cycle->decideByOperator();
     }
+    // A pass: the board's thread's edges, with those it latched unseen.
+    void passNow(int latched)
+    {
+        cycle->pass(level, latched | wired);
+        wired = 0;
+    }
     // Plays one event of a script; false for a word the script does not know.
     bool play(const QString& e)
     {
         const int n = e.right(1).toInt();
+        // Inputs as they change while no pass looks: an edge the board's
+        // thread latches and holds on the wire (and marks on disk), an
+        // input found at its level, an input fallen.
+        static const QRegularExpression unseen(QStringLiteral("^(wire|found|gone)(\\d)$"));
+        const QRegularExpressionMatch m = unseen.match(e);
+        if (m.hasMatch()) {
+            const int bit = 1 << n;
+            if (m.captured(1) == "wire") {
+                level |= bit;
+                wired |= bit;
+                board.sent |= board.holds[n];
+                board.low = board.sent;
+                cycle->edgeOnWire(bit, 0, ++board.seq);
+            } else if (m.captured(1) == "found") {
+                level |= bit;
+            } else {
+                level &= ~bit;
+            }
+            return true;
+        }
         if (e.startsWith('u')) {            // input n rises
             level |= 1 << n;
-            cycle->pass(level, 1 << n);
+            passNow(1 << n);
         } else if (e.startsWith('d') && e != "door") {   // input n falls
             level &= ~(1 << n);
-            cycle->pass(level, 0);
+            passNow(0);
         } else if (e == "door") {           // the safety door closes
             level |= 1 << kSafetyDoorInput;
-            cycle->pass(level, 1 << kSafetyDoorInput);
+            passNow(1 << kSafetyDoorInput);
         } else if (e == "p") {
-            cycle->pass(level, 0);
+            passNow(0);
         } else if (e == "t") {              // a tenth of a second
             for (int k = 0; k < kMaxDetect; ++k)
                 if (cycle->countdownActive(k))
@@ -267,7 +298,7 @@ struct Rig {
             cameras.next[n] = FakeCameras::TooOld;
         } else if (e == "lost" || e == "back") {
             cameras.missing = e == "lost";
-            cycle->pass(level, 0);
+            passNow(0);
         } else if (e == "pass") {           // "Don't Detect"
             everyCameraClears(AlarmCode::NotDetected);
         } else if (e == "tmpl") {           // added as a template
@@ -317,7 +348,7 @@ struct Rig {
                 return false;
         } else if (e == "later") {          // a pass some seconds later
             MouldCycleProbe::latchRetryDue(*cycle);
-            cycle->pass(level, 0);
+            passNow(0);
         } else if (e == "garble") {         // the latch file damaged, then a restart
             QFile f(MouldCycle::latchFile());
             if (!f.open(QIODevice::ReadWrite))
@@ -391,6 +422,8 @@ private slots:
             << 3 << 1 << "u3=11 t=9 d3 u4=9 t=1 d4 u5=1 t=0" << "3 0 1 0" << "0 0" << 1;
         QTest::newRow("mode 3 sequential: a step out of turn is ignored")
             << 3 << 1 << "u4=0 u3=11 t=9 d4 u4=9 t=1" << "2 0 0 0" << "0 0" << 1;
+        QTest::newRow("mode 3 sequential: a second opening held in a countdown starts only in its turn")
+            << 3 << 1 << "u3=11 d3 u3=11 t=11 p=11 u4=11 t=3 d4 u5=3 t=2 p=11 t=9" << "4 0 1 0" << "0 0" << 1;
 
         // ---- the operator's answers to an NG
         QTest::newRow("mode 0: NG passed without judging")
@@ -452,7 +485,7 @@ private slots:
         QTest::newRow("mode 0: damaged latch file is an NG of the first step")
             << 0 << 2 << "u3 t=1 d3 u4 ng0 t=5 garble=7" << "2 1 0 0" << "3 0" << 2;
         QTest::newRow("mode 0: a resolved NG is not held again after a restart, the open cycle's clamp is")
-            << 0 << 1 << "u3 ng0 t=7 pass=1 restart=1 d3 u4=1 t=0" << "2 1 1 1" << "0 0" << 1;
+            << 0 << 1 << "u3 ng0 t=7 pass=1 restart=1 d3=5 u4=5 t=5 redo=0" << "2 2 1 1" << "0 11" << 1;
         QTest::newRow("mode 0: an NG record of an earlier version, without openings, is held")
             << 0 << 1 << "earlier=7 pass=1 u4=1 t=0" << "1 0 1 1" << "9 0" << 1;
         QTest::newRow("mode 0: stop releases the latch, word 95 keeps the clamp")
@@ -462,17 +495,48 @@ private slots:
         // held from the first word, an owed step counts down again and is
         // judged on the pictures of then, a step not yet triggered waits
         QTest::newRow("mode 0: killed before the first step was decided, it is judged after the restart")
-            << 0 << 1 << "u3=3 restart=3 t=1 d3 u4=1 t=0" << "2 0 1 0" << "0 0" << 1;
+            << 0 << 1 << "u3=3 restart=3 t=1 d3=5 u4=5 t=5 redo=0" << "2 1 1 1" << "0 11" << 1;
         QTest::newRow("mode 0: killed in a countdown over a short shot, held until the NG")
             << 0 << 1 << "u3=3 restart=3 ng0 t=7 d3 u4=7" << "1 1 0 0" << "3 0" << 2;
         QTest::newRow("mode 0: killed between the steps, the clamp held until the cavity is judged")
-            << 0 << 1 << "u3=3 t=1 d3 restart=1 p=1 u4=1 t=0" << "2 0 1 0" << "0 0" << 1;
+            << 0 << 1 << "u3=3 t=1 d3 restart=1 p=5 u4=5 redo=0" << "2 1 1 1" << "0 11" << 1;
         QTest::newRow("mode 0: killed with an opening held in a countdown, both judged after the restart")
-            << 0 << 1 << "u3=3 d3 u3=3 restart=3 t=3 p=3 t=1 d3 u4=1 t=0" << "3 0 1 0" << "0 0" << 1;
+            << 0 << 1 << "u3=3 d3 u3=3 restart=3 t=3 p=7 t=7 d3 u4=7 pass=2 owed=0" << "3 1 1 1" << "0 11" << 1;
         QTest::newRow("mode 0: killed in the cavity's countdown, it is judged after the restart")
             << 0 << 1 << "u3=3 t=1 d3 u4=1 restart=1 t=0" << "2 0 1 0" << "0 0" << 1;
         QTest::newRow("mode 3 sequential: killed between the steps, the next step keeps its turn")
-            << 3 << 1 << "u3=11 t=9 d3 restart=9 u3=9 u4=9 t=1 d4 u5=1 t=0" << "3 0 1 0" << "0 0" << 1;
+            << 3 << 1 << "u3=11 t=9 d3 restart=9 u3=13 u4=13 redo=1 d4 u5=1 t=0" << "3 1 1 1" << "0 11" << 1;
+        // ... a step the restored cycle waits for: its trigger found at its
+        // level is an opening, judged; else it may have come unseen, and the
+        // step is an unjudged NG with the alarm (rows above, and here in
+        // mode 3 sequential, where only the step in turn waits for one)
+        QTest::newRow("mode 0: killed between the steps, the cavity's trigger found at its level is judged at once")
+            << 0 << 1 << "u3=3 t=1 d3 found4 restart=1 p=1 t=0" << "2 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 3 sequential: killed between the steps, the next step's trigger passed unseen")
+            << 3 << 1 << "u3=11 t=9 d3 restart=9 p=13 u5=13 pass=1 u5=1 t=0" << "3 1 1 1" << "0 11" << 1;
+        QTest::newRow("mode 3 sequential: killed between the steps, the next step's trigger found at its level")
+            << 3 << 1 << "u3=11 t=9 d3 found4 restart=9 p=9 t=1 d4 u5=1 t=0" << "3 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0: started with nothing held, the cavity's trigger passed before the mould was found open")
+            << 0 << 1 << "found3 restart=0 p=7 t=7 redo=2 owed=0" << "2 1 1 1" << "0 11" << 1;
+        // ... restarted with the mould still open: the open mould is the
+        // opening restored, not a second one (judged once, counted once)
+        QTest::newRow("mode 0 mould-open: killed in the countdowns, the mould still open, each judged once")
+            << 0 << 1 << "u3=3 restart=3 p=3 t=1 t=1 t=0 p=0" << "2 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0: killed in a countdown, the mould still open, judged once")
+            << 0 << 1 << "u3=3 restart=3 p=7 t=7 p=7 t=7 redo=2 owed=0" << "2 1 1 1" << "0 11" << 1;
+        QTest::newRow("mode 0 mould-open: killed with a second opening held, the mould still open, both judged once")
+            << 0 << 1 << "u3=3 t=1 d3 u3=3 restart=3 p=3 t=1 t=1 t=1 p=3 t=3 t=3 t=2" << "4 0 2 0" << "0 0" << 1;
+        // ... killed after the board's thread held an edge on the wire and
+        // before any pass: the edge's mark on disk holds it again, the mould
+        // closed meanwhile or not, and it is judged once
+        QTest::newRow("mode 0 mould-open: killed right after the edge, the mould closed meanwhile, held and judged")
+            << 0 << 1 << "wire3=3 gone3 restart=3 p=3 t=1 t=1 t=0" << "2 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0 mould-open: killed right after the edge, the mould still open, judged once")
+            << 0 << 1 << "wire3=3 restart=3 p=3 t=1 t=1 t=0 p=0" << "2 0 1 0" << "0 0" << 1;
+        QTest::newRow("mode 0 mould-open: a second opening killed right after its edge is judged after the first")
+            << 0 << 1 << "u3=3 d3 wire3=3 gone3 restart=3 p=3 t=3 t=3 t=3 p=3 t=1 t=1 t=0" << "4 0 2 0" << "0 0" << 1;
+        QTest::newRow("mode 0 mould-open: an edge its pass has taken is no second opening after a restart")
+            << 0 << 1 << "wire3=3 p=3 restart=3 p=3 t=1 t=1 t=0" << "2 0 1 0" << "0 0" << 1;
         QTest::newRow("mode 0: an opening while a camera is missing is held across a restart until a cycle closed")
             << 0 << 1 << "lost=5 u3=7 d3 restart=7 back=7 u3=7 t=7 d3 u4=7 t=0" << "2 0 1 0" << "0 0" << 1;
         QTest::newRow("mode 0: a disk full at start-up: an opening once there is room is kept across a restart")
