@@ -53,7 +53,9 @@ bool NetCamera::connectCamera()
         return false;
     }
     if (opened_ && (first.cols != width_ || first.rows != height_)) {
-        qWarning("network camera %s: frame size changed to %dx%d", qPrintable(serial_), first.cols, first.rows);
+        // Counted: a camera back at another size is refused on every attempt.
+        static PeerTrafficLog resized(QStringLiteral("network cameras: frame size changed, not taken back"));
+        resized.note(QStringLiteral("%1: %2x%3, not %4x%5").arg(serial_).arg(first.cols).arg(first.rows).arg(width_).arg(height_));
         ZelCameraUnInit(handle);
         return false;
     }
@@ -158,7 +160,9 @@ bool NetCamera::reconnect()
     const bool wasStarted = started_;
     release();
     if (!connectCamera()) {
-        qWarning("network camera %s: reconnect failed", qPrintable(serial_));
+        // Counted: a lost camera is tried again and again until it is back.
+        static PeerTrafficLog failed(QStringLiteral("network cameras: reconnect failed"));
+        failed.note(serial_);
         return false;
     }
     lostState_ = false;

@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include "peertext_p.h"
+#include "publictools.h"
 #include "peertrafficlog.h"
 #include "socketoutqueue.h"
 #include "startline.h"
@@ -15,7 +16,9 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <limits>
 
 namespace {
 
@@ -38,7 +41,29 @@ PeerTrafficLog& unansweredLog()
     return log;
 }
 
+// See Session::trimIfDue(); shared by the sessions of every reactor.
+std::atomic<qint64> gHeldSinceTrim{0};
+std::atomic<qint64> gLastTrimMs{std::numeric_limits<qint64>::min() / 2};
+std::atomic<quint64> gTrims{0};
+
 }  // namespace
+
+void Session::trimIfDue()
+{
+    if (gHeldSinceTrim.load() < kTrimAfterBytes)
+        return;
+    const qint64 now = ::monotonic_ms();
+    qint64 last = gLastTrimMs.load();
+    if (now - last < kTrimEveryMs || !gLastTrimMs.compare_exchange_strong(last, now))
+        return;  // too soon, or another thread trims now
+    gHeldSinceTrim.store(0);
+    ::malloc_trim(0);
+    ++gTrims;
+}
+
+qint64 Session::heldSinceTrim() { return gHeldSinceTrim.load(); }
+
+quint64 Session::trimsDone() { return gTrims.load(); }
 
 Session::Session(void* reactor, QTcpSocket* socket, int index) : QObject(nullptr), index_(index), reactor_(reactor)
 {
@@ -107,10 +132,10 @@ Session::~Session()
     current_.reset();
     recvBuffer_.clear();
     // The allocator keeps freed room for the process; after a large
-    // connection that room goes back, or a peer that has gone would still
-    // hold it.
-    if (peakHeld_ >= kTrimAfterBytes)
-        ::malloc_trim(0);
+    // connection, or many that held much together, that room goes back, or
+    // peers that have gone would still hold it.
+    gHeldSinceTrim += peakHeld_;
+    trimIfDue();
 }
 
 XANC::TcpReactor* Session::reactor() const
@@ -235,7 +260,7 @@ void Session::updateBuffered()
     }
     buffered_ = recvBuffer_.size() - bufferPos_ + socket_->bytesAvailable() + unsentBytes();
     peakHeld_ = std::max(peakHeld_, recvBuffer_.capacity() + buffered_.load() +
-                                        (receiving_ && current_ ? current_->contentLength() : 0));
+                                        (receiving_ && current_ ? current_->contentLength() - current_->getNeedLength() : 0));
 }
 
 bool Session::peerHasFinished() const

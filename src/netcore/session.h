@@ -57,6 +57,19 @@ public:
     // Bytes that Qt reads ahead of the session from one connection.
     static constexpr qint64 kReadAheadBytes = 64 * 1024;
 
+    // The allocator keeps the room that ended sessions freed. Once the
+    // sessions that ended since the last trim held kTrimAfterBytes together
+    // at their most (one large one, or many small ones), that room goes back
+    // to the system; at most once every kTrimEveryMs, as the trim costs the
+    // network thread a moment. Called as a session ends and by the reactors'
+    // once-a-second tick (for a trim held back by the spacing).
+    static constexpr qint64 kTrimAfterBytes = 1024 * 1024;
+    static constexpr qint64 kTrimEveryMs = 5000;
+    static void trimIfDue();
+    // Room held by sessions that ended since the last trim; trims done.
+    static qint64 heldSinceTrim();
+    static quint64 trimsDone();
+
     Session(void* reactor, QTcpSocket* socket, int index);
     ~Session() override;
 
@@ -142,9 +155,8 @@ private:
     int noise_ = 0;                     // noise in a row since the last message
     QTimer* stall_ = nullptr;           // no progress while answers wait
     std::atomic<qint64> buffered_{0};
-    // The most this connection held at once (a body being received
-    // included): after a large one its room is given back to the system.
+    // The most this connection held at once (the received part of a body
+    // included, not what its head announced): see trimIfDue().
     qint64 peakHeld_ = 0;
-    static constexpr qint64 kTrimAfterBytes = 1024 * 1024;
     enum class Phase { Idle, Head, Body } phase_ = Phase::Idle;
 };

@@ -113,6 +113,7 @@ void TcpReactor::runLoop(nettools::LoopStart* start)
     connect(&tick, &QTimer::timeout, &tick, [this] {
         aliveTick_ = ::curtime_qint64_2_int();
         PeerTrafficLog::flushDue();
+        Session::trimIfDue();
     });
     tick.start();
     // The purges run on the loop thread too: the reactor keeps no timer on

@@ -1,6 +1,7 @@
 #include "apianswers.h"
 
 #include "databases.h"
+#include "publictools.h"
 #include "productioncounters.h"
 #include "apisnapshot.h"
 
@@ -8,6 +9,8 @@
 #include "statewords.h"
 
 #include <QDir>
+#include <QHash>
+#include <QTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 
@@ -98,11 +101,74 @@ bool clockValue(const QJsonObject& request, QDateTime* when)
     return true;
 }
 
-void clearAllCounters()
+namespace {
+
+const QString kClearRow = QStringLiteral("API: 清除计数");
+
+// The clears of each address since its last row (see clearAllCounters).
+struct ClearFolding {
+    struct Window {
+        qint64 startMs = 0;  // its last row
+        int held = 0;        // clears since, not written yet
+    };
+    QHash<QString, Window> windows;
+    bool scheduled = false;
+
+    void schedule()
+    {
+        if (scheduled)
+            return;
+        scheduled = true;
+        QTimer::singleShot(kClearFoldMs, [this] { due(); });
+    }
+
+    // Writes the counts whose time is over; forgets the addresses that
+    // cleared no more.
+    void due()
+    {
+        scheduled = false;
+        const qint64 now = ::monotonic_ms();
+        for (auto it = windows.begin(); it != windows.end();) {
+            if (now - it->startMs < kClearFoldMs) {
+                ++it;
+            } else if (it->held > 0) {
+                Databases::get().InsertRecord(kClearRow + QStringLiteral(" ×%1").arg(it->held), QStringLiteral("API"));
+                *it = Window{now, 0};
+                ++it;
+            } else {
+                it = windows.erase(it);
+            }
+        }
+        if (!windows.isEmpty())
+            schedule();
+    }
+
+    void add(const QString& peer)
+    {
+        const auto it = windows.find(peer);
+        if (it != windows.end()) {
+            ++it->held;  // written when its time is over
+            return;
+        }
+        Databases::get().InsertRecord(kClearRow, QStringLiteral("API"));
+        windows.insert(peer, Window{::monotonic_ms(), 0});
+        schedule();
+    }
+};
+
+ClearFolding& clearFolding()
+{
+    static ClearFolding* folding = new ClearFolding;  // outlives every timer it set
+    return *folding;
+}
+
+}  // namespace
+
+void clearAllCounters(const QString& peer)
 {
     ProductionCounters::get().resetFromApi();
     Databases::get().CountWrite();
-    Databases::get().InsertRecord(QStringLiteral("API: 清除计数"), QStringLiteral("API"));
+    clearFolding().add(peer);
 }
 
 }  // namespace apianswers

@@ -30,7 +30,15 @@ QString detectedPicture(const QJsonObject& request, QString* errorText, const QS
 // "yyyy-MM-dd hh:mm:ss", a real date, and plausible for a clock (2000-2099).
 bool clockValue(const QJsonObject& request, QDateTime* when);
 
-// Zeroes all six counters, saves them and writes the record row.
-void clearAllCounters();
+// Zeroes all six counters, saves them and records the clear by `peer` (the
+// API client's address). Every clear is recorded, but a client that clears
+// again and again does not write a row each time: its first clear writes
+// the row "API: 清除计数" at once; further clears by the same address within
+// kClearFoldMs of its last row are counted and written together as one row
+// "API: 清除计数 ×N" (N clears) when that time is over, which starts the
+// next such time. So a client that clears without end writes a row every
+// kClearFoldMs. GUI thread only (the written row waits for its event loop).
+constexpr int kClearFoldMs = 5000;
+void clearAllCounters(const QString& peer = QString());
 
 }  // namespace apianswers

@@ -230,7 +230,7 @@ void HttpApiServer::httpapi__set_clear_curcount(const CTask_FormData& task)
 {
     if (!apiOn(task))
         return;
-    apianswers::clearAllCounters();
+    apianswers::clearAllCounters(task.peerAddress);
     // The next read sees the zeroes, whichever thread answers it.
     ApiSnapshot::publish();
     callback_immediately(task, 200, QString());

@@ -284,19 +284,28 @@ void ModbusServer::onNewConnection(qintptr descriptor)
                              .arg(QHostAddress(reinterpret_cast<const sockaddr*>(&address)).toString())
                              .arg(peerPort);
     if (connections_.size() >= kMaxConnections) {
-        // The connection that has been quiet the longest gives way, so a
-        // PLC is never locked out by peers that hold a place and say nothing.
-        auto oldest = connections_.begin();
+        // A connection that has been answered keeps its place: a PLC that
+        // polls now and then is never pushed off by peers that connect and
+        // say nothing. Of those that have completed no request yet, the one
+        // that has held its place the longest gives way; when every place
+        // is held by talking peers, the new connection is the one refused.
+        auto silent = connections_.end();
         for (auto it = connections_.begin(); it != connections_.end(); ++it)
-            if (it->lastRequestMs < oldest->lastRequestMs)
-                oldest = it;
-        static PeerTrafficLog givenWay(QStringLiteral("ModbusServer: all places taken, the quietest connection closed"));
-        givenWay.note(QStringLiteral("%1 open; closing %2, quiet for %3 ms, for %4")
+            if (it->requests == 0 && (silent == connections_.end() || it->acceptedMs < silent->acceptedMs))
+                silent = it;
+        if (silent == connections_.end()) {
+            static PeerTrafficLog refused(QStringLiteral("ModbusServer: all places held by talking peers, connections refused"));
+            refused.note(QStringLiteral("%1 open; refusing %2").arg(kMaxConnections).arg(peer));
+            ::close(fd);
+            return;
+        }
+        static PeerTrafficLog givenWay(QStringLiteral("ModbusServer: all places taken, a silent connection closed"));
+        givenWay.note(QStringLiteral("%1 open; closing %2, silent for %3 ms, for %4")
                           .arg(kMaxConnections)
-                          .arg(oldest->peer)
-                          .arg(::monotonic_ms() - oldest->lastRequestMs)
+                          .arg(silent->peer)
+                          .arg(::monotonic_ms() - silent->acceptedMs)
                           .arg(peer));
-        closeConnection(oldest.key());
+        closeConnection(silent.key());
     }
     qDebug("connect ip: %s", qPrintable(peer));
     // A reply is one small segment: it leaves at once, never held back
@@ -310,7 +319,8 @@ void ModbusServer::onNewConnection(qintptr descriptor)
     }
     Connection c;
     c.peer = peer;
-    c.lastRequestMs = ::monotonic_ms();
+    c.acceptedMs = ::monotonic_ms();
+    c.lastRequestMs = c.acceptedMs;
     connections_.insert(fd, c);
     connectionCount_.store(connections_.size());
 }
@@ -400,6 +410,7 @@ void ModbusServer::onReadable(int fd)
         it->buffer.remove(0, n);
         it->lastRequestMs = ::monotonic_ms();
         it->partialSinceMs = 0;
+        ++it->requests;
         const QByteArray reply = analysis(adu, access);
         if (stopping_.load())
             return;

@@ -13,8 +13,11 @@
 //
 // At most kMaxConnections are served at once. A connection that sends no
 // whole request for kIdleCloseMs, or leaves a begun request unfinished for
-// kPartialAduMs, is closed; when every place is taken, the connection quiet
-// the longest gives way to a new one, so that a PLC always gets in.
+// kPartialAduMs, is closed. When every place is taken, a connection that has
+// completed requests keeps its place: the silent connection (no whole request
+// yet) that has held its place the longest gives way to a new one, and when
+// no place is held by a silent one, the new connection is refused. A polling
+// PLC is never pushed off, and one that reconnects gets in past silent peers.
 #pragma once
 
 #include <QByteArray>
@@ -119,7 +122,9 @@ private:
         QString peer;               // "address:port", for the log
         QByteArray buffer;          // received bytes of ADUs not yet whole
         QByteArray unsent;          // reply bytes the kernel has not taken yet
+        qint64 acceptedMs = 0;      // when the connection was accepted
         qint64 lastRequestMs = 0;   // accepted, or last whole ADU
+        quint64 requests = 0;       // whole ADUs received
         qint64 partialSinceMs = 0;  // first byte of the ADU still incomplete; 0: none
     };
     // Pool thread only:

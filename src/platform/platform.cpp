@@ -12,7 +12,9 @@
 #include <net/route.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
@@ -255,6 +257,7 @@ std::atomic<bool> gConfinedNamespaces{true};
 struct KeeperReport {
     int pidNamespaceErrno;   // 0: the program ran in a PID namespace of its own
     int netNamespaceErrno;   // 0: ... and in a network namespace of its own
+    int displayErrno;        // 0: ... and the X servers' sockets hidden from it (or none there)
     int started;             // the program could be forked
     int status;              // its wait status
 };
@@ -326,11 +329,33 @@ int killChildren()
     return found;
 }
 
-// The keeper: fds 0-2 are the program's streams, 3 the report to us.
-[[noreturn]] void keep(const char* dir, char* const* argv, bool drop, uid_t uid, gid_t gid, bool namespaces,
-                       pid_t parent)
+// The X servers' sockets are files in /tmp/.X11-unix that no network
+// namespace closes (the network namespace closes only their abstract
+// twins): in a mount namespace of the keeper's own, an empty folder takes
+// their place, so that a program that names a display all the same finds
+// none. The new namespace's mounts are made private first, so that nothing
+// of this reaches the system's mounts; if that fails, nothing is mounted.
+// 0 when hidden or when there is nothing to hide.
+int hideDisplaySockets()
 {
-    KeeperReport report {EPERM, EPERM, 0, 0};
+    static const char kSockets[] = "/tmp/.X11-unix";
+    struct stat st {};
+    if (::lstat(kSockets, &st) != 0 || !S_ISDIR(st.st_mode))
+        return 0;
+    if (::unshare(CLONE_NEWNS) != 0)
+        return errno;
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return errno;
+    if (::mount("none", kSockets, "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC, "size=4k,mode=755") != 0)
+        return errno;
+    return 0;
+}
+
+// The keeper: fds 0-2 are the program's streams, 3 the report to us.
+[[noreturn]] void keep(const char* dir, char* const* argv, char* const* envp, bool drop, uid_t uid, gid_t gid,
+                       bool namespaces, pid_t parent)
+{
+    KeeperReport report {EPERM, EPERM, EPERM, 0, 0};
     // Ended with us: a SIGTERM then ends the program and cleans up as a
     // time-out does.
     if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent)
@@ -340,6 +365,7 @@ int killChildren()
     if (namespaces) {
         report.pidNamespaceErrno = ::unshare(CLONE_NEWPID) == 0 ? 0 : errno;
         report.netNamespaceErrno = ::unshare(CLONE_NEWNET) == 0 ? 0 : errno;
+        report.displayErrno = hideDisplaySockets();
     }
     sigset_t waited;
     ::sigemptyset(&waited);
@@ -347,6 +373,7 @@ int killChildren()
         ::sigaddset(&waited, sig);
     ::sigprocmask(SIG_SETMASK, &waited, nullptr);
 
+    const pid_t self = ::getpid();
     const pid_t program = ::fork();
     if (program == 0) {
         // Its own session, away from the keeper's group; no descriptor of
@@ -359,7 +386,12 @@ int killChildren()
             ::_exit(126);
         if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
             ::_exit(126);
-        ::execv(argv[0], argv);
+        // Ended with the keeper, should the keeper be killed before its
+        // clean-up (set after the change of user, which clears it). As the
+        // first process of a PID namespace it sees no parent (0).
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || (::getppid() != self && ::getppid() != 0))
+            ::_exit(126);
+        ::execve(argv[0], argv, envp);
         ::_exit(127);
     }
     for (int fd : {0, 1, 2})
@@ -404,7 +436,34 @@ int killChildren()
     ::_exit(0);
 }
 
+// The keeper's clean-up after the program (kill, reap) takes a moment even
+// for thousands of processes; a keeper held up past this is killed.
+constexpr int kKeeperCleanUpMs = 5000;
+// How long a killed keeper is waited for before it is left to the system.
+constexpr int kKilledKeeperMs = 1000;
+
+// Environment variables a confined program gets from ours: what finds its
+// tools and libraries, the language of its text and a sanitizer build's
+// settings. Nothing that leads to the operator's display, session bus or
+// home; Qt is told to draw off screen.
+const char* const kConfinedEnvironment[] = {"PATH", "LD_LIBRARY_PATH", "LANG", "LC_ALL", "LC_CTYPE", "TZ",
+                                            "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"};
+
 }  // namespace
+
+QList<QByteArray> confinedEnvironment()
+{
+    QList<QByteArray> env;
+    for (const char* name : kConfinedEnvironment) {
+        const QByteArray value = qgetenv(name);
+        if (!value.isNull())
+            env << QByteArray(name) + '=' + value;
+        else if (std::strcmp(name, "PATH") == 0)
+            env << QByteArray("PATH=/usr/bin:/bin");
+    }
+    env << QByteArray("QT_QPA_PLATFORM=offscreen");
+    return env;
+}
 
 void setConfinedNamespaces(bool allowed) { gConfinedNamespaces = allowed; }
 
@@ -423,6 +482,11 @@ ConfinedResult runConfined(const QString& dir, const QString& program, const QSt
     for (QByteArray& a : argBytes)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    QList<QByteArray> envBytes = confinedEnvironment();
+    std::vector<char*> envp;
+    for (QByteArray& e : envBytes)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
     const bool namespaces = gConfinedNamespaces;
 
     bool drop = false;
@@ -478,7 +542,7 @@ ConfinedResult runConfined(const QString& dir, const QString& program, const QSt
         dfl.sa_handler = SIG_DFL;
         for (int sig = 1; sig < NSIG; ++sig)
             ::sigaction(sig, &dfl, nullptr);
-        keep(dirBytes.constData(), argv.data(), drop, uid, gid, namespaces, parent);
+        keep(dirBytes.constData(), argv.data(), envp.data(), drop, uid, gid, namespaces, parent);
     }
     for (int fd : {devNull, outPipe[1], errPipe[1], reportPipe[1]})
         ::close(fd);
@@ -529,29 +593,65 @@ ConfinedResult runConfined(const QString& dir, const QString& program, const QSt
         else
             ::usleep(useconds_t(wait) * 1000);
     }
+    // Its clean-up done, the keeper ends. It is never waited for without
+    // end: held up (by a process it cannot reap), it is killed, and a killed
+    // keeper that still does not end is left to the system.
     int status = 0;
-    while (::waitpid(keeper, &status, 0) < 0 && errno == EINTR) {
+    const Clock::time_point cleanUpEnd = Clock::now() + std::chrono::milliseconds(kKeeperCleanUpMs);
+    Clock::time_point killedEnd{};
+    bool killed = false;
+    bool reaped = false;
+    for (;;) {
+        const pid_t w = ::waitpid(keeper, &status, WNOHANG);
+        if (w == keeper || (w < 0 && errno != EINTR)) {
+            reaped = w == keeper;
+            break;
+        }
+        const Clock::time_point now = Clock::now();
+        if (!killed && now >= cleanUpEnd) {
+            qWarning("%s: its keeper did not end %d ms after the program; killed", qPrintable(program),
+                     kKeeperCleanUpMs);
+            ::kill(keeper, SIGKILL);
+            killed = true;
+            killedEnd = now + std::chrono::milliseconds(kKilledKeeperMs);
+        } else if (killed && now >= killedEnd) {
+            qWarning("%s: its killed keeper (pid %d) did not end; left behind", qPrintable(program), int(keeper));
+            break;
+        }
+        ::usleep(5000);
     }
+    if (!reaped)
+        status = 0;
     closeStream(0);
     closeStream(1);
     KeeperReport report {};
+    // Not blocking: a keeper that was killed or left behind wrote nothing.
+    ::fcntl(reportPipe[0], F_SETFL, ::fcntl(reportPipe[0], F_GETFL) | O_NONBLOCK);
     const bool reported = ::read(reportPipe[0], &report, sizeof report) == ssize_t(sizeof report);
     ::close(reportPipe[0]);
     r.started = reported && report.started;
     if (!reported || !report.started) {
-        qWarning("cannot start %s: its keeper ended with %d", qPrintable(program),
-                 WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+        if (killed)
+            qWarning("%s: its keeper was killed before it reported", qPrintable(program));
+        else
+            qWarning("cannot start %s: its keeper ended with %d", qPrintable(program),
+                     WIFEXITED(status) ? WEXITSTATUS(status) : -1);
         r.exitCode = 126;
         return r;
     }
     r.ownPids = report.pidNamespaceErrno == 0;
     r.noNetwork = report.netNamespaceErrno == 0;
+    r.noDisplay = report.displayErrno == 0;
     if (namespaces && !r.ownPids)
         qWarning("%s runs without a PID namespace of its own (%s): what it leaves is ended by its keeper",
                  qPrintable(program), std::strerror(report.pidNamespaceErrno));
     if (namespaces && !r.noNetwork)
         qWarning("%s runs with the network: a network namespace of its own is not allowed here (%s)",
                  qPrintable(program), std::strerror(report.netNamespaceErrno));
+    if (namespaces && !r.noDisplay)
+        qWarning("%s runs where the X servers' sockets can be reached: a mount namespace of its own is not allowed "
+                 "here (%s); it gets no display named",
+                 qPrintable(program), std::strerror(report.displayErrno));
     if (!r.timedOut && WIFEXITED(report.status))
         r.exitCode = WEXITSTATUS(report.status);
     return r;

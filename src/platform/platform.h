@@ -36,6 +36,7 @@ struct ConfinedResult : CommandResult {
     QString user;             // the user it ran as
     bool ownPids = false;     // it ran as the first process of a PID namespace of its own
     bool noNetwork = false;   // it ran in a network namespace of its own: no interface but a down loopback
+    bool noDisplay = false;   // the X servers' sockets were hidden from it (or there were none)
 };
 
 // Runs a program that is not trusted yet (the new program of a software
@@ -60,9 +61,19 @@ struct ConfinedResult : CommandResult {
 // has no network at all (not even the loopback of this machine's services);
 // where that is not allowed, it keeps the network and the log says so. When
 // the program ends or `timeoutMs` passes, the keeper does that clean-up
-// before it ends. Blocks up to `timeoutMs` and a moment.
+// before it ends; a keeper that has not ended 5 s later is killed. Blocks up
+// to `timeoutMs` and at most 6 s more.
+//
+// The program gets an environment of its own, confinedEnvironment(): nothing
+// of ours that leads to the operator's display (DISPLAY, WAYLAND_DISPLAY,
+// XAUTHORITY), session or home, and Qt's off-screen platform. Where the
+// system allows a mount namespace, the X servers' socket folder
+// (/tmp/.X11-unix) is an empty one for it as well, so that a display named
+// by the program itself is not found either.
 ConfinedResult runConfined(const QString& dir, const QString& program, const QStringList& args, int timeoutMs,
                            int maxOutput);
+// The environment runConfined() gives its program, as "NAME=value".
+QList<QByteArray> confinedEnvironment();
 // Tests turn the namespaces off to run the keeper's own clean-up.
 void setConfinedNamespaces(bool allowed);
 

@@ -576,9 +576,10 @@ UpdatePackage::Result UpdatePackage::dryStart(const QString& top, const QString&
     const platform::ConfinedResult r = platform::runConfined(where, QStringLiteral("./") + kProgram,
                                                              {QStringLiteral("--dry-start")}, dryStartTimeoutMs,
                                                              kMaxDryStartOutput);
-    qInfo("update: dry start of %s/%s as %s, %s, %s", qPrintable(where), qPrintable(kProgram), qPrintable(r.user),
+    qInfo("update: dry start of %s/%s as %s, %s, %s, %s", qPrintable(where), qPrintable(kProgram), qPrintable(r.user),
           r.ownPids ? "in a PID namespace of its own" : "under a subreaper",
-          r.noNetwork ? "without the network" : "with the network");
+          r.noNetwork ? "without the network" : "with the network",
+          r.noDisplay ? "without the displays" : "with the displays' sockets");
     // For the log: what it said, in short.
     const QString said = (QString::fromLocal8Bit(r.out) + QLatin1Char(' ') + QString::fromLocal8Bit(r.err))
                              .simplified()

@@ -14,13 +14,21 @@
 #include <QDirIterator>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QThread>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <set>
+#include <thread>
 
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,6 +105,46 @@ QStringList runningWith(const QByteArray& mark)
 QStringList pluginsIn(const QString& work)
 {
     return QDir(work + QStringLiteral("/Plugins/Cameras")).entryList(QDir::Files, QDir::Name);
+}
+
+// This process's children that run its own image without an exec (the
+// keepers of runConfined).
+QList<qint64> forksOfThisProcess()
+{
+    QList<qint64> found;
+    const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QByteArray stat = readAll(QStringLiteral("/proc/%1/stat").arg(pid));
+        const int close = stat.lastIndexOf(')');
+        const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+        if (close > 0 && fields.size() > 1 && fields[1].toLongLong() == QCoreApplication::applicationPid() &&
+            QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget() == self)
+            found << pid.toLongLong();
+    }
+    return found;
+}
+
+// The top-level windows of X display `display` (the root window's
+// children as xwininfo lists them), or -1 when it cannot be asked.
+int windowsOn(const QString& display)
+{
+    const QByteArray command = "xwininfo -display " + display.toLocal8Bit() + " -root -children 2>/dev/null";
+    FILE* p = ::popen(command.constData(), "r");
+    if (!p)
+        return -1;
+    int count = -1;
+    char line[512];
+    while (std::fgets(line, sizeof line, p)) {
+        // "     2 children:", "     1 child:"; not a window's line "     0x2000 ...".
+        int n = 0;
+        char word[16] = {};
+        if (std::sscanf(line, " %d %15s", &n, word) == 2 && std::strncmp(word, "child", 5) == 0)
+            count = n;
+        else if (std::strstr(line, "no children"))
+            count = 0;
+    }
+    ::pclose(p);
+    return count;
 }
 
 }  // namespace
@@ -734,6 +782,140 @@ private slots:
         const bool isolated =
             namespaces && platform::runConfined(QStringLiteral("/"), QStringLiteral("/bin/true"), {}, 30000, 64).noNetwork;
         QCOMPARE(QFileInfo::exists(shared + QStringLiteral("/connected")), !isolated);
+        u.discard();
+    }
+
+    // A keeper held up in its clean-up (here: stopped) is not waited for
+    // without end: it is killed after its time, and the program, which
+    // would end with the keeper's clean-up, ends with the keeper instead.
+    void stuckKeeperIsNotWaitedForEver_data()
+    {
+        QTest::addColumn<bool>("namespaces");
+        QTest::newRow("namespaces where allowed") << true;
+        QTest::newRow("keeper alone") << false;
+    }
+    void stuckKeeperIsNotWaitedForEver()
+    {
+        QFETCH(bool, namespaces);
+        platform::setConfinedNamespaces(namespaces);
+        platform::ConfinedResult r;
+        std::atomic<bool> returned{false};
+        std::thread run([&] {
+            r = platform::runConfined(QStringLiteral("/"), QStringLiteral("/bin/sh"),
+                                      {QStringLiteral("-c"), QStringLiteral("exec sleep ") + QString::fromUtf8(sleepMark())},
+                                      1000, 64);
+            returned = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(!runningWith(sleepMark()).isEmpty(), 10000);
+        const QList<qint64> keepers = forksOfThisProcess();
+        for (qint64 k : keepers)
+            ::kill(pid_t(k), SIGSTOP);
+        // Bounded by the time-out and the keeper's time; never returned
+        // without the deadline.
+        QTRY_VERIFY_WITH_TIMEOUT(returned.load(), 60000);
+        run.join();
+        QCOMPARE(keepers.size(), 1);
+        QVERIFY(r.timedOut);
+        QVERIFY(!r.ok());
+        QVERIFY(ended(keepers.first()));
+        QTRY_COMPARE_WITH_TIMEOUT(runningWith(sleepMark()), QStringList(), 10000);
+    }
+
+    // A package whose program ignores "--dry-start" and opens a window on
+    // the display it finds (an older or a foreign build) while the operator's
+    // program runs on an X display: its program gets no display, neither
+    // named in its environment nor named by itself, nothing shows on the
+    // display during the check, and the update is refused when the check's
+    // time is over.
+    void dryStartShowsNothingOnTheDisplay()
+    {
+        for (const char* tool : {"Xvfb", "xwininfo", "xmessage"})
+            if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+                QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(QLatin1String(tool))));
+        int number = 90 + int(QCoreApplication::applicationPid() % 100);
+        while (QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+            ++number;
+        const QString display = QStringLiteral(":%1").arg(number);
+        QProcess xvfb;
+        xvfb.start(QStringLiteral("Xvfb"), {display, QStringLiteral("-screen"), QStringLiteral("0"),
+                                            QStringLiteral("640x480x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        QVERIFY(xvfb.waitForStarted(5000));
+        const auto stopXvfb = qScopeGuard([&xvfb] {
+            xvfb.terminate();
+            xvfb.waitForFinished(5000);
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(windowsOn(display), 0, 10000);
+        // The rig sees a window: one shown by a program given the display.
+        {
+            QProcess shown;
+            shown.start(QStringLiteral("xmessage"), {QStringLiteral("-display"), display, QStringLiteral("-timeout"),
+                                                     QStringLiteral("30"), QStringLiteral("shown")});
+            QTRY_VERIFY_WITH_TIMEOUT(windowsOn(display) > 0, 10000);
+            shown.kill();
+            shown.waitForFinished(5000);
+            QTRY_COMPARE_WITH_TIMEOUT(windowsOn(display), 0, 10000);
+        }
+
+        // This program's environment names the display, as the operator's does.
+        const QByteArray names[] = {"DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "VMM_UNLISTED"};
+        QList<QByteArray> saved;
+        for (const QByteArray& n : names)
+            saved << qgetenv(n.constData());
+        const auto restore = qScopeGuard([&] {
+            for (int i = 0; i < saved.size(); ++i)
+                saved[i].isNull() ? qunsetenv(names[i].constData()) : qputenv(names[i].constData(), saved[i]);
+        });
+        qputenv("DISPLAY", display.toLocal8Bit());
+        qputenv("WAYLAND_DISPLAY", "wayland-0");
+        qputenv("XAUTHORITY", tmp_->filePath(QStringLiteral("Xauthority")).toLocal8Bit());
+        qputenv("VMM_UNLISTED", "1");
+
+        // A display it names itself is hidden where a mount namespace is
+        // allowed; elsewhere only the environment keeps it away.
+        const bool hidden = platform::runConfined(QStringLiteral("/"), QStringLiteral("/bin/true"), {}, 30000, 64).noDisplay;
+        const QString shared = tmp_->filePath(QStringLiteral("shared"));
+        script_ = QStringLiteral("#!/bin/sh\n"
+                                 "env > %1/env\n"
+                                 "xmessage -timeout 30 given 2> /dev/null; echo $? > %1/given\n")
+                      .arg(shared);
+        if (hidden)
+            script_ += QStringLiteral("xmessage -display %2 -timeout 30 named 2> /dev/null; echo $? > %1/named\n")
+                           .arg(shared, display);
+        script_ += QStringLiteral("exec sleep %1\n").arg(QString::fromUtf8(sleepMark()));
+        const QString archive = makePackage(kVersion, QStringLiteral(".tar"), Tamper::Script);
+        QVERIFY(!archive.isEmpty());
+        UpdatePackage u(work_);
+        u.dryStartTimeoutMs = 4000;
+        // The display's windows, looked at all through the check.
+        std::atomic<bool> checked{false};
+        int mostWindows = -1, looks = 0;
+        std::thread watch([&] {
+            for (int i = 0; i < 1000 && !checked.load(); ++i) {
+                mostWindows = std::max(mostWindows, windowsOn(display));
+                ++looks;
+                QThread::msleep(50);
+            }
+        });
+        const UpdatePackage::Result r = u.prepare(found(archive));
+        checked.store(true);
+        watch.join();
+        QVERIFY2(r == UpdatePackage::NotRunnable, qPrintable(QStringLiteral("%1: %2").arg(int(r)).arg(u.detail())));
+        QVERIFY(looks > 0);
+        QCOMPARE(mostWindows, 0);
+        QCOMPARE(runningWith(sleepMark()), QStringList());
+
+        const QStringList env = QString::fromLocal8Bit(readAll(shared + QStringLiteral("/env"))).split('\n');
+        QVERIFY2(env.contains(QStringLiteral("QT_QPA_PLATFORM=offscreen")), qPrintable(env.join(' ')));
+        QVERIFY2(!env.filter(QRegularExpression(QStringLiteral("^PATH=."))).isEmpty(), qPrintable(env.join(' ')));
+        for (const QByteArray& n : names)
+            QVERIFY2(env.filter(QRegularExpression(QStringLiteral("^%1=").arg(QLatin1String(n)))).isEmpty(),
+                     qPrintable(env.join(' ')));
+        // xmessage ran and found no display to open, given or named.
+        QCOMPARE(readAll(shared + QStringLiteral("/given")).trimmed(), QByteArray("1"));
+        if (hidden)
+            QCOMPARE(readAll(shared + QStringLiteral("/named")).trimmed(), QByteArray("1"));
+        else
+            qWarning("no mount namespace here: a display the program names itself is not hidden");
         u.discard();
     }
 };

@@ -3,9 +3,11 @@
 // (listing, frame layout, acquisition state, trigger mode, loss and
 // reconnect, settings), run in a network namespace of this test.
 #include "camerainterface.h"
+#include "peertrafficlog.h"
 #include "simnetcamera.h"
 #include "support_netns.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPluginLoader>
@@ -40,13 +42,13 @@ class TstNetCameraPlugin : public QObject {
     CameraInterface* root_ = nullptr;
     std::unique_ptr<netcamsim::SimNetCamera> cam_;
 
-    bool startSim(int channels = 1, const QString& ip = QStringLiteral("127.0.0.2"))
+    bool startSim(int channels = 1, const QString& ip = QStringLiteral("127.0.0.2"), int width = 64, int height = 48)
     {
         cam_.reset();
         netcamsim::Options o;
         o.address = QHostAddress(ip);
-        o.width = 64;
-        o.height = 48;
+        o.width = width;
+        o.height = height;
         o.channels = channels;
         cam_ = std::make_unique<netcamsim::SimNetCamera>(o);
         return cam_->start();
@@ -346,6 +348,80 @@ private slots:
         qInstallMessageHandler(before);
         QCOMPARE(lines, QStringList{"network camera NETCAM-0001: of 8 settings and commands sent, 8 not answered, 0 refused"});
         cam_->knobs().ignoreSettings = false;
+    }
+
+    // A camera that refuses every reconnect (nothing listens at its address
+    // any more), or comes back at another frame size, is tried again and
+    // again as the program does once a second or so: a minute's attempts
+    // are counted, at most a line or two for each interval of the counter,
+    // and the counts in the lines add up to the attempts.
+    void failedReconnectsAreCounted_data()
+    {
+        QTest::addColumn<bool>("resized");
+        QTest::addColumn<bool>("afterInterval");  // once more when the interval is over: the count is written
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("refused") << false << true << "network cameras: reconnect failed";
+        QTest::newRow("another frame size") << true << false << "network cameras: frame size changed, not taken back";
+    }
+    void failedReconnectsAreCounted()
+    {
+        NETNS_GUARD();
+        QFETCH(bool, resized);
+        QFETCH(bool, afterInterval);
+        QFETCH(QString, kind);
+        auto cam = make();
+        QVERIFY(cam);
+        QVERIFY(grab(cam.get(), 64 * 48).ok);
+        cam_.reset();  // the camera goes away
+        if (resized)
+            QVERIFY(startSim(1, QStringLiteral("127.0.0.2"), 80, 60));  // and comes back at another size
+        cam->lost();
+        static QStringList lines;
+        lines.clear();
+        const QtMessageHandler before = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+            if (m.contains("network camera"))
+                lines << m;
+        });
+        constexpr int kAttempts = 60;
+        int failed = 0;
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < kAttempts; ++i)
+            failed += cam->reconnect() ? 0 : 1;
+        if (afterInterval) {
+            QTest::qWait(int(PeerTrafficLog::kIntervalMs) + 200);
+            failed += cam->reconnect() ? 0 : 1;
+        }
+        const qint64 intervals = 1 + clock.elapsed() / PeerTrafficLog::kIntervalMs;
+        qInstallMessageHandler(before);
+        const int attempts = kAttempts + (afterInterval ? 1 : 0);
+        QCOMPARE(failed, attempts);
+        const QString all = lines.join('\n');
+        // The events each line of `kind` accounts for: one for a line of its
+        // own, the count and the event that wrote it for "N more ..., then:",
+        // the count for "N more ..., last:".
+        const QRegularExpression more(QStringLiteral("^(.*): (\\d+) more in the last \\d+ s, (then|last): "));
+        int accounted = 0, ofKind = 0;
+        for (const QString& line : qAsConst(lines)) {
+            QVERIFY2(line.startsWith("network cameras: "), qPrintable(line));  // none of one line an attempt
+            if (!line.startsWith(kind))
+                continue;
+            ++ofKind;
+            const QRegularExpressionMatch m = more.match(line);
+            if (m.hasMatch() && m.captured(1) == kind)
+                accounted += m.captured(2).toInt() + (m.captured(3) == QLatin1String("then") ? 1 : 0);
+            else
+                accounted += 1;
+        }
+        // A line where an interval begins and one where a flush ends it.
+        QVERIFY2(ofKind >= 1 && ofKind <= 2 * intervals, qPrintable(all));
+        if (afterInterval)
+            QVERIFY2(accounted == attempts && lines.last().contains(QStringLiteral(" more in the last ")),
+                     qPrintable(all));
+        else
+            QVERIFY2(accounted <= attempts, qPrintable(all));
+        if (resized)
+            QVERIFY2(lines.first() == kind + QStringLiteral(": NETCAM-0001: 80x60, not 64x48"), qPrintable(all));
     }
 };
 

@@ -92,6 +92,7 @@ bool closedByPeer(QTcpSocket& s)
 class TstReactor : public QObject {
     Q_OBJECT
 private slots:
+    void allocatorTrimmedByRoomHeld();
     void exchangeBothWays();
     void sendTargets();
     void generatedTaskIds();
@@ -118,6 +119,40 @@ private slots:
     void descriptorFloodKeepsReserve();
     void halfCloseIsAnswered();
 };
+
+// First of all, so that no session of another test counts: a body merely
+// announced holds no room and buys no trim; many sessions that together held
+// more than the trim's bound do.
+void TstReactor::allocatorTrimmedByRoomHeld()
+{
+    EchoServer server;
+    QVERIFY(server.start());
+    QCOMPARE(Session::heldSinceTrim(), qint64(0));
+    const quint64 trims = Session::trimsDone();
+    {
+        auto announcer = rawClient(server.port());
+        announcer->write("POST /a HTTP/1.1\r\nContent-Length: 1048576\r\n\r\n0123456789");
+        QVERIFY(announcer->waitForBytesWritten(3000));
+        QTest::qWait(100);
+        announcer->abort();
+    }
+    QVERIFY(waitFor([] { return Session::heldSinceTrim() > 0; }));
+    QVERIFY2(Session::heldSinceTrim() < Session::kTrimAfterBytes, qPrintable(QString::number(Session::heldSinceTrim())));
+    QCOMPARE(Session::trimsDone(), trims);
+
+    // Thirty-two sessions that each held a 100 kB body: together more than the
+    // bound, so the allocator is trimmed once they have gone.
+    std::vector<std::unique_ptr<QTcpSocket>> peers;
+    const QByteArray body(100 * 1024, 'b');
+    for (int i = 0; i < 32; ++i) {
+        peers.push_back(rawClient(server.port()));
+        peers.back()->write("POST /big HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    }
+    QVERIFY(waitFor([&] { return server.requests >= 32; }));
+    peers.clear();
+    QVERIFY2(waitFor([&] { return Session::trimsDone() > trims; }, 30000),
+             qPrintable(QString::number(Session::heldSinceTrim())));
+}
 
 void TstReactor::exchangeBothWays()
 {

@@ -198,6 +198,41 @@ private slots:
         QCOMPARE(q.value(1).toString(), QString("API"));
         QVERIFY(!q.next());
     }
+
+    // After clearAllCounters(): repeated clears by one client are one row
+    // with their count once its time is over; another client's first clear
+    // is a row of its own at once; every clear is in a row's count.
+    void repeatedClearsAreFolded()
+    {
+        auto rows = [] {
+            QStringList out;
+            QSqlQuery q(Databases::get().recordStore()->db());
+            if (q.exec("SELECT remarks, recordtype FROM RECORD ORDER BY rowid"))
+                while (q.next())
+                    out << q.value(0).toString() + "|" + q.value(1).toString();
+            return out;
+        };
+        const QStringList before = rows();
+        for (int i = 0; i < 440; ++i) {
+            CounterValues v;
+            v.all[0] = i + 1;
+            ProductionCounters::get().restore(v);
+            apianswers::clearAllCounters(QStringLiteral("192.0.2.7"));
+            QCOMPARE(counted().all[0], 0);  // each one clears
+        }
+        apianswers::clearAllCounters(QStringLiteral("192.0.2.8"));
+        QCOMPARE(rows().mid(before.size()),
+                 (QStringList{"API: 清除计数|API", "API: 清除计数|API"}));
+        QTRY_COMPARE_WITH_TIMEOUT(rows().size(), before.size() + 3, 3 * apianswers::kClearFoldMs);
+        QCOMPARE(rows().last(), QStringLiteral("API: 清除计数 ×439|API"));
+        // Nothing more is held: once its time is over, the next clear is a
+        // row at once again (the first client's time began anew with its
+        // folded row).
+        QTest::qWait(apianswers::kClearFoldMs + 500);
+        apianswers::clearAllCounters(QStringLiteral("192.0.2.8"));
+        QCOMPARE(rows().size(), before.size() + 4);
+        QCOMPARE(rows().last(), QStringLiteral("API: 清除计数|API"));
+    }
 };
 
 QTEST_MAIN(TestApiAnswers)

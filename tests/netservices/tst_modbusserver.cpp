@@ -15,12 +15,17 @@
 #include <QThread>
 #include <QtTest>
 
+#include <atomic>
 #include <cerrno>
 #include <memory>
 #include <thread>
+#include <vector>
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #ifdef HAVE_LIBMODBUS
@@ -102,6 +107,81 @@ std::unique_ptr<QTcpSocket> connection(quint16 port, const QByteArray& bytes, bo
     if (reset && ::setsockopt(int(s->socketDescriptor()), SOL_SOCKET, SO_LINGER, &l, sizeof l) == 0)
         s->abort();
     return s;
+}
+
+// A blocking connection to 127.0.0.1:`port`, or -1.
+int connectLocal(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    const timeval limit{3, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    return fd;
+}
+
+// One read of registers 0-3 on `fd` with transaction `id`: whether the
+// whole, right answer came.
+bool pollRegisters(int fd, quint16 id)
+{
+    QByteArray request = hex("00 00 00 00 00 06 01 03 00 00 00 04");
+    request[0] = char(id >> 8);
+    request[1] = char(id & 0xff);
+    if (::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL) != request.size())
+        return false;
+    QByteArray answer;
+    char chunk[64];
+    while (answer.size() < 17) {
+        const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
+        if (got <= 0)
+            return false;
+        answer.append(chunk, int(got));
+    }
+    return answer.size() == 17 && answer.left(2) == request.left(2) && answer.mid(7, 2) == hex("03 08");
+}
+
+// Peers that take Modbus places and say nothing (every other one sends the
+// first 3 bytes of a header) and connect again as soon as the server closes
+// them, until `stop`: how often the server closed one.
+int holdPlaces(quint16 port, int peers, const std::atomic<bool>& stop)
+{
+    std::vector<pollfd> fds(size_t(peers), pollfd{-1, POLLIN, 0});
+    auto open = [&](size_t i) {
+        fds[i].fd = connectLocal(port);
+        if (fds[i].fd >= 0 && i % 2)
+            ::send(fds[i].fd, "\x00\x07\x00", 3, MSG_NOSIGNAL);
+    };
+    for (size_t i = 0; i < fds.size(); ++i)
+        open(i);
+    int closed = 0;
+    // Bounded in passes as well, should the stop never come.
+    for (int pass = 0; pass < 100000 && !stop.load(); ++pass) {
+        ::poll(fds.data(), nfds_t(fds.size()), 10);
+        for (size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i].fd >= 0 && !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char byte;
+            if (fds[i].fd >= 0 && ::recv(fds[i].fd, &byte, 1, MSG_DONTWAIT) > 0)
+                continue;
+            if (fds[i].fd >= 0) {
+                ::close(fds[i].fd);
+                ++closed;
+            }
+            open(i);
+        }
+    }
+    for (const pollfd& p : fds)
+        if (p.fd >= 0)
+            ::close(p.fd);
+    return closed;
 }
 
 }  // namespace
@@ -398,6 +478,76 @@ private slots:
         QCOMPARE(again.size(), ModbusServer::kMaxConnections);
         for (const QByteArray& r : again)
             QCOMPARE(r, hex("00 01 00 00 00 05 01 03 02 00 01"));
+    }
+
+    void pollingClientKeepsItsPlace_data()
+    {
+        QTest::addColumn<int>("peers");
+        QTest::newRow("16 silent peers") << ModbusServer::kMaxConnections;
+        QTest::newRow("20 silent peers") << 20;
+        QTest::newRow("40 silent peers") << 40;
+    }
+    void pollingClientKeepsItsPlace()
+    {
+        // A PLC polls beside peers that connect, say nothing (or 3 bytes of
+        // a header) and connect again when closed: each new one takes the
+        // place of a silent one, never the PLC's. Every poll is answered on
+        // the PLC's one connection.
+        QFETCH(int, peers);
+        ModbusServer s(QHostAddress::LocalHost, 0);
+        QVERIFY(s.isRunning());
+        const quint16 port = s.serverPort();
+        int plc = connectLocal(port);
+        QVERIFY(plc >= 0);
+        QVERIFY(pollRegisters(plc, 1));
+        std::atomic<bool> stop{false};
+        int closedPeers = 0;
+        std::thread holders([&] { closedPeers = holdPlaces(port, peers, stop); });
+        QTRY_COMPARE(s.connectionCount(), ModbusServer::kMaxConnections);
+        int failed = 0, reconnects = 0;
+        for (quint16 i = 2; i < 32; ++i) {
+            if (!pollRegisters(plc, i)) {
+                ++failed;
+                ::close(plc);
+                plc = connectLocal(port);
+                ++reconnects;
+            }
+            QThread::msleep(50);
+        }
+        stop.store(true);
+        holders.join();
+        ::close(plc);
+        QCOMPARE(failed, 0);
+        QCOMPARE(reconnects, 0);
+        // The places were fought over the whole time (more peers than
+        // places) or held by the silent peers alone (as many as places).
+        if (peers + 1 > ModbusServer::kMaxConnections)
+            QVERIFY2(closedPeers > 0, qPrintable(QString::number(closedPeers)));
+    }
+
+    void talkingPeersKeepTheirPlaces()
+    {
+        // Every place is held by a peer that has been answered: a new
+        // connection is refused, and all sixteen are still answered.
+        ModbusServer s(QHostAddress::LocalHost, 0);
+        QVERIFY(s.isRunning());
+        std::vector<int> talking;
+        for (int i = 0; i < ModbusServer::kMaxConnections; ++i) {
+            talking.push_back(connectLocal(s.serverPort()));
+            QVERIFY(talking.back() >= 0);
+            QVERIFY(pollRegisters(talking.back(), quint16(i)));
+        }
+        const int late = connectLocal(s.serverPort());
+        QVERIFY(late >= 0);
+        char byte;
+        QCOMPARE(::recv(late, &byte, 1, 0), ssize_t(0));  // closed by the server
+        ::close(late);
+        int answered = 0;
+        for (int fd : talking) {
+            answered += pollRegisters(fd, 99) ? 1 : 0;
+            ::close(fd);
+        }
+        QCOMPARE(answered, ModbusServer::kMaxConnections);
     }
 
     void repliesWaitForAPeerThatDoesNotRead()
