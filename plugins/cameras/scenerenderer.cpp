@@ -143,7 +143,7 @@ void SceneRenderer::drawPart(cv::Mat& img, unsigned defects, double size, cv::Po
     if (defects & DefectMissingInsert) {
         cv::circle(img, p.at(0.82, 0.28), ins, tone(70, 50, 30), cv::FILLED, cv::LINE_AA);
     } else {
-        cv::circle(img, p.at(0.82, 0.28), ins, tone(250, 250, 250), cv::FILLED, cv::LINE_AA);
+        cv::circle(img, p.at(0.82, 0.28), ins, tone(kInsertGrey, kInsertGrey, kInsertGrey), cv::FILLED, cv::LINE_AA);
         cv::circle(img, p.at(0.82, 0.28), std::max(1, ins / 3), tone(150, 150, 150), cv::FILLED, cv::LINE_AA);
     }
     if (defects & DefectShortShot) {

@@ -31,6 +31,12 @@ struct RenderState {
 // balance removes step by step.
 constexpr double kSensorCast[3] = {0.88, 1.0, 1.12};
 
+// The grey of the metal insert, the brightest surface of the scene: the
+// flicker of every frame (up to 3 %) keeps it below white at the designed
+// exposure (235 * 1.03 is about 242), so that its template is not over-exposed;
+// a raised exposure clips it.
+constexpr double kInsertGrey = 235;
+
 class SceneRenderer {
 public:
     explicit SceneRenderer(const CameraConfig& config);

@@ -147,6 +147,21 @@ bool stepEnabled(int g)
     return liveWord(Word::StepEnabled0 + g) != 0;
 }
 
+// The slots (step * kRois + region) of the regions `after` adds to
+// `before` or gives another shape or place.
+QVector<int> reshapedRegions(const CammerSingleton& before, const CammerSingleton& after)
+{
+    QVector<int> reshaped;
+    for (int g = 0; g < gDNum && g < CammerSingleton::kSteps; ++g) {
+        const int oldCount = std::clamp(before.roiCount[g], 0, CammerSingleton::kRois);
+        const int newCount = std::clamp(after.roiCount[g], 0, CammerSingleton::kRois);
+        for (int i = 0; i < newCount; ++i)
+            if (i >= oldCount || geometryChanged(before, after, g, i))
+                reshaped.append(g * CammerSingleton::kRois + i);
+    }
+    return reshaped;
+}
+
 }  // namespace
 
 bool DrawROIWidget::LogChanges(int camera, const CammerSingleton& before, const CammerSingleton& after)
@@ -211,6 +226,10 @@ void DrawROIWidget::SlotSaveData()
         if (v && v->savedRecord && v->editRecord && *v->savedRecord != *v->editRecord)
             differs = true;
     }
+    // The regions drawn, moved or resized by this save, per camera (step
+    // and region as one slot): the templates they now judge may be
+    // saturated there, which no training will name for them.
+    QVector<int> drawn[kMaxCamera];
     if (differs && ask(lanStr(72))) {
         const int m = mode();
         const bool shared =
@@ -221,6 +240,7 @@ void DrawROIWidget::SlotSaveData()
             if (!v || !v->savedRecord || !v->editRecord || *v->savedRecord == *v->editRecord)
                 continue;
             const bool rebuild = LogChanges(c, *v->savedRecord, *v->editRecord);
+            drawn[c] = reshapedRegions(*v->savedRecord, *v->editRecord);
             *v->savedRecord = *v->editRecord;
             v->RestorMask();
             if (shared) {
@@ -252,12 +272,14 @@ void DrawROIWidget::SlotSaveData()
             if (!stepEnabled(g))
                 continue;
             v->retrain(g);
-            if ((added >> g) & 1u)
-                overExposed += OverExposure::regions(*v, g);
+            for (const OverExposure::Region& r : OverExposure::regions(*v, g))
+                if (((added >> g) & 1u) || drawn[c].contains(g * CammerSingleton::kRois + r.roi))
+                    overExposed += r;
         }
     }
     // Pictures added as templates from the recent NG pictures are trained
-    // only now: the regions they leave blind are named now.
+    // only now, and regions drawn on templates taken earlier judge them
+    // only now: the regions left blind are named now, each once.
     for (const OverExposure::Region& r : overExposed)
         Databases::get().InsertRecord(OverExposure::recordLine(r), QString());
     if (!overExposed.isEmpty())

@@ -3,9 +3,10 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QMouseEvent>
+#include <QPoint>
 #include <QPointer>
-#include <QRect>
 #include <QVector>
 #include <QWidget>
 
@@ -15,20 +16,29 @@ namespace {
 
 const char* const kPageProperty = "tapguardPage";
 
+// Posted behind each tap: once it arrives, the loop has taken up its queue
+// again and the tap, with what its handling queued, is over.
+const QEvent::Type kTapHandled = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+class TapHandled : public QEvent {
+public:
+    explicit TapHandled(quint64 serial) : QEvent(kTapHandled), serial(serial) {}
+    const quint64 serial;
+};
+
 class Guard : public QObject {
 public:
-    // One surface that closed: a box closing over the settings screen and
-    // the screen closing after it each keep their own area. A dialog
-    // destroyed as soon as it has closed is guarded all the same.
+    // The place of a tap that closed a surface: a box closing over the
+    // settings screen and the screen closing after it keep one each.
     struct Closed {
-        QPointer<QWidget> surface;
-        QRect area;   // global coordinates
+        QPoint at;   // global coordinates
         qint64 until = 0;
-        // The windows shown when it closed: what it uncovers lies on them.
-        // A window shown afterwards (the next question) takes its taps.
-        QVector<QPointer<QWidget>> uncovered;
     };
     QVector<Closed> closed;
+    // The tap being handled, if any.
+    bool tapLive = false;
+    QPoint tapAt;
+    quint64 tapSerial = 0;
     bool releaseOwed = false;
     bool hooked = false;
     int count = 0;
@@ -44,15 +54,14 @@ public:
         return steady.elapsed();
     }
 
-    void arm(QWidget* surface)
+    void arm()
     {
+        if (!tapLive)
+            return;
         const qint64 t = now();
-        Closed c{surface, QRect(surface->mapToGlobal(QPoint(0, 0)), surface->size()), t + kGuardMs, {}};
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (w != surface && w->isVisible())
-                c.uncovered.append(w);
+        const Closed c{tapAt, t + kGuardMs};
         for (Closed& old : closed)
-            if (old.surface == surface || old.until <= t) {
+            if (old.at == c.at || old.until <= t) {
                 old = c;
                 return;
             }
@@ -64,23 +73,35 @@ public:
         return (w->isWindow() && qobject_cast<const QDialog*>(w)) || w->property(kPageProperty).toBool();
     }
 
-    bool swallows(QWidget* w, const QPoint& at)
+    bool swallows(const QPoint& at)
     {
-        bool inside = false;
         qint64 t = -1;
         for (const Closed& c : closed) {
-            if (!c.area.contains(at))
+            const QPoint d = at - c.at;
+            if (qint64(d.x()) * d.x() + qint64(d.y()) * d.y() > qint64(kRadiusPx) * kRadiusPx)
                 continue;
             if (t < 0)
                 t = now();
-            if (t >= c.until)
-                continue;
-            // The surface shown again takes its own taps.
-            if (c.surface && c.surface->isVisible() && (w == c.surface || c.surface->isAncestorOf(w)))
-                return false;
-            inside = inside || c.uncovered.contains(w->window());
+            if (t < c.until)
+                return true;
         }
-        return inside;
+        return false;
+    }
+
+    // A press, double click or release taken: what hides while it is
+    // handled was closed by it.
+    void noteTap(const QPoint& at)
+    {
+        tapLive = true;
+        tapAt = at;
+        ++tapSerial;
+        QCoreApplication::postEvent(this, new TapHandled(tapSerial), Qt::LowEventPriority);
+    }
+
+    void customEvent(QEvent* e) override
+    {
+        if (e->type() == kTapHandled && static_cast<TapHandled*>(e)->serial == tapSerial)
+            tapLive = false;
     }
 
     bool eventFilter(QObject* watched, QEvent* e) override
@@ -89,31 +110,38 @@ public:
         if (t == QEvent::Hide) {
             auto* w = qobject_cast<QWidget*>(watched);
             if (w && hooked && !e->spontaneous() && closesByTap(w))
-                arm(w);
+                arm();
             return false;
         }
         if (t != QEvent::MouseButtonPress && t != QEvent::MouseButtonDblClick && t != QEvent::MouseButtonRelease)
             return false;
-        auto* w = qobject_cast<QWidget*>(watched);
-        if (!w)
+        // Each widget a press passes on its way up the parents comes here;
+        // the window's own copy of it (not a widget) is left alone.
+        if (!qobject_cast<QWidget*>(watched))
             return false;
+        const QPoint at = static_cast<QMouseEvent*>(e)->globalPos();
         if (t == QEvent::MouseButtonRelease) {
-            if (!releaseOwed)
+            if (!releaseOwed) {
+                noteTap(at);
                 return false;
+            }
             releaseOwed = false;
             return true;
         }
-        if (closed.isEmpty() || !swallows(w, static_cast<QMouseEvent*>(e)->globalPos())) {
+        if (closed.isEmpty() || !swallows(at)) {
             // A release owed to a swallowed press that never came (its
             // window went away) must not take this tap's release.
             if (t == QEvent::MouseButtonPress)
                 releaseOwed = false;
+            // A tap elsewhere comes between: what follows is no second tap.
+            closed.clear();
+            noteTap(at);
             return false;
         }
         // Qt follows the second press of a double click with a double-click
         // event: one tap, counted once.
         if (!(t == QEvent::MouseButtonDblClick && releaseOwed)) {
-            qInfo("a tap on the place of a page that had just closed was not taken");
+            qInfo("the second tap of a double tap on what had just closed was not taken");
             ++count;
         }
         releaseOwed = true;
@@ -154,7 +182,7 @@ void pageClosed(QWidget* page)
     if (!page || !qApp)
         return;
     Guard& g = guard();
-    g.arm(page);
+    g.arm();
     g.releaseOwed = false;
 }
 

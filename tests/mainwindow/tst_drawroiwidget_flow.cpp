@@ -450,6 +450,73 @@ private slots:
             QVERIFY(notice.startsWith(lanStr(109).arg(1).trimmed()));
     }
 
+    // Templates taken first with a clipped patch, regions drawn afterwards,
+    // as for a new mould: a region saved over the patch (drawn, moved onto
+    // it or grown over it) is named at its save, once; a save that leaves
+    // such a region as it was names nothing again.
+    void regionSavedOverAClippedTemplateIsReported_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("region");   // 1-based region named at the save; 0 none
+        QTest::newRow("drawn") << "drawn" << 2;
+        QTest::newRow("moved") << "moved" << 1;
+        QTest::newRow("resized") << "resized" << 1;
+        QTest::newRow("drawn elsewhere") << "elsewhere" << 0;
+    }
+    void regionSavedOverAClippedTemplateIsReported()
+    {
+        QFETCH(QString, change);
+        QFETCH(int, region);
+        RoiEnv env;
+        gLan = kLanEnglish;
+        CammerWidget* v = env.view(0);
+        env.addSavedRect(0, 0, 20, 20, 40, 30, 0, 50);
+        if (change == "elsewhere")
+            env.addSavedRect(0, 0, 150, 100, 80, 60, 0, 50);   // over the patch since the training
+        cv::rectangle(scene(0), cv::Rect(160, 110, 20, 10), cv::Scalar(255), cv::FILLED);
+        {
+            ScriptedDialogs sure;
+            sure.onChoose = [](const QString& q) { return q == lanStr(137); };
+            QTest::ignoreMessage(QtWarningMsg, "SN.db: not open, camera order not saved");
+            env.win->SlotReTrain();
+        }
+        env.runStep(0);
+        const int trainedLines = env.records().filter(QStringLiteral("over-exposed")).size();
+        QCOMPARE(trainedLines, change == "elsewhere" ? 1 : 0);
+        if (Notice::shown())
+            Notice::shown()->hide();
+
+        env.win->cycleStatus().detectState = 3;
+        env.page->Reset();
+        CammerSingleton& e = *v->editRecord;
+        const double fx = v->scale().fullX, fy = v->scale().fullY;
+        auto reshape = [&](const QRect& to) {
+            e.rect[0][0].rect = to;
+            e.rect[0][0].setImageRect();
+            v->editMasks[0][0] = e.rect[0][0].UpdateMask();
+        };
+        const QRect first = e.rect[0][0].rect;
+        if (change == "drawn")
+            env.addRect(0, 0, 150, 100, 80, 60, 0, 50);
+        else if (change == "moved")
+            reshape(first.translated(int(140 * fx), int(90 * fy)));
+        else if (change == "resized")
+            reshape(QRect(first.topLeft(), QPoint(int(190 * fx), int(130 * fy))));
+        else
+            env.addRect(0, 0, 20, 200, 40, 30, 0, 50);
+        BoxScript boxes({true});
+        env.page->SlotSaveData();
+        QCOMPARE(boxes.texts, QStringList{lanStr(72)});
+        const QStringList lines = env.records().filter(QStringLiteral("over-exposed")).mid(trainedLines);
+        const QString line = QStringLiteral("Camera 1 step 1 region %1: 200 saturated template pixels, "
+                                            "over-exposed: lower the exposure and resample")
+                                 .arg(region);
+        QCOMPARE(lines, region > 0 ? QStringList{line} : QStringList());
+        const QString notice = Notice::shown() ? Notice::shown()->text() : QString();
+        QCOMPARE(notice.contains(lanStr(729).arg(1).arg(1).arg(region).arg(200)), region > 0);
+        QCOMPARE(notice.count(lanStr(728)), region > 0 ? 1 : 0);
+    }
+
     void areaSettingsButton()
     {
         RoiEnv env;

@@ -7,6 +7,7 @@
 // at the font it is drawn with, and it overlaps no sibling. The screens are
 // written as PNG files to <build>/screens/ for a person to look at.
 #include "cammerwidget.h"
+#include "ccomp_dialogframe.h"
 #include "roifunctions.h"
 #include "counted.h"
 #include "cameraviews.h"
@@ -25,6 +26,7 @@
 #include "lanstr.h"
 #include "notice.h"
 #include "numberinput.h"
+#include "operatorrights.h"
 #include "passwordbox.h"
 #include "platform.h"
 #include "publictools_widget.h"
@@ -878,6 +880,66 @@ private slots:
         s->passwordAgain->clear();
     }
 
+    // Right after a box closes by a tap on its button, a tap on a field that
+    // lay under the box, away from that button, brings the field's pad at
+    // once; a box the program closes (a wait box whose job ended) holds
+    // back no tap, not even one where the last tap fell.
+    void tapAwayFromAClosedBoxActsAtOnce()
+    {
+        WizardParaWidget* s = win->wizardParaWidget;
+        QVERIFY(s->isVisible());
+        const auto release = qScopeGuard([this] { guardStill = false; });
+        hidePads();
+        gpWarnBox->setText(lanStr(278));
+        gpWarnBox->show();
+        settle();
+        const QRect boxAt = gpWarnBox->geometry();
+        const QPoint ok = gpWarnBox->okButton->mapToGlobal(gpWarnBox->okButton->rect().center());
+        gpWarnBox->hide();
+        // A field of the settings under the box's place, well off its button.
+        Edit* field = nullptr;
+        for (int p = 0; p < s->tabs.size() && !field; ++p) {
+            QTest::mouseClick(s->tabs[p], Qt::LeftButton);
+            for (Edit* e : s->pages->currentWidget()->findChildren<Edit*>()) {
+                const QPoint c = e->mapToGlobal(e->rect().center());
+                if (e->isVisible() && boxAt.contains(c) && QLineF(c, ok).length() > 2 * tapguard::kRadiusPx) {
+                    field = e;
+                    break;
+                }
+            }
+        }
+        QVERIFY2(field, "no settings field under the warning's place");
+        const QPoint fieldAt = field->mapToGlobal(field->rect().center());
+        const int swallowed = tapguard::swallowed();
+
+        holdGuardClock();
+        onNextDialog("box_warn_before_field", [this, ok](QDialog* d) {
+            if (d != gpWarnBox)
+                seen << "box_warn_before_field: not the warning";
+            tapAt(ok);
+        });
+        gpWarnBox->exec();
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+        guardMs += 100;
+        tapAt(fieldAt);
+        QVERIFY2(gpNumPad->isVisible() || (gpNumCharPad && gpNumCharPad->isVisible()), "no pad at once");
+        QCOMPARE(Edit::currentEdit(), field);
+        QCOMPARE(tapguard::swallowed(), swallowed);
+        hidePads();
+
+        // The last tap on the field, then a wait box the program shows and
+        // ends: the next tap on the field is taken.
+        tapAt(fieldAt);
+        hidePads();
+        CComp_DiaWait wait([] { QThread::msleep(100); }, win);
+        QCOMPARE(wait.exec(), int(QDialog::Accepted));
+        guardMs += 100;
+        tapAt(fieldAt);
+        QVERIFY2(gpNumPad->isVisible() || (gpNumCharPad && gpNumCharPad->isVisible()), "no pad after a wait box");
+        QCOMPARE(tapguard::swallowed(), swallowed);
+        hidePads();
+    }
+
     // The dialogs of the settings screen, each opened by its button.
     void settingsDialogs()
     {
@@ -1131,6 +1193,128 @@ private slots:
         }
         QCOMPARE(templates(), kept);
         expectClean(win, "main_after_double_taps");
+    }
+
+    // Deliberate fast work: detection stopped, a check box of the settings
+    // changed, Confirm, its question answered no, and 0.3 s later on the
+    // guard's clock Start Detection, far from the tap that closed them: it
+    // starts.
+    void deliberateTapAfterConfirmActs()
+    {
+        const auto release = qScopeGuard([this] { guardStill = false; });
+        if (win->SettingsVisible())
+            win->wizardParaWidget->cancel();
+        win->indexButton->checkShowHide();
+        QPushButton* startStop = win->indexButton->startStopButton();
+        const QPoint startAt = startStop->mapToGlobal(startStop->rect().center());
+        QVERIFY(win->cycle().runState != RunState::Stopped);
+        answerNextBox("box_stop_detection");
+        tapAt(startAt);
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+        QCOMPARE(win->cycle().runState, int(RunState::Stopped));
+
+        tapAt(win->settingsButton->mapToGlobal(win->settingsButton->rect().center()));
+        QTRY_VERIFY(win->SettingsVisible());
+        WizardParaWidget* s = win->wizardParaWidget;
+        tapAt(s->tabs[0]->mapToGlobal(s->tabs[0]->rect().center()));
+        CheckBox* box = s->pages->currentWidget()->findChild<CheckBox*>();
+        QVERIFY(box);
+        const bool was = box->isChecked();
+        tapAt(box->mapToGlobal(box->captionRect().center()));
+        QVERIFY(box->isChecked() != was);
+        const int swallowed = tapguard::swallowed();
+        holdGuardClock();
+        QPoint noAt;
+        onNextDialog("box_save_settings_no", [this, &noAt](QDialog* d) {
+            if (d != gpChooseBox)
+                seen << "box_save_settings_no: not the question";
+            noAt = gpChooseBox->noButton->mapToGlobal(gpChooseBox->noButton->rect().center());
+            tapAt(noAt);
+        });
+        QAbstractButton* confirm = settingsButton(121);
+        QVERIFY(confirm);
+        tapAt(confirm->mapToGlobal(confirm->rect().center()));
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
+        QVERIFY(!win->SettingsVisible());
+        QCOMPARE(box->isChecked(), was);
+        QVERIFY(QLineF(noAt, startAt).length() > 2 * tapguard::kRadiusPx);
+
+        guardMs += 300;
+        win->indexButton->checkShowHide();
+        QVERIFY(startStop->isVisible());
+        tapAt(startAt);
+        settle();
+        QCOMPARE(tapguard::swallowed(), swallowed);
+        QVERIFY(win->cycle().runState != RunState::Stopped);
+        expectClean(win, "main_started_after_confirm");
+    }
+
+    // With the password in use, a double tap on the password box's OK
+    // before Stop Detection or Resample: the first tap opens their
+    // question, whose Yes lies under OK; the second tap is not taken there,
+    // and the question waits for its own tap.
+    void secondTapOnTheQuestionItOpenedIsNotTaken()
+    {
+        const auto release = qScopeGuard([this] {
+            guardStill = false;
+            gpWPara->words[Word::PasswordUsed] = gpWParaBak->words[Word::PasswordUsed] = 0;
+            gpWPara->words[Word::StopDetectPassword] = gpWParaBak->words[Word::StopDetectPassword] = 0;
+            OperatorRights::get().reset();
+        });
+        if (win->SettingsVisible())
+            win->wizardParaWidget->cancel();
+        gpWPara->words[Word::PasswordUsed] = gpWParaBak->words[Word::PasswordUsed] = 1;
+        gpWPara->words[Word::StopDetectPassword] = gpWParaBak->words[Word::StopDetectPassword] = 1;
+        qstrcpy(gpWPara->password, "4711");
+        const struct {
+            const char* name;
+            std::function<QAbstractButton*()> button;
+        } cases[] = {
+            {"stop_detection", [this] { return win->indexButton->startStopButton(); }},
+            {"resample", [this] { return win->indexButton->retrainButton(); }},
+        };
+        for (const auto& c : cases) {
+            OperatorRights::get().reset();
+            win->indexButton->checkShowHide();
+            QVERIFY(win->cycle().runState != RunState::Stopped);
+            QAbstractButton* b = c.button();
+            QVERIFY2(b->isVisible(), c.name);
+            const int swallowed = tapguard::swallowed();
+            int stage = 0;
+            bool onYes = false, stillAsked = false;
+            int swallowedThen = -1;
+            QPoint at;
+            QTimer poll;
+            connect(&poll, &QTimer::timeout, this, [&] {
+                QWidget* modal = QApplication::activeModalWidget();
+                if (stage == 0 && modal == gpPasswordBox) {
+                    gpPasswordBox->pwdEdit->setText(QStringLiteral("4711"));
+                    at = gpPasswordBox->okButton->mapToGlobal(gpPasswordBox->okButton->rect().center());
+                    holdGuardClock();
+                    tapAt(at);
+                    stage = 1;
+                } else if (stage == 1 && modal == gpChooseBox) {
+                    guardMs += 200;
+                    onYes = gpChooseBox->yesButton->rect().contains(gpChooseBox->yesButton->mapFromGlobal(at));
+                    tapAt(at);
+                    stillAsked = gpChooseBox->isVisible();
+                    swallowedThen = tapguard::swallowed();
+                    guardMs += 400;
+                    tapAt(gpChooseBox->noButton->mapToGlobal(gpChooseBox->noButton->rect().center()));
+                    stage = 2;
+                    poll.stop();
+                }
+            });
+            poll.start(20);
+            tapAt(b->mapToGlobal(b->rect().center()));
+            QTRY_COMPARE(stage, 2);
+            QTRY_VERIFY(!QApplication::activeModalWidget());
+            QVERIFY2(onYes, c.name);
+            QVERIFY2(stillAsked, c.name);
+            QCOMPARE(swallowedThen, swallowed + 1);
+            QCOMPARE(tapguard::swallowed(), swallowed + 1);
+            QVERIFY2(win->cycle().runState != RunState::Stopped, c.name);
+        }
     }
 
     // "Resample" says at once that the tap was taken: its templates come

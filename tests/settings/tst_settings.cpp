@@ -33,6 +33,8 @@
 #include <QListWidget>
 #include <QRegularExpression>
 #include <QSettings>
+#include "tapguard.h"
+
 #include <QtTest>
 
 namespace {
@@ -103,6 +105,12 @@ private slots:
         QVERIFY(Databases::get().paramDb().open());
         Databases::get().setParamQuery(new QSqlQuery(Databases::get().paramDb()));
         Databases::get().paramQuery()->exec(QStringLiteral("create table sysparam(name text, value text)"));
+        // The steps of a test are the operator's separate taps, seconds
+        // apart: no guard against a double tap holds between them.
+        tapguard::setClock([] {
+            static qint64 ms = 0;
+            return ms += 10 * tapguard::kGuardMs;
+        });
         w = new WizardParaWidget;
         chrome.w = w;
         ScreenChrome::install(&chrome);
