@@ -6,6 +6,7 @@
 #include "logmanager.h"
 #include "mapplication.h"
 #include "mouldcycle.h"
+#include "apianswers.h"
 #include "network.h"
 #include "publictools_widget.h"
 #include "rivurevezi.h"
@@ -205,6 +206,7 @@ int main(int argc, char* argv[])
     // A desktop notification; whatever it answers is of no concern.
     QProcess::startDetached(QStringLiteral("notify-send"), {QStringLiteral("监视器已开启")});
     const int rc = QApplication::exec();
+    apianswers::writeHeldClears();
     endDeviceWork();
     stopUsbStorage();
     return rc;

@@ -122,14 +122,14 @@ struct ClearFolding {
         QTimer::singleShot(kClearFoldMs, [this] { due(); });
     }
 
-    // Writes the counts whose time is over; forgets the addresses that
-    // cleared no more.
-    void due()
+    // Writes the counts whose time is over (all of them when `all`);
+    // forgets the addresses that cleared no more.
+    void due(bool all = false)
     {
         scheduled = false;
         const qint64 now = ::monotonic_ms();
         for (auto it = windows.begin(); it != windows.end();) {
-            if (now - it->startMs < kClearFoldMs) {
+            if (!all && now - it->startMs < kClearFoldMs) {
                 ++it;
             } else if (it->held > 0) {
                 Databases::get().InsertRecord(kClearRow + QStringLiteral(" ×%1").arg(it->held), QStringLiteral("API"));
@@ -145,13 +145,18 @@ struct ClearFolding {
 
     void add(const QString& peer)
     {
+        const qint64 now = ::monotonic_ms();
         const auto it = windows.find(peer);
-        if (it != windows.end()) {
+        if (it != windows.end() && now - it->startMs < kClearFoldMs) {
             ++it->held;  // written when its time is over
             return;
         }
-        Databases::get().InsertRecord(kClearRow, QStringLiteral("API"));
-        windows.insert(peer, Window{::monotonic_ms(), 0});
+        // Its time is over even if the timer has not come yet: this clear
+        // is written now, with those still held.
+        const int held = it != windows.end() ? it->held + 1 : 1;
+        Databases::get().InsertRecord(held > 1 ? kClearRow + QStringLiteral(" ×%1").arg(held) : kClearRow,
+                                      QStringLiteral("API"));
+        windows.insert(peer, Window{now, 0});
         schedule();
     }
 };
@@ -169,6 +174,11 @@ void clearAllCounters(const QString& peer)
     ProductionCounters::get().resetFromApi();
     Databases::get().CountWrite();
     clearFolding().add(peer);
+}
+
+void writeHeldClears()
+{
+    clearFolding().due(true);
 }
 
 }  // namespace apianswers

@@ -40,5 +40,8 @@ bool clockValue(const QJsonObject& request, QDateTime* when);
 // kClearFoldMs. GUI thread only (the written row waits for its event loop).
 constexpr int kClearFoldMs = 5000;
 void clearAllCounters(const QString& peer = QString());
+// Writes at once the clears still counted and not yet written (a clean
+// stop must not lose them). GUI thread only.
+void writeHeldClears();
 
 }  // namespace apianswers

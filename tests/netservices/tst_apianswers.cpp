@@ -232,6 +232,13 @@ private slots:
         apianswers::clearAllCounters(QStringLiteral("192.0.2.8"));
         QCOMPARE(rows().size(), before.size() + 4);
         QCOMPARE(rows().last(), QStringLiteral("API: 清除计数|API"));
+        // Clears still held when the program stops are written then, not lost.
+        apianswers::clearAllCounters(QStringLiteral("192.0.2.8"));
+        apianswers::clearAllCounters(QStringLiteral("192.0.2.8"));
+        QCOMPARE(rows().size(), before.size() + 4);
+        apianswers::writeHeldClears();
+        QCOMPARE(rows().size(), before.size() + 5);
+        QCOMPARE(rows().last(), QStringLiteral("API: 清除计数 ×2|API"));
     }
 };
 
