@@ -179,6 +179,17 @@ int main(int argc, char* argv[])
     // and the outputs that announce it.
     if (qEnvironmentVariableIsSet("VMM_KILL_AFTER_LATCH"))
         gpWin->mould->setAfterLatchWritten([] { ::raise(SIGKILL); });
+    // Test seam: ... and as by a kill right after the I/O thread held the
+    // first input edge of this run on the wire and marked it on disk, before
+    // the cycle's pass could record it.
+    if (qEnvironmentVariableIsSet("VMM_KILL_AFTER_EDGE")) {
+        MouldCycle* m = gpWin->mould.get();
+        setEdgeRecorder([m](int edges, int found, quint64 seq) {
+            m->edgeOnWire(edges, found, seq);
+            if (edges)
+                ::raise(SIGKILL);
+        });
+    }
     startupAfterMainWindow(hooks);
     XAN_NETMN::getInstance()->initStart();
     // The USB picture copier (day folders kept: word 213; on when word 215 is

@@ -138,11 +138,16 @@
 // Found     An input risen without an edge was found at its level (the
 //           board's first report): for a step the open cycle holds triggered
 //           it is that opening (judged once, counted once), else an opening.
-//           At the first pass that knows the inputs, a cycle restored or
-//           opened by what was found may wait for a step whose trigger is
-//           not at its level and may have come while nothing watched: that
-//           step (the one in turn, sequential) is an unjudged NG with the
-//           alarm, for the operator to resolve.
+//           At the first pass that knows the inputs, a cycle restored (an
+//           NG with it or not) or opened by what was found may wait for
+//           steps whose trigger is not at its level and may have come while
+//           nothing watched. Until a step's trigger edge is seen live (or
+//           the step is triggered, judged or held), the cycle never waits
+//           for it in silence: whenever nothing else comes first (no NG
+//           latched, no camera missing, no step owed a judgement that is
+//           not counting down), the first of them (the one in turn,
+//           sequential) is an unjudged NG with the alarm, for the operator
+//           to resolve; once resolved, the next one is.
 // Counters  Only automatic decisions count (`ProductionCounters`): per
 //           judged step and camera a part, an NG part on NG; any NG one NG
 //           decision. A camera that took a template is not counted for that
@@ -295,6 +300,7 @@ void MouldCycle::stopDetect()
     std::fill(std::begin(stepOwed_), std::end(stepOwed_), false);
     std::fill(std::begin(doorTriggered_), std::end(doorTriggered_), false);
     std::fill(std::begin(edgeHeld_), std::end(edgeHeld_), false);
+    unwatchedSteps_ = 0;
     clearLatchedNg();
     // Word 95: keep the mould from closing while detection is stopped.
     const bool holdClamp = word(Word::StopClampWhenStopped) != 0;
@@ -591,6 +597,7 @@ bool MouldCycle::pass(int level, int latched)
     }
     if (unwatched)
         firstLookAtInputs(level | foundBefore);
+    holdUnwatchedStep(latched);
     // The marks of the edges this pass took are off the disk once what the
     // pass holds for them is on it (written above, or now).
     bool marksDropped = false;
@@ -616,27 +623,53 @@ bool MouldCycle::pass(int level, int latched)
 
 void MouldCycle::firstLookAtInputs(int level)
 {
-    const bool running = status_.runState == RunState::Running || status_.runState == RunState::Training;
-    if (!running || !status_.cycleOpen || cameraMissing_ || status_.detectState == DetectState::NgLatched ||
-        status_.detectState == DetectState::RegionSetting)
+    if (!status_.cycleOpen)
         return;
-    const bool sequential = word(Word::Mode) == DetectMode::MultiStep && word(Word::Sequential) != 0;
+    // A step whose trigger is not at its level may have had it come and go
+    // while nothing watched, or be still to come: whatever latched NG or
+    // running countdown comes first, the cycle must not end up waiting for
+    // it in silence (holdUnwatchedStep).
     for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
-        if (!StepActive(k) || stepDecided_[k] || stepOwed_[k] || countdownActive_[k] || edgeHeld_[k])
-            continue;
-        // A later sequential step waits for its turn, not for a trigger.
-        if (sequential && k != status_.runStep)
-            continue;
         const int t = word(Word::TriggerInput0 + k) == 255 ? 0 : word(Word::TriggerInput0 + k);
-        if ((level >> t) & 1)
-            continue;
-        // Its trigger is not at its level: it may have come and gone while
-        // nothing watched, or be still to come. A picture now may be taken
-        // before what the trigger announces (the part not yet ejected), so
-        // none passes the step: the operator looks and resolves it.
-        holdUnjudged(k);
-        return;
+        if (StepActive(k) && waitsForTrigger(k) && !((level >> t) & 1))
+            unwatchedSteps_ |= 1 << k;
     }
+}
+
+bool MouldCycle::waitsForTrigger(int k) const
+{
+    return !stepDecided_[k] && !stepOwed_[k] && !countdownActive_[k] && !edgeHeld_[k];
+}
+
+void MouldCycle::holdUnwatchedStep(int live)
+{
+    if (!unwatchedSteps_)
+        return;
+    // A step no longer waits for an unseen trigger once it is triggered,
+    // judged or held (an NG of its own), or its trigger's edge is seen.
+    for (int k = 0; k < kMaxDetect; ++k)
+        if (((unwatchedSteps_ >> k) & 1) &&
+            (!status_.cycleOpen || !StepActive(k) || !waitsForTrigger(k) || StepTrigger(k, live, false) == ByInput))
+            unwatchedSteps_ &= ~(1 << k);
+    const bool running = status_.runState == RunState::Running || status_.runState == RunState::Training;
+    if (!unwatchedSteps_ || !running || cameraMissing_ || gFromTrain ||
+        status_.detectState == DetectState::NgLatched || status_.detectState == DetectState::RegionSetting)
+        return;
+    // The steps the operator's decision left owed are judged first.
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+        if (StepActive(k) && stepOwed_[k] && !stepDecided_[k] && !countdownActive_[k])
+            return;
+    // One at a time, in order; a later sequential step once it is its turn.
+    // A picture now may be taken before what the trigger announces (the
+    // part not yet ejected), so none passes the step: the operator looks
+    // and resolves it.
+    const bool sequential = word(Word::Mode) == DetectMode::MultiStep && word(Word::Sequential) != 0;
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+        if (((unwatchedSteps_ >> k) & 1) && !(sequential && k != status_.runStep)) {
+            unwatchedSteps_ &= ~(1 << k);
+            holdUnjudged(k);
+            return;
+        }
 }
 
 void MouldCycle::holdUnjudged(int k)
@@ -679,6 +712,8 @@ void MouldCycle::openCycle()
     // judged in the new cycle, never stopped unjudged.
     judge_.resetVerdicts();
     std::fill(std::begin(unjudged_), std::end(unjudged_), false);
+    // Every trigger of this cycle is to come, watched.
+    unwatchedSteps_ = 0;
     for (int j = 0; j < gDNum && j < kMaxDetect; ++j)
         if (StepActive(j))
             board_.setOut(StepInterlock(j), 1);

@@ -221,10 +221,16 @@ private:
     // The trigger inputs of the steps the open cycle already holds
     // triggered (counting down, owed, an opening held, decided).
     int triggeredInputs() const;
-    // At the first pass that knows the board's inputs: a step the open cycle
-    // waits for whose trigger may have come while nothing watched is held
-    // as an unjudged NG, with the alarm.
+    // At the first pass that knows the board's inputs: the steps the open
+    // cycle waits for whose trigger may have come while nothing watched.
     void firstLookAtInputs(int level);
+    // Whether step k of the open cycle waits for a trigger (nothing of this
+    // cycle has triggered it yet).
+    bool waitsForTrigger(int k) const;
+    // The next of those steps the cycle would wait for in silence is held
+    // as an unjudged NG, with the alarm, once nothing else is to be judged
+    // first; `live` the edges this pass saw.
+    void holdUnwatchedStep(int live);
     void holdUnjudged(int k);
     // The outputs the restored edge marks held on the wire, held again.
     void holdRestoredMarks();
@@ -337,5 +343,9 @@ private:
     int restoredEdges_ = 0;     // marks of the previous run, for the first pass
     int restoredFound_ = 0;
     bool inputsSeen_ = false;   // a pass has seen the board's reported inputs
+    // Steps of the open cycle whose trigger may have come while nothing
+    // watched (before the first look), until their trigger is seen live or
+    // they are triggered, judged or held as unjudged.
+    int unwatchedSteps_ = 0;
     std::function<void()> afterCycle_;
 };

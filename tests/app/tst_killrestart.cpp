@@ -10,7 +10,11 @@
 // namespace of the test's own): the NG, its pictures and the pictures that
 // wait for the USB disk survive. And killed inside a countdown, nothing
 // decided yet: the new process holds what the opening held until it has
-// judged it.
+// judged it. Killed a few milliseconds after an opening's edge, with only
+// the I/O thread's mark of it on disk and the mould closed meanwhile: held
+// from the first word until judged. Semi-automatic, killed between the
+// steps with the cavity's trigger passing while nothing ran: never held in
+// silence.
 #include "cyclerig.h"
 #include "inplacerecord.h"
 
@@ -33,6 +37,8 @@ namespace {
 constexpr int kClampOut = 0;
 constexpr int kEjectorOut = 1;
 constexpr int kAlarmOut = 2;
+constexpr int kMouldOpen = 0x001;       // input 0
+constexpr int kCavityTrigger = 0x004;   // input 2: the cavity step's own trigger, semi-automatic
 constexpr int kStartMs = 120000;   // a sanitised build under load starts slowly
 constexpr int kStepMs = 30000;
 
@@ -185,6 +191,13 @@ class TestKillRestart : public QObject {
                 return false;
             }(),
             qPrintable(log("first.log")), kStartMs);
+    }
+
+    // The program's own log (what it logs at info level and above).
+    QString infoLog() const
+    {
+        QFile f(QFileInfo(work_->filePath("cnt_net/workspace/log/vmm.INFO")).symLinkTarget());
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
 
     QString log(const QString& name) const
@@ -391,10 +404,6 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         const auto killAtEnd = qScopeGuard([this] { kill(); });
-        const auto infoLog = [this] {
-            QFile info(QFileInfo(work_->filePath("cnt_net/workspace/log/vmm.INFO")).symLinkTarget());
-            return info.open(QIODevice::ReadOnly) ? QString::fromUtf8(info.readAll()) : QString();
-        };
         if (step < 0) {
             // Start-up has logged its last step, and the board thread has
             // polled a thousand times since: the event loop runs.
@@ -481,9 +490,169 @@ private slots:
                    .arg(control_)});
         if (QTest::currentTestFailed())
             return;
-        // The step judged again: the short shot is an NG, on a picture the
-        // new process took.
+        // The steps judged again: the short shot is an NG, on a picture the
+        // new process took. Both countdowns end on the same tick; whichever
+        // is judged first latches the NG, the other stays owed.
         QTRY_VERIFY2_WITH_TIMEOUT(outBit(board.outputs(), kAlarmOut), qPrintable(log("second.log")), kStartMs);
+        QVERIFY2((record().startsWith("step=0\n") || record().startsWith("step=1\n"))
+                     && record().contains("\nfailed=1\nlost=0\nowed=3\n"),
+                 record().constData());
+        const QVector<int> sent = outputWords(board, before);
+        QVERIFY(!sent.isEmpty());
+        for (int w : sent)
+            QVERIFY2(outBit(w, kEjectorOut) && outBit(w, kClampOut), qPrintable(words(sent)));
+        QCOMPARE(program_.state(), QProcess::Running);
+    }
+
+    // Semi-automatic (the cavity step on an input of its own) on a machine
+    // that keeps the mould open while the clamp is held: killed once the
+    // product step is judged, the cavity's trigger then comes and goes
+    // while nothing runs. The new process holds the clamp from its first
+    // word and never waits for that trigger in silence: the hold ends by a
+    // judgement, or the cavity is an NG with the alarm.
+    void semiAutomaticRestartNeverHoldsInSilence()
+    {
+        layOut([](int* w) {
+            w[85] = 1;            // semi-automatic
+            w[40] = w[41] = 5;    // half-second countdowns
+        });
+        if (QTest::currentTestFailed())
+            return;
+        BoardSimulator board;
+        QVERIFY(board.open());
+        board.setInputs(kDoorClosed);
+        board.start();
+        start(board, "first.log");
+        if (QTest::currentTestFailed())
+            return;
+        const auto killAtEnd = qScopeGuard([this] { kill(); });
+        QTRY_VERIFY2_WITH_TIMEOUT(board.framesOf(2) > 20, qPrintable(log("first.log")), kStartMs);
+        QTRY_VERIFY_WITH_TIMEOUT(cameraCommand("* defect none"), kStepMs);
+        // One cycle captures both templates: the mould opens, then the
+        // cavity's trigger comes.
+        const QString cam = work_->filePath("cammer1%1/template0.bmp");
+        auto pulse = [&board](int input) {
+            board.setInputs(kDoorClosed);
+            QTest::qWait(150);
+            board.setInputs(kDoorClosed | input);
+            QTest::qWait(150);
+            board.setInputs(kDoorClosed);
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            [&] {
+                if (QFile::exists(cam.arg(1)) && QFile::exists(cam.arg(2)))
+                    return true;
+                pulse(kMouldOpen);
+                QTest::qWait(1000);
+                pulse(kCavityTrigger);
+                QTest::qWait(1000);
+                return false;
+            }(),
+            qPrintable(log("first.log")), kStartMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!outBit(board.outputs(), kClampOut) && !outBit(board.outputs(), kEjectorOut)
+                                     && !outBit(board.outputs(), kAlarmOut),
+                                 kStartMs);
+
+        // The mould opens and stays open: the product step is judged, the
+        // clamp waits for the cavity's trigger.
+        const QString latch = work_->filePath("nglatch.dat");
+        auto record = [&] {
+            QByteArray r;
+            return InPlaceRecord::read(latch, &r) == InPlaceRecord::State::Valid ? r : QByteArray();
+        };
+        board.setInputs(kDoorClosed | kMouldOpen);
+        QTRY_VERIFY2_WITH_TIMEOUT(record().startsWith("cycle=1\nowed=0\nedges=0\ndecided=1\n")
+                                      && outBit(board.outputs(), kClampOut) && !outBit(board.outputs(), kEjectorOut),
+                                  qPrintable(log("first.log") + record()), kStartMs);
+        kill();
+        // The cavity's trigger while nothing runs; the mould stays open.
+        board.setInputs(kDoorClosed | kMouldOpen | kCavityTrigger);
+        QTest::qWait(200);
+        board.setInputs(kDoorClosed | kMouldOpen);
+
+        const size_t before = board.history().size();
+        start(board, "second.log");
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_VERIFY2_WITH_TIMEOUT(outBit(board.outputs(), kAlarmOut) || !outBit(board.outputs(), kClampOut),
+                                  qPrintable(log("second.log") + record()), kStartMs);
+        const QVector<int> sent = outputWords(board, before);
+        QVERIFY(!sent.isEmpty());
+        if (outBit(board.outputs(), kAlarmOut)) {
+            // An NG of the cavity step, for the operator: held all along.
+            QVERIFY2(record().startsWith("step=1\n"), record().constData());
+            for (int w : sent)
+                QVERIFY2(outBit(w, kClampOut), qPrintable(words(sent)));
+        } else {
+            // Freed: only by the cavity step's judgement, on this run's pictures.
+            QVERIFY2(outBit(sent.first(), kClampOut), qPrintable(words(sent)));
+            QTRY_VERIFY2_WITH_TIMEOUT(infoLog().contains("step 2 stages:"), qPrintable(words(sent)), kStepMs);
+        }
+        QCOMPARE(program_.state(), QProcess::Running);
+    }
+
+    // Killed a few milliseconds after a mould opening's edge: the I/O thread
+    // has held clamp and ejector on the wire and marked the opening on disk,
+    // no pass of the cycle has recorded it; the mould closes meanwhile, a
+    // short shot in it. The new process holds clamp and ejector from its
+    // first word and in every one after: the opening is judged (the NG),
+    // never freed unjudged.
+    void killedRightAfterTheEdgeFreesNothingUnjudged()
+    {
+        layOut();
+        if (QTest::currentTestFailed())
+            return;
+        BoardSimulator board;
+        QVERIFY(board.open());
+        board.setInputs(kDoorClosed);
+        board.start();
+        start(board, "first.log");
+        if (QTest::currentTestFailed())
+            return;
+        const auto killAtEnd = qScopeGuard([this] { kill(); });
+        upAndTrained(board);
+        if (QTest::currentTestFailed())
+            return;
+        const QString latch = work_->filePath("nglatch.dat");
+        auto record = [&] {
+            QByteArray r;
+            const InPlaceRecord::State state = InPlaceRecord::read(latch, &r);
+            return state == InPlaceRecord::State::Valid ? r
+                   : state == InPlaceRecord::State::Empty ? QByteArray()
+                                                          : QByteArray("?");
+        };
+        // Trained, the cycle closed: nothing held, nothing on disk.
+        QTRY_VERIFY2_WITH_TIMEOUT(!outBit(board.outputs(), kClampOut) && !outBit(board.outputs(), kEjectorOut)
+                                      && record().isEmpty(),
+                                  qPrintable(log("first.log") + record()), kStartMs);
+        kill();
+
+        // A run that ends at its first opening's edge, right after the mark.
+        const int polled = board.framesOf(2);
+        start(board, "edge.log", {"VMM_KILL_AFTER_EDGE=1"});
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_VERIFY2_WITH_TIMEOUT(board.framesOf(2) > polled + 20, qPrintable(log("edge.log")), kStartMs);
+        pulseMouldOpen(board);
+        // Gone within the pulse already, as a rule (waitForFinished would
+        // then say false): the state says it.
+        QTRY_VERIFY2_WITH_TIMEOUT(program_.state() == QProcess::NotRunning, qPrintable(log("edge.log")), kStepMs);
+        QCOMPARE(program_.exitStatus(), QProcess::CrashExit);
+        // The opening is on disk as the I/O thread's mark only, and held on
+        // the wire; the mould has closed.
+        QVERIFY2(record().startsWith("cycle=0\n") && record().contains("\nedge=1\n"), record().constData());
+        QVERIFY(outBit(board.outputs(), kClampOut) && outBit(board.outputs(), kEjectorOut));
+        QVERIFY(!(board.inputs() & kMouldOpen));
+
+        const size_t before = board.history().size();
+        start(board, "second.log",
+              {QStringLiteral(R"(VMM_CAMERA_REPLAY={"control":"%1","cameras":[{"serial":"KILL-00001","width":320,)"
+                              R"("height":256,"seed":3,"defects":["shortshot"]}]})")
+                   .arg(control_)});
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_VERIFY2_WITH_TIMEOUT(outBit(board.outputs(), kAlarmOut), qPrintable(log("second.log") + record()),
+                                  kStartMs);
         QVERIFY2(record().startsWith("step=0\nfailed=1\nlost=0\n"), record().constData());
         const QVector<int> sent = outputWords(board, before);
         QVERIFY(!sent.isEmpty());

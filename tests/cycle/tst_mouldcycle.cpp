@@ -505,7 +505,7 @@ private slots:
         QTest::newRow("mode 0: killed in the cavity's countdown, it is judged after the restart")
             << 0 << 1 << "u3=3 t=1 d3 u4=1 restart=1 t=0" << "2 0 1 0" << "0 0" << 1;
         QTest::newRow("mode 3 sequential: killed between the steps, the next step keeps its turn")
-            << 3 << 1 << "u3=11 t=9 d3 restart=9 u3=13 u4=13 redo=1 d4 u5=1 t=0" << "3 1 1 1" << "0 11" << 1;
+            << 3 << 1 << "u3=11 t=9 d3 restart=9 u3=13 u4=13 redo=1 d4=5 u5=5 pass=0" << "3 2 1 1" << "0 11" << 1;
         // ... a step the restored cycle waits for: its trigger found at its
         // level is an opening, judged; else it may have come unseen, and the
         // step is an unjudged NG with the alarm (rows above, and here in
@@ -515,7 +515,18 @@ private slots:
         QTest::newRow("mode 3 sequential: killed between the steps, the next step's trigger passed unseen")
             << 3 << 1 << "u3=11 t=9 d3 restart=9 p=13 u5=13 pass=1 u5=1 t=0" << "3 1 1 1" << "0 11" << 1;
         QTest::newRow("mode 3 sequential: killed between the steps, the next step's trigger found at its level")
-            << 3 << 1 << "u3=11 t=9 d3 found4 restart=9 p=9 t=1 d4 u5=1 t=0" << "3 0 1 0" << "0 0" << 1;
+            << 3 << 1 << "u3=11 t=9 d3 found4 restart=9 p=9 t=1 d4=5 u5=5 pass=0" << "3 1 1 1" << "0 0" << 1;
+        // ... and so for every step that waits, one after the other, also
+        // behind an NG restored with the cycle: resolving one never leaves
+        // the next waiting in silence; a trigger seen live ends the doubt
+        QTest::newRow("mode 0: restarted on a product NG, the cavity's trigger passed unseen: NG once the first is resolved")
+            << 0 << 1 << "u3 ng0 t=7 restart=7 p=7 pass=1 p=5 redo=0" << "2 2 1 1" << "9 11" << 1;
+        QTest::newRow("mode 0: restarted on a product NG, the cavity's trigger seen while the NG waits is judged")
+            << 0 << 1 << "u3 ng0 t=7 restart=7 p=7 d3 u4=7 pass=1 owed=0" << "2 1 1 1" << "9 0" << 1;
+        QTest::newRow("mode 1: killed after the first step, each later step's trigger passed unseen")
+            << 1 << 1 << "u3=3 t=3 d3 restart=3 p=7 pass=3 p=7 pass=1 p=5 pass=0" << "4 3 1 1" << "0 11" << 1;
+        QTest::newRow("mode 3 sequential: killed after the first step, each later step's trigger passed unseen")
+            << 3 << 1 << "u3=11 t=9 d3 restart=9 p=13 pass=1 p=5 pass=0" << "3 2 1 1" << "0 11" << 1;
         QTest::newRow("mode 0: started with nothing held, the cavity's trigger passed before the mould was found open")
             << 0 << 1 << "found3 restart=0 p=7 t=7 redo=2 owed=0" << "2 1 1 1" << "0 11" << 1;
         // ... restarted with the mould still open: the open mould is the
