@@ -43,7 +43,9 @@
 //           just enabled). Word 40+k tenths of a second (its ticks due at
 //           whole tenths after its start, late timer events do not add up),
 //           then every
-//           camera's detection and the decision. The cameras' engines judge at
+//           camera's detection and the decision. Countdowns end in the order
+//           they were due, those due together in step order, whatever order
+//           a loaded event loop hands their timers over in. The cameras' engines judge at
 //           the same time, the GUI thread waiting for all of them before the
 //           decision;
 //           the operation record gets their texts after the decision, camera
@@ -772,12 +774,52 @@ void MouldCycle::tick(int step)
         }
         return;
     }
-    const qint64 endNs = steadyNs();
     // When the countdown was due to end: steps ending on the same tick judge
     // the same frames.
-    const qint64 dueNs = countdownStartNs_[step] > 0
-                             ? countdownStartNs_[step] + 100000000LL * (countdownTicks_[step] + 1)
-                             : endNs;
+    const qint64 endDue = countdownEndDue(step);
+    const qint64 dueNs = endDue > 0 ? endDue : steadyNs();
+    // The event loop hands over timers that are due together in no fixed
+    // order, and on a loaded machine not even in the order they were due: a
+    // countdown due to end before this one (or with it, of an earlier step)
+    // whose timer has not come yet ends first. Steps started by one opening
+    // are thus judged in step order, the product before its cavity, and the
+    // NG latched is the first step's.
+    const qint64 startedNs = countdownStartNs_[step];
+    for (;;) {
+        int first = -1;
+        qint64 firstDue = 0;
+        const qint64 now = steadyNs();
+        for (int k = 0; k < kMaxDetect; ++k) {
+            const qint64 due = k == step || !StepActive(k) ? 0 : countdownEndDue(k);
+            if (due <= 0 || due > now || due > dueNs || (due == dueNs && k > step))
+                continue;
+            if (first < 0 || due < firstDue) {
+                first = k;
+                firstDue = due;
+            }
+        }
+        if (first < 0)
+            break;
+        endCountdown(first, firstDue);
+        // What that judgement did may have ended or restarted this countdown.
+        if (!countdownActive_[step] || countdownStartNs_[step] != startedNs)
+            return;
+    }
+    endCountdown(step, dueNs);
+}
+
+qint64 MouldCycle::countdownEndDue(int k) const
+{
+    if (!countdownActive_[k] || countdownStartNs_[k] <= 0)
+        return 0;
+    // The tick due next, and one more tenth for each tenth left after it.
+    const int left = qMax(1, qRound(status_.countdownRemain[k] * 10.0f));
+    return countdownStartNs_[k] + 100000000LL * (countdownTicks_[k] + left);
+}
+
+void MouldCycle::endCountdown(int step, qint64 dueNs)
+{
+    const qint64 endNs = steadyNs();
     const qint64 startedNs = countdownStartNs_[step];
     countdownStartNs_[step] = 0;
     status_.countdownTimer[step].stop();

@@ -238,6 +238,12 @@ private:
     // changed and the outputs set, handed to the board by the caller.
     void openCycle();
     void startCountdown(int k, int how);
+    // When step k's running countdown is due to end (steady clock), 0 when
+    // none runs.
+    qint64 countdownEndDue(int k) const;
+    // Ends step's countdown, due at `dueNs`: judged now, or left owed while
+    // stopped or an NG waits.
+    void endCountdown(int step, qint64 dueNs);
     void holdForMissingCamera();
     // Whether step k keeps its output held: its countdown runs, an opening
     // of it is held or owed, or (unless the cycle closes) the open cycle has

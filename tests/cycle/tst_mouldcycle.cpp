@@ -23,6 +23,7 @@
 
 #include <chrono>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -288,6 +289,11 @@ struct Rig {
             for (int k = 0; k < kMaxDetect; ++k)
                 if (cycle->countdownActive(k))
                     cycle->tick(k);
+        } else if (e == "late") {           // ... gone by in real time, its timers come in reverse step order
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            for (int k = kMaxDetect - 1; k >= 0; --k)
+                if (cycle->countdownActive(k))
+                    cycle->tick(k);
         } else if (e.startsWith("ng")) {
             cameras.nextVerdict[n] = CycleJudge::Ng;
         } else if (e.startsWith("train")) {
@@ -406,6 +412,13 @@ private slots:
             << 0 << 1 << "u3=3 t=1 d3 u3=3 t=1 t=1 p=3 t=3 t=3 t=2" << "4 0 2 0" << "0 0" << 1;
         QTest::newRow("mode 0 mould-open: a second opening with a short shot")
             << 0 << 1 << "u3=3 t=1 d3 u3=3 ng0 t=7" << "2 1 0 0" << "3 0" << 2;
+        // ... and with one delay: both due on one tick, judged in step order
+        // whatever order their timers come in, so the NG latched is the
+        // product's and the cavity stays owed
+        QTest::newRow("mode 0 mould-open one delay: a short shot, the timers late and out of order")
+            << 0 << 1 << "u3=3 ng0 late=7" << "1 1 0 0" << "3 0" << 2;
+        QTest::newRow("mode 0 mould-open one delay: killed in the countdowns over a short shot, the timers out of order")
+            << 0 << 1 << "u3=3 restart=3 ng0 late=7 pass=1 owed=0" << "2 1 1 1" << "9 0" << 1;
         QTest::newRow("mode 0: stopped, an opening triggers nothing")
             << 0 << 1 << "stop=1 u3=1 t=1" << "0 0 0 0" << "0 0" << 0;
         QTest::newRow("mode 0: in region setting an opening triggers nothing")
@@ -580,11 +593,12 @@ private slots:
         rig.words[Word::SafetyDoorDetect] = 1;
         rig.words[Word::StopClampWhenStopped] = 1;
         const bool mouldOpen = QByteArray(QTest::currentDataTag()).contains("mould-open");
+        const bool oneDelay = QByteArray(QTest::currentDataTag()).contains("one delay");
         rig.words[Word::SkipToCavityAfterDoor] = QByteArray(QTest::currentDataTag()).contains("word 158") ? 1 : 0;
         for (int k = 0; k < steps; ++k) {
             rig.words[Word::StepEnabled0 + k] = 1;
             rig.words[Word::TriggerInput0 + k] = mouldOpen ? 3 : 3 + k;
-            rig.words[Word::TriggerDelay0 + k] = mouldOpen && k == 1 ? 3 : 1;   // ticks
+            rig.words[Word::TriggerDelay0 + k] = mouldOpen && k == 1 && !oneDelay ? 3 : 1;   // ticks
         }
         rig.start();
 
