@@ -128,6 +128,21 @@ inline void editWords(const QString& paramDb, const std::function<void(int* word
     QSqlDatabase::removeDatabase("cyclerig-words");
 }
 
+#ifdef MKDEMODB_PATH
+// The demo's PARAM.db (its region on the part, stored for this screen) in
+// the current folder, with the USB copy off (no USB disk in the tests).
+inline void writeDemoParams(const QString& build)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    QFile::remove("PARAM.db");
+    QCOMPARE(QProcess::execute(QStringLiteral(MKDEMODB_PATH),
+                               {build + "/resources/paraGroup/default/PARAM.db", "PARAM.db",
+                                QString::number(screen.width()), QString::number(screen.height())}),
+             0);
+    editWords("PARAM.db", [](int* w) { w[215] = 0; });
+}
+#endif
+
 // Lays out a working folder for the program itself with its network services
 // off (no API, network link or video), so that a whole-program test meets
 // only the board and the cameras it sets up.

@@ -87,13 +87,7 @@ private slots:
         const QString build = QStringLiteral(VMM_BUILD_DIR);
         copyDatabases(build, "libcamera_replay.so");
         gAppDirPath = wd.path();
-        const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        QFile::remove("PARAM.db");
-        QCOMPARE(QProcess::execute(QStringLiteral(MKDEMODB_PATH),
-                                   {build + "/resources/paraGroup/default/PARAM.db", "PARAM.db",
-                                    QString::number(screen.width()), QString::number(screen.height())}),
-                 0);
-        editWords("PARAM.db", [](int* w) { w[215] = 0; });   // no USB disk here
+        writeDemoParams(build);
         if (QTest::currentTestFailed())
             return;
 
