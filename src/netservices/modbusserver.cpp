@@ -193,10 +193,12 @@ void ModbusServer::runLoop()
     // Looks at the connections often enough that a time-out is kept to
     // within a quarter of the shorter limit.
     const int sweepMs = std::clamp(std::min(idleCloseMs_.load(), partialAduMs_.load()) / 4, 20, 1000);
+    sweepMs_ = sweepMs;
     qint64 nextSweep = ::monotonic_ms() + sweepMs;
     epoll_event events[64];
     while (!stopping_.load()) {
-        const int wait = int(std::clamp<qint64>(nextSweep - ::monotonic_ms(), 0, sweepMs));
+        const qint64 due = acceptPaused_ ? std::min(nextSweep, acceptResumeMs_) : nextSweep;
+        const int wait = int(std::clamp<qint64>(due - ::monotonic_ms(), 0, sweepMs));
         const int n = ::epoll_wait(epoll_, events, 64, wait);
         if (n < 0 && errno != EINTR) {
             qWarning("ModbusServer: waiting for the connections failed: %s", strerror(errno));
@@ -220,16 +222,18 @@ void ModbusServer::runLoop()
         }
         if (::monotonic_ms() >= nextSweep) {
             sweep();
-            if (acceptPaused_ && watch(EPOLL_CTL_MOD, listenFd_, EPOLLIN))
-                acceptPaused_ = false;
             nextSweep = ::monotonic_ms() + sweepMs;
         }
+        if (acceptPaused_ && ::monotonic_ms() >= acceptResumeMs_ && watch(EPOLL_CTL_MOD, listenFd_, EPOLLIN))
+            acceptPaused_ = false;
     }
 }
 
 void ModbusServer::acceptAll()
 {
     for (;;) {
+        if (!mayAccept())
+            return;
         const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
             onNewConnection(fd);
@@ -243,11 +247,79 @@ void ModbusServer::acceptAll()
             // until the next look at the connections.
             static PeerTrafficLog failed(QStringLiteral("ModbusServer: accept failed; accepting again shortly"));
             failed.note(QString::fromLocal8Bit(strerror(errno)));
-            if (watch(EPOLL_CTL_MOD, listenFd_, 0))
+            if (watch(EPOLL_CTL_MOD, listenFd_, 0)) {
                 acceptPaused_ = true;
+                acceptResumeMs_ = ::monotonic_ms() + sweepMs_;
+            }
         }
         return;
     }
+}
+
+// Whether the next waiting connection may be taken now. With every place
+// taken and each silent one still within its grace, the connections wait in
+// the listen queue, in the order they came, until the first grace is over:
+// refused at once, a peer that reconnects would only come back ahead of the
+// ones behind it.
+bool ModbusServer::mayAccept()
+{
+    if (connections_.size() < kMaxConnections)
+        return true;
+    dropGoneConnections();
+    if (connections_.size() < kMaxConnections)
+        return true;
+    readWaitingRequests();
+    if (connections_.size() < kMaxConnections)
+        return true;
+    bool anySilent = false;
+    qint64 graceEnd = 0;
+    if (silentToGiveWay(&anySilent, &graceEnd) >= 0 || !anySilent)
+        return true;  // a silent one gives way, or the new one is refused
+    if (watch(EPOLL_CTL_MOD, listenFd_, 0)) {
+        acceptPaused_ = true;
+        acceptResumeMs_ = graceEnd;
+        return false;
+    }
+    return true;
+}
+
+// Reads what silent connections have sent already: a whole request waiting
+// on one makes it a talking peer (answered) before any is chosen to give way.
+void ModbusServer::readWaitingRequests()
+{
+    QList<int> waiting;
+    for (auto it = connections_.cbegin(); it != connections_.cend(); ++it) {
+        char c;
+        if (it->requests == 0 && it->unsent.isEmpty() && ::recv(it.key(), &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0)
+            waiting << it.key();
+    }
+    for (int fd : waiting)
+        if (!stopping_.load())
+            onReadable(fd);
+}
+
+// The silent connection (no whole request yet) accepted first among those
+// past their grace, or -1. `anySilent` tells whether there is a silent one at
+// all, `graceEndMs` when the first grace of a silent one ends.
+int ModbusServer::silentToGiveWay(bool* anySilent, qint64* graceEndMs) const
+{
+    const qint64 now = ::monotonic_ms();
+    int chosen = -1;
+    quint64 chosenOrder = 0;
+    *anySilent = false;
+    for (auto it = connections_.cbegin(); it != connections_.cend(); ++it) {
+        if (it->requests != 0)
+            continue;
+        const qint64 graceEnd = it->acceptedMs + kGraceMs;
+        if (!*anySilent || graceEnd < *graceEndMs)
+            *graceEndMs = graceEnd;
+        *anySilent = true;
+        if (graceEnd <= now && (chosen < 0 || it->acceptOrder < chosenOrder)) {
+            chosen = it.key();
+            chosenOrder = it->acceptOrder;
+        }
+    }
+    return chosen;
 }
 
 void ModbusServer::onFinish()
@@ -289,10 +361,11 @@ void ModbusServer::onNewConnection(qintptr descriptor)
         // say nothing. Of those that have completed no request yet, the one
         // that has held its place the longest gives way; when every place
         // is held by talking peers, the new connection is the one refused.
-        auto silent = connections_.end();
-        for (auto it = connections_.begin(); it != connections_.end(); ++it)
-            if (it->requests == 0 && (silent == connections_.end() || it->acceptedMs < silent->acceptedMs))
-                silent = it;
+        // A silent one within its grace is not chosen either (the places
+        // were looked at just before this connection was taken).
+        bool anySilent = false;
+        qint64 graceEnd = 0;
+        const auto silent = connections_.find(silentToGiveWay(&anySilent, &graceEnd));
         if (silent == connections_.end()) {
             static PeerTrafficLog refused(QStringLiteral("ModbusServer: all places held by talking peers, connections refused"));
             refused.note(QStringLiteral("%1 open; refusing %2").arg(kMaxConnections).arg(peer));
@@ -320,6 +393,7 @@ void ModbusServer::onNewConnection(qintptr descriptor)
     Connection c;
     c.peer = peer;
     c.acceptedMs = ::monotonic_ms();
+    c.acceptOrder = ++accepted_;
     c.lastRequestMs = c.acceptedMs;
     connections_.insert(fd, c);
     connectionCount_.store(connections_.size());

@@ -15,9 +15,13 @@
 // whole request for kIdleCloseMs, or leaves a begun request unfinished for
 // kPartialAduMs, is closed. When every place is taken, a connection that has
 // completed requests keeps its place: the silent connection (no whole request
-// yet) that has held its place the longest gives way to a new one, and when
-// no place is held by a silent one, the new connection is refused. A polling
-// PLC is never pushed off, and one that reconnects gets in past silent peers.
+// yet) that was accepted first gives way to a new one, and when no place is
+// held by a silent one, the new connection is refused. Requests already
+// waiting are read before a silent connection is chosen, and one accepted
+// less than kGraceMs ago never gives way: while every silent place is that
+// young, new connections wait in the listen queue. A polling PLC is never
+// pushed off, and one that connects and sends its request at once is
+// answered however many silent peers churn through the other places.
 #pragma once
 
 #include <QByteArray>
@@ -48,6 +52,10 @@ public:
     // A begun ADU must be whole within this time, or its connection is
     // closed: the stream cannot be resynchronised after a lost piece.
     static constexpr int kPartialAduMs = 5000;
+    // A new connection keeps its place this long at least, so that the
+    // request a client sends right after connecting is read before peers
+    // arriving behind it may push it off.
+    static constexpr int kGraceMs = 100;
 
     // Exception codes of the replies.
     static constexpr quint8 kIllegalFunction = 0x01;
@@ -105,6 +113,9 @@ private:
     bool watch(int op, int fd, quint32 events);
     void closeLoopFds();
     void acceptAll();
+    bool mayAccept();
+    void readWaitingRequests();
+    int silentToGiveWay(bool* anySilent, qint64* graceEndMs) const;
     void onNewConnection(qintptr descriptor);
     void onReadable(int fd);
     void onWritable(int fd);
@@ -123,6 +134,7 @@ private:
         QByteArray buffer;          // received bytes of ADUs not yet whole
         QByteArray unsent;          // reply bytes the kernel has not taken yet
         qint64 acceptedMs = 0;      // when the connection was accepted
+        quint64 acceptOrder = 0;    // increases with every connection accepted
         qint64 lastRequestMs = 0;   // accepted, or last whole ADU
         quint64 requests = 0;       // whole ADUs received
         qint64 partialSinceMs = 0;  // first byte of the ADU still incomplete; 0: none
@@ -131,7 +143,10 @@ private:
     std::shared_ptr<QTcpServer> server_;  // owns the listening descriptor
     int listenFd_ = -1;
     int epoll_ = -1;
-    bool acceptPaused_ = false;  // the listener is not watched until the next sweep
+    bool acceptPaused_ = false;  // the listener is not watched until acceptResumeMs_
+    qint64 acceptResumeMs_ = 0;
+    int sweepMs_ = 1000;
+    quint64 accepted_ = 0;       // connections accepted, for their order
     QHash<int, Connection> connections_;  // by descriptor
     // Wakes the server thread for a stop (written from any thread).
     std::atomic<int> wake_{-1};

@@ -525,6 +525,44 @@ private slots:
             QVERIFY2(closedPeers > 0, qPrintable(QString::number(closedPeers)));
     }
 
+    void freshClientIsAnsweredDuringChurn_data()
+    {
+        QTest::addColumn<int>("peers");
+        QTest::newRow("25 silent peers") << 25;
+        QTest::newRow("40 silent peers") << 40;
+    }
+    void freshClientIsAnsweredDuringChurn()
+    {
+        // Clients connect one after another while peers that say nothing
+        // churn through every place, and each sends its read at once on
+        // connecting: the peers that arrive just after it cannot push it off
+        // before its request is read, so every one of them is answered.
+        QFETCH(int, peers);
+        ModbusServer s(QHostAddress::LocalHost, 0);
+        QVERIFY(s.isRunning());
+        const quint16 port = s.serverPort();
+        std::atomic<bool> stop{false};
+        int closedPeers = 0;
+        std::thread holders([&] { closedPeers = holdPlaces(port, peers, stop); });
+        QTRY_COMPARE(s.connectionCount(), ModbusServer::kMaxConnections);
+        int failed = 0, unconnected = 0;
+        for (quint16 i = 1; i <= 20; ++i) {
+            QThread::msleep(30);
+            const int fresh = connectLocal(port);
+            if (fresh < 0) {
+                ++unconnected;
+                continue;
+            }
+            failed += pollRegisters(fresh, i) ? 0 : 1;
+            ::close(fresh);
+        }
+        stop.store(true);
+        holders.join();
+        QCOMPARE(unconnected, 0);
+        QCOMPARE(failed, 0);
+        QVERIFY2(closedPeers > 0, qPrintable(QString::number(closedPeers)));
+    }
+
     void talkingPeersKeepTheirPlaces()
     {
         // Every place is held by a peer that has been answered: a new
