@@ -36,7 +36,9 @@
 //           interlocks of all active steps set, count state 1. A triggered
 //           step is owed a decision until it is decided OK or passed by the
 //           operator; a new opening of a decided step makes it undecided
-//           again. The cycle closes with the decision after which its last
+//           again. A held opening that opens a cycle brings the steps its
+//           edge started: those decided OK meanwhile stay decided and free.
+//           The cycle closes with the decision after which its last
 //           active step is decided and no step is owed any more.
 // Countdown Every countdown holds its step's output from its start, whatever
 //           opened it (a new cycle, a held edge, the door, a step the words
@@ -492,6 +494,7 @@ bool MouldCycle::pass(int level, int latched)
     // The first pass that knows the board's inputs: a cycle open before it
     // (restored) or opened by what was found there opened while nothing
     // watched.
+    ++passSeq_;
     const bool firstLook = !inputsSeen_ && board_.inputsKnown();
     bool unwatched = firstLook && (status_.cycleOpen || restoredEdges_ || restoredFound_);
     inputsSeen_ = inputsSeen_ || firstLook;
@@ -569,6 +572,7 @@ bool MouldCycle::pass(int level, int latched)
                 // The machine opened again before this step was decided.
                 if (!edgeHeld_[k]) {
                     edgeHeld_[k] = held = true;
+                    heldInPass_[k] = passSeq_;
                     qInfo("step %d: an opening during its countdown is held and judged next", k + 1);
                 }
                 continue;
@@ -582,7 +586,7 @@ bool MouldCycle::pass(int level, int latched)
                 continue;
             edgeHeld_[k] = false;
             if (!status_.cycleOpen) {
-                openCycle();
+                openCycle(heldStarts && act != EdgeAct::Start ? k : -1);
                 opened = true;
             }
             startCountdown(k, act == EdgeAct::Start ? how : ByHeldOpening);
@@ -704,7 +708,7 @@ void MouldCycle::holdUnjudged(int k)
     screen_.showJudgedFrames();
 }
 
-void MouldCycle::openCycle()
+void MouldCycle::openCycle(int heldStep)
 {
     const qint64 wall = QDateTime::currentMSecsSinceEpoch();
     if (lastCycleStartMs_ > 0)
@@ -716,14 +720,26 @@ void MouldCycle::openCycle()
     std::fill(std::begin(unjudged_), std::end(unjudged_), false);
     // Every trigger of this cycle is to come, watched.
     unwatchedSteps_ = 0;
-    for (int j = 0; j < gDNum && j < kMaxDetect; ++j)
-        if (StepActive(j))
+    // A held opening that opens the cycle brings the steps its very edge
+    // started (the pass that held it): those already decided OK, judged
+    // while the cycle before still waited for this step, are decided in
+    // this cycle and stay free; holding them again would keep the ejector
+    // until the next opening for a part already seen gone. A step started
+    // by a later edge was judged in the cycle before (a sequential step in
+    // its turn) and is held as any.
+    bool keep[kMaxDetect] = {};
+    const quint64 heldPass = heldStep >= 0 && heldStep < kMaxDetect ? heldInPass_[heldStep] : 0;
+    for (int j = 0; j < gDNum && j < kMaxDetect; ++j) {
+        keep[j] = heldPass > 0 && j != heldStep && StepActive(j) && stepDecided_[j] && !countdownActive_[j] &&
+                  !edgeHeld_[j] && startedInPass_[j] == heldPass;
+        if (StepActive(j) && !keep[j])
             board_.setOut(StepInterlock(j), 1);
+    }
     std::fill(std::begin(status_.cycleFailed), std::end(status_.cycleFailed), false);
     judge_.cycleOpened();
     for (int j = 0; j < kMaxDetect; ++j) {
         stepOwed_[j] = countdownActive_[j];
-        stepDecided_[j] = false;
+        stepDecided_[j] = keep[j];
     }
     status_.cycleTrained = false;
     status_.cycleOpen = true;
@@ -740,6 +756,9 @@ void MouldCycle::startCountdown(int k, int how)
     stepDecided_[k] = false;
     board_.setOut(StepInterlock(k), 1);
     doorTriggered_[k] = how == ByDoor;
+    // A held opening belongs to the pass that held its edge; a countdown a
+    // restart starts again to no pass known.
+    startedInPass_[k] = how == ByHeldOpening ? heldInPass_[k] : passSeq_;
     countdownActive_[k] = true;
     status_.countdownRemain[k] = word(Word::TriggerDelay0 + k) / 10.0f;
     countdownStartNs_[k] = steadyNs();
@@ -1618,6 +1637,7 @@ void MouldCycle::holdRestoredNg(int step, int failed, int lost, int owed, int de
         stepOwed_[k] = owed >= 0 ? (owed >> k) & 1 : k != step;
         stepDecided_[k] = ((decided >> k) & 1) && k != step;
         edgeHeld_[k] = ((edges >> k) & 1) && StepActive(k);
+        heldInPass_[k] = 0;
     }
     stepOwed_[step] = true;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
@@ -1663,6 +1683,9 @@ void MouldCycle::holdRestoredOpenings(bool cycleOpen, int owed, int edges, int d
         status_.countState = CountState::Detecting;
         judge_.cycleOpened();
     }
+    // Which opening each of them came with is not on disk: none is taken as
+    // decided for a held one (held again when that opening opens a cycle).
+    std::fill(std::begin(heldInPass_), std::end(heldInPass_), 0);
     for (int k = 0; k < kMaxDetect; ++k) {
         stepDecided_[k] = cycleOpen && ((decided >> k) & 1) && StepActive(k);
         edgeHeld_[k] = ((edges >> k) & 1) && StepActive(k);
@@ -1688,6 +1711,7 @@ void MouldCycle::holdRestoredOpenings(bool cycleOpen, int owed, int edges, int d
         if (startsAgain) {
             qWarning("step %d: its opening was not judged before the restart; judged again now", k + 1);
             startCountdown(k, ByInput);
+            startedInPass_[k] = 0;
         }
     }
     holdRestoredMarks();

@@ -236,7 +236,7 @@ private:
     void holdRestoredMarks();
     // A step's trigger in a pass that may start its countdown: the state
     // changed and the outputs set, handed to the board by the caller.
-    void openCycle();
+    void openCycle(int heldStep = -1);
     void startCountdown(int k, int how);
     // When step k's running countdown is due to end (steady clock), 0 when
     // none runs.
@@ -308,6 +308,11 @@ private:
     bool doorTriggered_[kMaxDetect] = {};  // triggered by the safety door closing (word 144), not by its input
     bool edgeHeld_[kMaxDetect] = {};       // an opening came while the step's countdown ran
     bool stepDecided_[kMaxDetect] = {};    // decided OK (or passed) in the open cycle
+    // Which opening a step's countdown and a held edge belong to, by the pass
+    // that took their edge (0: not known, as for what a restart restored).
+    quint64 passSeq_ = 0;
+    quint64 startedInPass_[kMaxDetect] = {};
+    quint64 heldInPass_[kMaxDetect] = {};
     bool stepTrained_[kMaxCamera] = {};    // the camera took a template at the step being decided
     bool unjudged_[kMaxCamera] = {};       // the camera gave no picture for the step being decided
     bool cameraHold_ = false;              // a camera went missing in detection: clamp and alarm held

@@ -409,7 +409,19 @@ private slots:
         // Both steps on the mould-open input, the cavity's countdown three
         // ticks: the second opening comes while the cavity still counts down.
         QTest::newRow("mode 0 mould-open: a second opening holds what it triggers until judged")
-            << 0 << 1 << "u3=3 t=1 d3 u3=3 t=1 t=1 p=3 t=3 t=3 t=2" << "4 0 2 0" << "0 0" << 1;
+            << 0 << 1 << "u3=3 t=1 d3 u3=3 t=1 t=1 p=1 t=1 t=1 t=0" << "4 0 2 0" << "0 0" << 1;
+        // ... its product judged OK before the first opening's cavity: the
+        // cycle its held cavity opens has the product decided, the ejector
+        // stays free through the close, and the next opening is a cycle of
+        // its own
+        QTest::newRow("mode 0 mould-open: a second opening's product judged first is not held again")
+            << 0 << 1 << "u3=3 t=1 d3 u3=3 t=1 t=1 d3=1 t=1 t=1 t=0 u3=3 t=1 t=1 t=0" << "6 0 3 0" << "0 0" << 1;
+        // ... but a product its edge did not start is held in the cycle that
+        // edge opens, until it is judged, also one judged after that edge
+        QTest::newRow("mode 0: a held cavity opening opens the next cycle, its product held until judged")
+            << 0 << 1 << "u3=3 t=1 d3 u4=1 d4 u4=1 t=1 p=3 t=2 u3=3 t=1 d3 u4=1 t=0" << "5 0 3 0" << "0 0" << 1;
+        QTest::newRow("mode 0: a product judged after a held cavity's edge is held in the cycle it opens")
+            << 0 << 1 << "u3=3 t=1 d3 u4=1 d4 u4=1 u3=3 t=1 p=3 t=2" << "4 0 2 0" << "0 0" << 1;
         QTest::newRow("mode 0 mould-open: a second opening with a short shot")
             << 0 << 1 << "u3=3 t=1 d3 u3=3 ng0 t=7" << "2 1 0 0" << "3 0" << 2;
         // ... and with one delay: both due on one tick, judged in step order
