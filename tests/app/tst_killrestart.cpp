@@ -12,9 +12,9 @@
 // decided yet: the new process holds what the opening held until it has
 // judged it. Killed a few milliseconds after an opening's edge, with only
 // the I/O thread's mark of it on disk and the mould closed meanwhile: held
-// from the first word until judged. Semi-automatic, killed between the
-// steps with the cavity's trigger passing while nothing ran: never held in
-// silence.
+// from the first word until judged. Semi-automatic, and multiple detection
+// in sequence, killed between the steps with step 2's trigger passing while
+// nothing ran: never held in silence.
 #include "cyclerig.h"
 #include "inplacerecord.h"
 
@@ -38,7 +38,7 @@ constexpr int kClampOut = 0;
 constexpr int kEjectorOut = 1;
 constexpr int kAlarmOut = 2;
 constexpr int kMouldOpen = 0x001;       // input 0
-constexpr int kCavityTrigger = 0x004;   // input 2: the cavity step's own trigger, semi-automatic
+constexpr int kCavityTrigger = 0x004;   // input 2: step 2's own trigger (semi-automatic, mode 3 slot 1)
 constexpr int kStartMs = 120000;   // a sanitised build under load starts slowly
 constexpr int kStepMs = 30000;
 
@@ -502,17 +502,36 @@ private slots:
         QCOMPARE(program_.state(), QProcess::Running);
     }
 
-    // Semi-automatic (the cavity step on an input of its own) on a machine
-    // that keeps the mould open while the clamp is held: killed once the
-    // product step is judged, the cavity's trigger then comes and goes
-    // while nothing runs. The new process holds the clamp from its first
-    // word and never waits for that trigger in silence: the hold ends by a
-    // judgement, or the cavity is an NG with the alarm.
+    void semiAutomaticRestartNeverHoldsInSilence_data()
+    {
+        QTest::addColumn<bool>("sequential");
+        QTest::newRow("semi-automatic") << false;
+        QTest::newRow("mode 3 sequential") << true;
+    }
+
+    // Step 2 on an input of its own (semi-automatic, or multiple detection
+    // taken in sequence: two steps, the first on the mould-open input, the
+    // last on the clamp), on a machine that keeps the mould open while the
+    // clamp is held: killed once step 1 is judged, step 2's trigger then
+    // comes and goes while nothing runs. The new process holds the clamp
+    // from its first word and never waits for that trigger in silence: the
+    // hold ends by a judgement, or step 2 is an NG with the alarm.
     void semiAutomaticRestartNeverHoldsInSilence()
     {
-        layOut([](int* w) {
-            w[85] = 1;            // semi-automatic
+        QFETCH(bool, sequential);
+        layOut([sequential](int* w) {
             w[40] = w[41] = 5;    // half-second countdowns
+            if (!sequential) {
+                w[85] = 1;        // semi-automatic
+                return;
+            }
+            w[175] = w[176] = 3;  // multiple detection (stored as the mode chosen)
+            w[217] = 2;           // two steps
+            w[218] = 0;           // step 1 served by I/O row 0 ...
+            w[219] = 1;           // ... step 2 by row 1
+            w[226] = 0;           // row 0 triggered by input slot 0 (the mould-open input)
+            w[227] = 1;           // row 1 by slot 1 (input 3, the cavity trigger's)
+            w[268] = 1;           // each step in its turn
         });
         if (QTest::currentTestFailed())
             return;
@@ -526,8 +545,8 @@ private slots:
         const auto killAtEnd = qScopeGuard([this] { kill(); });
         QTRY_VERIFY2_WITH_TIMEOUT(board.framesOf(2) > 20, qPrintable(log("first.log")), kStartMs);
         QTRY_VERIFY_WITH_TIMEOUT(cameraCommand("* defect none"), kStepMs);
-        // One cycle captures both templates: the mould opens, then the
-        // cavity's trigger comes.
+        // One cycle captures both templates: the mould opens, then step 2's
+        // trigger comes.
         const QString cam = work_->filePath("cammer1%1/template0.bmp");
         auto pulse = [&board](int input) {
             board.setInputs(kDoorClosed);
@@ -551,8 +570,8 @@ private slots:
                                      && !outBit(board.outputs(), kAlarmOut),
                                  kStartMs);
 
-        // The mould opens and stays open: the product step is judged, the
-        // clamp waits for the cavity's trigger.
+        // The mould opens and stays open: step 1 is judged, the clamp waits
+        // for step 2's trigger.
         const QString latch = work_->filePath("nglatch.dat");
         auto record = [&] {
             QByteArray r;
@@ -563,7 +582,7 @@ private slots:
                                       && outBit(board.outputs(), kClampOut) && !outBit(board.outputs(), kEjectorOut),
                                   qPrintable(log("first.log") + record()), kStartMs);
         kill();
-        // The cavity's trigger while nothing runs; the mould stays open.
+        // Step 2's trigger while nothing runs; the mould stays open.
         board.setInputs(kDoorClosed | kMouldOpen | kCavityTrigger);
         QTest::qWait(200);
         board.setInputs(kDoorClosed | kMouldOpen);
@@ -577,12 +596,12 @@ private slots:
         const QVector<int> sent = outputWords(board, before);
         QVERIFY(!sent.isEmpty());
         if (outBit(board.outputs(), kAlarmOut)) {
-            // An NG of the cavity step, for the operator: held all along.
+            // An NG of step 2, for the operator: held all along.
             QVERIFY2(record().startsWith("step=1\n"), record().constData());
             for (int w : sent)
                 QVERIFY2(outBit(w, kClampOut), qPrintable(words(sent)));
         } else {
-            // Freed: only by the cavity step's judgement, on this run's pictures.
+            // Freed: only by step 2's judgement, on this run's pictures.
             QVERIFY2(outBit(sent.first(), kClampOut), qPrintable(words(sent)));
             QTRY_VERIFY2_WITH_TIMEOUT(infoLog().contains("step 2 stages:"), qPrintable(words(sent)), kStepMs);
         }
