@@ -177,6 +177,19 @@ class TestKillRestart : public QObject {
 
     // The first run is up (the board thread polls, the camera takes
     // commands) and has captured both steps' templates.
+    // The board up with the door closed, the program started on it
+    // ("first.log") and its templates trained.
+    void startTrained(BoardSimulator& board, const QStringList& env = {})
+    {
+        QVERIFY(board.open());
+        board.setInputs(kDoorClosed);
+        board.start();
+        start(board, "first.log", env);
+        if (QTest::currentTestFailed())
+            return;
+        upAndTrained(board);
+    }
+
     void upAndTrained(BoardSimulator& board)
     {
         QTRY_VERIFY2_WITH_TIMEOUT(board.framesOf(2) > 20, qPrintable(log("first.log")), kStartMs);
@@ -269,14 +282,8 @@ private slots:
         QVERIFY(mountTmpfs(stick, 1024 * 1024));
 
         BoardSimulator board;
-        QVERIFY(board.open());
-        board.setInputs(kDoorClosed);
-        board.start();
-        start(board, "first.log", {"VMM_USB_DISK=" + stick});
-        if (QTest::currentTestFailed())
-            return;
         const auto killAtEnd = qScopeGuard([this] { kill(); });
-        upAndTrained(board);
+        startTrained(board, {"VMM_USB_DISK=" + stick});
         if (QTest::currentTestFailed())
             return;
 
@@ -451,14 +458,8 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         BoardSimulator board;
-        QVERIFY(board.open());
-        board.setInputs(kDoorClosed);
-        board.start();
-        start(board, "first.log");
-        if (QTest::currentTestFailed())
-            return;
         const auto killAtEnd = qScopeGuard([this] { kill(); });
-        upAndTrained(board);
+        startTrained(board);
         if (QTest::currentTestFailed())
             return;
         QTRY_VERIFY_WITH_TIMEOUT(!outBit(board.outputs(), kClampOut) && !outBit(board.outputs(), kEjectorOut)
@@ -620,14 +621,8 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         BoardSimulator board;
-        QVERIFY(board.open());
-        board.setInputs(kDoorClosed);
-        board.start();
-        start(board, "first.log");
-        if (QTest::currentTestFailed())
-            return;
         const auto killAtEnd = qScopeGuard([this] { kill(); });
-        upAndTrained(board);
+        startTrained(board);
         if (QTest::currentTestFailed())
             return;
         const QString latch = work_->filePath("nglatch.dat");
