@@ -244,9 +244,15 @@ int MouldCycle::StepInterlock(int k) const
     return (k % 2 == 0) ? kEjectorOut : kClampOut;
 }
 
+int MouldCycle::triggerInputOf(int k) const
+{
+    // 255: not assigned, the mould-open input.
+    return word(Word::TriggerInput0 + k) == 255 ? 0 : word(Word::TriggerInput0 + k);
+}
+
 int MouldCycle::StepTrigger(int k, int rising, bool doorClosed) const
 {
-    const int t = word(Word::TriggerInput0 + k) == 255 ? 0 : word(Word::TriggerInput0 + k);
+    const int t = triggerInputOf(k);
     if (t >= 0 && t < 31 && ((rising >> t) & 1))
         return ByInput;
     return doorClosed && StepInterlock(k) == kClampOut ? ByDoor : NotTriggered;
@@ -482,7 +488,7 @@ int MouldCycle::triggeredInputs() const
         if (!StepActive(k))
             continue;
         if (countdownActive_[k] || stepOwed_[k] || edgeHeld_[k] || (status_.cycleOpen && stepDecided_[k])) {
-            const int t = word(Word::TriggerInput0 + k) == 255 ? 0 : word(Word::TriggerInput0 + k);
+            const int t = triggerInputOf(k);
             inputs |= 1 << t;
         }
     }
@@ -636,7 +642,7 @@ void MouldCycle::firstLookAtInputs(int level)
     // running countdown comes first, the cycle must not end up waiting for
     // it in silence (holdUnwatchedStep).
     for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
-        const int t = word(Word::TriggerInput0 + k) == 255 ? 0 : word(Word::TriggerInput0 + k);
+        const int t = triggerInputOf(k);
         if (StepActive(k) && waitsForTrigger(k) && !((level >> t) & 1))
             unwatchedSteps_ |= 1 << k;
     }
@@ -694,11 +700,7 @@ void MouldCycle::holdUnjudged(int k)
         if (!judge_.present(c))
             continue;
         stepTrained_[c] = false;
-        unjudged_[c] = true;
-        judge_.setVerdict(c, false);
-        const QString text = lanStr(kTextUnjudged).arg(c + 1).arg(k + 1);
-        qWarning("%s", qPrintable(text));
-        records[c].append(text);
+        markUnjudged(c, k, records[c]);
     }
     screen_.stepJudged(k);
     decide(false);
@@ -900,12 +902,17 @@ void MouldCycle::pullFrames(int k, bool fresh[kMaxCamera], QStringList records[k
         if (!want[c] || fresh[c])
             continue;
         // Neither a stale picture nor a missing one may pass a step.
-        unjudged_[c] = true;
-        judge_.setVerdict(c, false);
-        const QString text = lanStr(kTextUnjudged).arg(c + 1).arg(k + 1);
-        qWarning("%s", qPrintable(text));
-        records[c].append(text);
+        markUnjudged(c, k, records[c]);
     }
+}
+
+void MouldCycle::markUnjudged(int c, int k, QStringList& records)
+{
+    unjudged_[c] = true;
+    judge_.setVerdict(c, false);
+    const QString text = lanStr(kTextUnjudged).arg(c + 1).arg(k + 1);
+    qWarning("%s", qPrintable(text));
+    records.append(text);
 }
 
 void MouldCycle::judgeStep(int k)

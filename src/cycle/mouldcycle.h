@@ -66,6 +66,8 @@ public:
     // (its countdown was running then).
     enum Trigger : int { NotTriggered = 0, ByInput = 1, ByDoor = 2, ByHeldOpening = 3 };
     int StepTrigger(int k, int rising, bool doorClosed) const;
+    // The input that triggers step k.
+    int triggerInputOf(int k) const;
 
     // ---- Fed by the owner ----
     // The I/O board was opened: the board's thread learns the edge holds
@@ -232,6 +234,8 @@ private:
     // first; `live` the edges this pass saw.
     void holdUnwatchedStep(int live);
     void holdUnjudged(int k);
+    // Camera c gives step k no verdict: an NG, its text to `records`.
+    void markUnjudged(int c, int k, QStringList& records);
     // The outputs the restored edge marks held on the wire, held again.
     void holdRestoredMarks();
     // A step's trigger in a pass that may start its countdown: the state
