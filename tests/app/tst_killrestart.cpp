@@ -662,7 +662,8 @@ private slots:
         QCOMPARE(program_.exitStatus(), QProcess::CrashExit);
         // The opening is on disk as the I/O thread's mark only, and held on
         // the wire; the mould has closed.
-        QVERIFY2(latchRecord().startsWith("cycle=0\n") && latchRecord().contains("\nedge=1\n"), latchRecord().constData());
+        QVERIFY2(latchRecord().startsWith("cycle=0\n") && latchRecord().contains("\nedge=1\n"),
+                 latchRecord().constData());
         QVERIFY(outBit(board.outputs(), kClampOut) && outBit(board.outputs(), kEjectorOut));
         QVERIFY(!(board.inputs() & kMouldOpen));
 
