@@ -44,6 +44,30 @@ constexpr int kStepMs = 30000;
 
 bool held(int word) { return outBit(word, kEjectorOut) && outBit(word, kAlarmOut); }
 
+// Whether every word of `sent` has each output of `on` set and each of `off` clear.
+bool everyWord(const QVector<int>& sent, std::initializer_list<int> on, std::initializer_list<int> off = {})
+{
+    for (int w : sent) {
+        for (int out : on)
+            if (!outBit(w, out))
+                return false;
+        for (int out : off)
+            if (outBit(w, out))
+                return false;
+    }
+    return true;
+}
+
+// `input` on for a moment between two moments of the door alone.
+void pulseInput(BoardSimulator& sim, int input)
+{
+    sim.setInputs(kDoorClosed);
+    QTest::qWait(150);
+    sim.setInputs(kDoorClosed | input);
+    QTest::qWait(150);
+    sim.setInputs(kDoorClosed);
+}
+
 // The output words the program sent (command 1) from history entry `from` on.
 QVector<int> outputWords(const BoardSimulator& sim, size_t from = 0)
 {
@@ -175,11 +199,12 @@ class TestKillRestart : public QObject {
         return true;
     }
 
-    // The first run is up (the board thread polls, the camera takes
-    // commands) and has captured both steps' templates.
+    // What makes one cycle on the board: by default a mould opening.
+    using Cycle = std::function<void(BoardSimulator&)>;
+
     // The board up with the door closed, the program started on it
-    // ("first.log") and its templates trained.
-    void startTrained(BoardSimulator& board, const QStringList& env = {})
+    // ("first.log") and its templates trained by `cycle`.
+    void startTrained(BoardSimulator& board, const QStringList& env = {}, const Cycle& cycle = pulseMouldOpen)
     {
         QVERIFY(board.open());
         board.setInputs(kDoorClosed);
@@ -187,10 +212,13 @@ class TestKillRestart : public QObject {
         start(board, "first.log", env);
         if (QTest::currentTestFailed())
             return;
-        upAndTrained(board);
+        upAndTrained(board, cycle);
     }
 
-    void upAndTrained(BoardSimulator& board)
+    // The first run is up (the board thread polls, the camera takes
+    // commands) and has captured both steps' templates, `cycle` after
+    // `cycle` until it has.
+    void upAndTrained(BoardSimulator& board, const Cycle& cycle = pulseMouldOpen)
     {
         QTRY_VERIFY2_WITH_TIMEOUT(board.framesOf(2) > 20, qPrintable(log("first.log")), kStartMs);
         QTRY_VERIFY_WITH_TIMEOUT(cameraCommand("* defect none"), kStepMs);
@@ -199,11 +227,36 @@ class TestKillRestart : public QObject {
             [&] {
                 if (QFile::exists(cam.arg(1)) && QFile::exists(cam.arg(2)))
                     return true;
-                pulseMouldOpen(board);
+                cycle(board);
                 QTest::qWait(1000);
                 return false;
             }(),
             qPrintable(log("first.log")), kStartMs);
+    }
+
+    // The NG latch file as the next start reads it.
+    InPlaceRecord::State readLatch(QByteArray* record) const
+    {
+        return InPlaceRecord::read(work_->filePath("nglatch.dat"), record);
+    }
+
+    // The NG latch's record: its text when valid, empty when the file holds
+    // none, "?" when it is missing or damaged.
+    QByteArray latchRecord() const
+    {
+        QByteArray r;
+        const InPlaceRecord::State state = readLatch(&r);
+        return state == InPlaceRecord::State::Valid   ? r
+               : state == InPlaceRecord::State::Empty ? QByteArray()
+                                                      : QByteArray("?");
+    }
+
+    // The camera's replay for a second run: a short shot in every picture.
+    QString shortShotReplay() const
+    {
+        return QStringLiteral(R"(VMM_CAMERA_REPLAY={"control":"%1","cameras":[{"serial":"KILL-00001","width":320,)"
+                              R"("height":256,"seed":3,"defects":["shortshot"]}]})")
+            .arg(control_);
     }
 
     // The program's own log (what it logs at info level and above).
@@ -344,7 +397,7 @@ private slots:
         // The NG is on the full disk, and so is its picture, beside every
         // earlier one: OK pictures made the room.
         QByteArray record;
-        QCOMPARE(InPlaceRecord::read(work_->filePath("nglatch.dat"), &record), InPlaceRecord::State::Valid);
+        QCOMPARE(readLatch(&record), InPlaceRecord::State::Valid);
         QVERIFY2(record.startsWith("step=0\n"), record.constData());
         for (const QString& n : qAsConst(earlierNg))
             QVERIFY2(ngDir.exists(n), qPrintable(n));
@@ -364,8 +417,8 @@ private slots:
         // The board kept holding; whatever the new process sends holds too.
         QTRY_VERIFY2_WITH_TIMEOUT(board.framesOf(2) > polledBefore + 20 && held(board.outputs()),
                                   qPrintable(log("second.log")), kStartMs);
-        for (int w : outputWords(board, before))
-            QVERIFY2(held(w), qPrintable(words(outputWords(board, before))));
+        QVERIFY2(everyWord(outputWords(board, before), {kEjectorOut, kAlarmOut}),
+                 qPrintable(words(outputWords(board, before))));
         // Every waiting picture reaches the disk, in one monitor's folder.
         auto copied = [&] {
             const QStringList monitors = QDir(stick).entryList({"monitor_*"}, QDir::Dirs);
@@ -441,7 +494,7 @@ private slots:
         // No NG is kept for the next start (the latch file, made at start-up,
         // holds none).
         QByteArray latched;
-        const auto latch = InPlaceRecord::read(work_->filePath("nglatch.dat"), &latched);
+        const auto latch = readLatch(&latched);
         QVERIFY(latch == InPlaceRecord::State::Missing || latch == InPlaceRecord::State::Empty
                 || (latch == InPlaceRecord::State::Valid && latched.isEmpty()));
     }
@@ -466,40 +519,31 @@ private slots:
                                      && !outBit(board.outputs(), kAlarmOut),
                                  kStartMs);
 
-        const QString latch = work_->filePath("nglatch.dat");
-        auto record = [&] {
-            QByteArray r;
-            return InPlaceRecord::read(latch, &r) == InPlaceRecord::State::Valid ? r : QByteArray();
-        };
         QVERIFY(cameraCommand("* defect shortshot"));
         const size_t shotFrom = board.history().size();
         pulseMouldOpen(board);
         QTRY_VERIFY2_WITH_TIMEOUT(outBit(board.outputs(), kEjectorOut) && outBit(board.outputs(), kClampOut)
-                                      && record().startsWith("cycle=1\nowed=3\n"),
+                                      && latchRecord().startsWith("cycle=1\nowed=3\n"),
                                   qPrintable(log("first.log")), kStartMs);
         kill();
         // Killed inside the countdown: no NG was decided.
-        QVERIFY2(record().startsWith("cycle=1\nowed=3\n"), record().constData());
-        for (int w : outputWords(board, shotFrom))
-            QVERIFY2(!outBit(w, kAlarmOut), qPrintable(words(outputWords(board, shotFrom))));
+        QVERIFY2(latchRecord().startsWith("cycle=1\nowed=3\n"), latchRecord().constData());
+        QVERIFY2(everyWord(outputWords(board, shotFrom), {}, {kAlarmOut}),
+                 qPrintable(words(outputWords(board, shotFrom))));
 
         // The short part is still in the mould when the new process looks.
         const size_t before = board.history().size();
-        start(board, "second.log",
-              {QStringLiteral(R"(VMM_CAMERA_REPLAY={"control":"%1","cameras":[{"serial":"KILL-00001","width":320,)"
-                              R"("height":256,"seed":3,"defects":["shortshot"]}]})")
-                   .arg(control_)});
+        start(board, "second.log", {shortShotReplay()});
         if (QTest::currentTestFailed())
             return;
         // The steps judged again: the short shot is an NG, on a picture the
         // new process took. Both countdowns are due together: the product's
         // step is judged first and latches the NG, the cavity stays owed.
         QTRY_VERIFY2_WITH_TIMEOUT(outBit(board.outputs(), kAlarmOut), qPrintable(log("second.log")), kStartMs);
-        QVERIFY2(record().startsWith("step=0\nfailed=1\nlost=0\n"), record().constData());
+        QVERIFY2(latchRecord().startsWith("step=0\nfailed=1\nlost=0\n"), latchRecord().constData());
         const QVector<int> sent = outputWords(board, before);
         QVERIFY(!sent.isEmpty());
-        for (int w : sent)
-            QVERIFY2(outBit(w, kEjectorOut) && outBit(w, kClampOut), qPrintable(words(sent)));
+        QVERIFY2(everyWord(sent, {kEjectorOut, kClampOut}), qPrintable(words(sent)));
         QCOMPARE(program_.state(), QProcess::Running);
     }
 
@@ -537,51 +581,26 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         BoardSimulator board;
-        QVERIFY(board.open());
-        board.setInputs(kDoorClosed);
-        board.start();
-        start(board, "first.log");
-        if (QTest::currentTestFailed())
-            return;
         const auto killAtEnd = qScopeGuard([this] { kill(); });
-        QTRY_VERIFY2_WITH_TIMEOUT(board.framesOf(2) > 20, qPrintable(log("first.log")), kStartMs);
-        QTRY_VERIFY_WITH_TIMEOUT(cameraCommand("* defect none"), kStepMs);
         // One cycle captures both templates: the mould opens, then step 2's
         // trigger comes.
-        const QString cam = work_->filePath("cammer1%1/template0.bmp");
-        auto pulse = [&board](int input) {
-            board.setInputs(kDoorClosed);
-            QTest::qWait(150);
-            board.setInputs(kDoorClosed | input);
-            QTest::qWait(150);
-            board.setInputs(kDoorClosed);
-        };
-        QTRY_VERIFY2_WITH_TIMEOUT(
-            [&] {
-                if (QFile::exists(cam.arg(1)) && QFile::exists(cam.arg(2)))
-                    return true;
-                pulse(kMouldOpen);
-                QTest::qWait(1000);
-                pulse(kCavityTrigger);
-                QTest::qWait(1000);
-                return false;
-            }(),
-            qPrintable(log("first.log")), kStartMs);
+        startTrained(board, {}, [](BoardSimulator& b) {
+            pulseInput(b, kMouldOpen);
+            QTest::qWait(1000);
+            pulseInput(b, kCavityTrigger);
+        });
+        if (QTest::currentTestFailed())
+            return;
         QTRY_VERIFY_WITH_TIMEOUT(!outBit(board.outputs(), kClampOut) && !outBit(board.outputs(), kEjectorOut)
                                      && !outBit(board.outputs(), kAlarmOut),
                                  kStartMs);
 
         // The mould opens and stays open: step 1 is judged, the clamp waits
         // for step 2's trigger.
-        const QString latch = work_->filePath("nglatch.dat");
-        auto record = [&] {
-            QByteArray r;
-            return InPlaceRecord::read(latch, &r) == InPlaceRecord::State::Valid ? r : QByteArray();
-        };
         board.setInputs(kDoorClosed | kMouldOpen);
-        QTRY_VERIFY2_WITH_TIMEOUT(record().startsWith("cycle=1\nowed=0\nedges=0\ndecided=1\n")
+        QTRY_VERIFY2_WITH_TIMEOUT(latchRecord().startsWith("cycle=1\nowed=0\nedges=0\ndecided=1\n")
                                       && outBit(board.outputs(), kClampOut) && !outBit(board.outputs(), kEjectorOut),
-                                  qPrintable(log("first.log") + record()), kStartMs);
+                                  qPrintable(log("first.log") + latchRecord()), kStartMs);
         kill();
         // Step 2's trigger while nothing runs; the mould stays open.
         board.setInputs(kDoorClosed | kMouldOpen | kCavityTrigger);
@@ -593,14 +612,13 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         QTRY_VERIFY2_WITH_TIMEOUT(outBit(board.outputs(), kAlarmOut) || !outBit(board.outputs(), kClampOut),
-                                  qPrintable(log("second.log") + record()), kStartMs);
+                                  qPrintable(log("second.log") + latchRecord()), kStartMs);
         const QVector<int> sent = outputWords(board, before);
         QVERIFY(!sent.isEmpty());
         if (outBit(board.outputs(), kAlarmOut)) {
             // An NG of step 2, for the operator: held all along.
-            QVERIFY2(record().startsWith("step=1\n"), record().constData());
-            for (int w : sent)
-                QVERIFY2(outBit(w, kClampOut), qPrintable(words(sent)));
+            QVERIFY2(latchRecord().startsWith("step=1\n"), latchRecord().constData());
+            QVERIFY2(everyWord(sent, {kClampOut}), qPrintable(words(sent)));
         } else {
             // Freed: only by step 2's judgement, on this run's pictures.
             QVERIFY2(outBit(sent.first(), kClampOut), qPrintable(words(sent)));
@@ -625,18 +643,10 @@ private slots:
         startTrained(board);
         if (QTest::currentTestFailed())
             return;
-        const QString latch = work_->filePath("nglatch.dat");
-        auto record = [&] {
-            QByteArray r;
-            const InPlaceRecord::State state = InPlaceRecord::read(latch, &r);
-            return state == InPlaceRecord::State::Valid ? r
-                   : state == InPlaceRecord::State::Empty ? QByteArray()
-                                                          : QByteArray("?");
-        };
         // Trained, the cycle closed: nothing held, nothing on disk.
         QTRY_VERIFY2_WITH_TIMEOUT(!outBit(board.outputs(), kClampOut) && !outBit(board.outputs(), kEjectorOut)
-                                      && record().isEmpty(),
-                                  qPrintable(log("first.log") + record()), kStartMs);
+                                      && latchRecord().isEmpty(),
+                                  qPrintable(log("first.log") + latchRecord()), kStartMs);
         kill();
 
         // A run that ends at its first opening's edge, right after the mark.
@@ -652,24 +662,21 @@ private slots:
         QCOMPARE(program_.exitStatus(), QProcess::CrashExit);
         // The opening is on disk as the I/O thread's mark only, and held on
         // the wire; the mould has closed.
-        QVERIFY2(record().startsWith("cycle=0\n") && record().contains("\nedge=1\n"), record().constData());
+        QVERIFY2(latchRecord().startsWith("cycle=0\n") && latchRecord().contains("\nedge=1\n"),
+                 latchRecord().constData());
         QVERIFY(outBit(board.outputs(), kClampOut) && outBit(board.outputs(), kEjectorOut));
         QVERIFY(!(board.inputs() & kMouldOpen));
 
         const size_t before = board.history().size();
-        start(board, "second.log",
-              {QStringLiteral(R"(VMM_CAMERA_REPLAY={"control":"%1","cameras":[{"serial":"KILL-00001","width":320,)"
-                              R"("height":256,"seed":3,"defects":["shortshot"]}]})")
-                   .arg(control_)});
+        start(board, "second.log", {shortShotReplay()});
         if (QTest::currentTestFailed())
             return;
-        QTRY_VERIFY2_WITH_TIMEOUT(outBit(board.outputs(), kAlarmOut), qPrintable(log("second.log") + record()),
+        QTRY_VERIFY2_WITH_TIMEOUT(outBit(board.outputs(), kAlarmOut), qPrintable(log("second.log") + latchRecord()),
                                   kStartMs);
-        QVERIFY2(record().startsWith("step=0\nfailed=1\nlost=0\n"), record().constData());
+        QVERIFY2(latchRecord().startsWith("step=0\nfailed=1\nlost=0\n"), latchRecord().constData());
         const QVector<int> sent = outputWords(board, before);
         QVERIFY(!sent.isEmpty());
-        for (int w : sent)
-            QVERIFY2(outBit(w, kEjectorOut) && outBit(w, kClampOut), qPrintable(words(sent)));
+        QVERIFY2(everyWord(sent, {kEjectorOut, kClampOut}), qPrintable(words(sent)));
         QCOMPARE(program_.state(), QProcess::Running);
     }
 
@@ -711,10 +718,9 @@ private slots:
         // the alarm never reaches the wire).
         QVERIFY(cameraCommand("* defect shortshot"));
         const size_t shotFrom = first->history().size();
-        const QString latch = work_->filePath("nglatch.dat");
         auto latched = [&] {
             QByteArray record;
-            return InPlaceRecord::read(latch, &record) == InPlaceRecord::State::Valid && !record.isEmpty();
+            return readLatch(&record) == InPlaceRecord::State::Valid && !record.isEmpty();
         };
         QTRY_VERIFY2_WITH_TIMEOUT(
             [&] {
@@ -731,8 +737,8 @@ private slots:
         QCOMPARE(program_.exitStatus(), QProcess::CrashExit);
         QVERIFY(latched());
         if (beforeOutputs)
-            for (int w : outputWords(*first, shotFrom))
-                QVERIFY2(!outBit(w, kAlarmOut), qPrintable(words(outputWords(*first, shotFrom))));
+            QVERIFY2(everyWord(outputWords(*first, shotFrom), {}, {kAlarmOut}),
+                     qPrintable(words(outputWords(*first, shotFrom))));
 
         // The same board, still holding, or a new one with every output
         // released on the wire.
@@ -766,8 +772,8 @@ private slots:
         }
         QCOMPARE(program_.state(), QProcess::Running);
         QVERIFY(held(board.outputs()));
-        for (int w : outputWords(board, before))
-            QVERIFY2(held(w), qPrintable(words(outputWords(board, before))));
+        QVERIFY2(everyWord(outputWords(board, before), {kEjectorOut, kAlarmOut}),
+                 qPrintable(words(outputWords(board, before))));
         QVERIFY(latched());
     }
 };

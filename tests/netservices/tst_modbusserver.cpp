@@ -184,6 +184,41 @@ int holdPlaces(quint16 port, int peers, const std::atomic<bool>& stop)
     return closed;
 }
 
+// A client connected to `port` whose read `id` has been answered, or -1.
+int answeredClient(quint16 port, quint16 id)
+{
+    const int fd = connectLocal(port);
+    if (fd >= 0 && !pollRegisters(fd, id)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// `peers` silent peers churning through the places of the server on `port`
+// (holdPlaces) on a thread of their own, until finish() or the end of scope.
+class Churn {
+public:
+    Churn(quint16 port, int peers)
+        : thread_([this, port, peers] { closed_ = holdPlaces(port, peers, stop_); })
+    {
+    }
+    ~Churn() { finish(); }
+    // Stops the peers: how often the server closed one.
+    int finish()
+    {
+        stop_.store(true);
+        if (thread_.joinable())
+            thread_.join();
+        return closed_;
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    int closed_ = 0;
+    std::thread thread_;
+};
+
 }  // namespace
 
 class TestModbusServer : public QObject {
@@ -497,12 +532,9 @@ private slots:
         ModbusServer s(QHostAddress::LocalHost, 0);
         QVERIFY(s.isRunning());
         const quint16 port = s.serverPort();
-        int plc = connectLocal(port);
+        int plc = answeredClient(port, 1);
         QVERIFY(plc >= 0);
-        QVERIFY(pollRegisters(plc, 1));
-        std::atomic<bool> stop{false};
-        int closedPeers = 0;
-        std::thread holders([&] { closedPeers = holdPlaces(port, peers, stop); });
+        Churn churn(port, peers);
         QTRY_COMPARE(s.connectionCount(), ModbusServer::kMaxConnections);
         int failed = 0, reconnects = 0;
         for (quint16 i = 2; i < 32; ++i) {
@@ -514,8 +546,7 @@ private slots:
             }
             QThread::msleep(50);
         }
-        stop.store(true);
-        holders.join();
+        const int closedPeers = churn.finish();
         ::close(plc);
         QCOMPARE(failed, 0);
         QCOMPARE(reconnects, 0);
@@ -541,9 +572,7 @@ private slots:
         ModbusServer s(QHostAddress::LocalHost, 0);
         QVERIFY(s.isRunning());
         const quint16 port = s.serverPort();
-        std::atomic<bool> stop{false};
-        int closedPeers = 0;
-        std::thread holders([&] { closedPeers = holdPlaces(port, peers, stop); });
+        Churn churn(port, peers);
         QTRY_COMPARE(s.connectionCount(), ModbusServer::kMaxConnections);
         int failed = 0, unconnected = 0;
         for (quint16 i = 1; i <= 20; ++i) {
@@ -556,8 +585,7 @@ private slots:
             failed += pollRegisters(fresh, i) ? 0 : 1;
             ::close(fresh);
         }
-        stop.store(true);
-        holders.join();
+        const int closedPeers = churn.finish();
         QCOMPARE(unconnected, 0);
         QCOMPARE(failed, 0);
         QVERIFY2(closedPeers > 0, qPrintable(QString::number(closedPeers)));
@@ -571,9 +599,8 @@ private slots:
         QVERIFY(s.isRunning());
         std::vector<int> talking;
         for (int i = 0; i < ModbusServer::kMaxConnections; ++i) {
-            talking.push_back(connectLocal(s.serverPort()));
+            talking.push_back(answeredClient(s.serverPort(), quint16(i)));
             QVERIFY(talking.back() >= 0);
-            QVERIFY(pollRegisters(talking.back(), quint16(i)));
         }
         const int late = connectLocal(s.serverPort());
         QVERIFY(late >= 0);
