@@ -119,11 +119,13 @@ int connectLocal(quint16 port)
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // A connect left in a full listen queue gives up, as a client would.
+    const timeval limit{3, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
         ::close(fd);
         return -1;
     }
-    const timeval limit{3, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     return fd;
 }
@@ -149,14 +151,17 @@ bool pollRegisters(int fd, quint16 id)
 }
 
 // Peers that take Modbus places and say nothing (every other one sends the
-// first 3 bytes of a header) and connect again as soon as the server closes
-// them, until `stop`: how often the server closed one.
-int holdPlaces(quint16 port, int peers, const std::atomic<bool>& stop)
+// first 3 bytes of a header; with `askOnce` each reads the registers once
+// first) and connect again as soon as the server closes them, until `stop`:
+// how often the server closed one.
+int holdPlaces(quint16 port, int peers, const std::atomic<bool>& stop, bool askOnce = false)
 {
     std::vector<pollfd> fds(size_t(peers), pollfd{-1, POLLIN, 0});
     auto open = [&](size_t i) {
         fds[i].fd = connectLocal(port);
-        if (fds[i].fd >= 0 && i % 2)
+        if (fds[i].fd >= 0 && askOnce)
+            pollRegisters(fds[i].fd, quint16(i));
+        else if (fds[i].fd >= 0 && i % 2)
             ::send(fds[i].fd, "\x00\x07\x00", 3, MSG_NOSIGNAL);
     };
     for (size_t i = 0; i < fds.size(); ++i)
@@ -199,8 +204,8 @@ int answeredClient(quint16 port, quint16 id)
 // (holdPlaces) on a thread of their own, until finish() or the end of scope.
 class Churn {
 public:
-    Churn(quint16 port, int peers)
-        : thread_([this, port, peers] { closed_ = holdPlaces(port, peers, stop_); })
+    Churn(quint16 port, int peers, bool askOnce = false)
+        : thread_([this, port, peers, askOnce] { closed_ = holdPlaces(port, peers, stop_, askOnce); })
     {
     }
     ~Churn() { finish(); }
@@ -561,6 +566,7 @@ private slots:
         QTest::addColumn<int>("peers");
         QTest::newRow("25 silent peers") << 25;
         QTest::newRow("40 silent peers") << 40;
+        QTest::newRow("300 silent peers") << 300;
     }
     void freshClientIsAnsweredDuringChurn()
     {
@@ -591,12 +597,21 @@ private slots:
         QVERIFY2(closedPeers > 0, qPrintable(QString::number(closedPeers)));
     }
 
+    void talkingPeersKeepTheirPlaces_data()
+    {
+        QTest::addColumn<bool>("lateAsks");
+        QTest::newRow("a silent late one") << false;
+        QTest::newRow("a late one that asks") << true;
+    }
     void talkingPeersKeepTheirPlaces()
     {
-        // Every place is held by a peer that has been answered: a new
-        // connection is refused, and all sixteen are still answered.
+        // Every place is held by a peer answered a moment ago: a new
+        // connection finds no place. If it asks, it gets its answer first;
+        // either way the server closes it, and all sixteen are still served.
+        QFETCH(bool, lateAsks);
         ModbusServer s(QHostAddress::LocalHost, 0);
         QVERIFY(s.isRunning());
+        s.setIdleGiveWay(60000);
         std::vector<int> talking;
         for (int i = 0; i < ModbusServer::kMaxConnections; ++i) {
             talking.push_back(answeredClient(s.serverPort(), quint16(i)));
@@ -604,6 +619,8 @@ private slots:
         }
         const int late = connectLocal(s.serverPort());
         QVERIFY(late >= 0);
+        if (lateAsks)
+            QVERIFY(pollRegisters(late, 77));
         char byte;
         QCOMPARE(::recv(late, &byte, 1, 0), ssize_t(0));  // closed by the server
         ::close(late);
@@ -613,6 +630,55 @@ private slots:
             ::close(fd);
         }
         QCOMPARE(answered, ModbusServer::kMaxConnections);
+    }
+
+    void plcBesidePeersThatAskedOnce_data()
+    {
+        QTest::addColumn<bool>("keepsConnection");
+        QTest::newRow("connecting for each poll") << false;
+        QTest::newRow("keeping its connection") << true;
+    }
+    void plcBesidePeersThatAskedOnce()
+    {
+        // Sixteen peers read once, then say nothing, and read once again on
+        // a new connection as soon as the server closes them. A PLC that
+        // connects for each poll is answered every time, places or not; one
+        // that keeps its connection gets the place of a peer idle past the
+        // give-way bound (shortened here) and keeps it.
+        QFETCH(bool, keepsConnection);
+        ModbusServer s(QHostAddress::LocalHost, 0);
+        QVERIFY(s.isRunning());
+        s.setIdleGiveWay(keepsConnection ? 500 : 60000);
+        const quint16 port = s.serverPort();
+        Churn peers(port, ModbusServer::kMaxConnections, true);
+        QTRY_COMPARE(s.connectionCount(), ModbusServer::kMaxConnections);
+        int plc = -1;
+        if (keepsConnection) {
+            // Answered at once, and placed once the peers have been idle
+            // long enough: then a second read on the connection is answered.
+            for (int i = 0; i < 200 && plc < 0; ++i) {
+                plc = answeredClient(port, 1);
+                if (plc >= 0 && !pollRegisters(plc, 2)) {
+                    ::close(plc);
+                    plc = -1;
+                    QThread::msleep(50);
+                }
+            }
+            QVERIFY(plc >= 0);
+        }
+        int failed = 0;
+        for (quint16 i = 3; i < 33; ++i) {
+            if (!keepsConnection)
+                plc = connectLocal(port);
+            failed += pollRegisters(plc, i) ? 0 : 1;
+            if (!keepsConnection)
+                ::close(plc);
+            QThread::msleep(20);
+        }
+        if (keepsConnection)
+            ::close(plc);
+        peers.finish();
+        QCOMPARE(failed, 0);
     }
 
     void repliesWaitForAPeerThatDoesNotRead()
