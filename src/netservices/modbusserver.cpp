@@ -348,6 +348,37 @@ void ModbusServer::endGraces()
     }
 }
 
+// With the waiting room full, the connection that has waited longest makes
+// room, once it has waited kMinWaitMs: a request it has sent meanwhile is
+// read first (it then takes a place or is answered and closed); a silent one
+// is closed. True when there is room now.
+bool ModbusServer::makeRoom()
+{
+    const qint64 now = ::monotonic_ms();
+    while (!waiting_.isEmpty() && !stopping_.load()) {
+        const int fd = waiting_.first().first;
+        const auto it = connections_.constFind(fd);
+        if (it == connections_.cend() || it->acceptOrder != waiting_.first().second || it->placed) {
+            waiting_.removeFirst();
+            continue;
+        }
+        if (now - it->acceptedMs < kMinWaitMs)
+            return false;
+        char c;
+        if (::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0)
+            onReadable(fd);
+        const auto still = connections_.constFind(fd);
+        if (still != connections_.cend() && still->acceptOrder == waiting_.first().second && !still->placed) {
+            static PeerTrafficLog madeRoom(QStringLiteral("ModbusServer: waiting room full, the longest waiting silent connection closed"));
+            madeRoom.note(QStringLiteral("%1 after %2 ms").arg(still->peer).arg(now - still->acceptedMs));
+            closeConnection(fd);
+        }
+        waiting_.removeFirst();
+        return connections_.size() - places_ < kMaxWaiting;
+    }
+    return connections_.size() - places_ < kMaxWaiting;
+}
+
 // Closes a waiting connection for which no place is to be had.
 void ModbusServer::refuse(int fd, bool answered)
 {
@@ -405,7 +436,7 @@ void ModbusServer::onNewConnection(qintptr descriptor)
     const QString peer = QStringLiteral("%1:%2")
                              .arg(QHostAddress(reinterpret_cast<const sockaddr*>(&address)).toString())
                              .arg(peerPort);
-    if (connections_.size() - places_ >= kMaxWaiting) {
+    if (connections_.size() - places_ >= kMaxWaiting && !makeRoom()) {
         // Closed at once rather than left in the listen queue: a full queue
         // would leave every client's connect unanswered.
         static PeerTrafficLog full(QStringLiteral("ModbusServer: too many connections waiting, new ones closed at once"));
@@ -419,7 +450,8 @@ void ModbusServer::onNewConnection(qintptr descriptor)
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     if (!watch(EPOLL_CTL_ADD, fd, EPOLLIN)) {
-        qWarning("ModbusServer: cannot watch the connection of %s: %s", qPrintable(peer), strerror(errno));
+        static PeerTrafficLog unwatched(QStringLiteral("ModbusServer: connections that cannot be watched, closed"));
+        unwatched.note(QStringLiteral("%1: %2").arg(peer, QString::fromLocal8Bit(strerror(errno))));
         ::close(fd);
         return;
     }

@@ -13,22 +13,27 @@
 //
 // Places. At most kMaxConnections connections hold a place. Every
 // connection that arrives is accepted at once, so the listen queue never
-// fills and a client's connect is always answered; up to kMaxWaiting of them
+// fills and a client's connect is always answered. Up to kMaxWaiting of them
 // wait beside the places, without one, for kGraceMs or until their first
-// whole request (a connection arriving when that many wait is closed at
-// once). A waiting connection is never pushed off. When it completes its
-// first request, or its grace ends, it takes a place: a free one, else the
-// place of a connection that holds one without having sent a whole request
-// (the one accepted first gives way), else the place of the answered
-// connection idle the longest, provided that one has sent nothing for more
-// than kIdleGiveWayMs (far beyond any PLC's poll period). With no place to be
-// had, a connection that asked gets its answers and is then closed, a silent
-// one is closed. A connection that sends no whole request for kIdleCloseMs,
-// or leaves a begun request unfinished for kPartialAduMs, is closed. So a PLC
-// that keeps its connection and polls is never pushed off, one that connects
-// for each poll is answered beside any number of idle or silent peers up to
-// the waiting room, and one that connects to stay takes the place of a peer
-// that has been idle for kIdleGiveWayMs.
+// whole request; no one pushes them off in that time, except that when the
+// waiting room is full, the one waiting longest gives way to a new one once
+// it has waited kMinWaitMs without completing a request (what it has sent is
+// read first); with none such, the new one is closed at once.
+//
+// A waiting connection that completes its first request, or whose grace
+// ends, takes a place: a free one, else the place of a connection that holds
+// one without having sent a whole request (the one accepted first gives
+// way), else the place of the answered connection idle the longest, provided
+// that one has sent nothing for more than kIdleGiveWayMs (far beyond any
+// PLC's poll period). With no place to be had, a connection that asked gets
+// its answers and is then closed, a silent one is closed. A connection that
+// sends no whole request for kIdleCloseMs, or leaves a begun request
+// unfinished for kPartialAduMs, is closed.
+//
+// So a PLC that keeps its connection and polls is never pushed off; one that
+// connects for each poll and sends its request at once is answered beside
+// any number of idle or silent peers; one that connects to stay takes the
+// place of a peer idle for kIdleGiveWayMs.
 #pragma once
 
 #include <QByteArray>
@@ -66,6 +71,9 @@ public:
     // request a client sends right after connecting is read before peers
     // arriving behind it may push it off.
     static constexpr int kGraceMs = 100;
+    // With the waiting room full, the connection that has waited the longest
+    // gives way to a new one once it has waited this long without a byte.
+    static constexpr int kMinWaitMs = 10;
     // When every place is taken, an answered connection that has sent
     // nothing for longer than this gives way to one that asks.
     static constexpr int kIdleGiveWayMs = 5000;
@@ -135,6 +143,7 @@ private:
     int placeToGiveWay(qint64 now) const;
     void endGraces();
     void refuse(int fd, bool answered);
+    bool makeRoom();
     void countConnections();
     void onReadable(int fd);
     void onWritable(int fd);

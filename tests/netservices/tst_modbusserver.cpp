@@ -567,11 +567,13 @@ private slots:
         QTest::newRow("25 silent peers") << 25;
         QTest::newRow("40 silent peers") << 40;
         QTest::newRow("300 silent peers") << 300;
+        QTest::newRow("600 silent peers") << 600;
     }
     void freshClientIsAnsweredDuringChurn()
     {
         // Clients connect one after another while peers that say nothing
-        // churn through every place, and each sends its read at once on
+        // churn through every place (and, past the places and the waiting
+        // room, through the room), and each sends its read at once on
         // connecting: the peers that arrive just after it cannot push it off
         // before its request is read, so every one of them is answered.
         QFETCH(int, peers);
@@ -579,7 +581,8 @@ private slots:
         QVERIFY(s.isRunning());
         const quint16 port = s.serverPort();
         Churn churn(port, peers);
-        QTRY_COMPARE(s.connectionCount(), ModbusServer::kMaxConnections);
+        QTRY_VERIFY(s.connectionCount() == ModbusServer::kMaxConnections
+                    || s.waitingCount() == ModbusServer::kMaxWaiting);
         int failed = 0, unconnected = 0;
         for (quint16 i = 1; i <= 20; ++i) {
             QThread::msleep(30);
