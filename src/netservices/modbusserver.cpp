@@ -273,8 +273,8 @@ void ModbusServer::acceptAll()
 }
 
 // Gives the connection `fd`, which waits, a place (see the header): true
-// when it holds one now.
-bool ModbusServer::takePlace(int fd)
+// when it holds one now. `asks`: it has a whole request to be answered.
+bool ModbusServer::takePlace(int fd, bool asks)
 {
     const auto it = connections_.find(fd);
     if (it == connections_.end())
@@ -285,7 +285,7 @@ bool ModbusServer::takePlace(int fd)
         dropGoneConnections(true);
     if (places_ >= kMaxConnections) {
         const qint64 now = ::monotonic_ms();
-        const auto out = connections_.find(placeToGiveWay(now));
+        const auto out = connections_.find(placeToGiveWay(now, asks));
         if (out == connections_.end())
             return false;
         static PeerTrafficLog givenWay(QStringLiteral("ModbusServer: all places taken, a silent or idle connection gave way"));
@@ -306,9 +306,10 @@ bool ModbusServer::takePlace(int fd)
 
 // The connection that gives way for a new one when every place is taken,
 // or -1: of those holding a place without a whole request, the one accepted
-// first (unless its request waits unread); else the answered one idle the
-// longest, if that is longer than the give-way bound.
-int ModbusServer::placeToGiveWay(qint64 now) const
+// first (unless its request waits unread); else, for one that `asks`, the
+// answered one idle the longest, if that is longer than the give-way bound
+// (a PLC that polls slowly is not pushed off by peers that say nothing).
+int ModbusServer::placeToGiveWay(qint64 now, bool asks) const
 {
     int silent = -1, idle = -1;
     quint64 silentOrder = 0;
@@ -322,7 +323,7 @@ int ModbusServer::placeToGiveWay(qint64 now) const
                 silent = it.key();
                 silentOrder = it->acceptOrder;
             }
-        } else if (now - it->lastRequestMs > idleGiveWayMs_.load() && (idle < 0 || it->lastRequestMs < idleSince)) {
+        } else if (asks && now - it->lastRequestMs > idleGiveWayMs_.load() && (idle < 0 || it->lastRequestMs < idleSince)) {
             idle = it.key();
             idleSince = it->lastRequestMs;
         }
@@ -341,7 +342,7 @@ void ModbusServer::endGraces()
         if (it != connections_.cend() && it->acceptOrder == order && !it->placed) {
             if (now < it->acceptedMs + kGraceMs)
                 return;
-            if (!takePlace(fd))
+            if (!takePlace(fd, false))
                 refuse(fd, false);
         }
         waiting_.removeFirst();
@@ -556,7 +557,7 @@ void ModbusServer::onReadable(int fd)
             return;
         }
         if (!it->placed && !refused) {
-            refused = !takePlace(fd);
+            refused = !takePlace(fd, true);
             it = connections_.find(fd);
         }
         const QByteArray adu = it->buffer.left(n);

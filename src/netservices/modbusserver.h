@@ -23,14 +23,16 @@
 // A waiting connection that completes its first request, or whose grace
 // ends, takes a place: a free one, else the place of a connection that holds
 // one without having sent a whole request (the one accepted first gives
-// way), else the place of the answered connection idle the longest, provided
-// that one has sent nothing for more than kIdleGiveWayMs (far beyond any
-// PLC's poll period). With no place to be had, a connection that asked gets
-// its answers and is then closed, a silent one is closed. A connection that
-// sends no whole request for kIdleCloseMs, or leaves a begun request
-// unfinished for kPartialAduMs, is closed.
+// way), else, for one that asks, the place of the answered connection idle
+// the longest, provided that one has sent nothing for more than
+// kIdleGiveWayMs (far beyond any PLC's poll period). With no place to be
+// had, a connection that asked gets its answers and is then closed, a silent
+// one is closed. A connection that sends no whole request for kIdleCloseMs,
+// or leaves a begun request unfinished for kPartialAduMs, is closed.
 //
-// So a PLC that keeps its connection and polls is never pushed off; one that
+// So a PLC that keeps its connection and polls at least every kIdleGiveWayMs
+// is never pushed off (one that polls more slowly only by a client that
+// asks); one that
 // connects for each poll and sends its request at once is answered beside
 // any number of idle or silent peers; one that connects to stay takes the
 // place of a peer idle for kIdleGiveWayMs.
@@ -139,8 +141,8 @@ private:
     void closeLoopFds();
     void acceptAll();
     void onNewConnection(qintptr descriptor);
-    bool takePlace(int fd);
-    int placeToGiveWay(qint64 now) const;
+    bool takePlace(int fd, bool asks);
+    int placeToGiveWay(qint64 now, bool asks) const;
     void endGraces();
     void refuse(int fd, bool answered);
     bool makeRoom();

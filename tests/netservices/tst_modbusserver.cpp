@@ -603,8 +603,12 @@ private slots:
     void talkingPeersKeepTheirPlaces_data()
     {
         QTest::addColumn<bool>("lateAsks");
-        QTest::newRow("a silent late one") << false;
-        QTest::newRow("a late one that asks") << true;
+        QTest::addColumn<int>("silentPeers");
+        QTest::newRow("a silent late one") << false << 0;
+        QTest::newRow("a late one that asks") << true << 0;
+        // The sixteen idle past the give-way bound: peers that say nothing
+        // still push none of them off.
+        QTest::newRow("silent ones churning") << false << 40;
     }
     void talkingPeersKeepTheirPlaces()
     {
@@ -612,14 +616,16 @@ private slots:
         // connection finds no place. If it asks, it gets its answer first;
         // either way the server closes it, and all sixteen are still served.
         QFETCH(bool, lateAsks);
+        QFETCH(int, silentPeers);
         ModbusServer s(QHostAddress::LocalHost, 0);
         QVERIFY(s.isRunning());
-        s.setIdleGiveWay(60000);
+        s.setIdleGiveWay(silentPeers > 0 ? 1 : 60000);
         std::vector<int> talking;
         for (int i = 0; i < ModbusServer::kMaxConnections; ++i) {
             talking.push_back(answeredClient(s.serverPort(), quint16(i)));
             QVERIFY(talking.back() >= 0);
         }
+        Churn churn(s.serverPort(), silentPeers);
         const int late = connectLocal(s.serverPort());
         QVERIFY(late >= 0);
         if (lateAsks)
@@ -627,6 +633,8 @@ private slots:
         char byte;
         QCOMPARE(::recv(late, &byte, 1, 0), ssize_t(0));  // closed by the server
         ::close(late);
+        if (silentPeers > 0)
+            QVERIFY(churn.finish() > 0);
         int answered = 0;
         for (int fd : talking) {
             answered += pollRegisters(fd, 99) ? 1 : 0;
