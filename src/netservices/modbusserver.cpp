@@ -288,7 +288,8 @@ bool ModbusServer::takePlace(int fd, bool asks)
         const auto out = connections_.find(placeToGiveWay(now, asks));
         if (out == connections_.end())
             return false;
-        static PeerTrafficLog givenWay(QStringLiteral("ModbusServer: all places taken, a silent or idle connection gave way"));
+        static PeerTrafficLog givenWay(
+            QStringLiteral("ModbusServer: all places taken, a silent or idle connection gave way"));
         givenWay.note(QStringLiteral("%1 closed (%2 for %3 ms) for %4")
                           .arg(out->peer)
                           .arg(out->requests == 0 ? QStringLiteral("silent") : QStringLiteral("idle"))
@@ -319,11 +320,13 @@ int ModbusServer::placeToGiveWay(qint64 now, bool asks) const
             continue;
         if (it->requests == 0) {
             char c;
-            if ((silent < 0 || it->acceptOrder < silentOrder) && ::recv(it.key(), &c, 1, MSG_PEEK | MSG_DONTWAIT) <= 0) {
+            if ((silent < 0 || it->acceptOrder < silentOrder)
+                && ::recv(it.key(), &c, 1, MSG_PEEK | MSG_DONTWAIT) <= 0) {
                 silent = it.key();
                 silentOrder = it->acceptOrder;
             }
-        } else if (asks && now - it->lastRequestMs > idleGiveWayMs_.load() && (idle < 0 || it->lastRequestMs < idleSince)) {
+        } else if (asks && now - it->lastRequestMs > idleGiveWayMs_.load()
+                   && (idle < 0 || it->lastRequestMs < idleSince)) {
             idle = it.key();
             idleSince = it->lastRequestMs;
         }
@@ -370,7 +373,8 @@ bool ModbusServer::makeRoom()
             onReadable(fd);
         const auto still = connections_.constFind(fd);
         if (still != connections_.cend() && still->acceptOrder == waiting_.first().second && !still->placed) {
-            static PeerTrafficLog madeRoom(QStringLiteral("ModbusServer: waiting room full, the longest waiting silent connection closed"));
+            static PeerTrafficLog madeRoom(
+                QStringLiteral("ModbusServer: waiting room full, the longest waiting silent connection closed"));
             madeRoom.note(QStringLiteral("%1 after %2 ms").arg(still->peer).arg(now - still->acceptedMs));
             closeConnection(fd);
         }
@@ -440,7 +444,8 @@ void ModbusServer::onNewConnection(qintptr descriptor)
     if (connections_.size() - places_ >= kMaxWaiting && !makeRoom()) {
         // Closed at once rather than left in the listen queue: a full queue
         // would leave every client's connect unanswered.
-        static PeerTrafficLog full(QStringLiteral("ModbusServer: too many connections waiting, new ones closed at once"));
+        static PeerTrafficLog full(
+            QStringLiteral("ModbusServer: too many connections waiting, new ones closed at once"));
         full.note(QStringLiteral("%1 waiting; closing %2").arg(kMaxWaiting).arg(peer));
         ::close(fd);
         return;
