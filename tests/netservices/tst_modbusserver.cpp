@@ -152,9 +152,9 @@ bool pollRegisters(int fd, quint16 id)
 
 // Peers that take Modbus places and say nothing (every other one sends the
 // first 3 bytes of a header; with `askOnce` each reads the registers once
-// first) and connect again as soon as the server closes them, until `stop`:
-// how often the server closed one.
-int holdPlaces(quint16 port, int peers, const std::atomic<bool>& stop, bool askOnce = false)
+// first) and connect again as soon as the server closes them, until `stop`,
+// counting in `closed` how often the server closed one.
+void holdPlaces(quint16 port, int peers, const std::atomic<bool>& stop, bool askOnce, std::atomic<int>& closed)
 {
     std::vector<pollfd> fds(size_t(peers), pollfd{-1, POLLIN, 0});
     auto open = [&](size_t i) {
@@ -166,7 +166,6 @@ int holdPlaces(quint16 port, int peers, const std::atomic<bool>& stop, bool askO
     };
     for (size_t i = 0; i < fds.size(); ++i)
         open(i);
-    int closed = 0;
     // Bounded in passes as well, should the stop never come.
     for (int pass = 0; pass < 100000 && !stop.load(); ++pass) {
         ::poll(fds.data(), nfds_t(fds.size()), 10);
@@ -186,7 +185,34 @@ int holdPlaces(quint16 port, int peers, const std::atomic<bool>& stop, bool askO
     for (const pollfd& p : fds)
         if (p.fd >= 0)
             ::close(p.fd);
-    return closed;
+}
+
+// One poll of a PLC that connects for each poll, with a 1 s time-out (with
+// `master`, a libmodbus master where there is one; it waits with select(),
+// so not beside hundreds of peers in this process): whether registers 0-3
+// came.
+bool pollOnNewConnection(quint16 port, quint16 id, bool master)
+{
+#ifdef HAVE_LIBMODBUS
+    if (master) {
+        modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
+        if (!ctx)
+            return false;
+        modbus_set_response_timeout(ctx, 1, 0);
+        uint16_t regs[4] = {};
+        const bool ok = modbus_connect(ctx) == 0 && modbus_read_registers(ctx, 0, 4, regs) == 4 && regs[2] == 120;
+        modbus_close(ctx);
+        modbus_free(ctx);
+        return ok;
+    }
+#else
+    Q_UNUSED(master);
+#endif
+    const int fd = connectLocal(port);
+    const bool ok = fd >= 0 && pollRegisters(fd, id);
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
 }
 
 // A client connected to `port` whose read `id` has been answered, or -1.
@@ -205,22 +231,24 @@ int answeredClient(quint16 port, quint16 id)
 class Churn {
 public:
     Churn(quint16 port, int peers, bool askOnce = false)
-        : thread_([this, port, peers, askOnce] { closed_ = holdPlaces(port, peers, stop_, askOnce); })
+        : thread_([this, port, peers, askOnce] { holdPlaces(port, peers, stop_, askOnce, closed_); })
     {
     }
     ~Churn() { finish(); }
+    // How often the server has closed one so far.
+    int closedSoFar() const { return closed_.load(); }
     // Stops the peers: how often the server closed one.
     int finish()
     {
         stop_.store(true);
         if (thread_.joinable())
             thread_.join();
-        return closed_;
+        return closed_.load();
     }
 
 private:
     std::atomic<bool> stop_{false};
-    int closed_ = 0;
+    std::atomic<int> closed_{0};
     std::thread thread_;
 };
 
@@ -581,21 +609,13 @@ private slots:
         QVERIFY(s.isRunning());
         const quint16 port = s.serverPort();
         Churn churn(port, peers);
-        QTRY_VERIFY(s.connectionCount() == ModbusServer::kMaxConnections
-                    || s.waitingCount() == ModbusServer::kMaxWaiting);
-        int failed = 0, unconnected = 0;
+        QTRY_VERIFY(s.connectionCount() + s.waitingCount() >= ModbusServer::kMaxConnections);
+        int failed = 0;
         for (quint16 i = 1; i <= 20; ++i) {
             QThread::msleep(30);
-            const int fresh = connectLocal(port);
-            if (fresh < 0) {
-                ++unconnected;
-                continue;
-            }
-            failed += pollRegisters(fresh, i) ? 0 : 1;
-            ::close(fresh);
+            failed += pollOnNewConnection(port, i, false) ? 0 : 1;
         }
         const int closedPeers = churn.finish();
-        QCOMPARE(unconnected, 0);
         QCOMPARE(failed, 0);
         QVERIFY2(closedPeers > 0, qPrintable(QString::number(closedPeers)));
     }
@@ -626,6 +646,8 @@ private slots:
             QVERIFY(talking.back() >= 0);
         }
         Churn churn(s.serverPort(), silentPeers);
+        if (silentPeers > 0)  // every one of them has been closed, as a rule
+            QTRY_VERIFY(churn.closedSoFar() >= silentPeers);
         const int late = connectLocal(s.serverPort());
         QVERIFY(late >= 0);
         if (lateAsks)
@@ -633,8 +655,7 @@ private slots:
         char byte;
         QCOMPARE(::recv(late, &byte, 1, 0), ssize_t(0));  // closed by the server
         ::close(late);
-        if (silentPeers > 0)
-            QVERIFY(churn.finish() > 0);
+        churn.finish();
         int answered = 0;
         for (int fd : talking) {
             answered += pollRegisters(fd, 99) ? 1 : 0;
@@ -679,11 +700,7 @@ private slots:
         }
         int failed = 0;
         for (quint16 i = 3; i < 33; ++i) {
-            if (!keepsConnection)
-                plc = connectLocal(port);
-            failed += pollRegisters(plc, i) ? 0 : 1;
-            if (!keepsConnection)
-                ::close(plc);
+            failed += (keepsConnection ? pollRegisters(plc, i) : pollOnNewConnection(port, i, true)) ? 0 : 1;
             QThread::msleep(20);
         }
         if (keepsConnection)
