@@ -61,7 +61,7 @@ public:
     static constexpr quint16 kDefaultPort = 502;
     static constexpr int kMaxAdu = 260;          // MBAP header + PDU, Modbus limit
     static constexpr int kMaxReadQuantity = 125; // registers per read
-    static constexpr int kMaxConnections = 16;  // places
+    static constexpr int kMaxConnections = 16;   // places
     static constexpr int kMaxWaiting = 496;      // connections waiting beside them
     static constexpr int kDefaultHandOverMs = 2000;
     // A connection that sends no whole request for this long is closed.
@@ -69,12 +69,13 @@ public:
     // A begun ADU must be whole within this time, or its connection is
     // closed: the stream cannot be resynchronised after a lost piece.
     static constexpr int kPartialAduMs = 5000;
-    // A new connection keeps its place this long at least, so that the
-    // request a client sends right after connecting is read before peers
-    // arriving behind it may push it off.
+    // A new connection waits this long for its first whole request before
+    // it needs a place, so that the request a client sends right after
+    // connecting is read before it may be closed.
     static constexpr int kGraceMs = 100;
     // With the waiting room full, the connection that has waited the longest
-    // gives way to a new one once it has waited this long without a byte.
+    // gives way to a new one once it has waited this long without a whole
+    // request.
     static constexpr int kMinWaitMs = 10;
     // When every place is taken, an answered connection that has sent
     // nothing for longer than this gives way to one that asks.
