@@ -175,6 +175,8 @@ int main(int argc, char* argv[])
         endDeviceWork();
         return 0;
     }
+    // API counter clears that a killed run counted but had not yet written.
+    apianswers::writeHeldClears();
     // Test seam: the process ends as by a kill between an NG latched on disk
     // and the outputs that announce it.
     if (qEnvironmentVariableIsSet("VMM_KILL_AFTER_LATCH"))

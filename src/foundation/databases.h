@@ -14,6 +14,8 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <functional>
+
 class QSqlQuery;
 class RecordStore;
 
@@ -41,12 +43,23 @@ public:
     // Appends one row to table RECORD: time "hh.mm.ss", the signed-in rights
     // level's text, the remark and the type.
     void InsertRecord(QString remarks, QString recordtype = QString());
+    // The same, with `alongside` run on the record's database in the same
+    // transaction: the row and what `alongside` writes are on disk together
+    // or not at all. True when both were.
+    bool InsertRecordWith(const QString& remarks, const QString& recordtype,
+                          const std::function<bool(QSqlDatabase&)>& alongside);
+    // Runs `change` on the record's database in one transaction; true when
+    // it succeeded and was committed.
+    bool changeRecordDb(const std::function<bool(QSqlDatabase&)>& change);
     // Writes the six counters to count.ini.
     void CountWrite();
     // Closes the SQLite connections and waits 500 ms (before power-off/reboot).
     void FLushAll();
 
 private:
+    // The database rows go to, open and rolled over to today; invalid when
+    // there is none.
+    QSqlDatabase writableRecordDb();
     QSqlDatabase paramDb_;
     QSqlQuery* paramQuery_ = nullptr;
     QSqlDatabase recordDb_;

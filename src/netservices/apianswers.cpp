@@ -1,5 +1,7 @@
 #include "apianswers.h"
 
+#include "clearfold.h"
+
 #include "databases.h"
 #include "publictools.h"
 #include "productioncounters.h"
@@ -9,8 +11,6 @@
 #include "statewords.h"
 
 #include <QDir>
-#include <QHash>
-#include <QTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 
@@ -103,82 +103,24 @@ bool clockValue(const QJsonObject& request, QDateTime* when)
 
 namespace {
 
-const QString kClearRow = QStringLiteral("API: 清除计数");
-
-// The clears of each address since its last row (see clearAllCounters).
-struct ClearFolding {
-    struct Window {
-        qint64 startMs = 0;  // its last row
-        int held = 0;        // clears since, not written yet
-    };
-    QHash<QString, Window> windows;
-    bool scheduled = false;
-
-    void schedule()
-    {
-        if (scheduled)
-            return;
-        scheduled = true;
-        QTimer::singleShot(kClearFoldMs, [this] { due(); });
-    }
-
-    // Writes the counts whose time is over (all of them when `all`);
-    // forgets the addresses that cleared no more.
-    void due(bool all = false)
-    {
-        scheduled = false;
-        const qint64 now = ::monotonic_ms();
-        for (auto it = windows.begin(); it != windows.end();) {
-            if (!all && now - it->startMs < kClearFoldMs) {
-                ++it;
-            } else if (it->held > 0) {
-                Databases::get().InsertRecord(kClearRow + QStringLiteral(" ×%1").arg(it->held), QStringLiteral("API"));
-                *it = Window{now, 0};
-                ++it;
-            } else {
-                it = windows.erase(it);
-            }
-        }
-        if (!windows.isEmpty())
-            schedule();
-    }
-
-    void add(const QString& peer)
-    {
-        const qint64 now = ::monotonic_ms();
-        const auto it = windows.find(peer);
-        if (it != windows.end() && now - it->startMs < kClearFoldMs) {
-            ++it->held;  // written when its time is over
-            return;
-        }
-        // Its time is over even if the timer has not come yet: this clear
-        // is written now, with those still held.
-        const int held = it != windows.end() ? it->held + 1 : 1;
-        Databases::get().InsertRecord(held > 1 ? kClearRow + QStringLiteral(" ×%1").arg(held) : kClearRow,
-                                      QStringLiteral("API"));
-        windows.insert(peer, Window{now, 0});
-        schedule();
-    }
-};
-
-ClearFolding& clearFolding()
+ClearFold& clearFold()
 {
-    static ClearFolding* folding = new ClearFolding;  // outlives every timer it set
-    return *folding;
+    static ClearFold* fold = new ClearFold;  // outlives every timer it set
+    return *fold;
 }
 
 }  // namespace
 
-void clearAllCounters(const QString& peer)
+void clearAllCounters(const QString& /*peer*/)
 {
     ProductionCounters::get().resetFromApi();
     Databases::get().CountWrite();
-    clearFolding().add(peer);
+    clearFold().add();
 }
 
 void writeHeldClears()
 {
-    clearFolding().due(true);
+    clearFold().writeHeld();
 }
 
 }  // namespace apianswers

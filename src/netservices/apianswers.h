@@ -30,18 +30,12 @@ QString detectedPicture(const QJsonObject& request, QString* errorText, const QS
 // "yyyy-MM-dd hh:mm:ss", a real date, and plausible for a clock (2000-2099).
 bool clockValue(const QJsonObject& request, QDateTime* when);
 
-// Zeroes all six counters, saves them and records the clear by `peer` (the
-// API client's address). Every clear is recorded, but a client that clears
-// again and again does not write a row each time: its first clear writes
-// the row "API: 清除计数" at once; further clears by the same address within
-// kClearFoldMs of its last row are counted and written together as one row
-// "API: 清除计数 ×N" (N clears) when that time is over, which starts the
-// next such time. So a client that clears without end writes a row every
-// kClearFoldMs. GUI thread only (the written row waits for its event loop).
-constexpr int kClearFoldMs = 5000;
+// Zeroes all six counters, saves them and records the clear (see
+// ClearFold: rows of such clears are at least ClearFold::kFoldMs apart,
+// whichever clients clear). `peer` is the client's address. GUI thread only.
 void clearAllCounters(const QString& peer = QString());
-// Writes at once the clears still counted and not yet written (a clean
-// stop must not lose them). GUI thread only.
+// Writes at once the clears counted and not yet in a row: at a clean stop
+// those of this run, at start those a killed run held. GUI thread only.
 void writeHeldClears();
 
 }  // namespace apianswers

@@ -30,6 +30,11 @@
 
 namespace {
 
+constexpr int kListenBacklog = 1024;
+// Connections taken from the listen queue in one go, so that requests that
+// arrived meanwhile are read between such batches.
+constexpr int kAcceptBatch = 64;
+
 quint16 portOf(const sockaddr_storage& address)
 {
     if (address.ss_family == AF_INET)
@@ -155,6 +160,10 @@ bool ModbusServer::onStart()
     }
     server_->pauseAccepting();
     listenFd_ = int(server_->socketDescriptor());
+    // Qt listens with a queue of 50; a burst of peers reconnecting at once
+    // must not overflow it before this thread has taken them.
+    if (::listen(listenFd_, kListenBacklog) != 0)
+        qWarning("ModbusServer: cannot enlarge the listen queue: %s", strerror(errno));
     acceptPaused_ = false;
     epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
     wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -197,7 +206,15 @@ void ModbusServer::runLoop()
     qint64 nextSweep = ::monotonic_ms() + sweepMs;
     epoll_event events[64];
     while (!stopping_.load()) {
-        const qint64 due = acceptPaused_ ? std::min(nextSweep, acceptResumeMs_) : nextSweep;
+        qint64 due = acceptPaused_ ? std::min(nextSweep, acceptResumeMs_) : nextSweep;
+        if (!waiting_.isEmpty()) {
+            // The first entry may be stale (taken a place, or closed): the
+            // loop then wakes early once and endGraces() drops it.
+            const auto first = connections_.constFind(waiting_.first().first);
+            const bool stale = first == connections_.cend() || first->acceptOrder != waiting_.first().second
+                               || first->placed;
+            due = std::min(due, stale ? 0 : first->acceptedMs + kGraceMs);
+        }
         const int wait = int(std::clamp<qint64>(due - ::monotonic_ms(), 0, sweepMs));
         const int n = ::epoll_wait(epoll_, events, 64, wait);
         if (n < 0 && errno != EINTR) {
@@ -220,6 +237,7 @@ void ModbusServer::runLoop()
             else
                 onWritable(fd);
         }
+        endGraces();
         if (::monotonic_ms() >= nextSweep) {
             sweep();
             nextSweep = ::monotonic_ms() + sweepMs;
@@ -231,9 +249,7 @@ void ModbusServer::runLoop()
 
 void ModbusServer::acceptAll()
 {
-    for (;;) {
-        if (!mayAccept())
-            return;
+    for (int n = 0; n < kAcceptBatch; ++n) {
         const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
             onNewConnection(fd);
@@ -256,70 +272,142 @@ void ModbusServer::acceptAll()
     }
 }
 
-// Whether the next waiting connection may be taken now. With every place
-// taken and each silent one still within its grace, the connections wait in
-// the listen queue, in the order they came, until the first grace is over:
-// refused at once, a peer that reconnects would only come back ahead of the
-// ones behind it.
-bool ModbusServer::mayAccept()
+// Gives the connection `fd`, which waits, a place (see the header): true
+// when it holds one now. `asks`: it has a whole request to be answered.
+bool ModbusServer::takePlace(int fd, bool asks)
 {
-    if (connections_.size() < kMaxConnections)
-        return true;
-    dropGoneConnections();
-    if (connections_.size() < kMaxConnections)
-        return true;
-    readWaitingRequests();
-    if (connections_.size() < kMaxConnections)
-        return true;
-    bool anySilent = false;
-    qint64 graceEnd = 0;
-    if (silentToGiveWay(&anySilent, &graceEnd) >= 0 || !anySilent)
-        return true;  // a silent one gives way, or the new one is refused
-    if (watch(EPOLL_CTL_MOD, listenFd_, 0)) {
-        acceptPaused_ = true;
-        acceptResumeMs_ = graceEnd;
+    const auto it = connections_.find(fd);
+    if (it == connections_.end())
         return false;
+    if (it->placed)
+        return true;
+    if (places_ >= kMaxConnections)
+        dropGoneConnections(true);
+    if (places_ >= kMaxConnections) {
+        const qint64 now = ::monotonic_ms();
+        const auto out = connections_.find(placeToGiveWay(now, asks));
+        if (out == connections_.end())
+            return false;
+        static PeerTrafficLog givenWay(
+            QStringLiteral("ModbusServer: all places taken, a silent or idle connection gave way"));
+        givenWay.note(QStringLiteral("%1 closed (%2 for %3 ms) for %4")
+                          .arg(out->peer)
+                          .arg(out->requests == 0 ? QStringLiteral("silent") : QStringLiteral("idle"))
+                          .arg(now - (out->requests == 0 ? out->acceptedMs : out->lastRequestMs))
+                          .arg(it->peer));
+        closeConnection(out.key());
     }
+    // Looked up again: the close above changed the table.
+    const auto placed = connections_.find(fd);
+    placed->placed = true;
+    ++places_;
+    countConnections();
     return true;
 }
 
-// Reads what silent connections have sent already: a whole request waiting
-// on one makes it a talking peer (answered) before any is chosen to give way.
-void ModbusServer::readWaitingRequests()
+// The connection that gives way for a new one when every place is taken,
+// or -1: of those holding a place without a whole request, the one accepted
+// first (unless its request waits unread); else, for one that `asks`, the
+// answered one idle the longest, if that is longer than the give-way bound
+// (a PLC that polls slowly is not pushed off by peers that say nothing).
+int ModbusServer::placeToGiveWay(qint64 now, bool asks) const
 {
-    QList<int> waiting;
+    int silent = -1, idle = -1;
+    quint64 silentOrder = 0;
+    qint64 idleSince = 0;
     for (auto it = connections_.cbegin(); it != connections_.cend(); ++it) {
-        char c;
-        if (it->requests == 0 && it->unsent.isEmpty() && ::recv(it.key(), &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0)
-            waiting << it.key();
-    }
-    for (int fd : waiting)
-        if (!stopping_.load())
-            onReadable(fd);
-}
-
-// The silent connection (no whole request yet) accepted first among those
-// past their grace, or -1. `anySilent` tells whether there is a silent one at
-// all, `graceEndMs` when the first grace of a silent one ends.
-int ModbusServer::silentToGiveWay(bool* anySilent, qint64* graceEndMs) const
-{
-    const qint64 now = ::monotonic_ms();
-    int chosen = -1;
-    quint64 chosenOrder = 0;
-    *anySilent = false;
-    for (auto it = connections_.cbegin(); it != connections_.cend(); ++it) {
-        if (it->requests != 0)
+        if (!it->placed)
             continue;
-        const qint64 graceEnd = it->acceptedMs + kGraceMs;
-        if (!*anySilent || graceEnd < *graceEndMs)
-            *graceEndMs = graceEnd;
-        *anySilent = true;
-        if (graceEnd <= now && (chosen < 0 || it->acceptOrder < chosenOrder)) {
-            chosen = it.key();
-            chosenOrder = it->acceptOrder;
+        if (it->requests == 0) {
+            char c;
+            if ((silent < 0 || it->acceptOrder < silentOrder)
+                && ::recv(it.key(), &c, 1, MSG_PEEK | MSG_DONTWAIT) <= 0) {
+                silent = it.key();
+                silentOrder = it->acceptOrder;
+            }
+        } else if (asks && now - it->lastRequestMs > idleGiveWayMs_.load()
+                   && (idle < 0 || it->lastRequestMs < idleSince)) {
+            idle = it.key();
+            idleSince = it->lastRequestMs;
         }
     }
-    return chosen;
+    return silent >= 0 ? silent : idle;
+}
+
+// The waiting connections whose grace is over take a place or are closed.
+void ModbusServer::endGraces()
+{
+    const qint64 now = ::monotonic_ms();
+    while (!waiting_.isEmpty() && !stopping_.load()) {
+        const int fd = waiting_.first().first;
+        const quint64 order = waiting_.first().second;
+        const auto it = connections_.constFind(fd);
+        if (it != connections_.cend() && it->acceptOrder == order && !it->placed) {
+            if (now < it->acceptedMs + kGraceMs)
+                return;
+            if (!takePlace(fd, false))
+                refuse(fd, false);
+        }
+        waiting_.removeFirst();
+    }
+}
+
+// With the waiting room full, the connection that has waited longest makes
+// room, once it has waited kMinWaitMs: a request it has sent meanwhile is
+// read first (it then takes a place or is answered and closed); a silent one
+// is closed. True when there is room now.
+bool ModbusServer::makeRoom()
+{
+    const qint64 now = ::monotonic_ms();
+    while (!waiting_.isEmpty() && !stopping_.load()) {
+        const int fd = waiting_.first().first;
+        const auto it = connections_.constFind(fd);
+        if (it == connections_.cend() || it->acceptOrder != waiting_.first().second || it->placed) {
+            waiting_.removeFirst();
+            continue;
+        }
+        if (now - it->acceptedMs < kMinWaitMs)
+            return false;
+        char c;
+        if (::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0)
+            onReadable(fd);
+        const auto still = connections_.constFind(fd);
+        if (still != connections_.cend() && still->acceptOrder == waiting_.first().second && !still->placed) {
+            static PeerTrafficLog madeRoom(
+                QStringLiteral("ModbusServer: waiting room full, the longest waiting silent connection closed"));
+            madeRoom.note(QStringLiteral("%1 after %2 ms").arg(still->peer).arg(now - still->acceptedMs));
+            closeConnection(fd);
+        }
+        waiting_.removeFirst();
+        return connections_.size() - places_ < kMaxWaiting;
+    }
+    return connections_.size() - places_ < kMaxWaiting;
+}
+
+// Closes a waiting connection for which no place is to be had.
+void ModbusServer::refuse(int fd, bool answered)
+{
+    const auto it = connections_.constFind(fd);
+    if (it == connections_.cend())
+        return;
+    static PeerTrafficLog refused(QStringLiteral("ModbusServer: no place to be had, connections closed"));
+    refused.note(QStringLiteral("%1 (%2); %3 places held by answered clients idle less than %4 ms")
+                     .arg(it->peer)
+                     .arg(answered ? QStringLiteral("answered first") : QStringLiteral("silent"))
+                     .arg(kMaxConnections)
+                     .arg(idleGiveWayMs_.load()));
+    // Bytes left unread would make the close a reset, which can take the
+    // answers just written with it.
+    char chunk[4096];
+    for (int n = 0; n < 4 && ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT) > 0; ++n) {
+    }
+    closeConnection(fd);
+}
+
+void ModbusServer::countConnections()
+{
+    connectionCount_.store(places_);
+    waitingCount_.store(connections_.size() - places_);
 }
 
 void ModbusServer::onFinish()
@@ -329,7 +417,9 @@ void ModbusServer::onFinish()
     for (auto it = connections_.cbegin(); it != connections_.cend(); ++it)
         ::close(it.key());
     connections_.clear();
-    connectionCount_.store(0);
+    waiting_.clear();
+    places_ = 0;
+    countConnections();
     closeLoopFds();
     server_.reset();
 }
@@ -348,37 +438,17 @@ void ModbusServer::onNewConnection(qintptr descriptor)
         ::close(fd);
         return;
     }
-    // Places are counted by the connections that are still open, not by
-    // close events, which a peer that resets at the wrong moment can leave
-    // unseen.
-    dropGoneConnections();
     const QString peer = QStringLiteral("%1:%2")
                              .arg(QHostAddress(reinterpret_cast<const sockaddr*>(&address)).toString())
                              .arg(peerPort);
-    if (connections_.size() >= kMaxConnections) {
-        // A connection that has been answered keeps its place: a PLC that
-        // polls now and then is never pushed off by peers that connect and
-        // say nothing. Of those that have completed no request yet, the one
-        // that has held its place the longest gives way; when every place
-        // is held by talking peers, the new connection is the one refused.
-        // A silent one within its grace is not chosen either (the places
-        // were looked at just before this connection was taken).
-        bool anySilent = false;
-        qint64 graceEnd = 0;
-        const auto silent = connections_.find(silentToGiveWay(&anySilent, &graceEnd));
-        if (silent == connections_.end()) {
-            static PeerTrafficLog refused(QStringLiteral("ModbusServer: all places held by talking peers, connections refused"));
-            refused.note(QStringLiteral("%1 open; refusing %2").arg(kMaxConnections).arg(peer));
-            ::close(fd);
-            return;
-        }
-        static PeerTrafficLog givenWay(QStringLiteral("ModbusServer: all places taken, a silent connection closed"));
-        givenWay.note(QStringLiteral("%1 open; closing %2, silent for %3 ms, for %4")
-                          .arg(kMaxConnections)
-                          .arg(silent->peer)
-                          .arg(::monotonic_ms() - silent->acceptedMs)
-                          .arg(peer));
-        closeConnection(silent.key());
+    if (connections_.size() - places_ >= kMaxWaiting && !makeRoom()) {
+        // Closed at once rather than left in the listen queue: a full queue
+        // would leave every client's connect unanswered.
+        static PeerTrafficLog full(
+            QStringLiteral("ModbusServer: too many connections waiting, new ones closed at once"));
+        full.note(QStringLiteral("%1 waiting; closing %2").arg(kMaxWaiting).arg(peer));
+        ::close(fd);
+        return;
     }
     qDebug("connect ip: %s", qPrintable(peer));
     // A reply is one small segment: it leaves at once, never held back
@@ -386,7 +456,8 @@ void ModbusServer::onNewConnection(qintptr descriptor)
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     if (!watch(EPOLL_CTL_ADD, fd, EPOLLIN)) {
-        qWarning("ModbusServer: cannot watch the connection of %s: %s", qPrintable(peer), strerror(errno));
+        static PeerTrafficLog unwatched(QStringLiteral("ModbusServer: connections that cannot be watched, closed"));
+        unwatched.note(QStringLiteral("%1: %2").arg(peer, QString::fromLocal8Bit(strerror(errno))));
         ::close(fd);
         return;
     }
@@ -396,7 +467,8 @@ void ModbusServer::onNewConnection(qintptr descriptor)
     c.acceptOrder = ++accepted_;
     c.lastRequestMs = c.acceptedMs;
     connections_.insert(fd, c);
-    connectionCount_.store(connections_.size());
+    waiting_.append(qMakePair(fd, c.acceptOrder));
+    countConnections();
 }
 
 // Forgets a connection and closes it; safe to call more than once and from
@@ -407,16 +479,20 @@ void ModbusServer::closeConnection(int fd)
     if (it == connections_.end())
         return;
     ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+    if (it->placed)
+        --places_;
     connections_.erase(it);
-    connectionCount_.store(connections_.size());
+    countConnections();
     ::close(fd);
 }
 
-void ModbusServer::dropGoneConnections()
+// Places are counted by the connections that are still open, not by close
+// events, which a peer that resets at the wrong moment can leave unseen.
+void ModbusServer::dropGoneConnections(bool placedOnly)
 {
     QList<int> gone;
     for (auto it = connections_.cbegin(); it != connections_.cend(); ++it)
-        if (!stillOpen(it.key()))
+        if ((it->placed || !placedOnly) && !stillOpen(it.key()))
             gone << it.key();
     for (int fd : gone)
         closeConnection(fd);
@@ -424,7 +500,7 @@ void ModbusServer::dropGoneConnections()
 
 void ModbusServer::sweep()
 {
-    dropGoneConnections();
+    dropGoneConnections(false);
     const qint64 now = ::monotonic_ms();
     QList<int> expired;
     for (auto it = connections_.cbegin(); it != connections_.cend(); ++it) {
@@ -460,6 +536,7 @@ void ModbusServer::onReadable(int fd)
         return;
     it->buffer.append(chunk, int(got));
     const DataAccess access = dataAccess();
+    bool refused = false;  // answered, then closed: no place to be had
     for (;;) {
         // Looked up afresh each pass: answering may close the connection
         // (a write to a peer that has reset), which removes the entry.
@@ -468,6 +545,10 @@ void ModbusServer::onReadable(int fd)
             return;
         const int n = aduLength(it->buffer.constData(), it->buffer.size());
         if (n == 0) {
+            if (refused) {
+                refuse(fd, true);
+                return;
+            }
             if (it->buffer.isEmpty())
                 it->partialSinceMs = 0;
             else if (it->partialSinceMs == 0)
@@ -479,6 +560,10 @@ void ModbusServer::onReadable(int fd)
             invalid.note(it->peer);
             closeConnection(fd);
             return;
+        }
+        if (!it->placed && !refused) {
+            refused = !takePlace(fd, true);
+            it = connections_.find(fd);
         }
         const QByteArray adu = it->buffer.left(n);
         it->buffer.remove(0, n);

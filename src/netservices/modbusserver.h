@@ -11,17 +11,31 @@
 // object (the GUI thread) and the pool thread waits for it, with a limit, so
 // that the counters are cleared where they are written.
 //
-// At most kMaxConnections are served at once. A connection that sends no
-// whole request for kIdleCloseMs, or leaves a begun request unfinished for
-// kPartialAduMs, is closed. When every place is taken, a connection that has
-// completed requests keeps its place: the silent connection (no whole request
-// yet) that was accepted first gives way to a new one, and when no place is
-// held by a silent one, the new connection is refused. Requests already
-// waiting are read before a silent connection is chosen, and one accepted
-// less than kGraceMs ago never gives way: while every silent place is that
-// young, new connections wait in the listen queue. A polling PLC is never
-// pushed off, and one that connects and sends its request at once is
-// answered however many silent peers churn through the other places.
+// Places. At most kMaxConnections connections hold a place. Every
+// connection that arrives is accepted at once, so the listen queue never
+// fills and a client's connect is always answered. Up to kMaxWaiting of them
+// wait beside the places, without one, for kGraceMs or until their first
+// whole request; no one pushes them off in that time, except that when the
+// waiting room is full, the one waiting longest gives way to a new one once
+// it has waited kMinWaitMs without completing a request (what it has sent is
+// read first); with none such, the new one is closed at once.
+//
+// A waiting connection that completes its first request, or whose grace
+// ends, takes a place: a free one, else the place of a connection that holds
+// one without having sent a whole request (the one accepted first gives
+// way), else, for one that asks, the place of the answered connection idle
+// the longest, provided that one has sent nothing for more than
+// kIdleGiveWayMs (far beyond any PLC's poll period). With no place to be
+// had, a connection that asked gets its answers and is then closed, a silent
+// one is closed. A connection that sends no whole request for kIdleCloseMs,
+// or leaves a begun request unfinished for kPartialAduMs, is closed.
+//
+// So a PLC that keeps its connection and polls at least every kIdleGiveWayMs
+// is never pushed off (one that polls more slowly only by a client that
+// asks); one that
+// connects for each poll and sends its request at once is answered beside
+// any number of idle or silent peers; one that connects to stay takes the
+// place of a peer idle for kIdleGiveWayMs.
 #pragma once
 
 #include <QByteArray>
@@ -29,7 +43,9 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QPair>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <functional>
@@ -45,17 +61,25 @@ public:
     static constexpr quint16 kDefaultPort = 502;
     static constexpr int kMaxAdu = 260;          // MBAP header + PDU, Modbus limit
     static constexpr int kMaxReadQuantity = 125; // registers per read
-    static constexpr int kMaxConnections = 16;
+    static constexpr int kMaxConnections = 16;   // places
+    static constexpr int kMaxWaiting = 496;      // connections waiting beside them
     static constexpr int kDefaultHandOverMs = 2000;
     // A connection that sends no whole request for this long is closed.
     static constexpr int kIdleCloseMs = 60000;
     // A begun ADU must be whole within this time, or its connection is
     // closed: the stream cannot be resynchronised after a lost piece.
     static constexpr int kPartialAduMs = 5000;
-    // A new connection keeps its place this long at least, so that the
-    // request a client sends right after connecting is read before peers
-    // arriving behind it may push it off.
+    // A new connection waits this long for its first whole request before
+    // it needs a place, so that the request a client sends right after
+    // connecting is read before it may be closed.
     static constexpr int kGraceMs = 100;
+    // With the waiting room full, the connection that has waited the longest
+    // gives way to a new one once it has waited this long without a whole
+    // request.
+    static constexpr int kMinWaitMs = 10;
+    // When every place is taken, an answered connection that has sent
+    // nothing for longer than this gives way to one that asks.
+    static constexpr int kIdleGiveWayMs = 5000;
 
     // Exception codes of the replies.
     static constexpr quint8 kIllegalFunction = 0x01;
@@ -86,8 +110,12 @@ public:
     void setHandOverTimeout(int ms) { handOverMs_.store(ms); }
     // Both take effect at the next start of the server.
     void setIdleLimits(int idleMs, int partialMs);
-    // Connections being served now.
+    // Takes effect at once.
+    void setIdleGiveWay(int ms) { idleGiveWayMs_.store(std::max(0, ms)); }
+    // Connections holding a place now.
     int connectionCount() const { return connectionCount_.load(); }
+    // Connections waiting for a place now.
+    int waitingCount() const { return waitingCount_.load(); }
 
     // Length of the ADU at the start of `data`: 0 while more bytes are
     // needed, -1 when the header's length field can never be valid (the
@@ -113,15 +141,18 @@ private:
     bool watch(int op, int fd, quint32 events);
     void closeLoopFds();
     void acceptAll();
-    bool mayAccept();
-    void readWaitingRequests();
-    int silentToGiveWay(bool* anySilent, qint64* graceEndMs) const;
     void onNewConnection(qintptr descriptor);
+    bool takePlace(int fd, bool asks);
+    int placeToGiveWay(qint64 now, bool asks) const;
+    void endGraces();
+    void refuse(int fd, bool answered);
+    bool makeRoom();
+    void countConnections();
     void onReadable(int fd);
     void onWritable(int fd);
     void sendReply(int fd, const QByteArray& reply);
     void closeConnection(int fd);
-    void dropGoneConnections();
+    void dropGoneConnections(bool placedOnly);
     void sweep();
     bool handOver(bool clear, Registers* regs);
     DataAccess dataAccess();
@@ -138,6 +169,7 @@ private:
         qint64 lastRequestMs = 0;   // accepted, or last whole ADU
         quint64 requests = 0;       // whole ADUs received
         qint64 partialSinceMs = 0;  // first byte of the ADU still incomplete; 0: none
+        bool placed = false;        // holds a place (else waits for one)
     };
     // Pool thread only:
     std::shared_ptr<QTcpServer> server_;  // owns the listening descriptor
@@ -148,6 +180,10 @@ private:
     int sweepMs_ = 1000;
     quint64 accepted_ = 0;       // connections accepted, for their order
     QHash<int, Connection> connections_;  // by descriptor
+    int places_ = 0;             // of connections_, those that hold a place
+    // The waiting connections in accept order (descriptor, accept order);
+    // entries of those that took a place or were closed are skipped.
+    QList<QPair<int, quint64>> waiting_;
     // Wakes the server thread for a stop (written from any thread).
     std::atomic<int> wake_{-1};
 
@@ -157,5 +193,7 @@ private:
     std::atomic<int> handOverMs_{kDefaultHandOverMs};
     std::atomic<int> idleCloseMs_{kIdleCloseMs};
     std::atomic<int> partialAduMs_{kPartialAduMs};
+    std::atomic<int> idleGiveWayMs_{kIdleGiveWayMs};
     std::atomic<int> connectionCount_{0};
+    std::atomic<int> waitingCount_{0};
 };

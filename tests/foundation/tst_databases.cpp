@@ -105,6 +105,40 @@ private slots:
         MachineOutputs::install(oldOutputs);
         platform::setSleeper(nullptr);
     }
+
+    // A row and what is written beside it are on disk together or not at
+    // all, and only a row on disk is handed on.
+    void rowWithWhatGoesBesideIt_data()
+    {
+        QTest::addColumn<bool>("besideWorks");
+        QTest::newRow("both written") << true;
+        QTest::newRow("beside fails") << false;
+    }
+    void rowWithWhatGoesBesideIt()
+    {
+        QFETCH(bool, besideWorks);
+        TestWorkDir wd;
+        RowOutputs outputs;
+        MachineOutputs* oldOutputs = MachineOutputs::install(&outputs);
+        Databases own;
+        RecordStore store(QStringLiteral("tstdatabases2"));
+        QVERIFY(store.open(QStringLiteral("./RECORD.db")));
+        own.setRecordStore(&store);
+        const bool ok = own.InsertRecordWith(QStringLiteral("probe"), QStringLiteral("API"), [&](QSqlDatabase& db) {
+            QSqlQuery q(db);
+            return q.exec(QStringLiteral("CREATE TABLE BESIDE (v INTEGER)"))
+                   && q.exec(QStringLiteral("INSERT INTO BESIDE (v) VALUES (7)")) && besideWorks;
+        });
+        QCOMPARE(ok, besideWorks);
+        QCOMPARE(remarks(store.db()), besideWorks ? QStringList{QStringLiteral("probe")} : QStringList{});
+        QCOMPARE(outputs.rows.size(), besideWorks ? 1 : 0);
+        QSqlQuery q(store.db());
+        QCOMPARE(q.exec(QStringLiteral("SELECT v FROM BESIDE")) && q.next(), besideWorks);
+        // The connection is usable afterwards (no transaction left open).
+        QVERIFY(own.changeRecordDb(
+            [](QSqlDatabase& db) { return QSqlQuery(db).exec(QStringLiteral("CREATE TABLE AFTER (v INTEGER)")); }));
+        MachineOutputs::install(oldOutputs);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDatabases)

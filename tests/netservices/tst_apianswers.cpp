@@ -1,4 +1,5 @@
 #include "apianswers.h"
+#include "clearfold.h"
 #include "counted.h"
 #include "databases.h"
 #include "recordstore.h"
@@ -13,6 +14,8 @@
 #include <QSettings>
 #include <QSqlQuery>
 #include <QtTest>
+
+#include <memory>
 
 #include <unistd.h>
 
@@ -199,10 +202,11 @@ private slots:
         QVERIFY(!q.next());
     }
 
-    // After clearAllCounters(): repeated clears by one client are one row
-    // with their count once its time is over; another client's first clear
-    // is a row of its own at once; every clear is in a row's count.
-    void repeatedClearsAreFolded()
+    // After clearAllCounters(): clears from any number of clients are one
+    // row with their count once the fold time is over; the held count
+    // survives a kill (a fold dropped without writing) and is written by the
+    // next start; every clear is in exactly one row's count.
+    void clearsAreFolded()
     {
         auto rows = [] {
             QStringList out;
@@ -212,33 +216,55 @@ private slots:
                     out << q.value(0).toString() + "|" + q.value(1).toString();
             return out;
         };
-        const QStringList before = rows();
-        for (int i = 0; i < 440; ++i) {
-            CounterValues v;
-            v.all[0] = i + 1;
-            ProductionCounters::get().restore(v);
-            apianswers::clearAllCounters(QStringLiteral("192.0.2.7"));
-            QCOMPARE(counted().all[0], 0);  // each one clears
+        qint64 now = 1000000;
+        QList<int> armed;
+        auto made = [&] {
+            return std::make_unique<ClearFold>([&now] { return now; }, [&armed](int ms) { armed << ms; });
+        };
+        auto fold = made();
+        const int before = rows().size();
+        fold->add();
+        QCOMPARE(rows().mid(before), QStringList{"API: 清除计数|API"});
+        for (int i = 0; i < 440; ++i) {  // 200 clients clearing at once
+            now += 10;
+            fold->add();
         }
-        apianswers::clearAllCounters(QStringLiteral("192.0.2.8"));
-        QCOMPARE(rows().mid(before.size()),
-                 (QStringList{"API: 清除计数|API", "API: 清除计数|API"}));
-        QTRY_COMPARE_WITH_TIMEOUT(rows().size(), before.size() + 3, 3 * apianswers::kClearFoldMs);
-        QCOMPARE(rows().last(), QStringLiteral("API: 清除计数 ×439|API"));
-        // Nothing more is held: once its time is over, the next clear is a
-        // row at once again (the first client's time began anew with its
-        // folded row).
-        QTest::qWait(apianswers::kClearFoldMs + 500);
-        apianswers::clearAllCounters(QStringLiteral("192.0.2.8"));
-        QCOMPARE(rows().size(), before.size() + 4);
-        QCOMPARE(rows().last(), QStringLiteral("API: 清除计数|API"));
-        // Clears still held when the program stops are written then, not lost.
-        apianswers::clearAllCounters(QStringLiteral("192.0.2.8"));
-        apianswers::clearAllCounters(QStringLiteral("192.0.2.8"));
-        QCOMPARE(rows().size(), before.size() + 4);
-        apianswers::writeHeldClears();
-        QCOMPARE(rows().size(), before.size() + 5);
+        QCOMPARE(rows().size(), before + 1);
+        QCOMPARE(fold->held(), 440);
+        QCOMPARE(armed, QList<int>{ClearFold::kFoldMs - 10});
+        fold->due();  // too early: nothing yet, looked at again when due
+        QCOMPARE(rows().size(), before + 1);
+        QCOMPARE(armed.size(), 2);
+
+        fold.reset();  // killed: nothing written at the end
+        fold = made();
+        QCOMPARE(fold->held(), 440);
+        fold->writeHeld();  // the next start
+        QCOMPARE(rows().last(), QStringLiteral("API: 清除计数 ×440|API"));
+        QCOMPARE(made()->held(), 0);  // and not again
+
+        // Held ones are written when their time is over, and the time
+        // after starts anew with that row.
+        now += ClearFold::kFoldMs;
+        fold->add();
+        fold->add();
+        fold->add();
+        QCOMPARE(rows().size(), before + 3);
+        now += ClearFold::kFoldMs;
+        fold->due();
+        QCOMPARE(rows().size(), before + 4);
         QCOMPARE(rows().last(), QStringLiteral("API: 清除计数 ×2|API"));
+        fold->add();
+        QCOMPARE(rows().size(), before + 4);
+        // Its time over before the timer came: the clear is a row at once,
+        // with the one still held.
+        now += ClearFold::kFoldMs;
+        fold->add();
+        QCOMPARE(rows().size(), before + 5);
+        QCOMPARE(rows().last(), QStringLiteral("API: 清除计数 ×2|API"));
+        fold->due();
+        QCOMPARE(rows().size(), before + 5);
+        QCOMPARE(fold->held(), 0);
     }
 };
 
