@@ -166,6 +166,7 @@ private slots:
         const auto close = closeAtEnd(win);
         QVERIFY(win->StartUp());
         gpControlIO->InitIOThread();
+        QTRY_VERIFY_WITH_TIMEOUT(inputsReported(), 5000);  // the opening is an edge, not a level found
         pulseMouldOpen();  // templates
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer12/template0.bmp") && !win->cycle().cycleOpen, 15000);
         using Sim = netcamsim::SimNetCamera;
