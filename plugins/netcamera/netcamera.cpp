@@ -14,6 +14,18 @@
 
 namespace netcam {
 
+namespace {
+
+// The counted lines' clock: monotonic, moved on only by tests.
+std::atomic<qint64> logClockSkewMs{0};
+
+qint64 logClockMs()
+{
+    return monotonic_ms() + logClockSkewMs.load();
+}
+
+}  // namespace
+
 NetCamera::NetCamera(const tZelCameraDevInfo& record, const QString& serial, const QString& pluginName)
     : record_(record), serial_(serial), pluginName_(pluginName)
 {
@@ -54,7 +66,8 @@ bool NetCamera::connectCamera()
     }
     if (opened_ && (first.cols != width_ || first.rows != height_)) {
         // Counted: a camera back at another size is refused on every attempt.
-        static PeerTrafficLog resized(QStringLiteral("network cameras: frame size changed, not taken back"));
+        static PeerTrafficLog resized(QStringLiteral("network cameras: frame size changed, not taken back"),
+                                      PeerTrafficLog::kIntervalMs, logClockMs);
         resized.note(QStringLiteral("%1: %2x%3, not %4x%5").arg(serial_).arg(first.cols).arg(first.rows).arg(width_).arg(height_));
         ZelCameraUnInit(handle);
         return false;
@@ -161,7 +174,8 @@ bool NetCamera::reconnect()
     release();
     if (!connectCamera()) {
         // Counted: a lost camera is tried again and again until it is back.
-        static PeerTrafficLog failed(QStringLiteral("network cameras: reconnect failed"));
+        static PeerTrafficLog failed(QStringLiteral("network cameras: reconnect failed"), PeerTrafficLog::kIntervalMs,
+                                     logClockMs);
         failed.note(serial_);
         return false;
     }
@@ -356,6 +370,17 @@ bool NetCamera::getNewestImage(uchar* buffer)
     return takeFrame(buffer, false);
 }
 
+void NetCamera::skipFramesSoFar()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    taken_ = seq_;
+}
+
+void NetCamera::advanceLogClock(qint64 ms)
+{
+    logClockSkewMs += ms;
+}
+
 bool NetCamera::takeFrame(uchar* buffer, bool wait)
 {
     if (!buffer || !opened_ || !started_ || lostState_ || handle_ < 0)
@@ -370,7 +395,8 @@ bool NetCamera::takeFrame(uchar* buffer, bool wait)
         taken_ = seq_;
     }
     if (frame.cols != width_ || frame.rows != height_ || frame.depth() != CV_8U) {
-        static PeerTrafficLog mismatched(QStringLiteral("network cameras: frames of another size dropped"));
+        static PeerTrafficLog mismatched(QStringLiteral("network cameras: frames of another size dropped"),
+                                         PeerTrafficLog::kIntervalMs, logClockMs);
         mismatched.note(QStringLiteral("%1: %2x%3, not %4x%5").arg(serial_).arg(frame.cols).arg(frame.rows).arg(width_).arg(height_));
         return false;
     }

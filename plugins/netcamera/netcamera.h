@@ -6,8 +6,10 @@
 // for kLossMs while started is reported lost from the event loop.
 // The camera has no trigger input the machine could drive, and the SDK no
 // trigger command: asked for trigger mode ("sysUsage", changeTrigger) it
-// keeps running free, so every pull still brings a frame of the moment,
-// and says so once each time trigger mode is switched on.
+// keeps running free, and says so once each time trigger mode is switched
+// on. Running free, its newest frame may be older than the opening a step
+// counts down from: skipFramesSoFar() at the countdown's start leaves every
+// frame received until then unhanded, so the step's pull waits for a later one.
 // reconnect() may run on a worker thread (the program does that so the GUI
 // thread never waits on a camera); it makes no other call meanwhile, and the
 // watchdog is switched on the camera's own thread.
@@ -62,6 +64,11 @@ public:
     // getImage() without the wait: the newest frame not handed out yet, or
     // false at once (the live view's pull on the GUI thread).
     Q_INVOKABLE bool getNewestImage(uchar* buffer);
+    // A step's countdown begins: no frame received before is handed out.
+    Q_INVOKABLE void skipFramesSoFar();
+    // The clock of the plug-in's counted log lines moves on by `ms`: tests
+    // let an interval of those lines pass without waiting for it.
+    Q_INVOKABLE void advanceLogClock(qint64 ms);
     void restoreDefault(QJsonObject* obj, int index) override;
     QString name() override { return pluginName_; }
     int kind() override { return 2; }

@@ -39,6 +39,15 @@ constexpr const char* kGrabAnyThread = "grabAnyThread";
 // cycle's own pictures keep coming through getImage().
 constexpr const char* kNewestImageSignature = "getNewestImage(uchar*)";
 
+// Optional operation of a camera object, found by this signature:
+//   Q_INVOKABLE void skipFramesSoFar();
+// A step's countdown begins (the machine's opening): a camera that runs
+// free, whatever the trigger setting, hands out no frame it received before
+// this call, so that the step is judged on a picture of its opening. A
+// camera the machine triggers keeps the frame of its trigger. Called on the
+// GUI thread at every countdown's start; must not wait.
+constexpr const char* kSkipFramesSignature = "skipFramesSoFar()";
+
 // Size of the device block of `_cameraInfo`: the camera's serial number as a
 // NUL-terminated string, the rest belongs to the plug-in.
 constexpr int kCameraDeviceBytes = 288;

@@ -568,21 +568,40 @@ bool CammerWidget::GrabFrame()
     return camera_->getImage(captureFrame);
 }
 
+namespace {
+
+// The index of the camera class's optional operation `signature` (-1: not
+// offered), looked up again only for another class.
+int optionalMethod(const QObject* camera, const QMetaObject*& cls, int& index, const char* signature)
+{
+    const QMetaObject* meta = camera->metaObject();
+    if (meta != cls) {
+        cls = meta;
+        index = meta->indexOfMethod(signature);
+    }
+    return index;
+}
+
+}  // namespace
+
 bool CammerWidget::GrabNewestFrame()
 {
-    const QMetaObject* meta = camera_->metaObject();
-    if (meta != newestClass_) {
-        newestClass_ = meta;
-        newestIndex_ = meta->indexOfMethod(kNewestImageSignature);
-    }
-    if (newestIndex_ < 0)
+    if (optionalMethod(camera_, newestClass_, newestIndex_, kNewestImageSignature) < 0)
         return camera_->getImage(captureFrame);
     bool got = false;
-    const QMetaMethod method = meta->method(newestIndex_);
+    const QMetaMethod method = newestClass_->method(newestIndex_);
     if (method.returnType() != QMetaType::Bool ||
         !method.invoke(camera_, Qt::DirectConnection, Q_RETURN_ARG(bool, got), Q_ARG(uchar*, captureFrame)))
         return false;
     return got;
+}
+
+void CammerWidget::SkipFramesSoFar()
+{
+    if (!camera_ || !alive || reconnectRunning ||
+        optionalMethod(camera_, skipClass_, skipIndex_, kSkipFramesSignature) < 0)
+        return;
+    skipClass_->method(skipIndex_).invoke(camera_, Qt::DirectConnection);
 }
 
 void CammerWidget::TakeGrabbedFrame()
@@ -591,11 +610,13 @@ void CammerWidget::TakeGrabbedFrame()
     pulledNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                    std::chrono::steady_clock::now().time_since_epoch())
                    .count();
+    // In trigger mode only the cycle pulls (UpdateImage takes nothing): the
+    // picture shown is the one each step was judged on, not the first of
+    // the run left standing.
     const bool live = gSource == PictureSource::None || gSource == PictureSource::Live;
-    const bool freeRunning = gpWPara && gpWPara->words[Word::ExternalTrigger] == 0;
     const bool ngHeld = gpWPara && gpWPara->words[Word::HoldPictureAfterAlarm] != 0 && gpState &&
         gpState->cycle().detectState == DetectState::NgLatched;
-    showDue = live && freeRunning && !ngHeld;
+    showDue = live && !ngHeld;
 }
 
 void CammerWidget::ShowPulledFrame()

@@ -130,8 +130,13 @@ public:
     bool UpdateImage();
     // UpdateImage in two halves: the pull (the camera's frame into
     // captureFrame) and, later, the copy to the screen of a frame pulled
-    // while the view was live. The cycle shows the picture after the outputs.
+    // while the view was live. The cycle shows the picture after the outputs,
+    // in trigger mode too: there the screen shows each step's judged picture.
     bool PullFrame();
+    // A step's countdown began: a camera that runs free leaves the frames it
+    // has so far to nobody (skipFramesSoFar, where it offers it), so the
+    // step's pull takes a frame of this opening.
+    void SkipFramesSoFar();
     void ShowPulledFrame();
     // PullFrame in two halves for cameras read at the same time: whether
     // the camera can give a frame now and may be read off the GUI thread
@@ -486,10 +491,12 @@ private:
     QTimer* reconnectTimer = nullptr;
     bool reconnectRunning = false;     // GUI thread: an attempt is on its worker
     bool stopping_ = false;            // closeForStop(): no attempt starts any more
-    // GrabNewestFrame's lookup of the camera class's operation, kept for the
-    // class it was made for: the pull runs on every pass.
+    // The lookups of the camera class's optional operations, kept for the
+    // class they were made for: the pull runs on every pass.
     const QMetaObject* newestClass_ = nullptr;
     int newestIndex_ = -1;
+    const QMetaObject* skipClass_ = nullptr;
+    int skipIndex_ = -1;
     std::future<void> reconnectJob;    // ends when the worker has let go of the camera
     // The camera, unless a reconnect attempt holds it.
     bool usable() const { return opened && !reconnectRunning; }

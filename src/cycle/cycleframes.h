@@ -10,7 +10,8 @@ public:
     virtual ~CycleFrames() = default;
     // True while some camera of the program gives no pictures at all.
     virtual bool cameraMissing() = 0;
-    // The countdown of `step` began: frames from now on are of this opening.
+    // The countdown of `step` began: frames from now on are of this opening;
+    // one a free-running camera received before it counts for no step.
     virtual void countdownStarted(int step) = 0;
     // Whether camera c has a frame of this opening for `step`: one pulled at
     // `fromNs` (steady clock) or later, else the frame of this moment, else

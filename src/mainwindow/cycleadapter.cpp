@@ -77,8 +77,15 @@ bool CycleAdapter::cameraMissing()
 
 void CycleAdapter::countdownStarted(int step)
 {
-    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
-        win_->frameMark[c][step] = CameraViews::at(c) ? CameraViews::at(c)->frameCount() : 0;
+    // A camera running free (in trigger mode too, where it cannot be
+    // triggered) may hold a frame from before the opening that nobody took:
+    // it is skipped, and only a frame after the mark counts for the step.
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
+        CammerWidget* v = CameraViews::at(c);
+        if (v)
+            v->SkipFramesSoFar();
+        win_->frameMark[c][step] = v ? v->frameCount() : 0;
+    }
 }
 
 bool CycleAdapter::freshFrame(int camera, int step, qint64 fromNs)

@@ -23,8 +23,9 @@ Registry& registry()
 
 }  // namespace
 
-PeerTrafficLog::PeerTrafficLog(QString kind, qint64 intervalMs)
-    : clockMs([] { return ::monotonic_ms(); }), kind_(std::move(kind)), intervalMs_(intervalMs)
+PeerTrafficLog::PeerTrafficLog(QString kind, qint64 intervalMs, std::function<qint64()> clock)
+    : clockMs(clock ? std::move(clock) : [] { return ::monotonic_ms(); }), kind_(std::move(kind)),
+      intervalMs_(intervalMs)
 {
     Registry& r = registry();
     QMutexLocker lock(&r.mutex);

@@ -20,7 +20,8 @@ class PeerTrafficLog {
 public:
     static constexpr qint64 kIntervalMs = 10000;
 
-    explicit PeerTrafficLog(QString kind, qint64 intervalMs = kIntervalMs);
+    // `clock`: monotonic milliseconds; empty for the process's own.
+    explicit PeerTrafficLog(QString kind, qint64 intervalMs = kIntervalMs, std::function<qint64()> clock = {});
     ~PeerTrafficLog();
     PeerTrafficLog(const PeerTrafficLog&) = delete;
     PeerTrafficLog& operator=(const PeerTrafficLog&) = delete;

@@ -1,11 +1,14 @@
 // The moulding cycle on two simulated network cameras, reached through the
 // network-camera plug-in and the camera SDK, in a network namespace of this
 // test: templates captured, a good part judged OK, a short shot judged NG,
-// and a camera that goes away and comes back is reconnected on its own.
+// and a camera that goes away and comes back is reconnected on its own;
+// under external trigger a slow camera's step is judged on a picture of its
+// opening, and that picture is shown.
 #include "cammerwidget.h"
 #include "counted.h"
 #include "cameraviews.h"
 #include "controlport.h"
+#include "publictools.h"
 #include "cyclerig.h"
 #include "rivurevezi.h"
 #include "simnetcamera.h"
@@ -14,6 +17,7 @@
 #include "wizardpara.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QScreen>
 #include <QtTest>
@@ -134,6 +138,62 @@ private slots:
         delete win;
         gpWin = nullptr;
         gpControlIO = nullptr;
+    }
+
+    // "Use External Trigger": the network cameras keep running free. The
+    // opening comes 60-120 ms after the slow camera's latest picture came,
+    // its next picture after the step's 0.2 s countdown ends: each of the
+    // two steps is judged on a picture made after the opening (never the one
+    // waiting from before it), and the screen shows it after the decision.
+    void triggerModeJudgesPicturesOfTheOpening()
+    {
+        NETNS_GUARD();
+        TestWorkDir wd;
+        copyDatabases(QStringLiteral(VMM_BUILD_DIR), "libcamera_network.so");
+        gAppDirPath = wd.path();
+        putWideRegions("PARAM.db", 2, 10);
+        editWords("PARAM.db", [](int* w) {
+            w[Word::ExternalTrigger] = 1;
+            w[Word::TriggerDelay0] = 2;
+            w[Word::TriggerDelay0 + 1] = 6;
+        });
+        if (QTest::currentTestFailed())
+            return;
+        netcamsim::SimNetCamera& slow = *cams_[0];
+        slow.knobs().frameIntervalMs = 400;
+        const auto fast = qScopeGuard([&slow] { slow.knobs().frameIntervalMs = 0; });
+        auto* win = new RiVuRevezi(nullptr);
+        const auto close = closeAtEnd(win);
+        QVERIFY(win->StartUp());
+        gpControlIO->InitIOThread();
+        QTRY_VERIFY_WITH_TIMEOUT(inputsReported(), 5000);  // the opening is an edge, not a level found
+        pulseMouldOpen();  // templates
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("cammer12/template0.bmp") && !win->cycle().cycleOpen, 15000);
+        using Sim = netcamsim::SimNetCamera;
+        const uchar* shown = CameraViews::at(0)->shownPicture();
+        const auto mouldClosedSeen = [] {
+            QMutexLocker lock(pMutexIO);
+            return (gDataIn & 1) == 0;
+        };
+        for (int cycle = 0; cycle < 4; ++cycle) {
+            const auto sinceMade = [&slow] { return gettimeofday_ms() - slow.lastMadeAt(); };
+            for (const QDeadlineTimer phase(5000); (sinceMade() < 60 || sinceMade() > 120) && !phase.hasExpired();)
+                QTest::qWait(2);
+            const qint64 opening = gettimeofday_ms();
+            QVERIFY(opening - slow.lastMadeAt() <= 120);
+            sim.setInputs(kDoorClosed | 0x001);
+            for (int step = 0; step < 2; ++step) {
+                const quint32 before = Sim::frameNumberOf(shown);
+                QTRY_VERIFY_WITH_TIMEOUT(Sim::frameNumberOf(shown) != before || win->cycle().detectState == 2, 5000);
+                QVERIFY2(win->cycle().detectState != 2, "judged NG");
+                QVERIFY2(Sim::madeAtOf(shown) >= opening, qPrintable(QString("ms before the opening: %1, step %2")
+                                                                       .arg(opening - Sim::madeAtOf(shown))
+                                                                       .arg(step + 1)));
+            }
+            sim.setInputs(kDoorClosed);
+            QTRY_VERIFY_WITH_TIMEOUT(!win->cycle().cycleOpen && mouldClosedSeen(), 5000);
+        }
+        win->StopDetect();
     }
 
     void cleanupTestCase()

@@ -57,6 +57,7 @@ bool every(const std::atomic<int>& knob, quint64 n)
 SimNetCamera::SimNetCamera(const Options& options, QObject* parent)
     : QObject(parent), options_(options), width_(options.width), height_(options.height), channels_(options.channels)
 {
+    slowAnswers_.setMaxThreadCount(16);  // a waiting answer each: every client and its stale requests
     table_.insert(QStringLiteral("exposure"), record(30, 1, 1000));
     table_.insert(QStringLiteral("gain"), record(32, 0, 255));
     table_.insert(QStringLiteral("contrast"), record(50, 0, 100));
@@ -73,6 +74,10 @@ SimNetCamera::~SimNetCamera()
 bool SimNetCamera::start()
 {
     stop();
+    {
+        QMutexLocker lock(&slowMutex_);
+        accepting_ = true;
+    }
     control_.reset(new SimServer);
     picture_.reset(new SimServer);
     SimServer* c = control_.data();
@@ -94,6 +99,11 @@ bool SimNetCamera::start()
 
 void SimNetCamera::stop()
 {
+    {
+        QMutexLocker lock(&slowMutex_);
+        accepting_ = false;
+    }
+    slowAnswers_.waitForDone();
     discovery_.reset();
     control_.reset();
     picture_.reset();
@@ -257,6 +267,7 @@ CTask_FormData SimNetCamera::pictureReply(quint64 n)
                 cv::Scalar::all(255), 1);
     const quint32 number = quint32(n);
     const qint64 made = gettimeofday_ms();
+    lastMadeMs_ = made;
     if (frame.total() * frame.elemSize() >= sizeof(number) + sizeof(made)) {
         std::memcpy(frame.data, &number, sizeof(number));
         std::memcpy(frame.data + sizeof(number), &made, sizeof(made));
@@ -301,10 +312,38 @@ void SimNetCamera::onPicture(SimServer* server, const CTask_FormData& request)
     } else if (every(knobs_.garbageEvery, k)) {
         answer.files.insert(QString(), QByteArray("{\"result\": [garbage"));
         answer.contentType = QStringLiteral("application/json");
+    } else if (const int interval = std::min(knobs_.frameIntervalMs.load(), 5000); interval > 0) {
+        answerWhenMade(server, request, interval);
+        return;
     } else {
+        QMutexLocker lock(&sceneMutex_);
         answer = pictureReply(++frameNo_);
     }
     reply(server, request, answer);
+}
+
+void SimNetCamera::answerWhenMade(SimServer* server, const CTask_FormData& request, int intervalMs)
+{
+    // The next frame of the camera's clock after the request came.
+    const qint64 frame = gettimeofday_ms() / intervalMs + 1;
+    QMutexLocker lock(&slowMutex_);
+    if (!accepting_)
+        return;  // stopping: the servers go away once the answers under way are out
+    slowAnswers_.start([this, server, request, intervalMs, frame] {
+        const qint64 wait = frame * intervalMs - gettimeofday_ms();
+        if (wait > 0)
+            QThread::msleep(ulong(wait));
+        CTask_FormData answer;
+        {
+            QMutexLocker scene(&sceneMutex_);
+            if (frame != madeFrame_) {
+                madeReply_ = pictureReply(++frameNo_);
+                madeFrame_ = frame;
+            }
+            answer = madeReply_;
+        }
+        reply(server, request, answer);
+    });
 }
 
 }  // namespace netcamsim

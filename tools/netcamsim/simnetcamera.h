@@ -6,7 +6,10 @@
 // the next eight the picture's making time in ms since the epoch).
 //
 // The picture is a still moulded part (a short shot when the defect knob is
-// set). Knobs for the tests and the demo: a reply delay, a dropped connection every
+// set). Knobs for the tests and the demo: a reply delay, a frame interval (a
+// camera slower than the pulls: a picture request waits for the next frame
+// of the camera's clock, made then and sent at once, the same frame to every
+// request that waited for it), a dropped connection every
 // n-th picture, an empty reply every n-th picture, a bad descriptor every
 // n-th picture, garbage instead of a picture every n-th picture, a stall
 // (requests stay unanswered) for a while, and settings and commands left
@@ -21,6 +24,7 @@
 #include <QMutex>
 #include <QObject>
 #include <QSharedPointer>
+#include <QThreadPool>
 #include <QStringList>
 
 #include <opencv2/core.hpp>
@@ -44,6 +48,7 @@ struct Options {
 
 struct Knobs {
     std::atomic<int> replyDelayMs{0};
+    std::atomic<int> frameIntervalMs{0}; // at most one picture made per interval
     std::atomic<int> dropEvery{0};       // close the picture connection instead of every n-th reply
     std::atomic<int> emptyEvery{0};      // every n-th picture reply has no picture
     std::atomic<int> badDescriptorEvery{0};
@@ -75,6 +80,8 @@ public:
     QJsonObject lastCommandBody() const;
     bool playing() const { return playing_.load(); }
     quint64 framesServed() const { return frameNo_.load(); }
+    // When the latest picture was made (ms since the epoch, as madeAtOf).
+    qint64 lastMadeAt() const { return lastMadeMs_.load(); }
     int requestsSeen() const { return requests_.load(); }
     QString deviceKey() const;
 
@@ -91,6 +98,9 @@ private:
     void onPicture(SimServer* server, const CTask_FormData& request);
     void reply(SimServer* server, const CTask_FormData& request, CTask_FormData answer);
     CTask_FormData pictureReply(quint64 n);
+    // The slow camera's answer: on a thread of its own, so that the loop
+    // serves other requests (a client's stale one too) meanwhile.
+    void answerWhenMade(SimServer* server, const CTask_FormData& request, int intervalMs);
 
     Options options_;
     Knobs knobs_;
@@ -101,9 +111,16 @@ private:
     int width_, height_, channels_;
     std::atomic<bool> playing_{false};
     std::atomic<quint64> frameNo_{0};
+    std::atomic<qint64> lastMadeMs_{0};
     std::atomic<quint64> pictureRequests_{0};
     std::atomic<int> requests_{0};
-    cv::Mat scene_;  // the still picture, remade when size or defect change (loop thread)
+    QMutex sceneMutex_;  // pictureReply: the scene, made by the loop or a slow answer
+    cv::Mat scene_;  // the still picture, remade when size or defect change
+    qint64 madeFrame_ = -1;      // the slow camera's clock: the frame made last
+    CTask_FormData madeReply_;   // and its picture
+    QMutex slowMutex_;           // accepting_ and starting a slow answer
+    bool accepting_ = false;
+    QThreadPool slowAnswers_;
     bool sceneDefect_ = false;
     QSharedPointer<SimServer> control_;
     QSharedPointer<SimServer> picture_;
