@@ -23,7 +23,7 @@ bool EdgeMarks::mark(int edges, int found, quint64 seq)
         if (((edges | found) >> i) & 1)
             seq_[i] = seq;
     edges_ |= edges;
-    found_ |= found & ~edges_;
+    found_ = (found_ | found) & ~edges_;
     ++version_;
     // The writer holding the file writes this state too before it lets go.
     if (writing_)
