@@ -340,6 +340,12 @@ bool InPlaceRecord::sync()
     return true;
 }
 
+bool InPlaceRecord::allOnDisk() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return synced_ >= stored_;
+}
+
 void InPlaceRecord::syncSoon()
 {
     std::lock_guard<std::mutex> lock(mutex_);

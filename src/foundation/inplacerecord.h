@@ -68,6 +68,8 @@ public:
     bool sync();
     // Has the record's own thread force what was stored to the disk soon.
     void syncSoon();
+    // Whether everything stored is on the disk.
+    bool allOnDisk() const;
 
     // Test seam: runs before every sync of every record (a slow disk).
     static void setSyncSeam(std::function<void()> seam);
