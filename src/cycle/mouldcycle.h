@@ -82,9 +82,10 @@ public:
     bool pass(int level, int latched);
     // Called by the board's thread, any thread: the edges of `edges` (and
     // the levels of `found`, the board's first report), edge number `seq`,
-    // have just held outputs on the wire; they go to the record on disk
-    // now, before any pass has seen them, unless a pass has already taken
-    // that edge.
+    // have just held outputs on the wire; they go into the record file now
+    // (forced to the disk by the record's own thread after), before any pass
+    // has seen them, unless a pass has already taken that edge. Never waits
+    // for this thread's record writes nor for the disk.
     void edgeOnWire(int edges, int found, quint64 seq);
     // A tenth of a second of step's countdown went by (its timer's timeout).
     void tick(int step);
