@@ -2,6 +2,7 @@
 #include "cameraviews.h"
 #include "controlport.h"
 #include "globals.h"
+#include "inplacerecord.h"
 #include "lanstr.h"
 #include "logmanager.h"
 #include "mapplication.h"
@@ -191,6 +192,12 @@ int main(int argc, char* argv[])
             if (edges)
                 ::raise(SIGKILL);
         });
+    }
+    // Test seam: every sync of the latch record takes this much longer, as
+    // on a slow disk (no board poll may wait for one).
+    if (qEnvironmentVariableIsSet("VMM_SYNC_DELAY_MS")) {
+        const int ms = qBound(0, qEnvironmentVariableIntValue("VMM_SYNC_DELAY_MS"), 10000);
+        InPlaceRecord::setSyncSeam([ms] { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); });
     }
     startupAfterMainWindow(hooks);
     XAN_NETMN::getInstance()->initStart();

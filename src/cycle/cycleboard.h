@@ -29,4 +29,14 @@ public:
     // The number of the latest input edge the cycle's pass has taken (the
     // board's thread numbers its edges as it latches them); 0 when unknown.
     virtual quint64 edgesTakenSeq() const { return 0; }
+    // Replies of the board further apart than a short trigger pulse (which
+    // may then have come and gone between them), as the cycle's pass took
+    // them together with its edges: how many so far, the number of the
+    // latest edge latched when the latest one ended, and its length.
+    struct PollGaps {
+        quint64 count = 0;
+        quint64 endSeq = 0;
+        int lastMs = 0;
+    };
+    virtual PollGaps pollGaps() const { return {}; }
 };

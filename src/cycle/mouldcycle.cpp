@@ -187,7 +187,8 @@ qint64 steadyNs()
 MouldCycle::MouldCycle(CycleStatus& status, CycleBoard& board, CycleFrames& frames, CycleJudge& judge,
                        CycleLog& log, CyclePictures& pictures, CycleReports& reports, CycleScreen& screen)
     : status_(status), board_(board), frames_(frames), judge_(judge), log_(log), pictures_(pictures),
-      reports_(reports), screen_(screen), words_([](int) { return 0; })
+      reports_(reports), screen_(screen), words_([](int) { return 0; }),
+      marks_([this](const QByteArray& text, bool fromBoard) { return storeRecord(text, fromBoard); })
 {
     for (QTimer& timer : status_.countdownTimer) {
         timer.setInterval(100);
@@ -501,14 +502,16 @@ bool MouldCycle::pass(int level, int latched)
     // (restored) or opened by what was found there opened while nothing
     // watched.
     ++passSeq_;
+    const bool openBefore = status_.cycleOpen;
     const bool firstLook = !inputsSeen_ && board_.inputsKnown();
-    bool unwatched = firstLook && (status_.cycleOpen || restoredEdges_ || restoredFound_);
+    bool unwatched = firstLook && (status_.cycleOpen || marks_.restoredInputs());
     inputsSeen_ = inputsSeen_ || firstLook;
     // The previous run's marks of edges on the wire that no pass recorded:
     // an edge is an edge of this pass, a level found then is found now.
-    latched |= restoredEdges_;
-    const int foundBefore = restoredFound_;
-    restoredEdges_ = restoredFound_ = 0;
+    int restoredEdges = 0;
+    int foundBefore = 0;
+    marks_.takeRestored(&restoredEdges, &foundBefore);
+    latched |= restoredEdges;
     // An input risen without an edge was found at its level (the board's
     // first report, a restart or a start with the mould open): for a step
     // the open cycle already holds triggered, that is the opening it holds
@@ -519,7 +522,7 @@ bool MouldCycle::pass(int level, int latched)
     const int rising = latched | (found & ~triggeredInputs());
     unwatched = unwatched || (firstLook && (found & ~triggeredInputs()));
     lastInputs_ = level | latched;
-    takenMarks_ = latched | found;
+    marks_.taking(latched | found);
     // Only the board thread's edges count for the door: it never reports the
     // door's first state as an edge.
     const bool doorClosed = word(Word::SafetyDoorDetect) != 0 && ((latched >> kSafetyDoorInput) & 1);
@@ -609,23 +612,12 @@ bool MouldCycle::pass(int level, int latched)
     }
     if (unwatched)
         firstLookAtInputs(level | foundBefore);
+    notePollGap(openBefore, passTakenSeq_);
     holdUnwatchedStep(latched);
     // The marks of the edges this pass took are off the disk once what the
     // pass holds for them is on it (written above, or now).
-    bool marksDropped = false;
-    {
-        std::lock_guard<std::mutex> lock(recordMutex_);
-        const quint64 taken = board_.edgesTakenSeq();
-        for (int i = 0; i < kBoardInputs; ++i)
-            if (((takenMarks_ >> i) & 1) && markSeq_[i] <= taken && (((markedEdges_ | markedFound_) >> i) & 1)) {
-                markedEdges_ &= ~(1 << i);
-                markedFound_ &= ~(1 << i);
-                marksDropped = true;
-            }
-        recordedSeq_ = qMax(recordedSeq_, taken);
-        takenMarks_ = 0;
-    }
-    if (marksDropped) {
+    passTakenSeq_ = qMax(passTakenSeq_, board_.edgesTakenSeq());
+    if (marks_.dropTaken(board_.edgesTakenSeq())) {
         bodyKept_ = false;
         keepOnDisk();
     }
@@ -646,6 +638,37 @@ void MouldCycle::firstLookAtInputs(int level)
         if (StepActive(k) && waitsForTrigger(k) && !((level >> t) & 1))
             unwatchedSteps_ |= 1 << k;
     }
+}
+
+void MouldCycle::notePollGap(bool openBefore, quint64 takenBefore)
+{
+    const CycleBoard::PollGaps gaps = board_.pollGaps();
+    if (gaps.count == pollGapsSeen_)
+        return;
+    pollGapsSeen_ = gaps.count;
+    // The cycle waited through the gap when it was open before this pass,
+    // or when an edge this pass took (one after takenBefore) came no later
+    // than the gap's end: its opening may lie inside the gap, and so may a
+    // later step's trigger. A cycle opened after the gap waited through none.
+    if (!status_.cycleOpen || !(openBefore || gaps.endSeq > takenBefore))
+        return;
+    // A trigger shorter than the gap may have come and gone unseen, at its
+    // level now or not: the step is possibly missed, never waited for in
+    // silence. One seen live later still ends the doubt (holdUnwatchedStep).
+    int missed = 0;
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+        if (StepActive(k) && waitsForTrigger(k) && !((unwatchedSteps_ >> k) & 1))
+            missed |= 1 << k;
+    if (!missed)
+        return;
+    unwatchedSteps_ |= missed;
+    QStringList steps;
+    for (int k = 0; k < kMaxDetect; ++k)
+        if ((missed >> k) & 1)
+            steps << QString::number(k + 1);
+    qWarning("the board went %d ms without a reply while the open cycle waited for the trigger of step %s: "
+             "a short trigger may have passed unseen",
+             gaps.lastMs, qPrintable(steps.join(QLatin1Char(','))));
 }
 
 bool MouldCycle::waitsForTrigger(int k) const
@@ -1342,34 +1365,25 @@ bool MouldCycle::LatchOnDisk()
            || (state == InPlaceRecord::State::Valid && (record.startsWith("step=") || record.contains("\nstep=")));
 }
 
-QByteArray MouldCycle::markLines() const
+bool MouldCycle::storeRecord(const QByteArray& text, bool fromBoard)
 {
-    QByteArray lines;
-    if (markedEdges_)
-        lines += "edge=" + QByteArray::number(markedEdges_) + '\n';
-    if (markedFound_)
-        lines += "found=" + QByteArray::number(markedFound_) + '\n';
-    return lines;
+    InPlaceRecord* record = latchRecord_.get();
+    if (!record)
+        return false;
+    if (!fromBoard)
+        return record->store(text);
+    // The board's thread writes into the file this thread made and opened,
+    // and leaves the sync to the record's own thread: no poll waits on it.
+    // Failures are the pass's to report (it writes the same file next).
+    if (!record->store(text, false))
+        return false;
+    record->syncSoon();
+    return true;
 }
 
 void MouldCycle::edgeOnWire(int edges, int found, quint64 seq)
 {
-    edges &= (1 << kBoardInputs) - 1;
-    found &= (1 << kBoardInputs) - 1;
-    if (!(edges | found))
-        return;
-    std::lock_guard<std::mutex> lock(recordMutex_);
-    // A pass that took the edge has recorded what it holds for it.
-    if (!marksReady_ || !latchRecord_ || (seq > 0 && seq <= recordedSeq_))
-        return;
-    for (int i = 0; i < kBoardInputs; ++i)
-        if (((edges | found) >> i) & 1)
-            markSeq_[i] = seq;
-    markedEdges_ |= edges;
-    markedFound_ |= found & ~markedEdges_;
-    // Failures are the pass's to report (it writes the same file next).
-    latchRecord_->write(markBase_ + markLines() + "time=" +
-                        QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + '\n');
+    marks_.mark(edges, found, seq);
 }
 
 QByteArray MouldCycle::recordBody(bool ng, bool always) const
@@ -1429,7 +1443,6 @@ void MouldCycle::keepOnDisk(bool ng)
 void MouldCycle::keepOnDisk(bool ng, bool retry)
 {
     const QByteArray body = recordBody(ng);
-    std::unique_lock<std::mutex> lock(recordMutex_);
     if (bodyKept_ && body == keptBody_)
         return;
     if (!ng && status_.ngLatchUnkept && !retry) {
@@ -1439,16 +1452,14 @@ void MouldCycle::keepOnDisk(bool ng, bool retry)
         bodyKept_ = false;
         return;
     }
-    // The edges on the wire that no pass has taken yet stay marked.
-    const QByteArray base = body.isEmpty() && (markedEdges_ | markedFound_) ? recordBody(false, true) : body;
-    QByteArray text = base + markLines();
-    if (!text.isEmpty())
-        text += "time=" + QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + '\n';
     if (!latchRecord_)
         latchRecord_ = std::make_unique<InPlaceRecord>(latchFile());
     // The write makes the file first when it is missing (room may have
-    // come back since start-up).
-    const bool kept = latchRecord_->write(text);
+    // come back since start-up); the edges on the wire that no pass has
+    // taken yet stay marked in it. Forced to the disk once the file is let
+    // go: the board's thread may mark an edge meanwhile.
+    const QByteArray base = body.isEmpty() ? recordBody(false, true) : body;
+    const bool kept = marks_.write(body, base) && latchRecord_->sync();
     // Said once per change, with the count of failed writes in between.
     if (!kept) {
         ++unkeptWrites_;
@@ -1462,13 +1473,12 @@ void MouldCycle::keepOnDisk(bool ng, bool retry)
     if (kept) {
         unkeptWrites_ = 0;
         latchRetryGapNs_ = 0;
-        markBase_ = body.isEmpty() ? recordBody(false, true) : body;
+    } else {
+        marks_.setReady(false, base);
     }
     status_.ngLatchUnkept = !kept;
-    marksReady_ = kept;
     bodyKept_ = kept;
     keptBody_ = body;
-    lock.unlock();
     // An earlier version's file goes once this one says what holds.
     if (kept && QFile::exists(oldLatchFile()) && !QFile::remove(oldLatchFile()))
         qWarning("%s could not be removed", qPrintable(oldLatchFile()));
@@ -1483,13 +1493,10 @@ void MouldCycle::retryLatchFile()
     if (latchRetryNs_ != 0 && now - latchRetryNs_ < gap)
         return;
     latchRetryNs_ = now;
-    {
-        std::lock_guard<std::mutex> lock(recordMutex_);
-        if (!latchRecord_)
-            latchRecord_ = std::make_unique<InPlaceRecord>(latchFile());
-        if (!latchRecord_->prepare())
-            return;
-    }
+    if (!latchRecord_)
+        latchRecord_ = std::make_unique<InPlaceRecord>(latchFile());
+    if (!latchRecord_->prepare())
+        return;
     // Whatever holds now (an NG, openings) goes to the file; it is ready
     // again only once that write succeeded.
     bodyKept_ = false;
@@ -1500,10 +1507,8 @@ void MouldCycle::retryLatchFile()
 
 void MouldCycle::clearLatchedNg()
 {
-    std::lock_guard<std::mutex> lock(recordMutex_);
     // Detection stops: no opening is held, none marked.
-    markedEdges_ = markedFound_ = 0;
-    markBase_ = recordBody(false, true);
+    marks_.clear(recordBody(false, true));
     if (!latchRecord_)
         latchRecord_ = std::make_unique<InPlaceRecord>(latchFile());
     // Written in place: an empty record is no NG. A file of an earlier
@@ -1512,7 +1517,7 @@ void MouldCycle::clearLatchedNg()
     const InPlaceRecord::State state = InPlaceRecord::read(latchFile(), &record);
     const bool clear = state == InPlaceRecord::State::Missing || state == InPlaceRecord::State::Empty
                        || (state == InPlaceRecord::State::Valid && record.isEmpty());
-    if (!clear && !latchRecord_->write(QByteArray())) {
+    if (!clear && !(marks_.write(QByteArray(), recordBody(false, true)) && latchRecord_->sync())) {
         qWarning("%s could not be cleared", qPrintable(latchFile()));
         bodyKept_ = false;
         return;
@@ -1557,7 +1562,6 @@ MouldCycle::LatchRead MouldCycle::readLatch(QMap<QString, QString>& values)
 
 bool MouldCycle::restoreLatchedNg()
 {
-    std::unique_lock<std::mutex> lock(recordMutex_);
     if (!latchRecord_)
         latchRecord_ = std::make_unique<InPlaceRecord>(latchFile());
     QMap<QString, QString> values;
@@ -1566,12 +1570,10 @@ bool MouldCycle::restoreLatchedNg()
         // A full disk now: made as soon as there is room (see retryLatchFile).
         status_.ngLatchUnkept = !latchRecord_->prepare();
         bodyKept_ = !status_.ngLatchUnkept;
-        marksReady_ = bodyKept_;
-        markBase_ = recordBody(false, true);
+        marks_.setReady(bodyKept_, recordBody(false, true));
         keptBody_.clear();
         return false;
     }
-    lock.unlock();
     bool good = read == LatchRead::Held;
     auto number = [&](const char* key, int lo, int hi) {
         bool isNumber = false;
@@ -1593,12 +1595,8 @@ bool MouldCycle::restoreLatchedNg()
     // held again from the first word, taken by the first pass.
     const int wireEdges = optional("edge", 0, (1 << kBoardInputs) - 1, 0);
     const int wireFound = optional("found", 0, (1 << kBoardInputs) - 1, 0);
-    if (good) {
-        std::lock_guard<std::mutex> marks(recordMutex_);
-        restoredEdges_ = markedEdges_ = wireEdges;
-        restoredFound_ = markedFound_ = wireFound;
-        std::fill(std::begin(markSeq_), std::end(markSeq_), 0);
-    }
+    if (good)
+        marks_.restore(wireEdges, wireFound);
     if (good && !values.contains(QStringLiteral("step")) && values.contains(QStringLiteral("cycle"))) {
         // No NG: openings that were held and not judged.
         const int cycleOpen = number("cycle", 0, 1);
@@ -1730,7 +1728,7 @@ void MouldCycle::holdRestoredOpenings(bool cycleOpen, int owed, int edges, int d
 
 void MouldCycle::holdRestoredMarks()
 {
-    const int inputs = restoredEdges_ | restoredFound_;
+    const int inputs = marks_.restoredInputs();
     if (!inputs)
         return;
     qWarning("openings the previous run held on the wire before it recorded them are held again");

@@ -20,6 +20,7 @@
 #include "cyclereports.h"
 #include "cyclescreen.h"
 #include "cyclestatus.h"
+#include "edgemarks.h"
 #include "globals.h"
 
 #include <QMap>
@@ -81,9 +82,10 @@ public:
     bool pass(int level, int latched);
     // Called by the board's thread, any thread: the edges of `edges` (and
     // the levels of `found`, the board's first report), edge number `seq`,
-    // have just held outputs on the wire; they go to the record on disk
-    // now, before any pass has seen them, unless a pass has already taken
-    // that edge.
+    // have just held outputs on the wire; they go into the record file now
+    // (forced to the disk by the record's own thread after), before any pass
+    // has seen them, unless a pass has already taken that edge. Never waits
+    // for this thread's record writes nor for the disk.
     void edgeOnWire(int edges, int found, quint64 seq);
     // A tenth of a second of step's countdown went by (its timer's timeout).
     void tick(int step);
@@ -274,8 +276,13 @@ private:
     // cycle owes, else the open cycle's undecided steps and a missing
     // camera's holds, else nothing (empty).
     QByteArray recordBody(bool ng, bool always = false) const;
-    // The record's lines of edges on the wire no pass has recorded yet.
-    QByteArray markLines() const;
+    // The store of the record file, for the marks' writer.
+    bool storeRecord(const QByteArray& text, bool fromBoard);
+    // After the pass's own work: a gap in the board's polls the pass took
+    // (while the cycle was open, or as it opened) leaves the steps the cycle
+    // waits for possibly missed (holdUnwatchedStep). `openBefore`: the cycle
+    // was open before the pass; `takenBefore`: the edge the pass before took.
+    void notePollGap(bool openBefore, quint64 takenBefore);
     // Writes recordBody when it differs from what the disk holds (one write
     // and sync). The NG decision passes `ng` before its state is set.
     void keepOnDisk(bool ng);
@@ -346,17 +353,13 @@ private:
     bool bodyKept_ = false;    // ... known to be on disk
     int unkeptWrites_ = 0;     // writes failed since the record was last kept
     // The record is written by this thread and by the board's (an edge on
-    // the wire): the file and what follows are used under this lock only.
-    std::mutex recordMutex_;
-    QByteArray markBase_;       // the record an edge's mark is added to
-    bool marksReady_ = false;   // ... and the file is there to take it
-    int markedEdges_ = 0;       // inputs whose edge is on disk as a mark only
-    int markedFound_ = 0;       // ... found at their level at the first report
-    quint64 markSeq_[kBoardInputs] = {};   // the latest edge marked per input
-    quint64 recordedSeq_ = 0;   // edges up to this one are in the record
-    int takenMarks_ = 0;        // inputs whose marks the running pass has taken
-    int restoredEdges_ = 0;     // marks of the previous run, for the first pass
-    int restoredFound_ = 0;
+    // the wire, marked): the board's thread never waits for this one's
+    // writes, and this one forces them to the disk after it let the file go.
+    EdgeMarks marks_;
+    // Board polls further apart than a short trigger pulse: how many the
+    // passes have looked at, and the latest edge a pass had taken.
+    quint64 pollGapsSeen_ = 0;
+    quint64 passTakenSeq_ = 0;
     bool inputsSeen_ = false;   // a pass has seen the board's reported inputs
     // Steps of the open cycle whose trigger may have come while nothing
     // watched (before the first look), until their trigger is seen live or

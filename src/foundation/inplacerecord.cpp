@@ -138,6 +138,9 @@ bool pwriteAll(int fd, const char* data, size_t n, off_t at)
     return true;
 }
 
+std::mutex seamMutex;
+std::function<void()> syncSeam;
+
 }  // namespace
 
 InPlaceRecord::InPlaceRecord(const QString& path)
@@ -147,8 +150,22 @@ InPlaceRecord::InPlaceRecord(const QString& path)
 
 InPlaceRecord::~InPlaceRecord()
 {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    syncWanted_.notify_all();
+    // A sync asked for still runs: what was stored goes to the disk.
+    if (syncer_.joinable())
+        syncer_.join();
     if (fd_ >= 0)
         ::close(fd_);
+}
+
+void InPlaceRecord::setSyncSeam(std::function<void()> seam)
+{
+    std::lock_guard<std::mutex> lock(seamMutex);
+    syncSeam = std::move(seam);
 }
 
 InPlaceRecord::State InPlaceRecord::read(const QString& path, QByteArray* payload)
@@ -171,6 +188,8 @@ bool InPlaceRecord::prepare()
 {
     const QByteArray name = QFile::encodeName(path_);
     struct stat st;
+    // Only this function changes fd_, and it runs on one thread: the file
+    // is looked at without the lock, which is taken only to swap the file.
     if (fd_ >= 0) {
         // Still the file of that name (not removed or replaced meanwhile,
         // nor a name relative to a folder that changed)?
@@ -178,6 +197,7 @@ bool InPlaceRecord::prepare()
         if (::fstat(fd_, &held) == 0 && ::stat(name.constData(), &st) == 0 && held.st_dev == st.st_dev
             && held.st_ino == st.st_ino && st.st_size == kFileSize)
             return true;
+        std::lock_guard<std::mutex> lock(mutex_);
         ::close(fd_);
         fd_ = -1;
     }
@@ -207,20 +227,31 @@ bool InPlaceRecord::prepare()
         }
         syncFolderOf(path_);
     }
-    fd_ = ::open(name.constData(), O_RDWR | O_CLOEXEC);
-    if (fd_ < 0) {
+    const int fd = ::open(name.constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
         qWarning("%s cannot be opened: %s", qPrintable(path_), std::strerror(errno));
         return false;
     }
     // Where the next write goes: after the newest whole slot, and into both
     // slots while one of them is not whole.
     QByteArray all(kFileSize + 1, '\0');
-    const ssize_t got = ::pread(fd_, all.data(), size_t(all.size()), 0);
+    const ssize_t got = ::pread(fd, all.data(), size_t(all.size()), 0);
     all.resize(got > 0 ? int(got) : 0);
     QByteArray ignored;
-    examine(all, &ignored, &seq_, whole_);
+    quint32 seq = 0;
+    bool whole[2];
+    examine(all, &ignored, &seq, whole);
     if (all.size() != kFileSize)
-        whole_[0] = whole_[1] = false;   // replaced meanwhile: both slots are written
+        whole[0] = whole[1] = false;   // replaced meanwhile: both slots are written
+    std::lock_guard<std::mutex> lock(mutex_);
+    fd_ = fd;
+    seq_ = seq;
+    whole_[0] = whole[0];
+    whole_[1] = whole[1];
+    // A file found is taken as the disk has it.
+    ++epoch_;
+    synced_ = stored_;
+    slotGen_[0] = slotGen_[1] = 0;
     return true;
 }
 
@@ -230,27 +261,112 @@ bool InPlaceRecord::writeSlot(quint32 seq, const QByteArray& payload)
     whole_[s] = false;
     QByteArray block(kBlock, '\0');
     putSlot(block.data(), seq, payload);
-    if (!pwriteAll(fd_, block.constData(), size_t(block.size()), off_t(s) * kBlock) || ::fdatasync(fd_) != 0) {
+    if (!pwriteAll(fd_, block.constData(), size_t(block.size()), off_t(s) * kBlock)) {
         qWarning("%s cannot be written: %s", qPrintable(path_), std::strerror(errno));
         return false;
     }
     whole_[s] = true;
     seq_ = seq;
+    slotGen_[s] = ++stored_;
     return true;
 }
 
 bool InPlaceRecord::write(const QByteArray& payload)
 {
+    return store(payload) && sync();
+}
+
+bool InPlaceRecord::store(const QByteArray& payload, bool make)
+{
     if (payload.size() > kMaxPayload) {
         qWarning("%s: a record of %d bytes does not fit", qPrintable(path_), payload.size());
         return false;
     }
-    if (!prepare())
+    if (make && !prepare())
         return false;
-    // Slot by sequence parity: the other slot keeps the previous record.
-    // One not whole (a file found damaged) gets the record too, so that
-    // the file reads as this record and no longer as damaged.
-    if (!writeSlot(seq_ + 1, payload))
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fd_ < 0)
         return false;
-    return whole_[(seq_ + 1) % 2] || writeSlot(seq_ + 1, payload);
+    if (!whole_[0] || !whole_[1]) {
+        // One not whole (a file found damaged) gets the record too, so that
+        // the file reads as this record and no longer as damaged.
+        if (!writeSlot(seq_ + 1, payload))
+            return false;
+        return whole_[(seq_ + 1) % 2] || writeSlot(seq_ + 1, payload);
+    }
+    // The older slot while the newer one is on the disk; otherwise the newer
+    // one again (the older keeps the record the disk has).
+    const int newest = int(seq_ % 2);
+    return writeSlot(slotGen_[newest] <= synced_ ? seq_ + 1 : seq_ + 2, payload);
+}
+
+bool InPlaceRecord::sync()
+{
+    int fd = -1;
+    quint64 upTo = 0;
+    quint64 epoch = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (synced_ >= stored_)
+            return true;
+        if (fd_ < 0)
+            return false;
+        // Its own descriptor: the file may be replaced meanwhile.
+        fd = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+        upTo = stored_;
+        epoch = epoch_;
+    }
+    if (fd < 0) {
+        qWarning("%s cannot be synced: %s", qPrintable(path_), std::strerror(errno));
+        return false;
+    }
+    std::function<void()> seam;
+    {
+        std::lock_guard<std::mutex> lock(seamMutex);
+        seam = syncSeam;
+    }
+    if (seam)
+        seam();
+    const bool ok = ::fdatasync(fd) == 0;
+    const int err = errno;
+    ::close(fd);
+    if (!ok) {
+        qWarning("%s cannot be written: %s", qPrintable(path_), std::strerror(err));
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (epoch == epoch_ && upTo > synced_)
+        synced_ = upTo;
+    return true;
+}
+
+bool InPlaceRecord::allOnDisk() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return synced_ >= stored_;
+}
+
+void InPlaceRecord::syncSoon()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    syncDue_ = true;
+    if (!syncer_.joinable())
+        syncer_ = std::thread([this] { syncLoop(); });
+    syncWanted_.notify_one();
+}
+
+void InPlaceRecord::syncLoop()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        syncWanted_.wait(lock, [this] { return syncDue_ || stopping_; });
+        if (syncDue_) {
+            syncDue_ = false;
+            lock.unlock();
+            sync();
+            lock.lock();
+            continue;
+        }
+        return;
+    }
 }

@@ -3,8 +3,13 @@
 // size once (when there is room, at start-up), and every later write only
 // overwrites its own bytes. The file holds two slots, each in a 4 KiB block
 // of its own (so that a block torn or zeroed by a power cut on flash takes
-// one slot at most), each with a sequence number and a checksum; a write
-// goes to the older slot and is forced to the disk before it returns.
+// one slot at most), each with a sequence number and a checksum. A record is
+// stored into a slot (written into the page cache: a kill keeps it) and
+// forced to the disk after, by the writer or by the record's own syncing
+// thread, so that a thread that must not wait on the disk can store. At most
+// one slot is ever not yet on the disk: a store goes to the older slot once
+// the newer one is on the disk, and otherwise overwrites the newer one again,
+// so the other slot always holds a whole record the disk has.
 // A file as made already holds a whole (empty) record in both slots, so in a
 // made file every slot is whole: a slot that is not (a write cut short, a
 // zeroed block) means the record was being changed when the power went, and
@@ -16,6 +21,11 @@
 
 #include <QByteArray>
 #include <QString>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 class InPlaceRecord {
 public:
@@ -45,17 +55,45 @@ public:
     // and opens it for writing in place. A file replaced so reads as it did
     // before: its record, or damaged. True when the file is ready.
     bool prepare();
-    // Writes `payload` into the older slot and forces it to the disk (into
-    // both, one after the other, when the other slot is not whole). False
-    // (and logged) when the file is not ready or the write failed.
+    // store() and sync(): `payload` into its slot and forced to the disk.
+    // False (and logged) when the file is not ready or the write failed.
     bool write(const QByteArray& payload);
+    // Writes `payload` into its slot (into both, when one is not whole)
+    // without waiting for the disk. `make`: prepare() first (may make the
+    // file and sync it); without it, only into the file already open, and
+    // false when none is. prepare() and store with `make` are called from
+    // one thread; store without it and sync() from any.
+    bool store(const QByteArray& payload, bool make = true);
+    // Forces what was stored to the disk; true when all of it is there.
+    bool sync();
+    // Has the record's own thread force what was stored to the disk soon.
+    void syncSoon();
+    // Whether everything stored is on the disk.
+    bool allOnDisk() const;
+
+    // Test seam: runs before every sync of every record (a slow disk).
+    static void setSyncSeam(std::function<void()> seam);
 
 private:
-    // The record with sequence `seq` into its slot, forced to the disk.
+    // The record with sequence `seq` into its slot; under mutex_.
     bool writeSlot(quint32 seq, const QByteArray& payload);
+    void syncLoop();
 
     QString path_;
+    // Guards what follows; held only for memory and pwrite, never a sync.
+    mutable std::mutex mutex_;
     int fd_ = -1;
-    quint32 seq_ = 0;   // sequence number of the newest slot on the disk
-    bool whole_[2] = {false, false};   // each slot known whole on the disk
+    quint32 seq_ = 0;   // sequence number of the newest slot written
+    bool whole_[2] = {false, false};   // each slot known whole in the file
+    // Stores are numbered; those up to synced_ are on the disk. slotGen_:
+    // the number of each slot's latest store; epoch_ counts the files opened.
+    quint64 stored_ = 0;
+    quint64 synced_ = 0;
+    quint64 slotGen_[2] = {0, 0};
+    quint64 epoch_ = 0;
+    // The syncing thread, started at the first syncSoon().
+    std::thread syncer_;
+    std::condition_variable syncWanted_;
+    bool syncDue_ = false;
+    bool stopping_ = false;
 };

@@ -99,7 +99,8 @@ int BoardReceiver::receive()
     return total;
 }
 
-bool BoardReceiver::parse(int outputWord, int currentInput, const std::function<void(int)>& onInput)
+bool BoardReceiver::parse(int outputWord, int currentInput, const std::function<void(int)>& onInput,
+                          const std::function<void()>& onReply)
 {
     bool resend = false;
     int pos = 0;
@@ -111,6 +112,8 @@ bool BoardReceiver::parse(int outputWord, int currentInput, const std::function<
         }
         const int cmd = f[1];
         if (cmd == 2) {
+            if (onReply)
+                onReply();
             const int in = f[2] | ((f[3] & 3) << 8);
             if (in != currentInput) {
                 currentInput = in;

@@ -36,9 +36,11 @@ public:
 
     // Parses every complete frame. `outputWord` is the word of this pass;
     // `onInput(word)` runs when a reply 2 carries an input word different
-    // from the current one. Returns true when a reply 2 echoed outputs that
-    // differ from `outputWord` (a resend is due).
-    bool parse(int outputWord, int currentInput, const std::function<void(int)>& onInput);
+    // from the current one; `onReply()` runs for every reply 2, before its
+    // onInput. Returns true when a reply 2 echoed outputs that differ from
+    // `outputWord` (a resend is due).
+    bool parse(int outputWord, int currentInput, const std::function<void(int)>& onInput,
+               const std::function<void()>& onReply = {});
 
     // Command 3 or 4 is being sent: the next value slot goes back to 0 or 8.
     void requestSent(int command);

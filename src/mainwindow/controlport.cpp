@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <mutex>
 #include <cstring>
 
@@ -31,6 +32,16 @@ bool firstPending = false;
 bool firstTaken = false;
 quint64 edgeSeq = 0;
 std::atomic<quint64> edgeSeqTaken{0};
+// Guarded by pMutexIO: the gaps between replies reported by the I/O thread;
+// and (the cycle's thread only) those the latest take of edges saw.
+CycleBoard::PollGaps gapsReported;
+CycleBoard::PollGaps gapsTaken;
+
+qint64 steadyNowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 // The cycle's recorder of edges on the wire, under its own lock so that it
 // can be replaced while the I/O thread runs.
 std::mutex recorderMutex;
@@ -54,7 +65,15 @@ int takeInputEdges(int* found)
             *found = firstFound;
     }
     edgeSeqTaken.store(edgeSeq);
+    // Together with the edges: a gap the pass sees ended no later than the
+    // edges it takes.
+    gapsTaken = gapsReported;
     return edges;
+}
+
+CycleBoard::PollGaps pollGapsTaken()
+{
+    return gapsTaken;
 }
 
 bool inputsReported()
@@ -159,6 +178,7 @@ void IOThread::run()
             QThread::msleep(kPassMs);
             continue;
         }
+        checkSilence();
         // Until the board has reported once, any word is news (parse is
         // given no input word it could equal): that first report is the
         // inputs found, even all low.
@@ -211,6 +231,8 @@ void IOThread::run()
                     }
                 }
                 gDataIn = word;
+                // With the edge of the reply that ended it.
+                reportGap(true);
             }
             in = word;
             // The hold goes out now, not after the cycle's pass: the GUI
@@ -232,9 +254,11 @@ void IOThread::run()
                 emit sigIOChange();
         };
         // Whatever came after the previous pass stopped waiting.
+        const std::function<void()> onReply = [this] { replied(); };
         receiver_.receive();
-        if (receiver_.parse(out, reported_ ? in : -1, onInput))
+        if (receiver_.parse(out, reported_ ? in : -1, onInput, onReply))
             sendOutputs(out);
+        reportGap(false);
         ++pass_;
         const int cmd = BoardRequestForPass(pass_);
         if (cmd != 2)
@@ -242,12 +266,52 @@ void IOThread::run()
         ComSend(cmd, 0);
         if (pass_ >= 210)
             pass_ = 0;
-        takeReplies(std::chrono::steady_clock::now() + std::chrono::milliseconds(kPassMs), out, in, onInput);
+        takeReplies(std::chrono::steady_clock::now() + std::chrono::milliseconds(kPassMs), out, in, onInput,
+                    onReply);
     }
 }
 
+void IOThread::replied()
+{
+    const qint64 now = steadyNowNs();
+    if (lastReplyNs_ > 0 && now - lastReplyNs_ > qint64(kPollGapMs) * 1000000)
+        pendingGapMs_ = int(qMin<qint64>((now - lastReplyNs_) / 1000000, INT_MAX));
+    lastReplyNs_ = now;
+    silenceReported_ = false;
+}
+
+void IOThread::reportGap(bool locked)
+{
+    if (pendingGapMs_ < 0 || !pMutexIO)
+        return;
+    const auto report = [this] {
+        ++gapsReported.count;
+        gapsReported.endSeq = edgeSeq;
+        gapsReported.lastMs = pendingGapMs_;
+    };
+    if (locked) {
+        report();
+    } else {
+        QMutexLocker lock(pMutexIO);
+        report();
+    }
+    pendingGapMs_ = -1;
+}
+
+void IOThread::checkSilence()
+{
+    // A board that stops answering: reported while it lasts (and again with
+    // the reply that ends it), so that the cycle does not wait in silence.
+    const qint64 silent = steadyNowNs() - lastReplyNs_;
+    if (silenceReported_ || lastReplyNs_ == 0 || silent <= qint64(kPollGapMs) * 1000000)
+        return;
+    silenceReported_ = true;
+    pendingGapMs_ = int(qMin<qint64>(silent / 1000000, INT_MAX));
+    reportGap(false);
+}
+
 void IOThread::takeReplies(std::chrono::steady_clock::time_point passEnd, int& out, int& in,
-                           const std::function<void(int)>& onInput)
+                           const std::function<void(int)>& onInput, const std::function<void()>& onReply)
 {
     // The reply is parsed the moment it arrives, so an input edge reaches the
     // cycle one line time after the request instead of one pass later; the
@@ -272,8 +336,9 @@ void IOThread::takeReplies(std::chrono::steady_clock::time_point passEnd, int& o
             QThread::usleep(static_cast<unsigned long>(left));
             return;
         }
-        if (receiver_.parse(out, reported_ ? in : -1, onInput))
+        if (receiver_.parse(out, reported_ ? in : -1, onInput, onReply))
             sendOutputs(out);
+        reportGap(false);
     }
 }
 

@@ -2,6 +2,7 @@
 // thread, and the polling thread that exchanges frames with the board.
 #pragma once
 
+#include "cycleboard.h"
 #include "iofunc.h"
 #include "publictools.h"
 
@@ -46,6 +47,9 @@ int takeInputEdges(int* found = nullptr);
 // latest edge a pass took (the I/O thread numbers the edges it latches).
 bool inputsReported();
 quint64 inputEdgesTakenSeq();
+// The gaps between the board's replies longer than IOThread::kPollGapMs, as
+// the latest takeInputEdges took them with its edges (see CycleBoard).
+CycleBoard::PollGaps pollGapsTaken();
 // Called by the I/O thread the moment an edge (or an input found at the
 // first report) held outputs on the wire: `edges`, `found`, edge number
 // `seq`. It puts the opening on disk; set by whoever runs the cycle.
@@ -75,6 +79,10 @@ public:
     static constexpr qint64 kWatchdogMs = 11000;
     // One request to the board per pass.
     static constexpr int kPassMs = 5;
+    // A machine's trigger lasts a tenth of a second at least (the unit of
+    // its pulse and countdown words): replies further apart than that may
+    // have missed one, and the gap is reported to the cycle.
+    static constexpr int kPollGapMs = 100;
 
 signals:
     void sigIOChange();
@@ -85,12 +93,19 @@ protected:
 private:
     // Parses replies as they arrive until the end of the pass.
     void takeReplies(std::chrono::steady_clock::time_point passEnd, int& out, int& in,
-                     const std::function<void(int)>& onInput);
+                     const std::function<void(int)>& onInput, const std::function<void()>& onReply);
     // Writes a command-1 frame with `out` and notes when.
     void sendOutputs(int out);
     // Takes a pending hand-over: `out` becomes the published word, written
     // when it differs from the word last written.
     void takeHandOver(int& out);
+    // A reply 2 came: the gap since the one before is measured.
+    void replied();
+    // A gap measured and not yet reported is reported (after the edges of
+    // the reply that ended it); `locked`: pMutexIO is held.
+    void reportGap(bool locked);
+    // The board has been silent for longer than a gap (reported once).
+    void checkSilence();
 
     std::atomic<bool> stop_{false};
     int wakeFd_ = -1;  // eventfd: handOver() makes it readable
@@ -99,6 +114,9 @@ private:
     BoardReceiver receiver_;
     int pass_ = 0;
     bool reported_ = false;   // the board has sent its inputs once
+    qint64 lastReplyNs_ = 0;  // steady clock
+    int pendingGapMs_ = -1;   // a gap ended by the latest reply, not yet reported
+    bool silenceReported_ = false;
 };
 
 class ControlPort : public QObject {

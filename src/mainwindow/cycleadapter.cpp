@@ -60,6 +60,11 @@ quint64 CycleAdapter::edgesTakenSeq() const
     return inputEdgesTakenSeq();
 }
 
+CycleBoard::PollGaps CycleAdapter::pollGaps() const
+{
+    return pollGapsTaken();
+}
+
 qint64 CycleAdapter::inputEdgeNs() const
 {
     return gInputRiseNs.load();

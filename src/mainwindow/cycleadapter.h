@@ -41,6 +41,7 @@ public:
     void edgeHolds(const int holds[10]) override;
     bool inputsKnown() const override;
     quint64 edgesTakenSeq() const override;
+    PollGaps pollGaps() const override;
 
     // CycleFrames
     bool cameraMissing() override;

@@ -42,6 +42,7 @@ struct FakeBoard : CycleBoard {
     qint64 writtenNs = 0;
     int holds[MouldCycle::kBoardInputs] = {};   // the table the board's thread holds on an edge
     quint64 seq = 0;       // the board's thread's latest edge (every pass takes all)
+    PollGaps gaps;         // replies further apart than a short trigger, as the passes took them
     std::function<void(int before, int now)> onFlash;
     void setOut(int n, int on) override { wanted = on ? (wanted | 1 << n) : (wanted & ~(1 << n)); }
     void flashOut() override
@@ -58,6 +59,7 @@ struct FakeBoard : CycleBoard {
     qint64 inputEdgeNs() const override { return edgeNs; }
     qint64 outputWrittenNs() const override { return writtenNs; }
     quint64 edgesTakenSeq() const override { return seq; }
+    PollGaps pollGaps() const override { return gaps; }
 };
 
 // Pictures and verdicts: each camera judges OK unless the script said
@@ -259,6 +261,20 @@ struct Rig {
         // input found at its level, an input fallen.
         static const QRegularExpression unseen(QStringLiteral("^(wire|found|gone)(\\d)$"));
         const QRegularExpressionMatch m = unseen.match(e);
+        // The board unpolled for a while; its reply after the gap shows
+        // input n risen ("gapN", a pass follows), or nothing new ("gap",
+        // the next pass takes it).
+        if (e.startsWith("gap")) {
+            const int bit = e.size() > 3 ? 1 << n : 0;
+            level |= bit;
+            board.seq += bit ? 1 : 0;
+            ++board.gaps.count;
+            board.gaps.endSeq = board.seq;
+            board.gaps.lastMs = 500;
+            if (bit)
+                passNow(bit);
+            return true;
+        }
         if (m.hasMatch()) {
             const int bit = 1 << n;
             if (m.captured(1) == "wire") {
@@ -573,6 +589,15 @@ private slots:
             << 0 << 1 << "u3=3 d3 wire3=3 gone3 restart=3 p=3 t=3 t=3 t=3 p=3 t=1 t=1 t=0" << "4 0 2 0" << "0 0" << 1;
         QTest::newRow("mode 0 mould-open: an edge its pass has taken is no second opening after a restart")
             << 0 << 1 << "wire3=3 p=3 restart=3 p=3 t=1 t=1 t=0" << "2 0 1 0" << "0 0" << 1;
+        // ... the board unpolled for longer than a short trigger while the
+        // open cycle waited for one: possibly missed, never waited for in
+        // silence; a gap before the opening misses nothing
+        QTest::newRow("mode 0: the board unpolled between the steps, the cavity an unjudged NG")
+            << 0 << 1 << "u3=3 t=1 d3 gap p=5 redo=0" << "2 1 1 1" << "0 11" << 1;
+        QTest::newRow("mode 0: the opening seen at the end of a gap, the cavity's trigger maybe in it")
+            << 0 << 1 << "gap3=7 t=7 redo=2 owed=0" << "2 1 1 1" << "0 11" << 1;
+        QTest::newRow("mode 0: a gap before the opening misses nothing")
+            << 0 << 1 << "gap u3=3 t=1 d3 gap4=1 t=0" << "2 0 1 0" << "0 0" << 1;
         QTest::newRow("mode 0: an opening while a camera is missing is held across a restart until a cycle closed")
             << 0 << 1 << "lost=5 u3=7 d3 restart=7 back=7 u3=7 t=7 d3 u4=7 t=0" << "2 0 1 0" << "0 0" << 1;
         QTest::newRow("mode 0: a disk full at start-up: an opening once there is room is kept across a restart")

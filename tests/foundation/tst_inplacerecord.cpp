@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QtTest>
 
+#include <atomic>
+
 namespace {
 void writeAt(const QString& path, qint64 at, const QByteArray& bytes)
 {
@@ -121,6 +123,56 @@ private slots:
         }
         QCOMPARE(bytesAt("rec", 0, 4), QByteArray("VMR1"));
         QCOMPARE(bytesAt("rec", 4096, 4), QByteArray("VMR1"));
+    }
+
+    // Stores that wait for no disk: one not yet synced is overwritten by the
+    // next, the other block keeps the record the disk has; once synced (by
+    // the writer or the record's own thread) the next goes to the other
+    // block. "wX" write, "sX" store, "sync", "soon" (the record's thread
+    // syncs); after each, the payloads of block 0 and block 1 ("-" empty).
+    // A reader always finds the latest.
+    void storesLeaveOneSlotUnsynced_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("blocks");
+        QTest::newRow("writes alternate") << "wa wb wc" << "a- ab cb";
+        QTest::newRow("stores before a sync share a block") << "wa sb sc sync sd" << "a- ab ac ac dc";
+        QTest::newRow("the record's thread syncs") << "wa sb soon sc" << "a- ab ab cb";
+    }
+    void storesLeaveOneSlotUnsynced()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, blocks);
+        TestWorkDir wd;
+        std::atomic<int> syncs{0};
+        InPlaceRecord::setSyncSeam([&] { ++syncs; });
+        const auto noSeam = qScopeGuard([] { InPlaceRecord::setSyncSeam(nullptr); });
+        InPlaceRecord r("rec");
+        QVERIFY(r.prepare());
+        QStringList seen;
+        QByteArray latest;
+        for (const QString& e : script.split(' ')) {
+            if (e == "sync") {
+                QVERIFY(r.sync());
+            } else if (e == "soon") {
+                r.syncSoon();
+                QTRY_VERIFY(r.allOnDisk());
+                QCOMPARE(syncs.load(), 2);   // the write's and the thread's
+            } else {
+                latest = e.mid(1).toUtf8();
+                QVERIFY(e[0] == 'w' ? r.write(latest) : r.store(latest, false));
+            }
+            QString both;
+            for (int block : {0, 1}) {
+                const QByteArray p = bytesAt("rec", 4096 * block + 16, 1);
+                both += p == QByteArray(1, '\0') ? QStringLiteral("-") : QString::fromLatin1(p);
+            }
+            seen << both;
+            QByteArray got;
+            QCOMPARE(InPlaceRecord::read("rec", &got), InPlaceRecord::State::Valid);
+            QCOMPARE(got, latest);
+        }
+        QCOMPARE(seen.join(' '), blocks);
     }
 
     // A file of the earlier layout (an upgrade): read as that version read
