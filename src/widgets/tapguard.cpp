@@ -52,15 +52,12 @@ public:
     struct Closed {
         QPoint at;   // global coordinates
         When when;
-        quint64 serial = 0;
-        bool byPress = false;
     };
     QVector<Closed> closed;
     // The tap being handled, if any.
     bool tapLive = false;
     QPoint tapAt;
     When tapWhen;
-    bool tapIsPress = false;
     quint64 tapSerial = 0;
     bool releaseOwed = false;
     bool hooked = false;
@@ -81,7 +78,7 @@ public:
     {
         if (!tapLive)
             return;
-        const Closed c{tapAt, tapWhen, tapSerial, tapIsPress};
+        const Closed c{tapAt, tapWhen};
         for (Closed& old : closed)
             if (old.at == c.at) {
                 old = c;
@@ -111,26 +108,13 @@ public:
         return false;
     }
 
-    // A press that closes a popup outside it is handed on by Qt to what lay
-    // beneath, as the same press: it is the closing tap, not a second one.
-    bool isHandedOn(const QPoint& at, const When& when) const
-    {
-        if (!tapLive || !tapIsPress)
-            return false;
-        for (const Closed& c : closed)
-            if (c.byPress && c.serial == tapSerial && c.at == at && c.when.made == when.made)
-                return true;
-        return false;
-    }
-
     // A press, double click or release taken: what hides while it is
     // handled was closed by it.
-    void noteTap(const QPoint& at, const When& when, bool press)
+    void noteTap(const QPoint& at, const When& when)
     {
         tapLive = true;
         tapAt = at;
         tapWhen = when;
-        tapIsPress = press;
         ++tapSerial;
         QCoreApplication::postEvent(this, new TapHandled(tapSerial), Qt::LowEventPriority);
     }
@@ -161,14 +145,12 @@ public:
         const When when{m->timestamp(), now()};
         if (t == QEvent::MouseButtonRelease) {
             if (!releaseOwed) {
-                noteTap(at, when, false);
+                noteTap(at, when);
                 return false;
             }
             releaseOwed = false;
             return true;
         }
-        if (isHandedOn(at, when))
-            return false;
         if (closed.isEmpty() || !swallows(at, when)) {
             // A release owed to a swallowed press that never came (its
             // window went away) must not take this tap's release.
@@ -176,7 +158,7 @@ public:
                 releaseOwed = false;
             // A tap elsewhere comes between: what follows is no second tap.
             closed.clear();
-            noteTap(at, when, true);
+            noteTap(at, when);
             return false;
         }
         // Qt follows the second press of a double click with a double-click

@@ -15,6 +15,10 @@
 // meanwhile wait in the queue. Only when an event carries no timestamp, or
 // one on another clock than the closing tap's, is the reading time taken.
 //
+// A tap that closes a drop-down by falling outside it only closes it: where
+// a platform hands that press on to what lies beneath, it comes as a tap
+// at the closing tap's place and time, and is swallowed.
+//
 // Only a tap closes a surface: a surface that hides while a press or
 // release is handled, or while what that handling left queued runs, is
 // closed by that tap. One that hides later (a wait box whose job ended, a

@@ -333,20 +333,21 @@ class TestScreens : public QObject {
     // under it.
     void tapAt(const QPoint& at, int afterMs = kApartMs)
     {
-        QWidget* top = QApplication::activePopupWidget();
-        if (!top) {
-            QWidget* modal = QApplication::activeModalWidget();
-            top = modal && modal->geometry().contains(at) ? modal : win;
-        }
-        QWindow* w = top->windowHandle();
+        auto send = [this, at](Qt::MouseButtons buttons, QEvent::Type type, ulong made) {
+            QWidget* top = QApplication::activePopupWidget();
+            if (!top) {
+                QWidget* modal = QApplication::activeModalWidget();
+                top = modal && modal->geometry().contains(at) ? modal : win;
+            }
+            QWindow* w = top->windowHandle();
+            qt_handleMouseEvent(w, w->mapFromGlobal(at), at, buttons, Qt::LeftButton, type, {}, int(made));
+            QCoreApplication::processEvents();
+        };
         // After one of QTest's own taps, the next comes later still.
         const ulong press = (QTest::lastMouseTimestamp == touchSet ? lastLifted : ulong(QTest::lastMouseTimestamp)) + afterMs;
-        const QPointF local = w->mapFromGlobal(at);
-        qt_handleMouseEvent(w, local, at, Qt::LeftButton, Qt::LeftButton, QEvent::MouseButtonPress, {}, int(press));
-        QCoreApplication::processEvents();
+        send(Qt::LeftButton, QEvent::MouseButtonPress, press);
         lastLifted = press + 60;
-        qt_handleMouseEvent(w, local, at, Qt::NoButton, Qt::LeftButton, QEvent::MouseButtonRelease, {}, int(lastLifted));
-        QCoreApplication::processEvents();
+        send(Qt::NoButton, QEvent::MouseButtonRelease, lastLifted);
         touchSet = QTest::lastMouseTimestamp = int(lastLifted) + kApartMs;
     }
 
@@ -1286,7 +1287,7 @@ private slots:
             tapAt(at, 150);
             settle();
             disconnect(counting);
-            QCOMPARE(tapguard::swallowed(), swallowed + 1);
+            QVERIFY2(tapguard::swallowed() == swallowed + 1, c.name);
             QVERIFY2(asked.isEmpty() && pressed == 0, qPrintable(c.name + (": " + asked.join(", "))));
             QVERIFY2(!button || button->isChecked() == checked, c.name);
             QVERIFY2(qHashBits(gpWParaBak->words, sizeof gpWParaBak->words) == words, c.name);
