@@ -1197,7 +1197,7 @@ private slots:
     }
 
     // A double tap on what closes over the settings: a drop-down's row
-    // lying over a check box (the detection mode's "Two-color" first), the
+    // lying over a check box (the detection mode's "Two-color"), the
     // digit pad's Confirm (OK-Rec's pad, over Password Settings) and the
     // letter pad's. The first tap acts; the second, made 150 ms later and
     // read after the program was held busy for 0.6 s, changes no setting
@@ -1216,31 +1216,14 @@ private slots:
                     tapAt(centreOf(s->tabs[p]));
             return w->isVisible();
         };
-        // A row of a drop-down of the settings lying over a check box, the
-        // drop-down left open; the detection mode's first, from "Standard".
-        auto rowOverCheckBox = [&](int* chosen) -> ComboBox* {
-            QList<ComboBox*> boxes = s->pages->findChildren<ComboBox*>();
-            auto isMode = [](ComboBox* c) { return c->findText(lanStr(385).trimmed()) >= 0; };
-            std::stable_partition(boxes.begin(), boxes.end(), isMode);
-            for (ComboBox* c : boxes) {
-                if (!c->isEnabled() || c->count() < 2 || !pageOf(c))
-                    continue;
-                if (isMode(c))
-                    c->setCurrentIndex(0);
-                tapAt(centreOf(c));
-                for (int r = 0; r < c->count() && c->view()->isVisible(); ++r) {
-                    const QPoint at = c->view()->viewport()->mapToGlobal(c->view()->visualRect(c->model()->index(r, 0)).center());
-                    if (r != c->currentIndex() && qobject_cast<QCheckBox*>(win->childAt(win->mapFromGlobal(at)))) {
-                        *chosen = r;
-                        return c;
-                    }
-                }
-                c->hidePopup();
-            }
-            return nullptr;
-        };
-        int row = -1;
+        // The detection mode's drop-down, opened from "Standard": its
+        // "Two-color" row lies over a check box.
         ComboBox* combo = nullptr;
+        for (ComboBox* c : s->pages->findChildren<ComboBox*>())
+            if (c->findText(lanStr(385).trimmed()) >= 0)
+                combo = c;
+        QVERIFY(combo);
+        const int row = combo->findText(lanStr(385).trimmed());
         auto padOf = [&](Edit* field, QWidget* pad) -> QPoint {
             if (!field || !pageOf(field))
                 return QPoint();
@@ -1251,18 +1234,23 @@ private slots:
             const char* name;
             std::function<QPoint()> open;   // the place of the tap that closes
             std::function<bool()> acted;    // what the first tap did
+            const char* beneath;            // the kind of control it lay over
         } cases[] = {
             {"dropdown_row",
              [&] {
-                 combo = rowOverCheckBox(&row);
-                 return combo ? combo->view()->viewport()->mapToGlobal(combo->view()->visualRect(combo->model()->index(row, 0)).center())
-                              : QPoint();
+                 if (!pageOf(combo))
+                     return QPoint();
+                 combo->setCurrentIndex(0);
+                 tapAt(centreOf(combo));
+                 QAbstractItemView* list = combo->view();
+                 return list->isVisible() ? list->viewport()->mapToGlobal(list->visualRect(combo->model()->index(row, 0)).center())
+                                          : QPoint();
              },
-             [&] { return !combo->view()->isVisible() && combo->currentIndex() == row; }},
+             [&] { return !combo->view()->isVisible() && combo->currentIndex() == row; }, "QCheckBox"},
             {"digit_pad_confirm", [&] { return padOf(s->wordField(Word::OkPicturesKept), gpNumPad); },
-             [] { return !gpNumPad->isVisible(); }},
+             [] { return !gpNumPad->isVisible(); }, "QAbstractButton"},
             {"letter_pad_confirm", [&] { return padOf(s->groupName, gpNumCharPad); },
-             [] { return !gpNumCharPad->isVisible(); }},
+             [] { return !gpNumCharPad->isVisible(); }, "QWidget"},
         };
         for (const auto& c : cases) {
             const QPoint at = c.open();
@@ -1271,8 +1259,7 @@ private slots:
             QVERIFY2(c.acted(), c.name);
             // What the surface lay over, as it stands after the first tap.
             QWidget* beneath = win->childAt(win->mapFromGlobal(at));
-            QVERIFY2(beneath && (qstrcmp(c.name, "digit_pad_confirm") != 0 || qobject_cast<QAbstractButton*>(beneath)),
-                     c.name);
+            QVERIFY2(beneath && beneath->inherits(c.beneath), c.name);
             auto* button = qobject_cast<QAbstractButton*>(beneath);
             const bool checked = button && button->isChecked();
             int pressed = 0;
