@@ -13,7 +13,8 @@
 // timestamp), not those at which the program reads them: the GUI thread
 // may be busy with a judgement for most of a second, and the taps made
 // meanwhile wait in the queue. Only when an event carries no timestamp, or
-// one on another clock than the closing tap's, is the reading time taken.
+// one earlier than the closing tap's (another clock), is the reading time
+// taken.
 //
 // A tap that closes a drop-down by falling outside it only closes it: where
 // a platform hands that press on to what lies beneath, it comes as a tap
