@@ -136,11 +136,9 @@ void CammerWidget::MUpdateXYV(int x, int y)
 }
 void CammerWidget::mouseDoubleClickEvent(QMouseEvent* e)
 {
-    // Qt delivers the second press of a double click as a press and then
-    // once more as this event, whose default handling would run the press a
-    // second time. Double presses are recognised by SlotCheckDoubleClicked
-    // on the presses themselves, so this event has nothing left to do.
-    e->accept();
+    // Through the window, Qt delivers the second press of a quick double
+    // tap as this event alone, with no press: it is that press.
+    mousePressEvent(e);
 }
 void CammerWidget::SlotCheckDoubleClicked(QPoint pos)
 {

@@ -15,6 +15,7 @@ constexpr int kHeadingRow = 728;
 constexpr int kRegionRow = 729;
 constexpr int kMoreRow = 730;
 constexpr int kRemedyRow = 731;
+constexpr int kRecordRow = 732;
 }  // namespace
 
 QVector<Region> regions(const CammerWidget& view, int step)
@@ -34,8 +35,7 @@ QVector<Region> regions(const CammerWidget& view, int step)
 
 QString recordLine(const Region& region)
 {
-    return QStringLiteral("Camera %1 step %2 region %3: %4 saturated template pixels, "
-                          "over-exposed: lower the exposure and resample")
+    return lanStr(kRecordRow)
         .arg(region.camera + 1)
         .arg(region.step + 1)
         .arg(region.roi + 1)

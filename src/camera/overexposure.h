@@ -28,8 +28,9 @@ struct Region {
 // pixels at the step's last training, in region order.
 QVector<Region> regions(const CammerWidget& view, int step);
 
-// The operation record's line for one region (one line a region: each
-// names where to look, and training happens only at the operator's word).
+// The operation record's line for one region in the operator's language
+// (one line a region: each names where to look, and training happens only
+// at the operator's word).
 QString recordLine(const Region& region);
 
 // The notice naming the regions in the operator's language: a heading, a

@@ -267,7 +267,7 @@ bool Edit::event(QEvent* e)
 {
     const QEvent::Type t = e->type();
     if (t == QEvent::FocusIn || t == QEvent::FocusOut || t == QEvent::MouseButtonPress
-        || t == QEvent::MouseButtonRelease) {
+        || t == QEvent::MouseButtonDblClick || t == QEvent::MouseButtonRelease) {
         // Pads destroyed with a screen, or put away by their owner, come back
         // on the next touch; that touch then works like any other.
         if (!gpNumPad || !gpNumCharPad)
@@ -295,6 +295,9 @@ bool Edit::event(QEvent* e)
         hidePads();
         break;
     case QEvent::MouseButtonPress:
+    // A tap soon after the last one at its place comes as a double click
+    // alone (Qt delivers no press for it): it takes the pads all the same.
+    case QEvent::MouseButtonDblClick:
         // The press takes the pads, not the focus: right after a box
         // closes, the window is active again only some time later, and the
         // focus (with its focus-in) comes then, after this tap's release.

@@ -5,6 +5,7 @@
 #include "passwordbox.h"
 #include "publictools_widget.h"
 #include "screenchrome.h"
+#include "tapguard.h"
 #include "winstate.h"
 
 #include <QApplication>
@@ -121,6 +122,9 @@ NumberInput::NumberInput(QWidget* parent)
 
     connect(group, &QButtonGroup::idClicked, this, &NumberInput::setContent);
     connect(eraseKey, &QPushButton::clicked, this, &NumberInput::eraseContent);
+    // Confirm puts the pad away by a tap: the second tap of a double tap on
+    // it must not press what the pad lay over.
+    connect(hideKey, &QPushButton::clicked, this, [this] { tapguard::pageClosed(this); });
     connect(hideKey, &QPushButton::clicked, this, &NumberInput::HideUpdate);
     replaceNext = true;
     hide();
@@ -262,6 +266,7 @@ NumCharInput::NumCharInput(QWidget* parent)
     connect(keys[37], &QPushButton::clicked, this, &NumCharInput::SlotChgChar_Punc);
     connect(keys[38], &QPushButton::clicked, this, &NumCharInput::SlotCap);
     connect(keys[39], &QPushButton::clicked, this, &NumCharInput::eraseContent);
+    connect(keys[40], &QPushButton::clicked, this, [this] { tapguard::pageClosed(this); });
     connect(keys[40], &QPushButton::clicked, this, &NumCharInput::HideUpdate);
     hide();
 }

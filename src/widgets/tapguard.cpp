@@ -15,6 +15,9 @@ namespace tapguard {
 namespace {
 
 const char* const kPageProperty = "tapguardPage";
+// Closing taps remembered at once: a box closing over the settings screen
+// and the screen closing after it keep one each; more is no double tap.
+constexpr int kClosedKept = 8;
 
 // Posted behind each tap: once it arrives, the loop has taken up its queue
 // again and the tap, with what its handling queued, is over.
@@ -26,18 +29,35 @@ public:
     const quint64 serial;
 };
 
+// When an input was made (its event's timestamp, 0: none) and when the
+// program read it.
+struct When {
+    ulong made = 0;
+    qint64 read = 0;
+};
+
+// Milliseconds from `a` to the later `b`: by the times the inputs were made
+// when both carry one on the same clock (a later one is never earlier),
+// else by the times they were read.
+qint64 between(const When& a, const When& b)
+{
+    if (a.made != 0 && b.made != 0 && b.made >= a.made)
+        return qint64(b.made - a.made);
+    return b.read - a.read;
+}
+
 class Guard : public QObject {
 public:
-    // The place of a tap that closed a surface: a box closing over the
-    // settings screen and the screen closing after it keep one each.
+    // The tap that closed a surface.
     struct Closed {
         QPoint at;   // global coordinates
-        qint64 until = 0;
+        When when;
     };
     QVector<Closed> closed;
     // The tap being handled, if any.
     bool tapLive = false;
     QPoint tapAt;
+    When tapWhen;
     quint64 tapSerial = 0;
     bool releaseOwed = false;
     bool hooked = false;
@@ -58,31 +78,31 @@ public:
     {
         if (!tapLive)
             return;
-        const qint64 t = now();
-        const Closed c{tapAt, t + kGuardMs};
+        const Closed c{tapAt, tapWhen};
         for (Closed& old : closed)
-            if (old.at == c.at || old.until <= t) {
+            if (old.at == c.at) {
                 old = c;
                 return;
             }
+        if (closed.size() >= kClosedKept)
+            closed.removeFirst();
         closed.append(c);
     }
 
     static bool closesByTap(const QWidget* w)
     {
-        return (w->isWindow() && qobject_cast<const QDialog*>(w)) || w->property(kPageProperty).toBool();
+        if (w->isWindow() && (qobject_cast<const QDialog*>(w) || w->windowType() == Qt::Popup))
+            return true;
+        return w->property(kPageProperty).toBool();
     }
 
-    bool swallows(const QPoint& at)
+    bool swallows(const QPoint& at, const When& when) const
     {
-        qint64 t = -1;
         for (const Closed& c : closed) {
             const QPoint d = at - c.at;
             if (qint64(d.x()) * d.x() + qint64(d.y()) * d.y() > qint64(kRadiusPx) * kRadiusPx)
                 continue;
-            if (t < 0)
-                t = now();
-            if (t < c.until)
+            if (between(c.when, when) < kGuardMs)
                 return true;
         }
         return false;
@@ -90,10 +110,11 @@ public:
 
     // A press, double click or release taken: what hides while it is
     // handled was closed by it.
-    void noteTap(const QPoint& at)
+    void noteTap(const QPoint& at, const When& when)
     {
         tapLive = true;
         tapAt = at;
+        tapWhen = when;
         ++tapSerial;
         QCoreApplication::postEvent(this, new TapHandled(tapSerial), Qt::LowEventPriority);
     }
@@ -119,23 +140,25 @@ public:
         // the window's own copy of it (not a widget) is left alone.
         if (!qobject_cast<QWidget*>(watched))
             return false;
-        const QPoint at = static_cast<QMouseEvent*>(e)->globalPos();
+        const auto* m = static_cast<QMouseEvent*>(e);
+        const QPoint at = m->globalPos();
+        const When when{m->timestamp(), now()};
         if (t == QEvent::MouseButtonRelease) {
             if (!releaseOwed) {
-                noteTap(at);
+                noteTap(at, when);
                 return false;
             }
             releaseOwed = false;
             return true;
         }
-        if (closed.isEmpty() || !swallows(at)) {
+        if (closed.isEmpty() || !swallows(at, when)) {
             // A release owed to a swallowed press that never came (its
             // window went away) must not take this tap's release.
             if (t == QEvent::MouseButtonPress)
                 releaseOwed = false;
             // A tap elsewhere comes between: what follows is no second tap.
             closed.clear();
-            noteTap(at);
+            noteTap(at, when);
             return false;
         }
         // Qt follows the second press of a double click with a double-click
@@ -182,6 +205,8 @@ void pageClosed(QWidget* page)
     if (!page || !qApp)
         return;
     Guard& g = guard();
+    if (!g.hooked)
+        return;
     g.arm();
     g.releaseOwed = false;
 }

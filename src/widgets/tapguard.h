@@ -1,12 +1,24 @@
-// A tap meant for a page, dialog or box that has just closed never acts on
-// what comes up in its place: the second tap of a double tap on a closing
-// button arrives after the surface is gone and would press whatever lies
-// there now, the screen it uncovered or the question the first tap opened.
-// When such a surface hides as the outcome of a tap, a press within
-// kRadiusPx of that tap, for kGuardMs, is swallowed with the release that
-// ends it, on whatever window takes it. A press anywhere else acts at once
-// (and ends the guard: a tap between is no double tap), and so does any
-// press after kGuardMs.
+// A tap meant for a surface that has just closed never acts on what comes
+// up in its place: the second tap of a double tap on a closing button, or on
+// a row of a drop-down list, arrives after the surface is gone and would
+// press whatever lies there now, the screen it uncovered, the setting the
+// list lay over or the question the first tap opened. When such a surface
+// hides as the outcome of a tap, a press within kRadiusPx of that tap,
+// made within kGuardMs of it, is swallowed with the release that ends it,
+// on whatever window takes it. A press anywhere else acts at once (and ends
+// the guard: a tap between is no double tap), and so does any press made
+// kGuardMs or more after the closing tap.
+//
+// The times are those at which the taps were made (the input event's
+// timestamp), not those at which the program reads them: the GUI thread
+// may be busy with a judgement for most of a second, and the taps made
+// meanwhile wait in the queue. Only when an event carries no timestamp, or
+// one earlier than the closing tap's (another clock), is the reading time
+// taken.
+//
+// A tap that closes a drop-down by falling outside it only closes it: where
+// a platform hands that press on to what lies beneath, it comes as a tap
+// at the closing tap's place and time, and is swallowed.
 //
 // Only a tap closes a surface: a surface that hides while a press or
 // release is handled, or while what that handling left queued runs, is
@@ -15,10 +27,12 @@
 // gone back to its queue since the last tap.
 //
 // Every surface passes through one hook: once `install()` has run, every
-// dialog window of the application arms the guard when it hides, and so
-// does every page marked with `guardPage()` (a part of a window that
-// covers it and closes by a tap: the settings screen, the help pager, the
-// ROI page). Marking a page installs the hook too.
+// dialog window and every popup window of the application (a drop-down's
+// list, a menu) arms the guard when it hides, and so does every page marked
+// with `guardPage()` (a part of a window that covers it and closes by a
+// tap: the settings screen, the help pager, the ROI page). Marking a page
+// installs the hook too. The pads arm it through `pageClosed()` when their
+// Confirm key puts them away.
 #pragma once
 
 #include <QtGlobal>
@@ -39,8 +53,8 @@ void guardPage(QWidget* page);
 // Arms the guard for `page` as its hiding would (only while a tap is
 // being handled).
 void pageClosed(QWidget* page);
-// The clock the guard runs on, in milliseconds (tests hold it still);
-// null: the steady clock.
+// The clock the guard reads when an event carries no usable timestamp, in
+// milliseconds (tests hold it still or leap it); null: the steady clock.
 void setClock(std::function<qint64()> clock);
 // Presses swallowed so far.
 int swallowed();

@@ -550,6 +550,16 @@ private slots:
             QCOMPARE(text.isEmpty() ? 0 : text.count(QLatin1Char('\n')) + 1, regions == 1 ? 3 : regions);
             QCOMPARE(text.contains(lanStr(730).arg(3)), regions > OverExposure::kListed);
         }
+        // The record the notice sends the operator to reads in the operator's
+        // language too: where, how many pixels, and the remedy.
+        const int lan = gLan;
+        const auto restore = qScopeGuard([lan] { gLan = lan; });
+        for (gLan = 0; gLan < 4; ++gLan) {
+            const QString line = OverExposure::recordLine({1, 2, 0, 100});
+            QVERIFY2(line.contains(QRegularExpression(QStringLiteral("[A-Za-z]"))) == (gLan == 1), qPrintable(line));
+            QVERIFY2(line.contains(QRegularExpression(QStringLiteral("2\\D+3\\D+1\\D+100\\D"))), qPrintable(line));
+            QVERIFY2(line.endsWith(lanStr(731), Qt::CaseInsensitive), qPrintable(line));
+        }
     }
 
     void unusableRoisAreFaults_data()

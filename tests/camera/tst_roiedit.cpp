@@ -203,15 +203,12 @@ private slots:
             env.tap(QPoint(600, 300));
             env.tap(QPoint(600, 600));
         }
-        // What a quick double tap brings: press, release, press, double
-        // click, release.
+        // A quick double tap through the window: the second press made
+        // right after the first, which Qt hands on as a double click alone.
         const QPoint at(450, 700);
         env.tap(at);
-        env.press(at, 150);
-        QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(at), QPointF(env.view->mapToGlobal(at)), Qt::LeftButton,
-                        Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(env.view, &dbl);
-        env.release(at);
+        QTest::lastMouseTimestamp -= QTest::mouseDoubleClickInterval;
+        env.tap(at, 150);
         QCOMPARE(env.endCalls[mode], 1);
         if (mode == 2) {
             QCOMPARE(env.count(), 1);

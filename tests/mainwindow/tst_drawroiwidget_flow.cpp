@@ -402,8 +402,9 @@ private slots:
 
     // A template taken with clipped pixels under a grey-template region, by
     // a Resample at the next opening or by adding the live NG picture: the
-    // region is named with its count in the record and on one notice in the
-    // operator's language; a template one level below white names nothing.
+    // region is named with its count in the record and on one notice, both
+    // in the operator's language; a template one level below white names
+    // nothing.
     void overExposedTemplatesAreReported_data()
     {
         QTest::addColumn<bool>("resample");  // else the live NG picture added as a template
@@ -440,10 +441,9 @@ private slots:
             env.page->SlotAddTemp();
             QCOMPARE(env.view(0)->tempCount[0], 2);
         }
-        const QString line = QStringLiteral("Camera 1 step 1 region 1: %1 saturated template pixels, "
-                                            "over-exposed: lower the exposure and resample")
-                                 .arg(pixels);
-        QCOMPARE(env.records().filter(QStringLiteral("over-exposed")), pixels > 0 ? QStringList{line} : QStringList());
+        // The record line in the operator's language, with the remedy.
+        const QString line = lanStr(732).arg(1).arg(1).arg(1).arg(pixels);
+        QCOMPARE(env.records().filter(lanStr(731)), pixels > 0 ? QStringList{line} : QStringList());
         const QString notice = Notice::shown() ? Notice::shown()->text() : QString();
         QCOMPARE(notice.contains(lanStr(729).arg(1).arg(1).arg(1).arg(pixels)), pixels > 0);
         if (!resample)

@@ -78,19 +78,19 @@ class TestScreens : public QObject {
     QString outDir;
     int lan = 0;
     QStringList seen;   // every fault of every scene, reported per scene
-    // The clock of the guard against taps meant for a closed page: it
-    // leaps on each reading (no guard holds between the steps of a test)
-    // unless held still, as for a second tap that follows at once.
-    qint64 guardMs = 0;
-    bool guardStill = false;
+    // When the program reads a tap (the guard's reading clock): it moves
+    // only while the program is held busy.
+    qint64 readMs = 0;
+    // The touch screen's clock, on which each tap is made: it runs on
+    // QTest's own, which keeps its taps 500 ms apart. `touchSet` is what
+    // the last tap made here left QTest's clock at.
+    ulong lastLifted = 0;
+    int touchSet = -1;
+    static constexpr int kApartMs = 10 * tapguard::kGuardMs;
 
-    // Time enough for every guard to end passes, then the guard's clock
-    // stands still: what follows comes at once.
-    void holdGuardClock()
-    {
-        guardMs += 10 * tapguard::kGuardMs;
-        guardStill = true;
-    }
+    // The GUI thread busy for `ms` (a judgement): taps made meanwhile are
+    // read only afterwards.
+    void holdProgram(int ms) { readMs += ms; }
 
     // The screen as the operator sees it: the main window, then every other
     // shown window at its place, the modal one and the notice on top.
@@ -326,16 +326,32 @@ class TestScreens : public QObject {
         });
     }
 
-    // A finger at `at` (screen coordinates), pressed and lifted on the
-    // window shown there as the touch screen delivers it: a modal box holds
-    // back the windows under it.
-    void tapAt(const QPoint& at)
+    // A finger at `at` (screen coordinates), put down `afterMs` after the
+    // last one was lifted and lifted 60 ms later, on the window shown there
+    // as the touch screen delivers it, with the times the taps were made:
+    // an open drop-down takes every tap, a modal box holds back the windows
+    // under it.
+    void tapAt(const QPoint& at, int afterMs = kApartMs)
     {
-        QWidget* modal = QApplication::activeModalWidget();
-        QWindow* w = (modal && modal->geometry().contains(at) ? modal : win)->windowHandle();
-        QTest::mousePress(w, Qt::LeftButton, {}, w->mapFromGlobal(at));
-        QTest::mouseRelease(w, Qt::LeftButton, {}, w->mapFromGlobal(at));
+        auto send = [this, at](Qt::MouseButtons buttons, QEvent::Type type, ulong made) {
+            QWidget* top = QApplication::activePopupWidget();
+            if (!top) {
+                QWidget* modal = QApplication::activeModalWidget();
+                top = modal && modal->geometry().contains(at) ? modal : win;
+            }
+            QWindow* w = top->windowHandle();
+            qt_handleMouseEvent(w, w->mapFromGlobal(at), at, buttons, Qt::LeftButton, type, {}, int(made));
+            QCoreApplication::processEvents();
+        };
+        // After one of QTest's own taps, the next comes later still.
+        const ulong press = (QTest::lastMouseTimestamp == touchSet ? lastLifted : ulong(QTest::lastMouseTimestamp)) + afterMs;
+        send(Qt::LeftButton, QEvent::MouseButtonPress, press);
+        lastLifted = press + 60;
+        send(Qt::NoButton, QEvent::MouseButtonRelease, lastLifted);
+        touchSet = QTest::lastMouseTimestamp = int(lastLifted) + kApartMs;
     }
+
+    static QPoint centreOf(const QWidget* w) { return w->mapToGlobal(w->rect().center()); }
 
     // The warning that an NG would not be kept across a restart may stand
     // for hours: whole, beside every view (their header lines: state,
@@ -401,11 +417,7 @@ private slots:
         pMutexIO = new QMutex;
         pMutexSaveFail = new QMutex;
         initLanStr();
-        tapguard::setClock([this] {
-            if (!guardStill)
-                guardMs += 10 * tapguard::kGuardMs;
-            return guardMs;
-        });
+        tapguard::setClock([this] { return readMs; });
 
         wd = new TestWorkDir;
         const QString build = QStringLiteral(VMM_BUILD_DIR);
@@ -620,16 +632,12 @@ private slots:
         ColorButton* reCheck = win->drawROIWidget->reCheckButton;
         const QPoint at = reCheck->mapToGlobal(reCheck->rect().center());
         const int swallowed = tapguard::swallowed();
-        holdGuardClock();
-        const auto release = qScopeGuard([this] { guardStill = false; });
-        QTest::mouseClick(reCheck, Qt::LeftButton);
+        tapAt(at);
         QTRY_VERIFY_WITH_TIMEOUT(!win->drawROIWidget->isVisible(), 15000);
         QVERIFY(!win->cycle().ngPresent);
-        QWidget* beneath = win->childAt(win->mapFromGlobal(at));
-        QVERIFY(beneath);
+        QVERIFY(win->childAt(win->mapFromGlobal(at)));
         const bool barShown = win->indexButton->isVisible();
-        QTest::mouseClick(beneath, Qt::LeftButton, {}, beneath->mapFromGlobal(at));
-        guardStill = false;
+        tapAt(at, 150);
         QCOMPARE(tapguard::swallowed(), swallowed + 1);
         QCOMPARE(win->indexButton->isVisible(), barShown);
         QVERIFY(!win->drawROIWidget->isVisible() && !win->SettingsVisible());
@@ -888,7 +896,6 @@ private slots:
     {
         WizardParaWidget* s = win->wizardParaWidget;
         QVERIFY(s->isVisible());
-        const auto release = qScopeGuard([this] { guardStill = false; });
         hidePads();
         gpWarnBox->setText(lanStr(278));
         gpWarnBox->show();
@@ -912,7 +919,6 @@ private slots:
         const QPoint fieldAt = field->mapToGlobal(field->rect().center());
         const int swallowed = tapguard::swallowed();
 
-        holdGuardClock();
         onNextDialog("box_warn_before_field", [this, ok](QDialog* d) {
             if (d != gpWarnBox)
                 seen << "box_warn_before_field: not the warning";
@@ -920,21 +926,20 @@ private slots:
         });
         gpWarnBox->exec();
         QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
-        guardMs += 100;
-        tapAt(fieldAt);
+        tapAt(fieldAt, 100);
         QVERIFY2(gpNumPad->isVisible() || (gpNumCharPad && gpNumCharPad->isVisible()), "no pad at once");
         QCOMPARE(Edit::currentEdit(), field);
         QCOMPARE(tapguard::swallowed(), swallowed);
         hidePads();
 
         // The last tap on the field, then a wait box the program shows and
-        // ends: the next tap on the field is taken.
+        // ends: the next tap on the field, 0.1 s later (Qt makes it a double
+        // click), is taken.
         tapAt(fieldAt);
         hidePads();
         CComp_DiaWait wait([] { QThread::msleep(100); }, win);
         QCOMPARE(wait.exec(), int(QDialog::Accepted));
-        guardMs += 100;
-        tapAt(fieldAt);
+        tapAt(fieldAt, 100);
         QVERIFY2(gpNumPad->isVisible() || (gpNumCharPad && gpNumCharPad->isVisible()), "no pad after a wait box");
         QCOMPARE(tapguard::swallowed(), swallowed);
         hidePads();
@@ -1059,19 +1064,18 @@ private slots:
             seen << look(names, "settings_ionames_mode3");
             seen << prefixed("settings_ionames_mode3", ScreenCheck::touchFaults(names));
             ComboBox* first = names->inputName[0];
-            QTest::mouseClick(first, Qt::LeftButton);
+            tapAt(centreOf(first));
             if (!first->view()->isVisible()) {
                 seen << "ionames: the drop-down did not open";
             } else {
-                // A release this soon after the opening tap is taken as the
-                // end of that tap; the technician's next tap comes later.
-                QTest::qWait(QApplication::doubleClickInterval() + 100);
+                // The finger comes down on the row, away from where it opened
+                // the list: the row is taken at once.
                 const QRect row = first->view()->visualRect(first->model()->index(5, 0));
-                QTest::mouseClick(first->view()->viewport(), Qt::LeftButton, {}, row.center());
+                tapAt(first->view()->viewport()->mapToGlobal(row.center()));
             }
             if (first->currentText() != chosen)
                 seen << "ionames: the tapped row was not taken: " + first->currentText();
-            QTest::mouseClick(names->okButton, Qt::LeftButton);
+            tapAt(centreOf(names->okButton));
         });
         QTest::mouseClick(settingsButton(498), Qt::LeftButton);
         QVERIFY2(seen.isEmpty(), qPrintable(seen.join("\n")));
@@ -1097,10 +1101,11 @@ private slots:
         QVERIFY(!win->helpWidget->isVisible());
     }
 
-    // A double tap on what closes a page or a box: the second tap, 200 ms
-    // after the first on the guard's clock, reaches nothing the surface
-    // uncovers (Stop Detection, Area Settings, Resample, a camera tile);
-    // 600 ms after the first it does. Detection runs on and no template is touched.
+    // A double tap on what closes a page or a box: the second tap, made
+    // 200 ms after the first but read only after the program was held busy
+    // for 0.6 s, reaches nothing the surface uncovers (Stop Detection, Area
+    // Settings, Resample, a camera tile); a tap made 600 ms after the first
+    // does. Detection runs on and no template is touched.
     void doubleTapOnAClosingSurfaceTakesNothingBeneath()
     {
         auto templates = [] {
@@ -1134,7 +1139,6 @@ private slots:
              [] { return gpChooseBox->noButton; }},
         };
         for (const auto& c : cases) {
-            const auto release = qScopeGuard([this] { guardStill = false; });
             win->indexButton->checkShowHide();
             QStringList before = state();
             if (c.open)
@@ -1147,7 +1151,6 @@ private slots:
             auto firstTap = [&] {
                 QWidget* b = c.closer();
                 at = b->mapToGlobal(b->rect().center());
-                holdGuardClock();
                 tapAt(at);
             };
             if (c.ask) {
@@ -1166,19 +1169,17 @@ private slots:
                 firstTap();
             }
             refuseNextBox(&asked);
-            guardMs += 200;
-            tapAt(at);   // the surface is gone
+            holdProgram(600);
+            tapAt(at, 200);   // the surface is gone
             settle();
             QVERIFY2(asked.isEmpty() && state() == before, qPrintable(c.name + (": " + asked.join(", "))));
             QCOMPARE(tapguard::swallowed(), swallowed + 1);
 
             refuseNextBox(&asked);
-            guardMs += 400;
-            tapAt(at);
+            tapAt(at, 340);
             settle();
             QCOMPARE(tapguard::swallowed(), swallowed + 1);
             QVERIFY2(!asked.isEmpty() || state() != before, c.name);
-            guardStill = false;
             if (win->drawROIWidget->isVisible()) {
                 refuseNextBox(&asked);
                 QTest::mouseClick(win->drawROIWidget->returnButton, Qt::LeftButton);
@@ -1195,13 +1196,97 @@ private slots:
         expectClean(win, "main_after_double_taps");
     }
 
+    // A double tap on what closes over the settings: a drop-down's row
+    // lying over a check box (the detection mode's "Two-color"), the
+    // digit pad's Confirm (OK-Rec's pad, over Password Settings) and the
+    // letter pad's. The first tap acts; the second, made 150 ms later and
+    // read after the program was held busy for 0.6 s, changes no setting
+    // and presses nothing beneath.
+    void doubleTapOnADropDownRowOrAPadConfirmTakesNothingBeneath()
+    {
+        if (!win->SettingsVisible()) {
+            tapAt(centreOf(win->settingsButton));
+            QTRY_VERIFY(win->SettingsVisible());
+        }
+        WizardParaWidget* s = win->wizardParaWidget;
+        const auto discard = qScopeGuard([s] { s->cancel(); });
+        auto pageOf = [this, s](QWidget* w) {
+            for (int p = 0; p < s->tabs.size(); ++p)
+                if (s->pages->widget(p)->isAncestorOf(w))
+                    tapAt(centreOf(s->tabs[p]));
+            return w->isVisible();
+        };
+        // The detection mode's drop-down, opened from "Standard": its
+        // "Two-color" row lies over a check box.
+        ComboBox* combo = nullptr;
+        for (ComboBox* c : s->pages->findChildren<ComboBox*>())
+            if (c->findText(lanStr(385).trimmed()) >= 0)
+                combo = c;
+        QVERIFY(combo);
+        const int row = combo->findText(lanStr(385).trimmed());
+        auto padOf = [&](Edit* field, QWidget* pad) -> QPoint {
+            if (!field || !pageOf(field))
+                return QPoint();
+            tapAt(centreOf(field));
+            return pad->isVisible() ? centreOf(pad == gpNumPad ? gpNumPad->hideKey : gpNumCharPad->keys[40]) : QPoint();
+        };
+        const struct {
+            const char* name;
+            std::function<QPoint()> open;   // the place of the tap that closes
+            std::function<bool()> acted;    // what the first tap did
+            const char* beneath;            // the kind of control it lay over
+        } cases[] = {
+            {"dropdown_row",
+             [&] {
+                 if (!pageOf(combo))
+                     return QPoint();
+                 combo->setCurrentIndex(0);
+                 tapAt(centreOf(combo));
+                 QAbstractItemView* list = combo->view();
+                 return list->isVisible() ? list->viewport()->mapToGlobal(list->visualRect(combo->model()->index(row, 0)).center())
+                                          : QPoint();
+             },
+             [&] { return !combo->view()->isVisible() && combo->currentIndex() == row; }, "QCheckBox"},
+            {"digit_pad_confirm", [&] { return padOf(s->wordField(Word::OkPicturesKept), gpNumPad); },
+             [] { return !gpNumPad->isVisible(); }, "QAbstractButton"},
+            {"letter_pad_confirm", [&] { return padOf(s->groupName, gpNumCharPad); },
+             [] { return !gpNumCharPad->isVisible(); }, "QWidget"},
+        };
+        for (const auto& c : cases) {
+            const QPoint at = c.open();
+            QVERIFY2(!at.isNull(), c.name);
+            tapAt(at);
+            QVERIFY2(c.acted(), c.name);
+            // What the surface lay over, as it stands after the first tap.
+            QWidget* beneath = win->childAt(win->mapFromGlobal(at));
+            QVERIFY2(beneath && beneath->inherits(c.beneath), c.name);
+            auto* button = qobject_cast<QAbstractButton*>(beneath);
+            const bool checked = button && button->isChecked();
+            int pressed = 0;
+            QMetaObject::Connection counting;
+            if (button)
+                counting = connect(button, &QAbstractButton::pressed, this, [&pressed] { ++pressed; });
+            const uint words = qHashBits(gpWParaBak->words, sizeof gpWParaBak->words);
+            const int swallowed = tapguard::swallowed();
+            QStringList asked;
+            refuseNextBox(&asked);
+            holdProgram(600);
+            tapAt(at, 150);
+            settle();
+            disconnect(counting);
+            QVERIFY2(tapguard::swallowed() == swallowed + 1, c.name);
+            QVERIFY2(asked.isEmpty() && pressed == 0, qPrintable(c.name + (": " + asked.join(", "))));
+            QVERIFY2(!button || button->isChecked() == checked, c.name);
+            QVERIFY2(qHashBits(gpWParaBak->words, sizeof gpWParaBak->words) == words, c.name);
+        }
+    }
+
     // Deliberate fast work: detection stopped, a check box of the settings
-    // changed, Confirm, its question answered no, and 0.3 s later on the
-    // guard's clock Start Detection, far from the tap that closed them: it
-    // starts.
+    // changed, Confirm, its question answered no, and Start Detection, far
+    // from the tap that closed them, made 0.3 s later while the program was
+    // held busy for 0.6 s: it starts.
     void deliberateTapAfterConfirmActs()
     {
-        const auto release = qScopeGuard([this] { guardStill = false; });
         if (win->SettingsVisible())
             win->wizardParaWidget->cancel();
         win->indexButton->checkShowHide();
@@ -1223,7 +1308,6 @@ private slots:
         tapAt(box->mapToGlobal(box->captionRect().center()));
         QVERIFY(box->isChecked() != was);
         const int swallowed = tapguard::swallowed();
-        holdGuardClock();
         QPoint noAt;
         onNextDialog("box_save_settings_no", [this, &noAt](QDialog* d) {
             if (d != gpChooseBox)
@@ -1239,10 +1323,10 @@ private slots:
         QCOMPARE(box->isChecked(), was);
         QVERIFY(QLineF(noAt, startAt).length() > 2 * tapguard::kRadiusPx);
 
-        guardMs += 300;
+        holdProgram(600);
         win->indexButton->checkShowHide();
         QVERIFY(startStop->isVisible());
-        tapAt(startAt);
+        tapAt(startAt, 300);
         settle();
         QCOMPARE(tapguard::swallowed(), swallowed);
         QVERIFY(win->cycle().runState != RunState::Stopped);
@@ -1255,8 +1339,7 @@ private slots:
     // and the question waits for its own tap.
     void secondTapOnTheQuestionItOpenedIsNotTaken()
     {
-        const auto release = qScopeGuard([this] {
-            guardStill = false;
+        const auto release = qScopeGuard([] {
             gpWPara->words[Word::PasswordUsed] = gpWParaBak->words[Word::PasswordUsed] = 0;
             gpWPara->words[Word::StopDetectPassword] = gpWParaBak->words[Word::StopDetectPassword] = 0;
             OperatorRights::get().reset();
@@ -1290,17 +1373,14 @@ private slots:
                 if (stage == 0 && modal == gpPasswordBox) {
                     gpPasswordBox->pwdEdit->setText(QStringLiteral("4711"));
                     at = gpPasswordBox->okButton->mapToGlobal(gpPasswordBox->okButton->rect().center());
-                    holdGuardClock();
                     tapAt(at);
                     stage = 1;
                 } else if (stage == 1 && modal == gpChooseBox) {
-                    guardMs += 200;
                     onYes = gpChooseBox->yesButton->rect().contains(gpChooseBox->yesButton->mapFromGlobal(at));
-                    tapAt(at);
+                    tapAt(at, 200);
                     stillAsked = gpChooseBox->isVisible();
                     swallowedThen = tapguard::swallowed();
-                    guardMs += 400;
-                    tapAt(gpChooseBox->noButton->mapToGlobal(gpChooseBox->noButton->rect().center()));
+                    tapAt(gpChooseBox->noButton->mapToGlobal(gpChooseBox->noButton->rect().center()), 400);
                     stage = 2;
                     poll.stop();
                 }
