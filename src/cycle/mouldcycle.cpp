@@ -151,7 +151,10 @@
 //           latched, no camera missing, no step owed a judgement that is
 //           not counting down), the first of them (the one in turn,
 //           sequential) is an unjudged NG with the alarm, for the operator
-//           to resolve; once resolved, the next one is.
+//           to resolve (the record and the screen say that its trigger may
+//           have passed while the program was not running: a start that
+//           finds the mould open is such a start); once resolved, the next
+//           one is.
 // Counters  Only automatic decisions count (`ProductionCounters`): per
 //           judged step and camera a part, an NG part on NG; any NG one NG
 //           decision. A camera that took a template is not counted for that
@@ -311,6 +314,7 @@ void MouldCycle::stopDetect()
     std::fill(std::begin(doorTriggered_), std::end(doorTriggered_), false);
     std::fill(std::begin(edgeHeld_), std::end(edgeHeld_), false);
     unwatchedSteps_ = 0;
+    status_.ngNote.clear();
     clearLatchedNg();
     // Word 95: keep the mould from closing while detection is stopped.
     const bool holdClamp = word(Word::StopClampWhenStopped) != 0;
@@ -695,18 +699,21 @@ void MouldCycle::holdUnjudged(int k)
     stepOwed_[k] = true;
     stepDecided_[k] = false;
     lastStages_ = DecisionStages{};
-    QStringList records[kMaxCamera];
+    // No camera is at fault: the operator is told once why nothing was
+    // judged, on the screen and in the record.
+    const QString why = lanStr(kTextNotWatched).arg(k + 1);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         if (!judge_.present(c))
             continue;
         stepTrained_[c] = false;
-        markUnjudged(c, k, records[c]);
+        unjudged_[c] = true;
+        judge_.setVerdict(c, false);
     }
     screen_.stepJudged(k);
     decide(false);
-    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
-        for (const QString& text : records[c])
-            log_.record(text);
+    if (status_.ngPresent)
+        status_.ngNote = why;
+    log_.record(why);
     screen_.showJudgedFrames();
 }
 
@@ -1015,6 +1022,8 @@ void MouldCycle::decide(bool manual)
     if (gFromTrain)
         return;
     const Decision d = weigh(manual);
+    // Any decision says anew why an NG holds (holdUnjudged, after this).
+    status_.ngNote.clear();
     latchAndSetOutputs(d);
     count(d);
     // The ring of recent NG pictures per step, which the ROI page browses.

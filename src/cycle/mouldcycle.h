@@ -55,6 +55,9 @@ public:
     // kTextUnjudged.
     static constexpr int kCodeCameraLost = AlarmCode::CameraLost;
     static constexpr int kTextUnjudged = 691;
+    // Text row of a step held as an unjudged NG because its trigger may
+    // have come while the program was not running (step number %1).
+    static constexpr int kTextNotWatched = 736;
 
     // ---- Rules of a step ----
     bool StepActive(int k) const;
