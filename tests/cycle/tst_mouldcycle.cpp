@@ -344,6 +344,13 @@ struct Rig {
             if (!older.write("step=0\nfailed=1\nlost=0\nowed=1\ndecided=0\ntime=2026-12-01T10:00:00\n"))
                 return false;
             start();
+        } else if (e == "update") {         // a start on the earlier version's empty latch file (1 KiB of zeros)
+            cycle.reset();
+            QFile f(MouldCycle::latchFile());
+            if (!f.open(QIODevice::WriteOnly) || f.write(QByteArray(1024, '\0')) != 1024)
+                return false;
+            f.close();
+            start();
         } else if (e == "full") {           // a restart on a disk without room for the latch file
             QFile::remove(MouldCycle::latchFile());
             if (!QDir().mkdir(MouldCycle::latchFile() + ".new"))   // its making place taken, as a full disk refuses it
@@ -513,6 +520,8 @@ private slots:
             << 0 << 1 << "u3 ng0 t=7 pass=1 restart=1 d3=5 u4=5 t=5 redo=0" << "2 2 1 1" << "0 11" << 1;
         QTest::newRow("mode 0: an NG record of an earlier version, without openings, is held")
             << 0 << 1 << "earlier=7 pass=1 u4=1 t=0" << "1 0 1 1" << "9 0" << 1;
+        QTest::newRow("mode 0: the earlier version's empty latch file holds nothing")
+            << 0 << 1 << "update=0 u3=3 t=1 d3 u4=1 t=0" << "2 0 1 0" << "0 0" << 1;
         QTest::newRow("mode 0: stop releases the latch, word 95 keeps the clamp")
             << 0 << 1 << "u3 ng0 t=7 stop=1 restart=0" << "1 1 0 0" << "0 0" << 0;
 
@@ -641,7 +650,8 @@ private slots:
                                         .arg(at).arg(parts[0]).arg(rig.board.sent & ~before & ~4).arg(holds[input])));
             // Held before and after an event: never freed in between, not
             // even for one word (a new process may start from nothing).
-            if (parts[0] != "restart" && parts[0] != "garble" && parts[0] != "full" && parts[0] != "earlier")
+            if (parts[0] != "restart" && parts[0] != "garble" && parts[0] != "full" && parts[0] != "earlier"
+                && parts[0] != "update")
                 QVERIFY2((before & rig.board.sent & ~rig.board.low) == 0,
                          qPrintable(QStringLiteral("event %1 (%2) freed %3 for a moment")
                                         .arg(at).arg(parts[0]).arg(before & rig.board.sent & ~rig.board.low)));
