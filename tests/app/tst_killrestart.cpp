@@ -738,7 +738,7 @@ private slots:
     }
 
     // The demo's wiring: the alarm output inverted (word 78), the interlocks
-    // straight. Every output word the program sends is each output's
+    // straight, outputs 5-8 inverted by the standard mode. Every output word the program sends is each output's
     // inactive level plus what is really held, from the very first one: at
     // a fresh start, at a restart after a kill with openings held and at one
     // with an NG latched, each restart on a board that dropped its outputs
@@ -747,11 +747,14 @@ private slots:
     {
         layOut([](int* w) {
             w[78] = 1;
+            w[123] = 0;
             w[40] = w[41] = 30;   // three seconds: the kill lands inside the countdown
         });
         if (QTest::currentTestFailed())
             return;
-        const int inverted = 1 << kAlarmOut;
+        // The alarm, and outputs 5-8: the standard mode inverts those itself
+        // (words 80-83, while word 123 asks for no ejector pulse).
+        const int inverted = 1 << kAlarmOut | 0xF0;
         const int clampAndEjector = 1 << kClampOut | 1 << kEjectorOut;
         const int alarm = 1 << kAlarmOut;
         // The outputs a wire word drives to their active level.
