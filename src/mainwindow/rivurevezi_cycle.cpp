@@ -172,9 +172,9 @@ QString RiVuRevezi::LatchWarningText() const
 void RiVuRevezi::ShowLatchWarning()
 {
     const QString text = LatchWarningText();
-    const bool unkept = !text.isEmpty();
+    const bool shown = !text.isEmpty();
     if (!latchWarning) {
-        if (!unkept)
+        if (!shown)
             return;
         // In a strip of its own below the camera pictures: it may stand for
         // hours, and must hide no state, counter or frame rate of a view.
@@ -188,11 +188,11 @@ void RiVuRevezi::ShowLatchWarning()
         latchWarning->setText(text);
         latchWarning->hide();
     }
-    if (latchWarning->isHidden() != unkept && text == latchWarningShown)
+    if (latchWarning->isHidden() != shown && text == latchWarningShown)
         return;
     latchWarningShown = text;
     latchWarning->setText(text);
-    latchWarning->setVisible(unkept);
+    latchWarning->setVisible(shown);
     // The views give up the strip, or take it back.
     ChangeCammer();
 }
