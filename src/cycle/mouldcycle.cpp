@@ -151,7 +151,10 @@
 //           latched, no camera missing, no step owed a judgement that is
 //           not counting down), the first of them (the one in turn,
 //           sequential) is an unjudged NG with the alarm, for the operator
-//           to resolve; once resolved, the next one is.
+//           to resolve (the record and the screen say that its trigger may
+//           have passed while the program was not running: a start that
+//           finds the mould open is such a start); once resolved, the next
+//           one is.
 // Counters  Only automatic decisions count (`ProductionCounters`): per
 //           judged step and camera a part, an NG part on NG; any NG one NG
 //           decision. A camera that took a template is not counted for that
@@ -312,6 +315,8 @@ void MouldCycle::stopDetect()
     std::fill(std::begin(doorTriggered_), std::end(doorTriggered_), false);
     std::fill(std::begin(edgeHeld_), std::end(edgeHeld_), false);
     unwatchedSteps_ = 0;
+    pollGapSteps_ = 0;
+    status_.ngNote.clear();
     clearLatchedNg();
     // Word 95: keep the mould from closing while detection is stopped.
     const bool holdClamp = word(Word::StopClampWhenStopped) != 0;
@@ -662,6 +667,7 @@ void MouldCycle::notePollGap(bool openBefore, quint64 takenBefore)
     if (!missed)
         return;
     unwatchedSteps_ |= missed;
+    pollGapSteps_ |= missed;
     QStringList steps;
     for (int k = 0; k < kMaxDetect; ++k)
         if ((missed >> k) & 1)
@@ -686,6 +692,7 @@ void MouldCycle::holdUnwatchedStep(int live)
         if (((unwatchedSteps_ >> k) & 1) &&
             (!status_.cycleOpen || !StepActive(k) || !waitsForTrigger(k) || StepTrigger(k, live, false) == ByInput))
             unwatchedSteps_ &= ~(1 << k);
+    pollGapSteps_ &= unwatchedSteps_;
     const bool running = status_.runState == RunState::Running || status_.runState == RunState::Training;
     if (!unwatchedSteps_ || !running || cameraMissing_ || gFromTrain ||
         status_.detectState == DetectState::NgLatched || status_.detectState == DetectState::RegionSetting)
@@ -718,18 +725,22 @@ void MouldCycle::holdUnjudged(int k)
     stepOwed_[k] = true;
     stepDecided_[k] = false;
     lastStages_ = DecisionStages{};
-    QStringList records[kMaxCamera];
+    // No camera is at fault: the operator is told once why nothing was
+    // judged, on the screen and in the record.
+    const QString why = lanStr((pollGapSteps_ >> k) & 1 ? kTextPollGap : kTextNotWatched).arg(k + 1);
+    pollGapSteps_ &= ~(1 << k);
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         if (!judge_.present(c))
             continue;
         stepTrained_[c] = false;
-        markUnjudged(c, k, records[c]);
+        unjudged_[c] = true;
+        judge_.setVerdict(c, false);
     }
     screen_.stepJudged(k);
     decide(false);
-    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
-        for (const QString& text : records[c])
-            log_.record(text);
+    if (status_.ngPresent)
+        status_.ngNote = why;
+    log_.record(why);
     screen_.showJudgedFrames();
 }
 
@@ -745,6 +756,7 @@ void MouldCycle::openCycle(int heldStep)
     std::fill(std::begin(unjudged_), std::end(unjudged_), false);
     // Every trigger of this cycle is to come, watched.
     unwatchedSteps_ = 0;
+    pollGapSteps_ = 0;
     // A held opening that opens the cycle brings the steps its very edge
     // started (the pass that held it): those already decided OK, judged
     // while the cycle before still waited for this step, are decided in
@@ -1038,6 +1050,8 @@ void MouldCycle::decide(bool manual)
     if (gFromTrain)
         return;
     const Decision d = weigh(manual);
+    // Any decision says anew why an NG holds (holdUnjudged, after this).
+    status_.ngNote.clear();
     latchAndSetOutputs(d);
     count(d);
     // The ring of recent NG pictures per step, which the ROI page browses.

@@ -56,6 +56,12 @@ public:
     // kTextUnjudged.
     static constexpr int kCodeCameraLost = AlarmCode::CameraLost;
     static constexpr int kTextUnjudged = 691;
+    // Text row of a step held as an unjudged NG because its trigger may
+    // have come while the program was not running (step number %1).
+    static constexpr int kTextNotWatched = 736;
+    // ... because the I/O board went unanswered for longer than a short
+    // trigger pulse while the open cycle waited for it (step number %1).
+    static constexpr int kTextPollGap = 737;
 
     // ---- Rules of a step ----
     bool StepActive(int k) const;
@@ -365,5 +371,8 @@ private:
     // watched (before the first look), until their trigger is seen live or
     // they are triggered, judged or held as unjudged.
     int unwatchedSteps_ = 0;
+    // Of those, the steps a gap in the board's replies made doubtful (their
+    // hold names that cause, not a program that was not running).
+    int pollGapSteps_ = 0;
     std::function<void()> afterCycle_;
 };

@@ -62,6 +62,10 @@ struct CycleStatus {
     // The NG latch file cannot be written (a full disk): an NG latched now
     // would be forgotten by a restart. The screen says so while it lasts.
     bool ngLatchUnkept = false;
+    // Why the NG latched now was raised without a judgement (an operator
+    // text, shown beside the pictures); empty for any other NG and once
+    // the NG is resolved.
+    QString ngNote;
     bool cycleOpen = false;             // a cycle started and its last step is not decided
     bool cycleFailed[kMaxCamera] = {};  // camera failed some step of this cycle
     bool cycleTrained = false;          // some step of the open cycle took a template

@@ -113,9 +113,15 @@ InPlaceRecord::State examine(const QByteArray& all, QByteArray* payload, quint32
         return current && seq[newest] == kMadeSeq && data[newest].isEmpty() ? State::Empty : State::Valid;
     }
     // The earlier layout made its file all zeros and wrote sequence 1 into
-    // slot 1 first: that one record beside a slot never written is whole.
-    // Anything else short of two whole slots (all zeros included: a zeroed
+    // slot 1 first: a file of it still all zeros is the empty record that
+    // version made (and read as empty), and that one record beside a slot
+    // never written is whole. In this layout a file is made with two whole
+    // slots, so here anything short of them (all zeros included: a zeroed
     // block reads so too) is a record that was being changed, or damage.
+    if (!current && allZero(all.constData(), kOldFileSize)) {
+        payload->clear();
+        return State::Empty;
+    }
     if (!current && whole[1] && seq[1] == 1 && allZero(all.constData(), kOldSlot)) {
         *payload = data[1];
         return State::Valid;

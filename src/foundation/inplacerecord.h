@@ -15,8 +15,9 @@
 // zeroed block) means the record was being changed when the power went, and
 // what it was changing to is unknown; the file then reads as damaged, never
 // as empty and never as the record before. Files of the earlier layout (two
-// 512-byte slots in one 1 KiB file) are read, and grown to this layout with
-// the record they hold.
+// 512-byte slots in one 1 KiB file, made all zeros: its empty record) are
+// read as that version read them, and grown to this layout with the record
+// they hold.
 #pragma once
 
 #include <QByteArray>

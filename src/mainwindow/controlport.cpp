@@ -347,7 +347,16 @@ ControlPort::ControlPort(QObject* parent)
 {
     gIOID = 1;
     ComInit();
+    // Every output off in its wiring sense: an output wired inverted (its
+    // inversion word set, as the alarm's is by default) is off with its bit
+    // set. A word of zeros would sound an inverted alarm, or free an
+    // inverted interlock, before anything was decided.
+    wiredAs_ = wiring();
     outWord_ = 0;
+    for (int n = 0; n < 10; ++n)
+        outWord_ = withOut(outWord_, n, 0);
+    if (const int follow = sysWord(Word::Output4Follows))
+        outWord_ = withOut(outWord_, follow - 1, 0);
     if (pMutexIO) {
         QMutexLocker lock(pMutexIO);
         gDataOut = outWord_;
@@ -380,6 +389,7 @@ void ControlPort::InitIOThread()
 
 void ControlPort::IOFlashOut()
 {
+    followWiring();
     wireEdgeHolds();
     const bool published = publishOutputs(outWord_);
     if (outWord_ != lastFlushed_ || published) {
@@ -392,7 +402,34 @@ void ControlPort::IOFlashOut()
 
 void ControlPort::IOSetOut(int n, int on)
 {
+    followWiring();
     outWord_ = withOut(outWord_, n, on);
+}
+
+int ControlPort::wiring()
+{
+    int inverted = 0;
+    for (int n = 0; n <= 8; ++n)
+        if (sysWord(Word::OutputInverted0 + n) != 0)
+            inverted |= 1 << n;
+    return inverted;
+}
+
+void ControlPort::followWiring()
+{
+    // The wanted word is in wire levels: an output whose inversion word the
+    // settings changed keeps its level in the machine's sense (an alarm that
+    // was off stays off), so its bit turns over.
+    const int now = wiring();
+    if (now == wiredAs_)
+        return;
+    outWord_ ^= now ^ wiredAs_;
+    wiredAs_ = now;
+    const int follow = sysWord(Word::Output4Follows);
+    if (follow != 0) {
+        const int n = follow - 1;
+        outWord_ = ((outWord_ >> n) & 1) ? (outWord_ | 1 << 3) : (outWord_ & ~(1 << 3));
+    }
 }
 
 int ControlPort::withOut(int word, int n, int on)

@@ -142,8 +142,13 @@ private:
     static int withOut(int word, int n, int on);
     // The wire table from the logical one, in the present wiring sense.
     void wireEdgeHolds();
+    // The outputs wired inverted now (bit per output, from the inversion words).
+    static int wiring();
+    // The wanted word turned over where the inversion words changed.
+    void followWiring();
 
     int outWord_ = 0;
+    int wiredAs_ = 0;   // the wiring outWord_ is in
     int lastFlushed_ = -1;
     int edgeHolds_[EdgeHolds::kInputs] = {};
     IOThread* thread_ = nullptr;

@@ -140,9 +140,13 @@ public:
     qint64 lastWhiteBalanceMs = 0;
     int lastOutWord = -1;
     // While an NG could not be kept across a restart (the latch file cannot
-    // be written): text row 713, in a strip below the camera pictures that
-    // the views give up (beside the ROI page's column when it is open).
+    // be written): text row 713; while an NG holds without a judgement: why
+    // (the cycle's note). In a strip below the camera pictures that the
+    // views give up (beside the ROI page's column when it is open).
     class QLabel* latchWarning = nullptr;
+    QString latchWarningShown;   // the text the strip shows (unwrapped)
+    // The strip's text: the latch that cannot be kept, the NG's note.
+    QString LatchWarningText() const;
     void ShowLatchWarning();
     // Lays the shown warning out at the bottom of `area` (the views' area,
     // in the view area's coordinates); returns what is left for the views.

@@ -157,11 +157,24 @@ void RiVuRevezi::Run()
         runTimer->start(next);
 }
 
+QString RiVuRevezi::LatchWarningText() const
+{
+    // What an NG on the screen alone does not say: that a restart would
+    // forget it, or why it holds without a judgement.
+    QStringList lines;
+    if (cycle().ngLatchUnkept)
+        lines << lanStr(713).trimmed();
+    if (!cycle().ngNote.isEmpty())
+        lines << cycle().ngNote.trimmed();
+    return lines.join(QLatin1Char('\n'));
+}
+
 void RiVuRevezi::ShowLatchWarning()
 {
-    const bool unkept = cycle().ngLatchUnkept;
+    const QString text = LatchWarningText();
+    const bool shown = !text.isEmpty();
     if (!latchWarning) {
-        if (!unkept)
+        if (!shown)
             return;
         // In a strip of its own below the camera pictures: it may stand for
         // hours, and must hide no state, counter or frame rate of a view.
@@ -172,12 +185,14 @@ void RiVuRevezi::ShowLatchWarning()
         latchWarning->setStyleSheet(
             QStringLiteral("font-family: wqy-microhei; font-size: %1px; color: white; background: rgb(200, 0, 0);")
                 .arg(kLatchWarningPixels));
-        latchWarning->setText(lanStr(713));
+        latchWarning->setText(text);
         latchWarning->hide();
     }
-    if (latchWarning->isHidden() != unkept)
+    if (latchWarning->isHidden() != shown && text == latchWarningShown)
         return;
-    latchWarning->setVisible(unkept);
+    latchWarningShown = text;
+    latchWarning->setText(text);
+    latchWarning->setVisible(shown);
     // The views give up the strip, or take it back.
     ChangeCammer();
 }
@@ -198,7 +213,7 @@ QRect RiVuRevezi::PlaceLatchWarning(QRect area)
     }
     const int width = qMax(1, right - left + 1);
     const QFontMetrics fm(latchWarning->font());
-    const QString lines = wrapAtWords(lanStr(713).trimmed(), fm, width - 2 * kLatchWarningMargin);
+    const QString lines = wrapAtWords(latchWarningShown, fm, width - 2 * kLatchWarningMargin);
     latchWarning->setText(lines);
     const int height = fm.size(0, lines).height() + 2 * kLatchWarningMargin;
     latchWarning->setGeometry(left, area.bottom() + 1 - height, width, height);

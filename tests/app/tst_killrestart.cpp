@@ -19,6 +19,7 @@
 #include "inplacerecord.h"
 
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QStandardPaths>
@@ -104,14 +105,6 @@ QList<QStringList> journal(const QString& path)
                 out << QString::fromUtf8(line).split('\t');
     return out;
 }
-
-QString words(const QVector<int>& w)
-{
-    QStringList s;
-    for (int v : w)
-        s << QString::number(v, 2);
-    return s.join(' ');
-}
 }  // namespace
 
 class TestKillRestart : public QObject {
@@ -119,6 +112,55 @@ class TestKillRestart : public QObject {
     std::unique_ptr<QTemporaryDir> work_;
     QString control_;
     QProcess program_;
+    BoardSimulator* board_ = nullptr;   // the board the program runs on
+    QElapsedTimer wireClock_;
+
+    // Where a failed row leaves what it saw: its working folder (the
+    // program's logs, its latch file) is kept, with the wire log in it.
+    QString where() const
+    {
+        return work_ ? QStringLiteral("\n[kept on failure: %1, every output word in %2]")
+                           .arg(work_->path(), work_->filePath("wire.log"))
+                     : QString();
+    }
+
+    QString words(const QVector<int>& w) const
+    {
+        QStringList s;
+        for (int v : w)
+            s << QString::number(v, 2);
+        return s.join(' ') + where();
+    }
+
+    // The board, its wire logged: every output word the program sends and
+    // every change of the inputs the board reports, in milliseconds since
+    // the row began, into wire.log of the working folder (all boards of
+    // the row, one after the other). Then started.
+    void startBoard(BoardSimulator& sim, int inputs = kDoorClosed)
+    {
+        QVERIFY(sim.open());
+        sim.setInputs(inputs);
+        auto file = std::make_shared<QFile>(work_->filePath("wire.log"));
+        QVERIFY(file->open(QIODevice::Append));
+        file->write(QStringLiteral("%1 board %2\n").arg(wireClock_.elapsed()).arg(sim.slaveName()).toUtf8());
+        file->flush();
+        auto lastIn = std::make_shared<int>(-1);
+        const QElapsedTimer clock = wireClock_;
+        sim.setTap([file, lastIn, clock](bool toBoard, int command, int value) {
+            QByteArray line;
+            if (toBoard && command == 1)
+                line = QByteArray::number(clock.elapsed()) + " out " + QByteArray::number(value, 2) + '\n';
+            else if (!toBoard && command == 2 && value != *lastIn)
+                line = QByteArray::number(clock.elapsed()) + " in " + QByteArray::number(value, 2) + '\n';
+            if (!toBoard && command == 2)
+                *lastIn = value;
+            if (!line.isEmpty()) {
+                file->write(line);
+                file->flush();
+            }
+        });
+        sim.start();
+    }
 
     // A working folder laid out by the lay-out script over our parameter
     // file (the lay-out keeps an existing one): one region on the first two
@@ -128,6 +170,7 @@ class TestKillRestart : public QObject {
     {
         work_.reset(new QTemporaryDir);
         QVERIFY(work_->isValid());
+        wireClock_.start();
         control_ = work_->filePath("replay-control");
         const QString build = QStringLiteral(VMM_BUILD_DIR);
         const QString param = work_->filePath("PARAM.db");
@@ -148,8 +191,9 @@ class TestKillRestart : public QObject {
     // Starts the laid-out program on the board's pseudo-terminal; in a
     // network namespace of its own when one can be made, so that its
     // listening ports never meet another test's.
-    void start(const BoardSimulator& sim, const QString& logName, const QStringList& extraEnv = {})
+    void start(BoardSimulator& sim, const QString& logName, const QStringList& extraEnv = {})
     {
+        board_ = &sim;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("VMM_TARGET", "0");
@@ -183,7 +227,12 @@ class TestKillRestart : public QObject {
         if (program_.state() == QProcess::NotRunning)
             return;
         program_.kill();   // SIGKILL: no handler, no clean-up
-        program_.waitForFinished(kStepMs);
+        QVERIFY2(program_.waitForFinished(kStepMs), qPrintable("the killed program did not end" + where()));
+        // Its port closes with it: a request of its last moment is never
+        // answered into the next run's port (the board's answer would carry
+        // the inputs of after the kill, as if that run had asked).
+        if (board_)
+            board_->portClosed();
     }
 
     bool cameraCommand(const QString& line)
@@ -206,9 +255,9 @@ class TestKillRestart : public QObject {
     // ("first.log") and its templates trained by `cycle`.
     void startTrained(BoardSimulator& board, const QStringList& env = {}, const Cycle& cycle = pulseMouldOpen)
     {
-        QVERIFY(board.open());
-        board.setInputs(kDoorClosed);
-        board.start();
+        startBoard(board);
+        if (QTest::currentTestFailed())
+            return;
         start(board, "first.log", env);
         if (QTest::currentTestFailed())
             return;
@@ -269,7 +318,7 @@ class TestKillRestart : public QObject {
     QString log(const QString& name) const
     {
         QFile f(work_->filePath(name));
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll().right(4000)) : QString();
+        return (f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll().right(4000)) : QString()) + where();
     }
 
     // Runs `slot` of this test again in a mount namespace of its own, where
@@ -301,6 +350,16 @@ class TestKillRestart : public QObject {
     }
 
 private slots:
+    void cleanup()
+    {
+        kill();
+        board_ = nullptr;
+        if (work_ && QTest::currentTestFailed()) {
+            work_->setAutoRemove(false);
+            qWarning("%s", qPrintable(where().trimmed()));
+        }
+    }
+
     // Both disks full: the USB disk while pictures are saved, then the
     // working folder's (by a foreign file), with NG and OK pictures there.
     // The NG that follows is latched and its picture saved, every earlier NG
@@ -457,9 +516,7 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         BoardSimulator board;
-        QVERIFY(board.open());
-        board.setInputs(kDoorClosed);
-        board.start();
+        startBoard(board);
         start(board, "term.log", step >= 0 ? QStringList{QStringLiteral("VMM_TERM_AT_STEP=%1").arg(step)} : QStringList{});
         if (QTest::currentTestFailed())
             return;
@@ -680,6 +737,119 @@ private slots:
         QCOMPARE(program_.state(), QProcess::Running);
     }
 
+    // The demo's wiring: the alarm output inverted (word 78), the interlocks
+    // straight, outputs 5-8 inverted by the standard mode. Every output word the program sends is each output's
+    // inactive level plus what is really held, from the very first one: at
+    // a fresh start, at a restart after a kill with openings held and at one
+    // with an NG latched, each restart on a board that dropped its outputs
+    // (the first word then says everything).
+    void everyWordIsWhatIsHeld()
+    {
+        layOut([](int* w) {
+            w[78] = 1;
+            w[123] = 0;
+            w[40] = w[41] = 30;   // three seconds: the kill lands inside the countdown
+        });
+        if (QTest::currentTestFailed())
+            return;
+        // The alarm, and outputs 5-8: the standard mode inverts those itself
+        // (words 80-83, while word 123 asks for no ejector pulse).
+        const int inverted = 1 << kAlarmOut | 0xF0;
+        const int clampAndEjector = 1 << kClampOut | 1 << kEjectorOut;
+        const int alarm = 1 << kAlarmOut;
+        // The outputs a wire word drives to their active level.
+        const auto active = [inverted](int wire) { return (wire ^ inverted) & 0x3ff; };
+        // Every word of `sent` has the outputs of `must` active, and none but
+        // those of `must | may`; else the first that has not.
+        const auto wrong = [&](const QVector<int>& sent, int must, int may) {
+            for (int i = 0; i < sent.size(); ++i)
+                if ((active(sent[i]) & must) != must || (active(sent[i]) & ~(must | may)) != 0)
+                    return QStringLiteral("word %1 of %2: %3").arg(i + 1).arg(sent.size()).arg(words(sent));
+            return QString();
+        };
+        std::vector<std::unique_ptr<BoardSimulator>> boards;
+        const auto newBoard = [&]() -> BoardSimulator& {
+            boards.push_back(std::make_unique<BoardSimulator>());
+            startBoard(*boards.back());
+            return *boards.back();
+        };
+        const auto killAtEnd = qScopeGuard([this] { kill(); });
+
+        // A fresh start: the first word is every output off (the alarm's bit
+        // set), and no word of the training cycles sounds the alarm.
+        BoardSimulator& first = newBoard();
+        if (QTest::currentTestFailed())
+            return;
+        start(first, "first.log");
+        if (QTest::currentTestFailed())
+            return;
+        upAndTrained(first);
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_VERIFY2_WITH_TIMEOUT(active(first.outputs()) == 0, qPrintable(log("first.log")), kStartMs);
+        QVector<int> sent = outputWords(first);
+        QVERIFY2(!sent.isEmpty() && active(sent.first()) == 0, qPrintable(words(sent)));
+        QVERIFY2(wrong(sent, 0, clampAndEjector).isEmpty(), qPrintable(wrong(sent, 0, clampAndEjector)));
+
+        // Killed inside an opening's countdown, clamp and ejector held.
+        size_t from = first.history().size();
+        pulseMouldOpen(first);
+        QTRY_VERIFY2_WITH_TIMEOUT(active(first.outputs()) == clampAndEjector
+                                      && latchRecord().startsWith("cycle=1\nowed=3\n"),
+                                  qPrintable(log("first.log") + latchRecord()), kStartMs);
+        kill();
+        sent = outputWords(first, from);
+        QVERIFY2(wrong(sent, 0, clampAndEjector).isEmpty(), qPrintable(wrong(sent, 0, clampAndEjector)));
+
+        // The restart holds both from its first word, the alarm off, until
+        // the openings are judged (a good part: everything free again).
+        BoardSimulator& second = newBoard();
+        if (QTest::currentTestFailed())
+            return;
+        start(second, "second.log");
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_VERIFY2_WITH_TIMEOUT(!outputWords(second).isEmpty(), qPrintable(log("second.log")), kStartMs);
+        QVERIFY2(active(outputWords(second).first()) == clampAndEjector, qPrintable(words(outputWords(second))));
+        QTRY_VERIFY2_WITH_TIMEOUT(active(second.outputs()) == 0 && infoLog().contains("step 2 stages:"),
+                                  qPrintable(log("second.log")), kStartMs);
+        sent = outputWords(second);
+        QVERIFY2(wrong(sent, 0, clampAndEjector).isEmpty(), qPrintable(wrong(sent, 0, clampAndEjector)));
+
+        // A short shot: no alarm before its NG, clamp, ejector and alarm in
+        // every word from the NG on.
+        QVERIFY(cameraCommand("* defect shortshot"));
+        from = second.history().size();
+        pulseMouldOpen(second);
+        QTRY_VERIFY2_WITH_TIMEOUT(active(second.outputs()) == (clampAndEjector | alarm)
+                                      && latchRecord().startsWith("step=0\n"),
+                                  qPrintable(log("second.log") + latchRecord()), kStartMs);
+        kill();
+        sent = outputWords(second, from);
+        int ng = 0;
+        while (ng < sent.size() && !(active(sent[ng]) & alarm))
+            ++ng;
+        QVERIFY2(wrong(sent.mid(0, ng), 0, clampAndEjector).isEmpty(), qPrintable(words(sent)));
+        QVERIFY2(wrong(sent.mid(ng), clampAndEjector | alarm, 0).isEmpty(), qPrintable(words(sent)));
+
+        // The restart on the NG: all three from its first word on, nothing else.
+        BoardSimulator& third = newBoard();
+        if (QTest::currentTestFailed())
+            return;
+        start(third, "third.log", {shortShotReplay()});
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_VERIFY2_WITH_TIMEOUT(third.framesOf(2) > 20 && active(third.outputs()) == (clampAndEjector | alarm),
+                                  qPrintable(log("third.log")), kStartMs);
+        const int polls = third.framesOf(2);
+        QTRY_VERIFY_WITH_TIMEOUT(third.framesOf(2) > polls + 100, kStepMs);
+        sent = outputWords(third);
+        QVERIFY2(!sent.isEmpty() && active(sent.first()) == (clampAndEjector | alarm), qPrintable(words(sent)));
+        const QString bad = wrong(sent, clampAndEjector | alarm, 0);
+        QVERIFY2(bad.isEmpty(), qPrintable(bad));
+        QCOMPARE(program_.state(), QProcess::Running);
+    }
+
     void latchedNgSurvivesSigkill_data()
     {
         QTest::addColumn<bool>("boardKeepsOutputs");
@@ -697,9 +867,7 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         auto first = std::make_unique<BoardSimulator>();
-        QVERIFY(first->open());
-        first->setInputs(kDoorClosed);
-        first->start();
+        startBoard(*first);
         start(*first, "first.log", beforeOutputs ? QStringList{"VMM_KILL_AFTER_LATCH=1"} : QStringList{});
         if (QTest::currentTestFailed())
             return;
@@ -744,9 +912,7 @@ private slots:
         // released on the wire.
         if (!boardKeepsOutputs) {
             first.reset(new BoardSimulator);
-            QVERIFY(first->open());
-            first->setInputs(kDoorClosed);
-            first->start();
+            startBoard(*first);
             QVERIFY(!outBit(first->outputs(), kEjectorOut) && !outBit(first->outputs(), kAlarmOut));
         }
         BoardSimulator& board = *first;

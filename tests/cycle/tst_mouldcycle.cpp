@@ -360,6 +360,13 @@ struct Rig {
             if (!older.write("step=0\nfailed=1\nlost=0\nowed=1\ndecided=0\ntime=2026-12-01T10:00:00\n"))
                 return false;
             start();
+        } else if (e == "update") {         // a start on the earlier version's empty latch file (1 KiB of zeros)
+            cycle.reset();
+            QFile f(MouldCycle::latchFile());
+            if (!f.open(QIODevice::WriteOnly) || f.write(QByteArray(1024, '\0')) != 1024)
+                return false;
+            f.close();
+            start();
         } else if (e == "full") {           // a restart on a disk without room for the latch file
             QFile::remove(MouldCycle::latchFile());
             if (!QDir().mkdir(MouldCycle::latchFile() + ".new"))   // its making place taken, as a full disk refuses it
@@ -529,6 +536,8 @@ private slots:
             << 0 << 1 << "u3 ng0 t=7 pass=1 restart=1 d3=5 u4=5 t=5 redo=0" << "2 2 1 1" << "0 11" << 1;
         QTest::newRow("mode 0: an NG record of an earlier version, without openings, is held")
             << 0 << 1 << "earlier=7 pass=1 u4=1 t=0" << "1 0 1 1" << "9 0" << 1;
+        QTest::newRow("mode 0: the earlier version's empty latch file holds nothing")
+            << 0 << 1 << "update=0 u3=3 t=1 d3 u4=1 t=0" << "2 0 1 0" << "0 0" << 1;
         QTest::newRow("mode 0: stop releases the latch, word 95 keeps the clamp")
             << 0 << 1 << "u3 ng0 t=7 stop=1 restart=0" << "1 1 0 0" << "0 0" << 0;
 
@@ -566,6 +575,15 @@ private slots:
             << 0 << 1 << "u3 ng0 t=7 restart=7 p=7 d3 u4=7 pass=1 owed=0" << "2 1 1 1" << "9 0" << 1;
         QTest::newRow("mode 1: killed after the first step, each later step's trigger passed unseen")
             << 1 << 1 << "u3=3 t=3 d3 restart=3 p=7 pass=3 p=7 pass=1 p=5 pass=0" << "4 3 1 1" << "0 11" << 1;
+        // ... the steps the operator's decision left owed are judged first:
+        // no pass raises the next unjudged NG while one is owed
+        QTest::newRow("mode 1: restarted on a product NG with the cavity owed, the owed step is judged before the unjudged NG")
+            << 1 << 1 << "u3=3 ng0 t=7 d3 u4=7 restart=7 p=7 pass=3 p=3 owed=3 p=7 pass=1 p=5 pass=0" << "4 3 1 1"
+            << "9 0" << 1;
+        // ... and a step whose trigger edge is seen live, even out of its
+        // sequential turn, waits for its turn's trigger as any
+        QTest::newRow("mode 3 sequential: restarted between the steps, a trigger seen live out of turn ends the doubt")
+            << 3 << 1 << "u3=11 t=9 d3 found4 restart=9 p=9 u5=9 t=1 p=1 d5 u5=1 t=0" << "3 0 1 0" << "0 0" << 1;
         QTest::newRow("mode 3 sequential: killed after the first step, each later step's trigger passed unseen")
             << 3 << 1 << "u3=11 t=9 d3 restart=9 p=13 pass=1 p=5 pass=0" << "3 2 1 1" << "0 11" << 1;
         QTest::newRow("mode 0: started with nothing held, the cavity's trigger passed before the mould was found open")
@@ -657,7 +675,8 @@ private slots:
                                         .arg(at).arg(parts[0]).arg(rig.board.sent & ~before & ~4).arg(holds[input])));
             // Held before and after an event: never freed in between, not
             // even for one word (a new process may start from nothing).
-            if (parts[0] != "restart" && parts[0] != "garble" && parts[0] != "full" && parts[0] != "earlier")
+            if (parts[0] != "restart" && parts[0] != "garble" && parts[0] != "full" && parts[0] != "earlier"
+                && parts[0] != "update")
                 QVERIFY2((before & rig.board.sent & ~rig.board.low) == 0,
                          qPrintable(QStringLiteral("event %1 (%2) freed %3 for a moment")
                                         .arg(at).arg(parts[0]).arg(before & rig.board.sent & ~rig.board.low)));
@@ -682,7 +701,10 @@ private slots:
     // the alarm before the step's NG and its clearing after the step's OK;
     // the screen is asked for the owed steps only by the operator's decision
     // that leaves some owed; a camera without a picture gets a row and no
-    // picture. "%U" is the row of camera 1 unjudged at step 1.
+    // picture. "%U" is the row of camera 1 unjudged at step 1; "%W" the
+    // row (and the screen's note) of step 2 held unjudged at a restart, its
+    // trigger perhaps passed while the program was not running; "%G" the
+    // same for a trigger perhaps passed while the board did not answer.
     void listeners_data()
     {
         QTest::addColumn<QString>("script");
@@ -690,24 +712,44 @@ private slots:
         QTest::addColumn<QString>("pictures");
         QTest::addColumn<QString>("reports");
         QTest::addColumn<QString>("screen");
+        QTest::addColumn<QString>("note");
         QTest::newRow("OK cycle")
             << "u3 t d3 u4 t"
             << "count, row judged 0 0, count, row judged 0 1"
             << "new 0: 0/1, new 1: 0/1"
             << "cycle, step 0 ok, step 1 ok"
-            << "judged 0, decided 0 ok auto, frames, judged 1, decided 1 ok auto, frames";
+            << "judged 0, decided 0 ok auto, frames, judged 1, decided 1 ok auto, frames" << "";
         QTest::newRow("NG passed by the operator, the owed cavity judged after")
             << "u3 u4 ng0 t pass owed"
             << "count, row judged 0 0, count, count, row judged 0 1"
             << "keep 0 0, new 0: 0/0, held 0 0 slot 0, new 1: 0/1"
             << "cycle, alarm 0, step 0 ng, step 0 ok, cleared 0:4, step 1 ok"
-            << "judged 0, decided 0 ng auto, frames, decided 0 ok manual, owed, judged 1, decided 1 ok auto, frames";
+            << "judged 0, decided 0 ng auto, frames, decided 0 ok manual, owed, judged 1, decided 1 ok auto, frames"
+            << "";
         QTest::newRow("no picture, then stopped")
             << "u3 empty0 t stop"
             << "count, row %U"
             << "new 0:"
             << "cycle, alarm 0, step 0 ng, stopped"
-            << "judged 0, decided 0 ng auto, frames";
+            << "judged 0, decided 0 ng auto, frames" << "";
+        QTest::newRow("killed between the steps: the cavity held unjudged says why, once")
+            << "u3 t d3 restart p"
+            << "count, row judged 0 0, count, row %W"
+            << "new 0: 0/1, new 1:"
+            << "cycle, step 0 ok, alarm 1, step 1 ng"
+            << "judged 0, decided 0 ok auto, frames, judged 1, decided 1 ng auto, frames" << "%W";
+        QTest::newRow("the board unanswered between the steps: the cavity held unjudged names that cause")
+            << "u3 t d3 gap p"
+            << "count, row judged 0 0, count, row %G"
+            << "new 0: 0/1, new 1:"
+            << "cycle, step 0 ok, alarm 1, step 1 ng"
+            << "judged 0, decided 0 ok auto, frames, judged 1, decided 1 ng auto, frames" << "%G";
+        QTest::newRow("... and no longer once it is resolved")
+            << "u3 t d3 restart p pass"
+            << "count, row judged 0 0, count, row %W, count"
+            << "new 0: 0/1, new 1:"
+            << "cycle, step 0 ok, alarm 1, step 1 ng, step 1 ok, cleared"
+            << "judged 0, decided 0 ok auto, frames, judged 1, decided 1 ng auto, frames, decided 1 ok manual" << "";
     }
     void listeners()
     {
@@ -716,18 +758,25 @@ private slots:
         QFETCH(QString, pictures);
         QFETCH(QString, reports);
         QFETCH(QString, screen);
+        QFETCH(QString, note);
         TestWorkDir dir;
         gFromTrain = false;
         QVERIFY(initLanStr() > 0);   // the unjudged camera's row is an operator text
+        const QString why = lanStr(MouldCycle::kTextNotWatched).arg(2);
+        QVERIFY(why.contains('2') && why != lanStr(MouldCycle::kTextUnjudged).arg(1).arg(2));
+        const QString gapWhy = lanStr(MouldCycle::kTextPollGap).arg(2);
+        QVERIFY(gapWhy.contains('2') && gapWhy != why);
         Rig rig;
         rig.standard();
         rig.start();
         for (const QString& e : script.split(' '))
             QVERIFY2(rig.play(e), qPrintable(e));
-        QCOMPARE(rig.log.heard.join(", "), QString(log).replace("%U", lanStr(MouldCycle::kTextUnjudged).arg(1).arg(1)));
+        QCOMPARE(rig.log.heard.join(", "),
+                 QString(log).replace("%U", lanStr(MouldCycle::kTextUnjudged).arg(1).arg(1)).replace("%W", why).replace("%G", gapWhy));
         QCOMPARE(rig.pictures.heard.join(", "), pictures);
         QCOMPARE(rig.reports.heard.join(", "), reports);
         QCOMPARE(rig.screen.heard.join(", "), screen);
+        QCOMPARE(rig.status->ngNote, QString(note).replace("%W", why).replace("%G", gapWhy));
     }
 
     // What a rising edge of input bits kSafetyDoorInput (the door, word 144

@@ -176,9 +176,9 @@ private slots:
     }
 
     // A file of the earlier layout (an upgrade): read as that version read
-    // it, except that no record beside a zeroed or torn slot is taken; made
-    // anew at the full size, it holds what it held (or reads damaged) until
-    // the next write.
+    // it (all zeros, as it made the file: its empty record), except that no
+    // record beside a zeroed or torn slot is taken; made anew at the full
+    // size, it holds what it held (or reads damaged) until the next write.
     void earlierLayout_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -191,7 +191,7 @@ private slots:
         QTest::newRow("two records") << earlierSlot(2) + earlierSlot(1) << int(S::Valid)
                                      << QByteArray("step=0\nfailed=1\n");
         QTest::newRow("one record") << zeros + earlierSlot(1) << int(S::Valid) << QByteArray("cycle=1\nowed=1\n");
-        QTest::newRow("as made, or zeroed") << zeros + zeros << int(S::Damaged) << QByteArray();
+        QTest::newRow("as made") << zeros + zeros << int(S::Empty) << QByteArray();
         QTest::newRow("the newest cut short") << torn + earlierSlot(1) << int(S::Damaged) << QByteArray();
         QTest::newRow("a record beside a zeroed slot") << earlierSlot(2) + zeros << int(S::Damaged) << QByteArray();
     }

@@ -312,7 +312,16 @@ private slots:
         QVERIFY(win->latchWarning && !win->latchWarning->isHidden());
         QCOMPARE(win->latchWarning->text(), lanStr(713));
         QVERIFY(!lanStr(713).isEmpty());
+        // ... and why an NG holds without a judgement, with it or alone.
+        const QString why = lanStr(MouldCycle::kTextNotWatched).arg(2);
+        win->cycleStatus().ngNote = why;
+        win->ShowLatchWarning();
+        QCOMPARE(win->latchWarningShown, lanStr(713) + '\n' + why);
         win->cycleStatus().ngLatchUnkept = false;
+        win->ShowLatchWarning();
+        QVERIFY(!win->latchWarning->isHidden());
+        QCOMPARE(win->latchWarningShown, why);
+        win->cycleStatus().ngNote.clear();
         win->ShowLatchWarning();
         QVERIFY(win->latchWarning->isHidden());
     }

@@ -6,6 +6,7 @@
 #include "inplacerecord.h"
 #include "posix_qextserialport.h"
 #include "testworkdir.h"
+#include "wizardpara.h"
 
 #include <QElapsedTimer>
 #include <QMutexLocker>
@@ -76,6 +77,50 @@ private slots:
         delete sim;
         delete gpCom;
         gpCom = nullptr;
+    }
+
+    // Every output off in its wiring sense from the first word the port
+    // publishes (an inverted output is off with its bit set, output 4 a copy
+    // of the one it follows), and an output whose inversion word changes
+    // keeps its level in the machine's sense.
+    void outputsOffInTheirWiringSense_data()
+    {
+        QTest::addColumn<int>("inverted");   // bit per output 0-8: its inversion word set
+        QTest::addColumn<int>("follow");     // word 147
+        QTest::addColumn<int>("offWord");
+        QTest::newRow("straight") << 0 << 0 << 0;
+        QTest::newRow("the demo's: the alarm inverted") << 0b100 << 0 << 0b100;
+        QTest::newRow("clamp, ejector and alarm inverted") << 0b111 << 0 << 0b111;
+        QTest::newRow("output 4 follows the inverted alarm") << 0b100 << 3 << 0b1100;
+    }
+    void outputsOffInTheirWiringSense()
+    {
+        QFETCH(int, inverted);
+        QFETCH(int, follow);
+        QFETCH(int, offWord);
+        WizardPara para;
+        for (int n = 0; n <= 8; ++n)
+            para.words[Word::OutputInverted0 + n] = (inverted >> n) & 1;
+        para.words[Word::Output4Follows] = follow;
+        gpWPara = &para;
+        const auto restore = qScopeGuard([] { gpWPara = nullptr; });
+        ControlPort port;
+        QCOMPARE(port.wantedOut(), offWord);
+        QCOMPARE(int(gDataOut), offWord);
+        // The alarm sounds; its wiring is turned over while it does, and
+        // back while it is off: on, then off, in the machine's sense.
+        const int alarm = 1 << 2;
+        port.IOSetOut(2, 1);
+        port.IOFlashOut();
+        QCOMPARE(gDataOut & alarm, ~offWord & alarm);
+        para.words[Word::OutputInverted0 + 2] ^= 1;
+        port.IOFlashOut();
+        QCOMPARE(gDataOut & alarm, offWord & alarm);
+        QCOMPARE(gDataOut & ~alarm & ~(1 << 3), offWord & ~alarm & ~(1 << 3));
+        port.IOSetOut(2, 0);
+        para.words[Word::OutputInverted0 + 2] ^= 1;
+        port.IOFlashOut();
+        QCOMPARE(int(gDataOut), offWord);
     }
 
     void inputsReachTheCycle_data()

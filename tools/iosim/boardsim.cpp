@@ -73,6 +73,24 @@ void BoardSimulator::stop()
         thread_.join();
 }
 
+void BoardSimulator::portClosed()
+{
+    const bool wasRunning = running_;
+    // The answering thread stops after the frame it is handling (its
+    // reply, if any, goes to the line and is dropped below).
+    stop();
+    if (master_ >= 0) {
+        unsigned char tmp[256];
+        for (pollfd p{master_, POLLIN, 0}; ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);)
+            if (::read(master_, tmp, sizeof tmp) <= 0)
+                break;
+    }
+    if (slaveKeep_ >= 0)
+        ::tcflush(slaveKeep_, TCIFLUSH);
+    if (wasRunning)
+        start();
+}
+
 void BoardSimulator::setInputs(int word) { inputs_ = word & 0x3FF; }
 
 void BoardSimulator::setPulses(const std::vector<Pulse>& pulses)

@@ -39,6 +39,13 @@ public:
     void start();
     void stop();
 
+    // The program's port closed (its process ended): as on a serial line
+    // that nobody holds open, the requests it sent that the board has not
+    // taken yet go unanswered, and the replies it did not read are lost; a
+    // program started next never reads an answer to a request of the one
+    // before. Inputs, outputs and the history stay.
+    void portClosed();
+
     void setInputs(int word);
     int inputs() const { return inputs_.load(); }
     int outputs() const { return outputs_.load(); }
