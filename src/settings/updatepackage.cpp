@@ -576,10 +576,16 @@ UpdatePackage::Result UpdatePackage::dryStart(const QString& top, const QString&
     const platform::ConfinedResult r = platform::runConfined(where, QStringLiteral("./") + kProgram,
                                                              {QStringLiteral("--dry-start")}, dryStartTimeoutMs,
                                                              kMaxDryStartOutput);
-    qInfo("update: dry start of %s/%s as %s, %s, %s, %s", qPrintable(where), qPrintable(kProgram), qPrintable(r.user),
-          r.ownPids ? "in a PID namespace of its own" : "under a subreaper",
-          r.noNetwork ? "without the network" : "with the network",
-          r.noDisplay ? "without the displays" : "with the displays' sockets");
+    // What it ran under, as far as its keeper reported it: a keeper that
+    // was lost reported nothing, and nothing is claimed then.
+    if (r.reported)
+        qInfo("update: dry start of %s/%s as %s, %s, %s, %s", qPrintable(where), qPrintable(kProgram),
+              qPrintable(r.user), r.ownPids ? "in a PID namespace of its own" : "under a subreaper",
+              r.noNetwork ? "without the network" : "with the network",
+              r.noDisplay ? "without the displays" : "with the displays' sockets");
+    else
+        qWarning("update: dry start of %s/%s: its keeper reported nothing; %d processes it left were ended",
+                 qPrintable(where), qPrintable(kProgram), r.leftEnded);
     // For the log: what it said, in short.
     const QString said = (QString::fromLocal8Bit(r.out) + QLatin1Char(' ') + QString::fromLocal8Bit(r.err))
                              .simplified()

@@ -24,7 +24,9 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -107,9 +109,9 @@ QStringList pluginsIn(const QString& work)
     return QDir(work + QStringLiteral("/Plugins/Cameras")).entryList(QDir::Files, QDir::Name);
 }
 
-// This process's children that run its own image without an exec (the
-// keepers of runConfined).
-QList<qint64> forksOfThisProcess()
+// The children of `parent` that run this process's image without an exec:
+// of this process, the guards of runConfined; of a guard, its keeper.
+QList<qint64> forksOf(qint64 parent)
 {
     QList<qint64> found;
     const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
@@ -117,12 +119,75 @@ QList<qint64> forksOfThisProcess()
         const QByteArray stat = readAll(QStringLiteral("/proc/%1/stat").arg(pid));
         const int close = stat.lastIndexOf(')');
         const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-        if (close > 0 && fields.size() > 1 && fields[1].toLongLong() == QCoreApplication::applicationPid() &&
+        if (close > 0 && fields.size() > 1 && fields[1].toLongLong() == parent && !ended(pid.toLongLong()) &&
             QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget() == self)
             found << pid.toLongLong();
     }
     return found;
 }
+
+// Ends every live process whose command line holds `mark`.
+void killAllWith(const QByteArray& mark)
+{
+    for (const QString& p : runningWith(mark))
+        ::kill(pid_t(p.section(QLatin1Char(' '), 0, 0).toLongLong()), SIGKILL);
+}
+
+// A job on a thread of its own that is joined whatever a check does: when
+// it goes out of scope before the job has returned, `unblock` first ends
+// what the job waits for.
+class Job {
+public:
+    Job(std::function<void()> job, std::function<void()> unblock)
+        : unblock_(std::move(unblock)), thread_([this, job] {
+              job();
+              done_ = true;
+          })
+    {
+    }
+    ~Job()
+    {
+        if (!done_)
+            unblock_();
+        thread_.join();
+    }
+    bool done() const { return done_; }
+
+private:
+    std::atomic<bool> done_{false};
+    std::function<void()> unblock_;
+    std::thread thread_;
+};
+
+// The log lines of the process, from any thread, while it lives.
+class LogLines {
+public:
+    LogLines() { previous_ = qInstallMessageHandler(&LogLines::handle); current_ = this; }
+    ~LogLines()
+    {
+        qInstallMessageHandler(previous_);
+        current_ = nullptr;
+    }
+    QStringList lines() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lines_;
+    }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
+    {
+        if (LogLines* self = current_) {
+            std::lock_guard<std::mutex> lock(self->mutex_);
+            self->lines_ << text;
+            self->previous_(type, context, text);
+        }
+    }
+    static inline std::atomic<LogLines*> current_{nullptr};
+    QtMessageHandler previous_ = nullptr;
+    mutable std::mutex mutex_;
+    QStringList lines_;
+};
 
 // The top-level windows of X display `display` (the root window's
 // children as xwininfo lists them), or -1 when it cannot be asked.
@@ -177,7 +242,9 @@ class TestUpdatePackage : public QObject {
         else if (tamper == Tamper::GarbageProgram)
             writeFile(top + QStringLiteral("/vmm"), QByteArray(4096, 'x'));
         else if (tamper == Tamper::EndlessOutput)
-            writeFile(top + QStringLiteral("/vmm"), "#!/bin/sh\nwhile :; do echo vmm " + nameVersion.toUtf8() + "; done\n");
+            // Deaf to the closed pipe: it goes on until it is ended.
+            writeFile(top + QStringLiteral("/vmm"),
+                      "#!/bin/sh\ntrap '' PIPE\nwhile :; do echo vmm " + nameVersion.toUtf8() + "; done\n");
         else if (tamper == Tamper::StaysBehind)
             // It answers, but for another version, so it is refused after it ran.
             writeFile(top + QStringLiteral("/vmm"), QStringLiteral("#!/bin/sh\nsleep %4 &\necho $! > %1/stayer.pid\n"
@@ -314,6 +381,9 @@ private slots:
         platform::setExitHandler(nullptr);
         platform::setSleeper(nullptr);
         platform::setConfinedNamespaces(true);
+        platform::setConfinedClock(nullptr);
+        // What a failed check left running, so that it cannot count in the next.
+        killAllWith(sleepMark());
         UpdatePackage::beforeSwapStep = nullptr;
         UpdatePackage::runningProgram = [] { return QCoreApplication::applicationFilePath(); };
         delete DiskManager::_instance;
@@ -479,6 +549,11 @@ private slots:
         // Nothing of the package outside it.
         QVERIFY(!QFileInfo::exists(tmp_->filePath(QStringLiteral("escaped"))));
         QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/vmm-update-%1-escaped").arg(nameVersion)));
+        if (Tamper(tamper) == Tamper::EndlessOutput)
+            // Ended as soon as its output was cut, not at the end of its time.
+            QVERIFY2(u.detail().contains(QStringLiteral("printed too much")) &&
+                         !u.detail().contains(QStringLiteral("timed out")),
+                     qPrintable(u.detail()));
         if (Tamper(tamper) == Tamper::StaysBehind || Tamper(tamper) == Tamper::Hangs) {
             // It ran, as a user that may write nowhere of ours, and its end
             // or its time-out took what it started with it.
@@ -785,9 +860,11 @@ private slots:
         u.discard();
     }
 
-    // A keeper held up in its clean-up (here: stopped) is not waited for
-    // without end: it is killed after its time, and the program, which
-    // would end with the keeper's clean-up, ends with the keeper instead.
+    // A keeper held up in its clean-up (here: its guard, stopped) is not
+    // waited for without end: it is killed after its time, and the program,
+    // which would end with that clean-up, ends with the keeper's own instead.
+    // The time-outs run on a clock of the test's that stands until the
+    // program is seen running and its guard stopped.
     void stuckKeeperIsNotWaitedForEver_data()
     {
         QTest::addColumn<bool>("namespaces");
@@ -798,27 +875,80 @@ private slots:
     {
         QFETCH(bool, namespaces);
         platform::setConfinedNamespaces(namespaces);
+        std::atomic<bool> running{false};
+        std::atomic<qint64> now{0};
+        platform::setConfinedClock([&] { return running ? now += 100 : now.load(); });
+        const auto realClock = qScopeGuard([] { platform::setConfinedClock(nullptr); });
+        QList<qint64> guards;
+        const auto resume = [&guards] {
+            for (qint64 g : guards)
+                ::kill(pid_t(g), SIGCONT);
+        };
         platform::ConfinedResult r;
-        std::atomic<bool> returned{false};
-        std::thread run([&] {
+        Job run([&] {
             r = platform::runConfined(QStringLiteral("/"), QStringLiteral("/bin/sh"),
                                       {QStringLiteral("-c"), QStringLiteral("exec sleep ") + QString::fromUtf8(sleepMark())},
                                       1000, 64);
-            returned = true;
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(!runningWith(sleepMark()).isEmpty(), 10000);
-        const QList<qint64> keepers = forksOfThisProcess();
-        for (qint64 k : keepers)
-            ::kill(pid_t(k), SIGSTOP);
-        // Bounded by the time-out and the keeper's time; never returned
-        // without the deadline.
-        QTRY_VERIFY_WITH_TIMEOUT(returned.load(), 60000);
-        run.join();
-        QCOMPARE(keepers.size(), 1);
+        }, [&] { resume(); killAllWith(sleepMark()); });
+        QTRY_VERIFY_WITH_TIMEOUT(!runningWith(sleepMark()).isEmpty(), 60000);
+        guards = forksOf(QCoreApplication::applicationPid());
+        QCOMPARE(guards.size(), 1);
+        QCOMPARE(forksOf(guards.first()).size(), 1);   // its keeper
+        QCOMPARE(::kill(pid_t(guards.first()), SIGSTOP), 0);
+        running = true;
+        // Bounded by the time-out and the keeper's time on the clock.
+        QTRY_VERIFY_WITH_TIMEOUT(run.done(), 60000);
         QVERIFY(r.timedOut);
         QVERIFY(!r.ok());
-        QVERIFY(ended(keepers.first()));
+        QVERIFY(ended(guards.first()));
         QTRY_COMPARE_WITH_TIMEOUT(runningWith(sleepMark()), QStringList(), 10000);
+    }
+
+    // The keeper killed while the program runs (where namespaces are refused
+    // the program dies with it, but not what it started): its child and a
+    // daemon of its own session are ended all the same, before the check
+    // returns, and the log claims nothing of how it ran, which the keeper
+    // never reported.
+    void killedKeeperLeavesNothing_data()
+    {
+        QTest::addColumn<bool>("namespaces");
+        QTest::newRow("namespaces refused") << false;
+        QTest::newRow("namespaces where allowed") << true;
+    }
+    void killedKeeperLeavesNothing()
+    {
+        QFETCH(bool, namespaces);
+        platform::setConfinedNamespaces(namespaces);
+        platform::setConfinedClock([] { return qint64(0); });   // no time-out
+        const QString shared = tmp_->filePath(QStringLiteral("shared"));
+        const QString sleeper = QStringLiteral("sleep ") + QString::fromUtf8(sleepMark());
+        script_ = QStringLiteral("#!/bin/sh\n"
+                                 "%2 &\n"
+                                 "setsid -f sh -c 'echo > %1/daemon; %2; :'\n"
+                                 "exec %2\n")
+                      .arg(shared, sleeper);
+        const QString archive = makePackage(kVersion, QStringLiteral(".tar"), Tamper::Script);
+        QVERIFY(!archive.isEmpty());
+        LogLines log;
+        UpdatePackage u(work_);
+        UpdatePackage::Result result = UpdatePackage::None;
+        Job check([&] { result = u.prepare(found(archive)); }, [] { killAllWith(sleepMark()); });
+        // The program, its child, the daemon and the daemon's child.
+        QTRY_VERIFY_WITH_TIMEOUT(runningWith(sleepMark()).size() == 4 &&
+                                     QFileInfo::exists(shared + QStringLiteral("/daemon")), 60000);
+        const QList<qint64> guards = forksOf(QCoreApplication::applicationPid());
+        QCOMPARE(guards.size(), 1);
+        const QList<qint64> keepers = forksOf(guards.first());
+        QCOMPARE(keepers.size(), 1);
+        QCOMPARE(::kill(pid_t(keepers.first()), SIGKILL), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(check.done(), 60000);
+        QCOMPARE(result, UpdatePackage::NotRunnable);
+        QCOMPARE(runningWith(sleepMark()), QStringList());
+        const QStringList lines = log.lines();
+        QVERIFY2(lines.filter(QStringLiteral("dry start of")).filter(QStringLiteral("reported nothing")).size() == 1,
+                 qPrintable(lines.join(QLatin1Char('\n'))));
+        for (const char* claim : {"as nobody", "namespace of its own", "under a subreaper", "the network"})
+            QVERIFY2(lines.filter(QLatin1String(claim)).isEmpty(), qPrintable(lines.join(QLatin1Char('\n'))));
     }
 
     // A package whose program ignores "--dry-start" and opens a window on
