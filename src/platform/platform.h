@@ -40,7 +40,7 @@ struct ConfinedResult : CommandResult {
     bool ownPids = false;     // it ran as the first process of a PID namespace of its own
     bool noNetwork = false;   // it ran in a network namespace of its own: no interface but a down loopback
     bool noDisplay = false;   // the X servers' sockets were hidden from it (or there were none)
-    int leftEnded = 0;        // processes its lost keeper left, ended by the keeper's guard
+    int leftEnded = -1;       // processes its keeper left, ended by the keeper's guard (-1: the guard did not say)
 };
 
 // Runs a program that is not trusted yet (the new program of a software

@@ -895,9 +895,9 @@ private slots:
         u.discard();
     }
 
-    // A keeper held up in its clean-up (here: its guard, stopped) is not
-    // waited for without end: it is killed after its time, and the program,
-    // which would end with that clean-up, ends with the keeper's own instead.
+    // A keeper's guard held up (here: stopped) is not waited for without
+    // end: it is killed after its time, and the program, which would end
+    // with the clean-up it waits for, ends with the keeper's own instead.
     // The time-outs run on a clock of the test's that stands until the
     // program is seen running and its guard stopped.
     void stuckKeeperIsNotWaitedForEver_data()
