@@ -667,7 +667,7 @@ ConfinedResult runConfined(const QString& dir, const QString& program, const QSt
         // Cut short, it has said all that is read: a program that goes on
         // printing is ended now, not after its time.
         if (left <= 0 || r.cutShort) {
-            r.timedOut = left <= 0 && !r.cutShort;
+            r.timedOut = left <= 0;
             // The keeper kills the program and cleans up.
             ::kill(guardPid, SIGTERM);
             break;
