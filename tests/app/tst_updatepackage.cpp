@@ -159,35 +159,24 @@ private:
     std::thread thread_;
 };
 
-// The log lines of the process, from any thread, while it lives.
-class LogLines {
-public:
-    LogLines() { previous_ = qInstallMessageHandler(&LogLines::handle); current_ = this; }
-    ~LogLines()
+// The process's log lines since the last test function began, from any
+// thread; each goes on to QtTest's own handler.
+std::mutex gLogMutex;
+QStringList gLog;
+QtMessageHandler gTestHandler = nullptr;
+void keepLogLine(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
     {
-        qInstallMessageHandler(previous_);
-        current_ = nullptr;
+        std::lock_guard<std::mutex> lock(gLogMutex);
+        gLog << text;
     }
-    QStringList lines() const
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lines_;
-    }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
-    {
-        if (LogLines* self = current_) {
-            std::lock_guard<std::mutex> lock(self->mutex_);
-            self->lines_ << text;
-            self->previous_(type, context, text);
-        }
-    }
-    static inline std::atomic<LogLines*> current_{nullptr};
-    QtMessageHandler previous_ = nullptr;
-    mutable std::mutex mutex_;
-    QStringList lines_;
-};
+    gTestHandler(type, context, text);
+}
+QStringList logLines()
+{
+    std::lock_guard<std::mutex> lock(gLogMutex);
+    return gLog;
+}
 
 // The top-level windows of X display `display` (the root window's
 // children as xwininfo lists them), or -1 when it cannot be asked.
@@ -364,6 +353,7 @@ class TestUpdatePackage : public QObject {
 private slots:
     void initTestCase()
     {
+        gTestHandler = qInstallMessageHandler(keepLogLine);
         initLanStr();
         gLan = 1;
         QVERIFY2(QFileInfo(kBuild + QStringLiteral("/src/app/vmm")).isExecutable(), "the program is not built");
@@ -375,6 +365,10 @@ private slots:
     // that answers for 18.0.1.55) and one old plug-in.
     void init()
     {
+        {
+            std::lock_guard<std::mutex> lock(gLogMutex);
+            gLog.clear();
+        }
         tmp_.reset(new QTemporaryDir);
         QVERIFY(tmp_->isValid());
         // The dry start's user must reach the package; a folder it may write
@@ -967,7 +961,6 @@ private slots:
                       .arg(shared, sleeper);
         const QString archive = makePackage(kVersion, QStringLiteral(".tar"), Tamper::Script);
         QVERIFY(!archive.isEmpty());
-        LogLines log;
         UpdatePackage u(work_);
         UpdatePackage::Result result = UpdatePackage::None;
         Job check([&] { result = u.prepare(found(archive)); }, [] { killAllWith(sleepMark()); });
@@ -982,7 +975,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(check.done(), 60000);
         QCOMPARE(result, UpdatePackage::NotRunnable);
         QCOMPARE(runningWith(sleepMark()), QStringList());
-        const QStringList lines = log.lines();
+        const QStringList lines = logLines();
         QVERIFY2(lines.filter(QStringLiteral("dry start of")).filter(QStringLiteral("reported nothing")).size() == 1,
                  qPrintable(lines.join(QLatin1Char('\n'))));
         for (const char* claim : {"as nobody", "namespace of its own", "under a subreaper", "the network"})
