@@ -253,6 +253,8 @@ namespace {
 
 std::atomic<bool> gConfinedNamespaces{true};
 
+std::function<qint64()> gConfinedClock;
+
 // What the keeper tells us when it is done, in one write.
 struct KeeperReport {
     int pidNamespaceErrno;   // 0: the program ran in a PID namespace of its own
@@ -261,6 +263,15 @@ struct KeeperReport {
     int started;             // the program could be forked
     int status;              // its wait status
 };
+
+// What the keeper's guard tells us when the keeper is gone and everything
+// it left has ended, in one write after the keeper's (of another size, so
+// that the two are told apart when the keeper wrote nothing).
+struct GuardReport {
+    int keeperStatus;   // the keeper's wait status
+    int ended;          // processes the keeper left that the guard ended
+};
+static_assert(sizeof(GuardReport) != sizeof(KeeperReport), "the reports are told apart by their size");
 
 // The keeper and the program run between fork and exec of a process with
 // threads: only async-signal-safe calls, no allocation, from here on.
@@ -329,6 +340,31 @@ int killChildren()
     return found;
 }
 
+// Kills and reaps every child of this process until none is left: what a
+// killed process had started comes to us in its turn, as we are a
+// subreaper. When `main` is reaped its status goes to `mainStatus`. How
+// many others it reaped.
+int endAllChildren(pid_t main, int* mainStatus)
+{
+    int reaped = 0;
+    for (;;) {
+        const int left = killChildren();
+        int status = 0;
+        const pid_t w = ::waitpid(-1, &status, left > 0 ? 0 : WNOHANG);
+        if (w < 0 && errno == ECHILD)
+            break;
+        if (w > 0 && w == main)
+            *mainStatus = status;
+        else if (w > 0)
+            ++reaped;
+        if (w == 0) {
+            const struct timespec pause {0, 1000000};
+            ::nanosleep(&pause, nullptr);
+        }
+    }
+    return reaped;
+}
+
 // The X servers' sockets are files in /tmp/.X11-unix that no network
 // namespace closes (the network namespace closes only their abstract
 // twins): in a mount namespace of the keeper's own, an empty folder takes
@@ -351,14 +387,15 @@ int hideDisplaySockets()
     return 0;
 }
 
-// The keeper: fds 0-2 are the program's streams, 3 the report to us.
+// The keeper: fds 0-2 are the program's streams, 3 the report to us;
+// started by its guard with SIGCHLD, SIGTERM, SIGINT and SIGHUP blocked.
 [[noreturn]] void keep(const char* dir, char* const* argv, char* const* envp, bool drop, uid_t uid, gid_t gid,
-                       bool namespaces, pid_t parent)
+                       bool namespaces, pid_t guard)
 {
     KeeperReport report {EPERM, EPERM, EPERM, 0, 0};
-    // Ended with us: a SIGTERM then ends the program and cleans up as a
-    // time-out does.
-    if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent)
+    // Ended with its guard: a SIGTERM then ends the program and cleans up
+    // as a time-out does.
+    if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != guard)
         ::_exit(125);
     if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
         ::_exit(126);
@@ -415,32 +452,81 @@ int hideDisplaySockets()
                     ended = true;
                 }
         }
-        // Everything it left and that was handed down to us, until nothing
-        // is: what a killed process had started comes to us in its turn.
-        for (;;) {
-            const int left = killChildren();
-            int status = 0;
-            const pid_t w = ::waitpid(-1, &status, left > 0 ? 0 : WNOHANG);
-            if (w < 0 && errno == ECHILD)
-                break;
-            if (w == program)
-                report.status = status;
-            if (w == 0) {
-                const struct timespec pause {0, 1000000};
-                ::nanosleep(&pause, nullptr);
-            }
-        }
+        // Everything it left and that was handed down to us.
+        endAllChildren(program, &report.status);
     }
     ssize_t unused = ::write(3, &report, sizeof report);
     (void)unused;
     ::_exit(0);
 }
 
-// The keeper's clean-up after the program (kill, reap) takes a moment even
-// for thousands of processes; a keeper held up past this is killed.
+// The keeper's guard: our child, a subreaper above the keeper, so that
+// whatever the keeper leaves when it is killed (the program dies with it, but
+// not what the program started, in another session or not: without a PID
+// namespace nothing else takes those down) comes to the guard, which ends it
+// all. It runs nothing of the package itself. Ended with us, or sent SIGTERM,
+// it has the keeper end the program and clean up; killed itself, the keeper
+// does that. fds 0-2 are the program's streams, 3 the reports to us.
+[[noreturn]] void guard(const char* dir, char* const* argv, char* const* envp, bool drop, uid_t uid, gid_t gid,
+                        bool namespaces, pid_t parent)
+{
+    if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent)
+        ::_exit(125);
+    if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
+        ::_exit(126);
+    sigset_t waited;
+    ::sigemptyset(&waited);
+    for (int sig : {SIGCHLD, SIGTERM, SIGINT, SIGHUP})
+        ::sigaddset(&waited, sig);
+    ::sigprocmask(SIG_SETMASK, &waited, nullptr);
+    const pid_t self = ::getpid();
+    const pid_t keeper = ::fork();
+    if (keeper == 0)
+        keep(dir, argv, envp, drop, uid, gid, namespaces, self);
+    if (keeper < 0)
+        ::_exit(126);
+    for (int fd : {0, 1, 2})
+        ::close(fd);
+    GuardReport report {0, 0};
+    for (bool gone = false; !gone;) {
+        siginfo_t si {};
+        if (::sigwaitinfo(&waited, &si) < 0)
+            continue;
+        if (si.si_signo != SIGCHLD) {
+            ::kill(keeper, SIGTERM);
+            continue;
+        }
+        // Only the keeper is ours while it lives: it reaps what the program
+        // leaves.
+        int status = 0;
+        pid_t w;
+        while ((w = ::waitpid(-1, &status, WNOHANG)) > 0)
+            if (w == keeper) {
+                report.keeperStatus = status;
+                gone = true;
+            }
+    }
+    int unused = 0;
+    report.ended = endAllChildren(0, &unused);
+    ssize_t written = ::write(3, &report, sizeof report);
+    (void)written;
+    ::_exit(0);
+}
+
+// The keeper's clean-up after the program (kill, reap), and its guard's
+// after a lost keeper, take a moment even for thousands of processes; a
+// guard held up past this is killed.
 constexpr int kKeeperCleanUpMs = 5000;
-// How long a killed keeper is waited for before it is left to the system.
+// How long a killed guard is waited for before it is left to the system.
 constexpr int kKilledKeeperMs = 1000;
+
+qint64 confinedNowMs()
+{
+    if (gConfinedClock)
+        return gConfinedClock();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // Environment variables a confined program gets from ours: what finds its
 // tools and libraries, the language of its text and a sanitizer build's
@@ -466,6 +552,8 @@ QList<QByteArray> confinedEnvironment()
 }
 
 void setConfinedNamespaces(bool allowed) { gConfinedNamespaces = allowed; }
+
+void setConfinedClock(std::function<qint64()> nowMs) { gConfinedClock = std::move(nowMs); }
 
 ConfinedResult runConfined(const QString& dir, const QString& program, const QStringList& args, int timeoutMs,
                            int maxOutput)
@@ -523,11 +611,12 @@ ConfinedResult runConfined(const QString& dir, const QString& program, const QSt
         return r;
     }
     const pid_t parent = ::getpid();
-    const pid_t keeper = ::fork();
-    if (keeper == 0) {
-        // The keeper: a session of its own, signals as a fresh process has
-        // them, the program's streams on 0-2, the report on 3, nothing else
-        // of ours (first moved clear of 0-3, which they may occupy).
+    const pid_t guardPid = ::fork();
+    if (guardPid == 0) {
+        // The keeper's guard: a session of its own, signals as a fresh
+        // process has them, the program's streams on 0-2, the reports on 3,
+        // nothing else of ours (first moved clear of 0-3, which they may
+        // occupy).
         int keepFds[4] = {devNull, outPipe[1], errPipe[1], reportPipe[1]};
         for (int& fd : keepFds)
             if ((fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 10)) < 0)
@@ -542,11 +631,11 @@ ConfinedResult runConfined(const QString& dir, const QString& program, const QSt
         dfl.sa_handler = SIG_DFL;
         for (int sig = 1; sig < NSIG; ++sig)
             ::sigaction(sig, &dfl, nullptr);
-        keep(dirBytes.constData(), argv.data(), envp.data(), drop, uid, gid, namespaces, parent);
+        guard(dirBytes.constData(), argv.data(), envp.data(), drop, uid, gid, namespaces, parent);
     }
     for (int fd : {devNull, outPipe[1], errPipe[1], reportPipe[1]})
         ::close(fd);
-    if (keeper < 0) {
+    if (guardPid < 0) {
         qWarning("cannot start %s: %s", qPrintable(program), std::strerror(errno));
         for (int fd : {outPipe[0], errPipe[0], reportPipe[0]})
             ::close(fd);
@@ -562,22 +651,25 @@ ConfinedResult runConfined(const QString& dir, const QString& program, const QSt
         fds[i] = -1;
     };
 
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
+    const qint64 deadline = confinedNowMs() + std::max(0, timeoutMs);
     for (;;) {
-        // The keeper ends once the program and all it left have ended.
+        // The guard ends once the keeper, the program and all they left
+        // have ended.
         siginfo_t si {};
-        const bool ended = ::waitid(P_PID, id_t(keeper), &si, WEXITED | WNOHANG | WNOWAIT) == 0 && si.si_pid == keeper;
+        const bool ended =
+            ::waitid(P_PID, id_t(guardPid), &si, WEXITED | WNOHANG | WNOWAIT) == 0 && si.si_pid == guardPid;
         for (int i = 0; i < 2; ++i)
             if (fds[i] >= 0 && !readSome(fds[i], sinks[i], maxOutput, &r.cutShort))
                 closeStream(i);
         if (ended)
             break;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            r.timedOut = true;
+        const qint64 left = deadline - confinedNowMs();
+        // Cut short, it has said all that is read: a program that goes on
+        // printing is ended now, not after its time.
+        if (left <= 0 || r.cutShort) {
+            r.timedOut = left <= 0;
             // The keeper kills the program and cleans up.
-            ::kill(keeper, SIGTERM);
+            ::kill(guardPid, SIGTERM);
             break;
         }
         // Short waits: a process it left running may hold the streams open
@@ -587,35 +679,36 @@ ConfinedResult runConfined(const QString& dir, const QString& program, const QSt
         for (int fd : fds)
             if (fd >= 0)
                 p[n++] = {fd, POLLIN, 0};
-        const int wait = int(std::min<long long>(left, 50));
+        const int wait = int(std::min<qint64>(left, 50));
         if (n > 0)
             ::poll(p, n, wait);
         else
             ::usleep(useconds_t(wait) * 1000);
     }
-    // Its clean-up done, the keeper ends. It is never waited for without
-    // end: held up (by a process it cannot reap), it is killed, and a killed
-    // keeper that still does not end is left to the system.
+    // Its clean-up done, the guard ends. It is never waited for without
+    // end: held up (by a process it cannot reap), it is killed (its keeper
+    // then cleans up, as it does when we end), and a killed guard that still
+    // does not end is left to the system.
     int status = 0;
-    const Clock::time_point cleanUpEnd = Clock::now() + std::chrono::milliseconds(kKeeperCleanUpMs);
-    Clock::time_point killedEnd{};
+    const qint64 cleanUpEnd = confinedNowMs() + kKeeperCleanUpMs;
+    qint64 killedEnd = 0;
     bool killed = false;
     bool reaped = false;
     for (;;) {
-        const pid_t w = ::waitpid(keeper, &status, WNOHANG);
-        if (w == keeper || (w < 0 && errno != EINTR)) {
-            reaped = w == keeper;
+        const pid_t w = ::waitpid(guardPid, &status, WNOHANG);
+        if (w == guardPid || (w < 0 && errno != EINTR)) {
+            reaped = w == guardPid;
             break;
         }
-        const Clock::time_point now = Clock::now();
+        const qint64 now = confinedNowMs();
         if (!killed && now >= cleanUpEnd) {
-            qWarning("%s: its keeper did not end %d ms after the program; killed", qPrintable(program),
+            qWarning("%s: its keeper did not end %d ms after the program; its guard killed", qPrintable(program),
                      kKeeperCleanUpMs);
-            ::kill(keeper, SIGKILL);
+            ::kill(guardPid, SIGKILL);
             killed = true;
-            killedEnd = now + std::chrono::milliseconds(kKilledKeeperMs);
+            killedEnd = now + kKilledKeeperMs;
         } else if (killed && now >= killedEnd) {
-            qWarning("%s: its killed keeper (pid %d) did not end; left behind", qPrintable(program), int(keeper));
+            qWarning("%s: its killed guard (pid %d) did not end; left behind", qPrintable(program), int(guardPid));
             break;
         }
         ::usleep(5000);
@@ -624,17 +717,38 @@ ConfinedResult runConfined(const QString& dir, const QString& program, const QSt
         status = 0;
     closeStream(0);
     closeStream(1);
-    KeeperReport report {};
-    // Not blocking: a keeper that was killed or left behind wrote nothing.
+    // The keeper's report, then the guard's; either may be missing. Not
+    // blocking: a guard that was killed or left behind wrote nothing.
+    char reports[sizeof(KeeperReport) + sizeof(GuardReport)];
     ::fcntl(reportPipe[0], F_SETFL, ::fcntl(reportPipe[0], F_GETFL) | O_NONBLOCK);
-    const bool reported = ::read(reportPipe[0], &report, sizeof report) == ssize_t(sizeof report);
+    ssize_t got = 0;
+    for (ssize_t n = 1; n > 0 && got < ssize_t(sizeof reports); got += n > 0 ? n : 0)
+        n = ::read(reportPipe[0], reports + got, sizeof reports - size_t(got));
     ::close(reportPipe[0]);
-    r.started = reported && report.started;
-    if (!reported || !report.started) {
+    KeeperReport report {};
+    GuardReport guarded {};
+    r.reported = got == ssize_t(sizeof reports) || got == ssize_t(sizeof report);
+    const bool guardReported = got == ssize_t(sizeof reports) || got == ssize_t(sizeof guarded);
+    if (r.reported)
+        std::memcpy(&report, reports, sizeof report);
+    if (guardReported) {
+        std::memcpy(&guarded, reports + (r.reported ? sizeof report : 0), sizeof guarded);
+        r.leftEnded = guarded.ended;
+    }
+    if (guardReported && !r.reported) {
+        const int ks = guarded.keeperStatus;
+        qWarning("%s: its keeper ended before it reported (%s %d); its guard ended the %d processes it left",
+                 qPrintable(program), WIFSIGNALED(ks) ? "signal" : "exit",
+                 WIFSIGNALED(ks) ? WTERMSIG(ks) : WEXITSTATUS(ks), guarded.ended);
+    } else if (guardReported && guarded.ended > 0) {
+        qWarning("%s: its guard ended %d processes its keeper left", qPrintable(program), guarded.ended);
+    }
+    r.started = r.reported && report.started;
+    if (!r.started) {
         if (killed)
-            qWarning("%s: its keeper was killed before it reported", qPrintable(program));
-        else
-            qWarning("cannot start %s: its keeper ended with %d", qPrintable(program),
+            qWarning("%s: its keeper's guard was killed before it reported", qPrintable(program));
+        else if (!guardReported)
+            qWarning("cannot start %s: its keeper's guard ended with %d", qPrintable(program),
                      WIFEXITED(status) ? WEXITSTATUS(status) : -1);
         r.exitCode = 126;
         return r;

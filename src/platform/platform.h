@@ -30,13 +30,17 @@ struct CommandResult {
     bool ok() const { return started && !timedOut && exitCode == 0; }
 };
 
-// What runConfined() saw of a program it ran.
+// What runConfined() saw of a program it ran. What it ran under is only
+// known when its keeper reported (`reported`); a keeper that was killed
+// reported nothing, and then the fields below it say nothing either.
 struct ConfinedResult : CommandResult {
-    bool cutShort = false;    // it printed more than was read: its streams were closed on it
-    QString user;             // the user it ran as
+    bool cutShort = false;    // it printed more than was read: it was ended then
+    QString user;             // the user it was to run as
+    bool reported = false;    // its keeper reported how it ran it
     bool ownPids = false;     // it ran as the first process of a PID namespace of its own
     bool noNetwork = false;   // it ran in a network namespace of its own: no interface but a down loopback
     bool noDisplay = false;   // the X servers' sockets were hidden from it (or there were none)
+    int leftEnded = -1;       // processes its keeper left, ended by the keeper's guard (-1: the guard did not say)
 };
 
 // Runs a program that is not trusted yet (the new program of a software
@@ -47,7 +51,7 @@ struct ConfinedResult : CommandResult {
 // and the system has that user (as root otherwise, which is logged), with
 // standard input from /dev/null. At most `maxOutput` bytes of its standard
 // output and of its standard error each are read; a stream that would give
-// more is closed on it.
+// more is closed on it and the program is ended at once.
 //
 // Nothing it starts outlives it, whatever it does to its session or group:
 // it is started by a keeper process of ours (root's, when we are root, so
@@ -55,14 +59,18 @@ struct ConfinedResult : CommandResult {
 // the system allows it, first moves its children into a PID namespace and a
 // network namespace of their own. In the PID namespace the program is the
 // first process: when it ends or is killed, the kernel kills every process
-// it started. Without it (not allowed: no CAP_SYS_ADMIN), everything the
-// program leaves is reparented to the keeper, which kills and reaps all it
-// inherits until it has no child left. In the network namespace the program
-// has no network at all (not even the loopback of this machine's services);
-// where that is not allowed, it keeps the network and the log says so. When
-// the program ends or `timeoutMs` passes, the keeper does that clean-up
-// before it ends; a keeper that has not ended 5 s later is killed. Blocks up
-// to `timeoutMs` and at most 6 s more.
+// it started. Without it (not allowed: no CAP_SYS_ADMIN, a container),
+// everything the program leaves is reparented to the keeper, which kills and
+// reaps all it inherits until it has no child left. The keeper is itself
+// the child of a guard of ours, a subreaper too, which runs nothing of the
+// package: should the keeper be killed (the program dies with it), what it
+// leaves is reparented to the guard, which ends it all in the same way; should
+// the guard be killed, the keeper cleans up. In the network namespace the
+// program has no network at all (not even the loopback of this machine's
+// services); where that is not allowed, it keeps the network and the log says
+// so. When the program ends, `timeoutMs` passes or its output is cut, the
+// keeper does that clean-up before it ends; a guard that has not ended 5 s
+// later is killed. Blocks up to `timeoutMs` and at most 6 s more.
 //
 // The program gets an environment of its own, confinedEnvironment(): nothing
 // of ours that leads to the operator's display (DISPLAY, WAYLAND_DISPLAY,
@@ -74,8 +82,12 @@ ConfinedResult runConfined(const QString& dir, const QString& program, const QSt
                            int maxOutput);
 // The environment runConfined() gives its program, as "NAME=value".
 QList<QByteArray> confinedEnvironment();
-// Tests turn the namespaces off to run the keeper's own clean-up.
+// Tests turn the namespaces off to run the keeper's own clean-up, as where
+// they are refused.
 void setConfinedNamespaces(bool allowed);
+// The clock, in ms, of runConfined()'s time-outs (the program's, the
+// clean-up's); tests drive it. Null restores the steady clock.
+void setConfinedClock(std::function<qint64()> nowMs);
 
 class Sleeper {
 public:

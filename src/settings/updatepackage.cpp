@@ -576,20 +576,29 @@ UpdatePackage::Result UpdatePackage::dryStart(const QString& top, const QString&
     const platform::ConfinedResult r = platform::runConfined(where, QStringLiteral("./") + kProgram,
                                                              {QStringLiteral("--dry-start")}, dryStartTimeoutMs,
                                                              kMaxDryStartOutput);
-    qInfo("update: dry start of %s/%s as %s, %s, %s, %s", qPrintable(where), qPrintable(kProgram), qPrintable(r.user),
-          r.ownPids ? "in a PID namespace of its own" : "under a subreaper",
-          r.noNetwork ? "without the network" : "with the network",
-          r.noDisplay ? "without the displays" : "with the displays' sockets");
+    // What it ran under, as far as its keeper reported it: a keeper that
+    // was lost reported nothing, and nothing is claimed then.
+    if (r.reported)
+        qInfo("update: dry start of %s/%s as %s, %s, %s, %s", qPrintable(where), qPrintable(kProgram),
+              qPrintable(r.user), r.ownPids ? "in a PID namespace of its own" : "under a subreaper",
+              r.noNetwork ? "without the network" : "with the network",
+              r.noDisplay ? "without the displays" : "with the displays' sockets");
+    else if (r.leftEnded >= 0)
+        qWarning("update: dry start of %s/%s: its keeper reported nothing; its guard ended the %d processes it left",
+                 qPrintable(where), qPrintable(kProgram), r.leftEnded);
+    else
+        qWarning("update: dry start of %s/%s: neither its keeper nor the keeper's guard reported", qPrintable(where),
+                 qPrintable(kProgram));
     // For the log: what it said, in short.
     const QString said = (QString::fromLocal8Bit(r.out) + QLatin1Char(' ') + QString::fromLocal8Bit(r.err))
                              .simplified()
                              .left(400);
     if (!r.ok() || r.cutShort)
-        return fail(NotRunnable, QStringLiteral("%1/%2 --dry-start (exit %3%4%5): %6")
+        return fail(NotRunnable, QStringLiteral("%1/%2 --dry-start (exit %3%4%5%6): %7")
                                      .arg(top, kProgram).arg(r.exitCode)
                                      .arg(r.timedOut ? QStringLiteral(", timed out") : QString(),
                                           r.cutShort ? QStringLiteral(", printed too much") : QString(),
-                                          said));
+                                          r.reported ? QString() : QStringLiteral(", its keeper lost"), said));
     const QStringList lines = QString::fromUtf8(r.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     if (lines.isEmpty() || lines.first().trimmed() != QStringLiteral("vmm ") + version)
         return fail(Foreign, QStringLiteral("the program answers \"%1\", the package is named %2")

@@ -24,7 +24,9 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -107,9 +109,9 @@ QStringList pluginsIn(const QString& work)
     return QDir(work + QStringLiteral("/Plugins/Cameras")).entryList(QDir::Files, QDir::Name);
 }
 
-// This process's children that run its own image without an exec (the
-// keepers of runConfined).
-QList<qint64> forksOfThisProcess()
+// The children of `parent` that run this process's image without an exec:
+// of this process, the guards of runConfined; of a guard, its keeper.
+QList<qint64> forksOf(qint64 parent)
 {
     QList<qint64> found;
     const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
@@ -117,11 +119,63 @@ QList<qint64> forksOfThisProcess()
         const QByteArray stat = readAll(QStringLiteral("/proc/%1/stat").arg(pid));
         const int close = stat.lastIndexOf(')');
         const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-        if (close > 0 && fields.size() > 1 && fields[1].toLongLong() == QCoreApplication::applicationPid() &&
+        if (close > 0 && fields.size() > 1 && fields[1].toLongLong() == parent && !ended(pid.toLongLong()) &&
             QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget() == self)
             found << pid.toLongLong();
     }
     return found;
+}
+
+// Ends every live process whose command line holds `mark`.
+void killAllWith(const QByteArray& mark)
+{
+    for (const QString& p : runningWith(mark))
+        ::kill(pid_t(p.section(QLatin1Char(' '), 0, 0).toLongLong()), SIGKILL);
+}
+
+// A job on a thread of its own that is joined whatever a check does: when
+// it goes out of scope before the job has returned, `unblock` first ends
+// what the job waits for.
+class Job {
+public:
+    Job(std::function<void()> job, std::function<void()> unblock)
+        : unblock_(std::move(unblock)), thread_([this, job] {
+              job();
+              done_ = true;
+          })
+    {
+    }
+    ~Job()
+    {
+        if (!done_)
+            unblock_();
+        thread_.join();
+    }
+    bool done() const { return done_; }
+
+private:
+    std::atomic<bool> done_{false};
+    std::function<void()> unblock_;
+    std::thread thread_;
+};
+
+// The process's log lines since the last test function began, from any
+// thread; each goes on to QtTest's own handler.
+std::mutex gLogMutex;
+QStringList gLog;
+QtMessageHandler gTestHandler = nullptr;
+void keepLogLine(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    {
+        std::lock_guard<std::mutex> lock(gLogMutex);
+        gLog << text;
+    }
+    gTestHandler(type, context, text);
+}
+QStringList logLines()
+{
+    std::lock_guard<std::mutex> lock(gLogMutex);
+    return gLog;
 }
 
 // The top-level windows of X display `display` (the root window's
@@ -177,7 +231,9 @@ class TestUpdatePackage : public QObject {
         else if (tamper == Tamper::GarbageProgram)
             writeFile(top + QStringLiteral("/vmm"), QByteArray(4096, 'x'));
         else if (tamper == Tamper::EndlessOutput)
-            writeFile(top + QStringLiteral("/vmm"), "#!/bin/sh\nwhile :; do echo vmm " + nameVersion.toUtf8() + "; done\n");
+            // Deaf to the closed pipe: it goes on until it is ended.
+            writeFile(top + QStringLiteral("/vmm"),
+                      "#!/bin/sh\ntrap '' PIPE\nwhile :; do echo vmm " + nameVersion.toUtf8() + "; done\n");
         else if (tamper == Tamper::StaysBehind)
             // It answers, but for another version, so it is refused after it ran.
             writeFile(top + QStringLiteral("/vmm"), QStringLiteral("#!/bin/sh\nsleep %4 &\necho $! > %1/stayer.pid\n"
@@ -234,6 +290,23 @@ class TestUpdatePackage : public QObject {
         return archive;
     }
 
+    // A script that answers the dry start as this build's program does.
+    static QByteArray standInProgram()
+    {
+        QString answer = QStringLiteral("#!/bin/sh\necho vmm %1\n").arg(kVersion);
+        for (const QString& p : kPlugins)
+            answer += QStringLiteral("echo plugin %1 ok\n").arg(p);
+        return answer.toUtf8();
+    }
+    // A package of this version with the stand-in program, for checks that
+    // are about the files, not the program (this build's sanitised program
+    // makes every check slow).
+    QString makeStandIn()
+    {
+        script_ = QString::fromUtf8(standInProgram());
+        return makePackage(kVersion, QStringLiteral(".tar"), Tamper::Script);
+    }
+
     UpdatePackage::Found found(const QString& archive)
     {
         UpdatePackage::Found f;
@@ -280,6 +353,7 @@ class TestUpdatePackage : public QObject {
 private slots:
     void initTestCase()
     {
+        gTestHandler = qInstallMessageHandler(keepLogLine);
         initLanStr();
         gLan = 1;
         QVERIFY2(QFileInfo(kBuild + QStringLiteral("/src/app/vmm")).isExecutable(), "the program is not built");
@@ -291,6 +365,10 @@ private slots:
     // that answers for 18.0.1.55) and one old plug-in.
     void init()
     {
+        {
+            std::lock_guard<std::mutex> lock(gLogMutex);
+            gLog.clear();
+        }
         tmp_.reset(new QTemporaryDir);
         QVERIFY(tmp_->isValid());
         // The dry start's user must reach the package; a folder it may write
@@ -314,6 +392,9 @@ private slots:
         platform::setExitHandler(nullptr);
         platform::setSleeper(nullptr);
         platform::setConfinedNamespaces(true);
+        platform::setConfinedClock(nullptr);
+        // What a failed check left running, so that it cannot count in the next.
+        killAllWith(sleepMark());
         UpdatePackage::beforeSwapStep = nullptr;
         UpdatePackage::runningProgram = [] { return QCoreApplication::applicationFilePath(); };
         delete DiskManager::_instance;
@@ -468,6 +549,9 @@ private slots:
             u.checksumTimeoutMs = 0;
         if (damage == QLatin1String("short dry start"))
             u.dryStartTimeoutMs = 2000;
+        // Time enough to print far more than is read.
+        if (Tamper(tamper) == Tamper::EndlessOutput)
+            u.dryStartTimeoutMs = 30000;
         const UpdatePackage::Result r = u.prepare(found(archive));
         QVERIFY2(r == expected, qPrintable(QStringLiteral("%1: %2").arg(int(r)).arg(u.detail())));
         QVERIFY(!u.detail().isEmpty());
@@ -479,6 +563,11 @@ private slots:
         // Nothing of the package outside it.
         QVERIFY(!QFileInfo::exists(tmp_->filePath(QStringLiteral("escaped"))));
         QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/vmm-update-%1-escaped").arg(nameVersion)));
+        if (Tamper(tamper) == Tamper::EndlessOutput)
+            // Ended as soon as its output was cut, not at the end of its time.
+            QVERIFY2(u.detail().contains(QStringLiteral("printed too much")) &&
+                         !u.detail().contains(QStringLiteral("timed out")),
+                     qPrintable(u.detail()));
         if (Tamper(tamper) == Tamper::StaysBehind || Tamper(tamper) == Tamper::Hangs) {
             // It ran, as a user that may write nowhere of ours, and its end
             // or its time-out took what it started with it.
@@ -499,17 +588,26 @@ private slots:
     // steps in turn: the working folder holds the old program with its
     // plug-in or the new one with all of its, never a mix; either starts and
     // loads every plug-in beside it, and nothing of the update is left over.
+    // Killed around the commit, the update is of this build's program, which
+    // recovers as it starts; elsewhere a package whose program is a script
+    // that answers the dry start as this build's does, and whose swap takes
+    // the same steps, stands in for it (the sanitised program's checks are
+    // the slow part of every round).
     void swapKilledAtEveryStep()
     {
         struct Killed {};
+        const QString answer = QString::fromUtf8(standInProgram());
+        const QString stand = makeStandIn();
+        QVERIFY(!stand.isEmpty());
+        const QString standIn = tmp_->filePath(QStringLiteral("stand-in/") + QFileInfo(stand).fileName());
+        QVERIFY(QDir().mkpath(QFileInfo(standIn).path()) && QFile::rename(stand, standIn));
         const QString archive = makePackage(kVersion, QStringLiteral(".tar"));
         QVERIFY(!archive.isEmpty());
         const QString rollback = work_ + QStringLiteral("-rollback");
-        const QByteArray newProgram = readAll(kBuild + QStringLiteral("/src/app/vmm"));
-        // The old program is this build's too, told apart by a tail.
-        const QByteArray oldProgram = newProgram + "old program";
+        const QByteArray realProgram = readAll(kBuild + QStringLiteral("/src/app/vmm"));
         const QString oldPlugin = kPlugins[0];
-        auto layOut = [&] {
+        // The old program is the new one's bytes too, told apart by a tail.
+        auto layOut = [&](const QByteArray& oldProgram) {
             for (const char* end : {"", "-update", "-rollback", "-rollback.new"})
                 QDir(work_ + QLatin1String(end)).removeRecursively();
             QVERIFY(writeFile(work_ + QStringLiteral("/vmm"), oldProgram));
@@ -520,17 +618,21 @@ private slots:
             QVERIFY(writeFile(rollback + QStringLiteral("/vmm"), "an older program"));
             QVERIFY(writeFile(rollback + QStringLiteral("/VERSION"), "18.0.1.1\n"));
         };
-        layOut();
-        const QMap<QString, QByteArray> oldFiles = snapshot(work_), olderRollback = snapshot(rollback);
-
-        QStringList steps;
-        {
+        // The steps of a whole swap, of either package.
+        auto stepsOf = [&](const QString& package) {
+            QStringList steps;
+            layOut(answer.toUtf8() + "old program");
             UpdatePackage u(work_);
-            QCOMPARE(u.prepare(found(archive)), UpdatePackage::None);
+            if (u.prepare(found(package)) != UpdatePackage::None)
+                return QStringList{QStringLiteral("not prepared: ") + u.detail()};
             UpdatePackage::beforeSwapStep = [&steps](const QString& what) { steps << what; };
-            QCOMPARE(u.install(QStringLiteral("18.0.1.55")), UpdatePackage::None);
+            if (u.install(QStringLiteral("18.0.1.55")) != UpdatePackage::None)
+                steps << QStringLiteral("not installed: ") + u.detail();
             UpdatePackage::beforeSwapStep = nullptr;
-        }
+            return steps;
+        };
+        const QStringList steps = stepsOf(archive);
+        QCOMPARE(stepsOf(standIn), steps);
         QVERIFY2(steps.filter(QStringLiteral("rename ")).size() >= 3, qPrintable(steps.join(QLatin1Char('\n'))));
         QVERIFY2(steps.filter(QStringLiteral("fsync ")).size() >= 8, qPrintable(steps.join(QLatin1Char('\n'))));
         const int commit = steps.indexOf(QStringLiteral("rename %1-update/vmm-update-%2/vmm %1/vmm").arg(work_, kVersion));
@@ -538,9 +640,13 @@ private slots:
 
         std::set<bool> started;
         for (int k = 0; k < steps.size(); ++k) {
-            layOut();
+            const bool real = k == commit || k == commit + 1;
+            const QByteArray newProgram = real ? realProgram : answer.toUtf8();
+            const QByteArray oldProgram = newProgram + "old program";
+            layOut(oldProgram);
+            const QMap<QString, QByteArray> oldFiles = snapshot(work_), olderRollback = snapshot(rollback);
             UpdatePackage u(work_);
-            QCOMPARE(u.prepare(found(archive)), UpdatePackage::None);
+            QCOMPARE(u.prepare(found(real ? archive : standIn)), UpdatePackage::None);
             int n = 0, killAt = k;
             UpdatePackage::beforeSwapStep = [&n, &killAt](const QString&) {
                 if (n++ == killAt)
@@ -553,7 +659,7 @@ private slots:
                 killed = true;
             }
             QVERIFY2(killed, qPrintable(steps[k]));
-            if (k == commit || k == commit + 1) {
+            if (real) {
                 // Killed just before and just after the program's rename: the
                 // program there recovers as it starts, before its plug-ins,
                 // the old one by undoing, the new one by finishing. (Without
@@ -598,11 +704,12 @@ private slots:
             for (const char* end : {"-update", "-rollback.new"})
                 QVERIFY2(!QFileInfo::exists(work_ + QLatin1String(end)), where);
 
-            // The start after: the program answers and loads every plug-in
-            // (once for each of the two outcomes; the others are the same
-            // bytes).
-            if (!started.insert(isNew).second)
+            // The start after: this build's program answers and loads every
+            // plug-in beside it (the old one after the kill before the
+            // commit, the new one after the kill just after it).
+            if (!real)
                 continue;
+            QVERIFY2(started.insert(isNew).second, where);
             QProcess run;
             run.setWorkingDirectory(work_);
             run.start(work_ + QStringLiteral("/vmm"), {QStringLiteral("--dry-start")});
@@ -723,11 +830,11 @@ private slots:
             QVERIFY(exits.isEmpty());
             QCOMPARE(snapshot(work_), workBefore);
         } else {
-            const QString archive = makePackage(kVersion, QStringLiteral(".tar"));
+            const QString archive = makeStandIn();
             QVERIFY(!archive.isEmpty());
             QCOMPARE(u.prepare(found(archive)), UpdatePackage::None);
             QCOMPARE(u.install(QStringLiteral("18.0.1.55")), UpdatePackage::None);
-            QVERIFY(readAll(work_ + QStringLiteral("/vmm")) == newProgram);
+            QVERIFY(readAll(work_ + QStringLiteral("/vmm")) == standInProgram());
             QCOMPARE(pluginsIn(work_), kPlugins);
             QVERIFY(!QFileInfo(u.rollbackDir()).isSymLink());
             QVERIFY(readAll(u.rollbackDir() + QStringLiteral("/vmm")) == oldProgram);
@@ -785,9 +892,11 @@ private slots:
         u.discard();
     }
 
-    // A keeper held up in its clean-up (here: stopped) is not waited for
-    // without end: it is killed after its time, and the program, which
-    // would end with the keeper's clean-up, ends with the keeper instead.
+    // A keeper's guard held up (here: stopped) is not waited for without
+    // end: it is killed after its time, and the program, which would end
+    // with the clean-up it waits for, ends with the keeper's own instead.
+    // The time-outs run on a clock of the test's that stands until the
+    // program is seen running and its guard stopped.
     void stuckKeeperIsNotWaitedForEver_data()
     {
         QTest::addColumn<bool>("namespaces");
@@ -798,27 +907,79 @@ private slots:
     {
         QFETCH(bool, namespaces);
         platform::setConfinedNamespaces(namespaces);
+        std::atomic<bool> running{false};
+        std::atomic<qint64> now{0};
+        platform::setConfinedClock([&] { return running ? now += 100 : now.load(); });
+        const auto realClock = qScopeGuard([] { platform::setConfinedClock(nullptr); });
+        QList<qint64> guards;
+        const auto resume = [&guards] {
+            for (qint64 g : guards)
+                ::kill(pid_t(g), SIGCONT);
+        };
         platform::ConfinedResult r;
-        std::atomic<bool> returned{false};
-        std::thread run([&] {
+        Job run([&] {
             r = platform::runConfined(QStringLiteral("/"), QStringLiteral("/bin/sh"),
                                       {QStringLiteral("-c"), QStringLiteral("exec sleep ") + QString::fromUtf8(sleepMark())},
                                       1000, 64);
-            returned = true;
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(!runningWith(sleepMark()).isEmpty(), 10000);
-        const QList<qint64> keepers = forksOfThisProcess();
-        for (qint64 k : keepers)
-            ::kill(pid_t(k), SIGSTOP);
-        // Bounded by the time-out and the keeper's time; never returned
-        // without the deadline.
-        QTRY_VERIFY_WITH_TIMEOUT(returned.load(), 60000);
-        run.join();
-        QCOMPARE(keepers.size(), 1);
+        }, [&] { resume(); killAllWith(sleepMark()); });
+        QTRY_VERIFY_WITH_TIMEOUT(!runningWith(sleepMark()).isEmpty(), 60000);
+        guards = forksOf(QCoreApplication::applicationPid());
+        QCOMPARE(guards.size(), 1);
+        QCOMPARE(forksOf(guards.first()).size(), 1);   // its keeper
+        QCOMPARE(::kill(pid_t(guards.first()), SIGSTOP), 0);
+        running = true;
+        // Bounded by the time-out and the keeper's time on the clock.
+        QTRY_VERIFY_WITH_TIMEOUT(run.done(), 60000);
         QVERIFY(r.timedOut);
         QVERIFY(!r.ok());
-        QVERIFY(ended(keepers.first()));
+        QVERIFY(ended(guards.first()));
         QTRY_COMPARE_WITH_TIMEOUT(runningWith(sleepMark()), QStringList(), 10000);
+    }
+
+    // The keeper killed while the program runs (where namespaces are refused
+    // the program dies with it, but not what it started): its child and a
+    // daemon of its own session are ended all the same, before the check
+    // returns, and the log claims nothing of how it ran, which the keeper
+    // never reported.
+    void killedKeeperLeavesNothing_data()
+    {
+        QTest::addColumn<bool>("namespaces");
+        QTest::newRow("namespaces refused") << false;
+        QTest::newRow("namespaces where allowed") << true;
+    }
+    void killedKeeperLeavesNothing()
+    {
+        QFETCH(bool, namespaces);
+        platform::setConfinedNamespaces(namespaces);
+        platform::setConfinedClock([] { return qint64(0); });   // no time-out
+        const QString shared = tmp_->filePath(QStringLiteral("shared"));
+        const QString sleeper = QStringLiteral("sleep ") + QString::fromUtf8(sleepMark());
+        script_ = QStringLiteral("#!/bin/sh\n"
+                                 "%2 &\n"
+                                 "setsid -f sh -c 'echo > %1/daemon; %2; :'\n"
+                                 "exec %2\n")
+                      .arg(shared, sleeper);
+        const QString archive = makePackage(kVersion, QStringLiteral(".tar"), Tamper::Script);
+        QVERIFY(!archive.isEmpty());
+        UpdatePackage u(work_);
+        UpdatePackage::Result result = UpdatePackage::None;
+        Job check([&] { result = u.prepare(found(archive)); }, [] { killAllWith(sleepMark()); });
+        // The program, its child, the daemon and the daemon's child.
+        QTRY_VERIFY_WITH_TIMEOUT(runningWith(sleepMark()).size() == 4 &&
+                                     QFileInfo::exists(shared + QStringLiteral("/daemon")), 60000);
+        const QList<qint64> guards = forksOf(QCoreApplication::applicationPid());
+        QCOMPARE(guards.size(), 1);
+        const QList<qint64> keepers = forksOf(guards.first());
+        QCOMPARE(keepers.size(), 1);
+        QCOMPARE(::kill(pid_t(keepers.first()), SIGKILL), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(check.done(), 60000);
+        QCOMPARE(result, UpdatePackage::NotRunnable);
+        QCOMPARE(runningWith(sleepMark()), QStringList());
+        const QStringList lines = logLines();
+        QVERIFY2(lines.filter(QStringLiteral("dry start of")).filter(QStringLiteral("reported nothing")).size() == 1,
+                 qPrintable(lines.join(QLatin1Char('\n'))));
+        for (const char* claim : {"as nobody", "namespace of its own", "under a subreaper", "the network"})
+            QVERIFY2(lines.filter(QLatin1String(claim)).isEmpty(), qPrintable(lines.join(QLatin1Char('\n'))));
     }
 
     // A package whose program ignores "--dry-start" and opens a window on
