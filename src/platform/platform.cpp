@@ -340,6 +340,35 @@ int killChildren()
     return found;
 }
 
+// Waits, with the signals of `waited` blocked, until the child `child` is
+// reaped (its status in `status`: true), or until `onSignal`, called for any
+// signal but SIGCHLD, says to stop waiting (false). Other children reaped
+// meanwhile are dropped: they are ours only as a subreaper's.
+template <class OnSignal>
+bool reapChild(const sigset_t& waited, pid_t child, int* status, OnSignal onSignal)
+{
+    for (;;) {
+        siginfo_t si {};
+        if (::sigwaitinfo(&waited, &si) < 0)
+            continue;
+        if (si.si_signo != SIGCHLD) {
+            if (onSignal())
+                return false;
+            continue;
+        }
+        int st = 0;
+        pid_t w;
+        bool reaped = false;
+        while ((w = ::waitpid(-1, &st, WNOHANG)) > 0)
+            if (w == child) {
+                *status = st;
+                reaped = true;
+            }
+        if (reaped)
+            return true;
+    }
+}
+
 // Kills and reaps every child of this process until none is left: what a
 // killed process had started comes to us in its turn, as we are a
 // subreaper. When `main` is reaped its status goes to `mainStatus`. How
@@ -435,23 +464,10 @@ int hideDisplaySockets()
         ::close(fd);
     if (program > 0) {
         report.started = 1;
-        bool ended = false;
-        while (!ended) {
-            siginfo_t si {};
-            if (::sigwaitinfo(&waited, &si) < 0)
-                continue;
-            if (si.si_signo != SIGCHLD) {
-                ::kill(program, SIGKILL);
-                break;
-            }
-            int status = 0;
-            pid_t w;
-            while ((w = ::waitpid(-1, &status, WNOHANG)) > 0)
-                if (w == program) {
-                    report.status = status;
-                    ended = true;
-                }
-        }
+        reapChild(waited, program, &report.status, [program] {
+            ::kill(program, SIGKILL);
+            return true;
+        });
         // Everything it left and that was handed down to us.
         endAllChildren(program, &report.status);
     }
@@ -488,24 +504,12 @@ int hideDisplaySockets()
     for (int fd : {0, 1, 2})
         ::close(fd);
     GuardReport report {0, 0};
-    for (bool gone = false; !gone;) {
-        siginfo_t si {};
-        if (::sigwaitinfo(&waited, &si) < 0)
-            continue;
-        if (si.si_signo != SIGCHLD) {
-            ::kill(keeper, SIGTERM);
-            continue;
-        }
-        // Only the keeper is ours while it lives: it reaps what the program
-        // leaves.
-        int status = 0;
-        pid_t w;
-        while ((w = ::waitpid(-1, &status, WNOHANG)) > 0)
-            if (w == keeper) {
-                report.keeperStatus = status;
-                gone = true;
-            }
-    }
+    // Only the keeper is ours while it lives: it reaps what the program
+    // leaves.
+    reapChild(waited, keeper, &report.keeperStatus, [keeper] {
+        ::kill(keeper, SIGTERM);
+        return false;
+    });
     int unused = 0;
     report.ended = endAllChildren(0, &unused);
     ssize_t written = ::write(3, &report, sizeof report);
