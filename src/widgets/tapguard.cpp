@@ -136,22 +136,31 @@ public:
         }
         if (t != QEvent::MouseButtonPress && t != QEvent::MouseButtonDblClick && t != QEvent::MouseButtonRelease)
             return false;
-        // Each widget a press passes on its way up the parents comes here;
-        // the window's own copy of it (not a widget) is left alone.
-        if (!qobject_cast<QWidget*>(watched))
+        // A tap from the screen comes first to the widgets' window, which
+        // hands it to the widget beneath; QApplication moves the keyboard
+        // focus to that widget before any filter sees the widget's copy (a
+        // field beneath would take the focus, a password field would empty).
+        // So a tap to be swallowed is swallowed at the window already. Every
+        // other decision is left to the widget's copy, which also comes alone
+        // (sent to a widget directly, or a press a closing drop-down hands on).
+        const bool atWindow = watched->isWindowType();
+        if (atWindow ? !watched->inherits("QWidgetWindow") : !qobject_cast<QWidget*>(watched))
             return false;
         const auto* m = static_cast<QMouseEvent*>(e);
         const QPoint at = m->globalPos();
         const When when{m->timestamp(), now()};
         if (t == QEvent::MouseButtonRelease) {
             if (!releaseOwed) {
-                noteTap(at, when);
+                if (!atWindow)
+                    noteTap(at, when);
                 return false;
             }
             releaseOwed = false;
             return true;
         }
         if (closed.isEmpty() || !swallows(at, when)) {
+            if (atWindow)
+                return false;
             // A release owed to a swallowed press that never came (its
             // window went away) must not take this tap's release.
             if (t == QEvent::MouseButtonPress)

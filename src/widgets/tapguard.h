@@ -5,7 +5,7 @@
 // list lay over or the question the first tap opened. When such a surface
 // hides as the outcome of a tap, a press within kRadiusPx of that tap,
 // made within kGuardMs of it, is swallowed with the release that ends it,
-// on whatever window takes it. A press anywhere else acts at once (and ends
+// on whatever window takes it, before it can move the keyboard focus. A press anywhere else acts at once (and ends
 // the guard: a tap between is no double tap), and so does any press made
 // kGuardMs or more after the closing tap.
 //
