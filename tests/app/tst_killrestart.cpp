@@ -162,6 +162,24 @@ class TestKillRestart : public QObject {
         sim.start();
     }
 
+    // The new process started on the short shot still in the mould: the
+    // step is judged again on a picture it took, an NG latched with the
+    // alarm, and clamp and ejector held in every word from its first.
+    void restartJudgesTheShortShot(BoardSimulator& board)
+    {
+        const size_t before = board.history().size();
+        start(board, "second.log", {shortShotReplay()});
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_VERIFY2_WITH_TIMEOUT(outBit(board.outputs(), kAlarmOut), qPrintable(log("second.log") + latchRecord()),
+                                  kStartMs);
+        QVERIFY2(latchRecord().startsWith("step=0\nfailed=1\nlost=0\n"), latchRecord().constData());
+        const QVector<int> sent = outputWords(board, before);
+        QVERIFY(!sent.isEmpty());
+        QVERIFY2(everyWord(sent, {kEjectorOut, kClampOut}), qPrintable(words(sent)));
+        QCOMPARE(program_.state(), QProcess::Running);
+    }
+
     // A working folder laid out by the lay-out script over our parameter
     // file (the lay-out keeps an existing one): one region on the first two
     // steps, the outputs wired straight, so that dropped outputs read as
@@ -272,9 +290,16 @@ class TestKillRestart : public QObject {
         QTRY_VERIFY2_WITH_TIMEOUT(board.framesOf(2) > 20, qPrintable(log("first.log")), kStartMs);
         QTRY_VERIFY_WITH_TIMEOUT(cameraCommand("* defect none"), kStepMs);
         const QString cam = work_->filePath("cammer1%1/template0.bmp");
+        cycleUntil(board, [&] { return QFile::exists(cam.arg(1)) && QFile::exists(cam.arg(2)); }, cycle);
+    }
+
+    // `cycle` on `board` once a second until `done` (the first run's log
+    // shown if it never is).
+    void cycleUntil(BoardSimulator& board, const std::function<bool()>& done, const Cycle& cycle = pulseMouldOpen)
+    {
         QTRY_VERIFY2_WITH_TIMEOUT(
             [&] {
-                if (QFile::exists(cam.arg(1)) && QFile::exists(cam.arg(2)))
+                if (done())
                     return true;
                 cycle(board);
                 QTest::qWait(1000);
@@ -406,27 +431,15 @@ private slots:
                 ++n;
             return n;
         };
-        QTRY_VERIFY2_WITH_TIMEOUT(
-            [&] {
-                if (onStick() >= 6)
-                    return true;
-                pulseMouldOpen(board);
-                QTest::qWait(1000);
-                return false;
-            }(),
-            qPrintable(log("first.log")), kStartMs);
+        cycleUntil(board, [&] { return onStick() >= 6; });
+        if (QTest::currentTestFailed())
+            return;
         // ... until it is full: then they wait for it.
         QVERIFY(fillDisk(stick));
         const QString queueFile = work_->filePath("usbcopy.queue");
-        QTRY_VERIFY2_WITH_TIMEOUT(
-            [&] {
-                if (journal(queueFile).size() >= 3)
-                    return true;
-                pulseMouldOpen(board);
-                QTest::qWait(1000);
-                return false;
-            }(),
-            qPrintable(log("first.log")), kStartMs);
+        cycleUntil(board, [&] { return journal(queueFile).size() >= 3; });
+        if (QTest::currentTestFailed())
+            return;
 
         // NG pictures of earlier faults are there beside the OK pictures;
         // then the working folder's disk fills too, and a short shot comes.
@@ -443,15 +456,11 @@ private slots:
         const int okBefore = okDir.entryList({"*.jpg"}, QDir::Files).size();
         QVERIFY(fillDisk(work_->path()));
         QVERIFY(cameraCommand("* defect shortshot"));
-        QTRY_VERIFY2_WITH_TIMEOUT(
-            [&] {
-                if (held(board.outputs()) && ngDir.entryList({"*.jpg"}, QDir::Files).size() > earlierNg.size())
-                    return true;
-                pulseMouldOpen(board);
-                QTest::qWait(1000);
-                return false;
-            }(),
-            qPrintable(log("first.log")), kStartMs);
+        cycleUntil(board, [&] {
+            return held(board.outputs()) && ngDir.entryList({"*.jpg"}, QDir::Files).size() > earlierNg.size();
+        });
+        if (QTest::currentTestFailed())
+            return;
         kill();
         // The NG is on the full disk, and so is its picture, beside every
         // earlier one: OK pictures made the room.
@@ -589,19 +598,9 @@ private slots:
                  qPrintable(words(outputWords(board, shotFrom))));
 
         // The short part is still in the mould when the new process looks.
-        const size_t before = board.history().size();
-        start(board, "second.log", {shortShotReplay()});
-        if (QTest::currentTestFailed())
-            return;
-        // The steps judged again: the short shot is an NG, on a picture the
-        // new process took. Both countdowns are due together: the product's
-        // step is judged first and latches the NG, the cavity stays owed.
-        QTRY_VERIFY2_WITH_TIMEOUT(outBit(board.outputs(), kAlarmOut), qPrintable(log("second.log")), kStartMs);
-        QVERIFY2(latchRecord().startsWith("step=0\nfailed=1\nlost=0\n"), latchRecord().constData());
-        const QVector<int> sent = outputWords(board, before);
-        QVERIFY(!sent.isEmpty());
-        QVERIFY2(everyWord(sent, {kEjectorOut, kClampOut}), qPrintable(words(sent)));
-        QCOMPARE(program_.state(), QProcess::Running);
+        // Both countdowns are due together: the product's step is judged
+        // first and latches the NG, the cavity stays owed.
+        restartJudgesTheShortShot(board);
     }
 
     void semiAutomaticRestartNeverHoldsInSilence_data()
@@ -724,17 +723,7 @@ private slots:
         QVERIFY(outBit(board.outputs(), kClampOut) && outBit(board.outputs(), kEjectorOut));
         QVERIFY(!(board.inputs() & kMouldOpen));
 
-        const size_t before = board.history().size();
-        start(board, "second.log", {shortShotReplay()});
-        if (QTest::currentTestFailed())
-            return;
-        QTRY_VERIFY2_WITH_TIMEOUT(outBit(board.outputs(), kAlarmOut), qPrintable(log("second.log") + latchRecord()),
-                                  kStartMs);
-        QVERIFY2(latchRecord().startsWith("step=0\nfailed=1\nlost=0\n"), latchRecord().constData());
-        const QVector<int> sent = outputWords(board, before);
-        QVERIFY(!sent.isEmpty());
-        QVERIFY2(everyWord(sent, {kEjectorOut, kClampOut}), qPrintable(words(sent)));
-        QCOMPARE(program_.state(), QProcess::Running);
+        restartJudgesTheShortShot(board);
     }
 
     // The demo's wiring: the alarm output inverted (word 78), the interlocks
@@ -767,86 +756,80 @@ private slots:
                     return QStringLiteral("word %1 of %2: %3").arg(i + 1).arg(sent.size()).arg(words(sent));
             return QString();
         };
+        // The program started on a new board (the one before dropped its
+        // outputs); null when it could not be.
         std::vector<std::unique_ptr<BoardSimulator>> boards;
-        const auto newBoard = [&]() -> BoardSimulator& {
+        const auto startOnNewBoard = [&](const QString& logName, const QStringList& env = {}) -> BoardSimulator* {
             boards.push_back(std::make_unique<BoardSimulator>());
             startBoard(*boards.back());
-            return *boards.back();
+            if (!QTest::currentTestFailed())
+                start(*boards.back(), logName, env);
+            return QTest::currentTestFailed() ? nullptr : boards.back().get();
         };
         const auto killAtEnd = qScopeGuard([this] { kill(); });
 
         // A fresh start: the first word is every output off (the alarm's bit
         // set), and no word of the training cycles sounds the alarm.
-        BoardSimulator& first = newBoard();
+        BoardSimulator* const first = startOnNewBoard("first.log");
+        if (!first)
+            return;
+        upAndTrained(*first);
         if (QTest::currentTestFailed())
             return;
-        start(first, "first.log");
-        if (QTest::currentTestFailed())
-            return;
-        upAndTrained(first);
-        if (QTest::currentTestFailed())
-            return;
-        QTRY_VERIFY2_WITH_TIMEOUT(active(first.outputs()) == 0, qPrintable(log("first.log")), kStartMs);
-        QVector<int> sent = outputWords(first);
+        QTRY_VERIFY2_WITH_TIMEOUT(active(first->outputs()) == 0, qPrintable(log("first.log")), kStartMs);
+        QVector<int> sent = outputWords(*first);
         QVERIFY2(!sent.isEmpty() && active(sent.first()) == 0, qPrintable(words(sent)));
-        QVERIFY2(wrong(sent, 0, clampAndEjector).isEmpty(), qPrintable(wrong(sent, 0, clampAndEjector)));
+        QCOMPARE(wrong(sent, 0, clampAndEjector), QString());
 
         // Killed inside an opening's countdown, clamp and ejector held.
-        size_t from = first.history().size();
-        pulseMouldOpen(first);
-        QTRY_VERIFY2_WITH_TIMEOUT(active(first.outputs()) == clampAndEjector
+        size_t from = first->history().size();
+        pulseMouldOpen(*first);
+        QTRY_VERIFY2_WITH_TIMEOUT(active(first->outputs()) == clampAndEjector
                                       && latchRecord().startsWith("cycle=1\nowed=3\n"),
                                   qPrintable(log("first.log") + latchRecord()), kStartMs);
         kill();
-        sent = outputWords(first, from);
-        QVERIFY2(wrong(sent, 0, clampAndEjector).isEmpty(), qPrintable(wrong(sent, 0, clampAndEjector)));
+        sent = outputWords(*first, from);
+        QCOMPARE(wrong(sent, 0, clampAndEjector), QString());
 
         // The restart holds both from its first word, the alarm off, until
         // the openings are judged (a good part: everything free again).
-        BoardSimulator& second = newBoard();
-        if (QTest::currentTestFailed())
+        BoardSimulator* const second = startOnNewBoard("second.log");
+        if (!second)
             return;
-        start(second, "second.log");
-        if (QTest::currentTestFailed())
-            return;
-        QTRY_VERIFY2_WITH_TIMEOUT(!outputWords(second).isEmpty(), qPrintable(log("second.log")), kStartMs);
-        QVERIFY2(active(outputWords(second).first()) == clampAndEjector, qPrintable(words(outputWords(second))));
-        QTRY_VERIFY2_WITH_TIMEOUT(active(second.outputs()) == 0 && infoLog().contains("step 2 stages:"),
+        QTRY_VERIFY2_WITH_TIMEOUT(!outputWords(*second).isEmpty(), qPrintable(log("second.log")), kStartMs);
+        QVERIFY2(active(outputWords(*second).first()) == clampAndEjector, qPrintable(words(outputWords(*second))));
+        QTRY_VERIFY2_WITH_TIMEOUT(active(second->outputs()) == 0 && infoLog().contains("step 2 stages:"),
                                   qPrintable(log("second.log")), kStartMs);
-        sent = outputWords(second);
-        QVERIFY2(wrong(sent, 0, clampAndEjector).isEmpty(), qPrintable(wrong(sent, 0, clampAndEjector)));
+        sent = outputWords(*second);
+        QCOMPARE(wrong(sent, 0, clampAndEjector), QString());
 
         // A short shot: no alarm before its NG, clamp, ejector and alarm in
         // every word from the NG on.
         QVERIFY(cameraCommand("* defect shortshot"));
-        from = second.history().size();
-        pulseMouldOpen(second);
-        QTRY_VERIFY2_WITH_TIMEOUT(active(second.outputs()) == (clampAndEjector | alarm)
+        from = second->history().size();
+        pulseMouldOpen(*second);
+        QTRY_VERIFY2_WITH_TIMEOUT(active(second->outputs()) == (clampAndEjector | alarm)
                                       && latchRecord().startsWith("step=0\n"),
                                   qPrintable(log("second.log") + latchRecord()), kStartMs);
         kill();
-        sent = outputWords(second, from);
+        sent = outputWords(*second, from);
         int ng = 0;
         while (ng < sent.size() && !(active(sent[ng]) & alarm))
             ++ng;
-        QVERIFY2(wrong(sent.mid(0, ng), 0, clampAndEjector).isEmpty(), qPrintable(words(sent)));
-        QVERIFY2(wrong(sent.mid(ng), clampAndEjector | alarm, 0).isEmpty(), qPrintable(words(sent)));
+        QCOMPARE(wrong(sent.mid(0, ng), 0, clampAndEjector), QString());
+        QCOMPARE(wrong(sent.mid(ng), clampAndEjector | alarm, 0), QString());
 
         // The restart on the NG: all three from its first word on, nothing else.
-        BoardSimulator& third = newBoard();
-        if (QTest::currentTestFailed())
+        BoardSimulator* const third = startOnNewBoard("third.log", {shortShotReplay()});
+        if (!third)
             return;
-        start(third, "third.log", {shortShotReplay()});
-        if (QTest::currentTestFailed())
-            return;
-        QTRY_VERIFY2_WITH_TIMEOUT(third.framesOf(2) > 20 && active(third.outputs()) == (clampAndEjector | alarm),
+        QTRY_VERIFY2_WITH_TIMEOUT(third->framesOf(2) > 20 && active(third->outputs()) == (clampAndEjector | alarm),
                                   qPrintable(log("third.log")), kStartMs);
-        const int polls = third.framesOf(2);
-        QTRY_VERIFY_WITH_TIMEOUT(third.framesOf(2) > polls + 100, kStepMs);
-        sent = outputWords(third);
+        const int polls = third->framesOf(2);
+        QTRY_VERIFY_WITH_TIMEOUT(third->framesOf(2) > polls + 100, kStepMs);
+        sent = outputWords(*third);
         QVERIFY2(!sent.isEmpty() && active(sent.first()) == (clampAndEjector | alarm), qPrintable(words(sent)));
-        const QString bad = wrong(sent, clampAndEjector | alarm, 0);
-        QVERIFY2(bad.isEmpty(), qPrintable(bad));
+        QCOMPARE(wrong(sent, clampAndEjector | alarm, 0), QString());
         QCOMPARE(program_.state(), QProcess::Running);
     }
 
@@ -890,15 +873,11 @@ private slots:
             QByteArray record;
             return readLatch(&record) == InPlaceRecord::State::Valid && !record.isEmpty();
         };
-        QTRY_VERIFY2_WITH_TIMEOUT(
-            [&] {
-                if (beforeOutputs ? program_.state() == QProcess::NotRunning : held(first->outputs()) && latched())
-                    return true;
-                pulseMouldOpen(*first);
-                QTest::qWait(1000);
-                return false;
-            }(),
-            qPrintable(log("first.log")), kStartMs);
+        cycleUntil(*first, [&] {
+            return beforeOutputs ? program_.state() == QProcess::NotRunning : held(first->outputs()) && latched();
+        });
+        if (QTest::currentTestFailed())
+            return;
 
         // Killed outright.
         kill();

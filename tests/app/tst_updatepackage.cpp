@@ -290,13 +290,24 @@ class TestUpdatePackage : public QObject {
         return archive;
     }
 
-    // A script that answers the dry start as this build's program does.
-    static QByteArray standInProgram()
+    // The lines of a script that answer the dry start as this build's
+    // program does.
+    static QString dryStartAnswer()
     {
-        QString answer = QStringLiteral("#!/bin/sh\necho vmm %1\n").arg(kVersion);
+        QString answer = QStringLiteral("echo vmm %1\n").arg(kVersion);
         for (const QString& p : kPlugins)
             answer += QStringLiteral("echo plugin %1 ok\n").arg(p);
-        return answer.toUtf8();
+        return answer;
+    }
+    static QByteArray standInProgram() { return "#!/bin/sh\n" + dryStartAnswer().toUtf8(); }
+
+    // The rows of a check made with the namespaces this system allows and
+    // with them refused (the keeper alone).
+    static void namespaceRows()
+    {
+        QTest::addColumn<bool>("namespaces");
+        QTest::newRow("namespaces where allowed") << true;
+        QTest::newRow("namespaces refused") << false;
     }
     // A package of this version with the stand-in program, for checks that
     // are about the files, not the program (this build's sanitised program
@@ -596,7 +607,7 @@ private slots:
     void swapKilledAtEveryStep()
     {
         struct Killed {};
-        const QString answer = QString::fromUtf8(standInProgram());
+        const QByteArray answer = standInProgram();
         const QString stand = makeStandIn();
         QVERIFY(!stand.isEmpty());
         const QString standIn = tmp_->filePath(QStringLiteral("stand-in/") + QFileInfo(stand).fileName());
@@ -621,7 +632,7 @@ private slots:
         // The steps of a whole swap, of either package.
         auto stepsOf = [&](const QString& package) {
             QStringList steps;
-            layOut(answer.toUtf8() + "old program");
+            layOut(answer + "old program");
             UpdatePackage u(work_);
             if (u.prepare(found(package)) != UpdatePackage::None)
                 return QStringList{QStringLiteral("not prepared: ") + u.detail()};
@@ -641,7 +652,7 @@ private slots:
         std::set<bool> started;
         for (int k = 0; k < steps.size(); ++k) {
             const bool real = k == commit || k == commit + 1;
-            const QByteArray newProgram = real ? realProgram : answer.toUtf8();
+            const QByteArray newProgram = real ? realProgram : answer;
             const QByteArray oldProgram = newProgram + "old program";
             layOut(oldProgram);
             const QMap<QString, QByteArray> oldFiles = snapshot(work_), olderRollback = snapshot(rollback);
@@ -849,12 +860,7 @@ private slots:
     // with the namespaces this system allows and with the keeper's own
     // clean-up alone. Where it runs in a network namespace of its own, it
     // reaches nothing of this machine's network.
-    void dryStartEndsAllItStarts_data()
-    {
-        QTest::addColumn<bool>("namespaces");
-        QTest::newRow("namespaces where allowed") << true;
-        QTest::newRow("keeper alone") << false;
-    }
+    void dryStartEndsAllItStarts_data() { namespaceRows(); }
     void dryStartEndsAllItStarts()
     {
         QFETCH(bool, namespaces);
@@ -862,9 +868,6 @@ private slots:
         QVERIFY(api.listen(QHostAddress::LocalHost));
         const QString shared = tmp_->filePath(QStringLiteral("shared"));
         const QString sleeper = QStringLiteral("sleep ") + QString::fromUtf8(sleepMark());
-        QString answer = QStringLiteral("echo vmm %1\n").arg(kVersion);
-        for (const QString& p : kPlugins)
-            answer += QStringLiteral("echo plugin %1 ok\n").arg(p);
         script_ = QStringLiteral(
                       "#!/bin/sh\n"
                       "S=%1\n"
@@ -877,7 +880,7 @@ private slots:
                       "while [ ! -e $S/session ] || [ ! -e $S/group ]; do sleep 0.01; done\n")
                       .arg(shared, sleeper)
                       .arg(api.serverPort()) +
-                  answer;
+                  dryStartAnswer();
         const QString archive = makePackage(kVersion, QStringLiteral(".tar"), Tamper::Script);
         QVERIFY(!archive.isEmpty());
         platform::setConfinedNamespaces(namespaces);
@@ -897,12 +900,7 @@ private slots:
     // with the clean-up it waits for, ends with the keeper's own instead.
     // The time-outs run on a clock of the test's that stands until the
     // program is seen running and its guard stopped.
-    void stuckKeeperIsNotWaitedForEver_data()
-    {
-        QTest::addColumn<bool>("namespaces");
-        QTest::newRow("namespaces where allowed") << true;
-        QTest::newRow("keeper alone") << false;
-    }
+    void stuckKeeperIsNotWaitedForEver_data() { namespaceRows(); }
     void stuckKeeperIsNotWaitedForEver()
     {
         QFETCH(bool, namespaces);
@@ -941,12 +939,7 @@ private slots:
     // daemon of its own session are ended all the same, before the check
     // returns, and the log claims nothing of how it ran, which the keeper
     // never reported.
-    void killedKeeperLeavesNothing_data()
-    {
-        QTest::addColumn<bool>("namespaces");
-        QTest::newRow("namespaces refused") << false;
-        QTest::newRow("namespaces where allowed") << true;
-    }
+    void killedKeeperLeavesNothing_data() { namespaceRows(); }
     void killedKeeperLeavesNothing()
     {
         QFETCH(bool, namespaces);
