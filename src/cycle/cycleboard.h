@@ -32,11 +32,15 @@ public:
     // Replies of the board further apart than a short trigger pulse (which
     // may then have come and gone between them), as the cycle's pass took
     // them together with its edges: how many so far, the number of the
-    // latest edge latched when the latest one ended, and its length.
+    // latest edge latched when the latest one ended (or was reported), and
+    // its length. A board that stays silent is reported while the silence
+    // lasts (`ongoing`, its length so far) and again by the reply that ends
+    // it, with the whole length.
     struct PollGaps {
         quint64 count = 0;
         quint64 endSeq = 0;
         int lastMs = 0;
+        bool ongoing = false;
     };
     virtual PollGaps pollGaps() const { return {}; }
 };

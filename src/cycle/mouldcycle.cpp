@@ -651,6 +651,11 @@ void MouldCycle::notePollGap(bool openBefore, quint64 takenBefore)
     if (gaps.count == pollGapsSeen_)
         return;
     pollGapsSeen_ = gaps.count;
+    // A silence named while it lasted gave its length so far; the reply
+    // that ends it gives the whole.
+    if (silenceNoted_ && !gaps.ongoing)
+        qWarning("the board replied again after %d ms of silence", gaps.lastMs);
+    silenceNoted_ = false;
     // The cycle waited through the gap when it was open before this pass,
     // or when an edge this pass took (one after takenBefore) came no later
     // than the gap's end: its opening may lie inside the gap, and so may a
@@ -672,9 +677,15 @@ void MouldCycle::notePollGap(bool openBefore, quint64 takenBefore)
     for (int k = 0; k < kMaxDetect; ++k)
         if ((missed >> k) & 1)
             steps << QString::number(k + 1);
-    qWarning("the board went %d ms without a reply while the open cycle waited for the trigger of step %s: "
-             "a short trigger may have passed unseen",
-             gaps.lastMs, qPrintable(steps.join(QLatin1Char(','))));
+    silenceNoted_ = gaps.ongoing;
+    if (gaps.ongoing)
+        qWarning("the board has not replied for %d ms while the open cycle waits for the trigger of step %s: "
+                 "a short trigger may pass unseen",
+                 gaps.lastMs, qPrintable(steps.join(QLatin1Char(','))));
+    else
+        qWarning("the board went %d ms without a reply while the open cycle waited for the trigger of step %s: "
+                 "a short trigger may have passed unseen",
+                 gaps.lastMs, qPrintable(steps.join(QLatin1Char(','))));
 }
 
 bool MouldCycle::waitsForTrigger(int k) const

@@ -365,6 +365,9 @@ private:
     // Board polls further apart than a short trigger pulse: how many the
     // passes have looked at, and the latest edge a pass had taken.
     quint64 pollGapsSeen_ = 0;
+    // The log named a silence of the board while it lasted: the reply that
+    // ends it says how long it was.
+    bool silenceNoted_ = false;
     quint64 passTakenSeq_ = 0;
     bool inputsSeen_ = false;   // a pass has seen the board's reported inputs
     // Steps of the open cycle whose trigger may have come while nothing

@@ -288,6 +288,7 @@ void IOThread::reportGap(bool locked)
         ++gapsReported.count;
         gapsReported.endSeq = edgeSeq;
         gapsReported.lastMs = pendingGapMs_;
+        gapsReported.ongoing = pendingOngoing_;
     };
     if (locked) {
         report();
@@ -296,6 +297,7 @@ void IOThread::reportGap(bool locked)
         report();
     }
     pendingGapMs_ = -1;
+    pendingOngoing_ = false;
 }
 
 void IOThread::checkSilence()
@@ -307,6 +309,7 @@ void IOThread::checkSilence()
         return;
     silenceReported_ = true;
     pendingGapMs_ = int(qMin<qint64>(silent / 1000000, INT_MAX));
+    pendingOngoing_ = true;
     reportGap(false);
 }
 

@@ -117,6 +117,7 @@ private:
     qint64 lastReplyNs_ = 0;  // steady clock
     int pendingGapMs_ = -1;   // a gap ended by the latest reply, not yet reported
     bool silenceReported_ = false;
+    bool pendingOngoing_ = false;  // the pending gap is a silence still lasting
 };
 
 class ControlPort : public QObject {

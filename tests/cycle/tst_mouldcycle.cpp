@@ -261,9 +261,18 @@ struct Rig {
         // input found at its level, an input fallen.
         static const QRegularExpression unseen(QStringLiteral("^(wire|found|gone)(\\d)$"));
         const QRegularExpressionMatch m = unseen.match(e);
-        // The board unpolled for a while; its reply after the gap shows
-        // input n risen ("gapN", a pass follows), or nothing new ("gap",
-        // the next pass takes it).
+        // The board silent for 100 ms so far, reported while it lasts (the
+        // next pass takes it).
+        if (e == "silent") {
+            ++board.gaps.count;
+            board.gaps.endSeq = board.seq;
+            board.gaps.lastMs = 100;
+            board.gaps.ongoing = true;
+            return true;
+        }
+        // The board unpolled for a while (500 ms); its reply after the gap
+        // shows input n risen ("gapN", a pass follows), or nothing new
+        // ("gap", the next pass takes it).
         if (e.startsWith("gap")) {
             const int bit = e.size() > 3 ? 1 << n : 0;
             level |= bit;
@@ -271,6 +280,7 @@ struct Rig {
             ++board.gaps.count;
             board.gaps.endSeq = board.seq;
             board.gaps.lastMs = 500;
+            board.gaps.ongoing = false;
             if (bit)
                 passNow(bit);
             return true;
@@ -777,6 +787,51 @@ private slots:
         QCOMPARE(rig.reports.heard.join(", "), reports);
         QCOMPARE(rig.screen.heard.join(", "), screen);
         QCOMPARE(rig.status->ngNote, QString(note).replace("%W", why).replace("%G", gapWhy));
+    }
+
+    // What the log says of the board's silences while the open cycle waits
+    // for a trigger: a gap reported once it ended, its whole length; one
+    // named while it lasts, its length so far, and the reply that ends it
+    // the whole; nothing when the cycle waits for no trigger. "|" parts
+    // the lines.
+    void pollGapLines_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("lines");
+        const QString went = QStringLiteral(
+            "the board went 500 ms without a reply while the open cycle waited for the trigger of step 2: "
+            "a short trigger may have passed unseen");
+        QTest::newRow("a gap ended between the steps") << "u3 t d3 gap p" << went;
+        QTest::newRow("a silence named while it lasts, then its end")
+            << "u3 t d3 silent p gap p"
+            << "the board has not replied for 100 ms while the open cycle waits for the trigger of step 2: "
+               "a short trigger may pass unseen|the board replied again after 500 ms of silence";
+        QTest::newRow("a silence and its end taken by one pass") << "u3 t d3 silent gap p" << went;
+        QTest::newRow("a silence while the mould is closed") << "silent p gap p" << "";
+        QTest::newRow("a second silence of a step already in doubt")
+            << "u3 t d3 gap p silent p gap p" << went;
+    }
+    void pollGapLines()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, lines);
+        static QStringList heard;
+        heard.clear();
+        const QtMessageHandler before = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& msg) {
+                if (msg.startsWith(QLatin1String("the board")))
+                    heard << msg;
+            });
+        TestWorkDir dir;
+        Rig rig;
+        rig.standard();
+        rig.start();
+        bool played = true;
+        for (const QString& e : script.split(' '))
+            played = played && rig.play(e);
+        qInstallMessageHandler(before);
+        QVERIFY(played);
+        QCOMPARE(heard.join('|'), lines);
     }
 
     // What a rising edge of input bits kSafetyDoorInput (the door, word 144

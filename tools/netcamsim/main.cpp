@@ -1,7 +1,7 @@
 // netcamsim: simulated network cameras for the demo and the benchmarks.
 //   netcamsim [--count N] [--first 127.0.0.2] [--width W] [--height H] [--colour]
 //             [--delay MS] [--drop-every N] [--empty-every N] [--bad-every N]
-//             [--garbage-every N] [--discovery]
+//             [--garbage-every N] [--frame-interval MS] [--discovery]
 // Starts N cameras (at most eight) on consecutive addresses from --first, each
 // with its control port 10401 and picture port 10402, and prints
 // "ready <address>" for each. --discovery also answers camera discovery,
@@ -51,8 +51,9 @@ int main(int argc, char** argv)
     const QCommandLineOption empty("empty-every", "no picture every n-th request", "n", "0");
     const QCommandLineOption bad("bad-every", "bad picture descriptor every n-th request", "n", "0");
     const QCommandLineOption garbage("garbage-every", "garbage reply every n-th request", "n", "0");
+    const QCommandLineOption interval("frame-interval", "a slow camera: at most one picture per interval", "ms", "0");
     const QCommandLineOption discovery("discovery", "answer discovery (namespaces only)");
-    p.addOptions({count, first, width, height, colour, delay, drop, empty, bad, garbage, discovery});
+    p.addOptions({count, first, width, height, colour, delay, drop, empty, bad, garbage, interval, discovery});
     p.process(app);
 
     const int n = p.value(count).toInt();
@@ -77,6 +78,7 @@ int main(int argc, char** argv)
         k.emptyEvery = p.value(empty).toInt();
         k.badDescriptorEvery = p.value(bad).toInt();
         k.garbageEvery = p.value(garbage).toInt();
+        k.frameIntervalMs = p.value(interval).toInt();
         if (!cam->start())
             return 1;
         std::printf("ready %s\n", qPrintable(o.address.toString()));
