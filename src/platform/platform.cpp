@@ -340,6 +340,21 @@ int killChildren()
     return found;
 }
 
+// The first steps of the keeper and of its guard, forked by `parent`: sent
+// SIGTERM when `parent` ends (gone already: ended at once), a subreaper, and
+// the signals they wait for (`waited`) blocked, to be taken by sigwaitinfo.
+void becomeReaperUnder(pid_t parent, sigset_t* waited)
+{
+    if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent)
+        ::_exit(125);
+    if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
+        ::_exit(126);
+    ::sigemptyset(waited);
+    for (int sig : {SIGCHLD, SIGTERM, SIGINT, SIGHUP})
+        ::sigaddset(waited, sig);
+    ::sigprocmask(SIG_SETMASK, waited, nullptr);
+}
+
 // Waits, with the signals of `waited` blocked, until the child `child` is
 // reaped (its status in `status`: true), or until `onSignal`, called for any
 // signal but SIGCHLD, says to stop waiting (false). Other children reaped
@@ -424,20 +439,13 @@ int hideDisplaySockets()
     KeeperReport report {EPERM, EPERM, EPERM, 0, 0};
     // Ended with its guard: a SIGTERM then ends the program and cleans up
     // as a time-out does.
-    if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != guard)
-        ::_exit(125);
-    if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
-        ::_exit(126);
+    sigset_t waited;
+    becomeReaperUnder(guard, &waited);
     if (namespaces) {
         report.pidNamespaceErrno = ::unshare(CLONE_NEWPID) == 0 ? 0 : errno;
         report.netNamespaceErrno = ::unshare(CLONE_NEWNET) == 0 ? 0 : errno;
         report.displayErrno = hideDisplaySockets();
     }
-    sigset_t waited;
-    ::sigemptyset(&waited);
-    for (int sig : {SIGCHLD, SIGTERM, SIGINT, SIGHUP})
-        ::sigaddset(&waited, sig);
-    ::sigprocmask(SIG_SETMASK, &waited, nullptr);
 
     const pid_t self = ::getpid();
     const pid_t program = ::fork();
@@ -486,15 +494,8 @@ int hideDisplaySockets()
 [[noreturn]] void guard(const char* dir, char* const* argv, char* const* envp, bool drop, uid_t uid, gid_t gid,
                         bool namespaces, pid_t parent)
 {
-    if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent)
-        ::_exit(125);
-    if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
-        ::_exit(126);
     sigset_t waited;
-    ::sigemptyset(&waited);
-    for (int sig : {SIGCHLD, SIGTERM, SIGINT, SIGHUP})
-        ::sigaddset(&waited, sig);
-    ::sigprocmask(SIG_SETMASK, &waited, nullptr);
+    becomeReaperUnder(parent, &waited);
     const pid_t self = ::getpid();
     const pid_t keeper = ::fork();
     if (keeper == 0)

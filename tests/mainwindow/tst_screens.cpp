@@ -15,6 +15,7 @@
 #include "controlport.h"
 #include "customionamewidget.h"
 #include "cyclerig.h"
+#include "windowtaps.h"
 #include "drawroiwidget.h"
 #include "edit.h"
 #include "editsession.h"
@@ -333,21 +334,10 @@ class TestScreens : public QObject {
     // under it.
     void tapAt(const QPoint& at, int afterMs = kApartMs)
     {
-        auto send = [this, at](Qt::MouseButtons buttons, QEvent::Type type, ulong made) {
-            QWidget* top = QApplication::activePopupWidget();
-            if (!top) {
-                QWidget* modal = QApplication::activeModalWidget();
-                top = modal && modal->geometry().contains(at) ? modal : win;
-            }
-            QWindow* w = top->windowHandle();
-            qt_handleMouseEvent(w, w->mapFromGlobal(at), at, buttons, Qt::LeftButton, type, {}, int(made));
-            QCoreApplication::processEvents();
-        };
         // After one of QTest's own taps, the next comes later still.
         const ulong press = (QTest::lastMouseTimestamp == touchSet ? lastLifted : ulong(QTest::lastMouseTimestamp)) + afterMs;
-        send(Qt::LeftButton, QEvent::MouseButtonPress, press);
         lastLifted = press + 60;
-        send(Qt::NoButton, QEvent::MouseButtonRelease, lastLifted);
+        tapThroughWindow(win, at, press, lastLifted);
         touchSet = QTest::lastMouseTimestamp = int(lastLifted) + kApartMs;
     }
 

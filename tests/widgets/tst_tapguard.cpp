@@ -3,6 +3,7 @@
 // reaches nothing beneath, not even the keyboard focus; a tap made once the
 // guard's time is over acts.
 #include "tapguard.h"
+#include "windowtaps.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -37,20 +38,9 @@ class TestTapGuard : public QObject {
     // window's), as the platform does.
     void tapAt(const QPoint& at, int afterMs)
     {
-        auto send = [this, at](Qt::MouseButtons buttons, QEvent::Type type, ulong made) {
-            QWidget* top = QApplication::activePopupWidget();
-            if (!top) {
-                QWidget* modal = QApplication::activeModalWidget();
-                top = modal && modal->geometry().contains(at) ? modal : win;
-            }
-            QWindow* w = top->windowHandle();
-            qt_handleMouseEvent(w, w->mapFromGlobal(at), at, buttons, Qt::LeftButton, type, {}, int(made));
-            QCoreApplication::processEvents();
-        };
         clock += ulong(afterMs);
-        send(Qt::LeftButton, QEvent::MouseButtonPress, clock);
+        tapThroughWindow(win, at, clock, clock + 60);
         clock += 60;
-        send(Qt::NoButton, QEvent::MouseButtonRelease, clock);
     }
 
 private slots:
