@@ -11,6 +11,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -120,6 +121,54 @@ private slots:
         QCOMPARE(tapguard::swallowed(), swallowed + (taken ? 0 : 1));
         QCOMPARE(presses, taken ? 1 : 0);
         QCOMPARE(QApplication::focusWidget(), taken ? static_cast<QWidget*>(field) : static_cast<QWidget*>(start));
+    }
+
+    // A page and a box that came up by themselves over the field: a tap made
+    // before either was shown, or 300 ms after, presses nothing on it; one
+    // made 600 ms after is taken.
+    void surfaceThatCameUpTakesNoEarlyTap_data()
+    {
+        QTest::addColumn<bool>("box");
+        QTest::addColumn<int>("afterMs");   // tap made after the surface came up
+        QTest::addColumn<bool>("taken");
+        for (bool box : {false, true}) {
+            const char* kind = box ? "box" : "page";
+            QTest::newRow(qPrintable(QStringLiteral("%1_made_before").arg(kind))) << box << -200 << false;
+            QTest::newRow(qPrintable(QStringLiteral("%1_300ms").arg(kind))) << box << 300 << false;
+            QTest::newRow(qPrintable(QStringLiteral("%1_600ms").arg(kind))) << box << 600 << true;
+        }
+    }
+
+    void surfaceThatCameUpTakesNoEarlyTap()
+    {
+        QFETCH(bool, box);
+        QFETCH(int, afterMs);
+        QFETCH(bool, taken);
+        const QPoint at = field->mapToGlobal(field->rect().center());
+        // A tap elsewhere sets the taps' clock against the program's; the
+        // program reads it at once.
+        tapAt(start->mapToGlobal(start->rect().center()), 1000);
+        QWidget page(win);
+        page.setGeometry(0, 50, 300, 80);
+        QDialog dialog(win);
+        dialog.setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+        dialog.setGeometry(QRect(at - QPoint(60, 30), QSize(120, 60)));
+        QWidget* surface = box ? static_cast<QWidget*>(&dialog) : &page;
+        QPushButton button(QStringLiteral("Re-detected"), surface);
+        button.setGeometry(surface->rect());
+        QSignalSpy pressed(&button, &QPushButton::pressed);
+        if (box) {
+            dialog.open();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        } else {
+            page.show();
+        }
+        tapguard::cameUp(surface);
+        const int swallowed = tapguard::swallowed();
+        clock -= 60;   // back to when the last tap was lifted: the page came then
+        tapAt(at, afterMs);
+        QCOMPARE(tapguard::swallowed(), swallowed + (taken ? 0 : 1));
+        QCOMPARE(pressed.count(), taken ? 1 : 0);
     }
 };
 
