@@ -631,16 +631,17 @@ private slots:
         QVERIFY(win->drawROIWidget->isVisible());
         QCOMPARE(win->cycle().detectState, int(DetectState::NgLatched));
 
-        // Re-detected on a clear mould, 1.5 s after Cancel, acts: the page
-        // closes; a second tap at the same place, at once, presses nothing
-        // of the screen beneath.
+        // The same tap 1.5 s after Cancel acts: Re-detected, on a clear
+        // mould, closes the page; a second tap at the same place, at once,
+        // presses nothing of the screen beneath.
         QVERIFY(cameraCommand("* defect none"));
         for (int c = 0; c < numCamera; ++c) {
             const quint64 frames = view(c)->frameCount();
             QTRY_VERIFY_WITH_TIMEOUT(view(c)->frameCount() > frames + 1, 5000);
         }
         ColorButton* reCheck = win->drawROIWidget->reCheckButton;
-        const QPoint at = reCheck->mapToGlobal(reCheck->rect().center());
+        const QPoint at = areaSettings;
+        QVERIFY(reCheck->rect().contains(reCheck->mapFromGlobal(at)));
         tapAt(at, 1500 - 300 - 60);
         QTRY_VERIFY_WITH_TIMEOUT(!win->drawROIWidget->isVisible(), 15000);
         QVERIFY(!win->cycle().ngPresent);
