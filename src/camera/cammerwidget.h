@@ -367,6 +367,11 @@ public:
     static RoiPageLink& pageLink();
     // Forgets the previous press of the double-press check (all views).
     static void resetDoubleClick();
+    // The press being handled: when it was made (its event's timestamp), and
+    // whether the double-press check found it the second of a pair that
+    // ended nothing.
+    ulong pressMade = 0;
+    bool pairedPress = false;
 
     // Editing state as after construction.
     void InitEditing();

@@ -29,7 +29,8 @@ namespace {
 // The previous press of the double-press check, shared by all views.
 struct PressRecord {
     bool seen = false;
-    qint64 time = 0;
+    qint64 time = 0;   // when it was read (the check's clock)
+    ulong made = 0;    // when it was made (the event's timestamp, 0: none)
     QPoint pos;
 };
 
@@ -144,20 +145,32 @@ void CammerWidget::SlotCheckDoubleClicked(QPoint pos)
 {
     PressRecord& prev = lastPress();
     const qint64 now = clock ? clock() : QDateTime::currentMSecsSinceEpoch();
-    const qint64 dt = now - prev.time;
+    // Timed by when the taps were made: a busy program reads a double tap's
+    // presses far apart, and two taps made apart close together. The
+    // reading time serves only when a press carries no time on the clock
+    // of the one before.
+    const ulong made = pressMade;
+    pressMade = 0;
+    const qint64 dt = made != 0 && prev.made != 0 && made >= prev.made ? qint64(made - prev.made) : now - prev.time;
     const bool pair = prev.seen && dt >= 0 && dt < 800 && std::abs(pos.x() - prev.pos.x()) < 20 &&
                       std::abs(pos.y() - prev.pos.y()) < 20;
     prev.seen = true;
     prev.time = now;
+    prev.made = made;
     prev.pos = pos;
-    if (!pair || liveWord(Word::ContinuousArea) == 0 || gSource != PictureSource::Template)
+    pairedPress = pair && gSource == PictureSource::Template;
+    if (!pairedPress || liveWord(Word::ContinuousArea) == 0)
         return;
     roiEditor.doublePress();
+    // The pair ended the shape; the press goes on as documented.
+    pairedPress = false;
 }
 
 void CammerWidget::mousePressEvent(QMouseEvent* e)
 {
     const QPoint pos = e->pos();
+    pressMade = e->timestamp();
+    pairedPress = false;
     emit clicked(pos);
     if (EditSession::get().currentCamera() == cameraIndex) {
         EditSession::get().setLastPress(pos.x(), pos.y());
@@ -188,7 +201,7 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
         QWidget::mousePressEvent(e);
         return;
     }
-    if (roiEditor.press(mapToFullView(pos)))
+    if (roiEditor.press(mapToFullView(pos), pairedPress))
         return;   // the copy is placed; nothing else sees this press
     QWidget::mousePressEvent(e);
 }

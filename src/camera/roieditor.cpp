@@ -264,7 +264,7 @@ void RoiEditor::deselect()
 
 // ---- Press ----------------------------------------------------------------------------
 
-bool RoiEditor::press(QPoint p)
+bool RoiEditor::press(QPoint p, bool secondOfPair)
 {
     editAction = EditAction::None;
     pressSeen = true;
@@ -274,7 +274,9 @@ bool RoiEditor::press(QPoint p)
         copyTo(p);
         return true;
     }
+    pairSecond = secondOfPair;
     pressTemplate(p);
+    pairSecond = false;
     return false;
 }
 
@@ -404,6 +406,10 @@ void RoiEditor::pressPolygonPoint(QPoint c)
             emit polygonBegun();
     }
     if (handFlag())
+        return;
+    // A double tap on one spot is one deliberate point: the first tap has
+    // added it.
+    if (pairSecond && polyPointCount > 0)
         return;
     if (polyPointCount >= kMaxPolyPoints) {
         polyPointCount = kMaxPolyPoints - 1;

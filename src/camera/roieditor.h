@@ -90,7 +90,10 @@ public:
     // The pointer. A press selects, takes a handle, begins a shape or adds
     // a polygon point (by the draw mode), or places a pending copy; true when
     // it placed a copy (nothing else is to see that press).
-    bool press(QPoint p);
+    // `secondOfPair`: the press is the second of a double press that ends
+    // nothing (tap drawing without continuous drawing); on a polygon being
+    // drawn it adds no point beside the first one's.
+    bool press(QPoint p, bool secondOfPair = false);
     // True when the move belonged to an edit (or there is nothing to edit);
     // false for a hover, which the view answers (hoverCursor).
     bool drag(QPoint p);
@@ -169,6 +172,7 @@ private:
     // draws (a rectangle or circle until released), the corner it drags,
     // where the selected region's label hangs and where it picked a region.
     bool pressSeen = false;
+    bool pairSecond = false;   // the press being handled is the second of a pair
     QPoint startPoint;
     QPoint lastPoint;
     ClustomRect tempRect;

@@ -6,9 +6,11 @@
 #include "platform.h"
 #include "rivurevezi.h"
 #include "sysword.h"
+#include "tapguard.h"
 
 #include <QDateTime>
 #include <QMouseEvent>
+#include <QTouchEvent>
 
 MApplication* MApplication::_instance = nullptr;
 
@@ -54,7 +56,16 @@ bool MApplication::notify(QObject* receiver, QEvent* event)
             LCDOnOff(1);
             if (QTimer* timer = ScreenLight::get().screenOffTimer(); timer && sysWord(Word::ScreenOffSeconds) > 0)
                 timer->start(sysWord(Word::ScreenOffSeconds) * 1000);
-            return true;  // the waking touch presses nothing
+            // The waking touch presses nothing, and neither does the second
+            // tap of a double tap on the dark screen, which Qt hands on as a
+            // double click alone.
+            if (t == QEvent::MouseButtonPress) {
+                const auto* m = static_cast<QMouseEvent*>(event);
+                tapguard::wakingTouch(m->globalPos(), m->timestamp(), true);
+            } else if (const auto* touch = static_cast<QTouchEvent*>(event); !touch->touchPoints().isEmpty()) {
+                tapguard::wakingTouch(touch->touchPoints().first().screenPos().toPoint(), touch->timestamp(), false);
+            }
+            return true;
         }
         if (ts_firstpress.isEmpty())
             ts_firstpress = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));

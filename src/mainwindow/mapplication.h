@@ -1,6 +1,6 @@
 // The program's application object. Besides Qt's own handling it wakes a
-// dark screen on a touch (that touch is swallowed, so waking the screen never
-// presses a button), and starts the touch calibration after a long press.
+// dark screen on a touch (that touch is swallowed, and so is a second tap
+// close after it, so waking the screen never presses a button), and starts the touch calibration after a long press.
 #pragma once
 
 #include <QApplication>

@@ -172,6 +172,9 @@ public:
     void InitRoiPage();
     // Opens the page over the camera area (button bar and help put away).
     void OpenRoiPage();
+    // Opens the page as the cycle or a waiting NG asks, not a tap: taps made
+    // as it came up do not reach it.
+    void OpenRoiPageByItself();
     // The page asked for while the settings were open, once they close.
     void OpenWaitingRoiPage();
     // The page's column keeps the screen below it free: the I/O panel always,
@@ -211,6 +214,10 @@ public:
     // the zoom slider.
     void InitSettings();
     QWidget* settingsButton = nullptr;
+    // Above the settings' own buttons while an NG waits behind the screen
+    // (roiPageWaiting); ShowNgWaitingMark keeps it so.
+    class QLabel* ngWaitingMark = nullptr;
+    void ShowNgWaitingMark();
     // Holds the version labels, the settings and help buttons and the zoom
     // slider; put away with the help button while a page covers the screen.
     QWidget* settingsCorner = nullptr;

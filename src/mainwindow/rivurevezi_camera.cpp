@@ -5,6 +5,7 @@
 #include "controlport.h"
 #include "mouldcycle.h"
 #include "lanstr.h"
+#include "tapguard.h"
 #include "warnbox.h"
 #include "wizardpara.h"
 #include "wizardparawidget.h"
@@ -27,6 +28,12 @@ void RiVuRevezi::LostCamera()
     } else {
         qWarning("LostCamera: no warning box: %s", qPrintable(lanStr(39)));
     }
+    // It comes by itself: a tap made for the screen it covers is no answer
+    // (the lost-camera box's confirmation powers the machine off).
+    if (lostBox && gpLostCameraWarnBox)
+        tapguard::cameUp(gpLostCameraWarnBox);
+    else if (gpWarnBox)
+        tapguard::cameUp(gpWarnBox);
     // Painted now rather than by running the event loop here, which would let
     // the detection cycle run again inside the slot that reported the loss.
     repaint();

@@ -13,6 +13,7 @@
 #include "editsession.h"
 #include "indexbutton.h"
 #include "sysword.h"
+#include "tapguard.h"
 
 #include <QAbstractSlider>
 #include <QBoxLayout>
@@ -48,9 +49,11 @@ void RiVuRevezi::OpenRoiPage()
         // closed (their edits are not thrown away for an NG; the interlocks
         // and the alarm hold it meanwhile), then the page opens.
         roiPageWaiting = true;
+        ShowNgWaitingMark();
         return;
     }
     roiPageWaiting = false;
+    ShowNgWaitingMark();
     if (indexButton)
         indexButton->hideButtons();
     showhideHelp(false);
@@ -61,14 +64,27 @@ void RiVuRevezi::OpenRoiPage()
     drawROIWidget->Reset();
 }
 
+void RiVuRevezi::OpenRoiPageByItself()
+{
+    if (!drawROIWidget)
+        return;
+    const bool shown = drawROIWidget->isVisible();
+    OpenRoiPage();
+    // Its buttons lie where the run screen's or the settings' did: a finger
+    // already on its way meant what was there.
+    if (!shown && drawROIWidget->isVisible())
+        tapguard::cameUp(drawROIWidget);
+}
+
 void RiVuRevezi::OpenWaitingRoiPage()
 {
     if (!roiPageWaiting)
         return;
     roiPageWaiting = false;
+    ShowNgWaitingMark();
     // Only while what asked for it still holds: an NG, or region setting.
     if (cycle().detectState == DetectState::NgLatched || cycle().detectState == DetectState::RegionSetting)
-        OpenRoiPage();
+        OpenRoiPageByItself();
 }
 
 void RiVuRevezi::FitRoiPageColumn()
@@ -143,7 +159,7 @@ void RiVuRevezi::CheckArea()
         return;
     gFromTrain = true;
     mould->enterRegionSetting();
-    OpenRoiPage();
+    OpenRoiPageByItself();
 }
 
 void RiVuRevezi::BackTrain()
@@ -177,7 +193,9 @@ void RiVuRevezi::RoiPageAfterDecision(bool ok, bool manual)
         return;
     if (!ok) {
         // A manual decision that is still NG keeps the page as it stands.
-        if (!manual || !drawROIWidget->isVisibleTo(this))
+        if (!manual)
+            OpenRoiPageByItself();
+        else if (!drawROIWidget->isVisibleTo(this))
             OpenRoiPage();
         return;
     }

@@ -13,6 +13,7 @@
 #include "wizardpara.h"
 #include "wizardparawidget.h"
 
+#include <QBoxLayout>
 #include <QEvent>
 #include <QGridLayout>
 #include <QLabel>
@@ -50,6 +51,16 @@ void RiVuRevezi::InitSettings()
 {
     wizardParaWidget = new WizardParaWidget(this);
     wizardParaWidget->setRoiPage(drawROIWidget);
+    // Between the settings' pages and their own buttons: the NG that waits
+    // behind the screen (the alarm sounds, nothing else shows it).
+    ngWaitingMark = new QLabel(lanStr(752), wizardParaWidget);
+    ngWaitingMark->setObjectName(QStringLiteral("ngWaitingMark"));
+    ngWaitingMark->setAlignment(Qt::AlignCenter);
+    ngWaitingMark->setStyleSheet(QStringLiteral("QLabel#ngWaitingMark{color:white;background:rgb(200,30,30);"
+                                                "font-size:26px;font-weight:bold;padding:6px;}"));
+    ngWaitingMark->hide();
+    if (auto* column = qobject_cast<QBoxLayout*>(wizardParaWidget->layout()))
+        column->insertWidget(column->count() - 1, ngWaitingMark);
     helpWidget = new HelpWidget(this);
     connect(wizardParaWidget, &WizardParaWidget::closed, this, [this] {
         showhideHelp(true);
@@ -121,6 +132,12 @@ void RiVuRevezi::InitSettings()
     auto* follower = new CornerFollower(this, place);
     Q_UNUSED(follower);
     place();
+}
+
+void RiVuRevezi::ShowNgWaitingMark()
+{
+    if (ngWaitingMark)
+        ngWaitingMark->setVisible(roiPageWaiting);
 }
 
 void RiVuRevezi::SlotSettings()

@@ -9,6 +9,9 @@
 #include <QPointer>
 #include <QVector>
 #include <QWidget>
+#include <QWindow>
+
+#include <algorithm>
 
 namespace tapguard {
 
@@ -18,6 +21,13 @@ const char* const kPageProperty = "tapguardPage";
 // Closing taps remembered at once: a box closing over the settings screen
 // and the screen closing after it keep one each; more is no double tap.
 constexpr int kClosedKept = 8;
+// Surfaces that came up by themselves, watched at once (hidden ones go).
+constexpr int kCameUpKept = 8;
+// Recent taps whose lag between making and reading maps the program's
+// clock onto the taps' own.
+constexpr int kLagsKept = 8;
+// A tap made this long before a surface came up is on another clock.
+constexpr qint64 kOtherClockMs = 60000;
 
 // Posted behind each tap: once it arrives, the loop has taken up its queue
 // again and the tap, with what its handling queued, is over.
@@ -54,6 +64,15 @@ public:
         When when;
     };
     QVector<Closed> closed;
+    // A surface that came up by itself, and when.
+    struct CameUp {
+        QPointer<QWidget> surface;
+        When shown;   // made: on the taps' clock (0: not known)
+    };
+    QVector<CameUp> cameUp;
+    // Reading time less making time of the latest taps that carry one.
+    QVector<qint64> lags;
+    ulong lastMade = 0;
     // The tap being handled, if any.
     bool tapLive = false;
     QPoint tapAt;
@@ -108,6 +127,71 @@ public:
         return false;
     }
 
+    // What the taps' clock read at the reading time `read`: the smallest
+    // recent lag is the one least delayed by a busy program.
+    ulong madeAt(qint64 read) const
+    {
+        if (lags.isEmpty())
+            return 0;
+        const qint64 made = read - *std::min_element(lags.begin(), lags.end());
+        return made > 0 ? ulong(made) : 0;
+    }
+
+    void noteClock(const When& when)
+    {
+        if (when.made == 0)
+            return;
+        // A clock that went back is another one: what it told is void.
+        if (when.made < lastMade)
+            lags.clear();
+        lastMade = when.made;
+        if (lags.size() >= kLagsKept)
+            lags.removeFirst();
+        lags.append(when.read - qint64(when.made));
+    }
+
+    // The widget a press at `at` reaches: the watched one, or for a window
+    // the widget lying there.
+    static QWidget* reached(QObject* watched, bool atWindow, const QPoint& at)
+    {
+        if (!atWindow)
+            return static_cast<QWidget*>(watched);
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->windowHandle() != watched)
+                continue;
+            QWidget* hit = top->childAt(top->mapFromGlobal(at));
+            return hit ? hit : top;
+        }
+        return nullptr;
+    }
+
+    // A press on a surface that came up by itself less than kGuardMs
+    // before it was made.
+    bool tooEarly(QObject* watched, bool atWindow, const QPoint& at, const When& when)
+    {
+        cameUp.erase(std::remove_if(cameUp.begin(), cameUp.end(),
+                                    [](const CameUp& c) { return !c.surface || !c.surface->isVisible(); }),
+                     cameUp.end());
+        if (cameUp.isEmpty())
+            return false;
+        QWidget* hit = reached(watched, atWindow, at);
+        if (!hit)
+            return false;
+        for (const CameUp& c : cameUp) {
+            if (hit != c.surface && !c.surface->isAncestorOf(hit))
+                continue;
+            qint64 since = when.read - c.shown.read;
+            if (when.made != 0 && c.shown.made != 0) {
+                const qint64 made = qint64(when.made) - qint64(c.shown.made);
+                if (made > -kOtherClockMs)
+                    since = made;
+            }
+            if (since < kGuardMs)
+                return true;
+        }
+        return false;
+    }
+
     // A press, double click or release taken: what hides while it is
     // handled was closed by it.
     void noteTap(const QPoint& at, const When& when)
@@ -149,6 +233,7 @@ public:
         const auto* m = static_cast<QMouseEvent*>(e);
         const QPoint at = m->globalPos();
         const When when{m->timestamp(), now()};
+        noteClock(when);
         if (t == QEvent::MouseButtonRelease) {
             if (!releaseOwed) {
                 if (!atWindow)
@@ -158,7 +243,8 @@ public:
             releaseOwed = false;
             return true;
         }
-        if (closed.isEmpty() || !swallows(at, when)) {
+        const bool secondTap = !closed.isEmpty() && swallows(at, when);
+        if (!secondTap && !tooEarly(watched, atWindow, at, when)) {
             if (atWindow)
                 return false;
             // A release owed to a swallowed press that never came (its
@@ -173,7 +259,10 @@ public:
         // Qt follows the second press of a double click with a double-click
         // event: one tap, counted once.
         if (!(t == QEvent::MouseButtonDblClick && releaseOwed)) {
-            qInfo("the second tap of a double tap on what had just closed was not taken");
+            if (secondTap)
+                qInfo("the second tap of a double tap on what had just closed was not taken");
+            else
+                qInfo("a tap made as a page came up by itself was not taken");
             ++count;
         }
         releaseOwed = true;
@@ -218,6 +307,36 @@ void pageClosed(QWidget* page)
         return;
     g.arm();
     g.releaseOwed = false;
+}
+
+void cameUp(QWidget* surface)
+{
+    if (!surface || !qApp)
+        return;
+    Guard& g = guard();
+    const qint64 read = g.now();
+    const Guard::CameUp c{surface, When{g.madeAt(read), read}};
+    for (Guard::CameUp& old : g.cameUp)
+        if (old.surface == surface) {
+            old = c;
+            return;
+        }
+    if (g.cameUp.size() >= kCameUpKept)
+        g.cameUp.removeFirst();
+    g.cameUp.append(c);
+}
+
+void wakingTouch(const QPoint& globalAt, ulong made, bool releaseFollows)
+{
+    if (!qApp)
+        return;
+    Guard& g = guard();
+    const When when{made, g.now()};
+    g.noteClock(when);
+    g.closed.clear();
+    g.closed.append(Guard::Closed{globalAt, when});
+    if (releaseFollows)
+        g.releaseOwed = true;
 }
 
 void setClock(std::function<qint64()> clock)

@@ -26,6 +26,17 @@
 // page the program closes after a re-detection) arms nothing: the loop has
 // gone back to its queue since the last tap.
 //
+// A surface that comes up by itself (the NG page the cycle opens, a
+// warning the program raises) takes no tap made before it was shown, nor
+// one made within kGuardMs after: a finger already on its way to what lay
+// there meant that. Its opener marks it with `cameUp()`. The moment it was
+// shown is carried over to the taps' own clock by the smallest lag seen
+// between a recent tap's making and its reading.
+//
+// The touch that wakes a dark screen presses nothing, and what follows it
+// within kRadiusPx and kGuardMs (the second tap of a double tap on the dark
+// screen) is swallowed as after a closing tap (`wakingTouch()`).
+//
 // Every surface passes through one hook: once `install()` has run, every
 // dialog window and every popup window of the application (a drop-down's
 // list, a menu) arms the guard when it hides, and so does every page marked
@@ -36,6 +47,8 @@
 #pragma once
 
 #include <QtGlobal>
+
+#include <QPoint>
 
 #include <functional>
 
@@ -53,6 +66,12 @@ void guardPage(QWidget* page);
 // Arms the guard for `page` as its hiding would (only while a tap is
 // being handled).
 void pageClosed(QWidget* page);
+// `surface` (a window or a part of one) came up by itself just now.
+void cameUp(QWidget* surface);
+// The touch at `globalAt`, made at `made` (the event's timestamp, 0: none),
+// woke the screen and was not taken. `releaseFollows`: it was a mouse press,
+// whose release is swallowed too.
+void wakingTouch(const QPoint& globalAt, ulong made, bool releaseFollows);
 // The clock the guard reads when an event carries no usable timestamp, in
 // milliseconds (tests hold it still or leap it); null: the steady clock.
 void setClock(std::function<qint64()> clock);

@@ -185,6 +185,60 @@ private slots:
         QCOMPARE(checkInvariants(*env.view, 0), QString());
     }
 
+    // Continuous drawing off (the default): taps 150-800 ms apart on
+    // separate spots each add their point; a double tap on one spot (Qt
+    // hands its second press on as a double click) adds one, not two.
+    void polygonOnePointPerTap()
+    {
+        ViewEnv env;
+        EditSession::get().setDrawMode(2);
+        const QVector<QPoint> spots{{300, 300}, {600, 300}, {650, 600}, {450, 700}, {300, 650}};
+        const int gaps[] = {1000, 150, 800, 400, 250};
+        for (int k = 0; k < spots.size(); ++k) {
+            env.tap(spots[k], gaps[k]);
+            if (k == 2)
+                env.tap(spots[k] + QPoint(3, 2), 120);
+        }
+        QCOMPARE(env.view->editor()->polygonPointCount(), spots.size());
+        const QPoint* pts = env.view->editor()->polygonPoints();
+        for (int a = 0; a < spots.size(); ++a)
+            for (int b = a + 1; b < spots.size(); ++b)
+                QVERIFY2((pts[a] - pts[b]).manhattanLength() > 20, qPrintable(QStringLiteral("%1 %2").arg(a).arg(b)));
+        QCOMPARE(env.endCalls[2], 0);
+        QCOMPARE(env.count(), 0);
+    }
+
+    // With continuous drawing the closing pair is timed by when the taps
+    // were made, whenever the program reads them.
+    void polygonPairTimedByTheTaps_data()
+    {
+        QTest::addColumn<int>("madeMs");   // second tap after the first
+        QTest::addColumn<int>("readMs");   // read after the first was read
+        QTest::addColumn<bool>("closed");
+        QTest::newRow("made 300 ms apart, read 1.8 s apart") << 300 << 1800 << true;
+        QTest::newRow("made 900 ms apart, read 100 ms apart") << 900 << 100 << false;
+    }
+
+    void polygonPairTimedByTheTaps()
+    {
+        QFETCH(int, madeMs);
+        QFETCH(int, readMs);
+        QFETCH(bool, closed);
+        ViewEnv env;
+        env.word(162) = 1;
+        EditSession::get().setDrawMode(2);
+        for (const QPoint& p : {QPoint(300, 300), QPoint(600, 300), QPoint(600, 600)})
+            env.tap(p);
+        // How late the program reads the tap being made.
+        int lag = std::max(0, madeMs - readMs);
+        CammerWidget::clock = [&env, &lag] { return env.now + lag; };
+        env.tap(QPoint(450, 700));
+        lag = std::max(0, readMs - madeMs);
+        env.tap(QPoint(452, 702), madeMs);
+        QCOMPARE(env.endCalls[2], closed ? 1 : 0);
+        QCOMPARE(env.count(), closed ? 1 : 0);
+    }
+
     void aDoubleClickActsOnce_data()
     {
         QTest::addColumn<int>("mode");

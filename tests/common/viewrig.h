@@ -520,10 +520,13 @@ public:
     int count(int step = 0) { return view->editRecord->roiCount[step]; }
 
     // Gestures in widget coordinates, through the window. Every press first
-    // moves the clock by `gapMs`.
+    // moves the clock by `gapMs`, and is made at that time (the event's
+    // timestamp): Qt turns a quick second press on one spot into a double
+    // click, as it does for a finger.
     void press(QPoint p, qint64 gapMs = 1000)
     {
         now += gapMs;
+        QTest::lastMouseTimestamp = int(now) - 1;
         QTest::mousePress(win->windowHandle(), Qt::LeftButton, Qt::NoModifier, toWindow(p));
     }
     void move(QPoint p) { QTest::mouseMove(win->windowHandle(), toWindow(p)); }

@@ -594,41 +594,61 @@ private slots:
     }
 
     // An NG while the settings screen is open: the settings keep the whole
-    // screen (no tool column over them), the NG page opens whole once they
-    // are closed, and is cleared as any.
+    // screen (no tool column over them) and say that an NG waits; the NG
+    // page opens whole once they are closed, takes no tap meant for the run
+    // screen it came up over, and is cleared as any.
     void ngDuringTheSettingsScreen()
     {
+        win->indexButton->checkShowHide();
+        const QPoint areaSettings = centreOf(win->indexButton->roiButton());
         QTest::mouseClick(win->settingsButton, Qt::LeftButton);
         QTRY_VERIFY(win->SettingsVisible());
+        QVERIFY(!win->ngWaitingMark->isVisible());
         QVERIFY(cameraCommand("* defect shortshot"));
         pulseMouldOpen();
         QTRY_COMPARE_WITH_TIMEOUT(win->cycle().detectState, 2, 15000);
         settle();
         QVERIFY(win->SettingsVisible());
         QVERIFY(!win->drawROIWidget->isVisible());
+        QVERIFY(win->ngWaitingMark->isVisible());
+        QCOMPARE(win->ngWaitingMark->text(), lanStr(752));
         expectClean(win, "settings_during_ng");
-        QTest::mouseClick(settingsButton(124), Qt::LeftButton);
+        const int swallowed = tapguard::swallowed();
+        tapAt(centreOf(settingsButton(124)));
         QTRY_VERIFY(win->drawROIWidget->isVisible());
-        QVERIFY(!win->SettingsVisible());
+        QVERIFY(!win->SettingsVisible() && !win->ngWaitingMark->isVisible());
         expectClean(win, "ng_page_after_settings");
 
-        // Re-detected on a clear mould, the page closes; a second tap at the
-        // same place, at once, presses nothing of the screen beneath.
+        // Area Settings tapped 0.3 s after Cancel lands on the page that came
+        // up in its place: nothing there is pressed, the NG stays.
+        QVERIFY(win->drawROIWidget->isAncestorOf(win->childAt(win->mapFromGlobal(areaSettings))));
+        QStringList asked;
+        refuseNextBox(&asked);
+        tapAt(areaSettings, 300);
+        settle();
+        QCOMPARE(tapguard::swallowed(), swallowed + 1);
+        QVERIFY2(asked.isEmpty(), qPrintable(asked.join(", ")));
+        QVERIFY(win->drawROIWidget->isVisible());
+        QCOMPARE(win->cycle().detectState, int(DetectState::NgLatched));
+
+        // The same tap 1.5 s after Cancel acts: Re-detected, on a clear
+        // mould, closes the page; a second tap at the same place, at once,
+        // presses nothing of the screen beneath.
         QVERIFY(cameraCommand("* defect none"));
         for (int c = 0; c < numCamera; ++c) {
             const quint64 frames = view(c)->frameCount();
             QTRY_VERIFY_WITH_TIMEOUT(view(c)->frameCount() > frames + 1, 5000);
         }
         ColorButton* reCheck = win->drawROIWidget->reCheckButton;
-        const QPoint at = reCheck->mapToGlobal(reCheck->rect().center());
-        const int swallowed = tapguard::swallowed();
-        tapAt(at);
+        const QPoint at = areaSettings;
+        QVERIFY(reCheck->rect().contains(reCheck->mapFromGlobal(at)));
+        tapAt(at, 1500 - 300 - 60);
         QTRY_VERIFY_WITH_TIMEOUT(!win->drawROIWidget->isVisible(), 15000);
         QVERIFY(!win->cycle().ngPresent);
         QVERIFY(win->childAt(win->mapFromGlobal(at)));
         const bool barShown = win->indexButton->isVisible();
         tapAt(at, 150);
-        QCOMPARE(tapguard::swallowed(), swallowed + 1);
+        QCOMPARE(tapguard::swallowed(), swallowed + 2);
         QCOMPARE(win->indexButton->isVisible(), barShown);
         QVERIFY(!win->drawROIWidget->isVisible() && !win->SettingsVisible());
         QCOMPARE(win->cycle().detectState, int(DetectState::Ok));

@@ -11,6 +11,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -120,6 +121,42 @@ private slots:
         QCOMPARE(tapguard::swallowed(), swallowed + (taken ? 0 : 1));
         QCOMPARE(presses, taken ? 1 : 0);
         QCOMPARE(QApplication::focusWidget(), taken ? static_cast<QWidget*>(field) : static_cast<QWidget*>(start));
+    }
+
+    // A page or a box that came up by itself over the field takes no tap
+    // made before it was shown, nor one 300 ms after; one 600 ms after acts.
+    void surfaceThatCameUpTakesNoEarlyTap_data()
+    {
+        QTest::addColumn<bool>("box");
+        QTest::addColumn<int>("afterMs");   // tap made after the surface came up
+        for (bool box : {false, true})
+            for (int ms : {-200, 300, 600})
+                QTest::newRow(qPrintable(QStringLiteral("%1_%2ms").arg(box ? "box" : "page").arg(ms))) << box << ms;
+    }
+
+    void surfaceThatCameUpTakesNoEarlyTap()
+    {
+        QFETCH(bool, box);
+        QFETCH(int, afterMs);
+        const bool taken = afterMs == 600;
+        const QPoint at = field->mapToGlobal(field->rect().center());
+        // A tap elsewhere, read at once, sets the taps' clock against the program's.
+        tapAt(start->mapToGlobal(start->rect().center()), 1000);
+        QDialog dialog(win, Qt::Dialog | Qt::FramelessWindowHint);
+        QWidget page(win);
+        QWidget* surface = box ? static_cast<QWidget*>(&dialog) : &page;
+        surface->setGeometry(box ? QRect(at - QPoint(60, 30), QSize(120, 60)) : QRect(0, 50, 300, 80));
+        QPushButton button(QStringLiteral("Re-detected"), surface);
+        button.setGeometry(surface->rect());
+        QSignalSpy pressed(&button, &QPushButton::pressed);
+        box ? dialog.open() : page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(surface->window()));
+        tapguard::cameUp(surface);
+        const int swallowed = tapguard::swallowed();
+        clock -= 60;   // it came as the last tap was lifted
+        tapAt(at, afterMs);
+        QCOMPARE(tapguard::swallowed(), swallowed + (taken ? 0 : 1));
+        QCOMPARE(pressed.count(), taken ? 1 : 0);
     }
 };
 
