@@ -23,19 +23,28 @@
 // A waiting connection that completes its first request, or whose grace
 // ends, takes a place: a free one, else the place of a connection that holds
 // one without having sent a whole request (the one accepted first gives
-// way), else, for one that asks, the place of the answered connection idle
-// the longest, provided that one has sent nothing for more than
-// kIdleGiveWayMs (far beyond any PLC's poll period). With no place to be
+// way), else, for one that asks, the place of an answered connection that
+// may give way (placeToGiveWay): the careless client's. With no place to be
 // had, a connection that asked gets its answers and is then closed, a silent
 // one is closed. A connection that sends no whole request for kIdleCloseMs,
 // or leaves a begun request unfinished for kPartialAduMs, is closed.
 //
-// So a PLC that keeps its connection and polls at least every kIdleGiveWayMs
-// is never pushed off (one that polls more slowly only by a client that
-// asks); one that
-// connects for each poll and sends its request at once is answered beside
-// any number of idle or silent peers; one that connects to stay takes the
-// place of a peer idle for kIdleGiveWayMs.
+// Who gives way to one that asks. A connection that keeps a rhythm (it has
+// asked at least twice and has been quiet for no longer than twice the
+// longest gap between its requests, plus kRhythmSlackMs) never does. Of the
+// others, one that has been quiet for kIdleGiveWayMs may give way when its
+// source address holds at least two places more than the newcomer's, or is
+// the newcomer's own; one of an address that holds no more than that only
+// once it has been quiet for kLoneKeepMs. Of those that may, the one of the
+// address holding the most places gives way, and of its connections the one
+// that asked least, then the one quiet the longest.
+//
+// So a PLC that keeps its connection and polls at least every 60 s is never
+// pushed off from an address of its own: before its second poll only clients
+// of crowding addresses give way to others, afterwards its rhythm keeps its
+// place. A careless client that opens a connection for each poll pushes off
+// its own connections. One that connects for each poll and sends its request
+// at once is answered beside any number of idle or silent peers.
 #pragma once
 
 #include <QByteArray>
@@ -64,8 +73,10 @@ public:
     static constexpr int kMaxConnections = 16;   // places
     static constexpr int kMaxWaiting = 496;      // connections waiting beside them
     static constexpr int kDefaultHandOverMs = 2000;
-    // A connection that sends no whole request for this long is closed.
-    static constexpr int kIdleCloseMs = 60000;
+    // A connection that sends no whole request for this long is closed:
+    // twice the slowest common poll period, so that a client asking once a
+    // minute is far from it, whatever the sweep and the round trip.
+    static constexpr int kIdleCloseMs = 120000;
     // A begun ADU must be whole within this time, or its connection is
     // closed: the stream cannot be resynchronised after a lost piece.
     static constexpr int kPartialAduMs = 5000;
@@ -77,9 +88,17 @@ public:
     // gives way to a new one once it has waited this long without a whole
     // request.
     static constexpr int kMinWaitMs = 10;
-    // When every place is taken, an answered connection that has sent
-    // nothing for longer than this gives way to one that asks.
+    // When every place is taken, no answered connection gives way to one
+    // that asks before it has sent nothing for this long.
     static constexpr int kIdleGiveWayMs = 5000;
+    // An answered connection of an address that does not crowd the places
+    // keeps its place this long after its last request, rhythm or not: a
+    // PLC polling every 60 s is answered twice, and so keeps a rhythm,
+    // within it.
+    static constexpr int kLoneKeepMs = 90000;
+    // A connection keeps its rhythm while it has been quiet for no longer
+    // than twice its interval plus this (the sweep and a round trip).
+    static constexpr int kRhythmSlackMs = 2000;
 
     // Exception codes of the replies.
     static constexpr quint8 kIllegalFunction = 0x01;
@@ -110,8 +129,11 @@ public:
     void setHandOverTimeout(int ms) { handOverMs_.store(ms); }
     // Both take effect at the next start of the server.
     void setIdleLimits(int idleMs, int partialMs);
-    // Takes effect at once.
+    // These take effect at once (shorter times let a test play through
+    // minutes of polls in seconds).
     void setIdleGiveWay(int ms) { idleGiveWayMs_.store(std::max(0, ms)); }
+    void setLoneKeep(int ms) { loneKeepMs_.store(std::max(0, ms)); }
+    void setRhythmSlack(int ms) { rhythmSlackMs_.store(std::max(0, ms)); }
     // Connections holding a place now.
     int connectionCount() const { return connectionCount_.load(); }
     // Connections waiting for a place now.
@@ -143,7 +165,7 @@ private:
     void acceptAll();
     void onNewConnection(qintptr descriptor);
     bool takePlace(int fd, bool asks);
-    int placeToGiveWay(qint64 now, bool asks) const;
+    int placeToGiveWay(qint64 now, bool asks, const QString& source) const;
     void endGraces();
     void refuse(int fd, bool answered);
     bool makeRoom();
@@ -162,12 +184,14 @@ private:
     std::shared_ptr<QThreadPool> pool_;
     struct Connection {
         QString peer;               // "address:port", for the log
+        QString source;             // the peer's address
         QByteArray buffer;          // received bytes of ADUs not yet whole
         QByteArray unsent;          // reply bytes the kernel has not taken yet
         qint64 acceptedMs = 0;      // when the connection was accepted
         quint64 acceptOrder = 0;    // increases with every connection accepted
         qint64 lastRequestMs = 0;   // accepted, or last whole ADU
         quint64 requests = 0;       // whole ADUs received
+        qint64 longestGapMs = 0;    // between two whole ADUs, the longest
         qint64 partialSinceMs = 0;  // first byte of the ADU still incomplete; 0: none
         bool placed = false;        // holds a place (else waits for one)
     };
@@ -194,6 +218,8 @@ private:
     std::atomic<int> idleCloseMs_{kIdleCloseMs};
     std::atomic<int> partialAduMs_{kPartialAduMs};
     std::atomic<int> idleGiveWayMs_{kIdleGiveWayMs};
+    std::atomic<int> loneKeepMs_{kLoneKeepMs};
+    std::atomic<int> rhythmSlackMs_{kRhythmSlackMs};
     std::atomic<int> connectionCount_{0};
     std::atomic<int> waitingCount_{0};
 };
