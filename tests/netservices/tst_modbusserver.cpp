@@ -109,12 +109,21 @@ std::unique_ptr<QTcpSocket> connection(quint16 port, const QByteArray& bytes, bo
     return s;
 }
 
-// A blocking connection to 127.0.0.1:`port`, or -1.
-int connectLocal(quint16 port)
+// A blocking connection to 127.0.0.1:`port` (from the loopback address
+// `source`, as if from another host, when one is given), or -1.
+int connectLocal(quint16 port, const QByteArray& source = QByteArray())
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    if (!source.isEmpty()
+        && (::inet_pton(AF_INET, source.constData(), &from.sin_addr) != 1
+            || ::bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0)) {
+        ::close(fd);
+        return -1;
+    }
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
@@ -150,15 +159,23 @@ bool pollRegisters(int fd, quint16 id)
     return answer.size() == 17 && answer.left(2) == request.left(2) && answer.mid(7, 2) == hex("03 08");
 }
 
+// The loopback address of the `n`th other host (127.0.1.1 onwards).
+QByteArray otherHost(int n)
+{
+    return QByteArray("127.0.") + QByteArray::number(1 + n / 250) + '.' + QByteArray::number(1 + n % 250);
+}
+
 // Peers that take Modbus places and say nothing (every other one sends the
 // first 3 bytes of a header; with `askOnce` each reads the registers once
 // first) and connect again as soon as the server closes them, until `stop`,
-// counting in `closed` how often the server closed one.
-void holdPlaces(quint16 port, int peers, const std::atomic<bool>& stop, bool askOnce, std::atomic<int>& closed)
+// counting in `closed` how often the server closed one. With `ownHosts`
+// each comes from an address of its own.
+void holdPlaces(quint16 port, int peers, const std::atomic<bool>& stop, bool askOnce, std::atomic<int>& closed,
+                bool ownHosts = false)
 {
     std::vector<pollfd> fds(size_t(peers), pollfd{-1, POLLIN, 0});
     auto open = [&](size_t i) {
-        fds[i].fd = connectLocal(port);
+        fds[i].fd = connectLocal(port, ownHosts ? otherHost(int(i)) : QByteArray());
         if (fds[i].fd >= 0 && askOnce)
             pollRegisters(fds[i].fd, quint16(i));
         else if (fds[i].fd >= 0 && i % 2)
@@ -230,8 +247,10 @@ int answeredClient(quint16 port, quint16 id)
 // (holdPlaces) on a thread of their own, until finish() or the end of scope.
 class Churn {
 public:
-    Churn(quint16 port, int peers, bool askOnce = false)
-        : thread_([this, port, peers, askOnce] { holdPlaces(port, peers, stop_, askOnce, closed_); })
+    Churn(quint16 port, int peers, bool askOnce = false, bool ownHosts = false)
+        : thread_([this, port, peers, askOnce, ownHosts] {
+            holdPlaces(port, peers, stop_, askOnce, closed_, ownHosts);
+        })
     {
     }
     ~Churn() { finish(); }
@@ -251,6 +270,123 @@ private:
     std::atomic<int> closed_{0};
     std::thread thread_;
 };
+
+// Runs the server's time bounds `times` faster, so that minutes of polls
+// play out in seconds; restarts it.
+void playFaster(ModbusServer& s, int times)
+{
+    s.setIdleLimits(ModbusServer::kIdleCloseMs / times, ModbusServer::kPartialAduMs / times);
+    s.setIdleGiveWay(ModbusServer::kIdleGiveWayMs / times);
+    s.setLoneKeep(ModbusServer::kLoneKeepMs / times);
+    s.setRhythmSlack(ModbusServer::kRhythmSlackMs / times);
+    s.reAction(QHostAddress::LocalHost, 0);
+}
+
+// A PLC that keeps its connection (from `source`) and polls every
+// `intervalMs` with a libmodbus master where there is one: `warmUp` polls,
+// then on until `stop`. After a failed poll it connects again, as a PLC does.
+class KeptPlc {
+public:
+    KeptPlc(quint16 port, const QByteArray& source, int intervalMs, int warmUp, const std::atomic<bool>& stop)
+        : thread_([=, &stop] {
+            for (int i = 0; i < warmUp; ++i) {
+                if (i > 0)
+                    QThread::msleep(intervalMs);
+                poll(port, source);
+            }
+            warm_.store(true);
+            for (QThread::msleep(intervalMs); !stop.load(); QThread::msleep(intervalMs))
+                poll(port, source);
+            if (fd_ >= 0)
+                ::close(fd_);
+        })
+    {
+    }
+    ~KeptPlc() { thread_.join(); }
+    bool warm() const { return warm_.load(); }
+    int polls() const { return polls_.load(); }
+    int failed() const { return failed_.load(); }
+
+private:
+    void poll(quint16 port, const QByteArray& source)
+    {
+        if (fd_ < 0)
+            fd_ = connectLocal(port, source);
+        ++polls_;
+        bool ok = false;
+#ifdef HAVE_LIBMODBUS
+        if (fd_ >= 0) {
+            modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
+            uint16_t regs[4] = {};
+            modbus_set_socket(ctx, fd_);
+            modbus_set_response_timeout(ctx, 3, 0);
+            ok = modbus_read_registers(ctx, 0, 4, regs) == 4 && regs[2] == 120;
+            modbus_free(ctx);  // leaves the connection open
+        }
+#else
+        ok = fd_ >= 0 && pollRegisters(fd_, quint16(polls_.load()));
+#endif
+        if (!ok) {
+            ++failed_;
+            if (fd_ >= 0)
+                ::close(fd_);
+            fd_ = -1;
+        }
+    }
+
+    int fd_ = -1;
+    std::atomic<bool> warm_{false};
+    std::atomic<int> polls_{0};
+    std::atomic<int> failed_{0};
+    std::thread thread_;
+};
+
+// Clients that crowd the places from `source` until `stop`; how often the
+// server closed one of them, or refused its place, is counted in `pushed`.
+// A careless one opens a connection for each poll (every `periodMs`) and
+// leaves it open; busy ones each poll every `periodMs` on a kept connection.
+void leakConnections(quint16 port, const QByteArray& source, int periodMs, const std::atomic<bool>& stop,
+                     std::atomic<int>& pushed)
+{
+    std::vector<int> leaked;
+    for (quint16 id = 1; !stop.load(); ++id, QThread::msleep(periodMs)) {
+        const int fd = connectLocal(port, source);
+        if (fd >= 0 && pollRegisters(fd, id))
+            leaked.push_back(fd);
+        else if (fd >= 0)
+            ::close(fd);
+        // Its system takes back the oldest in the end.
+        if (leaked.size() > 64) {
+            ::close(leaked.front());
+            leaked.erase(leaked.begin());
+        }
+    }
+    for (int fd : leaked) {
+        char byte;
+        pushed += ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0 ? 1 : 0;
+        ::close(fd);
+    }
+}
+
+void pollBusily(quint16 port, const QByteArray& source, int clients, int periodMs, const std::atomic<bool>& stop,
+                std::atomic<int>& pushed)
+{
+    std::vector<int> fds(size_t(clients), -1);
+    for (quint16 id = 1; !stop.load(); ++id, QThread::msleep(periodMs)) {
+        for (int& fd : fds) {
+            if (fd < 0)
+                fd = connectLocal(port, source);
+            if (fd >= 0 && !pollRegisters(fd, id)) {
+                ::close(fd);
+                fd = -1;
+                ++pushed;
+            }
+        }
+    }
+    for (int fd : fds)
+        if (fd >= 0)
+            ::close(fd);
+}
 
 }  // namespace
 
@@ -707,6 +843,77 @@ private slots:
             ::close(plc);
         peers.finish();
         QCOMPARE(failed, 0);
+    }
+
+    void keptPlcsKeepTheirPlaces_data()
+    {
+        QTest::addColumn<QString>("crowd");
+        QTest::addColumn<bool>("plcsShareAnAddress");
+        // Each PLC from a host of its own, just connected (one poll) when
+        // the crowd comes.
+        QTest::newRow("a careless client") << "careless" << false;
+        QTest::newRow("16 ask-once peers from one host") << "ask once" << false;
+        QTest::newRow("16 ask-once peers from 16 hosts") << "ask once, own hosts" << false;
+        // The PLCs behind one address (a gateway) that 14 busy clients
+        // share, polling for a while (two polls) when the crowd comes.
+        QTest::newRow("14 busy clients from the PLCs' address") << "busy" << true;
+    }
+    void keptPlcsKeepTheirPlaces()
+    {
+        // PLCs that keep their connection and poll every 10, 20, 30 and
+        // 60 s (and one late on its minute) beside clients that crowd the
+        // places, with the server's bounds and the polls 50 times faster:
+        // every poll is answered, and so is every poll of a PLC that
+        // connects for each poll.
+        QFETCH(QString, crowd);
+        QFETCH(bool, plcsShareAnAddress);
+        constexpr int kFaster = 50;
+        ModbusServer s;
+        playFaster(s, kFaster);
+        QVERIFY(s.isRunning());
+        const quint16 port = s.serverPort();
+        std::atomic<bool> stop{false};
+        std::vector<std::unique_ptr<KeptPlc>> plcs;
+        const auto stopPlcs = qScopeGuard([&stop] { stop.store(true); });  // before they are joined
+        const QByteArray gateway("127.0.0.2");
+        int n = 0;
+        for (int seconds : {10, 20, 30, 60, 65})
+            plcs.push_back(std::make_unique<KeptPlc>(port, plcsShareAnAddress ? gateway : "127.0.0." + QByteArray::number(2 + n++),
+                                                     seconds * 1000 / kFaster, plcsShareAnAddress ? 2 : 1, stop));
+        QTRY_VERIFY(std::all_of(plcs.begin(), plcs.end(), [](const auto& p) { return p->warm(); }));
+        std::atomic<int> pushed{0}, perPollFailed{0};
+        std::unique_ptr<Churn> churn;
+        if (crowd.startsWith("ask once"))
+            churn = std::make_unique<Churn>(port, ModbusServer::kMaxConnections, true, crowd.endsWith("own hosts"));
+        std::thread crowding([&] {
+            if (crowd == "careless")
+                leakConnections(port, otherHost(0), 1000 / kFaster, stop, pushed);
+            else if (crowd == "busy")
+                pollBusily(port, gateway, 14, 1000 / kFaster, stop, pushed);
+        });
+        std::thread perPoll([&] {
+            for (quint16 id = 1; !stop.load(); ++id, QThread::msleep(100))
+                perPollFailed += pollOnNewConnection(port, id, true) ? 0 : 1;
+        });
+        const auto finish = [&] {
+            stop.store(true);
+            for (std::thread* t : {&crowding, &perPoll})
+                if (t->joinable())
+                    t->join();
+        };
+        const auto finishAnyway = qScopeGuard(finish);
+        QTRY_COMPARE(s.connectionCount(), ModbusServer::kMaxConnections);
+        QTest::qWait(5000);
+        finish();
+        if (churn)
+            pushed += churn->finish();
+        QVERIFY2(pushed.load() > 0, "the places were never contested");
+        QCOMPARE(perPollFailed.load(), 0);
+        for (const auto& p : plcs) {
+            QVERIFY(p->polls() >= 4);
+            QCOMPARE(p->failed(), 0);
+        }
+        plcs.clear();
     }
 
     void repliesWaitForAPeerThatDoesNotRead()
