@@ -907,12 +907,12 @@ private slots:
         finish();
         if (churn)
             pushed += churn->finish();
-        QVERIFY2(pushed.load() > 0, "the places were never contested");
-        QCOMPARE(perPollFailed.load(), 0);
         for (const auto& p : plcs) {
             QVERIFY(p->polls() >= 4);
             QCOMPARE(p->failed(), 0);
         }
+        QCOMPARE(perPollFailed.load(), 0);
+        QVERIFY2(pushed.load() > 0, "the places were never contested");
         plcs.clear();
     }
 
