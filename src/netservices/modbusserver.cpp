@@ -309,21 +309,18 @@ bool ModbusServer::takePlace(int fd, bool asks)
 // The connection that gives way for a new one from `source` when every
 // place is taken, or -1: of those holding a place without a whole request,
 // the one accepted first (unless its request waits unread); else, for one
-// that `asks`, the careless client's (see the header): a client keeping its
-// rhythm never gives way, one of an address that crowds the places (or of
-// the newcomer's own) once it has been quiet for the give-way bound, any
-// other once it has been quiet for the lone-keep bound. Of those, the one of
-// the address holding the most places, then the one that asked least, then
-// the one quiet the longest.
+// that `asks`, the careless client's.
 int ModbusServer::placeToGiveWay(qint64 now, bool asks, const QString& source) const
 {
     int silent = -1;
     quint64 silentOrder = 0;
-    QHash<QString, int> held;  // places by address
+    QVector<Holder> holders;
+    QVector<int> fds;
     for (auto it = connections_.cbegin(); it != connections_.cend(); ++it) {
         if (!it->placed)
             continue;
-        ++held[it->source];
+        holders << *it;
+        fds << it.key();
         if (it->requests == 0) {
             char c;
             if ((silent < 0 || it->acceptOrder < silentOrder)
@@ -335,31 +332,40 @@ int ModbusServer::placeToGiveWay(qint64 now, bool asks, const QString& source) c
     }
     if (silent >= 0 || !asks)
         return silent;
+    const int out = carelessHolder(holders, source, now,
+                                   GiveWayTimes{idleGiveWayMs_.load(), loneKeepMs_.load(), rhythmSlackMs_.load()});
+    return out < 0 ? -1 : fds[out];
+}
+
+int ModbusServer::carelessHolder(const QVector<Holder>& holders, const QString& source, qint64 now,
+                                 const GiveWayTimes& times)
+{
+    QHash<QString, int> held;  // places by address
+    for (const Holder& h : holders)
+        ++held[h.source];
     const int own = held.value(source);
-    const qint64 slack = rhythmSlackMs_.load();
     int out = -1;
     int outHeld = 0;
-    quint64 outRequests = 0;
-    qint64 outSince = 0;
-    for (auto it = connections_.cbegin(); it != connections_.cend(); ++it) {
-        if (!it->placed || it->requests == 0)
+    for (int i = 0; i < holders.size(); ++i) {
+        const Holder& h = holders[i];
+        if (h.requests == 0)
             continue;
-        const qint64 quiet = now - it->lastRequestMs;
-        if (it->requests >= 2 && quiet <= 2 * it->longestGapMs + slack)
+        const qint64 quiet = now - h.lastRequestMs;
+        if (h.requests >= 2 && quiet <= 2 * h.longestGapMs + times.rhythmSlackMs)
             continue;  // keeps its rhythm
-        const int theirs = held.value(it->source);
-        const bool crowds = it->source == source || theirs >= own + 2;
-        if (quiet <= (crowds ? idleGiveWayMs_.load() : loneKeepMs_.load()))
+        const int theirs = held.value(h.source);
+        const bool crowds = h.source == source || theirs >= own + 2;
+        if (quiet <= (crowds ? times.idleGiveWayMs : times.loneKeepMs))
             continue;
-        if (out >= 0
-            && (theirs < outHeld
+        if (out >= 0) {
+            const Holder& o = holders[out];
+            if (theirs < outHeld
                 || (theirs == outHeld
-                    && (it->requests > outRequests || (it->requests == outRequests && it->lastRequestMs >= outSince)))))
-            continue;
-        out = it.key();
+                    && (h.requests > o.requests || (h.requests == o.requests && h.lastRequestMs >= o.lastRequestMs))))
+                continue;
+        }
+        out = i;
         outHeld = theirs;
-        outRequests = it->requests;
-        outSince = it->lastRequestMs;
     }
     return out;
 }

@@ -53,6 +53,7 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QVector>
 
 #include <algorithm>
 #include <array>
@@ -147,6 +148,28 @@ public:
     // The reply to one whole ADU; an empty result means "no answer".
     static QByteArray analysis(const QByteArray& adu, const DataAccess& access);
 
+    // A connection holding a place, as the choice of who gives way sees it.
+    struct Holder {
+        QString source;             // the peer's address
+        quint64 requests = 0;       // whole ADUs received
+        qint64 lastRequestMs = 0;   // accepted, or last whole ADU
+        qint64 longestGapMs = 0;    // between two whole ADUs, the longest
+    };
+    struct GiveWayTimes {
+        int idleGiveWayMs = kIdleGiveWayMs;
+        int loneKeepMs = kLoneKeepMs;
+        int rhythmSlackMs = kRhythmSlackMs;
+    };
+    // Of `holders` (all that hold a place), the one that gives way at `now`
+    // to a newcomer from `source` that asks, or -1: a client keeping its
+    // rhythm never does; one of an address that holds at least two places
+    // more than `source`, or of `source` itself, once it has been quiet for
+    // the give-way time; any other answered one once it has been quiet for
+    // the lone-keep time. Of those, the one of the address holding the most
+    // places, then the one that asked least, then the one quiet the longest.
+    static int carelessHolder(const QVector<Holder>& holders, const QString& source, qint64 now,
+                              const GiveWayTimes& times);
+
     // GUI-thread side of the hand-over.
     static Registers getData();
     // Registers 0-3 of a published state.
@@ -182,16 +205,12 @@ private:
     QHostAddress address_;
     quint16 port_ = 0;
     std::shared_ptr<QThreadPool> pool_;
-    struct Connection {
+    struct Connection : Holder {
         QString peer;               // "address:port", for the log
-        QString source;             // the peer's address
         QByteArray buffer;          // received bytes of ADUs not yet whole
         QByteArray unsent;          // reply bytes the kernel has not taken yet
         qint64 acceptedMs = 0;      // when the connection was accepted
         quint64 acceptOrder = 0;    // increases with every connection accepted
-        qint64 lastRequestMs = 0;   // accepted, or last whole ADU
-        quint64 requests = 0;       // whole ADUs received
-        qint64 longestGapMs = 0;    // between two whole ADUs, the longest
         qint64 partialSinceMs = 0;  // first byte of the ADU still incomplete; 0: none
         bool placed = false;        // holds a place (else waits for one)
     };

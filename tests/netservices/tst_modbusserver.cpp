@@ -845,6 +845,42 @@ private slots:
         QCOMPARE(failed, 0);
     }
 
+    void carelessHolderGivesWay_data()
+    {
+        // Holders "address:requests:quiet ms:longest gap ms"; a newcomer from
+        // `source` that asks; the give-way time 100 ms, the lone-keep time
+        // 1,000 ms, the rhythm slack 10 ms.
+        QTest::addColumn<QString>("holders");
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<int>("givesWay");
+        QTest::newRow("all asked a moment ago") << "a:1:50:0 b:1:90:0" << "a" << -1;
+        QTest::newRow("its own address's, past the give-way time") << "b:1:900:0 a:1:150:0" << "a" << 1;
+        QTest::newRow("a lone one keeps its place") << "a:1:900:0" << "b" << -1;
+        QTest::newRow("a lone one, past the lone-keep time") << "a:1:1100:0" << "b" << 0;
+        QTest::newRow("two places more crowd") << "a:1:150:0 a:1:200:0 c:5:900:0" << "b" << 1;
+        QTest::newRow("one place more does not") << "a:1:150:0 a:1:200:0 b:1:50:0" << "b" << -1;
+        QTest::newRow("its rhythm keeps it past the lone-keep time") << "a:5:1005:500" << "b" << -1;
+        QTest::newRow("out of its rhythm") << "a:5:1020:500" << "a" << 0;
+        QTest::newRow("the address holding the most first") << "c:1:900:0 c:1:900:0 a:9:300:0 a:9:300:0 a:9:300:0"
+                                                           << "b" << 2;
+        QTest::newRow("of an address, the one that asked least") << "a:3:500:0 a:1:200:0 a:2:900:0" << "a" << 1;
+        QTest::newRow("then the one quiet the longest") << "a:1:200:0 a:1:400:0 a:1:300:0" << "a" << 1;
+        QTest::newRow("silent ones count for their address") << "a:0:0:0 a:0:0:0 a:1:900:0" << "b" << 2;
+    }
+    void carelessHolderGivesWay()
+    {
+        QFETCH(QString, holders);
+        QFETCH(QString, source);
+        QFETCH(int, givesWay);
+        constexpr qint64 kNow = 100000;
+        QVector<ModbusServer::Holder> list;
+        for (const QString& h : holders.split(' ')) {
+            const QStringList f = h.split(':');
+            list << ModbusServer::Holder{f[0], f[1].toULongLong(), kNow - f[2].toLongLong(), f[3].toLongLong()};
+        }
+        QCOMPARE(ModbusServer::carelessHolder(list, source, kNow, {100, 1000, 10}), givesWay);
+    }
+
     void keptPlcsKeepTheirPlaces_data()
     {
         QTest::addColumn<QString>("crowd");
