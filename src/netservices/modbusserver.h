@@ -23,28 +23,19 @@
 // A waiting connection that completes its first request, or whose grace
 // ends, takes a place: a free one, else the place of a connection that holds
 // one without having sent a whole request (the one accepted first gives
-// way), else, for one that asks, the place of an answered connection that
-// may give way (placeToGiveWay): the careless client's. With no place to be
-// had, a connection that asked gets its answers and is then closed, a silent
-// one is closed. A connection that sends no whole request for kIdleCloseMs,
-// or leaves a begun request unfinished for kPartialAduMs, is closed.
+// way), else, for one that asks, the place of the careless client's
+// connection (carelessHolder says which). With no place to be had, a
+// connection that asked gets its answers and is then closed, a silent one is
+// closed. A connection that sends no whole request for kIdleCloseMs, or
+// leaves a begun request unfinished for kPartialAduMs, is closed.
 //
-// Who gives way to one that asks. A connection that keeps a rhythm (it has
-// asked at least twice and has been quiet for no longer than twice the
-// longest gap between its requests, plus kRhythmSlackMs) never does. Of the
-// others, one that has been quiet for kIdleGiveWayMs may give way when its
-// source address holds at least two places more than the newcomer's, or is
-// the newcomer's own; one of an address that holds no more than that only
-// once it has been quiet for kLoneKeepMs. Of those that may, the one of the
-// address holding the most places gives way, and of its connections the one
-// that asked least, then the one quiet the longest.
-//
-// So a PLC that keeps its connection and polls at least every 60 s is never
-// pushed off from an address of its own: before its second poll only clients
-// of crowding addresses give way to others, afterwards its rhythm keeps its
-// place. A careless client that opens a connection for each poll pushes off
-// its own connections. One that connects for each poll and sends its request
-// at once is answered beside any number of idle or silent peers.
+// So a PLC that keeps its connection and polls at least every 60 s from an
+// address of its own is never pushed off: until its second poll only the
+// connections of addresses that crowd the places give way to others, from
+// then on its rhythm keeps its place. A careless client that opens a
+// connection for each poll pushes off its own connections. One that connects
+// for each poll and sends its request at once is answered beside any number
+// of idle or silent peers.
 #pragma once
 
 #include <QByteArray>
@@ -98,7 +89,7 @@ public:
     // within it.
     static constexpr int kLoneKeepMs = 90000;
     // A connection keeps its rhythm while it has been quiet for no longer
-    // than twice its interval plus this (the sweep and a round trip).
+    // than twice its interval plus this (a late poll, a slow round trip).
     static constexpr int kRhythmSlackMs = 2000;
 
     // Exception codes of the replies.
