@@ -296,6 +296,9 @@ bool ModbusServer::takePlace(int fd, bool asks)
                           .arg(now - (out->requests == 0 ? out->acceptedMs : out->lastRequestMs))
                           .arg(out->requests)
                           .arg(it->peer));
+        // Bounded: past it, addresses not yet known are not remembered.
+        if (out->requests > 0 && (gaveWay_.size() < kMaxConnections + kMaxWaiting || gaveWay_.contains(out->source)))
+            gaveWay_.insert(out->source, now);
         closeConnection(out.key());
     }
     // Looked up again: the close above changed the table.
@@ -332,13 +335,15 @@ int ModbusServer::placeToGiveWay(qint64 now, bool asks, const QString& source) c
     }
     if (silent >= 0 || !asks)
         return silent;
-    const int out = carelessHolder(holders, source, now,
+    const auto gaveWay = gaveWay_.constFind(source);
+    const bool sourceGaveWay = gaveWay != gaveWay_.cend() && now - *gaveWay <= loneKeepMs_.load();
+    const int out = carelessHolder(holders, source, sourceGaveWay, now,
                                    GiveWayTimes{idleGiveWayMs_.load(), loneKeepMs_.load(), rhythmSlackMs_.load()});
     return out < 0 ? -1 : fds[out];
 }
 
-int ModbusServer::carelessHolder(const QVector<Holder>& holders, const QString& source, qint64 now,
-                                 const GiveWayTimes& times)
+int ModbusServer::carelessHolder(const QVector<Holder>& holders, const QString& source, bool sourceGaveWay,
+                                 qint64 now, const GiveWayTimes& times)
 {
     QHash<QString, int> held;  // places by address
     for (const Holder& h : holders)
@@ -355,7 +360,7 @@ int ModbusServer::carelessHolder(const QVector<Holder>& holders, const QString& 
             continue;  // keeps its rhythm
         const int theirs = held.value(h.source);
         const bool crowds = h.source == source || theirs >= own + 2;
-        if (quiet <= (crowds ? times.idleGiveWayMs : times.loneKeepMs))
+        if (crowds ? quiet <= times.idleGiveWayMs : (sourceGaveWay || quiet <= times.loneKeepMs))
             continue;
         if (out >= 0) {
             const Holder& o = holders[out];
@@ -452,6 +457,7 @@ void ModbusServer::onFinish()
     for (auto it = connections_.cbegin(); it != connections_.cend(); ++it)
         ::close(it.key());
     connections_.clear();
+    gaveWay_.clear();
     waiting_.clear();
     places_ = 0;
     countConnections();
@@ -537,6 +543,12 @@ void ModbusServer::sweep()
 {
     dropGoneConnections(false);
     const qint64 now = ::monotonic_ms();
+    for (auto it = gaveWay_.begin(); it != gaveWay_.end();) {
+        if (now - *it > loneKeepMs_.load())
+            it = gaveWay_.erase(it);
+        else
+            ++it;
+    }
     QList<int> expired;
     for (auto it = connections_.cbegin(); it != connections_.cend(); ++it) {
         if (it->partialSinceMs > 0 && now - it->partialSinceMs > partialAduMs_.load()) {

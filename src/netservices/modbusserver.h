@@ -156,10 +156,12 @@ public:
     // rhythm never does; one of an address that holds at least two places
     // more than `source`, or of `source` itself, once it has been quiet for
     // the give-way time; any other answered one once it has been quiet for
-    // the lone-keep time. Of those, the one of the address holding the most
-    // places, then the one that asked least, then the one quiet the longest.
-    static int carelessHolder(const QVector<Holder>& holders, const QString& source, qint64 now,
-                              const GiveWayTimes& times);
+    // the lone-keep time, unless `source` has itself given way lately
+    // (`sourceGaveWay`: one pushed off does not push off the next in turn).
+    // Of those, the one of the address holding the most places, then the one
+    // that asked least, then the one quiet the longest.
+    static int carelessHolder(const QVector<Holder>& holders, const QString& source, bool sourceGaveWay,
+                              qint64 now, const GiveWayTimes& times);
 
     // GUI-thread side of the hand-over.
     static Registers getData();
@@ -214,6 +216,9 @@ private:
     int sweepMs_ = 1000;
     quint64 accepted_ = 0;       // connections accepted, for their order
     QHash<int, Connection> connections_;  // by descriptor
+    // Addresses whose answered connection gave way, and when; forgotten
+    // after the lone-keep time.
+    QHash<QString, qint64> gaveWay_;
     int places_ = 0;             // of connections_, those that hold a place
     // The waiting connections in accept order (descriptor, accept order);
     // entries of those that took a place or were closed are skipped.

@@ -866,6 +866,9 @@ private slots:
         QTest::newRow("of an address, the one that asked least") << "a:3:500:0 a:1:200:0 a:2:900:0" << "a" << 1;
         QTest::newRow("then the one quiet the longest") << "a:1:200:0 a:1:400:0 a:1:300:0" << "a" << 1;
         QTest::newRow("silent ones count for their address") << "a:0:0:0 a:0:0:0 a:1:900:0" << "b" << 2;
+        // "b!": b's connection has just given way itself.
+        QTest::newRow("one just pushed off takes no lone one's place") << "a:1:1100:0" << "b!" << -1;
+        QTest::newRow("but its own address's") << "b:1:150:0 a:1:1100:0" << "b!" << 0;
     }
     void carelessHolderGivesWay()
     {
@@ -878,7 +881,8 @@ private slots:
             const QStringList f = h.split(':');
             list << ModbusServer::Holder{f[0], f[1].toULongLong(), kNow - f[2].toLongLong(), f[3].toLongLong()};
         }
-        QCOMPARE(ModbusServer::carelessHolder(list, source, kNow, {100, 1000, 10}), givesWay);
+        const bool gaveWay = source.endsWith('!');
+        QCOMPARE(ModbusServer::carelessHolder(list, source.remove('!'), gaveWay, kNow, {100, 1000, 10}), givesWay);
     }
 
     void keptPlcsKeepTheirPlaces_data()
