@@ -282,105 +282,90 @@ void playFaster(ModbusServer& s, int times)
     s.reAction(QHostAddress::LocalHost, 0);
 }
 
-// A PLC that keeps its connection (from `source`) and polls every
-// `intervalMs` with a libmodbus master where there is one: `warmUp` polls,
-// then on until `stop`. After a failed poll it connects again, as a PLC does.
-class KeptPlc {
+// Runs `job` on a thread of its own until finish() or the end of scope.
+class Background {
 public:
-    KeptPlc(quint16 port, const QByteArray& source, int intervalMs, int warmUp, const std::atomic<bool>& stop)
-        : thread_([=, &stop] {
-            for (int i = 0; i < warmUp; ++i) {
-                if (i > 0)
-                    QThread::msleep(intervalMs);
-                poll(port, source);
-            }
-            warm_.store(true);
-            for (QThread::msleep(intervalMs); !stop.load(); QThread::msleep(intervalMs))
-                poll(port, source);
-            if (fd_ >= 0)
-                ::close(fd_);
-        })
+    explicit Background(std::function<void(const std::atomic<bool>& stop)> job)
+        : thread_([this, job] { job(stop_); })
     {
     }
-    ~KeptPlc() { thread_.join(); }
-    bool warm() const { return warm_.load(); }
-    int polls() const { return polls_.load(); }
-    int failed() const { return failed_.load(); }
+    ~Background() { finish(); }
+    void finish()
+    {
+        stop_.store(true);
+        if (thread_.joinable())
+            thread_.join();
+    }
 
 private:
-    void poll(quint16 port, const QByteArray& source)
-    {
-        if (fd_ < 0)
-            fd_ = connectLocal(port, source);
-        ++polls_;
-        bool ok = false;
-#ifdef HAVE_LIBMODBUS
-        if (fd_ >= 0) {
-            modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
-            uint16_t regs[4] = {};
-            modbus_set_socket(ctx, fd_);
-            modbus_set_response_timeout(ctx, 3, 0);
-            ok = modbus_read_registers(ctx, 0, 4, regs) == 4 && regs[2] == 120;
-            modbus_free(ctx);  // leaves the connection open
-        }
-#else
-        ok = fd_ >= 0 && pollRegisters(fd_, quint16(polls_.load()));
-#endif
-        if (!ok) {
-            ++failed_;
-            if (fd_ >= 0)
-                ::close(fd_);
-            fd_ = -1;
-        }
-    }
-
-    int fd_ = -1;
-    std::atomic<bool> warm_{false};
-    std::atomic<int> polls_{0};
-    std::atomic<int> failed_{0};
+    std::atomic<bool> stop_{false};
     std::thread thread_;
 };
 
-// Clients that crowd the places from `source` until `stop`; how often the
-// server closed one of them, or refused its place, is counted in `pushed`.
-// A careless one opens a connection for each poll (every `periodMs`) and
-// leaves it open; busy ones each poll every `periodMs` on a kept connection.
-void leakConnections(quint16 port, const QByteArray& source, int periodMs, const std::atomic<bool>& stop,
-                     std::atomic<int>& pushed)
-{
-    std::vector<int> leaked;
-    for (quint16 id = 1; !stop.load(); ++id, QThread::msleep(periodMs)) {
-        const int fd = connectLocal(port, source);
-        if (fd >= 0 && pollRegisters(fd, id))
-            leaked.push_back(fd);
-        else if (fd >= 0)
-            ::close(fd);
-        // Its system takes back the oldest in the end.
-        if (leaked.size() > 64) {
-            ::close(leaked.front());
-            leaked.erase(leaked.begin());
-        }
-    }
-    for (int fd : leaked) {
-        char byte;
-        pushed += ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0 ? 1 : 0;
-        ::close(fd);
-    }
-}
+#ifdef HAVE_LIBMODBUS
+// A PLC that keeps its connection (from `source`) and polls with a libmodbus
+// master every `intervalMs`: `warmUp` polls, then on until it is stopped.
+// After a failed poll it connects again, as a PLC does.
+struct KeptPlc {
+    std::atomic<bool> warm{false};
+    std::atomic<int> polls{0}, failed{0};
+    Background run;
 
-void pollBusily(quint16 port, const QByteArray& source, int clients, int periodMs, const std::atomic<bool>& stop,
-                std::atomic<int>& pushed)
+    KeptPlc(quint16 port, const QByteArray& source, int intervalMs, int warmUp)
+        : run([=](const std::atomic<bool>& stop) {
+            int fd = -1;
+            modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
+            modbus_set_response_timeout(ctx, 3, 0);
+            for (int i = 0; !stop.load(); ++i) {
+                for (QDeadlineTimer next(i > 0 ? intervalMs : 0); !next.hasExpired() && !stop.load();)
+                    QThread::msleep(10);
+                fd = fd < 0 ? connectLocal(port, source) : fd;
+                uint16_t regs[4] = {};
+                modbus_set_socket(ctx, fd);
+                const bool ok = fd >= 0 && modbus_read_registers(ctx, 0, 4, regs) == 4 && regs[2] == 120;
+                ++polls;
+                if (!ok) {
+                    ++failed;
+                    if (fd >= 0)
+                        ::close(fd);
+                    fd = -1;
+                }
+                warm.store(warm.load() || i + 1 >= warmUp);
+            }
+            if (fd >= 0)
+                ::close(fd);
+            modbus_free(ctx);
+        })
+    {
+    }
+};
+#endif
+
+// Clients from `source` that crowd the places until `stop`, each polling
+// every `periodMs`: busy ones on a kept connection, careless ones on a new
+// connection each time, left open. How often the server closed one of them
+// (or, careless, how many it closed in the end) is counted in `pushed`.
+void crowdPlaces(quint16 port, const QByteArray& source, int clients, bool careless, int periodMs,
+                 const std::atomic<bool>& stop, std::atomic<int>& pushed)
 {
     std::vector<int> fds(size_t(clients), -1);
     for (quint16 id = 1; !stop.load(); ++id, QThread::msleep(periodMs)) {
-        for (int& fd : fds) {
-            if (fd < 0)
-                fd = connectLocal(port, source);
-            if (fd >= 0 && !pollRegisters(fd, id)) {
-                ::close(fd);
-                fd = -1;
+        if (careless)  // its system takes back the oldest in the end
+            fds.push_back(-1);
+        for (size_t i = careless ? fds.size() - 1 : 0; i < fds.size(); ++i) {
+            if (fds[i] < 0)
+                fds[i] = connectLocal(port, source);
+            if (fds[i] >= 0 && !pollRegisters(fds[i], id)) {
+                ::close(fds[i]);
+                fds[i] = -1;
                 ++pushed;
             }
+        }
+        if (careless && fds.size() > 64) {
+            char byte;
+            pushed += fds.front() >= 0 && ::recv(fds.front(), &byte, 1, MSG_DONTWAIT) == 0 ? 1 : 0;
+            ::close(fds.front());
+            fds.erase(fds.begin());
         }
     }
     for (int fd : fds)
@@ -885,6 +870,7 @@ private slots:
         QCOMPARE(ModbusServer::carelessHolder(list, source.remove('!'), gaveWay, kNow, {100, 1000, 10}), givesWay);
     }
 
+#ifdef HAVE_LIBMODBUS
     void keptPlcsKeepTheirPlaces_data()
     {
         QTest::addColumn<QString>("crowd");
@@ -913,50 +899,40 @@ private slots:
         s.setRhythmSlack(200);  // a poll late by up to this on a loaded machine
         QVERIFY(s.isRunning());
         const quint16 port = s.serverPort();
-        std::atomic<bool> stop{false};
-        std::vector<std::unique_ptr<KeptPlc>> plcs;
-        const auto stopPlcs = qScopeGuard([&stop] { stop.store(true); });  // before they are joined
         const QByteArray gateway("127.0.0.2");
+        std::vector<std::unique_ptr<KeptPlc>> plcs;
         int n = 0;
         for (int seconds : {10, 20, 30, 60, 65}) {
             const QByteArray host = plcsShareAnAddress ? gateway : "127.0.0." + QByteArray::number(2 + n++);
-            plcs.push_back(std::make_unique<KeptPlc>(port, host, seconds * 1000 / kFaster, plcsShareAnAddress ? 2 : 1, stop));
+            plcs.push_back(std::make_unique<KeptPlc>(port, host, seconds * 1000 / kFaster, plcsShareAnAddress ? 2 : 1));
         }
-        QTRY_VERIFY(std::all_of(plcs.begin(), plcs.end(), [](const auto& p) { return p->warm(); }));
+        QTRY_VERIFY(std::all_of(plcs.begin(), plcs.end(), [](const auto& p) { return p->warm.load(); }));
         std::atomic<int> pushed{0}, perPollFailed{0};
-        std::unique_ptr<Churn> churn;
-        if (crowd.startsWith("ask once"))
-            churn = std::make_unique<Churn>(port, ModbusServer::kMaxConnections, true, crowd.endsWith("own hosts"));
-        std::thread crowding([&] {
-            if (crowd == "careless")
-                leakConnections(port, otherHost(0), 1000 / kFaster, stop, pushed);
-            else if (crowd == "busy")
-                pollBusily(port, gateway, 14, 1000 / kFaster, stop, pushed);
+        const bool askOnce = crowd.startsWith("ask once");
+        Churn churn(port, askOnce ? ModbusServer::kMaxConnections : 0, true, crowd.endsWith("own hosts"));
+        Background crowding([&](const std::atomic<bool>& stop) {
+            if (!askOnce)
+                crowdPlaces(port, crowd == "busy" ? gateway : otherHost(0), crowd == "busy" ? 14 : 0,
+                            crowd == "careless", 1000 / kFaster, stop, pushed);
         });
-        std::thread perPoll([&] {
+        Background perPoll([&](const std::atomic<bool>& stop) {
             for (quint16 id = 1; !stop.load(); ++id, QThread::msleep(100))
                 perPollFailed += pollOnNewConnection(port, id, true) ? 0 : 1;
         });
-        const auto finish = [&] {
-            stop.store(true);
-            for (std::thread* t : {&crowding, &perPoll})
-                if (t->joinable())
-                    t->join();
-        };
-        const auto finishAnyway = qScopeGuard(finish);
         QTRY_COMPARE(s.connectionCount(), ModbusServer::kMaxConnections);
         QTest::qWait(5000);
-        finish();
-        if (churn)
-            pushed += churn->finish();
-        for (const auto& p : plcs) {
-            QVERIFY(p->polls() >= 4);
-            QCOMPARE(p->failed(), 0);
+        for (Background* b : {&crowding, &perPoll})
+            b->finish();
+        pushed += churn.finish();
+        for (auto& p : plcs) {
+            p->run.finish();
+            QVERIFY(p->polls >= 4);
+            QCOMPARE(p->failed.load(), 0);
         }
         QCOMPARE(perPollFailed.load(), 0);
         QVERIFY2(pushed.load() > 0, "the places were never contested");
-        plcs.clear();
     }
+#endif
 
     void repliesWaitForAPeerThatDoesNotRead()
     {
