@@ -243,45 +243,6 @@ int answeredClient(quint16 port, quint16 id)
     return fd;
 }
 
-// `peers` silent peers churning through the places of the server on `port`
-// (holdPlaces) on a thread of their own, until finish() or the end of scope.
-class Churn {
-public:
-    Churn(quint16 port, int peers, bool askOnce = false, bool ownHosts = false)
-        : thread_([this, port, peers, askOnce, ownHosts] {
-            holdPlaces(port, peers, stop_, askOnce, closed_, ownHosts);
-        })
-    {
-    }
-    ~Churn() { finish(); }
-    // How often the server has closed one so far.
-    int closedSoFar() const { return closed_.load(); }
-    // Stops the peers: how often the server closed one.
-    int finish()
-    {
-        stop_.store(true);
-        if (thread_.joinable())
-            thread_.join();
-        return closed_.load();
-    }
-
-private:
-    std::atomic<bool> stop_{false};
-    std::atomic<int> closed_{0};
-    std::thread thread_;
-};
-
-// Runs the server's time bounds `times` faster, so that minutes of polls
-// play out in seconds; restarts it.
-void playFaster(ModbusServer& s, int times)
-{
-    s.setIdleLimits(ModbusServer::kIdleCloseMs / times, ModbusServer::kPartialAduMs / times);
-    s.setIdleGiveWay(ModbusServer::kIdleGiveWayMs / times);
-    s.setLoneKeep(ModbusServer::kLoneKeepMs / times);
-    s.setRhythmSlack(ModbusServer::kRhythmSlackMs / times);
-    s.reAction(QHostAddress::LocalHost, 0);
-}
-
 // Runs `job` on a thread of its own until finish() or the end of scope.
 class Background {
 public:
@@ -301,6 +262,39 @@ private:
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
+
+// `peers` silent peers churning through the places of the server on `port`
+// (holdPlaces) on a thread of their own, until finish() or the end of scope.
+class Churn {
+public:
+    Churn(quint16 port, int peers, bool askOnce = false, bool ownHosts = false)
+        : run_([=](const std::atomic<bool>& stop) { holdPlaces(port, peers, stop, askOnce, closed_, ownHosts); })
+    {
+    }
+    // How often the server has closed one so far.
+    int closedSoFar() const { return closed_.load(); }
+    // Stops the peers: how often the server closed one.
+    int finish()
+    {
+        run_.finish();
+        return closed_.load();
+    }
+
+private:
+    std::atomic<int> closed_{0};
+    Background run_;
+};
+
+// Runs the server's time bounds `times` faster, so that minutes of polls
+// play out in seconds; restarts it.
+void playFaster(ModbusServer& s, int times)
+{
+    s.setIdleLimits(ModbusServer::kIdleCloseMs / times, ModbusServer::kPartialAduMs / times);
+    s.setIdleGiveWay(ModbusServer::kIdleGiveWayMs / times);
+    s.setLoneKeep(ModbusServer::kLoneKeepMs / times);
+    s.setRhythmSlack(ModbusServer::kRhythmSlackMs / times);
+    s.reAction(QHostAddress::LocalHost, 0);
+}
 
 #ifdef HAVE_LIBMODBUS
 // A PLC that keeps its connection (from `source`) and polls with a libmodbus
