@@ -285,16 +285,20 @@ bool ModbusServer::takePlace(int fd, bool asks)
         dropGoneConnections(true);
     if (places_ >= kMaxConnections) {
         const qint64 now = ::monotonic_ms();
-        const auto out = connections_.find(placeToGiveWay(now, asks));
+        const auto out = connections_.find(placeToGiveWay(now, asks, it->source));
         if (out == connections_.end())
             return false;
         static PeerTrafficLog givenWay(
             QStringLiteral("ModbusServer: all places taken, a silent or idle connection gave way"));
-        givenWay.note(QStringLiteral("%1 closed (%2 for %3 ms) for %4")
+        givenWay.note(QStringLiteral("%1 closed (%2 for %3 ms after %4 requests) for %5")
                           .arg(out->peer)
                           .arg(out->requests == 0 ? QStringLiteral("silent") : QStringLiteral("idle"))
                           .arg(now - (out->requests == 0 ? out->acceptedMs : out->lastRequestMs))
+                          .arg(out->requests)
                           .arg(it->peer));
+        // Bounded: past it, addresses not yet known are not remembered.
+        if (out->requests > 0 && (gaveWay_.size() < kMaxConnections + kMaxWaiting || gaveWay_.contains(out->source)))
+            gaveWay_.insert(out->source, now);
         closeConnection(out.key());
     }
     // Looked up again: the close above changed the table.
@@ -305,19 +309,21 @@ bool ModbusServer::takePlace(int fd, bool asks)
     return true;
 }
 
-// The connection that gives way for a new one when every place is taken,
-// or -1: of those holding a place without a whole request, the one accepted
-// first (unless its request waits unread); else, for one that `asks`, the
-// answered one idle the longest, if that is longer than the give-way bound
-// (a PLC that polls slowly is not pushed off by peers that say nothing).
-int ModbusServer::placeToGiveWay(qint64 now, bool asks) const
+// The connection that gives way for a new one from `source` when every
+// place is taken, or -1: of those holding a place without a whole request,
+// the one accepted first (unless its request waits unread); else, for one
+// that `asks`, the careless client's.
+int ModbusServer::placeToGiveWay(qint64 now, bool asks, const QString& source) const
 {
-    int silent = -1, idle = -1;
+    int silent = -1;
     quint64 silentOrder = 0;
-    qint64 idleSince = 0;
+    QVector<Holder> holders;
+    QVector<int> fds;
     for (auto it = connections_.cbegin(); it != connections_.cend(); ++it) {
         if (!it->placed)
             continue;
+        holders << *it;
+        fds << it.key();
         if (it->requests == 0) {
             char c;
             if ((silent < 0 || it->acceptOrder < silentOrder)
@@ -325,13 +331,48 @@ int ModbusServer::placeToGiveWay(qint64 now, bool asks) const
                 silent = it.key();
                 silentOrder = it->acceptOrder;
             }
-        } else if (asks && now - it->lastRequestMs > idleGiveWayMs_.load()
-                   && (idle < 0 || it->lastRequestMs < idleSince)) {
-            idle = it.key();
-            idleSince = it->lastRequestMs;
         }
     }
-    return silent >= 0 ? silent : idle;
+    if (silent >= 0 || !asks)
+        return silent;
+    const auto gaveWay = gaveWay_.constFind(source);
+    const bool sourceGaveWay = gaveWay != gaveWay_.cend() && now - *gaveWay <= loneKeepMs_.load();
+    const int out = carelessHolder(holders, source, sourceGaveWay, now,
+                                   GiveWayTimes{idleGiveWayMs_.load(), loneKeepMs_.load(), rhythmSlackMs_.load()});
+    return out < 0 ? -1 : fds[out];
+}
+
+int ModbusServer::carelessHolder(const QVector<Holder>& holders, const QString& source, bool sourceGaveWay,
+                                 qint64 now, const GiveWayTimes& times)
+{
+    QHash<QString, int> held;  // places by address
+    for (const Holder& h : holders)
+        ++held[h.source];
+    const int own = held.value(source);
+    int out = -1;
+    int outHeld = 0;
+    for (int i = 0; i < holders.size(); ++i) {
+        const Holder& h = holders[i];
+        if (h.requests == 0)
+            continue;
+        const qint64 quiet = now - h.lastRequestMs;
+        if (h.requests >= 2 && quiet <= 2 * h.longestGapMs + times.rhythmSlackMs)
+            continue;  // keeps its rhythm
+        const int theirs = held.value(h.source);
+        const bool crowds = h.source == source || theirs >= own + 2;
+        if (crowds ? quiet <= times.idleGiveWayMs : (sourceGaveWay || quiet <= times.loneKeepMs))
+            continue;
+        if (out >= 0) {
+            const Holder& o = holders[out];
+            if (theirs < outHeld
+                || (theirs == outHeld
+                    && (h.requests > o.requests || (h.requests == o.requests && h.lastRequestMs >= o.lastRequestMs))))
+                continue;
+        }
+        out = i;
+        outHeld = theirs;
+    }
+    return out;
 }
 
 // The waiting connections whose grace is over take a place or are closed.
@@ -391,11 +432,10 @@ void ModbusServer::refuse(int fd, bool answered)
     if (it == connections_.cend())
         return;
     static PeerTrafficLog refused(QStringLiteral("ModbusServer: no place to be had, connections closed"));
-    refused.note(QStringLiteral("%1 (%2); %3 places held by answered clients idle less than %4 ms")
+    refused.note(QStringLiteral("%1 (%2); all %3 places held by clients that keep them")
                      .arg(it->peer)
                      .arg(answered ? QStringLiteral("answered first") : QStringLiteral("silent"))
-                     .arg(kMaxConnections)
-                     .arg(idleGiveWayMs_.load()));
+                     .arg(kMaxConnections));
     // Bytes left unread would make the close a reset, which can take the
     // answers just written with it.
     char chunk[4096];
@@ -417,6 +457,7 @@ void ModbusServer::onFinish()
     for (auto it = connections_.cbegin(); it != connections_.cend(); ++it)
         ::close(it.key());
     connections_.clear();
+    gaveWay_.clear();
     waiting_.clear();
     places_ = 0;
     countConnections();
@@ -438,9 +479,8 @@ void ModbusServer::onNewConnection(qintptr descriptor)
         ::close(fd);
         return;
     }
-    const QString peer = QStringLiteral("%1:%2")
-                             .arg(QHostAddress(reinterpret_cast<const sockaddr*>(&address)).toString())
-                             .arg(peerPort);
+    const QString source = QHostAddress(reinterpret_cast<const sockaddr*>(&address)).toString();
+    const QString peer = QStringLiteral("%1:%2").arg(source).arg(peerPort);
     if (connections_.size() - places_ >= kMaxWaiting && !makeRoom()) {
         // Closed at once rather than left in the listen queue: a full queue
         // would leave every client's connect unanswered.
@@ -463,6 +503,7 @@ void ModbusServer::onNewConnection(qintptr descriptor)
     }
     Connection c;
     c.peer = peer;
+    c.source = source;
     c.acceptedMs = ::monotonic_ms();
     c.acceptOrder = ++accepted_;
     c.lastRequestMs = c.acceptedMs;
@@ -502,6 +543,12 @@ void ModbusServer::sweep()
 {
     dropGoneConnections(false);
     const qint64 now = ::monotonic_ms();
+    for (auto it = gaveWay_.begin(); it != gaveWay_.end();) {
+        if (now - *it > loneKeepMs_.load())
+            it = gaveWay_.erase(it);
+        else
+            ++it;
+    }
     QList<int> expired;
     for (auto it = connections_.cbegin(); it != connections_.cend(); ++it) {
         if (it->partialSinceMs > 0 && now - it->partialSinceMs > partialAduMs_.load()) {
@@ -567,7 +614,10 @@ void ModbusServer::onReadable(int fd)
         }
         const QByteArray adu = it->buffer.left(n);
         it->buffer.remove(0, n);
-        it->lastRequestMs = ::monotonic_ms();
+        const qint64 now = ::monotonic_ms();
+        if (it->requests > 0)
+            it->longestGapMs = std::max(it->longestGapMs, now - it->lastRequestMs);
+        it->lastRequestMs = now;
         it->partialSinceMs = 0;
         ++it->requests;
         const QByteArray reply = analysis(adu, access);

@@ -23,19 +23,19 @@
 // A waiting connection that completes its first request, or whose grace
 // ends, takes a place: a free one, else the place of a connection that holds
 // one without having sent a whole request (the one accepted first gives
-// way), else, for one that asks, the place of the answered connection idle
-// the longest, provided that one has sent nothing for more than
-// kIdleGiveWayMs (far beyond any PLC's poll period). With no place to be
-// had, a connection that asked gets its answers and is then closed, a silent
-// one is closed. A connection that sends no whole request for kIdleCloseMs,
-// or leaves a begun request unfinished for kPartialAduMs, is closed.
+// way), else, for one that asks, the place of the careless client's
+// connection (carelessHolder says which). With no place to be had, a
+// connection that asked gets its answers and is then closed, a silent one is
+// closed. A connection that sends no whole request for kIdleCloseMs, or
+// leaves a begun request unfinished for kPartialAduMs, is closed.
 //
-// So a PLC that keeps its connection and polls at least every kIdleGiveWayMs
-// is never pushed off (one that polls more slowly only by a client that
-// asks); one that
-// connects for each poll and sends its request at once is answered beside
-// any number of idle or silent peers; one that connects to stay takes the
-// place of a peer idle for kIdleGiveWayMs.
+// So a PLC that keeps its connection and polls at least every 60 s from an
+// address of its own is never pushed off: until its second poll only the
+// connections of addresses that crowd the places give way to others, from
+// then on its rhythm keeps its place. A careless client that opens a
+// connection for each poll pushes off its own connections. One that connects
+// for each poll and sends its request at once is answered beside any number
+// of idle or silent peers.
 #pragma once
 
 #include <QByteArray>
@@ -44,6 +44,7 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QVector>
 
 #include <algorithm>
 #include <array>
@@ -64,8 +65,10 @@ public:
     static constexpr int kMaxConnections = 16;   // places
     static constexpr int kMaxWaiting = 496;      // connections waiting beside them
     static constexpr int kDefaultHandOverMs = 2000;
-    // A connection that sends no whole request for this long is closed.
-    static constexpr int kIdleCloseMs = 60000;
+    // A connection that sends no whole request for this long is closed:
+    // twice the slowest common poll period, so that a client asking once a
+    // minute is far from it, whatever the sweep and the round trip.
+    static constexpr int kIdleCloseMs = 120000;
     // A begun ADU must be whole within this time, or its connection is
     // closed: the stream cannot be resynchronised after a lost piece.
     static constexpr int kPartialAduMs = 5000;
@@ -77,9 +80,17 @@ public:
     // gives way to a new one once it has waited this long without a whole
     // request.
     static constexpr int kMinWaitMs = 10;
-    // When every place is taken, an answered connection that has sent
-    // nothing for longer than this gives way to one that asks.
+    // When every place is taken, no answered connection gives way to one
+    // that asks before it has sent nothing for this long.
     static constexpr int kIdleGiveWayMs = 5000;
+    // An answered connection of an address that does not crowd the places
+    // keeps its place this long after its last request, rhythm or not: a
+    // PLC polling every 60 s is answered twice, and so keeps a rhythm,
+    // within it.
+    static constexpr int kLoneKeepMs = 90000;
+    // A connection keeps its rhythm while it has been quiet for no longer
+    // than twice its interval plus this (a late poll, a slow round trip).
+    static constexpr int kRhythmSlackMs = 2000;
 
     // Exception codes of the replies.
     static constexpr quint8 kIllegalFunction = 0x01;
@@ -110,8 +121,11 @@ public:
     void setHandOverTimeout(int ms) { handOverMs_.store(ms); }
     // Both take effect at the next start of the server.
     void setIdleLimits(int idleMs, int partialMs);
-    // Takes effect at once.
+    // These take effect at once (shorter times let a test play through
+    // minutes of polls in seconds).
     void setIdleGiveWay(int ms) { idleGiveWayMs_.store(std::max(0, ms)); }
+    void setLoneKeep(int ms) { loneKeepMs_.store(std::max(0, ms)); }
+    void setRhythmSlack(int ms) { rhythmSlackMs_.store(std::max(0, ms)); }
     // Connections holding a place now.
     int connectionCount() const { return connectionCount_.load(); }
     // Connections waiting for a place now.
@@ -124,6 +138,30 @@ public:
 
     // The reply to one whole ADU; an empty result means "no answer".
     static QByteArray analysis(const QByteArray& adu, const DataAccess& access);
+
+    // A connection holding a place, as the choice of who gives way sees it.
+    struct Holder {
+        QString source;             // the peer's address
+        quint64 requests = 0;       // whole ADUs received
+        qint64 lastRequestMs = 0;   // accepted, or last whole ADU
+        qint64 longestGapMs = 0;    // between two whole ADUs, the longest
+    };
+    struct GiveWayTimes {
+        int idleGiveWayMs = kIdleGiveWayMs;
+        int loneKeepMs = kLoneKeepMs;
+        int rhythmSlackMs = kRhythmSlackMs;
+    };
+    // Of `holders` (all that hold a place), the one that gives way at `now`
+    // to a newcomer from `source` that asks, or -1: a client keeping its
+    // rhythm never does; one of an address that holds at least two places
+    // more than `source`, or of `source` itself, once it has been quiet for
+    // the give-way time; any other answered one once it has been quiet for
+    // the lone-keep time, unless `source` has itself given way lately
+    // (`sourceGaveWay`: one pushed off does not push off the next in turn).
+    // Of those, the one of the address holding the most places, then the one
+    // that asked least, then the one quiet the longest.
+    static int carelessHolder(const QVector<Holder>& holders, const QString& source, bool sourceGaveWay,
+                              qint64 now, const GiveWayTimes& times);
 
     // GUI-thread side of the hand-over.
     static Registers getData();
@@ -143,7 +181,7 @@ private:
     void acceptAll();
     void onNewConnection(qintptr descriptor);
     bool takePlace(int fd, bool asks);
-    int placeToGiveWay(qint64 now, bool asks) const;
+    int placeToGiveWay(qint64 now, bool asks, const QString& source) const;
     void endGraces();
     void refuse(int fd, bool answered);
     bool makeRoom();
@@ -160,14 +198,12 @@ private:
     QHostAddress address_;
     quint16 port_ = 0;
     std::shared_ptr<QThreadPool> pool_;
-    struct Connection {
+    struct Connection : Holder {
         QString peer;               // "address:port", for the log
         QByteArray buffer;          // received bytes of ADUs not yet whole
         QByteArray unsent;          // reply bytes the kernel has not taken yet
         qint64 acceptedMs = 0;      // when the connection was accepted
         quint64 acceptOrder = 0;    // increases with every connection accepted
-        qint64 lastRequestMs = 0;   // accepted, or last whole ADU
-        quint64 requests = 0;       // whole ADUs received
         qint64 partialSinceMs = 0;  // first byte of the ADU still incomplete; 0: none
         bool placed = false;        // holds a place (else waits for one)
     };
@@ -180,6 +216,9 @@ private:
     int sweepMs_ = 1000;
     quint64 accepted_ = 0;       // connections accepted, for their order
     QHash<int, Connection> connections_;  // by descriptor
+    // Addresses whose answered connection gave way, and when; forgotten
+    // after the lone-keep time.
+    QHash<QString, qint64> gaveWay_;
     int places_ = 0;             // of connections_, those that hold a place
     // The waiting connections in accept order (descriptor, accept order);
     // entries of those that took a place or were closed are skipped.
@@ -194,6 +233,8 @@ private:
     std::atomic<int> idleCloseMs_{kIdleCloseMs};
     std::atomic<int> partialAduMs_{kPartialAduMs};
     std::atomic<int> idleGiveWayMs_{kIdleGiveWayMs};
+    std::atomic<int> loneKeepMs_{kLoneKeepMs};
+    std::atomic<int> rhythmSlackMs_{kRhythmSlackMs};
     std::atomic<int> connectionCount_{0};
     std::atomic<int> waitingCount_{0};
 };

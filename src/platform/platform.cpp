@@ -560,6 +560,11 @@ void setConfinedNamespaces(bool allowed) { gConfinedNamespaces = allowed; }
 
 void setConfinedClock(std::function<qint64()> nowMs) { gConfinedClock = std::move(nowMs); }
 
+const char* processes(int count)
+{
+    return count == 1 ? "process" : "processes";
+}
+
 ConfinedResult runConfined(const QString& dir, const QString& program, const QStringList& args, int timeoutMs,
                            int maxOutput)
 {
@@ -742,11 +747,12 @@ ConfinedResult runConfined(const QString& dir, const QString& program, const QSt
     }
     if (guardReported && !r.reported) {
         const int ks = guarded.keeperStatus;
-        qWarning("%s: its keeper ended before it reported (%s %d); its guard ended the %d processes it left",
+        qWarning("%s: its keeper ended before it reported (%s %d); its guard ended the %d %s it left",
                  qPrintable(program), WIFSIGNALED(ks) ? "signal" : "exit",
-                 WIFSIGNALED(ks) ? WTERMSIG(ks) : WEXITSTATUS(ks), guarded.ended);
+                 WIFSIGNALED(ks) ? WTERMSIG(ks) : WEXITSTATUS(ks), guarded.ended, processes(guarded.ended));
     } else if (guardReported && guarded.ended > 0) {
-        qWarning("%s: its guard ended %d processes its keeper left", qPrintable(program), guarded.ended);
+        qWarning("%s: its guard ended %d %s its keeper left", qPrintable(program), guarded.ended,
+                 processes(guarded.ended));
     }
     r.started = r.reported && report.started;
     if (!r.started) {

@@ -80,6 +80,8 @@ struct ConfinedResult : CommandResult {
 // by the program itself is not found either.
 ConfinedResult runConfined(const QString& dir, const QString& program, const QStringList& args, int timeoutMs,
                            int maxOutput);
+// "process" for one, "processes" for any other count, for log lines.
+const char* processes(int count);
 // The environment runConfined() gives its program, as "NAME=value".
 QList<QByteArray> confinedEnvironment();
 // Tests turn the namespaces off to run the keeper's own clean-up, as where

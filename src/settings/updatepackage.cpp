@@ -584,8 +584,8 @@ UpdatePackage::Result UpdatePackage::dryStart(const QString& top, const QString&
               r.noNetwork ? "without the network" : "with the network",
               r.noDisplay ? "without the displays" : "with the displays' sockets");
     else if (r.leftEnded >= 0)
-        qWarning("update: dry start of %s/%s: its keeper reported nothing; its guard ended the %d processes it left",
-                 qPrintable(where), qPrintable(kProgram), r.leftEnded);
+        qWarning("update: dry start of %s/%s: its keeper reported nothing; its guard ended the %d %s it left",
+                 qPrintable(where), qPrintable(kProgram), r.leftEnded, platform::processes(r.leftEnded));
     else
         qWarning("update: dry start of %s/%s: neither its keeper nor the keeper's guard reported", qPrintable(where),
                  qPrintable(kProgram));

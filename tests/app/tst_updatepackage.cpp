@@ -973,6 +973,13 @@ private slots:
                  qPrintable(lines.join(QLatin1Char('\n'))));
         for (const char* claim : {"as nobody", "namespace of its own", "under a subreaper", "the network"})
             QVERIFY2(lines.filter(QLatin1String(claim)).isEmpty(), qPrintable(lines.join(QLatin1Char('\n'))));
+        // What the guard ended, in words that agree with their count (one
+        // process where the namespaces are allowed: the program's namespace).
+        const QRegularExpression ended(QStringLiteral("the (\\d+) (process|processes) it left"));
+        for (const QString& line : lines.filter(ended)) {
+            const QRegularExpressionMatch m = ended.match(line);
+            QVERIFY2((m.captured(1) == QLatin1String("1")) == (m.captured(2) == QLatin1String("process")), qPrintable(line));
+        }
     }
 
     // A package whose program ignores "--dry-start" and opens a window on

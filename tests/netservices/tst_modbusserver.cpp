@@ -109,12 +109,21 @@ std::unique_ptr<QTcpSocket> connection(quint16 port, const QByteArray& bytes, bo
     return s;
 }
 
-// A blocking connection to 127.0.0.1:`port`, or -1.
-int connectLocal(quint16 port)
+// A blocking connection to 127.0.0.1:`port` (from the loopback address
+// `source`, as if from another host, when one is given), or -1.
+int connectLocal(quint16 port, const QByteArray& source = QByteArray())
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    if (!source.isEmpty()
+        && (::inet_pton(AF_INET, source.constData(), &from.sin_addr) != 1
+            || ::bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0)) {
+        ::close(fd);
+        return -1;
+    }
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
@@ -150,15 +159,23 @@ bool pollRegisters(int fd, quint16 id)
     return answer.size() == 17 && answer.left(2) == request.left(2) && answer.mid(7, 2) == hex("03 08");
 }
 
+// The loopback address of the `n`th other host (127.0.1.1 onwards).
+QByteArray otherHost(int n)
+{
+    return QByteArray("127.0.") + QByteArray::number(1 + n / 250) + '.' + QByteArray::number(1 + n % 250);
+}
+
 // Peers that take Modbus places and say nothing (every other one sends the
 // first 3 bytes of a header; with `askOnce` each reads the registers once
 // first) and connect again as soon as the server closes them, until `stop`,
-// counting in `closed` how often the server closed one.
-void holdPlaces(quint16 port, int peers, const std::atomic<bool>& stop, bool askOnce, std::atomic<int>& closed)
+// counting in `closed` how often the server closed one. With `ownHosts`
+// each comes from an address of its own.
+void holdPlaces(quint16 port, int peers, const std::atomic<bool>& stop, bool askOnce, std::atomic<int>& closed,
+                bool ownHosts = false)
 {
     std::vector<pollfd> fds(size_t(peers), pollfd{-1, POLLIN, 0});
     auto open = [&](size_t i) {
-        fds[i].fd = connectLocal(port);
+        fds[i].fd = connectLocal(port, ownHosts ? otherHost(int(i)) : QByteArray());
         if (fds[i].fd >= 0 && askOnce)
             pollRegisters(fds[i].fd, quint16(i));
         else if (fds[i].fd >= 0 && i % 2)
@@ -226,31 +243,129 @@ int answeredClient(quint16 port, quint16 id)
     return fd;
 }
 
+// Runs `job` on a thread of its own until finish() or the end of scope.
+class Background {
+public:
+    explicit Background(std::function<void(const std::atomic<bool>& stop)> job)
+        : thread_([this, job] { job(stop_); })
+    {
+    }
+    ~Background() { finish(); }
+    void finish()
+    {
+        stop_.store(true);
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
 // `peers` silent peers churning through the places of the server on `port`
 // (holdPlaces) on a thread of their own, until finish() or the end of scope.
 class Churn {
 public:
-    Churn(quint16 port, int peers, bool askOnce = false)
-        : thread_([this, port, peers, askOnce] { holdPlaces(port, peers, stop_, askOnce, closed_); })
+    Churn(quint16 port, int peers, bool askOnce = false, bool ownHosts = false)
+        : run_([=](const std::atomic<bool>& stop) { holdPlaces(port, peers, stop, askOnce, closed_, ownHosts); })
     {
     }
-    ~Churn() { finish(); }
     // How often the server has closed one so far.
     int closedSoFar() const { return closed_.load(); }
     // Stops the peers: how often the server closed one.
     int finish()
     {
-        stop_.store(true);
-        if (thread_.joinable())
-            thread_.join();
+        run_.finish();
         return closed_.load();
     }
 
 private:
-    std::atomic<bool> stop_{false};
     std::atomic<int> closed_{0};
-    std::thread thread_;
+    Background run_;
 };
+
+// Runs the server's time bounds `times` faster, so that minutes of polls
+// play out in seconds; restarts it.
+void playFaster(ModbusServer& s, int times)
+{
+    s.setIdleLimits(ModbusServer::kIdleCloseMs / times, ModbusServer::kPartialAduMs / times);
+    s.setIdleGiveWay(ModbusServer::kIdleGiveWayMs / times);
+    s.setLoneKeep(ModbusServer::kLoneKeepMs / times);
+    s.setRhythmSlack(ModbusServer::kRhythmSlackMs / times);
+    s.reAction(QHostAddress::LocalHost, 0);
+}
+
+#ifdef HAVE_LIBMODBUS
+// A PLC that keeps its connection (from `source`) and polls with a libmodbus
+// master every `intervalMs`: `warmUp` polls, then on until it is stopped.
+// After a failed poll it connects again, as a PLC does.
+struct KeptPlc {
+    std::atomic<bool> warm{false};
+    std::atomic<int> polls{0}, failed{0};
+    Background run;
+
+    KeptPlc(quint16 port, const QByteArray& source, int intervalMs, int warmUp)
+        : run([=](const std::atomic<bool>& stop) {
+            int fd = -1;
+            modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
+            modbus_set_response_timeout(ctx, 3, 0);
+            for (int i = 0; !stop.load(); ++i) {
+                for (QDeadlineTimer next(i > 0 ? intervalMs : 0); !next.hasExpired() && !stop.load();)
+                    QThread::msleep(10);
+                fd = fd < 0 ? connectLocal(port, source) : fd;
+                uint16_t regs[4] = {};
+                modbus_set_socket(ctx, fd);
+                const bool ok = fd >= 0 && modbus_read_registers(ctx, 0, 4, regs) == 4 && regs[2] == 120;
+                ++polls;
+                if (!ok) {
+                    ++failed;
+                    if (fd >= 0)
+                        ::close(fd);
+                    fd = -1;
+                }
+                warm.store(warm.load() || i + 1 >= warmUp);
+            }
+            if (fd >= 0)
+                ::close(fd);
+            modbus_free(ctx);
+        })
+    {
+    }
+};
+#endif
+
+// Clients from `source` that crowd the places until `stop`, each polling
+// every `periodMs`: busy ones on a kept connection, careless ones on a new
+// connection each time, left open. How often the server closed one of them
+// (or, careless, how many it closed in the end) is counted in `pushed`.
+void crowdPlaces(quint16 port, const QByteArray& source, int clients, bool careless, int periodMs,
+                 const std::atomic<bool>& stop, std::atomic<int>& pushed)
+{
+    std::vector<int> fds(size_t(clients), -1);
+    for (quint16 id = 1; !stop.load(); ++id, QThread::msleep(periodMs)) {
+        if (careless)  // its system takes back the oldest in the end
+            fds.push_back(-1);
+        for (size_t i = careless ? fds.size() - 1 : 0; i < fds.size(); ++i) {
+            if (fds[i] < 0)
+                fds[i] = connectLocal(port, source);
+            if (fds[i] >= 0 && !pollRegisters(fds[i], id)) {
+                ::close(fds[i]);
+                fds[i] = -1;
+                ++pushed;
+            }
+        }
+        if (careless && fds.size() > 64) {
+            char byte;
+            pushed += fds.front() >= 0 && ::recv(fds.front(), &byte, 1, MSG_DONTWAIT) == 0 ? 1 : 0;
+            ::close(fds.front());
+            fds.erase(fds.begin());
+        }
+    }
+    for (int fd : fds)
+        if (fd >= 0)
+            ::close(fd);
+}
 
 }  // namespace
 
@@ -708,6 +823,110 @@ private slots:
         peers.finish();
         QCOMPARE(failed, 0);
     }
+
+    void carelessHolderGivesWay_data()
+    {
+        // Holders "address:requests:quiet ms:longest gap ms"; a newcomer from
+        // `source` that asks; the give-way time 100 ms, the lone-keep time
+        // 1,000 ms, the rhythm slack 10 ms.
+        QTest::addColumn<QString>("holders");
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<int>("givesWay");
+        QTest::newRow("all asked a moment ago") << "a:1:50:0 b:1:90:0" << "a" << -1;
+        QTest::newRow("its own address's, past the give-way time") << "b:1:900:0 a:1:150:0" << "a" << 1;
+        QTest::newRow("a lone one keeps its place") << "a:1:900:0" << "b" << -1;
+        QTest::newRow("a lone one, past the lone-keep time") << "a:1:1100:0" << "b" << 0;
+        QTest::newRow("two places more crowd") << "a:1:150:0 a:1:200:0 c:5:900:0" << "b" << 1;
+        QTest::newRow("one place more does not") << "a:1:150:0 a:1:200:0 b:1:50:0" << "b" << -1;
+        QTest::newRow("its rhythm keeps it past the lone-keep time") << "a:5:1005:500" << "b" << -1;
+        QTest::newRow("out of its rhythm") << "a:5:1020:500" << "a" << 0;
+        QTest::newRow("the address holding the most first") << "c:1:900:0 c:1:900:0 a:9:300:0 a:9:300:0 a:9:300:0"
+                                                           << "b" << 2;
+        QTest::newRow("of an address, the one that asked least") << "a:3:500:0 a:1:200:0 a:2:900:0" << "a" << 1;
+        QTest::newRow("then the one quiet the longest") << "a:1:200:0 a:1:400:0 a:1:300:0" << "a" << 1;
+        QTest::newRow("silent ones count for their address") << "a:0:0:0 a:0:0:0 a:1:900:0" << "b" << 2;
+        // "b!": b's connection has just given way itself.
+        QTest::newRow("one just pushed off takes no lone one's place") << "a:1:1100:0" << "b!" << -1;
+        QTest::newRow("but its own address's") << "b:1:150:0 a:1:1100:0" << "b!" << 0;
+    }
+    void carelessHolderGivesWay()
+    {
+        QFETCH(QString, holders);
+        QFETCH(QString, source);
+        QFETCH(int, givesWay);
+        constexpr qint64 kNow = 100000;
+        QVector<ModbusServer::Holder> list;
+        for (const QString& h : holders.split(' ')) {
+            const QStringList f = h.split(':');
+            list << ModbusServer::Holder{f[0], f[1].toULongLong(), kNow - f[2].toLongLong(), f[3].toLongLong()};
+        }
+        const bool gaveWay = source.endsWith('!');
+        QCOMPARE(ModbusServer::carelessHolder(list, source.remove('!'), gaveWay, kNow, {100, 1000, 10}), givesWay);
+    }
+
+#ifdef HAVE_LIBMODBUS
+    void keptPlcsKeepTheirPlaces_data()
+    {
+        QTest::addColumn<QString>("crowd");
+        QTest::addColumn<bool>("plcsShareAnAddress");
+        // Each PLC from a host of its own, just connected (one poll) when
+        // the crowd comes.
+        QTest::newRow("a careless client") << "careless" << false;
+        QTest::newRow("16 ask-once peers from one host") << "ask once" << false;
+        QTest::newRow("16 ask-once peers from 16 hosts") << "ask once, own hosts" << false;
+        // The PLCs behind one address (a gateway) that 14 busy clients
+        // share, polling for a while (two polls) when the crowd comes.
+        QTest::newRow("14 busy clients from the PLCs' address") << "busy" << true;
+    }
+    void keptPlcsKeepTheirPlaces()
+    {
+        // PLCs that keep their connection and poll every 10, 20, 30 and
+        // 60 s (and one late on its minute, still far from the idle bound)
+        // beside clients that crowd the places, with the server's bounds and
+        // the polls 50 times faster: every poll is answered, and so is every
+        // poll of a PLC that connects for each poll.
+        QFETCH(QString, crowd);
+        QFETCH(bool, plcsShareAnAddress);
+        constexpr int kFaster = 50;
+        ModbusServer s(QHostAddress::LocalHost, 0);
+        playFaster(s, kFaster);
+        s.setRhythmSlack(200);  // a poll late by up to this on a loaded machine
+        QVERIFY(s.isRunning());
+        const quint16 port = s.serverPort();
+        const QByteArray gateway("127.0.0.2");
+        std::vector<std::unique_ptr<KeptPlc>> plcs;
+        int n = 0;
+        for (int seconds : {10, 20, 30, 60, 65}) {
+            const QByteArray host = plcsShareAnAddress ? gateway : "127.0.0." + QByteArray::number(2 + n++);
+            plcs.push_back(std::make_unique<KeptPlc>(port, host, seconds * 1000 / kFaster, plcsShareAnAddress ? 2 : 1));
+        }
+        QTRY_VERIFY(std::all_of(plcs.begin(), plcs.end(), [](const auto& p) { return p->warm.load(); }));
+        std::atomic<int> pushed{0}, perPollFailed{0};
+        const bool askOnce = crowd.startsWith("ask once");
+        Churn churn(port, askOnce ? ModbusServer::kMaxConnections : 0, true, crowd.endsWith("own hosts"));
+        Background crowding([&](const std::atomic<bool>& stop) {
+            if (!askOnce)
+                crowdPlaces(port, crowd == "busy" ? gateway : otherHost(0), crowd == "busy" ? 14 : 0,
+                            crowd == "careless", 1000 / kFaster, stop, pushed);
+        });
+        Background perPoll([&](const std::atomic<bool>& stop) {
+            for (quint16 id = 1; !stop.load(); ++id, QThread::msleep(100))
+                perPollFailed += pollOnNewConnection(port, id, true) ? 0 : 1;
+        });
+        QTRY_COMPARE(s.connectionCount(), ModbusServer::kMaxConnections);
+        QTest::qWait(5000);
+        for (Background* b : {&crowding, &perPoll})
+            b->finish();
+        pushed += churn.finish();
+        for (auto& p : plcs) {
+            p->run.finish();
+            QVERIFY(p->polls >= 4);
+            QCOMPARE(p->failed.load(), 0);
+        }
+        QCOMPARE(perPollFailed.load(), 0);
+        QVERIFY2(pushed.load() > 0, "the places were never contested");
+    }
+#endif
 
     void repliesWaitForAPeerThatDoesNotRead()
     {
