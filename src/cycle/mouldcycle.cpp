@@ -174,6 +174,7 @@
 #include <QFile>
 #include <QMap>
 #include <QSettings>
+#include <QtAlgorithms>
 
 #include <algorithm>
 #include <chrono>
@@ -364,6 +365,10 @@ void MouldCycle::wordsAccepted()
 {
     stepsChanged();
     publishEdgeHolds();
+    // An output whose inversion word changed turns over in this word, not
+    // in the next one a pass sends: held in the old sense would be free in
+    // the new one meanwhile.
+    board_.flashOut();
 }
 
 void MouldCycle::stepsChanged()
@@ -645,17 +650,53 @@ void MouldCycle::firstLookAtInputs(int level)
     }
 }
 
+void MouldCycle::noteSilence(const CycleBoard::PollGaps& gaps)
+{
+    // Whatever the cycle does: a loose cable between cycles leaves the
+    // machine on the last word sent, every opening unseen.
+    const bool fault = gaps.lastMs > CycleBoard::kSilenceMs;
+    if (gaps.ongoing && fault && !boardSilent_) {
+        boardSilent_ = true;
+        status_.boardNote = lanStr(kTextBoardSilent);
+        log_.record(status_.boardNote);
+        qWarning("the board has not replied for %d ms", gaps.lastMs);
+    } else if (!gaps.ongoing && (boardSilent_ || fault)) {
+        // A silence seen only by the reply that ended it is said too.
+        boardSilent_ = false;
+        status_.boardNote.clear();
+        log_.record(lanStr(kTextBoardBack).arg(QString::number(gaps.lastMs / 1000.0, 'f', 1)));
+    }
+}
+
+qint64 MouldCycle::doubtDue(int k, qint64 now) const
+{
+    const qint64 usual = *std::max_element(std::begin(delaysNs_[k]), std::end(delaysNs_[k]));
+    const qint64 margin = qint64(kDoubtMarginMs) * 1000000;
+    if (usual <= 0 || openedNs_ <= 0)
+        return now + qint64(kDoubtUnlearnedMs) * 1000000;
+    return qMax(now, openedNs_ + usual) + margin;
+}
+
+void MouldCycle::learnDelay(int k, qint64 delayNs)
+{
+    if (k < 0 || k >= kMaxDetect || delayNs <= 0)
+        return;
+    delaysNs_[k][delayNext_[k]] = delayNs;
+    delayNext_[k] = (delayNext_[k] + 1) % kDelaysKept;
+}
+
 void MouldCycle::notePollGap(bool openBefore, quint64 takenBefore)
 {
     const CycleBoard::PollGaps gaps = board_.pollGaps();
     if (gaps.count == pollGapsSeen_)
         return;
     pollGapsSeen_ = gaps.count;
+    noteSilence(gaps);
     // A silence named while it lasted gave its length so far; the reply
     // that ends it gives the whole.
-    if (silenceNoted_ && !gaps.ongoing)
+    if ((silenceNoted_ || gaps.lastMs > CycleBoard::kSilenceMs) && !gaps.ongoing)
         qWarning("the board replied again after %d ms of silence", gaps.lastMs);
-    silenceNoted_ = false;
+    silenceNoted_ = silenceNoted_ && gaps.ongoing;
     // The cycle waited through the gap when it was open before this pass,
     // or when an edge this pass took (one after takenBefore) came no later
     // than the gap's end: its opening may lie inside the gap, and so may a
@@ -663,12 +704,19 @@ void MouldCycle::notePollGap(bool openBefore, quint64 takenBefore)
     if (!status_.cycleOpen || !(openBefore || gaps.endSeq > takenBefore))
         return;
     // A trigger shorter than the gap may have come and gone unseen, at its
-    // level now or not: the step is possibly missed, never waited for in
-    // silence. One seen live later still ends the doubt (holdUnwatchedStep).
+    // level now or not: the step is in doubt, never waited for in silence.
+    // Its trigger seen live before its usual time (and a margin) is over
+    // ends the doubt, and the step is judged as any (holdUnwatchedStep);
+    // a sequential step is in doubt only in its turn.
+    const bool sequential = word(Word::Mode) == DetectMode::MultiStep && word(Word::Sequential) != 0;
+    const qint64 now = steadyNs();
     int missed = 0;
     for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
-        if (StepActive(k) && waitsForTrigger(k) && !((unwatchedSteps_ >> k) & 1))
+        if (StepActive(k) && waitsForTrigger(k) && !((unwatchedSteps_ >> k) & 1) &&
+            !(sequential && k != status_.runStep)) {
             missed |= 1 << k;
+            doubtDueNs_[k] = doubtDue(k, now);
+        }
     if (!missed)
         return;
     unwatchedSteps_ |= missed;
@@ -678,14 +726,15 @@ void MouldCycle::notePollGap(bool openBefore, quint64 takenBefore)
         if ((missed >> k) & 1)
             steps << QString::number(k + 1);
     silenceNoted_ = gaps.ongoing;
+    const int awaitMs = int((doubtDueNs_[qCountTrailingZeroBits(quint32(missed))] - now) / 1000000);
     if (gaps.ongoing)
         qWarning("the board has not replied for %d ms while the open cycle waits for the trigger of step %s: "
-                 "a short trigger may pass unseen",
-                 gaps.lastMs, qPrintable(steps.join(QLatin1Char(','))));
+                 "a short trigger may pass unseen; awaited %d ms more",
+                 gaps.lastMs, qPrintable(steps.join(QLatin1Char(','))), awaitMs);
     else
         qWarning("the board went %d ms without a reply while the open cycle waited for the trigger of step %s: "
-                 "a short trigger may have passed unseen",
-                 gaps.lastMs, qPrintable(steps.join(QLatin1Char(','))));
+                 "a short trigger may have passed unseen; awaited %d ms more",
+                 gaps.lastMs, qPrintable(steps.join(QLatin1Char(','))), awaitMs);
 }
 
 bool MouldCycle::waitsForTrigger(int k) const
@@ -719,6 +768,9 @@ void MouldCycle::holdUnwatchedStep(int live)
     const bool sequential = word(Word::Mode) == DetectMode::MultiStep && word(Word::Sequential) != 0;
     for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
         if (((unwatchedSteps_ >> k) & 1) && !(sequential && k != status_.runStep)) {
+            // A doubt of a gap holds nothing before the trigger is due.
+            if (((pollGapSteps_ >> k) & 1) && steadyNs() < doubtDueNs_[k])
+                return;
             unwatchedSteps_ &= ~(1 << k);
             holdUnjudged(k);
             return;
@@ -761,6 +813,7 @@ void MouldCycle::openCycle(int heldStep)
     if (lastCycleStartMs_ > 0)
         cycleInterval_ = static_cast<int>(qMin<qint64>((wall - lastCycleStartMs_) / 100, INT_MAX));
     lastCycleStartMs_ = wall;
+    openedNs_ = steadyNs();
     // Not resetRun: a countdown still running is an opening of its own,
     // judged in the new cycle, never stopped unjudged.
     judge_.resetVerdicts();
@@ -814,6 +867,10 @@ void MouldCycle::startCountdown(int k, int how)
     // edge starts its countdown later: its own time is gone).
     const qint64 edge = board_.inputEdgeNs();
     countdownEdgeNs_[k] = edge > 0 && countdownStartNs_[k] - edge < 1000000000LL ? edge : 0;
+    // When a trigger of this step comes in a cycle: a gap's doubt is
+    // awaited that long.
+    if (how == ByInput && status_.cycleOpen && openedNs_ > 0)
+        learnDelay(k, (countdownEdgeNs_[k] ? countdownEdgeNs_[k] : countdownStartNs_[k]) - openedNs_);
     countdownTicks_[k] = 0;
     status_.countdownTimer[k].start(100);
 }

@@ -7,6 +7,8 @@
 #include "inplacerecord.h"
 #include "mouldcycle.h"
 
+#include <algorithm>
+
 struct MouldCycleProbe {
     static void setCountdownActive(MouldCycle& m, int k, bool on) { m.countdownActive_[k] = on; }
     static void setStepOwed(MouldCycle& m, int k, bool on) { m.stepOwed_[k] = on; }
@@ -20,4 +22,13 @@ struct MouldCycleProbe {
     static void reopenLatchFile(MouldCycle& m) { m.latchRecord_.reset(); }
     // Seconds went by: the next pass tries again to make the latch file.
     static void latchRetryDue(MouldCycle& m) { m.latchRetryNs_ = 0; }
+    // The bound of every step in doubt after a gap is over.
+    static void doubtsDue(MouldCycle& m) { std::fill(std::begin(m.doubtDueNs_), std::end(m.doubtDueNs_), 0); }
+    // Until when step k in doubt is awaited, in ms after the opening.
+    static qint64 doubtAfterOpeningMs(const MouldCycle& m, int k) { return (m.doubtDueNs_[k] - m.openedNs_) / 1000000; }
+    // Step k's trigger came `ms` after the opening in the latest cycles.
+    static void setUsualDelayMs(MouldCycle& m, int k, qint64 ms)
+    {
+        std::fill(std::begin(m.delaysNs_[k]), std::end(m.delaysNs_[k]), ms * 1000000);
+    }
 };
