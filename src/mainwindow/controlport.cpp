@@ -212,6 +212,8 @@ void IOThread::run()
         passBegins();
         if (monotonic_ms() - gRunStampMs.load() >= kWatchdogMs) {
             qWarning("controlport_thread - main_thread > 10s will timeout exit");
+            // Stopped on purpose: no gap of this thread's own.
+            lastPassNs_ = 0;
             QThread::msleep(1000);
             continue;
         }

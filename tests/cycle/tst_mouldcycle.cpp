@@ -828,6 +828,20 @@ private slots:
         QCOMPARE(rig.status->ngNote, QString(note).replace("%W", why).replace("%G", gapWhy));
     }
 
+    // The settings accepted: the word goes out with the accept, not with
+    // the next pass (an output whose wiring turned would be free meanwhile).
+    void acceptHandsTheWordOver()
+    {
+        TestWorkDir dir;
+        Rig rig;
+        rig.standard();
+        rig.start();
+        QVERIFY(rig.play("u3"));
+        rig.board.wanted ^= 1 << MouldCycle::kAlarmOut;   // as the port's word turns with its wiring
+        rig.cycle->wordsAccepted();
+        QCOMPARE(rig.board.sent, rig.board.wanted);
+    }
+
     // How long a step in doubt after a gap is awaited, in ms after the
     // opening: its trigger's usual time after the opening and a margin;
     // the fixed bound after the gap while no cycle showed that time yet.

@@ -106,6 +106,11 @@ void BoardSimulator::setFaults(const Faults& f)
     faults_ = f;
 }
 
+void BoardSimulator::writeRaw(const QByteArray& bytes)
+{
+    (void)::write(master_, bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
 void BoardSimulator::setSilences(const std::vector<Silence>& silences)
 {
     std::lock_guard<std::mutex> l(mutex_);

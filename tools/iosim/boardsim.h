@@ -76,6 +76,10 @@ public:
     using Tap = std::function<void(bool toBoard, int command, int value)>;
     void setTap(Tap tap) { tap_ = std::move(tap); }
 
+    // Bytes put on the line as the board's, outside any request (what a
+    // run before left unread).
+    void writeRaw(const QByteArray& bytes);
+
     // Frame builders shared with the tests.
     static QByteArray boardFrame(int command, quint32 payload);
     static QByteArray reply2(int inputs, int outputs);
