@@ -155,6 +155,17 @@
 //           have passed while the program was not running: a start that
 //           finds the mould open is such a start); once resolved, the next
 //           one is.
+// Gaps      Board replies further apart than a short trigger (100 ms) while
+//           the open cycle waits for a step's trigger (sequential: the step
+//           in turn) put that step in doubt, and nothing more: its trigger
+//           seen live before its bound is over starts it as any; after the
+//           bound it is held as possibly missed, as above, with its own
+//           text. The bound: the step's usual trigger time after the
+//           opening (the longest of the latest cycles) and a margin, never
+//           less than the margin after the gap; a fixed time after the gap
+//           while no cycle has shown it. A board silent over
+//           CycleBoard::kSilenceMs is said in any state, on the screen and
+//           in the record, and its end with its length.
 // Counters  Only automatic decisions count (`ProductionCounters`): per
 //           judged step and camera a part, an NG part on NG; any NG one NG
 //           decision. A camera that took a template is not counted for that
