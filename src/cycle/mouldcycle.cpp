@@ -811,11 +811,23 @@ void MouldCycle::holdUnjudged(int k)
         judge_.setVerdict(c, false);
     }
     screen_.stepJudged(k);
+    pendingRows_ << why;
     decide(false);
     if (status_.ngPresent)
         status_.ngNote = why;
-    log_.record(why);
+    recordRows();
     screen_.showJudgedFrames();
+}
+
+void MouldCycle::recordRows()
+{
+    const QStringList rows = pendingRows_;
+    pendingRows_.clear();
+    for (const QString& text : rows)
+        log_.record(text);
+    // The NG's record on disk no longer carries them (nothing written when
+    // it never did).
+    keepOnDisk();
 }
 
 void MouldCycle::openCycle(int heldStep)
@@ -1059,12 +1071,12 @@ void MouldCycle::judgeStep(int k)
     status_.safeDoorDetect = doorTriggered_[k] ? 1 : 0;
     doorTriggered_[k] = false;
     screen_.stepJudged(k);
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+        pendingRows_ << records[c];
     decide(false);
     status_.safeDoorDetect = 0;
     // The machine has its outputs: now the record and the screen.
-    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
-        for (const QString& text : records[c])
-            log_.record(text);
+    recordRows();
     screen_.showJudgedFrames();
     lastStages_.after = steadyNs();
     const qint64 written = board_.outputWrittenNs();
@@ -1517,15 +1529,18 @@ QByteArray MouldCycle::recordBody(bool ng, bool always) const
         if (unjudged_[c])
             lost |= 1 << c;
     }
+    // Until the decision's record rows are in the record: a restart
+    // records the NG's rows itself (the record is too small for the texts).
     return QStringLiteral("step=%1\nfailed=%2\nlost=%3\nowed=%4\ndecided=%5\nedges=%6\n%7")
-        .arg(qBound(0, status_.detectStep, kMaxDetect - 1))
-        .arg(failed)
-        .arg(lost)
-        .arg(owed)
-        .arg(decided)
-        .arg(edges)
-        .arg(missing)
-        .toUtf8();
+               .arg(qBound(0, status_.detectStep, kMaxDetect - 1))
+               .arg(failed)
+               .arg(lost)
+               .arg(owed)
+               .arg(decided)
+               .arg(edges)
+               .arg(missing)
+               .toUtf8() +
+           (pendingRows_.isEmpty() ? QByteArray() : QByteArray("rows=1\n"));
 }
 
 void MouldCycle::keepOnDisk(bool ng)
@@ -1717,6 +1732,12 @@ bool MouldCycle::restoreLatchedNg()
         step = qMax(0, firstActiveStep());
         failed = all;
     }
+    // The run before was killed before the NG's rows were in the record:
+    // one row per camera of the NG says so now.
+    if (good && values.value(QStringLiteral("rows")) == QLatin1String("1"))
+        for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+            if ((failed >> c) & 1)
+                log_.record(lanStr((lost >> c) & 1 ? kTextUnjudged : kTextNgRestored).arg(c + 1).arg(step + 1));
     holdRestoredNg(step, failed, good ? lost : 0, good ? owed : -1, good ? decided : 0, good ? edges : 0,
                    good ? missing : -1);
     return true;

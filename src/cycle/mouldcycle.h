@@ -74,6 +74,9 @@ public:
     static constexpr int kDoubtMarginMs = 1000;
     static constexpr int kDoubtUnlearnedMs = 3000;
     static constexpr int kDelaysKept = 4;
+    // Camera %1's NG of step %2, latched before a restart that came before
+    // its record rows were written (the record's row then).
+    static constexpr int kTextNgRestored = 740;
 
     // ---- Rules of a step ----
     bool StepActive(int k) const;
@@ -406,5 +409,10 @@ private:
     int delayNext_[kMaxDetect] = {};
     // The board's silence over the fault's bound was said.
     bool boardSilent_ = false;
+    // The record rows of the decision being taken, kept with its NG on disk
+    // until they are in the record (a restart records them then).
+    QStringList pendingRows_;
+    // Writes the decision's rows to the record, then the NG on disk without them.
+    void recordRows();
     std::function<void()> afterCycle_;
 };

@@ -828,6 +828,49 @@ private slots:
         QCOMPARE(rig.status->ngNote, QString(note).replace("%W", why).replace("%G", gapWhy));
     }
 
+    // An NG's record rows are written after its decision (the outputs
+    // first): a kill after the NG is on disk and before its rows leaves the
+    // restart a row per camera of the NG; a restart after the rows, none.
+    void ngRowsAcrossAKill_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<bool>("killed");   // restarted on the file as the NG's latch left it
+        QTest::addColumn<int>("text");      // the row the restart records, 0 none
+        QTest::newRow("killed before the NG's rows") << "u3 ng0 t" << true << int(MouldCycle::kTextNgRestored);
+        QTest::newRow("restarted after them") << "u3 ng0 t" << false << 0;
+        QTest::newRow("no picture, killed before its row") << "u3 empty0 t" << true << int(MouldCycle::kTextUnjudged);
+    }
+    void ngRowsAcrossAKill()
+    {
+        QFETCH(QString, script);
+        QFETCH(bool, killed);
+        QFETCH(int, text);
+        TestWorkDir dir;
+        QVERIFY(initLanStr() > 0);
+        Rig rig;
+        rig.standard();
+        rig.start();
+        QByteArray atKill;
+        rig.cycle->setAfterLatchWritten([&atKill] {
+            QFile f(MouldCycle::latchFile());
+            if (f.open(QIODevice::ReadOnly))
+                atKill = f.readAll();
+        });
+        for (const QString& e : script.split(' '))
+            QVERIFY2(rig.play(e), qPrintable(e));
+        QVERIFY(!atKill.isEmpty());
+        const int before = rig.log.heard.size();
+        if (killed) {
+            QFile f(MouldCycle::latchFile());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(atKill), qint64(atKill.size()));
+        }
+        QVERIFY(rig.play("restart"));
+        QCOMPARE(rig.status->detectState, int(DetectState::NgLatched));
+        const QStringList after = rig.log.heard.mid(before);
+        QCOMPARE(after.join(", "), text ? "row " + lanStr(text).arg(1).arg(1) : QString());
+    }
+
     // The settings accepted: the word goes out with the accept, not with
     // the next pass (an output whose wiring turned would be free meanwhile).
     void acceptHandsTheWordOver()

@@ -1,26 +1,32 @@
 // iosim: the simulated I/O board for demo runs.
 //   iosim [--link PATH] [--cycle MS] [--open-bit N] [--faults]
 //         [--pulse BIT,OFFSET,WIDTH]... [--silence OFFSET,LENGTH[,EVERY]]...
-//         [--silence-on-signal MS]
+//         [--silence-on-signal MS] [--stats]
 // Prints the pseudo-terminal's name (and makes PATH a symbolic link to it),
 // then pulses the mould-open input once per cycle until killed. --pulse adds
 // a pulse of input BIT in every cycle (OFFSET ms after the cycle's start,
 // the mould opens at a quarter of it); --silence makes the board silent for
 // LENGTH ms from OFFSET in every EVERY-th cycle (default every one); SIGUSR1
 // makes it silent for the MS of --silence-on-signal (default 15000).
+// --stats prints at the end how far apart the program's requests came
+// (since SIGUSR2, when one came).
 #include "boardsim.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QStringList>
 
+#include <algorithm>
 #include <csignal>
+#include <mutex>
 #include <cstdio>
 #include <unistd.h>
 
 static volatile std::sig_atomic_t gStop = 0;
 static void onSignal(int) { gStop = 1; }
 static BoardSimulator* gSim = nullptr;
+static volatile std::sig_atomic_t gStatsFresh = 0;
+static void onStatsReset(int) { gStatsFresh = 1; }
 static int gSignalSilenceMs = 15000;
 static void onSilence(int)
 {
@@ -53,6 +59,7 @@ int main(int argc, char* argv[])
     bool faults = false;
     QStringList extraPulses;
     QStringList silences;
+    bool stats = false;
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--link" && i + 1 < args.size())
             link = args[++i];
@@ -66,12 +73,14 @@ int main(int argc, char* argv[])
             extraPulses << args[++i];
         else if (args[i] == "--silence" && i + 1 < args.size())
             silences << args[++i];
+        else if (args[i] == "--stats")
+            stats = true;
         else if (args[i] == "--silence-on-signal" && i + 1 < args.size())
             gSignalSilenceMs = qMax(0, args[++i].toInt());
         else {
             std::fprintf(stderr, "usage: iosim [--link PATH] [--cycle MS] [--open-bit N] [--faults]\n"
                                  "             [--pulse BIT,OFFSET,WIDTH]... [--silence OFFSET,LENGTH[,EVERY]]...\n"
-                                 "             [--silence-on-signal MS]\n");
+                                 "             [--silence-on-signal MS] [--stats]\n");
             return 2;
         }
     }
@@ -112,14 +121,41 @@ int main(int argc, char* argv[])
     gSim = &sim;
     if (faults)
         sim.setFaults({7, 5, 11, 13});
+    // The gaps between the program's requests (command 2), in ms.
+    std::mutex gapMutex;
+    std::vector<int> gaps;
+    qint64 lastRequestMs = 0;
+    if (stats)
+        sim.setTap([&](bool toBoard, int command, int) {
+            if (!toBoard || command != 2)
+                return;
+            const qint64 now = BoardSimulator::nowMs();
+            std::lock_guard<std::mutex> l(gapMutex);
+            if (gStatsFresh) {
+                gStatsFresh = 0;
+                gaps.clear();
+                lastRequestMs = 0;
+            }
+            if (lastRequestMs > 0)
+                gaps.push_back(int(now - lastRequestMs));
+            lastRequestMs = now;
+        });
     std::printf("%s\n", qPrintable(sim.slaveName()));
     std::fflush(stdout);
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     std::signal(SIGUSR1, onSilence);
+    std::signal(SIGUSR2, onStatsReset);
     sim.start();
     while (!gStop)
         ::usleep(100000);
     sim.stop();
+    if (stats && !gaps.empty()) {
+        std::sort(gaps.begin(), gaps.end());
+        const auto at = [&](double q) { return gaps[std::min(gaps.size() - 1, size_t(q * gaps.size()))]; };
+        const long over = std::count_if(gaps.begin(), gaps.end(), [](int g) { return g > 100; });
+        std::fprintf(stderr, "iosim: %zu request gaps: median %d ms, p99 %d ms, p99.9 %d ms, longest %d ms, %ld over 100 ms\n",
+                     gaps.size(), at(0.5), at(0.99), at(0.999), gaps.back(), over);
+    }
     return 0;
 }
