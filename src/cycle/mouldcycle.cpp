@@ -1529,18 +1529,20 @@ QByteArray MouldCycle::recordBody(bool ng, bool always) const
         if (unjudged_[c])
             lost |= 1 << c;
     }
+    QByteArray body = QStringLiteral("step=%1\nfailed=%2\nlost=%3\nowed=%4\ndecided=%5\nedges=%6\n%7")
+        .arg(qBound(0, status_.detectStep, kMaxDetect - 1))
+        .arg(failed)
+        .arg(lost)
+        .arg(owed)
+        .arg(decided)
+        .arg(edges)
+        .arg(missing)
+        .toUtf8();
     // Until the decision's record rows are in the record: a restart
     // records the NG's rows itself (the record is too small for the texts).
-    return QStringLiteral("step=%1\nfailed=%2\nlost=%3\nowed=%4\ndecided=%5\nedges=%6\n%7")
-               .arg(qBound(0, status_.detectStep, kMaxDetect - 1))
-               .arg(failed)
-               .arg(lost)
-               .arg(owed)
-               .arg(decided)
-               .arg(edges)
-               .arg(missing)
-               .toUtf8() +
-           (pendingRows_.isEmpty() ? QByteArray() : QByteArray("rows=1\n"));
+    if (!pendingRows_.isEmpty())
+        body += "rows=1\n";
+    return body;
 }
 
 void MouldCycle::keepOnDisk(bool ng)
