@@ -26,9 +26,4 @@ struct MouldCycleProbe {
     static void doubtsDue(MouldCycle& m) { std::fill(std::begin(m.doubtDueNs_), std::end(m.doubtDueNs_), 0); }
     // Until when step k in doubt is awaited, in ms after the opening.
     static qint64 doubtAfterOpeningMs(const MouldCycle& m, int k) { return (m.doubtDueNs_[k] - m.openedNs_) / 1000000; }
-    // Step k's trigger came `ms` after the opening in the latest cycles.
-    static void setUsualDelayMs(MouldCycle& m, int k, qint64 ms)
-    {
-        std::fill(std::begin(m.delaysNs_[k]), std::end(m.delaysNs_[k]), ms * 1000000);
-    }
 };
