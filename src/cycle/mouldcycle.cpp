@@ -165,7 +165,9 @@
 //           less than the margin after the gap; a fixed time after the gap
 //           while no cycle has shown it. A board silent over
 //           CycleBoard::kSilenceMs is said in any state, on the screen and
-//           in the record, and its end with its length.
+//           in the record, and its end with its length; one silent for
+//           longer than a cycle of the machine while no cycle was open
+//           opens one as it answers, each step possibly missed.
 // Counters  Only automatic decisions count (`ProductionCounters`): per
 //           judged step and camera a part, an NG part on NG; any NG one NG
 //           decision. A camera that took a template is not counted for that
@@ -679,6 +681,32 @@ void MouldCycle::noteSilence(const CycleBoard::PollGaps& gaps)
     }
 }
 
+bool MouldCycle::silenceMissedOpening(int silentMs)
+{
+    // No cycle open, and the board silent for longer than a whole cycle of
+    // the machine (the latest two openings apart): an opening may have come
+    // and gone unseen. Its steps are held as possibly missed, one after the
+    // other, the alarm with the first word the board takes.
+    const bool running = status_.runState == RunState::Running || status_.runState == RunState::Training;
+    if (status_.cycleOpen || !running || cameraMissing_ || gFromTrain || cycleInterval_ <= 0 ||
+        silentMs <= CycleBoard::kSilenceMs || silentMs < qint64(cycleInterval_) * 100 ||
+        status_.detectState == DetectState::NgLatched || status_.detectState == DetectState::RegionSetting)
+        return false;
+    qWarning("the board was silent for %d ms, longer than a cycle (%d ms): an opening may have passed unseen",
+             silentMs, cycleInterval_ * 100);
+    openCycle();
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+        if (StepActive(k)) {
+            unwatchedSteps_ |= 1 << k;
+            pollGapSteps_ |= 1 << k;
+            doubtDueNs_[k] = 0;
+        }
+    keepOnDisk();
+    board_.flashOut();
+    reports_.cycleStarted();
+    return true;
+}
+
 qint64 MouldCycle::doubtDue(int k, qint64 now) const
 {
     const qint64 usual = *std::max_element(std::begin(delaysNs_[k]), std::end(delaysNs_[k]));
@@ -708,6 +736,8 @@ void MouldCycle::notePollGap(bool openBefore, quint64 takenBefore)
     if ((silenceNoted_ || gaps.lastMs > CycleBoard::kSilenceMs) && !gaps.ongoing)
         qWarning("the board replied again after %d ms of silence", gaps.lastMs);
     silenceNoted_ = silenceNoted_ && gaps.ongoing;
+    if (!gaps.ongoing && silenceMissedOpening(gaps.lastMs))
+        return;
     // The cycle waited through the gap when it was open before this pass,
     // or when an edge this pass took (one after takenBefore) came no later
     // than the gap's end: its opening may lie inside the gap, and so may a

@@ -307,6 +307,9 @@ private:
     // A silence of the board over CycleBoard::kSilenceMs: said on the screen
     // and in the record while it lasts, its end with its length.
     void noteSilence(const CycleBoard::PollGaps& gaps);
+    // A silence of `silentMs` that just ended may have hidden a whole
+    // opening: its steps are held as possibly missed. True when they are.
+    bool silenceMissedOpening(int silentMs);
     // Until when (steady clock) step k, doubted by a gap that ended `now`,
     // is awaited (kDoubtMarginMs).
     qint64 doubtDue(int k, qint64 now) const;

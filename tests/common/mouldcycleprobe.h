@@ -24,6 +24,8 @@ struct MouldCycleProbe {
     static void latchRetryDue(MouldCycle& m) { m.latchRetryNs_ = 0; }
     // The bound of every step in doubt after a gap is over.
     static void doubtsDue(MouldCycle& m) { std::fill(std::begin(m.doubtDueNs_), std::end(m.doubtDueNs_), 0); }
+    // The latest two openings came `ms` apart.
+    static void setCycleInterval(MouldCycle& m, int ms) { m.cycleInterval_ = ms / 100; }
     // Until when step k in doubt is awaited, in ms after the opening.
     static qint64 doubtAfterOpeningMs(const MouldCycle& m, int k) { return (m.doubtDueNs_[k] - m.openedNs_) / 1000000; }
 };

@@ -271,6 +271,11 @@ struct Rig {
             board.gaps.ongoing = true;
             return true;
         }
+        // The machine's cycle is 6 s (the latest two openings apart).
+        if (e == "6s") {
+            MouldCycleProbe::setCycleInterval(*cycle, 6000);
+            return true;
+        }
         // The bound of a step in doubt after a gap is over; a pass follows.
         if (e == "due") {
             MouldCycleProbe::doubtsDue(*cycle);
@@ -640,6 +645,8 @@ private slots:
             << 0 << 1 << "gap3=3 t=1 due=5 redo=0" << "2 1 1 1" << "0 11" << 1;
         QTest::newRow("mode 3 sequential: a gap doubts only the step in turn")
             << 3 << 1 << "u3=11 t=9 d3 gap p=9 due=13 pass=1 p=1 u5=1 t=0" << "3 1 1 1" << "0 11" << 1;
+        QTest::newRow("mode 0: a silence longer than a cycle between the cycles: each step held as possibly missed")
+            << 0 << 1 << "u3=3 t=1 d3 u4=1 t=0 6s quiet p=0 answer p=7 pass=1 p=5 pass=0" << "4 2 2 1" << "11 11" << 1;
         QTest::newRow("mode 0: a silence of the board between the cycles, the first opening after it judged as any")
             << 0 << 1 << "u3=3 t=1 d3 u4=1 t=0 quiet p=0 answer p=0 u3=3 t=1 d3 u4=1 t=0" << "4 0 2 0" << "0 0" << 1;
         QTest::newRow("mode 0: a gap before the opening misses nothing")
