@@ -36,6 +36,9 @@ public:
     // its length. A board that stays silent is reported while the silence
     // lasts (`ongoing`, its length so far) and again by the reply that ends
     // it, with the whole length.
+    // A board silent this long (ms) is a fault in any state; its silence
+    // is reported a second time then, still `ongoing`.
+    static constexpr int kSilenceMs = 500;
     struct PollGaps {
         quint64 count = 0;
         quint64 endSeq = 0;

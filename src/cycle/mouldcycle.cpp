@@ -155,6 +155,19 @@
 //           have passed while the program was not running: a start that
 //           finds the mould open is such a start); once resolved, the next
 //           one is.
+// Gaps      Board replies further apart than a short trigger (100 ms) while
+//           the open cycle waits for a step's trigger (sequential: the step
+//           in turn) put that step in doubt, and nothing more: its trigger
+//           seen live before its bound is over starts it as any; after the
+//           bound it is held as possibly missed, as above, with its own
+//           text. The bound: the step's usual trigger time after the
+//           opening (the longest of the latest cycles) and a margin, never
+//           less than the margin after the gap; a fixed time after the gap
+//           while no cycle has shown it. A board silent over
+//           CycleBoard::kSilenceMs is said in any state, on the screen and
+//           in the record, and its end with its length; one silent for
+//           longer than a cycle of the machine while no cycle was open
+//           opens one as it answers, each step possibly missed.
 // Counters  Only automatic decisions count (`ProductionCounters`): per
 //           judged step and camera a part, an NG part on NG; any NG one NG
 //           decision. A camera that took a template is not counted for that
@@ -174,6 +187,7 @@
 #include <QFile>
 #include <QMap>
 #include <QSettings>
+#include <QtAlgorithms>
 
 #include <algorithm>
 #include <chrono>
@@ -364,6 +378,10 @@ void MouldCycle::wordsAccepted()
 {
     stepsChanged();
     publishEdgeHolds();
+    // An output whose inversion word changed turns over in this word, not
+    // in the next one a pass sends: held in the old sense would be free in
+    // the new one meanwhile.
+    board_.flashOut();
 }
 
 void MouldCycle::stepsChanged()
@@ -645,17 +663,81 @@ void MouldCycle::firstLookAtInputs(int level)
     }
 }
 
+void MouldCycle::noteSilence(const CycleBoard::PollGaps& gaps)
+{
+    // Whatever the cycle does: a loose cable between cycles leaves the
+    // machine on the last word sent, every opening unseen.
+    const bool fault = gaps.lastMs > CycleBoard::kSilenceMs;
+    if (gaps.ongoing && fault && !boardSilent_) {
+        boardSilent_ = true;
+        status_.boardNote = lanStr(kTextBoardSilent);
+        log_.record(status_.boardNote);
+        qWarning("the board has not replied for %d ms", gaps.lastMs);
+    } else if (!gaps.ongoing && (boardSilent_ || fault)) {
+        // A silence seen only by the reply that ended it is said too.
+        boardSilent_ = false;
+        status_.boardNote.clear();
+        log_.record(lanStr(kTextBoardBack).arg(QString::number(gaps.lastMs / 1000.0, 'f', 1)));
+    }
+}
+
+bool MouldCycle::silenceMissedOpening(int silentMs)
+{
+    // No cycle open, and the board silent for longer than a whole cycle of
+    // the machine (the latest two openings apart): an opening may have come
+    // and gone unseen. Its steps are held as possibly missed, one after the
+    // other, the alarm with the first word the board takes.
+    const bool running = status_.runState == RunState::Running || status_.runState == RunState::Training;
+    if (status_.cycleOpen || !running || cameraMissing_ || gFromTrain || cycleInterval_ <= 0 ||
+        silentMs <= CycleBoard::kSilenceMs || silentMs < qint64(cycleInterval_) * 100 ||
+        status_.detectState == DetectState::NgLatched || status_.detectState == DetectState::RegionSetting)
+        return false;
+    qWarning("the board was silent for %d ms, longer than a cycle (%d ms): an opening may have passed unseen",
+             silentMs, cycleInterval_ * 100);
+    openCycle();
+    for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
+        if (StepActive(k)) {
+            unwatchedSteps_ |= 1 << k;
+            pollGapSteps_ |= 1 << k;
+            doubtDueNs_[k] = 0;
+        }
+    keepOnDisk();
+    board_.flashOut();
+    reports_.cycleStarted();
+    return true;
+}
+
+qint64 MouldCycle::doubtDue(int k, qint64 now) const
+{
+    const qint64 usual = *std::max_element(std::begin(delaysNs_[k]), std::end(delaysNs_[k]));
+    const qint64 margin = qint64(kDoubtMarginMs) * 1000000;
+    if (usual <= 0 || openedNs_ <= 0)
+        return now + qint64(kDoubtUnlearnedMs) * 1000000;
+    return qMax(now, openedNs_ + usual) + margin;
+}
+
+void MouldCycle::learnDelay(int k, qint64 delayNs)
+{
+    if (k < 0 || k >= kMaxDetect || delayNs <= 0)
+        return;
+    delaysNs_[k][delayNext_[k]] = delayNs;
+    delayNext_[k] = (delayNext_[k] + 1) % kDelaysKept;
+}
+
 void MouldCycle::notePollGap(bool openBefore, quint64 takenBefore)
 {
     const CycleBoard::PollGaps gaps = board_.pollGaps();
     if (gaps.count == pollGapsSeen_)
         return;
     pollGapsSeen_ = gaps.count;
+    noteSilence(gaps);
     // A silence named while it lasted gave its length so far; the reply
     // that ends it gives the whole.
-    if (silenceNoted_ && !gaps.ongoing)
+    if ((silenceNoted_ || gaps.lastMs > CycleBoard::kSilenceMs) && !gaps.ongoing)
         qWarning("the board replied again after %d ms of silence", gaps.lastMs);
-    silenceNoted_ = false;
+    silenceNoted_ = silenceNoted_ && gaps.ongoing;
+    if (!gaps.ongoing && silenceMissedOpening(gaps.lastMs))
+        return;
     // The cycle waited through the gap when it was open before this pass,
     // or when an edge this pass took (one after takenBefore) came no later
     // than the gap's end: its opening may lie inside the gap, and so may a
@@ -663,12 +745,19 @@ void MouldCycle::notePollGap(bool openBefore, quint64 takenBefore)
     if (!status_.cycleOpen || !(openBefore || gaps.endSeq > takenBefore))
         return;
     // A trigger shorter than the gap may have come and gone unseen, at its
-    // level now or not: the step is possibly missed, never waited for in
-    // silence. One seen live later still ends the doubt (holdUnwatchedStep).
+    // level now or not: the step is in doubt, never waited for in silence.
+    // Its trigger seen live before its usual time (and a margin) is over
+    // ends the doubt, and the step is judged as any (holdUnwatchedStep);
+    // a sequential step is in doubt only in its turn.
+    const bool sequential = word(Word::Mode) == DetectMode::MultiStep && word(Word::Sequential) != 0;
+    const qint64 now = steadyNs();
     int missed = 0;
     for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
-        if (StepActive(k) && waitsForTrigger(k) && !((unwatchedSteps_ >> k) & 1))
+        if (StepActive(k) && waitsForTrigger(k) && !((unwatchedSteps_ >> k) & 1) &&
+            !(sequential && k != status_.runStep)) {
             missed |= 1 << k;
+            doubtDueNs_[k] = doubtDue(k, now);
+        }
     if (!missed)
         return;
     unwatchedSteps_ |= missed;
@@ -678,14 +767,15 @@ void MouldCycle::notePollGap(bool openBefore, quint64 takenBefore)
         if ((missed >> k) & 1)
             steps << QString::number(k + 1);
     silenceNoted_ = gaps.ongoing;
+    const int awaitMs = int((doubtDueNs_[qCountTrailingZeroBits(quint32(missed))] - now) / 1000000);
     if (gaps.ongoing)
         qWarning("the board has not replied for %d ms while the open cycle waits for the trigger of step %s: "
-                 "a short trigger may pass unseen",
-                 gaps.lastMs, qPrintable(steps.join(QLatin1Char(','))));
+                 "a short trigger may pass unseen; awaited %d ms more",
+                 gaps.lastMs, qPrintable(steps.join(QLatin1Char(','))), awaitMs);
     else
         qWarning("the board went %d ms without a reply while the open cycle waited for the trigger of step %s: "
-                 "a short trigger may have passed unseen",
-                 gaps.lastMs, qPrintable(steps.join(QLatin1Char(','))));
+                 "a short trigger may have passed unseen; awaited %d ms more",
+                 gaps.lastMs, qPrintable(steps.join(QLatin1Char(','))), awaitMs);
 }
 
 bool MouldCycle::waitsForTrigger(int k) const
@@ -719,6 +809,9 @@ void MouldCycle::holdUnwatchedStep(int live)
     const bool sequential = word(Word::Mode) == DetectMode::MultiStep && word(Word::Sequential) != 0;
     for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
         if (((unwatchedSteps_ >> k) & 1) && !(sequential && k != status_.runStep)) {
+            // A doubt of a gap holds nothing before the trigger is due.
+            if (((pollGapSteps_ >> k) & 1) && steadyNs() < doubtDueNs_[k])
+                return;
             unwatchedSteps_ &= ~(1 << k);
             holdUnjudged(k);
             return;
@@ -748,11 +841,23 @@ void MouldCycle::holdUnjudged(int k)
         judge_.setVerdict(c, false);
     }
     screen_.stepJudged(k);
+    pendingRows_ << why;
     decide(false);
     if (status_.ngPresent)
         status_.ngNote = why;
-    log_.record(why);
+    recordRows();
     screen_.showJudgedFrames();
+}
+
+void MouldCycle::recordRows()
+{
+    const QStringList rows = pendingRows_;
+    pendingRows_.clear();
+    for (const QString& text : rows)
+        log_.record(text);
+    // The NG's record on disk no longer carries them (nothing written when
+    // it never did).
+    keepOnDisk();
 }
 
 void MouldCycle::openCycle(int heldStep)
@@ -761,6 +866,7 @@ void MouldCycle::openCycle(int heldStep)
     if (lastCycleStartMs_ > 0)
         cycleInterval_ = static_cast<int>(qMin<qint64>((wall - lastCycleStartMs_) / 100, INT_MAX));
     lastCycleStartMs_ = wall;
+    openedNs_ = steadyNs();
     // Not resetRun: a countdown still running is an opening of its own,
     // judged in the new cycle, never stopped unjudged.
     judge_.resetVerdicts();
@@ -814,6 +920,10 @@ void MouldCycle::startCountdown(int k, int how)
     // edge starts its countdown later: its own time is gone).
     const qint64 edge = board_.inputEdgeNs();
     countdownEdgeNs_[k] = edge > 0 && countdownStartNs_[k] - edge < 1000000000LL ? edge : 0;
+    // When a trigger of this step comes in a cycle: a gap's doubt is
+    // awaited that long.
+    if (how == ByInput && status_.cycleOpen && openedNs_ > 0)
+        learnDelay(k, (countdownEdgeNs_[k] ? countdownEdgeNs_[k] : countdownStartNs_[k]) - openedNs_);
     countdownTicks_[k] = 0;
     status_.countdownTimer[k].start(100);
 }
@@ -991,12 +1101,12 @@ void MouldCycle::judgeStep(int k)
     status_.safeDoorDetect = doorTriggered_[k] ? 1 : 0;
     doorTriggered_[k] = false;
     screen_.stepJudged(k);
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+        pendingRows_ << records[c];
     decide(false);
     status_.safeDoorDetect = 0;
     // The machine has its outputs: now the record and the screen.
-    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
-        for (const QString& text : records[c])
-            log_.record(text);
+    recordRows();
     screen_.showJudgedFrames();
     lastStages_.after = steadyNs();
     const qint64 written = board_.outputWrittenNs();
@@ -1449,7 +1559,7 @@ QByteArray MouldCycle::recordBody(bool ng, bool always) const
         if (unjudged_[c])
             lost |= 1 << c;
     }
-    return QStringLiteral("step=%1\nfailed=%2\nlost=%3\nowed=%4\ndecided=%5\nedges=%6\n%7")
+    QByteArray body = QStringLiteral("step=%1\nfailed=%2\nlost=%3\nowed=%4\ndecided=%5\nedges=%6\n%7")
         .arg(qBound(0, status_.detectStep, kMaxDetect - 1))
         .arg(failed)
         .arg(lost)
@@ -1458,6 +1568,11 @@ QByteArray MouldCycle::recordBody(bool ng, bool always) const
         .arg(edges)
         .arg(missing)
         .toUtf8();
+    // Until the decision's record rows are in the record: a restart
+    // records the NG's rows itself (the record is too small for the texts).
+    if (!pendingRows_.isEmpty())
+        body += "rows=1\n";
+    return body;
 }
 
 void MouldCycle::keepOnDisk(bool ng)
@@ -1649,6 +1764,12 @@ bool MouldCycle::restoreLatchedNg()
         step = qMax(0, firstActiveStep());
         failed = all;
     }
+    // The run before was killed before the NG's rows were in the record:
+    // one row per camera of the NG says so now.
+    if (good && values.value(QStringLiteral("rows")) == QLatin1String("1"))
+        for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+            if ((failed >> c) & 1)
+                log_.record(lanStr((lost >> c) & 1 ? kTextUnjudged : kTextNgRestored).arg(c + 1).arg(step + 1));
     holdRestoredNg(step, failed, good ? lost : 0, good ? owed : -1, good ? decided : 0, good ? edges : 0,
                    good ? missing : -1);
     return true;

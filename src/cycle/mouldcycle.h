@@ -62,6 +62,21 @@ public:
     // ... because the I/O board went unanswered for longer than a short
     // trigger pulse while the open cycle waited for it (step number %1).
     static constexpr int kTextPollGap = 737;
+    // The I/O board does not answer (said while it lasts), and answered
+    // again after %1 s (the record).
+    static constexpr int kTextBoardSilent = 738;
+    static constexpr int kTextBoardBack = 739;
+    // A step doubted after a gap in the board's replies is awaited, before
+    // it is held as possibly missed, until its trigger's usual time after
+    // the opening (the longest of the latest kDelaysKept cycles) and this
+    // margin are over, never less than the margin after the gap; while no
+    // cycle has shown its trigger yet, kDoubtUnlearnedMs after the gap.
+    static constexpr int kDoubtMarginMs = 1000;
+    static constexpr int kDoubtUnlearnedMs = 3000;
+    static constexpr int kDelaysKept = 4;
+    // Camera %1's NG of step %2, latched before a restart that came before
+    // its record rows were written (the record's row then).
+    static constexpr int kTextNgRestored = 740;
 
     // ---- Rules of a step ----
     bool StepActive(int k) const;
@@ -289,6 +304,17 @@ private:
     // waits for possibly missed (holdUnwatchedStep). `openBefore`: the cycle
     // was open before the pass; `takenBefore`: the edge the pass before took.
     void notePollGap(bool openBefore, quint64 takenBefore);
+    // A silence of the board over CycleBoard::kSilenceMs: said on the screen
+    // and in the record while it lasts, its end with its length.
+    void noteSilence(const CycleBoard::PollGaps& gaps);
+    // A silence of `silentMs` that just ended may have hidden a whole
+    // opening: its steps are held as possibly missed. True when they are.
+    bool silenceMissedOpening(int silentMs);
+    // Until when (steady clock) step k, doubted by a gap that ended `now`,
+    // is awaited (kDoubtMarginMs).
+    qint64 doubtDue(int k, qint64 now) const;
+    // Step k's trigger came `delayNs` after the opening.
+    void learnDelay(int k, qint64 delayNs);
     // Writes recordBody when it differs from what the disk holds (one write
     // and sync). The NG decision passes `ng` before its state is set.
     void keepOnDisk(bool ng);
@@ -377,5 +403,19 @@ private:
     // Of those, the steps a gap in the board's replies made doubtful (their
     // hold names that cause, not a program that was not running).
     int pollGapSteps_ = 0;
+    // ... and when each of those is due to be held (steady clock).
+    qint64 doubtDueNs_[kMaxDetect] = {};
+    // When the open cycle opened (steady clock), and how long after an
+    // opening each step's trigger came in the latest cycles (0: unknown).
+    qint64 openedNs_ = 0;
+    qint64 delaysNs_[kMaxDetect][kDelaysKept] = {};
+    int delayNext_[kMaxDetect] = {};
+    // The board's silence over the fault's bound was said.
+    bool boardSilent_ = false;
+    // The record rows of the decision being taken, kept with its NG on disk
+    // until they are in the record (a restart records them then).
+    QStringList pendingRows_;
+    // Writes the decision's rows to the record, then the NG on disk without them.
+    void recordRows();
     std::function<void()> afterCycle_;
 };

@@ -66,6 +66,8 @@ struct CycleStatus {
     // text, shown beside the pictures); empty for any other NG and once
     // the NG is resolved.
     QString ngNote;
+    // The I/O board does not answer (an operator text while it lasts).
+    QString boardNote;
     bool cycleOpen = false;             // a cycle started and its last step is not decided
     bool cycleFailed[kMaxCamera] = {};  // camera failed some step of this cycle
     bool cycleTrained = false;          // some step of the open cycle took a template

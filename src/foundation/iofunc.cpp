@@ -38,6 +38,8 @@ void ComInit()
     gpCom->setStopBits(STOP_1);
     gpCom->setFlowControl(FLOW_OFF);
     gpCom->setTimeout(1);
+    // What the line holds now answers no request of this run.
+    gpCom->flushInput();
 }
 
 void ComSend(int command, int value)

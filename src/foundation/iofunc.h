@@ -46,6 +46,8 @@ public:
     void requestSent(int command);
 
     int buffered() const { return len_; }
+    // Drops every byte received and not yet parsed.
+    void clear() { len_ = 0; }
     int nextSlot() const { return slot_; }
     // Value slot i (0..15) as the latest reply 3 (slots 0..7) or 4 (8..15)
     // filled it; 0 before any reply.

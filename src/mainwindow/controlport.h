@@ -83,6 +83,16 @@ public:
     // its pulse and countdown words): replies further apart than that may
     // have missed one, and the gap is reported to the cycle.
     static constexpr int kPollGapMs = 100;
+    // A board silent this long is a fault in any state (said on the screen
+    // and in the record); it is reported to the cycle a second time then.
+    static constexpr int kSilenceMs = CycleBoard::kSilenceMs;
+    // The real-time priority asked for (SCHED_FIFO): above every thread of
+    // the program and of a desktop, below the kernel's own.
+    static constexpr int kRealtimePriority = 20;
+    // Passes of this thread further apart than kPollGapMs (its own gaps,
+    // not the board's: nothing was sent in them), and the longest so far.
+    int ownGaps() const { return ownGaps_.load(); }
+    int longestOwnGapMs() const { return longestOwnGapMs_.load(); }
 
 signals:
     void sigIOChange();
@@ -104,8 +114,14 @@ private:
     // A gap measured and not yet reported is reported (after the edges of
     // the reply that ended it); `locked`: pMutexIO is held.
     void reportGap(bool locked);
-    // The board has been silent for longer than a gap (reported once).
+    // The board has been silent for longer than a gap (reported once), and
+    // again once the silence is a fault.
     void checkSilence();
+    // Asks for a real-time (else a raised) priority for this thread; says
+    // once in the log what it got.
+    static void raiseScheduling();
+    // A pass begins: the time since the previous one is this thread's own.
+    void passBegins();
 
     std::atomic<bool> stop_{false};
     int wakeFd_ = -1;  // eventfd: handOver() makes it readable
@@ -117,6 +133,15 @@ private:
     qint64 lastReplyNs_ = 0;  // steady clock
     int pendingGapMs_ = -1;   // a gap ended by the latest reply, not yet reported
     bool silenceReported_ = false;
+    bool silenceFaultReported_ = false;
+    // Nothing is taken from the line before this run's first request: what
+    // it held before was no answer to this run.
+    bool requested_ = false;
+    qint64 lastPassNs_ = 0;
+    qint64 ownGapsLoggedNs_ = 0;
+    int ownGapsLogged_ = 0;
+    std::atomic<int> ownGaps_{0};
+    std::atomic<int> longestOwnGapMs_{0};
     bool pendingOngoing_ = false;  // the pending gap is a silence still lasting
 };
 

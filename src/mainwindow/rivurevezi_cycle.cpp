@@ -166,6 +166,8 @@ QString RiVuRevezi::LatchWarningText() const
         lines << lanStr(713).trimmed();
     if (!cycle().ngNote.isEmpty())
         lines << cycle().ngNote.trimmed();
+    if (!cycle().boardNote.isEmpty())
+        lines << cycle().boardNote.trimmed();
     return lines.join(QLatin1Char('\n'));
 }
 

@@ -110,6 +110,17 @@ qint64 Posix_QextSerialPort::bytesAvailable() const
     return n;
 }
 
+void Posix_QextSerialPort::flushInput()
+{
+    if (fd_ < 0)
+        return;
+    ::tcflush(fd_, TCIFLUSH);
+    // A pseudo-terminal may keep what its other side wrote: read it away too.
+    char sink[256];
+    while (::read(fd_, sink, sizeof sink) > 0) {
+    }
+}
+
 int Posix_QextSerialPort::waitForReadyRead(qint64 micros)
 {
     return waitForReadyRead(micros, -1);

@@ -38,6 +38,9 @@ public:
     void setTimeout(long millis);
 
     qint64 bytesAvailable() const;
+    // Drops whatever the line delivered and nobody read yet (a reply to a
+    // request of an earlier process).
+    void flushInput();
     // Waits up to `micros` microseconds for bytes to read. 1: bytes are
     // waiting; 0: none came in time; -1: the port cannot be waited on (not
     // open, or the line hung up), so the caller sleeps instead.

@@ -423,6 +423,12 @@ void WizardParaWidget::accept()
         gpWPara->DeriveSteps();
         *gpWParaBak = *gpWPara;
     }
+    // The cycle stops judging the steps now disabled and holds those now
+    // enabled at once, and the outputs go out in the wiring just accepted,
+    // before the record's write and the cameras' restart take their time;
+    // the retraining of every step waits until the open cycle has closed,
+    // so that none of its countdowns overruns behind it.
+    CycleControl::get().wordsAccepted();
     gpWPara->SaveDatatoFile();
     hide();
     for (int c = 0; c < kMaxCamera; ++c) {
@@ -435,10 +441,6 @@ void WizardParaWidget::accept()
         // Buffers only for the steps the accepted record judges.
         v->SyncStepBuffers();
     }
-    // The cycle stops judging the steps now disabled and holds those now
-    // enabled at once; the retraining of every step waits until the open
-    // cycle has closed, so that none of its countdowns overruns behind it.
-    CycleControl::get().wordsAccepted();
     CycleControl::get().afterCycle([screen = QPointer<WizardParaWidget>(this)] {
         if (screen)
             screen->retrainAccepted();

@@ -7,6 +7,8 @@
 #include "inplacerecord.h"
 #include "mouldcycle.h"
 
+#include <algorithm>
+
 struct MouldCycleProbe {
     static void setCountdownActive(MouldCycle& m, int k, bool on) { m.countdownActive_[k] = on; }
     static void setStepOwed(MouldCycle& m, int k, bool on) { m.stepOwed_[k] = on; }
@@ -20,4 +22,10 @@ struct MouldCycleProbe {
     static void reopenLatchFile(MouldCycle& m) { m.latchRecord_.reset(); }
     // Seconds went by: the next pass tries again to make the latch file.
     static void latchRetryDue(MouldCycle& m) { m.latchRetryNs_ = 0; }
+    // The bound of every step in doubt after a gap is over.
+    static void doubtsDue(MouldCycle& m) { std::fill(std::begin(m.doubtDueNs_), std::end(m.doubtDueNs_), 0); }
+    // The latest two openings came `ms` apart.
+    static void setCycleInterval(MouldCycle& m, int ms) { m.cycleInterval_ = ms / 100; }
+    // Until when step k in doubt is awaited, in ms after the opening.
+    static qint64 doubtAfterOpeningMs(const MouldCycle& m, int k) { return (m.doubtDueNs_[k] - m.openedNs_) / 1000000; }
 };

@@ -103,30 +103,40 @@ private slots:
         std::mutex m;
         std::condition_variable cv;
         QList<QByteArray> stored;
-        bool release = false;
+        bool released = false;
         EdgeMarks marks([&](const QByteArray& text, bool fromBoard) {
             std::unique_lock<std::mutex> l(m);
             stored << shown(text).toUtf8() + (fromBoard ? " by board" : "");
             cv.notify_all();
-            cv.wait(l, [&] { return release || stored.size() != 2; });
+            cv.wait(l, [&] { return released || stored.size() != 2; });
             return true;
         });
         marks.write("", "cycle=0\n");
-        std::thread cycle([&] { marks.write("cycle=1\n", "cycle=1\n"); });
         std::atomic<bool> marked{false};
+        std::thread cycle;
+        std::thread board;
+        // Released and joined also when a check fails: a joinable thread
+        // left behind would abort the whole binary.
+        const auto release = [&] {
+            {
+                std::lock_guard<std::mutex> l(m);
+                released = true;
+            }
+            cv.notify_all();
+            if (cycle.joinable())
+                cycle.join();
+            if (board.joinable())
+                board.join();
+        };
+        const auto joinAtEnd = qScopeGuard(release);
+        cycle = std::thread([&] { marks.write("cycle=1\n", "cycle=1\n"); });
         {
             std::unique_lock<std::mutex> l(m);
             QVERIFY(cv.wait_for(l, std::chrono::seconds(30), [&] { return stored.size() == 2; }));
         }
-        std::thread board([&] { marked = marks.mark(1, 0, 1); });
+        board = std::thread([&] { marked = marks.mark(1, 0, 1); });
         QTRY_VERIFY_WITH_TIMEOUT(marked.load(), 30000);
-        {
-            std::lock_guard<std::mutex> l(m);
-            release = true;
-        }
-        cv.notify_all();
-        cycle.join();
-        board.join();
+        release();
         QCOMPARE(QString(stored.join('|')), QStringLiteral("|cycle=1|cycle=1 edge=1"));
     }
 };

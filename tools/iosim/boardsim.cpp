@@ -7,12 +7,13 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace {
-qint64 nowMs()
+qint64 BoardSimulator::nowMs()
 {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
+
+namespace {
 unsigned char lrc(const unsigned char* d, int n)
 {
     unsigned s = 0;
@@ -103,6 +104,30 @@ void BoardSimulator::setFaults(const Faults& f)
 {
     std::lock_guard<std::mutex> l(mutex_);
     faults_ = f;
+}
+
+void BoardSimulator::writeRaw(const QByteArray& bytes)
+{
+    (void)::write(master_, bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+void BoardSimulator::setSilences(const std::vector<Silence>& silences)
+{
+    std::lock_guard<std::mutex> l(mutex_);
+    silences_ = silences;
+}
+
+bool BoardSimulator::silentNow() const
+{
+    const qint64 now = nowMs();
+    if (now < silentUntilMs_.load())
+        return true;
+    const qint64 t = now - startMs_;
+    std::lock_guard<std::mutex> l(mutex_);
+    for (const Silence& q : silences_)
+        if (q.periodMs > 0 && t % q.periodMs >= q.offsetMs && t % q.periodMs < q.offsetMs + q.lengthMs)
+            return true;
+    return false;
 }
 
 int BoardSimulator::framesOf(int command) const
@@ -217,6 +242,9 @@ void BoardSimulator::loop()
             continue;
         const ssize_t n = ::read(master_, tmp, sizeof tmp);
         if (n <= 0)
+            continue;
+        // A silent board hears nothing either.
+        if (silentNow())
             continue;
         buf.insert(buf.end(), tmp, tmp + n);
         size_t pos = 0;

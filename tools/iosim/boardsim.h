@@ -22,6 +22,13 @@ public:
         int offsetMs = 0;     // rise after this much of each cycle
         int widthMs = 1000;   // high for this long
     };
+    // The board silent (a loose cable: the program's frames are lost and
+    // nothing is answered) for `lengthMs` from `offsetMs` of every period.
+    struct Silence {
+        int periodMs = 5000;
+        int offsetMs = 0;
+        int lengthMs = 300;
+    };
     struct Faults {
         int garbageEvery = 0;  // every Nth reply is preceded by garbage
         int splitEvery = 0;    // every Nth reply is written in two parts
@@ -51,6 +58,10 @@ public:
     int outputs() const { return outputs_.load(); }
     void setPulses(const std::vector<Pulse>& pulses);
     void setFaults(const Faults& f);
+    void setSilences(const std::vector<Silence>& silences);
+    // Silent from now on for `ms` (any thread, a signal handler too).
+    void silenceFor(int ms) { silentUntilMs_ = nowMs() + ms; }
+    static qint64 nowMs();
     void setValue(quint32 v) { value_ = v; }
 
     // Counters of what the program sent.
@@ -65,6 +76,10 @@ public:
     using Tap = std::function<void(bool toBoard, int command, int value)>;
     void setTap(Tap tap) { tap_ = std::move(tap); }
 
+    // Bytes put on the line as the board's, outside any request (what a
+    // run before left unread).
+    void writeRaw(const QByteArray& bytes);
+
     // Frame builders shared with the tests.
     static QByteArray boardFrame(int command, quint32 payload);
     static QByteArray reply2(int inputs, int outputs);
@@ -74,6 +89,7 @@ private:
     void handle(int command, int value);
     void send(const QByteArray& frame);
     int scheduledInputs(qint64 nowMs) const;
+    bool silentNow() const;
 
     int master_ = -1;
     int slaveKeep_ = -1;
@@ -85,6 +101,8 @@ private:
     std::atomic<quint32> value_{0x12345678};
     mutable std::mutex mutex_;
     std::vector<Pulse> pulses_;
+    std::vector<Silence> silences_;
+    std::atomic<qint64> silentUntilMs_{0};
     Faults faults_;
     int replyCount_ = 0;
     int counts_[256] = {};
