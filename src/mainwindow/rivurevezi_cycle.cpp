@@ -166,6 +166,10 @@ QString RiVuRevezi::LatchWarningText() const
         lines << lanStr(713).trimmed();
     if (!cycle().ngNote.isEmpty())
         lines << cycle().ngNote.trimmed();
+    // A camera the parameters expect and the program waits for.
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+        if (CammerWidget* v = CameraViews::at(c); v && v->waitingForCamera())
+            lines << v->missingWord();
     return lines.join(QLatin1Char('\n'));
 }
 
