@@ -164,12 +164,14 @@ private slots:
     }
 
     // Cameras at 1.2 frames a second (the slowest accepted is under one a
-    // second) and the demo's countdowns (0.3 s, 1.5 s), with "Use External
-    // Trigger" on and off: every opening comes 60-120 ms after the first
-    // camera's latest picture, its next one after the product step's
-    // countdown ended: each step waits for a picture made after the opening
-    // (never the one waiting from before it) and judges the good part OK. In
-    // trigger mode the screen shows each step's judged picture.
+    // second), the product step after 0.1 s and the cavity after the demo's
+    // 1.5 s, with "Use External Trigger" on and off: every opening comes
+    // 60-120 ms after the first camera's latest picture, its next one some
+    // 700 ms later, more than 0.5 s after the product step's countdown
+    // ended: each step waits for a picture made after the opening (never
+    // the one waiting from before it, nor for less than the camera's
+    // interval asks) and judges the good part OK. In trigger mode the
+    // screen shows each step's judged picture.
     void slowCamerasJudgeEveryStepOnPicturesOfTheOpening_data()
     {
         QTest::addColumn<int>("trigger");
@@ -186,7 +188,7 @@ private slots:
         putWideRegions("PARAM.db", 2, 10);
         editWords("PARAM.db", [trigger](int* w) {
             w[Word::ExternalTrigger] = trigger;
-            w[Word::TriggerDelay0] = 3;
+            w[Word::TriggerDelay0] = 1;
             w[Word::TriggerDelay0 + 1] = 15;
         });
         if (QTest::currentTestFailed())
