@@ -146,14 +146,7 @@ void CammerWidget::WaitForCamera(QSize size)
         return;
     waiting_ = true;
     alive = false;
-    imageWidth = size.width();
-    imageHeight = size.height();
-    pixelCount = imageWidth * imageHeight;
-    frameBytes = gisColor ? pixelCount * 4 : pixelCount;
-    scales.fullX = float(gShowW) / float(imageWidth);
-    scales.fullY = float(gShowH) / float(imageHeight);
-    scales.showX = scales.fullX;
-    scales.showY = scales.fullY;
+    SetPictureSize(size.width(), size.height());
     FinishBuild();
     if (!camera_)
         setMissing(Missing::NotFound);
@@ -244,6 +237,8 @@ void CammerWidget::CameraOpen()
     }
     refusedIntervalMs_ = 0;
     frameIntervalMs_ = measuredInterval();
+    if (frameIntervalMs_ > 0)
+        qInfo("camera %d: a frame every %d ms", cameraIndex + 1, frameIntervalMs_);
     if (frameIntervalMs_ > kSlowestFrameIntervalMs) {
         // Half-used it would judge some steps and leave others unjudged at
         // random: it is refused, and said so.
@@ -265,15 +260,20 @@ void CammerWidget::CameraOpen()
         opened = false;
         return;
     }
+    SetPictureSize(w, h);
+    initSetting();
+}
+
+void CammerWidget::SetPictureSize(int w, int h)
+{
     imageWidth = w;
     imageHeight = h;
-    pixelCount = int(pixels);
+    pixelCount = w * h;
     frameBytes = gisColor ? pixelCount * 4 : pixelCount;
     scales.fullX = float(gShowW) / float(imageWidth);
     scales.fullY = float(gShowH) / float(imageHeight);
     scales.showX = scales.fullX;
     scales.showY = scales.fullY;
-    initSetting();
 }
 
 void CammerWidget::AllocateFrameBuffers()

@@ -538,6 +538,9 @@ private:
     int measuredInterval();
     // What the constructor builds once the picture size is known.
     void FinishBuild();
+    // The picture size, its pixel and byte counts and the full-view scale
+    // (checked by the caller).
+    void SetPictureSize(int w, int h);
     // The settings of a camera back or newly taken (started first when
     // `startFirst`), on the worker.
     void SendSettingsOffThread(bool startFirst);

@@ -180,8 +180,13 @@ void CycleAdapter::freshFrames(int step, qint64 fromNs, const bool want[kMaxCame
             v->TakeGrabbedFrame();
             win_->framePulledMs[c] = monotonic_ms();
             fresh[c] = true;
+        } else if (v->framesTimed()) {
+            // Once per unjudged step, with what the wait was made of.
+            qInfo("camera %d: no frame after the opening of step %d within %d ms after its countdown (a frame "
+                  "every %d ms)",
+                  c + 1, step + 1, waitMs[i], v->frameIntervalMs());
         } else {
-            fresh[c] = !v->framesTimed() && frameOfStep(v, c, step);
+            fresh[c] = frameOfStep(v, c, step);
         }
     }
 }

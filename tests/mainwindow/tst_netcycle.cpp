@@ -33,6 +33,16 @@
 using namespace cyclerig;
 
 namespace {
+// The working folder's databases for the network cameras, with wide
+// regions on both cameras and the words `edit` changes.
+void twoCameraParams(const std::function<void(int*)>& edit)
+{
+    copyDatabases(QStringLiteral(VMM_BUILD_DIR), "libcamera_network.so");
+    gAppDirPath = QDir::currentPath();
+    putWideRegions("PARAM.db", 2, 10);
+    editWords("PARAM.db", edit);
+}
+
 // The operation record's remarks so far.
 QStringList remarks()
 {
@@ -183,10 +193,7 @@ private slots:
         NETNS_GUARD();
         QFETCH(int, trigger);
         TestWorkDir wd;
-        copyDatabases(QStringLiteral(VMM_BUILD_DIR), "libcamera_network.so");
-        gAppDirPath = wd.path();
-        putWideRegions("PARAM.db", 2, 10);
-        editWords("PARAM.db", [trigger](int* w) {
+        twoCameraParams([trigger](int* w) {
             w[Word::ExternalTrigger] = trigger;
             w[Word::TriggerDelay0] = 1;
             w[Word::TriggerDelay0 + 1] = 15;
@@ -261,10 +268,7 @@ private slots:
         NETNS_GUARD();
         QFETCH(bool, slow);
         TestWorkDir wd;
-        copyDatabases(QStringLiteral(VMM_BUILD_DIR), "libcamera_network.so");
-        gAppDirPath = wd.path();
-        putWideRegions("PARAM.db", 2, 10);
-        editWords("PARAM.db", [](int* w) {
+        twoCameraParams([](int* w) {
             w[Word::TriggerDelay0] = 3;
             w[Word::TriggerDelay0 + 1] = 5;
         });
