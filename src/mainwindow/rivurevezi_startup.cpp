@@ -85,7 +85,11 @@ int RiVuRevezi::ExpectedCameras(int stored)
                 continue;
             q.prepare(QStringLiteral("select value from %1 where name=?").arg(table));
             q.addBindValue(QStringLiteral("detect%1").arg(g));
-            if (q.exec() && q.next() && q.value(0).toString().section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty).toInt() > 0) {
+            // The row's first number is the step's region count.
+            const auto regions = [&q] {
+                return q.value(0).toString().section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty).toInt();
+            };
+            if (q.exec() && q.next() && regions() > 0) {
                 expected = c + 1;
                 break;
             }

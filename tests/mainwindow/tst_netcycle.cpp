@@ -43,6 +43,9 @@ void twoCameraParams(const std::function<void(int*)>& edit)
     editWords("PARAM.db", edit);
 }
 
+// How an expected camera is missing at start.
+enum Missing { NotOpening, TooSlow, NotListed };
+
 // The operation record's remarks so far.
 QStringList remarks()
 {
@@ -259,14 +262,16 @@ private slots:
     // held, no cycle counted) until the camera comes; then it is judged.
     void anExpectedCameraMissingAtStartIsHeld_data()
     {
-        QTest::addColumn<bool>("slow");
-        QTest::newRow("does not open") << false;
-        QTest::newRow("too slow") << true;
+        QTest::addColumn<int>("missing");
+        QTest::newRow("does not open") << int(NotOpening);
+        QTest::newRow("too slow") << int(TooSlow);
+        QTest::newRow("not listed (held until a restart)") << int(NotListed);
     }
     void anExpectedCameraMissingAtStartIsHeld()
     {
         NETNS_GUARD();
-        QFETCH(bool, slow);
+        QFETCH(int, missing);
+        const bool slow = missing == TooSlow;
         TestWorkDir wd;
         twoCameraParams([](int* w) {
             w[Word::TriggerDelay0] = 3;
@@ -275,11 +280,15 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         netcamsim::SimNetCamera& second = *cams_[1];
+        const QByteArray listed = qgetenv("VMM_CAMERA_NETWORK");
         if (slow)
             second.knobs().frameIntervalMs = 1250;
-        else
+        else if (missing == NotOpening)
             second.stop();
-        const auto restore = qScopeGuard([&second] {
+        else
+            qputenv("VMM_CAMERA_NETWORK", R"({"discover":false,"cameras":[{"ip":"127.0.0.2","serial":"NETCYCLE-01"}]})");
+        const auto restore = qScopeGuard([&second, listed] {
+            qputenv("VMM_CAMERA_NETWORK", listed);
             second.knobs().frameIntervalMs = 0;
             if (!second.playing())
                 second.start();
@@ -290,7 +299,9 @@ private slots:
         QCOMPARE(numCamera, 2);
         CammerWidget* v = CameraViews::at(1);
         QVERIFY(v->waitingForCamera() && !v->isAlive() && CameraViews::at(0)->isAlive());
-        const QString word = slow ? lanStr(747).arg(2).arg(v->refusedIntervalMs()).arg(1100) : lanStr(746).arg(2);
+        const QString word = slow                      ? lanStr(747).arg(2).arg(v->refusedIntervalMs()).arg(1100)
+                             : missing == NotOpening ? lanStr(746).arg(2)
+                                                     : lanStr(749).arg(2);
         QVERIFY2(!slow || v->refusedIntervalMs() > 1100, qPrintable(QString::number(v->refusedIntervalMs())));
         QCOMPARE(v->missingWord(), word);
         QVERIFY(win->LatchWarningText().contains(word));
@@ -304,6 +315,10 @@ private slots:
         QTest::qWait(1500);  // past both countdowns
         QVERIFY(held(MouldCycle::kClampOut) && held(MouldCycle::kEjectorOut) && held(MouldCycle::kAlarmOut));
         QCOMPARE(counted().allCycle[0], base);
+        if (missing == NotListed) {
+            win->StopDetect();
+            return;
+        }
 
         // It comes: taken, said, and judged from then on.
         if (slow)
