@@ -10,6 +10,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <chrono>
+#include <climits>
 #include <cstring>
 
 namespace netcam {
@@ -22,6 +24,13 @@ std::atomic<qint64> logClockSkewMs{0};
 qint64 logClockMs()
 {
     return monotonic_ms() + logClockSkewMs.load();
+}
+
+// The program's clock of input edges and countdowns.
+qint64 steadyNowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 }  // namespace
@@ -49,6 +58,7 @@ void NetCamera::onFrame(cv::Mat frame, void* user)
         self->latest_ = frame;  // the SDK hands over its own picture; no copy here
         ++self->seq_;
         self->lastFrameMs_ = monotonic_ms();
+        self->latestNs_ = steadyNowNs();
     }
     self->arrived_.notify_all();
 }
@@ -64,6 +74,21 @@ bool NetCamera::connectCamera()
         ZelCameraUnInit(handle);
         return false;
     }
+    // Two more pictures, each the camera's next frame: the longer of the two
+    // waits is its frame interval (the first may have come early, a frame
+    // the camera had already made).
+    qint64 longest = 0;
+    for (int k = 0; k < 2; ++k) {
+        QElapsedTimer between;
+        between.start();
+        cv::Mat next;
+        if (ZelCameraGetImageBuffer(handle, next, head, kOpenPictureMs) != ZEL_OK || next.empty()) {
+            ZelCameraUnInit(handle);
+            return false;
+        }
+        longest = qMax(longest, between.elapsed());
+    }
+    intervalMs_ = int(qMin<qint64>(longest, INT_MAX));
     if (opened_ && (first.cols != width_ || first.rows != height_)) {
         // Counted: a camera back at another size is refused on every attempt.
         static PeerTrafficLog resized(QStringLiteral("network cameras: frame size changed, not taken back"),
@@ -109,7 +134,10 @@ bool NetCamera::open()
     if (opened_)
         return true;
     if (!connectCamera()) {
-        qWarning("network camera %s: open failed", qPrintable(serial_));
+        // Counted: a camera the program waits for is tried every second.
+        static PeerTrafficLog failed(QStringLiteral("network cameras: open failed"), PeerTrafficLog::kIntervalMs,
+                                     logClockMs);
+        failed.note(serial_);
         return false;
     }
     opened_ = true;
@@ -370,10 +398,22 @@ bool NetCamera::getNewestImage(uchar* buffer)
     return takeFrame(buffer, false);
 }
 
-void NetCamera::skipFramesSoFar()
+qint64 NetCamera::getImageSince(uchar* buffer, qint64 sinceNs, int waitMs)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    taken_ = seq_;
+    if (!buffer || !opened_ || !started_ || lostState_ || handle_ < 0)
+        return 0;
+    cv::Mat frame;
+    qint64 came = 0;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        const auto after = [this, sinceNs] { return seq_ > 0 && !latest_.empty() && latestNs_ >= sinceNs; };
+        if (!arrived_.wait_for(lock, std::chrono::milliseconds(qMax(0, waitMs)), after))
+            return 0;
+        frame = latest_;
+        came = latestNs_;
+        taken_ = seq_;
+    }
+    return convert(frame, buffer) ? came : 0;
 }
 
 void NetCamera::advanceLogClock(qint64 ms)
@@ -394,6 +434,11 @@ bool NetCamera::takeFrame(uchar* buffer, bool wait)
         frame = latest_;
         taken_ = seq_;
     }
+    return convert(frame, buffer);
+}
+
+bool NetCamera::convert(const cv::Mat& frame, uchar* buffer)
+{
     if (frame.cols != width_ || frame.rows != height_ || frame.depth() != CV_8U) {
         static PeerTrafficLog mismatched(QStringLiteral("network cameras: frames of another size dropped"),
                                          PeerTrafficLog::kIntervalMs, logClockMs);

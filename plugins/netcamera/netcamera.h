@@ -1,15 +1,21 @@
 // One network camera behind the plug-in interface. The SDK's frame thread
-// hands every frame to onFrame(), which keeps the newest; getImage() takes
-// the next frame not handed out yet (waiting up to kFrameWaitMs for one),
-// getNewestImage() the same without waiting, converted to the program's
-// layout (grey, or 32-bit RGB chosen before open). A camera that brings no frame
+// hands every frame to onFrame(), which keeps the newest with the time it
+// came; getImage() takes the next frame not handed out yet (waiting up to
+// kFrameWaitMs for one), getNewestImage() the same without waiting,
+// getImageSince() the newest frame that came at a given time or later
+// (waiting as long as the caller says), converted to the program's layout
+// (grey, or 32-bit RGB chosen before open). A camera that brings no frame
 // for kLossMs while started is reported lost from the event loop.
 // The camera has no trigger input the machine could drive, and the SDK no
 // trigger command: asked for trigger mode ("sysUsage", changeTrigger) it
 // keeps running free, and says so once each time trigger mode is switched
 // on. Running free, its newest frame may be older than the opening a step
-// counts down from: skipFramesSoFar() at the countdown's start leaves every
-// frame received until then unhanded, so the step's pull waits for a later one.
+// counts down from: the cycle asks each step's picture by the time of its
+// own opening (getImageSince), so a frame from before it is never taken and
+// a frame after it is never thrown away.
+// Opening takes three pictures: the longer time between two of them is the
+// camera's frame interval (frameIntervalMs), by which the program accepts or
+// refuses it.
 // reconnect() may run on a worker thread (the program does that so the GUI
 // thread never waits on a camera); it makes no other call meanwhile, and the
 // watchdog is switched on the camera's own thread.
@@ -32,7 +38,11 @@ class NetCamera : public CameraInterface {
 public:
     static constexpr int kLossMs = 3000;
     static constexpr int kFrameWaitMs = 500;
-    static constexpr int kOpenPictureMs = 1000;
+    // Each of the three pictures of the opening is waited for this long: a
+    // camera somewhat slower than the program accepts (1.1 s) still opens,
+    // so that its interval is measured and it is refused by that, never by
+    // chance.
+    static constexpr int kOpenPictureMs = 1500;
 
     NetCamera(const tZelCameraDevInfo& record, const QString& serial, const QString& pluginName);
     ~NetCamera() override;
@@ -64,8 +74,13 @@ public:
     // getImage() without the wait: the newest frame not handed out yet, or
     // false at once (the live view's pull on the GUI thread).
     Q_INVOKABLE bool getNewestImage(uchar* buffer);
-    // A step's countdown begins: no frame received before is handed out.
-    Q_INVOKABLE void skipFramesSoFar();
+    // The newest frame that came at `sinceNs` (steady clock) or later,
+    // waiting up to `waitMs` for one; handed out before or not. Returns the
+    // time it came, 0 when none came in time. Any thread (kGrabAnyThread).
+    Q_INVOKABLE qint64 getImageSince(uchar* buffer, qint64 sinceNs, int waitMs);
+    // The time between two frames measured at the latest open or reconnect
+    // (ms; 0 before any).
+    Q_INVOKABLE int frameIntervalMs() const { return intervalMs_.load(); }
     // The clock of the plug-in's counted log lines moves on by `ms`: tests
     // let an interval of those lines pass without waiting for it.
     Q_INVOKABLE void advanceLogClock(qint64 ms);
@@ -78,6 +93,9 @@ private:
     // The frame for getImage (waiting up to kFrameWaitMs for one not handed
     // out yet when `wait`) converted into `buffer`.
     bool takeFrame(uchar* buffer, bool wait);
+    // `frame` in the program's layout into `buffer`; false for a frame of
+    // another size or kind.
+    bool convert(const cv::Mat& frame, uchar* buffer);
     bool connectCamera();
     void release();
     void watch();
@@ -114,6 +132,8 @@ private:
     quint64 seq_ = 0;       // frames received
     quint64 taken_ = 0;     // the last frame handed out
     qint64 lastFrameMs_ = 0;
+    qint64 latestNs_ = 0;   // when latest_ came (steady clock)
+    std::atomic<int> intervalMs_{0};
 };
 
 }  // namespace netcam

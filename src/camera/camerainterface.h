@@ -40,13 +40,23 @@ constexpr const char* kGrabAnyThread = "grabAnyThread";
 constexpr const char* kNewestImageSignature = "getNewestImage(uchar*)";
 
 // Optional operation of a camera object, found by this signature:
-//   Q_INVOKABLE void skipFramesSoFar();
-// A step's countdown begins (the machine's opening): a camera that runs
-// free, whatever the trigger setting, hands out no frame it received before
-// this call, so that the step is judged on a picture of its opening. A
-// camera the machine triggers keeps the frame of its trigger. Called on the
-// GUI thread at every countdown's start; must not wait.
-constexpr const char* kSkipFramesSignature = "skipFramesSoFar()";
+//   Q_INVOKABLE qint64 getImageSince(uchar* buffer, qint64 sinceNs, int waitMs);
+// A camera that runs free (whatever the trigger setting) and knows when each
+// frame came: the newest frame that came at `sinceNs` (steady clock, ns) or
+// later, handed out before or not, waiting up to `waitMs` for one; returns
+// the time it came, 0 when none came in time. The cycle takes each step's
+// picture through it, by the time of the step's own opening, so that no
+// step is judged on a frame from before its opening and none loses the
+// frames that came after it. May run off the GUI thread as getImage() does
+// (kGrabAnyThread).
+constexpr const char* kImageSinceSignature = "getImageSince(uchar*,qint64,int)";
+
+// Optional operation of a camera object, found by this signature:
+//   Q_INVOKABLE int frameIntervalMs() const;
+// The time between two of its frames as measured when it opened (or came
+// back), in ms: the program refuses a camera slower than it can wait for,
+// and waits for each step's picture by it.
+constexpr const char* kFrameIntervalSignature = "frameIntervalMs()";
 
 // Size of the device block of `_cameraInfo`: the camera's serial number as a
 // NUL-terminated string, the rest belongs to the plug-in.

@@ -51,7 +51,8 @@ public:
     QVector<QPluginLoader*> loaders;      // one per plug-in file tried; never unloaded
     QVector<CameraInterface*> interfaces; // plug-ins that cast to the interface, load order
     QVector<_cameraInfo> cameras;         // current list; the order of the camera views
-    // The list becomes the cameras whose views opened, in their order.
+    // The list becomes the cameras of the views, in their order: those that
+    // opened and those the parameters expect that the views wait for.
     void keepOpened(const QVector<_cameraInfo>& opened) { cameras = opened; }
     QSqlDatabase database;                // connection "dbT" to SN.db
     QSqlQuery query;

@@ -100,10 +100,16 @@ CammerWidget::CammerWidget(QWidget* parent, int cameraNo, _cameraInfo info)
     if (camera_)
         CameraOpen();
     if (!opened)
-        return;   // the main window discards the view
+        return;   // the main window discards the view, or has it wait (WaitForCamera)
+    FinishBuild();
+}
 
-    connect(camera_, &CameraInterface::sigCameraLost, this, &CammerWidget::SlotLoss);
-    isSimulated = camera_->kind() == 0;
+void CammerWidget::FinishBuild()
+{
+    if (camera_) {
+        connect(camera_, &CameraInterface::sigCameraLost, this, &CammerWidget::SlotLoss);
+        isSimulated = camera_->kind() == 0;
+    }
 
     AllocateFrameBuffers();
     BuildRoiPanel();
@@ -119,8 +125,10 @@ CammerWidget::CammerWidget(QWidget* parent, int cameraNo, _cameraInfo info)
     engine_ = new CammerRecong(savedRecord, this);
 
     HotCameraUpdateROI();
-    CameraStart();
-    initSetting();
+    if (opened) {
+        CameraStart();
+        initSetting();
+    }
 
     alarmTimer = new QTimer(this);
     connect(alarmTimer, &QTimer::timeout, this, &CammerWidget::TimerShowAlarm);
@@ -129,6 +137,63 @@ CammerWidget::CammerWidget(QWidget* parent, int cameraNo, _cameraInfo info)
     fpsTimer->start(1000);
 
     InitEditing();
+}
+
+void CammerWidget::WaitForCamera(QSize size)
+{
+    if (opened || waiting_ || !validCamera(cameraIndex) || size.width() < 1 || size.height() < 1 ||
+        size.width() > kMaxFrameSide || size.height() > kMaxFrameSide)
+        return;
+    waiting_ = true;
+    alive = false;
+    SetPictureSize(size.width(), size.height());
+    FinishBuild();
+    if (!camera_)
+        setMissing(Missing::NotFound);
+    else if (refusedIntervalMs_ > 0)
+        setMissing(Missing::TooSlow, refusedIntervalMs_);
+    else
+        setMissing(Missing::NotOpened);
+    // The hold of a missing camera is the record's too, once.
+    Databases::get().InsertRecord(missingWord(), QString());
+    if (camera_)
+        reconnectTimer->start(1000);
+}
+
+void CammerWidget::setMissing(Missing why, int intervalMs, QSize size)
+{
+    if (why == Missing::TooSlow)
+        refusedIntervalMs_ = intervalMs;
+    if (why == Missing::OtherSize)
+        missingSize_ = size;
+    const bool changed = why != missing_;
+    missing_ = why;
+    // Said when the reason changes, not at every attempt.
+    if (changed && why != Missing::None)
+        qWarning("%s", qPrintable(missingWord()));
+}
+
+QString CammerWidget::missingWord() const
+{
+    const int n = cameraIndex + 1;
+    switch (missing_) {
+    case Missing::NotOpened:
+        return lanStr(746).arg(n);
+    case Missing::TooSlow:
+        return lanStr(747).arg(n).arg(refusedIntervalMs_).arg(kSlowestFrameIntervalMs);
+    case Missing::OtherSize:
+        return lanStr(748)
+            .arg(n)
+            .arg(missingSize_.width())
+            .arg(missingSize_.height())
+            .arg(imageWidth)
+            .arg(imageHeight);
+    case Missing::NotFound:
+        return lanStr(749).arg(n);
+    case Missing::None:
+        break;
+    }
+    return QString();
 }
 
 CammerWidget::~CammerWidget()
@@ -170,6 +235,20 @@ void CammerWidget::CameraOpen()
                           << QString::fromUtf8(deviceBytes, int(qstrnlen(deviceBytes, sizeof(deviceBytes))));
         return;
     }
+    refusedIntervalMs_ = 0;
+    frameIntervalMs_ = measuredInterval();
+    if (frameIntervalMs_ > 0)
+        qInfo("camera %d: a frame every %d ms", cameraIndex + 1, frameIntervalMs_);
+    if (frameIntervalMs_ > kSlowestFrameIntervalMs) {
+        // Half-used it would judge some steps and leave others unjudged at
+        // random: it is refused, and said so.
+        qWarning("camera %d gives a frame every %d ms, slower than the %d ms the cycle can wait for; refused",
+                 cameraIndex + 1, frameIntervalMs_, kSlowestFrameIntervalMs);
+        refusedIntervalMs_ = frameIntervalMs_;
+        camera_->close();
+        opened = false;
+        return;
+    }
     int w = 0;
     int h = 0;
     camera_->getSize(&w, &h);
@@ -181,15 +260,20 @@ void CammerWidget::CameraOpen()
         opened = false;
         return;
     }
+    SetPictureSize(w, h);
+    initSetting();
+}
+
+void CammerWidget::SetPictureSize(int w, int h)
+{
     imageWidth = w;
     imageHeight = h;
-    pixelCount = int(pixels);
+    pixelCount = w * h;
     frameBytes = gisColor ? pixelCount * 4 : pixelCount;
     scales.fullX = float(gShowW) / float(imageWidth);
     scales.fullY = float(gShowH) / float(imageHeight);
     scales.showX = scales.fullX;
     scales.showY = scales.fullY;
-    initSetting();
 }
 
 void CammerWidget::AllocateFrameBuffers()
@@ -596,12 +680,33 @@ bool CammerWidget::GrabNewestFrame()
     return got;
 }
 
-void CammerWidget::SkipFramesSoFar()
+bool CammerWidget::framesTimed()
 {
-    if (!camera_ || !alive || reconnectRunning ||
-        optionalMethod(camera_, skipClass_, skipIndex_, kSkipFramesSignature) < 0)
-        return;
-    skipClass_->method(skipIndex_).invoke(camera_, Qt::DirectConnection);
+    return camera_ && optionalMethod(camera_, sinceClass_, sinceIndex_, kImageSinceSignature) >= 0;
+}
+
+bool CammerWidget::GrabFrameSince(qint64 sinceNs, int waitMs)
+{
+    grabbedNs_ = 0;
+    if (!camera_ || sinceClass_ != camera_->metaObject() || sinceIndex_ < 0)
+        return GrabFrame();
+    qint64 came = 0;
+    const QMetaMethod method = sinceClass_->method(sinceIndex_);
+    if (!method.invoke(camera_, Qt::DirectConnection, Q_RETURN_ARG(qint64, came), Q_ARG(uchar*, captureFrame),
+                       Q_ARG(qint64, sinceNs), Q_ARG(int, waitMs)) ||
+        came <= 0)
+        return false;
+    grabbedNs_ = came;
+    return true;
+}
+
+int CammerWidget::measuredInterval()
+{
+    const int index = camera_ ? camera_->metaObject()->indexOfMethod(kFrameIntervalSignature) : -1;
+    int ms = 0;
+    if (index < 0 || !camera_->metaObject()->method(index).invoke(camera_, Qt::DirectConnection, Q_RETURN_ARG(int, ms)))
+        return 0;
+    return qMax(0, ms);
 }
 
 void CammerWidget::TakeGrabbedFrame()
@@ -610,6 +715,8 @@ void CammerWidget::TakeGrabbedFrame()
     pulledNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                    std::chrono::steady_clock::now().time_since_epoch())
                    .count();
+    frameCameNs_ = grabbedNs_ > 0 ? grabbedNs_ : pulledNs;
+    grabbedNs_ = 0;
     // In trigger mode only the cycle pulls (UpdateImage takes nothing): the
     // picture shown is the one each step was judged on, not the first of
     // the run left standing.
@@ -747,14 +854,43 @@ void CammerWidget::TryReconnect()
     PluginCamera* cam = camera_;
     auto done = std::make_shared<std::promise<void>>();
     reconnectJob = done->get_future();
+    if (waiting_) {
+        // A camera that never opened: the open itself (seconds on a slow
+        // or silent device) runs on the worker.
+        const bool colour = gisColor != 0;
+        const QSize wanted(imageWidth, imageHeight);
+        reconnectPool().start([this, cam, colour, wanted, done] {
+            cam->setColor(colour);
+            const bool ok = cam->open();
+            const int interval = ok ? measuredInterval() : 0;
+            int w = 0;
+            int h = 0;
+            if (ok)
+                cam->getSize(&w, &h);
+            // Refused (OpenDone says why): closed here, its stop being a
+            // command the camera may keep the worker waiting on.
+            if (ok && (interval > kSlowestFrameIntervalMs || QSize(w, h) != wanted))
+                cam->close();
+            QMetaObject::invokeMethod(
+                this, [this, ok, interval, w, h] { OpenDone(ok, interval, QSize(w, h)); }, Qt::QueuedConnection);
+            done->set_value();
+        });
+        return;
+    }
     reconnectPool().start([this, cam, done] {
         const bool ok = cam->reconnect();
-        QMetaObject::invokeMethod(this, [this, ok] { ReconnectDone(ok); }, Qt::QueuedConnection);
+        const int interval = ok ? measuredInterval() : 0;
+        // Back but too slow: it stays lost (ReconnectDone), handing out no
+        // frame and raising no new loss until the next attempt.
+        if (interval > kSlowestFrameIntervalMs)
+            cam->lost();
+        QMetaObject::invokeMethod(
+            this, [this, ok, interval] { ReconnectDone(ok, interval); }, Qt::QueuedConnection);
         done->set_value();
     });
 }
 
-void CammerWidget::ReconnectDone(bool ok)
+void CammerWidget::ReconnectDone(bool ok, int intervalMs)
 {
     reconnectRunning = false;
     if (reconnectJob.valid())
@@ -773,6 +909,19 @@ void CammerWidget::ReconnectDone(bool ok)
                      w, h, imageWidth, imageHeight);
             alive = false;
         }
+        const int interval = intervalMs;
+        if (alive && interval > kSlowestFrameIntervalMs) {
+            // Said once while it stays too slow, not at every attempt.
+            if (refusedIntervalMs_ == 0)
+                qWarning("camera %d came back giving a frame every %d ms, slower than the %d ms the cycle can wait "
+                         "for; still lost",
+                         cameraIndex + 1, interval, kSlowestFrameIntervalMs);
+            refusedIntervalMs_ = interval;
+            alive = false;
+        } else if (alive) {
+            refusedIntervalMs_ = 0;
+            frameIntervalMs_ = interval;
+        }
     }
     if (!alive) {
         reconnectTimer->start(1000);
@@ -782,6 +931,11 @@ void CammerWidget::ReconnectDone(bool ok)
         qWarning("CammerWidget::initSetting: no system parameters loaded");
         return;
     }
+    SendSettingsOffThread(false);
+}
+
+void CammerWidget::SendSettingsOffThread(bool startFirst)
+{
     // Its settings go out on a worker too: a camera that came back and then
     // ignores them would hold the GUI thread a second per setting. The camera
     // shows as back once they are done; meanwhile the view makes no call on it.
@@ -792,11 +946,48 @@ void CammerWidget::ReconnectDone(bool ok)
     const int lossesBefore = lossCount;
     auto done = std::make_shared<std::promise<void>>();
     reconnectJob = done->get_future();
-    reconnectPool().start([this, cam, settings, lossesBefore, done] {
+    reconnectPool().start([this, cam, settings, lossesBefore, startFirst, done] {
+        if (startFirst)
+            cam->start();
         cam->setting(settings);
         QMetaObject::invokeMethod(this, [this, lossesBefore] { SettingsDone(lossesBefore); }, Qt::QueuedConnection);
         done->set_value();
     });
+}
+
+void CammerWidget::OpenDone(bool ok, int intervalMs, QSize size)
+{
+    reconnectRunning = false;
+    if (reconnectJob.valid())
+        reconnectJob.wait();
+    if (!camera_ || stopping_ || !waiting_)
+        return;
+    const bool tooSlow = ok && intervalMs > kSlowestFrameIntervalMs;
+    // The view, its templates and regions are of the size it waits for.
+    const bool otherSize = ok && !tooSlow && size != QSize(imageWidth, imageHeight);
+    if (tooSlow)
+        setMissing(Missing::TooSlow, intervalMs);
+    else if (otherSize)
+        setMissing(Missing::OtherSize, 0, size);
+    if (!ok || tooSlow || otherSize) {
+        reconnectTimer->start(1000);
+        update();
+        return;
+    }
+    waiting_ = false;
+    opened = true;
+    frameIntervalMs_ = intervalMs;
+    refusedIntervalMs_ = 0;
+    missing_ = Missing::None;
+    const QString came = lanStr(750).arg(cameraIndex + 1);
+    qInfo("%s", qPrintable(came));
+    Databases::get().InsertRecord(came, QString());
+    HotCameraUpdateROI();
+    if (!gpWPara) {
+        qWarning("CammerWidget::initSetting: no system parameters loaded");
+        return;
+    }
+    SendSettingsOffThread(true);
 }
 
 void CammerWidget::SettingsDone(int lossesBefore)

@@ -26,6 +26,7 @@
 #include "viewpicture.h"
 
 #include <QImage>
+#include <QSize>
 #include <QPoint>
 #include <QRect>
 #include <QString>
@@ -94,9 +95,20 @@ public:
 
     // Builds the view of camera `camera` (0-based) for the listed camera.
     // When the camera cannot be created or opened, construction stops early
-    // with `opened` false; the main window then destroys the view.
+    // with `opened` false; the main window then destroys the view, or keeps
+    // it for a camera the parameters expect (WaitForCamera).
     CammerWidget(QWidget* parent, int camera, _cameraInfo info);
     ~CammerWidget() override;
+    // A camera the parameters expect that did not open: the view is built
+    // for pictures of `size` (its templates' size), counts as missing (not
+    // alive) and tries to open its camera every second off the GUI thread.
+    // The camera is taken once it opens at that size and fast enough.
+    void WaitForCamera(QSize size);
+    // Waiting for its camera (WaitForCamera), not yet taken.
+    bool waitingForCamera() const { return waiting_; }
+    // Why a waiting camera is not judged, for the run screen (empty: it is
+    // not waiting).
+    QString missingWord() const;
 
     // ---- Camera control ----------------------------------------------------
     void CameraOpen();
@@ -133,10 +145,6 @@ public:
     // while the view was live. The cycle shows the picture after the outputs,
     // in trigger mode too: there the screen shows each step's judged picture.
     bool PullFrame();
-    // A step's countdown began: a camera that runs free leaves the frames it
-    // has so far to nobody (skipFramesSoFar, where it offers it), so the
-    // step's pull takes a frame of this opening.
-    void SkipFramesSoFar();
     void ShowPulledFrame();
     // PullFrame in two halves for cameras read at the same time: whether
     // the camera can give a frame now and may be read off the GUI thread
@@ -145,6 +153,27 @@ public:
     bool CanGrabOffGuiThread() const;
     bool GrabFrame();
     void TakeGrabbedFrame();
+    // The cycle's pull of a step's picture: from a camera that tells when
+    // its frames came (kImageSinceSignature), the newest frame that came at
+    // `sinceNs` (steady clock) or later, waiting up to `waitMs` for one; any
+    // other camera is read through getImage(). Threads as GrabFrame.
+    bool GrabFrameSince(qint64 sinceNs, int waitMs);
+    // Whether the camera tells when its frames came (GUI thread).
+    bool framesTimed();
+    // When the frame in captureFrame came (steady clock, ns): as the camera
+    // tells, else when it was pulled.
+    qint64 frameCameNs() const { return frameCameNs_; }
+    // The camera's frame interval measured when it opened or came back (ms;
+    // 0: the camera does not tell).
+    int frameIntervalMs() const { return frameIntervalMs_; }
+    // The slowest frame interval the cycle can wait for: a camera measured
+    // slower at its opening is refused (not opened), at a reconnect it stays
+    // lost. The cycle waits for a step's picture up to 1.5 intervals after
+    // the countdown, the SDK's pull 1.5 s, a camera's loss watch 3 s.
+    static constexpr int kSlowestFrameIntervalMs = 1100;
+    // The frame interval of a camera refused as too slow at its latest
+    // opening attempt (0: none refused).
+    int refusedIntervalMs() const { return refusedIntervalMs_; }
     // GrabFrame that never waits for the device (see kNewestImageSignature);
     // a camera without that operation is read through getImage().
     bool GrabNewestFrame();
@@ -418,10 +447,13 @@ private slots:
     void TryReconnect();
     // The worker's attempt came back (GUI thread); a camera that is back
     // gets its settings on the worker next.
-    void ReconnectDone(bool ok);
+    void ReconnectDone(bool ok, int intervalMs);
     // The settings of a returning camera are out (GUI thread): it shows as
     // back, unless it was lost again meanwhile (the loss count moved).
     void SettingsDone(int lossesBefore);
+    // A waiting camera's open attempt came back (GUI thread): taken, or
+    // refused with the reason the screen gives, and tried again.
+    void OpenDone(bool ok, int intervalMs, QSize size);
 
 private:
     QVector<DrawnLabel> drawnLabels_;
@@ -500,8 +532,29 @@ private:
     // class they were made for: the pull runs on every pass.
     const QMetaObject* newestClass_ = nullptr;
     int newestIndex_ = -1;
-    const QMetaObject* skipClass_ = nullptr;
-    int skipIndex_ = -1;
+    const QMetaObject* sinceClass_ = nullptr;
+    int sinceIndex_ = -1;
+    qint64 grabbedNs_ = 0;             // when the frame GrabFrameSince took came
+    qint64 frameCameNs_ = 0;
+    int frameIntervalMs_ = 0;
+    int refusedIntervalMs_ = 0;
+    // The camera's measured frame interval (0: not told), read after an
+    // open or a reconnect.
+    int measuredInterval();
+    // What the constructor builds once the picture size is known.
+    void FinishBuild();
+    // The picture size, its pixel and byte counts and the full-view scale
+    // (checked by the caller).
+    void SetPictureSize(int w, int h);
+    // The settings of a camera back or newly taken (started first when
+    // `startFirst`), on the worker.
+    void SendSettingsOffThread(bool startFirst);
+    // Why a waiting camera is not taken.
+    enum class Missing { None, NotOpened, NotFound, TooSlow, OtherSize };
+    void setMissing(Missing why, int intervalMs = 0, QSize size = QSize());
+    bool waiting_ = false;
+    Missing missing_ = Missing::None;
+    QSize missingSize_;                // the size a camera of another size gave
     std::future<void> reconnectJob;    // ends when the worker has let go of the camera
     // The camera, unless a reconnect attempt holds it.
     bool usable() const { return opened && !reconnectRunning; }

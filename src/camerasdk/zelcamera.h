@@ -27,7 +27,10 @@ class ImageThread : public QThread {
 public:
     static constexpr int kFps = 20;
     static constexpr unsigned short kImagePort = 10402;
-    static constexpr int kPullTimeoutMs = 500;
+    // Longer than the slowest frame interval the program accepts of a
+    // camera (1100 ms), so that a slow camera's pull waits for its next
+    // frame instead of giving up and reconnecting.
+    static constexpr int kPullTimeoutMs = 1500;
 
     explicit ImageThread(ZelCamera* camera);
     // Clears the running flag and joins the thread.

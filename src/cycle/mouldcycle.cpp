@@ -59,11 +59,17 @@
 //           countdown is over (pulled then, not at the next pass; steps whose
 //           countdowns end on the same tick share that frame); a camera
 //           that gives none then (a triggered camera) is judged on a frame
-//           taken after the countdown began. Never on an older one, always
+//           taken after the countdown began. A camera that runs free and
+//           tells when its frames came gives the newest frame that came
+//           after the step's own opening (the board's edge; each step its
+//           own mark), waited for up to max(0.5 s, 1.5 of its frame
+//           intervals) after the countdown. Never on an older one, always
 //           of the camera's size. A camera that is missing
 //           or gives no such frame leaves the step unjudged: NG for that
-//           camera, code kCodeCameraLost, text row kTextUnjudged in the
-//           operation record, no picture saved from a stale frame.
+//           camera, code kCodeCameraLost, no picture saved from a stale
+//           frame; the operation record says text row kTextUnjudged of a
+//           lost camera, kTextNoPicture of a running one (also on the
+//           screen's strip).
 // Missing   While a camera is missing during detection, the clamp, the alarm
 //           and every undecided interlock of the open cycle are held; an
 //           opening that comes meanwhile starts nothing but holds every
@@ -902,7 +908,6 @@ void MouldCycle::openCycle(int heldStep)
 
 void MouldCycle::startCountdown(int k, int how)
 {
-    frames_.countdownStarted(k);
     // A new opening of the step, undecided whatever the cycle decided of it
     // before; its output is held from now, whatever opened it (a new cycle,
     // a held edge, the door, a step the words just enabled).
@@ -924,6 +929,9 @@ void MouldCycle::startCountdown(int k, int how)
     // awaited that long.
     if (how == ByInput && status_.cycleOpen && openedNs_ > 0)
         learnDelay(k, (countdownEdgeNs_[k] ? countdownEdgeNs_[k] : countdownStartNs_[k]) - openedNs_);
+    // The step's pictures are those made after its opening: from the edge
+    // (a later edge of any input only makes the mark later), else from now.
+    frames_.countdownStarted(k, countdownEdgeNs_[k] > 0 ? countdownEdgeNs_[k] : countdownStartNs_[k]);
     countdownTicks_[k] = 0;
     status_.countdownTimer[k].start(100);
 }
@@ -1066,9 +1074,14 @@ void MouldCycle::markUnjudged(int c, int k, QStringList& records)
 {
     unjudged_[c] = true;
     judge_.setVerdict(c, false);
-    const QString text = lanStr(kTextUnjudged).arg(c + 1).arg(k + 1);
+    // A camera that runs and gave nothing in time is named as such, on the
+    // screen too: it is slow, not lost.
+    const bool running = frames_.cameraRunning(c);
+    const QString text = lanStr(running ? kTextNoPicture : kTextUnjudged).arg(c + 1).arg(k + 1);
     qWarning("%s", qPrintable(text));
     records.append(text);
+    if (running)
+        noPictureNotes_.append(text);
 }
 
 void MouldCycle::judgeStep(int k)
@@ -1089,6 +1102,7 @@ void MouldCycle::judgeStep(int k)
     framesFromNs_ = countdownDueNs_ ? countdownDueNs_ : steadyNs();
     countdownDueNs_ = 0;
     bool fresh[kMaxCamera] = {};
+    noPictureNotes_.clear();
     pullFrames(k, fresh, records);
     lastStages_.framesPulled = steadyNs();
     CycleJudge::Verdict verdict[kMaxCamera] = {};
@@ -1104,6 +1118,9 @@ void MouldCycle::judgeStep(int k)
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
         pendingRows_ << records[c];
     decide(false);
+    if (status_.ngPresent && !noPictureNotes_.isEmpty())
+        status_.ngNote = noPictureNotes_.join(QLatin1Char('\n'));
+    noPictureNotes_.clear();
     status_.safeDoorDetect = 0;
     // The machine has its outputs: now the record and the screen.
     recordRows();

@@ -77,6 +77,9 @@ public:
     // Camera %1's NG of step %2, latched before a restart that came before
     // its record rows were written (the record's row then).
     static constexpr int kTextNgRestored = 740;
+    // ... of a camera that runs but gave no picture in time after the
+    // opening (camera %1, step %2).
+    static constexpr int kTextNoPicture = 745;
 
     // ---- Rules of a step ----
     bool StepActive(int k) const;
@@ -358,6 +361,7 @@ private:
     quint64 heldInPass_[kMaxDetect] = {};
     bool stepTrained_[kMaxCamera] = {};    // the camera took a template at the step being decided
     bool unjudged_[kMaxCamera] = {};       // the camera gave no picture for the step being decided
+    QStringList noPictureNotes_;           // ... while it ran: said on the screen with the decision
     bool cameraHold_ = false;              // a camera went missing in detection: clamp and alarm held
     int missingHeld_ = 0;                  // outputs (bits) of openings that came while a camera was missing
     bool cameraMissing_ = false;

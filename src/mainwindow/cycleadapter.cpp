@@ -21,6 +21,8 @@
 #include <QMutexLocker>
 #include <QTimer>
 
+#include <chrono>
+#include <climits>
 #include <cstring>
 
 void CycleAdapter::setOut(int n, int on)
@@ -80,17 +82,43 @@ bool CycleAdapter::cameraMissing()
     return win_->CameraCheck() == 0;
 }
 
-void CycleAdapter::countdownStarted(int step)
+void CycleAdapter::countdownStarted(int step, qint64 openingNs)
 {
-    // A camera running free (in trigger mode too, where it cannot be
-    // triggered) may hold a frame from before the opening that nobody took:
-    // it is skipped, and only a frame after the mark counts for the step.
+    // Each step its own mark: a camera that tells when its frames came
+    // gives the step the newest frame after its opening; any other is
+    // judged on a frame pulled after this count. Another step's frames,
+    // counting down meanwhile, are left alone.
+    if (step < 0 || step >= kMaxDetect)
+        return;
+    win_->openingNs[step] = openingNs;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         CammerWidget* v = CameraViews::at(c);
-        if (v)
-            v->SkipFramesSoFar();
         win_->frameMark[c][step] = v ? v->frameCount() : 0;
     }
+}
+
+bool CycleAdapter::cameraRunning(int camera)
+{
+    CammerWidget* v = CameraViews::at(camera);
+    return v && v->isAlive() && !v->reconnecting();
+}
+
+bool CycleAdapter::frameOfStep(CammerWidget* v, int camera, int step) const
+{
+    if (v->framesTimed())
+        return v->frameCameNs() >= win_->openingNs[step];
+    return v->frameCount() > win_->frameMark[camera][step];
+}
+
+int CycleAdapter::pictureWaitMs(CammerWidget* v, qint64 fromNs) const
+{
+    // After the countdown, max(0.5 s, 1.5 of the camera's frame intervals):
+    // the first frame after the opening is due at most an interval after it.
+    const qint64 waitNs = qMax<qint64>(500, v->frameIntervalMs() * 3 / 2) * 1000000LL;
+    const qint64 now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count();
+    return int(qBound<qint64>(0, (fromNs + waitNs - now) / 1000000, INT_MAX));
 }
 
 bool CycleAdapter::freshFrame(int camera, int step, qint64 fromNs)
@@ -101,13 +129,20 @@ bool CycleAdapter::freshFrame(int camera, int step, qint64 fromNs)
     // A frame pulled since the countdown ended (for another step that ended
     // with it), else the frame of this moment; the screen shows it after the
     // decision.
-    if (v->pulledAtNs() >= fromNs && v->frameCount() > win_->frameMark[camera][step])
+    if (v->pulledAtNs() >= fromNs && frameOfStep(v, camera, step))
         return true;
+    if (v->framesTimed()) {
+        if (!v->GrabFrameSince(win_->openingNs[step], pictureWaitMs(v, fromNs)))
+            return false;
+        v->TakeGrabbedFrame();
+        win_->framePulledMs[camera] = monotonic_ms();
+        return true;
+    }
     if (v->PullFrame()) {
         win_->framePulledMs[camera] = monotonic_ms();
         return true;
     }
-    return v->frameCount() > win_->frameMark[camera][step];
+    return frameOfStep(v, camera, step);
 }
 
 void CycleAdapter::freshFrames(int step, qint64 fromNs, const bool want[kMaxCamera], bool fresh[kMaxCamera])
@@ -117,22 +152,26 @@ void CycleAdapter::freshFrames(int step, qint64 fromNs, const bool want[kMaxCame
     // one after the other here; the frames are then taken as freshFrame
     // takes them, camera by camera.
     int grab[kMaxCamera] = {};
+    int waitMs[kMaxCamera] = {};
     int count = 0;
     for (int c = 0; c < numCamera && c < kMaxCamera; ++c) {
         if (!want[c])
             continue;
         CammerWidget* v = CameraViews::at(c);
         const bool already = v && v->isAlive() && !v->reconnecting() && v->pulledAtNs() >= fromNs &&
-                             v->frameCount() > win_->frameMark[c][step];
-        if (!already && v && v->CanGrabOffGuiThread())
+                             frameOfStep(v, c, step);
+        if (!already && v && v->CanGrabOffGuiThread()) {
+            waitMs[count] = v->framesTimed() ? pictureWaitMs(v, fromNs) : 0;
             grab[count++] = c;
-        else
+        } else {
             fresh[c] = freshFrame(c, step, fromNs);
+        }
     }
     if (count == 0)
         return;
     bool got[kMaxCamera] = {};
-    const auto job = [&](int i) { got[i] = CameraViews::at(grab[i])->GrabFrame(); };
+    const qint64 since = win_->openingNs[step];
+    const auto job = [&](int i) { got[i] = CameraViews::at(grab[i])->GrabFrameSince(since, waitMs[i]); };
     atOnce(count, job);
     for (int i = 0; i < count; ++i) {
         const int c = grab[i];
@@ -141,8 +180,13 @@ void CycleAdapter::freshFrames(int step, qint64 fromNs, const bool want[kMaxCame
             v->TakeGrabbedFrame();
             win_->framePulledMs[c] = monotonic_ms();
             fresh[c] = true;
+        } else if (v->framesTimed()) {
+            // Once per unjudged step, with what the wait was made of.
+            qInfo("camera %d: no frame after the opening of step %d within %d ms after its countdown (a frame "
+                  "every %d ms)",
+                  c + 1, step + 1, waitMs[i], v->frameIntervalMs());
         } else {
-            fresh[c] = v->frameCount() > win_->frameMark[c][step];
+            fresh[c] = frameOfStep(v, c, step);
         }
     }
 }

@@ -20,6 +20,7 @@
 
 #include <QVector>
 
+class CammerWidget;
 class RiVuRevezi;
 
 class CycleAdapter : public CycleBoard,
@@ -45,8 +46,9 @@ public:
 
     // CycleFrames
     bool cameraMissing() override;
-    void countdownStarted(int step) override;
+    void countdownStarted(int step, qint64 openingNs) override;
     bool freshFrame(int camera, int step, qint64 fromNs) override;
+    bool cameraRunning(int camera) override;
     void freshFrames(int step, qint64 fromNs, const bool want[kMaxCamera], bool fresh[kMaxCamera]) override;
 
     // CycleJudge
@@ -90,6 +92,11 @@ private:
     // Runs job(0 .. count-1) on the judging pool (one by one when judging at
     // once is off or there is a single job).
     void atOnce(int count, const std::function<void(int)>& job);
+    // Whether the frame camera c's view holds is of `step`'s opening.
+    bool frameOfStep(CammerWidget* v, int camera, int step) const;
+    // How much longer the cycle waits for a camera's picture of a step
+    // whose countdown ended at `fromNs`.
+    int pictureWaitMs(CammerWidget* v, qint64 fromNs) const;
 
     RiVuRevezi* win_;
     // The over-exposed regions of the templates taken since the cycle

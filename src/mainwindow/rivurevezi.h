@@ -12,6 +12,7 @@
 #include <QPair>
 #include <QPointer>
 #include <QRgb>
+#include <QSize>
 #include <QSqlDatabase>
 #include <QStringList>
 #include <QTimer>
@@ -111,6 +112,15 @@ public:
     bool OpenDatabases();
     void LoadParameters();
     void OpenCameraViews();
+    // How many cameras the parameters expect: the stored camera list
+    // (`stored` serials), and every camera up to the last with regions drawn
+    // on a step that is judged.
+    int ExpectedCameras(int stored);
+    // The size of camera c's templates (invalid: none).
+    static QSize TemplateSize(int camera);
+    // A waiting camera's picture size when neither its templates nor an
+    // opened camera give one.
+    static constexpr QSize kStandInPictureSize{1280, 1024};
     void BuildScreen();
     void StartTimers();
     void StartDetection();
@@ -154,6 +164,7 @@ public:
     static constexpr int kLatchWarningPixels = 28;
     static constexpr int kLatchWarningMargin = 8;
     quint64 frameMark[kMaxCamera][kMaxDetect] = {};  // frame count when the step's countdown began
+    qint64 openingNs[kMaxDetect] = {};               // the step's opening (steady clock): its frames came after
     // Result code of a camera whose step could not be judged.
     static constexpr int kCodeCameraLost = AlarmCode::CameraLost;
     // False: the cameras of a step are judged one after the other (the

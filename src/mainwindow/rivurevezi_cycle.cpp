@@ -168,6 +168,10 @@ QString RiVuRevezi::LatchWarningText() const
         lines << cycle().ngNote.trimmed();
     if (!cycle().boardNote.isEmpty())
         lines << cycle().boardNote.trimmed();
+    // A camera the parameters expect and the program waits for.
+    for (int c = 0; c < numCamera && c < kMaxCamera; ++c)
+        if (CammerWidget* v = CameraViews::at(c); v && v->waitingForCamera())
+            lines << v->missingWord();
     return lines.join(QLatin1Char('\n'));
 }
 

@@ -36,6 +36,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QImageReader>
 #include <QScreen>
 #include <QSettings>
 #include <QSqlQuery>
@@ -64,6 +65,49 @@ void restoreAndReboot(const QString& templ, const QString& target)
     platform::reboot();
 }
 }  // namespace
+
+int RiVuRevezi::ExpectedCameras(int stored)
+{
+    // A camera with regions drawn on a step that is judged: without it that
+    // part of the mould goes unjudged.
+    int expected = qBound(0, stored, kMaxCamera);
+    QSqlDatabase db = databases.paramDb();
+    if (!db.isOpen() || !gpWPara)
+        return expected;
+    const QStringList tables = db.tables();
+    QSqlQuery q(db);
+    for (int c = expected; c < kMaxCamera; ++c) {
+        const QString table = QStringLiteral("cammer%1").arg(c);
+        if (!tables.contains(table))
+            continue;
+        for (int g = 0; g < gDNum && g < kMaxDetect; ++g) {
+            if (gpWPara->words[Word::StepEnabled0 + g] == 0)
+                continue;
+            q.prepare(QStringLiteral("select value from %1 where name=?").arg(table));
+            q.addBindValue(QStringLiteral("detect%1").arg(g));
+            // The row's first number is the step's region count.
+            const auto regions = [&q] {
+                return q.value(0).toString().section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty).toInt();
+            };
+            if (q.exec() && q.next() && regions() > 0) {
+                expected = c + 1;
+                break;
+            }
+        }
+    }
+    return expected;
+}
+
+QSize RiVuRevezi::TemplateSize(int camera)
+{
+    for (int d = 0; d < kMaxDetect; ++d) {
+        const QSize size =
+            QImageReader(QStringLiteral("./cammer%1%2/template0.bmp").arg(camera + 1).arg(d + 1)).size();
+        if (size.isValid() && !size.isEmpty())
+            return size;
+    }
+    return QSize();
+}
 
 void RiVuRevezi::LoadCount()
 {
@@ -171,8 +215,14 @@ void RiVuRevezi::OpenCameraViews()
     cm->loadCameraSN();
     cm->findCameras();
     cm->sortCamera();
-    auto buildViews = [this](const QVector<_cameraInfo>& list) {
-        QVector<_cameraInfo> opened;
+    // The cameras the parameters expect keep their positions: one that does
+    // not open is waited for in its view (missing, its steps held), never
+    // replaced by the next camera nor dropped. Others that do not open are
+    // left out, the next camera taking their position.
+    const int expected = ExpectedCameras(cm->serials.size());
+    QVector<_cameraInfo> kept;
+    QVector<CammerWidget*> waiting;
+    auto buildViews = [this, &kept, &waiting](const QVector<_cameraInfo>& list, int expect) {
         int n = 0;
         for (const _cameraInfo& info : list) {
             // A stop has abandoned every exchange with a device: the
@@ -181,24 +231,43 @@ void RiVuRevezi::OpenCameraViews()
                 break;
             auto* view = new CammerWidget(this, n, info);
             if (!view->isOpen()) {
-                delete view;  // the next camera takes this position
-                continue;
+                if (n >= expect) {
+                    delete view;  // the next camera takes this position
+                    continue;
+                }
+                waiting.append(view);
             }
             CameraViews::set(n++, view);
-            opened.append(info);
+            kept.append(info);
         }
-        return opened;
+        // Expected cameras no plug-in listed: missing from the start.
+        for (; n < expect && n < kMaxCamera && !LogManager::stopPending(); ++n) {
+            auto* view = new CammerWidget(this, n, _cameraInfo{});
+            waiting.append(view);
+            CameraViews::set(n, view);
+            kept.append(_cameraInfo{});
+        }
     };
-    QVector<_cameraInfo> openedList = buildViews(cm->cameras);
+    buildViews(cm->cameras, expected);
     // A stop during the opening ends start-up before anything is asked or
     // stored of the cameras (StartUp asks next).
     if (LogManager::stopPending())
         return;
-    if (openedList.isEmpty()) {
+    if (kept.isEmpty()) {
         cm->findSumulateCameras();
-        buildViews(cm->cameras);
+        buildViews(cm->cameras, 0);
     } else {
-        cm->keepOpened(openedList);
+        cm->keepOpened(kept);
+    }
+    // A waiting camera's view is made for its templates' size, else for the
+    // size of the first camera that opened.
+    QSize opened;
+    for (int c = 0; c < kMaxCamera && CameraViews::at(c) && !opened.isValid(); ++c)
+        if (CameraViews::at(c)->isOpen())
+            opened = QSize(CameraViews::at(c)->imageWidth, CameraViews::at(c)->imageHeight);
+    for (CammerWidget* view : qAsConst(waiting)) {
+        const QSize templ = TemplateSize(view->cameraIndex);
+        view->WaitForCamera(templ.isValid() ? templ : opened.isValid() ? opened : kStandInPictureSize);
     }
     numCamera = 0;
     while (numCamera < kMaxCamera && CameraViews::at(numCamera))

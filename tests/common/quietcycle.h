@@ -25,7 +25,8 @@ struct QuietCycle : CycleBoard, CycleFrames, CycleJudge, CycleLog, CyclePictures
     void flashOut() override {}
     void led(int, int) override {}
     bool cameraMissing() override { return false; }
-    void countdownStarted(int) override {}
+    void countdownStarted(int, qint64) override {}
+    bool cameraRunning(int) override { return true; }
     bool freshFrame(int, int, qint64) override { return false; }
     void judge(int, const bool*, Verdict*, QStringList*) override {}
     bool present(int) override { return false; }

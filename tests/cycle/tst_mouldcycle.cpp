@@ -74,7 +74,9 @@ struct FakeCameras : CycleFrames, CycleJudge {
     int judged = 0;
 
     bool cameraMissing() override { return missing; }
-    void countdownStarted(int) override {}
+    bool slow[kMaxCamera] = {};  // runs, but gives its next picture too late
+    void countdownStarted(int, qint64) override {}
+    bool cameraRunning(int c) override { return !missing && slow[c]; }
     bool freshFrame(int c, int, qint64 fromNs) override
     {
         const Frame f = next[c];
@@ -89,6 +91,7 @@ struct FakeCameras : CycleFrames, CycleJudge {
     void judge(int step, const bool fresh[kMaxCamera], Verdict verdict[kMaxCamera],
                QStringList records[kMaxCamera]) override
     {
+        std::fill(std::begin(slow), std::end(slow), false);
         for (int c = 0; c < numCamera; ++c) {
             if (!fresh[c])
                 continue;
@@ -348,6 +351,9 @@ struct Rig {
             cameras.next[n] = FakeCameras::Empty;
         } else if (e.startsWith("old")) {
             cameras.next[n] = FakeCameras::TooOld;
+        } else if (e.startsWith("slow")) {
+            cameras.next[n] = FakeCameras::Empty;
+            cameras.slow[n] = true;
         } else if (e == "lost" || e == "back") {
             cameras.missing = e == "lost";
             passNow(0);
@@ -767,6 +773,12 @@ private slots:
             << "new 0:"
             << "cycle, alarm 0, step 0 ng, stopped"
             << "judged 0, decided 0 ng auto, frames" << "";
+        QTest::newRow("a running camera without a picture in time: said in the record and on the screen")
+            << "u3 slow0 t"
+            << "count, row %N"
+            << "new 0:"
+            << "cycle, alarm 0, step 0 ng"
+            << "judged 0, decided 0 ng auto, frames" << "%N";
         QTest::newRow("killed between the steps: the cavity held unjudged says why, once")
             << "u3 t d3 restart p"
             << "count, row judged 0 0, count, row %W"
@@ -821,18 +833,21 @@ private slots:
         rig.start();
         for (const QString& e : script.split(' '))
             QVERIFY2(rig.play(e), qPrintable(e));
+        const QString slowWhy = lanStr(MouldCycle::kTextNoPicture).arg(1).arg(1);
+        QVERIFY(!slowWhy.isEmpty() && slowWhy != lanStr(MouldCycle::kTextUnjudged).arg(1).arg(1));
         QCOMPARE(rig.log.heard.join(", "),
                  QString(log)
                      .replace("%U", lanStr(MouldCycle::kTextUnjudged).arg(1).arg(1))
                      .replace("%W", why)
                      .replace("%G", gapWhy)
+                     .replace("%N", slowWhy)
                      .replace("%S", lanStr(MouldCycle::kTextBoardSilent))
                      .replace("%B", lanStr(MouldCycle::kTextBoardBack).arg("15.0")));
         QCOMPARE(rig.status->boardNote, QString(log.endsWith("%S") ? lanStr(MouldCycle::kTextBoardSilent) : ""));
         QCOMPARE(rig.pictures.heard.join(", "), pictures);
         QCOMPARE(rig.reports.heard.join(", "), reports);
         QCOMPARE(rig.screen.heard.join(", "), screen);
-        QCOMPARE(rig.status->ngNote, QString(note).replace("%W", why).replace("%G", gapWhy));
+        QCOMPARE(rig.status->ngNote, QString(note).replace("%W", why).replace("%G", gapWhy).replace("%N", slowWhy));
     }
 
     // An NG's record rows are written after its decision (the outputs
