@@ -476,7 +476,7 @@ MouldCycle::EdgeAct MouldCycle::edgeAct(int k, int how) const
     return EdgeAct::Start;
 }
 
-void MouldCycle::edgeHoldTable(int holds[kBoardInputs]) const
+void MouldCycle::edgeHoldTable(int holds[kBoardInputs], bool closing) const
 {
     std::fill(holds, holds + kBoardInputs, 0);
     // The edge of input i as pass() would take it: each step it triggers
@@ -485,10 +485,17 @@ void MouldCycle::edgeHoldTable(int holds[kBoardInputs]) const
     for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
         if (StepActive(k))
             allSteps |= 1 << StepInterlock(k);
+    const bool running = status_.runState == RunState::Running || status_.runState == RunState::Training;
     for (int i = 0; i < kBoardInputs; ++i) {
         const bool doorClosed = i == kSafetyDoorInput && word(Word::SafetyDoorDetect) != 0;
         for (int k = 0; k < gDNum && k < kMaxDetect; ++k) {
-            const EdgeAct act = edgeAct(k, StepTrigger(k, 1 << i, doorClosed));
+            const int how = StepTrigger(k, 1 << i, doorClosed);
+            // The decision going out closes the cycle (an OK: no NG waits):
+            // an edge the next pass takes opens the next one.
+            if (closing && how != NotTriggered && running && StepActive(k) && !cameraMissing_ &&
+                status_.detectState != DetectState::RegionSetting)
+                holds[i] |= 1 << StepInterlock(k) | allSteps;
+            const EdgeAct act = edgeAct(k, how);
             if (act == EdgeAct::Nothing)
                 continue;
             holds[i] |= 1 << StepInterlock(k);
@@ -498,10 +505,10 @@ void MouldCycle::edgeHoldTable(int holds[kBoardInputs]) const
     }
 }
 
-void MouldCycle::publishEdgeHolds()
+void MouldCycle::publishEdgeHolds(bool closing)
 {
     int holds[kBoardInputs];
-    edgeHoldTable(holds);
+    edgeHoldTable(holds, closing);
     if (holdsPublished_ && std::equal(holds, holds + kBoardInputs, publishedHolds_))
         return;
     std::copy(holds, holds + kBoardInputs, publishedHolds_);
@@ -687,20 +694,28 @@ void MouldCycle::noteSilence(const CycleBoard::PollGaps& gaps)
     }
 }
 
-bool MouldCycle::silenceMissedOpening(int silentMs)
+bool MouldCycle::silenceMissedOpening(int silentMs, bool openBefore)
 {
     // No cycle open, and the board silent for longer than a whole cycle of
     // the machine (the latest two openings apart): an opening may have come
     // and gone unseen. Its steps are held as possibly missed, one after the
-    // other, the alarm with the first word the board takes.
+    // other, the alarm with the first word the board takes. The reply that
+    // ends the silence may show the mould open again (this pass opened the
+    // cycle on it): the one before it is no less unseen; a step of the
+    // cycle whose countdown runs is judged as any.
     const bool running = status_.runState == RunState::Running || status_.runState == RunState::Training;
-    if (status_.cycleOpen || !running || cameraMissing_ || gFromTrain || cycleInterval_ <= 0 ||
-        silentMs <= CycleBoard::kSilenceMs || silentMs < qint64(cycleInterval_) * 100 ||
+    const bool opens = !status_.cycleOpen;
+    // A cycle this pass opened measured itself against the silence: the
+    // machine's cycle is the one before.
+    const int interval = opens ? cycleInterval_ : intervalBefore_;
+    if (openBefore || !running || cameraMissing_ || gFromTrain || interval <= 0 ||
+        silentMs <= CycleBoard::kSilenceMs || silentMs < qint64(interval) * 100 ||
         status_.detectState == DetectState::NgLatched || status_.detectState == DetectState::RegionSetting)
         return false;
     qWarning("the board was silent for %d ms, longer than a cycle (%d ms): an opening may have passed unseen",
-             silentMs, cycleInterval_ * 100);
-    openCycle();
+             silentMs, interval * 100);
+    if (opens)
+        openCycle();
     for (int k = 0; k < gDNum && k < kMaxDetect; ++k)
         if (StepActive(k)) {
             unwatchedSteps_ |= 1 << k;
@@ -709,7 +724,8 @@ bool MouldCycle::silenceMissedOpening(int silentMs)
         }
     keepOnDisk();
     board_.flashOut();
-    reports_.cycleStarted();
+    if (opens)
+        reports_.cycleStarted();
     return true;
 }
 
@@ -742,7 +758,7 @@ void MouldCycle::notePollGap(bool openBefore, quint64 takenBefore)
     if ((silenceNoted_ || gaps.lastMs > CycleBoard::kSilenceMs) && !gaps.ongoing)
         qWarning("the board replied again after %d ms of silence", gaps.lastMs);
     silenceNoted_ = silenceNoted_ && gaps.ongoing;
-    if (!gaps.ongoing && silenceMissedOpening(gaps.lastMs))
+    if (!gaps.ongoing && silenceMissedOpening(gaps.lastMs, openBefore))
         return;
     // The cycle waited through the gap when it was open before this pass,
     // or when an edge this pass took (one after takenBefore) came no later
@@ -869,6 +885,7 @@ void MouldCycle::recordRows()
 void MouldCycle::openCycle(int heldStep)
 {
     const qint64 wall = QDateTime::currentMSecsSinceEpoch();
+    intervalBefore_ = cycleInterval_;
     if (lastCycleStartMs_ > 0)
         cycleInterval_ = static_cast<int>(qMin<qint64>((wall - lastCycleStartMs_) / 100, INT_MAX));
     lastCycleStartMs_ = wall;
@@ -1273,6 +1290,12 @@ void MouldCycle::latchAndSetOutputs(const Decision& d)
             if (((freed >> out) & 1) && !outputHeld(out, true))
                 board_.setOut(out, 0);
     }
+    // An opening the board's thread latched while this step was judged,
+    // and no pass has taken yet, opens the next cycle once taken: the
+    // outputs this word frees stay held for it (the board's thread holds,
+    // for an edge not yet taken, what the table says when the word goes).
+    if (d.closes)
+        publishEdgeHolds(true);
     // Stamped as the word goes: the I/O thread may write it before
     // flashOut returns.
     lastStages_.handedOver = steadyNs();

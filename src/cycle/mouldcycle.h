@@ -129,8 +129,9 @@ public:
     void afterCycle(std::function<void()> job);
     // Which outputs a rising edge of each board input holds now (see
     // CycleBoard::edgeHolds): what pass() would hold for that edge, from
-    // the same rule (edgeAct).
-    void edgeHoldTable(int holds[kBoardInputs]) const;
+    // the same rule (edgeAct). `closing`: as the decision now going out
+    // leaves it, its open cycle closed (an edge then opens the next one).
+    void edgeHoldTable(int holds[kBoardInputs], bool closing = false) const;
     // The decision on the step being judged: automatic after a countdown,
     // manual after the operator's answer on the ROI page.
     void decide(bool manual);
@@ -286,7 +287,7 @@ private:
     // Step k no longer active: its countdown and openings are dropped, its
     // output freed when nothing else holds it.
     void dropStep(int k);
-    void publishEdgeHolds();
+    void publishEdgeHolds(bool closing = false);
     // The latch file when it could not be made yet (a full disk at start-up):
     // tried again now and then, and at each NG.
     void retryLatchFile();
@@ -312,7 +313,8 @@ private:
     void noteSilence(const CycleBoard::PollGaps& gaps);
     // A silence of `silentMs` that just ended may have hidden a whole
     // opening: its steps are held as possibly missed. True when they are.
-    bool silenceMissedOpening(int silentMs);
+    // `openBefore`: a cycle was open before the pass that saw it end.
+    bool silenceMissedOpening(int silentMs, bool openBefore);
     // Until when (steady clock) step k, doubted by a gap that ended `now`,
     // is awaited (kDoubtMarginMs).
     qint64 doubtDue(int k, qint64 now) const;
@@ -368,6 +370,7 @@ private:
     int lastInputs_ = 0;
     qint64 lastCycleStartMs_ = 0;
     int cycleInterval_ = 0;     // between the two latest cycle starts, in 0.1 s
+    int intervalBefore_ = 0;    // ... as it was before the latest start
     // The countdown's ticks are due at whole tenths after its start, so that
     // late timer events do not add up over a long countdown.
     qint64 countdownStartNs_[kMaxDetect] = {};  // steady clock

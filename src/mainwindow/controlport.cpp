@@ -107,6 +107,15 @@ bool publishOutputs(int wanted)
         return changed;
     }
     QMutexLocker lock(pMutexIO);
+    // An edge not yet taken holds what the cycle's table says now, too: the
+    // cycle may have changed since it was latched (closed its cycle, so that
+    // the edge opens the next one as it is taken).
+    const int pending = gInputRiseLatch.load();
+    for (int i = 0; i < EdgeHolds::kInputs; ++i)
+        if ((pending >> i) & 1) {
+            gEdgeHolds.forcedOn |= gEdgeHolds.on[i];
+            gEdgeHolds.forcedOff |= gEdgeHolds.off[i];
+        }
     const int word = (wanted | gEdgeHolds.forcedOn) & ~gEdgeHolds.forcedOff;
     const bool changed = gDataOut != word;
     gDataOut = word;

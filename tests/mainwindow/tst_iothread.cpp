@@ -231,7 +231,8 @@ private slots:
     // here on purpose: it runs no events and hands nothing over, yet the
     // hold reaches the board, and the first output frame after the edge is
     // the hold. A stale word handed over before the cycle took the edge
-    // keeps the hold; the word after it frees it.
+    // keeps the hold, one handed over with a table that holds more for the
+    // edge holds that too; the word after the cycle took it frees it.
     void edgeHoldWithoutTheCycle()
     {
         {
@@ -272,6 +273,16 @@ private slots:
         int requests = sim->framesOf(2);
         QTRY_VERIFY_WITH_TIMEOUT(sim->framesOf(2) > requests + 5, 5000);
         QCOMPARE(sim->outputs(), 0x002);
+        // The cycle's table changed before it took the edge (its open cycle
+        // closed, so the edge opens the next): the word it hands over with
+        // that table holds what the table says for the edge.
+        {
+            QMutexLocker l(pMutexIO);
+            gEdgeHolds.on[0] = 0x003;
+        }
+        QVERIFY(publishOutputs(0x010));
+        thread->handOver();
+        QTRY_COMPARE_WITH_TIMEOUT(sim->outputs(), 0x003, 5000);
         // The cycle took the edge and decided nothing holds: freed.
         QCOMPARE(takeInputEdges() & 1, 1);
         QVERIFY(publishOutputs(0x010));
