@@ -731,7 +731,11 @@ bool MouldCycle::silenceMissedOpening(int silentMs, bool openBefore)
 
 qint64 MouldCycle::doubtDue(int k, qint64 now) const
 {
-    const qint64 usual = *std::max_element(std::begin(delaysNs_[k]), std::end(delaysNs_[k]));
+    qint64 usual = *std::max_element(std::begin(delaysNs_[k]), std::end(delaysNs_[k]));
+    // A trigger comes within a machine cycle of its opening: no bound waits
+    // longer than that, whatever was learned.
+    if (cycleInterval_ > 0)
+        usual = qMin(usual, qint64(cycleInterval_) * 100000000);
     const qint64 margin = qint64(kDoubtMarginMs) * 1000000;
     if (usual <= 0 || openedNs_ <= 0)
         return now + qint64(kDoubtUnlearnedMs) * 1000000;
@@ -741,6 +745,11 @@ qint64 MouldCycle::doubtDue(int k, qint64 now) const
 void MouldCycle::learnDelay(int k, qint64 delayNs)
 {
     if (k < 0 || k >= kMaxDetect || delayNs <= 0)
+        return;
+    // A cycle held open over later openings (its countdowns late on a
+    // starved machine) counts its triggers from an opening long gone: such
+    // a delay is no trigger's usual time.
+    if (cycleInterval_ > 0 && delayNs >= qint64(cycleInterval_) * 100000000)
         return;
     delaysNs_[k][delayNext_[k]] = delayNs;
     delayNext_[k] = (delayNext_[k] + 1) % kDelaysKept;

@@ -26,6 +26,8 @@ struct MouldCycleProbe {
     static void doubtsDue(MouldCycle& m) { std::fill(std::begin(m.doubtDueNs_), std::end(m.doubtDueNs_), 0); }
     // The latest two openings came `ms` apart.
     static void setCycleInterval(MouldCycle& m, int ms) { m.cycleInterval_ = ms / 100; }
+    // Step k's trigger came `ms` after its opening.
+    static void learnDelay(MouldCycle& m, int k, int ms) { m.learnDelay(k, qint64(ms) * 1000000); }
     // Until when step k in doubt is awaited, in ms after the opening.
     static qint64 doubtAfterOpeningMs(const MouldCycle& m, int k) { return (m.doubtDueNs_[k] - m.openedNs_) / 1000000; }
 };

@@ -920,6 +920,10 @@ private slots:
         QTest::newRow("no cycle yet") << "u3 t d3 gap p" << MouldCycle::kDoubtUnlearnedMs << MouldCycle::kDoubtUnlearnedMs + 2000;
         QTest::newRow("learned from a cycle") << "u3 t d3 u4 t d4 u3 t d3 gap p" << MouldCycle::kDoubtMarginMs
                                               << MouldCycle::kDoubtUnlearnedMs;
+        // "late": a cycle held open over later openings saw step 2's
+        // trigger 13 s after its opening, in a machine cycle of 6 s.
+        QTest::newRow("a trigger later than a cycle is not learned")
+            << "u3 t d3 u4 t d4 u3 t d3 late gap p" << MouldCycle::kDoubtMarginMs << MouldCycle::kDoubtUnlearnedMs;
     }
     void doubtBound()
     {
@@ -930,8 +934,14 @@ private slots:
         Rig rig;
         rig.standard();
         rig.start();
-        for (const QString& e : script.split(' '))
+        for (const QString& e : script.split(' ')) {
+            if (e == "late") {
+                MouldCycleProbe::setCycleInterval(*rig.cycle, 6000);
+                MouldCycleProbe::learnDelay(*rig.cycle, 1, 13000);
+                continue;
+            }
             QVERIFY2(rig.play(e), qPrintable(e));
+        }
         const qint64 due = MouldCycleProbe::doubtAfterOpeningMs(*rig.cycle, 1);
         QVERIFY2(due >= atLeast && due < below, qPrintable(QString::number(due)));
     }
