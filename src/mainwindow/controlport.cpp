@@ -376,7 +376,9 @@ void IOThread::checkSilence()
         return;
     silenceReported_ = true;
     silenceFaultReported_ = fault;
-    pendingGapMs_ = int(qMin<qint64>(silent / 1000000, INT_MAX));
+    // Rounded up: a silence found over a bound is reported over it (500.4 ms
+    // is no 500 ms silence to the cycle, which compares whole ms).
+    pendingGapMs_ = int(qMin<qint64>((silent + 999999) / 1000000, INT_MAX));
     pendingOngoing_ = true;
     reportGap(false);
 }
