@@ -715,7 +715,11 @@ void CammerWidget::TakeGrabbedFrame()
     pulledNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                    std::chrono::steady_clock::now().time_since_epoch())
                    .count();
-    frameCameNs_ = grabbedNs_ > 0 ? grabbedNs_ : pulledNs;
+    // A camera that tells when its frames came is believed only by that: its
+    // frame taken without the time (the live view's newest) may have come
+    // before the opening of a step whose countdown ended while this thread
+    // was late, and counts for no step.
+    frameCameNs_ = grabbedNs_ > 0 ? grabbedNs_ : framesTimed() ? 0 : pulledNs;
     grabbedNs_ = 0;
     // In trigger mode only the cycle pulls (UpdateImage takes nothing): the
     // picture shown is the one each step was judged on, not the first of

@@ -161,7 +161,8 @@ public:
     // Whether the camera tells when its frames came (GUI thread).
     bool framesTimed();
     // When the frame in captureFrame came (steady clock, ns): as the camera
-    // tells, else when it was pulled.
+    // tells, else when it was pulled; 0 for a frame of such a camera taken
+    // without its time (the live view's).
     qint64 frameCameNs() const { return frameCameNs_; }
     // The camera's frame interval measured when it opened or came back (ms;
     // 0: the camera does not tell).

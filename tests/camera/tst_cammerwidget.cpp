@@ -21,6 +21,7 @@
 #include <QSemaphore>
 #include <QtTest>
 
+#include <chrono>
 #include <memory>
 
 // Stands in for the settings screen: the setters look only at its visibility.
@@ -90,6 +91,20 @@ public:
     }
     QList<QThread*> waitingPullThreads;
     bool pending = false;
+};
+
+// A camera that tells when its frame came (steady clock, ns).
+class TimedCamera : public SlowCamera {
+    Q_OBJECT
+public:
+    Q_INVOKABLE qint64 getImageSince(uchar* buffer, qint64 sinceNs, int)
+    {
+        if (!pending || cameNs < sinceNs)
+            return 0;
+        getNewestImage(buffer);
+        return cameNs;
+    }
+    qint64 cameNs = 0;
 };
 
 constexpr int kCam = 2;   // a camera index other than 0 exercises the per-camera words
@@ -762,6 +777,37 @@ private slots:
         QCOMPARE(v->frameCount(), frames + 1);
         QVERIFY(allBytes(v->captureFrame, v->frameBytes, 0x3c));
         QVERIFY(!cam->pending);
+    }
+
+    // A step is judged on a frame that came after its opening, and a camera
+    // that tells when its frames came is believed by that alone: the live
+    // view's newest frame, taken after the step's countdown ended (this
+    // thread was late) but come before the opening, counts for no opening;
+    // the step's own pull takes the frame that came after it, with its time.
+    void liveFrameHasNoTimeOfItsOwn()
+    {
+        auto v = recordingView();
+        auto* cam = new TimedCamera;
+        CammerWidgetProbe::replaceCamera(*v, cam);
+        gSource = 1;
+        gpWPara->words[284] = 0;
+        QVERIFY(v->framesTimed());
+        const qint64 ms = 1000000;
+        const qint64 now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
+        const qint64 opening = now - 100 * ms;
+        cam->cameNs = opening - 100 * ms;
+        cam->pending = true;
+        QVERIFY(v->UpdateImage());
+        QVERIFY(v->frameCameNs() < opening);
+        cam->cameNs = opening + 50 * ms;
+        cam->fill = 0x5a;
+        cam->pending = true;
+        QVERIFY(v->GrabFrameSince(opening, 0));
+        v->TakeGrabbedFrame();
+        QCOMPARE(v->frameCameNs(), opening + 50 * ms);
+        QVERIFY(allBytes(v->captureFrame, v->frameBytes, 0x5a));
     }
 
     void simulatedCameraLossAndReconnect()
