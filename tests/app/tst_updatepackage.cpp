@@ -1011,7 +1011,8 @@ private slots:
             QProcess shown;
             shown.start(QStringLiteral("xmessage"), {QStringLiteral("-display"), display, QStringLiteral("-timeout"),
                                                      QStringLiteral("30"), QStringLiteral("shown")});
-            QTRY_VERIFY_WITH_TIMEOUT(windowsOn(display) > 0, 10000);
+            // (A loaded machine may take its time to map the window.)
+            QTRY_VERIFY_WITH_TIMEOUT(windowsOn(display) > 0, 30000);
             shown.kill();
             shown.waitForFinished(5000);
             QTRY_COMPARE_WITH_TIMEOUT(windowsOn(display), 0, 10000);
